@@ -1,0 +1,55 @@
+// DBSupport: the one place where report databases are connected to and
+// recordsets opened and closed, plus the two value helpers used whenever a
+// field or an SQL literal is composed. Every failure is written to the error
+// log (error_log.h); none is raised to the caller except where noted.
+#ifndef VELNOR_DBSUPPORT_DB_SUPPORT_H_
+#define VELNOR_DBSUPPORT_DB_SUPPORT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ado/ado.h"
+#include "platform/automation/variant.h"
+
+namespace velnor {
+
+// Sets the Jet provider and opens `strDBPath` on the existing connection
+// object. On failure writes one line (source "VELNORLogAnalysis-DBSupport",
+// procedure "OpenConnection") and returns false; the connection is left as
+// it was for the caller to close and release.
+bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
+                    std::string_view strDBPath);
+
+// Creates a new recordset into `objRs` (releasing what it held), sets lock
+// type, cursor type, cursor location and connection, and opens `strSQL`.
+// On failure writes one line (source
+// "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", the SQL text as procedure),
+// closes and releases the recordset (objRs becomes null) and returns false.
+bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
+                     std::string_view strSQL,
+                     std::shared_ptr<ado::Connection>& objCn,
+                     int32_t lCursorType, int32_t lLockType,
+                     int16_t iCursorLocation);
+
+// Closes an open connection and releases the caller's reference; one that
+// is null or not open is left as it is. Errors reach the caller.
+void CloseConnection(std::shared_ptr<ado::Connection>& objCn);
+
+// Closes an open recordset (cancelling a pending row when Close fails) and,
+// with blnRelease, releases the caller's reference. Never fails.
+void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
+                    const bool& blnRelease);
+
+// The default when `value` is null, else the value unchanged.
+automation::Variant NullToDefault(const automation::Variant& value,
+                                  const automation::Variant& defaultValue);
+
+// The value as text between apostrophes, inner apostrophes doubled. Null
+// raises invalid use of null (94) to the caller.
+std::string QuoteSQLString(const automation::Variant& value);
+
+}  // namespace velnor
+
+#endif  // VELNOR_DBSUPPORT_DB_SUPPORT_H_

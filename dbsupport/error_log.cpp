@@ -1,0 +1,64 @@
+// The error-log writer. The file is opened and closed around every line so
+// that nothing is held open between failures and several processes may
+// append to one log (their lines interleave whole, as each is one write).
+#include "dbsupport/error_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace velnor {
+
+thread_local std::string gstrErrorLogPath;
+
+namespace {
+
+std::string PadRight(std::string_view text, size_t width) {
+  std::string padded(text);
+  if (padded.size() < width) padded.append(width - padded.size(), ' ');
+  return padded;
+}
+
+}  // namespace
+
+std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,
+                               std::string_view strDescription,
+                               std::string_view strSource,
+                               std::string_view strProcedure) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M:%S", &local);
+  char number[16];
+  std::snprintf(number, sizeof number, "%10X",
+                static_cast<uint32_t>(lErrorNumber));
+  std::string line = stamp;
+  line += '\t';
+  line += PadRight(strSource, 40);
+  line += '\t';
+  line += PadRight(strProcedure, 40);
+  line += '\t';
+  line += number;
+  line += '\t';
+  line += strDescription;
+  line += "\r\n";
+  return line;
+}
+
+void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
+                   std::string_view strSource, std::string_view strProcedure) {
+  if (gstrErrorLogPath.empty()) return;
+  std::string line = FormatErrorLogLine(std::time(nullptr), lErrorNumber,
+                                        strDescription, strSource,
+                                        strProcedure);
+  int fd = ::open(gstrErrorLogPath.c_str(),
+                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  // One write keeps the line whole when other writers append to the file.
+  ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;
+  ::close(fd);
+}
+
+}  // namespace velnor

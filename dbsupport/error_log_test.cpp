@@ -1,0 +1,72 @@
+// The error-log line, byte for byte, and the writer's silence on failure.
+#include "dbsupport/error_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace velnor {
+namespace {
+
+std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
+  std::tm t{};
+  t.tm_year = y - 1900;
+  t.tm_mon = mo - 1;
+  t.tm_mday = d;
+  t.tm_hour = h;
+  t.tm_min = mi;
+  t.tm_sec = s;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+TEST(ErrorLogTest, LineMatchesTheDocumentedLayout) {
+  std::time_t at = LocalTime(2007, 3, 12, 14, 5, 9);
+  EXPECT_EQ(FormatErrorLogLine(at, 0, "Connection failed-WebLogHitsByHour",
+                               "VELNORLogAnalysis-LogParser",
+                               "CollectDataFromLogFile"),
+            "03/12/2007 14:05:09\t"
+            "VELNORLogAnalysis-LogParser             \t"
+            "CollectDataFromLogFile                  \t"
+            "         0\t"
+            "Connection failed-WebLogHitsByHour\r\n");
+  EXPECT_NE(FormatErrorLogLine(at, 3021, "", "s", "p").find("\t       BCD\t"),
+            std::string::npos);
+  EXPECT_NE(FormatErrorLogLine(at, -1, "", "s", "p").find("\t  FFFFFFFF\t"),
+            std::string::npos);
+  std::string forty(40, 'S');
+  std::string longer(45, 'L');
+  EXPECT_NE(FormatErrorLogLine(at, 1, "", forty, longer)
+                .find("\t" + forty + "\t" + longer + "\t"),
+            std::string::npos);
+}
+
+TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
+  auto dir = std::filesystem::temp_directory_path() / "velnor_error_log_test";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+
+  gstrErrorLogPath.clear();
+  WriteErrorLog(1, "lost", "s", "p");  // no path: nothing, no failure
+  gstrErrorLogPath = (dir / "missing" / "errors.log").string();
+  WriteErrorLog(1, "lost", "s", "p");  // missing folder
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+
+  gstrErrorLogPath = (dir / "errors.log").string();
+  WriteErrorLog(1, "first", "s", "p");
+  WriteErrorLog(2, "second", "s", "p");
+  std::ifstream in(dir / "errors.log", std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  std::string text = content.str();
+  EXPECT_NE(text.find("first\r\n"), std::string::npos);
+  EXPECT_LT(text.find("first"), text.find("second"));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+  gstrErrorLogPath.clear();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace velnor
