@@ -3,9 +3,10 @@
 //
 // A path that does not start with two backslashes is an ordinary local path
 // and is used as it is. A UNC path is resolved by the first way in that
-// claims it (a share root folder; later an SMB client). Every failure
-// raises automation::AutomationError whose description names the UNC path
-// and, where one was tried, the local path.
+// claims it (see backend.h): a share root folder that holds
+// ROOT/SERVER/SHARE, and otherwise an SMB client. Every failure raises
+// automation::AutomationError whose description names the UNC path and,
+// where one was tried, the local path.
 #ifndef VELNOR_PLATFORM_UNC_UNC_H_
 #define VELNOR_PLATFORM_UNC_UNC_H_
 
@@ -21,7 +22,8 @@ namespace velnor::unc {
 class InputFile {
  public:
   virtual ~InputFile() = default;
-  // Reads up to `size` bytes; 0 at the end. Raises on a read error.
+  // Reads up to `size` bytes; 0 at the end. Raises device I/O error (57),
+  // naming the path, on a read error.
   virtual size_t Read(char* buffer, size_t size) = 0;
 };
 
@@ -31,12 +33,25 @@ struct DirEntry {
   bool is_directory = false;
 };
 
+// True when `path` starts with two backslashes.
+bool IsUncPath(std::string_view path);
+
+// Sets the folder that maps "\\SERVER\SHARE\rest" to ROOT/SERVER/SHARE/rest;
+// each component is matched without regard to ASCII case when no exact match
+// exists. An empty `root` turns the mapping off (the default). The host
+// decides where the root comes from; the library reads no environment.
+// Process-wide; safe to call from any thread.
+void SetShareRoot(std::string root);
+std::string ShareRoot();
+
 // Opens `path` (UNC or local) for reading. Raises file not found (53),
-// path not found (76) or permission denied (70), naming the path.
+// path not found (76), permission denied (70) or path/file access error (75,
+// e.g. for a directory), naming the path.
 std::unique_ptr<InputFile> OpenForReading(std::string_view path);
 
 // Lists the entries of directory `path`, without "." and "..", in the order
-// the file system delivers them. Raises like OpenForReading.
+// the file system delivers them. Raises path not found (76) for a missing
+// directory and otherwise like OpenForReading.
 std::vector<DirEntry> ListDirectory(std::string_view path);
 
 }  // namespace velnor::unc

@@ -1,0 +1,47 @@
+// The ways in through which paths are reached. unc.cpp asks each backend in
+// turn whether it claims a path and hands the path to the first that does,
+// so a new way in is one more Backend and callers stay unchanged.
+#ifndef VELNOR_PLATFORM_UNC_BACKEND_H_
+#define VELNOR_PLATFORM_UNC_BACKEND_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unc/unc.h"
+
+namespace velnor::unc {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // True when this backend is the one to reach `path`. Must not raise.
+  virtual bool Claims(std::string_view path) const = 0;
+  // As OpenForReading and ListDirectory in unc.h, for a claimed path.
+  virtual std::unique_ptr<InputFile> Open(std::string_view path) = 0;
+  virtual std::vector<DirEntry> List(std::string_view path) = 0;
+};
+
+// "\\SERVER\SHARE\rest" taken apart. Either kind of slash separates
+// components; empty and "." components are dropped and ".." removes the
+// component before it but never climbs above the share, as on Windows.
+struct UncPath {
+  std::string server;
+  std::string share;
+  std::vector<std::string> rest;
+};
+// Nothing when `path` is not UNC or names no share.
+std::optional<UncPath> ParseUncPath(std::string_view path);
+
+// Ordinary local paths (no leading double backslash).
+Backend& LocalBackend();
+// UNC paths whose server and share exist under the share root. Reached also
+// for an unclaimed UNC path while a share root is set, so that the error
+// names the local path tried.
+Backend& ShareRootBackend();
+
+}  // namespace velnor::unc
+
+#endif  // VELNOR_PLATFORM_UNC_BACKEND_H_

@@ -1,0 +1,131 @@
+// Local file access with POSIX calls: open(2)/read(2) so that files stream
+// however large they are, opendir(3) so that names come in the file system's
+// own order.
+#include "platform/unc/local_fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/automation/error_state.h"
+
+namespace velnor::unc {
+namespace {
+
+using automation::DescriptionOf;
+using automation::Raise;
+
+std::string Where(const std::string& local, std::string_view asked) {
+  if (asked == local) return local;
+  return std::string(asked) + " (local path tried: " + local + ")";
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class FdInputFile : public InputFile {
+ public:
+  FdInputFile(int fd, std::string where) : fd_(fd), where_(std::move(where)) {}
+  ~FdInputFile() override { ::close(fd_); }
+  FdInputFile(const FdInputFile&) = delete;
+  FdInputFile& operator=(const FdInputFile&) = delete;
+
+  size_t Read(char* buffer, size_t size) override {
+    for (;;) {
+      ssize_t got = ::read(fd_, buffer, size);
+      if (got >= 0) return static_cast<size_t>(got);
+      if (errno == EINTR) continue;
+      Raise(57, "Device I/O error: cannot read " + where_ + ": " +
+                    std::strerror(errno) +
+                    ". Check the connection to the file's location.");
+    }
+  }
+
+ private:
+  int fd_;
+  std::string where_;
+};
+
+// Closes the directory stream on every way out, raises included.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+bool IsDirectoryEntry(DIR* dir, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) {
+    return entry.d_type == DT_DIR;
+  }
+  struct stat st;
+  return ::fstatat(::dirfd(dir), entry.d_name, &st, 0) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void RaiseFileSystemError(int error, std::string_view action,
+                          const std::string& local, std::string_view asked,
+                          bool is_directory) {
+  int32_t number = 75;  // Path/File access error
+  std::string advice = "Check the path and the file system.";
+  if (error == ENOENT || error == ENOTDIR) {
+    // A file whose folder exists is missing itself; anything else means the
+    // path leading to it is wrong.
+    number = !is_directory && IsDirectory(ParentOf(local))
+                 ? automation::kErrFileNotFound
+                 : automation::kErrPathNotFound;
+    advice = "Check that the path exists";
+    advice +=
+        IsUncPath(asked) ? " and that the share root holds the share." : ".";
+  } else if (error == EACCES || error == EPERM) {
+    number = automation::kErrPermissionDenied;
+    advice = "Give this process's user read access to it.";
+  } else if (error == EISDIR) {
+    advice = "It is a directory; give the path of a file.";
+  }
+  Raise(number, DescriptionOf(number) + ": cannot " + std::string(action) +
+                    " " + Where(local, asked) + ": " + std::strerror(error) +
+                    ". " + advice);
+}
+
+std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
+                                         std::string_view asked) {
+  int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseFileSystemError(errno, "open", local, asked, false);
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    RaiseFileSystemError(EISDIR, "open", local, asked, false);
+  }
+  return std::make_unique<FdInputFile>(fd, Where(local, asked));
+}
+
+std::vector<DirEntry> ListLocalDirectory(const std::string& local,
+                                         std::string_view asked) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(local.c_str()));
+  if (!dir) RaiseFileSystemError(errno, "list", local, asked, true);
+  std::vector<DirEntry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) break;
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    entries.push_back({std::string(name), IsDirectoryEntry(dir.get(), *entry)});
+  }
+  if (errno != 0) RaiseFileSystemError(errno, "list", local, asked, true);
+  return entries;
+}
+
+}  // namespace velnor::unc

@@ -1,0 +1,132 @@
+// The share-root way in: "\\SERVER\SHARE\rest" is ROOT/SERVER/SHARE/rest on
+// the local file system. Windows names are case-insensitive and Linux ones
+// are not, so a component without an exact match is looked up in its parent
+// folder with ASCII case folding. The exact name is tried first because it is
+// one stat(2) and the usual case; folder listings are not cached since a scan
+// only happens on a case mismatch.
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "platform/automation/error_state.h"
+#include "platform/unc/backend.h"
+#include "platform/unc/local_fs.h"
+
+namespace velnor::unc {
+namespace {
+
+struct RootSetting {
+  std::mutex mutex;
+  std::string root;
+};
+
+RootSetting& TheRoot() {
+  static RootSetting setting;
+  return setting;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The entry of `folder` that equals `name` without regard to ASCII case, or
+// nothing when there is none or the folder cannot be read.
+std::optional<std::string> FindFolded(const std::string& folder,
+                                      const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (::strcasecmp(entry->d_name, name.c_str()) == 0) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// Local path of `components` below `root`. `matched` tells how many of them
+// were found; the unmatched rest is appended as given so that errors show
+// what was tried.
+std::string Resolve(const std::string& root,
+                    const std::vector<std::string>& components,
+                    size_t* matched) {
+  std::string local = root;
+  *matched = 0;
+  bool lost = false;
+  for (const std::string& component : components) {
+    std::string next = local + "/" + component;
+    if (!lost && !Exists(next)) {
+      if (auto folded = FindFolded(local, component)) {
+        next = local + "/" + *folded;
+      } else {
+        lost = true;
+      }
+    }
+    if (!lost) ++*matched;
+    local = std::move(next);
+  }
+  return local;
+}
+
+std::vector<std::string> ComponentsOf(const UncPath& unc) {
+  std::vector<std::string> components{unc.server, unc.share};
+  components.insert(components.end(), unc.rest.begin(), unc.rest.end());
+  return components;
+}
+
+class ShareRootWay final : public Backend {
+ public:
+  bool Claims(std::string_view path) const override {
+    std::string root = unc::ShareRoot();
+    auto unc = ParseUncPath(path);
+    if (root.empty() || !unc) return false;
+    size_t matched = 0;
+    Resolve(root, {unc->server, unc->share}, &matched);
+    return matched == 2;
+  }
+
+  std::unique_ptr<InputFile> Open(std::string_view path) override {
+    return OpenLocalFile(LocalPathOf(path), path);
+  }
+
+  std::vector<DirEntry> List(std::string_view path) override {
+    return ListLocalDirectory(LocalPathOf(path), path);
+  }
+
+ private:
+  static std::string LocalPathOf(std::string_view path) {
+    auto unc = ParseUncPath(path);
+    if (!unc) {
+      automation::Raise(automation::kErrPathNotFound,
+                        "Path not found: " + std::string(path) +
+                            " names no share. Give \\\\SERVER\\SHARE\\path.");
+    }
+    size_t matched = 0;
+    return Resolve(unc::ShareRoot(), ComponentsOf(*unc), &matched);
+  }
+};
+
+}  // namespace
+
+void SetShareRoot(std::string root) {
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  std::lock_guard lock(TheRoot().mutex);
+  TheRoot().root = std::move(root);
+}
+
+std::string ShareRoot() {
+  std::lock_guard lock(TheRoot().mutex);
+  return TheRoot().root;
+}
+
+Backend& ShareRootBackend() {
+  static ShareRootWay backend;
+  return backend;
+}
+
+}  // namespace velnor::unc
