@@ -10,6 +10,14 @@
 //
 // Failures raise automation::AutomationError with a number and description
 // modelled on what Jet reports (see the kErr constants below).
+//
+// Writes are batched like Jet's implicit transactions: a connection opens a
+// transaction at its first write and commits it at the first statement that
+// comes more than about 250 ms later, and always on Close and destruction.
+// Reads on the connection see its own pending writes; another process sees
+// them once committed. Statements are prepared once per shape: literals are
+// lifted out of the text into parameters, so look-ups that differ only in
+// their literals share one plan. Objects are for one thread.
 #ifndef VELNOR_PLATFORM_ADO_ADO_H_
 #define VELNOR_PLATFORM_ADO_ADO_H_
 
@@ -40,11 +48,14 @@ inline constexpr int32_t adStateOpen = 1;
 inline constexpr std::string_view kJetProvider = "Microsoft.Jet.OLEDB.4.0";
 
 // Error numbers as the automation error state shows them (negative numbers
-// are HRESULTs).
+// are HRESULTs). Database errors come with Jet's description followed by
+// the file and the reason.
 inline constexpr int32_t kErrNoCurrentRecord = 3021;      // BOF or EOF
 inline constexpr int32_t kErrItemNotFound = 3265;         // no such field
 inline constexpr int32_t kErrObjectClosed = 3704;         // not open
 inline constexpr int32_t kErrObjectOpen = 3705;           // already open
+inline constexpr int32_t kErrProviderNotFound = 3706;     // not Jet
+inline constexpr int32_t kErrConnectionInvalid = 3709;    // no open connection
 inline constexpr int32_t kErrNotUpdatable = 3251;         // AddNew refused
 inline constexpr int32_t kErrUnspecified = -2147467259;   // 0x80004005
 inline constexpr int32_t kErrSyntax = -2147217900;        // 0x80040E14
@@ -59,16 +70,25 @@ class Connection : public automation::Object {
   Connection();
   ~Connection() override;  // commits pending writes and closes
 
+  // The provider starts as "MSDASQL", as in ADO; Open accepts only
+  // kJetProvider (compared without regard to case) and raises 3706 for any
+  // other.
   void SetProvider(std::string_view provider);
   const std::string& Provider() const;
 
   // Opens the database file named by `connection_string`. A file that does
   // not exist is an error ("Could not find file '...'."); nothing is created.
+  // A file that is not a database raises "Unrecognized database format";
+  // a file another process holds locked raises the locked error after about
+  // two seconds of waiting. Raises 3705 when already open.
   void Open(std::string_view connection_string);
   int32_t State() const;
-  // Commits pending writes and closes. Raises 3704 when not open.
+  // Commits pending writes and closes; open recordsets of the connection
+  // are closed first. Raises 3704 when not open, and the locked error when
+  // the pending writes cannot be committed (they are then rolled back).
   void Close();
-  // Carries out one statement that returns no rows.
+  // Carries out one statement that returns no rows (rows it does return are
+  // discarded). Raises 3704 when not open.
   void Execute(std::string_view sql);
 
   struct Impl;

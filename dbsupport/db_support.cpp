@@ -1,0 +1,96 @@
+// DBSupport: connections and recordsets of the report databases, opened and
+// closed in one place so that every failure to open is logged the same way.
+#include "dbsupport/db_support.h"
+
+#include "dbsupport/error_log.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/object.h"
+
+namespace velnor {
+
+using automation::Err;
+using automation::ErrorHandler;
+using automation::ResumeNext;
+
+bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
+                    std::string_view strDBPath) {
+  bool opened = false;
+  ErrorHandler handler([] {
+    WriteErrorLog(Err().Number(), Err().Description(),
+                  "VELNORLogAnalysis-DBSupport", "OpenConnection");
+  });
+  handler([&] {
+    if (!objCn) automation::Raise(automation::kErrObjectNotSet);
+    objCn->SetProvider(ado::kJetProvider);
+    objCn->Open(strDBPath);
+    opened = true;
+  });
+  return opened;
+}
+
+bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
+                     std::string_view strSQL,
+                     std::shared_ptr<ado::Connection>& objCn,
+                     int32_t lCursorType, int32_t lLockType,
+                     int16_t iCursorLocation) {
+  ErrorHandler handler([&] {
+    WriteErrorLog(Err().Number(), Err().Description(),
+                  "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", strSQL);
+    if (!objRs) return;
+    // The caller must get either an open recordset or nothing, never a
+    // half-made one, so the release happens even when Close fails.
+    ResumeNext([&] {
+      if (objRs->State() != ado::adStateClosed) objRs->Close();
+    });
+    objRs.reset();
+  });
+  return handler([&] {
+    objRs = automation::CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+    objRs->SetLockType(lLockType);
+    objRs->SetCursorType(lCursorType);
+    objRs->SetCursorLocation(iCursorLocation);
+    objRs->SetActiveConnection(objCn);
+    objRs->Open(strSQL);
+  });
+}
+
+void CloseConnection(std::shared_ptr<ado::Connection>& objCn) {
+  if (!objCn) return;
+  if (objCn->State() == ado::adStateOpen) {
+    objCn->Close();
+    objCn.reset();
+  }
+}
+
+void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
+                    const bool& blnRelease) {
+  // Like any procedure that continues past errors, this one starts and ends
+  // with no pending error: a failed Close is handled here, not reported.
+  Err().Clear();
+  if (objRs && objRs->State() == ado::adStateOpen) {
+    if (!ResumeNext([&] { objRs->Close(); })) {
+      ResumeNext([&] { objRs->CancelUpdate(); });
+    }
+    if (blnRelease) objRs.reset();
+  }
+  Err().Clear();
+}
+
+automation::Variant NullToDefault(const automation::Variant& value,
+                                  const automation::Variant& defaultValue) {
+  return value.IsNull() ? defaultValue : value;
+}
+
+std::string QuoteSQLString(const automation::Variant& value) {
+  std::string text = automation::CStr(value);
+  std::string quoted = "'";
+  quoted.reserve(text.size() + 2);
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+}  // namespace velnor

@@ -1,0 +1,53 @@
+// Reading the SQL text the component sends, before SQLite sees it: lifting
+// the inlined literals out into parameters so that statements of one shape
+// share one prepared plan, and recognising the plain "select * from <table>"
+// sources that accept new rows.
+#ifndef VELNOR_PLATFORM_ADO_SQL_TEXT_H_
+#define VELNOR_PLATFORM_ADO_SQL_TEXT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velnor::ado {
+
+// One literal lifted out of a statement.
+struct SqlLiteral {
+  enum class Kind { kText, kInteger, kReal };
+  Kind kind = Kind::kText;
+  std::string text;  // kText: the value, doubled apostrophes undone
+  int64_t integer = 0;
+  double real = 0;
+};
+
+// A statement with its literals replaced by "?" in order of appearance.
+struct SqlShape {
+  std::string text;  // the key of the statement cache
+  std::vector<SqlLiteral> literals;
+};
+
+// Replaces every apostrophe-quoted text literal and every bare decimal
+// number by "?" and records its value. Bracketed, double-quoted and
+// back-quoted identifiers, comments, blob literals (X'..'), digits inside
+// names and numbers after ORDER BY / GROUP BY (column positions there) stay
+// as written. An unterminated literal is left in place for SQLite to
+// reject. `shape` is overwritten; reusing one avoids allocations.
+void LiftLiterals(std::string_view sql, SqlShape& shape);
+
+// True when `tail` (what follows the first statement) holds only blanks,
+// comments and semicolons.
+bool IsEmptyTail(std::string_view tail);
+
+// The table of a source of the form "select * from <table>" (the name
+// unbracketed), or nullopt for any other source.
+std::optional<std::string> BareTableOf(std::string_view sql);
+
+// The table a statement writes to or reads from first: the name after the
+// first UPDATE, INTO or FROM; empty when there is none.
+std::string StatementTable(std::string_view sql);
+
+}  // namespace velnor::ado
+
+#endif  // VELNOR_PLATFORM_ADO_SQL_TEXT_H_
