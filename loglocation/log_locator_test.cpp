@@ -1,0 +1,195 @@
+// Resolution of configured log directories into administrative-share paths,
+// directory listings, the error-log lines of both, and the two together
+// finding a site's log files under a share root.
+#include "loglocation/log_locator.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "dbsupport/error_log.h"
+#include "platform/automation/error_state.h"
+#include "platform/unc/unc.h"
+#include "platform/wmi/wmi.h"
+
+namespace velnor {
+namespace {
+
+namespace fs = std::filesystem;
+using automation::StringArray;
+
+class LogLocatorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = fs::temp_directory_path() / "log_locator_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
+    gstrErrorLogPath = (dir_ / "errors.log").string();
+    wmi::SetWindowsDirectory("SRV1", "C:\\WINDOWS");
+  }
+  void TearDown() override {
+    gstrErrorLogPath.clear();
+    wmi::ClearWindowsDirectories();
+    unc::SetShareRoot("");
+    fs::remove_all(dir_);
+  }
+
+  std::vector<std::string> ErrorLogLines() const {
+    std::ifstream in(gstrErrorLogPath);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  void Touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+  }
+
+  static StringArray Sorted(StringArray names) {
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string mstrServerName = "SRV1";
+  LogLocator locator_{mstrServerName};
+  fs::path dir_;
+};
+
+TEST_F(LogLocatorTest, PercentPathsTakeTheServersWindowsDirectory) {
+  EXPECT_EQ(locator_.GetLogFilePath("%WinDir%\\System32\\LogFiles"),
+            "\\\\SRV1\\C$\\WINDOWS\\System32\\LogFiles");
+  // The variable's name plays no part, and every colon of the Windows
+  // directory becomes a dollar.
+  wmi::SetWindowsDirectory("srv1", "E:\\OS:2");
+  EXPECT_EQ(locator_.GetLogFilePath("%SystemRoot%\\a\\b"),
+            "\\\\SRV1\\E$\\OS$2\\a\\b");
+  EXPECT_EQ(locator_.GetLogFilePath("%WinDir%"), "\\\\SRV1\\E$\\OS$2");
+  // A leading blank makes it an ordinary path.
+  EXPECT_EQ(locator_.GetLogFilePath(" %WinDir%\\x"), "\\\\SRV1\\ %WinDir%\\x");
+  EXPECT_TRUE(ErrorLogLines().empty());
+}
+
+TEST_F(LogLocatorTest, OtherPathsGoThroughTheAdministrativeShare) {
+  EXPECT_EQ(locator_.GetLogFilePath("D:\\Logs\\Web"),
+            "\\\\SRV1\\D$\\Logs\\Web");
+  EXPECT_EQ(locator_.GetLogFilePath("D:\\a:b\\c:"), "\\\\SRV1\\D$\\a$b\\c$");
+  EXPECT_EQ(locator_.GetLogFilePath("Logs"), "\\\\SRV1\\Logs");
+  EXPECT_EQ(locator_.GetLogFilePath(""), "\\\\SRV1\\");
+  EXPECT_EQ(locator_.GetLogFilePath("\\\\X\\Y"), "\\\\SRV1\\\\\\X\\Y");
+}
+
+TEST_F(LogLocatorTest, ServerArgumentReplacesTheServerForGood) {
+  EXPECT_EQ(locator_.GetLogFilePath("D:\\Logs", "SRV2"), "\\\\SRV2\\D$\\Logs");
+  EXPECT_EQ(mstrServerName, "SRV2");
+  EXPECT_EQ(locator_.GetLogFilePath("D:\\Logs", ""), "\\\\SRV2\\D$\\Logs");
+  EXPECT_EQ(mstrServerName, "SRV2");
+  wmi::SetWindowsDirectory("SRV2", "C:\\WINNT");
+  EXPECT_EQ(locator_.GetLogFilePath("%WinDir%\\x"), "\\\\SRV2\\C$\\WINNT\\x");
+}
+
+TEST_F(LogLocatorTest, UnreachableServerLogsTheWmiFailure) {
+  EXPECT_EQ(locator_.GetLogFilePath("%WinDir%\\System32\\LogFiles", "SRV9"),
+            "");
+  EXPECT_EQ(mstrServerName, "SRV9");
+  EXPECT_EQ(automation::Err().Number(), 0);
+  std::vector<std::string> lines = ErrorLogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  std::string expected_tail =
+      "\tVELNORLogAnalysis-LogParser(WMI)        "
+      "\tGetLogFilePath                          "
+      "\t  800706BA"
+      "\tThe RPC server is unavailable.\r";
+  EXPECT_TRUE(lines[0].ends_with(expected_tail)) << lines[0];
+  // A drive-letter path needs no WMI and still resolves.
+  EXPECT_EQ(locator_.GetLogFilePath("D:\\Logs"), "\\\\SRV9\\D$\\Logs");
+  EXPECT_EQ(ErrorLogLines().size(), 1u);
+}
+
+TEST_F(LogLocatorTest, NothingToListGivesOneEmptyName) {
+  fs::create_directory(dir_ / "empty");
+  unc::SetShareRoot(dir_.string());
+  const StringArray nothing{""};
+  EXPECT_EQ(locator_.GetLogFilesFromDirectory((dir_ / "empty").string()),
+            nothing);
+  EXPECT_EQ(locator_.GetLogFilesFromDirectory((dir_ / "missing").string()),
+            nothing);
+  EXPECT_EQ(locator_.GetLogFilesFromDirectory("\\\\SRV1\\C$\\Logs"), nothing);
+  EXPECT_TRUE(ErrorLogLines().empty());
+}
+
+TEST_F(LogLocatorTest, UnreadableDirectoryGivesOneEmptyName) {
+  fs::create_directory(dir_ / "locked");
+  fs::permissions(dir_ / "locked", fs::perms::owner_all);
+  Touch(dir_ / "locked" / "a.log");
+  std::string path = (dir_ / "locked").string();
+  if (::geteuid() != 0) {
+    fs::permissions(dir_ / "locked", fs::perms::none);
+    EXPECT_EQ(locator_.GetLogFilesFromDirectory(path), StringArray{""});
+    fs::permissions(dir_ / "locked", fs::perms::owner_all);
+    return;
+  }
+  // Root reads everything: list as the unprivileged user in a child.
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(locator_.GetLogFilesFromDirectory(path) == StringArray{""} ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(locator_.GetLogFilesFromDirectory(path), StringArray{"a.log"});
+}
+
+TEST_F(LogLocatorTest, ListsEveryEntryByNameOnly) {
+  for (const char* name :
+       {"a", "b", "c", "with blank.log", "caf\xc3\xa9.log", "\xe9t\xe9.log"}) {
+    Touch(dir_ / "site" / name);
+  }
+  fs::create_directory(dir_ / "site" / "old logs");
+  EXPECT_EQ(Sorted(locator_.GetLogFilesFromDirectory((dir_ / "site").string())),
+            (StringArray{"a", "b", "c", "caf\xc3\xa9.log", "old logs",
+                         "with blank.log", "\xe9t\xe9.log"}));
+}
+
+TEST_F(LogLocatorTest, FindsASitesLogFilesThroughTheShareRoot) {
+  const fs::path share = dir_ / "root" / "SRV1";
+  const fs::path web = share / "C$/WINDOWS/system32/LogFiles/W3SVC1";
+  const fs::path ftp = share / "D$/Logs/MSFTPSVC1";
+  fs::create_directories(web);
+  const std::string log_text =
+      "#Software: Microsoft Internet Information Services 6.0\r\n"
+      "#Version: 1.0\r\n#Date: 2007-03-12 00:00:01\r\n"
+      "#Fields: date time cs-uri-stem sc-status\r\n"
+      "2007-03-12 00:00:01 /default.htm 200\r\n";
+  std::ofstream(web / "ex070312.log", std::ios::binary) << log_text;
+  Touch(web / "ex070313.log");
+  Touch(ftp / "ex070312.log");
+  unc::SetShareRoot((dir_ / "root").string());
+
+  std::string web_dir =
+      locator_.GetLogFilePath("%WinDir%\\System32\\LogFiles") + "\\W3SVC1";
+  EXPECT_EQ(web_dir, "\\\\SRV1\\C$\\WINDOWS\\System32\\LogFiles\\W3SVC1");
+  StringArray web_files = locator_.GetLogFilesFromDirectory(web_dir);
+  EXPECT_EQ(Sorted(web_files), (StringArray{"ex070312.log", "ex070313.log"}));
+
+  std::string ftp_dir = locator_.GetLogFilePath("D:\\Logs") + "\\MSFTPSVC1";
+  EXPECT_EQ(locator_.GetLogFilesFromDirectory(ftp_dir),
+            StringArray{"ex070312.log"});
+
+  // The log reader opens the listed names the same way.
+  auto file = unc::OpenForReading(web_dir + "\\" + "EX070312.LOG");
+  std::string read, buffer(512, '\0');
+  while (size_t got = file->Read(buffer.data(), buffer.size())) {
+    read.append(buffer, 0, got);
+  }
+  EXPECT_EQ(read, log_text);
+}
+
+}  // namespace
+}  // namespace velnor
