@@ -1,0 +1,253 @@
+// The IIS log reader. A record line is split into views once, when it is
+// read; its values are converted only when a property asks for them. The
+// date and time are checked at once, because a line whose date is not a date
+// is not a record.
+//
+// Invariant: has_record_ implies lines_ is set, values_ holds
+// layout_.size() views into the line reader's buffer (valid until the next
+// read), and date_time_ holds the record's date-time when it has one.
+#include "platform/iislog/iis_log.h"
+
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "platform/automation/error_state.h"
+#include "platform/iislog/log_input.h"
+
+namespace velnor::iislog {
+namespace {
+
+using automation::Variant;
+
+constexpr std::string_view kW3CFormat = "W3C Extended Log File Format";
+
+// The text after a directive's name ("#Fields:") when `line` is that
+// directive.
+std::optional<std::string_view> DirectiveText(std::string_view line,
+                                              std::string_view name) {
+  if (line.size() < name.size() ||
+      !EqualsIgnoringAsciiCase(line.substr(0, name.size()), name)) {
+    return std::nullopt;
+  }
+  return line.substr(name.size());
+}
+
+// The first blank-separated word of `text`.
+std::string_view FirstWord(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  size_t end = text.find_first_of(" \t", begin);
+  return text.substr(begin, end == std::string_view::npos ? end : end - begin);
+}
+
+bool IsBlankLine(std::span<const char> line) {
+  for (char c : line) {
+    if (c != ' ' && c != '\t') return false;
+  }
+  return true;
+}
+
+// Closes the reader when a failure leaves the scope, so that a loop over
+// AtEndOfLog ends instead of calling a broken reader forever.
+class CloseOnFailure {
+ public:
+  explicit CloseOnFailure(IISLog* log)
+      : log_(log), exceptions_(std::uncaught_exceptions()) {}
+  ~CloseOnFailure() {
+    if (std::uncaught_exceptions() > exceptions_) log_->CloseLogFiles(1);
+  }
+  CloseOnFailure(const CloseOnFailure&) = delete;
+  CloseOnFailure& operator=(const CloseOnFailure&) = delete;
+
+ private:
+  IISLog* log_;
+  int exceptions_;
+};
+
+}  // namespace
+
+void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
+                         std::string_view /*service*/,
+                         std::string_view /*instance*/,
+                         std::string_view format) {
+  CloseLogFiles(1);
+  skipped_lines_ = 0;
+  if (io_mode != 1) {
+    automation::Raise(automation::kErrInvalidProcedureCall,
+                      "Cannot open the log file " + std::string(path) +
+                          " in I/O mode " + std::to_string(io_mode) +
+                          ": this reader only reads log files. Open it with "
+                          "mode 1.");
+  }
+  if (!EqualsIgnoringAsciiCase(format, kW3CFormat)) {
+    automation::Raise(automation::kErrInvalidProcedureCall,
+                      "Cannot read the log file " + std::string(path) +
+                          " as \"" + std::string(format) +
+                          "\": only the \"" + std::string(kW3CFormat) +
+                          "\" is supported. Set the site to log in that "
+                          "format.");
+  }
+  OpenInput(unc::OpenForReading(path), path);
+}
+
+void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
+                       std::string_view path) {
+  CloseLogFiles(1);
+  skipped_lines_ = 0;
+  path_ = path;
+  layout_ = FieldLayout();
+  directive_day_.reset();
+  lines_ = std::make_unique<LineReader>(DecodeLogInput(std::move(input), path));
+}
+
+void IISLog::ReadLogRecord() {
+  has_record_ = false;
+  if (!lines_) return;
+  CloseOnFailure close_on_failure(this);
+  std::span<char> line;
+  for (;;) {
+    switch (lines_->Next(&line)) {
+      case LineReader::Status::kEnd:
+        return;
+      case LineReader::Status::kTooLong:
+        ++skipped_lines_;
+        break;
+      case LineReader::Status::kLine:
+        if (TakeLine(line)) {
+          has_record_ = true;
+          return;
+        }
+        break;
+    }
+  }
+}
+
+void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
+  lines_.reset();
+  has_record_ = false;
+  values_.clear();
+  date_time_.reset();
+}
+
+bool IISLog::TakeLine(std::span<char> line) {
+  if (IsBlankLine(line)) return false;
+  if (line.front() == '#') {
+    TakeDirective(std::string_view(line.data(), line.size()));
+    return false;
+  }
+  if (TakeRecord(line)) return true;
+  ++skipped_lines_;
+  return false;
+}
+
+void IISLog::TakeDirective(std::string_view line) {
+  if (auto names = DirectiveText(line, "#Fields:")) {
+    layout_ = FieldLayout::Parse(*names);
+    return;
+  }
+  auto date = DirectiveText(line, "#Date:");
+  if (!date) date = DirectiveText(line, "#Start-Date:");
+  if (!date) return;  // the other directives do not change how records read
+  // A directive whose date is unreadable leaves its block without a day
+  // rather than with the day of an older block.
+  automation::DateParts day;
+  if (ParseW3CDate(FirstWord(*date), &day)) {
+    directive_day_ = day;
+  } else {
+    directive_day_.reset();
+  }
+}
+
+bool IISLog::TakeRecord(std::span<char> line) {
+  values_.clear();
+  date_time_.reset();
+  if (!layout_.declared() || !SplitValues(line, &values_) ||
+      values_.size() != layout_.size()) {
+    return false;
+  }
+  // The day: the record's own date, else the directive's for a time-only
+  // layout. "-" is a null date or time, which leaves the record undated.
+  automation::DateParts parts;
+  bool dated = false;
+  bool null_part = false;
+  if (int i = layout_.IndexOf(Field::kDate); i >= 0) {
+    if (values_[i] == "-") {
+      null_part = true;
+    } else if (!ParseW3CDate(values_[i], &parts)) {
+      return false;
+    }
+    dated = true;
+  } else if (layout_.IndexOf(Field::kTime) >= 0 && directive_day_) {
+    parts = *directive_day_;
+    dated = true;
+  }
+  if (int i = layout_.IndexOf(Field::kTime); i >= 0) {
+    if (values_[i] == "-") {
+      null_part = true;
+    } else if (!ParseW3CTime(values_[i], &parts)) {
+      return false;
+    }
+  }
+  if (dated && !null_part) date_time_ = automation::DateFromParts(parts);
+  return true;
+}
+
+std::optional<std::string_view> IISLog::Value(Field field) const {
+  int index = has_record_ ? layout_.IndexOf(field) : -1;
+  if (index < 0 || values_[index] == "-") return std::nullopt;
+  return values_[index];
+}
+
+Variant IISLog::Text(Field field) const {
+  auto value = Value(field);
+  if (!value) return automation::Null{};
+  return Variant(*value);
+}
+
+Variant IISLog::Number(Field field) const {
+  auto value = Value(field);
+  if (!value) return automation::Null{};
+  std::optional<int64_t> number = ParseInteger(*value);
+  if (!number) return Variant(*value);
+  if (*number >= std::numeric_limits<int32_t>::min() &&
+      *number <= std::numeric_limits<int32_t>::max()) {
+    return Variant(static_cast<int32_t>(*number));
+  }
+  return Variant(*number);
+}
+
+Variant IISLog::DateTime() const {
+  if (!has_record_ || !date_time_) return automation::Null{};
+  return automation::Date{*date_time_};
+}
+
+Variant IISLog::ClientIp() const { return Text(Field::kClientIp); }
+Variant IISLog::UserName() const { return Text(Field::kUserName); }
+Variant IISLog::ServiceName() const { return Text(Field::kServiceName); }
+Variant IISLog::ServerName() const { return Text(Field::kServerName); }
+Variant IISLog::ServerIp() const { return Text(Field::kServerIp); }
+Variant IISLog::ServerPort() const { return Number(Field::kServerPort); }
+Variant IISLog::Method() const { return Text(Field::kMethod); }
+Variant IISLog::URIStem() const { return Text(Field::kUriStem); }
+Variant IISLog::URIQuery() const { return Text(Field::kUriQuery); }
+Variant IISLog::ProtocolStatus() const { return Number(Field::kStatus); }
+Variant IISLog::ProtocolSubstatus() const { return Number(Field::kSubstatus); }
+Variant IISLog::Win32Status() const { return Number(Field::kWin32Status); }
+Variant IISLog::BytesSent() const { return Number(Field::kBytesSent); }
+Variant IISLog::BytesReceived() const { return Number(Field::kBytesReceived); }
+Variant IISLog::TimeTaken() const { return Number(Field::kTimeTaken); }
+Variant IISLog::ProtocolVersion() const {
+  return Text(Field::kProtocolVersion);
+}
+Variant IISLog::Host() const { return Text(Field::kHost); }
+Variant IISLog::UserAgent() const { return Text(Field::kUserAgent); }
+Variant IISLog::Cookie() const { return Text(Field::kCookie); }
+Variant IISLog::Referer() const { return Text(Field::kReferer); }
+
+void RegisterClasses() {
+  automation::RegisterClass("MSWC.IISLog",
+                            [] { return std::make_shared<IISLog>(); });
+}
+
+}  // namespace velnor::iislog

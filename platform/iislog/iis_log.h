@@ -1,0 +1,140 @@
+// The IIS log reader, registered as "MSWC.IISLog": reads the W3C extended log
+// files of IIS web and FTP sites record by record and hands out the fields of
+// the current record as automation values.
+//
+// What it reads: the directives #Software, #Version, #Date, #Fields,
+// #Remark, #Start-Date and #End-Date, where #Fields may change anywhere in a
+// file and the records follow the latest one; values separated by runs of
+// blanks, "-" for a null value, quoted values with doubled inner quotes; LF or
+// CR LF line ends, a UTF-8 byte-order mark, blank lines, a last line without
+// a line end, bytes that are not UTF-8 (kept as they are); gzip-compressed
+// files. A line that does not fit the latest #Fields (wrong number of values,
+// a date or time that is not one, no #Fields yet, a broken quoted value, a
+// line over LineReader::kMaxLineBytes) is not a record: it is skipped and
+// counted, and reading goes on. Memory stays flat: the file streams through
+// one buffer.
+#ifndef VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
+#define VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/automation/object.h"
+#include "platform/automation/variant.h"
+#include "platform/iislog/line_reader.h"
+#include "platform/iislog/w3c_format.h"
+#include "platform/unc/unc.h"
+
+namespace velnor::iislog {
+
+class IISLog : public automation::Object {
+ public:
+  IISLog() = default;
+
+  // Opens the log file `path` (local or UNC, see unc::OpenForReading) for
+  // reading, closing any file open before. No record is current until
+  // ReadLogRecord. `io_mode` must be 1 (read) and `format` "W3C Extended Log
+  // File Format" (any case); `service` and `instance` name the log's owner
+  // and do not change how it is read.
+  //
+  // Raises AutomationError naming `path` when the file does not exist or
+  // cannot be opened (file not found 53, path not found 76, permission
+  // denied 70, as unc reports them), or invalid procedure call (5) for
+  // another mode or format. After a failure no file is open and AtEndOfLog
+  // is true.
+  void OpenLogFile(std::string_view path, int32_t io_mode,
+                   std::string_view service, std::string_view instance,
+                   std::string_view format);
+
+  // Like OpenLogFile, over an input already open; `path` names it in errors
+  // and decides, by a ".gz" ending, on decompression. Takes ownership.
+  void OpenInput(std::unique_ptr<unc::InputFile> input, std::string_view path);
+
+  // Makes the next record of the file current, passing over directives,
+  // blank lines and lines that are not records; at the end of the file no
+  // record is current. Without an open file it does nothing. A read error
+  // (an unreadable file, corrupt gzip data) raises AutomationError naming
+  // the path and closes the file, so AtEndOfLog is true afterwards.
+  void ReadLogRecord();
+
+  // True when there is no current record: before the first ReadLogRecord,
+  // after the last record, after any failure and when no file is open.
+  bool AtEndOfLog() const { return !has_record_; }
+
+  // Closes the open file, if any. `io_mode` names the files to close (1:
+  // those opened for reading, the only kind there is).
+  void CloseLogFiles(int32_t io_mode);
+
+  // The lines of the current file, or of the last one closed, that looked
+  // like records but were not (see the file comment). Directives and blank
+  // lines are not counted. Reset by OpenLogFile.
+  int64_t SkippedLines() const { return skipped_lines_; }
+
+  // The fields of the current record. Each is Null when the latest #Fields
+  // does not carry the field, when the record holds "-" there, or when no
+  // record is current. Text comes as it stands in the file ("+" is kept);
+  // numbers are 32-bit when they fit and 64-bit otherwise, and a numeric
+  // field holding something else than a decimal integer comes as its text.
+  //
+  // DateTime is an automation::Date of date and time (date-local and
+  // time-local when the file has no date and time), UTC as IIS writes it,
+  // without conversion; fractions of a second are dropped. A file with a
+  // time but no date takes the day of the latest #Date (or #Start-Date)
+  // directive; with no such directive the value is Null. A date alone gives
+  // midnight.
+  automation::Variant DateTime() const;
+  automation::Variant ClientIp() const;           // c-ip
+  automation::Variant UserName() const;           // cs-username
+  automation::Variant ServiceName() const;        // s-sitename
+  automation::Variant ServerName() const;         // s-computername
+  automation::Variant ServerIp() const;           // s-ip
+  automation::Variant ServerPort() const;         // s-port, numeric
+  automation::Variant Method() const;             // cs-method
+  automation::Variant URIStem() const;            // cs-uri-stem
+  automation::Variant URIQuery() const;           // cs-uri-query
+  automation::Variant ProtocolStatus() const;     // sc-status, numeric
+  automation::Variant ProtocolSubstatus() const;  // sc-substatus, numeric
+  automation::Variant Win32Status() const;        // sc-win32-status, numeric
+  automation::Variant BytesSent() const;          // sc-bytes, numeric
+  automation::Variant BytesReceived() const;      // cs-bytes, numeric
+  automation::Variant TimeTaken() const;          // time-taken, numeric
+  automation::Variant ProtocolVersion() const;    // cs-version
+  automation::Variant Host() const;               // cs-host or cs(Host)
+  automation::Variant UserAgent() const;          // cs(User-Agent)
+  automation::Variant Cookie() const;             // cs(Cookie)
+  automation::Variant Referer() const;            // cs(Referer)
+
+ private:
+  // Handles one line; true when it became the current record.
+  bool TakeLine(std::span<char> line);
+  void TakeDirective(std::string_view line);
+  bool TakeRecord(std::span<char> line);
+  void Close();
+  // The value of `field` in the current record; nothing when it is null.
+  std::optional<std::string_view> Value(Field field) const;
+  automation::Variant Text(Field field) const;
+  automation::Variant Number(Field field) const;
+
+  std::string path_;
+  std::unique_ptr<LineReader> lines_;  // null when no file is open
+  FieldLayout layout_;
+  // The day of the latest #Date or #Start-Date directive, for logs that
+  // carry a time but no date.
+  std::optional<automation::DateParts> directive_day_;
+  std::vector<std::string_view> values_;  // of the current record
+  bool has_record_ = false;
+  std::optional<double> date_time_;  // of the current record
+  int64_t skipped_lines_ = 0;
+};
+
+// Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.
+void RegisterClasses();
+
+}  // namespace velnor::iislog
+
+#endif  // VELNOR_PLATFORM_IISLOG_IIS_LOG_H_

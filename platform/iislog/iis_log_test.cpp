@@ -1,0 +1,526 @@
+// Tests of the IIS log reader through its public interface: the real logs
+// under testdata/ (expected values read off the files by hand), and small
+// files written here for directives, values, line handling, broken input,
+// gzip and failures.
+#include "platform/iislog/iis_log.h"
+
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
+
+namespace velnor::automation {
+void PrintTo(const Variant& v, std::ostream* os) {
+  if (v.IsNull()) {
+    *os << "Null";
+  } else {
+    *os << "type " << static_cast<int>(v.Type()) << " \"" << CStr(v) << "\"";
+  }
+}
+}  // namespace velnor::automation
+
+namespace velnor::iislog {
+namespace {
+
+namespace fs = std::filesystem;
+using automation::AutomationError;
+using automation::Null;
+using automation::Variant;
+
+constexpr const char* kW3C = "W3C Extended Log File Format";
+
+std::string TestData(const std::string& name) {
+  return std::string(VELNOR_SOURCE_DIR) + "/platform/iislog/testdata/" + name;
+}
+
+Variant At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return automation::Date{automation::DateFromParts({y, mo, d, h, mi, s})};
+}
+
+class IISLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("iislog_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  // Writes `text` as one gzip member per element of `members`.
+  std::string WriteGzip(const std::string& name,
+                        const std::vector<std::string>& members) {
+    std::string path = (dir_ / name).string();
+    std::ofstream out(path, std::ios::binary);
+    for (const std::string& text : members) {
+      z_stream z{};
+      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
+                   Z_DEFAULT_STRATEGY);
+      std::string packed(deflateBound(&z, text.size()), '\0');
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+      z.avail_in = static_cast<uInt>(text.size());
+      z.next_out = reinterpret_cast<Bytef*>(packed.data());
+      z.avail_out = static_cast<uInt>(packed.size());
+      deflate(&z, Z_FINISH);
+      packed.resize(z.total_out);
+      deflateEnd(&z);
+      out << packed;
+    }
+    return path;
+  }
+
+  void Open(const std::string& path) {
+    log_.OpenLogFile(path, 1, "W3SVC", "1", kW3C);
+  }
+
+  // Opens `path` and makes its record `n` (from 1) current.
+  void OpenAt(const std::string& path, int n) {
+    Open(path);
+    for (int i = 0; i < n; ++i) {
+      log_.ReadLogRecord();
+      ASSERT_FALSE(log_.AtEndOfLog()) << "record " << i + 1 << " of " << path;
+    }
+  }
+
+  // Reads `path` to the end; returns the number of records.
+  int CountRecords(const std::string& path) {
+    Open(path);
+    int records = 0;
+    for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+      ++records;
+    }
+    return records;
+  }
+
+  fs::path dir_;
+  IISLog log_;
+};
+
+// --- The real logs -------------------------------------------------------
+
+TEST_F(IISLogTest, CountsRecordsAndSkippedLinesOfEveryRealLog) {
+  struct Expected {
+    const char* file;
+    int records;
+    int skipped;
+  };
+  const Expected kFiles[] = {
+      {"ftp-iis4-msftpsvc-time-only.log", 14, 0},
+      {"web-iis-advanced-logging-quoted.log", 3, 0},
+      {"web-iis-native-format.log", 0, 10},  // no #Fields: not W3C at all
+      {"web-iis10-cookies-header-order.log", 3, 0},
+      {"web-iis10-edge-cases.log", 15, 0},
+      {"web-iis10-multiple-field-sets.log", 3, 2},
+      {"web-iis4-fields-directive-only.log", 5, 0},
+      {"web-iis50-date-only-short-line.log", 3, 1},
+      {"web-iis60-time-only-date-header.log", 11, 0},
+      {"web-iis70-asp-appendtolog.log", 2, 0},
+      {"web-iis70-sitename-crlf.log", 16, 0},
+      {"web-iis80-fields-change-midfile.log", 17, 0},
+      {"web-iis85-repeated-headers.log", 210, 0},
+  };
+  for (const Expected& e : kFiles) {
+    EXPECT_EQ(CountRecords(TestData(e.file)), e.records) << e.file;
+    EXPECT_EQ(log_.SkippedLines(), e.skipped) << e.file;
+  }
+}
+
+TEST_F(IISLogTest, FtpLogTakesItsDayFromTheLatestDateDirective) {
+  std::string path = TestData("ftp-iis4-msftpsvc-time-only.log");
+  log_.OpenLogFile(path, 1, "MSFTPSVC", "1", kW3C);
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2000, 10, 9, 16, 44, 49));
+  EXPECT_EQ(log_.ClientIp(), Variant("1.1.1.1"));
+  EXPECT_EQ(log_.Method(), Variant("[2]USER"));
+  EXPECT_EQ(log_.URIStem(), Variant("anonymous"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{331}));
+  EXPECT_EQ(log_.UserAgent(), Variant(Null{}));  // not in #Fields
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant(Null{}));  // "-"
+  OpenAt(path, 12);  // first record after the second header block
+  EXPECT_EQ(log_.DateTime(), At(2000, 10, 10, 16, 44, 49));
+  EXPECT_EQ(log_.Method(), Variant("[2]USER"));
+}
+
+TEST_F(IISLogTest, AdvancedLoggingQuotedValuesAndLocalTimes) {
+  std::string path = TestData("web-iis-advanced-logging-quoted.log");
+  OpenAt(path, 1);
+  // Milliseconds dropped; the data's date, not #Start-Date's.
+  EXPECT_EQ(log_.DateTime(), At(2012, 8, 15, 17, 0, 0));
+  EXPECT_EQ(log_.ClientIp(), Variant("70.95.0.0"));
+  EXPECT_EQ(log_.UserAgent(),
+            Variant("Mozilla/5.0 (Linux; Android 4.4.4; SM-G900V "
+                    "Build/KTU84P) AppleWebKit/537.36 (KHTML, like Gecko) "
+                    "Chrome/39.0.2171.59 Mobile Safari/537.36"));
+  EXPECT_EQ(log_.Host(), Variant("xzy.example.com"));
+  EXPECT_EQ(log_.ServerPort(), Variant(int32_t{80}));
+  EXPECT_EQ(log_.TimeTaken(), Variant(Null{}));  // logged as TimeTakenMS
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.ClientIp(), Variant(Null{}));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{301}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/hello/world/6,681965"));
+  EXPECT_EQ(log_.ProtocolSubstatus(), Variant(" \"garbage\" w/ spaces "));
+  EXPECT_EQ(log_.TimeTaken(), Variant(Null{}));
+}
+
+TEST_F(IISLogTest, EdgeCasesDoubleBlanksAndWideWin32Status) {
+  std::string path = TestData("web-iis10-edge-cases.log");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.DateTime(), At(2022, 1, 1, 0, 1, 24));
+  EXPECT_EQ(log_.ServerPort(), Variant(int32_t{444}));
+  EXPECT_EQ(log_.UserName(), Variant("random\\ranuser1"));
+  EXPECT_EQ(log_.ClientIp(), Variant("::1"));
+  EXPECT_EQ(log_.URIQuery(),
+            Variant("clientApplication=ActiveMonitor;PSVersion=5.1.14393.4467"));
+  OpenAt(path, 6);
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{401}));
+  EXPECT_EQ(log_.ProtocolSubstatus(), Variant(int32_t{1}));
+  EXPECT_EQ(log_.Win32Status(), Variant(int64_t{214784354254}));
+  EXPECT_EQ(log_.UserName(), Variant(Null{}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.Method(), Variant("RPC_IN_DATA"));
+  EXPECT_EQ(log_.UserName(), Variant("RanDomain\\EX04$"));
+  EXPECT_EQ(log_.ServerPort(), Variant(int32_t{81}));
+  EXPECT_EQ(log_.Win32Status(), Variant(int32_t{64}));
+  EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{886786}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.Win32Status(), Variant(int64_t{67567567567}));
+}
+
+TEST_F(IISLogTest, FieldsChangeBetweenBlocksAndOldLayoutRowsAreSkipped) {
+  std::string path = TestData("web-iis10-multiple-field-sets.log");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.URIQuery(), Variant("q=100"));
+  EXPECT_EQ(log_.ServerIp(), Variant("127.0.0.1"));
+  EXPECT_EQ(log_.ServiceName(), Variant(Null{}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2018, 1, 1, 9, 10, 11));
+  EXPECT_EQ(log_.ServiceName(), Variant("W3SVC1"));
+  EXPECT_EQ(log_.ServerIp(), Variant(Null{}));
+  EXPECT_EQ(log_.Host(), Variant("example.com"));
+  EXPECT_EQ(log_.BytesSent(), Variant(int32_t{123}));
+  EXPECT_EQ(log_.BytesReceived(), Variant(int32_t{456}));
+  EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{789}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.ServerName(), Variant("MACHINE-NAME"));
+  EXPECT_EQ(log_.ProtocolVersion(), Variant("HTTP/1.1"));
+  EXPECT_EQ(log_.ClientIp(), Variant("81.2.69.143"));
+  log_.ReadLogRecord();  // the two 15-value rows under the 22-field header
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(log_.SkippedLines(), 2);
+
+  path = TestData("web-iis80-fields-change-midfile.log");
+  OpenAt(path, 6);
+  EXPECT_EQ(log_.URIStem(), Variant("/favicon.ico"));
+  EXPECT_EQ(log_.Win32Status(), Variant(int32_t{2}));
+  EXPECT_EQ(log_.ServerName(), Variant(Null{}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2013, 6, 9, 17, 54, 12));
+  EXPECT_EQ(log_.ServerName(), Variant("GEORGIS3"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{304}));
+  EXPECT_EQ(log_.BytesReceived(), Variant(int32_t{339}));
+  EXPECT_EQ(log_.Cookie(), Variant(Null{}));
+}
+
+TEST_F(IISLogTest, CookiesWithQuotesInsideAreNotQuotedValues) {
+  OpenAt(TestData("web-iis10-cookies-header-order.log"), 1);
+  EXPECT_EQ(log_.Cookie(),
+            Variant("OutlookSession=\"{AAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}\""));
+  EXPECT_EQ(log_.Referer(), Variant("http://111.111.111.111/"));
+  EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{65}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.Cookie(), Variant("username=realm\\user"));
+}
+
+TEST_F(IISLogTest, OldLogsWithCrlfDateOnlyAndTimeOnlyLayouts) {
+  OpenAt(TestData("web-iis4-fields-directive-only.log"), 5);
+  EXPECT_EQ(log_.DateTime(), At(1996, 1, 1, 10, 48, 5));
+  EXPECT_EQ(log_.Referer(),
+            Variant("http://webtrends.sample.com/loganalyzer/info.htm"));
+  EXPECT_EQ(log_.UserAgent(), Variant("Mozilla/4.0+[en]+(WinNT;+I)"));
+
+  OpenAt(TestData("web-iis50-date-only-short-line.log"), 3);
+  EXPECT_EQ(log_.DateTime(), At(2003, 11, 18));
+  EXPECT_EQ(log_.URIStem(), Variant("/cgi-bin/counts.exe"));
+  EXPECT_EQ(log_.BytesReceived(), Variant(int32_t{400}));
+
+  // Time only, no final line end.
+  OpenAt(TestData("web-iis60-time-only-date-header.log"), 11);
+  EXPECT_EQ(log_.DateTime(), At(2013, 7, 30, 0, 0, 13));
+  EXPECT_EQ(log_.Method(), Variant("POST"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{302}));
+  EXPECT_EQ(log_.Win32Status(), Variant(int32_t{0}));
+
+  // A record stamped before its block's #Date keeps its own time.
+  OpenAt(TestData("web-iis70-sitename-crlf.log"), 5);
+  EXPECT_EQ(log_.DateTime(), At(2010, 8, 15, 4, 43, 55));
+  EXPECT_EQ(log_.ServiceName(), Variant("W3SVC20"));
+  EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{27}));
+}
+
+TEST_F(IISLogTest, AppendToLogTextAndRepeatedHeaders) {
+  OpenAt(TestData("web-iis70-asp-appendtolog.log"), 1);
+  std::string query = automation::CStr(log_.URIQuery());
+  EXPECT_TRUE(query.starts_with("ID=1%27%20or%201%3D%40%40version--|22|"));
+  EXPECT_TRUE(query.ends_with("_(VM)_'_to_data_type_int."));
+  EXPECT_EQ(log_.ServerPort(), Variant(int32_t{443}));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{500}));
+
+  Open(TestData("web-iis85-repeated-headers.log"));
+  int ok = 0, not_found = 0, null_referers = 0;
+  for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+    ok += log_.ProtocolStatus() == Variant(int32_t{200});
+    not_found += log_.ProtocolStatus() == Variant(int32_t{404});
+    null_referers += log_.Referer().IsNull();
+  }
+  EXPECT_EQ(ok, 8);
+  EXPECT_EQ(not_found, 202);
+  EXPECT_EQ(null_referers, 209);
+}
+
+// --- Small files -----------------------------------------------------------
+
+const std::string kHeader =
+    "#Software: Microsoft Internet Information Services 10.0\n"
+    "#Version: 1.0\n"
+    "#Date: 2021-03-04 05:06:07\n"
+    "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+
+TEST_F(IISLogTest, DirectivesSetLayoutAndDay) {
+  std::string path = Write(
+      "u_ex.log",
+      "2021-01-01 00:00:00 1.1.1.1 GET /before-fields 200\n"  // no layout yet
+      "#Remark: anything\n" +
+          kHeader +
+          "2021-03-04 05:06:07 1.1.1.1 GET /a 200\n"
+          "#Fields: time cs-uri-stem \n"  // time only, trailing blank
+          "23:59:59 /b\n"
+          "#Start-Date: 2021-03-05 00:00:00.128\n"
+          "00:00:01 /c\n"
+          "#Date: not-a-date\n"
+          "00:00:02 /d\n"
+          "#End-Date: 2021-03-06 00:00:00\n"
+          "#fields: DATE cs-uri-stem\n"  // names in any case
+          "2021-03-07 /e\n");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.URIStem(), Variant("/a"));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2021, 3, 4, 23, 59, 59));
+  EXPECT_EQ(log_.ClientIp(), Variant(Null{}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2021, 3, 5, 0, 0, 1));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/d"));
+  EXPECT_EQ(log_.DateTime(), Variant(Null{}));  // its block has no day
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2021, 3, 7));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(log_.SkippedLines(), 1);
+}
+
+TEST_F(IISLogTest, NullsPlusSignsAndNumbers) {
+  std::string path = Write(
+      "u_ex.log",
+      "#Fields: date time cs-uri-stem cs(User-Agent) sc-status "
+      "sc-win32-status sc-bytes time-taken\n"
+      "- - - Mozilla/5.0+(X11;+Linux) - - - -\n"
+      "2021-03-04 05:06:07 /a++b x 2147483647 4294967295 -5 12abc\n"
+      "2021-03-04 - /c - 2147483648 99999999999999999999 0 -2147483648\n");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.DateTime(), Variant(Null{}));
+  EXPECT_EQ(log_.URIStem(), Variant(Null{}));
+  EXPECT_EQ(log_.UserAgent(), Variant("Mozilla/5.0+(X11;+Linux)"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(Null{}));
+  EXPECT_EQ(log_.Win32Status(), Variant(Null{}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/a++b"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{2147483647}));
+  EXPECT_EQ(log_.Win32Status(), Variant(int64_t{4294967295}));
+  EXPECT_EQ(log_.BytesSent(), Variant(int32_t{-5}));
+  EXPECT_EQ(log_.TimeTaken(), Variant("12abc"));  // not a number: its text
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), Variant(Null{}));  // null time
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int64_t{2147483648}));
+  EXPECT_EQ(log_.Win32Status(), Variant("99999999999999999999"));
+  EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{-2147483648}));
+}
+
+TEST_F(IISLogTest, QuotedValues) {
+  std::string path = Write(
+      "u_ex.log",
+      "#Fields: date time cs-uri-stem cs(User-Agent) cs(Referer)\n"
+      "2021-03-04 05:06:07 \"/a b\" \"say \"\"hi\"\"\" \"\"\n"
+      "2021-03-04 05:06:07\t\"-\"\t\"\"\"\"\t-\n"
+      "2021-03-04 05:06:07 \"/open x y\n"            // unterminated
+      "2021-03-04 05:06:07 \"/a\"b x y\n"            // text after the quote
+      "2021-03-04 05:06:07 /x\"y \"a\"\"\" z\n");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.URIStem(), Variant("/a b"));
+  EXPECT_EQ(log_.UserAgent(), Variant("say \"hi\""));
+  EXPECT_EQ(log_.Referer(), Variant(""));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant(Null{}));
+  EXPECT_EQ(log_.UserAgent(), Variant("\""));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/x\"y"));
+  EXPECT_EQ(log_.UserAgent(), Variant("a\""));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(log_.SkippedLines(), 2);
+}
+
+TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
+  std::string path = Write(
+      "u_ex.log",
+      "\xEF\xBB\xBF" + kHeader +
+          "\r\n\n   \n"
+          "2021-03-04 05:06:07 1.1.1.1 GET /crlf 200\r\n"
+          "2021-03-04 05:06:07 1.1.1.1 GET /caf\xE9\xFF\x80 200\n"
+          "2021-03-04 05:06:07 1.1.1.1 GET /last 200");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.URIStem(), Variant("/crlf"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{200}));  // no CR left
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/caf\xE9\xFF\x80"));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/last"));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(log_.SkippedLines(), 0);
+}
+
+TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
+  std::string good = "2021-03-04 05:06:07 1.1.1.1 GET /ok 200\n";
+  std::string path = Write(
+      "u_ex.log",
+      kHeader + good +
+          "2021-03-04 05:06:07 1.1.1.1 GET /short\n"
+          "2021-03-04 05:06:07 1.1.1.1 GET /long 200 extra\n"
+          "2021-02-30 05:06:07 1.1.1.1 GET /feb30 200\n"
+          "0099-01-01 05:06:07 1.1.1.1 GET /year99 200\n"
+          "2021-03-04 24:00:00 1.1.1.1 GET /hour24 200\n"
+          "2021-03-04 05:06:07.x 1.1.1.1 GET /fraction 200\n"
+          "03/04/21 05:06:07 1.1.1.1 GET /slashes 200\n" +
+          std::string("\0\x01\x02 garbage \x7f\n", 15) +
+          std::string(LineReader::kMaxLineBytes + 10, 'x') + "\n" + good);
+  EXPECT_EQ(CountRecords(path), 2);
+  EXPECT_EQ(log_.SkippedLines(), 9);
+}
+
+TEST_F(IISLogTest, GzipFilesReadTransparently) {
+  std::string text = kHeader + "2021-03-04 05:06:07 1.1.1.1 GET /gz 200\n";
+  EXPECT_EQ(CountRecords(WriteGzip("u_ex.log.gz", {text})), 1);
+  EXPECT_EQ(log_.URIStem(), Variant(Null{}));  // at the end: no record
+
+  // By magic alone, several members, an empty member.
+  std::string path = WriteGzip("u_ex.log", {text, "", text});
+  OpenAt(path, 2);
+  EXPECT_EQ(log_.URIStem(), Variant("/gz"));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+
+  EXPECT_EQ(CountRecords(Write("empty.log.gz", "")), 0);
+}
+
+TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
+  std::string text = kHeader;
+  for (int i = 0; i < 5000; ++i) {
+    text += "2021-03-04 05:06:07 1.1.1.1 GET /" + std::to_string(i) + " 200\n";
+  }
+  std::string packed = WriteGzip("whole.gz", {text});
+  std::ifstream in(packed, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string cut = Write("cut.log.gz", bytes.substr(0, bytes.size() / 2));
+  bytes[bytes.size() / 2] ^= 0x55;
+  bytes[bytes.size() / 2 + 1] ^= 0x55;
+  std::string corrupt = Write("corrupt.log.gz", bytes);
+  std::string not_gzip = Write("plain.log.gz", kHeader);
+
+  for (const std::string& path : {cut, corrupt, not_gzip}) {
+    Open(path);
+    int records = 0;
+    try {
+      for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+        ++records;
+      }
+      ADD_FAILURE() << "no error reading " << path;
+    } catch (const AutomationError& e) {
+      EXPECT_NE(e.description().find(path), std::string::npos)
+          << e.description();
+    }
+    EXPECT_TRUE(log_.AtEndOfLog()) << path;
+    EXPECT_LT(records, 5000) << path;
+    log_.ReadLogRecord();  // a closed reader stays at the end
+    EXPECT_TRUE(log_.AtEndOfLog()) << path;
+  }
+}
+
+TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
+  std::string good = Write("good.log", kHeader +
+                                           "2021-03-04 05:06:07 1.1.1.1 GET "
+                                           "/x 200\n");
+  OpenAt(good, 1);
+  std::string missing = (dir_ / "no-such.log").string();
+  try {
+    Open(missing);
+    ADD_FAILURE() << "opened a missing file";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), automation::kErrFileNotFound);
+    EXPECT_NE(e.description().find(missing), std::string::npos);
+  }
+  EXPECT_TRUE(log_.AtEndOfLog());
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+
+  // A directory opens or reads with an error; either way the loop ends.
+  std::string folder = dir_.string();
+  bool raised = !automation::ResumeNext([&] {
+    Open(folder);
+    log_.ReadLogRecord();
+  });
+  EXPECT_TRUE(raised);
+  EXPECT_NE(automation::Err().Description().find(folder), std::string::npos);
+  automation::Err().Clear();
+  EXPECT_TRUE(log_.AtEndOfLog());
+
+  EXPECT_THROW(log_.OpenLogFile(good, 2, "W3SVC", "1", kW3C), AutomationError);
+  EXPECT_THROW(log_.OpenLogFile(good, 1, "W3SVC", "1", "NCSA Common Log File Format"),
+               AutomationError);
+  EXPECT_TRUE(log_.AtEndOfLog());
+}
+
+TEST_F(IISLogTest, CloseReopenAndCreationByName) {
+  std::string path = Write(
+      "u_ex.log", kHeader + "garbage\n2021-03-04 05:06:07 1.1.1.1 GET /x 200\n");
+  RegisterClasses();
+  auto log = automation::CreateObjectAs<IISLog>("MSWC.IISLog");
+  log->OpenLogFile(path, 1, "W3SVC", "1", kW3C);
+  EXPECT_TRUE(log->AtEndOfLog());  // nothing read yet
+  log->ReadLogRecord();
+  EXPECT_EQ(log->URIStem(), Variant("/x"));
+  log->CloseLogFiles(1);
+  EXPECT_TRUE(log->AtEndOfLog());
+  EXPECT_EQ(log->URIStem(), Variant(Null{}));
+  EXPECT_EQ(log->SkippedLines(), 1);  // of the last file
+  log->OpenLogFile(path, 1, "W3SVC", "1", kW3C);
+  EXPECT_EQ(log->SkippedLines(), 0);
+  log->ReadLogRecord();
+  EXPECT_EQ(log->URIStem(), Variant("/x"));  // from the start again
+}
+
+}  // namespace
+}  // namespace velnor::iislog

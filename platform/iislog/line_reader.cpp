@@ -1,0 +1,88 @@
+// Line splitting. The buffer starts at one read chunk and grows only while
+// a single line does not fit, up to kMaxLineBytes plus one chunk.
+#include "platform/iislog/line_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velnor::iislog {
+namespace {
+
+constexpr size_t kChunkBytes = 64 * 1024;
+
+}  // namespace
+
+LineReader::LineReader(std::unique_ptr<unc::InputFile> input)
+    : input_(std::move(input)), buffer_(kChunkBytes) {}
+
+LineReader::Status LineReader::Next(std::span<char>* line) {
+  size_t scan = begin_;
+  for (;;) {
+    const void* found =
+        std::memchr(buffer_.data() + scan, '\n', end_ - scan);
+    if (found != nullptr) {
+      size_t newline = static_cast<const char*>(found) - buffer_.data();
+      size_t begin = begin_;
+      begin_ = newline + 1;
+      *line = Finish(begin, newline);
+      return Status::kLine;
+    }
+    scan = end_;
+    if (end_ - begin_ > kMaxLineBytes) {
+      SkipRestOfLine();
+      return Status::kTooLong;
+    }
+    if (at_end_) {
+      if (begin_ == end_) return Status::kEnd;
+      size_t begin = begin_;
+      begin_ = end_;
+      *line = Finish(begin, end_);
+      return Status::kLine;
+    }
+    Fill(&scan);
+  }
+}
+
+void LineReader::Fill(size_t* scan) {
+  if (buffer_.size() - end_ < kChunkBytes) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    *scan -= begin_;
+    end_ -= begin_;
+    begin_ = 0;
+    if (buffer_.size() - end_ < kChunkBytes) {
+      buffer_.resize(std::max(buffer_.size() * 2, end_ + kChunkBytes));
+    }
+  }
+  size_t n = input_->Read(buffer_.data() + end_, buffer_.size() - end_);
+  if (n == 0) at_end_ = true;
+  end_ += n;
+}
+
+void LineReader::SkipRestOfLine() {
+  for (;;) {
+    const void* found =
+        std::memchr(buffer_.data() + begin_, '\n', end_ - begin_);
+    if (found != nullptr) {
+      begin_ = static_cast<const char*>(found) - buffer_.data() + 1;
+      return;
+    }
+    begin_ = end_ = 0;
+    if (at_end_) return;
+    size_t n = input_->Read(buffer_.data(), buffer_.size());
+    if (n == 0) at_end_ = true;
+    end_ = n;
+  }
+}
+
+std::span<char> LineReader::Finish(size_t begin, size_t end) {
+  if (end > begin && buffer_[end - 1] == '\r') --end;
+  if (first_line_) {
+    first_line_ = false;
+    if (end - begin >= 3 && std::memcmp(buffer_.data() + begin, "\xEF\xBB\xBF", 3) == 0) {
+      begin += 3;
+    }
+  }
+  return {buffer_.data() + begin, end - begin};
+}
+
+}  // namespace velnor::iislog

@@ -1,0 +1,53 @@
+// Splits a byte stream into lines through one reusable buffer, so memory
+// stays flat however large the file is.
+#ifndef VELNOR_PLATFORM_IISLOG_LINE_READER_H_
+#define VELNOR_PLATFORM_IISLOG_LINE_READER_H_
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/unc/unc.h"
+
+namespace velnor::iislog {
+
+class LineReader {
+ public:
+  // Longer lines are not kept: they are passed over and reported as
+  // kTooLong, which bounds the buffer for any input.
+  static constexpr size_t kMaxLineBytes = size_t{4} << 20;
+
+  enum class Status { kLine, kTooLong, kEnd };
+
+  // Takes ownership of `input`.
+  explicit LineReader(std::unique_ptr<unc::InputFile> input);
+
+  // Makes the next line current. kLine sets `line` to its bytes without the
+  // line end (LF or CR LF) and, on the first line, without a UTF-8 byte-order
+  // mark; a last line without a line end counts as a line. The bytes stay
+  // valid, and may be changed in place by the caller, until the next call.
+  // Raises what reading the input raises.
+  Status Next(std::span<char>* line);
+
+ private:
+  // Reads more input behind end_, compacting or growing the buffer first;
+  // sets at_end_ when the input is exhausted. `scan` is kept pointing at the
+  // same byte.
+  void Fill(size_t* scan);
+  // Drops the rest of an over-long line, up to and including its line end.
+  void SkipRestOfLine();
+  std::span<char> Finish(size_t begin, size_t end);
+
+  std::unique_ptr<unc::InputFile> input_;
+  std::vector<char> buffer_;
+  // Bytes [begin_, end_) of buffer_ are read but not yet handed out.
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool at_end_ = false;
+  bool first_line_ = true;
+};
+
+}  // namespace velnor::iislog
+
+#endif  // VELNOR_PLATFORM_IISLOG_LINE_READER_H_

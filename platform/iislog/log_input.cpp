@@ -1,0 +1,150 @@
+// Plain and gzip log input. The first bytes of the file are read before the
+// decision plain/gzip is made; both readers start by handing out (or
+// inflating) those bytes, so nothing is read twice.
+#include "platform/iislog/log_input.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/automation/error_state.h"
+
+namespace velnor::iislog {
+namespace {
+
+constexpr size_t kChunkBytes = 64 * 1024;
+// Automation's "Device I/O error": the bytes are there but cannot be decoded.
+constexpr int32_t kErrDeviceIo = 57;
+
+bool HasGzipName(std::string_view path) {
+  if (path.size() < 3) return false;
+  std::string_view ext = path.substr(path.size() - 3);
+  return ext[0] == '.' && (ext[1] | 0x20) == 'g' && (ext[2] | 0x20) == 'z';
+}
+
+bool HasGzipMagic(const std::vector<char>& head) {
+  return head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x1f &&
+         static_cast<unsigned char>(head[1]) == 0x8b;
+}
+
+// Plain text: the bytes read ahead, then the rest of the file.
+class PlainInput : public unc::InputFile {
+ public:
+  PlainInput(std::unique_ptr<unc::InputFile> file, std::vector<char> head)
+      : file_(std::move(file)), head_(std::move(head)) {}
+
+  size_t Read(char* buffer, size_t size) override {
+    if (offset_ < head_.size()) {
+      size_t n = std::min(size, head_.size() - offset_);
+      std::memcpy(buffer, head_.data() + offset_, n);
+      offset_ += n;
+      return n;
+    }
+    return file_->Read(buffer, size);
+  }
+
+ private:
+  std::unique_ptr<unc::InputFile> file_;
+  std::vector<char> head_;
+  size_t offset_ = 0;
+};
+
+// gzip: inflates member after member. Invariant: stream_.next_in and
+// avail_in describe the unconsumed part of in_.
+class GzipInput : public unc::InputFile {
+ public:
+  GzipInput(std::unique_ptr<unc::InputFile> file, std::string path,
+            std::vector<char> head)
+      : file_(std::move(file)), path_(std::move(path)), in_(std::move(head)) {
+    size_t head_bytes = in_.size();
+    in_.resize(kChunkBytes);
+    stream_.next_in = reinterpret_cast<Bytef*>(in_.data());
+    stream_.avail_in = static_cast<uInt>(head_bytes);
+    // 15 + 16: a gzip wrapper around the largest deflate window.
+    if (inflateInit2(&stream_, 15 + 16) != Z_OK) {
+      automation::Raise(automation::kErrOutOfMemory,
+                        "Cannot start decompressing " + path_ +
+                            ": zlib could not be initialised.");
+    }
+  }
+  ~GzipInput() override { inflateEnd(&stream_); }
+  GzipInput(const GzipInput&) = delete;
+  GzipInput& operator=(const GzipInput&) = delete;
+
+  size_t Read(char* buffer, size_t size) override {
+    size = std::min<size_t>(size, 1u << 30);
+    if (size == 0) return 0;
+    stream_.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream_.avail_out = static_cast<uInt>(size);
+    // Loop until some text comes out: a gzip header alone yields none.
+    while (stream_.avail_out == size) {
+      if (stream_.avail_in == 0 && !FillInput()) {
+        if (!in_member_) return 0;
+        Fail("it ends in the middle of its compressed data (truncated copy?)");
+      }
+      if (!in_member_) {
+        inflateReset(&stream_);
+        in_member_ = true;
+      }
+      int rc = inflate(&stream_, Z_NO_FLUSH);
+      if (rc == Z_STREAM_END) {
+        in_member_ = false;
+      } else if (rc != Z_OK) {
+        // Input and output space were both available, so anything but
+        // progress (Z_BUF_ERROR included) means the data is bad.
+        Fail(std::string("its compressed data is corrupt (zlib: ") +
+             (stream_.msg != nullptr ? stream_.msg : "error") + ")");
+      }
+    }
+    return size - stream_.avail_out;
+  }
+
+ private:
+  bool FillInput() {
+    size_t n = file_->Read(in_.data(), in_.size());
+    stream_.next_in = reinterpret_cast<Bytef*>(in_.data());
+    stream_.avail_in = static_cast<uInt>(n);
+    return n > 0;
+  }
+
+  [[noreturn]] void Fail(const std::string& reason) {
+    automation::Raise(kErrDeviceIo,
+                      "Cannot read the gzip log file " + path_ + ": " + reason +
+                          ". The records before this point were read; "
+                          "replace the file with an intact copy to read the "
+                          "rest.");
+  }
+
+  std::unique_ptr<unc::InputFile> file_;
+  std::string path_;
+  std::vector<char> in_;
+  z_stream stream_{};
+  // False between members and before the first: an end of input there is
+  // a clean end (an empty file holds no members at all).
+  bool in_member_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<unc::InputFile> DecodeLogInput(
+    std::unique_ptr<unc::InputFile> file, std::string_view path) {
+  std::vector<char> head(2);
+  size_t have = 0;
+  while (have < head.size()) {
+    size_t n = file->Read(head.data() + have, head.size() - have);
+    if (n == 0) break;
+    have += n;
+  }
+  head.resize(have);
+  if (HasGzipName(path) || HasGzipMagic(head)) {
+    return std::make_unique<GzipInput>(std::move(file), std::string(path),
+                                       std::move(head));
+  }
+  return std::make_unique<PlainInput>(std::move(file), std::move(head));
+}
+
+}  // namespace velnor::iislog
