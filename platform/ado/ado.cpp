@@ -273,13 +273,13 @@ Lease Connection::Impl::Acquire(const std::string& key) {
     shape->columns.emplace_back(name ? name : "");
   }
   shape->bare_table = BareTableOf(key);
-  if (found != cache.end()) return Lease(shape.get(), std::move(shape));
+  Shape* prepared = shape.get();
+  if (found != cache.end()) return Lease(prepared, std::move(shape));
   if (cache.size() >= kMaxCachedShapes) {
     std::erase_if(cache, [](const auto& entry) { return !entry.second->in_use; });
   }
-  Shape* cached = shape.get();
   cache.emplace(key, std::move(shape));
-  return Lease(cached, nullptr);
+  return Lease(prepared, nullptr);
 }
 
 Lease Connection::Impl::Prepare(std::string_view sql) {

@@ -1,0 +1,181 @@
+// Connection and Recordset on a plain SQLite file: opening, the values that
+// come back, the cursor and field errors, and statements of one shape with
+// different literals (which share a cached plan) giving their own results.
+#include "platform/ado/ado.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/automation/error_state.h"
+
+namespace velnor::ado {
+namespace {
+
+using automation::AutomationError;
+using automation::Date;
+using automation::Null;
+using automation::Variant;
+
+class AdoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/ado_test-XXXXXX";
+    dir_ = mkdtemp(templ);
+    path_ = dir_ + "/test.mdb";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE t (\"Name\" TEXT COLLATE NOCASE, "
+                           "\"Count\" INTEGER, \"Share\" REAL);"
+                           "INSERT INTO t VALUES ('a', 1, 0.5), ('b', 2, NULL),"
+                           " ('c', 3, 1.5);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    cn_ = std::make_shared<Connection>();
+    cn_->SetProvider(kJetProvider);
+    cn_->Open(path_);
+  }
+  void TearDown() override {
+    cn_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::shared_ptr<Recordset> Query(std::string_view sql) {
+    auto rs = std::make_shared<Recordset>();
+    rs->SetActiveConnection(cn_);
+    rs->SetLockType(adLockOptimistic);
+    rs->Open(sql);
+    return rs;
+  }
+
+  std::string dir_;
+  std::string path_;
+  std::shared_ptr<Connection> cn_;
+};
+
+// Runs `statement` and returns the number and description it raised.
+template <class Statement>
+std::pair<int32_t, std::string> Failure(Statement statement) {
+  try {
+    statement();
+  } catch (const AutomationError& error) {
+    return {error.number(), error.description()};
+  }
+  return {0, "no error"};
+}
+
+TEST_F(AdoTest, OpenRefusesWhatIsNotAJetDatabaseFile) {
+  Connection cn;
+  EXPECT_EQ(Failure([&] { cn.Open(path_); }).first, kErrProviderNotFound);
+
+  cn.SetProvider("microsoft.jet.oledb.4.0");
+  auto [number, description] = Failure([&] { cn.Open(dir_ + "/none.mdb"); });
+  EXPECT_EQ(number, kErrUnspecified);
+  EXPECT_EQ(description, "Could not find file '" + dir_ + "/none.mdb'.");
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/none.mdb"));
+
+  std::ofstream(dir_ + "/text.mdb") << "not a database, just some text here\n";
+  std::tie(number, description) =
+      Failure([&] { cn.Open(dir_ + "/text.mdb"); });
+  EXPECT_EQ(number, kErrUnspecified);
+  EXPECT_NE(description.find("Unrecognized database format '" + dir_ +
+                             "/text.mdb'"),
+            std::string::npos);
+  EXPECT_EQ(cn.State(), adStateClosed);
+
+  cn.Open(path_);
+  EXPECT_EQ(cn.State(), adStateOpen);
+  EXPECT_EQ(Failure([&] { cn.Open(path_); }).first, kErrObjectOpen);
+}
+
+TEST_F(AdoTest, ReadsValuesByTypeAndNamesWithoutRegardToCase) {
+  auto rs = Query("select Name, Count, Share, Count * 3000000000 as Big "
+                  "from t where name = 'B'");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(rs->Fields("NAME").Value(), Variant("b"));
+  EXPECT_EQ(rs->Fields("count").Value(), Variant(int32_t{2}));
+  EXPECT_EQ(rs->Fields("Share").Value(), Variant(Null{}));
+  EXPECT_EQ(rs->Fields("big").Value(), Variant(int64_t{6000000000}));
+  EXPECT_EQ(Failure([&] { rs->Fields("Missing"); }).first, kErrItemNotFound);
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_EQ(Failure([&] { rs->Fields("Name").Value(); }).first,
+            kErrNoCurrentRecord);
+  EXPECT_EQ(Failure([&] { rs->MoveNext(); }).first, kErrNoCurrentRecord);
+  rs->Close();
+  EXPECT_EQ(Failure([&] { rs->Eof(); }).first, kErrObjectClosed);
+}
+
+TEST_F(AdoTest, SameShapeWithOtherLiteralsGivesItsOwnRows) {
+  // Two look-ups of one shape open at once, then the shape reused.
+  auto first = Query("select Count from t where Name = 'a'");
+  auto second = Query("select Count from t where Name = 'c'");
+  EXPECT_EQ(first->Fields("Count").Value(), Variant(int32_t{1}));
+  EXPECT_EQ(second->Fields("Count").Value(), Variant(int32_t{3}));
+  first->Close();
+  second->Close();
+  for (int count : {1, 2, 3}) {
+    auto rs = Query("select Name from t where Count = " + std::to_string(count));
+    EXPECT_EQ(rs->Fields("Name").Value(),
+              Variant(std::string(1, static_cast<char>('a' + count - 1))));
+  }
+  // A number after ORDER BY is a column position, not a value.
+  auto ordered = Query("select Name, Count from t order by 2 desc");
+  EXPECT_EQ(ordered->Fields("Name").Value(), Variant("c"));
+}
+
+TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {
+  auto rs = Query("select * from t");
+  rs->AddNew();
+  rs->Fields("name").SetValue("d");
+  rs->Fields("Count").SetValue(true);
+  rs->Fields("Share").SetValue(Date{39153.5});
+  EXPECT_EQ(Failure([&] { rs->Fields("Other"); }).first, kErrItemNotFound);
+  rs->Update();
+  rs->AddNew();
+  rs->Fields("Name").SetValue("e");
+  rs->CancelUpdate();
+  rs->Close();
+
+  auto check = Query("select Count, Share from t where Name = 'D'");
+  EXPECT_EQ(check->Fields("Count").Value(), Variant(int32_t{-1}));
+  EXPECT_EQ(check->Fields("Share").Value(), Variant(39153.5));
+  check->Close();
+  EXPECT_TRUE(Query("select * from t where Name = 'e'")->Eof());
+
+  auto lookup = Query("select Name from t where Count = 1");
+  EXPECT_EQ(Failure([&] { lookup->AddNew(); }).first, kErrNotUpdatable);
+}
+
+TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
+  cn_->Execute("Update T set [Count]= 7 where [Name]='A'");
+  EXPECT_EQ(Failure([&] { cn_->Execute("Update t set Count = 1; drop table t"); })
+                .first,
+            kErrSyntax);
+  EXPECT_EQ(Failure([&] { cn_->Execute("   "); }).first, kErrSyntax);
+  auto rs = Query("select Count from t where Name = 'a'");
+  EXPECT_EQ(rs->Fields("Count").Value(), Variant(int32_t{7}));
+  cn_->Close();
+  EXPECT_EQ(rs->State(), adStateClosed);
+  EXPECT_EQ(Failure([&] { cn_->Close(); }).first, kErrObjectClosed);
+  EXPECT_EQ(Failure([&] { Query("select * from t"); }).first,
+            kErrConnectionInvalid);
+
+  sqlite3* db = nullptr;
+  sqlite3_open(path_.c_str(), &db);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "select Count from t where Name = 'a'", -1, &stmt,
+                     nullptr);
+  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(stmt, 0), 7);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+}
+
+}  // namespace
+}  // namespace velnor::ado

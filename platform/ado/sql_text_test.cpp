@@ -1,0 +1,58 @@
+// The literal lifting that keys the statement cache: a literal taken for
+// part of a name, or a name taken for a literal, would run a different
+// query than the one written.
+#include "platform/ado/sql_text.h"
+
+#include <gtest/gtest.h>
+
+namespace velnor::ado {
+namespace {
+
+TEST(SqlTextTest, LiftsLiteralsButNotNamesCommentsOrPositions) {
+  SqlShape shape;
+  LiftLiterals(
+      "select [No of Hits] from tblGeneral where [Identifier]='1' And "
+      "URL = 'O''Brien''s' And Hours = 9 And x2 = -1.5e3 -- it's\n"
+      "And \"col 7\" = 12345678901234567890 And b = x'0A' order by 2, 1",
+      shape);
+  EXPECT_EQ(shape.text,
+            "select [No of Hits] from tblGeneral where [Identifier]=? And "
+            "URL = ? And Hours = ? And x2 = -? -- it's\n"
+            "And \"col 7\" = ? And b = x'0A' order by 2, 1");
+  ASSERT_EQ(shape.literals.size(), 5u);
+  EXPECT_EQ(shape.literals[0].kind, SqlLiteral::Kind::kText);
+  EXPECT_EQ(shape.literals[0].text, "1");
+  EXPECT_EQ(shape.literals[1].text, "O'Brien's");
+  EXPECT_EQ(shape.literals[2].kind, SqlLiteral::Kind::kInteger);
+  EXPECT_EQ(shape.literals[2].integer, 9);
+  EXPECT_EQ(shape.literals[3].kind, SqlLiteral::Kind::kReal);
+  EXPECT_DOUBLE_EQ(shape.literals[3].real, 1500.0);
+  // Too large for 64 bits: a real, as SQLite reads it.
+  EXPECT_EQ(shape.literals[4].kind, SqlLiteral::Kind::kReal);
+
+  // Reusing the shape starts afresh; an unterminated literal stays.
+  LiftLiterals("select 'abc", shape);
+  EXPECT_EQ(shape.text, "select 'abc");
+  EXPECT_TRUE(shape.literals.empty());
+}
+
+TEST(SqlTextTest, StatementEndsAndWholeTableSources) {
+  EXPECT_TRUE(IsEmptyTail(""));
+  EXPECT_TRUE(IsEmptyTail(" ; -- done\n /* really */ ;"));
+  EXPECT_FALSE(IsEmptyTail("; delete from tblGeneral"));
+
+  EXPECT_EQ(BareTableOf("select * from tblGeneral"), "tblGeneral");
+  EXPECT_EQ(BareTableOf("  SELECT  *  FROM [tbl Log Files] ; "),
+            "tbl Log Files");
+  EXPECT_EQ(BareTableOf("select * from tblLogFiles where [Server name] = 'a'"),
+            std::nullopt);
+  EXPECT_EQ(BareTableOf("select URL from tblGeneral"), std::nullopt);
+
+  EXPECT_EQ(StatementTable("Update tblgeneral set [No of Hits]= 5"),
+            "tblgeneral");
+  EXPECT_EQ(StatementTable("select count(*) as RecCount from [tblLogFiles]"),
+            "tblLogFiles");
+}
+
+}  // namespace
+}  // namespace velnor::ado
