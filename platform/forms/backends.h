@@ -1,0 +1,46 @@
+// The parts the toolkit shares with its two backends and nobody else: the
+// backend factories, the button sets of message boxes and the event runner
+// that leaves input alone.
+#ifndef VELNOR_PLATFORM_FORMS_BACKENDS_H_
+#define VELNOR_PLATFORM_FORMS_BACKENDS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/forms/forms.h"
+
+namespace velnor::forms::internal {
+
+// The dialog drawn with ncurses on the terminal of stdin and stderr; null
+// when that terminal's type is unknown to the terminfo database.
+std::unique_ptr<Backend> MakeTerminalBackend();
+// Plain progress lines on standard error; interrupts click Cancel.
+std::unique_ptr<Backend> MakeHeadlessBackend();
+
+struct MessageButton {
+  const char* caption;
+  char key;    // upper-case access key
+  int result;  // automation result: 1 OK, 2 Cancel, 6 Yes, 7 No
+};
+
+// The buttons of a message box style (its low four bits: 0 OK, 1 OK and
+// Cancel, 3 Yes, No and Cancel, 4 Yes and No); raises 5 for other sets.
+std::vector<MessageButton> MessageButtons(int32_t style);
+// Index of the default button (bits 8 to 11 of the style), kept within
+// `count`.
+size_t DefaultButton(int32_t style, size_t count);
+
+// Runs the events pending now, without reading input (see DoEvents).
+void RunPendingEvents();
+
+// `text` with control characters as blanks, cut to `width` characters (UTF-8
+// sequences count as one) and ending in "..." when it was cut.
+std::string Ellipsize(std::string_view text, int width);
+
+}  // namespace velnor::forms::internal
+
+#endif  // VELNOR_PLATFORM_FORMS_BACKENDS_H_

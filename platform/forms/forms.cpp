@@ -1,0 +1,412 @@
+// The toolkit's model: controls, windows, the per-thread event queue and the
+// choice of backend. Drawing and input live in the backends.
+#include "platform/forms/forms.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <utility>
+
+#include "platform/automation/error_state.h"
+#include "platform/forms/backends.h"
+
+namespace velnor::forms {
+namespace {
+
+using automation::kErrInvalidPropertyValue;
+using automation::Raise;
+
+// Events carry a sequence number so that DoEvents can stop at the ones that
+// were pending when it started, even when nested calls consume some of them.
+struct PendingEvent {
+  uint64_t sequence;
+  std::function<void()> run;
+};
+
+struct EventQueue {
+  std::deque<PendingEvent> events;
+  uint64_t next_sequence = 0;
+};
+
+EventQueue& Queue() {
+  thread_local EventQueue queue;
+  return queue;
+}
+
+// The window that shows on this thread, with the backend it shows on.
+thread_local Window* tl_showing_window = nullptr;
+thread_local Backend* tl_showing_backend = nullptr;
+
+std::atomic<BackendPreference> g_preference{BackendPreference::kAuto};
+std::atomic<int32_t> g_next_handle{0x10000};
+
+int32_t NewHandle() { return g_next_handle.fetch_add(4); }
+
+Backend& PreferredBackend() {
+  static std::unique_ptr<Backend> terminal;
+  static bool terminal_tried = false;
+  static std::unique_ptr<Backend> headless;
+  if (g_preference == BackendPreference::kAuto && isatty(STDIN_FILENO) &&
+      isatty(STDERR_FILENO)) {
+    if (!terminal_tried) {
+      terminal_tried = true;
+      terminal = internal::MakeTerminalBackend();
+    }
+    if (terminal) return *terminal;
+  }
+  if (!headless) headless = internal::MakeHeadlessBackend();
+  return *headless;
+}
+
+}  // namespace
+
+namespace internal {
+
+void RunPendingEvents() {
+  EventQueue& queue = Queue();
+  const uint64_t limit = queue.next_sequence;
+  while (!queue.events.empty() && queue.events.front().sequence < limit) {
+    std::function<void()> run = std::move(queue.events.front().run);
+    queue.events.pop_front();
+    if (run) run();
+  }
+}
+
+std::vector<MessageButton> MessageButtons(int32_t style) {
+  switch (style & 0xF) {
+    case 0: return {{"OK", 'O', 1}};
+    case 1: return {{"OK", 'O', 1}, {"Cancel", 'C', 2}};
+    case 3: return {{"Yes", 'Y', 6}, {"No", 'N', 7}, {"Cancel", 'C', 2}};
+    case 4: return {{"Yes", 'Y', 6}, {"No", 'N', 7}};
+    default:
+      Raise(automation::kErrInvalidProcedureCall,
+            "Message box style " + std::to_string(style) +
+                " asks for a button set this toolkit does not offer; use "
+                "OK, OK/Cancel, Yes/No/Cancel or Yes/No");
+  }
+}
+
+size_t DefaultButton(int32_t style, size_t count) {
+  size_t index = static_cast<size_t>((style >> 8) & 0xF);
+  return index < count ? index : 0;
+}
+
+std::string Ellipsize(std::string_view text, int width) {
+  if (width <= 0) return "";
+  // Character starts of `text`, counting a UTF-8 sequence as one.
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  std::string_view kept = text;
+  const char* tail = "";
+  if (starts.size() > static_cast<size_t>(width)) {
+    size_t keep = width > 3 ? static_cast<size_t>(width - 3) : 0;
+    kept = text.substr(0, starts[keep]);
+    tail = width > 3 ? "..." : "";
+    if (width <= 3) kept = text.substr(0, starts[static_cast<size_t>(width)]);
+  }
+  std::string out;
+  for (char c : kept) {
+    out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+  }
+  return out + tail;
+}
+
+}  // namespace internal
+
+void DoEvents() {
+  if (tl_showing_window != nullptr) {
+    tl_showing_backend->ReadInput(0);
+    // ReadInput may have run nothing that unloads, but stay defensive: the
+    // window may have stopped showing in between.
+    if (tl_showing_window != nullptr) {
+      tl_showing_backend->Update(*tl_showing_window, false);
+    }
+  }
+  internal::RunPendingEvents();
+}
+
+void PostEvent(std::function<void()> event) {
+  EventQueue& queue = Queue();
+  queue.events.push_back({queue.next_sequence++, std::move(event)});
+}
+
+bool EventsPending() {
+  if (tl_showing_window != nullptr) tl_showing_backend->ReadInput(0);
+  return !Queue().events.empty();
+}
+
+int Event::Connect(Handler handler) {
+  int id = next_id_++;
+  handlers_.emplace(id, std::move(handler));
+  return id;
+}
+
+void Event::Disconnect(int id) { handlers_.erase(id); }
+
+void Event::Raise() {
+  // Walk by id so that handlers may change the subscriptions meanwhile.
+  int last = next_id_;
+  for (auto it = handlers_.begin(); it != handlers_.end() && it->first < last;) {
+    int id = it->first;
+    Handler handler = it->second;
+    handler();
+    it = handlers_.upper_bound(id);
+  }
+}
+
+void SetBackendPreference(BackendPreference preference) {
+  g_preference = preference;
+}
+
+Backend& CurrentBackend() {
+  if (tl_showing_backend != nullptr) return *tl_showing_backend;
+  return PreferredBackend();
+}
+
+// ---------------------------------------------------------------------------
+// Controls
+
+Control::Control(Window& parent, ControlKind kind, Rect bounds, int tab_index)
+    : parent_(&parent),
+      kind_(kind),
+      bounds_(bounds),
+      tab_index_(tab_index),
+      hwnd_(NewHandle()) {
+  parent.controls_.push_back(this);
+}
+
+Control::~Control() {
+  if (parent_ == nullptr) return;
+  auto& controls = parent_->controls_;
+  controls.erase(std::remove(controls.begin(), controls.end(), this),
+                 controls.end());
+}
+
+void Control::SetVisible(bool visible) {
+  visible_ = visible;
+  Changed();
+}
+
+void Control::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  Changed();
+}
+
+void Control::SetDesignVisible(bool visible) {
+  design_visible_ = visible;
+  SetVisible(visible);
+}
+
+void Control::ResetToDesign() {
+  visible_ = design_visible_;
+  enabled_ = true;
+}
+
+void Control::Changed() {
+  if (parent_ != nullptr) parent_->ModelChanged(false);
+}
+
+void Control::Notify(const std::function<void()>& handler) {
+  if (handler) handler();
+}
+
+Label::Label(Window& parent, Rect bounds, int tab_index)
+    : Control(parent, ControlKind::kLabel, bounds, tab_index) {}
+
+void Label::SetCaption(std::string_view caption) {
+  caption_.assign(caption);
+  Changed();
+  Notify(on_change_);
+}
+
+void Label::SetChangeHandler(std::function<void()> handler) {
+  on_change_ = std::move(handler);
+}
+
+void Label::Refresh() { Changed(); }
+
+void Label::ResetToDesign() {
+  Control::ResetToDesign();
+  caption_.clear();
+}
+
+TextBox::TextBox(Window& parent, ControlKind kind, Rect bounds, int tab_index,
+                 std::string design_text)
+    : Control(parent, kind, bounds, tab_index),
+      design_text_(std::move(design_text)),
+      text_(design_text_) {}
+
+void TextBox::SetText(std::string_view text) {
+  if (text == text_) return;
+  text_.assign(text);
+  Changed();
+  Notify(on_change_);
+}
+
+void TextBox::SetChangeHandler(std::function<void()> handler) {
+  on_change_ = std::move(handler);
+}
+
+void TextBox::ResetToDesign() {
+  Control::ResetToDesign();
+  text_ = design_text_;
+}
+
+ProgressBar::ProgressBar(Window& parent, Rect bounds, int tab_index)
+    : Control(parent, ControlKind::kProgressBar, bounds, tab_index) {}
+
+void ProgressBar::SetMin(float min) {
+  if (!(min < max_)) Raise(kErrInvalidPropertyValue);
+  min_ = min;
+  value_ = std::max(value_, min_);
+  Changed();
+}
+
+void ProgressBar::SetMax(float max) {
+  if (!(max > min_)) Raise(kErrInvalidPropertyValue);
+  max_ = max;
+  value_ = std::min(value_, max_);
+  Changed();
+}
+
+void ProgressBar::SetValue(float value) {
+  if (!(value >= min_ && value <= max_)) Raise(kErrInvalidPropertyValue);
+  value_ = value;
+  Changed();
+}
+
+void ProgressBar::ResetToDesign() {
+  Control::ResetToDesign();
+  min_ = 0;
+  max_ = 100;
+  value_ = 0;
+}
+
+CommandButton::CommandButton(Window& parent, Rect bounds, int tab_index,
+                             std::string caption)
+    : Control(parent, ControlKind::kButton, bounds, tab_index),
+      caption_(std::move(caption)) {}
+
+std::string CommandButton::DisplayCaption() const {
+  std::string shown;
+  for (size_t i = 0; i < caption_.size(); ++i) {
+    // "&&" stands for one ampersand.
+    if (caption_[i] == '&' && i + 1 < caption_.size()) ++i;
+    shown += caption_[i];
+  }
+  return shown;
+}
+
+char CommandButton::AccessKey() const {
+  for (size_t i = 0; i + 1 < caption_.size(); ++i) {
+    if (caption_[i] != '&') continue;
+    if (caption_[i + 1] != '&') {
+      unsigned char key = static_cast<unsigned char>(caption_[i + 1]);
+      return static_cast<char>(std::toupper(key));
+    }
+    ++i;
+  }
+  return 0;
+}
+
+void CommandButton::SetClickHandler(std::function<void()> handler) {
+  on_click_ = std::move(handler);
+}
+
+void CommandButton::Click() {
+  if (!Enabled() || !Visible()) return;
+  Notify(on_click_);
+}
+
+// ---------------------------------------------------------------------------
+// Window
+
+Window::Window(std::string design_caption, int client_width, int client_height)
+    : design_caption_(std::move(design_caption)),
+      caption_(design_caption_),
+      client_width_(client_width),
+      client_height_(client_height),
+      hwnd_(NewHandle()) {}
+
+Window::~Window() {
+  Unload();  // gives the terminal back if the window still shows
+  for (Control* control : controls_) control->parent_ = nullptr;
+}
+
+void Window::SetCaption(std::string_view caption) {
+  caption_.assign(caption);
+  ModelChanged(false);
+}
+
+void Window::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  caption_ = design_caption_;
+  for (Control* control : controls_) control->ResetToDesign();
+  if (on_load_) on_load_();
+}
+
+void Window::ShowModal() {
+  if (showing_) Raise(400, "Form already displayed; can't show modally");
+  Load();
+  Backend& backend = CurrentBackend();
+  backend_ = &backend;
+  showing_ = true;
+  tl_showing_window = this;
+  tl_showing_backend = &backend;
+  backend.Open(*this);
+  const int32_t handle = hwnd_;
+  PostEvent([this, handle] {
+    if (tl_showing_window != nullptr && tl_showing_window->hWnd() == handle) {
+      Activate();
+    }
+  });
+  try {
+    while (loaded_) {
+      DoEvents();
+      if (loaded_) backend.ReadInput(50);
+    }
+  } catch (...) {
+    Unload();
+    throw;
+  }
+}
+
+void Window::Unload() {
+  if (!loaded_) return;
+  loaded_ = false;
+  if (!showing_) return;
+  showing_ = false;
+  if (tl_showing_window == this) {
+    tl_showing_window = nullptr;
+    tl_showing_backend = nullptr;
+  }
+  backend_->Close(*this);
+  backend_ = nullptr;
+}
+
+void Window::Activate() {
+  if (showing_ && on_activate_) on_activate_();
+}
+
+void Window::Refresh() { ModelChanged(true); }
+
+void Window::SetLoadHandler(std::function<void()> handler) {
+  on_load_ = std::move(handler);
+}
+
+void Window::SetActivateHandler(std::function<void()> handler) {
+  on_activate_ = std::move(handler);
+}
+
+void Window::ModelChanged(bool force) {
+  if (showing_) backend_->Update(*this, force);
+}
+
+}  // namespace velnor::forms

@@ -1,0 +1,310 @@
+// A small window toolkit: one modal window at a time with labels, rich text
+// boxes, plain text boxes, a progress bar and command buttons, the per-thread
+// event queue that keeps such a window responsive (DoEvents), and the
+// backends that put the window in front of a user: a dialog drawn over the
+// terminal, or plain progress lines on standard error when no terminal is
+// there.
+//
+// Everything runs on the caller's thread; nothing runs in the background.
+// A window is shown modally by ShowModal, which runs the event loop until the
+// window is unloaded. Long work inside a handler keeps the window alive by
+// calling DoEvents now and then: user input (a click on a button) becomes a
+// pending event and runs inside that call.
+#ifndef VELNOR_PLATFORM_FORMS_FORMS_H_
+#define VELNOR_PLATFORM_FORMS_FORMS_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velnor::forms {
+
+class Window;
+
+// ---------------------------------------------------------------------------
+// Events
+
+// Runs the events that are pending when it starts, then returns. Events
+// posted while these run (also by nested DoEvents calls) wait for the next
+// call. Before running them it reads waiting user input of the backend of the
+// showing window, which turns clicks into pending events, and repaints the
+// window when its throttle allows.
+void DoEvents();
+
+// Queues `event` on the calling thread's event queue; the next DoEvents (or
+// the modal loop of a showing window) runs it. Tests use this to act as the
+// user at a chosen moment, for example to click a button while a long
+// handler runs:
+//   forms::PostEvent([] { frmProgressDialog::Instance()->cmdCancel->Click(); });
+void PostEvent(std::function<void()> event);
+
+// True when an event is pending on the calling thread (after reading the
+// waiting input of the showing window's backend).
+bool EventsPending();
+
+// A notification with any number of subscribers, raised in the order they
+// connected. Handlers may connect or disconnect during Raise; a handler
+// disconnected during Raise is still called if Raise had not reached it.
+class Event {
+ public:
+  using Handler = std::function<void()>;
+  // Returns the subscription's id, used by Disconnect.
+  int Connect(Handler handler);
+  // Unknown ids are ignored.
+  void Disconnect(int id);
+  void Raise();
+
+ private:
+  int next_id_ = 1;
+  std::map<int, Handler> handlers_;
+};
+
+// ---------------------------------------------------------------------------
+// Controls
+
+// A control's place in its window's client area, in twips (1440 per inch).
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
+
+enum class ControlKind { kLabel, kRichTextBox, kTextBox, kProgressBar, kButton };
+
+// The part every control shares: a stable handle, visibility, enabled state
+// and its design place. A control belongs to the window given at
+// construction and must not outlive it except as an inert object (its
+// changes then reach no backend). Loading the window resets every control
+// to its design values.
+class Control {
+ public:
+  Control(Window& parent, ControlKind kind, Rect bounds, int tab_index);
+  virtual ~Control();
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  ControlKind Kind() const { return kind_; }
+  // Nonzero and fixed for the control's life.
+  int32_t hWnd() const { return hwnd_; }
+  const Rect& Bounds() const { return bounds_; }
+  int TabIndex() const { return tab_index_; }
+
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  // Makes the control hidden (or shown) by design, from now on and at every
+  // load.
+  void SetDesignVisible(bool visible);
+
+  // Restores the design values; called by Window::Load.
+  virtual void ResetToDesign();
+
+ protected:
+  // Tells the showing window's backend that the model changed.
+  void Changed();
+  // Runs `handler` when set.
+  static void Notify(const std::function<void()>& handler);
+
+ private:
+  friend class Window;
+  Window* parent_;
+  ControlKind kind_;
+  Rect bounds_;
+  int tab_index_;
+  int32_t hwnd_;
+  bool visible_ = true;
+  bool enabled_ = true;
+  bool design_visible_ = true;
+};
+
+// A line of text. Every SetCaption raises the change notification, even with
+// the same text.
+class Label : public Control {
+ public:
+  Label(Window& parent, Rect bounds, int tab_index);
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string_view caption);
+  void SetChangeHandler(std::function<void()> handler);
+  // Redraws the label now; the terminal backend may defer this to keep
+  // painting within its frame rate.
+  void Refresh();
+  void ResetToDesign() override;
+
+ private:
+  std::string caption_;
+  std::function<void()> on_change_;
+};
+
+// An editable text control (a rich text box or a plain text box). The
+// change notification runs whenever the text changes, whoever changes it;
+// setting the same text again is no change.
+class TextBox : public Control {
+ public:
+  TextBox(Window& parent, ControlKind kind, Rect bounds, int tab_index,
+          std::string design_text = "");
+  const std::string& Text() const { return text_; }
+  void SetText(std::string_view text);
+  void SetChangeHandler(std::function<void()> handler);
+  void ResetToDesign() override;
+
+ private:
+  std::string design_text_;
+  std::string text_;
+  std::function<void()> on_change_;
+};
+
+// A rich text box; only its plain text is kept.
+class RichTextBox : public TextBox {
+ public:
+  RichTextBox(Window& parent, Rect bounds, int tab_index)
+      : TextBox(parent, ControlKind::kRichTextBox, bounds, tab_index) {}
+};
+
+// A progress bar with single-precision Min, Max and Value (design range 0 to
+// 100, value 0). A Value outside Min..Max, a Min not below Max or a Max not
+// above Min raise AutomationError 380 "Invalid property value" and change
+// nothing. A new range pulls the value inside it.
+class ProgressBar : public Control {
+ public:
+  ProgressBar(Window& parent, Rect bounds, int tab_index);
+  float Min() const { return min_; }
+  void SetMin(float min);
+  float Max() const { return max_; }
+  void SetMax(float max);
+  float Value() const { return value_; }
+  void SetValue(float value);
+  void ResetToDesign() override;
+
+ private:
+  float min_ = 0;
+  float max_ = 100;
+  float value_ = 0;
+};
+
+// A push button. The caption marks its access key with "&" ("&Cancel": C).
+class CommandButton : public Control {
+ public:
+  CommandButton(Window& parent, Rect bounds, int tab_index,
+                std::string caption);
+  const std::string& Caption() const { return caption_; }
+  // The caption without the "&" marker.
+  std::string DisplayCaption() const;
+  // The access key in upper case, or 0 when the caption has none.
+  char AccessKey() const;
+  void SetClickHandler(std::function<void()> handler);
+  // Clicks the button as a user would: nothing happens while it is disabled
+  // or hidden, otherwise the click handler runs now.
+  void Click();
+
+ private:
+  std::string caption_;
+  std::function<void()> on_click_;
+};
+
+// ---------------------------------------------------------------------------
+// Window and backends
+
+// What puts a showing window in front of the user. One backend serves the
+// process; it is chosen when a window is shown while no other window shows.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // The window starts showing (modal loop entered).
+  virtual void Open(Window& window) = 0;
+  // The window was unloaded; the backend gives the terminal back.
+  virtual void Close(Window& window) = 0;
+  // The window's model changed; with `force` the window is drawn now,
+  // otherwise when the backend's throttle allows.
+  virtual void Update(Window& window, bool force) = 0;
+  // Reads waiting input and posts the events it means (a button click).
+  // Waits up to `wait_ms` milliseconds for input when none waits.
+  virtual void ReadInput(int wait_ms) = 0;
+  // A modal message box; returns the automation result of the chosen
+  // button (1 OK, 2 Cancel, 6 Yes, 7 No).
+  virtual int MessageBox(std::string_view text, std::string_view title,
+                         int32_t style) = 0;
+};
+
+enum class BackendPreference {
+  kAuto,      // the terminal when stdin and stderr are terminals, else headless
+  kHeadless,  // never draw; plain progress lines on standard error
+};
+
+// Takes effect the next time a window is shown while none shows.
+void SetBackendPreference(BackendPreference preference);
+
+// The backend in use: the one of the showing window, else the one the
+// current preference chooses.
+Backend& CurrentBackend();
+
+// A top-level window with a caption and controls. Load resets the controls
+// to their design values and runs the load handler; ShowModal loads if
+// needed, shows the window and runs the event loop until Unload.
+class Window {
+ public:
+  Window(std::string design_caption, int client_width, int client_height);
+  virtual ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string_view caption);
+  int32_t hWnd() const { return hwnd_; }
+  int ClientWidth() const { return client_width_; }
+  int ClientHeight() const { return client_height_; }
+  // Controls in construction order.
+  const std::vector<Control*>& Controls() const { return controls_; }
+  // The button that an interrupt (Ctrl+C without a terminal) clicks.
+  CommandButton* CancelButton() const { return cancel_button_; }
+  void SetCancelButton(CommandButton* button) { cancel_button_ = button; }
+
+  bool Loaded() const { return loaded_; }
+  // True between the start of ShowModal's loop and Unload.
+  bool Showing() const { return showing_; }
+
+  // Loads the window if it is not loaded: design values, then the load
+  // handler.
+  void Load();
+  // Shows the window modally and returns after Unload. The activation
+  // handler runs as the first event of the loop. Raises 400 "Form already
+  // displayed; can't show modally" when the window shows already. Failures
+  // of handlers leave through here after the window has been unloaded.
+  void ShowModal();
+  // Closes the window: the modal loop ends when control returns to it.
+  // Nothing happens when it is not loaded.
+  void Unload();
+  // The window becomes the active window again: runs the activation
+  // handler while showing.
+  void Activate();
+  // Draws the window now.
+  void Refresh();
+
+  void SetLoadHandler(std::function<void()> handler);
+  void SetActivateHandler(std::function<void()> handler);
+
+ private:
+  friend class Control;
+  void ModelChanged(bool force);
+
+  std::string design_caption_;
+  std::string caption_;
+  int client_width_;
+  int client_height_;
+  int32_t hwnd_;
+  std::vector<Control*> controls_;
+  CommandButton* cancel_button_ = nullptr;
+  bool loaded_ = false;
+  bool showing_ = false;
+  Backend* backend_ = nullptr;
+  std::function<void()> on_load_;
+  std::function<void()> on_activate_;
+};
+
+}  // namespace velnor::forms
+
+#endif  // VELNOR_PLATFORM_FORMS_FORMS_H_

@@ -1,0 +1,445 @@
+// The backend for an interactive terminal: the showing window is drawn with
+// ncurses as a centred dialog box (caption in the top border, controls placed
+// by scaling their design places to character cells), and message boxes are
+// drawn over it. Input is read without blocking from DoEvents; keys and
+// mouse clicks on a button become pending click events.
+//
+// The terminal must come back in its original state whatever happens:
+// Close restores it, and so do handlers for SIGINT, SIGTERM, SIGSEGV and
+// SIGABRT (restore, then re-raise with the default action) and an atexit
+// hook, for a program that is interrupted or dies while the window shows.
+#include <curses.h>
+#include <term.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/forms/backends.h"
+#include "platform/forms/forms.h"
+
+namespace velnor::forms::internal {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Painting at most ~30 times a second keeps a run that changes a label for
+// every record from spending its time in the terminal.
+constexpr auto kFrameInterval = std::chrono::milliseconds(33);
+constexpr int kMaxInnerWidth = 70;
+constexpr int kTwipsPerRow = 240;
+
+volatile std::sig_atomic_t g_screen_active = 0;
+
+void RestoreTerminal() {
+  if (!g_screen_active) return;
+  g_screen_active = 0;
+  endwin();
+}
+
+const int kFatalSignals[] = {SIGINT, SIGTERM, SIGSEGV, SIGABRT};
+
+extern "C" void OnFatalSignal(int signal_number) {
+  RestoreTerminal();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+extern "C" void RestoreAtExit() { RestoreTerminal(); }
+
+// A rectangle in screen cells.
+struct Cells {
+  int row = 0;
+  int col = 0;
+  int width = 0;
+  bool Contains(int y, int x) const {
+    return y == row && x >= col && x < col + width;
+  }
+};
+
+class TerminalBackend : public Backend {
+ public:
+  void Open(Window& window) override {
+    window_ = &window;
+    focus_ = FirstFocusable();
+    StartScreen();
+    Paint();
+  }
+
+  void Close(Window&) override {
+    window_ = nullptr;
+    focus_ = nullptr;
+    EndScreen();
+  }
+
+  void Update(Window&, bool force) override {
+    dirty_ = true;
+    if (force || Clock::now() - last_paint_ >= kFrameInterval) Paint();
+  }
+
+  void ReadInput(int wait_ms) override {
+    if (screen_ == nullptr) return;
+    if (dirty_) Paint();
+    timeout(wait_ms);
+    for (int key = getch(); key != ERR; key = getch()) {
+      HandleWindowKey(key);
+      timeout(0);
+    }
+  }
+
+  int MessageBox(std::string_view text, std::string_view title,
+                 int32_t style) override {
+    const std::vector<MessageButton> choices = MessageButtons(style);
+    size_t focus = DefaultButton(style, choices.size());
+    const bool own_screen = screen_ == nullptr;
+    if (own_screen) StartScreen();
+    std::string shown(text);
+    if (style & 32) shown = "(?) " + shown;
+    int result = 0;
+    while (result == 0) {
+      std::vector<Cells> places = PaintMessageBox(shown, title, choices, focus);
+      timeout(100);
+      int key = getch();
+      if (key == ERR) {
+        RunPendingEvents();  // posted events still run under a message box
+        continue;
+      }
+      result = MessageBoxKey(key, choices, places, focus);
+    }
+    if (own_screen) {
+      EndScreen();
+    } else if (window_ != nullptr) {
+      Paint();
+      // Closing the box makes the window the active window again.
+      Window* window = window_;
+      PostEvent([window] { window->Activate(); });
+    }
+    return result;
+  }
+
+ private:
+  void StartScreen() {
+    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+    saved_ctype_ = ctype != nullptr ? ctype : "C";
+    // UTF-8 descriptions need the user's character set, not "C".
+    if (saved_ctype_ == "C" || saved_ctype_ == "POSIX") {
+      std::setlocale(LC_CTYPE, "");
+    }
+    screen_ = newterm(nullptr, stderr, stdin);
+    set_term(screen_);
+    g_screen_active = 1;
+    InstallHandlers();
+    cbreak();  // keeps Ctrl+C an interrupt
+    noecho();
+    keypad(stdscr, TRUE);
+    curs_set(0);
+    set_escdelay(25);
+    mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON1_CLICKED, nullptr);
+    mouseinterval(0);
+    last_paint_ = Clock::time_point();
+  }
+
+  void EndScreen() {
+    if (screen_ == nullptr) return;
+    RestoreTerminal();
+    RemoveHandlers();
+    delscreen(screen_);
+    screen_ = nullptr;
+    std::setlocale(LC_CTYPE, saved_ctype_.c_str());
+  }
+
+  void InstallHandlers() {
+    static bool at_exit_registered = false;
+    if (!at_exit_registered) {
+      at_exit_registered = true;
+      std::atexit(RestoreAtExit);
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnFatalSignal;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
+      sigaction(kFatalSignals[i], &action, &saved_actions_[i]);
+    }
+  }
+
+  void RemoveHandlers() {
+    for (size_t i = 0; i < std::size(kFatalSignals); ++i) {
+      sigaction(kFatalSignals[i], &saved_actions_[i], nullptr);
+    }
+  }
+
+  // --- the window -------------------------------------------------------
+
+  int InnerWidth() const { return std::clamp(COLS - 4, 10, kMaxInnerWidth); }
+  int InnerHeight() const {
+    return std::max(3, (window_->ClientHeight() + kTwipsPerRow - 1) /
+                           kTwipsPerRow);
+  }
+  int BoxTop() const { return std::max(0, (LINES - InnerHeight() - 2) / 2); }
+  int BoxLeft() const { return std::max(0, (COLS - InnerWidth() - 2) / 2); }
+
+  Cells Place(const Control& control) const {
+    const Rect& r = control.Bounds();
+    const int w = InnerWidth();
+    const int h = InnerHeight();
+    Cells cells;
+    cells.row = BoxTop() + 1 +
+                std::clamp(r.top * h / window_->ClientHeight(), 0, h - 1);
+    int col = std::clamp(r.left * w / window_->ClientWidth(), 0, w - 1);
+    cells.col = BoxLeft() + 1 + col;
+    cells.width =
+        std::clamp(r.width * w / window_->ClientWidth(), 1, w - col);
+    return cells;
+  }
+
+  // The cells a button's "[ caption ]" occupies, centred in its place.
+  Cells ButtonCells(const CommandButton& button) const {
+    Cells cells = Place(button);
+    int length = static_cast<int>(button.DisplayCaption().size()) + 4;
+    cells.col += std::max(0, (cells.width - length) / 2);
+    cells.width = length;
+    return cells;
+  }
+
+  CommandButton* FirstFocusable() const {
+    CommandButton* first = nullptr;
+    for (Control* control : window_->Controls()) {
+      if (control->Kind() != ControlKind::kButton || !control->Visible() ||
+          !control->Enabled()) {
+        continue;
+      }
+      if (first == nullptr || control->TabIndex() < first->TabIndex()) {
+        first = static_cast<CommandButton*>(control);
+      }
+    }
+    return first;
+  }
+
+  void DrawBox(int top, int left, int height, int width,
+               std::string_view title) {
+    for (int row = top; row < top + height; ++row) {
+      mvhline(row, left, ' ', width);
+    }
+    mvaddch(top, left, ACS_ULCORNER);
+    mvhline(top, left + 1, ACS_HLINE, width - 2);
+    mvaddch(top, left + width - 1, ACS_URCORNER);
+    mvvline(top + 1, left, ACS_VLINE, height - 2);
+    mvvline(top + 1, left + width - 1, ACS_VLINE, height - 2);
+    mvaddch(top + height - 1, left, ACS_LLCORNER);
+    mvhline(top + height - 1, left + 1, ACS_HLINE, width - 2);
+    mvaddch(top + height - 1, left + width - 1, ACS_LRCORNER);
+    std::string shown = Ellipsize(title, width - 4) + " ";
+    int col = left + std::max(1, (width - static_cast<int>(shown.size())) / 2);
+    attron(A_BOLD);
+    mvaddstr(top, col, shown.c_str());
+    attroff(A_BOLD);
+  }
+
+  void DrawButton(const CommandButton& button, Cells cells) {
+    const bool enabled = button.Enabled();
+    const int attributes = !enabled ? A_DIM : (&button == focus_ ? A_REVERSE : 0);
+    attron(attributes);
+    mvaddstr(cells.row, cells.col, "[ ");
+    std::string caption = button.DisplayCaption();
+    char key = button.AccessKey();
+    bool marked = false;
+    for (char c : caption) {
+      bool is_key = enabled && !marked && key != 0 &&
+                    std::toupper(static_cast<unsigned char>(c)) == key;
+      if (is_key) attron(A_UNDERLINE);
+      addch(static_cast<unsigned char>(c));
+      if (is_key) attroff(A_UNDERLINE);
+      marked = marked || is_key;
+    }
+    addstr(" ]");
+    attroff(attributes);
+  }
+
+  void DrawBar(const ProgressBar& bar, Cells cells) {
+    int inner = std::max(1, cells.width - 2);
+    double span = bar.Max() - bar.Min();
+    double part = span > 0 ? (bar.Value() - bar.Min()) / span : 0;
+    int filled = std::clamp(static_cast<int>(part * inner + 0.5), 0, inner);
+    std::string text = "[" + std::string(filled, '#') +
+                       std::string(inner - filled, '.') + "]";
+    mvaddstr(cells.row, cells.col, text.c_str());
+  }
+
+  void Paint() {
+    if (screen_ == nullptr || window_ == nullptr) return;
+    erase();
+    DrawBox(BoxTop(), BoxLeft(), InnerHeight() + 2, InnerWidth() + 2,
+            window_->Caption());
+    for (const Control* control : window_->Controls()) {
+      if (!control->Visible()) continue;
+      Cells cells = Place(*control);
+      switch (control->Kind()) {
+        case ControlKind::kLabel:
+          mvaddstr(cells.row, cells.col,
+                   Ellipsize(static_cast<const Label*>(control)->Caption(),
+                             cells.width)
+                       .c_str());
+          break;
+        case ControlKind::kRichTextBox:
+        case ControlKind::kTextBox:
+          mvaddstr(cells.row, cells.col,
+                   Ellipsize(static_cast<const TextBox*>(control)->Text(),
+                             cells.width)
+                       .c_str());
+          break;
+        case ControlKind::kProgressBar:
+          DrawBar(*static_cast<const ProgressBar*>(control), cells);
+          break;
+        case ControlKind::kButton: {
+          auto* button = static_cast<const CommandButton*>(control);
+          DrawButton(*button, ButtonCells(*button));
+          break;
+        }
+      }
+    }
+    refresh();
+    dirty_ = false;
+    last_paint_ = Clock::now();
+  }
+
+  static bool Usable(const CommandButton* button) {
+    return button != nullptr && button->Visible() && button->Enabled();
+  }
+
+  void PostClick(CommandButton* button) {
+    PostEvent([button] { button->Click(); });
+  }
+
+  void HandleWindowKey(int key) {
+    if (window_ == nullptr) return;
+    if (!Usable(focus_)) focus_ = FirstFocusable();
+    if (key == KEY_RESIZE) {
+      clear();
+      Paint();
+    } else if (key == KEY_MOUSE) {
+      MEVENT event;
+      if (getmouse(&event) != OK ||
+          !(event.bstate & (BUTTON1_RELEASED | BUTTON1_CLICKED))) {
+        return;
+      }
+      for (Control* control : window_->Controls()) {
+        auto* button = control->Kind() == ControlKind::kButton
+                           ? static_cast<CommandButton*>(control)
+                           : nullptr;
+        if (Usable(button) && ButtonCells(*button).Contains(event.y, event.x)) {
+          PostClick(button);
+        }
+      }
+    } else if (key == '\n' || key == '\r' || key == KEY_ENTER || key == ' ') {
+      if (Usable(focus_)) PostClick(focus_);
+    } else if (key >= 0 && key < 256 && std::isalnum(key)) {
+      // A letter alone or after Escape (how terminals send Alt+letter).
+      for (Control* control : window_->Controls()) {
+        auto* button = control->Kind() == ControlKind::kButton
+                           ? static_cast<CommandButton*>(control)
+                           : nullptr;
+        if (Usable(button) && button->AccessKey() == std::toupper(key)) {
+          PostClick(button);
+        }
+      }
+    }
+  }
+
+  // --- message boxes ----------------------------------------------------
+
+  std::vector<Cells> PaintMessageBox(const std::string& text,
+                                     std::string_view title,
+                                     const std::vector<MessageButton>& choices,
+                                     size_t focus) {
+    if (window_ != nullptr) Paint();
+    int choices_width = 0;
+    for (const MessageButton& b : choices) {
+      choices_width += static_cast<int>(std::string_view(b.caption).size()) + 6;
+    }
+    int width = std::clamp(
+        std::max(static_cast<int>(text.size()), choices_width) + 6, 30,
+        std::max(30, COLS - 2));
+    width = std::min(width, COLS);
+    const int height = 7;
+    const int top = std::max(0, (LINES - height) / 2);
+    const int left = std::max(0, (COLS - width) / 2);
+    DrawBox(top, left, height, width, " " + std::string(title));
+    mvaddstr(top + 2, left + 3, Ellipsize(text, width - 6).c_str());
+    std::vector<Cells> places;
+    int col = left + std::max(1, (width - choices_width + 2) / 2);
+    for (size_t i = 0; i < choices.size(); ++i) {
+      std::string caption = std::string("[ ") + choices[i].caption + " ]";
+      Cells cells{top + 4, col, static_cast<int>(caption.size())};
+      places.push_back(cells);
+      if (i == focus) attron(A_REVERSE);
+      mvaddstr(cells.row, cells.col, caption.c_str());
+      if (i == focus) attroff(A_REVERSE);
+      col += cells.width + 2;
+    }
+    refresh();
+    return places;
+  }
+
+  // Returns the chosen button's result, or 0 while the box stays open.
+  static int MessageBoxKey(int key, const std::vector<MessageButton>& choices,
+                           const std::vector<Cells>& places, size_t& focus) {
+    const size_t count = choices.size();
+    switch (key) {
+      case KEY_LEFT:
+      case KEY_BTAB:
+        focus = (focus + count - 1) % count;
+        return 0;
+      case KEY_RIGHT:
+      case '\t':
+        focus = (focus + 1) % count;
+        return 0;
+      case '\n':
+      case '\r':
+      case ' ':
+      case KEY_ENTER:
+        return choices[focus].result;
+      case KEY_MOUSE: {
+        MEVENT event;
+        if (getmouse(&event) != OK ||
+            !(event.bstate & (BUTTON1_RELEASED | BUTTON1_CLICKED))) {
+          return 0;
+        }
+        for (size_t i = 0; i < count; ++i) {
+          if (places[i].Contains(event.y, event.x)) return choices[i].result;
+        }
+        return 0;
+      }
+      default:
+        for (const MessageButton& b : choices) {
+          if (key >= 0 && key < 256 && std::toupper(key) == b.key) {
+            return b.result;
+          }
+        }
+        return 0;
+    }
+  }
+
+  SCREEN* screen_ = nullptr;
+  Window* window_ = nullptr;
+  CommandButton* focus_ = nullptr;
+  bool dirty_ = false;
+  Clock::time_point last_paint_;
+  std::string saved_ctype_;
+  struct sigaction saved_actions_[std::size(kFatalSignals)] = {};
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeTerminalBackend() {
+  int error = 0;
+  // Only checks that the terminal type is known; the screen starts at Open.
+  if (setupterm(nullptr, STDERR_FILENO, &error) != OK) return nullptr;
+  del_curterm(cur_term);
+  return std::make_unique<TerminalBackend>();
+}
+
+}  // namespace velnor::forms::internal
