@@ -1,0 +1,359 @@
+// The collect subcommand: checks, set-up of the platform stand-ins, the run
+// and its summary.
+#include "host/collect_command.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "component/velnor.h"
+#include "host/command_support.h"
+#include "host/grid_render.h"
+#include "host/report_schema.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
+#include "platform/forms/flex_grid.h"
+#include "platform/forms/forms.h"
+#include "platform/unc/unc.h"
+#include "platform/wmi/wmi.h"
+
+namespace velnor::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kExamples[] = R"(
+Examples:
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-dir reports --share-root /mnt/shares \
+      --site "Default Web Site,C:\inetpub\logs\LogFiles,1"
+  velnor collect --server SRV1 --ftp --from 2024-06-01 --to 2024-06-01 \
+      --db-dir reports --sites ftp-sites.txt --windows-dir SRV1=C:\Windows
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-02 \
+      --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
+
+A site descriptor is "site name,log directory,site identifier", the log
+directory as the server has it configured; it is read through the server's
+administrative share \\SERVER\C$\..., which --share-root (or
+VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine.
+Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
+130 cancelled.)";
+
+struct Run {
+  double from = 0;
+  double to = 0;
+  std::vector<std::string> sites;
+  GridFormat format = GridFormat::kTable;
+  std::string error_log;
+};
+
+// Parses a strict yyyy-mm-dd date.
+bool ParseDay(const std::string& text, double& day) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return automation::ResumeNext([&] {
+    day = automation::DateSerial(std::stoi(text.substr(0, 4)),
+                                 std::stoi(text.substr(5, 2)),
+                                 std::stoi(text.substr(8, 2)));
+  });
+}
+
+bool ReadSitesFile(const std::string& path, std::vector<std::string>& sites) {
+  std::ifstream in(path);
+  if (!in) {
+    return Usage("cannot read the sites file " + path,
+                 "check the path; the file holds one site descriptor a line");
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string_view trimmed = Trim(line);
+    if (trimmed.empty() || trimmed.front() == '#') continue;
+    sites.emplace_back(trimmed);
+  }
+  return true;
+}
+
+bool CheckDescriptor(const std::string& descriptor) {
+  automation::StringArray fields = automation::Split(descriptor, ",");
+  if (fields.size() != 3) {
+    return Usage("the site descriptor \"" + descriptor + "\" has " +
+                     std::to_string(fields.size()) + " fields",
+                 "write it as \"site name,log directory,site identifier\" "
+                 "(no comma inside a field)");
+  }
+  const std::string& id = fields[2];
+  if (id.empty() ||
+      id.find_first_not_of("0123456789") != std::string::npos) {
+    return Usage("the site identifier \"" + id + "\" of \"" + descriptor +
+                     "\" is not a number",
+                 "give the number of the site's log folder (1 for W3SVC1)");
+  }
+  return true;
+}
+
+// The drive of the server's configured Windows directory ("C:"), or empty.
+std::string WindowsDrive(const std::string& server) {
+  std::string drive;
+  automation::ResumeNext([&] {
+    auto services = wmi::GetObject(
+        "winmgmts:{authenticationLevel=pktPrivacy}\\\\" + server +
+        "\\root\\cimv2");
+    for (const auto& os :
+         services->ExecQuery("Select * From Win32_OperatingSystem")) {
+      drive = os->WindowsDirectory().substr(0, 2);
+    }
+  });
+  automation::Err().Clear();
+  return drive;
+}
+
+// "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
+// Windows directory: the component would put the whole Windows directory
+// in the variable's place. Other "%" directories reach the component as
+// they are; all of them need the server's Windows directory.
+bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
+  automation::StringArray fields = automation::Split(descriptor, ",");
+  if (fields[1].empty() || fields[1].front() != '%') return true;
+  std::string drive = WindowsDrive(server);
+  if (drive.empty()) {
+    return Usage("the log directory " + fields[1] +
+                     " needs the Windows directory of " + server,
+                 "give it with --windows-dir " + server + "=C:\\Windows");
+  }
+  constexpr std::string_view kSystemDrive = "%systemdrive%";
+  if (EqualsIgnoringCase(fields[1].substr(0, kSystemDrive.size()),
+                         kSystemDrive)) {
+    descriptor = fields[0] + "," + drive + fields[1].substr(kSystemDrive.size()) +
+                 "," + fields[2];
+  }
+  return true;
+}
+
+bool ConfigureWindowsDirs(const CollectOptions& options) {
+  if (!options.windows_dirs_file.empty() &&
+      !automation::ResumeNext(
+          [&] { wmi::LoadWindowsDirectories(options.windows_dirs_file); })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot read " + options.windows_dirs_file, reason);
+  }
+  for (const std::string& entry : options.windows_dirs) {
+    size_t equals = entry.find('=');
+    std::string path = equals == std::string::npos ? "" : entry.substr(equals + 1);
+    if (equals == 0 || path.size() < 3 || path[1] != ':' || path[2] != '\\') {
+      return Usage("--windows-dir " + entry + " is not SERVER=PATH",
+                   "write it like SRV1=C:\\Windows");
+    }
+    wmi::SetWindowsDirectory(entry.substr(0, equals), path);
+  }
+  return true;
+}
+
+bool ConfigureShareRoot(const CollectOptions& options) {
+  std::string root = options.share_root;
+  if (root.empty()) {
+    if (const char* env = std::getenv("VELNOR_SHARE_ROOT")) root = env;
+  }
+  if (root.empty()) return true;
+  if (!fs::is_directory(root)) {
+    return Usage("the share root " + root + " is not a folder",
+                 "give the folder that holds SERVER/SHARE/... "
+                 "(--share-root or VELNOR_SHARE_ROOT)");
+  }
+  unc::SetShareRoot(root);
+  return true;
+}
+
+bool CheckDatabases(const CollectOptions& options) {
+  if (options.create_db) {
+    CreatedDatabases created;
+    if (!automation::ResumeNext([&] {
+          created = CreateReportDatabases(options.db_dir, options.server,
+                                          options.ftp);
+        })) {
+      std::string reason = automation::Err().Description();
+      automation::Err().Clear();
+      return Usage("cannot make the report databases in " + options.db_dir,
+                   reason);
+    }
+    for (const std::string& made : created.made) {
+      std::cerr << "made " << made << "\n";
+    }
+    return true;
+  }
+  for (ReportKind kind : kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    fs::path file = fs::path(options.db_dir) /
+                    ReportDatabaseFileName(kind, options.server, options.ftp);
+    if (!fs::exists(file)) {
+      return Usage("the report database " + file.string() + " is missing",
+                   "make it with velnor init-db --db-dir " + options.db_dir +
+                       " --server " + options.server +
+                       (options.ftp ? " --ftp" : "") +
+                       ", or add --create-db");
+    }
+  }
+  return true;
+}
+
+bool Check(const CollectOptions& options, Run& run) {
+  if (!CheckServerName(options.server)) return false;
+  if (!ParseDay(options.from, run.from)) {
+    return Usage("--from " + options.from + " is not a date",
+                 "write it as YYYY-MM-DD");
+  }
+  if (!ParseDay(options.to, run.to)) {
+    return Usage("--to " + options.to + " is not a date",
+                 "write it as YYYY-MM-DD");
+  }
+  if (run.to < run.from) {
+    return Usage("the period ends (" + options.to + ") before it starts (" +
+                     options.from + ")",
+                 "swap --from and --to");
+  }
+  if (!CheckDbDir(options.db_dir)) return false;
+  if (!options.raw && (!options.output.empty() || options.format != "table")) {
+    return Usage("--format and --output belong to raw listings",
+                 "add --raw, or leave them out");
+  }
+  if (!ParseGridFormat(options.format, run.format)) {
+    return Usage("--format " + options.format + " is not known",
+                 "use table, csv, tsv or json");
+  }
+  run.sites = options.sites;
+  if (!options.sites_file.empty() &&
+      !ReadSitesFile(options.sites_file, run.sites)) {
+    return false;
+  }
+  if (run.sites.empty()) {
+    return Usage("no site to collect",
+                 "give --site \"NAME,LOGDIR,ID\" or --sites FILE");
+  }
+  for (const std::string& site : run.sites) {
+    if (!CheckDescriptor(site)) return false;
+  }
+  if (!ConfigureWindowsDirs(options) || !ConfigureShareRoot(options)) {
+    return false;
+  }
+  for (std::string& site : run.sites) {
+    if (!ExpandSystemDrive(options.server, site)) return false;
+  }
+  run.error_log = options.error_log.empty()
+                      ? (fs::path(options.db_dir) / "velnor-errors.log").string()
+                      : options.error_log;
+  return CheckDatabases(options);
+}
+
+int TerminalColumns() {
+  winsize size{};
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+      return size.ws_col;
+    }
+  }
+  return 120;
+}
+
+size_t CountLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(in),
+                                        std::istreambuf_iterator<char>(), '\n'));
+}
+
+bool WriteGrid(const CollectOptions& options, const Run& run,
+               const forms::FlexGrid& grid) {
+  if (options.output.empty()) {
+    RenderGrid(grid, run.format, std::cout);
+    return true;
+  }
+  std::ofstream out(options.output, std::ios::binary);
+  RenderGrid(grid, run.format, out);
+  out.close();
+  if (!out) {
+    std::cerr << "velnor: cannot write " << options.output << "\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CLI::App* AddCollectCommand(CLI::App& app, CollectOptions& o) {
+  CLI::App* cmd = app.add_subcommand(
+      "collect", "Collect a server's IIS logs into its report databases");
+  cmd->footer(kExamples);
+  cmd->add_option("--server", o.server, "Server whose logs are read")
+      ->required();
+  cmd->add_flag("--ftp", o.ftp, "FTP service logs (MSFTPSVC) instead of web");
+  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")->required();
+  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->required();
+  cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
+      ->required();
+  auto* site = cmd->add_option("--site", o.sites,
+                               "Site descriptor NAME,LOGDIR,ID (repeatable)");
+  auto* sites = cmd->add_option("--sites", o.sites_file,
+                                "File of site descriptors, one a line");
+  site->excludes(sites);
+  cmd->add_flag("--raw", o.raw, "List the records instead of counting them");
+  cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json");
+  cmd->add_option("--output", o.output, "Raw listing to this file");
+  cmd->add_flag("--log-site-level", o.log_site_level,
+                "Read the whole log folder of sites without registered files");
+  cmd->add_flag("--refresh-registry", o.refresh_registry,
+                "Same, and register those folders' files");
+  cmd->add_option("--error-log", o.error_log,
+                  "Error log (default: velnor-errors.log in --db-dir)");
+  cmd->add_option("--share-root", o.share_root,
+                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE");
+  cmd->add_option("--windows-dir", o.windows_dirs,
+                  "A server's Windows directory, SERVER=C:\\Windows");
+  cmd->add_option("--windows-dirs", o.windows_dirs_file,
+                  "File of SERVER=PATH lines");
+  cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
+  cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
+  return cmd;
+}
+
+int RunCollect(const CollectOptions& options) {
+  Run run;
+  if (!Check(options, run)) return kExitUsage;
+
+  const bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  forms::SetBackendPreference(options.no_tui || !tty
+                                  ? forms::BackendPreference::kHeadless
+                                  : forms::BackendPreference::kAuto);
+  auto grid = std::make_shared<forms::FlexGrid>(
+      static_cast<float>(TerminalColumns()) * kTwipsPerChar);
+  auto sites = std::make_shared<automation::Collection>(run.sites);
+  const size_t lines_before = CountLines(run.error_log);
+
+  auto parser = CreateLogParser();
+  parser->SetErrorLogPath(run.error_log);
+  auto started = std::chrono::steady_clock::now();
+  parser->CollectIISLogData(options.server, options.ftp, run.from, run.to,
+                            options.db_dir + "/", options.raw,
+                            options.raw ? grid : nullptr, sites,
+                            options.log_site_level, options.refresh_registry);
+  double seconds = std::chrono::duration<double>(
+                       std::chrono::steady_clock::now() - started)
+                       .count();
+  RunSummary summary = LastRunSummary(*parser);
+  bool written = !options.raw || WriteGrid(options, run, *grid);
+
+  size_t new_lines = CountLines(run.error_log) - lines_before;
+  std::cerr << SummaryLine(summary, options.server, options.ftp, seconds)
+            << "\nerror log: " << new_lines << " new line"
+            << (new_lines == 1 ? "" : "s") << " in " << run.error_log << "\n";
+  if (summary.cancel_confirmed) return kExitCancelled;
+  return new_lines > 0 || !written ? kExitLoggedErrors : kExitCompleted;
+}
+
+}  // namespace velnor::host

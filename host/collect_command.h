@@ -1,0 +1,51 @@
+// `velnor collect`: the host of the component. It checks what the
+// component does not (dates, server name, site descriptors, folders),
+// creates a LogParser through the factory, runs CollectIISLogData with the
+// terminal or headless progress window, prints a summary and, in raw mode,
+// renders the grid.
+#ifndef VELNOR_HOST_COLLECT_COMMAND_H_
+#define VELNOR_HOST_COLLECT_COMMAND_H_
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+namespace velnor::host {
+
+struct CollectOptions {
+  std::string server;
+  bool ftp = false;
+  std::string from;
+  std::string to;
+  std::string db_dir;
+  std::vector<std::string> sites;
+  std::string sites_file;
+  bool raw = false;
+  std::string format = "table";
+  std::string output;
+  bool log_site_level = false;
+  bool refresh_registry = false;
+  std::string error_log;
+  std::string share_root;
+  std::vector<std::string> windows_dirs;
+  std::string windows_dirs_file;
+  bool create_db = false;
+  bool no_tui = false;
+};
+
+// Exit statuses of collect.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitLoggedErrors = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 130;
+
+// Adds the subcommand to `app`, its options bound to `options`.
+CLI::App* AddCollectCommand(CLI::App& app, CollectOptions& options);
+
+// Runs a parsed collect; returns the exit status.
+int RunCollect(const CollectOptions& options);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_COMMAND_H_

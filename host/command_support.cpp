@@ -1,0 +1,86 @@
+// Shared pieces of the velnor subcommands.
+#include "host/command_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace velnor::host {
+
+bool Usage(const std::string& problem, const std::string& help) {
+  std::cerr << "velnor: error: " << problem << "\n  help: " << help << "\n";
+  return false;
+}
+
+bool IsValidHostName(std::string_view name) {
+  if (name.empty() || name.size() > 253) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t dot = name.find('.', start);
+    std::string_view label = name.substr(start, dot - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' ||
+        label.back() == '-') {
+      return false;
+    }
+    for (char c : label) {
+      bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                (c >= '0' && c <= '9') || c == '-';
+      if (!ok) return false;
+    }
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return true;
+}
+
+bool CheckServerName(const std::string& server) {
+  if (IsValidHostName(server)) return true;
+  return Usage("\"" + server + "\" is not a valid server name",
+               "give the server's host name: letters, digits and hyphens, "
+               "labels separated by dots (for example SRV1 or "
+               "web01.example.com)");
+}
+
+bool CheckDbDir(const std::string& dir) {
+  if (std::filesystem::is_directory(dir)) return true;
+  return Usage("the database folder " + dir + " does not exist",
+               "create it first (mkdir -p " + dir + ") or give another "
+               "--db-dir");
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string SummaryLine(const RunSummary& summary, const std::string& server,
+                        bool ftp, double seconds) {
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "%.2f s (%.0f records/s)", seconds,
+                seconds > 0 ? static_cast<double>(summary.records) / seconds
+                            : 0.0);
+  std::string line = summary.cancel_confirmed ? "cancelled after " : "collected ";
+  line += std::to_string(summary.sites) + " site" +
+          (summary.sites == 1 ? "" : "s") + " of " + server +
+          (ftp ? " (ftp): " : " (web): ") + std::to_string(summary.records) +
+          " record" + (summary.records == 1 ? "" : "s") + " in " + rate;
+  return line;
+}
+
+}  // namespace velnor::host

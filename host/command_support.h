@@ -1,0 +1,36 @@
+// What the velnor subcommands share: the usage-mistake message, the checks
+// of a server name and a database folder, and the run summary line.
+#ifndef VELNOR_HOST_COMMAND_SUPPORT_H_
+#define VELNOR_HOST_COMMAND_SUPPORT_H_
+
+#include <string>
+#include <string_view>
+
+#include "component/velnor.h"
+
+namespace velnor::host {
+
+// Prints "velnor: error: <problem>" and "  help: <help>" to standard error
+// and returns false, so a check reads `return Usage(...)`.
+bool Usage(const std::string& problem, const std::string& help);
+
+// True for a valid host name: 1 to 253 characters, labels of 1 to 63
+// letters, digits and hyphens separated by dots, no label starting or
+// ending with a hyphen. Prints the usage mistake otherwise.
+bool IsValidHostName(std::string_view name);
+bool CheckServerName(const std::string& server);
+
+// True when `dir` is an existing folder; prints the usage mistake otherwise.
+bool CheckDbDir(const std::string& dir);
+
+std::string_view Trim(std::string_view text);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// "collected 2 sites of SRV1 (web): 1234 records in 0.52 s (2373
+// records/s)", or "cancelled ..." after a confirmed cancel.
+std::string SummaryLine(const RunSummary& summary, const std::string& server,
+                        bool ftp, double seconds);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COMMAND_SUPPORT_H_

@@ -1,0 +1,104 @@
+// `velnor init-db`: argument checks come first, so that a mistyped server
+// name never produces files named after it.
+#include "host/init_db_command.h"
+
+#include <sys/stat.h>
+
+#include <iostream>
+#include <memory>
+
+#include "host/report_schema.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::host {
+namespace {
+
+struct InitDbOptions {
+  std::string db_dir;
+  std::string server;
+  bool ftp = false;
+};
+
+bool IsLabelChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '-';
+}
+
+int RunInitDb(const InitDbOptions& options) {
+  if (!IsValidHostName(options.server)) {
+    std::cerr << "velnor init-db: '" << options.server
+              << "' is not a valid server name: use a host name of letters, "
+                 "digits, hyphens and dots (1-253 characters, no label "
+                 "starting or ending with a hyphen).\n";
+    return 2;
+  }
+  struct stat info{};
+  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    std::cerr << "velnor init-db: the database folder '" << options.db_dir
+              << "' does not exist or is not a folder; create it first.\n";
+    return 2;
+  }
+  CreatedDatabases result;
+  bool made = automation::ResumeNext([&] {
+    result = CreateReportDatabases(options.db_dir, options.server, options.ftp);
+  });
+  for (const std::string& path : result.made) {
+    std::cout << "made " << path << "\n";
+  }
+  for (const std::string& path : result.left) {
+    std::cout << "left " << path << " (it already exists; not changed)\n";
+  }
+  if (!made) {
+    std::cerr << "velnor init-db: " << automation::Err().Description() << "\n";
+    automation::Err().Clear();
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool IsValidHostName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  size_t label_start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == '.') {
+      size_t length = i - label_start;
+      if (length == 0 || length > 63 || name[label_start] == '-' ||
+          name[i - 1] == '-') {
+        return false;
+      }
+      label_start = i + 1;
+    } else if (!IsLabelChar(name[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void AddInitDbCommand(CLI::App& app, int* exit_status) {
+  auto options = std::make_shared<InitDbOptions>();
+  CLI::App* command = app.add_subcommand(
+      "init-db",
+      "Make the four report databases (day of week, month, hour, status) of "
+      "one server and service in a folder. Existing files are left as they "
+      "are.");
+  command->footer(
+      "Example:\n"
+      "  velnor init-db --db-dir /srv/reports --server SRV1\n"
+      "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
+      "  hour and status files beside it; add --ftp for the FTP service.");
+  command->add_option("--db-dir", options->db_dir,
+                      "Existing folder that holds the report databases")
+      ->required();
+  command->add_option("--server", options->server,
+                      "Name of the server whose logs the databases count")
+      ->required();
+  command->add_flag("--ftp", options->ftp,
+                    "Make the FTP service's databases instead of the web "
+                    "service's");
+  command->callback(
+      [options, exit_status] { *exit_status = RunInitDb(*options); });
+}
+
+}  // namespace velnor::host

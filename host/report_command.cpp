@@ -1,0 +1,182 @@
+// `velnor report`: every usage check runs before a database is opened or
+// the output file is created, so that a mistake leaves no file behind.
+#include "host/report_command.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "host/init_db_command.h"
+#include "host/report_data.h"
+#include "host/report_render.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::host {
+namespace {
+
+using automation::Err;
+using automation::ResumeNext;
+
+constexpr const char* kFormats[] = {"text", "csv", "json", "html"};
+
+std::string Service(bool is_ftp) { return is_ftp ? "FTP" : "web"; }
+
+// The first usage mistake of `options`, or "" when there is none.
+std::string UsageMistake(const ReportOptions& options) {
+  if (std::find(std::begin(kFormats), std::end(kFormats), options.format) ==
+      std::end(kFormats)) {
+    return "unknown format '" + options.format +
+           "': the report comes as text, csv, json or html. Give one of "
+           "these to --format.";
+  }
+  if (!IsValidHostName(options.server)) {
+    return "'" + options.server +
+           "' is not a valid server name: it must be a host name of letters, "
+           "digits, hyphens and dots (1-253 characters, no label starting or "
+           "ending with a hyphen). Give the name the databases were made for.";
+  }
+  struct stat info{};
+  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return "the database folder '" + options.db_dir +
+           "' does not exist or is not a folder. Check --db-dir.";
+  }
+  std::vector<std::string> missing =
+      MissingReportDatabases(options.db_dir, options.server, options.is_ftp);
+  if (missing.empty()) return "";
+  std::string files;
+  for (const std::string& path : missing) {
+    files += (files.empty() ? "'" : ", '") + path + "'";
+  }
+  return "no " + Service(options.is_ftp) + " report databases of server " +
+         options.server + ": expected " + files +
+         ". Check --db-dir, --server and --ftp, or make them with 'velnor "
+         "init-db --db-dir " + options.db_dir + " --server " + options.server +
+         (options.is_ftp ? " --ftp" : "") + "'.";
+}
+
+// Keeps only the site `identifier`; returns false when it has no rows.
+bool KeepSite(Report& report, const std::string& identifier) {
+  std::erase_if(report.sites, [&](const SiteReport& site) {
+    return site.identifier != identifier;
+  });
+  return !report.sites.empty();
+}
+
+std::string SiteList(const Report& report) {
+  std::string list;
+  for (const SiteReport& site : report.sites) {
+    list += (list.empty() ? "" : ", ") + site.identifier;
+  }
+  return list.empty() ? "none" : list;
+}
+
+std::string Render(const Report& report, const std::string& format) {
+  if (format == "csv") return RenderCsv(report);
+  if (format == "json") return RenderJson(report);
+  if (format == "html") return RenderHtml(report);
+  return RenderText(report);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  file.close();
+  if (!file) {
+    automation::Raise(automation::kErrPermissionDenied,
+                      "could not write the report to '" + path +
+                          "'. Check that its folder exists and is writable, "
+                          "and that the disk is not full.");
+  }
+}
+
+}  // namespace
+
+int RunReport(const ReportOptions& options, std::ostream& out,
+              std::ostream& err) {
+  if (std::string mistake = UsageMistake(options); !mistake.empty()) {
+    err << "velnor report: " << mistake << "\n";
+    return 2;
+  }
+  Report report;
+  if (!ResumeNext([&] {
+        report = LoadReport(options.db_dir, options.server, options.is_ftp);
+      })) {
+    err << "velnor report: " << Err().Description() << "\n";
+    Err().Clear();
+    return 1;
+  }
+  if (options.site) {
+    std::string sites = SiteList(report);
+    if (!KeepSite(report, *options.site)) {
+      err << "velnor report: site '" << *options.site << "' has no rows in the "
+          << Service(options.is_ftp) << " report databases of server "
+          << options.server << " (sites with rows: " << sites
+          << "). Give one of those to --site, or check --ftp.\n";
+      return 2;
+    }
+  }
+  std::string text = Render(report, options.format);
+  if (options.output.empty()) {
+    out << text << std::flush;
+    return 0;
+  }
+  if (!ResumeNext([&] { WriteFile(options.output, text); })) {
+    err << "velnor report: " << Err().Description() << "\n";
+    Err().Clear();
+    return 1;
+  }
+  return 0;
+}
+
+void AddReportCommand(CLI::App& app, int* exit_status) {
+  // CLI11 fills plain strings; whether --site was given is its count.
+  struct Parsed {
+    ReportOptions options;
+    std::string site;
+  };
+  auto parsed = std::make_shared<Parsed>();
+  ReportOptions* options = &parsed->options;
+  CLI::App* command = app.add_subcommand(
+      "report",
+      "Show the hits counted in the report databases of one server and "
+      "service, per site: by day of week, month, hour and status code, the "
+      "top URLs and the totals of past runs.");
+  command->footer(
+      "Examples:\n"
+      "  velnor report --db-dir /srv/reports --server SRV1\n"
+      "      tables with bars in the terminal, every web site\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --ftp --site 1\n"
+      "      only FTP site 1\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --format html "
+      "--output SRV1.html\n"
+      "      one page with charts to open in a browser (works offline)\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --format json\n"
+      "      for other programs; --format csv gives one row per count");
+  command
+      ->add_option("--db-dir", options->db_dir,
+                   "Folder that holds the report databases")
+      ->required();
+  command
+      ->add_option("--server", options->server,
+                   "Name of the server the databases belong to")
+      ->required();
+  command->add_flag("--ftp", options->is_ftp,
+                    "Report on the FTP service instead of the web service");
+  CLI::Option* site = command->add_option(
+      "--site", parsed->site,
+      "Show only the site with this identifier (such as 1)");
+  command->add_option("--format", options->format,
+                      "text (default), csv, json or html");
+  command->add_option("--output", options->output,
+                      "Write the report to this file instead of standard "
+                      "output");
+  command->callback([parsed, site, exit_status] {
+    if (site->count() > 0) parsed->options.site = parsed->site;
+    *exit_status = RunReport(parsed->options, std::cout, std::cerr);
+  });
+}
+
+}  // namespace velnor::host

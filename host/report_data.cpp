@@ -1,0 +1,310 @@
+// Reading the report databases for `velnor report`. Every table is read
+// once, in insertion order, and summed per site in memory: the tables hold
+// one row per site, URL and bucket, so a site's buckets are the sums over
+// its URLs.
+#include "host/report_data.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "host/report_schema.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::host {
+namespace {
+
+using automation::Raise;
+
+constexpr std::array<const char*, 7> kWeekdayNames = {
+    "Sunday",   "Monday", "Tuesday", "Wednesday",
+    "Thursday", "Friday", "Saturday"};
+constexpr std::array<const char*, 12> kMonthNames = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+// Gives up after this long when a collection run holds a write lock.
+constexpr int kBusyTimeoutMs = 5000;
+
+// One row of a query; columns are read by position.
+class Row {
+ public:
+  explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
+  std::string Text(int column) const {
+    const unsigned char* text = sqlite3_column_text(statement_, column);
+    if (text == nullptr) return "";
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+  }
+  int64_t Number(int column) const {
+    return sqlite3_column_int64(statement_, column);
+  }
+  bool IsNull(int column) const {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+  }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+// A report database opened read-only; closed on destruction.
+class Database {
+ public:
+  explicit Database(std::string path) : path_(std::move(path)) {
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY,
+                             nullptr);
+    if (rc != SQLITE_OK) Fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  }
+  ~Database() { sqlite3_close_v2(db_); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void ForEachRow(const std::string& sql,
+                  const std::function<void(const Row&)>& on_row) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) !=
+        SQLITE_OK) {
+      Fail(sqlite3_errmsg(db_));
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(
+        statement, sqlite3_finalize);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) on_row(Row(statement));
+    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& reason) {
+    Raise(automation::kErrPermissionDenied,
+          "Could not read the report database '" + path_ + "': " + reason +
+              ". Check that it is readable and was made by 'velnor init-db' "
+              "for this server and service.");
+  }
+
+  std::string path_;
+  sqlite3* db_ = nullptr;
+};
+
+// A site's counts while the tables are read.
+struct SiteTally {
+  std::string name;
+  std::map<int64_t, Bucket> weekdays;  // by Sort Field
+  std::map<int64_t, Bucket> months;
+  std::array<int64_t, 24> hours{};
+  std::map<int64_t, StatusCount> statuses;  // by Status code
+  std::unordered_map<std::string, int64_t> url_hits;
+  std::vector<int64_t> runs;
+};
+
+class Tally {
+ public:
+  explicit Tally(std::string site_column)
+      : site_column_("\"" + site_column + "\"") {}
+
+  // The site of a row (columns 0 and 1: Identifier and the site name).
+  SiteTally& SiteOf(const Row& row) {
+    SiteTally& site = sites_[row.Text(0)];
+    std::string name = row.Text(1);
+    if (!name.empty()) site.name = std::move(name);
+    return site;
+  }
+  std::string Select(const std::string& columns, const char* table) const {
+    return "SELECT \"Identifier\", " + site_column_ + ", " + columns +
+           " FROM \"" + table + "\" ORDER BY rowid";
+  }
+  std::map<std::string, SiteTally>& sites() { return sites_; }
+
+ private:
+  std::string site_column_;
+  std::map<std::string, SiteTally> sites_;
+};
+
+// Adds a row of the day-of-week or month table: columns 2 URL, 3 hits,
+// 4 Sort Field, 5 bucket name. The first name seen names the bucket.
+void AddBucketRow(const Row& row, std::map<int64_t, Bucket>& buckets) {
+  Bucket& bucket = buckets[row.Number(4)];
+  if (bucket.hits == 0 && bucket.label.empty()) {
+    bucket.sort = row.Number(4);
+    bucket.label = row.Text(5);
+  }
+  bucket.hits += row.Number(3);
+}
+
+void ReadDayOfWeek(Database& db, Tally& tally) {
+  db.ForEachRow(tally.Select("\"URL\", \"No of Hits\", \"Sort Field\", "
+                             "\"Day of week\"",
+                             "tblGeneral"),
+                [&](const Row& row) {
+                  SiteTally& site = tally.SiteOf(row);
+                  AddBucketRow(row, site.weekdays);
+                  site.url_hits[row.Text(2)] += row.Number(3);
+                });
+}
+
+void ReadMonths(Database& db, Tally& tally) {
+  db.ForEachRow(
+      tally.Select("\"URL\", \"No of Hits\", \"Sort Field\", \"Months\"",
+                   "tblGeneral"),
+      [&](const Row& row) {
+        AddBucketRow(row, tally.SiteOf(row).months);
+      });
+}
+
+void ReadHoursAndRuns(Database& db, Tally& tally) {
+  db.ForEachRow(tally.Select("\"Hours\", \"No of Hits\"", "tblGeneral"),
+                [&](const Row& row) {
+                  SiteTally& site = tally.SiteOf(row);
+                  int64_t hour = row.Number(2);
+                  if (!row.IsNull(2) && hour >= 0 && hour < 24) {
+                    site.hours[static_cast<size_t>(hour)] += row.Number(3);
+                  }
+                });
+  db.ForEachRow(tally.Select("\"No of Hits\"", "tblTotalAccess"),
+                [&](const Row& row) {
+                  tally.SiteOf(row).runs.push_back(row.Number(2));
+                });
+}
+
+void ReadStatuses(Database& db, Tally& tally) {
+  db.ForEachRow(tally.Select("\"Status code\", IFNULL(\"Sort Field\", 100), "
+                             "\"Status\", \"No of Hits\"",
+                             "tblGeneral"),
+                [&](const Row& row) {
+                  SiteTally& site = tally.SiteOf(row);
+                  StatusCount& status = site.statuses[row.Number(2)];
+                  if (status.label.empty() && status.hits == 0) {
+                    status.code = row.Number(2);
+                    status.sort = row.Number(3);
+                    status.label = row.Text(4);
+                  }
+                  status.hits += row.Number(5);
+                });
+}
+
+// The seven (or twelve) standard buckets, with any others the table holds.
+template <size_t N>
+std::vector<Bucket> FullBuckets(std::map<int64_t, Bucket> buckets,
+                                const std::array<const char*, N>& names) {
+  for (size_t i = 0; i < N; ++i) {
+    auto sort = static_cast<int64_t>(i + 1);
+    auto [it, added] = buckets.try_emplace(sort, Bucket{sort, names[i], 0});
+    if (!added && it->second.label.empty()) it->second.label = names[i];
+  }
+  std::vector<Bucket> result;
+  for (auto& [sort, bucket] : buckets) result.push_back(std::move(bucket));
+  return result;
+}
+
+std::vector<UrlCount> TopUrls(
+    const std::unordered_map<std::string, int64_t>& url_hits) {
+  std::vector<UrlCount> urls;
+  for (const auto& [url, hits] : url_hits) urls.push_back({url, hits});
+  auto by_hits = [](const UrlCount& a, const UrlCount& b) {
+    return a.hits != b.hits ? a.hits > b.hits : a.url < b.url;
+  };
+  size_t keep = std::min(urls.size(), kTopUrlCount);
+  std::partial_sort(urls.begin(), urls.begin() + static_cast<long>(keep),
+                    urls.end(), by_hits);
+  urls.resize(keep);
+  return urls;
+}
+
+SiteReport Finish(const std::string& identifier, SiteTally& tally) {
+  SiteReport site;
+  site.identifier = identifier;
+  site.name = std::move(tally.name);
+  site.weekdays = FullBuckets(std::move(tally.weekdays), kWeekdayNames);
+  site.months = FullBuckets(std::move(tally.months), kMonthNames);
+  site.hours = tally.hours;
+  for (auto& [code, status] : tally.statuses) {
+    site.statuses.push_back(std::move(status));
+  }
+  std::stable_sort(site.statuses.begin(), site.statuses.end(),
+                   [](const StatusCount& a, const StatusCount& b) {
+                     return a.sort < b.sort;
+                   });
+  site.top_urls = TopUrls(tally.url_hits);
+  site.runs = std::move(tally.runs);
+  for (int64_t hits : site.runs) site.runs_total += hits;
+  return site;
+}
+
+bool IsNumber(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+}
+
+// Site identifiers are numbers kept as text: "2" comes before "10".
+bool IdentifierLess(const SiteReport& a, const SiteReport& b) {
+  bool a_number = IsNumber(a.identifier);
+  bool b_number = IsNumber(b.identifier);
+  if (a_number != b_number) return a_number;
+  if (!a_number) return a.identifier < b.identifier;
+  std::string_view x = a.identifier, y = b.identifier;
+  x.remove_prefix(std::min(x.find_first_not_of('0'), x.size()));
+  y.remove_prefix(std::min(y.find_first_not_of('0'), y.size()));
+  if (x.size() != y.size()) return x.size() < y.size();
+  return x != y ? x < y : a.identifier < b.identifier;
+}
+
+std::string DatabasePath(const std::string& db_dir, ReportKind kind,
+                         std::string_view server, bool is_ftp) {
+  return db_dir + "/" + ReportDatabaseFileName(kind, server, is_ftp);
+}
+
+}  // namespace
+
+std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
+                                                std::string_view server,
+                                                bool is_ftp) {
+  std::vector<std::string> missing;
+  for (ReportKind kind : kReportKinds) {
+    std::string path = DatabasePath(db_dir, kind, server, is_ftp);
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      missing.push_back(path);
+    }
+  }
+  return missing;
+}
+
+Report LoadReport(const std::string& db_dir, std::string_view server,
+                  bool is_ftp) {
+  std::vector<std::string> missing =
+      MissingReportDatabases(db_dir, server, is_ftp);
+  if (!missing.empty()) {
+    Raise(automation::kErrFileNotFound,
+          "File not found: the report database '" + missing.front() +
+              "' does not exist. Make the databases with 'velnor init-db'.");
+  }
+  Tally tally(is_ftp ? "FTP Site Name" : "Web Site Name");
+  Database day(DatabasePath(db_dir, ReportKind::kDayOfWeek, server, is_ftp));
+  ReadDayOfWeek(day, tally);
+  Database month(DatabasePath(db_dir, ReportKind::kHitsByMonth, server, is_ftp));
+  ReadMonths(month, tally);
+  Database status(DatabasePath(db_dir, ReportKind::kHitsByStatus, server, is_ftp));
+  ReadStatuses(status, tally);
+  // Last, so that the totals, appended after a site's tallies, give the
+  // site name most recently written.
+  Database hour(DatabasePath(db_dir, ReportKind::kHitsByHour, server, is_ftp));
+  ReadHoursAndRuns(hour, tally);
+
+  Report report;
+  report.server = std::string(server);
+  report.is_ftp = is_ftp;
+  for (auto& [identifier, site] : tally.sites()) {
+    report.sites.push_back(Finish(identifier, site));
+  }
+  std::sort(report.sites.begin(), report.sites.end(), IdentifierLess);
+  return report;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,79 @@
+// What `velnor report` shows: the counts of the four report databases of
+// one server and service, and the site totals of past runs, gathered per
+// site. The databases are only read, never changed, so a report can be
+// taken while nothing else, or a collection run, uses them.
+#ifndef VELNOR_HOST_REPORT_DATA_H_
+#define VELNOR_HOST_REPORT_DATA_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velnor::host {
+
+// One bar of a chart: a bucket and the hits counted in it.
+struct Bucket {
+  int64_t sort = 0;   // the bucket's position: weekday 1-7, month 1-12
+  std::string label;  // the name the collector stored, such as "Sunday"
+  int64_t hits = 0;
+};
+
+struct StatusCount {
+  int64_t code = 0;   // the protocol status code, 0 when the log had none
+  int64_t sort = 0;   // position in the service's label list; 100 = "Others"
+  std::string label;  // such as "Not Found (404)" or "Others"
+  int64_t hits = 0;
+};
+
+struct UrlCount {
+  std::string url;
+  int64_t hits = 0;
+};
+
+// Everything counted for one site (one Identifier).
+struct SiteReport {
+  std::string identifier;
+  std::string name;  // the site's display name most recently written
+  // Sunday (1) to Saturday (7): always seven buckets; a day without rows
+  // has 0 hits and its English name.
+  std::vector<Bucket> weekdays;
+  // January (1) to December (12), filled the same way.
+  std::vector<Bucket> months;
+  std::array<int64_t, 24> hours{};  // index = hour of the day
+  // One entry per status code, by sort position, then code: "Others" last.
+  std::vector<StatusCount> statuses;
+  // At most kTopUrlCount URLs by total hits, ties by URL (byte order).
+  std::vector<UrlCount> top_urls;
+  // `No of Hits` of each past run of this site, oldest first.
+  std::vector<int64_t> runs;
+  int64_t runs_total = 0;
+};
+
+inline constexpr size_t kTopUrlCount = 10;
+
+struct Report {
+  std::string server;
+  bool is_ftp = false;
+  std::vector<SiteReport> sites;  // by Identifier, numerically when numeric
+};
+
+// Names of the database files of `server`'s service in `db_dir` (full
+// paths) that do not exist, in report order; empty when all four exist.
+std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
+                                                std::string_view server,
+                                                bool is_ftp);
+
+// Reads the four report databases of `server`'s service in `db_dir` and
+// tblTotalAccess, opened read-only. Rows whose `Hours` is outside 0-23 are
+// not shown: the collector never writes them. Raises
+// automation::AutomationError naming the file: file not found (53) when a
+// database is missing, or the database error (permission denied, 70) when
+// a file cannot be opened or is not a report database of that service.
+Report LoadReport(const std::string& db_dir, std::string_view server,
+                  bool is_ftp);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_REPORT_DATA_H_
