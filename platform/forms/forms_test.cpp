@@ -1,0 +1,171 @@
+// The toolkit's model and event queue, the headless backend and the user32
+// facilities built on them.
+#include "platform/forms/forms.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/automation/error_state.h"
+#include "platform/forms/backends.h"
+#include "platform/win32/user32.h"
+
+namespace velnor::forms {
+namespace {
+
+using automation::AutomationError;
+
+int ErrorNumberOf(const std::function<void()>& statement) {
+  try {
+    statement();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+class FormsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetBackendPreference(BackendPreference::kHeadless);
+    DoEvents();  // nothing left over from another test
+  }
+};
+
+TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
+  std::vector<std::string> ran;
+  PostEvent([&] {
+    ran.push_back("first");
+    PostEvent([&] { ran.push_back("posted by first"); });
+  });
+  PostEvent([&] { ran.push_back("second"); });
+  EXPECT_NE(win32::GetInputState(), 0);
+  DoEvents();
+  EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
+  EXPECT_NE(win32::GetInputState(), 0);
+  DoEvents();
+  EXPECT_EQ(ran.back(), "posted by first");
+  EXPECT_EQ(win32::GetInputState(), 0);
+
+  // A nested call runs what is pending, and the outer call does not run it
+  // again.
+  ran.clear();
+  PostEvent([&] {
+    ran.push_back("outer start");
+    DoEvents();
+    ran.push_back("outer end");
+  });
+  PostEvent([&] { ran.push_back("next"); });
+  DoEvents();
+  EXPECT_EQ(ran, (std::vector<std::string>{"outer start", "next", "outer end"}));
+}
+
+TEST_F(FormsTest, EventReachesEverySubscriberUntilDisconnected) {
+  Event event;
+  int a = 0, b = 0;
+  int id_a = event.Connect([&] { ++a; });
+  event.Connect([&] { ++b; });
+  event.Raise();
+  event.Disconnect(id_a);
+  event.Raise();
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 2);
+}
+
+TEST_F(FormsTest, ProgressBarRefusesValuesOutsideItsRange) {
+  Window window("w", 1000, 1000);
+  ProgressBar bar(window, {}, 0);
+  bar.SetValue(100);
+  EXPECT_EQ(ErrorNumberOf([&] { bar.SetValue(100.5f); }), 380);
+  EXPECT_EQ(ErrorNumberOf([&] { bar.SetValue(-1); }), 380);
+  EXPECT_EQ(bar.Value(), 100);
+  EXPECT_EQ(ErrorNumberOf([&] { bar.SetMin(100); }), 380);
+  bar.SetMax(40);  // pulls the value into the new range
+  EXPECT_EQ(bar.Value(), 40);
+  EXPECT_EQ(ErrorNumberOf([&] { bar.SetMax(0); }), 380);
+  EXPECT_EQ(bar.Max(), 40);
+}
+
+TEST_F(FormsTest, ChangeNotificationsAndDesignValuesOnLoad) {
+  Window window("Design title", 1000, 1000);
+  Label label(window, {}, 1);
+  TextBox box(window, ControlKind::kTextBox, {}, 2, "design");
+  CommandButton button(window, {}, 0, "&Cancel");
+  int label_changes = 0, box_changes = 0, clicks = 0;
+  label.SetChangeHandler([&] { ++label_changes; });
+  box.SetChangeHandler([&] { ++box_changes; });
+  button.SetClickHandler([&] { ++clicks; });
+  label.SetCaption("x");
+  label.SetCaption("x");
+  box.SetText("design");  // no change
+  box.SetText("other");
+  EXPECT_EQ(label_changes, 2);
+  EXPECT_EQ(box_changes, 1);
+
+  EXPECT_EQ(button.AccessKey(), 'C');
+  EXPECT_EQ(button.DisplayCaption(), "Cancel");
+  button.Click();
+  button.SetEnabled(false);
+  button.Click();
+  EXPECT_EQ(clicks, 1);
+
+  window.SetCaption("changed");
+  window.Load();
+  EXPECT_EQ(window.Caption(), "Design title");
+  EXPECT_EQ(label.Caption(), "");
+  EXPECT_EQ(box.Text(), "design");
+  EXPECT_TRUE(button.Enabled());
+  EXPECT_NE(button.hWnd(), label.hWnd());
+}
+
+TEST_F(FormsTest, ModalShowRunsActivationAndEndsAtUnload) {
+  Window window("w", 1000, 1000);
+  CommandButton cancel(window, {}, 0, "&Cancel");
+  window.SetCancelButton(&cancel);
+  int activations = 0, loads = 0;
+  window.SetLoadHandler([&] { ++loads; });
+  window.SetActivateHandler([&] {
+    ++activations;
+    EXPECT_EQ(ErrorNumberOf([&] { window.ShowModal(); }), 400);
+    PostEvent([&] { window.Unload(); });
+  });
+  window.ShowModal();
+  EXPECT_EQ(activations, 1);
+  EXPECT_EQ(loads, 1);
+  EXPECT_FALSE(window.Loaded());
+  EXPECT_FALSE(window.Showing());
+}
+
+TEST_F(FormsTest, MessageBoxGoesToTheResponderOrIsAnsweredHeadless) {
+  std::string seen;
+  win32::SetMessageBoxResponder(
+      [&](std::string_view text, std::string_view title, int32_t style) {
+        seen = std::string(title) + "|" + std::string(text) + "|" +
+               std::to_string(style);
+        return win32::kIdNo;
+      });
+  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdNo);
+  EXPECT_EQ(seen, "VELNOR|Sure? |292");
+
+  win32::SetMessageBoxResponder({});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdYes);
+  EXPECT_EQ(win32::MessageBox("Done", "VELNOR", 0), 1);
+  std::string out = testing::internal::GetCapturedStderr();
+  EXPECT_NE(out.find("VELNOR: Sure? Yes"), std::string::npos) << out;
+  EXPECT_EQ(ErrorNumberOf([] { win32::MessageBox("?", "t", 2); }), 5);
+}
+
+TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
+  EXPECT_EQ(internal::DefaultButton(292, 2), 1u);
+  EXPECT_EQ(internal::DefaultButton(4 + 512, 2), 0u);
+  EXPECT_EQ(internal::Ellipsize("short", 10), "short");
+  EXPECT_EQ(internal::Ellipsize("a long description", 10), "a long ...");
+  EXPECT_EQ(internal::Ellipsize("tab\there", 8), "tab here");
+  // UTF-8 sequences stay whole: "é" counts as one character.
+  EXPECT_EQ(internal::Ellipsize("caf\xC3\xA9 au lait", 7), "caf\xC3\xA9...");
+}
+
+}  // namespace
+}  // namespace velnor::forms
