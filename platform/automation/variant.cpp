@@ -23,6 +23,9 @@ template <class... F>
 struct Overload : F... {
   using F::operator()...;
 };
+// Clang before 17 does not deduce aggregate template arguments by itself.
+template <class... F>
+Overload(F...) -> Overload<F...>;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {

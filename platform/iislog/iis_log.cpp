@@ -83,8 +83,8 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
   if (!EqualsIgnoringAsciiCase(format, kW3CFormat)) {
     automation::Raise(automation::kErrInvalidProcedureCall,
                       "Cannot read the log file " + std::string(path) +
-                          " as \"" + std::string(format) +
-                          "\": only the \"" + std::string(kW3CFormat) +
+                          " as \"" + std::string(format) + "\": only the \"" +
+                          std::string(kW3CFormat) +
                           "\" is supported. Set the site to log in that "
                           "format.");
   }

@@ -183,8 +183,9 @@ TEST_F(IISLogTest, EdgeCasesDoubleBlanksAndWideWin32Status) {
   EXPECT_EQ(log_.ServerPort(), Variant(int32_t{444}));
   EXPECT_EQ(log_.UserName(), Variant("random\\ranuser1"));
   EXPECT_EQ(log_.ClientIp(), Variant("::1"));
-  EXPECT_EQ(log_.URIQuery(),
-            Variant("clientApplication=ActiveMonitor;PSVersion=5.1.14393.4467"));
+  EXPECT_EQ(
+      log_.URIQuery(),
+      Variant("clientApplication=ActiveMonitor;PSVersion=5.1.14393.4467"));
   OpenAt(path, 6);
   EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{401}));
   EXPECT_EQ(log_.ProtocolSubstatus(), Variant(int32_t{1}));
@@ -237,8 +238,9 @@ TEST_F(IISLogTest, FieldsChangeBetweenBlocksAndOldLayoutRowsAreSkipped) {
 
 TEST_F(IISLogTest, CookiesWithQuotesInsideAreNotQuotedValues) {
   OpenAt(TestData("web-iis10-cookies-header-order.log"), 1);
-  EXPECT_EQ(log_.Cookie(),
-            Variant("OutlookSession=\"{AAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}\""));
+  EXPECT_EQ(
+      log_.Cookie(),
+      Variant("OutlookSession=\"{AAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}\""));
   EXPECT_EQ(log_.Referer(), Variant("http://111.111.111.111/"));
   EXPECT_EQ(log_.TimeTaken(), Variant(int32_t{65}));
   log_.ReadLogRecord();
@@ -360,14 +362,14 @@ TEST_F(IISLogTest, NullsPlusSignsAndNumbers) {
 }
 
 TEST_F(IISLogTest, QuotedValues) {
-  std::string path = Write(
-      "u_ex.log",
-      "#Fields: date time cs-uri-stem cs(User-Agent) cs(Referer)\n"
-      "2021-03-04 05:06:07 \"/a b\" \"say \"\"hi\"\"\" \"\"\n"
-      "2021-03-04 05:06:07\t\"-\"\t\"\"\"\"\t-\n"
-      "2021-03-04 05:06:07 \"/open x y\n"            // unterminated
-      "2021-03-04 05:06:07 \"/a\"b x y\n"            // text after the quote
-      "2021-03-04 05:06:07 /x\"y \"a\"\"\" z\n");
+  std::string path =
+      Write("u_ex.log",
+            "#Fields: date time cs-uri-stem cs(User-Agent) cs(Referer)\n"
+            "2021-03-04 05:06:07 \"/a b\" \"say \"\"hi\"\"\" \"\"\n"
+            "2021-03-04 05:06:07\t\"-\"\t\"\"\"\"\t-\n"
+            "2021-03-04 05:06:07 \"/open x y\n"  // unterminated
+            "2021-03-04 05:06:07 \"/a\"b x y\n"  // text after the quote
+            "2021-03-04 05:06:07 /x\"y \"a\"\"\" z\n");
   OpenAt(path, 1);
   EXPECT_EQ(log_.URIStem(), Variant("/a b"));
   EXPECT_EQ(log_.UserAgent(), Variant("say \"hi\""));
@@ -385,12 +387,11 @@ TEST_F(IISLogTest, QuotedValues) {
 
 TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
   std::string path = Write(
-      "u_ex.log",
-      "\xEF\xBB\xBF" + kHeader +
-          "\r\n\n   \n"
-          "2021-03-04 05:06:07 1.1.1.1 GET /crlf 200\r\n"
-          "2021-03-04 05:06:07 1.1.1.1 GET /caf\xE9\xFF\x80 200\n"
-          "2021-03-04 05:06:07 1.1.1.1 GET /last 200");
+      "u_ex.log", "\xEF\xBB\xBF" + kHeader +
+                      "\r\n\n   \n"
+                      "2021-03-04 05:06:07 1.1.1.1 GET /crlf 200\r\n"
+                      "2021-03-04 05:06:07 1.1.1.1 GET /caf\xE9\xFF\x80 200\n"
+                      "2021-03-04 05:06:07 1.1.1.1 GET /last 200");
   OpenAt(path, 1);
   EXPECT_EQ(log_.URIStem(), Variant("/crlf"));
   EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{200}));  // no CR left
@@ -405,18 +406,18 @@ TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
 
 TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
   std::string good = "2021-03-04 05:06:07 1.1.1.1 GET /ok 200\n";
-  std::string path = Write(
-      "u_ex.log",
-      kHeader + good +
-          "2021-03-04 05:06:07 1.1.1.1 GET /short\n"
-          "2021-03-04 05:06:07 1.1.1.1 GET /long 200 extra\n"
-          "2021-02-30 05:06:07 1.1.1.1 GET /feb30 200\n"
-          "0099-01-01 05:06:07 1.1.1.1 GET /year99 200\n"
-          "2021-03-04 24:00:00 1.1.1.1 GET /hour24 200\n"
-          "2021-03-04 05:06:07.x 1.1.1.1 GET /fraction 200\n"
-          "03/04/21 05:06:07 1.1.1.1 GET /slashes 200\n" +
-          std::string("\0\x01\x02 garbage \x7f\n", 15) +
-          std::string(LineReader::kMaxLineBytes + 10, 'x') + "\n" + good);
+  std::string path =
+      Write("u_ex.log", kHeader + good +
+                            "2021-03-04 05:06:07 1.1.1.1 GET /short\n"
+                            "2021-03-04 05:06:07 1.1.1.1 GET /long 200 extra\n"
+                            "2021-02-30 05:06:07 1.1.1.1 GET /feb30 200\n"
+                            "0099-01-01 05:06:07 1.1.1.1 GET /year99 200\n"
+                            "2021-03-04 24:00:00 1.1.1.1 GET /hour24 200\n"
+                            "2021-03-04 05:06:07.x 1.1.1.1 GET /fraction 200\n"
+                            "03/04/21 05:06:07 1.1.1.1 GET /slashes 200\n" +
+                            std::string("\0\x01\x02 garbage \x7f\n", 15) +
+                            std::string(LineReader::kMaxLineBytes + 10, 'x') +
+                            "\n" + good);
   EXPECT_EQ(CountRecords(path), 2);
   EXPECT_EQ(log_.SkippedLines(), 9);
 }
@@ -498,14 +499,16 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
   EXPECT_TRUE(log_.AtEndOfLog());
 
   EXPECT_THROW(log_.OpenLogFile(good, 2, "W3SVC", "1", kW3C), AutomationError);
-  EXPECT_THROW(log_.OpenLogFile(good, 1, "W3SVC", "1", "NCSA Common Log File Format"),
-               AutomationError);
+  EXPECT_THROW(
+      log_.OpenLogFile(good, 1, "W3SVC", "1", "NCSA Common Log File Format"),
+      AutomationError);
   EXPECT_TRUE(log_.AtEndOfLog());
 }
 
 TEST_F(IISLogTest, CloseReopenAndCreationByName) {
-  std::string path = Write(
-      "u_ex.log", kHeader + "garbage\n2021-03-04 05:06:07 1.1.1.1 GET /x 200\n");
+  std::string path =
+      Write("u_ex.log",
+            kHeader + "garbage\n2021-03-04 05:06:07 1.1.1.1 GET /x 200\n");
   RegisterClasses();
   auto log = automation::CreateObjectAs<IISLog>("MSWC.IISLog");
   log->OpenLogFile(path, 1, "W3SVC", "1", kW3C);

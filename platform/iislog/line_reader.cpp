@@ -18,8 +18,7 @@ LineReader::LineReader(std::unique_ptr<unc::InputFile> input)
 LineReader::Status LineReader::Next(std::span<char>* line) {
   size_t scan = begin_;
   for (;;) {
-    const void* found =
-        std::memchr(buffer_.data() + scan, '\n', end_ - scan);
+    const void* found = std::memchr(buffer_.data() + scan, '\n', end_ - scan);
     if (found != nullptr) {
       size_t newline = static_cast<const char*>(found) - buffer_.data();
       size_t begin = begin_;
@@ -78,7 +77,8 @@ std::span<char> LineReader::Finish(size_t begin, size_t end) {
   if (end > begin && buffer_[end - 1] == '\r') --end;
   if (first_line_) {
     first_line_ = false;
-    if (end - begin >= 3 && std::memcmp(buffer_.data() + begin, "\xEF\xBB\xBF", 3) == 0) {
+    if (end - begin >= 3 &&
+        std::memcmp(buffer_.data() + begin, "\xEF\xBB\xBF", 3) == 0) {
       begin += 3;
     }
   }

@@ -126,8 +126,8 @@ FieldLayout FieldLayout::Parse(std::string_view names) {
     std::string_view name = names.substr(pos, end - pos);
     auto index = static_cast<int32_t>(layout.size_);
     if (const NamedField* named = Find(kPreferredNames, name);
-        named != nullptr && layout.index_[static_cast<size_t>(named->field)] ==
-                                kAbsent) {
+        named != nullptr &&
+        layout.index_[static_cast<size_t>(named->field)] == kAbsent) {
       layout.index_[static_cast<size_t>(named->field)] = index;
     } else if (Find(kFallbackNames, name) != nullptr) {
       fallbacks.emplace_back(name, index);

@@ -58,9 +58,7 @@ class FieldLayout {
   // The number of values a record of this layout holds.
   size_t size() const { return size_; }
   // The position of `field` in a record, or -1 when the layout lacks it.
-  int IndexOf(Field field) const {
-    return index_[static_cast<size_t>(field)];
-  }
+  int IndexOf(Field field) const { return index_[static_cast<size_t>(field)]; }
 
  private:
   static constexpr int32_t kAbsent = -1;
