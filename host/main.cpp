@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "host/init_db_command.h"
+#include "host/report_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app("VELNOR Log Analysis: collect IIS log statistics into report "
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exit_status = 0;
   velnor::host::AddInitDbCommand(app, &exit_status);
+  velnor::host::AddReportCommand(app, &exit_status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -107,11 +107,14 @@ int64_t Largest(const std::vector<Bar>& bars) {
 // Vertical bars with the hit axis on the left and the buckets below.
 std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
                         double width) {
-  const double kHeight = 250, kLeft = 58, kRight = 10, kTop = 22,
-               kBottom = 46;
+  const double kHeight = 250, kRight = 10, kTop = 22, kBottom = 46;
+  Axis axis = HitAxis(Largest(bars));
+  // Room for the widest tick label (about 6.5 units a character at the
+  // chart's font size) and the rotated axis title.
+  const double kLeft =
+      30 + 6.5 * static_cast<double>(Grouped(axis.top).size());
   double plot_w = width - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
   double base = kTop + plot_h;
-  Axis axis = HitAxis(Largest(bars));
   std::string svg = fmt::format(
       "<svg viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"Hits by {}\">\n",
       width, kHeight, Escape(x_title));
@@ -287,12 +290,12 @@ std::string Cards(const SiteReport& site) {
   auto bucket_hits = [](const Bucket& bucket) { return bucket.hits; };
   const Bucket& day = site.weekdays[Busiest(site.weekdays, bucket_hits)];
   size_t hour = Busiest(site.hours, [](int64_t hits) { return hits; });
-  bool any_hits = site.hours[hour] > 0 || day.hits > 0;
+  const char* kNone = "&ndash;";
   return "<div class=\"cards\">" +
          Card(Grouped(site.runs_total), "hits in past runs") +
          Card(Grouped(static_cast<int64_t>(site.runs.size())), "runs") +
-         Card(any_hits ? Escape(day.label) : "&ndash;", "busiest day") +
-         Card(any_hits ? std::to_string(hour) + ":00" : "&ndash;",
+         Card(day.hits > 0 ? Escape(day.label) : kNone, "busiest day") +
+         Card(site.hours[hour] > 0 ? std::to_string(hour) + ":00" : kNone,
               "busiest hour") +
          "</div>\n";
 }

@@ -53,10 +53,10 @@ void Table(std::string& out, const std::vector<TableRow>& rows,
     if (row.has_bar) largest = std::max(largest, row.hits);
   }
   for (const TableRow& row : rows) {
-    std::string line = " ";
+    std::string line;
     for (size_t i = 0; i < row.cells.size(); ++i) {
       std::string pad(widths[i] - Width(row.cells[i]), ' ');
-      line += " " + (right_aligned[i] ? pad + row.cells[i] : row.cells[i] + pad);
+      line += "  " + (right_aligned[i] ? pad + row.cells[i] : row.cells[i] + pad);
     }
     std::string hits = std::to_string(row.hits);
     line += "  " + std::string(hits_width - hits.size(), ' ') + hits + "  " +
