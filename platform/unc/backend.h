@@ -41,6 +41,9 @@ Backend& LocalBackend();
 // for an unclaimed UNC path while a share root is set, so that the error
 // names the local path tried.
 Backend& ShareRootBackend();
+// Every UNC path that names a share: smb://SERVER/SHARE/rest through
+// libsmbclient.
+Backend& SmbBackend();
 
 }  // namespace velnor::unc
 

@@ -19,9 +19,9 @@ namespace {
 using automation::DescriptionOf;
 using automation::Raise;
 
-std::string Where(const std::string& local, std::string_view asked) {
-  if (asked == local) return local;
-  return std::string(asked) + " (local path tried: " + local + ")";
+std::string Where(std::string_view tried, std::string_view asked) {
+  if (asked == tried) return std::string(tried);
+  return std::string(asked) + " (tried " + std::string(tried) + ")";
 }
 
 std::string ParentOf(const std::string& path) {
@@ -33,6 +33,19 @@ std::string ParentOf(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+constexpr char kLocalDeniedAdvice[] =
+    "Give this process's user read access to it.";
+
+// A file whose folder exists is missing itself; anything else means the path
+// leading to it is wrong.
+[[noreturn]] void RaiseLocalError(int error, std::string_view action,
+                                  const std::string& local,
+                                  std::string_view asked, bool is_directory) {
+  RaiseAccessError(error, action, local, asked,
+                   is_directory || !IsDirectory(ParentOf(local)),
+                   kLocalDeniedAdvice);
 }
 
 class FdInputFile : public InputFile {
@@ -74,39 +87,34 @@ bool IsDirectoryEntry(DIR* dir, const dirent& entry) {
 
 }  // namespace
 
-void RaiseFileSystemError(int error, std::string_view action,
-                          const std::string& local, std::string_view asked,
-                          bool is_directory) {
+void RaiseAccessError(int error, std::string_view action,
+                      std::string_view tried, std::string_view asked,
+                      bool missing_is_path, std::string_view denied_advice) {
   int32_t number = 75;  // Path/File access error
-  std::string advice = "Check the path and the file system.";
+  std::string advice = "Check the path and its location.";
   if (error == ENOENT || error == ENOTDIR) {
-    // A file whose folder exists is missing itself; anything else means the
-    // path leading to it is wrong.
-    number = !is_directory && IsDirectory(ParentOf(local))
-                 ? automation::kErrFileNotFound
-                 : automation::kErrPathNotFound;
-    advice = "Check that the path exists";
-    advice +=
-        IsUncPath(asked) ? " and that the share root holds the share." : ".";
+    number = missing_is_path ? automation::kErrPathNotFound
+                             : automation::kErrFileNotFound;
+    advice = "Check that the path exists.";
   } else if (error == EACCES || error == EPERM) {
     number = automation::kErrPermissionDenied;
-    advice = "Give this process's user read access to it.";
+    advice = denied_advice;
   } else if (error == EISDIR) {
     advice = "It is a directory; give the path of a file.";
   }
   Raise(number, DescriptionOf(number) + ": cannot " + std::string(action) +
-                    " " + Where(local, asked) + ": " + std::strerror(error) +
+                    " " + Where(tried, asked) + ": " + std::strerror(error) +
                     ". " + advice);
 }
 
 std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
                                          std::string_view asked) {
   int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) RaiseFileSystemError(errno, "open", local, asked, false);
+  if (fd < 0) RaiseLocalError(errno, "open", local, asked, false);
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
-    RaiseFileSystemError(EISDIR, "open", local, asked, false);
+    RaiseLocalError(EISDIR, "open", local, asked, false);
   }
   return std::make_unique<FdInputFile>(fd, Where(local, asked));
 }
@@ -114,7 +122,7 @@ std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
 std::vector<DirEntry> ListLocalDirectory(const std::string& local,
                                          std::string_view asked) {
   std::unique_ptr<DIR, DirCloser> dir(::opendir(local.c_str()));
-  if (!dir) RaiseFileSystemError(errno, "list", local, asked, true);
+  if (!dir) RaiseLocalError(errno, "list", local, asked, true);
   std::vector<DirEntry> entries;
   for (;;) {
     errno = 0;
@@ -124,7 +132,7 @@ std::vector<DirEntry> ListLocalDirectory(const std::string& local,
     if (name == "." || name == "..") continue;
     entries.push_back({std::string(name), IsDirectoryEntry(dir.get(), *entry)});
   }
-  if (errno != 0) RaiseFileSystemError(errno, "list", local, asked, true);
+  if (errno != 0) RaiseLocalError(errno, "list", local, asked, true);
   return entries;
 }
 

@@ -21,12 +21,14 @@ std::vector<DirEntry> ListLocalDirectory(const std::string& local,
                                          std::string_view asked);
 
 // Raises the automation error for errno value `error` met while doing
-// `action` ("open" or "list") on `local`. `is_directory` selects path not
-// found (76) over file not found (53) for a missing entry.
-[[noreturn]] void RaiseFileSystemError(int error, std::string_view action,
-                                       const std::string& local,
-                                       std::string_view asked,
-                                       bool is_directory);
+// `action` ("open" or "list") on `tried`, the local path or URL used for
+// `asked`. A missing entry is path not found (76) when `missing_is_path`,
+// else file not found (53). `denied_advice` tells what to do about
+// permission denied (70).
+[[noreturn]] void RaiseAccessError(int error, std::string_view action,
+                                   std::string_view tried,
+                                   std::string_view asked, bool missing_is_path,
+                                   std::string_view denied_advice);
 
 }  // namespace velnor::unc
 

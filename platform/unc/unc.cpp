@@ -21,11 +21,12 @@ class Local final : public Backend {
   }
 };
 
-// The first backend that claims `path`. An unclaimed UNC path goes to the
-// share root when one is set, whose error then names the local path tried.
+// The first backend that claims `path`. Only a UNC path that names no share
+// is left; it goes to the share root when one is set, whose error then names
+// the local path tried.
 Backend& BackendFor(std::string_view path) {
-  const std::array<Backend*, 2> backends = {&LocalBackend(),
-                                            &ShareRootBackend()};
+  const std::array<Backend*, 3> backends = {&LocalBackend(),
+                                            &ShareRootBackend(), &SmbBackend()};
   for (Backend* backend : backends) {
     if (backend->Claims(path)) return *backend;
   }

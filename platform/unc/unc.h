@@ -11,6 +11,7 @@
 #define VELNOR_PLATFORM_UNC_UNC_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,20 @@ bool IsUncPath(std::string_view path);
 // Process-wide; safe to call from any thread.
 void SetShareRoot(std::string root);
 std::string ShareRoot();
+
+// The SMB client that reaches UNC paths no share root maps, as
+// smb://SERVER/SHARE/rest. Credentials come from an authentication file in
+// smbclient's format ("username = ", "password = ", "domain = " lines; blank
+// and "#" lines skipped); without one, a Kerberos ticket of this machine is
+// used when there is one, else an anonymous login is tried.
+//
+// SetSmbAuthFile raises permission denied (70) naming the file when group or
+// others may read it (the password would not be private), and file not found
+// (53) when it cannot be read. An empty `path` forgets the credentials.
+void SetSmbAuthFile(const std::string& path);
+// The TCP port of the servers (default 445) and how long to wait for one to
+// accept a connection (default 5000 ms) before the path counts as not found.
+void SetSmbOptions(uint16_t port, int timeout_ms);
 
 // Opens `path` (UNC or local) for reading. Raises file not found (53),
 // path not found (76), permission denied (70) or path/file access error (75,

@@ -1,0 +1,333 @@
+// The SMB way in, on libsmbclient. One client context serves the process;
+// libsmbclient is not thread-safe, so every call into it holds one mutex.
+// Before a server is contacted it is resolved and a TCP connection to its
+// port is tried with the configured timeout: libsmbclient's own name
+// resolution and connect can wait far longer, and this way an unreachable
+// server fails fast with an error that names it.
+#include <fcntl.h>
+#include <libsmbclient.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "platform/automation/error_state.h"
+#include "platform/unc/backend.h"
+#include "platform/unc/local_fs.h"
+
+namespace velnor::unc {
+namespace {
+
+using automation::Raise;
+
+constexpr char kDeniedAdvice[] =
+    "Check the user name, password and domain in the SMB authentication "
+    "file, and the share's permissions.";
+
+struct Settings {
+  std::string username;
+  std::string password;
+  std::string domain;
+  uint16_t port = 445;
+  int timeout_ms = 5000;
+};
+
+// Guards the settings, the context and every libsmbclient call.
+std::mutex& SmbMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+Settings& TheSettings() {
+  static Settings settings;
+  return settings;
+}
+
+// The process's one context, made on first use and kept: libsmbclient leaks
+// a little with every new context. Caller holds SmbMutex().
+SMBCCTX*& ContextSlot() {
+  static SMBCCTX* context = nullptr;
+  return context;
+}
+
+// Applies changed settings to the context. Connections made with the old
+// ones are dropped, except those that files still read from.
+void ApplySettings() {
+  SMBCCTX* context = ContextSlot();
+  if (context == nullptr) return;
+  smbc_setPort(context, TheSettings().port);
+  smbc_setTimeout(context, TheSettings().timeout_ms);
+  smbc_getFunctionPurgeCachedServers(context)(context);
+}
+
+void CopyField(const std::string& value, char* field, int size) {
+  if (value.empty() || size <= 0) return;
+  size_t length = std::min(value.size(), static_cast<size_t>(size - 1));
+  std::memcpy(field, value.data(), length);
+  field[length] = '\0';
+}
+
+void SupplyCredentials(SMBCCTX*, const char*, const char*, char* workgroup,
+                       int workgroup_size, char* username, int username_size,
+                       char* password, int password_size) {
+  const Settings& settings = TheSettings();
+  CopyField(settings.domain, workgroup, workgroup_size);
+  CopyField(settings.username, username, username_size);
+  CopyField(settings.password, password, password_size);
+}
+
+SMBCCTX* Context() {
+  if (ContextSlot() != nullptr) return ContextSlot();
+  SMBCCTX* context = smbc_new_context();
+  if (context != nullptr) {
+    smbc_setDebug(context, 0);
+    smbc_setPort(context, TheSettings().port);
+    smbc_setTimeout(context, TheSettings().timeout_ms);
+    smbc_setOptionUseKerberos(context, 1);
+    smbc_setOptionFallbackAfterKerberos(context, 1);
+    smbc_setFunctionAuthDataWithContext(context, SupplyCredentials);
+  }
+  if (context == nullptr || smbc_init_context(context) == nullptr) {
+    int error = errno;
+    if (context != nullptr) smbc_free_context(context, 0);
+    Raise(75, "Path/File access error: the SMB client cannot start: " +
+                  std::string(std::strerror(error)) +
+                  ". Check the Samba client configuration.");
+  }
+  ContextSlot() = context;
+  return context;
+}
+
+// Why `server` cannot be reached on `port`, or "" when it accepts a
+// connection within `timeout_ms`.
+std::string ConnectProblem(const std::string& server, uint16_t port,
+                           int timeout_ms) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* addresses = nullptr;
+  int rc = ::getaddrinfo(server.c_str(), std::to_string(port).c_str(), &hints,
+                         &addresses);
+  if (rc != 0)
+    return std::string("the name cannot be resolved: ") + gai_strerror(rc);
+  std::string problem = "it has no usable address";
+  for (addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+    int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                 a->ai_protocol);
+    if (fd < 0) continue;
+    int error = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+      pollfd wait{fd, POLLOUT, 0};
+      int ready = ::poll(&wait, 1, timeout_ms);
+      socklen_t length = sizeof error;
+      if (ready <= 0) {
+        error = ready == 0 ? ETIMEDOUT : errno;
+      } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        error = errno;
+      }
+    }
+    ::close(fd);
+    if (error == 0) {
+      problem.clear();
+      break;
+    }
+    problem = "port " + std::to_string(port) +
+              " does not answer: " + std::strerror(error);
+  }
+  ::freeaddrinfo(addresses);
+  return problem;
+}
+
+void CheckReachable(std::string_view path, const UncPath& unc) {
+  std::string problem =
+      ConnectProblem(unc.server, TheSettings().port, TheSettings().timeout_ms);
+  if (problem.empty()) return;
+  Raise(automation::kErrPathNotFound,
+        "Path not found: cannot reach " + std::string(path) + ": server " +
+            unc.server + " (no share root maps it, so SMB was tried): " +
+            problem + ". Check the server name and the network, or set a " +
+            "share root that holds " + unc.server + "/" + unc.share + ".");
+}
+
+// Everything but unreserved characters is percent-encoded: libsmbclient
+// decodes URLs, so "%", "?" or "#" in a name must not be taken literally.
+std::string Encode(std::string_view component) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (unsigned char c : component) {
+    if (std::isalnum(c) || std::strchr("-._~$", c) != nullptr) {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  return encoded;
+}
+
+std::string UrlOf(const UncPath& unc, size_t rest_components) {
+  std::string url = "smb://" + Encode(unc.server) + "/" + Encode(unc.share);
+  for (size_t i = 0; i < rest_components; ++i) url += "/" + Encode(unc.rest[i]);
+  return url;
+}
+
+UncPath ParseOrRaise(std::string_view path) {
+  auto unc = ParseUncPath(path);
+  if (!unc) {
+    Raise(automation::kErrPathNotFound,
+          "Path not found: " + std::string(path) +
+              " names no share. Give \\\\SERVER\\SHARE\\path.");
+  }
+  return *unc;
+}
+
+bool IsSmbDirectory(SMBCCTX* context, const std::string& url) {
+  SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+  if (dir == nullptr) return false;
+  smbc_getFunctionClosedir(context)(context, dir);
+  return true;
+}
+
+class SmbFile final : public InputFile {
+ public:
+  SmbFile(SMBCCTX* context, SMBCFILE* file, std::string where)
+      : context_(context), file_(file), where_(std::move(where)) {}
+  ~SmbFile() override {
+    std::lock_guard lock(SmbMutex());
+    smbc_getFunctionClose(context_)(context_, file_);
+  }
+  SmbFile(const SmbFile&) = delete;
+  SmbFile& operator=(const SmbFile&) = delete;
+
+  size_t Read(char* buffer, size_t size) override {
+    std::lock_guard lock(SmbMutex());
+    ssize_t got = smbc_getFunctionRead(context_)(context_, file_, buffer, size);
+    if (got >= 0) return static_cast<size_t>(got);
+    Raise(57, "Device I/O error: cannot read " + where_ + ": " +
+                  std::strerror(errno) +
+                  ". Check the connection to the server.");
+  }
+
+ private:
+  SMBCCTX* context_;
+  SMBCFILE* file_;
+  std::string where_;
+};
+
+class Smb final : public Backend {
+ public:
+  bool Claims(std::string_view path) const override {
+    return ParseUncPath(path).has_value();
+  }
+
+  std::unique_ptr<InputFile> Open(std::string_view path) override {
+    UncPath unc = ParseOrRaise(path);
+    std::lock_guard lock(SmbMutex());
+    CheckReachable(path, unc);
+    SMBCCTX* context = Context();
+    std::string url = UrlOf(unc, unc.rest.size());
+    SMBCFILE* file =
+        smbc_getFunctionOpen(context)(context, url.c_str(), O_RDONLY, 0);
+    int error = errno;
+    struct stat st;
+    if (file != nullptr &&
+        smbc_getFunctionFstat(context)(context, file, &st) == 0 &&
+        S_ISDIR(st.st_mode)) {
+      smbc_getFunctionClose(context)(context, file);
+      file = nullptr;
+      error = EISDIR;
+    }
+    if (file == nullptr) {
+      bool in_folder = !unc.rest.empty() &&
+                       IsSmbDirectory(context, UrlOf(unc, unc.rest.size() - 1));
+      RaiseAccessError(error, "open", url, path, !in_folder, kDeniedAdvice);
+    }
+    return std::make_unique<SmbFile>(context, file,
+                                     std::string(path) + " (" + url + ")");
+  }
+
+  std::vector<DirEntry> List(std::string_view path) override {
+    UncPath unc = ParseOrRaise(path);
+    std::lock_guard lock(SmbMutex());
+    CheckReachable(path, unc);
+    SMBCCTX* context = Context();
+    std::string url = UrlOf(unc, unc.rest.size());
+    SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+    if (dir == nullptr) {
+      RaiseAccessError(errno, "list", url, path, true, kDeniedAdvice);
+    }
+    std::vector<DirEntry> entries;
+    while (const smbc_dirent* entry =
+               smbc_getFunctionReaddir(context)(context, dir)) {
+      std::string_view name = entry->name;
+      if (name == "." || name == "..") continue;
+      entries.push_back({std::string(name), entry->smbc_type == SMBC_DIR});
+    }
+    smbc_getFunctionClosedir(context)(context, dir);
+    return entries;
+  }
+};
+
+std::string_view Trim(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+}  // namespace
+
+void SetSmbAuthFile(const std::string& path) {
+  Settings read;
+  if (!path.empty()) {
+    struct stat st;
+    std::ifstream in(path);
+    if (::stat(path.c_str(), &st) != 0 || !in) {
+      Raise(automation::kErrFileNotFound,
+            "File not found: cannot read the SMB authentication file " + path +
+                ": " + std::strerror(errno) + ". Check the path.");
+    }
+    if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+      Raise(automation::kErrPermissionDenied,
+            "Permission denied: the SMB authentication file " + path +
+                " is readable by group or others and holds a password. "
+                "Make it private with chmod 600 " +
+                path + ".");
+    }
+    for (std::string line; std::getline(in, line);) {
+      std::string_view text = Trim(line);
+      size_t equals = text.find('=');
+      if (text.empty() || text.starts_with("#") || equals == text.npos)
+        continue;
+      std::string_view key = Trim(text.substr(0, equals));
+      std::string value(Trim(text.substr(equals + 1)));
+      if (key == "username") read.username = value;
+      if (key == "password") read.password = value;
+      if (key == "domain") read.domain = value;
+    }
+  }
+  std::lock_guard lock(SmbMutex());
+  Settings& settings = TheSettings();
+  settings.username = std::move(read.username);
+  settings.password = std::move(read.password);
+  settings.domain = std::move(read.domain);
+  ApplySettings();
+}
+
+void SetSmbOptions(uint16_t port, int timeout_ms) {
+  std::lock_guard lock(SmbMutex());
+  TheSettings().port = port;
+  TheSettings().timeout_ms = timeout_ms;
+  ApplySettings();
+}
+
+Backend& SmbBackend() {
+  static Smb backend;
+  return backend;
+}
+
+}  // namespace velnor::unc
