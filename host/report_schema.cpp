@@ -21,7 +21,10 @@ namespace {
 using automation::Raise;
 
 std::string Quoted(std::string_view name) {
-  return "\"" + std::string(name) + "\"";
+  std::string quoted(1, '"');
+  quoted.append(name);
+  quoted += '"';
+  return quoted;
 }
 
 std::string Text(std::string_view name) {
@@ -126,8 +129,10 @@ void WriteSchema(const std::string& path, const std::string& schema) {
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
   char* message = nullptr;
   if (rc == SQLITE_OK) {
-    rc = sqlite3_exec(db, ("BEGIN;\n" + schema + "COMMIT;").c_str(), nullptr,
-                      nullptr, &message);
+    rc = sqlite3_exec(db,
+                      ("PRAGMA journal_mode = WAL;\nBEGIN;\n" + schema + "COMMIT;")
+                          .c_str(),
+                      nullptr, nullptr, &message);
   }
   if (rc != SQLITE_OK) {
     std::string reason = message ? message : sqlite3_errstr(rc);

@@ -1,0 +1,87 @@
+// Look-up plus update pairs on a report database, issued the way the report
+// store issues them for every counted record: a new SQL text per call with
+// the literals inlined, the look-up through OpenRecordSetEx and the count
+// raised with Execute (or a new row appended when the key is new), on a
+// tblGeneral of a few thousand URLs by 24 hours.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "dbsupport/db_support.h"
+#include "host/report_schema.h"
+#include "platform/automation/variant.h"
+
+namespace velnor {
+namespace {
+
+constexpr int kUrls = 3000;
+constexpr int kHours = 24;
+
+std::string Url(int i) { return "/site/page" + std::to_string(i) + ".htm"; }
+
+void AppendRow(ado::Recordset& rs, const std::string& url, int hour) {
+  rs.AddNew();
+  rs.Fields("Server name").SetValue("SRV1");
+  rs.Fields("Identifier").SetValue("1");
+  rs.Fields("Web Site Name").SetValue("Default Web Site");
+  rs.Fields("URL").SetValue(url);
+  rs.Fields("No of Hits").SetValue(int32_t{1});
+  rs.Fields("Hours").SetValue(int32_t{hour});
+  rs.Update();
+}
+
+void BM_LookUpAndUpdatePairs(benchmark::State& state) {
+  ado::RegisterClasses();
+  char templ[] = "/tmp/ado_bench-XXXXXX";
+  std::string dir = mkdtemp(templ);
+  host::CreateReportDatabases(dir, "SRV1", false);
+  auto cn = std::make_shared<ado::Connection>();
+  OpenConnection(cn, dir + "/" + host::ReportDatabaseFileName(
+                                     host::ReportKind::kHitsByHour, "SRV1",
+                                     false));
+  std::shared_ptr<ado::Recordset> table;
+  OpenRecordSetEx(table, "select * from tblGeneral", cn, 2, 2, 2);
+  for (int url = 0; url < kUrls; ++url) {
+    for (int hour = 0; hour < kHours; ++hour) AppendRow(*table, Url(url), hour);
+  }
+
+  int64_t record = 0;
+  for (auto _ : state) {
+    // A tenth of the keys are not in the table yet and become new rows.
+    int url_index = static_cast<int>((record * 7919) % (kUrls + kUrls / 10));
+    int hour = static_cast<int>(record % kHours);
+    ++record;
+    std::string url = QuoteSQLString(Url(url_index));
+    std::string where = "[Identifier]='1' And URL = " + url +
+                        " And Hours = " + std::to_string(hour);
+    std::shared_ptr<ado::Recordset> rs;
+    int32_t hits = 0;
+    if (OpenRecordSetEx(rs, "select [No of Hits] from tblGeneral where " + where,
+                        cn, 0, 1, 2) &&
+        !rs->Eof()) {
+      hits = automation::CLng(rs->Fields("No of Hits").Value());
+    }
+    CloseRecordSet(rs, true);
+    if (hits == 0) {
+      AppendRow(*table, Url(url_index), hour);
+    } else {
+      cn->Execute("Update tblgeneral set [No of Hits]= " +
+                  std::to_string(hits + 1) + " where [Identifier]='1' And URL=" +
+                  url + " And Hours = " + std::to_string(hour));
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+  CloseRecordSet(table, true);
+  CloseConnection(cn);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_LookUpAndUpdatePairs)
+    ->Iterations(100000)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+}  // namespace
+}  // namespace velnor
