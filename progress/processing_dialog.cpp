@@ -56,7 +56,10 @@ void ProcessingDialog::SetProgress(int32_t lCompleted, int32_t lTotal) {
     objProgressDlg->pbrProgress->SetValue(static_cast<float>(lCompleted));
     if (percent != lLastPercent) {
       lLastPercent = percent;
-      objProgressDlg->SetCaption(" " + std::to_string(percent) + "% Completed");
+      std::string title = " ";
+      title += std::to_string(percent);
+      title += "% Completed";
+      objProgressDlg->SetCaption(title);
     }
   });
 }

@@ -9,7 +9,9 @@
 // SIGABRT (restore, then re-raise with the default action) and an atexit
 // hook, for a program that is interrupted or dies while the window shows.
 #include <curses.h>
+#include <poll.h>
 #include <term.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -83,8 +85,13 @@ class TerminalBackend : public Backend {
 
   void ReadInput(int wait_ms) override {
     if (screen_ == nullptr) return;
-    if (dirty_) Paint();
-    timeout(wait_ms);
+    // Before waiting the screen must be current; a mere check for input
+    // (every description change) must not paint past the throttle, and
+    // getch is left alone unless input waits, since it refreshes too.
+    if (wait_ms > 0 && dirty_) Paint();
+    pollfd input = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, wait_ms) <= 0) return;
+    timeout(0);
     for (int key = getch(); key != ERR; key = getch()) {
       HandleWindowKey(key);
       timeout(0);
@@ -98,7 +105,7 @@ class TerminalBackend : public Backend {
     const bool own_screen = screen_ == nullptr;
     if (own_screen) StartScreen();
     std::string shown(text);
-    if (style & 32) shown = "(?) " + shown;
+    if (style & 32) shown.insert(0, "(?) ");
     int result = 0;
     while (result == 0) {
       std::vector<Cells> places = PaintMessageBox(shown, title, choices, focus);
@@ -264,8 +271,8 @@ class TerminalBackend : public Backend {
     double span = bar.Max() - bar.Min();
     double part = span > 0 ? (bar.Value() - bar.Min()) / span : 0;
     int filled = std::clamp(static_cast<int>(part * inner + 0.5), 0, inner);
-    std::string text = "[" + std::string(filled, '#') +
-                       std::string(inner - filled, '.') + "]";
+    std::string text(1, '[');
+    text.append(filled, '#').append(inner - filled, '.').push_back(']');
     mvaddstr(cells.row, cells.col, text.c_str());
   }
 
@@ -367,12 +374,15 @@ class TerminalBackend : public Backend {
     const int height = 7;
     const int top = std::max(0, (LINES - height) / 2);
     const int left = std::max(0, (COLS - width) / 2);
-    DrawBox(top, left, height, width, " " + std::string(title));
+    std::string boxed_title(1, ' ');
+    boxed_title.append(title);
+    DrawBox(top, left, height, width, boxed_title);
     mvaddstr(top + 2, left + 3, Ellipsize(text, width - 6).c_str());
     std::vector<Cells> places;
     int col = left + std::max(1, (width - choices_width + 2) / 2);
     for (size_t i = 0; i < choices.size(); ++i) {
-      std::string caption = std::string("[ ") + choices[i].caption + " ]";
+      std::string caption("[ ");
+      caption.append(choices[i].caption).append(" ]");
       Cells cells{top + 4, col, static_cast<int>(caption.size())};
       places.push_back(cells);
       if (i == focus) attron(A_REVERSE);
