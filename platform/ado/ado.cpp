@@ -394,7 +394,10 @@ void Connection::Open(std::string_view connection_string) {
               std::string(kJetProvider) + "'.",
           "ADODB.Connection");
   }
+  // The connection string is a Windows path as the host wrote it ("folder\
+  // QDX_...mdb"): on this machine a backslash separates folders too.
   std::string path(connection_string);
+  std::replace(path.begin(), path.end(), '\\', '/');
   struct stat info{};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     Raise(kErrUnspecified, "Could not find file '" + path + "'.", kJetSource);

@@ -1,0 +1,246 @@
+// The collection run: databases, the site loop, the choice of a site's log
+// files, cancellation and the close. The record loop is record_loop.cpp,
+// the raw-mode grid raw_grid.cpp.
+#include "collector/collection_run.h"
+
+#include "dbsupport/db_support.h"
+#include "dbsupport/error_log.h"
+#include "platform/automation/ole_date.h"
+#include "platform/win32/user32.h"
+#include "platform/forms/forms.h"
+
+namespace velnor {
+namespace {
+
+using automation::ArrayItem;
+using automation::Err;
+
+constexpr std::array<const char*, 4> kKindNames = {
+    "DayOfWeek", "HitsByMonth", "HitsByHour", "HitsByStatus"};
+constexpr char kLogParserSource[] = "VELNORLogAnalysis-LogParser";
+constexpr char kRunProcedure[] = "CollectDataFromLogFile";
+constexpr int32_t kYesNoQuestionSecondDefault = 4 + 32 + 256;
+constexpr int32_t kAnswerYes = 6;
+
+}  // namespace
+
+CollectionRun::CollectionRun(RunState& state, ReportStore& store,
+                             LogLocator& locator)
+    : state_(state),
+      store_(store),
+      locator_(locator),
+      step_(std::function<void()>([this] {
+        WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
+                      kRunProcedure);
+      })) {}
+
+// Releasing the members releases the reader, the recordsets, the
+// connections and the grid, on every way out of the run.
+CollectionRun::~CollectionRun() { state_.mobjGrd = nullptr; }
+
+RunSummary CollectionRun::Run(bool blnIsFTPCollection,
+                              std::string_view strAppPath) {
+  is_ftp_ = blnIsFTPCollection;
+  site_column_ = is_ftp_ ? "FTP Site Name" : "Web Site Name";
+  start_day_ = automation::DatePart(state_.mdtStartDate);
+  end_day_ = automation::DatePart(state_.mdtEndDate);
+  cancel_confirmed_ = false;
+  grid_row_counter_ = 0;
+  for (int i = 0; i < 7; ++i) {
+    weekday_names_[i] = automation::WeekdayName(i + 1);
+  }
+  for (int i = 0; i < 12; ++i) month_names_[i] = automation::MonthName(i + 1);
+
+  if (OpenDatabases(strAppPath)) {
+    step_([&] {
+      server_log_file_count_ =
+          store_.GetLogFileCountFromDB(databases_[kHitsByHour].cn);
+    });
+    // Without a site collection there is nothing to enumerate: the failed
+    // enumeration is logged and the run closes as after an empty list.
+    std::shared_ptr<automation::Collection> sites = state_.mcolSiteCollection;
+    if (!sites) step_([] { automation::Raise(automation::kErrObjectNotSet); });
+    if (sites) {
+      for (const std::string& descriptor : *sites) {
+        CollectSite(descriptor);
+        if (CancelCheck(CheckPoint::kSite)) break;
+      }
+    }
+    Close();
+  }
+  summary_.cancel_confirmed = cancel_confirmed_;
+  return summary_;
+}
+
+std::string CollectionRun::ServiceWord() const { return is_ftp_ ? "FTP" : "Web"; }
+
+std::string CollectionRun::RunSource() const {
+  return kLogParserSource + automation::BoolText(state_.mblnIsCollectRawData);
+}
+
+std::string CollectionRun::KindName(Kind kind) const {
+  return ServiceWord() + "Log" + kKindNames[kind];
+}
+
+bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
+  if (state_.mblnIsCollectRawData) {
+    if (!OpenDatabase(kHitsByHour, strAppPath)) return false;
+    SetUpGrid();
+    return true;
+  }
+  for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
+    if (!OpenDatabase(kind, strAppPath)) return false;
+  }
+  for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
+    if (!OpenTable(kind)) return false;
+  }
+  return true;
+}
+
+bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
+  std::shared_ptr<ado::Connection>& cn = databases_[kind].cn;
+  step_([&] {
+    cn = automation::CreateObjectAs<ado::Connection>("ADODB.Connection");
+  });
+  const std::string path = std::string(strAppPath) + "QDX_UA" + KindName(kind) +
+                           "_" + state_.mstrServerName + ".mdb";
+  if (OpenConnection(cn, path)) return true;
+  WriteErrorLog(Err().Number(), "Connection failed-" + KindName(kind),
+                kLogParserSource, kRunProcedure);
+  step_([&] { CloseConnection(cn); });
+  return false;
+}
+
+bool CollectionRun::OpenTable(Kind kind) {
+  ReportDatabase& db = databases_[kind];
+  if (OpenRecordSetEx(db.rs, "select * from tblGeneral", db.cn,
+                      ado::adOpenDynamic, ado::adLockPessimistic,
+                      ado::adUseServer)) {
+    return true;
+  }
+  WriteErrorLog(Err().Number(), Err().Description(),
+                std::string(kLogParserSource) + "(" + KindName(kind) + ")",
+                kRunProcedure);
+  CloseRecordSet(db.rs, true);
+  step_([&] { CloseConnection(db.cn); });
+  return false;
+}
+
+void CollectionRun::CollectSite(const std::string& descriptor) {
+  Site site;
+  ++summary_.sites;
+  const automation::StringArray fields = automation::Split(descriptor, ",");
+  step_([&] { site.name = ArrayItem(fields, 0); });
+  step_([&] { site.identifier = ArrayItem(fields, 2); });
+  ProcessingDialog& dialog = *state_.objProgressDialog;
+  step_([&] {
+    dialog.SetReportDescription("Collecting data for site " +
+                                QuoteSQLString(site.name));
+  });
+  step_([&] {
+    dialog.SetReportItemDescription("Processing Record # : " +
+                                    std::to_string(site.record_counter));
+  });
+  step_([&] {
+    site.log_directory = locator_.GetLogFilePath(ArrayItem(fields, 1), "") +
+                         (is_ftp_ ? "\\MSFTPSVC" : "\\W3SVC") +
+                         site.identifier;
+  });
+
+  bool no_files = false;
+  const automation::StringArray files = ChooseLogFiles(site, no_files);
+  const int32_t file_count = no_files ? 0 : automation::UBound(files) + 1;
+  step_([&] { dialog.SetMaxProgressBarValue(file_count); });
+  step_([&] { dialog.SetProgress(0, file_count); });
+  ReadSiteFiles(site, files, no_files);
+
+  // The total is written also for a site without files, without a reader
+  // or cancelled half-way, with the records counted so far.
+  if (!state_.mblnIsCollectRawData) {
+    step_([&] {
+      store_.AddSitesAccessInfo(databases_[kHitsByHour].cn, site.name,
+                                site.identifier, site.record_counter,
+                                site_column_);
+    });
+  }
+  summary_.records += site.record_counter;
+}
+
+automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
+                                                      bool& no_files) {
+  std::shared_ptr<ado::Connection>& cn_hour = databases_[kHitsByHour].cn;
+  automation::StringArray list;
+  step_([&] {
+    list = store_.CollectLogFileFromDB(cn_hour, site.name, site.identifier,
+                                       site_column_);
+  });
+  // Either flag makes a site without registered files read its whole
+  // directory, for the rest of the run.
+  if (list.empty() &&
+      (state_.mblnLogSitelevel || state_.mblnRefreshDateInServerLevel)) {
+    server_log_file_count_ = 0;
+  }
+  if (list.empty() && server_log_file_count_ == 0) {
+    step_([&] { list = locator_.GetLogFilesFromDirectory(site.log_directory); });
+    step_([&] {
+      if (ArrayItem(list, 0).empty()) {
+        no_files = true;
+      } else if (state_.mblnRefreshDateInServerLevel) {
+        store_.DumpLogFilesIntoDB(cn_hour, site.name, site.identifier,
+                                  automation::Variant(list));
+      }
+    });
+  }
+  return list;
+}
+
+void CollectionRun::ReadSiteFiles(Site& site,
+                                  const automation::StringArray& files,
+                                  bool no_files) {
+  reader_.reset();
+  step_([&] {
+    reader_ = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
+  });
+  if (!reader_) {
+    WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),
+                  kRunProcedure);
+    return;
+  }
+  if (no_files) return;
+  const int32_t file_count = automation::UBound(files) + 1;
+  for (int32_t index = 0; index < file_count; ++index) {
+    ReadLogFile(site, files[static_cast<size_t>(index)]);
+    if (CancelCheck(CheckPoint::kFile)) break;
+    if (win32::GetInputState() != 0) forms::DoEvents();
+    step_([&] { state_.objProgressDialog->SetProgress(index + 1, file_count); });
+  }
+}
+
+bool CollectionRun::CancelCheck(CheckPoint point) {
+  if (!state_.mblnCancelRequested) return false;
+  // Once confirmed, the file and site loops end without asking again.
+  if (point != CheckPoint::kRecord && cancel_confirmed_) return true;
+  int32_t answer = 0;
+  step_([&] {
+    answer = win32::MessageBox("Do you want to cancel this operation? ",
+                               "VELNOR", kYesNoQuestionSecondDefault);
+  });
+  if (answer == kAnswerYes) {
+    cancel_confirmed_ = true;
+    return true;
+  }
+  state_.mblnCancelRequested = false;
+  return false;
+}
+
+void CollectionRun::Close() {
+  if (state_.mblnIsCollectRawData) {
+    step_([&] { CloseConnection(databases_[kHitsByHour].cn); });
+    FinishGrid();
+    return;
+  }
+  for (ReportDatabase& db : databases_) CloseRecordSet(db.rs, true);
+  for (ReportDatabase& db : databases_) step_([&] { CloseConnection(db.cn); });
+}
+
+}  // namespace velnor

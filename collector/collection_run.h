@@ -1,0 +1,101 @@
+// One collection run: opens the report databases, walks the sites, chooses
+// each site's log files, reads them record by record, writes each site's
+// total, reacts to Cancel and closes everything again. Every failure is
+// logged and the run goes on with the next step; nothing escapes Run.
+#ifndef VELNOR_COLLECTOR_COLLECTION_RUN_H_
+#define VELNOR_COLLECTOR_COLLECTION_RUN_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "collector/run_state.h"
+#include "component/velnor.h"
+#include "loglocation/log_locator.h"
+#include "platform/ado/ado.h"
+#include "platform/automation/error_state.h"
+#include "platform/forms/grid.h"
+#include "platform/iislog/iis_log.h"
+#include "reportstore/report_store.h"
+
+namespace velnor {
+
+class CollectionRun {
+ public:
+  // The run reads and writes `state` (the cancel flag, the grid reference)
+  // and calls `store` and `locator`, which read the same state.
+  CollectionRun(RunState& state, ReportStore& store, LogLocator& locator);
+  ~CollectionRun();
+
+  RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
+
+ private:
+  enum Kind { kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus };
+  enum class CheckPoint { kRecord, kFile, kSite };
+  struct ReportDatabase {
+    std::shared_ptr<ado::Connection> cn;
+    std::shared_ptr<ado::Recordset> rs;
+  };
+  struct Site {
+    std::string name;
+    std::string identifier;
+    std::string log_directory;
+    int32_t record_counter = 0;
+  };
+
+  bool OpenDatabases(std::string_view strAppPath);
+  bool OpenDatabase(Kind kind, std::string_view strAppPath);
+  bool OpenTable(Kind kind);
+  void CollectSite(const std::string& descriptor);
+  automation::StringArray ChooseLogFiles(const Site& site, bool& no_files);
+  void ReadSiteFiles(Site& site, const automation::StringArray& files,
+                     bool no_files);
+
+  // The record loop over one file (record_loop.cpp).
+  void ReadLogFile(Site& site, const std::string& file_name);
+  void TallyRecord(const Site& site, double record_time);
+  // Raw mode (raw_grid.cpp).
+  void SetUpGrid();
+  void AddGridRow(const Site& site);
+  void FinishGrid();
+
+  // True when the loop of this check point must be left.
+  bool CancelCheck(CheckPoint point);
+  void Close();
+
+  std::string ServiceWord() const;  // "Web" or "FTP"
+  // The run's error-log source: the module name followed by True or False,
+  // the raw-data setting.
+  std::string RunSource() const;
+  std::string KindName(Kind kind) const;
+  const std::string& SiteColumn() const { return site_column_; }
+
+  RunState& state_;
+  ReportStore& store_;
+  LogLocator& locator_;
+  // The run's own handler: log with the run's source, resume after the step.
+  automation::ErrorHandler<std::function<void()>> step_;
+
+  bool is_ftp_ = false;
+  std::string site_column_;
+  double start_day_ = 0;
+  double end_day_ = 0;
+  int32_t server_log_file_count_ = 0;
+  int32_t grid_row_counter_ = 0;
+  bool cancel_confirmed_ = false;
+  double record_time_ = 0;  // kept across records, see ReadLogFile
+  // Names in the language of the system, read once per run.
+  std::array<std::string, 7> weekday_names_;
+  std::array<std::string, 12> month_names_;
+  std::array<ReportDatabase, 4> databases_;
+  std::shared_ptr<iislog::IISLog> reader_;
+  std::shared_ptr<forms::Grid> grid_;
+  RunSummary summary_;
+};
+
+}  // namespace velnor
+
+#endif  // VELNOR_COLLECTOR_COLLECTION_RUN_H_

@@ -1,0 +1,330 @@
+// Whole collection runs through CollectIISLogData with the headless
+// progress window: real log files under a share root, real databases, the
+// results read back with plain SQL.
+#include <gtest/gtest.h>
+
+#include "collector/test_support.h"
+#include "component/velnor.h"
+#include "platform/automation/ole_date.h"
+#include "platform/forms/forms.h"
+#include "platform/wmi/wmi.h"
+#include "platform/win32/user32.h"
+#include "progress/frm_progress_dialog.h"
+
+namespace velnor::testing {
+namespace {
+
+using automation::Collection;
+using automation::DateSerial;
+
+constexpr char kDay[] = "QDX_UAWebLogDayOfWeek_";
+constexpr char kMonth[] = "QDX_UAWebLogHitsByMonth_";
+constexpr char kHour[] = "QDX_UAWebLogHitsByHour_";
+constexpr char kStatus[] = "QDX_UAWebLogHitsByStatus_";
+
+std::shared_ptr<Collection> Sites(std::vector<std::string> descriptors) {
+  return std::make_shared<Collection>(std::move(descriptors));
+}
+
+class CollectorTest : public RunFixture {
+ protected:
+  void SetUp() override {
+    RunFixture::SetUp();
+    parser_ = CreateLogParser();
+    parser_->SetErrorLogPath(error_log_.string());
+  }
+  void TearDown() override {
+    win32::SetMessageBoxResponder({});
+    RunFixture::TearDown();
+  }
+
+  // Collects 2024-06-02 (a Sunday) to 2024-06-08 (a Saturday).
+  void CollectWeek(std::shared_ptr<Collection> sites, bool ftp = false,
+                   bool site_level = false, bool refresh = false) {
+    parser_->CollectIISLogData("SRV1", ftp, DateSerial(2024, 6, 2) + 0.5,
+                               DateSerial(2024, 6, 8), db_dir_.string(), false,
+                               nullptr, std::move(sites), site_level, refresh);
+  }
+
+  // Clicks Cancel once the item line shows `counter_text`, as a user
+  // watching the window would.
+  void ClickCancelWhenShowing(const std::string& counter_text) {
+    forms::PostEvent([this, counter_text] {
+      auto window = frmProgressDialog::Instance();
+      if (window->lblCurrentProcessDescription->Caption() == counter_text) {
+        window->ClickCancel();
+      } else {
+        ClickCancelWhenShowing(counter_text);
+      }
+    });
+  }
+
+  std::shared_ptr<LogParserInterface> parser_;
+};
+
+const std::vector<LogRecord> kWeek = {
+    {"2024-06-01", "23:59:59", "/a", 200},  // the day before the period
+    {"2024-06-02", "00:30:00", "/a", 200},
+    {"2024-06-02", "13:05:00", "/a", 404},
+    {"2024-06-05", "09:00:00", "/Default.htm", 500},
+    {"2024-06-05", "09:10:00", "/default.htm", 500},  // the same page
+    {"2024-06-08", "23:59:59", "/b", 304},  // the last second of the period
+    {"2024-06-09", "00:00:00", "/b", 200},  // after it
+};
+
+TEST_F(CollectorTest, TalliesEveryBucketAndAccumulatesAcrossRuns) {
+  MakeDatabases(false);
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240602.log", WebLog(kWeek));
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240605.log",
+                 WebLog({{"2024-06-05", "10:00:00", "/a", 226},
+                         {"2024-06-05", "10:01:00", "/a", 403}}));
+  auto sites = Sites({"Default Web Site,D:\\Logs,1"});
+  CollectWeek(sites);
+
+  EXPECT_EQ(ErrorLog(), "");
+  EXPECT_EQ(Query(kDay,
+                  "select [Server name], Identifier, [Web Site Name], URL, "
+                  "[Day of week], [Sort Field], [No of Hits] from tblGeneral "
+                  "order by URL, [Sort Field]"),
+            (Rows{{"SRV1", "1", "Default Web Site", "/a", "Sunday", "1", "2"},
+                  {"SRV1", "1", "Default Web Site", "/a", "Wednesday", "4",
+                   "2"},
+                  {"SRV1", "1", "Default Web Site", "/b", "Saturday", "7",
+                   "1"},
+                  {"SRV1", "1", "Default Web Site", "/Default.htm",
+                   "Wednesday", "4", "2"}}));
+  EXPECT_EQ(Query(kMonth,
+                  "select URL, Months, [Sort Field], [No of Hits] from "
+                  "tblGeneral order by URL"),
+            (Rows{{"/a", "June", "6", "4"},
+                  {"/b", "June", "6", "1"},
+                  {"/Default.htm", "June", "6", "2"}}));
+  EXPECT_EQ(Query(kHour,
+                  "select URL, Hours, [Sort Field], [No of Hits] from "
+                  "tblGeneral order by URL, Hours"),
+            (Rows{{"/a", "0", "NULL", "1"},
+                  {"/a", "10", "NULL", "2"},
+                  {"/a", "13", "NULL", "1"},
+                  {"/b", "23", "NULL", "1"},
+                  {"/Default.htm", "9", "NULL", "2"}}));
+  EXPECT_EQ(Query(kStatus,
+                  "select URL, [Status code], Status, [Sort Field], "
+                  "[No of Hits] from tblGeneral order by URL, [Status code]"),
+            (Rows{{"/a", "200", "Succeeded (200)", "0", "1"},
+                  {"/a", "226", "Others", "100", "1"},
+                  {"/a", "403", "Others", "100", "1"},
+                  {"/a", "404", "Not Found (404)", "4", "1"},
+                  {"/b", "304", "Not Modified (304)", "1", "1"},
+                  {"/Default.htm", "500", "Internal Server Error (500)", "5",
+                   "2"}}));
+
+  // (Text compares without regard to case, so /Default.htm sorts after /b.)
+  // The second call without a site collection collects the same sites
+  // again; every count doubles and a second total is appended.
+  CollectWeek(nullptr);
+  EXPECT_EQ(Query(kMonth, "select URL, [No of Hits] from tblGeneral order by URL"),
+            (Rows{{"/a", "8"}, {"/b", "2"}, {"/Default.htm", "4"}}));
+  EXPECT_EQ(Query(kHour,
+                  "select [Server name], Identifier, [Web Site Name], "
+                  "[No of Hits] from tblTotalAccess"),
+            (Rows{{"SRV1", "1", "Default Web Site", "7"},
+                  {"SRV1", "1", "Default Web Site", "7"}}));
+  RunSummary summary = LastRunSummary(*parser_);
+  EXPECT_EQ(summary.sites, 1);
+  EXPECT_EQ(summary.records, 7);
+  EXPECT_FALSE(summary.cancel_confirmed);
+}
+
+TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
+  MakeDatabases(true);
+  wmi::SetWindowsDirectory("SRV1", "C:\\WINNT");
+  WriteShareFile("SRV1/C$/WINNT/System32/LogFiles/MSFTPSVC1/ex240603.log",
+                 "#Software: Microsoft Internet Information Services 5.0\n"
+                 "#Version: 1.0\n"
+                 "#Date: 2024-06-03 10:00:00\n"
+                 "#Fields: time c-ip cs-method cs-uri-stem sc-status\n"
+                 "10:00:01 10.0.0.9 [1]USER anonymous 331\n"
+                 "10:00:02 10.0.0.9 [1]sent /pub/a.zip 226\n"
+                 "11:00:00 10.0.0.9 [1]sent /pub/a.zip 226\n"
+                 "11:30:00 10.0.0.9 [1]created /pub/b.zip 550\n");
+  CollectWeek(Sites({"Default FTP Site,%SystemRoot%\\System32\\LogFiles,1"}),
+              true);
+  EXPECT_EQ(ErrorLog(), "");
+  EXPECT_EQ(Query("QDX_UAFTPLogHitsByStatus_",
+                  "select [FTP Site Name], URL, Status, [Sort Field], "
+                  "[No of Hits] from tblGeneral order by URL"),
+            (Rows{{"Default FTP Site", "/pub/a.zip", "Transfer complete(226)",
+                   "1", "2"},
+                  {"Default FTP Site", "/pub/b.zip", "Others", "100", "1"},
+                  {"Default FTP Site", "anonymous", "User(331)", "3", "1"}}));
+  EXPECT_EQ(Query("QDX_UAFTPLogDayOfWeek_",
+                  "select distinct [Day of week] from tblGeneral"),
+            (Rows{{"Monday"}}));
+  EXPECT_EQ(Query("QDX_UAFTPLogHitsByHour_",
+                  "select [FTP Site Name], [No of Hits] from tblTotalAccess"),
+            (Rows{{"Default FTP Site", "4"}}));
+}
+
+// Two sites: site 1 has one of its two files registered, site 2 none.
+class RegistryTest : public CollectorTest {
+ protected:
+  void SetUp() override {
+    CollectorTest::SetUp();
+    MakeDatabases(false);
+    for (const char* site : {"W3SVC1", "W3SVC2"}) {
+      for (const char* file : {"ex240603.log", "ex240604.log"}) {
+        WriteShareFile(std::string("SRV1/D$/Logs/") + site + "/" + file,
+                       WebLog({{"2024-06-03", "08:00:00", "/x", 200}}));
+      }
+    }
+  }
+  void RegisterSiteOneFile() {
+    Execute(kHour,
+            "insert into tblLogFiles ([Server name], Identifier, "
+            "[Web Site Name], [Log File Name]) values "
+            "('SRV1', '1', 'One', 'ex240604.log')");
+  }
+  Rows Totals() {
+    return Query(kHour,
+                 "select Identifier, [No of Hits] from tblTotalAccess "
+                 "order by rowid");
+  }
+  Rows Registry() {
+    return Query(kHour,
+                 "select [Web Site Name], [Log File Name] from tblLogFiles "
+                 "order by [Web Site Name], [Log File Name]");
+  }
+  std::shared_ptr<Collection> two_sites_ =
+      Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"});
+};
+
+TEST_F(RegistryTest, ServerWithoutRowsReadsWholeDirectories) {
+  CollectWeek(two_sites_);
+  EXPECT_EQ(Totals(), (Rows{{"1", "2"}, {"2", "2"}}));
+  EXPECT_TRUE(Registry().empty());
+}
+
+TEST_F(RegistryTest, RegisteredFilesOnlyAndSitesWithoutRowsSkipped) {
+  RegisterSiteOneFile();
+  CollectWeek(two_sites_);
+  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "0"}}));
+}
+
+TEST_F(RegistryTest, SiteLevelReadsUnregisteredSitesWithoutRegistering) {
+  RegisterSiteOneFile();
+  CollectWeek(two_sites_, false, /*site_level=*/true);
+  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "2"}}));
+  EXPECT_EQ(Registry(), (Rows{{"One", "ex240604.log"}}));
+}
+
+TEST_F(RegistryTest, RefreshRegistersTheListingAndReadsIt) {
+  RegisterSiteOneFile();
+  CollectWeek(two_sites_, false, false, /*refresh=*/true);
+  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "2"}}));
+  EXPECT_EQ(Registry(), (Rows{{"One", "ex240604.log"},
+                              {"Two", "ex240603.log"},
+                              {"Two", "ex240604.log"}}));
+}
+
+TEST_F(CollectorTest, MissingDatabaseStopsBeforeAnySite) {
+  MakeDatabases(false);
+  std::filesystem::remove(DbFile(kMonth));
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240602.log", WebLog(kWeek));
+  CollectWeek(Sites({"One,D:\\Logs,1"}));
+  std::string log = ErrorLog();
+  EXPECT_NE(log.find("Connection failed-WebLogHitsByMonth\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("VELNORLogAnalysis-DBSupport"), std::string::npos);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_TRUE(Query(kDay, "select * from tblGeneral").empty());
+  EXPECT_TRUE(Query(kHour, "select * from tblTotalAccess").empty());
+}
+
+TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
+  MakeDatabases(false);
+  MakeShareDir("SRV1/D$/Logs/W3SVC1");
+  CollectWeek(Sites({"One,D:\\Logs,1"}));
+  EXPECT_EQ(Query(kHour, "select [No of Hits] from tblTotalAccess"),
+            (Rows{{"0"}}));
+  EXPECT_EQ(ErrorLog(), "");
+
+  // A fresh collector that never got a site collection logs the failed
+  // enumeration and closes its databases as after an empty list.
+  auto fresh = CreateLogParser();
+  fresh->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
+                           DateSerial(2024, 6, 8), db_dir_.string(), false);
+  EXPECT_NE(ErrorLog().find("VELNORLogAnalysis-LogParserFalse"),
+            std::string::npos);
+  EXPECT_EQ(Query(kHour, "select count(*) from tblTotalAccess"),
+            (Rows{{"1"}}));
+}
+
+TEST_F(CollectorTest, CancelConfirmedMidFileKeepsTalliesAndTotal) {
+  MakeDatabases(false);
+  std::vector<LogRecord> ten;
+  for (int i = 0; i < 10; ++i) {
+    ten.push_back({"2024-06-03", "08:00:0" + std::to_string(i), "/p", 200});
+  }
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(ten));
+  WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log", WebLog(ten));
+  std::vector<std::string> questions;
+  win32::SetMessageBoxResponder(
+      [&](std::string_view text, std::string_view title, int32_t style) {
+        questions.push_back(std::string(title) + "|" + std::string(text) +
+                            "|" + std::to_string(style));
+        return 6;  // Yes
+      });
+  ClickCancelWhenShowing("Processing Record # : 3");
+  CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+
+  EXPECT_EQ(questions,
+            (std::vector<std::string>{
+                "VELNOR|Do you want to cancel this operation? |292"}));
+  // The fourth record was being shown when the click arrived: it is
+  // tallied, nothing after it is read, and site 2 is never started.
+  EXPECT_EQ(Query(kHour, "select [No of Hits] from tblGeneral"), (Rows{{"4"}}));
+  EXPECT_EQ(Query(kHour, "select Identifier, [No of Hits] from tblTotalAccess"),
+            (Rows{{"1", "4"}}));
+  EXPECT_TRUE(LastRunSummary(*parser_).cancel_confirmed);
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+TEST_F(CollectorTest, CancelAnsweredNoChangesNothingAndAsksAgain) {
+  MakeDatabases(false);
+  std::vector<LogRecord> ten;
+  for (int i = 0; i < 10; ++i) {
+    ten.push_back({"2024-06-03", "08:00:0" + std::to_string(i), "/p", 200});
+  }
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(ten));
+  int asked = 0;
+  win32::SetMessageBoxResponder([&](std::string_view, std::string_view,
+                                    int32_t) {
+    ++asked;
+    if (asked == 1) ClickCancelWhenShowing("Processing Record # : 7");
+    return 7;  // No
+  });
+  ClickCancelWhenShowing("Processing Record # : 2");
+  CollectWeek(Sites({"One,D:\\Logs,1"}));
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(Query(kHour, "select [No of Hits] from tblGeneral"),
+            (Rows{{"10"}}));
+  EXPECT_FALSE(LastRunSummary(*parser_).cancel_confirmed);
+}
+
+TEST_F(CollectorTest, UnreadableLogFileIsLoggedAndTheRunGoesOn) {
+  MakeDatabases(false);
+  Execute(kHour,
+          "insert into tblLogFiles ([Server name], Identifier, "
+          "[Web Site Name], [Log File Name]) values "
+          "('SRV1', '1', 'One', 'gone.log'), ('SRV1', '1', 'One', 'ex1.log')");
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex1.log",
+                 WebLog({{"2024-06-03", "08:00:00", "/x", 200}}));
+  CollectWeek(Sites({"One,D:\\Logs,1"}));
+  std::string log = ErrorLog();
+  EXPECT_NE(log.find("gone.log"), std::string::npos) << log;
+  EXPECT_EQ(Query(kHour, "select [No of Hits] from tblTotalAccess"),
+            (Rows{{"1"}}));
+}
+
+}  // namespace
+}  // namespace velnor::testing

@@ -1,0 +1,56 @@
+// Test fixture for whole collection runs: a temporary folder with a share
+// root laid out like servers' administrative shares, report databases made
+// as `velnor init-db` makes them, an error log, and plain-SQL reading of
+// the results.
+#ifndef VELNOR_COLLECTOR_TEST_SUPPORT_H_
+#define VELNOR_COLLECTOR_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velnor::testing {
+
+// One W3C record: date, time, URI stem, status, client IP, method.
+struct LogRecord {
+  std::string date;  // yyyy-mm-dd
+  std::string time;  // hh:mm:ss
+  std::string url;
+  int status = 200;
+  std::string client_ip = "10.0.0.1";
+  std::string method = "GET";
+};
+
+// A web log file in IIS's W3C extended format holding `records`.
+std::string WebLog(const std::vector<LogRecord>& records);
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class RunFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes `content` to `relative` under the share root
+  // (e.g. "SRV1/D$/Logs/W3SVC1/ex240602.log").
+  void WriteShareFile(const std::string& relative, const std::string& content);
+  void MakeShareDir(const std::string& relative);
+  // Makes the report databases of the server SRV1.
+  void MakeDatabases(bool ftp);
+  std::filesystem::path DbFile(const std::string& prefix) const;
+  // Runs `sql` on a database file with plain SQLite; NULL reads as "NULL".
+  Rows Query(const std::string& prefix, const std::string& sql) const;
+  void Execute(const std::string& prefix, const std::string& sql) const;
+  std::string ErrorLog() const;
+
+  std::filesystem::path root_;
+  std::filesystem::path share_root_;
+  std::filesystem::path db_dir_;
+  std::filesystem::path error_log_;
+};
+
+}  // namespace velnor::testing
+
+#endif  // VELNOR_COLLECTOR_TEST_SUPPORT_H_
