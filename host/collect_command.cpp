@@ -40,7 +40,9 @@ Examples:
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured; it is read through the server's
 administrative share \\SERVER\C$\..., which --share-root (or
-VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine.
+VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; a server
+under no share root is read over SMB (smb://SERVER/C$/...), with the
+credentials of --smb-auth.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled.)";
 
@@ -108,7 +110,7 @@ std::string WindowsDrive(const std::string& server) {
         "\\root\\cimv2");
     for (const auto& os :
          services->ExecQuery("Select * From Win32_OperatingSystem")) {
-      drive = os->WindowsDirectory().substr(0, 2);
+      drive = os.WindowsDirectory().substr(0, 2);
     }
   });
   automation::Err().Clear();
@@ -169,6 +171,29 @@ bool ConfigureShareRoot(const CollectOptions& options) {
                  "(--share-root or VELNOR_SHARE_ROOT)");
   }
   unc::SetShareRoot(root);
+  return true;
+}
+
+// Servers no share root maps are read over SMB, with the credentials of an
+// authentication file (never a password on the command line).
+bool ConfigureSmb(const CollectOptions& options) {
+  if (options.smb_port < 1 || options.smb_port > 65535 ||
+      options.smb_timeout <= 0) {
+    return Usage("--smb-port or --smb-timeout is out of range",
+                 "give a port from 1 to 65535 and a timeout in seconds");
+  }
+  unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
+                     static_cast<int>(options.smb_timeout * 1000));
+  std::string auth = options.smb_auth;
+  if (auth.empty()) {
+    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
+  }
+  if (auth.empty()) return true;
+  if (!automation::ResumeNext([&] { unc::SetSmbAuthFile(auth); })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the SMB authentication file " + auth, reason);
+  }
   return true;
 }
 
@@ -240,7 +265,8 @@ bool Check(const CollectOptions& options, Run& run) {
   for (const std::string& site : run.sites) {
     if (!CheckDescriptor(site)) return false;
   }
-  if (!ConfigureWindowsDirs(options) || !ConfigureShareRoot(options)) {
+  if (!ConfigureWindowsDirs(options) || !ConfigureShareRoot(options) ||
+      !ConfigureSmb(options)) {
     return false;
   }
   for (std::string& site : run.sites) {
@@ -286,7 +312,9 @@ bool WriteGrid(const CollectOptions& options, const Run& run,
 
 }  // namespace
 
-CLI::App* AddCollectCommand(CLI::App& app, CollectOptions& o) {
+void AddCollectCommand(CLI::App& app, int* exit_status) {
+  auto options = std::make_shared<CollectOptions>();
+  CollectOptions& o = *options;
   CLI::App* cmd = app.add_subcommand(
       "collect", "Collect a server's IIS logs into its report databases");
   cmd->footer(kExamples);
@@ -313,13 +341,20 @@ CLI::App* AddCollectCommand(CLI::App& app, CollectOptions& o) {
                   "Error log (default: velnor-errors.log in --db-dir)");
   cmd->add_option("--share-root", o.share_root,
                   "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE");
+  cmd->add_option("--smb-auth", o.smb_auth,
+                  "SMB credentials file (username =, password =, domain = "
+                  "lines; default VELNOR_SMB_AUTH)");
+  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)");
+  cmd->add_option("--smb-timeout", o.smb_timeout,
+                  "Seconds to wait for an SMB server (default 5)");
   cmd->add_option("--windows-dir", o.windows_dirs,
                   "A server's Windows directory, SERVER=C:\\Windows");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
                   "File of SERVER=PATH lines");
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
   cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
-  return cmd;
+  cmd->callback(
+      [options, exit_status] { *exit_status = RunCollect(*options); });
 }
 
 int RunCollect(const CollectOptions& options) {

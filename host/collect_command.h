@@ -28,6 +28,9 @@ struct CollectOptions {
   bool refresh_registry = false;
   std::string error_log;
   std::string share_root;
+  std::string smb_auth;
+  int smb_port = 445;
+  double smb_timeout = 5;
   std::vector<std::string> windows_dirs;
   std::string windows_dirs_file;
   bool create_db = false;
@@ -40,8 +43,9 @@ inline constexpr int kExitLoggedErrors = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCancelled = 130;
 
-// Adds the subcommand to `app`, its options bound to `options`.
-CLI::App* AddCollectCommand(CLI::App& app, CollectOptions& options);
+// Adds the subcommand to `app`. When it is chosen, its callback runs the
+// collection and stores the exit status in `*exit_status`.
+void AddCollectCommand(CLI::App& app, int* exit_status);
 
 // Runs a parsed collect; returns the exit status.
 int RunCollect(const CollectOptions& options);

@@ -2,6 +2,7 @@
 // itself to the application here.
 #include <CLI/CLI.hpp>
 
+#include "host/collect_command.h"
 #include "host/init_db_command.h"
 #include "host/report_command.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exit_status = 0;
   velnor::host::AddInitDbCommand(app, &exit_status);
+  velnor::host::AddCollectCommand(app, &exit_status);
   velnor::host::AddReportCommand(app, &exit_status);
   try {
     app.parse(argc, argv);
