@@ -59,7 +59,12 @@ int RecordNumber(const std::string& screen) {
 class Tmux {
  public:
   Tmux() : tmux_("tmux -L velnor-progress-" + std::to_string(getpid()) + " ") {}
-  ~Tmux() { Output(tmux_ + "kill-server 2>/dev/null"); }
+  ~Tmux() {
+    std::string socket = Output(tmux_ + "display-message -p '#{socket_path}'");
+    Output(tmux_ + "kill-server 2>/dev/null");
+    while (!socket.empty() && socket.back() == '\n') socket.pop_back();
+    if (!socket.empty()) unlink(socket.c_str());  // kill-server leaves it
+  }
 
   void Start(const std::string& command) {
     Output(tmux_ + "new-session -d -x 100 -y 30 -s demo '" + command + "'");
