@@ -38,7 +38,7 @@ std::string UsageMistake(const ReportOptions& options) {
            "digits, hyphens and dots (1-253 characters, no label starting or "
            "ending with a hyphen). Give the name the databases were made for.";
   }
-  struct stat info{};
+  struct stat info {};
   if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     return "the database folder '" + options.db_dir +
            "' does not exist or is not a folder. Check --db-dir.";
@@ -53,7 +53,8 @@ std::string UsageMistake(const ReportOptions& options) {
   return "no " + Service(options.is_ftp) + " report databases of server " +
          options.server + ": expected " + files +
          ". Check --db-dir, --server and --ftp, or make them with 'velnor "
-         "init-db --db-dir " + options.db_dir + " --server " + options.server +
+         "init-db --db-dir " +
+         options.db_dir + " --server " + options.server +
          (options.is_ftp ? " --ftp" : "") + "'.";
 }
 

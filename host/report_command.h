@@ -5,7 +5,6 @@
 #define VELNOR_HOST_REPORT_COMMAND_H_
 
 #include <CLI/CLI.hpp>
-
 #include <iosfwd>
 #include <optional>
 #include <string>

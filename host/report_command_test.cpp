@@ -29,7 +29,8 @@ struct Outcome {
 
 std::string Quote(const std::string& argument) {
   std::string quoted = "'";
-  for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : argument)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -79,8 +80,10 @@ class ReportCommandTest : public ::testing::Test {
         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',"
         "  CAST(X'2F6261642DFF' AS TEXT),1,6,'Friday');";
     for (int i = 9; i >= 1; --i) {
-      day += "INSERT INTO tblGeneral VALUES ('SRV1','1','Default Web Site',"
-             "'/p0" + std::to_string(i) + ".htm',1,3,'Tuesday');";
+      day +=
+          "INSERT INTO tblGeneral VALUES ('SRV1','1','Default Web Site',"
+          "'/p0" +
+          std::to_string(i) + ".htm',1,3,'Tuesday');";
     }
     Exec(Db(ReportKind::kDayOfWeek), day);
     Exec(Db(ReportKind::kHitsByMonth),
@@ -103,11 +106,14 @@ class ReportCommandTest : public ::testing::Test {
     Exec(Db(ReportKind::kHitsByStatus),
          "INSERT INTO tblGeneral VALUES "
          "('SRV1','1','Default Web Site',100,'/x','Others',403,1),"
-         "('SRV1','1','Default Web Site',0,'/default.htm','Succeeded (200)',200,7),"
+         "('SRV1','1','Default Web Site',0,'/default.htm','Succeeded "
+         "(200)',200,7),"
          "('SRV1','1','Default Web Site',4,'/missing','Not Found (404)',404,2),"
          "('SRV1','1','Default Web Site',100,'/y','Others',226,1),"
-         "('SRV1','1','Default Web Site',0,'/images/logo.gif','Succeeded (200)',200,4),"
-         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',1,'/tab','Not Modified (304)',304,7);");
+         "('SRV1','1','Default Web Site',0,'/images/logo.gif','Succeeded "
+         "(200)',200,4),"
+         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',1,'/tab','Not Modified "
+         "(304)',304,7);");
   }
 
   Outcome Velnor(const std::string& arguments) const {
@@ -117,7 +123,8 @@ class ReportCommandTest : public ::testing::Test {
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
     int status = pclose(pipe);
     std::string err = ReadFile(err_path);
     fs::remove(err_path);
@@ -132,7 +139,8 @@ class ReportCommandTest : public ::testing::Test {
 };
 
 void ExpectMatchesFile(const std::string& actual, const std::string& name) {
-  std::string path = std::string(VELNOR_SOURCE_DIR) + "/host/testdata/report/" + name;
+  std::string path =
+      std::string(VELNOR_SOURCE_DIR) + "/host/testdata/report/" + name;
   if (getenv("VELNOR_UPDATE_EXPECTED") != nullptr) {
     std::ofstream(path, std::ios::binary) << actual;
   }
@@ -145,7 +153,9 @@ TEST_F(ReportCommandTest, TextCsvAndJsonMatchTheExpectedFiles) {
     Outcome run = VelnorReport(std::string("--format ") + format);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    ExpectMatchesFile(run.out, std::string("web.") + (format == std::string("text") ? "txt" : format));
+    ExpectMatchesFile(
+        run.out,
+        std::string("web.") + (format == std::string("text") ? "txt" : format));
   }
 }
 
@@ -154,8 +164,9 @@ TEST_F(ReportCommandTest, SiteAndOutputSelectWhatIsWrittenWhere) {
   Outcome only = VelnorReport("--site 10 --format csv");
   EXPECT_EQ(only.status, 0) << only.err;
   EXPECT_EQ(only.out.find(",Default Web Site,"), std::string::npos);
-  EXPECT_NE(only.out.find("10,\"Caf\xC3\xA9 <Intra> & \"\"Co\"\"\",hour,12,,7\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      only.out.find("10,\"Caf\xC3\xA9 <Intra> & \"\"Co\"\"\",hour,12,,7\r\n"),
+      std::string::npos)
       << only.out;
 
   std::string file = dir_ + "/out.json";
@@ -176,8 +187,9 @@ TEST_F(ReportCommandTest, FtpReadsTheFtpDatabases) {
             std::string::npos)
       << run.out;
   // The web databases of the same server are empty.
-  EXPECT_EQ(VelnorReport("").out,
-            "Usage report for server SRV1, web service\n\nNo hits recorded yet.\n");
+  EXPECT_EQ(
+      VelnorReport("").out,
+      "Usage report for server SRV1, web service\n\nNo hits recorded yet.\n");
 }
 
 TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
@@ -254,7 +266,8 @@ TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   EXPECT_NE(html.find("/o&#39;brien.htm"), std::string::npos);
   // One section and six charts or tables per site.
   size_t sections = 0;
-  for (size_t at = 0; (at = html.find("<section", at)) != std::string::npos; ++at) {
+  for (size_t at = 0; (at = html.find("<section", at)) != std::string::npos;
+       ++at) {
     ++sections;
   }
   EXPECT_EQ(sections, 3u);
@@ -281,7 +294,8 @@ TEST_F(ReportCommandTest, HtmlRendersInHeadlessChromium) {
   std::string image = ReadFile(png);
   ASSERT_GT(image.size(), 10000u) << ReadFile(dir_ + "/chromium.log");
   EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n");
-  if (const char* keep = getenv("VELNOR_KEEP_SCREENSHOT")) fs::copy_file(png, keep, fs::copy_options::overwrite_existing);
+  if (const char* keep = getenv("VELNOR_KEEP_SCREENSHOT"))
+    fs::copy_file(png, keep, fs::copy_options::overwrite_existing);
 }
 
 }  // namespace

@@ -39,8 +39,9 @@ class Row {
   std::string Text(int column) const {
     const unsigned char* text = sqlite3_column_text(statement_, column);
     if (text == nullptr) return "";
-    return std::string(reinterpret_cast<const char*>(text),
-                       static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+    return std::string(
+        reinterpret_cast<const char*>(text),
+        static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
   }
   int64_t Number(int column) const {
     return sqlite3_column_int64(statement_, column);
@@ -57,8 +58,8 @@ class Row {
 class Database {
  public:
   explicit Database(std::string path) : path_(std::move(path)) {
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
     if (rc != SQLITE_OK) Fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   }
@@ -152,9 +153,7 @@ void ReadMonths(Database& db, Tally& tally) {
   db.ForEachRow(
       tally.Select("\"URL\", \"No of Hits\", \"Sort Field\", \"Months\"",
                    "tblGeneral"),
-      [&](const Row& row) {
-        AddBucketRow(row, tally.SiteOf(row).months);
-      });
+      [&](const Row& row) { AddBucketRow(row, tally.SiteOf(row).months); });
 }
 
 void ReadHoursAndRuns(Database& db, Tally& tally) {
@@ -166,10 +165,9 @@ void ReadHoursAndRuns(Database& db, Tally& tally) {
                     site.hours[static_cast<size_t>(hour)] += row.Number(3);
                   }
                 });
-  db.ForEachRow(tally.Select("\"No of Hits\"", "tblTotalAccess"),
-                [&](const Row& row) {
-                  tally.SiteOf(row).runs.push_back(row.Number(2));
-                });
+  db.ForEachRow(
+      tally.Select("\"No of Hits\"", "tblTotalAccess"),
+      [&](const Row& row) { tally.SiteOf(row).runs.push_back(row.Number(2)); });
 }
 
 void ReadStatuses(Database& db, Tally& tally) {
@@ -268,7 +266,7 @@ std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
   std::vector<std::string> missing;
   for (ReportKind kind : kReportKinds) {
     std::string path = DatabasePath(db_dir, kind, server, is_ftp);
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
       missing.push_back(path);
     }
@@ -288,9 +286,11 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
   Tally tally(is_ftp ? "FTP Site Name" : "Web Site Name");
   Database day(DatabasePath(db_dir, ReportKind::kDayOfWeek, server, is_ftp));
   ReadDayOfWeek(day, tally);
-  Database month(DatabasePath(db_dir, ReportKind::kHitsByMonth, server, is_ftp));
+  Database month(
+      DatabasePath(db_dir, ReportKind::kHitsByMonth, server, is_ftp));
   ReadMonths(month, tally);
-  Database status(DatabasePath(db_dir, ReportKind::kHitsByStatus, server, is_ftp));
+  Database status(
+      DatabasePath(db_dir, ReportKind::kHitsByStatus, server, is_ftp));
   ReadStatuses(status, tally);
   // Last, so that the totals, appended after a site's tallies, give the
   // site name most recently written.

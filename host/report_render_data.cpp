@@ -43,9 +43,7 @@ size_t SequenceLength(std::string_view text, char32_t* code_point) {
   return length;
 }
 
-bool IsControl(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 std::string CsvField(std::string_view raw) {
   std::string text = CleanUtf8(raw, false);
@@ -79,11 +77,21 @@ std::string JsonString(std::string_view raw) {
   std::string quoted = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': quoted += "\\\""; break;
-      case '\\': quoted += "\\\\"; break;
-      case '\n': quoted += "\\n"; break;
-      case '\r': quoted += "\\r"; break;
-      case '\t': quoted += "\\t"; break;
+      case '"':
+        quoted += "\\\"";
+        break;
+      case '\\':
+        quoted += "\\\\";
+        break;
+      case '\n':
+        quoted += "\\n";
+        break;
+      case '\r':
+        quoted += "\\r";
+        break;
+      case '\t':
+        quoted += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char escape[8];
@@ -133,15 +141,15 @@ std::string BucketJson(const Bucket& bucket) {
 void SiteJson(std::string& out, const SiteReport& site) {
   const char* kIndent = "      ";
   out += "    {\n";
-  out += std::string(kIndent) + "\"identifier\": " +
-         JsonString(site.identifier) + ",\n";
+  out += std::string(kIndent) +
+         "\"identifier\": " + JsonString(site.identifier) + ",\n";
   out += std::string(kIndent) + "\"name\": " + JsonString(site.name) + ",\n";
   out += std::string(kIndent) + "\"weekdays\": ";
   JsonList(out, site.weekdays, kIndent, BucketJson);
   out += ",\n" + std::string(kIndent) + "\"months\": ";
   JsonList(out, site.months, kIndent, BucketJson);
-  out += ",\n" + std::string(kIndent) + "\"hours\": " +
-         JsonNumbers(site.hours) + ",\n";
+  out += ",\n" + std::string(kIndent) +
+         "\"hours\": " + JsonNumbers(site.hours) + ",\n";
   out += std::string(kIndent) + "\"statuses\": ";
   JsonList(out, site.statuses, kIndent, [](const StatusCount& status) {
     return "{\"code\": " + std::to_string(status.code) +
@@ -156,8 +164,8 @@ void SiteJson(std::string& out, const SiteReport& site) {
   });
   out += ",\n" + std::string(kIndent) + "\"runs\": " + JsonNumbers(site.runs) +
          ",\n";
-  out += std::string(kIndent) + "\"runs_total\": " +
-         std::to_string(site.runs_total) + "\n    }";
+  out += std::string(kIndent) +
+         "\"runs_total\": " + std::to_string(site.runs_total) + "\n    }";
 }
 
 }  // namespace
@@ -231,10 +239,10 @@ std::string RenderCsv(const Report& report) {
 }
 
 std::string RenderJson(const Report& report) {
-  std::string out = "{\n  \"server\": " + JsonString(report.server) +
-                    ",\n  \"service\": " +
-                    (report.is_ftp ? "\"ftp\"" : "\"web\"") +
-                    ",\n  \"sites\": ";
+  std::string out =
+      "{\n  \"server\": " + JsonString(report.server) +
+      ",\n  \"service\": " + (report.is_ftp ? "\"ftp\"" : "\"web\"") +
+      ",\n  \"sites\": ";
   if (report.sites.empty()) return out + "[]\n}\n";
   out += "[\n";
   for (size_t i = 0; i < report.sites.size(); ++i) {

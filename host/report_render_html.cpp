@@ -54,12 +54,23 @@ std::string Escape(std::string_view raw) {
   std::string escaped;
   for (char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -87,7 +98,8 @@ Axis HitAxis(int64_t largest) {
   for (int64_t power = 1;; power *= 10) {
     for (int64_t factor : {1, 2, 5}) {
       step = factor * power;
-      if (largest <= 5 * step) return {(largest + step - 1) / step * step, step};
+      if (largest <= 5 * step)
+        return {(largest + step - 1) / step * step, step};
     }
   }
 }
@@ -111,8 +123,7 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
   Axis axis = HitAxis(Largest(bars));
   // Room for the widest tick label (about 6.5 units a character at the
   // chart's font size) and the rotated axis title.
-  const double kLeft =
-      30 + 6.5 * static_cast<double>(Grouped(axis.top).size());
+  const double kLeft = 30 + 6.5 * static_cast<double>(Grouped(axis.top).size());
   double plot_w = width - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
   double base = kTop + plot_h;
   std::string svg = fmt::format(
@@ -249,7 +260,8 @@ std::string StatusChart(const SiteReport& site) {
 }
 
 std::string UrlChart(const SiteReport& site) {
-  if (site.top_urls.empty()) return "<p class=\"empty\">No URLs recorded.</p>\n";
+  if (site.top_urls.empty())
+    return "<p class=\"empty\">No URLs recorded.</p>\n";
   std::vector<Bar> bars;
   for (const UrlCount& url : site.top_urls) {
     bars.push_back({Escape(CutText(url.url, 44)), Escape(url.url), url.hits});

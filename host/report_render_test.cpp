@@ -12,8 +12,8 @@ Report OneSite(std::vector<int64_t> weekday_hits, std::string url = "/") {
   site.identifier = "1";
   site.name = "Site";
   for (size_t i = 0; i < weekday_hits.size(); ++i) {
-    site.weekdays.push_back(
-        {static_cast<int64_t>(i + 1), "Day" + std::to_string(i + 1), weekday_hits[i]});
+    site.weekdays.push_back({static_cast<int64_t>(i + 1),
+                             "Day" + std::to_string(i + 1), weekday_hits[i]});
   }
   site.top_urls.push_back({std::move(url), 3});
   Report report;
@@ -50,7 +50,8 @@ TEST(RenderTextTest, BarsScaleToTheLargestCountInEighths) {
 TEST(RenderTextTest, LongAndHostileTextsAreCutAndDefused) {
   std::string url = "/" + std::string(100, 'a');
   std::string text = RenderText(OneSite({1}, url));
-  EXPECT_NE(text.find("/" + std::string(58, 'a') + "\u2026  3"), std::string::npos)
+  EXPECT_NE(text.find("/" + std::string(58, 'a') + "\u2026  3"),
+            std::string::npos)
       << text;
   text = RenderText(OneSite({1}, "/\x1b[2Jx\xff"));
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
@@ -60,9 +61,10 @@ TEST(RenderTextTest, LongAndHostileTextsAreCutAndDefused) {
 TEST(CleanUtf8Test, KeepsValidTextAndReplacesEachBadByte) {
   EXPECT_EQ(CleanUtf8("Caf\xC3\xA9 \xF0\x9F\x98\x80", false),
             "Caf\xC3\xA9 \xF0\x9F\x98\x80");
-  EXPECT_EQ(CleanUtf8("a\xC3", false), "a\uFFFD");           // cut short
-  EXPECT_EQ(CleanUtf8("\xC0\xAF", false), "\uFFFD\uFFFD");   // overlong
-  EXPECT_EQ(CleanUtf8("\xED\xA0\x80", false), "\uFFFD\uFFFD\uFFFD");  // surrogate
+  EXPECT_EQ(CleanUtf8("a\xC3", false), "a\uFFFD");          // cut short
+  EXPECT_EQ(CleanUtf8("\xC0\xAF", false), "\uFFFD\uFFFD");  // overlong
+  EXPECT_EQ(CleanUtf8("\xED\xA0\x80", false),
+            "\uFFFD\uFFFD\uFFFD");  // surrogate
   EXPECT_EQ(CleanUtf8("\xF4\x90\x80\x80", false),
             "\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
   EXPECT_EQ(CleanUtf8("a\tb\x7f\xC2\x85", false), "a\tb\x7f\xC2\x85");
@@ -75,7 +77,8 @@ TEST(RenderDataTest, CsvAndJsonEscapeWhatTheirSyntaxNeeds) {
   report.sites[0].runs = {4, 5};
   report.sites[0].runs_total = 9;
   std::string csv = RenderCsv(report);
-  EXPECT_EQ(csv.rfind("Identifier,Site Name,Section,Key,Label,Hits\r\n", 0), 0u);
+  EXPECT_EQ(csv.rfind("Identifier,Site Name,Section,Key,Label,Hits\r\n", 0),
+            0u);
   EXPECT_NE(csv.find("\r\n1,Site,url,1,\"/a\"\"b,c\nd\\\x01\",3\r\n"),
             std::string::npos);
   EXPECT_NE(csv.find("\r\n1,Site,hour,5,,2\r\n"), std::string::npos);

@@ -56,7 +56,8 @@ void Table(std::string& out, const std::vector<TableRow>& rows,
     std::string line;
     for (size_t i = 0; i < row.cells.size(); ++i) {
       std::string pad(widths[i] - Width(row.cells[i]), ' ');
-      line += "  " + (right_aligned[i] ? pad + row.cells[i] : row.cells[i] + pad);
+      line +=
+          "  " + (right_aligned[i] ? pad + row.cells[i] : row.cells[i] + pad);
     }
     std::string hits = std::to_string(row.hits);
     line += "  " + std::string(hits_width - hits.size(), ' ') + hits + "  " +
