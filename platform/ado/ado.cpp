@@ -394,8 +394,9 @@ void Connection::Open(std::string_view connection_string) {
               std::string(kJetProvider) + "'.",
           "ADODB.Connection");
   }
-  // The connection string is a Windows path as the host wrote it ("folder\
-  // QDX_...mdb"): on this machine a backslash separates folders too.
+  // The connection string is a Windows path as the host composed it, the
+  // folder and the file joined by a backslash: on this machine a backslash
+  // separates folders too.
   std::string path(connection_string);
   std::replace(path.begin(), path.end(), '\\', '/');
   struct stat info{};
