@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "component/velnor.h"
+#include "dbsupport/error_log.h"
 #include "host/command_support.h"
 #include "host/grid_render.h"
 #include "host/report_schema.h"
@@ -278,6 +279,27 @@ bool Check(const CollectOptions& options, Run& run) {
   return CheckDatabases(options);
 }
 
+// The component takes a log folder it cannot list for an empty one, so a
+// wrong password or a missing share would end as a quiet run without
+// records. Each site's folder is looked at first and every one that cannot
+// be listed gets one error-log line saying why; the run still goes on and
+// stores the site's total.
+void LogUnreadableLogFolders(LogParserInterface& parser,
+                             const CollectOptions& options, const Run& run) {
+  for (const std::string& site : run.sites) {
+    automation::StringArray fields = automation::Split(site, ",");
+    std::string folder = parser.GetLogFilePath(fields[1], options.server);
+    if (folder.empty()) continue;  // the component logs why
+    folder += (options.ftp ? "\\MSFTPSVC" : "\\W3SVC") + fields[2];
+    if (!automation::ResumeNext([&] { unc::ListDirectory(folder); })) {
+      WriteErrorLog(automation::Err().Number(),
+                    automation::Err().Description(), "velnor collect",
+                    "ListLogFolder");
+      automation::Err().Clear();
+    }
+  }
+}
+
 int TerminalColumns() {
   winsize size{};
   for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
@@ -372,6 +394,7 @@ int RunCollect(const CollectOptions& options) {
 
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
+  LogUnreadableLogFolders(*parser, options, run);
   auto started = std::chrono::steady_clock::now();
   parser->CollectIISLogData(options.server, options.ftp, run.from, run.to,
                             options.db_dir + "/", options.raw,
