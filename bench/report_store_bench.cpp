@@ -26,15 +26,15 @@ namespace {
 
 constexpr int kUrlCount = 3000;
 constexpr std::array<const char*, 7> kDays = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
-    "Saturday"};
+    "Sunday",   "Monday", "Tuesday", "Wednesday",
+    "Thursday", "Friday", "Saturday"};
 constexpr std::array<const char*, 12> kMonths = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 // Ten codes, weighted roughly as a web server sees them.
-constexpr std::array<int32_t, 16> kStatuses = {
-    200, 200, 200, 200, 200, 200, 304, 304, 304, 404, 404, 206, 301, 401,
-    403, 500};
+constexpr std::array<int32_t, 16> kStatuses = {200, 200, 200, 200, 200, 200,
+                                               304, 304, 304, 404, 404, 206,
+                                               301, 401, 403, 500};
 
 std::string DbPath(const std::string& dir, host::ReportKind kind) {
   return dir + "/" + host::ReportDatabaseFileName(kind, "SRV1", false);
@@ -106,8 +106,8 @@ void BM_TallyRecords(benchmark::State& state) {
     const int32_t status = kStatuses[(rng >> 27) % kStatuses.size()];
     store.DumpDataIntoDB(cn[0], rs[0], site, id, url, column, day_kind,
                          days[wday], wday + 1, 0, empty, 0);
-    store.DumpDataIntoDB(cn[1], rs[1], site, id, url, column, month_kind,
-                         empty, 0, 0, months[month], month + 1);
+    store.DumpDataIntoDB(cn[1], rs[1], site, id, url, column, month_kind, empty,
+                         0, 0, months[month], month + 1);
     store.DumpDataIntoDB(cn[2], rs[2], site, id, url, column, hour_kind, empty,
                          0, hour, empty, 0);
     store.DumpStatusData(cn[3], rs[3], site, id, url, status, column);

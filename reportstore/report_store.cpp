@@ -40,9 +40,9 @@ constexpr std::array<std::string_view, 5> kFtpStatusLabels = {
     "command successful(200)", "Transfer complete(226)",
     "User logged in proceed(230)", "User(331)", "closed(426)"};
 constexpr std::array<std::string_view, 8> kWebStatusLabels = {
-    "Succeeded (200)",      "Not Modified (304)",
-    "Bad Request (400)",    "Unauthorized (401)",
-    "Not Found (404)",      "Internal Server Error (500)",
+    "Succeeded (200)",       "Not Modified (304)",
+    "Bad Request (400)",     "Unauthorized (401)",
+    "Not Found (404)",       "Internal Server Error (500)",
     "Not Implemented (501)", "Bad Gateway (502)"};
 constexpr std::string_view kOtherStatusLabel = "Others";
 constexpr int32_t kOtherStatusSort = 100;
@@ -188,7 +188,8 @@ void ReportStore::DumpDataIntoDB(
     const std::string& strMonthName, int32_t lMonth) {
   const std::string quoted_id =
       QuoteSQLString(Variant(std::string_view(strSiteIdentifier)));
-  const std::string quoted_url = QuoteSQLString(Variant(std::string_view(strURL)));
+  const std::string quoted_url =
+      QuoteSQLString(Variant(std::string_view(strURL)));
   const std::string_view bucket_kind = TrimBlanks(strReportType);
 
   std::string sql;
@@ -232,8 +233,7 @@ void ReportStore::DumpDataIntoDB(
   sql += " And URL=";
   sql += quoted_url;
   AppendBucketCondition(sql, bucket_kind, strWeekDayName, lHour, strMonthName);
-  ExecuteUpdate(objCn, sql, kDumpSourcePrefix, strReportType,
-                "DumpDataIntoDB");
+  ExecuteUpdate(objCn, sql, kDumpSourcePrefix, strReportType, "DumpDataIntoDB");
 }
 
 int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
@@ -246,9 +246,8 @@ int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
     bool at_end = true;
     ResumeNext([&] { at_end = rs->Eof(); });
     if (!at_end) {
-      ResumeNext([&] {
-        hits = automation::CLng(rs->Fields("No of Hits").Value());
-      });
+      ResumeNext(
+          [&] { hits = automation::CLng(rs->Fields("No of Hits").Value()); });
       if (Err().Number() != 0) {
         WriteErrorLog(Err().Number(), Err().Description(), kSource,
                       "GetNumberOfHits");
@@ -403,10 +402,10 @@ void ReportStore::DumpLogFilesIntoDB(std::shared_ptr<ado::Connection>& objCn,
   if (!OpenRecordSetEx(rs, "select * from tblLogFiles", objCn,
                        ado::adOpenDynamic, ado::adLockPessimistic,
                        ado::adUseServer)) {
-    WriteErrorLog(Err().Number(),
-                  mblnIsFTPCollection_ ? "RecordSetFail-FTP"
-                                       : "RecordSetFail-Web",
-                  kSource, "DumpLogFilesIntoDB");
+    WriteErrorLog(
+        Err().Number(),
+        mblnIsFTPCollection_ ? "RecordSetFail-FTP" : "RecordSetFail-Web",
+        kSource, "DumpLogFilesIntoDB");
   } else if (const automation::StringArray* names =
                  varLogFileNames.AsStringArray()) {
     for (const std::string& name : *names) {

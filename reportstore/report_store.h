@@ -42,16 +42,13 @@ class ReportStore {
   // appended through `objRs` (the open "select * from tblGeneral" recordset
   // of the same database) with one hit. A refused row or update is logged
   // under "DumpDataIntoDB" and the hit is lost.
-  void DumpDataIntoDB(std::shared_ptr<ado::Connection>& objCn,
-                      std::shared_ptr<ado::Recordset>& objRs,
-                      const std::string& strSiteName,
-                      const std::string& strSiteIdentifier,
-                      const std::string& strURL,
-                      const std::string& strSiteNameColumn,
-                      const std::string& strReportType,
-                      const std::string& strWeekDayName, int32_t lWeekDay,
-                      int32_t lHour, const std::string& strMonthName,
-                      int32_t lMonth);
+  void DumpDataIntoDB(
+      std::shared_ptr<ado::Connection>& objCn,
+      std::shared_ptr<ado::Recordset>& objRs, const std::string& strSiteName,
+      const std::string& strSiteIdentifier, const std::string& strURL,
+      const std::string& strSiteNameColumn, const std::string& strReportType,
+      const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
+      const std::string& strMonthName, int32_t lMonth);
 
   // The "No of Hits" of the first row `strSQL` yields, or 0 when the query
   // fails (logged by OpenRecordSetEx) or finds nothing. A value that does not

@@ -78,8 +78,8 @@ class ReportStoreTest : public ::testing::Test {
     for (int r = 0; r < 4; ++r) {
       cn_[r] = std::make_shared<ado::Connection>();
       ASSERT_TRUE(OpenConnection(cn_[r], Path(Report(r))));
-      ASSERT_TRUE(OpenRecordSetEx(rs_[r], "select * from tblGeneral", cn_[r],
-                                  2, 2, 2));
+      ASSERT_TRUE(
+          OpenRecordSetEx(rs_[r], "select * from tblGeneral", cn_[r], 2, 2, 2));
     }
     running_ = true;
   }
@@ -112,8 +112,8 @@ class ReportStoreTest : public ::testing::Test {
 
   void CountHour(const std::string& url, int hour) {
     StartRun();
-    store_.DumpDataIntoDB(cn_[2], rs_[2], "Site One", "1", url, column_,
-                          "Hour", "", 0, hour, "", 0);
+    store_.DumpDataIntoDB(cn_[2], rs_[2], "Site One", "1", url, column_, "Hour",
+                          "", 0, hour, "", 0);
   }
 
   // Runs `sql` on the report database through SQLite, after ending the run
@@ -177,35 +177,35 @@ TEST_F(ReportStoreTest, NewAndRepeatedKeysFillEveryBucketForBothServices) {
     CountRecord("/default.htm", "Sunday", 1, "January", 1, 10, 200);
     const std::string who =
         "select [Server name], Identifier, [" + column_ + "], URL, ";
-    EXPECT_EQ(Query(kDayOfWeek, who + "[No of Hits], [Sort Field], "
-                                      "[Day of week] from tblGeneral"),
-              (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "1",
-                     "Sunday"}}));
-    EXPECT_EQ(Query(kHitsByMonth, who + "[No of Hits], [Sort Field], Months "
-                                        "from tblGeneral"),
-              (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "1",
-                     "January"}}));
-    EXPECT_EQ(Query(kHitsByHour, who + "[No of Hits], [Sort Field], Hours "
-                                       "from tblGeneral order by Hours"),
-              (Rows{{"SRV1", "1", "Site One", "/default.htm", "1", "NULL", "9"},
-                    {"SRV1", "1", "Site One", "/default.htm", "1", "NULL",
-                     "10"}}));
-    EXPECT_EQ(Query(kHitsByStatus, who + "[No of Hits], [Sort Field], Status, "
-                                         "[Status code] from tblGeneral"),
-              (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "0",
-                     ftp ? "command successful(200)" : "Succeeded (200)",
-                     "200"}}));
+    EXPECT_EQ(
+        Query(kDayOfWeek, who + "[No of Hits], [Sort Field], "
+                                "[Day of week] from tblGeneral"),
+        (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "1", "Sunday"}}));
+    EXPECT_EQ(
+        Query(kHitsByMonth, who + "[No of Hits], [Sort Field], Months "
+                                  "from tblGeneral"),
+        (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "1", "January"}}));
+    EXPECT_EQ(
+        Query(kHitsByHour, who + "[No of Hits], [Sort Field], Hours "
+                                 "from tblGeneral order by Hours"),
+        (Rows{{"SRV1", "1", "Site One", "/default.htm", "1", "NULL", "9"},
+              {"SRV1", "1", "Site One", "/default.htm", "1", "NULL", "10"}}));
+    EXPECT_EQ(
+        Query(kHitsByStatus, who + "[No of Hits], [Sort Field], Status, "
+                                   "[Status code] from tblGeneral"),
+        (Rows{{"SRV1", "1", "Site One", "/default.htm", "2", "0",
+               ftp ? "command successful(200)" : "Succeeded (200)", "200"}}));
   }
   EXPECT_TRUE(ErrorLines().empty());
 }
 
 TEST_F(ReportStoreTest, ApostrophesAreStoredAndFoundAgain) {
   for (int i = 0; i < 2; ++i) {
-    CountRecord("/o'neil's.htm", "Mon'day", 2, "Ma'y", 5, 7, 404,
-                "Bob's site");
+    CountRecord("/o'neil's.htm", "Mon'day", 2, "Ma'y", 5, 7, 404, "Bob's site");
   }
-  EXPECT_EQ(Query(kDayOfWeek, "select [Web Site Name], URL, [Day of week], "
-                              "[No of Hits] from tblGeneral"),
+  EXPECT_EQ(Query(kDayOfWeek,
+                  "select [Web Site Name], URL, [Day of week], "
+                  "[No of Hits] from tblGeneral"),
             (Rows{{"Bob's site", "/o'neil's.htm", "Mon'day", "2"}}));
   EXPECT_EQ(Query(kHitsByMonth, "select Months, [No of Hits] from tblGeneral"),
             (Rows{{"Ma'y", "2"}}));
@@ -225,24 +225,38 @@ TEST_F(ReportStoreTest, CountsAndSiteTotalsAccumulateAcrossRuns) {
               (Rows{{"/a.htm", "2"}, {"/b.htm", "2"}}))
         << kReportNames[r];
   }
-  EXPECT_EQ(Query(kHitsByHour, "select [Server name], Identifier, "
-                               "[Web Site Name], [No of Hits] from "
-                               "tblTotalAccess order by rowid"),
-            (Rows{{"SRV1", "1", "Site One", "5"}, {"SRV1", "1", "Site One", "0"}}));
+  EXPECT_EQ(
+      Query(kHitsByHour,
+            "select [Server name], Identifier, "
+            "[Web Site Name], [No of Hits] from "
+            "tblTotalAccess order by rowid"),
+      (Rows{{"SRV1", "1", "Site One", "5"}, {"SRV1", "1", "Site One", "0"}}));
 }
 
 TEST_F(ReportStoreTest, StatusCodesGetTheirServiceLabelOrOthers) {
-  struct Case { int code; const char* label; const char* sort; };
-  const std::vector<Case> web = {
-      {200, "Succeeded (200)", "0"}, {304, "Not Modified (304)", "1"},
-      {400, "Bad Request (400)", "2"}, {401, "Unauthorized (401)", "3"},
-      {404, "Not Found (404)", "4"}, {500, "Internal Server Error (500)", "5"},
-      {501, "Not Implemented (501)", "6"}, {502, "Bad Gateway (502)", "7"},
-      {0, "Others", "100"}, {226, "Others", "100"}, {403, "Others", "100"}};
-  const std::vector<Case> ftp = {
-      {200, "command successful(200)", "0"}, {226, "Transfer complete(226)", "1"},
-      {230, "User logged in proceed(230)", "2"}, {331, "User(331)", "3"},
-      {426, "closed(426)", "4"}, {404, "Others", "100"}, {550, "Others", "100"}};
+  struct Case {
+    int code;
+    const char* label;
+    const char* sort;
+  };
+  const std::vector<Case> web = {{200, "Succeeded (200)", "0"},
+                                 {304, "Not Modified (304)", "1"},
+                                 {400, "Bad Request (400)", "2"},
+                                 {401, "Unauthorized (401)", "3"},
+                                 {404, "Not Found (404)", "4"},
+                                 {500, "Internal Server Error (500)", "5"},
+                                 {501, "Not Implemented (501)", "6"},
+                                 {502, "Bad Gateway (502)", "7"},
+                                 {0, "Others", "100"},
+                                 {226, "Others", "100"},
+                                 {403, "Others", "100"}};
+  const std::vector<Case> ftp = {{200, "command successful(200)", "0"},
+                                 {226, "Transfer complete(226)", "1"},
+                                 {230, "User logged in proceed(230)", "2"},
+                                 {331, "User(331)", "3"},
+                                 {426, "closed(426)", "4"},
+                                 {404, "Others", "100"},
+                                 {550, "Others", "100"}};
   for (bool is_ftp : {false, true}) {
     UseService(is_ftp);
     Rows expected;
@@ -271,8 +285,9 @@ TEST_F(ReportStoreTest, StoredCountsAtTheEdges) {
   for (const char* url : {"/max", "/zero", "/empty", "/twice"}) {
     CountHour(url, 5);
   }
-  EXPECT_EQ(Query(kHitsByHour, "select URL, [No of Hits] from tblGeneral "
-                               "order by URL, [No of Hits]"),
+  EXPECT_EQ(Query(kHitsByHour,
+                  "select URL, [No of Hits] from tblGeneral "
+                  "order by URL, [No of Hits]"),
             (Rows{{"/empty", "NULL"},
                   {"/empty", "1"},
                   {"/max", "2147483647"},
@@ -290,10 +305,13 @@ TEST_F(ReportStoreTest, StoredCountsAtTheEdges) {
 TEST_F(ReportStoreTest, RegistryAppendsCountsAndLooksUpNames) {
   auto& cn = Cn(kHitsByHour);
   EXPECT_EQ(store_.GetLogFileCountFromDB(cn), 0);
-  EXPECT_TRUE(store_.CollectLogFileFromDB(cn, "Bob's site", "1", column_).empty());
+  EXPECT_TRUE(
+      store_.CollectLogFileFromDB(cn, "Bob's site", "1", column_).empty());
   const automation::StringArray listing = {"ex070101.log", " ex070102.log "};
-  store_.DumpLogFilesIntoDB(cn, "Bob's site", "1", automation::Variant(listing));
-  store_.DumpLogFilesIntoDB(cn, "Bob's site", "1", automation::Variant(listing));
+  store_.DumpLogFilesIntoDB(cn, "Bob's site", "1",
+                            automation::Variant(listing));
+  store_.DumpLogFilesIntoDB(cn, "Bob's site", "1",
+                            automation::Variant(listing));
   EXPECT_EQ(store_.GetLogFileCountFromDB(cn), 4);
   EXPECT_EQ(store_.CollectLogFileFromDB(cn, "Bob's site", "1", column_),
             (automation::StringArray{"ex070101.log", "ex070102.log",
@@ -320,27 +338,35 @@ TEST_F(ReportStoreTest, RegistryAppendsCountsAndLooksUpNames) {
   EXPECT_EQ(lines[0].source, "VELNORLogAnalysis-DBSupport-OpenRecordSetEx");
   EXPECT_EQ(lines[0].procedure,
             "select count(*) as RecCount from tblLogFiles where [Server name] "
-            "= '" + server_ + "'");
+            "= '" +
+                server_ + "'");
 
   server_ = "SRV1";
   UseService(true);
-  store_.DumpLogFilesIntoDB(Cn(kHitsByHour), "Ftp One", "3",
-                            automation::Variant(automation::StringArray{"f.log"}));
-  EXPECT_EQ(Query(kHitsByHour, "select [Server name], Identifier, [FTP Site "
-                               "Name], [Log File Name] from tblLogFiles"),
+  store_.DumpLogFilesIntoDB(
+      Cn(kHitsByHour), "Ftp One", "3",
+      automation::Variant(automation::StringArray{"f.log"}));
+  EXPECT_EQ(Query(kHitsByHour,
+                  "select [Server name], Identifier, [FTP Site "
+                  "Name], [Log File Name] from tblLogFiles"),
             (Rows{{"SRV1", "3", "Ftp One", "f.log"}}));
 }
 
 TEST_F(ReportStoreTest, RefusedRowsAndUpdatesAreLoggedAndTheRunGoesOn) {
   const std::string refuse = " BEGIN SELECT RAISE(ABORT, 'refused'); END";
   CountRecord("/kept", "Monday", 2, "May", 5, 8, 404);
-  Exec(kHitsByHour, "create trigger r before insert on tblGeneral when "
-                    "new.URL = '/new'" + refuse);
+  Exec(kHitsByHour,
+       "create trigger r before insert on tblGeneral when "
+       "new.URL = '/new'" +
+           refuse);
   Exec(kHitsByMonth, "create trigger r before update on tblGeneral" + refuse);
-  Exec(kHitsByStatus, "create trigger r before insert on tblGeneral when "
-                      "new.URL = '/new'" + refuse);
+  Exec(kHitsByStatus,
+       "create trigger r before insert on tblGeneral when "
+       "new.URL = '/new'" +
+           refuse);
   Exec(kHitsByStatus, "create trigger u before update on tblGeneral" + refuse);
-  Exec(kHitsByHour, "create trigger t before insert on tblTotalAccess" + refuse);
+  Exec(kHitsByHour,
+       "create trigger t before insert on tblTotalAccess" + refuse);
   CountRecord("/new", "Monday", 2, "May", 5, 8, 404);
   CountRecord("/kept", "Monday", 2, "May", 5, 8, 404);
   CountRecord("/after", "Monday", 2, "May", 5, 8, 404);
@@ -352,7 +378,8 @@ TEST_F(ReportStoreTest, RefusedRowsAndUpdatesAreLoggedAndTheRunGoesOn) {
   EXPECT_EQ(Query(kHitsByMonth, select), counts);
   EXPECT_EQ(Query(kHitsByHour, select),
             (Rows{{"/after", "1"}, {"/kept", "2"}}));
-  EXPECT_EQ(Query(kHitsByStatus, select), (Rows{{"/after", "1"}, {"/kept", "1"}}));
+  EXPECT_EQ(Query(kHitsByStatus, select),
+            (Rows{{"/after", "1"}, {"/kept", "1"}}));
   EXPECT_EQ(Query(kDayOfWeek, select),
             (Rows{{"/after", "1"}, {"/kept", "2"}, {"/new", "1"}}));
 
@@ -374,8 +401,9 @@ TEST_F(ReportStoreTest, RefusedRowsAndUpdatesAreLoggedAndTheRunGoesOn) {
 TEST_F(ReportStoreTest, MissingTablesAndColumnsAreLogged) {
   Exec(kDayOfWeek,
        "alter table tblGeneral rename column [Day of week] to Weekday");
-  Exec(kHitsByHour, "insert into tblLogFiles ([Web Site Name], [Log File "
-                    "Name]) values ('S', 'a.log'), ('S', 'b.log')");
+  Exec(kHitsByHour,
+       "insert into tblLogFiles ([Web Site Name], [Log File "
+       "Name]) values ('S', 'a.log'), ('S', 'b.log')");
   Exec(kHitsByHour,
        "alter table tblLogFiles rename column [Log File Name] to Name");
   Exec(kHitsByStatus, "drop table tblGeneral");
@@ -384,7 +412,8 @@ TEST_F(ReportStoreTest, MissingTablesAndColumnsAreLogged) {
   Exec(kDayOfWeek, "drop table if exists tblLogFiles");
 
   CountRecord("/x", "Monday", 2, "May", 5, 8, 404);
-  EXPECT_TRUE(store_.CollectLogFileFromDB(Cn(kHitsByHour), "S", "", column_).empty());
+  EXPECT_TRUE(
+      store_.CollectLogFileFromDB(Cn(kHitsByHour), "S", "", column_).empty());
   const automation::Variant two(automation::StringArray{"c.log", "d.log"});
   store_.DumpLogFilesIntoDB(Cn(kHitsByHour), "S", "", two);
   auto& no_tables = Cn(kDayOfWeek);
