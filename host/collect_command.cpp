@@ -352,9 +352,13 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   auto* sites = cmd->add_option("--sites", o.sites_file,
                                 "File of site descriptors, one a line");
   site->excludes(sites);
-  cmd->add_flag("--raw", o.raw, "List the records instead of counting them");
-  cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json");
-  cmd->add_option("--output", o.output, "Raw listing to this file");
+  auto* raw = cmd->add_flag("--raw", o.raw,
+                             "List the records instead of counting them");
+  // Counted, not compared with the default: an explicit "--format table"
+  // without --raw is as much a mistake as "--format csv".
+  cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")
+      ->needs(raw);
+  cmd->add_option("--output", o.output, "Raw listing to this file")->needs(raw);
   cmd->add_flag("--log-site-level", o.log_site_level,
                 "Read the whole log folder of sites without registered files");
   cmd->add_flag("--refresh-registry", o.refresh_registry,
