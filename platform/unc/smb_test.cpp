@@ -2,25 +2,14 @@
 // 127.0.0.1 (a free port, all its state in a temporary folder): listing and
 // reading give what the share root gives for the same files, and failures
 // carry the same numbers. Skipped, with the reason, where smbd cannot run.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <sstream>
-#include <thread>
 
 #include "platform/automation/error_state.h"
+#include "platform/unc/smbd_fixture.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::unc {
@@ -28,165 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using automation::AutomationError;
+using smbd::FreePort;
+using smbd::SambaServer;
 
-constexpr char kPassword[] = "Velnor-Test-1";
 constexpr char kSite[] = "\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1";
-
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok =
-      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Every process below `pid`, found through /proc, deepest last.
-void CollectDescendants(pid_t pid, std::set<pid_t>* found) {
-  fs::path tasks = fs::path("/proc") / std::to_string(pid) / "task";
-  std::error_code ec;
-  for (const auto& task : fs::directory_iterator(tasks, ec)) {
-    std::ifstream in(task.path() / "children");
-    for (pid_t child; in >> child;) {
-      if (found->insert(child).second) CollectDescendants(child, found);
-    }
-  }
-}
-
-bool Alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  size_t paren = line.rfind(')');
-  return paren != std::string::npos && line.substr(paren + 2, 1) != "Z";
-}
-
-// smbd (and whatever it forks) as this test's own processes.
-class SambaServer {
- public:
-  ~SambaServer() { Stop(); }
-
-  // Starts smbd serving share C$ from `dir`/share; "" on success, else why
-  // it cannot run here.
-  std::string Start(const fs::path& dir) {
-    if (::geteuid() != 0) return "smbd must run as root to serve files";
-    if (!fs::exists("/usr/sbin/smbd")) return "/usr/sbin/smbd is not installed";
-    dir_ = dir;
-    port_ = FreePort();
-    WriteConfig();
-    std::string add_user = "printf '%s\\n%s\\n' " + std::string(kPassword) +
-                           " " + kPassword + " | smbpasswd -c " + Config() +
-                           " -a -s " + User() + " >" +
-                           (dir / "smbpasswd.out").string() + " 2>&1";
-    if (std::system(add_user.c_str()) != 0)
-      return "smbpasswd failed: " + Log("smbpasswd.out");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test
-      // smbd signals its whole process group when it stops; keep the test
-      // out of it.
-      ::setpgid(0, 0);
-      std::string out = (dir / "smbd.out").string();
-      std::freopen(out.c_str(), "w", stdout);
-      std::freopen(out.c_str(), "a", stderr);
-      ::execl("/usr/sbin/smbd", "smbd", "--foreground", "--no-process-group",
-              "--debug-stdout", "-d", "1", "-s", Config().c_str(), nullptr);
-      ::_exit(127);
-    }
-    for (int i = 0; i < 100; ++i) {
-      if (Accepts(port_)) return "";
-      int status;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return "smbd exited: " + Log("smbd.out");
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return "smbd did not listen within 10 s: " + Log("smbd.out");
-  }
-
-  // Stops smbd and every process it started, by process id.
-  void Stop() {
-    if (pid_ <= 0) return;
-    std::set<pid_t> pids;
-    CollectDescendants(pid_, &pids);
-    for (const char* name : {"smbd.pid", "samba-dcerpcd.pid"}) {
-      std::ifstream in(dir_ / "pid" / name);
-      if (pid_t p; in >> p && p > 0) pids.insert(p);
-    }
-    pids.insert(pid_);
-    for (pid_t p : pids) ::kill(p, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    for (int i = 0; i < 50 && std::any_of(pids.begin(), pids.end(), Alive);
-         ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    for (pid_t p : pids) {
-      if (Alive(p)) ::kill(p, SIGKILL);
-    }
-    pid_ = -1;
-  }
-
-  uint16_t port() const { return port_; }
-  static std::string User() { return ::getpwuid(::geteuid())->pw_name; }
-
- private:
-  std::string Config() const { return (dir_ / "smb.conf").string(); }
-
-  std::string Log(const char* name) const {
-    std::ifstream in(dir_ / name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str().substr(0, 2000);
-  }
-
-  void WriteConfig() {
-    for (const char* sub :
-         {"private", "lock", "state", "cache", "pid", "log", "ncalrpc"}) {
-      fs::create_directories(dir_ / sub);
-    }
-    std::string d = dir_.string();
-    std::ofstream(Config())
-        << "[global]\n"
-        << "  server role = standalone server\n"
-        << "  workgroup = VTEST\n  netbios name = VTESTSRV\n"
-        << "  passdb backend = tdbsam:" << d << "/private/passdb.tdb\n"
-        << "  private dir = " << d << "/private\n"
-        << "  binddns dir = " << d << "/private\n"
-        << "  lock directory = " << d << "/lock\n"
-        << "  state directory = " << d << "/state\n"
-        << "  cache directory = " << d << "/cache\n"
-        << "  pid directory = " << d << "/pid\n"
-        << "  ncalrpc dir = " << d << "/ncalrpc\n"
-        << "  log file = " << d << "/log/log.%m\n"
-        << "  smb ports = " << port_ << "\n"
-        << "  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
-        << "  disable netbios = yes\n  load printers = no\n"
-        << "  printcap name = /dev/null\n  disable spoolss = yes\n"
-        << "  rpc start on demand helpers = no\n"
-        << "  map to guest = never\n"
-        << "[C$]\n  path = " << d << "/share/C\n  read only = yes\n";
-  }
-
-  fs::path dir_;
-  uint16_t port_ = 0;
-  pid_t pid_ = -1;
-};
 
 class SmbTest : public testing::Test {
  protected:
@@ -209,11 +43,7 @@ class SmbTest : public testing::Test {
     std::ofstream(site / "caf\xc3\xa9 100%.log") << "x";
     fs::create_directories(dir_ / "root/SRV1");
     fs::create_directory_symlink(dir_ / "share/C", dir_ / "root/SRV1/C$");
-    std::ofstream(dir_ / "auth")
-        << "username = " << SambaServer::User() << "\npassword = " << kPassword
-        << "\ndomain = VTEST\n";
-    fs::permissions(dir_ / "auth",
-                    fs::perms::owner_read | fs::perms::owner_write);
+    smbd::WriteSmbAuthFile(dir_ / "auth", smbd::kSmbdPassword);
     server_ = new SambaServer;
     skip_reason_ = server_->Start(dir_);
   }
@@ -315,9 +145,7 @@ TEST_F(SmbTest, FailuresCarryTheShareRootsNumbers) {
 
 TEST_F(SmbTest, WrongPasswordIsPermissionDenied) {
   fs::path wrong = dir_ / "wrong-auth";
-  std::ofstream(wrong) << "username = " << SambaServer::User()
-                       << "\npassword = not-the-password\n";
-  fs::permissions(wrong, fs::perms::owner_read | fs::perms::owner_write);
+  smbd::WriteSmbAuthFile(wrong, "not-the-password");
   SetSmbAuthFile(wrong.string());
   AutomationError e = ErrorOf([] { ListDirectory(Smb(kSite)); });
   EXPECT_EQ(e.number(), automation::kErrPermissionDenied);

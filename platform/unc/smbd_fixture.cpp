@@ -1,0 +1,179 @@
+// The Samba server of the SMB tests. smbd forks helpers and signals its
+// whole process group when it stops, so it runs in a group of its own and
+// is stopped through the process ids found under it in /proc and in its pid
+// files; it also dies with the test process should that end first.
+#include "platform/unc/smbd_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace velnor::unc::smbd {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Accepts(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok =
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Every process below `pid`, found through /proc.
+void CollectDescendants(pid_t pid, std::set<pid_t>* found) {
+  fs::path tasks = fs::path("/proc") / std::to_string(pid) / "task";
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator(tasks, ec)) {
+    std::ifstream in(task.path() / "children");
+    for (pid_t child; in >> child;) {
+      if (found->insert(child).second) CollectDescendants(child, found);
+    }
+  }
+}
+
+bool Alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  size_t paren = line.rfind(')');
+  return paren != std::string::npos && line.substr(paren + 2, 1) != "Z";
+}
+
+}  // namespace
+
+uint16_t FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+void WriteSmbAuthFile(const fs::path& file, const std::string& password) {
+  std::ofstream(file) << "username = " << SambaServer::User()
+                      << "\npassword = " << password << "\ndomain = VTEST\n";
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+std::string SambaServer::Start(const fs::path& dir) {
+  if (::geteuid() != 0) return "smbd must run as root to serve files";
+  if (!fs::exists("/usr/sbin/smbd")) return "/usr/sbin/smbd is not installed";
+  dir_ = dir;
+  port_ = FreePort();
+  WriteConfig();
+  std::string add_user = "printf '%s\\n%s\\n' " + std::string(kSmbdPassword) +
+                         " " + kSmbdPassword + " | smbpasswd -c " + Config() +
+                         " -a -s " + User() + " >" +
+                         (dir / "smbpasswd.out").string() + " 2>&1";
+  if (std::system(add_user.c_str()) != 0)
+    return "smbpasswd failed: " + Log("smbpasswd.out");
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test
+    ::setpgid(0, 0);                     // keep the test out of smbd's group
+    std::string out = (dir / "smbd.out").string();
+    if (std::freopen(out.c_str(), "w", stdout) == nullptr ||
+        std::freopen(out.c_str(), "a", stderr) == nullptr) {
+      ::_exit(126);
+    }
+    ::execl("/usr/sbin/smbd", "smbd", "--foreground", "--no-process-group",
+            "--debug-stdout", "-d", "1", "-s", Config().c_str(), nullptr);
+    ::_exit(127);
+  }
+  for (int i = 0; i < 100; ++i) {
+    if (Accepts(port_)) return "";
+    int status;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return "smbd exited: " + Log("smbd.out");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return "smbd did not listen within 10 s: " + Log("smbd.out");
+}
+
+void SambaServer::Stop() {
+  if (pid_ <= 0) return;
+  std::set<pid_t> pids;
+  CollectDescendants(pid_, &pids);
+  for (const char* name : {"smbd.pid", "samba-dcerpcd.pid"}) {
+    std::ifstream in(dir_ / "pid" / name);
+    if (pid_t p; in >> p && p > 0) pids.insert(p);
+  }
+  pids.insert(pid_);
+  for (pid_t p : pids) ::kill(p, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
+  for (int i = 0; i < 50 && std::any_of(pids.begin(), pids.end(), Alive);
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (pid_t p : pids) {
+    if (Alive(p)) ::kill(p, SIGKILL);
+  }
+  pid_ = -1;
+}
+
+std::string SambaServer::User() { return ::getpwuid(::geteuid())->pw_name; }
+
+std::string SambaServer::Config() const { return (dir_ / "smb.conf").string(); }
+
+std::string SambaServer::Log(const char* name) const {
+  std::ifstream in(dir_ / name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str().substr(0, 2000);
+}
+
+void SambaServer::WriteConfig() {
+  for (const char* sub : {"private", "lock", "state", "cache", "pid", "log",
+                          "ncalrpc", "share/C"}) {
+    fs::create_directories(dir_ / sub);
+  }
+  std::string d = dir_.string();
+  std::ofstream(Config())
+      << "[global]\n"
+      << "  server role = standalone server\n"
+      << "  workgroup = VTEST\n  netbios name = VTESTSRV\n"
+      << "  passdb backend = tdbsam:" << d << "/private/passdb.tdb\n"
+      << "  private dir = " << d << "/private\n"
+      << "  binddns dir = " << d << "/private\n"
+      << "  lock directory = " << d << "/lock\n"
+      << "  state directory = " << d << "/state\n"
+      << "  cache directory = " << d << "/cache\n"
+      << "  pid directory = " << d << "/pid\n"
+      << "  ncalrpc dir = " << d << "/ncalrpc\n"
+      << "  log file = " << d << "/log/log.%m\n"
+      << "  smb ports = " << port_ << "\n"
+      << "  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
+      << "  disable netbios = yes\n  load printers = no\n"
+      << "  printcap name = /dev/null\n  disable spoolss = yes\n"
+      << "  rpc start on demand helpers = no\n"
+      << "  map to guest = never\n"
+      << "[C$]\n  path = " << d << "/share/C\n  read only = yes\n";
+}
+
+}  // namespace velnor::unc::smbd

@@ -1,0 +1,63 @@
+// Test support: a real Samba server (Debian's smbd) on 127.0.0.1, on a free
+// port, with all its state in a folder the test owns, so that tests can
+// reach files over SMB the way a Windows server's administrative shares are
+// reached. Every process it starts is stopped by process id.
+#ifndef VELNOR_PLATFORM_UNC_SMBD_FIXTURE_H_
+#define VELNOR_PLATFORM_UNC_SMBD_FIXTURE_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace velnor::unc::smbd {
+
+// The password of SambaServer::User() on every server started here.
+inline constexpr char kSmbdPassword[] = "Velnor-Test-1";
+
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+uint16_t FreePort();
+
+// Writes an authentication file in smbclient's format for
+// SambaServer::User() with `password`, readable by its owner only.
+void WriteSmbAuthFile(const std::filesystem::path& file,
+                      const std::string& password);
+
+// smbd and every process it forks, as the test's own processes. Not
+// copyable; the destructor stops the server.
+class SambaServer {
+ public:
+  SambaServer() = default;
+  SambaServer(const SambaServer&) = delete;
+  SambaServer& operator=(const SambaServer&) = delete;
+  ~SambaServer() { Stop(); }
+
+  // Starts smbd with its configuration and state in the existing folder
+  // `dir`, serving the read-only share "C$" from `dir`/share/C (made if
+  // missing), for User() with kSmbdPassword. Returns "" once the server
+  // accepts connections, else why it cannot run here (not root, smbd not
+  // installed, smbd failing), with smbd's own output.
+  std::string Start(const std::filesystem::path& dir);
+
+  // Stops smbd and every process it started, by process id; waits up to
+  // 5 s for them before killing them. Safe to call more than once.
+  void Stop();
+
+  uint16_t port() const { return port_; }
+  // The user the share is served to: the user running the test.
+  static std::string User();
+
+ private:
+  std::string Config() const;
+  std::string Log(const char* name) const;
+  void WriteConfig();
+
+  std::filesystem::path dir_;
+  uint16_t port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace velnor::unc::smbd
+
+#endif  // VELNOR_PLATFORM_UNC_SMBD_FIXTURE_H_
