@@ -127,8 +127,7 @@ void SambaServer::Stop() {
   pids.insert(pid_);
   for (pid_t p : pids) ::kill(p, SIGTERM);
   ::waitpid(pid_, nullptr, 0);
-  for (int i = 0; i < 50 && std::any_of(pids.begin(), pids.end(), Alive);
-       ++i) {
+  for (int i = 0; i < 50 && std::any_of(pids.begin(), pids.end(), Alive); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   for (pid_t p : pids) {
