@@ -1,0 +1,427 @@
+// The velnor command as a user runs it: the built binary in a temporary
+// folder, standard input not a terminal (headless progress), its exit
+// status, its output and the report databases it leaves, read back with
+// plain SQLite and compared with counts taken from the log files here.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Counts = std::map<std::string, long>;
+
+const fs::path kExamples = fs::path(VELNOR_SOURCE_DIR) / "examples";
+const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/cli";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+// Runs `sql` on `db`; each row's first column is a key, its second (if
+// any) a count added to the key's.
+Counts Query(const fs::path& db, const std::string& sql) {
+  Counts rows;
+  sqlite3* handle = nullptr;
+  sqlite3_open(db.c_str(), &handle);
+  char* error = nullptr;
+  auto add = [](void* out, int columns, char** values, char**) {
+    (*static_cast<Counts*>(out))[values[0] ? values[0] : ""] +=
+        columns > 1 && values[1] ? std::stol(values[1]) : 0;
+    return 0;
+  };
+  sqlite3_exec(handle, sql.c_str(), add, &rows, &error);
+  EXPECT_TRUE(error == nullptr) << db << ": " << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(handle);
+  return rows;
+}
+
+std::string WeekdayName(const std::string& date) {
+  std::tm day{};
+  std::istringstream(date) >> std::get_time(&day, "%Y-%m-%d");
+  timegm(&day);  // fills in the weekday
+  char name[16];
+  std::strftime(name, sizeof name, "%A", &day);
+  return name;
+}
+
+// What a site's log files hold, counted by a reading of the W3C format of
+// its own: #Fields may change mid-file, FTP logs date their records only
+// in #Date.
+struct Tally {
+  long total = 0;
+  Counts by_status, by_hour, by_weekday;
+};
+
+Tally CountRecords(const fs::path& folder) {
+  Tally tally;
+  for (const auto& file : fs::directory_iterator(folder)) {
+    std::ifstream in(file.path());
+    std::vector<std::string> fields;
+    std::string header_date, line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> words = Words(line);
+      if (words.empty()) continue;
+      if (words[0] == "#Fields:") fields.assign(words.begin() + 1, words.end());
+      if (words[0] == "#Date:") header_date = words[1];
+      if (words[0][0] == '#') continue;
+      auto value = [&](const std::string& name) {
+        auto at = std::find(fields.begin(), fields.end(), name);
+        return at == fields.end() ? "" : words[at - fields.begin()];
+      };
+      std::string date = value("date").empty() ? header_date : value("date");
+      ++tally.total;
+      ++tally.by_status[value("sc-status")];
+      ++tally.by_hour[std::to_string(std::stoi(value("time").substr(0, 2)))];
+      ++tally.by_weekday[WeekdayName(date)];
+    }
+  }
+  return tally;
+}
+
+std::string Masked(const std::string& text) {
+  static const std::regex kTiming(R"(in [0-9.]+ s \([0-9]+ records/s\))");
+  return std::regex_replace(text, kTiming, "in T");
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+class VelnorCliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (fs::temp_directory_path() / "velnor_cli_test-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+    fs::create_directory(dir_ / "db");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Starts velnor in the temporary folder with stdin /dev/null and stdout
+  // and stderr to files, so no terminal is in sight.
+  pid_t Start(const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "stdout").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv{const_cast<char*>(VELNOR_EXE)};
+    for (const std::string& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(
+        posix_spawn(&pid, VELNOR_EXE, &actions, nullptr, argv.data(), environ),
+        0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  Result Finish(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            ReadFile(dir_ / "stdout"), ReadFile(dir_ / "stderr")};
+  }
+
+  Result Velnor(const std::vector<std::string>& args) {
+    return Finish(Start(args));
+  }
+  Result Velnor(const std::string& args) { return Velnor(Words(args)); }
+
+  // collect over 2024-06-03..05 with the share root "shares" in the folder.
+  Result Collect(const std::string& server, std::vector<std::string> more) {
+    std::vector<std::string> args{
+        "collect",    "--server", server, "--from",       "2024-06-03", "--to",
+        "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Velnor(args);
+  }
+
+  void InitDb(const std::string& server, bool ftp = false) {
+    ASSERT_EQ(
+        Velnor("init-db --db-dir db --server " + server + (ftp ? " --ftp" : ""))
+            .status,
+        0);
+  }
+
+  fs::path Db(const std::string& kind, const std::string& server,
+              bool ftp = false) const {
+    return dir_ / "db" /
+           ("QDX_UA" + std::string(ftp ? "FTP" : "Web") + "Log" + kind + "_" +
+            server + ".mdb");
+  }
+
+  // Two sites of SRV1: records just outside 2024-06-03..05 on both sides,
+  // a #Fields change that drops method and status, and URLs that need
+  // quoting or escaping in every format.
+  void WriteSmallLogs() {
+    WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240603.log",
+              "#Software: Microsoft Internet Information Services 10.0\r\n"
+              "#Fields: date time c-ip cs-method cs-uri-stem sc-status\r\n"
+              "2024-06-02 23:59:59 10.0.0.1 GET /before.htm 200\r\n"
+              "2024-06-03 00:00:00 10.0.0.2 GET /a,b.htm 200\r\n"
+              "2024-06-03 13:05:00 10.0.0.3 POST /say\"hi\".aspx 404\r\n"
+              "#Fields: date time cs-uri-stem c-ip\r\n"
+              "2024-06-05 23:59:59 /dir\\file.htm 10.0.0.4\r\n"
+              "2024-06-06 00:00:00 /after.htm 10.0.0.5\r\n");
+    WriteFile(dir_ / "shares/SRV1/D$/Logs/W3SVC2/u_ex240604.log",
+              "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n"
+              "2024-06-04 08:00:00 10.0.1.1 GET /caf\xe9.htm 500\n"
+              "2024-06-04 09:30:15 10.0.1.2 HEAD /\xc3\xbc"
+              "ber/stra\xc3\x9f"
+              "e.htm 304\n");
+  }
+
+  // Collects a demo server and checks the tables against its log folders,
+  // given by site identifier.
+  void ExpectDemoCollected(const std::string& server, bool ftp,
+                           const std::map<std::string, fs::path>& folders,
+                           const std::string& summary) {
+    fs::copy(kExamples / "shares", dir_ / "shares",
+             fs::copy_options::recursive);
+    InitDb(server, ftp);
+    std::string sites_file = ftp ? "ftp01-sites.txt" : "web01-sites.txt";
+    std::vector<std::string> more{"--windows-dirs",
+                                  kExamples / "windows-dirs.txt", "--sites",
+                                  kExamples / sites_file};
+    if (ftp) more.push_back("--ftp");
+    Result run = Collect(server, more);
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    Counts totals;
+    long records = 0;
+    for (const auto& [id, folder] : folders) {
+      SCOPED_TRACE("site " + id);
+      Tally tally = CountRecords(dir_ / "shares" / server / folder);
+      totals[id] = tally.total;
+      records += tally.total;
+      std::string of_site =
+          " from tblGeneral where Identifier = '" + id + "' group by 1";
+      EXPECT_EQ(Query(Db("HitsByHour", server, ftp),
+                      "select Hours, sum([No of Hits])" + of_site),
+                tally.by_hour);
+      EXPECT_EQ(Query(Db("HitsByStatus", server, ftp),
+                      "select [Status code], sum([No of Hits])" + of_site),
+                tally.by_status);
+      EXPECT_EQ(Query(Db("DayOfWeek", server, ftp),
+                      "select [Day of week], sum([No of Hits])" + of_site),
+                tally.by_weekday);
+    }
+    EXPECT_EQ(Query(Db("HitsByHour", server, ftp),
+                    "select Identifier, [No of Hits] from tblTotalAccess"),
+              totals);
+    EXPECT_NE(Masked(run.err).find(summary + ": " + std::to_string(records) +
+                                   " records in T\nerror log: 0 new lines "
+                                   "in db/velnor-errors.log\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFile(dir_ / "db/velnor-errors.log"), "");
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(VelnorCliTest, CollectsTheDemoWebServer) {
+  ExpectDemoCollected(
+      "WEB01", false,
+      {{"1", "C$/inetpub/logs/LogFiles/W3SVC1"}, {"2", "D$/Logs/W3SVC2"}},
+      "collected 2 sites of WEB01 (web)");
+}
+
+TEST_F(VelnorCliTest, CollectsTheDemoFtpServer) {
+  ExpectDemoCollected("FTP01", true,
+                      {{"1", "C$/WINDOWS/system32/LogFiles/MSFTPSVC1"}},
+                      "collected 1 site of FTP01 (ftp)");
+}
+
+TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
+  WriteSmallLogs();
+  InitDb("SRV1");
+  for (auto [format, expected] :
+       std::map<std::string, std::string>{{"csv", "raw.csv"},
+                                          {"tsv", "raw.tsv"},
+                                          {"json", "raw.json"},
+                                          {"table", "raw.txt"}}) {
+    std::vector<std::string> more{"--site", "Main Site,C:\\logs,1",
+                                  "--site", "Intranet,D:\\Logs,2",
+                                  "--raw",  "--format",
+                                  format};
+    Result to_stdout = Collect("SRV1", more);
+    EXPECT_EQ(to_stdout.status, 0) << to_stdout.err;
+    EXPECT_EQ(to_stdout.out, ReadFile(kExpected / expected)) << format;
+
+    more.insert(more.end(), {"--output", "listing"});
+    Result to_file = Collect("SRV1", more);
+    EXPECT_EQ(to_file.status, 0) << to_file.err;
+    EXPECT_EQ(to_file.out, "");
+    EXPECT_EQ(ReadFile(dir_ / "listing"), ReadFile(kExpected / expected));
+  }
+  for (const char* kind :
+       {"DayOfWeek", "HitsByMonth", "HitsByHour", "HitsByStatus"}) {
+    EXPECT_EQ(Query(Db(kind, "SRV1"), "select * from tblGeneral"), Counts())
+        << kind;
+  }
+  EXPECT_EQ(Query(Db("HitsByHour", "SRV1"), "select * from tblTotalAccess"),
+            Counts());
+}
+
+TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
+  fs::copy(kExamples / "shares", dir_ / "shares", fs::copy_options::recursive);
+  InitDb("WEB01");
+  auto db_folder = [&] {
+    std::map<std::string, std::string> files;
+    for (const auto& file : fs::directory_iterator(dir_ / "db")) {
+      files[file.path().filename()] = ReadFile(file.path());
+    }
+    return files;
+  };
+  const auto before = db_folder();
+  // Each mistake is the working command line below with one text
+  // replaced.
+  const std::string good =
+      "--server WEB01 --from 2024-06-03 --to 2024-06-05 --db-dir db "
+      "--share-root shares --site Intranet,D:\\Logs,2";
+  const std::tuple<std::string, std::string, std::string> kCases[] = {
+      {"--from 2024-06-03", "--from 2024-02-30", "--from 2024-02-30 is not a"},
+      {"--to 2024-06-05", "--to 06/05/2024", "--to 06/05/2024 is not a date"},
+      {"2024-06-03 --to 2024-06-05", "2024-06-05 --to 2024-06-03",
+       "the period ends (2024-06-03) before it starts (2024-06-05)"},
+      {"WEB01", "WEB_01", "\"WEB_01\" is not a valid server name"},
+      {"Logs,2", "Logs", "\"Intranet,D:\\Logs\" has 2 fields"},
+      {"Logs,2", "Logs,two", "the site identifier \"two\" of"},
+      {"--db-dir db", "--db-dir nowhere", "the database folder nowhere does"},
+      {"WEB01", "WEB02", "db/QDX_UAWebLogDayOfWeek_WEB02.mdb is missing"},
+      {"shares", "shares --format table", "--format requires --raw"},
+      {"shares", "shares --raw --format xml", "--format xml is not known"},
+      {"--site Intranet,D:\\Logs,2", "--sites nowhere.txt",
+       "cannot read the sites file nowhere.txt"},
+      {"D:", "%SystemDrive%", "needs the Windows directory of WEB01"},
+      {"shares", "shares --windows-dir WEB01=Windows",
+       "--windows-dir WEB01=Windows is not SERVER=PATH"},
+  };
+  for (const auto& [good_part, bad_part, message] : kCases) {
+    std::string args = good;
+    args.replace(args.find(good_part), good_part.size(), bad_part);
+    Result run = Velnor("collect " + args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find(message), std::string::npos) << args << run.err;
+    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(db_folder() == before) << args;
+  }
+  EXPECT_EQ(Velnor("collect " + good).status, 0);
+}
+
+TEST_F(VelnorCliTest, LoggedErrorsEndWithStatusOneAndAreCounted) {
+  WriteSmallLogs();
+  InitDb("SRV1");
+  Query(Db("HitsByHour", "SRV1"),
+        "insert into tblLogFiles values "
+        "('SRV1', '1', 'Main Site', 'u_ex240601.log'), "
+        "('SRV1', '1', 'Main Site', 'u_ex240603.log')");
+  Result run = Collect("SRV1", {"--site", "Main Site,C:\\logs,1"});
+  EXPECT_EQ(run.status, 1);
+  std::string log = ReadFile(dir_ / "db/velnor-errors.log");
+  long lines = std::count(log.begin(), log.end(), '\n');
+  EXPECT_GE(lines, 1);
+  EXPECT_NE(log.find("u_ex240601.log"), std::string::npos) << log;
+  EXPECT_NE(run.err.find("error log: " + std::to_string(lines) + " new line" +
+                         (lines == 1 ? "" : "s") + " in db/velnor-errors.log"),
+            std::string::npos)
+      << run.err;
+  // The registered file that exists is still read.
+  EXPECT_EQ(Query(Db("HitsByHour", "SRV1"),
+                  "select Identifier, [No of Hits] from tblTotalAccess"),
+            (Counts{{"1", 3}}));
+}
+
+TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
+  constexpr long kRecords = 200000;
+  std::ostringstream log;
+  log << "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+  for (long i = 0; i < kRecords; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "2024-06-04 %02ld:%02ld:%02ld 10.0.0.%ld GET /p%ld.htm 200\n",
+                  i / 3600 % 24, i / 60 % 60, i % 60, i % 250, i % 50);
+    log << line;
+  }
+  WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log", log.str());
+  InitDb("SRV1");
+
+  pid_t pid = Start({"collect", "--server", "SRV1", "--from", "2024-06-03",
+                     "--to", "2024-06-05", "--db-dir", "db", "--share-root",
+                     "shares", "--site", "Main Site,C:\\logs,1"});
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadFile(dir_ / "stderr").find("Collecting data for site") ==
+             std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGINT);
+  Result run = Finish(pid);
+  EXPECT_EQ(run.status, 130) << run.err;
+
+  long counted =
+      Query(Db("HitsByHour", "SRV1"),
+            "select Identifier, [No of Hits] from tblTotalAccess")["1"];
+  EXPECT_GT(counted, 0);
+  EXPECT_LT(counted, kRecords);
+  EXPECT_EQ(Query(Db("HitsByHour", "SRV1"),
+                  "select 'hits', sum([No of Hits]) from tblGeneral")["hits"],
+            counted);
+  EXPECT_NE(Masked(run.err).find("cancelled after 1 site of SRV1 (web): " +
+                                 std::to_string(counted) + " record" +
+                                 (counted == 1 ? "" : "s") + " in T"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(VelnorCliTest, EachSubcommandsHelpShowsAnExample) {
+  for (std::string command : {"init-db", "collect", "report"}) {
+    Result help = Velnor(command + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_NE(help.out.find("Example"), std::string::npos) << command;
+  }
+}
+
+}  // namespace
