@@ -230,6 +230,20 @@ bool CheckDatabases(const CollectOptions& options) {
   return true;
 }
 
+// The run drops a failure it cannot write to the error log, so a log in a
+// missing or read-only folder would make a failed run look clean.
+bool CheckErrorLog(const std::string& path) {
+  fs::path folder = fs::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  bool writable = fs::exists(path)
+                      ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
+                      : fs::is_directory(folder) &&
+                            access(folder.c_str(), W_OK) == 0;
+  if (writable) return true;
+  return Usage("cannot write the error log " + path,
+               "give --error-log a writable file in an existing folder");
+}
+
 bool Check(const CollectOptions& options, Run& run) {
   if (!CheckServerName(options.server)) return false;
   if (!ParseDay(options.from, run.from)) {
@@ -276,7 +290,7 @@ bool Check(const CollectOptions& options, Run& run) {
   run.error_log = options.error_log.empty()
                       ? (fs::path(options.db_dir) / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckDatabases(options);
+  return CheckErrorLog(run.error_log) && CheckDatabases(options);
 }
 
 // The component takes a log folder it cannot list for an empty one, so a

@@ -337,6 +337,8 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"D:", "%SystemDrive%", "needs the Windows directory of WEB01"},
       {"shares", "shares --windows-dir WEB01=Windows",
        "--windows-dir WEB01=Windows is not SERVER=PATH"},
+      {"shares", "shares --error-log nowhere/errors.log",
+       "cannot write the error log nowhere/errors.log"},
   };
   for (const auto& [good_part, bad_part, message] : kCases) {
     std::string args = good;
