@@ -172,7 +172,10 @@ std::string Encode(std::string_view component) {
 
 std::string UrlOf(const UncPath& unc, size_t rest_components) {
   std::string url = "smb://" + Encode(unc.server) + "/" + Encode(unc.share);
-  for (size_t i = 0; i < rest_components; ++i) url += "/" + Encode(unc.rest[i]);
+  for (size_t i = 0; i < rest_components; ++i) {
+    url += '/';
+    url += Encode(unc.rest[i]);
+  }
   return url;
 }
 
