@@ -75,8 +75,12 @@ bool ReadSitesFile(const std::string& path, std::vector<std::string>& sites) {
                  "check the path; the file holds one site descriptor a line");
   }
   std::string line;
-  while (std::getline(in, line)) {
+  for (bool first = true; std::getline(in, line); first = false) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Windows editors start a UTF-8 file with a byte order mark, which
+    // would otherwise become part of the first site's name.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    if (first && line.starts_with(kBom)) line.erase(0, kBom.size());
     std::string_view trimmed = Trim(line);
     if (trimmed.empty() || trimmed.front() == '#') continue;
     sites.emplace_back(trimmed);

@@ -276,14 +276,16 @@ TEST_F(VelnorCliTest, CollectsTheDemoFtpServer) {
 TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
   WriteSmallLogs();
   InitDb("SRV1");
+  // As a Windows editor saves it: a byte order mark and CRLF line ends.
+  WriteFile(dir_ / "sites.txt",
+            "\xEF\xBB\xBF# Sites of SRV1\r\nMain Site,C:\\logs,1\r\n\r\n"
+            "  Intranet,D:\\Logs,2\r\n");
   for (auto [format, expected] :
        std::map<std::string, std::string>{{"csv", "raw.csv"},
                                           {"tsv", "raw.tsv"},
                                           {"json", "raw.json"},
                                           {"table", "raw.txt"}}) {
-    std::vector<std::string> more{"--site", "Main Site,C:\\logs,1",
-                                  "--site", "Intranet,D:\\Logs,2",
-                                  "--raw",  "--format",
+    std::vector<std::string> more{"--sites", "sites.txt", "--raw", "--format",
                                   format};
     Result to_stdout = Collect("SRV1", more);
     EXPECT_EQ(to_stdout.status, 0) << to_stdout.err;
