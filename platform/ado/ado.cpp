@@ -5,8 +5,10 @@
 //   keyed by statement shape (literals lifted out). A cached statement is
 //   lent to one user at a time; a second concurrent user of the same shape
 //   gets a private statement that is finalized when it is returned.
-// - A lent statement is reset and its bindings cleared when returned, so no
-//   idle statement holds a read lock on the file.
+// - A lent statement is reset when returned, so no idle statement holds a
+//   read lock on the file. Every use binds all of its parameters afresh;
+//   text is bound without a copy, pointing into the shape's `bound_text` or
+//   into a recordset's pending values, which stay put until the next use.
 // - `in_transaction` mirrors SQLite's autocommit flag; it is re-read after
 //   every failed step because some failures roll the transaction back.
 #include "platform/ado/ado.h"
@@ -46,8 +48,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 [[noreturn]] void RaiseClosed() {
-  Raise(kErrObjectClosed,
-        "Operation is not allowed when the object is closed.", kAdoSource);
+  Raise(kErrObjectClosed, "Operation is not allowed when the object is closed.",
+        kAdoSource);
 }
 
 [[noreturn]] void RaiseNotUpdatable() {
@@ -87,6 +89,7 @@ struct Shape {
   std::vector<std::string> columns;
   std::optional<std::string> bare_table;  // "select * from <table>" sources
   bool in_use = false;
+  std::string bound_text;  // the text literals bound by the current user
 
   ~Shape() { sqlite3_finalize(stmt); }
 };
@@ -115,7 +118,6 @@ class Lease {
   void Return() {
     if (!shape_) return;
     sqlite3_reset(shape_->stmt);
-    sqlite3_clear_bindings(shape_->stmt);
     shape_->in_use = false;
     shape_ = nullptr;
     owned_.reset();
@@ -126,11 +128,21 @@ class Lease {
   std::unique_ptr<Shape> owned_;
 };
 
+// Lets the cache be searched with a string_view, without making a key.
+struct KeyHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view key) const {
+    return std::hash<std::string_view>()(key);
+  }
+};
+
 struct Connection::Impl {
   std::string provider = "MSDASQL";
   std::string path;
   sqlite3* db = nullptr;
-  std::unordered_map<std::string, std::unique_ptr<Shape>> cache;
+  std::unordered_map<std::string, std::unique_ptr<Shape>, KeyHash,
+                     std::equal_to<>>
+      cache;
   SqlShape scratch;
   bool in_transaction = false;
   std::chrono::steady_clock::time_point batch_start;
@@ -142,9 +154,10 @@ struct Connection::Impl {
 
   [[noreturn]] void RaiseError(int rc, std::string_view table) const;
   [[noreturn]] void RaisePrepareError(int rc) const;
-  Lease Acquire(const std::string& key);
+  Lease Acquire(std::string_view key);
   Lease Prepare(std::string_view sql);
-  int Step(sqlite3_stmt* stmt, std::string_view table);
+  // Steps once; a failure raises, naming the table `sql` is about.
+  int Step(sqlite3_stmt* stmt, std::string_view sql);
   void BeforeStatement();
   void BeginWrite();
   bool Commit(int busy_wait_ms);
@@ -162,8 +175,15 @@ struct Recordset::Impl {
   bool positioned = false;  // the first row has been stepped to
   bool eof = true;
   bool pending = false;  // AddNew row not yet stored
+  // The pending row: values[i] counts only when assigned[i]; the values
+  // are overwritten in place so that their text keeps its storage.
   std::vector<Variant> values;
   std::vector<bool> assigned;
+  // The INSERT of the last stored row and the columns it names; the next
+  // row that sets the same columns reuses it.
+  Lease insert;
+  std::vector<bool> insert_columns;
+  std::string insert_sql;
 
   ~Impl() {
     if (cn) Detach();
@@ -183,6 +203,7 @@ struct Recordset::Impl {
   // Forgets the statement and the pending row and leaves the connection's
   // list of open recordsets.
   void Detach();
+  void PrepareInsert();
   void Insert();
 };
 
@@ -198,7 +219,8 @@ void Connection::Impl::RaiseError(int rc, std::string_view table) const {
     case SQLITE_LOCKED:
       Raise(kErrUnspecified,
             "Could not update; currently locked by another session on this "
-            "machine. The database " + file +
+            "machine. The database " +
+                file +
                 " is held by another process; retry when it has finished.",
             kJetSource);
     case SQLITE_CONSTRAINT:
@@ -228,8 +250,7 @@ void Connection::Impl::RaiseError(int rc, std::string_view table) const {
                 "; check the disk and the file's folder.",
             kJetSource);
     default:
-      Raise(kErrUnspecified, message + " (database " + file + ").",
-            kJetSource);
+      Raise(kErrUnspecified, message + " (database " + file + ").", kJetSource);
   }
 }
 
@@ -243,8 +264,10 @@ void Connection::Impl::RaisePrepareError(int rc) const {
     if (name.starts_with("main.")) name.erase(0, 5);
     Raise(kErrTableNotFound,
           "The Microsoft Jet database engine cannot find the input table or "
-          "query '" + name + "'. Make sure it exists and that its name is "
-          "spelled correctly.",
+          "query '" +
+              name +
+              "'. Make sure it exists and that its name is "
+              "spelled correctly.",
           kJetSource);
   }
   if (message.starts_with(kNoColumn)) {
@@ -258,7 +281,7 @@ void Connection::Impl::RaisePrepareError(int rc) const {
         kJetSource);
 }
 
-Lease Connection::Impl::Acquire(const std::string& key) {
+Lease Connection::Impl::Acquire(std::string_view key) {
   auto found = cache.find(key);
   if (found != cache.end() && !found->second->in_use) {
     return Lease(found->second.get(), nullptr);
@@ -289,9 +312,10 @@ Lease Connection::Impl::Acquire(const std::string& key) {
   Shape* prepared = shape.get();
   if (found != cache.end()) return Lease(prepared, std::move(shape));
   if (cache.size() >= kMaxCachedShapes) {
-    std::erase_if(cache, [](const auto& entry) { return !entry.second->in_use; });
+    std::erase_if(cache,
+                  [](const auto& entry) { return !entry.second->in_use; });
   }
-  cache.emplace(key, std::move(shape));
+  cache.emplace(std::string(key), std::move(shape));
   return Lease(prepared, nullptr);
 }
 
@@ -303,17 +327,29 @@ Lease Connection::Impl::Prepare(std::string_view sql) {
       static_cast<int>(scratch.literals.size())) {
     Raise(kErrNoValueGiven,
           "No value given for one or more required parameters. The statement "
-          "sent to '" + path + "' holds a parameter marker (?, :name, @name "
-          "or $name); write the value into the SQL text instead.",
+          "sent to '" +
+              path +
+              "' holds a parameter marker (?, :name, @name "
+              "or $name); write the value into the SQL text instead.",
           kJetSource);
   }
+  // The lease may outlive `sql` (an open recordset steps on later), so the
+  // text values move into the shape, sized first so that they stay put.
+  std::string& bound = lease.shape().bound_text;
+  size_t text_size = 0;
+  for (const SqlLiteral& literal : scratch.literals) {
+    text_size += literal.text.size();
+  }
+  bound.clear();
+  bound.reserve(text_size);
   int index = 1;
   for (const SqlLiteral& literal : scratch.literals) {
     switch (literal.kind) {
       case SqlLiteral::Kind::kText:
-        sqlite3_bind_text(stmt, index, literal.text.data(),
-                          static_cast<int>(literal.text.size()),
-                          SQLITE_TRANSIENT);
+        bound += literal.text;
+        sqlite3_bind_text(stmt, index,
+                          bound.data() + bound.size() - literal.text.size(),
+                          static_cast<int>(literal.text.size()), SQLITE_STATIC);
         break;
       case SqlLiteral::Kind::kInteger:
         sqlite3_bind_int64(stmt, index, literal.integer);
@@ -327,11 +363,11 @@ Lease Connection::Impl::Prepare(std::string_view sql) {
   return lease;
 }
 
-int Connection::Impl::Step(sqlite3_stmt* stmt, std::string_view table) {
+int Connection::Impl::Step(sqlite3_stmt* stmt, std::string_view sql) {
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
   in_transaction = !sqlite3_get_autocommit(db);
-  RaiseError(rc, table);
+  RaiseError(rc, StatementTable(sql));
 }
 
 void Connection::Impl::BeforeStatement() {
@@ -390,8 +426,9 @@ void Connection::Open(std::string_view connection_string) {
   if (!EqualsNoCase(impl_->provider, kJetProvider)) {
     Raise(kErrProviderNotFound,
           "Provider cannot be found. It may not be properly installed. The "
-          "provider is '" + impl_->provider + "'; set it to '" +
-              std::string(kJetProvider) + "'.",
+          "provider is '" +
+              impl_->provider + "'; set it to '" + std::string(kJetProvider) +
+              "'.",
           "ADODB.Connection");
   }
   // The connection string is a Windows path as the host composed it, the
@@ -399,14 +436,13 @@ void Connection::Open(std::string_view connection_string) {
   // separates folders too.
   std::string path(connection_string);
   std::replace(path.begin(), path.end(), '\\', '/');
-  struct stat info{};
+  struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     Raise(kErrUnspecified, "Could not find file '" + path + "'.", kJetSource);
   }
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   impl_->db = db;
   impl_->path = path;
   sqlite3_extended_result_codes(db, 1);
@@ -430,7 +466,8 @@ void Connection::Open(std::string_view connection_string) {
                       nullptr);
   }
   if (rc != SQLITE_OK) {
-    std::unique_ptr<Impl> failed = std::exchange(impl_, std::make_unique<Impl>());
+    std::unique_ptr<Impl> failed =
+        std::exchange(impl_, std::make_unique<Impl>());
     impl_->provider = failed->provider;
     failed->RaiseError(rc, "");
   }
@@ -450,8 +487,8 @@ void Connection::Close() {
     impl_->Teardown();
     Raise(kErrUnspecified,
           "Could not update; currently locked by another session on this "
-          "machine. The last changes to '" + path +
-              "' were lost because another process held the file.",
+          "machine. The last changes to '" +
+              path + "' were lost because another process held the file.",
           kJetSource);
   }
   impl_->Teardown();
@@ -462,8 +499,7 @@ void Connection::Execute(std::string_view sql) {
   impl_->BeforeStatement();
   Lease lease = impl_->Prepare(sql);
   if (!sqlite3_stmt_readonly(lease.stmt())) impl_->BeginWrite();
-  std::string table = StatementTable(sql);
-  while (impl_->Step(lease.stmt(), table) == SQLITE_ROW) {
+  while (impl_->Step(lease.stmt(), sql) == SQLITE_ROW) {
   }
 }
 
@@ -476,12 +512,13 @@ void Recordset::Impl::Advance() {
 
 void Recordset::Impl::Detach() {
   lease.Return();
+  insert.Return();
   pending = false;
   std::erase(cn->open_recordsets, this);
   cn = nullptr;
 }
 
-void Recordset::Impl::Insert() {
+void Recordset::Impl::PrepareInsert() {
   const std::string& table = *lease.shape().bare_table;
   std::string names;
   std::string markers;
@@ -494,13 +531,28 @@ void Recordset::Impl::Insert() {
     names += Quoted(Columns()[i]);
     markers += '?';
   }
-  std::string sql = "INSERT INTO " + Quoted(table) +
-                    (names.empty() ? " DEFAULT VALUES"
-                                   : " (" + names + ") VALUES (" + markers + ")");
+  insert_sql = "INSERT INTO " + Quoted(table) +
+               (names.empty() ? " DEFAULT VALUES"
+                              : " (" + names + ") VALUES (" + markers + ")");
+  insert.Return();
+  insert_columns.clear();
+  insert = cn->Acquire(insert_sql);
+  insert_columns = assigned;
+}
+
+void Recordset::Impl::Insert() {
   cn->BeforeStatement();
   cn->BeginWrite();
-  Lease insert = cn->Acquire(sql);
+  if (!insert || insert_columns != assigned) PrepareInsert();
   sqlite3_stmt* stmt = insert.stmt();
+  // Reset before binding (a failed step leaves the statement unfinished)
+  // and after the step, so that it holds no lock while the row is idle.
+  sqlite3_reset(stmt);
+  struct ResetAfter {
+    sqlite3_stmt* stmt;
+    ~ResetAfter() { sqlite3_reset(stmt); }
+  } reset_after{stmt};
+  std::string converted;  // text of a value that is not a string already
   int index = 1;
   for (size_t i = 0; i < values.size(); ++i) {
     if (!assigned[i]) continue;
@@ -523,15 +575,21 @@ void Recordset::Impl::Insert() {
       case VarType::kDate:
         sqlite3_bind_double(stmt, index, automation::CDate(value));
         break;
-      default: {
-        std::string text = automation::CStr(value);
+      case VarType::kString: {
+        // The pending row keeps its values until the next AddNew.
+        const std::string& text = *value.AsString();
         sqlite3_bind_text(stmt, index, text.data(),
-                          static_cast<int>(text.size()), SQLITE_TRANSIENT);
+                          static_cast<int>(text.size()), SQLITE_STATIC);
+        break;
       }
+      default:
+        converted = automation::CStr(value);
+        sqlite3_bind_text(stmt, index, converted.data(),
+                          static_cast<int>(converted.size()), SQLITE_TRANSIENT);
     }
     ++index;
   }
-  cn->Step(stmt, table);
+  cn->Step(stmt, insert_sql);
 }
 
 // --- Recordset ----------------------------------------------------------
@@ -635,7 +693,7 @@ void Recordset::AddNew() {
   }
   if (impl_->pending) Update();  // as ADO does: AddNew stores the last row
   size_t count = impl_->Columns().size();
-  impl_->values.assign(count, Variant(automation::Null{}));
+  impl_->values.resize(count);
   impl_->assigned.assign(count, false);
   impl_->pending = true;
 }
@@ -657,7 +715,10 @@ void Recordset::CancelUpdate() {
 Variant Field::Value() const {
   Recordset::Impl& rs = *rs_->impl_;
   rs.RequireOpen();
-  if (rs.pending) return rs.values[column_];
+  if (rs.pending) {
+    return rs.assigned[column_] ? rs.values[column_]
+                                : Variant(automation::Null{});
+  }
   rs.EnsurePositioned();
   if (rs.eof) {
     Raise(kErrNoCurrentRecord,
@@ -700,12 +761,10 @@ void Field::SetValue(const Variant& value) {
 }
 
 void RegisterClasses() {
-  automation::RegisterClass("ADODB.Connection", [] {
-    return std::make_shared<Connection>();
-  });
-  automation::RegisterClass("ADODB.Recordset", [] {
-    return std::make_shared<Recordset>();
-  });
+  automation::RegisterClass("ADODB.Connection",
+                            [] { return std::make_shared<Connection>(); });
+  automation::RegisterClass("ADODB.Recordset",
+                            [] { return std::make_shared<Recordset>(); });
 }
 
 }  // namespace velnor::ado

@@ -50,18 +50,18 @@ inline constexpr std::string_view kJetProvider = "Microsoft.Jet.OLEDB.4.0";
 // Error numbers as the automation error state shows them (negative numbers
 // are HRESULTs). Database errors come with Jet's description followed by
 // the file and the reason.
-inline constexpr int32_t kErrNoCurrentRecord = 3021;      // BOF or EOF
-inline constexpr int32_t kErrItemNotFound = 3265;         // no such field
-inline constexpr int32_t kErrObjectClosed = 3704;         // not open
-inline constexpr int32_t kErrObjectOpen = 3705;           // already open
-inline constexpr int32_t kErrProviderNotFound = 3706;     // not Jet
-inline constexpr int32_t kErrConnectionInvalid = 3709;    // no open connection
-inline constexpr int32_t kErrNotUpdatable = 3251;         // AddNew refused
-inline constexpr int32_t kErrUnspecified = -2147467259;   // 0x80004005
-inline constexpr int32_t kErrSyntax = -2147217900;        // 0x80040E14
-inline constexpr int32_t kErrNoValueGiven = -2147217904;  // 0x80040E10
-inline constexpr int32_t kErrTableNotFound = -2147217865; // 0x80040E37
-inline constexpr int32_t kErrRowRefused = -2147217873;    // 0x80040E2F
+inline constexpr int32_t kErrNoCurrentRecord = 3021;       // BOF or EOF
+inline constexpr int32_t kErrItemNotFound = 3265;          // no such field
+inline constexpr int32_t kErrObjectClosed = 3704;          // not open
+inline constexpr int32_t kErrObjectOpen = 3705;            // already open
+inline constexpr int32_t kErrProviderNotFound = 3706;      // not Jet
+inline constexpr int32_t kErrConnectionInvalid = 3709;     // no open connection
+inline constexpr int32_t kErrNotUpdatable = 3251;          // AddNew refused
+inline constexpr int32_t kErrUnspecified = -2147467259;    // 0x80004005
+inline constexpr int32_t kErrSyntax = -2147217900;         // 0x80040E14
+inline constexpr int32_t kErrNoValueGiven = -2147217904;   // 0x80040E10
+inline constexpr int32_t kErrTableNotFound = -2147217865;  // 0x80040E37
+inline constexpr int32_t kErrRowRefused = -2147217873;     // 0x80040E2F
 
 class Recordset;
 

@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "platform/automation/error_state.h"
 
@@ -32,7 +34,8 @@ class AdoTest : public ::testing::Test {
                            "CREATE TABLE t (\"Name\" TEXT COLLATE NOCASE, "
                            "\"Count\" INTEGER, \"Share\" REAL);"
                            "INSERT INTO t VALUES ('a', 1, 0.5), ('b', 2, NULL),"
-                           " ('c', 3, 1.5);",
+                           " ('c', 3, 1.5);"
+                           "CREATE TABLE u (Key TEXT NOT NULL, Value INTEGER);",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
@@ -80,12 +83,11 @@ TEST_F(AdoTest, OpenRefusesWhatIsNotAJetDatabaseFile) {
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/none.mdb"));
 
   std::ofstream(dir_ + "/text.mdb") << "not a database, just some text here\n";
-  std::tie(number, description) =
-      Failure([&] { cn.Open(dir_ + "/text.mdb"); });
+  std::tie(number, description) = Failure([&] { cn.Open(dir_ + "/text.mdb"); });
   EXPECT_EQ(number, kErrUnspecified);
-  EXPECT_NE(description.find("Unrecognized database format '" + dir_ +
-                             "/text.mdb'"),
-            std::string::npos);
+  EXPECT_NE(
+      description.find("Unrecognized database format '" + dir_ + "/text.mdb'"),
+      std::string::npos);
   EXPECT_EQ(cn.State(), adStateClosed);
 
   cn.Open(path_);
@@ -94,8 +96,9 @@ TEST_F(AdoTest, OpenRefusesWhatIsNotAJetDatabaseFile) {
 }
 
 TEST_F(AdoTest, ReadsValuesByTypeAndNamesWithoutRegardToCase) {
-  auto rs = Query("select Name, Count, Share, Count * 3000000000 as Big "
-                  "from t where name = 'B'");
+  auto rs = Query(
+      "select Name, Count, Share, Count * 3000000000 as Big "
+      "from t where name = 'B'");
   ASSERT_FALSE(rs->Eof());
   EXPECT_EQ(rs->Fields("NAME").Value(), Variant("b"));
   EXPECT_EQ(rs->Fields("count").Value(), Variant(int32_t{2}));
@@ -120,7 +123,8 @@ TEST_F(AdoTest, SameShapeWithOtherLiteralsGivesItsOwnRows) {
   first->Close();
   second->Close();
   for (int count : {1, 2, 3}) {
-    auto rs = Query("select Name from t where Count = " + std::to_string(count));
+    auto rs =
+        Query("select Name from t where Count = " + std::to_string(count));
     EXPECT_EQ(rs->Fields("Name").Value(),
               Variant(std::string(1, static_cast<char>('a' + count - 1))));
   }
@@ -154,8 +158,9 @@ TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {
 
 TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
   cn_->Execute("Update T set [Count]= 7 where [Name]='A'");
-  EXPECT_EQ(Failure([&] { cn_->Execute("Update t set Count = 1; drop table t"); })
-                .first,
+  EXPECT_EQ(Failure([&] {
+              cn_->Execute("Update t set Count = 1; drop table t");
+            }).first,
             kErrSyntax);
   EXPECT_EQ(Failure([&] { cn_->Execute("   "); }).first, kErrSyntax);
   auto rs = Query("select Count from t where Name = 'a'");
@@ -175,6 +180,59 @@ TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
   EXPECT_EQ(sqlite3_column_int(stmt, 0), 7);
   sqlite3_finalize(stmt);
   sqlite3_close(db);
+}
+
+TEST_F(AdoTest, OpenRecordsetKeepsItsValuesAfterTheSqlTextIsGone) {
+  cn_->Execute("Update t set Name = 'it''s' where Count = 2");
+  std::shared_ptr<Recordset> rs;
+  {
+    std::string sql =
+        "select Count from t where Name = 'IT''S' or Name = 'c' order by 1";
+    rs = Query(sql);
+    sql.assign(sql.size(), 'x');
+  }
+  // Each row is found by testing the literals again.
+  EXPECT_EQ(rs->Fields("Count").Value(), Variant(int32_t{2}));
+  rs->MoveNext();
+  EXPECT_EQ(rs->Fields("Count").Value(), Variant(int32_t{3}));
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+}
+
+TEST_F(AdoTest, NewRowsStoreJustTheirOwnColumnsAfterARefusedRow) {
+  auto rs = Query("select * from u");
+  rs->AddNew();
+  rs->Fields("Key").SetValue("a key longer than a short string's own room");
+  rs->Fields("Value").SetValue(int32_t{1});
+  rs->Update();
+  rs->AddNew();
+  rs->Fields("Value").SetValue(int32_t{2});
+  EXPECT_EQ(rs->Fields("Key").Value(), Variant(Null{}));
+  EXPECT_EQ(Failure([&] { rs->Update(); }).first, kErrRowRefused);
+  rs->CancelUpdate();
+  rs->AddNew();
+  rs->Fields("Key").SetValue("b");
+  rs->Update();
+  rs->AddNew();
+  rs->Fields("Key").SetValue("c");
+  rs->Fields("Value").SetValue(int32_t{3});
+  rs->Update();
+  rs->Close();
+
+  auto check = Query("select Key, Value from u order by rowid");
+  std::vector<std::pair<Variant, Variant>> rows;
+  for (; !check->Eof(); check->MoveNext()) {
+    rows.emplace_back(check->Fields("Key").Value(),
+                      check->Fields("Value").Value());
+  }
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].first,
+            Variant("a key longer than a short string's own room"));
+  EXPECT_EQ(rows[0].second, Variant(int32_t{1}));
+  EXPECT_EQ(rows[1].first, Variant("b"));
+  EXPECT_EQ(rows[1].second, Variant(Null{}));
+  EXPECT_EQ(rows[2].first, Variant("c"));
+  EXPECT_EQ(rows[2].second, Variant(int32_t{3}));
 }
 
 }  // namespace

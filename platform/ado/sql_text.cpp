@@ -5,8 +5,10 @@
 
 #include <strings.h>
 
+#include <array>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace velnor::ado {
 namespace {
@@ -27,18 +29,42 @@ struct Token {
   std::string_view text;
 };
 
-bool IsWordStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
+// Character classes, one table look-up per character: the scanner runs on
+// every statement the report store sends.
+enum CharClass : uint8_t {
+  kWordStart = 1,  // letters, '_' and every byte of a multi-byte character
+  kWordChar = 2,   // word starts, digits and '$'
+  kDigitChar = 4,
+  kBlankChar = 8,
+};
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                  c == '_' || c >= 0x80;
+    bool digit = c >= '0' && c <= '9';
+    uint8_t bits = 0;
+    if (letter) bits |= kWordStart | kWordChar;
+    if (digit) bits |= kDigitChar | kWordChar;
+    if (c == '$') bits |= kWordChar;
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' ||
+        c == '\v') {
+      bits |= kBlankChar;
+    }
+    classes[c] = bits;
+  }
+  return classes;
 }
-bool IsWordChar(char c) {
-  return IsWordStart(c) || (c >= '0' && c <= '9') || c == '$';
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
+
+bool Is(char c, CharClass what) {
+  return (kClasses[static_cast<unsigned char>(c)] & what) != 0;
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' ||
-         c == '\v';
-}
+bool IsWordStart(char c) { return Is(c, kWordStart); }
+bool IsWordChar(char c) { return Is(c, kWordChar); }
+bool IsDigit(char c) { return Is(c, kDigitChar); }
+bool IsBlank(char c) { return Is(c, kBlankChar); }
 
 bool WordIs(std::string_view word, const char* keyword) {
   return word.size() == std::char_traits<char>::length(keyword) &&
@@ -61,20 +87,19 @@ class Scanner {
   char At(size_t i) const { return i < sql_.size() ? sql_[i] : '\0'; }
 
   // Advances past the closing `close`; a doubled `close` is part of the
-  // content. Runs to the end when unterminated.
-  void SkipQuoted(char close, bool doubling) {
+  // content. Runs to the end and returns false when unterminated.
+  bool SkipQuoted(char close, bool doubling) {
     ++pos_;
     while (pos_ < sql_.size()) {
-      if (sql_[pos_] == close) {
-        if (doubling && At(pos_ + 1) == close) {
-          pos_ += 2;
-          continue;
-        }
-        ++pos_;
-        return;
-      }
+      const void* found =
+          std::memchr(sql_.data() + pos_, close, sql_.size() - pos_);
+      if (!found) break;
+      pos_ = static_cast<const char*>(found) - sql_.data() + 1;
+      if (!doubling || At(pos_) != close) return true;
       ++pos_;
     }
+    pos_ = sql_.size();
+    return false;
   }
 
   TokenKind ScanNumber() {
@@ -113,9 +138,9 @@ class Scanner {
       pos_ = end == std::string_view::npos ? sql_.size() : end + 2;
       return TokenKind::kComment;
     }
+    // An unterminated literal is no literal: SQLite is left to reject it.
     if (c == '\'') {
-      SkipQuoted('\'', true);
-      return TokenKind::kText;
+      return SkipQuoted('\'', true) ? TokenKind::kText : TokenKind::kOther;
     }
     if (c == '[') {
       SkipQuoted(']', false);
@@ -143,19 +168,18 @@ class Scanner {
   size_t pos_ = 0;
 };
 
-bool Terminated(std::string_view quoted) {
-  return quoted.size() >= 2 && quoted.back() == '\'';
-}
-
-std::string UnquoteText(std::string_view quoted) {
-  std::string value;
+// The value of a text literal (`quoted` with its apostrophes): a view into
+// the SQL when nothing is doubled, else undoubled onto the end of
+// `unescaped`, which the caller has reserved so that it never reallocates.
+std::string_view UnquoteText(std::string_view quoted, std::string& unescaped) {
   std::string_view inner = quoted.substr(1, quoted.size() - 2);
-  value.reserve(inner.size());
+  if (inner.find('\'') == std::string_view::npos) return inner;
+  size_t start = unescaped.size();
   for (size_t i = 0; i < inner.size(); ++i) {
-    value += inner[i];
+    unescaped += inner[i];
     if (inner[i] == '\'') ++i;  // the second of a doubled apostrophe
   }
-  return value;
+  return std::string_view(unescaped).substr(start);
 }
 
 SqlLiteral NumberLiteral(std::string_view digits) {
@@ -178,8 +202,8 @@ SqlLiteral NumberLiteral(std::string_view digits) {
 std::string NameOf(const Token& token) {
   if (token.kind == TokenKind::kWord) return std::string(token.text);
   std::string_view inner = token.text.substr(1);
-  if (!inner.empty() && (inner.back() == ']' || inner.back() == '"' ||
-                         inner.back() == '`')) {
+  if (!inner.empty() &&
+      (inner.back() == ']' || inner.back() == '"' || inner.back() == '`')) {
     inner.remove_suffix(1);
   }
   return std::string(inner);
@@ -202,37 +226,45 @@ Token NextSignificant(Scanner& scanner) {
 void LiftLiterals(std::string_view sql, SqlShape& shape) {
   shape.text.clear();
   shape.literals.clear();
+  shape.unescaped.clear();
+  // Undoubled values are shorter than the SQL: with this room the views
+  // into `unescaped` stay valid as it grows.
+  shape.unescaped.reserve(sql.size());
   Scanner scanner(sql);
   std::string_view previous_word;
   // Inside ORDER BY and GROUP BY a number names a result column; as a
   // parameter it would become a constant and change the query.
   bool numbers_are_positions = false;
+  // Text is copied to the shape a run at a time, up to each lifted literal.
+  const char* run_start = sql.data();
+  auto lift = [&](std::string_view token, const SqlLiteral& literal) {
+    shape.text.append(run_start, token.data());
+    shape.text += '?';
+    run_start = token.data() + token.size();
+    shape.literals.push_back(literal);
+  };
   while (!scanner.Done()) {
     Token token = scanner.Next();
     switch (token.kind) {
       case TokenKind::kText:
-        if (Terminated(token.text)) {
-          shape.literals.push_back(
-              {SqlLiteral::Kind::kText, UnquoteText(token.text), 0, 0});
-          shape.text += '?';
-          continue;
-        }
+        lift(token.text, {SqlLiteral::Kind::kText,
+                          UnquoteText(token.text, shape.unescaped), 0, 0});
         break;
       case TokenKind::kNumber:
         if (!numbers_are_positions) {
-          shape.literals.push_back(NumberLiteral(token.text));
-          shape.text += '?';
-          continue;
+          lift(token.text, NumberLiteral(token.text));
         }
         break;
       case TokenKind::kWord:
-        if (WordIs(token.text, "BY") && (WordIs(previous_word, "ORDER") ||
-                                         WordIs(previous_word, "GROUP"))) {
+        if (token.text.size() == 2 && WordIs(token.text, "BY") &&
+            (WordIs(previous_word, "ORDER") ||
+             WordIs(previous_word, "GROUP"))) {
           numbers_are_positions = true;
-        } else if (WordIs(token.text, "LIMIT") ||
-                   WordIs(token.text, "HAVING") ||
-                   WordIs(token.text, "WHERE") ||
-                   WordIs(token.text, "SELECT")) {
+        } else if (token.text.size() >= 5 && token.text.size() <= 6 &&
+                   (WordIs(token.text, "LIMIT") ||
+                    WordIs(token.text, "HAVING") ||
+                    WordIs(token.text, "WHERE") ||
+                    WordIs(token.text, "SELECT"))) {
           numbers_are_positions = false;
         }
         previous_word = token.text;
@@ -240,8 +272,8 @@ void LiftLiterals(std::string_view sql, SqlShape& shape) {
       default:
         break;
     }
-    shape.text += token.text;
   }
+  shape.text.append(run_start, sql.data() + sql.size());
 }
 
 bool IsEmptyTail(std::string_view tail) {
@@ -264,11 +296,12 @@ std::optional<std::string> BareTableOf(std::string_view sql) {
   if (select.kind != TokenKind::kWord || !WordIs(select.text, "SELECT") ||
       star.text != "*" || from.kind != TokenKind::kWord ||
       !WordIs(from.text, "FROM") ||
-      (table.kind != TokenKind::kWord && table.kind != TokenKind::kQuotedName)) {
+      (table.kind != TokenKind::kWord &&
+       table.kind != TokenKind::kQuotedName)) {
     return std::nullopt;
   }
-  if (!IsEmptyTail(sql.substr(table.text.data() + table.text.size() -
-                              sql.data()))) {
+  if (!IsEmptyTail(
+          sql.substr(table.text.data() + table.text.size() - sql.data()))) {
     return std::nullopt;
   }
   return NameOf(table);

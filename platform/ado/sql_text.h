@@ -17,7 +17,10 @@ namespace velnor::ado {
 struct SqlLiteral {
   enum class Kind { kText, kInteger, kReal };
   Kind kind = Kind::kText;
-  std::string text;  // kText: the value, doubled apostrophes undone
+  // kText: the value, doubled apostrophes undone. It points into the SQL
+  // text that was lifted, or into the shape's `unescaped` when the literal
+  // held a doubled apostrophe; valid while both are unchanged.
+  std::string_view text;
   int64_t integer = 0;
   double real = 0;
 };
@@ -26,6 +29,7 @@ struct SqlLiteral {
 struct SqlShape {
   std::string text;  // the key of the statement cache
   std::vector<SqlLiteral> literals;
+  std::string unescaped;  // values of text literals that needed undoubling
 };
 
 // Replaces every apostrophe-quoted text literal and every bare decimal
@@ -33,7 +37,8 @@ struct SqlShape {
 // back-quoted identifiers, comments, blob literals (X'..'), digits inside
 // names and numbers after ORDER BY / GROUP BY (column positions there) stay
 // as written. An unterminated literal is left in place for SQLite to
-// reject. `shape` is overwritten; reusing one avoids allocations.
+// reject. `shape` is overwritten; reusing one avoids allocations. The text
+// literals refer to `sql`, which must outlive their use.
 void LiftLiterals(std::string_view sql, SqlShape& shape);
 
 // True when `tail` (what follows the first statement) holds only blanks,

@@ -30,9 +30,13 @@ TEST(SqlTextTest, LiftsLiteralsButNotNamesCommentsOrPositions) {
   // Too large for 64 bits: a real, as SQLite reads it.
   EXPECT_EQ(shape.literals[4].kind, SqlLiteral::Kind::kReal);
 
-  // Reusing the shape starts afresh; an unterminated literal stays.
+  // Reusing the shape starts afresh; an unterminated literal stays, also
+  // one whose last apostrophe is half of a doubled one.
   LiftLiterals("select 'abc", shape);
   EXPECT_EQ(shape.text, "select 'abc");
+  EXPECT_TRUE(shape.literals.empty());
+  LiftLiterals("select 'ab''", shape);
+  EXPECT_EQ(shape.text, "select 'ab''");
   EXPECT_TRUE(shape.literals.empty());
 }
 
