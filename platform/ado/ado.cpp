@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ado/nocase.h"
 #include "platform/ado/sql_text.h"
 #include "platform/automation/error_state.h"
 
@@ -42,6 +43,13 @@ constexpr auto kBatchAge = std::chrono::milliseconds(250);
 // More shapes than this means the SQL is not of a few repeated forms; the
 // idle entries are then dropped rather than kept forever.
 constexpr size_t kMaxCachedShapes = 512;
+
+// SQLite's memory statistics take a global mutex around every allocation
+// and nothing here reads them. They can be turned off only before the
+// library initialises, so this runs as the program loads; should another
+// part of the program have used SQLite first, the call just fails.
+[[maybe_unused]] const bool kMemoryStatisticsOff =
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -447,6 +455,7 @@ void Connection::Open(std::string_view connection_string) {
   impl_->path = path;
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, kBusyWaitMs);
+  if (rc == SQLITE_OK) rc = InstallNoCase(db);
   // Reading the schema now tells a database from any other file (and a
   // locked one) at Open rather than at the first query. The page cache is
   // sized for report tables of a few hundred thousand rows, so that their
