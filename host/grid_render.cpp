@@ -51,7 +51,9 @@ void RenderTable(const forms::FlexGrid& grid, std::ostream& out) {
         cell.clear();
       }
       if (c > 0) line += ' ';
-      line += Fit(cell, widths[static_cast<size_t>(c)]);
+      // Nothing follows the last column, so its text is never cut.
+      line += c + 1 == grid.Cols() ? cell
+                                   : Fit(cell, widths[static_cast<size_t>(c)]);
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << '\n';
