@@ -26,13 +26,11 @@ bool ParseGridFormat(const std::string& text, GridFormat& format);
 // shows a value once for a run of equal cells. CSV: CRLF line ends, fields
 // quoted when they hold a comma, quote or line end. TSV: one line a row,
 // tab, newline, carriage return and backslash written as \t \n \r \\.
-// JSON: an array of objects keyed by the header texts, strings throughout;
-// bytes that are not UTF-8 become U+FFFD.
+// JSON: an array of objects keyed by the header texts, strings throughout.
+// Every format writes valid UTF-8 (bytes that are not become U+FFFD); the
+// table also replaces control characters.
 void RenderGrid(const forms::FlexGrid& grid, GridFormat format,
                 std::ostream& out);
-
-// Escapes a string for JSON (without the quotes).
-std::string JsonEscape(std::string_view text);
 
 }  // namespace velnor::host
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 
+#include "host/command_support.h"
 #include "host/report_schema.h"
 #include "platform/automation/error_state.h"
 
@@ -18,11 +19,6 @@ struct InitDbOptions {
   std::string server;
   bool ftp = false;
 };
-
-bool IsLabelChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-         (c >= '0' && c <= '9') || c == '-';
-}
 
 int RunInitDb(const InitDbOptions& options) {
   if (!IsValidHostName(options.server)) {
@@ -57,24 +53,6 @@ int RunInitDb(const InitDbOptions& options) {
 }
 
 }  // namespace
-
-bool IsValidHostName(const std::string& name) {
-  if (name.empty() || name.size() > 253) return false;
-  size_t label_start = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == '.') {
-      size_t length = i - label_start;
-      if (length == 0 || length > 63 || name[label_start] == '-' ||
-          name[i - 1] == '-') {
-        return false;
-      }
-      label_start = i + 1;
-    } else if (!IsLabelChar(name[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 void AddInitDbCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<InitDbOptions>();

@@ -9,11 +9,6 @@
 
 namespace velnor::host {
 
-// True for a valid host name: letters, digits, hyphens and dots, 1 to 253
-// characters, labels of 1 to 63 characters that neither start nor end with
-// a hyphen.
-bool IsValidHostName(const std::string& name);
-
 // Adds the subcommand to `app`. When it is chosen, its callback makes the
 // databases, prints one line per file (made or left as it was) and stores
 // the process exit status in `*exit_status`: 0 on success, 2 for a bad

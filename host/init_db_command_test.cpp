@@ -1,5 +1,6 @@
 // `velnor init-db` as a user runs it: the built binary, its exit status,
 // its output and the files it leaves.
+#include "host/command_support.h"
 #include "host/init_db_command.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <memory>
 
-#include "host/init_db_command.h"
+#include "host/command_support.h"
 #include "host/report_data.h"
 #include "host/report_render.h"
 #include "platform/automation/error_state.h"

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "host/report_data.h"
+#include "host/text_format.h"
 
 namespace velnor::host {
 
@@ -45,18 +46,6 @@ std::string RenderJson(const Report& report);
 // A complete HTML page with inline CSS and inline SVG charts: no scripts
 // and no reference to any other file or address, so it opens offline.
 std::string RenderHtml(const Report& report);
-
-// `text` as valid UTF-8: each byte that does not start or continue a
-// well-formed sequence becomes U+FFFD. With `replace_controls`, C0 and C1
-// control characters and DEL become U+FFFD as well.
-std::string CleanUtf8(std::string_view text, bool replace_controls);
-
-// CleanUtf8(text, true) cut to at most `max_chars` characters (at least 1),
-// the last one then being "…".
-std::string CutText(std::string_view text, size_t max_chars);
-
-// Characters (code points) of valid UTF-8 text.
-size_t CharCount(std::string_view text);
 
 }  // namespace velnor::host
 
