@@ -43,6 +43,9 @@ constexpr auto kBatchAge = std::chrono::milliseconds(250);
 // More shapes than this means the SQL is not of a few repeated forms; the
 // idle entries are then dropped rather than kept forever.
 constexpr size_t kMaxCachedShapes = 512;
+// Enough for the look-up and update shapes of a report table and a few
+// more; a connection that sends more shapes than this scans in full.
+constexpr size_t kRecentShapes = 8;
 
 // SQLite's memory statistics take a global mutex around every allocation
 // and nothing here reads them. They can be turned off only before the
@@ -98,6 +101,7 @@ struct Shape {
   std::optional<std::string> bare_table;  // "select * from <table>" sources
   bool in_use = false;
   std::string bound_text;  // the text literals bound by the current user
+  SqlPattern pattern;      // of the statements it was prepared for
 
   ~Shape() { sqlite3_finalize(stmt); }
 };
@@ -120,6 +124,7 @@ class Lease {
   ~Lease() { Return(); }
 
   explicit operator bool() const { return shape_ != nullptr; }
+  bool owned() const { return owned_ != nullptr; }
   Shape& shape() const { return *shape_; }
   sqlite3_stmt* stmt() const { return shape_->stmt; }
 
@@ -152,6 +157,9 @@ struct Connection::Impl {
                      std::equal_to<>>
       cache;
   SqlShape scratch;
+  // Cached shapes most recently prepared for, the most used first; their
+  // patterns are tried before the statement is scanned in full.
+  std::vector<Shape*> recent;
   bool in_transaction = false;
   std::chrono::steady_clock::time_point batch_start;
   std::vector<Recordset::Impl*> open_recordsets;
@@ -163,7 +171,9 @@ struct Connection::Impl {
   [[noreturn]] void RaiseError(int rc, std::string_view table) const;
   [[noreturn]] void RaisePrepareError(int rc) const;
   Lease Acquire(std::string_view key);
+  // The statement for `sql`, its literals lifted into `scratch` and bound.
   Lease Prepare(std::string_view sql);
+  Lease LeaseFor(std::string_view sql);
   // Steps once; a failure raises, naming the table `sql` is about.
   int Step(sqlite3_stmt* stmt, std::string_view sql);
   void BeforeStatement();
@@ -320,6 +330,7 @@ Lease Connection::Impl::Acquire(std::string_view key) {
   Shape* prepared = shape.get();
   if (found != cache.end()) return Lease(prepared, std::move(shape));
   if (cache.size() >= kMaxCachedShapes) {
+    recent.clear();
     std::erase_if(cache,
                   [](const auto& entry) { return !entry.second->in_use; });
   }
@@ -327,9 +338,28 @@ Lease Connection::Impl::Acquire(std::string_view key) {
   return Lease(prepared, nullptr);
 }
 
-Lease Connection::Impl::Prepare(std::string_view sql) {
+Lease Connection::Impl::LeaseFor(std::string_view sql) {
+  for (size_t i = 0; i < recent.size(); ++i) {
+    Shape* shape = recent[i];
+    if (!LiftLiteralsLike(shape->pattern, sql, scratch)) continue;
+    if (i > 0) std::swap(recent[i], recent[i - 1]);
+    if (!shape->in_use) return Lease(shape, nullptr);
+    return Acquire(shape->pattern.text);  // a private statement
+  }
   LiftLiterals(sql, scratch);
-  Lease lease = Acquire(scratch.text);
+  Lease lease = Acquire(scratch.pattern.text);
+  if (!lease.owned()) {
+    Shape* shape = &lease.shape();
+    shape->pattern = scratch.pattern;
+    std::erase(recent, shape);
+    if (recent.size() == kRecentShapes) recent.pop_back();
+    recent.insert(recent.begin(), shape);
+  }
+  return lease;
+}
+
+Lease Connection::Impl::Prepare(std::string_view sql) {
+  Lease lease = LeaseFor(sql);
   sqlite3_stmt* stmt = lease.stmt();
   if (sqlite3_bind_parameter_count(stmt) !=
       static_cast<int>(scratch.literals.size())) {
@@ -410,6 +440,7 @@ void Connection::Impl::Teardown() {
   if (db && in_transaction && !Commit(kBusyWaitMs)) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
+  recent.clear();
   cache.clear();
   sqlite3_close_v2(db);
   db = nullptr;

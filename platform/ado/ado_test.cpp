@@ -128,6 +128,16 @@ TEST_F(AdoTest, SameShapeWithOtherLiteralsGivesItsOwnRows) {
     EXPECT_EQ(rs->Fields("Name").Value(),
               Variant(std::string(1, static_cast<char>('a' + count - 1))));
   }
+  // Many more shapes than the cache keeps, between uses of a known one.
+  for (int i = 0; i < 600; ++i) {
+    auto rs = Query("select Count as c" + std::to_string(i) +
+                    " from t where Name = 'b'");
+    ASSERT_EQ(rs->Fields("c" + std::to_string(i)).Value(), Variant(int32_t{2}));
+    rs->Close();
+    rs = Query("select Name from t where Count = " + std::to_string(i % 3 + 1));
+    ASSERT_EQ(rs->Fields("Name").Value(),
+              Variant(std::string(1, static_cast<char>('a' + i % 3))));
+  }
   // A number after ORDER BY is a column position, not a value.
   auto ordered = Query("select Name, Count from t order by 2 desc");
   EXPECT_EQ(ordered->Fields("Name").Value(), Variant("c"));

@@ -73,7 +73,8 @@ bool WordIs(std::string_view word, const char* keyword) {
 
 class Scanner {
  public:
-  explicit Scanner(std::string_view sql) : sql_(sql) {}
+  explicit Scanner(std::string_view sql, size_t pos = 0)
+      : sql_(sql), pos_(pos) {}
 
   bool Done() const { return pos_ >= sql_.size(); }
 
@@ -221,10 +222,17 @@ Token NextSignificant(Scanner& scanner) {
   return {TokenKind::kOther, {}};
 }
 
+// How a literal token begins, as SqlMark::start records it.
+char StartOf(std::string_view literal) {
+  return literal[0] == '\'' || literal[0] == '.' ? literal[0] : '0';
+}
+
 }  // namespace
 
 void LiftLiterals(std::string_view sql, SqlShape& shape) {
-  shape.text.clear();
+  SqlPattern& pattern = shape.pattern;
+  pattern.text.clear();
+  pattern.marks.clear();
   shape.literals.clear();
   shape.unescaped.clear();
   // Undoubled values are shorter than the SQL: with this room the views
@@ -238,8 +246,9 @@ void LiftLiterals(std::string_view sql, SqlShape& shape) {
   // Text is copied to the shape a run at a time, up to each lifted literal.
   const char* run_start = sql.data();
   auto lift = [&](std::string_view token, const SqlLiteral& literal) {
-    shape.text.append(run_start, token.data());
-    shape.text += '?';
+    pattern.text.append(run_start, token.data());
+    pattern.marks.push_back({pattern.text.size(), StartOf(token)});
+    pattern.text += '?';
     run_start = token.data() + token.size();
     shape.literals.push_back(literal);
   };
@@ -273,7 +282,43 @@ void LiftLiterals(std::string_view sql, SqlShape& shape) {
         break;
     }
   }
-  shape.text.append(run_start, sql.data() + sql.size());
+  pattern.text.append(run_start, sql.data() + sql.size());
+}
+
+// Equivalent to LiftLiterals because the text before each literal is the
+// same as in `known`: the scanner reads it the same way up to the literal
+// (what it looks ahead at, the literal's first character, is of the same
+// class), stands in the same state there, and reads the literal itself by
+// the same rules.
+bool LiftLiteralsLike(const SqlPattern& known, std::string_view sql,
+                      SqlShape& shape) {
+  shape.literals.clear();
+  shape.unescaped.clear();
+  shape.unescaped.reserve(sql.size());
+  std::string_view rest = known.text;  // the pattern not yet matched
+  size_t pos = 0;                      // in `sql`
+  size_t matched = 0;                  // in `known.text`
+  for (const SqlMark& mark : known.marks) {
+    std::string_view run = rest.substr(0, mark.at - matched);
+    if (sql.substr(pos, run.size()) != run) return false;
+    pos += run.size();
+    if (pos >= sql.size()) return false;
+    Token token = Scanner(sql, pos).Next();
+    if (StartOf(token.text) != mark.start) return false;
+    if (token.kind == TokenKind::kText) {
+      shape.literals.push_back({SqlLiteral::Kind::kText,
+                                UnquoteText(token.text, shape.unescaped), 0,
+                                0});
+    } else if (token.kind == TokenKind::kNumber) {
+      shape.literals.push_back(NumberLiteral(token.text));
+    } else {
+      return false;
+    }
+    pos += token.text.size();
+    matched = mark.at + 1;
+    rest = std::string_view(known.text).substr(matched);
+  }
+  return sql.substr(pos) == rest;
 }
 
 bool IsEmptyTail(std::string_view tail) {

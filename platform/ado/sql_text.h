@@ -25,10 +25,25 @@ struct SqlLiteral {
   double real = 0;
 };
 
-// A statement with its literals replaced by "?" in order of appearance.
+// Where a lifted literal stood in the statement's pattern: the offset of
+// its "?", and how the literal began ('\'' text, '0' a number starting with
+// a digit, '.' one starting with a point). How the text before a literal
+// is read can depend on that first character.
+struct SqlMark {
+  size_t at = 0;
+  char start = '\'';
+};
+
+// A statement with its literals replaced by "?".
+struct SqlPattern {
+  std::string text;            // the key of the statement cache
+  std::vector<SqlMark> marks;  // the lifted literals, in order
+};
+
+// A statement taken apart: its pattern and the values of its literals.
 struct SqlShape {
-  std::string text;  // the key of the statement cache
-  std::vector<SqlLiteral> literals;
+  SqlPattern pattern;
+  std::vector<SqlLiteral> literals;  // one per mark
   std::string unescaped;  // values of text literals that needed undoubling
 };
 
@@ -40,6 +55,16 @@ struct SqlShape {
 // reject. `shape` is overwritten; reusing one avoids allocations. The text
 // literals refer to `sql`, which must outlive their use.
 void LiftLiterals(std::string_view sql, SqlShape& shape);
+
+// The quick way for statements sent again and again with new values: when
+// `sql` is the statement `known` was lifted from but for the values of its
+// literals (each of the same kind and first character), fills
+// `shape.literals` and `shape.unescaped` exactly as LiftLiterals would and
+// returns true, reading only the literals and comparing the rest. The
+// pattern LiftLiterals would make is `known` itself and `shape.pattern` is
+// left alone. Otherwise returns false; `shape.literals` is then undefined.
+bool LiftLiteralsLike(const SqlPattern& known, std::string_view sql,
+                      SqlShape& shape);
 
 // True when `tail` (what follows the first statement) holds only blanks,
 // comments and semicolons.

@@ -15,7 +15,7 @@ TEST(SqlTextTest, LiftsLiteralsButNotNamesCommentsOrPositions) {
       "URL = 'O''Brien''s' And Hours = 9 And x2 = -1.5e3 -- it's\n"
       "And \"col 7\" = 12345678901234567890 And b = x'0A' order by 2, 1",
       shape);
-  EXPECT_EQ(shape.text,
+  EXPECT_EQ(shape.pattern.text,
             "select [No of Hits] from tblGeneral where [Identifier]=? And "
             "URL = ? And Hours = ? And x2 = -? -- it's\n"
             "And \"col 7\" = ? And b = x'0A' order by 2, 1");
@@ -33,11 +33,57 @@ TEST(SqlTextTest, LiftsLiteralsButNotNamesCommentsOrPositions) {
   // Reusing the shape starts afresh; an unterminated literal stays, also
   // one whose last apostrophe is half of a doubled one.
   LiftLiterals("select 'abc", shape);
-  EXPECT_EQ(shape.text, "select 'abc");
+  EXPECT_EQ(shape.pattern.text, "select 'abc");
   EXPECT_TRUE(shape.literals.empty());
   LiftLiterals("select 'ab''", shape);
-  EXPECT_EQ(shape.text, "select 'ab''");
+  EXPECT_EQ(shape.pattern.text, "select 'ab''");
   EXPECT_TRUE(shape.literals.empty());
+}
+
+// Whenever the quick way succeeds it must give what the full scan gives.
+TEST(SqlTextTest, LiftingLikeAKnownStatementAgreesWithTheFullScan) {
+  struct Case {
+    const char* known;
+    const char* sql;
+    bool quick;  // expected to take the quick way
+  };
+  const Case cases[] = {
+      {"select [No of Hits] from tblGeneral where [Identifier]='1' And "
+       "URL = '/a' And Hours = 9",
+       "select [No of Hits] from tblGeneral where [Identifier]='12' And "
+       "URL = 'O''Brien''s' And Hours = 1.5e3",
+       true},
+      {"x = 1 -- it's\n and y = 'a' order by 2",
+       "x = 7 -- it's\n and y = '' "
+       "order by 2",
+       true},
+      {"x = 1 order by 2", "x = 5 order by 3", false},
+      // A point-led number after a name: "a5" is a name, not a literal.
+      {"select a.5", "select a5", false},
+      {"v = 9", "v = 9abc", false},
+      {"v = 'a'", "v = 'a", false},
+      {"v = 'a' and w = 'b'", "v = 'a'' and w = ''b'", false},
+      {"v = 'a' and w = 'b'", "v = 'a' and w = 'b' ; drop", false},
+      {"v = 'a'", "v = 7", false},
+  };
+  for (const Case& test : cases) {
+    SqlShape known;
+    LiftLiterals(test.known, known);
+    SqlShape quick;
+    bool matched = LiftLiteralsLike(known.pattern, test.sql, quick);
+    EXPECT_EQ(matched, test.quick) << test.sql;
+    if (!matched) continue;
+    SqlShape full;
+    LiftLiterals(test.sql, full);
+    EXPECT_EQ(full.pattern.text, known.pattern.text) << test.sql;
+    ASSERT_EQ(quick.literals.size(), full.literals.size()) << test.sql;
+    for (size_t i = 0; i < full.literals.size(); ++i) {
+      EXPECT_EQ(quick.literals[i].kind, full.literals[i].kind) << test.sql;
+      EXPECT_EQ(quick.literals[i].text, full.literals[i].text) << test.sql;
+      EXPECT_EQ(quick.literals[i].integer, full.literals[i].integer);
+      EXPECT_EQ(quick.literals[i].real, full.literals[i].real);
+    }
+  }
 }
 
 TEST(SqlTextTest, StatementEndsAndWholeTableSources) {
