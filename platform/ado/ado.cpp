@@ -500,10 +500,15 @@ void Connection::Open(std::string_view connection_string) {
   // In a write-ahead-log file a commit then costs no disk flush; committed
   // batches still survive a crash of the process, and the log is flushed
   // at every checkpoint. Rollback-journal files keep full syncing, which
-  // they need to stay intact.
+  // they need to stay intact. A run rewrites the same count pages batch
+  // after batch: checkpointing every 4000 pages (16 MB of 4 KB pages)
+  // rather than every 1000 copies each page into the file once where it
+  // would be copied several times, with a quarter of the flushes.
   if (rc == SQLITE_OK && IsWriteAheadLog(db)) {
-    rc = sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr,
-                      nullptr);
+    rc = sqlite3_exec(db,
+                      "PRAGMA synchronous = NORMAL; "
+                      "PRAGMA wal_autocheckpoint = 4000",
+                      nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) {
     std::unique_ptr<Impl> failed =
