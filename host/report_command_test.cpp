@@ -4,64 +4,30 @@
 // with VELNOR_UPDATE_EXPECTED=1 to rewrite them after a deliberate change,
 // then read the diff before committing it.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "host/report_schema.h"
+#include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-  std::string quoted = "'";
-  for (char c : argument)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::ExecSql;
+using testing::ReadFile;
+using testing::VelnorRun;
 
 class ReportCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/report_command_test-XXXXXX";
-    dir_ = mkdtemp(templ);
-    CreateReportDatabases(dir_, "SRV1", false);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { CreateReportDatabases(dir_, "SRV1", false); }
 
   std::string Db(ReportKind kind, bool ftp = false) const {
     return dir_ + "/" + ReportDatabaseFileName(kind, "SRV1", ftp);
-  }
-
-  static void Exec(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    char* message = nullptr;
-    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-    EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "") << "\n" << sql;
-    sqlite3_free(message);
-    sqlite3_close(db);
   }
 
   // Three web sites: 1 with more than ten URLs, ties and every status
@@ -85,57 +51,51 @@ class ReportCommandTest : public ::testing::Test {
           "'/p0" +
           std::to_string(i) + ".htm',1,3,'Tuesday');";
     }
-    Exec(Db(ReportKind::kDayOfWeek), day);
-    Exec(Db(ReportKind::kHitsByMonth),
-         "INSERT INTO tblGeneral VALUES "
-         "('SRV1','1','Default Web Site','/default.htm',8,3,'March'),"
-         "('SRV1','1','Default Web Site','/images/logo.gif',4,12,'December'),"
-         "('SRV1','1','Default Web Site','/o''brien.htm',2,3,'March'),"
-         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"','/tab',7,1,'January');");
-    Exec(Db(ReportKind::kHitsByHour),
-         "INSERT INTO tblGeneral VALUES "
-         "('SRV1','1','Default Web Site','/default.htm',6,NULL,9),"
-         "('SRV1','1','Default Web Site','/default.htm',2,NULL,23),"
-         "('SRV1','1','Default Web Site','/images/logo.gif',4,NULL,0),"
-         "('SRV1','1','Default Web Site','/o''brien.htm',2,NULL,9),"
-         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"','/tab',7,NULL,12);"
-         "INSERT INTO tblTotalAccess VALUES "
-         "('SRV1','1','Default Web Site',10),('SRV1','2','Shop',0),"
-         "('SRV1','1','Default Web Site',0),('SRV1','1','Default Web Site',12),"
-         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',7);");
-    Exec(Db(ReportKind::kHitsByStatus),
-         "INSERT INTO tblGeneral VALUES "
-         "('SRV1','1','Default Web Site',100,'/x','Others',403,1),"
-         "('SRV1','1','Default Web Site',0,'/default.htm','Succeeded "
-         "(200)',200,7),"
-         "('SRV1','1','Default Web Site',4,'/missing','Not Found (404)',404,2),"
-         "('SRV1','1','Default Web Site',100,'/y','Others',226,1),"
-         "('SRV1','1','Default Web Site',0,'/images/logo.gif','Succeeded "
-         "(200)',200,4),"
-         "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',1,'/tab','Not Modified "
-         "(304)',304,7);");
+    ExecSql(Db(ReportKind::kDayOfWeek), day);
+    ExecSql(
+        Db(ReportKind::kHitsByMonth),
+        "INSERT INTO tblGeneral VALUES "
+        "('SRV1','1','Default Web Site','/default.htm',8,3,'March'),"
+        "('SRV1','1','Default Web Site','/images/logo.gif',4,12,'December'),"
+        "('SRV1','1','Default Web Site','/o''brien.htm',2,3,'March'),"
+        "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"','/tab',7,1,'January');");
+    ExecSql(
+        Db(ReportKind::kHitsByHour),
+        "INSERT INTO tblGeneral VALUES "
+        "('SRV1','1','Default Web Site','/default.htm',6,NULL,9),"
+        "('SRV1','1','Default Web Site','/default.htm',2,NULL,23),"
+        "('SRV1','1','Default Web Site','/images/logo.gif',4,NULL,0),"
+        "('SRV1','1','Default Web Site','/o''brien.htm',2,NULL,9),"
+        "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"','/tab',7,NULL,12);"
+        "INSERT INTO tblTotalAccess VALUES "
+        "('SRV1','1','Default Web Site',10),('SRV1','2','Shop',0),"
+        "('SRV1','1','Default Web Site',0),('SRV1','1','Default Web Site',12),"
+        "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',7);");
+    ExecSql(
+        Db(ReportKind::kHitsByStatus),
+        "INSERT INTO tblGeneral VALUES "
+        "('SRV1','1','Default Web Site',100,'/x','Others',403,1),"
+        "('SRV1','1','Default Web Site',0,'/default.htm','Succeeded "
+        "(200)',200,7),"
+        "('SRV1','1','Default Web Site',4,'/missing','Not Found (404)',404,2),"
+        "('SRV1','1','Default Web Site',100,'/y','Others',226,1),"
+        "('SRV1','1','Default Web Site',0,'/images/logo.gif','Succeeded "
+        "(200)',200,4),"
+        "('SRV1','10','Caf\xC3\xA9 <Intra> & \"Co\"',1,'/tab','Not Modified "
+        "(304)',304,7);");
   }
 
-  Outcome Velnor(const std::string& arguments) const {
-    std::string err_path = dir_ + "/stderr.txt";
-    std::string command =
-        std::string(VELNOR_EXE) + " " + arguments + " 2>" + Quote(err_path);
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-      out.append(buffer, n);
-    int status = pclose(pipe);
-    std::string err = ReadFile(err_path);
-    fs::remove(err_path);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, err};
+  // velnor with `arguments` split at blanks; paths here have none.
+  VelnorRun Velnor(const std::string& arguments) const {
+    return testing::RunVelnor(testing::Words(arguments), tmp_.path());
   }
 
-  Outcome VelnorReport(const std::string& more) const {
-    return Velnor("report --db-dir " + Quote(dir_) + " --server SRV1 " + more);
+  VelnorRun VelnorReport(const std::string& more) const {
+    return Velnor("report --db-dir " + dir_ + " --server SRV1 " + more);
   }
 
-  std::string dir_;
+  testing::TempDir tmp_{"report_command_test"};
+  std::string dir_ = tmp_.path().string();
 };
 
 void ExpectMatchesFile(const std::string& actual, const std::string& name) {
@@ -150,7 +110,7 @@ void ExpectMatchesFile(const std::string& actual, const std::string& name) {
 TEST_F(ReportCommandTest, TextCsvAndJsonMatchTheExpectedFiles) {
   FillWebSites();
   for (const char* format : {"text", "csv", "json"}) {
-    Outcome run = VelnorReport(std::string("--format ") + format);
+    VelnorRun run = VelnorReport(std::string("--format ") + format);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     ExpectMatchesFile(
@@ -161,7 +121,7 @@ TEST_F(ReportCommandTest, TextCsvAndJsonMatchTheExpectedFiles) {
 
 TEST_F(ReportCommandTest, SiteAndOutputSelectWhatIsWrittenWhere) {
   FillWebSites();
-  Outcome only = VelnorReport("--site 10 --format csv");
+  VelnorRun only = VelnorReport("--site 10 --format csv");
   EXPECT_EQ(only.status, 0) << only.err;
   EXPECT_EQ(only.out.find(",Default Web Site,"), std::string::npos);
   EXPECT_NE(
@@ -170,7 +130,7 @@ TEST_F(ReportCommandTest, SiteAndOutputSelectWhatIsWrittenWhere) {
       << only.out;
 
   std::string file = dir_ + "/out.json";
-  Outcome to_file = VelnorReport("--format json --output " + Quote(file));
+  VelnorRun to_file = VelnorReport("--format json --output " + file);
   EXPECT_EQ(to_file.status, 0) << to_file.err;
   EXPECT_EQ(to_file.out, "");
   EXPECT_EQ(ReadFile(file), VelnorReport("--format json").out);
@@ -178,10 +138,11 @@ TEST_F(ReportCommandTest, SiteAndOutputSelectWhatIsWrittenWhere) {
 
 TEST_F(ReportCommandTest, FtpReadsTheFtpDatabases) {
   CreateReportDatabases(dir_, "SRV1", true);
-  Exec(Db(ReportKind::kHitsByStatus, true),
-       "INSERT INTO tblGeneral VALUES "
-       "('SRV1','3','Files',1,'/pub/a.zip','Transfer complete(226)',226,4);");
-  Outcome run = VelnorReport("--ftp --format csv");
+  ExecSql(
+      Db(ReportKind::kHitsByStatus, true),
+      "INSERT INTO tblGeneral VALUES "
+      "('SRV1','3','Files',1,'/pub/a.zip','Transfer complete(226)',226,4);");
+  VelnorRun run = VelnorReport("--ftp --format csv");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("3,Files,status,226,Transfer complete(226),4\r\n"),
             std::string::npos)
@@ -200,19 +161,19 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
     std::string arguments;
     std::string message;
   } cases[] = {
-      {"report --db-dir " + Quote(dir_ + "/none") + " --server SRV1",
+      {"report --db-dir " + dir_ + "/none" + " --server SRV1",
        "the database folder '" + dir_ + "/none' does not exist"},
-      {"report --db-dir " + Quote(dir_) + " --server 'SRV1;rm'",
+      {"report --db-dir " + dir_ + " --server SRV1;rm",
        "'SRV1;rm' is not a valid server name"},
-      {"report --db-dir " + Quote(dir_) + " --server SRV2",
+      {"report --db-dir " + dir_ + " --server SRV2",
        "expected '" + dir_ + "/QDX_UAWebLogDayOfWeek_SRV2.mdb', '"},
-      {"report --db-dir " + Quote(dir_) + " --server SRV1",
+      {"report --db-dir " + dir_ + " --server SRV1",
        "expected '" + Db(ReportKind::kHitsByMonth) + "'. Check --db-dir"},
-      {"report --db-dir " + Quote(dir_) + " --server SRV1 --format xml",
+      {"report --db-dir " + dir_ + " --server SRV1 --format xml",
        "unknown format 'xml'"},
   };
   for (const Case& c : cases) {
-    Outcome run = Velnor(c.arguments + " --output " + Quote(out));
+    VelnorRun run = Velnor(c.arguments + " --output " + out);
     EXPECT_EQ(run.status, 2) << c.arguments;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.err.rfind("velnor report: ", 0), 0u) << run.err;
@@ -223,7 +184,7 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
   // The command line parser's own mistakes share the status.
   EXPECT_EQ(Velnor("report --server SRV1").status, 2);
   CreateReportDatabases(dir_, "SRV1", false);
-  Outcome no_site = VelnorReport("--site 7 --output " + Quote(out));
+  VelnorRun no_site = VelnorReport("--site 7 --output " + out);
   EXPECT_EQ(no_site.status, 2);
   EXPECT_NE(no_site.err.find("site '7' has no rows"), std::string::npos);
   EXPECT_NE(no_site.err.find("(sites with rows: 1, 2, 10)"), std::string::npos);
@@ -233,24 +194,15 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
 TEST_F(ReportCommandTest, UnreadableDatabaseIsAnErrorNamingTheFile) {
   std::ofstream(Db(ReportKind::kHitsByStatus), std::ios::trunc)
       << "this is not a database, just text that is long enough";
-  Outcome run = VelnorReport("");
+  VelnorRun run = VelnorReport("");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find(Db(ReportKind::kHitsByStatus)), std::string::npos)
       << run.err;
 }
 
-TEST_F(ReportCommandTest, HelpShowsExamples) {
-  Outcome help = Velnor("report --help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("velnor report --db-dir /srv/reports --server SRV1 "
-                          "--format html"),
-            std::string::npos)
-      << help.out;
-}
-
 TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   FillWebSites();
-  Outcome run = VelnorReport("--format html");
+  VelnorRun run = VelnorReport("--format html");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string& html = run.out;
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
@@ -279,15 +231,15 @@ TEST_F(ReportCommandTest, HtmlRendersInHeadlessChromium) {
   }
   FillWebSites();
   std::string page = dir_ + "/report.html";
-  ASSERT_EQ(VelnorReport("--format html --output " + Quote(page)).status, 0);
+  ASSERT_EQ(VelnorReport("--format html --output " + page).status, 0);
   std::string png = dir_ + "/report.png";
   std::string command =
       "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
       "--no-first-run --disable-background-networking "
       "--disable-component-update --disable-sync --user-data-dir=" +
-      Quote(dir_ + "/profile") + " --screenshot=" + Quote(png) +
-      " --window-size=1200,1600 " + Quote("file://" + page) + " >" +
-      Quote(dir_ + "/chromium.log") + " 2>&1";
+      dir_ + "/profile --screenshot=" + png +
+      " --window-size=1200,1600 file://" + page + " >" + dir_ +
+      "/chromium.log 2>&1";
   int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << ReadFile(dir_ + "/chromium.log");

@@ -4,13 +4,10 @@
 #include "host/report_schema.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "host/testing/velnor_test_support.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
@@ -18,41 +15,25 @@ namespace {
 
 class ReportSchemaTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/report_schema_test-XXXXXX";
-    dir_ = mkdtemp(templ);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  // The columns of `table` in order, or the query plan of `sql`, from `file`.
+  // The rows of `sql` on `file`, one per line, values apart by "|".
   std::string Query(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open_v2((dir_ + "/" + file).c_str(), &db,
-                              SQLITE_OPEN_READONLY, nullptr),
-              SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(db);
-    std::string rows;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-        const unsigned char* text = sqlite3_column_text(stmt, i);
-        rows += text ? reinterpret_cast<const char*>(text) : "NULL";
-        rows += i + 1 < sqlite3_column_count(stmt) ? "|" : "\n";
-      }
+    std::string text;
+    for (const auto& row : testing::QueryRows(dir_ + "/" + file, sql)) {
+      for (const std::string& value : row) text += value + "|";
+      text.back() = '\n';
     }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return rows;
+    return text;
   }
 
+  // The columns of `table` in order.
   std::string Columns(const std::string& file, const std::string& table) {
-    return Query(file, "select group_concat(name, ',') from pragma_table_info('" +
-                           table + "')");
+    return Query(file,
+                 "select group_concat(name, ',') from pragma_table_info('" +
+                     table + "')");
   }
 
-  std::string dir_;
+  testing::TempDir tmp_{"report_schema_test"};
+  std::string dir_ = tmp_.path().string();
 };
 
 TEST_F(ReportSchemaTest, MakesTheFourFilesWithTheirTables) {
@@ -112,13 +93,11 @@ TEST_F(ReportSchemaTest, LookUpsAreIndexSeeks) {
 
 TEST_F(ReportSchemaTest, LeavesExistingFilesAndRefusesAMissingFolder) {
   std::string day = dir_ + "/QDX_UAWebLogDayOfWeek_SRV1.mdb";
-  std::ofstream(day) << "the host's own file";
+  testing::WriteFile(day, "the host's own file");
   CreatedDatabases result = CreateReportDatabases(dir_, "SRV1", false);
   EXPECT_EQ(result.left, std::vector<std::string>{day});
   EXPECT_EQ(result.made.size(), 3u);
-  std::stringstream content;
-  content << std::ifstream(day).rdbuf();
-  EXPECT_EQ(content.str(), "the host's own file");
+  EXPECT_EQ(testing::ReadFile(day), "the host's own file");
 
   result = CreateReportDatabases(dir_, "SRV1", false);
   EXPECT_TRUE(result.made.empty());

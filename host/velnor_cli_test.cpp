@@ -2,13 +2,8 @@
 // folder, standard input not a terminal (headless progress), its exit
 // status, its output and the report databases it leaves, read back with
 // plain SQLite and compared with counts taken from the log files here.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -25,8 +19,9 @@
 #include <tuple>
 #include <vector>
 
-extern char** environ;
+#include "host/testing/velnor_test_support.h"
 
+namespace velnor::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -35,38 +30,15 @@ using Counts = std::map<std::string, long>;
 const fs::path kExamples = fs::path(VELNOR_SOURCE_DIR) / "examples";
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/cli";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::vector<std::string> Words(const std::string& text) {
-  std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), {}};
-}
-
 // Runs `sql` on `db`; each row's first column is a key, its second (if
 // any) a count added to the key's.
 Counts Query(const fs::path& db, const std::string& sql) {
-  Counts rows;
-  sqlite3* handle = nullptr;
-  sqlite3_open(db.c_str(), &handle);
-  char* error = nullptr;
-  auto add = [](void* out, int columns, char** values, char**) {
-    (*static_cast<Counts*>(out))[values[0] ? values[0] : ""] +=
-        columns > 1 && values[1] ? std::stol(values[1]) : 0;
-    return 0;
-  };
-  sqlite3_exec(handle, sql.c_str(), add, &rows, &error);
-  EXPECT_TRUE(error == nullptr) << db << ": " << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(handle);
-  return rows;
+  Counts counts;
+  for (const auto& row : QueryRows(db, sql)) {
+    counts[row[0] == "NULL" ? "" : row[0]] +=
+        row.size() > 1 && row[1] != "NULL" ? std::stol(row[1]) : 0;
+  }
+  return counts;
 }
 
 std::string WeekdayName(const std::string& date) {
@@ -117,58 +89,17 @@ std::string Masked(const std::string& text) {
   return std::regex_replace(text, kTiming, "in T");
 }
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-class VelnorCliTest : public testing::Test {
+class VelnorCliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (fs::temp_directory_path() / "velnor_cli_test-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    fs::create_directory(dir_ / "db");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directory(dir_ / "db"); }
 
-  // Starts velnor in the temporary folder with stdin /dev/null and stdout
-  // and stderr to files, so no terminal is in sight.
-  pid_t Start(const std::vector<std::string>& args) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "stdout").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{const_cast<char*>(VELNOR_EXE)};
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    EXPECT_EQ(
-        posix_spawn(&pid, VELNOR_EXE, &actions, nullptr, argv.data(), environ),
-        0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+  VelnorRun Velnor(const std::vector<std::string>& args) {
+    return RunVelnor(args, dir_);
   }
-
-  Result Finish(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            ReadFile(dir_ / "stdout"), ReadFile(dir_ / "stderr")};
-  }
-
-  Result Velnor(const std::vector<std::string>& args) {
-    return Finish(Start(args));
-  }
-  Result Velnor(const std::string& args) { return Velnor(Words(args)); }
+  VelnorRun Velnor(const std::string& args) { return Velnor(Words(args)); }
 
   // collect over 2024-06-03..05 with the share root "shares" in the folder.
-  Result Collect(const std::string& server, std::vector<std::string> more) {
+  VelnorRun Collect(const std::string& server, std::vector<std::string> more) {
     std::vector<std::string> args{
         "collect",    "--server", server, "--from",       "2024-06-03", "--to",
         "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
@@ -224,7 +155,7 @@ class VelnorCliTest : public testing::Test {
                                   kExamples / "windows-dirs.txt", "--sites",
                                   kExamples / sites_file};
     if (ftp) more.push_back("--ftp");
-    Result run = Collect(server, more);
+    VelnorRun run = Collect(server, more);
     EXPECT_EQ(run.status, 0) << run.err;
 
     Counts totals;
@@ -257,7 +188,8 @@ class VelnorCliTest : public testing::Test {
     EXPECT_EQ(ReadFile(dir_ / "db/velnor-errors.log"), "");
   }
 
-  fs::path dir_;
+  TempDir tmp_{"velnor_cli_test"};
+  const fs::path& dir_ = tmp_.path();
 };
 
 TEST_F(VelnorCliTest, CollectsTheDemoWebServer) {
@@ -287,12 +219,12 @@ TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
                                           {"table", "raw.txt"}}) {
     std::vector<std::string> more{"--sites", "sites.txt", "--raw", "--format",
                                   format};
-    Result to_stdout = Collect("SRV1", more);
+    VelnorRun to_stdout = Collect("SRV1", more);
     EXPECT_EQ(to_stdout.status, 0) << to_stdout.err;
     EXPECT_EQ(to_stdout.out, ReadFile(kExpected / expected)) << format;
 
     more.insert(more.end(), {"--output", "listing"});
-    Result to_file = Collect("SRV1", more);
+    VelnorRun to_file = Collect("SRV1", more);
     EXPECT_EQ(to_file.status, 0) << to_file.err;
     EXPECT_EQ(to_file.out, "");
     EXPECT_EQ(ReadFile(dir_ / "listing"), ReadFile(kExpected / expected));
@@ -345,7 +277,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   for (const auto& [good_part, bad_part, message] : kCases) {
     std::string args = good;
     args.replace(args.find(good_part), good_part.size(), bad_part);
-    Result run = Velnor("collect " + args);
+    VelnorRun run = Velnor("collect " + args);
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_NE(run.err.find(message), std::string::npos) << args << run.err;
     EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
@@ -362,7 +294,7 @@ TEST_F(VelnorCliTest, LoggedErrorsEndWithStatusOneAndAreCounted) {
         "insert into tblLogFiles values "
         "('SRV1', '1', 'Main Site', 'u_ex240601.log'), "
         "('SRV1', '1', 'Main Site', 'u_ex240603.log')");
-  Result run = Collect("SRV1", {"--site", "Main Site,C:\\logs,1"});
+  VelnorRun run = Collect("SRV1", {"--site", "Main Site,C:\\logs,1"});
   EXPECT_EQ(run.status, 1);
   std::string log = ReadFile(dir_ / "db/velnor-errors.log");
   long lines = std::count(log.begin(), log.end(), '\n');
@@ -392,9 +324,11 @@ TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
   WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log", log.str());
   InitDb("SRV1");
 
-  pid_t pid = Start({"collect", "--server", "SRV1", "--from", "2024-06-03",
-                     "--to", "2024-06-05", "--db-dir", "db", "--share-root",
-                     "shares", "--site", "Main Site,C:\\logs,1"});
+  pid_t pid =
+      StartVelnor({"collect", "--server", "SRV1", "--from", "2024-06-03",
+                   "--to", "2024-06-05", "--db-dir", "db", "--share-root",
+                   "shares", "--site", "Main Site,C:\\logs,1"},
+                  dir_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (ReadFile(dir_ / "stderr").find("Collecting data for site") ==
              std::string::npos &&
@@ -402,7 +336,7 @@ TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(pid, SIGINT);
-  Result run = Finish(pid);
+  VelnorRun run = FinishVelnor(pid, dir_);
   EXPECT_EQ(run.status, 130) << run.err;
 
   long counted =
@@ -422,10 +356,13 @@ TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
 
 TEST_F(VelnorCliTest, EachSubcommandsHelpShowsAnExample) {
   for (std::string command : {"init-db", "collect", "report"}) {
-    Result help = Velnor(command + " --help");
+    VelnorRun help = Velnor(command + " --help");
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_NE(help.out.find("Example"), std::string::npos) << command;
+    EXPECT_NE(help.out.find("\n  velnor " + command + " --"), std::string::npos)
+        << help.out;
   }
 }
 
 }  // namespace
+}  // namespace velnor::testing
