@@ -1,12 +1,10 @@
 // The whole-run fixture.
 #include "collector/test_support.h"
 
-#include <sqlite3.h>
-
 #include <fstream>
-#include <sstream>
 
 #include "host/report_schema.h"
+#include "host/testing/velnor_test_support.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
 
@@ -66,43 +64,14 @@ std::filesystem::path RunFixture::DbFile(const std::string& prefix) const {
 
 Rows RunFixture::Query(const std::string& prefix,
                        const std::string& sql) const {
-  sqlite3* db = nullptr;
-  Rows rows;
-  EXPECT_EQ(sqlite3_open_v2(DbFile(prefix).c_str(), &db, SQLITE_OPEN_READONLY,
-                            nullptr),
-            SQLITE_OK);
-  sqlite3_stmt* stmt = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK)
-      << sqlite3_errmsg(db) << " in " << sql;
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-      const unsigned char* text = sqlite3_column_text(stmt, c);
-      row.emplace_back(text ? reinterpret_cast<const char*>(text) : "NULL");
-    }
-    rows.push_back(std::move(row));
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
+  return QueryRows(DbFile(prefix), sql);
 }
 
 void RunFixture::Execute(const std::string& prefix,
                          const std::string& sql) const {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(DbFile(prefix).c_str(), &db), SQLITE_OK);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "") << " in " << sql;
-  sqlite3_free(error);
-  sqlite3_close(db);
+  ExecSql(DbFile(prefix), sql);
 }
 
-std::string RunFixture::ErrorLog() const {
-  std::ifstream in(error_log_, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string RunFixture::ErrorLog() const { return ReadFile(error_log_); }
 
 }  // namespace velnor::testing

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "host/testing/velnor_test_support.h"
+
 namespace velnor::testing {
 
 // One W3C record: date, time, URI stem, status, client IP, method.
@@ -25,8 +27,6 @@ struct LogRecord {
 
 // A web log file in IIS's W3C extended format holding `records`.
 std::string WebLog(const std::vector<LogRecord>& records);
-
-using Rows = std::vector<std::vector<std::string>>;
 
 class RunFixture : public ::testing::Test {
  protected:
