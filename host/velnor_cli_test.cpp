@@ -99,12 +99,16 @@ class VelnorCliTest : public ::testing::Test {
   VelnorRun Velnor(const std::string& args) { return Velnor(Words(args)); }
 
   // collect over 2024-06-03..05 with the share root "shares" in the folder.
-  VelnorRun Collect(const std::string& server, std::vector<std::string> more) {
+  static std::vector<std::string> CollectArgs(const std::string& server,
+                                              std::vector<std::string> more) {
     std::vector<std::string> args{
         "collect",    "--server", server, "--from",       "2024-06-03", "--to",
         "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
     args.insert(args.end(), more.begin(), more.end());
-    return Velnor(args);
+    return args;
+  }
+  VelnorRun Collect(const std::string& server, std::vector<std::string> more) {
+    return Velnor(CollectArgs(server, more));
   }
 
   void InitDb(const std::string& server, bool ftp = false) {
@@ -324,11 +328,8 @@ TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
   WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log", log.str());
   InitDb("SRV1");
 
-  pid_t pid =
-      StartVelnor({"collect", "--server", "SRV1", "--from", "2024-06-03",
-                   "--to", "2024-06-05", "--db-dir", "db", "--share-root",
-                   "shares", "--site", "Main Site,C:\\logs,1"},
-                  dir_);
+  pid_t pid = StartVelnor(
+      CollectArgs("SRV1", {"--site", "Main Site,C:\\logs,1"}), dir_);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (ReadFile(dir_ / "stderr").find("Collecting data for site") ==
              std::string::npos &&
