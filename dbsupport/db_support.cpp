@@ -82,15 +82,28 @@ automation::Variant NullToDefault(const automation::Variant& value,
 }
 
 std::string QuoteSQLString(const automation::Variant& value) {
-  std::string text = automation::CStr(value);
-  std::string quoted = "'";
-  quoted.reserve(text.size() + 2);
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
+  std::string quoted;
+  if (const std::string* text = value.AsString()) {
+    AppendQuotedSQLString(quoted, *text);
+  } else {
+    AppendQuotedSQLString(quoted, automation::CStr(value));
   }
-  quoted += '\'';
   return quoted;
+}
+
+void AppendQuotedSQLString(std::string& sql, std::string_view text) {
+  sql += '\'';
+  for (size_t start = 0;;) {
+    size_t apostrophe = text.find('\'', start);
+    if (apostrophe == std::string_view::npos) {
+      sql.append(text, start);
+      break;
+    }
+    sql.append(text, start, apostrophe + 1 - start);
+    sql += '\'';
+    start = apostrophe + 1;
+  }
+  sql += '\'';
 }
 
 }  // namespace velnor

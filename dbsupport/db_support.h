@@ -50,6 +50,10 @@ automation::Variant NullToDefault(const automation::Variant& value,
 // raises invalid use of null (94) to the caller.
 std::string QuoteSQLString(const automation::Variant& value);
 
+// Appends `text` to `sql` quoted as QuoteSQLString quotes it, for SQL
+// composed once per log record without a string per literal.
+void AppendQuotedSQLString(std::string& sql, std::string_view text);
+
 }  // namespace velnor
 
 #endif  // VELNOR_DBSUPPORT_DB_SUPPORT_H_

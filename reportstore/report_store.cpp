@@ -10,6 +10,7 @@
 
 #include <array>
 #include <charconv>
+#include <initializer_list>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -105,13 +106,13 @@ void AppendBucketCondition(std::string& sql, std::string_view kind,
                            const std::string& strMonthName) {
   if (kind == "Day of Week") {
     sql += " And [Day of week] = ";
-    sql += QuoteSQLString(Variant(std::string_view(strWeekDayName)));
+    AppendQuotedSQLString(sql, strWeekDayName);
   } else if (kind == "Hour") {
     sql += " And Hours = ";
     AppendNumber(sql, lHour);
   } else if (kind == "Month") {
     sql += " And [Months] = ";
-    sql += QuoteSQLString(Variant(std::string_view(strMonthName)));
+    AppendQuotedSQLString(sql, strMonthName);
   }
 }
 
@@ -127,14 +128,22 @@ void SetField(const std::shared_ptr<ado::Recordset>& objRs,
               std::string_view column, const Variant& value) {
   ResumeNext([&] { Deref(objRs).Fields(column).SetValue(value); });
 }
+void SetTextField(const std::shared_ptr<ado::Recordset>& objRs,
+                  std::string_view column, std::string_view text) {
+  ResumeNext([&] { Deref(objRs).Fields(column).SetText(text); });
+}
 
-// Stores the pending row. A refused row is logged with `source` and
-// `procedure` and cancelled, so the recordset can take the next one.
+// Stores the pending row. A refused row is logged with `procedure` and the
+// source made of `source_parts` (joined only then) and cancelled, so the
+// recordset can take the next one.
 void StoreNewRow(const std::shared_ptr<ado::Recordset>& objRs,
-                 std::string_view source, std::string_view procedure) {
+                 std::string_view procedure,
+                 std::initializer_list<std::string_view> source_parts) {
   Err().Clear();
   ResumeNext([&] { Deref(objRs).Update(); });
   if (Err().Number() == 0) return;
+  std::string source;
+  for (std::string_view part : source_parts) source += part;
   WriteErrorLog(Err().Number(), Err().Description(), source, procedure);
   ResumeNext([&] { Deref(objRs).CancelUpdate(); });
 }
@@ -186,52 +195,49 @@ void ReportStore::DumpDataIntoDB(
     const std::string& strSiteNameColumn, const std::string& strReportType,
     const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
     const std::string& strMonthName, int32_t lMonth) {
-  const std::string quoted_id =
-      QuoteSQLString(Variant(std::string_view(strSiteIdentifier)));
-  const std::string quoted_url =
-      QuoteSQLString(Variant(std::string_view(strURL)));
   const std::string_view bucket_kind = TrimBlanks(strReportType);
 
+  // Room for the update too, whose literals may all be doubled.
   std::string sql;
-  sql.reserve(kLookupPrefix.size() + quoted_id.size() + quoted_url.size() +
-              strWeekDayName.size() + strMonthName.size() + 64);
+  sql.reserve(kUpdatePrefix.size() +
+              2 * (strSiteIdentifier.size() + strURL.size() +
+                   strWeekDayName.size() + strMonthName.size()) +
+              96);
   sql += kLookupPrefix;
-  sql += quoted_id;
+  AppendQuotedSQLString(sql, strSiteIdentifier);
   sql += " And URL = ";
-  sql += quoted_url;
+  AppendQuotedSQLString(sql, strURL);
   AppendBucketCondition(sql, bucket_kind, strWeekDayName, lHour, strMonthName);
 
   const int32_t count = GetNumberOfHits(objCn, sql);
   if (count == 0) {
     Err().Clear();
     ResumeNext([&] { Deref(objRs).AddNew(); });
-    SetField(objRs, "Server name", Variant(std::string_view(mstrServerName_)));
-    SetField(objRs, "Identifier", Variant(std::string_view(strSiteIdentifier)));
-    SetField(objRs, strSiteNameColumn, Variant(std::string_view(strSiteName)));
-    SetField(objRs, "URL", Variant(std::string_view(strURL)));
+    SetTextField(objRs, "Server name", mstrServerName_);
+    SetTextField(objRs, "Identifier", strSiteIdentifier);
+    SetTextField(objRs, strSiteNameColumn, strSiteName);
+    SetTextField(objRs, "URL", strURL);
     SetField(objRs, "No of Hits", Variant(int32_t{1}));
     // The new row's bucket columns follow the report kind exactly as given.
     if (strReportType == "Day of Week") {
       SetField(objRs, "Sort Field", Variant(lWeekDay));
-      SetField(objRs, "Day of week", Variant(std::string_view(strWeekDayName)));
+      SetTextField(objRs, "Day of week", strWeekDayName);
     } else if (strReportType == "Hour") {
       SetField(objRs, "Hours", Variant(lHour));
     } else if (strReportType == "Month") {
       SetField(objRs, "Sort Field", Variant(lMonth));
-      SetField(objRs, "Months", Variant(std::string_view(strMonthName)));
+      SetTextField(objRs, "Months", strMonthName);
     }
-    std::string source(kDumpSourcePrefix);
-    source += strReportType;
-    source += "(Update)";
-    StoreNewRow(objRs, source, "DumpDataIntoDB");
+    StoreNewRow(objRs, "DumpDataIntoDB",
+                {kDumpSourcePrefix, strReportType, "(Update)"});
     return;
   }
 
   StartUpdate(sql, count);
   sql += "[Identifier]=";
-  sql += quoted_id;
+  AppendQuotedSQLString(sql, strSiteIdentifier);
   sql += " And URL=";
-  sql += quoted_url;
+  AppendQuotedSQLString(sql, strURL);
   AppendBucketCondition(sql, bucket_kind, strWeekDayName, lHour, strMonthName);
   ExecuteUpdate(objCn, sql, kDumpSourcePrefix, strReportType, "DumpDataIntoDB");
 }
@@ -270,9 +276,9 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
   std::string condition;
   condition.reserve(strSiteIdentifier.size() + strURL.size() + 64);
   condition += "[Identifier]=";
-  condition += QuoteSQLString(Variant(std::string_view(strSiteIdentifier)));
+  AppendQuotedSQLString(condition, strSiteIdentifier);
   condition += " And URL = ";
-  condition += QuoteSQLString(Variant(std::string_view(strURL)));
+  AppendQuotedSQLString(condition, strURL);
   condition += " And [Status code] = ";
   AppendNumber(condition, lStatus);
 
@@ -287,15 +293,16 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
   if (count == 0) {
     Err().Clear();
     ResumeNext([&] { Deref(objRs).AddNew(); });
-    SetField(objRs, "Server name", Variant(std::string_view(mstrServerName_)));
-    SetField(objRs, "Identifier", Variant(std::string_view(strSiteIdentifier)));
-    SetField(objRs, strSiteNameColumn, Variant(std::string_view(strSiteName)));
+    SetTextField(objRs, "Server name", mstrServerName_);
+    SetTextField(objRs, "Identifier", strSiteIdentifier);
+    SetTextField(objRs, strSiteNameColumn, strSiteName);
     SetField(objRs, "Sort Field", Variant(sort));
-    SetField(objRs, "URL", Variant(std::string_view(strURL)));
-    SetField(objRs, "Status", Variant(label));
+    SetTextField(objRs, "URL", strURL);
+    SetTextField(objRs, "Status", label);
     SetField(objRs, "Status code", Variant(lStatus));
     SetField(objRs, "No of Hits", Variant(int32_t{1}));
-    StoreNewRow(objRs, "VELNORLogAnalysis-LogParser(Update)", "DumpStatusData");
+    StoreNewRow(objRs, "DumpStatusData",
+                {"VELNORLogAnalysis-LogParser(Update)"});
     return;
   }
 
@@ -319,7 +326,7 @@ void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
     SetField(rs, "Identifier", Variant(std::string_view(strSiteIdentifier)));
     SetField(rs, strSiteNameColumn, Variant(std::string_view(strSiteName)));
     SetField(rs, "No of Hits", Variant(lHits));
-    StoreNewRow(rs, kSource, "AddSitesAccessInfo");
+    StoreNewRow(rs, "AddSitesAccessInfo", {kSource});
   }
   CloseRecordSet(rs, true);
 }

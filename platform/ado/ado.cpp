@@ -54,8 +54,12 @@ constexpr size_t kRecentShapes = 8;
 [[maybe_unused]] const bool kMemoryStatisticsOff =
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
 
+// Field names are looked up by every write of a new row: most candidates
+// differ in size or in their first letter, tested before the full compare.
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         (a.empty() || (a[0] | 0x20) == (b[0] | 0x20)) &&
+         strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 [[noreturn]] void RaiseClosed() {
@@ -802,6 +806,19 @@ void Field::SetValue(const Variant& value) {
     Raise(automation::kErrTypeMismatch, "", kAdoSource);
   }
   rs.values[column_] = value;
+  rs.assigned[column_] = true;
+}
+
+void Field::SetText(std::string_view text) {
+  Recordset::Impl& rs = *rs_->impl_;
+  rs.RequireOpen();
+  if (!rs.pending) RaiseNotUpdatable();
+  Variant& value = rs.values[column_];
+  if (std::string* held = value.AsString()) {
+    held->assign(text);
+  } else {
+    value = Variant(text);
+  }
   rs.assigned[column_] = true;
 }
 

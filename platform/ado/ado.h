@@ -104,6 +104,8 @@ class Field {
  public:
   automation::Variant Value() const;
   void SetValue(const automation::Variant& value);
+  // SetValue(Variant(text)), reusing the storage of the text it replaces.
+  void SetText(std::string_view text);
 
  private:
   friend class Recordset;

@@ -221,11 +221,11 @@ TEST_F(AdoTest, NewRowsStoreJustTheirOwnColumnsAfterARefusedRow) {
   EXPECT_EQ(Failure([&] { rs->Update(); }).first, kErrRowRefused);
   rs->CancelUpdate();
   rs->AddNew();
-  rs->Fields("Key").SetValue("b");
+  rs->Fields("Key").SetText("b");
   rs->Update();
   rs->AddNew();
   rs->Fields("Key").SetValue("c");
-  rs->Fields("Value").SetValue(int32_t{3});
+  rs->Fields("Value").SetText("3");  // the column's affinity makes it 3
   rs->Update();
   rs->Close();
 
