@@ -4,6 +4,8 @@
 #include "loglocation/log_locator.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -26,6 +28,7 @@ class LogLocatorTest : public testing::Test {
     std::string pattern = fs::temp_directory_path() / "log_locator_XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
     gstrErrorLogPath = (dir_ / "errors.log").string();
     wmi::SetWindowsDirectory("SRV1", "C:\\WINDOWS");
   }
@@ -120,6 +123,29 @@ TEST_F(LogLocatorTest, NothingToListGivesOneEmptyName) {
             nothing);
   EXPECT_EQ(locator_.GetLogFilesFromDirectory("\\\\SRV1\\C$\\Logs"), nothing);
   EXPECT_TRUE(ErrorLogLines().empty());
+}
+
+// Permission denied is not an error for the caller either: the folder
+// lists as nothing, like a missing one.
+TEST_F(LogLocatorTest, UnreadableDirectoryGivesOneEmptyName) {
+  fs::create_directory(dir_ / "locked");
+  fs::permissions(dir_ / "locked", fs::perms::owner_all);
+  Touch(dir_ / "locked" / "a.log");
+  const std::string path = (dir_ / "locked").string();
+  fs::permissions(dir_ / "locked", fs::perms::none);
+  // Root reads everything: the listing runs as an unprivileged user in a
+  // child process.
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(2);
+    }
+    ::_exit(locator_.GetLogFilesFromDirectory(path) == StringArray{""} ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  fs::permissions(dir_ / "locked", fs::perms::owner_all);
 }
 
 TEST_F(LogLocatorTest, ListsEveryEntryByNameOnly) {
