@@ -104,5 +104,50 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
   EXPECT_FLOAT_EQ(grid->ColWidth(0), 1000);
 }
 
+// The real IIS logs of the test data, every web one in one site folder:
+// counting them and listing them must agree record for record, and every
+// report must add up to the site's total.
+TEST_F(RawModeTest, RealLogsCountAsManyRecordsAsTheyList) {
+  MakeDatabases(false);
+  const std::filesystem::path data =
+      std::filesystem::path(VELNOR_SOURCE_DIR) / "platform/iislog/testdata";
+  for (const auto& entry : std::filesystem::directory_iterator(data)) {
+    std::string name = entry.path().filename().string();
+    if (name.starts_with("web-")) {
+      std::filesystem::path target = share_root_ / "SRV1/D$/Logs/W3SVC1" / name;
+      std::filesystem::create_directories(target.parent_path());
+      std::filesystem::copy_file(entry.path(), target);
+    }
+  }
+  auto sites = std::make_shared<automation::Collection>(
+      std::vector<std::string>{"Real,D:\\Logs,1"});
+  auto parser = CreateLogParser();
+  parser->SetErrorLogPath(error_log_.string());
+  parser->CollectIISLogData("SRV1", false, DateSerial(1990, 1, 1),
+                            DateSerial(2030, 12, 31), db_dir_.string(), false,
+                            nullptr, sites);
+  const std::string aggregate_errors = ErrorLog();
+  const Rows total =
+      Query("QDX_UAWebLogHitsByHour_", "select [No of Hits] from tblTotalAccess");
+  ASSERT_EQ(total.size(), 1u);
+  // Every record of the web files (their counts are the log reader's test
+  // data), each dated.
+  EXPECT_EQ(total[0][0], "288");
+  EXPECT_EQ(aggregate_errors, "");
+  for (const char* prefix :
+       {"QDX_UAWebLogDayOfWeek_", "QDX_UAWebLogHitsByMonth_",
+        "QDX_UAWebLogHitsByHour_", "QDX_UAWebLogHitsByStatus_"}) {
+    EXPECT_EQ(Query(prefix, "select sum([No of Hits]) from tblGeneral"), total)
+        << prefix;
+  }
+
+  auto grid = std::make_shared<forms::FlexGrid>(14330);
+  parser->CollectIISLogData("SRV1", false, DateSerial(1990, 1, 1),
+                            DateSerial(2030, 12, 31), db_dir_.string(), true,
+                            grid);
+  EXPECT_EQ(std::to_string(grid->Rows() - 1), total[0][0]);
+  EXPECT_EQ(ErrorLog(), "");
+}
+
 }  // namespace
 }  // namespace velnor::testing
