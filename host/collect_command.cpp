@@ -264,10 +264,6 @@ bool Check(const CollectOptions& options, Run& run) {
                  "swap --from and --to");
   }
   if (!CheckDbDir(options.db_dir)) return false;
-  if (!options.raw && (!options.output.empty() || options.format != "table")) {
-    return Usage("--format and --output belong to raw listings",
-                 "add --raw, or leave them out");
-  }
   if (!ParseGridFormat(options.format, run.format)) {
     return Usage("--format " + options.format + " is not known",
                  "use table, csv, tsv or json");
