@@ -1,16 +1,23 @@
 // `velnor collect` reading a site's logs straight from a Windows-style server
 // over SMB, as a user runs it: the built binary against a real Samba server
 // on 127.0.0.1 that serves the administrative share C$. The rows it stores
-// must equal those of the same collect through a share root, and a wrong
-// password or a missing share must be reported, not pass as an empty site.
+// must equal those of the same collect through a share root; a wrong
+// password or a missing share must be reported, not pass as an empty site;
+// and a server that goes away in the middle of a file must end the run
+// promptly, reported, with the records read so far kept.
 // Skipped, with the reason, where smbd cannot run.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "host/report_schema.h"
@@ -216,6 +223,112 @@ TEST_F(CollectSmbTest, UnreadableFolderIsLoggedAndOnlyTheZeroTotalStored) {
     EXPECT_TRUE(TableRows(Database(dir_ / c.name, ReportKind::kHitsByHour),
                           "tblLogFiles")
                     .empty());
+  }
+}
+
+// The report rows of site `id` in the database file, sorted.
+Rows SiteRows(const fs::path& file, const char* id) {
+  return TableRows(file,
+                   std::string("tblGeneral WHERE Identifier = '") + id + "'");
+}
+
+long SiteHits(const fs::path& file, const char* id) {
+  return std::stol(testing::QueryRows(
+      file, std::string("SELECT total([No of Hits]) FROM tblGeneral ") +
+                "WHERE Identifier = '" + id + "'")[0][0]);
+}
+
+// Polls `done` every 10 ms until it holds or `limit` has passed; false then.
+template <typename Done>
+bool WaitFor(Done done, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
+  constexpr long kRecords = 300000;
+  constexpr char kBigSite[] = "Big Site,C:\\inetpub\\logs\\LogFiles,3";
+  constexpr char kBigLog[] =
+      "\\\\127.0.0.1\\C$\\inetpub\\logs\\LogFiles\\W3SVC3\\u_ex240604.log";
+  // The site has a server of its own, since it is stopped halfway.
+  const fs::path gone = dir_ / "gone-server";
+  std::string log =
+      "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port "
+      "c-ip cs(User-Agent) sc-status time-taken\n";
+  for (long i = 0; i < kRecords; ++i) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "2024-06-04 %02ld:%02ld:%02ld 10.0.0.5 GET /p%ld.htm - 80 "
+                  "192.168.1.%ld Mozilla/5.0+(X11;+Linux+x86_64) %d %ld\n",
+                  i / 3600 % 24, i / 60 % 60, i % 60, i % 40, i % 250,
+                  i % 7 == 0 ? 404 : 200, i % 900);
+    log += line;
+  }
+  testing::WriteFile(
+      gone / "share/C/inetpub/logs/LogFiles/W3SVC3/u_ex240604.log", log);
+  SambaServer server;
+  std::string problem = server.Start(gone);
+  ASSERT_EQ(problem, "");
+
+  // Rows stored earlier, by a complete run of another site.
+  ASSERT_EQ(Collect("gone", kSite, SmbOptions("auth")).status, 0);
+  const fs::path db_dir = dir_ / "gone";
+  const fs::path hour = Database(db_dir, ReportKind::kHitsByHour);
+  std::vector<Rows> earlier;
+  for (ReportKind kind : kReportKinds) {
+    earlier.push_back(SiteRows(Database(db_dir, kind), "1"));
+  }
+  const Rows earlier_totals = SiteTotals(db_dir);
+
+  std::vector<std::string> arguments = CollectArguments(db_dir, kBigSite);
+  arguments.insert(arguments.end(),
+                   {"--smb-auth", (dir_ / "auth").string(), "--smb-port",
+                    std::to_string(server.port())});
+  pid_t pid = testing::StartVelnor(arguments, db_dir);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return testing::ReadFile(db_dir / "stderr")
+                   .find("Collecting data for site") != std::string::npos;
+      },
+      std::chrono::seconds(60)));
+  // Stopping only once some records are committed makes sure the server
+  // goes away in the middle of the file, not before it is opened.
+  EXPECT_TRUE(WaitFor([&] { return SiteHits(hour, "3") > 0; },
+                      std::chrono::seconds(60)));
+  server.Stop();
+  const bool ended = WaitFor(
+      [&] {
+        siginfo_t info{};
+        ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);
+        return info.si_pid == pid;
+      },
+      std::chrono::seconds(10));
+  if (!ended) {
+    ADD_FAILURE() << "velnor still runs 10 s after the server went away";
+    ::kill(pid, SIGKILL);
+  }
+  VelnorRun run = testing::FinishVelnor(pid, db_dir);
+  EXPECT_EQ(run.status, 1) << run.err;
+
+  std::string errors = testing::ReadFile(db_dir / "velnor-errors.log");
+  EXPECT_NE(errors.find(std::string("cannot read ") + kBigLog),
+            std::string::npos)
+      << errors;
+  Rows totals = SiteTotals(db_dir);
+  ASSERT_EQ(totals.size(), 2u) << run.err;
+  EXPECT_EQ(totals[0], earlier_totals.at(0));
+  EXPECT_EQ(totals[1][2], "Big Site");
+  const long counted = std::stol(totals[1][3]);
+  EXPECT_GT(counted, 0);
+  EXPECT_LT(counted, kRecords);
+  for (size_t k = 0; k < kReportKinds.size(); ++k) {
+    const fs::path file = Database(db_dir, kReportKinds[k]);
+    EXPECT_EQ(SiteHits(file, "3"), counted) << file;
+    EXPECT_EQ(SiteRows(file, "1"), earlier[k]) << file;
   }
 }
 
