@@ -72,6 +72,13 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   return summary_;
 }
 
+ProcessingDialog& CollectionRun::Dialog() const {
+  if (!state_.objProgressDialog) {
+    automation::Raise(automation::kErrObjectNotSet);
+  }
+  return *state_.objProgressDialog;
+}
+
 std::string CollectionRun::ServiceWord() const { return is_ftp_ ? "FTP" : "Web"; }
 
 std::string CollectionRun::RunSource() const {
@@ -132,13 +139,12 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   const automation::StringArray fields = automation::Split(descriptor, ",");
   step_([&] { site.name = ArrayItem(fields, 0); });
   step_([&] { site.identifier = ArrayItem(fields, 2); });
-  ProcessingDialog& dialog = *state_.objProgressDialog;
   step_([&] {
-    dialog.SetReportDescription("Collecting data for site " +
+    Dialog().SetReportDescription("Collecting data for site " +
                                 QuoteSQLString(site.name));
   });
   step_([&] {
-    dialog.SetReportItemDescription("Processing Record # : " +
+    Dialog().SetReportItemDescription("Processing Record # : " +
                                     std::to_string(site.record_counter));
   });
   step_([&] {
@@ -150,8 +156,8 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   bool no_files = false;
   const automation::StringArray files = ChooseLogFiles(site, no_files);
   const int32_t file_count = no_files ? 0 : automation::UBound(files) + 1;
-  step_([&] { dialog.SetMaxProgressBarValue(file_count); });
-  step_([&] { dialog.SetProgress(0, file_count); });
+  step_([&] { Dialog().SetMaxProgressBarValue(file_count); });
+  step_([&] { Dialog().SetProgress(0, file_count); });
   ReadSiteFiles(site, files, no_files);
 
   // The total is written also for a site without files, without a reader
@@ -212,7 +218,7 @@ void CollectionRun::ReadSiteFiles(Site& site,
     ReadLogFile(site, files[static_cast<size_t>(index)]);
     if (CancelCheck(CheckPoint::kFile)) break;
     if (win32::GetInputState() != 0) forms::DoEvents();
-    step_([&] { state_.objProgressDialog->SetProgress(index + 1, file_count); });
+    step_([&] { Dialog().SetProgress(index + 1, file_count); });
   }
 }
 

@@ -66,6 +66,10 @@ class CollectionRun {
   bool CancelCheck(CheckPoint point);
   void Close();
 
+  // The progress dialog of the run; raises object not set (91) when the run
+  // was started without one, so each progress call fails like any other
+  // step instead of dereferencing nothing.
+  ProcessingDialog& Dialog() const;
   std::string ServiceWord() const;  // "Web" or "FTP"
   // The run's error-log source: the module name followed by True or False,
   // the raw-data setting.

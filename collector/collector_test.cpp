@@ -259,6 +259,20 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
             (Rows{{"1"}}));
 }
 
+// The public methods never let a failure out, even when called out of
+// order: a run without any stored state logs why it read nothing.
+TEST_F(CollectorTest, PrepareReportWithoutARunFailsQuietly) {
+  auto fresh = CreateLogParser();
+  fresh->SetErrorLogPath(error_log_.string());
+  fresh->PrepareReport();
+  fresh->CollectDataFromLogFile(true, db_dir_.string());
+  EXPECT_NE(ErrorLog().find("Connection failed-WebLogDayOfWeek\r\n"),
+            std::string::npos);
+  EXPECT_NE(ErrorLog().find("Connection failed-FTPLogDayOfWeek\r\n"),
+            std::string::npos);
+  EXPECT_EQ(fresh->GetLogFileCountFromDB(nullptr), 0);
+}
+
 TEST_F(CollectorTest, CancelConfirmedMidFileKeepsTalliesAndTotal) {
   MakeDatabases(false);
   std::vector<LogRecord> ten;

@@ -86,7 +86,10 @@ void LogParser::PrepareReport() {
   ResumeNext([&] {
     CollectDataFromLogFile(state_.mblnIsFTPCollection, state_.mstrAppPath);
   });
-  ResumeNext([&] { state_.objProgressDialog->CloseDialog(); });
+  ResumeNext([&] {
+    if (!state_.objProgressDialog) automation::Raise(automation::kErrObjectNotSet);
+    state_.objProgressDialog->CloseDialog();
+  });
   Err().Clear();
 }
 
