@@ -12,6 +12,16 @@
 namespace velnor::host {
 namespace {
 
+// The two axes of a chart: the vertical one at `left` from `top` down to
+// `base`, the horizontal one along `base` to `right`.
+std::string AxisLines(double left, double top, double base, double right) {
+  return fmt::format(
+      "<line class=\"axis\" x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2:.1f}\"/>"
+      "<line class=\"axis\" x1=\"{0}\" y1=\"{2:.1f}\" x2=\"{3}\" "
+      "y2=\"{2:.1f}\"/>\n",
+      left, top, base, right);
+}
+
 constexpr std::string_view kStyle = R"(
 body{margin:0;background:#f3f5f8;color:#1c2733;
  font-family:system-ui,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif}
@@ -150,11 +160,7 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
         Grouped(bars[i].hits), center, base - h - 4, Grouped(bars[i].hits),
         center, base + 15, bars[i].label);
   }
-  svg += fmt::format(
-      "<line class=\"axis\" x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2:.1f}\"/>"
-      "<line class=\"axis\" x1=\"{0}\" y1=\"{2:.1f}\" x2=\"{3}\" "
-      "y2=\"{2:.1f}\"/>\n",
-      kLeft, kTop, base, width - kRight);
+  svg += AxisLines(kLeft, kTop, base, width - kRight);
   svg += fmt::format(
       "<text class=\"axis-title\" x=\"{:.1f}\" y=\"{}\" "
       "text-anchor=\"middle\">{}</text>"
@@ -197,11 +203,7 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title) {
         top + 4, w, kRow - 8, bars[i].title, Grouped(bars[i].hits),
         kLeft + w + 6, top + kRow / 2 + 4, Grouped(bars[i].hits));
   }
-  svg += fmt::format(
-      "<line class=\"axis\" x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2:.1f}\"/>"
-      "<line class=\"axis\" x1=\"{0}\" y1=\"{2:.1f}\" x2=\"{3}\" "
-      "y2=\"{2:.1f}\"/>\n",
-      kLeft, kTop, base, kWidth - kRight);
+  svg += AxisLines(kLeft, kTop, base, kWidth - kRight);
   svg += fmt::format(
       "<text class=\"axis-title\" x=\"{:.1f}\" y=\"{:.1f}\" "
       "text-anchor=\"middle\">Hits</text>\n</svg>\n",
