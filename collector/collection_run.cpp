@@ -118,6 +118,11 @@ bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
     store_.BeginCounting(databases_, site_column_, weekday_names_,
                          month_names_);
   });
+  for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
+    if (!store_.CountedInMemory()[kind]) {
+      summary_.counted_record_by_record.push_back(KindName(kind));
+    }
+  }
   return true;
 }
 

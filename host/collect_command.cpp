@@ -473,6 +473,15 @@ int RunCollect(const CollectOptions& options) {
   }
   bool written = !options.raw || WriteGrid(options, run, *grid);
 
+  if (!summary.counted_record_by_record.empty()) {
+    std::string names;
+    for (const std::string& name : summary.counted_record_by_record) {
+      names += (names.empty() ? "" : ", ") + name;
+    }
+    std::cerr << "note: counted record by record, which is slow: " << names
+              << " (its tblGeneral lacks a column, or holds counts that are "
+                 "not whole numbers from 1 up)\n";
+  }
   size_t new_lines = CountLines(run.error_log) - lines_before;
   std::cerr << SummaryLine(summary, options.server, options.ftp, seconds)
             << "\nerror log: " << new_lines << " new line"

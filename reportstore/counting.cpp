@@ -37,15 +37,25 @@ void ReportStore::SetCountInMemory(bool enabled) { count_in_memory = enabled; }
 void ReportStore::SetMemoryLimit(size_t bytes) { memory_limit = bytes; }
 
 // A database can be counted in memory when the look-up, the update and the
-// new row of its report all prepare: its table and columns are there.
+// new row of its report all prepare (its table and columns are there), and
+// when it holds no count that record-by-record counting reads as a missing
+// row or not at all. Such a row turns every hit of its key into a new row
+// or an error-log line of its own, in the order of the records, which only
+// counting record by record gives.
 bool ReportStore::CanCountInMemory(size_t table) {
   const auto& cn = (*tables_)[table].cn;
   if (!cn || cn->State() != ado::adStateOpen) return false;
-  return automation::ResumeNext([&] {
+  bool odd_counts = true;
+  bool prepared = automation::ResumeNext([&] {
     PreparedCommand(cn, kTables[table].lookup);
     PreparedCommand(cn, kTables[table].update);
     PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
+    ado::Command& odd = PreparedCommand(cn, table_sql::kOddCounts);
+    odd.Execute();
+    odd_counts = !odd.Eof();
+    odd.Close();
   });
+  return prepared && !odd_counts;
 }
 
 void ReportStore::BeginCounting(

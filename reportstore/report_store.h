@@ -147,6 +147,9 @@ class ReportStore {
   // Writes what is counted in memory and ends the counting; the databases
   // stay open. Without BeginCounting it does nothing.
   void FinishCounting();
+  // Which databases of the last BeginCounting are counted in memory, in
+  // report order.
+  const std::array<bool, 4>& CountedInMemory() const { return in_memory_; }
 
   // Releases every statement prepared for the connections of a run.
   void ReleaseStatements();

@@ -81,6 +81,11 @@ inline size_t TableOfKind(std::string_view kind) {
   return kTables.size();
 }
 
+// Finds a count that is not a whole number from 1 to the 32-bit maximum.
+inline constexpr const char* kOddCounts =
+    "select [No of Hits] from tblGeneral where typeof([No of Hits]) <> "
+    "'integer' Or [No of Hits] <= 0 Or [No of Hits] > 2147483647";
+
 // The new row of `table` for a database whose site column is
 // `site_column`; values in the order of insert_head and insert_tail.
 inline std::string InsertSql(size_t table, std::string_view site_column) {
