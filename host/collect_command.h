@@ -35,6 +35,8 @@ struct CollectOptions {
   std::string windows_dirs_file;
   bool create_db = false;
   bool no_tui = false;
+  bool discover_sites = false;
+  std::string site_ids;
 };
 
 // Exit statuses of collect.
@@ -49,6 +51,12 @@ void AddCollectCommand(CLI::App& app, int* exit_status);
 
 // Runs a parsed collect; returns the exit status.
 int RunCollect(const CollectOptions& options);
+
+// Configures how servers are reached from `options`, as collect does: the
+// Windows directories (--windows-dir, --windows-dirs), the share root
+// (--share-root or VELNOR_SHARE_ROOT) and SMB (--smb-auth or
+// VELNOR_SMB_AUTH, --smb-port, --smb-timeout). False after a usage message.
+bool ConfigureServerAccess(const CollectOptions& options);
 
 }  // namespace velnor::host
 
