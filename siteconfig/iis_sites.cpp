@@ -30,10 +30,35 @@ std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
-// Why `directory` cannot be reached through the server's administrative
-// shares, or "" when it can. The collector puts the Windows directory in
-// place of a leading variable, and the host the Windows drive in place of
-// %SystemDrive%, so only variables that stand for those work.
+// The first reason a site cannot be collected, other than the server-wide
+// one and a repeated id.
+std::string SiteProblem(const IisSite& site) {
+  if (!IsNumber(site.id)) return "its id " + Quoted(site.id) + " is not a number";
+  if (site.name.find(',') != std::string::npos) {
+    return "its name holds a comma, which a site descriptor cannot carry";
+  }
+  if (site.log_directory.find(',') != std::string::npos) {
+    return "its log directory " + site.log_directory +
+           " holds a comma, which a site descriptor cannot carry";
+  }
+  return UnreachableDirectory(site.log_directory);
+}
+
+// Ids as numbers first, in numeric order; anything else after them.
+auto OrderKey(const IisSite& site) {
+  bool number = IsNumber(site.id);
+  return std::make_tuple(site.service, !number, number ? std::stoll(site.id) : 0LL);
+}
+
+}  // namespace
+
+std::string_view ServiceWord(IisService service) {
+  return service == IisService::kWeb ? "web" : "ftp";
+}
+
+// The collector puts the Windows directory in place of a leading variable,
+// and the host the Windows drive in place of %SystemDrive%, so only
+// variables that stand for those work.
 std::string UnreachableDirectory(std::string_view directory) {
   if (directory.starts_with("\\\\") || directory.starts_with("//")) {
     return "its logs go to the network share " + std::string(directory) +
@@ -69,32 +94,6 @@ std::string UnreachableDirectory(std::string_view directory) {
            " holds a variable only the server knows";
   }
   return "";
-}
-
-// The first reason a site cannot be collected, other than the server-wide
-// one and a repeated id.
-std::string SiteProblem(const IisSite& site) {
-  if (!IsNumber(site.id)) return "its id " + Quoted(site.id) + " is not a number";
-  if (site.name.find(',') != std::string::npos) {
-    return "its name holds a comma, which a site descriptor cannot carry";
-  }
-  if (site.log_directory.find(',') != std::string::npos) {
-    return "its log directory " + site.log_directory +
-           " holds a comma, which a site descriptor cannot carry";
-  }
-  return UnreachableDirectory(site.log_directory);
-}
-
-// Ids as numbers first, in numeric order; anything else after them.
-auto OrderKey(const IisSite& site) {
-  bool number = IsNumber(site.id);
-  return std::make_tuple(site.service, !number, number ? std::stoll(site.id) : 0LL);
-}
-
-}  // namespace
-
-std::string_view ServiceWord(IisService service) {
-  return service == IisService::kWeb ? "web" : "ftp";
 }
 
 std::vector<IisSite> IisSites::Of(IisService service) const {

@@ -54,13 +54,18 @@ struct IisSites {
 // "name,log directory,id": the site descriptor the collector takes.
 std::string Descriptor(const IisSite& site);
 
+// Why the log directory `directory` cannot be reached through the server's
+// administrative shares, or "" when it can: a drive-letter path, or one
+// that starts with %SystemDrive%, %SystemRoot% or %WinDir% (which the
+// server's Windows directory resolves) and holds no other variable.
+std::string UnreachableDirectory(std::string_view directory);
+
 // Completes what a configuration reader found: gives each site the
 // server-wide reason of its service; marks the sites whose id is not a
 // number, whose id an earlier site of the service already has (both would
 // count the same log folder), whose name or directory holds a comma (a
 // descriptor cannot carry it), or whose directory cannot be reached through
-// an administrative share (a network share, a relative path, a variable
-// other than %SystemDrive%, %SystemRoot% and %WinDir%); then orders the
+// an administrative share (UnreachableDirectory); then orders the
 // sites by service and numeric id, keeping the configuration's order among
 // equal ids.
 IisSites FinishSites(IisSites found);
