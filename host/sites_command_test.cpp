@@ -14,6 +14,7 @@
 
 #include "host/report_schema.h"
 #include "host/testing/iis_server_shares.h"
+#include "host/testing/report_rows.h"
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {
@@ -37,44 +38,6 @@ void ExpectMatchesFile(const std::string& actual, const std::string& name) {
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// Every row of every report table and of the site totals (without the
-// run's time) and file registry, sorted, for comparing two runs.
-std::vector<Rows> AllRows(const fs::path& db_dir, const std::string& server,
-                          bool ftp) {
-  std::vector<Rows> all;
-  for (ReportKind kind : kReportKinds) {
-    fs::path file = db_dir / ReportDatabaseFileName(kind, server, ftp);
-    std::vector<std::string> queries = {"SELECT * FROM tblGeneral"};
-    if (kind == ReportKind::kHitsByHour) {
-      queries.push_back(
-          "SELECT [Server name], Identifier, [" +
-          std::string(ftp ? "FTP" : "Web") +
-          " Site Name], [No of Hits] FROM tblTotalAccess");
-      queries.push_back("SELECT * FROM tblLogFiles");
-    }
-    for (const std::string& sql : queries) {
-      Rows rows = testing::QueryRows(file, sql);
-      std::sort(rows.begin(), rows.end());
-      all.push_back(std::move(rows));
-    }
-  }
-  return all;
-}
-
-// The records of every log file below `folder`, counted here: each line
-// that is not a directive.
-long RecordsIn(const fs::path& folder) {
-  long records = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
-    std::ifstream in(entry.path());
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line[0] != '#' && line != "\r") ++records;
-    }
-  }
-  return records;
 }
 
 class SitesCommandTest : public ::testing::Test {
@@ -150,25 +113,16 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
   struct Case {
     bool ftp;
     std::string word;
-    long records;
     const char* summary;
   };
-  for (const Case& c : {
-           Case{false, "web",
-                RecordsIn(c_drive / "inetpub/logs/LogFiles/W3SVC1") +
-                    RecordsIn(c_drive / "inetpub/logs/LogFiles/W3SVC3") +
-                    RecordsIn(d_drive / "Logs/Shop") +
-                    RecordsIn(c_drive / "inetpub/logs/Partners"),
-                "collected 4 sites of WEB01 (web): "},
-           Case{true, "ftp",
-                RecordsIn(c_drive / "inetpub/logs/LogFiles/MSFTPSVC9") +
-                    RecordsIn(d_drive / "FtpLogs"),
-                "collected 2 sites of WEB01 (ftp): "},
-       }) {
+  for (const Case& c : {Case{false, "web", "collected 4 sites of WEB01 (web): "},
+                        Case{true, "ftp", "collected 2 sites of WEB01 (ftp): "}}) {
     SCOPED_TRACE(c.word);
-    ASSERT_GT(c.records, 0);
-    const std::string summary = c.summary + std::to_string(c.records) +
-                                " records in ";
+    const long records =
+        testing::RecordsOfCollectedSites(c_drive, d_drive, c.ftp);
+    ASSERT_GT(records, 0);
+    const std::string summary =
+        c.summary + std::to_string(records) + " records in ";
     VelnorRun discovered =
         Collect("discovered-" + c.word, "WEB01", c.ftp, {"--discover-sites"});
     EXPECT_EQ(discovered.status, 0) << discovered.err;
@@ -198,9 +152,9 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
     EXPECT_EQ(from_file.status, 0) << from_file.err;
 
     const std::vector<Rows> rows =
-        AllRows(Dir() / ("typed-" + c.word), "WEB01", c.ftp);
-    EXPECT_EQ(AllRows(Dir() / ("discovered-" + c.word), "WEB01", c.ftp), rows);
-    EXPECT_EQ(AllRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp), rows);
+        testing::AllReportRows(Dir() / ("typed-" + c.word), "WEB01", c.ftp);
+    EXPECT_EQ(testing::AllReportRows(Dir() / ("discovered-" + c.word), "WEB01", c.ftp), rows);
+    EXPECT_EQ(testing::AllReportRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp), rows);
     if (!c.ftp) continue;
     for (const VelnorRun* run : {&discovered, &typed, &from_file}) {
       EXPECT_TRUE(Contains(run->err,

@@ -1,6 +1,8 @@
 // The IIS server layout shared by the discovery tests.
 #include "host/testing/iis_server_shares.h"
 
+#include <fstream>
+
 namespace velnor::testing {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,18 @@ void CopyFolder(const fs::path& from, const fs::path& to) {
 void CopyFile(const fs::path& from, const fs::path& to) {
   fs::create_directories(to.parent_path());
   fs::copy_file(from, to);
+}
+
+// The records of every log file below `folder`.
+long RecordsIn(const fs::path& folder) {
+  long records = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    std::ifstream in(entry.path());
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line[0] != '#' && line != "\r") ++records;
+    }
+  }
+  return records;
 }
 
 }  // namespace
@@ -48,6 +62,18 @@ std::vector<std::string> HandTypedWebSites() {
 std::vector<std::string> HandTypedFtpSites() {
   return {"Partners,%SystemDrive%\\inetpub\\logs\\LogFiles,9",
           "Public FTP,D:\\FtpLogs,12"};
+}
+
+long RecordsOfCollectedSites(const fs::path& c_drive, const fs::path& d_drive,
+                             bool ftp) {
+  if (ftp) {
+    return RecordsIn(c_drive / "inetpub/logs/LogFiles/MSFTPSVC9") +
+           RecordsIn(d_drive / "FtpLogs/FTPSVC12");
+  }
+  return RecordsIn(c_drive / "inetpub/logs/LogFiles/W3SVC1") +
+         RecordsIn(c_drive / "inetpub/logs/LogFiles/W3SVC3") +
+         RecordsIn(d_drive / "Logs/Shop/W3SVC7") +
+         RecordsIn(c_drive / "inetpub/logs/Partners/W3SVC9");
 }
 
 }  // namespace velnor::testing

@@ -27,6 +27,11 @@ void LayOutIisServer(const std::filesystem::path& c_drive,
 std::vector<std::string> HandTypedWebSites();
 std::vector<std::string> HandTypedFtpSites();
 
+// The records in the logs of those sites (web or `ftp`), counted from the
+// files laid out: every line that is not a directive.
+long RecordsOfCollectedSites(const std::filesystem::path& c_drive,
+                             const std::filesystem::path& d_drive, bool ftp);
+
 }  // namespace velnor::testing
 
 #endif  // VELNOR_HOST_TESTING_IIS_SERVER_SHARES_H_
