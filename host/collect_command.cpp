@@ -405,9 +405,9 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                   "A server's Windows directory, SERVER=C:\\Windows");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
                   "File of SERVER=PATH lines");
-  auto* discover = cmd->add_flag(
-      "--discover-sites", o.discover_sites,
-      "Collect the sites the server's IIS configuration lists");
+  auto* discover =
+      cmd->add_flag("--discover-sites", o.discover_sites,
+                    "Collect the sites the server's IIS configuration lists");
   discover->excludes(site)->excludes(sites);
   cmd->add_option("--site-id", o.site_ids,
                   "With --discover-sites: only these ids, like 1,3")

@@ -35,8 +35,10 @@ class DiscoverSitesSmbTest : public ::testing::Test {
     const fs::path& dir = tmp_->path();
     testing::LayOutIisServer(dir / "share/C", dir / "share/D");
     fs::create_directories(dir / "root" / kServer);
-    fs::create_directory_symlink(dir / "share/C", dir / "root" / kServer / "C$");
-    fs::create_directory_symlink(dir / "share/D", dir / "root" / kServer / "D$");
+    fs::create_directory_symlink(dir / "share/C",
+                                 dir / "root" / kServer / "C$");
+    fs::create_directory_symlink(dir / "share/D",
+                                 dir / "root" / kServer / "D$");
     unc::smbd::WriteSmbAuthFile(dir / "auth", unc::smbd::kSmbdPassword);
     server_ = new SambaServer;
     skip_reason_ = server_->Start(dir);
@@ -64,9 +66,8 @@ class DiscoverSitesSmbTest : public ::testing::Test {
                            std::vector<std::string> more) {
     fs::create_directory(Dir() / name);
     std::vector<std::string> args = {
-        "collect",    "--server",    kServer,    "--from", "2024-06-03",
-        "--to",       "2024-06-05",  "--db-dir", name,     "--create-db",
-        "--no-tui"};
+        "collect",    "--server", kServer, "--from",      "2024-06-03", "--to",
+        "2024-06-05", "--db-dir", name,    "--create-db", "--no-tui"};
     if (ftp) args.push_back("--ftp");
     args.insert(args.end(), more.begin(), more.end());
     return testing::RunVelnor(args, Dir());
@@ -94,8 +95,8 @@ TEST_F(DiscoverSitesSmbTest, DiscoveredOverSmbStoresTheRowsOfHandTypedSites) {
 
     std::vector<std::string> typed = {"--share-root", "root", "--windows-dir",
                                       "127.0.0.1=C:\\Windows"};
-    for (const std::string& site : ftp ? testing::HandTypedFtpSites()
-                                       : testing::HandTypedWebSites()) {
+    for (const std::string& site :
+         ftp ? testing::HandTypedFtpSites() : testing::HandTypedWebSites()) {
       typed.insert(typed.end(), {"--site", site});
     }
     VelnorRun by_hand = Collect("typed-" + word, ftp, typed);
@@ -123,8 +124,8 @@ TEST_F(DiscoverSitesSmbTest, DiscoveredOverSmbStoresTheRowsOfHandTypedSites) {
 TEST_F(DiscoverSitesSmbTest, SitesOverSmbListWhatTheShareRootShows) {
   for (const char* format : {"text", "json"}) {
     SCOPED_TRACE(format);
-    std::vector<std::string> smb = {"sites", "--server", kServer, "--ftp",
-                                    "--format", format};
+    std::vector<std::string> smb = {"sites", "--server", kServer,
+                                    "--ftp", "--format", format};
     std::vector<std::string> mapped = smb;
     for (const std::string& option : Smb()) smb.push_back(option);
     mapped.insert(mapped.end(), {"--share-root", "root"});

@@ -49,7 +49,8 @@ bool ParseIds(const std::string& text, std::set<std::string>& ids) {
 
 std::string IdList(const std::vector<IisSite>& sites) {
   std::string list;
-  for (const IisSite& site : sites) list += (list.empty() ? "" : ", ") + site.id;
+  for (const IisSite& site : sites)
+    list += (list.empty() ? "" : ", ") + site.id;
   return list.empty() ? "none" : list;
 }
 
@@ -76,9 +77,8 @@ bool ChooseSites(const std::string& server, IisService service,
     if (site == of_service.end()) {
       return Usage("--site-id: " + server + " has no " + word +
                        " site with the id " + id,
-                   "its " + word + " sites have the ids " +
-                       IdList(of_service) + "; velnor sites --server " +
-                       server + " lists them");
+                   "its " + word + " sites have the ids " + IdList(of_service) +
+                       "; velnor sites --server " + server + " lists them");
     }
     return Usage("--site-id: " + SiteLabel(*site) + " of " + server +
                      " cannot be collected: " + site->not_collected,
@@ -94,15 +94,16 @@ bool DiscoverSites(const std::string& server, Discovery& discovery) {
   discovery.windows_directory_given = !given.empty();
   const std::string find_help =
       given.empty()
-          ? "give the server's Windows directory with --windows-dir " +
-                server + "=C:\\Windows, or check the share root or SMB "
+          ? "give the server's Windows directory with --windows-dir " + server +
+                "=C:\\Windows, or check the share root or SMB "
                 "credentials"
           : "check --windows-dir " + server + "=" + given +
                 ", or leave it out to search the drives C$ to Z$";
-  if (!Attempt([&] {
-        discovery.config = siteconfig::FindServerConfig(server, given);
-      },
-               "cannot find the IIS configuration of " + server, find_help)) {
+  if (!Attempt(
+          [&] {
+            discovery.config = siteconfig::FindServerConfig(server, given);
+          },
+          "cannot find the IIS configuration of " + server, find_help)) {
     return false;
   }
   if (given.empty()) {

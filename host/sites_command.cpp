@@ -51,15 +51,16 @@ SiteRow LookAt(LogParserInterface& parser, const SitesListing& listing,
   SiteRow row{site, "", FolderState::kUnresolved, 0, ""};
   if (!siteconfig::UnreachableDirectory(site.log_directory).empty()) return row;
   row.folder =
-      FindSiteLogFolder(parser, listing.server,
-                        listing.service == siteconfig::IisService::kFtp,
-                        ExpandSystemDrive(site.log_directory,
-                                          listing.windows_directory),
-                        site.id)
+      FindSiteLogFolder(
+          parser, listing.server,
+          listing.service == siteconfig::IisService::kFtp,
+          ExpandSystemDrive(site.log_directory, listing.windows_directory),
+          site.id)
           .actual;
   if (row.folder.empty()) return row;
   std::vector<unc::DirEntry> entries;
-  if (automation::ResumeNext([&] { entries = unc::ListDirectory(row.folder); })) {
+  if (automation::ResumeNext(
+          [&] { entries = unc::ListDirectory(row.folder); })) {
     row.state = FolderState::kPresent;
     for (const unc::DirEntry& entry : entries) {
       row.log_files += entry.is_directory ? 0 : 1;
@@ -129,8 +130,7 @@ void AddSitesCommand(CLI::App& app, int* exit_status) {
                   "(default: searched on the drive shares)");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
                   "File of SERVER=PATH lines");
-  cmd->callback(
-      [options, exit_status] { *exit_status = RunSites(*options); });
+  cmd->callback([options, exit_status] { *exit_status = RunSites(*options); });
 }
 
 }  // namespace velnor::host

@@ -60,10 +60,9 @@ class SitesCommandTest : public ::testing::Test {
                            bool ftp, std::vector<std::string> more) {
     fs::create_directory(Dir() / name);
     std::vector<std::string> args = {
-        "collect",    "--server",   server,        "--from",
-        "2024-06-03", "--to",       "2024-06-05",  "--db-dir",
-        name,         "--create-db", "--no-tui",   "--share-root",
-        "shares"};
+        "collect",  "--server",     server,     "--from", "2024-06-03",
+        "--to",     "2024-06-05",   "--db-dir", name,     "--create-db",
+        "--no-tui", "--share-root", "shares"};
     if (ftp) args.push_back("--ftp");
     args.insert(args.end(), more.begin(), more.end());
     return Velnor(args);
@@ -100,8 +99,8 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
 // --site options for the sites typed by hand, with the Windows directory.
 std::vector<std::string> HandTyped(bool ftp) {
   std::vector<std::string> args = {"--windows-dir", "WEB01=C:\\Windows"};
-  for (const std::string& site : ftp ? testing::HandTypedFtpSites()
-                                     : testing::HandTypedWebSites()) {
+  for (const std::string& site :
+       ftp ? testing::HandTypedFtpSites() : testing::HandTypedWebSites()) {
     args.insert(args.end(), {"--site", site});
   }
   return args;
@@ -115,8 +114,9 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
     std::string word;
     const char* summary;
   };
-  for (const Case& c : {Case{false, "web", "collected 4 sites of WEB01 (web): "},
-                        Case{true, "ftp", "collected 2 sites of WEB01 (ftp): "}}) {
+  for (const Case& c :
+       {Case{false, "web", "collected 4 sites of WEB01 (web): "},
+        Case{true, "ftp", "collected 2 sites of WEB01 (ftp): "}}) {
     SCOPED_TRACE(c.word);
     const long records =
         testing::RecordsOfCollectedSites(c_drive, d_drive, c.ftp);
@@ -134,27 +134,31 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
                          "C$)\n"))
         << discovered.err;
 
-    VelnorRun typed = Collect("typed-" + c.word, "WEB01", c.ftp, HandTyped(c.ftp));
+    VelnorRun typed =
+        Collect("typed-" + c.word, "WEB01", c.ftp, HandTyped(c.ftp));
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_TRUE(Contains(typed.err, summary)) << typed.err;
 
-    std::vector<std::string> list = {"sites", "--server", "WEB01",
-                                     "--share-root", "shares", "--format",
+    std::vector<std::string> list = {"sites",        "--server", "WEB01",
+                                     "--share-root", "shares",   "--format",
                                      "sites"};
     if (c.ftp) list.push_back("--ftp");
     VelnorRun listed = Velnor(list);
     ASSERT_EQ(listed.status, 0) << listed.err;
     testing::WriteFile(Dir() / (c.word + "-sites.txt"), listed.out);
-    VelnorRun from_file =
-        Collect("from-file-" + c.word, "WEB01", c.ftp,
-                {"--sites", c.word + "-sites.txt", "--windows-dir",
-                 "WEB01=C:\\Windows"});
+    VelnorRun from_file = Collect("from-file-" + c.word, "WEB01", c.ftp,
+                                  {"--sites", c.word + "-sites.txt",
+                                   "--windows-dir", "WEB01=C:\\Windows"});
     EXPECT_EQ(from_file.status, 0) << from_file.err;
 
     const std::vector<Rows> rows =
         testing::AllReportRows(Dir() / ("typed-" + c.word), "WEB01", c.ftp);
-    EXPECT_EQ(testing::AllReportRows(Dir() / ("discovered-" + c.word), "WEB01", c.ftp), rows);
-    EXPECT_EQ(testing::AllReportRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp), rows);
+    EXPECT_EQ(testing::AllReportRows(Dir() / ("discovered-" + c.word), "WEB01",
+                                     c.ftp),
+              rows);
+    EXPECT_EQ(
+        testing::AllReportRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp),
+        rows);
     if (!c.ftp) continue;
     for (const VelnorRun* run : {&discovered, &typed, &from_file}) {
       EXPECT_TRUE(Contains(run->err,
@@ -172,8 +176,8 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
 // FTPSVC12, counted by status as read off the file: the channel records
 // and QUIT carry "-" as URL, the channel records "-" as status.
 TEST_F(SitesCommandTest, Iis85FtpLogIsCountedFromItsFtpsvcFolder) {
-  VelnorRun run = Collect("ftp-12", "WEB01", true,
-                          {"--discover-sites", "--site-id", "12"});
+  VelnorRun run =
+      Collect("ftp-12", "WEB01", true, {"--discover-sites", "--site-id", "12"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Contains(run.err, "collected 1 site of WEB01 (ftp): 25 records"))
       << run.err;
@@ -182,25 +186,25 @@ TEST_F(SitesCommandTest, Iis85FtpLogIsCountedFromItsFtpsvcFolder) {
           ReportDatabaseFileName(ReportKind::kHitsByStatus, "WEB01", true),
       "SELECT Identifier, URL, Status, [Status code], [No of Hits] "
       "FROM tblGeneral ORDER BY [Status code], URL");
-  EXPECT_EQ(rows, (Rows{
-                      {"12", "", "Others", "0", "10"},
-                      {"12", "", "Others", "221", "3"},
-                      {"12", "catalog-2024.pdf", "Transfer complete(226)",
-                       "226", "1"},
-                      {"12", "orders.csv", "Transfer complete(226)", "226",
-                       "1"},
-                      {"12", "***", "User logged in proceed(230)", "230", "3"},
-                      {"12", "/pub", "Others", "250", "2"},
-                      {"12", "/upload", "Others", "250", "1"},
-                      {"12", "anonymous", "User(331)", "331", "2"},
-                      {"12", "CONTOSO\\jsmith", "User(331)", "331", "1"},
-                      {"12", "missing.zip", "Others", "550", "1"},
-                  }));
+  EXPECT_EQ(
+      rows,
+      (Rows{
+          {"12", "", "Others", "0", "10"},
+          {"12", "", "Others", "221", "3"},
+          {"12", "catalog-2024.pdf", "Transfer complete(226)", "226", "1"},
+          {"12", "orders.csv", "Transfer complete(226)", "226", "1"},
+          {"12", "***", "User logged in proceed(230)", "230", "3"},
+          {"12", "/pub", "Others", "250", "2"},
+          {"12", "/upload", "Others", "250", "1"},
+          {"12", "anonymous", "User(331)", "331", "2"},
+          {"12", "CONTOSO\\jsmith", "User(331)", "331", "1"},
+          {"12", "missing.zip", "Others", "550", "1"},
+      }));
 }
 
 TEST_F(SitesCommandTest, SiteIdChoosesAmongTheDiscoveredSites) {
-  VelnorRun run = Collect("ids", "WEB01", false,
-                          {"--discover-sites", "--site-id", "9,1"});
+  VelnorRun run =
+      Collect("ids", "WEB01", false, {"--discover-sites", "--site-id", "9,1"});
   EXPECT_EQ(run.status, 0) << run.err;
   Rows totals = testing::QueryRows(
       Dir() / "ids" /
@@ -251,7 +255,8 @@ TEST_F(SitesCommandTest, DiscoveryMistakesTouchNothing) {
 // left on D:\WINNT.
 void LayOutWeb02(const fs::path& shares) {
   testing::WriteFile(
-      shares / "WEB02/C$/Windows/System32/inetsrv/config/applicationHost.config",
+      shares /
+          "WEB02/C$/Windows/System32/inetsrv/config/applicationHost.config",
       testing::ReadFile(kSiteConfigData /
                         "iis85-central-logging.applicationHost.config"));
   testing::WriteFile(
@@ -270,7 +275,8 @@ TEST_F(SitesCommandTest, GivenWindowsDirectoryWins) {
                        "Windows directory of WEB02: D:\\WINNT (given)\n"))
       << run.out;
   // %WinDir% resolves against the given directory.
-  EXPECT_TRUE(Contains(run.out, "\\\\WEB02\\D$\\WINNT\\System32\\LogFiles\\W3SVC1"))
+  EXPECT_TRUE(
+      Contains(run.out, "\\\\WEB02\\D$\\WINNT\\System32\\LogFiles\\W3SVC1"))
       << run.out;
   EXPECT_TRUE(Contains(run.out, "Shop")) << run.out;
 }
@@ -284,23 +290,24 @@ TEST_F(SitesCommandTest, CentralLoggingAndUnusableConfigurationsAreRefused) {
   VelnorRun listed =
       Velnor({"sites", "--server", "WEB02", "--share-root", "shares"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_TRUE(Contains(listed.out, "web sites of WEB02 cannot be collected: " +
-                                       central + "\n"))
+  EXPECT_TRUE(Contains(
+      listed.out, "web sites of WEB02 cannot be collected: " + central + "\n"))
       << listed.out;
   VelnorRun collect = Collect("central", "WEB02", false, {"--discover-sites"});
   EXPECT_EQ(collect.status, 2) << collect.err;
   EXPECT_TRUE(Contains(collect.err,
                        "velnor: error: the web sites of WEB02 cannot be "
-                       "collected: " + central + "\n"))
+                       "collected: " +
+                           central + "\n"))
       << collect.err;
   EXPECT_TRUE(fs::is_empty(Dir() / "central"));
 
-  const std::string config = testing::ReadFile(
-      kSiteConfigData / "iis10-sites.applicationHost.config");
-  testing::WriteFile(
-      Shares() / "WEB03/C$/Windows/System32/inetsrv/config/"
-                 "applicationHost.config",
-      config.substr(0, config.find("<site name=\"Shop\"") + 20));
+  const std::string config =
+      testing::ReadFile(kSiteConfigData / "iis10-sites.applicationHost.config");
+  testing::WriteFile(Shares() /
+                         "WEB03/C$/Windows/System32/inetsrv/config/"
+                         "applicationHost.config",
+                     config.substr(0, config.find("<site name=\"Shop\"") + 20));
   testing::WriteFile(Shares() / "WEB04/C$/Data/readme.txt", "");
   struct Case {
     const char* server;

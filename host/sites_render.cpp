@@ -11,8 +11,8 @@ namespace {
 using siteconfig::ServiceWord;
 
 const std::vector<std::string> kColumns = {
-    "service", "id", "name", "log directory", "folder", "exists", "files",
-    "collected"};
+    "service", "id",     "name",  "log directory",
+    "folder",  "exists", "files", "collected"};
 
 std::string ExistsWord(FolderState state) {
   switch (state) {
@@ -116,8 +116,7 @@ std::string JsonSite(const SiteRow& row) {
          ", \"name\": " + JsonString(site.name) +
          ", \"log_directory\": " + JsonString(site.log_directory) +
          ", \"folder\": " + JsonOrNull(row.folder) +
-         ", \"folder_exists\": " + exists +
-         ", \"log_files\": " +
+         ", \"folder_exists\": " + exists + ", \"log_files\": " +
          (row.state == FolderState::kPresent ? std::to_string(row.log_files)
                                              : "null") +
          ", \"folder_error\": " + JsonOrNull(row.folder_error) +
@@ -129,8 +128,7 @@ void RenderJson(const SitesListing& listing, std::ostream& out) {
   out << "{\n  \"server\": " << JsonString(listing.server)
       << ",\n  \"service\": " << JsonString(ServiceWord(listing.service))
       << ",\n  \"configuration\": " << JsonString(listing.configuration)
-      << ",\n  \"windows_directory\": "
-      << JsonString(listing.windows_directory)
+      << ",\n  \"windows_directory\": " << JsonString(listing.windows_directory)
       << ",\n  \"windows_directory_given\": "
       << (listing.windows_directory_given ? "true" : "false")
       << ",\n  \"unsupported\": " << JsonOrNull(listing.unsupported)

@@ -8,7 +8,8 @@ namespace velnor::siteconfig {
 namespace {
 
 bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 bool ContainsFolded(std::string_view text, std::string_view part) {
@@ -54,13 +55,14 @@ std::string WebLoggingProblem(const LogFileSetting& log) {
   }
   std::string format = log.Get("logFormat", "W3C");
   if (!EqualsFolded(format, "W3C")) {
-    return "it logs in the " + format + " format, not W3C (logFile logFormat=\"" +
-           format + "\")";
+    return "it logs in the " + format +
+           " format, not W3C (logFile logFormat=\"" + format + "\")";
   }
   std::string target = log.Get("logTargetW3C", "File");
   if (!ContainsFolded(target, "File")) {
     return "it logs to event tracing only, not to files (logFile "
-           "logTargetW3C=\"" + target + "\")";
+           "logTargetW3C=\"" +
+           target + "\")";
   }
   return "";
 }

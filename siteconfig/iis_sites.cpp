@@ -17,7 +17,8 @@ namespace velnor::siteconfig {
 namespace {
 
 bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 bool IsNumber(std::string_view text) {
@@ -33,7 +34,8 @@ std::string Quoted(std::string_view text) {
 // The first reason a site cannot be collected, other than the server-wide
 // one and a repeated id.
 std::string SiteProblem(const IisSite& site) {
-  if (!IsNumber(site.id)) return "its id " + Quoted(site.id) + " is not a number";
+  if (!IsNumber(site.id))
+    return "its id " + Quoted(site.id) + " is not a number";
   if (site.name.find(',') != std::string::npos) {
     return "its name holds a comma, which a site descriptor cannot carry";
   }
@@ -47,7 +49,8 @@ std::string SiteProblem(const IisSite& site) {
 // Ids as numbers first, in numeric order; anything else after them.
 auto OrderKey(const IisSite& site) {
   bool number = IsNumber(site.id);
-  return std::make_tuple(site.service, !number, number ? std::stoll(site.id) : 0LL);
+  return std::make_tuple(site.service, !number,
+                         number ? std::stoll(site.id) : 0LL);
 }
 
 }  // namespace
@@ -82,8 +85,8 @@ std::string UnreachableDirectory(std::string_view directory) {
       return "its log directory " + std::string(directory) +
              " does not continue with a backslash after the variable";
     }
-  } else if (directory.size() < 2 || !std::isalpha(static_cast<unsigned char>(
-                                         directory[0])) ||
+  } else if (directory.size() < 2 ||
+             !std::isalpha(static_cast<unsigned char>(directory[0])) ||
              directory[1] != ':' ||
              (directory.size() > 2 && directory[2] != '\\')) {
     return "its log directory " + Quoted(directory) +
@@ -146,10 +149,11 @@ IisSites ReadIisSites(const XmlDocument& document, const std::string& source) {
     if (root.Child("MBProperty")) return FinishSites(ReadMetabase(root));
   }
   automation::Raise(kErrInvalidFileFormat,
-                    source + " is not an IIS configuration: it has neither "
-                             "<configuration><system.applicationHost> (IIS 7 "
-                             "and later) nor <configuration><MBProperty> "
-                             "(IIS 6).");
+                    source +
+                        " is not an IIS configuration: it has neither "
+                        "<configuration><system.applicationHost> (IIS 7 "
+                        "and later) nor <configuration><MBProperty> "
+                        "(IIS 6).");
 }
 
 }  // namespace velnor::siteconfig

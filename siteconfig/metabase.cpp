@@ -12,7 +12,8 @@ namespace {
 constexpr char kW3cLogModule[] = "{FF160663-DE82-11CF-BC0A-00AA006111E0}";
 
 bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 bool IsTrue(std::string_view value) {
@@ -46,8 +47,8 @@ std::string LoggingProblem(const XmlElement& site,
 
 std::string CentralLogging(const std::optional<XmlElement>& web_service) {
   if (!web_service) return "";
-  if (IsTrue(web_service->Attribute("CentralBinaryLoggingEnabled")
-                 .value_or(""))) {
+  if (IsTrue(
+          web_service->Attribute("CentralBinaryLoggingEnabled").value_or(""))) {
     return "the server writes one central binary log for all its web sites "
            "(CentralBinaryLoggingEnabled=\"TRUE\"), which is not W3C text; "
            "switch IIS to one W3C log file per site to collect them";

@@ -47,7 +47,8 @@ std::optional<std::string> ConfigIn(const std::string& folder) {
 // The drive letter of an administrative drive share ("D$" gives 'D'), or 0.
 char DriveOf(std::string_view share) {
   if (share.size() != 2 || share[1] != '$') return 0;
-  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(share[0])));
+  char letter =
+      static_cast<char>(std::toupper(static_cast<unsigned char>(share[0])));
   return letter >= 'C' && letter <= 'Z' ? letter : 0;
 }
 
@@ -62,7 +63,8 @@ ServerConfig FindUnder(const std::string& server,
                           " is not a path with a drive letter, like "
                           "C:\\Windows.");
   }
-  const std::string folder = "\\\\" + server + "\\" + dir[0] + "$" + dir.substr(2);
+  const std::string folder =
+      "\\\\" + server + "\\" + dir[0] + "$" + dir.substr(2);
   if (auto path = ConfigIn(folder)) return {dir, *path};
   automation::Raise(automation::kErrFileNotFound,
                     "File not found: no IIS configuration in " + folder +
@@ -90,7 +92,8 @@ ServerConfig Search(const std::string& server) {
     }
     for (const char* windows : {"Windows", "WINNT"}) {
       for (const unc::DirEntry& entry : entries) {
-        if (!entry.is_directory || ::strcasecmp(entry.name.c_str(), windows) != 0)
+        if (!entry.is_directory ||
+            ::strcasecmp(entry.name.c_str(), windows) != 0)
           continue;
         if (auto path = ConfigIn(root + "\\" + entry.name)) {
           return {std::string(1, letter) + ":\\" + entry.name, *path};

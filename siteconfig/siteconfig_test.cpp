@@ -33,8 +33,8 @@ std::string ReadBytes(const fs::path& path) {
 Lines Describe(const IisSites& sites) {
   Lines lines;
   for (const IisSite& site : sites.sites) {
-    std::string line = std::string(ServiceWord(site.service)) + "\t" +
-                       Descriptor(site);
+    std::string line =
+        std::string(ServiceWord(site.service)) + "\t" + Descriptor(site);
     if (!site.not_collected.empty()) {
       line += "\tnot collected: " + site.not_collected;
     }
@@ -132,8 +132,8 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
 }
 
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
-  IisSites sites =
-      Parse(ReadBytes(kTestData / "iis85-central-logging.applicationHost.config"));
+  IisSites sites = Parse(
+      ReadBytes(kTestData / "iis85-central-logging.applicationHost.config"));
   const std::string web =
       "the server writes one central W3C log for all its web sites "
       "(centralLogFileMode=\"CentralW3C\"), which has no log folder per site; "
@@ -145,21 +145,23 @@ TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
       "them";
   EXPECT_EQ(sites.web_unsupported, web);
   EXPECT_EQ(sites.ftp_unsupported, ftp);
-  EXPECT_EQ(
-      Describe(sites),
-      (Lines{
-          "web\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-          "\tnot collected: " + web,
-          "web\tShop,D:\\Logs,2\tnot collected: " + web,
-          "ftp\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-          "\tnot collected: " + ftp,
-      }));
+  EXPECT_EQ(Describe(sites),
+            (Lines{
+                "web\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
+                "\tnot collected: " +
+                    web,
+                "web\tShop,D:\\Logs,2\tnot collected: " + web,
+                "ftp\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
+                "\tnot collected: " +
+                    ftp,
+            }));
 }
 
 TEST(IisConfigurationTest, DirectoriesTheSharesCannotReach) {
   auto site = [](const std::string& directory) {
     return "<configuration><system.applicationHost><sites><site name=\"S\" "
-           "id=\"1\"><logFile directory=\"" + directory +
+           "id=\"1\"><logFile directory=\"" +
+           directory +
            "\"/></site></sites></system.applicationHost></configuration>";
   };
   struct Case {
@@ -170,15 +172,19 @@ TEST(IisConfigurationTest, DirectoriesTheSharesCannotReach) {
            {"%SystemRoot%\\System32\\LogFiles", ""},
            {"%windir%\\System32\\LogFiles", ""},
            {"E:\\", ""},
-           {"%LogRoot%\\W3", "its log directory %LogRoot%\\W3 starts with a "
-                             "variable only the server knows"},
-           {"D:\\%COMPUTERNAME%\\Logs", "its log directory "
-                                        "D:\\%COMPUTERNAME%\\Logs holds a "
-                                        "variable only the server knows"},
-           {"Logs\\W3", "its log directory \"Logs\\W3\" is not a path that "
-                        "starts with a drive letter"},
-           {"D:\\Logs,Old", "its log directory D:\\Logs,Old holds a comma, "
-                            "which a site descriptor cannot carry"},
+           {"%LogRoot%\\W3",
+            "its log directory %LogRoot%\\W3 starts with a "
+            "variable only the server knows"},
+           {"D:\\%COMPUTERNAME%\\Logs",
+            "its log directory "
+            "D:\\%COMPUTERNAME%\\Logs holds a "
+            "variable only the server knows"},
+           {"Logs\\W3",
+            "its log directory \"Logs\\W3\" is not a path that "
+            "starts with a drive letter"},
+           {"D:\\Logs,Old",
+            "its log directory D:\\Logs,Old holds a comma, "
+            "which a site descriptor cannot carry"},
        }) {
     IisSites sites = Parse(site(c.directory));
     ASSERT_EQ(sites.sites.size(), 1u) << c.directory;
@@ -228,9 +234,11 @@ TEST_F(HostileFileTest, EntitiesAreNeverExpandedNorFetched) {
         std::string("<site name=\"x\" id=\"1\">&xxe;</site>")}) {
     std::string xxe =
         "<?xml version=\"1.0\"?>\n<!DOCTYPE configuration [\n <!ENTITY xxe "
-        "SYSTEM \"file://" + std::string(pattern) + "\">\n]>\n"
-        "<configuration><system.applicationHost><sites>" + reference +
-        "</sites></system.applicationHost></configuration>\n";
+        "SYSTEM \"file://" +
+        std::string(pattern) +
+        "\">\n]>\n"
+        "<configuration><system.applicationHost><sites>" +
+        reference + "</sites></system.applicationHost></configuration>\n";
     std::string line = ErrorLine(xxe);
     EXPECT_NE(line.find("document type declaration"), std::string::npos);
     EXPECT_EQ(line.find(secret), std::string::npos);
@@ -324,9 +332,9 @@ class ServerConfigTest : public testing::Test {
                        (metabase ? "system32/inetsrv/MetaBase.xml"
                                  : "System32/inetsrv/config/"
                                    "applicationHost.config");
-    Put(path, ReadBytes(kTestData / (metabase
-                                         ? "iis6-web-and-ftp.MetaBase.xml"
-                                         : "iis10-sites.applicationHost.config")));
+    Put(path, ReadBytes(kTestData /
+                        (metabase ? "iis6-web-and-ftp.MetaBase.xml"
+                                  : "iis10-sites.applicationHost.config")));
   }
 
   fs::path root_;
@@ -382,8 +390,9 @@ TEST_F(ServerConfigTest, MissingConfigurationSaysWhereItLooked) {
 }
 
 TEST_F(ServerConfigTest, HundredMegabyteFileIsNotReadWhole) {
-  fs::path big = root_ / "SRV/C$/Windows/System32/inetsrv/config/"
-                         "applicationHost.config";
+  fs::path big = root_ /
+                 "SRV/C$/Windows/System32/inetsrv/config/"
+                 "applicationHost.config";
   fs::create_directories(big.parent_path());
   {
     std::ofstream out(big, std::ios::binary);
@@ -400,8 +409,7 @@ TEST_F(ServerConfigTest, HundredMegabyteFileIsNotReadWhole) {
   ServerConfig found = FindServerConfig("SRV", "");
   AutomationError error = ErrorOf([&] { ReadServerSites(found.path); });
   EXPECT_EQ(error.number(), kErrInvalidFileFormat);
-  EXPECT_NE(error.description().find("is larger than 32 MB"),
-            std::string::npos)
+  EXPECT_NE(error.description().find("is larger than 32 MB"), std::string::npos)
       << error.description();
 }
 

@@ -72,8 +72,8 @@ XmlDocument XmlDocument::Parse(std::string_view bytes,
   }
   if (bytes.empty()) Refuse(source, "it is empty");
   InitOnce();
-  std::unique_ptr<xmlParserCtxt, FreeContext> context(xmlCreateMemoryParserCtxt(
-      bytes.data(), static_cast<int>(bytes.size())));
+  std::unique_ptr<xmlParserCtxt, FreeContext> context(
+      xmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size())));
   if (context == nullptr) {
     automation::Raise(automation::kErrOutOfMemory,
                       "Out of memory: cannot start reading " + source + ".");

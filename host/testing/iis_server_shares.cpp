@@ -10,8 +10,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kSource = VELNOR_SOURCE_DIR;
-const fs::path kWebLogs = kSource / "examples/shares/WEB01/C$/inetpub/logs/"
-                                    "LogFiles/W3SVC1";
+const fs::path kWebLogs = kSource /
+                          "examples/shares/WEB01/C$/inetpub/logs/"
+                          "LogFiles/W3SVC1";
 const fs::path kIntranetLogs = kSource / "examples/shares/WEB01/D$/Logs/W3SVC2";
 const fs::path kOldFtpLogs =
     kSource / "examples/shares/FTP01/C$/WINDOWS/system32/LogFiles/MSFTPSVC1";

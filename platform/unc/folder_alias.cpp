@@ -27,7 +27,8 @@ Aliases& TheAliases() {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // True when `path` is `folder` or lies below it.

@@ -185,8 +185,9 @@ TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
   EXPECT_EQ(Names("\\\\srv1\\c$\\inetpub\\logs\\LogFiles\\msftpsvc3"),
             (std::vector<std::string>{"u_ex240603.log"}));
   EXPECT_EQ(
-      ReadAll("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\u_ex240603.log",
-              16),
+      ReadAll(
+          "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\u_ex240603.log",
+          16),
       "ftp");
   // A folder whose name only starts like the alias is not below it.
   EXPECT_EQ(Names("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30"),
@@ -207,8 +208,9 @@ TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
               ListDirectory("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3");
             }).number(),
             automation::kErrPathNotFound);
-  EXPECT_EQ(ErrorOf([] { SetFolderAlias("C:\\Logs", "\\\\SRV1\\C$"); }).number(),
-            automation::kErrInvalidProcedureCall);
+  EXPECT_EQ(
+      ErrorOf([] { SetFolderAlias("C:\\Logs", "\\\\SRV1\\C$"); }).number(),
+      automation::kErrInvalidProcedureCall);
 }
 
 TEST_F(UncTest, UncPathWithoutShareRootIsPathNotFound) {
