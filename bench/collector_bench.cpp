@@ -12,7 +12,7 @@
 #include <random>
 
 #include "component/velnor.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
@@ -33,7 +33,8 @@ uintmax_t WriteLog(const fs::path& file, int64_t records) {
          "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port "
          "cs-username c-ip cs(User-Agent) sc-status sc-substatus "
          "sc-win32-status time-taken\r\n";
-  std::mt19937 rng(42);
+  std::mt19937 engine(42);
+  auto rng = [&engine] { return static_cast<unsigned>(engine()); };
   const int statuses[] = {200, 200, 200, 200, 304, 404, 500, 401, 302, 403};
   char line[512];
   for (int64_t i = 0; i < records; ++i) {
@@ -68,7 +69,7 @@ void Collect(benchmark::State& state, bool raw) {
     state.PauseTiming();
     fs::remove_all(root / "db");
     fs::create_directories(root / "db");
-    host::CreateReportDatabases((root / "db").string(), "SRV1", false);
+    reportdb::CreateReportDatabases((root / "db").string(), "SRV1", false);
     auto grid = std::make_shared<forms::FlexGrid>(14330);
     auto parser = CreateLogParser();
     parser->SetErrorLogPath((root / "errors.log").string());

@@ -8,6 +8,7 @@
 #include "platform/automation/ole_date.h"
 #include "platform/win32/user32.h"
 #include "platform/forms/forms.h"
+#include "reportdb/report_files.h"
 
 namespace velnor {
 namespace {
@@ -15,8 +16,6 @@ namespace {
 using automation::ArrayItem;
 using automation::Err;
 
-constexpr std::array<const char*, 4> kKindNames = {
-    "DayOfWeek", "HitsByMonth", "HitsByHour", "HitsByStatus"};
 constexpr char kLogParserSource[] = "VELNORLogAnalysis-LogParser";
 constexpr char kRunProcedure[] = "CollectDataFromLogFile";
 constexpr int32_t kYesNoQuestionSecondDefault = 4 + 32 + 256;
@@ -41,7 +40,7 @@ CollectionRun::~CollectionRun() { state_.mobjGrd = nullptr; }
 RunSummary CollectionRun::Run(bool blnIsFTPCollection,
                               std::string_view strAppPath) {
   is_ftp_ = blnIsFTPCollection;
-  site_column_ = is_ftp_ ? "FTP Site Name" : "Web Site Name";
+  site_column_ = reportdb::SiteColumn(is_ftp_);
   start_day_ = automation::DatePart(state_.mdtStartDate);
   end_day_ = automation::DatePart(state_.mdtEndDate);
   cancel_confirmed_ = false;
@@ -79,14 +78,12 @@ ProcessingDialog& CollectionRun::Dialog() const {
   return *state_.objProgressDialog;
 }
 
-std::string CollectionRun::ServiceWord() const { return is_ftp_ ? "FTP" : "Web"; }
-
 std::string CollectionRun::RunSource() const {
   return kLogParserSource + automation::BoolText(state_.mblnIsCollectRawData);
 }
 
 std::string CollectionRun::KindName(Kind kind) const {
-  return ServiceWord() + "Log" + kKindNames[kind];
+  return reportdb::DatabaseWord(reportdb::kReportKinds[kind], is_ftp_);
 }
 
 bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
@@ -109,8 +106,10 @@ bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
   step_([&] {
     cn = automation::CreateObjectAs<ado::Connection>("ADODB.Connection");
   });
-  const std::string path = std::string(strAppPath) + "QDX_UA" + KindName(kind) +
-                           "_" + state_.mstrServerName + ".mdb";
+  const std::string path =
+      std::string(strAppPath) +
+      reportdb::ReportDatabaseFileName(reportdb::kReportKinds[kind],
+                                       state_.mstrServerName, is_ftp_);
   if (OpenConnection(cn, path)) return true;
   WriteErrorLog(Err().Number(), "Connection failed-" + KindName(kind),
                 kLogParserSource, kRunProcedure);

@@ -70,7 +70,6 @@ class CollectionRun {
   // was started without one, so each progress call fails like any other
   // step instead of dereferencing nothing.
   ProcessingDialog& Dialog() const;
-  std::string ServiceWord() const;  // "Web" or "FTP"
   // The run's error-log source: the module name followed by True or False,
   // the raw-data setting.
   std::string RunSource() const;

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "dbsupport/error_log.h"
-#include "host/report_schema.h"
-#include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
+#include "testing/test_support.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor {
@@ -28,7 +28,7 @@ using automation::Err;
 using automation::Null;
 using automation::ResumeNext;
 using automation::Variant;
-using host::ReportKind;
+using reportdb::ReportKind;
 
 class DbSupportTest : public ::testing::Test {
  protected:
@@ -36,7 +36,7 @@ class DbSupportTest : public ::testing::Test {
     ado::RegisterClasses();
     char templ[] = "/tmp/db_support_test-XXXXXX";
     dir_ = mkdtemp(templ);
-    host::CreateReportDatabases(dir_, "SRV1", false);
+    reportdb::CreateReportDatabases(dir_, "SRV1", false);
     gstrErrorLogPath = dir_ + "/errors.log";
     Err().Clear();
   }
@@ -46,7 +46,7 @@ class DbSupportTest : public ::testing::Test {
   }
 
   std::string Path(ReportKind kind) const {
-    return dir_ + "/" + host::ReportDatabaseFileName(kind, "SRV1", false);
+    return dir_ + "/" + reportdb::ReportDatabaseFileName(kind, "SRV1", false);
   }
 
   std::shared_ptr<ado::Connection> Connect(ReportKind kind) {

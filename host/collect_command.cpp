@@ -15,9 +15,9 @@
 #include "dbsupport/error_log.h"
 #include "host/command_support.h"
 #include "host/grid_render.h"
-#include "host/report_schema.h"
 #include "host/site_discovery.h"
 #include "host/site_log_folder.h"
+#include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
@@ -26,6 +26,12 @@
 #include "platform/wmi/wmi.h"
 
 namespace velnor::host {
+
+using reportdb::CreateReportDatabases;
+using reportdb::CreatedDatabases;
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 namespace {
 
 namespace fs = std::filesystem;

@@ -20,11 +20,15 @@
 #include <thread>
 #include <vector>
 
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "host/testing/velnor_test_support.h"
 #include "platform/unc/smbd_fixture.h"
 
 namespace velnor::host {
+
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,10 +8,13 @@
 #include <memory>
 
 #include "host/command_support.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
+
+using reportdb::CreateReportDatabases;
+using reportdb::CreatedDatabases;
 namespace {
 
 struct InitDbOptions {

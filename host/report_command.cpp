@@ -10,11 +10,16 @@
 #include <memory>
 
 #include "host/command_support.h"
-#include "host/report_data.h"
+#include "reportdb/report_reader.h"
 #include "host/report_render.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
+
+using reportdb::LoadReport;
+using reportdb::MissingReportDatabases;
+using reportdb::Report;
+using reportdb::SiteReport;
 namespace {
 
 using automation::Err;

@@ -11,10 +11,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {
+
+using reportdb::CreateReportDatabases;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 namespace {
 
 namespace fs = std::filesystem;

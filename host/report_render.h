@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/report_data.h"
+#include "reportdb/report_reader.h"
 #include "host/text_format.h"
 
 namespace velnor::host {
@@ -20,7 +20,7 @@ namespace velnor::host {
 // Aligned tables, one block per site, each count with a bar of block
 // characters scaled to the largest count of its table. URLs longer than
 // 60 characters are cut, ending in "…".
-std::string RenderText(const Report& report);
+std::string RenderText(const reportdb::Report& report);
 
 // RFC 4180 (CRLF line ends, fields quoted when needed), one row per count:
 //   Identifier,Site Name,Section,Key,Label,Hits
@@ -28,7 +28,7 @@ std::string RenderText(const Report& report);
 // hour (Key = hour 0-23, Label empty), status (Key = status code, Label =
 // status label), url (Key = rank from 1, Label = URL), run (Key = run number
 // from 1, oldest first, Label empty) and runs-total (Key and Label empty).
-std::string RenderCsv(const Report& report);
+std::string RenderCsv(const reportdb::Report& report);
 
 // One JSON object, indented by two spaces:
 //   {"server": "SRV1", "service": "web" | "ftp", "sites": [
@@ -41,11 +41,11 @@ std::string RenderCsv(const Report& report);
 //      "top_urls": [{"url": "/", "hits": 10}, ...],
 //      "runs": [5, 7], "runs_total": 12}, ...]}
 // Lists keep the order of the Report.
-std::string RenderJson(const Report& report);
+std::string RenderJson(const reportdb::Report& report);
 
 // A complete HTML page with inline CSS and inline SVG charts: no scripts
 // and no reference to any other file or address, so it opens offline.
-std::string RenderHtml(const Report& report);
+std::string RenderHtml(const reportdb::Report& report);
 
 }  // namespace velnor::host
 

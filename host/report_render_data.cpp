@@ -7,6 +7,12 @@
 #include "host/text_format.h"
 
 namespace velnor::host {
+
+using reportdb::Bucket;
+using reportdb::Report;
+using reportdb::SiteReport;
+using reportdb::StatusCount;
+using reportdb::UrlCount;
 namespace {
 
 class CsvWriter {

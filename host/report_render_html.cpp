@@ -10,6 +10,13 @@
 #include "host/report_render.h"
 
 namespace velnor::host {
+
+using reportdb::Bucket;
+using reportdb::Report;
+using reportdb::SiteReport;
+using reportdb::StatusCount;
+using reportdb::UrlCount;
+using reportdb::kTopUrlCount;
 namespace {
 
 // The two axes of a chart: the vertical one at `left` from `top` down to

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 namespace velnor::host {
+
+using reportdb::Report;
+using reportdb::SiteReport;
 namespace {
 
 Report OneSite(std::vector<int64_t> weekday_hits, std::string url = "/") {

@@ -6,6 +6,11 @@
 #include "host/report_render.h"
 
 namespace velnor::host {
+
+using reportdb::Bucket;
+using reportdb::Report;
+using reportdb::SiteReport;
+using reportdb::StatusCount;
 namespace {
 
 constexpr size_t kBarWidth = 40;  // columns of the longest bar

@@ -8,7 +8,6 @@
 // the update, so a hit costs the database work and little else.
 #include "reportstore/report_store.h"
 
-#include <array>
 #include <charconv>
 #include <initializer_list>
 #include <limits>
@@ -18,6 +17,7 @@
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "reportdb/status_labels.h"
 
 namespace velnor {
 namespace {
@@ -33,56 +33,6 @@ constexpr std::string_view kLookupPrefix =
     "select [No of Hits] from tblGeneral where [Identifier]=";
 constexpr std::string_view kUpdatePrefix =
     "Update tblgeneral set [No of Hits]= ";
-
-// Status labels per service, in report order: a label's position is its
-// sort field. The code of a label is the three characters before its
-// closing parenthesis.
-constexpr std::array<std::string_view, 5> kFtpStatusLabels = {
-    "command successful(200)", "Transfer complete(226)",
-    "User logged in proceed(230)", "User(331)", "closed(426)"};
-constexpr std::array<std::string_view, 8> kWebStatusLabels = {
-    "Succeeded (200)",       "Not Modified (304)",
-    "Bad Request (400)",     "Unauthorized (401)",
-    "Not Found (404)",       "Internal Server Error (500)",
-    "Not Implemented (501)", "Bad Gateway (502)"};
-constexpr std::string_view kOtherStatusLabel = "Others";
-constexpr int32_t kOtherStatusSort = 100;
-
-constexpr int32_t CodeOfLabel(std::string_view label) {
-  std::string_view digits = label.substr(label.size() - 4, 3);
-  return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
-}
-static_assert(CodeOfLabel(kWebStatusLabels[4]) == 404);
-static_assert(CodeOfLabel(kFtpStatusLabels[1]) == 226);
-
-template <std::size_t N>
-bool FindStatusLabel(const std::array<std::string_view, N>& labels,
-                     int32_t status, std::string_view& label, int32_t& sort) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (CodeOfLabel(labels[i]) == status) {
-      label = labels[i];
-      sort = static_cast<int32_t>(i);
-      return true;
-    }
-  }
-  return false;
-}
-
-// The label and sort position of `status` in the list the site column
-// selects; "Others" (100) for a code outside it or an unknown column.
-std::pair<std::string_view, int32_t> StatusLabelOf(
-    const std::string& strSiteNameColumn, int32_t status) {
-  std::string_view label;
-  int32_t sort = 0;
-  bool found = false;
-  if (strSiteNameColumn == "FTP Site Name") {
-    found = FindStatusLabel(kFtpStatusLabels, status, label, sort);
-  } else if (strSiteNameColumn == "Web Site Name") {
-    found = FindStatusLabel(kWebStatusLabels, status, label, sort);
-  }
-  if (!found) return {kOtherStatusLabel, kOtherStatusSort};
-  return {label, sort};
-}
 
 void AppendNumber(std::string& sql, int32_t number) {
   char digits[16];
@@ -270,7 +220,7 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
                                  const std::string& strSiteIdentifier,
                                  const std::string& strURL, int32_t lStatus,
                                  const std::string& strSiteNameColumn) {
-  const auto [label, sort] = StatusLabelOf(strSiteNameColumn, lStatus);
+  const auto [label, sort] = reportdb::StatusLabelOf(strSiteNameColumn, lStatus);
 
   // The look-up and the update test the same condition.
   std::string condition;

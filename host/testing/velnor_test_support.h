@@ -1,6 +1,5 @@
 // Test support for tests that run the built velnor command as a user does
-// (no terminal, no shell) and read back what it leaves with plain SQLite,
-// independent of the code under test.
+// (no terminal, no shell).
 #ifndef VELNOR_HOST_TESTING_VELNOR_TEST_SUPPORT_H_
 #define VELNOR_HOST_TESTING_VELNOR_TEST_SUPPORT_H_
 
@@ -10,28 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "testing/test_support.h"
+
 namespace velnor::testing {
-
-using Rows = std::vector<std::vector<std::string>>;
-
-// A new folder `prefix`-XXXXXX in the temporary folder, removed with its
-// contents on destruction.
-class TempDir {
- public:
-  explicit TempDir(const std::string& prefix);
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// The bytes of `path`; "" when it cannot be read.
-std::string ReadFile(const std::filesystem::path& path);
-// Writes `text` to `path`, making its parent folders.
-void WriteFile(const std::filesystem::path& path, const std::string& text);
-// `text` split at blanks.
-std::vector<std::string> Words(const std::string& text);
 
 struct VelnorRun {
   int status = -1;  // the exit status; -1 when killed by a signal
@@ -47,12 +27,6 @@ pid_t StartVelnor(const std::vector<std::string>& args,
 VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir);
 VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
-
-// The rows of `sql` on the SQLite database `file`, values as text, NULL as
-// "NULL". A database or statement that fails is a test failure.
-Rows QueryRows(const std::filesystem::path& file, const std::string& sql);
-// Runs the statements `sql` on `file`; a failure is a test failure.
-void ExecSql(const std::filesystem::path& file, const std::string& sql);
 
 }  // namespace velnor::testing
 

@@ -1,16 +1,16 @@
 // The report databases as the collector finds them: the right files, the
 // columns it writes, index seeks for its look-ups, and existing files left
 // untouched.
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "host/testing/velnor_test_support.h"
+#include "testing/test_support.h"
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::reportdb {
 namespace {
 
 class ReportSchemaTest : public ::testing::Test {
@@ -114,4 +114,4 @@ TEST_F(ReportSchemaTest, LeavesExistingFilesAndRefusesAMissingFolder) {
 }
 
 }  // namespace
-}  // namespace velnor::host
+}  // namespace velnor::reportdb

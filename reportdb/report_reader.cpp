@@ -2,7 +2,7 @@
 // once, in insertion order, and summed per site in memory: the tables hold
 // one row per site, URL and bucket, so a site's buckets are the sums over
 // its URLs.
-#include "host/report_data.h"
+#include "reportdb/report_reader.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -14,10 +14,10 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/report_schema.h"
+#include "reportdb/report_files.h"
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::reportdb {
 namespace {
 
 using automation::Raise;
@@ -307,4 +307,4 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
   return report;
 }
 
-}  // namespace velnor::host
+}  // namespace velnor::reportdb

@@ -2,8 +2,8 @@
 // one server and service, and the site totals of past runs, gathered per
 // site. The databases are only read, never changed, so a report can be
 // taken while nothing else, or a collection run, uses them.
-#ifndef VELNOR_HOST_REPORT_DATA_H_
-#define VELNOR_HOST_REPORT_DATA_H_
+#ifndef VELNOR_REPORTDB_REPORT_READER_H_
+#define VELNOR_REPORTDB_REPORT_READER_H_
 
 #include <array>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velnor::host {
+namespace velnor::reportdb {
 
 // One bar of a chart: a bucket and the hits counted in it.
 struct Bucket {
@@ -74,6 +74,6 @@ std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
 Report LoadReport(const std::string& db_dir, std::string_view server,
                   bool is_ftp);
 
-}  // namespace velnor::host
+}  // namespace velnor::reportdb
 
-#endif  // VELNOR_HOST_REPORT_DATA_H_
+#endif  // VELNOR_REPORTDB_REPORT_READER_H_
