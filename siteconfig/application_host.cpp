@@ -48,7 +48,8 @@ std::string Attribute(const std::optional<XmlElement>& element,
   return element->Attribute(name).value_or("");
 }
 
-// Why the web logs of a site are not collected, or "".
+// Why the <logFile> settings keep a site's web logs from being collected,
+// or "".
 std::string WebLoggingProblem(const LogFileSetting& log) {
   if (EqualsFolded(log.Get("enabled", "true"), "false")) {
     return "logging is off (logFile enabled=\"false\")";
@@ -97,6 +98,29 @@ std::string FtpCentralLogging(const std::optional<XmlElement>& log) {
          "collect them";
 }
 
+// The dontLog setting of <system.webServer><httpLogging> in `scope` (the
+// root or a <location>), or "" when it has none.
+std::string DontLog(const std::optional<XmlElement>& scope) {
+  return Attribute(ChildOf(ChildOf(scope, "system.webServer"), "httpLogging"),
+                   "dontLog");
+}
+
+// True when the HTTP logging module is told not to log the site `name`:
+// by a <location path="name"> or, without one that says otherwise, by the
+// server's own setting.
+bool HttpLoggingOff(XmlElement configuration, const std::string& name) {
+  for (const XmlElement& location : configuration.Children()) {
+    if (location.Name() != "location") continue;
+    std::string path = location.Attribute("path").value_or("");
+    while (path.ends_with("/")) path.pop_back();
+    std::string dont_log = DontLog(location);
+    if (EqualsFolded(path, name) && !dont_log.empty()) {
+      return EqualsFolded(dont_log, "true");
+    }
+  }
+  return EqualsFolded(DontLog(configuration), "true");
+}
+
 struct Protocols {
   bool ftp = false;
   bool other = false;
@@ -112,6 +136,19 @@ Protocols ProtocolsOf(XmlElement site) {
     (ftp ? protocols.ftp : protocols.other) = true;
   }
   return protocols;
+}
+
+// Why the web logs of the site `name` are not collected, or "".
+std::string WebSiteProblem(XmlElement configuration, const std::string& name,
+                           const Protocols& protocols,
+                           const LogFileSetting& log) {
+  if (protocols.ftp && !protocols.other) {
+    return "it serves FTP only (all its bindings are ftp)";
+  }
+  if (HttpLoggingOff(configuration, name)) {
+    return "logging is off (httpLogging dontLog=\"true\")";
+  }
+  return WebLoggingProblem(log);
 }
 
 }  // namespace
@@ -138,9 +175,7 @@ IisSites ReadApplicationHost(XmlElement configuration,
     web_site.log_directory =
         web.Get("directory", kApplicationHostDefaultLogDirectory);
     web_site.not_collected =
-        protocols.ftp && !protocols.other
-            ? "it serves FTP only (all its bindings are ftp)"
-            : WebLoggingProblem(web);
+        WebSiteProblem(configuration, entry.name, protocols, web);
     found.sites.push_back(std::move(web_site));
 
     if (!protocols.ftp && !ftp_server) continue;

@@ -111,10 +111,10 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
       SitesOf("iis75-builtin-defaults.applicationHost.config"),
       (Lines{
           "web\tDefault Web Site," + kDefault + ",1",
-          "web\tExtranet,C:\\WebLogs,2",
-          "web\tExtranet Copy," + kDefault +
-              ",2\tnot collected: site \"Extranet\", listed before it, has "
-              "the same id 2 and is collected from that log folder",
+          // Extranet does not log, so its namesake's id is free.
+          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
+          "(httpLogging dontLog=\"true\")",
+          "web\tExtranet Copy," + kDefault + ",2",
           "web\tBlog, News," + kDefault +
               ",8\tnot collected: its name holds a comma, which a site "
               "descriptor cannot carry",
@@ -129,6 +129,26 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
               "files (logFile logTargetW3C=\"ETW\")",
           "ftp\tUploads," + kDefault + ",20",
       }));
+}
+
+TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
+  IisSites sites = Parse(
+      "<configuration><system.applicationHost><sites>"
+      "<site name=\"A\" id=\"1\"/><site name=\"B\" id=\"2\"/>"
+      "<site name=\"C\" id=\"3\"/>"
+      "</sites></system.applicationHost>"
+      "<system.webServer><httpLogging dontLog=\"true\"/></system.webServer>"
+      "<location path=\"b/\"><system.webServer><httpLogging "
+      "dontLog=\"false\"/></system.webServer></location>"
+      "<location path=\"C\"><system.webServer><directoryBrowse "
+      "enabled=\"true\"/></system.webServer></location>"
+      "</configuration>");
+  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
+  const std::string kOff =
+      "\tnot collected: logging is off (httpLogging dontLog=\"true\")";
+  EXPECT_EQ(Describe(sites), (Lines{"web\tA," + kDefault + ",1" + kOff,
+                                    "web\tB," + kDefault + ",2",
+                                    "web\tC," + kDefault + ",3" + kOff}));
 }
 
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
