@@ -307,7 +307,7 @@ TEST_F(SitesCommandTest, CentralLoggingAndUnusableConfigurationsAreRefused) {
   testing::WriteFile(Shares() /
                          "WEB03/C$/Windows/System32/inetsrv/config/"
                          "applicationHost.config",
-                     config.substr(0, config.find("<site name=\"Shop\"") + 20));
+                     config.substr(0, config.find("<site name=\"Shop\"") + 24));
   testing::WriteFile(Shares() / "WEB04/C$/Data/readme.txt", "");
   struct Case {
     const char* server;
@@ -318,8 +318,8 @@ TEST_F(SitesCommandTest, CentralLoggingAndUnusableConfigurationsAreRefused) {
                 "velnor: error: cannot read the IIS configuration of WEB03: "
                 "\\\\WEB03\\C$\\Windows\\System32\\inetsrv\\config\\"
                 "applicationHost.config cannot be read as XML: it is not "
-                "well-formed XML (line 120: Specification mandates value for "
-                "attribute id); IIS would refuse it as well.\n"},
+                "well-formed XML (line 120: attributes construct error); IIS "
+                "would refuse it as well.\n"},
            Case{"WEB04",
                 "velnor: error: cannot find the IIS configuration of WEB04: "
                 "File not found: no IIS configuration found on WEB04: looked "
