@@ -34,8 +34,9 @@ std::string Quoted(std::string_view text) {
 // The first reason a site cannot be collected, other than the server-wide
 // one and a repeated id.
 std::string SiteProblem(const IisSite& site) {
-  if (!IsNumber(site.id))
+  if (!IsNumber(site.id)) {
     return "its id " + Quoted(site.id) + " is not a number";
+  }
   if (site.name.find(',') != std::string::npos) {
     return "its name holds a comma, which a site descriptor cannot carry";
   }
@@ -120,6 +121,8 @@ IisSites FinishSites(IisSites found) {
   // folder per id, so a second site would count it again.
   std::map<std::pair<IisService, long long>, std::string> taken;
   for (IisSite& site : found.sites) {
+    // The log folder is W3SVC7 for id "07" as well.
+    if (IsNumber(site.id)) site.id = std::to_string(std::stoll(site.id));
     if (site.not_collected.empty()) {
       site.not_collected = found.UnsupportedReason(site.service);
     }

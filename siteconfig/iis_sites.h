@@ -60,14 +60,14 @@ std::string Descriptor(const IisSite& site);
 // server's Windows directory resolves) and holds no other variable.
 std::string UnreachableDirectory(std::string_view directory);
 
-// Completes what a configuration reader found: gives each site the
-// server-wide reason of its service; marks the sites whose id is not a
-// number, whose id an earlier site of the service already has (both would
-// count the same log folder), whose name or directory holds a comma (a
-// descriptor cannot carry it), or whose directory cannot be reached through
-// an administrative share (UnreachableDirectory); then orders the
-// sites by service and numeric id, keeping the configuration's order among
-// equal ids.
+// Completes what a configuration reader found: writes numeric ids without
+// leading zeros; gives each site the server-wide reason of its service;
+// marks the sites whose id is not a number, whose id an earlier collected
+// site of the service already has (both would count the same log folder),
+// whose name or directory holds a comma (a descriptor cannot carry it), or
+// whose directory cannot be reached through an administrative share
+// (UnreachableDirectory); then orders the sites by service and numeric id,
+// keeping the configuration's order among equal ids.
 IisSites FinishSites(IisSites found);
 
 // The sites configured by an IIS configuration file: applicationHost.config

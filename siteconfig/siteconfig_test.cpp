@@ -177,10 +177,10 @@ TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
             }));
 }
 
-TEST(IisConfigurationTest, DirectoriesTheSharesCannotReach) {
+TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
   auto site = [](const std::string& directory) {
     return "<configuration><system.applicationHost><sites><site name=\"S\" "
-           "id=\"1\"><logFile directory=\"" +
+           "id=\"007\"><logFile directory=\"" +
            directory +
            "\"/></site></sites></system.applicationHost></configuration>";
   };
@@ -208,6 +208,7 @@ TEST(IisConfigurationTest, DirectoriesTheSharesCannotReach) {
        }) {
     IisSites sites = Parse(site(c.directory));
     ASSERT_EQ(sites.sites.size(), 1u) << c.directory;
+    EXPECT_EQ(sites.sites[0].id, "7");
     EXPECT_EQ(sites.sites[0].log_directory, c.directory);
     EXPECT_EQ(sites.sites[0].not_collected, c.reason) << c.directory;
   }
