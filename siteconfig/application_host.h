@@ -21,9 +21,10 @@ inline constexpr char kApplicationHostDefaultLogDirectory[] =
 // <logFile> attributes inherit the same way, attribute by attribute.
 // Marks a site whose logging is off (in <logFile>, or by <httpLogging
 // dontLog> of the server or of a <location> with the site's name), whose
-// web logs are not W3C or go to event tracing only; and every site of a service that logs centrally
-// (<log centralLogFileMode> of system.applicationHost, or of
-// system.ftpServer for FTP). The result is not yet finished (FinishSites).
+// web logs are not W3C or go to event tracing only; and every site of a
+// service that logs centrally (<log centralLogFileMode> of
+// system.applicationHost, or of system.ftpServer for FTP). The result is
+// not yet finished (FinishSites).
 IisSites ReadApplicationHost(XmlElement configuration,
                              XmlElement application_host);
 
