@@ -19,6 +19,8 @@
 #include "host/command_support.h"
 #include "host/grid_render.h"
 #include "host/run_lock.h"
+#include "host/site_discovery.h"
+#include "host/site_log_folder.h"
 #include "reportdb/schema.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -49,13 +51,16 @@ Examples:
       --db-dir reports --sites ftp-sites.txt --windows-dir SRV1=C:\Windows
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-02 \
       --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-dir reports --share-root /mnt/shares --discover-sites --site-id 1,3
 
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured; it is read through the server's
 administrative share \\SERVER\C$\..., which --share-root (or
 VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; a server
 under no share root is read over SMB (smb://SERVER/C$/...), with the
-credentials of --smb-auth.
+credentials of --smb-auth. --discover-sites takes the sites from the
+server's own IIS configuration instead (see velnor sites).
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled.)";
 
@@ -65,6 +70,7 @@ struct Run {
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
   std::string error_log;
+  std::vector<std::string> notes;  // printed after the summary
 };
 
 // Parses a strict yyyy-mm-dd date.
@@ -285,16 +291,19 @@ bool Check(const CollectOptions& options, Run& run) {
       !ReadSitesFile(options.sites_file, run.sites)) {
     return false;
   }
-  if (run.sites.empty()) {
-    return Usage("no site to collect",
-                 "give --site \"NAME,LOGDIR,ID\" or --sites FILE");
-  }
   for (const std::string& site : run.sites) {
     if (!CheckDescriptor(site)) return false;
   }
-  if (!ConfigureWindowsDirs(options) || !ConfigureShareRoot(options) ||
-      !ConfigureSmb(options)) {
+  if (!ConfigureServerAccess(options)) return false;
+  if (options.discover_sites &&
+      !AddDiscoveredSites(options.server, options.ftp, options.site_ids,
+                          run.sites, run.notes)) {
     return false;
+  }
+  if (run.sites.empty()) {
+    return Usage("no site to collect",
+                 "give --site \"NAME,LOGDIR,ID\", --sites FILE or "
+                 "--discover-sites");
   }
   for (std::string& site : run.sites) {
     if (!ExpandSystemDrive(options.server, site)) return false;
@@ -360,6 +369,11 @@ bool WriteGrid(const CollectOptions& options, const Run& run,
 
 }  // namespace
 
+bool ConfigureServerAccess(const CollectOptions& options) {
+  return ConfigureWindowsDirs(options) && ConfigureShareRoot(options) &&
+         ConfigureSmb(options);
+}
+
 void AddCollectCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<CollectOptions>();
   CollectOptions& o = *options;
@@ -403,6 +417,13 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                   "A server's Windows directory, SERVER=C:\\Windows");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
                   "File of SERVER=PATH lines");
+  auto* discover =
+      cmd->add_flag("--discover-sites", o.discover_sites,
+                    "Collect the sites the server's IIS configuration lists");
+  discover->excludes(site)->excludes(sites);
+  cmd->add_option("--site-id", o.site_ids,
+                  "With --discover-sites: only these ids, like 1,3")
+      ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
   cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
   cmd->add_option("--wait", o.wait,
@@ -445,6 +466,11 @@ int RunCollect(const CollectOptions& options) {
 
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
+  if (options.ftp) {
+    std::vector<std::string> redirected =
+        RedirectFtpsvcFolders(*parser, options.server, run.sites);
+    run.notes.insert(run.notes.end(), redirected.begin(), redirected.end());
+  }
   LogUnreadableLogFolders(*parser, options, run);
   auto started = std::chrono::steady_clock::now();
   // The run's changes to its databases are kept together or not at all:
@@ -486,6 +512,7 @@ int RunCollect(const CollectOptions& options) {
   std::cerr << SummaryLine(summary, options.server, options.ftp, seconds)
             << "\nerror log: " << new_lines << " new line"
             << (new_lines == 1 ? "" : "s") << " in " << run.error_log << "\n";
+  for (const std::string& note : run.notes) std::cerr << note << "\n";
   if (summary.cancel_confirmed) return kExitCancelled;
   return new_lines > 0 || !written ? kExitLoggedErrors : kExitCompleted;
 }

@@ -42,6 +42,8 @@ struct CollectOptions {
   // "per-record" (each record written as it is counted: the slow
   // reference the other is checked against).
   std::string tally = "memory";
+  bool discover_sites = false;
+  std::string site_ids;
 };
 
 // Exit statuses of collect.
@@ -56,6 +58,12 @@ void AddCollectCommand(CLI::App& app, int* exit_status);
 
 // Runs a parsed collect; returns the exit status.
 int RunCollect(const CollectOptions& options);
+
+// Configures how servers are reached from `options`, as collect does: the
+// Windows directories (--windows-dir, --windows-dirs), the share root
+// (--share-root or VELNOR_SHARE_ROOT) and SMB (--smb-auth or
+// VELNOR_SMB_AUTH, --smb-port, --smb-timeout). False after a usage message.
+bool ConfigureServerAccess(const CollectOptions& options);
 
 }  // namespace velnor::host
 

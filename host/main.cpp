@@ -5,6 +5,7 @@
 #include "host/collect_command.h"
 #include "host/init_db_command.h"
 #include "host/report_command.h"
+#include "host/sites_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app("VELNOR Log Analysis: collect IIS log statistics into report "
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   velnor::host::AddInitDbCommand(app, &exit_status);
   velnor::host::AddCollectCommand(app, &exit_status);
   velnor::host::AddReportCommand(app, &exit_status);
+  velnor::host::AddSitesCommand(app, &exit_status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

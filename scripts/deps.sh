@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   tmux sqlite3
   libsmbclient-dev samba smbclient
+  libxml2-dev
   chromium
 )
 

@@ -152,7 +152,8 @@ void CheckReachable(std::string_view path, const UncPath& unc) {
         "Path not found: cannot reach " + std::string(path) + ": server " +
             unc.server + " (no share root maps it, so SMB was tried): " +
             problem + ". Check the server name and the network, or set a " +
-            "share root that holds " + unc.server + "/" + unc.share + ".");
+            "share root that holds " + unc.server +
+            (unc.share.empty() ? "" : "/" + unc.share) + ".");
 }
 
 // Everything but unreserved characters is percent-encoded: libsmbclient
@@ -326,6 +327,27 @@ void SetSmbOptions(uint16_t port, int timeout_ms) {
   TheSettings().port = port;
   TheSettings().timeout_ms = timeout_ms;
   ApplySettings();
+}
+
+std::vector<std::string> SmbShares(std::string_view server) {
+  const std::string path = "\\\\" + std::string(server);
+  UncPath unc{std::string(server), "", {}};
+  std::lock_guard lock(SmbMutex());
+  CheckReachable(path, unc);
+  SMBCCTX* context = Context();
+  const std::string url = "smb://" + Encode(server);
+  SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+  if (dir == nullptr) {
+    RaiseAccessError(errno, "list the shares of", url, path, true,
+                     kDeniedAdvice);
+  }
+  std::vector<std::string> shares;
+  while (const smbc_dirent* entry =
+             smbc_getFunctionReaddir(context)(context, dir)) {
+    if (entry->smbc_type == SMBC_FILE_SHARE) shares.emplace_back(entry->name);
+  }
+  smbc_getFunctionClosedir(context)(context, dir);
+  return shares;
 }
 
 Backend& SmbBackend() {
