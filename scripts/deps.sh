@@ -10,6 +10,7 @@ packages=(
   tmux sqlite3
   libsmbclient-dev samba smbclient
   libxml2-dev
+  libpq-dev postgresql postgresql-contrib
   chromium
 )
 
