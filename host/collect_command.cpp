@@ -18,10 +18,14 @@
 #include "dbsupport/error_log.h"
 #include "host/command_support.h"
 #include "host/grid_render.h"
+#include "host/pg_run_lock.h"
 #include "host/run_lock.h"
 #include "host/site_discovery.h"
 #include "host/site_log_folder.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
 #include "reportdb/schema.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
@@ -38,6 +42,7 @@ using reportdb::CreatedDatabases;
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
 using reportdb::ReportKind;
+using reportdb::ReportLocation;
 namespace {
 
 namespace fs = std::filesystem;
@@ -53,6 +58,9 @@ Examples:
       --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
       --db-dir reports --share-root /mnt/shares --discover-sites --site-id 1,3
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-url postgresql://velnor@dbhost/velnor --sites sites.txt \
+      --error-log /var/log/velnor/srv1.log
 
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured; it is read through the server's
@@ -61,10 +69,15 @@ VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; a server
 under no share root is read over SMB (smb://SERVER/C$/...), with the
 credentials of --smb-auth. --discover-sites takes the sites from the
 server's own IIS configuration instead (see velnor sites).
+--db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
+of --db-dir; its password comes from ~/.pgpass, never from the URL. The
+error log is then velnor-errors.log in the current folder unless
+--error-log names one.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled.)";
 
 struct Run {
+  ReportLocation location;
   double from = 0;
   double to = 0;
   std::vector<std::string> sites;
@@ -220,7 +233,45 @@ bool ConfigureSmb(const CollectOptions& options) {
   return true;
 }
 
-bool CheckDatabases(const CollectOptions& options) {
+std::string InitDbCommand(const CollectOptions& options,
+                          const ReportLocation& location) {
+  return std::string("velnor init-db ") +
+         (location.IsPostgres() ? "--db-url " : "--db-dir ") +
+         location.Name() + " --server " + options.server +
+         (options.ftp ? " --ftp" : "");
+}
+
+// The central store's schemas, made or checked before the run, so that a
+// store that cannot be reached or lacks a schema is a usage message and
+// nothing is touched.
+bool CheckSchemas(const CollectOptions& options, const ReportLocation& location) {
+  std::vector<std::string> missing;
+  if (!automation::ResumeNext([&] {
+        if (options.create_db) {
+          CreatedDatabases created = reportdb::CreateReportSchemas(
+              location.db_url, options.server, options.ftp);
+          for (const std::string& made : created.made) {
+            std::cerr << "made schema " << made << "\n";
+          }
+        } else {
+          missing = reportdb::MissingReportSchemas(location.db_url,
+                                                   options.server, options.ftp);
+        }
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the report store " + location.db_url, reason);
+  }
+  if (missing.empty()) return true;
+  return Usage("the report schema " + missing.front() + " is missing in " +
+                   location.db_url,
+               "make it with " + InitDbCommand(options, location) +
+                   ", or add --create-db");
+}
+
+bool CheckDatabases(const CollectOptions& options,
+                    const ReportLocation& location) {
+  if (location.IsPostgres()) return CheckSchemas(options, location);
   if (options.create_db) {
     CreatedDatabases created;
     if (!automation::ResumeNext([&] {
@@ -243,9 +294,7 @@ bool CheckDatabases(const CollectOptions& options) {
                     ReportDatabaseFileName(kind, options.server, options.ftp);
     if (!fs::exists(file)) {
       return Usage("the report database " + file.string() + " is missing",
-                   "make it with velnor init-db --db-dir " + options.db_dir +
-                       " --server " + options.server +
-                       (options.ftp ? " --ftp" : "") +
+                   "make it with " + InitDbCommand(options, location) +
                        ", or add --create-db");
     }
   }
@@ -266,6 +315,24 @@ bool CheckErrorLog(const std::string& path) {
                "give --error-log a writable file in an existing folder");
 }
 
+// Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
+bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
+  location.db_dir = options.db_dir;
+  location.db_url = options.db_url;
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) location.db_url = env;
+  }
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    return Usage("no report databases given",
+                 "give --db-dir FOLDER, or --db-url postgresql://... (or "
+                 "VELNOR_DB_URL) for a central store");
+  }
+  if (!location.IsPostgres()) return CheckDbDir(location.db_dir);
+  std::string problem = ado::pg::CheckDbUrl(location.db_url);
+  if (problem.empty()) return true;
+  return Usage("cannot use the database URL " + location.db_url, problem);
+}
+
 bool Check(const CollectOptions& options, Run& run) {
   if (!CheckServerName(options.server)) return false;
   if (!ParseDay(options.from, run.from)) {
@@ -281,7 +348,7 @@ bool Check(const CollectOptions& options, Run& run) {
                      options.from + ")",
                  "swap --from and --to");
   }
-  if (!CheckDbDir(options.db_dir)) return false;
+  if (!CheckLocation(options, run.location)) return false;
   if (!ParseGridFormat(options.format, run.format)) {
     return Usage("--format " + options.format + " is not known",
                  "use table, csv, tsv or json");
@@ -308,10 +375,15 @@ bool Check(const CollectOptions& options, Run& run) {
   for (std::string& site : run.sites) {
     if (!ExpandSystemDrive(options.server, site)) return false;
   }
+  // A central store has no folder of its own: its runs log to the current
+  // folder unless told.
+  const fs::path log_folder =
+      run.location.IsPostgres() ? fs::path(".") : fs::path(options.db_dir);
   run.error_log = options.error_log.empty()
-                      ? (fs::path(options.db_dir) / "velnor-errors.log").string()
+                      ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckErrorLog(run.error_log) && CheckDatabases(options);
+  return CheckErrorLog(run.error_log) &&
+         CheckDatabases(options, run.location);
 }
 
 // The component takes a log folder it cannot list for an empty one, so a
@@ -385,8 +457,13 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_flag("--ftp", o.ftp, "FTP service logs (MSFTPSVC) instead of web");
   cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")->required();
   cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->required();
-  cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
-      ->required();
+  auto* db_dir =
+      cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases");
+  cmd->add_option("--db-url", o.db_url,
+                  "PostgreSQL store instead of --db-dir: "
+                  "postgresql://USER@HOST/DB (default VELNOR_DB_URL; the "
+                  "password from ~/.pgpass)")
+      ->excludes(db_dir);
   auto* site = cmd->add_option("--site", o.sites,
                                "Site descriptor NAME,LOGDIR,ID (repeatable)");
   auto* sites = cmd->add_option("--sites", o.sites_file,
@@ -452,12 +529,28 @@ int RunCollect(const CollectOptions& options) {
   const size_t lines_before = CountLines(run.error_log);
 
   std::string holder;
-  std::optional<RunLock> lock = RunLock::Acquire(
-      options.db_dir, options.server, options.ftp, options.wait, holder);
-  if (!lock) {
+  std::optional<RunLock> lock;
+  std::unique_ptr<PgRunLock> pg_lock;
+  if (run.location.IsPostgres()) {
+    try {
+      pg_lock = PgRunLock::Acquire(run.location.db_url, options.server,
+                                   options.ftp, options.wait, holder);
+    } catch (const ado::pg::PgError& error) {
+      Usage("cannot reach the report store " + run.location.db_url + ": " +
+                error.what(),
+            "check the URL, that the server runs, and ~/.pgpass");
+      return kExitUsage;
+    }
+  } else {
+    if (auto taken = RunLock::Acquire(options.db_dir, options.server,
+                                      options.ftp, options.wait, holder)) {
+      lock.emplace(std::move(*taken));
+    }
+  }
+  if (!lock && !pg_lock) {
     Usage("another collection of " + options.server +
-              (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
-              " is running: " + holder,
+              (options.ftp ? " (FTP)" : " (web)") + " in " +
+              run.location.Name() + " is running: " + holder,
           "wait for it to end, or give --wait SECONDS to wait longer "
           "(now " + fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
@@ -475,10 +568,10 @@ int RunCollect(const CollectOptions& options) {
   auto started = std::chrono::steady_clock::now();
   // The run's changes to its databases are kept together or not at all:
   // the component's connections join this session, committed only here.
-  auto session =
-      ado::Session::Begin(static_cast<int>(options.wait * 1000));
+  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000),
+                                     run.location.MakeEngine());
   parser->CollectIISLogData(options.server, options.ftp, run.from, run.to,
-                            options.db_dir + "/", options.raw,
+                            run.location.AppPath(), options.raw,
                             options.raw ? grid : nullptr, sites,
                             options.log_site_level, options.refresh_registry);
   std::string not_kept;
@@ -486,6 +579,8 @@ int RunCollect(const CollectOptions& options) {
     session->Commit();
   } catch (const automation::AutomationError& error) {
     not_kept = error.description();
+    WriteErrorLog(error.number(), error.description(), "velnor collect",
+                  "Commit");
   }
   double seconds = std::chrono::duration<double>(
                        std::chrono::steady_clock::now() - started)

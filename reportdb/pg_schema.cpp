@@ -131,10 +131,7 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
     CheckLength(ReportSchemaName(kind, server, is_ftp));
   }
   std::unique_ptr<PgConnection> db = Connect(url);
-  std::string citext;
-  if (!MissingReportSchemas(url, server, is_ftp).empty()) {
-    citext = CitextType(*db, url);
-  }
+  const std::string citext = CitextType(*db, url);
   CreatedDatabases result;
   for (ReportKind kind : kReportKinds) {
     std::string schema = ReportSchemaName(kind, server, is_ftp);

@@ -113,6 +113,9 @@ PgConnection::PgConnection(const std::string& url,
     conn_ = nullptr;
     throw PgError("08001", reason);
   }
+  // Notices (such as a ROLLBACK outside a transaction) are the server
+  // talking to a person at a terminal; failures come as errors.
+  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
   // The report tables hold the bytes the logs had: no conversion between
   // the client and the database.
   const char* encoding = PQparameterStatus(conn_, "server_encoding");
