@@ -4,6 +4,7 @@
 
 #include "host/collect_command.h"
 #include "host/init_db_command.h"
+#include "host/migrate_command.h"
 #include "host/report_command.h"
 #include "host/sites_command.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   velnor::host::AddCollectCommand(app, &exit_status);
   velnor::host::AddReportCommand(app, &exit_status);
   velnor::host::AddSitesCommand(app, &exit_status);
+  velnor::host::AddMigrateCommand(app, &exit_status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -343,6 +343,45 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
             expected);
 }
 
+TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
+  LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
+  sites_["IIS10/web"] = HandTypedWebSites();
+  sites_["IIS10/ftp"] = HandTypedFtpSites();
+  WriteGenerated("GEN1", 2000);
+  ASSERT_EQ(Velnor(Collect("IIS10", false, false)).status, 0);
+  ASSERT_EQ(Velnor(Collect("IIS10", true, false)).status, 0);
+  ASSERT_EQ(Velnor(Collect("GEN1", false, false)).status, 0);
+  const std::vector<std::string> migrate = {
+      "migrate", "--db-dir", db_dir_.string(), "--db-url", server_.Url()};
+  VelnorRun copied = Velnor(migrate);
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  EXPECT_NE(copied.out.find("copied IIS10 (FTP): "), std::string::npos)
+      << copied.out;
+  auto same_everywhere = [&] {
+    for (auto [server, ftp] : {std::pair{"IIS10", false}, {"IIS10", true},
+                               {"GEN1", false}}) {
+      EXPECT_EQ(Tables(server, ftp, true), Tables(server, ftp, false))
+          << server << ftp;
+    }
+  };
+  same_everywhere();
+  // Again: the store holds rows, so nothing is copied twice.
+  VelnorRun again = Velnor(migrate);
+  EXPECT_EQ(again.status, 2);
+  EXPECT_NE(again.err.find("--overwrite"), std::string::npos) << again.err;
+  same_everywhere();
+  std::vector<std::string> overwrite = migrate;
+  overwrite.insert(overwrite.end(), {"--server", "gen1", "--overwrite"});
+  VelnorRun replaced = Velnor(overwrite);
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  same_everywhere();
+  VelnorRun report = Velnor({"report", "--db-url", server_.Url(), "--server",
+                             "GEN1", "--format", "csv"});
+  VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(),
+                            "--server", "GEN1", "--format", "csv"});
+  EXPECT_EQ(report.out, files.out);
+}
+
 TEST_F(PgStoreTest, AUrlWithAPasswordIsRefused) {
   WriteGenerated("SRVA", 10);
   std::vector<std::string> args = Collect("SRVA", false, true);
