@@ -190,8 +190,18 @@ std::string PostgresSql(std::string_view sql,
   while (!scanner.Done()) {
     Token token = scanner.Next();
     if (token.kind == Kind::kName) {
+      std::string name = Unwrapped(token);
+      // A quoted name keeps a quote inside it doubled: one quote of it.
+      const char quote = token.text.front();
+      if (quote == '"' || quote == '`') {
+        const std::string twice(2, quote);
+        for (size_t at = name.find(twice); at != std::string::npos;
+             at = name.find(twice, at + 1)) {
+          name.erase(at, 1);
+        }
+      }
       out += '"';
-      for (char c : Unwrapped(token)) {
+      for (char c : name) {
         out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (c == '"') out += '"';
       }
