@@ -451,16 +451,22 @@ int RunCollect(const CollectOptions& options) {
   auto sites = std::make_shared<automation::Collection>(run.sites);
   const size_t lines_before = CountLines(run.error_log);
 
-  std::string holder;
-  std::optional<RunLock> lock = RunLock::Acquire(
-      options.db_dir, options.server, options.ftp, options.wait, holder);
-  if (!lock) {
+  RunLockAttempt lock = RunLock::Acquire(options.db_dir, options.server,
+                                           options.ftp, options.wait);
+  if (lock.status == RunLock::Status::kHeld) {
     Usage("another collection of " + options.server +
               (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
-              " is running: " + holder,
+              " is running: " + lock.detail,
           "wait for it to end, or give --wait SECONDS to wait longer "
           "(now " + fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
+  }
+  if (lock.status == RunLock::Status::kUnusable) {
+    std::cerr << "velnor: error: the database folder " << options.db_dir
+              << " cannot be written: " << lock.detail
+              << "\n  help: a run writes its databases and a lock file "
+                 "there; make the folder writable (or mount it read-write)\n";
+    return kExitLoggedErrors;
   }
   ReportStore::SetCountInMemory(options.tally == "memory");
 

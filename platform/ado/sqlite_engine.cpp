@@ -42,7 +42,7 @@ using automation::Raise;
 
 constexpr const char* kJetSource = "Microsoft JET Database Engine";
 // Per database file; pages are taken only as they are used.
-constexpr int kCacheKib = 256 * 1024;
+constexpr int kCacheKib = 64 * 1024;
 
 // SQLite reports the file and the system's reason of an I/O failure only
 // through its log, so the last message is kept for the error that follows.
