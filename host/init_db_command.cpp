@@ -71,10 +71,12 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
       "  hour and status files beside it; add --ftp for the FTP service.");
   command->add_option("--db-dir", options->db_dir,
                       "Existing folder that holds the report databases")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   command->add_option("--server", options->server,
                       "Name of the server whose logs the databases count")
-      ->required();
+      ->required()
+      ->type_name("NAME");
   command->add_flag("--ftp", options->ftp,
                     "Make the FTP service's databases instead of the web "
                     "service's");
