@@ -6,7 +6,6 @@
 #define VELNOR_HOST_BASH_COMPLETION_H_
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 
 namespace velnor::host {

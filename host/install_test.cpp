@@ -47,7 +47,8 @@ Shell Sh(const std::string& command) {
 // `text` quoted for the shell.
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -66,9 +67,9 @@ class InstallTest : public ::testing::Test {
  protected:
   // Installs the build into `root_` as a package build would.
   void Install() {
-    Shell install = Sh("DESTDIR=" + Quoted(root_.string()) +
-                       " cmake --install " + Quoted(kBuild.string()) +
-                       " --prefix /usr");
+    Shell install =
+        Sh("DESTDIR=" + Quoted(root_.string()) + " cmake --install " +
+           Quoted(kBuild.string()) + " --prefix /usr");
     ASSERT_EQ(install.status, 0) << install.out;
   }
 
@@ -77,8 +78,8 @@ class InstallTest : public ::testing::Test {
   std::string Complete(const std::string& line) {
     std::string script =
         "source " +
-        Quoted((root_ / "usr/share/bash-completion/completions/velnor")
-                   .string()) +
+        Quoted(
+            (root_ / "usr/share/bash-completion/completions/velnor").string()) +
         "; cd " + Quoted(dir_.string()) + "; COMP_WORDS=(" + line +
         "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velnor; "
         "echo \"${COMPREPLY[*]}\"";
@@ -172,8 +173,8 @@ TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {
     words >> name;
     packages.insert(name);
   }
-  for (const char* runtime : {"libc6", "libsqlite3-0", "libsmbclient",
-                              "zlib1g", "libstdc++6"}) {
+  for (const char* runtime :
+       {"libc6", "libsqlite3-0", "libsmbclient", "zlib1g", "libstdc++6"}) {
     EXPECT_TRUE(packages.count(runtime)) << runtime << " in " << depends.out;
   }
   for (const std::string& name : packages) {
@@ -234,9 +235,8 @@ class NightlyTest : public InstallTest {
                   "1999-01-01 02:00:00 10.0.0.3 GET /b 200\n");
     WriteFile(dir_ / "etc/srv1-sites.txt", "Main,C:\\logs,1\n");
     fs::create_directories(dir_ / "db");
-    ASSERT_EQ(RunVelnor(Words("init-db --db-dir db --server SRV1"), dir_)
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunVelnor(Words("init-db --db-dir db --server SRV1"), dir_).status, 0);
   }
 
   // Runs `command` as /bin/sh would from cron or systemd, with the paths
@@ -271,7 +271,8 @@ TEST_F(NightlyTest, CronLineOfTheReadmeCollectsYesterday) {
 }
 
 TEST_F(NightlyTest, SystemdUnitsOfTheReadmeCollectYesterday) {
-  std::string service = ReadmeBlock("# /etc/systemd/system/velnor-nightly.service");
+  std::string service =
+      ReadmeBlock("# /etc/systemd/system/velnor-nightly.service");
   std::string timer = ReadmeBlock("# /etc/systemd/system/velnor-nightly.timer");
   EXPECT_NE(timer.find("\nOnCalendar="), std::string::npos);
   EXPECT_NE(service.find("\nEnvironment=VELNOR_SHARE_ROOT=/mnt/shares\n"),

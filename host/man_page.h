@@ -6,7 +6,6 @@
 #define VELNOR_HOST_MAN_PAGE_H_
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 #include <string_view>
 

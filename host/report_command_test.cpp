@@ -14,8 +14,8 @@
 #include <sstream>
 #include <vector>
 
-#include "reportdb/schema.h"
 #include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
 
 namespace velnor::host {
 
@@ -27,8 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ExecSql;
 using testing::ReadFile;
-using testing::WriteFile;
 using testing::VelnorRun;
+using testing::WriteFile;
 
 // 2024-06-12 14:05:09 UTC, the time every report here states as made.
 constexpr const char* kMade = "1718201109";
@@ -109,20 +109,19 @@ class ReportCommandTest : public ::testing::Test {
                int status, const std::string& label, bool ftp = false) {
     const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                            "Thursday", "Friday", "Saturday"};
-    std::string site = "'SRV1','1','Main','" + url + "'," +
-                       std::to_string(hits);
+    std::string site =
+        "'SRV1','1','Main','" + url + "'," + std::to_string(hits);
     std::string insert = "INSERT INTO tblGeneral VALUES (";
-    ExecSql(Db(ReportKind::kDayOfWeek, ftp),
-            insert + site + "," + std::to_string(day) + ",'" +
-                kDays[day - 1] + "')");
+    ExecSql(Db(ReportKind::kDayOfWeek, ftp), insert + site + "," +
+                                                 std::to_string(day) + ",'" +
+                                                 kDays[day - 1] + "')");
     ExecSql(Db(ReportKind::kHitsByMonth, ftp), insert + site + ",6,'June')");
     ExecSql(Db(ReportKind::kHitsByHour, ftp),
             insert + site + ",NULL," + std::to_string(hour) + ")");
     ExecSql(Db(ReportKind::kHitsByStatus, ftp),
-            insert + "'SRV1','1','Main'," +
-                (label == "Others" ? "100" : "4") + ",'" + url + "','" +
-                label + "'," + std::to_string(status) + "," +
-                std::to_string(hits) + ")");
+            insert + "'SRV1','1','Main'," + (label == "Others" ? "100" : "4") +
+                ",'" + url + "','" + label + "'," + std::to_string(status) +
+                "," + std::to_string(hits) + ")");
   }
 
   // velnor with `arguments` split at blanks; paths here have none.
@@ -322,8 +321,9 @@ std::string MeasuringPage(const std::string& page, int width) {
     }
   }
   return "<!DOCTYPE html><html><body style=\"margin:0\"><iframe id=\"page\" "
-         "style=\"border:0;width:" + std::to_string(width) +
-         "px;height:8000px\" srcdoc=\"" + srcdoc + "\"></iframe>" +
+         "style=\"border:0;width:" +
+         std::to_string(width) + "px;height:8000px\" srcdoc=\"" + srcdoc +
+         "\"></iframe>" +
          R"(<script>
 addEventListener('load', () => {
   const frame = document.getElementById('page');
@@ -362,7 +362,8 @@ addEventListener('load', () => {
 </script></body></html>)";
 }
 
-TEST_F(ReportCommandTest, HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) {
+TEST_F(ReportCommandTest,
+       HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) {
   if (access("/usr/bin/chromium", X_OK) != 0) {
     GTEST_SKIP() << "chromium is not installed (Debian package chromium)";
   }
@@ -370,8 +371,8 @@ TEST_F(ReportCommandTest, HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) 
   // status list with several "Others".
   const std::pair<int, const char*> kStatuses[] = {
       {200, "Succeeded (200)"}, {304, "Not Modified (304)"},
-      {404, "Not Found (404)"}, {403, "Others"}, {302, "Others"},
-      {500, "Internal Server Error (500)"}};
+      {404, "Not Found (404)"}, {403, "Others"},
+      {302, "Others"},          {500, "Internal Server Error (500)"}};
   for (int hour = 0; hour < 24; ++hour) {
     auto [code, label] = kStatuses[hour % 6];
     AddHits("/catalogue/products/category-" + std::to_string(hour) +
@@ -382,8 +383,7 @@ TEST_F(ReportCommandTest, HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) 
   for (int month = 1; month <= 12; ++month) {
     months += "INSERT INTO tblGeneral VALUES ('SRV1','1','Main','/m'," +
               std::to_string(1234567 + 99991 * month) + "," +
-              std::to_string(month) + ",'Month" + std::to_string(month) +
-              "');";
+              std::to_string(month) + ",'Month" + std::to_string(month) + "');";
   }
   ExecSql(Db(ReportKind::kHitsByMonth), months);
   std::string page = VelnorReport("--format html").out;
@@ -396,9 +396,12 @@ TEST_F(ReportCommandTest, HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) 
         "/usr/bin/chromium --headless --no-sandbox --disable-gpu "
         "--disable-quic --no-first-run --disable-background-networking "
         "--disable-component-update --disable-sync --hide-scrollbars "
-        "--user-data-dir=" + dir_ + "/profile --window-size=1400,1000 --virtual-time-budget=5000 --dump-dom "
-        "file://" + dir_ + "/measure.html >" + dom + " 2>" + dir_ +
-        "/chromium.log";
+        "--user-data-dir=" +
+        dir_ +
+        "/profile --window-size=1400,1000 --virtual-time-budget=5000 "
+        "--dump-dom "
+        "file://" +
+        dir_ + "/measure.html >" + dom + " 2>" + dir_ + "/chromium.log";
     ASSERT_EQ(std::system(command.c_str()), 0)
         << ReadFile(dir_ + "/chromium.log");
     std::string result = ReadFile(dom);
@@ -423,7 +426,6 @@ std::vector<std::string> LinesWith(const std::string& text,
   return lines;
 }
 
-
 TEST_F(ReportCommandTest, TopUrlsAddUpTheSpellingsOfOnePage) {
   AddHits("/default.aspx", 92, 2, 9, 200, "Succeeded (200)");
   AddHits("/Default.aspx", 35, 3, 9, 200, "Succeeded (200)");
@@ -432,8 +434,7 @@ TEST_F(ReportCommandTest, TopUrlsAddUpTheSpellingsOfOnePage) {
   VelnorRun text = VelnorReport("");
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_EQ(LinesWith(text.out, "  1.  "),
-            std::vector<std::string>{"  1.  /default.aspx  128  " +
-                                     Blocks(40)})
+            std::vector<std::string>{"  1.  /default.aspx  128  " + Blocks(40)})
       << text.out;
   EXPECT_EQ(LinesWith(text.out, "Default.aspx"), std::vector<std::string>{});
   VelnorRun csv = VelnorReport("--format csv");
@@ -462,8 +463,7 @@ TEST_F(ReportCommandTest, EachStatusCodeKeepsItsOwnRowInEveryFormat) {
     rows.push_back(row.substr(0, row.find_last_of("0123456789") + 1));
   }
   auto others = [](const std::string& code, const std::string& hits) {
-    return "  " + code + "  Others" + std::string(14 - hits.size(), ' ') +
-           hits;
+    return "  " + code + "  Others" + std::string(14 - hits.size(), ' ') + hits;
   };
   EXPECT_EQ(rows, (std::vector<std::string>{
                       "  404  Not Found (404)    3", others("206", "7"),
@@ -472,10 +472,9 @@ TEST_F(ReportCommandTest, EachStatusCodeKeepsItsOwnRowInEveryFormat) {
       << table;
 
   std::string csv = VelnorReport("--format csv").out;
-  for (const char* row :
-       {"status,404,Not Found (404),3", "status,206,Others,7",
-        "status,301,Others,102", "status,302,Others,103",
-        "status,403,Others,204"}) {
+  for (const char* row : {"status,404,Not Found (404),3", "status,206,Others,7",
+                          "status,301,Others,102", "status,302,Others,103",
+                          "status,403,Others,204"}) {
     EXPECT_EQ(Occurrences(csv, std::string(",") + row + "\r\n"), 1u) << row;
   }
   std::string json = VelnorReport("--format json").out;
@@ -532,9 +531,9 @@ TEST_F(ReportCommandTest, HeadingSaysWhenMadeAndWhatTheDatabasesHold) {
       "  Runs:       5 runs of 29 hits in all (site 1: 3, site 2: 1, site "
       "10: 1)\n"
       "  Run dates:  not recorded: each run stores only its site totals\n";
-  EXPECT_NE(VelnorReport("").out.find("Made 2024-06-12 14:05:09 +0000\n" +
-                                      contents),
-            std::string::npos);
+  EXPECT_NE(
+      VelnorReport("").out.find("Made 2024-06-12 14:05:09 +0000\n" + contents),
+      std::string::npos);
   // The time is the local one, with its offset.
   setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
   EXPECT_NE(VelnorReport("").out.find("Made 2024-06-12 16:05:09 +0200\n"),
@@ -568,9 +567,10 @@ TEST_F(ReportCommandTest, FtpListsPathsApartFromCommandsWithoutAPath) {
   EXPECT_EQ(text.find("Top URLs"), std::string::npos);
 
   std::string csv = VelnorReport("--ftp --format csv").out;
-  EXPECT_NE(csv.find("1,Main,url,1,/pub/a.zip,5\r\n1,Main,url,2,/pub/b.txt,2\r\n"
-                     "1,Main,command,1,,9\r\n1,Main,command,2,anonymous,9\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      csv.find("1,Main,url,1,/pub/a.zip,5\r\n1,Main,url,2,/pub/b.txt,2\r\n"
+               "1,Main,command,1,,9\r\n1,Main,command,2,anonymous,9\r\n"),
+      std::string::npos)
       << csv;
   std::string json = VelnorReport("--ftp --format json").out;
   EXPECT_NE(json.find("\"commands_without_path\": [\n        {\"url\": \"\", "
@@ -600,7 +600,8 @@ TEST_F(ReportCommandTest, TextFollowsTheLocaleAndWritesNoColour) {
     std::string text = VelnorReport("").out;
     EXPECT_TRUE(std::all_of(text.begin(), text.end(),
                             [](char c) { return c > 0 && c != '\x1b'; }))
-        << locale << "\n" << text;
+        << locale << "\n"
+        << text;
     EXPECT_NE(text.find("/" + std::string(56, 'x') + "...  8  " +
                         std::string(40, '#') + "\n"),
               std::string::npos)

@@ -41,7 +41,8 @@ ContentsEntry Runs(const reportdb::Report& report) {
 }  // namespace
 
 std::vector<ContentsEntry> DatabaseContents(const reportdb::Report& report) {
-  return {Sites(report), Runs(report),
+  return {Sites(report),
+          Runs(report),
           // tblTotalAccess keeps a site's total per run and nothing else, so
           // the report cannot say when a run was made or which days it read.
           {"Run dates", "not recorded: each run stores only its site totals"}};

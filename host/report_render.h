@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "reportdb/report_reader.h"
 #include "host/text_format.h"
+#include "reportdb/report_reader.h"
 
 namespace velnor::host {
 

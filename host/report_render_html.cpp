@@ -133,8 +133,8 @@ std::string Abbreviated(int64_t value) {
   for (const char* unit : kUnits) {
     scaled /= 1000;
     // Rounded as shown; 999.6k shows as 1M, not as 1000k.
-    double shown = scaled < 9.95 ? std::round(scaled * 10) / 10
-                                 : std::round(scaled);
+    double shown =
+        scaled < 9.95 ? std::round(scaled * 10) / 10 : std::round(scaled);
     if (shown < 1000) {
       std::string text = fmt::format("{:g}", shown);
       return text + unit;
@@ -199,8 +199,9 @@ struct Frame {
 
 std::string SvgStart(const Frame& frame, double height,
                      std::string_view title) {
-  std::string css_class =
-      frame.css_class.empty() ? "" : fmt::format(" class=\"{}\"", frame.css_class);
+  std::string css_class = frame.css_class.empty()
+                              ? ""
+                              : fmt::format(" class=\"{}\"", frame.css_class);
   return fmt::format(
       "<svg{} viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"Hits by {}\">\n",
       css_class, frame.width, height, Escape(title));
@@ -229,8 +230,8 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
   double slot = plot_w / static_cast<double>(bars.size());
   bool abbreviate = false;
   for (const Bar& bar : bars) {
-    abbreviate |= Fitted(bar.hits, slot * 0.9, kValueCharWidth) !=
-                  Grouped(bar.hits);
+    abbreviate |=
+        Fitted(bar.hits, slot * 0.9, kValueCharWidth) != Grouped(bar.hits);
   }
   for (size_t i = 0; i < bars.size(); ++i) {
     double h = plot_h * static_cast<double>(bars[i].hits) / axis.top;
@@ -269,8 +270,7 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
   double height = base + kBottom;
   Axis axis = HitAxis(Largest(bars));
   std::string svg = SvgStart(frame, height, y_title);
-  double tick_room =
-      plot_w * static_cast<double>(axis.step) / axis.top * 0.85;
+  double tick_room = plot_w * static_cast<double>(axis.step) / axis.top * 0.85;
   for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
     double x = left + plot_w * static_cast<double>(tick) / axis.top;
     svg += fmt::format(
@@ -288,8 +288,8 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
         "width=\"{:.1f}\" height=\"{:.1f}\"><title>{}: {} hits</title></rect>"
         "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\">{}</text>\n",
         left - 8, top + kRow / 2 + 4, bars[i].label, bars[i].title, left,
-        top + 4, w, kRow - 8, bars[i].title, Grouped(bars[i].hits), left + w + 6,
-        top + kRow / 2 + 4,
+        top + 4, w, kRow - 8, bars[i].title, Grouped(bars[i].hits),
+        left + w + 6, top + kRow / 2 + 4,
         Fitted(bars[i].hits, width - (left + w + 8), kValueCharWidth));
   }
   svg += AxisLines(left, kTop, base, width - kRight);
@@ -367,15 +367,14 @@ std::string StatusChart(const SiteReport& site) {
   if (site.statuses.empty()) {
     return "<p class=\"empty\">No status codes recorded.</p>\n";
   }
-  return RowCharts(site.statuses, "Status",
-                   [](const StatusCount& status, size_t max_chars) {
-                     std::string code = std::to_string(status.code);
-                     std::string label = CutText(
-                         status.label, max_chars - code.size() - 1);
-                     return Bar{fmt::format("<tspan class=\"code\">{}</tspan> {}",
-                                            code, Escape(label)),
-                                Escape(code + " " + status.label), status.hits};
-                   });
+  return RowCharts(
+      site.statuses, "Status", [](const StatusCount& status, size_t max_chars) {
+        std::string code = std::to_string(status.code);
+        std::string label = CutText(status.label, max_chars - code.size() - 1);
+        return Bar{fmt::format("<tspan class=\"code\">{}</tspan> {}", code,
+                               Escape(label)),
+                   Escape(code + " " + status.label), status.hits};
+      });
 }
 
 // URLs or FTP entries; an empty entry shows as "-", as the log writes it.
@@ -420,11 +419,10 @@ std::string BusiestCard(const Busiest& busiest, std::string_view what,
   for (const std::string& name : busiest.names) {
     names.push_back(busiest.tie() ? short_name(name) : name);
   }
-  std::string caption = busiest.tie()
-                            ? fmt::format("{}: a tie, {} hits each", what,
-                                          Grouped(busiest.hits))
-                            : fmt::format("{}, {} hits", what,
-                                          Grouped(busiest.hits));
+  std::string caption =
+      busiest.tie()
+          ? fmt::format("{}: a tie, {} hits each", what, Grouped(busiest.hits))
+          : fmt::format("{}, {} hits", what, Grouped(busiest.hits));
   if (!note.empty()) caption += fmt::format(" ({})", note);
   return Card(Escape(JoinNames(names)), caption);
 }

@@ -33,8 +33,7 @@ size_t Width(std::string_view text) { return CharCount(text); }
 // Writes one report; `ascii_` chooses the characters of bars and cut marks.
 class TextWriter {
  public:
-  explicit TextWriter(const RenderOptions& options)
-      : ascii_(options.ascii) {}
+  explicit TextWriter(const RenderOptions& options) : ascii_(options.ascii) {}
 
   std::string Label(std::string_view raw) const {
     return CutText(raw, kMaxLabelWidth, ascii_ ? "..." : "\u2026");
@@ -48,9 +47,8 @@ class TextWriter {
         (static_cast<long double>(value) * kBarWidth * 8) / largest + 0.5L);
     eighths = std::max<int64_t>(eighths, 1);
     if (ascii_) {
-      return std::string(static_cast<size_t>(std::max<int64_t>(
-                             (eighths + 4) / 8, 1)),
-                         '#');
+      return std::string(
+          static_cast<size_t>(std::max<int64_t>((eighths + 4) / 8, 1)), '#');
     }
     std::string bar;
     for (int64_t i = 0; i < eighths / 8; ++i) bar += kFullBlock;

@@ -5,7 +5,6 @@
 #define VELNOR_HOST_VELNOR_APP_H_
 
 #include <CLI/CLI.hpp>
-
 #include <memory>
 
 namespace velnor::host {

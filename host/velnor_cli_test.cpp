@@ -274,9 +274,10 @@ TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
   EXPECT_EQ(table.status, 0) << table.err;
   std::string rule = table.out.substr(table.out.find('\n') + 1);
   rule = rule.substr(0, rule.find('\n'));
-  EXPECT_EQ(rule, "---------------- ---------------- ---------------- "
-                  "---------------- ---------------- ---------------- "
-                  "----------------");
+  EXPECT_EQ(rule,
+            "---------------- ---------------- ---------------- "
+            "---------------- ---------------- ---------------- "
+            "----------------");
   EXPECT_EQ(table.out.find("\u2500"), std::string::npos);
   EXPECT_EQ(table.out.find("\u2026"), std::string::npos);
 
@@ -288,11 +289,10 @@ TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
     EXPECT_EQ(run.status, message.empty() ? 0 : 2) << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
-  VelnorRun counted = Collect("SRV1", {"--site", "Main Site,C:\\logs,1",
-                                       "--time-format", "iso"});
+  VelnorRun counted = Collect(
+      "SRV1", {"--site", "Main Site,C:\\logs,1", "--time-format", "iso"});
   EXPECT_EQ(counted.status, 2);
-  EXPECT_NE(counted.err.find("--time-format requires --raw"),
-            std::string::npos)
+  EXPECT_NE(counted.err.find("--time-format requires --raw"), std::string::npos)
       << counted.err;
 }
 

@@ -270,9 +270,8 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally,
     site.commands_without_path = TopUrls(
         tally.url_hits, [](std::string_view url) { return !IsPath(url); });
   } else {
-    site.top_urls = TopUrls(tally.url_hits, [](std::string_view) {
-      return true;
-    });
+    site.top_urls =
+        TopUrls(tally.url_hits, [](std::string_view) { return true; });
   }
   site.runs = std::move(tally.runs);
   for (int64_t hits : site.runs) site.runs_total += hits;
