@@ -2,6 +2,11 @@
 # Its dependencies are found by dpkg-shlibdeps from the libraries the
 # installed command links, so they are the runtime packages (libsqlite3-0,
 # libsmbclient, ...) and never the -dev packages the build needs.
+# cpack and `make install` package what the build made and build nothing
+# themselves: a package is made after `cmake --build`, never halfway
+# through one.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velnor)
 set(CPACK_PACKAGE_VENDOR "VELNOR Log Analysis")
