@@ -50,6 +50,11 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   }
   for (int i = 0; i < 12; ++i) month_names_[i] = automation::MonthName(i + 1);
 
+  // The run's changes to its databases are kept together or not at all:
+  // in the host's session when it made one (and commits it), else in one
+  // of the run's own, committed when the run ends.
+  std::shared_ptr<ado::Session> own_session;
+  if (!ado::Session::Current()) own_session = ado::Session::Begin();
   if (OpenDatabases(strAppPath)) {
     step_([&] {
       server_log_file_count_ =
@@ -67,8 +72,19 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
     }
     Close();
   }
+  if (own_session) Commit(*own_session);
   summary_.cancel_confirmed = cancel_confirmed_;
   return summary_;
+}
+
+void CollectionRun::Commit(ado::Session& session) {
+  try {
+    session.Commit();
+  } catch (const automation::AutomationError& error) {
+    summary_.commit_failure = error.description();
+    WriteErrorLog(error.number(), error.description(), RunSource(),
+                  kRunProcedure);
+  }
 }
 
 ProcessingDialog& CollectionRun::Dialog() const {
@@ -98,6 +114,10 @@ bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
   for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
     if (!OpenTable(kind)) return false;
   }
+  step_([&] {
+    store_.BeginCounting(databases_, site_column_, weekday_names_,
+                         month_names_);
+  });
   return true;
 }
 
@@ -118,7 +138,7 @@ bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
 }
 
 bool CollectionRun::OpenTable(Kind kind) {
-  ReportDatabase& db = databases_[kind];
+  ReportStore::ReportTable& db = databases_[kind];
   if (OpenRecordSetEx(db.rs, "select * from tblGeneral", db.cn,
                       ado::adOpenDynamic, ado::adLockPessimistic,
                       ado::adUseServer)) {
@@ -240,12 +260,15 @@ bool CollectionRun::CancelCheck(CheckPoint point) {
 
 void CollectionRun::Close() {
   if (state_.mblnIsCollectRawData) {
+    store_.ReleaseStatements();
     step_([&] { CloseConnection(databases_[kHitsByHour].cn); });
     FinishGrid();
     return;
   }
-  for (ReportDatabase& db : databases_) CloseRecordSet(db.rs, true);
-  for (ReportDatabase& db : databases_) step_([&] { CloseConnection(db.cn); });
+  step_([&] { store_.FinishCounting(); });
+  store_.ReleaseStatements();
+  for (auto& db : databases_) CloseRecordSet(db.rs, true);
+  for (auto& db : databases_) step_([&] { CloseConnection(db.cn); });
 }
 
 }  // namespace velnor

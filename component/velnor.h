@@ -83,6 +83,9 @@ struct RunSummary {
   int32_t sites = 0;            // sites started
   int64_t records = 0;          // records counted or listed
   bool cancel_confirmed = false;
+  // Why the run's changes were not kept, when the run committed them itself
+  // (no session of the host's) and that failed; empty otherwise.
+  std::string commit_failure;
 };
 
 // Registers the component's classes and the platform classes it creates by

@@ -10,19 +10,25 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+
+#include <fmt/format.h>
 
 #include "component/velnor.h"
 #include "dbsupport/error_log.h"
 #include "host/command_support.h"
 #include "host/grid_render.h"
+#include "host/run_lock.h"
 #include "host/text_format.h"
 #include "reportdb/schema.h"
+#include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
+#include "reportstore/report_store.h"
 
 namespace velnor::host {
 
@@ -429,6 +435,15 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->type_name("FILE");
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
   cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
+  cmd->add_option("--wait", o.wait,
+                  "Seconds to wait for another run of these databases or a "
+                  "lock on them (default 5)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 86400.0));
+  // A diagnostic: the reference way of counting, slow, for comparisons.
+  cmd->add_option("--tally", o.tally, "memory or per-record")
+      ->check(CLI::IsMember({"memory", "per-record"}))
+      ->group("");
   cmd->callback(
       [options, exit_status] { *exit_status = RunCollect(*options); });
 }
@@ -446,18 +461,47 @@ int RunCollect(const CollectOptions& options) {
   auto sites = std::make_shared<automation::Collection>(run.sites);
   const size_t lines_before = CountLines(run.error_log);
 
+  std::string holder;
+  std::optional<RunLock> lock = RunLock::Acquire(
+      options.db_dir, options.server, options.ftp, options.wait, holder);
+  if (!lock) {
+    Usage("another collection of " + options.server +
+              (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
+              " is running: " + holder,
+          "wait for it to end, or give --wait SECONDS to wait longer "
+          "(now " + fmt::format("{:g}", options.wait) + ")");
+    return kExitUsage;
+  }
+  ReportStore::SetCountInMemory(options.tally == "memory");
+
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
   LogUnreadableLogFolders(*parser, options, run);
   auto started = std::chrono::steady_clock::now();
+  // The run's changes to its databases are kept together or not at all:
+  // the component's connections join this session, committed only here.
+  auto session =
+      ado::Session::Begin(static_cast<int>(options.wait * 1000));
   parser->CollectIISLogData(options.server, options.ftp, run.from, run.to,
                             options.db_dir + "/", options.raw,
                             options.raw ? grid : nullptr, sites,
                             options.log_site_level, options.refresh_registry);
+  std::string not_kept;
+  try {
+    session->Commit();
+  } catch (const automation::AutomationError& error) {
+    not_kept = error.description();
+  }
   double seconds = std::chrono::duration<double>(
                        std::chrono::steady_clock::now() - started)
                        .count();
   RunSummary summary = LastRunSummary(*parser);
+  if (!not_kept.empty()) {
+    std::cerr << "velnor: error: nothing of this run was stored: " << not_kept
+              << "\n  help: the databases are as they were before the run; "
+                 "correct the cause and run the same command again\n";
+    return kExitLoggedErrors;
+  }
   bool written = !options.raw || WriteGrid(options, run, *grid);
 
   size_t new_lines = CountLines(run.error_log) - lines_before;

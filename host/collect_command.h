@@ -36,6 +36,13 @@ struct CollectOptions {
   std::string windows_dirs_file;
   bool create_db = false;
   bool no_tui = false;
+  // Seconds to wait for another run of the same databases, or for another
+  // process's lock on one of them.
+  double wait = 5;
+  // "memory" (the hits of a key added up, then written once) or
+  // "per-record" (each record written as it is counted: the slow
+  // reference the other is checked against).
+  std::string tally = "memory";
 };
 
 // Exit statuses of collect.

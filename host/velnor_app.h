@@ -17,7 +17,7 @@ std::unique_ptr<CLI::App> MakeVelnorApp(int* exit_status);
 // Every subcommand of `app`, in the order they were added.
 std::vector<const CLI::App*> Subcommands(const CLI::App& app);
 
-// The options of `command` that the user can type, in the order they were
+// The options of `command` that --help lists, in the order they were
 // added, help first.
 std::vector<const CLI::Option*> TypedOptions(const CLI::App& command);
 

@@ -4,7 +4,6 @@
 // its URLs.
 #include "reportdb/report_reader.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +13,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/ado/engine.h"
+#include "platform/ado/session.h"
 #include "reportdb/report_files.h"
 #include "platform/automation/error_state.h"
 
@@ -29,68 +30,60 @@ constexpr std::array<const char*, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
-// Gives up after this long when a collection run holds a write lock.
+// Gives up after this long when a collection run is committing.
 constexpr int kBusyTimeoutMs = 5000;
 
 // One row of a query; columns are read by position.
 class Row {
  public:
-  explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
+  explicit Row(const ado::Statement& statement) : statement_(statement) {}
   std::string Text(int column) const {
-    const unsigned char* text = sqlite3_column_text(statement_, column);
-    if (text == nullptr) return "";
-    return std::string(
-        reinterpret_cast<const char*>(text),
-        static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+    return std::string(statement_.Text(column));
   }
-  int64_t Number(int column) const {
-    return sqlite3_column_int64(statement_, column);
-  }
+  int64_t Number(int column) const { return statement_.Integer(column); }
   bool IsNull(int column) const {
-    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+    return statement_.Type(column) == ado::ColumnType::kNull;
   }
 
  private:
-  sqlite3_stmt* statement_;
+  const ado::Statement& statement_;
 };
 
-// A report database opened read-only; closed on destruction.
+// One report database of the reading session.
 class Database {
  public:
-  explicit Database(std::string path) : path_(std::move(path)) {
-    int rc =
-        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-    if (rc != SQLITE_OK) Fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  Database(ado::Session& session, std::string path)
+      : session_(session), path_(std::move(path)) {
+    Guarded([&] { schema_ = session_.Attach(path_); });
   }
-  ~Database() { sqlite3_close_v2(db_); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
 
   void ForEachRow(const std::string& sql,
                   const std::function<void(const Row&)>& on_row) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) !=
-        SQLITE_OK) {
-      Fail(sqlite3_errmsg(db_));
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(
-        statement, sqlite3_finalize);
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) on_row(Row(statement));
-    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+    Guarded([&] {
+      std::unique_ptr<ado::Statement> statement =
+          session_.Prepare(sql, schema_);
+      while (statement->Step()) on_row(Row(*statement));
+    });
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& reason) {
-    Raise(automation::kErrPermissionDenied,
-          "Could not read the report database '" + path_ + "': " + reason +
-              ". Check that it is readable and was made by 'velnor init-db' "
-              "for this server and service.");
+  // Runs `step`, turning a failure into one that names the file.
+  template <class Step>
+  void Guarded(Step step) {
+    try {
+      step();
+    } catch (const automation::AutomationError& error) {
+      Raise(automation::kErrPermissionDenied,
+            "Could not read the report database '" + path_ +
+                "': " + error.description() +
+                " Check that it is readable and was made by 'velnor init-db' "
+                "for this server and service.");
+    }
   }
 
+  ado::Session& session_;
   std::string path_;
-  sqlite3* db_ = nullptr;
+  std::string schema_;
 };
 
 // A site's counts while the tables are read.
@@ -327,19 +320,24 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
           "File not found: the report database '" + missing.front() +
               "' does not exist. Make the databases with 'velnor init-db'.");
   }
-  Tally tally(is_ftp ? "FTP Site Name" : "Web Site Name");
-  Database day(DatabasePath(db_dir, ReportKind::kDayOfWeek, server, is_ftp));
+  Tally tally(std::string(SiteColumn(is_ftp)));
+  // The four files are read in one read transaction, joined in the order a
+  // run commits them: the report shows whole runs only.
+  auto session = ado::Session::BeginReading(kBusyTimeoutMs);
+  auto path = [&](ReportKind kind) {
+    return DatabasePath(db_dir, kind, server, is_ftp);
+  };
+  Database day(*session, path(ReportKind::kDayOfWeek));
+  Database month(*session, path(ReportKind::kHitsByMonth));
+  Database hour(*session, path(ReportKind::kHitsByHour));
+  Database status(*session, path(ReportKind::kHitsByStatus));
   ReadDayOfWeek(day, tally);
-  Database month(
-      DatabasePath(db_dir, ReportKind::kHitsByMonth, server, is_ftp));
   ReadMonths(month, tally);
-  Database status(
-      DatabasePath(db_dir, ReportKind::kHitsByStatus, server, is_ftp));
   ReadStatuses(status, tally);
   // Last, so that the totals, appended after a site's tallies, give the
   // site name most recently written.
-  Database hour(DatabasePath(db_dir, ReportKind::kHitsByHour, server, is_ftp));
   ReadHoursAndRuns(hour, tally);
+  session->Commit();
 
   Report report;
   report.server = std::string(server);

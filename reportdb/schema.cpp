@@ -116,7 +116,7 @@ void WriteSchema(const std::string& path, const std::string& schema) {
   char* message = nullptr;
   if (rc == SQLITE_OK) {
     rc = sqlite3_exec(db,
-                      ("PRAGMA journal_mode = WAL;\nBEGIN;\n" + schema + "COMMIT;")
+                      ("BEGIN;\n" + schema + "COMMIT;")
                           .c_str(),
                       nullptr, nullptr, &message);
   }

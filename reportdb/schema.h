@@ -22,8 +22,9 @@ struct CreatedDatabases {
 // tblGeneral of its report, and the hits-by-hour file also with
 // tblTotalAccess and tblLogFiles. Text columns compare without regard to
 // case; 32-bit integer columns refuse values outside that range or of
-// another type. Each look-up key has an index. The files use SQLite's
-// write-ahead log, so their folder must be writable and local.
+// another type. Each look-up key has an index. The files keep a rollback
+// journal (a run commits several files at once, which write-ahead logs
+// cannot), so their folder must be writable and local.
 //
 // A file that already exists is never overwritten or altered; a new file
 // appears only complete (it is built under a temporary name first).

@@ -45,6 +45,8 @@ class SambaServer {
   void Stop();
 
   uint16_t port() const { return port_; }
+  // The main smbd process; each client is served by a child of it.
+  pid_t pid() const { return pid_; }
   // The user the share is served to: the user running the test.
   static std::string User();
 
