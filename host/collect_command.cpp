@@ -22,6 +22,7 @@
 #include "host/run_lock.h"
 #include "host/site_discovery.h"
 #include "host/site_log_folder.h"
+#include "host/text_format.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_location.h"
 #include "reportdb/schema.h"
@@ -82,6 +83,7 @@ struct Run {
   double to = 0;
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
+  GridText text;
   std::string error_log;
   std::vector<std::string> notes;  // printed after the summary
 };
@@ -353,6 +355,11 @@ bool Check(const CollectOptions& options, Run& run) {
     return Usage("--format " + options.format + " is not known",
                  "use table, csv, tsv or json");
   }
+  if (!ParseTimeFormat(options.time_format, run.text.time)) {
+    return Usage("--time-format " + options.time_format + " is not known",
+                 "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
+  }
+  run.text.ascii = !LocaleIsUtf8();
   run.sites = options.sites;
   if (!options.sites_file.empty() &&
       !ReadSitesFile(options.sites_file, run.sites)) {
@@ -426,11 +433,11 @@ size_t CountLines(const std::string& path) {
 bool WriteGrid(const CollectOptions& options, const Run& run,
                const forms::FlexGrid& grid) {
   if (options.output.empty()) {
-    RenderGrid(grid, run.format, std::cout);
+    RenderGrid(grid, run.format, run.text, std::cout);
     return true;
   }
   std::ofstream out(options.output, std::ios::binary);
-  RenderGrid(grid, run.format, out);
+  RenderGrid(grid, run.format, run.text, out);
   out.close();
   if (!out) {
     std::cerr << "velnor: cannot write " << options.output << "\n";
@@ -453,59 +460,85 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       "collect", "Collect a server's IIS logs into its report databases");
   cmd->footer(kExamples);
   cmd->add_option("--server", o.server, "Server whose logs are read")
-      ->required();
+      ->required()
+      ->type_name("NAME");
   cmd->add_flag("--ftp", o.ftp, "FTP service logs (MSFTPSVC) instead of web");
-  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")->required();
-  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->required();
+  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")
+      ->required()
+      ->type_name("DATE");
+  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
+      ->required()
+      ->type_name("DATE");
   auto* db_dir =
-      cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases");
+      cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
+          ->type_name("DIR");
   cmd->add_option("--db-url", o.db_url,
                   "PostgreSQL store instead of --db-dir: "
                   "postgresql://USER@HOST/DB (default VELNOR_DB_URL; the "
                   "password from ~/.pgpass)")
-      ->excludes(db_dir);
+      ->excludes(db_dir)
+      ->type_name("URL");
   auto* site = cmd->add_option("--site", o.sites,
-                               "Site descriptor NAME,LOGDIR,ID (repeatable)");
+                               "Site descriptor NAME,LOGDIR,ID (repeatable)")
+                   ->type_name("NAME,LOGDIR,ID");
   auto* sites = cmd->add_option("--sites", o.sites_file,
-                                "File of site descriptors, one a line");
+                                "File of site descriptors, one a line")
+                    ->type_name("FILE");
   site->excludes(sites);
   auto* raw = cmd->add_flag("--raw", o.raw,
                              "List the records instead of counting them");
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
   cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")
-      ->needs(raw);
-  cmd->add_option("--output", o.output, "Raw listing to this file")->needs(raw);
+      ->needs(raw)
+      ->type_name("table|csv|tsv|json");
+  cmd->add_option("--time-format", o.time_format,
+                  "Raw listing's dates: grid (default, 6/3/2024 1:10:45 AM) "
+                  "or iso (2024-06-03T01:10:45Z, UTC as in the log)")
+      ->needs(raw)
+      ->type_name("grid|iso");
+  cmd->add_option("--output", o.output, "Raw listing to this file")
+      ->needs(raw)
+      ->type_name("FILE");
   cmd->add_flag("--log-site-level", o.log_site_level,
                 "Read the whole log folder of sites without registered files");
   cmd->add_flag("--refresh-registry", o.refresh_registry,
                 "Same, and register those folders' files");
   cmd->add_option("--error-log", o.error_log,
-                  "Error log (default: velnor-errors.log in --db-dir)");
+                  "Error log (default: velnor-errors.log in --db-dir)")
+      ->type_name("FILE");
   cmd->add_option("--share-root", o.share_root,
-                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE");
+                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
+      ->type_name("DIR");
   cmd->add_option("--smb-auth", o.smb_auth,
                   "SMB credentials file (username =, password =, domain = "
-                  "lines; default VELNOR_SMB_AUTH)");
-  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)");
+                  "lines; default VELNOR_SMB_AUTH)")
+      ->type_name("FILE");
+  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
+      ->type_name("PORT");
   cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server (default 5)");
+                  "Seconds to wait for an SMB server (default 5)")
+      ->type_name("SECONDS");
   cmd->add_option("--windows-dir", o.windows_dirs,
-                  "A server's Windows directory, SERVER=C:\\Windows");
+                  "A server's Windows directory, SERVER=C:\\Windows")
+      ->type_name("SERVER=PATH");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
-                  "File of SERVER=PATH lines");
+                  "File of SERVER=PATH lines")
+      ->type_name("FILE");
   auto* discover =
       cmd->add_flag("--discover-sites", o.discover_sites,
                     "Collect the sites the server's IIS configuration lists");
   discover->excludes(site)->excludes(sites);
   cmd->add_option("--site-id", o.site_ids,
                   "With --discover-sites: only these ids, like 1,3")
+      ->type_name("IDS")
       ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
   cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
   cmd->add_option("--wait", o.wait,
                   "Seconds to wait for another run of these databases or a "
                   "lock on them (default 5)")
+      ->type_name("SECONDS")
       ->check(CLI::Range(0.0, 86400.0));
   // A diagnostic: the reference way of counting, slow, for comparisons.
   cmd->add_option("--tally", o.tally, "memory or per-record")
@@ -528,32 +561,40 @@ int RunCollect(const CollectOptions& options) {
   auto sites = std::make_shared<automation::Collection>(run.sites);
   const size_t lines_before = CountLines(run.error_log);
 
-  std::string holder;
-  std::optional<RunLock> lock;
+  // A central store's runs are serialised by an advisory lock, a
+  // folder's by a lock file in it.
   std::unique_ptr<PgRunLock> pg_lock;
+  RunLockAttempt lock =
+      run.location.IsPostgres()
+          ? RunLockAttempt{}
+          : RunLock::Acquire(options.db_dir, options.server, options.ftp,
+                             options.wait);
   if (run.location.IsPostgres()) {
     try {
       pg_lock = PgRunLock::Acquire(run.location.db_url, options.server,
-                                   options.ftp, options.wait, holder);
+                                   options.ftp, options.wait, lock.detail);
     } catch (const ado::pg::PgError& error) {
       Usage("cannot reach the report store " + run.location.db_url + ": " +
                 error.what(),
             "check the URL, that the server runs, and ~/.pgpass");
       return kExitUsage;
     }
-  } else {
-    if (auto taken = RunLock::Acquire(options.db_dir, options.server,
-                                      options.ftp, options.wait, holder)) {
-      lock.emplace(std::move(*taken));
-    }
+    lock.status = pg_lock ? RunLock::Status::kTaken : RunLock::Status::kHeld;
   }
-  if (!lock && !pg_lock) {
+  if (lock.status == RunLock::Status::kHeld) {
     Usage("another collection of " + options.server +
               (options.ftp ? " (FTP)" : " (web)") + " in " +
-              run.location.Name() + " is running: " + holder,
+              run.location.Name() + " is running: " + lock.detail,
           "wait for it to end, or give --wait SECONDS to wait longer "
           "(now " + fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
+  }
+  if (lock.status == RunLock::Status::kUnusable) {
+    std::cerr << "velnor: error: the database folder " << options.db_dir
+              << " cannot be written: " << lock.detail
+              << "\n  help: a run writes its databases and a lock file "
+                 "there; make the folder writable (or mount it read-write)\n";
+    return kExitLoggedErrors;
   }
   ReportStore::SetCountInMemory(options.tally == "memory");
 

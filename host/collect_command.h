@@ -25,6 +25,7 @@ struct CollectOptions {
   std::string sites_file;
   bool raw = false;
   std::string format = "table";
+  std::string time_format = "grid";  // of the raw listing's Date column
   std::string output;
   bool log_site_level = false;
   bool refresh_registry = false;

@@ -108,21 +108,29 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
       "Example:\n"
       "  velnor init-db --db-dir /srv/reports --server SRV1\n"
       "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
-      "  hour and status files beside it; add --ftp for the FTP service.\n"
-      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server SRV1\n"
-      "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central\n"
+      "  hour and status files beside it; add --ftp for the FTP service.
+"
+      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server SRV1
+"
+      "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central
+"
       "  PostgreSQL store (the password from ~/.pgpass).");
-  auto* db_dir = command->add_option(
-      "--db-dir", options->db_dir,
-      "Existing folder that holds the report databases");
+  auto* db_dir = command
+                     ->add_option("--db-dir", options->db_dir,
+                                  "Existing folder that holds the report "
+                                  "databases")
+                     ->type_name("DIR");
   command
       ->add_option("--db-url", options->db_url,
                    "PostgreSQL store instead of --db-dir (default "
                    "VELNOR_DB_URL)")
-      ->excludes(db_dir);
-  command->add_option("--server", options->server,
-                      "Name of the server whose logs the databases count")
-      ->required();
+      ->excludes(db_dir)
+      ->type_name("URL");
+  command
+      ->add_option("--server", options->server,
+                   "Name of the server whose logs the databases count")
+      ->required()
+      ->type_name("NAME");
   command->add_flag("--ftp", options->ftp,
                     "Make the FTP service's databases instead of the web "
                     "service's");

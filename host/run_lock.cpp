@@ -53,35 +53,38 @@ void WriteHolder(int fd) {
 
 }  // namespace
 
-std::optional<RunLock> RunLock::Acquire(const std::string& db_dir,
-                                        const std::string& server, bool is_ftp,
-                                        double wait_seconds,
-                                        std::string& holder) {
+RunLockAttempt RunLock::Acquire(const std::string& db_dir,
+                                const std::string& server, bool is_ftp,
+                                double wait_seconds) {
+  RunLockAttempt attempt;
   std::string path = LockPath(db_dir, server, is_ftp);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    holder = "the lock file " + path + " cannot be opened: " +
-             std::strerror(errno);
-    return std::nullopt;
+    attempt.detail = "the lock file " + path + " cannot be made: " +
+                     std::strerror(errno);
+    return attempt;
   }
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration<double>(wait_seconds);
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) {
-      holder = "the lock file " + path + " cannot be locked: " +
-               std::strerror(errno);
+      attempt.detail = "the lock file " + path + " cannot be locked: " +
+                       std::strerror(errno);
       ::close(fd);
-      return std::nullopt;
+      return attempt;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      holder = ReadHolder(fd);
+      attempt.status = Status::kHeld;
+      attempt.detail = ReadHolder(fd);
       ::close(fd);
-      return std::nullopt;
+      return attempt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   WriteHolder(fd);
-  return RunLock(fd, std::move(path));
+  attempt.status = Status::kTaken;
+  attempt.lock.emplace(RunLock(fd, std::move(path)));
+  return attempt;
 }
 
 RunLock::RunLock(RunLock&& other) noexcept

@@ -15,16 +15,22 @@
 
 namespace velnor::host {
 
+struct RunLockAttempt;
+
 class RunLock {
  public:
+  enum class Status {
+    kTaken,     // the lock is this run's
+    kHeld,      // another run kept it for longer than the wait
+    kUnusable,  // the lock file cannot be made or locked (a read-only
+                // folder, say)
+  };
+
   // Takes the lock of `server`'s service (FTP with `is_ftp`) in `db_dir`,
-  // waiting up to `wait_seconds` for another run to end. Returns nothing,
-  // with `holder` describing the run that has it (or why the lock file
-  // cannot be used), when it cannot be had.
-  static std::optional<RunLock> Acquire(const std::string& db_dir,
-                                        const std::string& server, bool is_ftp,
-                                        double wait_seconds,
-                                        std::string& holder);
+  // waiting up to `wait_seconds` for another run to end.
+  static RunLockAttempt Acquire(const std::string& db_dir,
+                                const std::string& server, bool is_ftp,
+                                double wait_seconds);
 
   RunLock(RunLock&& other) noexcept;
   RunLock& operator=(RunLock&&) = delete;
@@ -37,6 +43,14 @@ class RunLock {
 
   int fd_ = -1;
   std::string path_;
+};
+
+struct RunLockAttempt {
+  RunLock::Status status = RunLock::Status::kUnusable;
+  std::optional<RunLock> lock;  // with kTaken
+  // kHeld: who holds it ("velnor process 123, started ..."); kUnusable: why
+  // the file cannot be used.
+  std::string detail;
 };
 
 }  // namespace velnor::host

@@ -113,23 +113,31 @@ void AddSitesCommand(CLI::App& app, int* exit_status) {
       "sites", "List a server's sites from its own IIS configuration");
   cmd->footer(kExamples);
   cmd->add_option("--server", o.server, "Server whose sites are listed")
+      ->type_name("NAME")
       ->required();
   cmd->add_flag("--ftp", o.ftp, "FTP sites instead of web sites");
   cmd->add_option("--format", options->format,
-                  "text (default), csv, json, or sites (a --sites file)");
+                  "text (default), csv, json, or sites (a --sites file)")
+      ->type_name("text|csv|json|sites");
   cmd->add_option("--share-root", o.share_root,
-                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE");
+                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
+      ->type_name("DIR");
   cmd->add_option("--smb-auth", o.smb_auth,
                   "SMB credentials file (username =, password =, domain = "
-                  "lines; default VELNOR_SMB_AUTH)");
-  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)");
+                  "lines; default VELNOR_SMB_AUTH)")
+      ->type_name("FILE");
+  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
+      ->type_name("PORT");
   cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server (default 5)");
+                  "Seconds to wait for an SMB server (default 5)")
+      ->type_name("SECONDS");
   cmd->add_option("--windows-dir", o.windows_dirs,
                   "A server's Windows directory, SERVER=C:\\Windows "
-                  "(default: searched on the drive shares)");
+                  "(default: searched on the drive shares)")
+      ->type_name("SERVER=PATH");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
-                  "File of SERVER=PATH lines");
+                  "File of SERVER=PATH lines")
+      ->type_name("FILE");
   cmd->callback([options, exit_status] { *exit_status = RunSites(*options); });
 }
 

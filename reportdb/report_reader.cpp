@@ -193,21 +193,58 @@ std::vector<Bucket> FullBuckets(std::map<int64_t, Bucket> buckets,
   return result;
 }
 
+// ASCII letters folded to lower case, as SQLite's NOCASE compares.
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// The hits of every spelling of one page.
+struct Page {
+  std::string spelling;
+  int64_t spelling_hits = 0;
+  int64_t hits = 0;
+};
+
+// The URLs that `keep` accepts, spellings of one page added up, the
+// kTopUrlCount with most hits first.
+template <class Keep>
 std::vector<UrlCount> TopUrls(
-    const std::unordered_map<std::string, int64_t>& url_hits) {
+    const std::unordered_map<std::string, int64_t>& url_hits, Keep keep) {
+  std::unordered_map<std::string, Page> pages;
+  for (const auto& [url, hits] : url_hits) {
+    if (!keep(url)) continue;
+    Page& page = pages[FoldCase(url)];
+    page.hits += hits;
+    if (page.spelling_hits < hits ||
+        (page.spelling_hits == hits && url < page.spelling)) {
+      page.spelling = url;
+      page.spelling_hits = hits;
+    }
+  }
   std::vector<UrlCount> urls;
-  for (const auto& [url, hits] : url_hits) urls.push_back({url, hits});
+  for (auto& [key, page] : pages) {
+    urls.push_back({std::move(page.spelling), page.hits});
+  }
   auto by_hits = [](const UrlCount& a, const UrlCount& b) {
     return a.hits != b.hits ? a.hits > b.hits : a.url < b.url;
   };
-  size_t keep = std::min(urls.size(), kTopUrlCount);
-  std::partial_sort(urls.begin(), urls.begin() + static_cast<long>(keep),
+  size_t keep_count = std::min(urls.size(), kTopUrlCount);
+  std::partial_sort(urls.begin(), urls.begin() + static_cast<long>(keep_count),
                     urls.end(), by_hits);
-  urls.resize(keep);
+  urls.resize(keep_count);
   return urls;
 }
 
-SiteReport Finish(const std::string& identifier, SiteTally& tally) {
+// An FTP log names a file or folder as a path from the site's root; the
+// other entries are the arguments of commands such as USER.
+bool IsPath(std::string_view url) { return url.starts_with('/'); }
+
+SiteReport Finish(const std::string& identifier, SiteTally& tally,
+                  bool is_ftp) {
   SiteReport site;
   site.identifier = identifier;
   site.name = std::move(tally.name);
@@ -221,7 +258,14 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally) {
                    [](const StatusCount& a, const StatusCount& b) {
                      return a.sort < b.sort;
                    });
-  site.top_urls = TopUrls(tally.url_hits);
+  if (is_ftp) {
+    site.top_urls = TopUrls(tally.url_hits, IsPath);
+    site.commands_without_path = TopUrls(
+        tally.url_hits, [](std::string_view url) { return !IsPath(url); });
+  } else {
+    site.top_urls =
+        TopUrls(tally.url_hits, [](std::string_view) { return true; });
+  }
   site.runs = std::move(tally.runs);
   for (int64_t hits : site.runs) site.runs_total += hits;
   return site;
@@ -305,7 +349,7 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   report.server = std::string(server);
   report.is_ftp = is_ftp;
   for (auto& [identifier, site] : tally.sites()) {
-    report.sites.push_back(Finish(identifier, site));
+    report.sites.push_back(Finish(identifier, site, is_ftp));
   }
   std::sort(report.sites.begin(), report.sites.end(), IdentifierLess);
   return report;

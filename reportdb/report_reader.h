@@ -47,7 +47,15 @@ struct SiteReport {
   // One entry per status code, by sort position, then code: "Others" last.
   std::vector<StatusCount> statuses;
   // At most kTopUrlCount URLs by total hits, ties by URL (byte order).
+  // URLs that differ only in the case of ASCII letters are one page, as
+  // the databases compare them: their hits are added up under the
+  // spelling with the most hits (ties: the first in byte order). For FTP
+  // only paths (entries starting with "/") are listed here.
   std::vector<UrlCount> top_urls;
+  // FTP only: the entries that are not paths, such as the user name that
+  // USER logs or the empty entry of PASS ("-" in the log), at most
+  // kTopUrlCount, ordered and grouped as top_urls. Always empty for web.
+  std::vector<UrlCount> commands_without_path;
   // `No of Hits` of each past run of this site, oldest first.
   std::vector<int64_t> runs;
   int64_t runs_total = 0;

@@ -17,7 +17,8 @@ namespace velnor::testing {
 
 namespace fs = std::filesystem;
 
-pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir) {
+pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,
+                  const std::function<void()>& in_child) {
   pid_t pid = ::fork();
   if (pid == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -28,6 +29,7 @@ pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir) {
         ::chdir(dir.c_str()) != 0) {
       ::_exit(125);
     }
+    if (in_child) in_child();
     std::vector<char*> argv{const_cast<char*>(VELNOR_EXE)};
     for (const std::string& arg : args)
       argv.push_back(const_cast<char*>(arg.c_str()));

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,11 @@ struct VelnorRun {
 
 // Starts velnor with `args` in the folder `dir`: standard input /dev/null,
 // standard output and error to `dir`/stdout and `dir`/stderr. The process
-// dies with the test process.
+// dies with the test process. `in_child`, when given, runs in the new
+// process just before velnor replaces it (to set a limit, say).
 pid_t StartVelnor(const std::vector<std::string>& args,
-                  const std::filesystem::path& dir);
+                  const std::filesystem::path& dir,
+                  const std::function<void()>& in_child = {});
 // Waits for `pid` from StartVelnor in `dir`, killing it after two minutes.
 VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir);
 VelnorRun RunVelnor(const std::vector<std::string>& args,
