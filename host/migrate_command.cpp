@@ -71,15 +71,14 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
   }
   if (!lock) {
     std::cerr << "velnor migrate: a collection of " << Name(found) << " in "
-              << url << " is running: " << holder
-              << ". Copy " << found.server << " when it has ended.\n";
+              << url << " is running: " << holder << ". Copy " << found.server
+              << " when it has ended.\n";
     return 1;
   }
   reportdb::CopyResult result;
   if (!automation::ResumeNext([&] {
-        result = reportdb::CopyReportDatabases(options.db_dir, url,
-                                               found.server, found.ftp,
-                                               options.overwrite);
+        result = reportdb::CopyReportDatabases(
+            options.db_dir, url, found.server, found.ftp, options.overwrite);
       })) {
     std::cerr << "velnor migrate: " << Name(found) << ": "
               << automation::Err().Description() << "\n";
@@ -97,8 +96,8 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
                  "them with the files' rows.\n";
     return 2;
   }
-  std::cout << "copied " << Name(found) << ": " << result.rows
-            << " rows from " << options.db_dir << " into " << url << "\n";
+  std::cout << "copied " << Name(found) << ": " << result.rows << " rows from "
+            << options.db_dir << " into " << url << "\n";
   return 0;
 }
 
@@ -108,8 +107,9 @@ int RunMigrate(const MigrateOptions& options) {
     if (const char* env = std::getenv("VELNOR_DB_URL")) url = env;
   }
   if (url.empty()) {
-    Usage("no PostgreSQL store given", "give --db-url postgresql://... or "
-                                       "set VELNOR_DB_URL");
+    Usage("no PostgreSQL store given",
+          "give --db-url postgresql://... or "
+          "set VELNOR_DB_URL");
     return 2;
   }
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
@@ -125,11 +125,11 @@ int RunMigrate(const MigrateOptions& options) {
             entry.first.ftp != options.ftp);
   });
   if (found.empty()) {
-    Usage("no report databases" +
-              (options.server.empty() ? std::string()
-                                      : " of " + options.server) +
-              " in " + options.db_dir,
-          "give the folder that holds the QDX_UA...mdb files (--db-dir)");
+    Usage(
+        "no report databases" +
+            (options.server.empty() ? std::string() : " of " + options.server) +
+            " in " + options.db_dir,
+        "give the folder that holds the QDX_UA...mdb files (--db-dir)");
     return 2;
   }
   int status = 0;
@@ -163,8 +163,9 @@ void AddMigrateCommand(CLI::App& app, int* exit_status) {
       "  velnor migrate --db-dir /srv/reports --server SRV1 --ftp "
       "--overwrite\n"
       "      (the URL from VELNOR_DB_URL; the password from ~/.pgpass)");
-  command->add_option("--db-dir", options->db_dir,
-                      "Folder of the SQLite report databases")
+  command
+      ->add_option("--db-dir", options->db_dir,
+                   "Folder of the SQLite report databases")
       ->required();
   command->add_option("--db-url", options->db_url,
                       "The PostgreSQL store (default VELNOR_DB_URL)");

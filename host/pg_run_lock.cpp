@@ -36,8 +36,8 @@ std::unique_ptr<PgRunLock> PgRunLock::Acquire(const std::string& url,
   std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S",
                 std::localtime(&now));
   auto connection = std::make_unique<ado::pg::PgConnection>(
-      url, "velnor process " + std::to_string(::getpid()) + ", started " +
-               started);
+      url,
+      "velnor process " + std::to_string(::getpid()) + ", started " + started);
   const int64_t key = Key(server, is_ftp);
   const std::string key_text = std::to_string(key);
   auto deadline = std::chrono::steady_clock::now() +

@@ -37,10 +37,18 @@ std::string Lower(std::string text) {
 // A web log of `count` records of a few days of June 2024 whose URLs
 // differ in case (ASCII and not), quote, and repeat.
 std::string GeneratedLog(unsigned seed, int count) {
-  const char* urls[] = {"/",          "/A",        "/a",
-                        "/O'Brien.htm", "/caf\xC3\xA9", "/CAF\xC3\x89",
-                        "/caf\xC3\x89", "/x\"y",     "/Default.aspx",
-                        "/default.ASPX", "/big",     "-"};
+  const char* urls[] = {"/",
+                        "/A",
+                        "/a",
+                        "/O'Brien.htm",
+                        "/caf\xC3\xA9",
+                        "/CAF\xC3\x89",
+                        "/caf\xC3\x89",
+                        "/x\"y",
+                        "/Default.aspx",
+                        "/default.ASPX",
+                        "/big",
+                        "-"};
   const int statuses[] = {200, 200, 304, 404, 500, 401, 302};
   std::mt19937 rng(seed);
   std::ostringstream log;
@@ -71,12 +79,19 @@ class PgStoreTest : public ::testing::Test {
 
   std::vector<std::string> Collect(const std::string& server, bool ftp,
                                    bool postgres) {
-    std::vector<std::string> args = {
-        "collect",      "--server",     server,
-        "--from",       "2024-06-01",   "--to",
-        "2024-06-05",   "--share-root", shares_.string(),
-        "--create-db",  "--no-tui",     "--windows-dir",
-        server + "=C:\\Windows"};
+    std::vector<std::string> args = {"collect",
+                                     "--server",
+                                     server,
+                                     "--from",
+                                     "2024-06-01",
+                                     "--to",
+                                     "2024-06-05",
+                                     "--share-root",
+                                     shares_.string(),
+                                     "--create-db",
+                                     "--no-tui",
+                                     "--windows-dir",
+                                     server + "=C:\\Windows"};
     if (ftp) args.push_back("--ftp");
     for (const std::string& site : sites_[server + (ftp ? "/ftp" : "/web")]) {
       args.insert(args.end(), {"--site", site});
@@ -106,10 +121,10 @@ class PgStoreTest : public ::testing::Test {
                      (postgres ? Lower(column.name) : column.name) + "\"";
         }
         if (postgres) {
-          tables.push_back(server_.Query(
-              "SELECT " + columns + " FROM \"" +
-              reportdb::ReportSchemaName(kind, server, ftp) + "\"." +
-              Lower(table.name) + " ORDER BY rowid"));
+          tables.push_back(
+              server_.Query("SELECT " + columns + " FROM \"" +
+                            reportdb::ReportSchemaName(kind, server, ftp) +
+                            "\"." + Lower(table.name) + " ORDER BY rowid"));
         } else {
           tables.push_back(QueryRows(
               db_dir_ / reportdb::ReportDatabaseFileName(kind, server, ftp),
@@ -135,10 +150,10 @@ class PgStoreTest : public ::testing::Test {
     ExecSql(db_dir_ / reportdb::ReportDatabaseFileName(ReportKind::kDayOfWeek,
                                                        server, false),
             "INSERT INTO tblGeneral" + insert);
-    server_.Exec("INSERT INTO " +
-                 reportdb::ReportSchemaName(ReportKind::kDayOfWeek, server,
-                                            false) +
-                 ".tblgeneral" + insert);
+    server_.Exec(
+        "INSERT INTO " +
+        reportdb::ReportSchemaName(ReportKind::kDayOfWeek, server, false) +
+        ".tblgeneral" + insert);
   }
 
   void MakeBoth(const std::string& server) {
@@ -173,8 +188,8 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
   WriteGenerated("GEN1", 3000);
   MakeBoth("GEN1");
   SeedEarlierRows("GEN1");
-  for (auto [server, ftp] : {std::pair{"IIS10", false}, {"IIS10", true},
-                             {"GEN1", false}}) {
+  for (auto [server, ftp] :
+       {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
     SCOPED_TRACE(std::string(server) + (ftp ? " ftp" : " web"));
     VelnorRun files = Velnor(Collect(server, ftp, false));
     ASSERT_EQ(files.status, 0) << files.err;
@@ -327,17 +342,16 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
     return kept;
   };
   std::string central_log = ReadFile(tmp_.path() / "pg-errors.log");
-  EXPECT_EQ(lines(central_log),
-            lines(ReadFile(db_dir_ / "velnor-errors.log")));
+  EXPECT_EQ(lines(central_log), lines(ReadFile(db_dir_ / "velnor-errors.log")));
   EXPECT_NE(central_log.find("cannot find the input table or query "
                              "'tbltotalaccess'"),
             std::string::npos)
       << central_log;
   // Everything else was counted.
-  Rows expected = QueryRows(
-      db_dir_ / reportdb::ReportDatabaseFileName(ReportKind::kDayOfWeek,
-                                                 "SRVA", false),
-      "SELECT count(*), sum(\"No of Hits\") FROM tblGeneral");
+  Rows expected =
+      QueryRows(db_dir_ / reportdb::ReportDatabaseFileName(
+                              ReportKind::kDayOfWeek, "SRVA", false),
+                "SELECT count(*), sum(\"No of Hits\") FROM tblGeneral");
   EXPECT_EQ(server_.Query("SELECT count(*), sum(\"no of hits\") FROM "
                           "qdx_uaweblogdayofweek_srva.tblgeneral"),
             expected);
@@ -358,8 +372,8 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   EXPECT_NE(copied.out.find("copied IIS10 (FTP): "), std::string::npos)
       << copied.out;
   auto same_everywhere = [&] {
-    for (auto [server, ftp] : {std::pair{"IIS10", false}, {"IIS10", true},
-                               {"GEN1", false}}) {
+    for (auto [server, ftp] :
+         {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
       EXPECT_EQ(Tables(server, ftp, true), Tables(server, ftp, false))
           << server << ftp;
     }
@@ -377,8 +391,8 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   same_everywhere();
   VelnorRun report = Velnor({"report", "--db-url", server_.Url(), "--server",
                              "GEN1", "--format", "csv"});
-  VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(),
-                            "--server", "GEN1", "--format", "csv"});
+  VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(), "--server",
+                            "GEN1", "--format", "csv"});
   EXPECT_EQ(report.out, files.out);
 }
 

@@ -89,8 +89,9 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
   for (const CopiedTable& table : tables) {
     std::string schema = ReportSchemaName(table.kind, server, is_ftp);
     try {
-      if (!store->Query("SELECT 1 FROM " + Target(table, server, is_ftp) +
-                        " LIMIT 1")
+      if (!store
+               ->Query("SELECT 1 FROM " + Target(table, server, is_ftp) +
+                       " LIMIT 1")
                .empty() &&
           (result.not_empty.empty() || result.not_empty.back() != schema)) {
         result.not_empty.push_back(schema);
@@ -104,12 +105,14 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
   auto session = ado::Session::BeginReading(ado::kDefaultLockWaitMs);
   std::vector<std::string> schemas;
   for (ReportKind kind : kReportKinds) {
-    std::string path = db_dir + "/" + ReportDatabaseFileName(kind, server, is_ftp);
+    std::string path =
+        db_dir + "/" + ReportDatabaseFileName(kind, server, is_ftp);
     try {
       schemas.push_back(session->Attach(path));
     } catch (const automation::AutomationError& error) {
-      automation::Raise(automation::kErrPermissionDenied,
-                        "Could not read '" + path + "': " + error.description());
+      automation::Raise(
+          automation::kErrPermissionDenied,
+          "Could not read '" + path + "': " + error.description());
     }
   }
   std::string step;
@@ -131,8 +134,8 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       }
       std::string columns;
       for (const ColumnLayout& column : table.layout.columns) {
-        columns += (columns.empty() ? "" : ", ") +
-                   QuoteIdentifier(Lower(column.name));
+        columns +=
+            (columns.empty() ? "" : ", ") + QuoteIdentifier(Lower(column.name));
       }
       store->CopyIn("COPY " + target + " (" + columns + ") FROM STDIN", rows);
       result.rows += static_cast<int64_t>(rows.size());

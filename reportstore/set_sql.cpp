@@ -89,11 +89,12 @@ std::string InsertNew(size_t table, std::string_view site_column) {
   if (table == 3) {
     columns = "[Server name], [Identifier], " + site +
               ", [Sort Field], URL, Status, [Status code], [No of Hits]";
-    values = "c.server, c.identifier, c.site, c.sort, c.url, c.label, "
-             "c.bucket, c.hits";
+    values =
+        "c.server, c.identifier, c.site, c.sort, c.url, c.label, "
+        "c.bucket, c.hits";
   } else if (table == 2) {
-    columns = "[Server name], [Identifier], " + site +
-              ", URL, [No of Hits], Hours";
+    columns =
+        "[Server name], [Identifier], " + site + ", URL, [No of Hits], Hours";
     values = "c.server, c.identifier, c.site, c.url, c.hits, c.bucket";
   } else {
     columns = "[Server name], [Identifier], " + site +

@@ -65,7 +65,8 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
 
   auto& cn = (*tables_)[table].cn;
   automation::Err().Clear();
-  if (!automation::ResumeNext([&] { cn->Execute("SAVEPOINT velnor_counts"); })) {
+  if (!automation::ResumeNext(
+          [&] { cn->Execute("SAVEPOINT velnor_counts"); })) {
     return false;
   }
   bool written = automation::ResumeNext([&] {
@@ -80,20 +81,24 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
       int index = 1;
       for (size_t i = start; i < start + rows; ++i) {
         const RunTally::Key& key = groups[i].first;
-        std::vector<Variant> values = {
-            Variant(static_cast<int32_t>(i)), Variant(mstrServerName_),
-            Variant(key.identifier),          Variant(key.site_name),
-            Variant(key.url),                 Variant(key.bucket),
-            Variant(Saturated(key.hits))};
+        std::vector<Variant> values = {Variant(static_cast<int32_t>(i)),
+                                       Variant(mstrServerName_),
+                                       Variant(key.identifier),
+                                       Variant(key.site_name),
+                                       Variant(key.url),
+                                       Variant(key.bucket),
+                                       Variant(Saturated(key.hits))};
         if (table == 0) values[5] = Variant(weekday_names_[key.bucket - 1]);
         if (table == 1) values[5] = Variant(month_names_[key.bucket - 1]);
         if (table == 0 || table == 1) values.emplace_back(key.bucket);
         if (table == 3) {
-          auto [label, sort] = reportdb::StatusLabelOf(site_column_, key.bucket);
+          auto [label, sort] =
+              reportdb::StatusLabelOf(site_column_, key.bucket);
           values.emplace_back(sort);
           values.emplace_back(label);
         }
-        if (values.size() != columns) automation::Raise(automation::kErrTypeMismatch);
+        if (values.size() != columns)
+          automation::Raise(automation::kErrTypeMismatch);
         for (const Variant& value : values) stage.SetParameter(index++, value);
       }
       stage.Execute();
@@ -103,8 +108,8 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
   });
   if (written) {
-    written = automation::ResumeNext(
-        [&] { cn->Execute("RELEASE velnor_counts"); });
+    written =
+        automation::ResumeNext([&] { cn->Execute("RELEASE velnor_counts"); });
   }
   if (!written) {
     // A failure that spoiled the run's transaction is the one line the

@@ -91,19 +91,19 @@ std::string PostgresServer::Start(const fs::path& dir) {
   }
   port_ = FreePort();
   std::ofstream(dir_ / "pwfile") << "unused-superuser-password\n";
-  std::string error = RunAsOwner(
-      std::string(kBin) + "/initdb -D " + (dir_ / "data").string() +
-      " -U postgres --pwfile=" + (dir_ / "pwfile").string() +
-      " -E SQL_ASCII --locale=C --auth-local=trust "
-      "--auth-host=scram-sha-256");
+  std::string error =
+      RunAsOwner(std::string(kBin) + "/initdb -D " + (dir_ / "data").string() +
+                 " -U postgres --pwfile=" + (dir_ / "pwfile").string() +
+                 " -E SQL_ASCII --locale=C --auth-local=trust "
+                 "--auth-host=scram-sha-256");
   if (!error.empty()) return error;
   error = Restart();
   if (!error.empty()) return error;
   // The collector's role and database, as README's set-up makes them.
-  PGconn* admin = PQconnectdb(("host=" + dir_.string() + " port=" +
-                               std::to_string(port_) +
-                               " user=postgres dbname=postgres")
-                                  .c_str());
+  PGconn* admin =
+      PQconnectdb(("host=" + dir_.string() + " port=" + std::to_string(port_) +
+                   " user=postgres dbname=postgres")
+                      .c_str());
   if (PQstatus(admin) != CONNECTION_OK) {
     std::string reason = PQerrorMessage(admin);
     PQfinish(admin);
@@ -123,8 +123,8 @@ std::string PostgresServer::Start(const fs::path& dir) {
   }
   PQfinish(admin);
   fs::path pgpass = dir / "pgpass";
-  std::ofstream(pgpass) << "127.0.0.1:" << port_ << ":velnor:collector:"
-                        << kPassword << "\n";
+  std::ofstream(pgpass) << "127.0.0.1:" << port_
+                        << ":velnor:collector:" << kPassword << "\n";
   fs::permissions(pgpass, fs::perms::owner_read | fs::perms::owner_write);
   ::setenv("PGPASSFILE", pgpass.c_str(), 1);
   return "";

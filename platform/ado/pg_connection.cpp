@@ -15,9 +15,7 @@ struct ResultFree {
 using ResultPtr = std::unique_ptr<PGresult, ResultFree>;
 
 struct OptionsFree {
-  void operator()(PQconninfoOption* options) const {
-    PQconninfoFree(options);
-  }
+  void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
 };
 
 std::string Trimmed(const char* message) {
@@ -32,8 +30,8 @@ std::string Trimmed(const char* message) {
 [[noreturn]] void RaiseResult(PGconn* conn, const PGresult* result) {
   const char* state =
       result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-  std::string message = Trimmed(result ? PQresultErrorMessage(result)
-                                       : PQerrorMessage(conn));
+  std::string message =
+      Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
   if (message.empty()) message = Trimmed(PQerrorMessage(conn));
   std::string sqlstate = state ? state : "";
   if (sqlstate.empty() || PQstatus(conn) == CONNECTION_BAD) {
@@ -108,14 +106,16 @@ PgConnection::PgConnection(const std::string& url,
   // expand_dbname = 1: the URL's own settings come first, then ours.
   conn_ = PQconnectdbParams(keywords, values, 1);
   if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-    std::string reason = conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
+    std::string reason =
+        conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
     PQfinish(conn_);
     conn_ = nullptr;
     throw PgError("08001", reason);
   }
   // Notices (such as a ROLLBACK outside a transaction) are the server
   // talking to a person at a terminal; failures come as errors.
-  PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
   // The report tables hold the bytes the logs had: no conversion between
   // the client and the database.
   const char* encoding = PQparameterStatus(conn_, "server_encoding");
@@ -141,9 +141,9 @@ std::vector<Row> PgConnection::Query(const std::string& sql,
       if (PQgetisnull(result.get(), r, c)) {
         row.emplace_back();
       } else {
-        row.emplace_back(std::string(PQgetvalue(result.get(), r, c),
-                                     static_cast<size_t>(PQgetlength(
-                                         result.get(), r, c))));
+        row.emplace_back(
+            std::string(PQgetvalue(result.get(), r, c),
+                        static_cast<size_t>(PQgetlength(result.get(), r, c))));
       }
     }
     rows.push_back(std::move(row));
@@ -166,8 +166,7 @@ void PgConnection::CopyIn(const std::string& copy_from_stdin,
   constexpr size_t kChunk = size_t{1} << 20;
   std::string data;
   auto send = [&] {
-    if (PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) !=
-        1) {
+    if (PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) != 1) {
       RaiseLastError();
     }
     data.clear();

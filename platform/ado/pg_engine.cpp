@@ -64,7 +64,8 @@ std::string FirstWord(std::string_view sql) {
   size_t start = sql.find_first_not_of(" \t\r\n(");
   if (start == std::string_view::npos) return "";
   size_t end = start;
-  while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end]))) {
+  while (end < sql.size() &&
+         std::isalpha(static_cast<unsigned char>(sql[end]))) {
     ++end;
   }
   return Lower(sql.substr(start, end - start));
@@ -72,7 +73,8 @@ std::string FirstWord(std::string_view sql) {
 
 // The quoted name in a server message such as `relation "a.b" does not
 // exist`, without the schema.
-std::string NameInMessage(const std::string& message, const std::string& schema) {
+std::string NameInMessage(const std::string& message,
+                          const std::string& schema) {
   size_t open = message.find('"');
   size_t close = open == std::string::npos ? open : message.find('"', open + 1);
   if (close == std::string::npos) return message;
@@ -156,7 +158,8 @@ PgError ErrorOf(PGconn* conn, const PGresult* result) {
   const char* primary =
       result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   std::string message = primary ? primary : PQerrorMessage(conn);
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == ' ')) {
     message.pop_back();
   }
   bool lost = PQstatus(conn) == CONNECTION_BAD;
@@ -183,7 +186,7 @@ struct Link {
 
   // Raises `error`, kept as the transaction's failure when it spoils it.
   [[noreturn]] void Note(const PgError& error, const std::string& where,
-            const std::string& schema, std::string_view table) {
+                         const std::string& schema, std::string_view table) {
     try {
       RaiseError(error, where, schema, table);
     } catch (const AutomationError& raised) {
@@ -380,11 +383,10 @@ class PgStatement : public Statement {
   // innermost (see the invariants above).
   void RunSavepointCommand() {
     std::string restore = std::string("; SAVEPOINT ") + kStatementSavepoint;
-    std::string sql =
-        kind_ == StatementKind::kSavepoint
-            ? std::string("RELEASE SAVEPOINT ") + kStatementSavepoint + "; " +
-                  text_ + restore
-            : text_ + restore;
+    std::string sql = kind_ == StatementKind::kSavepoint
+                          ? std::string("RELEASE SAVEPOINT ") +
+                                kStatementSavepoint + "; " + text_ + restore
+                          : text_ + restore;
     try {
       link_->Exec(sql);
     } catch (const PgError& error) {
@@ -443,9 +445,11 @@ class PgEngine : public Engine {
     std::string schema = PostgresSchemaOf(path);
     if (schema.size() > kMaxPostgresName) {
       Raise(kErrUnspecified,
-            "The schema name '" + schema + "' for '" + path + "' is longer "
-            "than PostgreSQL's " + std::to_string(kMaxPostgresName) +
-            " characters; use a shorter server name.",
+            "The schema name '" + schema + "' for '" + path +
+                "' is longer "
+                "than PostgreSQL's " +
+                std::to_string(kMaxPostgresName) +
+                " characters; use a shorter server name.",
             kPgSource);
     }
     std::vector<pg::Row> found;
@@ -480,8 +484,8 @@ class PgEngine : public Engine {
             kPgSource);
     }
     if (kind != StatementKind::kRead && kind != StatementKind::kWrite) {
-      return std::make_unique<PgStatement>(link_, "", text, kind, where,
-                                           schema, "");
+      return std::make_unique<PgStatement>(link_, "", text, kind, where, schema,
+                                           "");
     }
     link_->DeallocateUnused();
     std::string name = "velnor_" + std::to_string(++link_->statements_made);
@@ -493,10 +497,8 @@ class PgEngine : public Engine {
     if (prepared && PQresultStatus(prepared.get()) == PGRES_COMMAND_OK) {
       description.reset(PQdescribePrepared(conn, name.c_str()));
     }
-    const PGresult* failed =
-        !description ? prepared.get() : description.get();
-    if (!description ||
-        PQresultStatus(description.get()) != PGRES_COMMAND_OK) {
+    const PGresult* failed = !description ? prepared.get() : description.get();
+    if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK) {
       PgError error = ErrorOf(conn, failed);
       if (!error.ConnectionLost()) link_->RollBackStatement();
       link_->Note(error, where, schema, "");
@@ -512,9 +514,10 @@ class PgEngine : public Engine {
 
   void BeginRead(int lock_wait_ms) override {
     // One snapshot for every schema: what is read is one committed state.
-    Start("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL "
-          "lock_timeout = " +
-          std::to_string(lock_wait_ms) + "; SAVEPOINT " + kStatementSavepoint);
+    Start(
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL "
+        "lock_timeout = " +
+        std::to_string(lock_wait_ms) + "; SAVEPOINT " + kStatementSavepoint);
   }
 
   void Commit(int /*lock_wait_ms*/) override {
@@ -533,8 +536,8 @@ class PgEngine : public Engine {
     PgError error = ErrorOf(link_->conn(), result.get());
     if (error.ConnectionLost()) {
       Raise(kErrUnspecified,
-            "Disk or network error. " + std::string(error.what()) +
-                " while " + link_->url +
+            "Disk or network error. " + std::string(error.what()) + " while " +
+                link_->url +
                 " committed the run; PostgreSQL keeps a transaction whole, "
                 "so all of it or nothing was stored: look with 'velnor "
                 "report' before running it again.",

@@ -62,7 +62,9 @@ TEST_F(PgEngineTest, AFailedStatementFailsAloneAndTheRestIsCommitted) {
   const std::string insert =
       "insert into tblGeneral (URL, [No of Hits]) values (?, ?)";
   Run(*session, schema, insert, {"/a", "1"});
-  EXPECT_EQ(NumberOf([&] { Run(*session, schema, insert, {"/b", "x"}); }),
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema, insert, {"/b", "x"});
+            }),
             kErrRowRefused);
   EXPECT_EQ(NumberOf([&] {
               Run(*session, schema, insert, {"/c", "2147483648"});
@@ -70,8 +72,11 @@ TEST_F(PgEngineTest, AFailedStatementFailsAloneAndTheRestIsCommitted) {
             kErrRowRefused);
   EXPECT_EQ(NumberOf([&] { Run(*session, schema, "select * from tblNone"); }),
             kErrTableNotFound);
-  EXPECT_EQ(NumberOf([&] { Run(*session, schema, "select [No such] from "
-                                                 "tblGeneral"); }),
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema,
+                  "select [No such] from "
+                  "tblGeneral");
+            }),
             kErrNoValueGiven);
   Run(*session, schema, "SAVEPOINT mark");
   Run(*session, schema, insert, {"/undone", "5"});
@@ -94,8 +99,9 @@ TEST_F(PgEngineTest, ALostConnectionSpoilsTheTransaction) {
   Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
   server_.Stop();
   EXPECT_EQ(NumberOf([&] {
-              Run(*session, schema, "insert into tblGeneral (URL) values "
-                                    "('/b')");
+              Run(*session, schema,
+                  "insert into tblGeneral (URL) values "
+                  "('/b')");
             }),
             kErrUnspecified);
   EXPECT_TRUE(session->Failed());
