@@ -108,12 +108,9 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
       "Example:\n"
       "  velnor init-db --db-dir /srv/reports --server SRV1\n"
       "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
-      "  hour and status files beside it; add --ftp for the FTP service.
-"
-      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server SRV1
-"
-      "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central
-"
+      "  hour and status files beside it; add --ftp for the FTP service.\n"
+      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server SRV1\n"
+      "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central\n"
       "  PostgreSQL store (the password from ~/.pgpass).");
   auto* db_dir = command
                      ->add_option("--db-dir", options->db_dir,

@@ -82,7 +82,9 @@ std::string UpdateStored(size_t table) {
 
 std::string InsertNew(size_t table, std::string_view site_column) {
   const Layout& layout = kLayouts[table];
-  const std::string site = "[" + std::string(site_column) + "]";
+  std::string site = "[";
+  site.append(site_column);
+  site += ']';
   std::string columns;
   std::string values;
   // The columns in the order of the record-by-record new row.
