@@ -75,6 +75,8 @@ class PgStoreTest : public ::testing::Test {
     }
     ASSERT_EQ(server_.Start(tmp_.path()), "");
     fs::create_directories(db_dir_);
+    // Reports from either store state the same time of making.
+    ::setenv("SOURCE_DATE_EPOCH", "1717243200", 1);
   }
 
   std::vector<std::string> Collect(const std::string& server, bool ftp,
