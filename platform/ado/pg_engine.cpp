@@ -508,8 +508,10 @@ class PgEngine : public Engine {
   }
 
   void Begin(int lock_wait_ms) override {
+    // A run's set statements sort its keys: in memory rather than on disk.
     Start("BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = " +
-          std::to_string(lock_wait_ms) + "; SAVEPOINT " + kStatementSavepoint);
+          std::to_string(lock_wait_ms) +
+          "; SET LOCAL work_mem = '64MB'; SAVEPOINT " + kStatementSavepoint);
   }
 
   void BeginRead(int lock_wait_ms) override {
