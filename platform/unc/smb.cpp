@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "platform/automation/error_state.h"
@@ -36,6 +37,9 @@ struct Settings {
   std::string domain;
   uint16_t port = 445;
   int timeout_ms = 5000;
+  bool beside_share_root = false;
+  // Servers that did not answer in time, by lower-case name, with why.
+  std::map<std::string, std::string> silent_servers;
 };
 
 // Guards the settings, the context and every libsmbclient call.
@@ -144,15 +148,48 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
   return problem;
 }
 
-void CheckReachable(std::string_view path, const UncPath& unc) {
-  std::string problem =
-      ConnectProblem(unc.server, TheSettings().port, TheSettings().timeout_ms);
-  if (problem.empty()) return;
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+[[noreturn]] void RaiseUnreachable(std::string_view path, const UncPath& unc,
+                                   const std::string& problem) {
   Raise(automation::kErrPathNotFound,
         "Path not found: cannot reach " + std::string(path) + ": server " +
             unc.server + " (no share root maps it, so SMB was tried): " +
             problem + ". Check the server name and the network, or set a " +
             "share root that holds " + unc.server + "/" + unc.share + ".");
+}
+
+// Caller holds SmbMutex(). A server that failed once fails again at once.
+void CheckReachable(std::string_view path, const UncPath& unc) {
+  Settings& settings = TheSettings();
+  const std::string key = Lower(unc.server);
+  if (auto known = settings.silent_servers.find(key);
+      known != settings.silent_servers.end()) {
+    RaiseUnreachable(path, unc, known->second);
+  }
+  std::string problem =
+      ConnectProblem(unc.server, settings.port, settings.timeout_ms);
+  if (problem.empty()) return;
+  settings.silent_servers.emplace(key, problem);
+  RaiseUnreachable(path, unc, problem);
+}
+
+// After a libsmbclient call on `path` failed with `error`: a server that
+// accepted the connection but did not answer in time counts as silent from
+// now on, and the failure says so. Caller holds SmbMutex().
+void FailIfTimedOut(int error, std::string_view path, const UncPath& unc) {
+  if (error != ETIMEDOUT) return;
+  std::string problem = "it accepts connections on port " +
+                        std::to_string(TheSettings().port) +
+                        " but does not answer (" + std::strerror(ETIMEDOUT) +
+                        ")";
+  TheSettings().silent_servers.emplace(Lower(unc.server), problem);
+  RaiseUnreachable(path, unc, problem);
 }
 
 // Everything but unreserved characters is percent-encoded: libsmbclient
@@ -225,7 +262,10 @@ class SmbFile final : public InputFile {
 class Smb final : public Backend {
  public:
   bool Claims(std::string_view path) const override {
-    return ParseUncPath(path).has_value();
+    if (!ParseUncPath(path)) return false;
+    if (ShareRoot().empty()) return true;
+    std::lock_guard lock(SmbMutex());
+    return TheSettings().beside_share_root;
   }
 
   std::unique_ptr<InputFile> Open(std::string_view path) override {
@@ -246,6 +286,7 @@ class Smb final : public Backend {
       error = EISDIR;
     }
     if (file == nullptr) {
+      FailIfTimedOut(error, path, unc);
       bool in_folder = !unc.rest.empty() &&
                        IsSmbDirectory(context, UrlOf(unc, unc.rest.size() - 1));
       RaiseAccessError(error, "open", url, path, !in_folder, kDeniedAdvice);
@@ -262,14 +303,20 @@ class Smb final : public Backend {
     std::string url = UrlOf(unc, unc.rest.size());
     SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) {
-      RaiseAccessError(errno, "list", url, path, true, kDeniedAdvice);
+      int error = errno;
+      FailIfTimedOut(error, path, unc);
+      RaiseAccessError(error, "list", url, path, true, kDeniedAdvice);
     }
     std::vector<DirEntry> entries;
-    while (const smbc_dirent* entry =
-               smbc_getFunctionReaddir(context)(context, dir)) {
+    constexpr uint16_t kDirectoryAttribute = 0x10;
+    while (const libsmb_file_info* entry =
+               smbc_getFunctionReaddirPlus(context)(context, dir)) {
       std::string_view name = entry->name;
       if (name == "." || name == "..") continue;
-      entries.push_back({std::string(name), entry->smbc_type == SMBC_DIR});
+      const bool is_directory = (entry->attrs & kDirectoryAttribute) != 0;
+      entries.push_back({std::string(name), is_directory,
+                         is_directory ? 0 : entry->size,
+                         entry->mtime_ts.tv_sec});
     }
     smbc_getFunctionClosedir(context)(context, dir);
     return entries;
@@ -325,7 +372,13 @@ void SetSmbOptions(uint16_t port, int timeout_ms) {
   std::lock_guard lock(SmbMutex());
   TheSettings().port = port;
   TheSettings().timeout_ms = timeout_ms;
+  TheSettings().silent_servers.clear();
   ApplySettings();
+}
+
+void SetSmbBesideShareRoot(bool allowed) {
+  std::lock_guard lock(SmbMutex());
+  TheSettings().beside_share_root = allowed;
 }
 
 Backend& SmbBackend() {

@@ -2,11 +2,17 @@
 // 127.0.0.1 (a free port, all its state in a temporary folder): listing and
 // reading give what the share root gives for the same files, and failures
 // carry the same numbers. Skipped, with the reason, where smbd cannot run.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "platform/automation/error_state.h"
 #include "platform/unc/smbd_fixture.h"
@@ -57,21 +63,24 @@ class SmbTest : public testing::Test {
   void SetUp() override {
     if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
     SetShareRoot((dir_ / "root").string());
+    SetSmbBesideShareRoot(true);
     SetSmbOptions(server_->port(), 3000);
     SetSmbAuthFile((dir_ / "auth").string());
   }
 
   void TearDown() override {
+    SetSmbBesideShareRoot(false);
     SetShareRoot("");
     SetSmbOptions(445, 5000);
     SetSmbAuthFile("");
   }
 
-  static std::vector<std::pair<std::string, bool>> Listing(
+  // Name, kind and size of each entry, by name.
+  static std::vector<std::tuple<std::string, bool, uint64_t>> Listing(
       std::string_view path) {
-    std::vector<std::pair<std::string, bool>> entries;
+    std::vector<std::tuple<std::string, bool, uint64_t>> entries;
     for (const DirEntry& entry : ListDirectory(path)) {
-      entries.emplace_back(entry.name, entry.is_directory);
+      entries.emplace_back(entry.name, entry.is_directory, entry.size);
     }
     std::sort(entries.begin(), entries.end());
     return entries;
@@ -113,6 +122,7 @@ TEST_F(SmbTest, ListingAndReadingMatchTheShareRoot) {
   EXPECT_EQ(listed, Listing(Mapped(kSite)));
   EXPECT_EQ(listed.size(), 4u);
   std::string log = ReadAll(Mapped(std::string(kSite) + "\\ex070312.log"));
+  EXPECT_EQ(std::get<2>(listed[1]), log.size()) << std::get<0>(listed[1]);
   EXPECT_GT(log.size(), 300000u);
   EXPECT_EQ(ReadAll(Smb(std::string(kSite) + "\\ex070312.log")), log);
   EXPECT_EQ(
@@ -163,6 +173,64 @@ TEST_F(SmbTest, ServerThatDoesNotAnswerFailsNamingIt) {
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("server 127.0.0.1"), std::string::npos)
       << e.description();
+}
+
+// A listener that never accepts: the kernel completes each connection into
+// the backlog, and nothing ever answers on it.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(fd_, 64);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  uint16_t port() const { return port_; }
+
+  // Connections made to it so far (each taken off the backlog).
+  int Connections() {
+    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
+      ::close(client);
+      ++taken_;
+    }
+    return taken_;
+  }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  int taken_ = 0;
+};
+
+TEST_F(SmbTest, SilentServerCostsOneTimeoutThenFailsAtOnce) {
+  SilentListener silent;
+  SetSmbOptions(silent.port(), 500);
+  AutomationError first = ErrorOf([] { ListDirectory(Smb(kSite)); });
+  EXPECT_EQ(first.number(), automation::kErrPathNotFound);
+  EXPECT_NE(first.description().find("server 127.0.0.1"), std::string::npos)
+      << first.description();
+  const int after_first = silent.Connections();
+  EXPECT_GT(after_first, 0);
+  for (const char* rest : {"\\Nothing", "\\ex070312.log"}) {
+    AutomationError again = ErrorOf([&] {
+      OpenForReading(Smb(std::string(kSite) + rest));
+    });
+    EXPECT_EQ(again.number(), automation::kErrPathNotFound);
+    EXPECT_NE(again.description().find("does not answer"), std::string::npos)
+        << again.description();
+  }
+  EXPECT_EQ(silent.Connections(), after_first) << "the server was tried again";
+  // New options try it afresh.
+  SetSmbOptions(silent.port(), 500);
+  ErrorOf([] { ListDirectory(Smb(kSite)); });
+  EXPECT_GT(silent.Connections(), after_first);
 }
 
 }  // namespace
