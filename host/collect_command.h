@@ -35,6 +35,9 @@ struct CollectOptions {
   std::string windows_dirs_file;
   bool create_db = false;
   bool no_tui = false;
+  bool quiet = false;
+  bool smb_fallback = false;
+  bool register_new_files = false;
 };
 
 // Exit statuses of collect.

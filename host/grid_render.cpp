@@ -1,95 +1,236 @@
-// Grid renderers.
+// Grid writers. The delimited ones append to a buffer that goes to the
+// stream in large pieces; a field of plain printable ASCII, the usual case,
+// is copied as it is.
 #include "host/grid_render.h"
-
-#include "host/text_format.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+
+#include "host/text_format.h"
+#include "platform/automation/error_state.h"
 
 namespace velnor::host {
 namespace {
 
-// `text` cut to `width` characters and padded with blanks to it.
-std::string Fit(std::string_view text, size_t width) {
-  std::string fitted = CutText(text, width);
-  size_t length = CharCount(fitted);
-  if (length < width) fitted.append(width - length, ' ');
-  return fitted;
+constexpr size_t kFlushBytes = 64 * 1024;
+
+// Appends `text` to `buffer` when it is all printable ASCII other than
+// `special1` and `special2` and returns true; otherwise leaves `buffer` as
+// it was and returns false. The check is one pass the compiler can
+// vectorise.
+bool AppendPlain(std::string& buffer, std::string_view text, char special1,
+                 char special2) {
+  unsigned char unusual = 0;
+  for (char c : text) {
+    unusual |= static_cast<unsigned char>(
+        (c < 0x20) | (c > 0x7E) | (c == special1) | (c == special2));
+  }
+  if (unusual != 0) return false;
+  buffer.append(text);
+  return true;
 }
 
-void RenderTable(const forms::FlexGrid& grid, std::ostream& out) {
-  std::vector<size_t> widths;
-  for (int32_t c = 0; c < grid.Cols(); ++c) {
-    float twips = grid.ColWidth(c);
-    size_t chars = twips > 0 ? static_cast<size_t>(twips / kTwipsPerChar) : 10;
-    widths.push_back(std::max<size_t>(chars, 3));
+class BufferedWriter : public GridWriter {
+ protected:
+  explicit BufferedWriter(std::ostream& out) : out_(out) {}
+  void Flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
   }
-  for (int32_t r = 0; r < grid.Rows(); ++r) {
+  void FlushIfFull() {
+    if (buffer_.size() >= kFlushBytes) Flush();
+  }
+
+  std::ostream& out_;
+  std::string buffer_;
+};
+
+class DelimitedWriter : public BufferedWriter {
+ public:
+  DelimitedWriter(std::ostream& out, bool csv)
+      : BufferedWriter(out), csv_(csv) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (c > 0) buffer_ += csv_ ? ',' : '\t';
+      if (csv_) {
+        if (!AppendPlain(buffer_, cells[c], ',', '"')) {
+          buffer_ += CsvField(cells[c]);
+        }
+      } else {
+        AppendTsv(cells[c]);
+      }
+    }
+    buffer_ += csv_ ? "\r\n" : "\n";
+    FlushIfFull();
+  }
+
+  void End(const GridLayout&) override { Flush(); }
+
+ private:
+  void AppendTsv(const std::string& text) {
+    if (AppendPlain(buffer_, text, '\\', '\\')) return;
+    for (char c : CleanUtf8(text, false)) {
+      switch (c) {
+        case '\t': buffer_ += "\\t"; break;
+        case '\n': buffer_ += "\\n"; break;
+        case '\r': buffer_ += "\\r"; break;
+        case '\\': buffer_ += "\\\\"; break;
+        default: buffer_ += c;
+      }
+    }
+  }
+
+  bool csv_;
+};
+
+class JsonWriter : public BufferedWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : BufferedWriter(out) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    if (!header_taken_) {
+      header_taken_ = true;
+      for (const std::string& key : cells) keys_.push_back(JsonString(key));
+      buffer_ += '[';
+      return;
+    }
+    buffer_ += rows_++ > 0 ? ",\n  {" : "\n  {";
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (c > 0) buffer_ += ", ";
+      buffer_ += c < keys_.size() ? keys_[c] : "\"\"";
+      buffer_ += ": ";
+      buffer_ += '"';
+      if (AppendPlain(buffer_, cells[c], '"', '\\')) {
+        buffer_ += '"';
+      } else {
+        buffer_.pop_back();
+        buffer_ += JsonString(cells[c]);
+      }
+    }
+    buffer_ += '}';
+    FlushIfFull();
+  }
+
+  void End(const GridLayout&) override {
+    if (!header_taken_) buffer_ += '[';
+    buffer_ += rows_ > 0 ? "\n]\n" : "]\n";
+    Flush();
+  }
+
+ private:
+  bool header_taken_ = false;
+  std::vector<std::string> keys_;
+  int64_t rows_ = 0;
+};
+
+// The table's rows wait in an unnamed temporary file, each cell as its
+// length and bytes, until End knows the column widths.
+class TableWriter : public GridWriter {
+ public:
+  explicit TableWriter(std::ostream& out) : out_(out), spool_(std::tmpfile()) {
+    if (spool_ == nullptr) {
+      automation::Raise(75,
+                        "Path/File access error: cannot make a temporary file "
+                        "for the table: " +
+                            std::string(std::strerror(errno)) +
+                            ". Check TMPDIR, or choose --format csv.");
+    }
+  }
+  ~TableWriter() override { std::fclose(spool_); }
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+
+  void Row(const std::vector<std::string>& cells) override {
+    WriteCount(cells.size());
+    for (const std::string& cell : cells) {
+      WriteCount(cell.size());
+      std::fwrite(cell.data(), 1, cell.size(), spool_);
+    }
+  }
+
+  void End(const GridLayout& layout) override {
+    std::rewind(spool_);
+    std::vector<size_t> widths;
+    for (float twips : layout.col_widths) {
+      size_t chars = twips > 0 ? static_cast<size_t>(twips / kTwipsPerChar) : 10;
+      widths.push_back(std::max<size_t>(chars, 3));
+    }
+    std::vector<std::string> previous, row;
+    for (int32_t r = 0; ReadRow(row); ++r) {
+      out_ << Line(row, previous, r, widths, layout) << '\n';
+      if (r + 1 == layout.fixed_rows) out_ << Rule(widths) << '\n';
+      previous.swap(row);
+    }
+  }
+
+ private:
+  void WriteCount(size_t count) {
+    uint64_t value = count;
+    std::fwrite(&value, sizeof value, 1, spool_);
+  }
+  bool ReadCount(size_t& count) {
+    uint64_t value = 0;
+    if (std::fread(&value, sizeof value, 1, spool_) != 1) return false;
+    count = static_cast<size_t>(value);
+    return true;
+  }
+  bool ReadRow(std::vector<std::string>& row) {
+    size_t cells = 0;
+    if (!ReadCount(cells)) return false;
+    row.resize(cells);
+    for (std::string& cell : row) {
+      size_t length = 0;
+      if (!ReadCount(length)) return false;
+      cell.resize(length);
+      if (std::fread(cell.data(), 1, length, spool_) != length) return false;
+    }
+    return true;
+  }
+
+  // `text` cut to `width` characters and padded with blanks to it.
+  static std::string Fit(std::string_view text, size_t width) {
+    std::string fitted = CutText(text, width);
+    size_t length = CharCount(fitted);
+    if (length < width) fitted.append(width - length, ' ');
+    return fitted;
+  }
+
+  static std::string Line(const std::vector<std::string>& row,
+                          const std::vector<std::string>& previous, int32_t r,
+                          const std::vector<size_t>& widths,
+                          const GridLayout& layout) {
     std::string line;
-    for (int32_t c = 0; c < grid.Cols(); ++c) {
-      std::string cell = grid.TextMatrix(r, c);
+    for (size_t c = 0; c < row.size(); ++c) {
+      std::string_view cell = row[c];
       // A merged column shows a run of equal values once; the fixed rows
       // never merge with the rows below them.
-      if (r > grid.FixedRows() && grid.MergeCol(c) &&
-          cell == grid.TextMatrix(r - 1, c)) {
-        cell.clear();
+      if (r > layout.fixed_rows && c < layout.merge_cols.size() &&
+          layout.merge_cols[c] && c < previous.size() && cell == previous[c]) {
+        cell = {};
       }
       if (c > 0) line += ' ';
       // Nothing follows the last column, so its text is never cut.
-      line += c + 1 == grid.Cols() ? CleanUtf8(cell, true)
-                                   : Fit(cell, widths[static_cast<size_t>(c)]);
+      const size_t width = c < widths.size() ? widths[c] : 10;
+      line += c + 1 == row.size() ? CleanUtf8(cell, true) : Fit(cell, width);
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
-    out << line << '\n';
-    if (r + 1 == grid.FixedRows()) {
-      std::string rule;
-      for (size_t c = 0; c < widths.size(); ++c) {
-        if (c > 0) rule += ' ';
-        for (size_t i = 0; i < widths[c]; ++i) rule += "─";
-      }
-      out << rule << '\n';
-    }
+    return line;
   }
-}
 
-std::string TsvField(const std::string& text) {
-  std::string out;
-  for (char c : CleanUtf8(text, false)) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+  static std::string Rule(const std::vector<size_t>& widths) {
+    std::string rule;
+    for (size_t c = 0; c < widths.size(); ++c) {
+      if (c > 0) rule += ' ';
+      for (size_t i = 0; i < widths[c]; ++i) rule += "─";
     }
+    return rule;
   }
-  return out;
-}
 
-void RenderDelimited(const forms::FlexGrid& grid, bool csv, std::ostream& out) {
-  for (int32_t r = 0; r < grid.Rows(); ++r) {
-    for (int32_t c = 0; c < grid.Cols(); ++c) {
-      if (c > 0) out << (csv ? ',' : '\t');
-      std::string cell = grid.TextMatrix(r, c);
-      out << (csv ? CsvField(cell) : TsvField(cell));
-    }
-    out << (csv ? "\r\n" : "\n");
-  }
-}
-
-void RenderJson(const forms::FlexGrid& grid, std::ostream& out) {
-  out << "[";
-  for (int32_t r = 1; r < grid.Rows(); ++r) {
-    out << (r > 1 ? ",\n  {" : "\n  {");
-    for (int32_t c = 0; c < grid.Cols(); ++c) {
-      if (c > 0) out << ", ";
-      out << JsonString(grid.TextMatrix(0, c)) << ": "
-          << JsonString(grid.TextMatrix(r, c));
-    }
-    out << "}";
-  }
-  out << (grid.Rows() > 1 ? "\n]\n" : "]\n");
-}
+  std::ostream& out_;
+  std::FILE* spool_;
+};
 
 }  // namespace
 
@@ -102,14 +243,15 @@ bool ParseGridFormat(const std::string& text, GridFormat& format) {
   return true;
 }
 
-void RenderGrid(const forms::FlexGrid& grid, GridFormat format,
-                std::ostream& out) {
+std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
+                                           std::ostream& out) {
   switch (format) {
-    case GridFormat::kTable: RenderTable(grid, out); break;
-    case GridFormat::kCsv: RenderDelimited(grid, true, out); break;
-    case GridFormat::kTsv: RenderDelimited(grid, false, out); break;
-    case GridFormat::kJson: RenderJson(grid, out); break;
+    case GridFormat::kTable: return std::make_unique<TableWriter>(out);
+    case GridFormat::kCsv: return std::make_unique<DelimitedWriter>(out, true);
+    case GridFormat::kTsv: return std::make_unique<DelimitedWriter>(out, false);
+    case GridFormat::kJson: return std::make_unique<JsonWriter>(out);
   }
+  return nullptr;
 }
 
 }  // namespace velnor::host

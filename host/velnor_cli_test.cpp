@@ -245,6 +245,13 @@ TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
 TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   fs::copy(kExamples / "shares", dir_ / "shares", fs::copy_options::recursive);
   InitDb("WEB01");
+  // Files a user may give by mistake: a folder, 100 MB on one line, a
+  // binary file, a descriptor that is wrong on its line.
+  fs::create_directory(dir_ / "sites-dir");
+  WriteFile(dir_ / "huge.txt", std::string(100 << 20, 'x'));
+  WriteFile(dir_ / "binary.txt", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe", 13));
+  WriteFile(dir_ / "sites.txt", "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
+  WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
@@ -258,6 +265,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   const std::string good =
       "--server WEB01 --from 2024-06-03 --to 2024-06-05 --db-dir db "
       "--share-root shares --site Intranet,D:\\Logs,2";
+  const std::string site = "--site Intranet,D:\\Logs,2";
   const std::tuple<std::string, std::string, std::string> kCases[] = {
       {"--from 2024-06-03", "--from 2024-02-30", "--from 2024-02-30 is not a"},
       {"--to 2024-06-05", "--to 06/05/2024", "--to 06/05/2024 is not a date"},
@@ -266,25 +274,48 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB_01", "\"WEB_01\" is not a valid server name"},
       {"Logs,2", "Logs", "\"Intranet,D:\\Logs\" has 2 fields"},
       {"Logs,2", "Logs,two", "the site identifier \"two\" of"},
+      {"D:\\Logs", "Logs", "\"Logs\" of the site descriptor \"Intranet,Logs,2\" "
+                           "is neither a drive path nor a %VARIABLE% path"},
+      {"Intranet,", ",", "\",D:\\Logs,2\" has no site name"},
+      {"Intranet", "Intra\x07net", "holds a control character"},
+      {"Intranet", "Intra\xffnet", "bytes that are not UTF-8"},
       {"--db-dir db", "--db-dir nowhere", "the database folder nowhere does"},
       {"WEB01", "WEB02", "db/QDX_UAWebLogDayOfWeek_WEB02.mdb is missing"},
       {"shares", "shares --format table", "--format requires --raw"},
       {"shares", "shares --raw --format xml", "--format xml is not known"},
-      {"--site Intranet,D:\\Logs,2", "--sites nowhere.txt",
-       "cannot read the sites file nowhere.txt"},
+      {"shares", "shares --bogus", "not expected: --bogus"},
+      {site, "--sites nowhere.txt",
+       "cannot read the file nowhere.txt given to --sites"},
+      {site, "--sites sites-dir", "--sites sites-dir is a folder, not a file"},
+      {site, "--sites huge.txt", "huge.txt:1: the line is longer than 4096"},
+      {site, "--sites binary.txt", "binary.txt:1: the line holds a NUL byte"},
+      {site, "--sites sites.txt", "sites.txt:3: the site descriptor "
+                                  "\"Intranet,Logs,2\" is neither"},
       {"D:", "%SystemDrive%", "needs the Windows directory of WEB01"},
       {"shares", "shares --windows-dir WEB01=Windows",
-       "--windows-dir WEB01=Windows is not SERVER=PATH"},
+       "--windows-dir WEB01=Windows: \"Windows\" is not an absolute Windows "
+       "path"},
+      {"shares", "shares --windows-dirs dirs.txt",
+       "dirs.txt:2: WEB01=Windows: \"Windows\" is not an absolute"},
+      {"shares", "shares --smb-timeout nan", "--smb-timeout nan is not a"},
+      {"shares", "shares --smb-timeout 0.0001", "--smb-timeout 0.0001 is not"},
+      {"shares", "shares --smb-timeout 1e9", "--smb-timeout 1e+09 is not"},
       {"shares", "shares --error-log nowhere/errors.log",
        "cannot write the error log nowhere/errors.log"},
+      {"shares", "shares --raw --output sites-dir", "--output sites-dir is a"},
   };
   for (const auto& [good_part, bad_part, message] : kCases) {
     std::string args = good;
     args.replace(args.find(good_part), good_part.size(), bad_part);
     VelnorRun run = Velnor("collect " + args);
     EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find("velnor: error: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << args << run.err;
-    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    // One short message in the common style, whatever the input held.
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_NE(run.err.find("\n  help: "), std::string::npos) << run.err;
+    EXPECT_LT(run.err.size(), 600u) << args;
+    EXPECT_EQ(run.err.find('\0'), std::string::npos) << args;
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(db_folder() == before) << args;
   }
