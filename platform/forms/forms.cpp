@@ -130,9 +130,10 @@ int64_t Throttle::NowMs() const {
 
 bool TakeInterrupt() {
   const int caught = interrupt::InterruptCount();
-  int delivered = g_delivered_interrupts.load();
+  const int delivered = g_delivered_interrupts.load(std::memory_order_relaxed);
+  if (caught == delivered) return false;
   // A count that went down was forgotten (interrupt::Forget): start over.
-  g_delivered_interrupts.store(caught);
+  g_delivered_interrupts.store(caught, std::memory_order_relaxed);
   return caught > delivered;
 }
 
