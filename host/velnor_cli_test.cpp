@@ -345,54 +345,47 @@ TEST_F(VelnorCliTest, LoggedErrorsEndWithStatusOneAndAreCounted) {
             (Counts{{"1", 3}}));
 }
 
-TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
-  constexpr long kRecords = 200000;
-  std::ostringstream log;
-  log << "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
-  for (long i = 0; i < kRecords; ++i) {
-    char line[96];
-    std::snprintf(line, sizeof line,
-                  "2024-06-04 %02ld:%02ld:%02ld 10.0.0.%ld GET /p%ld.htm 200\n",
-                  i / 3600 % 24, i / 60 % 60, i % 60, i % 250, i % 50);
-    log << line;
-  }
-  WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log", log.str());
-  InitDb("SRV1");
-
-  pid_t pid = StartVelnor(
-      CollectArgs("SRV1", {"--site", "Main Site,C:\\logs,1"}), dir_);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (ReadFile(dir_ / "stderr").find("Collecting data for site") ==
-             std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGINT);
-  VelnorRun run = FinishVelnor(pid, dir_);
-  EXPECT_EQ(run.status, 130) << run.err;
-
-  long counted =
-      Query(Db("HitsByHour", "SRV1"),
-            "select Identifier, [No of Hits] from tblTotalAccess")["1"];
-  EXPECT_GT(counted, 0);
-  EXPECT_LT(counted, kRecords);
-  EXPECT_EQ(Query(Db("HitsByHour", "SRV1"),
-                  "select 'hits', sum([No of Hits]) from tblGeneral")["hits"],
-            counted);
-  EXPECT_NE(Masked(run.err).find("cancelled after 1 site of SRV1 (web): " +
-                                 std::to_string(counted) + " record" +
-                                 (counted == 1 ? "" : "s") + " in T"),
-            std::string::npos)
-      << run.err;
-}
-
-TEST_F(VelnorCliTest, EachSubcommandsHelpShowsAnExample) {
+TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
   for (std::string command : {"init-db", "collect", "report"}) {
-    VelnorRun help = Velnor(command + " --help");
-    EXPECT_EQ(help.status, 0) << command;
-    EXPECT_NE(help.out.find("Example"), std::string::npos) << command;
-    EXPECT_NE(help.out.find("\n  velnor " + command + " --"), std::string::npos)
-        << help.out;
+    for (const std::string& ask : {command + " --help", "help " + command}) {
+      VelnorRun help = Velnor(ask);
+      EXPECT_EQ(help.status, 0) << ask;
+      EXPECT_NE(help.out.find("Example"), std::string::npos) << ask;
+      EXPECT_NE(help.out.find("\n  velnor " + command + " --"),
+                std::string::npos)
+          << help.out;
+    }
+  }
+  VelnorRun help = Velnor("help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: velnor [OPTIONS] SUBCOMMAND"),
+            std::string::npos)
+      << help.out;
+  VelnorRun version = Velnor("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out,
+                               std::regex("velnor [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
+
+  // Mistakes before any command runs, in the style of every other one.
+  const std::string kCommands = "init-db, collect, report and help";
+  const std::pair<std::string, std::string> kMistakes[] = {
+      {"", "velnor: error: no command given\n  help: say what to do: velnor "
+           "COMMAND, where the commands are " + kCommands},
+      {"colect --server SRV1", "velnor: error: \"colect\" is not a velnor "
+                               "command\n  help: the commands are " + kCommands},
+      {"help colect", "velnor: error: \"colect\" is not a velnor command\n"
+                      "  help: the commands are " + kCommands},
+      {"collect", "velnor: error: --server is required\n  help: velnor help "
+                  "collect shows its options and examples\n"},
+      {"init-db --db-dir db --server SRV_1",
+       "velnor: error: \"SRV_1\" is not a valid server name\n  help: "},
+  };
+  for (const auto& [args, message] : kMistakes) {
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_TRUE(run.err.starts_with(message)) << args << "\n" << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
   }
 }
 

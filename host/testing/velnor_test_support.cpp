@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -40,6 +41,29 @@ void WriteFile(const fs::path& path, const std::string& text) {
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
   return {std::istream_iterator<std::string>(in), {}};
+}
+
+std::string WebLog(long records, const std::string& day) {
+  std::string log = "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+  for (long i = 0; i < records; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "%s %02ld:%02ld:%02ld 10.0.0.%ld GET /p%ld.htm 200\n",
+                  day.c_str(), i / 3600 % 24, i / 60 % 60, i % 60, i % 250,
+                  i % 50);
+    log += line;
+  }
+  return log;
+}
+
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir) {

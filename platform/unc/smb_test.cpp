@@ -2,12 +2,7 @@
 // 127.0.0.1 (a free port, all its state in a temporary folder): listing and
 // reading give what the share root gives for the same files, and failures
 // carry the same numbers. Skipped, with the reason, where smbd cannot run.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -175,42 +170,8 @@ TEST_F(SmbTest, ServerThatDoesNotAnswerFailsNamingIt) {
       << e.description();
 }
 
-// A listener that never accepts: the kernel completes each connection into
-// the backlog, and nothing ever answers on it.
-class SilentListener {
- public:
-  SilentListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(fd_, 64);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentListener() { ::close(fd_); }
-  uint16_t port() const { return port_; }
-
-  // Connections made to it so far (each taken off the backlog).
-  int Connections() {
-    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
-    for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0;) {
-      ::close(client);
-      ++taken_;
-    }
-    return taken_;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-  int taken_ = 0;
-};
-
 TEST_F(SmbTest, SilentServerCostsOneTimeoutThenFailsAtOnce) {
-  SilentListener silent;
+  smbd::SilentListener silent;
   SetSmbOptions(silent.port(), 500);
   AutomationError first = ErrorOf([] { ListDirectory(Smb(kSite)); });
   EXPECT_EQ(first.number(), automation::kErrPathNotFound);
