@@ -62,9 +62,9 @@ std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,
 
 void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
                    std::string_view strSource, std::string_view strProcedure) {
-  const bool appended = AppendLine(FormatErrorLogLine(
-      std::time(nullptr), lErrorNumber, strDescription, strSource,
-      strProcedure));
+  const bool appended =
+      AppendLine(FormatErrorLogLine(std::time(nullptr), lErrorNumber,
+                                    strDescription, strSource, strProcedure));
   ++(appended ? tl_tally.written : tl_tally.lost);
   if (tl_tally.first_entries.size() < ErrorLogTally::kFirstEntriesKept) {
     tl_tally.first_entries.push_back({lErrorNumber, std::string(strDescription),

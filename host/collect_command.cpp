@@ -124,9 +124,9 @@ bool CheckSites(const CollectOptions& options, Run& run) {
 std::string WindowsDrive(const std::string& server) {
   std::string drive;
   automation::ResumeNext([&] {
-    auto services = wmi::GetObject(
-        "winmgmts:{authenticationLevel=pktPrivacy}\\\\" + server +
-        "\\root\\cimv2");
+    auto services =
+        wmi::GetObject("winmgmts:{authenticationLevel=pktPrivacy}\\\\" +
+                       server + "\\root\\cimv2");
     for (const auto& os :
          services->ExecQuery("Select * From Win32_OperatingSystem")) {
       drive = os.WindowsDirectory().substr(0, 2);
@@ -195,18 +195,18 @@ bool ConfigureShareRoot(const CollectOptions& options) {
 // authentication file (never a password on the command line).
 bool ConfigureSmb(const CollectOptions& options) {
   if (options.smb_port < 1 || options.smb_port > 65535) {
-    return Usage("--smb-port " + std::to_string(options.smb_port) +
-                     " is not a TCP port",
-                 "give a port from 1 to 65535 (445 is SMB's)");
+    return Usage(
+        "--smb-port " + std::to_string(options.smb_port) + " is not a TCP port",
+        "give a port from 1 to 65535 (445 is SMB's)");
   }
   // NaN fails both comparisons, so it is refused too.
   if (!(options.smb_timeout >= kMinSmbTimeout &&
         options.smb_timeout <= kMaxSmbTimeout)) {
     std::ostringstream given;
     given << options.smb_timeout;
-    return Usage("--smb-timeout " + given.str() +
-                     " is not a usable number of seconds",
-                 "give seconds from 0.1 to 600, such as 5 or 2.5");
+    return Usage(
+        "--smb-timeout " + given.str() + " is not a usable number of seconds",
+        "give seconds from 0.1 to 600, such as 5 or 2.5");
   }
   unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
                      static_cast<int>(std::lround(options.smb_timeout * 1000)));
@@ -233,9 +233,9 @@ bool CheckDatabases(const CollectOptions& options, const Run& run) {
         })) {
       std::string reason = automation::Err().Description();
       automation::Err().Clear();
-      return Usage("cannot make the report databases in " +
-                       Shown(options.db_dir),
-                   reason);
+      return Usage(
+          "cannot make the report databases in " + Shown(options.db_dir),
+          reason);
     }
     for (const std::string& made : created.made) {
       std::cerr << "made " << made << "\n";
@@ -261,10 +261,10 @@ bool CheckDatabases(const CollectOptions& options, const Run& run) {
 bool CheckErrorLog(const std::string& path) {
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
-  bool writable = fs::exists(path)
-                      ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
-                      : fs::is_directory(folder) &&
-                            access(folder.c_str(), W_OK) == 0;
+  bool writable =
+      fs::exists(path)
+          ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
+          : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0;
   if (writable) return true;
   return Usage("cannot write the error log " + Shown(path),
                "give --error-log a writable file in an existing folder");
@@ -278,8 +278,8 @@ bool OpenOutput(const CollectOptions& options, Run& run) {
     return Usage("--output " + Shown(options.output) + " is a folder",
                  "give the file to write the listing to");
   }
-  run.output = std::make_unique<std::ofstream>(options.output,
-                                               std::ios::binary);
+  run.output =
+      std::make_unique<std::ofstream>(options.output, std::ios::binary);
   if (*run.output) return true;
   return Usage("cannot write --output " + Shown(options.output),
                "give a writable file in an existing folder");
@@ -305,9 +305,10 @@ bool Check(const CollectOptions& options, Run& run) {
   if (!MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
     return false;
   }
-  run.error_log = options.error_log.empty()
-                      ? (fs::path(options.db_dir) / "velnor-errors.log").string()
-                      : options.error_log;
+  run.error_log =
+      options.error_log.empty()
+          ? (fs::path(options.db_dir) / "velnor-errors.log").string()
+          : options.error_log;
   return CheckErrorLog(run.error_log) && CheckDatabases(options, run) &&
          OpenOutput(options, run);
 }
@@ -319,12 +320,11 @@ std::vector<std::string> CheckRegistry(const CollectOptions& options,
                                        const std::vector<SiteFolder>& folders) {
   std::vector<std::string> notes;
   automation::ResumeNext([&] {
-    LogFileRegistry registry(
-        (fs::path(options.db_dir) / ReportDatabaseFileName(
-                                        ReportKind::kHitsByHour, run.server,
-                                        options.ftp))
-            .string(),
-        options.ftp ? "FTP Site Name" : "Web Site Name");
+    LogFileRegistry registry((fs::path(options.db_dir) /
+                              ReportDatabaseFileName(ReportKind::kHitsByHour,
+                                                     run.server, options.ftp))
+                                 .string(),
+                             options.ftp ? "FTP Site Name" : "Web Site Name");
     for (const UnregisteredFiles& files : FindUnregisteredFiles(
              registry, run.server, folders, options.log_site_level,
              options.refresh_registry)) {
@@ -397,7 +397,7 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                                 "File of site descriptors, one a line");
   site->excludes(sites);
   auto* raw = cmd->add_flag("--raw", o.raw,
-                             "List the records instead of counting them");
+                            "List the records instead of counting them");
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
   cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")
@@ -466,11 +466,15 @@ int RunCollect(const CollectOptions& options) {
                               options.db_dir + "/", options.raw, grid, sites,
                               options.log_site_level, options.refresh_registry);
   }
-  CollectOutcome outcome{LastRunSummary(*parser), run.server, options.ftp,
-                         std::chrono::duration<double>(
-                             std::chrono::steady_clock::now() - started)
-                             .count(),
-                         std::move(notes), ErrorLogLines(), run.error_log};
+  CollectOutcome outcome{
+      LastRunSummary(*parser),
+      run.server,
+      options.ftp,
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count(),
+      std::move(notes),
+      ErrorLogLines(),
+      run.error_log};
   bool written = true;
   if (grid) {
     grid->Finish();

@@ -76,12 +76,14 @@ class CollectRunTest : public ::testing::Test {
                      "order by rowid");
   }
   long HitsCounted() const {
-    return std::stol(QueryRows(HourDb(),
-                               "select total([No of Hits]) from tblGeneral")
-                         .at(0)
-                         .at(0));
+    return std::stol(
+        QueryRows(HourDb(), "select total([No of Hits]) from tblGeneral")
+            .at(0)
+            .at(0));
   }
-  std::string ErrorLog() const { return ReadFile(dir_ / "db/velnor-errors.log"); }
+  std::string ErrorLog() const {
+    return ReadFile(dir_ / "db/velnor-errors.log");
+  }
 
   void WriteLog(const std::string& folder, const std::string& name,
                 const std::string& text) {
@@ -131,8 +133,8 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
   EXPECT_EQ(lines[1], "error log: 7 new lines in db/velnor-errors.log");
   EXPECT_TRUE(lines[2].starts_with("  ReadLogFile: 2 lines of ")) << lines[2];
   for (int i = 3; i <= 6; ++i) {
-    EXPECT_TRUE(lines[static_cast<size_t>(i)].starts_with(
-        "  CollectDataFromLogFile: "))
+    EXPECT_TRUE(
+        lines[static_cast<size_t>(i)].starts_with("  CollectDataFromLogFile: "))
         << lines[static_cast<size_t>(i)];
   }
   EXPECT_TRUE(Has(lines[3], "u_ex240604.log")) << lines[3];
@@ -174,9 +176,9 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
   WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(7, "2024-06-04"));
   WriteLog("D$/Logs/W3SVC2", "u_ex240604.log", WebLog(4, "2024-06-04"));
   const fs::path folder = dir_ / "shares/SRV1/C$/logs/W3SVC1";
-  fs::last_write_time(folder / "u_ex240603.log",
-                      fs::last_write_time(folder / "u_ex240604.log") -
-                          std::chrono::hours(24));
+  fs::last_write_time(
+      folder / "u_ex240603.log",
+      fs::last_write_time(folder / "u_ex240604.log") - std::chrono::hours(24));
   ExecSql(HourDb(),
           "insert into tblLogFiles values "
           "('SRV1', '1', 'Main Site', 'u_ex240603.log')");
@@ -208,9 +210,9 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
       << both.err;
   EXPECT_FALSE(Has(both.err, "not registered")) << both.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}, {"1", "12"}, {"2", "4"}}));
-  EXPECT_EQ(QueryRows(HourDb(),
-                      "select [Log File Name] from tblLogFiles order by 1"),
-            (Rows{{"u_ex240603.log"}, {"u_ex240604.log"}}));
+  EXPECT_EQ(
+      QueryRows(HourDb(), "select [Log File Name] from tblLogFiles order by 1"),
+      (Rows{{"u_ex240603.log"}, {"u_ex240604.log"}}));
 }
 
 TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
@@ -226,7 +228,8 @@ TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
   for (std::vector<std::string> more :
        {std::vector<std::string>{"--server", "srv1"},
         std::vector<std::string>{"--server", "Srv1", "--create-db"}}) {
-    std::vector<std::string> args = Args({"--no-tui", "--site", "S,C:\\logs,1"});
+    std::vector<std::string> args =
+        Args({"--no-tui", "--site", "S,C:\\logs,1"});
     args[2] = more[1];
     args.insert(args.end(), more.begin() + 2, more.end());
     VelnorRun run = Velnor(args);
@@ -334,9 +337,12 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
   std::vector<std::string> raw = Args(site);
   raw.insert(raw.end(), {"--raw", "--format", "csv", "--output", "list.csv"});
   pid = StartVelnor(raw, dir_);
-  EXPECT_TRUE(WaitFor([&] { return fs::exists(dir_ / "list.csv") &&
-                                   fs::file_size(dir_ / "list.csv") > 0; },
-                      seconds(90)));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return fs::exists(dir_ / "list.csv") &&
+               fs::file_size(dir_ / "list.csv") > 0;
+      },
+      seconds(90)));
   kill(pid, SIGTERM);
   run = FinishVelnor(pid, dir_);
   EXPECT_EQ(run.status, 130) << run.err;
@@ -346,8 +352,7 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
                                            "\\(web\\): (\\d+) records")))
       << run.err;
   const std::string csv = ReadFile(dir_ / "list.csv");
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'),
-            std::stol(listed[1]) + 1);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), std::stol(listed[1]) + 1);
   // The last row is whole: all seven fields and its line end.
   const std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
   EXPECT_EQ(std::count(last.begin(), last.end(), ','), 6) << last;
@@ -403,8 +408,9 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   std::ofstream(fifo) << "Main Site,C:\\logs,1\n";
   VelnorRun early = FinishVelnor(pid, dir_);
   EXPECT_EQ(early.status, 130) << early.err;
-  EXPECT_TRUE(Has(early.err, "velnor: cancelled before the run started; "
-                             "nothing was collected\n"))
+  EXPECT_TRUE(Has(early.err,
+                  "velnor: cancelled before the run started; "
+                  "nothing was collected\n"))
       << early.err;
   EXPECT_EQ(Totals(), Rows());
   EXPECT_FALSE(fs::exists(dir_ / "db/velnor-errors.log"));

@@ -287,7 +287,7 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   // Stopping only once some records are committed makes sure the server
   // goes away in the middle of the file, not before it is opened.
   EXPECT_TRUE(testing::WaitFor([&] { return SiteHits(hour, "3") > 0; },
-                      std::chrono::seconds(60)));
+                               std::chrono::seconds(60)));
   server.Stop();
   const bool ended = testing::WaitFor(
       [&] {
@@ -345,10 +345,10 @@ TEST(CollectSmbSilentTest, ASilentServerCostsOneTimeoutForAllItsSites) {
   testing::TempDir tmp("collect_smb_silent");
   unc::smbd::SilentListener silent;
   std::vector<std::string> arguments = CollectArguments(tmp.path(), kSite);
-  arguments.insert(arguments.end(),
-                   {"--site", "Intranet,D:\\Logs,2", "--site",
-                    "Shop,E:\\Shop\\Logs,3", "--smb-port",
-                    std::to_string(silent.port()), "--smb-timeout", "1"});
+  arguments.insert(
+      arguments.end(),
+      {"--site", "Intranet,D:\\Logs,2", "--site", "Shop,E:\\Shop\\Logs,3",
+       "--smb-port", std::to_string(silent.port()), "--smb-timeout", "1"});
   VelnorRun run = testing::RunVelnor(arguments, tmp.path());
   EXPECT_EQ(run.status, 1) << run.err;
   std::vector<std::string> log =

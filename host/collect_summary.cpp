@@ -27,7 +27,8 @@ void PrintCollectSummary(const CollectOutcome& outcome, std::ostream& out) {
   }
   const int64_t shown = static_cast<int64_t>(errors.first_entries.size());
   const int64_t more = errors.written + errors.lost - shown;
-  if (more > 0) out << "  and " << more << " more in " << outcome.error_log << "\n";
+  if (more > 0)
+    out << "  and " << more << " more in " << outcome.error_log << "\n";
   if (errors.lost > 0) {
     out << "  (" << errors.lost << " of them could not be written to "
         << outcome.error_log << ")\n";

@@ -26,7 +26,8 @@ std::string Output(const std::string& command) {
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+      out.append(buffer, n);
     pclose(pipe);
   }
   return out;
@@ -52,7 +53,9 @@ class Tmux {
     Output(tmux_ + "new-session -d -x 100 -y 30 -s run 'bash " +
            script.string() + "'");
   }
-  void Keys(const std::string& keys) { Output(tmux_ + "send-keys -t run " + keys); }
+  void Keys(const std::string& keys) {
+    Output(tmux_ + "send-keys -t run " + keys);
+  }
   std::string Screen() { return Output(tmux_ + "capture-pane -p -t run"); }
 
  private:
@@ -79,8 +82,9 @@ class CollectTuiTest : public ::testing::Test {
   fs::path Script() {
     const fs::path script = dir_ / "run.sh";
     WriteFile(script,
-              "cd '" + dir_.string() + "'\n"
-              "sh -c 'echo $$ >velnor.pid; exec env TERM=xterm-256color " +
+              "cd '" + dir_.string() +
+                  "'\n"
+                  "sh -c 'echo $$ >velnor.pid; exec env TERM=xterm-256color " +
                   VELNOR_EXE +
                   " collect --server SRV1 --from 2024-06-03 --to 2024-06-05 "
                   "--db-dir db --share-root shares --site "

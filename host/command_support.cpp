@@ -45,9 +45,9 @@ bool CheckServerName(const std::string& server) {
 
 bool CheckDbDir(const std::string& dir) {
   if (std::filesystem::is_directory(dir)) return true;
-  return Usage("the database folder " + Shown(dir) + " does not exist",
-               "create it first (mkdir -p " + Shown(dir) +
-                   ") or give another --db-dir");
+  return Usage(
+      "the database folder " + Shown(dir) + " does not exist",
+      "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
 }
 
 std::string Shown(std::string_view text) { return CutText(text, 80); }

@@ -23,8 +23,8 @@ bool AppendPlain(std::string& buffer, std::string_view text, char special1,
                  char special2) {
   unsigned char unusual = 0;
   for (char c : text) {
-    unusual |= static_cast<unsigned char>(
-        (c < 0x20) | (c > 0x7E) | (c == special1) | (c == special2));
+    unusual |= static_cast<unsigned char>((c < 0x20) | (c > 0x7E) |
+                                          (c == special1) | (c == special2));
   }
   if (unusual != 0) return false;
   buffer.append(text);
@@ -73,11 +73,20 @@ class DelimitedWriter : public BufferedWriter {
     if (AppendPlain(buffer_, text, '\\', '\\')) return;
     for (char c : CleanUtf8(text, false)) {
       switch (c) {
-        case '\t': buffer_ += "\\t"; break;
-        case '\n': buffer_ += "\\n"; break;
-        case '\r': buffer_ += "\\r"; break;
-        case '\\': buffer_ += "\\\\"; break;
-        default: buffer_ += c;
+        case '\t':
+          buffer_ += "\\t";
+          break;
+        case '\n':
+          buffer_ += "\\n";
+          break;
+        case '\r':
+          buffer_ += "\\r";
+          break;
+        case '\\':
+          buffer_ += "\\\\";
+          break;
+        default:
+          buffer_ += c;
       }
     }
   }
@@ -154,7 +163,8 @@ class TableWriter : public GridWriter {
     std::rewind(spool_);
     std::vector<size_t> widths;
     for (float twips : layout.col_widths) {
-      size_t chars = twips > 0 ? static_cast<size_t>(twips / kTwipsPerChar) : 10;
+      size_t chars =
+          twips > 0 ? static_cast<size_t>(twips / kTwipsPerChar) : 10;
       widths.push_back(std::max<size_t>(chars, 3));
     }
     std::vector<std::string> previous, row;
@@ -235,21 +245,30 @@ class TableWriter : public GridWriter {
 }  // namespace
 
 bool ParseGridFormat(const std::string& text, GridFormat& format) {
-  if (text == "table") format = GridFormat::kTable;
-  else if (text == "csv") format = GridFormat::kCsv;
-  else if (text == "tsv") format = GridFormat::kTsv;
-  else if (text == "json") format = GridFormat::kJson;
-  else return false;
+  if (text == "table")
+    format = GridFormat::kTable;
+  else if (text == "csv")
+    format = GridFormat::kCsv;
+  else if (text == "tsv")
+    format = GridFormat::kTsv;
+  else if (text == "json")
+    format = GridFormat::kJson;
+  else
+    return false;
   return true;
 }
 
 std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
                                            std::ostream& out) {
   switch (format) {
-    case GridFormat::kTable: return std::make_unique<TableWriter>(out);
-    case GridFormat::kCsv: return std::make_unique<DelimitedWriter>(out, true);
-    case GridFormat::kTsv: return std::make_unique<DelimitedWriter>(out, false);
-    case GridFormat::kJson: return std::make_unique<JsonWriter>(out);
+    case GridFormat::kTable:
+      return std::make_unique<TableWriter>(out);
+    case GridFormat::kCsv:
+      return std::make_unique<DelimitedWriter>(out, true);
+    case GridFormat::kTsv:
+      return std::make_unique<DelimitedWriter>(out, false);
+    case GridFormat::kJson:
+      return std::make_unique<JsonWriter>(out);
   }
   return nullptr;
 }

@@ -77,7 +77,8 @@ std::vector<std::string> LogFileRegistry::SiteFiles(
   std::vector<std::string> names;
   while (select.Step()) {
     const unsigned char* name = sqlite3_column_text(select.statement, 0);
-    if (name != nullptr) names.emplace_back(reinterpret_cast<const char*>(name));
+    if (name != nullptr)
+      names.emplace_back(reinterpret_cast<const char*>(name));
   }
   return names;
 }
@@ -93,7 +94,8 @@ void LogFileRegistry::Register(std::string_view server,
   try {
     Statement insert(*this,
                      "INSERT INTO tblLogFiles ([Server name], Identifier, [" +
-                         site_column_ + "], [Log File Name]) "
+                         site_column_ +
+                         "], [Log File Name]) "
                          "VALUES (?1, ?2, ?3, ?4)");
     for (const std::string& name : names) {
       sqlite3_reset(insert.statement);

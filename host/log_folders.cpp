@@ -18,8 +18,7 @@ using automation::Err;
 
 // True when `directory` exists and can be listed.
 bool CanList(const std::string& directory) {
-  bool listed =
-      automation::ResumeNext([&] { unc::ListDirectory(directory); });
+  bool listed = automation::ResumeNext([&] { unc::ListDirectory(directory); });
   Err().Clear();
   return listed;
 }

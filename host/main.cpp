@@ -2,7 +2,6 @@
 // itself to the application here; so does `help`. Mistakes the option
 // parser finds are told in the style of every other usage mistake.
 #include <CLI/CLI.hpp>
-
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -61,9 +60,10 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
     known = known || sub->get_name() == first;
   }
   if (first.empty() || first.starts_with('-')) {
-    Usage("no command given", "say what to do: velnor COMMAND, where the "
-                              "commands are " + CommandList(app) +
-                              "; velnor help COMMAND explains one");
+    Usage("no command given",
+          "say what to do: velnor COMMAND, where the "
+          "commands are " +
+              CommandList(app) + "; velnor help COMMAND explains one");
   } else if (!known) {
     Usage("\"" + velnor::host::Shown(first) + "\" is not a velnor command",
           "the commands are " + CommandList(app) +
@@ -79,8 +79,9 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app("VELNOR Log Analysis: collect IIS log statistics into report "
-               "databases.");
+  CLI::App app(
+      "VELNOR Log Analysis: collect IIS log statistics into report "
+      "databases.");
   app.require_subcommand(1);
   app.set_version_flag("--version", "velnor " VELNOR_VERSION);
   int exit_status = 0;

@@ -35,9 +35,7 @@ std::string FolderOf(std::string_view path) {
 }  // namespace
 
 RunProgress::RunProgress(const std::vector<SiteFolder>& folders)
-    : folders_(folders),
-      started_(Clock::now()),
-      at_start_(iislog::Counters()) {
+    : folders_(folders), started_(Clock::now()), at_start_(iislog::Counters()) {
   std::set<std::string> seen;
   for (const SiteFolder& folder : folders_) {
     if (seen.insert(folder.folder).second) listed_bytes_ += folder.bytes;
@@ -111,10 +109,10 @@ std::string RunProgress::StatusLine() const {
       static_cast<double>(now.bytes - at_start_.bytes) / seconds;
   const uint64_t done = done_before_site_ + site_read;
   if (site_known_ && bytes_per_second > 0 && done <= listed_bytes_) {
-    line += ", ~" +
-            Duration(static_cast<double>(listed_bytes_ - done) /
-                     bytes_per_second) +
-            " left";
+    line +=
+        ", ~" +
+        Duration(static_cast<double>(listed_bytes_ - done) / bytes_per_second) +
+        " left";
   }
   return line;
 }

@@ -46,8 +46,8 @@ class RunProgress : public iislog::ReadObserver {
   uint64_t listed_bytes_ = 0;  // of every folder, each counted once
   Clock::time_point started_;
   iislog::ReadCounters at_start_;
-  std::string file_;           // name of the file being read
-  size_t site_ = 0;            // index in folders_ of that file's folder
+  std::string file_;  // name of the file being read
+  size_t site_ = 0;   // index in folders_ of that file's folder
   bool site_known_ = false;
   uint64_t done_before_site_ = 0;  // listed bytes of the folders before it
   int64_t bytes_at_site_start_ = 0;

@@ -14,8 +14,7 @@ bool MatchServerSpelling(const std::string& db_dir, bool ftp,
                          std::string& server) {
   std::set<std::string> spellings;
   std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(db_dir, error)) {
+  for (const auto& entry : std::filesystem::directory_iterator(db_dir, error)) {
     const std::string name = entry.path().filename().string();
     for (ReportKind kind : kReportKinds) {
       const std::string wanted = ReportDatabaseFileName(kind, server, ftp);

@@ -13,7 +13,9 @@ namespace {
 constexpr char kDescriptorForm[] =
     "\"site name,log directory,site identifier\"";
 
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // "D:" or "D:\...".
 bool IsDrivePath(std::string_view path) {
@@ -53,10 +55,10 @@ bool CheckSiteDescriptor(const TextLine& site) {
   }
   automation::StringArray fields = automation::Split(site.text, ",");
   if (fields.size() != 3) {
-    return Usage(Descriptor(site) + " has " + std::to_string(fields.size()) +
-                     " fields",
-                 std::string("write it as ") + kDescriptorForm +
-                     " (no comma inside a field)");
+    return Usage(
+        Descriptor(site) + " has " + std::to_string(fields.size()) + " fields",
+        std::string("write it as ") + kDescriptorForm +
+            " (no comma inside a field)");
   }
   if (Trim(fields[0]).empty()) {
     return Usage(Descriptor(site) + " has no site name",
@@ -94,10 +96,9 @@ bool ParseWindowsDir(const TextLine& entry, WindowsDir& dir) {
                  "SRV1=C:\\Windows");
   }
   if (dir.path.size() < 3 || !IsDrivePath(dir.path)) {
-    return Usage(given + ": \"" + Shown(dir.path) +
-                     "\" is not an absolute Windows path",
-                 "give the drive and the folder, like " + dir.server +
-                     "=C:\\Windows");
+    return Usage(
+        given + ": \"" + Shown(dir.path) + "\" is not an absolute Windows path",
+        "give the drive and the folder, like " + dir.server + "=C:\\Windows");
   }
   return true;
 }

@@ -52,7 +52,7 @@ class StreamingGrid : public forms::Grid {
 
   float width_;
   int32_t cols_ = 0;
-  int32_t written_ = 0;  // rows passed to the writer
+  int32_t written_ = 0;                         // rows passed to the writer
   std::vector<std::vector<std::string>> rows_;  // rows written_ onwards
   GridLayout layout_;
   std::unique_ptr<GridWriter> writer_;

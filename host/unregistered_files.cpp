@@ -2,8 +2,9 @@
 // registry and Windows compare them.
 #include "host/unregistered_files.h"
 
-#include <set>
 #include <strings.h>
+
+#include <set>
 
 #include "host/command_support.h"
 

@@ -40,8 +40,7 @@ bool ReadUserTextFile(const std::string& path, const std::string& option,
   }
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
-    return Usage("cannot read the file " + Shown(path) + " given to " +
-                     option,
+    return Usage("cannot read the file " + Shown(path) + " given to " + option,
                  "check the path and its permissions; " + help);
   }
   std::string line;

@@ -249,8 +249,11 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   // binary file, a descriptor that is wrong on its line.
   fs::create_directory(dir_ / "sites-dir");
   WriteFile(dir_ / "huge.txt", std::string(100 << 20, 'x'));
-  WriteFile(dir_ / "binary.txt", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe", 13));
-  WriteFile(dir_ / "sites.txt", "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
+  WriteFile(dir_ / "binary.txt", std::string("\x7f"
+                                             "ELF\x02\x01\x01\0\0\0\xff\xfe",
+                                             13));
+  WriteFile(dir_ / "sites.txt",
+            "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
   WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
@@ -274,8 +277,9 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB_01", "\"WEB_01\" is not a valid server name"},
       {"Logs,2", "Logs", "\"Intranet,D:\\Logs\" has 2 fields"},
       {"Logs,2", "Logs,two", "the site identifier \"two\" of"},
-      {"D:\\Logs", "Logs", "\"Logs\" of the site descriptor \"Intranet,Logs,2\" "
-                           "is neither a drive path nor a %VARIABLE% path"},
+      {"D:\\Logs", "Logs",
+       "\"Logs\" of the site descriptor \"Intranet,Logs,2\" "
+       "is neither a drive path nor a %VARIABLE% path"},
       {"Intranet,", ",", "\",D:\\Logs,2\" has no site name"},
       {"Intranet", "Intra\x07net", "holds a control character"},
       {"Intranet", "Intra\xffnet", "bytes that are not UTF-8"},
@@ -289,8 +293,9 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {site, "--sites sites-dir", "--sites sites-dir is a folder, not a file"},
       {site, "--sites huge.txt", "huge.txt:1: the line is longer than 4096"},
       {site, "--sites binary.txt", "binary.txt:1: the line holds a NUL byte"},
-      {site, "--sites sites.txt", "sites.txt:3: the site descriptor "
-                                  "\"Intranet,Logs,2\" is neither"},
+      {site, "--sites sites.txt",
+       "sites.txt:3: the site descriptor "
+       "\"Intranet,Logs,2\" is neither"},
       {"D:", "%SystemDrive%", "needs the Windows directory of WEB01"},
       {"shares", "shares --windows-dir WEB01=Windows",
        "--windows-dir WEB01=Windows: \"Windows\" is not an absolute Windows "
@@ -370,14 +375,21 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
   // Mistakes before any command runs, in the style of every other one.
   const std::string kCommands = "init-db, collect, report and help";
   const std::pair<std::string, std::string> kMistakes[] = {
-      {"", "velnor: error: no command given\n  help: say what to do: velnor "
-           "COMMAND, where the commands are " + kCommands},
-      {"colect --server SRV1", "velnor: error: \"colect\" is not a velnor "
-                               "command\n  help: the commands are " + kCommands},
-      {"help colect", "velnor: error: \"colect\" is not a velnor command\n"
-                      "  help: the commands are " + kCommands},
-      {"collect", "velnor: error: --server is required\n  help: velnor help "
-                  "collect shows its options and examples\n"},
+      {"",
+       "velnor: error: no command given\n  help: say what to do: velnor "
+       "COMMAND, where the commands are " +
+           kCommands},
+      {"colect --server SRV1",
+       "velnor: error: \"colect\" is not a velnor "
+       "command\n  help: the commands are " +
+           kCommands},
+      {"help colect",
+       "velnor: error: \"colect\" is not a velnor command\n"
+       "  help: the commands are " +
+           kCommands},
+      {"collect",
+       "velnor: error: --server is required\n  help: velnor help "
+       "collect shows its options and examples\n"},
       {"init-db --db-dir db --server SRV_1",
        "velnor: error: \"SRV_1\" is not a valid server name\n  help: "},
   };

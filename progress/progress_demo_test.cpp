@@ -165,8 +165,9 @@ TEST(ProgressDemoTest, WithoutTerminalPrintsLinesAndStopsOnInterrupt) {
 
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_TRUE(Has(err, "0% Completed | Collecting data for site Site 1 "
-                       "(W3SVC1)\n"))
+  EXPECT_TRUE(Has(err,
+                  "0% Completed | Collecting data for site Site 1 "
+                  "(W3SVC1)\n"))
       << err;
   EXPECT_FALSE(Has(err, "Processing Record")) << err;
   EXPECT_FALSE(Has(err, "\x1b[")) << "escape sequences in plain output";

@@ -340,8 +340,7 @@ class TerminalBackend : public Backend {
     if (row >= LINES) return;
     std::string status = StatusLineText();
     if (status.empty()) return;
-    mvaddstr(row, BoxLeft() + 1,
-             Ellipsize(status, InnerWidth()).c_str());
+    mvaddstr(row, BoxLeft() + 1, Ellipsize(status, InnerWidth()).c_str());
   }
 
   static bool Usable(const CommandButton* button) {

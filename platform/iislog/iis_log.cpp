@@ -124,8 +124,8 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   layout_ = FieldLayout();
   directive_day_.reset();
   if (tl_observer != nullptr) tl_observer->FileOpened(path_);
-  lines_ = std::make_unique<LineReader>(DecodeLogInput(
-      std::make_unique<CountedInput>(std::move(input)), path));
+  lines_ = std::make_unique<LineReader>(
+      DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path));
 }
 
 void IISLog::ReadLogRecord() {

@@ -137,7 +137,7 @@ class IISLog : public automation::Object {
   std::vector<std::string_view> values_;  // of the current record
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
-  int64_t records_ = 0;  // of the open file
+  int64_t records_ = 0;              // of the open file
   int64_t skipped_lines_ = 0;
   int64_t first_skipped_line_ = 0;
 };

@@ -111,14 +111,14 @@ class ShareRootWay final : public Backend {
     std::string local = Resolve(root, ComponentsOf(*unc), &matched);
     if (matched < 2) {
       // The share root does not hold the server or its share.
-      std::string missing = unc->server + (matched == 0 ? "" : "/" + unc->share);
-      automation::Raise(
-          automation::kErrPathNotFound,
-          "Path not found: cannot reach " + std::string(path) +
-              ": the share root " + root + " has no folder " + missing +
-              " (tried " + root + "/" + missing +
-              "). Mount or copy the server's share " + unc->share +
-              " there.");
+      std::string missing =
+          unc->server + (matched == 0 ? "" : "/" + unc->share);
+      automation::Raise(automation::kErrPathNotFound,
+                        "Path not found: cannot reach " + std::string(path) +
+                            ": the share root " + root + " has no folder " +
+                            missing + " (tried " + root + "/" + missing +
+                            "). Mount or copy the server's share " +
+                            unc->share + " there.");
     }
     return local;
   }

@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -128,7 +130,17 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
     int error = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
       pollfd wait{fd, POLLOUT, 0};
-      int ready = ::poll(&wait, 1, timeout_ms);
+      // A signal (the user stopping the run) is not the server's silence:
+      // the wait goes on for the rest of the timeout.
+      const auto deadline = std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(timeout_ms);
+      int ready;
+      do {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        ready = ::poll(&wait, 1,
+                       static_cast<int>(std::max<int64_t>(0, left.count())));
+      } while (ready < 0 && errno == EINTR);
       socklen_t length = sizeof error;
       if (ready <= 0) {
         error = ready == 0 ? ETIMEDOUT : errno;
@@ -184,10 +196,9 @@ void CheckReachable(std::string_view path, const UncPath& unc) {
 // now on, and the failure says so. Caller holds SmbMutex().
 void FailIfTimedOut(int error, std::string_view path, const UncPath& unc) {
   if (error != ETIMEDOUT) return;
-  std::string problem = "it accepts connections on port " +
-                        std::to_string(TheSettings().port) +
-                        " but does not answer (" + std::strerror(ETIMEDOUT) +
-                        ")";
+  std::string problem =
+      "it accepts connections on port " + std::to_string(TheSettings().port) +
+      " but does not answer (" + std::strerror(ETIMEDOUT) + ")";
   TheSettings().silent_servers.emplace(Lower(unc.server), problem);
   RaiseUnreachable(path, unc, problem);
 }

@@ -180,9 +180,8 @@ TEST_F(SmbTest, SilentServerCostsOneTimeoutThenFailsAtOnce) {
   const int after_first = silent.Connections();
   EXPECT_GT(after_first, 0);
   for (const char* rest : {"\\Nothing", "\\ex070312.log"}) {
-    AutomationError again = ErrorOf([&] {
-      OpenForReading(Smb(std::string(kSite) + rest));
-    });
+    AutomationError again =
+        ErrorOf([&] { OpenForReading(Smb(std::string(kSite) + rest)); });
     EXPECT_EQ(again.number(), automation::kErrPathNotFound);
     EXPECT_NE(again.description().find("does not answer"), std::string::npos)
         << again.description();

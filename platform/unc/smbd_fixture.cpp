@@ -184,8 +184,7 @@ SilentListener::SilentListener() {
   socklen_t length = sizeof address;
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(fd_, 64) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) !=
-          0) {
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     std::perror("SilentListener");
   }
   port_ = ntohs(address.sin_port);
