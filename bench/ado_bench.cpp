@@ -11,7 +11,7 @@
 #include <string>
 
 #include "dbsupport/db_support.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/variant.h"
 
 namespace velnor {
@@ -37,10 +37,10 @@ void BM_LookUpAndUpdatePairs(benchmark::State& state) {
   ado::RegisterClasses();
   char templ[] = "/tmp/ado_bench-XXXXXX";
   std::string dir = mkdtemp(templ);
-  host::CreateReportDatabases(dir, "SRV1", false);
+  reportdb::CreateReportDatabases(dir, "SRV1", false);
   auto cn = std::make_shared<ado::Connection>();
-  OpenConnection(cn, dir + "/" + host::ReportDatabaseFileName(
-                                     host::ReportKind::kHitsByHour, "SRV1",
+  OpenConnection(cn, dir + "/" + reportdb::ReportDatabaseFileName(
+                                     reportdb::ReportKind::kHitsByHour, "SRV1",
                                      false));
   std::shared_ptr<ado::Recordset> table;
   OpenRecordSetEx(table, "select * from tblGeneral", cn, 2, 2, 2);

@@ -5,14 +5,14 @@
 //
 //   build/bench/collector_bench --benchmark_filter=Aggregate
 #include <benchmark/benchmark.h>
+#include <fmt/format.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "component/velnor.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
@@ -33,22 +33,26 @@ uintmax_t WriteLog(const fs::path& file, int64_t records) {
          "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port "
          "cs-username c-ip cs(User-Agent) sc-status sc-substatus "
          "sc-win32-status time-taken\r\n";
-  std::mt19937 rng(42);
+  std::mt19937 engine(42);
+  auto rng = [&engine] { return static_cast<unsigned>(engine()); };
   const int statuses[] = {200, 200, 200, 200, 304, 404, 500, 401, 302, 403};
-  char line[512];
   for (int64_t i = 0; i < records; ++i) {
     int day_of_year = static_cast<int>(i * 365 / records);
     auto parts = automation::PartsOf(automation::DateSerial(2024, 1, 1) +
                                      day_of_year);
-    std::snprintf(line, sizeof line,
-                  "%04d-%02d-%02d %02u:%02u:%02u 10.0.0.5 GET "
-                  "/site/section%u/page%u.htm q=%u 80 - 192.168.%u.%u "
-                  "Mozilla/5.0+(Windows+NT+10.0;+Win64;+x64) %d 0 0 %u\r\n",
-                  parts.year, parts.month, parts.day, rng() % 24, rng() % 60,
-                  rng() % 60, rng() % 30, rng() % 100, rng() % 1000,
-                  rng() % 255, rng() % 255, statuses[rng() % 10],
-                  rng() % 2000);
-    out << line;
+    // The values are drawn in the order of the line, as the arguments
+    // below are evaluated in an unspecified order.
+    unsigned hour = rng() % 24, minute = rng() % 60, second = rng() % 60;
+    unsigned section = rng() % 30, page = rng() % 100, query = rng() % 1000;
+    unsigned net = rng() % 255, host = rng() % 255;
+    int status = statuses[rng() % 10];
+    unsigned taken = rng() % 2000;
+    out << fmt::format(
+        "{:04}-{:02}-{:02} {:02}:{:02}:{:02} 10.0.0.5 GET "
+        "/site/section{}/page{}.htm q={} 80 - 192.168.{}.{} "
+        "Mozilla/5.0+(Windows+NT+10.0;+Win64;+x64) {} 0 0 {}\r\n",
+        parts.year, parts.month, parts.day, hour, minute, second, section,
+        page, query, net, host, status, taken);
   }
   out.close();
   return fs::file_size(file);
@@ -68,7 +72,7 @@ void Collect(benchmark::State& state, bool raw) {
     state.PauseTiming();
     fs::remove_all(root / "db");
     fs::create_directories(root / "db");
-    host::CreateReportDatabases((root / "db").string(), "SRV1", false);
+    reportdb::CreateReportDatabases((root / "db").string(), "SRV1", false);
     auto grid = std::make_shared<forms::FlexGrid>(14330);
     auto parser = CreateLogParser();
     parser->SetErrorLogPath((root / "errors.log").string());

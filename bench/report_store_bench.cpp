@@ -17,7 +17,7 @@
 
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
 #include "reportstore/report_store.h"
 
@@ -36,8 +36,8 @@ constexpr std::array<int32_t, 16> kStatuses = {200, 200, 200, 200, 200, 200,
                                                304, 304, 304, 404, 404, 206,
                                                301, 401, 403, 500};
 
-std::string DbPath(const std::string& dir, host::ReportKind kind) {
-  return dir + "/" + host::ReportDatabaseFileName(kind, "SRV1", false);
+std::string DbPath(const std::string& dir, reportdb::ReportKind kind) {
+  return dir + "/" + reportdb::ReportDatabaseFileName(kind, "SRV1", false);
 }
 
 int64_t SumOfHits(const std::string& path) {
@@ -68,7 +68,7 @@ void BM_TallyRecords(benchmark::State& state) {
   const bool is_ftp = false;
   ReportStore store(server, is_ftp);
   if (!automation::ResumeNext(
-          [&] { host::CreateReportDatabases(dir, server, is_ftp); })) {
+          [&] { reportdb::CreateReportDatabases(dir, server, is_ftp); })) {
     state.SkipWithError("cannot make the report databases");
     return;
   }
@@ -76,7 +76,7 @@ void BM_TallyRecords(benchmark::State& state) {
   std::array<std::shared_ptr<ado::Recordset>, 4> rs;
   for (int r = 0; r < 4; ++r) {
     cn[r] = std::make_shared<ado::Connection>();
-    if (!OpenConnection(cn[r], DbPath(dir, host::kReportKinds[r])) ||
+    if (!OpenConnection(cn[r], DbPath(dir, reportdb::kReportKinds[r])) ||
         !OpenRecordSetEx(rs[r], "select * from tblGeneral", cn[r], 2, 2, 2)) {
       state.SkipWithError("cannot open the report databases");
       return;
@@ -117,7 +117,7 @@ void BM_TallyRecords(benchmark::State& state) {
 
   for (int r = 0; r < 4; ++r) CloseRecordSet(rs[r], true);
   for (int r = 0; r < 4; ++r) CloseConnection(cn[r]);
-  for (host::ReportKind kind : host::kReportKinds) {
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
     if (SumOfHits(DbPath(dir, kind)) !=
         static_cast<int64_t>(state.iterations())) {
       state.SkipWithError("the hits stored do not add up to the records");

@@ -8,6 +8,7 @@
 #include "platform/automation/ole_date.h"
 #include "platform/win32/user32.h"
 #include "platform/forms/forms.h"
+#include "reportdb/report_files.h"
 
 namespace velnor {
 namespace {
@@ -15,8 +16,6 @@ namespace {
 using automation::ArrayItem;
 using automation::Err;
 
-constexpr std::array<const char*, 4> kKindNames = {
-    "DayOfWeek", "HitsByMonth", "HitsByHour", "HitsByStatus"};
 constexpr char kLogParserSource[] = "VELNORLogAnalysis-LogParser";
 constexpr char kRunProcedure[] = "CollectDataFromLogFile";
 constexpr int32_t kYesNoQuestionSecondDefault = 4 + 32 + 256;
@@ -41,7 +40,7 @@ CollectionRun::~CollectionRun() { state_.mobjGrd = nullptr; }
 RunSummary CollectionRun::Run(bool blnIsFTPCollection,
                               std::string_view strAppPath) {
   is_ftp_ = blnIsFTPCollection;
-  site_column_ = is_ftp_ ? "FTP Site Name" : "Web Site Name";
+  site_column_ = reportdb::SiteColumn(is_ftp_);
   start_day_ = automation::DatePart(state_.mdtStartDate);
   end_day_ = automation::DatePart(state_.mdtEndDate);
   cancel_confirmed_ = false;
@@ -51,6 +50,11 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   }
   for (int i = 0; i < 12; ++i) month_names_[i] = automation::MonthName(i + 1);
 
+  // The run's changes to its databases are kept together or not at all:
+  // in the host's session when it made one (and commits it), else in one
+  // of the run's own, committed when the run ends.
+  std::shared_ptr<ado::Session> own_session;
+  if (!ado::Session::Current()) own_session = ado::Session::Begin();
   if (OpenDatabases(strAppPath)) {
     step_([&] {
       server_log_file_count_ =
@@ -68,8 +72,19 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
     }
     Close();
   }
+  if (own_session) Commit(*own_session);
   summary_.cancel_confirmed = cancel_confirmed_;
   return summary_;
+}
+
+void CollectionRun::Commit(ado::Session& session) {
+  try {
+    session.Commit();
+  } catch (const automation::AutomationError& error) {
+    summary_.commit_failure = error.description();
+    WriteErrorLog(error.number(), error.description(), RunSource(),
+                  kRunProcedure);
+  }
 }
 
 ProcessingDialog& CollectionRun::Dialog() const {
@@ -79,14 +94,12 @@ ProcessingDialog& CollectionRun::Dialog() const {
   return *state_.objProgressDialog;
 }
 
-std::string CollectionRun::ServiceWord() const { return is_ftp_ ? "FTP" : "Web"; }
-
 std::string CollectionRun::RunSource() const {
   return kLogParserSource + automation::BoolText(state_.mblnIsCollectRawData);
 }
 
 std::string CollectionRun::KindName(Kind kind) const {
-  return ServiceWord() + "Log" + kKindNames[kind];
+  return reportdb::DatabaseWord(reportdb::kReportKinds[kind], is_ftp_);
 }
 
 bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
@@ -101,6 +114,15 @@ bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
   for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
     if (!OpenTable(kind)) return false;
   }
+  step_([&] {
+    store_.BeginCounting(databases_, site_column_, weekday_names_,
+                         month_names_);
+  });
+  for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
+    if (!store_.CountedInMemory()[kind]) {
+      summary_.counted_record_by_record.push_back(KindName(kind));
+    }
+  }
   return true;
 }
 
@@ -109,8 +131,10 @@ bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
   step_([&] {
     cn = automation::CreateObjectAs<ado::Connection>("ADODB.Connection");
   });
-  const std::string path = std::string(strAppPath) + "QDX_UA" + KindName(kind) +
-                           "_" + state_.mstrServerName + ".mdb";
+  const std::string path =
+      std::string(strAppPath) +
+      reportdb::ReportDatabaseFileName(reportdb::kReportKinds[kind],
+                                       state_.mstrServerName, is_ftp_);
   if (OpenConnection(cn, path)) return true;
   WriteErrorLog(Err().Number(), "Connection failed-" + KindName(kind),
                 kLogParserSource, kRunProcedure);
@@ -119,7 +143,7 @@ bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
 }
 
 bool CollectionRun::OpenTable(Kind kind) {
-  ReportDatabase& db = databases_[kind];
+  ReportStore::ReportTable& db = databases_[kind];
   if (OpenRecordSetEx(db.rs, "select * from tblGeneral", db.cn,
                       ado::adOpenDynamic, ado::adLockPessimistic,
                       ado::adUseServer)) {
@@ -241,12 +265,15 @@ bool CollectionRun::CancelCheck(CheckPoint point) {
 
 void CollectionRun::Close() {
   if (state_.mblnIsCollectRawData) {
+    store_.ReleaseStatements();
     step_([&] { CloseConnection(databases_[kHitsByHour].cn); });
     FinishGrid();
     return;
   }
-  for (ReportDatabase& db : databases_) CloseRecordSet(db.rs, true);
-  for (ReportDatabase& db : databases_) step_([&] { CloseConnection(db.cn); });
+  step_([&] { store_.FinishCounting(); });
+  store_.ReleaseStatements();
+  for (auto& db : databases_) CloseRecordSet(db.rs, true);
+  for (auto& db : databases_) step_([&] { CloseConnection(db.cn); });
 }
 
 }  // namespace velnor

@@ -16,6 +16,7 @@
 #include "component/velnor.h"
 #include "loglocation/log_locator.h"
 #include "platform/ado/ado.h"
+#include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/forms/grid.h"
 #include "platform/iislog/iis_log.h"
@@ -35,10 +36,6 @@ class CollectionRun {
  private:
   enum Kind { kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus };
   enum class CheckPoint { kRecord, kFile, kSite };
-  struct ReportDatabase {
-    std::shared_ptr<ado::Connection> cn;
-    std::shared_ptr<ado::Recordset> rs;
-  };
   struct Site {
     std::string name;
     std::string identifier;
@@ -65,12 +62,13 @@ class CollectionRun {
   // True when the loop of this check point must be left.
   bool CancelCheck(CheckPoint point);
   void Close();
+  // Commits the run's own session (one the host did not make).
+  void Commit(ado::Session& session);
 
   // The progress dialog of the run; raises object not set (91) when the run
   // was started without one, so each progress call fails like any other
   // step instead of dereferencing nothing.
   ProcessingDialog& Dialog() const;
-  std::string ServiceWord() const;  // "Web" or "FTP"
   // The run's error-log source: the module name followed by True or False,
   // the raw-data setting.
   std::string RunSource() const;
@@ -94,7 +92,7 @@ class CollectionRun {
   // Names in the language of the system, read once per run.
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;
-  std::array<ReportDatabase, 4> databases_;
+  ReportStore::ReportTables databases_;
   std::shared_ptr<iislog::IISLog> reader_;
   std::shared_ptr<forms::Grid> grid_;
   RunSummary summary_;

@@ -1,6 +1,6 @@
 // The record loop: reads one log file record by record, keeps the records
-// of the date window and tallies each into the four report databases (or
-// lists it in the grid), showing the site's counter as it goes.
+// of the date window and counts each into the four reports (or lists it in
+// the grid), showing the site's counter as it goes.
 #include <limits>
 
 #include "collector/collection_run.h"
@@ -13,11 +13,6 @@ namespace {
 
 using automation::Err;
 using automation::Variant;
-
-const std::string kDayOfWeekReport = "Day of Week";
-const std::string kMonthReport = "Month";
-const std::string kHourReport = "Hour";
-const std::string kEmpty;
 
 }  // namespace
 
@@ -74,8 +69,6 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
 void CollectionRun::TallyRecord(const Site& site, double record_time) {
   const automation::DateParts parts = automation::PartsOf(record_time);
   const int32_t weekday = automation::Weekday(record_time);
-  const std::string& weekday_name = weekday_names_[weekday - 1];
-  const std::string& month_name = month_names_[parts.month - 1];
   std::string url;
   int32_t status = 0;
   step_([&] { url = automation::CStr(NullToDefault(reader_->URIStem(), "")); });
@@ -84,28 +77,9 @@ void CollectionRun::TallyRecord(const Site& site, double record_time) {
         NullToDefault(reader_->ProtocolStatus(), Variant(int16_t{0})));
   });
 
-  ReportDatabase& day_db = databases_[kDayOfWeek];
-  ReportDatabase& month_db = databases_[kHitsByMonth];
-  ReportDatabase& hour_db = databases_[kHitsByHour];
-  ReportDatabase& status_db = databases_[kHitsByStatus];
   step_([&] {
-    store_.DumpDataIntoDB(day_db.cn, day_db.rs, site.name, site.identifier, url,
-                          site_column_, kDayOfWeekReport, weekday_name, weekday, 0,
-                          kEmpty, 0);
-  });
-  step_([&] {
-    store_.DumpDataIntoDB(month_db.cn, month_db.rs, site.name,
-                          site.identifier, url, site_column_, kMonthReport, kEmpty, 0,
-                          0, month_name, parts.month);
-  });
-  step_([&] {
-    store_.DumpDataIntoDB(hour_db.cn, hour_db.rs, site.name, site.identifier,
-                          url, site_column_, kHourReport, kEmpty, 0, parts.hour,
-                          kEmpty, 0);
-  });
-  step_([&] {
-    store_.DumpStatusData(status_db.cn, status_db.rs, site.name,
-                          site.identifier, url, status, site_column_);
+    store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
+                       parts.hour, status);
   });
 }
 

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "host/report_schema.h"
-#include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
+#include "testing/test_support.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
 
@@ -55,7 +55,7 @@ void RunFixture::MakeShareDir(const std::string& relative) {
 }
 
 void RunFixture::MakeDatabases(bool ftp) {
-  host::CreateReportDatabases(db_dir_.string(), "SRV1", ftp);
+  reportdb::CreateReportDatabases(db_dir_.string(), "SRV1", ftp);
 }
 
 std::filesystem::path RunFixture::DbFile(const std::string& prefix) const {

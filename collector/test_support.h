@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/testing/velnor_test_support.h"
+#include "testing/test_support.h"
 
 namespace velnor::testing {
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/automation/collection.h"
 #include "platform/automation/object.h"
@@ -83,6 +84,14 @@ struct RunSummary {
   int32_t sites = 0;            // sites started
   int64_t records = 0;          // records counted or listed
   bool cancel_confirmed = false;
+  // Why the run's changes were not kept, when the run committed them itself
+  // (no session of the host's) and that failed; empty otherwise.
+  std::string commit_failure;
+  // The report databases counted record by record, slowly, because their
+  // tables lack a column or hold counts that are not positive whole
+  // numbers ("WebLogHitsByMonth", ...); empty when all were counted in
+  // memory, and in raw mode.
+  std::vector<std::string> counted_record_by_record;
 };
 
 // Registers the component's classes and the platform classes it creates by

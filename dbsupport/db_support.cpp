@@ -56,6 +56,28 @@ bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
   });
 }
 
+bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
+                   std::string_view strSQL,
+                   std::shared_ptr<ado::Connection>& objCn,
+                   const std::vector<automation::Variant>& values) {
+  ErrorHandler handler([&] {
+    WriteErrorLog(Err().Number(), Err().Description(),
+                  "VELNORLogAnalysis-DBSupport-OpenRecordSetEx",
+                  ado::WithLiterals(strSQL, values));
+  });
+  return handler([&] {
+    if (!objCmd || !objCmd->Usable()) {
+      objCmd.reset();
+      if (!objCn) automation::Raise(automation::kErrObjectNotSet);
+      objCmd = std::make_unique<ado::Command>(objCn, strSQL);
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+      objCmd->SetParameter(static_cast<int>(i + 1), values[i]);
+    }
+    objCmd->Execute();
+  });
+}
+
 void CloseConnection(std::shared_ptr<ado::Connection>& objCn) {
   if (!objCn) return;
   if (objCn->State() == ado::adStateOpen) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "platform/automation/variant.h"
@@ -32,6 +33,18 @@ bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
                      std::shared_ptr<ado::Connection>& objCn,
                      int32_t lCursorType, int32_t lLockType,
                      int16_t iCursorLocation);
+
+// Runs a query prepared with "?" markers as OpenRecordSetEx opens one:
+// prepares `strSQL` into `objCmd` on `objCn` unless objCmd is already
+// prepared there, sets `values` as its parameters and positions it on its
+// first row. On failure writes one line (source
+// "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", the statement with its
+// values written in as procedure) and returns false. The statement is
+// never run with its values spelled into the text.
+bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
+                   std::string_view strSQL,
+                   std::shared_ptr<ado::Connection>& objCn,
+                   const std::vector<automation::Variant>& values);
 
 // Closes an open connection and releases the caller's reference; one that
 // is null or not open is left as it is. Errors reach the caller.

@@ -1,7 +1,7 @@
 // DBSupport on report databases made by CreateReportDatabases, for what the
 // report store's own tests cannot reach: every failure coming back as false
-// with one error-log line, a locked database, batched commits and the
-// 32-bit columns. Appending, looking up and counting up are tested through
+// with one error-log line, the statement of the line as the database would
+// have read it. Appending, looking up and counting up are tested through
 // the report store.
 #include "dbsupport/db_support.h"
 
@@ -9,15 +9,13 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 #include "dbsupport/error_log.h"
-#include "host/report_schema.h"
-#include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
+#include "testing/test_support.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor {
@@ -28,7 +26,7 @@ using automation::Err;
 using automation::Null;
 using automation::ResumeNext;
 using automation::Variant;
-using host::ReportKind;
+using reportdb::ReportKind;
 
 class DbSupportTest : public ::testing::Test {
  protected:
@@ -36,7 +34,7 @@ class DbSupportTest : public ::testing::Test {
     ado::RegisterClasses();
     char templ[] = "/tmp/db_support_test-XXXXXX";
     dir_ = mkdtemp(templ);
-    host::CreateReportDatabases(dir_, "SRV1", false);
+    reportdb::CreateReportDatabases(dir_, "SRV1", false);
     gstrErrorLogPath = dir_ + "/errors.log";
     Err().Clear();
   }
@@ -46,7 +44,7 @@ class DbSupportTest : public ::testing::Test {
   }
 
   std::string Path(ReportKind kind) const {
-    return dir_ + "/" + host::ReportDatabaseFileName(kind, "SRV1", false);
+    return dir_ + "/" + reportdb::ReportDatabaseFileName(kind, "SRV1", false);
   }
 
   std::shared_ptr<ado::Connection> Connect(ReportKind kind) {
@@ -126,10 +124,35 @@ TEST_F(DbSupportTest, FailuresReturnFalseWithOneLogLineEach) {
                  "select [No of Hits] from tblGeneral where "
                  "[Identifier]='1' And URL = '/a' And Hours = 9"),
             1);
+
+  // A prepared look-up runs with its values bound; only its log line has
+  // them written in.
+  const std::vector<Variant> key = {Variant("1"), Variant("/a"),
+                                    Variant(int32_t{9})};
+  std::unique_ptr<ado::Command> lookup;
+  ASSERT_TRUE(OpenCommandEx(lookup,
+                            "select [No of Hits] from tblGeneral where "
+                            "[Identifier]=? And URL = ? And Hours = ?",
+                            cn, key));
+  EXPECT_EQ(CLng(lookup->Value(0)), 1);
+  std::unique_ptr<ado::Command> broken;
+  EXPECT_FALSE(OpenCommandEx(broken,
+                             "select [No of Hits] from tblGeneral where "
+                             "[Identifier]=? And URL = ? And [Nothing] = ?",
+                             cn, {Variant("1"), Variant("O'Brien"),
+                                  Variant(int32_t{9})}));
+  EXPECT_EQ(broken, nullptr);
+  lookup.reset();
   CloseConnection(cn);
 
   std::vector<std::string> lines = LogLines();
-  ASSERT_EQ(lines.size(), 1 + cases.size());
+  ASSERT_EQ(lines.size(), 2 + cases.size());
+  EXPECT_NE(lines.back().find("\tVELNORLogAnalysis-DBSupport-OpenRecordSetEx"
+                              "\tselect [No of Hits] from tblGeneral where "
+                              "[Identifier]='1' And URL = 'O''Brien' And "
+                              "[Nothing] = 9\t"),
+            std::string::npos)
+      << lines.back();
   EXPECT_NE(lines[0].find("\tVELNORLogAnalysis-DBSupport "), std::string::npos);
   EXPECT_NE(lines[0].find("\tOpenConnection "), std::string::npos);
   EXPECT_NE(lines[0].find("  80004005\tCould not find file '" + dir_ +
@@ -143,103 +166,6 @@ TEST_F(DbSupportTest, FailuresReturnFalseWithOneLogLineEach) {
         << line;
     EXPECT_NE(line.find(cases[i].description), std::string::npos) << line;
   }
-}
-
-TEST_F(DbSupportTest, LockedDatabaseFailsQuicklyWithAClearError) {
-  auto cn = Connect(ReportKind::kHitsByStatus);
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(Path(ReportKind::kHitsByStatus).c_str(), &other),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-
-  // Reading goes on beside the other writer (the files keep a write-ahead
-  // log); writing waits briefly, then fails with a clear error.
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Hits(cn,
-                 "select [No of Hits] from tblGeneral where "
-                 "[Identifier]='1' And URL = '/x' And [Status code] = 404"),
-            0);
-  EXPECT_FALSE(ResumeNext([&] {
-    cn->Execute("Update tblgeneral set [No of Hits]= 2 where [Identifier]='1'");
-  }));
-  EXPECT_EQ(Err().Number(), ado::kErrUnspecified);
-  EXPECT_NE(Err().Description().find("currently locked"), std::string::npos);
-  EXPECT_NE(Err().Description().find(Path(ReportKind::kHitsByStatus)),
-            std::string::npos);
-  Err().Clear();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
-  EXPECT_TRUE(LogLines().empty());
-  CloseConnection(cn);
-}
-
-// The rows in tblGeneral as another connection sees them.
-std::string CountRows(const std::string& path) {
-  return testing::QueryRows(path, "select count(*) from tblGeneral")
-      .at(0)
-      .at(0);
-}
-
-TEST_F(DbSupportTest, PendingWritesAreCommittedInBatchesAndOnClose) {
-  std::string path = Path(ReportKind::kHitsByHour);
-  auto cn = Connect(ReportKind::kHitsByHour);
-  std::shared_ptr<ado::Recordset> table;
-  ASSERT_TRUE(OpenRecordSetEx(table, "select * from tblGeneral", cn, 2, 2, 2));
-  Append(*table, {{"Identifier", "1"}, {"URL", "/a"}, {"Hours", int32_t{1}}});
-  // Pending: visible to this connection only.
-  EXPECT_EQ(CountRows(path), "0");
-  std::shared_ptr<ado::Recordset> rs;
-  ASSERT_TRUE(
-      OpenRecordSetEx(rs, "select count(*) as n from tblGeneral", cn, 0, 1, 2));
-  EXPECT_EQ(CLng(rs->Fields("n").Value()), 1);
-  CloseRecordSet(rs, true);
-
-  // A statement after the batch period commits the batch.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  Append(*table, {{"Identifier", "1"}, {"URL", "/b"}, {"Hours", int32_t{2}}});
-  EXPECT_EQ(CountRows(path), "1");
-
-  CloseRecordSet(table, true);
-  CloseConnection(cn);
-  EXPECT_EQ(CountRows(path), "2");
-}
-
-TEST_F(DbSupportTest, ThirtyTwoBitColumnsRefuseOtherValues) {
-  auto cn = Connect(ReportKind::kHitsByHour);
-  std::shared_ptr<ado::Recordset> table;
-  ASSERT_TRUE(OpenRecordSetEx(table, "select * from tblGeneral", cn, 2, 2, 2));
-  for (const Variant& bad :
-       {Variant(int64_t{2147483648}), Variant("nine"), Variant(9.5)}) {
-    table->AddNew();
-    table->Fields("URL").SetValue("/a");
-    table->Fields("Hours").SetValue(bad);
-    EXPECT_FALSE(ResumeNext([&] { table->Update(); }));
-    EXPECT_EQ(Err().Number(), ado::kErrRowRefused);
-    EXPECT_NE(Err().Description().find("tblGeneral"), std::string::npos);
-    EXPECT_NE(Err().Description().find("[Hours]"), std::string::npos)
-        << Err().Description();
-    // Still pending until cancelled.
-    EXPECT_EQ(table->Fields("URL").Value(), Variant("/a"));
-    table->CancelUpdate();
-    Err().Clear();
-  }
-  Append(*table, {{"URL", "/a"},
-                  {"Hours", int32_t{9}},
-                  {"No of Hits", int32_t{2147483647}}});
-  EXPECT_FALSE(ResumeNext([&] {
-    cn->Execute(
-        "Update tblgeneral set [No of Hits]= 2147483648 where "
-        "[Identifier]='1' Or URL='/a'");
-  }));
-  EXPECT_EQ(Err().Number(), ado::kErrRowRefused);
-  Err().Clear();
-  EXPECT_EQ(Hits(cn, "select [No of Hits] from tblGeneral where URL = '/a'"),
-            2147483647);
-  CloseRecordSet(table, true);
-  CloseConnection(cn);
 }
 
 TEST(DbSupportValueTest, QuoteSQLStringAndNullToDefault) {

@@ -14,28 +14,42 @@
 #include <memory>
 #include <sstream>
 
+#include <fmt/format.h>
+
 #include "component/velnor.h"
 #include "dbsupport/error_log.h"
 #include "host/collect_summary.h"
 #include "host/command_support.h"
 #include "host/log_folders.h"
-#include "host/report_schema.h"
+#include "host/run_lock.h"
 #include "host/run_progress.h"
 #include "host/server_spelling.h"
+#include "host/site_discovery.h"
 #include "host/site_list.h"
+#include "host/site_log_folder.h"
 #include "host/streaming_grid.h"
+#include "host/text_format.h"
 #include "host/unregistered_files.h"
+#include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/forms.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
+#include "reportdb/schema.h"
+#include "reportstore/report_store.h"
 
 namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
+
+using reportdb::CreatedDatabases;
+using reportdb::CreateReportDatabases;
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 
 constexpr char kExamples[] = R"(
 Examples:
@@ -46,6 +60,8 @@ Examples:
       --db-dir reports --sites ftp-sites.txt --windows-dir SRV1=C:\Windows
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-02 \
       --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-dir reports --share-root /mnt/shares --discover-sites --site-id 1,3
 
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured (D:\Logs, or a %VARIABLE% path
@@ -53,7 +69,8 @@ such as %SystemDrive%\inetpub\logs\LogFiles); it is read through the
 server's administrative share \\SERVER\C$\..., which --share-root (or
 VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; without a
 share root it is read over SMB (smb://SERVER/C$/...), with the credentials
-of --smb-auth.
+of --smb-auth. --discover-sites takes the sites from the server's own IIS
+configuration instead (see velnor sites).
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
@@ -68,8 +85,10 @@ struct Run {
   double to = 0;
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
+  GridText text;
   std::string error_log;
   std::unique_ptr<std::ofstream> output;  // with --output
+  std::vector<std::string> notes;  // printed after the summary line
 };
 
 // Parses a strict yyyy-mm-dd date.
@@ -108,10 +127,6 @@ bool CheckSites(const CollectOptions& options, Run& run) {
   if (!options.sites_file.empty() &&
       !ReadSitesFile(options.sites_file, sites)) {
     return false;
-  }
-  if (sites.empty()) {
-    return Usage("no site to collect",
-                 "give --site \"NAME,LOGDIR,ID\" or --sites FILE");
   }
   for (const TextLine& site : sites) {
     if (!CheckSiteDescriptor(site)) return false;
@@ -295,9 +310,24 @@ bool Check(const CollectOptions& options, Run& run) {
     return Usage("--format " + Shown(options.format) + " is not known",
                  "use table, csv, tsv or json");
   }
-  if (!CheckSites(options, run) || !ConfigureWindowsDirs(options) ||
-      !ConfigureShareRoot(options) || !ConfigureSmb(options)) {
+  if (!ParseTimeFormat(options.time_format, run.text.time)) {
+    return Usage("--time-format " + Shown(options.time_format) +
+                     " is not known",
+                 "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
+  }
+  run.text.ascii = !LocaleIsUtf8();
+  if (!CheckSites(options, run) || !ConfigureServerAccess(options)) {
     return false;
+  }
+  if (options.discover_sites &&
+      !AddDiscoveredSites(options.server, options.ftp, options.site_ids,
+                          run.sites, run.notes)) {
+    return false;
+  }
+  if (run.sites.empty()) {
+    return Usage("no site to collect",
+                 "give --site \"NAME,LOGDIR,ID\", --sites FILE or "
+                 "--discover-sites");
   }
   for (std::string& site : run.sites) {
     if (!ExpandSystemDrive(run.server, site)) return false;
@@ -324,7 +354,7 @@ std::vector<std::string> CheckRegistry(const CollectOptions& options,
                               ReportDatabaseFileName(ReportKind::kHitsByHour,
                                                      run.server, options.ftp))
                                  .string(),
-                             options.ftp ? "FTP Site Name" : "Web Site Name");
+                             std::string(reportdb::SiteColumn(options.ftp)));
     for (const UnregisteredFiles& files : FindUnregisteredFiles(
              registry, run.server, folders, options.log_site_level,
              options.refresh_registry)) {
@@ -376,7 +406,46 @@ int CancelledBeforeTheRun() {
   return kExitCancelled;
 }
 
+// The exit status when `lock` was not taken (another run holds the
+// databases, or the folder cannot hold the lock file), after the message;
+// -1 when it was.
+int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
+                const Run& run) {
+  if (lock.status == RunLock::Status::kHeld) {
+    Usage("another collection of " + run.server +
+              (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
+              " is running: " + lock.detail,
+          "wait for it to end, or give --wait SECONDS to wait longer "
+          "(now " + fmt::format("{:g}", options.wait) + ")");
+    return kExitUsage;
+  }
+  if (lock.status == RunLock::Status::kUnusable) {
+    Usage("the database folder " + options.db_dir +
+              " cannot be written: " + lock.detail,
+          "a run writes its databases and a lock file there; make the "
+          "folder writable (or mount it read-write)");
+    return kExitLoggedErrors;
+  }
+  return -1;
+}
+
+// The note for components that had to count record by record.
+std::string CountedRecordByRecordNote(const RunSummary& summary) {
+  std::string names;
+  for (const std::string& name : summary.counted_record_by_record) {
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  return "note: counted record by record, which is slow: " + names +
+         " (its tblGeneral lacks a column, or holds counts that are not "
+         "whole numbers from 1 up)";
+}
+
 }  // namespace
+
+bool ConfigureServerAccess(const CollectOptions& options) {
+  return ConfigureWindowsDirs(options) && ConfigureShareRoot(options) &&
+         ConfigureSmb(options);
+}
 
 void AddCollectCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<CollectOptions>();
@@ -385,24 +454,40 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       "collect", "Collect a server's IIS logs into its report databases");
   cmd->footer(kExamples);
   cmd->add_option("--server", o.server, "Server whose logs are read")
-      ->required();
+      ->required()
+      ->type_name("NAME");
   cmd->add_flag("--ftp", o.ftp, "FTP service logs (MSFTPSVC) instead of web");
-  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")->required();
-  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->required();
+  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")
+      ->required()
+      ->type_name("DATE");
+  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
+      ->required()
+      ->type_name("DATE");
   cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   auto* site = cmd->add_option("--site", o.sites,
-                               "Site descriptor NAME,LOGDIR,ID (repeatable)");
+                               "Site descriptor NAME,LOGDIR,ID (repeatable)")
+                   ->type_name("NAME,LOGDIR,ID");
   auto* sites = cmd->add_option("--sites", o.sites_file,
-                                "File of site descriptors, one a line");
+                                "File of site descriptors, one a line")
+                    ->type_name("FILE");
   site->excludes(sites);
   auto* raw = cmd->add_flag("--raw", o.raw,
-                            "List the records instead of counting them");
+                             "List the records instead of counting them");
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
   cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")
-      ->needs(raw);
-  cmd->add_option("--output", o.output, "Raw listing to this file")->needs(raw);
+      ->needs(raw)
+      ->type_name("table|csv|tsv|json");
+  cmd->add_option("--time-format", o.time_format,
+                  "Raw listing's dates: grid (default, 6/3/2024 1:10:45 AM) "
+                  "or iso (2024-06-03T01:10:45Z, UTC as in the log)")
+      ->needs(raw)
+      ->type_name("grid|iso");
+  cmd->add_option("--output", o.output, "Raw listing to this file")
+      ->needs(raw)
+      ->type_name("FILE");
   cmd->add_flag("--log-site-level", o.log_site_level,
                 "Read the whole log folder of sites without registered files");
   cmd->add_flag("--refresh-registry", o.refresh_registry,
@@ -411,26 +496,50 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                 "Register the new files of sites with registered files first, "
                 "so that they are read");
   cmd->add_option("--error-log", o.error_log,
-                  "Error log (default: velnor-errors.log in --db-dir)");
+                  "Error log (default: velnor-errors.log in --db-dir)")
+      ->type_name("FILE");
   cmd->add_option("--share-root", o.share_root,
-                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE");
+                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
+      ->type_name("DIR");
   cmd->add_flag("--smb-fallback", o.smb_fallback,
                 "Read servers and shares the share root does not hold over "
                 "SMB");
   cmd->add_option("--smb-auth", o.smb_auth,
                   "SMB credentials file (username =, password =, domain = "
-                  "lines; default VELNOR_SMB_AUTH)");
-  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)");
+                  "lines; default VELNOR_SMB_AUTH)")
+      ->type_name("FILE");
+  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
+      ->type_name("PORT");
   cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server, 0.1 to 600 (default 5)");
+                  "Seconds to wait for an SMB server, 0.1 to 600 (default 5)")
+      ->type_name("SECONDS");
   cmd->add_option("--windows-dir", o.windows_dirs,
-                  "A server's Windows directory, SERVER=C:\\Windows");
+                  "A server's Windows directory, SERVER=C:\\Windows")
+      ->type_name("SERVER=PATH");
   cmd->add_option("--windows-dirs", o.windows_dirs_file,
-                  "File of SERVER=PATH lines");
+                  "File of SERVER=PATH lines")
+      ->type_name("FILE");
+  auto* discover =
+      cmd->add_flag("--discover-sites", o.discover_sites,
+                    "Collect the sites the server's IIS configuration lists");
+  discover->excludes(site)->excludes(sites);
+  cmd->add_option("--site-id", o.site_ids,
+                  "With --discover-sites: only these ids, like 1,3")
+      ->type_name("IDS")
+      ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
   cmd->add_flag("--no-tui", o.no_tui,
                 "Plain progress lines (one every 2 s at most), no dialog");
   cmd->add_flag("--quiet", o.quiet, "No progress at all, only the summary");
+  cmd->add_option("--wait", o.wait,
+                  "Seconds to wait for another run of these databases or a "
+                  "lock on them (default 5)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 86400.0));
+  // A diagnostic: the reference way of counting, slow, for comparisons.
+  cmd->add_option("--tally", o.tally, "memory or per-record")
+      ->check(CLI::IsMember({"memory", "per-record"}))
+      ->group("");
   cmd->callback(
       [options, exit_status] { *exit_status = RunCollect(*options); });
 }
@@ -441,14 +550,26 @@ int RunCollect(const CollectOptions& options) {
   Run run;
   if (!Check(options, run)) return kExitUsage;
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
+  const RunLockAttempt lock =
+      RunLock::Acquire(options.db_dir, run.server, options.ftp, options.wait);
+  if (int status = LockProblem(lock, options, run); status >= 0) {
+    return status;
+  }
+  ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
   ResetErrorLogTally();
+  if (options.ftp) {
+    std::vector<std::string> redirected =
+        RedirectFtpsvcFolders(*parser, run.server, run.sites);
+    run.notes.insert(run.notes.end(), redirected.begin(), redirected.end());
+  }
   const std::vector<SiteFolder> folders =
       SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
-  std::vector<std::string> notes = CheckRegistry(options, run, folders);
+  std::vector<std::string> unread = CheckRegistry(options, run, folders);
+  run.notes.insert(run.notes.end(), unread.begin(), unread.end());
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
 
   std::ostream& listing = run.output ? *run.output : std::cout;
@@ -456,38 +577,52 @@ int RunCollect(const CollectOptions& options) {
   if (options.raw) {
     grid = std::make_shared<StreamingGrid>(
         static_cast<float>(TerminalColumns()) * kTwipsPerChar,
-        MakeGridWriter(run.format, listing));
+        MakeGridWriter(run.format, run.text, listing));
   }
   auto sites = std::make_shared<automation::Collection>(run.sites);
   auto started = std::chrono::steady_clock::now();
+  // The run's changes to its databases are kept together or not at all:
+  // the component's connections join this session, committed only here.
+  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000));
   {
     RunProgress progress(folders);
     parser->CollectIISLogData(run.server, options.ftp, run.from, run.to,
                               options.db_dir + "/", options.raw, grid, sites,
                               options.log_site_level, options.refresh_registry);
   }
-  CollectOutcome outcome{
-      LastRunSummary(*parser),
-      run.server,
-      options.ftp,
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-          .count(),
-      std::move(notes),
-      ErrorLogLines(),
-      run.error_log};
+  std::string not_kept;
+  try {
+    session->Commit();
+  } catch (const automation::AutomationError& error) {
+    not_kept = error.description();
+  }
+  CollectOutcome outcome{LastRunSummary(*parser), run.server, options.ftp,
+                         std::chrono::duration<double>(
+                             std::chrono::steady_clock::now() - started)
+                             .count(),
+                         std::move(run.notes), ErrorLogLines(), run.error_log};
+  if (!not_kept.empty()) {
+    Usage("nothing of this run was stored: " + not_kept,
+          "the databases are as they were before the run; correct the cause "
+          "and run the same command again");
+    return kExitLoggedErrors;
+  }
   bool written = true;
   if (grid) {
     grid->Finish();
     listing.flush();
     written = static_cast<bool>(listing);
   }
+  if (!outcome.run.counted_record_by_record.empty()) {
+    std::cerr << CountedRecordByRecordNote(outcome.run) << "\n";
+  }
   PrintCollectSummary(outcome, std::cerr);
   if (!written) {
-    std::cerr << "velnor: error: the listing could not be written whole to "
-              << (options.output.empty() ? "standard output"
-                                         : Shown(options.output))
-              << "\n  help: check the free space and the output's "
-                 "destination, then run again\n";
+    Usage("the listing could not be written whole to " +
+              (options.output.empty() ? std::string("standard output")
+                                      : Shown(options.output)),
+          "check the free space and the output's destination, then run "
+          "again");
   }
   if (outcome.run.cancel_confirmed) return kExitCancelled;
   const bool logged = outcome.errors.written + outcome.errors.lost > 0;

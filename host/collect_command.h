@@ -23,6 +23,7 @@ struct CollectOptions {
   std::string sites_file;
   bool raw = false;
   std::string format = "table";
+  std::string time_format = "grid";  // of the raw listing's Date column
   std::string output;
   bool log_site_level = false;
   bool refresh_registry = false;
@@ -38,6 +39,15 @@ struct CollectOptions {
   bool quiet = false;
   bool smb_fallback = false;
   bool register_new_files = false;
+  // Seconds to wait for another run of the same databases, or for another
+  // process's lock on one of them.
+  double wait = 5;
+  // "memory" (the hits of a key added up, then written once) or
+  // "per-record" (each record written as it is counted: the slow
+  // reference the other is checked against).
+  std::string tally = "memory";
+  bool discover_sites = false;
+  std::string site_ids;
 };
 
 // Exit statuses of collect.
@@ -52,6 +62,12 @@ void AddCollectCommand(CLI::App& app, int* exit_status);
 
 // Runs a parsed collect; returns the exit status.
 int RunCollect(const CollectOptions& options);
+
+// Configures how servers are reached from `options`, as collect does: the
+// Windows directories (--windows-dir, --windows-dirs), the share root
+// (--share-root or VELNOR_SHARE_ROOT) and SMB (--smb-auth or
+// VELNOR_SMB_AUTH, --smb-port, --smb-timeout). False after a usage message.
+bool ConfigureServerAccess(const CollectOptions& options);
 
 }  // namespace velnor::host
 

@@ -15,16 +15,21 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "host/testing/velnor_test_support.h"
 #include "platform/unc/smbd_fixture.h"
 
 namespace velnor::host {
+
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 namespace {
 
 namespace fs = std::filesystem;
@@ -238,6 +243,38 @@ long SiteHits(const fs::path& file, const char* id) {
                 "WHERE Identifier = '" + id + "'")[0][0]);
 }
 
+// Polls `done` every 10 ms until it holds or `limit` has passed; false then.
+template <typename Done>
+bool WaitFor(Done done, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The bytes the children of process `parent` (smbd's client servers) have
+// read from files so far.
+long BytesServed(pid_t parent) {
+  long total = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream status(entry.path() / "status");
+    std::string key;
+    long ppid = -1;
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("PPid:", 0) == 0) ppid = std::stol(line.substr(5));
+    }
+    if (ppid != parent) continue;
+    std::ifstream io(entry.path() / "io");
+    long value = 0;
+    while (io >> key >> value) {
+      if (key == "rchar:") total += value;
+    }
+  }
+  return total;
+}
+
 TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   constexpr long kRecords = 300000;
   constexpr char kBigSite[] = "Big Site,C:\\inetpub\\logs\\LogFiles,3";
@@ -284,12 +321,14 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
                    .find("Collecting data for site") != std::string::npos;
       },
       std::chrono::seconds(60)));
-  // Stopping only once some records are committed makes sure the server
-  // goes away in the middle of the file, not before it is opened.
-  EXPECT_TRUE(testing::WaitFor([&] { return SiteHits(hour, "3") > 0; },
-                               std::chrono::seconds(60)));
+  // Frozen once a few megabytes of the 30 MB file went out, the run is
+  // sure to find the server gone in the middle of the file.
+  EXPECT_TRUE(WaitFor([&] { return BytesServed(server.pid()) > (2 << 20); },
+                      std::chrono::seconds(60)));
+  ::kill(pid, SIGSTOP);
   server.Stop();
-  const bool ended = testing::WaitFor(
+  ::kill(pid, SIGCONT);
+  const bool ended = WaitFor(
       [&] {
         siginfo_t info{};
         ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);

@@ -21,6 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
+// Enough for a run that lasts while the test looks at it and interrupts it.
+constexpr long kRecords = 1000000;
+
 std::string Output(const std::string& command) {
   std::string out;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -73,7 +76,7 @@ class CollectTuiTest : public ::testing::Test {
                   .status,
               0);
     WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log",
-              WebLog(200000, "2024-06-04"));
+              WebLog(kRecords, "2024-06-04"));
   }
 
   // A bash script that runs the collect in the terminal, velnor's process
@@ -142,7 +145,7 @@ class CollectTuiTest : public ::testing::Test {
         << screen;
     const long counted = std::stol(summary[1]);
     EXPECT_GT(counted, 0);
-    EXPECT_LT(counted, 200000);
+    EXPECT_LT(counted, kRecords);
     EXPECT_EQ(Totals().back(), (std::vector<std::string>{summary[1]}));
     EXPECT_EQ(Hits(), counted_before + counted);
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {

@@ -138,7 +138,8 @@ class JsonWriter : public BufferedWriter {
 // length and bytes, until End knows the column widths.
 class TableWriter : public GridWriter {
  public:
-  explicit TableWriter(std::ostream& out) : out_(out), spool_(std::tmpfile()) {
+  TableWriter(std::ostream& out, bool ascii)
+      : out_(out), ascii_(ascii), spool_(std::tmpfile()) {
     if (spool_ == nullptr) {
       automation::Raise(75,
                         "Path/File access error: cannot make a temporary file "
@@ -200,17 +201,17 @@ class TableWriter : public GridWriter {
   }
 
   // `text` cut to `width` characters and padded with blanks to it.
-  static std::string Fit(std::string_view text, size_t width) {
-    std::string fitted = CutText(text, width);
+  std::string Fit(std::string_view text, size_t width) const {
+    std::string fitted = CutText(text, width, ascii_ ? "..." : "\u2026");
     size_t length = CharCount(fitted);
     if (length < width) fitted.append(width - length, ' ');
     return fitted;
   }
 
-  static std::string Line(const std::vector<std::string>& row,
-                          const std::vector<std::string>& previous, int32_t r,
-                          const std::vector<size_t>& widths,
-                          const GridLayout& layout) {
+  std::string Line(const std::vector<std::string>& row,
+                   const std::vector<std::string>& previous, int32_t r,
+                   const std::vector<size_t>& widths,
+                   const GridLayout& layout) const {
     std::string line;
     for (size_t c = 0; c < row.size(); ++c) {
       std::string_view cell = row[c];
@@ -229,17 +230,52 @@ class TableWriter : public GridWriter {
     return line;
   }
 
-  static std::string Rule(const std::vector<size_t>& widths) {
+  std::string Rule(const std::vector<size_t>& widths) const {
     std::string rule;
     for (size_t c = 0; c < widths.size(); ++c) {
       if (c > 0) rule += ' ';
-      for (size_t i = 0; i < widths[c]; ++i) rule += "─";
+      for (size_t i = 0; i < widths[c]; ++i) rule += ascii_ ? "-" : "─";
     }
     return rule;
   }
 
   std::ostream& out_;
+  const bool ascii_;
   std::FILE* spool_;
+};
+
+// Writes the Date column's cells as ISO 8601 before `next` writes the row;
+// the header row, which tells which column that is, passes unchanged.
+class IsoDateWriter : public GridWriter {
+ public:
+  explicit IsoDateWriter(std::unique_ptr<GridWriter> next)
+      : next_(std::move(next)) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    if (!header_seen_) {
+      header_seen_ = true;
+      auto date = std::find(cells.begin(), cells.end(), "Date");
+      if (date != cells.end()) date_col_ = date - cells.begin();
+      next_->Row(cells);
+      return;
+    }
+    if (date_col_ < 0 || static_cast<size_t>(date_col_) >= cells.size()) {
+      next_->Row(cells);
+      return;
+    }
+    row_ = cells;  // keeps the strings' buffers from row to row
+    std::string& cell = row_[static_cast<size_t>(date_col_)];
+    cell = FormatDateCell(cell, TimeFormat::kIso);
+    next_->Row(row_);
+  }
+
+  void End(const GridLayout& layout) override { next_->End(layout); }
+
+ private:
+  std::unique_ptr<GridWriter> next_;
+  bool header_seen_ = false;
+  std::ptrdiff_t date_col_ = -1;
+  std::vector<std::string> row_;
 };
 
 }  // namespace
@@ -259,18 +295,27 @@ bool ParseGridFormat(const std::string& text, GridFormat& format) {
 }
 
 std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
+                                           const GridText& text,
                                            std::ostream& out) {
+  std::unique_ptr<GridWriter> writer;
   switch (format) {
     case GridFormat::kTable:
-      return std::make_unique<TableWriter>(out);
+      writer = std::make_unique<TableWriter>(out, text.ascii);
+      break;
     case GridFormat::kCsv:
-      return std::make_unique<DelimitedWriter>(out, true);
+      writer = std::make_unique<DelimitedWriter>(out, true);
+      break;
     case GridFormat::kTsv:
-      return std::make_unique<DelimitedWriter>(out, false);
+      writer = std::make_unique<DelimitedWriter>(out, false);
+      break;
     case GridFormat::kJson:
-      return std::make_unique<JsonWriter>(out);
+      writer = std::make_unique<JsonWriter>(out);
+      break;
   }
-  return nullptr;
+  if (text.time == TimeFormat::kIso) {
+    writer = std::make_unique<IsoDateWriter>(std::move(writer));
+  }
+  return writer;
 }
 
 }  // namespace velnor::host

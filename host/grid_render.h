@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "host/date_cell.h"
+
 namespace velnor::host {
 
 // Twips in one character cell of the terminal: the grid's width is the
@@ -23,6 +25,12 @@ enum class GridFormat { kTable, kCsv, kTsv, kJson };
 
 // Parses "table", "csv", "tsv" or "json"; false for anything else.
 bool ParseGridFormat(const std::string& text, GridFormat& format);
+
+// How cells are written beyond the format.
+struct GridText {
+  TimeFormat time = TimeFormat::kGrid;  // of the column headed "Date"
+  bool ascii = false;  // table: "-" rule and "..." cut mark, not "─" and "…"
+};
 
 // What the table needs of the finished grid.
 struct GridLayout {
@@ -39,7 +47,8 @@ struct GridLayout {
 // carriage return and backslash written as \t \n \r \\. JSON: an array of
 // objects keyed by the header texts, strings throughout. Every format
 // writes valid UTF-8 (bytes that are not become U+FFFD); the table also
-// replaces control characters.
+// replaces control characters. The Date column's cells are written as
+// GridText::time says; its header, like every key, stays as it is.
 class GridWriter {
  public:
   virtual ~GridWriter() = default;
@@ -49,10 +58,11 @@ class GridWriter {
   virtual void End(const GridLayout& layout) = 0;
 };
 
-// A writer of `format` to `out`, which must outlive it. Raises
+// A writer of `format` with `text` to `out`, which must outlive it. Raises
 // automation::AutomationError when the table's temporary file cannot be
 // made.
 std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
+                                           const GridText& text,
                                            std::ostream& out);
 
 }  // namespace velnor::host

@@ -6,10 +6,13 @@
 #include <memory>
 
 #include "host/command_support.h"
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
+
+using reportdb::CreateReportDatabases;
+using reportdb::CreatedDatabases;
 namespace {
 
 struct InitDbOptions {
@@ -57,12 +60,16 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
       "  velnor init-db --db-dir /srv/reports --server SRV1\n"
       "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
       "  hour and status files beside it; add --ftp for the FTP service.");
-  command->add_option("--db-dir", options->db_dir,
-                      "Existing folder that holds the report databases")
-      ->required();
-  command->add_option("--server", options->server,
-                      "Name of the server whose logs the databases count")
-      ->required();
+  command
+      ->add_option("--db-dir", options->db_dir,
+                   "Existing folder that holds the report databases")
+      ->required()
+      ->type_name("DIR");
+  command
+      ->add_option("--server", options->server,
+                   "Name of the server whose logs the databases count")
+      ->required()
+      ->type_name("NAME");
   command->add_flag("--ftp", options->ftp,
                     "Make the FTP service's databases instead of the web "
                     "service's");

@@ -8,6 +8,7 @@
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -5,16 +5,23 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "host/command_support.h"
-#include "host/report_data.h"
+#include "reportdb/report_reader.h"
 #include "host/report_render.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
+
+using reportdb::LoadReport;
+using reportdb::MissingReportDatabases;
+using reportdb::Report;
+using reportdb::SiteReport;
 namespace {
 
 using automation::Err;
@@ -74,11 +81,27 @@ std::string SiteList(const Report& report) {
   return list.empty() ? "none" : list;
 }
 
-std::string Render(const Report& report, const std::string& format) {
-  if (format == "csv") return RenderCsv(report);
-  if (format == "json") return RenderJson(report);
-  if (format == "html") return RenderHtml(report);
-  return RenderText(report);
+// When the report is made: now, or SOURCE_DATE_EPOCH (seconds since 1970)
+// when set, so that a report made twice from the same databases can be
+// the same file byte for byte.
+std::time_t MadeTime() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    long long seconds = std::strtoll(epoch, &end, 10);
+    if (*epoch != '\0' && *end == '\0' && seconds >= 0) {
+      return static_cast<std::time_t>(seconds);
+    }
+  }
+  return std::time(nullptr);
+}
+
+std::string Render(const Report& report, const ReportOptions& options) {
+  if (options.format == "csv") return RenderCsv(report);
+  if (options.format == "json") return RenderJson(report);
+  // The page declares UTF-8 itself; the text is for this locale.
+  RenderOptions render{MadeTime(), !LocaleIsUtf8()};
+  if (options.format == "html") return RenderHtml(report, render);
+  return RenderText(report, render);
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -119,7 +142,7 @@ int RunReport(const ReportOptions& options, std::ostream& out,
       return 2;
     }
   }
-  std::string text = Render(report, options.format);
+  std::string text = Render(report, options);
   if (options.output.empty()) {
     out << text << std::flush;
     return 0;
@@ -159,21 +182,27 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
   command
       ->add_option("--db-dir", options->db_dir,
                    "Folder that holds the report databases")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   command
       ->add_option("--server", options->server,
                    "Name of the server the databases belong to")
-      ->required();
+      ->required()
+      ->type_name("NAME");
   command->add_flag("--ftp", options->is_ftp,
                     "Report on the FTP service instead of the web service");
   CLI::Option* site = command->add_option(
       "--site", parsed->site,
       "Show only the site with this identifier (such as 1)");
-  command->add_option("--format", options->format,
-                      "text (default), csv, json or html");
-  command->add_option("--output", options->output,
-                      "Write the report to this file instead of standard "
-                      "output");
+  site->type_name("ID");
+  command
+      ->add_option("--format", options->format,
+                   "text (default), csv, json or html")
+      ->type_name("text|csv|json|html");
+  command
+      ->add_option("--output", options->output,
+                   "Write the report to this file instead of standard output")
+      ->type_name("FILE");
   command->callback([parsed, site, exit_status] {
     if (site->count() > 0) parsed->options.site = parsed->site;
     *exit_status = RunReport(parsed->options, std::cout, std::cerr);

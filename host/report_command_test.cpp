@@ -8,23 +8,41 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
-#include "host/report_schema.h"
 #include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
 
 namespace velnor::host {
+
+using reportdb::CreateReportDatabases;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ExecSql;
 using testing::ReadFile;
 using testing::VelnorRun;
+using testing::WriteFile;
+
+// 2024-06-12 14:05:09 UTC, the time every report here states as made.
+constexpr const char* kMade = "1718201109";
 
 class ReportCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override { CreateReportDatabases(dir_, "SRV1", false); }
+  // The runs of one test share a UTF-8 locale, UTC and a fixed time made;
+  // tests that look at one of these change it for their own runs.
+  void SetUp() override {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("TZ", "UTC", 1);
+    setenv("SOURCE_DATE_EPOCH", kMade, 1);
+    CreateReportDatabases(dir_, "SRV1", false);
+  }
 
   std::string Db(ReportKind kind, bool ftp = false) const {
     return dir_ + "/" + ReportDatabaseFileName(kind, "SRV1", ftp);
@@ -85,6 +103,27 @@ class ReportCommandTest : public ::testing::Test {
         "(304)',304,7);");
   }
 
+  // Adds `hits` records of `url` to site 1 of every report: on weekday
+  // `day` (1 = Sunday) of June, in `hour`, with `status` labelled `label`.
+  void AddHits(const std::string& url, int64_t hits, int day, int hour,
+               int status, const std::string& label, bool ftp = false) {
+    const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                           "Thursday", "Friday", "Saturday"};
+    std::string site =
+        "'SRV1','1','Main','" + url + "'," + std::to_string(hits);
+    std::string insert = "INSERT INTO tblGeneral VALUES (";
+    ExecSql(Db(ReportKind::kDayOfWeek, ftp), insert + site + "," +
+                                                 std::to_string(day) + ",'" +
+                                                 kDays[day - 1] + "')");
+    ExecSql(Db(ReportKind::kHitsByMonth, ftp), insert + site + ",6,'June')");
+    ExecSql(Db(ReportKind::kHitsByHour, ftp),
+            insert + site + ",NULL," + std::to_string(hour) + ")");
+    ExecSql(Db(ReportKind::kHitsByStatus, ftp),
+            insert + "'SRV1','1','Main'," + (label == "Others" ? "100" : "4") +
+                ",'" + url + "','" + label + "'," + std::to_string(status) +
+                "," + std::to_string(hits) + ")");
+  }
+
   // velnor with `arguments` split at blanks; paths here have none.
   VelnorRun Velnor(const std::string& arguments) const {
     return testing::RunVelnor(testing::Words(arguments), tmp_.path());
@@ -97,6 +136,15 @@ class ReportCommandTest : public ::testing::Test {
   testing::TempDir tmp_{"report_command_test"};
   std::string dir_ = tmp_.path().string();
 };
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos;
+       at += part.size()) {
+    ++count;
+  }
+  return count;
+}
 
 void ExpectMatchesFile(const std::string& actual, const std::string& name) {
   std::string path =
@@ -148,9 +196,14 @@ TEST_F(ReportCommandTest, FtpReadsTheFtpDatabases) {
             std::string::npos)
       << run.out;
   // The web databases of the same server are empty.
-  EXPECT_EQ(
-      VelnorReport("").out,
-      "Usage report for server SRV1, web service\n\nNo hits recorded yet.\n");
+  EXPECT_EQ(VelnorReport("").out,
+            "Usage report for server SRV1, web service\n"
+            "Made 2024-06-12 14:05:09 +0000\n\n"
+            "The databases hold\n"
+            "  Sites:      none\n"
+            "  Runs:       none recorded\n"
+            "  Run dates:  not recorded: each run stores only its site totals\n"
+            "\nNo hits recorded yet.\n");
 }
 
 TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
@@ -216,13 +269,8 @@ TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   EXPECT_NE(html.find("Caf\xC3\xA9 &lt;Intra&gt; &amp; &quot;Co&quot;"),
             std::string::npos);
   EXPECT_NE(html.find("/o&#39;brien.htm"), std::string::npos);
-  // One section and six charts or tables per site.
-  size_t sections = 0;
-  for (size_t at = 0; (at = html.find("<section", at)) != std::string::npos;
-       ++at) {
-    ++sections;
-  }
-  EXPECT_EQ(sections, 3u);
+  // One section per site.
+  EXPECT_EQ(Occurrences(html, "<section class=\"site\""), 3u);
 }
 
 TEST_F(ReportCommandTest, HtmlRendersInHeadlessChromium) {
@@ -248,6 +296,335 @@ TEST_F(ReportCommandTest, HtmlRendersInHeadlessChromium) {
   EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n");
   if (const char* keep = getenv("VELNOR_KEEP_SCREENSHOT"))
     fs::copy_file(png, keep, fs::copy_options::overwrite_existing);
+}
+
+std::string Blocks(int n) {
+  std::string blocks;
+  for (int i = 0; i < n; ++i) blocks += "\u2588";
+  return blocks;
+}
+
+// Measures the page in a real browser, in a frame `width` CSS pixels wide
+// (a browser window cannot be made as narrow as a phone): every chart that
+// shows at that width is checked for text that overlaps other text, reaches
+// out of its chart, or is drawn smaller than 9 pixels. The measuring script
+// is in the frame's parent; the page itself has none.
+std::string MeasuringPage(const std::string& page, int width) {
+  std::string srcdoc;
+  for (char c : page) {
+    if (c == '&') {
+      srcdoc += "&amp;";
+    } else if (c == '"') {
+      srcdoc += "&quot;";
+    } else {
+      srcdoc += c;
+    }
+  }
+  return "<!DOCTYPE html><html><body style=\"margin:0\"><iframe id=\"page\" "
+         "style=\"border:0;width:" +
+         std::to_string(width) + "px;height:8000px\" srcdoc=\"" + srcdoc +
+         "\"></iframe>" +
+         R"(<script>
+addEventListener('load', () => {
+  const frame = document.getElementById('page');
+  const doc = frame.contentDocument, win = frame.contentWindow;
+  const problems = [];
+  let charts = 0;
+  for (const svg of doc.querySelectorAll('svg')) {
+    const box = svg.getBoundingClientRect();
+    if (box.width === 0) continue;
+    ++charts;
+    const scale = svg.getScreenCTM().a;
+    const texts = [...svg.querySelectorAll('text')].map(t => ({
+      name: t.firstChild ? t.firstChild.textContent : '',
+      r: t.getBoundingClientRect(),
+      px: parseFloat(win.getComputedStyle(t).fontSize) * scale}));
+    const label = svg.getAttribute('aria-label') + ' ' + Math.round(box.width);
+    for (const t of texts) {
+      if (t.px < 9) problems.push(label + ': "' + t.name + '" is ' + t.px.toFixed(1) + 'px');
+      if (t.r.left < box.left - 1 || t.r.right > box.right + 1)
+        problems.push(label + ': "' + t.name + '" leaves the chart');
+    }
+    for (let i = 0; i < texts.length; ++i) {
+      for (let j = i + 1; j < texts.length; ++j) {
+        const a = texts[i].r, b = texts[j].r;
+        if (a.left < b.right - 1 && b.left < a.right - 1 &&
+            a.top < b.bottom - 1 && b.top < a.bottom - 1)
+          problems.push(label + ': "' + texts[i].name + '" overlaps "' + texts[j].name + '"');
+      }
+    }
+  }
+  const out = document.createElement('pre');
+  out.id = 'measured';
+  out.textContent = 'CHARTS ' + charts + '\n' + problems.join('\n') + '\nEND';
+  document.body.appendChild(out);
+});
+</script></body></html>)";
+}
+
+TEST_F(ReportCommandTest,
+       HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) {
+  if (access("/usr/bin/chromium", X_OK) != 0) {
+    GTEST_SKIP() << "chromium is not installed (Debian package chromium)";
+  }
+  // Counts in the hundreds of thousands in every bucket, long URLs and a
+  // status list with several "Others".
+  const std::pair<int, const char*> kStatuses[] = {
+      {200, "Succeeded (200)"}, {304, "Not Modified (304)"},
+      {404, "Not Found (404)"}, {403, "Others"},
+      {302, "Others"},          {500, "Internal Server Error (500)"}};
+  for (int hour = 0; hour < 24; ++hour) {
+    auto [code, label] = kStatuses[hour % 6];
+    AddHits("/catalogue/products/category-" + std::to_string(hour) +
+                "/very/long/path/to/a/page/index.aspx",
+            209123 + 7919 * hour, hour % 7 + 1, hour, code, label);
+  }
+  std::string months;
+  for (int month = 1; month <= 12; ++month) {
+    months += "INSERT INTO tblGeneral VALUES ('SRV1','1','Main','/m'," +
+              std::to_string(1234567 + 99991 * month) + "," +
+              std::to_string(month) + ",'Month" + std::to_string(month) + "');";
+  }
+  ExecSql(Db(ReportKind::kHitsByMonth), months);
+  std::string page = VelnorReport("--format html").out;
+  // A desktop window, a tablet and a phone held upright.
+  for (int width : {1280, 800, 420}) {
+    SCOPED_TRACE("window " + std::to_string(width) + " px wide");
+    WriteFile(dir_ + "/measure.html", MeasuringPage(page, width));
+    std::string dom = dir_ + "/dom.html";
+    std::string command =
+        "/usr/bin/chromium --headless --no-sandbox --disable-gpu "
+        "--disable-quic --no-first-run --disable-background-networking "
+        "--disable-component-update --disable-sync --hide-scrollbars "
+        "--user-data-dir=" +
+        dir_ +
+        "/profile --window-size=1400,1000 --virtual-time-budget=5000 "
+        "--dump-dom "
+        "file://" +
+        dir_ + "/measure.html >" + dom + " 2>" + dir_ + "/chromium.log";
+    ASSERT_EQ(std::system(command.c_str()), 0)
+        << ReadFile(dir_ + "/chromium.log");
+    std::string result = ReadFile(dom);
+    size_t start = result.find("<pre id=\"measured\">");
+    ASSERT_NE(start, std::string::npos) << ReadFile(dir_ + "/chromium.log");
+    std::string measured =
+        result.substr(start + 19, result.find("</pre>", start) - start - 19);
+    // Day of week, month, hour, status, URLs: five charts in every width.
+    EXPECT_EQ(measured.substr(0, measured.find('\n')), "CHARTS 5");
+    EXPECT_EQ(measured.substr(measured.find('\n') + 1), "\nEND") << measured;
+  }
+}
+
+// The lines of `text` that contain `part`.
+std::vector<std::string> LinesWith(const std::string& text,
+                                   const std::string& part) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(part) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(ReportCommandTest, TopUrlsAddUpTheSpellingsOfOnePage) {
+  AddHits("/default.aspx", 92, 2, 9, 200, "Succeeded (200)");
+  AddHits("/Default.aspx", 35, 3, 9, 200, "Succeeded (200)");
+  AddHits("/DEFAULT.ASPX", 1, 3, 9, 200, "Succeeded (200)");
+  AddHits("/news.htm", 100, 2, 10, 200, "Succeeded (200)");
+  VelnorRun text = VelnorReport("");
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(LinesWith(text.out, "  1.  "),
+            std::vector<std::string>{"  1.  /default.aspx  128  " + Blocks(40)})
+      << text.out;
+  EXPECT_EQ(LinesWith(text.out, "Default.aspx"), std::vector<std::string>{});
+  VelnorRun csv = VelnorReport("--format csv");
+  EXPECT_NE(csv.out.find("1,Main,url,1,/default.aspx,128\r\n"
+                         "1,Main,url,2,/news.htm,100\r\n1,Main,run"),
+            std::string::npos)
+      << csv.out;
+  VelnorRun json = VelnorReport("--format json");
+  EXPECT_NE(json.out.find("{\"url\": \"/default.aspx\", \"hits\": 128}"),
+            std::string::npos);
+  EXPECT_EQ(json.out.find("ASPX"), std::string::npos);
+}
+
+TEST_F(ReportCommandTest, EachStatusCodeKeepsItsOwnRowInEveryFormat) {
+  for (int code : {403, 302, 206, 301}) {
+    AddHits("/a", code - 200, 2, 9, code, "Others");
+    AddHits("/b", 1, 2, 9, code, "Others");
+  }
+  AddHits("/c", 3, 2, 9, 404, "Not Found (404)");
+  VelnorRun text = VelnorReport("");
+  ASSERT_EQ(text.status, 0) << text.err;
+  std::string table = text.out.substr(text.out.find("Hits by status\n"));
+  table = table.substr(0, table.find("\n\n"));
+  std::vector<std::string> rows;  // without the bars
+  for (const std::string& row : LinesWith(table, "  ")) {
+    rows.push_back(row.substr(0, row.find_last_of("0123456789") + 1));
+  }
+  auto others = [](const std::string& code, const std::string& hits) {
+    return "  " + code + "  Others" + std::string(14 - hits.size(), ' ') + hits;
+  };
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "  404  Not Found (404)    3", others("206", "7"),
+                      others("301", "102"), others("302", "103"),
+                      others("403", "204")}))
+      << table;
+
+  std::string csv = VelnorReport("--format csv").out;
+  for (const char* row : {"status,404,Not Found (404),3", "status,206,Others,7",
+                          "status,301,Others,102", "status,302,Others,103",
+                          "status,403,Others,204"}) {
+    EXPECT_EQ(Occurrences(csv, std::string(",") + row + "\r\n"), 1u) << row;
+  }
+  std::string json = VelnorReport("--format json").out;
+  EXPECT_EQ(Occurrences(json, "\"label\": \"Others\""), 4u);
+  EXPECT_NE(json.find("{\"code\": 301, \"label\": \"Others\", \"sort\": 100, "
+                      "\"hits\": 102}"),
+            std::string::npos);
+  // The page's wide and narrow charts each give every code its bar, the
+  // code beside the label as stored.
+  std::string html = VelnorReport("--format html").out;
+  for (int code : {206, 301, 302, 403}) {
+    EXPECT_EQ(Occurrences(html, "<tspan class=\"code\">" +
+                                    std::to_string(code) + "</tspan> Others<"),
+              2u)
+        << code;
+  }
+}
+
+TEST_F(ReportCommandTest, BusiestDayAndHourNameEveryTieInLogTime) {
+  AddHits("/a", 5, 2, 9, 200, "Succeeded (200)");
+  AddHits("/b", 5, 6, 14, 200, "Succeeded (200)");
+  AddHits("/c", 2, 3, 14, 200, "Succeeded (200)");
+  AddHits("/d", 2, 4, 9, 200, "Succeeded (200)");
+  std::string text = VelnorReport("").out;
+  EXPECT_NE(text.find("  Busiest day:   Monday and Friday (a tie, 5 hits "
+                      "each)\n  Busiest hour:  09:00 and 14:00 (a tie, 7 hits "
+                      "each; log time: UTC for W3C logs)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nHits by hour (log time: UTC for W3C logs)\n"),
+            std::string::npos);
+  std::string html = VelnorReport("--format html").out;
+  EXPECT_NE(html.find("<b>Mon and Fri</b><span>busiest day: a tie, 5 hits "
+                      "each</span>"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<b>09:00 and 14:00</b><span>busiest hour: a tie, 7 "
+                      "hits each (log time: UTC for W3C logs)</span>"),
+            std::string::npos);
+
+  AddHits("/e", 1, 6, 14, 200, "Succeeded (200)");
+  text = VelnorReport("").out;
+  EXPECT_NE(text.find("  Busiest day:   Friday (6 hits)\n  Busiest hour:  "
+                      "14:00 (8 hits; log time: UTC for W3C logs)\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(ReportCommandTest, HeadingSaysWhenMadeAndWhatTheDatabasesHold) {
+  FillWebSites();
+  const std::string contents =
+      "\nThe databases hold\n"
+      "  Sites:      3 (1, 2, 10)\n"
+      "  Runs:       5 runs of 29 hits in all (site 1: 3, site 2: 1, site "
+      "10: 1)\n"
+      "  Run dates:  not recorded: each run stores only its site totals\n";
+  EXPECT_NE(
+      VelnorReport("").out.find("Made 2024-06-12 14:05:09 +0000\n" + contents),
+      std::string::npos);
+  // The time is the local one, with its offset.
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  EXPECT_NE(VelnorReport("").out.find("Made 2024-06-12 16:05:09 +0200\n"),
+            std::string::npos);
+  std::string html = VelnorReport("--format html").out;
+  EXPECT_NE(html.find("<p>Made 2024-06-12 16:05:09 +0200</p>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<dt>Runs</dt><dd>5 runs of 29 hits in all (site 1: 3, "
+                      "site 2: 1, site 10: 1)</dd>"),
+            std::string::npos);
+  // Without SOURCE_DATE_EPOCH the report is made now.
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(VelnorReport("").out.find("Made 2024-06-12"), std::string::npos);
+}
+
+TEST_F(ReportCommandTest, FtpListsPathsApartFromCommandsWithoutAPath) {
+  CreateReportDatabases(dir_, "SRV1", true);
+  AddHits("/pub/a.zip", 4, 2, 9, 226, "Transfer complete(226)", true);
+  AddHits("/PUB/A.zip", 1, 2, 9, 226, "Transfer complete(226)", true);
+  AddHits("/pub/b.txt", 2, 2, 9, 226, "Transfer complete(226)", true);
+  AddHits("anonymous", 9, 2, 9, 331, "User(331)", true);
+  AddHits("", 9, 2, 9, 230, "User logged in proceed(230)", true);
+  std::string text = VelnorReport("--ftp").out;
+  EXPECT_NE(text.find("\nTop paths\n  1.  /pub/a.zip  5  "), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\n  2.  /pub/b.txt  2  "), std::string::npos);
+  EXPECT_NE(text.find("\nCommands without a path\n  1.  -          9  "),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\n  2.  anonymous  9  "), std::string::npos);
+  EXPECT_EQ(text.find("Top URLs"), std::string::npos);
+
+  std::string csv = VelnorReport("--ftp --format csv").out;
+  EXPECT_NE(
+      csv.find("1,Main,url,1,/pub/a.zip,5\r\n1,Main,url,2,/pub/b.txt,2\r\n"
+               "1,Main,command,1,,9\r\n1,Main,command,2,anonymous,9\r\n"),
+      std::string::npos)
+      << csv;
+  std::string json = VelnorReport("--ftp --format json").out;
+  EXPECT_NE(json.find("\"commands_without_path\": [\n        {\"url\": \"\", "
+                      "\"hits\": 9},\n        {\"url\": \"anonymous\", "
+                      "\"hits\": 9}\n      ]"),
+            std::string::npos)
+      << json;
+  std::string html = VelnorReport("--ftp --format html").out;
+  EXPECT_NE(html.find("<figcaption>Top 10 paths</figcaption>"),
+            std::string::npos);
+  size_t commands = html.find("<figcaption>Commands without a path");
+  ASSERT_NE(commands, std::string::npos);
+  EXPECT_LT(html.find(">anonymous<", commands), html.find("Past runs"));
+  EXPECT_EQ(html.find(">anonymous<"), html.find(">anonymous<", commands));
+  // Web reports have no such list.
+  EXPECT_EQ(VelnorReport("--format json").out.find("commands_without_path"),
+            std::string::npos);
+}
+
+TEST_F(ReportCommandTest, TextFollowsTheLocaleAndWritesNoColour) {
+  AddHits("/" + std::string(80, 'x'), 8, 2, 9, 200, "Succeeded (200)");
+  AddHits("/b", 1, 2, 9, 200, "Succeeded (200)");
+  setenv("TERM", "xterm-256color", 1);
+  setenv("NO_COLOR", "1", 1);
+  for (const char* locale : {"C", "POSIX", "en_US.ISO-8859-1"}) {
+    setenv("LC_ALL", locale, 1);
+    std::string text = VelnorReport("").out;
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(),
+                            [](char c) { return c > 0 && c != '\x1b'; }))
+        << locale << "\n"
+        << text;
+    EXPECT_NE(text.find("/" + std::string(56, 'x') + "...  8  " +
+                        std::string(40, '#') + "\n"),
+              std::string::npos)
+        << text;
+    // One hit of eight still shows.
+    EXPECT_NE(text.find("  2.  /b" + std::string(60, ' ') + "1  #####\n"),
+              std::string::npos)
+        << text;
+  }
+  // LC_ALL, else LC_CTYPE, else LANG decides; a UTF-8 locale that is not
+  // installed still names UTF-8.
+  unsetenv("LC_ALL");
+  for (const char* lang : {"C.UTF-8", "xx_YY.utf8"}) {
+    setenv("LANG", lang, 1);
+    std::string text = VelnorReport("").out;
+    EXPECT_NE(text.find("\u2026  8  \u2588\u2588"), std::string::npos) << lang;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  }
+  setenv("LC_CTYPE", "C", 1);
+  EXPECT_EQ(VelnorReport("").out.find("\u2588"), std::string::npos);
+  // The page always declares and writes UTF-8.
+  EXPECT_NE(VelnorReport("--format html").out.find("&middot;"),
+            std::string::npos);
 }
 
 }  // namespace

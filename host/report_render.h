@@ -9,26 +9,40 @@
 #ifndef VELNOR_HOST_REPORT_RENDER_H_
 #define VELNOR_HOST_REPORT_RENDER_H_
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
-#include "host/report_data.h"
 #include "host/text_format.h"
+#include "reportdb/report_reader.h"
 
 namespace velnor::host {
 
-// Aligned tables, one block per site, each count with a bar of block
-// characters scaled to the largest count of its table. URLs longer than
-// 60 characters are cut, ending in "…".
-std::string RenderText(const Report& report);
+// What the text and page shapes show besides the counts.
+struct RenderOptions {
+  std::time_t made = 0;  // when the report was made, shown in local time
+  // Text only: bars, rules and the cut mark in ASCII, for a terminal whose
+  // locale is not UTF-8.
+  bool ascii = false;
+};
+
+// A heading with the time made and what the databases hold, then aligned
+// tables, one block per site, each count with a bar scaled to the largest
+// count of its table: block characters in eighths, or "#" per column with
+// `options.ascii`. Texts longer than 60 characters are cut, ending in "…"
+// ("..." in ASCII).
+std::string RenderText(const reportdb::Report& report,
+                       const RenderOptions& options);
 
 // RFC 4180 (CRLF line ends, fields quoted when needed), one row per count:
 //   Identifier,Site Name,Section,Key,Label,Hits
 // Section is weekday (Key = Sort Field, Label = day name), month (likewise),
 // hour (Key = hour 0-23, Label empty), status (Key = status code, Label =
-// status label), url (Key = rank from 1, Label = URL), run (Key = run number
-// from 1, oldest first, Label empty) and runs-total (Key and Label empty).
-std::string RenderCsv(const Report& report);
+// status label), url (Key = rank from 1, Label = URL), command (FTP only:
+// the entries without a path, Key = rank from 1, Label = the entry), run
+// (Key = run number from 1, oldest first, Label empty) and runs-total (Key
+// and Label empty).
+std::string RenderCsv(const reportdb::Report& report);
 
 // One JSON object, indented by two spaces:
 //   {"server": "SRV1", "service": "web" | "ftp", "sites": [
@@ -39,13 +53,19 @@ std::string RenderCsv(const Report& report);
 //      "statuses": [{"code": 404, "label": "Not Found (404)", "sort": 4,
 //                    "hits": 2}, ...],
 //      "top_urls": [{"url": "/", "hits": 10}, ...],
+//      "commands_without_path": [{"url": "anonymous", "hits": 3}, ...],
 //      "runs": [5, 7], "runs_total": 12}, ...]}
+// "commands_without_path" appears in FTP reports only.
 // Lists keep the order of the Report.
-std::string RenderJson(const Report& report);
+std::string RenderJson(const reportdb::Report& report);
 
 // A complete HTML page with inline CSS and inline SVG charts: no scripts
-// and no reference to any other file or address, so it opens offline.
-std::string RenderHtml(const Report& report);
+// and no reference to any other file or address, so it opens offline. The
+// wide charts come twice, drawn for a wide and for a narrow window, and
+// the style sheet shows the one that fits, so that no label overlaps
+// another and none shrinks past reading on a phone.
+std::string RenderHtml(const reportdb::Report& report,
+                       const RenderOptions& options);
 
 }  // namespace velnor::host
 

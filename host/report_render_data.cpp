@@ -7,6 +7,12 @@
 #include "host/text_format.h"
 
 namespace velnor::host {
+
+using reportdb::Bucket;
+using reportdb::Report;
+using reportdb::SiteReport;
+using reportdb::StatusCount;
+using reportdb::UrlCount;
 namespace {
 
 class CsvWriter {
@@ -57,7 +63,12 @@ std::string BucketJson(const Bucket& bucket) {
          ", \"hits\": " + std::to_string(bucket.hits) + "}";
 }
 
-void SiteJson(std::string& out, const SiteReport& site) {
+std::string UrlJson(const UrlCount& url) {
+  return "{\"url\": " + JsonString(url.url) +
+         ", \"hits\": " + std::to_string(url.hits) + "}";
+}
+
+void SiteJson(std::string& out, const SiteReport& site, bool is_ftp) {
   const char* kIndent = "      ";
   out += "    {\n";
   out += std::string(kIndent) +
@@ -77,10 +88,11 @@ void SiteJson(std::string& out, const SiteReport& site) {
            ", \"hits\": " + std::to_string(status.hits) + "}";
   });
   out += ",\n" + std::string(kIndent) + "\"top_urls\": ";
-  JsonList(out, site.top_urls, kIndent, [](const UrlCount& url) {
-    return "{\"url\": " + JsonString(url.url) +
-           ", \"hits\": " + std::to_string(url.hits) + "}";
-  });
+  JsonList(out, site.top_urls, kIndent, UrlJson);
+  if (is_ftp) {
+    out += ",\n" + std::string(kIndent) + "\"commands_without_path\": ";
+    JsonList(out, site.commands_without_path, kIndent, UrlJson);
+  }
   out += ",\n" + std::string(kIndent) + "\"runs\": " + JsonNumbers(site.runs) +
          ",\n";
   out += std::string(kIndent) +
@@ -111,6 +123,11 @@ std::string RenderCsv(const Report& report) {
       csv.Row(site, "url", std::to_string(i + 1), site.top_urls[i].url,
               site.top_urls[i].hits);
     }
+    const std::vector<UrlCount>& commands = site.commands_without_path;
+    for (size_t i = 0; i < commands.size(); ++i) {
+      csv.Row(site, "command", std::to_string(i + 1), commands[i].url,
+              commands[i].hits);
+    }
     for (size_t i = 0; i < site.runs.size(); ++i) {
       csv.Row(site, "run", std::to_string(i + 1), "", site.runs[i]);
     }
@@ -127,7 +144,7 @@ std::string RenderJson(const Report& report) {
   if (report.sites.empty()) return out + "[]\n}\n";
   out += "[\n";
   for (size_t i = 0; i < report.sites.size(); ++i) {
-    SiteJson(out, report.sites[i]);
+    SiteJson(out, report.sites[i], report.is_ftp);
     out += i + 1 < report.sites.size() ? ",\n" : "\n";
   }
   return out + "  ]\n}\n";

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 namespace velnor::host {
+
+using reportdb::Report;
+using reportdb::SiteReport;
 namespace {
 
 Report OneSite(std::vector<int64_t> weekday_hits, std::string url = "/") {
@@ -35,25 +38,25 @@ std::string Blocks(int n) {
 }
 
 TEST(RenderTextTest, BarsScaleToTheLargestCountInEighths) {
-  std::string text = RenderText(OneSite({80, 40, 1, 0, 81000000000}));
+  std::string text = RenderText(OneSite({80, 40, 1, 0, 81000000000}), {});
   std::string largest = Blocks(40);
   EXPECT_EQ(LineWith(text, "  Day5"), "  Day5  81000000000  " + largest);
   EXPECT_EQ(LineWith(text, "  Day4"), "  Day4            0");
   // 1 of 81e9 rounds to nothing but still shows.
   EXPECT_EQ(LineWith(text, "  Day3"), "  Day3            1  \u258F");
 
-  text = RenderText(OneSite({80, 40, 1}));
+  text = RenderText(OneSite({80, 40, 1}), {});
   EXPECT_EQ(LineWith(text, "  Day2"), "  Day2  40  " + Blocks(20));
   EXPECT_EQ(LineWith(text, "  Day3"), "  Day3   1  \u258C");  // 4 eighths
 }
 
 TEST(RenderTextTest, LongAndHostileTextsAreCutAndDefused) {
   std::string url = "/" + std::string(100, 'a');
-  std::string text = RenderText(OneSite({1}, url));
+  std::string text = RenderText(OneSite({1}, url), {});
   EXPECT_NE(text.find("/" + std::string(58, 'a') + "\u2026  3"),
             std::string::npos)
       << text;
-  text = RenderText(OneSite({1}, "/\x1b[2Jx\xff"));
+  text = RenderText(OneSite({1}, "/\x1b[2Jx\xff"), {});
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
   EXPECT_NE(text.find("/\uFFFD[2Jx\uFFFD"), std::string::npos);
 }

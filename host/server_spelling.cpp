@@ -6,9 +6,13 @@
 #include <set>
 
 #include "host/command_support.h"
-#include "host/report_schema.h"
+#include "reportdb/report_files.h"
 
 namespace velnor::host {
+
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
 
 bool MatchServerSpelling(const std::string& db_dir, bool ftp,
                          std::string& server) {

@@ -2,8 +2,13 @@
 // here writes valid UTF-8, whatever the log or the database held.
 #include "host/text_format.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace velnor::host {
 namespace {
@@ -71,17 +76,47 @@ size_t CharCount(std::string_view text) {
   return count;
 }
 
-std::string CutText(std::string_view text, size_t max_chars) {
-  max_chars = std::max<size_t>(max_chars, 1);
+std::string CutText(std::string_view text, size_t max_chars,
+                    std::string_view mark) {
+  const size_t mark_chars = CharCount(mark);
+  max_chars = std::max(max_chars, mark_chars + 1);
   std::string clean = CleanUtf8(text, true);
   if (CharCount(clean) <= max_chars) return clean;
   size_t kept = 0;
   size_t end = 0;
   for (; end < clean.size(); ++end) {
     bool starts_char = (static_cast<unsigned char>(clean[end]) & 0xC0) != 0x80;
-    if (starts_char && kept++ == max_chars - 1) break;
+    if (starts_char && kept++ == max_chars - mark_chars) break;
   }
-  return clean.substr(0, end) + "\u2026";
+  return clean.substr(0, end) + std::string(mark);
+}
+
+void AppendListItem(std::string& list, std::string_view separator,
+                    std::string_view item) {
+  if (!list.empty()) list += separator;
+  list += item;
+}
+
+bool LocaleIsUtf8() {
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  if (name == nullptr || *name == '\0') return false;  // the C locale
+  locale_t locale = newlocale(LC_CTYPE_MASK, name, nullptr);
+  if (locale == nullptr) {
+    std::string lower;
+    for (const char* c = name; *c != '\0'; ++c) {
+      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    return lower.find("utf-8") != std::string::npos ||
+           lower.find("utf8") != std::string::npos;
+  }
+  std::string_view codeset = nl_langinfo_l(CODESET, locale);
+  bool utf8 = codeset == "UTF-8";
+  freelocale(locale);
+  return utf8;
 }
 
 std::string CsvField(std::string_view raw) {

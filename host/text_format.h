@@ -14,9 +14,19 @@ namespace velnor::host {
 // control characters and DEL become U+FFFD as well.
 std::string CleanUtf8(std::string_view text, bool replace_controls);
 
-// CleanUtf8(text, true) cut to at most `max_chars` characters (at least 1),
-// the last one then being "…".
-std::string CutText(std::string_view text, size_t max_chars);
+// CleanUtf8(text, true) cut to at most `max_chars` characters (at least 1
+// more than `mark` has), ending in `mark` when cut.
+std::string CutText(std::string_view text, size_t max_chars,
+                    std::string_view mark = "\u2026");
+
+// Appends `item` to `list`, after `separator` unless `list` is empty.
+void AppendListItem(std::string& list, std::string_view separator,
+                    std::string_view item);
+
+// True when the user's locale (LC_ALL, else LC_CTYPE, else LANG) encodes
+// text as UTF-8, so that block and box-drawing characters show on the
+// terminal. A locale that is named but not installed counts by its name.
+bool LocaleIsUtf8();
 
 // Characters (code points) of valid UTF-8 text.
 size_t CharCount(std::string_view text);

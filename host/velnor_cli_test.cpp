@@ -91,7 +91,11 @@ std::string Masked(const std::string& text) {
 
 class VelnorCliTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directory(dir_ / "db"); }
+  // A UTF-8 locale, as the expected tables draw their rule in box lines.
+  void SetUp() override {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    fs::create_directory(dir_ / "db");
+  }
 
   VelnorRun Velnor(const std::vector<std::string>& args) {
     return RunVelnor(args, dir_);
@@ -242,6 +246,56 @@ TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
             Counts());
 }
 
+TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
+  WriteSmallLogs();
+  InitDb("SRV1");
+  const std::vector<std::string> kSites{"--site", "Main Site,C:\\logs,1",
+                                        "--site", "Intranet,D:\\Logs,2"};
+  auto raw = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), kSites.begin(), kSites.end());
+    more.push_back("--raw");
+    return Collect("SRV1", more);
+  };
+  VelnorRun csv = raw({"--format", "csv", "--time-format", "iso"});
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(csv.out, ReadFile(kExpected / "raw-iso.csv"));
+  // The keys stay the column names; only the values change.
+  VelnorRun json = raw({"--format", "json", "--time-format", "iso"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"Status\": \"200\", \"Date\": "
+                          "\"2024-06-03T00:00:00Z\"}"),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(raw({"--format", "json", "--time-format", "grid"}).out,
+            ReadFile(kExpected / "raw.json"));
+
+  setenv("LC_ALL", "C", 1);
+  VelnorRun table = raw({});
+  EXPECT_EQ(table.status, 0) << table.err;
+  std::string rule = table.out.substr(table.out.find('\n') + 1);
+  rule = rule.substr(0, rule.find('\n'));
+  EXPECT_EQ(rule,
+            "---------------- ---------------- ---------------- "
+            "---------------- ---------------- ---------------- "
+            "----------------");
+  EXPECT_EQ(table.out.find("\u2500"), std::string::npos);
+  EXPECT_EQ(table.out.find("\u2026"), std::string::npos);
+
+  for (const auto& [more, message] :
+       std::map<std::vector<std::string>, std::string>{
+           {{"--time-format", "local"}, "--time-format local is not known"},
+           {{"--time-format=iso"}, ""}}) {
+    VelnorRun run = raw(more);
+    EXPECT_EQ(run.status, message.empty() ? 0 : 2) << run.err;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+  VelnorRun counted = Collect(
+      "SRV1", {"--site", "Main Site,C:\\logs,1", "--time-format", "iso"});
+  EXPECT_EQ(counted.status, 2);
+  EXPECT_NE(counted.err.find("--time-format requires --raw"), std::string::npos)
+      << counted.err;
+}
+
 TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   fs::copy(kExamples / "shares", dir_ / "shares", fs::copy_options::recursive);
   InitDb("WEB01");
@@ -373,7 +427,7 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
       << version.out;
 
   // Mistakes before any command runs, in the style of every other one.
-  const std::string kCommands = "init-db, collect, report and help";
+  const std::string kCommands = "init-db, collect, report, sites and help";
   const std::pair<std::string, std::string> kMistakes[] = {
       {"",
        "velnor: error: no command given\n  help: say what to do: velnor "

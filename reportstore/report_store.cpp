@@ -3,13 +3,26 @@
 // failed statement or a missing table or column costs one error-log line and
 // never the run.
 //
-// DumpDataIntoDB and DumpStatusData run four times per counted log record;
-// they build each statement in one reserved string and reuse its buffer for
-// the update, so a hit costs the database work and little else.
+// Every statement a run repeats is a constant text with "?" markers,
+// prepared once per connection (commands_) and run with its values bound;
+// a statement's text with the values written in is made only for an
+// error-log line.
+//
+// Counting in memory gives the rows record-by-record counting gives, key by
+// key, written in the order the keys were first counted. For one key
+// counted n times:
+// - no stored row: record by record, the first hit appends the row with 1
+//   and each later one raises it, so one new row with n (at most the 32-bit
+//   maximum, where the raise stops);
+// - a first stored row with a count c > 0: every later hit writes c + 1,
+//   c + 2, ... into all rows of the key, so one update of all of them to
+//   c + n (at most the maximum);
+// - anything else (a count of 0 or below, which record by record reads as a
+//   missing row; a count that does not read as a 32-bit number; a refused
+//   row or statement): the n hits are replayed record by record, with the
+//   error-log lines that gives.
 #include "reportstore/report_store.h"
 
-#include <array>
-#include <charconv>
 #include <initializer_list>
 #include <limits>
 #include <string_view>
@@ -18,6 +31,9 @@
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "reportdb/report_files.h"
+#include "reportdb/status_labels.h"
+#include "reportstore/table_sql.h"
 
 namespace velnor {
 namespace {
@@ -25,96 +41,15 @@ namespace {
 using automation::Err;
 using automation::ResumeNext;
 using automation::Variant;
+using table_sql::kPlainLookup;
+using table_sql::kPlainUpdate;
+using table_sql::kStatusTable;
+using table_sql::kTables;
+using table_sql::TableOfKind;
+using table_sql::TrimBlanks;
 
 constexpr std::string_view kSource = "VELNORLogAnalysis-LogParser";
 constexpr std::string_view kDumpSourcePrefix = "VELNORLogAnalysis-LogParser - ";
-
-constexpr std::string_view kLookupPrefix =
-    "select [No of Hits] from tblGeneral where [Identifier]=";
-constexpr std::string_view kUpdatePrefix =
-    "Update tblgeneral set [No of Hits]= ";
-
-// Status labels per service, in report order: a label's position is its
-// sort field. The code of a label is the three characters before its
-// closing parenthesis.
-constexpr std::array<std::string_view, 5> kFtpStatusLabels = {
-    "command successful(200)", "Transfer complete(226)",
-    "User logged in proceed(230)", "User(331)", "closed(426)"};
-constexpr std::array<std::string_view, 8> kWebStatusLabels = {
-    "Succeeded (200)",       "Not Modified (304)",
-    "Bad Request (400)",     "Unauthorized (401)",
-    "Not Found (404)",       "Internal Server Error (500)",
-    "Not Implemented (501)", "Bad Gateway (502)"};
-constexpr std::string_view kOtherStatusLabel = "Others";
-constexpr int32_t kOtherStatusSort = 100;
-
-constexpr int32_t CodeOfLabel(std::string_view label) {
-  std::string_view digits = label.substr(label.size() - 4, 3);
-  return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
-}
-static_assert(CodeOfLabel(kWebStatusLabels[4]) == 404);
-static_assert(CodeOfLabel(kFtpStatusLabels[1]) == 226);
-
-template <std::size_t N>
-bool FindStatusLabel(const std::array<std::string_view, N>& labels,
-                     int32_t status, std::string_view& label, int32_t& sort) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (CodeOfLabel(labels[i]) == status) {
-      label = labels[i];
-      sort = static_cast<int32_t>(i);
-      return true;
-    }
-  }
-  return false;
-}
-
-// The label and sort position of `status` in the list the site column
-// selects; "Others" (100) for a code outside it or an unknown column.
-std::pair<std::string_view, int32_t> StatusLabelOf(
-    const std::string& strSiteNameColumn, int32_t status) {
-  std::string_view label;
-  int32_t sort = 0;
-  bool found = false;
-  if (strSiteNameColumn == "FTP Site Name") {
-    found = FindStatusLabel(kFtpStatusLabels, status, label, sort);
-  } else if (strSiteNameColumn == "Web Site Name") {
-    found = FindStatusLabel(kWebStatusLabels, status, label, sort);
-  }
-  if (!found) return {kOtherStatusLabel, kOtherStatusSort};
-  return {label, sort};
-}
-
-void AppendNumber(std::string& sql, int32_t number) {
-  char digits[16];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
-  sql.append(digits, end);
-}
-
-// Report kinds may arrive with surrounding blanks; the bucket condition
-// ignores them (the new-row columns do not).
-std::string_view TrimBlanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-// The " And ..." test of a report kind's time bucket; empty for a kind that
-// has none.
-void AppendBucketCondition(std::string& sql, std::string_view kind,
-                           const std::string& strWeekDayName, int32_t lHour,
-                           const std::string& strMonthName) {
-  if (kind == "Day of Week") {
-    sql += " And [Day of week] = ";
-    AppendQuotedSQLString(sql, strWeekDayName);
-  } else if (kind == "Hour") {
-    sql += " And Hours = ";
-    AppendNumber(sql, lHour);
-  } else if (kind == "Month") {
-    sql += " And [Months] = ";
-    AppendQuotedSQLString(sql, strMonthName);
-  }
-}
 
 // An unset object reference fails like an automation call on nothing.
 template <class T>
@@ -148,35 +83,13 @@ void StoreNewRow(const std::shared_ptr<ado::Recordset>& objRs,
   ResumeNext([&] { Deref(objRs).CancelUpdate(); });
 }
 
-// Runs a count update; a failure is logged under `procedure` with the source
-// source_head + source_tail (joined only then, off the hot path).
-void ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
-                   const std::string& sql, std::string_view source_head,
-                   std::string_view source_tail, std::string_view procedure) {
-  Err().Clear();
-  ResumeNext([&] { Deref(objCn).Execute(sql); });
-  if (Err().Number() == 0) return;
-  std::string source(source_head);
-  source += source_tail;
-  WriteErrorLog(Err().Number(), Err().Description(), source, procedure);
-}
-
 // count + 1; a count at the 32-bit maximum overflows (6), so the caller's
-// statement is skipped and the count stays where it is.
+// statement keeps the count where it is.
 int32_t NextCount(int32_t count) {
   if (count == std::numeric_limits<int32_t>::max()) {
     automation::Raise(automation::kErrOverflow);
   }
   return count + 1;
-}
-
-void StartUpdate(std::string& sql, int32_t count) {
-  int32_t new_count = count;
-  ResumeNext([&] { new_count = NextCount(count); });
-  sql.clear();
-  sql += kUpdatePrefix;
-  AppendNumber(sql, new_count);
-  sql += " where ";
 }
 
 }  // namespace
@@ -185,6 +98,47 @@ ReportStore::ReportStore(const std::string& mstrServerName,
                          const bool& mblnIsFTPCollection)
     : mstrServerName_(mstrServerName),
       mblnIsFTPCollection_(mblnIsFTPCollection) {}
+
+ReportStore::~ReportStore() = default;
+
+std::unique_ptr<ado::Command>& ReportStore::CommandSlot(
+    const std::shared_ptr<ado::Connection>& objCn, std::string_view sql) {
+  return commands_[{objCn.get(), std::string(sql)}];
+}
+
+ado::Command& ReportStore::PreparedCommand(
+    const std::shared_ptr<ado::Connection>& objCn, std::string_view sql) {
+  std::unique_ptr<ado::Command>& command = CommandSlot(objCn, sql);
+  if (!command || !command->Usable()) {
+    command.reset();
+    command = std::make_unique<ado::Command>(objCn, sql);
+  }
+  return *command;
+}
+
+void ReportStore::ReleaseStatements() { commands_.clear(); }
+
+// Runs the count update `sql` with `values`; a failure is logged under
+// `procedure` with the source source_head + source_tail.
+void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
+                                std::string_view sql,
+                                const std::vector<Variant>& values,
+                                std::string_view source_head,
+                                std::string_view source_tail,
+                                std::string_view procedure) {
+  Err().Clear();
+  ResumeNext([&] {
+    ado::Command& update = PreparedCommand(objCn, sql);
+    for (size_t i = 0; i < values.size(); ++i) {
+      update.SetParameter(static_cast<int>(i + 1), values[i]);
+    }
+    update.Execute();
+  });
+  if (Err().Number() == 0) return;
+  std::string source(source_head);
+  source += source_tail;
+  WriteErrorLog(Err().Number(), Err().Description(), source, procedure);
+}
 
 // The arguments are typed, never null, so the null defaults a variant
 // argument would need are left out here and in DumpStatusData.
@@ -195,21 +149,23 @@ void ReportStore::DumpDataIntoDB(
     const std::string& strSiteNameColumn, const std::string& strReportType,
     const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
     const std::string& strMonthName, int32_t lMonth) {
-  const std::string_view bucket_kind = TrimBlanks(strReportType);
-
-  // Room for the update too, whose literals may all be doubled.
-  std::string sql;
-  sql.reserve(kUpdatePrefix.size() +
-              2 * (strSiteIdentifier.size() + strURL.size() +
-                   strWeekDayName.size() + strMonthName.size()) +
-              96);
-  sql += kLookupPrefix;
-  AppendQuotedSQLString(sql, strSiteIdentifier);
-  sql += " And URL = ";
-  AppendQuotedSQLString(sql, strURL);
-  AppendBucketCondition(sql, bucket_kind, strWeekDayName, lHour, strMonthName);
-
-  const int32_t count = GetNumberOfHits(objCn, sql);
+  const size_t table = TableOfKind(TrimBlanks(strReportType));
+  std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
+                              Variant(std::string_view(strURL))};
+  switch (table) {
+    case 0:
+      key.emplace_back(std::string_view(strWeekDayName));
+      break;
+    case 1:
+      key.emplace_back(std::string_view(strMonthName));
+      break;
+    case 2:
+      key.emplace_back(lHour);
+      break;
+  }
+  const bool bucketed = table < kTables.size();
+  const int32_t count = GetNumberOfHits(
+      objCn, bucketed ? kTables[table].lookup : kPlainLookup, key);
   if (count == 0) {
     Err().Clear();
     ResumeNext([&] { Deref(objRs).AddNew(); });
@@ -232,35 +188,29 @@ void ReportStore::DumpDataIntoDB(
                 {kDumpSourcePrefix, strReportType, "(Update)"});
     return;
   }
-
-  StartUpdate(sql, count);
-  sql += "[Identifier]=";
-  AppendQuotedSQLString(sql, strSiteIdentifier);
-  sql += " And URL=";
-  AppendQuotedSQLString(sql, strURL);
-  AppendBucketCondition(sql, bucket_kind, strWeekDayName, lHour, strMonthName);
-  ExecuteUpdate(objCn, sql, kDumpSourcePrefix, strReportType, "DumpDataIntoDB");
+  int32_t new_count = count;
+  ResumeNext([&] { new_count = NextCount(count); });
+  key.insert(key.begin(), Variant(new_count));
+  ExecuteUpdate(objCn, bucketed ? kTables[table].update : kPlainUpdate, key,
+                kDumpSourcePrefix, strReportType, "DumpDataIntoDB");
 }
 
 int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
-                                     const std::string& strSQL) {
+                                     std::string_view strSQL,
+                                     const std::vector<Variant>& values) {
   Err().Clear();
   int32_t hits = 0;
-  std::shared_ptr<ado::Recordset> rs;
-  if (OpenRecordSetEx(rs, strSQL, objCn, ado::adOpenForwardOnly,
-                      ado::adLockReadOnly, ado::adUseServer)) {
-    bool at_end = true;
-    ResumeNext([&] { at_end = rs->Eof(); });
-    if (!at_end) {
-      ResumeNext(
-          [&] { hits = automation::CLng(rs->Fields("No of Hits").Value()); });
+  std::unique_ptr<ado::Command>& lookup = CommandSlot(objCn, strSQL);
+  if (OpenCommandEx(lookup, strSQL, objCn, values)) {
+    if (!lookup->Eof()) {
+      ResumeNext([&] { hits = automation::CLng(lookup->Value(0)); });
       if (Err().Number() != 0) {
         WriteErrorLog(Err().Number(), Err().Description(), kSource,
                       "GetNumberOfHits");
       }
     }
   }
-  CloseRecordSet(rs, true);
+  Err().Clear();
   return hits;
 }
 
@@ -270,26 +220,13 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
                                  const std::string& strSiteIdentifier,
                                  const std::string& strURL, int32_t lStatus,
                                  const std::string& strSiteNameColumn) {
-  const auto [label, sort] = StatusLabelOf(strSiteNameColumn, lStatus);
-
-  // The look-up and the update test the same condition.
-  std::string condition;
-  condition.reserve(strSiteIdentifier.size() + strURL.size() + 64);
-  condition += "[Identifier]=";
-  AppendQuotedSQLString(condition, strSiteIdentifier);
-  condition += " And URL = ";
-  AppendQuotedSQLString(condition, strURL);
-  condition += " And [Status code] = ";
-  AppendNumber(condition, lStatus);
-
-  constexpr std::string_view kLookupStart =
-      "select [No of Hits] from tblGeneral where ";
-  std::string sql;
-  sql.reserve(kLookupStart.size() + condition.size() + 16);
-  sql += kLookupStart;
-  sql += condition;
-
-  const int32_t count = GetNumberOfHits(objCn, sql);
+  const auto [label, sort] =
+      reportdb::StatusLabelOf(strSiteNameColumn, lStatus);
+  std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
+                              Variant(std::string_view(strURL)),
+                              Variant(lStatus)};
+  const int32_t count =
+      GetNumberOfHits(objCn, kTables[kStatusTable].lookup, key);
   if (count == 0) {
     Err().Clear();
     ResumeNext([&] { Deref(objRs).AddNew(); });
@@ -305,10 +242,11 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
                 {"VELNORLogAnalysis-LogParser(Update)"});
     return;
   }
-
-  StartUpdate(sql, count);
-  sql += condition;
-  ExecuteUpdate(objCn, sql, kSource, "", "DumpStatusData");
+  int32_t new_count = count;
+  ResumeNext([&] { new_count = NextCount(count); });
+  key.insert(key.begin(), Variant(new_count));
+  ExecuteUpdate(objCn, kTables[kStatusTable].update, key, kSource, "",
+                "DumpStatusData");
 }
 
 void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
@@ -365,36 +303,33 @@ automation::StringArray ReportStore::CollectLogFileFromDB(
                   "CollectLogFileFromDB");
   });
   std::string joined;
-  std::shared_ptr<ado::Recordset> rs;
+  const std::string sql =
+      "Select * from tblLogFiles where [" + strSiteNameColumn + "] = ?";
+  std::unique_ptr<ado::Command>& query = CommandSlot(objCn, sql);
   bool opened = false;
   on_error([&] {
-    std::string sql = "Select * from tblLogFiles where [";
-    sql += strSiteNameColumn;
-    sql += "] = ";
-    sql += QuoteSQLString(Variant(std::string_view(strSiteName)));
-    opened = OpenRecordSetEx(rs, sql, objCn, ado::adOpenDynamic,
-                             ado::adLockPessimistic, ado::adUseClient);
+    opened = OpenCommandEx(query, sql, objCn,
+                           {Variant(std::string_view(strSiteName))});
   });
   if (opened) {
     Err().Clear();
     bool at_end = true;
-    on_error([&] { at_end = rs->Eof(); });
+    on_error([&] { at_end = query->Eof(); });
     while (!at_end) {
       std::string name;
       on_error([&] {
         name = TrimBlanks(automation::CStr(
-            NullToDefault(rs->Fields("Log File Name").Value(), Variant(""))));
+            NullToDefault(query->Value("Log File Name"), Variant(""))));
       });
       if (!joined.empty()) joined += ',';
       joined += name;
       // A cursor that cannot move or report its end would repeat this row
       // forever; the list ends there instead.
       at_end = true;
-      if (!on_error([&] { rs->MoveNext(); })) break;
-      on_error([&] { at_end = rs->Eof(); });
+      if (!on_error([&] { query->MoveNext(); })) break;
+      on_error([&] { at_end = query->Eof(); });
     }
   }
-  CloseRecordSet(rs, true);
   return automation::Split(joined, ",");
 }
 
@@ -404,7 +339,7 @@ void ReportStore::DumpLogFilesIntoDB(std::shared_ptr<ado::Connection>& objCn,
                                      const Variant& varLogFileNames) {
   Err().Clear();
   const std::string_view site_column =
-      mblnIsFTPCollection_ ? "FTP Site Name" : "Web Site Name";
+      reportdb::SiteColumn(mblnIsFTPCollection_);
   std::shared_ptr<ado::Recordset> rs;
   if (!OpenRecordSetEx(rs, "select * from tblLogFiles", objCn,
                        ado::adOpenDynamic, ado::adLockPessimistic,

@@ -3,10 +3,18 @@
 // status code, one total per site and run, and the registry of a site's log
 // files.
 //
-// The databases are the tally: nothing is counted in memory. A hit looks up
-// the row of its key and either raises its "No of Hits" or appends the row
-// with one hit, so counts accumulate across runs. Rows are only selected,
-// appended and updated, never deleted.
+// Counts accumulate across runs: a hit raises the "No of Hits" of its key's
+// row, or appends the row with one hit, so that rows are only selected,
+// appended and updated, never deleted. There are two ways to get there,
+// with the same rows and counts:
+// - record by record (DumpDataIntoDB, DumpStatusData): one look-up and one
+//   update or new row per hit, each statement prepared once with "?"
+//   markers and run with the values bound;
+// - counted in memory (BeginCounting, CountRecord, FinishCounting): the
+//   hits of a key are added up during the run and written as one update or
+//   one new row per key. A database whose tables do not have the columns
+//   this needs is counted record by record instead, so that each of its
+//   failures gives the same error-log lines.
 //
 // No operation lets an error out: each failure becomes one error-log line
 // (error_log.h) and the operation goes on. Connections and recordsets are
@@ -14,22 +22,38 @@
 #ifndef VELNOR_REPORTSTORE_REPORT_STORE_H_
 #define VELNOR_REPORTSTORE_REPORT_STORE_H_
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "platform/automation/variant.h"
+#include "reportstore/run_tally.h"
 
 namespace velnor {
 
 class ReportStore {
  public:
+  // The report databases of a run, with the open "select * from
+  // tblGeneral" recordset of each, in the order DayOfWeek, HitsByMonth,
+  // HitsByHour, HitsByStatus.
+  struct ReportTable {
+    std::shared_ptr<ado::Connection> cn;
+    std::shared_ptr<ado::Recordset> rs;
+  };
+  using ReportTables = std::array<ReportTable, 4>;
+
   // Keeps references to the collector's run state: the server name written
   // into every new row, and whether the run collects FTP (else web) logs.
   // Both are read at each call and must outlive the store.
   ReportStore(const std::string& mstrServerName,
               const bool& mblnIsFTPCollection);
+  ~ReportStore();
 
   ReportStore(const ReportStore&) = delete;
   ReportStore& operator=(const ReportStore&) = delete;
@@ -50,12 +74,14 @@ class ReportStore {
       const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
       const std::string& strMonthName, int32_t lMonth);
 
-  // The "No of Hits" of the first row `strSQL` yields, or 0 when the query
-  // fails (logged by OpenRecordSetEx) or finds nothing. A value that does not
-  // convert to a 32-bit integer (null, text) is logged under
+  // The "No of Hits" of the first row the look-up `strSQL` (with "?"
+  // markers for `values`) yields, or 0 when the query fails (logged by
+  // OpenCommandEx with the values written in) or finds nothing. A value
+  // that does not convert to a 32-bit integer (null, text) is logged under
   // "GetNumberOfHits" and gives 0.
   int32_t GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
-                          const std::string& strSQL);
+                          std::string_view strSQL,
+                          const std::vector<automation::Variant>& values);
 
   // Adds one hit to the status database row of (strSiteIdentifier, strURL,
   // lStatus), appending it through `objRs` with its label and sort position
@@ -102,9 +128,73 @@ class ReportStore {
                           const std::string& strSiteIdentifier,
                           const automation::Variant& varLogFileNames);
 
+  // Starts counting a run's records into `tables` (kept until
+  // FinishCounting). The weekday and month names are those the rows get,
+  // Sunday and January first. A database whose tblGeneral lacks a column
+  // the counting needs is counted record by record.
+  void BeginCounting(ReportTables& tables, const std::string& strSiteNameColumn,
+                     const std::array<std::string, 7>& weekday_names,
+                     const std::array<std::string, 12>& month_names);
+  // Counts one record of the site (strSiteName, strSiteIdentifier):
+  // weekday 1-7 (Sunday first), month 1-12, hour 0-23. Databases counted
+  // record by record get their DumpDataIntoDB and DumpStatusData calls now,
+  // in report order; the others get the hit in memory, written when the
+  // memory limit is reached or at FinishCounting.
+  void CountRecord(const std::string& strSiteName,
+                   const std::string& strSiteIdentifier,
+                   const std::string& strURL, int32_t lWeekDay,
+                   int32_t lMonth, int32_t lHour, int32_t lStatus);
+  // Writes what is counted in memory and ends the counting; the databases
+  // stay open. Without BeginCounting it does nothing.
+  void FinishCounting();
+  // Which databases of the last BeginCounting are counted in memory, in
+  // report order.
+  const std::array<bool, 4>& CountedInMemory() const { return in_memory_; }
+
+  // Releases every statement prepared for the connections of a run.
+  void ReleaseStatements();
+
+  // Process-wide settings of counting in memory, for the host: whether it
+  // is used at all (false: every record is written as it is counted, the
+  // reference the faster way is checked against), and the memory the
+  // counts may take before they are written (and counting starts again).
+  static void SetCountInMemory(bool enabled);
+  static void SetMemoryLimit(size_t bytes);
+
  private:
+  // Where the prepared statement of `sql` for `objCn` is kept; empty until
+  // first used.
+  std::unique_ptr<ado::Command>& CommandSlot(
+      const std::shared_ptr<ado::Connection>& objCn, std::string_view sql);
+  // The prepared statement of `sql` for `objCn`; raises when it cannot be
+  // prepared.
+  ado::Command& PreparedCommand(const std::shared_ptr<ado::Connection>& objCn,
+                                std::string_view sql);
+  void ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
+                     std::string_view sql,
+                     const std::vector<automation::Variant>& values,
+                     std::string_view source_head,
+                     std::string_view source_tail, std::string_view procedure);
+  bool CanCountInMemory(size_t table);
+  void Flush();
+  // Writes the n hits of one key with one statement; false when the key
+  // must be counted record by record instead.
+  bool WriteKey(size_t table, const RunTally::Key& key);
+  void CountOneByOne(size_t table, const RunTally::Key& key);
+
   const std::string& mstrServerName_;
   const bool& mblnIsFTPCollection_;
+  std::map<std::pair<const ado::Connection*, std::string>,
+           std::unique_ptr<ado::Command>>
+      commands_;
+
+  // The run being counted (BeginCounting to FinishCounting).
+  ReportTables* tables_ = nullptr;
+  std::string site_column_;
+  std::array<std::string, 7> weekday_names_;
+  std::array<std::string, 12> month_names_;
+  std::array<bool, 4> in_memory_{};
+  RunTally tally_;
 };
 
 }  // namespace velnor

@@ -19,8 +19,8 @@
 
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
-#include "host/report_schema.h"
-#include "host/testing/velnor_test_support.h"
+#include "reportdb/schema.h"
+#include "testing/test_support.h"
 
 namespace velnor {
 namespace {
@@ -63,12 +63,12 @@ class ReportStoreTest : public ::testing::Test {
     EndRun();
     is_ftp_ = ftp;
     column_ = ftp ? "FTP Site Name" : "Web Site Name";
-    ASSERT_NO_THROW(host::CreateReportDatabases(dir_, "SRV1", ftp));
+    ASSERT_NO_THROW(reportdb::CreateReportDatabases(dir_, "SRV1", ftp));
   }
 
   std::string Path(Report report) const {
     return dir_ + "/" +
-           host::ReportDatabaseFileName(host::kReportKinds[report], "SRV1",
+           reportdb::ReportDatabaseFileName(reportdb::kReportKinds[report], "SRV1",
                                         is_ftp_);
   }
 

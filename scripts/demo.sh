@@ -5,9 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+echo "== building velnor (a few minutes the first time)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVELNOR_TESTS=OFF \
   -DVELNOR_BENCH=OFF >/dev/null
-cmake --build build --target velnor -j "$(nproc)" >/dev/null
+# Make's own "[ 40%] Building ..." lines are the progress.
+cmake --build build --target velnor -j "$(nproc)"
 velnor=build/host/velnor
 
 db=out/demo

@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need, and
-# only those that are missing. Quiet when nothing is missing.
+# Installs the Debian packages that are missing, showing apt's progress.
+#   scripts/deps.sh          what building and running velnor needs
+#   scripts/deps.sh --tests  that, and what the tests and benchmarks need
+# Quiet when nothing is missing.
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
   libsqlite3-dev zlib1g-dev libncurses-dev libfmt-dev libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  tmux sqlite3
-  libsmbclient-dev samba smbclient
-  chromium
+  libsmbclient-dev libxml2-dev
 )
+if [[ ${1:-} == --tests ]]; then
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    tmux sqlite3 samba smbclient chromium
+    man-db file dpkg-dev
+  )
+elif [[ $# -gt 0 ]]; then
+  echo "usage: scripts/deps.sh [--tests]" >&2
+  exit 2
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,5 +32,7 @@ echo "deps: installing ${missing[*]}" >&2
 sudo=""
 [[ $(id -u) -eq 0 ]] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get update -q
+# One line per package fetched, unpacked and set up.
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" |
+  { grep --line-buffered -E '^(Get:|Unpacking|Setting up)' || true; }

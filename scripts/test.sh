@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Builds everything from scratch with warnings as errors under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then runs every test.
+# AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
+# command and the benchmarks again as Release (optimised builds warn about
+# what unoptimised ones do not), then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh --tests
 build=build-test
+echo "== sanitizer build ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
   -DVELNOR_SANITIZE=ON -DVELNOR_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
+echo "== Release build (build-release)"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
+  -DVELNOR_TESTS=OFF -DVELNOR_BENCH=ON >/dev/null
+cmake --build build-release -j "$(nproc)"
+echo "== tests"
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"

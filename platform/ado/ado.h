@@ -1,23 +1,24 @@
-// Connection and Recordset: the database objects the report store works
-// through, with the members and values it uses, over SQLite 3 files.
+// Connection, Recordset and Command: the database objects the report store
+// works through, with the members and values it uses, over the engine of
+// engine.h (SQLite files).
 //
-// The provider "Microsoft.Jet.OLEDB.4.0" selects this engine and the
+// The provider "Microsoft.Jet.OLEDB.4.0" selects the engine and the
 // connection string is the path of an existing database file (the files keep
-// their .mdb names although they hold SQLite). The SQL the component sends is
+// their .mdb names although they hold SQLite). The SQL callers send is
 // Jet's: bracketed identifiers, table names in any case, text literals in
-// apostrophes. One statement per call: text after the first statement is an
-// error and is never executed.
+// apostrophes; a Command's values are "?" markers, bound rather than
+// written into the text. One statement per call: text after the first
+// statement is an error and is never executed.
 //
 // Failures raise automation::AutomationError with a number and description
 // modelled on what Jet reports (see the kErr constants below).
 //
-// Writes are batched like Jet's implicit transactions: a connection opens a
-// transaction at its first write and commits it at the first statement that
-// comes more than about 250 ms later, and always on Close and destruction.
-// Reads on the connection see its own pending writes; another process sees
-// them once committed. Statements are prepared once per shape: literals are
-// lifted out of the text into parameters, so look-ups that differ only in
-// their literals share one plan. Objects are for one thread.
+// Transactions: a connection belongs to a Session (session.h). Opened while
+// a session is current, it joins that session, whose owner commits the
+// changes of all its databases at once; otherwise it has a session of its
+// own, committed by Close and rolled back when the connection is dropped
+// without Close. Reads see the session's own changes; other processes see
+// them once committed. Objects are for one thread.
 #ifndef VELNOR_PLATFORM_ADO_ADO_H_
 #define VELNOR_PLATFORM_ADO_ADO_H_
 
@@ -25,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/automation/object.h"
 #include "platform/automation/variant.h"
@@ -64,11 +66,13 @@ inline constexpr int32_t kErrTableNotFound = -2147217865;  // 0x80040E37
 inline constexpr int32_t kErrRowRefused = -2147217873;     // 0x80040E2F
 
 class Recordset;
+class Session;
+class Statement;
 
 class Connection : public automation::Object {
  public:
   Connection();
-  ~Connection() override;  // commits pending writes and closes
+  ~Connection() override;
 
   // The provider starts as "MSDASQL", as in ADO; Open accepts only
   // kJetProvider (compared without regard to case) and raises 3706 for any
@@ -76,25 +80,38 @@ class Connection : public automation::Object {
   void SetProvider(std::string_view provider);
   const std::string& Provider() const;
 
-  // Opens the database file named by `connection_string`. A file that does
-  // not exist is an error ("Could not find file '...'."); nothing is created.
-  // A file that is not a database raises "Unrecognized database format";
-  // a file another process holds locked raises the locked error after about
-  // two seconds of waiting. Raises 3705 when already open.
+  // Opens the database file named by `connection_string`, joining the
+  // current session (or one of its own). A file that does not exist is an
+  // error ("Could not find file '...'."); nothing is created. A file that
+  // is not a database raises "Unrecognized database format"; one that
+  // cannot be written (a read-only file or folder) raises the read-only
+  // error; one that another process holds locked raises the locked error
+  // once the session's lock wait has passed. Raises 3705 when already open.
   void Open(std::string_view connection_string);
   int32_t State() const;
-  // Commits pending writes and closes; open recordsets of the connection
-  // are closed first. Raises 3704 when not open, and the locked error when
-  // the pending writes cannot be committed (they are then rolled back).
+  // Closes; open recordsets of the connection are closed first. A
+  // connection of its own session commits its changes here, raising the
+  // engine's error (and keeping nothing) when that fails. Raises 3704 when
+  // not open.
   void Close();
   // Carries out one statement that returns no rows (rows it does return are
   // discarded). Raises 3704 when not open.
   void Execute(std::string_view sql);
 
+  // Prepares `sql` on this connection's database. Raises 3704 when not
+  // open, or the engine's error.
+  std::unique_ptr<Statement> Prepare(std::string_view sql);
+  // The database file, as Open was given it.
+  const std::string& path() const;
+  // True once a failure (a full disk, an I/O error) spoiled the transaction
+  // that this connection's changes belong to: nothing of it will be kept.
+  bool TransactionFailed() const;
+
   struct Impl;
-  Impl& impl() { return *impl_; }
 
  private:
+  friend class Command;
+  friend class Recordset;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -155,6 +172,62 @@ class Recordset : public automation::Object {
   friend class Field;
   std::unique_ptr<Impl> impl_;
 };
+
+// A statement prepared once, with "?" markers for its values, and run many
+// times with other values bound, as a prepared ADODB.Command is. A query
+// gives a forward-only, read-only cursor over its rows.
+class Command {
+ public:
+  // Prepares `sql` on the open connection `connection`. Raises 3704 when
+  // the connection is not open, or what the engine raises for the text.
+  Command(std::shared_ptr<Connection> connection, std::string_view sql);
+  ~Command();
+
+  // Sets the value of marker `index` (from 1) for the next Execute.
+  void SetParameter(int index, const automation::Variant& value);
+  void SetText(int index, std::string_view value);
+  void SetLong(int index, int64_t value);
+
+  // Runs the statement with the values set; a query is positioned on its
+  // first row. Raises the engine's error, or 3704 when the connection was
+  // closed meanwhile.
+  void Execute();
+  // True when the query has no current row (always for other statements).
+  bool Eof() const;
+  void MoveNext();
+  // Column `column` (from 0) of the current row; raises 3021 without one.
+  automation::Variant Value(int column) const;
+  // The column named `name` (without regard to case); raises 3265 when the
+  // query has no such column.
+  automation::Variant Value(std::string_view name) const;
+  // Ends the query's run, releasing what it holds until the next Execute.
+  void Close();
+  // Rows changed by the last Execute of an INSERT or UPDATE.
+  int64_t RecordsAffected() const;
+
+  // The statement as it would read with the current values written in
+  // (see WithLiterals): for error messages, never run.
+  std::string Text() const;
+
+  // True while the connection is open as it was when the command was
+  // prepared (not closed, nor closed and opened again).
+  bool Usable() const;
+
+ private:
+  std::shared_ptr<Connection> connection_;
+  uint64_t serial_ = 0;
+  std::string sql_;
+  std::unique_ptr<Statement> statement_;
+  std::vector<automation::Variant> parameters_;
+  bool eof_ = true;
+  int64_t changes_ = 0;
+};
+
+// `sql` with each "?" marker replaced by the Jet literal of the value of
+// that position: text in apostrophes with inner apostrophes doubled,
+// numbers as decimal digits, null as Null. A marker without a value stays.
+std::string WithLiterals(std::string_view sql,
+                         const std::vector<automation::Variant>& values);
 
 // Registers "ADODB.Connection" and "ADODB.Recordset" with the class registry.
 void RegisterClasses();

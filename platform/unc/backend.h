@@ -45,6 +45,17 @@ Backend& ShareRootBackend();
 // not allowed beside it: smb://SERVER/SHARE/rest through libsmbclient.
 Backend& SmbBackend();
 
+// The share listings behind ListShares: the sub-folders of ROOT/SERVER, or
+// nothing when no share root is set or it holds no folder for `server`; and
+// the disk shares of `server` over SMB.
+std::optional<std::vector<std::string>> ShareRootShares(
+    std::string_view server);
+std::vector<std::string> SmbShares(std::string_view server);
+
+// `path` with the folder alias that covers it applied (see SetFolderAlias),
+// or `path` itself when none does.
+std::string AliasedPath(std::string_view path);
+
 }  // namespace velnor::unc
 
 #endif  // VELNOR_PLATFORM_UNC_BACKEND_H_

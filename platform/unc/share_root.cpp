@@ -137,6 +137,20 @@ std::string ShareRoot() {
   return TheRoot().root;
 }
 
+std::optional<std::vector<std::string>> ShareRootShares(
+    std::string_view server) {
+  std::string root = unc::ShareRoot();
+  size_t matched = 0;
+  std::string folder = Resolve(root, {std::string(server)}, &matched);
+  if (root.empty() || matched != 1) return std::nullopt;
+  std::vector<std::string> shares;
+  for (DirEntry& entry :
+       ListLocalDirectory(folder, "\\\\" + std::string(server))) {
+    if (entry.is_directory) shares.push_back(std::move(entry.name));
+  }
+  return shares;
+}
+
 Backend& ShareRootBackend() {
   static ShareRootWay backend;
   return backend;

@@ -173,7 +173,8 @@ std::string Lower(std::string text) {
         "Path not found: cannot reach " + std::string(path) + ": server " +
             unc.server + " (no share root maps it, so SMB was tried): " +
             problem + ". Check the server name and the network, or set a " +
-            "share root that holds " + unc.server + "/" + unc.share + ".");
+            "share root that holds " + unc.server +
+            (unc.share.empty() ? "" : "/" + unc.share) + ".");
 }
 
 // Caller holds SmbMutex(). A server that failed once fails again at once.
@@ -390,6 +391,39 @@ void SetSmbOptions(uint16_t port, int timeout_ms) {
 void SetSmbBesideShareRoot(bool allowed) {
   std::lock_guard lock(SmbMutex());
   TheSettings().beside_share_root = allowed;
+}
+
+std::vector<std::string> SmbShares(std::string_view server) {
+  const std::string path = "\\\\" + std::string(server);
+  UncPath unc{std::string(server), "", {}};
+  std::lock_guard lock(SmbMutex());
+  // A share root that does not hold the server is not a reason to ask it.
+  if (const std::string root = ShareRoot();
+      !root.empty() && !TheSettings().beside_share_root) {
+    Raise(automation::kErrPathNotFound,
+          "Path not found: cannot list the shares of " + path +
+              ": the share root " + root + " has no folder " +
+              std::string(server) + " (tried " + root + "/" +
+              std::string(server) + "). Mount or copy the server's shares "
+              "there.");
+  }
+  CheckReachable(path, unc);
+  SMBCCTX* context = Context();
+  const std::string url = "smb://" + Encode(server);
+  SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+  if (dir == nullptr) {
+    int error = errno;
+    FailIfTimedOut(error, path, unc);
+    RaiseAccessError(error, "list the shares of", url, path, true,
+                     kDeniedAdvice);
+  }
+  std::vector<std::string> shares;
+  while (const smbc_dirent* entry =
+             smbc_getFunctionReaddir(context)(context, dir)) {
+    if (entry->smbc_type == SMBC_FILE_SHARE) shares.emplace_back(entry->name);
+  }
+  smbc_getFunctionClosedir(context)(context, dir);
+  return shares;
 }
 
 Backend& SmbBackend() {

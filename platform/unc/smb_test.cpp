@@ -42,8 +42,10 @@ class SmbTest : public testing::Test {
     std::ofstream(site / "ex070312.log", std::ios::binary) << text;
     std::ofstream(site / "ex070313.log") << "";
     std::ofstream(site / "caf\xc3\xa9 100%.log") << "x";
+    fs::create_directories(dir_ / "share/E/Logs");
     fs::create_directories(dir_ / "root/SRV1");
     fs::create_directory_symlink(dir_ / "share/C", dir_ / "root/SRV1/C$");
+    fs::create_directory_symlink(dir_ / "share/E", dir_ / "root/SRV1/E$");
     smbd::WriteSmbAuthFile(dir_ / "auth", smbd::kSmbdPassword);
     server_ = new SambaServer;
     skip_reason_ = server_->Start(dir_);
@@ -125,6 +127,15 @@ TEST_F(SmbTest, ListingAndReadingMatchTheShareRoot) {
       log);
   EXPECT_EQ(ReadAll(Smb(std::string(kSite) + "\\caf\xc3\xa9 100%.log")), "x");
   EXPECT_TRUE(ListDirectory(Smb(std::string(kSite) + "\\old logs")).empty());
+}
+
+TEST_F(SmbTest, ShareListingMatchesTheShareRoot) {
+  std::vector<std::string> shares = ListShares("127.0.0.1");
+  std::sort(shares.begin(), shares.end());
+  EXPECT_EQ(shares, (std::vector<std::string>{"C$", "E$"}));
+  std::vector<std::string> mapped = ListShares("SRV1");
+  std::sort(mapped.begin(), mapped.end());
+  EXPECT_EQ(mapped, shares);
 }
 
 TEST_F(SmbTest, FailuresCarryTheShareRootsNumbers) {

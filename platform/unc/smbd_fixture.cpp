@@ -1,7 +1,11 @@
 // The Samba server of the SMB tests. smbd forks helpers and signals its
 // whole process group when it stops, so it runs in a group of its own and
 // is stopped through the process ids found under it in /proc and in its pid
-// files; it also dies with the test process should that end first.
+// files; it also dies with the test process should that end first. The
+// share listing needs the RPC helper samba-dcerpcd, which smbd starts on
+// demand and which detaches from it, so its pid file and the workers under
+// it are stopped as well. Started that way it serves named pipes only and
+// opens no TCP port, so servers of tests that run at once do not collide.
 #include "platform/unc/smbd_fixture.h"
 
 #include <arpa/inet.h>
@@ -123,7 +127,9 @@ void SambaServer::Stop() {
   CollectDescendants(pid_, &pids);
   for (const char* name : {"smbd.pid", "samba-dcerpcd.pid"}) {
     std::ifstream in(dir_ / "pid" / name);
-    if (pid_t p; in >> p && p > 0) pids.insert(p);
+    if (pid_t p; in >> p && p > 0 && pids.insert(p).second) {
+      CollectDescendants(p, &pids);
+    }
   }
   pids.insert(pid_);
   for (pid_t p : pids) ::kill(p, SIGTERM);
@@ -171,9 +177,17 @@ void SambaServer::WriteConfig() {
       << "  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
       << "  disable netbios = yes\n  load printers = no\n"
       << "  printcap name = /dev/null\n  disable spoolss = yes\n"
-      << "  rpc start on demand helpers = no\n"
-      << "  map to guest = never\n"
-      << "[C$]\n  path = " << d << "/share/C\n  read only = yes\n";
+      << "  rpc start on demand helpers = yes\n"
+      << "  map to guest = never\n";
+  std::set<std::string> drives;
+  for (const auto& entry : fs::directory_iterator(dir_ / "share")) {
+    if (entry.is_directory()) drives.insert(entry.path().filename());
+  }
+  for (const std::string& drive : drives) {
+    std::ofstream(Config(), std::ios::app)
+        << "[" << drive << "$]\n  path = " << d << "/share/" << drive
+        << "\n  read only = yes\n";
+  }
 }
 
 SilentListener::SilentListener() {

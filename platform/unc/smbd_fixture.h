@@ -54,10 +54,11 @@ class SambaServer {
   ~SambaServer() { Stop(); }
 
   // Starts smbd with its configuration and state in the existing folder
-  // `dir`, serving the read-only share "C$" from `dir`/share/C (made if
-  // missing), for User() with kSmbdPassword. Returns "" once the server
-  // accepts connections, else why it cannot run here (not root, smbd not
-  // installed, smbd failing), with smbd's own output.
+  // `dir`, serving each folder `dir`/share/X as the read-only share "X$"
+  // ("C$" from `dir`/share/C, made if missing), for User() with
+  // kSmbdPassword; the share listing is served too. Returns "" once the
+  // server accepts connections, else why it cannot run here (not root, smbd
+  // not installed, smbd failing), with smbd's own output.
   std::string Start(const std::filesystem::path& dir);
 
   // Stops smbd and every process it started, by process id; waits up to
@@ -65,6 +66,8 @@ class SambaServer {
   void Stop();
 
   uint16_t port() const { return port_; }
+  // The main smbd process; each client is served by a child of it.
+  pid_t pid() const { return pid_; }
   // The user the share is served to: the user running the test.
   static std::string User();
 

@@ -70,11 +70,18 @@ Backend& LocalBackend() {
 }
 
 std::unique_ptr<InputFile> OpenForReading(std::string_view path) {
-  return BackendFor(path).Open(path);
+  const std::string target = AliasedPath(path);
+  return BackendFor(target).Open(target);
 }
 
 std::vector<DirEntry> ListDirectory(std::string_view path) {
-  return BackendFor(path).List(path);
+  const std::string target = AliasedPath(path);
+  return BackendFor(target).List(target);
+}
+
+std::vector<std::string> ListShares(std::string_view server) {
+  if (auto shares = ShareRootShares(server)) return *shares;
+  return SmbShares(server);
 }
 
 }  // namespace velnor::unc

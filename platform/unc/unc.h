@@ -73,6 +73,25 @@ void SetSmbOptions(uint16_t port, int timeout_ms);
 // share root, where SMB serves every UNC path.
 void SetSmbBesideShareRoot(bool allowed);
 
+// The names of the shares of `server` ("C$", "D$", ...). Under a share root
+// that holds a folder for the server (matched without regard to case), the
+// sub-folders of ROOT/SERVER; otherwise, over SMB, the server's disk shares,
+// the hidden administrative ones included. Raises like ListDirectory, naming
+// the server, when it cannot be reached or the listing is refused.
+std::vector<std::string> ListShares(std::string_view server);
+
+// Makes every path below the folder `from` (a UNC path, compared component by
+// component without regard to case) read from the same place below the
+// folder `to` instead, for OpenForReading and ListDirectory alike. Callers
+// that build paths they cannot change (the collector appends a fixed folder
+// name to a site's log directory) are pointed at the folder that exists.
+// A later alias of the same `from` replaces the earlier one. Process-wide;
+// safe to call from any thread. Raises invalid procedure call (5) when
+// either path names no share.
+void SetFolderAlias(std::string_view from, std::string_view to);
+// Forgets every alias.
+void ClearFolderAliases();
+
 // Opens `path` (UNC or local) for reading. Raises file not found (53),
 // path not found (76), permission denied (70) or path/file access error (75,
 // e.g. for a directory), naming the path.

@@ -176,6 +176,53 @@ TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
             automation::kErrPathNotFound);
 }
 
+TEST_F(UncTest, SharesUnderTheShareRootAreTheServersFolders) {
+  Write(dir_ / "SRV1/C$/Windows/win.ini", "");
+  Write(dir_ / "SRV1/D$/Logs/a.log", "");
+  Write(dir_ / "SRV1/notes.txt", "");
+  SetShareRoot(dir_.string());
+  std::vector<std::string> shares = ListShares("srv1");
+  std::sort(shares.begin(), shares.end());
+  EXPECT_EQ(shares, (std::vector<std::string>{"C$", "D$"}));
+}
+
+TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
+  Write(dir_ / "SRV1/C$/inetpub/logs/LogFiles/FTPSVC3/u_ex240603.log", "ftp");
+  Write(dir_ / "SRV1/C$/inetpub/logs/LogFiles/MSFTPSVC30/ex240603.log", "old");
+  SetShareRoot(dir_.string());
+  SetFolderAlias("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
+                 "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\FTPSVC3");
+  EXPECT_EQ(Names("\\\\srv1\\c$\\inetpub\\logs\\LogFiles\\msftpsvc3"),
+            (std::vector<std::string>{"u_ex240603.log"}));
+  EXPECT_EQ(
+      ReadAll(
+          "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\u_ex240603.log",
+          16),
+      "ftp");
+  // A folder whose name only starts like the alias is not below it.
+  EXPECT_EQ(Names("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30"),
+            (std::vector<std::string>{"ex240603.log"}));
+  // An error names the folder actually read.
+  AutomationError e = ErrorOf([] {
+    OpenForReading("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\x.log");
+  });
+  EXPECT_NE(e.description().find("FTPSVC3\\x.log"), std::string::npos)
+      << e.description();
+
+  SetFolderAlias("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
+                 "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30");
+  EXPECT_EQ(Names("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3"),
+            (std::vector<std::string>{"ex240603.log"}));
+  ClearFolderAliases();
+  EXPECT_EQ(ErrorOf([] {
+              ListDirectory("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3");
+            }).number(),
+            automation::kErrPathNotFound);
+  EXPECT_EQ(
+      ErrorOf([] { SetFolderAlias("C:\\Logs", "\\\\SRV1\\C$"); }).number(),
+      automation::kErrInvalidProcedureCall);
+}
+
 TEST_F(UncTest, UncPathWithoutShareRootIsPathNotFound) {
   AutomationError e = ErrorOf([] { ListDirectory("\\\\SRV1\\C$\\Logs"); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);

@@ -121,6 +121,13 @@ void SetWindowsDirectory(std::string_view server, std::string directory) {
   }
 }
 
+std::string ConfiguredWindowsDirectory(std::string_view server) {
+  Directories& d = TheDirectories();
+  std::lock_guard lock(d.mutex);
+  auto it = d.by_server.find(server);
+  return it == d.by_server.end() ? "" : it->second;
+}
+
 void LoadWindowsDirectories(const std::string& file) {
   std::ifstream in(file);
   if (!in) {

@@ -76,6 +76,10 @@ std::shared_ptr<Services> GetObject(std::string_view moniker);
 // ASCII case); an empty `directory` removes it. Process-wide, thread-safe.
 void SetWindowsDirectory(std::string_view server, std::string directory);
 
+// The configured Windows directory of `server` (compared without regard to
+// ASCII case), or "" when none is configured.
+std::string ConfiguredWindowsDirectory(std::string_view server);
+
 // Reads "SERVER=PATH" lines from `file` into the configuration; blank lines
 // and lines starting with "#" are skipped, blanks around both parts are
 // trimmed. Raises file not found (53) naming the file when it cannot be

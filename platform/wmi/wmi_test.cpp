@@ -37,6 +37,7 @@ TEST_F(WmiTest, ConfiguredServerAnswersTheOperatingSystemQuery) {
   auto systems = service->ExecQuery("select *  from WIN32_OperatingSystem");
   ASSERT_EQ(systems.size(), 1u);
   EXPECT_EQ(systems[0].WindowsDirectory(), "C:\\WINDOWS");
+  EXPECT_EQ(ConfiguredWindowsDirectory("Srv1"), "C:\\WINDOWS");
   EXPECT_EQ(
       ErrorNumberOf([&] { service->ExecQuery("Select * From Win32_Service"); }),
       kErrInvalidQuery);
@@ -45,6 +46,7 @@ TEST_F(WmiTest, ConfiguredServerAnswersTheOperatingSystemQuery) {
               service->ExecQuery("Select * From Win32_OperatingSystem");
             }),
             kErrRpcServerUnavailable);
+  EXPECT_EQ(ConfiguredWindowsDirectory("SRV1"), "");
 }
 
 TEST_F(WmiTest, UnknownServerFailsTheBindLikeAnUnreachableOne) {

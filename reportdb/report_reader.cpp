@@ -2,9 +2,8 @@
 // once, in insertion order, and summed per site in memory: the tables hold
 // one row per site, URL and bucket, so a site's buckets are the sums over
 // its URLs.
-#include "host/report_data.h"
+#include "reportdb/report_reader.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,10 +13,12 @@
 #include <unordered_map>
 #include <utility>
 
-#include "host/report_schema.h"
+#include "platform/ado/engine.h"
+#include "platform/ado/session.h"
+#include "reportdb/report_files.h"
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::reportdb {
 namespace {
 
 using automation::Raise;
@@ -29,68 +30,60 @@ constexpr std::array<const char*, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
-// Gives up after this long when a collection run holds a write lock.
+// Gives up after this long when a collection run is committing.
 constexpr int kBusyTimeoutMs = 5000;
 
 // One row of a query; columns are read by position.
 class Row {
  public:
-  explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
+  explicit Row(const ado::Statement& statement) : statement_(statement) {}
   std::string Text(int column) const {
-    const unsigned char* text = sqlite3_column_text(statement_, column);
-    if (text == nullptr) return "";
-    return std::string(
-        reinterpret_cast<const char*>(text),
-        static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+    return std::string(statement_.Text(column));
   }
-  int64_t Number(int column) const {
-    return sqlite3_column_int64(statement_, column);
-  }
+  int64_t Number(int column) const { return statement_.Integer(column); }
   bool IsNull(int column) const {
-    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+    return statement_.Type(column) == ado::ColumnType::kNull;
   }
 
  private:
-  sqlite3_stmt* statement_;
+  const ado::Statement& statement_;
 };
 
-// A report database opened read-only; closed on destruction.
+// One report database of the reading session.
 class Database {
  public:
-  explicit Database(std::string path) : path_(std::move(path)) {
-    int rc =
-        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-    if (rc != SQLITE_OK) Fail(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  Database(ado::Session& session, std::string path)
+      : session_(session), path_(std::move(path)) {
+    Guarded([&] { schema_ = session_.Attach(path_); });
   }
-  ~Database() { sqlite3_close_v2(db_); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
 
   void ForEachRow(const std::string& sql,
                   const std::function<void(const Row&)>& on_row) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) !=
-        SQLITE_OK) {
-      Fail(sqlite3_errmsg(db_));
-    }
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(
-        statement, sqlite3_finalize);
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) on_row(Row(statement));
-    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+    Guarded([&] {
+      std::unique_ptr<ado::Statement> statement =
+          session_.Prepare(sql, schema_);
+      while (statement->Step()) on_row(Row(*statement));
+    });
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& reason) {
-    Raise(automation::kErrPermissionDenied,
-          "Could not read the report database '" + path_ + "': " + reason +
-              ". Check that it is readable and was made by 'velnor init-db' "
-              "for this server and service.");
+  // Runs `step`, turning a failure into one that names the file.
+  template <class Step>
+  void Guarded(Step step) {
+    try {
+      step();
+    } catch (const automation::AutomationError& error) {
+      Raise(automation::kErrPermissionDenied,
+            "Could not read the report database '" + path_ +
+                "': " + error.description() +
+                " Check that it is readable and was made by 'velnor init-db' "
+                "for this server and service.");
+    }
   }
 
+  ado::Session& session_;
   std::string path_;
-  sqlite3* db_ = nullptr;
+  std::string schema_;
 };
 
 // A site's counts while the tables are read.
@@ -200,21 +193,58 @@ std::vector<Bucket> FullBuckets(std::map<int64_t, Bucket> buckets,
   return result;
 }
 
+// ASCII letters folded to lower case, as SQLite's NOCASE compares.
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// The hits of every spelling of one page.
+struct Page {
+  std::string spelling;
+  int64_t spelling_hits = 0;
+  int64_t hits = 0;
+};
+
+// The URLs that `keep` accepts, spellings of one page added up, the
+// kTopUrlCount with most hits first.
+template <class Keep>
 std::vector<UrlCount> TopUrls(
-    const std::unordered_map<std::string, int64_t>& url_hits) {
+    const std::unordered_map<std::string, int64_t>& url_hits, Keep keep) {
+  std::unordered_map<std::string, Page> pages;
+  for (const auto& [url, hits] : url_hits) {
+    if (!keep(url)) continue;
+    Page& page = pages[FoldCase(url)];
+    page.hits += hits;
+    if (page.spelling_hits < hits ||
+        (page.spelling_hits == hits && url < page.spelling)) {
+      page.spelling = url;
+      page.spelling_hits = hits;
+    }
+  }
   std::vector<UrlCount> urls;
-  for (const auto& [url, hits] : url_hits) urls.push_back({url, hits});
+  for (auto& [key, page] : pages) {
+    urls.push_back({std::move(page.spelling), page.hits});
+  }
   auto by_hits = [](const UrlCount& a, const UrlCount& b) {
     return a.hits != b.hits ? a.hits > b.hits : a.url < b.url;
   };
-  size_t keep = std::min(urls.size(), kTopUrlCount);
-  std::partial_sort(urls.begin(), urls.begin() + static_cast<long>(keep),
+  size_t keep_count = std::min(urls.size(), kTopUrlCount);
+  std::partial_sort(urls.begin(), urls.begin() + static_cast<long>(keep_count),
                     urls.end(), by_hits);
-  urls.resize(keep);
+  urls.resize(keep_count);
   return urls;
 }
 
-SiteReport Finish(const std::string& identifier, SiteTally& tally) {
+// An FTP log names a file or folder as a path from the site's root; the
+// other entries are the arguments of commands such as USER.
+bool IsPath(std::string_view url) { return url.starts_with('/'); }
+
+SiteReport Finish(const std::string& identifier, SiteTally& tally,
+                  bool is_ftp) {
   SiteReport site;
   site.identifier = identifier;
   site.name = std::move(tally.name);
@@ -228,7 +258,14 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally) {
                    [](const StatusCount& a, const StatusCount& b) {
                      return a.sort < b.sort;
                    });
-  site.top_urls = TopUrls(tally.url_hits);
+  if (is_ftp) {
+    site.top_urls = TopUrls(tally.url_hits, IsPath);
+    site.commands_without_path = TopUrls(
+        tally.url_hits, [](std::string_view url) { return !IsPath(url); });
+  } else {
+    site.top_urls =
+        TopUrls(tally.url_hits, [](std::string_view) { return true; });
+  }
   site.runs = std::move(tally.runs);
   for (int64_t hits : site.runs) site.runs_total += hits;
   return site;
@@ -283,28 +320,33 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
           "File not found: the report database '" + missing.front() +
               "' does not exist. Make the databases with 'velnor init-db'.");
   }
-  Tally tally(is_ftp ? "FTP Site Name" : "Web Site Name");
-  Database day(DatabasePath(db_dir, ReportKind::kDayOfWeek, server, is_ftp));
+  Tally tally(std::string(SiteColumn(is_ftp)));
+  // The four files are read in one read transaction, joined in the order a
+  // run commits them: the report shows whole runs only.
+  auto session = ado::Session::BeginReading(kBusyTimeoutMs);
+  auto path = [&](ReportKind kind) {
+    return DatabasePath(db_dir, kind, server, is_ftp);
+  };
+  Database day(*session, path(ReportKind::kDayOfWeek));
+  Database month(*session, path(ReportKind::kHitsByMonth));
+  Database hour(*session, path(ReportKind::kHitsByHour));
+  Database status(*session, path(ReportKind::kHitsByStatus));
   ReadDayOfWeek(day, tally);
-  Database month(
-      DatabasePath(db_dir, ReportKind::kHitsByMonth, server, is_ftp));
   ReadMonths(month, tally);
-  Database status(
-      DatabasePath(db_dir, ReportKind::kHitsByStatus, server, is_ftp));
   ReadStatuses(status, tally);
   // Last, so that the totals, appended after a site's tallies, give the
   // site name most recently written.
-  Database hour(DatabasePath(db_dir, ReportKind::kHitsByHour, server, is_ftp));
   ReadHoursAndRuns(hour, tally);
+  session->Commit();
 
   Report report;
   report.server = std::string(server);
   report.is_ftp = is_ftp;
   for (auto& [identifier, site] : tally.sites()) {
-    report.sites.push_back(Finish(identifier, site));
+    report.sites.push_back(Finish(identifier, site, is_ftp));
   }
   std::sort(report.sites.begin(), report.sites.end(), IdentifierLess);
   return report;
 }
 
-}  // namespace velnor::host
+}  // namespace velnor::reportdb

@@ -2,7 +2,7 @@
 // temporary name in the target folder and then hard-linked to its final
 // name, which fails when that name exists: so an existing database is never
 // touched, even by a concurrent init-db, and no half-made file is left.
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,7 +15,7 @@
 
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::reportdb {
 namespace {
 
 using automation::Raise;
@@ -109,20 +109,6 @@ std::string HourExtras(const std::string& site) {
          Index("tblLogFiles_Site", "tblLogFiles", {site});
 }
 
-const char* KindWord(ReportKind kind) {
-  switch (kind) {
-    case ReportKind::kDayOfWeek:
-      return "DayOfWeek";
-    case ReportKind::kHitsByMonth:
-      return "HitsByMonth";
-    case ReportKind::kHitsByHour:
-      return "HitsByHour";
-    case ReportKind::kHitsByStatus:
-      return "HitsByStatus";
-  }
-  return "";
-}
-
 void WriteSchema(const std::string& path, const std::string& schema) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -130,7 +116,7 @@ void WriteSchema(const std::string& path, const std::string& schema) {
   char* message = nullptr;
   if (rc == SQLITE_OK) {
     rc = sqlite3_exec(db,
-                      ("PRAGMA journal_mode = WAL;\nBEGIN;\n" + schema + "COMMIT;")
+                      ("BEGIN;\n" + schema + "COMMIT;")
                           .c_str(),
                       nullptr, nullptr, &message);
   }
@@ -170,12 +156,6 @@ bool MakeDatabase(const std::string& dir, const std::string& path,
 
 }  // namespace
 
-std::string ReportDatabaseFileName(ReportKind kind, std::string_view server,
-                                   bool is_ftp) {
-  return std::string("QDX_UA") + (is_ftp ? "FTPLog" : "WebLog") +
-         KindWord(kind) + "_" + std::string(server) + ".mdb";
-}
-
 CreatedDatabases CreateReportDatabases(const std::string& db_dir,
                                        std::string_view server, bool is_ftp) {
   struct stat info{};
@@ -201,4 +181,4 @@ CreatedDatabases CreateReportDatabases(const std::string& db_dir,
   return result;
 }
 
-}  // namespace velnor::host
+}  // namespace velnor::reportdb

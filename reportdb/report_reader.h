@@ -2,8 +2,8 @@
 // one server and service, and the site totals of past runs, gathered per
 // site. The databases are only read, never changed, so a report can be
 // taken while nothing else, or a collection run, uses them.
-#ifndef VELNOR_HOST_REPORT_DATA_H_
-#define VELNOR_HOST_REPORT_DATA_H_
+#ifndef VELNOR_REPORTDB_REPORT_READER_H_
+#define VELNOR_REPORTDB_REPORT_READER_H_
 
 #include <array>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velnor::host {
+namespace velnor::reportdb {
 
 // One bar of a chart: a bucket and the hits counted in it.
 struct Bucket {
@@ -45,7 +45,15 @@ struct SiteReport {
   // One entry per status code, by sort position, then code: "Others" last.
   std::vector<StatusCount> statuses;
   // At most kTopUrlCount URLs by total hits, ties by URL (byte order).
+  // URLs that differ only in the case of ASCII letters are one page, as
+  // the databases compare them: their hits are added up under the
+  // spelling with the most hits (ties: the first in byte order). For FTP
+  // only paths (entries starting with "/") are listed here.
   std::vector<UrlCount> top_urls;
+  // FTP only: the entries that are not paths, such as the user name that
+  // USER logs or the empty entry of PASS ("-" in the log), at most
+  // kTopUrlCount, ordered and grouped as top_urls. Always empty for web.
+  std::vector<UrlCount> commands_without_path;
   // `No of Hits` of each past run of this site, oldest first.
   std::vector<int64_t> runs;
   int64_t runs_total = 0;
@@ -74,6 +82,6 @@ std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
 Report LoadReport(const std::string& db_dir, std::string_view server,
                   bool is_ftp);
 
-}  // namespace velnor::host
+}  // namespace velnor::reportdb
 
-#endif  // VELNOR_HOST_REPORT_DATA_H_
+#endif  // VELNOR_REPORTDB_REPORT_READER_H_

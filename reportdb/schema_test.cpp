@@ -1,16 +1,17 @@
 // The report databases as the collector finds them: the right files, the
 // columns it writes, index seeks for its look-ups, and existing files left
 // untouched.
-#include "host/report_schema.h"
+#include "reportdb/schema.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "host/testing/velnor_test_support.h"
+#include "testing/test_support.h"
+#include "platform/ado/ado.h"
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::reportdb {
 namespace {
 
 class ReportSchemaTest : public ::testing::Test {
@@ -113,5 +114,55 @@ TEST_F(ReportSchemaTest, LeavesExistingFilesAndRefusesAMissingFolder) {
   automation::Err().Clear();
 }
 
+
+TEST_F(ReportSchemaTest, ThirtyTwoBitColumnsRefuseOtherValues) {
+  CreateReportDatabases(dir_, "SRV1", false);
+  auto cn = std::make_shared<ado::Connection>();
+  cn->SetProvider(ado::kJetProvider);
+  cn->Open(dir_ + "/QDX_UAWebLogHitsByHour_SRV1.mdb");
+  ado::Recordset table;
+  table.SetLockType(ado::adLockPessimistic);
+  table.SetActiveConnection(cn);
+  table.Open("select * from tblGeneral");
+  // The failure of `statement`, as the caller would read it.
+  auto refusal = [](auto statement) -> std::pair<int32_t, std::string> {
+    try {
+      statement();
+    } catch (const automation::AutomationError& error) {
+      return {error.number(), error.description()};
+    }
+    return {0, "accepted"};
+  };
+  for (const automation::Variant& bad :
+       {automation::Variant(int64_t{2147483648}), automation::Variant("nine"),
+        automation::Variant(9.5)}) {
+    table.AddNew();
+    table.Fields("URL").SetValue("/a");
+    table.Fields("Hours").SetValue(bad);
+    auto [number, description] = refusal([&] { table.Update(); });
+    EXPECT_EQ(number, ado::kErrRowRefused) << description;
+    EXPECT_NE(description.find("tblGeneral"), std::string::npos);
+    EXPECT_NE(description.find("[Hours]"), std::string::npos) << description;
+    // Still pending until cancelled.
+    EXPECT_EQ(table.Fields("URL").Value(), automation::Variant("/a"));
+    table.CancelUpdate();
+  }
+  table.AddNew();
+  table.Fields("URL").SetValue("/a");
+  table.Fields("Hours").SetValue(int32_t{9});
+  table.Fields("No of Hits").SetValue(int32_t{2147483647});
+  table.Update();
+  EXPECT_EQ(refusal([&] {
+              cn->Execute(
+                  "Update tblgeneral set [No of Hits]= 2147483648 where "
+                  "[Identifier]='1' Or URL='/a'");
+            }).first,
+            ado::kErrRowRefused);
+  ado::Command hits(cn, "select [No of Hits] from tblGeneral where URL = ?");
+  hits.SetText(1, "/a");
+  hits.Execute();
+  EXPECT_EQ(automation::CLng(hits.Value(0)), 2147483647);
+}
+
 }  // namespace
-}  // namespace velnor::host
+}  // namespace velnor::reportdb

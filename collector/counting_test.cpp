@@ -1,0 +1,236 @@
+// Counting in memory against counting record by record: the same generated
+// logs collected both ways (and in memory with a limit so small that the
+// counts are written after every few records) must leave the same rows in
+// all six tables and the same error-log lines, also over rows of an
+// earlier run that the way of counting must find again: duplicated keys, a
+// count of 0, a count near the 32-bit maximum.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <sstream>
+
+#include "collector/test_support.h"
+#include "component/velnor.h"
+#include "platform/automation/ole_date.h"
+#include "reportstore/report_store.h"
+
+namespace velnor::testing {
+namespace {
+
+using automation::DateSerial;
+
+constexpr const char* kPrefixes[] = {"DayOfWeek", "HitsByMonth", "HitsByHour",
+                                     "HitsByStatus"};
+
+enum class Mode { kPerRecord, kInMemory, kInMemoryTinyLimit };
+
+// Everything a run leaves that can be compared: the rows of the six tables
+// in the order they were written, and the error-log lines without their
+// time.
+struct Outcome {
+  std::vector<Rows> tables;
+  std::vector<std::string> error_lines;
+  std::vector<std::string> counted_record_by_record;
+};
+
+// Records of a few days around a month end, with URLs that need quoting,
+// are not ASCII, differ only in case or are missing, and the statuses of
+// both services' lists and outside them.
+std::vector<LogRecord> Generated(unsigned seed, int count) {
+  const std::vector<std::string> urls = {
+      "/",          "/A",          "/a",         "/b",
+      "/O'Brien.htm", "/caf\xC3\xA9/men\xC3\xBC.htm", "/\xE6\x97\xA5.htm",
+      "/Default.aspx", "/default.aspx", "/x'y'z",     "-"};
+  const int statuses[] = {200, 200, 304, 404, 500, 226, 331, 403, 550};
+  const char* days[] = {"2024-05-29", "2024-05-30", "2024-05-31",
+                        "2024-06-01", "2024-06-02", "2024-06-03"};
+  std::mt19937 rng(seed);
+  std::vector<LogRecord> records;
+  for (int i = 0; i < count; ++i) {
+    char time[16];
+    std::snprintf(time, sizeof time, "%02u:%02u:%02u",
+                  static_cast<unsigned>(rng() % 24),
+                  static_cast<unsigned>(rng() % 60),
+                  static_cast<unsigned>(rng() % 60));
+    records.push_back({days[rng() % 6], time, urls[rng() % urls.size()],
+                       statuses[rng() % 9]});
+  }
+  // The keys the earlier run left rows for (or a test adds), hit for sure:
+  // Friday 2024-05-31 at 10 o'clock, status 200.
+  for (const char* url : {"/A", "/b", "/zero", "/null", "/big"}) {
+    for (int i = 0; i < 3; ++i) {
+      records.push_back({"2024-05-31", "10:1" + std::to_string(i) + ":00",
+                         url, 200});
+    }
+  }
+  return records;
+}
+
+// Compares table by table and row by row, so that a difference shows where
+// it is.
+void ExpectSame(const Outcome& actual, const Outcome& expected) {
+  ASSERT_EQ(actual.tables.size(), expected.tables.size());
+  for (size_t t = 0; t < expected.tables.size(); ++t) {
+    SCOPED_TRACE("table " + std::to_string(t));
+    const Rows& a = actual.tables[t];
+    const Rows& e = expected.tables[t];
+    for (size_t r = 0; r < std::min(a.size(), e.size()); ++r) {
+      ASSERT_EQ(a[r], e[r]) << "row " << r;
+    }
+    ASSERT_EQ(a.size(), e.size());
+  }
+  EXPECT_EQ(actual.error_lines, expected.error_lines);
+}
+
+class CountingTest : public RunFixture {
+ protected:
+  void TearDown() override {
+    ReportStore::SetCountInMemory(true);
+    ReportStore::SetMemoryLimit(size_t{256} << 20);
+    RunFixture::TearDown();
+  }
+
+  void WriteLogs(bool ftp) {
+    const std::string service = ftp ? "MSFTPSVC" : "W3SVC";
+    WriteShareFile("SRV1/D$/Logs/" + service + "1/ex240530.log",
+                   WebLog(Generated(1, 700)));
+    WriteShareFile("SRV1/D$/Logs/" + service + "2/ex240531.log",
+                   WebLog(Generated(2, 400)));
+    WriteShareFile("SRV1/D$/Logs/" + service + "10/ex240601.log",
+                   WebLog(Generated(3, 300)));
+    // Another folder whose site has identifier 1 too: it shares the rows
+    // of site 1.
+    WriteShareFile("SRV1/E$/Logs/" + service + "1/ex240602.log",
+                   WebLog(Generated(4, 200)));
+  }
+
+  // Rows an earlier run left, keyed as this run's records will be.
+  void SeedEarlierRows(bool ftp) {
+    const std::string site = ftp ? "[FTP Site Name]" : "[Web Site Name]";
+    const char* buckets[][2] = {
+        {"[Sort Field], [Day of week]", "6, 'Friday'"},
+        {"[Sort Field], [Months]", "5, 'May'"},
+        {"Hours", "10"},
+        {"[Sort Field], Status, [Status code]", "0, 'x', 200"}};
+    for (int k = 0; k < 4; ++k) {
+      std::string insert = "INSERT INTO tblGeneral ([Server name], Identifier, " +
+                           site + ", URL, [No of Hits], " + buckets[k][0] +
+                           ") VALUES ";
+      auto row = [&](const char* id, const char* url, const char* hits) {
+        return std::string("('SRV1', '") + id + "', 'Earlier', '" + url +
+               "', " + hits + ", " + buckets[k][1] + ")";
+      };
+      Execute(Prefix(ftp, k),
+              insert + row("1", "/a", "5") + ", " + row("1", "/b", "3") +
+                  ", " + row("1", "/B", "7") + ", " +
+                  row("2", "/big", "2147483640"));
+    }
+  }
+
+  std::string Prefix(bool ftp, int kind) const {
+    return std::string("QDX_UA") + (ftp ? "FTPLog" : "WebLog") +
+           kPrefixes[kind] + "_";
+  }
+
+  Outcome Collect(bool ftp, Mode mode,
+                  const std::function<void()>& prepare = {}) {
+    std::filesystem::remove_all(db_dir_);
+    std::filesystem::create_directories(db_dir_);
+    std::filesystem::remove(error_log_);
+    MakeDatabases(ftp);
+    SeedEarlierRows(ftp);
+    if (prepare) prepare();
+    ReportStore::SetCountInMemory(mode != Mode::kPerRecord);
+    ReportStore::SetMemoryLimit(mode == Mode::kInMemoryTinyLimit
+                                    ? 4096
+                                    : size_t{256} << 20);
+    auto parser = CreateLogParser();
+    parser->SetErrorLogPath(error_log_.string());
+    parser->CollectIISLogData(
+        "SRV1", ftp, DateSerial(2024, 5, 30), DateSerial(2024, 6, 2),
+        db_dir_.string(), false, nullptr,
+        std::make_shared<automation::Collection>(std::vector<std::string>{
+            "Main Site,D:\\Logs,1", "Bob's Site,D:\\Logs,2",
+            "Tenth,D:\\Logs,10", "Main Again,E:\\Logs,1"}),
+        false, true);
+    Outcome outcome;
+    outcome.counted_record_by_record =
+        LastRunSummary(*parser).counted_record_by_record;
+    for (int k = 0; k < 4; ++k) {
+      outcome.tables.push_back(
+          Query(Prefix(ftp, k), "SELECT * FROM tblGeneral ORDER BY rowid"));
+    }
+    for (const char* table : {"tblTotalAccess", "tblLogFiles"}) {
+      outcome.tables.push_back(Query(
+          Prefix(ftp, 2), std::string("SELECT * FROM ") + table +
+                              " ORDER BY rowid"));
+    }
+    std::istringstream log(ErrorLog());
+    for (std::string line; std::getline(log, line);) {
+      outcome.error_lines.push_back(line.substr(line.find('\t')));
+    }
+    return outcome;
+  }
+};
+
+TEST_F(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
+  for (bool ftp : {false, true}) {
+    SCOPED_TRACE(ftp ? "FTP" : "web");
+    WriteLogs(ftp);
+    Outcome reference = Collect(ftp, Mode::kPerRecord);
+    // The run counted something everywhere, and the earlier rows were
+    // found: /a and /A are one page, both /b rows got the first one's count.
+    ASSERT_GT(reference.tables[0].size(), 20u);
+    EXPECT_TRUE(reference.error_lines.empty());
+    for (Mode mode : {Mode::kInMemory, Mode::kInMemoryTinyLimit}) {
+      Outcome in_memory = Collect(ftp, mode);
+      EXPECT_TRUE(in_memory.counted_record_by_record.empty());
+      ExpectSame(in_memory, reference);
+    }
+  }
+}
+
+TEST_F(CountingTest, CountsReadAsMissingOrUnreadableAreCountedRecordByRecord) {
+  WriteLogs(false);
+  // A count of 0 makes every hit of its key a new row; a null count costs
+  // an error-log line per hit too.
+  auto odd_counts = [this] {
+    Execute(Prefix(false, 2),
+            "INSERT INTO tblGeneral (Identifier, URL, [No of Hits], Hours) "
+            "VALUES ('1', '/zero', 0, 10), ('1', '/null', NULL, 10)");
+  };
+  Outcome reference = Collect(false, Mode::kPerRecord, odd_counts);
+  ASSERT_FALSE(reference.error_lines.empty());
+  EXPECT_NE(reference.error_lines[0].find("GetNumberOfHits"),
+            std::string::npos)
+      << reference.error_lines[0];
+  Outcome in_memory = Collect(false, Mode::kInMemory, odd_counts);
+  EXPECT_EQ(in_memory.counted_record_by_record,
+            std::vector<std::string>{"WebLogHitsByHour"});
+  ExpectSame(in_memory, reference);
+}
+
+TEST_F(CountingTest, ADatabaseWithoutAColumnIsCountedRecordByRecord) {
+  WriteLogs(false);
+  auto drop_months = [this] {
+    Execute(Prefix(false, 1),
+            "DROP INDEX tblGeneral_Key; "
+            "ALTER TABLE tblGeneral DROP COLUMN Months");
+  };
+  Outcome reference = Collect(false, Mode::kPerRecord, drop_months);
+  // One failed look-up per counted record, naming the statement.
+  ASSERT_GT(reference.error_lines.size(), 1000u);
+  EXPECT_NE(reference.error_lines[0].find(
+                "select [No of Hits] from tblGeneral where [Identifier]='1' "
+                "And URL = "),
+            std::string::npos)
+      << reference.error_lines[0];
+  Outcome in_memory = Collect(false, Mode::kInMemory, drop_months);
+  EXPECT_EQ(in_memory.counted_record_by_record,
+            std::vector<std::string>{"WebLogHitsByMonth"});
+  ExpectSame(in_memory, reference);
+}
+
+}  // namespace
+}  // namespace velnor::testing

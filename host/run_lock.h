@@ -1,0 +1,58 @@
+// RunLock: one collection run at a time per server and service in a folder
+// of report databases. Two runs on the same databases at once would each
+// be kept whole, but the second would count on top of counts it did not
+// see, so the second run waits for the first, or gives up naming it.
+//
+// The lock is an flock(2) on a small file beside the databases, named after
+// the server without regard to case (Windows names are case-insensitive),
+// and holding who has it. The kernel drops it when its holder dies, so a
+// killed run never leaves a stale lock behind.
+#ifndef VELNOR_HOST_RUN_LOCK_H_
+#define VELNOR_HOST_RUN_LOCK_H_
+
+#include <optional>
+#include <string>
+
+namespace velnor::host {
+
+struct RunLockAttempt;
+
+class RunLock {
+ public:
+  enum class Status {
+    kTaken,     // the lock is this run's
+    kHeld,      // another run kept it for longer than the wait
+    kUnusable,  // the lock file cannot be made or locked (a read-only
+                // folder, say)
+  };
+
+  // Takes the lock of `server`'s service (FTP with `is_ftp`) in `db_dir`,
+  // waiting up to `wait_seconds` for another run to end.
+  static RunLockAttempt Acquire(const std::string& db_dir,
+                                const std::string& server, bool is_ftp,
+                                double wait_seconds);
+
+  RunLock(RunLock&& other) noexcept;
+  RunLock& operator=(RunLock&&) = delete;
+  ~RunLock();  // releases the lock
+
+  const std::string& path() const { return path_; }
+
+ private:
+  RunLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+  int fd_ = -1;
+  std::string path_;
+};
+
+struct RunLockAttempt {
+  RunLock::Status status = RunLock::Status::kUnusable;
+  std::optional<RunLock> lock;  // with kTaken
+  // kHeld: who holds it ("velnor process 123, started ..."); kUnusable: why
+  // the file cannot be used.
+  std::string detail;
+};
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_RUN_LOCK_H_

@@ -1,0 +1,96 @@
+// The database engine behind Connection, Recordset and Command: one handle
+// that holds every database of a session and runs one transaction over all
+// of them, and the statements prepared on it. SqliteEngine implements it
+// for SQLite files; another engine plugs in here without the report store
+// or the collector knowing.
+//
+// Failures raise automation::AutomationError with the numbers of ado.h
+// (kErr...) and a description that names the database file and the reason.
+#ifndef VELNOR_PLATFORM_ADO_ENGINE_H_
+#define VELNOR_PLATFORM_ADO_ENGINE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace velnor::ado {
+
+enum class ColumnType { kNull, kInteger, kReal, kText };
+
+// One prepared statement. Parameters are numbered from 1 and keep their
+// values across runs until bound again; text is copied when bound.
+class Statement {
+ public:
+  virtual ~Statement() = default;
+
+  virtual int ParameterCount() const = 0;
+  virtual void BindNull(int index) = 0;
+  virtual void BindInteger(int index, int64_t value) = 0;
+  virtual void BindReal(int index, double value) = 0;
+  virtual void BindText(int index, std::string_view value) = 0;
+
+  // Runs the statement (first call after Reset) or moves to its next row;
+  // true while a row is current.
+  virtual bool Step() = 0;
+  // Ends the current run and releases what it holds; bindings stay.
+  virtual void Reset() = 0;
+  // Rows written by the last run of an INSERT or UPDATE.
+  virtual int64_t Changes() const = 0;
+  virtual bool ReadOnly() const = 0;
+
+  virtual int ColumnCount() const = 0;
+  virtual std::string ColumnName(int column) const = 0;
+  // Values of the current row; valid until the next Step or Reset.
+  virtual ColumnType Type(int column) const = 0;
+  virtual int64_t Integer(int column) const = 0;
+  virtual double Real(int column) const = 0;
+  virtual std::string_view Text(int column) const = 0;
+};
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+
+  // Makes the database `path` part of the handle and returns the schema
+  // its statements name. Nothing is created: a missing file or one that is
+  // not a database raises here; `for_writing`, so does one that cannot be
+  // written (a read-only file or folder) or that another process keeps
+  // locked for longer than `lock_wait_ms`, before any statement runs.
+  // Raises also once a transaction has begun.
+  virtual std::string Attach(const std::string& path, int lock_wait_ms,
+                             bool for_writing) = 0;
+
+  // Prepares one statement of Jet SQL (bracketed names, apostrophe
+  // literals, "?" parameters) for the database of `schema`; its tables are
+  // looked up in that database only. `path` names the file in errors.
+  // Text after the first statement is refused, never run.
+  virtual std::unique_ptr<Statement> Prepare(std::string_view sql,
+                                             const std::string& schema,
+                                             const std::string& path) = 0;
+
+  // One write transaction over every attached database, waiting up to
+  // `lock_wait_ms` for other writers.
+  virtual void Begin(int lock_wait_ms) = 0;
+  // One read transaction over every attached database: what it reads of
+  // all of them is one committed state, however other processes write
+  // meanwhile. Commit ends it.
+  virtual void BeginRead(int lock_wait_ms) = 0;
+  // Makes the transaction's changes to all databases visible at once, or
+  // none of them: a failure raises and leaves every database as before.
+  // Without a transaction it does nothing.
+  virtual void Commit(int lock_wait_ms) = 0;
+  virtual void Rollback() = 0;
+  // True once a failure that spoils the transaction (a full disk, an I/O
+  // error, a transaction the engine ended by itself) was raised. From then
+  // on statements run no more (Step finds no row) and Commit rolls back
+  // and raises that failure: a transaction is kept whole or not at all.
+  virtual bool Failed() const = 0;
+};
+
+// The engine for SQLite files (.mdb names, SQLite inside).
+std::unique_ptr<Engine> MakeSqliteEngine();
+
+}  // namespace velnor::ado
+
+#endif  // VELNOR_PLATFORM_ADO_ENGINE_H_

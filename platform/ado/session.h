@@ -1,0 +1,87 @@
+// Session: one unit of work over several databases, committed all at once
+// or not at all. While a session is current on a thread, every Connection
+// opened on that thread joins it: the Connection's statements run in the
+// session's one transaction, Connection::Close commits nothing, and the
+// changes of every joined database become visible together when the
+// session's owner calls Commit. A Connection opened with no current session
+// gets a session of its own, committed when it closes.
+//
+// A collection run is one session (its four report databases, and the
+// host's own files beside them), so a run killed at any moment leaves every
+// database as before it, and readers never see half a run.
+#ifndef VELNOR_PLATFORM_ADO_SESSION_H_
+#define VELNOR_PLATFORM_ADO_SESSION_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ado/engine.h"
+
+namespace velnor::ado {
+
+// How long a run waits for another process's lock before it gives up.
+inline constexpr int kDefaultLockWaitMs = 5000;
+
+class Session {
+ public:
+  // A session over `engine` (SQLite when null) that becomes the thread's
+  // current one, replacing any other until it ends.
+  static std::shared_ptr<Session> Begin(int lock_wait_ms = kDefaultLockWaitMs,
+                                        std::unique_ptr<Engine> engine = {});
+  // A session that only reads (not current either): what it reads of all
+  // its databases is one committed state. Its databases need not be
+  // writable; Commit ends the reading.
+  static std::shared_ptr<Session> BeginReading(int lock_wait_ms,
+                                               std::unique_ptr<Engine> engine = {});
+  // A session that is never current, for one Connection of its own.
+  static std::shared_ptr<Session> Private(int lock_wait_ms);
+  // The thread's current session, or null.
+  static std::shared_ptr<Session> Current();
+
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  // Rolls back what was not committed; stops being current.
+  ~Session();
+
+  // Makes the database `path` (a Windows path: "\" separates folders too)
+  // part of the session and returns its schema; a path joined before gives
+  // the same schema again. Raises as Engine::Attach does.
+  std::string Attach(std::string_view path);
+  // The file a schema stands for, as Attach was given it.
+  const std::string& PathOf(const std::string& schema) const;
+
+  // Prepares `sql` for the database of `schema`. The session's transaction
+  // begins before its first statement, waiting for other writers as long
+  // as the session allows.
+  std::unique_ptr<Statement> Prepare(std::string_view sql,
+                                     const std::string& schema);
+
+  // Makes every change visible at once and ends the session (it stops being
+  // current). Raises, with every database left as before the session, when
+  // the commit fails or an earlier failure spoiled the transaction; the
+  // description names the databases and the cause.
+  void Commit();
+  // Undoes every change and ends the session.
+  void Rollback();
+  // True once a failure spoiled the transaction (see Engine::Failed).
+  bool Failed() const { return engine_->Failed(); }
+
+ private:
+  Session(int lock_wait_ms, std::unique_ptr<Engine> engine, bool writing);
+  void End();
+
+  int lock_wait_ms_;
+  bool writing_;
+  std::unique_ptr<Engine> engine_;
+  bool began_ = false;
+  // Joined files by their real path (so that one file joined under two
+  // names is one database), and the names they were joined under.
+  std::map<std::string, std::string> schema_by_file_;
+  std::map<std::string, std::string> path_by_schema_;
+};
+
+}  // namespace velnor::ado
+
+#endif  // VELNOR_PLATFORM_ADO_SESSION_H_

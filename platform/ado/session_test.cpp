@@ -1,0 +1,223 @@
+// Sessions over plain SQLite files: several databases committed as one,
+// nothing kept of a session that is dropped or spoiled, other processes'
+// readers seeing whole commits only, and the files that cannot be written
+// found when they are opened.
+#include "platform/ado/session.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/ado/ado.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::ado {
+namespace {
+
+using automation::AutomationError;
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/session_test-XXXXXX";
+    dir_ = mkdtemp(templ);
+    for (const char* name : {"a.mdb", "b.mdb"}) {
+      Exec(Path(name), "CREATE TABLE t (k TEXT, n INTEGER)");
+    }
+  }
+  void TearDown() override {
+    ::chmod(dir_.c_str(), 0755);
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs `sql` on `path` through a handle of its own.
+  static void Exec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+
+  // The rows of t in `name` as another process would read them.
+  std::string Rows(const std::string& name) const {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(Path(name).c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_stmt* stmt = nullptr;
+    std::string rows;
+    if (sqlite3_prepare_v2(db, "SELECT k, n FROM t ORDER BY rowid", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        rows += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        rows += "=" + std::to_string(sqlite3_column_int(stmt, 1)) + ";";
+      }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+  }
+
+  std::shared_ptr<Connection> Open(const std::string& name) {
+    auto cn = std::make_shared<Connection>();
+    cn->SetProvider(kJetProvider);
+    cn->Open(Path(name));
+    return cn;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(SessionTest, ChangesOfAllDatabasesAreKeptTogetherOrNotAtAll) {
+  for (bool commit : {false, true}) {
+    auto session = Session::Begin(1000);
+    auto a = Open("a.mdb");
+    auto b = Open("b.mdb");
+    // Both name table t: each connection's statements reach its own file.
+    a->Execute("insert into t values ('a', 1)");
+    b->Execute("insert into T values ('b', 2)");
+    Command count(b, "select count(*) from t where k = ?");
+    count.SetText(1, "b");
+    count.Execute();
+    EXPECT_EQ(automation::CLng(count.Value(0)), 1);
+    count.Close();
+    // Closing a connection of the session commits nothing.
+    a->Close();
+    EXPECT_EQ(Rows("a.mdb"), "");
+    EXPECT_EQ(Rows("b.mdb"), "");
+    if (commit) {
+      session->Commit();
+      EXPECT_EQ(Session::Current(), nullptr);
+    }
+  }
+  // The session dropped without Commit kept nothing.
+  EXPECT_EQ(Rows("a.mdb"), "a=1;");
+  EXPECT_EQ(Rows("b.mdb"), "b=2;");
+}
+
+TEST_F(SessionTest, AConnectionOfItsOwnCommitsOnlyWhenClosed) {
+  auto dropped = Open("a.mdb");
+  dropped->Execute("insert into t values ('dropped', 1)");
+  dropped.reset();
+  auto closed = Open("a.mdb");
+  closed->Execute("insert into t values ('closed', 2)");
+  EXPECT_EQ(Rows("a.mdb"), "");
+  closed->Close();
+  EXPECT_EQ(Rows("a.mdb"), "closed=2;");
+}
+
+TEST_F(SessionTest, ReadersSeeOneCommittedStateOfAllFiles) {
+  auto writer = Session::Begin(1000);
+  auto a = Open("a.mdb");
+  auto b = Open("b.mdb");
+  a->Execute("insert into t values ('x', 1)");
+  b->Execute("insert into t values ('x', 1)");
+
+  // Another reader starts while the run is still open: the files are
+  // readable, and the run's changes are not there yet.
+  auto reader = Session::BeginReading(1000);
+  std::string schema_a = reader->Attach(Path("a.mdb"));
+  std::string schema_b = reader->Attach(Path("b.mdb"));
+  auto first = reader->Prepare("select count(*) from t", schema_a);
+  ASSERT_TRUE(first->Step());
+  EXPECT_EQ(first->Integer(0), 0);
+  first->Reset();
+  // The reader holds both files: the run cannot commit until it is done.
+  EXPECT_THROW(writer->Commit(), AutomationError);
+  EXPECT_EQ(Rows("a.mdb"), "");
+  reader->Commit();
+
+  auto second = Session::Begin(1000);
+  a = Open("a.mdb");
+  b = Open("b.mdb");
+  a->Execute("insert into t values ('y', 2)");
+  b->Execute("insert into t values ('y', 2)");
+  second->Commit();
+  EXPECT_EQ(Rows("a.mdb"), "y=2;");
+  EXPECT_EQ(Rows("b.mdb"), "y=2;");
+  (void)schema_b;
+}
+
+TEST_F(SessionTest, ALockedFileIsFoundWhenOpened) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("a.mdb").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  {
+    auto session = Session::Begin(300);
+    auto start = std::chrono::steady_clock::now();
+    try {
+      Open("a.mdb");
+      ADD_FAILURE() << "a locked file opened";
+    } catch (const AutomationError& error) {
+      EXPECT_NE(error.description().find("currently locked"),
+                std::string::npos);
+      EXPECT_NE(error.description().find(Path("a.mdb")), std::string::npos);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(3));
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+}
+
+// The velnor tests make read-only files on a read-only mount as root.
+TEST_F(SessionTest, ReadOnlyFilesAndFoldersAreFoundWhenOpened) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  ::chmod(Path("b.mdb").c_str(), 0444);
+  EXPECT_THROW(Open("b.mdb"), AutomationError);
+  ::chmod(Path("b.mdb").c_str(), 0644);
+  ::chmod(dir_.c_str(), 0555);
+  try {
+    Open("b.mdb");
+    ADD_FAILURE() << "a file in a read-only folder opened";
+  } catch (const AutomationError& error) {
+    EXPECT_NE(error.description().find("read-only"), std::string::npos)
+        << error.description();
+  }
+}
+
+TEST_F(SessionTest, AFullDatabaseSpoilsTheWholeSession) {
+  auto session = Session::Begin(1000);
+  auto a = Open("a.mdb");
+  auto b = Open("b.mdb");
+  b->Execute("insert into t values ('b', 1)");
+  // The first file opened is the session's main database; limiting its
+  // size is a full disk in small.
+  a->Execute("PRAGMA max_page_count = 3");
+  Command insert(a, "insert into t values (?, 1)");
+  insert.SetText(1, std::string(2000, 'x'));
+  bool full = false;
+  for (int i = 0; i < 20 && !full; ++i) {
+    try {
+      insert.Execute();
+    } catch (const AutomationError& error) {
+      full = true;
+      EXPECT_NE(error.description().find("full"), std::string::npos)
+          << error.description();
+    }
+  }
+  ASSERT_TRUE(full);
+  EXPECT_TRUE(b->TransactionFailed());
+  // Later statements do nothing, and the commit reports the failure.
+  b->Execute("insert into t values ('late', 2)");
+  try {
+    session->Commit();
+    ADD_FAILURE() << "a spoiled session committed";
+  } catch (const AutomationError& error) {
+    EXPECT_NE(error.description().find("full"), std::string::npos);
+  }
+  EXPECT_EQ(Rows("a.mdb"), "");
+  EXPECT_EQ(Rows("b.mdb"), "");
+}
+
+}  // namespace
+}  // namespace velnor::ado

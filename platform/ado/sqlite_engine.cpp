@@ -1,0 +1,512 @@
+// The SQLite engine: one sqlite3 handle whose main database is the first
+// file attached and which ATTACHes the others, so that one transaction
+// covers them all.
+//
+// Why a rollback journal and not write-ahead logging: SQLite commits a
+// transaction over several files atomically only through a super-journal,
+// which exists in rollback-journal modes alone; with write-ahead logs each
+// file would commit on its own and a crash between two of them would leave
+// one file counted and the other not. So every file attached is switched to
+// journal_mode DELETE (the mode is kept in the file), and a killed process
+// leaves hot journals that the next opener rolls back, or, past the commit
+// point, journals that no longer count.
+//
+// Invariants:
+// - Statements name their tables through QualifyTables, so a statement of
+//   one database never reads another database's table of the same name.
+// - No database is attached once the transaction has begun (SQLite refuses
+//   it), so the session's set of files is fixed for its transaction.
+// - The page cache is large enough that a run's changes stay in memory
+//   until the commit: other processes can read the files meanwhile, since
+//   only the commit takes them exclusively.
+#include <sqlite3.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/engine.h"
+#include "platform/ado/jet_sql.h"
+#include "platform/ado/nocase.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::ado {
+namespace {
+
+using automation::Raise;
+
+constexpr const char* kJetSource = "Microsoft JET Database Engine";
+// Per database file; pages are taken only as they are used.
+constexpr int kCacheKib = 64 * 1024;
+
+// SQLite reports the file and the system's reason of an I/O failure only
+// through its log, so the last message is kept for the error that follows.
+thread_local std::string last_log_message;
+
+void KeepLogMessage(void*, int code, const char* message) {
+  int primary = code & 0xff;
+  if (primary == SQLITE_IOERR || primary == SQLITE_FULL ||
+      primary == SQLITE_CANTOPEN) {
+    last_log_message = message ? message : "";
+  }
+}
+
+// Both settings are global and take effect only before SQLite initialises,
+// so they are made as the program loads. Memory statistics take a global
+// mutex around every allocation and nothing here reads them.
+[[maybe_unused]] const bool kConfigured =
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
+    sqlite3_config(SQLITE_CONFIG_LOG, KeepLogMessage, nullptr) == SQLITE_OK;
+
+std::string Quoted(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Raises the error `rc` of `db` as the Jet engine would name it, with the
+// file `path` and, for a refused row, the table.
+[[noreturn]] void RaiseError(sqlite3* db, int rc, const std::string& path,
+                             std::string_view table = "") {
+  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  std::string file = "'" + path + "'";
+  std::string in_table =
+      table.empty() ? "" : "Table '" + std::string(table) + "' in ";
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      Raise(kErrUnspecified,
+            "Could not update; currently locked by another session on this "
+            "machine. The database " +
+                file +
+                " is held by another process; retry when it has finished.",
+            kJetSource);
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+      Raise(kErrRowRefused,
+            in_table + file + " refused the row: " + message +
+                ". Correct the value written to that column.",
+            kJetSource);
+    case SQLITE_READONLY:
+      Raise(kErrUnspecified,
+            "Cannot update. Database or object is read-only. " + file +
+                " cannot be written (" + message +
+                "); check the file's permissions.",
+            kJetSource);
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      Raise(kErrUnspecified,
+            "Unrecognized database format " + file + ". " + message +
+                "; make the report databases with 'velnor init-db'.",
+            kJetSource);
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN: {
+      std::string detail =
+          last_log_message.empty() ? "" : " (" + last_log_message + ")";
+      last_log_message.clear();
+      Raise(kErrUnspecified,
+            "Disk or network error. " + message + detail + " on " + file +
+                "; check the disk's free space and the file's folder.",
+            kJetSource);
+    }
+    default:
+      Raise(kErrUnspecified, message + " (database " + file + ").", kJetSource);
+  }
+}
+
+// What a failed statement leaves for the whole transaction.
+struct TransactionState {
+  bool began = false;
+  std::optional<automation::AutomationError> failure;
+};
+
+// Failures after which the transaction cannot be trusted to hold every
+// change made before them.
+bool SpoilsTransaction(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+    case SQLITE_CORRUPT:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class SqliteStatement : public Statement {
+ public:
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::string path,
+                  std::string table, TransactionState* transaction)
+      : db_(db),
+        stmt_(stmt),
+        path_(std::move(path)),
+        table_(std::move(table)),
+        transaction_(transaction) {}
+  ~SqliteStatement() override { sqlite3_finalize(stmt_); }
+
+  int ParameterCount() const override {
+    return sqlite3_bind_parameter_count(stmt_);
+  }
+  void BindNull(int index) override {
+    Unfinished();
+    sqlite3_bind_null(stmt_, index);
+  }
+  void BindInteger(int index, int64_t value) override {
+    Unfinished();
+    sqlite3_bind_int64(stmt_, index, value);
+  }
+  void BindReal(int index, double value) override {
+    Unfinished();
+    sqlite3_bind_double(stmt_, index, value);
+  }
+  void BindText(int index, std::string_view value) override {
+    Unfinished();
+    sqlite3_bind_text(stmt_, index, value.data(),
+                      static_cast<int>(value.size()), SQLITE_TRANSIENT);
+  }
+
+  bool Step() override {
+    if (transaction_->failure) return false;
+    int rc = sqlite3_step(stmt_);
+    running_ = rc == SQLITE_ROW;
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    sqlite3_reset(stmt_);
+    bool ended = transaction_->began && sqlite3_get_autocommit(db_);
+    try {
+      RaiseError(db_, rc, path_, table_);
+    } catch (const automation::AutomationError& error) {
+      if (SpoilsTransaction(rc) || ended) transaction_->failure = error;
+      throw;
+    }
+  }
+  void Reset() override {
+    running_ = false;
+    sqlite3_reset(stmt_);
+  }
+  int64_t Changes() const override { return sqlite3_changes64(db_); }
+  bool ReadOnly() const override { return sqlite3_stmt_readonly(stmt_) != 0; }
+
+  int ColumnCount() const override { return sqlite3_column_count(stmt_); }
+  std::string ColumnName(int column) const override {
+    const char* name = sqlite3_column_name(stmt_, column);
+    return name ? name : "";
+  }
+  ColumnType Type(int column) const override {
+    switch (sqlite3_column_type(stmt_, column)) {
+      case SQLITE_INTEGER:
+        return ColumnType::kInteger;
+      case SQLITE_FLOAT:
+        return ColumnType::kReal;
+      case SQLITE_NULL:
+        return ColumnType::kNull;
+      default:
+        return ColumnType::kText;
+    }
+  }
+  int64_t Integer(int column) const override {
+    return sqlite3_column_int64(stmt_, column);
+  }
+  double Real(int column) const override {
+    return sqlite3_column_double(stmt_, column);
+  }
+  std::string_view Text(int column) const override {
+    const auto* text =
+        reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    if (!text) return {};
+    return {text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+  }
+
+ private:
+  // Binding into a statement that is half-way through its rows would
+  // change what the rest of them mean.
+  void Unfinished() {
+    if (running_) Reset();
+  }
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  std::string path_;
+  std::string table_;  // for refused rows
+  TransactionState* transaction_;
+  bool running_ = false;
+};
+
+class SqliteEngine : public Engine {
+ public:
+  ~SqliteEngine() override {
+    if (db_ && !sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+    sqlite3_close_v2(db_);
+  }
+
+  std::string Attach(const std::string& path, int lock_wait_ms,
+                     bool for_writing) override {
+    if (db_ && !sqlite3_get_autocommit(db_)) {
+      Raise(kErrUnspecified,
+            "The database '" + path +
+                "' was opened after the run's first statement; open every "
+                "database of a run before using any.",
+            kJetSource);
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      Raise(kErrUnspecified, "Could not find file '" + path + "'.",
+            kJetSource);
+    }
+    std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
+    if (db_) {
+      Exec("ATTACH DATABASE " + SqlText(path) + " AS " + schema, path);
+    } else {
+      Open(path, for_writing);
+    }
+    paths_.push_back(path);
+    try {
+      sqlite3_busy_timeout(db_, lock_wait_ms);
+      // Reading the schema tells a database from any other file.
+      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema", path);
+      if (for_writing) PrepareForWriting(schema, path);
+    } catch (...) {
+      if (schema != "main") Exec("DETACH DATABASE " + schema);
+      paths_.pop_back();
+      if (paths_.empty()) Close();
+      throw;
+    }
+    return schema;
+  }
+
+  std::unique_ptr<Statement> Prepare(std::string_view sql,
+                                     const std::string& schema,
+                                     const std::string& path) override {
+    std::string qualified = QualifyTables(sql, Quoted(schema) + ".");
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v3(db_, qualified.c_str(),
+                                static_cast<int>(qualified.size()),
+                                SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+    if (rc != SQLITE_OK) RaisePrepareError(rc, schema, path);
+    auto statement = std::make_unique<SqliteStatement>(
+        db_, stmt, path, StatementTable(sql), &transaction_);
+    if (!stmt) {
+      Raise(kErrSyntax,
+            "Invalid SQL statement; expected 'DELETE', 'INSERT', "
+            "'PROCEDURE', 'SELECT', or 'UPDATE'.",
+            kJetSource);
+    }
+    // Nothing is run when more text follows: a second statement could
+    // otherwise slip in through a value.
+    if (!IsEmptyTail(std::string_view(
+            tail, qualified.data() + qualified.size() - tail))) {
+      Raise(kErrSyntax, "Characters found after end of SQL statement.",
+            kJetSource);
+    }
+    return statement;
+  }
+
+  void Begin(int lock_wait_ms) override {
+    sqlite3_busy_timeout(db_, lock_wait_ms);
+    Exec("BEGIN IMMEDIATE", AllPaths());
+    transaction_ = {};
+    transaction_.began = true;
+  }
+
+  void BeginRead(int lock_wait_ms) override {
+    sqlite3_busy_timeout(db_, lock_wait_ms);
+    Exec("BEGIN", AllPaths());
+    transaction_ = {};
+    transaction_.began = true;
+    // A read lock on every file now, in the order a commit takes them, so
+    // that no commit falls between the reads of two files.
+    for (size_t i = 0; i < paths_.size(); ++i) {
+      std::string schema = i == 0 ? "main" : "db" + std::to_string(i);
+      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema",
+           paths_[i]);
+    }
+  }
+
+  void Commit(int lock_wait_ms) override {
+    if (!transaction_.began) return;
+    if (transaction_.failure) {
+      automation::AutomationError failure = *transaction_.failure;
+      Rollback();
+      throw failure;
+    }
+    sqlite3_busy_timeout(db_, lock_wait_ms);
+    int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+      transaction_ = {};
+      return;
+    }
+    std::string paths = AllPaths();
+    // A commit that failed half-way is undone: every file stays as it was.
+    Rollback();
+    RaiseError(db_, rc, paths);
+  }
+
+  void Rollback() override {
+    if (db_ && !sqlite3_get_autocommit(db_)) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    transaction_ = {};
+  }
+
+  bool Failed() const override { return transaction_.failure.has_value(); }
+
+ private:
+  // A reader opens the files writable too when it may, so that it can roll
+  // back what a killed run left in a journal before reading.
+  void Open(const std::string& path, bool for_writing) {
+    bool writable = for_writing || (::access(path.c_str(), W_OK) == 0 &&
+                                    ::access(FolderOf(path).c_str(), W_OK) == 0);
+    int rc = sqlite3_open_v2(
+        path.c_str(), &db_,
+        (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+            SQLITE_OPEN_NOMUTEX,
+        nullptr);
+    if (db_) sqlite3_extended_result_codes(db_, 1);
+    if (rc == SQLITE_OK) rc = InstallNoCase(db_);
+    if (rc != SQLITE_OK) {
+      sqlite3* failed = std::exchange(db_, nullptr);
+      struct Closer {
+        sqlite3* db;
+        ~Closer() { sqlite3_close_v2(db); }
+      } closer{failed};
+      RaiseError(failed, rc, path);
+    }
+  }
+
+  void Close() {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  // Checks that the attached file is one this process may write, switches
+  // it to a rollback journal and sizes its cache.
+  void PrepareForWriting(const std::string& schema, const std::string& path) {
+    std::string name = Quoted(schema);
+    if (::access(FolderOf(path).c_str(), W_OK) != 0) {
+      Raise(kErrUnspecified,
+            "Cannot update. Database or object is read-only. The folder of '" +
+                path +
+                "' cannot be written, so its changes could not be "
+                "journalled; check the folder's permissions.",
+            kJetSource);
+    }
+    if (QueryText("PRAGMA " + name + ".journal_mode = DELETE", path) !=
+        "delete") {
+      Raise(kErrUnspecified,
+            "Could not update; currently locked by another session on this "
+            "machine. '" +
+                path +
+                "' uses a write-ahead log and another process has it open, so "
+                "it cannot be switched to the journal a run commits with; "
+                "close the other program and retry.",
+            kJetSource);
+    }
+    Exec("PRAGMA " + name + ".cache_size = -" + std::to_string(kCacheKib),
+         path);
+    // Taking the write lock once finds a read-only file or another
+    // process's lock now, rather than at the first counted record.
+    Exec("BEGIN IMMEDIATE", path);
+    Exec("ROLLBACK", path);
+  }
+
+  // The first column of the first row of `sql`, as text.
+  std::string QueryText(const std::string& sql, const std::string& path) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+    std::string text;
+    if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      const unsigned char* value = sqlite3_column_text(stmt, 0);
+      text = value ? reinterpret_cast<const char*>(value) : "";
+      rc = SQLITE_OK;
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) RaiseError(db_, rc, path);
+    return text;
+  }
+
+  void Exec(const std::string& sql, const std::string& path = "") {
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      if (!path.empty()) RaiseError(db_, rc, path);
+    }
+  }
+
+  [[noreturn]] void RaisePrepareError(int rc, const std::string& schema,
+                                      const std::string& path) {
+    if ((rc & 0xff) != SQLITE_ERROR) RaiseError(db_, rc, path);
+    std::string_view message = sqlite3_errmsg(db_);
+    constexpr std::string_view kNoTable = "no such table: ";
+    constexpr std::string_view kNoColumn = "no such column: ";
+    if (message.starts_with(kNoTable)) {
+      std::string name(message.substr(kNoTable.size()));
+      if (name.starts_with(schema + ".")) name.erase(0, schema.size() + 1);
+      Raise(kErrTableNotFound,
+            "The Microsoft Jet database engine cannot find the input table "
+            "or query '" +
+                name +
+                "'. Make sure it exists and that its name is "
+                "spelled correctly.",
+            kJetSource);
+    }
+    if (message.starts_with(kNoColumn)) {
+      Raise(kErrNoValueGiven,
+            "No value given for one or more required parameters. '" +
+                std::string(message.substr(kNoColumn.size())) +
+                "' is not a column of the query's tables in '" + path + "'.",
+            kJetSource);
+    }
+    Raise(kErrSyntax, "Syntax error in SQL statement: " + std::string(message),
+          kJetSource);
+  }
+
+  static std::string SqlText(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+      quoted += c;
+      if (c == '\'') quoted += '\'';
+    }
+    return quoted + "'";
+  }
+
+  std::string AllPaths() const {
+    std::string all;
+    for (const std::string& path : paths_) {
+      if (!all.empty()) all += "', '";
+      all += path;
+    }
+    return all;
+  }
+
+  sqlite3* db_ = nullptr;
+  std::vector<std::string> paths_;  // by schema: main, db1, db2, ...
+  TransactionState transaction_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> MakeSqliteEngine() {
+  return std::make_unique<SqliteEngine>();
+}
+
+}  // namespace velnor::ado

@@ -1,0 +1,99 @@
+// Folder aliases: a UNC folder read from another one. The table is small
+// (one entry per folder a run redirects) and looked up on every open and
+// listing, so it is a plain vector searched in order.
+#include <strings.h>
+
+#include <mutex>
+
+#include "platform/automation/error_state.h"
+#include "platform/unc/backend.h"
+
+namespace velnor::unc {
+namespace {
+
+struct Alias {
+  UncPath from;
+  UncPath to;
+};
+
+struct Aliases {
+  std::mutex mutex;
+  std::vector<Alias> entries;
+};
+
+Aliases& TheAliases() {
+  static Aliases aliases;
+  return aliases;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// True when `path` is `folder` or lies below it.
+bool IsBelow(const UncPath& path, const UncPath& folder) {
+  if (!SameName(path.server, folder.server) ||
+      !SameName(path.share, folder.share) ||
+      path.rest.size() < folder.rest.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < folder.rest.size(); ++i) {
+    if (!SameName(path.rest[i], folder.rest[i])) return false;
+  }
+  return true;
+}
+
+UncPath ParseOrRaise(std::string_view path) {
+  auto unc = ParseUncPath(path);
+  if (!unc) {
+    automation::Raise(automation::kErrInvalidProcedureCall,
+                      "Invalid procedure call: the folder alias " +
+                          std::string(path) +
+                          " names no share. Give \\\\SERVER\\SHARE\\path.");
+  }
+  return *unc;
+}
+
+std::string Join(const UncPath& unc) {
+  std::string path = "\\\\" + unc.server + "\\" + unc.share;
+  for (const std::string& component : unc.rest) path += "\\" + component;
+  return path;
+}
+
+}  // namespace
+
+void SetFolderAlias(std::string_view from, std::string_view to) {
+  Alias alias{ParseOrRaise(from), ParseOrRaise(to)};
+  Aliases& aliases = TheAliases();
+  std::lock_guard lock(aliases.mutex);
+  std::erase_if(aliases.entries, [&](const Alias& entry) {
+    return IsBelow(entry.from, alias.from) && IsBelow(alias.from, entry.from);
+  });
+  aliases.entries.push_back(std::move(alias));
+}
+
+void ClearFolderAliases() {
+  Aliases& aliases = TheAliases();
+  std::lock_guard lock(aliases.mutex);
+  aliases.entries.clear();
+}
+
+std::string AliasedPath(std::string_view path) {
+  Aliases& aliases = TheAliases();
+  std::lock_guard lock(aliases.mutex);
+  if (aliases.entries.empty()) return std::string(path);
+  auto unc = ParseUncPath(path);
+  if (!unc) return std::string(path);
+  for (const Alias& alias : aliases.entries) {
+    if (!IsBelow(*unc, alias.from)) continue;
+    UncPath target = alias.to;
+    target.rest.insert(target.rest.end(),
+                       unc->rest.begin() + alias.from.rest.size(),
+                       unc->rest.end());
+    return Join(target);
+  }
+  return std::string(path);
+}
+
+}  // namespace velnor::unc

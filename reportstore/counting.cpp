@@ -1,0 +1,203 @@
+// ReportStore's counting in memory: which databases can take it, the
+// counting itself, and writing the counts one statement per key. Why each
+// key's statement gives the rows record-by-record counting gives is told
+// at the top of report_store.cpp.
+#include <algorithm>
+#include <atomic>
+#include <limits>
+
+#include "platform/automation/error_state.h"
+#include "reportdb/status_labels.h"
+#include "reportstore/report_store.h"
+#include "reportstore/table_sql.h"
+
+namespace velnor {
+namespace {
+
+using automation::Variant;
+using table_sql::kStatusTable;
+using table_sql::kTables;
+
+constexpr std::array<TallyKind, 4> kKinds = {
+    TallyKind::kDayOfWeek, TallyKind::kMonth, TallyKind::kHour,
+    TallyKind::kStatus};
+
+std::atomic<bool> count_in_memory{true};
+std::atomic<size_t> memory_limit{size_t{256} << 20};
+
+// A count as the 32-bit column holds it: raising stops at the maximum.
+int32_t Saturated(int64_t count) {
+  return static_cast<int32_t>(
+      std::min<int64_t>(count, std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+void ReportStore::SetCountInMemory(bool enabled) { count_in_memory = enabled; }
+void ReportStore::SetMemoryLimit(size_t bytes) { memory_limit = bytes; }
+
+// A database can be counted in memory when the look-up, the update and the
+// new row of its report all prepare (its table and columns are there), and
+// when it holds no count that record-by-record counting reads as a missing
+// row or not at all. Such a row turns every hit of its key into a new row
+// or an error-log line of its own, in the order of the records, which only
+// counting record by record gives.
+bool ReportStore::CanCountInMemory(size_t table) {
+  const auto& cn = (*tables_)[table].cn;
+  if (!cn || cn->State() != ado::adStateOpen) return false;
+  bool odd_counts = true;
+  bool prepared = automation::ResumeNext([&] {
+    PreparedCommand(cn, kTables[table].lookup);
+    PreparedCommand(cn, kTables[table].update);
+    PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
+    ado::Command& odd = PreparedCommand(cn, table_sql::kOddCounts);
+    odd.Execute();
+    odd_counts = !odd.Eof();
+    odd.Close();
+  });
+  return prepared && !odd_counts;
+}
+
+void ReportStore::BeginCounting(
+    ReportTables& tables, const std::string& strSiteNameColumn,
+    const std::array<std::string, 7>& weekday_names,
+    const std::array<std::string, 12>& month_names) {
+  tables_ = &tables;
+  site_column_ = strSiteNameColumn;
+  weekday_names_ = weekday_names;
+  month_names_ = month_names;
+  tally_.Clear();
+  for (size_t table = 0; table < in_memory_.size(); ++table) {
+    in_memory_[table] = count_in_memory && CanCountInMemory(table);
+  }
+  automation::Err().Clear();
+}
+
+void ReportStore::CountRecord(const std::string& strSiteName,
+                              const std::string& strSiteIdentifier,
+                              const std::string& strURL, int32_t lWeekDay,
+                              int32_t lMonth, int32_t lHour, int32_t lStatus) {
+  ReportTables& tables = *tables_;
+  if (!in_memory_[0]) {
+    DumpDataIntoDB(tables[0].cn, tables[0].rs, strSiteName, strSiteIdentifier,
+                   strURL, site_column_, kTables[0].kind,
+                   weekday_names_[lWeekDay - 1], lWeekDay, 0, "", 0);
+  }
+  if (!in_memory_[1]) {
+    DumpDataIntoDB(tables[1].cn, tables[1].rs, strSiteName, strSiteIdentifier,
+                   strURL, site_column_, kTables[1].kind, "", 0, 0,
+                   month_names_[lMonth - 1], lMonth);
+  }
+  if (!in_memory_[2]) {
+    DumpDataIntoDB(tables[2].cn, tables[2].rs, strSiteName, strSiteIdentifier,
+                   strURL, site_column_, kTables[2].kind, "", 0, lHour, "", 0);
+  }
+  if (!in_memory_[3]) {
+    DumpStatusData(tables[3].cn, tables[3].rs, strSiteName, strSiteIdentifier,
+                   strURL, lStatus, site_column_);
+  }
+  if (in_memory_ == std::array<bool, 4>{}) return;
+  tally_.Count(strSiteName, strSiteIdentifier, strURL, lWeekDay, lMonth, lHour,
+               lStatus, in_memory_);
+  if (tally_.MemoryUse() > memory_limit) Flush();
+}
+
+void ReportStore::FinishCounting() {
+  if (!tables_) return;
+  Flush();
+  tables_ = nullptr;
+}
+
+void ReportStore::Flush() {
+  for (size_t table = 0; table < kKinds.size(); ++table) {
+    if (!in_memory_[table]) continue;
+    tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
+      // Once the run's transaction is spoiled nothing more is kept, so
+      // nothing more is tried.
+      if ((*tables_)[table].cn->TransactionFailed()) return;
+      if (!WriteKey(table, key)) CountOneByOne(table, key);
+    });
+  }
+  tally_.Clear();
+  automation::Err().Clear();
+}
+
+bool ReportStore::WriteKey(size_t table, const RunTally::Key& key) {
+  auto& cn = (*tables_)[table].cn;
+  const Variant identifier(key.identifier);
+  const Variant url(key.url);
+  Variant bucket(key.bucket);
+  if (table == 0) bucket = Variant(weekday_names_[key.bucket - 1]);
+  if (table == 1) bucket = Variant(month_names_[key.bucket - 1]);
+  return automation::ResumeNext([&] {
+    ado::Command& lookup = PreparedCommand(cn, kTables[table].lookup);
+    lookup.SetParameter(1, identifier);
+    lookup.SetParameter(2, url);
+    lookup.SetParameter(3, bucket);
+    lookup.Execute();
+    if (lookup.Eof()) {
+      ado::Command& insert =
+          PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
+      const Variant hits(Saturated(key.hits));
+      std::vector<Variant> row = {Variant(mstrServerName_), identifier,
+                                  Variant(key.site_name)};
+      if (table == kStatusTable) {
+        auto [label, sort] = reportdb::StatusLabelOf(site_column_, key.bucket);
+        row.insert(row.end(), {Variant(sort), url, Variant(label), bucket,
+                               hits});
+      } else if (table == 2) {
+        row.insert(row.end(), {url, hits, bucket});
+      } else {
+        row.insert(row.end(), {url, hits, Variant(key.bucket), bucket});
+      }
+      for (size_t i = 0; i < row.size(); ++i) {
+        insert.SetParameter(static_cast<int>(i + 1), row[i]);
+      }
+      insert.Execute();
+      return;
+    }
+    // Raises for a count that record by record would not read as a number.
+    const int32_t stored = automation::CLng(lookup.Value(0));
+    lookup.Close();
+    if (stored <= 0) automation::Raise(automation::kErrInvalidUseOfNull);
+    ado::Command& update = PreparedCommand(cn, kTables[table].update);
+    update.SetParameter(1, Variant(Saturated(stored + static_cast<int64_t>(
+                                                         key.hits))));
+    update.SetParameter(2, identifier);
+    update.SetParameter(3, url);
+    update.SetParameter(4, bucket);
+    update.Execute();
+  });
+}
+
+void ReportStore::CountOneByOne(size_t table, const RunTally::Key& key) {
+  automation::Err().Clear();
+  auto& [cn, rs] = (*tables_)[table];
+  const std::string site_name(key.site_name);
+  const std::string identifier(key.identifier);
+  const std::string url(key.url);
+  for (uint64_t hit = 0; hit < key.hits; ++hit) {
+    if (cn->TransactionFailed()) return;
+    switch (table) {
+      case 0:
+        DumpDataIntoDB(cn, rs, site_name, identifier, url, site_column_,
+                       kTables[0].kind, weekday_names_[key.bucket - 1],
+                       key.bucket, 0, "", 0);
+        break;
+      case 1:
+        DumpDataIntoDB(cn, rs, site_name, identifier, url, site_column_,
+                       kTables[1].kind, "", 0, 0,
+                       month_names_[key.bucket - 1], key.bucket);
+        break;
+      case 2:
+        DumpDataIntoDB(cn, rs, site_name, identifier, url, site_column_,
+                       kTables[2].kind, "", 0, key.bucket, "", 0);
+        break;
+      default:
+        DumpStatusData(cn, rs, site_name, identifier, url, key.bucket,
+                       site_column_);
+    }
+  }
+}
+
+}  // namespace velnor

@@ -1,0 +1,119 @@
+// Counting costs one hash look-up of the URL per record (the site is
+// nearly always the one before) and a few array increments; a key's first
+// count also appends to its report's first-seen list.
+#include "reportstore/run_tally.h"
+
+#include <algorithm>
+
+namespace velnor {
+namespace {
+
+// What one new URL entry costs beyond its text: the counters, the hash
+// node and its bucket.
+constexpr size_t kUrlEntryBytes = 480;
+constexpr size_t kFirstSeenBytes = 32;
+
+}  // namespace
+
+RunTally::Site& RunTally::SiteOf(std::string_view identifier) {
+  if (site_ && site_->identifier == identifier) return *site_;
+  auto found = sites_.find(identifier);
+  if (found == sites_.end()) {
+    auto site = std::make_unique<Site>();
+    site->identifier = identifier;
+    found = sites_.emplace(site->identifier, std::move(site)).first;
+    memory_ += kUrlEntryBytes + 2 * identifier.size();
+  }
+  site_ = found->second.get();
+  return *site_;
+}
+
+uint32_t RunTally::NameOf(std::string_view site_name) {
+  if (!names_.empty() && names_[name_] == site_name) return name_;
+  auto found = std::find(names_.begin(), names_.end(), site_name);
+  if (found == names_.end()) {
+    names_.emplace_back(site_name);
+    memory_ += site_name.size() + 32;
+    found = names_.end() - 1;
+  }
+  name_ = static_cast<uint32_t>(found - names_.begin());
+  return name_;
+}
+
+void RunTally::Note(TallyKind kind, const UrlMap::value_type& url,
+                    int32_t bucket) {
+  first_seen_[static_cast<size_t>(kind)].push_back(
+      {site_, &url, bucket, name_});
+  memory_ += kFirstSeenBytes;
+}
+
+void RunTally::Count(std::string_view site_name, std::string_view identifier,
+                     std::string_view url, int32_t weekday, int32_t month,
+                     int32_t hour, int32_t status,
+                     const std::array<bool, 4>& kinds) {
+  Site& site = SiteOf(identifier);
+  NameOf(site_name);
+  auto found = site.urls.find(url);
+  if (found == site.urls.end()) {
+    found = site.urls.emplace(std::string(url), UrlCounts{}).first;
+    memory_ += kUrlEntryBytes + url.size();
+  }
+  UrlCounts& counts = found->second;
+  if (kinds[0] && counts.weekdays[weekday - 1]++ == 0) {
+    Note(TallyKind::kDayOfWeek, *found, weekday);
+  }
+  if (kinds[1] && counts.months[month - 1]++ == 0) {
+    Note(TallyKind::kMonth, *found, month);
+  }
+  if (kinds[2] && counts.hours[hour]++ == 0) {
+    Note(TallyKind::kHour, *found, hour);
+  }
+  if (kinds[3]) {
+    auto& statuses = counts.statuses;
+    auto code = std::find_if(statuses.begin(), statuses.end(),
+                             [status](const auto& s) { return s.first == status; });
+    if (code == statuses.end()) {
+      statuses.emplace_back(status, 1);
+      memory_ += 16;
+      Note(TallyKind::kStatus, *found, status);
+    } else {
+      ++code->second;
+    }
+  }
+}
+
+uint64_t RunTally::HitsOf(TallyKind kind, const FirstSeen& seen) const {
+  const UrlCounts& counts = seen.url->second;
+  switch (kind) {
+    case TallyKind::kDayOfWeek:
+      return counts.weekdays[seen.bucket - 1];
+    case TallyKind::kMonth:
+      return counts.months[seen.bucket - 1];
+    case TallyKind::kHour:
+      return counts.hours[seen.bucket];
+    case TallyKind::kStatus:
+      for (const auto& [code, hits] : counts.statuses) {
+        if (code == seen.bucket) return hits;
+      }
+  }
+  return 0;
+}
+
+void RunTally::ForEachKey(TallyKind kind,
+                          const std::function<void(const Key&)>& visit) const {
+  for (const FirstSeen& seen : first_seen_[static_cast<size_t>(kind)]) {
+    visit({names_[seen.name], seen.site->identifier, seen.url->first,
+           seen.bucket, HitsOf(kind, seen)});
+  }
+}
+
+void RunTally::Clear() {
+  sites_.clear();
+  names_.clear();
+  for (auto& seen : first_seen_) seen.clear();
+  site_ = nullptr;
+  name_ = 0;
+  memory_ = 0;
+}
+
+}  // namespace velnor

@@ -1,0 +1,107 @@
+// RunTally: the hits of a run counted in memory before they are written,
+// one counter per key of each report table: (identifier, URL, weekday),
+// (identifier, URL, month), (identifier, URL, hour) and (identifier, URL,
+// status code). Keys are told apart by their exact bytes; whether two of
+// them are one row (the databases compare text without regard to case) is
+// left to the database when the counts are written.
+//
+// For each report it also keeps the order in which its keys were first
+// counted and the site name of that first record: written in that order, new
+// rows get the same positions and names as rows added record by record.
+#ifndef VELNOR_REPORTSTORE_RUN_TALLY_H_
+#define VELNOR_REPORTSTORE_RUN_TALLY_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace velnor {
+
+// The four reports, in the order a record is counted into them.
+enum class TallyKind { kDayOfWeek, kMonth, kHour, kStatus };
+
+class RunTally {
+ public:
+  // One key of one report and its count.
+  struct Key {
+    std::string_view site_name;
+    std::string_view identifier;
+    std::string_view url;
+    // Weekday 1-7 (Sunday first), month 1-12, hour 0-23 or status code.
+    int32_t bucket = 0;
+    uint64_t hits = 0;
+  };
+
+  // Counts one record into the reports whose flag in `kinds` is set.
+  // `site_name` and `identifier` are usually those of the record before, so
+  // they are compared before anything is looked up.
+  void Count(std::string_view site_name, std::string_view identifier,
+             std::string_view url, int32_t weekday, int32_t month,
+             int32_t hour, int32_t status,
+             const std::array<bool, 4>& kinds);
+
+  // Calls `visit` for each key of report `kind` in the order the keys were
+  // first counted.
+  void ForEachKey(TallyKind kind,
+                  const std::function<void(const Key&)>& visit) const;
+
+  // An estimate of the memory the counts hold, in bytes.
+  size_t MemoryUse() const { return memory_; }
+  bool Empty() const { return sites_.empty(); }
+  // Forgets every count.
+  void Clear();
+
+ private:
+  struct UrlCounts {
+    std::array<uint64_t, 7> weekdays{};
+    std::array<uint64_t, 12> months{};
+    std::array<uint64_t, 24> hours{};
+    std::vector<std::pair<int32_t, uint64_t>> statuses;
+  };
+  struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+  using UrlMap = std::unordered_map<std::string, UrlCounts, StringHash,
+                                    std::equal_to<>>;
+  struct Site {
+    std::string identifier;
+    UrlMap urls;
+  };
+  // Where a key was first counted: its URL entry, the bucket, and the site
+  // name of that record (an index into names_).
+  struct FirstSeen {
+    const Site* site;
+    const UrlMap::value_type* url;
+    int32_t bucket;
+    uint32_t name;
+  };
+
+  Site& SiteOf(std::string_view identifier);
+  uint32_t NameOf(std::string_view site_name);
+  void Note(TallyKind kind, const UrlMap::value_type& url, int32_t bucket);
+  uint64_t HitsOf(TallyKind kind, const FirstSeen& seen) const;
+
+  std::unordered_map<std::string, std::unique_ptr<Site>, StringHash,
+                     std::equal_to<>>
+      sites_;
+  std::vector<std::string> names_;
+  std::array<std::vector<FirstSeen>, 4> first_seen_;
+  // The site and name of the record before, so that a run of records of
+  // one site costs no look-up of either.
+  Site* site_ = nullptr;
+  uint32_t name_ = 0;
+  size_t memory_ = 0;
+};
+
+}  // namespace velnor
+
+#endif  // VELNOR_REPORTSTORE_RUN_TALLY_H_
