@@ -133,13 +133,16 @@ class CountingTest : public RunFixture {
            kPrefixes[kind] + "_";
   }
 
+  // Collects into new databases holding an earlier run's rows (or none,
+  // without `earlier`), after `prepare`.
   Outcome Collect(bool ftp, Mode mode,
-                  const std::function<void()>& prepare = {}) {
+                  const std::function<void()>& prepare = {},
+                  bool earlier = true) {
     std::filesystem::remove_all(db_dir_);
     std::filesystem::create_directories(db_dir_);
     std::filesystem::remove(error_log_);
     MakeDatabases(ftp);
-    SeedEarlierRows(ftp);
+    if (earlier) SeedEarlierRows(ftp);
     if (prepare) prepare();
     ReportStore::SetCountInMemory(mode != Mode::kPerRecord);
     ReportStore::SetMemoryLimit(mode == Mode::kInMemoryTinyLimit
@@ -174,19 +177,23 @@ class CountingTest : public RunFixture {
   }
 };
 
+// Over an earlier run's rows (found again: /a and /A are one page, both /b
+// rows get the first one's count plus the run's) and into empty tables
+// (where /A and /a, or /Default.aspx and /default.aspx, are still one row).
 TEST_F(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
   for (bool ftp : {false, true}) {
-    SCOPED_TRACE(ftp ? "FTP" : "web");
     WriteLogs(ftp);
-    Outcome reference = Collect(ftp, Mode::kPerRecord);
-    // The run counted something everywhere, and the earlier rows were
-    // found: /a and /A are one page, both /b rows got the first one's count.
-    ASSERT_GT(reference.tables[0].size(), 20u);
-    EXPECT_TRUE(reference.error_lines.empty());
-    for (Mode mode : {Mode::kInMemory, Mode::kInMemoryTinyLimit}) {
-      Outcome in_memory = Collect(ftp, mode);
-      EXPECT_TRUE(in_memory.counted_record_by_record.empty());
-      ExpectSame(in_memory, reference);
+    for (bool earlier : {true, false}) {
+      SCOPED_TRACE(std::string(ftp ? "FTP" : "web") +
+                   (earlier ? ", earlier rows" : ", empty tables"));
+      Outcome reference = Collect(ftp, Mode::kPerRecord, {}, earlier);
+      ASSERT_GT(reference.tables[0].size(), 20u);
+      EXPECT_TRUE(reference.error_lines.empty());
+      for (Mode mode : {Mode::kInMemory, Mode::kInMemoryTinyLimit}) {
+        Outcome in_memory = Collect(ftp, mode, {}, earlier);
+        EXPECT_TRUE(in_memory.counted_record_by_record.empty());
+        ExpectSame(in_memory, reference);
+      }
     }
   }
 }

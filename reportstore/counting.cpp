@@ -69,8 +69,19 @@ void ReportStore::BeginCounting(
   tally_.Clear();
   for (size_t table = 0; table < in_memory_.size(); ++table) {
     in_memory_[table] = count_in_memory && CanCountInMemory(table);
+    writing_[table] = {};
+    if (in_memory_[table]) PrepareWriting(table);
   }
   automation::Err().Clear();
+}
+
+void ReportStore::PrepareWriting(size_t table) {
+  const auto& cn = (*tables_)[table].cn;
+  Writing& writing = writing_[table];
+  writing.lookup = &PreparedCommand(cn, kTables[table].lookup);
+  writing.update = &PreparedCommand(cn, kTables[table].update);
+  writing.insert =
+      &PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
 }
 
 void ReportStore::CountRecord(const std::string& strSiteName,
@@ -123,50 +134,48 @@ void ReportStore::Flush() {
 }
 
 bool ReportStore::WriteKey(size_t table, const RunTally::Key& key) {
-  auto& cn = (*tables_)[table].cn;
+  const Writing& writing = writing_[table];
   const Variant identifier(key.identifier);
   const Variant url(key.url);
   Variant bucket(key.bucket);
   if (table == 0) bucket = Variant(weekday_names_[key.bucket - 1]);
   if (table == 1) bucket = Variant(month_names_[key.bucket - 1]);
+  auto set = [](ado::Command& command, const std::vector<Variant>& values) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      command.SetParameter(static_cast<int>(i + 1), values[i]);
+    }
+  };
   return automation::ResumeNext([&] {
-    ado::Command& lookup = PreparedCommand(cn, kTables[table].lookup);
-    lookup.SetParameter(1, identifier);
-    lookup.SetParameter(2, url);
-    lookup.SetParameter(3, bucket);
+    const std::vector<Variant> lookup_key = {identifier, url, bucket};
+    ado::Command& lookup = *writing.lookup;
+    set(lookup, lookup_key);
     lookup.Execute();
     if (lookup.Eof()) {
-      ado::Command& insert =
-          PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
-      const Variant hits(Saturated(key.hits));
+      const Variant hits(Saturated(static_cast<int64_t>(key.hits)));
       std::vector<Variant> row = {Variant(mstrServerName_), identifier,
                                   Variant(key.site_name)};
       if (table == kStatusTable) {
         auto [label, sort] = reportdb::StatusLabelOf(site_column_, key.bucket);
-        row.insert(row.end(), {Variant(sort), url, Variant(label), bucket,
-                               hits});
+        row.insert(row.end(),
+                   {Variant(sort), url, Variant(label), bucket, hits});
       } else if (table == 2) {
         row.insert(row.end(), {url, hits, bucket});
       } else {
         row.insert(row.end(), {url, hits, Variant(key.bucket), bucket});
       }
-      for (size_t i = 0; i < row.size(); ++i) {
-        insert.SetParameter(static_cast<int>(i + 1), row[i]);
-      }
-      insert.Execute();
+      set(*writing.insert, row);
+      writing.insert->Execute();
       return;
     }
     // Raises for a count that record by record would not read as a number.
     const int32_t stored = automation::CLng(lookup.Value(0));
     lookup.Close();
     if (stored <= 0) automation::Raise(automation::kErrInvalidUseOfNull);
-    ado::Command& update = PreparedCommand(cn, kTables[table].update);
-    update.SetParameter(1, Variant(Saturated(stored + static_cast<int64_t>(
-                                                         key.hits))));
-    update.SetParameter(2, identifier);
-    update.SetParameter(3, url);
-    update.SetParameter(4, bucket);
-    update.Execute();
+    std::vector<Variant> update = {
+        Variant(Saturated(stored + static_cast<int64_t>(key.hits)))};
+    update.insert(update.end(), lookup_key.begin(), lookup_key.end());
+    set(*writing.update, update);
+    writing.update->Execute();
   });
 }
 

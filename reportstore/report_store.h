@@ -176,6 +176,7 @@ class ReportStore {
                      std::string_view source_head,
                      std::string_view source_tail, std::string_view procedure);
   bool CanCountInMemory(size_t table);
+  void PrepareWriting(size_t table);
   void Flush();
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
@@ -194,6 +195,14 @@ class ReportStore {
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;
   std::array<bool, 4> in_memory_{};
+  // The statements writing each report's counts, prepared by BeginCounting
+  // for the databases counted in memory.
+  struct Writing {
+    ado::Command* lookup = nullptr;
+    ado::Command* update = nullptr;
+    ado::Command* insert = nullptr;
+  };
+  std::array<Writing, 4> writing_{};
   RunTally tally_;
 };
 

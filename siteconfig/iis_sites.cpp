@@ -28,7 +28,12 @@ bool IsNumber(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
 }
 
 // The first reason a site cannot be collected, other than the server-wide

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace velnor::ado {
 namespace {
@@ -57,6 +58,7 @@ std::string Session::Attach(std::string_view windows_path) {
   // too.
   std::string path(windows_path);
   std::replace(path.begin(), path.end(), '\\', '/');
+  path = std::filesystem::path(path).lexically_normal().string();
   std::string file = RealPath(path);
   auto joined = schema_by_file_.find(file);
   if (joined != schema_by_file_.end()) return joined->second;

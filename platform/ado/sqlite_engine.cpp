@@ -45,13 +45,13 @@ constexpr const char* kJetSource = "Microsoft JET Database Engine";
 constexpr int kCacheKib = 64 * 1024;
 
 // SQLite reports the file and the system's reason of an I/O failure only
-// through its log, so the last message is kept for the error that follows.
+// through its log, so the last such message is kept for the error that
+// follows.
 thread_local std::string last_log_message;
 
 void KeepLogMessage(void*, int code, const char* message) {
   int primary = code & 0xff;
-  if (primary == SQLITE_IOERR || primary == SQLITE_FULL ||
-      primary == SQLITE_CANTOPEN) {
+  if (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) {
     last_log_message = message ? message : "";
   }
 }
@@ -403,6 +403,12 @@ class SqliteEngine : public Engine {
   // it to a rollback journal and sizes its cache.
   void PrepareForWriting(const std::string& schema, const std::string& path) {
     std::string name = Quoted(schema);
+    if (sqlite3_db_readonly(db_, schema.c_str()) == 1) {
+      Raise(kErrUnspecified,
+            "Cannot update. Database or object is read-only. '" + path +
+                "' cannot be written; check the file's permissions.",
+            kJetSource);
+    }
     if (::access(FolderOf(path).c_str(), W_OK) != 0) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. The folder of '" +
