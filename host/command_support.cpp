@@ -37,7 +37,11 @@ bool IsValidHostName(std::string_view name) {
 
 bool CheckServerName(const std::string& server) {
   if (IsValidHostName(server)) return true;
-  return Usage("\"" + Shown(server) + "\" is not a valid server name",
+  // Appended, not added up: GCC 12 warns wrongly about "..." + a temporary.
+  std::string problem = "\"";
+  problem += Shown(server);
+  problem += "\" is not a valid server name";
+  return Usage(problem,
                "give the server's host name: letters, digits and hyphens, "
                "labels separated by dots (for example SRV1 or "
                "web01.example.com)");
