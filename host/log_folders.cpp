@@ -7,6 +7,7 @@
 
 #include "dbsupport/error_log.h"
 #include "host/command_support.h"
+#include "host/site_log_folder.h"
 #include "platform/automation/collection.h"
 #include "platform/automation/error_state.h"
 #include "platform/interrupt/interrupt.h"
@@ -64,11 +65,10 @@ std::vector<SiteFolder> SurveyLogFolders(
     SiteFolder& folder = folders.emplace_back();
     folder.site_name = fields[0];
     folder.identifier = fields[2];
-    std::string log_directory = parser.GetLogFilePath(fields[1], server);
-    if (log_directory.empty()) continue;  // the component logs why
     folder.folder =
-        log_directory + (ftp ? "\\MSFTPSVC" : "\\W3SVC") + folder.identifier;
-    List(folder, log_directory);
+        FindSiteLogFolder(parser, server, ftp, fields[1], fields[2]).folder;
+    if (folder.folder.empty()) continue;  // the component logs why
+    List(folder, folder.folder.substr(0, folder.folder.rfind('\\')));
   }
   return folders;
 }

@@ -3,10 +3,8 @@
 // status, its output and the report databases it leaves, read back with
 // plain SQLite and compared with counts taken from the log files here.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +13,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
