@@ -1,7 +1,7 @@
 // Look-up plus update pairs on a report database, issued the way the report
-// store issues them for every counted record: a new SQL text per call with
-// the literals inlined, the look-up through OpenRecordSetEx and the count
-// raised with Execute (or a new row appended when the key is new), on a
+// store issues them for each key it writes (and, counting record by record,
+// for each record): prepared statements with the values bound, the count
+// raised with an update (or a new row appended when the key is new), on a
 // tblGeneral of a few thousand URLs by 24 hours.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -48,29 +48,31 @@ void BM_LookUpAndUpdatePairs(benchmark::State& state) {
     for (int hour = 0; hour < kHours; ++hour) AppendRow(*table, Url(url), hour);
   }
 
+  ado::Command lookup(cn,
+                      "select [No of Hits] from tblGeneral where "
+                      "[Identifier]='1' And URL = ? And Hours = ?");
+  ado::Command update(cn,
+                      "Update tblgeneral set [No of Hits]= ? where "
+                      "[Identifier]='1' And URL=? And Hours = ?");
   int64_t record = 0;
   for (auto _ : state) {
     // A tenth of the keys are not in the table yet and become new rows.
     int url_index = static_cast<int>((record * 7919) % (kUrls + kUrls / 10));
     int hour = static_cast<int>(record % kHours);
     ++record;
-    std::string url = QuoteSQLString(Url(url_index));
-    std::string where = "[Identifier]='1' And URL = " + url +
-                        " And Hours = " + std::to_string(hour);
-    std::shared_ptr<ado::Recordset> rs;
-    int32_t hits = 0;
-    if (OpenRecordSetEx(rs, "select [No of Hits] from tblGeneral where " + where,
-                        cn, 0, 1, 2) &&
-        !rs->Eof()) {
-      hits = automation::CLng(rs->Fields("No of Hits").Value());
-    }
-    CloseRecordSet(rs, true);
+    const std::string url = Url(url_index);
+    lookup.SetText(1, url);
+    lookup.SetLong(2, hour);
+    lookup.Execute();
+    int32_t hits = lookup.Eof() ? 0 : automation::CLng(lookup.Value(0));
+    lookup.Close();
     if (hits == 0) {
-      AppendRow(*table, Url(url_index), hour);
+      AppendRow(*table, url, hour);
     } else {
-      cn->Execute("Update tblgeneral set [No of Hits]= " +
-                  std::to_string(hits + 1) + " where [Identifier]='1' And URL=" +
-                  url + " And Hours = " + std::to_string(hour));
+      update.SetLong(1, hits + 1);
+      update.SetText(2, url);
+      update.SetLong(3, hour);
+      update.Execute();
     }
   }
   state.SetItemsProcessed(state.iterations());
