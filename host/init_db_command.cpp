@@ -2,8 +2,6 @@
 // name never produces files named after it.
 #include "host/init_db_command.h"
 
-#include <sys/stat.h>
-
 #include <iostream>
 #include <memory>
 
@@ -24,17 +22,7 @@ struct InitDbOptions {
 };
 
 int RunInitDb(const InitDbOptions& options) {
-  if (!IsValidHostName(options.server)) {
-    std::cerr << "velnor init-db: '" << options.server
-              << "' is not a valid server name: use a host name of letters, "
-                 "digits, hyphens and dots (1-253 characters, no label "
-                 "starting or ending with a hyphen).\n";
-    return 2;
-  }
-  struct stat info{};
-  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    std::cerr << "velnor init-db: the database folder '" << options.db_dir
-              << "' does not exist or is not a folder; create it first.\n";
+  if (!CheckServerName(options.server) || !CheckDbDir(options.db_dir)) {
     return 2;
   }
   CreatedDatabases result;
@@ -48,7 +36,10 @@ int RunInitDb(const InitDbOptions& options) {
     std::cout << "left " << path << " (it already exists; not changed)\n";
   }
   if (!made) {
-    std::cerr << "velnor init-db: " << automation::Err().Description() << "\n";
+    Usage("cannot make the report databases of " + options.server + " in " +
+              Shown(options.db_dir) + ": " + automation::Err().Description(),
+          "fix what the message names and run velnor init-db again; files "
+          "already there are left as they are");
     automation::Err().Clear();
     return 1;
   }
