@@ -37,6 +37,7 @@
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
+#include "reportdb/log_file_registry.h"
 #include "reportdb/schema.h"
 #include "reportstore/report_store.h"
 
@@ -343,18 +344,45 @@ bool Check(const CollectOptions& options, Run& run) {
          OpenOutput(options, run);
 }
 
+// Joins the report databases the run will open to `session` before any
+// statement runs, so that the registry work before the run and the run
+// itself are one transaction. Returns the hits-by-hour database's schema;
+// empty, after the message, when one cannot be used (locked, read-only, not
+// a database).
+std::string JoinDatabases(ado::Session& session, const CollectOptions& options,
+                          const Run& run) {
+  std::string hour_schema;
+  for (ReportKind kind : reportdb::kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    const std::string path =
+        (fs::path(options.db_dir) /
+         ReportDatabaseFileName(kind, run.server, options.ftp))
+            .string();
+    try {
+      std::string schema = session.Attach(path);
+      if (kind == ReportKind::kHitsByHour) hour_schema = schema;
+    } catch (const automation::AutomationError& error) {
+      Usage("cannot use the report database " + Shown(path) + ": " +
+                error.description(),
+            "nothing was collected; correct that, or give --wait SECONDS "
+            "when another program holds it, and run again");
+      return "";
+    }
+  }
+  return hour_schema;
+}
+
 // Files the run will skip because they are not registered; registered now
 // for sites that have registrations when --register-new-files asks.
 std::vector<std::string> CheckRegistry(const CollectOptions& options,
                                        const Run& run,
-                                       const std::vector<SiteFolder>& folders) {
+                                       const std::vector<SiteFolder>& folders,
+                                       ado::Session& session,
+                                       const std::string& hour_schema) {
   std::vector<std::string> notes;
   automation::ResumeNext([&] {
-    LogFileRegistry registry((fs::path(options.db_dir) /
-                              ReportDatabaseFileName(ReportKind::kHitsByHour,
-                                                     run.server, options.ftp))
-                                 .string(),
-                             std::string(reportdb::SiteColumn(options.ftp)));
+    reportdb::LogFileRegistry registry(
+        session, hour_schema, std::string(reportdb::SiteColumn(options.ftp)));
     for (const UnregisteredFiles& files : FindUnregisteredFiles(
              registry, run.server, folders, options.log_site_level,
              options.refresh_registry)) {
@@ -568,7 +596,14 @@ int RunCollect(const CollectOptions& options) {
   }
   const std::vector<SiteFolder> folders =
       SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
-  std::vector<std::string> unread = CheckRegistry(options, run, folders);
+  // The run's changes to its databases are kept together or not at all:
+  // the registry's and the component's statements run in this session,
+  // committed only after the run.
+  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000));
+  const std::string hour_schema = JoinDatabases(*session, options, run);
+  if (hour_schema.empty()) return kExitLoggedErrors;
+  std::vector<std::string> unread =
+      CheckRegistry(options, run, folders, *session, hour_schema);
   run.notes.insert(run.notes.end(), unread.begin(), unread.end());
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
 
@@ -581,9 +616,6 @@ int RunCollect(const CollectOptions& options) {
   }
   auto sites = std::make_shared<automation::Collection>(run.sites);
   auto started = std::chrono::steady_clock::now();
-  // The run's changes to its databases are kept together or not at all:
-  // the component's connections join this session, committed only here.
-  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000));
   {
     RunProgress progress(folders);
     parser->CollectIISLogData(run.server, options.ftp, run.from, run.to,

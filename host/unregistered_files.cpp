@@ -20,7 +20,7 @@ struct FoldedLess {
 }  // namespace
 
 std::vector<UnregisteredFiles> FindUnregisteredFiles(
-    LogFileRegistry& registry, const std::string& server,
+    reportdb::LogFileRegistry& registry, const std::string& server,
     const std::vector<SiteFolder>& folders, bool log_site_level,
     bool refresh_registry) {
   std::vector<UnregisteredFiles> found;

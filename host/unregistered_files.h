@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/log_file_registry.h"
 #include "host/log_folders.h"
+#include "reportdb/log_file_registry.h"
 
 namespace velnor::host {
 
@@ -28,7 +28,7 @@ struct UnregisteredFiles {
 // will skip. Empty when `server` has no registered file at all (the run
 // then reads every folder whole).
 std::vector<UnregisteredFiles> FindUnregisteredFiles(
-    LogFileRegistry& registry, const std::string& server,
+    reportdb::LogFileRegistry& registry, const std::string& server,
     const std::vector<SiteFolder>& folders, bool log_site_level,
     bool refresh_registry);
 
