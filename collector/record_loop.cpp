@@ -46,8 +46,8 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
     const double day = automation::DatePart(record_time_);
     if (dated && start_day_ <= day && day <= end_day_) {
       step_([&] {
-        Dialog().SetReportItemDescription(
-            "Processing Record # : " + std::to_string(site.record_counter));
+        Dialog().SetReportItemDescription("Processing Record # : ",
+                                          site.record_counter);
       });
       if (state_.mblnIsCollectRawData) {
         AddGridRow(site);

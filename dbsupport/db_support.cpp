@@ -2,6 +2,8 @@
 // closed in one place so that every failure to open is logged the same way.
 #include "dbsupport/db_support.h"
 
+#include <utility>
+
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/object.h"
@@ -101,6 +103,12 @@ void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
 automation::Variant NullToDefault(const automation::Variant& value,
                                   const automation::Variant& defaultValue) {
   return value.IsNull() ? defaultValue : value;
+}
+
+automation::Variant NullToDefault(automation::Variant&& value,
+                                  const automation::Variant& defaultValue) {
+  if (value.IsNull()) return defaultValue;
+  return std::move(value);
 }
 
 std::string QuoteSQLString(const automation::Variant& value) {

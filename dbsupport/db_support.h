@@ -58,6 +58,10 @@ void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
 // The default when `value` is null, else the value unchanged.
 automation::Variant NullToDefault(const automation::Variant& value,
                                   const automation::Variant& defaultValue);
+// The same for a value the caller hands over (a property just read): it is
+// moved rather than copied.
+automation::Variant NullToDefault(automation::Variant&& value,
+                                  const automation::Variant& defaultValue);
 
 // The value as text between apostrophes, inner apostrophes doubled. Null
 // raises invalid use of null (94) to the caller.

@@ -14,6 +14,20 @@ thread_local std::string gstrErrorLogPath;
 
 namespace {
 
+thread_local ErrorLogTally tl_tally;
+
+// Appends `line` to gstrErrorLogPath; false when it could not.
+bool AppendLine(const std::string& line) {
+  if (gstrErrorLogPath.empty()) return false;
+  int fd = ::open(gstrErrorLogPath.c_str(),
+                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  // One write keeps the line whole when other writers append to the file.
+  ssize_t written = ::write(fd, line.data(), line.size());
+  ::close(fd);
+  return written == static_cast<ssize_t>(line.size());
+}
+
 std::string PadRight(std::string_view text, size_t width) {
   std::string padded(text);
   if (padded.size() < width) padded.append(width - padded.size(), ' ');
@@ -48,17 +62,19 @@ std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,
 
 void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
                    std::string_view strSource, std::string_view strProcedure) {
-  if (gstrErrorLogPath.empty()) return;
-  std::string line = FormatErrorLogLine(std::time(nullptr), lErrorNumber,
-                                        strDescription, strSource,
-                                        strProcedure);
-  int fd = ::open(gstrErrorLogPath.c_str(),
-                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  // One write keeps the line whole when other writers append to the file.
-  ssize_t written = ::write(fd, line.data(), line.size());
-  (void)written;
-  ::close(fd);
+  const bool appended =
+      AppendLine(FormatErrorLogLine(std::time(nullptr), lErrorNumber,
+                                    strDescription, strSource, strProcedure));
+  ++(appended ? tl_tally.written : tl_tally.lost);
+  if (tl_tally.first_entries.size() < ErrorLogTally::kFirstEntriesKept) {
+    tl_tally.first_entries.push_back({lErrorNumber, std::string(strDescription),
+                                      std::string(strSource),
+                                      std::string(strProcedure)});
+  }
 }
+
+const ErrorLogTally& ErrorLogLines() { return tl_tally; }
+
+void ResetErrorLogTally() { tl_tally = ErrorLogTally(); }
 
 }  // namespace velnor

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velnor {
 
@@ -24,6 +25,29 @@ extern thread_local std::string gstrErrorLogPath;
 // folder, a file that cannot be opened) loses the line silently.
 void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
                    std::string_view strSource, std::string_view strProcedure);
+
+// One failure as WriteErrorLog received it.
+struct ErrorLogEntry {
+  int32_t number = 0;
+  std::string description;
+  std::string source;
+  std::string procedure;
+};
+
+// What WriteErrorLog did on the calling thread since the last
+// ResetErrorLogTally: the lines it appended, the failures it could not
+// append (no path, a file that cannot be written), and the first
+// kFirstEntriesKept of all of them, in order. A host learns a run's
+// failures here rather than from the file, which other processes may
+// append to at the same time.
+struct ErrorLogTally {
+  static constexpr size_t kFirstEntriesKept = 5;
+  int64_t written = 0;
+  int64_t lost = 0;
+  std::vector<ErrorLogEntry> first_entries;
+};
+const ErrorLogTally& ErrorLogLines();
+void ResetErrorLogTally();
 
 // The line WriteErrorLog writes at time `now`, line end included.
 std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,

@@ -48,6 +48,7 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
 
+  ResetErrorLogTally();
   gstrErrorLogPath.clear();
   WriteErrorLog(1, "lost", "s", "p");  // no path: nothing, no failure
   gstrErrorLogPath = (dir / "missing" / "errors.log").string();
@@ -64,6 +65,20 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   EXPECT_NE(text.find("first\r\n"), std::string::npos);
   EXPECT_LT(text.find("first"), text.find("second"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+
+  // The writer's own account, whatever else appends to the file.
+  const ErrorLogTally& tally = ErrorLogLines();
+  EXPECT_EQ(tally.written, 2);
+  EXPECT_EQ(tally.lost, 2);
+  ASSERT_EQ(tally.first_entries.size(), 4u);
+  EXPECT_EQ(tally.first_entries[2].description, "first");
+  EXPECT_EQ(tally.first_entries[3].number, 2);
+  for (int i = 0; i < 5; ++i) WriteErrorLog(3, "more", "s", "p");
+  EXPECT_EQ(ErrorLogLines().written, 7);
+  EXPECT_EQ(ErrorLogLines().first_entries.size(),
+            ErrorLogTally::kFirstEntriesKept);
+  ResetErrorLogTally();
+  EXPECT_EQ(ErrorLogLines().written, 0);
   gstrErrorLogPath.clear();
   std::filesystem::remove_all(dir);
 }

@@ -1,52 +1,61 @@
-// The collect subcommand: checks, set-up of the platform stand-ins, the run
-// and its summary.
+// The collect subcommand: checks, set-up of the platform stand-ins, the
+// look at the sites' log folders, the run and its summary.
 #include "host/collect_command.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <optional>
+#include <memory>
+#include <sstream>
 
 #include <fmt/format.h>
 
 #include "component/velnor.h"
 #include "dbsupport/error_log.h"
+#include "host/collect_summary.h"
 #include "host/command_support.h"
-#include "host/grid_render.h"
+#include "host/log_folders.h"
 #include "host/pg_run_lock.h"
 #include "host/run_lock.h"
+#include "host/run_progress.h"
+#include "host/server_spelling.h"
 #include "host/site_discovery.h"
+#include "host/site_list.h"
 #include "host/site_log_folder.h"
+#include "host/streaming_grid.h"
 #include "host/text_format.h"
-#include "reportdb/pg_schema.h"
-#include "reportdb/report_location.h"
-#include "reportdb/schema.h"
+#include "host/unregistered_files.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
-#include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
+#include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
+#include "reportdb/log_file_registry.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
+#include "reportdb/schema.h"
 #include "reportstore/report_store.h"
 
 namespace velnor::host {
+namespace {
 
-using reportdb::CreateReportDatabases;
+namespace fs = std::filesystem;
+
 using reportdb::CreatedDatabases;
+using reportdb::CreateReportDatabases;
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
 using reportdb::ReportKind;
 using reportdb::ReportLocation;
-namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kExamples[] = R"(
 Examples:
@@ -64,28 +73,36 @@ Examples:
       --error-log /var/log/velnor/srv1.log
 
 A site descriptor is "site name,log directory,site identifier", the log
-directory as the server has it configured; it is read through the server's
-administrative share \\SERVER\C$\..., which --share-root (or
-VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; a server
-under no share root is read over SMB (smb://SERVER/C$/...), with the
-credentials of --smb-auth. --discover-sites takes the sites from the
-server's own IIS configuration instead (see velnor sites).
+directory as the server has it configured (D:\Logs, or a %VARIABLE% path
+such as %SystemDrive%\inetpub\logs\LogFiles); it is read through the
+server's administrative share \\SERVER\C$\..., which --share-root (or
+VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; without a
+share root it is read over SMB (smb://SERVER/C$/...), with the credentials
+of --smb-auth. --discover-sites takes the sites from the server's own IIS
+configuration instead (see velnor sites).
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
 --error-log names one.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
-130 cancelled.)";
+130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
+
+// SMB timeouts from a tenth of a second to ten minutes: shorter ones fail
+// healthy servers, longer ones look like a hang.
+constexpr double kMinSmbTimeout = 0.1;
+constexpr double kMaxSmbTimeout = 600;
 
 struct Run {
-  ReportLocation location;
+  ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
+  std::string server;  // as the report databases spell it
   double from = 0;
   double to = 0;
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
-  std::vector<std::string> notes;  // printed after the summary
+  std::unique_ptr<std::ofstream> output;  // with --output
+  std::vector<std::string> notes;  // printed after the summary line
 };
 
 // Parses a strict yyyy-mm-dd date.
@@ -101,40 +118,33 @@ bool ParseDay(const std::string& text, double& day) {
   });
 }
 
-bool ReadSitesFile(const std::string& path, std::vector<std::string>& sites) {
-  std::ifstream in(path);
-  if (!in) {
-    return Usage("cannot read the sites file " + path,
-                 "check the path; the file holds one site descriptor a line");
+bool CheckPeriod(const CollectOptions& options, Run& run) {
+  if (!ParseDay(options.from, run.from)) {
+    return Usage("--from " + Shown(options.from) + " is not a date",
+                 "write it as YYYY-MM-DD");
   }
-  std::string line;
-  for (bool first = true; std::getline(in, line); first = false) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // Windows editors start a UTF-8 file with a byte order mark, which
-    // would otherwise become part of the first site's name.
-    constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (first && line.starts_with(kBom)) line.erase(0, kBom.size());
-    std::string_view trimmed = Trim(line);
-    if (trimmed.empty() || trimmed.front() == '#') continue;
-    sites.emplace_back(trimmed);
+  if (!ParseDay(options.to, run.to)) {
+    return Usage("--to " + Shown(options.to) + " is not a date",
+                 "write it as YYYY-MM-DD");
+  }
+  if (run.to < run.from) {
+    return Usage("the period ends (" + options.to + ") before it starts (" +
+                     options.from + ")",
+                 "swap --from and --to");
   }
   return true;
 }
 
-bool CheckDescriptor(const std::string& descriptor) {
-  automation::StringArray fields = automation::Split(descriptor, ",");
-  if (fields.size() != 3) {
-    return Usage("the site descriptor \"" + descriptor + "\" has " +
-                     std::to_string(fields.size()) + " fields",
-                 "write it as \"site name,log directory,site identifier\" "
-                 "(no comma inside a field)");
+bool CheckSites(const CollectOptions& options, Run& run) {
+  std::vector<TextLine> sites;
+  for (const std::string& site : options.sites) sites.push_back({site, ""});
+  if (!options.sites_file.empty() &&
+      !ReadSitesFile(options.sites_file, sites)) {
+    return false;
   }
-  const std::string& id = fields[2];
-  if (id.empty() ||
-      id.find_first_not_of("0123456789") != std::string::npos) {
-    return Usage("the site identifier \"" + id + "\" of \"" + descriptor +
-                     "\" is not a number",
-                 "give the number of the site's log folder (1 for W3SVC1)");
+  for (const TextLine& site : sites) {
+    if (!CheckSiteDescriptor(site)) return false;
+    run.sites.push_back(site.text);
   }
   return true;
 }
@@ -143,9 +153,9 @@ bool CheckDescriptor(const std::string& descriptor) {
 std::string WindowsDrive(const std::string& server) {
   std::string drive;
   automation::ResumeNext([&] {
-    auto services = wmi::GetObject(
-        "winmgmts:{authenticationLevel=pktPrivacy}\\\\" + server +
-        "\\root\\cimv2");
+    auto services =
+        wmi::GetObject("winmgmts:{authenticationLevel=pktPrivacy}\\\\" +
+                       server + "\\root\\cimv2");
     for (const auto& os :
          services->ExecQuery("Select * From Win32_OperatingSystem")) {
       drive = os.WindowsDirectory().substr(0, 2);
@@ -161,38 +171,35 @@ std::string WindowsDrive(const std::string& server) {
 // they are; all of them need the server's Windows directory.
 bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
   automation::StringArray fields = automation::Split(descriptor, ",");
-  if (fields[1].empty() || fields[1].front() != '%') return true;
+  if (fields[1].front() != '%') return true;
   std::string drive = WindowsDrive(server);
   if (drive.empty()) {
-    return Usage("the log directory " + fields[1] +
+    return Usage("the log directory " + Shown(fields[1]) +
                      " needs the Windows directory of " + server,
                  "give it with --windows-dir " + server + "=C:\\Windows");
   }
   constexpr std::string_view kSystemDrive = "%systemdrive%";
   if (EqualsIgnoringCase(fields[1].substr(0, kSystemDrive.size()),
                          kSystemDrive)) {
-    descriptor = fields[0] + "," + drive + fields[1].substr(kSystemDrive.size()) +
-                 "," + fields[2];
+    descriptor = fields[0] + "," + drive +
+                 fields[1].substr(kSystemDrive.size()) + "," + fields[2];
   }
   return true;
 }
 
 bool ConfigureWindowsDirs(const CollectOptions& options) {
+  std::vector<WindowsDir> dirs;
   if (!options.windows_dirs_file.empty() &&
-      !automation::ResumeNext(
-          [&] { wmi::LoadWindowsDirectories(options.windows_dirs_file); })) {
-    std::string reason = automation::Err().Description();
-    automation::Err().Clear();
-    return Usage("cannot read " + options.windows_dirs_file, reason);
+      !ReadWindowsDirsFile(options.windows_dirs_file, dirs)) {
+    return false;
   }
   for (const std::string& entry : options.windows_dirs) {
-    size_t equals = entry.find('=');
-    std::string path = equals == std::string::npos ? "" : entry.substr(equals + 1);
-    if (equals == 0 || path.size() < 3 || path[1] != ':' || path[2] != '\\') {
-      return Usage("--windows-dir " + entry + " is not SERVER=PATH",
-                   "write it like SRV1=C:\\Windows");
+    if (!ParseWindowsDir({entry, "--windows-dir"}, dirs.emplace_back())) {
+      return false;
     }
-    wmi::SetWindowsDirectory(entry.substr(0, equals), path);
+  }
+  for (const WindowsDir& dir : dirs) {
+    wmi::SetWindowsDirectory(dir.server, dir.path);
   }
   return true;
 }
@@ -204,24 +211,34 @@ bool ConfigureShareRoot(const CollectOptions& options) {
   }
   if (root.empty()) return true;
   if (!fs::is_directory(root)) {
-    return Usage("the share root " + root + " is not a folder",
+    return Usage("the share root " + Shown(root) + " is not a folder",
                  "give the folder that holds SERVER/SHARE/... "
                  "(--share-root or VELNOR_SHARE_ROOT)");
   }
   unc::SetShareRoot(root);
+  unc::SetSmbBesideShareRoot(options.smb_fallback);
   return true;
 }
 
 // Servers no share root maps are read over SMB, with the credentials of an
 // authentication file (never a password on the command line).
 bool ConfigureSmb(const CollectOptions& options) {
-  if (options.smb_port < 1 || options.smb_port > 65535 ||
-      options.smb_timeout <= 0) {
-    return Usage("--smb-port or --smb-timeout is out of range",
-                 "give a port from 1 to 65535 and a timeout in seconds");
+  if (options.smb_port < 1 || options.smb_port > 65535) {
+    return Usage(
+        "--smb-port " + std::to_string(options.smb_port) + " is not a TCP port",
+        "give a port from 1 to 65535 (445 is SMB's)");
+  }
+  // NaN fails both comparisons, so it is refused too.
+  if (!(options.smb_timeout >= kMinSmbTimeout &&
+        options.smb_timeout <= kMaxSmbTimeout)) {
+    std::ostringstream given;
+    given << options.smb_timeout;
+    return Usage(
+        "--smb-timeout " + given.str() + " is not a usable number of seconds",
+        "give seconds from 0.1 to 600, such as 5 or 2.5");
   }
   unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
-                     static_cast<int>(options.smb_timeout * 1000));
+                     static_cast<int>(std::lround(options.smb_timeout * 1000)));
   std::string auth = options.smb_auth;
   if (auth.empty()) {
     if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
@@ -230,60 +247,60 @@ bool ConfigureSmb(const CollectOptions& options) {
   if (!automation::ResumeNext([&] { unc::SetSmbAuthFile(auth); })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
-    return Usage("cannot use the SMB authentication file " + auth, reason);
+    return Usage("cannot use the SMB authentication file " + Shown(auth),
+                 reason);
   }
   return true;
 }
 
-std::string InitDbCommand(const CollectOptions& options,
-                          const ReportLocation& location) {
+std::string InitDbCommand(const CollectOptions& options, const Run& run) {
   return std::string("velnor init-db ") +
-         (location.IsPostgres() ? "--db-url " : "--db-dir ") +
-         location.Name() + " --server " + options.server +
+         (run.location.IsPostgres() ? "--db-url " : "--db-dir ") +
+         run.location.Name() + " --server " + run.server +
          (options.ftp ? " --ftp" : "");
 }
 
 // The central store's schemas, made or checked before the run, so that a
 // store that cannot be reached or lacks a schema is a usage message and
 // nothing is touched.
-bool CheckSchemas(const CollectOptions& options, const ReportLocation& location) {
+bool CheckSchemas(const CollectOptions& options, const Run& run) {
+  const std::string& url = run.location.db_url;
   std::vector<std::string> missing;
   if (!automation::ResumeNext([&] {
         if (options.create_db) {
-          CreatedDatabases created = reportdb::CreateReportSchemas(
-              location.db_url, options.server, options.ftp);
+          CreatedDatabases created =
+              reportdb::CreateReportSchemas(url, run.server, options.ftp);
           for (const std::string& made : created.made) {
             std::cerr << "made schema " << made << "\n";
           }
         } else {
-          missing = reportdb::MissingReportSchemas(location.db_url,
-                                                   options.server, options.ftp);
+          missing =
+              reportdb::MissingReportSchemas(url, run.server, options.ftp);
         }
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
-    return Usage("cannot use the report store " + location.db_url, reason);
+    return Usage("cannot use the report store " + url, reason);
   }
   if (missing.empty()) return true;
-  return Usage("the report schema " + missing.front() + " is missing in " +
-                   location.db_url,
-               "make it with " + InitDbCommand(options, location) +
+  return Usage("the report schema " + missing.front() + " is missing in " + url,
+               "make it with " + InitDbCommand(options, run) +
                    ", or add --create-db");
 }
 
-bool CheckDatabases(const CollectOptions& options,
-                    const ReportLocation& location) {
-  if (location.IsPostgres()) return CheckSchemas(options, location);
+bool CheckDatabases(const CollectOptions& options, const Run& run) {
+  if (run.location.IsPostgres()) return CheckSchemas(options, run);
   if (options.create_db) {
     CreatedDatabases created;
     if (!automation::ResumeNext([&] {
-          created = CreateReportDatabases(options.db_dir, options.server,
-                                          options.ftp);
+          created =
+              CreateReportDatabases(options.db_dir, run.server, options.ftp);
         })) {
       std::string reason = automation::Err().Description();
       automation::Err().Clear();
-      return Usage("cannot make the report databases in " + options.db_dir,
-                   reason);
+      return Usage(
+          "cannot make the report databases in " + Shown(options.db_dir),
+          reason);
     }
     for (const std::string& made : created.made) {
       std::cerr << "made " << made << "\n";
@@ -293,10 +310,10 @@ bool CheckDatabases(const CollectOptions& options,
   for (ReportKind kind : kReportKinds) {
     if (options.raw && kind != ReportKind::kHitsByHour) continue;
     fs::path file = fs::path(options.db_dir) /
-                    ReportDatabaseFileName(kind, options.server, options.ftp);
+                    ReportDatabaseFileName(kind, run.server, options.ftp);
     if (!fs::exists(file)) {
       return Usage("the report database " + file.string() + " is missing",
-                   "make it with " + InitDbCommand(options, location) +
+                   "make it with " + InitDbCommand(options, run) +
                        ", or add --create-db");
     }
   }
@@ -308,13 +325,28 @@ bool CheckDatabases(const CollectOptions& options,
 bool CheckErrorLog(const std::string& path) {
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
-  bool writable = fs::exists(path)
-                      ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
-                      : fs::is_directory(folder) &&
-                            access(folder.c_str(), W_OK) == 0;
+  bool writable =
+      fs::exists(path)
+          ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
+          : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0;
   if (writable) return true;
-  return Usage("cannot write the error log " + path,
+  return Usage("cannot write the error log " + Shown(path),
                "give --error-log a writable file in an existing folder");
+}
+
+// Opened before the run, so that a listing that cannot be written is a
+// usage mistake and not an hour's run lost.
+bool OpenOutput(const CollectOptions& options, Run& run) {
+  if (!options.raw || options.output.empty()) return true;
+  if (fs::is_directory(options.output)) {
+    return Usage("--output " + Shown(options.output) + " is a folder",
+                 "give the file to write the listing to");
+  }
+  run.output =
+      std::make_unique<std::ofstream>(options.output, std::ios::binary);
+  if (*run.output) return true;
+  return Usage("cannot write --output " + Shown(options.output),
+               "give a writable file in an existing folder");
 }
 
 // Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
@@ -336,39 +368,24 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
 }
 
 bool Check(const CollectOptions& options, Run& run) {
-  if (!CheckServerName(options.server)) return false;
-  if (!ParseDay(options.from, run.from)) {
-    return Usage("--from " + options.from + " is not a date",
-                 "write it as YYYY-MM-DD");
+  run.server = options.server;
+  if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
+      !CheckLocation(options, run.location)) {
+    return false;
   }
-  if (!ParseDay(options.to, run.to)) {
-    return Usage("--to " + options.to + " is not a date",
-                 "write it as YYYY-MM-DD");
-  }
-  if (run.to < run.from) {
-    return Usage("the period ends (" + options.to + ") before it starts (" +
-                     options.from + ")",
-                 "swap --from and --to");
-  }
-  if (!CheckLocation(options, run.location)) return false;
   if (!ParseGridFormat(options.format, run.format)) {
-    return Usage("--format " + options.format + " is not known",
+    return Usage("--format " + Shown(options.format) + " is not known",
                  "use table, csv, tsv or json");
   }
   if (!ParseTimeFormat(options.time_format, run.text.time)) {
-    return Usage("--time-format " + options.time_format + " is not known",
+    return Usage("--time-format " + Shown(options.time_format) +
+                     " is not known",
                  "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
   }
   run.text.ascii = !LocaleIsUtf8();
-  run.sites = options.sites;
-  if (!options.sites_file.empty() &&
-      !ReadSitesFile(options.sites_file, run.sites)) {
+  if (!CheckSites(options, run) || !ConfigureServerAccess(options)) {
     return false;
   }
-  for (const std::string& site : run.sites) {
-    if (!CheckDescriptor(site)) return false;
-  }
-  if (!ConfigureServerAccess(options)) return false;
   if (options.discover_sites &&
       !AddDiscoveredSites(options.server, options.ftp, options.site_ids,
                           run.sites, run.notes)) {
@@ -380,7 +397,13 @@ bool Check(const CollectOptions& options, Run& run) {
                  "--discover-sites");
   }
   for (std::string& site : run.sites) {
-    if (!ExpandSystemDrive(options.server, site)) return false;
+    if (!ExpandSystemDrive(run.server, site)) return false;
+  }
+  // The schemas of a central store are lower case: every spelling of a
+  // server is one there.
+  if (!run.location.IsPostgres() &&
+      !MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
+    return false;
   }
   // A central store has no folder of its own: its runs log to the current
   // folder unless told.
@@ -389,29 +412,68 @@ bool Check(const CollectOptions& options, Run& run) {
   run.error_log = options.error_log.empty()
                       ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckErrorLog(run.error_log) &&
-         CheckDatabases(options, run.location);
+  return CheckErrorLog(run.error_log) && CheckDatabases(options, run) &&
+         OpenOutput(options, run);
 }
 
-// The component takes a log folder it cannot list for an empty one, so a
-// wrong password or a missing share would end as a quiet run without
-// records. Each site's folder is looked at first and every one that cannot
-// be listed gets one error-log line saying why; the run still goes on and
-// stores the site's total.
-void LogUnreadableLogFolders(LogParserInterface& parser,
-                             const CollectOptions& options, const Run& run) {
-  for (const std::string& site : run.sites) {
-    automation::StringArray fields = automation::Split(site, ",");
-    std::string folder = parser.GetLogFilePath(fields[1], options.server);
-    if (folder.empty()) continue;  // the component logs why
-    folder += (options.ftp ? "\\MSFTPSVC" : "\\W3SVC") + fields[2];
-    if (!automation::ResumeNext([&] { unc::ListDirectory(folder); })) {
-      WriteErrorLog(automation::Err().Number(),
-                    automation::Err().Description(), "velnor collect",
-                    "ListLogFolder");
-      automation::Err().Clear();
+// Joins the report databases the run will open to `session` before any
+// statement runs, so that the registry work before the run and the run
+// itself are one transaction. Returns the hits-by-hour database's schema;
+// empty, after the message, when one cannot be used (locked, read-only, not
+// a database).
+std::string JoinDatabases(ado::Session& session, const CollectOptions& options,
+                          const Run& run) {
+  std::string hour_schema;
+  for (ReportKind kind : reportdb::kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    const std::string path =
+        run.location.DatabasePath(kind, run.server, options.ftp);
+    try {
+      std::string schema = session.Attach(path);
+      if (kind == ReportKind::kHitsByHour) hour_schema = schema;
+    } catch (const automation::AutomationError& error) {
+      Usage("cannot use the report database " + Shown(path) + ": " +
+                error.description(),
+            "nothing was collected; correct that, or give --wait SECONDS "
+            "when another program holds it, and run again");
+      return "";
     }
   }
+  return hour_schema;
+}
+
+// Files the run will skip because they are not registered; registered now
+// for sites that have registrations when --register-new-files asks.
+std::vector<std::string> CheckRegistry(const CollectOptions& options,
+                                       const Run& run,
+                                       const std::vector<SiteFolder>& folders,
+                                       ado::Session& session,
+                                       const std::string& hour_schema) {
+  std::vector<std::string> notes;
+  automation::ResumeNext([&] {
+    reportdb::LogFileRegistry registry(
+        session, hour_schema, std::string(reportdb::SiteColumn(options.ftp)));
+    for (const UnregisteredFiles& files : FindUnregisteredFiles(
+             registry, run.server, folders, options.log_site_level,
+             options.refresh_registry)) {
+      if (options.register_new_files && files.site_registered) {
+        registry.Register(run.server, files.site->identifier,
+                          files.site->site_name, files.names);
+        std::cerr << "registered " << files.names.size() << " new log file"
+                  << (files.names.size() == 1 ? "" : "s") << " of site "
+                  << files.site->identifier << " ("
+                  << Shown(files.site->site_name) << ")\n";
+      } else {
+        notes.push_back(UnregisteredNote(files));
+      }
+    }
+  });
+  if (automation::Err().Number() != 0) {
+    WriteErrorLog(automation::Err().Number(), automation::Err().Description(),
+                  "velnor collect", "CheckLogFileRegistry");
+    automation::Err().Clear();
+  }
+  return notes;
 }
 
 int TerminalColumns() {
@@ -424,26 +486,56 @@ int TerminalColumns() {
   return 120;
 }
 
-size_t CountLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return static_cast<size_t>(std::count(std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>(), '\n'));
+forms::BackendPreference Progress(const CollectOptions& options) {
+  if (options.quiet) return forms::BackendPreference::kQuiet;
+  const bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+  // Rows streaming onto the terminal would run through the dialog.
+  const bool listing_on_terminal = options.raw && options.output.empty() &&
+                                   options.format != "table" &&
+                                   isatty(STDOUT_FILENO);
+  return options.no_tui || !tty || listing_on_terminal
+             ? forms::BackendPreference::kHeadless
+             : forms::BackendPreference::kAuto;
 }
 
-bool WriteGrid(const CollectOptions& options, const Run& run,
-               const forms::FlexGrid& grid) {
-  if (options.output.empty()) {
-    RenderGrid(grid, run.format, run.text, std::cout);
-    return true;
+int CancelledBeforeTheRun() {
+  std::cerr << "velnor: cancelled before the run started; nothing was "
+               "collected\n";
+  return kExitCancelled;
+}
+
+// The exit status when `lock` was not taken (another run holds the
+// databases, or the folder cannot hold the lock file), after the message;
+// -1 when it was.
+int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
+                const Run& run) {
+  if (lock.status == RunLock::Status::kHeld) {
+    Usage("another collection of " + run.server +
+              (options.ftp ? " (FTP)" : " (web)") + " in " +
+              run.location.Name() + " is running: " + lock.detail,
+          "wait for it to end, or give --wait SECONDS to wait longer "
+          "(now " + fmt::format("{:g}", options.wait) + ")");
+    return kExitUsage;
   }
-  std::ofstream out(options.output, std::ios::binary);
-  RenderGrid(grid, run.format, run.text, out);
-  out.close();
-  if (!out) {
-    std::cerr << "velnor: cannot write " << options.output << "\n";
-    return false;
+  if (lock.status == RunLock::Status::kUnusable) {
+    Usage("the database folder " + options.db_dir +
+              " cannot be written: " + lock.detail,
+          "a run writes its databases and a lock file there; make the "
+          "folder writable (or mount it read-write)");
+    return kExitLoggedErrors;
   }
-  return true;
+  return -1;
+}
+
+// The note for components that had to count record by record.
+std::string CountedRecordByRecordNote(const RunSummary& summary) {
+  std::string names;
+  for (const std::string& name : summary.counted_record_by_record) {
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  return "note: counted record by record, which is slow: " + names +
+         " (its tblGeneral lacks a column, or holds counts that are not "
+         "whole numbers from 1 up)";
 }
 
 }  // namespace
@@ -504,12 +596,18 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                 "Read the whole log folder of sites without registered files");
   cmd->add_flag("--refresh-registry", o.refresh_registry,
                 "Same, and register those folders' files");
+  cmd->add_flag("--register-new-files", o.register_new_files,
+                "Register the new files of sites with registered files first, "
+                "so that they are read");
   cmd->add_option("--error-log", o.error_log,
                   "Error log (default: velnor-errors.log in --db-dir)")
       ->type_name("FILE");
   cmd->add_option("--share-root", o.share_root,
                   "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
       ->type_name("DIR");
+  cmd->add_flag("--smb-fallback", o.smb_fallback,
+                "Read servers and shares the share root does not hold over "
+                "SMB");
   cmd->add_option("--smb-auth", o.smb_auth,
                   "SMB credentials file (username =, password =, domain = "
                   "lines; default VELNOR_SMB_AUTH)")
@@ -517,7 +615,7 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
       ->type_name("PORT");
   cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server (default 5)")
+                  "Seconds to wait for an SMB server, 0.1 to 600 (default 5)")
       ->type_name("SECONDS");
   cmd->add_option("--windows-dir", o.windows_dirs,
                   "A server's Windows directory, SERVER=C:\\Windows")
@@ -534,7 +632,9 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->type_name("IDS")
       ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
-  cmd->add_flag("--no-tui", o.no_tui, "Plain progress lines, no dialog");
+  cmd->add_flag("--no-tui", o.no_tui,
+                "Plain progress lines (one every 2 s at most), no dialog");
+  cmd->add_flag("--quiet", o.quiet, "No progress at all, only the summary");
   cmd->add_option("--wait", o.wait,
                   "Seconds to wait for another run of these databases or a "
                   "lock on them (default 5)")
@@ -549,29 +649,22 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
 }
 
 int RunCollect(const CollectOptions& options) {
+  // From here on Ctrl+C and SIGTERM stop the command the way Cancel does.
+  interrupt::CatchScope catching;
   Run run;
   if (!Check(options, run)) return kExitUsage;
-
-  const bool tty = isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-  forms::SetBackendPreference(options.no_tui || !tty
-                                  ? forms::BackendPreference::kHeadless
-                                  : forms::BackendPreference::kAuto);
-  auto grid = std::make_shared<forms::FlexGrid>(
-      static_cast<float>(TerminalColumns()) * kTwipsPerChar);
-  auto sites = std::make_shared<automation::Collection>(run.sites);
-  const size_t lines_before = CountLines(run.error_log);
-
+  if (interrupt::Interrupted()) return CancelledBeforeTheRun();
   // A central store's runs are serialised by an advisory lock, a
   // folder's by a lock file in it.
   std::unique_ptr<PgRunLock> pg_lock;
   RunLockAttempt lock =
       run.location.IsPostgres()
           ? RunLockAttempt{}
-          : RunLock::Acquire(options.db_dir, options.server, options.ftp,
+          : RunLock::Acquire(options.db_dir, run.server, options.ftp,
                              options.wait);
   if (run.location.IsPostgres()) {
     try {
-      pg_lock = PgRunLock::Acquire(run.location.db_url, options.server,
+      pg_lock = PgRunLock::Acquire(run.location.db_url, run.server,
                                    options.ftp, options.wait, lock.detail);
     } catch (const ado::pg::PgError& error) {
       Usage("cannot reach the report store " + run.location.db_url + ": " +
@@ -581,40 +674,49 @@ int RunCollect(const CollectOptions& options) {
     }
     lock.status = pg_lock ? RunLock::Status::kTaken : RunLock::Status::kHeld;
   }
-  if (lock.status == RunLock::Status::kHeld) {
-    Usage("another collection of " + options.server +
-              (options.ftp ? " (FTP)" : " (web)") + " in " +
-              run.location.Name() + " is running: " + lock.detail,
-          "wait for it to end, or give --wait SECONDS to wait longer "
-          "(now " + fmt::format("{:g}", options.wait) + ")");
-    return kExitUsage;
-  }
-  if (lock.status == RunLock::Status::kUnusable) {
-    std::cerr << "velnor: error: the database folder " << options.db_dir
-              << " cannot be written: " << lock.detail
-              << "\n  help: a run writes its databases and a lock file "
-                 "there; make the folder writable (or mount it read-write)\n";
-    return kExitLoggedErrors;
+  if (int status = LockProblem(lock, options, run); status >= 0) {
+    return status;
   }
   ReportStore::SetCountInMemory(options.tally == "memory");
 
+  forms::SetBackendPreference(Progress(options));
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
+  ResetErrorLogTally();
   if (options.ftp) {
     std::vector<std::string> redirected =
-        RedirectFtpsvcFolders(*parser, options.server, run.sites);
+        RedirectFtpsvcFolders(*parser, run.server, run.sites);
     run.notes.insert(run.notes.end(), redirected.begin(), redirected.end());
   }
-  LogUnreadableLogFolders(*parser, options, run);
-  auto started = std::chrono::steady_clock::now();
+  const std::vector<SiteFolder> folders =
+      SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
   // The run's changes to its databases are kept together or not at all:
-  // the component's connections join this session, committed only here.
+  // the registry's and the component's statements run in this session,
+  // committed only after the run.
   auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000),
                                      run.location.MakeEngine());
-  parser->CollectIISLogData(options.server, options.ftp, run.from, run.to,
-                            run.location.AppPath(), options.raw,
-                            options.raw ? grid : nullptr, sites,
-                            options.log_site_level, options.refresh_registry);
+  const std::string hour_schema = JoinDatabases(*session, options, run);
+  if (hour_schema.empty()) return kExitLoggedErrors;
+  std::vector<std::string> unread =
+      CheckRegistry(options, run, folders, *session, hour_schema);
+  run.notes.insert(run.notes.end(), unread.begin(), unread.end());
+  if (interrupt::Interrupted()) return CancelledBeforeTheRun();
+
+  std::ostream& listing = run.output ? *run.output : std::cout;
+  std::shared_ptr<StreamingGrid> grid;
+  if (options.raw) {
+    grid = std::make_shared<StreamingGrid>(
+        static_cast<float>(TerminalColumns()) * kTwipsPerChar,
+        MakeGridWriter(run.format, run.text, listing));
+  }
+  auto sites = std::make_shared<automation::Collection>(run.sites);
+  auto started = std::chrono::steady_clock::now();
+  {
+    RunProgress progress(folders);
+    parser->CollectIISLogData(run.server, options.ftp, run.from, run.to,
+                              run.location.AppPath(), options.raw, grid, sites,
+                              options.log_site_level, options.refresh_registry);
+  }
   std::string not_kept;
   try {
     session->Commit();
@@ -623,34 +725,37 @@ int RunCollect(const CollectOptions& options) {
     WriteErrorLog(error.number(), error.description(), "velnor collect",
                   "Commit");
   }
-  double seconds = std::chrono::duration<double>(
-                       std::chrono::steady_clock::now() - started)
-                       .count();
-  RunSummary summary = LastRunSummary(*parser);
+  CollectOutcome outcome{LastRunSummary(*parser), run.server, options.ftp,
+                         std::chrono::duration<double>(
+                             std::chrono::steady_clock::now() - started)
+                             .count(),
+                         std::move(run.notes), ErrorLogLines(), run.error_log};
   if (!not_kept.empty()) {
-    std::cerr << "velnor: error: nothing of this run was stored: " << not_kept
-              << "\n  help: the databases are as they were before the run; "
-                 "correct the cause and run the same command again\n";
+    Usage("nothing of this run was stored: " + not_kept,
+          "the databases are as they were before the run; correct the cause "
+          "and run the same command again");
     return kExitLoggedErrors;
   }
-  bool written = !options.raw || WriteGrid(options, run, *grid);
-
-  if (!summary.counted_record_by_record.empty()) {
-    std::string names;
-    for (const std::string& name : summary.counted_record_by_record) {
-      names += (names.empty() ? "" : ", ") + name;
-    }
-    std::cerr << "note: counted record by record, which is slow: " << names
-              << " (its tblGeneral lacks a column, or holds counts that are "
-                 "not whole numbers from 1 up)\n";
+  bool written = true;
+  if (grid) {
+    grid->Finish();
+    listing.flush();
+    written = static_cast<bool>(listing);
   }
-  size_t new_lines = CountLines(run.error_log) - lines_before;
-  std::cerr << SummaryLine(summary, options.server, options.ftp, seconds)
-            << "\nerror log: " << new_lines << " new line"
-            << (new_lines == 1 ? "" : "s") << " in " << run.error_log << "\n";
-  for (const std::string& note : run.notes) std::cerr << note << "\n";
-  if (summary.cancel_confirmed) return kExitCancelled;
-  return new_lines > 0 || !written ? kExitLoggedErrors : kExitCompleted;
+  if (!outcome.run.counted_record_by_record.empty()) {
+    std::cerr << CountedRecordByRecordNote(outcome.run) << "\n";
+  }
+  PrintCollectSummary(outcome, std::cerr);
+  if (!written) {
+    Usage("the listing could not be written whole to " +
+              (options.output.empty() ? std::string("standard output")
+                                      : Shown(options.output)),
+          "check the free space and the output's destination, then run "
+          "again");
+  }
+  if (outcome.run.cancel_confirmed) return kExitCancelled;
+  const bool logged = outcome.errors.written + outcome.errors.lost > 0;
+  return logged || !written ? kExitLoggedErrors : kExitCompleted;
 }
 
 }  // namespace velnor::host

@@ -38,6 +38,9 @@ struct CollectOptions {
   std::string windows_dirs_file;
   bool create_db = false;
   bool no_tui = false;
+  bool quiet = false;
+  bool smb_fallback = false;
+  bool register_new_files = false;
   // Seconds to wait for another run of the same databases, or for another
   // process's lock on one of them.
   double wait = 5;

@@ -315,7 +315,7 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
                    {"--smb-auth", (dir_ / "auth").string(), "--smb-port",
                     std::to_string(server.port())});
   pid_t pid = testing::StartVelnor(arguments, db_dir);
-  EXPECT_TRUE(WaitFor(
+  EXPECT_TRUE(testing::WaitFor(
       [&] {
         return testing::ReadFile(db_dir / "stderr")
                    .find("Collecting data for site") != std::string::npos;
@@ -358,6 +358,48 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
     EXPECT_EQ(SiteHits(file, "3"), counted) << file;
     EXPECT_EQ(SiteRows(file, "1"), earlier[k]) << file;
   }
+}
+
+TEST_F(CollectSmbTest, AShareRootIsAPromiseSmbBesideItOnlyWhenAsked) {
+  // The root holds 127.0.0.1's C$ only; the site's log folder is on D$.
+  const char* kIntranet = "Intranet,D:\\Logs,2";
+  std::vector<std::string> options = SmbOptions("auth");
+  options.insert(options.end(), {"--share-root", (dir_ / "root").string()});
+  VelnorRun promised = Collect("promised", kIntranet, options);
+  EXPECT_EQ(promised.status, 1) << promised.err;
+  std::string log = testing::ReadFile(dir_ / "promised/velnor-errors.log");
+  EXPECT_NE(log.find("has no folder 127.0.0.1/D$"), std::string::npos) << log;
+  EXPECT_EQ(log.find("smb://"), std::string::npos) << log;
+
+  options.push_back("--smb-fallback");
+  VelnorRun asked = Collect("asked", kIntranet, options);
+  EXPECT_EQ(asked.status, 1) << asked.err;
+  log = testing::ReadFile(dir_ / "asked/velnor-errors.log");
+  EXPECT_NE(log.find("smb://127.0.0.1/D$/Logs/W3SVC2"), std::string::npos)
+      << log;
+}
+
+// Needs no Samba: the server accepts connections and never answers.
+TEST(CollectSmbSilentTest, ASilentServerCostsOneTimeoutForAllItsSites) {
+  testing::TempDir tmp("collect_smb_silent");
+  unc::smbd::SilentListener silent;
+  std::vector<std::string> arguments = CollectArguments(tmp.path(), kSite);
+  arguments.insert(
+      arguments.end(),
+      {"--site", "Intranet,D:\\Logs,2", "--site", "Shop,E:\\Shop\\Logs,3",
+       "--smb-port", std::to_string(silent.port()), "--smb-timeout", "1"});
+  VelnorRun run = testing::RunVelnor(arguments, tmp.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  std::vector<std::string> log =
+      Lines(testing::ReadFile(tmp.path() / "velnor-errors.log"));
+  ASSERT_EQ(log.size(), 3u) << run.err;
+  for (const std::string& line : log) {
+    EXPECT_NE(line.find("server 127.0.0.1"), std::string::npos) << line;
+  }
+  // One probe and one SMB connection: the first timeout answers for the
+  // server's other folders and for the run itself.
+  EXPECT_LE(silent.Connections(), 2);
+  EXPECT_EQ(SiteTotals(tmp.path()).size(), 3u);
 }
 
 // Needs no server: the file is refused before anything is read or made.

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/text_format.h"
+
 namespace velnor::host {
 
 bool Usage(const std::string& problem, const std::string& help) {
@@ -35,7 +37,11 @@ bool IsValidHostName(std::string_view name) {
 
 bool CheckServerName(const std::string& server) {
   if (IsValidHostName(server)) return true;
-  return Usage("\"" + server + "\" is not a valid server name",
+  // Appended, not added up: GCC 12 warns wrongly about "..." + a temporary.
+  std::string problem = "\"";
+  problem += Shown(server);
+  problem += "\" is not a valid server name";
+  return Usage(problem,
                "give the server's host name: letters, digits and hyphens, "
                "labels separated by dots (for example SRV1 or "
                "web01.example.com)");
@@ -43,10 +49,12 @@ bool CheckServerName(const std::string& server) {
 
 bool CheckDbDir(const std::string& dir) {
   if (std::filesystem::is_directory(dir)) return true;
-  return Usage("the database folder " + dir + " does not exist",
-               "create it first (mkdir -p " + dir + ") or give another "
-               "--db-dir");
+  return Usage(
+      "the database folder " + Shown(dir) + " does not exist",
+      "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
 }
+
+std::string Shown(std::string_view text) { return CutText(text, 80); }
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {

@@ -23,6 +23,10 @@ bool CheckServerName(const std::string& server);
 // True when `dir` is an existing folder; prints the usage mistake otherwise.
 bool CheckDbDir(const std::string& dir);
 
+// The user's `text` as a message may show it: valid UTF-8 without control
+// characters, cut to 80 characters.
+std::string Shown(std::string_view text);
+
 std::string_view Trim(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 

@@ -1,8 +1,6 @@
 // `velnor init-db`: argument checks come first, so that a mistyped server
-// name never produces files named after it.
+// name never produces files (or schemas) named after it.
 #include "host/init_db_command.h"
-
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -10,14 +8,14 @@
 
 #include "host/command_support.h"
 #include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/schema.h"
-#include "platform/automation/error_state.h"
 
 namespace velnor::host {
 
-using reportdb::CreateReportDatabases;
 using reportdb::CreatedDatabases;
+using reportdb::CreateReportDatabases;
 namespace {
 
 struct InitDbOptions {
@@ -27,72 +25,57 @@ struct InitDbOptions {
   bool ftp = false;
 };
 
-// The central store's schemas: the same report, made in PostgreSQL.
+// Prints what was made and left; reports a failure in the common style.
+int Report(const CreatedDatabases& result, bool made, const std::string& kind,
+           const std::string& server, const std::string& where) {
+  for (const std::string& name : result.made) {
+    std::cout << "made " << kind << name << "\n";
+  }
+  for (const std::string& name : result.left) {
+    std::cout << "left " << kind << name
+              << " (it already exists; not changed)\n";
+  }
+  if (made) return 0;
+  Usage("cannot make the report databases of " + server + " in " + where +
+            ": " + automation::Err().Description(),
+        "fix what the message names and run velnor init-db again; " + kind +
+            "s already there are left as they are");
+  automation::Err().Clear();
+  return 1;
+}
+
+// The central store's schemas: the same report databases, in PostgreSQL.
 int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
-    std::cerr << "velnor init-db: cannot use the database URL " << url << ": "
-              << problem << ".\n";
+    Usage("cannot use the database URL " + url, problem);
     return 2;
   }
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = reportdb::CreateReportSchemas(url, options.server, options.ftp);
   });
-  for (const std::string& schema : result.made) {
-    std::cout << "made schema " << schema << "\n";
-  }
-  for (const std::string& schema : result.left) {
-    std::cout << "left schema " << schema
-              << " (it already exists; not changed)\n";
-  }
-  if (!made) {
-    std::cerr << "velnor init-db: " << automation::Err().Description() << "\n";
-    automation::Err().Clear();
-    return 1;
-  }
-  return 0;
+  return Report(result, made, "schema ", options.server, url);
 }
 
 int RunInitDb(const InitDbOptions& options) {
-  if (!IsValidHostName(options.server)) {
-    std::cerr << "velnor init-db: '" << options.server
-              << "' is not a valid server name: use a host name of letters, "
-                 "digits, hyphens and dots (1-253 characters, no label "
-                 "starting or ending with a hyphen).\n";
-    return 2;
-  }
+  if (!CheckServerName(options.server)) return 2;
   std::string url = options.db_url;
   if (url.empty() && options.db_dir.empty()) {
     if (const char* env = std::getenv("VELNOR_DB_URL")) url = env;
   }
   if (!url.empty()) return RunInitSchemas(url, options);
   if (options.db_dir.empty()) {
-    std::cerr << "velnor init-db: give --db-dir FOLDER, or --db-url "
-                 "postgresql://... (or VELNOR_DB_URL) for a central store.\n";
+    Usage("no place for the report databases given",
+          "give --db-dir FOLDER, or --db-url postgresql://... (or "
+          "VELNOR_DB_URL) for a central store");
     return 2;
   }
-  struct stat info{};
-  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    std::cerr << "velnor init-db: the database folder '" << options.db_dir
-              << "' does not exist or is not a folder; create it first.\n";
-    return 2;
-  }
+  if (!CheckDbDir(options.db_dir)) return 2;
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = CreateReportDatabases(options.db_dir, options.server, options.ftp);
   });
-  for (const std::string& path : result.made) {
-    std::cout << "made " << path << "\n";
-  }
-  for (const std::string& path : result.left) {
-    std::cout << "left " << path << " (it already exists; not changed)\n";
-  }
-  if (!made) {
-    std::cerr << "velnor init-db: " << automation::Err().Description() << "\n";
-    automation::Err().Clear();
-    return 1;
-  }
-  return 0;
+  return Report(result, made, "", options.server, Shown(options.db_dir));
 }
 
 }  // namespace
@@ -102,14 +85,15 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
   CLI::App* command = app.add_subcommand(
       "init-db",
       "Make the four report databases (day of week, month, hour, status) of "
-      "one server and service in a folder. Existing files are left as they "
-      "are.");
+      "one server and service in a folder, or their schemas in a central "
+      "PostgreSQL store. Existing ones are left as they are.");
   command->footer(
       "Example:\n"
       "  velnor init-db --db-dir /srv/reports --server SRV1\n"
       "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
       "  hour and status files beside it; add --ftp for the FTP service.\n"
-      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server SRV1\n"
+      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server "
+      "SRV1\n"
       "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central\n"
       "  PostgreSQL store (the password from ~/.pgpass).");
   auto* db_dir = command

@@ -139,7 +139,7 @@ TEST_F(InstallTest, BashCompletionOffersCommandsOptionsAndValues) {
   fs::create_directories(dir_ / "reports");
   WriteFile(dir_ / "sites.txt", "");
   EXPECT_EQ(Complete("velnor ''"),
-            "init-db collect report sites migrate --help");
+            "init-db collect report sites migrate help --help");
   EXPECT_EQ(Complete("velnor re"), "report");
   EXPECT_EQ(Complete("velnor report --f"), "--ftp --format");
   EXPECT_EQ(Complete("velnor collect --time"), "--time-format");

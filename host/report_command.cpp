@@ -33,12 +33,24 @@ constexpr const char* kFormats[] = {"text", "csv", "json", "html"};
 
 std::string Service(bool is_ftp) { return is_ftp ? "FTP" : "web"; }
 
-// What is wrong with a central store's URL or schemas, or "".
-std::string UrlMistake(const ReportOptions& options) {
+// A mistake as every velnor command tells one: what is wrong, then what to
+// do.
+struct Mistake {
+  std::string problem;  // empty: none
+  std::string help;
+};
+
+void Tell(std::ostream& err, const Mistake& mistake) {
+  err << "velnor: error: " << mistake.problem << "\n  help: " << mistake.help
+      << "\n";
+}
+
+// What is wrong with a central store's URL or schemas; an empty problem
+// when nothing is.
+Mistake UrlMistake(const ReportOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
       !problem.empty()) {
-    return "cannot use the database URL " + options.db_url + ": " + problem +
-           ".";
+    return {"cannot use the database URL " + options.db_url, problem};
   }
   std::vector<std::string> missing;
   // A store that cannot be reached is no usage mistake: reading it fails
@@ -48,52 +60,57 @@ std::string UrlMistake(const ReportOptions& options) {
                                              options.is_ftp);
   });
   Err().Clear();
-  if (missing.empty()) return "";
-  return "no " + Service(options.is_ftp) + " report schemas of server " +
-         options.server + " in " + options.db_url + ": expected '" +
-         missing.front() + "'. Check --db-url, --server and --ftp, or make "
-         "them with 'velnor init-db --db-url " + options.db_url +
-         " --server " + options.server + (options.is_ftp ? " --ftp" : "") +
-         "'.";
+  if (missing.empty()) return {};
+  return {"no " + Service(options.is_ftp) + " report schemas of server " +
+              options.server + " in " + options.db_url + ": expected '" +
+              missing.front() + "'",
+          "check --db-url, --server and --ftp, or make them with 'velnor "
+          "init-db --db-url " +
+              options.db_url + " --server " + options.server +
+              (options.is_ftp ? " --ftp" : "") + "'"};
 }
 
-// The first usage mistake of `options`, or "" when there is none.
-std::string UsageMistake(const ReportOptions& options) {
+// The first usage mistake of `options`; an empty problem when there is
+// none.
+Mistake UsageMistake(const ReportOptions& options) {
   if (std::find(std::begin(kFormats), std::end(kFormats), options.format) ==
       std::end(kFormats)) {
-    return "unknown format '" + options.format +
-           "': the report comes as text, csv, json or html. Give one of "
-           "these to --format.";
+    return {"unknown format '" + Shown(options.format) +
+                "': the report comes as text, csv, json or html",
+            "give one of these to --format"};
   }
   if (!IsValidHostName(options.server)) {
-    return "'" + options.server +
-           "' is not a valid server name: it must be a host name of letters, "
-           "digits, hyphens and dots (1-253 characters, no label starting or "
-           "ending with a hyphen). Give the name the databases were made for.";
+    return {"'" + Shown(options.server) +
+                "' is not a valid server name: it must be a host name of "
+                "letters, digits, hyphens and dots (1-253 characters, no "
+                "label starting or ending with a hyphen)",
+            "give the name the databases were made for"};
   }
   if (!options.db_url.empty()) return UrlMistake(options);
   if (options.db_dir.empty()) {
-    return "no report databases given. Give --db-dir FOLDER, or --db-url "
-           "postgresql://... (or VELNOR_DB_URL) for a central store.";
+    return {"no report databases given",
+            "give --db-dir FOLDER, or --db-url postgresql://... (or "
+            "VELNOR_DB_URL) for a central store"};
   }
   struct stat info {};
   if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    return "the database folder '" + options.db_dir +
-           "' does not exist or is not a folder. Check --db-dir.";
+    return {"the database folder '" + Shown(options.db_dir) +
+                "' does not exist or is not a folder",
+            "check --db-dir"};
   }
   std::vector<std::string> missing =
       MissingReportDatabases(options.db_dir, options.server, options.is_ftp);
-  if (missing.empty()) return "";
+  if (missing.empty()) return {};
   std::string files;
   for (const std::string& path : missing) {
     files += (files.empty() ? "'" : ", '") + path + "'";
   }
-  return "no " + Service(options.is_ftp) + " report databases of server " +
-         options.server + ": expected " + files +
-         ". Check --db-dir, --server and --ftp, or make them with 'velnor "
-         "init-db --db-dir " +
-         options.db_dir + " --server " + options.server +
-         (options.is_ftp ? " --ftp" : "") + "'.";
+  return {"no " + Service(options.is_ftp) + " report databases of server " +
+              options.server + ": expected " + files,
+          "check --db-dir, --server and --ftp, or make them with 'velnor "
+          "init-db --db-dir " +
+              options.db_dir + " --server " + options.server +
+              (options.is_ftp ? " --ftp" : "") + "'"};
 }
 
 // Keeps only the site `identifier`; returns false when it has no rows.
@@ -151,8 +168,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 int RunReport(const ReportOptions& options, std::ostream& out,
               std::ostream& err) {
-  if (std::string mistake = UsageMistake(options); !mistake.empty()) {
-    err << "velnor report: " << mistake << "\n";
+  if (Mistake mistake = UsageMistake(options); !mistake.problem.empty()) {
+    Tell(err, mistake);
     return 2;
   }
   Report report;
@@ -161,17 +178,19 @@ int RunReport(const ReportOptions& options, std::ostream& out,
             reportdb::ReportLocation{options.db_dir, options.db_url},
             options.server, options.is_ftp);
       })) {
-    err << "velnor report: " << Err().Description() << "\n";
+    Tell(err, {Err().Description(),
+               "correct what the message names, then run the same command "
+               "again"});
     Err().Clear();
     return 1;
   }
   if (options.site) {
     std::string sites = SiteList(report);
     if (!KeepSite(report, *options.site)) {
-      err << "velnor report: site '" << *options.site << "' has no rows in the "
-          << Service(options.is_ftp) << " report databases of server "
-          << options.server << " (sites with rows: " << sites
-          << "). Give one of those to --site, or check --ftp.\n";
+      Tell(err, {"site '" + Shown(*options.site) + "' has no rows in the " +
+                     Service(options.is_ftp) + " report databases of server " +
+                     options.server + " (sites with rows: " + sites + ")",
+                 "give one of those to --site, or check --ftp"});
       return 2;
     }
   }
@@ -181,7 +200,7 @@ int RunReport(const ReportOptions& options, std::ostream& out,
     return 0;
   }
   if (!ResumeNext([&] { WriteFile(options.output, text); })) {
-    err << "velnor report: " << Err().Description() << "\n";
+    Tell(err, {Err().Description(), "give --output a file you may write"});
     Err().Clear();
     return 1;
   }

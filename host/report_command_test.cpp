@@ -221,7 +221,8 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
       {"report --db-dir " + dir_ + " --server SRV2",
        "expected '" + dir_ + "/QDX_UAWebLogDayOfWeek_SRV2.mdb', '"},
       {"report --db-dir " + dir_ + " --server SRV1",
-       "expected '" + Db(ReportKind::kHitsByMonth) + "'. Check --db-dir"},
+       "expected '" + Db(ReportKind::kHitsByMonth) +
+           "'\n  help: check --db-dir"},
       {"report --db-dir " + dir_ + " --server SRV1 --format xml",
        "unknown format 'xml'"},
   };
@@ -229,8 +230,8 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
     VelnorRun run = Velnor(c.arguments + " --output " + out);
     EXPECT_EQ(run.status, 2) << c.arguments;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.rfind("velnor report: ", 0), 0u) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.rfind("velnor: error: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(fs::exists(out)) << c.arguments;
   }

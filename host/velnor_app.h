@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace velnor::host {
 
@@ -13,6 +15,13 @@ namespace velnor::host {
 // run, its callback stores the process exit status in `*exit_status`,
 // which must outlive the application.
 std::unique_ptr<CLI::App> MakeVelnorApp(int* exit_status);
+
+// Adds `velnor help [COMMAND]` to `app`: the help of the command, or of
+// velnor; an unknown command is a usage mistake (exit status 2).
+void AddHelpCommand(CLI::App& app, int* exit_status);
+
+// "init-db, collect, report, sites and help": the subcommands of `app`.
+std::string CommandList(const CLI::App& app);
 
 // Every subcommand of `app`, in the order they were added.
 std::vector<const CLI::App*> Subcommands(const CLI::App& app);

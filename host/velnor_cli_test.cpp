@@ -3,10 +3,8 @@
 // status, its output and the report databases it leaves, read back with
 // plain SQLite and compared with counts taken from the log files here.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +13,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -299,6 +296,16 @@ TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
 TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   fs::copy(kExamples / "shares", dir_ / "shares", fs::copy_options::recursive);
   InitDb("WEB01");
+  // Files a user may give by mistake: a folder, 100 MB on one line, a
+  // binary file, a descriptor that is wrong on its line.
+  fs::create_directory(dir_ / "sites-dir");
+  WriteFile(dir_ / "huge.txt", std::string(100 << 20, 'x'));
+  WriteFile(dir_ / "binary.txt", std::string("\x7f"
+                                             "ELF\x02\x01\x01\0\0\0\xff\xfe",
+                                             13));
+  WriteFile(dir_ / "sites.txt",
+            "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
+  WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
@@ -312,6 +319,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   const std::string good =
       "--server WEB01 --from 2024-06-03 --to 2024-06-05 --db-dir db "
       "--share-root shares --site Intranet,D:\\Logs,2";
+  const std::string site = "--site Intranet,D:\\Logs,2";
   const std::tuple<std::string, std::string, std::string> kCases[] = {
       {"--from 2024-06-03", "--from 2024-02-30", "--from 2024-02-30 is not a"},
       {"--to 2024-06-05", "--to 06/05/2024", "--to 06/05/2024 is not a date"},
@@ -320,25 +328,50 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB_01", "\"WEB_01\" is not a valid server name"},
       {"Logs,2", "Logs", "\"Intranet,D:\\Logs\" has 2 fields"},
       {"Logs,2", "Logs,two", "the site identifier \"two\" of"},
+      {"D:\\Logs", "Logs",
+       "\"Logs\" of the site descriptor \"Intranet,Logs,2\" "
+       "is neither a drive path nor a %VARIABLE% path"},
+      {"Intranet,", ",", "\",D:\\Logs,2\" has no site name"},
+      {"Intranet", "Intra\x07net", "holds a control character"},
+      {"Intranet", "Intra\xffnet", "bytes that are not UTF-8"},
       {"--db-dir db", "--db-dir nowhere", "the database folder nowhere does"},
       {"WEB01", "WEB02", "db/QDX_UAWebLogDayOfWeek_WEB02.mdb is missing"},
       {"shares", "shares --format table", "--format requires --raw"},
       {"shares", "shares --raw --format xml", "--format xml is not known"},
-      {"--site Intranet,D:\\Logs,2", "--sites nowhere.txt",
-       "cannot read the sites file nowhere.txt"},
+      {"shares", "shares --bogus", "not expected: --bogus"},
+      {site, "--sites nowhere.txt",
+       "cannot read the file nowhere.txt given to --sites"},
+      {site, "--sites sites-dir", "--sites sites-dir is a folder, not a file"},
+      {site, "--sites huge.txt", "huge.txt:1: the line is longer than 4096"},
+      {site, "--sites binary.txt", "binary.txt:1: the line holds a NUL byte"},
+      {site, "--sites sites.txt",
+       "sites.txt:3: the site descriptor "
+       "\"Intranet,Logs,2\" is neither"},
       {"D:", "%SystemDrive%", "needs the Windows directory of WEB01"},
       {"shares", "shares --windows-dir WEB01=Windows",
-       "--windows-dir WEB01=Windows is not SERVER=PATH"},
+       "--windows-dir WEB01=Windows: \"Windows\" is not an absolute Windows "
+       "path"},
+      {"shares", "shares --windows-dirs dirs.txt",
+       "dirs.txt:2: WEB01=Windows: \"Windows\" is not an absolute"},
+      {"shares", "shares --smb-timeout nan", "--smb-timeout nan is not a"},
+      {"shares", "shares --smb-timeout 0.0001", "--smb-timeout 0.0001 is not"},
+      {"shares", "shares --smb-timeout 1e9", "--smb-timeout 1e+09 is not"},
       {"shares", "shares --error-log nowhere/errors.log",
        "cannot write the error log nowhere/errors.log"},
+      {"shares", "shares --raw --output sites-dir", "--output sites-dir is a"},
   };
   for (const auto& [good_part, bad_part, message] : kCases) {
     std::string args = good;
     args.replace(args.find(good_part), good_part.size(), bad_part);
     VelnorRun run = Velnor("collect " + args);
     EXPECT_EQ(run.status, 2) << args;
+    EXPECT_NE(run.err.find("velnor: error: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << args << run.err;
-    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    // One short message in the common style, whatever the input held.
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_NE(run.err.find("\n  help: "), std::string::npos) << run.err;
+    EXPECT_LT(run.err.size(), 600u) << args;
+    EXPECT_EQ(run.err.find('\0'), std::string::npos) << args;
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(db_folder() == before) << args;
   }
@@ -368,54 +401,54 @@ TEST_F(VelnorCliTest, LoggedErrorsEndWithStatusOneAndAreCounted) {
             (Counts{{"1", 3}}));
 }
 
-TEST_F(VelnorCliTest, AnInterruptIsAConfirmedCancelThatKeepsTheSiteTotal) {
-  constexpr long kRecords = 200000;
-  std::ostringstream log;
-  log << "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
-  for (long i = 0; i < kRecords; ++i) {
-    char line[96];
-    std::snprintf(line, sizeof line,
-                  "2024-06-04 %02ld:%02ld:%02ld 10.0.0.%ld GET /p%ld.htm 200\n",
-                  i / 3600 % 24, i / 60 % 60, i % 60, i % 250, i % 50);
-    log << line;
-  }
-  WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240604.log", log.str());
-  InitDb("SRV1");
-
-  pid_t pid = StartVelnor(
-      CollectArgs("SRV1", {"--site", "Main Site,C:\\logs,1"}), dir_);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (ReadFile(dir_ / "stderr").find("Collecting data for site") ==
-             std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGINT);
-  VelnorRun run = FinishVelnor(pid, dir_);
-  EXPECT_EQ(run.status, 130) << run.err;
-
-  long counted =
-      Query(Db("HitsByHour", "SRV1"),
-            "select Identifier, [No of Hits] from tblTotalAccess")["1"];
-  EXPECT_GT(counted, 0);
-  EXPECT_LT(counted, kRecords);
-  EXPECT_EQ(Query(Db("HitsByHour", "SRV1"),
-                  "select 'hits', sum([No of Hits]) from tblGeneral")["hits"],
-            counted);
-  EXPECT_NE(Masked(run.err).find("cancelled after 1 site of SRV1 (web): " +
-                                 std::to_string(counted) + " record" +
-                                 (counted == 1 ? "" : "s") + " in T"),
-            std::string::npos)
-      << run.err;
-}
-
-TEST_F(VelnorCliTest, EachSubcommandsHelpShowsAnExample) {
+TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
   for (std::string command : {"init-db", "collect", "report"}) {
-    VelnorRun help = Velnor(command + " --help");
-    EXPECT_EQ(help.status, 0) << command;
-    EXPECT_NE(help.out.find("Example"), std::string::npos) << command;
-    EXPECT_NE(help.out.find("\n  velnor " + command + " --"), std::string::npos)
-        << help.out;
+    for (const std::string& ask : {command + " --help", "help " + command}) {
+      VelnorRun help = Velnor(ask);
+      EXPECT_EQ(help.status, 0) << ask;
+      EXPECT_NE(help.out.find("Example"), std::string::npos) << ask;
+      EXPECT_NE(help.out.find("\n  velnor " + command + " --"),
+                std::string::npos)
+          << help.out;
+    }
+  }
+  VelnorRun help = Velnor("help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: velnor [OPTIONS] SUBCOMMAND"),
+            std::string::npos)
+      << help.out;
+  VelnorRun version = Velnor("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out,
+                               std::regex("velnor [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
+
+  // Mistakes before any command runs, in the style of every other one.
+  const std::string kCommands = "init-db, collect, report, sites and help";
+  const std::pair<std::string, std::string> kMistakes[] = {
+      {"",
+       "velnor: error: no command given\n  help: say what to do: velnor "
+       "COMMAND, where the commands are " +
+           kCommands},
+      {"colect --server SRV1",
+       "velnor: error: \"colect\" is not a velnor "
+       "command\n  help: the commands are " +
+           kCommands},
+      {"help colect",
+       "velnor: error: \"colect\" is not a velnor command\n"
+       "  help: the commands are " +
+           kCommands},
+      {"collect",
+       "velnor: error: --server is required\n  help: velnor help "
+       "collect shows its options and examples\n"},
+      {"init-db --db-dir db --server SRV_1",
+       "velnor: error: \"SRV_1\" is not a valid server name\n  help: "},
+  };
+  for (const auto& [args, message] : kMistakes) {
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_TRUE(run.err.starts_with(message)) << args << "\n" << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
   }
 }
 

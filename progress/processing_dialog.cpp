@@ -108,6 +108,14 @@ void ProcessingDialog::SetReportItemDescription(
   label.Refresh();
 }
 
+void ProcessingDialog::SetReportItemDescription(std::string_view strPrefix,
+                                                int64_t lNumber) {
+  if (!Showing()) return;
+  forms::Label& label = *objProgressDlg->lblCurrentProcessDescription;
+  label.SetCaption(strPrefix, lNumber);
+  label.Refresh();
+}
+
 void ProcessingDialog::EnableCancelButton(bool blnEnable) {
   if (!Showing()) return;
   blnCancelButtonEnabled = blnEnable;

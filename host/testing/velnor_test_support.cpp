@@ -11,11 +11,35 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace velnor::testing {
 
 namespace fs = std::filesystem;
+
+std::string WebLog(long records, const std::string& day) {
+  std::string log = "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+  for (long i = 0; i < records; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "%s %02ld:%02ld:%02ld 10.0.0.%ld GET /p%ld.htm 200\n",
+                  day.c_str(), i / 3600 % 24, i / 60 % 60, i % 60, i % 250,
+                  i % 50);
+    log += line;
+  }
+  return log;
+}
+
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,
                   const std::function<void()>& in_child) {

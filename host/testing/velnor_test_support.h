@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -13,6 +14,15 @@
 #include "testing/test_support.h"
 
 namespace velnor::testing {
+
+// A web log (#Fields date time c-ip cs-method cs-uri-stem sc-status) of
+// `records` records on `day` (YYYY-MM-DD), one a second from midnight.
+std::string WebLog(long records, const std::string& day);
+
+// Polls `done` every 10 ms until it holds (true) or `limit` has passed
+// (false).
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit);
 
 struct VelnorRun {
   int status = -1;  // the exit status; -1 when killed by a signal

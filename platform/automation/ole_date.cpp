@@ -161,23 +161,49 @@ std::string MonthName(int month) {
   return nl_langinfo(kItems[month - 1]);
 }
 
+namespace {
+
+// Writes `value` (0 to 9999) in decimal at `out`, padded with zeros to
+// `digits` digits; returns the end.
+char* PutNumber(char* out, int value, int digits) {
+  char reversed[4];
+  int length = 0;
+  do {
+    reversed[length++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && length < 4);
+  for (int i = length; i < digits; ++i) *out++ = '0';
+  while (length > 0) *out++ = reversed[--length];
+  return out;
+}
+
+}  // namespace
+
+// Formatted by hand into one buffer: a raw listing formats a date for every
+// record.
 std::string DateToText(double date) {
   DateParts p = PartsOf(date);
-  char buffer[64];
-  std::string text;
+  char text[32];
+  char* out = text;
   if (DatePart(date) != 0) {
-    std::snprintf(buffer, sizeof buffer, "%d/%d/%04d", p.month, p.day,
-                  p.year);
-    text = buffer;
+    out = PutNumber(out, p.month, 1);
+    *out++ = '/';
+    out = PutNumber(out, p.day, 1);
+    *out++ = '/';
+    out = PutNumber(out, p.year, 4);
   }
-  if (p.hour != 0 || p.minute != 0 || p.second != 0 || text.empty()) {
-    int hour12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
-    std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d %s", hour12, p.minute,
-                  p.second, p.hour < 12 ? "AM" : "PM");
-    if (!text.empty()) text += ' ';
-    text += buffer;
+  if (p.hour != 0 || p.minute != 0 || p.second != 0 || out == text) {
+    if (out != text) *out++ = ' ';
+    out = PutNumber(out, p.hour % 12 == 0 ? 12 : p.hour % 12, 1);
+    *out++ = ':';
+    out = PutNumber(out, p.minute, 2);
+    *out++ = ':';
+    out = PutNumber(out, p.second, 2);
+    *out++ = ' ';
+    *out++ = p.hour < 12 ? 'A' : 'P';
+    *out++ = 'M';
   }
-  return text;
+  return std::string(text, out);
 }
 
 std::optional<double> ParseDateText(std::string_view text) {

@@ -50,6 +50,8 @@ TEST(OleDateTest, TextForms) {
   double d = DateFromParts({2007, 3, 12, 14, 5, 9});
   EXPECT_EQ(DateToText(d), "3/12/2007 2:05:09 PM");
   EXPECT_EQ(DateToText(DateSerial(2007, 3, 12)), "3/12/2007");
+  EXPECT_EQ(DateToText(DateFromParts({100, 12, 31, 12, 0, 1})),
+            "12/31/0100 12:00:01 PM");
   EXPECT_EQ(DateToText(DateFromParts({1899, 12, 30, 0, 30, 0})),
             "12:30:00 AM");
   EXPECT_EQ(ParseDateText("3/12/2007 2:05:09 PM"), d);

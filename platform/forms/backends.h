@@ -1,9 +1,11 @@
 // The parts the toolkit shares with its two backends and nobody else: the
-// backend factories, the button sets of message boxes and the event runner
-// that leaves input alone.
+// backend factories, the button sets of message boxes, the event runner
+// that leaves input alone, the throttle that keeps per-record calls cheap,
+// and the hand-over of interrupts and of the host's status line.
 #ifndef VELNOR_PLATFORM_FORMS_BACKENDS_H_
 #define VELNOR_PLATFORM_FORMS_BACKENDS_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,8 +20,9 @@ namespace velnor::forms::internal {
 // The dialog drawn with ncurses on the terminal of stdin and stderr; null
 // when that terminal's type is unknown to the terminfo database.
 std::unique_ptr<Backend> MakeTerminalBackend();
-// Plain progress lines on standard error; interrupts click Cancel.
-std::unique_ptr<Backend> MakeHeadlessBackend();
+// Plain progress lines on standard error (none when `quiet`); interrupts
+// click Cancel.
+std::unique_ptr<Backend> MakeHeadlessBackend(bool quiet);
 
 struct MessageButton {
   const char* caption;
@@ -36,6 +39,33 @@ size_t DefaultButton(int32_t style, size_t count);
 
 // Runs the events pending now, without reading input (see DoEvents).
 void RunPendingEvents();
+
+// True at most once per interval. It reads the kernel's coarse monotonic
+// clock (a few nanoseconds, a few milliseconds' resolution), so that a
+// backend can afford to ask on every call a run makes per record.
+class Throttle {
+ public:
+  explicit Throttle(std::chrono::milliseconds interval);
+  // True when the interval has passed since the last true answer (or since
+  // construction or Expire); it then starts again.
+  bool Due();
+  // The next Due answers true.
+  void Expire() { expired_ = true; }
+
+ private:
+  int64_t NowMs() const;
+
+  int64_t interval_ms_;
+  int64_t last_ms_;
+  bool expired_ = true;
+};
+
+// True once for every interrupt caught since it last answered true (see
+// platform/interrupt): the backend then clicks the window's cancel button.
+bool TakeInterrupt();
+
+// The host's status line as it reads now; empty without one.
+std::string StatusLineText();
 
 // `text` with control characters as blanks, cut to `width` characters (UTF-8
 // sequences count as one) and ending in "..." when it was cut.

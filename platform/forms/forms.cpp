@@ -2,17 +2,20 @@
 // choice of backend. Drawing and input live in the backends.
 #include "platform/forms/forms.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
+#include <charconv>
 #include <deque>
 #include <memory>
 #include <utility>
 
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::forms {
 namespace {
@@ -46,10 +49,23 @@ std::atomic<int32_t> g_next_handle{0x10000};
 
 int32_t NewHandle() { return g_next_handle.fetch_add(4); }
 
+// Interrupts already turned into clicks (see TakeInterrupt).
+std::atomic<int> g_delivered_interrupts{0};
+
+std::function<std::string()>& StatusLine() {
+  static std::function<std::string()> status;
+  return status;
+}
+
 Backend& PreferredBackend() {
   static std::unique_ptr<Backend> terminal;
   static bool terminal_tried = false;
   static std::unique_ptr<Backend> headless;
+  static std::unique_ptr<Backend> quiet;
+  if (g_preference == BackendPreference::kQuiet) {
+    if (!quiet) quiet = internal::MakeHeadlessBackend(true);
+    return *quiet;
+  }
   if (g_preference == BackendPreference::kAuto && isatty(STDIN_FILENO) &&
       isatty(STDERR_FILENO)) {
     if (!terminal_tried) {
@@ -58,7 +74,7 @@ Backend& PreferredBackend() {
     }
     if (terminal) return *terminal;
   }
-  if (!headless) headless = internal::MakeHeadlessBackend();
+  if (!headless) headless = internal::MakeHeadlessBackend(false);
   return *headless;
 }
 
@@ -93,6 +109,37 @@ std::vector<MessageButton> MessageButtons(int32_t style) {
 size_t DefaultButton(int32_t style, size_t count) {
   size_t index = static_cast<size_t>((style >> 8) & 0xF);
   return index < count ? index : 0;
+}
+
+Throttle::Throttle(std::chrono::milliseconds interval)
+    : interval_ms_(interval.count()), last_ms_(NowMs()) {}
+
+bool Throttle::Due() {
+  const int64_t now = NowMs();
+  if (!expired_ && now - last_ms_ < interval_ms_) return false;
+  expired_ = false;
+  last_ms_ = now;
+  return true;
+}
+
+int64_t Throttle::NowMs() const {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+bool TakeInterrupt() {
+  const int caught = interrupt::InterruptCount();
+  const int delivered = g_delivered_interrupts.load(std::memory_order_relaxed);
+  if (caught == delivered) return false;
+  // A count that went down was forgotten (interrupt::Forget): start over.
+  g_delivered_interrupts.store(caught, std::memory_order_relaxed);
+  return caught > delivered;
+}
+
+std::string StatusLineText() {
+  const std::function<std::string()>& status = StatusLine();
+  return status ? status() : std::string();
 }
 
 std::string Ellipsize(std::string_view text, int width) {
@@ -164,6 +211,16 @@ void SetBackendPreference(BackendPreference preference) {
   g_preference = preference;
 }
 
+void SetStatusLine(std::function<std::string()> status) {
+  StatusLine() = std::move(status);
+}
+
+void StatusChanged() {
+  if (tl_showing_window != nullptr) {
+    tl_showing_backend->Update(*tl_showing_window, false);
+  }
+}
+
 Backend& CurrentBackend() {
   if (tl_showing_backend != nullptr) return *tl_showing_backend;
   return PreferredBackend();
@@ -219,8 +276,26 @@ void Control::Notify(const std::function<void()>& handler) {
 Label::Label(Window& parent, Rect bounds, int tab_index)
     : Control(parent, ControlKind::kLabel, bounds, tab_index) {}
 
+const std::string& Label::Caption() const {
+  if (pending_number_) {
+    char digits[24];
+    auto end = std::to_chars(digits, std::end(digits), *pending_number_).ptr;
+    caption_.append(digits, end);
+    pending_number_.reset();
+  }
+  return caption_;
+}
+
 void Label::SetCaption(std::string_view caption) {
   caption_.assign(caption);
+  pending_number_.reset();
+  Changed();
+  Notify(on_change_);
+}
+
+void Label::SetCaption(std::string_view prefix, int64_t number) {
+  caption_.assign(prefix);
+  pending_number_ = number;
   Changed();
   Notify(on_change_);
 }
@@ -234,6 +309,7 @@ void Label::Refresh() { Changed(); }
 void Label::ResetToDesign() {
   Control::ResetToDesign();
   caption_.clear();
+  pending_number_.reset();
 }
 
 TextBox::TextBox(Window& parent, ControlKind kind, Rect bounds, int tab_index,

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,8 +128,12 @@ class Control {
 class Label : public Control {
  public:
   Label(Window& parent, Rect bounds, int tab_index);
-  const std::string& Caption() const { return caption_; }
+  const std::string& Caption() const;
   void SetCaption(std::string_view caption);
+  // The caption `prefix` followed by `number` in decimal digits. The text
+  // is composed only when Caption is read (a backend paints it), so a
+  // counter shown for every record costs no text work per record.
+  void SetCaption(std::string_view prefix, int64_t number);
   void SetChangeHandler(std::function<void()> handler);
   // Redraws the label now; the terminal backend may defer this to keep
   // painting within its frame rate.
@@ -136,7 +141,9 @@ class Label : public Control {
   void ResetToDesign() override;
 
  private:
-  std::string caption_;
+  // caption_ lacks the digits of pending_number_ until Caption composes it.
+  mutable std::string caption_;
+  mutable std::optional<int64_t> pending_number_;
   std::function<void()> on_change_;
 };
 
@@ -233,10 +240,22 @@ class Backend {
 enum class BackendPreference {
   kAuto,      // the terminal when stdin and stderr are terminals, else headless
   kHeadless,  // never draw; plain progress lines on standard error
+  kQuiet,     // never draw, no progress lines (message boxes still answered)
 };
 
 // Takes effect the next time a window is shown while none shows.
 void SetBackendPreference(BackendPreference preference);
+
+// The host's own status line, shown under the showing window's controls in
+// the terminal and appended to the plain progress lines. `status` is called
+// only when the line is shown (a paint, a progress line), so what it reports
+// may change as often as it likes. An empty function removes the line.
+void SetStatusLine(std::function<std::string()> status);
+
+// Tells the showing window that the status line's facts changed: it is
+// redrawn when the backend's throttle allows. Runs no events, so it is safe
+// anywhere, also deep inside work that must not see a click.
+void StatusChanged();
 
 // The backend in use: the one of the showing window, else the one the
 // current preference chooses.

@@ -1,29 +1,24 @@
 // The backend for runs without a terminal (a service, cron, a pipe): nothing
-// is drawn; standard error gets one line for every change of the window's
-// topmost label and the caption at most once a second, lines a log file or a
-// cron mail can hold. An interrupt (SIGINT, SIGTERM) is the user's click on
+// is drawn; standard error gets at most one progress line every two seconds,
+// lines a log file or a cron mail can hold: the caption, the window's
+// topmost label and the host's status line. The quiet variant prints no
+// progress line at all. An interrupt (SIGINT, SIGTERM) is the user's click on
 // the window's cancel button, and a message box is answered by its first
 // button, Yes, with a line saying so, because nobody is there to answer.
 #include <poll.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/forms/backends.h"
 #include "platform/forms/forms.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::forms::internal {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-
-// Async-signal-safe: only records the request; DoEvents turns it into a click.
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-using Clock = std::chrono::steady_clock;
-constexpr auto kCaptionInterval = std::chrono::seconds(1);
+constexpr auto kLineInterval = std::chrono::seconds(2);
 
 std::string Trimmed(const std::string& text) {
   size_t first = text.find_first_not_of(' ');
@@ -32,48 +27,45 @@ std::string Trimmed(const std::string& text) {
 
 class HeadlessBackend : public Backend {
  public:
+  explicit HeadlessBackend(bool quiet) : quiet_(quiet) {}
+
   void Open(Window& window) override {
     window_ = &window;
     printed_line_.clear();
-    printed_caption_.clear();
-    caption_time_ = Clock::time_point();
-    g_interrupted = 0;
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &old_int_);
-    sigaction(SIGTERM, &action, &old_term_);
+    line_throttle_ = Throttle(kLineInterval);
+    catching_.emplace();
   }
 
-  void Close(Window& window) override {
-    // The last caption (100% at a normal end) is worth its line even when
-    // it came within the second.
-    if (Trimmed(window.Caption()) != printed_caption_) PrintCaption(window);
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
+  void Close(Window&) override {
+    catching_.reset();
     window_ = nullptr;
   }
 
+  // Cheap unless a line is due: a run calls this for every record.
   void Update(Window& window, bool) override {
-    if (const Label* headline = Headline(window)) {
-      if (!headline->Caption().empty() &&
-          headline->Caption() != printed_line_) {
-        printed_line_ = headline->Caption();
-        std::fprintf(stderr, "%s\n", printed_line_.c_str());
-      }
+    if (quiet_ || !line_throttle_.Due()) return;
+    const Label* headline = Headline(window);
+    // Before the window says what it does there is nothing worth a line;
+    // the next update may print at once.
+    if (headline == nullptr || headline->Caption().empty()) {
+      line_throttle_.Expire();
+      return;
     }
-    if (Trimmed(window.Caption()) != printed_caption_ &&
-        Clock::now() - caption_time_ >= kCaptionInterval) {
-      PrintCaption(window);
+    std::string line = Trimmed(window.Caption()) + " | " + headline->Caption();
+    if (std::string status = StatusLineText(); !status.empty()) {
+      line += " | " + status;
     }
+    if (line == printed_line_) return;
+    printed_line_ = line;
+    std::fprintf(stderr, "%s\n", Ellipsize(line, kMaxLineChars).c_str());
   }
 
   void ReadInput(int wait_ms) override {
-    for (int waited = 0; !g_interrupted && waited < wait_ms; waited += 10) {
+    for (int waited = 0; !interrupt::Interrupted() && waited < wait_ms;
+         waited += 10) {
       poll(nullptr, 0, 10);
     }
-    if (!g_interrupted || window_ == nullptr) return;
-    g_interrupted = 0;
+    if (window_ == nullptr || !TakeInterrupt()) return;
     if (CommandButton* button = window_->CancelButton()) {
       std::fprintf(stderr, "Interrupted: %s\n",
                    button->DisplayCaption().c_str());
@@ -91,6 +83,9 @@ class HeadlessBackend : public Backend {
   }
 
  private:
+  // A line a log viewer shows whole, whatever a site's name.
+  static constexpr int kMaxLineChars = 300;
+
   // The topmost visible label: the line that says what the window is doing.
   static const Label* Headline(const Window& window) {
     const Label* headline = nullptr;
@@ -106,26 +101,17 @@ class HeadlessBackend : public Backend {
     return headline;
   }
 
-  void PrintCaption(const Window& window) {
-    printed_caption_ = Trimmed(window.Caption());
-    caption_time_ = Clock::now();
-    if (!printed_caption_.empty()) {
-      std::fprintf(stderr, "%s\n", printed_caption_.c_str());
-    }
-  }
-
+  const bool quiet_;
   Window* window_ = nullptr;
   std::string printed_line_;
-  std::string printed_caption_;
-  Clock::time_point caption_time_;
-  struct sigaction old_int_ = {};
-  struct sigaction old_term_ = {};
+  Throttle line_throttle_{kLineInterval};
+  std::optional<interrupt::CatchScope> catching_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeHeadlessBackend() {
-  return std::make_unique<HeadlessBackend>();
+std::unique_ptr<Backend> MakeHeadlessBackend(bool quiet) {
+  return std::make_unique<HeadlessBackend>(quiet);
 }
 
 }  // namespace velnor::forms::internal

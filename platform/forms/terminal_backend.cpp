@@ -1,13 +1,16 @@
 // The backend for an interactive terminal: the showing window is drawn with
 // ncurses as a centred dialog box (caption in the top border, controls placed
-// by scaling their design places to character cells), and message boxes are
-// drawn over it. Input is read without blocking from DoEvents; keys and
-// mouse clicks on a button become pending click events.
+// by scaling their design places to character cells, the host's status line
+// under the box), and message boxes are drawn over it. Input is read without
+// blocking from DoEvents; keys and mouse clicks on a button become pending
+// click events. Ctrl+C (SIGINT) and SIGTERM are the Cancel click answered
+// Yes, as without a terminal: the click is posted and every message box
+// after an interrupt is answered by its first button without asking.
 //
 // The terminal must come back in its original state whatever happens:
-// Close restores it, and so do handlers for SIGINT, SIGTERM, SIGSEGV and
-// SIGABRT (restore, then re-raise with the default action) and an atexit
-// hook, for a program that is interrupted or dies while the window shows.
+// Close restores it, and so do handlers for SIGSEGV and SIGABRT (restore,
+// then re-raise with the default action) and an atexit hook, for a program
+// that dies while the window shows.
 #include <curses.h>
 #include <poll.h>
 #include <term.h>
@@ -19,19 +22,22 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/forms/backends.h"
 #include "platform/forms/forms.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::forms::internal {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 // Painting at most ~30 times a second keeps a run that changes a label for
-// every record from spending its time in the terminal.
+// every record from spending its time in the terminal; looking for input
+// every 10 ms keeps it from spending its time in poll(2).
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
+constexpr auto kInputInterval = std::chrono::milliseconds(10);
 constexpr int kMaxInnerWidth = 70;
 constexpr int kTwipsPerRow = 240;
 
@@ -43,7 +49,7 @@ void RestoreTerminal() {
   endwin();
 }
 
-const int kFatalSignals[] = {SIGINT, SIGTERM, SIGSEGV, SIGABRT};
+const int kFatalSignals[] = {SIGSEGV, SIGABRT};
 
 extern "C" void OnFatalSignal(int signal_number) {
   RestoreTerminal();
@@ -68,6 +74,7 @@ class TerminalBackend : public Backend {
   void Open(Window& window) override {
     window_ = &window;
     focus_ = FirstFocusable();
+    catching_.emplace();
     StartScreen();
     Paint();
   }
@@ -76,18 +83,27 @@ class TerminalBackend : public Backend {
     window_ = nullptr;
     focus_ = nullptr;
     EndScreen();
+    catching_.reset();
   }
 
   void Update(Window&, bool force) override {
     dirty_ = true;
-    if (force || Clock::now() - last_paint_ >= kFrameInterval) Paint();
+    if (force || paint_throttle_.Due()) Paint();
   }
 
   void ReadInput(int wait_ms) override {
     if (screen_ == nullptr) return;
-    // Before waiting the screen must be current; a mere check for input
-    // (every description change) must not paint past the throttle, and
-    // getch is left alone unless input waits, since it refreshes too.
+    if (window_ != nullptr && window_->CancelButton() != nullptr &&
+        TakeInterrupt()) {
+      CommandButton* cancel = window_->CancelButton();
+      PostEvent([cancel] { cancel->Click(); });
+    }
+    // A mere check for input (every description change) looks at the
+    // terminal only now and then.
+    if (wait_ms == 0 && !input_throttle_.Due()) return;
+    // Before waiting the screen must be current; a check must not paint
+    // past the throttle, and getch is left alone unless input waits, since
+    // it refreshes too.
     if (wait_ms > 0 && dirty_) Paint();
     pollfd input = {STDIN_FILENO, POLLIN, 0};
     if (poll(&input, 1, wait_ms) <= 0) return;
@@ -101,6 +117,9 @@ class TerminalBackend : public Backend {
   int MessageBox(std::string_view text, std::string_view title,
                  int32_t style) override {
     const std::vector<MessageButton> choices = MessageButtons(style);
+    // After Ctrl+C nobody waits for the question: the interrupt was the
+    // answer.
+    if (interrupt::Interrupted()) return choices.front().result;
     size_t focus = DefaultButton(style, choices.size());
     const bool own_screen = screen_ == nullptr;
     if (own_screen) StartScreen();
@@ -111,11 +130,13 @@ class TerminalBackend : public Backend {
       std::vector<Cells> places = PaintMessageBox(shown, title, choices, focus);
       timeout(100);
       int key = getch();
-      if (key == ERR) {
+      if (interrupt::Interrupted()) {
+        result = choices.front().result;
+      } else if (key == ERR) {
         RunPendingEvents();  // posted events still run under a message box
         continue;
       }
-      result = MessageBoxKey(key, choices, places, focus);
+      if (result == 0) result = MessageBoxKey(key, choices, places, focus);
     }
     if (own_screen) {
       EndScreen();
@@ -147,7 +168,7 @@ class TerminalBackend : public Backend {
     set_escdelay(25);
     mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON1_CLICKED, nullptr);
     mouseinterval(0);
-    last_paint_ = Clock::time_point();
+    paint_throttle_.Expire();
   }
 
   void EndScreen() {
@@ -308,9 +329,18 @@ class TerminalBackend : public Backend {
         }
       }
     }
+    DrawStatusLine();
     refresh();
     dirty_ = false;
-    last_paint_ = Clock::now();
+  }
+
+  // The host's line, under the box and as wide as it.
+  void DrawStatusLine() {
+    const int row = BoxTop() + InnerHeight() + 2;
+    if (row >= LINES) return;
+    std::string status = StatusLineText();
+    if (status.empty()) return;
+    mvaddstr(row, BoxLeft() + 1, Ellipsize(status, InnerWidth()).c_str());
   }
 
   static bool Usable(const CommandButton* button) {
@@ -437,7 +467,9 @@ class TerminalBackend : public Backend {
   Window* window_ = nullptr;
   CommandButton* focus_ = nullptr;
   bool dirty_ = false;
-  Clock::time_point last_paint_;
+  Throttle paint_throttle_{kFrameInterval};
+  Throttle input_throttle_{kInputInterval};
+  std::optional<interrupt::CatchScope> catching_;
   std::string saved_ctype_;
   struct sigaction saved_actions_[std::size(kFatalSignals)] = {};
 };

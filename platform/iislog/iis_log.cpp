@@ -14,6 +14,8 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/iislog/log_input.h"
+#include "platform/iislog/read_observer.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::iislog {
 namespace {
@@ -21,6 +23,27 @@ namespace {
 using automation::Variant;
 
 constexpr std::string_view kW3CFormat = "W3C Extended Log File Format";
+
+thread_local ReadObserver* tl_observer = nullptr;
+thread_local ReadCounters tl_counters;
+
+// The file's own bytes, counted for the observer before any decompression,
+// so that they compare with the sizes a directory listing shows.
+class CountedInput : public unc::InputFile {
+ public:
+  explicit CountedInput(std::unique_ptr<unc::InputFile> file)
+      : file_(std::move(file)) {}
+
+  size_t Read(char* buffer, size_t size) override {
+    size_t n = file_->Read(buffer, size);
+    tl_counters.bytes += static_cast<int64_t>(n);
+    if (tl_observer != nullptr) tl_observer->ChunkRead();
+    return n;
+  }
+
+ private:
+  std::unique_ptr<unc::InputFile> file_;
+};
 
 // The text after a directive's name ("#Fields:") when `line` is that
 // directive.
@@ -95,10 +118,14 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
                        std::string_view path) {
   CloseLogFiles(1);
   skipped_lines_ = 0;
+  first_skipped_line_ = 0;
+  records_ = 0;
   path_ = path;
   layout_ = FieldLayout();
   directive_day_.reset();
-  lines_ = std::make_unique<LineReader>(DecodeLogInput(std::move(input), path));
+  if (tl_observer != nullptr) tl_observer->FileOpened(path_);
+  lines_ = std::make_unique<LineReader>(
+      DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path));
 }
 
 void IISLog::ReadLogRecord() {
@@ -106,16 +133,18 @@ void IISLog::ReadLogRecord() {
   if (!lines_) return;
   CloseOnFailure close_on_failure(this);
   std::span<char> line;
-  for (;;) {
+  while (!interrupt::Interrupted()) {
     switch (lines_->Next(&line)) {
       case LineReader::Status::kEnd:
         return;
       case LineReader::Status::kTooLong:
-        ++skipped_lines_;
+        CountSkipped();
         break;
       case LineReader::Status::kLine:
         if (TakeLine(line)) {
           has_record_ = true;
+          ++records_;
+          ++tl_counters.records;
           return;
         }
         break;
@@ -124,10 +153,19 @@ void IISLog::ReadLogRecord() {
 }
 
 void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
+  const bool was_open = lines_ != nullptr;
   lines_.reset();
   has_record_ = false;
   values_.clear();
   date_time_.reset();
+  if (was_open && tl_observer != nullptr) {
+    tl_observer->FileClosed(
+        {path_, records_, skipped_lines_, first_skipped_line_});
+  }
+}
+
+void IISLog::CountSkipped() {
+  if (skipped_lines_++ == 0) first_skipped_line_ = lines_->LineNumber();
 }
 
 bool IISLog::TakeLine(std::span<char> line) {
@@ -137,7 +175,7 @@ bool IISLog::TakeLine(std::span<char> line) {
     return false;
   }
   if (TakeRecord(line)) return true;
-  ++skipped_lines_;
+  CountSkipped();
   return false;
 }
 
@@ -244,6 +282,10 @@ Variant IISLog::Host() const { return Text(Field::kHost); }
 Variant IISLog::UserAgent() const { return Text(Field::kUserAgent); }
 Variant IISLog::Cookie() const { return Text(Field::kCookie); }
 Variant IISLog::Referer() const { return Text(Field::kReferer); }
+
+const ReadCounters& Counters() { return tl_counters; }
+
+void SetReadObserver(ReadObserver* observer) { tl_observer = observer; }
 
 void RegisterClasses() {
   automation::RegisterClass("MSWC.IISLog",

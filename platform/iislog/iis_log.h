@@ -13,6 +13,12 @@
 // line over LineReader::kMaxLineBytes) is not a record: it is skipped and
 // counted, and reading goes on. Memory stays flat: the file streams through
 // one buffer.
+//
+// An interrupt (platform/interrupt) ends the reading of the open file as
+// its end would, at the next line: whoever caught it is stopping the work,
+// and a file of nothing but blank lines must not keep it waiting.
+//
+// Each reader reports to the thread's ReadObserver (read_observer.h).
 #ifndef VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 #define VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 
@@ -74,6 +80,8 @@ class IISLog : public automation::Object {
   // like records but were not (see the file comment). Directives and blank
   // lines are not counted. Reset by OpenLogFile.
   int64_t SkippedLines() const { return skipped_lines_; }
+  // The 1-based line number of the first of them; 0 when there is none.
+  int64_t FirstSkippedLine() const { return first_skipped_line_; }
 
   // The fields of the current record. Each is Null when the latest #Fields
   // does not carry the field, when the record holds "-" there, or when no
@@ -114,7 +122,7 @@ class IISLog : public automation::Object {
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
   bool TakeRecord(std::span<char> line);
-  void Close();
+  void CountSkipped();
   // The value of `field` in the current record; nothing when it is null.
   std::optional<std::string_view> Value(Field field) const;
   automation::Variant Text(Field field) const;
@@ -129,7 +137,9 @@ class IISLog : public automation::Object {
   std::vector<std::string_view> values_;  // of the current record
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
+  int64_t records_ = 0;              // of the open file
   int64_t skipped_lines_ = 0;
+  int64_t first_skipped_line_ = 0;
 };
 
 // Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -14,6 +15,8 @@
 #include "gtest/gtest.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/iislog/read_observer.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::automation {
 void PrintTo(const Variant& v, std::ostream* os) {
@@ -420,6 +423,67 @@ TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
                             "\n" + good);
   EXPECT_EQ(CountRecords(path), 2);
   EXPECT_EQ(log_.SkippedLines(), 9);
+  EXPECT_EQ(log_.FirstSkippedLine(), 6);  // after four directives and /ok
+}
+
+// Records what the thread's readers report.
+class RecordingObserver : public ReadObserver {
+ public:
+  RecordingObserver() { SetReadObserver(this); }
+  ~RecordingObserver() override { SetReadObserver(nullptr); }
+  void FileOpened(std::string_view path) override {
+    events.push_back("open " + std::string(path));
+  }
+  void ChunkRead() override { ++chunks; }
+  void FileClosed(const FileReadReport& report) override {
+    closed.push_back(report);
+  }
+  std::vector<std::string> events;
+  int chunks = 0;
+  std::vector<FileReadReport> closed;
+};
+
+TEST_F(IISLogTest, ObserverHearsOfFilesBytesRecordsAndSkippedLines) {
+  std::string text = kHeader + "2021-03-04 05:06:07 1.1.1.1 GET /a 200\n" +
+                     "not a record\n" +
+                     "2021-03-04 05:06:08 1.1.1.1 GET /b 200\n";
+  std::string plain = Write("u_ex.log", text);
+  std::string packed = WriteGzip("u_ex.log.gz", {text});
+  RecordingObserver observer;
+  const ReadCounters before = Counters();
+  EXPECT_EQ(CountRecords(plain), 2);
+  log_.CloseLogFiles(1);
+  EXPECT_EQ(CountRecords(packed), 2);
+  log_.CloseLogFiles(1);
+  log_.CloseLogFiles(1);  // nothing open: nothing reported
+
+  EXPECT_EQ(observer.events,
+            (std::vector<std::string>{"open " + plain, "open " + packed}));
+  EXPECT_GE(observer.chunks, 2);
+  ASSERT_EQ(observer.closed.size(), 2u);
+  for (const FileReadReport& report : observer.closed) {
+    EXPECT_EQ(report.records, 2);
+    EXPECT_EQ(report.skipped_lines, 1);
+    EXPECT_EQ(report.first_skipped_line, 6);
+  }
+  // The file's own bytes: compressed ones for gzip.
+  EXPECT_EQ(Counters().bytes - before.bytes,
+            static_cast<int64_t>(fs::file_size(plain) + fs::file_size(packed)));
+  EXPECT_EQ(Counters().records - before.records, 4);
+}
+
+TEST_F(IISLogTest, AnInterruptEndsTheFileAtTheNextLine) {
+  std::string blank_lines(1 << 20, '\n');
+  std::string path = Write("u_ex.log", kHeader + blank_lines +
+                                           "2021-03-04 05:06:07 1.1.1.1 GET "
+                                           "/late 200\n");
+  {
+    interrupt::CatchScope catching;
+    std::raise(SIGINT);
+    EXPECT_EQ(CountRecords(path), 0);
+    interrupt::Forget();
+  }
+  EXPECT_EQ(CountRecords(path), 1);
 }
 
 TEST_F(IISLogTest, GzipFilesReadTransparently) {

@@ -23,16 +23,19 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       size_t newline = static_cast<const char*>(found) - buffer_.data();
       size_t begin = begin_;
       begin_ = newline + 1;
+      ++line_number_;
       *line = Finish(begin, newline);
       return Status::kLine;
     }
     scan = end_;
     if (end_ - begin_ > kMaxLineBytes) {
       SkipRestOfLine();
+      ++line_number_;
       return Status::kTooLong;
     }
     if (at_end_) {
       if (begin_ == end_) return Status::kEnd;
+      ++line_number_;
       size_t begin = begin_;
       begin_ = end_;
       *line = Finish(begin, end_);

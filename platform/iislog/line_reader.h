@@ -4,6 +4,7 @@
 #define VELNOR_PLATFORM_IISLOG_LINE_READER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
@@ -30,6 +31,10 @@ class LineReader {
   // Raises what reading the input raises.
   Status Next(std::span<char>* line);
 
+  // The 1-based number of the line Next handed out or passed over last; 0
+  // before the first.
+  int64_t LineNumber() const { return line_number_; }
+
  private:
   // Reads more input behind end_, compacting or growing the buffer first;
   // sets at_end_ when the input is exhausted. `scan` is kept pointing at the
@@ -46,6 +51,7 @@ class LineReader {
   size_t end_ = 0;
   bool at_end_ = false;
   bool first_line_ = true;
+  int64_t line_number_ = 0;
 };
 
 }  // namespace velnor::iislog

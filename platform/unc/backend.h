@@ -39,10 +39,10 @@ std::optional<UncPath> ParseUncPath(std::string_view path);
 Backend& LocalBackend();
 // UNC paths whose server and share exist under the share root. Reached also
 // for an unclaimed UNC path while a share root is set, so that the error
-// names the local path tried.
+// names the missing folder.
 Backend& ShareRootBackend();
-// Every UNC path that names a share: smb://SERVER/SHARE/rest through
-// libsmbclient.
+// Every UNC path that names a share, unless a share root is set and SMB is
+// not allowed beside it: smb://SERVER/SHARE/rest through libsmbclient.
 Backend& SmbBackend();
 
 // The share listings behind ListShares: the sub-folders of ROOT/SERVER, or

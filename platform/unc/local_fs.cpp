@@ -76,13 +76,17 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-bool IsDirectoryEntry(DIR* dir, const dirent& entry) {
-  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) {
-    return entry.d_type == DT_DIR;
-  }
+// The entry as stat(2) sees it, links followed; an entry that vanished
+// meanwhile keeps its name with no size.
+DirEntry EntryOf(DIR* dir, const dirent& entry) {
+  DirEntry result{entry.d_name, entry.d_type == DT_DIR};
   struct stat st;
-  return ::fstatat(::dirfd(dir), entry.d_name, &st, 0) == 0 &&
-         S_ISDIR(st.st_mode);
+  if (::fstatat(::dirfd(dir), entry.d_name, &st, 0) == 0) {
+    result.is_directory = S_ISDIR(st.st_mode);
+    result.size = result.is_directory ? 0 : static_cast<uint64_t>(st.st_size);
+    result.modified_time = st.st_mtim.tv_sec;
+  }
+  return result;
 }
 
 }  // namespace
@@ -130,7 +134,7 @@ std::vector<DirEntry> ListLocalDirectory(const std::string& local,
     if (entry == nullptr) break;
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back({std::string(name), IsDirectoryEntry(dir.get(), *entry)});
+    entries.push_back(EntryOf(dir.get(), *entry));
   }
   if (errno != 0) RaiseLocalError(errno, "list", local, asked, true);
   return entries;

@@ -106,8 +106,21 @@ class ShareRootWay final : public Backend {
                         "Path not found: " + std::string(path) +
                             " names no share. Give \\\\SERVER\\SHARE\\path.");
     }
+    const std::string root = unc::ShareRoot();
     size_t matched = 0;
-    return Resolve(unc::ShareRoot(), ComponentsOf(*unc), &matched);
+    std::string local = Resolve(root, ComponentsOf(*unc), &matched);
+    if (matched < 2) {
+      // The share root does not hold the server or its share.
+      std::string missing =
+          unc->server + (matched == 0 ? "" : "/" + unc->share);
+      automation::Raise(automation::kErrPathNotFound,
+                        "Path not found: cannot reach " + std::string(path) +
+                            ": the share root " + root + " has no folder " +
+                            missing + " (tried " + root + "/" + missing +
+                            "). Mount or copy the server's share " +
+                            unc->share + " there.");
+    }
+    return local;
   }
 };
 

@@ -12,9 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "platform/automation/error_state.h"
@@ -36,6 +39,9 @@ struct Settings {
   std::string domain;
   uint16_t port = 445;
   int timeout_ms = 5000;
+  bool beside_share_root = false;
+  // Servers that did not answer in time, by lower-case name, with why.
+  std::map<std::string, std::string> silent_servers;
 };
 
 // Guards the settings, the context and every libsmbclient call.
@@ -124,7 +130,17 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
     int error = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
       pollfd wait{fd, POLLOUT, 0};
-      int ready = ::poll(&wait, 1, timeout_ms);
+      // A signal (the user stopping the run) is not the server's silence:
+      // the wait goes on for the rest of the timeout.
+      const auto deadline = std::chrono::steady_clock::now() +
+                            std::chrono::milliseconds(timeout_ms);
+      int ready;
+      do {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        ready = ::poll(&wait, 1,
+                       static_cast<int>(std::max<int64_t>(0, left.count())));
+      } while (ready < 0 && errno == EINTR);
       socklen_t length = sizeof error;
       if (ready <= 0) {
         error = ready == 0 ? ETIMEDOUT : errno;
@@ -144,16 +160,48 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
   return problem;
 }
 
-void CheckReachable(std::string_view path, const UncPath& unc) {
-  std::string problem =
-      ConnectProblem(unc.server, TheSettings().port, TheSettings().timeout_ms);
-  if (problem.empty()) return;
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+[[noreturn]] void RaiseUnreachable(std::string_view path, const UncPath& unc,
+                                   const std::string& problem) {
   Raise(automation::kErrPathNotFound,
         "Path not found: cannot reach " + std::string(path) + ": server " +
             unc.server + " (no share root maps it, so SMB was tried): " +
             problem + ". Check the server name and the network, or set a " +
             "share root that holds " + unc.server +
             (unc.share.empty() ? "" : "/" + unc.share) + ".");
+}
+
+// Caller holds SmbMutex(). A server that failed once fails again at once.
+void CheckReachable(std::string_view path, const UncPath& unc) {
+  Settings& settings = TheSettings();
+  const std::string key = Lower(unc.server);
+  if (auto known = settings.silent_servers.find(key);
+      known != settings.silent_servers.end()) {
+    RaiseUnreachable(path, unc, known->second);
+  }
+  std::string problem =
+      ConnectProblem(unc.server, settings.port, settings.timeout_ms);
+  if (problem.empty()) return;
+  settings.silent_servers.emplace(key, problem);
+  RaiseUnreachable(path, unc, problem);
+}
+
+// After a libsmbclient call on `path` failed with `error`: a server that
+// accepted the connection but did not answer in time counts as silent from
+// now on, and the failure says so. Caller holds SmbMutex().
+void FailIfTimedOut(int error, std::string_view path, const UncPath& unc) {
+  if (error != ETIMEDOUT) return;
+  std::string problem =
+      "it accepts connections on port " + std::to_string(TheSettings().port) +
+      " but does not answer (" + std::strerror(ETIMEDOUT) + ")";
+  TheSettings().silent_servers.emplace(Lower(unc.server), problem);
+  RaiseUnreachable(path, unc, problem);
 }
 
 // Everything but unreserved characters is percent-encoded: libsmbclient
@@ -226,7 +274,10 @@ class SmbFile final : public InputFile {
 class Smb final : public Backend {
  public:
   bool Claims(std::string_view path) const override {
-    return ParseUncPath(path).has_value();
+    if (!ParseUncPath(path)) return false;
+    if (ShareRoot().empty()) return true;
+    std::lock_guard lock(SmbMutex());
+    return TheSettings().beside_share_root;
   }
 
   std::unique_ptr<InputFile> Open(std::string_view path) override {
@@ -247,6 +298,7 @@ class Smb final : public Backend {
       error = EISDIR;
     }
     if (file == nullptr) {
+      FailIfTimedOut(error, path, unc);
       bool in_folder = !unc.rest.empty() &&
                        IsSmbDirectory(context, UrlOf(unc, unc.rest.size() - 1));
       RaiseAccessError(error, "open", url, path, !in_folder, kDeniedAdvice);
@@ -263,14 +315,20 @@ class Smb final : public Backend {
     std::string url = UrlOf(unc, unc.rest.size());
     SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) {
-      RaiseAccessError(errno, "list", url, path, true, kDeniedAdvice);
+      int error = errno;
+      FailIfTimedOut(error, path, unc);
+      RaiseAccessError(error, "list", url, path, true, kDeniedAdvice);
     }
     std::vector<DirEntry> entries;
-    while (const smbc_dirent* entry =
-               smbc_getFunctionReaddir(context)(context, dir)) {
+    constexpr uint16_t kDirectoryAttribute = 0x10;
+    while (const libsmb_file_info* entry =
+               smbc_getFunctionReaddirPlus(context)(context, dir)) {
       std::string_view name = entry->name;
       if (name == "." || name == "..") continue;
-      entries.push_back({std::string(name), entry->smbc_type == SMBC_DIR});
+      const bool is_directory = (entry->attrs & kDirectoryAttribute) != 0;
+      entries.push_back({std::string(name), is_directory,
+                         is_directory ? 0 : entry->size,
+                         entry->mtime_ts.tv_sec});
     }
     smbc_getFunctionClosedir(context)(context, dir);
     return entries;
@@ -326,19 +384,37 @@ void SetSmbOptions(uint16_t port, int timeout_ms) {
   std::lock_guard lock(SmbMutex());
   TheSettings().port = port;
   TheSettings().timeout_ms = timeout_ms;
+  TheSettings().silent_servers.clear();
   ApplySettings();
+}
+
+void SetSmbBesideShareRoot(bool allowed) {
+  std::lock_guard lock(SmbMutex());
+  TheSettings().beside_share_root = allowed;
 }
 
 std::vector<std::string> SmbShares(std::string_view server) {
   const std::string path = "\\\\" + std::string(server);
   UncPath unc{std::string(server), "", {}};
   std::lock_guard lock(SmbMutex());
+  // A share root that does not hold the server is not a reason to ask it.
+  if (const std::string root = ShareRoot();
+      !root.empty() && !TheSettings().beside_share_root) {
+    Raise(automation::kErrPathNotFound,
+          "Path not found: cannot list the shares of " + path +
+              ": the share root " + root + " has no folder " +
+              std::string(server) + " (tried " + root + "/" +
+              std::string(server) + "). Mount or copy the server's shares "
+              "there.");
+  }
   CheckReachable(path, unc);
   SMBCCTX* context = Context();
   const std::string url = "smb://" + Encode(server);
   SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) {
-    RaiseAccessError(errno, "list the shares of", url, path, true,
+    int error = errno;
+    FailIfTimedOut(error, path, unc);
+    RaiseAccessError(error, "list the shares of", url, path, true,
                      kDeniedAdvice);
   }
   std::vector<std::string> shares;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "platform/automation/error_state.h"
 #include "platform/unc/smbd_fixture.h"
@@ -59,21 +60,24 @@ class SmbTest : public testing::Test {
   void SetUp() override {
     if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
     SetShareRoot((dir_ / "root").string());
+    SetSmbBesideShareRoot(true);
     SetSmbOptions(server_->port(), 3000);
     SetSmbAuthFile((dir_ / "auth").string());
   }
 
   void TearDown() override {
+    SetSmbBesideShareRoot(false);
     SetShareRoot("");
     SetSmbOptions(445, 5000);
     SetSmbAuthFile("");
   }
 
-  static std::vector<std::pair<std::string, bool>> Listing(
+  // Name, kind and size of each entry, by name.
+  static std::vector<std::tuple<std::string, bool, uint64_t>> Listing(
       std::string_view path) {
-    std::vector<std::pair<std::string, bool>> entries;
+    std::vector<std::tuple<std::string, bool, uint64_t>> entries;
     for (const DirEntry& entry : ListDirectory(path)) {
-      entries.emplace_back(entry.name, entry.is_directory);
+      entries.emplace_back(entry.name, entry.is_directory, entry.size);
     }
     std::sort(entries.begin(), entries.end());
     return entries;
@@ -115,6 +119,7 @@ TEST_F(SmbTest, ListingAndReadingMatchTheShareRoot) {
   EXPECT_EQ(listed, Listing(Mapped(kSite)));
   EXPECT_EQ(listed.size(), 4u);
   std::string log = ReadAll(Mapped(std::string(kSite) + "\\ex070312.log"));
+  EXPECT_EQ(std::get<2>(listed[1]), log.size()) << std::get<0>(listed[1]);
   EXPECT_GT(log.size(), 300000u);
   EXPECT_EQ(ReadAll(Smb(std::string(kSite) + "\\ex070312.log")), log);
   EXPECT_EQ(
@@ -174,6 +179,29 @@ TEST_F(SmbTest, ServerThatDoesNotAnswerFailsNamingIt) {
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("server 127.0.0.1"), std::string::npos)
       << e.description();
+}
+
+TEST_F(SmbTest, SilentServerCostsOneTimeoutThenFailsAtOnce) {
+  smbd::SilentListener silent;
+  SetSmbOptions(silent.port(), 500);
+  AutomationError first = ErrorOf([] { ListDirectory(Smb(kSite)); });
+  EXPECT_EQ(first.number(), automation::kErrPathNotFound);
+  EXPECT_NE(first.description().find("server 127.0.0.1"), std::string::npos)
+      << first.description();
+  const int after_first = silent.Connections();
+  EXPECT_GT(after_first, 0);
+  for (const char* rest : {"\\Nothing", "\\ex070312.log"}) {
+    AutomationError again =
+        ErrorOf([&] { OpenForReading(Smb(std::string(kSite) + rest)); });
+    EXPECT_EQ(again.number(), automation::kErrPathNotFound);
+    EXPECT_NE(again.description().find("does not answer"), std::string::npos)
+        << again.description();
+  }
+  EXPECT_EQ(silent.Connections(), after_first) << "the server was tried again";
+  // New options try it afresh.
+  SetSmbOptions(silent.port(), 500);
+  ErrorOf([] { ListDirectory(Smb(kSite)); });
+  EXPECT_GT(silent.Connections(), after_first);
 }
 
 }  // namespace

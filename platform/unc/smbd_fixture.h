@@ -24,6 +24,26 @@ uint16_t FreePort();
 void WriteSmbAuthFile(const std::filesystem::path& file,
                       const std::string& password);
 
+// A TCP listener on 127.0.0.1 that never accepts and never answers: the
+// kernel completes each connection into its backlog, where the test can
+// count them. A server that has gone silent, as seen from a client.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+
+  uint16_t port() const { return port_; }
+  // The connections made to it so far.
+  int Connections();
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  int taken_ = 0;
+};
+
 // smbd and every process it forks, as the test's own processes. Not
 // copyable; the destructor stops the server.
 class SambaServer {

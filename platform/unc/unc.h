@@ -4,7 +4,11 @@
 // A path that does not start with two backslashes is an ordinary local path
 // and is used as it is. A UNC path is resolved by the first way in that
 // claims it (see backend.h): a share root folder that holds
-// ROOT/SERVER/SHARE, and otherwise an SMB client. Every failure raises
+// ROOT/SERVER/SHARE, and otherwise an SMB client. A share root is a promise
+// that the servers are reached through it: while one is set, a server or
+// share it does not hold is an error naming the missing folder, and SMB is
+// tried only when SetSmbBesideShareRoot allows it, never by accident with
+// whatever credentials the machine has. Every failure raises
 // automation::AutomationError whose description names the UNC path and,
 // where one was tried, the local path.
 #ifndef VELNOR_PLATFORM_UNC_UNC_H_
@@ -32,6 +36,8 @@ class InputFile {
 struct DirEntry {
   std::string name;
   bool is_directory = false;
+  uint64_t size = 0;          // bytes of a file; 0 for a directory
+  int64_t modified_time = 0;  // last change, seconds since 1970 (UTC)
 };
 
 // True when `path` starts with two backslashes.
@@ -56,8 +62,16 @@ std::string ShareRoot();
 // (53) when it cannot be read. An empty `path` forgets the credentials.
 void SetSmbAuthFile(const std::string& path);
 // The TCP port of the servers (default 445) and how long to wait for one to
-// accept a connection (default 5000 ms) before the path counts as not found.
+// accept a connection or answer (default 5000 ms) before the path counts as
+// not found. A server that did not answer in time is not tried again: every
+// later path on it fails at once with the same reason, so a silent server
+// costs one timeout, not one per file or folder. New options forget that.
 void SetSmbOptions(uint16_t port, int timeout_ms);
+
+// Lets UNC paths whose server or share the share root does not hold go to
+// SMB (default: they fail naming the missing folder). No effect without a
+// share root, where SMB serves every UNC path.
+void SetSmbBesideShareRoot(bool allowed);
 
 // The names of the shares of `server` ("C$", "D$", ...). Under a share root
 // that holds a folder for the server (matched without regard to case), the

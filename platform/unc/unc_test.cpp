@@ -158,8 +158,18 @@ TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find((dir_ / "SRV1/C$/Nothing/Logs").string()),
             std::string::npos);
-  // A share the root does not hold is left to SMB, which names the server.
+  // A server or share the root does not hold is named, not looked for over
+  // SMB, unless that is asked for.
   e = ErrorOf([] { ListDirectory("\\\\SRV1\\D$\\Logs"); });
+  EXPECT_EQ(e.number(), automation::kErrPathNotFound);
+  EXPECT_NE(e.description().find("has no folder SRV1/D$"), std::string::npos)
+      << e.description();
+  e = ErrorOf([] { OpenForReading("\\\\SRV2\\C$\\Logs\\a.log"); });
+  EXPECT_NE(e.description().find("has no folder SRV2 "), std::string::npos)
+      << e.description();
+  SetSmbBesideShareRoot(true);
+  e = ErrorOf([] { ListDirectory("\\\\SRV1\\D$\\Logs"); });
+  SetSmbBesideShareRoot(false);
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("server SRV1"), std::string::npos);
   EXPECT_EQ(ErrorOf([] { ListDirectory("\\\\SRV1"); }).number(),

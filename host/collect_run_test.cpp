@@ -1,0 +1,491 @@
+// What a `velnor collect` run tells its user, tried as a user runs it: the
+// built binary without a terminal, its summary and exit status, the error
+// log and the report databases it leaves. The summary's error lines, the
+// garbled-line counts, missing folders, unregistered files, the server
+// name's case, the plain progress lines, and signals from the start of the
+// command to the middle of a run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/testing/velnor_test_support.h"
+
+namespace velnor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class CollectRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(dir_ / "db");
+    ASSERT_EQ(Velnor({"init-db", "--db-dir", "db", "--server", "SRV1"}).status,
+              0);
+  }
+
+  VelnorRun Velnor(const std::vector<std::string>& args) {
+    return RunVelnor(args, dir_);
+  }
+
+  // collect for SRV1 through the share root "shares", 3 to 5 June 2024.
+  static std::vector<std::string> Args(std::vector<std::string> more) {
+    std::vector<std::string> args{
+        "collect",    "--server", "SRV1", "--from",       "2024-06-03", "--to",
+        "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  VelnorRun Collect(std::vector<std::string> more) {
+    return Velnor(Args(std::move(more)));
+  }
+
+  fs::path HourDb() const {
+    return dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb";
+  }
+  Rows Totals() const {
+    return QueryRows(HourDb(),
+                     "select Identifier, [No of Hits] from tblTotalAccess "
+                     "order by rowid");
+  }
+  long HitsCounted() const {
+    return std::stol(
+        QueryRows(HourDb(), "select total([No of Hits]) from tblGeneral")
+            .at(0)
+            .at(0));
+  }
+  std::string ErrorLog() const {
+    return ReadFile(dir_ / "db/velnor-errors.log");
+  }
+
+  void WriteLog(const std::string& folder, const std::string& name,
+                const std::string& text) {
+    WriteFile(dir_ / "shares/SRV1" / folder / name, text);
+  }
+
+  TempDir tmp_{"collect_run_test"};
+  const fs::path& dir_ = tmp_.path();
+};
+
+TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log",
+           "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n"
+           "2024-06-03 10:00:00 10.0.0.1 GET /a.htm 200\n"
+           "2024-06-03 10:00:01 10.0.0.1 GET /b.htm\n"
+           "2024-06-03 10:00:02 10.0.0.1 GET /c.htm 200\n"
+           "garbage\n"
+           "2024-06-03 10:00:03 10.0.0.1 GET /d.htm 200\n");
+  // The file that is there, then six registered files that are not.
+  std::string rows = "('SRV1', '1', 'Main Site', 'u_ex240603.log')";
+  for (int day = 4; day <= 9; ++day) {
+    rows += ", ('SRV1', '1', 'Main Site', 'u_ex24060" + std::to_string(day) +
+            ".log')";
+  }
+  ExecSql(HourDb(), "insert into tblLogFiles values " + rows);
+
+  VelnorRun run = Collect({"--no-tui", "--site", "Main Site,C:\\logs,1"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Totals(), (Rows{{"1", "3"}}));
+
+  // One line for the garbled lines of the file, one per missing file.
+  const std::vector<std::string> log = Lines(ErrorLog());
+  ASSERT_EQ(log.size(), 7u) << ErrorLog();
+  EXPECT_TRUE(Has(log[0], "velnor collect"));
+  EXPECT_TRUE(Has(log[0],
+                  "\t2 lines of \\\\SRV1\\C$\\logs\\W3SVC1\\u_ex240603.log are "
+                  "not a record of the log's #Fields layout and were skipped; "
+                  "the first is line 3. "))
+      << log[0];
+  EXPECT_TRUE(Has(log[6], "u_ex240609.log")) << log[6];
+
+  // The summary counts what this run wrote and shows the first five.
+  const std::string summary =
+      run.err.substr(run.err.find("collected 1 site of SRV1"));
+  const std::vector<std::string> lines = Lines(summary);
+  ASSERT_EQ(lines.size(), 8u) << summary;
+  EXPECT_EQ(lines[1], "error log: 7 new lines in db/velnor-errors.log");
+  EXPECT_TRUE(lines[2].starts_with("  ReadLogFile: 2 lines of ")) << lines[2];
+  for (int i = 3; i <= 6; ++i) {
+    EXPECT_TRUE(
+        lines[static_cast<size_t>(i)].starts_with("  CollectDataFromLogFile: "))
+        << lines[static_cast<size_t>(i)];
+  }
+  EXPECT_TRUE(Has(lines[3], "u_ex240604.log")) << lines[3];
+  EXPECT_EQ(lines[7], "  and 2 more in db/velnor-errors.log");
+}
+
+TEST_F(CollectRunTest, AFolderIisHasNotMadeIsAWarningAMissingDirectoryAnError) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(10, "2024-06-03"));
+
+  VelnorRun fresh = Collect({"--no-tui", "--site", "Main Site,C:\\logs,1",
+                             "--site", "New Site,C:\\logs,2"});
+  EXPECT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_TRUE(Has(fresh.err,
+                  "velnor: warning: the log folder \\\\SRV1\\C$\\logs\\W3SVC2 "
+                  "of site 2 (New Site) does not exist yet"))
+      << fresh.err;
+  EXPECT_TRUE(Has(fresh.err, "error log: 0 new lines")) << fresh.err;
+  EXPECT_EQ(ErrorLog(), "");
+  EXPECT_EQ(Totals(), (Rows{{"1", "10"}, {"2", "0"}}));
+
+  // A log directory that is not there, and a share the root does not hold
+  // (never looked for over SMB), are errors.
+  VelnorRun missing = Collect({"--no-tui", "--site", "Gone,C:\\nologs,3",
+                               "--site", "Elsewhere,E:\\logs,4"});
+  EXPECT_EQ(missing.status, 1) << missing.err;
+  EXPECT_FALSE(Has(missing.err, "warning")) << missing.err;
+  const std::vector<std::string> log = Lines(ErrorLog());
+  ASSERT_EQ(log.size(), 2u) << ErrorLog();
+  EXPECT_TRUE(Has(log[0], "ListLogFolder") &&
+              Has(log[0], "\\\\SRV1\\C$\\nologs\\W3SVC3"))
+      << log[0];
+  EXPECT_TRUE(Has(log[1], "the share root shares has no folder SRV1/E$"))
+      << log[1];
+  EXPECT_FALSE(Has(log[1], "SMB")) << log[1];
+}
+
+TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(5, "2024-06-03"));
+  WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(7, "2024-06-04"));
+  WriteLog("D$/Logs/W3SVC2", "u_ex240604.log", WebLog(4, "2024-06-04"));
+  const fs::path folder = dir_ / "shares/SRV1/C$/logs/W3SVC1";
+  fs::last_write_time(
+      folder / "u_ex240603.log",
+      fs::last_write_time(folder / "u_ex240604.log") - std::chrono::hours(24));
+  ExecSql(HourDb(),
+          "insert into tblLogFiles values "
+          "('SRV1', '1', 'Main Site', 'u_ex240603.log')");
+  const std::vector<std::string> sites{"--site", "Main Site,C:\\logs,1",
+                                       "--site", "Intranet,D:\\Logs,2"};
+
+  std::vector<std::string> args = sites;
+  args.push_back("--no-tui");
+  VelnorRun run = Collect(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Has(run.err,
+                  "\nsite 1 (Main Site): 1 log file in "
+                  "\\\\SRV1\\C$\\logs\\W3SVC1 is not registered (newest "
+                  "u_ex240604.log) and was not read; --register-new-files "
+                  "registers and reads it\n"))
+      << run.err;
+  EXPECT_TRUE(Has(run.err,
+                  "\nsite 2 (Intranet): 1 log file in "
+                  "\\\\SRV1\\D$\\Logs\\W3SVC2 is not registered (newest "
+                  "u_ex240604.log) and was not read; --log-site-level reads "
+                  "the folder (--refresh-registry also registers it)\n"))
+      << run.err;
+  EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}}));
+
+  args.insert(args.end(), {"--register-new-files", "--log-site-level"});
+  VelnorRun both = Collect(args);
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_TRUE(Has(both.err, "registered 1 new log file of site 1 (Main Site)"))
+      << both.err;
+  EXPECT_FALSE(Has(both.err, "not registered")) << both.err;
+  EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}, {"1", "12"}, {"2", "4"}}));
+  EXPECT_EQ(
+      QueryRows(HourDb(), "select [Log File Name] from tblLogFiles order by 1"),
+      (Rows{{"u_ex240603.log"}, {"u_ex240604.log"}}));
+}
+
+TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(3, "2024-06-03"));
+  auto names = [&] {
+    std::set<std::string> found;
+    for (const auto& file : fs::directory_iterator(dir_ / "db")) {
+      if (file.path().extension() == ".mdb") {
+        found.insert(file.path().filename());
+      }
+    }
+    return found;
+  };
+  const std::set<std::string> before = names();
+  for (std::vector<std::string> more :
+       {std::vector<std::string>{"--server", "srv1"},
+        std::vector<std::string>{"--server", "Srv1", "--create-db"}}) {
+    std::vector<std::string> args =
+        Args({"--no-tui", "--site", "S,C:\\logs,1"});
+    args[2] = more[1];
+    args.insert(args.end(), more.begin() + 2, more.end());
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Has(run.err, "collected 1 site of SRV1 (web): 3 records"))
+        << run.err;
+    EXPECT_EQ(names(), before);
+  }
+  EXPECT_EQ(Totals(), (Rows{{"1", "3"}, {"1", "3"}}));
+
+  // Two sets that differ only in case are one server twice.
+  ASSERT_EQ(Velnor({"init-db", "--db-dir", "db", "--server", "srv1"}).status,
+            0);
+  VelnorRun twice = Collect({"--no-tui", "--site", "S,C:\\logs,1"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_TRUE(Has(twice.err,
+                  "velnor: error: report databases of SRV1 and srv1 exist in "
+                  "db"))
+      << twice.err;
+}
+
+// The lines of `file` as they appear, with the time each was first seen.
+class LineWatcher {
+ public:
+  explicit LineWatcher(fs::path file) : file_(std::move(file)) {}
+  void Poll() {
+    std::vector<std::string> now = Lines(ReadFile(file_));
+    // A last line without its line end is not complete yet.
+    const std::string text = ReadFile(file_);
+    if (!text.empty() && text.back() != '\n' && !now.empty()) now.pop_back();
+    while (seen_.size() < now.size()) {
+      seen_.push_back({now[seen_.size()], Clock::now()});
+    }
+  }
+  struct Seen {
+    std::string line;
+    Clock::time_point at;
+  };
+  std::vector<Seen> Matching(const std::string& part) const {
+    std::vector<Seen> found;
+    for (const Seen& seen : seen_) {
+      if (Has(seen.line, part)) found.push_back(seen);
+    }
+    return found;
+  }
+
+ private:
+  fs::path file_;
+  std::vector<Seen> seen_;
+};
+
+// A log file that is a pipe the test writes to, a batch of records every
+// 100 ms until stopped: a run of any length, however fast the machine.
+class PacedLog {
+ public:
+  explicit PacedLog(const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    writer_ = std::thread([this, file] { Write(file); });
+  }
+  ~PacedLog() {
+    stop_ = true;
+    writer_.join();
+  }
+ private:
+  void Write(const fs::path& file) {
+    ::signal(SIGPIPE, SIG_IGN);  // the reader may stop first
+    int fd = -1;
+    while (!stop_ && (fd = ::open(file.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    std::string text = WebLog(0, "2024-06-04");
+    for (bool last = false; !last;) {
+      last = stop_;
+      for (int i = 0; i < 200; ++i, ++written_) {
+        char line[80];
+        std::snprintf(line, sizeof line,
+                      "2024-06-04 %02ld:%02ld:%02ld 10.0.0.1 GET /p.htm 200\n",
+                      written_ / 3600 % 24, written_ / 60 % 60, written_ % 60);
+        text += line;
+      }
+      if (::write(fd, text.data(), text.size()) < 0) break;
+      text.clear();
+      std::this_thread::sleep_for(milliseconds(100));
+    }
+    ::close(fd);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::atomic<long> written_{0};
+  std::thread writer_;
+};
+
+TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
+  const std::vector<std::string> site{"--no-tui", "--site",
+                                      "Main Site,C:\\logs,1"};
+
+  // SIGINT in the middle of a counting run, once its progress is seen.
+  auto paced = std::make_unique<PacedLog>(dir_ /
+                                          "shares/SRV1/C$/logs/W3SVC1/"
+                                          "u_ex240604.log");
+  pid_t pid = StartVelnor(Args(site), dir_);
+  LineWatcher watcher(dir_ / "stderr");
+  bool foreign_written = false;
+  auto progress = [&] {
+    watcher.Poll();
+    auto lines = watcher.Matching("| Collecting data for site 'Main Site'");
+    if (!lines.empty() && !foreign_written) {
+      // Another process appends to the same error log meanwhile.
+      std::ofstream(dir_ / "db/velnor-errors.log", std::ios::app)
+          << "a line of someone else's\r\n";
+      foreign_written = true;
+    }
+    return lines.size() >= 3 && Has(lines.back().line, " records/s");
+  };
+  EXPECT_TRUE(WaitFor(progress, seconds(90)));
+  kill(pid, SIGINT);
+  paced.reset();  // one more batch, then the end of the file
+  VelnorRun run = FinishVelnor(pid, dir_);
+  EXPECT_EQ(run.status, 130) << run.err;
+
+  const std::regex kLine(
+      "\\d+% Completed \\| Collecting data for site 'Main Site'"
+      "( \\| u_ex240604\\.log: [0-9.]+ of [0-9.]+ MB, \\d+ records/s"
+      "(, ~[0-9a-z ]+ left)?)?");
+  auto lines = watcher.Matching("Completed");
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i].line, kLine)) << lines[i].line;
+    if (i > 0) {
+      EXPECT_GE(lines[i].at - lines[i - 1].at, milliseconds(1500))
+          << "line " << i << " came too soon";
+    }
+  }
+  const long counted = HitsCounted();
+  EXPECT_GT(counted, 0);
+  EXPECT_EQ(Totals(), (Rows{{"1", std::to_string(counted)}}));
+  EXPECT_TRUE(Has(run.err, "Interrupted: Cancel\n")) << run.err;
+  EXPECT_TRUE(Has(run.err, "cancelled after 1 site of SRV1 (web): " +
+                               std::to_string(counted) + " records in"))
+      << run.err;
+  EXPECT_TRUE(Has(run.err, "error log: 0 new lines")) << run.err;
+  for (const auto& file : fs::directory_iterator(dir_ / "db")) {
+    EXPECT_FALSE(file.path().string().ends_with("-wal")) << file.path();
+  }
+
+  // SIGTERM in the middle of a raw listing, which is written as it goes:
+  // what was listed before the signal is there, whole.
+  constexpr long kRecords = 400000;
+  WriteLog("C$/logs/W3SVC4", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
+  std::vector<std::string> raw =
+      Args({"--no-tui", "--site", "Listed,C:\\logs,4"});
+  raw.insert(raw.end(), {"--raw", "--format", "csv", "--output", "list.csv"});
+  pid = StartVelnor(raw, dir_);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return fs::exists(dir_ / "list.csv") &&
+               fs::file_size(dir_ / "list.csv") > 0;
+      },
+      seconds(90)));
+  kill(pid, SIGTERM);
+  run = FinishVelnor(pid, dir_);
+  EXPECT_EQ(run.status, 130) << run.err;
+  std::smatch listed;
+  ASSERT_TRUE(std::regex_search(run.err, listed,
+                                std::regex("cancelled after 1 site of SRV1 "
+                                           "\\(web\\): (\\d+) records")))
+      << run.err;
+  EXPECT_LT(std::stol(listed[1]), kRecords);
+  const std::string csv = ReadFile(dir_ / "list.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), std::stol(listed[1]) + 1);
+  // The last row is whole: all seven fields and its line end.
+  const std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+  EXPECT_EQ(std::count(last.begin(), last.end(), ','), 6) << last;
+  EXPECT_TRUE(last.ends_with("\r\n")) << last;
+
+  // --quiet: nothing but the summary.
+  WriteLog("C$/logs/W3SVC2", "u_ex240604.log", WebLog(4, "2024-06-04"));
+  VelnorRun quiet = Collect({"--quiet", "--site", "Small,C:\\logs,2"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_TRUE(std::regex_match(
+      quiet.err, std::regex("collected 1 site of SRV1 \\(web\\): 4 records in "
+                            "[0-9.]+ s \\(\\d+ records/s\\)\nerror log: 0 new "
+                            "lines in db/velnor-errors.log\n")))
+      << quiet.err;
+}
+
+// True when process `pid` catches SIGINT (its handler is installed).
+bool CatchesInterrupts(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("SigCgt:")) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+  }
+  return false;
+}
+
+TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
+  // A gzip of 1 GiB of blank lines, as 1024 members of 1 MiB each.
+  std::string blank(1 << 20, '\n');
+  uLongf packed_size = compressBound(static_cast<uLong>(blank.size())) + 32;
+  std::string packed(packed_size, '\0');
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(blank.data());
+  z.avail_in = static_cast<uInt>(blank.size());
+  z.next_out = reinterpret_cast<Bytef*>(packed.data());
+  z.avail_out = static_cast<uInt>(packed.size());
+  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  std::string members;
+  for (int i = 0; i < 1024; ++i) members += packed;
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log.gz", members);
+
+  // A sites file that is a pipe holds the command in its checks until the
+  // test writes to it: the interrupt comes before the run.
+  const fs::path fifo = dir_ / "sites.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  pid_t pid = StartVelnor(Args({"--no-tui", "--sites", "sites.fifo"}), dir_);
+  EXPECT_TRUE(WaitFor([&] { return CatchesInterrupts(pid); }, seconds(30)));
+  kill(pid, SIGINT);
+  std::ofstream(fifo) << "Main Site,C:\\logs,1\n";
+  VelnorRun early = FinishVelnor(pid, dir_);
+  EXPECT_EQ(early.status, 130) << early.err;
+  EXPECT_TRUE(Has(early.err,
+                  "velnor: cancelled before the run started; "
+                  "nothing was collected\n"))
+      << early.err;
+  EXPECT_EQ(Totals(), Rows());
+  EXPECT_FALSE(fs::exists(dir_ / "db/velnor-errors.log"));
+
+  pid = StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);
+  EXPECT_TRUE(WaitFor(
+      [&] { return Has(ReadFile(dir_ / "stderr"), "Collecting data for"); },
+      seconds(60)));
+  std::this_thread::sleep_for(milliseconds(300));
+  kill(pid, SIGINT);
+  const bool ended = WaitFor(
+      [&] {
+        siginfo_t info{};
+        ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);
+        return info.si_pid == pid;
+      },
+      seconds(5));
+  EXPECT_TRUE(ended) << "still reading blank lines 5 s after the signal";
+  if (!ended) kill(pid, SIGKILL);
+  VelnorRun late = FinishVelnor(pid, dir_);
+  EXPECT_EQ(late.status, 130) << late.err;
+  EXPECT_EQ(Totals(), (Rows{{"1", "0"}}));
+}
+
+}  // namespace
+}  // namespace velnor::testing

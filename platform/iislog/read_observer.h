@@ -1,0 +1,52 @@
+// What a host learns of the log reading while it happens, without a call
+// per record: which file the readers of this thread open, the bytes they
+// read from it (the file's own bytes, compressed ones for gzip), the records
+// they find, and, when a file is closed, how many of its lines were not
+// records and where the first of them was.
+#ifndef VELNOR_PLATFORM_IISLOG_READ_OBSERVER_H_
+#define VELNOR_PLATFORM_IISLOG_READ_OBSERVER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velnor::iislog {
+
+// One file read to its end, to a failure or to its close.
+struct FileReadReport {
+  std::string path;
+  int64_t records = 0;
+  // Lines that looked like records but were not (see IISLog), and the
+  // 1-based number of the first of them; 0 when there was none.
+  int64_t skipped_lines = 0;
+  int64_t first_skipped_line = 0;
+};
+
+// Called on the reading thread. Implementations must not raise.
+class ReadObserver {
+ public:
+  virtual ~ReadObserver() = default;
+  // A reader opened `path` (it may still fail to read it).
+  virtual void FileOpened(std::string_view path) = 0;
+  // A reader took another chunk (up to 64 KiB) of the open file's bytes;
+  // ReadCounters() tells the totals.
+  virtual void ChunkRead() = 0;
+  // A reader closed its file: at its end, on a failure, or when another
+  // file is opened.
+  virtual void FileClosed(const FileReadReport& report) = 0;
+};
+
+// Totals over every reader of the calling thread since it started.
+struct ReadCounters {
+  int64_t bytes = 0;
+  int64_t records = 0;
+};
+const ReadCounters& Counters();
+
+// Observes every reader of the calling thread; null stops observing. The
+// observer must outlive its installation.
+void SetReadObserver(ReadObserver* observer);
+
+}  // namespace velnor::iislog
+
+#endif  // VELNOR_PLATFORM_IISLOG_READ_OBSERVER_H_

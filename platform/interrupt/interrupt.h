@@ -1,0 +1,37 @@
+// Interrupts (SIGINT, SIGTERM) as a request to stop rather than a kill.
+// While they are caught, a signal only counts itself; the work in progress
+// looks at the count at points of its own choosing (the event pump, the log
+// reader's line loop) and ends the way a confirmed Cancel ends, so counts
+// made so far are kept and totals still written.
+//
+// The count is process-wide and never goes down by itself: once interrupted,
+// every loop that checks stops at its next check, however deep it is.
+#ifndef VELNOR_PLATFORM_INTERRUPT_INTERRUPT_H_
+#define VELNOR_PLATFORM_INTERRUPT_INTERRUPT_H_
+
+namespace velnor::interrupt {
+
+// Catches SIGINT and SIGTERM while at least one CatchScope lives. The
+// dispositions in force before the first scope come back when the last one
+// ends. Scopes are made and ended on one thread (the main one).
+class CatchScope {
+ public:
+  CatchScope();
+  ~CatchScope();
+  CatchScope(const CatchScope&) = delete;
+  CatchScope& operator=(const CatchScope&) = delete;
+};
+
+// The number of interrupts caught so far. Async-signal-safe to read.
+int InterruptCount();
+
+// True once an interrupt has been caught (and not forgotten by Forget).
+bool Interrupted();
+
+// Forgets the interrupts caught so far, for a process that handled one and
+// goes on with new work (a test, say).
+void Forget();
+
+}  // namespace velnor::interrupt
+
+#endif  // VELNOR_PLATFORM_INTERRUPT_INTERRUPT_H_
