@@ -21,6 +21,7 @@
 #include "host/collect_summary.h"
 #include "host/command_support.h"
 #include "host/log_folders.h"
+#include "host/pg_run_lock.h"
 #include "host/run_lock.h"
 #include "host/run_progress.h"
 #include "host/server_spelling.h"
@@ -30,6 +31,7 @@
 #include "host/streaming_grid.h"
 #include "host/text_format.h"
 #include "host/unregistered_files.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
@@ -38,6 +40,8 @@
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 #include "reportdb/log_file_registry.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
 #include "reportdb/schema.h"
 #include "reportstore/report_store.h"
 
@@ -51,6 +55,7 @@ using reportdb::CreateReportDatabases;
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
 using reportdb::ReportKind;
+using reportdb::ReportLocation;
 
 constexpr char kExamples[] = R"(
 Examples:
@@ -63,6 +68,9 @@ Examples:
       --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
       --db-dir reports --share-root /mnt/shares --discover-sites --site-id 1,3
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-url postgresql://velnor@dbhost/velnor --sites sites.txt \
+      --error-log /var/log/velnor/srv1.log
 
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured (D:\Logs, or a %VARIABLE% path
@@ -72,6 +80,10 @@ VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; without a
 share root it is read over SMB (smb://SERVER/C$/...), with the credentials
 of --smb-auth. --discover-sites takes the sites from the server's own IIS
 configuration instead (see velnor sites).
+--db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
+of --db-dir; its password comes from ~/.pgpass, never from the URL. The
+error log is then velnor-errors.log in the current folder unless
+--error-log names one.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
@@ -81,6 +93,7 @@ constexpr double kMinSmbTimeout = 0.1;
 constexpr double kMaxSmbTimeout = 600;
 
 struct Run {
+  ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
   std::string server;  // as the report databases spell it
   double from = 0;
   double to = 0;
@@ -240,7 +253,43 @@ bool ConfigureSmb(const CollectOptions& options) {
   return true;
 }
 
+std::string InitDbCommand(const CollectOptions& options, const Run& run) {
+  return std::string("velnor init-db ") +
+         (run.location.IsPostgres() ? "--db-url " : "--db-dir ") +
+         run.location.Name() + " --server " + run.server +
+         (options.ftp ? " --ftp" : "");
+}
+
+// The central store's schemas, made or checked before the run, so that a
+// store that cannot be reached or lacks a schema is a usage message and
+// nothing is touched.
+bool CheckSchemas(const CollectOptions& options, const Run& run) {
+  const std::string& url = run.location.db_url;
+  std::vector<std::string> missing;
+  if (!automation::ResumeNext([&] {
+        if (options.create_db) {
+          CreatedDatabases created =
+              reportdb::CreateReportSchemas(url, run.server, options.ftp);
+          for (const std::string& made : created.made) {
+            std::cerr << "made schema " << made << "\n";
+          }
+        } else {
+          missing =
+              reportdb::MissingReportSchemas(url, run.server, options.ftp);
+        }
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the report store " + url, reason);
+  }
+  if (missing.empty()) return true;
+  return Usage("the report schema " + missing.front() + " is missing in " + url,
+               "make it with " + InitDbCommand(options, run) +
+                   ", or add --create-db");
+}
+
 bool CheckDatabases(const CollectOptions& options, const Run& run) {
+  if (run.location.IsPostgres()) return CheckSchemas(options, run);
   if (options.create_db) {
     CreatedDatabases created;
     if (!automation::ResumeNext([&] {
@@ -264,9 +313,8 @@ bool CheckDatabases(const CollectOptions& options, const Run& run) {
                     ReportDatabaseFileName(kind, run.server, options.ftp);
     if (!fs::exists(file)) {
       return Usage("the report database " + file.string() + " is missing",
-                   "make it with velnor init-db --db-dir " + options.db_dir +
-                       " --server " + run.server +
-                       (options.ftp ? " --ftp" : "") + ", or add --create-db");
+                   "make it with " + InitDbCommand(options, run) +
+                       ", or add --create-db");
     }
   }
   return true;
@@ -301,10 +349,28 @@ bool OpenOutput(const CollectOptions& options, Run& run) {
                "give a writable file in an existing folder");
 }
 
+// Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
+bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
+  location.db_dir = options.db_dir;
+  location.db_url = options.db_url;
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) location.db_url = env;
+  }
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    return Usage("no report databases given",
+                 "give --db-dir FOLDER, or --db-url postgresql://... (or "
+                 "VELNOR_DB_URL) for a central store");
+  }
+  if (!location.IsPostgres()) return CheckDbDir(location.db_dir);
+  std::string problem = ado::pg::CheckDbUrl(location.db_url);
+  if (problem.empty()) return true;
+  return Usage("cannot use the database URL " + location.db_url, problem);
+}
+
 bool Check(const CollectOptions& options, Run& run) {
   run.server = options.server;
   if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
-      !CheckDbDir(options.db_dir)) {
+      !CheckLocation(options, run.location)) {
     return false;
   }
   if (!ParseGridFormat(options.format, run.format)) {
@@ -333,13 +399,19 @@ bool Check(const CollectOptions& options, Run& run) {
   for (std::string& site : run.sites) {
     if (!ExpandSystemDrive(run.server, site)) return false;
   }
-  if (!MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
+  // The schemas of a central store are lower case: every spelling of a
+  // server is one there.
+  if (!run.location.IsPostgres() &&
+      !MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
     return false;
   }
-  run.error_log =
-      options.error_log.empty()
-          ? (fs::path(options.db_dir) / "velnor-errors.log").string()
-          : options.error_log;
+  // A central store has no folder of its own: its runs log to the current
+  // folder unless told.
+  const fs::path log_folder =
+      run.location.IsPostgres() ? fs::path(".") : fs::path(options.db_dir);
+  run.error_log = options.error_log.empty()
+                      ? (log_folder / "velnor-errors.log").string()
+                      : options.error_log;
   return CheckErrorLog(run.error_log) && CheckDatabases(options, run) &&
          OpenOutput(options, run);
 }
@@ -355,9 +427,7 @@ std::string JoinDatabases(ado::Session& session, const CollectOptions& options,
   for (ReportKind kind : reportdb::kReportKinds) {
     if (options.raw && kind != ReportKind::kHitsByHour) continue;
     const std::string path =
-        (fs::path(options.db_dir) /
-         ReportDatabaseFileName(kind, run.server, options.ftp))
-            .string();
+        run.location.DatabasePath(kind, run.server, options.ftp);
     try {
       std::string schema = session.Attach(path);
       if (kind == ReportKind::kHitsByHour) hour_schema = schema;
@@ -441,8 +511,8 @@ int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
                 const Run& run) {
   if (lock.status == RunLock::Status::kHeld) {
     Usage("another collection of " + run.server +
-              (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
-              " is running: " + lock.detail,
+              (options.ftp ? " (FTP)" : " (web)") + " in " +
+              run.location.Name() + " is running: " + lock.detail,
           "wait for it to end, or give --wait SECONDS to wait longer "
           "(now " + fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
@@ -491,9 +561,15 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
       ->required()
       ->type_name("DATE");
-  cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
-      ->required()
-      ->type_name("DIR");
+  auto* db_dir =
+      cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
+          ->type_name("DIR");
+  cmd->add_option("--db-url", o.db_url,
+                  "PostgreSQL store instead of --db-dir: "
+                  "postgresql://USER@HOST/DB (default VELNOR_DB_URL; the "
+                  "password from ~/.pgpass)")
+      ->excludes(db_dir)
+      ->type_name("URL");
   auto* site = cmd->add_option("--site", o.sites,
                                "Site descriptor NAME,LOGDIR,ID (repeatable)")
                    ->type_name("NAME,LOGDIR,ID");
@@ -578,8 +654,26 @@ int RunCollect(const CollectOptions& options) {
   Run run;
   if (!Check(options, run)) return kExitUsage;
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
-  const RunLockAttempt lock =
-      RunLock::Acquire(options.db_dir, run.server, options.ftp, options.wait);
+  // A central store's runs are serialised by an advisory lock, a
+  // folder's by a lock file in it.
+  std::unique_ptr<PgRunLock> pg_lock;
+  RunLockAttempt lock =
+      run.location.IsPostgres()
+          ? RunLockAttempt{}
+          : RunLock::Acquire(options.db_dir, run.server, options.ftp,
+                             options.wait);
+  if (run.location.IsPostgres()) {
+    try {
+      pg_lock = PgRunLock::Acquire(run.location.db_url, run.server,
+                                   options.ftp, options.wait, lock.detail);
+    } catch (const ado::pg::PgError& error) {
+      Usage("cannot reach the report store " + run.location.db_url + ": " +
+                error.what(),
+            "check the URL, that the server runs, and ~/.pgpass");
+      return kExitUsage;
+    }
+    lock.status = pg_lock ? RunLock::Status::kTaken : RunLock::Status::kHeld;
+  }
   if (int status = LockProblem(lock, options, run); status >= 0) {
     return status;
   }
@@ -599,7 +693,8 @@ int RunCollect(const CollectOptions& options) {
   // The run's changes to its databases are kept together or not at all:
   // the registry's and the component's statements run in this session,
   // committed only after the run.
-  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000));
+  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000),
+                                     run.location.MakeEngine());
   const std::string hour_schema = JoinDatabases(*session, options, run);
   if (hour_schema.empty()) return kExitLoggedErrors;
   std::vector<std::string> unread =
@@ -619,7 +714,7 @@ int RunCollect(const CollectOptions& options) {
   {
     RunProgress progress(folders);
     parser->CollectIISLogData(run.server, options.ftp, run.from, run.to,
-                              options.db_dir + "/", options.raw, grid, sites,
+                              run.location.AppPath(), options.raw, grid, sites,
                               options.log_site_level, options.refresh_registry);
   }
   std::string not_kept;
@@ -627,6 +722,8 @@ int RunCollect(const CollectOptions& options) {
     session->Commit();
   } catch (const automation::AutomationError& error) {
     not_kept = error.description();
+    WriteErrorLog(error.number(), error.description(), "velnor collect",
+                  "Commit");
   }
   CollectOutcome outcome{LastRunSummary(*parser), run.server, options.ftp,
                          std::chrono::duration<double>(

@@ -164,7 +164,7 @@ void ReadHoursAndRuns(Database& db, Tally& tally) {
 }
 
 void ReadStatuses(Database& db, Tally& tally) {
-  db.ForEachRow(tally.Select("\"Status code\", IFNULL(\"Sort Field\", 100), "
+  db.ForEachRow(tally.Select("\"Status code\", COALESCE(\"Sort Field\", 100), "
                              "\"Status\", \"No of Hits\"",
                              "tblGeneral"),
                 [&](const Row& row) {
@@ -320,12 +320,18 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
           "File not found: the report database '" + missing.front() +
               "' does not exist. Make the databases with 'velnor init-db'.");
   }
+  return LoadReport(ReportLocation{db_dir, ""}, server, is_ftp);
+}
+
+Report LoadReport(const ReportLocation& location, std::string_view server,
+                  bool is_ftp) {
   Tally tally(std::string(SiteColumn(is_ftp)));
   // The four files are read in one read transaction, joined in the order a
   // run commits them: the report shows whole runs only.
-  auto session = ado::Session::BeginReading(kBusyTimeoutMs);
+  auto session =
+      ado::Session::BeginReading(kBusyTimeoutMs, location.MakeEngine());
   auto path = [&](ReportKind kind) {
-    return DatabasePath(db_dir, kind, server, is_ftp);
+    return location.DatabasePath(kind, server, is_ftp);
   };
   Database day(*session, path(ReportKind::kDayOfWeek));
   Database month(*session, path(ReportKind::kHitsByMonth));
