@@ -35,6 +35,7 @@
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 #include "platform/forms/forms.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
@@ -179,8 +180,7 @@ bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
                  "give it with --windows-dir " + server + "=C:\\Windows");
   }
   constexpr std::string_view kSystemDrive = "%systemdrive%";
-  if (EqualsIgnoringCase(fields[1].substr(0, kSystemDrive.size()),
-                         kSystemDrive)) {
+  if (automation::StartsWithIgnoringAsciiCase(fields[1], kSystemDrive)) {
     descriptor = fields[0] + "," + drive +
                  fields[1].substr(kSystemDrive.size()) + "," + fields[2];
   }

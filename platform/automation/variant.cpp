@@ -10,6 +10,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 
 namespace velnor::automation {
 
@@ -26,16 +27,6 @@ struct Overload : F... {
 // Clang before 17 does not deduce aggregate template arguments by itself.
 template <class... F>
 Overload(F...) -> Overload<F...>;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
 
 double ParseNumber(const std::string& text) {
   std::string_view s = Trim(text);

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/iislog/log_input.h"
 #include "platform/iislog/read_observer.h"
 #include "platform/interrupt/interrupt.h"
@@ -49,8 +50,7 @@ class CountedInput : public unc::InputFile {
 // directive.
 std::optional<std::string_view> DirectiveText(std::string_view line,
                                               std::string_view name) {
-  if (line.size() < name.size() ||
-      !EqualsIgnoringAsciiCase(line.substr(0, name.size()), name)) {
+  if (!automation::StartsWithIgnoringAsciiCase(line, name)) {
     return std::nullopt;
   }
   return line.substr(name.size());
@@ -103,7 +103,7 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
                           ": this reader only reads log files. Open it with "
                           "mode 1.");
   }
-  if (!EqualsIgnoringAsciiCase(format, kW3CFormat)) {
+  if (!automation::EqualsIgnoringAsciiCase(format, kW3CFormat)) {
     automation::Raise(automation::kErrInvalidProcedureCall,
                       "Cannot read the log file " + std::string(path) +
                           " as \"" + std::string(format) + "\": only the \"" +

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <string>
 
+#include "platform/automation/text.h"
+
 namespace velnor::iislog {
 namespace {
 
@@ -50,7 +52,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 template <size_t N>
 const NamedField* Find(const NamedField (&table)[N], std::string_view name) {
   for (const NamedField& entry : table) {
-    if (EqualsIgnoringAsciiCase(name, entry.name)) return &entry;
+    if (automation::EqualsIgnoringAsciiCase(name, entry.name)) return &entry;
   }
   return nullptr;
 }
@@ -97,19 +99,7 @@ bool TakeQuoted(std::span<char> line, size_t* pos, std::string_view* value) {
   return true;
 }
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 FieldLayout FieldLayout::Parse(std::string_view names) {
   FieldLayout layout;

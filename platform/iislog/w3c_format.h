@@ -68,10 +68,6 @@ class FieldLayout {
   std::array<int32_t, static_cast<size_t>(Field::kCount)> index_;
 };
 
-// Whether `a` and `b` are equal when ASCII letters are compared without
-// regard to case.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 // Splits a record line into its values, appending views into `line` to
 // `values`. Values are separated by runs of blanks or tabs; leading and
 // trailing blanks separate nothing. A value that starts with a double quote
