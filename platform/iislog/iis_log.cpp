@@ -261,27 +261,9 @@ Variant IISLog::DateTime() const {
 }
 
 Variant IISLog::ClientIp() const { return Text(Field::kClientIp); }
-Variant IISLog::UserName() const { return Text(Field::kUserName); }
-Variant IISLog::ServiceName() const { return Text(Field::kServiceName); }
-Variant IISLog::ServerName() const { return Text(Field::kServerName); }
-Variant IISLog::ServerIp() const { return Text(Field::kServerIp); }
-Variant IISLog::ServerPort() const { return Number(Field::kServerPort); }
 Variant IISLog::Method() const { return Text(Field::kMethod); }
 Variant IISLog::URIStem() const { return Text(Field::kUriStem); }
-Variant IISLog::URIQuery() const { return Text(Field::kUriQuery); }
 Variant IISLog::ProtocolStatus() const { return Number(Field::kStatus); }
-Variant IISLog::ProtocolSubstatus() const { return Number(Field::kSubstatus); }
-Variant IISLog::Win32Status() const { return Number(Field::kWin32Status); }
-Variant IISLog::BytesSent() const { return Number(Field::kBytesSent); }
-Variant IISLog::BytesReceived() const { return Number(Field::kBytesReceived); }
-Variant IISLog::TimeTaken() const { return Number(Field::kTimeTaken); }
-Variant IISLog::ProtocolVersion() const {
-  return Text(Field::kProtocolVersion);
-}
-Variant IISLog::Host() const { return Text(Field::kHost); }
-Variant IISLog::UserAgent() const { return Text(Field::kUserAgent); }
-Variant IISLog::Cookie() const { return Text(Field::kCookie); }
-Variant IISLog::Referer() const { return Text(Field::kReferer); }
 
 const ReadCounters& Counters() { return tl_counters; }
 

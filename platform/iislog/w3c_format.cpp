@@ -15,36 +15,16 @@ struct NamedField {
   Field field;
 };
 
-// Preferred names first: a fallback name (date-local, cs(Host)) only fills a
+// Preferred names first: a fallback name (date-local) only fills a
 // field the layout does not carry under its preferred name.
 constexpr NamedField kPreferredNames[] = {
-    {"date", Field::kDate},
-    {"time", Field::kTime},
-    {"c-ip", Field::kClientIp},
-    {"cs-username", Field::kUserName},
-    {"s-sitename", Field::kServiceName},
-    {"s-computername", Field::kServerName},
-    {"s-ip", Field::kServerIp},
-    {"s-port", Field::kServerPort},
-    {"cs-method", Field::kMethod},
-    {"cs-uri-stem", Field::kUriStem},
-    {"cs-uri-query", Field::kUriQuery},
-    {"sc-status", Field::kStatus},
-    {"sc-substatus", Field::kSubstatus},
-    {"sc-win32-status", Field::kWin32Status},
-    {"sc-bytes", Field::kBytesSent},
-    {"cs-bytes", Field::kBytesReceived},
-    {"time-taken", Field::kTimeTaken},
-    {"cs-version", Field::kProtocolVersion},
-    {"cs-host", Field::kHost},
-    {"cs(user-agent)", Field::kUserAgent},
-    {"cs(cookie)", Field::kCookie},
-    {"cs(referer)", Field::kReferer},
+    {"date", Field::kDate},           {"time", Field::kTime},
+    {"c-ip", Field::kClientIp},       {"cs-method", Field::kMethod},
+    {"cs-uri-stem", Field::kUriStem}, {"sc-status", Field::kStatus},
 };
 constexpr NamedField kFallbackNames[] = {
     {"date-local", Field::kDate},
     {"time-local", Field::kTime},
-    {"cs(host)", Field::kHost},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

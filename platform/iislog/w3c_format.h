@@ -17,28 +17,12 @@ namespace velnor::iislog {
 
 // The fields the reader hands out, by meaning.
 enum class Field : uint8_t {
-  kDate,             // date, else date-local
-  kTime,             // time, else time-local
-  kClientIp,         // c-ip
-  kUserName,         // cs-username
-  kServiceName,      // s-sitename
-  kServerName,       // s-computername
-  kServerIp,         // s-ip
-  kServerPort,       // s-port
-  kMethod,           // cs-method
-  kUriStem,          // cs-uri-stem
-  kUriQuery,         // cs-uri-query
-  kStatus,           // sc-status
-  kSubstatus,        // sc-substatus
-  kWin32Status,      // sc-win32-status
-  kBytesSent,        // sc-bytes
-  kBytesReceived,    // cs-bytes
-  kTimeTaken,        // time-taken
-  kProtocolVersion,  // cs-version
-  kHost,             // cs-host, else cs(Host)
-  kUserAgent,        // cs(User-Agent)
-  kCookie,           // cs(Cookie)
-  kReferer,          // cs(Referer)
+  kDate,      // date, else date-local
+  kTime,      // time, else time-local
+  kClientIp,  // c-ip
+  kMethod,    // cs-method
+  kUriStem,   // cs-uri-stem
+  kStatus,    // sc-status
   kCount
 };
 
