@@ -152,18 +152,7 @@ bool CheckSites(const CollectOptions& options, Run& run) {
 
 // The drive of the server's configured Windows directory ("C:"), or empty.
 std::string WindowsDrive(const std::string& server) {
-  std::string drive;
-  automation::ResumeNext([&] {
-    auto services =
-        wmi::GetObject("winmgmts:{authenticationLevel=pktPrivacy}\\\\" +
-                       server + "\\root\\cimv2");
-    for (const auto& os :
-         services->ExecQuery("Select * From Win32_OperatingSystem")) {
-      drive = os.WindowsDirectory().substr(0, 2);
-    }
-  });
-  automation::Err().Clear();
-  return drive;
+  return wmi::ConfiguredWindowsDirectory(server).substr(0, 2);
 }
 
 // "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
