@@ -52,7 +52,7 @@ class CollectorTest : public RunFixture {
     forms::PostEvent([this, counter_text] {
       auto window = frmProgressDialog::Instance();
       if (window->lblCurrentProcessDescription->Caption() == counter_text) {
-        window->ClickCancel();
+        window->cmdCancel->Click();
       } else {
         ClickCancelWhenShowing(counter_text);
       }

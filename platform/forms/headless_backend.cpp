@@ -91,7 +91,7 @@ class HeadlessBackend : public Backend {
         continue;
       }
       if (headline == nullptr ||
-          control->Bounds().top < headline->Bounds().top) {
+          control->Placement().row < headline->Placement().row) {
         headline = static_cast<const Label*>(control);
       }
     }
