@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "collector/run_state.h"
-#include "component/velnor.h"
+#include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
 #include "platform/ado/ado.h"
 #include "platform/ado/session.h"

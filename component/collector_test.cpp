@@ -3,7 +3,7 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
-#include "collector/test_support.h"
+#include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/forms.h"
