@@ -192,7 +192,6 @@ Connection::~Connection() { impl_->CloseRecordsets(); }
 void Connection::SetProvider(std::string_view provider) {
   impl_->provider = provider;
 }
-const std::string& Connection::Provider() const { return impl_->provider; }
 
 void Connection::Open(std::string_view connection_string) {
   if (impl_->IsOpen()) {
@@ -288,19 +287,16 @@ void Recordset::SetCursorType(int32_t cursor_type) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->cursor_type = cursor_type;
 }
-int32_t Recordset::CursorType() const { return impl_->cursor_type; }
 
 void Recordset::SetLockType(int32_t lock_type) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->lock_type = lock_type;
 }
-int32_t Recordset::LockType() const { return impl_->lock_type; }
 
 void Recordset::SetCursorLocation(int32_t cursor_location) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->cursor_location = cursor_location;
 }
-int32_t Recordset::CursorLocation() const { return impl_->cursor_location; }
 
 void Recordset::SetActiveConnection(std::shared_ptr<Connection> connection) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);

@@ -17,7 +17,6 @@ class Collection : public Object {
   explicit Collection(std::vector<std::string> items)
       : items_(std::move(items)) {}
 
-  void Add(std::string item) { items_.push_back(std::move(item)); }
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
   // Item `index` from 1; raises subscript out of range (9) otherwise.
   const std::string& Item(int32_t index) const;
