@@ -1,5 +1,6 @@
-// A collection of strings as automation collections hold them: items
-// numbered from 1, in the order they were added.
+// Stands in for the automation Collection a host hands the collector with
+// its site descriptors: strings numbered from 1 in the order given, read
+// through Count, Item and For Each.
 #ifndef VELNOR_PLATFORM_AUTOMATION_COLLECTION_H_
 #define VELNOR_PLATFORM_AUTOMATION_COLLECTION_H_
 

@@ -1,7 +1,8 @@
-// The automation variant: a tagged value that holds nothing (empty), the
-// null value, a Boolean (true is -1), 16-, 32- and 64-bit integers, single
-// and double floats, a date, text, an object reference or a string array,
-// with the conversions automation applies between them. Conversions fail
+// Stands in for the automation VARIANT the component's procedures pass
+// around, with the conversions they call (CLng, CLngLng, CDbl, CDate, CStr)
+// and Split. A tagged value that holds nothing (empty), the null value, a
+// Boolean (true is -1), 16-, 32- and 64-bit integers, single and double
+// floats, a date, text, an object reference or a string array. Conversions fail
 // like automation conversions: type mismatch (13), overflow (6) and invalid
 // use of null (94), raised as AutomationError.
 //
