@@ -514,7 +514,8 @@ class PgEngine : public Engine {
           "= a.atttypid LEFT JOIN pg_collation co ON co.oid = a.attcollation "
           "WHERE n.nspname = $1 AND c.relname = $2 AND a.attname = $3 AND "
           "NOT a.attisdropped",
-          {schema, Lower(table), Lower(column)});
+          {schema, automation::AsciiLowered(table),
+           automation::AsciiLowered(column)});
     } catch (const PgError& error) {
       if (!error.ConnectionLost()) link_->RollBackStatement();
       return TextEquality::kOther;
