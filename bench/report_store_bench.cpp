@@ -19,18 +19,13 @@
 #include "dbsupport/error_log.h"
 #include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
 #include "reportstore/report_store.h"
 
 namespace velnor {
 namespace {
 
 constexpr int kUrlCount = 3000;
-constexpr std::array<const char*, 7> kDays = {
-    "Sunday",   "Monday", "Tuesday", "Wednesday",
-    "Thursday", "Friday", "Saturday"};
-constexpr std::array<const char*, 12> kMonths = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
 // Ten codes, weighted roughly as a web server sees them.
 constexpr std::array<int32_t, 16> kStatuses = {200, 200, 200, 200, 200, 200,
                                                304, 304, 304, 404, 404, 206,
@@ -91,8 +86,14 @@ void BM_TallyRecords(benchmark::State& state) {
   const std::string id = "1";
   const std::string column = "Web Site Name";
   const std::string empty;
-  const std::vector<std::string> days(kDays.begin(), kDays.end());
-  const std::vector<std::string> months(kMonths.begin(), kMonths.end());
+  std::vector<std::string> days;
+  for (int day = 1; day <= 7; ++day) {
+    days.push_back(automation::WeekdayName(day));
+  }
+  std::vector<std::string> months;
+  for (int month = 1; month <= 12; ++month) {
+    months.push_back(automation::MonthName(month));
+  }
   const std::string day_kind = "Day of Week", month_kind = "Month",
                     hour_kind = "Hour";
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "collector/run_state.h"
-#include "component/velnor.h"
+#include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
 #include "platform/ado/ado.h"
 #include "platform/ado/session.h"
@@ -88,8 +88,7 @@ class CollectionRun {
   int32_t server_log_file_count_ = 0;
   int32_t grid_row_counter_ = 0;
   bool cancel_confirmed_ = false;
-  double record_time_ = 0;  // kept across records, see ReadLogFile
-  // Names in the language of the system, read once per run.
+  // The English names the databases hold, read once per run.
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;
   ReportStore::ReportTables databases_;

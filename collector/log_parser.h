@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "collector/log_parser_interface.h"
 #include "collector/run_state.h"
-#include "component/velnor.h"
+#include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
 #include "reportstore/report_store.h"
 

@@ -32,8 +32,9 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
     // A record without a usable date is skipped rather than counted under
     // the date of the record before it; one line per file says so, since a
     // layout without dates would otherwise log every record.
+    double record_time = 0;
     bool dated = automation::ResumeNext([&] {
-      record_time_ = automation::CDate(NullToDefault(reader_->DateTime(), ""));
+      record_time = automation::CDate(NullToDefault(reader_->DateTime(), ""));
     });
     if (!dated && !undated_logged) {
       WriteErrorLog(Err().Number(),
@@ -43,7 +44,7 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
       undated_logged = true;
     }
     Err().Clear();
-    const double day = automation::DatePart(record_time_);
+    const double day = automation::DatePart(record_time);
     if (dated && start_day_ <= day && day <= end_day_) {
       step_([&] {
         Dialog().SetReportItemDescription("Processing Record # : ",
@@ -52,7 +53,7 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
       if (state_.mblnIsCollectRawData) {
         AddGridRow(site);
       } else {
-        TallyRecord(site, record_time_);
+        TallyRecord(site, record_time);
       }
       if (site.record_counter < std::numeric_limits<int32_t>::max()) {
         ++site.record_counter;

@@ -35,6 +35,7 @@
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 #include "platform/forms/forms.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
@@ -151,18 +152,7 @@ bool CheckSites(const CollectOptions& options, Run& run) {
 
 // The drive of the server's configured Windows directory ("C:"), or empty.
 std::string WindowsDrive(const std::string& server) {
-  std::string drive;
-  automation::ResumeNext([&] {
-    auto services =
-        wmi::GetObject("winmgmts:{authenticationLevel=pktPrivacy}\\\\" +
-                       server + "\\root\\cimv2");
-    for (const auto& os :
-         services->ExecQuery("Select * From Win32_OperatingSystem")) {
-      drive = os.WindowsDirectory().substr(0, 2);
-    }
-  });
-  automation::Err().Clear();
-  return drive;
+  return wmi::ConfiguredWindowsDirectory(server).substr(0, 2);
 }
 
 // "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
@@ -179,8 +169,7 @@ bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
                  "give it with --windows-dir " + server + "=C:\\Windows");
   }
   constexpr std::string_view kSystemDrive = "%systemdrive%";
-  if (EqualsIgnoringCase(fields[1].substr(0, kSystemDrive.size()),
-                         kSystemDrive)) {
+  if (automation::StartsWithIgnoringAsciiCase(fields[1], kSystemDrive)) {
     descriptor = fields[0] + "," + drive +
                  fields[1].substr(kSystemDrive.size()) + "," + fields[2];
   }

@@ -27,9 +27,6 @@ bool CheckDbDir(const std::string& dir);
 // characters, cut to 80 characters.
 std::string Shown(std::string_view text);
 
-std::string_view Trim(std::string_view text);
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
 // "collected 2 sites of SRV1 (web): 1234 records in 0.52 s (2373
 // records/s)", or "cancelled ..." after a confirmed cancel.
 std::string SummaryLine(const RunSummary& summary, const std::string& server,

@@ -15,6 +15,7 @@
 #include "host/pg_run_lock.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/report_copy.h"
 
 namespace velnor::host {
@@ -121,7 +122,8 @@ int RunMigrate(const MigrateOptions& options) {
   std::map<Found, int> found = FindDatabases(options.db_dir);
   std::erase_if(found, [&](const auto& entry) {
     return !options.server.empty() &&
-           (!EqualsIgnoringCase(entry.first.server, options.server) ||
+           (!automation::EqualsIgnoringAsciiCase(entry.first.server,
+                                                 options.server) ||
             entry.first.ftp != options.ftp);
   });
   if (found.empty()) {

@@ -7,6 +7,7 @@
 
 #include "dbsupport/error_log.h"
 #include "host/command_support.h"
+#include "platform/automation/text.h"
 #include "platform/forms/forms.h"
 
 namespace velnor::host {
@@ -52,13 +53,14 @@ RunProgress::~RunProgress() {
 void RunProgress::FileOpened(std::string_view path) {
   file_ = path.substr(path.rfind('\\') + 1);
   const std::string folder = FolderOf(path);
-  if (site_known_ && EqualsIgnoringCase(folders_[site_].folder, folder)) {
+  if (site_known_ &&
+      automation::EqualsIgnoringAsciiCase(folders_[site_].folder, folder)) {
     return;
   }
   // A new site: the folders before it count as done, read or not.
   site_known_ = false;
   for (size_t i = 0; i < folders_.size() && !site_known_; ++i) {
-    if (EqualsIgnoringCase(folders_[i].folder, folder)) {
+    if (automation::EqualsIgnoringAsciiCase(folders_[i].folder, folder)) {
       site_known_ = true;
       site_ = i;
     }

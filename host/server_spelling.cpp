@@ -6,6 +6,7 @@
 #include <set>
 
 #include "host/command_support.h"
+#include "platform/automation/text.h"
 #include "reportdb/report_files.h"
 
 namespace velnor::host {
@@ -22,7 +23,7 @@ bool MatchServerSpelling(const std::string& db_dir, bool ftp,
     const std::string name = entry.path().filename().string();
     for (ReportKind kind : kReportKinds) {
       const std::string wanted = ReportDatabaseFileName(kind, server, ftp);
-      if (!EqualsIgnoringCase(name, wanted)) continue;
+      if (!automation::EqualsIgnoringAsciiCase(name, wanted)) continue;
       // The server part sits right before ".mdb".
       const size_t at = wanted.size() - server.size() - 4;
       spellings.insert(name.substr(at, server.size()));

@@ -7,6 +7,7 @@
 
 #include "host/command_support.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/wmi/wmi.h"
 
 namespace velnor::host {
@@ -35,7 +36,7 @@ bool ParseIds(const std::string& text, std::set<std::string>& ids) {
   std::string_view rest = text;
   while (true) {
     size_t comma = rest.find(',');
-    std::string_view id = Trim(rest.substr(0, comma));
+    std::string_view id = automation::Trim(rest.substr(0, comma));
     if (id.empty() || id.find_first_not_of("0123456789") != id.npos) {
       return false;
     }

@@ -6,6 +6,7 @@
 #include "host/command_support.h"
 #include "host/text_format.h"
 #include "platform/automation/collection.h"
+#include "platform/automation/text.h"
 
 namespace velnor::host {
 namespace {
@@ -60,7 +61,7 @@ bool CheckSiteDescriptor(const TextLine& site) {
         std::string("write it as ") + kDescriptorForm +
             " (no comma inside a field)");
   }
-  if (Trim(fields[0]).empty()) {
+  if (automation::Trim(fields[0]).empty()) {
     return Usage(Descriptor(site) + " has no site name",
                  "give the site's name as IIS shows it before the first "
                  "comma, for example \"Default Web Site,C:\\inetpub\\logs\\"
@@ -85,10 +86,10 @@ bool CheckSiteDescriptor(const TextLine& site) {
 
 bool ParseWindowsDir(const TextLine& entry, WindowsDir& dir) {
   size_t equals = entry.text.find('=');
-  dir.server = Trim(entry.text.substr(0, equals));
+  dir.server = automation::Trim(entry.text.substr(0, equals));
   dir.path = equals == std::string::npos
                  ? ""
-                 : std::string(Trim(entry.text.substr(equals + 1)));
+                 : std::string(automation::Trim(entry.text.substr(equals + 1)));
   const std::string given = entry.origin + " " + Shown(entry.text);
   if (equals == std::string::npos || !IsValidHostName(dir.server)) {
     return Usage(given + " is not SERVER=PATH",

@@ -11,6 +11,7 @@
 #include "host/site_log_folder.h"
 #include "host/sites_render.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::host {
@@ -38,8 +39,7 @@ struct SitesOptions {
 std::string ExpandSystemDrive(const std::string& directory,
                               const std::string& windows_directory) {
   constexpr std::string_view kSystemDrive = "%systemdrive%";
-  if (!EqualsIgnoringCase(directory.substr(0, kSystemDrive.size()),
-                          kSystemDrive)) {
+  if (!automation::StartsWithIgnoringAsciiCase(directory, kSystemDrive)) {
     return directory;
   }
   return windows_directory.substr(0, 2) + directory.substr(kSystemDrive.size());

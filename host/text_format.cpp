@@ -6,9 +6,10 @@
 #include <locale.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+
+#include "platform/automation/text.h"
 
 namespace velnor::host {
 namespace {
@@ -106,10 +107,7 @@ bool LocaleIsUtf8() {
   if (name == nullptr || *name == '\0') return false;  // the C locale
   locale_t locale = newlocale(LC_CTYPE_MASK, name, nullptr);
   if (locale == nullptr) {
-    std::string lower;
-    for (const char* c = name; *c != '\0'; ++c) {
-      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    }
+    const std::string lower = automation::AsciiLowered(name);
     return lower.find("utf-8") != std::string::npos ||
            lower.find("utf8") != std::string::npos;
   }

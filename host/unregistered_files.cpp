@@ -2,22 +2,12 @@
 // registry and Windows compare them.
 #include "host/unregistered_files.h"
 
-#include <strings.h>
-
 #include <set>
 
 #include "host/command_support.h"
+#include "platform/automation/text.h"
 
 namespace velnor::host {
-namespace {
-
-struct FoldedLess {
-  bool operator()(const std::string& a, const std::string& b) const {
-    return ::strcasecmp(a.c_str(), b.c_str()) < 0;
-  }
-};
-
-}  // namespace
 
 std::vector<UnregisteredFiles> FindUnregisteredFiles(
     reportdb::LogFileRegistry& registry, const std::string& server,
@@ -30,8 +20,8 @@ std::vector<UnregisteredFiles> FindUnregisteredFiles(
     std::vector<std::string> registered = registry.SiteFiles(folder.site_name);
     // A site without registrations reads its whole folder with either flag.
     if (registered.empty() && (log_site_level || refresh_registry)) continue;
-    std::set<std::string, FoldedLess> known(registered.begin(),
-                                            registered.end());
+    std::set<std::string, automation::LessIgnoringAsciiCase> known(
+        registered.begin(), registered.end());
     UnregisteredFiles files{&folder, {}, "", !registered.empty()};
     int64_t newest_time = 0;
     for (const unc::DirEntry& file : folder.files) {

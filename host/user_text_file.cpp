@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "host/command_support.h"
+#include "platform/automation/text.h"
 
 namespace velnor::host {
 namespace {
@@ -20,7 +21,7 @@ struct FileCloser {
 void Take(std::string& line, const std::string& origin,
           std::vector<TextLine>& lines) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  std::string_view trimmed = Trim(line);
+  std::string_view trimmed = automation::Trim(line);
   if (!trimmed.empty() && trimmed.front() != '#') {
     lines.push_back({std::string(trimmed), origin});
   }

@@ -1,9 +1,9 @@
-// Resolution through WMI and the administrative shares, and the listing
-// through the directory search functions.
+// Resolution through the servers' Windows directories and the
+// administrative shares, and the listing through the directory search
+// functions.
 #include "loglocation/log_locator.h"
 
 #include <cstring>
-#include <memory>
 
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
@@ -55,25 +55,13 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
     return strPrefix + strConverted;
   }
 
-  std::shared_ptr<wmi::Services> objWMIService;
-  ResumeNext([&] {
-    objWMIService =
-        wmi::GetObject("winmgmts:{authenticationLevel=pktPrivacy}\\\\" +
-                       mstrServerName_ + "\\root\\cimv2");
-  });
-  if (LogPendingError(kWmiSource, "GetLogFilePath")) return "";
-  std::vector<wmi::OperatingSystem> colSystems;
-  ResumeNext([&] {
-    colSystems =
-        objWMIService->ExecQuery("Select * From Win32_OperatingSystem");
-  });
-  if (LogPendingError(kWmiSource, "GetLogFilePath")) return "";
-  std::string strWindowsDirectory;
-  for (const wmi::OperatingSystem& objSystem : colSystems) {
-    strWindowsDirectory = objSystem.WindowsDirectory();
+  const std::string strWindowsDirectory =
+      wmi::ConfiguredWindowsDirectory(mstrServerName_);
+  if (strWindowsDirectory.empty()) {
+    WriteErrorLog(wmi::kErrRpcServerUnavailable, wmi::kRpcServerUnavailableText,
+                  kWmiSource, "GetLogFilePath");
+    return "";
   }
-  objWMIService.reset();
-  colSystems.clear();
 
   // The variable reference, whatever its name, stands for the Windows
   // directory; everything from the first backslash is kept.

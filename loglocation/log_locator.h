@@ -26,15 +26,17 @@ class LogLocator {
   // first replaces the server-name field for good.
   //
   // A path starting with "%" (an environment-variable reference) becomes
-  // "\\" + server + "\" + the server's Windows directory (asked through WMI,
-  // every ":" made "$") + the part of `strLogPath` from its first backslash.
+  // "\\" + server + "\" + the server's Windows directory (as configured in
+  // platform/wmi, every ":" made "$") + the part of `strLogPath` from its
+  // first backslash.
   // Any other path becomes "\\" + server + "\" + `strLogPath` with every ":"
   // made "$"; an existing UNC path is not recognised and is prefixed too.
   //
-  // Returns "" when the WMI bind or query fails (one error-log line with
-  // source "VELNORLogAnalysis-LogParser(WMI)") or the conversion fails (one
-  // line with source "VELNORLogAnalysis-LogParser"), procedure
-  // "GetLogFilePath". Leaves no pending error.
+  // Returns "" when the server has no Windows directory (one error-log line
+  // with source "VELNORLogAnalysis-LogParser(WMI)", as an unreachable WMI
+  // service gives) or the conversion fails (one line with source
+  // "VELNORLogAnalysis-LogParser"), procedure "GetLogFilePath". Leaves no
+  // pending error.
   std::string GetLogFilePath(std::string_view strLogPath,
                              std::string_view strServerName = "");
 

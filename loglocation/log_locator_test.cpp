@@ -34,7 +34,9 @@ class LogLocatorTest : public testing::Test {
   }
   void TearDown() override {
     gstrErrorLogPath.clear();
-    wmi::ClearWindowsDirectories();
+    for (const char* server : {"SRV1", "SRV2"}) {
+      wmi::SetWindowsDirectory(server, "");
+    }
     unc::SetShareRoot("");
     fs::remove_all(dir_);
   }

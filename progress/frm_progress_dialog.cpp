@@ -10,9 +10,8 @@
 namespace velnor {
 namespace {
 
-// Client area in twips.
-constexpr int kClientWidth = 4950;
-constexpr int kClientHeight = 1845;
+// The inside of the window in character cells (see forms::Place).
+constexpr int kRows = 8;
 
 }  // namespace
 
@@ -23,45 +22,28 @@ std::shared_ptr<frmProgressDialog> frmProgressDialog::Instance() {
 }
 
 frmProgressDialog::frmProgressDialog()
-    : forms::Window("Collecting data...", kClientWidth, kClientHeight),
+    : forms::Window("Collecting data...", kRows),
       lblOverallProcessDescription(
-          std::make_shared<forms::Label>(*this, forms::Rect{105, 120, 4725, 405}, 1)),
-      txtOverallProcessDescription(std::make_shared<forms::RichTextBox>(
-          *this, forms::Rect{660, 210, 3105, 165}, 4)),
+          std::make_shared<forms::Label>(*this, forms::Place{0, 1, 66})),
       lblCurrentProcessDescription(
-          std::make_shared<forms::Label>(*this, forms::Rect{105, 555, 4725, 420}, 2)),
-      txtCurrentProcessDescription(std::make_shared<forms::RichTextBox>(
-          *this, forms::Rect{660, 585, 3075, 165}, 5)),
-      pbrProgress(std::make_shared<forms::ProgressBar>(
-          *this, forms::Rect{210, 1050, 4545, 285}, 6)),
+          std::make_shared<forms::Label>(*this, forms::Place{2, 1, 66})),
+      pbrProgress(
+          std::make_shared<forms::ProgressBar>(*this, forms::Place{4, 2, 64})),
       cmdCancel(std::make_shared<forms::CommandButton>(
-          *this, forms::Rect{1800, 1410, 1245, 375}, 0, "&Cancel")),
-      txtHidden(std::make_shared<forms::TextBox>(
-          *this, forms::ControlKind::kTextBox, forms::Rect{-60, 1620, 1125, 405},
-          3, "Hidden textbox")) {
-  txtHidden->SetDesignVisible(false);
+          *this, forms::Place{6, 25, 17}, "&Cancel")) {
   SetCancelButton(cmdCancel.get());
   SetLoadHandler([this] { Form_Load(); });
   SetActivateHandler([this] { Form_Activate(); });
   cmdCancel->SetClickHandler([this] { cmdCancel_Click(); });
-  txtOverallProcessDescription->SetChangeHandler(
-      [this] { txtOverallProcessDescription_Change(); });
-  txtCurrentProcessDescription->SetChangeHandler(
-      [this] { txtCurrentProcessDescription_Change(); });
-  // Every change of a description line, and of the hidden box, lets waiting
-  // input through: this is where Cancel clicks arrive during a run.
+  // Every change of a description line lets waiting input through: this is
+  // where Cancel clicks arrive during a run.
   lblOverallProcessDescription->SetChangeHandler([] { forms::DoEvents(); });
   lblCurrentProcessDescription->SetChangeHandler([] { forms::DoEvents(); });
-  txtHidden->SetChangeHandler([] { forms::DoEvents(); });
 }
 
 frmProgressDialog::~frmProgressDialog() = default;
 
 void frmProgressDialog::Form_Load() {
-  txtOverallProcessDescription->SetVisible(false);
-  txtCurrentProcessDescription->SetVisible(false);
-  txtOverallProcessDescription->SetEnabled(true);
-  txtCurrentProcessDescription->SetEnabled(true);
   blnActivated = false;
   SetCaption(" 0% Completed");
 }
@@ -82,19 +64,6 @@ void frmProgressDialog::Form_Activate() {
   automation::CallByName(collector, procedure);
 }
 
-void frmProgressDialog::cmdCancel_Click() {
-  txtOverallProcessDescription->SetEnabled(false);
-  txtCurrentProcessDescription->SetEnabled(false);
-  OnCancelClicked.Raise();
-}
-
-void frmProgressDialog::txtOverallProcessDescription_Change() {
-  lblOverallProcessDescription->SetCaption(txtOverallProcessDescription->Text());
-  forms::DoEvents();
-}
-
-void frmProgressDialog::txtCurrentProcessDescription_Change() {
-  lblCurrentProcessDescription->SetCaption(txtCurrentProcessDescription->Text());
-}
+void frmProgressDialog::cmdCancel_Click() { OnCancelClicked.Raise(); }
 
 }  // namespace velnor

@@ -4,7 +4,8 @@
 // (ProcessingDialog); on its own it makes the start-up call that begins the
 // run once per load, turns Cancel clicks into OnCancelClicked, and processes
 // pending events whenever a description line changes, which is what keeps
-// Cancel clickable while the run occupies the thread.
+// Cancel clickable while the run occupies the thread. Tests click Cancel as
+// a user would: forms::PostEvent([] { ...->cmdCancel->Click(); }).
 #ifndef VELNOR_PROGRESS_FRM_PROGRESS_DIALOG_H_
 #define VELNOR_PROGRESS_FRM_PROGRESS_DIALOG_H_
 
@@ -24,16 +25,11 @@ class frmProgressDialog : public forms::Window {
 
   ~frmProgressDialog() override;
 
-  // The controls, by their design names. The indicator boxes are hidden at
-  // load; their text is copied into the label above them whenever it
-  // changes. txtHidden is never shown.
+  // The controls, by their design names, top to bottom.
   const std::shared_ptr<forms::Label> lblOverallProcessDescription;
-  const std::shared_ptr<forms::RichTextBox> txtOverallProcessDescription;
   const std::shared_ptr<forms::Label> lblCurrentProcessDescription;
-  const std::shared_ptr<forms::RichTextBox> txtCurrentProcessDescription;
   const std::shared_ptr<forms::ProgressBar> pbrProgress;
   const std::shared_ptr<forms::CommandButton> cmdCancel;
-  const std::shared_ptr<forms::TextBox> txtHidden;
 
   // Raised on every click of cmdCancel (no parameters). Subscribers connect
   // and disconnect through the Event.
@@ -44,10 +40,6 @@ class frmProgressDialog : public forms::Window {
   // the controller holds the window.
   std::weak_ptr<ProcessingDialog> objProcessingDialog;
 
-  // Clicks Cancel as the user would (nothing while it is disabled or
-  // hidden). Tests post this: forms::PostEvent([]{ ...->ClickCancel(); }).
-  void ClickCancel() { cmdCancel->Click(); }
-
  private:
   frmProgressDialog();
 
@@ -56,8 +48,6 @@ class frmProgressDialog : public forms::Window {
   // when no controller is attached or the controller has no collector.
   void Form_Activate();
   void cmdCancel_Click();
-  void txtOverallProcessDescription_Change();
-  void txtCurrentProcessDescription_Change();
 
   bool blnActivated = false;
 };

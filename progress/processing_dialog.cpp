@@ -122,38 +122,6 @@ void ProcessingDialog::EnableCancelButton(bool blnEnable) {
   objProgressDlg->cmdCancel->SetEnabled(blnEnable);
 }
 
-void ProcessingDialog::ShowCancelButton(bool blnShow) {
-  if (!Showing()) return;
-  blnCancelButtonVisible = blnShow;
-  objProgressDlg->cmdCancel->SetVisible(blnShow);
-}
-
-std::shared_ptr<forms::RichTextBox>
-ProcessingDialog::GetReportNameIndicatorTextControl() const {
-  return Showing() ? objProgressDlg->txtOverallProcessDescription : nullptr;
-}
-
-std::shared_ptr<forms::RichTextBox>
-ProcessingDialog::GetReportItemIndicatorTextControl() const {
-  return Showing() ? objProgressDlg->txtCurrentProcessDescription : nullptr;
-}
-
-int32_t ProcessingDialog::GetCancelDialogHWND() const {
-  return Showing() ? objProgressDlg->hWnd() : 0;
-}
-
-int32_t ProcessingDialog::GetCancelButtonHWND() const {
-  return Showing() ? objProgressDlg->cmdCancel->hWnd() : 0;
-}
-
-int32_t ProcessingDialog::GetReportNameIndicatorHWND() const {
-  return Showing() ? objProgressDlg->txtOverallProcessDescription->hWnd() : 0;
-}
-
-int32_t ProcessingDialog::GetReportItemIndicatorHWND() const {
-  return Showing() ? objProgressDlg->txtCurrentProcessDescription->hWnd() : 0;
-}
-
 void ProcessingDialog::objProgressDlg_OnCancelClicked() {
   if (!objProgressDlg) return;
   std::function<void()> handler = onReportCollectionCanceled;

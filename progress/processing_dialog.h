@@ -7,7 +7,9 @@
 //
 // The window is *showing* from ShowDialog until CloseDialog while a window is
 // attached. The members documented "only while showing" do nothing at all
-// otherwise; their getters then return 0 or no object.
+// otherwise. The collector uses every member but those the window reads
+// (DataCollectorObject, CancelButtonEnabled, CallBackProcedureName); what
+// the dialog shows is read off the window's controls.
 //
 // Ownership: the controller must be owned by a std::shared_ptr (ShowDialog
 // hands the window a weak reference to it). It holds the window strongly and
@@ -22,7 +24,6 @@
 #include <string_view>
 
 #include "platform/automation/object.h"
-#include "platform/forms/forms.h"
 
 namespace velnor {
 
@@ -57,9 +58,6 @@ class ProcessingDialog
   // window stays attached for a later ShowDialog.
   void CloseDialog();
 
-  std::shared_ptr<frmProgressDialog> ProgressDialog() const {
-    return objProgressDlg;
-  }
   // Attaches the window (null detaches) and subscribes to its
   // OnCancelClicked, dropping the subscription to an earlier window.
   void SetProgressDialog(std::shared_ptr<frmProgressDialog> vNewValue);
@@ -81,30 +79,11 @@ class ProcessingDialog
     objDataCollector = vNewValue;
   }
 
-  // Stored only; the window reads the enabled request at first activation.
-  bool CancelButtonEnabled() const { return blnCancelButtonEnabled; }
-  void SetCancelButtonEnabled(bool blnEnable) {
-    blnCancelButtonEnabled = blnEnable;
-  }
-  bool CancelButtonVisible() const { return blnCancelButtonVisible; }
-  void SetCancelButtonVisible(bool blnVisible) {
-    blnCancelButtonVisible = blnVisible;
-  }
-
-  // Only while showing: store the request, then apply it to cmdCancel.
+  // Only while showing: stores the request, then applies it to cmdCancel.
   void EnableCancelButton(bool blnEnable);
-  void ShowCancelButton(bool blnShow);
-
-  // Only while showing: the indicator boxes of the upper and lower line.
-  std::shared_ptr<forms::RichTextBox> GetReportNameIndicatorTextControl() const;
-  std::shared_ptr<forms::RichTextBox> GetReportItemIndicatorTextControl() const;
-
-  // Only while showing: stable nonzero handles of the window, cmdCancel and
-  // the two indicator boxes; 0 otherwise.
-  int32_t GetCancelDialogHWND() const;
-  int32_t GetCancelButtonHWND() const;
-  int32_t GetReportNameIndicatorHWND() const;
-  int32_t GetReportItemIndicatorHWND() const;
+  // The last request stored; the window applies it at its first activation
+  // of every load.
+  bool CancelButtonEnabled() const { return blnCancelButtonEnabled; }
 
   // The method the window calls on DataCollectorObject: "PrepareReport".
   std::string CallBackProcedureName() const { return "PrepareReport"; }
@@ -125,7 +104,6 @@ class ProcessingDialog
   int cancel_subscription_ = 0;
   bool blnDialogShown = false;
   bool blnCancelButtonEnabled = true;
-  bool blnCancelButtonVisible = true;
   std::weak_ptr<automation::Object> objDataCollector;
   int32_t lLastPercent = 0;
   std::function<void()> onReportCollectionCanceled;

@@ -4,11 +4,10 @@
 // is left exactly as it was.
 #include "reportdb/pg_schema.h"
 
-#include <cctype>
-
 #include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/table_layout.h"
 
 namespace velnor::reportdb {
@@ -21,14 +20,6 @@ using automation::Raise;
 
 constexpr const char* kDuplicateSchema = "42P06";
 constexpr const char* kUniqueViolation = "23505";
-
-std::string Lower(const std::string& name) {
-  std::string lower = name;
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return lower;
-}
 
 [[noreturn]] void RaiseFailure(const std::string& url, const std::string& what,
                                const PgError& error) {
@@ -94,18 +85,20 @@ std::string SchemaStatements(ReportKind kind, bool is_ftp,
   const std::string qualified = QuoteIdentifier(schema) + ".";
   std::string sql = "CREATE SCHEMA " + QuoteIdentifier(schema) + ";\n";
   for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
-    const std::string name = Lower(table.name);
+    const std::string name = automation::AsciiLowered(table.name);
     sql += "CREATE TABLE " + qualified + name + " (";
     for (const ColumnLayout& column : table.columns) {
-      sql += QuoteIdentifier(Lower(column.name)) + " " +
+      sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
              (column.is_long ? "integer" : citext + " COLLATE \"C\"") + ", ";
     }
     sql += "rowid bigserial);\n";
     for (const IndexLayout& index : table.indexes) {
-      sql += "CREATE INDEX " + QuoteIdentifier(Lower(index.name)) + " ON " +
+      sql += "CREATE INDEX " +
+             QuoteIdentifier(automation::AsciiLowered(index.name)) + " ON " +
              qualified + name + " (";
       for (size_t i = 0; i < index.columns.size(); ++i) {
-        sql += (i > 0 ? ", " : "") + QuoteIdentifier(Lower(KeyColumn(index, i)));
+        sql += (i > 0 ? ", " : "") +
+               QuoteIdentifier(automation::AsciiLowered(KeyColumn(index, i)));
       }
       sql += ");\n";
     }

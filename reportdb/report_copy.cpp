@@ -3,11 +3,10 @@
 // written with COPY, the fastest way into PostgreSQL.
 #include "reportdb/report_copy.h"
 
-#include <cctype>
-
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
 
 namespace velnor::reportdb {
@@ -17,18 +16,11 @@ using ado::pg::PgConnection;
 using ado::pg::PgError;
 using ado::pg::QuoteIdentifier;
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text;
-}
-
 // The PostgreSQL name of a table of `kind`'s schema.
 std::string Target(const CopiedTable& table, std::string_view server,
                    bool is_ftp) {
   return QuoteIdentifier(ReportSchemaName(table.kind, server, is_ftp)) + "." +
-         QuoteIdentifier(Lower(table.layout.name));
+         QuoteIdentifier(automation::AsciiLowered(table.layout.name));
 }
 
 std::vector<ado::pg::Row> ReadTable(ado::Session& session,
@@ -134,8 +126,8 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       }
       std::string columns;
       for (const ColumnLayout& column : table.layout.columns) {
-        columns +=
-            (columns.empty() ? "" : ", ") + QuoteIdentifier(Lower(column.name));
+        columns += (columns.empty() ? "" : ", ") +
+                   QuoteIdentifier(automation::AsciiLowered(column.name));
       }
       store->CopyIn("COPY " + target + " (" + columns + ") FROM STDIN", rows);
       result.rows += static_cast<int64_t>(rows.size());

@@ -15,20 +15,15 @@
 
 #include "platform/ado/engine.h"
 #include "platform/ado/session.h"
-#include "reportdb/report_files.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
+#include "reportdb/report_files.h"
 
 namespace velnor::reportdb {
 namespace {
 
 using automation::Raise;
-
-constexpr std::array<const char*, 7> kWeekdayNames = {
-    "Sunday",   "Monday", "Tuesday", "Wednesday",
-    "Thursday", "Friday", "Saturday"};
-constexpr std::array<const char*, 12> kMonthNames = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
 
 // Gives up after this long when a collection run is committing.
 constexpr int kBusyTimeoutMs = 5000;
@@ -179,27 +174,17 @@ void ReadStatuses(Database& db, Tally& tally) {
                 });
 }
 
-// The seven (or twelve) standard buckets, with any others the table holds.
-template <size_t N>
-std::vector<Bucket> FullBuckets(std::map<int64_t, Bucket> buckets,
-                                const std::array<const char*, N>& names) {
-  for (size_t i = 0; i < N; ++i) {
-    auto sort = static_cast<int64_t>(i + 1);
-    auto [it, added] = buckets.try_emplace(sort, Bucket{sort, names[i], 0});
-    if (!added && it->second.label.empty()) it->second.label = names[i];
+// The standard buckets 1 to `count` (weekdays or months) labelled by `name`,
+// with any others the table holds.
+std::vector<Bucket> FullBuckets(std::map<int64_t, Bucket> buckets, int count,
+                                std::string (*name)(int)) {
+  for (int sort = 1; sort <= count; ++sort) {
+    auto [it, added] = buckets.try_emplace(sort, Bucket{sort, name(sort), 0});
+    if (!added && it->second.label.empty()) it->second.label = name(sort);
   }
   std::vector<Bucket> result;
   for (auto& [sort, bucket] : buckets) result.push_back(std::move(bucket));
   return result;
-}
-
-// ASCII letters folded to lower case, as SQLite's NOCASE compares.
-std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
 }
 
 // The hits of every spelling of one page.
@@ -217,7 +202,8 @@ std::vector<UrlCount> TopUrls(
   std::unordered_map<std::string, Page> pages;
   for (const auto& [url, hits] : url_hits) {
     if (!keep(url)) continue;
-    Page& page = pages[FoldCase(url)];
+    // ASCII letters folded, as SQLite's NOCASE compares.
+    Page& page = pages[automation::AsciiLowered(url)];
     page.hits += hits;
     if (page.spelling_hits < hits ||
         (page.spelling_hits == hits && url < page.spelling)) {
@@ -248,8 +234,9 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally,
   SiteReport site;
   site.identifier = identifier;
   site.name = std::move(tally.name);
-  site.weekdays = FullBuckets(std::move(tally.weekdays), kWeekdayNames);
-  site.months = FullBuckets(std::move(tally.months), kMonthNames);
+  site.weekdays =
+      FullBuckets(std::move(tally.weekdays), 7, automation::WeekdayName);
+  site.months = FullBuckets(std::move(tally.months), 12, automation::MonthName);
   site.hours = tally.hours;
   for (auto& [code, status] : tally.statuses) {
     site.statuses.push_back(std::move(status));

@@ -31,6 +31,7 @@
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/report_files.h"
 #include "reportdb/status_labels.h"
 #include "reportstore/table_sql.h"
@@ -40,13 +41,13 @@ namespace {
 
 using automation::Err;
 using automation::ResumeNext;
+using automation::Trim;
 using automation::Variant;
 using table_sql::kPlainLookup;
 using table_sql::kPlainUpdate;
 using table_sql::kStatusTable;
 using table_sql::kTables;
 using table_sql::TableOfKind;
-using table_sql::TrimBlanks;
 
 constexpr std::string_view kSource = "VELNORLogAnalysis-LogParser";
 constexpr std::string_view kDumpSourcePrefix = "VELNORLogAnalysis-LogParser - ";
@@ -149,7 +150,9 @@ void ReportStore::DumpDataIntoDB(
     const std::string& strSiteNameColumn, const std::string& strReportType,
     const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
     const std::string& strMonthName, int32_t lMonth) {
-  const size_t table = TableOfKind(TrimBlanks(strReportType));
+  // Report kinds may arrive with surrounding blanks; the bucket condition
+  // ignores them (the new-row columns do not).
+  const size_t table = TableOfKind(Trim(strReportType, " "));
   std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
                               Variant(std::string_view(strURL))};
   switch (table) {
@@ -318,8 +321,9 @@ automation::StringArray ReportStore::CollectLogFileFromDB(
     while (!at_end) {
       std::string name;
       on_error([&] {
-        name = TrimBlanks(automation::CStr(
-            NullToDefault(query->Value("Log File Name"), Variant(""))));
+        name = Trim(automation::CStr(NullToDefault(
+                        query->Value("Log File Name"), Variant(""))),
+                    " ");
       });
       if (!joined.empty()) joined += ',';
       joined += name;

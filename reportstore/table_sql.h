@@ -64,15 +64,6 @@ inline constexpr const char* kPlainLookup =
 inline constexpr const char* kPlainUpdate =
     "Update tblgeneral set [No of Hits]= ? where [Identifier]=? And URL=?";
 
-// Report kinds may arrive with surrounding blanks; the bucket condition
-// ignores them (the new-row columns do not).
-inline std::string_view TrimBlanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 // The table of a report kind; kTables.size() for a kind without a bucket.
 inline size_t TableOfKind(std::string_view kind) {
   for (size_t i = 0; i < kStatusTable; ++i) {

@@ -2,19 +2,16 @@
 // server's central logging modes.
 #include "siteconfig/application_host.h"
 
-#include <strings.h>
+#include "platform/automation/text.h"
 
 namespace velnor::siteconfig {
 namespace {
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+using automation::EqualsIgnoringAsciiCase;
 
 bool ContainsFolded(std::string_view text, std::string_view part) {
   for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (EqualsFolded(text.substr(i, part.size()), part)) return true;
+    if (EqualsIgnoringAsciiCase(text.substr(i, part.size()), part)) return true;
   }
   return false;
 }
@@ -51,11 +48,11 @@ std::string Attribute(const std::optional<XmlElement>& element,
 // Why the <logFile> settings keep a site's web logs from being collected,
 // or "".
 std::string WebLoggingProblem(const LogFileSetting& log) {
-  if (EqualsFolded(log.Get("enabled", "true"), "false")) {
+  if (EqualsIgnoringAsciiCase(log.Get("enabled", "true"), "false")) {
     return "logging is off (logFile enabled=\"false\")";
   }
   std::string format = log.Get("logFormat", "W3C");
-  if (!EqualsFolded(format, "W3C")) {
+  if (!EqualsIgnoringAsciiCase(format, "W3C")) {
     return "it logs in the " + format +
            " format, not W3C (logFile logFormat=\"" + format + "\")";
   }
@@ -69,7 +66,7 @@ std::string WebLoggingProblem(const LogFileSetting& log) {
 }
 
 std::string FtpLoggingProblem(const LogFileSetting& log) {
-  if (EqualsFolded(log.Get("enabled", "true"), "false")) {
+  if (EqualsIgnoringAsciiCase(log.Get("enabled", "true"), "false")) {
     return "FTP logging is off (ftpServer logFile enabled=\"false\")";
   }
   return "";
@@ -77,12 +74,12 @@ std::string FtpLoggingProblem(const LogFileSetting& log) {
 
 std::string WebCentralLogging(const std::optional<XmlElement>& log) {
   std::string mode = Attribute(log, "centralLogFileMode");
-  if (EqualsFolded(mode, "CentralW3C")) {
+  if (EqualsIgnoringAsciiCase(mode, "CentralW3C")) {
     return "the server writes one central W3C log for all its web sites "
            "(centralLogFileMode=\"CentralW3C\"), which has no log folder per "
            "site; switch IIS to one log file per site to collect them";
   }
-  if (EqualsFolded(mode, "CentralBinary")) {
+  if (EqualsIgnoringAsciiCase(mode, "CentralBinary")) {
     return "the server writes one central binary log for all its web sites "
            "(centralLogFileMode=\"CentralBinary\"), which is not W3C text; "
            "switch IIS to one W3C log file per site to collect them";
@@ -91,7 +88,8 @@ std::string WebCentralLogging(const std::optional<XmlElement>& log) {
 }
 
 std::string FtpCentralLogging(const std::optional<XmlElement>& log) {
-  if (!EqualsFolded(Attribute(log, "centralLogFileMode"), "Central")) return "";
+  if (!EqualsIgnoringAsciiCase(Attribute(log, "centralLogFileMode"), "Central"))
+    return "";
   return "the server writes one central log for all its FTP sites "
          "(system.ftpServer log centralLogFileMode=\"Central\"), which has no "
          "log folder per site; switch IIS to one log file per site to "
@@ -114,11 +112,11 @@ bool HttpLoggingOff(XmlElement configuration, const std::string& name) {
     std::string path = location.Attribute("path").value_or("");
     while (path.ends_with("/")) path.pop_back();
     std::string dont_log = DontLog(location);
-    if (EqualsFolded(path, name) && !dont_log.empty()) {
-      return EqualsFolded(dont_log, "true");
+    if (EqualsIgnoringAsciiCase(path, name) && !dont_log.empty()) {
+      return EqualsIgnoringAsciiCase(dont_log, "true");
     }
   }
-  return EqualsFolded(DontLog(configuration), "true");
+  return EqualsIgnoringAsciiCase(DontLog(configuration), "true");
 }
 
 struct Protocols {
@@ -132,7 +130,8 @@ Protocols ProtocolsOf(XmlElement site) {
   if (!bindings) return protocols;
   for (const XmlElement& binding : bindings->Children()) {
     if (binding.Name() != "binding") continue;
-    bool ftp = EqualsFolded(binding.Attribute("protocol").value_or(""), "ftp");
+    bool ftp = EqualsIgnoringAsciiCase(
+        binding.Attribute("protocol").value_or(""), "ftp");
     (ftp ? protocols.ftp : protocols.other) = true;
   }
   return protocols;

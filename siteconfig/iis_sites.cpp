@@ -2,24 +2,20 @@
 // order, and the choice between the two configuration readers.
 #include "siteconfig/iis_sites.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <tuple>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "siteconfig/application_host.h"
 #include "siteconfig/metabase.h"
 
 namespace velnor::siteconfig {
 namespace {
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+using automation::EqualsIgnoringAsciiCase;
 
 bool IsNumber(std::string_view text) {
   // IIS 6 made ids of up to ten digits from a hash of the site's name.
@@ -79,9 +75,9 @@ std::string UnreachableDirectory(std::string_view directory) {
     std::string_view variable = directory.substr(
         1, end == std::string_view::npos ? std::string_view::npos : end - 1);
     bool known = end != std::string_view::npos &&
-                 (EqualsFolded(variable, "SystemDrive") ||
-                  EqualsFolded(variable, "SystemRoot") ||
-                  EqualsFolded(variable, "WinDir"));
+                 (EqualsIgnoringAsciiCase(variable, "SystemDrive") ||
+                  EqualsIgnoringAsciiCase(variable, "SystemRoot") ||
+                  EqualsIgnoringAsciiCase(variable, "WinDir"));
     if (!known) {
       return "its log directory " + std::string(directory) +
              " starts with a variable only the server knows";

@@ -2,22 +2,19 @@
 // element whose Location gives its place in the metabase tree.
 #include "siteconfig/metabase.h"
 
-#include <strings.h>
+#include "platform/automation/text.h"
 
 namespace velnor::siteconfig {
 namespace {
+
+using automation::EqualsIgnoringAsciiCase;
 
 // The log module of the W3C extended format; the others are the IIS,
 // NCSA and ODBC formats.
 constexpr char kW3cLogModule[] = "{FF160663-DE82-11CF-BC0A-00AA006111E0}";
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 bool IsTrue(std::string_view value) {
-  return EqualsFolded(value, "TRUE") || value == "1";
+  return EqualsIgnoringAsciiCase(value, "TRUE") || value == "1";
 }
 
 // The property `name` of the site, else of its service, else `fallback`.
@@ -38,7 +35,7 @@ std::string LoggingProblem(const XmlElement& site,
   }
   std::string module =
       Inherited(site, service, "LogPluginClsid", kW3cLogModule);
-  if (!EqualsFolded(module, kW3cLogModule)) {
+  if (!EqualsIgnoringAsciiCase(module, kW3cLogModule)) {
     return "it logs in another format than W3C (LogPluginClsid=\"" + module +
            "\")";
   }
@@ -66,8 +63,8 @@ std::string CentralLogging(const std::optional<XmlElement>& web_service) {
 std::string SiteIdOf(std::string_view location,
                      std::string_view service_location) {
   if (location.size() <= service_location.size() + 1 ||
-      !EqualsFolded(location.substr(0, service_location.size()),
-                    service_location) ||
+      !EqualsIgnoringAsciiCase(location.substr(0, service_location.size()),
+                               service_location) ||
       location[service_location.size()] != '/') {
     return "";
   }
@@ -99,8 +96,8 @@ IisSites ReadMetabase(XmlElement configuration) {
   for (Kind& kind : kinds) {
     for (const XmlElement& element : elements) {
       if (element.Name() == kind.service_element &&
-          EqualsFolded(element.Attribute("Location").value_or(""),
-                       kind.location)) {
+          EqualsIgnoringAsciiCase(element.Attribute("Location").value_or(""),
+                                  kind.location)) {
         kind.settings = element;
       }
     }

@@ -2,14 +2,13 @@
 // reading with a size limit.
 #include "siteconfig/server_config.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cctype>
 #include <memory>
 #include <optional>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::siteconfig {
@@ -93,7 +92,7 @@ ServerConfig Search(const std::string& server) {
     for (const char* windows : {"Windows", "WINNT"}) {
       for (const unc::DirEntry& entry : entries) {
         if (!entry.is_directory ||
-            ::strcasecmp(entry.name.c_str(), windows) != 0)
+            !automation::EqualsIgnoringAsciiCase(entry.name, windows))
           continue;
         if (auto path = ConfigIn(root + "\\" + entry.name)) {
           return {std::string(1, letter) + ":\\" + entry.name, *path};

@@ -9,8 +9,6 @@
 //   written again reuses its storage.
 #include "platform/ado/ado.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <atomic>
 #include <optional>
@@ -19,9 +17,11 @@
 #include "platform/ado/jet_sql.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 
 namespace velnor::ado {
 
+using automation::EqualsIgnoringAsciiCase;
 using automation::Raise;
 using automation::Variant;
 using automation::VarType;
@@ -29,14 +29,6 @@ using automation::VarType;
 namespace {
 
 constexpr const char* kAdoSource = "ADODB.Recordset";
-
-// Field names are looked up by every write of a new row: most candidates
-// differ in size or in their first letter, tested before the full compare.
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         (a.empty() || (a[0] | 0x20) == (b[0] | 0x20)) &&
-         strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 [[noreturn]] void RaiseClosed() {
   Raise(kErrObjectClosed, "Operation is not allowed when the object is closed.",
@@ -200,14 +192,13 @@ Connection::~Connection() { impl_->CloseRecordsets(); }
 void Connection::SetProvider(std::string_view provider) {
   impl_->provider = provider;
 }
-const std::string& Connection::Provider() const { return impl_->provider; }
 
 void Connection::Open(std::string_view connection_string) {
   if (impl_->IsOpen()) {
     Raise(kErrObjectOpen, "Operation is not allowed when the object is open.",
           "ADODB.Connection");
   }
-  if (!EqualsNoCase(impl_->provider, kJetProvider)) {
+  if (!EqualsIgnoringAsciiCase(impl_->provider, kJetProvider)) {
     Raise(kErrProviderNotFound,
           "Provider cannot be found. It may not be properly installed. The "
           "provider is '" +
@@ -302,19 +293,16 @@ void Recordset::SetCursorType(int32_t cursor_type) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->cursor_type = cursor_type;
 }
-int32_t Recordset::CursorType() const { return impl_->cursor_type; }
 
 void Recordset::SetLockType(int32_t lock_type) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->lock_type = lock_type;
 }
-int32_t Recordset::LockType() const { return impl_->lock_type; }
 
 void Recordset::SetCursorLocation(int32_t cursor_location) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
   impl_->cursor_location = cursor_location;
 }
-int32_t Recordset::CursorLocation() const { return impl_->cursor_location; }
 
 void Recordset::SetActiveConnection(std::shared_ptr<Connection> connection) {
   if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
@@ -377,7 +365,8 @@ Field Recordset::Fields(std::string_view name) {
   impl_->RequireOpen();
   const std::vector<std::string>& columns = impl_->columns;
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (EqualsNoCase(columns[i], name)) return Field(this, static_cast<int>(i));
+    if (EqualsIgnoringAsciiCase(columns[i], name))
+      return Field(this, static_cast<int>(i));
   }
   Raise(kErrItemNotFound,
         "Item cannot be found in the collection corresponding to the "
@@ -501,7 +490,8 @@ Variant Command::Value(int column) const {
 
 Variant Command::Value(std::string_view name) const {
   for (int i = 0; i < statement_->ColumnCount(); ++i) {
-    if (EqualsNoCase(statement_->ColumnName(i), name)) return Value(i);
+    if (EqualsIgnoringAsciiCase(statement_->ColumnName(i), name))
+      return Value(i);
   }
   Raise(kErrItemNotFound,
         "Item cannot be found in the collection corresponding to the "

@@ -78,7 +78,6 @@ class Connection : public automation::Object {
   // kJetProvider (compared without regard to case) and raises 3706 for any
   // other.
   void SetProvider(std::string_view provider);
-  const std::string& Provider() const;
 
   // Opens the database file named by `connection_string`, joining the
   // current session (or one of its own). A file that does not exist is an
@@ -141,11 +140,8 @@ class Recordset : public automation::Object {
   ~Recordset() override;
 
   void SetCursorType(int32_t cursor_type);
-  int32_t CursorType() const;
   void SetLockType(int32_t lock_type);
-  int32_t LockType() const;
   void SetCursorLocation(int32_t cursor_location);
-  int32_t CursorLocation() const;
   void SetActiveConnection(std::shared_ptr<Connection> connection);
 
   // Runs the query `source` on the active connection and positions on the

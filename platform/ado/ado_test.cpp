@@ -166,6 +166,25 @@ TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {
   EXPECT_EQ(Failure([&] { lookup->AddNew(); }).first, kErrNotUpdatable);
 }
 
+TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"select * from tblMissing",
+       "cannot find the input table or query 'tblMissing'"},
+      {"select Count from t where [Nothing] = 1",
+       "No value given for one or more required parameters"},
+      {"select Count frm t", "syntax error"},
+      {"select * from t; delete from t",
+       "Characters found after end of SQL statement."},
+  };
+  for (const auto& [sql, why] : kCases) {
+    auto [number, description] = Failure([&] { Query(sql); });
+    EXPECT_NE(number, 0) << sql;
+    EXPECT_NE(description.find(why), std::string::npos) << description;
+  }
+  EXPECT_EQ(Query("select Name from t where Count = 3")->Fields("Name").Value(),
+            Variant("c"));
+}
+
 TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
   cn_->Execute("Update T set [Count]= 7 where [Name]='A'");
   EXPECT_EQ(Failure([&] {

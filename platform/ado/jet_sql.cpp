@@ -3,9 +3,9 @@
 // hold keywords, question marks or semicolons.
 #include "platform/ado/jet_sql.h"
 
-#include <strings.h>
-
 #include <cctype>
+
+#include "platform/automation/text.h"
 
 namespace velnor::ado {
 namespace {
@@ -92,8 +92,8 @@ class Scanner {
 };
 
 bool WordIs(const Token& token, std::string_view word) {
-  return token.kind == Kind::kWord && token.text.size() == word.size() &&
-         strncasecmp(token.text.data(), word.data(), word.size()) == 0;
+  return token.kind == Kind::kWord &&
+         automation::EqualsIgnoringAsciiCase(token.text, word);
 }
 
 bool IsTableName(const Token& token) {
@@ -202,7 +202,7 @@ std::string PostgresSql(std::string_view sql,
       }
       out += '"';
       for (char c : name) {
-        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        out += automation::AsciiLower(c);
         if (c == '"') out += '"';
       }
       out += '"';

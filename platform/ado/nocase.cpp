@@ -7,11 +7,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/automation/text.h"
+
 namespace velnor::ado {
 namespace {
 
 // Folds only the ASCII capitals, as SQLite's table does.
-int Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+int Fold(unsigned char c) {
+  return static_cast<unsigned char>(
+      automation::AsciiLower(static_cast<char>(c)));
+}
 
 bool HasZeroByte(uint64_t word) {
   constexpr uint64_t kOnes = 0x0101010101010101u;

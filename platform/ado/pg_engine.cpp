@@ -31,6 +31,7 @@
 #include "platform/ado/jet_sql.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 
 namespace velnor::ado {
 namespace {
@@ -52,14 +53,6 @@ struct ResultFree {
 };
 using ResultPtr = std::unique_ptr<PGresult, ResultFree>;
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return lower;
-}
-
 std::string FirstWord(std::string_view sql) {
   size_t start = sql.find_first_not_of(" \t\r\n(");
   if (start == std::string_view::npos) return "";
@@ -68,7 +61,7 @@ std::string FirstWord(std::string_view sql) {
          std::isalpha(static_cast<unsigned char>(sql[end]))) {
     ++end;
   }
-  return Lower(sql.substr(start, end - start));
+  return automation::AsciiLowered(sql.substr(start, end - start));
 }
 
 // The quoted name in a server message such as `relation "a.b" does not
@@ -521,7 +514,8 @@ class PgEngine : public Engine {
           "= a.atttypid LEFT JOIN pg_collation co ON co.oid = a.attcollation "
           "WHERE n.nspname = $1 AND c.relname = $2 AND a.attname = $3 AND "
           "NOT a.attisdropped",
-          {schema, Lower(table), Lower(column)});
+          {schema, automation::AsciiLowered(table),
+           automation::AsciiLowered(column)});
     } catch (const PgError& error) {
       if (!error.ConnectionLost()) link_->RollBackStatement();
       return TextEquality::kOther;
@@ -644,7 +638,7 @@ std::string PostgresSchemaOf(std::string_view path) {
       slash == std::string_view::npos ? path : path.substr(slash + 1);
   size_t dot = file.rfind('.');
   if (dot != std::string_view::npos && dot > 0) file = file.substr(0, dot);
-  return Lower(file);
+  return automation::AsciiLowered(file);
 }
 
 }  // namespace velnor::ado

@@ -1,5 +1,6 @@
-// A collection of strings as automation collections hold them: items
-// numbered from 1, in the order they were added.
+// Stands in for the automation Collection a host hands the collector with
+// its site descriptors: strings numbered from 1 in the order given, read
+// through Count, Item and For Each.
 #ifndef VELNOR_PLATFORM_AUTOMATION_COLLECTION_H_
 #define VELNOR_PLATFORM_AUTOMATION_COLLECTION_H_
 
@@ -17,7 +18,6 @@ class Collection : public Object {
   explicit Collection(std::vector<std::string> items)
       : items_(std::move(items)) {}
 
-  void Add(std::string item) { items_.push_back(std::move(item)); }
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
   // Item `index` from 1; raises subscript out of range (9) otherwise.
   const std::string& Item(int32_t index) const;

@@ -3,8 +3,6 @@
 // epoch of 1899-12-30.
 #include "platform/automation/ole_date.h"
 
-#include <langinfo.h>
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -147,18 +145,19 @@ int Weekday(double date) {
 }
 
 std::string WeekdayName(int weekday) {
-  static constexpr std::array<nl_item, 7> kItems = {
-      DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
+  static constexpr std::array<const char*, 7> kNames = {
+      "Sunday",   "Monday", "Tuesday", "Wednesday",
+      "Thursday", "Friday", "Saturday"};
   if (weekday < 1 || weekday > 7) Raise(kErrInvalidProcedureCall);
-  return nl_langinfo(kItems[weekday - 1]);
+  return kNames[weekday - 1];
 }
 
 std::string MonthName(int month) {
-  static constexpr std::array<nl_item, 12> kItems = {
-      MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
-      MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
+  static constexpr std::array<const char*, 12> kNames = {
+      "January", "February", "March",     "April",   "May",      "June",
+      "July",    "August",   "September", "October", "November", "December"};
   if (month < 1 || month > 12) Raise(kErrInvalidProcedureCall);
-  return nl_langinfo(kItems[month - 1]);
+  return kNames[month - 1];
 }
 
 namespace {

@@ -40,8 +40,9 @@ double DatePart(double date);
 // Weekday of the date, Sunday = 1 ... Saturday = 7.
 int Weekday(double date);
 
-// Full names in the language of the current LC_TIME locale (English in the
-// C locale). Raise invalid procedure call (5) outside 1..7 and 1..12.
+// Full English names ("Sunday", "January"), whatever the locale: the names
+// the report databases hold and the reports show. Raise invalid procedure
+// call (5) outside 1..7 and 1..12.
 std::string WeekdayName(int weekday);
 std::string MonthName(int month);
 

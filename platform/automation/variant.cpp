@@ -10,6 +10,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 
 namespace velnor::automation {
 
@@ -26,16 +27,6 @@ struct Overload : F... {
 // Clang before 17 does not deduce aggregate template arguments by itself.
 template <class... F>
 Overload(F...) -> Overload<F...>;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
 
 double ParseNumber(const std::string& text) {
   std::string_view s = Trim(text);
@@ -110,23 +101,6 @@ StringArray Split(std::string_view text, std::string_view delimiter) {
   return parts;
 }
 
-bool Variant::IsNumeric() const {
-  switch (Type()) {
-    case VarType::kBoolean:
-    case VarType::kInteger:
-    case VarType::kLong:
-    case VarType::kLongLong:
-    case VarType::kSingle:
-    case VarType::kDouble:
-    case VarType::kEmpty:
-      return true;
-    case VarType::kString:
-      return ResumeNext([this] { ParseNumber(*AsString()); });
-    default:
-      return false;
-  }
-}
-
 template <class T>
 T RoundToInteger(double d) {
   if (std::isnan(d)) Raise(kErrOverflow);
@@ -142,13 +116,8 @@ T RoundToInteger(double d) {
   }
   return static_cast<T>(r);
 }
-template int16_t RoundToInteger<int16_t>(double);
 template int32_t RoundToInteger<int32_t>(double);
 template int64_t RoundToInteger<int64_t>(double);
-
-bool CBool(const Variant& v) { return ToDouble(v) != 0; }
-
-int16_t CInt(const Variant& v) { return RoundToInteger<int16_t>(ToDouble(v)); }
 
 int32_t CLng(const Variant& v) {
   if (auto* l = std::get_if<int32_t>(&VariantAccess::Value(v))) return *l;
@@ -158,12 +127,6 @@ int32_t CLng(const Variant& v) {
 int64_t CLngLng(const Variant& v) {
   if (auto* ll = std::get_if<int64_t>(&VariantAccess::Value(v))) return *ll;
   return RoundToInteger<int64_t>(ToDouble(v));
-}
-
-float CSng(const Variant& v) {
-  double d = ToDouble(v);
-  if (std::fabs(d) > std::numeric_limits<float>::max()) Raise(kErrOverflow);
-  return static_cast<float>(d);
 }
 
 double CDbl(const Variant& v) { return ToDouble(v); }

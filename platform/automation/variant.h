@@ -1,7 +1,8 @@
-// The automation variant: a tagged value that holds nothing (empty), the
-// null value, a Boolean (true is -1), 16-, 32- and 64-bit integers, single
-// and double floats, a date, text, an object reference or a string array,
-// with the conversions automation applies between them. Conversions fail
+// Stands in for the automation VARIANT the component's procedures pass
+// around, with the conversions they call (CLng, CLngLng, CDbl, CDate, CStr)
+// and Split. A tagged value that holds nothing (empty), the null value, a
+// Boolean (true is -1), 16-, 32- and 64-bit integers, single and double
+// floats, a date, text, an object reference or a string array. Conversions fail
 // like automation conversions: type mismatch (13), overflow (6) and invalid
 // use of null (94), raised as AutomationError.
 //
@@ -78,8 +79,6 @@ class Variant {
 
   VarType Type() const { return static_cast<VarType>(value_.index()); }
   bool IsNull() const { return Type() == VarType::kNull; }
-  bool IsEmpty() const { return Type() == VarType::kEmpty; }
-  bool IsNumeric() const;
 
   // Typed access without conversion; nullptr when the variant holds
   // another type.
@@ -89,7 +88,6 @@ class Variant {
   const StringArray* AsStringArray() const {
     return std::get_if<StringArray>(&value_);
   }
-  const ObjectRef* AsObject() const { return std::get_if<ObjectRef>(&value_); }
 
   friend bool operator==(const Variant&, const Variant&) = default;
 
@@ -104,11 +102,8 @@ class Variant {
 // rounding half to even; text converts when it reads as a number (or, for
 // CDate, as a date). Null raises 94 (except CStr of nothing else); empty is
 // 0, "" or false.
-bool CBool(const Variant& v);
-int16_t CInt(const Variant& v);
 int32_t CLng(const Variant& v);
 int64_t CLngLng(const Variant& v);
-float CSng(const Variant& v);
 double CDbl(const Variant& v);
 double CDate(const Variant& v);
 std::string CStr(const Variant& v);

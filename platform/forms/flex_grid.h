@@ -1,6 +1,8 @@
-// FlexGrid: a grid control held in memory, the one the velnor command
-// passes to a raw-mode run and renders afterwards. Cells hold text; a value
-// is stored as the text the grid shows for it.
+// FlexGrid: a grid control held whole in memory, for raw-mode runs whose
+// rows are read afterwards (the raw-mode tests and the collector benchmark;
+// the velnor command streams its rows through host/streaming_grid.h
+// instead). Cells hold text; a value is stored as the text the grid shows
+// for it.
 #ifndef VELNOR_PLATFORM_FORMS_FLEX_GRID_H_
 #define VELNOR_PLATFORM_FORMS_FLEX_GRID_H_
 
@@ -14,9 +16,9 @@ namespace velnor::forms {
 
 class FlexGrid : public Grid {
  public:
-  // A grid `width` units wide (twips: 15 to a character cell of the
-  // terminal the command renders to is a fair reading), with the control's
-  // default of 2 rows and 2 columns.
+  // A grid `width` twips wide (the velnor command counts 120 to a character
+  // cell of its terminal, host/grid_render.h), with the control's default of
+  // 2 rows and 2 columns.
   explicit FlexGrid(float width);
 
   void Clear() override;

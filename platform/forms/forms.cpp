@@ -45,9 +45,6 @@ thread_local Window* tl_showing_window = nullptr;
 thread_local Backend* tl_showing_backend = nullptr;
 
 std::atomic<BackendPreference> g_preference{BackendPreference::kAuto};
-std::atomic<int32_t> g_next_handle{0x10000};
-
-int32_t NewHandle() { return g_next_handle.fetch_add(4); }
 
 // Interrupts already turned into clicks (see TakeInterrupt).
 std::atomic<int> g_delivered_interrupts{0};
@@ -229,12 +226,8 @@ Backend& CurrentBackend() {
 // ---------------------------------------------------------------------------
 // Controls
 
-Control::Control(Window& parent, ControlKind kind, Rect bounds, int tab_index)
-    : parent_(&parent),
-      kind_(kind),
-      bounds_(bounds),
-      tab_index_(tab_index),
-      hwnd_(NewHandle()) {
+Control::Control(Window& parent, ControlKind kind, Place place)
+    : parent_(&parent), kind_(kind), place_(place) {
   parent.controls_.push_back(this);
 }
 
@@ -255,13 +248,8 @@ void Control::SetEnabled(bool enabled) {
   Changed();
 }
 
-void Control::SetDesignVisible(bool visible) {
-  design_visible_ = visible;
-  SetVisible(visible);
-}
-
 void Control::ResetToDesign() {
-  visible_ = design_visible_;
+  visible_ = true;
   enabled_ = true;
 }
 
@@ -273,8 +261,8 @@ void Control::Notify(const std::function<void()>& handler) {
   if (handler) handler();
 }
 
-Label::Label(Window& parent, Rect bounds, int tab_index)
-    : Control(parent, ControlKind::kLabel, bounds, tab_index) {}
+Label::Label(Window& parent, Place place)
+    : Control(parent, ControlKind::kLabel, place) {}
 
 const std::string& Label::Caption() const {
   if (pending_number_) {
@@ -312,30 +300,8 @@ void Label::ResetToDesign() {
   pending_number_.reset();
 }
 
-TextBox::TextBox(Window& parent, ControlKind kind, Rect bounds, int tab_index,
-                 std::string design_text)
-    : Control(parent, kind, bounds, tab_index),
-      design_text_(std::move(design_text)),
-      text_(design_text_) {}
-
-void TextBox::SetText(std::string_view text) {
-  if (text == text_) return;
-  text_.assign(text);
-  Changed();
-  Notify(on_change_);
-}
-
-void TextBox::SetChangeHandler(std::function<void()> handler) {
-  on_change_ = std::move(handler);
-}
-
-void TextBox::ResetToDesign() {
-  Control::ResetToDesign();
-  text_ = design_text_;
-}
-
-ProgressBar::ProgressBar(Window& parent, Rect bounds, int tab_index)
-    : Control(parent, ControlKind::kProgressBar, bounds, tab_index) {}
+ProgressBar::ProgressBar(Window& parent, Place place)
+    : Control(parent, ControlKind::kProgressBar, place) {}
 
 void ProgressBar::SetMin(float min) {
   if (!(min < max_)) Raise(kErrInvalidPropertyValue);
@@ -364,9 +330,8 @@ void ProgressBar::ResetToDesign() {
   value_ = 0;
 }
 
-CommandButton::CommandButton(Window& parent, Rect bounds, int tab_index,
-                             std::string caption)
-    : Control(parent, ControlKind::kButton, bounds, tab_index),
+CommandButton::CommandButton(Window& parent, Place place, std::string caption)
+    : Control(parent, ControlKind::kButton, place),
       caption_(std::move(caption)) {}
 
 std::string CommandButton::DisplayCaption() const {
@@ -403,12 +368,10 @@ void CommandButton::Click() {
 // ---------------------------------------------------------------------------
 // Window
 
-Window::Window(std::string design_caption, int client_width, int client_height)
+Window::Window(std::string design_caption, int rows)
     : design_caption_(std::move(design_caption)),
       caption_(design_caption_),
-      client_width_(client_width),
-      client_height_(client_height),
-      hwnd_(NewHandle()) {}
+      rows_(rows) {}
 
 Window::~Window() {
   Unload();  // gives the terminal back if the window still shows
@@ -437,11 +400,8 @@ void Window::ShowModal() {
   tl_showing_window = this;
   tl_showing_backend = &backend;
   backend.Open(*this);
-  const int32_t handle = hwnd_;
-  PostEvent([this, handle] {
-    if (tl_showing_window != nullptr && tl_showing_window->hWnd() == handle) {
-      Activate();
-    }
+  PostEvent([this] {
+    if (tl_showing_window == this) Activate();
   });
   try {
     while (loaded_) {

@@ -1,9 +1,9 @@
-// A small window toolkit: one modal window at a time with labels, rich text
-// boxes, plain text boxes, a progress bar and command buttons, the per-thread
-// event queue that keeps such a window responsive (DoEvents), and the
-// backends that put the window in front of a user: a dialog drawn over the
-// terminal, or plain progress lines on standard error when no terminal is
-// there.
+// Stands in for the form library the progress window was designed with, cut
+// to what that one window uses: a modal window with labels, a progress bar
+// and command buttons, the per-thread event queue that keeps it responsive
+// (DoEvents, PostEvent), message boxes, and the backends that put the window
+// in front of a user: a dialog drawn over the terminal, or plain progress
+// lines on standard error when no terminal is there.
 //
 // Everything runs on the caller's thread; nothing runs in the background.
 // A window is shown modally by ShowModal, which runs the event loop until the
@@ -66,41 +66,38 @@ class Event {
 // ---------------------------------------------------------------------------
 // Controls
 
-// A control's place in its window's client area, in twips (1440 per inch).
-struct Rect {
-  int left = 0;
-  int top = 0;
+// The width, in character cells, of the window's inside as designed; a
+// narrower terminal scales the columns of every Place.
+inline constexpr int kDesignWidth = 70;
+
+// A control's place in its window, in character cells of the window's inside
+// kDesignWidth wide: the row from the top, the first column and the width.
+struct Place {
+  int row = 0;
+  int col = 0;
   int width = 0;
-  int height = 0;
 };
 
-enum class ControlKind { kLabel, kRichTextBox, kTextBox, kProgressBar, kButton };
+enum class ControlKind { kLabel, kProgressBar, kButton };
 
-// The part every control shares: a stable handle, visibility, enabled state
-// and its design place. A control belongs to the window given at
-// construction and must not outlive it except as an inert object (its
-// changes then reach no backend). Loading the window resets every control
-// to its design values.
+// The part every control shares: visibility, enabled state and its place. A
+// control belongs to the window given at construction and must not outlive
+// it except as an inert object (its changes then reach no backend). Loading
+// the window resets every control to its design values.
 class Control {
  public:
-  Control(Window& parent, ControlKind kind, Rect bounds, int tab_index);
+  Control(Window& parent, ControlKind kind, Place place);
   virtual ~Control();
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
   ControlKind Kind() const { return kind_; }
-  // Nonzero and fixed for the control's life.
-  int32_t hWnd() const { return hwnd_; }
-  const Rect& Bounds() const { return bounds_; }
-  int TabIndex() const { return tab_index_; }
+  const Place& Placement() const { return place_; }
 
   bool Visible() const { return visible_; }
   void SetVisible(bool visible);
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
-  // Makes the control hidden (or shown) by design, from now on and at every
-  // load.
-  void SetDesignVisible(bool visible);
 
   // Restores the design values; called by Window::Load.
   virtual void ResetToDesign();
@@ -115,19 +112,16 @@ class Control {
   friend class Window;
   Window* parent_;
   ControlKind kind_;
-  Rect bounds_;
-  int tab_index_;
-  int32_t hwnd_;
+  Place place_;
   bool visible_ = true;
   bool enabled_ = true;
-  bool design_visible_ = true;
 };
 
 // A line of text. Every SetCaption raises the change notification, even with
 // the same text.
 class Label : public Control {
  public:
-  Label(Window& parent, Rect bounds, int tab_index);
+  Label(Window& parent, Place place);
   const std::string& Caption() const;
   void SetCaption(std::string_view caption);
   // The caption `prefix` followed by `number` in decimal digits. The text
@@ -147,38 +141,13 @@ class Label : public Control {
   std::function<void()> on_change_;
 };
 
-// An editable text control (a rich text box or a plain text box). The
-// change notification runs whenever the text changes, whoever changes it;
-// setting the same text again is no change.
-class TextBox : public Control {
- public:
-  TextBox(Window& parent, ControlKind kind, Rect bounds, int tab_index,
-          std::string design_text = "");
-  const std::string& Text() const { return text_; }
-  void SetText(std::string_view text);
-  void SetChangeHandler(std::function<void()> handler);
-  void ResetToDesign() override;
-
- private:
-  std::string design_text_;
-  std::string text_;
-  std::function<void()> on_change_;
-};
-
-// A rich text box; only its plain text is kept.
-class RichTextBox : public TextBox {
- public:
-  RichTextBox(Window& parent, Rect bounds, int tab_index)
-      : TextBox(parent, ControlKind::kRichTextBox, bounds, tab_index) {}
-};
-
 // A progress bar with single-precision Min, Max and Value (design range 0 to
 // 100, value 0). A Value outside Min..Max, a Min not below Max or a Max not
 // above Min raise AutomationError 380 "Invalid property value" and change
 // nothing. A new range pulls the value inside it.
 class ProgressBar : public Control {
  public:
-  ProgressBar(Window& parent, Rect bounds, int tab_index);
+  ProgressBar(Window& parent, Place place);
   float Min() const { return min_; }
   void SetMin(float min);
   float Max() const { return max_; }
@@ -196,8 +165,7 @@ class ProgressBar : public Control {
 // A push button. The caption marks its access key with "&" ("&Cancel": C).
 class CommandButton : public Control {
  public:
-  CommandButton(Window& parent, Rect bounds, int tab_index,
-                std::string caption);
+  CommandButton(Window& parent, Place place, std::string caption);
   const std::string& Caption() const { return caption_; }
   // The caption without the "&" marker.
   std::string DisplayCaption() const;
@@ -266,16 +234,15 @@ Backend& CurrentBackend();
 // needed, shows the window and runs the event loop until Unload.
 class Window {
  public:
-  Window(std::string design_caption, int client_width, int client_height);
+  // `rows`: the height of the window's inside in character cells.
+  Window(std::string design_caption, int rows);
   virtual ~Window();
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string_view caption);
-  int32_t hWnd() const { return hwnd_; }
-  int ClientWidth() const { return client_width_; }
-  int ClientHeight() const { return client_height_; }
+  int Rows() const { return rows_; }
   // Controls in construction order.
   const std::vector<Control*>& Controls() const { return controls_; }
   // The button that an interrupt (Ctrl+C without a terminal) clicks.
@@ -312,9 +279,7 @@ class Window {
 
   std::string design_caption_;
   std::string caption_;
-  int client_width_;
-  int client_height_;
-  int32_t hwnd_;
+  int rows_;
   std::vector<Control*> controls_;
   CommandButton* cancel_button_ = nullptr;
   bool loaded_ = false;

@@ -74,8 +74,8 @@ TEST_F(FormsTest, EventReachesEverySubscriberUntilDisconnected) {
 }
 
 TEST_F(FormsTest, ProgressBarRefusesValuesOutsideItsRange) {
-  Window window("w", 1000, 1000);
-  ProgressBar bar(window, {}, 0);
+  Window window("w", 8);
+  ProgressBar bar(window, {});
   bar.SetValue(100);
   EXPECT_EQ(ErrorNumberOf([&] { bar.SetValue(100.5f); }), 380);
   EXPECT_EQ(ErrorNumberOf([&] { bar.SetValue(-1); }), 380);
@@ -88,20 +88,15 @@ TEST_F(FormsTest, ProgressBarRefusesValuesOutsideItsRange) {
 }
 
 TEST_F(FormsTest, ChangeNotificationsAndDesignValuesOnLoad) {
-  Window window("Design title", 1000, 1000);
-  Label label(window, {}, 1);
-  TextBox box(window, ControlKind::kTextBox, {}, 2, "design");
-  CommandButton button(window, {}, 0, "&Cancel");
-  int label_changes = 0, box_changes = 0, clicks = 0;
+  Window window("Design title", 8);
+  Label label(window, {});
+  CommandButton button(window, {}, "&Cancel");
+  int label_changes = 0, clicks = 0;
   label.SetChangeHandler([&] { ++label_changes; });
-  box.SetChangeHandler([&] { ++box_changes; });
   button.SetClickHandler([&] { ++clicks; });
   label.SetCaption("x");
   label.SetCaption("x");
-  box.SetText("design");  // no change
-  box.SetText("other");
   EXPECT_EQ(label_changes, 2);
-  EXPECT_EQ(box_changes, 1);
 
   EXPECT_EQ(button.AccessKey(), 'C');
   EXPECT_EQ(button.DisplayCaption(), "Cancel");
@@ -114,14 +109,12 @@ TEST_F(FormsTest, ChangeNotificationsAndDesignValuesOnLoad) {
   window.Load();
   EXPECT_EQ(window.Caption(), "Design title");
   EXPECT_EQ(label.Caption(), "");
-  EXPECT_EQ(box.Text(), "design");
   EXPECT_TRUE(button.Enabled());
-  EXPECT_NE(button.hWnd(), label.hWnd());
 }
 
 TEST_F(FormsTest, ModalShowRunsActivationAndEndsAtUnload) {
-  Window window("w", 1000, 1000);
-  CommandButton cancel(window, {}, 0, "&Cancel");
+  Window window("w", 8);
+  CommandButton cancel(window, {}, "&Cancel");
   window.SetCancelButton(&cancel);
   int activations = 0, loads = 0;
   window.SetLoadHandler([&] { ++loads; });

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/automation/text.h"
 #include "platform/forms/backends.h"
 #include "platform/forms/forms.h"
 #include "platform/interrupt/interrupt.h"
@@ -19,11 +20,6 @@ namespace velnor::forms::internal {
 namespace {
 
 constexpr auto kLineInterval = std::chrono::seconds(2);
-
-std::string Trimmed(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  return first == std::string::npos ? "" : text.substr(first);
-}
 
 class HeadlessBackend : public Backend {
  public:
@@ -51,7 +47,8 @@ class HeadlessBackend : public Backend {
       line_throttle_.Expire();
       return;
     }
-    std::string line = Trimmed(window.Caption()) + " | " + headline->Caption();
+    std::string line(automation::Trim(window.Caption(), " "));
+    line += " | " + headline->Caption();
     if (std::string status = StatusLineText(); !status.empty()) {
       line += " | " + status;
     }
@@ -94,7 +91,7 @@ class HeadlessBackend : public Backend {
         continue;
       }
       if (headline == nullptr ||
-          control->Bounds().top < headline->Bounds().top) {
+          control->Placement().row < headline->Placement().row) {
         headline = static_cast<const Label*>(control);
       }
     }

@@ -1,11 +1,12 @@
 // The backend for an interactive terminal: the showing window is drawn with
-// ncurses as a centred dialog box (caption in the top border, controls placed
-// by scaling their design places to character cells, the host's status line
-// under the box), and message boxes are drawn over it. Input is read without
-// blocking from DoEvents; keys and mouse clicks on a button become pending
-// click events. Ctrl+C (SIGINT) and SIGTERM are the Cancel click answered
-// Yes, as without a terminal: the click is posted and every message box
-// after an interrupt is answered by its first button without asking.
+// ncurses as a centred dialog box (caption in the top border, controls at
+// their places, their columns scaled when the terminal is narrower than the
+// design, the host's status line under the box), and message boxes are
+// drawn over it. Input is read without blocking from DoEvents; keys and
+// mouse clicks on a button become pending click events. Ctrl+C (SIGINT) and
+// SIGTERM are the Cancel click answered Yes, as without a terminal: the click
+// is posted and every message box after an interrupt is answered by its first
+// button without asking.
 //
 // The terminal must come back in its original state whatever happens:
 // Close restores it, and so do handlers for SIGSEGV and SIGABRT (restore,
@@ -38,8 +39,6 @@ namespace {
 // every 10 ms keeps it from spending its time in poll(2).
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
 constexpr auto kInputInterval = std::chrono::milliseconds(10);
-constexpr int kMaxInnerWidth = 70;
-constexpr int kTwipsPerRow = 240;
 
 volatile std::sig_atomic_t g_screen_active = 0;
 
@@ -202,25 +201,19 @@ class TerminalBackend : public Backend {
 
   // --- the window -------------------------------------------------------
 
-  int InnerWidth() const { return std::clamp(COLS - 4, 10, kMaxInnerWidth); }
-  int InnerHeight() const {
-    return std::max(3, (window_->ClientHeight() + kTwipsPerRow - 1) /
-                           kTwipsPerRow);
-  }
+  int InnerWidth() const { return std::clamp(COLS - 4, 10, kDesignWidth); }
+  int InnerHeight() const { return std::max(3, window_->Rows()); }
   int BoxTop() const { return std::max(0, (LINES - InnerHeight() - 2) / 2); }
   int BoxLeft() const { return std::max(0, (COLS - InnerWidth() - 2) / 2); }
 
   Cells Place(const Control& control) const {
-    const Rect& r = control.Bounds();
+    const forms::Place& place = control.Placement();
     const int w = InnerWidth();
-    const int h = InnerHeight();
     Cells cells;
-    cells.row = BoxTop() + 1 +
-                std::clamp(r.top * h / window_->ClientHeight(), 0, h - 1);
-    int col = std::clamp(r.left * w / window_->ClientWidth(), 0, w - 1);
+    cells.row = BoxTop() + 1 + std::clamp(place.row, 0, InnerHeight() - 1);
+    int col = std::clamp(place.col * w / kDesignWidth, 0, w - 1);
     cells.col = BoxLeft() + 1 + col;
-    cells.width =
-        std::clamp(r.width * w / window_->ClientWidth(), 1, w - col);
+    cells.width = std::clamp(place.width * w / kDesignWidth, 1, w - col);
     return cells;
   }
 
@@ -233,18 +226,15 @@ class TerminalBackend : public Backend {
     return cells;
   }
 
+  // The first button that takes clicks, in construction order.
   CommandButton* FirstFocusable() const {
-    CommandButton* first = nullptr;
     for (Control* control : window_->Controls()) {
-      if (control->Kind() != ControlKind::kButton || !control->Visible() ||
-          !control->Enabled()) {
-        continue;
-      }
-      if (first == nullptr || control->TabIndex() < first->TabIndex()) {
-        first = static_cast<CommandButton*>(control);
+      if (control->Kind() == ControlKind::kButton && control->Visible() &&
+          control->Enabled()) {
+        return static_cast<CommandButton*>(control);
       }
     }
-    return first;
+    return nullptr;
   }
 
   void DrawBox(int top, int left, int height, int width,
@@ -309,13 +299,6 @@ class TerminalBackend : public Backend {
         case ControlKind::kLabel:
           mvaddstr(cells.row, cells.col,
                    Ellipsize(static_cast<const Label*>(control)->Caption(),
-                             cells.width)
-                       .c_str());
-          break;
-        case ControlKind::kRichTextBox:
-        case ControlKind::kTextBox:
-          mvaddstr(cells.row, cells.col,
-                   Ellipsize(static_cast<const TextBox*>(control)->Text(),
                              cells.width)
                        .c_str());
           break;

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/iislog/log_input.h"
 #include "platform/iislog/read_observer.h"
 #include "platform/interrupt/interrupt.h"
@@ -49,8 +50,7 @@ class CountedInput : public unc::InputFile {
 // directive.
 std::optional<std::string_view> DirectiveText(std::string_view line,
                                               std::string_view name) {
-  if (line.size() < name.size() ||
-      !EqualsIgnoringAsciiCase(line.substr(0, name.size()), name)) {
+  if (!automation::StartsWithIgnoringAsciiCase(line, name)) {
     return std::nullopt;
   }
   return line.substr(name.size());
@@ -103,7 +103,7 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
                           ": this reader only reads log files. Open it with "
                           "mode 1.");
   }
-  if (!EqualsIgnoringAsciiCase(format, kW3CFormat)) {
+  if (!automation::EqualsIgnoringAsciiCase(format, kW3CFormat)) {
     automation::Raise(automation::kErrInvalidProcedureCall,
                       "Cannot read the log file " + std::string(path) +
                           " as \"" + std::string(format) + "\": only the \"" +
@@ -261,27 +261,9 @@ Variant IISLog::DateTime() const {
 }
 
 Variant IISLog::ClientIp() const { return Text(Field::kClientIp); }
-Variant IISLog::UserName() const { return Text(Field::kUserName); }
-Variant IISLog::ServiceName() const { return Text(Field::kServiceName); }
-Variant IISLog::ServerName() const { return Text(Field::kServerName); }
-Variant IISLog::ServerIp() const { return Text(Field::kServerIp); }
-Variant IISLog::ServerPort() const { return Number(Field::kServerPort); }
 Variant IISLog::Method() const { return Text(Field::kMethod); }
 Variant IISLog::URIStem() const { return Text(Field::kUriStem); }
-Variant IISLog::URIQuery() const { return Text(Field::kUriQuery); }
 Variant IISLog::ProtocolStatus() const { return Number(Field::kStatus); }
-Variant IISLog::ProtocolSubstatus() const { return Number(Field::kSubstatus); }
-Variant IISLog::Win32Status() const { return Number(Field::kWin32Status); }
-Variant IISLog::BytesSent() const { return Number(Field::kBytesSent); }
-Variant IISLog::BytesReceived() const { return Number(Field::kBytesReceived); }
-Variant IISLog::TimeTaken() const { return Number(Field::kTimeTaken); }
-Variant IISLog::ProtocolVersion() const {
-  return Text(Field::kProtocolVersion);
-}
-Variant IISLog::Host() const { return Text(Field::kHost); }
-Variant IISLog::UserAgent() const { return Text(Field::kUserAgent); }
-Variant IISLog::Cookie() const { return Text(Field::kCookie); }
-Variant IISLog::Referer() const { return Text(Field::kReferer); }
 
 const ReadCounters& Counters() { return tl_counters; }
 

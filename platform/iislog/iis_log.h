@@ -1,6 +1,9 @@
-// The IIS log reader, registered as "MSWC.IISLog": reads the W3C extended log
-// files of IIS web and FTP sites record by record and hands out the fields of
-// the current record as automation values.
+// The IIS log reader, registered as "MSWC.IISLog": stands in for the IIS
+// logging utility object, reading the W3C extended log files of IIS web and
+// FTP sites record by record and handing out fields of the current record as
+// automation values. The collector uses OpenLogFile, ReadLogRecord,
+// AtEndOfLog, CloseLogFiles and five fields (DateTime, ClientIp, Method,
+// URIStem, ProtocolStatus); the fuzzer feeds OpenInput.
 //
 // What it reads: the directives #Software, #Version, #Date, #Fields,
 // #Remark, #Start-Date and #End-Date, where #Fields may change anywhere in a
@@ -76,13 +79,6 @@ class IISLog : public automation::Object {
   // those opened for reading, the only kind there is).
   void CloseLogFiles(int32_t io_mode);
 
-  // The lines of the current file, or of the last one closed, that looked
-  // like records but were not (see the file comment). Directives and blank
-  // lines are not counted. Reset by OpenLogFile.
-  int64_t SkippedLines() const { return skipped_lines_; }
-  // The 1-based line number of the first of them; 0 when there is none.
-  int64_t FirstSkippedLine() const { return first_skipped_line_; }
-
   // The fields of the current record. Each is Null when the latest #Fields
   // does not carry the field, when the record holds "-" there, or when no
   // record is current. Text comes as it stands in the file ("+" is kept);
@@ -96,26 +92,10 @@ class IISLog : public automation::Object {
   // directive; with no such directive the value is Null. A date alone gives
   // midnight.
   automation::Variant DateTime() const;
-  automation::Variant ClientIp() const;           // c-ip
-  automation::Variant UserName() const;           // cs-username
-  automation::Variant ServiceName() const;        // s-sitename
-  automation::Variant ServerName() const;         // s-computername
-  automation::Variant ServerIp() const;           // s-ip
-  automation::Variant ServerPort() const;         // s-port, numeric
-  automation::Variant Method() const;             // cs-method
-  automation::Variant URIStem() const;            // cs-uri-stem
-  automation::Variant URIQuery() const;           // cs-uri-query
-  automation::Variant ProtocolStatus() const;     // sc-status, numeric
-  automation::Variant ProtocolSubstatus() const;  // sc-substatus, numeric
-  automation::Variant Win32Status() const;        // sc-win32-status, numeric
-  automation::Variant BytesSent() const;          // sc-bytes, numeric
-  automation::Variant BytesReceived() const;      // cs-bytes, numeric
-  automation::Variant TimeTaken() const;          // time-taken, numeric
-  automation::Variant ProtocolVersion() const;    // cs-version
-  automation::Variant Host() const;               // cs-host or cs(Host)
-  automation::Variant UserAgent() const;          // cs(User-Agent)
-  automation::Variant Cookie() const;             // cs(Cookie)
-  automation::Variant Referer() const;            // cs(Referer)
+  automation::Variant ClientIp() const;        // c-ip
+  automation::Variant Method() const;          // cs-method
+  automation::Variant URIStem() const;         // cs-uri-stem
+  automation::Variant ProtocolStatus() const;  // sc-status, numeric
 
  private:
   // Handles one line; true when it became the current record.

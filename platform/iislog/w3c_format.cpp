@@ -5,6 +5,8 @@
 #include <charconv>
 #include <string>
 
+#include "platform/automation/text.h"
+
 namespace velnor::iislog {
 namespace {
 
@@ -13,36 +15,16 @@ struct NamedField {
   Field field;
 };
 
-// Preferred names first: a fallback name (date-local, cs(Host)) only fills a
+// Preferred names first: a fallback name (date-local) only fills a
 // field the layout does not carry under its preferred name.
 constexpr NamedField kPreferredNames[] = {
-    {"date", Field::kDate},
-    {"time", Field::kTime},
-    {"c-ip", Field::kClientIp},
-    {"cs-username", Field::kUserName},
-    {"s-sitename", Field::kServiceName},
-    {"s-computername", Field::kServerName},
-    {"s-ip", Field::kServerIp},
-    {"s-port", Field::kServerPort},
-    {"cs-method", Field::kMethod},
-    {"cs-uri-stem", Field::kUriStem},
-    {"cs-uri-query", Field::kUriQuery},
-    {"sc-status", Field::kStatus},
-    {"sc-substatus", Field::kSubstatus},
-    {"sc-win32-status", Field::kWin32Status},
-    {"sc-bytes", Field::kBytesSent},
-    {"cs-bytes", Field::kBytesReceived},
-    {"time-taken", Field::kTimeTaken},
-    {"cs-version", Field::kProtocolVersion},
-    {"cs-host", Field::kHost},
-    {"cs(user-agent)", Field::kUserAgent},
-    {"cs(cookie)", Field::kCookie},
-    {"cs(referer)", Field::kReferer},
+    {"date", Field::kDate},           {"time", Field::kTime},
+    {"c-ip", Field::kClientIp},       {"cs-method", Field::kMethod},
+    {"cs-uri-stem", Field::kUriStem}, {"sc-status", Field::kStatus},
 };
 constexpr NamedField kFallbackNames[] = {
     {"date-local", Field::kDate},
     {"time-local", Field::kTime},
-    {"cs(host)", Field::kHost},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -50,7 +32,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 template <size_t N>
 const NamedField* Find(const NamedField (&table)[N], std::string_view name) {
   for (const NamedField& entry : table) {
-    if (EqualsIgnoringAsciiCase(name, entry.name)) return &entry;
+    if (automation::EqualsIgnoringAsciiCase(name, entry.name)) return &entry;
   }
   return nullptr;
 }
@@ -97,19 +79,7 @@ bool TakeQuoted(std::span<char> line, size_t* pos, std::string_view* value) {
   return true;
 }
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 FieldLayout FieldLayout::Parse(std::string_view names) {
   FieldLayout layout;

@@ -17,28 +17,12 @@ namespace velnor::iislog {
 
 // The fields the reader hands out, by meaning.
 enum class Field : uint8_t {
-  kDate,             // date, else date-local
-  kTime,             // time, else time-local
-  kClientIp,         // c-ip
-  kUserName,         // cs-username
-  kServiceName,      // s-sitename
-  kServerName,       // s-computername
-  kServerIp,         // s-ip
-  kServerPort,       // s-port
-  kMethod,           // cs-method
-  kUriStem,          // cs-uri-stem
-  kUriQuery,         // cs-uri-query
-  kStatus,           // sc-status
-  kSubstatus,        // sc-substatus
-  kWin32Status,      // sc-win32-status
-  kBytesSent,        // sc-bytes
-  kBytesReceived,    // cs-bytes
-  kTimeTaken,        // time-taken
-  kProtocolVersion,  // cs-version
-  kHost,             // cs-host, else cs(Host)
-  kUserAgent,        // cs(User-Agent)
-  kCookie,           // cs(Cookie)
-  kReferer,          // cs(Referer)
+  kDate,      // date, else date-local
+  kTime,      // time, else time-local
+  kClientIp,  // c-ip
+  kMethod,    // cs-method
+  kUriStem,   // cs-uri-stem
+  kStatus,    // sc-status
   kCount
 };
 
@@ -67,10 +51,6 @@ class FieldLayout {
   size_t size_ = 0;
   std::array<int32_t, static_cast<size_t>(Field::kCount)> index_;
 };
-
-// Whether `a` and `b` are equal when ASCII letters are compared without
-// regard to case.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Splits a record line into its values, appending views into `line` to
 // `values`. Values are separated by runs of blanks or tabs; leading and

@@ -1,15 +1,16 @@
 // Folder aliases: a UNC folder read from another one. The table is small
 // (one entry per folder a run redirects) and looked up on every open and
 // listing, so it is a plain vector searched in order.
-#include <strings.h>
-
 #include <mutex>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/unc/backend.h"
 
 namespace velnor::unc {
 namespace {
+
+using automation::EqualsIgnoringAsciiCase;
 
 struct Alias {
   UncPath from;
@@ -26,20 +27,15 @@ Aliases& TheAliases() {
   return aliases;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 // True when `path` is `folder` or lies below it.
 bool IsBelow(const UncPath& path, const UncPath& folder) {
-  if (!SameName(path.server, folder.server) ||
-      !SameName(path.share, folder.share) ||
+  if (!EqualsIgnoringAsciiCase(path.server, folder.server) ||
+      !EqualsIgnoringAsciiCase(path.share, folder.share) ||
       path.rest.size() < folder.rest.size()) {
     return false;
   }
   for (size_t i = 0; i < folder.rest.size(); ++i) {
-    if (!SameName(path.rest[i], folder.rest[i])) return false;
+    if (!EqualsIgnoringAsciiCase(path.rest[i], folder.rest[i])) return false;
   }
   return true;
 }

@@ -5,12 +5,12 @@
 // one stat(2) and the usual case; folder listings are not cached since a scan
 // only happens on a case mismatch.
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <mutex>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/unc/backend.h"
 #include "platform/unc/local_fs.h"
 
@@ -40,7 +40,7 @@ std::optional<std::string> FindFolded(const std::string& folder,
   if (dir == nullptr) return std::nullopt;
   std::optional<std::string> found;
   while (const dirent* entry = ::readdir(dir)) {
-    if (::strcasecmp(entry->d_name, name.c_str()) == 0) {
+    if (automation::EqualsIgnoringAsciiCase(entry->d_name, name)) {
       found = entry->d_name;
       break;
     }

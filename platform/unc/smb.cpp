@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/unc/backend.h"
 #include "platform/unc/local_fs.h"
 
@@ -160,13 +161,6 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
   return problem;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text;
-}
-
 [[noreturn]] void RaiseUnreachable(std::string_view path, const UncPath& unc,
                                    const std::string& problem) {
   Raise(automation::kErrPathNotFound,
@@ -180,7 +174,7 @@ std::string Lower(std::string text) {
 // Caller holds SmbMutex(). A server that failed once fails again at once.
 void CheckReachable(std::string_view path, const UncPath& unc) {
   Settings& settings = TheSettings();
-  const std::string key = Lower(unc.server);
+  const std::string key = automation::AsciiLowered(unc.server);
   if (auto known = settings.silent_servers.find(key);
       known != settings.silent_servers.end()) {
     RaiseUnreachable(path, unc, known->second);
@@ -200,7 +194,8 @@ void FailIfTimedOut(int error, std::string_view path, const UncPath& unc) {
   std::string problem =
       "it accepts connections on port " + std::to_string(TheSettings().port) +
       " but does not answer (" + std::strerror(ETIMEDOUT) + ")";
-  TheSettings().silent_servers.emplace(Lower(unc.server), problem);
+  TheSettings().silent_servers.emplace(automation::AsciiLowered(unc.server),
+                                       problem);
   RaiseUnreachable(path, unc, problem);
 }
 
@@ -335,12 +330,6 @@ class Smb final : public Backend {
   }
 };
 
-std::string_view Trim(std::string_view text) {
-  size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string_view::npos) return {};
-  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
-}
-
 }  // namespace
 
 void SetSmbAuthFile(const std::string& path) {
@@ -360,13 +349,15 @@ void SetSmbAuthFile(const std::string& path) {
                 "Make it private with chmod 600 " +
                 path + ".");
     }
+    // A line of a Windows editor ends in CR, trimmed with the blanks.
+    constexpr std::string_view kBlanks = " \t\r";
     for (std::string line; std::getline(in, line);) {
-      std::string_view text = Trim(line);
+      std::string_view text = automation::Trim(line, kBlanks);
       size_t equals = text.find('=');
       if (text.empty() || text.starts_with("#") || equals == text.npos)
         continue;
-      std::string_view key = Trim(text.substr(0, equals));
-      std::string value(Trim(text.substr(equals + 1)));
+      std::string_view key = automation::Trim(text.substr(0, equals), kBlanks);
+      std::string value(automation::Trim(text.substr(equals + 1), kBlanks));
       if (key == "username") read.username = value;
       if (key == "password") read.password = value;
       if (key == "domain") read.domain = value;

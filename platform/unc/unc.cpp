@@ -10,6 +10,9 @@
 namespace velnor::unc {
 namespace {
 
+// True when `path` starts with two backslashes.
+bool IsUncPath(std::string_view path) { return path.starts_with("\\\\"); }
+
 class Local final : public Backend {
  public:
   bool Claims(std::string_view path) const override { return !IsUncPath(path); }
@@ -40,8 +43,6 @@ Backend& BackendFor(std::string_view path) {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
-
-bool IsUncPath(std::string_view path) { return path.starts_with("\\\\"); }
 
 std::optional<UncPath> ParseUncPath(std::string_view path) {
   if (!IsUncPath(path)) return std::nullopt;

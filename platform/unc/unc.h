@@ -40,9 +40,6 @@ struct DirEntry {
   int64_t modified_time = 0;  // last change, seconds since 1970 (UTC)
 };
 
-// True when `path` starts with two backslashes.
-bool IsUncPath(std::string_view path);
-
 // Sets the folder that maps "\\SERVER\SHARE\rest" to ROOT/SERVER/SHARE/rest;
 // each component is matched without regard to ASCII case when no exact match
 // exists. An empty `root` turns the mapping off (the default). The host

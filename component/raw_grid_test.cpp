@@ -2,7 +2,7 @@
 // across sites, and the aggregate tables stay untouched.
 #include <gtest/gtest.h>
 
-#include "collector/test_support.h"
+#include "component/test_support.h"
 #include "component/velnor.h"
 #include "dbsupport/grid_columns.h"
 #include "platform/automation/ole_date.h"

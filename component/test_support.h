@@ -2,8 +2,8 @@
 // root laid out like servers' administrative shares, report databases made
 // as `velnor init-db` makes them, an error log, and plain-SQL reading of
 // the results.
-#ifndef VELNOR_COLLECTOR_TEST_SUPPORT_H_
-#define VELNOR_COLLECTOR_TEST_SUPPORT_H_
+#ifndef VELNOR_COMPONENT_TEST_SUPPORT_H_
+#define VELNOR_COMPONENT_TEST_SUPPORT_H_
 
 #include <gtest/gtest.h>
 
@@ -53,4 +53,4 @@ class RunFixture : public ::testing::Test {
 
 }  // namespace velnor::testing
 
-#endif  // VELNOR_COLLECTOR_TEST_SUPPORT_H_
+#endif  // VELNOR_COMPONENT_TEST_SUPPORT_H_

@@ -10,7 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include "collector/test_support.h"
+#include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
 #include "reportstore/report_store.h"

@@ -1,5 +1,5 @@
 // The whole-run fixture.
-#include "collector/test_support.h"
+#include "component/test_support.h"
 
 #include <fstream>
 

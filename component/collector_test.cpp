@@ -3,7 +3,7 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
-#include "collector/test_support.h"
+#include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/forms.h"
@@ -52,7 +52,7 @@ class CollectorTest : public RunFixture {
     forms::PostEvent([this, counter_text] {
       auto window = frmProgressDialog::Instance();
       if (window->lblCurrentProcessDescription->Caption() == counter_text) {
-        window->ClickCancel();
+        window->cmdCancel->Click();
       } else {
         ClickCancelWhenShowing(counter_text);
       }
