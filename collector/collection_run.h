@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "collector/count_observer.h"
 #include "collector/run_state.h"
 #include "component/velnor.h"
 #include "loglocation/log_locator.h"
@@ -53,7 +54,8 @@ class CollectionRun {
 
   // The record loop over one file (record_loop.cpp).
   void ReadLogFile(Site& site, const std::string& file_name);
-  void TallyRecord(const Site& site, double record_time);
+  void TallyRecord(const Site& site, double record_time,
+                   const std::string& path);
   // Raw mode (raw_grid.cpp).
   void SetUpGrid();
   void AddGridRow(const Site& site);
@@ -89,6 +91,7 @@ class CollectionRun {
   int32_t grid_row_counter_ = 0;
   bool cancel_confirmed_ = false;
   double record_time_ = 0;  // kept across records, see ReadLogFile
+  CountObserver* count_observer_ = nullptr;  // the thread's, for this run
   // Names in the language of the system, read once per run.
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;
