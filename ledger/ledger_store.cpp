@@ -47,6 +47,11 @@ std::string DayText(Day day) {
   return fmt::format("{:04}-{:02}-{:02}", parts.year, parts.month, parts.day);
 }
 
+std::string DaysText(Day first, Day last) {
+  return first == last ? DayText(first)
+                       : DayText(first) + " to " + DayText(last);
+}
+
 Day ParseDayText(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return -1;
   int numbers[3] = {0, 0, 0};

@@ -20,6 +20,8 @@ using Day = int32_t;
 
 // "2024-06-03" for the day `day`.
 std::string DayText(Day day);
+// "2024-06-03", or "2024-06-03 to 2024-06-05".
+std::string DaysText(Day first, Day last);
 // The day of a YYYY-MM-DD text; -1 when it is not one.
 Day ParseDayText(std::string_view text);
 
