@@ -76,16 +76,25 @@ for server in SRV1 SRV2 SRV3 SRV4; do
          echo "TRUNCATE qdx_uaweblog${k}_${server,,}.tblgeneral;"; done)
      TRUNCATE qdx_uawebloghitsbyhour_${server,,}.tbltotalaccess;"
 done
+# CPU seconds: of the whole machine (busy, from /proc/stat), and of the
+# PostgreSQL server (its backends are reaped into the postmaster's counts).
+machine_busy() { awk '/^cpu /{print ($2+$3+$4+$7+$8)/100}' /proc/stat; }
+server_cpu() { awk '{print ($14+$15+$16+$17)/100}' "/proc/$pid/stat"; }
+busy0=$(machine_busy); server0=$(server_cpu)
 start=$(date +%s.%N)
 pids=()
 for server in SRV1 SRV2 SRV3 SRV4; do
-  "$velnor" collect --server "$server" --db-url "$url" \
+  /usr/bin/time -f "%U %S" -o "$work/pg4-$server.cpu" \
+    "$velnor" collect --server "$server" --db-url "$url" \
     --error-log "$work/pg4-errors.log" "${common[@]}" \
     2>"$work/pg4-$server.out" &
   pids+=($!)
 done
 for p in "${pids[@]}"; do wait "$p"; done
 end=$(date +%s.%N)
+busy=$(python3 -c "print($(machine_busy) - $busy0)")
+server=$(python3 -c "print($(server_cpu) - $server0)")
+collectors=$(cat "$work"/pg4-*.cpu | awk '{s += $1 + $2} END {print s}')
 four=$(python3 -c "print(round(4 * $records / ($end - $start)))")
 
 printf '%-44s %12s\n' "run ($records records per server)" "records/s"
@@ -94,3 +103,12 @@ printf '%-44s %12s  (%.2f of SQLite)\n' "1 collector, PostgreSQL" "$one" \
   "$(python3 -c "print($one / $sqlite)")"
 printf '%-44s %12s  (%.2f of one)\n' "4 collectors of 4 servers, PostgreSQL" \
   "$four" "$(python3 -c "print($four / $one)")"
+python3 - "$start" "$end" "$busy" "$server" "$collectors" <<'PY'
+import os, sys
+start, end, busy, server, collectors = map(float, sys.argv[1:])
+wall, cores = end - start, os.cpu_count()
+print(f"  in {wall:.2f} s on {cores} cores ({cores * wall:.1f} CPU-s): "
+      f"collectors {collectors:.1f} CPU-s, PostgreSQL {server:.1f}, "
+      f"other work {max(0.0, busy - collectors - server):.1f}, "
+      f"idle {max(0.0, cores * wall - busy):.1f}")
+PY

@@ -28,6 +28,7 @@
 #include "host/command_support.h"
 #include "host/log_file_days.h"
 #include "host/log_folders.h"
+#include "host/pg_run_lock.h"
 #include "host/run_ledger.h"
 #include "host/run_lock.h"
 #include "host/run_progress.h"
@@ -41,6 +42,7 @@
 #include "ledger/counted_days.h"
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_store.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
@@ -49,6 +51,8 @@
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 #include "reportdb/log_file_registry.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
 #include "reportdb/schema.h"
 #include "reportstore/report_store.h"
 
@@ -62,6 +66,7 @@ using reportdb::CreateReportDatabases;
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
 using reportdb::ReportKind;
+using reportdb::ReportLocation;
 
 constexpr char kExamples[] = R"(
 Examples:
@@ -78,6 +83,9 @@ Examples:
       --sites sites.txt --share-root /mnt/shares
       (nightly: each site from the day after its last day counted through
       yesterday; add --partial-day to count today so far, hourly)
+  velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
+      --db-url postgresql://velnor@dbhost/velnor --sites sites.txt \
+      --error-log /var/log/velnor/srv1.log
 
 A site descriptor is "site name,log directory,site identifier", the log
 directory as the server has it configured (D:\Logs, or a %VARIABLE% path
@@ -90,6 +98,11 @@ configuration instead (see velnor sites).
 Days are those of the logs' time (UTC). The ledger beside the databases
 records every run: a day counted already is refused (exit status 2) unless
 --recount asks to count it again; velnor runs lists the runs.
+--db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
+of --db-dir; its password comes from ~/.pgpass, never from the URL. The
+error log is then velnor-errors.log in the current folder unless
+--error-log names one. The central store keeps no ledger yet: --since-last,
+--recount and --partial-day need --db-dir.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
@@ -99,6 +112,7 @@ constexpr double kMinSmbTimeout = 0.1;
 constexpr double kMaxSmbTimeout = 600;
 
 struct Run {
+  ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
   std::string server;  // as the report databases spell it
   std::optional<double> from;  // --from, --to
   std::optional<double> to;
@@ -278,7 +292,43 @@ bool ConfigureSmb(const CollectOptions& options) {
   return true;
 }
 
+std::string InitDbCommand(const CollectOptions& options, const Run& run) {
+  return std::string("velnor init-db ") +
+         (run.location.IsPostgres() ? "--db-url " : "--db-dir ") +
+         run.location.Name() + " --server " + run.server +
+         (options.ftp ? " --ftp" : "");
+}
+
+// The central store's schemas, made or checked before the run, so that a
+// store that cannot be reached or lacks a schema is a usage message and
+// nothing is touched.
+bool CheckSchemas(const CollectOptions& options, const Run& run) {
+  const std::string& url = run.location.db_url;
+  std::vector<std::string> missing;
+  if (!automation::ResumeNext([&] {
+        if (options.create_db) {
+          CreatedDatabases created =
+              reportdb::CreateReportSchemas(url, run.server, options.ftp);
+          for (const std::string& made : created.made) {
+            std::cerr << "made schema " << made << "\n";
+          }
+        } else {
+          missing =
+              reportdb::MissingReportSchemas(url, run.server, options.ftp);
+        }
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the report store " + url, reason);
+  }
+  if (missing.empty()) return true;
+  return Usage("the report schema " + missing.front() + " is missing in " + url,
+               "make it with " + InitDbCommand(options, run) +
+                   ", or add --create-db");
+}
+
 bool CheckDatabases(const CollectOptions& options, const Run& run) {
+  if (run.location.IsPostgres()) return CheckSchemas(options, run);
   if (options.create_db) {
     CreatedDatabases created;
     if (!automation::ResumeNext([&] {
@@ -302,9 +352,8 @@ bool CheckDatabases(const CollectOptions& options, const Run& run) {
                     ReportDatabaseFileName(kind, run.server, options.ftp);
     if (!fs::exists(file)) {
       return Usage("the report database " + file.string() + " is missing",
-                   "make it with velnor init-db --db-dir " + options.db_dir +
-                       " --server " + run.server +
-                       (options.ftp ? " --ftp" : "") + ", or add --create-db");
+                   "make it with " + InitDbCommand(options, run) +
+                       ", or add --create-db");
     }
   }
   return true;
@@ -339,10 +388,45 @@ bool OpenOutput(const CollectOptions& options, Run& run) {
                "give a writable file in an existing folder");
 }
 
+// Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
+bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
+  location.db_dir = options.db_dir;
+  location.db_url = options.db_url;
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) location.db_url = env;
+  }
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    return Usage("no report databases given",
+                 "give --db-dir FOLDER, or --db-url postgresql://... (or "
+                 "VELNOR_DB_URL) for a central store");
+  }
+  if (!location.IsPostgres()) return CheckDbDir(location.db_dir);
+  std::string problem = ado::pg::CheckDbUrl(location.db_url);
+  if (problem.empty()) return true;
+  return Usage("cannot use the database URL " + location.db_url, problem);
+}
+
+// The options that go by the ledger need one: the central store keeps
+// none yet.
+bool CheckLedgerOptions(const CollectOptions& options, const Run& run) {
+  if (!run.location.IsPostgres()) return true;
+  const char* option = options.since_last    ? "--since-last"
+                       : options.recount     ? "--recount"
+                       : options.partial_day ? "--partial-day"
+                                             : nullptr;
+  if (option == nullptr) return true;
+  return Usage(std::string(option) +
+                   " needs the collection ledger, which a central store "
+                   "(--db-url) does not keep",
+               "give the days with --from and --to, or collect into a "
+               "folder (--db-dir) to have the ledger");
+}
+
 bool Check(const CollectOptions& options, Run& run) {
   run.server = options.server;
   if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
-      !CheckDbDir(options.db_dir)) {
+      !CheckLocation(options, run.location) ||
+      !CheckLedgerOptions(options, run)) {
     return false;
   }
   if (!ParseGridFormat(options.format, run.format)) {
@@ -371,13 +455,19 @@ bool Check(const CollectOptions& options, Run& run) {
   for (std::string& site : run.sites) {
     if (!ExpandSystemDrive(run.server, site)) return false;
   }
-  if (!MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
+  // The schemas of a central store are lower case: every spelling of a
+  // server is one there.
+  if (!run.location.IsPostgres() &&
+      !MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
     return false;
   }
-  run.error_log =
-      options.error_log.empty()
-          ? (fs::path(options.db_dir) / "velnor-errors.log").string()
-          : options.error_log;
+  // A central store has no folder of its own: its runs log to the current
+  // folder unless told.
+  const fs::path log_folder =
+      run.location.IsPostgres() ? fs::path(".") : fs::path(options.db_dir);
+  run.error_log = options.error_log.empty()
+                      ? (log_folder / "velnor-errors.log").string()
+                      : options.error_log;
   return CheckErrorLog(run.error_log) && CheckDatabases(options, run) &&
          OpenOutput(options, run);
 }
@@ -411,14 +501,13 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
   JoinedSchemas schemas;
   for (ReportKind kind : reportdb::kReportKinds) {
     if (options.raw && kind != ReportKind::kHitsByHour) continue;
-    std::optional<std::string> schema = join(
-        (fs::path(options.db_dir) /
-         ReportDatabaseFileName(kind, run.server, options.ftp))
-            .string(),
-        "report database");
+    std::optional<std::string> schema =
+        join(run.location.DatabasePath(kind, run.server, options.ftp),
+             "report database");
     if (!schema) return std::nullopt;
     if (kind == ReportKind::kHitsByHour) schemas.hour = *schema;
   }
+  if (run.ledger_path.empty()) return schemas;  // a central store
   std::optional<std::string> ledger =
       join(run.ledger_path, "collection ledger");
   if (!ledger) return std::nullopt;
@@ -518,8 +607,8 @@ int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
                 const Run& run) {
   if (lock.status == RunLock::Status::kHeld) {
     Usage("another collection of " + run.server +
-              (options.ftp ? " (FTP)" : " (web)") + " in " + options.db_dir +
-              " is running: " + lock.detail,
+              (options.ftp ? " (FTP)" : " (web)") + " in " +
+              run.location.Name() + " is running: " + lock.detail,
           "wait for it to end, or give --wait SECONDS to wait longer "
           "(now " + fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
@@ -554,9 +643,14 @@ int WaitMs(const CollectOptions& options) {
 // when the run must not go on (after its message; 0 when there is nothing
 // to collect), -1 when it goes on.
 int PlanDays(const CollectOptions& options, Run& run) {
-  run.ledger_path = ledger::LedgerPath(options.db_dir, run.server, options.ftp);
-  if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
-    return kExitLoggedErrors;
+  // A central store keeps no ledger (yet): its runs are checked against
+  // nothing, and the options that need one are refused (CheckLedgerOptions).
+  if (!run.location.IsPostgres()) {
+    run.ledger_path =
+        ledger::LedgerPath(options.db_dir, run.server, options.ftp);
+    if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
+      return kExitLoggedErrors;
+    }
   }
   run.today = LogDayOf(CollectNow());
   auto day = [](const std::optional<double>& date) {
@@ -633,7 +727,7 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
     std::vector<std::string> descriptors;
     for (size_t i : groups[key]) descriptors.push_back(run.sites[i]);
     parser.CollectIISLogData(
-        run.server, options.ftp, key.first, key.second, options.db_dir + "/",
+        run.server, options.ftp, key.first, key.second, run.location.AppPath(),
         options.raw, grid,
         std::make_shared<automation::Collection>(descriptors),
         options.log_site_level, options.refresh_registry);
@@ -665,14 +759,20 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
                       const RunLedger* recorder) {
   const bool cancelled = collected.summary.cancel_confirmed;
   try {
-    ledger::LedgerStore store(session, ledger_schema);
-    store.EndRun(run_id, UtcStamp(CollectNow()),
-                 cancelled ? ledger::Outcome::kCancelled
-                           : ledger::Outcome::kCompleted,
-                 recorder ? recorder->Records() : collected.summary.records);
-    if (recorder) recorder->Write(store, run_id, collected.reached, !cancelled);
+    if (!ledger_schema.empty()) {
+      ledger::LedgerStore store(session, ledger_schema);
+      store.EndRun(run_id, UtcStamp(CollectNow()),
+                   cancelled ? ledger::Outcome::kCancelled
+                             : ledger::Outcome::kCompleted,
+                   recorder ? recorder->Records() : collected.summary.records);
+      if (recorder) {
+        recorder->Write(store, run_id, collected.reached, !cancelled);
+      }
+    }
     session.Commit();
   } catch (const automation::AutomationError& error) {
+    WriteErrorLog(error.number(), error.description(), "velnor collect",
+                  "Commit");
     session.Rollback();
     return error.description();
   }
@@ -683,7 +783,7 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
 // with or counted days again; empty otherwise.
 std::string LedgerNote(const CollectOptions& options, const Run& run,
                        int64_t run_id, const CollectedGroups& collected) {
-  if (options.raw) return "";
+  if (options.raw || run_id == 0) return "";
   const std::string run_text = "ledger: run " + std::to_string(run_id);
   if (collected.summary.cancel_confirmed) {
     return run_text +
@@ -725,9 +825,15 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->type_name("DATE");
   auto* to = cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
                  ->type_name("DATE");
-  cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
-      ->required()
-      ->type_name("DIR");
+  auto* db_dir =
+      cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
+          ->type_name("DIR");
+  cmd->add_option("--db-url", o.db_url,
+                  "PostgreSQL store instead of --db-dir: "
+                  "postgresql://USER@HOST/DB (default VELNOR_DB_URL; the "
+                  "password from ~/.pgpass)")
+      ->excludes(db_dir)
+      ->type_name("URL");
   auto* site = cmd->add_option("--site", o.sites,
                                "Site descriptor NAME,LOGDIR,ID (repeatable)")
                    ->type_name("NAME,LOGDIR,ID");
@@ -824,8 +930,26 @@ int RunCollect(const CollectOptions& options) {
   Run run;
   if (!Check(options, run)) return kExitUsage;
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
-  const RunLockAttempt lock =
-      RunLock::Acquire(options.db_dir, run.server, options.ftp, options.wait);
+  // A central store's runs are serialised by an advisory lock, a
+  // folder's by a lock file in it.
+  std::unique_ptr<PgRunLock> pg_lock;
+  RunLockAttempt lock =
+      run.location.IsPostgres()
+          ? RunLockAttempt{}
+          : RunLock::Acquire(options.db_dir, run.server, options.ftp,
+                             options.wait);
+  if (run.location.IsPostgres()) {
+    try {
+      pg_lock = PgRunLock::Acquire(run.location.db_url, run.server,
+                                   options.ftp, options.wait, lock.detail);
+    } catch (const ado::pg::PgError& error) {
+      Usage("cannot reach the report store " + run.location.db_url + ": " +
+                error.what(),
+            "check the URL, that the server runs, and ~/.pgpass");
+      return kExitUsage;
+    }
+    lock.status = pg_lock ? RunLock::Status::kTaken : RunLock::Status::kHeld;
+  }
   if (int status = LockProblem(lock, options, run); status >= 0) {
     return status;
   }
@@ -847,21 +971,23 @@ int RunCollect(const CollectOptions& options) {
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.
-  auto session = ado::Session::Begin(WaitMs(options));
+  auto session = ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
   const std::optional<JoinedSchemas> schemas =
       JoinDatabases(*session, options, run);
   if (!schemas) return kExitLoggedErrors;
   // The start is committed on its own before the session's first statement
   // takes the ledger: a run killed from here on shows as interrupted.
   int64_t run_id = 0;
-  try {
-    run_id = RecordRunStart(run.ledger_path, WaitMs(options),
-                            StartedRun(options, run));
-  } catch (const automation::AutomationError& error) {
-    Usage("cannot record the run in the collection ledger " +
-              Shown(run.ledger_path) + ": " + error.description(),
-          "nothing was collected; correct that and run again");
-    return kExitLoggedErrors;
+  if (!schemas->ledger.empty()) {
+    try {
+      run_id = RecordRunStart(run.ledger_path, WaitMs(options),
+                              StartedRun(options, run));
+    } catch (const automation::AutomationError& error) {
+      Usage("cannot record the run in the collection ledger " +
+                Shown(run.ledger_path) + ": " + error.description(),
+            "nothing was collected; correct that and run again");
+      return kExitLoggedErrors;
+    }
   }
   const ledger::CountedDays counted(run.ledger);
   std::vector<std::string> unread =
@@ -877,7 +1003,7 @@ int RunCollect(const CollectOptions& options) {
         MakeGridWriter(run.format, run.text, listing));
   }
   std::unique_ptr<RunLedger> recorder;
-  if (!options.raw) {
+  if (!options.raw && run_id != 0) {
     recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
                                            options.recount, run.today);
   }
@@ -886,7 +1012,7 @@ int RunCollect(const CollectOptions& options) {
       CollectGroups(*parser, options, run, folders, grid, recorder.get());
   const std::string not_kept =
       CommitRun(*session, schemas->ledger, run_id, collected, recorder.get());
-  if (!not_kept.empty()) {
+  if (!not_kept.empty() && run_id != 0) {
     RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
   }

@@ -21,6 +21,8 @@ struct CollectOptions {
   std::string from;
   std::string to;
   std::string db_dir;
+  // A PostgreSQL store instead of db_dir (also VELNOR_DB_URL).
+  std::string db_url;
   std::vector<std::string> sites;
   std::string sites_file;
   bool raw = false;

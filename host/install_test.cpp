@@ -138,7 +138,8 @@ TEST_F(InstallTest, BashCompletionOffersCommandsOptionsAndValues) {
   Install();
   fs::create_directories(dir_ / "reports");
   WriteFile(dir_ / "sites.txt", "");
-  EXPECT_EQ(Complete("velnor ''"), "init-db collect report sites help --help");
+  EXPECT_EQ(Complete("velnor ''"),
+            "init-db collect report sites migrate help --help");
   EXPECT_EQ(Complete("velnor re"), "report");
   EXPECT_EQ(Complete("velnor report --f"), "--ftp --format");
   EXPECT_EQ(Complete("velnor collect --time"), "--time-format");

@@ -18,6 +18,15 @@ The share root of \fBcollect\fR when \fB\-\-share\-root\fR is not given.
 The SMB authentication file of \fBcollect\fR when \fB\-\-smb\-auth\fR is
 not given.
 .TP
+.B VELNOR_DB_URL
+The central PostgreSQL store of \fBinit\-db\fR, \fBcollect\fR,
+\fBreport\fR and \fBmigrate\fR when neither \fB\-\-db\-dir\fR nor
+\fB\-\-db\-url\fR is given.
+.TP
+.BR PGPASSFILE
+The password file of the central store (default \fI~/.pgpass\fR): its
+password is never given on the command line.
+.TP
 .B SOURCE_DATE_EPOCH
 Seconds since 1970 that \fBreport\fR states as the time the report was
 made, instead of the present time, so that a report can be made again

@@ -13,6 +13,8 @@
 #include <tuple>
 
 #include "host/command_support.h"
+#include "platform/ado/pg_connection.h"
+#include "reportdb/pg_schema.h"
 #include "reportdb/report_reader.h"
 #include "host/report_render.h"
 #include "ledger/ledger_store.h"
@@ -67,6 +69,31 @@ Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
   return {};
 }
 
+// What is wrong with a central store's URL or schemas; an empty problem
+// when nothing is.
+Mistake UrlMistake(const ReportOptions& options) {
+  if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
+      !problem.empty()) {
+    return {"cannot use the database URL " + options.db_url, problem};
+  }
+  std::vector<std::string> missing;
+  // A store that cannot be reached is no usage mistake: reading it fails
+  // with the reason.
+  ResumeNext([&] {
+    missing = reportdb::MissingReportSchemas(options.db_url, options.server,
+                                             options.is_ftp);
+  });
+  Err().Clear();
+  if (missing.empty()) return {};
+  return {"no " + Service(options.is_ftp) + " report schemas of server " +
+              options.server + " in " + options.db_url + ": expected '" +
+              missing.front() + "'",
+          "check --db-url, --server and --ftp, or make them with 'velnor "
+          "init-db --db-url " +
+              options.db_url + " --server " + options.server +
+              (options.is_ftp ? " --ftp" : "") + "'"};
+}
+
 // The first usage mistake of `options`; an empty problem when there is
 // none.
 Mistake UsageMistake(const ReportOptions& options) {
@@ -82,6 +109,12 @@ Mistake UsageMistake(const ReportOptions& options) {
                 "letters, digits, hyphens and dots (1-253 characters, no "
                 "label starting or ending with a hyphen)",
             "give the name the databases were made for"};
+  }
+  if (!options.db_url.empty()) return UrlMistake(options);
+  if (options.db_dir.empty()) {
+    return {"no report databases given",
+            "give --db-dir FOLDER, or --db-url postgresql://... (or "
+            "VELNOR_DB_URL) for a central store"};
   }
   struct stat info {};
   if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
@@ -171,7 +204,9 @@ int RunReport(const ReportOptions& options, std::ostream& out,
   }
   Report report;
   if (!ResumeNext([&] {
-        report = LoadReport(options.db_dir, options.server, options.is_ftp);
+        report = LoadReport(
+            reportdb::ReportLocation{options.db_dir, options.db_url},
+            options.server, options.is_ftp);
       })) {
     Tell(err, {Err().Description(),
                "correct what the message names, then run the same command "
@@ -233,11 +268,16 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       "The days collected, the daily series (weekends marked) and the runs "
       "come\nfrom the collection ledger that velnor collect keeps beside the "
       "databases;\nthe weekday, month and hour views keep no year.");
+  auto* db_dir = command
+                     ->add_option("--db-dir", options->db_dir,
+                                  "Folder that holds the report databases")
+                     ->type_name("DIR");
   command
-      ->add_option("--db-dir", options->db_dir,
-                   "Folder that holds the report databases")
-      ->required()
-      ->type_name("DIR");
+      ->add_option("--db-url", options->db_url,
+                   "PostgreSQL store instead of --db-dir: "
+                   "postgresql://USER@HOST/DB (default VELNOR_DB_URL)")
+      ->excludes(db_dir)
+      ->type_name("URL");
   command
       ->add_option("--server", options->server,
                    "Name of the server the databases belong to")
@@ -267,6 +307,10 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       ->type_name("DATE");
   command->callback([parsed, site, exit_status] {
     if (site->count() > 0) parsed->options.site = parsed->site;
+    ReportOptions& chosen = parsed->options;
+    if (chosen.db_dir.empty() && chosen.db_url.empty()) {
+      if (const char* env = std::getenv("VELNOR_DB_URL")) chosen.db_url = env;
+    }
     *exit_status = RunReport(parsed->options, std::cout, std::cerr);
   });
 }

@@ -13,6 +13,7 @@ namespace velnor::host {
 
 struct ReportOptions {
   std::string db_dir;
+  std::string db_url;  // a PostgreSQL store instead of db_dir
   std::string server;
   bool is_ftp = false;
   std::optional<std::string> site;  // one site's Identifier, or all sites

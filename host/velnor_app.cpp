@@ -8,6 +8,7 @@
 #include "host/collect_command.h"
 #include "host/command_support.h"
 #include "host/init_db_command.h"
+#include "host/migrate_command.h"
 #include "host/report_command.h"
 #include "host/runs_command.h"
 #include "host/sites_command.h"
@@ -26,6 +27,7 @@ std::unique_ptr<CLI::App> MakeVelnorApp(int* exit_status) {
   AddReportCommand(*app, exit_status);
   AddRunsCommand(*app, exit_status);
   AddSitesCommand(*app, exit_status);
+  AddMigrateCommand(*app, exit_status);
   AddHelpCommand(*app, exit_status);
   return app;
 }

@@ -424,7 +424,8 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
       << version.out;
 
   // Mistakes before any command runs, in the style of every other one.
-  const std::string kCommands = "init-db, collect, report, sites and help";
+  const std::string kCommands =
+      "init-db, collect, report, sites, migrate and help";
   const std::pair<std::string, std::string> kMistakes[] = {
       {"",
        "velnor: error: no command given\n  help: say what to do: velnor "

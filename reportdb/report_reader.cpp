@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -167,7 +168,7 @@ void ReadHoursAndRuns(Database& db, Tally& tally) {
 }
 
 void ReadStatuses(Database& db, Tally& tally) {
-  db.ForEachRow(tally.Select("\"Status code\", IFNULL(\"Sort Field\", 100), "
+  db.ForEachRow(tally.Select("\"Status code\", COALESCE(\"Sort Field\", 100), "
                              "\"Status\", \"No of Hits\"",
                              "tblGeneral"),
                 [&](const Row& row) {
@@ -379,18 +380,26 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
           "File not found: the report database '" + missing.front() +
               "' does not exist. Make the databases with 'velnor init-db'.");
   }
+  return LoadReport(ReportLocation{db_dir, ""}, server, is_ftp);
+}
+
+Report LoadReport(const ReportLocation& location, std::string_view server,
+                  bool is_ftp) {
   Tally tally(std::string(SiteColumn(is_ftp)));
   // The four files are read in one read transaction, joined in the order a
   // run commits them: the report shows whole runs only.
-  auto session = ado::Session::BeginReading(kBusyTimeoutMs);
+  auto session =
+      ado::Session::BeginReading(kBusyTimeoutMs, location.MakeEngine());
   auto path = [&](ReportKind kind) {
-    return DatabasePath(db_dir, kind, server, is_ftp);
+    return location.DatabasePath(kind, server, is_ftp);
   };
   Database day(*session, path(ReportKind::kDayOfWeek));
   Database month(*session, path(ReportKind::kHitsByMonth));
   Database hour(*session, path(ReportKind::kHitsByHour));
   Database status(*session, path(ReportKind::kHitsByStatus));
-  Ledger ledger(*session, db_dir, server, is_ftp);
+  // A central store keeps no ledger.
+  std::optional<Ledger> ledger;
+  if (!location.IsPostgres()) ledger.emplace(*session, location.db_dir, server, is_ftp);
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
@@ -398,8 +407,8 @@ Report LoadReport(const std::string& db_dir, std::string_view server,
   // site name most recently written.
   ReadHoursAndRuns(hour, tally);
   Report report;
-  report.has_ledger = ledger.exists();
-  if (report.has_ledger) ledger.Read(tally, report.runs);
+  report.has_ledger = ledger && ledger->exists();
+  if (report.has_ledger) ledger->Read(tally, report.runs);
   session->Commit();
 
   report.server = std::string(server);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ledger/ledger_store.h"
+#include "reportdb/report_location.h"
 
 namespace velnor::reportdb {
 
@@ -102,6 +103,11 @@ std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
 // database is missing, or the database error (permission denied, 70) when
 // a file cannot be opened or is not a report database of that service.
 Report LoadReport(const std::string& db_dir, std::string_view server,
+                  bool is_ftp);
+// The same from either kind of location; for PostgreSQL a missing schema
+// or a database that cannot be reached raises permission denied (70) with
+// the reason.
+Report LoadReport(const ReportLocation& location, std::string_view server,
                   bool is_ftp);
 
 }  // namespace velnor::reportdb

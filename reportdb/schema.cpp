@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/automation/error_state.h"
+#include "reportdb/table_layout.h"
 
 namespace velnor::reportdb {
 namespace {
@@ -41,72 +42,27 @@ std::string Long(std::string_view name) {
          column + " BETWEEN -2147483648 AND 2147483647))";
 }
 
-std::string Table(std::string_view table,
-                  std::initializer_list<std::string> columns) {
-  std::string sql = "CREATE TABLE " + Quoted(table) + " (";
-  bool first = true;
-  for (const std::string& column : columns) {
-    if (!first) sql += ", ";
-    sql += column;
-    first = false;
+// The statements that make the tables of the database of `kind`.
+std::string Schema(ReportKind kind, bool is_ftp) {
+  std::string sql;
+  for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+    sql += "CREATE TABLE " + Quoted(table.name) + " (";
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+      const ColumnLayout& column = table.columns[i];
+      if (i > 0) sql += ", ";
+      sql += column.is_long ? Long(column.name) : Text(column.name);
+    }
+    sql += ");\n";
+    for (const IndexLayout& index : table.indexes) {
+      sql += "CREATE INDEX " + Quoted(index.name) + " ON " +
+             Quoted(table.name) + " (";
+      for (size_t i = 0; i < index.columns.size(); ++i) {
+        sql += (i > 0 ? ", " : "") + Quoted(index.columns[i]);
+      }
+      sql += ");\n";
+    }
   }
-  return sql + ");\n";
-}
-
-std::string Index(std::string_view name, std::string_view table,
-                  std::initializer_list<std::string_view> columns) {
-  std::string sql =
-      "CREATE INDEX " + Quoted(name) + " ON " + Quoted(table) + " (";
-  bool first = true;
-  for (std::string_view column : columns) {
-    if (!first) sql += ", ";
-    sql += Quoted(column);
-    first = false;
-  }
-  return sql + ");\n";
-}
-
-std::string GeneralTable(ReportKind kind, const std::string& site) {
-  const char* kKeyIndex = "tblGeneral_Key";
-  switch (kind) {
-    case ReportKind::kDayOfWeek:
-      return Table("tblGeneral",
-                   {Text("Server name"), Text("Identifier"), Text(site),
-                    Text("URL"), Long("No of Hits"), Long("Sort Field"),
-                    Text("Day of week")}) +
-             Index(kKeyIndex, "tblGeneral", {"Identifier", "URL", "Day of week"});
-    case ReportKind::kHitsByMonth:
-      return Table("tblGeneral",
-                   {Text("Server name"), Text("Identifier"), Text(site),
-                    Text("URL"), Long("No of Hits"), Long("Sort Field"),
-                    Text("Months")}) +
-             Index(kKeyIndex, "tblGeneral", {"Identifier", "URL", "Months"});
-    case ReportKind::kHitsByHour:
-      return Table("tblGeneral",
-                   {Text("Server name"), Text("Identifier"), Text(site),
-                    Text("URL"), Long("No of Hits"), Long("Sort Field"),
-                    Long("Hours")}) +
-             Index(kKeyIndex, "tblGeneral", {"Identifier", "URL", "Hours"});
-    case ReportKind::kHitsByStatus:
-      return Table("tblGeneral",
-                   {Text("Server name"), Text("Identifier"), Text(site),
-                    Long("Sort Field"), Text("URL"), Text("Status"),
-                    Long("Status code"), Long("No of Hits")}) +
-             Index(kKeyIndex, "tblGeneral",
-                   {"Identifier", "URL", "Status code"});
-  }
-  return "";
-}
-
-// The hits-by-hour file also keeps the site totals and the log-file
-// registry of the server.
-std::string HourExtras(const std::string& site) {
-  return Table("tblTotalAccess", {Text("Server name"), Text("Identifier"),
-                                  Text(site), Long("No of Hits")}) +
-         Table("tblLogFiles", {Text("Server name"), Text("Identifier"),
-                               Text(site), Text("Log File Name")}) +
-         Index("tblLogFiles_Server", "tblLogFiles", {"Server name"}) +
-         Index("tblLogFiles_Site", "tblLogFiles", {site});
+  return sql;
 }
 
 void WriteSchema(const std::string& path, const std::string& schema) {
@@ -164,13 +120,11 @@ CreatedDatabases CreateReportDatabases(const std::string& db_dir,
           "Path not found: the database folder '" + db_dir +
               "' does not exist or is not a folder. Create it first.");
   }
-  std::string site = is_ftp ? "FTP Site Name" : "Web Site Name";
   CreatedDatabases result;
   for (ReportKind kind : kReportKinds) {
     std::string path =
         db_dir + "/" + ReportDatabaseFileName(kind, server, is_ftp);
-    std::string schema = GeneralTable(kind, site);
-    if (kind == ReportKind::kHitsByHour) schema += HourExtras(site);
+    std::string schema = Schema(kind, is_ftp);
     bool exists = ::access(path.c_str(), F_OK) == 0;
     if (!exists && MakeDatabase(db_dir, path, schema)) {
       result.made.push_back(path);

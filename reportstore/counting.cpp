@@ -122,6 +122,8 @@ void ReportStore::FinishCounting() {
 void ReportStore::Flush() {
   for (size_t table = 0; table < kKinds.size(); ++table) {
     if (!in_memory_[table]) continue;
+    if ((*tables_)[table].cn->TransactionFailed()) continue;
+    if (WriteTableTogether(table, kKinds[table])) continue;
     tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
       // Once the run's transaction is spoiled nothing more is kept, so
       // nothing more is tried.

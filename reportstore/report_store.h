@@ -178,6 +178,10 @@ class ReportStore {
   bool CanCountInMemory(size_t table);
   void PrepareWriting(size_t table);
   void Flush();
+  // Writes every counted key of `table` with a few set statements; false,
+  // with nothing of it kept, when they failed and the keys must be written
+  // one by one (set_write.cpp).
+  bool WriteTableTogether(size_t table, TallyKind kind);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);

@@ -8,13 +8,14 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libsqlite3-dev zlib1g-dev libncurses-dev libfmt-dev libcli11-dev
-  libsmbclient-dev libxml2-dev
+  libsmbclient-dev libxml2-dev libpq-dev
 )
 if [[ ${1:-} == --tests ]]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev
     tmux sqlite3 samba smbclient chromium
     man-db file dpkg-dev
+    postgresql postgresql-contrib
   )
 elif [[ $# -gt 0 ]]; then
   echo "usage: scripts/deps.sh [--tests]" >&2

@@ -1,8 +1,8 @@
 // The database engine behind Connection, Recordset and Command: one handle
 // that holds every database of a session and runs one transaction over all
 // of them, and the statements prepared on it. SqliteEngine implements it
-// for SQLite files; another engine plugs in here without the report store
-// or the collector knowing.
+// for SQLite files, PgEngine for the schemas of one PostgreSQL database;
+// the report store and the collector do not know which one they use.
 //
 // Failures raise automation::AutomationError with the numbers of ado.h
 // (kErr...) and a description that names the database file and the reason.
@@ -90,6 +90,24 @@ class Engine {
 
 // The engine for SQLite files (.mdb names, SQLite inside).
 std::unique_ptr<Engine> MakeSqliteEngine();
+
+// The engine for one PostgreSQL database, reached through `url` (a libpq
+// connection URI or key=value string) when the first database is attached.
+// Each database is a schema of it named after the file name of its path
+// (see PostgresSchemaOf); the tables, columns and functions the statements
+// name are those reportdb's init-db makes there. Every statement runs
+// inside a savepoint of its own, so that a refused row fails alone, as in
+// SQLite, and never the whole transaction.
+std::unique_ptr<Engine> MakePostgresEngine(const std::string& url);
+
+// The schema that stands for the database `path` in PostgreSQL: the file
+// name without folder (either separator) and extension, in lower case:
+// "reports\\QDX_UAWebLogHitsByHour_SRV1.mdb" becomes
+// "qdx_uawebloghitsbyhour_srv1".
+std::string PostgresSchemaOf(std::string_view path);
+
+// PostgreSQL cuts longer names: a schema name longer than this is refused.
+inline constexpr size_t kMaxPostgresName = 63;
 
 }  // namespace velnor::ado
 

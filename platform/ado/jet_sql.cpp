@@ -181,6 +181,51 @@ std::string FillParameters(std::string_view sql,
   return out;
 }
 
+std::string PostgresSql(std::string_view sql,
+                        std::string_view function_schema) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  Scanner scanner(sql);
+  int index = 0;
+  while (!scanner.Done()) {
+    Token token = scanner.Next();
+    if (token.kind == Kind::kName) {
+      std::string name = Unwrapped(token);
+      // A quoted name keeps a quote inside it doubled: one quote of it.
+      const char quote = token.text.front();
+      if (quote == '"' || quote == '`') {
+        const std::string twice(2, quote);
+        for (size_t at = name.find(twice); at != std::string::npos;
+             at = name.find(twice, at + 1)) {
+          name.erase(at, 1);
+        }
+      }
+      out += '"';
+      for (char c : name) {
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c == '"') out += '"';
+      }
+      out += '"';
+    } else if (token.kind == Kind::kOther && token.text == "?") {
+      out += '$' + std::to_string(++index);
+    } else if (WordIs(token, "typeof") || WordIs(token, "temp")) {
+      Scanner ahead(sql.substr(scanner.at()));
+      std::string_view next = ahead.NextSignificant().text;
+      if (WordIs(token, "typeof") && next == "(") {
+        out.append(function_schema);
+        out += ".typeof";
+      } else if (WordIs(token, "temp") && next == ".") {
+        out += "pg_temp";
+      } else {
+        out.append(token.text);
+      }
+    } else {
+      out.append(token.text);
+    }
+  }
+  return out;
+}
+
 bool IsEmptyTail(std::string_view rest) {
   Scanner scanner(rest);
   while (!scanner.Done()) {

@@ -34,6 +34,14 @@ std::string StatementTable(std::string_view sql);
 std::string FillParameters(std::string_view sql,
                            const std::function<std::string(int)>& literal);
 
+// `sql` as PostgreSQL reads it: every bracketed or quoted name becomes a
+// double-quoted name in lower case (the report tables' names and columns
+// are lower case there, as unquoted names fold to it), each "?" becomes
+// $1, $2, ..., the temporary schema "temp." becomes "pg_temp.", and the
+// function typeof( becomes the one of the same name in the schema
+// `function_schema` (a quoted name), which answers as SQLite's does.
+std::string PostgresSql(std::string_view sql, std::string_view function_schema);
+
 // True when `rest` holds nothing but blanks and semicolons: what may
 // follow the one statement of a call.
 bool IsEmptyTail(std::string_view rest);

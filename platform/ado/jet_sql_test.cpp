@@ -54,5 +54,20 @@ TEST(JetSqlTest, WritesValuesOnlyWhereMarkersStand) {
   EXPECT_EQ(FillParameters("no markers", literal), "no markers");
 }
 
+TEST(JetSqlTest, PostgresSqlLowersNamesAndNumbersMarkersOutsideLiterals) {
+  EXPECT_EQ(PostgresSql("Update \"s\".tblgeneral set [No of Hits]= ? where "
+                        "[Identifier]=? And URL='[A]?' And \"Day Of\"\"x\" = ?",
+                        "\"s\""),
+            "Update \"s\".tblgeneral set \"no of hits\"= $1 where "
+            "\"identifier\"=$2 And URL='[A]?' And \"day of\"\"x\" = $3");
+  // The session's temporary schema and SQLite's typeof, found only where
+  // they are one.
+  EXPECT_EQ(PostgresSql("select typeof(x), temp from temp.t where "
+                        "'typeof(' = [temp]",
+                        "\"s\""),
+            "select \"s\".typeof(x), temp from pg_temp.t where "
+            "'typeof(' = \"temp\"");
+}
+
 }  // namespace
 }  // namespace velnor::ado

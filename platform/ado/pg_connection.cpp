@@ -1,0 +1,202 @@
+// The libpq calls behind PgConnection. Every result is freed on every way
+// out (ResultPtr), raises included.
+#include "platform/ado/pg_connection.h"
+
+#include <libpq-fe.h>
+
+#include <cstring>
+
+namespace velnor::ado::pg {
+namespace {
+
+struct ResultFree {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using ResultPtr = std::unique_ptr<PGresult, ResultFree>;
+
+struct OptionsFree {
+  void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+};
+
+std::string Trimmed(const char* message) {
+  std::string text = message ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+// The error of `result` (or of the connection when there is no result).
+[[noreturn]] void RaiseResult(PGconn* conn, const PGresult* result) {
+  const char* state =
+      result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  std::string message =
+      Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
+  if (message.empty()) message = Trimmed(PQerrorMessage(conn));
+  std::string sqlstate = state ? state : "";
+  if (sqlstate.empty() || PQstatus(conn) == CONNECTION_BAD) {
+    sqlstate = "08006";
+  }
+  throw PgError(sqlstate, message.empty() ? "no reason given" : message);
+}
+
+bool Succeeded(const PGresult* result) {
+  if (!result) return false;
+  ExecStatusType status = PQresultStatus(result);
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// One value in COPY's text format.
+void AppendCopyValue(std::string& out, const Value& value) {
+  if (!value) {
+    out += "\\N";
+    return;
+  }
+  for (char c : *value) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+}  // namespace
+
+std::string CheckDbUrl(const std::string& url) {
+  if (url.empty()) return "the database URL is empty";
+  char* error = nullptr;
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(
+      PQconninfoParse(url.c_str(), &error));
+  if (!options) {
+    std::string reason = Trimmed(error);
+    PQfreemem(error);
+    return "the database URL does not parse (" + reason +
+           "); write it as postgresql://USER@HOST:PORT/DATABASE or as "
+           "key=value pairs (host=... dbname=...)";
+  }
+  for (PQconninfoOption* option = options.get(); option->keyword; ++option) {
+    if (std::strcmp(option->keyword, "password") == 0 && option->val &&
+        *option->val) {
+      return "the database URL holds a password, which others can read on "
+             "the command line or in the environment; remove it and put it "
+             "in ~/.pgpass (or the file PGPASSFILE names), mode 600";
+    }
+  }
+  return "";
+}
+
+PgConnection::PgConnection(const std::string& url,
+                           const std::string& application_name) {
+  const char* keywords[] = {"dbname", "application_name",
+                            "fallback_application_name", nullptr};
+  const char* values[] = {url.c_str(), application_name.c_str(), "velnor",
+                          nullptr};
+  // expand_dbname = 1: the URL's own settings come first, then ours.
+  conn_ = PQconnectdbParams(keywords, values, 1);
+  if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+    std::string reason =
+        conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
+    PQfinish(conn_);
+    conn_ = nullptr;
+    throw PgError("08001", reason);
+  }
+  // Notices (such as a ROLLBACK outside a transaction) are the server
+  // talking to a person at a terminal; failures come as errors.
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
+  // The report tables hold the bytes the logs had: no conversion between
+  // the client and the database.
+  const char* encoding = PQparameterStatus(conn_, "server_encoding");
+  if (encoding && PQsetClientEncoding(conn_, encoding) != 0) RaiseLastError();
+}
+
+PgConnection::~PgConnection() { PQfinish(conn_); }
+
+std::vector<Row> PgConnection::Query(const std::string& sql,
+                                     const std::vector<Value>& params) {
+  std::vector<const char*> values;
+  for (const Value& param : params) {
+    values.push_back(param ? param->c_str() : nullptr);
+  }
+  ResultPtr result(PQexecParams(conn_, sql.c_str(),
+                                static_cast<int>(values.size()), nullptr,
+                                values.data(), nullptr, nullptr, 0));
+  if (!Succeeded(result.get())) RaiseResult(conn_, result.get());
+  std::vector<Row> rows;
+  for (int r = 0; r < PQntuples(result.get()); ++r) {
+    Row row;
+    for (int c = 0; c < PQnfields(result.get()); ++c) {
+      if (PQgetisnull(result.get(), r, c)) {
+        row.emplace_back();
+      } else {
+        row.emplace_back(
+            std::string(PQgetvalue(result.get(), r, c),
+                        static_cast<size_t>(PQgetlength(result.get(), r, c))));
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void PgConnection::Exec(const std::string& sql) {
+  ResultPtr result(PQexec(conn_, sql.c_str()));
+  if (!Succeeded(result.get())) RaiseResult(conn_, result.get());
+}
+
+void PgConnection::CopyIn(const std::string& copy_from_stdin,
+                          const std::vector<Row>& rows) {
+  ResultPtr start(PQexec(conn_, copy_from_stdin.c_str()));
+  if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) {
+    RaiseResult(conn_, start.get());
+  }
+  // Sent a megabyte at a time, so that a large table is never held twice.
+  constexpr size_t kChunk = size_t{1} << 20;
+  std::string data;
+  auto send = [&] {
+    if (PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) != 1) {
+      RaiseLastError();
+    }
+    data.clear();
+  };
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) data += '\t';
+      AppendCopyValue(data, row[i]);
+    }
+    data += '\n';
+    if (data.size() >= kChunk) send();
+  }
+  send();
+  if (PQputCopyEnd(conn_, nullptr) != 1) RaiseLastError();
+  ResultPtr end(PQgetResult(conn_));
+  bool ok = Succeeded(end.get());
+  // The copy's last result is followed by the end of its results.
+  while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+  if (!ok) RaiseResult(conn_, end.get());
+}
+
+void PgConnection::RaiseLastError() const { RaiseResult(conn_, nullptr); }
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+}  // namespace velnor::ado::pg

@@ -1,0 +1,80 @@
+// PgConnection: one connection to a PostgreSQL server through libpq, with
+// the few calls the engine, the schema maker, the run lock and the copy
+// into PostgreSQL need: statements with text parameters, rows as text, and
+// COPY. Failures raise PgError, which keeps the server's SQLSTATE so that
+// each caller can name the failure in its own terms.
+//
+// The URL is a libpq connection URI ("postgresql://user@host/db") or a
+// key=value string. Passwords come from ~/.pgpass or PGPASSFILE (libpq
+// reads them itself); a URL that carries one is refused by CheckDbUrl.
+#ifndef VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
+#define VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+typedef struct pg_conn PGconn;
+
+namespace velnor::ado::pg {
+
+using Value = std::optional<std::string>;  // nullopt is NULL
+using Row = std::vector<Value>;
+
+// A failure of the server or of the connection to it.
+class PgError : public std::runtime_error {
+ public:
+  // `sqlstate` is the server's five-character code; "08006" (connection
+  // failure) when the connection is gone.
+  PgError(std::string sqlstate, const std::string& message)
+      : std::runtime_error(message), sqlstate_(std::move(sqlstate)) {}
+  const std::string& sqlstate() const { return sqlstate_; }
+  // True when the connection is lost or could not be made.
+  bool ConnectionLost() const { return sqlstate_.starts_with("08"); }
+
+ private:
+  std::string sqlstate_;
+};
+
+// Why `url` cannot be used (it does not parse, or it holds a password),
+// with what to do; empty when it can.
+std::string CheckDbUrl(const std::string& url);
+
+class PgConnection {
+ public:
+  // Connects to `url`, naming the connection `application_name` on the
+  // server (other sessions see it in pg_stat_activity). The client encoding
+  // is the database's own, so that text travels as the bytes it is. Raises
+  // PgError with the server's or libpq's reason.
+  PgConnection(const std::string& url, const std::string& application_name);
+  ~PgConnection();
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  // Runs one statement with `params` as $1, $2, ... (text, or NULL) and
+  // returns its rows, every value as text. Raises PgError.
+  std::vector<Row> Query(const std::string& sql,
+                         const std::vector<Value>& params = {});
+  // Runs statements without parameters (several may be separated by ";").
+  void Exec(const std::string& sql);
+  // Runs `copy_from_stdin` ("COPY t (a, b) FROM STDIN") and sends `rows`
+  // in COPY's text format.
+  void CopyIn(const std::string& copy_from_stdin, const std::vector<Row>& rows);
+
+  // The raw handle, for the engine.
+  PGconn* handle() const { return conn_; }
+  // Raises the PgError of a failed libpq call on this connection.
+  [[noreturn]] void RaiseLastError() const;
+
+ private:
+  PGconn* conn_ = nullptr;
+};
+
+// `name` as a double-quoted identifier.
+std::string QuoteIdentifier(const std::string& name);
+
+}  // namespace velnor::ado::pg
+
+#endif  // VELNOR_PLATFORM_ADO_PG_CONNECTION_H_

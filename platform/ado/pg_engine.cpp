@@ -1,0 +1,617 @@
+// The PostgreSQL engine: one libpq connection, one transaction over the
+// schemas that stand for the attached databases.
+//
+// Invariants:
+// - Inside a transaction exactly one savepoint of the engine's own,
+//   kStatementSavepoint, is the innermost. A statement that fails rolls
+//   back to it (PostgreSQL would otherwise refuse every later statement of
+//   the transaction); one that wrote renews it, so that the next failure
+//   undoes only its own statement. A caller's SAVEPOINT, RELEASE and
+//   ROLLBACK TO keep it innermost too.
+// - Statements and the engine share one Link: a statement that outlives
+//   the engine (its connection closed first) finds the link closed and
+//   does nothing.
+// - Once the connection is lost, or a rollback to the savepoint fails, the
+//   transaction is spoiled (Failed): statements find no row and Commit
+//   raises that failure. PostgreSQL itself drops what an unfinished
+//   transaction wrote, so nothing of it is ever half-stored.
+#include <libpq-fe.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/engine.h"
+#include "platform/ado/jet_sql.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::ado {
+namespace {
+
+using automation::AutomationError;
+using automation::Raise;
+using pg::PgConnection;
+using pg::PgError;
+
+constexpr const char* kPgSource = "PostgreSQL";
+constexpr const char* kStatementSavepoint = "velnor_statement";
+
+// Type oids of pg_type that read as numbers.
+constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26, kFloat4 = 700,
+              kFloat8 = 701, kNumeric = 1700, kBool = 16;
+
+struct ResultFree {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using ResultPtr = std::unique_ptr<PGresult, ResultFree>;
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lower;
+}
+
+std::string FirstWord(std::string_view sql) {
+  size_t start = sql.find_first_not_of(" \t\r\n(");
+  if (start == std::string_view::npos) return "";
+  size_t end = start;
+  while (end < sql.size() &&
+         std::isalpha(static_cast<unsigned char>(sql[end]))) {
+    ++end;
+  }
+  return Lower(sql.substr(start, end - start));
+}
+
+// The quoted name in a server message such as `relation "a.b" does not
+// exist`, without the schema.
+std::string NameInMessage(const std::string& message,
+                          const std::string& schema) {
+  size_t open = message.find('"');
+  size_t close = open == std::string::npos ? open : message.find('"', open + 1);
+  if (close == std::string::npos) return message;
+  std::string name = message.substr(open + 1, close - open - 1);
+  if (name.starts_with(schema + ".")) name.erase(0, schema.size() + 1);
+  return name;
+}
+
+// Failures after which the transaction cannot be trusted to hold every
+// change made before them: the connection, the server's resources, the
+// server itself.
+bool Spoils(const PgError& error) {
+  const std::string& state = error.sqlstate();
+  return error.ConnectionLost() || state.starts_with("53") ||
+         state.starts_with("58") || state.starts_with("XX") ||
+         state.starts_with("57P");
+}
+
+// Raises `error` as the Jet engine would name it, with the database
+// `where` and, for a refused row, the table.
+[[noreturn]] void RaiseError(const PgError& error, const std::string& where,
+                             const std::string& schema,
+                             std::string_view table = "") {
+  const std::string& state = error.sqlstate();
+  std::string message = error.what();
+  if (Spoils(error)) {
+    Raise(kErrUnspecified,
+          "Disk or network error. " + message + " on " + where +
+              "; check that the PostgreSQL server runs and is reachable, "
+              "then run again.",
+          kPgSource);
+  }
+  if (state.starts_with("23") || state.starts_with("22")) {
+    std::string in_table =
+        table.empty() ? "" : "Table '" + std::string(table) + "' in ";
+    Raise(kErrRowRefused,
+          in_table + where + " refused the row: " + message +
+              ". Correct the value written to that column.",
+          kPgSource);
+  }
+  if (state == "40P01" || state == "55P03" || state == "40001") {
+    Raise(kErrUnspecified,
+          "Could not update; currently locked by another session. " + where +
+              " is held by another process (" + message +
+              "); retry when it has finished.",
+          kPgSource);
+  }
+  if (state == "42501" || state == "25006") {
+    Raise(kErrUnspecified,
+          "Cannot update. Database or object is read-only. " + where +
+              " cannot be written (" + message +
+              "); grant the role the rights on the schema.",
+          kPgSource);
+  }
+  if (state == "42P01") {
+    Raise(kErrTableNotFound,
+          "The Microsoft Jet database engine cannot find the input table or "
+          "query '" +
+              NameInMessage(message, schema) +
+              "'. Make sure it exists and that its name is spelled correctly.",
+          kPgSource);
+  }
+  if (state == "42703") {
+    Raise(kErrNoValueGiven,
+          "No value given for one or more required parameters. '" +
+              NameInMessage(message, schema) +
+              "' is not a column of the query's tables in " + where + ".",
+          kPgSource);
+  }
+  if (state.starts_with("42")) {
+    Raise(kErrSyntax, "Syntax error in SQL statement: " + message, kPgSource);
+  }
+  Raise(kErrUnspecified, message + " (database " + where + ").", kPgSource);
+}
+
+// The failure a libpq call on `conn` left in `result` (null: the
+// connection's own error).
+PgError ErrorOf(PGconn* conn, const PGresult* result) {
+  const char* state =
+      result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const char* primary =
+      result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  std::string message = primary ? primary : PQerrorMessage(conn);
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  bool lost = PQstatus(conn) == CONNECTION_BAD;
+  return PgError(lost || !state ? "08006" : state,
+                 message.empty() ? "the server gave no reason" : message);
+}
+
+// What the engine and its statements share.
+struct Link {
+  std::string url;
+  std::unique_ptr<PgConnection> connection;  // null once closed
+  bool began = false;
+  std::optional<AutomationError> failure;
+  std::vector<std::string> unused_statements;  // to deallocate
+  int statements_made = 0;
+
+  PGconn* conn() const { return connection ? connection->handle() : nullptr; }
+  bool InTransaction() const {
+    return conn() && PQtransactionStatus(conn()) != PQTRANS_IDLE;
+  }
+
+  // Runs `sql` (several statements allowed); a failure raises PgError.
+  void Exec(const std::string& sql) { connection->Exec(sql); }
+
+  // Raises `error`, kept as the transaction's failure when it spoils it.
+  [[noreturn]] void Note(const PgError& error, const std::string& where,
+                         const std::string& schema, std::string_view table) {
+    try {
+      RaiseError(error, where, schema, table);
+    } catch (const AutomationError& raised) {
+      if (began && Spoils(error)) failure = raised;
+      throw;
+    }
+  }
+
+  // After a failed statement: back to the state before it.
+  void RollBackStatement() {
+    if (!began || !conn()) return;
+    try {
+      Exec(std::string("ROLLBACK TO SAVEPOINT ") + kStatementSavepoint);
+    } catch (const PgError& error) {
+      try {
+        RaiseError(error, url, "");
+      } catch (const AutomationError& raised) {
+        failure = raised;
+      }
+    }
+  }
+
+  // After a statement that wrote: its changes are kept by the next failure.
+  void RenewSavepoint(const std::string& where) {
+    if (!began) return;
+    try {
+      Exec(std::string("RELEASE SAVEPOINT ") + kStatementSavepoint +
+           "; SAVEPOINT " + kStatementSavepoint);
+    } catch (const PgError& error) {
+      Note(error, where, "", "");
+      throw;
+    }
+  }
+
+  void DeallocateUnused() {
+    if (unused_statements.empty() || !conn()) return;
+    std::string sql;
+    for (const std::string& name : unused_statements) {
+      sql += "DEALLOCATE " + name + ";";
+    }
+    unused_statements.clear();
+    try {
+      Exec(sql);
+    } catch (const PgError&) {
+      RollBackStatement();  // a statement the server has forgotten already
+    }
+  }
+};
+
+enum class StatementKind { kRead, kWrite, kSavepoint, kRelease, kRollbackTo };
+
+class PgStatement : public Statement {
+ public:
+  PgStatement(std::shared_ptr<Link> link, std::string name, std::string text,
+              StatementKind kind, std::string where, std::string schema,
+              std::string table)
+      : link_(std::move(link)),
+        name_(std::move(name)),
+        text_(std::move(text)),
+        kind_(kind),
+        where_(std::move(where)),
+        schema_(std::move(schema)),
+        table_(std::move(table)) {}
+
+  ~PgStatement() override {
+    if (!name_.empty() && link_->connection) {
+      link_->unused_statements.push_back(name_);
+    }
+  }
+
+  // Reads the statement's parameters and columns from the server.
+  void Describe(PGresult* description) {
+    params_.resize(static_cast<size_t>(PQnparams(description)));
+    for (int i = 0; i < PQnfields(description); ++i) {
+      columns_.emplace_back(PQfname(description, i));
+      types_.push_back(TypeOf(PQftype(description, i)));
+    }
+  }
+
+  int ParameterCount() const override {
+    return static_cast<int>(params_.size());
+  }
+  void BindNull(int index) override { Bind(index, std::nullopt); }
+  void BindInteger(int index, int64_t value) override {
+    Bind(index, std::to_string(value));
+  }
+  void BindReal(int index, double value) override {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    Bind(index, std::string(text));
+  }
+  void BindText(int index, std::string_view value) override {
+    Bind(index, std::string(value));
+  }
+
+  bool Step() override {
+    if (link_->failure || !link_->connection) return false;
+    if (!ran_) {
+      ran_ = true;
+      row_ = 0;
+      Run();
+    } else {
+      ++row_;
+    }
+    return result_ && row_ < PQntuples(result_.get());
+  }
+  void Reset() override {
+    result_.reset();
+    ran_ = false;
+    row_ = 0;
+  }
+  int64_t Changes() const override { return changes_; }
+  bool ReadOnly() const override { return kind_ == StatementKind::kRead; }
+
+  int ColumnCount() const override { return static_cast<int>(columns_.size()); }
+  std::string ColumnName(int column) const override {
+    return columns_.at(static_cast<size_t>(column));
+  }
+  ColumnType Type(int column) const override {
+    if (PQgetisnull(result_.get(), row_, column)) return ColumnType::kNull;
+    return types_.at(static_cast<size_t>(column));
+  }
+  int64_t Integer(int column) const override {
+    if (types_.at(static_cast<size_t>(column)) == ColumnType::kReal) {
+      return static_cast<int64_t>(Real(column));
+    }
+    return std::strtoll(PQgetvalue(result_.get(), row_, column), nullptr, 10);
+  }
+  double Real(int column) const override {
+    return std::strtod(PQgetvalue(result_.get(), row_, column), nullptr);
+  }
+  std::string_view Text(int column) const override {
+    if (PQgetisnull(result_.get(), row_, column)) return {};
+    return {PQgetvalue(result_.get(), row_, column),
+            static_cast<size_t>(PQgetlength(result_.get(), row_, column))};
+  }
+
+ private:
+  static ColumnType TypeOf(Oid type) {
+    switch (type) {
+      case kInt2:
+      case kInt4:
+      case kInt8:
+      case kOid:
+      case kBool:
+        return ColumnType::kInteger;
+      case kFloat4:
+      case kFloat8:
+      case kNumeric:
+        return ColumnType::kReal;
+      default:
+        return ColumnType::kText;
+    }
+  }
+
+  void Bind(int index, std::optional<std::string> value) {
+    if (index < 1 || static_cast<size_t>(index) > params_.size()) return;
+    if (ran_) Reset();
+    params_[static_cast<size_t>(index - 1)] = std::move(value);
+  }
+
+  void Run() {
+    changes_ = 0;
+    if (kind_ != StatementKind::kRead && kind_ != StatementKind::kWrite) {
+      RunSavepointCommand();
+      return;
+    }
+    std::vector<const char*> values;
+    for (const auto& param : params_) {
+      values.push_back(param ? param->c_str() : nullptr);
+    }
+    PGconn* conn = link_->conn();
+    ResultPtr result(PQexecPrepared(conn, name_.c_str(),
+                                    static_cast<int>(values.size()),
+                                    values.data(), nullptr, nullptr, 0));
+    ExecStatusType status =
+        result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+      Fail(result.get());
+    }
+    const char* tuples = PQcmdTuples(result.get());
+    changes_ = tuples && *tuples ? std::strtoll(tuples, nullptr, 10) : 0;
+    result_ = std::move(result);
+    if (kind_ == StatementKind::kWrite) link_->RenewSavepoint(where_);
+  }
+
+  [[noreturn]] void Fail(const PGresult* result) {
+    PgError error = ErrorOf(link_->conn(), result);
+    if (!error.ConnectionLost()) link_->RollBackStatement();
+    link_->Note(error, where_, schema_, table_);
+  }
+
+  // The caller's own savepoints, with the engine's savepoint kept the
+  // innermost (see the invariants above).
+  void RunSavepointCommand() {
+    std::string restore = std::string("; SAVEPOINT ") + kStatementSavepoint;
+    std::string sql = kind_ == StatementKind::kSavepoint
+                          ? std::string("RELEASE SAVEPOINT ") +
+                                kStatementSavepoint + "; " + text_ + restore
+                          : text_ + restore;
+    try {
+      link_->Exec(sql);
+    } catch (const PgError& error) {
+      // The engine's savepoint may be gone with the failed command: nothing
+      // of the transaction can be trusted after it.
+      try {
+        RaiseError(error, where_, schema_);
+      } catch (const AutomationError& raised) {
+        link_->failure = raised;
+        throw;
+      }
+    }
+  }
+
+  std::shared_ptr<Link> link_;
+  std::string name_;  // of the prepared statement; empty for savepoints
+  std::string text_;
+  StatementKind kind_;
+  std::string where_;
+  std::string schema_;
+  std::string table_;  // for refused rows
+  std::vector<std::optional<std::string>> params_;
+  std::vector<std::string> columns_;
+  std::vector<ColumnType> types_;
+  ResultPtr result_;
+  bool ran_ = false;
+  int row_ = 0;
+  int64_t changes_ = 0;
+};
+
+StatementKind KindOf(std::string_view sql) {
+  std::string word = FirstWord(sql);
+  if (word == "savepoint") return StatementKind::kSavepoint;
+  if (word == "release") return StatementKind::kRelease;
+  if (word == "rollback") return StatementKind::kRollbackTo;
+  if (word == "select" || word == "with" || word == "values" ||
+      word == "show") {
+    return StatementKind::kRead;
+  }
+  return StatementKind::kWrite;
+}
+
+class PgEngine : public Engine {
+ public:
+  explicit PgEngine(std::string url) : link_(std::make_shared<Link>()) {
+    link_->url = std::move(url);
+  }
+  ~PgEngine() override {
+    Rollback();
+    link_->connection.reset();
+  }
+
+  std::string Attach(const std::string& path, int /*lock_wait_ms*/,
+                     bool /*for_writing*/) override {
+    Connect();
+    std::string schema = PostgresSchemaOf(path);
+    if (schema.size() > kMaxPostgresName) {
+      Raise(kErrUnspecified,
+            "The schema name '" + schema + "' for '" + path +
+                "' is longer "
+                "than PostgreSQL's " +
+                std::to_string(kMaxPostgresName) +
+                " characters; use a shorter server name.",
+            kPgSource);
+    }
+    std::vector<pg::Row> found;
+    try {
+      found = link_->connection->Query(
+          "SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema});
+    } catch (const PgError& error) {
+      RaiseError(error, Where(schema), schema);
+    }
+    if (found.empty()) {
+      Raise(kErrUnspecified,
+            "Could not find the schema '" + schema + "' (the database '" +
+                path + "') in " + link_->url +
+                ". Make it with 'velnor init-db --db-url'.",
+            kPgSource);
+    }
+    return schema;
+  }
+
+  std::unique_ptr<Statement> Prepare(std::string_view sql,
+                                     const std::string& schema,
+                                     const std::string& /*path*/) override {
+    if (link_->failure) throw *link_->failure;
+    if (!link_->connection) Connect();
+    const std::string quoted = pg::QuoteIdentifier(schema);
+    std::string text = PostgresSql(QualifyTables(sql, quoted + "."), quoted);
+    StatementKind kind = KindOf(sql);
+    std::string where = Where(schema);
+    if (text.find(';') != std::string::npos &&
+        !IsEmptyTail(std::string_view(text).substr(text.find(';')))) {
+      Raise(kErrSyntax, "Characters found after end of SQL statement.",
+            kPgSource);
+    }
+    if (kind != StatementKind::kRead && kind != StatementKind::kWrite) {
+      return std::make_unique<PgStatement>(link_, "", text, kind, where, schema,
+                                           "");
+    }
+    link_->DeallocateUnused();
+    std::string name = "velnor_" + std::to_string(++link_->statements_made);
+    auto statement = std::make_unique<PgStatement>(
+        link_, name, text, kind, where, schema, StatementTable(sql));
+    PGconn* conn = link_->conn();
+    ResultPtr prepared(PQprepare(conn, name.c_str(), text.c_str(), 0, nullptr));
+    ResultPtr description;
+    if (prepared && PQresultStatus(prepared.get()) == PGRES_COMMAND_OK) {
+      description.reset(PQdescribePrepared(conn, name.c_str()));
+    }
+    const PGresult* failed = !description ? prepared.get() : description.get();
+    if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK) {
+      PgError error = ErrorOf(conn, failed);
+      if (!error.ConnectionLost()) link_->RollBackStatement();
+      link_->Note(error, where, schema, "");
+    }
+    statement->Describe(description.get());
+    return statement;
+  }
+
+  void Begin(int lock_wait_ms) override {
+    // A run's set statements sort its keys: in memory rather than on disk.
+    Start("BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = " +
+          std::to_string(lock_wait_ms) +
+          "; SET LOCAL work_mem = '64MB'; SAVEPOINT " + kStatementSavepoint);
+  }
+
+  void BeginRead(int lock_wait_ms) override {
+    // One snapshot for every schema: what is read is one committed state.
+    Start(
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL "
+        "lock_timeout = " +
+        std::to_string(lock_wait_ms) + "; SAVEPOINT " + kStatementSavepoint);
+  }
+
+  void Commit(int /*lock_wait_ms*/) override {
+    if (!link_->began) return;
+    if (link_->failure) {
+      AutomationError failure = *link_->failure;
+      Rollback();
+      throw failure;
+    }
+    link_->began = false;
+    ResultPtr result(PQexec(link_->conn(), "COMMIT"));
+    bool committed = result &&
+                     PQresultStatus(result.get()) == PGRES_COMMAND_OK &&
+                     std::string_view(PQcmdStatus(result.get())) == "COMMIT";
+    if (committed) return;
+    PgError error = ErrorOf(link_->conn(), result.get());
+    if (error.ConnectionLost()) {
+      Raise(kErrUnspecified,
+            "Disk or network error. " + std::string(error.what()) + " while " +
+                link_->url +
+                " committed the run; PostgreSQL keeps a transaction whole, "
+                "so all of it or nothing was stored: look with 'velnor "
+                "report' before running it again.",
+            kPgSource);
+    }
+    Rollback();
+    RaiseError(error, link_->url, "");
+  }
+
+  void Rollback() override {
+    if (link_->InTransaction()) {
+      ResultPtr result(PQexec(link_->conn(), "ROLLBACK"));
+    }
+    link_->began = false;
+    link_->failure.reset();
+  }
+
+  bool Failed() const override { return link_->failure.has_value(); }
+
+ private:
+  void Connect() {
+    if (link_->connection) {
+      if (PQstatus(link_->conn()) == CONNECTION_OK) return;
+      link_->connection.reset();
+    }
+    try {
+      link_->connection = std::make_unique<PgConnection>(
+          link_->url, "velnor process " + std::to_string(::getpid()));
+    } catch (const PgError& error) {
+      Raise(kErrUnspecified,
+            "Could not connect to the PostgreSQL database " + link_->url +
+                ": " + error.what() +
+                ". Check the URL, that the server runs and accepts this "
+                "machine, and the password in ~/.pgpass.",
+            kPgSource);
+    }
+  }
+
+  void Start(const std::string& sql) {
+    if (!link_->connection) Connect();
+    link_->failure.reset();
+    try {
+      link_->Exec(sql);
+    } catch (const PgError& error) {
+      if (link_->InTransaction()) {
+        ResultPtr result(PQexec(link_->conn(), "ROLLBACK"));
+      }
+      RaiseError(error, link_->url, "");
+    }
+    link_->began = true;
+  }
+
+  std::string Where(const std::string& schema) const {
+    return "'" + schema + "' in " + link_->url;
+  }
+
+  std::shared_ptr<Link> link_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> MakePostgresEngine(const std::string& url) {
+  return std::make_unique<PgEngine>(url);
+}
+
+std::string PostgresSchemaOf(std::string_view path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string_view file =
+      slash == std::string_view::npos ? path : path.substr(slash + 1);
+  size_t dot = file.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) file = file.substr(0, dot);
+  return Lower(file);
+}
+
+}  // namespace velnor::ado

@@ -1,0 +1,142 @@
+// The PostgreSQL engine against a real server: a refused row or a missing
+// table fails its statement alone and the transaction goes on, as in
+// SQLite; a caller's savepoint undoes what followed it; a lost connection
+// spoils the transaction and nothing of it is kept; errors carry the
+// numbers the error log shows for SQLite.
+#include <gtest/gtest.h>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/engine.h"
+#include "platform/ado/session.h"
+#include "platform/automation/error_state.h"
+#include "testing/postgres_fixture.h"
+
+namespace velnor::ado {
+namespace {
+
+using automation::AutomationError;
+using testing::PostgresServer;
+using testing::Rows;
+
+class PgEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
+      GTEST_SKIP() << why;
+    }
+    ASSERT_EQ(server_.Start(tmp_.path()), "");
+    server_.Exec(
+        "CREATE SCHEMA qdx_t_srv1; CREATE TABLE qdx_t_srv1.tblgeneral "
+        "(url text, \"no of hits\" integer, rowid bigserial)");
+  }
+
+  // Runs `sql` with `values` on the session's database; raises as the
+  // engine does.
+  void Run(Session& session, const std::string& schema, const std::string& sql,
+           const std::vector<std::string>& values = {}) {
+    std::unique_ptr<Statement> statement = session.Prepare(sql, schema);
+    for (size_t i = 0; i < values.size(); ++i) {
+      statement->BindText(static_cast<int>(i + 1), values[i]);
+    }
+    while (statement->Step()) {
+    }
+  }
+
+  int32_t NumberOf(const std::function<void()>& failing) {
+    try {
+      failing();
+    } catch (const AutomationError& error) {
+      return error.number();
+    }
+    return 0;
+  }
+
+  testing::TempDir tmp_{"pg_engine_test"};
+  PostgresServer server_;
+};
+
+TEST_F(PgEngineTest, AFailedStatementFailsAloneAndTheRestIsCommitted) {
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  std::string schema = session->Attach("C:\\db\\QDX_T_SRV1.mdb");
+  EXPECT_EQ(schema, "qdx_t_srv1");
+  const std::string insert =
+      "insert into tblGeneral (URL, [No of Hits]) values (?, ?)";
+  Run(*session, schema, insert, {"/a", "1"});
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema, insert, {"/b", "x"});
+            }),
+            kErrRowRefused);
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema, insert, {"/c", "2147483648"});
+            }),
+            kErrRowRefused);
+  EXPECT_EQ(NumberOf([&] { Run(*session, schema, "select * from tblNone"); }),
+            kErrTableNotFound);
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema,
+                  "select [No such] from "
+                  "tblGeneral");
+            }),
+            kErrNoValueGiven);
+  Run(*session, schema, "SAVEPOINT mark");
+  Run(*session, schema, insert, {"/undone", "5"});
+  Run(*session, schema, "ROLLBACK TO mark");
+  Run(*session, schema, "RELEASE mark");
+  Run(*session, schema, insert, {"/d", "4"});
+  EXPECT_FALSE(session->Failed());
+  // Nothing is visible to others before the commit.
+  EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
+            (Rows{{"0"}}));
+  session->Commit();
+  EXPECT_EQ(server_.Query("select url, \"no of hits\" from "
+                          "qdx_t_srv1.tblgeneral order by rowid"),
+            (Rows{{"/a", "1"}, {"/d", "4"}}));
+}
+
+TEST_F(PgEngineTest, ALostConnectionSpoilsTheTransaction) {
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  std::string schema = session->Attach("QDX_T_SRV1.mdb");
+  Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
+  server_.Stop();
+  EXPECT_EQ(NumberOf([&] {
+              Run(*session, schema,
+                  "insert into tblGeneral (URL) values "
+                  "('/b')");
+            }),
+            kErrUnspecified);
+  EXPECT_TRUE(session->Failed());
+  try {
+    session->Commit();
+    ADD_FAILURE() << "the commit of a spoiled transaction succeeded";
+  } catch (const AutomationError& error) {
+    EXPECT_NE(error.description().find("Disk or network error."),
+              std::string::npos)
+        << error.description();
+  }
+  ASSERT_EQ(server_.Restart(), "");
+  EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
+            (Rows{{"0"}}));
+}
+
+TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  try {
+    session->Attach("QDX_Other_SRV1.mdb");
+    ADD_FAILURE() << "a missing schema was attached";
+  } catch (const AutomationError& error) {
+    EXPECT_NE(error.description().find("'qdx_other_srv1'"), std::string::npos)
+        << error.description();
+  }
+  server_.Stop();
+  auto later = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  try {
+    later->Attach("QDX_T_SRV1.mdb");
+    ADD_FAILURE() << "attached without a server";
+  } catch (const AutomationError& error) {
+    EXPECT_NE(error.description().find("Could not connect"), std::string::npos)
+        << error.description();
+  }
+}
+
+}  // namespace
+}  // namespace velnor::ado

@@ -1,0 +1,52 @@
+// The report databases in PostgreSQL: the four schemas of one server and
+// service, named after the SQLite files (lower-cased, without ".mdb"), each
+// with the tables and columns of its file.
+//
+// Differences from the files, all invisible to the statements the
+// collector and the report send:
+// - Names are lower case ("tblgeneral", "no of hits"); unquoted names fold
+//   to it and the engine lowers bracketed and quoted ones.
+// - Text columns are citext with the "C" collation: compared without regard
+//   to the case of ASCII letters only, as SQLite's NOCASE compares. citext
+//   with a language's collation would also fold "É" and "é", making two
+//   rows of the files one row here; with "C" the rows stay identical.
+// - Each table has one column more, "rowid" (a bigserial, last): the order
+//   rows were written in, which SQLite keeps by itself and the report
+//   reads rows by.
+// - Each schema has a function typeof(anyelement) that answers as SQLite's
+//   typeof does ('integer', 'real', 'text', 'null'), for the check of
+//   counts the in-memory counting makes.
+#ifndef VELNOR_REPORTDB_PG_SCHEMA_H_
+#define VELNOR_REPORTDB_PG_SCHEMA_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reportdb/report_files.h"
+#include "reportdb/schema.h"
+
+namespace velnor::reportdb {
+
+// The schema of one report database.
+std::string ReportSchemaName(ReportKind kind, std::string_view server,
+                             bool is_ftp);
+
+// Makes the schemas of `server`'s service (FTP with `is_ftp`) that do not
+// exist in the database `url`, each whole in one transaction, and the
+// citext extension when the database lacks it. An existing schema is never
+// changed. Returns the schema names made and left, in report order. Raises
+// automation::AutomationError (permission denied, 70) naming the database
+// and the reason when it cannot connect or make a schema.
+CreatedDatabases CreateReportSchemas(const std::string& url,
+                                     std::string_view server, bool is_ftp);
+
+// The schemas of `server`'s service missing from the database `url`, in
+// report order. Raises like CreateReportSchemas when it cannot connect.
+std::vector<std::string> MissingReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp);
+
+}  // namespace velnor::reportdb
+
+#endif  // VELNOR_REPORTDB_PG_SCHEMA_H_

@@ -1,0 +1,38 @@
+// ReportLocation: where the report databases of a server are kept, a
+// folder of SQLite files or one PostgreSQL database whose schemas are
+// named after the same files, and the engine that reaches them. The
+// commands take it from --db-dir or --db-url; the rest of the system sees
+// only database paths and an engine.
+#ifndef VELNOR_REPORTDB_REPORT_LOCATION_H_
+#define VELNOR_REPORTDB_REPORT_LOCATION_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ado/engine.h"
+#include "reportdb/report_files.h"
+
+namespace velnor::reportdb {
+
+struct ReportLocation {
+  std::string db_dir;  // a folder of .mdb files, when db_url is empty
+  std::string db_url;  // a PostgreSQL connection URI or key=value string
+
+  bool IsPostgres() const { return !db_url.empty(); }
+  // What messages call it: the folder or the URL.
+  const std::string& Name() const { return IsPostgres() ? db_url : db_dir; }
+  // The folder part of the database paths, ending in a separator: the
+  // folder for files; empty for PostgreSQL, whose engine reads only the
+  // file name (ado::PostgresSchemaOf).
+  std::string AppPath() const;
+  // The path of one report database, as the engine attaches it.
+  std::string DatabasePath(ReportKind kind, std::string_view server,
+                           bool is_ftp) const;
+  // A new engine for these databases.
+  std::unique_ptr<ado::Engine> MakeEngine() const;
+};
+
+}  // namespace velnor::reportdb
+
+#endif  // VELNOR_REPORTDB_REPORT_LOCATION_H_

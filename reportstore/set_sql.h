@@ -1,0 +1,40 @@
+// The statements that write a whole report's counts at once: the run's
+// keys are staged in a temporary table (one row per key as the database
+// tells keys apart), then one UPDATE raises the stored rows of staged keys
+// and one INSERT appends the others in the order they were first counted.
+// The texts are Jet SQL that every engine takes ("temp." is the session's
+// own schema of temporary tables, which is never pointed at a database).
+#ifndef VELNOR_REPORTSTORE_SET_SQL_H_
+#define VELNOR_REPORTSTORE_SET_SQL_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velnor::set_sql {
+
+// Staged rows go in this many to a statement.
+inline constexpr size_t kRowsPerInsert = 100;
+
+// The staging columns of `table` (0 day of week, 1 month, 2 hour,
+// 3 status), in the order StageRows binds them: seq, server, identifier,
+// site, url, bucket, hits, then sort (not for hours) and label (status).
+size_t StagedColumns(size_t table);
+
+// Makes the staging table of `table` when the session has none yet, its
+// columns typed as the report's (so that they compare as its columns do).
+std::string CreateStaging(size_t table, std::string_view site_column);
+// Appends `rows` rows to it.
+std::string StageRows(size_t table, size_t rows);
+// Raises every stored row of a staged key to the first stored row's count
+// (in rowid order) plus the staged hits, at most the 32-bit maximum.
+std::string UpdateStored(size_t table);
+// Appends a row for each staged key that has no stored row, in staging
+// order.
+std::string InsertNew(size_t table, std::string_view site_column);
+// Empties the staging table.
+std::string ClearStaging(size_t table);
+
+}  // namespace velnor::set_sql
+
+#endif  // VELNOR_REPORTSTORE_SET_SQL_H_
