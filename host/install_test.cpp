@@ -139,9 +139,9 @@ TEST_F(InstallTest, BashCompletionOffersCommandsOptionsAndValues) {
   fs::create_directories(dir_ / "reports");
   WriteFile(dir_ / "sites.txt", "");
   EXPECT_EQ(Complete("velnor ''"),
-            "init-db collect report sites migrate help --help");
+            "init-db collect report runs sites migrate help --help");
   EXPECT_EQ(Complete("velnor re"), "report");
-  EXPECT_EQ(Complete("velnor report --f"), "--ftp --format");
+  EXPECT_EQ(Complete("velnor report --f"), "--ftp --format --from");
   EXPECT_EQ(Complete("velnor collect --time"), "--time-format");
   // Values by the option's kind, per subcommand.
   EXPECT_EQ(Complete("velnor report --format ''"), "text csv json html");

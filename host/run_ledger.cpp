@@ -19,9 +19,10 @@
 namespace velnor::host {
 namespace {
 
-// The file's first bytes, up to kHeadBytes; empty when it cannot be read.
-std::string ReadHead(std::string_view path) {
-  std::string head(kHeadBytes, '\0');
+// The file's first bytes, up to `limit`; empty when it cannot be read.
+std::string ReadHead(std::string_view path, size_t limit) {
+  std::string head(limit, '\0');
+  if (limit == 0) return head;
   size_t have = 0;
   bool read = automation::ResumeNext([&] {
     std::unique_ptr<unc::InputFile> file = unc::OpenForReading(path);
@@ -143,7 +144,12 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
   iislog::ReadPlan plan;
   plan.hold_back_unterminated_line = hold_back_;
   FileTally& file = FileOf(path);
-  const std::string head = ReadHead(path);
+  // Only as much as the listing saw: the file is opened a second time for
+  // this, and a file that is no plain file (a pipe, listed with no size)
+  // must not lose its start to it.
+  const std::string head = ReadHead(
+      path, static_cast<size_t>(std::min<uint64_t>(
+                kHeadBytes, ListedSize(file.site, file.name))));
   file.head_bytes = static_cast<int64_t>(head.size());
   file.head_checksum = Checksum(head);
   const ledger::FileRow* before = counted_.LatestFile(file.site, file.name);
@@ -162,7 +168,11 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
       file.start_offset = std::max(file.start_offset, offset);
     }
   }
-  if (file.start_offset > 0) {
+  // Named only when there is more to read: a file whose records of the day
+  // were all counted is passed over without a word.
+  if (file.start_offset > 0 &&
+      static_cast<uint64_t>(file.start_offset) <
+          ListedSize(file.site, file.name)) {
     continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
   }
   if (changed) {
@@ -261,6 +271,17 @@ const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
     }
   }
   return nullptr;
+}
+
+uint64_t RunLedger::ListedSize(const std::string& site,
+                               const std::string& name) const {
+  for (const SiteFolder& folder : folders_) {
+    if (folder.identifier != site) continue;
+    for (const unc::DirEntry& entry : folder.files) {
+      if (EqualsIgnoringCase(entry.name, name)) return entry.size;
+    }
+  }
+  return 0;
 }
 
 const SiteWindow* RunLedger::WindowOf(const std::string& site) const {

@@ -102,6 +102,9 @@ class RunLedger : public CountObserver,
   // The site whose folder holds `path`, or null.
   const SiteFolder* FolderOf(std::string_view path) const;
   const SiteWindow* WindowOf(const std::string& site) const;
+  // The size of the file `name` of `site` as the survey listed it; 0 when
+  // it was not listed.
+  uint64_t ListedSize(const std::string& site, const std::string& name) const;
   std::string SiteText(const std::string& site) const;
   FileTally& FileOf(std::string_view path);
   SiteTally& SiteOf(std::string_view site);
