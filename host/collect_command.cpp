@@ -538,13 +538,15 @@ InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
 }
 
 // Files the run will skip because they are not registered; registered now
-// for sites that have registrations when --register-new-files asks.
+// for sites that have registrations when --register-new-files asks. The
+// sites that keep files of their window unread go to `unread_sites`.
 std::vector<std::string> CheckRegistry(const CollectOptions& options,
                                        const Run& run,
                                        const std::vector<SiteFolder>& folders,
                                        ado::Session& session,
                                        const std::string& hour_schema,
-                                       const ledger::CountedDays& counted) {
+                                       const ledger::CountedDays& counted,
+                                       std::set<std::string>& unread_sites) {
   std::vector<std::string> notes;
   automation::ResumeNext([&] {
     reportdb::LogFileRegistry registry(
@@ -561,6 +563,7 @@ std::vector<std::string> CheckRegistry(const CollectOptions& options,
                   << Shown(files.site->site_name) << ")\n";
       } else if (!files.in_window.empty()) {
         notes.push_back(UnregisteredNote(files));
+        unread_sites.insert(files.site->identifier);
       }
     }
   });
@@ -990,8 +993,9 @@ int RunCollect(const CollectOptions& options) {
     }
   }
   const ledger::CountedDays counted(run.ledger);
-  std::vector<std::string> unread =
-      CheckRegistry(options, run, folders, *session, schemas->hour, counted);
+  std::set<std::string> unread_sites;
+  std::vector<std::string> unread = CheckRegistry(
+      options, run, folders, *session, schemas->hour, counted, unread_sites);
   run.notes.insert(run.notes.end(), unread.begin(), unread.end());
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
 
@@ -1006,6 +1010,11 @@ int RunCollect(const CollectOptions& options) {
   if (!options.raw && run_id != 0) {
     recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
                                            options.recount, run.today);
+    // Their days are counted in part: a later run that reads the files
+    // (once registered) goes on from where this one left the others.
+    for (const std::string& site : unread_sites) {
+      recorder->KeepsFilesUnread(site);
+    }
   }
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected =

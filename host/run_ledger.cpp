@@ -142,8 +142,15 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
 
 iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
   iislog::ReadPlan plan;
-  plan.hold_back_unterminated_line = hold_back_;
   FileTally& file = FileOf(path);
+  // A file changed today may be written as it is read, also when the run
+  // counts earlier days only (a nightly run reads the new day's file too):
+  // its last line without a line end is left for a later run.
+  const unc::DirEntry* listed = Listed(file.site, file.name);
+  plan.hold_back_unterminated_line =
+      hold_back_ ||
+      (listed != nullptr &&
+       LogDayOf(static_cast<std::time_t>(listed->modified_time)) >= today_);
   // Only as much as the listing saw: the file is opened a second time for
   // this, and a file that is no plain file (a pipe, listed with no size)
   // must not lose its start to it.
@@ -273,15 +280,21 @@ const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
   return nullptr;
 }
 
-uint64_t RunLedger::ListedSize(const std::string& site,
-                               const std::string& name) const {
+const unc::DirEntry* RunLedger::Listed(const std::string& site,
+                                       const std::string& name) const {
   for (const SiteFolder& folder : folders_) {
     if (folder.identifier != site) continue;
     for (const unc::DirEntry& entry : folder.files) {
-      if (EqualsIgnoringCase(entry.name, name)) return entry.size;
+      if (EqualsIgnoringCase(entry.name, name)) return &entry;
     }
   }
-  return 0;
+  return nullptr;
+}
+
+uint64_t RunLedger::ListedSize(const std::string& site,
+                               const std::string& name) const {
+  const unc::DirEntry* entry = Listed(site, name);
+  return entry ? entry->size : 0;
 }
 
 const SiteWindow* RunLedger::WindowOf(const std::string& site) const {

@@ -64,6 +64,12 @@ class RunLedger : public CountObserver,
   void FileClosed(const iislog::FileReadReport& report) override;
   iislog::ReadPlan PlanFor(std::string_view path) override;
 
+  // The site `site` leaves files that may hold days of its window unread
+  // (not registered): its days are not counted whole.
+  void KeepsFilesUnread(const std::string& site) {
+    SiteOf(site).unread_file = true;
+  }
+
   // Records counted so far.
   int64_t Records() const { return records_; }
   // Lines for the run's summary: files that changed since they were
@@ -84,7 +90,8 @@ class RunLedger : public CountObserver,
   };
   struct SiteTally {
     std::map<ledger::Day, DayTally> days;
-    bool unread_file = false;  // a file could not be opened or read whole
+    // A file could not be opened or read whole, or was left unread.
+    bool unread_file = false;
   };
   struct FileTally {
     std::string site;
@@ -102,8 +109,10 @@ class RunLedger : public CountObserver,
   // The site whose folder holds `path`, or null.
   const SiteFolder* FolderOf(std::string_view path) const;
   const SiteWindow* WindowOf(const std::string& site) const;
-  // The size of the file `name` of `site` as the survey listed it; 0 when
-  // it was not listed.
+  // The file `name` of `site` as the survey listed it, or null.
+  const unc::DirEntry* Listed(const std::string& site,
+                              const std::string& name) const;
+  // Its size as listed; 0 when it was not listed.
   uint64_t ListedSize(const std::string& site, const std::string& name) const;
   std::string SiteText(const std::string& site) const;
   FileTally& FileOf(std::string_view path);
