@@ -9,8 +9,8 @@
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
-#include "platform/wmi/wmi.h"
 #include "platform/win32/user32.h"
+#include "platform/wmi/wmi.h"
 #include "progress/frm_progress_dialog.h"
 
 namespace velnor::testing {

@@ -2,6 +2,7 @@
 // look at the sites' log folders, the run and its summary.
 #include "host/collect_command.h"
 
+#include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,8 +17,6 @@
 #include <optional>
 #include <set>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "component/velnor.h"
 #include "dbsupport/error_log.h"
@@ -123,8 +122,8 @@ struct Run {
   std::unique_ptr<std::ofstream> output;  // with --output
   std::vector<std::string> notes;  // printed after the summary line
   std::string ledger_path;
-  ledger::LedgerContents ledger;  // as it was before the run
-  ledger::Day today = 0;          // in the logs' time
+  ledger::LedgerContents ledger;    // as it was before the run
+  ledger::Day today = 0;            // in the logs' time
   std::vector<SiteWindow> windows;  // of the sites of `sites`, in order
 };
 
@@ -533,7 +532,8 @@ InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
     } else {
       days = DaysInLogFileName(name);
     }
-    return !days || (days->first <= window->last && window->first <= days->last);
+    return !days ||
+           (days->first <= window->last && window->first <= days->last);
   };
 }
 
@@ -660,10 +660,9 @@ int PlanDays(const CollectOptions& options, Run& run) {
     return date ? std::optional<ledger::Day>(static_cast<ledger::Day>(*date))
                 : std::nullopt;
   };
-  const WindowRequest request{day(run.from),        day(run.to),
-                              options.since_last,   options.partial_day,
-                              options.recount,      options.raw,
-                              run.today};
+  const WindowRequest request{
+      day(run.from),   day(run.to), options.since_last, options.partial_day,
+      options.recount, options.raw, run.today};
   std::optional<std::vector<SiteWindow>> windows =
       PlanWindows(request, run.sites, run.ledger,
                   ledger::CountedDays(run.ledger), run.notes);
@@ -691,7 +690,8 @@ ledger::RunRow StartedRun(const CollectOptions& options, const Run& run) {
   for (const SiteWindow& window : run.windows) {
     const bool first = row.sites.empty();
     AppendListItem(row.sites, ",", window.identifier);
-    row.first_day = first ? window.first : std::min(row.first_day, window.first);
+    row.first_day =
+        first ? window.first : std::min(row.first_day, window.first);
     row.last_day = first ? window.last : std::max(row.last_day, window.last);
   }
   row.mode = options.raw ? "raw" : options.recount ? "recount" : "count";
@@ -764,10 +764,10 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
   try {
     if (!ledger_schema.empty()) {
       ledger::LedgerStore store(session, ledger_schema);
-      store.EndRun(run_id, UtcStamp(CollectNow()),
-                   cancelled ? ledger::Outcome::kCancelled
-                             : ledger::Outcome::kCompleted,
-                   recorder ? recorder->Records() : collected.summary.records);
+      store.EndRun(
+          run_id, UtcStamp(CollectNow()),
+          cancelled ? ledger::Outcome::kCancelled : ledger::Outcome::kCompleted,
+          recorder ? recorder->Records() : collected.summary.records);
       if (recorder) {
         recorder->Write(store, run_id, collected.reached, !cancelled);
       }
@@ -794,7 +794,8 @@ std::string LedgerNote(const CollectOptions& options, const Run& run,
            "next run of them goes on where it stopped";
   }
   bool today = false;
-  for (const SiteWindow& window : run.windows) today |= window.last >= run.today;
+  for (const SiteWindow& window : run.windows)
+    today |= window.last >= run.today;
   if (today) {
     return run_text + " counted today (" + ledger::DayText(run.today) +
            ") as far as its log is written; the next run goes on from there";
@@ -826,8 +827,8 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                   "First day, YYYY-MM-DD (with --since-last: of sites never "
                   "counted)")
       ->type_name("DATE");
-  auto* to = cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
-                 ->type_name("DATE");
+  auto* to =
+      cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->type_name("DATE");
   auto* db_dir =
       cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
           ->type_name("DIR");
@@ -974,7 +975,8 @@ int RunCollect(const CollectOptions& options) {
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.
-  auto session = ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
+  auto session =
+      ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
   const std::optional<JoinedSchemas> schemas =
       JoinDatabases(*session, options, run);
   if (!schemas) return kExitLoggedErrors;
@@ -1033,11 +1035,15 @@ int RunCollect(const CollectOptions& options) {
       !note.empty()) {
     run.notes.push_back(note);
   }
-  CollectOutcome outcome{collected.summary, run.server, options.ftp,
-                         std::chrono::duration<double>(
-                             std::chrono::steady_clock::now() - started)
-                             .count(),
-                         std::move(run.notes), ErrorLogLines(), run.error_log};
+  CollectOutcome outcome{
+      collected.summary,
+      run.server,
+      options.ftp,
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count(),
+      std::move(run.notes),
+      ErrorLogLines(),
+      run.error_log};
   if (!not_kept.empty()) {
     Usage("nothing of this run was stored: " + not_kept,
           "the databases are as they were before the run; correct the cause "

@@ -227,9 +227,9 @@ TEST_F(CollectFaultsTest, ASecondRunOfTheSameDatabasesWaitsOrNamesTheFirst) {
                       "SELECT [No of Hits] FROM tblTotalAccess ORDER BY rowid"),
             (Rows{{"500"}, {"20000"}}));
   for (reportdb::ReportKind kind : reportdb::kReportKinds) {
-    EXPECT_EQ(QueryRows(Database(kind),
-                        "SELECT sum([No of Hits]) FROM tblGeneral"),
-              (Rows{{"20500"}}));
+    EXPECT_EQ(
+        QueryRows(Database(kind), "SELECT sum([No of Hits]) FROM tblGeneral"),
+        (Rows{{"20500"}}));
   }
 }
 

@@ -20,10 +20,10 @@ bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
   if (read) return true;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage("cannot use the collection ledger " + Shown(path) + ": " +
-                   reason,
-               "nothing was collected; the ledger records what each run "
-               "counted, so a run needs it: correct that and run again");
+  return Usage(
+      "cannot use the collection ledger " + Shown(path) + ": " + reason,
+      "nothing was collected; the ledger records what each run "
+      "counted, so a run needs it: correct that and run again");
 }
 
 int64_t RecordRunStart(const std::string& path, int lock_wait_ms,
@@ -36,8 +36,8 @@ int64_t RecordRunStart(const std::string& path, int lock_wait_ms,
   return run.run_id;
 }
 
-void RecordRunFailed(const std::string& path, int lock_wait_ms,
-                     int64_t run_id, const std::string& ended) {
+void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
+                     const std::string& ended) {
   automation::ResumeNext([&] {
     auto session = ado::Session::Private(lock_wait_ms);
     ledger::LedgerStore store(*session, session->Attach(path));

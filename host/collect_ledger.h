@@ -28,8 +28,8 @@ int64_t RecordRunStart(const std::string& path, int lock_wait_ms,
 // Marks the run `run_id` as failed (its commit failed: it counted
 // nothing), as far as the ledger can still be written; failures are
 // dropped, the run then shows as interrupted.
-void RecordRunFailed(const std::string& path, int lock_wait_ms,
-                     int64_t run_id, const std::string& ended);
+void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
+                     const std::string& ended);
 
 }  // namespace velnor::host
 

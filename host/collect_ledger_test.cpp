@@ -63,12 +63,16 @@ class CollectLedgerTest : public ::testing::Test {
     return RunVelnor(args, dir_.path());
   }
   VelnorRun Collect(std::vector<std::string> more, const std::string& now) {
-    std::vector<std::string> args = {
-        "collect",      "--server",   "SRV1",
-        "--db-dir",     db_.string(), "--share-root",
-        (dir_.path() / "shares").string(),
-        "--site",       "Site,D:\\Logs,1",
-        "--no-tui"};
+    std::vector<std::string> args = {"collect",
+                                     "--server",
+                                     "SRV1",
+                                     "--db-dir",
+                                     db_.string(),
+                                     "--share-root",
+                                     (dir_.path() / "shares").string(),
+                                     "--site",
+                                     "Site,D:\\Logs,1",
+                                     "--no-tui"};
     if (!fs::exists(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb")) {
       args.push_back("--create-db");
     }
@@ -105,8 +109,9 @@ class CollectLedgerTest : public ::testing::Test {
   // label, hits.
   std::map<std::string, std::pair<std::string, long>> ReportDays(
       const std::vector<std::string>& more = {}) {
-    std::vector<std::string> args = {"report", "--db-dir", db_.string(),
-                                     "--server", "SRV1", "--format", "csv"};
+    std::vector<std::string> args = {"report",   "--db-dir", db_.string(),
+                                     "--server", "SRV1",     "--format",
+                                     "csv"};
     args.insert(args.end(), more.begin(), more.end());
     VelnorRun run = Velnor(args, "2030-01-01T00:00:00Z");
     EXPECT_EQ(run.status, 0) << run.err;
@@ -134,8 +139,8 @@ class CollectLedgerTest : public ::testing::Test {
     return hours;
   }
   long DatabaseHits(const std::string& file) const {
-    return std::stol(QueryRows(db_ / file,
-                               "select sum([No of Hits]) from tblGeneral")[0][0]);
+    return std::stol(QueryRows(
+        db_ / file, "select sum([No of Hits]) from tblGeneral")[0][0]);
   }
 
   // The bytes of every database and the ledger.
@@ -174,14 +179,16 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
                                  std::pair{"2024-06-02", "2024-06-04"}}) {
     VelnorRun again = Collect({"--from", from, "--to", to}, now);
     EXPECT_EQ(again.status, 2) << again.err;
-    EXPECT_TRUE(Has(again.err, "these days were counted already: ")) << again.err;
+    EXPECT_TRUE(Has(again.err, "these days were counted already: "))
+        << again.err;
     EXPECT_TRUE(Has(again.err, "2024-06-02 of site 1 (Site) by run 1"))
         << again.err;
     EXPECT_TRUE(Has(again.err, "--recount")) << again.err;
     EXPECT_EQ(Files(), before) << "a refused run changed a file";
   }
   // Today's log is still being written.
-  VelnorRun today = Collect({"--from", "2024-06-05", "--to", "2024-06-05"}, now);
+  VelnorRun today =
+      Collect({"--from", "2024-06-05", "--to", "2024-06-05"}, now);
   EXPECT_EQ(today.status, 2) << today.err;
   EXPECT_TRUE(Has(today.err, "--partial-day")) << today.err;
   EXPECT_EQ(Files(), before);
@@ -189,14 +196,15 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
   // On purpose: every report counts the days twice, both runs are listed.
   const long hits = DatabaseHits("QDX_UAWebLogHitsByStatus_SRV1.mdb");
   EXPECT_EQ(hits, 70);
-  VelnorRun recount = Collect(
-      {"--from", "2024-06-01", "--to", "2024-06-02", "--recount"}, now);
+  VelnorRun recount =
+      Collect({"--from", "2024-06-01", "--to", "2024-06-02", "--recount"}, now);
   ASSERT_EQ(recount.status, 0) << recount.err;
   EXPECT_TRUE(Has(recount.err, "counted its days again, as --recount asked"))
       << recount.err;
   for (const char* file :
        {"QDX_UAWebLogDayOfWeek_SRV1.mdb", "QDX_UAWebLogHitsByMonth_SRV1.mdb",
-        "QDX_UAWebLogHitsByHour_SRV1.mdb", "QDX_UAWebLogHitsByStatus_SRV1.mdb"}) {
+        "QDX_UAWebLogHitsByHour_SRV1.mdb",
+        "QDX_UAWebLogHitsByStatus_SRV1.mdb"}) {
     EXPECT_EQ(DatabaseHits(file), 2 * hits) << file;
   }
   const std::map<std::string, long> log = LogDays();
@@ -206,8 +214,8 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
     EXPECT_EQ(shown.second, 2 * log.at(day)) << day;
   }
 
-  VelnorRun runs = Velnor({"runs", "--db-dir", db_.string(), "--server",
-                           "SRV1", "--format", "json"},
+  VelnorRun runs = Velnor({"runs", "--db-dir", db_.string(), "--server", "SRV1",
+                           "--format", "json"},
                           now);
   ASSERT_EQ(runs.status, 0) << runs.err;
   EXPECT_TRUE(std::regex_search(
@@ -222,19 +230,21 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
 
   // A file replaced since it was counted is named when it is read again.
   WriteLog("u_ex240601.log", kHeader + Records("2024-06-01", 5, 100));
-  VelnorRun replaced = Collect(
-      {"--from", "2024-06-01", "--to", "2024-06-01", "--recount"}, now);
+  VelnorRun replaced =
+      Collect({"--from", "2024-06-01", "--to", "2024-06-01", "--recount"}, now);
   ASSERT_EQ(replaced.status, 0) << replaced.err;
-  EXPECT_TRUE(Has(replaced.err, "u_ex240601.log of site 1 (Site) is not the "
-                                "file run 2 read: its first 64 KB differ"))
+  EXPECT_TRUE(Has(replaced.err,
+                  "u_ex240601.log of site 1 (Site) is not the "
+                  "file run 2 read: its first 64 KB differ"))
       << replaced.err;
 }
 
 TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   // Friday to Monday; each night collects the day before.
-  const std::vector<std::pair<std::string, int>> kDays = {
-      {"2024-06-07", 50}, {"2024-06-08", 20}, {"2024-06-09", 35},
-      {"2024-06-10", 10}};
+  const std::vector<std::pair<std::string, int>> kDays = {{"2024-06-07", 50},
+                                                          {"2024-06-08", 20},
+                                                          {"2024-06-09", 35},
+                                                          {"2024-06-10", 10}};
   for (const auto& [day, count] : kDays) {
     std::string name = "u_ex" + day.substr(2, 2) + day.substr(5, 2) +
                        day.substr(8, 2) + ".log";
@@ -243,8 +253,9 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
 
   VelnorRun first = Collect({"--since-last"}, "2024-06-08T02:30:00Z");
   ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_TRUE(Has(first.err, "no day of it is counted yet, so --since-last "
-                             "starts with 2024-06-07"))
+  EXPECT_TRUE(Has(first.err,
+                  "no day of it is counted yet, so --since-last "
+                  "starts with 2024-06-07"))
       << first.err;
   EXPECT_TRUE(Has(first.err, "collected 1 site of SRV1 (web): 50 records"))
       << first.err;
@@ -256,8 +267,9 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   // Twice the same night: nothing left to collect.
   VelnorRun again = Collect({"--since-last"}, "2024-06-10T05:00:00Z");
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_TRUE(Has(again.err, "counted through 2024-06-09 already; nothing to "
-                             "collect"))
+  EXPECT_TRUE(Has(again.err,
+                  "counted through 2024-06-09 already; nothing to "
+                  "collect"))
       << again.err;
 
   // The series is the log's records per day, weekends marked; Monday's
@@ -271,19 +283,21 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   EXPECT_EQ(days, expected);
   EXPECT_EQ(DatabaseHits("QDX_UAWebLogHitsByHour_SRV1.mdb"), 50 + 20 + 35);
   // --from and --to limit the series.
-  const auto saturday = ReportDays({"--from", "2024-06-08", "--to",
-                                    "2024-06-08"});
+  const auto saturday =
+      ReportDays({"--from", "2024-06-08", "--to", "2024-06-08"});
   EXPECT_EQ(saturday.size(), 1u);
   EXPECT_EQ(saturday.count("2024-06-08"), 1u);
 
-  VelnorRun text = Velnor({"report", "--db-dir", db_.string(), "--server",
-                           "SRV1"},
-                          "2030-01-01T00:00:00Z");
-  EXPECT_TRUE(Has(text.out, "Days collected:  site 1: 2024-06-07 to "
-                            "2024-06-09"))
+  VelnorRun text =
+      Velnor({"report", "--db-dir", db_.string(), "--server", "SRV1"},
+             "2030-01-01T00:00:00Z");
+  EXPECT_TRUE(Has(text.out,
+                  "Days collected:  site 1: 2024-06-07 to "
+                  "2024-06-09"))
       << text.out;
-  EXPECT_TRUE(Has(text.out, "Hits by day of week (all years together: the "
-                            "databases keep no year)"))
+  EXPECT_TRUE(Has(text.out,
+                  "Hits by day of week (all years together: the "
+                  "databases keep no year)"))
       << text.out;
 }
 
@@ -295,16 +309,16 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   const size_t cut = grown.size() - 20;
   WriteLog("u_ex240611.log", kHeader + grown.substr(0, cut));
 
-  VelnorRun yesterday = Collect({"--since-last", "--from", "2024-06-10"},
-                              "2024-06-11T10:00:00Z");
+  VelnorRun yesterday =
+      Collect({"--since-last", "--from", "2024-06-10"}, "2024-06-11T10:00:00Z");
   EXPECT_EQ(yesterday.status, 0) << yesterday.err;
-  VelnorRun without = Collect({"--from", kDay, "--to", kDay},
-                              "2024-06-11T10:00:00Z");
+  VelnorRun without =
+      Collect({"--from", kDay, "--to", kDay}, "2024-06-11T10:00:00Z");
   EXPECT_EQ(without.status, 2) << without.err;
   EXPECT_TRUE(Has(without.err, "still being written")) << without.err;
 
-  VelnorRun morning = Collect({"--since-last", "--partial-day"},
-                              "2024-06-11T10:00:00Z");
+  VelnorRun morning =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
   ASSERT_EQ(morning.status, 0) << morning.err;
   EXPECT_TRUE(Has(morning.err, "collected 1 site of SRV1 (web): 100 records"))
       << morning.err;
@@ -322,16 +336,16 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
                  ":00 10.1.1.1 GET /late.htm 200 10.0.0.5 80\r\n";
   }
   AppendLog("u_ex240611.log", reordered);
-  VelnorRun afternoon = Collect({"--since-last", "--partial-day"},
-                                "2024-06-11T16:00:00Z");
+  VelnorRun afternoon =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
   ASSERT_EQ(afternoon.status, 0) << afternoon.err;
   EXPECT_TRUE(Has(afternoon.err, "collected 1 site of SRV1 (web): 191 records"))
       << afternoon.err;
 
   // 23:00 and the next night: the rest of the day, once.
   AppendLog("u_ex240611.log", Records(kDay, 60, 251));
-  VelnorRun evening = Collect({"--since-last", "--partial-day"},
-                              "2024-06-11T23:00:00Z");
+  VelnorRun evening =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T23:00:00Z");
   ASSERT_EQ(evening.status, 0) << evening.err;
   AppendLog("u_ex240611.log", Records(kDay, 5, 311));
   VelnorRun night = Collect({"--since-last"}, "2024-06-12T02:30:00Z");
@@ -353,8 +367,8 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   EXPECT_EQ(stored, hours);
 
   // Once the day is over it is counted whole and refused like any other.
-  VelnorRun twice = Collect({"--from", kDay, "--to", kDay},
-                            "2024-06-12T03:00:00Z");
+  VelnorRun twice =
+      Collect({"--from", kDay, "--to", kDay}, "2024-06-12T03:00:00Z");
   EXPECT_EQ(twice.status, 2) << twice.err;
   EXPECT_TRUE(Has(twice.err, "2024-06-11 of site 1 (Site) by runs"))
       << twice.err;
@@ -382,8 +396,8 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
 
   // The day was not counted whole, so the next run reads the new file and
   // counts nothing of the others again.
-  VelnorRun read = Collect({"--since-last", "--register-new-files"},
-                           "2024-06-04T03:00:00Z");
+  VelnorRun read =
+      Collect({"--since-last", "--register-new-files"}, "2024-06-04T03:00:00Z");
   ASSERT_EQ(read.status, 0) << read.err;
   EXPECT_FALSE(Has(read.err, "not registered")) << read.err;
   const std::map<std::string, long> log = LogDays();

@@ -9,8 +9,8 @@ namespace velnor::host {
 namespace {
 
 using ledger::Day;
-using ledger::DayText;
 using ledger::DaysText;
+using ledger::DayText;
 
 std::string SiteText(const SiteWindow& site) {
   return "site " + Shown(site.identifier) + " (" + Shown(site.name) + ")";

@@ -22,7 +22,7 @@ struct WindowRequest {
   bool since_last = false;
   bool partial_day = false;
   bool recount = false;
-  bool raw = false;  // a listing counts nothing: no check applies
+  bool raw = false;       // a listing counts nothing: no check applies
   ledger::Day today = 0;  // in the logs' time
 };
 

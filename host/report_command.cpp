@@ -13,12 +13,12 @@
 #include <tuple>
 
 #include "host/command_support.h"
-#include "platform/ado/pg_connection.h"
-#include "reportdb/pg_schema.h"
-#include "reportdb/report_reader.h"
 #include "host/report_render.h"
 #include "ledger/ledger_store.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_reader.h"
 
 namespace velnor::host {
 

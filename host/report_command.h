@@ -28,8 +28,8 @@ struct ReportOptions {
 // Runs the report: checks the options, reads the databases read-only,
 // renders, and writes to `options.output` or `out`. Returns the process
 // exit status: 0 on success; 2 for a usage mistake (bad format, server
-// name or date, missing folder or database files, a site without rows), with one
-// message on `err` and nothing written; 1 when a database cannot be read or
+// name or date, missing folder or database files, a site without rows), with
+// one message on `err` and nothing written; 1 when a database cannot be read or
 // the output file cannot be written, with the reason on `err`.
 int RunReport(const ReportOptions& options, std::ostream& out,
               std::ostream& err);

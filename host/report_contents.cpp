@@ -46,8 +46,8 @@ ContentsEntry DaysCollected(const reportdb::Report& report) {
   std::string days;
   for (const reportdb::SiteReport& site : report.sites) {
     if (site.days.empty()) continue;
-    AppendListItem(days, "; ", "site " + site.identifier + ": " +
-                                   CollectedDays(site));
+    AppendListItem(days, "; ",
+                   "site " + site.identifier + ": " + CollectedDays(site));
   }
   return {"Days collected", days.empty() ? "none in the ledger" : days};
 }
@@ -89,18 +89,18 @@ std::vector<ContentsEntry> DatabaseContents(const reportdb::Report& report) {
   if (!report.has_ledger) {
     // tblTotalAccess keeps a site's total per run and nothing else, so
     // without the ledger the report cannot say which days a run read.
-    return {Sites(report), Runs(report),
+    return {Sites(report),
+            Runs(report),
             {"Run dates",
              "not recorded: no collection ledger beside the databases, and "
              "each run stores only its site totals"}};
   }
-  std::vector<ContentsEntry> contents = {Sites(report), Runs(report),
-                                         DaysCollected(report),
-                                         LedgerRuns(report)};
+  std::vector<ContentsEntry> contents = {
+      Sites(report), Runs(report), DaysCollected(report), LedgerRuns(report)};
   if (int64_t undated = UndatedHits(report); undated > 0) {
-    contents.push_back({"Undated hits",
-                        fmt::format("{} (counted before the ledger was kept)",
-                                    undated)});
+    contents.push_back(
+        {"Undated hits",
+         fmt::format("{} (counted before the ledger was kept)", undated)});
   }
   return contents;
 }

@@ -23,7 +23,9 @@ bool IsWeekend(ledger::Day day) {
   return index == 0 || index == 6;
 }
 
-std::string WeekdayName(ledger::Day day) { return kWeekdays[WeekdayIndex(day)]; }
+std::string WeekdayName(ledger::Day day) {
+  return kWeekdays[WeekdayIndex(day)];
+}
 
 std::string WeekdayShortName(ledger::Day day) {
   return WeekdayName(day).substr(0, 3);
@@ -47,7 +49,8 @@ std::string CollectedDays(const reportdb::SiteReport& site) {
   if (days.empty()) return "none";
   std::string text;
   for (const ledger::DaySpan& span : ledger::SpansOf(days)) {
-    text += (text.empty() ? "" : ", ") + ledger::DaysText(span.first, span.last);
+    text +=
+        (text.empty() ? "" : ", ") + ledger::DaysText(span.first, span.last);
   }
   if (!in_part.empty()) text += " (" + in_part + " in part)";
   return text;

@@ -31,8 +31,9 @@ struct RenderOptions {
 
 // A heading with the time made and what the databases hold, the ledger's
 // runs, then aligned tables, one block per site (the daily series first),
-// each count with a bar scaled to the largest count of its table: block characters in eighths, or "#" per column with
-// `options.ascii`. Texts longer than 60 characters are cut, ending in "…"
+// each count with a bar scaled to the largest count of its table: block
+// characters in eighths, or "#" per column with `options.ascii`. Texts longer
+// than 60 characters are cut, ending in "…"
 // ("..." in ASCII).
 std::string RenderText(const reportdb::Report& report,
                        const RenderOptions& options);

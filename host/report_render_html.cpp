@@ -422,13 +422,13 @@ std::string DayChart(const std::vector<reportdb::DayCount>& days,
     const reportdb::DayCount& day = days[i];
     std::string text = ledger::DayText(day.day);
     std::string marks = DayMarks(day);
-    bars.push_back(
-        {i % every == 0 ? text.substr(5) : "",
-         Escape(text + " " + WeekdayShortName(day.day) +
-                (marks.empty() ? "" : " (" + marks + ")")),
-         day.hits,
-         !day.complete ? (IsWeekend(day.day) ? "bar weekend part" : "bar part")
-                       : (IsWeekend(day.day) ? "bar weekend" : "bar")});
+    bars.push_back({i % every == 0 ? text.substr(5) : "",
+                    Escape(text + " " + WeekdayShortName(day.day) +
+                           (marks.empty() ? "" : " (" + marks + ")")),
+                    day.hits,
+                    !day.complete
+                        ? (IsWeekend(day.day) ? "bar weekend part" : "bar part")
+                        : (IsWeekend(day.day) ? "bar weekend" : "bar")});
   }
   return ColumnChart(bars, "Day (log time: UTC)", frame,
                      slot >= 6.0 * kValueCharWidth);
@@ -499,8 +499,8 @@ std::string Cards(const SiteReport& site) {
          "</div>\n";
 }
 
-std::string SiteHtml(const Report& report, const SiteReport& site,
-                     size_t index, const DayLimit& limit) {
+std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
+                     const DayLimit& limit) {
   const bool is_ftp = report.is_ftp;
   std::string name = site.name.empty() ? "" : Escape(site.name);
   std::string html =

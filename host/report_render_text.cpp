@@ -182,9 +182,9 @@ void DayTable(std::string& out, const TextWriter& writer, const Report& report,
   }
   std::vector<TableRow> rows;
   for (const reportdb::DayCount& day : days) {
-    rows.push_back({{ledger::DayText(day.day), WeekdayShortName(day.day),
-                     DayMarks(day)},
-                    day.hits});
+    rows.push_back(
+        {{ledger::DayText(day.day), WeekdayShortName(day.day), DayMarks(day)},
+         day.hits});
   }
   Table(out, writer, rows, {false, false, false});
 }
@@ -245,8 +245,8 @@ void Heading(std::string& out, const TextWriter& writer, const Report& report,
   }
   std::vector<ledger::RunRow> runs = ShownRuns(report, options.days);
   if (runs.empty()) return;
-  out += "\nRuns in the ledger\n" +
-         AlignedColumns(RunRows(runs, false, 0), "  ");
+  out +=
+      "\nRuns in the ledger\n" + AlignedColumns(RunRows(runs, false, 0), "  ");
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 // them up only when one of them changes.
 #include "host/run_ledger.h"
 
+#include <fmt/format.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <fmt/format.h>
 
 #include "collector/count_observer.h"
 #include "host/collect_clock.h"
@@ -154,9 +154,9 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
   // Only as much as the listing saw: the file is opened a second time for
   // this, and a file that is no plain file (a pipe, listed with no size)
   // must not lose its start to it.
-  const std::string head = ReadHead(
-      path, static_cast<size_t>(std::min<uint64_t>(
-                kHeadBytes, ListedSize(file.site, file.name))));
+  const std::string head =
+      ReadHead(path, static_cast<size_t>(std::min<uint64_t>(
+                         kHeadBytes, ListedSize(file.site, file.name))));
   file.head_bytes = static_cast<int64_t>(head.size());
   file.head_checksum = Checksum(head);
   const ledger::FileRow* before = counted_.LatestFile(file.site, file.name);
@@ -177,9 +177,8 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
   }
   // Named only when there is more to read: a file whose records of the day
   // were all counted is passed over without a word.
-  if (file.start_offset > 0 &&
-      static_cast<uint64_t>(file.start_offset) <
-          ListedSize(file.site, file.name)) {
+  if (file.start_offset > 0 && static_cast<uint64_t>(file.start_offset) <
+                                   ListedSize(file.site, file.name)) {
     continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
   }
   if (changed) {

@@ -89,13 +89,12 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
 
 bool RunLock::IsHeld(const std::string& db_dir, const std::string& server,
                      bool is_ftp) {
-  int fd = ::open(LockPath(db_dir, server, is_ftp).c_str(),
-                  O_RDONLY | O_CLOEXEC);
+  int fd =
+      ::open(LockPath(db_dir, server, is_ftp).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   // A shared lock is refused while a run holds the exclusive one; taken, it
   // is dropped at once with the file.
-  const bool held =
-      ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);
   return held;
 }

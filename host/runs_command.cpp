@@ -42,7 +42,8 @@ std::vector<LedgerFile> FindLedgers(const std::string& db_dir,
   for (const fs::directory_entry& entry : fs::directory_iterator(db_dir)) {
     std::optional<ledger::LedgerName> name =
         ledger::ParseLedgerFileName(entry.path().filename().string());
-    if (!name || (!server.empty() && !EqualsIgnoringCase(name->server, server))) {
+    if (!name ||
+        (!server.empty() && !EqualsIgnoringCase(name->server, server))) {
       continue;
     }
     found.push_back({*name, entry.path().string()});
@@ -100,8 +101,9 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
     return 2;
   }
   if (!fs::is_directory(options.db_dir)) {
-    Tell(err, "the database folder '" + Shown(options.db_dir) +
-                  "' does not exist or is not a folder",
+    Tell(err,
+         "the database folder '" + Shown(options.db_dir) +
+             "' does not exist or is not a folder",
          "check --db-dir");
     return 2;
   }
@@ -133,8 +135,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
       json += (json.empty() ? "[\n  " : ",\n  ") +
               RunJson(run, run.run_id == running);
     }
-    std::vector<std::vector<std::string>> these =
-        RunRows(runs, true, running);
+    std::vector<std::vector<std::string>> these = RunRows(runs, true, running);
     rows.insert(rows.end(), rows.empty() ? these.begin() : these.begin() + 1,
                 these.end());
   }
@@ -173,7 +174,8 @@ void AddRunsCommand(CLI::App& app, int* exit_status) {
       ->add_option("--server", options->server,
                    "Only this server's runs (both services)")
       ->type_name("NAME");
-  command->add_option("--format", options->format, "text (default), csv or json")
+  command
+      ->add_option("--format", options->format, "text (default), csv or json")
       ->type_name("text|csv|json");
   command->callback([options, exit_status] {
     *exit_status = RunRuns(*options, std::cout, std::cerr);

@@ -5,7 +5,6 @@
 #define VELNOR_HOST_RUNS_COMMAND_H_
 
 #include <CLI/CLI.hpp>
-
 #include <iosfwd>
 #include <string>
 

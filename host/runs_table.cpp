@@ -30,9 +30,9 @@ std::string WindowShown(const ledger::RunRow& run) {
 std::vector<std::vector<std::string>> RunRows(
     const std::vector<ledger::RunRow>& runs, bool servers, int64_t running) {
   std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> header = {"run", "started (UTC)", "ended (UTC)",
-                                     "outcome", "window", "sites", "records",
-                                     "mode"};
+  std::vector<std::string> header = {"run",     "started (UTC)", "ended (UTC)",
+                                     "outcome", "window",        "sites",
+                                     "records", "mode"};
   if (servers) header.insert(header.begin() + 1, {"server", "service"});
   rows.push_back(header);
   for (const ledger::RunRow& run : runs) {
@@ -79,8 +79,8 @@ std::string RunJson(const ledger::RunRow& run, bool running) {
          ", \"partial_day\": " + (run.partial_day ? "true" : "false") +
          ", \"first_day\": " + JsonString(ledger::DayText(run.first_day)) +
          ", \"last_day\": " + JsonString(ledger::DayText(run.last_day)) +
-         ", \"sites\": [" + sites + "], \"records\": " +
-         std::to_string(run.records) + "}";
+         ", \"sites\": [" + sites +
+         "], \"records\": " + std::to_string(run.records) + "}";
 }
 
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,

@@ -56,8 +56,7 @@ std::string UnregisteredNote(const UnregisteredFiles& files) {
       "site " + Shown(files.site->identifier) + " (" +
       Shown(files.site->site_name) + "): " + std::to_string(count) +
       (one ? " log file" : " log files") + " in " + Shown(files.site->folder) +
-      (one ? " is" : " are") +
-      " not registered (newest " +
+      (one ? " is" : " are") + " not registered (newest " +
       Shown(files.newest) + ") and " + (one ? "was" : "were") + " not read; ";
   note += files.site_registered
               ? "--register-new-files registers and reads " +

@@ -18,8 +18,8 @@
 #include "ledger/ledger_files.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/session.h"
-#include "reportdb/report_files.h"
 #include "platform/automation/error_state.h"
+#include "reportdb/report_files.h"
 
 namespace velnor::reportdb {
 namespace {
@@ -302,8 +302,7 @@ class Ledger {
  public:
   Ledger(ado::Session& session, const std::string& db_dir,
          std::string_view server, bool is_ftp)
-      : session_(session),
-        path_(ledger::LedgerPath(db_dir, server, is_ftp)) {
+      : session_(session), path_(ledger::LedgerPath(db_dir, server, is_ftp)) {
     struct stat info {};
     if (::stat(path_.c_str(), &info) != 0) return;
     Guarded([&] { schema_ = session_.Attach(path_); });
@@ -314,9 +313,8 @@ class Ledger {
   // Each site's counted days into `tally`; the runs into `runs`.
   void Read(Tally& tally, std::vector<ledger::RunRow>& runs) {
     ledger::LedgerContents contents;
-    Guarded([&] {
-      contents = ledger::LedgerStore(session_, schema_).ReadAll();
-    });
+    Guarded(
+        [&] { contents = ledger::LedgerStore(session_, schema_).ReadAll(); });
     const ledger::CountedDays counted(contents);
     for (const std::string& site : counted.Sites()) {
       std::vector<DayCount>& days = tally.sites()[site].days;
@@ -399,7 +397,8 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Database status(*session, path(ReportKind::kHitsByStatus));
   // A central store keeps no ledger.
   std::optional<Ledger> ledger;
-  if (!location.IsPostgres()) ledger.emplace(*session, location.db_dir, server, is_ftp);
+  if (!location.IsPostgres())
+    ledger.emplace(*session, location.db_dir, server, is_ftp);
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
