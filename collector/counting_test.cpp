@@ -239,5 +239,42 @@ TEST_F(CountingTest, ADatabaseWithoutAColumnIsCountedRecordByRecord) {
   ExpectSame(in_memory, reference);
 }
 
+// Databases made elsewhere may compare their key texts otherwise: byte for
+// byte (where /A and /a are two pages) or by a rule of their own (where
+// only the database itself can tell which keys are one). Either way the
+// rows must be those counting record by record gives.
+TEST_F(CountingTest, KeysAreTheOnesTheDatabaseTellsApart) {
+  WriteLogs(false);
+  for (const char* collation : {"", "COLLATE RTRIM"}) {
+    SCOPED_TRACE(std::string("key texts compared ") +
+                 (*collation ? collation : "byte for byte"));
+    auto recollate = [&] {
+      for (int k = 0; k < 4; ++k) {
+        std::string sql = Query(Prefix(false, k),
+                                "SELECT sql FROM sqlite_master WHERE name = "
+                                "'tblGeneral'")[0][0];
+        for (size_t at; (at = sql.find("COLLATE NOCASE")) != sql.npos;) {
+          sql.replace(at, 14, collation);
+        }
+        Execute(Prefix(false, k),
+                "ALTER TABLE tblGeneral RENAME TO old; " + sql +
+                    "; INSERT INTO tblGeneral SELECT * FROM old; DROP TABLE "
+                    "old");
+      }
+    };
+    Outcome reference = Collect(false, Mode::kPerRecord, recollate);
+    Outcome in_memory = Collect(false, Mode::kInMemory, recollate);
+    EXPECT_TRUE(in_memory.counted_record_by_record.empty());
+    ExpectSame(in_memory, reference);
+    if (!*collation) {
+      // /A and /a stay two rows of one hour.
+      Rows pages = Query(Prefix(false, 2),
+                         "SELECT URL FROM tblGeneral WHERE Identifier = '2' "
+                         "AND Hours = 10 AND URL IN ('/A', '/a')");
+      EXPECT_EQ(pages.size(), 2u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velnor::testing

@@ -82,6 +82,17 @@ void ReportStore::PrepareWriting(size_t table) {
   writing.update = &PreparedCommand(cn, kTables[table].update);
   writing.insert =
       &PreparedCommand(cn, table_sql::InsertSql(table, site_column_));
+  // Keys can be staged together only when it is known which of them the
+  // database takes for one; under another collation they go one by one,
+  // each looked up by the database itself.
+  writing.together = true;
+  const std::array<std::string, 2> key_columns = {"Identifier", "URL"};
+  for (size_t i = 0; i < key_columns.size(); ++i) {
+    ado::TextEquality equality =
+        cn->ColumnEquality("tblGeneral", key_columns[i]);
+    writing.together &= equality != ado::TextEquality::kOther;
+    writing.caseless[i] = equality == ado::TextEquality::kAsciiCaseless;
+  }
 }
 
 void ReportStore::CountRecord(const std::string& strSiteName,
@@ -123,7 +134,10 @@ void ReportStore::Flush() {
   for (size_t table = 0; table < kKinds.size(); ++table) {
     if (!in_memory_[table]) continue;
     if ((*tables_)[table].cn->TransactionFailed()) continue;
-    if (WriteTableTogether(table, kKinds[table])) continue;
+    if (writing_[table].together &&
+        WriteTableTogether(table, kKinds[table])) {
+      continue;
+    }
     tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
       // Once the run's transaction is spoiled nothing more is kept, so
       // nothing more is tried.

@@ -205,6 +205,12 @@ class ReportStore {
     ado::Command* lookup = nullptr;
     ado::Command* update = nullptr;
     ado::Command* insert = nullptr;
+    // Whether the set statements can write the counts, and for each key
+    // text (identifier, URL) whether the database takes texts that differ
+    // in the case of ASCII letters for one: the set statements stage one
+    // row per key as the database tells keys apart.
+    bool together = false;
+    std::array<bool, 2> caseless{};
   };
   std::array<Writing, 4> writing_{};
   RunTally tally_;

@@ -3,9 +3,9 @@
 // trip, and even in-process this saves most statements of a large run.
 //
 // The rows are those WriteKey gives key by key, in first-counted order:
-// - Keys the database takes for one (the same site identifier and URL but
-//   for the case of ASCII letters, as NOCASE and citext with "C" compare,
-//   and the same bucket) are one group here. Key by key, the group's first
+// - Keys the database takes for one (the same bucket and the same site
+//   identifier and URL, but for the case of ASCII letters where the column
+//   compares as NOCASE and citext with "C" do) are one group here. Key by key, the group's first
 //   key appends the row (or raises the stored one) and each later key
 //   raises it further; so the group is staged once, with the first key's
 //   URL and site name and the sum of the hits.
@@ -14,6 +14,7 @@
 //   others are appended in the order their groups were first counted.
 // All of it is undone through a savepoint when any statement fails, and the
 // keys are then written one by one, with the error-log lines that gives.
+#include <array>
 #include <limits>
 #include <unordered_map>
 
@@ -32,12 +33,16 @@ struct Group {
   RunTally::Key first;  // its first key, with the group's hits
 };
 
-// The key as the database compares it.
-std::string FoldedKey(const RunTally::Key& key) {
+// The key as the database compares it: `caseless` tells for the identifier
+// and the URL whether ASCII letters compare without regard to case.
+std::string FoldedKey(const RunTally::Key& key,
+                      const std::array<bool, 2>& caseless) {
   std::string folded = std::to_string(key.identifier.size()) + ":";
-  for (std::string_view part : {key.identifier, key.url}) {
-    for (char c : part) {
-      folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  const std::array<std::string_view, 2> parts = {key.identifier, key.url};
+  for (size_t i = 0; i < parts.size(); ++i) {
+    for (char c : parts[i]) {
+      bool upper = c >= 'A' && c <= 'Z';
+      folded += caseless[i] && upper ? static_cast<char>(c + 32) : c;
     }
   }
   return folded + "|" + std::to_string(key.bucket);
@@ -54,7 +59,8 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   std::vector<Group> groups;
   std::unordered_map<std::string, size_t> group_of;
   tally_.ForEachKey(kind, [&](const RunTally::Key& key) {
-    auto [found, added] = group_of.try_emplace(FoldedKey(key), groups.size());
+    auto [found, added] = group_of.try_emplace(
+        FoldedKey(key, writing_[table].caseless), groups.size());
     if (added) {
       groups.push_back({key});
     } else {

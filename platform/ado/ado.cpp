@@ -248,6 +248,12 @@ std::unique_ptr<Statement> Connection::Prepare(std::string_view sql) {
   return impl_->session->Prepare(sql, impl_->schema);
 }
 
+TextEquality Connection::ColumnEquality(const std::string& table,
+                                        const std::string& column) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  return impl_->session->EqualityOf(impl_->schema, table, column);
+}
+
 const std::string& Connection::path() const { return impl_->path; }
 
 bool Connection::TransactionFailed() const {

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ado/engine.h"
 #include "platform/automation/object.h"
 #include "platform/automation/variant.h"
 
@@ -67,7 +68,6 @@ inline constexpr int32_t kErrRowRefused = -2147217873;     // 0x80040E2F
 
 class Recordset;
 class Session;
-class Statement;
 
 class Connection : public automation::Object {
  public:
@@ -101,6 +101,10 @@ class Connection : public automation::Object {
   // Prepares `sql` on this connection's database. Raises 3704 when not
   // open, or the engine's error.
   std::unique_ptr<Statement> Prepare(std::string_view sql);
+  // How `column` of `table` compares texts (see Engine::EqualityOf).
+  // Raises 3704 when not open.
+  TextEquality ColumnEquality(const std::string& table,
+                              const std::string& column);
   // The database file, as Open was given it.
   const std::string& path() const;
   // True once a failure (a full disk, an I/O error) spoiled the transaction

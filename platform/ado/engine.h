@@ -18,6 +18,11 @@ namespace velnor::ado {
 
 enum class ColumnType { kNull, kInteger, kReal, kText };
 
+// Which texts a column takes for equal: byte for byte, or also those that
+// differ only in the case of ASCII letters (SQLite's NOCASE, citext under
+// the "C" collation), or by some other rule.
+enum class TextEquality { kExact, kAsciiCaseless, kOther };
+
 // One prepared statement. Parameters are numbered from 1 and keep their
 // values across runs until bound again; text is copied when bound.
 class Statement {
@@ -68,6 +73,12 @@ class Engine {
   virtual std::unique_ptr<Statement> Prepare(std::string_view sql,
                                              const std::string& schema,
                                              const std::string& path) = 0;
+
+  // How `column` of `table` in the database of `schema` compares texts;
+  // kOther when the table or column is not there.
+  virtual TextEquality EqualityOf(const std::string& schema,
+                                  const std::string& table,
+                                  const std::string& column) = 0;
 
   // One write transaction over every attached database, waiting up to
   // `lock_wait_ms` for other writers.

@@ -507,6 +507,39 @@ class PgEngine : public Engine {
     return statement;
   }
 
+  // citext lowers texts by its collation: under "C" only ASCII letters.
+  // Text of a deterministic collation is equal only byte for byte.
+  TextEquality EqualityOf(const std::string& schema, const std::string& table,
+                          const std::string& column) override {
+    if (link_->failure || !link_->connection) return TextEquality::kOther;
+    std::vector<pg::Row> found;
+    try {
+      found = link_->connection->Query(
+          "SELECT t.typname, co.collname, co.collisdeterministic FROM "
+          "pg_attribute a JOIN pg_class c ON c.oid = a.attrelid JOIN "
+          "pg_namespace n ON n.oid = c.relnamespace JOIN pg_type t ON t.oid "
+          "= a.atttypid LEFT JOIN pg_collation co ON co.oid = a.attcollation "
+          "WHERE n.nspname = $1 AND c.relname = $2 AND a.attname = $3 AND "
+          "NOT a.attisdropped",
+          {schema, Lower(table), Lower(column)});
+    } catch (const PgError& error) {
+      if (!error.ConnectionLost()) link_->RollBackStatement();
+      return TextEquality::kOther;
+    }
+    if (found.size() != 1 || !found[0][0] || !found[0][1] || !found[0][2]) {
+      return TextEquality::kOther;
+    }
+    const std::string& type = *found[0][0];
+    const std::string& collation = *found[0][1];
+    if (type == "citext" && (collation == "C" || collation == "POSIX")) {
+      return TextEquality::kAsciiCaseless;
+    }
+    if ((type == "text" || type == "varchar") && *found[0][2] == "t") {
+      return TextEquality::kExact;
+    }
+    return TextEquality::kOther;
+  }
+
   void Begin(int lock_wait_ms) override {
     // A run's set statements sort its keys: in memory rather than on disk.
     Start("BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = " +

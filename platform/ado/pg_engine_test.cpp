@@ -118,6 +118,33 @@ TEST_F(PgEngineTest, ALostConnectionSpoilsTheTransaction) {
             (Rows{{"0"}}));
 }
 
+// The report's set statements group keys as the column compares them, so
+// only the collations whose rule is known may be reported as such.
+TEST_F(PgEngineTest, TellsHowAColumnComparesTexts) {
+  server_.Exec(
+      "CREATE EXTENSION IF NOT EXISTS citext; ALTER TABLE "
+      "qdx_t_srv1.tblgeneral ADD COLUMN \"identifier\" citext COLLATE \"C\", "
+      "ADD COLUMN plain citext, ADD COLUMN bytes text COLLATE \"C\"");
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  std::string schema = session->Attach("QDX_T_SRV1.mdb");
+  Run(*session, schema, "select count(*) from tblGeneral");
+  auto equality = [&](const std::string& column) {
+    return session->EqualityOf(schema, "tblGeneral", column);
+  };
+  EXPECT_EQ(equality("Identifier"), TextEquality::kAsciiCaseless);
+  EXPECT_EQ(equality("URL"), TextEquality::kExact);
+  EXPECT_EQ(equality("bytes"), TextEquality::kExact);
+  // citext under the database's own collation may lower more than ASCII.
+  EXPECT_EQ(equality("plain"), TextEquality::kOther);
+  EXPECT_EQ(equality("No of Hits"), TextEquality::kOther);
+  EXPECT_EQ(equality("missing"), TextEquality::kOther);
+  // Asking leaves the transaction usable.
+  Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
+  session->Commit();
+  EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
+            (Rows{{"1"}}));
+}
+
 TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
   auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
   try {

@@ -58,6 +58,13 @@ class Session {
   std::unique_ptr<Statement> Prepare(std::string_view sql,
                                      const std::string& schema);
 
+  // How a column of the database of `schema` compares texts (see
+  // Engine::EqualityOf).
+  TextEquality EqualityOf(const std::string& schema, const std::string& table,
+                          const std::string& column) {
+    return engine_->EqualityOf(schema, table, column);
+  }
+
   // Makes every change visible at once and ends the session (it stops being
   // current). Raises, with every database left as before the session, when
   // the commit fails or an earlier failure spoiled the transaction; the

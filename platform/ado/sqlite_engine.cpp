@@ -322,6 +322,22 @@ class SqliteEngine : public Engine {
     return statement;
   }
 
+  TextEquality EqualityOf(const std::string& schema, const std::string& table,
+                          const std::string& column) override {
+    const char* collation = nullptr;
+    if (!db_ || sqlite3_table_column_metadata(
+                    db_, schema.c_str(), table.c_str(), column.c_str(),
+                    nullptr, &collation, nullptr, nullptr,
+                    nullptr) != SQLITE_OK) {
+      return TextEquality::kOther;
+    }
+    if (sqlite3_stricmp(collation, "BINARY") == 0) return TextEquality::kExact;
+    if (sqlite3_stricmp(collation, "NOCASE") == 0) {
+      return TextEquality::kAsciiCaseless;
+    }
+    return TextEquality::kOther;
+  }
+
   void Begin(int lock_wait_ms) override {
     sqlite3_busy_timeout(db_, lock_wait_ms);
     Exec("BEGIN IMMEDIATE", AllPaths());
