@@ -397,6 +397,9 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   same_everywhere();
   VelnorRun report = Velnor({"report", "--db-url", server_.Url(), "--server",
                              "GEN1", "--format", "csv"});
+  // migrate copies the report databases, not the collection ledger (the
+  // store keeps none): the files' report is compared without it.
+  fs::remove(db_dir_ / "velnor_ledger_GEN1_web.sqlite");
   VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(), "--server",
                             "GEN1", "--format", "csv"});
   EXPECT_EQ(report.out, files.out);
