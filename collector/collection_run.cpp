@@ -45,6 +45,7 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   end_day_ = automation::DatePart(state_.mdtEndDate);
   cancel_confirmed_ = false;
   grid_row_counter_ = 0;
+  count_observer_ = CurrentCountObserver();
   for (int i = 0; i < 7; ++i) {
     weekday_names_[i] = automation::WeekdayName(i + 1);
   }

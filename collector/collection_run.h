@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "collector/count_observer.h"
 #include "collector/run_state.h"
 #include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
@@ -53,7 +54,8 @@ class CollectionRun {
 
   // The record loop over one file (record_loop.cpp).
   void ReadLogFile(Site& site, const std::string& file_name);
-  void TallyRecord(const Site& site, double record_time);
+  void TallyRecord(const Site& site, double record_time,
+                   const std::string& path);
   // Raw mode (raw_grid.cpp).
   void SetUpGrid();
   void AddGridRow(const Site& site);
@@ -88,6 +90,7 @@ class CollectionRun {
   int32_t server_log_file_count_ = 0;
   int32_t grid_row_counter_ = 0;
   bool cancel_confirmed_ = false;
+  CountObserver* count_observer_ = nullptr;  // the thread's, for this run
   // The English names the databases hold, read once per run.
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;

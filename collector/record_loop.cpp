@@ -53,7 +53,7 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
       if (state_.mblnIsCollectRawData) {
         AddGridRow(site);
       } else {
-        TallyRecord(site, record_time);
+        TallyRecord(site, record_time, path);
       }
       if (site.record_counter < std::numeric_limits<int32_t>::max()) {
         ++site.record_counter;
@@ -67,7 +67,8 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
   step_([&] { reader_->CloseLogFiles(1); });
 }
 
-void CollectionRun::TallyRecord(const Site& site, double record_time) {
+void CollectionRun::TallyRecord(const Site& site, double record_time,
+                                const std::string& path) {
   const automation::DateParts parts = automation::PartsOf(record_time);
   const int32_t weekday = automation::Weekday(record_time);
   std::string url;
@@ -78,10 +79,14 @@ void CollectionRun::TallyRecord(const Site& site, double record_time) {
         NullToDefault(reader_->ProtocolStatus(), Variant(int16_t{0})));
   });
 
-  step_([&] {
+  const bool counted = step_([&] {
     store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
                        parts.hour, status);
   });
+  if (counted && count_observer_ != nullptr) {
+    count_observer_->RecordCounted(
+        {site.identifier, record_time, status, path});
+  }
 }
 
 }  // namespace velnor

@@ -3,12 +3,14 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
+#include "collector/count_observer.h"
 #include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
+#include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
-#include "platform/wmi/wmi.h"
 #include "platform/win32/user32.h"
+#include "platform/wmi/wmi.h"
 #include "progress/frm_progress_dialog.h"
 
 namespace velnor::testing {
@@ -133,6 +135,45 @@ TEST_F(CollectorTest, TalliesEveryBucketAndAccumulatesAcrossRuns) {
   EXPECT_EQ(summary.sites, 1);
   EXPECT_EQ(summary.records, 7);
   EXPECT_FALSE(summary.cancel_confirmed);
+}
+
+// Hears what a run counts, as a host's ledger does.
+class RecordingCountObserver : public CountObserver {
+ public:
+  RecordingCountObserver() { SetCountObserver(this); }
+  ~RecordingCountObserver() override { SetCountObserver(nullptr); }
+  void RecordCounted(const CountedRecord& record) override {
+    const std::string file(record.file.substr(record.file.rfind('\\') + 1));
+    heard.push_back({std::string(record.site),
+                     automation::DateToText(record.time),
+                     std::to_string(record.status), file});
+  }
+  Rows heard;
+};
+
+TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
+  MakeDatabases(false);
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240602.log", WebLog(kWeek));
+  WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240605.log",
+                 WebLog({{"2024-06-05", "10:00:00", "/a", 226},
+                         {"-", "10:01:00", "/undated", 200}}));
+  RecordingCountObserver observer;
+  CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
+  EXPECT_EQ(observer.heard,
+            (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log"},
+                  {"1", "6/2/2024 1:05:00 PM", "404", "ex240602.log"},
+                  {"1", "6/5/2024 9:00:00 AM", "500", "ex240602.log"},
+                  {"1", "6/5/2024 9:10:00 AM", "500", "ex240602.log"},
+                  {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log"},
+                  {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log"}}));
+
+  // A raw listing counts nothing, so the observer hears nothing.
+  observer.heard.clear();
+  parser_->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
+                             DateSerial(2024, 6, 8), db_dir_.string(), true,
+                             std::make_shared<forms::FlexGrid>(14330), nullptr);
+  EXPECT_EQ(LastRunSummary(*parser_).records, 6);
+  EXPECT_EQ(observer.heard, Rows());
 }
 
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {

@@ -2,6 +2,7 @@
 // look at the sites' log folders, the run and its summary.
 #include "host/collect_command.h"
 
+#include <fmt/format.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,17 +12,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "component/velnor.h"
 #include "dbsupport/error_log.h"
+#include "host/collect_clock.h"
+#include "host/collect_ledger.h"
 #include "host/collect_summary.h"
+#include "host/collect_window.h"
 #include "host/command_support.h"
+#include "host/log_file_days.h"
 #include "host/log_folders.h"
 #include "host/pg_run_lock.h"
+#include "host/run_ledger.h"
 #include "host/run_lock.h"
 #include "host/run_progress.h"
 #include "host/server_spelling.h"
@@ -31,6 +38,9 @@
 #include "host/streaming_grid.h"
 #include "host/text_format.h"
 #include "host/unregistered_files.h"
+#include "ledger/counted_days.h"
+#include "ledger/ledger_files.h"
+#include "ledger/ledger_store.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -69,6 +79,10 @@ Examples:
       --db-dir reports --sites sites.txt --raw --format csv --output raw.csv
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
       --db-dir reports --share-root /mnt/shares --discover-sites --site-id 1,3
+  velnor collect --server SRV1 --since-last --db-dir reports \
+      --sites sites.txt --share-root /mnt/shares
+      (nightly: each site from the day after its last day counted through
+      yesterday; add --partial-day to count today so far, hourly)
   velnor collect --server SRV1 --from 2024-06-01 --to 2024-06-30 \
       --db-url postgresql://velnor@dbhost/velnor --sites sites.txt \
       --error-log /var/log/velnor/srv1.log
@@ -81,10 +95,14 @@ VELNOR_SHARE_ROOT) maps to ROOT/SERVER/C$/... on this machine; without a
 share root it is read over SMB (smb://SERVER/C$/...), with the credentials
 of --smb-auth. --discover-sites takes the sites from the server's own IIS
 configuration instead (see velnor sites).
+Days are those of the logs' time (UTC). The ledger beside the databases
+records every run: a day counted already is refused (exit status 2) unless
+--recount asks to count it again; velnor runs lists the runs.
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
---error-log names one.
+--error-log names one. The central store keeps no ledger yet: --since-last,
+--recount and --partial-day need --db-dir.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
@@ -96,14 +114,18 @@ constexpr double kMaxSmbTimeout = 600;
 struct Run {
   ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
   std::string server;  // as the report databases spell it
-  double from = 0;
-  double to = 0;
+  std::optional<double> from;  // --from, --to
+  std::optional<double> to;
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
   std::unique_ptr<std::ofstream> output;  // with --output
   std::vector<std::string> notes;  // printed after the summary line
+  std::string ledger_path;
+  ledger::LedgerContents ledger;    // as it was before the run
+  ledger::Day today = 0;            // in the logs' time
+  std::vector<SiteWindow> windows;  // of the sites of `sites`, in order
 };
 
 // Parses a strict yyyy-mm-dd date.
@@ -119,16 +141,32 @@ bool ParseDay(const std::string& text, double& day) {
   });
 }
 
+// A date option that was given must be a date.
+bool CheckDay(const char* option, const std::string& text,
+              std::optional<double>& day) {
+  if (text.empty()) return true;
+  double parsed = 0;
+  if (!ParseDay(text, parsed)) {
+    return Usage(std::string(option) + " " + Shown(text) + " is not a date",
+                 "write it as YYYY-MM-DD");
+  }
+  day = parsed;
+  return true;
+}
+
 bool CheckPeriod(const CollectOptions& options, Run& run) {
-  if (!ParseDay(options.from, run.from)) {
-    return Usage("--from " + Shown(options.from) + " is not a date",
-                 "write it as YYYY-MM-DD");
+  if (!CheckDay("--from", options.from, run.from) ||
+      !CheckDay("--to", options.to, run.to)) {
+    return false;
   }
-  if (!ParseDay(options.to, run.to)) {
-    return Usage("--to " + Shown(options.to) + " is not a date",
-                 "write it as YYYY-MM-DD");
+  if (options.since_last) return true;
+  if (!run.from || !run.to) {
+    return Usage("no days to collect: --from and --to are needed",
+                 "give the first and the last day (--from 2024-06-01 --to "
+                 "2024-06-30), or --since-last to go on after the last day "
+                 "counted");
   }
-  if (run.to < run.from) {
+  if (*run.to < *run.from) {
     return Usage("the period ends (" + options.to + ") before it starts (" +
                      options.from + ")",
                  "swap --from and --to");
@@ -356,10 +394,27 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
   return Usage("cannot use the database URL " + location.db_url, problem);
 }
 
+// The options that go by the ledger need one: the central store keeps
+// none yet.
+bool CheckLedgerOptions(const CollectOptions& options, const Run& run) {
+  if (!run.location.IsPostgres()) return true;
+  const char* option = options.since_last    ? "--since-last"
+                       : options.recount     ? "--recount"
+                       : options.partial_day ? "--partial-day"
+                                             : nullptr;
+  if (option == nullptr) return true;
+  return Usage(std::string(option) +
+                   " needs the collection ledger, which a central store "
+                   "(--db-url) does not keep",
+               "give the days with --from and --to, or collect into a "
+               "folder (--db-dir) to have the ledger");
+}
+
 bool Check(const CollectOptions& options, Run& run) {
   run.server = options.server;
   if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
-      !CheckLocation(options, run.location)) {
+      !CheckLocation(options, run.location) ||
+      !CheckLedgerOptions(options, run)) {
     return false;
   }
   if (!ParseGridFormat(options.format, run.format)) {
@@ -405,46 +460,89 @@ bool Check(const CollectOptions& options, Run& run) {
          OpenOutput(options, run);
 }
 
-// Joins the report databases the run will open to `session` before any
-// statement runs, so that the registry work before the run and the run
-// itself are one transaction. Returns the hits-by-hour database's schema;
-// empty, after the message, when one cannot be used (locked, read-only, not
-// a database).
-std::string JoinDatabases(ado::Session& session, const CollectOptions& options,
-                          const Run& run) {
-  std::string hour_schema;
-  for (ReportKind kind : reportdb::kReportKinds) {
-    if (options.raw && kind != ReportKind::kHitsByHour) continue;
-    const std::string path =
-        run.location.DatabasePath(kind, run.server, options.ftp);
+// The schemas of a run's session that the host's own statements use.
+struct JoinedSchemas {
+  std::string hour;    // the hits-by-hour database: the log-file registry
+  std::string ledger;  // the collection ledger
+};
+
+// Joins the report databases the run will open, then the ledger, to
+// `session` before any statement runs, so that the registry work before the
+// run, the run itself and its ledger rows are one transaction. Nothing,
+// after the message, when one cannot be used (locked, read-only, not a
+// database).
+std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
+                                           const CollectOptions& options,
+                                           const Run& run) {
+  auto join = [&](const std::string& path,
+                  const char* what) -> std::optional<std::string> {
     try {
-      std::string schema = session.Attach(path);
-      if (kind == ReportKind::kHitsByHour) hour_schema = schema;
+      return session.Attach(path);
     } catch (const automation::AutomationError& error) {
-      Usage("cannot use the report database " + Shown(path) + ": " +
+      Usage(std::string("cannot use the ") + what + " " + Shown(path) + ": " +
                 error.description(),
             "nothing was collected; correct that, or give --wait SECONDS "
             "when another program holds it, and run again");
-      return "";
+      return std::nullopt;
     }
+  };
+  JoinedSchemas schemas;
+  for (ReportKind kind : reportdb::kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    std::optional<std::string> schema =
+        join(run.location.DatabasePath(kind, run.server, options.ftp),
+             "report database");
+    if (!schema) return std::nullopt;
+    if (kind == ReportKind::kHitsByHour) schemas.hour = *schema;
   }
-  return hour_schema;
+  if (run.ledger_path.empty()) return schemas;  // a central store
+  std::optional<std::string> ledger =
+      join(run.ledger_path, "collection ledger");
+  if (!ledger) return std::nullopt;
+  schemas.ledger = *ledger;
+  return schemas;
+}
+
+// Whether the file `name` of `site` may hold records of the site's window:
+// by the days the ledger saw in it, else by its name; a file whose days
+// cannot be told may.
+InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
+  return [&run, &counted](const std::string& site, const std::string& name) {
+    const SiteWindow* window = nullptr;
+    for (const SiteWindow& candidate : run.windows) {
+      if (candidate.identifier == site) window = &candidate;
+    }
+    if (window == nullptr) return true;
+    std::optional<FileDays> days;
+    const ledger::FileRow* seen = counted.LatestFile(site, name);
+    if (seen != nullptr && !seen->first_record.empty()) {
+      days = FileDays{ledger::ParseDayText(seen->first_record.substr(0, 10)),
+                      ledger::ParseDayText(seen->last_record.substr(0, 10))};
+    } else {
+      days = DaysInLogFileName(name);
+    }
+    return !days ||
+           (days->first <= window->last && window->first <= days->last);
+  };
 }
 
 // Files the run will skip because they are not registered; registered now
-// for sites that have registrations when --register-new-files asks.
+// for sites that have registrations when --register-new-files asks. The
+// sites that keep files of their window unread go to `unread_sites`.
 std::vector<std::string> CheckRegistry(const CollectOptions& options,
                                        const Run& run,
                                        const std::vector<SiteFolder>& folders,
                                        ado::Session& session,
-                                       const std::string& hour_schema) {
+                                       const std::string& hour_schema,
+                                       const ledger::CountedDays& counted,
+                                       std::set<std::string>& unread_sites) {
   std::vector<std::string> notes;
   automation::ResumeNext([&] {
     reportdb::LogFileRegistry registry(
         session, hour_schema, std::string(reportdb::SiteColumn(options.ftp)));
     for (const UnregisteredFiles& files : FindUnregisteredFiles(
              registry, run.server, folders, options.log_site_level,
-             options.refresh_registry)) {
+             options.refresh_registry, FileInWindow(run, counted))) {
       if (options.register_new_files && files.site_registered) {
         registry.Register(run.server, files.site->identifier,
                           files.site->site_name, files.names);
@@ -452,8 +550,9 @@ std::vector<std::string> CheckRegistry(const CollectOptions& options,
                   << (files.names.size() == 1 ? "" : "s") << " of site "
                   << files.site->identifier << " ("
                   << Shown(files.site->site_name) << ")\n";
-      } else {
+      } else if (!files.in_window.empty()) {
         notes.push_back(UnregisteredNote(files));
+        unread_sites.insert(files.site->identifier);
       }
     }
   });
@@ -527,6 +626,175 @@ std::string CountedRecordByRecordNote(const RunSummary& summary) {
          "whole numbers from 1 up)";
 }
 
+int WaitMs(const CollectOptions& options) {
+  return static_cast<int>(options.wait * 1000);
+}
+
+// Reads the ledger and decides each site's days (see collect_window.h);
+// sites with nothing to collect are left out of the run. The exit status
+// when the run must not go on (after its message; 0 when there is nothing
+// to collect), -1 when it goes on.
+int PlanDays(const CollectOptions& options, Run& run) {
+  // A central store keeps no ledger (yet): its runs are checked against
+  // nothing, and the options that need one are refused (CheckLedgerOptions).
+  if (!run.location.IsPostgres()) {
+    run.ledger_path =
+        ledger::LedgerPath(options.db_dir, run.server, options.ftp);
+    if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
+      return kExitLoggedErrors;
+    }
+  }
+  run.today = LogDayOf(CollectNow());
+  auto day = [](const std::optional<double>& date) {
+    return date ? std::optional<ledger::Day>(static_cast<ledger::Day>(*date))
+                : std::nullopt;
+  };
+  const WindowRequest request{
+      day(run.from),   day(run.to), options.since_last, options.partial_day,
+      options.recount, options.raw, run.today};
+  std::optional<std::vector<SiteWindow>> windows =
+      PlanWindows(request, run.sites, run.ledger,
+                  ledger::CountedDays(run.ledger), run.notes);
+  if (!windows) return kExitUsage;
+  std::vector<std::string> sites;
+  for (size_t i = 0; i < windows->size(); ++i) {
+    if ((*windows)[i].Empty()) continue;
+    sites.push_back(run.sites[i]);
+    run.windows.push_back((*windows)[i]);
+  }
+  run.sites = std::move(sites);
+  if (!run.sites.empty()) return -1;
+  for (const std::string& note : run.notes) std::cerr << note << "\n";
+  std::cerr << "nothing to collect for " << run.server
+            << (options.ftp ? " (ftp)" : " (web)") << "\n";
+  return kExitCompleted;
+}
+
+// The run's ledger row as it starts: the window is the span of the sites'
+// windows.
+ledger::RunRow StartedRun(const CollectOptions& options, const Run& run) {
+  ledger::RunRow row;
+  row.server = run.server;
+  row.is_ftp = options.ftp;
+  for (const SiteWindow& window : run.windows) {
+    const bool first = row.sites.empty();
+    AppendListItem(row.sites, ",", window.identifier);
+    row.first_day =
+        first ? window.first : std::min(row.first_day, window.first);
+    row.last_day = first ? window.last : std::max(row.last_day, window.last);
+  }
+  row.mode = options.raw ? "raw" : options.recount ? "recount" : "count";
+  row.partial_day = options.partial_day;
+  row.started = UtcStamp(CollectNow());
+  return row;
+}
+
+// What the component's calls of a run did together.
+struct CollectedGroups {
+  RunSummary summary;
+  std::set<std::string> reached;  // identifiers of the sites started
+};
+
+// Runs the component once per set of sites that share a window (one call
+// for a window given with --from and --to), until one is cancelled. The
+// status line and the ledger watch the whole of it.
+CollectedGroups CollectGroups(LogParserInterface& parser,
+                              const CollectOptions& options, const Run& run,
+                              const std::vector<SiteFolder>& folders,
+                              const std::shared_ptr<StreamingGrid>& grid,
+                              RunLedger* recorder) {
+  std::map<std::pair<ledger::Day, ledger::Day>, std::vector<size_t>> groups;
+  std::vector<std::pair<ledger::Day, ledger::Day>> order;
+  for (size_t i = 0; i < run.windows.size(); ++i) {
+    std::pair<ledger::Day, ledger::Day> key{run.windows[i].first,
+                                            run.windows[i].last};
+    if (!groups.contains(key)) order.push_back(key);
+    groups[key].push_back(i);
+  }
+  CollectedGroups collected;
+  RunProgress progress(folders);
+  std::optional<RunLedger::Watch> watch;
+  if (recorder) watch.emplace(*recorder);
+  for (const auto& key : order) {
+    std::vector<std::string> descriptors;
+    for (size_t i : groups[key]) descriptors.push_back(run.sites[i]);
+    parser.CollectIISLogData(
+        run.server, options.ftp, key.first, key.second, run.location.AppPath(),
+        options.raw, grid,
+        std::make_shared<automation::Collection>(descriptors),
+        options.log_site_level, options.refresh_registry);
+    const RunSummary part = LastRunSummary(parser);
+    for (int32_t i = 0; i < part.sites && i < std::ssize(groups[key]); ++i) {
+      collected.reached.insert(
+          run.windows[groups[key][static_cast<size_t>(i)]].identifier);
+    }
+    RunSummary& all = collected.summary;
+    all.sites += part.sites;
+    all.records += part.records;
+    all.cancel_confirmed = part.cancel_confirmed;
+    for (const std::string& name : part.counted_record_by_record) {
+      if (std::find(all.counted_record_by_record.begin(),
+                    all.counted_record_by_record.end(),
+                    name) == all.counted_record_by_record.end()) {
+        all.counted_record_by_record.push_back(name);
+      }
+    }
+    if (part.cancel_confirmed) break;
+  }
+  return collected;
+}
+
+// Writes the run's end and its ledger rows into the run's session and
+// commits it. Why nothing was stored, or empty when all was.
+std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
+                      int64_t run_id, const CollectedGroups& collected,
+                      const RunLedger* recorder) {
+  const bool cancelled = collected.summary.cancel_confirmed;
+  try {
+    if (!ledger_schema.empty()) {
+      ledger::LedgerStore store(session, ledger_schema);
+      store.EndRun(
+          run_id, UtcStamp(CollectNow()),
+          cancelled ? ledger::Outcome::kCancelled : ledger::Outcome::kCompleted,
+          recorder ? recorder->Records() : collected.summary.records);
+      if (recorder) {
+        recorder->Write(store, run_id, collected.reached, !cancelled);
+      }
+    }
+    session.Commit();
+  } catch (const automation::AutomationError& error) {
+    WriteErrorLog(error.number(), error.description(), "velnor collect",
+                  "Commit");
+    session.Rollback();
+    return error.description();
+  }
+  return "";
+}
+
+// The summary's line about the ledger, when the run left days to go on
+// with or counted days again; empty otherwise.
+std::string LedgerNote(const CollectOptions& options, const Run& run,
+                       int64_t run_id, const CollectedGroups& collected) {
+  if (options.raw || run_id == 0) return "";
+  const std::string run_text = "ledger: run " + std::to_string(run_id);
+  if (collected.summary.cancel_confirmed) {
+    return run_text +
+           " was cancelled: the days it began are counted in part, and the "
+           "next run of them goes on where it stopped";
+  }
+  bool today = false;
+  for (const SiteWindow& window : run.windows)
+    today |= window.last >= run.today;
+  if (today) {
+    return run_text + " counted today (" + ledger::DayText(run.today) +
+           ") as far as its log is written; the next run goes on from there";
+  }
+  if (options.recount) {
+    return run_text + " counted its days again, as --recount asked";
+  }
+  return "";
+}
+
 }  // namespace
 
 bool ConfigureServerAccess(const CollectOptions& options) {
@@ -544,12 +812,12 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->required()
       ->type_name("NAME");
   cmd->add_flag("--ftp", o.ftp, "FTP service logs (MSFTPSVC) instead of web");
-  cmd->add_option("--from", o.from, "First day, YYYY-MM-DD")
-      ->required()
+  cmd->add_option("--from", o.from,
+                  "First day, YYYY-MM-DD (with --since-last: of sites never "
+                  "counted)")
       ->type_name("DATE");
-  cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")
-      ->required()
-      ->type_name("DATE");
+  auto* to =
+      cmd->add_option("--to", o.to, "Last day, YYYY-MM-DD")->type_name("DATE");
   auto* db_dir =
       cmd->add_option("--db-dir", o.db_dir, "Folder of the report databases")
           ->type_name("DIR");
@@ -568,6 +836,18 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   site->excludes(sites);
   auto* raw = cmd->add_flag("--raw", o.raw,
                              "List the records instead of counting them");
+  cmd->add_flag("--since-last", o.since_last,
+                "Each site from the day after its last day counted through "
+                "yesterday (UTC, as the logs)")
+      ->excludes(to)
+      ->excludes(raw);
+  cmd->add_flag("--partial-day", o.partial_day,
+                "Count today's log as far as it is written; the next run goes "
+                "on from there")
+      ->excludes(raw);
+  cmd->add_flag("--recount", o.recount,
+                "Count days the ledger holds as counted already, again")
+      ->excludes(raw);
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
   cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")
@@ -666,6 +946,8 @@ int RunCollect(const CollectOptions& options) {
   if (int status = LockProblem(lock, options, run); status >= 0) {
     return status;
   }
+  // Under the lock the ledger cannot change until this run commits.
+  if (int status = PlanDays(options, run); status >= 0) return status;
   ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
@@ -679,15 +961,32 @@ int RunCollect(const CollectOptions& options) {
   }
   const std::vector<SiteFolder> folders =
       SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
-  // The run's changes to its databases are kept together or not at all:
-  // the registry's and the component's statements run in this session,
-  // committed only after the run.
-  auto session = ado::Session::Begin(static_cast<int>(options.wait * 1000),
-                                     run.location.MakeEngine());
-  const std::string hour_schema = JoinDatabases(*session, options, run);
-  if (hour_schema.empty()) return kExitLoggedErrors;
-  std::vector<std::string> unread =
-      CheckRegistry(options, run, folders, *session, hour_schema);
+  // The run's changes to its databases and its ledger rows are kept
+  // together or not at all: the registry's, the component's and the
+  // ledger's statements run in this session, committed only after the run.
+  auto session =
+      ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
+  const std::optional<JoinedSchemas> schemas =
+      JoinDatabases(*session, options, run);
+  if (!schemas) return kExitLoggedErrors;
+  // The start is committed on its own before the session's first statement
+  // takes the ledger: a run killed from here on shows as interrupted.
+  int64_t run_id = 0;
+  if (!schemas->ledger.empty()) {
+    try {
+      run_id = RecordRunStart(run.ledger_path, WaitMs(options),
+                              StartedRun(options, run));
+    } catch (const automation::AutomationError& error) {
+      Usage("cannot record the run in the collection ledger " +
+                Shown(run.ledger_path) + ": " + error.description(),
+            "nothing was collected; correct that and run again");
+      return kExitLoggedErrors;
+    }
+  }
+  const ledger::CountedDays counted(run.ledger);
+  std::set<std::string> unread_sites;
+  std::vector<std::string> unread = CheckRegistry(
+      options, run, folders, *session, schemas->hour, counted, unread_sites);
   run.notes.insert(run.notes.end(), unread.begin(), unread.end());
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
 
@@ -698,27 +997,42 @@ int RunCollect(const CollectOptions& options) {
         static_cast<float>(TerminalColumns()) * kTwipsPerChar,
         MakeGridWriter(run.format, run.text, listing));
   }
-  auto sites = std::make_shared<automation::Collection>(run.sites);
+  std::unique_ptr<RunLedger> recorder;
+  if (!options.raw && run_id != 0) {
+    recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
+                                           options.recount, run.today);
+    // Their days are counted in part: a later run that reads the files
+    // (once registered) goes on from where this one left the others.
+    for (const std::string& site : unread_sites) {
+      recorder->KeepsFilesUnread(site);
+    }
+  }
   auto started = std::chrono::steady_clock::now();
-  {
-    RunProgress progress(folders);
-    parser->CollectIISLogData(run.server, options.ftp, run.from, run.to,
-                              run.location.AppPath(), options.raw, grid, sites,
-                              options.log_site_level, options.refresh_registry);
+  const CollectedGroups collected =
+      CollectGroups(*parser, options, run, folders, grid, recorder.get());
+  const std::string not_kept =
+      CommitRun(*session, schemas->ledger, run_id, collected, recorder.get());
+  if (!not_kept.empty() && run_id != 0) {
+    RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
+                    UtcStamp(CollectNow()));
   }
-  std::string not_kept;
-  try {
-    session->Commit();
-  } catch (const automation::AutomationError& error) {
-    not_kept = error.description();
-    WriteErrorLog(error.number(), error.description(), "velnor collect",
-                  "Commit");
+  if (recorder) {
+    std::vector<std::string> notes = recorder->Notes();
+    run.notes.insert(run.notes.end(), notes.begin(), notes.end());
   }
-  CollectOutcome outcome{LastRunSummary(*parser), run.server, options.ftp,
-                         std::chrono::duration<double>(
-                             std::chrono::steady_clock::now() - started)
-                             .count(),
-                         std::move(run.notes), ErrorLogLines(), run.error_log};
+  if (std::string note = LedgerNote(options, run, run_id, collected);
+      !note.empty()) {
+    run.notes.push_back(note);
+  }
+  CollectOutcome outcome{
+      collected.summary,
+      run.server,
+      options.ftp,
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count(),
+      std::move(run.notes),
+      ErrorLogLines(),
+      run.error_log};
   if (!not_kept.empty()) {
     Usage("nothing of this run was stored: " + not_kept,
           "the databases are as they were before the run; correct the cause "

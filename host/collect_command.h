@@ -1,7 +1,9 @@
 // `velnor collect`: the host of the component. It checks what the
 // component does not (dates, server name, site descriptors, folders),
-// creates a LogParser through the factory, runs CollectIISLogData with the
-// terminal or headless progress window, prints a summary and, in raw mode,
+// decides each site's days against the collection ledger (so that no day is
+// counted twice by accident), creates a LogParser through the factory, runs
+// CollectIISLogData with the terminal or headless progress window, records
+// the run in the ledger with its counts, prints a summary and, in raw mode,
 // renders the grid.
 #ifndef VELNOR_HOST_COLLECT_COMMAND_H_
 #define VELNOR_HOST_COLLECT_COMMAND_H_
@@ -50,6 +52,13 @@ struct CollectOptions {
   std::string tally = "memory";
   bool discover_sites = false;
   std::string site_ids;
+  // Each site from the day after its last day counted whole through
+  // yesterday (today with partial_day).
+  bool since_last = false;
+  // Count today's log as far as it is written; the next run goes on there.
+  bool partial_day = false;
+  // Count days the ledger holds as counted already, again, on purpose.
+  bool recount = false;
 };
 
 // Exit statuses of collect.

@@ -1,8 +1,10 @@
 // velnor collect killed (SIGKILL) at many moments of a run: at random times,
 // as its changes start to be written, during the final commit and just past
-// it. Every time, the four databases are sound and all hold either the state
-// before the run or the state after a complete run: never part of a run,
-// never one file ahead of another.
+// it. Every time, the four databases and the collection ledger are sound and
+// all hold either the state before the run or the state after a complete
+// run: never part of a run, never one file ahead of another, never ledger
+// rows of counts that are not there. A run killed before its commit shows in
+// the ledger as interrupted, and the next --since-last counts its day once.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -56,14 +58,34 @@ std::vector<Rows> State(const fs::path& db_dir) {
       db_dir / reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByHour,
                                                "SRV1", false),
       "SELECT * FROM tblTotalAccess ORDER BY rowid"));
+  // The ledger as far as runs committed it: their ends, files and days. A
+  // run's start is committed apart and is not part of its counts.
+  const fs::path ledger = db_dir / "velnor_ledger_SRV1_web.sqlite";
+  EXPECT_EQ(QueryRows(ledger, "PRAGMA integrity_check"), (Rows{{"ok"}}));
+  state.push_back(QueryRows(ledger,
+                            "SELECT run_id, outcome, records FROM runs "
+                            "WHERE ended IS NOT NULL ORDER BY run_id"));
+  state.push_back(QueryRows(ledger,
+                            "SELECT run_id, site, file_name, start_offset, "
+                            "end_offset, records FROM run_files "
+                            "ORDER BY run_id, site, file_name"));
+  state.push_back(QueryRows(
+      ledger, "SELECT * FROM run_days ORDER BY run_id, site, log_day"));
   return state;
+}
+
+// The runs the ledger holds without an end: started, never committed.
+Rows Interrupted(const fs::path& db_dir) {
+  return QueryRows(db_dir / "velnor_ledger_SRV1_web.sqlite",
+                   "SELECT run_id FROM runs WHERE ended IS NULL");
 }
 
 void CopyDatabases(const fs::path& from, const fs::path& to) {
   fs::remove_all(to);
   fs::create_directories(to);
   for (const auto& entry : fs::directory_iterator(from)) {
-    if (entry.path().extension() == ".mdb") {
+    if (entry.path().extension() == ".mdb" ||
+        entry.path().extension() == ".sqlite") {
       fs::copy_file(entry.path(), to / entry.path().filename());
     }
   }
@@ -102,6 +124,9 @@ bool KillAt(pid_t pid, const fs::path& db_dir, Moment moment,
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
       std::string name = event->len ? event->name : "";
       bool created = event->mask & IN_CREATE;
+      // The ledger's record of the run's start is committed on its own,
+      // before the run: its journal is not one of the run's moments.
+      if (name.starts_with("velnor_ledger_")) name.clear();
       if ((moment == Moment::kJournalMade && created &&
            name.ends_with("-journal")) ||
           (moment == Moment::kCommitting && created &&
@@ -148,8 +173,25 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   const std::vector<Rows> after = State(whole);
   ASSERT_NE(before, after);
 
+  // What a --since-last run makes of the state before: the day counted once,
+  // the same counts as the whole run.
+  const fs::path resumed = root / "resumed";
+  auto since_last = [&](const fs::path& db_dir) {
+    std::vector<std::string> args = arguments(db_dir, "", false);
+    args.erase(args.begin() + 3, args.begin() + 7);  // --from and --to
+    args.push_back("--since-last");
+    ::setenv("VELNOR_TEST_NOW", "2024-06-03T02:30:00Z", 1);
+    VelnorRun run = RunVelnor(args, root);
+    ::unsetenv("VELNOR_TEST_NOW");
+    return run;
+  };
+  auto counts = [](const std::vector<Rows>& state) {
+    return std::vector<Rows>(state.begin(), state.begin() + 5);
+  };
+
   std::mt19937 rng(20240602);
   int ended_before = 0;
+  int resumed_runs = 0;
   int ended_after = 0;
   int killed_committing = 0;
   const fs::path work = root / "work";
@@ -171,6 +213,21 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
     const std::vector<Rows> state = State(work);
     if (state == before) {
       ++ended_before;
+      // Its start is there, with no end: interrupted, nothing counted.
+      if (killed && !Interrupted(work).empty()) {
+        EXPECT_EQ(Interrupted(work), (Rows{{"2"}}));
+        if (resumed_runs++ < 4) {
+          CopyDatabases(work, resumed);
+          VelnorRun next = since_last(resumed);
+          EXPECT_EQ(next.status, 0) << next.err;
+          EXPECT_EQ(counts(State(resumed)), counts(after));
+          VelnorRun runs = RunVelnor(
+              {"runs", "--db-dir", resumed.string(), "--server", "SRV1"}, root);
+          EXPECT_NE(runs.out.find("interrupted, nothing counted"),
+                    std::string::npos)
+              << runs.out;
+        }
+      }
     } else if (state == after) {
       ++ended_after;
     } else {
@@ -181,6 +238,7 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   EXPECT_GT(ended_before, 0);
   EXPECT_GT(ended_after, 0);
   EXPECT_GT(killed_committing, 0);
+  EXPECT_GT(resumed_runs, 0);
   std::cout << ended_before << " kills left the state before the run, "
             << ended_after << " the state after it; " << killed_committing
             << " fell in the commit\n";

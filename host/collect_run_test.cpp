@@ -204,7 +204,9 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
       << run.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}}));
 
-  args.insert(args.end(), {"--register-new-files", "--log-site-level"});
+  // The same days again, on purpose, now with every file.
+  args.insert(args.end(),
+              {"--register-new-files", "--log-site-level", "--recount"});
   VelnorRun both = Collect(args);
   EXPECT_EQ(both.status, 0) << both.err;
   EXPECT_TRUE(Has(both.err, "registered 1 new log file of site 1 (Main Site)"))
@@ -232,7 +234,7 @@ TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
        {std::vector<std::string>{"--server", "srv1"},
         std::vector<std::string>{"--server", "Srv1", "--create-db"}}) {
     std::vector<std::string> args =
-        Args({"--no-tui", "--site", "S,C:\\logs,1"});
+        Args({"--no-tui", "--recount", "--site", "S,C:\\logs,1"});
     args[2] = more[1];
     args.insert(args.end(), more.begin() + 2, more.end());
     VelnorRun run = Velnor(args);

@@ -44,6 +44,7 @@ void List(SiteFolder& site, const std::string& log_directory) {
   // A signal during a listing is the user stopping, not a broken folder.
   if (interrupt::Interrupted()) return;
   if (number == automation::kErrPathNotFound && CanList(log_directory)) {
+    site.not_made_yet = true;
     std::cerr << "velnor: warning: the log folder " << Shown(site.folder)
               << " of site " << site.identifier << " (" << Shown(site.site_name)
               << ") does not exist yet; IIS makes it with the site's first "

@@ -23,6 +23,9 @@ struct SiteFolder {
   // could not resolve the log directory (it logs why).
   std::string folder;
   bool listed = false;
+  // Not listed because it does not exist while its log directory does: IIS
+  // has logged nothing for the site yet.
+  bool not_made_yet = false;
   std::vector<unc::DirEntry> files;  // files only, no folders
   uint64_t bytes = 0;                // of `files`
 };

@@ -49,8 +49,9 @@ Done, but the error log got lines, or a database or output file could not
 be read or written.
 .TP
 .B 2
-A usage mistake: one message says what and how to fix it, and nothing was
-touched.
+A usage mistake, days the collection ledger holds as counted already
+(without \fB\-\-recount\fR), or another collection of the same databases
+running: one message says what and how to fix it, and nothing was touched.
 .TP
 .B 130
 The user cancelled a collection and confirmed it.

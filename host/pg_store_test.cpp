@@ -203,6 +203,10 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
     for (size_t t = 0; t < expected.size(); ++t) {
       EXPECT_EQ(actual[t], expected[t]) << "table " << t;
     }
+    // The central store keeps no collection ledger: the files' report is
+    // compared without theirs.
+    fs::remove(db_dir_ / ("velnor_ledger_" + std::string(server) +
+                          (ftp ? "_ftp" : "_web") + ".sqlite"));
     for (const char* format : {"text", "csv", "json", "html"}) {
       std::vector<std::string> report = {"report", "--server", server,
                                          "--format", format};
@@ -393,12 +397,15 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   same_everywhere();
   VelnorRun report = Velnor({"report", "--db-url", server_.Url(), "--server",
                              "GEN1", "--format", "csv"});
+  // migrate copies the report databases, not the collection ledger (the
+  // store keeps none): the files' report is compared without it.
+  fs::remove(db_dir_ / "velnor_ledger_GEN1_web.sqlite");
   VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(), "--server",
                             "GEN1", "--format", "csv"});
   EXPECT_EQ(report.out, files.out);
 }
 
-TEST_F(PgStoreTest, AUrlWithAPasswordIsRefused) {
+TEST_F(PgStoreTest, AUrlWithAPasswordAndOptionsNeedingALedgerAreRefused) {
   WriteGenerated("SRVA", 10);
   std::vector<std::string> args = Collect("SRVA", false, true);
   for (std::string& arg : args) {
@@ -411,6 +418,25 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefused) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("holds a password"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("~/.pgpass"), std::string::npos) << run.err;
+
+  // The store keeps no ledger, so nothing can go by one.
+  for (const char* option : {"--since-last", "--recount", "--partial-day"}) {
+    std::vector<std::string> ledger = Collect("SRVA", false, true);
+    if (std::string(option) == "--since-last") {
+      ledger.erase(ledger.begin() + 3, ledger.begin() + 7);  // --from, --to
+    }
+    ledger.push_back(option);
+    VelnorRun refused = Velnor(ledger);
+    EXPECT_EQ(refused.status, 2) << option;
+    EXPECT_NE(refused.err.find(std::string(option) +
+                               " needs the collection ledger, which a central "
+                               "store (--db-url) does not keep"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM information_schema.schemata "
+                          "WHERE schema_name LIKE 'qdx_%srva'"),
+            (Rows{{"0"}}));
 }
 
 }  // namespace

@@ -10,13 +10,15 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <tuple>
 
 #include "host/command_support.h"
+#include "host/report_render.h"
+#include "ledger/ledger_store.h"
 #include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_reader.h"
-#include "host/report_render.h"
-#include "platform/automation/error_state.h"
 
 namespace velnor::host {
 
@@ -43,6 +45,28 @@ struct Mistake {
 void Tell(std::ostream& err, const Mistake& mistake) {
   err << "velnor: error: " << mistake.problem << "\n  help: " << mistake.help
       << "\n";
+}
+
+// The limit of the daily series that --from and --to give; a mistake
+// when one of them is not a date or they are the wrong way round.
+Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
+  for (auto [option, text, day] :
+       {std::tuple{"--from", &options.from, &limit.from},
+        std::tuple{"--to", &options.to, &limit.to}}) {
+    if (text->empty()) continue;
+    ledger::Day parsed = ledger::ParseDayText(*text);
+    if (parsed < 0) {
+      return {std::string(option) + " '" + Shown(*text) + "' is not a date",
+              "write it as YYYY-MM-DD"};
+    }
+    *day = parsed;
+  }
+  if (limit.from && limit.to && *limit.to < *limit.from) {
+    return {"the days end (" + options.to + ") before they start (" +
+                options.from + ")",
+            "swap --from and --to"};
+  }
+  return {};
 }
 
 // What is wrong with a central store's URL or schemas; an empty problem
@@ -143,11 +167,12 @@ std::time_t MadeTime() {
   return std::time(nullptr);
 }
 
-std::string Render(const Report& report, const ReportOptions& options) {
-  if (options.format == "csv") return RenderCsv(report);
-  if (options.format == "json") return RenderJson(report);
+std::string Render(const Report& report, const ReportOptions& options,
+                   const DayLimit& limit) {
+  if (options.format == "csv") return RenderCsv(report, limit);
+  if (options.format == "json") return RenderJson(report, limit);
   // The page declares UTF-8 itself; the text is for this locale.
-  RenderOptions render{MadeTime(), !LocaleIsUtf8()};
+  RenderOptions render{MadeTime(), !LocaleIsUtf8(), limit};
   if (options.format == "html") return RenderHtml(report, render);
   return RenderText(report, render);
 }
@@ -168,7 +193,12 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 int RunReport(const ReportOptions& options, std::ostream& out,
               std::ostream& err) {
+  DayLimit limit;
   if (Mistake mistake = UsageMistake(options); !mistake.problem.empty()) {
+    Tell(err, mistake);
+    return 2;
+  }
+  if (Mistake mistake = ParseLimit(options, limit); !mistake.problem.empty()) {
     Tell(err, mistake);
     return 2;
   }
@@ -194,7 +224,7 @@ int RunReport(const ReportOptions& options, std::ostream& out,
       return 2;
     }
   }
-  std::string text = Render(report, options);
+  std::string text = Render(report, options, limit);
   if (options.output.empty()) {
     out << text << std::flush;
     return 0;
@@ -218,8 +248,9 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
   CLI::App* command = app.add_subcommand(
       "report",
       "Show the hits counted in the report databases of one server and "
-      "service, per site: by day of week, month, hour and status code, the "
-      "top URLs and the totals of past runs.");
+      "service, per site: by day (from the collection ledger), day of week, "
+      "month, hour and status code, the top URLs and the totals of past "
+      "runs.");
   command->footer(
       "Examples:\n"
       "  velnor report --db-dir /srv/reports --server SRV1\n"
@@ -230,7 +261,13 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       "--output SRV1.html\n"
       "      one page with charts to open in a browser (works offline)\n"
       "  velnor report --db-dir /srv/reports --server SRV1 --format json\n"
-      "      for other programs; --format csv gives one row per count");
+      "      for other programs; --format csv gives one row per count\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --from 2024-06-01 "
+      "--to 2024-06-30\n"
+      "      the daily series and the runs of June 2024 only\n"
+      "The days collected, the daily series (weekends marked) and the runs "
+      "come\nfrom the collection ledger that velnor collect keeps beside the "
+      "databases;\nthe weekday, month and hour views keep no year.");
   auto* db_dir = command
                      ->add_option("--db-dir", options->db_dir,
                                   "Folder that holds the report databases")
@@ -260,6 +297,14 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       ->add_option("--output", options->output,
                    "Write the report to this file instead of standard output")
       ->type_name("FILE");
+  command
+      ->add_option("--from", options->from,
+                   "First day of the daily series and runs shown, YYYY-MM-DD")
+      ->type_name("DATE");
+  command
+      ->add_option("--to", options->to,
+                   "Last day of the daily series and runs shown, YYYY-MM-DD")
+      ->type_name("DATE");
   command->callback([parsed, site, exit_status] {
     if (site->count() > 0) parsed->options.site = parsed->site;
     ReportOptions& chosen = parsed->options;

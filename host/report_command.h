@@ -19,13 +19,17 @@ struct ReportOptions {
   std::optional<std::string> site;  // one site's Identifier, or all sites
   std::string format = "text";      // text, csv, json or html
   std::string output;               // a file to write; empty: `out`
+  // Limits of the daily series and the ledger's runs shown, YYYY-MM-DD;
+  // empty: open.
+  std::string from;
+  std::string to;
 };
 
 // Runs the report: checks the options, reads the databases read-only,
 // renders, and writes to `options.output` or `out`. Returns the process
-// exit status: 0 on success; 2 for a usage mistake (bad format or server
-// name, missing folder or database files, a site without rows), with one
-// message on `err` and nothing written; 1 when a database cannot be read or
+// exit status: 0 on success; 2 for a usage mistake (bad format, server
+// name or date, missing folder or database files, a site without rows), with
+// one message on `err` and nothing written; 1 when a database cannot be read or
 // the output file cannot be written, with the reason on `err`.
 int RunReport(const ReportOptions& options, std::ostream& out,
               std::ostream& err);

@@ -202,7 +202,8 @@ TEST_F(ReportCommandTest, FtpReadsTheFtpDatabases) {
             "The databases hold\n"
             "  Sites:      none\n"
             "  Runs:       none recorded\n"
-            "  Run dates:  not recorded: each run stores only its site totals\n"
+            "  Run dates:  not recorded: no collection ledger beside the "
+            "databases, and each run stores only its site totals\n"
             "\nNo hits recorded yet.\n");
 }
 
@@ -505,7 +506,8 @@ TEST_F(ReportCommandTest, BusiestDayAndHourNameEveryTieInLogTime) {
                       "each; log time: UTC for W3C logs)\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("\nHits by hour (log time: UTC for W3C logs)\n"),
+  EXPECT_NE(text.find("\nHits by hour (log time: UTC for W3C logs; all years "
+                      "together: the databases keep no year)\n"),
             std::string::npos);
   std::string html = VelnorReport("--format html").out;
   EXPECT_NE(html.find("<b>Mon and Fri</b><span>busiest day: a tie, 5 hits "
@@ -531,7 +533,8 @@ TEST_F(ReportCommandTest, HeadingSaysWhenMadeAndWhatTheDatabasesHold) {
       "  Sites:      3 (1, 2, 10)\n"
       "  Runs:       5 runs of 29 hits in all (site 1: 3, site 2: 1, site "
       "10: 1)\n"
-      "  Run dates:  not recorded: each run stores only its site totals\n";
+      "  Run dates:  not recorded: no collection ledger beside the "
+      "databases, and each run stores only its site totals\n";
   EXPECT_NE(
       VelnorReport("").out.find("Made 2024-06-12 14:05:09 +0000\n" + contents),
       std::string::npos);

@@ -4,6 +4,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <map>
+
+#include "host/report_days.h"
 #include "host/text_format.h"
 
 namespace velnor::host {
@@ -38,14 +42,67 @@ ContentsEntry Runs(const reportdb::Report& report) {
                               hits, per_site)};
 }
 
+ContentsEntry DaysCollected(const reportdb::Report& report) {
+  std::string days;
+  for (const reportdb::SiteReport& site : report.sites) {
+    if (site.days.empty()) continue;
+    AppendListItem(days, "; ",
+                   "site " + site.identifier + ": " + CollectedDays(site));
+  }
+  return {"Days collected", days.empty() ? "none in the ledger" : days};
+}
+
+// The ledger's runs by how they ended; a run that never committed (killed,
+// a power cut) counted nothing.
+ContentsEntry LedgerRuns(const reportdb::Report& report) {
+  if (report.runs.empty()) return {"Ledger runs", "none"};
+  std::map<ledger::Outcome, size_t> by_outcome;
+  for (const ledger::RunRow& run : report.runs) ++by_outcome[run.outcome];
+  std::string outcomes;
+  for (const auto& [outcome, count] : by_outcome) {
+    std::string what(ledger::OutcomeText(outcome));
+    if (outcome == ledger::Outcome::kInterrupted ||
+        outcome == ledger::Outcome::kFailed) {
+      what += ", nothing counted";
+    }
+    AppendListItem(outcomes, "; ", fmt::format("{} {}", count, what));
+  }
+  return {"Ledger runs",
+          fmt::format("{} ({})", Plural(report.runs.size(), "run"), outcomes)};
+}
+
+// Hits of the site totals that no day of the ledger accounts for: counted
+// before the ledger was kept.
+int64_t UndatedHits(const reportdb::Report& report) {
+  int64_t undated = 0;
+  for (const reportdb::SiteReport& site : report.sites) {
+    int64_t dated = 0;
+    for (const reportdb::DayCount& day : site.days) dated += day.hits;
+    undated += std::max<int64_t>(site.runs_total - dated, 0);
+  }
+  return undated;
+}
+
 }  // namespace
 
 std::vector<ContentsEntry> DatabaseContents(const reportdb::Report& report) {
-  return {Sites(report),
-          Runs(report),
-          // tblTotalAccess keeps a site's total per run and nothing else, so
-          // the report cannot say when a run was made or which days it read.
-          {"Run dates", "not recorded: each run stores only its site totals"}};
+  if (!report.has_ledger) {
+    // tblTotalAccess keeps a site's total per run and nothing else, so
+    // without the ledger the report cannot say which days a run read.
+    return {Sites(report),
+            Runs(report),
+            {"Run dates",
+             "not recorded: no collection ledger beside the databases, and "
+             "each run stores only its site totals"}};
+  }
+  std::vector<ContentsEntry> contents = {
+      Sites(report), Runs(report), DaysCollected(report), LedgerRuns(report)};
+  if (int64_t undated = UndatedHits(report); undated > 0) {
+    contents.push_back(
+        {"Undated hits",
+         fmt::format("{} (counted before the ledger was kept)", undated)});
+  }
+  return contents;
 }
 
 std::string MadeStamp(std::time_t made) {

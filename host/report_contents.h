@@ -24,7 +24,9 @@ struct ContentsEntry {
 
 // What the databases behind `report` hold, in the order shown: the sites,
 // the runs per site and their hits from the site totals (tblTotalAccess),
-// and what is known of the runs' dates.
+// and from the collection ledger the days collected per site, the runs by
+// how they ended and the hits counted before the ledger was kept (or,
+// without a ledger, that the runs' dates are not recorded).
 std::vector<ContentsEntry> DatabaseContents(const reportdb::Report& report);
 
 // `made` in local time with its offset from UTC: "2024-06-12 14:05:09

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/report_days.h"
 #include "host/text_format.h"
 #include "reportdb/report_reader.h"
 
@@ -24,12 +25,15 @@ struct RenderOptions {
   // Text only: bars, rules and the cut mark in ASCII, for a terminal whose
   // locale is not UTF-8.
   bool ascii = false;
+  // The days of the daily series and the ledger's runs shown.
+  DayLimit days;
 };
 
-// A heading with the time made and what the databases hold, then aligned
-// tables, one block per site, each count with a bar scaled to the largest
-// count of its table: block characters in eighths, or "#" per column with
-// `options.ascii`. Texts longer than 60 characters are cut, ending in "…"
+// A heading with the time made and what the databases hold, the ledger's
+// runs, then aligned tables, one block per site (the daily series first),
+// each count with a bar scaled to the largest count of its table: block
+// characters in eighths, or "#" per column with `options.ascii`. Texts longer
+// than 60 characters are cut, ending in "…"
 // ("..." in ASCII).
 std::string RenderText(const reportdb::Report& report,
                        const RenderOptions& options);
@@ -40,9 +44,12 @@ std::string RenderText(const reportdb::Report& report,
 // hour (Key = hour 0-23, Label empty), status (Key = status code, Label =
 // status label), url (Key = rank from 1, Label = URL), command (FTP only:
 // the entries without a path, Key = rank from 1, Label = the entry), run
-// (Key = run number from 1, oldest first, Label empty) and runs-total (Key
-// and Label empty).
-std::string RenderCsv(const reportdb::Report& report);
+// (Key = run number from 1, oldest first, Label empty), runs-total (Key
+// and Label empty) and day (the ledger's daily series within `days`: Key =
+// YYYY-MM-DD, Label = the weekday's name, then " (weekend)" on Saturday and
+// Sunday and " (in part)" for a day counted so far only).
+std::string RenderCsv(const reportdb::Report& report,
+                      const DayLimit& days = {});
 
 // One JSON object, indented by two spaces:
 //   {"server": "SRV1", "service": "web" | "ftp", "sites": [
@@ -54,10 +61,21 @@ std::string RenderCsv(const reportdb::Report& report);
 //                    "hits": 2}, ...],
 //      "top_urls": [{"url": "/", "hits": 10}, ...],
 //      "commands_without_path": [{"url": "anonymous", "hits": 3}, ...],
-//      "runs": [5, 7], "runs_total": 12}, ...]}
-// "commands_without_path" appears in FTP reports only.
-// Lists keep the order of the Report.
-std::string RenderJson(const reportdb::Report& report);
+//      "runs": [5, 7], "runs_total": 12,
+//      "days": [{"day": "2024-06-08", "weekday": "Saturday",
+//                "weekend": true, "complete": true, "hits": 12,
+//                "hits_2xx": 9, "hits_3xx": 1, "hits_4xx": 2,
+//                "hits_5xx": 0}, ...]}, ...],
+//    "ledger": null | {"runs": [{"run": 3, "started": "2024-06-12T02:30:01Z",
+//      "ended": "..." | null, "outcome": "completed", "mode": "count",
+//      "partial_day": false, "first_day": "2024-06-11",
+//      "last_day": "2024-06-11", "sites": ["1", "2"], "records": 1650},
+//      ...]}}
+// "commands_without_path" appears in FTP reports only. "days" and the
+// ledger's runs are those within `days`; "ledger" is null when the folder
+// has no collection ledger. Lists keep the order of the Report.
+std::string RenderJson(const reportdb::Report& report,
+                       const DayLimit& days = {});
 
 // A complete HTML page with inline CSS and inline SVG charts: no scripts
 // and no reference to any other file or address, so it opens offline. The

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "host/report_days.h"
 #include "host/report_render.h"
+#include "host/runs_table.h"
 #include "host/text_format.h"
 
 namespace velnor::host {
@@ -68,7 +70,20 @@ std::string UrlJson(const UrlCount& url) {
          ", \"hits\": " + std::to_string(url.hits) + "}";
 }
 
-void SiteJson(std::string& out, const SiteReport& site, bool is_ftp) {
+std::string DayJson(const reportdb::DayCount& day) {
+  return "{\"day\": " + JsonString(ledger::DayText(day.day)) +
+         ", \"weekday\": " + JsonString(WeekdayName(day.day)) +
+         ", \"weekend\": " + (IsWeekend(day.day) ? "true" : "false") +
+         ", \"complete\": " + (day.complete ? "true" : "false") +
+         ", \"hits\": " + std::to_string(day.hits) +
+         ", \"hits_2xx\": " + std::to_string(day.hits_by_class[0]) +
+         ", \"hits_3xx\": " + std::to_string(day.hits_by_class[1]) +
+         ", \"hits_4xx\": " + std::to_string(day.hits_by_class[2]) +
+         ", \"hits_5xx\": " + std::to_string(day.hits_by_class[3]) + "}";
+}
+
+void SiteJson(std::string& out, const SiteReport& site, bool is_ftp,
+              const DayLimit& days) {
   const char* kIndent = "      ";
   out += "    {\n";
   out += std::string(kIndent) +
@@ -96,12 +111,15 @@ void SiteJson(std::string& out, const SiteReport& site, bool is_ftp) {
   out += ",\n" + std::string(kIndent) + "\"runs\": " + JsonNumbers(site.runs) +
          ",\n";
   out += std::string(kIndent) +
-         "\"runs_total\": " + std::to_string(site.runs_total) + "\n    }";
+         "\"runs_total\": " + std::to_string(site.runs_total) + ",\n";
+  out += std::string(kIndent) + "\"days\": ";
+  JsonList(out, ShownDays(site, days), kIndent, DayJson);
+  out += "\n    }";
 }
 
 }  // namespace
 
-std::string RenderCsv(const Report& report) {
+std::string RenderCsv(const Report& report, const DayLimit& days) {
   std::string out;
   CsvWriter csv(&out);
   for (const SiteReport& site : report.sites) {
@@ -132,22 +150,37 @@ std::string RenderCsv(const Report& report) {
       csv.Row(site, "run", std::to_string(i + 1), "", site.runs[i]);
     }
     csv.Row(site, "runs-total", "", "", site.runs_total);
+    for (const reportdb::DayCount& day : ShownDays(site, days)) {
+      std::string label = WeekdayName(day.day);
+      if (IsWeekend(day.day)) label += " (weekend)";
+      if (!day.complete) label += " (in part)";
+      csv.Row(site, "day", ledger::DayText(day.day), label, day.hits);
+    }
   }
   return out;
 }
 
-std::string RenderJson(const Report& report) {
+std::string RenderJson(const Report& report, const DayLimit& days) {
   std::string out =
       "{\n  \"server\": " + JsonString(report.server) +
       ",\n  \"service\": " + (report.is_ftp ? "\"ftp\"" : "\"web\"") +
       ",\n  \"sites\": ";
-  if (report.sites.empty()) return out + "[]\n}\n";
-  out += "[\n";
-  for (size_t i = 0; i < report.sites.size(); ++i) {
-    SiteJson(out, report.sites[i], report.is_ftp);
-    out += i + 1 < report.sites.size() ? ",\n" : "\n";
+  if (report.sites.empty()) {
+    out += "[]";
+  } else {
+    out += "[\n";
+    for (size_t i = 0; i < report.sites.size(); ++i) {
+      SiteJson(out, report.sites[i], report.is_ftp, days);
+      out += i + 1 < report.sites.size() ? ",\n" : "\n";
+    }
+    out += "  ]";
   }
-  return out + "  ]\n}\n";
+  out += ",\n  \"ledger\": ";
+  if (!report.has_ledger) return out + "null\n}\n";
+  out += "{\"runs\": ";
+  JsonList(out, ShownRuns(report, days), "  ",
+           [](const ledger::RunRow& run) { return RunJson(run, false); });
+  return out + "}\n}\n";
 }
 
 }  // namespace velnor::host

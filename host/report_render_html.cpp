@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "host/report_contents.h"
+#include "host/report_days.h"
 #include "host/report_highlights.h"
 #include "host/report_render.h"
+#include "host/runs_table.h"
 
 namespace velnor::host {
 
@@ -67,6 +69,14 @@ svg .axis-title{font-size:12px;fill:#56657a}
 svg .grid{stroke:#e4e9ef}
 svg .axis{stroke:#8896a8}
 svg .bar{fill:#3b82c4}
+svg .bar.weekend{fill:#1f3a5f}
+svg .bar.part{fill-opacity:.45}
+.legend{font-size:13px;color:#56657a;margin:2px 0 6px}
+.legend i{display:inline-block;width:11px;height:11px;margin:0 4px 0 10px;
+ vertical-align:-1px;background:#3b82c4}
+.legend i.weekend{background:#1f3a5f}
+.legend i.part{opacity:.45}
+.scroll{overflow-x:auto}
 svg.narrow{display:none}
 .empty{color:#6b7788;font-style:italic}
 table.runs{border-collapse:collapse;font-size:14px;min-width:260px}
@@ -179,9 +189,10 @@ Axis HitAxis(int64_t largest) {
 }
 
 struct Bar {
-  std::string label;  // under or beside the bar, escaped markup
+  std::string label;  // under or beside the bar, escaped markup; may be empty
   std::string title;  // the full text, shown on hover, escaped
   int64_t hits;
+  std::string_view css_class = "bar";
 };
 
 int64_t Largest(const std::vector<Bar>& bars) {
@@ -209,9 +220,9 @@ std::string SvgStart(const Frame& frame, double height,
 
 // Vertical bars with the hit axis on the left and the buckets below. Values
 // above the bars are abbreviated (209k) when the full number would reach
-// into the next bar's.
+// into the next bar's, and left to the bars' titles with `values` off.
 std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
-                        const Frame& frame) {
+                        const Frame& frame, bool values = true) {
   const double kHeight = 250, kRight = 10, kTop = 22, kBottom = 46;
   const double width = frame.width;
   Axis axis = HitAxis(Largest(bars));
@@ -239,14 +250,22 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
     std::string value =
         abbreviate ? Abbreviated(bars[i].hits) : Grouped(bars[i].hits);
     svg += fmt::format(
-        "<rect class=\"bar\" x=\"{:.1f}\" y=\"{:.1f}\" width=\"{:.1f}\" "
-        "height=\"{:.1f}\"><title>{}: {} hits</title></rect>"
-        "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\" "
-        "text-anchor=\"middle\">{}</text>"
-        "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>\n",
-        center - slot * 0.35, base - h, slot * 0.7, h, bars[i].title,
-        Grouped(bars[i].hits), center, base - h - 4, value, center, base + 15,
-        bars[i].label);
+        "<rect class=\"{}\" x=\"{:.1f}\" y=\"{:.1f}\" width=\"{:.1f}\" "
+        "height=\"{:.1f}\"><title>{}: {} hits</title></rect>",
+        bars[i].css_class, center - slot * 0.35, base - h, slot * 0.7, h,
+        bars[i].title, Grouped(bars[i].hits));
+    if (values) {
+      svg += fmt::format(
+          "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\" "
+          "text-anchor=\"middle\">{}</text>",
+          center, base - h - 4, value);
+    }
+    if (!bars[i].label.empty()) {
+      svg += fmt::format(
+          "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>",
+          center, base + 15, bars[i].label);
+    }
+    svg += "\n";
   }
   svg += AxisLines(kLeft, kTop, base, width - kRight);
   svg += fmt::format(
@@ -389,6 +408,45 @@ std::string EntryChart(const std::vector<UrlCount>& entries,
   });
 }
 
+// The ledger's daily series: a bar per day, weekends darker, days counted
+// in part lighter. Dates label every few bars, as many as fit; values show
+// when there is room for them, and every bar's title has its day and hits.
+std::string DayChart(const std::vector<reportdb::DayCount>& days,
+                     const Frame& frame) {
+  constexpr double kLabelWidth = 40;  // "06-30" and a gap
+  const double slot = (frame.width - 80) / static_cast<double>(days.size());
+  const size_t every =
+      std::max<size_t>(1, static_cast<size_t>(std::ceil(kLabelWidth / slot)));
+  std::vector<Bar> bars;
+  for (size_t i = 0; i < days.size(); ++i) {
+    const reportdb::DayCount& day = days[i];
+    std::string text = ledger::DayText(day.day);
+    std::string marks = DayMarks(day);
+    bars.push_back({i % every == 0 ? text.substr(5) : "",
+                    Escape(text + " " + WeekdayShortName(day.day) +
+                           (marks.empty() ? "" : " (" + marks + ")")),
+                    day.hits,
+                    !day.complete
+                        ? (IsWeekend(day.day) ? "bar weekend part" : "bar part")
+                        : (IsWeekend(day.day) ? "bar weekend" : "bar")});
+  }
+  return ColumnChart(bars, "Day (log time: UTC)", frame,
+                     slot >= 6.0 * kValueCharWidth);
+}
+
+std::string DaySeries(const Report& report, const SiteReport& site,
+                      const DayLimit& limit) {
+  if (!report.has_ledger) {
+    return "<p class=\"empty\">No dates: there is no collection ledger beside "
+           "the databases.</p>\n";
+  }
+  std::vector<reportdb::DayCount> days = ShownDays(site, limit);
+  if (days.empty()) return "<p class=\"empty\">No days in the ledger.</p>\n";
+  return "<p class=\"legend\"><i></i>weekday<i class=\"weekend\"></i>"
+         "weekend<i class=\"part\"></i>counted in part so far</p>\n" +
+         DayChart(days, kWide) + DayChart(days, kNarrow);
+}
+
 std::string RunTable(const SiteReport& site) {
   if (site.runs.empty()) return "<p class=\"empty\">No runs recorded.</p>\n";
   std::string html =
@@ -441,20 +499,26 @@ std::string Cards(const SiteReport& site) {
          "</div>\n";
 }
 
-std::string SiteHtml(const SiteReport& site, size_t index, bool is_ftp) {
+std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
+                     const DayLimit& limit) {
+  const bool is_ftp = report.is_ftp;
   std::string name = site.name.empty() ? "" : Escape(site.name);
   std::string html =
       fmt::format(
           "<section class=\"site\" id=\"site-{}\">\n<h2><span class=\"id\">"
           "Site {}</span>{}</h2>\n",
           index, Escape(site.identifier), name) +
-      Cards(site) + "<div class=\"pair\">\n" +
-      Figure("Hits by day of week",
+      Cards(site) +
+      Figure(fmt::format("Hits by day ({})", kLogTimeNote),
+             DaySeries(report, site, limit)) +
+      "<div class=\"pair\">\n" +
+      Figure(fmt::format("Hits by day of week ({})", kNoYearNote),
              ColumnChart(BucketBars(site.weekdays), "Day of week", kSmall)) +
-      Figure("Hits by month",
+      Figure(fmt::format("Hits by month ({})", kNoYearNote),
              ColumnChart(BucketBars(site.months), "Month", kSmall)) +
       "</div>\n" +
-      Figure(fmt::format("Hits by hour ({})", kLogTimeNote), HourChart(site)) +
+      Figure(fmt::format("Hits by hour ({}; {})", kLogTimeNote, kNoYearNote),
+             HourChart(site)) +
       Figure("Hits by status", StatusChart(site));
   if (is_ftp) {
     html += Figure(fmt::format("Top {} paths", kTopUrlCount),
@@ -479,14 +543,29 @@ std::string Navigation(const Report& report) {
   return nav + "</nav>\n";
 }
 
-std::string Contents(const Report& report) {
+std::string Contents(const Report& report, const DayLimit& limit) {
   std::string html =
       "<section class=\"contents\"><h2>The databases hold</h2><dl>\n";
   for (const ContentsEntry& entry : DatabaseContents(report)) {
     html += fmt::format("<dt>{}</dt><dd>{}</dd>\n", Escape(entry.what),
                         Escape(entry.value));
   }
-  return html + "</dl></section>\n";
+  html += "</dl></section>\n";
+  std::vector<ledger::RunRow> runs = ShownRuns(report, limit);
+  if (runs.empty()) return html;
+  html +=
+      "<section class=\"contents\"><h2>Runs in the ledger</h2>"
+      "<div class=\"scroll\"><table class=\"runs\">\n";
+  std::vector<std::vector<std::string>> rows = RunRows(runs, false, 0);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const char* cell = i == 0 ? "th" : "td";
+    html += "<tr>";
+    for (const std::string& text : rows[i]) {
+      html += fmt::format("<{0}>{1}</{0}>", cell, Escape(text));
+    }
+    html += "</tr>\n";
+  }
+  return html + "</table></div></section>\n";
 }
 
 }  // namespace
@@ -503,12 +582,12 @@ std::string RenderHtml(const Report& report, const RenderOptions& options) {
       "<p>Made {}</p></header>\n<main>\n",
       server, service, kStyle, server, service, report.sites.size(),
       report.sites.size() == 1 ? "" : "s", Escape(MadeStamp(options.made)));
-  html += Navigation(report) + Contents(report);
+  html += Navigation(report) + Contents(report, options.days);
   if (report.sites.empty()) {
     html += "<p class=\"empty\">No hits recorded yet.</p>\n";
   }
   for (size_t i = 0; i < report.sites.size(); ++i) {
-    html += SiteHtml(report.sites[i], i, report.is_ftp);
+    html += SiteHtml(report, report.sites[i], i, options.days);
   }
   return html + "</main>\n</body>\n</html>\n";
 }

@@ -93,7 +93,7 @@ TEST(RenderDataTest, CsvAndJsonEscapeWhatTheirSyntaxNeeds) {
             std::string::npos)
       << json;
   EXPECT_NE(json.find("\"hours\": [0, 0, 0, 0, 0, 2, 0,"), std::string::npos);
-  EXPECT_NE(json.find("\"runs\": [4, 5],\n      \"runs_total\": 9\n"),
+  EXPECT_NE(json.find("\"runs\": [4, 5],\n      \"runs_total\": 9,\n"),
             std::string::npos);
 }
 

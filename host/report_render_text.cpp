@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "host/report_contents.h"
+#include "host/report_days.h"
 #include "host/report_highlights.h"
 #include "host/report_render.h"
+#include "host/runs_table.h"
 
 namespace velnor::host {
 
@@ -166,6 +168,27 @@ void RunTable(std::string& out, const TextWriter& writer,
   Table(out, writer, rows, {false});
 }
 
+// The ledger's daily series: one row per day with its weekday and marks.
+void DayTable(std::string& out, const TextWriter& writer, const Report& report,
+              const SiteReport& site, const DayLimit& limit) {
+  if (!report.has_ledger) {
+    out += "  No dates: there is no collection ledger beside the databases.\n";
+    return;
+  }
+  std::vector<reportdb::DayCount> days = ShownDays(site, limit);
+  if (days.empty()) {
+    out += "  No days in the ledger.\n";
+    return;
+  }
+  std::vector<TableRow> rows;
+  for (const reportdb::DayCount& day : days) {
+    rows.push_back(
+        {{ledger::DayText(day.day), WeekdayShortName(day.day), DayMarks(day)},
+         day.hits});
+  }
+  Table(out, writer, rows, {false, false, false});
+}
+
 void Highlights(std::string& out, const SiteReport& site) {
   out += "  Busiest day:   " + DescribeBusiest(BusiestDays(site)) + "\n";
   Busiest hours = BusiestHours(site);
@@ -176,17 +199,21 @@ void Highlights(std::string& out, const SiteReport& site) {
   out += "  Busiest hour:  " + hour + "\n";
 }
 
-void SiteText(std::string& out, const TextWriter& writer,
-              const SiteReport& site, bool is_ftp) {
+void SiteText(std::string& out, const TextWriter& writer, const Report& report,
+              const SiteReport& site, const DayLimit& limit) {
+  const bool is_ftp = report.is_ftp;
   std::string heading = "Site " + writer.Label(site.identifier);
   if (!site.name.empty()) heading += ": " + writer.Label(site.name);
   out += "\n" + heading + "\n" + std::string(Width(heading), '=') + "\n";
   Highlights(out, site);
-  Section(out, "Hits by day of week");
+  Section(out, std::string("Hits by day (") + kLogTimeNote + ")");
+  DayTable(out, writer, report, site, limit);
+  Section(out, std::string("Hits by day of week (") + kNoYearNote + ")");
   BucketTable(out, writer, site.weekdays);
-  Section(out, "Hits by month");
+  Section(out, std::string("Hits by month (") + kNoYearNote + ")");
   BucketTable(out, writer, site.months);
-  Section(out, std::string("Hits by hour (") + kLogTimeNote + ")");
+  Section(out, std::string("Hits by hour (") + kLogTimeNote + "; " +
+                   kNoYearNote + ")");
   HourTable(out, writer, site);
   Section(out, "Hits by status");
   StatusTable(out, writer, site);
@@ -216,6 +243,10 @@ void Heading(std::string& out, const TextWriter& writer, const Report& report,
     out += "  " + what + std::string(width + 3 - Width(what), ' ') +
            CleanUtf8(entry.value, true) + "\n";
   }
+  std::vector<ledger::RunRow> runs = ShownRuns(report, options.days);
+  if (runs.empty()) return;
+  out +=
+      "\nRuns in the ledger\n" + AlignedColumns(RunRows(runs, false, 0), "  ");
 }
 
 }  // namespace
@@ -228,7 +259,7 @@ std::string RenderText(const Report& report, const RenderOptions& options) {
     return out + "\nNo hits recorded yet.\n";
   }
   for (const SiteReport& site : report.sites) {
-    SiteText(out, writer, site, report.is_ftp);
+    SiteText(out, writer, report, site, options.days);
   }
   return out;
 }

@@ -87,6 +87,18 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
   return attempt;
 }
 
+bool RunLock::IsHeld(const std::string& db_dir, const std::string& server,
+                     bool is_ftp) {
+  int fd =
+      ::open(LockPath(db_dir, server, is_ftp).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A shared lock is refused while a run holds the exclusive one; taken, it
+  // is dropped at once with the file.
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
 RunLock::RunLock(RunLock&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
 

@@ -32,6 +32,11 @@ class RunLock {
                                 const std::string& server, bool is_ftp,
                                 double wait_seconds);
 
+  // True when a run holds the lock of `server`'s service in `db_dir` now.
+  // Takes nothing and makes no file.
+  static bool IsHeld(const std::string& db_dir, const std::string& server,
+                     bool is_ftp);
+
   RunLock(RunLock&& other) noexcept;
   RunLock& operator=(RunLock&&) = delete;
   ~RunLock();  // releases the lock

@@ -41,13 +41,13 @@ RunProgress::RunProgress(const std::vector<SiteFolder>& folders)
   for (const SiteFolder& folder : folders_) {
     if (seen.insert(folder.folder).second) listed_bytes_ += folder.bytes;
   }
-  iislog::SetReadObserver(this);
+  replaced_ = iislog::SetReadObserver(this);
   forms::SetStatusLine([this] { return StatusLine(); });
 }
 
 RunProgress::~RunProgress() {
   forms::SetStatusLine({});
-  iislog::SetReadObserver(nullptr);
+  iislog::SetReadObserver(replaced_);
 }
 
 void RunProgress::FileOpened(std::string_view path) {

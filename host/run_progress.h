@@ -21,7 +21,8 @@ namespace velnor::host {
 class RunProgress : public iislog::ReadObserver {
  public:
   // Watches the reading of this thread and provides the window's status
-  // line until destroyed. `folders` (the survey of the run's sites, in
+  // line until destroyed, when the thread's observer before it is put
+  // back. `folders` (the survey of the run's sites, in
   // order) must outlive this object.
   explicit RunProgress(const std::vector<SiteFolder>& folders);
   ~RunProgress() override;
@@ -43,6 +44,7 @@ class RunProgress : public iislog::ReadObserver {
   using Clock = std::chrono::steady_clock;
 
   const std::vector<SiteFolder>& folders_;
+  iislog::ReadObserver* replaced_ = nullptr;
   uint64_t listed_bytes_ = 0;  // of every folder, each counted once
   Clock::time_point started_;
   iislog::ReadCounters at_start_;

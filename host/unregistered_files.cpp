@@ -12,7 +12,7 @@ namespace velnor::host {
 std::vector<UnregisteredFiles> FindUnregisteredFiles(
     reportdb::LogFileRegistry& registry, const std::string& server,
     const std::vector<SiteFolder>& folders, bool log_site_level,
-    bool refresh_registry) {
+    bool refresh_registry, const InWindow& in_window) {
   std::vector<UnregisteredFiles> found;
   if (registry.ServerFileCount(server) == 0) return found;
   for (const SiteFolder& folder : folders) {
@@ -22,11 +22,13 @@ std::vector<UnregisteredFiles> FindUnregisteredFiles(
     if (registered.empty() && (log_site_level || refresh_registry)) continue;
     std::set<std::string, automation::LessIgnoringAsciiCase> known(
         registered.begin(), registered.end());
-    UnregisteredFiles files{&folder, {}, "", !registered.empty()};
+    UnregisteredFiles files{&folder, {}, {}, "", !registered.empty()};
     int64_t newest_time = 0;
     for (const unc::DirEntry& file : folder.files) {
       if (known.contains(file.name)) continue;
       files.names.push_back(file.name);
+      if (!in_window(folder.identifier, file.name)) continue;
+      files.in_window.push_back(file.name);
       if (files.newest.empty() || file.modified_time > newest_time) {
         files.newest = file.name;
         newest_time = file.modified_time;
@@ -38,7 +40,7 @@ std::vector<UnregisteredFiles> FindUnregisteredFiles(
 }
 
 std::string UnregisteredNote(const UnregisteredFiles& files) {
-  const size_t count = files.names.size();
+  const size_t count = files.in_window.size();
   const bool one = count == 1;
   std::string note =
       "site " + Shown(files.site->identifier) + " (" +

@@ -7,6 +7,7 @@
 #ifndef VELNOR_HOST_UNREGISTERED_FILES_H_
 #define VELNOR_HOST_UNREGISTERED_FILES_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,22 +19,32 @@ namespace velnor::host {
 struct UnregisteredFiles {
   const SiteFolder* site = nullptr;
   std::vector<std::string> names;  // in the folder's order
-  std::string newest;              // by modification time
+  // Those of `names` that may hold records of the run's window: the ones
+  // the run misses.
+  std::vector<std::string> in_window;
+  std::string newest;  // of `in_window`, by modification time
   // The site has registered files, so only registering the new ones gets
   // them read; otherwise --log-site-level reads the whole folder.
   bool site_registered = false;
 };
 
+// Whether the file `name` of the site `site` (an identifier) may hold
+// records of the days the run counts for that site.
+using InWindow =
+    std::function<bool(const std::string& site, const std::string& name)>;
+
 // The files of each listed folder of `folders` that a run with these flags
-// will skip. Empty when `server` has no registered file at all (the run
-// then reads every folder whole).
+// will skip, with those of them that `in_window` keeps. Empty when
+// `server` has no registered file at all (the run then reads every folder
+// whole).
 std::vector<UnregisteredFiles> FindUnregisteredFiles(
     reportdb::LogFileRegistry& registry, const std::string& server,
     const std::vector<SiteFolder>& folders, bool log_site_level,
-    bool refresh_registry);
+    bool refresh_registry, const InWindow& in_window);
 
-// The summary's line for `files`: the site, how many files, the newest
-// and the option that gets them read.
+// The summary's line for the files of `files` in the window (there must be
+// one): the site, how many files, the newest and the option that gets them
+// read.
 std::string UnregisteredNote(const UnregisteredFiles& files);
 
 }  // namespace velnor::host

@@ -10,6 +10,7 @@
 #include "host/init_db_command.h"
 #include "host/migrate_command.h"
 #include "host/report_command.h"
+#include "host/runs_command.h"
 #include "host/sites_command.h"
 
 namespace velnor::host {
@@ -24,6 +25,7 @@ std::unique_ptr<CLI::App> MakeVelnorApp(int* exit_status) {
   AddInitDbCommand(*app, exit_status);
   AddCollectCommand(*app, exit_status);
   AddReportCommand(*app, exit_status);
+  AddRunsCommand(*app, exit_status);
   AddSitesCommand(*app, exit_status);
   AddMigrateCommand(*app, exit_status);
   AddHelpCommand(*app, exit_status);

@@ -425,7 +425,7 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
 
   // Mistakes before any command runs, in the style of every other one.
   const std::string kCommands =
-      "init-db, collect, report, sites, migrate and help";
+      "init-db, collect, report, runs, sites, migrate and help";
   const std::pair<std::string, std::string> kMistakes[] = {
       {"",
        "velnor: error: no command given\n  help: say what to do: velnor "

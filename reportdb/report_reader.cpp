@@ -10,9 +10,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
+#include "ledger/counted_days.h"
+#include "ledger/ledger_files.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -90,6 +93,7 @@ struct SiteTally {
   std::map<int64_t, StatusCount> statuses;  // by Status code
   std::unordered_map<std::string, int64_t> url_hits;
   std::vector<int64_t> runs;
+  std::vector<DayCount> days;
 };
 
 class Tally {
@@ -255,6 +259,7 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally,
   }
   site.runs = std::move(tally.runs);
   for (int64_t hits : site.runs) site.runs_total += hits;
+  site.days = std::move(tally.days);
   return site;
 }
 
@@ -276,6 +281,59 @@ bool IdentifierLess(const SiteReport& a, const SiteReport& b) {
   if (x.size() != y.size()) return x.size() < y.size();
   return x != y ? x < y : a.identifier < b.identifier;
 }
+
+// The collection ledger of the service, when the folder has one: joined
+// after the four databases, as a run joins it, so that its days and the
+// counts are one committed state.
+class Ledger {
+ public:
+  Ledger(ado::Session& session, const std::string& db_dir,
+         std::string_view server, bool is_ftp)
+      : session_(session), path_(ledger::LedgerPath(db_dir, server, is_ftp)) {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) return;
+    Guarded([&] { schema_ = session_.Attach(path_); });
+  }
+
+  bool exists() const { return !schema_.empty(); }
+
+  // Each site's counted days into `tally`; the runs into `runs`.
+  void Read(Tally& tally, std::vector<ledger::RunRow>& runs) {
+    ledger::LedgerContents contents;
+    Guarded(
+        [&] { contents = ledger::LedgerStore(session_, schema_).ReadAll(); });
+    const ledger::CountedDays counted(contents);
+    for (const std::string& site : counted.Sites()) {
+      std::vector<DayCount>& days = tally.sites()[site].days;
+      for (const auto& [day, count] : counted.DaysOf(site)) {
+        DayCount& shown = days.emplace_back();
+        shown.day = day;
+        shown.hits = count.hits;
+        std::copy(std::begin(count.hits_by_class),
+                  std::end(count.hits_by_class), shown.hits_by_class);
+        shown.complete = count.complete;
+      }
+    }
+    runs = std::move(contents.runs);
+  }
+
+ private:
+  template <class Step>
+  void Guarded(Step step) {
+    try {
+      step();
+    } catch (const automation::AutomationError& error) {
+      Raise(automation::kErrPermissionDenied,
+            "Could not read the collection ledger '" + path_ +
+                "': " + error.description() +
+                " Check that it is readable; velnor collect makes it.");
+    }
+  }
+
+  ado::Session& session_;
+  std::string path_;
+  std::string schema_;
+};
 
 std::string DatabasePath(const std::string& db_dir, ReportKind kind,
                          std::string_view server, bool is_ftp) {
@@ -324,15 +382,21 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Database month(*session, path(ReportKind::kHitsByMonth));
   Database hour(*session, path(ReportKind::kHitsByHour));
   Database status(*session, path(ReportKind::kHitsByStatus));
+  // A central store keeps no ledger.
+  std::optional<Ledger> ledger;
+  if (!location.IsPostgres())
+    ledger.emplace(*session, location.db_dir, server, is_ftp);
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
   // Last, so that the totals, appended after a site's tallies, give the
   // site name most recently written.
   ReadHoursAndRuns(hour, tally);
+  Report report;
+  report.has_ledger = ledger && ledger->exists();
+  if (report.has_ledger) ledger->Read(tally, report.runs);
   session->Commit();
 
-  Report report;
   report.server = std::string(server);
   report.is_ftp = is_ftp;
   for (auto& [identifier, site] : tally.sites()) {

@@ -1,7 +1,9 @@
 // What `velnor report` shows: the counts of the four report databases of
-// one server and service, and the site totals of past runs, gathered per
-// site. The databases are only read, never changed, so a report can be
-// taken while nothing else, or a collection run, uses them.
+// one server and service, the site totals of past runs, and from the
+// collection ledger beside them (when there is one) the days collected with
+// their hits and the runs, gathered per site. The files are only read,
+// never changed, so a report can be taken while nothing else, or a
+// collection run, uses them.
 #ifndef VELNOR_REPORTDB_REPORT_READER_H_
 #define VELNOR_REPORTDB_REPORT_READER_H_
 
@@ -11,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ledger/ledger_store.h"
 #include "reportdb/report_location.h"
 
 namespace velnor::reportdb {
@@ -32,6 +35,15 @@ struct StatusCount {
 struct UrlCount {
   std::string url;
   int64_t hits = 0;
+};
+
+// One day of a site as the ledger has it, over every run that counted it.
+struct DayCount {
+  ledger::Day day = 0;
+  int64_t hits = 0;
+  int64_t hits_by_class[4] = {0, 0, 0, 0};  // 2xx, 3xx, 4xx, 5xx
+  bool complete = true;  // false: counted so far only (a day in progress,
+                         // a cancelled or failed reading)
 };
 
 // Everything counted for one site (one Identifier).
@@ -59,6 +71,9 @@ struct SiteReport {
   // `No of Hits` of each past run of this site, oldest first.
   std::vector<int64_t> runs;
   int64_t runs_total = 0;
+  // Every day the ledger holds counted for the site, by day (days without
+  // hits included). Empty without a ledger.
+  std::vector<DayCount> days;
 };
 
 inline constexpr size_t kTopUrlCount = 10;
@@ -67,6 +82,10 @@ struct Report {
   std::string server;
   bool is_ftp = false;
   std::vector<SiteReport> sites;  // by Identifier, numerically when numeric
+  // Whether the folder holds the collection ledger of the server and
+  // service, and its runs, oldest first.
+  bool has_ledger = false;
+  std::vector<ledger::RunRow> runs;
 };
 
 // Names of the database files of `server`'s service in `db_dir` (full
@@ -76,7 +95,9 @@ std::vector<std::string> MissingReportDatabases(const std::string& db_dir,
                                                 bool is_ftp);
 
 // Reads the four report databases of `server`'s service in `db_dir` and
-// tblTotalAccess, opened read-only. Rows whose `Hours` is outside 0-23 are
+// tblTotalAccess, and the service's ledger when it exists, opened
+// read-only, in one read transaction: the days and the counts are one
+// committed state. Rows whose `Hours` is outside 0-23 are
 // not shown: the collector never writes them. Raises
 // automation::AutomationError naming the file: file not found (53) when a
 // database is missing, or the database error (permission denied, 70) when

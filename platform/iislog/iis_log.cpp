@@ -8,11 +8,13 @@
 // read), and date_time_ holds the record's date-time when it has one.
 #include "platform/iislog/iis_log.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <utility>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
 #include "platform/automation/text.h"
 #include "platform/iislog/log_input.h"
 #include "platform/iislog/read_observer.h"
@@ -26,6 +28,7 @@ using automation::Variant;
 constexpr std::string_view kW3CFormat = "W3C Extended Log File Format";
 
 thread_local ReadObserver* tl_observer = nullptr;
+thread_local ReadPlanner* tl_planner = nullptr;
 thread_local ReadCounters tl_counters;
 
 // The file's own bytes, counted for the observer before any decompression,
@@ -78,7 +81,7 @@ class CloseOnFailure {
   explicit CloseOnFailure(IISLog* log)
       : log_(log), exceptions_(std::uncaught_exceptions()) {}
   ~CloseOnFailure() {
-    if (std::uncaught_exceptions() > exceptions_) log_->CloseLogFiles(1);
+    if (std::uncaught_exceptions() > exceptions_) log_->CloseAfterFailure();
   }
   CloseOnFailure(const CloseOnFailure&) = delete;
   CloseOnFailure& operator=(const CloseOnFailure&) = delete;
@@ -111,7 +114,14 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
                           "\" is supported. Set the site to log in that "
                           "format.");
   }
-  OpenInput(unc::OpenForReading(path), path);
+  std::unique_ptr<unc::InputFile> input;
+  try {
+    input = unc::OpenForReading(path);
+  } catch (const automation::AutomationError&) {
+    if (tl_observer != nullptr) tl_observer->FileNotOpened(path);
+    throw;
+  }
+  OpenInput(std::move(input), path);
 }
 
 void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
@@ -123,9 +133,18 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   path_ = path;
   layout_ = FieldLayout();
   directive_day_.reset();
+  counted_.clear();
+  counted_end_ = 0;
   if (tl_observer != nullptr) tl_observer->FileOpened(path_);
+  ReadPlan plan;
+  if (tl_planner != nullptr) plan = tl_planner->PlanFor(path_);
   lines_ = std::make_unique<LineReader>(
       DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path));
+  lines_->HoldBackUnterminatedLine(plan.hold_back_unterminated_line);
+  counted_ = std::move(plan.counted);
+  for (const CountedPart& part : counted_) {
+    counted_end_ = std::max(counted_end_, part.offset);
+  }
 }
 
 void IISLog::ReadLogRecord() {
@@ -141,27 +160,50 @@ void IISLog::ReadLogRecord() {
         CountSkipped();
         break;
       case LineReader::Status::kLine:
-        if (TakeLine(line)) {
-          has_record_ = true;
-          ++records_;
-          ++tl_counters.records;
-          return;
-        }
-        break;
+        if (!TakeLine(line)) break;
+        // One test per record, and only while a plan is pending.
+        if (!counted_.empty() && CountedBefore()) break;
+        has_record_ = true;
+        ++records_;
+        ++tl_counters.records;
+        return;
     }
   }
 }
 
+bool IISLog::CountedBefore() {
+  const int64_t line_end = lines_->Offset();
+  // Lines come in order: past the last counted offset, the plan is done.
+  if (line_end > counted_end_) {
+    counted_.clear();
+    return false;
+  }
+  if (!date_time_) return false;
+  const auto day = static_cast<int32_t>(automation::DatePart(*date_time_));
+  for (const CountedPart& part : counted_) {
+    if (part.day == day) return line_end <= part.offset;
+  }
+  return false;
+}
+
 void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   const bool was_open = lines_ != nullptr;
+  const int64_t text_offset = was_open ? lines_->Offset() : 0;
   lines_.reset();
+  counted_.clear();
   has_record_ = false;
   values_.clear();
   date_time_.reset();
   if (was_open && tl_observer != nullptr) {
-    tl_observer->FileClosed(
-        {path_, records_, skipped_lines_, first_skipped_line_});
+    tl_observer->FileClosed({path_, records_, skipped_lines_,
+                             first_skipped_line_, text_offset, read_failed_});
   }
+  read_failed_ = false;
+}
+
+void IISLog::CloseAfterFailure() {
+  read_failed_ = lines_ != nullptr;
+  CloseLogFiles(1);
 }
 
 void IISLog::CountSkipped() {
@@ -267,7 +309,11 @@ Variant IISLog::ProtocolStatus() const { return Number(Field::kStatus); }
 
 const ReadCounters& Counters() { return tl_counters; }
 
-void SetReadObserver(ReadObserver* observer) { tl_observer = observer; }
+ReadObserver* SetReadObserver(ReadObserver* observer) {
+  return std::exchange(tl_observer, observer);
+}
+
+void SetReadPlanner(ReadPlanner* planner) { tl_planner = planner; }
 
 void RegisterClasses() {
   automation::RegisterClass("MSWC.IISLog",

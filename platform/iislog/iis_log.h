@@ -21,7 +21,9 @@
 // its end would, at the next line: whoever caught it is stopping the work,
 // and a file of nothing but blank lines must not keep it waiting.
 //
-// Each reader reports to the thread's ReadObserver (read_observer.h).
+// Each reader reports to the thread's ReadObserver (read_observer.h) and
+// reads a file as the thread's ReadPlanner asks (read_plan.h): records an
+// earlier run counted are passed over as if they were not there.
 #ifndef VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 #define VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 
@@ -36,6 +38,7 @@
 #include "platform/automation/object.h"
 #include "platform/automation/variant.h"
 #include "platform/iislog/line_reader.h"
+#include "platform/iislog/read_plan.h"
 #include "platform/iislog/w3c_format.h"
 #include "platform/unc/unc.h"
 
@@ -78,6 +81,8 @@ class IISLog : public automation::Object {
   // Closes the open file, if any. `io_mode` names the files to close (1:
   // those opened for reading, the only kind there is).
   void CloseLogFiles(int32_t io_mode);
+  // Closes the open file after a read error (the observer hears so).
+  void CloseAfterFailure();
 
   // The fields of the current record. Each is Null when the latest #Fields
   // does not carry the field, when the record holds "-" there, or when no
@@ -102,6 +107,8 @@ class IISLog : public automation::Object {
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
   bool TakeRecord(std::span<char> line);
+  // True when the plan says the current record was counted already.
+  bool CountedBefore();
   void CountSkipped();
   // The value of `field` in the current record; nothing when it is null.
   std::optional<std::string_view> Value(Field field) const;
@@ -114,12 +121,18 @@ class IISLog : public automation::Object {
   // The day of the latest #Date or #Start-Date directive, for logs that
   // carry a time but no date.
   std::optional<automation::DateParts> directive_day_;
+  // The open file's plan while records before its last counted offset may
+  // follow; empty once the reading is past them all.
+  std::vector<CountedPart> counted_;
+  // The largest offset of counted_.
+  int64_t counted_end_ = 0;
   std::vector<std::string_view> values_;  // of the current record
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
   int64_t records_ = 0;              // of the open file
   int64_t skipped_lines_ = 0;
   int64_t first_skipped_line_ = 0;
+  bool read_failed_ = false;  // set just before a failure closes the file
 };
 
 // Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.

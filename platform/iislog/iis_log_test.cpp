@@ -16,6 +16,7 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/iislog/read_observer.h"
+#include "platform/iislog/read_plan.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::automation {
@@ -53,6 +54,9 @@ class RecordingObserver : public ReadObserver {
   ~RecordingObserver() override { SetReadObserver(nullptr); }
   void FileOpened(std::string_view path) override {
     events.push_back("open " + std::string(path));
+  }
+  void FileNotOpened(std::string_view path) override {
+    events.push_back("not opened " + std::string(path));
   }
   void ChunkRead() override { ++chunks; }
   void FileClosed(const FileReadReport& report) override {
@@ -421,6 +425,98 @@ TEST_F(IISLogTest, ObserverHearsOfFilesBytesRecordsAndSkippedLines) {
   EXPECT_EQ(Counters().records - before.records, 4);
 }
 
+// Plans the files of this thread as a test says.
+class FixedPlanner : public ReadPlanner {
+ public:
+  explicit FixedPlanner(ReadPlan plan) : plan_(std::move(plan)) {
+    SetReadPlanner(this);
+  }
+  ~FixedPlanner() override { SetReadPlanner(nullptr); }
+  ReadPlan PlanFor(std::string_view path) override {
+    planned.emplace_back(path);
+    return plan_;
+  }
+  std::vector<std::string> planned;
+
+ private:
+  ReadPlan plan_;
+};
+
+int32_t Day(int y, int m, int d) {
+  return static_cast<int32_t>(automation::DateSerial(y, m, d));
+}
+
+TEST_F(IISLogTest, OffsetsAreWholeLinesOfTheTextAcrossBufferRefills) {
+  // Some 150 KB, so that the reader's buffer is refilled and compacted.
+  std::string text = "\xEF\xBB\xBF" + kHeader;
+  std::vector<size_t> ends;
+  for (int i = 0; i < 3000; ++i) {
+    text += "2021-03-04 05:06:07 1.1.1.1 GET /page" + std::to_string(i) +
+            (i % 2 ? " 200\r\n" : " 200\n");
+    ends.push_back(text.size());
+  }
+  for (const std::string& path :
+       {Write("u_ex.log", text), WriteGzip("u_ex.log.gz", {text})}) {
+    RecordingObserver observer;
+    for (int read : {0, 1, 1700, 3000}) {
+      Open(path);
+      for (int i = 0; i < read; ++i) log_.ReadLogRecord();
+      log_.CloseLogFiles(1);
+      ASSERT_FALSE(observer.closed.empty());
+      // Opening reads nothing yet; then each record ends at its line end.
+      EXPECT_EQ(observer.closed.back().text_offset,
+                read == 0 ? 0 : static_cast<int64_t>(ends[read - 1]))
+          << path << " after " << read << " records";
+    }
+  }
+}
+
+TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
+  // A log as it is being written: two days, a layout that changes, a last
+  // line cut short.
+  const std::string head =
+      "#Fields: date time cs-uri-stem sc-status\n"
+      "2021-03-03 23:59:58 /old-day 200\n"
+      "#Fields: date time sc-status cs-uri-stem\n"
+      "2021-03-04 00:00:01 200 /a\n"
+      "2021-03-03 23:59:59 200 /late-old-day\n";
+  const std::string cut = "2021-03-04 00:00:02 404 /b";
+  const std::string path = Write("u_ex.log", head + cut);
+  RecordingObserver observer;
+  {
+    FixedPlanner planner({{}, true});
+    EXPECT_EQ(CountRecords(path), 3);
+    log_.CloseLogFiles(1);
+    EXPECT_EQ(planner.planned, std::vector<std::string>{path});
+  }
+  // The cut line is not garbage.
+  EXPECT_EQ(observer.closed.back().skipped_lines, 0);
+  const int64_t read_to = observer.closed.back().text_offset;
+  EXPECT_EQ(read_to, static_cast<int64_t>(head.size()));
+
+  // The line is finished and more is written. Records of 4 March before
+  // the offset were counted; those of 3 March were not (an earlier run
+  // counted 4 March only), so they come again.
+  Write("u_ex.log", head + cut + "\n2021-03-04 00:00:03 200 /c\n");
+  FixedPlanner planner({{{Day(2021, 3, 4), read_to}}, true});
+  Open(path);
+  std::vector<std::string> read;
+  for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+    read.push_back(automation::CStr(log_.URIStem()) + " " +
+                   automation::CStr(log_.ProtocolStatus()));
+  }
+  // The records after the offset are read with the layout declared before
+  // it.
+  EXPECT_EQ(read, (std::vector<std::string>{"/old-day 200", "/late-old-day 200",
+                                            "/b 404", "/c 200"}));
+  log_.CloseLogFiles(1);
+  EXPECT_EQ(observer.closed.back().records, 4);
+
+  // Without the day in the plan, or without a plan, everything is read.
+  FixedPlanner other_day({{{Day(2021, 3, 5), read_to}}, false});
+  EXPECT_EQ(CountRecords(path), 5);
+}
+
 TEST_F(IISLogTest, AnInterruptEndsTheFileAtTheNextLine) {
   std::string blank_lines(1 << 20, '\n');
   std::string path = Write("u_ex.log", kHeader + blank_lines +
@@ -464,6 +560,7 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
   std::string corrupt = Write("corrupt.log.gz", bytes);
   std::string not_gzip = Write("plain.log.gz", kHeader);
 
+  RecordingObserver observer;
   for (const std::string& path : {cut, corrupt, not_gzip}) {
     Open(path);
     int records = 0;
@@ -480,7 +577,14 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
     EXPECT_LT(records, 5000) << path;
     log_.ReadLogRecord();  // a closed reader stays at the end
     EXPECT_TRUE(log_.AtEndOfLog()) << path;
+    // The observer hears that the rest of the file was not read.
+    ASSERT_FALSE(observer.closed.empty());
+    EXPECT_EQ(observer.closed.back().path, path);
+    EXPECT_TRUE(observer.closed.back().read_failed) << path;
   }
+  EXPECT_EQ(CountRecords(packed), 5000);
+  log_.CloseLogFiles(1);
+  EXPECT_FALSE(observer.closed.back().read_failed);
 }
 
 TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
@@ -489,6 +593,7 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
                                            "/x 200\n");
   OpenAt(good, 1);
   std::string missing = (dir_ / "no-such.log").string();
+  RecordingObserver observer;
   try {
     Open(missing);
     ADD_FAILURE() << "opened a missing file";
@@ -496,6 +601,8 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
     EXPECT_EQ(e.number(), automation::kErrFileNotFound);
     EXPECT_NE(e.description().find(missing), std::string::npos);
   }
+  EXPECT_EQ(observer.events,
+            (std::vector<std::string>{"not opened " + missing}));
   EXPECT_TRUE(log_.AtEndOfLog());
   log_.ReadLogRecord();
   EXPECT_TRUE(log_.AtEndOfLog());

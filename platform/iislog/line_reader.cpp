@@ -34,7 +34,7 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       return Status::kTooLong;
     }
     if (at_end_) {
-      if (begin_ == end_) return Status::kEnd;
+      if (begin_ == end_ || hold_back_) return Status::kEnd;
       ++line_number_;
       size_t begin = begin_;
       begin_ = end_;
@@ -48,6 +48,7 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
 void LineReader::Fill(size_t* scan) {
   if (buffer_.size() - end_ < kChunkBytes) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    buffer_offset_ += static_cast<int64_t>(begin_);
     *scan -= begin_;
     end_ -= begin_;
     begin_ = 0;
@@ -68,6 +69,7 @@ void LineReader::SkipRestOfLine() {
       begin_ = static_cast<const char*>(found) - buffer_.data() + 1;
       return;
     }
+    buffer_offset_ += static_cast<int64_t>(end_);
     begin_ = end_ = 0;
     if (at_end_) return;
     size_t n = input_->Read(buffer_.data(), buffer_.size());

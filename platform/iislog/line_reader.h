@@ -24,6 +24,12 @@ class LineReader {
   // Takes ownership of `input`.
   explicit LineReader(std::unique_ptr<unc::InputFile> input);
 
+  // With `hold_back`, a last line without its line end is taken as still
+  // being written: Next ends before it instead of handing it out, and
+  // Offset stays at its start, so that a later reading of the grown file
+  // gets it whole.
+  void HoldBackUnterminatedLine(bool hold_back) { hold_back_ = hold_back; }
+
   // Makes the next line current. kLine sets `line` to its bytes without the
   // line end (LF or CR LF) and, on the first line, without a UTF-8 byte-order
   // mark; a last line without a line end counts as a line. The bytes stay
@@ -34,6 +40,14 @@ class LineReader {
   // The 1-based number of the line Next handed out or passed over last; 0
   // before the first.
   int64_t LineNumber() const { return line_number_; }
+
+  // The bytes of the input that lie before the next line: up to the end of
+  // the line Next handed out or passed over last, its line end included.
+  // Always the end of a whole line, so a reading that starts again at this
+  // offset starts at a line.
+  int64_t Offset() const {
+    return buffer_offset_ + static_cast<int64_t>(begin_);
+  }
 
  private:
   // Reads more input behind end_, compacting or growing the buffer first;
@@ -51,6 +65,9 @@ class LineReader {
   size_t end_ = 0;
   bool at_end_ = false;
   bool first_line_ = true;
+  bool hold_back_ = false;
+  // The input's bytes that came before buffer_[0].
+  int64_t buffer_offset_ = 0;
   int64_t line_number_ = 0;
 };
 

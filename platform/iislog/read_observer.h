@@ -2,7 +2,7 @@
 // per record: which file the readers of this thread open, the bytes they
 // read from it (the file's own bytes, compressed ones for gzip), the records
 // they find, and, when a file is closed, how many of its lines were not
-// records and where the first of them was.
+// records, where the first of them was, and how far it was read.
 #ifndef VELNOR_PLATFORM_IISLOG_READ_OBSERVER_H_
 #define VELNOR_PLATFORM_IISLOG_READ_OBSERVER_H_
 
@@ -20,6 +20,14 @@ struct FileReadReport {
   // 1-based number of the first of them; 0 when there was none.
   int64_t skipped_lines = 0;
   int64_t first_skipped_line = 0;
+  // How far the log's text was read (see read_plan.h for what an offset
+  // counts): the end of the last line the reader handed out or passed
+  // over, so every record before it was handed out (or passed over by the
+  // file's plan) and none after it.
+  int64_t text_offset = 0;
+  // The reading ended on a read error (see IISLog::ReadLogRecord), not at
+  // the file's end or its close: the rest of the file was not read.
+  bool read_failed = false;
 };
 
 // Called on the reading thread. Implementations must not raise.
@@ -28,6 +36,9 @@ class ReadObserver {
   virtual ~ReadObserver() = default;
   // A reader opened `path` (it may still fail to read it).
   virtual void FileOpened(std::string_view path) = 0;
+  // A reader could not open `path` (a missing file, a refused one); it
+  // raised the reason to its caller.
+  virtual void FileNotOpened(std::string_view /*path*/) {}
   // A reader took another chunk (up to 64 KiB) of the open file's bytes;
   // ReadCounters() tells the totals.
   virtual void ChunkRead() = 0;
@@ -44,8 +55,10 @@ struct ReadCounters {
 const ReadCounters& Counters();
 
 // Observes every reader of the calling thread; null stops observing. The
-// observer must outlive its installation.
-void SetReadObserver(ReadObserver* observer);
+// observer must outlive its installation. Returns the observer it
+// replaces, so that one observer can pass the events on to another and
+// put it back when it is done.
+ReadObserver* SetReadObserver(ReadObserver* observer);
 
 }  // namespace velnor::iislog
 

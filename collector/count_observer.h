@@ -1,0 +1,40 @@
+// What a host learns of each record a run counts: the site, when the record
+// was made, its status and the file it came from. The report databases keep
+// no date, so this is the only way the host can know which days a run
+// counted, and how far into each file.
+//
+// Only counted records are reported: records outside the run's window,
+// without a date, listed in raw mode or that failed to be counted are not.
+#ifndef VELNOR_COLLECTOR_COUNT_OBSERVER_H_
+#define VELNOR_COLLECTOR_COUNT_OBSERVER_H_
+
+#include <cstdint>
+#include <string_view>
+
+namespace velnor {
+
+struct CountedRecord {
+  std::string_view site;  // the site identifier, as in the site descriptor
+  double time = 0;        // the record's OLE date-time, as the log has it
+  int32_t status = 0;     // its protocol status; 0 when the log has none
+  std::string_view file;  // the path the run opened the log file by
+};
+
+// Called on the run's thread once per counted record, so it must be cheap;
+// the views are valid during the call only. Implementations must not
+// raise.
+class CountObserver {
+ public:
+  virtual ~CountObserver() = default;
+  virtual void RecordCounted(const CountedRecord& record) = 0;
+};
+
+// Observes the runs that start on the calling thread from now on; null
+// stops observing. The observer must outlive its installation.
+void SetCountObserver(CountObserver* observer);
+// The observer of the calling thread, or null.
+CountObserver* CurrentCountObserver();
+
+}  // namespace velnor
+
+#endif  // VELNOR_COLLECTOR_COUNT_OBSERVER_H_

@@ -1,0 +1,120 @@
+// The ledger's rows gathered by site and day and by site and file. Only
+// rows of committed runs exist (a run's rows are committed with its
+// counts), so every row here stands for counts in the report databases.
+#include "ledger/counted_days.h"
+
+#include <algorithm>
+
+namespace velnor::ledger {
+namespace {
+
+std::string Folded(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+void AddRun(std::vector<int64_t>& runs, int64_t run) {
+  if (std::find(runs.begin(), runs.end(), run) == runs.end()) {
+    runs.push_back(run);
+  }
+}
+
+}  // namespace
+
+std::vector<DaySpan> SpansOf(const std::vector<Day>& days) {
+  std::vector<DaySpan> spans;
+  for (Day day : days) {
+    if (spans.empty() || spans.back().last + 1 != day) {
+      spans.push_back({day, day, {}});
+    } else {
+      spans.back().last = day;
+    }
+  }
+  return spans;
+}
+
+CountedDays::CountedDays(const LedgerContents& ledger) {
+  for (const DayRow& row : ledger.days) {
+    CountedDay& day = days_[row.site][row.day];
+    day.complete = day.complete || row.complete;
+    AddRun(day.runs, row.run_id);
+    day.hits += row.hits;
+    for (int i = 0; i < 4; ++i) day.hits_by_class[i] += row.hits_by_class[i];
+  }
+  for (const FileRow& row : ledger.files) {
+    files_[{row.site, Folded(row.file_name)}].push_back(row);
+  }
+}
+
+const std::map<Day, CountedDay>& CountedDays::DaysOf(
+    const std::string& site) const {
+  static const std::map<Day, CountedDay> kNone;
+  auto found = days_.find(site);
+  return found == days_.end() ? kNone : found->second;
+}
+
+std::vector<std::string> CountedDays::Sites() const {
+  std::vector<std::string> sites;
+  for (const auto& [site, days] : days_) sites.push_back(site);
+  return sites;
+}
+
+std::optional<Day> CountedDays::LastCompleteDay(const std::string& site) const {
+  const std::map<Day, CountedDay>& days = DaysOf(site);
+  for (auto day = days.rbegin(); day != days.rend(); ++day) {
+    if (day->second.complete) return day->first;
+  }
+  return std::nullopt;
+}
+
+std::vector<DaySpan> CountedDays::CompleteSpans(const std::string& site,
+                                                Day first, Day last) const {
+  const std::map<Day, CountedDay>& days = DaysOf(site);
+  std::vector<Day> complete;
+  for (auto day = days.lower_bound(first);
+       day != days.end() && day->first <= last; ++day) {
+    if (day->second.complete) complete.push_back(day->first);
+  }
+  std::vector<DaySpan> spans = SpansOf(complete);
+  for (DaySpan& span : spans) {
+    for (Day day = span.first; day <= span.last; ++day) {
+      for (int64_t run : days.at(day).runs) AddRun(span.runs, run);
+    }
+    std::sort(span.runs.begin(), span.runs.end());
+  }
+  return spans;
+}
+
+std::vector<std::pair<Day, int64_t>> CountedDays::CountedParts(
+    const std::string& site, const std::string& file_name, Day first,
+    Day last) const {
+  std::vector<std::pair<Day, int64_t>> parts;
+  auto rows = files_.find({site, Folded(file_name)});
+  if (rows == files_.end()) return parts;
+  const std::map<Day, CountedDay>& days = DaysOf(site);
+  for (auto day = days.lower_bound(first);
+       day != days.end() && day->first <= last; ++day) {
+    if (day->second.complete) continue;
+    // Each run of the day went on from where the one before it stopped,
+    // so the part counted ends where the furthest of them stopped.
+    int64_t offset = 0;
+    for (const FileRow& row : rows->second) {
+      if (std::find(day->second.runs.begin(), day->second.runs.end(),
+                    row.run_id) != day->second.runs.end()) {
+        offset = std::max(offset, row.end_offset);
+      }
+    }
+    if (offset > 0) parts.emplace_back(day->first, offset);
+  }
+  return parts;
+}
+
+const FileRow* CountedDays::LatestFile(const std::string& site,
+                                       const std::string& file_name) const {
+  auto rows = files_.find({site, Folded(file_name)});
+  return rows == files_.end() ? nullptr : &rows->second.back();
+}
+
+}  // namespace velnor::ledger

@@ -1,0 +1,75 @@
+// What a ledger says was counted: per site and day, by which runs, whether
+// whole, with how many hits; and per log file how far each day's records
+// were read. The view a new run is checked and planned against, so that it
+// counts nothing twice, and the one a report shows the days from.
+#ifndef VELNOR_LEDGER_COUNTED_DAYS_H_
+#define VELNOR_LEDGER_COUNTED_DAYS_H_
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ledger/ledger_store.h"
+
+namespace velnor::ledger {
+
+// One site's day as every committed run that counted it left it.
+struct CountedDay {
+  bool complete = false;      // some run counted it whole
+  std::vector<int64_t> runs;  // that counted it, in run order
+  int64_t hits = 0;           // over all those runs
+  int64_t hits_by_class[4] = {0, 0, 0, 0};
+};
+
+// Consecutive days with the runs that counted them.
+struct DaySpan {
+  Day first = 0;
+  Day last = 0;
+  std::vector<int64_t> runs;  // without repeats, in run order
+};
+
+// `days` (ascending, without repeats) as spans of consecutive days.
+std::vector<DaySpan> SpansOf(const std::vector<Day>& days);
+
+class CountedDays {
+ public:
+  explicit CountedDays(const LedgerContents& ledger);
+
+  // The counted days of `site` (a site identifier), by day; empty when it
+  // has none.
+  const std::map<Day, CountedDay>& DaysOf(const std::string& site) const;
+  // The sites with counted days, in identifier order (as text).
+  std::vector<std::string> Sites() const;
+
+  // The last day of `site` counted whole.
+  std::optional<Day> LastCompleteDay(const std::string& site) const;
+  // The days of `site` from `first` to `last` counted whole, as spans
+  // with the runs that counted them.
+  std::vector<DaySpan> CompleteSpans(const std::string& site, Day first,
+                                     Day last) const;
+
+  // For the log file `file_name` of `site` (its name compared without
+  // regard to case, as Windows names are): each day from `first` to `last`
+  // that is counted in part only, with the offset up to which runs of that
+  // day read the file (see iislog/read_plan.h). Days whose runs did not
+  // read the file are left out: none of its records were counted.
+  std::vector<std::pair<Day, int64_t>> CountedParts(
+      const std::string& site, const std::string& file_name, Day first,
+      Day last) const;
+
+  // The most recent row of the log file `file_name` of `site`, or null.
+  const FileRow* LatestFile(const std::string& site,
+                            const std::string& file_name) const;
+
+ private:
+  std::map<std::string, std::map<Day, CountedDay>> days_;
+  // Per site and file name folded to lower case, in run order.
+  std::map<std::pair<std::string, std::string>, std::vector<FileRow>> files_;
+};
+
+}  // namespace velnor::ledger
+
+#endif  // VELNOR_LEDGER_COUNTED_DAYS_H_

@@ -1,0 +1,123 @@
+// Making a ledger. The file is built through the database layer's own
+// statements, in a temporary file of the target folder, and then
+// hard-linked to its name, which fails when that name exists: two runs that
+// make the same ledger at once leave one whole file, never a half-made one.
+#include "ledger/ledger_schema.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/ado/engine.h"
+#include "platform/ado/session.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::ledger {
+namespace {
+
+using automation::Raise;
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Builds every table in the empty database file `path`.
+void WriteTables(const std::string& path) {
+  auto session = ado::Session::Private(ado::kDefaultLockWaitMs);
+  std::string schema = session->Attach(path);
+  for (const LedgerTable& table : LedgerTables()) {
+    for (std::string_view statement : table.definition) {
+      session->Prepare(statement, schema)->Step();
+    }
+  }
+  session->Commit();
+}
+
+}  // namespace
+
+const std::vector<LedgerTable>& LedgerTables() {
+  static const std::vector<LedgerTable> kTables = {
+      {"runs",
+       {"CREATE TABLE runs ("
+        "run_id BIGINT NOT NULL PRIMARY KEY, "
+        "server TEXT NOT NULL, "
+        "service TEXT NOT NULL, "    // web or ftp
+        "sites TEXT NOT NULL, "      // identifiers: 1,2,10
+        "first_day TEXT NOT NULL, "  // YYYY-MM-DD, log time
+        "last_day TEXT NOT NULL, "
+        "mode TEXT NOT NULL, "            // count, recount or raw
+        "partial_day INTEGER NOT NULL, "  // 1: --partial-day
+        "started TEXT NOT NULL, "         // YYYY-MM-DDTHH:MM:SSZ
+        "ended TEXT, "                    // null: the run never committed
+        "outcome TEXT, "                  // completed, cancelled, failed
+        "records BIGINT)"}},
+      {"run_files",
+       {"CREATE TABLE run_files ("
+        "run_id BIGINT NOT NULL REFERENCES runs (run_id), "
+        "site TEXT NOT NULL, "
+        "file_name TEXT NOT NULL, "
+        "file_size BIGINT NOT NULL, "      // as listed before the run
+        "file_modified TEXT NOT NULL, "    // YYYY-MM-DDTHH:MM:SSZ
+        "head_bytes BIGINT NOT NULL, "     // the first bytes checksummed
+        "head_checksum BIGINT NOT NULL, "  // their CRC-32
+        "start_offset BIGINT NOT NULL, "   // counting went on from here
+        "end_offset BIGINT NOT NULL, "     // and was read up to here
+        "first_record TEXT, "              // YYYY-MM-DD HH:MM:SS, log time
+        "last_record TEXT, "
+        "records BIGINT NOT NULL, "
+        "PRIMARY KEY (run_id, site, file_name))"}},
+      {"run_days",
+       {"CREATE TABLE run_days ("
+        "run_id BIGINT NOT NULL REFERENCES runs (run_id), "
+        "site TEXT NOT NULL, "
+        "log_day TEXT NOT NULL, "  // YYYY-MM-DD, log time
+        "hits BIGINT NOT NULL, "
+        "hits_2xx BIGINT NOT NULL, "
+        "hits_3xx BIGINT NOT NULL, "
+        "hits_4xx BIGINT NOT NULL, "
+        "hits_5xx BIGINT NOT NULL, "
+        "complete INTEGER NOT NULL, "  // 0: counted in part so far
+        "PRIMARY KEY (run_id, site, log_day))",
+        "CREATE INDEX run_days_site_day ON run_days (site, log_day)"}},
+  };
+  return kTables;
+}
+
+bool CreateLedger(const std::string& path) {
+  if (::access(path.c_str(), F_OK) == 0) return false;
+  const std::string folder = FolderOf(path);
+  std::string temp = folder + "/.velnor-ledger-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    Raise(automation::kErrPermissionDenied,
+          "Could not create a file in '" + folder + "' for the ledger: " +
+              std::strerror(errno) + ". Check the folder's permissions.");
+  }
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  struct Remover {
+    std::string path;
+    ~Remover() {
+      ::unlink(path.c_str());
+      ::unlink((path + "-journal").c_str());
+    }
+  } remover{temp};
+  try {
+    WriteTables(temp);
+  } catch (const automation::AutomationError& error) {
+    Raise(automation::kErrPermissionDenied,
+          "Could not write the tables of the ledger '" + path +
+              "': " + error.description());
+  }
+  if (::link(temp.c_str(), path.c_str()) == 0) return true;
+  if (errno == EEXIST) return false;
+  Raise(automation::kErrPermissionDenied,
+        "Could not create the ledger '" + path + "': " + std::strerror(errno) +
+            ". Check the folder's permissions.");
+}
+
+}  // namespace velnor::ledger

@@ -1,0 +1,222 @@
+// The ledger's statements, with bound values only: site and file names are
+// the servers', never SQL.
+#include "ledger/ledger_store.h"
+
+#include <fmt/format.h>
+
+#include "platform/ado/engine.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
+
+namespace velnor::ledger {
+namespace {
+
+constexpr std::string_view kOutcomes[] = {"", "completed", "cancelled",
+                                          "failed"};
+
+Outcome ParseOutcome(std::string_view text) {
+  for (size_t i = 1; i < std::size(kOutcomes); ++i) {
+    if (text == kOutcomes[i]) return static_cast<Outcome>(i);
+  }
+  return Outcome::kInterrupted;
+}
+
+std::string Text(const ado::Statement& row, int column) {
+  return std::string(row.Text(column));
+}
+
+// Binds text, or null for empty text.
+void BindOptional(ado::Statement& statement, int index,
+                  const std::string& text) {
+  if (text.empty()) {
+    statement.BindNull(index);
+  } else {
+    statement.BindText(index, text);
+  }
+}
+
+void Run(ado::Statement& statement) {
+  statement.Step();
+  statement.Reset();
+}
+
+}  // namespace
+
+std::string DayText(Day day) {
+  automation::DateParts parts = automation::PartsOf(day);
+  return fmt::format("{:04}-{:02}-{:02}", parts.year, parts.month, parts.day);
+}
+
+std::string DaysText(Day first, Day last) {
+  return first == last ? DayText(first)
+                       : DayText(first) + " to " + DayText(last);
+}
+
+Day ParseDayText(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return -1;
+  int numbers[3] = {0, 0, 0};
+  size_t field = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == 4 || i == 7) {
+      ++field;
+    } else if (text[i] >= '0' && text[i] <= '9') {
+      numbers[field] = numbers[field] * 10 + (text[i] - '0');
+    } else {
+      return -1;
+    }
+  }
+  Day day = -1;
+  automation::ResumeNext([&] {
+    day = static_cast<Day>(
+        automation::DateSerial(numbers[0], numbers[1], numbers[2]));
+  });
+  automation::Err().Clear();
+  // DateSerial rolls 30 February over into March; the text must be exact.
+  return day >= 0 && DayText(day) == text ? day : -1;
+}
+
+std::string_view OutcomeText(Outcome outcome) {
+  return outcome == Outcome::kInterrupted
+             ? "interrupted"
+             : kOutcomes[static_cast<size_t>(outcome)];
+}
+
+LedgerStore::LedgerStore(ado::Session& session, std::string schema)
+    : session_(session), schema_(std::move(schema)) {}
+
+std::unique_ptr<ado::Statement> LedgerStore::Prepare(const std::string& sql) {
+  return session_.Prepare(sql, schema_);
+}
+
+LedgerContents LedgerStore::ReadAll() {
+  LedgerContents ledger;
+  auto runs = Prepare(
+      "SELECT run_id, server, service, sites, first_day, last_day, mode, "
+      "partial_day, started, ended, outcome, records FROM runs "
+      "ORDER BY run_id");
+  while (runs->Step()) {
+    RunRow& run = ledger.runs.emplace_back();
+    run.run_id = runs->Integer(0);
+    run.server = Text(*runs, 1);
+    run.is_ftp = runs->Text(2) == "ftp";
+    run.sites = Text(*runs, 3);
+    run.first_day = ParseDayText(runs->Text(4));
+    run.last_day = ParseDayText(runs->Text(5));
+    run.mode = Text(*runs, 6);
+    run.partial_day = runs->Integer(7) != 0;
+    run.started = Text(*runs, 8);
+    run.ended = Text(*runs, 9);
+    run.outcome = ParseOutcome(runs->Text(10));
+    run.records = runs->Integer(11);
+  }
+  auto files = Prepare(
+      "SELECT run_id, site, file_name, file_size, file_modified, head_bytes, "
+      "head_checksum, start_offset, end_offset, first_record, last_record, "
+      "records FROM run_files ORDER BY run_id, site, file_name");
+  while (files->Step()) {
+    FileRow& file = ledger.files.emplace_back();
+    file.run_id = files->Integer(0);
+    file.site = Text(*files, 1);
+    file.file_name = Text(*files, 2);
+    file.size = files->Integer(3);
+    file.modified = Text(*files, 4);
+    file.head_bytes = files->Integer(5);
+    file.head_checksum = static_cast<uint32_t>(files->Integer(6));
+    file.start_offset = files->Integer(7);
+    file.end_offset = files->Integer(8);
+    file.first_record = Text(*files, 9);
+    file.last_record = Text(*files, 10);
+    file.records = files->Integer(11);
+  }
+  auto days = Prepare(
+      "SELECT run_id, site, log_day, hits, hits_2xx, hits_3xx, hits_4xx, "
+      "hits_5xx, complete FROM run_days ORDER BY run_id, site, log_day");
+  while (days->Step()) {
+    DayRow& day = ledger.days.emplace_back();
+    day.run_id = days->Integer(0);
+    day.site = Text(*days, 1);
+    day.day = ParseDayText(days->Text(2));
+    day.hits = days->Integer(3);
+    for (int i = 0; i < 4; ++i) day.hits_by_class[i] = days->Integer(4 + i);
+    day.complete = days->Integer(8) != 0;
+  }
+  return ledger;
+}
+
+int64_t LedgerStore::NextRunId() {
+  auto next = Prepare("SELECT MAX(run_id) FROM runs");
+  return next->Step() && next->Type(0) != ado::ColumnType::kNull
+             ? next->Integer(0) + 1
+             : 1;
+}
+
+void LedgerStore::AddRun(const RunRow& run) {
+  auto insert = Prepare(
+      "INSERT INTO runs (run_id, server, service, sites, first_day, "
+      "last_day, mode, partial_day, started) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert->BindInteger(1, run.run_id);
+  insert->BindText(2, run.server);
+  insert->BindText(3, run.is_ftp ? "ftp" : "web");
+  insert->BindText(4, run.sites);
+  insert->BindText(5, DayText(run.first_day));
+  insert->BindText(6, DayText(run.last_day));
+  insert->BindText(7, run.mode);
+  insert->BindInteger(8, run.partial_day ? 1 : 0);
+  insert->BindText(9, run.started);
+  Run(*insert);
+}
+
+void LedgerStore::EndRun(int64_t run_id, const std::string& ended,
+                         Outcome outcome, int64_t records) {
+  auto update = Prepare(
+      "UPDATE runs SET ended = ?, outcome = ?, records = ? WHERE run_id = ?");
+  update->BindText(1, ended);
+  update->BindText(2, OutcomeText(outcome));
+  update->BindInteger(3, records);
+  update->BindInteger(4, run_id);
+  Run(*update);
+}
+
+void LedgerStore::AddFile(const FileRow& file) {
+  if (!insert_file_) {
+    insert_file_ = Prepare(
+        "INSERT INTO run_files (run_id, site, file_name, file_size, "
+        "file_modified, head_bytes, head_checksum, start_offset, end_offset, "
+        "first_record, last_record, records) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  }
+  ado::Statement* insert = insert_file_.get();
+  insert->BindInteger(1, file.run_id);
+  insert->BindText(2, file.site);
+  insert->BindText(3, file.file_name);
+  insert->BindInteger(4, file.size);
+  insert->BindText(5, file.modified);
+  insert->BindInteger(6, file.head_bytes);
+  insert->BindInteger(7, file.head_checksum);
+  insert->BindInteger(8, file.start_offset);
+  insert->BindInteger(9, file.end_offset);
+  BindOptional(*insert, 10, file.first_record);
+  BindOptional(*insert, 11, file.last_record);
+  insert->BindInteger(12, file.records);
+  Run(*insert);
+}
+
+void LedgerStore::AddDay(const DayRow& day) {
+  if (!insert_day_) {
+    insert_day_ = Prepare(
+        "INSERT INTO run_days (run_id, site, log_day, hits, hits_2xx, "
+        "hits_3xx, hits_4xx, hits_5xx, complete) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  }
+  ado::Statement* insert = insert_day_.get();
+  insert->BindInteger(1, day.run_id);
+  insert->BindText(2, day.site);
+  insert->BindText(3, DayText(day.day));
+  insert->BindInteger(4, day.hits);
+  for (int i = 0; i < 4; ++i) insert->BindInteger(5 + i, day.hits_by_class[i]);
+  insert->BindInteger(9, day.complete ? 1 : 0);
+  Run(*insert);
+}
+
+}  // namespace velnor::ledger

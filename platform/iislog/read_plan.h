@@ -1,0 +1,58 @@
+// How a host asks the readers of its thread to read a file in part: to pass
+// over the records an earlier run counted already, and to leave a last line
+// that is still being written for later.
+//
+// Why the reader does this and not its caller: the collector reads every
+// file of a window from its start and counts every record dated inside the
+// window, through calls that cannot change. A log of the current day is
+// collected several times while it grows; each time its directives before
+// the point reached (#Fields, #Date) are still needed to read the records
+// after it, and only the reader sees where a record lies in the file. So
+// the host hands the reader a plan for the file (the point up to which each
+// day's records were counted, per day because a file may hold several days
+// and an earlier run may have counted only some of them), and the reader
+// hands out only the records after it. Directives are read whatever the
+// plan says.
+#ifndef VELNOR_PLATFORM_IISLOG_READ_PLAN_H_
+#define VELNOR_PLATFORM_IISLOG_READ_PLAN_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace velnor::iislog {
+
+// Offsets count the bytes of the log's text: the file's own bytes for a
+// plain file, the inflated ones for gzip. Each is the end of a whole line
+// (see LineReader::Offset).
+struct CountedPart {
+  int32_t day = 0;     // an OLE date without its time (days since 1899-12-30)
+  int64_t offset = 0;  // records of `day` in lines that end at or before it
+                       // were counted already
+};
+
+struct ReadPlan {
+  // At most one entry per day; records of other days are all handed out.
+  std::vector<CountedPart> counted;
+  // A last line without its line end is left unread (see
+  // LineReader::HoldBackUnterminatedLine): the file is being written.
+  bool hold_back_unterminated_line = false;
+};
+
+// Called on the reading thread as a reader opens a file, after the read
+// observer hears of it. Implementations must not raise.
+class ReadPlanner {
+ public:
+  virtual ~ReadPlanner() = default;
+  // The plan for the file `path` (as the reader was given it); an empty
+  // plan reads the whole file.
+  virtual ReadPlan PlanFor(std::string_view path) = 0;
+};
+
+// Plans the files that the readers of the calling thread open from now on;
+// null reads every file whole. The planner must outlive its installation.
+void SetReadPlanner(ReadPlanner* planner);
+
+}  // namespace velnor::iislog
+
+#endif  // VELNOR_PLATFORM_IISLOG_READ_PLAN_H_
