@@ -32,6 +32,20 @@ using automation::Raise;
 constexpr int kBusyTimeoutMs = 5000;
 
 // One row of a query; columns are read by position.
+// Runs `step`, turning a failure into one that names the file read (`what`
+// at `path`) and says what to check.
+template <class Step>
+void ReadNamingTheFile(Step step, std::string_view what,
+                       const std::string& path, std::string_view check) {
+  try {
+    step();
+  } catch (const automation::AutomationError& error) {
+    Raise(automation::kErrPermissionDenied,
+          "Could not read the " + std::string(what) + " '" + path +
+              "': " + error.description() + " " + std::string(check));
+  }
+}
+
 class Row {
  public:
   explicit Row(const ado::Statement& statement) : statement_(statement) {}
@@ -65,18 +79,11 @@ class Database {
   }
 
  private:
-  // Runs `step`, turning a failure into one that names the file.
   template <class Step>
   void Guarded(Step step) {
-    try {
-      step();
-    } catch (const automation::AutomationError& error) {
-      Raise(automation::kErrPermissionDenied,
-            "Could not read the report database '" + path_ +
-                "': " + error.description() +
-                " Check that it is readable and was made by 'velnor init-db' "
-                "for this server and service.");
-    }
+    ReadNamingTheFile(step, "report database", path_,
+                      "Check that it is readable and was made by 'velnor "
+                      "init-db' for this server and service.");
   }
 
   ado::Session& session_;
@@ -320,14 +327,8 @@ class Ledger {
  private:
   template <class Step>
   void Guarded(Step step) {
-    try {
-      step();
-    } catch (const automation::AutomationError& error) {
-      Raise(automation::kErrPermissionDenied,
-            "Could not read the collection ledger '" + path_ +
-                "': " + error.description() +
-                " Check that it is readable; velnor collect makes it.");
-    }
+    ReadNamingTheFile(step, "collection ledger", path_,
+                      "Check that it is readable; velnor collect makes it.");
   }
 
   ado::Session& session_;
