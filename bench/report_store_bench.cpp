@@ -101,9 +101,9 @@ void BM_TallyRecords(benchmark::State& state) {
   for (auto _ : state) {
     rng = rng * 6364136223846793005u + 1442695040888963407u;
     const std::string& url = urls[(rng >> 33) % kUrlCount];
-    const int32_t hour = static_cast<int32_t>((rng >> 20) % 24);
-    const int32_t wday = static_cast<int32_t>((rng >> 12) % 7);
-    const int32_t month = static_cast<int32_t>((rng >> 4) % 12);
+    const auto hour = static_cast<int32_t>((rng >> 20) % 24);
+    const auto wday = static_cast<int32_t>((rng >> 12) % 7);
+    const auto month = static_cast<int32_t>((rng >> 4) % 12);
     const int32_t status = kStatuses[(rng >> 27) % kStatuses.size()];
     store.DumpDataIntoDB(cn[0], rs[0], site, id, url, column, day_kind,
                          days[wday], wday + 1, 0, empty, 0);

@@ -9,7 +9,7 @@ namespace velnor::host {
 namespace {
 
 constexpr long kOleDayOf1970 = 25569;
-constexpr long kSecondsPerDay = 24 * 60 * 60;
+constexpr long kSecondsPerDay = 24L * 60 * 60;
 
 // "2024-06-12T02:30:01Z" as seconds since 1970, or -1.
 std::time_t ParseUtcStamp(const char* text) {

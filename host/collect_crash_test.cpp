@@ -145,7 +145,7 @@ bool KillAt(pid_t pid, const fs::path& db_dir, Moment moment,
 
 TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   TempDir tmp("collect_crash");
-  const fs::path root = tmp.path();
+  const fs::path& root = tmp.path();
   const fs::path logs = root / "shares/SRV1/D$/Logs/W3SVC1";
   WriteFile(logs / "u_ex240601.log", DayLog("2024-06-01", 2000, 300));
   WriteFile(logs / "u_ex240602.log", DayLog("2024-06-02", 20000, 3000));
@@ -155,7 +155,7 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
         "collect", "--server", "SRV1", "--from", day, "--to", day,
         "--db-dir", db_dir.string(), "--share-root",
         (root / "shares").string(), "--site", "Site,D:\\Logs,1", "--no-tui"};
-    if (create) args.push_back("--create-db");
+    if (create) args.emplace_back("--create-db");
     return args;
   };
 
@@ -179,7 +179,7 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   auto since_last = [&](const fs::path& db_dir) {
     std::vector<std::string> args = arguments(db_dir, "", false);
     args.erase(args.begin() + 3, args.begin() + 7);  // --from and --to
-    args.push_back("--since-last");
+    args.emplace_back("--since-last");
     ::setenv("VELNOR_TEST_NOW", "2024-06-03T02:30:00Z", 1);
     VelnorRun run = RunVelnor(args, root);
     ::unsetenv("VELNOR_TEST_NOW");
@@ -196,7 +196,7 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   int killed_committing = 0;
   const fs::path work = root / "work";
   for (int i = 0; i < 32; ++i) {
-    const Moment moment = static_cast<Moment>(i % 4);
+    const auto moment = static_cast<Moment>(i % 4);
     const auto delay = std::chrono::microseconds(
         rng() % static_cast<unsigned>(run_length.count() * 12 / 10 + 1));
     SCOPED_TRACE("kill " + std::to_string(i) + " at moment " +

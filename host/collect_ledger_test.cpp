@@ -58,7 +58,7 @@ class CollectLedgerTest : public ::testing::Test {
   }
 
   // velnor with `args`, the run's clock at `now` (YYYY-MM-DDTHH:MM:SSZ).
-  VelnorRun Velnor(std::vector<std::string> args, const std::string& now) {
+  VelnorRun Velnor(const std::vector<std::string>& args, const std::string& now) {
     ::setenv("VELNOR_TEST_NOW", now.c_str(), 1);
     return RunVelnor(args, dir_.path());
   }
@@ -74,7 +74,7 @@ class CollectLedgerTest : public ::testing::Test {
                                      "Site,D:\\Logs,1",
                                      "--no-tui"};
     if (!fs::exists(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb")) {
-      args.push_back("--create-db");
+      args.emplace_back("--create-db");
     }
     args.insert(args.end(), more.begin(), more.end());
     return Velnor(args, now);

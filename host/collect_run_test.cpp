@@ -187,7 +187,7 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
                                        "--site", "Intranet,D:\\Logs,2"};
 
   std::vector<std::string> args = sites;
-  args.push_back("--no-tui");
+  args.emplace_back("--no-tui");
   VelnorRun run = Collect(args);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Has(run.err,

@@ -371,7 +371,7 @@ TEST_F(CollectSmbTest, AShareRootIsAPromiseSmbBesideItOnlyWhenAsked) {
   EXPECT_NE(log.find("has no folder 127.0.0.1/D$"), std::string::npos) << log;
   EXPECT_EQ(log.find("smb://"), std::string::npos) << log;
 
-  options.push_back("--smb-fallback");
+  options.emplace_back("--smb-fallback");
   VelnorRun asked = Collect("asked", kIntranet, options);
   EXPECT_EQ(asked.status, 1) << asked.err;
   log = testing::ReadFile(dir_ / "asked/velnor-errors.log");

@@ -25,7 +25,7 @@ void PrintCollectSummary(const CollectOutcome& outcome, std::ostream& out) {
         << CutText(entry.procedure + ": " + entry.description, kShownLineChars)
         << "\n";
   }
-  const int64_t shown = static_cast<int64_t>(errors.first_entries.size());
+  const auto shown = static_cast<int64_t>(errors.first_entries.size());
   const int64_t more = errors.written + errors.lost - shown;
   if (more > 0)
     out << "  and " << more << " more in " << outcome.error_log << "\n";

@@ -83,7 +83,7 @@ class CollectTuiTest : public ::testing::Test {
   // id in velnor.pid, and then shows its exit status. (bash goes on after a
   // child that handled Ctrl+C; dash would die of it with the child.)
   fs::path Script() {
-    const fs::path script = dir_ / "run.sh";
+    fs::path script = dir_ / "run.sh";
     WriteFile(script,
               "cd '" + dir_.string() +
                   "'\n"

@@ -68,7 +68,7 @@ class DiscoverSitesSmbTest : public ::testing::Test {
     std::vector<std::string> args = {
         "collect",    "--server", kServer, "--from",      "2024-06-03", "--to",
         "2024-06-05", "--db-dir", name,    "--create-db", "--no-tui"};
-    if (ftp) args.push_back("--ftp");
+    if (ftp) args.emplace_back("--ftp");
     args.insert(args.end(), more.begin(), more.end());
     return testing::RunVelnor(args, Dir());
   }
@@ -83,7 +83,7 @@ TEST_F(DiscoverSitesSmbTest, DiscoveredOverSmbStoresTheRowsOfHandTypedSites) {
     const std::string word = ftp ? "ftp" : "web";
     SCOPED_TRACE(word);
     std::vector<std::string> options = Smb();
-    options.push_back("--discover-sites");
+    options.emplace_back("--discover-sites");
     VelnorRun discovered = Collect("smb-" + word, ftp, options);
     EXPECT_EQ(discovered.status, 0) << discovered.err;
     EXPECT_TRUE(Contains(discovered.err,

@@ -13,7 +13,7 @@
 namespace velnor::host {
 namespace {
 
-constexpr size_t kFlushBytes = 64 * 1024;
+constexpr size_t kFlushBytes = size_t{64} * 1024;
 
 // Appends `text` to `buffer` when it is all printable ASCII other than
 // `special1` and `special2` and returns true; otherwise leaves `buffer` as

@@ -223,7 +223,7 @@ class NightlyTest : public InstallTest {
   // of them yesterday, in the logs' time: UTC), the sites file the README
   // names, and an empty database folder.
   void SetUp() override {
-    std::time_t now = std::time(nullptr) - 24 * 60 * 60;
+    std::time_t now = std::time(nullptr) - 24L * 60 * 60;
     std::tm day{};
     gmtime_r(&now, &day);
     char yesterday[16], file[32];

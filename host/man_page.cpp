@@ -95,7 +95,7 @@ std::string Preformatted(const std::string& footer) {
 }
 
 std::string CommandSection(const CLI::App& command) {
-  std::string name = command.get_name();
+  const std::string& name = command.get_name();
   return fmt::format(".SS \"velnor {}\"\n{}\n{}{}", RoffText(name),
                      RoffText(command.get_description()), OptionsOf(command),
                      Preformatted(command.get_footer()));

@@ -35,6 +35,7 @@ struct MigrateOptions {
 struct Found {
   std::string server;
   bool ftp = false;
+  // NOLINTNEXTLINE(modernize-use-nullptr): a false finding on "= default"
   auto operator<=>(const Found&) const = default;
 };
 

@@ -94,7 +94,7 @@ class PgStoreTest : public ::testing::Test {
                                      "--no-tui",
                                      "--windows-dir",
                                      server + "=C:\\Windows"};
-    if (ftp) args.push_back("--ftp");
+    if (ftp) args.emplace_back("--ftp");
     for (const std::string& site : sites_[server + (ftp ? "/ftp" : "/web")]) {
       args.insert(args.end(), {"--site", site});
     }
@@ -210,7 +210,7 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
     for (const char* format : {"text", "csv", "json", "html"}) {
       std::vector<std::string> report = {"report", "--server", server,
                                          "--format", format};
-      if (ftp) report.push_back("--ftp");
+      if (ftp) report.emplace_back("--ftp");
       auto with = [&](std::vector<std::string> where) {
         where.insert(where.begin(), report.begin(), report.end());
         return Velnor(where);
@@ -425,7 +425,7 @@ TEST_F(PgStoreTest, AUrlWithAPasswordAndOptionsNeedingALedgerAreRefused) {
     if (std::string(option) == "--since-last") {
       ledger.erase(ledger.begin() + 3, ledger.begin() + 7);  // --from, --to
     }
-    ledger.push_back(option);
+    ledger.emplace_back(option);
     VelnorRun refused = Velnor(ledger);
     EXPECT_EQ(refused.status, 2) << option;
     EXPECT_NE(refused.err.find(std::string(option) +

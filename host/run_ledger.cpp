@@ -102,7 +102,7 @@ void RunLedger::RecordCounted(const CountedRecord& record) {
     counting_day_ = day;
   }
   ++counting_day_tally_->hits;
-  const unsigned status_class = static_cast<unsigned>(record.status / 100 - 2);
+  const auto status_class = static_cast<unsigned>(record.status / 100 - 2);
   if (status_class < 4) ++counting_day_tally_->hits_by_class[status_class];
 
   if (record.file != counting_path_ || counting_file_ == nullptr) {

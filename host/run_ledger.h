@@ -27,7 +27,7 @@ namespace velnor::host {
 // How much of a file's start is checksummed: enough to tell one log from
 // another (its directives and first records), little enough to read again
 // for every file of a run.
-inline constexpr int64_t kHeadBytes = 64 * 1024;
+inline constexpr int64_t kHeadBytes = int64_t{64} * 1024;
 
 class RunLedger : public CountObserver,
                   public iislog::ReadObserver,

@@ -2,6 +2,7 @@
 // shows it, at most some thirty times a second.
 #include "host/run_progress.h"
 
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -20,7 +21,7 @@ std::string Megabytes(uint64_t bytes) {
 }
 
 std::string Duration(double seconds) {
-  const long s = static_cast<long>(seconds + 0.5);
+  const long s = std::lround(seconds);
   if (s < 60) return std::to_string(s) + " s";
   if (s < 3600) {
     return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
@@ -95,7 +96,7 @@ void RunProgress::FileClosed(const iislog::FileReadReport& report) {
 std::string RunProgress::StatusLine() const {
   if (file_.empty()) return "";
   const iislog::ReadCounters& now = iislog::Counters();
-  const uint64_t site_read =
+  const auto site_read =
       static_cast<uint64_t>(now.bytes - bytes_at_site_start_);
   std::string line = Shown(file_) + ": " + Megabytes(site_read);
   if (site_known_) line += " of " + Megabytes(folders_[site_].bytes);

@@ -51,7 +51,7 @@ class SitesCommandTest : public ::testing::Test {
   static fs::path Dir() { return tmp_->path(); }
   static fs::path Shares() { return Dir() / "shares"; }
 
-  static VelnorRun Velnor(std::vector<std::string> args) {
+  static VelnorRun Velnor(const std::vector<std::string>& args) {
     return testing::RunVelnor(args, Dir());
   }
 
@@ -63,7 +63,7 @@ class SitesCommandTest : public ::testing::Test {
         "collect",  "--server",     server,     "--from", "2024-06-03",
         "--to",     "2024-06-05",   "--db-dir", name,     "--create-db",
         "--no-tui", "--share-root", "shares"};
-    if (ftp) args.push_back("--ftp");
+    if (ftp) args.emplace_back("--ftp");
     args.insert(args.end(), more.begin(), more.end());
     return Velnor(args);
   }
@@ -142,7 +142,7 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
     std::vector<std::string> list = {"sites",        "--server", "WEB01",
                                      "--share-root", "shares",   "--format",
                                      "sites"};
-    if (c.ftp) list.push_back("--ftp");
+    if (c.ftp) list.emplace_back("--ftp");
     VelnorRun listed = Velnor(list);
     ASSERT_EQ(listed.status, 0) << listed.err;
     testing::WriteFile(Dir() / (c.word + "-sites.txt"), listed.out);

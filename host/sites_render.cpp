@@ -83,7 +83,7 @@ void RenderText(const SitesListing& listing, std::ostream& out) {
 
 void RenderCsv(const SitesListing& listing, std::ostream& out) {
   std::vector<std::string> header = kColumns;
-  header.push_back("reason");
+  header.emplace_back("reason");
   std::vector<std::vector<std::string>> lines = {header};
   for (const SiteRow& row : listing.rows) {
     std::vector<std::string> cells = Cells(row);

@@ -14,7 +14,9 @@
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
+#include <utility>
+
+        #include <vector>
 
 #include "host/testing/velnor_test_support.h"
 
@@ -101,14 +103,15 @@ class VelnorCliTest : public ::testing::Test {
 
   // collect over 2024-06-03..05 with the share root "shares" in the folder.
   static std::vector<std::string> CollectArgs(const std::string& server,
-                                              std::vector<std::string> more) {
+                                              const std::vector<std::string>& more) {
     std::vector<std::string> args{
         "collect",    "--server", server, "--from",       "2024-06-03", "--to",
         "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
-  VelnorRun Collect(const std::string& server, std::vector<std::string> more) {
+  VelnorRun Collect(const std::string& server,
+                    const std::vector<std::string>& more) {
     return Velnor(CollectArgs(server, more));
   }
 
@@ -159,7 +162,7 @@ class VelnorCliTest : public ::testing::Test {
     std::vector<std::string> more{"--windows-dirs",
                                   kExamples / "windows-dirs.txt", "--sites",
                                   kExamples / sites_file};
-    if (ftp) more.push_back("--ftp");
+    if (ftp) more.emplace_back("--ftp");
     VelnorRun run = Collect(server, more);
     EXPECT_EQ(run.status, 0) << run.err;
 
@@ -250,7 +253,7 @@ TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
                                         "--site", "Intranet,D:\\Logs,2"};
   auto raw = [&](std::vector<std::string> more) {
     more.insert(more.begin(), kSites.begin(), kSites.end());
-    more.push_back("--raw");
+    more.emplace_back("--raw");
     return Collect("SRV1", more);
   };
   VelnorRun csv = raw({"--format", "csv", "--time-format", "iso"});
@@ -302,7 +305,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   WriteFile(dir_ / "huge.txt", std::string(100 << 20, 'x'));
   WriteFile(dir_ / "binary.txt", std::string("\x7f"
                                              "ELF\x02\x01\x01\0\0\0\xff\xfe",
-                                             13));
+                                             12));
   WriteFile(dir_ / "sites.txt",
             "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
   WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");

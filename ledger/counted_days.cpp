@@ -63,6 +63,7 @@ std::vector<std::string> CountedDays::Sites() const {
 
 std::optional<Day> CountedDays::LastCompleteDay(const std::string& site) const {
   const std::map<Day, CountedDay>& days = DaysOf(site);
+  // NOLINTNEXTLINE(modernize-loop-convert): clang 14 cannot take reverse_view
   for (auto day = days.rbegin(); day != days.rend(); ++day) {
     if (day->second.complete) return day->first;
   }

@@ -49,7 +49,7 @@ void ProcessingDialog::SetProgress(int32_t lCompleted, int32_t lTotal) {
     if (hundredfold > std::numeric_limits<int32_t>::max()) {
       automation::Raise(automation::kErrOverflow);
     }
-    const int32_t percent = automation::RoundToInteger<int32_t>(
+    const auto percent = automation::RoundToInteger<int32_t>(
         static_cast<double>(hundredfold) / lTotal);
     // The bar refuses a count beyond its range, which must leave the
     // caption alone too.

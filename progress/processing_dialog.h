@@ -75,7 +75,7 @@ class ProcessingDialog
   automation::ObjectRef DataCollectorObject() const {
     return objDataCollector.lock();
   }
-  void SetDataCollectorObject(automation::ObjectRef vNewValue) {
+  void SetDataCollectorObject(const automation::ObjectRef& vNewValue) {
     objDataCollector = vNewValue;
   }
 

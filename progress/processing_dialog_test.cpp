@@ -41,7 +41,7 @@ class ProcessingDialogTest : public testing::Test {
   }
 
   // Shows the dialog; `body` runs as the run, then the run closes the dialog.
-  void Run(std::function<void()> body) {
+  void Run(const std::function<void()>& body) {
     collector_->script = [this, body] {
       body();
       dialog_->CloseDialog();

@@ -105,7 +105,7 @@ struct SiteTally {
 
 class Tally {
  public:
-  explicit Tally(std::string site_column)
+  explicit Tally(const std::string& site_column)
       : site_column_("\"" + site_column + "\"") {}
 
   // The site of a row (columns 0 and 1: Identifier and the site name).

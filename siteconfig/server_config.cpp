@@ -48,7 +48,7 @@ char DriveOf(std::string_view share) {
   if (share.size() != 2 || share[1] != '$') return 0;
   char letter =
       static_cast<char>(std::toupper(static_cast<unsigned char>(share[0])));
-  return letter >= 'C' && letter <= 'Z' ? letter : 0;
+  return letter >= 'C' && letter <= 'Z' ? letter : '\0';
 }
 
 ServerConfig FindUnder(const std::string& server,

@@ -73,7 +73,7 @@ TEST(IisConfigurationTest, Iis6MetabaseWithWebAndFtpServices) {
       SitesOf("iis6-web-and-ftp.MetaBase.xml"),
       (Lines{
           "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
-          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
+          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "  // NOLINT(bugprone-suspicious-missing-comma): one long line
           "logging is off (LogType=\"0\")",
           "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
           "logs in another format than W3C "
@@ -91,7 +91,7 @@ TEST(IisConfigurationTest, Iis10SitesWithDefaultsAndFtp) {
       (Lines{
           "web\tDefault Web Site," + kDefault + ",1",
           "web\tIntranet," + kDefault + ",3",
-          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
+          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "  // NOLINT(bugprone-suspicious-missing-comma): one long line
           "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
           "web\tLegacy," + kDefault +
               ",5\tnot collected: logging is off (logFile enabled=\"false\")",
@@ -112,7 +112,7 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
       (Lines{
           "web\tDefault Web Site," + kDefault + ",1",
           // Extranet does not log, so its namesake's id is free.
-          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
+          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "  // NOLINT(bugprone-suspicious-missing-comma): one long line
           "(httpLogging dontLog=\"true\")",
           "web\tExtranet Copy," + kDefault + ",2",
           "web\tBlog, News," + kDefault +

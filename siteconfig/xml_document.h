@@ -18,8 +18,9 @@
 #include <string_view>
 #include <vector>
 
-struct _xmlDoc;
-struct _xmlNode;
+// libxml2's own names for its document and node.
+struct _xmlDoc;   // NOLINT(bugprone-reserved-identifier)
+struct _xmlNode;  // NOLINT(bugprone-reserved-identifier)
 
 namespace velnor::siteconfig {
 
@@ -28,7 +29,7 @@ inline constexpr int32_t kErrInvalidFileFormat = 321;
 
 // The largest document parsed. applicationHost.config of a server with ten
 // thousand sites stays well below it.
-inline constexpr size_t kMaxXmlBytes = 32 * 1024 * 1024;
+inline constexpr size_t kMaxXmlBytes = size_t{32} * 1024 * 1024;
 
 // One element of a document; valid while the document lives.
 class XmlElement {

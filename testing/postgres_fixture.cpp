@@ -33,7 +33,7 @@ uint16_t FreePort() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   ::close(fd);
   return ntohs(address.sin_port);
@@ -109,7 +109,7 @@ std::string PostgresServer::Start(const fs::path& dir) {
     PQfinish(admin);
     return "cannot sign in as postgres: " + reason;
   }
-  for (std::string sql :
+  for (const std::string& sql :
        {std::string("CREATE ROLE collector LOGIN PASSWORD '") + kPassword + "'",
         std::string("CREATE DATABASE velnor OWNER collector")}) {
     PGresult* result = PQexec(admin, sql.c_str());
@@ -175,7 +175,7 @@ Rows PostgresServer::Query(const std::string& sql) const {
   for (int r = 0; r < PQntuples(result); ++r) {
     std::vector<std::string> row;
     for (int c = 0; c < PQnfields(result); ++c) {
-      row.push_back(PQgetisnull(result, r, c) ? "NULL"
+      row.emplace_back(PQgetisnull(result, r, c) ? "NULL"
                                               : PQgetvalue(result, r, c));
     }
     rows.push_back(std::move(row));

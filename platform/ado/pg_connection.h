@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-typedef struct pg_conn PGconn;
+using PGconn = struct pg_conn;
 
 namespace velnor::ado::pg {
 

@@ -31,7 +31,7 @@ std::string DescriptionOf(int32_t number) {
   }
 }
 
-AutomationError::AutomationError(int32_t number, std::string description,
+AutomationError::AutomationError(int32_t number, const std::string& description,
                                  std::string source)
     : std::runtime_error(description.empty() ? DescriptionOf(number)
                                              : description),
@@ -39,8 +39,9 @@ AutomationError::AutomationError(int32_t number, std::string description,
       description_(what()),
       source_(std::move(source)) {}
 
-void Raise(int32_t number, std::string description, std::string source) {
-  throw AutomationError(number, std::move(description), std::move(source));
+void Raise(int32_t number, const std::string& description,
+           std::string source) {
+  throw AutomationError(number, description, std::move(source));
 }
 
 void ErrObject::Clear() {
@@ -55,9 +56,9 @@ void ErrObject::Set(const AutomationError& error) {
   source_ = error.source();
 }
 
-void ErrObject::Raise(int32_t number, std::string description,
+void ErrObject::Raise(int32_t number, const std::string& description,
                       std::string source) {
-  automation::Raise(number, std::move(description), std::move(source));
+  automation::Raise(number, description, std::move(source));
 }
 
 ErrObject& Err() {

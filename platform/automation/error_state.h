@@ -50,7 +50,7 @@ std::string DescriptionOf(int32_t number);
 // handling.
 class AutomationError : public std::runtime_error {
  public:
-  AutomationError(int32_t number, std::string description,
+  AutomationError(int32_t number, const std::string& description,
                   std::string source = "");
 
   int32_t number() const { return number_; }
@@ -64,7 +64,7 @@ class AutomationError : public std::runtime_error {
 };
 
 // Throws AutomationError. An empty description takes the standard one.
-[[noreturn]] void Raise(int32_t number, std::string description = "",
+[[noreturn]] void Raise(int32_t number, const std::string& description = "",
                         std::string source = "");
 
 // The pending error of one thread.
@@ -78,7 +78,7 @@ class ErrObject {
   // Makes `error` the pending error.
   void Set(const AutomationError& error);
   // Throws the given error (see automation::Raise).
-  [[noreturn]] void Raise(int32_t number, std::string description = "",
+  [[noreturn]] void Raise(int32_t number, const std::string& description = "",
                           std::string source = "");
 
  private:

@@ -104,7 +104,7 @@ std::vector<MessageButton> MessageButtons(int32_t style) {
 }
 
 size_t DefaultButton(int32_t style, size_t count) {
-  size_t index = static_cast<size_t>((style >> 8) & 0xF);
+  auto index = static_cast<size_t>((style >> 8) & 0xF);
   return index < count ? index : 0;
 }
 
@@ -348,7 +348,7 @@ char CommandButton::AccessKey() const {
   for (size_t i = 0; i + 1 < caption_.size(); ++i) {
     if (caption_[i] != '&') continue;
     if (caption_[i + 1] != '&') {
-      unsigned char key = static_cast<unsigned char>(caption_[i + 1]);
+      auto key = static_cast<unsigned char>(caption_[i + 1]);
       return static_cast<char>(std::toupper(key));
     }
     ++i;

@@ -36,10 +36,10 @@ class FormsTest : public testing::Test {
 TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
   std::vector<std::string> ran;
   PostEvent([&] {
-    ran.push_back("first");
-    PostEvent([&] { ran.push_back("posted by first"); });
+    ran.emplace_back("first");
+    PostEvent([&] { ran.emplace_back("posted by first"); });
   });
-  PostEvent([&] { ran.push_back("second"); });
+  PostEvent([&] { ran.emplace_back("second"); });
   EXPECT_NE(win32::GetInputState(), 0);
   DoEvents();
   EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
@@ -52,11 +52,11 @@ TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
   // again.
   ran.clear();
   PostEvent([&] {
-    ran.push_back("outer start");
+    ran.emplace_back("outer start");
     DoEvents();
-    ran.push_back("outer end");
+    ran.emplace_back("outer end");
   });
-  PostEvent([&] { ran.push_back("next"); });
+  PostEvent([&] { ran.emplace_back("next"); });
   DoEvents();
   EXPECT_EQ(ran, (std::vector<std::string>{"outer start", "next", "outer end"}));
 }

@@ -12,6 +12,7 @@
 // Close restores it, and so do handlers for SIGSEGV and SIGABRT (restore,
 // then re-raise with the default action) and an atexit hook, for a program
 // that dies while the window shows.
+#include <cmath>
 #include <curses.h>
 #include <poll.h>
 #include <term.h>
@@ -259,7 +260,8 @@ class TerminalBackend : public Backend {
 
   void DrawButton(const CommandButton& button, Cells cells) {
     const bool enabled = button.Enabled();
-    const int attributes = !enabled ? A_DIM : (&button == focus_ ? A_REVERSE : 0);
+    const int attributes = static_cast<int>(
+        !enabled ? A_DIM : (&button == focus_ ? A_REVERSE : 0));
     attron(attributes);
     mvaddstr(cells.row, cells.col, "[ ");
     std::string caption = button.DisplayCaption();
@@ -281,7 +283,8 @@ class TerminalBackend : public Backend {
     int inner = std::max(1, cells.width - 2);
     double span = bar.Max() - bar.Min();
     double part = span > 0 ? (bar.Value() - bar.Min()) / span : 0;
-    int filled = std::clamp(static_cast<int>(part * inner + 0.5), 0, inner);
+    int filled =
+        std::clamp(static_cast<int>(std::lround(part * inner)), 0, inner);
     std::string text(1, '[');
     text.append(filled, '#').append(inner - filled, '.').push_back(']');
     mvaddstr(cells.row, cells.col, text.c_str());

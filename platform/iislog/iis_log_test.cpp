@@ -387,7 +387,7 @@ TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
                             "2021-03-04 24:00:00 1.1.1.1 GET /hour24 200\n"
                             "2021-03-04 05:06:07.x 1.1.1.1 GET /fraction 200\n"
                             "03/04/21 05:06:07 1.1.1.1 GET /slashes 200\n" +
-                            std::string("\0\x01\x02 garbage \x7f\n", 15) +
+                            std::string("\0\x01\x02 garbage \x7f\n", 14) +
                             std::string(LineReader::kMaxLineBytes + 10, 'x') +
                             "\n" + good);
   EXPECT_EQ(CountRecords(path), 2);

@@ -8,7 +8,7 @@
 namespace velnor::iislog {
 namespace {
 
-constexpr size_t kChunkBytes = 64 * 1024;
+constexpr size_t kChunkBytes = size_t{64} * 1024;
 
 }  // namespace
 

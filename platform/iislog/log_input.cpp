@@ -16,7 +16,7 @@
 namespace velnor::iislog {
 namespace {
 
-constexpr size_t kChunkBytes = 64 * 1024;
+constexpr size_t kChunkBytes = size_t{64} * 1024;
 // Automation's "Device I/O error": the bytes are there but cannot be decoded.
 constexpr int32_t kErrDeviceIo = 57;
 

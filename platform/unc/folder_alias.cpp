@@ -85,7 +85,8 @@ std::string AliasedPath(std::string_view path) {
     if (!IsBelow(*unc, alias.from)) continue;
     UncPath target = alias.to;
     target.rest.insert(target.rest.end(),
-                       unc->rest.begin() + alias.from.rest.size(),
+                       unc->rest.begin() +
+                           static_cast<std::ptrdiff_t>(alias.from.rest.size()),
                        unc->rest.end());
     return Join(target);
   }

@@ -20,7 +20,8 @@ inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // The invalid handle value: all bits set.
 inline HANDLE InvalidHandleValue() {
-  return reinterpret_cast<HANDLE>(~uintptr_t{0});
+  return reinterpret_cast<HANDLE>(  // NOLINT(performance-no-int-to-ptr)
+      ~uintptr_t{0});
 }
 
 // The find-data record. Only the fields this system reads are filled.

@@ -63,7 +63,7 @@ TEST_F(FindFileTest, ListsFilesAndFoldersOfALocalDirectory) {
 TEST_F(FindFileTest, UnsearchableDirectoriesGiveTheInvalidHandle) {
   fs::create_directory(dir_ / "empty");
   WIN32_FIND_DATAA data;
-  for (std::string pattern :
+  for (const std::string& pattern :
        {dir_.string() + "/empty\\*.*", dir_.string() + "/missing\\*.*",
         std::string("\\\\NOSRV\\C$\\x\\*.*"), std::string("no-separator")}) {
     EXPECT_EQ(FindFirstFileA(pattern.c_str(), &data), InvalidHandleValue())
