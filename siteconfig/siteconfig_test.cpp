@@ -68,12 +68,14 @@ TEST(IisConfigurationTest, RealIis6MetabaseGivesItsOneWebSite) {
             (Lines{"web\tDefault Web Site,C:\\WINDOWS\\system32\\LogFiles,1"}));
 }
 
+// Long expected lines are split over several literals.
+// NOLINTBEGIN(bugprone-suspicious-missing-comma)
 TEST(IisConfigurationTest, Iis6MetabaseWithWebAndFtpServices) {
   EXPECT_EQ(
       SitesOf("iis6-web-and-ftp.MetaBase.xml"),
       (Lines{
           "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
-          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "  // NOLINT(bugprone-suspicious-missing-comma): one long line
+          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
           "logging is off (LogType=\"0\")",
           "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
           "logs in another format than W3C "
@@ -91,7 +93,7 @@ TEST(IisConfigurationTest, Iis10SitesWithDefaultsAndFtp) {
       (Lines{
           "web\tDefault Web Site," + kDefault + ",1",
           "web\tIntranet," + kDefault + ",3",
-          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "  // NOLINT(bugprone-suspicious-missing-comma): one long line
+          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
           "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
           "web\tLegacy," + kDefault +
               ",5\tnot collected: logging is off (logFile enabled=\"false\")",
@@ -112,7 +114,7 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
       (Lines{
           "web\tDefault Web Site," + kDefault + ",1",
           // Extranet does not log, so its namesake's id is free.
-          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "  // NOLINT(bugprone-suspicious-missing-comma): one long line
+          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
           "(httpLogging dontLog=\"true\")",
           "web\tExtranet Copy," + kDefault + ",2",
           "web\tBlog, News," + kDefault +
@@ -130,6 +132,8 @@ TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
           "ftp\tUploads," + kDefault + ",20",
       }));
 }
+
+// NOLINTEND(bugprone-suspicious-missing-comma)
 
 TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
   IisSites sites = Parse(
