@@ -11,8 +11,8 @@
 #include <string>
 
 #include "dbsupport/db_support.h"
-#include "reportdb/schema.h"
 #include "platform/automation/variant.h"
+#include "reportdb/schema.h"
 
 namespace velnor {
 namespace {
@@ -39,9 +39,9 @@ void BM_LookUpAndUpdatePairs(benchmark::State& state) {
   std::string dir = mkdtemp(templ);
   reportdb::CreateReportDatabases(dir, "SRV1", false);
   auto cn = std::make_shared<ado::Connection>();
-  OpenConnection(cn, dir + "/" + reportdb::ReportDatabaseFileName(
-                                     reportdb::ReportKind::kHitsByHour, "SRV1",
-                                     false));
+  OpenConnection(cn, dir + "/" +
+                         reportdb::ReportDatabaseFileName(
+                             reportdb::ReportKind::kHitsByHour, "SRV1", false));
   std::shared_ptr<ado::Recordset> table;
   OpenRecordSetEx(table, "select * from tblGeneral", cn, 2, 2, 2);
   for (int url = 0; url < kUrls; ++url) {

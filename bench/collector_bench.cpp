@@ -12,11 +12,11 @@
 #include <random>
 
 #include "component/velnor.h"
-#include "reportdb/schema.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
+#include "reportdb/schema.h"
 
 namespace velnor {
 namespace {
@@ -38,8 +38,8 @@ uintmax_t WriteLog(const fs::path& file, int64_t records) {
   const int statuses[] = {200, 200, 200, 200, 304, 404, 500, 401, 302, 403};
   for (int64_t i = 0; i < records; ++i) {
     int day_of_year = static_cast<int>(i * 365 / records);
-    auto parts = automation::PartsOf(automation::DateSerial(2024, 1, 1) +
-                                     day_of_year);
+    auto parts =
+        automation::PartsOf(automation::DateSerial(2024, 1, 1) + day_of_year);
     // The values are drawn in the order of the line, as the arguments
     // below are evaluated in an unspecified order.
     unsigned hour = rng() % 24, minute = rng() % 60, second = rng() % 60;
@@ -51,8 +51,8 @@ uintmax_t WriteLog(const fs::path& file, int64_t records) {
         "{:04}-{:02}-{:02} {:02}:{:02}:{:02} 10.0.0.5 GET "
         "/site/section{}/page{}.htm q={} 80 - 192.168.{}.{} "
         "Mozilla/5.0+(Windows+NT+10.0;+Win64;+x64) {} 0 0 {}\r\n",
-        parts.year, parts.month, parts.day, hour, minute, second, section,
-        page, query, net, host, status, taken);
+        parts.year, parts.month, parts.day, hour, minute, second, section, page,
+        query, net, host, status, taken);
   }
   out.close();
   return fs::file_size(file);
@@ -79,26 +79,35 @@ void Collect(benchmark::State& state, bool raw) {
     state.ResumeTiming();
     parser->CollectIISLogData("SRV1", false, automation::DateSerial(2024, 1, 1),
                               automation::DateSerial(2024, 12, 31),
-                              (root / "db").string(), raw,
-                              raw ? grid : nullptr, sites);
+                              (root / "db").string(), raw, raw ? grid : nullptr,
+                              sites);
     if (LastRunSummary(*parser).records != records) {
       state.SkipWithError("not every record was counted");
     }
   }
-  state.counters["records/s"] = benchmark::Counter(
-      static_cast<double>(records), benchmark::Counter::kIsIterationInvariantRate);
-  state.counters["MB/s"] = benchmark::Counter(
-      static_cast<double>(bytes) / 1e6,
-      benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["records/s"] =
+      benchmark::Counter(static_cast<double>(records),
+                         benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MB/s"] =
+      benchmark::Counter(static_cast<double>(bytes) / 1e6,
+                         benchmark::Counter::kIsIterationInvariantRate);
   fs::remove_all(root);
 }
 
 void BM_AggregateRun(benchmark::State& state) { Collect(state, false); }
 void BM_RawRun(benchmark::State& state) { Collect(state, true); }
 
-BENCHMARK(BM_AggregateRun)->Arg(20'000)->Arg(1'000'000)->Iterations(1)->UseRealTime()
+BENCHMARK(BM_AggregateRun)
+    ->Arg(20'000)
+    ->Arg(1'000'000)
+    ->Iterations(1)
+    ->UseRealTime()
     ->Unit(benchmark::kSecond);
-BENCHMARK(BM_RawRun)->Arg(20'000)->Arg(1'000'000)->Iterations(1)->UseRealTime()
+BENCHMARK(BM_RawRun)
+    ->Arg(20'000)
+    ->Arg(1'000'000)
+    ->Iterations(1)
+    ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -17,9 +17,9 @@
 
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
-#include "reportdb/schema.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "reportdb/schema.h"
 #include "reportstore/report_store.h"
 
 namespace velnor {

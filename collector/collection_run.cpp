@@ -6,8 +6,8 @@
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
 #include "platform/automation/ole_date.h"
-#include "platform/win32/user32.h"
 #include "platform/forms/forms.h"
+#include "platform/win32/user32.h"
 #include "reportdb/report_files.h"
 
 namespace velnor {
@@ -166,16 +166,15 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   step_([&] { site.identifier = ArrayItem(fields, 2); });
   step_([&] {
     Dialog().SetReportDescription("Collecting data for site " +
-                                QuoteSQLString(site.name));
+                                  QuoteSQLString(site.name));
   });
   step_([&] {
     Dialog().SetReportItemDescription("Processing Record # : " +
-                                    std::to_string(site.record_counter));
+                                      std::to_string(site.record_counter));
   });
   step_([&] {
     site.log_directory = locator_.GetLogFilePath(ArrayItem(fields, 1), "") +
-                         (is_ftp_ ? "\\MSFTPSVC" : "\\W3SVC") +
-                         site.identifier;
+                         (is_ftp_ ? "\\MSFTPSVC" : "\\W3SVC") + site.identifier;
   });
 
   bool no_files = false;
@@ -212,7 +211,8 @@ automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
     server_log_file_count_ = 0;
   }
   if (list.empty() && server_log_file_count_ == 0) {
-    step_([&] { list = locator_.GetLogFilesFromDirectory(site.log_directory); });
+    step_(
+        [&] { list = locator_.GetLogFilesFromDirectory(site.log_directory); });
     step_([&] {
       if (ArrayItem(list, 0).empty()) {
         no_files = true;

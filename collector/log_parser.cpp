@@ -36,9 +36,9 @@ void LogParser::CollectDataFromLogFile(bool blnIsFTPCollection,
 }
 
 void LogParser::CollectIISLogData(
-    std::string_view strServerName, bool blnIsFTPCollection,
-    double dtStartDate, double dtEndDate, std::string_view strAppPath,
-    bool blnIsCollectRawData, automation::ObjectRef objGrd,
+    std::string_view strServerName, bool blnIsFTPCollection, double dtStartDate,
+    double dtEndDate, std::string_view strAppPath, bool blnIsCollectRawData,
+    automation::ObjectRef objGrd,
     std::shared_ptr<automation::Collection> colSiteCollection,
     bool blnLogSitelevel, bool blnRefreshDateInServerLevel) {
   ErrorHandler step([] {
@@ -56,7 +56,8 @@ void LogParser::CollectIISLogData(
   state_.mstrAppPath = strAppPath;
   if (!state_.mstrAppPath.ends_with('\\')) state_.mstrAppPath += '\\';
   if (objGrd) state_.mobjGrd = std::move(objGrd);
-  if (colSiteCollection) state_.mcolSiteCollection = std::move(colSiteCollection);
+  if (colSiteCollection)
+    state_.mcolSiteCollection = std::move(colSiteCollection);
   state_.mblnCancelRequested = false;
 
   step([&] {
@@ -70,7 +71,9 @@ void LogParser::CollectIISLogData(
       }
     });
   });
-  step([&] { state_.objProgressDialog->SetDataCollectorObject(shared_from_this()); });
+  step([&] {
+    state_.objProgressDialog->SetDataCollectorObject(shared_from_this());
+  });
   step([&] {
     state_.objProgressDialog->SetProgressDialog(frmProgressDialog::Instance());
   });
@@ -87,7 +90,8 @@ void LogParser::PrepareReport() {
     CollectDataFromLogFile(state_.mblnIsFTPCollection, state_.mstrAppPath);
   });
   ResumeNext([&] {
-    if (!state_.objProgressDialog) automation::Raise(automation::kErrObjectNotSet);
+    if (!state_.objProgressDialog)
+      automation::Raise(automation::kErrObjectNotSet);
     state_.objProgressDialog->CloseDialog();
   });
   Err().Clear();

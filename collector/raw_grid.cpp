@@ -43,14 +43,22 @@ void CollectionRun::AddGridRow(const Site& site) {
   const int32_t r = ++grid_row_counter_;
   step_([&] { grid().SetTextMatrix(r, 0, state_.mstrServerName); });
   step_([&] { grid().SetTextMatrix(r, 1, site.name); });
-  step_([&] { grid().SetTextMatrix(r, 2, NullToDefault(reader_->ClientIp(), "")); });
-  step_([&] { grid().SetTextMatrix(r, 3, NullToDefault(reader_->Method(), "")); });
-  step_([&] { grid().SetTextMatrix(r, 4, NullToDefault(reader_->URIStem(), "")); });
+  step_([&] {
+    grid().SetTextMatrix(r, 2, NullToDefault(reader_->ClientIp(), ""));
+  });
+  step_([&] {
+    grid().SetTextMatrix(r, 3, NullToDefault(reader_->Method(), ""));
+  });
+  step_([&] {
+    grid().SetTextMatrix(r, 4, NullToDefault(reader_->URIStem(), ""));
+  });
   step_([&] {
     grid().SetTextMatrix(
         r, 5, NullToDefault(reader_->ProtocolStatus(), Variant(int16_t{0})));
   });
-  step_([&] { grid().SetTextMatrix(r, 6, NullToDefault(reader_->DateTime(), "")); });
+  step_([&] {
+    grid().SetTextMatrix(r, 6, NullToDefault(reader_->DateTime(), ""));
+  });
 }
 
 void CollectionRun::FinishGrid() {

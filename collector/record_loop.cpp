@@ -37,10 +37,10 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
       record_time = automation::CDate(NullToDefault(reader_->DateTime(), ""));
     });
     if (!dated && !undated_logged) {
-      WriteErrorLog(Err().Number(),
-                    Err().Description() + " (record without a date in " +
-                        path + ")",
-                    RunSource(), "CollectDataFromLogFile");
+      WriteErrorLog(
+          Err().Number(),
+          Err().Description() + " (record without a date in " + path + ")",
+          RunSource(), "CollectDataFromLogFile");
       undated_logged = true;
     }
     Err().Clear();

@@ -11,8 +11,8 @@ namespace velnor {
 // What the last run did, for a host's summary. Not part of the automation
 // interface.
 struct RunSummary {
-  int32_t sites = 0;            // sites started
-  int64_t records = 0;          // records counted or listed
+  int32_t sites = 0;    // sites started
+  int64_t records = 0;  // records counted or listed
   bool cancel_confirmed = false;
   // Why the run's changes were not kept, when the run committed them itself
   // (no session of the host's) and that failed; empty otherwise.

@@ -84,17 +84,16 @@ TEST_F(CollectorTest, TalliesEveryBucketAndAccumulatesAcrossRuns) {
   CollectWeek(sites);
 
   EXPECT_EQ(ErrorLog(), "");
-  EXPECT_EQ(Query(kDay,
-                  "select [Server name], Identifier, [Web Site Name], URL, "
-                  "[Day of week], [Sort Field], [No of Hits] from tblGeneral "
-                  "order by URL, [Sort Field]"),
-            (Rows{{"SRV1", "1", "Default Web Site", "/a", "Sunday", "1", "2"},
-                  {"SRV1", "1", "Default Web Site", "/a", "Wednesday", "4",
-                   "2"},
-                  {"SRV1", "1", "Default Web Site", "/b", "Saturday", "7",
-                   "1"},
-                  {"SRV1", "1", "Default Web Site", "/Default.htm",
-                   "Wednesday", "4", "2"}}));
+  EXPECT_EQ(
+      Query(kDay,
+            "select [Server name], Identifier, [Web Site Name], URL, "
+            "[Day of week], [Sort Field], [No of Hits] from tblGeneral "
+            "order by URL, [Sort Field]"),
+      (Rows{{"SRV1", "1", "Default Web Site", "/a", "Sunday", "1", "2"},
+            {"SRV1", "1", "Default Web Site", "/a", "Wednesday", "4", "2"},
+            {"SRV1", "1", "Default Web Site", "/b", "Saturday", "7", "1"},
+            {"SRV1", "1", "Default Web Site", "/Default.htm", "Wednesday", "4",
+             "2"}}));
   EXPECT_EQ(Query(kMonth,
                   "select URL, Months, [Sort Field], [No of Hits] from "
                   "tblGeneral order by URL"),
@@ -109,23 +108,24 @@ TEST_F(CollectorTest, TalliesEveryBucketAndAccumulatesAcrossRuns) {
                   {"/a", "13", "NULL", "1"},
                   {"/b", "23", "NULL", "1"},
                   {"/Default.htm", "9", "NULL", "2"}}));
-  EXPECT_EQ(Query(kStatus,
-                  "select URL, [Status code], Status, [Sort Field], "
-                  "[No of Hits] from tblGeneral order by URL, [Status code]"),
-            (Rows{{"/a", "200", "Succeeded (200)", "0", "1"},
-                  {"/a", "226", "Others", "100", "1"},
-                  {"/a", "403", "Others", "100", "1"},
-                  {"/a", "404", "Not Found (404)", "4", "1"},
-                  {"/b", "304", "Not Modified (304)", "1", "1"},
-                  {"/Default.htm", "500", "Internal Server Error (500)", "5",
-                   "2"}}));
+  EXPECT_EQ(
+      Query(kStatus,
+            "select URL, [Status code], Status, [Sort Field], "
+            "[No of Hits] from tblGeneral order by URL, [Status code]"),
+      (Rows{{"/a", "200", "Succeeded (200)", "0", "1"},
+            {"/a", "226", "Others", "100", "1"},
+            {"/a", "403", "Others", "100", "1"},
+            {"/a", "404", "Not Found (404)", "4", "1"},
+            {"/b", "304", "Not Modified (304)", "1", "1"},
+            {"/Default.htm", "500", "Internal Server Error (500)", "5", "2"}}));
 
   // (Text compares without regard to case, so /Default.htm sorts after /b.)
   // The second call without a site collection collects the same sites
   // again; every count doubles and a second total is appended.
   CollectWeek(nullptr);
-  EXPECT_EQ(Query(kMonth, "select URL, [No of Hits] from tblGeneral order by URL"),
-            (Rows{{"/a", "8"}, {"/b", "2"}, {"/Default.htm", "4"}}));
+  EXPECT_EQ(
+      Query(kMonth, "select URL, [No of Hits] from tblGeneral order by URL"),
+      (Rows{{"/a", "8"}, {"/b", "2"}, {"/Default.htm", "4"}}));
   EXPECT_EQ(Query(kHour,
                   "select [Server name], Identifier, [Web Site Name], "
                   "[No of Hits] from tblTotalAccess"),
@@ -296,8 +296,7 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
                            DateSerial(2024, 6, 8), db_dir_.string(), false);
   EXPECT_NE(ErrorLog().find("VELNORLogAnalysis-LogParserFalse"),
             std::string::npos);
-  EXPECT_EQ(Query(kHour, "select count(*) from tblTotalAccess"),
-            (Rows{{"1"}}));
+  EXPECT_EQ(Query(kHour, "select count(*) from tblTotalAccess"), (Rows{{"1"}}));
 }
 
 // The public methods never let a failure out, even when called out of
@@ -325,8 +324,8 @@ TEST_F(CollectorTest, CancelConfirmedMidFileKeepsTalliesAndTotal) {
   std::vector<std::string> questions;
   win32::SetMessageBoxResponder(
       [&](std::string_view text, std::string_view title, int32_t style) {
-        questions.push_back(std::string(title) + "|" + std::string(text) +
-                            "|" + std::to_string(style));
+        questions.push_back(std::string(title) + "|" + std::string(text) + "|" +
+                            std::to_string(style));
         return 6;  // Yes
       });
   ClickCancelWhenShowing("Processing Record # : 3");
@@ -352,12 +351,12 @@ TEST_F(CollectorTest, CancelAnsweredNoChangesNothingAndAsksAgain) {
   }
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(ten));
   int asked = 0;
-  win32::SetMessageBoxResponder([&](std::string_view, std::string_view,
-                                    int32_t) {
-    ++asked;
-    if (asked == 1) ClickCancelWhenShowing("Processing Record # : 7");
-    return 7;  // No
-  });
+  win32::SetMessageBoxResponder(
+      [&](std::string_view, std::string_view, int32_t) {
+        ++asked;
+        if (asked == 1) ClickCancelWhenShowing("Processing Record # : 7");
+        return 7;  // No
+      });
   ClickCancelWhenShowing("Processing Record # : 2");
   CollectWeek(Sites({"One,D:\\Logs,1"}));
   EXPECT_EQ(asked, 2);

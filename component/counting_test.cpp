@@ -38,10 +38,17 @@ struct Outcome {
 // are not ASCII, differ only in case or are missing, and the statuses of
 // both services' lists and outside them.
 std::vector<LogRecord> Generated(unsigned seed, int count) {
-  const std::vector<std::string> urls = {
-      "/",          "/A",          "/a",         "/b",
-      "/O'Brien.htm", "/caf\xC3\xA9/men\xC3\xBC.htm", "/\xE6\x97\xA5.htm",
-      "/Default.aspx", "/default.aspx", "/x'y'z",     "-"};
+  const std::vector<std::string> urls = {"/",
+                                         "/A",
+                                         "/a",
+                                         "/b",
+                                         "/O'Brien.htm",
+                                         "/caf\xC3\xA9/men\xC3\xBC.htm",
+                                         "/\xE6\x97\xA5.htm",
+                                         "/Default.aspx",
+                                         "/default.aspx",
+                                         "/x'y'z",
+                                         "-"};
   const int statuses[] = {200, 200, 304, 404, 500, 226, 331, 403, 550};
   const char* days[] = {"2024-05-29", "2024-05-30", "2024-05-31",
                         "2024-06-01", "2024-06-02", "2024-06-03"};
@@ -49,10 +56,9 @@ std::vector<LogRecord> Generated(unsigned seed, int count) {
   std::vector<LogRecord> records;
   for (int i = 0; i < count; ++i) {
     char time[16];
-    std::snprintf(time, sizeof time, "%02u:%02u:%02u",
-                  static_cast<unsigned>(rng() % 24),
-                  static_cast<unsigned>(rng() % 60),
-                  static_cast<unsigned>(rng() % 60));
+    std::snprintf(
+        time, sizeof time, "%02u:%02u:%02u", static_cast<unsigned>(rng() % 24),
+        static_cast<unsigned>(rng() % 60), static_cast<unsigned>(rng() % 60));
     records.push_back({days[rng() % 6], time, urls[rng() % urls.size()],
                        statuses[rng() % 9]});
   }
@@ -60,8 +66,8 @@ std::vector<LogRecord> Generated(unsigned seed, int count) {
   // Friday 2024-05-31 at 10 o'clock, status 200.
   for (const char* url : {"/A", "/b", "/zero", "/null", "/big"}) {
     for (int i = 0; i < 3; ++i) {
-      records.push_back({"2024-05-31", "10:1" + std::to_string(i) + ":00",
-                         url, 200});
+      records.push_back(
+          {"2024-05-31", "10:1" + std::to_string(i) + ":00", url, 200});
     }
   }
   return records;
@@ -114,17 +120,16 @@ class CountingTest : public RunFixture {
         {"Hours", "10"},
         {"[Sort Field], Status, [Status code]", "0, 'x', 200"}};
     for (int k = 0; k < 4; ++k) {
-      std::string insert = "INSERT INTO tblGeneral ([Server name], Identifier, " +
-                           site + ", URL, [No of Hits], " + buckets[k][0] +
-                           ") VALUES ";
+      std::string insert =
+          "INSERT INTO tblGeneral ([Server name], Identifier, " + site +
+          ", URL, [No of Hits], " + buckets[k][0] + ") VALUES ";
       auto row = [&](const char* id, const char* url, const char* hits) {
         return std::string("('SRV1', '") + id + "', 'Earlier', '" + url +
                "', " + hits + ", " + buckets[k][1] + ")";
       };
       Execute(Prefix(ftp, k),
-              insert + row("1", "/a", "5") + ", " + row("1", "/b", "3") +
-                  ", " + row("1", "/B", "7") + ", " +
-                  row("2", "/big", "2147483640"));
+              insert + row("1", "/a", "5") + ", " + row("1", "/b", "3") + ", " +
+                  row("1", "/B", "7") + ", " + row("2", "/big", "2147483640"));
     }
   }
 
@@ -145,9 +150,8 @@ class CountingTest : public RunFixture {
     if (earlier) SeedEarlierRows(ftp);
     if (prepare) prepare();
     ReportStore::SetCountInMemory(mode != Mode::kPerRecord);
-    ReportStore::SetMemoryLimit(mode == Mode::kInMemoryTinyLimit
-                                    ? 4096
-                                    : size_t{256} << 20);
+    ReportStore::SetMemoryLimit(
+        mode == Mode::kInMemoryTinyLimit ? 4096 : size_t{256} << 20);
     auto parser = CreateLogParser();
     parser->SetErrorLogPath(error_log_.string());
     parser->CollectIISLogData(
@@ -165,9 +169,9 @@ class CountingTest : public RunFixture {
           Query(Prefix(ftp, k), "SELECT * FROM tblGeneral ORDER BY rowid"));
     }
     for (const char* table : {"tblTotalAccess", "tblLogFiles"}) {
-      outcome.tables.push_back(Query(
-          Prefix(ftp, 2), std::string("SELECT * FROM ") + table +
-                              " ORDER BY rowid"));
+      outcome.tables.push_back(
+          Query(Prefix(ftp, 2),
+                std::string("SELECT * FROM ") + table + " ORDER BY rowid"));
     }
     std::istringstream log(ErrorLog());
     for (std::string line; std::getline(log, line);) {
@@ -209,8 +213,7 @@ TEST_F(CountingTest, CountsReadAsMissingOrUnreadableAreCountedRecordByRecord) {
   };
   Outcome reference = Collect(false, Mode::kPerRecord, odd_counts);
   ASSERT_FALSE(reference.error_lines.empty());
-  EXPECT_NE(reference.error_lines[0].find("GetNumberOfHits"),
-            std::string::npos)
+  EXPECT_NE(reference.error_lines[0].find("GetNumberOfHits"), std::string::npos)
       << reference.error_lines[0];
   Outcome in_memory = Collect(false, Mode::kInMemory, odd_counts);
   EXPECT_EQ(in_memory.counted_record_by_record,

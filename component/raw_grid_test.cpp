@@ -14,11 +14,8 @@ namespace {
 using automation::DateSerial;
 
 TEST(SizeGridColumnsTest, SpreadsTheWidthWithAFloor) {
-  for (auto [width, expected] :
-       std::vector<std::pair<float, float>>{{7330, 1000},
-                                            {14330, 2000},
-                                            {5000, 1000},
-                                            {12000, 11670.0f / 7}}) {
+  for (auto [width, expected] : std::vector<std::pair<float, float>>{
+           {7330, 1000}, {14330, 2000}, {5000, 1000}, {12000, 11670.0f / 7}}) {
     auto grid = std::make_shared<forms::FlexGrid>(width);
     grid->SetCols(7);
     SizeGridColumns(grid);
@@ -34,12 +31,12 @@ class RawModeTest : public RunFixture {};
 
 TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
   MakeDatabases(false);
-  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log",
-                 WebLog({{"2024-06-03", "00:30:00", "/a", 200, "10.1.1.1"},
-                         {"2024-05-01", "00:00:00", "/old", 200},
-                         {"2024-06-03", "14:05:09", "/b", 404, "10.1.1.2",
-                          "POST"},
-                         {"2024-06-04", "09:00:00", "/c", 304}}));
+  WriteShareFile(
+      "SRV1/D$/Logs/W3SVC1/ex240603.log",
+      WebLog({{"2024-06-03", "00:30:00", "/a", 200, "10.1.1.1"},
+              {"2024-05-01", "00:00:00", "/old", 200},
+              {"2024-06-03", "14:05:09", "/b", 404, "10.1.1.2", "POST"},
+              {"2024-06-04", "09:00:00", "/c", 304}}));
   WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log",
                  WebLog({{"2024-06-05", "10:00:00", "/d", 200},
                          {"2024-06-05", "11:00:00", "/e", 500}}));
@@ -61,29 +58,28 @@ TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
     for (int c = 0; c < 7; ++c) row.push_back(grid->TextMatrix(r, c));
     cells.push_back(row);
   }
-  EXPECT_EQ(cells,
-            (Rows{{"Server Name", "Site Name", "Client IP", "Method",
-                   "Page URL", "Status", "Date"},
-                  {"SRV1", "One", "10.1.1.1", "GET", "/a", "200",
-                   "6/3/2024 12:30:00 AM"},
-                  {"SRV1", "One", "10.1.1.2", "POST", "/b", "404",
-                   "6/3/2024 2:05:09 PM"},
-                  {"SRV1", "One", "10.0.0.1", "GET", "/c", "304",
-                   "6/4/2024 9:00:00 AM"},
-                  {"SRV1", "Two", "10.0.0.1", "GET", "/d", "200",
-                   "6/5/2024 10:00:00 AM"},
-                  {"SRV1", "Two", "10.0.0.1", "GET", "/e", "500",
-                   "6/5/2024 11:00:00 AM"}}));
+  EXPECT_EQ(cells, (Rows{{"Server Name", "Site Name", "Client IP", "Method",
+                          "Page URL", "Status", "Date"},
+                         {"SRV1", "One", "10.1.1.1", "GET", "/a", "200",
+                          "6/3/2024 12:30:00 AM"},
+                         {"SRV1", "One", "10.1.1.2", "POST", "/b", "404",
+                          "6/3/2024 2:05:09 PM"},
+                         {"SRV1", "One", "10.0.0.1", "GET", "/c", "304",
+                          "6/4/2024 9:00:00 AM"},
+                         {"SRV1", "Two", "10.0.0.1", "GET", "/d", "200",
+                          "6/5/2024 10:00:00 AM"},
+                         {"SRV1", "Two", "10.0.0.1", "GET", "/e", "500",
+                          "6/5/2024 11:00:00 AM"}}));
   EXPECT_FLOAT_EQ(grid->ColWidth(3), 2000);
   EXPECT_EQ(grid->FixedRows(), 1);
   EXPECT_EQ(grid->FixedCols(), 0);
   EXPECT_TRUE(grid->MergeCol(0));
   EXPECT_TRUE(grid->MergeCol(1));
   EXPECT_FALSE(grid->MergeCol(2));
-  EXPECT_TRUE(Query("QDX_UAWebLogHitsByHour_", "select * from tblGeneral")
-                  .empty());
-  EXPECT_TRUE(Query("QDX_UAWebLogHitsByHour_", "select * from tblTotalAccess")
-                  .empty());
+  EXPECT_TRUE(
+      Query("QDX_UAWebLogHitsByHour_", "select * from tblGeneral").empty());
+  EXPECT_TRUE(
+      Query("QDX_UAWebLogHitsByHour_", "select * from tblTotalAccess").empty());
   EXPECT_EQ(LastRunSummary(*parser).records, 5);
 }
 
@@ -94,11 +90,11 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
   auto grid = std::make_shared<forms::FlexGrid>(5000);
   grid->SetRows(9);  // rows of an earlier listing are replaced
   auto parser = CreateLogParser();
-  parser->CollectIISLogData(
-      "SRV1", false, DateSerial(2025, 1, 1), DateSerial(2025, 1, 2),
-      db_dir_.string(), true, grid,
-      std::make_shared<automation::Collection>(
-          std::vector<std::string>{"One,D:\\Logs,1"}));
+  parser->CollectIISLogData("SRV1", false, DateSerial(2025, 1, 1),
+                            DateSerial(2025, 1, 2), db_dir_.string(), true,
+                            grid,
+                            std::make_shared<automation::Collection>(
+                                std::vector<std::string>{"One,D:\\Logs,1"}));
   EXPECT_EQ(grid->Rows(), 1);
   EXPECT_EQ(grid->TextMatrix(0, 6), "Date");
   EXPECT_FLOAT_EQ(grid->ColWidth(0), 1000);
@@ -127,8 +123,8 @@ TEST_F(RawModeTest, RealLogsCountAsManyRecordsAsTheyList) {
                             DateSerial(2030, 12, 31), db_dir_.string(), false,
                             nullptr, sites);
   const std::string aggregate_errors = ErrorLog();
-  const Rows total =
-      Query("QDX_UAWebLogHitsByHour_", "select [No of Hits] from tblTotalAccess");
+  const Rows total = Query("QDX_UAWebLogHitsByHour_",
+                           "select [No of Hits] from tblTotalAccess");
   ASSERT_EQ(total.size(), 1u);
   // Every record of the web files (their counts are the log reader's test
   // data), each dated.

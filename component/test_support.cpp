@@ -3,10 +3,10 @@
 
 #include <fstream>
 
-#include "reportdb/schema.h"
-#include "testing/test_support.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
+#include "reportdb/schema.h"
+#include "testing/test_support.h"
 
 namespace velnor::testing {
 

@@ -15,9 +15,8 @@ void RegisterVelnorClasses() {
   std::call_once(once, [] {
     ado::RegisterClasses();
     iislog::RegisterClasses();
-    automation::RegisterClass(std::string(kLogParserProgId), [] {
-      return std::make_shared<LogParser>();
-    });
+    automation::RegisterClass(std::string(kLogParserProgId),
+                              [] { return std::make_shared<LogParser>(); });
   });
 }
 

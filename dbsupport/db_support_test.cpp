@@ -138,11 +138,11 @@ TEST_F(DbSupportTest, FailuresReturnFalseWithOneLogLineEach) {
                             cn, key));
   EXPECT_EQ(CLng(lookup->Value(0)), 1);
   std::unique_ptr<ado::Command> broken;
-  EXPECT_FALSE(OpenCommandEx(broken,
-                             "select [No of Hits] from tblGeneral where "
-                             "[Identifier]=? And URL = ? And [Nothing] = ?",
-                             cn, {Variant("1"), Variant("O'Brien"),
-                                  Variant(int32_t{9})}));
+  EXPECT_FALSE(OpenCommandEx(
+      broken,
+      "select [No of Hits] from tblGeneral where "
+      "[Identifier]=? And URL = ? And [Nothing] = ?",
+      cn, {Variant("1"), Variant("O'Brien"), Variant(int32_t{9})}));
   EXPECT_EQ(broken, nullptr);
   lookup.reset();
   CloseConnection(cn);

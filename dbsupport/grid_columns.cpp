@@ -16,8 +16,8 @@ void SizeGridColumns(const automation::ObjectRef& objGrid) {
   // 330 units go to the grid's frame; the share is not rounded.
   float width = 0;
   ResumeNext([&] {
-    width = static_cast<float>((static_cast<double>(grid->Width()) - 330.0) /
-                               cols);
+    width =
+        static_cast<float>((static_cast<double>(grid->Width()) - 330.0) / cols);
   });
   if (width < 1000) width = 1000;
   for (int32_t i = 0; i <= cols - 1; ++i) {

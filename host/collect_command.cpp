@@ -112,8 +112,8 @@ constexpr double kMinSmbTimeout = 0.1;
 constexpr double kMaxSmbTimeout = 600;
 
 struct Run {
-  ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
-  std::string server;  // as the report databases spell it
+  ReportLocation location;     // --db-dir, or --db-url / VELNOR_DB_URL
+  std::string server;          // as the report databases spell it
   std::optional<double> from;  // --from, --to
   std::optional<double> to;
   std::vector<std::string> sites;
@@ -121,7 +121,7 @@ struct Run {
   GridText text;
   std::string error_log;
   std::unique_ptr<std::ofstream> output;  // with --output
-  std::vector<std::string> notes;  // printed after the summary line
+  std::vector<std::string> notes;         // printed after the summary line
   std::string ledger_path;
   ledger::LedgerContents ledger;    // as it was before the run
   ledger::Day today = 0;            // in the logs' time
@@ -310,9 +310,9 @@ bool CheckSchemas(const CollectOptions& options, const Run& run) {
     return Usage("cannot use the report store " + url, reason);
   }
   if (missing.empty()) return true;
-  return Usage("the report schema " + missing.front() + " is missing in " + url,
-               "make it with " + InitDbCommand(options, run) +
-                   ", or add --create-db");
+  return Usage(
+      "the report schema " + missing.front() + " is missing in " + url,
+      "make it with " + InitDbCommand(options, run) + ", or add --create-db");
 }
 
 bool CheckDatabases(const CollectOptions& options, const Run& run) {
@@ -422,9 +422,9 @@ bool Check(const CollectOptions& options, Run& run) {
                  "use table, csv, tsv or json");
   }
   if (!ParseTimeFormat(options.time_format, run.text.time)) {
-    return Usage("--time-format " + Shown(options.time_format) +
-                     " is not known",
-                 "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
+    return Usage(
+        "--time-format " + Shown(options.time_format) + " is not known",
+        "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
   }
   run.text.ascii = !LocaleIsUtf8();
   if (!CheckSites(options, run) || !ConfigureServerAccess(options)) {
@@ -602,7 +602,8 @@ int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
               (options.ftp ? " (FTP)" : " (web)") + " in " +
               run.location.Name() + " is running: " + lock.detail,
           "wait for it to end, or give --wait SECONDS to wait longer "
-          "(now " + fmt::format("{:g}", options.wait) + ")");
+          "(now " +
+              fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
   }
   if (lock.status == RunLock::Status::kUnusable) {
@@ -835,7 +836,7 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                     ->type_name("FILE");
   site->excludes(sites);
   auto* raw = cmd->add_flag("--raw", o.raw,
-                             "List the records instead of counting them");
+                            "List the records instead of counting them");
   cmd->add_flag("--since-last", o.since_last,
                 "Each site from the day after its last day counted through "
                 "yesterday (UTC, as the logs)")
@@ -926,15 +927,14 @@ int RunCollect(const CollectOptions& options) {
   // A central store's runs are serialised by an advisory lock, a
   // folder's by a lock file in it.
   std::unique_ptr<PgRunLock> pg_lock;
-  RunLockAttempt lock =
-      run.location.IsPostgres()
-          ? RunLockAttempt{}
-          : RunLock::Acquire(options.db_dir, run.server, options.ftp,
-                             options.wait);
+  RunLockAttempt lock = run.location.IsPostgres()
+                            ? RunLockAttempt{}
+                            : RunLock::Acquire(options.db_dir, run.server,
+                                               options.ftp, options.wait);
   if (run.location.IsPostgres()) {
     try {
-      pg_lock = PgRunLock::Acquire(run.location.db_url, run.server,
-                                   options.ftp, options.wait, lock.detail);
+      pg_lock = PgRunLock::Acquire(run.location.db_url, run.server, options.ftp,
+                                   options.wait, lock.detail);
     } catch (const ado::pg::PgError& error) {
       Usage("cannot reach the report store " + run.location.db_url + ": " +
                 error.what(),

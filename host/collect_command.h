@@ -9,7 +9,6 @@
 #define VELNOR_HOST_COLLECT_COMMAND_H_
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 #include <vector>
 

@@ -49,15 +49,16 @@ std::string DayLog(const std::string& day, int count, int urls) {
 std::vector<Rows> State(const fs::path& db_dir) {
   std::vector<Rows> state;
   for (reportdb::ReportKind kind : reportdb::kReportKinds) {
-    fs::path file = db_dir / reportdb::ReportDatabaseFileName(kind, "SRV1", false);
+    fs::path file =
+        db_dir / reportdb::ReportDatabaseFileName(kind, "SRV1", false);
     EXPECT_EQ(QueryRows(file, "PRAGMA integrity_check"), (Rows{{"ok"}}))
         << file;
     state.push_back(QueryRows(file, "SELECT * FROM tblGeneral ORDER BY rowid"));
   }
-  state.push_back(QueryRows(
-      db_dir / reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByHour,
-                                               "SRV1", false),
-      "SELECT * FROM tblTotalAccess ORDER BY rowid"));
+  state.push_back(
+      QueryRows(db_dir / reportdb::ReportDatabaseFileName(
+                             reportdb::ReportKind::kHitsByHour, "SRV1", false),
+                "SELECT * FROM tblTotalAccess ORDER BY rowid"));
   // The ledger as far as runs committed it: their ends, files and days. A
   // run's start is committed apart and is not part of its counts.
   const fs::path ledger = db_dir / "velnor_ledger_SRV1_web.sqlite";
@@ -93,10 +94,10 @@ void CopyDatabases(const fs::path& from, const fs::path& to) {
 
 // When to kill a run.
 enum class Moment {
-  kRandom,         // a random time within the length of a whole run
-  kJournalMade,    // a database's changes start to be written
-  kCommitting,     // the super-journal appears: the commit has begun
-  kPastCommit,     // a journal goes: the commit point is passed
+  kRandom,       // a random time within the length of a whole run
+  kJournalMade,  // a database's changes start to be written
+  kCommitting,   // the super-journal appears: the commit has begun
+  kPastCommit,   // a journal goes: the commit point is passed
 };
 
 // Waits until `moment` shows in `db_dir` (or `delay` passes, for kRandom)
@@ -151,10 +152,20 @@ TEST(CollectCrashTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheWholeRun) {
   WriteFile(logs / "u_ex240602.log", DayLog("2024-06-02", 20000, 3000));
   auto arguments = [&](const fs::path& db_dir, const std::string& day,
                        bool create) {
-    std::vector<std::string> args = {
-        "collect", "--server", "SRV1", "--from", day, "--to", day,
-        "--db-dir", db_dir.string(), "--share-root",
-        (root / "shares").string(), "--site", "Site,D:\\Logs,1", "--no-tui"};
+    std::vector<std::string> args = {"collect",
+                                     "--server",
+                                     "SRV1",
+                                     "--from",
+                                     day,
+                                     "--to",
+                                     day,
+                                     "--db-dir",
+                                     db_dir.string(),
+                                     "--share-root",
+                                     (root / "shares").string(),
+                                     "--site",
+                                     "Site,D:\\Logs,1",
+                                     "--no-tui"};
     if (create) args.emplace_back("--create-db");
     return args;
   };

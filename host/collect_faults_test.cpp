@@ -58,10 +58,22 @@ class CollectFaultsTest : public ::testing::Test {
   std::vector<std::string> Arguments(const std::string& day,
                                      std::vector<std::string> extra = {}) {
     std::vector<std::string> arguments = {
-        "collect", "--server", "SRV1", "--from", day, "--to", day,
-        "--db-dir", db_dir_.string(), "--share-root",
-        (dir_.path() / "shares").string(), "--site", "Site,D:\\Logs,1",
-        "--no-tui", "--error-log", (dir_.path() / "errors.log").string()};
+        "collect",
+        "--server",
+        "SRV1",
+        "--from",
+        day,
+        "--to",
+        day,
+        "--db-dir",
+        db_dir_.string(),
+        "--share-root",
+        (dir_.path() / "shares").string(),
+        "--site",
+        "Site,D:\\Logs,1",
+        "--no-tui",
+        "--error-log",
+        (dir_.path() / "errors.log").string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
   }
@@ -111,7 +123,8 @@ TEST_F(CollectFaultsTest, AFullDiskStoresNothingAndSaysWhy) {
   } else {
     // Without a file system of our own, no database file may grow: the
     // same failure as a full disk, met at the same point of the run.
-    limit = [size = fs::file_size(Database(reportdb::ReportKind::kHitsByHour))] {
+    limit = [size =
+                 fs::file_size(Database(reportdb::ReportKind::kHitsByHour))] {
       ::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{size, size};
       ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -202,15 +215,15 @@ TEST_F(CollectFaultsTest, ASecondRunOfTheSameDatabasesWaitsOrNamesTheFirst) {
   ::kill(first, SIGSTOP);
 
   TempDir second_dir("collect_faults_second");
-  VelnorRun refused = RunVelnor(Arguments("2024-06-02", {"--wait", "0.2"}),
-                                second_dir.path());
+  VelnorRun refused =
+      RunVelnor(Arguments("2024-06-02", {"--wait", "0.2"}), second_dir.path());
   EXPECT_EQ(refused.status, 2) << refused.err;
   EXPECT_NE(refused.err.find("is running: " + holder), std::string::npos)
       << refused.err;
 
   TempDir third_dir("collect_faults_third");
-  pid_t third = StartVelnor(Arguments("2024-06-02", {"--wait", "60"}),
-                            third_dir.path());
+  pid_t third =
+      StartVelnor(Arguments("2024-06-02", {"--wait", "60"}), third_dir.path());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ::kill(first, SIGCONT);
   EXPECT_EQ(FinishVelnor(first, dir_.path()).status, 0);

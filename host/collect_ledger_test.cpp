@@ -58,7 +58,8 @@ class CollectLedgerTest : public ::testing::Test {
   }
 
   // velnor with `args`, the run's clock at `now` (YYYY-MM-DDTHH:MM:SSZ).
-  VelnorRun Velnor(const std::vector<std::string>& args, const std::string& now) {
+  VelnorRun Velnor(const std::vector<std::string>& args,
+                   const std::string& now) {
     ::setenv("VELNOR_TEST_NOW", now.c_str(), 1);
     return RunVelnor(args, dir_.path());
   }

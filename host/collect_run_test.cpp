@@ -299,6 +299,7 @@ class PacedLog {
     stop_ = true;
     writer_.join();
   }
+
  private:
   void Write(const fs::path& file) {
     ::signal(SIGPIPE, SIG_IGN);  // the reader may stop first

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "reportdb/schema.h"
 #include "host/testing/velnor_test_support.h"
 #include "platform/unc/smbd_fixture.h"
+#include "reportdb/schema.h"
 
 namespace velnor::host {
 

@@ -4,7 +4,6 @@
 #define VELNOR_HOST_INIT_DB_COMMAND_H_
 
 #include <CLI/CLI.hpp>
-
 #include <string>
 
 namespace velnor::host {

@@ -23,12 +23,12 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
   const std::string commands = velnor::host::CommandList(app);
   if (first.empty() || first.starts_with('-')) {
     Usage("no command given",
-          "say what to do: velnor COMMAND, where the commands are " +
-              commands + "; velnor help COMMAND explains one");
-  } else if (!known) {
-    Usage("\"" + velnor::host::Shown(first) + "\" is not a velnor command",
-          "the commands are " + commands +
+          "say what to do: velnor COMMAND, where the commands are " + commands +
               "; velnor help COMMAND explains one");
+  } else if (!known) {
+    Usage(
+        "\"" + velnor::host::Shown(first) + "\" is not a velnor command",
+        "the commands are " + commands + "; velnor help COMMAND explains one");
   } else {
     Usage(velnor::host::CutText(error.what(), 200),
           "velnor help " + std::string(first) +

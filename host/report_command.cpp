@@ -204,9 +204,9 @@ int RunReport(const ReportOptions& options, std::ostream& out,
   }
   Report report;
   if (!ResumeNext([&] {
-        report = LoadReport(
-            reportdb::ReportLocation{options.db_dir, options.db_url},
-            options.server, options.is_ftp);
+        report =
+            LoadReport(reportdb::ReportLocation{options.db_dir, options.db_url},
+                       options.server, options.is_ftp);
       })) {
     Tell(err, {Err().Description(),
                "correct what the message names, then run the same command "

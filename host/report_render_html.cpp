@@ -17,11 +17,11 @@
 namespace velnor::host {
 
 using reportdb::Bucket;
+using reportdb::kTopUrlCount;
 using reportdb::Report;
 using reportdb::SiteReport;
 using reportdb::StatusCount;
 using reportdb::UrlCount;
-using reportdb::kTopUrlCount;
 namespace {
 
 // The two axes of a chart: the vertical one at `left` from `top` down to
@@ -232,7 +232,8 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
   double base = kTop + plot_h;
   std::string svg = SvgStart(frame, kHeight, x_title);
   for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
-    double y = base - plot_h * static_cast<double>(tick) / static_cast<double>(axis.top);
+    double y = base - plot_h * static_cast<double>(tick) /
+                          static_cast<double>(axis.top);
     svg += fmt::format(
         "<line class=\"grid\" x1=\"{}\" y1=\"{:.1f}\" x2=\"{}\" y2=\"{:.1f}\"/>"
         "<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>\n",
@@ -245,7 +246,8 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
         Fitted(bar.hits, slot * 0.9, kValueCharWidth) != Grouped(bar.hits);
   }
   for (size_t i = 0; i < bars.size(); ++i) {
-    double h = plot_h * static_cast<double>(bars[i].hits) / static_cast<double>(axis.top);
+    double h = plot_h * static_cast<double>(bars[i].hits) /
+               static_cast<double>(axis.top);
     double center = kLeft + slot * (static_cast<double>(i) + 0.5);
     std::string value =
         abbreviate ? Abbreviated(bars[i].hits) : Grouped(bars[i].hits);
@@ -289,9 +291,11 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
   double height = base + kBottom;
   Axis axis = HitAxis(Largest(bars));
   std::string svg = SvgStart(frame, height, y_title);
-  double tick_room = plot_w * static_cast<double>(axis.step) / static_cast<double>(axis.top) * 0.85;
+  double tick_room = plot_w * static_cast<double>(axis.step) /
+                     static_cast<double>(axis.top) * 0.85;
   for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
-    double x = left + plot_w * static_cast<double>(tick) / static_cast<double>(axis.top);
+    double x = left + plot_w * static_cast<double>(tick) /
+                          static_cast<double>(axis.top);
     svg += fmt::format(
         "<line class=\"grid\" x1=\"{0:.1f}\" y1=\"{1}\" x2=\"{0:.1f}\" "
         "y2=\"{2:.1f}\"/><text x=\"{0:.1f}\" y=\"{3:.1f}\" "
@@ -299,7 +303,8 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
         x, kTop, base, base + 15, Fitted(tick, tick_room, kCharWidth));
   }
   for (size_t i = 0; i < bars.size(); ++i) {
-    double w = plot_w * static_cast<double>(bars[i].hits) / static_cast<double>(axis.top);
+    double w = plot_w * static_cast<double>(bars[i].hits) /
+               static_cast<double>(axis.top);
     double top = kTop + kRow * static_cast<double>(i);
     svg += fmt::format(
         "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}<title>{}"

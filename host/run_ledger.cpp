@@ -12,9 +12,9 @@
 #include "host/collect_clock.h"
 #include "host/command_support.h"
 #include "host/text_format.h"
-#include "platform/automation/text.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::host {
@@ -273,7 +273,8 @@ void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
 const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
   const std::string_view folder = FolderPart(path);
   for (const SiteFolder& site : folders_) {
-    if (!site.folder.empty() && automation::EqualsIgnoringAsciiCase(site.folder, folder)) {
+    if (!site.folder.empty() &&
+        automation::EqualsIgnoringAsciiCase(site.folder, folder)) {
       return &site;
     }
   }

@@ -60,16 +60,16 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
   std::string path = LockPath(db_dir, server, is_ftp);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    attempt.detail = "the lock file " + path + " cannot be made: " +
-                     std::strerror(errno);
+    attempt.detail =
+        "the lock file " + path + " cannot be made: " + std::strerror(errno);
     return attempt;
   }
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration<double>(wait_seconds);
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) {
-      attempt.detail = "the lock file " + path + " cannot be locked: " +
-                       std::strerror(errno);
+      attempt.detail = "the lock file " + path +
+                       " cannot be locked: " + std::strerror(errno);
       ::close(fd);
       return attempt;
     }

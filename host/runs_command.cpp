@@ -14,9 +14,9 @@
 #include "host/text_format.h"
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_store.h"
-#include "platform/automation/text.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 
 namespace velnor::host {
 namespace {
@@ -43,8 +43,8 @@ std::vector<LedgerFile> FindLedgers(const std::string& db_dir,
   for (const fs::directory_entry& entry : fs::directory_iterator(db_dir)) {
     std::optional<ledger::LedgerName> name =
         ledger::ParseLedgerFileName(entry.path().filename().string());
-    if (!name ||
-        (!server.empty() && !automation::EqualsIgnoringAsciiCase(name->server, server))) {
+    if (!name || (!server.empty() &&
+                  !automation::EqualsIgnoringAsciiCase(name->server, server))) {
       continue;
     }
     found.push_back({*name, entry.path().string()});

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "reportdb/report_files.h"
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/report_rows.h"
 #include "host/testing/velnor_test_support.h"
+#include "reportdb/report_files.h"
 
 namespace velnor::host {
 namespace {
@@ -183,7 +183,8 @@ TEST_F(SitesCommandTest, Iis85FtpLogIsCountedFromItsFtpsvcFolder) {
       << run.err;
   Rows rows = testing::QueryRows(
       Dir() / "ftp-12" /
-          reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByStatus, "WEB01", true),
+          reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByStatus,
+                                           "WEB01", true),
       "SELECT Identifier, URL, Status, [Status code], [No of Hits] "
       "FROM tblGeneral ORDER BY [Status code], URL");
   EXPECT_EQ(
@@ -208,7 +209,8 @@ TEST_F(SitesCommandTest, SiteIdChoosesAmongTheDiscoveredSites) {
   EXPECT_EQ(run.status, 0) << run.err;
   Rows totals = testing::QueryRows(
       Dir() / "ids" /
-          reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByHour, "WEB01", false),
+          reportdb::ReportDatabaseFileName(reportdb::ReportKind::kHitsByHour,
+                                           "WEB01", false),
       "SELECT Identifier, [Web Site Name] FROM tblTotalAccess "
       "ORDER BY Identifier");
   EXPECT_EQ(totals, (Rows{{"1", "Default Web Site"}, {"9", "Partners"}}));

@@ -71,12 +71,11 @@ std::vector<const CLI::App*> Subcommands(const CLI::App& app) {
 }
 
 std::vector<const CLI::Option*> TypedOptions(const CLI::App& command) {
-  return command.get_options(
-      [](const CLI::Option* option) {
-        // Options of the group "" are hidden from --help, so from the
-        // manual and completion too.
-        return option->nonpositional() && !option->get_group().empty();
-      });
+  return command.get_options([](const CLI::Option* option) {
+    // Options of the group "" are hidden from --help, so from the
+    // manual and completion too.
+    return option->nonpositional() && !option->get_group().empty();
+  });
 }
 
 }  // namespace velnor::host

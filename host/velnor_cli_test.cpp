@@ -15,8 +15,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
-
-        #include <vector>
+#include <vector>
 
 #include "host/testing/velnor_test_support.h"
 
@@ -102,8 +101,8 @@ class VelnorCliTest : public ::testing::Test {
   VelnorRun Velnor(const std::string& args) { return Velnor(Words(args)); }
 
   // collect over 2024-06-03..05 with the share root "shares" in the folder.
-  static std::vector<std::string> CollectArgs(const std::string& server,
-                                              const std::vector<std::string>& more) {
+  static std::vector<std::string> CollectArgs(
+      const std::string& server, const std::vector<std::string>& more) {
     std::vector<std::string> args{
         "collect",    "--server", server, "--from",       "2024-06-03", "--to",
         "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};

@@ -29,8 +29,7 @@ namespace velnor {
 
 class frmProgressDialog;
 
-class ProcessingDialog
-    : public std::enable_shared_from_this<ProcessingDialog> {
+class ProcessingDialog : public std::enable_shared_from_this<ProcessingDialog> {
  public:
   ProcessingDialog() = default;
   ~ProcessingDialog();

@@ -19,8 +19,8 @@
 
 namespace {
 
-using velnor::ProcessingDialog;
 using velnor::frmProgressDialog;
+using velnor::ProcessingDialog;
 
 class BenchCollector : public velnor::automation::Object {
  public:
@@ -52,7 +52,8 @@ void RunRecords(benchmark::State& state) {
 }
 
 void BM_RecordProgressHeadless(benchmark::State& state) {
-  velnor::forms::SetBackendPreference(velnor::forms::BackendPreference::kHeadless);
+  velnor::forms::SetBackendPreference(
+      velnor::forms::BackendPreference::kHeadless);
   RunRecords(state);
 }
 BENCHMARK(BM_RecordProgressHeadless);

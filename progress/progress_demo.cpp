@@ -21,8 +21,8 @@
 
 namespace {
 
-using velnor::ProcessingDialog;
 using velnor::frmProgressDialog;
+using velnor::ProcessingDialog;
 
 class DemoCollector : public velnor::automation::Object,
                       public std::enable_shared_from_this<DemoCollector> {
@@ -96,9 +96,9 @@ int Argument(int argc, char** argv, int index, int fallback) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto collector = std::make_shared<DemoCollector>(
-      Argument(argc, argv, 1, 3), Argument(argc, argv, 2, 200),
-      Argument(argc, argv, 3, 10));
+  auto collector = std::make_shared<DemoCollector>(Argument(argc, argv, 1, 3),
+                                                   Argument(argc, argv, 2, 200),
+                                                   Argument(argc, argv, 3, 10));
   collector->Run();
   std::printf("progress_demo: %s after %d records\n",
               collector->cancelled() ? "cancelled" : "finished",

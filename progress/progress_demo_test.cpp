@@ -2,11 +2,10 @@
 // Cancel is pressed, the question answered No and then Yes, and the terminal
 // comes back; without a terminal the plain lines appear and SIGINT cancels.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,7 +25,8 @@ std::string Output(const std::string& command) {
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+      out.append(buffer, n);
     pclose(pipe);
   }
   return out;
@@ -69,7 +69,9 @@ class Tmux {
   void Start(const std::string& command) {
     Output(tmux_ + "new-session -d -x 100 -y 30 -s demo '" + command + "'");
   }
-  void Keys(const std::string& keys) { Output(tmux_ + "send-keys -t demo " + keys); }
+  void Keys(const std::string& keys) {
+    Output(tmux_ + "send-keys -t demo " + keys);
+  }
   std::string Screen() { return Output(tmux_ + "capture-pane -p -t demo"); }
 
  private:
@@ -89,15 +91,15 @@ TEST(ProgressDemoTest, TerminalWindowCancelNoThenYes) {
     return Has(s, "% Completed") && Has(s, "Processing Record # : ") &&
            Has(s, "[#");
   });
-  EXPECT_TRUE(std::regex_search(shown, std::regex(" \\d+% Completed "))) << shown;
+  EXPECT_TRUE(std::regex_search(shown, std::regex(" \\d+% Completed ")))
+      << shown;
   EXPECT_TRUE(Has(shown, "Collecting data for site Site 1 (W3SVC1)")) << shown;
   EXPECT_TRUE(Has(shown, "[ Cancel ]")) << shown;
 
   tmux.Keys("c");
   shown = WaitFor(screen, [](const std::string& s) {
     // The whole box: a capture may fall between the writes of one paint.
-    return Has(s, "Do you want to cancel this operation?") &&
-           Has(s, "[ No ]");
+    return Has(s, "Do you want to cancel this operation?") && Has(s, "[ No ]");
   });
   ASSERT_TRUE(Has(shown, "Do you want to cancel this operation?")) << shown;
   EXPECT_TRUE(Has(shown, "VELNOR") && Has(shown, "[ Yes ]") &&
@@ -105,24 +107,26 @@ TEST(ProgressDemoTest, TerminalWindowCancelNoThenYes) {
       << shown;
 
   tmux.Keys("Enter");  // No is the default
-  const int record_after_no = RecordNumber(WaitFor(screen, [](const std::string& s) {
-    return !Has(s, "Do you want") && RecordNumber(s) >= 0;
-  }));
+  const int record_after_no =
+      RecordNumber(WaitFor(screen, [](const std::string& s) {
+        return !Has(s, "Do you want") && RecordNumber(s) >= 0;
+      }));
   shown = WaitFor(screen, [&](const std::string& s) {
     return RecordNumber(s) > record_after_no + 5;
   });
-  EXPECT_GT(RecordNumber(shown), record_after_no + 5) << "the run did not go on";
+  EXPECT_GT(RecordNumber(shown), record_after_no + 5)
+      << "the run did not go on";
   EXPECT_FALSE(Has(shown, "DEMO-ENDED")) << shown;
 
   tmux.Keys("M-c");  // Alt+C
   shown = WaitFor(screen, [](const std::string& s) {
     // The whole box: a capture may fall between the writes of one paint.
-    return Has(s, "Do you want to cancel this operation?") &&
-           Has(s, "[ No ]");
+    return Has(s, "Do you want to cancel this operation?") && Has(s, "[ No ]");
   });
   ASSERT_TRUE(Has(shown, "Do you want to cancel this operation?")) << shown;
   tmux.Keys("Left Enter");  // from No to Yes
-  shown = WaitFor(screen, [](const std::string& s) { return Has(s, "DEMO-ENDED"); });
+  shown = WaitFor(screen,
+                  [](const std::string& s) { return Has(s, "DEMO-ENDED"); });
   EXPECT_TRUE(Has(shown, "progress_demo: cancelled after")) << shown;
   // The dialog is gone: the terminal shows the shell's own screen again.
   EXPECT_FALSE(Has(shown, "[ Cancel ]")) << shown;
@@ -175,7 +179,8 @@ TEST(ProgressDemoTest, WithoutTerminalPrintsLinesAndStopsOnInterrupt) {
       << err;
   EXPECT_FALSE(Has(err, "Processing Record")) << err;
   EXPECT_FALSE(Has(err, "\x1b[")) << "escape sequences in plain output";
-  EXPECT_TRUE(Has(err, "VELNOR: Do you want to cancel this operation? Yes")) << err;
+  EXPECT_TRUE(Has(err, "VELNOR: Do you want to cancel this operation? Yes"))
+      << err;
   EXPECT_TRUE(Has(out, "progress_demo: cancelled after")) << out;
 }
 

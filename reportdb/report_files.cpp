@@ -18,7 +18,8 @@ std::string_view KindWord(ReportKind kind) {
 }
 
 std::string DatabaseWord(ReportKind kind, bool is_ftp) {
-  return std::string(is_ftp ? "FTPLog" : "WebLog") + std::string(KindWord(kind));
+  return std::string(is_ftp ? "FTPLog" : "WebLog") +
+         std::string(KindWord(kind));
 }
 
 std::string ReportDatabaseFileName(ReportKind kind, std::string_view server,

@@ -71,10 +71,8 @@ void WriteSchema(const std::string& path, const std::string& schema) {
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
   char* message = nullptr;
   if (rc == SQLITE_OK) {
-    rc = sqlite3_exec(db,
-                      ("BEGIN;\n" + schema + "COMMIT;")
-                          .c_str(),
-                      nullptr, nullptr, &message);
+    rc = sqlite3_exec(db, ("BEGIN;\n" + schema + "COMMIT;").c_str(), nullptr,
+                      nullptr, &message);
   }
   if (rc != SQLITE_OK) {
     std::string reason = message ? message : sqlite3_errstr(rc);
@@ -114,7 +112,7 @@ bool MakeDatabase(const std::string& dir, const std::string& path,
 
 CreatedDatabases CreateReportDatabases(const std::string& db_dir,
                                        std::string_view server, bool is_ftp) {
-  struct stat info{};
+  struct stat info {};
   if (::stat(db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     Raise(automation::kErrPathNotFound,
           "Path not found: the database folder '" + db_dir +

@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
-#include "testing/test_support.h"
 #include "platform/ado/ado.h"
 #include "platform/automation/error_state.h"
+#include "testing/test_support.h"
 
 namespace velnor::reportdb {
 namespace {
@@ -113,7 +113,6 @@ TEST_F(ReportSchemaTest, LeavesExistingFilesAndRefusesAMissingFolder) {
   EXPECT_EQ(automation::Err().Number(), automation::kErrPathNotFound);
   automation::Err().Clear();
 }
-
 
 TEST_F(ReportSchemaTest, ThirtyTwoBitColumnsRefuseOtherValues) {
   CreateReportDatabases(dir_, "SRV1", false);

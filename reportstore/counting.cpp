@@ -134,8 +134,7 @@ void ReportStore::Flush() {
   for (size_t table = 0; table < kKinds.size(); ++table) {
     if (!in_memory_[table]) continue;
     if ((*tables_)[table].cn->TransactionFailed()) continue;
-    if (writing_[table].together &&
-        WriteTableTogether(table, kKinds[table])) {
+    if (writing_[table].together && WriteTableTogether(table, kKinds[table])) {
       continue;
     }
     tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
@@ -211,8 +210,8 @@ void ReportStore::CountOneByOne(size_t table, const RunTally::Key& key) {
         break;
       case 1:
         DumpDataIntoDB(cn, rs, site_name, identifier, url, site_column_,
-                       kTables[1].kind, "", 0, 0,
-                       month_names_[key.bucket - 1], key.bucket);
+                       kTables[1].kind, "", 0, 0, month_names_[key.bucket - 1],
+                       key.bucket);
         break;
       case 2:
         DumpDataIntoDB(cn, rs, site_name, identifier, url, site_column_,

@@ -142,8 +142,8 @@ class ReportStore {
   // memory limit is reached or at FinishCounting.
   void CountRecord(const std::string& strSiteName,
                    const std::string& strSiteIdentifier,
-                   const std::string& strURL, int32_t lWeekDay,
-                   int32_t lMonth, int32_t lHour, int32_t lStatus);
+                   const std::string& strURL, int32_t lWeekDay, int32_t lMonth,
+                   int32_t lHour, int32_t lStatus);
   // Writes what is counted in memory and ends the counting; the databases
   // stay open. Without BeginCounting it does nothing.
   void FinishCounting();
@@ -173,8 +173,8 @@ class ReportStore {
   void ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
                      std::string_view sql,
                      const std::vector<automation::Variant>& values,
-                     std::string_view source_head,
-                     std::string_view source_tail, std::string_view procedure);
+                     std::string_view source_head, std::string_view source_tail,
+                     std::string_view procedure);
   bool CanCountInMemory(size_t table);
   void PrepareWriting(size_t table);
   void Flush();

@@ -68,8 +68,8 @@ class ReportStoreTest : public ::testing::Test {
 
   std::string Path(Report report) const {
     return dir_ + "/" +
-           reportdb::ReportDatabaseFileName(reportdb::kReportKinds[report], "SRV1",
-                                        is_ftp_);
+           reportdb::ReportDatabaseFileName(reportdb::kReportKinds[report],
+                                            "SRV1", is_ftp_);
   }
 
   // Opens the four databases and their tblGeneral recordsets as a run does.

@@ -70,8 +70,9 @@ void RunTally::Count(std::string_view site_name, std::string_view identifier,
   }
   if (kinds[3]) {
     auto& statuses = counts.statuses;
-    auto code = std::find_if(statuses.begin(), statuses.end(),
-                             [status](const auto& s) { return s.first == status; });
+    auto code =
+        std::find_if(statuses.begin(), statuses.end(),
+                     [status](const auto& s) { return s.first == status; });
     if (code == statuses.end()) {
       statuses.emplace_back(status, 1);
       memory_ += 16;

@@ -42,9 +42,8 @@ class RunTally {
   // `site_name` and `identifier` are usually those of the record before, so
   // they are compared before anything is looked up.
   void Count(std::string_view site_name, std::string_view identifier,
-             std::string_view url, int32_t weekday, int32_t month,
-             int32_t hour, int32_t status,
-             const std::array<bool, 4>& kinds);
+             std::string_view url, int32_t weekday, int32_t month, int32_t hour,
+             int32_t status, const std::array<bool, 4>& kinds);
 
   // Calls `visit` for each key of report `kind` in the order the keys were
   // first counted.
@@ -70,8 +69,8 @@ class RunTally {
       return std::hash<std::string_view>()(text);
     }
   };
-  using UrlMap = std::unordered_map<std::string, UrlCounts, StringHash,
-                                    std::equal_to<>>;
+  using UrlMap =
+      std::unordered_map<std::string, UrlCounts, StringHash, std::equal_to<>>;
   struct Site {
     std::string identifier;
     UrlMap urls;

@@ -5,10 +5,10 @@
 // The rows are those WriteKey gives key by key, in first-counted order:
 // - Keys the database takes for one (the same bucket and the same site
 //   identifier and URL, but for the case of ASCII letters where the column
-//   compares as NOCASE and citext with "C" do) are one group here. Key by key, the group's first
-//   key appends the row (or raises the stored one) and each later key
-//   raises it further; so the group is staged once, with the first key's
-//   URL and site name and the sum of the hits.
+//   compares as NOCASE and citext with "C" do) are one group here. Key by key,
+//   the group's first key appends the row (or raises the stored one) and each
+//   later key raises it further; so the group is staged once, with the first
+//   key's URL and site name and the sum of the hits.
 // - A stored row gets the count of the key's first stored row plus the
 //   hits, in every stored row of the key, at most the 32-bit maximum; the
 //   others are appended in the order their groups were first counted.

@@ -16,8 +16,8 @@ namespace velnor::table_sql {
 // need. The report kind is the text record-by-record counting passes.
 struct TableSql {
   const char* kind;
-  const char* lookup;  // values: identifier, URL, bucket
-  const char* update;  // values: count, identifier, URL, bucket
+  const char* lookup;       // values: identifier, URL, bucket
+  const char* update;       // values: count, identifier, URL, bucket
   const char* insert_head;  // up to the site column's name
   const char* insert_tail;  // the columns after it, and the markers
 };

@@ -176,7 +176,7 @@ Rows PostgresServer::Query(const std::string& sql) const {
     std::vector<std::string> row;
     for (int c = 0; c < PQnfields(result); ++c) {
       row.emplace_back(PQgetisnull(result, r, c) ? "NULL"
-                                              : PQgetvalue(result, r, c));
+                                                 : PQgetvalue(result, r, c));
     }
     rows.push_back(std::move(row));
   }

@@ -103,8 +103,8 @@ bool IsTableName(const Token& token) {
 std::string Unwrapped(const Token& token) {
   if (token.kind != Kind::kName) return std::string(token.text);
   std::string_view inner = token.text.substr(1);
-  if (!inner.empty() && (inner.back() == ']' || inner.back() == '"' ||
-                         inner.back() == '`')) {
+  if (!inner.empty() &&
+      (inner.back() == ']' || inner.back() == '"' || inner.back() == '`')) {
     inner.remove_suffix(1);
   }
   return std::string(inner);

@@ -19,9 +19,9 @@ TEST(JetSqlTest, QualifiesEveryTableOutsideLiteralsAndNames) {
                           p),
             "Update \"db1\".tblgeneral set [No of Hits]= 2 where "
             "URL='from x' And [from y]=1");
-  EXPECT_EQ(QualifyTables("INSERT INTO [tbl Log] (a) VALUES ('it''s from z')",
-                          p),
-            "INSERT INTO \"db1\".[tbl Log] (a) VALUES ('it''s from z')");
+  EXPECT_EQ(
+      QualifyTables("INSERT INTO [tbl Log] (a) VALUES ('it''s from z')", p),
+      "INSERT INTO \"db1\".[tbl Log] (a) VALUES ('it''s from z')");
   EXPECT_EQ(QualifyTables("select a FROM\n  \"t\" JOIN u on 1 -- from v", p),
             "select a FROM\n  \"db1\".\"t\" JOIN \"db1\".u on 1 -- from v");
   // Already qualified, or a subquery rather than a table.
@@ -39,8 +39,7 @@ TEST(JetSqlTest, FindsWholeTableSourcesAndStatementTables) {
 
   EXPECT_EQ(StatementTable("insert into [tblGeneral] (x) values (1)"),
             "tblGeneral");
-  EXPECT_EQ(StatementTable("Update tblgeneral set x = 'from y'"),
-            "tblgeneral");
+  EXPECT_EQ(StatementTable("Update tblgeneral set x = 'from y'"), "tblgeneral");
   EXPECT_EQ(StatementTable("select 'into t'"), "");
 
   EXPECT_TRUE(IsEmptyTail(" ; -- done\n;/* end */"));

@@ -24,8 +24,7 @@ std::string RealPath(const std::string& path) {
 
 }  // namespace
 
-Session::Session(int lock_wait_ms, std::unique_ptr<Engine> engine,
-                 bool writing)
+Session::Session(int lock_wait_ms, std::unique_ptr<Engine> engine, bool writing)
     : lock_wait_ms_(lock_wait_ms),
       writing_(writing),
       engine_(engine ? std::move(engine) : MakeSqliteEngine()) {}

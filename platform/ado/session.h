@@ -33,8 +33,8 @@ class Session {
   // A session that only reads (not current either): what it reads of all
   // its databases is one committed state. Its databases need not be
   // writable; Commit ends the reading.
-  static std::shared_ptr<Session> BeginReading(int lock_wait_ms,
-                                               std::unique_ptr<Engine> engine = {});
+  static std::shared_ptr<Session> BeginReading(
+      int lock_wait_ms, std::unique_ptr<Engine> engine = {});
   // A session that is never current, for one Connection of its own.
   static std::shared_ptr<Session> Private(int lock_wait_ms);
   // The thread's current session, or null.

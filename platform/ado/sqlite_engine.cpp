@@ -270,8 +270,7 @@ class SqliteEngine : public Engine {
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      Raise(kErrUnspecified, "Could not find file '" + path + "'.",
-            kJetSource);
+      Raise(kErrUnspecified, "Could not find file '" + path + "'.", kJetSource);
     }
     std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
     if (db_) {
@@ -326,9 +325,8 @@ class SqliteEngine : public Engine {
                           const std::string& column) override {
     const char* collation = nullptr;
     if (!db_ || sqlite3_table_column_metadata(
-                    db_, schema.c_str(), table.c_str(), column.c_str(),
-                    nullptr, &collation, nullptr, nullptr,
-                    nullptr) != SQLITE_OK) {
+                    db_, schema.c_str(), table.c_str(), column.c_str(), nullptr,
+                    &collation, nullptr, nullptr, nullptr) != SQLITE_OK) {
       return TextEquality::kOther;
     }
     if (sqlite3_stricmp(collation, "BINARY") == 0) return TextEquality::kExact;
@@ -391,8 +389,9 @@ class SqliteEngine : public Engine {
   // A reader opens the files writable too when it may, so that it can roll
   // back what a killed run left in a journal before reading.
   void Open(const std::string& path, bool for_writing) {
-    bool writable = for_writing || (::access(path.c_str(), W_OK) == 0 &&
-                                    ::access(FolderOf(path).c_str(), W_OK) == 0);
+    bool writable =
+        for_writing || (::access(path.c_str(), W_OK) == 0 &&
+                        ::access(FolderOf(path).c_str(), W_OK) == 0);
     int rc = sqlite3_open_v2(
         path.c_str(), &db_,
         (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |

@@ -26,8 +26,7 @@ TEST(VariantTest, ConversionsFailLikeAutomation) {
   EXPECT_EQ(ErrorNumberOf([] { CLng(Variant(3e9)); }), kErrOverflow);
   EXPECT_EQ(ErrorNumberOf([] { CLng(Variant(ObjectRef{})); }),
             kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumberOf([] { CStr(Variant(Null{})); }),
-            kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorNumberOf([] { CStr(Variant(Null{})); }), kErrInvalidUseOfNull);
   EXPECT_EQ(ErrorNumberOf([] { ArrayItem(StringArray{}, 0); }),
             kErrSubscriptOutOfRange);
   EXPECT_EQ(ErrorNumberOf([] { CLngLng(Variant(9.3e18)); }), kErrOverflow);
@@ -68,8 +67,8 @@ TEST(ErrorStateTest, HandlerRunsOncePerFailingStatementAndResumes) {
   handler([&] { ++reached; });
   handler([] { throw std::runtime_error("boom"); });
   EXPECT_EQ(reached, 1);
-  EXPECT_EQ(logged, (std::vector<int32_t>{kErrOverflow,
-                                          kErrInvalidProcedureCall}));
+  EXPECT_EQ(logged,
+            (std::vector<int32_t>{kErrOverflow, kErrInvalidProcedureCall}));
   EXPECT_EQ(Err().Number(), 0);  // cleared when resuming
 }
 

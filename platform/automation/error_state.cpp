@@ -6,28 +6,46 @@ namespace velnor::automation {
 
 std::string DescriptionOf(int32_t number) {
   switch (number) {
-    case 0: return "";
-    case kErrInvalidProcedureCall: return "Invalid procedure call or argument";
-    case kErrOverflow: return "Overflow";
-    case kErrOutOfMemory: return "Out of memory";
-    case kErrSubscriptOutOfRange: return "Subscript out of range";
-    case kErrDivisionByZero: return "Division by zero";
-    case kErrTypeMismatch: return "Type mismatch";
-    case 52: return "Bad file name or number";
-    case kErrFileNotFound: return "File not found";
-    case 57: return "Device I/O error";
-    case kErrPermissionDenied: return "Permission denied";
-    case 75: return "Path/File access error";
-    case kErrPathNotFound: return "Path not found";
+    case 0:
+      return "";
+    case kErrInvalidProcedureCall:
+      return "Invalid procedure call or argument";
+    case kErrOverflow:
+      return "Overflow";
+    case kErrOutOfMemory:
+      return "Out of memory";
+    case kErrSubscriptOutOfRange:
+      return "Subscript out of range";
+    case kErrDivisionByZero:
+      return "Division by zero";
+    case kErrTypeMismatch:
+      return "Type mismatch";
+    case 52:
+      return "Bad file name or number";
+    case kErrFileNotFound:
+      return "File not found";
+    case 57:
+      return "Device I/O error";
+    case kErrPermissionDenied:
+      return "Permission denied";
+    case 75:
+      return "Path/File access error";
+    case kErrPathNotFound:
+      return "Path not found";
     case kErrObjectNotSet:
       return "Object variable or With block variable not set";
-    case kErrInvalidUseOfNull: return "Invalid use of Null";
-    case kErrInvalidPropertyValue: return "Invalid property value";
-    case 424: return "Object required";
-    case kErrCantCreateObject: return "ActiveX component can't create object";
+    case kErrInvalidUseOfNull:
+      return "Invalid use of Null";
+    case kErrInvalidPropertyValue:
+      return "Invalid property value";
+    case 424:
+      return "Object required";
+    case kErrCantCreateObject:
+      return "ActiveX component can't create object";
     case kErrMemberNotSupported:
       return "Object doesn't support this property or method";
-    default: return "Application-defined or object-defined error";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -39,8 +57,7 @@ AutomationError::AutomationError(int32_t number, const std::string& description,
       description_(what()),
       source_(std::move(source)) {}
 
-void Raise(int32_t number, const std::string& description,
-           std::string source) {
+void Raise(int32_t number, const std::string& description, std::string source) {
   throw AutomationError(number, description, std::move(source));
 }
 

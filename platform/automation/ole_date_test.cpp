@@ -23,10 +23,9 @@ TEST(OleDateTest, KnownDatesAndWeekdays) {
 }
 
 TEST(OleDateTest, PartsRoundTripIncludingNegativeDates) {
-  for (DateParts p : {DateParts{2024, 2, 29, 23, 59, 59},
-                      DateParts{1899, 12, 29, 6, 0, 0},
-                      DateParts{100, 1, 1, 0, 0, 1},
-                      DateParts{9999, 12, 31, 12, 30, 0}}) {
+  for (DateParts p :
+       {DateParts{2024, 2, 29, 23, 59, 59}, DateParts{1899, 12, 29, 6, 0, 0},
+        DateParts{100, 1, 1, 0, 0, 1}, DateParts{9999, 12, 31, 12, 30, 0}}) {
     DateParts back = PartsOf(DateFromParts(p));
     EXPECT_EQ(back.year, p.year);
     EXPECT_EQ(back.month, p.month);
@@ -52,8 +51,7 @@ TEST(OleDateTest, TextForms) {
   EXPECT_EQ(DateToText(DateSerial(2007, 3, 12)), "3/12/2007");
   EXPECT_EQ(DateToText(DateFromParts({100, 12, 31, 12, 0, 1})),
             "12/31/0100 12:00:01 PM");
-  EXPECT_EQ(DateToText(DateFromParts({1899, 12, 30, 0, 30, 0})),
-            "12:30:00 AM");
+  EXPECT_EQ(DateToText(DateFromParts({1899, 12, 30, 0, 30, 0})), "12:30:00 AM");
   EXPECT_EQ(ParseDateText("3/12/2007 2:05:09 PM"), d);
   EXPECT_EQ(ParseDateText("2007-03-12 14:05:09"), d);
   EXPECT_EQ(ParseDateText("2007-02-30"), std::nullopt);

@@ -26,8 +26,7 @@ TEST(TextTest, OnlyAsciiLettersFold) {
       EqualsIgnoringAsciiCase("\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9"));
   EXPECT_FALSE(EqualsIgnoringAsciiCase("ab", "abc"));
   EXPECT_FALSE(EqualsIgnoringAsciiCase("[", "{"));  // 0x5B and 0x7B
-  EXPECT_TRUE(
-      StartsWithIgnoringAsciiCase("%SystemDrive%\\x", "%systemdrive%"));
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase("%SystemDrive%\\x", "%systemdrive%"));
   EXPECT_FALSE(StartsWithIgnoringAsciiCase("%System", "%systemdrive%"));
 }
 

@@ -82,7 +82,9 @@ class Variant {
 
   // Typed access without conversion; nullptr when the variant holds
   // another type.
-  const std::string* AsString() const { return std::get_if<std::string>(&value_); }
+  const std::string* AsString() const {
+    return std::get_if<std::string>(&value_);
+  }
   // Writable, so that a held text can be overwritten without reallocating.
   std::string* AsString() { return std::get_if<std::string>(&value_); }
   const StringArray* AsStringArray() const {

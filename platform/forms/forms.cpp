@@ -91,10 +91,14 @@ void RunPendingEvents() {
 
 std::vector<MessageButton> MessageButtons(int32_t style) {
   switch (style & 0xF) {
-    case 0: return {{"OK", 'O', 1}};
-    case 1: return {{"OK", 'O', 1}, {"Cancel", 'C', 2}};
-    case 3: return {{"Yes", 'Y', 6}, {"No", 'N', 7}, {"Cancel", 'C', 2}};
-    case 4: return {{"Yes", 'Y', 6}, {"No", 'N', 7}};
+    case 0:
+      return {{"OK", 'O', 1}};
+    case 1:
+      return {{"OK", 'O', 1}, {"Cancel", 'C', 2}};
+    case 3:
+      return {{"Yes", 'Y', 6}, {"No", 'N', 7}, {"Cancel", 'C', 2}};
+    case 4:
+      return {{"Yes", 'Y', 6}, {"No", 'N', 7}};
     default:
       Raise(automation::kErrInvalidProcedureCall,
             "Message box style " + std::to_string(style) +
@@ -144,7 +148,8 @@ std::string Ellipsize(std::string_view text, int width) {
   // Character starts of `text`, counting a UTF-8 sequence as one.
   std::vector<size_t> starts;
   for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+      starts.push_back(i);
   }
   std::string_view kept = text;
   const char* tail = "";
@@ -196,7 +201,8 @@ void Event::Disconnect(int id) { handlers_.erase(id); }
 void Event::Raise() {
   // Walk by id so that handlers may change the subscriptions meanwhile.
   int last = next_id_;
-  for (auto it = handlers_.begin(); it != handlers_.end() && it->first < last;) {
+  for (auto it = handlers_.begin();
+       it != handlers_.end() && it->first < last;) {
     int id = it->first;
     Handler handler = it->second;
     handler();

@@ -39,7 +39,8 @@ void DoEvents();
 // the modal loop of a showing window) runs it. Tests use this to act as the
 // user at a chosen moment, for example to click a button while a long
 // handler runs:
-//   forms::PostEvent([] { frmProgressDialog::Instance()->cmdCancel->Click(); });
+//   forms::PostEvent([] { frmProgressDialog::Instance()->cmdCancel->Click();
+//   });
 void PostEvent(std::function<void()> event);
 
 // True when an event is pending on the calling thread (after reading the

@@ -58,7 +58,8 @@ TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
   });
   PostEvent([&] { ran.emplace_back("next"); });
   DoEvents();
-  EXPECT_EQ(ran, (std::vector<std::string>{"outer start", "next", "outer end"}));
+  EXPECT_EQ(ran,
+            (std::vector<std::string>{"outer start", "next", "outer end"}));
 }
 
 TEST_F(FormsTest, EventReachesEverySubscriberUntilDisconnected) {

@@ -12,7 +12,6 @@
 // Close restores it, and so do handlers for SIGSEGV and SIGABRT (restore,
 // then re-raise with the default action) and an atexit hook, for a program
 // that dies while the window shows.
-#include <cmath>
 #include <curses.h>
 #include <poll.h>
 #include <term.h>
@@ -22,6 +21,7 @@
 #include <cctype>
 #include <chrono>
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -383,9 +383,9 @@ class TerminalBackend : public Backend {
     for (const MessageButton& b : choices) {
       choices_width += static_cast<int>(std::string_view(b.caption).size()) + 6;
     }
-    int width = std::clamp(
-        std::max(static_cast<int>(text.size()), choices_width) + 6, 30,
-        std::max(30, COLS - 2));
+    int width =
+        std::clamp(std::max(static_cast<int>(text.size()), choices_width) + 6,
+                   30, std::max(30, COLS - 2));
     width = std::min(width, COLS);
     const int height = 7;
     const int top = std::max(0, (LINES - height) / 2);

@@ -84,10 +84,10 @@ std::string AliasedPath(std::string_view path) {
   for (const Alias& alias : aliases.entries) {
     if (!IsBelow(*unc, alias.from)) continue;
     UncPath target = alias.to;
-    target.rest.insert(target.rest.end(),
-                       unc->rest.begin() +
-                           static_cast<std::ptrdiff_t>(alias.from.rest.size()),
-                       unc->rest.end());
+    target.rest.insert(
+        target.rest.end(),
+        unc->rest.begin() + static_cast<std::ptrdiff_t>(alias.from.rest.size()),
+        unc->rest.end());
     return Join(target);
   }
   return std::string(path);

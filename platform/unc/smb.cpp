@@ -395,7 +395,8 @@ std::vector<std::string> SmbShares(std::string_view server) {
           "Path not found: cannot list the shares of " + path +
               ": the share root " + root + " has no folder " +
               std::string(server) + " (tried " + root + "/" +
-              std::string(server) + "). Mount or copy the server's shares "
+              std::string(server) +
+              "). Mount or copy the server's shares "
               "there.");
   }
   CheckReachable(path, unc);

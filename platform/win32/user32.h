@@ -33,9 +33,8 @@ int MessageBox(std::string_view text, std::string_view title, int32_t style);
 // Installs the stand-in for the user that tests use: while set, MessageBox
 // shows nothing and returns what `responder` returns for the same arguments.
 // An empty function removes it. Applies to the calling thread.
-using MessageBoxResponder =
-    std::function<int(std::string_view text, std::string_view title,
-                      int32_t style)>;
+using MessageBoxResponder = std::function<int(
+    std::string_view text, std::string_view title, int32_t style)>;
 void SetMessageBoxResponder(MessageBoxResponder responder);
 
 }  // namespace velnor::win32
