@@ -14,7 +14,7 @@ if [[ ${1:-} == --tests ]]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev
     tmux sqlite3 samba smbclient chromium
-    man-db file dpkg-dev
+    man-db file dpkg-dev clang-format git
     postgresql postgresql-contrib
   )
 elif [[ $# -gt 0 ]]; then

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything from scratch with warnings as errors under
+# Checks that every C++ file is formatted as .clang-format says, builds
+# everything from scratch with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
 # command and the benchmarks again as Release (optimised builds warn about
 # what unoptimised ones do not), then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
+echo "== format (clang-format $(clang-format --version | grep -o '[0-9][0-9.]*' | head -1))"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 build=build-test
 echo "== sanitizer build ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
