@@ -18,6 +18,7 @@ records=${2:-1000000}
 bin=/usr/lib/postgresql/15/bin
 [[ -x $velnor ]] || { echo "pg_bench: build $velnor first" >&2; exit 2; }
 [[ -x $bin/initdb ]] || { echo "pg_bench: $bin/initdb is missing: install postgresql" >&2; exit 2; }
+[[ -x /usr/bin/time ]] || { echo "pg_bench: /usr/bin/time is missing: install Debian's time package" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/velnor-pg-bench-XXXXXX)
 as_owner=()
