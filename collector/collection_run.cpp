@@ -174,7 +174,7 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   });
   step_([&] {
     site.log_directory = locator_.GetLogFilePath(ArrayItem(fields, 1), "") +
-                         (is_ftp_ ? "\\MSFTPSVC" : "\\W3SVC") + site.identifier;
+                         "\\" + SiteLogFolderName(is_ftp_, site.identifier);
   });
 
   bool no_files = false;

@@ -1,6 +1,7 @@
 // Resolution of a site's log folder and the FTPSVC<id> alias.
 #include "host/site_log_folder.h"
 
+#include "loglocation/log_locator.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/variant.h"
 #include "platform/unc/unc.h"
@@ -27,7 +28,7 @@ SiteLogFolder FindSiteLogFolder(LogParserInterface& parser,
   std::string base = parser.GetLogFilePath(directory, server);
   if (base.empty()) return {};
   SiteLogFolder found;
-  found.folder = base + (ftp ? "\\MSFTPSVC" : "\\W3SVC") + id;
+  found.folder = base + "\\" + SiteLogFolderName(ftp, id);
   found.actual = found.folder;
   if (ftp && !FolderExists(found.folder)) {
     std::string renamed = base + "\\FTPSVC" + id;

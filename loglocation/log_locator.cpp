@@ -102,4 +102,8 @@ automation::StringArray LogLocator::GetLogFilesFromDirectory(
   return strFiles;
 }
 
+std::string SiteLogFolderName(bool is_ftp, std::string_view identifier) {
+  return (is_ftp ? "MSFTPSVC" : "W3SVC") + std::string(identifier);
+}
+
 }  // namespace velnor

@@ -53,6 +53,13 @@ class LogLocator {
   std::string& mstrServerName_;
 };
 
+// The folder below a site's log directory that IIS writes the site's logs
+// to: "W3SVC<id>" for the web service, "MSFTPSVC<id>" for FTP. The one rule
+// for it, for the collector that reads the folder and the host that looks
+// at it before the run. (IIS 7.5 and later write FTP logs to "FTPSVC<id>";
+// the host reads that folder in this one's place.)
+std::string SiteLogFolderName(bool is_ftp, std::string_view identifier);
+
 }  // namespace velnor
 
 #endif  // VELNOR_LOGLOCATION_LOG_LOCATOR_H_
