@@ -5,30 +5,26 @@
 // "<TAB>not collected: reason" for a site that is not collected.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "platform/automation/error_state.h"
 #include "platform/unc/unc.h"
 #include "siteconfig/server_config.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::siteconfig {
 namespace {
 
 namespace fs = std::filesystem;
 using automation::AutomationError;
+using testing::ErrorOf;
+using testing::ReadFile;
 using Lines = std::vector<std::string>;
 
 const fs::path kTestData = fs::path(VELNOR_SOURCE_DIR) / "siteconfig/testdata";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 Lines Describe(const IisSites& sites) {
   Lines lines;
@@ -48,19 +44,7 @@ IisSites Parse(const std::string& bytes, const std::string& source = "test") {
 }
 
 Lines SitesOf(const std::string& file) {
-  return Describe(Parse(ReadBytes(kTestData / file), file));
-}
-
-// The error `statement` raises; a test failure when it raises none.
-template <class Statement>
-AutomationError ErrorOf(Statement&& statement) {
-  try {
-    statement();
-  } catch (const AutomationError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error raised";
-  return AutomationError(0, "");
+  return Describe(Parse(ReadFile(kTestData / file), file));
 }
 
 TEST(IisConfigurationTest, RealIis6MetabaseGivesItsOneWebSite) {
@@ -157,7 +141,7 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
 
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
   IisSites sites = Parse(
-      ReadBytes(kTestData / "iis85-central-logging.applicationHost.config"));
+      ReadFile(kTestData / "iis85-central-logging.applicationHost.config"));
   const std::string web =
       "the server writes one central W3C log for all its web sites "
       "(centralLogFileMode=\"CentralW3C\"), which has no log folder per site; "
@@ -218,13 +202,13 @@ TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
   }
 }
 
-class HostileFileTest : public testing::Test {
+class HostileFileTest : public ::testing::Test {
  protected:
   // The one-line error that reading `bytes` gives; nothing may be printed.
   static std::string ErrorLine(const std::string& bytes) {
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     AutomationError error = ErrorOf([&] { Parse(bytes, "\\\\SRV\\cfg"); });
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(error.number(), kErrInvalidFileFormat);
     EXPECT_EQ(error.description().find('\n'), std::string::npos);
     EXPECT_TRUE(error.description().starts_with("\\\\SRV\\cfg "))
@@ -253,7 +237,7 @@ TEST_F(HostileFileTest, EntitiesAreNeverExpandedNorFetched) {
   int fd = ::mkstemp(pattern);
   ASSERT_GE(fd, 0);
   const std::string secret = "TOP-SECRET-7f3a9";
-  std::ofstream(pattern) << secret;
+  testing::WriteFile(pattern, secret);
   for (const std::string& reference :
        {std::string("<site name=\"&xxe;\" id=\"1\"/>"),
         std::string("<site name=\"x\" id=\"1\">&xxe;</site>")}) {
@@ -272,9 +256,9 @@ TEST_F(HostileFileTest, EntitiesAreNeverExpandedNorFetched) {
   fs::remove(pattern);
 }
 
-TEST_F(HostileFileTest, BrokenFilesNameTheLine) {
+TEST_F(HostileFileTest, BrokenOrHugeFilesNameTheLineOrTheSize) {
   const std::string good =
-      ReadBytes(kTestData / "iis10-sites.applicationHost.config");
+      ReadFile(kTestData / "iis10-sites.applicationHost.config");
   std::string truncated = good.substr(0, good.size() / 2);
   std::string line = ErrorLine(truncated);
   EXPECT_NE(line.find("is not well-formed XML (line "), std::string::npos)
@@ -292,6 +276,10 @@ TEST_F(HostileFileTest, BrokenFilesNameTheLine) {
   std::string deep = "<configuration>";
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   EXPECT_NE(ErrorLine(deep).find("not well-formed"), std::string::npos);
+  // Input beyond the limit is refused before parsing.
+  std::string big(kMaxXmlBytes + 1, ' ');
+  big.replace(0, 15, "<configuration>");
+  EXPECT_NE(ErrorLine(big).find("is larger than 32 MB"), std::string::npos);
 }
 
 TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
@@ -326,30 +314,14 @@ TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
   EXPECT_NE(ErrorLine(latin1).find("not proper UTF-8"), std::string::npos);
 }
 
-TEST_F(HostileFileTest, HugeInputIsRefusedBeforeParsing) {
-  std::string big(kMaxXmlBytes + 1, ' ');
-  big.replace(0, 15, "<configuration>");
-  EXPECT_NE(ErrorLine(big).find("is larger than 32 MB"), std::string::npos);
-}
-
 // A share root made in a temporary folder; SRV's drives are its folders.
-class ServerConfigTest : public testing::Test {
+class ServerConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "siteconfig_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    unc::SetShareRoot(root_.string());
-  }
-  void TearDown() override {
-    unc::SetShareRoot("");
-    fs::remove_all(root_);
-  }
+  void SetUp() override { unc::SetShareRoot(root_.string()); }
+  void TearDown() override { unc::SetShareRoot(""); }
 
   void Put(const std::string& path, const std::string& text) {
-    fs::path file = root_ / "SRV" / path;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
+    testing::WriteFile(root_ / "SRV" / path, text);
   }
   // Puts a MetaBase.xml or an applicationHost.config below `windows`.
   void PutConfig(const std::string& windows, bool metabase) {
@@ -357,12 +329,13 @@ class ServerConfigTest : public testing::Test {
                        (metabase ? "system32/inetsrv/MetaBase.xml"
                                  : "System32/inetsrv/config/"
                                    "applicationHost.config");
-    Put(path, ReadBytes(kTestData /
-                        (metabase ? "iis6-web-and-ftp.MetaBase.xml"
-                                  : "iis10-sites.applicationHost.config")));
+    Put(path, ReadFile(kTestData /
+                       (metabase ? "iis6-web-and-ftp.MetaBase.xml"
+                                 : "iis10-sites.applicationHost.config")));
   }
 
-  fs::path root_;
+  testing::TempDir tmp_{"siteconfig_test"};
+  const fs::path root_ = tmp_.path();
 };
 
 TEST_F(ServerConfigTest, FirstDriveWithWindowsOrWinntHoldingAConfiguration) {
