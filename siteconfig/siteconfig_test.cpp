@@ -25,6 +25,8 @@ using testing::ReadFile;
 using Lines = std::vector<std::string>;
 
 const fs::path kTestData = fs::path(VELNOR_SOURCE_DIR) / "siteconfig/testdata";
+// The log folder of a site that names none.
+const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
 
 Lines Describe(const IisSites& sites) {
   Lines lines;
@@ -47,74 +49,68 @@ Lines SitesOf(const std::string& file) {
   return Describe(Parse(ReadFile(kTestData / file), file));
 }
 
-TEST(IisConfigurationTest, RealIis6MetabaseGivesItsOneWebSite) {
-  EXPECT_EQ(SitesOf("iis6-metabase-1web-templates.xml"),
-            (Lines{"web\tDefault Web Site,C:\\WINDOWS\\system32\\LogFiles,1"}));
-}
-
 // Long expected lines are split over several literals.
 // NOLINTBEGIN(bugprone-suspicious-missing-comma)
-TEST(IisConfigurationTest, Iis6MetabaseWithWebAndFtpServices) {
-  EXPECT_EQ(
-      SitesOf("iis6-web-and-ftp.MetaBase.xml"),
-      (Lines{
-          "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
-          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
-          "logging is off (LogType=\"0\")",
-          "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
-          "logs in another format than W3C "
-          "(LogPluginClsid=\"{FF160657-DE82-11CF-BC0A-00AA006111E0}\")",
-          "web\tShop,D:\\Logs,1882737290",
-          "ftp\tDefault FTP Site,E:\\FtpLogs,1",
-          "ftp\tPartners FTP,D:\\Logs\\Partners FTP,3",
-      }));
-}
-
-TEST(IisConfigurationTest, Iis10SitesWithDefaultsAndFtp) {
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
-  EXPECT_EQ(
-      SitesOf("iis10-sites.applicationHost.config"),
-      (Lines{
-          "web\tDefault Web Site," + kDefault + ",1",
-          "web\tIntranet," + kDefault + ",3",
-          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
-          "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
-          "web\tLegacy," + kDefault +
-              ",5\tnot collected: logging is off (logFile enabled=\"false\")",
-          "web\tShop,D:\\Logs\\Shop,7",
-          "web\tPartners,C:\\inetpub\\logs\\Partners,9",
-          "web\tPublic FTP," + kDefault +
-              ",12\tnot collected: it serves FTP only (all its bindings are "
-              "ftp)",
-          "ftp\tPartners," + kDefault + ",9",
-          "ftp\tPublic FTP,D:\\FtpLogs,12",
-      }));
-}
-
-TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
-  EXPECT_EQ(
-      SitesOf("iis75-builtin-defaults.applicationHost.config"),
-      (Lines{
-          "web\tDefault Web Site," + kDefault + ",1",
-          // Extranet does not log, so its namesake's id is free.
-          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
-          "(httpLogging dontLog=\"true\")",
-          "web\tExtranet Copy," + kDefault + ",2",
-          "web\tBlog, News," + kDefault +
-              ",8\tnot collected: its name holds a comma, which a site "
-              "descriptor cannot carry",
-          "web\tStaging,\\\\fileserver\\iislogs,15\tnot collected: its logs "
-          "go to the network share \\\\fileserver\\iislogs, not to a folder "
-          "of the server",
-          "web\tUploads," + kDefault +
-              ",20\tnot collected: it serves FTP only (all its bindings are "
-              "ftp)",
-          "web\tTelemetry," + kDefault +
-              ",30\tnot collected: it logs to event tracing only, not to "
-              "files (logFile logTargetW3C=\"ETW\")",
-          "ftp\tUploads," + kDefault + ",20",
-      }));
+TEST(IisConfigurationTest, EveryFileGivesAllItsSitesAndWhySomeAreNotCollected) {
+  const std::pair<const char*, Lines> kFiles[] = {
+      // A real IIS 6 MetaBase.xml.
+      {"iis6-metabase-1web-templates.xml",
+       {"web\tDefault Web Site,C:\\WINDOWS\\system32\\LogFiles,1"}},
+      {"iis6-web-and-ftp.MetaBase.xml",
+       {
+           "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
+           "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
+           "logging is off (LogType=\"0\")",
+           "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
+           "logs in another format than W3C "
+           "(LogPluginClsid=\"{FF160657-DE82-11CF-BC0A-00AA006111E0}\")",
+           "web\tShop,D:\\Logs,1882737290",
+           "ftp\tDefault FTP Site,E:\\FtpLogs,1",
+           "ftp\tPartners FTP,D:\\Logs\\Partners FTP,3",
+       }},
+      {"iis10-sites.applicationHost.config",
+       {
+           "web\tDefault Web Site," + kDefault + ",1",
+           "web\tIntranet," + kDefault + ",3",
+           "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
+           "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
+           "web\tLegacy," + kDefault +
+               ",5\tnot collected: logging is off (logFile enabled=\"false\")",
+           "web\tShop,D:\\Logs\\Shop,7",
+           "web\tPartners,C:\\inetpub\\logs\\Partners,9",
+           "web\tPublic FTP," + kDefault +
+               ",12\tnot collected: it serves FTP only (all its bindings are "
+               "ftp)",
+           "ftp\tPartners," + kDefault + ",9",
+           "ftp\tPublic FTP,D:\\FtpLogs,12",
+       }},
+      // Rewritten by IIS with its built-in defaults left out.
+      {"iis75-builtin-defaults.applicationHost.config",
+       {
+           "web\tDefault Web Site," + kDefault + ",1",
+           // Extranet does not log, so its namesake's id is free.
+           "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
+           "(httpLogging dontLog=\"true\")",
+           "web\tExtranet Copy," + kDefault + ",2",
+           "web\tBlog, News," + kDefault +
+               ",8\tnot collected: its name holds a comma, which a site "
+               "descriptor cannot carry",
+           "web\tStaging,\\\\fileserver\\iislogs,15\tnot collected: its logs "
+           "go to the network share \\\\fileserver\\iislogs, not to a folder "
+           "of the server",
+           "web\tUploads," + kDefault +
+               ",20\tnot collected: it serves FTP only (all its bindings are "
+               "ftp)",
+           "web\tTelemetry," + kDefault +
+               ",30\tnot collected: it logs to event tracing only, not to "
+               "files (logFile logTargetW3C=\"ETW\")",
+           "ftp\tUploads," + kDefault + ",20",
+       }},
+  };
+  for (const auto& [file, sites] : kFiles) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(SitesOf(file), sites);
+  }
 }
 
 // NOLINTEND(bugprone-suspicious-missing-comma)
@@ -131,7 +127,6 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
       "<location path=\"C\"><system.webServer><directoryBrowse "
       "enabled=\"true\"/></system.webServer></location>"
       "</configuration>");
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
   const std::string kOff =
       "\tnot collected: logging is off (httpLogging dontLog=\"true\")";
   EXPECT_EQ(Describe(sites), (Lines{"web\tA," + kDefault + ",1" + kOff,
@@ -153,16 +148,13 @@ TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
       "them";
   EXPECT_EQ(sites.web_unsupported, web);
   EXPECT_EQ(sites.ftp_unsupported, ftp);
-  EXPECT_EQ(Describe(sites),
-            (Lines{
-                "web\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-                "\tnot collected: " +
-                    web,
-                "web\tShop,D:\\Logs,2\tnot collected: " + web,
-                "ftp\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-                "\tnot collected: " +
-                    ftp,
-            }));
+  EXPECT_EQ(
+      Describe(sites),
+      (Lines{
+          "web\tDefault Web Site," + kDefault + ",1\tnot collected: " + web,
+          "web\tShop,D:\\Logs,2\tnot collected: " + web,
+          "ftp\tDefault Web Site," + kDefault + ",1\tnot collected: " + ftp,
+      }));
 }
 
 TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
@@ -287,8 +279,7 @@ TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system."
       "applicationHost><sites><site name=\"Caf\xC3\xA9\" id=\"1\"/></sites>"
       "</system.applicationHost></configuration>\r\n";
-  const Lines expected{
-      "web\tCaf\xC3\xA9,%SystemDrive%\\inetpub\\logs\\LogFiles,1"};
+  const Lines expected{"web\tCaf\xC3\xA9," + kDefault + ",1"};
   EXPECT_EQ(Describe(Parse(utf8)), expected);
 
   // UTF-16 with its byte order mark is XML like any other.
