@@ -34,7 +34,6 @@
 #include "host/server_spelling.h"
 #include "host/site_discovery.h"
 #include "host/site_list.h"
-#include "host/site_log_folder.h"
 #include "host/streaming_grid.h"
 #include "host/text_format.h"
 #include "host/unregistered_files.h"
@@ -954,13 +953,15 @@ int RunCollect(const CollectOptions& options) {
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
   ResetErrorLogTally();
-  if (options.ftp) {
-    std::vector<std::string> redirected =
-        RedirectFtpsvcFolders(*parser, run.server, run.sites);
-    run.notes.insert(run.notes.end(), redirected.begin(), redirected.end());
-  }
   const std::vector<SiteFolder> folders =
       SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
+  for (const SiteFolder& folder : folders) {
+    if (folder.read_from.empty()) continue;
+    run.notes.push_back("FTP site " + folder.identifier + " \"" +
+                        folder.site_name + "\": read from " + folder.read_from +
+                        ", the folder IIS 7.5 and later write, as " +
+                        folder.folder + " does not exist");
+  }
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.

@@ -50,27 +50,23 @@ SiteRow LookAt(LogParserInterface& parser, const SitesListing& listing,
                const siteconfig::IisSite& site) {
   SiteRow row{site, "", FolderState::kUnresolved, 0, ""};
   if (!siteconfig::UnreachableDirectory(site.log_directory).empty()) return row;
-  row.folder =
-      FindSiteLogFolder(
-          parser, listing.server,
-          listing.service == siteconfig::IisService::kFtp,
-          ExpandSystemDrive(site.log_directory, listing.windows_directory),
-          site.id)
-          .actual;
+  SiteLogFolder listed = ListSiteLogFolder(
+      parser, listing.server, listing.service == siteconfig::IisService::kFtp,
+      ExpandSystemDrive(site.log_directory, listing.windows_directory),
+      site.id);
+  row.folder = listed.actual;
   if (row.folder.empty()) return row;
-  std::vector<unc::DirEntry> entries;
-  if (automation::ResumeNext(
-          [&] { entries = unc::ListDirectory(row.folder); })) {
+  if (listed.listed) {
     row.state = FolderState::kPresent;
-    for (const unc::DirEntry& entry : entries) {
+    for (const unc::DirEntry& entry : listed.entries) {
       row.log_files += entry.is_directory ? 0 : 1;
     }
+  } else if (listed.error_number == automation::kErrPathNotFound) {
+    row.state = FolderState::kMissing;
   } else {
-    bool missing = automation::Err().Number() == automation::kErrPathNotFound;
-    row.state = missing ? FolderState::kMissing : FolderState::kUnreadable;
-    if (!missing) row.folder_error = automation::Err().Description();
+    row.state = FolderState::kUnreadable;
+    row.folder_error = listed.error_description;
   }
-  automation::Err().Clear();
   return row;
 }
 
