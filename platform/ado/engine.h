@@ -40,9 +40,6 @@ class Statement {
   virtual bool Step() = 0;
   // Ends the current run and releases what it holds; bindings stay.
   virtual void Reset() = 0;
-  // Rows written by the last run of an INSERT or UPDATE.
-  virtual int64_t Changes() const = 0;
-  virtual bool ReadOnly() const = 0;
 
   virtual int ColumnCount() const = 0;
   virtual std::string ColumnName(int column) const = 0;

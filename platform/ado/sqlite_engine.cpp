@@ -40,7 +40,6 @@ namespace {
 
 using automation::Raise;
 
-constexpr const char* kJetSource = "Microsoft JET Database Engine";
 // Per database file; pages are taken only as they are used.
 constexpr int kCacheKib = 64 * 1024;
 
@@ -94,27 +93,22 @@ std::string FolderOf(const std::string& path) {
             "Could not update; currently locked by another session on this "
             "machine. The database " +
                 file +
-                " is held by another process; retry when it has finished.",
-            kJetSource);
+                " is held by another process; retry when it has finished.");
     case SQLITE_CONSTRAINT:
     case SQLITE_MISMATCH:
     case SQLITE_TOOBIG:
-      Raise(kErrRowRefused,
-            in_table + file + " refused the row: " + message +
-                ". Correct the value written to that column.",
-            kJetSource);
+      Raise(kErrRowRefused, in_table + file + " refused the row: " + message +
+                                ". Correct the value written to that column.");
     case SQLITE_READONLY:
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. " + file +
                 " cannot be written (" + message +
-                "); check the file's permissions.",
-            kJetSource);
+                "); check the file's permissions.");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Raise(kErrUnspecified,
             "Unrecognized database format " + file + ". " + message +
-                "; make the report databases with 'velnor init-db'.",
-            kJetSource);
+                "; make the report databases with 'velnor init-db'.");
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_CANTOPEN: {
@@ -123,11 +117,10 @@ std::string FolderOf(const std::string& path) {
       last_log_message.clear();
       Raise(kErrUnspecified,
             "Disk or network error. " + message + detail + " on " + file +
-                "; check the disk's free space and the file's folder.",
-            kJetSource);
+                "; check the disk's free space and the file's folder.");
     }
     default:
-      Raise(kErrUnspecified, message + " (database " + file + ").", kJetSource);
+      Raise(kErrUnspecified, message + " (database " + file + ").");
   }
 }
 
@@ -204,8 +197,6 @@ class SqliteStatement : public Statement {
     running_ = false;
     sqlite3_reset(stmt_);
   }
-  int64_t Changes() const override { return sqlite3_changes64(db_); }
-  bool ReadOnly() const override { return sqlite3_stmt_readonly(stmt_) != 0; }
 
   int ColumnCount() const override { return sqlite3_column_count(stmt_); }
   std::string ColumnName(int column) const override {
@@ -265,12 +256,11 @@ class SqliteEngine : public Engine {
       Raise(kErrUnspecified,
             "The database '" + path +
                 "' was opened after the run's first statement; open every "
-                "database of a run before using any.",
-            kJetSource);
+                "database of a run before using any.");
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      Raise(kErrUnspecified, "Could not find file '" + path + "'.", kJetSource);
+      Raise(kErrUnspecified, "Could not find file '" + path + "'.");
     }
     std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
     if (db_) {
@@ -308,15 +298,13 @@ class SqliteEngine : public Engine {
     if (!stmt) {
       Raise(kErrSyntax,
             "Invalid SQL statement; expected 'DELETE', 'INSERT', "
-            "'PROCEDURE', 'SELECT', or 'UPDATE'.",
-            kJetSource);
+            "'PROCEDURE', 'SELECT', or 'UPDATE'.");
     }
     // Nothing is run when more text follows: a second statement could
     // otherwise slip in through a value.
     if (!IsEmptyTail(std::string_view(
             tail, qualified.data() + qualified.size() - tail))) {
-      Raise(kErrSyntax, "Characters found after end of SQL statement.",
-            kJetSource);
+      Raise(kErrSyntax, "Characters found after end of SQL statement.");
     }
     return statement;
   }
@@ -421,16 +409,14 @@ class SqliteEngine : public Engine {
     if (sqlite3_db_readonly(db_, schema.c_str()) == 1) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. '" + path +
-                "' cannot be written; check the file's permissions.",
-            kJetSource);
+                "' cannot be written; check the file's permissions.");
     }
     if (::access(FolderOf(path).c_str(), W_OK) != 0) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. The folder of '" +
                 path +
                 "' cannot be written, so its changes could not be "
-                "journalled; check the folder's permissions.",
-            kJetSource);
+                "journalled; check the folder's permissions.");
     }
     if (QueryText("PRAGMA " + name + ".journal_mode = DELETE", path) !=
         "delete") {
@@ -440,8 +426,7 @@ class SqliteEngine : public Engine {
                 path +
                 "' uses a write-ahead log and another process has it open, so "
                 "it cannot be switched to the journal a run commits with; "
-                "close the other program and retry.",
-            kJetSource);
+                "close the other program and retry.");
     }
     Exec("PRAGMA " + name + ".cache_size = -" + std::to_string(kCacheKib),
          path);
@@ -487,18 +472,15 @@ class SqliteEngine : public Engine {
             "or query '" +
                 name +
                 "'. Make sure it exists and that its name is "
-                "spelled correctly.",
-            kJetSource);
+                "spelled correctly.");
     }
     if (message.starts_with(kNoColumn)) {
       Raise(kErrNoValueGiven,
             "No value given for one or more required parameters. '" +
                 std::string(message.substr(kNoColumn.size())) +
-                "' is not a column of the query's tables in '" + path + "'.",
-            kJetSource);
+                "' is not a column of the query's tables in '" + path + "'.");
     }
-    Raise(kErrSyntax, "Syntax error in SQL statement: " + std::string(message),
-          kJetSource);
+    Raise(kErrSyntax, "Syntax error in SQL statement: " + std::string(message));
   }
 
   static std::string SqlText(const std::string& text) {
