@@ -45,15 +45,6 @@ namespace {
         "deleted. Requested operation requires a current record.");
 }
 
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
-
 // The value of `column` of the statement's current row.
 Variant ColumnValue(const Statement& statement, int column) {
   switch (statement.Type(column)) {
@@ -257,11 +248,11 @@ void Recordset::Impl::Insert() {
         names += ',';
         markers += ',';
       }
-      names += Quoted(columns[i]);
+      names += QuotedIdentifier(columns[i]);
       markers += '?';
     }
     std::string sql =
-        "INSERT INTO " + Quoted(*table) +
+        "INSERT INTO " + QuotedIdentifier(*table) +
         (names.empty() ? " DEFAULT VALUES"
                        : " (" + names + ") VALUES (" + markers + ")");
     insert.reset();
