@@ -185,8 +185,6 @@ class Command {
 
   // Sets the value of marker `index` (from 1) for the next Execute.
   void SetParameter(int index, const automation::Variant& value);
-  void SetText(int index, std::string_view value);
-  void SetLong(int index, int64_t value);
 
   // Runs the statement with the values set; a query is positioned on its
   // first row. Raises the engine's error, or 3704 when the connection was
