@@ -1,6 +1,6 @@
 // Connection, Recordset and Command: the database objects the report store
 // works through, with the members and values it uses, over the engine of
-// engine.h (SQLite files).
+// engine.h (SQLite files, or the schemas of a PostgreSQL database).
 //
 // The provider "Microsoft.Jet.OLEDB.4.0" selects the engine and the
 // connection string is the path of an existing database file (the files keep
