@@ -45,15 +45,6 @@ namespace {
         "deleted. Requested operation requires a current record.");
 }
 
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
-
 // The value of `column` of the statement's current row.
 Variant ColumnValue(const Statement& statement, int column) {
   switch (statement.Type(column)) {
@@ -257,11 +248,11 @@ void Recordset::Impl::Insert() {
         names += ',';
         markers += ',';
       }
-      names += Quoted(columns[i]);
+      names += QuotedIdentifier(columns[i]);
       markers += '?';
     }
     std::string sql =
-        "INSERT INTO " + Quoted(*table) +
+        "INSERT INTO " + QuotedIdentifier(*table) +
         (names.empty() ? " DEFAULT VALUES"
                        : " (" + names + ") VALUES (" + markers + ")");
     insert.reset();
@@ -440,18 +431,6 @@ void Command::SetParameter(int index, const Variant& value) {
   Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
   slot = value;
   Bind(*statement_, index, slot);
-}
-
-void Command::SetText(int index, std::string_view value) {
-  Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
-  AssignText(slot, value);
-  statement_->BindText(index, value);
-}
-
-void Command::SetLong(int index, int64_t value) {
-  Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
-  slot = Variant(value);
-  statement_->BindInteger(index, value);
 }
 
 void Command::Execute() {

@@ -108,6 +108,16 @@ std::unique_ptr<Engine> MakeSqliteEngine();
 // SQLite, and never the whole transaction.
 std::unique_ptr<Engine> MakePostgresEngine(const std::string& url);
 
+// `name` as an SQL identifier: in double quotes, each quote inside doubled.
+inline std::string QuotedIdentifier(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
 // The schema that stands for the database `path` in PostgreSQL: the file
 // name without folder (either separator) and extension, in lower case:
 // "reports\\QDX_UAWebLogHitsByHour_SRV1.mdb" becomes

@@ -62,15 +62,6 @@ void KeepLogMessage(void*, int code, const char* message) {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
     sqlite3_config(SQLITE_CONFIG_LOG, KeepLogMessage, nullptr) == SQLITE_OK;
 
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -272,7 +263,9 @@ class SqliteEngine : public Engine {
     try {
       sqlite3_busy_timeout(db_, lock_wait_ms);
       // Reading the schema tells a database from any other file.
-      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema", path);
+      Exec(
+          "SELECT count(*) FROM " + QuotedIdentifier(schema) + ".sqlite_schema",
+          path);
       if (for_writing) PrepareForWriting(schema, path);
     } catch (...) {
       if (schema != "main") Exec("DETACH DATABASE " + schema);
@@ -286,7 +279,7 @@ class SqliteEngine : public Engine {
   std::unique_ptr<Statement> Prepare(std::string_view sql,
                                      const std::string& schema,
                                      const std::string& path) override {
-    std::string qualified = QualifyTables(sql, Quoted(schema) + ".");
+    std::string qualified = QualifyTables(sql, QuotedIdentifier(schema) + ".");
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v3(db_, qualified.c_str(),
@@ -340,8 +333,9 @@ class SqliteEngine : public Engine {
     // that no commit falls between the reads of two files.
     for (size_t i = 0; i < paths_.size(); ++i) {
       std::string schema = i == 0 ? "main" : "db" + std::to_string(i);
-      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema",
-           paths_[i]);
+      Exec(
+          "SELECT count(*) FROM " + QuotedIdentifier(schema) + ".sqlite_schema",
+          paths_[i]);
     }
   }
 
@@ -405,7 +399,7 @@ class SqliteEngine : public Engine {
   // Checks that the attached file is one this process may write, switches
   // it to a rollback journal and sizes its cache.
   void PrepareForWriting(const std::string& schema, const std::string& path) {
-    std::string name = Quoted(schema);
+    std::string name = QuotedIdentifier(schema);
     if (sqlite3_db_readonly(db_, schema.c_str()) == 1) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. '" + path +
