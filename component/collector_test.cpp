@@ -61,6 +61,18 @@ class CollectorTest : public RunFixture {
     });
   }
 
+  // Ten records of 2024-06-03 in a file of each of `sites` (W3SVC<n>).
+  void WriteTenRecords(std::initializer_list<const char*> sites) {
+    std::vector<LogRecord> ten;
+    for (int i = 0; i < 10; ++i) {
+      ten.push_back({"2024-06-03", "08:00:0" + std::to_string(i), "/p", 200});
+    }
+    for (const char* site : sites) {
+      WriteShareFile(std::string("SRV1/D$/Logs/W3SVC") + site + "/ex240603.log",
+                     WebLog(ten));
+    }
+  }
+
   std::shared_ptr<LogParserInterface> parser_;
 };
 
@@ -171,8 +183,7 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
   observer.heard.clear();
   parser_->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                              DateSerial(2024, 6, 8), db_dir_.string(), true,
-                             std::make_shared<velnor::testing::FlexGrid>(14330),
-                             nullptr);
+                             std::make_shared<FlexGrid>(14330), nullptr);
   EXPECT_EQ(LastRunSummary(*parser_).records, 6);
   EXPECT_EQ(observer.heard, Rows());
 }
@@ -207,65 +218,61 @@ TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
             (Rows{{"Default FTP Site", "4"}}));
 }
 
-// Two sites: site 1 has one of its two files registered, site 2 none.
-class RegistryTest : public CollectorTest {
- protected:
-  void SetUp() override {
-    CollectorTest::SetUp();
-    MakeDatabases(false);
-    for (const char* site : {"W3SVC1", "W3SVC2"}) {
-      for (const char* file : {"ex240603.log", "ex240604.log"}) {
-        WriteShareFile(std::string("SRV1/D$/Logs/") + site + "/" + file,
-                       WebLog({{"2024-06-03", "08:00:00", "/x", 200}}));
-      }
+// Two sites of two files each. Without registry rows the whole folders are
+// read; with site 1's second file registered only that file is read and
+// site 2 is skipped, unless the run is site-level (which reads site 2
+// without registering it) or refreshes the registry from the listing.
+TEST_F(CollectorTest, TheRegistryChoosesTheFilesOfEachSite) {
+  // Expected rows are "value=value" pairs apart by blanks.
+  struct Case {
+    const char* name;
+    bool registered, site_level, refresh;
+    std::string totals, registry;
+  };
+  const Case kCases[] = {
+      {"no rows", false, false, false, "1=2 2=2", ""},
+      {"registered", true, false, false, "1=1 2=0", "One=ex240604.log"},
+      {"site level", true, true, false, "1=1 2=2", "One=ex240604.log"},
+      {"refresh", true, false, true, "1=1 2=2",
+       "One=ex240604.log Two=ex240603.log Two=ex240604.log"},
+  };
+  auto pairs = [](const Rows& rows) {
+    std::string text;
+    for (const auto& row : rows) {
+      text += (text.empty() ? "" : " ") + row.at(0) + "=" + row.at(1);
+    }
+    return text;
+  };
+  for (const char* site : {"W3SVC1", "W3SVC2"}) {
+    for (const char* file : {"ex240603.log", "ex240604.log"}) {
+      WriteShareFile(std::string("SRV1/D$/Logs/") + site + "/" + file,
+                     WebLog({{"2024-06-03", "08:00:00", "/x", 200}}));
     }
   }
-  void RegisterSiteOneFile() {
-    Execute(kHour,
-            "insert into tblLogFiles ([Server name], Identifier, "
-            "[Web Site Name], [Log File Name]) values "
-            "('SRV1', '1', 'One', 'ex240604.log')");
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(db_dir_);
+    std::filesystem::create_directories(db_dir_);
+    MakeDatabases(false);
+    parser_ = CreateLogParser();
+    if (c.registered) {
+      Execute(kHour,
+              "insert into tblLogFiles ([Server name], Identifier, "
+              "[Web Site Name], [Log File Name]) values "
+              "('SRV1', '1', 'One', 'ex240604.log')");
+    }
+    CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}), false,
+                c.site_level, c.refresh);
+    EXPECT_EQ(pairs(Query(kHour,
+                          "select Identifier, [No of Hits] from "
+                          "tblTotalAccess order by rowid")),
+              c.totals);
+    EXPECT_EQ(pairs(Query(kHour,
+                          "select [Web Site Name], [Log File Name] from "
+                          "tblLogFiles order by [Web Site Name], [Log File "
+                          "Name]")),
+              c.registry);
   }
-  Rows Totals() {
-    return Query(kHour,
-                 "select Identifier, [No of Hits] from tblTotalAccess "
-                 "order by rowid");
-  }
-  Rows Registry() {
-    return Query(kHour,
-                 "select [Web Site Name], [Log File Name] from tblLogFiles "
-                 "order by [Web Site Name], [Log File Name]");
-  }
-  std::shared_ptr<Collection> two_sites_ =
-      Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"});
-};
-
-TEST_F(RegistryTest, ServerWithoutRowsReadsWholeDirectories) {
-  CollectWeek(two_sites_);
-  EXPECT_EQ(Totals(), (Rows{{"1", "2"}, {"2", "2"}}));
-  EXPECT_TRUE(Registry().empty());
-}
-
-TEST_F(RegistryTest, RegisteredFilesOnlyAndSitesWithoutRowsSkipped) {
-  RegisterSiteOneFile();
-  CollectWeek(two_sites_);
-  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "0"}}));
-}
-
-TEST_F(RegistryTest, SiteLevelReadsUnregisteredSitesWithoutRegistering) {
-  RegisterSiteOneFile();
-  CollectWeek(two_sites_, false, /*site_level=*/true);
-  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "2"}}));
-  EXPECT_EQ(Registry(), (Rows{{"One", "ex240604.log"}}));
-}
-
-TEST_F(RegistryTest, RefreshRegistersTheListingAndReadsIt) {
-  RegisterSiteOneFile();
-  CollectWeek(two_sites_, false, false, /*refresh=*/true);
-  EXPECT_EQ(Totals(), (Rows{{"1", "1"}, {"2", "2"}}));
-  EXPECT_EQ(Registry(), (Rows{{"One", "ex240604.log"},
-                              {"Two", "ex240603.log"},
-                              {"Two", "ex240604.log"}}));
 }
 
 TEST_F(CollectorTest, MissingDatabaseStopsBeforeAnySite) {
@@ -284,7 +291,7 @@ TEST_F(CollectorTest, MissingDatabaseStopsBeforeAnySite) {
 
 TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
   MakeDatabases(false);
-  MakeShareDir("SRV1/D$/Logs/W3SVC1");
+  std::filesystem::create_directories(share_root_ / "SRV1/D$/Logs/W3SVC1");
   CollectWeek(Sites({"One,D:\\Logs,1"}));
   EXPECT_EQ(Query(kHour, "select [No of Hits] from tblTotalAccess"),
             (Rows{{"0"}}));
@@ -316,12 +323,7 @@ TEST_F(CollectorTest, PrepareReportWithoutARunFailsQuietly) {
 
 TEST_F(CollectorTest, CancelConfirmedMidFileKeepsTalliesAndTotal) {
   MakeDatabases(false);
-  std::vector<LogRecord> ten;
-  for (int i = 0; i < 10; ++i) {
-    ten.push_back({"2024-06-03", "08:00:0" + std::to_string(i), "/p", 200});
-  }
-  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(ten));
-  WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log", WebLog(ten));
+  WriteTenRecords({"1", "2"});
   std::vector<std::string> questions;
   win32::SetMessageBoxResponder(
       [&](std::string_view text, std::string_view title, int32_t style) {
@@ -346,11 +348,7 @@ TEST_F(CollectorTest, CancelConfirmedMidFileKeepsTalliesAndTotal) {
 
 TEST_F(CollectorTest, CancelAnsweredNoChangesNothingAndAsksAgain) {
   MakeDatabases(false);
-  std::vector<LogRecord> ten;
-  for (int i = 0; i < 10; ++i) {
-    ten.push_back({"2024-06-03", "08:00:0" + std::to_string(i), "/p", 200});
-  }
-  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(ten));
+  WriteTenRecords({"1"});
   int asked = 0;
   win32::SetMessageBoxResponder(
       [&](std::string_view, std::string_view, int32_t) {

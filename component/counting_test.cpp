@@ -202,44 +202,41 @@ TEST_F(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
   }
 }
 
-TEST_F(CountingTest, CountsReadAsMissingOrUnreadableAreCountedRecordByRecord) {
-  WriteLogs(false);
-  // A count of 0 makes every hit of its key a new row; a null count costs
-  // an error-log line per hit too.
-  auto odd_counts = [this] {
-    Execute(Prefix(false, 2),
-            "INSERT INTO tblGeneral (Identifier, URL, [No of Hits], Hours) "
-            "VALUES ('1', '/zero', 0, 10), ('1', '/null', NULL, 10)");
+// A database whose counts cannot be found again in memory is counted
+// record by record, with the same rows and error-log lines: a count of 0
+// makes every hit of its key a new row and a null count costs an error-log
+// line per hit; without a column, every look-up fails naming its statement.
+TEST_F(CountingTest, ADatabaseItCannotCountInMemoryIsCountedRecordByRecord) {
+  struct Case {
+    const char* database;
+    int kind;
+    const char* prepare;
+    size_t more_error_lines_than;
+    const char* first_error;
   };
-  Outcome reference = Collect(false, Mode::kPerRecord, odd_counts);
-  ASSERT_FALSE(reference.error_lines.empty());
-  EXPECT_NE(reference.error_lines[0].find("GetNumberOfHits"), std::string::npos)
-      << reference.error_lines[0];
-  Outcome in_memory = Collect(false, Mode::kInMemory, odd_counts);
-  EXPECT_EQ(in_memory.counted_record_by_record,
-            std::vector<std::string>{"WebLogHitsByHour"});
-  ExpectSame(in_memory, reference);
-}
-
-TEST_F(CountingTest, ADatabaseWithoutAColumnIsCountedRecordByRecord) {
-  WriteLogs(false);
-  auto drop_months = [this] {
-    Execute(Prefix(false, 1),
-            "DROP INDEX tblGeneral_Key; "
-            "ALTER TABLE tblGeneral DROP COLUMN Months");
+  const Case kCases[] = {
+      {"WebLogHitsByHour", 2,
+       "INSERT INTO tblGeneral (Identifier, URL, [No of Hits], Hours) "
+       "VALUES ('1', '/zero', 0, 10), ('1', '/null', NULL, 10)",
+       0, "GetNumberOfHits"},
+      {"WebLogHitsByMonth", 1,
+       "DROP INDEX tblGeneral_Key; ALTER TABLE tblGeneral DROP COLUMN Months",
+       1000,
+       "select [No of Hits] from tblGeneral where [Identifier]='1' And URL = "},
   };
-  Outcome reference = Collect(false, Mode::kPerRecord, drop_months);
-  // One failed look-up per counted record, naming the statement.
-  ASSERT_GT(reference.error_lines.size(), 1000u);
-  EXPECT_NE(reference.error_lines[0].find(
-                "select [No of Hits] from tblGeneral where [Identifier]='1' "
-                "And URL = "),
-            std::string::npos)
-      << reference.error_lines[0];
-  Outcome in_memory = Collect(false, Mode::kInMemory, drop_months);
-  EXPECT_EQ(in_memory.counted_record_by_record,
-            std::vector<std::string>{"WebLogHitsByMonth"});
-  ExpectSame(in_memory, reference);
+  WriteLogs(false);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.database);
+    auto prepare = [&] { Execute(Prefix(false, c.kind), c.prepare); };
+    Outcome reference = Collect(false, Mode::kPerRecord, prepare);
+    ASSERT_GT(reference.error_lines.size(), c.more_error_lines_than);
+    EXPECT_NE(reference.error_lines[0].find(c.first_error), std::string::npos)
+        << reference.error_lines[0];
+    Outcome in_memory = Collect(false, Mode::kInMemory, prepare);
+    EXPECT_EQ(in_memory.counted_record_by_record,
+              std::vector<std::string>{c.database});
+    ExpectSame(in_memory, reference);
+  }
 }
 
 // Databases made elsewhere may compare their key texts otherwise: byte for

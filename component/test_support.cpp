@@ -1,12 +1,9 @@
 // The whole-run fixture.
 #include "component/test_support.h"
 
-#include <fstream>
-
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
 #include "reportdb/schema.h"
-#include "testing/test_support.h"
 
 namespace velnor::testing {
 
@@ -27,51 +24,14 @@ std::string WebLog(const std::vector<LogRecord>& records) {
 }
 
 void RunFixture::SetUp() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  root_ = std::filesystem::temp_directory_path() /
-          (std::string("velnor_run_") + info->test_suite_name() + "_" +
-           info->name());
-  std::filesystem::remove_all(root_);
-  share_root_ = root_ / "shares";
-  db_dir_ = root_ / "db";
-  error_log_ = root_ / "errors.log";
   std::filesystem::create_directories(share_root_);
   std::filesystem::create_directories(db_dir_);
   unc::SetShareRoot(share_root_.string());
   forms::SetBackendPreference(forms::BackendPreference::kHeadless);
 }
 
-void RunFixture::TearDown() { std::filesystem::remove_all(root_); }
-
-void RunFixture::WriteShareFile(const std::string& relative,
-                                const std::string& content) {
-  std::filesystem::path path = share_root_ / relative;
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-void RunFixture::MakeShareDir(const std::string& relative) {
-  std::filesystem::create_directories(share_root_ / relative);
-}
-
 void RunFixture::MakeDatabases(bool ftp) {
   reportdb::CreateReportDatabases(db_dir_.string(), "SRV1", ftp);
 }
-
-std::filesystem::path RunFixture::DbFile(const std::string& prefix) const {
-  return db_dir_ / (prefix + "SRV1.mdb");
-}
-
-Rows RunFixture::Query(const std::string& prefix,
-                       const std::string& sql) const {
-  return QueryRows(DbFile(prefix), sql);
-}
-
-void RunFixture::Execute(const std::string& prefix,
-                         const std::string& sql) const {
-  ExecSql(DbFile(prefix), sql);
-}
-
-std::string RunFixture::ErrorLog() const { return ReadFile(error_log_); }
 
 }  // namespace velnor::testing

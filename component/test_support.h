@@ -30,25 +30,34 @@ std::string WebLog(const std::vector<LogRecord>& records);
 
 class RunFixture : public ::testing::Test {
  protected:
+  // Points the share root at share_root_ and the windows at the headless
+  // backend.
   void SetUp() override;
-  void TearDown() override;
 
   // Writes `content` to `relative` under the share root
   // (e.g. "SRV1/D$/Logs/W3SVC1/ex240602.log").
-  void WriteShareFile(const std::string& relative, const std::string& content);
-  void MakeShareDir(const std::string& relative);
+  void WriteShareFile(const std::string& relative, const std::string& content) {
+    WriteFile(share_root_ / relative, content);
+  }
   // Makes the report databases of the server SRV1.
   void MakeDatabases(bool ftp);
-  std::filesystem::path DbFile(const std::string& prefix) const;
+  std::filesystem::path DbFile(const std::string& prefix) const {
+    return db_dir_ / (prefix + "SRV1.mdb");
+  }
   // Runs `sql` on a database file with plain SQLite; NULL reads as "NULL".
-  Rows Query(const std::string& prefix, const std::string& sql) const;
-  void Execute(const std::string& prefix, const std::string& sql) const;
-  std::string ErrorLog() const;
+  Rows Query(const std::string& prefix, const std::string& sql) const {
+    return QueryRows(DbFile(prefix), sql);
+  }
+  void Execute(const std::string& prefix, const std::string& sql) const {
+    ExecSql(DbFile(prefix), sql);
+  }
+  std::string ErrorLog() const { return ReadFile(error_log_); }
 
-  std::filesystem::path root_;
-  std::filesystem::path share_root_;
-  std::filesystem::path db_dir_;
-  std::filesystem::path error_log_;
+  TempDir tmp_{"velnor_run"};
+  const std::filesystem::path root_ = tmp_.path();
+  const std::filesystem::path share_root_ = root_ / "shares";
+  const std::filesystem::path db_dir_ = root_ / "db";
+  const std::filesystem::path error_log_ = root_ / "errors.log";
 };
 
 }  // namespace velnor::testing

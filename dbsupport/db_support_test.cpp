@@ -6,15 +6,12 @@
 #include "dbsupport/db_support.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "testing/test_support.h"
 
 namespace velnor {
 namespace {
@@ -29,24 +26,15 @@ class DbSupportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ado::RegisterClasses();
-    char templ[] = "/tmp/db_support_test-XXXXXX";
-    dir_ = mkdtemp(templ);
     // The columns of the hour report that the tests use.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE tblGeneral (Identifier TEXT, URL TEXT,"
-                           " Hours INTEGER, \"No of Hits\" INTEGER)",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    testing::WriteFile(Path(), "");
+    testing::ExecSql(Path(),
+                     "CREATE TABLE tblGeneral (Identifier TEXT, URL TEXT,"
+                     " Hours INTEGER, \"No of Hits\" INTEGER)");
     gstrErrorLogPath = dir_ + "/errors.log";
     Err().Clear();
   }
-  void TearDown() override {
-    gstrErrorLogPath.clear();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { gstrErrorLogPath.clear(); }
 
   std::string Path() const { return dir_ + "/QDX_UAWebLogHitsByHour_SRV1.mdb"; }
 
@@ -54,13 +42,6 @@ class DbSupportTest : public ::testing::Test {
     auto cn = std::make_shared<ado::Connection>();
     EXPECT_TRUE(OpenConnection(cn, Path()));
     return cn;
-  }
-
-  std::vector<std::string> LogLines() const {
-    std::ifstream in(gstrErrorLogPath);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
   }
 
   // The first row's [No of Hits] of a look-up, or 0, as GetNumberOfHits
@@ -75,7 +56,8 @@ class DbSupportTest : public ::testing::Test {
     return hits;
   }
 
-  std::string dir_;
+  testing::TempDir tmp_{"db_support_test"};
+  const std::string dir_ = tmp_.path().string();
 };
 
 void Append(ado::Recordset& rs,
@@ -147,7 +129,7 @@ TEST_F(DbSupportTest, FailuresReturnFalseWithOneLogLineEach) {
   lookup.reset();
   CloseConnection(cn);
 
-  std::vector<std::string> lines = LogLines();
+  std::vector<std::string> lines = testing::ReadLines(gstrErrorLogPath);
   ASSERT_EQ(lines.size(), 2 + cases.size());
   EXPECT_NE(lines.back().find("\tVELNORLogAnalysis-DBSupport-OpenRecordSetEx"
                               "\tselect [No of Hits] from tblGeneral where "

@@ -3,9 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "testing/test_support.h"
 
 namespace velnor {
 namespace {
@@ -44,9 +45,8 @@ TEST(ErrorLogTest, LineMatchesTheDocumentedLayout) {
 }
 
 TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
-  auto dir = std::filesystem::temp_directory_path() / "velnor_error_log_test";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  testing::TempDir tmp("velnor_error_log_test");
+  const std::filesystem::path& dir = tmp.path();
 
   ResetErrorLogTally();
   gstrErrorLogPath.clear();
@@ -58,10 +58,7 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   gstrErrorLogPath = (dir / "errors.log").string();
   WriteErrorLog(1, "first", "s", "p");
   WriteErrorLog(2, "second", "s", "p");
-  std::ifstream in(dir / "errors.log", std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  std::string text = content.str();
+  std::string text = testing::ReadFile(dir / "errors.log");
   EXPECT_NE(text.find("first\r\n"), std::string::npos);
   EXPECT_LT(text.find("first"), text.find("second"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
@@ -80,7 +77,6 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   ResetErrorLogTally();
   EXPECT_EQ(ErrorLogLines().written, 0);
   gstrErrorLogPath.clear();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

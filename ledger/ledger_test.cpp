@@ -71,19 +71,9 @@ class LedgerTest : public ::testing::Test {
         store.AddDay(
             {id, "1", day, 10, {7, 1, 2, 0}, !(partial && day == last)});
       }
-      FileRow file{id,
-                   "1",
-                   id % 2 ? "u_ex.log" : "U_EX.LOG",
-                   to,
-                   "2024-06-12T02:00:00Z",
-                   100,
-                   42,
-                   from,
-                   to,
-                   "2024-06-10 00:00:01",
-                   "2024-06-11 10:00:00",
-                   9};
-      store.AddFile(file);
+      store.AddFile({id, "1", id % 2 ? "u_ex.log" : "U_EX.LOG", to,
+                     "2024-06-12T02:00:00Z", 100, 42, from, to,
+                     "2024-06-10 00:00:01", "2024-06-11 10:00:00", 9});
       store.EndRun(id, "2024-06-12T02:31:00Z", Outcome::kCompleted, 20);
     });
   }

@@ -4,17 +4,15 @@
 #include "loglocation/log_locator.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
+#include "testing/test_support.h"
 
 namespace velnor {
 namespace {
@@ -22,12 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using automation::StringArray;
 
-class LogLocatorTest : public testing::Test {
+class LogLocatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "log_locator_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
     gstrErrorLogPath = (dir_ / "errors.log").string();
     wmi::SetWindowsDirectory("SRV1", "C:\\WINDOWS");
@@ -38,29 +33,23 @@ class LogLocatorTest : public testing::Test {
       wmi::SetWindowsDirectory(server, "");
     }
     unc::SetShareRoot("");
-    fs::remove_all(dir_);
   }
 
   std::vector<std::string> ErrorLogLines() const {
-    std::ifstream in(gstrErrorLogPath);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    return testing::ReadLines(gstrErrorLogPath);
   }
 
-  void Touch(const fs::path& path) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << "x";
-  }
+  static void Touch(const fs::path& path) { testing::WriteFile(path, "x"); }
 
   static StringArray Sorted(StringArray names) {
     std::sort(names.begin(), names.end());
     return names;
   }
 
+  testing::TempDir tmp_{"log_locator"};
+  const fs::path dir_ = tmp_.path();
   std::string mstrServerName = "SRV1";
   LogLocator locator_{mstrServerName};
-  fs::path dir_;
 };
 
 TEST_F(LogLocatorTest, PercentPathsTakeTheServersWindowsDirectory) {
@@ -135,18 +124,12 @@ TEST_F(LogLocatorTest, UnreadableDirectoryGivesOneEmptyName) {
   Touch(dir_ / "locked" / "a.log");
   const std::string path = (dir_ / "locked").string();
   fs::permissions(dir_ / "locked", fs::perms::none);
-  // Root reads everything: the listing runs as an unprivileged user in a
-  // child process.
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(2);
-    }
-    ::_exit(locator_.GetLogFilesFromDirectory(path) == StringArray{""} ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testing::RunUnprivileged([&] {
+              return locator_.GetLogFilesFromDirectory(path) == StringArray{""}
+                         ? 0
+                         : 1;
+            }),
+            0);
   fs::permissions(dir_ / "locked", fs::perms::owner_all);
 }
 

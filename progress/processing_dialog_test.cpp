@@ -12,6 +12,7 @@
 #include "platform/automation/error_state.h"
 #include "platform/forms/forms.h"
 #include "progress/frm_progress_dialog.h"
+#include "testing/raised_error.h"
 
 namespace velnor {
 namespace {
@@ -28,7 +29,7 @@ class ScriptedCollector : public automation::Object {
   int start_up_calls = 0;
 };
 
-class ProcessingDialogTest : public testing::Test {
+class ProcessingDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     forms::SetBackendPreference(forms::BackendPreference::kHeadless);
@@ -204,12 +205,8 @@ TEST_F(ProcessingDialogTest, OnlyANewShowCallsAgain) {
 
 TEST_F(ProcessingDialogTest, FailingRunUnloadsTheWindowAndReachesTheCaller) {
   collector_->script = [] { automation::Raise(automation::kErrFileNotFound); };
-  try {
-    dialog_->ShowDialog();
-    ADD_FAILURE() << "the failure did not reach the caller";
-  } catch (const automation::AutomationError& e) {
-    EXPECT_EQ(e.number(), automation::kErrFileNotFound);
-  }
+  EXPECT_EQ(testing::ErrorOf([&] { dialog_->ShowDialog(); }).number(),
+            automation::kErrFileNotFound);
   EXPECT_FALSE(window_->Showing());
   Run([] {});
   EXPECT_EQ(collector_->start_up_calls, 2);
@@ -224,19 +221,15 @@ TEST_F(ProcessingDialogTest, WithoutWindowOrCollector) {
   // The controller does not keep its collector alive.
   collector_.reset();
   EXPECT_EQ(dialog_->DataCollectorObject(), nullptr);
-  try {
-    dialog_->ShowDialog();
-    ADD_FAILURE() << "a start-up call without collector must fail";
-  } catch (const automation::AutomationError& e) {
-    EXPECT_EQ(e.number(), automation::kErrObjectNotSet);
-  }
+  EXPECT_EQ(testing::ErrorOf([&] { dialog_->ShowDialog(); }).number(),
+            automation::kErrObjectNotSet);
   EXPECT_FALSE(window_->Showing());
 }
 
 TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {
   forms::SetStatusLine([] { return std::string("host status"); });
   auto run = [&] {
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     Run([&] {
       dialog_->SetReportDescription("Collecting data for site A");
       dialog_->SetReportItemDescription("Processing Record # : ", 1);
@@ -244,7 +237,7 @@ TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {
       dialog_->SetReportDescription("Collecting data for site B");
       dialog_->SetProgress(2, 2);
     });
-    return testing::internal::GetCapturedStderr();
+    return ::testing::internal::GetCapturedStderr();
   };
   // The counter was composed for the window all the same.
   std::string out = run();

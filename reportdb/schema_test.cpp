@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 
 #include "platform/ado/ado.h"
 #include "platform/automation/error_state.h"
+#include "testing/raised_error.h"
 #include "testing/test_support.h"
 
 namespace velnor::reportdb {
@@ -46,19 +48,21 @@ TEST_F(ReportSchemaTest, MakesTheFourFilesWithTheirTables) {
             "QDX_UAFTPLogHitsByStatus_S.mdb");
 
   const std::string site = "Server name,Identifier,Web Site Name,";
-  EXPECT_EQ(Columns("QDX_UAWebLogDayOfWeek_SRV1.mdb", "tblGeneral"),
-            site + "URL,No of Hits,Sort Field,Day of week\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogHitsByMonth_SRV1.mdb", "tblGeneral"),
-            site + "URL,No of Hits,Sort Field,Months\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogHitsByHour_SRV1.mdb", "tblGeneral"),
-            site + "URL,No of Hits,Sort Field,Hours\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogHitsByStatus_SRV1.mdb", "tblGeneral"),
-            site + "Sort Field,URL,Status,Status code,No of Hits\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogHitsByHour_SRV1.mdb", "tblTotalAccess"),
-            site + "No of Hits\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogHitsByHour_SRV1.mdb", "tblLogFiles"),
-            site + "Log File Name\n");
-  EXPECT_EQ(Columns("QDX_UAWebLogDayOfWeek_SRV1.mdb", "tblLogFiles"), "NULL\n");
+  const std::vector<std::array<std::string, 3>> tables = {
+      {"DayOfWeek", "tblGeneral",
+       site + "URL,No of Hits,Sort Field,Day of week"},
+      {"HitsByMonth", "tblGeneral", site + "URL,No of Hits,Sort Field,Months"},
+      {"HitsByHour", "tblGeneral", site + "URL,No of Hits,Sort Field,Hours"},
+      {"HitsByStatus", "tblGeneral",
+       site + "Sort Field,URL,Status,Status code,No of Hits"},
+      {"HitsByHour", "tblTotalAccess", site + "No of Hits"},
+      {"HitsByHour", "tblLogFiles", site + "Log File Name"},
+      {"DayOfWeek", "tblLogFiles", "NULL"}};
+  for (const auto& [kind, table, columns] : tables) {
+    SCOPED_TRACE(kind + " " + table);
+    EXPECT_EQ(Columns("QDX_UAWebLog" + kind + "_SRV1.mdb", table),
+              columns + "\n");
+  }
 
   CreateReportDatabases(dir_, "SRV1", true);
   EXPECT_EQ(Columns("QDX_UAFTPLogHitsByHour_SRV1.mdb", "tblLogFiles"),
@@ -123,25 +127,18 @@ TEST_F(ReportSchemaTest, ThirtyTwoBitColumnsRefuseOtherValues) {
   table.SetLockType(ado::adLockPessimistic);
   table.SetActiveConnection(cn);
   table.Open("select * from tblGeneral");
-  // The failure of `statement`, as the caller would read it.
-  auto refusal = [](auto statement) -> std::pair<int32_t, std::string> {
-    try {
-      statement();
-    } catch (const automation::AutomationError& error) {
-      return {error.number(), error.description()};
-    }
-    return {0, "accepted"};
-  };
   for (const automation::Variant& bad :
        {automation::Variant(int64_t{2147483648}), automation::Variant("nine"),
         automation::Variant(9.5)}) {
     table.AddNew();
     table.Fields("URL").SetValue("/a");
     table.Fields("Hours").SetValue(bad);
-    auto [number, description] = refusal([&] { table.Update(); });
-    EXPECT_EQ(number, ado::kErrRowRefused) << description;
-    EXPECT_NE(description.find("tblGeneral"), std::string::npos);
-    EXPECT_NE(description.find("[Hours]"), std::string::npos) << description;
+    automation::AutomationError error =
+        testing::ErrorOf([&] { table.Update(); });
+    EXPECT_EQ(error.number(), ado::kErrRowRefused) << error.description();
+    EXPECT_NE(error.description().find("tblGeneral"), std::string::npos);
+    EXPECT_NE(error.description().find("[Hours]"), std::string::npos)
+        << error.description();
     // Still pending until cancelled.
     EXPECT_EQ(table.Fields("URL").Value(), automation::Variant("/a"));
     table.CancelUpdate();
@@ -151,11 +148,11 @@ TEST_F(ReportSchemaTest, ThirtyTwoBitColumnsRefuseOtherValues) {
   table.Fields("Hours").SetValue(int32_t{9});
   table.Fields("No of Hits").SetValue(int32_t{2147483647});
   table.Update();
-  EXPECT_EQ(refusal([&] {
+  EXPECT_EQ(testing::ErrorOf([&] {
               cn->Execute(
                   "Update tblgeneral set [No of Hits]= 2147483648 where "
                   "[Identifier]='1' Or URL='/a'");
-            }).first,
+            }).number(),
             ado::kErrRowRefused);
   ado::Command hits(cn, "select [No of Hits] from tblGeneral where URL = ?");
   hits.SetParameter(1, automation::Variant("/a"));

@@ -6,13 +6,9 @@
 #include "reportstore/report_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,18 +40,12 @@ std::string TrimRight(std::string s) {
 class ReportStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir_template[] = "/tmp/reportstore_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    dir_ = dir_template;
     gstrErrorLogPath = dir_ + "/errors.log";
     ado::RegisterClasses();
     UseService(false);
   }
 
-  void TearDown() override {
-    EndRun();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { EndRun(); }
 
   // Switches to the web or FTP databases of server SRV1, making them on
   // first use.
@@ -129,9 +119,7 @@ class ReportStoreTest : public ::testing::Test {
 
   std::vector<LogLine> ErrorLines() const {
     std::vector<LogLine> lines;
-    std::ifstream in(gstrErrorLogPath);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : testing::ReadLines(gstrErrorLogPath)) {
       std::vector<std::string> f;
       std::istringstream fields(line.substr(0, line.size() - 1));  // CR
       for (std::string s; std::getline(fields, s, '\t');) f.push_back(s);
@@ -143,7 +131,8 @@ class ReportStoreTest : public ::testing::Test {
     return lines;
   }
 
-  std::string dir_;
+  testing::TempDir tmp_{"reportstore_test"};
+  const std::string dir_ = tmp_.path().string();
   std::string server_ = "SRV1";
   bool is_ftp_ = false;
   std::string column_;

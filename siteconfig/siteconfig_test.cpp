@@ -5,30 +5,28 @@
 // "<TAB>not collected: reason" for a site that is not collected.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "platform/automation/error_state.h"
 #include "platform/unc/unc.h"
 #include "siteconfig/server_config.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::siteconfig {
 namespace {
 
 namespace fs = std::filesystem;
 using automation::AutomationError;
+using testing::ErrorOf;
+using testing::ReadFile;
 using Lines = std::vector<std::string>;
 
 const fs::path kTestData = fs::path(VELNOR_SOURCE_DIR) / "siteconfig/testdata";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+// The log folder of a site that names none.
+const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
 
 Lines Describe(const IisSites& sites) {
   Lines lines;
@@ -48,89 +46,71 @@ IisSites Parse(const std::string& bytes, const std::string& source = "test") {
 }
 
 Lines SitesOf(const std::string& file) {
-  return Describe(Parse(ReadBytes(kTestData / file), file));
-}
-
-// The error `statement` raises; a test failure when it raises none.
-template <class Statement>
-AutomationError ErrorOf(Statement&& statement) {
-  try {
-    statement();
-  } catch (const AutomationError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no error raised";
-  return AutomationError(0, "");
-}
-
-TEST(IisConfigurationTest, RealIis6MetabaseGivesItsOneWebSite) {
-  EXPECT_EQ(SitesOf("iis6-metabase-1web-templates.xml"),
-            (Lines{"web\tDefault Web Site,C:\\WINDOWS\\system32\\LogFiles,1"}));
+  return Describe(Parse(ReadFile(kTestData / file), file));
 }
 
 // Long expected lines are split over several literals.
 // NOLINTBEGIN(bugprone-suspicious-missing-comma)
-TEST(IisConfigurationTest, Iis6MetabaseWithWebAndFtpServices) {
-  EXPECT_EQ(
-      SitesOf("iis6-web-and-ftp.MetaBase.xml"),
-      (Lines{
-          "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
-          "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
-          "logging is off (LogType=\"0\")",
-          "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
-          "logs in another format than W3C "
-          "(LogPluginClsid=\"{FF160657-DE82-11CF-BC0A-00AA006111E0}\")",
-          "web\tShop,D:\\Logs,1882737290",
-          "ftp\tDefault FTP Site,E:\\FtpLogs,1",
-          "ftp\tPartners FTP,D:\\Logs\\Partners FTP,3",
-      }));
-}
-
-TEST(IisConfigurationTest, Iis10SitesWithDefaultsAndFtp) {
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
-  EXPECT_EQ(
-      SitesOf("iis10-sites.applicationHost.config"),
-      (Lines{
-          "web\tDefault Web Site," + kDefault + ",1",
-          "web\tIntranet," + kDefault + ",3",
-          "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
-          "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
-          "web\tLegacy," + kDefault +
-              ",5\tnot collected: logging is off (logFile enabled=\"false\")",
-          "web\tShop,D:\\Logs\\Shop,7",
-          "web\tPartners,C:\\inetpub\\logs\\Partners,9",
-          "web\tPublic FTP," + kDefault +
-              ",12\tnot collected: it serves FTP only (all its bindings are "
-              "ftp)",
-          "ftp\tPartners," + kDefault + ",9",
-          "ftp\tPublic FTP,D:\\FtpLogs,12",
-      }));
-}
-
-TEST(IisConfigurationTest, RewrittenFileWithBuiltInDefaultsAndOddSites) {
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
-  EXPECT_EQ(
-      SitesOf("iis75-builtin-defaults.applicationHost.config"),
-      (Lines{
-          "web\tDefault Web Site," + kDefault + ",1",
-          // Extranet does not log, so its namesake's id is free.
-          "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
-          "(httpLogging dontLog=\"true\")",
-          "web\tExtranet Copy," + kDefault + ",2",
-          "web\tBlog, News," + kDefault +
-              ",8\tnot collected: its name holds a comma, which a site "
-              "descriptor cannot carry",
-          "web\tStaging,\\\\fileserver\\iislogs,15\tnot collected: its logs "
-          "go to the network share \\\\fileserver\\iislogs, not to a folder "
-          "of the server",
-          "web\tUploads," + kDefault +
-              ",20\tnot collected: it serves FTP only (all its bindings are "
-              "ftp)",
-          "web\tTelemetry," + kDefault +
-              ",30\tnot collected: it logs to event tracing only, not to "
-              "files (logFile logTargetW3C=\"ETW\")",
-          "ftp\tUploads," + kDefault + ",20",
-      }));
+TEST(IisConfigurationTest, EveryFileGivesAllItsSitesAndWhySomeAreNotCollected) {
+  const std::pair<const char*, Lines> kFiles[] = {
+      // A real IIS 6 MetaBase.xml.
+      {"iis6-metabase-1web-templates.xml",
+       {"web\tDefault Web Site,C:\\WINDOWS\\system32\\LogFiles,1"}},
+      {"iis6-web-and-ftp.MetaBase.xml",
+       {
+           "web\tDefault Web Site,%WinDir%\\System32\\LogFiles,1",
+           "web\tIntranet Test,%WinDir%\\System32\\LogFiles,4\tnot collected: "
+           "logging is off (LogType=\"0\")",
+           "web\tOld Shop,%WinDir%\\System32\\LogFiles,5\tnot collected: it "
+           "logs in another format than W3C "
+           "(LogPluginClsid=\"{FF160657-DE82-11CF-BC0A-00AA006111E0}\")",
+           "web\tShop,D:\\Logs,1882737290",
+           "ftp\tDefault FTP Site,E:\\FtpLogs,1",
+           "ftp\tPartners FTP,D:\\Logs\\Partners FTP,3",
+       }},
+      {"iis10-sites.applicationHost.config",
+       {
+           "web\tDefault Web Site," + kDefault + ",1",
+           "web\tIntranet," + kDefault + ",3",
+           "web\tReports,D:\\Logs\\Reports,4\tnot collected: it logs in the "
+           "NCSA format, not W3C (logFile logFormat=\"NCSA\")",
+           "web\tLegacy," + kDefault +
+               ",5\tnot collected: logging is off (logFile enabled=\"false\")",
+           "web\tShop,D:\\Logs\\Shop,7",
+           "web\tPartners,C:\\inetpub\\logs\\Partners,9",
+           "web\tPublic FTP," + kDefault +
+               ",12\tnot collected: it serves FTP only (all its bindings are "
+               "ftp)",
+           "ftp\tPartners," + kDefault + ",9",
+           "ftp\tPublic FTP,D:\\FtpLogs,12",
+       }},
+      // Rewritten by IIS with its built-in defaults left out.
+      {"iis75-builtin-defaults.applicationHost.config",
+       {
+           "web\tDefault Web Site," + kDefault + ",1",
+           // Extranet does not log, so its namesake's id is free.
+           "web\tExtranet,C:\\WebLogs,2\tnot collected: logging is off "
+           "(httpLogging dontLog=\"true\")",
+           "web\tExtranet Copy," + kDefault + ",2",
+           "web\tBlog, News," + kDefault +
+               ",8\tnot collected: its name holds a comma, which a site "
+               "descriptor cannot carry",
+           "web\tStaging,\\\\fileserver\\iislogs,15\tnot collected: its logs "
+           "go to the network share \\\\fileserver\\iislogs, not to a folder "
+           "of the server",
+           "web\tUploads," + kDefault +
+               ",20\tnot collected: it serves FTP only (all its bindings are "
+               "ftp)",
+           "web\tTelemetry," + kDefault +
+               ",30\tnot collected: it logs to event tracing only, not to "
+               "files (logFile logTargetW3C=\"ETW\")",
+           "ftp\tUploads," + kDefault + ",20",
+       }},
+  };
+  for (const auto& [file, sites] : kFiles) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(SitesOf(file), sites);
+  }
 }
 
 // NOLINTEND(bugprone-suspicious-missing-comma)
@@ -147,7 +127,6 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
       "<location path=\"C\"><system.webServer><directoryBrowse "
       "enabled=\"true\"/></system.webServer></location>"
       "</configuration>");
-  const std::string kDefault = "%SystemDrive%\\inetpub\\logs\\LogFiles";
   const std::string kOff =
       "\tnot collected: logging is off (httpLogging dontLog=\"true\")";
   EXPECT_EQ(Describe(sites), (Lines{"web\tA," + kDefault + ",1" + kOff,
@@ -157,7 +136,7 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
 
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
   IisSites sites = Parse(
-      ReadBytes(kTestData / "iis85-central-logging.applicationHost.config"));
+      ReadFile(kTestData / "iis85-central-logging.applicationHost.config"));
   const std::string web =
       "the server writes one central W3C log for all its web sites "
       "(centralLogFileMode=\"CentralW3C\"), which has no log folder per site; "
@@ -169,16 +148,13 @@ TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
       "them";
   EXPECT_EQ(sites.web_unsupported, web);
   EXPECT_EQ(sites.ftp_unsupported, ftp);
-  EXPECT_EQ(Describe(sites),
-            (Lines{
-                "web\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-                "\tnot collected: " +
-                    web,
-                "web\tShop,D:\\Logs,2\tnot collected: " + web,
-                "ftp\tDefault Web Site,%SystemDrive%\\inetpub\\logs\\LogFiles,1"
-                "\tnot collected: " +
-                    ftp,
-            }));
+  EXPECT_EQ(
+      Describe(sites),
+      (Lines{
+          "web\tDefault Web Site," + kDefault + ",1\tnot collected: " + web,
+          "web\tShop,D:\\Logs,2\tnot collected: " + web,
+          "ftp\tDefault Web Site," + kDefault + ",1\tnot collected: " + ftp,
+      }));
 }
 
 TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
@@ -218,13 +194,13 @@ TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
   }
 }
 
-class HostileFileTest : public testing::Test {
+class HostileFileTest : public ::testing::Test {
  protected:
   // The one-line error that reading `bytes` gives; nothing may be printed.
   static std::string ErrorLine(const std::string& bytes) {
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     AutomationError error = ErrorOf([&] { Parse(bytes, "\\\\SRV\\cfg"); });
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(error.number(), kErrInvalidFileFormat);
     EXPECT_EQ(error.description().find('\n'), std::string::npos);
     EXPECT_TRUE(error.description().starts_with("\\\\SRV\\cfg "))
@@ -253,7 +229,7 @@ TEST_F(HostileFileTest, EntitiesAreNeverExpandedNorFetched) {
   int fd = ::mkstemp(pattern);
   ASSERT_GE(fd, 0);
   const std::string secret = "TOP-SECRET-7f3a9";
-  std::ofstream(pattern) << secret;
+  testing::WriteFile(pattern, secret);
   for (const std::string& reference :
        {std::string("<site name=\"&xxe;\" id=\"1\"/>"),
         std::string("<site name=\"x\" id=\"1\">&xxe;</site>")}) {
@@ -272,9 +248,9 @@ TEST_F(HostileFileTest, EntitiesAreNeverExpandedNorFetched) {
   fs::remove(pattern);
 }
 
-TEST_F(HostileFileTest, BrokenFilesNameTheLine) {
+TEST_F(HostileFileTest, BrokenOrHugeFilesNameTheLineOrTheSize) {
   const std::string good =
-      ReadBytes(kTestData / "iis10-sites.applicationHost.config");
+      ReadFile(kTestData / "iis10-sites.applicationHost.config");
   std::string truncated = good.substr(0, good.size() / 2);
   std::string line = ErrorLine(truncated);
   EXPECT_NE(line.find("is not well-formed XML (line "), std::string::npos)
@@ -292,6 +268,10 @@ TEST_F(HostileFileTest, BrokenFilesNameTheLine) {
   std::string deep = "<configuration>";
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   EXPECT_NE(ErrorLine(deep).find("not well-formed"), std::string::npos);
+  // Input beyond the limit is refused before parsing.
+  std::string big(kMaxXmlBytes + 1, ' ');
+  big.replace(0, 15, "<configuration>");
+  EXPECT_NE(ErrorLine(big).find("is larger than 32 MB"), std::string::npos);
 }
 
 TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
@@ -299,8 +279,7 @@ TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system."
       "applicationHost><sites><site name=\"Caf\xC3\xA9\" id=\"1\"/></sites>"
       "</system.applicationHost></configuration>\r\n";
-  const Lines expected{
-      "web\tCaf\xC3\xA9,%SystemDrive%\\inetpub\\logs\\LogFiles,1"};
+  const Lines expected{"web\tCaf\xC3\xA9," + kDefault + ",1"};
   EXPECT_EQ(Describe(Parse(utf8)), expected);
 
   // UTF-16 with its byte order mark is XML like any other.
@@ -326,30 +305,14 @@ TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
   EXPECT_NE(ErrorLine(latin1).find("not proper UTF-8"), std::string::npos);
 }
 
-TEST_F(HostileFileTest, HugeInputIsRefusedBeforeParsing) {
-  std::string big(kMaxXmlBytes + 1, ' ');
-  big.replace(0, 15, "<configuration>");
-  EXPECT_NE(ErrorLine(big).find("is larger than 32 MB"), std::string::npos);
-}
-
 // A share root made in a temporary folder; SRV's drives are its folders.
-class ServerConfigTest : public testing::Test {
+class ServerConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "siteconfig_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    unc::SetShareRoot(root_.string());
-  }
-  void TearDown() override {
-    unc::SetShareRoot("");
-    fs::remove_all(root_);
-  }
+  void SetUp() override { unc::SetShareRoot(root_.string()); }
+  void TearDown() override { unc::SetShareRoot(""); }
 
   void Put(const std::string& path, const std::string& text) {
-    fs::path file = root_ / "SRV" / path;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
+    testing::WriteFile(root_ / "SRV" / path, text);
   }
   // Puts a MetaBase.xml or an applicationHost.config below `windows`.
   void PutConfig(const std::string& windows, bool metabase) {
@@ -357,12 +320,13 @@ class ServerConfigTest : public testing::Test {
                        (metabase ? "system32/inetsrv/MetaBase.xml"
                                  : "System32/inetsrv/config/"
                                    "applicationHost.config");
-    Put(path, ReadBytes(kTestData /
-                        (metabase ? "iis6-web-and-ftp.MetaBase.xml"
-                                  : "iis10-sites.applicationHost.config")));
+    Put(path, ReadFile(kTestData /
+                       (metabase ? "iis6-web-and-ftp.MetaBase.xml"
+                                 : "iis10-sites.applicationHost.config")));
   }
 
-  fs::path root_;
+  testing::TempDir tmp_{"siteconfig_test"};
+  const fs::path root_ = tmp_.path();
 };
 
 TEST_F(ServerConfigTest, FirstDriveWithWindowsOrWinntHoldingAConfiguration) {

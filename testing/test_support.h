@@ -5,6 +5,7 @@
 #define VELNOR_TESTING_TEST_SUPPORT_H_
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ class TempDir {
 std::string ReadFile(const std::filesystem::path& path);
 // Writes `text` to `path`, making its parent folders.
 void WriteFile(const std::filesystem::path& path, const std::string& text);
+// The lines of `path` split at "\n" (a "\r" before it stays); none when it
+// cannot be read.
+std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // `text` split at blanks.
 std::vector<std::string> Words(const std::string& text);
 
@@ -36,6 +40,11 @@ std::vector<std::string> Words(const std::string& text);
 Rows QueryRows(const std::filesystem::path& file, const std::string& sql);
 // Runs the statements `sql` on `file`; a failure is a test failure.
 void ExecSql(const std::filesystem::path& file, const std::string& sql);
+
+// Runs `body` in a child process and returns its result (0 to 254), or -1
+// when the child did not exit. As root, which reads every folder, the child
+// first becomes the unprivileged user "nobody" (255 when it cannot).
+int RunUnprivileged(const std::function<int()>& body);
 
 }  // namespace velnor::testing
 

@@ -4,15 +4,13 @@
 #include "platform/ado/ado.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <utility>
 #include <vector>
 
-#include "platform/automation/error_state.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::ado {
 namespace {
@@ -21,31 +19,21 @@ using automation::AutomationError;
 using automation::Date;
 using automation::Null;
 using automation::Variant;
+using testing::ErrorOf;
 
 class AdoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/ado_test-XXXXXX";
-    dir_ = mkdtemp(templ);
-    path_ = dir_ + "/test.mdb";
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE t (\"Name\" TEXT COLLATE NOCASE, "
-                           "\"Count\" INTEGER, \"Share\" REAL);"
-                           "INSERT INTO t VALUES ('a', 1, 0.5), ('b', 2, NULL),"
-                           " ('c', 3, 1.5);"
-                           "CREATE TABLE u (Key TEXT NOT NULL, Value INTEGER);",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    testing::WriteFile(path_, "");
+    testing::ExecSql(path_,
+                     "CREATE TABLE t (\"Name\" TEXT COLLATE NOCASE, "
+                     "\"Count\" INTEGER, \"Share\" REAL);"
+                     "INSERT INTO t VALUES ('a', 1, 0.5), ('b', 2, NULL),"
+                     " ('c', 3, 1.5);"
+                     "CREATE TABLE u (Key TEXT NOT NULL, Value INTEGER);");
     cn_ = std::make_shared<Connection>();
     cn_->SetProvider(kJetProvider);
     cn_->Open(path_);
-  }
-  void TearDown() override {
-    cn_.reset();
-    std::filesystem::remove_all(dir_);
   }
 
   std::shared_ptr<Recordset> Query(std::string_view sql) {
@@ -56,43 +44,34 @@ class AdoTest : public ::testing::Test {
     return rs;
   }
 
-  std::string dir_;
-  std::string path_;
+  testing::TempDir tmp_{"ado_test"};
+  const std::string dir_ = tmp_.path().string();
+  const std::string path_ = dir_ + "/test.mdb";
   std::shared_ptr<Connection> cn_;
 };
 
-// Runs `statement` and returns the number and description it raised.
-template <class Statement>
-std::pair<int32_t, std::string> Failure(Statement statement) {
-  try {
-    statement();
-  } catch (const AutomationError& error) {
-    return {error.number(), error.description()};
-  }
-  return {0, "no error"};
-}
-
 TEST_F(AdoTest, OpenRefusesWhatIsNotAJetDatabaseFile) {
   Connection cn;
-  EXPECT_EQ(Failure([&] { cn.Open(path_); }).first, kErrProviderNotFound);
+  EXPECT_EQ(ErrorOf([&] { cn.Open(path_); }).number(), kErrProviderNotFound);
 
   cn.SetProvider("microsoft.jet.oledb.4.0");
-  auto [number, description] = Failure([&] { cn.Open(dir_ + "/none.mdb"); });
-  EXPECT_EQ(number, kErrUnspecified);
-  EXPECT_EQ(description, "Could not find file '" + dir_ + "/none.mdb'.");
+  AutomationError e = ErrorOf([&] { cn.Open(dir_ + "/none.mdb"); });
+  EXPECT_EQ(e.number(), kErrUnspecified);
+  EXPECT_EQ(e.description(), "Could not find file '" + dir_ + "/none.mdb'.");
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/none.mdb"));
 
-  std::ofstream(dir_ + "/text.mdb") << "not a database, just some text here\n";
-  std::tie(number, description) = Failure([&] { cn.Open(dir_ + "/text.mdb"); });
-  EXPECT_EQ(number, kErrUnspecified);
-  EXPECT_NE(
-      description.find("Unrecognized database format '" + dir_ + "/text.mdb'"),
-      std::string::npos);
+  testing::WriteFile(dir_ + "/text.mdb",
+                     "not a database, just some text here\n");
+  e = ErrorOf([&] { cn.Open(dir_ + "/text.mdb"); });
+  EXPECT_EQ(e.number(), kErrUnspecified);
+  EXPECT_NE(e.description().find("Unrecognized database format '" + dir_ +
+                                 "/text.mdb'"),
+            std::string::npos);
   EXPECT_EQ(cn.State(), adStateClosed);
 
   cn.Open(path_);
   EXPECT_EQ(cn.State(), adStateOpen);
-  EXPECT_EQ(Failure([&] { cn.Open(path_); }).first, kErrObjectOpen);
+  EXPECT_EQ(ErrorOf([&] { cn.Open(path_); }).number(), kErrObjectOpen);
 }
 
 TEST_F(AdoTest, ReadsValuesByTypeAndNamesWithoutRegardToCase) {
@@ -104,14 +83,14 @@ TEST_F(AdoTest, ReadsValuesByTypeAndNamesWithoutRegardToCase) {
   EXPECT_EQ(rs->Fields("count").Value(), Variant(int32_t{2}));
   EXPECT_EQ(rs->Fields("Share").Value(), Variant(Null{}));
   EXPECT_EQ(rs->Fields("big").Value(), Variant(int64_t{6000000000}));
-  EXPECT_EQ(Failure([&] { rs->Fields("Missing"); }).first, kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs->Fields("Missing"); }).number(), kErrItemNotFound);
   rs->MoveNext();
   EXPECT_TRUE(rs->Eof());
-  EXPECT_EQ(Failure([&] { rs->Fields("Name").Value(); }).first,
+  EXPECT_EQ(ErrorOf([&] { rs->Fields("Name").Value(); }).number(),
             kErrNoCurrentRecord);
-  EXPECT_EQ(Failure([&] { rs->MoveNext(); }).first, kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs->MoveNext(); }).number(), kErrNoCurrentRecord);
   rs->Close();
-  EXPECT_EQ(Failure([&] { rs->Eof(); }).first, kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { rs->Eof(); }).number(), kErrObjectClosed);
 }
 
 TEST_F(AdoTest, SameShapeWithOtherLiteralsGivesItsOwnRows) {
@@ -149,7 +128,7 @@ TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {
   rs->Fields("name").SetValue("d");
   rs->Fields("Count").SetValue(true);
   rs->Fields("Share").SetValue(Date{39153.5});
-  EXPECT_EQ(Failure([&] { rs->Fields("Other"); }).first, kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs->Fields("Other"); }).number(), kErrItemNotFound);
   rs->Update();
   rs->AddNew();
   rs->Fields("Name").SetValue("e");
@@ -163,7 +142,7 @@ TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {
   EXPECT_TRUE(Query("select * from t where Name = 'e'")->Eof());
 
   auto lookup = Query("select Name from t where Count = 1");
-  EXPECT_EQ(Failure([&] { lookup->AddNew(); }).first, kErrNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { lookup->AddNew(); }).number(), kErrNotUpdatable);
 }
 
 TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
@@ -177,9 +156,9 @@ TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
        "Characters found after end of SQL statement."},
   };
   for (const auto& [sql, why] : kCases) {
-    auto [number, description] = Failure([&] { Query(sql); });
-    EXPECT_NE(number, 0) << sql;
-    EXPECT_NE(description.find(why), std::string::npos) << description;
+    AutomationError e = ErrorOf([&] { Query(sql); });
+    EXPECT_NE(e.number(), 0) << sql;
+    EXPECT_NE(e.description().find(why), std::string::npos) << e.description();
   }
   EXPECT_EQ(Query("select Name from t where Count = 3")->Fields("Name").Value(),
             Variant("c"));
@@ -187,28 +166,20 @@ TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
 
 TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
   cn_->Execute("Update T set [Count]= 7 where [Name]='A'");
-  EXPECT_EQ(Failure([&] {
+  EXPECT_EQ(ErrorOf([&] {
               cn_->Execute("Update t set Count = 1; drop table t");
-            }).first,
+            }).number(),
             kErrSyntax);
-  EXPECT_EQ(Failure([&] { cn_->Execute("   "); }).first, kErrSyntax);
+  EXPECT_EQ(ErrorOf([&] { cn_->Execute("   "); }).number(), kErrSyntax);
   auto rs = Query("select Count from t where Name = 'a'");
   EXPECT_EQ(rs->Fields("Count").Value(), Variant(int32_t{7}));
   cn_->Close();
   EXPECT_EQ(rs->State(), adStateClosed);
-  EXPECT_EQ(Failure([&] { cn_->Close(); }).first, kErrObjectClosed);
-  EXPECT_EQ(Failure([&] { Query("select * from t"); }).first,
+  EXPECT_EQ(ErrorOf([&] { cn_->Close(); }).number(), kErrObjectClosed);
+  EXPECT_EQ(ErrorOf([&] { Query("select * from t"); }).number(),
             kErrConnectionInvalid);
-
-  sqlite3* db = nullptr;
-  sqlite3_open(path_.c_str(), &db);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "select Count from t where Name = 'a'", -1, &stmt,
-                     nullptr);
-  ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(stmt, 0), 7);
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
+  EXPECT_EQ(testing::QueryRows(path_, "select Count from t where Name = 'a'"),
+            (testing::Rows{{"7"}}));
 }
 
 TEST_F(AdoTest, OpenRecordsetKeepsItsValuesAfterTheSqlTextIsGone) {
@@ -237,7 +208,7 @@ TEST_F(AdoTest, NewRowsStoreJustTheirOwnColumnsAfterARefusedRow) {
   rs->AddNew();
   rs->Fields("Value").SetValue(int32_t{2});
   EXPECT_EQ(rs->Fields("Key").Value(), Variant(Null{}));
-  EXPECT_EQ(Failure([&] { rs->Update(); }).first, kErrRowRefused);
+  EXPECT_EQ(ErrorOf([&] { rs->Update(); }).number(), kErrRowRefused);
   rs->CancelUpdate();
   rs->AddNew();
   rs->Fields("Key").SetText("b");

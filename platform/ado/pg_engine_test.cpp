@@ -10,6 +10,7 @@
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "testing/postgres_fixture.h"
+#include "testing/raised_error.h"
 
 namespace velnor::ado {
 namespace {
@@ -42,13 +43,8 @@ class PgEngineTest : public ::testing::Test {
     }
   }
 
-  int32_t NumberOf(const std::function<void()>& failing) {
-    try {
-      failing();
-    } catch (const AutomationError& error) {
-      return error.number();
-    }
-    return 0;
+  static int32_t NumberOf(const std::function<void()>& failing) {
+    return testing::ErrorOf(failing).number();
   }
 
   testing::TempDir tmp_{"pg_engine_test"};
@@ -105,14 +101,10 @@ TEST_F(PgEngineTest, ALostConnectionSpoilsTheTransaction) {
             }),
             kErrUnspecified);
   EXPECT_TRUE(session->Failed());
-  try {
-    session->Commit();
-    ADD_FAILURE() << "the commit of a spoiled transaction succeeded";
-  } catch (const AutomationError& error) {
-    EXPECT_NE(error.description().find("Disk or network error."),
-              std::string::npos)
-        << error.description();
-  }
+  AutomationError error = testing::ErrorOf([&] { session->Commit(); });
+  EXPECT_NE(error.description().find("Disk or network error."),
+            std::string::npos)
+      << error.description();
   ASSERT_EQ(server_.Restart(), "");
   EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
             (Rows{{"0"}}));
@@ -147,22 +139,15 @@ TEST_F(PgEngineTest, TellsHowAColumnComparesTexts) {
 
 TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
   auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
-  try {
-    session->Attach("QDX_Other_SRV1.mdb");
-    ADD_FAILURE() << "a missing schema was attached";
-  } catch (const AutomationError& error) {
-    EXPECT_NE(error.description().find("'qdx_other_srv1'"), std::string::npos)
-        << error.description();
-  }
+  AutomationError error =
+      testing::ErrorOf([&] { session->Attach("QDX_Other_SRV1.mdb"); });
+  EXPECT_NE(error.description().find("'qdx_other_srv1'"), std::string::npos)
+      << error.description();
   server_.Stop();
   auto later = Session::Begin(1000, MakePostgresEngine(server_.Url()));
-  try {
-    later->Attach("QDX_T_SRV1.mdb");
-    ADD_FAILURE() << "attached without a server";
-  } catch (const AutomationError& error) {
-    EXPECT_NE(error.description().find("Could not connect"), std::string::npos)
-        << error.description();
-  }
+  error = testing::ErrorOf([&] { later->Attach("QDX_T_SRV1.mdb"); });
+  EXPECT_NE(error.description().find("Could not connect"), std::string::npos)
+      << error.description();
 }
 
 }  // namespace

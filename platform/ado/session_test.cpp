@@ -14,38 +14,26 @@
 #include <vector>
 
 #include "platform/ado/ado.h"
-#include "platform/automation/error_state.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::ado {
 namespace {
 
 using automation::AutomationError;
+using testing::ErrorOf;
 
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/session_test-XXXXXX";
-    dir_ = mkdtemp(templ);
     for (const char* name : {"a.mdb", "b.mdb"}) {
-      Exec(Path(name), "CREATE TABLE t (k TEXT, n INTEGER)");
+      testing::WriteFile(Path(name), "");
+      testing::ExecSql(Path(name), "CREATE TABLE t (k TEXT, n INTEGER)");
     }
   }
-  void TearDown() override {
-    ::chmod(dir_.c_str(), 0755);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { ::chmod(dir_.c_str(), 0755); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  // Runs `sql` on `path` through a handle of its own.
-  static void Exec(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
-  }
 
   // The rows of t in `name` as another process would read them.
   std::string Rows(const std::string& name) const {
@@ -73,7 +61,8 @@ class SessionTest : public ::testing::Test {
     return cn;
   }
 
-  std::string dir_;
+  testing::TempDir tmp_{"session_test"};
+  const std::string dir_ = tmp_.path().string();
 };
 
 TEST_F(SessionTest, ChangesOfAllDatabasesAreKeptTogetherOrNotAtAll) {
@@ -154,14 +143,9 @@ TEST_F(SessionTest, ALockedFileIsFoundWhenOpened) {
   {
     auto session = Session::Begin(300);
     auto start = std::chrono::steady_clock::now();
-    try {
-      Open("a.mdb");
-      ADD_FAILURE() << "a locked file opened";
-    } catch (const AutomationError& error) {
-      EXPECT_NE(error.description().find("currently locked"),
-                std::string::npos);
-      EXPECT_NE(error.description().find(Path("a.mdb")), std::string::npos);
-    }
+    AutomationError error = ErrorOf([&] { Open("a.mdb"); });
+    EXPECT_NE(error.description().find("currently locked"), std::string::npos);
+    EXPECT_NE(error.description().find(Path("a.mdb")), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::seconds(3));
   }
@@ -176,13 +160,9 @@ TEST_F(SessionTest, ReadOnlyFilesAndFoldersAreFoundWhenOpened) {
   EXPECT_THROW(Open("b.mdb"), AutomationError);
   ::chmod(Path("b.mdb").c_str(), 0644);
   ::chmod(dir_.c_str(), 0555);
-  try {
-    Open("b.mdb");
-    ADD_FAILURE() << "a file in a read-only folder opened";
-  } catch (const AutomationError& error) {
-    EXPECT_NE(error.description().find("read-only"), std::string::npos)
-        << error.description();
-  }
+  AutomationError error = ErrorOf([&] { Open("b.mdb"); });
+  EXPECT_NE(error.description().find("read-only"), std::string::npos)
+      << error.description();
 }
 
 TEST_F(SessionTest, AFullDatabaseSpoilsTheWholeSession) {
@@ -209,12 +189,8 @@ TEST_F(SessionTest, AFullDatabaseSpoilsTheWholeSession) {
   EXPECT_TRUE(b->TransactionFailed());
   // Later statements do nothing, and the commit reports the failure.
   b->Execute("insert into t values ('late', 2)");
-  try {
-    session->Commit();
-    ADD_FAILURE() << "a spoiled session committed";
-  } catch (const AutomationError& error) {
-    EXPECT_NE(error.description().find("full"), std::string::npos);
-  }
+  EXPECT_NE(ErrorOf([&] { session->Commit(); }).description().find("full"),
+            std::string::npos);
   EXPECT_EQ(Rows("a.mdb"), "");
   EXPECT_EQ(Rows("b.mdb"), "");
 }

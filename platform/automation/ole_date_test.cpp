@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/automation/error_state.h"
 
 namespace velnor::automation {
@@ -26,13 +28,9 @@ TEST(OleDateTest, PartsRoundTripIncludingNegativeDates) {
   for (DateParts p :
        {DateParts{2024, 2, 29, 23, 59, 59}, DateParts{1899, 12, 29, 6, 0, 0},
         DateParts{100, 1, 1, 0, 0, 1}, DateParts{9999, 12, 31, 12, 30, 0}}) {
-    DateParts back = PartsOf(DateFromParts(p));
-    EXPECT_EQ(back.year, p.year);
-    EXPECT_EQ(back.month, p.month);
-    EXPECT_EQ(back.day, p.day);
-    EXPECT_EQ(back.hour, p.hour);
-    EXPECT_EQ(back.minute, p.minute);
-    EXPECT_EQ(back.second, p.second);
+    DateParts b = PartsOf(DateFromParts(p));
+    EXPECT_EQ(std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second),
+              std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second));
   }
   EXPECT_EQ(DateFromParts({1899, 12, 29, 6, 0, 0}), -1.25);
   EXPECT_EQ(DatePart(39153.75), 39153.0);

@@ -10,22 +10,16 @@
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
 #include "platform/win32/user32.h"
+#include "testing/raised_error.h"
 
 namespace velnor::forms {
 namespace {
 
-using automation::AutomationError;
-
 int ErrorNumberOf(const std::function<void()>& statement) {
-  try {
-    statement();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
+  return velnor::testing::ErrorOf(statement).number();
 }
 
-class FormsTest : public testing::Test {
+class FormsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetBackendPreference(BackendPreference::kHeadless);
@@ -143,10 +137,10 @@ TEST_F(FormsTest, MessageBoxGoesToTheResponderOrIsAnsweredHeadless) {
   EXPECT_EQ(seen, "VELNOR|Sure? |292");
 
   win32::SetMessageBoxResponder({});
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdYes);
   EXPECT_EQ(win32::MessageBox("Done", "VELNOR", 0), 1);
-  std::string out = testing::internal::GetCapturedStderr();
+  std::string out = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("VELNOR: Sure? Yes"), std::string::npos) << out;
   EXPECT_EQ(ErrorNumberOf([] { win32::MessageBox("?", "t", 2); }), 5);
 }

@@ -18,6 +18,8 @@
 #include "platform/iislog/read_observer.h"
 #include "platform/iislog/read_plan.h"
 #include "platform/interrupt/interrupt.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::automation {
 void PrintTo(const Variant& v, std::ostream* os) {
@@ -69,18 +71,9 @@ class RecordingObserver : public ReadObserver {
 
 class IISLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("iislog_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Write(const std::string& name, const std::string& bytes) {
-    std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    testing::WriteFile(dir_ / name, bytes);
+    return (dir_ / name).string();
   }
 
   // Writes `text` as one gzip member per element of `members`.
@@ -136,7 +129,8 @@ class IISLogTest : public ::testing::Test {
     return observer_.closed.back();
   }
 
-  fs::path dir_;
+  testing::TempDir tmp_{"iislog"};
+  const fs::path dir_ = tmp_.path();
   RecordingObserver observer_;
   IISLog log_;
 };
@@ -186,71 +180,66 @@ TEST_F(IISLogTest, FtpLogTakesItsDayFromTheLatestDateDirective) {
   EXPECT_EQ(log_.Method(), Variant("[2]USER"));
 }
 
-TEST_F(IISLogTest, AdvancedLoggingQuotedValuesAndLocalTimes) {
-  std::string path = TestData("web-iis-advanced-logging-quoted.log");
-  OpenAt(path, 1);
-  // Milliseconds dropped; the data's date, not #Start-Date's.
-  EXPECT_EQ(log_.DateTime(), At(2012, 8, 15, 17, 0, 0));
-  EXPECT_EQ(log_.ClientIp(), Variant("70.95.0.0"));
-  log_.ReadLogRecord();
-  EXPECT_EQ(log_.ClientIp(), Variant(Null{}));
-  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{301}));
-  log_.ReadLogRecord();
-  EXPECT_EQ(log_.URIStem(), Variant("/hello/world/6,681965"));
+// Values read off the real logs: each file's record `record` (from 1).
+TEST_F(IISLogTest, RealLogsGiveTheValuesOfTheirRecords) {
+  using Getter = Variant (IISLog::*)() const;
+  const Getter kDate = &IISLog::DateTime, kIp = &IISLog::ClientIp,
+               kMethod = &IISLog::Method, kStem = &IISLog::URIStem,
+               kStatus = &IISLog::ProtocolStatus;
+  struct Case {
+    const char* file;
+    int record;
+    Getter field;
+    Variant expected;
+    const char* why = "";
+  };
+  const Variant kNull(Null{});
+  const Case kCases[] = {
+      {"web-iis-advanced-logging-quoted.log", 1, kDate,
+       At(2012, 8, 15, 17, 0, 0),
+       "milliseconds dropped; the data's date, not #Start-Date's"},
+      {"web-iis-advanced-logging-quoted.log", 1, kIp, Variant("70.95.0.0")},
+      {"web-iis-advanced-logging-quoted.log", 2, kIp, kNull},
+      {"web-iis-advanced-logging-quoted.log", 2, kStatus,
+       Variant(int32_t{301})},
+      {"web-iis-advanced-logging-quoted.log", 3, kStem,
+       Variant("/hello/world/6,681965")},
+      {"web-iis10-edge-cases.log", 1, kDate, At(2022, 1, 1, 0, 1, 24)},
+      {"web-iis10-edge-cases.log", 1, kIp, Variant("::1")},
+      {"web-iis10-edge-cases.log", 6, kStatus, Variant(int32_t{401})},
+      {"web-iis10-edge-cases.log", 7, kMethod, Variant("RPC_IN_DATA")},
+      {"web-iis10-multiple-field-sets.log", 2, kDate,
+       At(2018, 1, 1, 9, 10, 11)},
+      {"web-iis10-multiple-field-sets.log", 3, kIp, Variant("81.2.69.143")},
+      {"web-iis80-fields-change-midfile.log", 6, kStem,
+       Variant("/favicon.ico")},
+      {"web-iis80-fields-change-midfile.log", 7, kDate,
+       At(2013, 6, 9, 17, 54, 12)},
+      {"web-iis80-fields-change-midfile.log", 7, kStatus,
+       Variant(int32_t{304})},
+      {"web-iis4-fields-directive-only.log", 5, kDate,
+       At(1996, 1, 1, 10, 48, 5)},
+      {"web-iis50-date-only-short-line.log", 3, kDate, At(2003, 11, 18)},
+      {"web-iis50-date-only-short-line.log", 3, kStem,
+       Variant("/cgi-bin/counts.exe")},
+      {"web-iis60-time-only-date-header.log", 11, kDate,
+       At(2013, 7, 30, 0, 0, 13), "time only, no final line end"},
+      {"web-iis60-time-only-date-header.log", 11, kMethod, Variant("POST")},
+      {"web-iis60-time-only-date-header.log", 11, kStatus,
+       Variant(int32_t{302})},
+      {"web-iis70-sitename-crlf.log", 5, kDate, At(2010, 8, 15, 4, 43, 55),
+       "stamped before its block's #Date, it keeps its own time"},
+      {"web-iis70-asp-appendtolog.log", 1, kStatus, Variant(int32_t{500})},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.file) + " record " + std::to_string(c.record) +
+                 " " + c.why);
+    OpenAt(TestData(c.file), c.record);
+    EXPECT_EQ((log_.*c.field)(), c.expected);
+  }
 }
 
-TEST_F(IISLogTest, EdgeCasesWithDoubleBlanks) {
-  std::string path = TestData("web-iis10-edge-cases.log");
-  OpenAt(path, 1);
-  EXPECT_EQ(log_.DateTime(), At(2022, 1, 1, 0, 1, 24));
-  EXPECT_EQ(log_.ClientIp(), Variant("::1"));
-  OpenAt(path, 6);
-  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{401}));
-  log_.ReadLogRecord();
-  EXPECT_EQ(log_.Method(), Variant("RPC_IN_DATA"));
-}
-
-TEST_F(IISLogTest, FieldsChangeBetweenBlocksAndOldLayoutRowsAreSkipped) {
-  std::string path = TestData("web-iis10-multiple-field-sets.log");
-  OpenAt(path, 2);
-  EXPECT_EQ(log_.DateTime(), At(2018, 1, 1, 9, 10, 11));
-  log_.ReadLogRecord();
-  EXPECT_EQ(log_.ClientIp(), Variant("81.2.69.143"));
-  log_.ReadLogRecord();  // the two 15-value rows under the 22-field header
-  EXPECT_TRUE(log_.AtEndOfLog());
-  EXPECT_EQ(Closed().skipped_lines, 2);
-
-  path = TestData("web-iis80-fields-change-midfile.log");
-  OpenAt(path, 6);
-  EXPECT_EQ(log_.URIStem(), Variant("/favicon.ico"));
-  log_.ReadLogRecord();
-  EXPECT_EQ(log_.DateTime(), At(2013, 6, 9, 17, 54, 12));
-  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{304}));
-}
-
-TEST_F(IISLogTest, OldLogsWithCrlfDateOnlyAndTimeOnlyLayouts) {
-  OpenAt(TestData("web-iis4-fields-directive-only.log"), 5);
-  EXPECT_EQ(log_.DateTime(), At(1996, 1, 1, 10, 48, 5));
-
-  OpenAt(TestData("web-iis50-date-only-short-line.log"), 3);
-  EXPECT_EQ(log_.DateTime(), At(2003, 11, 18));
-  EXPECT_EQ(log_.URIStem(), Variant("/cgi-bin/counts.exe"));
-
-  // Time only, no final line end.
-  OpenAt(TestData("web-iis60-time-only-date-header.log"), 11);
-  EXPECT_EQ(log_.DateTime(), At(2013, 7, 30, 0, 0, 13));
-  EXPECT_EQ(log_.Method(), Variant("POST"));
-  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{302}));
-
-  // A record stamped before its block's #Date keeps its own time.
-  OpenAt(TestData("web-iis70-sitename-crlf.log"), 5);
-  EXPECT_EQ(log_.DateTime(), At(2010, 8, 15, 4, 43, 55));
-}
-
-TEST_F(IISLogTest, AppendToLogTextAndRepeatedHeaders) {
-  OpenAt(TestData("web-iis70-asp-appendtolog.log"), 1);
-  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{500}));
-
+TEST_F(IISLogTest, RepeatedHeadersKeepEveryStatus) {
   Open(TestData("web-iis85-repeated-headers.log"));
   int ok = 0, not_found = 0;
   for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
@@ -552,8 +541,7 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
     text += "2021-03-04 05:06:07 1.1.1.1 GET /" + std::to_string(i) + " 200\n";
   }
   std::string packed = WriteGzip("whole.gz", {text});
-  std::ifstream in(packed, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string bytes = testing::ReadFile(packed);
   std::string cut = Write("cut.log.gz", bytes.substr(0, bytes.size() / 2));
   bytes[bytes.size() / 2] ^= 0x55;
   bytes[bytes.size() / 2 + 1] ^= 0x55;
@@ -594,13 +582,9 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
   OpenAt(good, 1);
   std::string missing = (dir_ / "no-such.log").string();
   RecordingObserver observer;
-  try {
-    Open(missing);
-    ADD_FAILURE() << "opened a missing file";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), automation::kErrFileNotFound);
-    EXPECT_NE(e.description().find(missing), std::string::npos);
-  }
+  AutomationError e = testing::ErrorOf([&] { Open(missing); });
+  EXPECT_EQ(e.number(), automation::kErrFileNotFound);
+  EXPECT_NE(e.description().find(missing), std::string::npos);
   EXPECT_EQ(observer.events,
             (std::vector<std::string>{"not opened " + missing}));
   EXPECT_TRUE(log_.AtEndOfLog());

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <tuple>
 
-#include "platform/automation/error_state.h"
 #include "platform/unc/smbd_fixture.h"
 #include "platform/unc/unc.h"
+#include "testing/raised_error.h"
 
 namespace velnor::unc {
 namespace {
@@ -20,10 +20,11 @@ namespace fs = std::filesystem;
 using automation::AutomationError;
 using smbd::FreePort;
 using smbd::SambaServer;
+using testing::ErrorOf;
 
 constexpr char kSite[] = "\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1";
 
-class SmbTest : public testing::Test {
+class SmbTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string pattern = fs::temp_directory_path() / "smb_test_XXXXXX";
@@ -90,16 +91,6 @@ class SmbTest : public testing::Test {
       text.append(buffer, 0, got);
     }
     return text;
-  }
-
-  static AutomationError ErrorOf(auto&& statement) {
-    try {
-      statement();
-    } catch (const AutomationError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return AutomationError(0, "");
   }
 
   static std::string Smb(std::string_view rest) {

@@ -3,37 +3,24 @@
 #include "platform/unc/unc.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
-#include "platform/automation/error_state.h"
+#include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::unc {
 namespace {
 
 namespace fs = std::filesystem;
 using automation::AutomationError;
+using testing::ErrorOf;
+using testing::WriteFile;
 
-class UncTest : public testing::Test {
+class UncTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "unc_test_XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    SetShareRoot("");
-    fs::remove_all(dir_);
-  }
-
-  void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  void TearDown() override { SetShareRoot(""); }
 
   static std::string ReadAll(std::string_view path, size_t chunk) {
     auto file = OpenForReading(path);
@@ -51,24 +38,14 @@ class UncTest : public testing::Test {
     return names;
   }
 
-  template <class F>
-  static AutomationError ErrorOf(F&& f) {
-    try {
-      f();
-    } catch (const AutomationError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return AutomationError(0, "");
-  }
-
-  fs::path dir_;
+  testing::TempDir tmp_{"unc_test"};
+  const fs::path dir_ = tmp_.path();
 };
 
 TEST_F(UncTest, LocalPathsAreReadAndListedAsGiven) {
   std::string big(100000, 'x');
   big += "end";
-  Write(dir_ / "a.log", big);
+  WriteFile(dir_ / "a.log", big);
   fs::create_directory(dir_ / "sub");
   EXPECT_EQ(ReadAll((dir_ / "a.log").string(), 4096), big);
   auto entries = ListDirectory(dir_.string());
@@ -79,7 +56,7 @@ TEST_F(UncTest, LocalPathsAreReadAndListedAsGiven) {
   EXPECT_TRUE(ListDirectory((dir_ / "sub").string()).empty());
 }
 
-TEST_F(UncTest, LocalFailuresCarryTheirNumbers) {
+TEST_F(UncTest, LocalAndUnmappedPathFailuresCarryTheirNumbers) {
   fs::create_directory(dir_ / "sub");
   std::string missing_file = (dir_ / "none.log").string();
   AutomationError e = ErrorOf([&] { OpenForReading(missing_file); });
@@ -92,43 +69,34 @@ TEST_F(UncTest, LocalFailuresCarryTheirNumbers) {
             automation::kErrPathNotFound);
   EXPECT_EQ(ErrorOf([&] { OpenForReading((dir_ / "sub").string()); }).number(),
             75);
-}
-
-// Root reads every directory, so as root the listing runs in a child
-// process that has dropped to the unprivileged user "nobody".
-int32_t ListErrorNumberAsUnprivileged(const std::string& path) {
-  auto number = [&] {
-    try {
-      ListDirectory(path);
-      return 0;
-    } catch (const AutomationError& e) {
-      return static_cast<int>(e.number());
-    }
-  };
-  if (::geteuid() != 0) return number();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(255);
-    ::_exit(number());
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // A UNC path without a share root is a path not found.
+  e = ErrorOf([] { ListDirectory("\\\\SRV1\\C$\\Logs"); });
+  EXPECT_EQ(e.number(), automation::kErrPathNotFound);
+  EXPECT_NE(e.description().find("\\\\SRV1\\C$\\Logs"), std::string::npos);
 }
 
 TEST_F(UncTest, UnreadableDirectoryIsPermissionDenied) {
   fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
   fs::create_directory(dir_ / "locked");
   fs::permissions(dir_ / "locked", fs::perms::owner_all);
-  EXPECT_EQ(ListErrorNumberAsUnprivileged((dir_ / "locked").string()),
+  const std::string locked = (dir_ / "locked").string();
+  EXPECT_EQ(testing::RunUnprivileged([&] {
+              return ErrorOf([&] { ListDirectory(locked); }).number();
+            }),
             automation::kErrPermissionDenied);
 }
 
-TEST_F(UncTest, ShareRootMapsComponentsWithoutRegardToCase) {
-  Write(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/ex070312.log",
-        "GET /");
-  Write(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/Ex070313.log", "");
+TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
+  WriteFile(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/ex070312.log",
+            "GET /");
+  WriteFile(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/Ex070313.log", "");
+  WriteFile(dir_ / "SRV1/D$/Logs/a.log", "");
+  WriteFile(dir_ / "SRV1/notes.txt", "");
   SetShareRoot(dir_.string() + "/");
+  // The shares are the server's folders.
+  std::vector<std::string> shares = ListShares("srv1");
+  std::sort(shares.begin(), shares.end());
+  EXPECT_EQ(shares, (std::vector<std::string>{"C$", "D$"}));
   EXPECT_EQ(
       ReadAll("\\\\srv1\\c$\\windows\\System32\\LOGFILES\\w3svc1\\EX070312.LOG",
               2),
@@ -145,7 +113,7 @@ TEST_F(UncTest, ShareRootMapsComponentsWithoutRegardToCase) {
 }
 
 TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
-  Write(dir_ / "SRV1/C$/Logs/a.log", "");
+  WriteFile(dir_ / "SRV1/C$/Logs/a.log", "");
   SetShareRoot(dir_.string());
   AutomationError e =
       ErrorOf([] { OpenForReading("\\\\SRV1\\C$\\Logs\\b.log"); });
@@ -176,19 +144,11 @@ TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
             automation::kErrPathNotFound);
 }
 
-TEST_F(UncTest, SharesUnderTheShareRootAreTheServersFolders) {
-  Write(dir_ / "SRV1/C$/Windows/win.ini", "");
-  Write(dir_ / "SRV1/D$/Logs/a.log", "");
-  Write(dir_ / "SRV1/notes.txt", "");
-  SetShareRoot(dir_.string());
-  std::vector<std::string> shares = ListShares("srv1");
-  std::sort(shares.begin(), shares.end());
-  EXPECT_EQ(shares, (std::vector<std::string>{"C$", "D$"}));
-}
-
 TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
-  Write(dir_ / "SRV1/C$/inetpub/logs/LogFiles/FTPSVC3/u_ex240603.log", "ftp");
-  Write(dir_ / "SRV1/C$/inetpub/logs/LogFiles/MSFTPSVC30/ex240603.log", "old");
+  WriteFile(dir_ / "SRV1/C$/inetpub/logs/LogFiles/FTPSVC3/u_ex240603.log",
+            "ftp");
+  WriteFile(dir_ / "SRV1/C$/inetpub/logs/LogFiles/MSFTPSVC30/ex240603.log",
+            "old");
   SetShareRoot(dir_.string());
   SetFolderAlias("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
                  "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\FTPSVC3");
@@ -221,12 +181,6 @@ TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
   EXPECT_EQ(
       ErrorOf([] { SetFolderAlias("C:\\Logs", "\\\\SRV1\\C$"); }).number(),
       automation::kErrInvalidProcedureCall);
-}
-
-TEST_F(UncTest, UncPathWithoutShareRootIsPathNotFound) {
-  AutomationError e = ErrorOf([] { ListDirectory("\\\\SRV1\\C$\\Logs"); });
-  EXPECT_EQ(e.number(), automation::kErrPathNotFound);
-  EXPECT_NE(e.description().find("\\\\SRV1\\C$\\Logs"), std::string::npos);
 }
 
 }  // namespace

@@ -3,37 +3,28 @@
 #include "platform/win32/find_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/unc/unc.h"
+#include "testing/test_support.h"
 
 namespace velnor::win32 {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::WriteFile;
+using Found = std::vector<std::pair<std::string, bool>>;
 
-class FindFileTest : public testing::Test {
+class FindFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = fs::temp_directory_path() / "find_file_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    unc::SetShareRoot("");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unc::SetShareRoot(""); }
 
   // Every entry a search of `pattern` delivers, as name and directory flag.
-  static std::vector<std::pair<std::string, bool>> Search(
-      const std::string& pattern) {
-    std::vector<std::pair<std::string, bool>> found;
+  static Found Search(const std::string& pattern) {
+    Found found;
     WIN32_FIND_DATAA data;
     HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
     if (handle == InvalidHandleValue()) return found;
@@ -46,14 +37,14 @@ class FindFileTest : public testing::Test {
     return found;
   }
 
-  fs::path dir_;
+  testing::TempDir tmp_{"find_file_test"};
+  const fs::path dir_ = tmp_.path();
 };
 
 TEST_F(FindFileTest, ListsFilesAndFoldersOfALocalDirectory) {
-  std::ofstream(dir_ / "a.log") << "x";
-  std::ofstream(dir_ / "B.TXT") << "y";
+  WriteFile(dir_ / "a.log", "x");
+  WriteFile(dir_ / "B.TXT", "y");
   fs::create_directory(dir_ / "sub");
-  using Found = std::vector<std::pair<std::string, bool>>;
   EXPECT_EQ(Search(dir_.string() + "\\*.*"),
             (Found{{"B.TXT", false}, {"a.log", false}, {"sub", true}}));
   EXPECT_EQ(Search(dir_.string() + "\\*.LOG"), (Found{{"a.log", false}}));
@@ -75,12 +66,10 @@ TEST_F(FindFileTest, UnsearchableDirectoriesGiveTheInvalidHandle) {
 }
 
 TEST_F(FindFileTest, SearchesUncDirectoriesThroughTheShareRoot) {
-  fs::create_directories(dir_ / "SRV1/C$/Logs/W3SVC1");
-  std::ofstream(dir_ / "SRV1/C$/Logs/W3SVC1/ex070312.log") << "x";
+  WriteFile(dir_ / "SRV1/C$/Logs/W3SVC1/ex070312.log", "x");
   unc::SetShareRoot(dir_.string());
-  EXPECT_EQ(
-      Search("\\\\srv1\\c$\\logs\\w3svc1\\*.*"),
-      (std::vector<std::pair<std::string, bool>>{{"ex070312.log", false}}));
+  EXPECT_EQ(Search("\\\\srv1\\c$\\logs\\w3svc1\\*.*"),
+            (Found{{"ex070312.log", false}}));
 }
 
 }  // namespace
