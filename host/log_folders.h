@@ -38,8 +38,8 @@ struct SiteFolder {
 // read from FTPSVC<id>, sets the folder alias for the run. Writes one
 // error-log line (source "velnor collect", procedure "ListLogFolder") for
 // each folder that cannot be listed, except a missing folder whose log
-// directory can be listed: that gets a warning on standard error. Stops early, with the folders done
-// so far, when interrupted.
+// directory can be listed: that gets a warning on standard error. Stops early,
+// with the folders done so far, when interrupted.
 std::vector<SiteFolder> SurveyLogFolders(LogParserInterface& parser,
                                          const std::string& server, bool ftp,
                                          const std::vector<std::string>& sites);
