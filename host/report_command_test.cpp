@@ -146,15 +146,6 @@ size_t Occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-void ExpectMatchesFile(const std::string& actual, const std::string& name) {
-  std::string path =
-      std::string(VELNOR_SOURCE_DIR) + "/host/testdata/report/" + name;
-  if (getenv("VELNOR_UPDATE_EXPECTED") != nullptr) {
-    std::ofstream(path, std::ios::binary) << actual;
-  }
-  EXPECT_EQ(actual, ReadFile(path)) << "differs from " << path;
-}
-
 TEST_F(ReportCommandTest, TextCsvAndJsonMatchTheExpectedFiles) {
   FillWebSites();
   for (const char* format : {"text", "csv", "json"}) {

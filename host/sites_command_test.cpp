@@ -6,11 +6,9 @@
 // discovered sites must store exactly the rows of the same collect with the
 // sites typed by hand.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/report_rows.h"
@@ -21,24 +19,13 @@ namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Contains;
 using testing::Rows;
 using testing::VelnorRun;
 
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/sites";
 const fs::path kSiteConfigData =
     fs::path(VELNOR_SOURCE_DIR) / "siteconfig/testdata";
-
-void ExpectMatchesFile(const std::string& actual, const std::string& name) {
-  if (getenv("VELNOR_UPDATE_EXPECTED") != nullptr) {
-    std::ofstream(kExpected / name, std::ios::binary) << actual;
-  }
-  EXPECT_EQ(actual, testing::ReadFile(kExpected / name))
-      << "differs from " << kExpected / name;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class SitesCommandTest : public ::testing::Test {
  protected:
@@ -92,7 +79,7 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
     VelnorRun run = Velnor(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    ExpectMatchesFile(run.out, c.expected);
+    testing::ExpectMatchesFile(run.out, kExpected / c.expected);
   }
 }
 
