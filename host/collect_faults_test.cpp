@@ -49,19 +49,11 @@ class CollectFaultsTest : public ::testing::Test {
   std::vector<std::string> Arguments(const std::string& day,
                                      std::vector<std::string> extra = {},
                                      const fs::path& db = {}) const {
-    std::vector<std::string> arguments = {
-        "collect",
-        "--server",
-        "SRV1",
-        "--db-dir",
-        db.empty() ? db_dir_.string() : db.string(),
-        "--share-root",
-        (dir_.path() / "shares").string(),
-        "--site",
-        "Site,D:\\Logs,1",
-        "--no-tui",
-        "--error-log",
-        (dir_.path() / "errors.log").string()};
+    std::vector<std::string> arguments = Words(
+        "collect --server SRV1 --no-tui --site Site,D:\\Logs,1 --db-dir " +
+        (db.empty() ? db_dir_ : db).string() + " --share-root " +
+        (dir_.path() / "shares").string() + " --error-log " +
+        (dir_.path() / "errors.log").string());
     if (!day.empty())
       arguments.insert(arguments.end(), {"--from", day, "--to", day});
     arguments.insert(arguments.end(), extra.begin(), extra.end());

@@ -43,16 +43,9 @@ class CollectLedgerTest : public ::testing::Test {
     return RunVelnor(args, dir_.path());
   }
   VelnorRun Collect(std::vector<std::string> more, const std::string& now) {
-    std::vector<std::string> args = {"collect",
-                                     "--server",
-                                     "SRV1",
-                                     "--db-dir",
-                                     db_.string(),
-                                     "--share-root",
-                                     (dir_.path() / "shares").string(),
-                                     "--site",
-                                     "Site,D:\\Logs,1",
-                                     "--no-tui"};
+    std::vector<std::string> args = Words(
+        "collect --server SRV1 --site Site,D:\\Logs,1 --no-tui --db-dir " +
+        db_.string() + " --share-root " + (dir_.path() / "shares").string());
     if (!fs::exists(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb")) {
       args.emplace_back("--create-db");
     }

@@ -47,11 +47,8 @@ class CollectRunTest : public ::testing::Test {
 
   // collect for SRV1 through the share root "shares", 3 to 5 June 2024.
   static std::vector<std::string> Args(std::vector<std::string> more) {
-    std::vector<std::string> args{
-        "collect",    "--server", "SRV1", "--from",       "2024-06-03", "--to",
-        "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    more.insert(more.begin(), {"--share-root", "shares"});
+    return CollectArgs("SRV1", "db", std::move(more));
   }
   VelnorRun Collect(std::vector<std::string> more) {
     return Velnor(Args(std::move(more)));

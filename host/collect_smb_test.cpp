@@ -73,13 +73,9 @@ long Hits(const fs::path& file, const std::string& id = "") {
 std::vector<std::string> CollectArguments(const fs::path& db_dir,
                                           std::vector<std::string> more,
                                           bool ftp = false) {
-  std::vector<std::string> args = {"collect",     "--server",   kServer,
-                                   "--from",      "2024-06-03", "--to",
-                                   "2024-06-05",  "--db-dir",   db_dir.string(),
-                                   "--create-db", "--no-tui"};
-  if (ftp) args.emplace_back("--ftp");
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
+  more.insert(more.begin(), {"--create-db", "--no-tui"});
+  if (ftp) more.emplace_back("--ftp");
+  return CollectArgs(kServer, db_dir.string(), std::move(more));
 }
 
 class CollectSmbTest : public ::testing::Test {

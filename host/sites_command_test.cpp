@@ -46,13 +46,10 @@ class SitesCommandTest : public ::testing::Test {
   static VelnorRun Collect(const std::string& name, const std::string& server,
                            bool ftp, std::vector<std::string> more) {
     fs::create_directory(Dir() / name);
-    std::vector<std::string> args = {
-        "collect",  "--server",     server,     "--from", "2024-06-03",
-        "--to",     "2024-06-05",   "--db-dir", name,     "--create-db",
-        "--no-tui", "--share-root", "shares"};
-    if (ftp) args.emplace_back("--ftp");
-    args.insert(args.end(), more.begin(), more.end());
-    return Velnor(args);
+    more.insert(more.begin(),
+                {"--create-db", "--no-tui", "--share-root", "shares"});
+    if (ftp) more.emplace_back("--ftp");
+    return Velnor(testing::CollectArgs(server, name, std::move(more)));
   }
 
   static bool MadeDatabases(const std::string& name) {

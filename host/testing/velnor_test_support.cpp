@@ -43,6 +43,16 @@ std::string IisLog(const std::string& day, int count, int urls) {
   return kIisHeader + IisRecords(day, count, 0, urls);
 }
 
+std::vector<std::string> CollectArgs(const std::string& server,
+                                     const std::string& db_dir,
+                                     std::vector<std::string> more) {
+  std::vector<std::string> args = {"collect",    "--server",   server,
+                                   "--from",     "2024-06-03", "--to",
+                                   "2024-06-05", "--db-dir",   db_dir};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
 pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,
                   const std::function<void()>& in_child) {
   return StartProgram(VELNOR_EXE, args, dir, in_child);

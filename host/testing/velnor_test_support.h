@@ -29,6 +29,12 @@ std::string IisRecords(const std::string& day, int count, int first = 0,
 // kIisHeader and `count` records of `day` over `urls` pages.
 std::string IisLog(const std::string& day, int count, int urls = 13);
 
+// The arguments of velnor collect of `server` from 3 to 5 June 2024 (the
+// days of the example logs) into `db_dir`, then `more`.
+std::vector<std::string> CollectArgs(const std::string& server,
+                                     const std::string& db_dir,
+                                     std::vector<std::string> more = {});
+
 using VelnorRun = ProgramRun;
 
 // StartProgram, FinishProgram and both for the built velnor.
