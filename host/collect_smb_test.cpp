@@ -353,12 +353,8 @@ TEST_F(CollectSmbTest, DiscoveredOverSmbStoresTheRowsOfHandTypedSites) {
                          "127.0.0.1: C:\\Windows (found on C$)\n"))
         << discovered.err;
 
-    std::vector<std::string> typed = {"--share-root", "root", "--windows-dir",
-                                      "127.0.0.1=C:\\Windows"};
-    for (const std::string& site :
-         ftp ? HandTypedFtpSites() : HandTypedWebSites()) {
-      typed.insert(typed.end(), {"--site", site});
-    }
+    std::vector<std::string> typed = HandTypedSiteOptions(kServer, ftp);
+    typed.insert(typed.end(), {"--share-root", "root"});
     VelnorRun by_hand = Collect("typed-" + word, typed, ftp);
     EXPECT_EQ(by_hand.status, 0) << by_hand.err;
 

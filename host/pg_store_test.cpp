@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <random>
@@ -28,9 +29,7 @@ using reportdb::kReportKinds;
 using reportdb::ReportKind;
 
 std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
   return text;
 }
 

@@ -80,16 +80,6 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
   }
 }
 
-// --site options for the sites typed by hand, with the Windows directory.
-std::vector<std::string> HandTyped(bool ftp) {
-  std::vector<std::string> args = {"--windows-dir", "WEB01=C:\\Windows"};
-  for (const std::string& site :
-       ftp ? testing::HandTypedFtpSites() : testing::HandTypedWebSites()) {
-    args.insert(args.end(), {"--site", site});
-  }
-  return args;
-}
-
 TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
   const fs::path c_drive = Shares() / "WEB01/C$";
   const fs::path d_drive = Shares() / "WEB01/D$";
@@ -118,8 +108,8 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
                          "C$)\n"))
         << discovered.err;
 
-    VelnorRun typed =
-        Collect("typed-" + c.word, "WEB01", c.ftp, HandTyped(c.ftp));
+    VelnorRun typed = Collect("typed-" + c.word, "WEB01", c.ftp,
+                              testing::HandTypedSiteOptions("WEB01", c.ftp));
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_TRUE(Contains(typed.err, summary)) << typed.err;
 
