@@ -53,29 +53,19 @@ class CollectLedgerTest : public ::testing::Test {
     return Velnor(args, now);
   }
 
-  // Records per day in the log files as they are now: whole lines only.
-  std::map<std::string, long> LogDays() const {
-    std::map<std::string, long> days;
+  // Records in the log files as they are now, whole lines only, per day,
+  // or (`hours`) per hour of any day.
+  std::map<std::string, long> LogDays(bool hours = false) const {
+    std::map<std::string, long> records;
     for (const auto& file : fs::directory_iterator(logs_)) {
       std::istringstream lines(ReadFile(file.path()));
       for (std::string line; std::getline(lines, line);) {
         if (lines.eof() || line.empty() || line[0] == '#') continue;
-        ++days[line.substr(0, 10)];
+        ++records[hours ? std::to_string(std::stoi(line.substr(11, 2)))
+                        : line.substr(0, 10)];
       }
     }
-    return days;
-  }
-  // Records per hour of `day` in the log files, whole lines only.
-  std::map<int, long> LogHours(const std::string& day) const {
-    std::map<int, long> hours;
-    for (const auto& file : fs::directory_iterator(logs_)) {
-      std::istringstream lines(ReadFile(file.path()));
-      for (std::string line; std::getline(lines, line);) {
-        if (lines.eof() || !line.starts_with(day)) continue;
-        ++hours[std::stoi(line.substr(11, 2))];
-      }
-    }
-    return hours;
+    return records;
   }
 
   // The daily series of `velnor report --format csv` (with `more`): day,
@@ -101,13 +91,13 @@ class CollectLedgerTest : public ::testing::Test {
   }
 
   // Hits per hour the hits-by-hour database holds.
-  std::map<int, long> DatabaseHours() const {
-    std::map<int, long> hours;
+  std::map<std::string, long> DatabaseHours() const {
+    std::map<std::string, long> hours;
     for (const auto& row :
          QueryRows(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb",
                    "select Hours, sum([No of Hits]) from tblGeneral "
                    "group by Hours")) {
-      hours[std::stoi(row[0])] = std::stol(row[1]);
+      hours[row[0]] = std::stol(row[1]);
     }
     return hours;
   }
@@ -332,11 +322,9 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   ASSERT_EQ(days.count(kDay), 1u);
   EXPECT_EQ(days.at(kDay).second, log.at(kDay));
   EXPECT_EQ(days.at("2024-06-10").second, log.at("2024-06-10"));
-  std::map<int, long> hours = LogHours(kDay);
-  for (const auto& [hour, count] : LogHours("2024-06-10")) hours[hour] += count;
-  std::map<int, long> stored = DatabaseHours();
+  std::map<std::string, long> stored = DatabaseHours();
   std::erase_if(stored, [](const auto& entry) { return entry.second == 0; });
-  EXPECT_EQ(stored, hours);
+  EXPECT_EQ(stored, LogDays(/*hours=*/true));
 
   // Once the day is over it is counted whole and refused like any other.
   VelnorRun twice =

@@ -57,17 +57,7 @@ class CollectRunTest : public ::testing::Test {
   fs::path HourDb() const {
     return dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb";
   }
-  Rows Totals() const {
-    return QueryRows(HourDb(),
-                     "select Identifier, [No of Hits] from tblTotalAccess "
-                     "order by rowid");
-  }
-  long HitsCounted() const {
-    return std::stol(
-        QueryRows(HourDb(), "select total([No of Hits]) from tblGeneral")
-            .at(0)
-            .at(0));
-  }
+  Rows Totals() const { return SiteTotalRows(dir_ / "db", "SRV1"); }
   std::string ErrorLog() const {
     return ReadFile(dir_ / "db/velnor-errors.log");
   }
@@ -362,7 +352,7 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
           << "line " << i << " came too soon";
     }
   }
-  const long counted = HitsCounted();
+  const long counted = HitsCounted(dir_ / "db", "SRV1");
   EXPECT_GT(counted, 0);
   EXPECT_EQ(Totals(), (Rows{{"1", std::to_string(counted)}}));
   EXPECT_TRUE(Contains(run.err, "Interrupted: Cancel\n")) << run.err;

@@ -70,16 +70,8 @@ class CollectTuiTest : public ::testing::Test {
         [](const std::string& s) { return Contains(s, "EXIT="); }, seconds(60));
   }
 
-  Rows Totals() const {
-    return QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                     "select [No of Hits] from tblTotalAccess order by rowid");
-  }
-  long Hits() const {
-    return std::stol(QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                               "select total([No of Hits]) from tblGeneral")
-                         .at(0)
-                         .at(0));
-  }
+  Rows Totals() const { return SiteTotalRows(dir_ / "db", "SRV1"); }
+  long Hits() const { return HitsCounted(dir_ / "db", "SRV1"); }
 
   // The run shown on `screen` was cancelled after `counted` records, which
   // are what the databases hold; they were closed cleanly.
@@ -94,7 +86,7 @@ class CollectTuiTest : public ::testing::Test {
     const long counted = std::stol(summary[1]);
     EXPECT_GT(counted, 0);
     EXPECT_LT(counted, kRecords);
-    EXPECT_EQ(Totals().back(), (std::vector<std::string>{summary[1]}));
+    EXPECT_EQ(Totals().back(), (std::vector<std::string>{"1", summary[1]}));
     EXPECT_EQ(Hits(), counted_before + counted);
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
       EXPECT_FALSE(file.path().string().ends_with("-wal")) << file.path();

@@ -229,9 +229,7 @@ class NightlyTest : public InstallTest {
               " VELNOR_SHARE_ROOT=" + ShellQuoted((dir_ / "shares").string()) +
               " /bin/sh -c " + ShellQuoted(command));
     EXPECT_EQ(run.status, 0) << command << "\n" << run.out;
-    EXPECT_EQ(QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                        "select Identifier, [No of Hits] from tblTotalAccess"),
-              (Rows{{"1", "2"}}))
+    EXPECT_EQ(SiteTotalRows(dir_ / "db", "SRV1"), (Rows{{"1", "2"}}))
         << run.out;
   }
 };

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace velnor::testing {
@@ -27,10 +26,7 @@ constexpr char kPassword[] = "Collector-Test-1";
 bool Alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
 std::string Slurp(const fs::path& file) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str().substr(0, 3000);
+  return ReadFile(file).substr(0, 3000);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "reportdb/report_files.h"
+
 namespace velnor::testing {
 
 namespace fs = std::filesystem;
@@ -51,6 +53,23 @@ std::vector<std::string> CollectArgs(const std::string& server,
                                    "2024-06-05", "--db-dir",   db_dir};
   args.insert(args.end(), more.begin(), more.end());
   return args;
+}
+
+Rows SiteTotalRows(const fs::path& db_dir, const std::string& server) {
+  return QueryRows(
+      db_dir / reportdb::ReportDatabaseFileName(
+                   reportdb::ReportKind::kHitsByHour, server, false),
+      "select Identifier, [No of Hits] from tblTotalAccess "
+      "order by rowid");
+}
+
+long HitsCounted(const fs::path& db_dir, const std::string& server) {
+  return std::stol(
+      QueryRows(db_dir / reportdb::ReportDatabaseFileName(
+                             reportdb::ReportKind::kHitsByHour, server, false),
+                "select total([No of Hits]) from tblGeneral")
+          .at(0)
+          .at(0));
 }
 
 pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,

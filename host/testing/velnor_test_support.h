@@ -35,6 +35,15 @@ std::vector<std::string> CollectArgs(const std::string& server,
                                      const std::string& db_dir,
                                      std::vector<std::string> more = {});
 
+// The site totals of web server `server` in `db_dir`: identifier and hits,
+// in the order written.
+Rows SiteTotalRows(const std::filesystem::path& db_dir,
+                   const std::string& server);
+// The hits of every record the web databases of `server` in `db_dir` hold
+// (of the hits-by-hour database).
+long HitsCounted(const std::filesystem::path& db_dir,
+                 const std::string& server);
+
 using VelnorRun = ProgramRun;
 
 // StartProgram, FinishProgram and both for the built velnor.

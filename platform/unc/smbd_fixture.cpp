@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "testing/test_support.h"
@@ -140,10 +139,7 @@ std::string SambaServer::User() { return ::getpwuid(::geteuid())->pw_name; }
 std::string SambaServer::Config() const { return (dir_ / "smb.conf").string(); }
 
 std::string SambaServer::Log(const char* name) const {
-  std::ifstream in(dir_ / name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str().substr(0, 2000);
+  return testing::ReadFile(dir_ / name).substr(0, 2000);
 }
 
 void SambaServer::WriteConfig() {
