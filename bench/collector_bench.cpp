@@ -13,10 +13,10 @@
 
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
-#include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
 #include "platform/unc/unc.h"
 #include "reportdb/schema.h"
+#include "testing/flex_grid.h"
 
 namespace velnor {
 namespace {
@@ -73,7 +73,7 @@ void Collect(benchmark::State& state, bool raw) {
     fs::remove_all(root / "db");
     fs::create_directories(root / "db");
     reportdb::CreateReportDatabases((root / "db").string(), "SRV1", false);
-    auto grid = std::make_shared<forms::FlexGrid>(14330);
+    auto grid = std::make_shared<velnor::testing::FlexGrid>(14330);
     auto parser = CreateLogParser();
     parser->SetErrorLogPath((root / "errors.log").string());
     state.ResumeTiming();

@@ -7,11 +7,11 @@
 #include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
-#include "platform/forms/flex_grid.h"
 #include "platform/forms/forms.h"
 #include "platform/win32/user32.h"
 #include "platform/wmi/wmi.h"
 #include "progress/frm_progress_dialog.h"
+#include "testing/flex_grid.h"
 
 namespace velnor::testing {
 namespace {
@@ -171,7 +171,8 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
   observer.heard.clear();
   parser_->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                              DateSerial(2024, 6, 8), db_dir_.string(), true,
-                             std::make_shared<forms::FlexGrid>(14330), nullptr);
+                             std::make_shared<velnor::testing::FlexGrid>(14330),
+                             nullptr);
   EXPECT_EQ(LastRunSummary(*parser_).records, 6);
   EXPECT_EQ(observer.heard, Rows());
 }

@@ -6,7 +6,7 @@
 #include "component/velnor.h"
 #include "dbsupport/grid_columns.h"
 #include "platform/automation/ole_date.h"
-#include "platform/forms/flex_grid.h"
+#include "testing/flex_grid.h"
 
 namespace velnor::testing {
 namespace {
@@ -16,12 +16,12 @@ using automation::DateSerial;
 TEST(SizeGridColumnsTest, SpreadsTheWidthWithAFloor) {
   for (auto [width, expected] : std::vector<std::pair<float, float>>{
            {7330, 1000}, {14330, 2000}, {5000, 1000}, {12000, 11670.0f / 7}}) {
-    auto grid = std::make_shared<forms::FlexGrid>(width);
+    auto grid = std::make_shared<velnor::testing::FlexGrid>(width);
     grid->SetCols(7);
     SizeGridColumns(grid);
     for (int c = 0; c < 7; ++c) EXPECT_FLOAT_EQ(grid->ColWidth(c), expected);
   }
-  auto empty = std::make_shared<forms::FlexGrid>(9000);
+  auto empty = std::make_shared<velnor::testing::FlexGrid>(9000);
   empty->SetCols(0);
   SizeGridColumns(empty);  // nothing to size, nothing fails
   SizeGridColumns(nullptr);
@@ -40,7 +40,7 @@ TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
   WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log",
                  WebLog({{"2024-06-05", "10:00:00", "/d", 200},
                          {"2024-06-05", "11:00:00", "/e", 500}}));
-  auto grid = std::make_shared<forms::FlexGrid>(14330);
+  auto grid = std::make_shared<velnor::testing::FlexGrid>(14330);
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(error_log_.string());
   parser->CollectIISLogData(
@@ -87,7 +87,7 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
   MakeDatabases(false);
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log",
                  WebLog({{"2024-06-03", "00:30:00", "/a", 200}}));
-  auto grid = std::make_shared<forms::FlexGrid>(5000);
+  auto grid = std::make_shared<velnor::testing::FlexGrid>(5000);
   grid->SetRows(9);  // rows of an earlier listing are replaced
   auto parser = CreateLogParser();
   parser->CollectIISLogData("SRV1", false, DateSerial(2025, 1, 1),
@@ -137,7 +137,7 @@ TEST_F(RawModeTest, RealLogsCountAsManyRecordsAsTheyList) {
         << prefix;
   }
 
-  auto grid = std::make_shared<forms::FlexGrid>(14330);
+  auto grid = std::make_shared<velnor::testing::FlexGrid>(14330);
   parser->CollectIISLogData("SRV1", false, DateSerial(1990, 1, 1),
                             DateSerial(2030, 12, 31), db_dir_.string(), true,
                             grid);

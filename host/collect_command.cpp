@@ -31,10 +31,10 @@
 #include "host/run_ledger.h"
 #include "host/run_lock.h"
 #include "host/run_progress.h"
+#include "host/server_access.h"
 #include "host/server_spelling.h"
 #include "host/site_discovery.h"
 #include "host/site_list.h"
-#include "host/site_log_folder.h"
 #include "host/streaming_grid.h"
 #include "host/text_format.h"
 #include "host/unregistered_files.h"
@@ -105,11 +105,6 @@ error log is then velnor-errors.log in the current folder unless
 --recount and --partial-day need --db-dir.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
-
-// SMB timeouts from a tenth of a second to ten minutes: shorter ones fail
-// healthy servers, longer ones look like a hang.
-constexpr double kMinSmbTimeout = 0.1;
-constexpr double kMaxSmbTimeout = 600;
 
 struct Run {
   ReportLocation location;     // --db-dir, or --db-url / VELNOR_DB_URL
@@ -197,7 +192,7 @@ std::string WindowsDrive(const std::string& server) {
 // Windows directory: the component would put the whole Windows directory
 // in the variable's place. Other "%" directories reach the component as
 // they are; all of them need the server's Windows directory.
-bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
+bool ExpandDescriptor(const std::string& server, std::string& descriptor) {
   automation::StringArray fields = automation::Split(descriptor, ",");
   if (fields[1].front() != '%') return true;
   std::string drive = WindowsDrive(server);
@@ -206,77 +201,8 @@ bool ExpandSystemDrive(const std::string& server, std::string& descriptor) {
                      " needs the Windows directory of " + server,
                  "give it with --windows-dir " + server + "=C:\\Windows");
   }
-  constexpr std::string_view kSystemDrive = "%systemdrive%";
-  if (automation::StartsWithIgnoringAsciiCase(fields[1], kSystemDrive)) {
-    descriptor = fields[0] + "," + drive +
-                 fields[1].substr(kSystemDrive.size()) + "," + fields[2];
-  }
-  return true;
-}
-
-bool ConfigureWindowsDirs(const CollectOptions& options) {
-  std::vector<WindowsDir> dirs;
-  if (!options.windows_dirs_file.empty() &&
-      !ReadWindowsDirsFile(options.windows_dirs_file, dirs)) {
-    return false;
-  }
-  for (const std::string& entry : options.windows_dirs) {
-    if (!ParseWindowsDir({entry, "--windows-dir"}, dirs.emplace_back())) {
-      return false;
-    }
-  }
-  for (const WindowsDir& dir : dirs) {
-    wmi::SetWindowsDirectory(dir.server, dir.path);
-  }
-  return true;
-}
-
-bool ConfigureShareRoot(const CollectOptions& options) {
-  std::string root = options.share_root;
-  if (root.empty()) {
-    if (const char* env = std::getenv("VELNOR_SHARE_ROOT")) root = env;
-  }
-  if (root.empty()) return true;
-  if (!fs::is_directory(root)) {
-    return Usage("the share root " + Shown(root) + " is not a folder",
-                 "give the folder that holds SERVER/SHARE/... "
-                 "(--share-root or VELNOR_SHARE_ROOT)");
-  }
-  unc::SetShareRoot(root);
-  unc::SetSmbBesideShareRoot(options.smb_fallback);
-  return true;
-}
-
-// Servers no share root maps are read over SMB, with the credentials of an
-// authentication file (never a password on the command line).
-bool ConfigureSmb(const CollectOptions& options) {
-  if (options.smb_port < 1 || options.smb_port > 65535) {
-    return Usage(
-        "--smb-port " + std::to_string(options.smb_port) + " is not a TCP port",
-        "give a port from 1 to 65535 (445 is SMB's)");
-  }
-  // NaN fails both comparisons, so it is refused too.
-  if (!(options.smb_timeout >= kMinSmbTimeout &&
-        options.smb_timeout <= kMaxSmbTimeout)) {
-    std::ostringstream given;
-    given << options.smb_timeout;
-    return Usage(
-        "--smb-timeout " + given.str() + " is not a usable number of seconds",
-        "give seconds from 0.1 to 600, such as 5 or 2.5");
-  }
-  unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
-                     static_cast<int>(std::lround(options.smb_timeout * 1000)));
-  std::string auth = options.smb_auth;
-  if (auth.empty()) {
-    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
-  }
-  if (auth.empty()) return true;
-  if (!automation::ResumeNext([&] { unc::SetSmbAuthFile(auth); })) {
-    std::string reason = automation::Err().Description();
-    automation::Err().Clear();
-    return Usage("cannot use the SMB authentication file " + Shown(auth),
-                 reason);
-  }
+  descriptor =
+      fields[0] + "," + ExpandSystemDrive(fields[1], drive) + "," + fields[2];
   return true;
 }
 
@@ -427,7 +353,7 @@ bool Check(const CollectOptions& options, Run& run) {
         "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
   }
   run.text.ascii = !LocaleIsUtf8();
-  if (!CheckSites(options, run) || !ConfigureServerAccess(options)) {
+  if (!CheckSites(options, run) || !ConfigureServerAccess(options.access)) {
     return false;
   }
   if (options.discover_sites &&
@@ -441,7 +367,7 @@ bool Check(const CollectOptions& options, Run& run) {
                  "--discover-sites");
   }
   for (std::string& site : run.sites) {
-    if (!ExpandSystemDrive(run.server, site)) return false;
+    if (!ExpandDescriptor(run.server, site)) return false;
   }
   // The schemas of a central store are lower case: every spelling of a
   // server is one there.
@@ -798,11 +724,6 @@ std::string LedgerNote(const CollectOptions& options, const Run& run,
 
 }  // namespace
 
-bool ConfigureServerAccess(const CollectOptions& options) {
-  return ConfigureWindowsDirs(options) && ConfigureShareRoot(options) &&
-         ConfigureSmb(options);
-}
-
 void AddCollectCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<CollectOptions>();
   CollectOptions& o = *options;
@@ -872,27 +793,7 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_option("--error-log", o.error_log,
                   "Error log (default: velnor-errors.log in --db-dir)")
       ->type_name("FILE");
-  cmd->add_option("--share-root", o.share_root,
-                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
-      ->type_name("DIR");
-  cmd->add_flag("--smb-fallback", o.smb_fallback,
-                "Read servers and shares the share root does not hold over "
-                "SMB");
-  cmd->add_option("--smb-auth", o.smb_auth,
-                  "SMB credentials file (username =, password =, domain = "
-                  "lines; default VELNOR_SMB_AUTH)")
-      ->type_name("FILE");
-  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
-      ->type_name("PORT");
-  cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server, 0.1 to 600 (default 5)")
-      ->type_name("SECONDS");
-  cmd->add_option("--windows-dir", o.windows_dirs,
-                  "A server's Windows directory, SERVER=C:\\Windows")
-      ->type_name("SERVER=PATH");
-  cmd->add_option("--windows-dirs", o.windows_dirs_file,
-                  "File of SERVER=PATH lines")
-      ->type_name("FILE");
+  AddServerAccessOptions(*cmd, o.access);
   auto* discover =
       cmd->add_flag("--discover-sites", o.discover_sites,
                     "Collect the sites the server's IIS configuration lists");
@@ -954,13 +855,15 @@ int RunCollect(const CollectOptions& options) {
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(run.error_log);
   ResetErrorLogTally();
-  if (options.ftp) {
-    std::vector<std::string> redirected =
-        RedirectFtpsvcFolders(*parser, run.server, run.sites);
-    run.notes.insert(run.notes.end(), redirected.begin(), redirected.end());
-  }
   const std::vector<SiteFolder> folders =
       SurveyLogFolders(*parser, run.server, options.ftp, run.sites);
+  for (const SiteFolder& folder : folders) {
+    if (folder.read_from.empty()) continue;
+    run.notes.push_back("FTP site " + folder.identifier + " \"" +
+                        folder.site_name + "\": read from " + folder.read_from +
+                        ", the folder IIS 7.5 and later write, as " +
+                        folder.folder + " does not exist");
+  }
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "host/server_access.h"
+
 namespace velnor::host {
 
 struct CollectOptions {
@@ -31,16 +33,10 @@ struct CollectOptions {
   bool log_site_level = false;
   bool refresh_registry = false;
   std::string error_log;
-  std::string share_root;
-  std::string smb_auth;
-  int smb_port = 445;
-  double smb_timeout = 5;
-  std::vector<std::string> windows_dirs;
-  std::string windows_dirs_file;
+  ServerAccess access;  // the shares and how they are reached
   bool create_db = false;
   bool no_tui = false;
   bool quiet = false;
-  bool smb_fallback = false;
   bool register_new_files = false;
   // Seconds to wait for another run of the same databases, or for another
   // process's lock on one of them.
@@ -72,12 +68,6 @@ void AddCollectCommand(CLI::App& app, int* exit_status);
 
 // Runs a parsed collect; returns the exit status.
 int RunCollect(const CollectOptions& options);
-
-// Configures how servers are reached from `options`, as collect does: the
-// Windows directories (--windows-dir, --windows-dirs), the share root
-// (--share-root or VELNOR_SHARE_ROOT) and SMB (--smb-auth or
-// VELNOR_SMB_AUTH, --smb-port, --smb-timeout). False after a usage message.
-bool ConfigureServerAccess(const CollectOptions& options);
 
 }  // namespace velnor::host
 

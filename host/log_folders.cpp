@@ -24,26 +24,23 @@ bool CanList(const std::string& directory) {
   return listed;
 }
 
-// Lists `site.folder`; on failure logs it or, for a folder IIS has not made
-// yet, warns.
-void List(SiteFolder& site, const std::string& log_directory) {
-  std::vector<unc::DirEntry> entries;
-  if (automation::ResumeNext(
-          [&] { entries = unc::ListDirectory(site.folder); })) {
+// Keeps the files of `listed`; on failure logs it or, for a folder IIS has
+// not made yet, warns.
+void Take(SiteFolder& site, SiteLogFolder& listed) {
+  if (listed.listed) {
     site.listed = true;
-    for (unc::DirEntry& entry : entries) {
+    for (unc::DirEntry& entry : listed.entries) {
       if (entry.is_directory) continue;
       site.bytes += entry.size;
       site.files.push_back(std::move(entry));
     }
     return;
   }
-  const int32_t number = Err().Number();
-  const std::string description = Err().Description();
-  Err().Clear();
   // A signal during a listing is the user stopping, not a broken folder.
   if (interrupt::Interrupted()) return;
-  if (number == automation::kErrPathNotFound && CanList(log_directory)) {
+  std::string log_directory = site.folder.substr(0, site.folder.rfind('\\'));
+  if (listed.error_number == automation::kErrPathNotFound &&
+      CanList(log_directory)) {
     site.not_made_yet = true;
     std::cerr << "velnor: warning: the log folder " << Shown(site.folder)
               << " of site " << site.identifier << " (" << Shown(site.site_name)
@@ -51,7 +48,8 @@ void List(SiteFolder& site, const std::string& log_directory) {
                  "logged request\n";
     return;
   }
-  WriteErrorLog(number, description, "velnor collect", "ListLogFolder");
+  WriteErrorLog(listed.error_number, listed.error_description, "velnor collect",
+                "ListLogFolder");
 }
 
 }  // namespace
@@ -66,10 +64,15 @@ std::vector<SiteFolder> SurveyLogFolders(
     SiteFolder& folder = folders.emplace_back();
     folder.site_name = fields[0];
     folder.identifier = fields[2];
-    folder.folder =
-        FindSiteLogFolder(parser, server, ftp, fields[1], fields[2]).folder;
+    SiteLogFolder listed =
+        ListSiteLogFolder(parser, server, ftp, fields[1], fields[2]);
+    folder.folder = listed.folder;
     if (folder.folder.empty()) continue;  // the component logs why
-    List(folder, folder.folder.substr(0, folder.folder.rfind('\\')));
+    if (listed.actual != listed.folder) {
+      unc::SetFolderAlias(listed.folder, listed.actual);
+      folder.read_from = listed.actual;
+    }
+    Take(folder, listed);
   }
   return folders;
 }

@@ -22,6 +22,9 @@ struct SiteFolder {
   // As the run names it: \\SERVER\D$\Logs\W3SVC2. Empty when the component
   // could not resolve the log directory (it logs why).
   std::string folder;
+  // The folder read instead of `folder` for this run (an FTP site's
+  // FTPSVC<id>, see host/site_log_folder.h); "" when none.
+  std::string read_from;
   bool listed = false;
   // Not listed because it does not exist while its log directory does: IIS
   // has logged nothing for the site yet.
@@ -31,7 +34,9 @@ struct SiteFolder {
 };
 
 // Resolves and lists the log folder of each site descriptor (already
-// checked) of `server`, in order. Writes one error-log line (source
+// checked) of `server`, in order, each once; where an FTP site's folder is
+// read from FTPSVC<id>, sets the folder alias for the run. Writes one
+// error-log line (source
 // "velnor collect", procedure "ListLogFolder") for each folder that cannot
 // be listed, except a missing folder whose log directory can be listed:
 // that gets a warning on standard error. Stops early, with the folders done

@@ -5,19 +5,17 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <thread>
 
+#include "platform/automation/text.h"
+
 namespace velnor::host {
 
 int64_t PgRunLock::Key(const std::string& server, bool is_ftp) {
-  std::string name = "velnor run ";
-  for (char c : server) {
-    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  name += is_ftp ? " ftp" : " web";
+  std::string name = "velnor run " + automation::AsciiLowered(server) +
+                     (is_ftp ? " ftp" : " web");
   // FNV-1a, 64 bits: a collision of two servers' keys is out of reach.
   uint64_t hash = 14695981039346656037ull;
   for (char c : name) {

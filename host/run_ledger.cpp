@@ -215,9 +215,8 @@ void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
   // One row per site and file name, as Windows names files.
   std::map<std::pair<std::string, std::string>, ledger::FileRow> rows;
   for (const auto& [path, file] : files_) {
-    std::string key = file.name;
-    for (char& c : key) c = static_cast<char>(std::tolower(c));
-    ledger::FileRow& row = rows[{file.site, key}];
+    ledger::FileRow& row =
+        rows[{file.site, automation::AsciiLowered(file.name)}];
     row.run_id = run_id;
     row.site = file.site;
     row.file_name = file.name;

@@ -7,7 +7,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,16 +14,15 @@
 #include <thread>
 #include <utility>
 
+#include "platform/automation/text.h"
+
 namespace velnor::host {
 namespace {
 
 std::string LockPath(const std::string& db_dir, const std::string& server,
                      bool is_ftp) {
-  std::string name;
-  for (char c : server) {
-    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return db_dir + "/.velnor-" + name + (is_ftp ? "-ftp" : "-web") + ".lock";
+  return db_dir + "/.velnor-" + automation::AsciiLowered(server) +
+         (is_ftp ? "-ftp" : "-web") + ".lock";
 }
 
 std::string ReadHolder(int fd) {

@@ -1,5 +1,5 @@
-// A site's log folder as the collector reaches it, and the FTP folder name
-// of IIS 7.5 and later.
+// A site's log folder as the collector reaches it, listed once, and the FTP
+// folder name of IIS 7.5 and later.
 //
 // The collector reads a site's logs from its log directory on the server
 // plus "\W3SVC<id>" or "\MSFTPSVC<id>". The FTP service of IIS 7.5 and
@@ -11,10 +11,12 @@
 #ifndef VELNOR_HOST_SITE_LOG_FOLDER_H_
 #define VELNOR_HOST_SITE_LOG_FOLDER_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "component/velnor.h"
+#include "platform/unc/unc.h"
 
 namespace velnor::host {
 
@@ -22,25 +24,26 @@ struct SiteLogFolder {
   // The folder the collector builds, "\\SRV\D$\Logs\W3SVC2"; "" when the
   // log directory cannot be resolved (the component logs why).
   std::string folder;
-  // The folder read: `folder`, or its FTPSVC<id> sibling when only that
+  // The folder listed: `folder`, or its FTPSVC<id> sibling when only that
   // one exists.
   std::string actual;
+  bool listed = false;
+  std::vector<unc::DirEntry> entries;  // when listed: files and folders
+  // When not listed: why, for `folder` (kErrPathNotFound when it does not
+  // exist).
+  int32_t error_number = 0;
+  std::string error_description;
 };
 
-// The log folder of the site with log directory `directory` (as the
-// collector takes it, %SystemDrive% already expanded) and id `id`, resolved
-// by `parser`'s GetLogFilePath.
-SiteLogFolder FindSiteLogFolder(LogParserInterface& parser,
+// Resolves, with `parser`'s GetLogFilePath, and lists the log folder of the
+// site with log directory `directory` (as the collector takes it,
+// %SystemDrive% already expanded) and id `id`. Each folder is listed at
+// most once: an FTP site's FTPSVC<id> only when MSFTPSVC<id> does not exist.
+// Leaves no pending error.
+SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
                                 const std::string& server, bool ftp,
                                 const std::string& directory,
                                 const std::string& id);
-
-// For each FTP site descriptor of `sites` whose folder is read from
-// FTPSVC<id>, sets the folder alias for the run and returns a line for the
-// summary saying so.
-std::vector<std::string> RedirectFtpsvcFolders(
-    LogParserInterface& parser, const std::string& server,
-    const std::vector<std::string>& sites);
 
 }  // namespace velnor::host
 

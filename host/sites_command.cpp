@@ -7,11 +7,11 @@
 
 #include "host/collect_command.h"
 #include "host/command_support.h"
+#include "host/server_access.h"
 #include "host/site_discovery.h"
 #include "host/site_log_folder.h"
 #include "host/sites_render.h"
 #include "platform/automation/error_state.h"
-#include "platform/automation/text.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::host {
@@ -30,52 +30,39 @@ Z$ that has one, or under the Windows directory --windows-dir gives.
 Exit status: 0 listed, 2 usage mistake or no configuration found.)";
 
 struct SitesOptions {
-  CollectOptions access;  // the server and how it is reached
+  std::string server;
+  bool ftp = false;
   std::string format = "text";
+  ServerAccess access;
 };
-
-// "%SystemDrive%\rest" with the drive of `windows_directory`, as collect
-// passes such a directory to the collector.
-std::string ExpandSystemDrive(const std::string& directory,
-                              const std::string& windows_directory) {
-  constexpr std::string_view kSystemDrive = "%systemdrive%";
-  if (!automation::StartsWithIgnoringAsciiCase(directory, kSystemDrive)) {
-    return directory;
-  }
-  return windows_directory.substr(0, 2) + directory.substr(kSystemDrive.size());
-}
 
 // The site's folder and what it holds.
 SiteRow LookAt(LogParserInterface& parser, const SitesListing& listing,
                const siteconfig::IisSite& site) {
   SiteRow row{site, "", FolderState::kUnresolved, 0, ""};
   if (!siteconfig::UnreachableDirectory(site.log_directory).empty()) return row;
-  row.folder =
-      FindSiteLogFolder(
-          parser, listing.server,
-          listing.service == siteconfig::IisService::kFtp,
-          ExpandSystemDrive(site.log_directory, listing.windows_directory),
-          site.id)
-          .actual;
+  SiteLogFolder listed = ListSiteLogFolder(
+      parser, listing.server, listing.service == siteconfig::IisService::kFtp,
+      ExpandSystemDrive(site.log_directory,
+                        listing.windows_directory.substr(0, 2)),
+      site.id);
+  row.folder = listed.actual;
   if (row.folder.empty()) return row;
-  std::vector<unc::DirEntry> entries;
-  if (automation::ResumeNext(
-          [&] { entries = unc::ListDirectory(row.folder); })) {
+  if (listed.listed) {
     row.state = FolderState::kPresent;
-    for (const unc::DirEntry& entry : entries) {
+    for (const unc::DirEntry& entry : listed.entries) {
       row.log_files += entry.is_directory ? 0 : 1;
     }
+  } else if (listed.error_number == automation::kErrPathNotFound) {
+    row.state = FolderState::kMissing;
   } else {
-    bool missing = automation::Err().Number() == automation::kErrPathNotFound;
-    row.state = missing ? FolderState::kMissing : FolderState::kUnreadable;
-    if (!missing) row.folder_error = automation::Err().Description();
+    row.state = FolderState::kUnreadable;
+    row.folder_error = listed.error_description;
   }
-  automation::Err().Clear();
   return row;
 }
 
 int RunSites(const SitesOptions& options) {
-  const CollectOptions& access = options.access;
   SitesFormat format;
   if (!ParseSitesFormat(options.format, format)) {
     Usage("--format " + options.format + " is not known",
@@ -83,19 +70,20 @@ int RunSites(const SitesOptions& options) {
     return kExitUsage;
   }
   Discovery discovery;
-  if (!CheckServerName(access.server) || !ConfigureServerAccess(access) ||
-      !DiscoverSites(access.server, discovery)) {
+  if (!CheckServerName(options.server) ||
+      !ConfigureServerAccess(options.access) ||
+      !DiscoverSites(options.server, discovery)) {
     return kExitUsage;
   }
   SitesListing listing;
-  listing.server = access.server;
+  listing.server = options.server;
   listing.service =
-      access.ftp ? siteconfig::IisService::kFtp : siteconfig::IisService::kWeb;
+      options.ftp ? siteconfig::IisService::kFtp : siteconfig::IisService::kWeb;
   listing.configuration = discovery.config.path;
   listing.windows_directory = discovery.config.windows_directory;
   listing.windows_directory_given = discovery.windows_directory_given;
   listing.unsupported = discovery.sites.UnsupportedReason(listing.service);
-  listing.notes = DiscoveryNotes(access.server, discovery);
+  listing.notes = DiscoveryNotes(options.server, discovery);
   auto parser = CreateLogParser();
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
     listing.rows.push_back(LookAt(*parser, listing, site));
@@ -108,36 +96,17 @@ int RunSites(const SitesOptions& options) {
 
 void AddSitesCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<SitesOptions>();
-  CollectOptions& o = options->access;
   CLI::App* cmd = app.add_subcommand(
       "sites", "List a server's sites from its own IIS configuration");
   cmd->footer(kExamples);
-  cmd->add_option("--server", o.server, "Server whose sites are listed")
+  cmd->add_option("--server", options->server, "Server whose sites are listed")
       ->type_name("NAME")
       ->required();
-  cmd->add_flag("--ftp", o.ftp, "FTP sites instead of web sites");
+  cmd->add_flag("--ftp", options->ftp, "FTP sites instead of web sites");
   cmd->add_option("--format", options->format,
                   "text (default), csv, json, or sites (a --sites file)")
       ->type_name("text|csv|json|sites");
-  cmd->add_option("--share-root", o.share_root,
-                  "Folder mapping \\\\SERVER\\SHARE to ROOT/SERVER/SHARE")
-      ->type_name("DIR");
-  cmd->add_option("--smb-auth", o.smb_auth,
-                  "SMB credentials file (username =, password =, domain = "
-                  "lines; default VELNOR_SMB_AUTH)")
-      ->type_name("FILE");
-  cmd->add_option("--smb-port", o.smb_port, "SMB port (default 445)")
-      ->type_name("PORT");
-  cmd->add_option("--smb-timeout", o.smb_timeout,
-                  "Seconds to wait for an SMB server (default 5)")
-      ->type_name("SECONDS");
-  cmd->add_option("--windows-dir", o.windows_dirs,
-                  "A server's Windows directory, SERVER=C:\\Windows "
-                  "(default: searched on the drive shares)")
-      ->type_name("SERVER=PATH");
-  cmd->add_option("--windows-dirs", o.windows_dirs_file,
-                  "File of SERVER=PATH lines")
-      ->type_name("FILE");
+  AddServerAccessOptions(*cmd, options->access);
   cmd->callback([options, exit_status] { *exit_status = RunSites(*options); });
 }
 

@@ -74,7 +74,7 @@ TEST_F(ProcessingDialogTest, TitleShowsRoundedPercentageBarShowsCount) {
                         " 88% Completed", " 67% Completed"}));
   EXPECT_EQ(values, (std::vector<float>{1, 3, 5, 7, 2}));
   EXPECT_EQ(collector_->start_up_calls, 1);
-  EXPECT_FALSE(window_->Loaded());
+  EXPECT_FALSE(window_->Showing());
 
   // An unchanged percentage leaves the title alone; the bar still follows.
   Run([&] {
@@ -210,7 +210,7 @@ TEST_F(ProcessingDialogTest, FailingRunUnloadsTheWindowAndReachesTheCaller) {
   } catch (const automation::AutomationError& e) {
     EXPECT_EQ(e.number(), automation::kErrFileNotFound);
   }
-  EXPECT_FALSE(window_->Loaded());
+  EXPECT_FALSE(window_->Showing());
   Run([] {});
   EXPECT_EQ(collector_->start_up_calls, 2);
 }
@@ -230,7 +230,7 @@ TEST_F(ProcessingDialogTest, WithoutWindowOrCollector) {
   } catch (const automation::AutomationError& e) {
     EXPECT_EQ(e.number(), automation::kErrObjectNotSet);
   }
-  EXPECT_FALSE(window_->Loaded());
+  EXPECT_FALSE(window_->Showing());
 }
 
 TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {

@@ -69,6 +69,19 @@ void SetTextField(const std::shared_ptr<ado::Recordset>& objRs,
   ResumeNext([&] { Deref(objRs).Fields(column).SetText(text); });
 }
 
+// Starts a new row of a report table with the columns every such row
+// begins with: server, site identifier and site name.
+void BeginNewRow(const std::shared_ptr<ado::Recordset>& objRs,
+                 std::string_view server, std::string_view identifier,
+                 std::string_view site_name_column,
+                 std::string_view site_name) {
+  Err().Clear();
+  ResumeNext([&] { Deref(objRs).AddNew(); });
+  SetTextField(objRs, "Server name", server);
+  SetTextField(objRs, "Identifier", identifier);
+  SetTextField(objRs, site_name_column, site_name);
+}
+
 // Stores the pending row. A refused row is logged with `procedure` and the
 // source made of `source_parts` (joined only then) and cancelled, so the
 // recordset can take the next one.
@@ -170,11 +183,8 @@ void ReportStore::DumpDataIntoDB(
   const int32_t count = GetNumberOfHits(
       objCn, bucketed ? kTables[table].lookup : kPlainLookup, key);
   if (count == 0) {
-    Err().Clear();
-    ResumeNext([&] { Deref(objRs).AddNew(); });
-    SetTextField(objRs, "Server name", mstrServerName_);
-    SetTextField(objRs, "Identifier", strSiteIdentifier);
-    SetTextField(objRs, strSiteNameColumn, strSiteName);
+    BeginNewRow(objRs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
+                strSiteName);
     SetTextField(objRs, "URL", strURL);
     SetField(objRs, "No of Hits", Variant(int32_t{1}));
     // The new row's bucket columns follow the report kind exactly as given.
@@ -231,11 +241,8 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
   const int32_t count =
       GetNumberOfHits(objCn, kTables[kStatusTable].lookup, key);
   if (count == 0) {
-    Err().Clear();
-    ResumeNext([&] { Deref(objRs).AddNew(); });
-    SetTextField(objRs, "Server name", mstrServerName_);
-    SetTextField(objRs, "Identifier", strSiteIdentifier);
-    SetTextField(objRs, strSiteNameColumn, strSiteName);
+    BeginNewRow(objRs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
+                strSiteName);
     SetField(objRs, "Sort Field", Variant(sort));
     SetTextField(objRs, "URL", strURL);
     SetTextField(objRs, "Status", label);
@@ -261,11 +268,8 @@ void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
   if (OpenRecordSetEx(rs, "select * from tblTotalAccess", objCn,
                       ado::adOpenForwardOnly, ado::adLockOptimistic,
                       ado::adUseClient)) {
-    Err().Clear();
-    ResumeNext([&] { rs->AddNew(); });
-    SetField(rs, "Server name", Variant(std::string_view(mstrServerName_)));
-    SetField(rs, "Identifier", Variant(std::string_view(strSiteIdentifier)));
-    SetField(rs, strSiteNameColumn, Variant(std::string_view(strSiteName)));
+    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
+                strSiteName);
     SetField(rs, "No of Hits", Variant(lHits));
     StoreNewRow(rs, "AddSitesAccessInfo", {kSource});
   }

@@ -28,34 +28,21 @@ using automation::VarType;
 
 namespace {
 
-constexpr const char* kAdoSource = "ADODB.Recordset";
-
 [[noreturn]] void RaiseClosed() {
-  Raise(kErrObjectClosed, "Operation is not allowed when the object is closed.",
-        kAdoSource);
+  Raise(kErrObjectClosed,
+        "Operation is not allowed when the object is closed.");
 }
 
 [[noreturn]] void RaiseNotUpdatable() {
   Raise(kErrNotUpdatable,
         "Current Recordset does not support updating. This may be a "
-        "limitation of the provider, or of the selected locktype.",
-        kAdoSource);
+        "limitation of the provider, or of the selected locktype.");
 }
 
 [[noreturn]] void RaiseNoCurrentRecord() {
   Raise(kErrNoCurrentRecord,
         "Either BOF or EOF is True, or the current record has been "
-        "deleted. Requested operation requires a current record.",
-        kAdoSource);
-}
-
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
+        "deleted. Requested operation requires a current record.");
 }
 
 // The value of `column` of the statement's current row.
@@ -195,16 +182,14 @@ void Connection::SetProvider(std::string_view provider) {
 
 void Connection::Open(std::string_view connection_string) {
   if (impl_->IsOpen()) {
-    Raise(kErrObjectOpen, "Operation is not allowed when the object is open.",
-          "ADODB.Connection");
+    Raise(kErrObjectOpen, "Operation is not allowed when the object is open.");
   }
   if (!EqualsIgnoringAsciiCase(impl_->provider, kJetProvider)) {
     Raise(kErrProviderNotFound,
           "Provider cannot be found. It may not be properly installed. The "
           "provider is '" +
               impl_->provider + "'; set it to '" + std::string(kJetProvider) +
-              "'.",
-          "ADODB.Connection");
+              "'.");
   }
   std::shared_ptr<Session> session = Session::Current();
   bool own = session == nullptr;
@@ -263,11 +248,11 @@ void Recordset::Impl::Insert() {
         names += ',';
         markers += ',';
       }
-      names += Quoted(columns[i]);
+      names += QuotedIdentifier(columns[i]);
       markers += '?';
     }
     std::string sql =
-        "INSERT INTO " + Quoted(*table) +
+        "INSERT INTO " + QuotedIdentifier(*table) +
         (names.empty() ? " DEFAULT VALUES"
                        : " (" + names + ") VALUES (" + markers + ")");
     insert.reset();
@@ -290,35 +275,33 @@ Recordset::Recordset() : impl_(std::make_unique<Impl>()) {}
 Recordset::~Recordset() = default;
 
 void Recordset::SetCursorType(int32_t cursor_type) {
-  if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
+  if (impl_->IsOpen()) Raise(kErrObjectOpen);
   impl_->cursor_type = cursor_type;
 }
 
 void Recordset::SetLockType(int32_t lock_type) {
-  if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
+  if (impl_->IsOpen()) Raise(kErrObjectOpen);
   impl_->lock_type = lock_type;
 }
 
 void Recordset::SetCursorLocation(int32_t cursor_location) {
-  if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
+  if (impl_->IsOpen()) Raise(kErrObjectOpen);
   impl_->cursor_location = cursor_location;
 }
 
 void Recordset::SetActiveConnection(std::shared_ptr<Connection> connection) {
-  if (impl_->IsOpen()) Raise(kErrObjectOpen, "", kAdoSource);
+  if (impl_->IsOpen()) Raise(kErrObjectOpen);
   impl_->connection = std::move(connection);
 }
 
 void Recordset::Open(std::string_view source) {
   if (impl_->IsOpen()) {
-    Raise(kErrObjectOpen, "Operation is not allowed when the object is open.",
-          kAdoSource);
+    Raise(kErrObjectOpen, "Operation is not allowed when the object is open.");
   }
   if (!impl_->connection || !impl_->connection->impl_->IsOpen()) {
     Raise(kErrConnectionInvalid,
           "The connection cannot be used to perform this operation. It is "
-          "either closed or invalid in this context.",
-          kAdoSource);
+          "either closed or invalid in this context.");
   }
   std::unique_ptr<Statement> query = impl_->connection->Prepare(source);
   std::optional<std::string> table = BareTable(source);
@@ -371,8 +354,7 @@ Field Recordset::Fields(std::string_view name) {
   Raise(kErrItemNotFound,
         "Item cannot be found in the collection corresponding to the "
         "requested name or ordinal. The recordset has no column '" +
-            std::string(name) + "'.",
-        kAdoSource);
+            std::string(name) + "'.");
 }
 
 void Recordset::AddNew() {
@@ -419,7 +401,7 @@ void Field::SetValue(const Variant& value) {
   if (!rs.pending) RaiseNotUpdatable();
   if (value.Type() == VarType::kObject ||
       value.Type() == VarType::kStringArray) {
-    Raise(automation::kErrTypeMismatch, "", kAdoSource);
+    Raise(automation::kErrTypeMismatch);
   }
   rs.values[column_] = value;
   rs.assigned[column_] = true;
@@ -466,13 +448,8 @@ void Command::SetLong(int index, int64_t value) {
 void Command::Execute() {
   if (!Usable()) RaiseClosed();
   statement_->Reset();
-  eof_ = true;
-  changes_ = 0;
   eof_ = !statement_->Step();
-  if (eof_) {
-    changes_ = statement_->ReadOnly() ? 0 : statement_->Changes();
-    statement_->Reset();
-  }
+  if (eof_) statement_->Reset();
 }
 
 bool Command::Eof() const { return eof_; }
@@ -496,16 +473,13 @@ Variant Command::Value(std::string_view name) const {
   Raise(kErrItemNotFound,
         "Item cannot be found in the collection corresponding to the "
         "requested name or ordinal. The query has no column '" +
-            std::string(name) + "'.",
-        kAdoSource);
+            std::string(name) + "'.");
 }
 
 void Command::Close() {
   eof_ = true;
   statement_->Reset();
 }
-
-int64_t Command::RecordsAffected() const { return changes_; }
 
 std::string Command::Text() const { return WithLiterals(sql_, parameters_); }
 

@@ -202,8 +202,6 @@ class Command {
   automation::Variant Value(std::string_view name) const;
   // Ends the query's run, releasing what it holds until the next Execute.
   void Close();
-  // Rows changed by the last Execute of an INSERT or UPDATE.
-  int64_t RecordsAffected() const;
 
   // The statement as it would read with the current values written in
   // (see WithLiterals): for error messages, never run.
@@ -220,7 +218,6 @@ class Command {
   std::unique_ptr<Statement> statement_;
   std::vector<automation::Variant> parameters_;
   bool eof_ = true;
-  int64_t changes_ = 0;
 };
 
 // `sql` with each "?" marker replaced by the Jet literal of the value of

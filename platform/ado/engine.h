@@ -40,9 +40,6 @@ class Statement {
   virtual bool Step() = 0;
   // Ends the current run and releases what it holds; bindings stay.
   virtual void Reset() = 0;
-  // Rows written by the last run of an INSERT or UPDATE.
-  virtual int64_t Changes() const = 0;
-  virtual bool ReadOnly() const = 0;
 
   virtual int ColumnCount() const = 0;
   virtual std::string ColumnName(int column) const = 0;
@@ -110,6 +107,16 @@ std::unique_ptr<Engine> MakeSqliteEngine();
 // inside a savepoint of its own, so that a refused row fails alone, as in
 // SQLite, and never the whole transaction.
 std::unique_ptr<Engine> MakePostgresEngine(const std::string& url);
+
+// `name` as an SQL identifier: in double quotes, each quote inside doubled.
+inline std::string QuotedIdentifier(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
 
 // The schema that stands for the database `path` in PostgreSQL: the file
 // name without folder (either separator) and extension, in lower case:

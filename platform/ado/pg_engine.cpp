@@ -41,7 +41,6 @@ using automation::Raise;
 using pg::PgConnection;
 using pg::PgError;
 
-constexpr const char* kPgSource = "PostgreSQL";
 constexpr const char* kStatementSavepoint = "velnor_statement";
 
 // Type oids of pg_type that read as numbers.
@@ -97,50 +96,42 @@ bool Spoils(const PgError& error) {
     Raise(kErrUnspecified,
           "Disk or network error. " + message + " on " + where +
               "; check that the PostgreSQL server runs and is reachable, "
-              "then run again.",
-          kPgSource);
+              "then run again.");
   }
   if (state.starts_with("23") || state.starts_with("22")) {
     std::string in_table =
         table.empty() ? "" : "Table '" + std::string(table) + "' in ";
-    Raise(kErrRowRefused,
-          in_table + where + " refused the row: " + message +
-              ". Correct the value written to that column.",
-          kPgSource);
+    Raise(kErrRowRefused, in_table + where + " refused the row: " + message +
+                              ". Correct the value written to that column.");
   }
   if (state == "40P01" || state == "55P03" || state == "40001") {
     Raise(kErrUnspecified,
           "Could not update; currently locked by another session. " + where +
               " is held by another process (" + message +
-              "); retry when it has finished.",
-          kPgSource);
+              "); retry when it has finished.");
   }
   if (state == "42501" || state == "25006") {
-    Raise(kErrUnspecified,
-          "Cannot update. Database or object is read-only. " + where +
-              " cannot be written (" + message +
-              "); grant the role the rights on the schema.",
-          kPgSource);
+    Raise(kErrUnspecified, "Cannot update. Database or object is read-only. " +
+                               where + " cannot be written (" + message +
+                               "); grant the role the rights on the schema.");
   }
   if (state == "42P01") {
     Raise(kErrTableNotFound,
           "The Microsoft Jet database engine cannot find the input table or "
           "query '" +
               NameInMessage(message, schema) +
-              "'. Make sure it exists and that its name is spelled correctly.",
-          kPgSource);
+              "'. Make sure it exists and that its name is spelled correctly.");
   }
   if (state == "42703") {
     Raise(kErrNoValueGiven,
           "No value given for one or more required parameters. '" +
               NameInMessage(message, schema) +
-              "' is not a column of the query's tables in " + where + ".",
-          kPgSource);
+              "' is not a column of the query's tables in " + where + ".");
   }
   if (state.starts_with("42")) {
-    Raise(kErrSyntax, "Syntax error in SQL statement: " + message, kPgSource);
+    Raise(kErrSyntax, "Syntax error in SQL statement: " + message);
   }
-  Raise(kErrUnspecified, message + " (database " + where + ").", kPgSource);
+  Raise(kErrUnspecified, message + " (database " + where + ").");
 }
 
 // The failure a libpq call on `conn` left in `result` (null: the
@@ -291,8 +282,6 @@ class PgStatement : public Statement {
     ran_ = false;
     row_ = 0;
   }
-  int64_t Changes() const override { return changes_; }
-  bool ReadOnly() const override { return kind_ == StatementKind::kRead; }
 
   int ColumnCount() const override { return static_cast<int>(columns_.size()); }
   std::string ColumnName(int column) const override {
@@ -342,7 +331,6 @@ class PgStatement : public Statement {
   }
 
   void Run() {
-    changes_ = 0;
     if (kind_ != StatementKind::kRead && kind_ != StatementKind::kWrite) {
       RunSavepointCommand();
       return;
@@ -360,8 +348,6 @@ class PgStatement : public Statement {
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
       Fail(result.get());
     }
-    const char* tuples = PQcmdTuples(result.get());
-    changes_ = tuples && *tuples ? std::strtoll(tuples, nullptr, 10) : 0;
     result_ = std::move(result);
     if (kind_ == StatementKind::kWrite) link_->RenewSavepoint(where_);
   }
@@ -407,7 +393,6 @@ class PgStatement : public Statement {
   ResultPtr result_;
   bool ran_ = false;
   int row_ = 0;
-  int64_t changes_ = 0;
 };
 
 StatementKind KindOf(std::string_view sql) {
@@ -437,13 +422,11 @@ class PgEngine : public Engine {
     Connect();
     std::string schema = PostgresSchemaOf(path);
     if (schema.size() > kMaxPostgresName) {
-      Raise(kErrUnspecified,
-            "The schema name '" + schema + "' for '" + path +
-                "' is longer "
-                "than PostgreSQL's " +
-                std::to_string(kMaxPostgresName) +
-                " characters; use a shorter server name.",
-            kPgSource);
+      Raise(kErrUnspecified, "The schema name '" + schema + "' for '" + path +
+                                 "' is longer "
+                                 "than PostgreSQL's " +
+                                 std::to_string(kMaxPostgresName) +
+                                 " characters; use a shorter server name.");
     }
     std::vector<pg::Row> found;
     try {
@@ -453,11 +436,10 @@ class PgEngine : public Engine {
       RaiseError(error, Where(schema), schema);
     }
     if (found.empty()) {
-      Raise(kErrUnspecified,
-            "Could not find the schema '" + schema + "' (the database '" +
-                path + "') in " + link_->url +
-                ". Make it with 'velnor init-db --db-url'.",
-            kPgSource);
+      Raise(kErrUnspecified, "Could not find the schema '" + schema +
+                                 "' (the database '" + path + "') in " +
+                                 link_->url +
+                                 ". Make it with 'velnor init-db --db-url'.");
     }
     return schema;
   }
@@ -473,8 +455,7 @@ class PgEngine : public Engine {
     std::string where = Where(schema);
     if (text.find(';') != std::string::npos &&
         !IsEmptyTail(std::string_view(text).substr(text.find(';')))) {
-      Raise(kErrSyntax, "Characters found after end of SQL statement.",
-            kPgSource);
+      Raise(kErrSyntax, "Characters found after end of SQL statement.");
     }
     if (kind != StatementKind::kRead && kind != StatementKind::kWrite) {
       return std::make_unique<PgStatement>(link_, "", text, kind, where, schema,
@@ -569,8 +550,7 @@ class PgEngine : public Engine {
                 link_->url +
                 " committed the run; PostgreSQL keeps a transaction whole, "
                 "so all of it or nothing was stored: look with 'velnor "
-                "report' before running it again.",
-            kPgSource);
+                "report' before running it again.");
     }
     Rollback();
     RaiseError(error, link_->url, "");
@@ -600,8 +580,7 @@ class PgEngine : public Engine {
             "Could not connect to the PostgreSQL database " + link_->url +
                 ": " + error.what() +
                 ". Check the URL, that the server runs and accepts this "
-                "machine, and the password in ~/.pgpass.",
-            kPgSource);
+                "machine, and the password in ~/.pgpass.");
     }
   }
 

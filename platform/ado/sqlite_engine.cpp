@@ -40,7 +40,6 @@ namespace {
 
 using automation::Raise;
 
-constexpr const char* kJetSource = "Microsoft JET Database Engine";
 // Per database file; pages are taken only as they are used.
 constexpr int kCacheKib = 64 * 1024;
 
@@ -62,15 +61,6 @@ void KeepLogMessage(void*, int code, const char* message) {
 [[maybe_unused]] const bool kConfigured =
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
     sqlite3_config(SQLITE_CONFIG_LOG, KeepLogMessage, nullptr) == SQLITE_OK;
-
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -94,27 +84,22 @@ std::string FolderOf(const std::string& path) {
             "Could not update; currently locked by another session on this "
             "machine. The database " +
                 file +
-                " is held by another process; retry when it has finished.",
-            kJetSource);
+                " is held by another process; retry when it has finished.");
     case SQLITE_CONSTRAINT:
     case SQLITE_MISMATCH:
     case SQLITE_TOOBIG:
-      Raise(kErrRowRefused,
-            in_table + file + " refused the row: " + message +
-                ". Correct the value written to that column.",
-            kJetSource);
+      Raise(kErrRowRefused, in_table + file + " refused the row: " + message +
+                                ". Correct the value written to that column.");
     case SQLITE_READONLY:
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. " + file +
                 " cannot be written (" + message +
-                "); check the file's permissions.",
-            kJetSource);
+                "); check the file's permissions.");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       Raise(kErrUnspecified,
             "Unrecognized database format " + file + ". " + message +
-                "; make the report databases with 'velnor init-db'.",
-            kJetSource);
+                "; make the report databases with 'velnor init-db'.");
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_CANTOPEN: {
@@ -123,11 +108,10 @@ std::string FolderOf(const std::string& path) {
       last_log_message.clear();
       Raise(kErrUnspecified,
             "Disk or network error. " + message + detail + " on " + file +
-                "; check the disk's free space and the file's folder.",
-            kJetSource);
+                "; check the disk's free space and the file's folder.");
     }
     default:
-      Raise(kErrUnspecified, message + " (database " + file + ").", kJetSource);
+      Raise(kErrUnspecified, message + " (database " + file + ").");
   }
 }
 
@@ -204,8 +188,6 @@ class SqliteStatement : public Statement {
     running_ = false;
     sqlite3_reset(stmt_);
   }
-  int64_t Changes() const override { return sqlite3_changes64(db_); }
-  bool ReadOnly() const override { return sqlite3_stmt_readonly(stmt_) != 0; }
 
   int ColumnCount() const override { return sqlite3_column_count(stmt_); }
   std::string ColumnName(int column) const override {
@@ -265,12 +247,11 @@ class SqliteEngine : public Engine {
       Raise(kErrUnspecified,
             "The database '" + path +
                 "' was opened after the run's first statement; open every "
-                "database of a run before using any.",
-            kJetSource);
+                "database of a run before using any.");
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      Raise(kErrUnspecified, "Could not find file '" + path + "'.", kJetSource);
+      Raise(kErrUnspecified, "Could not find file '" + path + "'.");
     }
     std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
     if (db_) {
@@ -282,7 +263,9 @@ class SqliteEngine : public Engine {
     try {
       sqlite3_busy_timeout(db_, lock_wait_ms);
       // Reading the schema tells a database from any other file.
-      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema", path);
+      Exec(
+          "SELECT count(*) FROM " + QuotedIdentifier(schema) + ".sqlite_schema",
+          path);
       if (for_writing) PrepareForWriting(schema, path);
     } catch (...) {
       if (schema != "main") Exec("DETACH DATABASE " + schema);
@@ -296,7 +279,7 @@ class SqliteEngine : public Engine {
   std::unique_ptr<Statement> Prepare(std::string_view sql,
                                      const std::string& schema,
                                      const std::string& path) override {
-    std::string qualified = QualifyTables(sql, Quoted(schema) + ".");
+    std::string qualified = QualifyTables(sql, QuotedIdentifier(schema) + ".");
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v3(db_, qualified.c_str(),
@@ -308,15 +291,13 @@ class SqliteEngine : public Engine {
     if (!stmt) {
       Raise(kErrSyntax,
             "Invalid SQL statement; expected 'DELETE', 'INSERT', "
-            "'PROCEDURE', 'SELECT', or 'UPDATE'.",
-            kJetSource);
+            "'PROCEDURE', 'SELECT', or 'UPDATE'.");
     }
     // Nothing is run when more text follows: a second statement could
     // otherwise slip in through a value.
     if (!IsEmptyTail(std::string_view(
             tail, qualified.data() + qualified.size() - tail))) {
-      Raise(kErrSyntax, "Characters found after end of SQL statement.",
-            kJetSource);
+      Raise(kErrSyntax, "Characters found after end of SQL statement.");
     }
     return statement;
   }
@@ -352,8 +333,9 @@ class SqliteEngine : public Engine {
     // that no commit falls between the reads of two files.
     for (size_t i = 0; i < paths_.size(); ++i) {
       std::string schema = i == 0 ? "main" : "db" + std::to_string(i);
-      Exec("SELECT count(*) FROM " + Quoted(schema) + ".sqlite_schema",
-           paths_[i]);
+      Exec(
+          "SELECT count(*) FROM " + QuotedIdentifier(schema) + ".sqlite_schema",
+          paths_[i]);
     }
   }
 
@@ -417,20 +399,18 @@ class SqliteEngine : public Engine {
   // Checks that the attached file is one this process may write, switches
   // it to a rollback journal and sizes its cache.
   void PrepareForWriting(const std::string& schema, const std::string& path) {
-    std::string name = Quoted(schema);
+    std::string name = QuotedIdentifier(schema);
     if (sqlite3_db_readonly(db_, schema.c_str()) == 1) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. '" + path +
-                "' cannot be written; check the file's permissions.",
-            kJetSource);
+                "' cannot be written; check the file's permissions.");
     }
     if (::access(FolderOf(path).c_str(), W_OK) != 0) {
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. The folder of '" +
                 path +
                 "' cannot be written, so its changes could not be "
-                "journalled; check the folder's permissions.",
-            kJetSource);
+                "journalled; check the folder's permissions.");
     }
     if (QueryText("PRAGMA " + name + ".journal_mode = DELETE", path) !=
         "delete") {
@@ -440,8 +420,7 @@ class SqliteEngine : public Engine {
                 path +
                 "' uses a write-ahead log and another process has it open, so "
                 "it cannot be switched to the journal a run commits with; "
-                "close the other program and retry.",
-            kJetSource);
+                "close the other program and retry.");
     }
     Exec("PRAGMA " + name + ".cache_size = -" + std::to_string(kCacheKib),
          path);
@@ -487,18 +466,15 @@ class SqliteEngine : public Engine {
             "or query '" +
                 name +
                 "'. Make sure it exists and that its name is "
-                "spelled correctly.",
-            kJetSource);
+                "spelled correctly.");
     }
     if (message.starts_with(kNoColumn)) {
       Raise(kErrNoValueGiven,
             "No value given for one or more required parameters. '" +
                 std::string(message.substr(kNoColumn.size())) +
-                "' is not a column of the query's tables in '" + path + "'.",
-            kJetSource);
+                "' is not a column of the query's tables in '" + path + "'.");
     }
-    Raise(kErrSyntax, "Syntax error in SQL statement: " + std::string(message),
-          kJetSource);
+    Raise(kErrSyntax, "Syntax error in SQL statement: " + std::string(message));
   }
 
   static std::string SqlText(const std::string& text) {

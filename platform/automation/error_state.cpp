@@ -49,33 +49,24 @@ std::string DescriptionOf(int32_t number) {
   }
 }
 
-AutomationError::AutomationError(int32_t number, const std::string& description,
-                                 std::string source)
+AutomationError::AutomationError(int32_t number, const std::string& description)
     : std::runtime_error(description.empty() ? DescriptionOf(number)
                                              : description),
       number_(number),
-      description_(what()),
-      source_(std::move(source)) {}
+      description_(what()) {}
 
-void Raise(int32_t number, const std::string& description, std::string source) {
-  throw AutomationError(number, description, std::move(source));
+void Raise(int32_t number, const std::string& description) {
+  throw AutomationError(number, description);
 }
 
 void ErrObject::Clear() {
   number_ = 0;
   description_.clear();
-  source_.clear();
 }
 
 void ErrObject::Set(const AutomationError& error) {
   number_ = error.number();
   description_ = error.description();
-  source_ = error.source();
-}
-
-void ErrObject::Raise(int32_t number, const std::string& description,
-                      std::string source) {
-  automation::Raise(number, description, std::move(source));
 }
 
 ErrObject& Err() {

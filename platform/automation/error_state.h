@@ -1,5 +1,5 @@
 // The automation error state: the pending error of the current thread (its
-// number, description and source) and the three ways a procedure of this
+// number and description) and the three ways a procedure of this
 // system deals with failures:
 //
 //   continue past errors   ResumeNext(statement): a failing statement becomes
@@ -50,41 +50,32 @@ std::string DescriptionOf(int32_t number);
 // handling.
 class AutomationError : public std::runtime_error {
  public:
-  AutomationError(int32_t number, const std::string& description,
-                  std::string source = "");
+  AutomationError(int32_t number, const std::string& description);
 
   int32_t number() const { return number_; }
   const std::string& description() const { return description_; }
-  const std::string& source() const { return source_; }
 
  private:
   int32_t number_;
   std::string description_;
-  std::string source_;
 };
 
 // Throws AutomationError. An empty description takes the standard one.
-[[noreturn]] void Raise(int32_t number, const std::string& description = "",
-                        std::string source = "");
+[[noreturn]] void Raise(int32_t number, const std::string& description = "");
 
 // The pending error of one thread.
 class ErrObject {
  public:
   int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }
-  const std::string& Source() const { return source_; }
 
   void Clear();
   // Makes `error` the pending error.
   void Set(const AutomationError& error);
-  // Throws the given error (see automation::Raise).
-  [[noreturn]] void Raise(int32_t number, const std::string& description = "",
-                          std::string source = "");
 
  private:
   int32_t number_ = 0;
   std::string description_;
-  std::string source_;
 };
 
 // The calling thread's error state.

@@ -230,9 +230,9 @@ void StatusChanged();
 // current preference chooses.
 Backend& CurrentBackend();
 
-// A top-level window with a caption and controls. Load resets the controls
-// to their design values and runs the load handler; ShowModal loads if
-// needed, shows the window and runs the event loop until Unload.
+// A top-level window with a caption and controls. ShowModal loads it (the
+// controls take their design values, then the load handler runs), shows it
+// and runs the event loop until Unload.
 class Window {
  public:
   // `rows`: the height of the window's inside in character cells.
@@ -250,13 +250,9 @@ class Window {
   CommandButton* CancelButton() const { return cancel_button_; }
   void SetCancelButton(CommandButton* button) { cancel_button_ = button; }
 
-  bool Loaded() const { return loaded_; }
   // True between the start of ShowModal's loop and Unload.
   bool Showing() const { return showing_; }
 
-  // Loads the window if it is not loaded: design values, then the load
-  // handler.
-  void Load();
   // Shows the window modally and returns after Unload. The activation
   // handler runs as the first event of the loop. Raises 400 "Form already
   // displayed; can't show modally" when the window shows already. Failures
@@ -276,6 +272,9 @@ class Window {
 
  private:
   friend class Control;
+  // Loads the window if it is not loaded: design values, then the load
+  // handler.
+  void Load();
   void ModelChanged(bool force);
 
   std::string design_caption_;

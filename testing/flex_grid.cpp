@@ -1,11 +1,11 @@
 // The in-memory grid. Out-of-range rows and columns fail with the grid
 // control's own errors: 381 for a cell, 30009 for a row or column count
 // below the fixed ones.
-#include "platform/forms/flex_grid.h"
+#include "testing/flex_grid.h"
 
 #include "platform/automation/error_state.h"
 
-namespace velnor::forms {
+namespace velnor::testing {
 namespace {
 
 constexpr int32_t kErrBadSubscript = 381;
@@ -102,4 +102,4 @@ float FlexGrid::ColWidth(int32_t col) const {
   return col_widths_[static_cast<size_t>(col)];
 }
 
-}  // namespace velnor::forms
+}  // namespace velnor::testing

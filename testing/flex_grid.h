@@ -3,8 +3,8 @@
 // the velnor command streams its rows through host/streaming_grid.h
 // instead). Cells hold text; a value is stored as the text the grid shows
 // for it.
-#ifndef VELNOR_PLATFORM_FORMS_FLEX_GRID_H_
-#define VELNOR_PLATFORM_FORMS_FLEX_GRID_H_
+#ifndef VELNOR_TESTING_FLEX_GRID_H_
+#define VELNOR_TESTING_FLEX_GRID_H_
 
 #include <cstdint>
 #include <string>
@@ -12,9 +12,9 @@
 
 #include "platform/forms/grid.h"
 
-namespace velnor::forms {
+namespace velnor::testing {
 
-class FlexGrid : public Grid {
+class FlexGrid : public forms::Grid {
  public:
   // A grid `width` twips wide (the velnor command counts 120 to a character
   // cell of its terminal, host/grid_render.h), with the control's default of
@@ -54,6 +54,6 @@ class FlexGrid : public Grid {
   std::vector<bool> merge_cols_;
 };
 
-}  // namespace velnor::forms
+}  // namespace velnor::testing
 
-#endif  // VELNOR_PLATFORM_FORMS_FLEX_GRID_H_
+#endif  // VELNOR_TESTING_FLEX_GRID_H_
