@@ -61,17 +61,17 @@ void BM_LookUpAndUpdatePairs(benchmark::State& state) {
     int hour = static_cast<int>(record % kHours);
     ++record;
     const std::string url = Url(url_index);
-    lookup.SetText(1, url);
-    lookup.SetLong(2, hour);
+    lookup.SetParameter(1, automation::Variant(url));
+    lookup.SetParameter(2, automation::Variant(hour));
     lookup.Execute();
     int32_t hits = lookup.Eof() ? 0 : automation::CLng(lookup.Value(0));
     lookup.Close();
     if (hits == 0) {
       AppendRow(*table, url, hour);
     } else {
-      update.SetLong(1, hits + 1);
-      update.SetText(2, url);
-      update.SetLong(3, hour);
+      update.SetParameter(1, automation::Variant(hits + 1));
+      update.SetParameter(2, automation::Variant(url));
+      update.SetParameter(3, automation::Variant(hour));
       update.Execute();
     }
   }

@@ -158,7 +158,7 @@ TEST_F(ReportSchemaTest, ThirtyTwoBitColumnsRefuseOtherValues) {
             }).first,
             ado::kErrRowRefused);
   ado::Command hits(cn, "select [No of Hits] from tblGeneral where URL = ?");
-  hits.SetText(1, "/a");
+  hits.SetParameter(1, automation::Variant("/a"));
   hits.Execute();
   EXPECT_EQ(automation::CLng(hits.Value(0)), 2147483647);
 }

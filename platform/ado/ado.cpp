@@ -433,18 +433,6 @@ void Command::SetParameter(int index, const Variant& value) {
   Bind(*statement_, index, slot);
 }
 
-void Command::SetText(int index, std::string_view value) {
-  Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
-  AssignText(slot, value);
-  statement_->BindText(index, value);
-}
-
-void Command::SetLong(int index, int64_t value) {
-  Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
-  slot = Variant(value);
-  statement_->BindInteger(index, value);
-}
-
 void Command::Execute() {
   if (!Usable()) RaiseClosed();
   statement_->Reset();

@@ -1,6 +1,6 @@
 // Connection, Recordset and Command: the database objects the report store
 // works through, with the members and values it uses, over the engine of
-// engine.h (SQLite files).
+// engine.h (SQLite files, or the schemas of a PostgreSQL database).
 //
 // The provider "Microsoft.Jet.OLEDB.4.0" selects the engine and the
 // connection string is the path of an existing database file (the files keep
@@ -185,8 +185,6 @@ class Command {
 
   // Sets the value of marker `index` (from 1) for the next Execute.
   void SetParameter(int index, const automation::Variant& value);
-  void SetText(int index, std::string_view value);
-  void SetLong(int index, int64_t value);
 
   // Runs the statement with the values set; a query is positioned on its
   // first row. Raises the engine's error, or 3704 when the connection was

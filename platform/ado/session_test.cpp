@@ -85,7 +85,7 @@ TEST_F(SessionTest, ChangesOfAllDatabasesAreKeptTogetherOrNotAtAll) {
     a->Execute("insert into t values ('a', 1)");
     b->Execute("insert into T values ('b', 2)");
     Command count(b, "select count(*) from t where k = ?");
-    count.SetText(1, "b");
+    count.SetParameter(1, automation::Variant("b"));
     count.Execute();
     EXPECT_EQ(automation::CLng(count.Value(0)), 1);
     count.Close();
@@ -194,7 +194,7 @@ TEST_F(SessionTest, AFullDatabaseSpoilsTheWholeSession) {
   // size is a full disk in small.
   a->Execute("PRAGMA max_page_count = 3");
   Command insert(a, "insert into t values (?, 1)");
-  insert.SetText(1, std::string(2000, 'x'));
+  insert.SetParameter(1, automation::Variant(std::string(2000, 'x')));
   bool full = false;
   for (int i = 0; i < 20 && !full; ++i) {
     try {
