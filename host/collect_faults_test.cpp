@@ -1,22 +1,32 @@
 // velnor collect when the databases cannot take the run: a full disk, a
-// database another process holds, read-only databases, and a second run of
-// the same databases. Each ends with a clear message, and the databases are
-// either as before the run or hold the whole run, never part of it.
+// database another process holds, read-only databases, a second run of the
+// same databases, and the run killed (SIGKILL) at many moments: at random
+// times, as its changes start to be written, during the final commit and
+// just past it. Each ends with a clear message (a killed run shows in the
+// ledger as interrupted, and the next --since-last counts its day once),
+// and the four databases and the collection ledger are sound and hold
+// either the state before the run or the state after the whole run: never
+// part of a run, never one file ahead of another, never ledger rows of
+// counts that are not there.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "host/testing/report_rows.h"
 #include "host/testing/scratch_mount.h"
 #include "host/testing/velnor_test_support.h"
 #include "reportdb/report_files.h"
@@ -26,54 +36,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// `count` records of `day` spread over `urls` pages and every hour.
-std::string DayLog(const std::string& day, int count, int urls) {
-  std::string log =
-      "#Software: Microsoft Internet Information Services 10.0\r\n"
-      "#Fields: date time s-ip cs-method cs-uri-stem s-port c-ip "
-      "sc-status\r\n";
-  for (int i = 0; i < count; ++i) {
-    char line[128];
-    std::snprintf(line, sizeof line,
-                  "%s %02d:%02d:00 10.0.0.5 GET /page%d.htm 80 10.1.1.1 %d\r\n",
-                  day.c_str(), i % 24, i % 60, i % urls,
-                  i % 9 == 0 ? 404 : 200);
-    log += line;
-  }
-  return log;
-}
-
 class CollectFaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(Share("u_ex240601.log"), DayLog("2024-06-01", 500, 50));
-    WriteFile(Share("u_ex240602.log"), DayLog("2024-06-02", 20000, 4000));
+    const fs::path logs = dir_.path() / "shares/SRV1/D$/Logs/W3SVC1";
+    WriteFile(logs / "u_ex240601.log", IisLog("2024-06-01", 500, 50));
+    WriteFile(logs / "u_ex240602.log", IisLog("2024-06-02", 20000, 4000));
     fs::create_directories(db_dir_);
   }
 
-  fs::path Share(const std::string& file) const {
-    return dir_.path() / "shares/SRV1/D$/Logs/W3SVC1" / file;
-  }
-
+  // collect of `day` (or, if "", no period) into `db`.
   std::vector<std::string> Arguments(const std::string& day,
-                                     std::vector<std::string> extra = {}) {
-    std::vector<std::string> arguments = {
-        "collect",
-        "--server",
-        "SRV1",
-        "--from",
-        day,
-        "--to",
-        day,
-        "--db-dir",
-        db_dir_.string(),
-        "--share-root",
-        (dir_.path() / "shares").string(),
-        "--site",
-        "Site,D:\\Logs,1",
-        "--no-tui",
-        "--error-log",
-        (dir_.path() / "errors.log").string()};
+                                     std::vector<std::string> extra = {},
+                                     const fs::path& db = {}) const {
+    std::vector<std::string> arguments = Words(
+        "collect --server SRV1 --no-tui --site Site,D:\\Logs,1 --db-dir " +
+        (db.empty() ? db_dir_ : db).string() + " --share-root " +
+        (dir_.path() / "shares").string() + " --error-log " +
+        (dir_.path() / "errors.log").string());
+    if (!day.empty())
+      arguments.insert(arguments.end(), {"--from", day, "--to", day});
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
   }
@@ -92,19 +74,8 @@ class CollectFaultsTest : public ::testing::Test {
     return db_dir_ / reportdb::ReportDatabaseFileName(kind, "SRV1", false);
   }
 
-  // Every row of the four databases in the order they were written, after
-  // checking that each file is sound.
   std::vector<Rows> State() const {
-    std::vector<Rows> state;
-    for (reportdb::ReportKind kind : reportdb::kReportKinds) {
-      EXPECT_EQ(QueryRows(Database(kind), "PRAGMA integrity_check"),
-                (Rows{{"ok"}}));
-      state.push_back(
-          QueryRows(Database(kind), "SELECT * FROM tblGeneral ORDER BY rowid"));
-    }
-    state.push_back(QueryRows(Database(reportdb::ReportKind::kHitsByHour),
-                              "SELECT * FROM tblTotalAccess ORDER BY rowid"));
-    return state;
+    return DatabaseState(db_dir_, "SRV1", false);
   }
 
   std::string ErrorLog() const { return ReadFile(dir_.path() / "errors.log"); }
@@ -236,14 +207,161 @@ TEST_F(CollectFaultsTest, ASecondRunOfTheSameDatabasesWaitsOrNamesTheFirst) {
             std::string::npos)
       << late.err;
 
-  EXPECT_EQ(QueryRows(Database(reportdb::ReportKind::kHitsByHour),
-                      "SELECT [No of Hits] FROM tblTotalAccess ORDER BY rowid"),
-            (Rows{{"500"}, {"20000"}}));
+  EXPECT_EQ(SiteTotalRows(db_dir_, "SRV1"),
+            (Rows{{"1", "500"}, {"1", "20000"}}));
   for (reportdb::ReportKind kind : reportdb::kReportKinds) {
     EXPECT_EQ(
         QueryRows(Database(kind), "SELECT sum([No of Hits]) FROM tblGeneral"),
         (Rows{{"20500"}}));
   }
+}
+
+// The runs the ledger holds without an end: started, never committed.
+Rows Interrupted(const fs::path& db_dir) {
+  return QueryRows(db_dir / "velnor_ledger_SRV1_web.sqlite",
+                   "SELECT run_id FROM runs WHERE ended IS NULL");
+}
+
+void CopyDatabases(const fs::path& from, const fs::path& to) {
+  fs::remove_all(to);
+  fs::create_directories(to);
+  for (const auto& entry : fs::directory_iterator(from)) {
+    if (entry.path().extension() == ".mdb" ||
+        entry.path().extension() == ".sqlite") {
+      fs::copy_file(entry.path(), to / entry.path().filename());
+    }
+  }
+}
+
+// When to kill a run.
+enum class Moment {
+  kRandom,       // a random time within the length of a whole run
+  kJournalMade,  // a database's changes start to be written
+  kCommitting,   // the super-journal appears: the commit has begun
+  kPastCommit,   // a journal goes: the commit point is passed
+};
+
+// Waits until `moment` shows in `db_dir` (or `delay` passes, for kRandom)
+// while `pid` runs, then kills it. False when the run ended first.
+bool KillAt(pid_t pid, const fs::path& db_dir, Moment moment,
+            std::chrono::microseconds delay) {
+  int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ::inotify_add_watch(watch, db_dir.c_str(), IN_CREATE | IN_DELETE);
+  auto deadline = std::chrono::steady_clock::now() + delay;
+  bool killed = false;
+  while (!killed) {
+    if (HasEnded(pid)) break;
+    if (moment == Moment::kRandom) {
+      if (std::chrono::steady_clock::now() >= deadline) killed = true;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      continue;
+    }
+    pollfd ready{watch, POLLIN, 0};
+    if (::poll(&ready, 1, 5) <= 0) continue;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t size = ::read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < size;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      std::string name = event->len ? event->name : "";
+      bool created = event->mask & IN_CREATE;
+      // The ledger's record of the run's start is committed on its own,
+      // before the run: its journal is not one of the run's moments.
+      if (name.starts_with("velnor_ledger_")) name.clear();
+      if ((moment == Moment::kJournalMade && created &&
+           name.ends_with("-journal")) ||
+          (moment == Moment::kCommitting && created &&
+           name.find("-mj") != std::string::npos) ||
+          (moment == Moment::kPastCommit && !created &&
+           name.ends_with("-journal"))) {
+        killed = true;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  if (killed) ::kill(pid, SIGKILL);
+  ::close(watch);
+  return killed;
+}
+
+TEST_F(CollectFaultsTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
+  const fs::path& root = dir_.path();
+  auto state = [](const fs::path& db) {
+    return DatabaseState(db, "SRV1", true);
+  };
+  // Before: a day already counted. After: the next day counted in full.
+  CollectFirstDay();
+  const std::vector<Rows> before = state(db_dir_);
+  const fs::path whole = root / "whole";
+  CopyDatabases(db_dir_, whole);
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunVelnor(Arguments("2024-06-02", {}, whole), root).status, 0);
+  const auto run_length = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - started);
+  const std::vector<Rows> after = state(whole);
+  ASSERT_NE(before, after);
+
+  // What a --since-last run makes of the state before: the day counted once,
+  // the same counts as the whole run.
+  const fs::path resumed = root / "resumed";
+  auto counts = [](const std::vector<Rows>& state) {
+    return std::vector<Rows>(state.begin(), state.begin() + 5);
+  };
+
+  std::mt19937 rng(20240602);
+  int ended_before = 0;
+  int resumed_runs = 0;
+  int ended_after = 0;
+  int killed_committing = 0;
+  const fs::path work = root / "work";
+  for (int i = 0; i < 32; ++i) {
+    const auto moment = static_cast<Moment>(i % 4);
+    const auto delay = std::chrono::microseconds(
+        rng() % static_cast<unsigned>(run_length.count() * 12 / 10 + 1));
+    SCOPED_TRACE("kill " + std::to_string(i) + " at moment " +
+                 std::to_string(static_cast<int>(moment)) + ", delay " +
+                 std::to_string(delay.count()) + " us");
+    CopyDatabases(db_dir_, work);
+    pid_t pid = StartVelnor(Arguments("2024-06-02", {}, work), root);
+    bool killed = KillAt(pid, work, moment, delay);
+    if (killed && moment == Moment::kCommitting) ++killed_committing;
+    VelnorRun run = FinishVelnor(pid, root);
+    if (!killed) {
+      EXPECT_EQ(run.status, 0) << run.err;
+    }
+    const std::vector<Rows> now = state(work);
+    if (now == before) {
+      ++ended_before;
+      // Its start is there, with no end: interrupted, nothing counted.
+      if (killed && !Interrupted(work).empty()) {
+        EXPECT_EQ(Interrupted(work), (Rows{{"2"}}));
+        if (resumed_runs++ < 4) {
+          CopyDatabases(work, resumed);
+          ::setenv("VELNOR_TEST_NOW", "2024-06-03T02:30:00Z", 1);
+          VelnorRun next =
+              RunVelnor(Arguments("", {"--since-last"}, resumed), root);
+          ::unsetenv("VELNOR_TEST_NOW");
+          EXPECT_EQ(next.status, 0) << next.err;
+          EXPECT_EQ(counts(state(resumed)), counts(after));
+          VelnorRun runs = RunVelnor(
+              {"runs", "--db-dir", resumed.string(), "--server", "SRV1"}, root);
+          EXPECT_TRUE(Contains(runs.out, "interrupted, nothing counted"))
+              << runs.out;
+        }
+      }
+    } else if (now == after) {
+      ++ended_after;
+    } else {
+      ADD_FAILURE() << "the databases hold part of a run";
+    }
+  }
+  // The kills fell on both sides of the commit, and inside it.
+  EXPECT_GT(ended_before, 0);
+  EXPECT_GT(ended_after, 0);
+  EXPECT_GT(killed_committing, 0);
+  EXPECT_GT(resumed_runs, 0);
+  std::cout << ended_before << " kills left the state before the run, "
+            << ended_after << " the state after it; " << killed_committing
+            << " fell in the commit\n";
 }
 
 }  // namespace

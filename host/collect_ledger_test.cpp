@@ -21,27 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kHeader =
-    "#Software: Microsoft Internet Information Services 10.0\r\n"
-    "#Fields: date time s-ip cs-method cs-uri-stem s-port c-ip sc-status\r\n";
-
-// `count` records of `day` from `first` on, a few seconds apart, with
-// statuses of every class.
-std::string Records(const std::string& day, int count, int first = 0) {
-  static const int kStatuses[] = {200, 200, 304, 404, 200, 500, 200, 301};
-  std::string text;
-  for (int i = first; i < first + count; ++i) {
-    const int second = i * 7 % 86400;
-    char line[128];
-    std::snprintf(line, sizeof line,
-                  "%s %02d:%02d:%02d 10.0.0.5 GET /p%d.htm 80 10.1.1.1 %d\r\n",
-                  day.c_str(), second / 3600, second / 60 % 60, second % 60,
-                  i % 13, kStatuses[i % 8]);
-    text += line;
-  }
-  return text;
-}
-
 class CollectLedgerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,16 +43,9 @@ class CollectLedgerTest : public ::testing::Test {
     return RunVelnor(args, dir_.path());
   }
   VelnorRun Collect(std::vector<std::string> more, const std::string& now) {
-    std::vector<std::string> args = {"collect",
-                                     "--server",
-                                     "SRV1",
-                                     "--db-dir",
-                                     db_.string(),
-                                     "--share-root",
-                                     (dir_.path() / "shares").string(),
-                                     "--site",
-                                     "Site,D:\\Logs,1",
-                                     "--no-tui"};
+    std::vector<std::string> args = Words(
+        "collect --server SRV1 --site Site,D:\\Logs,1 --no-tui --db-dir " +
+        db_.string() + " --share-root " + (dir_.path() / "shares").string());
     if (!fs::exists(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb")) {
       args.emplace_back("--create-db");
     }
@@ -81,29 +53,19 @@ class CollectLedgerTest : public ::testing::Test {
     return Velnor(args, now);
   }
 
-  // Records per day in the log files as they are now: whole lines only.
-  std::map<std::string, long> LogDays() const {
-    std::map<std::string, long> days;
+  // Records in the log files as they are now, whole lines only, per day,
+  // or (`hours`) per hour of any day.
+  std::map<std::string, long> LogDays(bool hours = false) const {
+    std::map<std::string, long> records;
     for (const auto& file : fs::directory_iterator(logs_)) {
       std::istringstream lines(ReadFile(file.path()));
       for (std::string line; std::getline(lines, line);) {
         if (lines.eof() || line.empty() || line[0] == '#') continue;
-        ++days[line.substr(0, 10)];
+        ++records[hours ? std::to_string(std::stoi(line.substr(11, 2)))
+                        : line.substr(0, 10)];
       }
     }
-    return days;
-  }
-  // Records per hour of `day` in the log files, whole lines only.
-  std::map<int, long> LogHours(const std::string& day) const {
-    std::map<int, long> hours;
-    for (const auto& file : fs::directory_iterator(logs_)) {
-      std::istringstream lines(ReadFile(file.path()));
-      for (std::string line; std::getline(lines, line);) {
-        if (lines.eof() || !line.starts_with(day)) continue;
-        ++hours[std::stoi(line.substr(11, 2))];
-      }
-    }
-    return hours;
+    return records;
   }
 
   // The daily series of `velnor report --format csv` (with `more`): day,
@@ -129,13 +91,13 @@ class CollectLedgerTest : public ::testing::Test {
   }
 
   // Hits per hour the hits-by-hour database holds.
-  std::map<int, long> DatabaseHours() const {
-    std::map<int, long> hours;
+  std::map<std::string, long> DatabaseHours() const {
+    std::map<std::string, long> hours;
     for (const auto& row :
          QueryRows(db_ / "QDX_UAWebLogHitsByHour_SRV1.mdb",
                    "select Hours, sum([No of Hits]) from tblGeneral "
                    "group by Hours")) {
-      hours[std::stoi(row[0])] = std::stol(row[1]);
+      hours[row[0]] = std::stol(row[1]);
     }
     return hours;
   }
@@ -161,13 +123,9 @@ class CollectLedgerTest : public ::testing::Test {
   fs::path db_ = dir_.path() / "db";
 };
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
-  WriteLog("u_ex240601.log", kHeader + Records("2024-06-01", 30));
-  WriteLog("u_ex240602.log", kHeader + Records("2024-06-02", 40));
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 30));
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", 40));
   const std::string now = "2024-06-05T08:00:00Z";
   VelnorRun first =
       Collect({"--from", "2024-06-01", "--to", "2024-06-02"}, now);
@@ -180,18 +138,18 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
                                  std::pair{"2024-06-02", "2024-06-04"}}) {
     VelnorRun again = Collect({"--from", from, "--to", to}, now);
     EXPECT_EQ(again.status, 2) << again.err;
-    EXPECT_TRUE(Has(again.err, "these days were counted already: "))
+    EXPECT_TRUE(Contains(again.err, "these days were counted already: "))
         << again.err;
-    EXPECT_TRUE(Has(again.err, "2024-06-02 of site 1 (Site) by run 1"))
+    EXPECT_TRUE(Contains(again.err, "2024-06-02 of site 1 (Site) by run 1"))
         << again.err;
-    EXPECT_TRUE(Has(again.err, "--recount")) << again.err;
+    EXPECT_TRUE(Contains(again.err, "--recount")) << again.err;
     EXPECT_EQ(Files(), before) << "a refused run changed a file";
   }
   // Today's log is still being written.
   VelnorRun today =
       Collect({"--from", "2024-06-05", "--to", "2024-06-05"}, now);
   EXPECT_EQ(today.status, 2) << today.err;
-  EXPECT_TRUE(Has(today.err, "--partial-day")) << today.err;
+  EXPECT_TRUE(Contains(today.err, "--partial-day")) << today.err;
   EXPECT_EQ(Files(), before);
 
   // On purpose: every report counts the days twice, both runs are listed.
@@ -200,7 +158,8 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
   VelnorRun recount =
       Collect({"--from", "2024-06-01", "--to", "2024-06-02", "--recount"}, now);
   ASSERT_EQ(recount.status, 0) << recount.err;
-  EXPECT_TRUE(Has(recount.err, "counted its days again, as --recount asked"))
+  EXPECT_TRUE(
+      Contains(recount.err, "counted its days again, as --recount asked"))
       << recount.err;
   for (const char* file :
        {"QDX_UAWebLogDayOfWeek_SRV1.mdb", "QDX_UAWebLogHitsByMonth_SRV1.mdb",
@@ -227,16 +186,16 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
       runs.out, std::regex("\\{\"run\": 2, [^}]*\"outcome\": \"completed\", "
                            "\"mode\": \"recount\"[^}]*\"records\": 70\\}")))
       << runs.out;
-  EXPECT_FALSE(Has(runs.out, "\"run\": 3")) << runs.out;
+  EXPECT_FALSE(Contains(runs.out, "\"run\": 3")) << runs.out;
 
   // A file replaced since it was counted is named when it is read again.
-  WriteLog("u_ex240601.log", kHeader + Records("2024-06-01", 5, 100));
+  WriteLog("u_ex240601.log", kIisHeader + IisRecords("2024-06-01", 5, 100));
   VelnorRun replaced =
       Collect({"--from", "2024-06-01", "--to", "2024-06-01", "--recount"}, now);
   ASSERT_EQ(replaced.status, 0) << replaced.err;
-  EXPECT_TRUE(Has(replaced.err,
-                  "u_ex240601.log of site 1 (Site) is not the "
-                  "file run 2 read: its first 64 KB differ"))
+  EXPECT_TRUE(Contains(replaced.err,
+                       "u_ex240601.log of site 1 (Site) is not the "
+                       "file run 2 read: its first 64 KB differ"))
       << replaced.err;
 }
 
@@ -249,16 +208,16 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   for (const auto& [day, count] : kDays) {
     std::string name = "u_ex" + day.substr(2, 2) + day.substr(5, 2) +
                        day.substr(8, 2) + ".log";
-    WriteLog(name, kHeader + Records(day, count));
+    WriteLog(name, IisLog(day, count));
   }
 
   VelnorRun first = Collect({"--since-last"}, "2024-06-08T02:30:00Z");
   ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_TRUE(Has(first.err,
-                  "no day of it is counted yet, so --since-last "
-                  "starts with 2024-06-07"))
+  EXPECT_TRUE(Contains(first.err,
+                       "no day of it is counted yet, so --since-last "
+                       "starts with 2024-06-07"))
       << first.err;
-  EXPECT_TRUE(Has(first.err, "collected 1 site of SRV1 (web): 50 records"))
+  EXPECT_TRUE(Contains(first.err, "collected 1 site of SRV1 (web): 50 records"))
       << first.err;
   for (const std::string now :
        {"2024-06-09T02:30:00Z", "2024-06-10T02:30:00Z"}) {
@@ -268,9 +227,9 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   // Twice the same night: nothing left to collect.
   VelnorRun again = Collect({"--since-last"}, "2024-06-10T05:00:00Z");
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_TRUE(Has(again.err,
-                  "counted through 2024-06-09 already; nothing to "
-                  "collect"))
+  EXPECT_TRUE(Contains(again.err,
+                       "counted through 2024-06-09 already; nothing to "
+                       "collect"))
       << again.err;
 
   // The series is the log's records per day, weekends marked; Monday's
@@ -292,23 +251,23 @@ TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   VelnorRun text =
       Velnor({"report", "--db-dir", db_.string(), "--server", "SRV1"},
              "2030-01-01T00:00:00Z");
-  EXPECT_TRUE(Has(text.out,
-                  "Days collected:  site 1: 2024-06-07 to "
-                  "2024-06-09"))
+  EXPECT_TRUE(Contains(text.out,
+                       "Days collected:  site 1: 2024-06-07 to "
+                       "2024-06-09"))
       << text.out;
-  EXPECT_TRUE(Has(text.out,
-                  "Hits by day of week (all years together: the "
-                  "databases keep no year)"))
+  EXPECT_TRUE(Contains(text.out,
+                       "Hits by day of week (all years together: the "
+                       "databases keep no year)"))
       << text.out;
 }
 
 TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   const std::string kDay = "2024-06-11";
-  WriteLog("u_ex240610.log", kHeader + Records("2024-06-10", 25));
+  WriteLog("u_ex240610.log", IisLog("2024-06-10", 25));
   // 10:00: a hundred records and a line still being written.
-  std::string grown = Records(kDay, 101);
+  std::string grown = IisRecords(kDay, 101);
   const size_t cut = grown.size() - 20;
-  WriteLog("u_ex240611.log", kHeader + grown.substr(0, cut));
+  WriteLog("u_ex240611.log", kIisHeader + grown.substr(0, cut));
 
   VelnorRun yesterday =
       Collect({"--since-last", "--from", "2024-06-10"}, "2024-06-11T10:00:00Z");
@@ -316,17 +275,18 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   VelnorRun without =
       Collect({"--from", kDay, "--to", kDay}, "2024-06-11T10:00:00Z");
   EXPECT_EQ(without.status, 2) << without.err;
-  EXPECT_TRUE(Has(without.err, "still being written")) << without.err;
+  EXPECT_TRUE(Contains(without.err, "still being written")) << without.err;
 
   VelnorRun morning =
       Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
   ASSERT_EQ(morning.status, 0) << morning.err;
-  EXPECT_TRUE(Has(morning.err, "collected 1 site of SRV1 (web): 100 records"))
+  EXPECT_TRUE(
+      Contains(morning.err, "collected 1 site of SRV1 (web): 100 records"))
       << morning.err;
 
   // 16:00: the cut line ends, more follow; IIS restarted and wrote its
   // directives again, with the fields in another order.
-  AppendLog("u_ex240611.log", grown.substr(cut) + Records(kDay, 150, 101));
+  AppendLog("u_ex240611.log", grown.substr(cut) + IisRecords(kDay, 150, 101));
   AppendLog("u_ex240611.log",
             "#Software: Microsoft Internet Information Services 10.0\r\n"
             "#Fields: date time c-ip cs-method cs-uri-stem sc-status s-ip "
@@ -340,18 +300,19 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   VelnorRun afternoon =
       Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
   ASSERT_EQ(afternoon.status, 0) << afternoon.err;
-  EXPECT_TRUE(Has(afternoon.err, "collected 1 site of SRV1 (web): 191 records"))
+  EXPECT_TRUE(
+      Contains(afternoon.err, "collected 1 site of SRV1 (web): 191 records"))
       << afternoon.err;
 
   // 23:00 and the next night: the rest of the day, once.
-  AppendLog("u_ex240611.log", Records(kDay, 60, 251));
+  AppendLog("u_ex240611.log", IisRecords(kDay, 60, 251));
   VelnorRun evening =
       Collect({"--since-last", "--partial-day"}, "2024-06-11T23:00:00Z");
   ASSERT_EQ(evening.status, 0) << evening.err;
-  AppendLog("u_ex240611.log", Records(kDay, 5, 311));
+  AppendLog("u_ex240611.log", IisRecords(kDay, 5, 311));
   VelnorRun night = Collect({"--since-last"}, "2024-06-12T02:30:00Z");
   ASSERT_EQ(night.status, 0) << night.err;
-  EXPECT_TRUE(Has(night.err, "collected 1 site of SRV1 (web): 5 records"))
+  EXPECT_TRUE(Contains(night.err, "collected 1 site of SRV1 (web): 5 records"))
       << night.err;
 
   // Every record of the log counted once: per day and per hour.
@@ -361,23 +322,21 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   ASSERT_EQ(days.count(kDay), 1u);
   EXPECT_EQ(days.at(kDay).second, log.at(kDay));
   EXPECT_EQ(days.at("2024-06-10").second, log.at("2024-06-10"));
-  std::map<int, long> hours = LogHours(kDay);
-  for (const auto& [hour, count] : LogHours("2024-06-10")) hours[hour] += count;
-  std::map<int, long> stored = DatabaseHours();
+  std::map<std::string, long> stored = DatabaseHours();
   std::erase_if(stored, [](const auto& entry) { return entry.second == 0; });
-  EXPECT_EQ(stored, hours);
+  EXPECT_EQ(stored, LogDays(/*hours=*/true));
 
   // Once the day is over it is counted whole and refused like any other.
   VelnorRun twice =
       Collect({"--from", kDay, "--to", kDay}, "2024-06-12T03:00:00Z");
   EXPECT_EQ(twice.status, 2) << twice.err;
-  EXPECT_TRUE(Has(twice.err, "2024-06-11 of site 1 (Site) by runs"))
+  EXPECT_TRUE(Contains(twice.err, "2024-06-11 of site 1 (Site) by runs"))
       << twice.err;
 }
 
 TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
-  WriteLog("u_ex240601.log", kHeader + Records("2024-06-01", 12));
-  WriteLog("u_ex240602.log", kHeader + Records("2024-06-02", 14));
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", 14));
   VelnorRun registered = Collect(
       {"--from", "2024-06-01", "--to", "2024-06-02", "--refresh-registry"},
       "2024-06-03T02:30:00Z");
@@ -385,14 +344,15 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
 
   // A new day's log, and an old one copied in: only the first is in the
   // window, so only it is named.
-  WriteLog("u_ex240603.log", kHeader + Records("2024-06-03", 16));
-  WriteLog("u_ex240520.log", kHeader + Records("2024-05-20", 3));
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 16));
+  WriteLog("u_ex240520.log", IisLog("2024-05-20", 3));
   VelnorRun named = Collect({"--since-last"}, "2024-06-04T02:30:00Z");
   ASSERT_EQ(named.status, 0) << named.err;
-  EXPECT_TRUE(Has(named.err,
-                  "1 log file in \\\\SRV1\\D$\\Logs\\W3SVC1 is not registered "
-                  "(newest u_ex240603.log) and was not read; "
-                  "--register-new-files registers and reads it"))
+  EXPECT_TRUE(
+      Contains(named.err,
+               "1 log file in \\\\SRV1\\D$\\Logs\\W3SVC1 is not registered "
+               "(newest u_ex240603.log) and was not read; "
+               "--register-new-files registers and reads it"))
       << named.err;
 
   // The day was not counted whole, so the next run reads the new file and
@@ -400,7 +360,7 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
   VelnorRun read =
       Collect({"--since-last", "--register-new-files"}, "2024-06-04T03:00:00Z");
   ASSERT_EQ(read.status, 0) << read.err;
-  EXPECT_FALSE(Has(read.err, "not registered")) << read.err;
+  EXPECT_FALSE(Contains(read.err, "not registered")) << read.err;
   const std::map<std::string, long> log = LogDays();
   const auto days = ReportDays();
   EXPECT_EQ(days.at("2024-06-01").second, log.at("2024-06-01"));

@@ -33,17 +33,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 class CollectRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,11 +47,8 @@ class CollectRunTest : public ::testing::Test {
 
   // collect for SRV1 through the share root "shares", 3 to 5 June 2024.
   static std::vector<std::string> Args(std::vector<std::string> more) {
-    std::vector<std::string> args{
-        "collect",    "--server", "SRV1", "--from",       "2024-06-03", "--to",
-        "2024-06-05", "--db-dir", "db",   "--share-root", "shares"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    more.insert(more.begin(), {"--share-root", "shares"});
+    return CollectArgs("SRV1", "db", std::move(more));
   }
   VelnorRun Collect(std::vector<std::string> more) {
     return Velnor(Args(std::move(more)));
@@ -71,17 +57,7 @@ class CollectRunTest : public ::testing::Test {
   fs::path HourDb() const {
     return dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb";
   }
-  Rows Totals() const {
-    return QueryRows(HourDb(),
-                     "select Identifier, [No of Hits] from tblTotalAccess "
-                     "order by rowid");
-  }
-  long HitsCounted() const {
-    return std::stol(
-        QueryRows(HourDb(), "select total([No of Hits]) from tblGeneral")
-            .at(0)
-            .at(0));
-  }
+  Rows Totals() const { return SiteTotalRows(dir_ / "db", "SRV1"); }
   std::string ErrorLog() const {
     return ReadFile(dir_ / "db/velnor-errors.log");
   }
@@ -118,13 +94,14 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
   // One line for the garbled lines of the file, one per missing file.
   const std::vector<std::string> log = Lines(ErrorLog());
   ASSERT_EQ(log.size(), 7u) << ErrorLog();
-  EXPECT_TRUE(Has(log[0], "velnor collect"));
-  EXPECT_TRUE(Has(log[0],
-                  "\t2 lines of \\\\SRV1\\C$\\logs\\W3SVC1\\u_ex240603.log are "
-                  "not a record of the log's #Fields layout and were skipped; "
-                  "the first is line 3. "))
+  EXPECT_TRUE(Contains(log[0], "velnor collect"));
+  EXPECT_TRUE(
+      Contains(log[0],
+               "\t2 lines of \\\\SRV1\\C$\\logs\\W3SVC1\\u_ex240603.log are "
+               "not a record of the log's #Fields layout and were skipped; "
+               "the first is line 3. "))
       << log[0];
-  EXPECT_TRUE(Has(log[6], "u_ex240609.log")) << log[6];
+  EXPECT_TRUE(Contains(log[6], "u_ex240609.log")) << log[6];
 
   // The summary counts what this run wrote and shows the first five.
   const std::string summary =
@@ -138,7 +115,7 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
         lines[static_cast<size_t>(i)].starts_with("  CollectDataFromLogFile: "))
         << lines[static_cast<size_t>(i)];
   }
-  EXPECT_TRUE(Has(lines[3], "u_ex240604.log")) << lines[3];
+  EXPECT_TRUE(Contains(lines[3], "u_ex240604.log")) << lines[3];
   EXPECT_EQ(lines[7], "  and 2 more in db/velnor-errors.log");
 }
 
@@ -148,11 +125,12 @@ TEST_F(CollectRunTest, AFolderIisHasNotMadeIsAWarningAMissingDirectoryAnError) {
   VelnorRun fresh = Collect({"--no-tui", "--site", "Main Site,C:\\logs,1",
                              "--site", "New Site,C:\\logs,2"});
   EXPECT_EQ(fresh.status, 0) << fresh.err;
-  EXPECT_TRUE(Has(fresh.err,
-                  "velnor: warning: the log folder \\\\SRV1\\C$\\logs\\W3SVC2 "
-                  "of site 2 (New Site) does not exist yet"))
+  EXPECT_TRUE(
+      Contains(fresh.err,
+               "velnor: warning: the log folder \\\\SRV1\\C$\\logs\\W3SVC2 "
+               "of site 2 (New Site) does not exist yet"))
       << fresh.err;
-  EXPECT_TRUE(Has(fresh.err, "error log: 0 new lines")) << fresh.err;
+  EXPECT_TRUE(Contains(fresh.err, "error log: 0 new lines")) << fresh.err;
   EXPECT_EQ(ErrorLog(), "");
   EXPECT_EQ(Totals(), (Rows{{"1", "10"}, {"2", "0"}}));
 
@@ -161,15 +139,15 @@ TEST_F(CollectRunTest, AFolderIisHasNotMadeIsAWarningAMissingDirectoryAnError) {
   VelnorRun missing = Collect({"--no-tui", "--site", "Gone,C:\\nologs,3",
                                "--site", "Elsewhere,E:\\logs,4"});
   EXPECT_EQ(missing.status, 1) << missing.err;
-  EXPECT_FALSE(Has(missing.err, "warning")) << missing.err;
+  EXPECT_FALSE(Contains(missing.err, "warning")) << missing.err;
   const std::vector<std::string> log = Lines(ErrorLog());
   ASSERT_EQ(log.size(), 2u) << ErrorLog();
-  EXPECT_TRUE(Has(log[0], "ListLogFolder") &&
-              Has(log[0], "\\\\SRV1\\C$\\nologs\\W3SVC3"))
+  EXPECT_TRUE(Contains(log[0], "ListLogFolder") &&
+              Contains(log[0], "\\\\SRV1\\C$\\nologs\\W3SVC3"))
       << log[0];
-  EXPECT_TRUE(Has(log[1], "the share root shares has no folder SRV1/E$"))
+  EXPECT_TRUE(Contains(log[1], "the share root shares has no folder SRV1/E$"))
       << log[1];
-  EXPECT_FALSE(Has(log[1], "SMB")) << log[1];
+  EXPECT_FALSE(Contains(log[1], "SMB")) << log[1];
 }
 
 TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
@@ -190,17 +168,18 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
   args.emplace_back("--no-tui");
   VelnorRun run = Collect(args);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(Has(run.err,
-                  "\nsite 1 (Main Site): 1 log file in "
-                  "\\\\SRV1\\C$\\logs\\W3SVC1 is not registered (newest "
-                  "u_ex240604.log) and was not read; --register-new-files "
-                  "registers and reads it\n"))
+  EXPECT_TRUE(Contains(run.err,
+                       "\nsite 1 (Main Site): 1 log file in "
+                       "\\\\SRV1\\C$\\logs\\W3SVC1 is not registered (newest "
+                       "u_ex240604.log) and was not read; --register-new-files "
+                       "registers and reads it\n"))
       << run.err;
-  EXPECT_TRUE(Has(run.err,
-                  "\nsite 2 (Intranet): 1 log file in "
-                  "\\\\SRV1\\D$\\Logs\\W3SVC2 is not registered (newest "
-                  "u_ex240604.log) and was not read; --log-site-level reads "
-                  "the folder (--refresh-registry also registers it)\n"))
+  EXPECT_TRUE(
+      Contains(run.err,
+               "\nsite 2 (Intranet): 1 log file in "
+               "\\\\SRV1\\D$\\Logs\\W3SVC2 is not registered (newest "
+               "u_ex240604.log) and was not read; --log-site-level reads "
+               "the folder (--refresh-registry also registers it)\n"))
       << run.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}}));
 
@@ -209,9 +188,10 @@ TEST_F(CollectRunTest, UnregisteredFilesAreNamedAndReadOnceRegistered) {
               {"--register-new-files", "--log-site-level", "--recount"});
   VelnorRun both = Collect(args);
   EXPECT_EQ(both.status, 0) << both.err;
-  EXPECT_TRUE(Has(both.err, "registered 1 new log file of site 1 (Main Site)"))
+  EXPECT_TRUE(
+      Contains(both.err, "registered 1 new log file of site 1 (Main Site)"))
       << both.err;
-  EXPECT_FALSE(Has(both.err, "not registered")) << both.err;
+  EXPECT_FALSE(Contains(both.err, "not registered")) << both.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "5"}, {"2", "0"}, {"1", "12"}, {"2", "4"}}));
   EXPECT_EQ(
       QueryRows(HourDb(), "select [Log File Name] from tblLogFiles order by 1"),
@@ -239,7 +219,7 @@ TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
     args.insert(args.end(), more.begin() + 2, more.end());
     VelnorRun run = Velnor(args);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Has(run.err, "collected 1 site of SRV1 (web): 3 records"))
+    EXPECT_TRUE(Contains(run.err, "collected 1 site of SRV1 (web): 3 records"))
         << run.err;
     EXPECT_EQ(names(), before);
   }
@@ -250,9 +230,10 @@ TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
             0);
   VelnorRun twice = Collect({"--no-tui", "--site", "S,C:\\logs,1"});
   EXPECT_EQ(twice.status, 2);
-  EXPECT_TRUE(Has(twice.err,
-                  "velnor: error: report databases of SRV1 and srv1 exist in "
-                  "db"))
+  EXPECT_TRUE(
+      Contains(twice.err,
+               "velnor: error: report databases of SRV1 and srv1 exist in "
+               "db"))
       << twice.err;
 }
 
@@ -276,7 +257,7 @@ class LineWatcher {
   std::vector<Seen> Matching(const std::string& part) const {
     std::vector<Seen> found;
     for (const Seen& seen : seen_) {
-      if (Has(seen.line, part)) found.push_back(seen);
+      if (Contains(seen.line, part)) found.push_back(seen);
     }
     return found;
   }
@@ -351,7 +332,7 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
           << "a line of someone else's\r\n";
       foreign_written = true;
     }
-    return lines.size() >= 3 && Has(lines.back().line, " records/s");
+    return lines.size() >= 3 && Contains(lines.back().line, " records/s");
   };
   EXPECT_TRUE(WaitFor(progress, seconds(90)));
   kill(pid, SIGINT);
@@ -371,14 +352,14 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
           << "line " << i << " came too soon";
     }
   }
-  const long counted = HitsCounted();
+  const long counted = HitsCounted(dir_ / "db", "SRV1");
   EXPECT_GT(counted, 0);
   EXPECT_EQ(Totals(), (Rows{{"1", std::to_string(counted)}}));
-  EXPECT_TRUE(Has(run.err, "Interrupted: Cancel\n")) << run.err;
-  EXPECT_TRUE(Has(run.err, "cancelled after 1 site of SRV1 (web): " +
-                               std::to_string(counted) + " records in"))
+  EXPECT_TRUE(Contains(run.err, "Interrupted: Cancel\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "cancelled after 1 site of SRV1 (web): " +
+                                    std::to_string(counted) + " records in"))
       << run.err;
-  EXPECT_TRUE(Has(run.err, "error log: 0 new lines")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "error log: 0 new lines")) << run.err;
   for (const auto& file : fs::directory_iterator(dir_ / "db")) {
     EXPECT_FALSE(file.path().string().ends_with("-wal")) << file.path();
   }
@@ -463,26 +444,22 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   std::ofstream(fifo) << "Main Site,C:\\logs,1\n";
   VelnorRun early = FinishVelnor(pid, dir_);
   EXPECT_EQ(early.status, 130) << early.err;
-  EXPECT_TRUE(Has(early.err,
-                  "velnor: cancelled before the run started; "
-                  "nothing was collected\n"))
+  EXPECT_TRUE(Contains(early.err,
+                       "velnor: cancelled before the run started; "
+                       "nothing was collected\n"))
       << early.err;
   EXPECT_EQ(Totals(), Rows());
   EXPECT_FALSE(fs::exists(dir_ / "db/velnor-errors.log"));
 
   pid = StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);
   EXPECT_TRUE(WaitFor(
-      [&] { return Has(ReadFile(dir_ / "stderr"), "Collecting data for"); },
+      [&] {
+        return Contains(ReadFile(dir_ / "stderr"), "Collecting data for");
+      },
       seconds(60)));
   std::this_thread::sleep_for(milliseconds(300));
   kill(pid, SIGINT);
-  const bool ended = WaitFor(
-      [&] {
-        siginfo_t info{};
-        ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);
-        return info.si_pid == pid;
-      },
-      seconds(5));
+  const bool ended = WaitFor([&] { return HasEnded(pid); }, seconds(5));
   EXPECT_TRUE(ended) << "still reading blank lines 5 s after the signal";
   if (!ended) kill(pid, SIGKILL);
   VelnorRun late = FinishVelnor(pid, dir_);

@@ -1,40 +1,39 @@
-// `velnor collect` reading a site's logs straight from a Windows-style server
-// over SMB, as a user runs it: the built binary against a real Samba server
-// on 127.0.0.1 that serves the administrative share C$. The rows it stores
-// must equal those of the same collect through a share root; a wrong
-// password or a missing share must be reported, not pass as an empty site;
-// and a server that goes away in the middle of a file must end the run
-// promptly, reported, with the records read so far kept.
-// Skipped, with the reason, where smbd cannot run.
+// `velnor collect` and `velnor sites` reading a Windows-style server over
+// SMB, as a user runs them: the built binary against a real Samba server on
+// 127.0.0.1 serving the C$ and D$ shares of an IIS 10 server
+// (host/testing/iis_server_shares.h). The rows stored must equal those of
+// the same collect through a share root that holds the very same files,
+// with the sites typed by hand or discovered (the drive shares from the
+// server's share listing, the configuration and the logs read over SMB,
+// the FTP site of IIS 8.5 from FTPSVC12); a wrong password or a missing
+// share must be reported, not pass as an empty site; a server that goes
+// away in the middle of a file must end the run promptly, reported, with
+// the records read so far kept. Skipped, with the reason, where smbd
+// cannot run.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
-#include <thread>
 #include <vector>
 
+#include "host/testing/iis_server_shares.h"
+#include "host/testing/report_rows.h"
 #include "host/testing/velnor_test_support.h"
 #include "platform/unc/smbd_fixture.h"
 #include "reportdb/schema.h"
 
-namespace velnor::host {
+namespace velnor::testing {
+namespace {
 
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
 using reportdb::ReportKind;
-namespace {
-
 namespace fs = std::filesystem;
-using testing::Rows;
-using testing::VelnorRun;
 using unc::smbd::SambaServer;
 
 constexpr char kServer[] = "127.0.0.1";
@@ -46,7 +45,7 @@ constexpr char kSiteFolder[] =
 // columns, "*" takes them all.
 Rows TableRows(const fs::path& file, const std::string& table,
                const std::string& columns = "*") {
-  Rows rows = testing::QueryRows(file, "SELECT " + columns + " FROM " + table);
+  Rows rows = QueryRows(file, "SELECT " + columns + " FROM " + table);
   std::sort(rows.begin(), rows.end());
   return rows;
 }
@@ -62,48 +61,39 @@ Rows SiteTotals(const fs::path& db_dir) {
                    "[Server name], Identifier, [Web Site Name], [No of Hits]");
 }
 
-long SumOfHits(const fs::path& file) {
-  long sum = 0;
-  for (const auto& row : TableRows(file, "tblGeneral", "[No of Hits]")) {
-    sum += std::stol(row.at(0));
-  }
-  return sum;
+// The hits of `file`, of site `id` or of every site.
+long Hits(const fs::path& file, const std::string& id = "") {
+  return std::stol(QueryRows(
+      file, "SELECT total([No of Hits]) FROM tblGeneral" +
+                (id.empty() ? "" : " WHERE Identifier = '" + id + "'"))[0][0]);
 }
 
-// velnor collect of `site` for 3 to 5 June 2024 into `db_dir`, making the
-// report databases, with plain progress lines.
+// velnor collect of 3 to 5 June 2024 into `db_dir`, making the report
+// databases, with plain progress lines, and `more`.
 std::vector<std::string> CollectArguments(const fs::path& db_dir,
-                                          const char* site) {
-  return {"collect",  "--server",   kServer,    "--from",        "2024-06-03",
-          "--to",     "2024-06-05", "--db-dir", db_dir.string(), "--create-db",
-          "--no-tui", "--site",     site};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+                                          std::vector<std::string> more,
+                                          bool ftp = false) {
+  more.insert(more.begin(), {"--create-db", "--no-tui"});
+  if (ftp) more.emplace_back("--ftp");
+  return CollectArgs(kServer, db_dir.string(), std::move(more));
 }
 
 class CollectSmbTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    tmp_ = new testing::TempDir("collect_smb_test");
-    dir_ = tmp_->path();
-    fs::path logs = dir_ / "share/C/inetpub/logs/LogFiles";
-    fs::create_directories(logs);
-    fs::copy(fs::path(VELNOR_SOURCE_DIR) /
-                 "examples/shares/WEB01/C$/inetpub/logs/LogFiles/W3SVC1",
-             logs / "W3SVC1");
+    tmp_ = new TempDir("collect_smb_test");
+    LayOutIisServer(Dir() / "share/C", Dir() / "share/D");
     // The share root serves the very files smbd serves.
-    fs::create_directories(dir_ / "root" / kServer);
-    fs::create_directory_symlink(dir_ / "share/C",
-                                 dir_ / "root" / kServer / "C$");
-    unc::smbd::WriteSmbAuthFile(dir_ / "auth", unc::smbd::kSmbdPassword);
-    unc::smbd::WriteSmbAuthFile(dir_ / "wrong-auth", "not-the-password");
+    fs::create_directories(Dir() / "root" / kServer);
+    for (const char* drive : {"C", "D"}) {
+      fs::create_directory_symlink(
+          Dir() / "share" / drive,
+          Dir() / "root" / kServer / (std::string(drive) + "$"));
+    }
+    unc::smbd::WriteSmbAuthFile(Dir() / "auth", unc::smbd::kSmbdPassword);
+    unc::smbd::WriteSmbAuthFile(Dir() / "wrong-auth", "not-the-password");
     server_ = new SambaServer;
-    skip_reason_ = server_->Start(dir_);
+    skip_reason_ = server_->Start(Dir());
   }
 
   static void TearDownTestSuite() {
@@ -116,28 +106,33 @@ class CollectSmbTest : public ::testing::Test {
     if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
   }
 
-  // velnor collect of `site` into a new database folder `name`, with
-  // `extra` options.
-  static VelnorRun Collect(const std::string& name, const char* site,
-                           std::vector<std::string> extra) {
-    fs::create_directory(dir_ / name);
-    std::vector<std::string> arguments = CollectArguments(dir_ / name, site);
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return testing::RunVelnor(arguments, dir_ / name);
+  static fs::path Dir() { return tmp_->path(); }
+
+  // velnor collect into a new database folder `name`, with `more`.
+  static VelnorRun Collect(const std::string& name,
+                           std::vector<std::string> more, bool ftp = false) {
+    fs::create_directory(Dir() / name);
+    return RunVelnor(CollectArguments(Dir() / name, std::move(more), ftp),
+                     Dir());
   }
 
-  static std::vector<std::string> SmbOptions(const char* auth) {
-    return {"--smb-auth", (dir_ / auth).string(), "--smb-port",
-            std::to_string(server_->port())};
+  // The SMB options, with the authentication file `auth`, then `more`.
+  static std::vector<std::string> Smb(std::vector<std::string> more = {},
+                                      const char* auth = "auth") {
+    std::vector<std::string> options = {"--smb-auth", (Dir() / auth).string(),
+                                        "--smb-port",
+                                        std::to_string(server_->port())};
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
   }
 
-  // The records of the copied logs dated 3 to 5 June 2024, counted here
-  // from the files themselves.
+  // The records of the logs of site 1 dated 3 to 5 June 2024, counted
+  // here from the files themselves.
   static long RecordsInPeriod() {
     long count = 0;
     for (const auto& file : fs::directory_iterator(
-             dir_ / "share/C/inetpub/logs/LogFiles/W3SVC1")) {
-      for (const std::string& line : Lines(testing::ReadFile(file.path()))) {
+             Dir() / "share/C/inetpub/logs/LogFiles/W3SVC1")) {
+      for (const std::string& line : Lines(ReadFile(file.path()))) {
         std::string day = line.substr(0, 10);
         if (day >= "2024-06-03" && day <= "2024-06-05") ++count;
       }
@@ -145,8 +140,7 @@ class CollectSmbTest : public ::testing::Test {
     return count;
   }
 
-  static inline testing::TempDir* tmp_ = nullptr;
-  static inline fs::path dir_;
+  static inline TempDir* tmp_ = nullptr;
   static inline SambaServer* server_ = nullptr;
   static inline std::string skip_reason_;
 };
@@ -158,34 +152,33 @@ TEST_F(CollectSmbTest, SmbAndShareRootStoreTheSameRows) {
       "collected 1 site of 127.0.0.1 (web): " + std::to_string(records) +
       " records in ";
 
-  VelnorRun smb = Collect("D1", kSite, SmbOptions("auth"));
+  VelnorRun smb = Collect("D1", Smb({"--site", kSite}));
   EXPECT_EQ(smb.status, 0) << smb.err;
-  EXPECT_NE(smb.err.find(summary), std::string::npos) << smb.err;
-  EXPECT_NE(smb.err.find("error log: 0 new lines"), std::string::npos)
-      << smb.err;
+  EXPECT_TRUE(Contains(smb.err, summary)) << smb.err;
+  EXPECT_TRUE(Contains(smb.err, "error log: 0 new lines")) << smb.err;
 
-  VelnorRun mapped =
-      Collect("D2", kSite, {"--share-root", (dir_ / "root").string()});
+  VelnorRun mapped = Collect(
+      "D2", {"--site", kSite, "--share-root", (Dir() / "root").string()});
   EXPECT_EQ(mapped.status, 0) << mapped.err;
-  EXPECT_NE(mapped.err.find(summary), std::string::npos) << mapped.err;
+  EXPECT_TRUE(Contains(mapped.err, summary)) << mapped.err;
 
   for (ReportKind kind : kReportKinds) {
-    Rows rows = TableRows(Database(dir_ / "D1", kind), "tblGeneral");
-    EXPECT_EQ(rows, TableRows(Database(dir_ / "D2", kind), "tblGeneral"))
+    Rows rows = TableRows(Database(Dir() / "D1", kind), "tblGeneral");
+    EXPECT_EQ(rows, TableRows(Database(Dir() / "D2", kind), "tblGeneral"))
         << ReportDatabaseFileName(kind, kServer, false);
     // Every record counts once in each report.
-    EXPECT_EQ(SumOfHits(Database(dir_ / "D1", kind)), records)
+    EXPECT_EQ(Hits(Database(Dir() / "D1", kind)), records)
         << ReportDatabaseFileName(kind, kServer, false);
   }
-  Rows totals = SiteTotals(dir_ / "D1");
+  Rows totals = SiteTotals(Dir() / "D1");
   EXPECT_EQ(
       totals,
       (Rows{{kServer, "1", "Default Web Site", std::to_string(records)}}));
-  EXPECT_EQ(totals, SiteTotals(dir_ / "D2"));
-  fs::path hour = Database(dir_ / "D1", ReportKind::kHitsByHour);
+  EXPECT_EQ(totals, SiteTotals(Dir() / "D2"));
   EXPECT_EQ(
-      TableRows(hour, "tblLogFiles"),
-      TableRows(Database(dir_ / "D2", ReportKind::kHitsByHour), "tblLogFiles"));
+      TableRows(Database(Dir() / "D1", ReportKind::kHitsByHour), "tblLogFiles"),
+      TableRows(Database(Dir() / "D2", ReportKind::kHitsByHour),
+                "tblLogFiles"));
 }
 
 TEST_F(CollectSmbTest, UnreadableFolderIsLoggedAndOnlyTheZeroTotalStored) {
@@ -201,57 +194,33 @@ TEST_F(CollectSmbTest, UnreadableFolderIsLoggedAndOnlyTheZeroTotalStored) {
   for (const Case& c : {
            Case{"wrong-password", kSite, "Default Web Site", "1", "wrong-auth",
                 kSiteFolder, "Permission denied"},
-           Case{"missing-share", "Intranet,D:\\Logs,2", "Intranet", "2", "auth",
-                "\\\\127.0.0.1\\D$\\Logs\\W3SVC2", "Path not found"},
+           Case{"missing-share", "Intranet,E:\\Logs,2", "Intranet", "2", "auth",
+                "\\\\127.0.0.1\\E$\\Logs\\W3SVC2", "Path not found"},
        }) {
     SCOPED_TRACE(c.name);
-    VelnorRun run = Collect(c.name, c.site, SmbOptions(c.auth));
+    VelnorRun run = Collect(c.name, Smb({"--site", c.site}, c.auth));
     EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_NE(run.err.find("collected 1 site of 127.0.0.1 (web): 0 records"),
-              std::string::npos)
+    EXPECT_TRUE(
+        Contains(run.err, "collected 1 site of 127.0.0.1 (web): 0 records"))
         << run.err;
-    EXPECT_NE(run.err.find("error log: 1 new line in"), std::string::npos)
-        << run.err;
+    EXPECT_TRUE(Contains(run.err, "error log: 1 new line in")) << run.err;
 
     std::vector<std::string> log =
-        Lines(testing::ReadFile(dir_ / c.name / "velnor-errors.log"));
+        Lines(ReadFile(Dir() / c.name / "velnor-errors.log"));
     ASSERT_EQ(log.size(), 1u) << run.err;
-    EXPECT_NE(log[0].find(c.folder), std::string::npos) << log[0];
-    EXPECT_NE(log[0].find(c.problem), std::string::npos) << log[0];
+    EXPECT_TRUE(Contains(log[0], c.folder)) << log[0];
+    EXPECT_TRUE(Contains(log[0], c.problem)) << log[0];
 
     for (ReportKind kind : kReportKinds) {
       EXPECT_TRUE(
-          TableRows(Database(dir_ / c.name, kind), "tblGeneral").empty());
+          TableRows(Database(Dir() / c.name, kind), "tblGeneral").empty());
     }
-    EXPECT_EQ(SiteTotals(dir_ / c.name),
+    EXPECT_EQ(SiteTotals(Dir() / c.name),
               (Rows{{kServer, c.id, c.site_name, "0"}}));
-    EXPECT_TRUE(TableRows(Database(dir_ / c.name, ReportKind::kHitsByHour),
+    EXPECT_TRUE(TableRows(Database(Dir() / c.name, ReportKind::kHitsByHour),
                           "tblLogFiles")
                     .empty());
   }
-}
-
-// The report rows of site `id` in the database file, sorted.
-Rows SiteRows(const fs::path& file, const char* id) {
-  return TableRows(file,
-                   std::string("tblGeneral WHERE Identifier = '") + id + "'");
-}
-
-long SiteHits(const fs::path& file, const char* id) {
-  return std::stol(testing::QueryRows(
-      file, std::string("SELECT total([No of Hits]) FROM tblGeneral ") +
-                "WHERE Identifier = '" + id + "'")[0][0]);
-}
-
-// Polls `done` every 10 ms until it holds or `limit` has passed; false then.
-template <typename Done>
-bool WaitFor(Done done, std::chrono::milliseconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 // The bytes the children of process `parent` (smbd's client servers) have
@@ -277,11 +246,10 @@ long BytesServed(pid_t parent) {
 
 TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   constexpr long kRecords = 300000;
-  constexpr char kBigSite[] = "Big Site,C:\\inetpub\\logs\\LogFiles,3";
   constexpr char kBigLog[] =
       "\\\\127.0.0.1\\C$\\inetpub\\logs\\LogFiles\\W3SVC3\\u_ex240604.log";
   // The site has a server of its own, since it is stopped halfway.
-  const fs::path gone = dir_ / "gone-server";
+  const fs::path gone = Dir() / "gone-server";
   std::string log =
       "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port "
       "c-ip cs(User-Agent) sc-status time-taken\n";
@@ -294,31 +262,30 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
                   i % 7 == 0 ? 404 : 200, i % 900);
     log += line;
   }
-  testing::WriteFile(
-      gone / "share/C/inetpub/logs/LogFiles/W3SVC3/u_ex240604.log", log);
+  WriteFile(gone / "share/C/inetpub/logs/LogFiles/W3SVC3/u_ex240604.log", log);
   SambaServer server;
-  std::string problem = server.Start(gone);
-  ASSERT_EQ(problem, "");
+  ASSERT_EQ(server.Start(gone), "");
 
   // Rows stored earlier, by a complete run of another site.
-  ASSERT_EQ(Collect("gone", kSite, SmbOptions("auth")).status, 0);
-  const fs::path db_dir = dir_ / "gone";
-  const fs::path hour = Database(db_dir, ReportKind::kHitsByHour);
+  ASSERT_EQ(Collect("gone", Smb({"--site", kSite})).status, 0);
+  const fs::path db_dir = Dir() / "gone";
   std::vector<Rows> earlier;
   for (ReportKind kind : kReportKinds) {
-    earlier.push_back(SiteRows(Database(db_dir, kind), "1"));
+    earlier.push_back(
+        TableRows(Database(db_dir, kind), "tblGeneral WHERE Identifier = '1'"));
   }
   const Rows earlier_totals = SiteTotals(db_dir);
 
-  std::vector<std::string> arguments = CollectArguments(db_dir, kBigSite);
-  arguments.insert(arguments.end(),
-                   {"--smb-auth", (dir_ / "auth").string(), "--smb-port",
-                    std::to_string(server.port())});
-  pid_t pid = testing::StartVelnor(arguments, db_dir);
-  EXPECT_TRUE(testing::WaitFor(
+  pid_t pid = StartVelnor(
+      CollectArguments(db_dir,
+                       {"--site", "Big Site,C:\\inetpub\\logs\\LogFiles,3",
+                        "--smb-auth", (Dir() / "auth").string(), "--smb-port",
+                        std::to_string(server.port())}),
+      db_dir);
+  EXPECT_TRUE(WaitFor(
       [&] {
-        return testing::ReadFile(db_dir / "stderr")
-                   .find("Collecting data for site") != std::string::npos;
+        return Contains(ReadFile(db_dir / "stderr"),
+                        "Collecting data for site");
       },
       std::chrono::seconds(60)));
   // Frozen once a few megabytes of the 30 MB file went out, the run is
@@ -328,23 +295,15 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   ::kill(pid, SIGSTOP);
   server.Stop();
   ::kill(pid, SIGCONT);
-  const bool ended = WaitFor(
-      [&] {
-        siginfo_t info{};
-        ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);
-        return info.si_pid == pid;
-      },
-      std::chrono::seconds(10));
-  if (!ended) {
+  if (!WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(10))) {
     ADD_FAILURE() << "velnor still runs 10 s after the server went away";
     ::kill(pid, SIGKILL);
   }
-  VelnorRun run = testing::FinishVelnor(pid, db_dir);
+  VelnorRun run = FinishVelnor(pid, db_dir);
   EXPECT_EQ(run.status, 1) << run.err;
 
-  std::string errors = testing::ReadFile(db_dir / "velnor-errors.log");
-  EXPECT_NE(errors.find(std::string("cannot read ") + kBigLog),
-            std::string::npos)
+  std::string errors = ReadFile(db_dir / "velnor-errors.log");
+  EXPECT_TRUE(Contains(errors, std::string("cannot read ") + kBigLog))
       << errors;
   Rows totals = SiteTotals(db_dir);
   ASSERT_EQ(totals.size(), 2u) << run.err;
@@ -355,46 +314,100 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   EXPECT_LT(counted, kRecords);
   for (size_t k = 0; k < kReportKinds.size(); ++k) {
     const fs::path file = Database(db_dir, kReportKinds[k]);
-    EXPECT_EQ(SiteHits(file, "3"), counted) << file;
-    EXPECT_EQ(SiteRows(file, "1"), earlier[k]) << file;
+    EXPECT_EQ(Hits(file, "3"), counted) << file;
+    EXPECT_EQ(TableRows(file, "tblGeneral WHERE Identifier = '1'"), earlier[k])
+        << file;
   }
 }
 
 TEST_F(CollectSmbTest, AShareRootIsAPromiseSmbBesideItOnlyWhenAsked) {
-  // The root holds 127.0.0.1's C$ only; the site's log folder is on D$.
-  const char* kIntranet = "Intranet,D:\\Logs,2";
-  std::vector<std::string> options = SmbOptions("auth");
-  options.insert(options.end(), {"--share-root", (dir_ / "root").string()});
-  VelnorRun promised = Collect("promised", kIntranet, options);
+  // The root holds 127.0.0.1's C$ and D$ only; the site's log folder is on
+  // E$.
+  std::vector<std::string> options =
+      Smb({"--site", "Intranet,E:\\Logs,2", "--share-root",
+           (Dir() / "root").string()});
+  VelnorRun promised = Collect("promised", options);
   EXPECT_EQ(promised.status, 1) << promised.err;
-  std::string log = testing::ReadFile(dir_ / "promised/velnor-errors.log");
-  EXPECT_NE(log.find("has no folder 127.0.0.1/D$"), std::string::npos) << log;
-  EXPECT_EQ(log.find("smb://"), std::string::npos) << log;
+  std::string log = ReadFile(Dir() / "promised/velnor-errors.log");
+  EXPECT_TRUE(Contains(log, "has no folder 127.0.0.1/E$")) << log;
+  EXPECT_FALSE(Contains(log, "smb://")) << log;
 
   options.emplace_back("--smb-fallback");
-  VelnorRun asked = Collect("asked", kIntranet, options);
+  VelnorRun asked = Collect("asked", options);
   EXPECT_EQ(asked.status, 1) << asked.err;
-  log = testing::ReadFile(dir_ / "asked/velnor-errors.log");
-  EXPECT_NE(log.find("smb://127.0.0.1/D$/Logs/W3SVC2"), std::string::npos)
-      << log;
+  log = ReadFile(Dir() / "asked/velnor-errors.log");
+  EXPECT_TRUE(Contains(log, "smb://127.0.0.1/E$/Logs/W3SVC2")) << log;
+}
+
+TEST_F(CollectSmbTest, DiscoveredOverSmbStoresTheRowsOfHandTypedSites) {
+  for (bool ftp : {false, true}) {
+    const std::string word = ftp ? "ftp" : "web";
+    SCOPED_TRACE(word);
+    VelnorRun discovered =
+        Collect("smb-" + word, Smb({"--discover-sites"}), ftp);
+    EXPECT_EQ(discovered.status, 0) << discovered.err;
+    EXPECT_TRUE(Contains(discovered.err,
+                         "\nsites of 127.0.0.1 read from \\\\127.0.0.1\\C$\\"
+                         "Windows\\System32\\inetsrv\\config\\"
+                         "applicationHost.config\nWindows directory of "
+                         "127.0.0.1: C:\\Windows (found on C$)\n"))
+        << discovered.err;
+
+    std::vector<std::string> typed = HandTypedSiteOptions(kServer, ftp);
+    typed.insert(typed.end(), {"--share-root", "root"});
+    VelnorRun by_hand = Collect("typed-" + word, typed, ftp);
+    EXPECT_EQ(by_hand.status, 0) << by_hand.err;
+
+    const std::string summary =
+        std::string(ftp ? "collected 2 sites of 127.0.0.1 (ftp): "
+                        : "collected 4 sites of 127.0.0.1 (web): ") +
+        std::to_string(RecordsOfCollectedSites(Dir() / "share/C",
+                                               Dir() / "share/D", ftp)) +
+        " records in ";
+    EXPECT_TRUE(Contains(discovered.err, summary)) << discovered.err;
+    EXPECT_TRUE(Contains(by_hand.err, summary)) << by_hand.err;
+    if (ftp) {
+      EXPECT_TRUE(Contains(discovered.err,
+                           "FTP site 12 \"Public FTP\": read from "
+                           "\\\\127.0.0.1\\D$\\FtpLogs\\FTPSVC12"))
+          << discovered.err;
+    }
+    EXPECT_EQ(AllReportRows(Dir() / ("smb-" + word), kServer, ftp),
+              AllReportRows(Dir() / ("typed-" + word), kServer, ftp));
+  }
+}
+
+TEST_F(CollectSmbTest, SitesOverSmbListWhatTheShareRootShows) {
+  for (const char* format : {"text", "json"}) {
+    SCOPED_TRACE(format);
+    std::vector<std::string> sites = {"sites", "--server", kServer,
+                                      "--ftp", "--format", format};
+    std::vector<std::string> smb = sites;
+    for (const std::string& option : Smb()) smb.push_back(option);
+    sites.insert(sites.end(), {"--share-root", "root"});
+    VelnorRun over_smb = RunVelnor(smb, Dir());
+    EXPECT_EQ(over_smb.status, 0) << over_smb.err;
+    EXPECT_EQ(over_smb.out, RunVelnor(sites, Dir()).out);
+    EXPECT_TRUE(Contains(over_smb.out, "FTPSVC12")) << over_smb.out;
+  }
 }
 
 // Needs no Samba: the server accepts connections and never answers.
 TEST(CollectSmbSilentTest, ASilentServerCostsOneTimeoutForAllItsSites) {
-  testing::TempDir tmp("collect_smb_silent");
+  TempDir tmp("collect_smb_silent");
   unc::smbd::SilentListener silent;
-  std::vector<std::string> arguments = CollectArguments(tmp.path(), kSite);
-  arguments.insert(
-      arguments.end(),
-      {"--site", "Intranet,D:\\Logs,2", "--site", "Shop,E:\\Shop\\Logs,3",
-       "--smb-port", std::to_string(silent.port()), "--smb-timeout", "1"});
-  VelnorRun run = testing::RunVelnor(arguments, tmp.path());
+  VelnorRun run = RunVelnor(
+      CollectArguments(tmp.path(),
+                       {"--site", kSite, "--site", "Intranet,D:\\Logs,2",
+                        "--site", "Shop,E:\\Shop\\Logs,3", "--smb-port",
+                        std::to_string(silent.port()), "--smb-timeout", "1"}),
+      tmp.path());
   EXPECT_EQ(run.status, 1) << run.err;
   std::vector<std::string> log =
-      Lines(testing::ReadFile(tmp.path() / "velnor-errors.log"));
+      Lines(ReadFile(tmp.path() / "velnor-errors.log"));
   ASSERT_EQ(log.size(), 3u) << run.err;
   for (const std::string& line : log) {
-    EXPECT_NE(line.find("server 127.0.0.1"), std::string::npos) << line;
+    EXPECT_TRUE(Contains(line, "server 127.0.0.1")) << line;
   }
   // One probe and one SMB connection: the first timeout answers for the
   // server's other folders and for the run itself.
@@ -404,27 +417,25 @@ TEST(CollectSmbSilentTest, ASilentServerCostsOneTimeoutForAllItsSites) {
 
 // Needs no server: the file is refused before anything is read or made.
 TEST(CollectSmbAuthTest, AuthFileOthersMayReadIsRefused) {
-  testing::TempDir tmp("collect_smb_auth");
+  TempDir tmp("collect_smb_auth");
   const fs::path& dir = tmp.path();
   const fs::path auth = dir / "auth";
   unc::smbd::WriteSmbAuthFile(auth, unc::smbd::kSmbdPassword);
   fs::permissions(auth, fs::perms::others_read, fs::perm_options::add);
-  const std::vector<std::string> collect = CollectArguments(dir, kSite);
-
-  std::vector<std::string> with_option = collect;
-  with_option.insert(with_option.end(), {"--smb-auth", auth.string()});
-  VelnorRun by_option = testing::RunVelnor(with_option, dir);
+  VelnorRun by_option = RunVelnor(
+      CollectArguments(dir, {"--site", kSite, "--smb-auth", auth.string()}),
+      dir);
   ::setenv("VELNOR_SMB_AUTH", auth.c_str(), 1);
-  VelnorRun by_environment = testing::RunVelnor(collect, dir);
+  VelnorRun by_environment =
+      RunVelnor(CollectArguments(dir, {"--site", kSite}), dir);
   ::unsetenv("VELNOR_SMB_AUTH");
 
   for (const VelnorRun& run : {by_option, by_environment}) {
     EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_NE(
-        run.err.find("cannot use the SMB authentication file " + auth.string()),
-        std::string::npos)
+    EXPECT_TRUE(Contains(
+        run.err, "cannot use the SMB authentication file " + auth.string()))
         << run.err;
-    EXPECT_EQ(run.err.find("collected"), std::string::npos) << run.err;
+    EXPECT_FALSE(Contains(run.err, "collected")) << run.err;
   }
   for (const auto& entry : fs::directory_iterator(dir)) {
     EXPECT_NE(entry.path().extension(), ".mdb") << entry.path();
@@ -432,4 +443,4 @@ TEST(CollectSmbAuthTest, AuthFileOthersMayReadIsRefused) {
 }
 
 }  // namespace
-}  // namespace velnor::host
+}  // namespace velnor::testing

@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
 
 #include "host/testing/velnor_test_support.h"
+#include "testing/tmux_session.h"
 
 namespace velnor::testing {
 namespace {
@@ -24,52 +24,11 @@ using std::chrono::seconds;
 // Enough for a run that lasts while the test looks at it and interrupts it.
 constexpr long kRecords = 1000000;
 
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-      out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// A tmux server of its own (private socket), killed however the test ends.
-class Tmux {
- public:
-  Tmux() : tmux_("tmux -L velnor-collect-" + std::to_string(getpid()) + " ") {}
-  ~Tmux() {
-    std::string socket = Output(tmux_ + "display-message -p '#{socket_path}'");
-    Output(tmux_ + "kill-server 2>/dev/null");
-    while (!socket.empty() && socket.back() == '\n') socket.pop_back();
-    if (!socket.empty()) unlink(socket.c_str());
-  }
-  // Runs the bash script `script` in a 100x30 terminal.
-  void Start(const fs::path& script) {
-    Output(tmux_ + "kill-session -t run 2>/dev/null");
-    Output(tmux_ + "new-session -d -x 100 -y 30 -s run 'bash " +
-           script.string() + "'");
-  }
-  void Keys(const std::string& keys) {
-    Output(tmux_ + "send-keys -t run " + keys);
-  }
-  std::string Screen() { return Output(tmux_ + "capture-pane -p -t run"); }
-
- private:
-  std::string tmux_;
-};
-
 class CollectTuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (system("command -v tmux >/dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "tmux is not installed";
+    if (std::string why = TmuxSession::Unavailable(); !why.empty()) {
+      GTEST_SKIP() << why;
     }
     fs::create_directory(dir_ / "db");
     ASSERT_EQ(RunVelnor({"init-db", "--db-dir", "db", "--server", "SRV1"}, dir_)
@@ -79,10 +38,10 @@ class CollectTuiTest : public ::testing::Test {
               WebLog(kRecords, "2024-06-04"));
   }
 
-  // A bash script that runs the collect in the terminal, velnor's process
-  // id in velnor.pid, and then shows its exit status. (bash goes on after a
-  // child that handled Ctrl+C; dash would die of it with the child.)
-  fs::path Script() {
+  // Runs in the terminal a bash script that runs the collect, velnor's
+  // process id in velnor.pid, and then shows its exit status. (bash goes on
+  // after a child that handled Ctrl+C; dash would die of it with the child.)
+  void StartCollect() {
     fs::path script = dir_ / "run.sh";
     WriteFile(script,
               "cd '" + dir_.string() +
@@ -93,7 +52,7 @@ class CollectTuiTest : public ::testing::Test {
                   "--db-dir db --share-root shares --site "
                   "\"Main Site,C:\\\\logs,1\"'\n"
                   "echo EXIT=$?\nsleep 120\n");
-    return script;
+    tmux_.Start("bash " + script.string());
   }
 
   // Waits for the dialog with its status line; returns the screen.
@@ -101,43 +60,24 @@ class CollectTuiTest : public ::testing::Test {
     static const std::regex kStatus(
         "u_ex240604\\.log: [0-9.]+ of [0-9.]+ MB, \\d+ records/s, ~[0-9a-z ]+ "
         "left");
-    std::string screen;
-    WaitFor(
-        [&] {
-          screen = tmux_.Screen();
-          return std::regex_search(screen, kStatus);
-        },
+    return tmux_.WaitForScreen(
+        [](const std::string& s) { return std::regex_search(s, kStatus); },
         seconds(90));
-    return screen;
   }
 
   std::string Ended() {
-    std::string screen;
-    WaitFor(
-        [&] {
-          screen = tmux_.Screen();
-          return Has(screen, "EXIT=");
-        },
-        seconds(60));
-    return screen;
+    return tmux_.WaitForScreen(
+        [](const std::string& s) { return Contains(s, "EXIT="); }, seconds(60));
   }
 
-  Rows Totals() const {
-    return QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                     "select [No of Hits] from tblTotalAccess order by rowid");
-  }
-  long Hits() const {
-    return std::stol(QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                               "select total([No of Hits]) from tblGeneral")
-                         .at(0)
-                         .at(0));
-  }
+  Rows Totals() const { return SiteTotalRows(dir_ / "db", "SRV1"); }
+  long Hits() const { return HitsCounted(dir_ / "db", "SRV1"); }
 
   // The run shown on `screen` was cancelled after `counted` records, which
   // are what the databases hold; they were closed cleanly.
   void ExpectCancelledAndKept(const std::string& screen, long counted_before) {
-    EXPECT_TRUE(Has(screen, "EXIT=130")) << screen;
-    EXPECT_FALSE(Has(screen, "[ Cancel ]")) << screen;
+    EXPECT_TRUE(Contains(screen, "EXIT=130")) << screen;
+    EXPECT_FALSE(Contains(screen, "[ Cancel ]")) << screen;
     std::smatch summary;
     ASSERT_TRUE(std::regex_search(
         screen, summary,
@@ -146,7 +86,7 @@ class CollectTuiTest : public ::testing::Test {
     const long counted = std::stol(summary[1]);
     EXPECT_GT(counted, 0);
     EXPECT_LT(counted, kRecords);
-    EXPECT_EQ(Totals().back(), (std::vector<std::string>{summary[1]}));
+    EXPECT_EQ(Totals().back(), (std::vector<std::string>{"1", summary[1]}));
     EXPECT_EQ(Hits(), counted_before + counted);
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
       EXPECT_FALSE(file.path().string().ends_with("-wal")) << file.path();
@@ -155,18 +95,19 @@ class CollectTuiTest : public ::testing::Test {
 
   TempDir tmp_{"collect_tui_test"};
   const fs::path& dir_ = tmp_.path();
-  Tmux tmux_;
+  TmuxSession tmux_;
 };
 
 TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
-  tmux_.Start(Script());
+  StartCollect();
   std::string screen = Dialog();
   // The window as the run drives it, the host's line under it.
   EXPECT_TRUE(std::regex_search(screen, std::regex(" \\d+% Completed ")))
       << screen;
-  EXPECT_TRUE(Has(screen, "Collecting data for site 'Main Site'")) << screen;
-  EXPECT_TRUE(Has(screen, "Processing Record # : ")) << screen;
-  EXPECT_TRUE(Has(screen, "[ Cancel ]")) << screen;
+  EXPECT_TRUE(Contains(screen, "Collecting data for site 'Main Site'"))
+      << screen;
+  EXPECT_TRUE(Contains(screen, "Processing Record # : ")) << screen;
+  EXPECT_TRUE(Contains(screen, "[ Cancel ]")) << screen;
   EXPECT_LT(screen.find("[ Cancel ]"), screen.find(" records/s")) << screen;
 
   tmux_.Keys("C-c");
@@ -174,7 +115,7 @@ TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
   ASSERT_EQ(Totals().size(), 1u);
   const long first = Hits();
 
-  tmux_.Start(Script());
+  StartCollect();
   Dialog();
   pid_t pid = std::stoi(ReadFile(dir_ / "velnor.pid"));
   kill(pid, SIGTERM);

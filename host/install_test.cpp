@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -25,33 +24,6 @@ namespace fs = std::filesystem;
 const fs::path kSource = VELNOR_SOURCE_DIR;
 const fs::path kBuild = VELNOR_BINARY_DIR;
 
-struct Shell {
-  int status = -1;
-  std::string out;  // standard output and error together
-};
-
-// Runs `command` with /bin/sh.
-Shell Sh(const std::string& command) {
-  Shell shell;
-  FILE* pipe = ::popen(("exec 2>&1; " + command).c_str(), "r");
-  if (pipe == nullptr) return shell;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    shell.out.append(buffer, n);
-  }
-  int status = ::pclose(pipe);
-  shell.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return shell;
-}
-
-// `text` quoted for the shell.
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // The long option names that `text` mentions, such as "--db-dir".
 std::set<std::string> OptionNames(const std::string& text) {
   static const std::regex kOption("--[a-z][a-z-]*");
@@ -67,9 +39,9 @@ class InstallTest : public ::testing::Test {
  protected:
   // Installs the build into `root_` as a package build would.
   void Install() {
-    Shell install =
-        Sh("DESTDIR=" + Quoted(root_.string()) + " cmake --install " +
-           Quoted(kBuild.string()) + " --prefix /usr");
+    ProgramRun install =
+        Shell("DESTDIR=" + ShellQuoted(root_.string()) + " cmake --install " +
+              ShellQuoted(kBuild.string()) + " --prefix /usr");
     ASSERT_EQ(install.status, 0) << install.out;
   }
 
@@ -78,12 +50,12 @@ class InstallTest : public ::testing::Test {
   std::string Complete(const std::string& line) {
     std::string script =
         "source " +
-        Quoted(
+        ShellQuoted(
             (root_ / "usr/share/bash-completion/completions/velnor").string()) +
-        "; cd " + Quoted(dir_.string()) + "; COMP_WORDS=(" + line +
+        "; cd " + ShellQuoted(dir_.string()) + "; COMP_WORDS=(" + line +
         "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velnor; "
         "echo \"${COMPREPLY[*]}\"";
-    Shell bash = Sh("bash -c " + Quoted(script));
+    ProgramRun bash = Shell("bash -c " + ShellQuoted(script));
     EXPECT_EQ(bash.status, 0) << bash.out;
     return bash.out.substr(0, bash.out.find_last_not_of('\n') + 1);
   }
@@ -105,15 +77,17 @@ TEST_F(InstallTest, InstallPutsCommandManualAndCompletionWhereDebianLooks) {
 
   // The manual renders without a warning and documents every option that
   // each subcommand's --help lists, under the subcommand.
-  Shell man = Sh("MANWIDTH=100 man --warnings -E UTF-8 -l " +
-                 Quoted((root_ / "usr/share/man/man1/velnor.1").string()) +
-                 " 2>" + Quoted((dir_ / "man.err").string()));
+  ProgramRun man =
+      Shell("MANWIDTH=100 man --warnings -E UTF-8 -l " +
+            ShellQuoted((root_ / "usr/share/man/man1/velnor.1").string()) +
+            " 2>" + ShellQuoted((dir_ / "man.err").string()));
   ASSERT_EQ(man.status, 0) << man.out;
   EXPECT_EQ(ReadFile(dir_ / "man.err"), "");
   std::string page = man.out;
   for (const char* command : {"init-db", "collect", "report"}) {
     SCOPED_TRACE(command);
-    Shell help = Sh(Quoted(velnor.string()) + " " + command + " --help");
+    ProgramRun help =
+        Shell(ShellQuoted(velnor.string()) + " " + command + " --help");
     ASSERT_EQ(help.status, 0) << help.out;
     size_t start = page.find(std::string("\n   velnor ") + command + "\n");
     ASSERT_NE(start, std::string::npos) << page;
@@ -154,9 +128,10 @@ TEST_F(InstallTest, BashCompletionOffersCommandsOptionsAndValues) {
 }
 
 TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {
-  Shell cpack = Sh("cpack -G DEB --config " +
-                   Quoted((kBuild / "CPackConfig.cmake").string()) + " -B " +
-                   Quoted((dir_ / "package").string()));
+  ProgramRun cpack =
+      Shell("cpack -G DEB --config " +
+            ShellQuoted((kBuild / "CPackConfig.cmake").string()) + " -B " +
+            ShellQuoted((dir_ / "package").string()));
   ASSERT_EQ(cpack.status, 0) << cpack.out;
   fs::path deb;
   for (const auto& file : fs::directory_iterator(dir_ / "package")) {
@@ -164,7 +139,8 @@ TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {
   }
   ASSERT_FALSE(deb.empty()) << cpack.out;
 
-  Shell depends = Sh("dpkg-deb -f " + Quoted(deb.string()) + " Depends");
+  ProgramRun depends =
+      Shell("dpkg-deb -f " + ShellQuoted(deb.string()) + " Depends");
   ASSERT_EQ(depends.status, 0) << depends.out;
   std::set<std::string> packages;
   std::istringstream list(depends.out);
@@ -183,17 +159,18 @@ TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {
     EXPECT_TRUE(name.starts_with("lib") || name == "zlib1g") << name;
   }
 
-  Shell contents = Sh("dpkg-deb -c " + Quoted(deb.string()));
+  ProgramRun contents = Shell("dpkg-deb -c " + ShellQuoted(deb.string()));
   for (const char* file :
        {" ./usr/bin/velnor\n", " ./usr/share/man/man1/velnor.1\n",
         " ./usr/share/bash-completion/completions/velnor\n"}) {
     EXPECT_NE(contents.out.find(file), std::string::npos) << contents.out;
   }
   // The packaged command runs.
-  Shell unpack = Sh("dpkg-deb -x " + Quoted(deb.string()) + " " +
-                    Quoted((dir_ / "unpacked").string()) + " && " +
-                    Quoted((dir_ / "unpacked/usr/bin/velnor").string()) +
-                    " init-db --help");
+  ProgramRun unpack =
+      Shell("dpkg-deb -x " + ShellQuoted(deb.string()) + " " +
+            ShellQuoted((dir_ / "unpacked").string()) + " && " +
+            ShellQuoted((dir_ / "unpacked/usr/bin/velnor").string()) +
+            " init-db --help");
   EXPECT_EQ(unpack.status, 0) << unpack.out;
   EXPECT_NE(unpack.out.find("velnor init-db --db-dir"), std::string::npos);
 }
@@ -246,14 +223,13 @@ class NightlyTest : public InstallTest {
   void ExpectCollectsYesterday(std::string command) {
     command = Replaced(command, "/var/lib/velnor", (dir_ / "db").string());
     command = Replaced(command, "/etc/velnor", (dir_ / "etc").string());
-    Shell run = Sh("cd / && PATH=" +
-                   Quoted((kBuild / "host").string() + ":/usr/bin:/bin") +
-                   " VELNOR_SHARE_ROOT=" + Quoted((dir_ / "shares").string()) +
-                   " /bin/sh -c " + Quoted(command));
+    ProgramRun run =
+        Shell("cd / && PATH=" +
+              ShellQuoted((kBuild / "host").string() + ":/usr/bin:/bin") +
+              " VELNOR_SHARE_ROOT=" + ShellQuoted((dir_ / "shares").string()) +
+              " /bin/sh -c " + ShellQuoted(command));
     EXPECT_EQ(run.status, 0) << command << "\n" << run.out;
-    EXPECT_EQ(QueryRows(dir_ / "db/QDX_UAWebLogHitsByHour_SRV1.mdb",
-                        "select Identifier, [No of Hits] from tblTotalAccess"),
-              (Rows{{"1", "2"}}))
+    EXPECT_EQ(SiteTotalRows(dir_ / "db", "SRV1"), (Rows{{"1", "2"}}))
         << run.out;
   }
 };
@@ -286,9 +262,9 @@ TEST_F(NightlyTest, SystemdUnitsOfTheReadmeCollectYesterday) {
               service.substr(service.find('\n') + 1));
     WriteFile(dir_ / "units/velnor-nightly.timer",
               timer.substr(timer.find('\n') + 1));
-    Shell verify = Sh("cd " + Quoted((dir_ / "units").string()) +
-                      " && systemd-analyze verify --man=no "
-                      "velnor-nightly.timer velnor-nightly.service");
+    ProgramRun verify = Shell("cd " + ShellQuoted((dir_ / "units").string()) +
+                              " && systemd-analyze verify --man=no "
+                              "velnor-nightly.timer velnor-nightly.service");
     // A machine without systemd running may only warn that it cannot
     // look the user up; the units themselves must raise nothing.
     EXPECT_EQ(verify.out.find("velnor-nightly"), std::string::npos)

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <random>
@@ -28,9 +29,7 @@ using reportdb::kReportKinds;
 using reportdb::ReportKind;
 
 std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
   return text;
 }
 
@@ -81,19 +80,11 @@ class PgStoreTest : public ::testing::Test {
 
   std::vector<std::string> Collect(const std::string& server, bool ftp,
                                    bool postgres) {
-    std::vector<std::string> args = {"collect",
-                                     "--server",
-                                     server,
-                                     "--from",
-                                     "2024-06-01",
-                                     "--to",
-                                     "2024-06-05",
-                                     "--share-root",
-                                     shares_.string(),
-                                     "--create-db",
-                                     "--no-tui",
-                                     "--windows-dir",
-                                     server + "=C:\\Windows"};
+    std::vector<std::string> args =
+        Words("collect --server " + server +
+              " --from 2024-06-01 --to 2024-06-05 --create-db --no-tui "
+              "--share-root " +
+              shares_.string() + " --windows-dir " + server + "=C:\\Windows");
     if (ftp) args.emplace_back("--ftp");
     for (const std::string& site : sites_[server + (ftp ? "/ftp" : "/web")]) {
       args.insert(args.end(), {"--site", site});

@@ -6,11 +6,9 @@
 // discovered sites must store exactly the rows of the same collect with the
 // sites typed by hand.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/report_rows.h"
@@ -21,24 +19,13 @@ namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Contains;
 using testing::Rows;
 using testing::VelnorRun;
 
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/sites";
 const fs::path kSiteConfigData =
     fs::path(VELNOR_SOURCE_DIR) / "siteconfig/testdata";
-
-void ExpectMatchesFile(const std::string& actual, const std::string& name) {
-  if (getenv("VELNOR_UPDATE_EXPECTED") != nullptr) {
-    std::ofstream(kExpected / name, std::ios::binary) << actual;
-  }
-  EXPECT_EQ(actual, testing::ReadFile(kExpected / name))
-      << "differs from " << kExpected / name;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class SitesCommandTest : public ::testing::Test {
  protected:
@@ -59,13 +46,10 @@ class SitesCommandTest : public ::testing::Test {
   static VelnorRun Collect(const std::string& name, const std::string& server,
                            bool ftp, std::vector<std::string> more) {
     fs::create_directory(Dir() / name);
-    std::vector<std::string> args = {
-        "collect",  "--server",     server,     "--from", "2024-06-03",
-        "--to",     "2024-06-05",   "--db-dir", name,     "--create-db",
-        "--no-tui", "--share-root", "shares"};
-    if (ftp) args.emplace_back("--ftp");
-    args.insert(args.end(), more.begin(), more.end());
-    return Velnor(args);
+    more.insert(more.begin(),
+                {"--create-db", "--no-tui", "--share-root", "shares"});
+    if (ftp) more.emplace_back("--ftp");
+    return Velnor(testing::CollectArgs(server, name, std::move(more)));
   }
 
   static bool MadeDatabases(const std::string& name) {
@@ -92,18 +76,8 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
     VelnorRun run = Velnor(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    ExpectMatchesFile(run.out, c.expected);
+    testing::ExpectMatchesFile(run.out, kExpected / c.expected);
   }
-}
-
-// --site options for the sites typed by hand, with the Windows directory.
-std::vector<std::string> HandTyped(bool ftp) {
-  std::vector<std::string> args = {"--windows-dir", "WEB01=C:\\Windows"};
-  for (const std::string& site :
-       ftp ? testing::HandTypedFtpSites() : testing::HandTypedWebSites()) {
-    args.insert(args.end(), {"--site", site});
-  }
-  return args;
 }
 
 TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
@@ -134,8 +108,8 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
                          "C$)\n"))
         << discovered.err;
 
-    VelnorRun typed =
-        Collect("typed-" + c.word, "WEB01", c.ftp, HandTyped(c.ftp));
+    VelnorRun typed = Collect("typed-" + c.word, "WEB01", c.ftp,
+                              testing::HandTypedSiteOptions("WEB01", c.ftp));
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_TRUE(Contains(typed.err, summary)) << typed.err;
 

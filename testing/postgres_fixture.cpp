@@ -4,19 +4,15 @@
 // pid comes from postmaster.pid and it is signalled directly.
 #include "testing/postgres_fixture.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace velnor::testing {
@@ -27,25 +23,10 @@ namespace fs = std::filesystem;
 constexpr char kBin[] = "/usr/lib/postgresql/15/bin";
 constexpr char kPassword[] = "Collector-Test-1";
 
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool Alive(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
 std::string Slurp(const fs::path& file) {
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str().substr(0, 3000);
+  return ReadFile(file).substr(0, 3000);
 }
 
 }  // namespace

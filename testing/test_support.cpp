@@ -1,15 +1,25 @@
-// Temporary folders, files and plain-SQLite reading for tests.
+// Temporary folders, files, plain-SQLite reading, ports and processes for
+// tests. Programs are forked rather than spawned so that they can ask to
+// die with the test: a hung program must never outlive a failed test.
 #include "testing/test_support.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace velnor::testing {
 
@@ -41,6 +51,111 @@ std::vector<std::string> ReadLines(const fs::path& path) {
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
   return {std::istream_iterator<std::string>(in), {}};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+void ExpectMatchesFile(const std::string& actual, const fs::path& file) {
+  if (getenv("VELNOR_UPDATE_EXPECTED") != nullptr) {
+    std::ofstream(file, std::ios::binary) << actual;
+  }
+  EXPECT_EQ(actual, ReadFile(file)) << "differs from " << file;
+}
+
+uint16_t FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool HasEnded(pid_t pid) {
+  siginfo_t info{};
+  ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT);
+  return info.si_pid == pid;
+}
+
+pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
+                   const fs::path& dir, const std::function<void()>& in_child) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (::dup2(::open("/dev/null", O_RDONLY), 0) < 0 ||
+        ::dup2(::open((dir / "stdout").c_str(), flags, 0600), 1) < 0 ||
+        ::dup2(::open((dir / "stderr").c_str(), flags, 0600), 2) < 0 ||
+        ::chdir(dir.c_str()) != 0) {
+      ::_exit(125);
+    }
+    if (in_child) in_child();
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const std::string& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(exe.c_str(), argv.data());
+    ::_exit(127);
+  }
+  EXPECT_GT(pid, 0) << "cannot fork to run " << exe;
+  return pid;
+}
+
+ProgramRun FinishProgram(pid_t pid, const fs::path& dir) {
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "program killed after 2 minutes";
+      ::kill(pid, SIGKILL);
+      deadline = std::chrono::steady_clock::time_point::max();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+          ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
+}
+
+ProgramRun Shell(const std::string& command) {
+  ProgramRun run;
+  FILE* pipe = ::popen(("exec 2>&1; " + command).c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    run.out.append(buffer, n);
+  }
+  int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 Rows QueryRows(const fs::path& file, const std::string& sql) {

@@ -1,9 +1,13 @@
 // Test support shared by every folder's tests: temporary folders, files,
-// and plain-SQLite reading of databases, independent of the code under
-// test.
+// plain-SQLite reading of databases, free ports, waiting, and running
+// programs and shell commands, independent of the code under test.
 #ifndef VELNOR_TESTING_TEST_SUPPORT_H_
 #define VELNOR_TESTING_TEST_SUPPORT_H_
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -34,6 +38,46 @@ void WriteFile(const std::filesystem::path& path, const std::string& text);
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // `text` split at blanks.
 std::vector<std::string> Words(const std::string& text);
+// `text` split into lines, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+// True when `part` occurs in `text`.
+bool Contains(const std::string& text, const std::string& part);
+// Compares `actual` with the expected-output file `file`; with
+// VELNOR_UPDATE_EXPECTED set in the environment, first rewrites the file
+// (read the diff before committing it).
+void ExpectMatchesFile(const std::string& actual,
+                       const std::filesystem::path& file);
+
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+uint16_t FreePort();
+
+// Polls `done` every 10 ms until it holds (true) or `limit` has passed
+// (false).
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit);
+
+// True once the child process `pid` has ended; it is left to be reaped.
+bool HasEnded(pid_t pid);
+
+struct ProgramRun {
+  int status = -1;  // the exit status; -1 when killed by a signal
+  std::string out, err;
+};
+
+// Starts the program `exe` with `args` in the folder `dir`: standard input
+// /dev/null, standard output and error to `dir`/stdout and `dir`/stderr.
+// The process dies with the test process. `in_child`, when given, runs in
+// the new process just before the program replaces it (to set a limit).
+pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
+                   const std::filesystem::path& dir,
+                   const std::function<void()>& in_child = {});
+// Waits for `pid` from StartProgram in `dir`, killing it after two minutes.
+ProgramRun FinishProgram(pid_t pid, const std::filesystem::path& dir);
+
+// Runs `command` with /bin/sh; standard output and error together.
+ProgramRun Shell(const std::string& command);
+// `text` quoted for the shell.
+std::string ShellQuoted(const std::string& text);
 
 // The rows of `sql` on the SQLite database `file`, values as text, NULL as
 // "NULL". A database or statement that fails is a test failure.

@@ -65,6 +65,16 @@ std::vector<std::string> HandTypedFtpSites() {
           "Public FTP,D:\\FtpLogs,12"};
 }
 
+std::vector<std::string> HandTypedSiteOptions(const std::string& server,
+                                              bool ftp) {
+  std::vector<std::string> options = {"--windows-dir", server + "=C:\\Windows"};
+  for (const std::string& site :
+       ftp ? HandTypedFtpSites() : HandTypedWebSites()) {
+    options.insert(options.end(), {"--site", site});
+  }
+  return options;
+}
+
 long RecordsOfCollectedSites(const fs::path& c_drive, const fs::path& d_drive,
                              bool ftp) {
   if (ftp) {

@@ -26,6 +26,10 @@ void LayOutIisServer(const std::filesystem::path& c_drive,
 // collected, as typed by hand (they need the Windows directory C:\Windows).
 std::vector<std::string> HandTypedWebSites();
 std::vector<std::string> HandTypedFtpSites();
+// The options of collect that give those sites (web or `ftp`) of `server`
+// by hand: its Windows directory and a --site for each.
+std::vector<std::string> HandTypedSiteOptions(const std::string& server,
+                                              bool ftp);
 
 // The records in the logs of those sites (web or `ftp`), counted from the
 // files laid out: every line that is not a directive.

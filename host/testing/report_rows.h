@@ -1,6 +1,7 @@
 // Test support: every row a collect run leaves in the report databases of
 // a server, in an order that does not depend on the run, so that two runs
-// can be compared.
+// can be compared; and the state of a server's databases, so that a state
+// can be compared with the one before or after a run.
 #ifndef VELNOR_HOST_TESTING_REPORT_ROWS_H_
 #define VELNOR_HOST_TESTING_REPORT_ROWS_H_
 
@@ -17,6 +18,14 @@ namespace velnor::testing {
 // time, then of the file registry.
 std::vector<Rows> AllReportRows(const std::filesystem::path& db_dir,
                                 const std::string& server, bool ftp);
+
+// Every row of the four web databases of `server` in `db_dir` in the order
+// written, then of its site totals, each file checked for soundness first
+// (opening a file rolls back what a killed run left). With `ledger`, then
+// the collection ledger as far as runs committed it: their ends, files and
+// days (a run's start is committed apart and is not part of its counts).
+std::vector<Rows> DatabaseState(const std::filesystem::path& db_dir,
+                                const std::string& server, bool ledger);
 
 }  // namespace velnor::testing
 

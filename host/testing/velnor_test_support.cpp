@@ -1,18 +1,9 @@
-// Running the built velnor. The child is forked rather than spawned so that
-// it can ask to die with the test: a hung velnor must never outlive a
-// failed test.
+// Running the built velnor, and the logs the tests write for it.
 #include "host/testing/velnor_test_support.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <thread>
+
+#include "reportdb/report_files.h"
 
 namespace velnor::testing {
 
@@ -31,53 +22,59 @@ std::string WebLog(long records, const std::string& day) {
   return log;
 }
 
-bool WaitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+const char kIisHeader[] =
+    "#Software: Microsoft Internet Information Services 10.0\r\n"
+    "#Fields: date time s-ip cs-method cs-uri-stem s-port c-ip sc-status\r\n";
+
+std::string IisRecords(const std::string& day, int count, int first, int urls) {
+  static const int kStatuses[] = {200, 200, 304, 404, 200, 500, 200, 301};
+  std::string text;
+  for (int i = first; i < first + count; ++i) {
+    const int second = i * 7 % 86400;
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "%s %02d:%02d:%02d 10.0.0.5 GET /p%d.htm 80 10.1.1.1 %d\r\n",
+                  day.c_str(), second / 3600, second / 60 % 60, second % 60,
+                  i % urls, kStatuses[i % 8]);
+    text += line;
   }
-  return true;
+  return text;
+}
+
+std::string IisLog(const std::string& day, int count, int urls) {
+  return kIisHeader + IisRecords(day, count, 0, urls);
+}
+
+std::vector<std::string> CollectArgs(const std::string& server,
+                                     const std::string& db_dir,
+                                     std::vector<std::string> more) {
+  std::vector<std::string> args = {"collect",    "--server",   server,
+                                   "--from",     "2024-06-03", "--to",
+                                   "2024-06-05", "--db-dir",   db_dir};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+Rows SiteTotalRows(const fs::path& db_dir, const std::string& server) {
+  return QueryRows(
+      db_dir / reportdb::ReportDatabaseFileName(
+                   reportdb::ReportKind::kHitsByHour, server, false),
+      "select Identifier, [No of Hits] from tblTotalAccess "
+      "order by rowid");
+}
+
+long HitsCounted(const fs::path& db_dir, const std::string& server) {
+  return std::stol(
+      QueryRows(db_dir / reportdb::ReportDatabaseFileName(
+                             reportdb::ReportKind::kHitsByHour, server, false),
+                "select total([No of Hits]) from tblGeneral")
+          .at(0)
+          .at(0));
 }
 
 pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,
                   const std::function<void()>& in_child) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    if (::dup2(::open("/dev/null", O_RDONLY), 0) < 0 ||
-        ::dup2(::open((dir / "stdout").c_str(), flags, 0600), 1) < 0 ||
-        ::dup2(::open((dir / "stderr").c_str(), flags, 0600), 2) < 0 ||
-        ::chdir(dir.c_str()) != 0) {
-      ::_exit(125);
-    }
-    if (in_child) in_child();
-    std::vector<char*> argv{const_cast<char*>(VELNOR_EXE)};
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VELNOR_EXE, argv.data());
-    ::_exit(127);
-  }
-  EXPECT_GT(pid, 0) << "cannot fork to run velnor";
-  return pid;
-}
-
-VelnorRun FinishVelnor(pid_t pid, const fs::path& dir) {
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "velnor killed after 2 minutes";
-      ::kill(pid, SIGKILL);
-      deadline = std::chrono::steady_clock::time_point::max();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-          ReadFile(dir / "stdout"), ReadFile(dir / "stderr")};
+  return StartProgram(VELNOR_EXE, args, dir, in_child);
 }
 
 VelnorRun RunVelnor(const std::vector<std::string>& args, const fs::path& dir) {

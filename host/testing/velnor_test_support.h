@@ -1,11 +1,10 @@
 // Test support for tests that run the built velnor command as a user does
-// (no terminal, no shell).
+// (no terminal, no shell), and the logs they give it.
 #ifndef VELNOR_HOST_TESTING_VELNOR_TEST_SUPPORT_H_
 #define VELNOR_HOST_TESTING_VELNOR_TEST_SUPPORT_H_
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,25 +18,41 @@ namespace velnor::testing {
 // `records` records on `day` (YYYY-MM-DD), one a second from midnight.
 std::string WebLog(long records, const std::string& day);
 
-// Polls `done` every 10 ms until it holds (true) or `limit` has passed
-// (false).
-bool WaitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds limit);
+// The directives IIS 10 starts its web logs with: #Software, then #Fields
+// date time s-ip cs-method cs-uri-stem s-port c-ip sc-status.
+extern const char kIisHeader[];
+// `count` records of that layout on `day`, numbered from `first` on, seven
+// seconds apart, spread over `urls` pages and statuses of every class;
+// CRLF line ends, as IIS writes them.
+std::string IisRecords(const std::string& day, int count, int first = 0,
+                       int urls = 13);
+// kIisHeader and `count` records of `day` over `urls` pages.
+std::string IisLog(const std::string& day, int count, int urls = 13);
 
-struct VelnorRun {
-  int status = -1;  // the exit status; -1 when killed by a signal
-  std::string out, err;
-};
+// The arguments of velnor collect of `server` from 3 to 5 June 2024 (the
+// days of the example logs) into `db_dir`, then `more`.
+std::vector<std::string> CollectArgs(const std::string& server,
+                                     const std::string& db_dir,
+                                     std::vector<std::string> more = {});
 
-// Starts velnor with `args` in the folder `dir`: standard input /dev/null,
-// standard output and error to `dir`/stdout and `dir`/stderr. The process
-// dies with the test process. `in_child`, when given, runs in the new
-// process just before velnor replaces it (to set a limit, say).
+// The site totals of web server `server` in `db_dir`: identifier and hits,
+// in the order written.
+Rows SiteTotalRows(const std::filesystem::path& db_dir,
+                   const std::string& server);
+// The hits of every record the web databases of `server` in `db_dir` hold
+// (of the hits-by-hour database).
+long HitsCounted(const std::filesystem::path& db_dir,
+                 const std::string& server);
+
+using VelnorRun = ProgramRun;
+
+// StartProgram, FinishProgram and both for the built velnor.
 pid_t StartVelnor(const std::vector<std::string>& args,
                   const std::filesystem::path& dir,
                   const std::function<void()>& in_child = {});
-// Waits for `pid` from StartVelnor in `dir`, killing it after two minutes.
-VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir);
+inline VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir) {
+  return FinishProgram(pid, dir);
+}
 VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
 

@@ -24,8 +24,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
+
+#include "testing/test_support.h"
 
 namespace velnor::unc::smbd {
 namespace {
@@ -66,17 +67,7 @@ bool Alive(pid_t pid) {
 
 }  // namespace
 
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  (void)::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+uint16_t FreePort() { return testing::FreePort(); }
 
 void WriteSmbAuthFile(const fs::path& file, const std::string& password) {
   std::ofstream(file) << "username = " << SambaServer::User()
@@ -148,10 +139,7 @@ std::string SambaServer::User() { return ::getpwuid(::geteuid())->pw_name; }
 std::string SambaServer::Config() const { return (dir_ / "smb.conf").string(); }
 
 std::string SambaServer::Log(const char* name) const {
-  std::ifstream in(dir_ / name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str().substr(0, 2000);
+  return testing::ReadFile(dir_ / name).substr(0, 2000);
 }
 
 void SambaServer::WriteConfig() {

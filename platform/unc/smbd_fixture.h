@@ -16,7 +16,8 @@ namespace velnor::unc::smbd {
 // The password of SambaServer::User() on every server started here.
 inline constexpr char kSmbdPassword[] = "Velnor-Test-1";
 
-// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
+// A TCP port on 127.0.0.1 that nothing listened on a moment ago
+// (velnor::testing::FreePort, named here for the SMB tests).
 uint16_t FreePort();
 
 // Writes an authentication file in smbclient's format for
