@@ -156,7 +156,7 @@ TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
        "Characters found after end of SQL statement."},
   };
   for (const auto& [sql, why] : kCases) {
-    AutomationError e = ErrorOf([&] { Query(sql); });
+    AutomationError e = ErrorOf([&, &sql = sql] { Query(sql); });
     EXPECT_NE(e.number(), 0) << sql;
     EXPECT_NE(e.description().find(why), std::string::npos) << e.description();
   }
