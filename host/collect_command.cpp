@@ -111,6 +111,7 @@ struct Run {
   std::string server;          // as the report databases spell it
   std::optional<double> from;  // --from, --to
   std::optional<double> to;
+  std::optional<double> start_ledger;  // --start-ledger
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
   GridText text;
@@ -151,7 +152,8 @@ bool CheckDay(const char* option, const std::string& text,
 
 bool CheckPeriod(const CollectOptions& options, Run& run) {
   if (!CheckDay("--from", options.from, run.from) ||
-      !CheckDay("--to", options.to, run.to)) {
+      !CheckDay("--to", options.to, run.to) ||
+      !CheckDay("--start-ledger", options.start_ledger, run.start_ledger)) {
     return false;
   }
   if (options.since_last) return true;
@@ -324,10 +326,11 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
 // none yet.
 bool CheckLedgerOptions(const CollectOptions& options, const Run& run) {
   if (!run.location.IsPostgres()) return true;
-  const char* option = options.since_last    ? "--since-last"
-                       : options.recount     ? "--recount"
-                       : options.partial_day ? "--partial-day"
-                                             : nullptr;
+  const char* option = options.since_last              ? "--since-last"
+                       : options.recount               ? "--recount"
+                       : options.partial_day           ? "--partial-day"
+                       : !options.start_ledger.empty() ? "--start-ledger"
+                                                       : nullptr;
   if (option == nullptr) return true;
   return Usage(std::string(option) +
                    " needs the collection ledger, which a central store "
@@ -557,6 +560,66 @@ int WaitMs(const CollectOptions& options) {
   return static_cast<int>(options.wait * 1000);
 }
 
+// Whether any of the report databases of the run holds counts (rows in a
+// report or a site total); databases that are missing or cannot be read
+// hold none.
+bool DatabasesHoldCounts(const CollectOptions& options, const Run& run) {
+  bool counts = false;
+  for (ReportKind kind : kReportKinds) {
+    const std::string path =
+        run.location.DatabasePath(kind, run.server, options.ftp);
+    if (counts || !fs::exists(path)) continue;
+    automation::ResumeNext([&] {
+      auto session = ado::Session::BeginReading(WaitMs(options));
+      const std::string schema = session->Attach(path);
+      std::vector<std::string> tables = {"tblGeneral"};
+      if (kind == ReportKind::kHitsByHour)
+        tables.emplace_back("tblTotalAccess");
+      for (const std::string& table : tables) {
+        counts = counts ||
+                 session->Prepare("SELECT 1 FROM " + table + " LIMIT 1", schema)
+                     ->Step();
+      }
+      session->Commit();
+    });
+    automation::Err().Clear();
+  }
+  return counts;
+}
+
+// A ledger that is missing beside databases that hold counts: those counts
+// are of days the run cannot know, so it is refused unless --start-ledger
+// says from which day on the ledger is to count. A raw listing counts
+// nothing and goes on without a ledger. The exit status when the run must
+// not go on (after its message), -1 when it goes on.
+int CheckLedgerStart(const CollectOptions& options, Run& run) {
+  const bool exists = LedgerExists(run.ledger_path);
+  if (exists && run.start_ledger) {
+    Usage("--start-ledger starts a collection ledger, and " +
+              Shown(run.ledger_path) + " exists already",
+          "nothing was collected; leave --start-ledger out: the ledger "
+          "knows what was counted");
+    return kExitUsage;
+  }
+  if (exists || run.start_ledger || !DatabasesHoldCounts(options, run)) {
+    return -1;
+  }
+  if (options.raw) {
+    run.ledger_path.clear();
+    return -1;
+  }
+  Usage("the report databases of " + run.server +
+            (options.ftp ? " (FTP)" : " (web)") + " in " + run.location.Name() +
+            " hold counts, but there is no collection ledger beside them (" +
+            ledger::LedgerFileName(run.server, options.ftp) +
+            "): it was deleted, or another program filled them, so which "
+            "days they hold cannot be told",
+        "nothing was collected; restore the ledger from a backup, or give "
+        "--start-ledger DAY to start one that takes the days before DAY as "
+        "counted and collects DAY and later");
+  return kExitUsage;
+}
+
 // Reads the ledger and decides each site's days (see collect_window.h);
 // sites with nothing to collect are left out of the run. The exit status
 // when the run must not go on (after its message; 0 when there is nothing
@@ -567,8 +630,16 @@ int PlanDays(const CollectOptions& options, Run& run) {
   if (!run.location.IsPostgres()) {
     run.ledger_path =
         ledger::LedgerPath(options.db_dir, run.server, options.ftp);
+    if (int status = CheckLedgerStart(options, run); status >= 0) {
+      return status;
+    }
     if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
       return kExitLoggedErrors;
+    }
+    if (run.start_ledger) {
+      run.ledger.runs.push_back(LedgerStartRow(
+          run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
+          UtcStamp(CollectNow())));
     }
   }
   run.today = LogDayOf(CollectNow());
@@ -590,7 +661,12 @@ int PlanDays(const CollectOptions& options, Run& run) {
     run.windows.push_back((*windows)[i]);
   }
   run.sites = std::move(sites);
-  if (!run.sites.empty()) return -1;
+  if (!run.sites.empty()) {
+    // Every check is done: the ledger may be made now.
+    return run.ledger_path.empty() || MakeLedger(run.ledger_path)
+               ? -1
+               : kExitLoggedErrors;
+  }
   for (const std::string& note : run.notes) std::cerr << note << "\n";
   std::cerr << "nothing to collect for " << run.server
             << (options.ftp ? " (ftp)" : " (web)") << "\n";
@@ -671,11 +747,52 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
   return collected;
 }
 
-// Writes the run's end and its ledger rows into the run's session and
-// commits it. Why nothing was stored, or empty when all was.
+// Raises when a run that had not committed when `before` was read has
+// committed hits of a site and day that `days` (this run's) counts too:
+// two runs counted the same records, which only a bypassed run lock lets
+// happen. Called in the run's session after its rows are written, so that
+// no other run can commit to the ledger until this one has.
+void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
+                                  const ledger::LedgerContents& before,
+                                  const std::vector<ledger::DayRow>& days) {
+  std::set<int64_t> known;
+  for (const ledger::RunRow& run : before.runs) {
+    if (!run.ended.empty()) known.insert(run.run_id);
+  }
+  std::set<std::pair<std::string, ledger::Day>> counting;
+  int64_t self = 0;
+  for (const ledger::DayRow& day : days) {
+    self = day.run_id;
+    if (day.hits > 0) counting.insert({day.site, day.day});
+  }
+  std::string clash;
+  for (const ledger::DayRow& day : store.EndedDaysWithHits()) {
+    if (day.run_id == self || known.contains(day.run_id) ||
+        !counting.contains({day.site, day.day})) {
+      continue;
+    }
+    AppendListItem(clash, ", ",
+                   ledger::DayText(day.day) + " of site " + Shown(day.site) +
+                       " by run " + std::to_string(day.run_id));
+  }
+  if (clash.empty()) return;
+  automation::Raise(
+      automation::kErrPermissionDenied,
+      "another run of the same databases committed while this one ran and "
+      "counted the same days (" +
+          clash +
+          "); its run lock was bypassed (the lock file deleted or replaced?). "
+          "Check that one collection at a time uses the folder");
+}
+
+// Writes the run's end and its ledger rows into the run's session, checks
+// them against what other runs committed meanwhile (`before`: the ledger
+// the run was planned on) and commits it. Why nothing was stored, or empty
+// when all was.
 std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
                       int64_t run_id, const CollectedGroups& collected,
-                      const RunLedger* recorder) {
+                      const RunLedger* recorder,
+                      const ledger::LedgerContents& before) {
   const bool cancelled = collected.summary.cancel_confirmed;
   try {
     if (!ledger_schema.empty()) {
@@ -685,7 +802,9 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
           cancelled ? ledger::Outcome::kCancelled : ledger::Outcome::kCompleted,
           recorder ? recorder->Records() : collected.summary.records);
       if (recorder) {
-        recorder->Write(store, run_id, collected.reached, !cancelled);
+        CheckNothingCountedMeanwhile(
+            store, before,
+            recorder->Write(store, run_id, collected.reached, !cancelled));
       }
     }
     session.Commit();
@@ -803,6 +922,10 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->type_name("IDS")
       ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
+  cmd->add_option("--start-ledger", o.start_ledger,
+                  "Start a ledger on databases that hold counts but none: the "
+                  "days before DATE count as counted, DATE on are collected")
+      ->type_name("DATE");
   cmd->add_flag("--no-tui", o.no_tui,
                 "Plain progress lines (one every 2 s at most), no dialog");
   cmd->add_flag("--quiet", o.quiet, "No progress at all, only the summary");
@@ -877,8 +1000,10 @@ int RunCollect(const CollectOptions& options) {
   int64_t run_id = 0;
   if (!schemas->ledger.empty()) {
     try {
+      const ledger::RunRow* start =
+          run.start_ledger ? &run.ledger.runs.back() : nullptr;
       run_id = RecordRunStart(run.ledger_path, WaitMs(options),
-                              StartedRun(options, run));
+                              StartedRun(options, run), start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +
                 Shown(run.ledger_path) + ": " + error.description(),
@@ -903,7 +1028,7 @@ int RunCollect(const CollectOptions& options) {
   std::unique_ptr<RunLedger> recorder;
   if (!options.raw && run_id != 0) {
     recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
-                                           options.recount, run.today);
+                                           options.recount, CollectNow());
     // Their days are counted in part: a later run that reads the files
     // (once registered) goes on from where this one left the others.
     for (const std::string& site : unread_sites) {
@@ -913,8 +1038,8 @@ int RunCollect(const CollectOptions& options) {
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected =
       CollectGroups(*parser, options, run, folders, grid, recorder.get());
-  const std::string not_kept =
-      CommitRun(*session, schemas->ledger, run_id, collected, recorder.get());
+  const std::string not_kept = CommitRun(*session, schemas->ledger, run_id,
+                                         collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
     RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
