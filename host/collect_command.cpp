@@ -747,44 +747,6 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
   return collected;
 }
 
-// Raises when a run that had not committed when `before` was read has
-// committed hits of a site and day that `days` (this run's) counts too:
-// two runs counted the same records, which only a bypassed run lock lets
-// happen. Called in the run's session after its rows are written, so that
-// no other run can commit to the ledger until this one has.
-void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
-                                  const ledger::LedgerContents& before,
-                                  const std::vector<ledger::DayRow>& days) {
-  std::set<int64_t> known;
-  for (const ledger::RunRow& run : before.runs) {
-    if (!run.ended.empty()) known.insert(run.run_id);
-  }
-  std::set<std::pair<std::string, ledger::Day>> counting;
-  int64_t self = 0;
-  for (const ledger::DayRow& day : days) {
-    self = day.run_id;
-    if (day.hits > 0) counting.insert({day.site, day.day});
-  }
-  std::string clash;
-  for (const ledger::DayRow& day : store.EndedDaysWithHits()) {
-    if (day.run_id == self || known.contains(day.run_id) ||
-        !counting.contains({day.site, day.day})) {
-      continue;
-    }
-    AppendListItem(clash, ", ",
-                   ledger::DayText(day.day) + " of site " + Shown(day.site) +
-                       " by run " + std::to_string(day.run_id));
-  }
-  if (clash.empty()) return;
-  automation::Raise(
-      automation::kErrPermissionDenied,
-      "another run of the same databases committed while this one ran and "
-      "counted the same days (" +
-          clash +
-          "); its run lock was bypassed (the lock file deleted or replaced?). "
-          "Check that one collection at a time uses the folder");
-}
-
 // Writes the run's end and its ledger rows into the run's session, checks
 // them against what other runs committed meanwhile (`before`: the ledger
 // the run was planned on) and commits it. Why nothing was stored, or empty

@@ -3,7 +3,11 @@
 
 #include <sys/stat.h>
 
+#include <set>
+#include <utility>
+
 #include "host/command_support.h"
+#include "host/text_format.h"
 #include "ledger/ledger_schema.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -85,6 +89,39 @@ void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
     session->Commit();
   });
   automation::Err().Clear();
+}
+
+void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
+                                  const ledger::LedgerContents& before,
+                                  const std::vector<ledger::DayRow>& days) {
+  std::set<int64_t> known;
+  for (const ledger::RunRow& run : before.runs) {
+    if (!run.ended.empty()) known.insert(run.run_id);
+  }
+  std::set<std::pair<std::string, ledger::Day>> counting;
+  int64_t self = 0;
+  for (const ledger::DayRow& day : days) {
+    self = day.run_id;
+    if (day.hits > 0) counting.insert({day.site, day.day});
+  }
+  std::string clash;
+  for (const ledger::DayRow& day : store.EndedDaysWithHits()) {
+    if (day.run_id == self || known.contains(day.run_id) ||
+        !counting.contains({day.site, day.day})) {
+      continue;
+    }
+    AppendListItem(clash, ", ",
+                   ledger::DayText(day.day) + " of site " + Shown(day.site) +
+                       " by run " + std::to_string(day.run_id));
+  }
+  if (clash.empty()) return;
+  automation::Raise(
+      automation::kErrPermissionDenied,
+      "another run of the same databases committed while this one ran and "
+      "counted the same days (" +
+          clash +
+          "); its run lock was bypassed (the lock file deleted or replaced?). "
+          "Check that one collection at a time uses the folder");
 }
 
 }  // namespace velnor::host

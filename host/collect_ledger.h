@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ledger/ledger_store.h"
 
@@ -46,6 +47,16 @@ ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
 // dropped, the run then shows as interrupted.
 void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
                      const std::string& ended);
+
+// Raises automation::AutomationError when a run that had not committed
+// when `before` was read has committed hits of a site and day that `days`
+// (the rows of the run now committing) count too: two runs counted the
+// same records, which only a bypassed run lock lets happen. To be called in
+// the committing run's session after its rows are written and before its
+// commit, so that no other run can commit to the ledger in between.
+void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
+                                  const ledger::LedgerContents& before,
+                                  const std::vector<ledger::DayRow>& days);
 
 }  // namespace velnor::host
 
