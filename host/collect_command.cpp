@@ -97,7 +97,11 @@ of --smb-auth. --discover-sites takes the sites from the server's own IIS
 configuration instead (see velnor sites).
 Days are those of the logs' time (UTC). The ledger beside the databases
 records every run: a day counted already is refused (exit status 2) unless
---recount asks to count it again; velnor runs lists the runs.
+--recount asks to count it again; velnor runs lists the runs. A day is
+done only once records of it were read to a line end of every file; a day
+with nothing read stays open, and --since-last goes back 31 days for such
+days. Databases that hold counts but no ledger are refused until
+--start-ledger DAY starts one (the days before DAY taken as counted).
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
@@ -841,7 +845,8 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                             "List the records instead of counting them");
   cmd->add_flag("--since-last", o.since_last,
                 "Each site from the day after its last day counted through "
-                "yesterday (UTC, as the logs)")
+                "yesterday (UTC, as the logs), and the days of the last 31 "
+                "not counted whole")
       ->excludes(to)
       ->excludes(raw);
   cmd->add_flag("--partial-day", o.partial_day,
