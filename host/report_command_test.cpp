@@ -15,6 +15,7 @@
 
 #include "host/testing/velnor_test_support.h"
 #include "reportdb/schema.h"
+#include "testing/test_support.h"
 
 namespace velnor::host {
 
@@ -275,7 +276,7 @@ TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
 
 TEST_F(ReportCommandTest, HtmlRendersInHeadlessChromium) {
   if (NoChromium())
-    GTEST_SKIP() << "chromium is not installed (Debian package)";
+    VELNOR_SKIP_WITHOUT_TOOL("chromium is not installed (Debian package)");
   FillWebSites();
   std::string page = dir_ + "/report.html";
   ASSERT_EQ(VelnorReport("--format html --output " + page).status, 0);
@@ -357,7 +358,7 @@ addEventListener('load', () => {
 TEST_F(ReportCommandTest,
        HtmlChartLabelsNeverOverlapAndStayReadableWhenNarrow) {
   if (NoChromium())
-    GTEST_SKIP() << "chromium is not installed (Debian package)";
+    VELNOR_SKIP_WITHOUT_TOOL("chromium is not installed (Debian package)");
   // Counts in the hundreds of thousands in every bucket, long URLs and a
   // status list with several "Others".
   const std::pair<int, const char*> kStatuses[] = {
