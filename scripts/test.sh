@@ -3,7 +3,9 @@
 # everything from scratch with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
 # command and the benchmarks again as Release (optimised builds warn about
-# what unoptimised ones do not), then runs every test.
+# what unoptimised ones do not), then runs every test. A test whose tool
+# (tmux, chromium, smbd, PostgreSQL) is missing fails here rather than
+# skipping: VELNOR_REQUIRE_TEST_TOOLS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
@@ -20,4 +22,5 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
 cmake --build build-release -j "$(nproc)"
 echo "== tests"
 cd "$build"
+export VELNOR_REQUIRE_TEST_TOOLS=1
 ctest --output-on-failure -j "$(nproc)"

@@ -1,5 +1,5 @@
 // The toolkit's model and event queue, the headless backend and the user32
-// facilities built on them.
+// facilities built on them; the streaming grid.
 #include "platform/forms/forms.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
+#include "platform/forms/streaming_grid.h"
 #include "platform/win32/user32.h"
 #include "testing/raised_error.h"
 
@@ -153,6 +154,44 @@ TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
   EXPECT_EQ(internal::Ellipsize("tab\there", 8), "tab here");
   // UTF-8 sequences stay whole: "é" counts as one character.
   EXPECT_EQ(internal::Ellipsize("caf\xC3\xA9 au lait", 7), "caf\xC3\xA9...");
+}
+
+// Keeps what a StreamingGrid passes on.
+struct KeptRows : GridWriter {
+  explicit KeptRows(std::vector<std::vector<std::string>>& rows) : rows(rows) {}
+  void Row(const std::vector<std::string>& cells) override {
+    rows.push_back(cells);
+  }
+  void End(const GridLayout& finished) override { layout = finished; }
+  std::vector<std::vector<std::string>>& rows;
+  GridLayout layout;
+};
+
+TEST(StreamingGridTest, RowsGoOutWhenCompleteAndAreThenOutOfReach) {
+  std::vector<std::vector<std::string>> rows;
+  auto writer = std::make_unique<KeptRows>(rows);
+  const KeptRows& kept = *writer;
+  StreamingGrid grid(1000, std::move(writer));
+  grid.SetRows(1);
+  grid.SetCols(2);
+  grid.SetTextMatrix(0, 1, automation::Variant(int32_t{7}));
+  grid.AddItem("a");
+  grid.SetTextMatrix(1, 1, automation::Variant("b"));
+  // The header was complete when the first row came.
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"", "7"}}));
+  EXPECT_EQ(grid.Rows(), 2);
+  EXPECT_EQ(ErrorNumberOf([&] { (void)grid.TextMatrix(0, 1); }), 381);
+  EXPECT_EQ(ErrorNumberOf([&] { grid.SetRows(0); }), 30009);
+  EXPECT_EQ(grid.TextMatrix(1, 1), "b");
+  grid.SetColWidth(1, 500);
+  grid.SetMergeCol(0, true);
+  grid.SetFixedCols(0);
+  grid.Finish();
+  EXPECT_EQ(rows,
+            (std::vector<std::vector<std::string>>{{"", "7"}, {"a", "b"}}));
+  EXPECT_EQ(kept.layout.col_widths, (std::vector<float>{-1, 500}));
+  EXPECT_EQ(kept.layout.merge_cols, (std::vector<bool>{true, false}));
+  EXPECT_EQ(kept.layout.fixed_cols, 0);
 }
 
 }  // namespace
