@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks that every C++ file is formatted as .clang-format says, builds
+# Checks that every C++ file is formatted as .clang-format says and that
+# includes follow the layers and the CMake dependencies, builds
 # everything from scratch with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
 # command and the benchmarks again as Release (optimised builds warn about
@@ -11,6 +12,8 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
 echo "== format (clang-format $(clang-format --version | grep -o '[0-9][0-9.]*' | head -1))"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+echo "== layers"
+scripts/check_layers.sh
 build=build-test
 echo "== sanitizer build ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \

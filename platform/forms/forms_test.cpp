@@ -1,5 +1,5 @@
-// The toolkit's model and event queue, the headless backend and the user32
-// facilities built on them; the streaming grid.
+// The toolkit's model and event queue, the headless backend, the message
+// box's button and text rules, and the streaming grid.
 #include "platform/forms/forms.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
 #include "platform/forms/streaming_grid.h"
-#include "platform/win32/user32.h"
 #include "testing/raised_error.h"
 
 namespace velnor::forms {
@@ -35,13 +34,13 @@ TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
     PostEvent([&] { ran.emplace_back("posted by first"); });
   });
   PostEvent([&] { ran.emplace_back("second"); });
-  EXPECT_NE(win32::GetInputState(), 0);
+  EXPECT_TRUE(EventsPending());
   DoEvents();
   EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
-  EXPECT_NE(win32::GetInputState(), 0);
+  EXPECT_TRUE(EventsPending());
   DoEvents();
   EXPECT_EQ(ran.back(), "posted by first");
-  EXPECT_EQ(win32::GetInputState(), 0);
+  EXPECT_FALSE(EventsPending());
 
   // A nested call runs what is pending, and the outer call does not run it
   // again.
@@ -124,26 +123,6 @@ TEST_F(FormsTest, ModalShowRunsActivationAndEndsAtUnload) {
   EXPECT_EQ(activations, 1);
   EXPECT_EQ(loads, 1);
   EXPECT_FALSE(window.Showing());
-}
-
-TEST_F(FormsTest, MessageBoxGoesToTheResponderOrIsAnsweredHeadless) {
-  std::string seen;
-  win32::SetMessageBoxResponder(
-      [&](std::string_view text, std::string_view title, int32_t style) {
-        seen = std::string(title) + "|" + std::string(text) + "|" +
-               std::to_string(style);
-        return win32::kIdNo;
-      });
-  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdNo);
-  EXPECT_EQ(seen, "VELNOR|Sure? |292");
-
-  win32::SetMessageBoxResponder({});
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdYes);
-  EXPECT_EQ(win32::MessageBox("Done", "VELNOR", 0), 1);
-  std::string out = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(out.find("VELNOR: Sure? Yes"), std::string::npos) << out;
-  EXPECT_EQ(ErrorNumberOf([] { win32::MessageBox("?", "t", 2); }), 5);
 }
 
 TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
