@@ -150,8 +150,12 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
          counted_.CountedParts(file.site, rows, window->first, window->last)) {
       parts[day] = std::max(parts[day], offset);
     }
-    if (!rows.empty() && !automation::EqualsIgnoringAsciiCase(
-                             rows.back()->file_name, file.name)) {
+    // Named once, when the log is first met under this name.
+    const bool known_by_name =
+        std::any_of(rows.begin(), rows.end(), [&](const ledger::FileRow* row) {
+          return automation::EqualsIgnoringAsciiCase(row->file_name, file.name);
+        });
+    if (!rows.empty() && !known_by_name) {
       NoteSameLog(file, rows.back()->file_name, rows.back()->run_id);
     }
   }
@@ -190,14 +194,22 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
 std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
     const FileTally& file, std::string_view head) const {
   std::pair<int64_t, std::string> read{0, ""};
+  // Most heads are kHeadBytes long: each length's checksum is made once.
+  std::map<int64_t, uint32_t> checksums;
   for (const auto& [path, other] : files_) {
     if (&other == &file || other.site != file.site || other.head_bytes == 0 ||
-        other.head_bytes > std::ssize(head) ||
-        ledger::HeadChecksum(head.substr(
-            0, static_cast<size_t>(other.head_bytes))) != other.head_checksum) {
+        other.head_bytes > std::ssize(head)) {
       continue;
     }
-    if (other.end_offset > read.first) read = {other.end_offset, other.name};
+    auto [checksum, made] = checksums.try_emplace(other.head_bytes);
+    if (made) {
+      checksum->second = ledger::HeadChecksum(
+          head.substr(0, static_cast<size_t>(other.head_bytes)));
+    }
+    if (checksum->second == other.head_checksum &&
+        other.end_offset > read.first) {
+      read = {other.end_offset, other.name};
+    }
   }
   return read;
 }
@@ -215,7 +227,13 @@ void RunLedger::NoteSameLog(const FileTally& file, const std::string& other,
 
 std::vector<std::string> RunLedger::Notes() const {
   std::vector<std::string> notes = changed_;
-  notes.insert(notes.end(), same_log_.begin(), same_log_.end());
+  for (size_t i = 0; i < same_log_.size() && i < 3; ++i) {
+    notes.push_back(same_log_[i]);
+  }
+  if (same_log_.size() > 3) {
+    notes.push_back("and " + std::to_string(same_log_.size() - 3) +
+                    " more files that are logs read under another name");
+  }
   if (!continued_.empty()) {
     std::string files;
     for (size_t i = 0; i < continued_.size() && i < 3; ++i) {
