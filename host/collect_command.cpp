@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -437,9 +438,9 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
   return schemas;
 }
 
-// Whether the file `name` of `site` may hold records of the site's window:
-// by the days the ledger saw in it, else by its name; a file whose days
-// cannot be told may.
+// Whether the file `name` of `site` may hold records of the site's window
+// still to count: by the days the ledger saw in it, else by its name; a
+// file whose days cannot be told may.
 InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
   return [&run, &counted](const std::string& site, const std::string& name) {
     const SiteWindow* window = nullptr;
@@ -455,8 +456,17 @@ InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
     } else {
       days = DaysInLogFileName(name);
     }
-    return !days ||
-           (days->first <= window->last && window->first <= days->last);
+    if (!days) return true;
+    // Days of the window counted whole already are passed over whatever
+    // the file holds.
+    const ledger::Day last = std::min(days->last, window->last);
+    for (ledger::Day day = std::max(days->first, window->first); day <= last;
+         ++day) {
+      if (!std::binary_search(window->done.begin(), window->done.end(), day)) {
+        return true;
+      }
+    }
+    return false;
   };
 }
 

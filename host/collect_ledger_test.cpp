@@ -629,5 +629,27 @@ TEST_F(CollectLedgerTest,
   EXPECT_EQ(Hits(), 60);
 }
 
+TEST_F(CollectLedgerTest, UnregisteredFilesOfDaysCountedWholeAreNotNamed) {
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 16));
+  ASSERT_EQ(Collect({"--from", "2024-06-01", "--to", "2024-06-03",
+                     "--refresh-registry"},
+                    "2024-06-04T02:30:00Z")
+                .status,
+            0);
+  // The 2nd is still open, so --since-last goes back to it over the 3rd,
+  // counted whole: a compressed copy of the 3rd's log holds nothing to
+  // count and is not named; the new day's log is.
+  GzipLog("u_ex240603.log");
+  WriteLog("u_ex240604.log", IisLog("2024-06-04", 9));
+  VelnorRun night = Collect({"--since-last"}, "2024-06-05T02:30:00Z");
+  ASSERT_EQ(night.status, 0) << night.err;
+  EXPECT_TRUE(Contains(night.err, "goes back to 2024-06-02")) << night.err;
+  EXPECT_TRUE(Contains(night.err,
+                       "1 log file in \\\\SRV1\\D$\\Logs\\W3SVC1 is not "
+                       "registered (newest u_ex240604.log)"))
+      << night.err;
+}
+
 }  // namespace
 }  // namespace velnor::testing
