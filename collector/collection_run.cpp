@@ -23,10 +23,11 @@ constexpr int32_t kAnswerYes = 6;
 }  // namespace
 
 CollectionRun::CollectionRun(RunState& state, ReportStore& store,
-                             LogLocator& locator)
+                             LogLocator& locator, const RunHooks& hooks)
     : state_(state),
       store_(store),
       locator_(locator),
+      hooks_(hooks),
       step_(std::function<void()>([this] {
         WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
                       kRunProcedure);
@@ -44,7 +45,6 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   end_day_ = automation::DatePart(state_.mdtEndDate);
   cancel_confirmed_ = false;
   grid_row_counter_ = 0;
-  count_observer_ = CurrentCountObserver();
   for (int i = 0; i < 7; ++i) {
     weekday_names_[i] = automation::WeekdayName(i + 1);
   }
@@ -230,6 +230,7 @@ void CollectionRun::ReadSiteFiles(Site& site,
   reader_.reset();
   step_([&] {
     reader_ = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
+    reader_->SetHooks(hooks_.read);
   });
   if (!reader_) {
     WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),

@@ -10,10 +10,15 @@
 
 namespace velnor {
 
+// Per thread: the module state the platform keeps for each thread that
+// runs the component (one collector at a time on it), so that a run on
+// another thread writes to its own error log.
 thread_local std::string gstrErrorLogPath;
 
 namespace {
 
+// The lines written to the calling thread's error log: per thread for the
+// same reason as the path it counts the lines of.
 thread_local ErrorLogTally tl_tally;
 
 // Appends `line` to gstrErrorLogPath; false when it could not.

@@ -56,7 +56,6 @@
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_location.h"
 #include "reportdb/schema.h"
-#include "reportstore/report_store.h"
 
 namespace velnor::host {
 namespace {
@@ -119,6 +118,8 @@ struct Run {
   std::optional<double> to;
   std::optional<double> start_ledger;  // --start-ledger
   std::vector<std::string> sites;
+  // --windows-dir, --windows-dirs, or found by --discover-sites.
+  wmi::WindowsDirectories windows_directories;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
@@ -191,19 +192,20 @@ bool CheckSites(const CollectOptions& options, Run& run) {
   return true;
 }
 
-// The drive of the server's configured Windows directory ("C:"), or empty.
-std::string WindowsDrive(const std::string& server) {
-  return wmi::ConfiguredWindowsDirectory(server).substr(0, 2);
+// The drive of the server's Windows directory ("C:"), or empty.
+std::string WindowsDrive(const Run& run) {
+  return run.windows_directories.Of(run.server).substr(0, 2);
 }
 
 // "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
 // Windows directory: the component would put the whole Windows directory
 // in the variable's place. Other "%" directories reach the component as
 // they are; all of them need the server's Windows directory.
-bool ExpandDescriptor(const std::string& server, std::string& descriptor) {
+bool ExpandDescriptor(const Run& run, std::string& descriptor) {
+  const std::string& server = run.server;
   automation::StringArray fields = automation::Split(descriptor, ",");
   if (fields[1].front() != '%') return true;
-  std::string drive = WindowsDrive(server);
+  std::string drive = WindowsDrive(run);
   if (drive.empty()) {
     return Usage("the log directory " + Shown(fields[1]) +
                      " needs the Windows directory of " + server,
@@ -362,12 +364,13 @@ bool Check(const CollectOptions& options, Run& run) {
         "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
   }
   run.text.ascii = !LocaleIsUtf8();
-  if (!CheckSites(options, run) || !ConfigureServerAccess(options.access)) {
+  if (!CheckSites(options, run) ||
+      !ConfigureServerAccess(options.access, run.windows_directories)) {
     return false;
   }
   if (options.discover_sites &&
       !AddDiscoveredSites(options.server, options.ftp, options.site_ids,
-                          run.sites, run.notes)) {
+                          run.windows_directories, run.sites, run.notes)) {
     return false;
   }
   if (run.sites.empty()) {
@@ -376,7 +379,7 @@ bool Check(const CollectOptions& options, Run& run) {
                  "--discover-sites");
   }
   for (std::string& site : run.sites) {
-    if (!ExpandDescriptor(run.server, site)) return false;
+    if (!ExpandDescriptor(run, site)) return false;
   }
   // The schemas of a central store are lower case: every spelling of a
   // server is one there.
@@ -714,9 +717,10 @@ struct CollectedGroups {
 };
 
 // Runs the component once per set of sites that share a window (one call
-// for a window given with --from and --to), until one is cancelled. The
-// status line and the ledger watch the whole of it.
-CollectedGroups CollectGroups(LogParserInterface& parser,
+// for a window given with --from and --to), until one is cancelled, with a
+// collector set up by `settings`. The status line and the ledger watch the
+// whole of it.
+CollectedGroups CollectGroups(const RunSettings& settings,
                               const CollectOptions& options, const Run& run,
                               const std::vector<SiteFolder>& folders,
                               const std::shared_ptr<forms::StreamingGrid>& grid,
@@ -730,9 +734,18 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
     groups[key].push_back(i);
   }
   CollectedGroups collected;
-  RunProgress progress(folders);
-  std::optional<RunLedger::Watch> watch;
-  if (recorder) watch.emplace(*recorder);
+  iislog::ReadCounters read;
+  RunProgress progress(folders, read);
+  RunHooks hooks{.read = {.observers = {&progress}, .counters = &read}};
+  if (recorder) {
+    hooks.count_observer = recorder;
+    hooks.read.observers.push_back(recorder);
+    hooks.read.planner = recorder;
+  }
+  const std::shared_ptr<LogParserInterface> collector =
+      CreateLogParser(hooks, settings);
+  LogParserInterface& parser = *collector;
+  parser.SetErrorLogPath(run.error_log);
   for (const auto& key : order) {
     std::vector<std::string> descriptors;
     for (size_t i : groups[key]) descriptors.push_back(run.sites[i]);
@@ -950,10 +963,11 @@ int RunCollect(const CollectOptions& options) {
   }
   // Under the lock the ledger cannot change until this run commits.
   if (int status = PlanDays(options, run); status >= 0) return status;
-  ReportStore::SetCountInMemory(options.tally == "memory");
+  RunSettings settings{.counting = {.in_memory = options.tally == "memory"},
+                       .windows_directories = run.windows_directories};
 
   forms::SetBackendPreference(Progress(options));
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders =
@@ -1015,7 +1029,7 @@ int RunCollect(const CollectOptions& options) {
   }
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected =
-      CollectGroups(*parser, options, run, folders, grid, recorder.get());
+      CollectGroups(settings, options, run, folders, grid, recorder.get());
   const std::string not_kept = CommitRun(*session, schemas->ledger, run_id,
                                          collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {

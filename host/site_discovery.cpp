@@ -8,7 +8,6 @@
 #include "host/command_support.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
-#include "platform/wmi/wmi.h"
 
 namespace velnor::host {
 namespace {
@@ -90,8 +89,10 @@ bool ChooseSites(const std::string& server, IisService service,
 
 }  // namespace
 
-bool DiscoverSites(const std::string& server, Discovery& discovery) {
-  const std::string given = wmi::ConfiguredWindowsDirectory(server);
+bool DiscoverSites(const std::string& server,
+                   wmi::WindowsDirectories& windows_directories,
+                   Discovery& discovery) {
+  const std::string given = windows_directories.Of(server);
   discovery.windows_directory_given = !given.empty();
   const std::string find_help =
       given.empty()
@@ -108,7 +109,7 @@ bool DiscoverSites(const std::string& server, Discovery& discovery) {
     return false;
   }
   if (given.empty()) {
-    wmi::SetWindowsDirectory(server, discovery.config.windows_directory);
+    windows_directories.Set(server, discovery.config.windows_directory);
   }
   return Attempt(
       [&] {
@@ -133,10 +134,11 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
 
 bool AddDiscoveredSites(const std::string& server, bool ftp,
                         const std::string& site_ids,
+                        wmi::WindowsDirectories& windows_directories,
                         std::vector<std::string>& sites,
                         std::vector<std::string>& notes) {
   Discovery discovery;
-  if (!DiscoverSites(server, discovery)) return false;
+  if (!DiscoverSites(server, windows_directories, discovery)) return false;
   const IisService service = ftp ? IisService::kFtp : IisService::kWeb;
   const std::string word(siteconfig::ServiceWord(service));
   const std::string& unsupported = discovery.sites.UnsupportedReason(service);

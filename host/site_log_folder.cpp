@@ -2,7 +2,6 @@
 // fallback.
 #include "host/site_log_folder.h"
 
-#include "loglocation/log_locator.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "component/velnor.h"
 #include "host/collect_command.h"
 #include "host/command_support.h"
 #include "host/server_access.h"
@@ -70,9 +71,11 @@ int RunSites(const SitesOptions& options) {
     return kExitUsage;
   }
   Discovery discovery;
+  RunSettings settings;
   if (!CheckServerName(options.server) ||
-      !ConfigureServerAccess(options.access) ||
-      !DiscoverSites(options.server, discovery)) {
+      !ConfigureServerAccess(options.access, settings.windows_directories) ||
+      !DiscoverSites(options.server, settings.windows_directories,
+                     discovery)) {
     return kExitUsage;
   }
   SitesListing listing;
@@ -84,7 +87,7 @@ int RunSites(const SitesOptions& options) {
   listing.windows_directory_given = discovery.windows_directory_given;
   listing.unsupported = discovery.sites.UnsupportedReason(listing.service);
   listing.notes = DiscoveryNotes(options.server, discovery);
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, settings);
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
     listing.rows.push_back(LookAt(*parser, listing, site));
   }

@@ -53,7 +53,7 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
   }
 
   const std::string strWindowsDirectory =
-      wmi::ConfiguredWindowsDirectory(mstrServerName_);
+      windows_directories_.Of(mstrServerName_);
   if (strWindowsDirectory.empty()) {
     WriteErrorLog(wmi::kErrRpcServerUnavailable, wmi::kRpcServerUnavailableText,
                   kLogParserWmiSource, "GetLogFilePath");

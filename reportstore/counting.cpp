@@ -3,7 +3,6 @@
 // key's statement gives the rows record-by-record counting gives is told
 // at the top of report_store.cpp.
 #include <algorithm>
-#include <atomic>
 #include <limits>
 
 #include "platform/automation/error_state.h"
@@ -22,9 +21,6 @@ constexpr std::array<TallyKind, 4> kKinds = {
     TallyKind::kDayOfWeek, TallyKind::kMonth, TallyKind::kHour,
     TallyKind::kStatus};
 
-std::atomic<bool> count_in_memory{true};
-std::atomic<size_t> memory_limit{size_t{256} << 20};
-
 // A count as the 32-bit column holds it: raising stops at the maximum.
 int32_t Saturated(int64_t count) {
   return static_cast<int32_t>(
@@ -32,9 +28,6 @@ int32_t Saturated(int64_t count) {
 }
 
 }  // namespace
-
-void ReportStore::SetCountInMemory(bool enabled) { count_in_memory = enabled; }
-void ReportStore::SetMemoryLimit(size_t bytes) { memory_limit = bytes; }
 
 // A database can be counted in memory when the look-up, the update and the
 // new row of its report all prepare (its table and columns are there), and
@@ -68,7 +61,7 @@ void ReportStore::BeginCounting(
   month_names_ = month_names;
   tally_.Clear();
   for (size_t table = 0; table < in_memory_.size(); ++table) {
-    in_memory_[table] = count_in_memory && CanCountInMemory(table);
+    in_memory_[table] = counting_.in_memory && CanCountInMemory(table);
     writing_[table] = {};
     if (in_memory_[table]) PrepareWriting(table);
   }
@@ -121,7 +114,7 @@ void ReportStore::CountRecord(const std::string& strSiteName,
   if (in_memory_ == std::array<bool, 4>{}) return;
   tally_.Count(strSiteName, strSiteIdentifier, strURL, lWeekDay, lMonth, lHour,
                lStatus, in_memory_);
-  if (tally_.MemoryUse() > memory_limit) Flush();
+  if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
 void ReportStore::FinishCounting() {

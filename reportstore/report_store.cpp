@@ -106,9 +106,11 @@ int32_t NextCount(int32_t count) {
 }  // namespace
 
 ReportStore::ReportStore(const std::string& mstrServerName,
-                         const bool& mblnIsFTPCollection)
+                         const bool& mblnIsFTPCollection,
+                         CountingSettings counting)
     : mstrServerName_(mstrServerName),
-      mblnIsFTPCollection_(mblnIsFTPCollection) {}
+      mblnIsFTPCollection_(mblnIsFTPCollection),
+      counting_(counting) {}
 
 ReportStore::~ReportStore() = default;
 

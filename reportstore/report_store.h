@@ -33,6 +33,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/automation/variant.h"
+#include "reportstore/counting_settings.h"
 #include "reportstore/run_tally.h"
 
 namespace velnor {
@@ -50,9 +51,11 @@ class ReportStore {
 
   // Keeps references to the collector's run state: the server name written
   // into every new row, and whether the run collects FTP (else web) logs.
-  // Both are read at each call and must outlive the store.
+  // Both are read at each call and must outlive the store. `counting` says
+  // whether and how far BeginCounting counts in memory.
   ReportStore(const std::string& mstrServerName,
-              const bool& mblnIsFTPCollection);
+              const bool& mblnIsFTPCollection,
+              CountingSettings counting = {});
   ~ReportStore();
 
   ReportStore(const ReportStore&) = delete;
@@ -154,12 +157,6 @@ class ReportStore {
   // Releases every statement prepared for the connections of a run.
   void ReleaseStatements();
 
-  // Process-wide settings of counting in memory, for the host: whether it
-  // is used at all (false: every record is written as it is counted, the
-  // reference the faster way is checked against), and the memory the
-  // counts may take before they are written (and counting starts again).
-  static void SetCountInMemory(bool enabled);
-  static void SetMemoryLimit(size_t bytes);
 
  private:
   // Where the prepared statement of `sql` for `objCn` is kept; empty until
@@ -189,6 +186,7 @@ class ReportStore {
 
   const std::string& mstrServerName_;
   const bool& mblnIsFTPCollection_;
+  const CountingSettings counting_;
   std::map<std::pair<const ado::Connection*, std::string>,
            std::unique_ptr<ado::Command>>
       commands_;
