@@ -165,7 +165,9 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
                  WebLog({{"2024-06-05", "10:00:00", "/a", 226},
                          {"-", "10:01:00", "/undated", 200}}));
   RecordingCountObserver observer;
-  parser_ = CreateLogParser({.count_observer = &observer});
+  RunHooks hooks;
+  hooks.count_observer = &observer;
+  parser_ = CreateLogParser(hooks);
   parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
   EXPECT_EQ(observer.heard,

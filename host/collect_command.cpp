@@ -736,7 +736,9 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   CollectedGroups collected;
   iislog::ReadCounters read;
   RunProgress progress(folders, read);
-  RunHooks hooks{.read = {.observers = {&progress}, .counters = &read}};
+  RunHooks hooks;
+  hooks.read.observers.push_back(&progress);
+  hooks.read.counters = &read;
   if (recorder) {
     hooks.count_observer = recorder;
     hooks.read.observers.push_back(recorder);
@@ -963,8 +965,9 @@ int RunCollect(const CollectOptions& options) {
   }
   // Under the lock the ledger cannot change until this run commits.
   if (int status = PlanDays(options, run); status >= 0) return status;
-  RunSettings settings{.counting = {.in_memory = options.tally == "memory"},
-                       .windows_directories = run.windows_directories};
+  RunSettings settings;
+  settings.counting.in_memory = options.tally == "memory";
+  settings.windows_directories = run.windows_directories;
 
   forms::SetBackendPreference(Progress(options));
   auto parser = CreateLogParser({}, settings);

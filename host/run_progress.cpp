@@ -49,9 +49,7 @@ RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
   forms::SetStatusLine([this] { return StatusLine(); });
 }
 
-RunProgress::~RunProgress() {
-  forms::SetStatusLine({});
-}
+RunProgress::~RunProgress() { forms::SetStatusLine({}); }
 
 void RunProgress::FileOpened(std::string_view path) {
   file_ = path.substr(path.rfind('\\') + 1);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/log_folders.h"
 #include "component/velnor.h"
+#include "host/log_folders.h"
 
 namespace velnor::host {
 

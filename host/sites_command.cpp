@@ -74,8 +74,7 @@ int RunSites(const SitesOptions& options) {
   RunSettings settings;
   if (!CheckServerName(options.server) ||
       !ConfigureServerAccess(options.access, settings.windows_directories) ||
-      !DiscoverSites(options.server, settings.windows_directories,
-                     discovery)) {
+      !DiscoverSites(options.server, settings.windows_directories, discovery)) {
     return kExitUsage;
   }
   SitesListing listing;

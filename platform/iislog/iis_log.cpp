@@ -211,9 +211,9 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   values_.clear();
   date_time_.reset();
   if (was_open) {
-    const FileReadReport report{path_,       records_,  skipped_lines_,
-                                first_skipped_line_, text_offset, held_back,
-                                read_failed_};
+    const FileReadReport report{
+        path_,       records_,  skipped_lines_, first_skipped_line_,
+        text_offset, held_back, read_failed_};
     for (ReadObserver* observer : hooks_.observers) {
       observer->FileClosed(report);
     }
