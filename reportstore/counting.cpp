@@ -90,30 +90,30 @@ void ReportStore::PrepareWriting(size_t table) {
 
 void ReportStore::CountRecord(const std::string& strSiteName,
                               const std::string& strSiteIdentifier,
-                              const std::string& strURL, int32_t lWeekDay,
-                              int32_t lMonth, int32_t lHour, int32_t lStatus) {
+                              const std::string& url, int32_t weekday,
+                              int32_t month, int32_t hour, int32_t status) {
   ReportTables& tables = *tables_;
   if (!in_memory_[0]) {
     DumpDataIntoDB(tables[0].cn, tables[0].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[0].kind,
-                   weekday_names_[lWeekDay - 1], lWeekDay, 0, "", 0);
+                   url, site_column_, kTables[0].kind,
+                   weekday_names_[weekday - 1], weekday, 0, "", 0);
   }
   if (!in_memory_[1]) {
     DumpDataIntoDB(tables[1].cn, tables[1].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[1].kind, "", 0, 0,
-                   month_names_[lMonth - 1], lMonth);
+                   url, site_column_, kTables[1].kind, "", 0, 0,
+                   month_names_[month - 1], month);
   }
   if (!in_memory_[2]) {
     DumpDataIntoDB(tables[2].cn, tables[2].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[2].kind, "", 0, lHour, "", 0);
+                   url, site_column_, kTables[2].kind, "", 0, hour, "", 0);
   }
   if (!in_memory_[3]) {
     DumpStatusData(tables[3].cn, tables[3].rs, strSiteName, strSiteIdentifier,
-                   strURL, lStatus, site_column_);
+                   url, status, site_column_);
   }
   if (in_memory_ == std::array<bool, 4>{}) return;
-  tally_.Count(strSiteName, strSiteIdentifier, strURL, lWeekDay, lMonth, lHour,
-               lStatus, in_memory_);
+  tally_.Count(strSiteName, strSiteIdentifier, url, weekday, month, hour,
+               status, in_memory_);
   if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
