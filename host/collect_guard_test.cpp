@@ -3,11 +3,14 @@
 // symbolic links planted where velnor writes (lock, error log, ledger,
 // databases, journals, listings and reports), FIFOs and devices named like
 // a day's log, SIGTERM and SIGINT while the run waits, and an empty share
-// root. None of them may double a count, write through a link, hang a run
-// or reach the network.
+// root, and a silent SMB server. None of them may double a count, write
+// through a link, hang a run or reach beyond loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -270,6 +273,47 @@ TEST_F(CollectGuardTest, SigtermOrSigintEndsAWaitingRunWithinTwoSeconds) {
   EXPECT_EQ(interrupted.status, 130) << interrupted.err;
   EXPECT_TRUE(Contains(interrupted.err, "cancelled")) << interrupted.err;
   EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 500);
+}
+
+TEST_F(CollectGuardTest, SigtermEndsARunThatASilentSmbServerHolds) {
+  // A server on loopback that takes connections and never answers.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const uint16_t port = FreePort();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  ASSERT_EQ(
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address),
+      0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  pid_t pid = StartVelnor(
+      Words("collect --server 127.0.0.1 --no-tui --create-db --site "
+            "Site,D:\\Logs,1 --from 2024-06-01 --to 2024-06-01 --db-dir " +
+            db_dir_.string() + " --smb-port " + std::to_string(port) +
+            " --smb-timeout 600"),
+      dir_.path());
+  // The client's first request is the sign that it waits for the answer.
+  std::vector<int> accepted;
+  const bool asked = WaitFor(
+      [&] {
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+        if (fd >= 0) accepted.push_back(fd);
+        for (int client : accepted) {
+          char byte;
+          if (::recv(client, &byte, 1, MSG_PEEK) == 1) return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(30));
+  EXPECT_TRUE(asked) << ReadFile(dir_.path() / "stderr");
+  EXPECT_LT(SignalledAfter(pid, SIGTERM, std::chrono::milliseconds(300)),
+            std::chrono::seconds(2));
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  for (int client : accepted) ::close(client);
+  ::close(listener);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "nothing of this run was stored")) << run.err;
 }
 
 TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
