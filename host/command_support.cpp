@@ -60,14 +60,14 @@ bool CheckDbDir(const std::string& dir) {
       "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
 }
 
-bool CheckNotLink(const std::string& path, const std::string& what) {
+bool IsSymbolicLink(const std::string& path) {
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-    return true;
-  }
-  return Usage(what + " " + Shown(path) + " is a symbolic link",
-               "velnor never writes through a symbolic link, which could "
-               "point at any file; remove the link, or name the file itself");
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool CheckNotLink(const std::string& path, const std::string& what) {
+  if (!IsSymbolicLink(path)) return true;
+  return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
 }
 
 namespace {

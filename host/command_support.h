@@ -25,6 +25,14 @@ bool CheckServerName(const std::string& server);
 // True when `dir` is an existing folder; prints the usage mistake otherwise.
 bool CheckDbDir(const std::string& dir);
 
+// True when a symbolic link stands at `path` (its last component).
+bool IsSymbolicLink(const std::string& path);
+
+// The help of a refused link.
+inline constexpr char kNoLinkHelp[] =
+    "velnor never writes through a symbolic link, which could point at any "
+    "file; remove the link, or name the file itself";
+
 // True when `path` is not a symbolic link (a path with nothing there is
 // fine); prints the usage mistake naming it as `what` ("the error log")
 // otherwise. A file velnor writes never follows a link: planted in a

@@ -109,6 +109,10 @@ Mistake UsageMistake(const ReportOptions& options) {
                 "label starting or ending with a hyphen)",
             "give the name the databases were made for"};
   }
+  if (!options.output.empty() && IsSymbolicLink(options.output)) {
+    return {"--output '" + Shown(options.output) + "' is a symbolic link",
+            kNoLinkHelp};
+  }
   if (!options.db_url.empty()) return UrlMistake(options);
   if (options.db_dir.empty()) {
     return {"no report databases given",
