@@ -12,8 +12,8 @@ packages=(
 )
 if [[ ${1:-} == --tests ]]; then
   packages+=(
-    libgtest-dev libgmock-dev libbenchmark-dev
-    tmux sqlite3 samba smbclient chromium
+    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+    tmux sqlite3 samba smbclient chromium systemd
     man-db file dpkg-dev clang-format git
     postgresql postgresql-contrib
   )
