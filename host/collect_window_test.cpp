@@ -88,6 +88,10 @@ TEST(CollectWindowTest, WindowsAndRefusalsFollowTheLedger) {
   future.to = June(21);
   WindowRequest recount = given;
   recount.recount = true;
+  // As ledgers kept before wrote a day whose log was missing: whole, with
+  // nothing read.
+  ledger::LedgerContents locked_empty = LedgerOf({{1, June(8), June(9), {}}});
+  locked_empty.days[0].hits = 0;
 
   const std::vector<Case> cases = {
       {"never counted: yesterday",
@@ -145,6 +149,12 @@ TEST(CollectWindowTest, WindowsAndRefusalsFollowTheLedger) {
        given,
        LedgerOf({{1, June(8), June(9), {}}}),
        std::nullopt,
+       {},
+       ""},
+      {"a day locked with nothing read",
+       given,
+       locked_empty,
+       std::pair{June(5), June(8)},
        {},
        ""},
       {"a day given that is open",

@@ -32,9 +32,9 @@
 
 namespace velnor::host {
 
-// How much of a file's start is checksummed: enough to tell one log from
-// another (its directives and first records), little enough to read again
-// for every file of a run.
+// How much of the start of a log's text it is known by: enough to tell one
+// log from another (its directives and first records), little enough to
+// keep in memory while the file is planned.
 inline constexpr int64_t kHeadBytes = int64_t{64} * 1024;
 
 // A file changed this recently (before or after the run's clock: a

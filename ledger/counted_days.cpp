@@ -45,6 +45,11 @@ CountedDays::CountedDays(const LedgerContents& ledger) {
     day.hits += row.hits;
     for (int i = 0; i < 4; ++i) day.hits_by_class[i] += row.hits_by_class[i];
   }
+  for (auto& [site, days] : days_) {
+    for (auto& [day, counted] : days) {
+      counted.complete = counted.complete && counted.hits > 0;
+    }
+  }
   files_ = ledger.files;
   for (size_t i = 0; i < files_.size(); ++i) {
     const FileRow& row = files_[i];

@@ -19,7 +19,9 @@ namespace velnor::ledger {
 
 // One site's day as every committed run that counted it left it.
 struct CountedDay {
-  bool complete = false;      // some run counted it whole
+  // Some run counted it whole, and records of it were read: a day of
+  // none (as ledgers kept before made of a missing log) stays open.
+  bool complete = false;
   std::vector<int64_t> runs;  // that counted it, in run order
   int64_t hits = 0;           // over all those runs
   int64_t hits_by_class[4] = {0, 0, 0, 0};
