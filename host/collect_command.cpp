@@ -566,6 +566,33 @@ int CancelledBeforeTheRun() {
   return kExitCancelled;
 }
 
+// The listing's writes may wait for ever on a reader that stopped reading
+// (a pipe to a program that hangs). Raw mode stores no counts, so an
+// interrupt may end the process there.
+class AbandonableWriter : public forms::GridWriter {
+ public:
+  AbandonableWriter(std::unique_ptr<forms::GridWriter> inner, std::ostream& out)
+      : inner_(std::move(inner)), out_(out) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    interrupt::AbandonScope abandon(kStopped);
+    inner_->Row(cells);
+  }
+  void End(const forms::GridLayout& layout) override {
+    interrupt::AbandonScope abandon(kStopped);
+    inner_->End(layout);
+    out_.flush();
+  }
+
+ private:
+  static constexpr char kStopped[] =
+      "velnor: stopped while the listing waited for its reader; the rows "
+      "before were written\n";
+
+  std::unique_ptr<forms::GridWriter> inner_;
+  std::ostream& out_;
+};
+
 // `status`, or the cancelled one when an interrupt came meanwhile: a wait
 // for a database another process holds ends early then, and fails.
 int Stopped(int status) {
@@ -1043,7 +1070,8 @@ int RunCollect(const CollectOptions& options) {
   if (options.raw) {
     grid = std::make_shared<forms::StreamingGrid>(
         static_cast<float>(TerminalColumns()) * kTwipsPerChar,
-        MakeGridWriter(run.format, run.text, listing));
+        std::make_unique<AbandonableWriter>(
+            MakeGridWriter(run.format, run.text, listing), listing));
   }
   std::unique_ptr<RunLedger> recorder;
   if (!options.raw && run_id != 0) {

@@ -2,14 +2,17 @@
 // a server's share: the run lock deleted or replaced while a run holds it,
 // symbolic links planted where velnor writes (lock, error log, ledger,
 // databases, journals, listings and reports), FIFOs and devices named like
-// a day's log, SIGTERM and SIGINT while the run waits, and an empty share
-// root, and a silent SMB server. None of them may double a count, write
-// through a link, hang a run or reach beyond loopback.
+// a day's log, SIGTERM and SIGINT while the run waits (for a lock, a
+// database, a silent SMB server, a listing's reader), and an empty share
+// root. None of them may double a count, write through a link, hang a run
+// or reach beyond loopback.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -314,6 +317,32 @@ TEST_F(CollectGuardTest, SigtermEndsARunThatASilentSmbServerHolds) {
   ::close(listener);
   EXPECT_EQ(run.status, 130) << run.err;
   EXPECT_TRUE(Contains(run.err, "nothing of this run was stored")) << run.err;
+}
+
+TEST_F(CollectGuardTest, SigtermEndsARawListingThatNoOneReads) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+  const int write_end = pipe_ends[1];
+  pid_t pid = StartVelnor(
+      Arguments("2024-06-02", {"--create-db", "--raw", "--format", "csv"}),
+      dir_.path(), [write_end] { ::dup2(write_end, STDOUT_FILENO); });
+  ::close(write_end);
+  // The pipe full: the listing waits for a reader that never reads.
+  int pending = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return ::ioctl(pipe_ends[0], FIONREAD, &pending) == 0 &&
+               pending >= 60 * 1024;
+      },
+      std::chrono::seconds(30)))
+      << pending;
+  EXPECT_LT(SignalledAfter(pid, SIGTERM, std::chrono::milliseconds(300)),
+            std::chrono::seconds(2));
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  ::close(pipe_ends[0]);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "the listing waited for its reader"))
+      << run.err;
 }
 
 TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {

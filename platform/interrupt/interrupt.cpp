@@ -25,9 +25,8 @@ struct sigaction g_old_int = {};
 struct sigaction g_old_term = {};
 struct sigaction g_old_alarm = {};
 
-constexpr char kAbandoned[] =
-    "velnor: stopped while waiting for a server that does not answer; "
-    "nothing of this run was stored\n";
+std::atomic<const char*> g_note{""};
+static_assert(std::atomic<const char*>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
   g_count.fetch_add(1, std::memory_order_relaxed);
@@ -36,8 +35,11 @@ extern "C" void OnInterrupt(int) {
 
 extern "C" void OnAlarm(int) {
   if (g_abandoning.load(std::memory_order_relaxed) == 0) return;
-  [[maybe_unused]] ssize_t written =
-      ::write(STDERR_FILENO, kAbandoned, sizeof kAbandoned - 1);
+  const char* note = g_note.load(std::memory_order_relaxed);
+  size_t length = 0;
+  while (note[length] != '\0')
+    ++length;  // strlen: safe only since POSIX.1-2016
+  [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, note, length);
   ::_exit(130);  // as a shell reports a process ended by SIGINT
 }
 
@@ -63,7 +65,8 @@ CatchScope::~CatchScope() {
   sigaction(SIGALRM, &g_old_alarm, nullptr);
 }
 
-AbandonScope::AbandonScope() {
+AbandonScope::AbandonScope(const char* note) {
+  g_note.store(note, std::memory_order_relaxed);
   g_abandoning.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -57,7 +57,9 @@ std::mutex& SmbMutex() {
 // waiting through signals until its timeout, up to minutes).
 struct SmbCall {
   std::lock_guard<std::mutex> lock{SmbMutex()};
-  interrupt::AbandonScope abandon;
+  interrupt::AbandonScope abandon{
+      "velnor: stopped while waiting for a server that does not answer; "
+      "nothing of this run was stored\n"};
 };
 
 Settings& TheSettings() {
