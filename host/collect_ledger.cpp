@@ -1,6 +1,8 @@
 // Each step is a short session of its own on the ledger alone.
 #include "host/collect_ledger.h"
 
+#include <filesystem>
+
 #include "host/command_support.h"
 #include "ledger/ledger_schema.h"
 #include "platform/ado/session.h"
@@ -8,22 +10,37 @@
 
 namespace velnor::host {
 
-bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
-                         ledger::LedgerContents& contents) {
-  bool read = automation::ResumeNext([&] {
-    ledger::CreateLedger(path);
-    auto session = ado::Session::BeginReading(lock_wait_ms);
-    ledger::LedgerStore store(*session, session->Attach(path));
-    contents = store.ReadAll();
-    session->Commit();
-  });
-  if (read) return true;
+namespace {
+
+bool LedgerUnusable(const std::string& path) {
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
   return Usage(
       "cannot use the collection ledger " + Shown(path) + ": " + reason,
       "nothing was collected; the ledger records what each run "
       "counted, so a run needs it: correct that and run again");
+}
+
+}  // namespace
+
+bool MakeLedger(const std::string& path) {
+  if (path.empty() ||
+      automation::ResumeNext([&] { ledger::CreateLedger(path); })) {
+    return true;
+  }
+  return LedgerUnusable(path);
+}
+
+bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
+                         ledger::LedgerContents& contents) {
+  if (!std::filesystem::exists(path)) return true;
+  bool read = automation::ResumeNext([&] {
+    auto session = ado::Session::BeginReading(lock_wait_ms);
+    ledger::LedgerStore store(*session, session->Attach(path));
+    contents = store.ReadAll();
+    session->Commit();
+  });
+  return read || LedgerUnusable(path);
 }
 
 int64_t RecordRunStart(const std::string& path, int lock_wait_ms,

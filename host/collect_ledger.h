@@ -13,9 +13,14 @@
 
 namespace velnor::host {
 
-// Makes the ledger `path` when it is missing and reads it whole into
-// `contents`. Prints the usage mistake and returns false when it cannot be
-// made or read.
+// Reads the ledger `path` whole into `contents`; a missing ledger reads as
+// an empty one (MakeLedger makes it once the run's checks have passed).
+// Prints the usage mistake and returns false when it cannot be read.
+// Makes the ledger `path` when it is missing; nothing for "" (a central
+// store). Prints the usage mistake and returns false when it cannot be
+// made.
+bool MakeLedger(const std::string& path);
+
 bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
                          ledger::LedgerContents& contents);
 
