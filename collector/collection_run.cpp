@@ -19,7 +19,6 @@ namespace {
 using automation::ArrayItem;
 using automation::Err;
 
-constexpr char kLogParserSource[] = "VELNORLogAnalysis-LogParser";
 constexpr char kRunProcedure[] = "CollectDataFromLogFile";
 constexpr int32_t kYesNoQuestionSecondDefault = 4 + 32 + 256;
 constexpr int32_t kAnswerYes = 6;

@@ -42,8 +42,8 @@ void LogParser::CollectIISLogData(
     std::shared_ptr<automation::Collection> colSiteCollection,
     bool blnLogSitelevel, bool blnRefreshDateInServerLevel) {
   ErrorHandler step([] {
-    WriteErrorLog(Err().Number(), Err().Description(),
-                  "VELNORLogAnalysis-LogParser", "CollectIISLogData");
+    WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
+                  "CollectIISLogData");
   });
   last_run_ = RunSummary{};
   state_.mstrServerName = strServerName;

@@ -11,7 +11,6 @@
 #include "platform/win32/user32.h"
 #include "platform/wmi/wmi.h"
 #include "progress/frm_progress_dialog.h"
-#include "testing/flex_grid.h"
 
 namespace velnor::testing {
 namespace {
@@ -181,9 +180,10 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
 
   // A raw listing counts nothing, so the observer hears nothing.
   observer.heard.clear();
+  Listing listing;
   parser_->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                              DateSerial(2024, 6, 8), db_dir_.string(), true,
-                             std::make_shared<FlexGrid>(14330), nullptr);
+                             ListingGrid(14330, listing), nullptr);
   EXPECT_EQ(LastRunSummary(*parser_).records, 6);
   EXPECT_EQ(observer.heard, Rows());
 }

@@ -6,7 +6,6 @@
 #include "component/velnor.h"
 #include "dbsupport/grid_columns.h"
 #include "platform/automation/ole_date.h"
-#include "testing/flex_grid.h"
 
 namespace velnor::testing {
 namespace {
@@ -16,12 +15,14 @@ using automation::DateSerial;
 TEST(SizeGridColumnsTest, SpreadsTheWidthWithAFloor) {
   for (auto [width, expected] : std::vector<std::pair<float, float>>{
            {7330, 1000}, {14330, 2000}, {5000, 1000}, {12000, 11670.0f / 7}}) {
-    auto grid = std::make_shared<FlexGrid>(width);
+    Listing listing;
+    auto grid = ListingGrid(width, listing);
     grid->SetCols(7);
     SizeGridColumns(grid);
     for (int c = 0; c < 7; ++c) EXPECT_FLOAT_EQ(grid->ColWidth(c), expected);
   }
-  auto empty = std::make_shared<FlexGrid>(9000);
+  Listing listing;
+  auto empty = ListingGrid(9000, listing);
   empty->SetCols(0);
   SizeGridColumns(empty);  // nothing to size, nothing fails
   SizeGridColumns(nullptr);
@@ -40,7 +41,8 @@ TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
   WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log",
                  WebLog({{"2024-06-05", "10:00:00", "/d", 200},
                          {"2024-06-05", "11:00:00", "/e", 500}}));
-  auto grid = std::make_shared<FlexGrid>(14330);
+  Listing listing;
+  auto grid = ListingGrid(14330, listing);
   auto parser = CreateLogParser();
   parser->SetErrorLogPath(error_log_.string());
   parser->CollectIISLogData(
@@ -48,34 +50,27 @@ TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
       db_dir_.string(), true, grid,
       std::make_shared<automation::Collection>(
           std::vector<std::string>{"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+  grid->Finish();
 
   EXPECT_EQ(ErrorLog(), "");
-  ASSERT_EQ(grid->Rows(), 6);
-  ASSERT_EQ(grid->Cols(), 7);
-  std::vector<std::vector<std::string>> cells;
-  for (int r = 0; r < grid->Rows(); ++r) {
-    std::vector<std::string> row;
-    for (int c = 0; c < 7; ++c) row.push_back(grid->TextMatrix(r, c));
-    cells.push_back(row);
-  }
-  EXPECT_EQ(cells, (Rows{{"Server Name", "Site Name", "Client IP", "Method",
-                          "Page URL", "Status", "Date"},
-                         {"SRV1", "One", "10.1.1.1", "GET", "/a", "200",
-                          "6/3/2024 12:30:00 AM"},
-                         {"SRV1", "One", "10.1.1.2", "POST", "/b", "404",
-                          "6/3/2024 2:05:09 PM"},
-                         {"SRV1", "One", "10.0.0.1", "GET", "/c", "304",
-                          "6/4/2024 9:00:00 AM"},
-                         {"SRV1", "Two", "10.0.0.1", "GET", "/d", "200",
-                          "6/5/2024 10:00:00 AM"},
-                         {"SRV1", "Two", "10.0.0.1", "GET", "/e", "500",
-                          "6/5/2024 11:00:00 AM"}}));
-  EXPECT_FLOAT_EQ(grid->ColWidth(3), 2000);
-  EXPECT_EQ(grid->FixedRows(), 1);
-  EXPECT_EQ(grid->FixedCols(), 0);
-  EXPECT_TRUE(grid->MergeCol(0));
-  EXPECT_TRUE(grid->MergeCol(1));
-  EXPECT_FALSE(grid->MergeCol(2));
+  EXPECT_EQ(listing.rows, (Rows{{"Server Name", "Site Name", "Client IP",
+                                 "Method", "Page URL", "Status", "Date"},
+                                {"SRV1", "One", "10.1.1.1", "GET", "/a", "200",
+                                 "6/3/2024 12:30:00 AM"},
+                                {"SRV1", "One", "10.1.1.2", "POST", "/b", "404",
+                                 "6/3/2024 2:05:09 PM"},
+                                {"SRV1", "One", "10.0.0.1", "GET", "/c", "304",
+                                 "6/4/2024 9:00:00 AM"},
+                                {"SRV1", "Two", "10.0.0.1", "GET", "/d", "200",
+                                 "6/5/2024 10:00:00 AM"},
+                                {"SRV1", "Two", "10.0.0.1", "GET", "/e", "500",
+                                 "6/5/2024 11:00:00 AM"}}));
+  ASSERT_TRUE(listing.ended);
+  EXPECT_EQ(listing.layout.col_widths, std::vector<float>(7, 2000));
+  EXPECT_EQ(listing.layout.fixed_rows, 1);
+  EXPECT_EQ(listing.layout.fixed_cols, 0);
+  EXPECT_EQ(listing.layout.merge_cols,
+            (std::vector<bool>{true, true, false, false, false, false, false}));
   EXPECT_TRUE(
       Query("QDX_UAWebLogHitsByHour_", "select * from tblGeneral").empty());
   EXPECT_TRUE(
@@ -87,7 +82,8 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
   MakeDatabases(false);
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log",
                  WebLog({{"2024-06-03", "00:30:00", "/a", 200}}));
-  auto grid = std::make_shared<FlexGrid>(5000);
+  Listing listing;
+  auto grid = ListingGrid(5000, listing);
   grid->SetRows(9);  // rows of an earlier listing are replaced
   auto parser = CreateLogParser();
   parser->CollectIISLogData("SRV1", false, DateSerial(2025, 1, 1),
@@ -95,9 +91,10 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
                             grid,
                             std::make_shared<automation::Collection>(
                                 std::vector<std::string>{"One,D:\\Logs,1"}));
-  EXPECT_EQ(grid->Rows(), 1);
-  EXPECT_EQ(grid->TextMatrix(0, 6), "Date");
-  EXPECT_FLOAT_EQ(grid->ColWidth(0), 1000);
+  grid->Finish();
+  ASSERT_EQ(listing.rows.size(), 1u);
+  EXPECT_EQ(listing.rows[0][6], "Date");
+  EXPECT_FLOAT_EQ(listing.layout.col_widths[0], 1000);
 }
 
 // The real IIS logs of the test data, every web one in one site folder:
@@ -135,11 +132,13 @@ TEST_F(RawModeTest, RealLogsCountAsManyRecordsAsTheyList) {
         << prefix;
   }
 
-  auto grid = std::make_shared<FlexGrid>(14330);
+  Listing listing;
+  auto grid = ListingGrid(14330, listing);
   parser->CollectIISLogData("SRV1", false, DateSerial(1990, 1, 1),
                             DateSerial(2030, 12, 31), db_dir_.string(), true,
                             grid);
-  EXPECT_EQ(std::to_string(grid->Rows() - 1), total[0][0]);
+  grid->Finish();
+  EXPECT_EQ(std::to_string(listing.rows.size() - 1), total[0][0]);
   EXPECT_EQ(ErrorLog(), "");
 }
 

@@ -2,6 +2,7 @@
 #include "component/test_support.h"
 
 #include "platform/forms/forms.h"
+#include "platform/forms/streaming_grid.h"
 #include "platform/unc/unc.h"
 #include "reportdb/schema.h"
 
@@ -21,6 +22,31 @@ std::string WebLog(const std::vector<LogRecord>& records) {
             std::to_string(r.status) + " 0 0\r\n";
   }
   return text;
+}
+
+namespace {
+
+class ListingWriter : public forms::GridWriter {
+ public:
+  explicit ListingWriter(Listing& listing) : listing_(listing) {}
+  void Row(const std::vector<std::string>& cells) override {
+    listing_.rows.push_back(cells);
+  }
+  void End(const forms::GridLayout& layout) override {
+    listing_.layout = layout;
+    listing_.ended = true;
+  }
+
+ private:
+  Listing& listing_;
+};
+
+}  // namespace
+
+std::shared_ptr<forms::StreamingGrid> ListingGrid(float width,
+                                                  Listing& listing) {
+  return std::make_shared<forms::StreamingGrid>(
+      width, std::make_unique<ListingWriter>(listing));
 }
 
 void RunFixture::SetUp() {

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/forms/streaming_grid.h"
 #include "testing/test_support.h"
 
 namespace velnor::testing {
@@ -27,6 +29,19 @@ struct LogRecord {
 
 // A web log file in IIS's W3C extended format holding `records`.
 std::string WebLog(const std::vector<LogRecord>& records);
+
+// What a raw-mode run streamed: the rows, header first, and the layout the
+// grid was given; `ended` once the grid was finished.
+struct Listing {
+  Rows rows;
+  forms::GridLayout layout;
+  bool ended = false;
+};
+
+// The grid a host hands to a raw-mode run, `width` twips wide, streaming
+// into `listing`, which must outlive it.
+std::shared_ptr<forms::StreamingGrid> ListingGrid(float width,
+                                                  Listing& listing);
 
 class RunFixture : public ::testing::Test {
  protected:

@@ -18,8 +18,8 @@ bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
                     std::string_view strDBPath) {
   bool opened = false;
   ErrorHandler handler([] {
-    WriteErrorLog(Err().Number(), Err().Description(),
-                  "VELNORLogAnalysis-DBSupport", "OpenConnection");
+    WriteErrorLog(Err().Number(), Err().Description(), kDbSupportSource,
+                  "OpenConnection");
   });
   handler([&] {
     if (!objCn) automation::Raise(automation::kErrObjectNotSet);
@@ -36,8 +36,8 @@ bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
                      int32_t lCursorType, int32_t lLockType,
                      int16_t iCursorLocation) {
   ErrorHandler handler([&] {
-    WriteErrorLog(Err().Number(), Err().Description(),
-                  "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", strSQL);
+    WriteErrorLog(Err().Number(), Err().Description(), kOpenRecordSetExSource,
+                  strSQL);
     if (!objRs) return;
     // The caller must get either an open recordset or nothing, never a
     // half-made one, so the release happens even when Close fails.
@@ -61,8 +61,7 @@ bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
                    std::shared_ptr<ado::Connection>& objCn,
                    const std::vector<automation::Variant>& values) {
   ErrorHandler handler([&] {
-    WriteErrorLog(Err().Number(), Err().Description(),
-                  "VELNORLogAnalysis-DBSupport-OpenRecordSetEx",
+    WriteErrorLog(Err().Number(), Err().Description(), kOpenRecordSetExSource,
                   ado::WithLiterals(strSQL, values));
   });
   return handler([&] {

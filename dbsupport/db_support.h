@@ -17,7 +17,7 @@
 namespace velnor {
 
 // Sets the Jet provider and opens `strDBPath` on the existing connection
-// object. On failure writes one line (source "VELNORLogAnalysis-DBSupport",
+// object. On failure writes one line (source kDbSupportSource,
 // procedure "OpenConnection") and returns false; the connection is left as
 // it was for the caller to close and release.
 bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
@@ -25,8 +25,8 @@ bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
 
 // Creates a new recordset into `objRs` (releasing what it held), sets lock
 // type, cursor type, cursor location and connection, and opens `strSQL`.
-// On failure writes one line (source
-// "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", the SQL text as procedure),
+// On failure writes one line (source kOpenRecordSetExSource,
+// the SQL text as procedure),
 // closes and releases the recordset (objRs becomes null) and returns false.
 bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
                      std::string_view strSQL,
@@ -37,10 +37,9 @@ bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
 // Runs a query prepared with "?" markers as OpenRecordSetEx opens one:
 // prepares `strSQL` into `objCmd` on `objCn` unless objCmd is already
 // prepared there, sets `values` as its parameters and positions it on its
-// first row. On failure writes one line (source
-// "VELNORLogAnalysis-DBSupport-OpenRecordSetEx", the statement with its
-// values written in as procedure) and returns false. The statement is
-// never run with its values spelled into the text.
+// first row. On failure writes one line (source kOpenRecordSetExSource,
+// the statement with its values written in as procedure) and returns false. The
+// statement is never run with its values spelled into the text.
 bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
                    std::string_view strSQL,
                    std::shared_ptr<ado::Connection>& objCn,

@@ -17,6 +17,20 @@
 
 namespace velnor {
 
+// The sources error-log lines name: the module that wrote the line and, for
+// some procedures, a qualifier. Each is written here only.
+inline constexpr char kDbSupportSource[] = "VELNORLogAnalysis-DBSupport";
+inline constexpr char kOpenRecordSetExSource[] =
+    "VELNORLogAnalysis-DBSupport-OpenRecordSetEx";
+inline constexpr char kLogParserSource[] = "VELNORLogAnalysis-LogParser";
+inline constexpr char kLogParserWmiSource[] =
+    "VELNORLogAnalysis-LogParser(WMI)";
+inline constexpr char kLogParserUpdateSource[] =
+    "VELNORLogAnalysis-LogParser(Update)";
+// Followed by the report kind ("Day of Week", "Hour", ...).
+inline constexpr char kLogParserReportSourcePrefix[] =
+    "VELNORLogAnalysis-LogParser - ";
+
 // The error log path of the calling thread, shared by every LogParser on it;
 // empty until SetErrorLogPath.
 extern thread_local std::string gstrErrorLogPath;

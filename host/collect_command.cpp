@@ -25,6 +25,7 @@
 #include "host/collect_summary.h"
 #include "host/collect_window.h"
 #include "host/command_support.h"
+#include "host/grid_render.h"
 #include "host/log_file_days.h"
 #include "host/log_folders.h"
 #include "host/pg_run_lock.h"
@@ -36,7 +37,6 @@
 #include "host/site_discovery.h"
 #include "host/site_list.h"
 #include "host/site_log_folder.h"
-#include "host/streaming_grid.h"
 #include "host/text_format.h"
 #include "host/unregistered_files.h"
 #include "ledger/counted_days.h"
@@ -48,6 +48,7 @@
 #include "platform/automation/ole_date.h"
 #include "platform/automation/text.h"
 #include "platform/forms/forms.h"
+#include "platform/forms/streaming_grid.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
@@ -652,7 +653,7 @@ struct CollectedGroups {
 CollectedGroups CollectGroups(LogParserInterface& parser,
                               const CollectOptions& options, const Run& run,
                               const std::vector<SiteFolder>& folders,
-                              const std::shared_ptr<StreamingGrid>& grid,
+                              const std::shared_ptr<forms::StreamingGrid>& grid,
                               RunLedger* recorder) {
   std::map<std::pair<ledger::Day, ledger::Day>, std::vector<size_t>> groups;
   std::vector<std::pair<ledger::Day, ledger::Day>> order;
@@ -924,9 +925,9 @@ int RunCollect(const CollectOptions& options) {
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
 
   std::ostream& listing = run.output ? *run.output : std::cout;
-  std::shared_ptr<StreamingGrid> grid;
+  std::shared_ptr<forms::StreamingGrid> grid;
   if (options.raw) {
-    grid = std::make_shared<StreamingGrid>(
+    grid = std::make_shared<forms::StreamingGrid>(
         static_cast<float>(TerminalColumns()) * kTwipsPerChar,
         MakeGridWriter(run.format, run.text, listing));
   }

@@ -26,6 +26,7 @@
 #include "host/testing/velnor_test_support.h"
 #include "platform/unc/smbd_fixture.h"
 #include "reportdb/schema.h"
+#include "testing/test_support.h"
 
 namespace velnor::testing {
 namespace {
@@ -103,7 +104,7 @@ class CollectSmbTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
+    if (!skip_reason_.empty()) VELNOR_SKIP_WITHOUT_TOOL(skip_reason_);
   }
 
   static fs::path Dir() { return tmp_->path(); }

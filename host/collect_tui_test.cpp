@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/testing/velnor_test_support.h"
+#include "testing/test_support.h"
 #include "testing/tmux_session.h"
 
 namespace velnor::testing {
@@ -28,7 +29,7 @@ class CollectTuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::string why = TmuxSession::Unavailable(); !why.empty()) {
-      GTEST_SKIP() << why;
+      VELNOR_SKIP_WITHOUT_TOOL(why);
     }
     fs::create_directory(dir_ / "db");
     ASSERT_EQ(RunVelnor({"init-db", "--db-dir", "db", "--server", "SRV1"}, dir_)

@@ -13,6 +13,9 @@
 namespace velnor::host {
 namespace {
 
+using forms::GridLayout;
+using forms::GridWriter;
+
 constexpr size_t kFlushBytes = size_t{64} * 1024;
 
 // Appends `text` to `buffer` when it is all printable ASCII other than

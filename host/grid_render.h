@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/date_cell.h"
+#include "platform/forms/streaming_grid.h"
 
 namespace velnor::host {
 
@@ -32,14 +33,8 @@ struct GridText {
   bool ascii = false;  // table: "-" rule and "..." cut mark, not "─" and "…"
 };
 
-// What the table needs of the finished grid.
-struct GridLayout {
-  std::vector<float> col_widths;  // twips; not positive: the default
-  std::vector<bool> merge_cols;
-  int32_t fixed_rows = 1;
-};
-
-// Writes the rows of one listing; the first row is the header. Table: each
+// A writer of `format` with `text` to `out`, which must outlive it, for the
+// rows of one listing. Table: each
 // column as wide as its width in characters (a longer cell is cut with
 // "…"), a merged column shows a value once for a run of equal cells, the
 // last column is never cut. CSV: CRLF line ends, fields quoted when they
@@ -48,22 +43,13 @@ struct GridLayout {
 // objects keyed by the header texts, strings throughout. Every format
 // writes valid UTF-8 (bytes that are not become U+FFFD); the table also
 // replaces control characters. The Date column's cells are written as
-// GridText::time says; its header, like every key, stays as it is.
-class GridWriter {
- public:
-  virtual ~GridWriter() = default;
-  virtual void Row(const std::vector<std::string>& cells) = 0;
-  // After the last row; writes what is left. The output stream tells
-  // whether everything was written.
-  virtual void End(const GridLayout& layout) = 0;
-};
-
-// A writer of `format` with `text` to `out`, which must outlive it. Raises
-// automation::AutomationError when the table's temporary file cannot be
-// made.
-std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
-                                           const GridText& text,
-                                           std::ostream& out);
+// GridText::time says; its header, like every key, stays as it is. End
+// writes what is left; the output stream tells whether everything was
+// written. Raises automation::AutomationError when the table's temporary
+// file cannot be made.
+std::unique_ptr<forms::GridWriter> MakeGridWriter(GridFormat format,
+                                                  const GridText& text,
+                                                  std::ostream& out);
 
 }  // namespace velnor::host
 

@@ -20,6 +20,7 @@
 #include "reportdb/pg_schema.h"
 #include "reportdb/table_layout.h"
 #include "testing/postgres_fixture.h"
+#include "testing/test_support.h"
 
 namespace velnor::testing {
 namespace {
@@ -70,7 +71,7 @@ class PgStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
-      GTEST_SKIP() << why;
+      VELNOR_SKIP_WITHOUT_TOOL(why);
     }
     ASSERT_EQ(server_.Start(tmp_.path()), "");
     fs::create_directories(db_dir_);

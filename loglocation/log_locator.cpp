@@ -17,9 +17,6 @@ using automation::Err;
 using automation::ErrorHandler;
 using automation::ResumeNext;
 
-constexpr char kSource[] = "VELNORLogAnalysis-LogParser";
-constexpr char kWmiSource[] = "VELNORLogAnalysis-LogParser(WMI)";
-
 // Logs the pending error, if any, and tells whether there was one.
 bool LogPendingError(const char* source, const char* procedure) {
   if (Err().Number() == 0) return false;
@@ -51,7 +48,7 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
     std::string strConverted;
     ResumeNext(
         [&] { strConverted = ColonsToDollars(std::string(strLogPath)); });
-    if (LogPendingError(kSource, "GetLogFilePath")) return "";
+    if (LogPendingError(kLogParserSource, "GetLogFilePath")) return "";
     return strPrefix + strConverted;
   }
 
@@ -59,7 +56,7 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
       wmi::ConfiguredWindowsDirectory(mstrServerName_);
   if (strWindowsDirectory.empty()) {
     WriteErrorLog(wmi::kErrRpcServerUnavailable, wmi::kRpcServerUnavailableText,
-                  kWmiSource, "GetLogFilePath");
+                  kLogParserWmiSource, "GetLogFilePath");
     return "";
   }
 
@@ -77,7 +74,7 @@ automation::StringArray LogLocator::GetLogFilesFromDirectory(
     std::string_view strPath) {
   ClearErrOnExit clear_on_exit;
   ErrorHandler on_error([] {
-    WriteErrorLog(Err().Number(), Err().Description(), kSource,
+    WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
                   "GetLogFilesFromDirectory");
   });
   // Callers test element 0 for "nothing found", so the array is never empty.

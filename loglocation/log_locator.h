@@ -33,9 +33,9 @@ class LogLocator {
   // made "$"; an existing UNC path is not recognised and is prefixed too.
   //
   // Returns "" when the server has no Windows directory (one error-log line
-  // with source "VELNORLogAnalysis-LogParser(WMI)", as an unreachable WMI
+  // with source kLogParserWmiSource, as an unreachable WMI
   // service gives) or the conversion fails (one line with source
-  // "VELNORLogAnalysis-LogParser"), procedure "GetLogFilePath". Leaves no
+  // kLogParserSource), procedure "GetLogFilePath". Leaves no
   // pending error.
   std::string GetLogFilePath(std::string_view strLogPath,
                              std::string_view strServerName = "");
@@ -45,7 +45,7 @@ class LogLocator {
   // out, in the file system's order. When there are none, or the directory
   // is missing, unreachable or unreadable, the one-element array {""}.
   // Failures while listing are written to the error log (source
-  // "VELNORLogAnalysis-LogParser", procedure "GetLogFilesFromDirectory")
+  // kLogParserSource, procedure "GetLogFilesFromDirectory")
   // and the listing goes on.
   automation::StringArray GetLogFilesFromDirectory(std::string_view strPath);
 

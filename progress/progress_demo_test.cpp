@@ -31,7 +31,7 @@ bool AsksToCancel(const std::string& screen) {
 
 TEST(ProgressDemoTest, TerminalWindowCancelNoThenYes) {
   if (std::string why = TmuxSession::Unavailable(); !why.empty()) {
-    GTEST_SKIP() << why;
+    VELNOR_SKIP_WITHOUT_TOOL(why);
   }
   TmuxSession tmux;
   tmux.Start(std::string("TERM=xterm-256color ") + PROGRESS_DEMO_PATH +

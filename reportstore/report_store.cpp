@@ -50,9 +50,6 @@ using table_sql::kStatusTable;
 using table_sql::kTables;
 using table_sql::TableOfKind;
 
-constexpr std::string_view kSource = "VELNORLogAnalysis-LogParser";
-constexpr std::string_view kDumpSourcePrefix = "VELNORLogAnalysis-LogParser - ";
-
 // An unset object reference fails like an automation call on nothing.
 template <class T>
 T& Deref(const std::shared_ptr<T>& object) {
@@ -192,7 +189,7 @@ void ReportStore::DumpDataIntoDB(
       SetTextField(objRs, "Months", strMonthName);
     }
     StoreNewRow(objRs, "DumpDataIntoDB",
-                {kDumpSourcePrefix, strReportType, "(Update)"});
+                {kLogParserReportSourcePrefix, strReportType, "(Update)"});
     return;
   }
   if (count == kMaxCount) {
@@ -202,7 +199,7 @@ void ReportStore::DumpDataIntoDB(
   }
   key.insert(key.begin(), Variant(count + 1));
   ExecuteUpdate(objCn, bucketed ? kTables[table].update : kPlainUpdate, key,
-                kDumpSourcePrefix, strReportType, "DumpDataIntoDB");
+                kLogParserReportSourcePrefix, strReportType, "DumpDataIntoDB");
 }
 
 void ReportStore::FailPastMaximum(size_t table,
@@ -244,7 +241,7 @@ int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
     if (!lookup->Eof()) {
       ResumeNext([&] { hits = automation::CLng(lookup->Value(0)); });
       if (Err().Number() != 0) {
-        WriteErrorLog(Err().Number(), Err().Description(), kSource,
+        WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
                       "GetNumberOfHits");
       }
     }
@@ -274,8 +271,7 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
     SetTextField(objRs, "Status", label);
     SetField(objRs, "Status code", Variant(lStatus));
     SetField(objRs, "No of Hits", Variant(int32_t{1}));
-    StoreNewRow(objRs, "DumpStatusData",
-                {"VELNORLogAnalysis-LogParser(Update)"});
+    StoreNewRow(objRs, "DumpStatusData", {kLogParserUpdateSource});
     return;
   }
   if (count == kMaxCount) {
@@ -284,7 +280,7 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
-  ExecuteUpdate(objCn, kTables[kStatusTable].update, key, kSource, "",
+  ExecuteUpdate(objCn, kTables[kStatusTable].update, key, kLogParserSource, "",
                 "DumpStatusData");
 }
 
@@ -300,7 +296,7 @@ void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
     BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
                 strSiteName);
     SetField(rs, "No of Hits", Variant(lHits));
-    StoreNewRow(rs, "AddSitesAccessInfo", {kSource});
+    StoreNewRow(rs, "AddSitesAccessInfo", {kLogParserSource});
   }
   CloseRecordSet(rs, true);
 }
@@ -322,7 +318,7 @@ int32_t ReportStore::GetLogFileCountFromDB(
       if (!rs->Eof()) count = automation::CLng(rs->Fields("RecCount").Value());
     });
     if (Err().Number() != 0) {
-      WriteErrorLog(Err().Number(), Err().Description(), kSource,
+      WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
                     "GetLogFileCountFromDB");
     }
   }
@@ -335,7 +331,7 @@ automation::StringArray ReportStore::CollectLogFileFromDB(
     const std::string& /*strSiteIdentifier*/,
     const std::string& strSiteNameColumn) {
   automation::ErrorHandler on_error([] {
-    WriteErrorLog(Err().Number(), Err().Description(), kSource,
+    WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
                   "CollectLogFileFromDB");
   });
   std::string joined;
@@ -384,7 +380,7 @@ void ReportStore::DumpLogFilesIntoDB(std::shared_ptr<ado::Connection>& objCn,
     WriteErrorLog(
         Err().Number(),
         mblnIsFTPCollection_ ? "RecordSetFail-FTP" : "RecordSetFail-Web",
-        kSource, "DumpLogFilesIntoDB");
+        kLogParserSource, "DumpLogFilesIntoDB");
   } else if (const automation::StringArray* names =
                  varLogFileNames.AsStringArray()) {
     for (const std::string& name : *names) {
@@ -396,7 +392,7 @@ void ReportStore::DumpLogFilesIntoDB(std::shared_ptr<ado::Connection>& objCn,
       SetField(rs, "Log File Name", Variant(std::string_view(name)));
       ResumeNext([&] { rs->Update(); });
       if (Err().Number() != 0) {
-        WriteErrorLog(Err().Number(), Err().Description(), kSource,
+        WriteErrorLog(Err().Number(), Err().Description(), kLogParserSource,
                       "DumpLogFilesIntoDB-Update");
       }
     }

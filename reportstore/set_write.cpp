@@ -136,7 +136,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     // run gets for this report: nothing more is tried.
     if (cn->TransactionFailed()) {
       WriteErrorLog(automation::Err().Number(), automation::Err().Description(),
-                    "VELNORLogAnalysis-LogParser", "FinishCounting");
+                    kLogParserSource, "FinishCounting");
     }
     automation::ResumeNext([&] {
       cn->Execute("ROLLBACK TO velnor_counts");

@@ -12,7 +12,7 @@ packages=(
 )
 if [[ ${1:-} == --tests ]]; then
   packages+=(
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
     tmux sqlite3 samba smbclient chromium
     man-db file dpkg-dev clang-format git
     postgresql postgresql-contrib

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Checks that every C++ file is formatted as .clang-format says, builds
+# Checks that every C++ file is formatted as .clang-format says and that
+# includes follow the layers and the CMake dependencies, builds
 # everything from scratch with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
 # command and the benchmarks again as Release (optimised builds warn about
-# what unoptimised ones do not), then runs every test.
+# what unoptimised ones do not), then runs every test. A test whose tool
+# (tmux, chromium, smbd, PostgreSQL) is missing fails here rather than
+# skipping: VELNOR_REQUIRE_TEST_TOOLS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
 echo "== format (clang-format $(clang-format --version | grep -o '[0-9][0-9.]*' | head -1))"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+echo "== layers"
+scripts/check_layers.sh
 build=build-test
 echo "== sanitizer build ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
@@ -20,4 +25,5 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
 cmake --build build-release -j "$(nproc)"
 echo "== tests"
 cd "$build"
+export VELNOR_REQUIRE_TEST_TOOLS=1
 ctest --output-on-failure -j "$(nproc)"

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -24,6 +25,11 @@
 namespace velnor::testing {
 
 namespace fs = std::filesystem;
+
+bool TestToolsRequired() {
+  const char* value = std::getenv("VELNOR_REQUIRE_TEST_TOOLS");
+  return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
 
 TempDir::TempDir(const std::string& prefix) {
   std::string pattern = fs::temp_directory_path() / (prefix + "-XXXXXX");

@@ -4,6 +4,7 @@
 #ifndef VELNOR_TESTING_TEST_SUPPORT_H_
 #define VELNOR_TESTING_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -13,7 +14,24 @@
 #include <string>
 #include <vector>
 
+// Ends the current test, or the SetUp it is called in, because a tool the
+// test needs is missing here, as `why` says. On a developer's partial
+// machine that is a skip; when TestToolsRequired() it is a failure, so that
+// a machine without the tool cannot pass the test command.
+#define VELNOR_SKIP_WITHOUT_TOOL(why)                                       \
+  do {                                                                      \
+    if (::velnor::testing::TestToolsRequired()) {                           \
+      GTEST_FAIL() << (why) << " (VELNOR_REQUIRE_TEST_TOOLS is set: every " \
+                   << "tool the tests use must be here)";                   \
+    }                                                                       \
+    GTEST_SKIP() << (why);                                                  \
+  } while (false)
+
 namespace velnor::testing {
+
+// True when VELNOR_REQUIRE_TEST_TOOLS is set to anything but "" or "0"
+// (scripts/test.sh sets it).
+bool TestToolsRequired();
 
 using Rows = std::vector<std::vector<std::string>>;
 

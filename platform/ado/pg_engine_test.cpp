@@ -11,6 +11,7 @@
 #include "platform/automation/error_state.h"
 #include "testing/postgres_fixture.h"
 #include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::ado {
 namespace {
@@ -23,7 +24,7 @@ class PgEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
-      GTEST_SKIP() << why;
+      VELNOR_SKIP_WITHOUT_TOOL(why);
     }
     ASSERT_EQ(server_.Start(tmp_.path()), "");
     server_.Exec(

@@ -155,7 +155,11 @@ TEST_F(SessionTest, ALockedFileIsFoundWhenOpened) {
 
 // The velnor tests make read-only files on a read-only mount as root.
 TEST_F(SessionTest, ReadOnlyFilesAndFoldersAreFoundWhenOpened) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "cannot run as root: file permissions do not bind root "
+                    "(collect_faults_test covers read-only storage as root "
+                    "with a read-only mount)";
+  }
   ::chmod(Path("b.mdb").c_str(), 0444);
   EXPECT_THROW(Open("b.mdb"), AutomationError);
   ::chmod(Path("b.mdb").c_str(), 0644);

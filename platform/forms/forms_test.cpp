@@ -1,5 +1,5 @@
-// The toolkit's model and event queue, the headless backend and the user32
-// facilities built on them.
+// The toolkit's model and event queue, the headless backend, the message
+// box's button and text rules, and the streaming grid.
 #include "platform/forms/forms.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
-#include "platform/win32/user32.h"
+#include "platform/forms/streaming_grid.h"
 #include "testing/raised_error.h"
 
 namespace velnor::forms {
@@ -34,13 +34,13 @@ TEST_F(FormsTest, DoEventsRunsOnlyWhatWasPendingWhenItStarted) {
     PostEvent([&] { ran.emplace_back("posted by first"); });
   });
   PostEvent([&] { ran.emplace_back("second"); });
-  EXPECT_NE(win32::GetInputState(), 0);
+  EXPECT_TRUE(EventsPending());
   DoEvents();
   EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
-  EXPECT_NE(win32::GetInputState(), 0);
+  EXPECT_TRUE(EventsPending());
   DoEvents();
   EXPECT_EQ(ran.back(), "posted by first");
-  EXPECT_EQ(win32::GetInputState(), 0);
+  EXPECT_FALSE(EventsPending());
 
   // A nested call runs what is pending, and the outer call does not run it
   // again.
@@ -125,26 +125,6 @@ TEST_F(FormsTest, ModalShowRunsActivationAndEndsAtUnload) {
   EXPECT_FALSE(window.Showing());
 }
 
-TEST_F(FormsTest, MessageBoxGoesToTheResponderOrIsAnsweredHeadless) {
-  std::string seen;
-  win32::SetMessageBoxResponder(
-      [&](std::string_view text, std::string_view title, int32_t style) {
-        seen = std::string(title) + "|" + std::string(text) + "|" +
-               std::to_string(style);
-        return win32::kIdNo;
-      });
-  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdNo);
-  EXPECT_EQ(seen, "VELNOR|Sure? |292");
-
-  win32::SetMessageBoxResponder({});
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(win32::MessageBox("Sure? ", "VELNOR", 292), win32::kIdYes);
-  EXPECT_EQ(win32::MessageBox("Done", "VELNOR", 0), 1);
-  std::string out = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(out.find("VELNOR: Sure? Yes"), std::string::npos) << out;
-  EXPECT_EQ(ErrorNumberOf([] { win32::MessageBox("?", "t", 2); }), 5);
-}
-
 TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
   EXPECT_EQ(internal::DefaultButton(292, 2), 1u);
   EXPECT_EQ(internal::DefaultButton(4 + 512, 2), 0u);
@@ -153,6 +133,44 @@ TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
   EXPECT_EQ(internal::Ellipsize("tab\there", 8), "tab here");
   // UTF-8 sequences stay whole: "é" counts as one character.
   EXPECT_EQ(internal::Ellipsize("caf\xC3\xA9 au lait", 7), "caf\xC3\xA9...");
+}
+
+// Keeps what a StreamingGrid passes on.
+struct KeptRows : GridWriter {
+  explicit KeptRows(std::vector<std::vector<std::string>>& rows) : rows(rows) {}
+  void Row(const std::vector<std::string>& cells) override {
+    rows.push_back(cells);
+  }
+  void End(const GridLayout& finished) override { layout = finished; }
+  std::vector<std::vector<std::string>>& rows;
+  GridLayout layout;
+};
+
+TEST(StreamingGridTest, RowsGoOutWhenCompleteAndAreThenOutOfReach) {
+  std::vector<std::vector<std::string>> rows;
+  auto writer = std::make_unique<KeptRows>(rows);
+  const KeptRows& kept = *writer;
+  StreamingGrid grid(1000, std::move(writer));
+  grid.SetRows(1);
+  grid.SetCols(2);
+  grid.SetTextMatrix(0, 1, automation::Variant(int32_t{7}));
+  grid.AddItem("a");
+  grid.SetTextMatrix(1, 1, automation::Variant("b"));
+  // The header was complete when the first row came.
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"", "7"}}));
+  EXPECT_EQ(grid.Rows(), 2);
+  EXPECT_EQ(ErrorNumberOf([&] { (void)grid.TextMatrix(0, 1); }), 381);
+  EXPECT_EQ(ErrorNumberOf([&] { grid.SetRows(0); }), 30009);
+  EXPECT_EQ(grid.TextMatrix(1, 1), "b");
+  grid.SetColWidth(1, 500);
+  grid.SetMergeCol(0, true);
+  grid.SetFixedCols(0);
+  grid.Finish();
+  EXPECT_EQ(rows,
+            (std::vector<std::vector<std::string>>{{"", "7"}, {"a", "b"}}));
+  EXPECT_EQ(kept.layout.col_widths, (std::vector<float>{-1, 500}));
+  EXPECT_EQ(kept.layout.merge_cols, (std::vector<bool>{true, false}));
+  EXPECT_EQ(kept.layout.fixed_cols, 0);
 }
 
 }  // namespace

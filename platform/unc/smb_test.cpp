@@ -12,6 +12,7 @@
 #include "platform/unc/smbd_fixture.h"
 #include "platform/unc/unc.h"
 #include "testing/raised_error.h"
+#include "testing/test_support.h"
 
 namespace velnor::unc {
 namespace {
@@ -59,7 +60,7 @@ class SmbTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (!skip_reason_.empty()) GTEST_SKIP() << skip_reason_;
+    if (!skip_reason_.empty()) VELNOR_SKIP_WITHOUT_TOOL(skip_reason_);
     SetShareRoot((dir_ / "root").string());
     SetSmbBesideShareRoot(true);
     SetSmbOptions(server_->port(), 3000);

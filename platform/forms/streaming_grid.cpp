@@ -1,10 +1,10 @@
 // The streaming grid. Cells keep their buffers from row to row, so a
 // listing allocates little once its first rows are through.
-#include "host/streaming_grid.h"
+#include "platform/forms/streaming_grid.h"
 
 #include "platform/automation/error_state.h"
 
-namespace velnor::host {
+namespace velnor::forms {
 namespace {
 
 constexpr int32_t kErrBadSubscript = 381;
@@ -89,6 +89,7 @@ void StreamingGrid::SetFixedCols(int32_t cols) {
   if (cols < 0 || cols > cols_) {
     automation::Raise(kErrInvalidCount, "Invalid FixedCols value");
   }
+  layout_.fixed_cols = cols;
 }
 
 void StreamingGrid::SetMergeCol(int32_t col, bool merge) {
@@ -113,4 +114,4 @@ void StreamingGrid::Finish() {
   writer_->End(layout_);
 }
 
-}  // namespace velnor::host
+}  // namespace velnor::forms

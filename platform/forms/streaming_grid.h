@@ -1,20 +1,36 @@
-// The grid the velnor command hands to a raw-mode run: it takes the
-// component's grid calls as any grid does, but passes each row to a
-// GridWriter as soon as the row is complete (when the next AddItem comes,
-// or at Finish) and keeps only the row being filled. A listing of any
-// length therefore costs the memory of one row.
-#ifndef VELNOR_HOST_STREAMING_GRID_H_
-#define VELNOR_HOST_STREAMING_GRID_H_
+// The grid a host hands to a raw-mode run: it takes the run's grid calls as
+// any grid does, but passes each row to a GridWriter as soon as the row is
+// complete (when the next AddItem comes, or at Finish) and keeps only the
+// row being filled. A listing of any length therefore costs the memory of
+// one row.
+#ifndef VELNOR_PLATFORM_FORMS_STREAMING_GRID_H_
+#define VELNOR_PLATFORM_FORMS_STREAMING_GRID_H_
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/grid_render.h"
 #include "platform/forms/grid.h"
 
-namespace velnor::host {
+namespace velnor::forms {
+
+// The layout the run gave the grid, known once it is finished.
+struct GridLayout {
+  std::vector<float> col_widths;  // twips; not positive: the default
+  std::vector<bool> merge_cols;
+  int32_t fixed_rows = 1;
+  int32_t fixed_cols = 1;
+};
+
+// Where a StreamingGrid's rows go: the first row is the header.
+class GridWriter {
+ public:
+  virtual ~GridWriter() = default;
+  virtual void Row(const std::vector<std::string>& cells) = 0;
+  // After the last row.
+  virtual void End(const GridLayout& layout) = 0;
+};
 
 // Rows already passed to the writer are gone: reading or writing a cell of
 // one raises 381 "Subscript out of range", as a cell outside the grid
@@ -58,6 +74,6 @@ class StreamingGrid : public forms::Grid {
   std::unique_ptr<GridWriter> writer_;
 };
 
-}  // namespace velnor::host
+}  // namespace velnor::forms
 
-#endif  // VELNOR_HOST_STREAMING_GRID_H_
+#endif  // VELNOR_PLATFORM_FORMS_STREAMING_GRID_H_
