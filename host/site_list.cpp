@@ -94,8 +94,11 @@ bool CheckEachSiteOnce(const std::vector<TextLine>& sites) {
     return digit == std::string::npos ? std::string("0") : id.substr(digit);
   };
   auto given = [](const TextLine& site) {
-    return "\"" + Shown(site.text) + "\" (" +
-           (site.origin.empty() ? std::string("--site") : site.origin) + ")";
+    std::string text = "\"";
+    text += Shown(site.text);
+    text += "\" (";
+    text += site.origin.empty() ? std::string_view("--site") : site.origin;
+    return text + ")";
   };
   std::map<std::string, const TextLine*> seen;
   for (const TextLine& site : sites) {
