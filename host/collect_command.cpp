@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -99,7 +100,11 @@ of --smb-auth. --discover-sites takes the sites from the server's own IIS
 configuration instead (see velnor sites).
 Days are those of the logs' time (UTC). The ledger beside the databases
 records every run: a day counted already is refused (exit status 2) unless
---recount asks to count it again; velnor runs lists the runs.
+--recount asks to count it again; velnor runs lists the runs. A day is
+done only once records of it were read to a line end of every file; a day
+with nothing read stays open, and --since-last goes back 31 days for such
+days. Databases that hold counts but no ledger are refused until
+--start-ledger DAY starts one (the days before DAY taken as counted).
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
@@ -113,6 +118,7 @@ struct Run {
   std::string server;          // as the report databases spell it
   std::optional<double> from;  // --from, --to
   std::optional<double> to;
+  std::optional<double> start_ledger;  // --start-ledger
   std::vector<std::string> sites;
   GridFormat format = GridFormat::kTable;
   GridText text;
@@ -153,7 +159,8 @@ bool CheckDay(const char* option, const std::string& text,
 
 bool CheckPeriod(const CollectOptions& options, Run& run) {
   if (!CheckDay("--from", options.from, run.from) ||
-      !CheckDay("--to", options.to, run.to)) {
+      !CheckDay("--to", options.to, run.to) ||
+      !CheckDay("--start-ledger", options.start_ledger, run.start_ledger)) {
     return false;
   }
   if (options.since_last) return true;
@@ -338,10 +345,11 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
 // none yet.
 bool CheckLedgerOptions(const CollectOptions& options, const Run& run) {
   if (!run.location.IsPostgres()) return true;
-  const char* option = options.since_last    ? "--since-last"
-                       : options.recount     ? "--recount"
-                       : options.partial_day ? "--partial-day"
-                                             : nullptr;
+  const char* option = options.since_last              ? "--since-last"
+                       : options.recount               ? "--recount"
+                       : options.partial_day           ? "--partial-day"
+                       : !options.start_ledger.empty() ? "--start-ledger"
+                                                       : nullptr;
   if (option == nullptr) return true;
   return Usage(std::string(option) +
                    " needs the collection ledger, which a central store "
@@ -454,9 +462,9 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
   return schemas;
 }
 
-// Whether the file `name` of `site` may hold records of the site's window:
-// by the days the ledger saw in it, else by its name; a file whose days
-// cannot be told may.
+// Whether the file `name` of `site` may hold records of the site's window
+// still to count: by the days the ledger saw in it, else by its name; a
+// file whose days cannot be told may.
 InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
   return [&run, &counted](const std::string& site, const std::string& name) {
     const SiteWindow* window = nullptr;
@@ -472,8 +480,17 @@ InWindow FileInWindow(const Run& run, const ledger::CountedDays& counted) {
     } else {
       days = DaysInLogFileName(name);
     }
-    return !days ||
-           (days->first <= window->last && window->first <= days->last);
+    if (!days) return true;
+    // Days of the window counted whole already are passed over whatever
+    // the file holds.
+    const ledger::Day last = std::min(days->last, window->last);
+    for (ledger::Day day = std::max(days->first, window->first); day <= last;
+         ++day) {
+      if (!std::binary_search(window->done.begin(), window->done.end(), day)) {
+        return true;
+      }
+    }
+    return false;
   };
 }
 
@@ -582,6 +599,66 @@ int WaitMs(const CollectOptions& options) {
   return static_cast<int>(options.wait * 1000);
 }
 
+// Whether any of the report databases of the run holds counts (rows in a
+// report or a site total); databases that are missing or cannot be read
+// hold none.
+bool DatabasesHoldCounts(const CollectOptions& options, const Run& run) {
+  bool counts = false;
+  for (ReportKind kind : kReportKinds) {
+    const std::string path =
+        run.location.DatabasePath(kind, run.server, options.ftp);
+    if (counts || !fs::exists(path)) continue;
+    automation::ResumeNext([&] {
+      auto session = ado::Session::BeginReading(WaitMs(options));
+      const std::string schema = session->Attach(path);
+      std::vector<std::string> tables = {"tblGeneral"};
+      if (kind == ReportKind::kHitsByHour)
+        tables.emplace_back("tblTotalAccess");
+      for (const std::string& table : tables) {
+        counts = counts ||
+                 session->Prepare("SELECT 1 FROM " + table + " LIMIT 1", schema)
+                     ->Step();
+      }
+      session->Commit();
+    });
+    automation::Err().Clear();
+  }
+  return counts;
+}
+
+// A ledger that is missing beside databases that hold counts: those counts
+// are of days the run cannot know, so it is refused unless --start-ledger
+// says from which day on the ledger is to count. A raw listing counts
+// nothing and goes on without a ledger. The exit status when the run must
+// not go on (after its message), -1 when it goes on.
+int CheckLedgerStart(const CollectOptions& options, Run& run) {
+  const bool exists = LedgerExists(run.ledger_path);
+  if (exists && run.start_ledger) {
+    Usage("--start-ledger starts a collection ledger, and " +
+              Shown(run.ledger_path) + " exists already",
+          "nothing was collected; leave --start-ledger out: the ledger "
+          "knows what was counted");
+    return kExitUsage;
+  }
+  if (exists || run.start_ledger || !DatabasesHoldCounts(options, run)) {
+    return -1;
+  }
+  if (options.raw) {
+    run.ledger_path.clear();
+    return -1;
+  }
+  Usage("the report databases of " + run.server +
+            (options.ftp ? " (FTP)" : " (web)") + " in " + run.location.Name() +
+            " hold counts, but there is no collection ledger beside them (" +
+            ledger::LedgerFileName(run.server, options.ftp) +
+            "): it was deleted, or another program filled them, so which "
+            "days they hold cannot be told",
+        "nothing was collected; restore the ledger from a backup, or give "
+        "--start-ledger DAY to start one that takes the days before DAY as "
+        "counted and collects DAY and later");
+  return kExitUsage;
+}
+
 // Reads the ledger and decides each site's days (see collect_window.h);
 // sites with nothing to collect are left out of the run. The exit status
 // when the run must not go on (after its message; 0 when there is nothing
@@ -592,8 +669,16 @@ int PlanDays(const CollectOptions& options, Run& run) {
   if (!run.location.IsPostgres()) {
     run.ledger_path =
         ledger::LedgerPath(options.db_dir, run.server, options.ftp);
+    if (int status = CheckLedgerStart(options, run); status >= 0) {
+      return status;
+    }
     if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
       return kExitLoggedErrors;
+    }
+    if (run.start_ledger) {
+      run.ledger.runs.push_back(LedgerStartRow(
+          run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
+          UtcStamp(CollectNow())));
     }
   }
   run.today = LogDayOf(CollectNow());
@@ -615,7 +700,12 @@ int PlanDays(const CollectOptions& options, Run& run) {
     run.windows.push_back((*windows)[i]);
   }
   run.sites = std::move(sites);
-  if (!run.sites.empty()) return -1;
+  if (!run.sites.empty()) {
+    // Every check is done: the ledger may be made now.
+    return run.ledger_path.empty() || MakeLedger(run.ledger_path)
+               ? -1
+               : kExitLoggedErrors;
+  }
   for (const std::string& note : run.notes) std::cerr << note << "\n";
   std::cerr << "nothing to collect for " << run.server
             << (options.ftp ? " (ftp)" : " (web)") << "\n";
@@ -696,11 +786,14 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
   return collected;
 }
 
-// Writes the run's end and its ledger rows into the run's session and
-// commits it. Why nothing was stored, or empty when all was.
+// Writes the run's end and its ledger rows into the run's session, checks
+// them against what other runs committed meanwhile (`before`: the ledger
+// the run was planned on) and commits it. Why nothing was stored, or empty
+// when all was.
 std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
                       int64_t run_id, const CollectedGroups& collected,
-                      const RunLedger* recorder) {
+                      const RunLedger* recorder,
+                      const ledger::LedgerContents& before) {
   const bool cancelled = collected.summary.cancel_confirmed;
   try {
     if (!ledger_schema.empty()) {
@@ -710,7 +803,9 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
           cancelled ? ledger::Outcome::kCancelled : ledger::Outcome::kCompleted,
           recorder ? recorder->Records() : collected.summary.records);
       if (recorder) {
-        recorder->Write(store, run_id, collected.reached, !cancelled);
+        CheckNothingCountedMeanwhile(
+            store, before,
+            recorder->Write(store, run_id, collected.reached, !cancelled));
       }
     }
     session.Commit();
@@ -785,7 +880,8 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                             "List the records instead of counting them");
   cmd->add_flag("--since-last", o.since_last,
                 "Each site from the day after its last day counted through "
-                "yesterday (UTC, as the logs)")
+                "yesterday (UTC, as the logs), and the days of the last 31 "
+                "not counted whole")
       ->excludes(to)
       ->excludes(raw);
   cmd->add_flag("--partial-day", o.partial_day,
@@ -828,6 +924,10 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
       ->type_name("IDS")
       ->needs(discover);
   cmd->add_flag("--create-db", o.create_db, "Make missing report databases");
+  cmd->add_option("--start-ledger", o.start_ledger,
+                  "Start a ledger on databases that hold counts but none: the "
+                  "days before DATE count as counted, DATE on are collected")
+      ->type_name("DATE");
   cmd->add_flag("--no-tui", o.no_tui,
                 "Plain progress lines (one every 2 s at most), no dialog");
   cmd->add_flag("--quiet", o.quiet, "No progress at all, only the summary");
@@ -881,7 +981,6 @@ int RunCollect(const CollectOptions& options) {
   if (!CreateDatabases(options, run) || !OpenOutput(options, run)) {
     return kExitUsage;
   }
-  if (!MakeLedger(run.ledger_path)) return kExitLoggedErrors;
   ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
@@ -908,8 +1007,10 @@ int RunCollect(const CollectOptions& options) {
   int64_t run_id = 0;
   if (!schemas->ledger.empty()) {
     try {
+      const ledger::RunRow* start =
+          run.start_ledger ? &run.ledger.runs.back() : nullptr;
       run_id = RecordRunStart(run.ledger_path, WaitMs(options),
-                              StartedRun(options, run));
+                              StartedRun(options, run), start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +
                 Shown(run.ledger_path) + ": " + error.description(),
@@ -934,7 +1035,7 @@ int RunCollect(const CollectOptions& options) {
   std::unique_ptr<RunLedger> recorder;
   if (!options.raw && run_id != 0) {
     recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
-                                           options.recount, run.today);
+                                           options.recount, CollectNow());
     // Their days are counted in part: a later run that reads the files
     // (once registered) goes on from where this one left the others.
     for (const std::string& site : unread_sites) {
@@ -944,8 +1045,8 @@ int RunCollect(const CollectOptions& options) {
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected =
       CollectGroups(*parser, options, run, folders, grid, recorder.get());
-  const std::string not_kept =
-      CommitRun(*session, schemas->ledger, run_id, collected, recorder.get());
+  const std::string not_kept = CommitRun(*session, schemas->ledger, run_id,
+                                         collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
     RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));

@@ -54,6 +54,9 @@ struct CollectOptions {
   bool partial_day = false;
   // Count days the ledger holds as counted already, again, on purpose.
   bool recount = false;
+  // YYYY-MM-DD: start a ledger on report databases that hold counts but
+  // have none; the days before it are taken as counted.
+  std::string start_ledger;
 };
 
 // Exit statuses of collect.

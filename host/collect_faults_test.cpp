@@ -42,6 +42,12 @@ class CollectFaultsTest : public ::testing::Test {
     const fs::path logs = dir_.path() / "shares/SRV1/D$/Logs/W3SVC1";
     WriteFile(logs / "u_ex240601.log", IisLog("2024-06-01", 500, 50));
     WriteFile(logs / "u_ex240602.log", IisLog("2024-06-02", 20000, 4000));
+    // Logs of past days, long finished: a file changed minutes ago may
+    // still be copied, and its days would be counted in part only.
+    for (const char* name : {"u_ex240601.log", "u_ex240602.log"}) {
+      fs::last_write_time(logs / name, fs::file_time_type::clock::now() -
+                                           std::chrono::hours(48));
+    }
     fs::create_directories(db_dir_);
   }
 

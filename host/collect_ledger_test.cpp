@@ -1,12 +1,18 @@
 // velnor collect and velnor report with the collection ledger, run as a user
 // runs them, with the run's clock set through VELNOR_TEST_NOW: the same
 // days refused, counted again on purpose, collected night after night with
-// --since-last, a log of the current day collected as it grows, and files
-// left unregistered. Every count is checked against the log records
-// themselves.
+// --since-last, a log of the current day collected as it grows, files left
+// unregistered, logs that come late, are caught half-copied, renamed,
+// compressed after a cancelled run or lie beside their compressed copy, and
+// a ledger deleted beside its databases. Every count is checked against the
+// log records themselves.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/time.h>
+#include <zlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -34,6 +40,20 @@ class CollectLedgerTest : public ::testing::Test {
   }
   void AppendLog(const std::string& name, const std::string& text) {
     WriteFile(logs_ / name, ReadFile(logs_ / name) + text);
+  }
+  // Compresses the log `name` into `name`.gz, as gzip does.
+  void GzipLog(const std::string& name) {
+    const std::string text = ReadFile(logs_ / name);
+    gzFile out = gzopen((logs_ / (name + ".gz")).c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())),
+              static_cast<int>(text.size()));
+    gzclose(out);
+  }
+  // Sets the log's last change to `seconds` since 1970.
+  void Touch(const std::string& name, long seconds) {
+    const timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimes((logs_ / name).c_str(), times), 0);
   }
 
   // velnor with `args`, the run's clock at `now` (YYYY-MM-DDTHH:MM:SSZ).
@@ -116,6 +136,15 @@ class CollectLedgerTest : public ::testing::Test {
       }
     }
     return files;
+  }
+
+  long Hits() const { return DatabaseHits("QDX_UAWebLogHitsByHour_SRV1.mdb"); }
+
+  // The records the log files hold, whole lines only.
+  long LogRecords() const {
+    long records = 0;
+    for (const auto& [day, count] : LogDays()) records += count;
+    return records;
   }
 
   TempDir dir_{"collect_ledger"};
@@ -367,6 +396,259 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
   EXPECT_EQ(days.at("2024-06-02").second, log.at("2024-06-02"));
   EXPECT_EQ(days.at("2024-06-03").second, log.at("2024-06-03"));
   EXPECT_EQ(DatabaseHits("QDX_UAWebLogHitsByHour_SRV1.mdb"), 12 + 14 + 16);
+}
+
+TEST_F(CollectLedgerTest, ADayWithNothingReadStaysOpenUntilItsLateLogIsRead) {
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 30));
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 50));
+  const std::string now = "2024-06-05T08:00:00Z";
+  VelnorRun first =
+      Collect({"--from", "2024-06-01", "--to", "2024-06-03"}, now);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(Contains(first.err, "collected 1 site of SRV1 (web): 80 records"))
+      << first.err;
+
+  // The 2nd had no log: once it comes, the day is collected, the others
+  // are refused as before.
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", 40));
+  VelnorRun late = Collect({"--from", "2024-06-02", "--to", "2024-06-02"}, now);
+  ASSERT_EQ(late.status, 0) << late.err;
+  EXPECT_TRUE(Contains(late.err, "collected 1 site of SRV1 (web): 40 records"))
+      << late.err;
+  VelnorRun twice =
+      Collect({"--from", "2024-06-01", "--to", "2024-06-03"}, now);
+  EXPECT_EQ(twice.status, 2) << twice.err;
+  EXPECT_TRUE(Contains(twice.err,
+                       "counted already: 2024-06-01 to 2024-06-03 of site 1"))
+      << twice.err;
+
+  // Nightly: the 4th's log is missing on the night of the 6th, the 5th's
+  // is there; the next night --since-last goes back for the 4th and passes
+  // over the 5th.
+  WriteLog("u_ex240605.log", IisLog("2024-06-05", 35));
+  VelnorRun night = Collect({"--since-last"}, "2024-06-06T02:30:00Z");
+  ASSERT_EQ(night.status, 0) << night.err;
+  EXPECT_TRUE(Contains(night.err, "collected 1 site of SRV1 (web): 35 records"))
+      << night.err;
+  WriteLog("u_ex240604.log", IisLog("2024-06-04", 25));
+  WriteLog("u_ex240606.log", IisLog("2024-06-06", 10));
+  VelnorRun next = Collect({"--since-last"}, "2024-06-07T02:30:00Z");
+  ASSERT_EQ(next.status, 0) << next.err;
+  EXPECT_TRUE(Contains(next.err,
+                       "site 1 (Site): --since-last goes back to 2024-06-04, "
+                       "which is not counted whole yet"))
+      << next.err;
+  EXPECT_TRUE(Contains(next.err, "collected 1 site of SRV1 (web): 35 records"))
+      << next.err;
+
+  const std::map<std::string, long> log = LogDays();
+  const auto days = ReportDays();
+  ASSERT_EQ(days.size(), log.size());
+  for (const auto& [day, records] : log) {
+    EXPECT_EQ(days.at(day).second, records) << day;
+  }
+  EXPECT_EQ(Hits(), LogRecords());
+  VelnorRun text =
+      Velnor({"report", "--db-dir", db_.string(), "--server", "SRV1"},
+             "2030-01-01T00:00:00Z");
+  EXPECT_TRUE(
+      Contains(text.out, "Days collected:  site 1: 2024-06-01 to 2024-06-06\n"))
+      << text.out;
+}
+
+TEST_F(CollectLedgerTest,
+       ALogStillCopiedIsCountedAsFarAsItIsWholeUnderAnyName) {
+  // A past day's log caught while it is copied: it ends inside a line.
+  const std::string records = IisRecords("2024-06-01", 200);
+  const std::string copied = kIisHeader + records.substr(0, 9000);
+  ASSERT_NE(copied.back(), '\n');
+  WriteLog("u_ex240601.log", copied);
+  const std::vector<std::string> day = {"--from", "2024-06-01", "--to",
+                                        "2024-06-01"};
+  const std::string now = "2024-06-05T08:00:00Z";
+  VelnorRun half = Collect(day, now);
+  ASSERT_EQ(half.status, 0) << half.err;
+  EXPECT_EQ(Hits(), LogRecords());
+  EXPECT_LT(Hits(), 200);
+
+  // The copy ends, and the file is renamed by hand: the same log, read on
+  // from the whole line the first run stopped at.
+  fs::remove(logs_ / "u_ex240601.log");
+  WriteLog("copy of u_ex240601.log", kIisHeader + records);
+  VelnorRun rest = Collect(day, now);
+  ASSERT_EQ(rest.status, 0) << rest.err;
+  EXPECT_TRUE(Contains(rest.err,
+                       "copy of u_ex240601.log of site 1 (Site) is the log "
+                       "read as u_ex240601.log by run 1"))
+      << rest.err;
+  EXPECT_EQ(Hits(), 200);
+  EXPECT_EQ(Collect(day, now).status, 2);
+
+  // A log changed a minute before the run may still be written: counted,
+  // left in part, and done once it has not changed for a while.
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", 60));
+  Touch("u_ex240602.log", 1717574340);  // 2024-06-05T07:59:00Z
+  const std::vector<std::string> second = {"--from", "2024-06-02", "--to",
+                                           "2024-06-02"};
+  VelnorRun fresh = Collect(second, now);
+  ASSERT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_EQ(Hits(), 260);
+  VelnorRun settled = Collect(second, "2024-06-05T08:10:00Z");
+  ASSERT_EQ(settled.status, 0) << settled.err;
+  EXPECT_TRUE(
+      Contains(settled.err, "collected 1 site of SRV1 (web): 0 records"))
+      << settled.err;
+  VelnorRun done = Collect(second, "2024-06-05T08:11:00Z");
+  EXPECT_EQ(done.status, 2) << done.err;
+  EXPECT_EQ(Hits(), 260);
+}
+
+TEST_F(CollectLedgerTest, ALogCompressedAfterACancelOrBesideItsCopyIsReadOnce) {
+  // A run cancelled (SIGTERM) while it reads a large log, caught with the
+  // log's file position a megabyte into the file.
+  constexpr int kRecords = 300000;
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", kRecords));
+  const fs::path log = logs_ / "u_ex240602.log";
+  Collect({"--from", "2024-06-01", "--to", "2024-06-01"},
+          "2024-06-05T08:00:00Z");  // makes the databases
+  ::setenv("VELNOR_TEST_NOW", "2024-06-05T08:00:00Z", 1);
+  std::vector<std::string> args = Words(
+      "collect --server SRV1 --site Site,D:\\Logs,1 --no-tui --db-dir " +
+      db_.string() + " --share-root " + (dir_.path() / "shares").string() +
+      " --from 2024-06-02 --to 2024-06-02");
+  pid_t pid = StartVelnor(args, dir_.path());
+  auto reading = [&] {
+    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(fds, error)) {
+      if (fs::read_symlink(fd.path(), error) != log) continue;
+      std::istringstream info(ReadFile("/proc/" + std::to_string(pid) +
+                                       "/fdinfo/" +
+                                       fd.path().filename().string()));
+      std::string key;
+      long position = 0;
+      info >> key >> position;
+      // Past the start the run reads first to know the log by.
+      if (position > (1 << 20)) {
+        ::kill(pid, SIGSTOP);
+        return true;
+      }
+    }
+    return false;
+  };
+  ASSERT_TRUE(WaitFor(reading, std::chrono::seconds(60)));
+  ::kill(pid, SIGTERM);
+  ::kill(pid, SIGCONT);
+  VelnorRun cancelled = FinishVelnor(pid, dir_.path());
+  ASSERT_EQ(cancelled.status, 130) << cancelled.err;
+  const long counted = Hits();
+  EXPECT_GT(counted, 0);
+  EXPECT_LT(counted, kRecords);
+
+  // The log is compressed (gzip, the plain file removed): read on from
+  // where the cancel stopped, in the inflated text.
+  GzipLog("u_ex240602.log");
+  fs::remove(log);
+  VelnorRun resumed = Collect({"--from", "2024-06-02", "--to", "2024-06-02"},
+                              "2024-06-05T08:05:00Z");
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_TRUE(Contains(resumed.err,
+                       "u_ex240602.log.gz of site 1 (Site) is the log read "
+                       "as u_ex240602.log by run 2"))
+      << resumed.err;
+  EXPECT_EQ(Hits(), kRecords);
+
+  // A log and its compressed copy side by side: one log, read once.
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 70));
+  GzipLog("u_ex240603.log");
+  VelnorRun both = Collect({"--from", "2024-06-03", "--to", "2024-06-03"},
+                           "2024-06-05T08:05:00Z");
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_TRUE(Contains(both.err, "by this run (the same text")) << both.err;
+  EXPECT_TRUE(Contains(both.err, "collected 1 site of SRV1 (web): 70 records"))
+      << both.err;
+  EXPECT_EQ(Hits(), kRecords + 70);
+}
+
+TEST_F(CollectLedgerTest,
+       DatabasesWithoutTheirLedgerAreRefusedUntilOneIsStarted) {
+  for (const char* day : {"2024-06-01", "2024-06-02", "2024-06-03"}) {
+    const std::string d = day;
+    WriteLog("u_ex" + d.substr(2, 2) + d.substr(5, 2) + d.substr(8, 2) + ".log",
+             IisLog(d, 20));
+  }
+  const std::string now = "2024-06-04T02:30:00Z";
+  ASSERT_EQ(Collect({"--from", "2024-06-01", "--to", "2024-06-02"}, now).status,
+            0);
+  const fs::path ledger = db_ / "velnor_ledger_SRV1_web.sqlite";
+  ASSERT_TRUE(fs::remove(ledger));
+  const std::map<std::string, std::string> before = Files();
+
+  // Nothing tells which days the counts hold: refused, nothing made.
+  VelnorRun refused = Collect({"--since-last"}, now);
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_TRUE(Contains(refused.err,
+                       "velnor: error: the report databases of SRV1 (web) in " +
+                           db_.string() +
+                           " hold counts, but there is no collection ledger "
+                           "beside them (velnor_ledger_SRV1_web.sqlite)"))
+      << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "--start-ledger DAY")) << refused.err;
+  EXPECT_EQ(Files(), before);
+
+  // Started on the 3rd: the days before it are the databases' already.
+  VelnorRun early = Collect({"--from", "2024-06-02", "--to", "2024-06-03",
+                             "--start-ledger", "2024-06-03"},
+                            now);
+  EXPECT_EQ(early.status, 2) << early.err;
+  EXPECT_TRUE(Contains(early.err,
+                       "counted already: 2024-06-02 of site 1 (Site) by the "
+                       "counts the databases held when the ledger was "
+                       "started on 2024-06-03"))
+      << early.err;
+  EXPECT_EQ(Files(), before);
+  VelnorRun started =
+      Collect({"--since-last", "--start-ledger", "2024-06-03"}, now);
+  ASSERT_EQ(started.status, 0) << started.err;
+  EXPECT_TRUE(
+      Contains(started.err, "collected 1 site of SRV1 (web): 20 records"))
+      << started.err;
+  EXPECT_EQ(Hits(), 60);
+
+  // Once there, the ledger is the record: no second start, and the days
+  // before the start stay refused.
+  VelnorRun again =
+      Collect({"--since-last", "--start-ledger", "2024-06-03"}, now);
+  EXPECT_EQ(again.status, 2) << again.err;
+  EXPECT_TRUE(Contains(again.err, "exists already")) << again.err;
+  VelnorRun old = Collect({"--from", "2024-06-01", "--to", "2024-06-01"}, now);
+  EXPECT_EQ(old.status, 2) << old.err;
+  VelnorRun runs =
+      Velnor({"runs", "--db-dir", db_.string(), "--format", "csv"}, now);
+  EXPECT_TRUE(Contains(runs.out, "ledger start")) << runs.out;
+  EXPECT_EQ(Hits(), 60);
+}
+
+TEST_F(CollectLedgerTest, UnregisteredFilesOfDaysCountedWholeAreNotNamed) {
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 16));
+  ASSERT_EQ(Collect({"--from", "2024-06-01", "--to", "2024-06-03",
+                     "--refresh-registry"},
+                    "2024-06-04T02:30:00Z")
+                .status,
+            0);
+  // The 2nd is still open, so --since-last goes back to it over the 3rd,
+  // counted whole: a compressed copy of the 3rd's log holds nothing to
+  // count and is not named; the new day's log is.
+  GzipLog("u_ex240603.log");
+  WriteLog("u_ex240604.log", IisLog("2024-06-04", 9));
+  VelnorRun night = Collect({"--since-last"}, "2024-06-05T02:30:00Z");
+  ASSERT_EQ(night.status, 0) << night.err;
+  EXPECT_TRUE(Contains(night.err, "goes back to 2024-06-02")) << night.err;
+  EXPECT_TRUE(Contains(night.err,
+                       "1 log file in \\\\SRV1\\D$\\Logs\\W3SVC1 is not "
+                       "registered (newest u_ex240604.log)"))
+      << night.err;
 }
 
 }  // namespace

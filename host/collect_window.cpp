@@ -2,6 +2,9 @@
 // them run before the run is recorded or a database is written.
 #include "host/collect_window.h"
 
+#include <algorithm>
+#include <map>
+
 #include "host/command_support.h"
 #include "platform/automation/collection.h"
 
@@ -33,38 +36,85 @@ std::string RunsText(const std::vector<int64_t>& runs,
   return text;
 }
 
+// The first day --since-last gives a site that has no day counted whole:
+// --from, else the ledger's start, else yesterday.
+Day NeverCountedStart(const WindowRequest& request, const SiteWindow& site,
+                      const ledger::CountedDays& counted, bool noted,
+                      std::vector<std::string>& notes) {
+  const ledger::RunRow* start = counted.LedgerStart();
+  if (request.from) {
+    return start ? std::max(*request.from, start->first_day) : *request.from;
+  }
+  if (start != nullptr) return start->first_day;
+  const Day yesterday = request.today - 1;
+  if (noted) {
+    notes.push_back(SiteText(site) +
+                    ": no day of it is counted yet, so --since-last starts "
+                    "with " +
+                    DayText(yesterday) + "; give --from for earlier days");
+  }
+  return yesterday;
+}
+
+// --since-last: the days after the site's last day counted whole, from the
+// earliest day before it that is not counted whole (within the look-back
+// and the site's days in the ledger), the days counted whole between them
+// passed over.
+void SinceLast(const WindowRequest& request, const ledger::CountedDays& counted,
+               SiteWindow& site, std::vector<std::string>& notes) {
+  const Day yesterday = request.today - 1;
+  const std::map<Day, ledger::CountedDay>& days =
+      counted.DaysOf(site.identifier);
+  auto complete = [&days](Day day) {
+    auto found = days.find(day);
+    return found != days.end() && found->second.complete;
+  };
+  site.last = request.partial_day ? request.today : yesterday;
+  const std::optional<Day> last = counted.LastCompleteDay(site.identifier);
+  site.first =
+      last ? *last + 1
+           : NeverCountedStart(request, site, counted, days.empty(), notes);
+  if (!days.empty()) {
+    Day from =
+        std::max(days.begin()->first, yesterday - (kSinceLastLookBackDays - 1));
+    if (const ledger::RunRow* start = counted.LedgerStart()) {
+      from = std::max(from, start->first_day);
+    }
+    for (Day day = from; day < site.first; ++day) {
+      if (complete(day)) continue;
+      notes.push_back(SiteText(site) + ": --since-last goes back to " +
+                      DayText(day) +
+                      ", which is not counted whole yet (nothing of it was "
+                      "read, or only a part)");
+      site.first = day;
+      break;
+    }
+  }
+  for (Day day = site.first; day <= site.last; ++day) {
+    if (complete(day)) site.done.push_back(day);
+  }
+  if (site.Empty()) {
+    notes.push_back(SiteText(site) + ": counted through " +
+                    DayText(site.first - 1) + " already; nothing to collect");
+  }
+}
+
 // Each site's window: the one given, or the days after the last counted.
 std::vector<SiteWindow> Windows(const WindowRequest& request,
                                 const std::vector<std::string>& descriptors,
                                 const ledger::CountedDays& counted,
                                 std::vector<std::string>& notes) {
   std::vector<SiteWindow> windows;
-  const Day yesterday = request.today - 1;
   for (const std::string& descriptor : descriptors) {
     automation::StringArray fields = automation::Split(descriptor, ",");
     SiteWindow& site = windows.emplace_back();
     site.name = fields[0];
     site.identifier = fields[2];
-    if (!request.since_last) {
+    if (request.since_last) {
+      SinceLast(request, counted, site, notes);
+    } else {
       site.first = *request.from;
       site.last = *request.to;
-      continue;
-    }
-    site.last = request.partial_day ? request.today : yesterday;
-    if (std::optional<Day> last = counted.LastCompleteDay(site.identifier)) {
-      site.first = *last + 1;
-    } else if (request.from) {
-      site.first = *request.from;
-    } else {
-      site.first = yesterday;
-      notes.push_back(SiteText(site) +
-                      ": no day of it is counted yet, so --since-last starts "
-                      "with " +
-                      DayText(yesterday) + "; give --from for earlier days");
-    }
-    if (site.Empty()) {
-      notes.push_back(SiteText(site) + ": counted through " +
-                      DayText(site.first - 1) + " already; nothing to collect");
     }
   }
   return windows;
@@ -93,13 +143,25 @@ bool CheckAgainstToday(const WindowRequest& request,
   return true;
 }
 
-// Refuses a window with days counted whole already, naming them.
+// Refuses a window with days counted whole already, or left by the
+// ledger's start to the counts before it, naming them.
 bool CheckNotCounted(const std::vector<SiteWindow>& windows,
                      const ledger::LedgerContents& ledger,
                      const ledger::CountedDays& counted) {
   std::string counted_before;
+  const ledger::RunRow* start = counted.LedgerStart();
   for (const SiteWindow& site : windows) {
     if (site.Empty()) continue;
+    if (start != nullptr && site.first < start->first_day) {
+      if (!counted_before.empty()) counted_before += "; ";
+      counted_before +=
+          DaysText(site.first, std::min(site.last, start->first_day - 1)) +
+          " of " + SiteText(site) +
+          " by the counts the databases held when the ledger was started "
+          "on " +
+          DayText(start->first_day) + " (run " + std::to_string(start->run_id) +
+          ")";
+    }
     for (const ledger::DaySpan& span :
          counted.CompleteSpans(site.identifier, site.first, site.last)) {
       if (!counted_before.empty()) counted_before += "; ";
@@ -124,7 +186,10 @@ std::optional<std::vector<SiteWindow>> PlanWindows(
       Windows(request, descriptors, counted, notes);
   if (request.raw) return windows;
   if (!CheckAgainstToday(request, windows)) return std::nullopt;
-  if (!request.recount && !CheckNotCounted(windows, ledger, counted)) {
+  // A --since-last window holds days counted whole only as days it
+  // passes over.
+  if (!request.recount && !request.since_last &&
+      !CheckNotCounted(windows, ledger, counted)) {
     return std::nullopt;
   }
   return windows;

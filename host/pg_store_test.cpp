@@ -185,7 +185,13 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
   for (auto [server, ftp] :
        {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
     SCOPED_TRACE(std::string(server) + (ftp ? " ftp" : " web"));
-    VelnorRun files = Velnor(Collect(server, ftp, false));
+    std::vector<std::string> to_files = Collect(server, ftp, false);
+    // The rows seeded into the files came without a ledger: one is started
+    // with the window.
+    if (std::string(server) == "GEN1") {
+      to_files.insert(to_files.end(), {"--start-ledger", "2024-06-01"});
+    }
+    VelnorRun files = Velnor(to_files);
     ASSERT_EQ(files.status, 0) << files.err;
     VelnorRun central = Velnor(Collect(server, ftp, true));
     ASSERT_EQ(central.status, 0) << central.err;

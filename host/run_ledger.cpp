@@ -4,45 +4,22 @@
 #include "host/run_ledger.h"
 
 #include <fmt/format.h>
-#include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <limits>
 
 #include "collector/count_observer.h"
 #include "host/collect_clock.h"
 #include "host/command_support.h"
+#include "host/log_file_days.h"
 #include "host/text_format.h"
-#include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/automation/text.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::host {
 namespace {
-
-// The file's first bytes, up to `limit`; empty when it cannot be read.
-std::string ReadHead(std::string_view path, size_t limit) {
-  std::string head(limit, '\0');
-  if (limit == 0) return head;
-  size_t have = 0;
-  bool read = automation::ResumeNext([&] {
-    std::unique_ptr<unc::InputFile> file = unc::OpenForReading(path);
-    while (have < head.size()) {
-      size_t n = file->Read(head.data() + have, head.size() - have);
-      if (n == 0) break;
-      have += n;
-    }
-  });
-  automation::Err().Clear();
-  head.resize(read ? have : 0);
-  return head;
-}
-
-uint32_t Checksum(std::string_view bytes) {
-  return static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
-            static_cast<uInt>(bytes.size())));
-}
 
 std::string_view FolderPart(std::string_view path) {
   size_t slash = path.rfind('\\');
@@ -67,16 +44,13 @@ std::string RecordTime(double time) {
 RunLedger::RunLedger(const ledger::CountedDays& counted,
                      const std::vector<SiteFolder>& folders,
                      const std::vector<SiteWindow>& windows, bool recount,
-                     ledger::Day today)
+                     std::time_t now)
     : counted_(counted),
       folders_(folders),
       windows_(windows),
       recount_(recount),
-      today_(today) {
-  for (const SiteWindow& window : windows_) {
-    hold_back_ = hold_back_ || (!window.Empty() && window.last >= today_);
-  }
-}
+      now_(now),
+      today_(LogDayOf(now)) {}
 
 RunLedger::Watch::Watch(RunLedger& ledger) : ledger_(ledger) {
   SetCountObserver(&ledger_);
@@ -137,42 +111,66 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
   if (replaced_observer_ != nullptr) replaced_observer_->FileClosed(report);
   FileTally& file = FileOf(report.path);
   file.closed = !report.read_failed;
+  file.held_back = report.held_back;
   file.end_offset = report.text_offset;
   if (report.read_failed) SiteOf(file.site).unread_file = true;
 }
 
-iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
+// Only a file listed with bytes: a plain file, finite. A pipe (listed
+// with no size) would be waited on.
+size_t RunLedger::HeadBytesFor(std::string_view path) {
+  const FileTally& file = FileOf(path);
+  return ListedSize(file.site, file.name) > 0 ? kHeadBytes : 0;
+}
+
+iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
+                                    std::string_view head) {
   iislog::ReadPlan plan;
+  // Any file may be written as it is read (a nightly run reads the new
+  // day's file too; a past day's file may still be copied): a last line
+  // without its line end is left for a later run.
+  plan.hold_back_unterminated_line = true;
   FileTally& file = FileOf(path);
-  // A file changed today may be written as it is read, also when the run
-  // counts earlier days only (a nightly run reads the new day's file too):
-  // its last line without a line end is left for a later run.
-  const unc::DirEntry* listed = Listed(file.site, file.name);
-  plan.hold_back_unterminated_line =
-      hold_back_ ||
-      (listed != nullptr &&
-       LogDayOf(static_cast<std::time_t>(listed->modified_time)) >= today_);
-  // Only as much as the listing saw: the file is opened a second time for
-  // this, and a file that is no plain file (a pipe, listed with no size)
-  // must not lose its start to it.
-  const std::string head =
-      ReadHead(path, static_cast<size_t>(std::min<uint64_t>(
-                         kHeadBytes, ListedSize(file.site, file.name))));
   file.head_bytes = static_cast<int64_t>(head.size());
-  file.head_checksum = Checksum(head);
-  const ledger::FileRow* before = counted_.LatestFile(file.site, file.name);
-  bool changed = false;
-  if (before != nullptr && !head.empty()) {
-    changed = before->head_bytes > file.head_bytes ||
-              Checksum(std::string_view(head).substr(
-                  0, static_cast<size_t>(before->head_bytes))) !=
-                  before->head_checksum;
-  }
+  file.head_checksum = ledger::HeadChecksum(head);
   const SiteWindow* window = WindowOf(file.site);
-  if (!recount_ && !changed && window != nullptr) {
-    for (const auto& [day, offset] : counted_.CountedParts(
-             file.site, file.name, window->first, window->last)) {
-      plan.counted.push_back({day, offset});
+  if (window == nullptr) return plan;
+  std::map<ledger::Day, int64_t> parts;
+  for (ledger::Day day : window->done) {
+    parts[day] = iislog::kWholeDayCounted;
+  }
+  const std::vector<const ledger::FileRow*> rows =
+      counted_.RowsOfLog(file.site, head);
+  const ledger::FileRow* before = counted_.LatestFile(file.site, file.name);
+  const bool changed =
+      before != nullptr && !head.empty() &&
+      std::find(rows.begin(), rows.end(), before) == rows.end();
+  if (!recount_) {
+    for (const auto& [day, offset] :
+         counted_.CountedParts(file.site, rows, window->first, window->last)) {
+      parts[day] = std::max(parts[day], offset);
+    }
+    // Named once, when the log is first met under this name.
+    const bool known_by_name =
+        std::any_of(rows.begin(), rows.end(), [&](const ledger::FileRow* row) {
+          return automation::EqualsIgnoringAsciiCase(row->file_name, file.name);
+        });
+    if (!rows.empty() && !known_by_name) {
+      NoteSameLog(file, rows.back()->file_name, rows.back()->run_id);
+    }
+  }
+  // The same log read by this run under another name (both forms side by
+  // side): every day of the window was counted up to where that stopped.
+  const auto [read_here, other] = ReadInThisRun(file, head);
+  if (read_here > 0) {
+    for (ledger::Day day = window->first; day <= window->last; ++day) {
+      parts[day] = std::max(parts[day], read_here);
+    }
+    NoteSameLog(file, other, 0);
+  }
+  for (const auto& [day, offset] : parts) {
+    plan.counted.push_back({day, offset});
+    if (offset != iislog::kWholeDayCounted) {
       file.start_offset = std::max(file.start_offset, offset);
     }
   }
@@ -182,7 +180,7 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
                                    ListedSize(file.site, file.name)) {
     continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
   }
-  if (changed) {
+  if (changed && rows.empty()) {
     changed_.push_back(
         Shown(file.name) + " of " + SiteText(file.site) +
         " is not the file run " + std::to_string(before->run_id) +
@@ -193,8 +191,49 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path) {
   return plan;
 }
 
+std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
+    const FileTally& file, std::string_view head) const {
+  std::pair<int64_t, std::string> read{0, ""};
+  // Most heads are kHeadBytes long: each length's checksum is made once.
+  std::map<int64_t, uint32_t> checksums;
+  for (const auto& [path, other] : files_) {
+    if (&other == &file || other.site != file.site || other.head_bytes == 0 ||
+        other.head_bytes > std::ssize(head)) {
+      continue;
+    }
+    auto [checksum, made] = checksums.try_emplace(other.head_bytes);
+    if (made) {
+      checksum->second = ledger::HeadChecksum(
+          head.substr(0, static_cast<size_t>(other.head_bytes)));
+    }
+    if (checksum->second == other.head_checksum &&
+        other.end_offset > read.first) {
+      read = {other.end_offset, other.name};
+    }
+  }
+  return read;
+}
+
+void RunLedger::NoteSameLog(const FileTally& file, const std::string& other,
+                            int64_t run_id) {
+  same_log_.push_back(
+      Shown(file.name) + " of " + SiteText(file.site) + " is the log read as " +
+      Shown(other) +
+      (run_id == 0 ? std::string(" by this run")
+                   : " by run " + std::to_string(run_id)) +
+      " (the same text: renamed or compressed); only what that reading did "
+      "not reach was counted");
+}
+
 std::vector<std::string> RunLedger::Notes() const {
   std::vector<std::string> notes = changed_;
+  for (size_t i = 0; i < same_log_.size() && i < 3; ++i) {
+    notes.push_back(same_log_[i]);
+  }
+  if (same_log_.size() > 3) {
+    notes.push_back("and " + std::to_string(same_log_.size() - 3) +
+                    " more files that are logs read under another name");
+  }
   if (!continued_.empty()) {
     std::string files;
     for (size_t i = 0; i < continued_.size() && i < 3; ++i) {
@@ -209,9 +248,9 @@ std::vector<std::string> RunLedger::Notes() const {
   return notes;
 }
 
-void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
-                      const std::set<std::string>& reached,
-                      bool completed) const {
+std::vector<ledger::DayRow> RunLedger::Write(
+    ledger::LedgerStore& store, int64_t run_id,
+    const std::set<std::string>& reached, bool completed) const {
   // One row per site and file name, as Windows names files.
   std::map<std::pair<std::string, std::string>, ledger::FileRow> rows;
   for (const auto& [path, file] : files_) {
@@ -242,6 +281,7 @@ void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
   }
   for (const auto& [key, row] : rows) store.AddFile(row);
 
+  std::vector<ledger::DayRow> days;
   std::set<std::string> written;  // a site given twice is counted once here
   for (const SiteWindow& window : windows_) {
     if (window.Empty() || !reached.contains(window.identifier) ||
@@ -249,8 +289,15 @@ void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
       continue;
     }
     const bool whole = completed && SiteReadWhole(window.identifier);
+    const std::optional<ledger::Day> unsettled =
+        UnsettledFrom(window.identifier);
+    const std::map<ledger::Day, ledger::CountedDay>& before =
+        counted_.DaysOf(window.identifier);
     auto site = sites_.find(window.identifier);
     for (ledger::Day day = window.first; day <= window.last; ++day) {
+      if (std::binary_search(window.done.begin(), window.done.end(), day)) {
+        continue;
+      }
       ledger::DayRow row;
       row.run_id = run_id;
       row.site = window.identifier;
@@ -263,10 +310,18 @@ void RunLedger::Write(ledger::LedgerStore& store, int64_t run_id,
                     std::end(tally->second.hits_by_class), row.hits_by_class);
         }
       }
-      row.complete = whole && day < today_;
+      // Nothing read of a day is no evidence that it is over: its log
+      // may come late.
+      auto earlier = before.find(day);
+      const bool read =
+          row.hits > 0 || (earlier != before.end() && earlier->second.hits > 0);
+      row.complete =
+          whole && read && day < today_ && (!unsettled || day < *unsettled);
       store.AddDay(row);
+      days.push_back(row);
     }
   }
+  return days;
 }
 
 const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
@@ -324,6 +379,29 @@ RunLedger::SiteTally& RunLedger::SiteOf(std::string_view site) {
   auto found = sites_.find(site);
   if (found != sites_.end()) return found->second;
   return sites_[std::string(site)];
+}
+
+std::optional<ledger::Day> RunLedger::UnsettledFrom(
+    const std::string& site) const {
+  std::optional<ledger::Day> from;
+  for (const auto& [path, file] : files_) {
+    if (file.site != site) continue;
+    const unc::DirEntry* listed = Listed(file.site, file.name);
+    const bool settling =
+        listed != nullptr && std::abs(static_cast<int64_t>(now_) -
+                                      listed->modified_time) < kSettlingSeconds;
+    if (!file.held_back && !settling) continue;
+    // The file's days start with its first record read, else with the day
+    // its name gives; a file that tells neither may hold any day.
+    ledger::Day first = std::numeric_limits<ledger::Day>::min();
+    if (file.records > 0) {
+      first = static_cast<ledger::Day>(file.first_record);
+    } else if (std::optional<FileDays> named = DaysInLogFileName(file.name)) {
+      first = named->first;
+    }
+    from = from ? std::min(*from, first) : first;
+  }
+  return from;
 }
 
 // A site's folder was listed (or IIS has not made it yet: nothing was

@@ -3,6 +3,8 @@
 // counts), so every row here stands for counts in the report databases.
 #include "ledger/counted_days.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 
 namespace velnor::ledger {
@@ -43,8 +45,21 @@ CountedDays::CountedDays(const LedgerContents& ledger) {
     day.hits += row.hits;
     for (int i = 0; i < 4; ++i) day.hits_by_class[i] += row.hits_by_class[i];
   }
-  for (const FileRow& row : ledger.files) {
-    files_[{row.site, Folded(row.file_name)}].push_back(row);
+  for (auto& [site, days] : days_) {
+    for (auto& [day, counted] : days) {
+      counted.complete = counted.complete && counted.hits > 0;
+    }
+  }
+  files_ = ledger.files;
+  for (size_t i = 0; i < files_.size(); ++i) {
+    const FileRow& row = files_[i];
+    names_[{row.site, Folded(row.file_name)}].push_back(i);
+    if (row.head_bytes > 0) {
+      heads_[row.site][row.head_bytes].emplace(row.head_checksum, i);
+    }
+  }
+  for (const RunRow& run : ledger.runs) {
+    if (run.mode == kLedgerStartMode) ledger_start_ = run;
   }
 }
 
@@ -88,12 +103,34 @@ std::vector<DaySpan> CountedDays::CompleteSpans(const std::string& site,
   return spans;
 }
 
+std::vector<const FileRow*> CountedDays::RowsOfLog(
+    const std::string& site, std::string_view head) const {
+  std::vector<size_t> found;
+  auto lengths = heads_.find(site);
+  if (lengths == heads_.end()) return {};
+  // One pass over the head: the checksum of each recorded length grows
+  // from the one before.
+  uLong crc = crc32(0, nullptr, 0);
+  size_t done = 0;
+  for (const auto& [length, rows] : lengths->second) {
+    if (static_cast<size_t>(length) > head.size()) break;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(head.data() + done),
+                static_cast<uInt>(length - done));
+    done = static_cast<size_t>(length);
+    auto [begin, end] = rows.equal_range(static_cast<uint32_t>(crc));
+    for (auto row = begin; row != end; ++row) found.push_back(row->second);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<const FileRow*> rows;
+  for (size_t i : found) rows.push_back(&files_[i]);
+  return rows;
+}
+
 std::vector<std::pair<Day, int64_t>> CountedDays::CountedParts(
-    const std::string& site, const std::string& file_name, Day first,
+    const std::string& site, const std::vector<const FileRow*>& rows, Day first,
     Day last) const {
   std::vector<std::pair<Day, int64_t>> parts;
-  auto rows = files_.find({site, Folded(file_name)});
-  if (rows == files_.end()) return parts;
+  if (rows.empty()) return parts;
   const std::map<Day, CountedDay>& days = DaysOf(site);
   for (auto day = days.lower_bound(first);
        day != days.end() && day->first <= last; ++day) {
@@ -101,10 +138,10 @@ std::vector<std::pair<Day, int64_t>> CountedDays::CountedParts(
     // Each run of the day went on from where the one before it stopped,
     // so the part counted ends where the furthest of them stopped.
     int64_t offset = 0;
-    for (const FileRow& row : rows->second) {
+    for (const FileRow* row : rows) {
       if (std::find(day->second.runs.begin(), day->second.runs.end(),
-                    row.run_id) != day->second.runs.end()) {
-        offset = std::max(offset, row.end_offset);
+                    row->run_id) != day->second.runs.end()) {
+        offset = std::max(offset, row->end_offset);
       }
     }
     if (offset > 0) parts.emplace_back(day->first, offset);
@@ -114,8 +151,14 @@ std::vector<std::pair<Day, int64_t>> CountedDays::CountedParts(
 
 const FileRow* CountedDays::LatestFile(const std::string& site,
                                        const std::string& file_name) const {
-  auto rows = files_.find({site, Folded(file_name)});
-  return rows == files_.end() ? nullptr : &rows->second.back();
+  auto rows = names_.find({site, Folded(file_name)});
+  return rows == names_.end() ? nullptr : &files_[rows->second.back()];
+}
+
+uint32_t HeadChecksum(std::string_view bytes) {
+  return static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
+            static_cast<uInt>(bytes.size())));
 }
 
 }  // namespace velnor::ledger

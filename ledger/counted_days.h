@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,7 +19,9 @@ namespace velnor::ledger {
 
 // One site's day as every committed run that counted it left it.
 struct CountedDay {
-  bool complete = false;      // some run counted it whole
+  // Some run counted it whole, and records of it were read: a day of
+  // none (as ledgers kept before made of a missing log) stays open.
+  bool complete = false;
   std::vector<int64_t> runs;  // that counted it, in run order
   int64_t hits = 0;           // over all those runs
   int64_t hits_by_class[4] = {0, 0, 0, 0};
@@ -51,24 +54,48 @@ class CountedDays {
   std::vector<DaySpan> CompleteSpans(const std::string& site, Day first,
                                      Day last) const;
 
-  // For the log file `file_name` of `site` (its name compared without
-  // regard to case, as Windows names are): each day from `first` to `last`
-  // that is counted in part only, with the offset up to which runs of that
-  // day read the file (see iislog/read_plan.h). Days whose runs did not
-  // read the file are left out: none of its records were counted.
-  std::vector<std::pair<Day, int64_t>> CountedParts(
-      const std::string& site, const std::string& file_name, Day first,
-      Day last) const;
+  // The earlier readings of the log of `site` whose text starts with
+  // `head`, whatever its name: the rows whose recorded head (head_bytes of
+  // them, at least one) is the start of `head`. A log renamed, compressed
+  // or grown since starts with the same text; another log does not (its
+  // #Date and first records differ). In run order; none for an empty head.
+  std::vector<const FileRow*> RowsOfLog(const std::string& site,
+                                        std::string_view head) const;
 
-  // The most recent row of the log file `file_name` of `site`, or null.
+  // For the readings `rows` of one log of `site` (see RowsOfLog): each day
+  // from `first` to `last` that is counted in part only, with the offset
+  // up to which runs of that day read the log (see iislog/read_plan.h).
+  // Days whose runs did not read the log are left out: none of its
+  // records were counted.
+  std::vector<std::pair<Day, int64_t>> CountedParts(
+      const std::string& site, const std::vector<const FileRow*>& rows,
+      Day first, Day last) const;
+
+  // The most recent row of the log file `file_name` of `site` (its name
+  // compared without regard to case, as Windows names are), or null.
   const FileRow* LatestFile(const std::string& site,
                             const std::string& file_name) const;
 
+  // The run that started the ledger on report databases that held counts
+  // already (kLedgerStartMode), or null: the days before its first day
+  // were counted without a ledger.
+  const RunRow* LedgerStart() const {
+    return ledger_start_ ? &*ledger_start_ : nullptr;
+  }
+
  private:
   std::map<std::string, std::map<Day, CountedDay>> days_;
-  // Per site and file name folded to lower case, in run order.
-  std::map<std::pair<std::string, std::string>, std::vector<FileRow>> files_;
+  std::vector<FileRow> files_;  // in run order
+  // Indexes into files_: per site and file name folded to lower case; per
+  // site, head length and head checksum.
+  std::map<std::pair<std::string, std::string>, std::vector<size_t>> names_;
+  std::map<std::string, std::map<int64_t, std::multimap<uint32_t, size_t>>>
+      heads_;
+  std::optional<RunRow> ledger_start_;
 };
+
+// The checksum the ledger keeps of a log's head: its CRC-32.
+uint32_t HeadChecksum(std::string_view bytes);
 
 }  // namespace velnor::ledger
 

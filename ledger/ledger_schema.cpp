@@ -62,7 +62,7 @@ const std::vector<LedgerTable>& LedgerTables() {
         "file_name TEXT NOT NULL, "
         "file_size BIGINT NOT NULL, "      // as listed before the run
         "file_modified TEXT NOT NULL, "    // YYYY-MM-DDTHH:MM:SSZ
-        "head_bytes BIGINT NOT NULL, "     // the first bytes checksummed
+        "head_bytes BIGINT NOT NULL, "     // the first bytes of the text
         "head_checksum BIGINT NOT NULL, "  // their CRC-32
         "start_offset BIGINT NOT NULL, "   // counting went on from here
         "end_offset BIGINT NOT NULL, "     // and was read up to here

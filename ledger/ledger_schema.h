@@ -9,8 +9,10 @@
 //            run's own commit, so a row without an end is a run that never
 //            committed (killed, or a power cut): it counted nothing.
 // run_files  per run, site and log file read: the file as it was (size,
-//            modification time, a checksum of its first bytes), where the
-//            reading started and ended in it, and the records counted.
+//            modification time), what the log is known by whatever its
+//            name (a checksum of the first bytes of its text, inflated for
+//            gzip), where the reading started and ended in that text, and
+//            the records counted.
 // run_days   per run, site and day of its window: hits, hits per status
 //            class, and whether the day was counted whole.
 //

@@ -219,4 +219,21 @@ void LedgerStore::AddDay(const DayRow& day) {
   Run(*insert);
 }
 
+std::vector<DayRow> LedgerStore::EndedDaysWithHits() {
+  std::vector<DayRow> rows;
+  auto days = Prepare(
+      "SELECT d.run_id, d.site, d.log_day, d.hits FROM run_days d "
+      "JOIN runs r ON r.run_id = d.run_id "
+      "WHERE r.ended IS NOT NULL AND d.hits > 0 "
+      "ORDER BY d.run_id, d.site, d.log_day");
+  while (days->Step()) {
+    DayRow& day = rows.emplace_back();
+    day.run_id = days->Integer(0);
+    day.site = Text(*days, 1);
+    day.day = ParseDayText(days->Text(2));
+    day.hits = days->Integer(3);
+  }
+  return rows;
+}
+
 }  // namespace velnor::ledger

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ado/session.h"
@@ -30,6 +31,10 @@ Day ParseDayText(std::string_view text);
 enum class Outcome { kInterrupted, kCompleted, kCancelled, kFailed };
 std::string_view OutcomeText(Outcome outcome);  // "completed", ...
 
+// The mode of the row that starts a ledger on report databases that held
+// counts already: the days before its first day were counted without one.
+inline constexpr std::string_view kLedgerStartMode = "ledger start";
+
 struct RunRow {
   int64_t run_id = 0;
   std::string server;
@@ -37,7 +42,7 @@ struct RunRow {
   std::string sites;  // the site identifiers, comma-separated
   Day first_day = 0;
   Day last_day = 0;
-  std::string mode;  // "count", "recount" or "raw"
+  std::string mode;  // "count", "recount", "raw" or kLedgerStartMode
   bool partial_day = false;
   std::string started;  // UTC, YYYY-MM-DDTHH:MM:SSZ
   std::string ended;    // empty while the run has not committed
@@ -92,6 +97,9 @@ class LedgerStore {
               int64_t records);
   void AddFile(const FileRow& file);
   void AddDay(const DayRow& day);
+  // The days with hits of every run that has ended, by run_id, site and
+  // day: what the session sees counted now.
+  std::vector<DayRow> EndedDaysWithHits();
 
  private:
   std::unique_ptr<ado::Statement> Prepare(const std::string& sql);

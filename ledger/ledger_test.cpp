@@ -24,6 +24,10 @@ Day June(int day) {
   return static_cast<Day>(automation::DateSerial(2024, 6, day));
 }
 
+// The start of the text of the log the runs below read.
+const std::string kHead =
+    "#Software: Microsoft Internet Information " + std::string(150, 'x');
+
 RunRow StartedRun(int64_t id, Day first, Day last, const std::string& mode,
                   bool partial) {
   RunRow run;
@@ -71,9 +75,10 @@ class LedgerTest : public ::testing::Test {
         store.AddDay(
             {id, "1", day, 10, {7, 1, 2, 0}, !(partial && day == last)});
       }
-      store.AddFile({id, "1", id % 2 ? "u_ex.log" : "U_EX.LOG", to,
-                     "2024-06-12T02:00:00Z", 100, 42, from, to,
-                     "2024-06-10 00:00:01", "2024-06-11 10:00:00", 9});
+      store.AddFile({id, "1", id % 2 ? "u_ex.log" : "U_EX.LOG.gz", to,
+                     "2024-06-12T02:00:00Z", 100,
+                     HeadChecksum(std::string_view(kHead).substr(0, 100)), from,
+                     to, "2024-06-10 00:00:01", "2024-06-11 10:00:00", 9});
       store.EndRun(id, "2024-06-12T02:31:00Z", Outcome::kCompleted, 20);
     });
   }
@@ -137,7 +142,8 @@ TEST_F(LedgerTest, RunsFilesAndDaysReadBackAsWritten) {
   EXPECT_EQ(ledger.runs[1].records, 20);
   EXPECT_TRUE(ledger.runs[1].partial_day);
   ASSERT_EQ(ledger.files.size(), 1u);
-  EXPECT_EQ(ledger.files[0].head_checksum, 42u);
+  EXPECT_EQ(ledger.files[0].head_checksum,
+            HeadChecksum(std::string_view(kHead).substr(0, 100)));
   EXPECT_EQ(ledger.files[0].end_offset, 500);
   EXPECT_EQ(ledger.files[0].last_record, "2024-06-11 10:00:00");
   ASSERT_EQ(ledger.days.size(), 2u);
@@ -165,15 +171,24 @@ TEST_F(LedgerTest, APartDayGoesOnFromTheFurthestReadingOfItsRuns) {
   EXPECT_EQ(days.DaysOf("1").at(June(11)).hits, 20);
   EXPECT_TRUE(days.DaysOf("2").empty());
 
-  // The file name in another case is the same file.
-  EXPECT_EQ(days.CountedParts("1", "U_ex.log", June(1), June(30)),
+  // The log is known by its text, whatever its name (the runs read it as
+  // u_ex.log and, compressed, as U_EX.LOG.gz), also grown since.
+  const std::vector<const FileRow*> log = days.RowsOfLog("1", kHead + "more");
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[3]->run_id, 4);
+  EXPECT_EQ(days.CountedParts("1", log, June(1), June(30)),
             (std::vector<std::pair<Day, int64_t>>{{June(11), 900},
                                                   {June(12), 2000}}));
-  EXPECT_TRUE(days.CountedParts("1", "u_ex.log", June(10), June(10)).empty());
-  EXPECT_TRUE(days.CountedParts("1", "other.log", June(1), June(30)).empty());
-  EXPECT_TRUE(days.CountedParts("2", "u_ex.log", June(1), June(30)).empty());
-  ASSERT_NE(days.LatestFile("1", "u_ex.log"), nullptr);
-  EXPECT_EQ(days.LatestFile("1", "u_ex.log")->run_id, 4);
+  EXPECT_TRUE(days.CountedParts("1", log, June(10), June(10)).empty());
+  // Another log, one shorter than the head read, another site's.
+  for (const std::string& other :
+       {"#Software: Microsoft Internet Information " + std::string(150, 'y'),
+        kHead.substr(0, 99), std::string()}) {
+    EXPECT_TRUE(days.RowsOfLog("1", other).empty()) << other;
+  }
+  EXPECT_TRUE(days.RowsOfLog("2", kHead).empty());
+  ASSERT_NE(days.LatestFile("1", "U_ex.log"), nullptr);
+  EXPECT_EQ(days.LatestFile("1", "U_ex.log")->run_id, 3);
 
   // Once the 11th is counted whole, it is complete and no longer a part.
   CountedRun(5, June(11), June(11), 900, 1000, false);

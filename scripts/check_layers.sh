@@ -8,7 +8,9 @@
 #      target that owns each header its files include. A header is owned
 #      by the target that compiles the .cpp beside it or, when it has none,
 #      by the one library of its folder.
-# Prints each fault and exits 1 when there is one. Needs cmake, awk, git.
+# Prints each fault and exits 1 when there is one. Needs git, awk and what
+# scripts/deps.sh --tests installs (it configures a build with the tests
+# and benchmarks in a temporary folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)

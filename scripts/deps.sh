@@ -13,7 +13,7 @@ packages=(
 if [[ ${1:-} == --tests ]]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-    tmux sqlite3 samba smbclient chromium
+    tmux sqlite3 samba smbclient chromium systemd
     man-db file dpkg-dev clang-format git
     postgresql postgresql-contrib
   )

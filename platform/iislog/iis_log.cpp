@@ -136,12 +136,19 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   counted_.clear();
   counted_end_ = 0;
   if (tl_observer != nullptr) tl_observer->FileOpened(path_);
+  std::unique_ptr<unc::InputFile> text =
+      DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path);
   ReadPlan plan;
-  if (tl_planner != nullptr) plan = tl_planner->PlanFor(path_);
-  lines_ = std::make_unique<LineReader>(
-      DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path));
+  if (tl_planner != nullptr) {
+    std::string head;
+    text = ReadAhead(std::move(text), tl_planner->HeadBytesFor(path_), head);
+    plan = tl_planner->PlanFor(path_, head);
+  }
+  lines_ = std::make_unique<LineReader>(std::move(text));
   lines_->HoldBackUnterminatedLine(plan.hold_back_unterminated_line);
   counted_ = std::move(plan.counted);
+  counted_day_ = std::numeric_limits<int32_t>::min();
+  counted_day_offset_ = -1;
   for (const CountedPart& part : counted_) {
     counted_end_ = std::max(counted_end_, part.offset);
   }
@@ -180,15 +187,22 @@ bool IISLog::CountedBefore() {
   }
   if (!date_time_) return false;
   const auto day = static_cast<int32_t>(automation::DatePart(*date_time_));
-  for (const CountedPart& part : counted_) {
-    if (part.day == day) return line_end <= part.offset;
+  // Records come in runs of one day: the day's part is looked up when the
+  // day changes.
+  if (day != counted_day_) {
+    counted_day_ = day;
+    counted_day_offset_ = -1;
+    for (const CountedPart& part : counted_) {
+      if (part.day == day) counted_day_offset_ = part.offset;
+    }
   }
-  return false;
+  return line_end <= counted_day_offset_;
 }
 
 void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   const bool was_open = lines_ != nullptr;
   const int64_t text_offset = was_open ? lines_->Offset() : 0;
+  const bool held_back = was_open && lines_->HeldBack();
   lines_.reset();
   counted_.clear();
   has_record_ = false;
@@ -196,7 +210,8 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   date_time_.reset();
   if (was_open && tl_observer != nullptr) {
     tl_observer->FileClosed({path_, records_, skipped_lines_,
-                             first_skipped_line_, text_offset, read_failed_});
+                             first_skipped_line_, text_offset, held_back,
+                             read_failed_});
   }
   read_failed_ = false;
 }

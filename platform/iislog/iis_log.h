@@ -126,6 +126,10 @@ class IISLog : public automation::Object {
   std::vector<CountedPart> counted_;
   // The largest offset of counted_.
   int64_t counted_end_ = 0;
+  // The day CountedBefore looked up last, and its offset in counted_ (-1:
+  // none).
+  int32_t counted_day_ = INT32_MIN;
+  int64_t counted_day_offset_ = -1;
   std::vector<std::string_view> values_;  // of the current record
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record

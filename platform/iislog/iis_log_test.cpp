@@ -421,11 +421,15 @@ class FixedPlanner : public ReadPlanner {
     SetReadPlanner(this);
   }
   ~FixedPlanner() override { SetReadPlanner(nullptr); }
-  ReadPlan PlanFor(std::string_view path) override {
+  size_t HeadBytesFor(std::string_view /*path*/) override { return head_bytes; }
+  ReadPlan PlanFor(std::string_view path, std::string_view head) override {
     planned.emplace_back(path);
+    heads.emplace_back(head);
     return plan_;
   }
+  size_t head_bytes = 0;
   std::vector<std::string> planned;
+  std::vector<std::string> heads;
 
  private:
   ReadPlan plan_;
@@ -504,6 +508,46 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
   // Without the day in the plan, or without a plan, everything is read.
   FixedPlanner other_day({{{Day(2021, 3, 5), read_to}}, false});
   EXPECT_EQ(CountRecords(path), 5);
+}
+
+TEST_F(IISLogTest, ThePlannerSeesTheStartOfTheTextWhichIsStillRead) {
+  const std::string text = kHeader +
+                           "2021-03-04 05:06:07 1.1.1.1 GET /a 200\n"
+                           "2021-03-05 05:06:07 1.1.1.1 GET /b 200\n"
+                           "2021-03-05 05:06:08 1.1.1.1 GET /c 200\n";
+  const std::string cut = "2021-03-05 05:06:09 1.1.1.1 GET /d";
+  struct Case {
+    size_t head_bytes;
+    bool cut_short;
+    std::vector<CountedPart> counted;
+    int records;  // handed out
+  };
+  const std::vector<Case> cases = {
+      {0, false, {}, 3},
+      {10, false, {}, 3},
+      {1 << 20, false, {}, 3},  // more than the text: all of it
+      {64, true, {}, 3},        // the cut line is held back
+      {64, false, {{Day(2021, 3, 5), kWholeDayCounted}}, 1},
+      {64, true, {{Day(2021, 3, 4), kWholeDayCounted}}, 2},
+  };
+  RecordingObserver observer;
+  for (const Case& c : cases) {
+    const std::string written = text + (c.cut_short ? cut : "");
+    for (const std::string& path :
+         {Write("u_ex.log", written), WriteGzip("u_ex.log.gz", {written})}) {
+      SCOPED_TRACE(path + " head " + std::to_string(c.head_bytes));
+      FixedPlanner planner({c.counted, true});
+      planner.head_bytes = c.head_bytes;
+      EXPECT_EQ(CountRecords(path), c.records);
+      log_.CloseLogFiles(1);
+      // The inflated text, as far as asked and there.
+      ASSERT_EQ(planner.heads.size(), 1u);
+      EXPECT_EQ(planner.heads[0], written.substr(0, c.head_bytes));
+      EXPECT_EQ(observer.closed.back().held_back, c.cut_short);
+      EXPECT_EQ(observer.closed.back().text_offset,
+                static_cast<int64_t>(text.size()));
+    }
+  }
 }
 
 TEST_F(IISLogTest, AnInterruptEndsTheFileAtTheNextLine) {

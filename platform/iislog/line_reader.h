@@ -29,6 +29,8 @@ class LineReader {
   // Offset stays at its start, so that a later reading of the grown file
   // gets it whole.
   void HoldBackUnterminatedLine(bool hold_back) { hold_back_ = hold_back; }
+  // Next ended before a last line without its line end, as asked above.
+  bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
 
   // Makes the next line current. kLine sets `line` to its bytes without the
   // line end (LF or CR LF) and, on the first line, without a UTF-8 byte-order

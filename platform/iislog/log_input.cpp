@@ -128,23 +128,36 @@ class GzipInput : public unc::InputFile {
   bool in_member_ = false;
 };
 
-}  // namespace
-
-std::unique_ptr<unc::InputFile> DecodeLogInput(
-    std::unique_ptr<unc::InputFile> file, std::string_view path) {
-  std::vector<char> head(2);
+// Up to `limit` bytes of `file`, fewer only at its end.
+std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit) {
+  std::vector<char> head(limit);
   size_t have = 0;
   while (have < head.size()) {
-    size_t n = file->Read(head.data() + have, head.size() - have);
+    size_t n = file.Read(head.data() + have, head.size() - have);
     if (n == 0) break;
     have += n;
   }
   head.resize(have);
+  return head;
+}
+
+}  // namespace
+
+std::unique_ptr<unc::InputFile> DecodeLogInput(
+    std::unique_ptr<unc::InputFile> file, std::string_view path) {
+  std::vector<char> head = ReadUpTo(*file, 2);
   if (HasGzipName(path) || HasGzipMagic(head)) {
     return std::make_unique<GzipInput>(std::move(file), std::string(path),
                                        std::move(head));
   }
   return std::make_unique<PlainInput>(std::move(file), std::move(head));
+}
+
+std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
+                                          size_t limit, std::string& head) {
+  std::vector<char> bytes = ReadUpTo(*input, limit);
+  head.assign(bytes.begin(), bytes.end());
+  return std::make_unique<PlainInput>(std::move(input), std::move(bytes));
 }
 
 }  // namespace velnor::iislog

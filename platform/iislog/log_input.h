@@ -5,7 +5,9 @@
 #ifndef VELNOR_PLATFORM_IISLOG_LOG_INPUT_H_
 #define VELNOR_PLATFORM_IISLOG_LOG_INPUT_H_
 
+#include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/unc/unc.h"
@@ -23,6 +25,13 @@ namespace velnor::iislog {
 // so this call raises what `file` raises.
 std::unique_ptr<unc::InputFile> DecodeLogInput(
     std::unique_ptr<unc::InputFile> file, std::string_view path);
+
+// Reads the first `limit` bytes of `input` (fewer when it ends before)
+// into `head` and returns an input that yields them again, then the rest:
+// a look at a stream's start that costs no second reading. Takes
+// ownership of `input`; raises what reading it raises.
+std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
+                                          size_t limit, std::string& head);
 
 }  // namespace velnor::iislog
 

@@ -25,6 +25,9 @@ struct FileReadReport {
   // over, so every record before it was handed out (or passed over by the
   // file's plan) and none after it.
   int64_t text_offset = 0;
+  // The file ended in a line without its line end, which the plan held
+  // back (see ReadPlan::hold_back_unterminated_line): it was not read.
+  bool held_back = false;
   // The reading ended on a read error (see IISLog::ReadLogRecord), not at
   // the file's end or its close: the rest of the file was not read.
   bool read_failed = false;

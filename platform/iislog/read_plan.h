@@ -13,9 +13,15 @@
 // and an earlier run may have counted only some of them), and the reader
 // hands out only the records after it. Directives are read whatever the
 // plan says.
+//
+// A log is known by its content, not its name: the same log renamed, or
+// compressed with gzip, starts with the same text. So the planner is shown
+// the start of the log's text (inflated for gzip) before it plans; the
+// reader reads it once and reads on from there.
 #ifndef VELNOR_PLATFORM_IISLOG_READ_PLAN_H_
 #define VELNOR_PLATFORM_IISLOG_READ_PLAN_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -31,6 +37,9 @@ struct CountedPart {
                        // were counted already
 };
 
+// An offset past any file's end: every record of the day was counted.
+inline constexpr int64_t kWholeDayCounted = INT64_MAX;
+
 struct ReadPlan {
   // At most one entry per day; records of other days are all handed out.
   std::vector<CountedPart> counted;
@@ -44,9 +53,14 @@ struct ReadPlan {
 class ReadPlanner {
  public:
   virtual ~ReadPlanner() = default;
-  // The plan for the file `path` (as the reader was given it); an empty
-  // plan reads the whole file.
-  virtual ReadPlan PlanFor(std::string_view path) = 0;
+  // How many bytes of the start of the text of `path` PlanFor wants to
+  // see; 0 for none. The reader reads that much (less at the file's end)
+  // before the first line, so it must be finite for the file: a pipe
+  // must be asked for none.
+  virtual size_t HeadBytesFor(std::string_view path) = 0;
+  // The plan for the file `path` (as the reader was given it), whose text
+  // starts with `head`; an empty plan reads the whole file.
+  virtual ReadPlan PlanFor(std::string_view path, std::string_view head) = 0;
 };
 
 // Plans the files that the readers of the calling thread open from now on;
