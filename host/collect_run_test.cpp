@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -475,6 +476,12 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
 // file untouched.
 TEST_F(CollectRunTest, ARefusedRunMakesAndWritesNothing) {
   WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(5, "2024-06-03"));
+  // Finished long ago, so that its day is counted whole.
+  const timeval finished[2] = {{1717460000, 0}, {1717460000, 0}};
+  ASSERT_EQ(
+      ::utimes((dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240603.log").c_str(),
+               finished),
+      0);
   fs::create_directory(dir_ / "fresh");
   WriteFile(dir_ / "out.csv", "kept\n");
   // The run lock, taken to read the ledger, is all a run may leave.
@@ -597,10 +604,10 @@ TEST_F(CollectRunTest, ACountPastTheColumnsMaximumStoresNothing) {
       ExecSql(dir_ / db / ("QDX_UAWebLog" + c.database + "_SRV1.mdb"),
               "insert into tblGeneral " + c.row);
       const std::vector<Rows> before = DatabaseState(dir_ / db, "SRV1", false);
-      VelnorRun run =
-          Velnor(CollectArgs("SRV1", db,
-                             {"--share-root", "shares", "--no-tui", "--tally",
-                              tally, "--site", "Main Site,C:\\logs,1"}));
+      VelnorRun run = Velnor(CollectArgs(
+          "SRV1", db,
+          {"--share-root", "shares", "--no-tui", "--tally", tally, "--site",
+           "Main Site,C:\\logs,1", "--start-ledger", "2024-06-03"}));
       EXPECT_EQ(run.status, 1) << run.err;
       const std::string reason = "Overflow: the count of " + c.key + " in " +
                                  db + "/QDX_UAWebLog" + c.database +
