@@ -527,6 +527,18 @@ TEST_F(CollectRunTest, OnlyTheSitesFolderGivenForItsLogDirectoryIsRefused) {
   EXPECT_EQ(doubled.status, 2) << doubled.err;
   EXPECT_TRUE(Contains(doubled.err, "holds 1 log file\n")) << doubled.err;
   EXPECT_TRUE(Contains(doubled.err, "\"Main,c:\\LOGS,1\"")) << doubled.err;
+  // FTP sites live in MSFTPSVC<id>, or FTPSVC<id> from IIS 7.5 on.
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-dir", "db", "--server", "SRV1", "--ftp"}).status,
+      0);
+  WriteLog("C$/ftp/FTPSVC3", "u_ex240603.log", "#Fields: date time\n");
+  for (const char* site : {"F,C:\\ftp\\ftpsvc3,3", "F,C:\\ftp\\FTPSVC3,3"}) {
+    VelnorRun ftp = Collect({"--no-tui", "--ftp", "--site", site});
+    EXPECT_EQ(ftp.status, 2) << ftp.err;
+    EXPECT_TRUE(Contains(ftp.err, "\\MSFTPSVC3, which does not exist"))
+        << ftp.err;
+    EXPECT_TRUE(Contains(ftp.err, "\"F,C:\\ftp,3\"")) << ftp.err;
+  }
 
   VelnorRun nested =
       Collect({"--no-tui", "--site", "Main,C:\\nested\\W3SVC1,1"});
