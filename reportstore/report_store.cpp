@@ -275,8 +275,7 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
     return;
   }
   if (count == kMaxCount) {
-    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, url, "",
-                    status);
+    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, url, "", status);
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
