@@ -19,8 +19,12 @@ thread_local ErrorLogTally tl_tally;
 // Appends `line` to gstrErrorLogPath; false when it could not.
 bool AppendLine(const std::string& line) {
   if (gstrErrorLogPath.empty()) return false;
-  int fd = ::open(gstrErrorLogPath.c_str(),
-                  O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never through a symbolic link, which could point at any file; never
+  // waiting on a FIFO that no one reads.
+  int fd = ::open(
+      gstrErrorLogPath.c_str(),
+      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+      0644);
   if (fd < 0) return false;
   // One write keeps the line whole when other writers append to the file.
   ssize_t written = ::write(fd, line.data(), line.size());

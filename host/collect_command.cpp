@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -122,8 +121,8 @@ struct Run {
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
-  std::unique_ptr<std::ofstream> output;  // with --output
-  std::vector<std::string> notes;         // printed after the summary line
+  std::unique_ptr<std::ostream> output;  // with --output
+  std::vector<std::string> notes;        // printed after the summary line
   std::string ledger_path;
   ledger::LedgerContents ledger;    // as it was before the run
   ledger::Day today = 0;            // in the logs' time
@@ -303,11 +302,42 @@ bool OpenOutput(const CollectOptions& options, Run& run) {
     return Usage("--output " + Shown(options.output) + " is a folder",
                  "give the file to write the listing to");
   }
-  run.output =
-      std::make_unique<std::ofstream>(options.output, std::ios::binary);
-  if (*run.output) return true;
-  return Usage("cannot write --output " + Shown(options.output),
+  std::string error;
+  run.output = OpenOutputFile(options.output, error);
+  if (run.output) return true;
+  return Usage("cannot write --output " + Shown(options.output) + ": " + error,
                "give a writable file in an existing folder");
+}
+
+// Every file the run may write, named before any is: none may be a
+// symbolic link. SQLite writes a journal beside each database it changes.
+bool CheckWrittenFiles(const CollectOptions& options, const Run& run) {
+  auto database = [](const std::string& path, const std::string& what) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      if (!CheckNotLink(path + suffix,
+                        *suffix ? "a journal of " + what : what)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!CheckNotLink(run.error_log, "the error log") ||
+      (options.raw && !options.output.empty() &&
+       !CheckNotLink(options.output, "--output"))) {
+    return false;
+  }
+  if (run.location.IsPostgres()) return true;
+  for (ReportKind kind : kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    if (!database(run.location.DatabasePath(kind, run.server, options.ftp),
+                  "the report database")) {
+      return false;
+    }
+  }
+  return CheckNotLink(RunLock::PathOf(options.db_dir, run.server, options.ftp),
+                      "the run lock file") &&
+         database(ledger::LedgerPath(options.db_dir, run.server, options.ftp),
+                  "the collection ledger");
 }
 
 // Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
@@ -373,8 +403,8 @@ bool Check(const CollectOptions& options, Run& run) {
   run.error_log = options.error_log.empty()
                       ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckErrorLog(run.error_log) && CheckDatabases(options, run) &&
-         OpenOutput(options, run);
+  return CheckWrittenFiles(options, run) && CheckErrorLog(run.error_log) &&
+         CheckDatabases(options, run) && OpenOutput(options, run);
 }
 
 // The schemas of a run's session that the host's own statements use.
@@ -518,11 +548,48 @@ int CancelledBeforeTheRun() {
   return kExitCancelled;
 }
 
+// The listing's writes may wait for ever on a reader that stopped reading
+// (a pipe to a program that hangs). Raw mode stores no counts, so an
+// interrupt may end the process there.
+class AbandonableWriter : public forms::GridWriter {
+ public:
+  AbandonableWriter(std::unique_ptr<forms::GridWriter> inner, std::ostream& out)
+      : inner_(std::move(inner)), out_(out) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    interrupt::AbandonScope abandon(kStopped);
+    inner_->Row(cells);
+  }
+  void End(const forms::GridLayout& layout) override {
+    interrupt::AbandonScope abandon(kStopped);
+    inner_->End(layout);
+    out_.flush();
+  }
+
+ private:
+  static constexpr char kStopped[] =
+      "velnor: stopped while the listing waited for its reader; the rows "
+      "before were written\n";
+
+  std::unique_ptr<forms::GridWriter> inner_;
+  std::ostream& out_;
+};
+
+// `status`, or the cancelled one when an interrupt came meanwhile: a wait
+// for a database another process holds ends early then, and fails.
+int Stopped(int status) {
+  if (!interrupt::Interrupted()) return status;
+  return CancelledBeforeTheRun();
+}
+
 // The exit status when `lock` was not taken (another run holds the
 // databases, or the folder cannot hold the lock file), after the message;
 // -1 when it was.
 int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
                 const Run& run) {
+  if (lock.status == RunLock::Status::kCancelled) {
+    return CancelledBeforeTheRun();
+  }
   if (lock.status == RunLock::Status::kHeld) {
     Usage("another collection of " + run.server +
               (options.ftp ? " (FTP)" : " (web)") + " in " +
@@ -939,7 +1006,9 @@ int RunCollect(const CollectOptions& options) {
     return status;
   }
   // Under the lock the ledger cannot change until this run commits.
-  if (int status = PlanDays(options, run); status >= 0) return status;
+  if (int status = PlanDays(options, run); status >= 0) {
+    return Stopped(status);
+  }
   ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
@@ -962,7 +1031,7 @@ int RunCollect(const CollectOptions& options) {
       ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
   const std::optional<JoinedSchemas> schemas =
       JoinDatabases(*session, options, run);
-  if (!schemas) return kExitLoggedErrors;
+  if (!schemas) return Stopped(kExitLoggedErrors);
   // The start is committed on its own before the session's first statement
   // takes the ledger: a run killed from here on shows as interrupted.
   int64_t run_id = 0;
@@ -976,7 +1045,7 @@ int RunCollect(const CollectOptions& options) {
       Usage("cannot record the run in the collection ledger " +
                 Shown(run.ledger_path) + ": " + error.description(),
             "nothing was collected; correct that and run again");
-      return kExitLoggedErrors;
+      return Stopped(kExitLoggedErrors);
     }
   }
   const ledger::CountedDays counted(run.ledger);
@@ -991,7 +1060,8 @@ int RunCollect(const CollectOptions& options) {
   if (options.raw) {
     grid = std::make_shared<forms::StreamingGrid>(
         static_cast<float>(TerminalColumns()) * kTwipsPerChar,
-        MakeGridWriter(run.format, run.text, listing));
+        std::make_unique<AbandonableWriter>(
+            MakeGridWriter(run.format, run.text, listing), listing));
   }
   std::unique_ptr<RunLedger> recorder;
   if (!options.raw && run_id != 0) {

@@ -4,7 +4,6 @@
 // garbled-line counts, missing folders, unregistered files, the server
 // name's case, the plain progress lines, and signals from the start of the
 // command to the middle of a run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -267,49 +266,30 @@ class LineWatcher {
   std::vector<Seen> seen_;
 };
 
-// A log file that is a pipe the test writes to, a batch of records every
-// 100 ms until stopped: a run of any length, however fast the machine.
-class PacedLog {
+// Keeps the process `pid` stopped (SIGSTOP) but for a few milliseconds in
+// every hundred, so that a run over a log of some size lasts a while however
+// fast the machine.
+class Throttle {
  public:
-  explicit PacedLog(const fs::path& file) {
-    fs::create_directories(file.parent_path());
-    EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    writer_ = std::thread([this, file] { Write(file); });
-  }
-  ~PacedLog() {
+  explicit Throttle(pid_t pid) : thread_([this, pid] { Run(pid); }) {}
+  ~Throttle() {
     stop_ = true;
-    writer_.join();
+    thread_.join();
   }
 
  private:
-  void Write(const fs::path& file) {
-    ::signal(SIGPIPE, SIG_IGN);  // the reader may stop first
-    int fd = -1;
-    while (!stop_ && (fd = ::open(file.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
-      std::this_thread::sleep_for(milliseconds(10));
+  void Run(pid_t pid) {
+    while (!stop_) {
+      ::kill(pid, SIGCONT);
+      std::this_thread::sleep_for(milliseconds(3));
+      ::kill(pid, SIGSTOP);
+      std::this_thread::sleep_for(milliseconds(97));
     }
-    if (fd < 0) return;
-    ::fcntl(fd, F_SETFL, 0);
-    std::string text = WebLog(0, "2024-06-04");
-    for (bool last = false; !last;) {
-      last = stop_;
-      for (int i = 0; i < 200; ++i, ++written_) {
-        char line[80];
-        std::snprintf(line, sizeof line,
-                      "2024-06-04 %02ld:%02ld:%02ld 10.0.0.1 GET /p.htm 200\n",
-                      written_ / 3600 % 24, written_ / 60 % 60, written_ % 60);
-        text += line;
-      }
-      if (::write(fd, text.data(), text.size()) < 0) break;
-      text.clear();
-      std::this_thread::sleep_for(milliseconds(100));
-    }
-    ::close(fd);
+    ::kill(pid, SIGCONT);
   }
 
   std::atomic<bool> stop_{false};
-  std::atomic<long> written_{0};
-  std::thread writer_;
+  std::thread thread_;
 };
 
 TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
@@ -317,10 +297,9 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
                                       "Main Site,C:\\logs,1"};
 
   // SIGINT in the middle of a counting run, once its progress is seen.
-  auto paced = std::make_unique<PacedLog>(dir_ /
-                                          "shares/SRV1/C$/logs/W3SVC1/"
-                                          "u_ex240604.log");
+  WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(400000, "2024-06-04"));
   pid_t pid = StartVelnor(Args(site), dir_);
+  auto throttle = std::make_unique<Throttle>(pid);
   LineWatcher watcher(dir_ / "stderr");
   bool foreign_written = false;
   auto progress = [&] {
@@ -335,8 +314,8 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
     return lines.size() >= 3 && Contains(lines.back().line, " records/s");
   };
   EXPECT_TRUE(WaitFor(progress, seconds(90)));
+  throttle.reset();
   kill(pid, SIGINT);
-  paced.reset();  // one more batch, then the end of the file
   VelnorRun run = FinishVelnor(pid, dir_);
   EXPECT_EQ(run.status, 130) << run.err;
 

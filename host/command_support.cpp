@@ -1,7 +1,13 @@
 // Shared pieces of the velnor subcommands.
 #include "host/command_support.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <iostream>
 
@@ -52,6 +58,45 @@ bool CheckDbDir(const std::string& dir) {
   return Usage(
       "the database folder " + Shown(dir) + " does not exist",
       "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool CheckNotLink(const std::string& path, const std::string& what) {
+  if (!IsSymbolicLink(path)) return true;
+  return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
+}
+
+namespace {
+
+// An output stream that owns the descriptor it writes.
+class FdOutput : public std::ostream {
+ public:
+  explicit FdOutput(int fd)
+      : std::ostream(nullptr), buffer_(fd, std::ios::out | std::ios::binary) {
+    rdbuf(&buffer_);
+  }
+
+ private:
+  __gnu_cxx::stdio_filebuf<char> buffer_;
+};
+
+}  // namespace
+
+std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
+                                             std::string& error) {
+  int fd = ::open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno == ELOOP ? "it is a symbolic link, which velnor never "
+                             "writes through"
+                           : std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<FdOutput>(fd);
 }
 
 std::string Shown(std::string_view text) { return CutText(text, 80); }

@@ -10,6 +10,7 @@
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
+#include "reportdb/report_files.h"
 #include "reportdb/schema.h"
 
 namespace velnor::host {
@@ -71,6 +72,14 @@ int RunInitDb(const InitDbOptions& options) {
     return 2;
   }
   if (!CheckDbDir(options.db_dir)) return 2;
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
+    if (!CheckNotLink(options.db_dir + "/" +
+                          reportdb::ReportDatabaseFileName(kind, options.server,
+                                                           options.ftp),
+                      "the report database")) {
+      return 2;
+    }
+  }
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = CreateReportDatabases(options.db_dir, options.server, options.ftp);

@@ -6,14 +6,14 @@
 // once; a server stopped in the middle of a run leaves nothing
 // half-written; a missing table costs error-log lines and the run goes on,
 // as with files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <map>
 #include <random>
 #include <sstream>
@@ -258,40 +258,42 @@ TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
   }
 }
 
-// A run held in the middle of its first log: the log is a named pipe that
-// the test has not written yet.
+// A run held in the middle of its first log: `log` is written to
+// `log_file`, and the run is stopped (SIGSTOP) the moment it opens it.
 class HeldRun {
  public:
-  HeldRun(const fs::path& fifo, const std::vector<std::string>& args,
-          const fs::path& dir)
-      : fifo_(fifo), dir_(dir) {
-    fs::create_directories(fifo.parent_path());
+  HeldRun(const fs::path& log_file, const std::string& log,
+          const std::vector<std::string>& args, const fs::path& dir)
+      : dir_(dir) {
     fs::create_directories(dir);
-    EXPECT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    WriteFile(log_file, log);
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    EXPECT_GE(::inotify_add_watch(watch, log_file.c_str(), IN_OPEN), 0);
     pid_ = StartVelnor(args, dir);
     // Returns once the run opened the log: it has its lock, its
     // connection and its transaction.
-    fd_ = ::open(fifo.c_str(), O_WRONLY);
+    alignas(inotify_event) char event[sizeof(inotify_event) + NAME_MAX + 1];
+    EXPECT_GT(::read(watch, event, sizeof event), 0);
+    ::kill(pid_, SIGSTOP);
+    ::close(watch);
   }
   pid_t pid() const { return pid_; }
-  VelnorRun Finish(const std::string& log) {
-    EXPECT_EQ(::write(fd_, log.data(), log.size()),
-              static_cast<ssize_t>(log.size()));
-    ::close(fd_);
+  VelnorRun Finish() {
+    ::kill(pid_, SIGCONT);
     return FinishVelnor(pid_, dir_);
   }
 
  private:
-  fs::path fifo_, dir_;
+  fs::path dir_;
   pid_t pid_ = -1;
-  int fd_ = -1;
 };
 
 TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
   WriteGenerated("SRVB", 500);
   sites_["SRVA/web"] = sites_["srva/web"] = {"Main,D:\\Logs,1"};
   HeldRun held(shares_ / "SRVA/D$/Logs/W3SVC1/u_ex240601.log",
-               Collect("SRVA", false, true), tmp_.path() / "held");
+               GeneratedLog(3, 200), Collect("SRVA", false, true),
+               tmp_.path() / "held");
   std::vector<std::string> again = Collect("srva", false, true);
   again.insert(again.end(), {"--wait", "0"});
   VelnorRun refused = Velnor(again);
@@ -303,7 +305,7 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
-  VelnorRun first = held.Finish(GeneratedLog(3, 200));
+  VelnorRun first = held.Finish();
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM "
                           "qdx_uawebloghitsbyhour_srva.tblgeneral"),
@@ -316,9 +318,10 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   std::vector<Rows> before = Tables("SRVA", false, true);
   sites_["SRVA/web"] = {"Main,D:\\Logs,1", "Held,D:\\Logs,3"};
   HeldRun held(shares_ / "SRVA/D$/Logs/W3SVC3/u_ex240601.log",
-               Collect("SRVA", false, true), tmp_.path() / "held");
+               GeneratedLog(4, 300), Collect("SRVA", false, true),
+               tmp_.path() / "held");
   server_.Stop();
-  VelnorRun run = held.Finish(GeneratedLog(4, 300));
+  VelnorRun run = held.Finish();
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("nothing of this run was stored"), std::string::npos)
       << run.err;
@@ -383,12 +386,13 @@ TEST_F(PgStoreTest, TheStoresLedgerAnswersEveryRunAsTheFoldersDoes) {
   for (const std::string& where :
        {"--db-dir " + db_dir_.string(), "--db-url " + server_.Url()}) {
     HeldRun held(shares_ / "SRV1/D$/Logs/W3SVC2/u_ex240611.log",
+                 IisLog("2024-06-11", 50),
                  Words("collect --server SRV1 --site Site,D:\\Logs,1 --site "
                        "Held,D:\\Logs,2 --no-tui --since-last --share-root " +
                        shares_.string() + " " + where),
                  tmp_.path() / "held");
     ASSERT_EQ(::kill(held.pid(), SIGKILL), 0);
-    EXPECT_NE(held.Finish("").status, 0);
+    EXPECT_NE(held.Finish().status, 0);
     fs::remove(shares_ / "SRV1/D$/Logs/W3SVC2/u_ex240611.log");
   }
   VelnorRun interrupted =

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <tuple>
@@ -110,6 +109,10 @@ Mistake UsageMistake(const ReportOptions& options) {
                 "label starting or ending with a hyphen)",
             "give the name the databases were made for"};
   }
+  if (!options.output.empty() && IsSymbolicLink(options.output)) {
+    return {"--output '" + Shown(options.output) + "' is a symbolic link",
+            kNoLinkHelp};
+  }
   if (!options.db_url.empty()) return UrlMistake(options);
   if (options.db_dir.empty()) {
     return {"no report databases given",
@@ -178,13 +181,17 @@ std::string Render(const Report& report, const ReportOptions& options,
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  if (!file) {
+  std::string error;
+  std::unique_ptr<std::ostream> file = OpenOutputFile(path, error);
+  if (file) {
+    *file << text;
+    file->flush();
+    if (!*file) error = "the disk may be full";
+  }
+  if (!error.empty()) {
     automation::Raise(automation::kErrPermissionDenied,
-                      "could not write the report to '" + path +
-                          "'. Check that its folder exists and is writable, "
+                      "could not write the report to '" + path + "' (" + error +
+                          "). Check that its folder exists and is writable, "
                           "and that the disk is not full.");
   }
 }

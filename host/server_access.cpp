@@ -41,17 +41,24 @@ bool ConfigureWindowsDirs(const ServerAccess& options) {
 }
 
 bool ConfigureShareRoot(const ServerAccess& options) {
-  std::string root = options.share_root;
-  if (root.empty()) {
+  std::optional<std::string> root = options.share_root;
+  const char* source = "--share-root";
+  if (!root) {
     if (const char* env = std::getenv("VELNOR_SHARE_ROOT")) root = env;
+    source = "VELNOR_SHARE_ROOT";
   }
-  if (root.empty()) return true;
-  if (!fs::is_directory(root)) {
-    return Usage("the share root " + Shown(root) + " is not a folder",
+  if (!root) return true;
+  if (root->empty()) {
+    return Usage(std::string(source) + " is empty",
+                 "give the folder that holds SERVER/SHARE/..., or leave " +
+                     std::string(source) + " out to read the shares over SMB");
+  }
+  if (!fs::is_directory(*root)) {
+    return Usage("the share root " + Shown(*root) + " is not a folder",
                  "give the folder that holds SERVER/SHARE/... "
                  "(--share-root or VELNOR_SHARE_ROOT)");
   }
-  unc::SetShareRoot(root);
+  unc::SetShareRoot(*root);
   unc::SetSmbBesideShareRoot(options.smb_fallback);
   return true;
 }

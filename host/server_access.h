@@ -5,13 +5,16 @@
 #define VELNOR_HOST_SERVER_ACCESS_H_
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velnor::host {
 
 struct ServerAccess {
-  std::string share_root;  // also VELNOR_SHARE_ROOT
+  // Also VELNOR_SHARE_ROOT; given but empty is a mistake, not "no share
+  // root": it would read over SMB, which the user did not ask for.
+  std::optional<std::string> share_root;
   // With a share root, servers and shares it does not hold are read over
   // SMB instead of reported missing.
   bool smb_fallback = false;

@@ -24,8 +24,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,6 +38,7 @@
 #include "platform/ado/jet_sql.h"
 #include "platform/ado/nocase.h"
 #include "platform/automation/error_state.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::ado {
 namespace {
@@ -67,6 +72,43 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// How long a statement waits for another process's lock on a file: until
+// the deadline, or until SIGINT or SIGTERM asks the process to stop, which
+// SQLite's own busy timeout would sleep through.
+class LockWait {
+ public:
+  void Install(sqlite3* db, int wait_ms) {
+    deadline_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    sqlite3_busy_handler(db, &LockWait::OnBusy, this);
+  }
+
+ private:
+  static int OnBusy(void* self, int) {
+    const auto* wait = static_cast<LockWait*>(self);
+    if (interrupt::Interrupted() ||
+        std::chrono::steady_clock::now() >= wait->deadline_) {
+      return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return 1;
+  }
+
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+// `path` with its folder's symbolic links resolved. SQLite opens a file to
+// write with SQLITE_OPEN_NOFOLLOW, which refuses a link anywhere in the
+// path: the folder is the user's to name as they like, the file in it is
+// not, so only the folder is resolved here.
+std::string WithRealFolder(const std::string& path) {
+  char real[PATH_MAX];
+  if (::realpath(FolderOf(path).c_str(), real) == nullptr) return path;
+  const size_t slash = path.rfind('/');
+  return std::string(real) + "/" +
+         (slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 // Raises the error `rc` of `db` as the Jet engine would name it, with the
@@ -250,18 +292,27 @@ class SqliteEngine : public Engine {
                 "database of a run before using any.");
     }
     struct stat info {};
+    if (for_writing && ::lstat(path.c_str(), &info) == 0 &&
+        S_ISLNK(info.st_mode)) {
+      Raise(kErrUnspecified,
+            "'" + path +
+                "' is a symbolic link, and a database is never written "
+                "through one (it could point at any file); put the database "
+                "file itself in its place.");
+    }
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
       Raise(kErrUnspecified, "Could not find file '" + path + "'.");
     }
     std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
+    const std::string opened = for_writing ? WithRealFolder(path) : path;
     if (db_) {
-      Exec("ATTACH DATABASE " + SqlText(path) + " AS " + schema, path);
+      Exec("ATTACH DATABASE " + SqlText(opened) + " AS " + schema, path);
     } else {
-      Open(path, for_writing);
+      Open(opened, path, for_writing);
     }
     paths_.push_back(path);
     try {
-      sqlite3_busy_timeout(db_, lock_wait_ms);
+      lock_wait_.Install(db_, lock_wait_ms);
       // Reading the schema tells a database from any other file.
       Exec(
           "SELECT count(*) FROM " + QuotedIdentifier(schema) + ".sqlite_schema",
@@ -318,14 +369,14 @@ class SqliteEngine : public Engine {
   }
 
   void Begin(int lock_wait_ms) override {
-    sqlite3_busy_timeout(db_, lock_wait_ms);
+    lock_wait_.Install(db_, lock_wait_ms);
     Exec("BEGIN IMMEDIATE", AllPaths());
     transaction_ = {};
     transaction_.began = true;
   }
 
   void BeginRead(int lock_wait_ms) override {
-    sqlite3_busy_timeout(db_, lock_wait_ms);
+    lock_wait_.Install(db_, lock_wait_ms);
     Exec("BEGIN", AllPaths());
     transaction_ = {};
     transaction_.began = true;
@@ -346,7 +397,7 @@ class SqliteEngine : public Engine {
       Rollback();
       throw failure;
     }
-    sqlite3_busy_timeout(db_, lock_wait_ms);
+    lock_wait_.Install(db_, lock_wait_ms);
     int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
       transaction_ = {};
@@ -369,15 +420,18 @@ class SqliteEngine : public Engine {
 
  private:
   // A reader opens the files writable too when it may, so that it can roll
-  // back what a killed run left in a journal before reading.
-  void Open(const std::string& path, bool for_writing) {
+  // back what a killed run left in a journal before reading. A writer's
+  // handle follows no symbolic link, in its files or those it attaches.
+  // `opened` is the name given to SQLite, `path` the one messages show.
+  void Open(const std::string& opened, const std::string& path,
+            bool for_writing) {
     bool writable =
         for_writing || (::access(path.c_str(), W_OK) == 0 &&
                         ::access(FolderOf(path).c_str(), W_OK) == 0);
     int rc = sqlite3_open_v2(
-        path.c_str(), &db_,
+        opened.c_str(), &db_,
         (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
-            SQLITE_OPEN_NOMUTEX,
+            (for_writing ? SQLITE_OPEN_NOFOLLOW : 0) | SQLITE_OPEN_NOMUTEX,
         nullptr);
     if (db_) sqlite3_extended_result_codes(db_, 1);
     if (rc == SQLITE_OK) rc = InstallNoCase(db_);
@@ -498,6 +552,7 @@ class SqliteEngine : public Engine {
   sqlite3* db_ = nullptr;
   std::vector<std::string> paths_;  // by schema: main, db1, db2, ...
   TransactionState transaction_;
+  LockWait lock_wait_;
 };
 
 }  // namespace

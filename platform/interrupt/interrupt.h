@@ -22,6 +22,22 @@ class CatchScope {
   CatchScope& operator=(const CatchScope&) = delete;
 };
 
+// Marks a call that may wait where no check of the count can reach (an SMB
+// server that takes the connection and never answers, a pipe no one
+// reads). An interrupt that comes while one lives (on any thread) gives the
+// call a second to return; past that the process ends at once, with exit
+// status 130 after `note` (a whole line of static storage; the latest
+// scope's) on standard error. Only for work that ending the process undoes
+// whole: the run's databases roll back what a process that ended before its
+// commit left.
+class AbandonScope {
+ public:
+  explicit AbandonScope(const char* note);
+  ~AbandonScope();
+  AbandonScope(const AbandonScope&) = delete;
+  AbandonScope& operator=(const AbandonScope&) = delete;
+};
+
 // The number of interrupts caught so far. Async-signal-safe to read.
 int InterruptCount();
 

@@ -35,6 +35,15 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// What a file that is neither a regular file nor a folder is, for messages.
+std::string KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 constexpr char kLocalDeniedAdvice[] =
     "Give this process's user read access to it.";
 
@@ -113,12 +122,19 @@ void RaiseAccessError(int error, std::string_view action,
 
 std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
                                          std::string_view asked) {
-  int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO no one writes would wait for ever, and a
+  // device opens at once too; neither is read, only regular files are.
+  int fd = ::open(local.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) RaiseLocalError(errno, "open", local, asked, false);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool directory = S_ISDIR(st.st_mode);
     ::close(fd);
-    RaiseLocalError(EISDIR, "open", local, asked, false);
+    if (directory) RaiseLocalError(EISDIR, "open", local, asked, false);
+    Raise(75, DescriptionOf(75) + ": cannot open " + Where(local, asked) +
+                  ": it is " + KindOf(st.st_mode) +
+                  ", not a regular file, and is not read. Remove it, or "
+                  "put the log file itself in its place.");
   }
   return std::make_unique<FdInputFile>(fd, Where(local, asked));
 }

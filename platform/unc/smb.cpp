@@ -22,6 +22,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
+#include "platform/interrupt/interrupt.h"
 #include "platform/unc/backend.h"
 #include "platform/unc/local_fs.h"
 
@@ -50,6 +51,16 @@ std::mutex& SmbMutex() {
   static std::mutex mutex;
   return mutex;
 }
+
+// A call that may reach a server: it holds the mutex, and an interrupt may
+// end the process while the server keeps it waiting (libsmbclient goes on
+// waiting through signals until its timeout, up to minutes).
+struct SmbCall {
+  std::lock_guard<std::mutex> lock{SmbMutex()};
+  interrupt::AbandonScope abandon{
+      "velnor: stopped while waiting for a server that does not answer; "
+      "nothing of this run was stored\n"};
+};
 
 Settings& TheSettings() {
   static Settings settings;
@@ -245,14 +256,14 @@ class SmbFile final : public InputFile {
   SmbFile(SMBCCTX* context, SMBCFILE* file, std::string where)
       : context_(context), file_(file), where_(std::move(where)) {}
   ~SmbFile() override {
-    std::lock_guard lock(SmbMutex());
+    SmbCall call;
     smbc_getFunctionClose(context_)(context_, file_);
   }
   SmbFile(const SmbFile&) = delete;
   SmbFile& operator=(const SmbFile&) = delete;
 
   size_t Read(char* buffer, size_t size) override {
-    std::lock_guard lock(SmbMutex());
+    SmbCall call;
     ssize_t got = smbc_getFunctionRead(context_)(context_, file_, buffer, size);
     if (got >= 0) return static_cast<size_t>(got);
     Raise(57, "Device I/O error: cannot read " + where_ + ": " +
@@ -277,7 +288,7 @@ class Smb final : public Backend {
 
   std::unique_ptr<InputFile> Open(std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
-    std::lock_guard lock(SmbMutex());
+    SmbCall call;
     CheckReachable(path, unc);
     SMBCCTX* context = Context();
     std::string url = UrlOf(unc, unc.rest.size());
@@ -304,7 +315,7 @@ class Smb final : public Backend {
 
   std::vector<DirEntry> List(std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
-    std::lock_guard lock(SmbMutex());
+    SmbCall call;
     CheckReachable(path, unc);
     SMBCCTX* context = Context();
     std::string url = UrlOf(unc, unc.rest.size());
@@ -387,7 +398,7 @@ void SetSmbBesideShareRoot(bool allowed) {
 std::vector<std::string> SmbShares(std::string_view server) {
   const std::string path = "\\\\" + std::string(server);
   UncPath unc{std::string(server), "", {}};
-  std::lock_guard lock(SmbMutex());
+  SmbCall call;
   // A share root that does not hold the server is not a reason to ask it.
   if (const std::string root = ShareRoot();
       !root.empty() && !TheSettings().beside_share_root) {

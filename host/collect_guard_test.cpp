@@ -1,0 +1,380 @@
+// velnor collect against someone who can write into its database folder or
+// a server's share: the run lock deleted or replaced while a run holds it,
+// symbolic links planted where velnor writes (lock, error log, ledger,
+// databases, journals, listings and reports), FIFOs and devices named like
+// a day's log, SIGTERM and SIGINT while the run waits (for a lock, a
+// database, a silent SMB server, a listing's reader), and an empty share
+// root. None of them may double a count, write through a link, hang a run
+// or reach beyond loopback.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/testing/report_rows.h"
+#include "host/testing/velnor_test_support.h"
+#include "reportdb/report_files.h"
+
+namespace velnor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+
+class CollectGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(logs_ / "u_ex240601.log", IisLog("2024-06-01", 500, 50));
+    WriteFile(logs_ / "u_ex240602.log", IisLog("2024-06-02", 20000, 4000));
+    fs::create_directories(db_dir_);
+  }
+
+  // collect of `first` to `last` (`first` alone when empty), then `extra`.
+  std::vector<std::string> Arguments(const std::string& first,
+                                     std::vector<std::string> extra = {},
+                                     const std::string& last = "") const {
+    std::vector<std::string> arguments = Words(
+        "collect --server SRV1 --no-tui --site Site,D:\\Logs,1 --db-dir " +
+        db_dir_.string() + " --share-root " +
+        (dir_.path() / "shares").string() + " --error-log " +
+        ErrorLogPath().string() + " --from " + first + " --to " +
+        (last.empty() ? first : last));
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+  }
+
+  VelnorRun Collect(const std::string& day,
+                    std::vector<std::string> extra = {}) {
+    return RunVelnor(Arguments(day, std::move(extra)), dir_.path());
+  }
+
+  fs::path ErrorLogPath() const { return dir_.path() / "errors.log"; }
+  fs::path LockPath() const { return db_dir_ / ".velnor-srv1-web.lock"; }
+  fs::path Database(reportdb::ReportKind kind) const {
+    return db_dir_ / reportdb::ReportDatabaseFileName(kind, "SRV1", false);
+  }
+  std::vector<Rows> State() const {
+    return DatabaseState(db_dir_, "SRV1", true);
+  }
+
+  // Starts the run of 2 June and stops it (SIGSTOP) once it holds the lock
+  // and, with `recorded`, once velnor runs shows it running.
+  pid_t StartedAndStoppedHoldingTheLock(bool recorded = false) {
+    pid_t pid = StartVelnor(Arguments("2024-06-02"), dir_.path());
+    const std::string holder = "velnor process " + std::to_string(pid);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          return ReadFile(LockPath()).find(holder) != std::string::npos &&
+                 (!recorded || Contains(Runs(), "running"));
+        },
+        std::chrono::seconds(30)));
+    ::kill(pid, SIGSTOP);
+    return pid;
+  }
+
+  // velnor runs of the databases.
+  std::string Runs() const {
+    TempDir runs_dir("collect_guard_runs");
+    return RunVelnor({"runs", "--db-dir", db_dir_.string(), "--server", "SRV1"},
+                     runs_dir.path())
+        .out;
+  }
+
+  TempDir dir_{"collect_guard"};
+  fs::path logs_ = dir_.path() / "shares/SRV1/D$/Logs/W3SVC1";
+  fs::path db_dir_ = dir_.path() / "db";
+};
+
+TEST_F(CollectGuardTest, ALockFileDeletedOrReplacedWhileHeldKeepsOthersOut) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  pid_t first = StartedAndStoppedHoldingTheLock(true);
+
+  // Deleted: a second run makes a new lock file, which locks nothing.
+  fs::remove(LockPath());
+  TempDir second_dir("collect_guard_second");
+  VelnorRun second =
+      RunVelnor(Arguments("2024-06-02", {"--wait", "0.3"}), second_dir.path());
+  EXPECT_EQ(second.status, 2) << second.err;
+  EXPECT_TRUE(Contains(second.err, "is running: a velnor run whose lock file " +
+                                       LockPath().string() +
+                                       " was deleted or replaced"))
+      << second.err;
+  // Replaced by another file of the same name, and the folder named by
+  // another path: still the one lock.
+  fs::remove(LockPath());
+  WriteFile(LockPath(), "");
+  fs::create_directory_symlink(db_dir_, dir_.path() / "db-link");
+  std::vector<std::string> through_link = Arguments("2024-06-02");
+  for (std::string& word : through_link) {
+    if (word == db_dir_.string()) word = (dir_.path() / "db-link").string();
+  }
+  VelnorRun third = RunVelnor(through_link, second_dir.path());
+  EXPECT_EQ(third.status, 2) << third.err;
+  EXPECT_TRUE(Contains(third.err, "is running")) << third.err;
+  EXPECT_TRUE(Contains(Runs(), "running"));
+
+  ::kill(first, SIGCONT);
+  EXPECT_EQ(FinishVelnor(first, dir_.path()).status, 0);
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
+    EXPECT_EQ(
+        QueryRows(Database(kind), "SELECT sum([No of Hits]) FROM tblGeneral"),
+        (Rows{{"20500"}}));
+  }
+  // Released with its holder: the next run takes it at once.
+  EXPECT_EQ(Collect("2024-06-02", {"--wait", "0"}).err.find("is running"),
+            std::string::npos);
+}
+
+TEST_F(CollectGuardTest, LinksWhereVelnorWritesAreRefusedAndTargetsUntouched) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const fs::path target = dir_.path() / "precious";
+  const std::string hour_db = Database(reportdb::ReportKind::kHitsByHour);
+  const fs::path ledger = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
+  const fs::path listing = dir_.path() / "listing.csv";
+  struct Trick {
+    std::string name;
+    fs::path link;                  // made to point at `points_at`
+    fs::path points_at;             // the target, or the real file moved away
+    std::vector<std::string> args;  // of the velnor run
+  };
+  const std::vector<std::string> raw = {"--raw", "--format", "csv", "--output",
+                                        listing.string()};
+  std::vector<Trick> tricks = {
+      {"lock", LockPath(), target, Arguments("2024-06-02")},
+      {"error log", ErrorLogPath(), target, Arguments("2024-06-02")},
+      {"ledger", ledger, dir_.path() / "ledger.real", Arguments("2024-06-02")},
+      {"database", hour_db, dir_.path() / "hour.real", Arguments("2024-06-02")},
+      {"journal", hour_db + "-journal", target, Arguments("2024-06-02")},
+      {"ledger journal", ledger.string() + "-journal", target,
+       Arguments("2024-06-02")},
+      {"raw listing", listing, target, Arguments("2024-06-02", raw)},
+      {"report",
+       listing,
+       target,
+       {"report", "--db-dir", db_dir_.string(), "--server", "SRV1", "--output",
+        listing.string()}},
+  };
+  for (const Trick& trick : tricks) {
+    SCOPED_TRACE(trick.name);
+    const bool moved = trick.points_at != target;
+    if (moved) {
+      fs::rename(trick.link, trick.points_at);
+    } else {
+      fs::remove(trick.link);
+      WriteFile(target, "precious\n");
+    }
+    fs::create_symlink(trick.points_at, trick.link);
+    const std::string target_before = ReadFile(trick.points_at);
+    VelnorRun run = RunVelnor(trick.args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "is a symbolic link")) << run.err;
+    EXPECT_EQ(ReadFile(trick.points_at), target_before);
+    fs::remove(trick.link);
+    if (moved) fs::rename(trick.points_at, trick.link);
+    EXPECT_EQ(State(), before);
+  }
+
+  // init-db does not make a database through a link either, even to a file
+  // that does not exist yet.
+  const fs::path fresh = dir_.path() / "fresh";
+  fs::create_directories(fresh);
+  fs::create_symlink(
+      dir_.path() / "nowhere.mdb",
+      fresh / reportdb::ReportDatabaseFileName(
+                  reportdb::ReportKind::kHitsByStatus, "SRV2", false));
+  VelnorRun init = RunVelnor(
+      {"init-db", "--db-dir", fresh.string(), "--server", "SRV2"}, dir_.path());
+  EXPECT_EQ(init.status, 2) << init.err;
+  EXPECT_TRUE(Contains(init.err, "is a symbolic link")) << init.err;
+  EXPECT_FALSE(fs::exists(dir_.path() / "nowhere.mdb"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(fresh), {}), 1);
+}
+
+TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
+  ASSERT_EQ(::mkfifo((logs_ / "u_ex240603.log").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", logs_ / "u_ex240604.log");
+  fs::create_directories(logs_ / "u_ex240605.log");
+  WriteFile(logs_ / "u_ex240606.log", IisLog("2024-06-06", 70));
+  pid_t pid = StartVelnor(
+      Arguments("2024-06-02", {"--create-db"}, "2024-06-06"), dir_.path());
+  const bool ended =
+      WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(60));
+  if (!ended) ::kill(pid, SIGKILL);
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  ASSERT_TRUE(ended) << "the run hung on a special file";
+  // Done, with the files that could not be read in the error log.
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 20070);
+  const std::string log = ReadFile(ErrorLogPath());
+  EXPECT_TRUE(
+      Contains(log, "W3SVC1/u_ex240603.log): it is a FIFO, not a regular file"))
+      << log;
+  EXPECT_TRUE(Contains(log, "it is a character device, not a regular file"))
+      << log;
+}
+
+// Sends `signal` to `pid` once `delay` has passed, then waits for it to end:
+// how long it took to end after the signal.
+std::chrono::milliseconds SignalledAfter(pid_t pid, int signal,
+                                         std::chrono::milliseconds delay) {
+  std::this_thread::sleep_for(delay);
+  EXPECT_FALSE(HasEnded(pid)) << "the run did not wait";
+  auto sent = steady_clock::now();
+  ::kill(pid, signal);
+  if (!WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(20))) {
+    ::kill(pid, SIGKILL);
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      steady_clock::now() - sent);
+}
+
+TEST_F(CollectGuardTest, SigtermOrSigintEndsAWaitingRunWithinTwoSeconds) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+
+  // Waiting for another run's lock.
+  pid_t first = StartedAndStoppedHoldingTheLock();
+  TempDir waiting_dir("collect_guard_waiting");
+  pid_t waiting = StartVelnor(Arguments("2024-06-02", {"--wait", "600"}),
+                              waiting_dir.path());
+  EXPECT_LT(SignalledAfter(waiting, SIGTERM, std::chrono::milliseconds(500)),
+            std::chrono::seconds(2));
+  VelnorRun cancelled = FinishVelnor(waiting, waiting_dir.path());
+  EXPECT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_TRUE(Contains(cancelled.err, "cancelled")) << cancelled.err;
+  ::kill(first, SIGKILL);
+  FinishVelnor(first, dir_.path());
+  EXPECT_EQ(State(), before);
+
+  // Waiting for a database another program holds.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(Database(reportdb::ReportKind::kHitsByMonth).c_str(),
+                         &other),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  pid_t busy = StartVelnor(Arguments("2024-06-02", {"--wait", "600"}),
+                           waiting_dir.path());
+  EXPECT_LT(SignalledAfter(busy, SIGINT, std::chrono::milliseconds(1500)),
+            std::chrono::seconds(2));
+  VelnorRun interrupted = FinishVelnor(busy, waiting_dir.path());
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+  EXPECT_TRUE(Contains(interrupted.err, "cancelled")) << interrupted.err;
+  EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 500);
+}
+
+TEST_F(CollectGuardTest, SigtermEndsARunThatASilentSmbServerHolds) {
+  // A server on loopback that takes connections and never answers.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const uint16_t port = FreePort();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  ASSERT_EQ(
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address),
+      0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  pid_t pid = StartVelnor(
+      Words("collect --server 127.0.0.1 --no-tui --create-db --site "
+            "Site,D:\\Logs,1 --from 2024-06-01 --to 2024-06-01 --db-dir " +
+            db_dir_.string() + " --smb-port " + std::to_string(port) +
+            " --smb-timeout 600"),
+      dir_.path());
+  // The client's first request is the sign that it waits for the answer.
+  std::vector<int> accepted;
+  const bool asked = WaitFor(
+      [&] {
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+        if (fd >= 0) accepted.push_back(fd);
+        for (int client : accepted) {
+          char byte;
+          if (::recv(client, &byte, 1, MSG_PEEK) == 1) return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(30));
+  EXPECT_TRUE(asked) << ReadFile(dir_.path() / "stderr");
+  EXPECT_LT(SignalledAfter(pid, SIGTERM, std::chrono::milliseconds(300)),
+            std::chrono::seconds(2));
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  for (int client : accepted) ::close(client);
+  ::close(listener);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "nothing of this run was stored")) << run.err;
+}
+
+TEST_F(CollectGuardTest, SigtermEndsARawListingThatNoOneReads) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+  const int write_end = pipe_ends[1];
+  pid_t pid = StartVelnor(
+      Arguments("2024-06-02", {"--create-db", "--raw", "--format", "csv"}),
+      dir_.path(), [write_end] { ::dup2(write_end, STDOUT_FILENO); });
+  ::close(write_end);
+  // The pipe full: the listing waits for a reader that never reads.
+  int pending = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return ::ioctl(pipe_ends[0], FIONREAD, &pending) == 0 &&
+               pending >= 60 * 1024;
+      },
+      std::chrono::seconds(30)))
+      << pending;
+  EXPECT_LT(SignalledAfter(pid, SIGTERM, std::chrono::milliseconds(300)),
+            std::chrono::seconds(2));
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  ::close(pipe_ends[0]);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "the listing waited for its reader"))
+      << run.err;
+}
+
+TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
+  // In a network namespace of its own nothing can leave the machine, and a
+  // look-up of the server over SMB fails at once rather than hanging.
+  if (Shell("unshare -n true").status != 0) {
+    GTEST_SKIP() << "cannot make a network namespace here";
+  }
+  for (const std::string way : {"option", "environment"}) {
+    SCOPED_TRACE(way);
+    std::vector<std::string> args = Arguments("2024-06-01", {"--create-db"});
+    std::string command =
+        way == "option" ? "unshare -n " : "VELNOR_SHARE_ROOT= unshare -n ";
+    command += ShellQuoted(VELNOR_EXE);
+    for (size_t i = 0; i < args.size(); ++i) {
+      // The share root given, by option or environment, as empty.
+      if (args[i] == "--share-root") {
+        if (way == "option") command += " --share-root ''";
+        ++i;
+        continue;
+      }
+      command += " " + ShellQuoted(args[i]);
+    }
+    ProgramRun run = Shell(command + " 2>&1");
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_TRUE(Contains(run.out, way == "option"
+                                      ? "--share-root is empty"
+                                      : "VELNOR_SHARE_ROOT is empty"))
+        << run.out;
+    EXPECT_FALSE(fs::exists(Database(reportdb::ReportKind::kHitsByHour)));
+  }
+}
+
+}  // namespace
+}  // namespace velnor::testing
