@@ -305,8 +305,20 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
+  // One that waits for the lock gets it when the first commits, and finds
+  // the days counted: they are counted once.
+  std::vector<std::string> waiting = Collect("srva", false, true);
+  waiting.insert(waiting.end(), {"--wait", "120"});
+  const fs::path waiting_dir = tmp_.path() / "waiting";
+  fs::create_directories(waiting_dir);
+  const pid_t second = StartVelnor(waiting, waiting_dir);
   VelnorRun first = held.Finish();
   EXPECT_EQ(first.status, 0) << first.err;
+  VelnorRun late = FinishVelnor(second, waiting_dir);
+  EXPECT_EQ(late.status, 2) << late.err;
+  EXPECT_NE(late.err.find("these days were counted already: "),
+            std::string::npos)
+      << late.err;
   EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM "
                           "qdx_uawebloghitsbyhour_srva.tblgeneral"),
             (Rows{{"200"}}));
@@ -316,7 +328,8 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   WriteGenerated("SRVA", 1000);
   ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
   std::vector<Rows> before = Tables("SRVA", false, true);
-  sites_["SRVA/web"] = {"Main,D:\\Logs,1", "Held,D:\\Logs,3"};
+  // A site of its own: the days of the first are counted.
+  sites_["SRVA/web"] = {"Held,D:\\Logs,3"};
   HeldRun held(shares_ / "SRVA/D$/Logs/W3SVC3/u_ex240601.log",
                GeneratedLog(4, 300), Collect("SRVA", false, true),
                tmp_.path() / "held");
@@ -472,6 +485,30 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
             expected);
 }
 
+TEST_F(PgStoreTest, AUrlWithANulByteIsRefusedWithAnErrorLineNotCutShort) {
+  std::string log = GeneratedLog(5, 200);
+  const std::string damaged("2024-06-02 10:00:00 GET /cut\0short 200\r\n", 40);
+  log += damaged + damaged;
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC1/u_ex240601.log", log);
+  sites_["SRVA/web"] = {"Main,D:\\Logs,1"};
+  VelnorRun run = Velnor(Collect("SRVA", false, true));
+  EXPECT_EQ(run.status, 1) << run.err;
+  const std::string errors = ReadFile(tmp_.path() / "pg-errors.log");
+  EXPECT_NE(errors.find("The text '/cut\\0short' holds a NUL byte"),
+            std::string::npos)
+      << errors;
+  // Neither cut short nor counted; every other record is.
+  for (ReportKind kind : kReportKinds) {
+    const std::string table =
+        reportdb::ReportSchemaName(kind, "SRVA", false) + ".tblgeneral";
+    EXPECT_EQ(server_.Query("SELECT count(*) FROM " + table +
+                            " WHERE url LIKE '/cut%'"),
+              (Rows{{"0"}}));
+    EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM " + table),
+              (Rows{{"200"}}));
+  }
+}
+
 TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
   sites_["IIS10/web"] = HandTypedWebSites();
@@ -518,14 +555,14 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
     EXPECT_NE(central.out.find("2024-06-0"), std::string::npos);
     EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out);
   }
-  // A migrated window collected again counts nothing, in the store as in
-  // the folder.
-  std::vector<std::string> again_in_store = Collect("IIS10", false, true);
-  std::vector<std::string> again_in_folder = Collect("IIS10", false, false);
-  for (auto* args : {&again_in_store, &again_in_folder}) {
-    VelnorRun twice = Velnor(*args);
-    EXPECT_EQ(twice.status, 0) << twice.err;
-    EXPECT_NE(twice.err.find("collected 4 sites of IIS10 (web): 0 records"),
+  // A migrated window collected again is refused, in the store as in the
+  // folder.
+  for (bool postgres : {true, false}) {
+    VelnorRun twice = Velnor(Collect("IIS10", false, postgres));
+    EXPECT_EQ(twice.status, 2) << twice.err;
+    EXPECT_NE(twice.err.find("these days were counted already: 2024-06-03 to "
+                             "2024-06-05 of site 1 (Default Web Site) by run "
+                             "1"),
               std::string::npos)
         << twice.err;
   }
