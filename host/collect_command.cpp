@@ -106,8 +106,8 @@ days. Databases that hold counts but no ledger are refused until
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
---error-log names one. The central store keeps no ledger yet: --since-last,
---recount and --partial-day need --db-dir.
+--error-log names one. The store keeps each server's ledger in a schema of
+its own beside the report schemas, committed with the counts.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
@@ -373,28 +373,10 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
   return Usage("cannot use the database URL " + location.db_url, problem);
 }
 
-// The options that go by the ledger need one: the central store keeps
-// none yet.
-bool CheckLedgerOptions(const CollectOptions& options, const Run& run) {
-  if (!run.location.IsPostgres()) return true;
-  const char* option = options.since_last              ? "--since-last"
-                       : options.recount               ? "--recount"
-                       : options.partial_day           ? "--partial-day"
-                       : !options.start_ledger.empty() ? "--start-ledger"
-                                                       : nullptr;
-  if (option == nullptr) return true;
-  return Usage(std::string(option) +
-                   " needs the collection ledger, which a central store "
-                   "(--db-url) does not keep",
-               "give the days with --from and --to, or collect into a "
-               "folder (--db-dir) to have the ledger");
-}
-
 bool Check(const CollectOptions& options, Run& run) {
   run.server = options.server;
   if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
-      !CheckLocation(options, run.location) ||
-      !CheckLedgerOptions(options, run)) {
+      !CheckLocation(options, run.location)) {
     return false;
   }
   if (!ParseGridFormat(options.format, run.format)) {
@@ -487,7 +469,7 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
     if (!schema) return std::nullopt;
     if (kind == ReportKind::kHitsByHour) schemas.hour = *schema;
   }
-  if (run.ledger_path.empty()) return schemas;  // a central store
+  if (run.ledger_path.empty()) return schemas;  // a raw listing without one
   std::optional<std::string> ledger =
       join(run.ledger_path, "collection ledger");
   if (!ledger) return std::nullopt;
@@ -677,9 +659,10 @@ bool DatabasesHoldCounts(const CollectOptions& options, const Run& run) {
   for (ReportKind kind : kReportKinds) {
     const std::string path =
         run.location.DatabasePath(kind, run.server, options.ftp);
-    if (counts || !fs::exists(path)) continue;
+    if (counts || (!run.location.IsPostgres() && !fs::exists(path))) continue;
     automation::ResumeNext([&] {
-      auto session = ado::Session::BeginReading(WaitMs(options));
+      auto session = ado::Session::BeginReading(WaitMs(options),
+                                                run.location.MakeEngine());
       const std::string schema = session->Attach(path);
       std::vector<std::string> tables = {"tblGeneral"};
       if (kind == ReportKind::kHitsByHour)
@@ -702,7 +685,16 @@ bool DatabasesHoldCounts(const CollectOptions& options, const Run& run) {
 // nothing and goes on without a ledger. The exit status when the run must
 // not go on (after its message), -1 when it goes on.
 int CheckLedgerStart(const CollectOptions& options, Run& run) {
-  const bool exists = LedgerExists(run.ledger_path);
+  bool exists = false;
+  if (!automation::ResumeNext([&] {
+        exists = run.location.LedgerExists(run.server, options.ftp);
+      })) {
+    Usage("cannot use the collection ledger " + Shown(run.ledger_path) + ": " +
+              automation::Err().Description(),
+          "nothing was collected; correct that and run again");
+    automation::Err().Clear();
+    return kExitUsage;
+  }
   if (exists && run.start_ledger) {
     Usage("--start-ledger starts a collection ledger, and " +
               Shown(run.ledger_path) + " exists already",
@@ -734,22 +726,19 @@ int CheckLedgerStart(const CollectOptions& options, Run& run) {
 // when the run must not go on (after its message; 0 when there is nothing
 // to collect), -1 when it goes on.
 int PlanDays(const CollectOptions& options, Run& run) {
-  // A central store keeps no ledger (yet): its runs are checked against
-  // nothing, and the options that need one are refused (CheckLedgerOptions).
-  if (!run.location.IsPostgres()) {
-    run.ledger_path =
-        ledger::LedgerPath(options.db_dir, run.server, options.ftp);
-    if (int status = CheckLedgerStart(options, run); status >= 0) {
-      return status;
-    }
-    if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
-      return kExitLoggedErrors;
-    }
-    if (run.start_ledger) {
-      run.ledger.runs.push_back(LedgerStartRow(
-          run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
-          UtcStamp(CollectNow())));
-    }
+  run.ledger_path = run.location.LedgerPath(run.server, options.ftp);
+  if (int status = CheckLedgerStart(options, run); status >= 0) {
+    return status;
+  }
+  if (!run.ledger_path.empty() &&
+      !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
+                           WaitMs(options), run.ledger)) {
+    return kExitLoggedErrors;
+  }
+  if (run.start_ledger) {
+    run.ledger.runs.push_back(LedgerStartRow(
+        run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
+        UtcStamp(CollectNow())));
   }
   run.today = LogDayOf(CollectNow());
   auto day = [](const std::optional<double>& date) {
@@ -772,7 +761,8 @@ int PlanDays(const CollectOptions& options, Run& run) {
   run.sites = std::move(sites);
   if (!run.sites.empty()) {
     // Every check is done: the ledger may be made now.
-    return run.ledger_path.empty() || MakeLedger(run.ledger_path)
+    return run.ledger_path.empty() ||
+                   MakeLedger(run.location, run.server, options.ftp)
                ? -1
                : kExitLoggedErrors;
   }
@@ -1095,7 +1085,7 @@ int RunCollect(const CollectOptions& options) {
     try {
       const ledger::RunRow* start =
           run.start_ledger ? &run.ledger.runs.back() : nullptr;
-      run_id = RecordRunStart(run.ledger_path, WaitMs(options),
+      run_id = RecordRunStart(run.location, run.ledger_path, WaitMs(options),
                               StartedRun(options, run), start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +
@@ -1135,7 +1125,7 @@ int RunCollect(const CollectOptions& options) {
   const std::string not_kept = CommitRun(*session, schemas->ledger, run_id,
                                          collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
-    RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
+    RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
   }
   if (recorder) {
