@@ -38,7 +38,7 @@ class IISLog::CountedInput : public unc::InputFile {
 
   size_t Read(char* buffer, size_t size) override {
     size_t n = file_->Read(buffer, size);
-    const ReadHooks& hooks = reader_.hooks_;
+    const ReadHooks& hooks = *reader_.hooks_;
     if (hooks.counters != nullptr) {
       hooks.counters->bytes += static_cast<int64_t>(n);
     }
@@ -123,7 +123,7 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
   try {
     input = unc::OpenForReading(path);
   } catch (const automation::AutomationError&) {
-    for (ReadObserver* observer : hooks_.observers) {
+    for (ReadObserver* observer : hooks_->observers) {
       observer->FileNotOpened(path);
     }
     throw;
@@ -143,15 +143,15 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   directive_day_.reset();
   counted_.clear();
   counted_end_ = 0;
-  for (ReadObserver* observer : hooks_.observers) observer->FileOpened(path_);
+  for (ReadObserver* observer : hooks_->observers) observer->FileOpened(path_);
   std::unique_ptr<unc::InputFile> text = DecodeLogInput(
       std::make_unique<CountedInput>(std::move(input), *this), path);
   ReadPlan plan;
-  if (hooks_.planner != nullptr) {
+  if (hooks_->planner != nullptr) {
     std::string head;
     text =
-        ReadAhead(std::move(text), hooks_.planner->HeadBytesFor(path_), head);
-    plan = hooks_.planner->PlanFor(path_, head);
+        ReadAhead(std::move(text), hooks_->planner->HeadBytesFor(path_), head);
+    plan = hooks_->planner->PlanFor(path_, head);
   }
   lines_ = std::make_unique<LineReader>(std::move(text));
   lines_->HoldBackUnterminatedLine(plan.hold_back_unterminated_line);
@@ -221,7 +221,7 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
     const FileReadReport report{
         path_,       records_,  skipped_lines_, first_skipped_line_,
         text_offset, held_back, read_failed_};
-    for (ReadObserver* observer : hooks_.observers) {
+    for (ReadObserver* observer : hooks_->observers) {
       observer->FileClosed(report);
     }
   }
@@ -229,8 +229,8 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
 }
 
 void IISLog::AddRecordsToCounters() {
-  if (hooks_.counters != nullptr) {
-    hooks_.counters->records += records_ - records_in_counters_;
+  if (hooks_->counters != nullptr) {
+    hooks_->counters->records += records_ - records_in_counters_;
   }
   records_in_counters_ = records_;
 }

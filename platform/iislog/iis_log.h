@@ -49,7 +49,7 @@ class IISLog : public automation::Object {
   IISLog() = default;
 
   // The hooks of the files opened from now on; none until set.
-  void SetHooks(ReadHooks hooks) { hooks_ = std::move(hooks); }
+  void SetHooks(ReadHooks hooks) { *hooks_ = std::move(hooks); }
 
   // Opens the log file `path` (local or UNC, see unc::OpenForReading) for
   // reading, closing any file open before. No record is current until
@@ -148,7 +148,9 @@ class IISLog : public automation::Object {
   int64_t skipped_lines_ = 0;
   int64_t first_skipped_line_ = 0;
   bool read_failed_ = false;  // set just before a failure closes the file
-  ReadHooks hooks_;
+  // Apart from the members the record loop reads, which it would spread
+  // over more cache lines.
+  std::unique_ptr<ReadHooks> hooks_ = std::make_unique<ReadHooks>();
 };
 
 // Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.
