@@ -1,0 +1,43 @@
+// How velnor reaches a server's administrative shares: a folder holding
+// copies of them (the share root), SMB, and the servers' Windows
+// directories. collect and sites take the same options for it.
+#ifndef VELNOR_HOST_CLI_SERVER_ACCESS_H_
+#define VELNOR_HOST_CLI_SERVER_ACCESS_H_
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velnor::host {
+
+struct ServerAccess {
+  // Also VELNOR_SHARE_ROOT; given but empty is a mistake, not "no share
+  // root": it would read over SMB, which the user did not ask for.
+  std::optional<std::string> share_root;
+  // With a share root, servers and shares it does not hold are read over
+  // SMB instead of reported missing.
+  bool smb_fallback = false;
+  std::string smb_auth;  // also VELNOR_SMB_AUTH
+  int smb_port = 445;
+  double smb_timeout = 5;
+  std::vector<std::string> windows_dirs;  // "SERVER=C:\Windows"
+  std::string windows_dirs_file;
+};
+
+// Adds the options that fill `access` to the subcommand `cmd`.
+void AddServerAccessOptions(CLI::App& cmd, ServerAccess& access);
+
+// Configures the UNC and WMI stand-ins from `access`: the Windows
+// directories, the share root and SMB. Prints the usage mistake and returns
+// false when an option cannot be used.
+bool ConfigureServerAccess(const ServerAccess& access);
+
+// `directory` with a leading "%SystemDrive%" (in any case) replaced by
+// `drive` ("C:"); other directories unchanged.
+std::string ExpandSystemDrive(const std::string& directory,
+                              const std::string& drive);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_CLI_SERVER_ACCESS_H_
