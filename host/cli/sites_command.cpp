@@ -6,13 +6,14 @@
 #include <memory>
 
 #include "host/cli/collect_command.h"
-#include "host/cli/server_access.h"
-#include "host/collect/site_discovery.h"
+#include "host/cli/server_access_options.h"
+#include "host/collect/server_access.h"
 #include "host/collect/site_log_folder.h"
 #include "host/common/command_support.h"
 #include "host/render/sites_render.h"
 #include "platform/automation/error_state.h"
 #include "platform/unc/unc.h"
+#include "siteconfig/site_discovery.h"
 
 namespace velnor::host {
 namespace {
@@ -69,10 +70,14 @@ int RunSites(const SitesOptions& options) {
           "use text, csv, json or sites");
     return kExitUsage;
   }
-  Discovery discovery;
   if (!CheckServerName(options.server) ||
-      !ConfigureServerAccess(options.access) ||
-      !DiscoverSites(options.server, discovery)) {
+      !ConfigureServerAccess(options.access)) {
+    return kExitUsage;
+  }
+  siteconfig::Discovery discovery;
+  siteconfig::Refusal refusal;
+  if (!siteconfig::DiscoverSites(options.server, discovery, refusal)) {
+    Usage(refusal.problem, refusal.help);
     return kExitUsage;
   }
   SitesListing listing;
@@ -83,7 +88,7 @@ int RunSites(const SitesOptions& options) {
   listing.windows_directory = discovery.config.windows_directory;
   listing.windows_directory_given = discovery.windows_directory_given;
   listing.unsupported = discovery.sites.UnsupportedReason(listing.service);
-  listing.notes = DiscoveryNotes(options.server, discovery);
+  listing.notes = siteconfig::DiscoveryNotes(options.server, discovery);
   auto parser = CreateLogParser();
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
     listing.rows.push_back(LookAt(*parser, listing, site));

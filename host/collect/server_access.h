@@ -1,10 +1,9 @@
 // How velnor reaches a server's administrative shares: a folder holding
 // copies of them (the share root), SMB, and the servers' Windows
 // directories. collect and sites take the same options for it.
-#ifndef VELNOR_HOST_CLI_SERVER_ACCESS_H_
-#define VELNOR_HOST_CLI_SERVER_ACCESS_H_
+#ifndef VELNOR_HOST_COLLECT_SERVER_ACCESS_H_
+#define VELNOR_HOST_COLLECT_SERVER_ACCESS_H_
 
-#include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,9 +24,6 @@ struct ServerAccess {
   std::string windows_dirs_file;
 };
 
-// Adds the options that fill `access` to the subcommand `cmd`.
-void AddServerAccessOptions(CLI::App& cmd, ServerAccess& access);
-
 // Configures the UNC and WMI stand-ins from `access`: the Windows
 // directories, the share root and SMB. Prints the usage mistake and returns
 // false when an option cannot be used.
@@ -40,4 +36,4 @@ std::string ExpandSystemDrive(const std::string& directory,
 
 }  // namespace velnor::host
 
-#endif  // VELNOR_HOST_CLI_SERVER_ACCESS_H_
+#endif  // VELNOR_HOST_COLLECT_SERVER_ACCESS_H_

@@ -1,34 +1,37 @@
-// Discovery through siteconfig, the Windows directory it feeds to the WMI
+// Discovery of a server's sites, the Windows directory it feeds to the WMI
 // stand-in, and the choice of sites for a collect run.
-#include "host/collect/site_discovery.h"
+#include "siteconfig/site_discovery.h"
 
 #include <algorithm>
 #include <set>
 
-#include "host/common/command_support.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "platform/wmi/wmi.h"
 
-namespace velnor::host {
+namespace velnor::siteconfig {
 namespace {
 
-using siteconfig::IisService;
-using siteconfig::IisSite;
+// Fills `refusal` and returns false, so a check reads `return Refuse(...)`.
+bool Refuse(Refusal& refusal, std::string problem, std::string help) {
+  refusal = {std::move(problem), std::move(help)};
+  return false;
+}
 
-// Runs `step`; on an error prints the usage message `problem`: <the
-// error's description> with `help`, and returns false.
+// Runs `step`; on an error refuses with `problem`: <the error's
+// description> and `help`.
 template <class Step>
-bool Attempt(Step&& step, const std::string& problem, const std::string& help) {
+bool Attempt(Step&& step, const std::string& problem, const std::string& help,
+             Refusal& refusal) {
   if (automation::ResumeNext(std::forward<Step>(step))) return true;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage(problem + ": " + reason, help);
+  return Refuse(refusal, problem + ": " + reason, help);
 }
 
 std::string SiteLabel(const IisSite& site) {
-  return std::string(siteconfig::ServiceWord(site.service)) + " site " +
-         site.id + " \"" + site.name + "\"";
+  return std::string(ServiceWord(site.service)) + " site " + site.id + " \"" +
+         site.name + "\"";
 }
 
 // The ids of "1,3"; false for anything else.
@@ -56,41 +59,47 @@ std::string IdList(const std::vector<IisSite>& sites) {
 }
 
 // The sites of `service` chosen by `site_ids` (every one when empty);
-// false after a usage message for an id that is missing or not collected.
+// false after a refusal for an id that is missing or not collected.
 bool ChooseSites(const std::string& server, IisService service,
                  const std::vector<IisSite>& of_service,
-                 const std::string& site_ids, std::vector<IisSite>& chosen) {
+                 const std::string& site_ids, std::vector<IisSite>& chosen,
+                 Refusal& refusal) {
   std::set<std::string> ids;
   if (!site_ids.empty() && !ParseIds(site_ids, ids)) {
-    return Usage("--site-id " + site_ids + " is not a list of site ids",
-                 "write the ids separated by commas, like 1,3");
+    return Refuse(refusal,
+                  "--site-id " + site_ids + " is not a list of site ids",
+                  "write the ids separated by commas, like 1,3");
   }
   for (const IisSite& site : of_service) {
     if ((ids.empty() || ids.contains(site.id)) && site.not_collected.empty()) {
       chosen.push_back(site);
     }
   }
-  const std::string word(siteconfig::ServiceWord(service));
+  const std::string word(ServiceWord(service));
   for (const std::string& id : ids) {
     auto same_id = [&](const IisSite& site) { return site.id == id; };
     if (std::any_of(chosen.begin(), chosen.end(), same_id)) continue;
     auto site = std::find_if(of_service.begin(), of_service.end(), same_id);
     if (site == of_service.end()) {
-      return Usage("--site-id: " + server + " has no " + word +
-                       " site with the id " + id,
-                   "its " + word + " sites have the ids " + IdList(of_service) +
-                       "; velnor sites --server " + server + " lists them");
+      return Refuse(refusal,
+                    "--site-id: " + server + " has no " + word +
+                        " site with the id " + id,
+                    "its " + word + " sites have the ids " +
+                        IdList(of_service) + "; velnor sites --server " +
+                        server + " lists them");
     }
-    return Usage("--site-id: " + SiteLabel(*site) + " of " + server +
-                     " cannot be collected: " + site->not_collected,
-                 "leave its id out of --site-id");
+    return Refuse(refusal,
+                  "--site-id: " + SiteLabel(*site) + " of " + server +
+                      " cannot be collected: " + site->not_collected,
+                  "leave its id out of --site-id");
   }
   return true;
 }
 
 }  // namespace
 
-bool DiscoverSites(const std::string& server, Discovery& discovery) {
+bool DiscoverSites(const std::string& server, Discovery& discovery,
+                   Refusal& refusal) {
   const std::string given = wmi::ConfiguredWindowsDirectory(server);
   discovery.windows_directory_given = !given.empty();
   const std::string find_help =
@@ -100,23 +109,20 @@ bool DiscoverSites(const std::string& server, Discovery& discovery) {
                 "credentials"
           : "check --windows-dir " + server + "=" + given +
                 ", or leave it out to search the drives C$ to Z$";
-  if (!Attempt(
-          [&] {
-            discovery.config = siteconfig::FindServerConfig(server, given);
-          },
-          "cannot find the IIS configuration of " + server, find_help)) {
+  if (!Attempt([&] { discovery.config = FindServerConfig(server, given); },
+               "cannot find the IIS configuration of " + server, find_help,
+               refusal)) {
     return false;
   }
   if (given.empty()) {
     wmi::SetWindowsDirectory(server, discovery.config.windows_directory);
   }
   return Attempt(
-      [&] {
-        discovery.sites = siteconfig::ReadServerSites(discovery.config.path);
-      },
+      [&] { discovery.sites = ReadServerSites(discovery.config.path); },
       "cannot read the IIS configuration of " + server,
       "repair the file on the server, or give the sites with --site or "
-      "--sites");
+      "--sites",
+      refusal);
 }
 
 std::vector<std::string> DiscoveryNotes(const std::string& server,
@@ -134,24 +140,28 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
 bool AddDiscoveredSites(const std::string& server, bool ftp,
                         const std::string& site_ids,
                         std::vector<std::string>& sites,
-                        std::vector<std::string>& notes) {
+                        std::vector<std::string>& notes, Refusal& refusal) {
   Discovery discovery;
-  if (!DiscoverSites(server, discovery)) return false;
+  if (!DiscoverSites(server, discovery, refusal)) return false;
   const IisService service = ftp ? IisService::kFtp : IisService::kWeb;
-  const std::string word(siteconfig::ServiceWord(service));
+  const std::string word(ServiceWord(service));
   const std::string& unsupported = discovery.sites.UnsupportedReason(service);
   if (!unsupported.empty()) {
-    return Usage("the " + word + " sites of " + server +
-                     " cannot be collected: " + unsupported,
-                 "read from " + discovery.config.path);
+    return Refuse(refusal,
+                  "the " + word + " sites of " + server +
+                      " cannot be collected: " + unsupported,
+                  "read from " + discovery.config.path);
   }
   const std::vector<IisSite> of_service = discovery.sites.Of(service);
   std::vector<IisSite> chosen;
-  if (!ChooseSites(server, service, of_service, site_ids, chosen)) return false;
+  if (!ChooseSites(server, service, of_service, site_ids, chosen, refusal)) {
+    return false;
+  }
   if (chosen.empty()) {
-    return Usage(server + " has no " + word + " site that can be collected",
-                 "velnor sites --server " + server + (ftp ? " --ftp" : "") +
-                     " lists the sites found and why each is left out");
+    return Refuse(refusal,
+                  server + " has no " + word + " site that can be collected",
+                  "velnor sites --server " + server + (ftp ? " --ftp" : "") +
+                      " lists the sites found and why each is left out");
   }
   std::vector<std::string> found = DiscoveryNotes(server, discovery);
   notes.insert(notes.end(), found.begin(), found.end());
@@ -162,9 +172,9 @@ bool AddDiscoveredSites(const std::string& server, bool ftp,
     }
   }
   for (const IisSite& site : chosen) {
-    sites.push_back(siteconfig::Descriptor(site));
+    sites.push_back(Descriptor(site));
   }
   return true;
 }
 
-}  // namespace velnor::host
+}  // namespace velnor::siteconfig
