@@ -3,9 +3,12 @@
 // the raw-mode grid raw_grid.cpp.
 #include "collector/collection_run.h"
 
+#include <algorithm>
+
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 #include "platform/forms/forms.h"
 #include "platform/win32/user32.h"
 #include "reportdb/report_files.h"
@@ -19,6 +22,16 @@ using automation::Err;
 constexpr char kRunProcedure[] = "CollectDataFromLogFile";
 constexpr int32_t kYesNoQuestionSecondDefault = 4 + 32 + 256;
 constexpr int32_t kAnswerYes = 6;
+
+// IIS names a log after the period it holds (u_ex240603.log), so files read
+// in the order of their names, compared as Windows compares them, are read
+// in date order: a run stopped part-way has read a prefix of the days, and
+// a listing never goes back in time. The registry and the directory give
+// them in an order of their own.
+void SortByName(automation::StringArray& names) {
+  std::stable_sort(names.begin(), names.end(),
+                   automation::LessIgnoringAsciiCase());
+}
 
 }  // namespace
 
@@ -203,6 +216,7 @@ automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
     list = store_.CollectLogFileFromDB(cn_hour, site.name, site.identifier,
                                        site_column_);
   });
+  SortByName(list);
   // Either flag makes a site without registered files read its whole
   // directory, for the rest of the run.
   if (list.empty() &&
@@ -212,6 +226,7 @@ automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
   if (list.empty() && server_log_file_count_ == 0) {
     step_(
         [&] { list = locator_.GetLogFilesFromDirectory(site.log_directory); });
+    SortByName(list);
     step_([&] {
       if (ArrayItem(list, 0).empty()) {
         no_files = true;

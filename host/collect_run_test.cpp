@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -20,8 +22,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "host/testing/report_rows.h"
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::testing {
@@ -444,6 +448,229 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   VelnorRun late = FinishVelnor(pid, dir_);
   EXPECT_EQ(late.status, 130) << late.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "0"}}));
+}
+
+// Every check comes before anything is made or written: a refused run
+// leaves a fresh folder as it was, --create-db or not, and an --output
+// file untouched.
+TEST_F(CollectRunTest, ARefusedRunMakesAndWritesNothing) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(5, "2024-06-03"));
+  // Finished long ago, so that its day is counted whole.
+  const timeval finished[2] = {{1717460000, 0}, {1717460000, 0}};
+  ASSERT_EQ(
+      ::utimes((dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240603.log").c_str(),
+               finished),
+      0);
+  fs::create_directory(dir_ / "fresh");
+  WriteFile(dir_ / "out.csv", "kept\n");
+  // The run lock, taken to read the ledger, is all a run may leave.
+  auto made = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ / "fresh")) {
+      std::string name = entry.path().filename();
+      if (!name.starts_with(".velnor-")) names.insert(name);
+    }
+    return names;
+  };
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y-%m-%d", std::gmtime(&now));
+  const std::string site = "Main Site,C:\\logs,1";
+  auto collect = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = {"collect",     "--server",     "SRV1",
+                                     "--from",      "2024-06-03",   "--db-dir",
+                                     "fresh",       "--share-root", "shares",
+                                     "--create-db", "--no-tui"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Velnor(args);
+  };
+  const std::pair<std::vector<std::string>, std::string> kRefused[] = {
+      {{"--to", "2099-12-31", "--site", site},
+       "--to 2099-12-31 is after today"},
+      {{"--to", today, "--site", site}, "the window includes today"},
+      {{"--to", "2024-06-03", "--site", site, "--site", "Again,D:\\logs,1"},
+       "site 1 is given twice"},
+      {{"--to", "2024-06-03", "--site", "Main Site,C:\\logs\\W3SVC1,1"},
+       "names the site's log folder itself"},
+      {{"--to", "2024-06-03", "--raw", "--output", "out.csv", "--site", site,
+        "--site", "Again,D:\\logs,01"},
+       "site 1 is given twice"},
+  };
+  for (const auto& [more, message] : kRefused) {
+    VelnorRun run = collect(more);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, message)) << run.err;
+    EXPECT_EQ(made(), std::set<std::string>()) << message;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "out.csv"), "kept\n");
+
+  // Days counted already are refused before a missing database is made.
+  ASSERT_EQ(collect({"--to", "2024-06-03", "--site", site}).status, 0);
+  const fs::path status_db = dir_ / "fresh/QDX_UAWebLogHitsByStatus_SRV1.mdb";
+  fs::remove(status_db);
+  VelnorRun again = collect({"--to", "2024-06-03", "--site", site});
+  EXPECT_EQ(again.status, 2) << again.err;
+  EXPECT_TRUE(Contains(again.err, "these days were counted already"))
+      << again.err;
+  EXPECT_FALSE(fs::exists(status_db));
+}
+
+// Only a log directory that names the site's own folder, which holds the
+// logs while the folder below it does not exist, is a mistake.
+TEST_F(CollectRunTest, OnlyTheSitesFolderGivenForItsLogDirectoryIsRefused) {
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(4, "2024-06-03"));
+  WriteLog("C$/nested/W3SVC1/W3SVC1", "u_ex240603.log",
+           WebLog(3, "2024-06-03"));
+  WriteLog("C$/notes/W3SVC1", "readme.txt", "not a log\n");
+  VelnorRun doubled =
+      Collect({"--no-tui", "--site", "Main,c:\\LOGS\\w3svc1\\,1"});
+  EXPECT_EQ(doubled.status, 2) << doubled.err;
+  EXPECT_TRUE(Contains(doubled.err, "holds 1 log file\n")) << doubled.err;
+  EXPECT_TRUE(Contains(doubled.err, "\"Main,c:\\LOGS,1\"")) << doubled.err;
+  // FTP sites live in MSFTPSVC<id>, or FTPSVC<id> from IIS 7.5 on.
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-dir", "db", "--server", "SRV1", "--ftp"}).status,
+      0);
+  WriteLog("C$/ftp/FTPSVC3", "u_ex240603.log", "#Fields: date time\n");
+  for (const char* site : {"F,C:\\ftp\\ftpsvc3,3", "F,C:\\ftp\\FTPSVC3,3"}) {
+    VelnorRun ftp = Collect({"--no-tui", "--ftp", "--site", site});
+    EXPECT_EQ(ftp.status, 2) << ftp.err;
+    EXPECT_TRUE(Contains(ftp.err, "\\MSFTPSVC3, which does not exist"))
+        << ftp.err;
+    EXPECT_TRUE(Contains(ftp.err, "\"F,C:\\ftp,3\"")) << ftp.err;
+  }
+
+  VelnorRun nested =
+      Collect({"--no-tui", "--site", "Main,C:\\nested\\W3SVC1,1"});
+  EXPECT_EQ(nested.status, 0) << nested.err;
+  EXPECT_EQ(Totals(), (Rows{{"1", "3"}}));
+  // Without log files, or not there at all, the folder is an empty one as
+  // before (the missing one an error-log line).
+  VelnorRun notes =
+      Collect({"--no-tui", "--site", "Main,C:\\notes\\W3SVC1,1", "--recount"});
+  EXPECT_EQ(notes.status, 0) << notes.err;
+  VelnorRun missing =
+      Collect({"--no-tui", "--site", "Main,C:\\nologs\\W3SVC1,1", "--recount"});
+  EXPECT_EQ(missing.status, 1) << missing.err;
+  EXPECT_TRUE(Contains(ErrorLog(), "nologs")) << ErrorLog();
+  EXPECT_EQ(Totals(), (Rows{{"1", "3"}, {"1", "0"}, {"1", "0"}}));
+}
+
+// A count that would pass what its 32-bit column holds fails the whole run,
+// in the same words whichever way the databases are counted.
+TEST_F(CollectRunTest, ACountPastTheColumnsMaximumStoresNothing) {
+  std::string log = "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+  for (int i = 0; i < 10; ++i) {
+    log +=
+        "2024-06-03 10:00:0" + std::to_string(i) + " 10.0.0.1 GET /a.htm 404\n";
+  }
+  log += "2024-06-03 11:00:00 10.0.0.1 GET /b.htm 200\n";
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", log);
+  struct Case {
+    std::string database;
+    std::string row;  // of its tblGeneral, near the maximum
+    std::string key;
+  };
+  const Case kCases[] = {
+      {"DayOfWeek",
+       "([Server name], Identifier, [Web Site Name], URL, [No of Hits], [Sort "
+       "Field], [Day of week]) values ('SRV1', '1', 'Main Site', '/a.htm', "
+       "2147483640, 2, 'Monday')",
+       "site 1, /a.htm, Monday"},
+      {"HitsByStatus",
+       "([Server name], Identifier, [Web Site Name], URL, [No of Hits], [Sort "
+       "Field], Status, [Status code]) values ('SRV1', '1', 'Main Site', "
+       "'/a.htm', 2147483647, 27, 'Not Found (404)', 404)",
+       "site 1, /a.htm, status 404"},
+  };
+  for (const Case& c : kCases) {
+    std::vector<std::string> lines;
+    for (const std::string tally : {"memory", "per-record"}) {
+      SCOPED_TRACE(c.database + ", " + tally);
+      const std::string db = "db-" + tally;
+      fs::remove_all(dir_ / db);
+      fs::create_directory(dir_ / db);
+      ASSERT_EQ(Velnor({"init-db", "--db-dir", db, "--server", "SRV1"}).status,
+                0);
+      ExecSql(dir_ / db / ("QDX_UAWebLog" + c.database + "_SRV1.mdb"),
+              "insert into tblGeneral " + c.row);
+      const std::vector<Rows> before = DatabaseState(dir_ / db, "SRV1", false);
+      VelnorRun run = Velnor(CollectArgs(
+          "SRV1", db,
+          {"--share-root", "shares", "--no-tui", "--tally", tally, "--site",
+           "Main Site,C:\\logs,1", "--start-ledger", "2024-06-03"}));
+      EXPECT_EQ(run.status, 1) << run.err;
+      const std::string reason = "Overflow: the count of " + c.key + " in " +
+                                 db + "/QDX_UAWebLog" + c.database +
+                                 "_SRV1.mdb reached 2147483647, the most its "
+                                 "[No of Hits] column holds";
+      EXPECT_TRUE(
+          Contains(run.err, "nothing of this run was stored: " + reason))
+          << run.err;
+      EXPECT_EQ(DatabaseState(dir_ / db, "SRV1", false), before);
+      VelnorRun runs = Velnor({"runs", "--db-dir", db, "--format", "csv"});
+      EXPECT_TRUE(Contains(runs.out, "failed, nothing counted")) << runs.out;
+      // One line, the same but for the folder.
+      std::vector<std::string> logged =
+          Lines(ReadFile(dir_ / db / "velnor-errors.log"));
+      ASSERT_EQ(logged.size(), 1u);
+      EXPECT_TRUE(Contains(logged[0], reason)) << logged[0];
+      std::string line = logged[0].substr(logged[0].find('\t'));
+      line.replace(line.find(db), db.size(), "DB");
+      lines.push_back(line);
+    }
+    EXPECT_EQ(lines[0], lines[1]);
+  }
+}
+
+// Files are read in the order of their names, which IIS gives by date,
+// however the folder or the registry lists them: a new database's rows are
+// made in the order their records are read, and a listing goes forward in
+// time.
+TEST_F(CollectRunTest, LogFilesAreReadInTheOrderOfTheirNames) {
+  const std::vector<std::string> names = {"u_ex240605.log", "U_EX240604.LOG",
+                                          "u_ex240603.log"};
+  for (const std::string& name : names) {
+    const std::string day = "2024-06-0" + name.substr(9, 1);
+    WriteLog("C$/logs/W3SVC1", name,
+             "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n" + day +
+                 " 10:00:00 10.0.0.1 GET /" + day + ".htm 200\n");
+  }
+  const Rows in_order = {
+      {"/2024-06-03.htm"}, {"/2024-06-04.htm"}, {"/2024-06-05.htm"}};
+  auto listed_in_order = [](const std::string& listing) {
+    const size_t first = listing.find("/2024-06-03.htm");
+    const size_t second = listing.find("/2024-06-04.htm");
+    const size_t third = listing.find("/2024-06-05.htm");
+    return first < second && second < third && third != std::string::npos;
+  };
+  const std::string site = "Main Site,C:\\logs,1";
+  for (bool registered : {false, true}) {
+    SCOPED_TRACE(registered ? "registered files" : "the folder's files");
+    const std::string db = registered ? "db-registered" : "db";
+    if (registered) {
+      fs::create_directory(dir_ / db);
+      ASSERT_EQ(Velnor({"init-db", "--db-dir", db, "--server", "SRV1"}).status,
+                0);
+      // Registered newest first.
+      for (const std::string& name : names) {
+        ExecSql(dir_ / db / "QDX_UAWebLogHitsByHour_SRV1.mdb",
+                "insert into tblLogFiles values ('SRV1', '1', 'Main Site', '" +
+                    name + "')");
+      }
+    }
+    VelnorRun raw = Velnor(CollectArgs("SRV1", db,
+                                       {"--share-root", "shares", "--site",
+                                        site, "--raw", "--format", "csv"}));
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    EXPECT_TRUE(listed_in_order(raw.out)) << raw.out;
+    VelnorRun count = Velnor(CollectArgs(
+        "SRV1", db, {"--share-root", "shares", "--no-tui", "--site", site}));
+    EXPECT_EQ(count.status, 0) << count.err;
+    EXPECT_EQ(QueryRows(dir_ / db / "QDX_UAWebLogHitsByHour_SRV1.mdb",
+                        "select URL from tblGeneral order by rowid"),
+              in_order);
+  }
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ class PgStoreTest : public ::testing::Test {
     const std::string values =
         "('" + server + "', '1', 'Earlier', '/b', 3, 4, 'Wednesday'), ('" +
         server + "', '1', 'Earlier', '/B', 7, 4, 'Wednesday'), ('" + server +
-        "', '1', 'Earlier', '/big', 2147483600, 7, 'Saturday')";
+        "', '1', 'Earlier', '/big', 2147483000, 7, 'Saturday')";
     const std::string insert =
         " (\"server name\", \"identifier\", \"web site name\", \"url\", "
         "\"no of hits\", \"sort field\", \"day of week\") VALUES " +
@@ -227,6 +227,34 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
       "'/caf%' AND identifier = '1' AND \"day of week\" = 'Saturday' ORDER "
       "BY rowid");
   EXPECT_EQ(cafe.size(), 2u);
+
+  // A count that would pass the maximum stores nothing in either store and
+  // is named alike (the store's database by its path as the run opens it).
+  const std::string near_maximum =
+      " SET \"no of hits\" = 2147483640 WHERE url = '/big' AND \"day of "
+      "week\" = 'Saturday'";
+  ExecSql(db_dir_ / reportdb::ReportDatabaseFileName(ReportKind::kDayOfWeek,
+                                                     "GEN1", false),
+          "UPDATE tblGeneral" + near_maximum);
+  server_.Exec("UPDATE qdx_uaweblogdayofweek_gen1.tblgeneral" + near_maximum);
+  const std::vector<Rows> files_before = Tables("GEN1", false, false);
+  const std::vector<Rows> central_before = Tables("GEN1", false, true);
+  // The files' ledger was removed above: a new one starts with the window.
+  std::vector<std::string> files = Collect("GEN1", false, false);
+  files.insert(files.end(), {"--start-ledger", "2024-06-01"});
+  for (const auto& args : {files, Collect("GEN1", false, true)}) {
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Contains(run.err,
+                         "nothing of this run was stored: Overflow: the count "
+                         "of site 1, /big, Saturday in "))
+        << run.err;
+    EXPECT_TRUE(
+        Contains(run.err, "QDX_UAWebLogDayOfWeek_GEN1.mdb reached 2147483647"))
+        << run.err;
+  }
+  EXPECT_EQ(Tables("GEN1", false, false), files_before);
+  EXPECT_EQ(Tables("GEN1", false, true), central_before);
 }
 
 TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {

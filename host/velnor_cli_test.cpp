@@ -302,6 +302,9 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   WriteFile(dir_ / "sites.txt",
             "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
   WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
+  WriteFile(
+      dir_ / "twice.txt",
+      "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,02\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
@@ -355,6 +358,21 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"shares", "shares --error-log nowhere/errors.log",
        "cannot write the error log nowhere/errors.log"},
       {"shares", "shares --raw --output sites-dir", "--output sites-dir is a"},
+      // One site twice, by its identifier and so its log folder.
+      {site, site + " --site Other,E:\\Logs,2",
+       "site 2 is given twice: \"Intranet,D:\\Logs,2\" (--site) and "
+       "\"Other,E:\\Logs,2\" (--site)"},
+      {site, "--sites twice.txt",
+       "site 2 is given twice: \"Intranet,D:\\Logs,2\" (twice.txt:1) and "
+       "\"Intranet again,D:\\Old,02\" (twice.txt:3)"},
+      // The site's folder given as its log directory, in any case.
+      {"D:\\Logs", "d:\\logs\\w3svc2",
+       "the log directory d:\\logs\\w3svc2 of site 2 (Intranet) names the "
+       "site's log folder itself: its logs would be read from "
+       "\\\\WEB01\\d$\\logs\\w3svc2\\W3SVC2, which does not exist, while "
+       "\\\\WEB01\\d$\\logs\\w3svc2 holds 3 log files\n  help: give the "
+       "folder above it, as IIS has it configured (IIS adds w3svc2 itself): "
+       "\"Intranet,d:\\logs,2\""},
   };
   for (const auto& [good_part, bad_part, message] : kCases) {
     std::string args = good;

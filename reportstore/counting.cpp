@@ -25,10 +25,10 @@ constexpr std::array<TallyKind, 4> kKinds = {
 std::atomic<bool> count_in_memory{true};
 std::atomic<size_t> memory_limit{size_t{256} << 20};
 
-// A count as the 32-bit column holds it: raising stops at the maximum.
-int32_t Saturated(int64_t count) {
-  return static_cast<int32_t>(
-      std::min<int64_t>(count, std::numeric_limits<int32_t>::max()));
+// Whether `stored` (0 for a new row) plus `hits` passes the 32-bit column.
+bool PastMaximum(int64_t stored, uint64_t hits) {
+  return hits >
+         static_cast<uint64_t>(std::numeric_limits<int32_t>::max() - stored);
 }
 
 }  // namespace
@@ -67,6 +67,7 @@ void ReportStore::BeginCounting(
   weekday_names_ = weekday_names;
   month_names_ = month_names;
   tally_.Clear();
+  past_maximum_ = false;
   for (size_t table = 0; table < in_memory_.size(); ++table) {
     in_memory_[table] = count_in_memory && CanCountInMemory(table);
     writing_[table] = {};
@@ -99,6 +100,8 @@ void ReportStore::CountRecord(const std::string& strSiteName,
                               const std::string& strSiteIdentifier,
                               const std::string& strURL, int32_t lWeekDay,
                               int32_t lMonth, int32_t lHour, int32_t lStatus) {
+  // Nothing of the run will be kept: the rest would be work for nothing.
+  if (past_maximum_) return;
   ReportTables& tables = *tables_;
   if (!in_memory_[0]) {
     DumpDataIntoDB(tables[0].cn, tables[0].rs, strSiteName, strSiteIdentifier,
@@ -160,13 +163,18 @@ bool ReportStore::WriteKey(size_t table, const RunTally::Key& key) {
       command.SetParameter(static_cast<int>(i + 1), values[i]);
     }
   };
+  auto past_maximum = [&] {
+    FailPastMaximum(table, (*tables_)[table].cn, key.identifier, key.url,
+                    BucketName(table, key.bucket), key.bucket);
+  };
   return automation::ResumeNext([&] {
     const std::vector<Variant> lookup_key = {identifier, url, bucket};
     ado::Command& lookup = *writing.lookup;
     set(lookup, lookup_key);
     lookup.Execute();
     if (lookup.Eof()) {
-      const Variant hits(Saturated(static_cast<int64_t>(key.hits)));
+      if (PastMaximum(0, key.hits)) return past_maximum();
+      const Variant hits(static_cast<int32_t>(key.hits));
       std::vector<Variant> row = {Variant(mstrServerName_), identifier,
                                   Variant(key.site_name)};
       if (table == kStatusTable) {
@@ -186,8 +194,9 @@ bool ReportStore::WriteKey(size_t table, const RunTally::Key& key) {
     const int32_t stored = automation::CLng(lookup.Value(0));
     lookup.Close();
     if (stored <= 0) automation::Raise(automation::kErrInvalidUseOfNull);
+    if (PastMaximum(stored, key.hits)) return past_maximum();
     std::vector<Variant> update = {
-        Variant(Saturated(stored + static_cast<int64_t>(key.hits)))};
+        Variant(static_cast<int32_t>(stored + static_cast<int64_t>(key.hits)))};
     update.insert(update.end(), lookup_key.begin(), lookup_key.end());
     set(*writing.update, update);
     writing.update->Execute();

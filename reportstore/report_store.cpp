@@ -12,11 +12,12 @@
 // key, written in the order the keys were first counted. For one key
 // counted n times:
 // - no stored row: record by record, the first hit appends the row with 1
-//   and each later one raises it, so one new row with n (at most the 32-bit
-//   maximum, where the raise stops);
+//   and each later one raises it, so one new row with n;
 // - a first stored row with a count c > 0: every later hit writes c + 1,
 //   c + 2, ... into all rows of the key, so one update of all of them to
-//   c + n (at most the maximum);
+//   c + n;
+// - either way a count that would pass the 32-bit maximum fails the run
+//   (FailPastMaximum) with the same reason;
 // - anything else (a count of 0 or below, which record by record reads as a
 //   missing row; a count that does not read as a 32-bit number; a refused
 //   row or statement): the n hits are replayed record by record, with the
@@ -94,14 +95,7 @@ void StoreNewRow(const std::shared_ptr<ado::Recordset>& objRs,
   ResumeNext([&] { Deref(objRs).CancelUpdate(); });
 }
 
-// count + 1; a count at the 32-bit maximum overflows (6), so the caller's
-// statement keeps the count where it is.
-int32_t NextCount(int32_t count) {
-  if (count == std::numeric_limits<int32_t>::max()) {
-    automation::Raise(automation::kErrOverflow);
-  }
-  return count + 1;
-}
+constexpr int32_t kMaxCount = std::numeric_limits<int32_t>::max();
 
 }  // namespace
 
@@ -198,11 +192,43 @@ void ReportStore::DumpDataIntoDB(
                 {kLogParserReportSourcePrefix, strReportType, "(Update)"});
     return;
   }
-  int32_t new_count = count;
-  ResumeNext([&] { new_count = NextCount(count); });
-  key.insert(key.begin(), Variant(new_count));
+  if (count == kMaxCount) {
+    FailPastMaximum(table, objCn, strSiteIdentifier, strURL,
+                    table == 0 ? strWeekDayName : strMonthName, lHour);
+    return;
+  }
+  key.insert(key.begin(), Variant(count + 1));
   ExecuteUpdate(objCn, bucketed ? kTables[table].update : kPlainUpdate, key,
                 kLogParserReportSourcePrefix, strReportType, "DumpDataIntoDB");
+}
+
+void ReportStore::FailPastMaximum(size_t table,
+                                  const std::shared_ptr<ado::Connection>& cn,
+                                  std::string_view identifier,
+                                  std::string_view url,
+                                  std::string_view bucket_name,
+                                  int32_t bucket) {
+  past_maximum_ = true;
+  std::string key = "site " + std::string(identifier) + ", " + std::string(url);
+  if (table < 2) key += ", " + std::string(bucket_name);
+  if (table == 2) key += ", hour " + std::to_string(bucket);
+  if (table == kStatusTable) key += ", status " + std::to_string(bucket);
+  const std::string database = cn ? cn->path() : std::string("?");
+  ResumeNext([&] {
+    Deref(cn).FailTransaction(automation::AutomationError(
+        automation::kErrOverflow,
+        "Overflow: the count of " + key + " in " + database + " reached " +
+            std::to_string(kMaxCount) +
+            ", the most its [No of Hits] column holds, and the run has more "
+            "hits of it"));
+  });
+  Err().Clear();
+}
+
+std::string_view ReportStore::BucketName(size_t table, int32_t bucket) const {
+  if (table == 0) return weekday_names_[static_cast<size_t>(bucket - 1)];
+  if (table == 1) return month_names_[static_cast<size_t>(bucket - 1)];
+  return "";
 }
 
 int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
@@ -248,9 +274,12 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
     StoreNewRow(objRs, "DumpStatusData", {kLogParserUpdateSource});
     return;
   }
-  int32_t new_count = count;
-  ResumeNext([&] { new_count = NextCount(count); });
-  key.insert(key.begin(), Variant(new_count));
+  if (count == kMaxCount) {
+    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, strURL, "",
+                    lStatus);
+    return;
+  }
+  key.insert(key.begin(), Variant(count + 1));
   ExecuteUpdate(objCn, kTables[kStatusTable].update, key, kLogParserSource, "",
                 "DumpStatusData");
 }

@@ -19,6 +19,12 @@
 // No operation lets an error out: each failure becomes one error-log line
 // (error_log.h) and the operation goes on. Connections and recordsets are
 // the caller's; the operations never close them.
+//
+// A count that would pass what its 32-bit column holds is no such failure:
+// whichever way it is counted, it spoils the run's transaction with an
+// Overflow (6) that names the database, the key and the maximum
+// (ado::Connection::FailTransaction), so that the caller's commit keeps
+// nothing of the run, and the run counts nothing more.
 #ifndef VELNOR_REPORTSTORE_REPORT_STORE_H_
 #define VELNOR_REPORTSTORE_REPORT_STORE_H_
 
@@ -186,6 +192,15 @@ class ReportStore {
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);
   void CountOneByOne(size_t table, const RunTally::Key& key);
+  // Spoils the run's transaction (see the top of this file): the count of
+  // the key (identifier, URL, bucket) of report `table` in the database
+  // behind `cn` would pass the maximum. The bucket is `bucket_name` for
+  // weekdays and months, `bucket` for hours and status codes.
+  void FailPastMaximum(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                       std::string_view identifier, std::string_view url,
+                       std::string_view bucket_name, int32_t bucket);
+  // The name rows give a weekday or month bucket of `table`; "" for others.
+  std::string_view BucketName(size_t table, int32_t bucket) const;
 
   const std::string& mstrServerName_;
   const bool& mblnIsFTPCollection_;
@@ -199,6 +214,7 @@ class ReportStore {
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;
   std::array<bool, 4> in_memory_{};
+  bool past_maximum_ = false;  // FailPastMaximum was called in this counting
   // The statements writing each report's counts, prepared by BeginCounting
   // for the databases counted in memory.
   struct Writing {

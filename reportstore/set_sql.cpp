@@ -70,13 +70,26 @@ std::string StageRows(size_t table, size_t rows) {
   return sql;
 }
 
+namespace {
+
+// The count of the first stored row of the staged key `c`, or null.
+std::string FirstStored(size_t table) {
+  return "(SELECT f.[No of Hits] FROM tblGeneral AS f WHERE " +
+         KeyMatch(table, "f", "c") + " ORDER BY f.rowid LIMIT 1)";
+}
+
+}  // namespace
+
+std::string FirstPastMaximum(size_t table) {
+  return "SELECT c.seq FROM " + Staging(table) +
+         " AS c WHERE c.hits > 2147483647 - COALESCE(" + FirstStored(table) +
+         ", 0) ORDER BY c.seq LIMIT 1";
+}
+
 std::string UpdateStored(size_t table) {
-  return "UPDATE tblGeneral AS g SET [No of Hits] = CASE WHEN s.stored > "
-         "2147483647 - s.hits THEN 2147483647 ELSE s.stored + s.hits END "
-         "FROM (SELECT c.identifier, c.url, c.bucket, c.hits, (SELECT "
-         "f.[No of Hits] FROM tblGeneral AS f WHERE " +
-         KeyMatch(table, "f", "c") +
-         " ORDER BY f.rowid LIMIT 1) AS stored FROM " + Staging(table) +
+  return "UPDATE tblGeneral AS g SET [No of Hits] = s.stored + s.hits FROM "
+         "(SELECT c.identifier, c.url, c.bucket, c.hits, " +
+         FirstStored(table) + " AS stored FROM " + Staging(table) +
          " AS c) AS s WHERE " + KeyMatch(table, "g", "s");
 }
 

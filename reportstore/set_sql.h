@@ -26,8 +26,13 @@ size_t StagedColumns(size_t table);
 std::string CreateStaging(size_t table, std::string_view site_column);
 // Appends `rows` rows to it.
 std::string StageRows(size_t table, size_t rows);
+// The seq of the first staged key (in staging order) whose first stored
+// row's count (in rowid order, 0 without one) plus the staged hits would
+// pass the 32-bit maximum; no row when none would.
+std::string FirstPastMaximum(size_t table);
 // Raises every stored row of a staged key to the first stored row's count
-// (in rowid order) plus the staged hits, at most the 32-bit maximum.
+// (in rowid order) plus the staged hits; FirstPastMaximum tells first
+// whether that fits.
 std::string UpdateStored(size_t table);
 // Appends a row for each staged key that has no stored row, in staging
 // order.

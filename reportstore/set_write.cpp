@@ -10,12 +10,14 @@
 //   later key raises it further; so the group is staged once, with the first
 //   key's URL and site name and the sum of the hits.
 // - A stored row gets the count of the key's first stored row plus the
-//   hits, in every stored row of the key, at most the 32-bit maximum; the
-//   others are appended in the order their groups were first counted.
+//   hits, in every stored row of the key; the others are appended in the
+//   order their groups were first counted. A count that would pass the
+//   32-bit maximum writes nothing and fails the run, as key by key.
 // All of it is undone through a savepoint when any statement fails, and the
 // keys are then written one by one, with the error-log lines that gives.
 #include <array>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 #include "dbsupport/error_log.h"
@@ -48,11 +50,6 @@ std::string FoldedKey(const RunTally::Key& key,
   return folded + "|" + std::to_string(key.bucket);
 }
 
-int32_t Saturated(uint64_t hits) {
-  return static_cast<int32_t>(std::min<uint64_t>(
-      hits, static_cast<uint64_t>(std::numeric_limits<int32_t>::max())));
-}
-
 }  // namespace
 
 bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
@@ -70,11 +67,21 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   if (groups.empty()) return true;
 
   auto& cn = (*tables_)[table].cn;
+  auto past_maximum = [&](const RunTally::Key& key) {
+    FailPastMaximum(table, cn, key.identifier, key.url,
+                    BucketName(table, key.bucket), key.bucket);
+    return true;
+  };
+  constexpr uint64_t kMaxCount = std::numeric_limits<int32_t>::max();
+  for (const Group& group : groups) {
+    if (group.first.hits > kMaxCount) return past_maximum(group.first);
+  }
   automation::Err().Clear();
   if (!automation::ResumeNext(
           [&] { cn->Execute("SAVEPOINT velnor_counts"); })) {
     return false;
   }
+  std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
     PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
     PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
@@ -93,7 +100,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
                                        Variant(key.site_name),
                                        Variant(key.url),
                                        Variant(key.bucket),
-                                       Variant(Saturated(key.hits))};
+                                       Variant(static_cast<int32_t>(key.hits))};
         if (table == 0) values[5] = Variant(weekday_names_[key.bucket - 1]);
         if (table == 1) values[5] = Variant(month_names_[key.bucket - 1]);
         if (table == 0 || table == 1) values.emplace_back(key.bucket);
@@ -109,6 +116,13 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
       }
       stage.Execute();
     }
+    ado::Command& check = PreparedCommand(cn, set_sql::FirstPastMaximum(table));
+    check.Execute();
+    if (!check.Eof()) {
+      past = static_cast<size_t>(automation::CLng(check.Value(0)));
+    }
+    check.Close();
+    if (past) return;
     PreparedCommand(cn, set_sql::UpdateStored(table)).Execute();
     PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
     PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
@@ -130,6 +144,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     });
   }
   automation::Err().Clear();
+  if (written && past) return past_maximum(groups[*past].first);
   return written;
 }
 

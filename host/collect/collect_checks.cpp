@@ -8,6 +8,7 @@
 #include "host/collect/collect_plan.h"
 #include "host/collect/server_spelling.h"
 #include "host/collect/site_list.h"
+#include "host/collect/site_log_folder.h"
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
 #include "ledger/ledger_files.h"
@@ -91,7 +92,7 @@ bool CheckSites(const CollectOptions& options, PlannedRun& run) {
     if (!CheckSiteDescriptor(site)) return false;
     run.sites.push_back(site.text);
   }
-  return true;
+  return CheckEachSiteOnce(sites);
 }
 
 // The drive of the server's configured Windows directory ("C:"), or empty.
@@ -125,29 +126,20 @@ std::string InitDbCommand(const CollectOptions& options,
          (options.ftp ? " --ftp" : "");
 }
 
-// The central store's schemas, made or checked before the run, so that a
-// store that cannot be reached or lacks a schema is a usage message and
-// nothing is touched.
+// The central store's schemas, checked before the run (made later, once
+// every check passed, with --create-db), so that a store that cannot be
+// reached or lacks a schema is a usage message and nothing is touched.
 bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
   const std::string& url = run.location.db_url;
   std::vector<std::string> missing;
   if (!automation::ResumeNext([&] {
-        if (options.create_db) {
-          CreatedDatabases created =
-              reportdb::CreateReportSchemas(url, run.server, options.ftp);
-          for (const std::string& made : created.made) {
-            std::cerr << "made schema " << made << "\n";
-          }
-        } else {
-          missing =
-              reportdb::MissingReportSchemas(url, run.server, options.ftp);
-        }
+        missing = reportdb::MissingReportSchemas(url, run.server, options.ftp);
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
     return Usage("cannot use the report store " + url, reason);
   }
-  if (missing.empty()) return true;
+  if (missing.empty() || options.create_db) return true;
   return Usage(
       "the report schema " + missing.front() + " is missing in " + url,
       "make it with " + InitDbCommand(options, run) + ", or add --create-db");
@@ -155,23 +147,7 @@ bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
 
 bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
   if (run.location.IsPostgres()) return CheckSchemas(options, run);
-  if (options.create_db) {
-    CreatedDatabases created;
-    if (!automation::ResumeNext([&] {
-          created =
-              CreateReportDatabases(options.db_dir, run.server, options.ftp);
-        })) {
-      std::string reason = automation::Err().Description();
-      automation::Err().Clear();
-      return Usage(
-          "cannot make the report databases in " + Shown(options.db_dir),
-          reason);
-    }
-    for (const std::string& made : created.made) {
-      std::cerr << "made " << made << "\n";
-    }
-    return true;
-  }
+  if (options.create_db) return true;
   for (ReportKind kind : kReportKinds) {
     if (options.raw && kind != ReportKind::kHitsByHour) continue;
     fs::path file = fs::path(options.db_dir) /
@@ -199,14 +175,51 @@ bool CheckErrorLog(const std::string& path) {
                "give --error-log a writable file in an existing folder");
 }
 
-// Opened before the run, so that a listing that cannot be written is a
-// usage mistake and not an hour's run lost.
-bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
+// Checked before the run, so that a listing that cannot be written is a
+// usage mistake and not an hour's run lost; opened (and an existing file
+// emptied) only once every check has passed.
+bool CheckOutput(const CollectOptions& options) {
   if (!options.raw || options.output.empty()) return true;
   if (fs::is_directory(options.output)) {
     return Usage("--output " + Shown(options.output) + " is a folder",
                  "give the file to write the listing to");
   }
+  fs::path folder = fs::path(options.output).parent_path();
+  if (folder.empty()) folder = ".";
+  if (fs::exists(options.output)
+          ? access(options.output.c_str(), W_OK) == 0
+          : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0) {
+    return true;
+  }
+  return Usage("cannot write --output " + Shown(options.output),
+               "give a writable file in an existing folder");
+}
+
+// --create-db's databases or schemas, once every check has passed.
+bool CreateDatabases(const CollectOptions& options, const PlannedRun& run) {
+  if (!options.create_db) return true;
+  CreatedDatabases created;
+  if (!automation::ResumeNext([&] {
+        created = run.location.IsPostgres()
+                      ? reportdb::CreateReportSchemas(run.location.db_url,
+                                                      run.server, options.ftp)
+                      : CreateReportDatabases(options.db_dir, run.server,
+                                              options.ftp);
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot make the report databases in " + run.location.Name(),
+                 reason);
+  }
+  for (const std::string& made : created.made) {
+    std::cerr << (run.location.IsPostgres() ? "made schema " : "made ") << made
+              << "\n";
+  }
+  return true;
+}
+
+bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
+  if (!options.raw || options.output.empty()) return true;
   std::string error;
   run.output = OpenOutputFile(options.output, error);
   if (run.output) return true;
@@ -331,7 +344,21 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
                       ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
   return CheckWrittenFiles(options, run) && CheckErrorLog(run.error_log) &&
-         CheckDatabases(options, run) && OpenOutput(options, run);
+         CheckDatabases(options, run) && CheckOutput(options);
+}
+
+bool CheckLogDirectories(LogParserInterface& parser,
+                         const CollectOptions& options, const PlannedRun& run) {
+  for (const std::string& site : run.sites) {
+    if (!CheckLogDirectory(parser, run.server, options.ftp, site)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
+  return CreateDatabases(options, run) && OpenOutput(options, run);
 }
 
 }  // namespace velnor::host

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "component/velnor.h"
 #include "host/collect/collect_options.h"
 #include "host/collect/collect_window.h"
 #include "host/render/grid_render.h"
@@ -40,11 +41,20 @@ struct PlannedRun {
 };
 
 // Checks the options (dates, server name and spelling, sites, the
-// databases or store, the files the run writes, the error log), sets up
-// how the shares are reached, and fills `run`. False after the usage
-// message; nothing is written before every check passed, but for the
-// databases --create-db makes and the --output file opened.
+// databases or store, the files the run writes, the error log, --output),
+// sets up how the shares are reached, and fills `run`. False after the
+// usage message; nothing is made or written.
 bool CheckCollect(const CollectOptions& options, PlannedRun& run);
+
+// The sites' log directories, against one that names the site's log
+// folder itself (see site_log_folder.h). False after the usage message.
+bool CheckLogDirectories(LogParserInterface& parser,
+                         const CollectOptions& options, const PlannedRun& run);
+
+// Once every check has passed: the databases or schemas --create-db asks
+// for, and the --output file (emptied when it exists). False after the
+// usage message.
+bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
 
 // The run lock of the run's databases, held as long as this lives.
 struct HeldRunLock {

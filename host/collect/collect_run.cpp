@@ -23,10 +23,12 @@
 namespace velnor::host {
 namespace {
 
-// The checks, the run lock and each site's days. The exit status when the
-// run must not go on, -1 when it goes on.
-int Plan(const CollectOptions& options, PlannedRun& run, HeldRunLock& lock) {
-  if (!CheckCollect(options, run)) return kExitUsage;
+// The checks the component's resolution of log directories needs, the run
+// lock and each site's days; then what the run writes is made. The exit
+// status when the run must not go on, -1 when it goes on.
+int Plan(LogParserInterface& parser, const CollectOptions& options,
+         PlannedRun& run, HeldRunLock& lock) {
+  if (!CheckLogDirectories(parser, options, run)) return kExitUsage;
   if (interrupt::Interrupted()) return CancelledBeforeTheRun();
   if (int status = TakeRunLock(options, run, lock); status >= 0) {
     return status;
@@ -35,7 +37,8 @@ int Plan(const CollectOptions& options, PlannedRun& run, HeldRunLock& lock) {
   if (int status = PlanDays(options, run); status >= 0) {
     return Stopped(status);
   }
-  return -1;
+  // Every check has passed: only now is anything made or written.
+  return MakeWhatTheRunWrites(options, run) ? -1 : kExitUsage;
 }
 
 // The ledger's listener of a counting run that records itself; none for a
@@ -114,13 +117,16 @@ int RunCollect(const CollectOptions& options) {
   // From here on Ctrl+C and SIGTERM stop the command the way Cancel does.
   interrupt::CatchScope catching;
   PlannedRun run;
+  if (!CheckCollect(options, run)) return kExitUsage;
+  auto parser = CreateLogParser();
+  parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
-  if (int status = Plan(options, run, lock); status >= 0) return status;
+  if (int status = Plan(*parser, options, run, lock); status >= 0) {
+    return status;
+  }
   ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
-  auto parser = CreateLogParser();
-  parser->SetErrorLogPath(run.error_log);
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
   // The run's changes to its databases and its ledger rows are kept

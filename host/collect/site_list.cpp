@@ -3,6 +3,8 @@
 // line.
 #include "host/collect/site_list.h"
 
+#include <map>
+
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
 #include "platform/automation/collection.h"
@@ -80,6 +82,33 @@ bool CheckSiteDescriptor(const TextLine& site) {
     return Usage("the site identifier \"" + Shown(id) + "\" of " +
                      Descriptor(site) + " is not a number",
                  "give the number of the site's log folder (1 for W3SVC1)");
+  }
+  return true;
+}
+
+bool CheckEachSiteOnce(const std::vector<TextLine>& sites) {
+  // The identifier without leading zeros: W3SVC01 is no folder IIS makes.
+  auto number = [](const TextLine& site) {
+    const std::string id = automation::Split(site.text, ",")[2];
+    const size_t digit = id.find_first_not_of('0');
+    return digit == std::string::npos ? std::string("0") : id.substr(digit);
+  };
+  auto given = [](const TextLine& site) {
+    std::string text = "\"";
+    text += Shown(site.text);
+    text += "\" (";
+    text += site.origin.empty() ? std::string_view("--site") : site.origin;
+    return text + ")";
+  };
+  std::map<std::string, const TextLine*> seen;
+  for (const TextLine& site : sites) {
+    auto [first, added] = seen.try_emplace(number(site), &site);
+    if (added) continue;
+    return Usage("site " + first->first + " is given twice: " +
+                     given(*first->second) + " and " + given(site),
+                 "give each site once: the report databases and the ledger "
+                 "know a site by its identifier (and its log folder by it), "
+                 "so its records would be counted twice");
   }
   return true;
 }

@@ -25,6 +25,14 @@ bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites);
 // decimal identifier. Prints the usage mistake otherwise.
 bool CheckSiteDescriptor(const TextLine& site);
 
+// True when no two of `sites` (checked descriptors, each with its origin:
+// the option or the file and line, "" for --site) name one site: the same
+// identifier as a number ("1" and "01"), and so the same log folder. The
+// report databases and the ledger know a site by its identifier, so a site
+// given twice would have its records counted twice. Prints the usage
+// mistake, naming both, otherwise.
+bool CheckEachSiteOnce(const std::vector<TextLine>& sites);
+
 // A server's Windows directory, from "SERVER=PATH".
 struct WindowsDir {
   std::string server;

@@ -45,6 +45,16 @@ SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
                                 const std::string& directory,
                                 const std::string& id);
 
+// False, after the usage mistake, when the log directory of the site
+// descriptor `descriptor` (checked, %SystemDrive% expanded) names the
+// site's log folder itself: it ends in W3SVC<id> (MSFTPSVC<id> or
+// FTPSVC<id> for FTP, in any case, as Windows compares names), the folder
+// the collector would read below it does not exist, and the given folder
+// holds log files (*.log, *.log.gz). The message gives the folder above it.
+// A log directory that does not exist passes: it is a site without logs.
+bool CheckLogDirectory(LogParserInterface& parser, const std::string& server,
+                       bool ftp, const std::string& descriptor);
+
 }  // namespace velnor::host
 
 #endif  // VELNOR_HOST_COLLECT_SITE_LOG_FOLDER_H_

@@ -236,6 +236,11 @@ bool Connection::TransactionFailed() const {
   return impl_->IsOpen() && impl_->session->Failed();
 }
 
+void Connection::FailTransaction(const automation::AutomationError& error) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  impl_->session->Fail(error);
+}
+
 // --- Recordset ----------------------------------------------------------
 
 void Recordset::Impl::Insert() {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/ado/engine.h"
+#include "platform/automation/error_state.h"
 #include "platform/automation/object.h"
 #include "platform/automation/variant.h"
 
@@ -109,6 +110,9 @@ class Connection : public automation::Object {
   // True once a failure (a full disk, an I/O error) spoiled the transaction
   // that this connection's changes belong to: nothing of it will be kept.
   bool TransactionFailed() const;
+  // Spoils that transaction with `error` (see Session::Fail): its commit
+  // raises `error` and keeps nothing. Raises 3704 when not open.
+  void FailTransaction(const automation::AutomationError& error);
 
   struct Impl;
 

@@ -91,7 +91,15 @@ void Session::End() {
 
 void Session::Commit() {
   End();
+  if (failure_) {
+    engine_->Rollback();
+    throw *failure_;
+  }
   engine_->Commit(lock_wait_ms_);
+}
+
+void Session::Fail(const automation::AutomationError& error) {
+  if (!failure_) failure_ = error;
 }
 
 void Session::Rollback() {

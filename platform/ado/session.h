@@ -14,10 +14,12 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/ado/engine.h"
+#include "platform/automation/error_state.h"
 
 namespace velnor::ado {
 
@@ -72,8 +74,13 @@ class Session {
   void Commit();
   // Undoes every change and ends the session.
   void Rollback();
-  // True once a failure spoiled the transaction (see Engine::Failed).
-  bool Failed() const { return engine_->Failed(); }
+  // True once a failure spoiled the transaction (see Engine::Failed), or
+  // Fail was called.
+  bool Failed() const { return failure_.has_value() || engine_->Failed(); }
+  // Spoils the transaction for a reason the databases cannot see (a count
+  // that no longer fits its column, say): nothing of it will be kept, and
+  // Commit rolls back and raises `error`. The first reason given is kept.
+  void Fail(const automation::AutomationError& error);
 
  private:
   Session(int lock_wait_ms, std::unique_ptr<Engine> engine, bool writing);
@@ -83,6 +90,7 @@ class Session {
   bool writing_;
   std::unique_ptr<Engine> engine_;
   bool began_ = false;
+  std::optional<automation::AutomationError> failure_;  // from Fail
   // Joined files by their real path (so that one file joined under two
   // names is one database), and the names they were joined under.
   std::map<std::string, std::string> schema_by_file_;

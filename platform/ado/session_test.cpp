@@ -199,5 +199,29 @@ TEST_F(SessionTest, AFullDatabaseSpoilsTheWholeSession) {
   EXPECT_EQ(Rows("b.mdb"), "");
 }
 
+// A reason only the caller knows (a count past its column) spoils the
+// session as a full disk does: the first reason is the one raised.
+TEST_F(SessionTest, AFailureTheCallerGivesKeepsNothingEither) {
+  auto session = Session::Begin(1000);
+  auto a = Open("a.mdb");
+  auto b = Open("b.mdb");
+  a->Execute("insert into t values ('a', 1)");
+  EXPECT_FALSE(b->TransactionFailed());
+  b->FailTransaction(AutomationError(6, "the count would pass 2147483647"));
+  a->FailTransaction(AutomationError(5, "a later reason"));
+  EXPECT_TRUE(a->TransactionFailed());
+  AutomationError error = ErrorOf([&] { session->Commit(); });
+  EXPECT_EQ(error.number(), 6);
+  EXPECT_EQ(error.description(), "the count would pass 2147483647");
+  EXPECT_EQ(Rows("a.mdb"), "");
+  // The next session of the same files is not spoiled.
+  auto next = Session::Begin(1000);
+  auto again = Open("a.mdb");
+  again->Execute("insert into t values ('kept', 2)");
+  EXPECT_FALSE(again->TransactionFailed());
+  next->Commit();
+  EXPECT_EQ(Rows("a.mdb"), "kept=2;");
+}
+
 }  // namespace
 }  // namespace velnor::ado
