@@ -1,9 +1,11 @@
 // The central PostgreSQL store against the folder of SQLite files, through
 // the built velnor command and a real PostgreSQL server of the test's own:
-// the same logs give the same rows in every table and the same report;
-// collectors of four servers run at once; two of one server do not; a
-// server stopped in the middle of a run leaves nothing half-written; a
-// missing table costs error-log lines and the run goes on, as with files.
+// the same logs give the same rows in every table and the same report; the
+// store's ledger answers every run as a folder's does; collectors of four
+// servers run at once; two of one server do not, and count the same days
+// once; a server stopped in the middle of a run leaves nothing
+// half-written; a missing table costs error-log lines and the run goes on,
+// as with files.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -76,9 +78,12 @@ class PgStoreTest : public ::testing::Test {
     }
     ASSERT_EQ(server_.Start(tmp_.path()), "");
     fs::create_directories(db_dir_);
-    // Reports from either store state the same time of making.
+    // Reports from either store state the same time of making, and the
+    // ledgers the same times of runs.
     ::setenv("SOURCE_DATE_EPOCH", "1717243200", 1);
+    ::setenv("VELNOR_TEST_NOW", "2024-07-01T00:00:00Z", 1);
   }
+  void TearDown() override { ::unsetenv("VELNOR_TEST_NOW"); }
 
   std::vector<std::string> Collect(const std::string& server, bool ftp,
                                    bool postgres) {
@@ -187,14 +192,21 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
        {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
     SCOPED_TRACE(std::string(server) + (ftp ? " ftp" : " web"));
     std::vector<std::string> to_files = Collect(server, ftp, false);
-    // The rows seeded into the files came without a ledger: one is started
-    // with the window.
+    std::vector<std::string> to_store = Collect(server, ftp, true);
+    // The rows seeded into both came without a ledger: one is started with
+    // the window.
     if (std::string(server) == "GEN1") {
-      to_files.insert(to_files.end(), {"--start-ledger", "2024-06-01"});
+      VelnorRun refused = Velnor(to_store);
+      EXPECT_EQ(refused.status, 2);
+      EXPECT_NE(refused.err.find("--start-ledger"), std::string::npos)
+          << refused.err;
+      for (auto* args : {&to_files, &to_store}) {
+        args->insert(args->end(), {"--start-ledger", "2024-06-01"});
+      }
     }
     VelnorRun files = Velnor(to_files);
     ASSERT_EQ(files.status, 0) << files.err;
-    VelnorRun central = Velnor(Collect(server, ftp, true));
+    VelnorRun central = Velnor(to_store);
     ASSERT_EQ(central.status, 0) << central.err;
     std::vector<Rows> expected = Tables(server, ftp, false);
     std::vector<Rows> actual = Tables(server, ftp, true);
@@ -202,10 +214,6 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
     for (size_t t = 0; t < expected.size(); ++t) {
       EXPECT_EQ(actual[t], expected[t]) << "table " << t;
     }
-    // The central store keeps no collection ledger: the files' report is
-    // compared without theirs.
-    fs::remove(db_dir_ / ("velnor_ledger_" + std::string(server) +
-                          (ftp ? "_ftp" : "_web") + ".sqlite"));
     for (const char* format : {"text", "csv", "json", "html"}) {
       std::vector<std::string> report = {"report", "--server", server,
                                          "--format", format};
@@ -239,10 +247,10 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
   server_.Exec("UPDATE qdx_uaweblogdayofweek_gen1.tblgeneral" + near_maximum);
   const std::vector<Rows> files_before = Tables("GEN1", false, false);
   const std::vector<Rows> central_before = Tables("GEN1", false, true);
-  // The files' ledger was removed above: a new one starts with the window.
-  std::vector<std::string> files = Collect("GEN1", false, false);
-  files.insert(files.end(), {"--start-ledger", "2024-06-01"});
-  for (const auto& args : {files, Collect("GEN1", false, true)}) {
+  // Both ledgers hold the window: it is counted again on purpose.
+  for (bool postgres : {false, true}) {
+    std::vector<std::string> args = Collect("GEN1", false, postgres);
+    args.emplace_back("--recount");
     VelnorRun run = Velnor(args);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(Contains(run.err,
@@ -325,8 +333,20 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
+  // One that waits for the lock gets it when the first commits, and finds
+  // the days counted: they are counted once.
+  std::vector<std::string> waiting = Collect("srva", false, true);
+  waiting.insert(waiting.end(), {"--wait", "120"});
+  const fs::path waiting_dir = tmp_.path() / "waiting";
+  fs::create_directories(waiting_dir);
+  const pid_t second = StartVelnor(waiting, waiting_dir);
   VelnorRun first = held.Finish();
   EXPECT_EQ(first.status, 0) << first.err;
+  VelnorRun late = FinishVelnor(second, waiting_dir);
+  EXPECT_EQ(late.status, 2) << late.err;
+  EXPECT_NE(late.err.find("these days were counted already: "),
+            std::string::npos)
+      << late.err;
   EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM "
                           "qdx_uawebloghitsbyhour_srva.tblgeneral"),
             (Rows{{"200"}}));
@@ -336,7 +356,8 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   WriteGenerated("SRVA", 1000);
   ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
   std::vector<Rows> before = Tables("SRVA", false, true);
-  sites_["SRVA/web"] = {"Main,D:\\Logs,1", "Held,D:\\Logs,3"};
+  // A site of its own: the days of the first are counted.
+  sites_["SRVA/web"] = {"Held,D:\\Logs,3"};
   HeldRun held(shares_ / "SRVA/D$/Logs/W3SVC3/u_ex240601.log",
                GeneratedLog(4, 300), Collect("SRVA", false, true),
                tmp_.path() / "held");
@@ -349,6 +370,105 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   EXPECT_NE(log.find("Disk or network error."), std::string::npos) << log;
   ASSERT_EQ(server_.Restart(), "");
   EXPECT_EQ(Tables("SRVA", false, true), before);
+}
+
+// Both stores given the same nights of one growing log answer alike: the
+// same messages, rows, runs and reports.
+TEST_F(PgStoreTest, TheStoresLedgerAnswersEveryRunAsTheFoldersDoes) {
+  const fs::path logs = shares_ / "SRV1/D$/Logs/W3SVC1";
+  WriteFile(logs / "u_ex240610.log", IisLog("2024-06-10", 25));
+  const std::string grown = IisRecords("2024-06-11", 300);
+  const size_t cut = grown.size() / 3;
+  WriteFile(logs / "u_ex240611.log", kIisHeader + grown.substr(0, cut));
+  auto both = [&](const std::string& more, const std::string& now) {
+    ::setenv("VELNOR_TEST_NOW", now.c_str(), 1);
+    std::vector<VelnorRun> runs;
+    for (const std::string& where :
+         {"--db-dir " + db_dir_.string(), "--db-url " + server_.Url()}) {
+      runs.push_back(
+          Velnor(Words("collect --server SRV1 --site Site,D:\\Logs,1 --no-tui "
+                       "--create-db --share-root " +
+                       shares_.string() + " " + where + " " + more)));
+    }
+    EXPECT_EQ(runs[1].status, runs[0].status) << more << ": " << runs[1].err;
+    // What the ledger made of the run; not the schemas or files made, the
+    // speed, or where the error log is.
+    auto message = [&](const VelnorRun& run) {
+      std::string kept;
+      std::istringstream lines(run.err);
+      for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("made ") && !line.starts_with("collected ") &&
+            !line.starts_with("error log:")) {
+          kept += line + "\n";
+        }
+      }
+      return kept;
+    };
+    EXPECT_EQ(message(runs[1]), message(runs[0])) << more;
+    return runs[1];
+  };
+  VelnorRun morning = both("--since-last --partial-day --from 2024-06-10",
+                           "2024-06-11T10:00:00Z");
+  EXPECT_EQ(morning.status, 0) << morning.err;
+  VelnorRun repeat =
+      both("--from 2024-06-10 --to 2024-06-10", "2024-06-11T11:00:00Z");
+  EXPECT_EQ(repeat.status, 2);
+  EXPECT_NE(repeat.err.find("2024-06-10 of site 1 (Site) by run 1"),
+            std::string::npos)
+      << repeat.err;
+  WriteFile(logs / "u_ex240611.log", kIisHeader + grown.substr(0, 2 * cut));
+  VelnorRun afternoon =
+      both("--since-last --partial-day", "2024-06-11T16:00:00Z");
+  EXPECT_EQ(afternoon.status, 0) << afternoon.err;
+  WriteFile(logs / "u_ex240611.log", kIisHeader + grown);
+
+  // A run killed in the middle counts nothing and shows as interrupted.
+  ::setenv("VELNOR_TEST_NOW", "2024-06-12T02:00:00Z", 1);
+  for (const std::string& where :
+       {"--db-dir " + db_dir_.string(), "--db-url " + server_.Url()}) {
+    HeldRun held(shares_ / "SRV1/D$/Logs/W3SVC2/u_ex240611.log",
+                 IisLog("2024-06-11", 50),
+                 Words("collect --server SRV1 --site Site,D:\\Logs,1 --site "
+                       "Held,D:\\Logs,2 --no-tui --since-last --share-root " +
+                       shares_.string() + " " + where),
+                 tmp_.path() / "held");
+    ASSERT_EQ(::kill(held.pid(), SIGKILL), 0);
+    EXPECT_NE(held.Finish().status, 0);
+    fs::remove(shares_ / "SRV1/D$/Logs/W3SVC2/u_ex240611.log");
+  }
+  VelnorRun interrupted =
+      Velnor({"runs", "--db-url", server_.Url(), "--server", "srv1"});
+  EXPECT_NE(interrupted.out.find("interrupted, nothing counted"),
+            std::string::npos)
+      << interrupted.out;
+
+  VelnorRun night = both("--since-last", "2024-06-12T02:30:00Z");
+  EXPECT_EQ(night.status, 0) << night.err;
+  VelnorRun recount = both("--from 2024-06-10 --to 2024-06-10 --recount",
+                           "2024-06-12T03:00:00Z");
+  EXPECT_EQ(recount.status, 0) << recount.err;
+
+  EXPECT_EQ(Tables("SRV1", false, true), Tables("SRV1", false, false));
+  EXPECT_EQ(server_.Query("SELECT sum(hits) FROM velnor_ledger_srv1_web."
+                          "run_days WHERE log_day = '2024-06-11'"),
+            (Rows{{"300"}}));
+  for (const char* format : {"text", "csv", "json", "html"}) {
+    for (const char* command : {"report", "runs"}) {
+      if (std::string(command) == "runs" && std::string(format) == "html") {
+        continue;
+      }
+      std::vector<std::string> args = {command, "--server", "SRV1", "--format",
+                                       format};
+      auto with = [&](std::vector<std::string> where) {
+        where.insert(where.begin(), args.begin(), args.end());
+        return Velnor(where);
+      };
+      VelnorRun central = with({"--db-url", server_.Url()});
+      ASSERT_EQ(central.status, 0) << central.err;
+      EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out)
+          << command << " " << format;
+    }
+  }
 }
 
 TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
@@ -393,6 +513,30 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
             expected);
 }
 
+TEST_F(PgStoreTest, AUrlWithANulByteIsRefusedWithAnErrorLineNotCutShort) {
+  std::string log = GeneratedLog(5, 200);
+  const std::string damaged("2024-06-02 10:00:00 GET /cut\0short 200\r\n", 40);
+  log += damaged + damaged;
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC1/u_ex240601.log", log);
+  sites_["SRVA/web"] = {"Main,D:\\Logs,1"};
+  VelnorRun run = Velnor(Collect("SRVA", false, true));
+  EXPECT_EQ(run.status, 1) << run.err;
+  const std::string errors = ReadFile(tmp_.path() / "pg-errors.log");
+  EXPECT_NE(errors.find("The text '/cut\\0short' holds a NUL byte"),
+            std::string::npos)
+      << errors;
+  // Neither cut short nor counted; every other record is.
+  for (ReportKind kind : kReportKinds) {
+    const std::string table =
+        reportdb::ReportSchemaName(kind, "SRVA", false) + ".tblgeneral";
+    EXPECT_EQ(server_.Query("SELECT count(*) FROM " + table +
+                            " WHERE url LIKE '/cut%'"),
+              (Rows{{"0"}}));
+    EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM " + table),
+              (Rows{{"200"}}));
+  }
+}
+
 TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
   sites_["IIS10/web"] = HandTypedWebSites();
@@ -425,17 +569,35 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   VelnorRun replaced = Velnor(overwrite);
   EXPECT_EQ(replaced.status, 0) << replaced.err;
   same_everywhere();
-  VelnorRun report = Velnor({"report", "--db-url", server_.Url(), "--server",
-                             "GEN1", "--format", "csv"});
-  // migrate copies the report databases, not the collection ledger (the
-  // store keeps none): the files' report is compared without it.
-  fs::remove(db_dir_ / "velnor_ledger_GEN1_web.sqlite");
-  VelnorRun files = Velnor({"report", "--db-dir", db_dir_.string(), "--server",
-                            "GEN1", "--format", "csv"});
-  EXPECT_EQ(report.out, files.out);
+  // The ledgers came along: the same daily series and runs, and the
+  // migrated days are refused in the store as in the folder.
+  for (const char* command : {"report", "runs"}) {
+    std::vector<std::string> args = {command, "--server", "GEN1", "--format",
+                                     "csv"};
+    auto with = [&](std::vector<std::string> where) {
+      where.insert(where.begin(), args.begin(), args.end());
+      return Velnor(where);
+    };
+    VelnorRun central = with({"--db-url", server_.Url()});
+    ASSERT_EQ(central.status, 0) << central.err;
+    EXPECT_NE(central.out.find("2024-06-0"), std::string::npos);
+    EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out);
+  }
+  // A migrated window collected again is refused, in the store as in the
+  // folder.
+  for (bool postgres : {true, false}) {
+    VelnorRun twice = Velnor(Collect("IIS10", false, postgres));
+    EXPECT_EQ(twice.status, 2) << twice.err;
+    EXPECT_NE(twice.err.find("these days were counted already: 2024-06-03 to "
+                             "2024-06-05 of site 1 (Default Web Site) by run "
+                             "1"),
+              std::string::npos)
+        << twice.err;
+  }
+  same_everywhere();
 }
 
-TEST_F(PgStoreTest, AUrlWithAPasswordAndOptionsNeedingALedgerAreRefused) {
+TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
   WriteGenerated("SRVA", 10);
   std::vector<std::string> args = Collect("SRVA", false, true);
   for (std::string& arg : args) {
@@ -449,23 +611,8 @@ TEST_F(PgStoreTest, AUrlWithAPasswordAndOptionsNeedingALedgerAreRefused) {
   EXPECT_NE(run.err.find("holds a password"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("~/.pgpass"), std::string::npos) << run.err;
 
-  // The store keeps no ledger, so nothing can go by one.
-  for (const char* option : {"--since-last", "--recount", "--partial-day"}) {
-    std::vector<std::string> ledger = Collect("SRVA", false, true);
-    if (std::string(option) == "--since-last") {
-      ledger.erase(ledger.begin() + 3, ledger.begin() + 7);  // --from, --to
-    }
-    ledger.emplace_back(option);
-    VelnorRun refused = Velnor(ledger);
-    EXPECT_EQ(refused.status, 2) << option;
-    EXPECT_NE(refused.err.find(std::string(option) +
-                               " needs the collection ledger, which a central "
-                               "store (--db-url) does not keep"),
-              std::string::npos)
-        << refused.err;
-  }
   EXPECT_EQ(server_.Query("SELECT count(*) FROM information_schema.schemata "
-                          "WHERE schema_name LIKE 'qdx_%srva'"),
+                          "WHERE schema_name LIKE '%srva%'"),
             (Rows{{"0"}}));
 }
 

@@ -33,4 +33,8 @@ std::optional<LedgerName> ParseLedgerFileName(std::string_view file_name) {
   return std::nullopt;
 }
 
+std::optional<LedgerName> ParseLedgerSchemaName(std::string_view schema) {
+  return ParseLedgerFileName(std::string(schema) + ".sqlite");
+}
+
 }  // namespace velnor::ledger

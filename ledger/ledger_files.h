@@ -24,6 +24,10 @@ struct LedgerName {
 };
 // What LedgerFileName made `file_name` from; nothing for another name.
 std::optional<LedgerName> ParseLedgerFileName(std::string_view file_name);
+// What a ledger's schema in a PostgreSQL store (the file name as the
+// engine maps it: lower case, without extension) stands for; the server
+// comes back in lower case. Nothing for another name.
+std::optional<LedgerName> ParseLedgerSchemaName(std::string_view schema);
 
 }  // namespace velnor::ledger
 

@@ -10,14 +10,37 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ledger/ledger_files.h"
 #include "platform/ado/engine.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::ledger {
 namespace {
 
+using ado::pg::PgConnection;
+using ado::pg::PgError;
 using automation::Raise;
+
+constexpr const char* kDuplicateSchema = "42P06";
+
+[[noreturn]] void RaiseStore(const std::string& url, const std::string& what,
+                             const PgError& error) {
+  Raise(automation::kErrPermissionDenied,
+        "Could not " + what + " in the PostgreSQL database " + url + ": " +
+            error.what() +
+            ". Check the URL, that the server runs, and that the role may "
+            "create schemas in the database.");
+}
+
+std::unique_ptr<PgConnection> Connect(const std::string& url) {
+  try {
+    return std::make_unique<PgConnection>(url, "velnor ledger");
+  } catch (const PgError& error) {
+    RaiseStore(url, "connect", error);
+  }
+}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -118,6 +141,69 @@ bool CreateLedger(const std::string& path) {
   Raise(automation::kErrPermissionDenied,
         "Could not create the ledger '" + path + "': " + std::strerror(errno) +
             ". Check the folder's permissions.");
+}
+
+std::string LedgerSchemaName(std::string_view server, bool is_ftp) {
+  return ado::PostgresSchemaOf(LedgerFileName(server, is_ftp));
+}
+
+std::string LedgerSchemaStatements(const std::string& schema) {
+  const std::string quoted = ado::pg::QuoteIdentifier(schema);
+  std::string sql = "CREATE SCHEMA " + quoted + ";\nSET LOCAL search_path TO " +
+                    quoted + ";\n";
+  for (const LedgerTable& table : LedgerTables()) {
+    for (std::string_view statement : table.definition) {
+      sql += std::string(statement) + ";\n";
+    }
+  }
+  return sql;
+}
+
+bool CreatePgLedger(const std::string& url, std::string_view server,
+                    bool is_ftp) {
+  const std::string schema = LedgerSchemaName(server, is_ftp);
+  if (schema.size() > ado::kMaxPostgresName) {
+    Raise(automation::kErrPermissionDenied,
+          "The schema name '" + schema + "' is longer than PostgreSQL's " +
+              std::to_string(ado::kMaxPostgresName) +
+              " characters; use a shorter server name.");
+  }
+  std::unique_ptr<PgConnection> db = Connect(url);
+  try {
+    db->Exec("BEGIN; " + LedgerSchemaStatements(schema) + "COMMIT;");
+    return true;
+  } catch (const PgError& error) {
+    db->Exec("ROLLBACK");
+    // A concurrent run made it a moment before: it is whole.
+    if (error.sqlstate() == kDuplicateSchema) return false;
+    RaiseStore(url, "make the ledger schema " + schema, error);
+  }
+}
+
+std::vector<std::string> PgLedgerSchemas(const std::string& url) {
+  std::unique_ptr<PgConnection> db = Connect(url);
+  std::vector<std::string> schemas;
+  try {
+    for (const ado::pg::Row& row :
+         db->Query("SELECT nspname FROM pg_namespace ORDER BY nspname")) {
+      if (row[0] && ParseLedgerSchemaName(*row[0])) schemas.push_back(*row[0]);
+    }
+  } catch (const PgError& error) {
+    RaiseStore(url, "list the ledger schemas", error);
+  }
+  return schemas;
+}
+
+bool PgLedgerExists(const std::string& url, std::string_view server,
+                    bool is_ftp) {
+  const std::string schema = LedgerSchemaName(server, is_ftp);
+  std::unique_ptr<PgConnection> db = Connect(url);
+  try {
+    return !db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
+                .empty();
+  } catch (const PgError& error) {
+    RaiseStore(url, "look for the ledger schema " + schema, error);
+  }
 }
 
 }  // namespace velnor::ledger

@@ -43,6 +43,34 @@ const std::vector<LedgerTable>& LedgerTables();
 // cannot be made.
 bool CreateLedger(const std::string& path);
 
+// The schema that holds the ledger of `server`'s service in a PostgreSQL
+// store: the ledger file's name as the engine maps it, beside the four
+// report schemas ("velnor_ledger_srv1_web").
+std::string LedgerSchemaName(std::string_view server, bool is_ftp);
+
+// The statements that make the ledger's schema `schema` and its tables,
+// separated by ";", to run inside a transaction of the caller's (they set
+// the search path for the rest of it).
+std::string LedgerSchemaStatements(const std::string& schema);
+
+// Makes the ledger schema of `server`'s service in the PostgreSQL database
+// `url` when it does not exist, whole in one transaction; true when it made
+// it. An existing schema is never touched, and of two runs making it at
+// once one makes it and the other finds it. Raises
+// automation::AutomationError naming the store when it cannot be made.
+bool CreatePgLedger(const std::string& url, std::string_view server,
+                    bool is_ftp);
+
+// The ledger schemas of the store `url`, by name. Raises
+// automation::AutomationError naming the store when it cannot be asked.
+std::vector<std::string> PgLedgerSchemas(const std::string& url);
+
+// Whether the store `url` holds the ledger schema of `server`'s service.
+// Raises automation::AutomationError naming the store when it cannot be
+// asked.
+bool PgLedgerExists(const std::string& url, std::string_view server,
+                    bool is_ftp);
+
 }  // namespace velnor::ledger
 
 #endif  // VELNOR_LEDGER_LEDGER_SCHEMA_H_

@@ -13,6 +13,29 @@
 
 namespace velnor::reportdb {
 
+namespace {
+
+// The sessions that hold the lock `key`: their names and client addresses.
+std::vector<ado::pg::Row> Holders(ado::pg::PgConnection& connection,
+                                  int64_t key) {
+  // pg_locks shows a bigint key as its high and low 32 bits.
+  const auto bits = static_cast<uint64_t>(key);
+  return connection.Query(
+      "SELECT a.application_name, host(a.client_addr) FROM pg_locks l JOIN "
+      "pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND "
+      "l.granted AND l.classid = $1::oid AND l.objid = $2::oid AND "
+      "l.objsubid = 1",
+      {std::to_string(bits >> 32), std::to_string(bits & 0xffffffffu)});
+}
+
+}  // namespace
+
+bool PgRunLock::IsHeld(const std::string& url, const std::string& server,
+                       bool is_ftp) {
+  ado::pg::PgConnection connection(url, "velnor runs");
+  return !Holders(connection, Key(server, is_ftp)).empty();
+}
+
 int64_t PgRunLock::Key(const std::string& server, bool is_ftp) {
   std::string name = "velnor run " + automation::AsciiLowered(server) +
                      (is_ftp ? " ftp" : " web");
@@ -49,14 +72,7 @@ std::unique_ptr<PgRunLock> PgRunLock::Acquire(const std::string& url,
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  // pg_locks shows a bigint key as its high and low 32 bits.
-  const auto bits = static_cast<uint64_t>(key);
-  auto rows = connection->Query(
-      "SELECT a.application_name, host(a.client_addr) FROM pg_locks l JOIN "
-      "pg_stat_activity a ON a.pid = l.pid WHERE l.locktype = 'advisory' AND "
-      "l.granted AND l.classid = $1::oid AND l.objid = $2::oid AND "
-      "l.objsubid = 1",
-      {std::to_string(bits >> 32), std::to_string(bits & 0xffffffffu)});
+  auto rows = Holders(*connection, key);
   holder = "another velnor run";
   if (!rows.empty()) {
     if (rows[0][0] && !rows[0][0]->empty()) holder = *rows[0][0];

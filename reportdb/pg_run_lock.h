@@ -27,6 +27,11 @@ class PgRunLock {
                                             bool is_ftp, double wait_seconds,
                                             std::string& holder);
 
+  // Whether a run holds the lock of `server`'s service in `url` now.
+  // Raises ado::pg::PgError when the database cannot be reached.
+  static bool IsHeld(const std::string& url, const std::string& server,
+                     bool is_ftp);
+
   // The advisory lock's key: the same for a server's name in any case.
   static int64_t Key(const std::string& server, bool is_ftp);
 

@@ -3,6 +3,10 @@
 // written with COPY, the fastest way into PostgreSQL.
 #include "reportdb/report_copy.h"
 
+#include <sys/stat.h>
+
+#include "ledger/ledger_files.h"
+#include "ledger/ledger_schema.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -47,6 +51,92 @@ std::vector<ado::pg::Row> ReadTable(ado::Session& session,
   return rows;
 }
 
+// The rows of the ledger table `table` in its order of keys, and its
+// columns' names into `columns` (as the copy names them).
+std::vector<ado::pg::Row> ReadLedgerTable(ado::Session& session,
+                                          const std::string& schema,
+                                          std::string_view table,
+                                          std::string& columns) {
+  std::unique_ptr<ado::Statement> statement =
+      session.Prepare("SELECT * FROM " + std::string(table), schema);
+  std::vector<ado::pg::Row> rows;
+  columns.clear();
+  bool named = false;
+  while (statement->Step()) {
+    if (!named) {
+      for (int c = 0; c < statement->ColumnCount(); ++c) {
+        columns +=
+            (c > 0 ? ", " : "") + QuoteIdentifier(statement->ColumnName(c));
+      }
+      named = true;
+    }
+    ado::pg::Row& row = rows.emplace_back();
+    for (int c = 0; c < statement->ColumnCount(); ++c) {
+      if (statement->Type(c) == ado::ColumnType::kNull) {
+        row.emplace_back();
+      } else {
+        row.emplace_back(std::string(statement->Text(c)));
+      }
+    }
+  }
+  return rows;
+}
+
+// The store's side of the ledger of one server and service.
+struct StoreLedger {
+  std::string schema;
+  bool exists = false;
+  bool has_rows = false;
+};
+
+StoreLedger FindStoreLedger(PgConnection& store, std::string_view server,
+                            bool is_ftp) {
+  StoreLedger ledger{ledger::LedgerSchemaName(server, is_ftp)};
+  ledger.exists = !store
+                       .Query("SELECT 1 FROM pg_namespace WHERE nspname = $1",
+                              {ledger.schema})
+                       .empty();
+  ledger.has_rows =
+      ledger.exists &&
+      !store
+           .Query("SELECT 1 FROM " + QuoteIdentifier(ledger.schema) +
+                  ".runs LIMIT 1")
+           .empty();
+  return ledger;
+}
+
+// Copies the folder's ledger (attached to `session` as `schema`; none when
+// empty) into the store's, inside the store's open transaction: made when
+// missing, emptied first when it exists (overwriting: the counts it spoke
+// of are replaced). Without a ledger in the folder the store keeps none
+// either, as the folder's counts had none.
+int64_t CopyLedger(PgConnection& store, ado::Session& session,
+                   const std::string& schema, const StoreLedger& target) {
+  const std::string qualified = QuoteIdentifier(target.schema) + ".";
+  if (target.exists) {
+    std::string tables;
+    for (const ledger::LedgerTable& table : ledger::LedgerTables()) {
+      tables +=
+          (tables.empty() ? "" : ", ") + qualified + std::string(table.name);
+    }
+    store.Exec("TRUNCATE " + tables);
+  }
+  if (schema.empty()) return 0;
+  if (!target.exists) store.Exec(ledger::LedgerSchemaStatements(target.schema));
+  int64_t copied = 0;
+  for (const ledger::LedgerTable& table : ledger::LedgerTables()) {
+    std::string columns;
+    std::vector<ado::pg::Row> rows =
+        ReadLedgerTable(session, schema, table.name, columns);
+    if (rows.empty()) continue;
+    store.CopyIn("COPY " + qualified + std::string(table.name) + " (" +
+                     columns + ") FROM STDIN",
+                 rows);
+    copied += static_cast<int64_t>(rows.size());
+  }
+  return copied;
+}
+
 [[noreturn]] void RaiseStore(const std::string& url, const std::string& what,
                              const std::string& reason) {
   automation::Raise(automation::kErrPermissionDenied,
@@ -78,6 +168,12 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
   }
   const std::vector<CopiedTable> tables = TablesToCopy(is_ftp);
   CopyResult result;
+  StoreLedger target;
+  try {
+    target = FindStoreLedger(*store, server, is_ftp);
+  } catch (const PgError& error) {
+    RaiseStore(url, "read " + target.schema, error.what());
+  }
   for (const CopiedTable& table : tables) {
     std::string schema = ReportSchemaName(table.kind, server, is_ftp);
     try {
@@ -92,6 +188,7 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       RaiseStore(url, "read " + schema, error.what());
     }
   }
+  if (target.has_rows) result.not_empty.push_back(target.schema);
   if (!result.not_empty.empty() && !overwrite) return result;
 
   auto session = ado::Session::BeginReading(ado::kDefaultLockWaitMs);
@@ -105,6 +202,19 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       automation::Raise(
           automation::kErrPermissionDenied,
           "Could not read '" + path + "': " + error.description());
+    }
+  }
+  const std::string ledger_path =
+      db_dir + "/" + ledger::LedgerFileName(server, is_ftp);
+  std::string ledger_schema;
+  struct stat info {};
+  if (::lstat(ledger_path.c_str(), &info) == 0) {
+    try {
+      ledger_schema = session->Attach(ledger_path);
+    } catch (const automation::AutomationError& error) {
+      automation::Raise(
+          automation::kErrPermissionDenied,
+          "Could not read '" + ledger_path + "': " + error.description());
     }
   }
   std::string step;
@@ -131,6 +241,15 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       }
       store->CopyIn("COPY " + target + " (" + columns + ") FROM STDIN", rows);
       result.rows += static_cast<int64_t>(rows.size());
+    }
+    step = "copy the ledger into " + target.schema;
+    try {
+      result.rows += CopyLedger(*store, *session, ledger_schema, target);
+    } catch (const automation::AutomationError& error) {
+      store->Exec("ROLLBACK");
+      automation::Raise(
+          automation::kErrPermissionDenied,
+          "Could not read '" + ledger_path + "': " + error.description());
     }
     step = "commit the copy";
     store->Exec("COMMIT");

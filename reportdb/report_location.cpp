@@ -1,6 +1,11 @@
 // The engine and database paths of a report location.
 #include "reportdb/report_location.h"
 
+#include <sys/stat.h>
+
+#include "ledger/ledger_files.h"
+#include "ledger/ledger_schema.h"
+
 namespace velnor::reportdb {
 
 std::string ReportLocation::AppPath() const {
@@ -11,6 +16,22 @@ std::string ReportLocation::DatabasePath(ReportKind kind,
                                          std::string_view server,
                                          bool is_ftp) const {
   return AppPath() + ReportDatabaseFileName(kind, server, is_ftp);
+}
+
+std::string ReportLocation::LedgerPath(std::string_view server,
+                                       bool is_ftp) const {
+  return AppPath() + ledger::LedgerFileName(server, is_ftp);
+}
+
+bool ReportLocation::LedgerExists(std::string_view server, bool is_ftp) const {
+  if (IsPostgres()) return ledger::PgLedgerExists(db_url, server, is_ftp);
+  struct stat info {};
+  return ::lstat(LedgerPath(server, is_ftp).c_str(), &info) == 0;
+}
+
+bool ReportLocation::CreateLedger(std::string_view server, bool is_ftp) const {
+  return IsPostgres() ? ledger::CreatePgLedger(db_url, server, is_ftp)
+                      : ledger::CreateLedger(LedgerPath(server, is_ftp));
 }
 
 std::unique_ptr<ado::Engine> ReportLocation::MakeEngine() const {

@@ -29,6 +29,17 @@ struct ReportLocation {
   // The path of one report database, as the engine attaches it.
   std::string DatabasePath(ReportKind kind, std::string_view server,
                            bool is_ftp) const;
+  // The path of the collection ledger of `server`'s service, as the engine
+  // attaches it: a file of the folder, or (by its file name) the ledger's
+  // schema in the store.
+  std::string LedgerPath(std::string_view server, bool is_ftp) const;
+  // Whether that ledger exists (a file, as a link too, or a schema).
+  // Raises automation::AutomationError naming the store when a store
+  // cannot be asked.
+  bool LedgerExists(std::string_view server, bool is_ftp) const;
+  // Makes that ledger when it is missing; true when it made it. Raises
+  // automation::AutomationError naming the file or store when it cannot.
+  bool CreateLedger(std::string_view server, bool is_ftp) const;
   // A new engine for these databases.
   std::unique_ptr<ado::Engine> MakeEngine() const;
 };

@@ -294,12 +294,12 @@ bool IdentifierLess(const SiteReport& a, const SiteReport& b) {
 // counts are one committed state.
 class Ledger {
  public:
-  Ledger(ado::Session& session, const std::string& db_dir,
+  Ledger(ado::Session& session, const ReportLocation& location,
          std::string_view server, bool is_ftp)
-      : session_(session), path_(ledger::LedgerPath(db_dir, server, is_ftp)) {
-    struct stat info {};
-    if (::stat(path_.c_str(), &info) != 0) return;
-    Guarded([&] { schema_ = session_.Attach(path_); });
+      : session_(session), path_(location.LedgerPath(server, is_ftp)) {
+    bool exists = false;
+    Guarded([&] { exists = location.LedgerExists(server, is_ftp); });
+    if (exists) Guarded([&] { schema_ = session_.Attach(path_); });
   }
 
   bool exists() const { return !schema_.empty(); }
@@ -383,10 +383,7 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Database month(*session, path(ReportKind::kHitsByMonth));
   Database hour(*session, path(ReportKind::kHitsByHour));
   Database status(*session, path(ReportKind::kHitsByStatus));
-  // A central store keeps no ledger.
-  std::optional<Ledger> ledger;
-  if (!location.IsPostgres())
-    ledger.emplace(*session, location.db_dir, server, is_ftp);
+  Ledger ledger(*session, location, server, is_ftp);
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
@@ -394,8 +391,8 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   // site name most recently written.
   ReadHoursAndRuns(hour, tally);
   Report report;
-  report.has_ledger = ledger && ledger->exists();
-  if (report.has_ledger) ledger->Read(tally, report.runs);
+  report.has_ledger = ledger.exists();
+  if (report.has_ledger) ledger.Read(tally, report.runs);
   session->Commit();
 
   report.server = std::string(server);

@@ -47,8 +47,8 @@ days. Databases that hold counts but no ledger are refused until
 --db-url (or VELNOR_DB_URL) counts into a central PostgreSQL store instead
 of --db-dir; its password comes from ~/.pgpass, never from the URL. The
 error log is then velnor-errors.log in the current folder unless
---error-log names one. The central store keeps no ledger yet: --since-last,
---recount and --partial-day need --db-dir.
+--error-log names one. The store keeps each server's ledger in a schema of
+its own beside the report schemas, committed with the counts.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 

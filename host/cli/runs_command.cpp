@@ -1,6 +1,7 @@
-// `velnor runs`: every ledger of the folder (one per server and service) is
-// read in a read transaction of its own; nothing is written, not even a
-// lock file, so the command works on a read-only folder and during a run.
+// `velnor runs`: every ledger of the folder or store (one per server and
+// service) is read in a read transaction of its own; nothing is written,
+// not even a lock file, so the command works on a read-only folder and
+// during a run.
 #include "host/cli/runs_command.h"
 
 #include <algorithm>
@@ -12,16 +13,21 @@
 #include "host/render/runs_table.h"
 #include "host/render/text_format.h"
 #include "ledger/ledger_files.h"
+#include "ledger/ledger_schema.h"
 #include "ledger/ledger_store.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
+#include "reportdb/pg_run_lock.h"
+#include "reportdb/report_location.h"
 #include "reportdb/run_lock.h"
 
 namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
+using reportdb::PgRunLock;
 using reportdb::RunLock;
 
 constexpr int kWaitMs = 5000;
@@ -36,19 +42,34 @@ struct LedgerFile {
   std::string path;
 };
 
-// The ledgers of the folder, of `server` (any case) when given, by server
-// and service.
-std::vector<LedgerFile> FindLedgers(const std::string& db_dir,
+bool OfServer(const ledger::LedgerName& name, const std::string& server) {
+  return server.empty() ||
+         automation::EqualsIgnoringAsciiCase(name.server, server);
+}
+
+// The ledgers of the folder or store, of `server` (any case) when given, by
+// server and service.
+std::vector<LedgerFile> FindLedgers(const reportdb::ReportLocation& location,
                                     const std::string& server) {
   std::vector<LedgerFile> found;
-  for (const fs::directory_entry& entry : fs::directory_iterator(db_dir)) {
-    std::optional<ledger::LedgerName> name =
-        ledger::ParseLedgerFileName(entry.path().filename().string());
-    if (!name || (!server.empty() &&
-                  !automation::EqualsIgnoringAsciiCase(name->server, server))) {
-      continue;
+  if (location.IsPostgres()) {
+    for (const std::string& schema : ledger::PgLedgerSchemas(location.db_url)) {
+      std::optional<ledger::LedgerName> name =
+          ledger::ParseLedgerSchemaName(schema);
+      if (OfServer(*name, server)) {
+        found.push_back(
+            {*name, location.LedgerPath(name->server, name->is_ftp)});
+      }
     }
-    found.push_back({*name, entry.path().string()});
+  } else {
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(location.db_dir)) {
+      std::optional<ledger::LedgerName> name =
+          ledger::ParseLedgerFileName(entry.path().filename().string());
+      if (name && OfServer(*name, server)) {
+        found.push_back({*name, entry.path().string()});
+      }
+    }
   }
   std::sort(found.begin(), found.end(),
             [](const LedgerFile& a, const LedgerFile& b) {
@@ -58,8 +79,9 @@ std::vector<LedgerFile> FindLedgers(const std::string& db_dir,
   return found;
 }
 
-std::vector<ledger::RunRow> ReadRuns(const std::string& path) {
-  auto session = ado::Session::BeginReading(kWaitMs);
+std::vector<ledger::RunRow> ReadRuns(const reportdb::ReportLocation& location,
+                                     const std::string& path) {
+  auto session = ado::Session::BeginReading(kWaitMs, location.MakeEngine());
   ledger::LedgerStore store(*session, session->Attach(path));
   std::vector<ledger::RunRow> runs = store.ReadAll().runs;
   session->Commit();
@@ -68,13 +90,56 @@ std::vector<ledger::RunRow> ReadRuns(const std::string& path) {
 
 // The run without an end that is going on now: the latest of the ledger,
 // while a run holds the lock of its server and service. 0 when none is.
-int64_t RunningRun(const std::string& db_dir, const LedgerFile& file,
+int64_t RunningRun(const reportdb::ReportLocation& location,
+                   const LedgerFile& file,
                    const std::vector<ledger::RunRow>& runs) {
-  if (runs.empty() || runs.back().outcome != ledger::Outcome::kInterrupted ||
-      !RunLock::IsHeld(db_dir, file.name.server, file.name.is_ftp)) {
+  if (runs.empty() || runs.back().outcome != ledger::Outcome::kInterrupted) {
     return 0;
   }
-  return runs.back().run_id;
+  bool held = false;
+  if (!location.IsPostgres()) {
+    held = RunLock::IsHeld(location.db_dir, file.name.server, file.name.is_ftp);
+  } else {
+    try {
+      held = PgRunLock::IsHeld(location.db_url, file.name.server,
+                               file.name.is_ftp);
+    } catch (const ado::pg::PgError& error) {
+      automation::Raise(automation::kErrPermissionDenied, error.what());
+    }
+  }
+  return held ? runs.back().run_id : 0;
+}
+
+// Where the ledgers are: --db-dir, --db-url or VELNOR_DB_URL. Nothing,
+// after the message, when neither can be used.
+std::optional<reportdb::ReportLocation> Location(const RunsOptions& options,
+                                                 std::ostream& err) {
+  reportdb::ReportLocation location{options.db_dir, options.db_url};
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) location.db_url = env;
+  }
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    Tell(err, "no ledgers given",
+         "give --db-dir FOLDER, or --db-url postgresql://... (or "
+         "VELNOR_DB_URL) for a central store");
+    return std::nullopt;
+  }
+  if (location.IsPostgres()) {
+    if (std::string problem = ado::pg::CheckDbUrl(location.db_url);
+        !problem.empty()) {
+      Tell(err, "cannot use the database URL " + location.db_url, problem);
+      return std::nullopt;
+    }
+    return location;
+  }
+  if (!fs::is_directory(location.db_dir)) {
+    Tell(err,
+         "the database folder '" + Shown(location.db_dir) +
+             "' does not exist or is not a folder",
+         "check --db-dir");
+    return std::nullopt;
+  }
+  return location;
 }
 
 std::string Csv(const std::vector<std::vector<std::string>>& rows) {
@@ -102,20 +167,24 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
          "give the server's host name, as velnor collect was given it");
     return 2;
   }
-  if (!fs::is_directory(options.db_dir)) {
+  const std::optional<reportdb::ReportLocation> location =
+      Location(options, err);
+  if (!location) return 2;
+  std::vector<LedgerFile> ledgers;
+  if (!automation::ResumeNext(
+          [&] { ledgers = FindLedgers(*location, options.server); })) {
     Tell(err,
-         "the database folder '" + Shown(options.db_dir) +
-             "' does not exist or is not a folder",
-         "check --db-dir");
+         "cannot use the report store " + location->Name() + ": " +
+             automation::Err().Description(),
+         "check the URL, that the server runs, and ~/.pgpass");
+    automation::Err().Clear();
     return 2;
   }
-  const std::vector<LedgerFile> ledgers =
-      FindLedgers(options.db_dir, options.server);
   if (ledgers.empty()) {
     Tell(err,
          "no collection ledger" +
              (options.server.empty() ? "" : " of " + Shown(options.server)) +
-             " in '" + Shown(options.db_dir) + "'",
+             " in '" + Shown(location->Name()) + "'",
          "velnor collect makes a server's ledger with its first run; check "
          "--db-dir and --server");
     return 2;
@@ -124,7 +193,11 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
   std::string json;
   for (const LedgerFile& file : ledgers) {
     std::vector<ledger::RunRow> runs;
-    if (!automation::ResumeNext([&] { runs = ReadRuns(file.path); })) {
+    int64_t running = 0;
+    if (!automation::ResumeNext([&] {
+          runs = ReadRuns(*location, file.path);
+          running = RunningRun(*location, file, runs);
+        })) {
       Tell(err,
            "cannot read the collection ledger '" + file.path +
                "': " + automation::Err().Description(),
@@ -132,7 +205,6 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
       automation::Err().Clear();
       return 1;
     }
-    const int64_t running = RunningRun(options.db_dir, file, runs);
     for (const ledger::RunRow& run : runs) {
       json += (json.empty() ? "[\n  " : ",\n  ") +
               RunJson(run, run.run_id == running);
@@ -157,7 +229,8 @@ void AddRunsCommand(CLI::App& app, int* exit_status) {
   auto options = std::make_shared<RunsOptions>();
   CLI::App* command = app.add_subcommand(
       "runs",
-      "List the collection runs the ledgers of a database folder record: "
+      "List the collection runs the ledgers of a database folder or central "
+      "store record: "
       "window, sites, start and end, outcome and records counted.");
   command->footer(
       "Examples:\n"
@@ -167,11 +240,16 @@ void AddRunsCommand(CLI::App& app, int* exit_status) {
       "Times are UTC. A run that never committed (killed, a power cut) shows "
       "as\n\"interrupted, nothing counted\"; its days are collected by the "
       "next run.");
+  CLI::Option* db_dir =
+      command
+          ->add_option("--db-dir", options->db_dir,
+                       "Folder that holds the report databases and ledgers")
+          ->type_name("DIR");
   command
-      ->add_option("--db-dir", options->db_dir,
-                   "Folder that holds the report databases and ledgers")
-      ->required()
-      ->type_name("DIR");
+      ->add_option("--db-url", options->db_url,
+                   "A central PostgreSQL store instead (or VELNOR_DB_URL)")
+      ->type_name("URL")
+      ->excludes(db_dir);
   command
       ->add_option("--server", options->server,
                    "Only this server's runs (both services)")

@@ -276,30 +276,12 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
   return Usage("cannot use the database URL " + location.db_url, problem);
 }
 
-// The options that go by the ledger need one: the central store keeps
-// none yet.
-bool CheckLedgerOptions(const CollectOptions& options, const PlannedRun& run) {
-  if (!run.location.IsPostgres()) return true;
-  const char* option = options.since_last              ? "--since-last"
-                       : options.recount               ? "--recount"
-                       : options.partial_day           ? "--partial-day"
-                       : !options.start_ledger.empty() ? "--start-ledger"
-                                                       : nullptr;
-  if (option == nullptr) return true;
-  return Usage(std::string(option) +
-                   " needs the collection ledger, which a central store "
-                   "(--db-url) does not keep",
-               "give the days with --from and --to, or collect into a "
-               "folder (--db-dir) to have the ledger");
-}
-
 }  // namespace
 
 bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   run.server = options.server;
   if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
-      !CheckLocation(options, run.location) ||
-      !CheckLedgerOptions(options, run)) {
+      !CheckLocation(options, run.location)) {
     return false;
   }
   if (!ParseGridFormat(options.format, run.format)) {

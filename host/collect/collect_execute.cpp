@@ -147,7 +147,7 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
     if (!schema) return std::nullopt;
     if (kind == ReportKind::kHitsByHour) schemas.hour = *schema;
   }
-  if (run.ledger_path.empty()) return schemas;  // a central store
+  if (run.ledger_path.empty()) return schemas;  // a raw listing without one
   std::optional<std::string> ledger =
       join(run.ledger_path, "collection ledger");
   if (!ledger) return std::nullopt;
@@ -228,7 +228,7 @@ std::optional<int64_t> RecordStart(const CollectOptions& options,
     try {
       const ledger::RunRow* start =
           run.start_ledger ? &run.ledger.runs.back() : nullptr;
-      run_id = RecordRunStart(run.ledger_path, WaitMs(options),
+      run_id = RecordRunStart(run.location, run.ledger_path, WaitMs(options),
                               StartedRun(options, run), start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +

@@ -1,29 +1,24 @@
 // Each step is a short session of its own on the ledger alone.
 #include "host/collect/collect_ledger.h"
 
-#include <sys/stat.h>
-
 #include <set>
 #include <utility>
 
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
-#include "ledger/ledger_schema.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::host {
 
-bool LedgerExists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
-                         ledger::LedgerContents& contents) {
-  if (!LedgerExists(path)) return true;
+bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
+                         const std::string& server, bool is_ftp,
+                         int lock_wait_ms, ledger::LedgerContents& contents) {
+  const std::string path = location.LedgerPath(server, is_ftp);
   bool read = automation::ResumeNext([&] {
-    auto session = ado::Session::BeginReading(lock_wait_ms);
+    if (!location.LedgerExists(server, is_ftp)) return;
+    auto session =
+        ado::Session::BeginReading(lock_wait_ms, location.MakeEngine());
     ledger::LedgerStore store(*session, session->Attach(path));
     contents = store.ReadAll();
     session->Commit();
@@ -37,20 +32,23 @@ bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
       "counted, so a run needs it: correct that and run again");
 }
 
-bool MakeLedger(const std::string& path) {
-  bool made = automation::ResumeNext([&] { ledger::CreateLedger(path); });
+bool MakeLedger(const reportdb::ReportLocation& location,
+                const std::string& server, bool is_ftp) {
+  bool made =
+      automation::ResumeNext([&] { location.CreateLedger(server, is_ftp); });
   if (made) return true;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage(
-      "cannot use the collection ledger " + Shown(path) + ": " + reason,
-      "nothing was collected; the ledger records what each run "
-      "counted, so a run needs it: correct that and run again");
+  return Usage("cannot use the collection ledger " +
+                   Shown(location.LedgerPath(server, is_ftp)) + ": " + reason,
+               "nothing was collected; the ledger records what each run "
+               "counted, so a run needs it: correct that and run again");
 }
 
-int64_t RecordRunStart(const std::string& path, int lock_wait_ms,
+int64_t RecordRunStart(const reportdb::ReportLocation& location,
+                       const std::string& path, int lock_wait_ms,
                        ledger::RunRow run, const ledger::RunRow* ledger_start) {
-  auto session = ado::Session::Private(lock_wait_ms);
+  auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
   ledger::LedgerStore store(*session, session->Attach(path));
   if (ledger_start != nullptr) {
     ledger::RunRow start = *ledger_start;
@@ -80,10 +78,11 @@ ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
   return row;
 }
 
-void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
+void RecordRunFailed(const reportdb::ReportLocation& location,
+                     const std::string& path, int lock_wait_ms, int64_t run_id,
                      const std::string& ended) {
   automation::ResumeNext([&] {
-    auto session = ado::Session::Private(lock_wait_ms);
+    auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
     ledger::LedgerStore store(*session, session->Attach(path));
     store.EndRun(run_id, ended, ledger::Outcome::kFailed, 0);
     session->Commit();

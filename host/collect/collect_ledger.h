@@ -11,27 +11,31 @@
 #include <vector>
 
 #include "ledger/ledger_store.h"
+#include "reportdb/report_location.h"
 
 namespace velnor::host {
 
-// Whether the ledger file `path` exists (as a link, too).
-bool LedgerExists(const std::string& path);
+// Each call names the ledger by its `location` (the engine that reaches
+// it) and its `path` there (ReportLocation::LedgerPath).
 
-// Reads the ledger `path` whole into `contents`; a missing ledger is an
-// empty one (it is made when the run starts). Prints the usage mistake and
-// returns false when it cannot be read.
-bool ReadLedgerBeforeRun(const std::string& path, int lock_wait_ms,
-                         ledger::LedgerContents& contents);
+// Reads the ledger of `server`'s service whole into `contents`; a missing
+// ledger is an empty one (it is made when the run starts). Prints the usage
+// mistake and returns false when it cannot be read.
+bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
+                         const std::string& server, bool is_ftp,
+                         int lock_wait_ms, ledger::LedgerContents& contents);
 
-// Makes the ledger `path` when it is missing. Prints the usage mistake and
-// returns false when it cannot be made.
-bool MakeLedger(const std::string& path);
+// Makes the ledger of `server`'s service when it is missing. Prints the
+// usage mistake and returns false when it cannot be made.
+bool MakeLedger(const reportdb::ReportLocation& location,
+                const std::string& server, bool is_ftp);
 
 // Commits `run` (its run_id chosen here, one past the largest) as started
 // and returns its run_id; first, when `ledger_start` is given, that row
 // (as a run that ended when it started), its run_id the one before.
 // Raises automation::AutomationError naming the ledger when that fails.
-int64_t RecordRunStart(const std::string& path, int lock_wait_ms,
+int64_t RecordRunStart(const reportdb::ReportLocation& location,
+                       const std::string& path, int lock_wait_ms,
                        ledger::RunRow run,
                        const ledger::RunRow* ledger_start = nullptr);
 
@@ -45,7 +49,8 @@ ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
 // Marks the run `run_id` as failed (its commit failed: it counted
 // nothing), as far as the ledger can still be written; failures are
 // dropped, the run then shows as interrupted.
-void RecordRunFailed(const std::string& path, int lock_wait_ms, int64_t run_id,
+void RecordRunFailed(const reportdb::ReportLocation& location,
+                     const std::string& path, int lock_wait_ms, int64_t run_id,
                      const std::string& ended);
 
 // Raises automation::AutomationError when a run that had not committed

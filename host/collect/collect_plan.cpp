@@ -63,9 +63,10 @@ bool DatabasesHoldCounts(const CollectOptions& options, const PlannedRun& run) {
   for (ReportKind kind : kReportKinds) {
     const std::string path =
         run.location.DatabasePath(kind, run.server, options.ftp);
-    if (counts || !fs::exists(path)) continue;
+    if (counts || (!run.location.IsPostgres() && !fs::exists(path))) continue;
     automation::ResumeNext([&] {
-      auto session = ado::Session::BeginReading(WaitMs(options));
+      auto session = ado::Session::BeginReading(WaitMs(options),
+                                                run.location.MakeEngine());
       const std::string schema = session->Attach(path);
       std::vector<std::string> tables = {"tblGeneral"};
       if (kind == ReportKind::kHitsByHour)
@@ -88,7 +89,16 @@ bool DatabasesHoldCounts(const CollectOptions& options, const PlannedRun& run) {
 // nothing and goes on without a ledger. The exit status when the run must
 // not go on (after its message), -1 when it goes on.
 int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
-  const bool exists = LedgerExists(run.ledger_path);
+  bool exists = false;
+  if (!automation::ResumeNext([&] {
+        exists = run.location.LedgerExists(run.server, options.ftp);
+      })) {
+    Usage("cannot use the collection ledger " + Shown(run.ledger_path) + ": " +
+              automation::Err().Description(),
+          "nothing was collected; correct that and run again");
+    automation::Err().Clear();
+    return kExitUsage;
+  }
   if (exists && run.start_ledger) {
     Usage("--start-ledger starts a collection ledger, and " +
               Shown(run.ledger_path) + " exists already",
@@ -122,22 +132,19 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
 // when the run must not go on (after its message; 0 when there is nothing
 // to collect), -1 when it goes on.
 int PlanDays(const CollectOptions& options, PlannedRun& run) {
-  // A central store keeps no ledger (yet): its runs are checked against
-  // nothing, and the options that need one are refused (CheckLedgerOptions).
-  if (!run.location.IsPostgres()) {
-    run.ledger_path =
-        ledger::LedgerPath(options.db_dir, run.server, options.ftp);
-    if (int status = CheckLedgerStart(options, run); status >= 0) {
-      return status;
-    }
-    if (!ReadLedgerBeforeRun(run.ledger_path, WaitMs(options), run.ledger)) {
-      return kExitLoggedErrors;
-    }
-    if (run.start_ledger) {
-      run.ledger.runs.push_back(LedgerStartRow(
-          run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
-          UtcStamp(CollectNow())));
-    }
+  run.ledger_path = run.location.LedgerPath(run.server, options.ftp);
+  if (int status = CheckLedgerStart(options, run); status >= 0) {
+    return status;
+  }
+  if (!run.ledger_path.empty() &&
+      !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
+                           WaitMs(options), run.ledger)) {
+    return kExitLoggedErrors;
+  }
+  if (run.start_ledger) {
+    run.ledger.runs.push_back(LedgerStartRow(
+        run.server, options.ftp, static_cast<ledger::Day>(*run.start_ledger),
+        UtcStamp(CollectNow())));
   }
   run.today = LogDayOf(CollectNow());
   auto day = [](const std::optional<double>& date) {
@@ -160,7 +167,8 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
   run.sites = std::move(sites);
   if (!run.sites.empty()) {
     // Every check is done: the ledger may be made now.
-    return run.ledger_path.empty() || MakeLedger(run.ledger_path)
+    return run.ledger_path.empty() ||
+                   MakeLedger(run.location, run.server, options.ftp)
                ? -1
                : kExitLoggedErrors;
   }

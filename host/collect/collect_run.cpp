@@ -82,7 +82,7 @@ int CollectAndCommit(LogParserInterface& parser, const CollectOptions& options,
   const std::string not_kept = CommitRun(session, schemas.ledger, run_id,
                                          collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
-    RecordRunFailed(run.ledger_path, WaitMs(options), run_id,
+    RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
   }
   if (recorder) {

@@ -262,7 +262,26 @@ class PgStatement : public Statement {
     std::snprintf(text, sizeof text, "%.17g", value);
     Bind(index, std::string(text));
   }
+  // PostgreSQL text cannot hold a NUL byte, and libpq would cut the value
+  // at it: the value is refused, naming it, instead of stored cut short.
   void BindText(int index, std::string_view value) override {
+    if (value.find('\0') != std::string_view::npos) {
+      std::string shown;
+      for (char c : value) {
+        if (c == '\0') {
+          shown += "\\0";
+        } else {
+          shown += c;
+        }
+      }
+      Raise(automation::kErrInvalidProcedureCall,
+            "The text '" + shown +
+                "' holds a NUL byte (shown as \\0), which PostgreSQL cannot "
+                "store in " +
+                where_ +
+                "; it is left out. The log line is damaged: check the log "
+                "file.");
+    }
     Bind(index, std::string(value));
   }
 

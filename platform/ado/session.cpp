@@ -43,8 +43,10 @@ std::shared_ptr<Session> Session::BeginReading(int lock_wait_ms,
       new Session(lock_wait_ms, std::move(engine), false));
 }
 
-std::shared_ptr<Session> Session::Private(int lock_wait_ms) {
-  return std::shared_ptr<Session>(new Session(lock_wait_ms, nullptr, true));
+std::shared_ptr<Session> Session::Private(int lock_wait_ms,
+                                          std::unique_ptr<Engine> engine) {
+  return std::shared_ptr<Session>(
+      new Session(lock_wait_ms, std::move(engine), true));
 }
 
 std::shared_ptr<Session> Session::Current() { return current.lock(); }

@@ -37,8 +37,10 @@ class Session {
   // writable; Commit ends the reading.
   static std::shared_ptr<Session> BeginReading(
       int lock_wait_ms, std::unique_ptr<Engine> engine = {});
-  // A session that is never current, for one Connection of its own.
-  static std::shared_ptr<Session> Private(int lock_wait_ms);
+  // A session over `engine` (SQLite when null) that is never current, for
+  // one Connection or one short unit of work of its own.
+  static std::shared_ptr<Session> Private(int lock_wait_ms,
+                                          std::unique_ptr<Engine> engine = {});
   // The thread's current session, or null.
   static std::shared_ptr<Session> Current();
 
