@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Collection speed of the central PostgreSQL store against the SQLite
-# files: one collector into SQLite, one into PostgreSQL, and four
-# collectors of four servers into PostgreSQL at once, each with fresh
-# report databases, over a generated log folder (bench/make_iis_log.py).
+# The central PostgreSQL store's cost, beside the SQLite files: one
+# collector into SQLite files, one into PostgreSQL (records/s, the
+# collector's own CPU time and the PostgreSQL server's), and as the
+# reference the same rows loaded with COPY into plain tables of the same
+# columns (text in the "C" collation, integers) with one btree index on
+# the lower-cased key: the server's CPU for a run against its CPU for a
+# COPY, and the run's records/s against SQLite's, side by side.
+# The server's CPU is the postmaster's own and its reaped children's
+# (/proc/PID/stat) plus its live children's, before and after each step.
 # It starts a PostgreSQL server of its own (Debian's postgresql package)
 # in a temporary folder on a free port of 127.0.0.1, with its default
 # settings (fsync on), and stops it by its pid at the end.
@@ -10,7 +15,7 @@
 #   bench/pg_bench.sh [VELNOR] [RECORDS]
 #
 # VELNOR defaults to build-bench/host/velnor (a Release build, see README),
-# RECORDS to 1000000 per server.
+# RECORDS to 1000000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 velnor=$(realpath "${1:-build-bench/host/velnor}")
@@ -48,68 +53,87 @@ url="postgresql://velnor@127.0.0.1:$port/velnor"
 shares="$work/shares"
 mkdir -p "$shares"
 python3 bench/make_iis_log.py "$shares/SRV1/D\$/Logs/W3SVC1" "$records"
-for server in SRV2 SRV3 SRV4; do
-  mkdir -p "$shares/$server/D\$/Logs"
-  cp -r "$shares/SRV1/D\$/Logs/W3SVC1" "$shares/$server/D\$/Logs/"
-done
 common=(--from 2024-06-01 --to 2024-06-30 --share-root "$shares"
         --site "Bench,D:\\Logs,1" --no-tui)
+sql() { psql -q -X -h 127.0.0.1 -p "$port" -U velnor -d velnor "$@"; }
 
 # The records/s of a run's summary line.
 rate() { grep -o '([0-9]* records/s)' "$1" | tr -dc '0-9'; }
+# CPU seconds of the PostgreSQL server so far: the postmaster with its
+# reaped children, and its children alive now.
+server_cpu() {
+  python3 - "$pid" <<'PY'
+import os, sys
+pid = sys.argv[1]
+def fields(p):
+    with open(f"/proc/{p}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()
+ticks = os.sysconf("SC_CLK_TCK")
+own = fields(pid)
+total = sum(int(x) for x in own[11:15])
+for entry in os.listdir("/proc"):
+    if entry.isdigit() and entry != pid:
+        try:
+            f = fields(entry)
+        except OSError:
+            continue
+        if f[1] == pid:
+            total += int(f[11]) + int(f[12])
+print(total / ticks)
+PY
+}
+delta() { python3 -c "print(round($2 - $1, 2))"; }
 
 mkdir -p "$work/sqlite"
 "$velnor" collect --server SRV1 --db-dir "$work/sqlite" --create-db \
   "${common[@]}" 2>"$work/sqlite.out"
 sqlite=$(rate "$work/sqlite.out")
 
-for server in SRV1 SRV2 SRV3 SRV4; do
-  "$velnor" init-db --db-url "$url" --server "$server" >/dev/null
-done
-"$velnor" collect --server SRV1 --db-url "$url" \
-  --error-log "$work/pg1-errors.log" "${common[@]}" 2>"$work/pg1.out"
-one=$(rate "$work/pg1.out")
+"$velnor" init-db --db-url "$url" --server SRV1 >/dev/null
+server0=$(server_cpu)
+/usr/bin/time -f "%U %S" -o "$work/pg.cpu" \
+  "$velnor" collect --server SRV1 --db-url "$url" \
+  --error-log "$work/pg-errors.log" "${common[@]}" 2>"$work/pg.out"
+run_server=$(delta "$server0" "$(server_cpu)")
+run_collector=$(awk '{print $1 + $2}' "$work/pg.cpu")
+pg=$(rate "$work/pg.out")
 
-# The four runs of the first test left counts in SRV1; four fresh servers.
-for server in SRV1 SRV2 SRV3 SRV4; do
-  psql -q -h 127.0.0.1 -p "$port" -U velnor -d velnor -c \
-    "$(for k in dayofweek hitsbymonth hitsbyhour hitsbystatus; do
-         echo "TRUNCATE qdx_uaweblog${k}_${server,,}.tblgeneral;"; done)
-     TRUNCATE qdx_uawebloghitsbyhour_${server,,}.tbltotalaccess;"
+# The reference: the run's rows, copied out and into plain tables.
+sql -c "CREATE SCHEMA ref"
+tables=()
+for k in dayofweek hitsbymonth hitsbyhour hitsbystatus; do
+  schema=qdx_uaweblog${k}_srv1
+  columns=$(sql -At -c "SELECT string_agg(quote_ident(column_name) || CASE
+      WHEN data_type = 'integer' THEN ' integer' ELSE ' text COLLATE \"C\"' END,
+      ', ' ORDER BY ordinal_position) FROM information_schema.columns
+      WHERE table_schema = '$schema' AND table_name = 'tblgeneral'
+      AND column_name <> 'rowid'")
+  names=$(sql -At -c "SELECT string_agg(quote_ident(column_name), ', '
+      ORDER BY ordinal_position) FROM information_schema.columns
+      WHERE table_schema = '$schema' AND table_name = 'tblgeneral'
+      AND column_name <> 'rowid'")
+  sql -c "CREATE TABLE ref.$k ($columns)" \
+      -c "CREATE INDEX ON ref.$k (lower(url), identifier)"
+  sql -c "\\copy (SELECT $names FROM $schema.tblgeneral ORDER BY rowid) TO '$work/$k.rows'"
+  tables+=("$k")
 done
-# CPU seconds: of the whole machine (busy, from /proc/stat), and of the
-# PostgreSQL server (its backends are reaped into the postmaster's counts).
-machine_busy() { awk '/^cpu /{print ($2+$3+$4+$7+$8)/100}' /proc/stat; }
-server_cpu() { awk '{print ($14+$15+$16+$17)/100}' "/proc/$pid/stat"; }
-busy0=$(machine_busy); server0=$(server_cpu)
-start=$(date +%s.%N)
-pids=()
-for server in SRV1 SRV2 SRV3 SRV4; do
-  /usr/bin/time -f "%U %S" -o "$work/pg4-$server.cpu" \
-    "$velnor" collect --server "$server" --db-url "$url" \
-    --error-log "$work/pg4-errors.log" "${common[@]}" \
-    2>"$work/pg4-$server.out" &
-  pids+=($!)
+server0=$(server_cpu)
+for k in "${tables[@]}"; do
+  sql -c "\\copy ref.$k FROM '$work/$k.rows'"
 done
-for p in "${pids[@]}"; do wait "$p"; done
-end=$(date +%s.%N)
-busy=$(python3 -c "print($(machine_busy) - $busy0)")
-server=$(python3 -c "print($(server_cpu) - $server0)")
-collectors=$(cat "$work"/pg4-*.cpu | awk '{s += $1 + $2} END {print s}')
-four=$(python3 -c "print(round(4 * $records / ($end - $start)))")
+copy_server=$(delta "$server0" "$(server_cpu)")
 
-printf '%-44s %12s\n' "run ($records records per server)" "records/s"
-printf '%-44s %12s\n' "1 collector, SQLite files" "$sqlite"
-printf '%-44s %12s  (%.2f of SQLite)\n' "1 collector, PostgreSQL" "$one" \
-  "$(python3 -c "print($one / $sqlite)")"
-printf '%-44s %12s  (%.2f of one)\n' "4 collectors of 4 servers, PostgreSQL" \
-  "$four" "$(python3 -c "print($four / $one)")"
-python3 - "$start" "$end" "$busy" "$server" "$collectors" <<'PY'
-import os, sys
-start, end, busy, server, collectors = map(float, sys.argv[1:])
-wall, cores = end - start, os.cpu_count()
-print(f"  in {wall:.2f} s on {cores} cores ({cores * wall:.1f} CPU-s): "
-      f"collectors {collectors:.1f} CPU-s, PostgreSQL {server:.1f}, "
-      f"other work {max(0.0, busy - collectors - server):.1f}, "
-      f"idle {max(0.0, cores * wall - busy):.1f}")
+printf '%-40s %12s %14s %14s\n' "run ($records records)" "records/s" \
+  "server CPU-s" "collector CPU-s"
+printf '%-40s %12s %14s %14s\n' "SQLite files" "$sqlite" "-" "-"
+printf '%-40s %12s %14s %14s\n' "PostgreSQL" "$pg" "$run_server" \
+  "$run_collector"
+printf '%-40s %12s %14s %14s\n' "COPY of the same rows, plain tables" "-" \
+  "$copy_server" "-"
+python3 - "$pg" "$sqlite" "$run_server" "$copy_server" "$run_collector" <<'PY'
+import sys
+pg, sqlite, run, copy, collector = map(float, sys.argv[1:])
+print(f"server CPU, run / COPY:          {run / copy:.2f}x")
+print(f"server CPU / collector CPU:      {run / collector:.2f}x")
+print(f"records/s, PostgreSQL / SQLite:  {pg / sqlite:.2f}")
 PY

@@ -36,10 +36,11 @@ void SortByName(automation::StringArray& names) {
 }  // namespace
 
 CollectionRun::CollectionRun(RunState& state, ReportStore& store,
-                             LogLocator& locator)
+                             LogLocator& locator, const RunHooks& hooks)
     : state_(state),
       store_(store),
       locator_(locator),
+      hooks_(hooks),
       step_(std::function<void()>([this] {
         WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
                       kRunProcedure);
@@ -57,7 +58,6 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
   end_day_ = automation::DatePart(state_.mdtEndDate);
   cancel_confirmed_ = false;
   grid_row_counter_ = 0;
-  count_observer_ = CurrentCountObserver();
   for (int i = 0; i < 7; ++i) {
     weekday_names_[i] = automation::WeekdayName(i + 1);
   }
@@ -245,6 +245,7 @@ void CollectionRun::ReadSiteFiles(Site& site,
   reader_.reset();
   step_([&] {
     reader_ = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
+    reader_->SetHooks(hooks_.read);
   });
   if (!reader_) {
     WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "collector/count_observer.h"
+#include "collector/run_hooks.h"
 #include "collector/run_state.h"
 #include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
@@ -28,8 +28,10 @@ namespace velnor {
 class CollectionRun {
  public:
   // The run reads and writes `state` (the cancel flag, the grid reference)
-  // and calls `store` and `locator`, which read the same state.
-  CollectionRun(RunState& state, ReportStore& store, LogLocator& locator);
+  // and calls `store` and `locator`, which read the same state, and
+  // `hooks`. All must outlive the run.
+  CollectionRun(RunState& state, ReportStore& store, LogLocator& locator,
+                const RunHooks& hooks);
   ~CollectionRun();
 
   RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
@@ -80,6 +82,7 @@ class CollectionRun {
   RunState& state_;
   ReportStore& store_;
   LogLocator& locator_;
+  const RunHooks& hooks_;
   // The run's own handler: log with the run's source, resume after the step.
   automation::ErrorHandler<std::function<void()>> step_;
 
@@ -90,7 +93,6 @@ class CollectionRun {
   int32_t server_log_file_count_ = 0;
   int32_t grid_row_counter_ = 0;
   bool cancel_confirmed_ = false;
-  CountObserver* count_observer_ = nullptr;  // the thread's, for this run
   // The English names the databases hold, read once per run.
   std::array<std::string, 7> weekday_names_;
   std::array<std::string, 12> month_names_;

@@ -29,12 +29,6 @@ class CountObserver {
   virtual void RecordCounted(const CountedRecord& record) = 0;
 };
 
-// Observes the runs that start on the calling thread from now on; null
-// stops observing. The observer must outlive its installation.
-void SetCountObserver(CountObserver* observer);
-// The observer of the calling thread, or null.
-CountObserver* CurrentCountObserver();
-
 }  // namespace velnor
 
 #endif  // VELNOR_COLLECTOR_COUNT_OBSERVER_H_

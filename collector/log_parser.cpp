@@ -14,9 +14,12 @@ using automation::Err;
 using automation::ErrorHandler;
 using automation::ResumeNext;
 
-LogParser::LogParser()
-    : report_store_(state_.mstrServerName, state_.mblnIsFTPCollection),
-      log_locator_(state_.mstrServerName) {}
+LogParser::LogParser(RunHooks hooks, RunSettings settings)
+    : hooks_(std::move(hooks)),
+      settings_(std::move(settings)),
+      report_store_(state_.mstrServerName, state_.mblnIsFTPCollection,
+                    settings_.counting),
+      log_locator_(state_.mstrServerName, settings_.windows_directories) {}
 
 automation::StringArray LogParser::GetLogFilesFromDirectory(
     std::string_view strPath) {
@@ -29,7 +32,7 @@ automation::StringArray LogParser::GetLogFilesFromDirectory(
 void LogParser::CollectDataFromLogFile(bool blnIsFTPCollection,
                                        std::string_view strAppPath) {
   ResumeNext([&] {
-    CollectionRun run(state_, report_store_, log_locator_);
+    CollectionRun run(state_, report_store_, log_locator_, hooks_);
     last_run_ = run.Run(blnIsFTPCollection, strAppPath);
   });
   Err().Clear();

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "collector/log_parser_interface.h"
+#include "collector/run_hooks.h"
 #include "collector/run_state.h"
 #include "collector/run_summary.h"
 #include "loglocation/log_locator.h"
@@ -19,7 +20,9 @@ namespace velnor {
 class LogParser : public LogParserInterface,
                   public std::enable_shared_from_this<LogParser> {
  public:
-  LogParser();
+  // Every run of this collector reports to `hooks` and runs with
+  // `settings`.
+  explicit LogParser(RunHooks hooks = {}, RunSettings settings = {});
 
   automation::StringArray GetLogFilesFromDirectory(
       std::string_view strPath) override;
@@ -47,6 +50,8 @@ class LogParser : public LogParserInterface,
  private:
   void objProgressDialog_onReportCollectionCanceled();
 
+  const RunHooks hooks_;
+  const RunSettings settings_;
   RunState state_;
   ReportStore report_store_;
   LogLocator log_locator_;

@@ -83,8 +83,8 @@ void CollectionRun::TallyRecord(const Site& site, double record_time,
     store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
                        parts.hour, status);
   });
-  if (counted && count_observer_ != nullptr) {
-    count_observer_->RecordCounted(
+  if (counted && hooks_.count_observer != nullptr) {
+    hooks_.count_observer->RecordCounted(
         {site.identifier, record_time, status, path});
   }
 }

@@ -3,13 +3,11 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
-#include "collector/count_observer.h"
 #include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
 #include "platform/forms/forms.h"
 #include "platform/win32/user32.h"
-#include "platform/wmi/wmi.h"
 #include "progress/frm_progress_dialog.h"
 
 namespace velnor::testing {
@@ -151,8 +149,6 @@ TEST_F(CollectorTest, TalliesEveryBucketAndAccumulatesAcrossRuns) {
 // Hears what a run counts, as a host's ledger does.
 class RecordingCountObserver : public CountObserver {
  public:
-  RecordingCountObserver() { SetCountObserver(this); }
-  ~RecordingCountObserver() override { SetCountObserver(nullptr); }
   void RecordCounted(const CountedRecord& record) override {
     const std::string file(record.file.substr(record.file.rfind('\\') + 1));
     heard.push_back({std::string(record.site),
@@ -169,6 +165,10 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
                  WebLog({{"2024-06-05", "10:00:00", "/a", 226},
                          {"-", "10:01:00", "/undated", 200}}));
   RecordingCountObserver observer;
+  RunHooks hooks;
+  hooks.count_observer = &observer;
+  parser_ = CreateLogParser(hooks);
+  parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
   EXPECT_EQ(observer.heard,
             (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log"},
@@ -190,7 +190,10 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
 
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
   MakeDatabases(true);
-  wmi::SetWindowsDirectory("SRV1", "C:\\WINNT");
+  RunSettings settings;
+  settings.windows_directories.Set("SRV1", "C:\\WINNT");
+  parser_ = CreateLogParser({}, settings);
+  parser_->SetErrorLogPath(error_log_.string());
   WriteShareFile("SRV1/C$/WINNT/System32/LogFiles/MSFTPSVC1/ex240603.log",
                  "#Software: Microsoft Internet Information Services 5.0\n"
                  "#Version: 1.0\n"

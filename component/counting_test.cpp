@@ -13,7 +13,6 @@
 #include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
-#include "reportstore/report_store.h"
 
 namespace velnor::testing {
 namespace {
@@ -91,12 +90,6 @@ void ExpectSame(const Outcome& actual, const Outcome& expected) {
 
 class CountingTest : public RunFixture {
  protected:
-  void TearDown() override {
-    ReportStore::SetCountInMemory(true);
-    ReportStore::SetMemoryLimit(size_t{256} << 20);
-    RunFixture::TearDown();
-  }
-
   void WriteLogs(bool ftp) {
     const std::string service = ftp ? "MSFTPSVC" : "W3SVC";
     WriteShareFile("SRV1/D$/Logs/" + service + "1/ex240530.log",
@@ -149,10 +142,10 @@ class CountingTest : public RunFixture {
     MakeDatabases(ftp);
     if (earlier) SeedEarlierRows(ftp);
     if (prepare) prepare();
-    ReportStore::SetCountInMemory(mode != Mode::kPerRecord);
-    ReportStore::SetMemoryLimit(
-        mode == Mode::kInMemoryTinyLimit ? 4096 : size_t{256} << 20);
-    auto parser = CreateLogParser();
+    RunSettings settings;
+    settings.counting.in_memory = mode != Mode::kPerRecord;
+    if (mode == Mode::kInMemoryTinyLimit) settings.counting.memory_limit = 4096;
+    auto parser = CreateLogParser({}, settings);
     parser->SetErrorLogPath(error_log_.string());
     parser->CollectIISLogData(
         "SRV1", ftp, DateSerial(2024, 5, 30), DateSerial(2024, 6, 2),

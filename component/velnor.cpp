@@ -3,6 +3,7 @@
 #include "component/velnor.h"
 
 #include <mutex>
+#include <utility>
 
 #include "collector/log_parser.h"
 #include "platform/ado/ado.h"
@@ -20,9 +21,10 @@ void RegisterVelnorClasses() {
   });
 }
 
-std::shared_ptr<LogParserInterface> CreateLogParser() {
+std::shared_ptr<LogParserInterface> CreateLogParser(RunHooks hooks,
+                                                    RunSettings settings) {
   RegisterVelnorClasses();
-  return automation::CreateObjectAs<LogParserInterface>(kLogParserProgId);
+  return std::make_shared<LogParser>(std::move(hooks), std::move(settings));
 }
 
 RunSummary LastRunSummary(const LogParserInterface& parser) {

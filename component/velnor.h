@@ -9,6 +9,12 @@
 // or failed. Failures never reach the host: each is one line in the error
 // log. The report databases must exist (`velnor init-db` makes them); the
 // component only selects, appends and updates rows.
+//
+// What a host hears of a run and how it steers it (RunHooks: the counted
+// records, the files read, the plan of each file's reading) and how the
+// run is set up (RunSettings: counting in memory, the servers' Windows
+// directories) are handed to the collector when it is created; this header
+// declares all of it.
 #ifndef VELNOR_COMPONENT_VELNOR_H_
 #define VELNOR_COMPONENT_VELNOR_H_
 
@@ -16,7 +22,9 @@
 #include <string_view>
 
 #include "collector/log_parser_interface.h"
+#include "collector/run_hooks.h"
 #include "collector/run_summary.h"
+#include "loglocation/site_log_folder_name.h"
 
 namespace velnor {
 
@@ -28,9 +36,11 @@ inline constexpr std::string_view kLogParserProgId =
 // name ("ADODB.Connection", "ADODB.Recordset", "MSWC.IISLog"). Idempotent.
 void RegisterVelnorClasses();
 
-// Creates a LogParser by its registered name, registering the classes
-// first. Never null.
-std::shared_ptr<LogParserInterface> CreateLogParser();
+// Creates a LogParser whose runs report to `hooks` (whose pointers must
+// outlive it) and run with `settings`, registering the classes first.
+// Never null.
+std::shared_ptr<LogParserInterface> CreateLogParser(RunHooks hooks = {},
+                                                    RunSettings settings = {});
 
 // The summary of the last run of a collector created by CreateLogParser.
 RunSummary LastRunSummary(const LogParserInterface& parser);

@@ -15,7 +15,7 @@ using automation::ErrorHandler;
 using automation::ResumeNext;
 
 bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
-                    std::string_view strDBPath) {
+                    std::string_view db_path) {
   bool opened = false;
   ErrorHandler handler([] {
     WriteErrorLog(Err().Number(), Err().Description(), kDbSupportSource,
@@ -24,56 +24,54 @@ bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
   handler([&] {
     if (!objCn) automation::Raise(automation::kErrObjectNotSet);
     objCn->SetProvider(ado::kJetProvider);
-    objCn->Open(strDBPath);
+    objCn->Open(db_path);
     opened = true;
   });
   return opened;
 }
 
-bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
-                     std::string_view strSQL,
+bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& rs, std::string_view sql,
                      std::shared_ptr<ado::Connection>& objCn,
-                     int32_t lCursorType, int32_t lLockType,
-                     int16_t iCursorLocation) {
+                     int32_t cursor_type, int32_t lock_type,
+                     int16_t cursor_location) {
   ErrorHandler handler([&] {
     WriteErrorLog(Err().Number(), Err().Description(), kOpenRecordSetExSource,
-                  strSQL);
-    if (!objRs) return;
+                  sql);
+    if (!rs) return;
     // The caller must get either an open recordset or nothing, never a
     // half-made one, so the release happens even when Close fails.
     ResumeNext([&] {
-      if (objRs->State() != ado::adStateClosed) objRs->Close();
+      if (rs->State() != ado::adStateClosed) rs->Close();
     });
-    objRs.reset();
+    rs.reset();
   });
   return handler([&] {
-    objRs = automation::CreateObjectAs<ado::Recordset>("ADODB.Recordset");
-    objRs->SetLockType(lLockType);
-    objRs->SetCursorType(lCursorType);
-    objRs->SetCursorLocation(iCursorLocation);
-    objRs->SetActiveConnection(objCn);
-    objRs->Open(strSQL);
+    rs = automation::CreateObjectAs<ado::Recordset>("ADODB.Recordset");
+    rs->SetLockType(lock_type);
+    rs->SetCursorType(cursor_type);
+    rs->SetCursorLocation(cursor_location);
+    rs->SetActiveConnection(objCn);
+    rs->Open(sql);
   });
 }
 
-bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
-                   std::string_view strSQL,
+bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
                    std::shared_ptr<ado::Connection>& objCn,
                    const std::vector<automation::Variant>& values) {
   ErrorHandler handler([&] {
     WriteErrorLog(Err().Number(), Err().Description(), kOpenRecordSetExSource,
-                  ado::WithLiterals(strSQL, values));
+                  ado::WithLiterals(sql, values));
   });
   return handler([&] {
-    if (!objCmd || !objCmd->Usable()) {
-      objCmd.reset();
+    if (!command || !command->Usable()) {
+      command.reset();
       if (!objCn) automation::Raise(automation::kErrObjectNotSet);
-      objCmd = std::make_unique<ado::Command>(objCn, strSQL);
+      command = std::make_unique<ado::Command>(objCn, sql);
     }
     for (size_t i = 0; i < values.size(); ++i) {
-      objCmd->SetParameter(static_cast<int>(i + 1), values[i]);
+      command->SetParameter(static_cast<int>(i + 1), values[i]);
     }
-    objCmd->Execute();
+    command->Execute();
   });
 }
 
@@ -85,16 +83,15 @@ void CloseConnection(std::shared_ptr<ado::Connection>& objCn) {
   }
 }
 
-void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
-                    const bool& blnRelease) {
+void CloseRecordSet(std::shared_ptr<ado::Recordset>& rs, const bool& release) {
   // Like any procedure that continues past errors, this one starts and ends
   // with no pending error: a failed Close is handled here, not reported.
   Err().Clear();
-  if (objRs && objRs->State() == ado::adStateOpen) {
-    if (!ResumeNext([&] { objRs->Close(); })) {
-      ResumeNext([&] { objRs->CancelUpdate(); });
+  if (rs && rs->State() == ado::adStateOpen) {
+    if (!ResumeNext([&] { rs->Close(); })) {
+      ResumeNext([&] { rs->CancelUpdate(); });
     }
-    if (blnRelease) objRs.reset();
+    if (release) rs.reset();
   }
   Err().Clear();
 }

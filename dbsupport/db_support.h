@@ -16,32 +16,30 @@
 
 namespace velnor {
 
-// Sets the Jet provider and opens `strDBPath` on the existing connection
+// Sets the Jet provider and opens `db_path` on the existing connection
 // object. On failure writes one line (source kDbSupportSource,
 // procedure "OpenConnection") and returns false; the connection is left as
 // it was for the caller to close and release.
 bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
-                    std::string_view strDBPath);
+                    std::string_view db_path);
 
-// Creates a new recordset into `objRs` (releasing what it held), sets lock
-// type, cursor type, cursor location and connection, and opens `strSQL`.
+// Creates a new recordset into `rs` (releasing what it held), sets lock
+// type, cursor type, cursor location and connection, and opens `sql`.
 // On failure writes one line (source kOpenRecordSetExSource,
 // the SQL text as procedure),
-// closes and releases the recordset (objRs becomes null) and returns false.
-bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& objRs,
-                     std::string_view strSQL,
+// closes and releases the recordset (rs becomes null) and returns false.
+bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& rs, std::string_view sql,
                      std::shared_ptr<ado::Connection>& objCn,
-                     int32_t lCursorType, int32_t lLockType,
-                     int16_t iCursorLocation);
+                     int32_t cursor_type, int32_t lock_type,
+                     int16_t cursor_location);
 
 // Runs a query prepared with "?" markers as OpenRecordSetEx opens one:
-// prepares `strSQL` into `objCmd` on `objCn` unless objCmd is already
+// prepares `sql` into `command` on `objCn` unless command is already
 // prepared there, sets `values` as its parameters and positions it on its
 // first row. On failure writes one line (source kOpenRecordSetExSource,
 // the statement with its values written in as procedure) and returns false. The
 // statement is never run with its values spelled into the text.
-bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
-                   std::string_view strSQL,
+bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
                    std::shared_ptr<ado::Connection>& objCn,
                    const std::vector<automation::Variant>& values);
 
@@ -50,9 +48,8 @@ bool OpenCommandEx(std::unique_ptr<ado::Command>& objCmd,
 void CloseConnection(std::shared_ptr<ado::Connection>& objCn);
 
 // Closes an open recordset (cancelling a pending row when Close fails) and,
-// with blnRelease, releases the caller's reference. Never fails.
-void CloseRecordSet(std::shared_ptr<ado::Recordset>& objRs,
-                    const bool& blnRelease);
+// with release, releases the caller's reference. Never fails.
+void CloseRecordSet(std::shared_ptr<ado::Recordset>& rs, const bool& release);
 
 // The default when `value` is null, else the value unchanged.
 automation::Variant NullToDefault(const automation::Variant& value,

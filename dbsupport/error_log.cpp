@@ -10,10 +10,15 @@
 
 namespace velnor {
 
+// Per thread: the module state the platform keeps for each thread that
+// runs the component (one collector at a time on it), so that a run on
+// another thread writes to its own error log.
 thread_local std::string gstrErrorLogPath;
 
 namespace {
 
+// The lines written to the calling thread's error log: per thread for the
+// same reason as the path it counts the lines of.
 thread_local ErrorLogTally tl_tally;
 
 // Appends `line` to gstrErrorLogPath; false when it could not.
@@ -40,40 +45,39 @@ std::string PadRight(std::string_view text, size_t width) {
 
 }  // namespace
 
-std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,
-                               std::string_view strDescription,
-                               std::string_view strSource,
-                               std::string_view strProcedure) {
+std::string FormatErrorLogLine(std::time_t now, int32_t error_number,
+                               std::string_view description,
+                               std::string_view source,
+                               std::string_view procedure) {
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%m/%d/%Y %H:%M:%S", &local);
   char number[16];
   std::snprintf(number, sizeof number, "%10X",
-                static_cast<uint32_t>(lErrorNumber));
+                static_cast<uint32_t>(error_number));
   std::string line = stamp;
   line += '\t';
-  line += PadRight(strSource, 40);
+  line += PadRight(source, 40);
   line += '\t';
-  line += PadRight(strProcedure, 40);
+  line += PadRight(procedure, 40);
   line += '\t';
   line += number;
   line += '\t';
-  line += strDescription;
+  line += description;
   line += "\r\n";
   return line;
 }
 
-void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
-                   std::string_view strSource, std::string_view strProcedure) {
-  const bool appended =
-      AppendLine(FormatErrorLogLine(std::time(nullptr), lErrorNumber,
-                                    strDescription, strSource, strProcedure));
+void WriteErrorLog(int32_t error_number, std::string_view description,
+                   std::string_view source, std::string_view procedure) {
+  const bool appended = AppendLine(FormatErrorLogLine(
+      std::time(nullptr), error_number, description, source, procedure));
   ++(appended ? tl_tally.written : tl_tally.lost);
   if (tl_tally.first_entries.size() < ErrorLogTally::kFirstEntriesKept) {
-    tl_tally.first_entries.push_back({lErrorNumber, std::string(strDescription),
-                                      std::string(strSource),
-                                      std::string(strProcedure)});
+    tl_tally.first_entries.push_back({error_number, std::string(description),
+                                      std::string(source),
+                                      std::string(procedure)});
   }
 }
 

@@ -37,8 +37,8 @@ extern thread_local std::string gstrErrorLogPath;
 
 // Appends one line to gstrErrorLogPath. Every failure (no path, a missing
 // folder, a file that cannot be opened) loses the line silently.
-void WriteErrorLog(int32_t lErrorNumber, std::string_view strDescription,
-                   std::string_view strSource, std::string_view strProcedure);
+void WriteErrorLog(int32_t error_number, std::string_view description,
+                   std::string_view source, std::string_view procedure);
 
 // One failure as WriteErrorLog received it.
 struct ErrorLogEntry {
@@ -64,10 +64,10 @@ const ErrorLogTally& ErrorLogLines();
 void ResetErrorLogTally();
 
 // The line WriteErrorLog writes at time `now`, line end included.
-std::string FormatErrorLogLine(std::time_t now, int32_t lErrorNumber,
-                               std::string_view strDescription,
-                               std::string_view strSource,
-                               std::string_view strProcedure);
+std::string FormatErrorLogLine(std::time_t now, int32_t error_number,
+                               std::string_view description,
+                               std::string_view source,
+                               std::string_view procedure);
 
 }  // namespace velnor
 

@@ -6,9 +6,9 @@
 
 namespace velnor {
 
-void SizeGridColumns(const automation::ObjectRef& objGrid) {
+void SizeGridColumns(const automation::ObjectRef& grid_object) {
   using automation::ResumeNext;
-  auto grid = std::dynamic_pointer_cast<forms::Grid>(objGrid);
+  auto grid = std::dynamic_pointer_cast<forms::Grid>(grid_object);
   if (!grid) return;
   int32_t cols = 0;
   ResumeNext([&] { cols = grid->Cols(); });

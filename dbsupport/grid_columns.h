@@ -7,11 +7,11 @@
 
 namespace velnor {
 
-// Gives every column of the grid `objGrid` (a forms::Grid) the width
+// Gives every column of the grid `grid_object` (a forms::Grid) the width
 // (Width - 330) / Cols, at least 1000, as a single-precision number in the
 // grid's own unit. Does nothing when Cols is not positive; ignores every
 // failure (a missing grid included).
-void SizeGridColumns(const automation::ObjectRef& objGrid);
+void SizeGridColumns(const automation::ObjectRef& grid_object);
 
 }  // namespace velnor
 

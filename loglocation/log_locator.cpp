@@ -42,19 +42,18 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
   ClearErrOnExit clear_on_exit;
   Err().Clear();
   if (!strServerName.empty()) mstrServerName_ = strServerName;
-  const std::string strPrefix = "\\\\" + mstrServerName_ + "\\";
+  const std::string prefix = "\\\\" + mstrServerName_ + "\\";
 
   if (!strLogPath.starts_with("%")) {
-    std::string strConverted;
-    ResumeNext(
-        [&] { strConverted = ColonsToDollars(std::string(strLogPath)); });
+    std::string converted;
+    ResumeNext([&] { converted = ColonsToDollars(std::string(strLogPath)); });
     if (LogPendingError(kLogParserSource, "GetLogFilePath")) return "";
-    return strPrefix + strConverted;
+    return prefix + converted;
   }
 
-  const std::string strWindowsDirectory =
-      wmi::ConfiguredWindowsDirectory(mstrServerName_);
-  if (strWindowsDirectory.empty()) {
+  const std::string windows_directory =
+      windows_directories_.Of(mstrServerName_);
+  if (windows_directory.empty()) {
     WriteErrorLog(wmi::kErrRpcServerUnavailable, wmi::kRpcServerUnavailableText,
                   kLogParserWmiSource, "GetLogFilePath");
     return "";
@@ -62,12 +61,11 @@ std::string LogLocator::GetLogFilePath(std::string_view strLogPath,
 
   // The variable reference, whatever its name, stands for the Windows
   // directory; everything from the first backslash is kept.
-  size_t lFirstBackslash = strLogPath.find('\\');
-  std::string_view strRest = lFirstBackslash == std::string_view::npos
-                                 ? std::string_view()
-                                 : strLogPath.substr(lFirstBackslash);
-  return strPrefix + ColonsToDollars(strWindowsDirectory) +
-         std::string(strRest);
+  size_t first_backslash = strLogPath.find('\\');
+  std::string_view rest = first_backslash == std::string_view::npos
+                              ? std::string_view()
+                              : strLogPath.substr(first_backslash);
+  return prefix + ColonsToDollars(windows_directory) + std::string(rest);
 }
 
 automation::StringArray LogLocator::GetLogFilesFromDirectory(
@@ -78,25 +76,24 @@ automation::StringArray LogLocator::GetLogFilesFromDirectory(
                   "GetLogFilesFromDirectory");
   });
   // Callers test element 0 for "nothing found", so the array is never empty.
-  automation::StringArray strFiles{""};
-  int32_t lCount = 0;
+  automation::StringArray files{""};
+  int32_t count = 0;
   win32::WIN32_FIND_DATAA udtFindData;
-  const std::string strPattern = std::string(strPath) + "\\*.*";
-  win32::HANDLE hSearch =
-      win32::FindFirstFileA(strPattern.c_str(), &udtFindData);
-  if (hSearch == win32::InvalidHandleValue()) return strFiles;
+  const std::string pattern = std::string(strPath) + "\\*.*";
+  win32::HANDLE hSearch = win32::FindFirstFileA(pattern.c_str(), &udtFindData);
+  if (hSearch == win32::InvalidHandleValue()) return files;
   do {
     on_error([&] {
-      std::string strName(udtFindData.cFileName,
-                          ::strnlen(udtFindData.cFileName, win32::MAX_PATH));
-      if (strName == "." || strName == "..") return;
-      strFiles.resize(lCount + 1);
-      strFiles[lCount] = std::move(strName);
-      ++lCount;
+      std::string name(udtFindData.cFileName,
+                       ::strnlen(udtFindData.cFileName, win32::MAX_PATH));
+      if (name == "." || name == "..") return;
+      files.resize(count + 1);
+      files[count] = std::move(name);
+      ++count;
     });
   } while (win32::FindNextFileA(hSearch, &udtFindData) != 0);
   win32::FindClose(hSearch);
-  return strFiles;
+  return files;
 }
 
 std::string SiteLogFolderName(bool is_ftp, std::string_view identifier) {

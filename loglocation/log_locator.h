@@ -11,24 +11,29 @@
 #include <string>
 #include <string_view>
 
+#include "loglocation/site_log_folder_name.h"
 #include "platform/automation/variant.h"
+#include "platform/wmi/wmi.h"
 
 namespace velnor {
 
 class LogLocator {
  public:
   // `mstrServerName` is the collector's server-name field; it must outlive
-  // this object. GetLogFilePath reads it and may overwrite it.
-  explicit LogLocator(std::string& mstrServerName)
-      : mstrServerName_(mstrServerName) {}
+  // this object. GetLogFilePath reads it and may overwrite it, and finds
+  // each server's Windows directory in `windows_directories`, which must
+  // outlive this object too.
+  LogLocator(std::string& mstrServerName,
+             const wmi::WindowsDirectories& windows_directories)
+      : mstrServerName_(mstrServerName),
+        windows_directories_(windows_directories) {}
 
   // The UNC path of `strLogPath` on the server. A non-empty `strServerName`
   // first replaces the server-name field for good.
   //
   // A path starting with "%" (an environment-variable reference) becomes
-  // "\\" + server + "\" + the server's Windows directory (as configured in
-  // platform/wmi, every ":" made "$") + the part of `strLogPath` from its
-  // first backslash.
+  // "\\" + server + "\" + the server's Windows directory (every ":" made
+  // "$") + the part of `strLogPath` from its first backslash.
   // Any other path becomes "\\" + server + "\" + `strLogPath` with every ":"
   // made "$"; an existing UNC path is not recognised and is prefixed too.
   //
@@ -51,14 +56,8 @@ class LogLocator {
 
  private:
   std::string& mstrServerName_;
+  const wmi::WindowsDirectories& windows_directories_;
 };
-
-// The folder below a site's log directory that IIS writes the site's logs
-// to: "W3SVC<id>" for the web service, "MSFTPSVC<id>" for FTP. The one rule
-// for it, for the collector that reads the folder and the host that looks
-// at it before the run. (IIS 7.5 and later write FTP logs to "FTPSVC<id>";
-// the host reads that folder in this one's place.)
-std::string SiteLogFolderName(bool is_ftp, std::string_view identifier);
 
 }  // namespace velnor
 

@@ -25,13 +25,10 @@ class LogLocatorTest : public ::testing::Test {
   void SetUp() override {
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_exec);
     gstrErrorLogPath = (dir_ / "errors.log").string();
-    wmi::SetWindowsDirectory("SRV1", "C:\\WINDOWS");
+    windows_directories_.Set("SRV1", "C:\\WINDOWS");
   }
   void TearDown() override {
     gstrErrorLogPath.clear();
-    for (const char* server : {"SRV1", "SRV2"}) {
-      wmi::SetWindowsDirectory(server, "");
-    }
     unc::SetShareRoot("");
   }
 
@@ -49,7 +46,8 @@ class LogLocatorTest : public ::testing::Test {
   testing::TempDir tmp_{"log_locator"};
   const fs::path dir_ = tmp_.path();
   std::string mstrServerName = "SRV1";
-  LogLocator locator_{mstrServerName};
+  wmi::WindowsDirectories windows_directories_;
+  LogLocator locator_{mstrServerName, windows_directories_};
 };
 
 TEST_F(LogLocatorTest, PercentPathsTakeTheServersWindowsDirectory) {
@@ -57,7 +55,7 @@ TEST_F(LogLocatorTest, PercentPathsTakeTheServersWindowsDirectory) {
             "\\\\SRV1\\C$\\WINDOWS\\System32\\LogFiles");
   // The variable's name plays no part, and every colon of the Windows
   // directory becomes a dollar.
-  wmi::SetWindowsDirectory("srv1", "E:\\OS:2");
+  windows_directories_.Set("srv1", "E:\\OS:2");
   EXPECT_EQ(locator_.GetLogFilePath("%SystemRoot%\\a\\b"),
             "\\\\SRV1\\E$\\OS$2\\a\\b");
   EXPECT_EQ(locator_.GetLogFilePath("%WinDir%"), "\\\\SRV1\\E$\\OS$2");
@@ -80,7 +78,7 @@ TEST_F(LogLocatorTest, ServerArgumentReplacesTheServerForGood) {
   EXPECT_EQ(mstrServerName, "SRV2");
   EXPECT_EQ(locator_.GetLogFilePath("D:\\Logs", ""), "\\\\SRV2\\D$\\Logs");
   EXPECT_EQ(mstrServerName, "SRV2");
-  wmi::SetWindowsDirectory("SRV2", "C:\\WINNT");
+  windows_directories_.Set("SRV2", "C:\\WINNT");
   EXPECT_EQ(locator_.GetLogFilePath("%WinDir%\\x"), "\\\\SRV2\\C$\\WINNT\\x");
 }
 

@@ -15,6 +15,8 @@ constexpr int kRows = 8;
 
 }  // namespace
 
+// The window's default instance is per thread, as the toolkit's windows
+// are (platform/forms).
 std::shared_ptr<frmProgressDialog> frmProgressDialog::Instance() {
   thread_local std::shared_ptr<frmProgressDialog> instance(
       new frmProgressDialog());

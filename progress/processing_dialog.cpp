@@ -108,11 +108,11 @@ void ProcessingDialog::SetReportItemDescription(
   label.Refresh();
 }
 
-void ProcessingDialog::SetReportItemDescription(std::string_view strPrefix,
-                                                int64_t lNumber) {
+void ProcessingDialog::SetReportItemDescription(std::string_view prefix,
+                                                int64_t number) {
   if (!Showing()) return;
   forms::Label& label = *objProgressDlg->lblCurrentProcessDescription;
-  label.SetCaption(strPrefix, lNumber);
+  label.SetCaption(prefix, number);
   label.Refresh();
 }
 

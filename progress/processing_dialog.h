@@ -65,10 +65,10 @@ class ProcessingDialog : public std::enable_shared_from_this<ProcessingDialog> {
   // processes pending events once (a Cancel click may run inside).
   void SetReportDescription(std::string_view strDescription);
   void SetReportItemDescription(std::string_view strDescription);
-  // SetReportItemDescription(strPrefix + lNumber in decimal digits), with the
+  // SetReportItemDescription(prefix + number in decimal digits), with the
   // text composed only when the window draws it: a counter shown for every
   // record costs no text work per record.
-  void SetReportItemDescription(std::string_view strPrefix, int64_t lNumber);
+  void SetReportItemDescription(std::string_view prefix, int64_t number);
 
   // The collector the window calls back; empty once the collector is gone.
   automation::ObjectRef DataCollectorObject() const {

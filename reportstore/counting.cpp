@@ -3,7 +3,6 @@
 // key's statement gives the rows record-by-record counting gives is told
 // at the top of report_store.cpp.
 #include <algorithm>
-#include <atomic>
 #include <limits>
 
 #include "platform/automation/error_state.h"
@@ -22,9 +21,6 @@ constexpr std::array<TallyKind, 4> kKinds = {
     TallyKind::kDayOfWeek, TallyKind::kMonth, TallyKind::kHour,
     TallyKind::kStatus};
 
-std::atomic<bool> count_in_memory{true};
-std::atomic<size_t> memory_limit{size_t{256} << 20};
-
 // Whether `stored` (0 for a new row) plus `hits` passes the 32-bit column.
 bool PastMaximum(int64_t stored, uint64_t hits) {
   return hits >
@@ -32,9 +28,6 @@ bool PastMaximum(int64_t stored, uint64_t hits) {
 }
 
 }  // namespace
-
-void ReportStore::SetCountInMemory(bool enabled) { count_in_memory = enabled; }
-void ReportStore::SetMemoryLimit(size_t bytes) { memory_limit = bytes; }
 
 // A database can be counted in memory when the look-up, the update and the
 // new row of its report all prepare (its table and columns are there), and
@@ -69,7 +62,7 @@ void ReportStore::BeginCounting(
   tally_.Clear();
   past_maximum_ = false;
   for (size_t table = 0; table < in_memory_.size(); ++table) {
-    in_memory_[table] = count_in_memory && CanCountInMemory(table);
+    in_memory_[table] = counting_.in_memory && CanCountInMemory(table);
     writing_[table] = {};
     if (in_memory_[table]) PrepareWriting(table);
   }
@@ -98,33 +91,33 @@ void ReportStore::PrepareWriting(size_t table) {
 
 void ReportStore::CountRecord(const std::string& strSiteName,
                               const std::string& strSiteIdentifier,
-                              const std::string& strURL, int32_t lWeekDay,
-                              int32_t lMonth, int32_t lHour, int32_t lStatus) {
+                              const std::string& url, int32_t weekday,
+                              int32_t month, int32_t hour, int32_t status) {
   // Nothing of the run will be kept: the rest would be work for nothing.
   if (past_maximum_) return;
   ReportTables& tables = *tables_;
   if (!in_memory_[0]) {
     DumpDataIntoDB(tables[0].cn, tables[0].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[0].kind,
-                   weekday_names_[lWeekDay - 1], lWeekDay, 0, "", 0);
+                   url, site_column_, kTables[0].kind,
+                   weekday_names_[weekday - 1], weekday, 0, "", 0);
   }
   if (!in_memory_[1]) {
     DumpDataIntoDB(tables[1].cn, tables[1].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[1].kind, "", 0, 0,
-                   month_names_[lMonth - 1], lMonth);
+                   url, site_column_, kTables[1].kind, "", 0, 0,
+                   month_names_[month - 1], month);
   }
   if (!in_memory_[2]) {
     DumpDataIntoDB(tables[2].cn, tables[2].rs, strSiteName, strSiteIdentifier,
-                   strURL, site_column_, kTables[2].kind, "", 0, lHour, "", 0);
+                   url, site_column_, kTables[2].kind, "", 0, hour, "", 0);
   }
   if (!in_memory_[3]) {
     DumpStatusData(tables[3].cn, tables[3].rs, strSiteName, strSiteIdentifier,
-                   strURL, lStatus, site_column_);
+                   url, status, site_column_);
   }
   if (in_memory_ == std::array<bool, 4>{}) return;
-  tally_.Count(strSiteName, strSiteIdentifier, strURL, lWeekDay, lMonth, lHour,
-               lStatus, in_memory_);
-  if (tally_.MemoryUse() > memory_limit) Flush();
+  tally_.Count(strSiteName, strSiteIdentifier, url, weekday, month, hour,
+               status, in_memory_);
+  if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
 void ReportStore::FinishCounting() {

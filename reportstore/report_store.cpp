@@ -58,41 +58,41 @@ T& Deref(const std::shared_ptr<T>& object) {
 }
 
 // Sets one column of the pending row; a failure stays pending in Err().
-void SetField(const std::shared_ptr<ado::Recordset>& objRs,
+void SetField(const std::shared_ptr<ado::Recordset>& rs,
               std::string_view column, const Variant& value) {
-  ResumeNext([&] { Deref(objRs).Fields(column).SetValue(value); });
+  ResumeNext([&] { Deref(rs).Fields(column).SetValue(value); });
 }
-void SetTextField(const std::shared_ptr<ado::Recordset>& objRs,
+void SetTextField(const std::shared_ptr<ado::Recordset>& rs,
                   std::string_view column, std::string_view text) {
-  ResumeNext([&] { Deref(objRs).Fields(column).SetText(text); });
+  ResumeNext([&] { Deref(rs).Fields(column).SetText(text); });
 }
 
 // Starts a new row of a report table with the columns every such row
 // begins with: server, site identifier and site name.
-void BeginNewRow(const std::shared_ptr<ado::Recordset>& objRs,
+void BeginNewRow(const std::shared_ptr<ado::Recordset>& rs,
                  std::string_view server, std::string_view identifier,
                  std::string_view site_name_column,
                  std::string_view site_name) {
   Err().Clear();
-  ResumeNext([&] { Deref(objRs).AddNew(); });
-  SetTextField(objRs, "Server name", server);
-  SetTextField(objRs, "Identifier", identifier);
-  SetTextField(objRs, site_name_column, site_name);
+  ResumeNext([&] { Deref(rs).AddNew(); });
+  SetTextField(rs, "Server name", server);
+  SetTextField(rs, "Identifier", identifier);
+  SetTextField(rs, site_name_column, site_name);
 }
 
 // Stores the pending row. A refused row is logged with `procedure` and the
 // source made of `source_parts` (joined only then) and cancelled, so the
 // recordset can take the next one.
-void StoreNewRow(const std::shared_ptr<ado::Recordset>& objRs,
+void StoreNewRow(const std::shared_ptr<ado::Recordset>& rs,
                  std::string_view procedure,
                  std::initializer_list<std::string_view> source_parts) {
   Err().Clear();
-  ResumeNext([&] { Deref(objRs).Update(); });
+  ResumeNext([&] { Deref(rs).Update(); });
   if (Err().Number() == 0) return;
   std::string source;
   for (std::string_view part : source_parts) source += part;
   WriteErrorLog(Err().Number(), Err().Description(), source, procedure);
-  ResumeNext([&] { Deref(objRs).CancelUpdate(); });
+  ResumeNext([&] { Deref(rs).CancelUpdate(); });
 }
 
 constexpr int32_t kMaxCount = std::numeric_limits<int32_t>::max();
@@ -100,9 +100,11 @@ constexpr int32_t kMaxCount = std::numeric_limits<int32_t>::max();
 }  // namespace
 
 ReportStore::ReportStore(const std::string& mstrServerName,
-                         const bool& mblnIsFTPCollection)
+                         const bool& mblnIsFTPCollection,
+                         CountingSettings counting)
     : mstrServerName_(mstrServerName),
-      mblnIsFTPCollection_(mblnIsFTPCollection) {}
+      mblnIsFTPCollection_(mblnIsFTPCollection),
+      counting_(counting) {}
 
 ReportStore::~ReportStore() = default;
 
@@ -149,57 +151,57 @@ void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
 // argument would need are left out here and in DumpStatusData.
 void ReportStore::DumpDataIntoDB(
     std::shared_ptr<ado::Connection>& objCn,
-    std::shared_ptr<ado::Recordset>& objRs, const std::string& strSiteName,
-    const std::string& strSiteIdentifier, const std::string& strURL,
-    const std::string& strSiteNameColumn, const std::string& strReportType,
-    const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
-    const std::string& strMonthName, int32_t lMonth) {
+    std::shared_ptr<ado::Recordset>& rs, const std::string& strSiteName,
+    const std::string& strSiteIdentifier, const std::string& url,
+    const std::string& strSiteNameColumn, const std::string& report_type,
+    const std::string& weekday_name, int32_t weekday, int32_t hour,
+    const std::string& month_name, int32_t month) {
   // Report kinds may arrive with surrounding blanks; the bucket condition
   // ignores them (the new-row columns do not).
-  const size_t table = TableOfKind(Trim(strReportType, " "));
+  const size_t table = TableOfKind(Trim(report_type, " "));
   std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
-                              Variant(std::string_view(strURL))};
+                              Variant(std::string_view(url))};
   switch (table) {
     case 0:
-      key.emplace_back(std::string_view(strWeekDayName));
+      key.emplace_back(std::string_view(weekday_name));
       break;
     case 1:
-      key.emplace_back(std::string_view(strMonthName));
+      key.emplace_back(std::string_view(month_name));
       break;
     case 2:
-      key.emplace_back(lHour);
+      key.emplace_back(hour);
       break;
   }
   const bool bucketed = table < kTables.size();
   const int32_t count = GetNumberOfHits(
       objCn, bucketed ? kTables[table].lookup : kPlainLookup, key);
   if (count == 0) {
-    BeginNewRow(objRs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
+    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
                 strSiteName);
-    SetTextField(objRs, "URL", strURL);
-    SetField(objRs, "No of Hits", Variant(int32_t{1}));
+    SetTextField(rs, "URL", url);
+    SetField(rs, "No of Hits", Variant(int32_t{1}));
     // The new row's bucket columns follow the report kind exactly as given.
-    if (strReportType == "Day of Week") {
-      SetField(objRs, "Sort Field", Variant(lWeekDay));
-      SetTextField(objRs, "Day of week", strWeekDayName);
-    } else if (strReportType == "Hour") {
-      SetField(objRs, "Hours", Variant(lHour));
-    } else if (strReportType == "Month") {
-      SetField(objRs, "Sort Field", Variant(lMonth));
-      SetTextField(objRs, "Months", strMonthName);
+    if (report_type == "Day of Week") {
+      SetField(rs, "Sort Field", Variant(weekday));
+      SetTextField(rs, "Day of week", weekday_name);
+    } else if (report_type == "Hour") {
+      SetField(rs, "Hours", Variant(hour));
+    } else if (report_type == "Month") {
+      SetField(rs, "Sort Field", Variant(month));
+      SetTextField(rs, "Months", month_name);
     }
-    StoreNewRow(objRs, "DumpDataIntoDB",
-                {kLogParserReportSourcePrefix, strReportType, "(Update)"});
+    StoreNewRow(rs, "DumpDataIntoDB",
+                {kLogParserReportSourcePrefix, report_type, "(Update)"});
     return;
   }
   if (count == kMaxCount) {
-    FailPastMaximum(table, objCn, strSiteIdentifier, strURL,
-                    table == 0 ? strWeekDayName : strMonthName, lHour);
+    FailPastMaximum(table, objCn, strSiteIdentifier, url,
+                    table == 0 ? weekday_name : month_name, hour);
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
   ExecuteUpdate(objCn, bucketed ? kTables[table].update : kPlainUpdate, key,
-                kLogParserReportSourcePrefix, strReportType, "DumpDataIntoDB");
+                kLogParserReportSourcePrefix, report_type, "DumpDataIntoDB");
 }
 
 void ReportStore::FailPastMaximum(size_t table,
@@ -232,12 +234,12 @@ std::string_view ReportStore::BucketName(size_t table, int32_t bucket) const {
 }
 
 int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
-                                     std::string_view strSQL,
+                                     std::string_view sql,
                                      const std::vector<Variant>& values) {
   Err().Clear();
   int32_t hits = 0;
-  std::unique_ptr<ado::Command>& lookup = CommandSlot(objCn, strSQL);
-  if (OpenCommandEx(lookup, strSQL, objCn, values)) {
+  std::unique_ptr<ado::Command>& lookup = CommandSlot(objCn, sql);
+  if (OpenCommandEx(lookup, sql, objCn, values)) {
     if (!lookup->Eof()) {
       ResumeNext([&] { hits = automation::CLng(lookup->Value(0)); });
       if (Err().Number() != 0) {
@@ -251,32 +253,29 @@ int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
 }
 
 void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
-                                 std::shared_ptr<ado::Recordset>& objRs,
+                                 std::shared_ptr<ado::Recordset>& rs,
                                  const std::string& strSiteName,
                                  const std::string& strSiteIdentifier,
-                                 const std::string& strURL, int32_t lStatus,
+                                 const std::string& url, int32_t status,
                                  const std::string& strSiteNameColumn) {
-  const auto [label, sort] =
-      reportdb::StatusLabelOf(strSiteNameColumn, lStatus);
+  const auto [label, sort] = reportdb::StatusLabelOf(strSiteNameColumn, status);
   std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
-                              Variant(std::string_view(strURL)),
-                              Variant(lStatus)};
+                              Variant(std::string_view(url)), Variant(status)};
   const int32_t count =
       GetNumberOfHits(objCn, kTables[kStatusTable].lookup, key);
   if (count == 0) {
-    BeginNewRow(objRs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
+    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
                 strSiteName);
-    SetField(objRs, "Sort Field", Variant(sort));
-    SetTextField(objRs, "URL", strURL);
-    SetTextField(objRs, "Status", label);
-    SetField(objRs, "Status code", Variant(lStatus));
-    SetField(objRs, "No of Hits", Variant(int32_t{1}));
-    StoreNewRow(objRs, "DumpStatusData", {kLogParserUpdateSource});
+    SetField(rs, "Sort Field", Variant(sort));
+    SetTextField(rs, "URL", url);
+    SetTextField(rs, "Status", label);
+    SetField(rs, "Status code", Variant(status));
+    SetField(rs, "No of Hits", Variant(int32_t{1}));
+    StoreNewRow(rs, "DumpStatusData", {kLogParserUpdateSource});
     return;
   }
   if (count == kMaxCount) {
-    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, strURL, "",
-                    lStatus);
+    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, url, "", status);
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
@@ -287,7 +286,7 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
 void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
                                      const std::string& strSiteName,
                                      const std::string& strSiteIdentifier,
-                                     int32_t lHits,
+                                     int32_t hits,
                                      const std::string& strSiteNameColumn) {
   std::shared_ptr<ado::Recordset> rs;
   if (OpenRecordSetEx(rs, "select * from tblTotalAccess", objCn,
@@ -295,7 +294,7 @@ void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
                       ado::adUseClient)) {
     BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
                 strSiteName);
-    SetField(rs, "No of Hits", Variant(lHits));
+    SetField(rs, "No of Hits", Variant(hits));
     StoreNewRow(rs, "AddSitesAccessInfo", {kLogParserSource});
   }
   CloseRecordSet(rs, true);

@@ -39,6 +39,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/automation/variant.h"
+#include "reportstore/counting_settings.h"
 #include "reportstore/run_tally.h"
 
 namespace velnor {
@@ -56,57 +57,58 @@ class ReportStore {
 
   // Keeps references to the collector's run state: the server name written
   // into every new row, and whether the run collects FTP (else web) logs.
-  // Both are read at each call and must outlive the store.
+  // Both are read at each call and must outlive the store. `counting` says
+  // whether and how far BeginCounting counts in memory.
   ReportStore(const std::string& mstrServerName,
-              const bool& mblnIsFTPCollection);
+              const bool& mblnIsFTPCollection, CountingSettings counting = {});
   ~ReportStore();
 
   ReportStore(const ReportStore&) = delete;
   ReportStore& operator=(const ReportStore&) = delete;
 
-  // Adds one hit to the tblGeneral row of (strSiteIdentifier, strURL, bucket)
+  // Adds one hit to the tblGeneral row of (strSiteIdentifier, url, bucket)
   // in the day-of-week, month or hour database behind `objCn`. The bucket
-  // follows strReportType, trimmed: "Day of Week" (strWeekDayName, sort
-  // lWeekDay), "Month" (strMonthName, sort lMonth) or "Hour" (lHour, no sort
+  // follows report_type, trimmed: "Day of Week" (weekday_name, sort
+  // weekday), "Month" (month_name, sort month) or "Hour" (hour, no sort
   // field); any other kind has no bucket condition. A missing row is
-  // appended through `objRs` (the open "select * from tblGeneral" recordset
+  // appended through `rs` (the open "select * from tblGeneral" recordset
   // of the same database) with one hit. A refused row or update is logged
   // under "DumpDataIntoDB" and the hit is lost.
   void DumpDataIntoDB(
       std::shared_ptr<ado::Connection>& objCn,
-      std::shared_ptr<ado::Recordset>& objRs, const std::string& strSiteName,
-      const std::string& strSiteIdentifier, const std::string& strURL,
-      const std::string& strSiteNameColumn, const std::string& strReportType,
-      const std::string& strWeekDayName, int32_t lWeekDay, int32_t lHour,
-      const std::string& strMonthName, int32_t lMonth);
+      std::shared_ptr<ado::Recordset>& rs, const std::string& strSiteName,
+      const std::string& strSiteIdentifier, const std::string& url,
+      const std::string& strSiteNameColumn, const std::string& report_type,
+      const std::string& weekday_name, int32_t weekday, int32_t hour,
+      const std::string& month_name, int32_t month);
 
-  // The "No of Hits" of the first row the look-up `strSQL` (with "?"
+  // The "No of Hits" of the first row the look-up `sql` (with "?"
   // markers for `values`) yields, or 0 when the query fails (logged by
   // OpenCommandEx with the values written in) or finds nothing. A value
   // that does not convert to a 32-bit integer (null, text) is logged under
   // "GetNumberOfHits" and gives 0.
   int32_t GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
-                          std::string_view strSQL,
+                          std::string_view sql,
                           const std::vector<automation::Variant>& values);
 
-  // Adds one hit to the status database row of (strSiteIdentifier, strURL,
-  // lStatus), appending it through `objRs` with its label and sort position
+  // Adds one hit to the status database row of (strSiteIdentifier, url,
+  // status), appending it through `rs` with its label and sort position
   // when missing. strSiteNameColumn ("FTP Site Name" / "Web Site Name")
   // selects the service's label list; codes outside it are "Others" (100).
   // Failures are logged under "DumpStatusData".
   void DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
-                      std::shared_ptr<ado::Recordset>& objRs,
+                      std::shared_ptr<ado::Recordset>& rs,
                       const std::string& strSiteName,
                       const std::string& strSiteIdentifier,
-                      const std::string& strURL, int32_t lStatus,
+                      const std::string& url, int32_t status,
                       const std::string& strSiteNameColumn);
 
-  // Appends one row (server, identifier, site name, lHits) to tblTotalAccess
+  // Appends one row (server, identifier, site name, hits) to tblTotalAccess
   // of the hits-by-hour database behind `objCn`. A refused row is logged
   // under "AddSitesAccessInfo".
   void AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
                           const std::string& strSiteName,
-                          const std::string& strSiteIdentifier, int32_t lHits,
+                          const std::string& strSiteIdentifier, int32_t hits,
                           const std::string& strSiteNameColumn);
 
   // The number of tblLogFiles rows of the server, or 0 when there are none
@@ -147,9 +149,9 @@ class ReportStore {
   // in report order; the others get the hit in memory, written when the
   // memory limit is reached or at FinishCounting.
   void CountRecord(const std::string& strSiteName,
-                   const std::string& strSiteIdentifier,
-                   const std::string& strURL, int32_t lWeekDay, int32_t lMonth,
-                   int32_t lHour, int32_t lStatus);
+                   const std::string& strSiteIdentifier, const std::string& url,
+                   int32_t weekday, int32_t month, int32_t hour,
+                   int32_t status);
   // Writes what is counted in memory and ends the counting; the databases
   // stay open. Without BeginCounting it does nothing.
   void FinishCounting();
@@ -159,13 +161,6 @@ class ReportStore {
 
   // Releases every statement prepared for the connections of a run.
   void ReleaseStatements();
-
-  // Process-wide settings of counting in memory, for the host: whether it
-  // is used at all (false: every record is written as it is counted, the
-  // reference the faster way is checked against), and the memory the
-  // counts may take before they are written (and counting starts again).
-  static void SetCountInMemory(bool enabled);
-  static void SetMemoryLimit(size_t bytes);
 
  private:
   // Where the prepared statement of `sql` for `objCn` is kept; empty until
@@ -204,6 +199,7 @@ class ReportStore {
 
   const std::string& mstrServerName_;
   const bool& mblnIsFTPCollection_;
+  const CountingSettings counting_;
   std::map<std::pair<const ado::Connection*, std::string>,
            std::unique_ptr<ado::Command>>
       commands_;

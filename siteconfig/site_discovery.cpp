@@ -7,7 +7,6 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
-#include "platform/wmi/wmi.h"
 
 namespace velnor::siteconfig {
 namespace {
@@ -98,9 +97,10 @@ bool ChooseSites(const std::string& server, IisService service,
 
 }  // namespace
 
-bool DiscoverSites(const std::string& server, Discovery& discovery,
-                   Refusal& refusal) {
-  const std::string given = wmi::ConfiguredWindowsDirectory(server);
+bool DiscoverSites(const std::string& server,
+                   wmi::WindowsDirectories& windows_directories,
+                   Discovery& discovery, Refusal& refusal) {
+  const std::string given = windows_directories.Of(server);
   discovery.windows_directory_given = !given.empty();
   const std::string find_help =
       given.empty()
@@ -115,7 +115,7 @@ bool DiscoverSites(const std::string& server, Discovery& discovery,
     return false;
   }
   if (given.empty()) {
-    wmi::SetWindowsDirectory(server, discovery.config.windows_directory);
+    windows_directories.Set(server, discovery.config.windows_directory);
   }
   return Attempt(
       [&] { discovery.sites = ReadServerSites(discovery.config.path); },
@@ -139,10 +139,13 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
 
 bool AddDiscoveredSites(const std::string& server, bool ftp,
                         const std::string& site_ids,
+                        wmi::WindowsDirectories& windows_directories,
                         std::vector<std::string>& sites,
                         std::vector<std::string>& notes, Refusal& refusal) {
   Discovery discovery;
-  if (!DiscoverSites(server, discovery, refusal)) return false;
+  if (!DiscoverSites(server, windows_directories, discovery, refusal)) {
+    return false;
+  }
   const IisService service = ftp ? IisService::kFtp : IisService::kWeb;
   const std::string word(ServiceWord(service));
   const std::string& unsupported = discovery.sites.UnsupportedReason(service);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wmi/wmi.h"
 #include "siteconfig/iis_sites.h"
 #include "siteconfig/server_config.h"
 
@@ -27,15 +28,16 @@ struct Discovery {
   IisSites sites;
 };
 
-// Reads the sites of `server` from the configuration under its configured
-// Windows directory (platform/wmi, filled from --windows-dir and
-// --windows-dirs) or, when none is configured, under the one found on its
-// drive shares, which is then configured for the server so that log
-// directories starting with a variable resolve against it. The share root
-// and SMB settings must be in place. False with `refusal` set saying
-// what could not be found or read and what to do.
-bool DiscoverSites(const std::string& server, Discovery& discovery,
-                   Refusal& refusal);
+// Reads the sites of `server` from the configuration under its Windows
+// directory in `windows_directories` (filled from --windows-dir and
+// --windows-dirs) or, when it has none, under the one found on its drive
+// shares, which is then set there for the server so that log directories
+// starting with a variable resolve against it. The share root and SMB
+// settings must be in place. False with `refusal` set saying what could
+// not be found or read and what to do.
+bool DiscoverSites(const std::string& server,
+                   wmi::WindowsDirectories& windows_directories,
+                   Discovery& discovery, Refusal& refusal);
 
 // The lines that say where the sites and the Windows directory of
 // `server` came from: "sites of SRV read from \\SRV\C$\...", "Windows
@@ -46,13 +48,15 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
 // `velnor collect --discover-sites`: discovers the sites of `server` and
 // appends the descriptor of each site of the service (`ftp`) that can be
 // collected to `sites`, only those whose id is in `site_ids` ("1,3") when
-// it is not empty. `notes` get DiscoveryNotes and one line per site of the
+// it is not empty, through DiscoverSites with `windows_directories`.
+// `notes` get DiscoveryNotes and one line per site of the
 // service left out, with the reason. False with `refusal` set: nothing
 // found or readable, the service logging centrally, no site to collect, an
 // id in `site_ids` that is not a site of the service or cannot be
 // collected.
 bool AddDiscoveredSites(const std::string& server, bool ftp,
                         const std::string& site_ids,
+                        wmi::WindowsDirectories& windows_directories,
                         std::vector<std::string>& sites,
                         std::vector<std::string>& notes, Refusal& refusal);
 

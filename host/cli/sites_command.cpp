@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "component/velnor.h"
 #include "host/cli/collect_command.h"
 #include "host/cli/server_access_options.h"
 #include "host/collect/server_access.h"
@@ -70,13 +71,15 @@ int RunSites(const SitesOptions& options) {
           "use text, csv, json or sites");
     return kExitUsage;
   }
+  RunSettings settings;
   if (!CheckServerName(options.server) ||
-      !ConfigureServerAccess(options.access)) {
+      !ConfigureServerAccess(options.access, settings.windows_directories)) {
     return kExitUsage;
   }
   siteconfig::Discovery discovery;
   siteconfig::Refusal refusal;
-  if (!siteconfig::DiscoverSites(options.server, discovery, refusal)) {
+  if (!siteconfig::DiscoverSites(options.server, settings.windows_directories,
+                                 discovery, refusal)) {
     Usage(refusal.problem, refusal.help);
     return kExitUsage;
   }
@@ -89,7 +92,7 @@ int RunSites(const SitesOptions& options) {
   listing.windows_directory_given = discovery.windows_directory_given;
   listing.unsupported = discovery.sites.UnsupportedReason(listing.service);
   listing.notes = siteconfig::DiscoveryNotes(options.server, discovery);
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, settings);
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
     listing.rows.push_back(LookAt(*parser, listing, site));
   }

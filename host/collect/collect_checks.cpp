@@ -16,7 +16,6 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/automation/text.h"
-#include "platform/wmi/wmi.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/schema.h"
 #include "siteconfig/site_discovery.h"
@@ -95,19 +94,20 @@ bool CheckSites(const CollectOptions& options, PlannedRun& run) {
   return CheckEachSiteOnce(sites);
 }
 
-// The drive of the server's configured Windows directory ("C:"), or empty.
-std::string WindowsDrive(const std::string& server) {
-  return wmi::ConfiguredWindowsDirectory(server).substr(0, 2);
+// The drive of the server's Windows directory ("C:"), or empty.
+std::string WindowsDrive(const PlannedRun& run) {
+  return run.windows_directories.Of(run.server).substr(0, 2);
 }
 
 // "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
 // Windows directory: the component would put the whole Windows directory
 // in the variable's place. Other "%" directories reach the component as
 // they are; all of them need the server's Windows directory.
-bool ExpandDescriptor(const std::string& server, std::string& descriptor) {
+bool ExpandDescriptor(const PlannedRun& run, std::string& descriptor) {
+  const std::string& server = run.server;
   automation::StringArray fields = automation::Split(descriptor, ",");
   if (fields[1].front() != '%') return true;
-  std::string drive = WindowsDrive(server);
+  std::string drive = WindowsDrive(run);
   if (drive.empty()) {
     return Usage("the log directory " + Shown(fields[1]) +
                      " needs the Windows directory of " + server,
@@ -294,14 +294,15 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
         "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
   }
   run.text.ascii = !LocaleIsUtf8();
-  if (!CheckSites(options, run) || !ConfigureServerAccess(options.access)) {
+  if (!CheckSites(options, run) ||
+      !ConfigureServerAccess(options.access, run.windows_directories)) {
     return false;
   }
   siteconfig::Refusal refusal;
   if (options.discover_sites &&
       !siteconfig::AddDiscoveredSites(options.server, options.ftp,
-                                      options.site_ids, run.sites, run.notes,
-                                      refusal)) {
+                                      options.site_ids, run.windows_directories,
+                                      run.sites, run.notes, refusal)) {
     return Usage(refusal.problem, refusal.help);
   }
   if (run.sites.empty()) {
@@ -310,7 +311,7 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
                  "--discover-sites");
   }
   for (std::string& site : run.sites) {
-    if (!ExpandDescriptor(run.server, site)) return false;
+    if (!ExpandDescriptor(run, site)) return false;
   }
   // The schemas of a central store are lower case: every spelling of a
   // server is one there.

@@ -249,9 +249,10 @@ std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
 }
 
 // Runs the component once per set of sites that share a window (one call
-// for a window given with --from and --to), until one is cancelled. The
-// status line and the ledger watch the whole of it.
-CollectedGroups CollectGroups(LogParserInterface& parser,
+// for a window given with --from and --to), until one is cancelled, with a
+// collector set up by `settings`. The status line and the ledger watch the
+// whole of it.
+CollectedGroups CollectGroups(const RunSettings& settings,
                               const CollectOptions& options,
                               const PlannedRun& run,
                               const std::vector<SiteFolder>& folders,
@@ -266,9 +267,20 @@ CollectedGroups CollectGroups(LogParserInterface& parser,
     groups[key].push_back(i);
   }
   CollectedGroups collected;
-  RunProgress progress(folders);
-  std::optional<RunLedger::Watch> watch;
-  if (recorder) watch.emplace(*recorder);
+  iislog::ReadCounters read;
+  RunProgress progress(folders, read);
+  RunHooks hooks;
+  hooks.read.observers.push_back(&progress);
+  hooks.read.counters = &read;
+  if (recorder) {
+    hooks.count_observer = recorder;
+    hooks.read.observers.push_back(recorder);
+    hooks.read.planner = recorder;
+  }
+  const std::shared_ptr<LogParserInterface> collector =
+      CreateLogParser(hooks, settings);
+  LogParserInterface& parser = *collector;
+  parser.SetErrorLogPath(run.error_log);
   for (const auto& key : order) {
     std::vector<std::string> descriptors;
     for (size_t i : groups[key]) descriptors.push_back(run.sites[i]);

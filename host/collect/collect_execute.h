@@ -79,9 +79,10 @@ struct CollectedGroups {
 };
 
 // Runs the component once per set of sites that share a window (one call
-// for a window given with --from and --to), until one is cancelled. The
-// status line and the ledger watch the whole of it.
-CollectedGroups CollectGroups(LogParserInterface& parser,
+// for a window given with --from and --to), until one is cancelled, with a
+// collector set up by `settings`. The status line and the ledger watch the
+// whole of it.
+CollectedGroups CollectGroups(const RunSettings& settings,
                               const CollectOptions& options,
                               const PlannedRun& run,
                               const std::vector<SiteFolder>& folders,

@@ -15,6 +15,7 @@
 #include "host/collect/collect_window.h"
 #include "host/render/grid_render.h"
 #include "ledger/ledger_store.h"
+#include "platform/wmi/wmi.h"
 #include "reportdb/pg_run_lock.h"
 #include "reportdb/report_location.h"
 #include "reportdb/run_lock.h"
@@ -29,6 +30,8 @@ struct PlannedRun {
   std::optional<double> to;
   std::optional<double> start_ledger;  // --start-ledger
   std::vector<std::string> sites;
+  // --windows-dir, --windows-dirs, or found by --discover-sites.
+  wmi::WindowsDirectories windows_directories;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;

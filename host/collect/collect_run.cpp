@@ -18,7 +18,6 @@
 #include "host/collect/run_ledger.h"
 #include "host/common/command_support.h"
 #include "platform/interrupt/interrupt.h"
-#include "reportstore/report_store.h"
 
 namespace velnor::host {
 namespace {
@@ -58,9 +57,9 @@ std::unique_ptr<RunLedger> MakeRecorder(
   return recorder;
 }
 
-// Runs the component over the planned sites in `session`, commits, and
-// ends the run with its summary; returns the exit status.
-int CollectAndCommit(LogParserInterface& parser, const CollectOptions& options,
+// Runs a collector made with `settings` over the planned sites in `session`,
+// commits, and ends the run with its summary; returns the exit status.
+int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
                      PlannedRun& run, const std::vector<SiteFolder>& folders,
                      ado::Session& session, const JoinedSchemas& schemas,
                      int64_t run_id) {
@@ -78,7 +77,7 @@ int CollectAndCommit(LogParserInterface& parser, const CollectOptions& options,
       MakeRecorder(options, run, run_id, counted, folders, unread_sites);
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected =
-      CollectGroups(parser, options, run, folders, grid, recorder.get());
+      CollectGroups(settings, options, run, folders, grid, recorder.get());
   const std::string not_kept = CommitRun(session, schemas.ledger, run_id,
                                          collected, recorder.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
@@ -118,13 +117,15 @@ int RunCollect(const CollectOptions& options) {
   interrupt::CatchScope catching;
   PlannedRun run;
   if (!CheckCollect(options, run)) return kExitUsage;
-  auto parser = CreateLogParser();
+  RunSettings settings;
+  settings.counting.in_memory = options.tally == "memory";
+  settings.windows_directories = run.windows_directories;
+  auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
   if (int status = Plan(*parser, options, run, lock); status >= 0) {
     return status;
   }
-  ReportStore::SetCountInMemory(options.tally == "memory");
 
   forms::SetBackendPreference(Progress(options));
   ResetErrorLogTally();
@@ -140,7 +141,7 @@ int RunCollect(const CollectOptions& options) {
   const std::optional<int64_t> run_id =
       RecordStart(options, run, schemas->ledger);
   if (!run_id) return Stopped(kExitLoggedErrors);
-  return CollectAndCommit(*parser, options, run, folders, *session, *schemas,
+  return CollectAndCommit(settings, options, run, folders, *session, *schemas,
                           *run_id);
 }
 

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <limits>
 
-#include "collector/count_observer.h"
 #include "host/collect/collect_clock.h"
 #include "host/collect/log_file_days.h"
 #include "host/common/command_support.h"
@@ -52,18 +51,6 @@ RunLedger::RunLedger(const ledger::CountedDays& counted,
       now_(now),
       today_(LogDayOf(now)) {}
 
-RunLedger::Watch::Watch(RunLedger& ledger) : ledger_(ledger) {
-  SetCountObserver(&ledger_);
-  ledger_.replaced_observer_ = iislog::SetReadObserver(&ledger_);
-  iislog::SetReadPlanner(&ledger_);
-}
-
-RunLedger::Watch::~Watch() {
-  iislog::SetReadPlanner(nullptr);
-  iislog::SetReadObserver(ledger_.replaced_observer_);
-  SetCountObserver(nullptr);
-}
-
 void RunLedger::RecordCounted(const CountedRecord& record) {
   if (record.site != counting_site_name_ || counting_site_ == nullptr) {
     counting_site_ = &SiteOf(record.site);
@@ -92,23 +79,16 @@ void RunLedger::RecordCounted(const CountedRecord& record) {
 }
 
 void RunLedger::FileOpened(std::string_view path) {
-  if (replaced_observer_ != nullptr) replaced_observer_->FileOpened(path);
   FileOf(path).closed = false;
 }
 
-void RunLedger::ChunkRead() {
-  if (replaced_observer_ != nullptr) replaced_observer_->ChunkRead();
-}
-
 void RunLedger::FileNotOpened(std::string_view path) {
-  if (replaced_observer_ != nullptr) replaced_observer_->FileNotOpened(path);
   if (const SiteFolder* folder = FolderOf(path)) {
     SiteOf(folder->identifier).unread_file = true;
   }
 }
 
 void RunLedger::FileClosed(const iislog::FileReadReport& report) {
-  if (replaced_observer_ != nullptr) replaced_observer_->FileClosed(report);
   FileTally& file = FileOf(report.path);
   file.closed = !report.read_failed;
   file.held_back = report.held_back;

@@ -22,13 +22,11 @@
 #include <utility>
 #include <vector>
 
-#include "collector/count_observer.h"
+#include "component/velnor.h"
 #include "host/collect/collect_window.h"
 #include "host/collect/log_folders.h"
 #include "ledger/counted_days.h"
 #include "ledger/ledger_store.h"
-#include "platform/iislog/read_observer.h"
-#include "platform/iislog/read_plan.h"
 
 namespace velnor::host {
 
@@ -57,22 +55,8 @@ class RunLedger : public CountObserver,
             const std::vector<SiteWindow>& windows, bool recount,
             std::time_t now);
 
-  // While it lives, the runs of this thread report to `ledger` and read
-  // as it plans; the observers before it are put back at its end.
-  class Watch {
-   public:
-    explicit Watch(RunLedger& ledger);
-    ~Watch();
-    Watch(const Watch&) = delete;
-    Watch& operator=(const Watch&) = delete;
-
-   private:
-    RunLedger& ledger_;
-  };
-
   void RecordCounted(const CountedRecord& record) override;
   void FileOpened(std::string_view path) override;
-  void ChunkRead() override;
   void FileNotOpened(std::string_view path) override;
   void FileClosed(const iislog::FileReadReport& report) override;
   size_t HeadBytesFor(std::string_view path) override;
@@ -156,7 +140,6 @@ class RunLedger : public CountObserver,
   std::time_t now_;
   ledger::Day today_;
 
-  iislog::ReadObserver* replaced_observer_ = nullptr;
   std::map<std::string, SiteTally, std::less<>> sites_;
   std::map<std::string, FileTally, std::less<>> files_;  // by path
   int64_t records_ = 0;

@@ -36,20 +36,20 @@ std::string FolderOf(std::string_view path) {
 
 }  // namespace
 
-RunProgress::RunProgress(const std::vector<SiteFolder>& folders)
-    : folders_(folders), started_(Clock::now()), at_start_(iislog::Counters()) {
+RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
+                         const iislog::ReadCounters& counters)
+    : folders_(folders),
+      counters_(counters),
+      started_(Clock::now()),
+      at_start_(counters) {
   std::set<std::string> seen;
   for (const SiteFolder& folder : folders_) {
     if (seen.insert(folder.folder).second) listed_bytes_ += folder.bytes;
   }
-  replaced_ = iislog::SetReadObserver(this);
   forms::SetStatusLine([this] { return StatusLine(); });
 }
 
-RunProgress::~RunProgress() {
-  forms::SetStatusLine({});
-  iislog::SetReadObserver(replaced_);
-}
+RunProgress::~RunProgress() { forms::SetStatusLine({}); }
 
 void RunProgress::FileOpened(std::string_view path) {
   file_ = path.substr(path.rfind('\\') + 1);
@@ -73,7 +73,7 @@ void RunProgress::FileOpened(std::string_view path) {
       done_before_site_ += folders_[i].bytes;
     }
   }
-  bytes_at_site_start_ = iislog::Counters().bytes;
+  bytes_at_site_start_ = counters_.bytes;
 }
 
 void RunProgress::ChunkRead() { forms::StatusChanged(); }
@@ -95,7 +95,7 @@ void RunProgress::FileClosed(const iislog::FileReadReport& report) {
 
 std::string RunProgress::StatusLine() const {
   if (file_.empty()) return "";
-  const iislog::ReadCounters& now = iislog::Counters();
+  const iislog::ReadCounters& now = counters_;
   const auto site_read =
       static_cast<uint64_t>(now.bytes - bytes_at_site_start_);
   std::string line = Shown(file_) + ": " + Megabytes(site_read);

@@ -13,18 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "component/velnor.h"
 #include "host/collect/log_folders.h"
-#include "platform/iislog/read_observer.h"
 
 namespace velnor::host {
 
 class RunProgress : public iislog::ReadObserver {
  public:
-  // Watches the reading of this thread and provides the window's status
-  // line until destroyed, when the thread's observer before it is put
-  // back. `folders` (the survey of the run's sites, in
-  // order) must outlive this object.
-  explicit RunProgress(const std::vector<SiteFolder>& folders);
+  // Provides the window's status line until destroyed, from what it hears
+  // as a read observer and from `counters`, the totals of the readers it
+  // hears. `folders` (the survey of the run's sites, in order) and
+  // `counters` must outlive this object.
+  RunProgress(const std::vector<SiteFolder>& folders,
+              const iislog::ReadCounters& counters);
   ~RunProgress() override;
   RunProgress(const RunProgress&) = delete;
   RunProgress& operator=(const RunProgress&) = delete;
@@ -44,7 +45,7 @@ class RunProgress : public iislog::ReadObserver {
   using Clock = std::chrono::steady_clock;
 
   const std::vector<SiteFolder>& folders_;
-  iislog::ReadObserver* replaced_ = nullptr;
+  const iislog::ReadCounters& counters_;
   uint64_t listed_bytes_ = 0;  // of every folder, each counted once
   Clock::time_point started_;
   iislog::ReadCounters at_start_;

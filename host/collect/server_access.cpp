@@ -11,7 +11,6 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "platform/unc/unc.h"
-#include "platform/wmi/wmi.h"
 
 namespace velnor::host {
 namespace {
@@ -23,7 +22,8 @@ namespace fs = std::filesystem;
 constexpr double kMinSmbTimeout = 0.1;
 constexpr double kMaxSmbTimeout = 600;
 
-bool ConfigureWindowsDirs(const ServerAccess& options) {
+bool ConfigureWindowsDirs(const ServerAccess& options,
+                          wmi::WindowsDirectories& windows_directories) {
   std::vector<WindowsDir> dirs;
   if (!options.windows_dirs_file.empty() &&
       !ReadWindowsDirsFile(options.windows_dirs_file, dirs)) {
@@ -35,7 +35,7 @@ bool ConfigureWindowsDirs(const ServerAccess& options) {
     }
   }
   for (const WindowsDir& dir : dirs) {
-    wmi::SetWindowsDirectory(dir.server, dir.path);
+    windows_directories.Set(dir.server, dir.path);
   }
   return true;
 }
@@ -98,9 +98,10 @@ bool ConfigureSmb(const ServerAccess& options) {
 
 }  // namespace
 
-bool ConfigureServerAccess(const ServerAccess& options) {
-  return ConfigureWindowsDirs(options) && ConfigureShareRoot(options) &&
-         ConfigureSmb(options);
+bool ConfigureServerAccess(const ServerAccess& options,
+                           wmi::WindowsDirectories& windows_directories) {
+  return ConfigureWindowsDirs(options, windows_directories) &&
+         ConfigureShareRoot(options) && ConfigureSmb(options);
 }
 
 std::string ExpandSystemDrive(const std::string& directory,

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wmi/wmi.h"
+
 namespace velnor::host {
 
 struct ServerAccess {
@@ -24,10 +26,11 @@ struct ServerAccess {
   std::string windows_dirs_file;
 };
 
-// Configures the UNC and WMI stand-ins from `access`: the Windows
-// directories, the share root and SMB. Prints the usage mistake and returns
-// false when an option cannot be used.
-bool ConfigureServerAccess(const ServerAccess& access);
+// Configures the UNC stand-in from `access` (the share root and SMB) and
+// sets the Windows directories it gives in `windows_directories`. Prints
+// the usage mistake and returns false when an option cannot be used.
+bool ConfigureServerAccess(const ServerAccess& access,
+                           wmi::WindowsDirectories& windows_directories);
 
 // `directory` with a leading "%SystemDrive%" (in any case) replaced by
 // `drive` ("C:"); other directories unchanged.

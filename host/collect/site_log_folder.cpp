@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "host/common/command_support.h"
-#include "loglocation/log_locator.h"
 #include "platform/automation/collection.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"

@@ -10,6 +10,8 @@
 namespace velnor::ado {
 namespace {
 
+// Per thread, as the engine's transaction of a workspace is: the
+// connections a thread opens join the transaction that thread began.
 thread_local std::weak_ptr<Session> current;
 
 // The file's real path when it exists, so that "a/../x.mdb" and "x.mdb"

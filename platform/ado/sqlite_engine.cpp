@@ -50,7 +50,8 @@ constexpr int kCacheKib = 64 * 1024;
 
 // SQLite reports the file and the system's reason of an I/O failure only
 // through its log, so the last such message is kept for the error that
-// follows.
+// follows. Per thread: SQLite calls its log on the thread whose statement
+// failed.
 thread_local std::string last_log_message;
 
 void KeepLogMessage(void*, int code, const char* message) {

@@ -69,6 +69,8 @@ void ErrObject::Set(const AutomationError& error) {
   description_ = error.description();
 }
 
+// The error object is per thread, as the platform's is: a failure on one
+// thread never shows in another's Err().
 ErrObject& Err() {
   thread_local ErrObject err;
   return err;

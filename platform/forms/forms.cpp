@@ -35,6 +35,8 @@ struct EventQueue {
   uint64_t next_sequence = 0;
 };
 
+// The toolkit's state is per thread, as a platform's user-interface thread
+// owns its message queue and windows: the queue, and the window showing.
 EventQueue& Queue() {
   thread_local EventQueue queue;
   return queue;

@@ -17,7 +17,6 @@
 #include "platform/automation/ole_date.h"
 #include "platform/automation/text.h"
 #include "platform/iislog/log_input.h"
-#include "platform/iislog/read_observer.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::iislog {
@@ -27,26 +26,26 @@ using automation::Variant;
 
 constexpr std::string_view kW3CFormat = "W3C Extended Log File Format";
 
-thread_local ReadObserver* tl_observer = nullptr;
-thread_local ReadPlanner* tl_planner = nullptr;
-thread_local ReadCounters tl_counters;
-
-// The file's own bytes, counted for the observer before any decompression,
-// so that they compare with the sizes a directory listing shows.
+// The file's own bytes, counted for the observers before any
+// decompression, so that they compare with the sizes a directory listing
+// shows. `hooks` belong to the reader, which outlives its input.
 class CountedInput : public unc::InputFile {
  public:
-  explicit CountedInput(std::unique_ptr<unc::InputFile> file)
-      : file_(std::move(file)) {}
+  CountedInput(std::unique_ptr<unc::InputFile> file, const ReadHooks& hooks)
+      : file_(std::move(file)), hooks_(hooks) {}
 
   size_t Read(char* buffer, size_t size) override {
     size_t n = file_->Read(buffer, size);
-    tl_counters.bytes += static_cast<int64_t>(n);
-    if (tl_observer != nullptr) tl_observer->ChunkRead();
+    if (hooks_.counters != nullptr) {
+      hooks_.counters->bytes += static_cast<int64_t>(n);
+    }
+    for (ReadObserver* observer : hooks_.observers) observer->ChunkRead();
     return n;
   }
 
  private:
   std::unique_ptr<unc::InputFile> file_;
+  const ReadHooks& hooks_;
 };
 
 // The text after a directive's name ("#Fields:") when `line` is that
@@ -118,7 +117,9 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
   try {
     input = unc::OpenForReading(path);
   } catch (const automation::AutomationError&) {
-    if (tl_observer != nullptr) tl_observer->FileNotOpened(path);
+    for (ReadObserver* observer : hooks_.observers) {
+      observer->FileNotOpened(path);
+    }
     throw;
   }
   OpenInput(std::move(input), path);
@@ -135,14 +136,15 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   directive_day_.reset();
   counted_.clear();
   counted_end_ = 0;
-  if (tl_observer != nullptr) tl_observer->FileOpened(path_);
-  std::unique_ptr<unc::InputFile> text =
-      DecodeLogInput(std::make_unique<CountedInput>(std::move(input)), path);
+  for (ReadObserver* observer : hooks_.observers) observer->FileOpened(path_);
+  std::unique_ptr<unc::InputFile> text = DecodeLogInput(
+      std::make_unique<CountedInput>(std::move(input), hooks_), path);
   ReadPlan plan;
-  if (tl_planner != nullptr) {
+  if (hooks_.planner != nullptr) {
     std::string head;
-    text = ReadAhead(std::move(text), tl_planner->HeadBytesFor(path_), head);
-    plan = tl_planner->PlanFor(path_, head);
+    text =
+        ReadAhead(std::move(text), hooks_.planner->HeadBytesFor(path_), head);
+    plan = hooks_.planner->PlanFor(path_, head);
   }
   lines_ = std::make_unique<LineReader>(std::move(text));
   lines_->HoldBackUnterminatedLine(plan.hold_back_unterminated_line);
@@ -172,7 +174,7 @@ void IISLog::ReadLogRecord() {
         if (!counted_.empty() && CountedBefore()) break;
         has_record_ = true;
         ++records_;
-        ++tl_counters.records;
+        if (hooks_.counters != nullptr) ++hooks_.counters->records;
         return;
     }
   }
@@ -208,10 +210,13 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   has_record_ = false;
   values_.clear();
   date_time_.reset();
-  if (was_open && tl_observer != nullptr) {
-    tl_observer->FileClosed({path_, records_, skipped_lines_,
-                             first_skipped_line_, text_offset, held_back,
-                             read_failed_});
+  if (was_open) {
+    const FileReadReport report{
+        path_,       records_,  skipped_lines_, first_skipped_line_,
+        text_offset, held_back, read_failed_};
+    for (ReadObserver* observer : hooks_.observers) {
+      observer->FileClosed(report);
+    }
   }
   read_failed_ = false;
 }
@@ -321,14 +326,6 @@ Variant IISLog::ClientIp() const { return Text(Field::kClientIp); }
 Variant IISLog::Method() const { return Text(Field::kMethod); }
 Variant IISLog::URIStem() const { return Text(Field::kUriStem); }
 Variant IISLog::ProtocolStatus() const { return Number(Field::kStatus); }
-
-const ReadCounters& Counters() { return tl_counters; }
-
-ReadObserver* SetReadObserver(ReadObserver* observer) {
-  return std::exchange(tl_observer, observer);
-}
-
-void SetReadPlanner(ReadPlanner* planner) { tl_planner = planner; }
 
 void RegisterClasses() {
   automation::RegisterClass("MSWC.IISLog",

@@ -21,9 +21,9 @@
 // its end would, at the next line: whoever caught it is stopping the work,
 // and a file of nothing but blank lines must not keep it waiting.
 //
-// Each reader reports to the thread's ReadObserver (read_observer.h) and
-// reads a file as the thread's ReadPlanner asks (read_plan.h): records an
-// earlier run counted are passed over as if they were not there.
+// Each reader reports to the observers of its hooks (read_hooks.h) and
+// reads a file as their planner asks (read_plan.h): records an earlier run
+// counted are passed over as if they were not there.
 #ifndef VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 #define VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 
@@ -38,7 +38,7 @@
 #include "platform/automation/object.h"
 #include "platform/automation/variant.h"
 #include "platform/iislog/line_reader.h"
-#include "platform/iislog/read_plan.h"
+#include "platform/iislog/read_hooks.h"
 #include "platform/iislog/w3c_format.h"
 #include "platform/unc/unc.h"
 
@@ -47,6 +47,9 @@ namespace velnor::iislog {
 class IISLog : public automation::Object {
  public:
   IISLog() = default;
+
+  // The hooks of the files opened from now on; none until set.
+  void SetHooks(ReadHooks hooks) { hooks_ = std::move(hooks); }
 
   // Opens the log file `path` (local or UNC, see unc::OpenForReading) for
   // reading, closing any file open before. No record is current until
@@ -115,6 +118,7 @@ class IISLog : public automation::Object {
   automation::Variant Text(Field field) const;
   automation::Variant Number(Field field) const;
 
+  ReadHooks hooks_;
   std::string path_;
   std::unique_ptr<LineReader> lines_;  // null when no file is open
   FieldLayout layout_;

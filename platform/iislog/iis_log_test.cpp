@@ -15,8 +15,6 @@
 #include "gtest/gtest.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
-#include "platform/iislog/read_observer.h"
-#include "platform/iislog/read_plan.h"
 #include "platform/interrupt/interrupt.h"
 #include "testing/raised_error.h"
 #include "testing/test_support.h"
@@ -49,11 +47,9 @@ Variant At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   return automation::Date{automation::DateFromParts({y, mo, d, h, mi, s})};
 }
 
-// Records what the thread's readers report.
+// Records what the readers it hooks report.
 class RecordingObserver : public ReadObserver {
  public:
-  RecordingObserver() { SetReadObserver(this); }
-  ~RecordingObserver() override { SetReadObserver(nullptr); }
   void FileOpened(std::string_view path) override {
     events.push_back("open " + std::string(path));
   }
@@ -71,6 +67,14 @@ class RecordingObserver : public ReadObserver {
 
 class IISLogTest : public ::testing::Test {
  protected:
+  IISLogTest() { Hook(observer_); }
+
+  // From now on `observer` hears the reader and `planner` (if any) plans
+  // its files.
+  void Hook(RecordingObserver& observer, ReadPlanner* planner = nullptr) {
+    log_.SetHooks({{&observer}, planner, &counters_});
+  }
+
   std::string Write(const std::string& name, const std::string& bytes) {
     testing::WriteFile(dir_ / name, bytes);
     return (dir_ / name).string();
@@ -132,6 +136,7 @@ class IISLogTest : public ::testing::Test {
   testing::TempDir tmp_{"iislog"};
   const fs::path dir_ = tmp_.path();
   RecordingObserver observer_;
+  ReadCounters counters_;
   IISLog log_;
 };
 
@@ -392,7 +397,7 @@ TEST_F(IISLogTest, ObserverHearsOfFilesBytesRecordsAndSkippedLines) {
   std::string plain = Write("u_ex.log", text);
   std::string packed = WriteGzip("u_ex.log.gz", {text});
   RecordingObserver& observer = observer_;
-  const ReadCounters before = Counters();
+  const ReadCounters before = counters_;
   EXPECT_EQ(CountRecords(plain), 2);
   log_.CloseLogFiles(1);
   EXPECT_EQ(CountRecords(packed), 2);
@@ -409,18 +414,15 @@ TEST_F(IISLogTest, ObserverHearsOfFilesBytesRecordsAndSkippedLines) {
     EXPECT_EQ(report.first_skipped_line, 6);
   }
   // The file's own bytes: compressed ones for gzip.
-  EXPECT_EQ(Counters().bytes - before.bytes,
+  EXPECT_EQ(counters_.bytes - before.bytes,
             static_cast<int64_t>(fs::file_size(plain) + fs::file_size(packed)));
-  EXPECT_EQ(Counters().records - before.records, 4);
+  EXPECT_EQ(counters_.records - before.records, 4);
 }
 
-// Plans the files of this thread as a test says.
+// Plans the files of the reader it hooks as a test says.
 class FixedPlanner : public ReadPlanner {
  public:
-  explicit FixedPlanner(ReadPlan plan) : plan_(std::move(plan)) {
-    SetReadPlanner(this);
-  }
-  ~FixedPlanner() override { SetReadPlanner(nullptr); }
+  explicit FixedPlanner(ReadPlan plan) : plan_(std::move(plan)) {}
   size_t HeadBytesFor(std::string_view /*path*/) override { return head_bytes; }
   ReadPlan PlanFor(std::string_view path, std::string_view head) override {
     planned.emplace_back(path);
@@ -451,6 +453,7 @@ TEST_F(IISLogTest, OffsetsAreWholeLinesOfTheTextAcrossBufferRefills) {
   for (const std::string& path :
        {Write("u_ex.log", text), WriteGzip("u_ex.log.gz", {text})}) {
     RecordingObserver observer;
+    Hook(observer);
     for (int read : {0, 1, 1700, 3000}) {
       Open(path);
       for (int i = 0; i < read; ++i) log_.ReadLogRecord();
@@ -478,6 +481,7 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
   RecordingObserver observer;
   {
     FixedPlanner planner({{}, true});
+    Hook(observer, &planner);
     EXPECT_EQ(CountRecords(path), 3);
     log_.CloseLogFiles(1);
     EXPECT_EQ(planner.planned, std::vector<std::string>{path});
@@ -492,6 +496,7 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
   // counted 4 March only), so they come again.
   Write("u_ex.log", head + cut + "\n2021-03-04 00:00:03 200 /c\n");
   FixedPlanner planner({{{Day(2021, 3, 4), read_to}}, true});
+  Hook(observer, &planner);
   Open(path);
   std::vector<std::string> read;
   for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
@@ -507,6 +512,7 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
 
   // Without the day in the plan, or without a plan, everything is read.
   FixedPlanner other_day({{{Day(2021, 3, 5), read_to}}, false});
+  Hook(observer, &other_day);
   EXPECT_EQ(CountRecords(path), 5);
 }
 
@@ -537,6 +543,7 @@ TEST_F(IISLogTest, ThePlannerSeesTheStartOfTheTextWhichIsStillRead) {
          {Write("u_ex.log", written), WriteGzip("u_ex.log.gz", {written})}) {
       SCOPED_TRACE(path + " head " + std::to_string(c.head_bytes));
       FixedPlanner planner({c.counted, true});
+      Hook(observer, &planner);
       planner.head_bytes = c.head_bytes;
       EXPECT_EQ(CountRecords(path), c.records);
       log_.CloseLogFiles(1);
@@ -593,6 +600,7 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
   std::string not_gzip = Write("plain.log.gz", kHeader);
 
   RecordingObserver observer;
+  Hook(observer);
   for (const std::string& path : {cut, corrupt, not_gzip}) {
     Open(path);
     int records = 0;
@@ -626,6 +634,7 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
   OpenAt(good, 1);
   std::string missing = (dir_ / "no-such.log").string();
   RecordingObserver observer;
+  Hook(observer);
   AutomationError e = testing::ErrorOf([&] { Open(missing); });
   EXPECT_EQ(e.number(), automation::kErrFileNotFound);
   EXPECT_NE(e.description().find(missing), std::string::npos);
@@ -659,6 +668,7 @@ TEST_F(IISLogTest, CloseReopenAndCreationByName) {
             kHeader + "garbage\n2021-03-04 05:06:07 1.1.1.1 GET /x 200\n");
   RegisterClasses();
   auto log = automation::CreateObjectAs<IISLog>("MSWC.IISLog");
+  log->SetHooks({{&observer_}});
   log->OpenLogFile(path, 1, "W3SVC", "1", kW3C);
   EXPECT_TRUE(log->AtEndOfLog());  // nothing read yet
   log->ReadLogRecord();

@@ -1,5 +1,5 @@
 // What a host learns of the log reading while it happens, without a call
-// per record: which file the readers of this thread open, the bytes they
+// per record: which file a reader opens, the bytes they
 // read from it (the file's own bytes, compressed ones for gzip), the records
 // they find, and, when a file is closed, how many of its lines were not
 // records, where the first of them was, and how far it was read.
@@ -43,25 +43,19 @@ class ReadObserver {
   // raised the reason to its caller.
   virtual void FileNotOpened(std::string_view /*path*/) {}
   // A reader took another chunk (up to 64 KiB) of the open file's bytes;
-  // ReadCounters() tells the totals.
-  virtual void ChunkRead() = 0;
+  // the ReadCounters of its hooks tell the totals.
+  virtual void ChunkRead() {}
   // A reader closed its file: at its end, on a failure, or when another
   // file is opened.
   virtual void FileClosed(const FileReadReport& report) = 0;
 };
 
-// Totals over every reader of the calling thread since it started.
+// Totals over the readers that add to them (see ReadHooks): the file
+// bytes taken and the records handed out.
 struct ReadCounters {
   int64_t bytes = 0;
   int64_t records = 0;
 };
-const ReadCounters& Counters();
-
-// Observes every reader of the calling thread; null stops observing. The
-// observer must outlive its installation. Returns the observer it
-// replaces, so that one observer can pass the events on to another and
-// put it back when it is done.
-ReadObserver* SetReadObserver(ReadObserver* observer);
 
 }  // namespace velnor::iislog
 

@@ -1,4 +1,4 @@
-// How a host asks the readers of its thread to read a file in part: to pass
+// How a host asks a reader to read a file in part: to pass
 // over the records an earlier run counted already, and to leave a last line
 // that is still being written for later.
 //
@@ -62,10 +62,6 @@ class ReadPlanner {
   // starts with `head`; an empty plan reads the whole file.
   virtual ReadPlan PlanFor(std::string_view path, std::string_view head) = 0;
 };
-
-// Plans the files that the readers of the calling thread open from now on;
-// null reads every file whole. The planner must outlive its installation.
-void SetReadPlanner(ReadPlanner* planner);
 
 }  // namespace velnor::iislog
 

@@ -8,6 +8,8 @@
 namespace velnor::win32 {
 namespace {
 
+// Per thread, as message boxes belong to the thread whose window shows
+// them.
 MessageBoxResponder& Responder() {
   thread_local MessageBoxResponder responder;
   return responder;

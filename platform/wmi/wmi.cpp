@@ -1,44 +1,23 @@
-// The configured Windows directories, one map for the process.
+// The Windows directories a host was told.
 #include "platform/wmi/wmi.h"
 
-#include <map>
-#include <mutex>
-
-#include "platform/automation/text.h"
+#include <utility>
 
 namespace velnor::wmi {
-namespace {
 
-struct Directories {
-  std::mutex mutex;
-  std::map<std::string, std::string, automation::LessIgnoringAsciiCase>
-      by_server;
-};
-
-Directories& TheDirectories() {
-  static Directories directories;
-  return directories;
-}
-
-}  // namespace
-
-void SetWindowsDirectory(std::string_view server, std::string directory) {
-  Directories& d = TheDirectories();
-  std::lock_guard lock(d.mutex);
+void WindowsDirectories::Set(std::string_view server, std::string directory) {
   if (directory.empty()) {
-    if (auto it = d.by_server.find(server); it != d.by_server.end()) {
-      d.by_server.erase(it);
+    if (auto it = by_server_.find(server); it != by_server_.end()) {
+      by_server_.erase(it);
     }
   } else {
-    d.by_server.insert_or_assign(std::string(server), std::move(directory));
+    by_server_.insert_or_assign(std::string(server), std::move(directory));
   }
 }
 
-std::string ConfiguredWindowsDirectory(std::string_view server) {
-  Directories& d = TheDirectories();
-  std::lock_guard lock(d.mutex);
-  auto it = d.by_server.find(server);
-  return it == d.by_server.end() ? "" : it->second;
+std::string WindowsDirectories::Of(std::string_view server) const {
+  auto it = by_server_.find(server);
+  return it == by_server_.end() ? "" : it->second;
 }
 
 }  // namespace velnor::wmi

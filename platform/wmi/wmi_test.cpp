@@ -1,4 +1,4 @@
-// The configured Windows directories: case, replacement and removal.
+// The Windows directories a host tells: case, replacement and removal.
 #include "platform/wmi/wmi.h"
 
 #include <gtest/gtest.h>
@@ -7,19 +7,19 @@ namespace velnor::wmi {
 namespace {
 
 TEST(WmiTest, ServersAreLookedUpWithoutRegardToCase) {
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV1"), "");
-  SetWindowsDirectory("SRV1", "C:\\WINDOWS");
-  SetWindowsDirectory("srv2", "D:\\WINNT");
-  EXPECT_EQ(ConfiguredWindowsDirectory("Srv1"), "C:\\WINDOWS");
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV2"), "D:\\WINNT");
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV"), "");
+  WindowsDirectories directories;
+  EXPECT_EQ(directories.Of("SRV1"), "");
+  directories.Set("SRV1", "C:\\WINDOWS");
+  directories.Set("srv2", "D:\\WINNT");
+  EXPECT_EQ(directories.Of("Srv1"), "C:\\WINDOWS");
+  EXPECT_EQ(directories.Of("SRV2"), "D:\\WINNT");
+  EXPECT_EQ(directories.Of("SRV"), "");
 
-  SetWindowsDirectory("srv1", "E:\\W");  // the same server, a new directory
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV1"), "E:\\W");
-  SetWindowsDirectory("Srv1", "");
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV1"), "");
-  EXPECT_EQ(ConfiguredWindowsDirectory("SRV2"), "D:\\WINNT");
-  SetWindowsDirectory("SRV2", "");
+  directories.Set("srv1", "E:\\W");  // the same server, a new directory
+  EXPECT_EQ(directories.Of("SRV1"), "E:\\W");
+  directories.Set("Srv1", "");
+  EXPECT_EQ(directories.Of("SRV1"), "");
+  EXPECT_EQ(directories.Of("SRV2"), "D:\\WINNT");
 }
 
 }  // namespace
