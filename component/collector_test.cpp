@@ -158,7 +158,7 @@ class RecordingCountObserver : public CountObserver {
   Rows heard;
 };
 
-TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
+TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   MakeDatabases(false);
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240602.log", WebLog(kWeek));
   WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240605.log",
@@ -178,8 +178,18 @@ TEST_F(CollectorTest, TheCountObserverHearsEachCountedRecordOnly) {
                   {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log"},
                   {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log"}}));
 
-  // A raw listing counts nothing, so the observer hears nothing.
+  // Another collector, on the same thread but created without the
+  // observer, is not heard.
   observer.heard.clear();
+  auto other = CreateLogParser();
+  other->SetErrorLogPath(error_log_.string());
+  other->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2) + 0.5,
+                           DateSerial(2024, 6, 8), db_dir_.string(), false,
+                           nullptr, Sites({"Main,D:\\Logs,1"}));
+  EXPECT_EQ(LastRunSummary(*other).records, 5);
+  EXPECT_EQ(observer.heard, Rows());
+
+  // A raw listing counts nothing, so the observer hears nothing.
   Listing listing;
   parser_->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                              DateSerial(2024, 6, 8), db_dir_.string(), true,

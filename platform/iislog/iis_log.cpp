@@ -26,27 +26,33 @@ using automation::Variant;
 
 constexpr std::string_view kW3CFormat = "W3C Extended Log File Format";
 
+}  // namespace
+
 // The file's own bytes, counted for the observers before any
 // decompression, so that they compare with the sizes a directory listing
-// shows. `hooks` belong to the reader, which outlives its input.
-class CountedInput : public unc::InputFile {
+// shows. The reader outlives its input.
+class IISLog::CountedInput : public unc::InputFile {
  public:
-  CountedInput(std::unique_ptr<unc::InputFile> file, const ReadHooks& hooks)
-      : file_(std::move(file)), hooks_(hooks) {}
+  CountedInput(std::unique_ptr<unc::InputFile> file, IISLog& reader)
+      : file_(std::move(file)), reader_(reader) {}
 
   size_t Read(char* buffer, size_t size) override {
     size_t n = file_->Read(buffer, size);
-    if (hooks_.counters != nullptr) {
-      hooks_.counters->bytes += static_cast<int64_t>(n);
+    const ReadHooks& hooks = reader_.hooks_;
+    if (hooks.counters != nullptr) {
+      hooks.counters->bytes += static_cast<int64_t>(n);
     }
-    for (ReadObserver* observer : hooks_.observers) observer->ChunkRead();
+    reader_.AddRecordsToCounters();
+    for (ReadObserver* observer : hooks.observers) observer->ChunkRead();
     return n;
   }
 
  private:
   std::unique_ptr<unc::InputFile> file_;
-  const ReadHooks& hooks_;
+  IISLog& reader_;
 };
+
+namespace {
 
 // The text after a directive's name ("#Fields:") when `line` is that
 // directive.
@@ -131,6 +137,7 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   skipped_lines_ = 0;
   first_skipped_line_ = 0;
   records_ = 0;
+  records_in_counters_ = 0;
   path_ = path;
   layout_ = FieldLayout();
   directive_day_.reset();
@@ -138,7 +145,7 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   counted_end_ = 0;
   for (ReadObserver* observer : hooks_.observers) observer->FileOpened(path_);
   std::unique_ptr<unc::InputFile> text = DecodeLogInput(
-      std::make_unique<CountedInput>(std::move(input), hooks_), path);
+      std::make_unique<CountedInput>(std::move(input), *this), path);
   ReadPlan plan;
   if (hooks_.planner != nullptr) {
     std::string head;
@@ -174,7 +181,6 @@ void IISLog::ReadLogRecord() {
         if (!counted_.empty() && CountedBefore()) break;
         has_record_ = true;
         ++records_;
-        if (hooks_.counters != nullptr) ++hooks_.counters->records;
         return;
     }
   }
@@ -205,6 +211,7 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   const bool was_open = lines_ != nullptr;
   const int64_t text_offset = was_open ? lines_->Offset() : 0;
   const bool held_back = was_open && lines_->HeldBack();
+  AddRecordsToCounters();
   lines_.reset();
   counted_.clear();
   has_record_ = false;
@@ -219,6 +226,13 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
     }
   }
   read_failed_ = false;
+}
+
+void IISLog::AddRecordsToCounters() {
+  if (hooks_.counters != nullptr) {
+    hooks_.counters->records += records_ - records_in_counters_;
+  }
+  records_in_counters_ = records_;
 }
 
 void IISLog::CloseAfterFailure() {

@@ -106,6 +106,11 @@ class IISLog : public automation::Object {
   automation::Variant ProtocolStatus() const;  // sc-status, numeric
 
  private:
+  class CountedInput;
+
+  // Adds the records handed out since the last call to the hooks'
+  // counters.
+  void AddRecordsToCounters();
   // Handles one line; true when it became the current record.
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
@@ -118,7 +123,6 @@ class IISLog : public automation::Object {
   automation::Variant Text(Field field) const;
   automation::Variant Number(Field field) const;
 
-  ReadHooks hooks_;
   std::string path_;
   std::unique_ptr<LineReader> lines_;  // null when no file is open
   FieldLayout layout_;
@@ -138,9 +142,13 @@ class IISLog : public automation::Object {
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
   int64_t records_ = 0;              // of the open file
+  // The records of the open file already added to the hooks' counters:
+  // they are added a chunk of the file at a time, not for each record.
+  int64_t records_in_counters_ = 0;
   int64_t skipped_lines_ = 0;
   int64_t first_skipped_line_ = 0;
   bool read_failed_ = false;  // set just before a failure closes the file
+  ReadHooks hooks_;
 };
 
 // Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.
