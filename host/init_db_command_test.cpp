@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "host/command_support.h"
+#include "host/common/command_support.h"
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {

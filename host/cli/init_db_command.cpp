@@ -1,0 +1,131 @@
+// `velnor init-db`: argument checks come first, so that a mistyped server
+// name never produces files (or schemas) named after it.
+#include "host/cli/init_db_command.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#include "host/common/command_support.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_files.h"
+#include "reportdb/schema.h"
+
+namespace velnor::host {
+
+using reportdb::CreatedDatabases;
+using reportdb::CreateReportDatabases;
+namespace {
+
+struct InitDbOptions {
+  std::string db_dir;
+  std::string db_url;
+  std::string server;
+  bool ftp = false;
+};
+
+// Prints what was made and left; reports a failure in the common style.
+int Report(const CreatedDatabases& result, bool made, const std::string& kind,
+           const std::string& server, const std::string& where) {
+  for (const std::string& name : result.made) {
+    std::cout << "made " << kind << name << "\n";
+  }
+  for (const std::string& name : result.left) {
+    std::cout << "left " << kind << name
+              << " (it already exists; not changed)\n";
+  }
+  if (made) return 0;
+  Usage("cannot make the report databases of " + server + " in " + where +
+            ": " + automation::Err().Description(),
+        "fix what the message names and run velnor init-db again; " + kind +
+            "s already there are left as they are");
+  automation::Err().Clear();
+  return 1;
+}
+
+// The central store's schemas: the same report databases, in PostgreSQL.
+int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
+  if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
+    Usage("cannot use the database URL " + url, problem);
+    return 2;
+  }
+  CreatedDatabases result;
+  bool made = automation::ResumeNext([&] {
+    result = reportdb::CreateReportSchemas(url, options.server, options.ftp);
+  });
+  return Report(result, made, "schema ", options.server, url);
+}
+
+int RunInitDb(const InitDbOptions& options) {
+  if (!CheckServerName(options.server)) return 2;
+  std::string url = options.db_url;
+  if (url.empty() && options.db_dir.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) url = env;
+  }
+  if (!url.empty()) return RunInitSchemas(url, options);
+  if (options.db_dir.empty()) {
+    Usage("no place for the report databases given",
+          "give --db-dir FOLDER, or --db-url postgresql://... (or "
+          "VELNOR_DB_URL) for a central store");
+    return 2;
+  }
+  if (!CheckDbDir(options.db_dir)) return 2;
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
+    if (!CheckNotLink(options.db_dir + "/" +
+                          reportdb::ReportDatabaseFileName(kind, options.server,
+                                                           options.ftp),
+                      "the report database")) {
+      return 2;
+    }
+  }
+  CreatedDatabases result;
+  bool made = automation::ResumeNext([&] {
+    result = CreateReportDatabases(options.db_dir, options.server, options.ftp);
+  });
+  return Report(result, made, "", options.server, Shown(options.db_dir));
+}
+
+}  // namespace
+
+void AddInitDbCommand(CLI::App& app, int* exit_status) {
+  auto options = std::make_shared<InitDbOptions>();
+  CLI::App* command = app.add_subcommand(
+      "init-db",
+      "Make the four report databases (day of week, month, hour, status) of "
+      "one server and service in a folder, or their schemas in a central "
+      "PostgreSQL store. Existing ones are left as they are.");
+  command->footer(
+      "Example:\n"
+      "  velnor init-db --db-dir /srv/reports --server SRV1\n"
+      "  makes /srv/reports/QDX_UAWebLogDayOfWeek_SRV1.mdb and the month,\n"
+      "  hour and status files beside it; add --ftp for the FTP service.\n"
+      "  velnor init-db --db-url postgresql://velnor@dbhost/velnor --server "
+      "SRV1\n"
+      "  makes the schemas qdx_uaweblogdayofweek_srv1 ... in a central\n"
+      "  PostgreSQL store (the password from ~/.pgpass).");
+  auto* db_dir = command
+                     ->add_option("--db-dir", options->db_dir,
+                                  "Existing folder that holds the report "
+                                  "databases")
+                     ->type_name("DIR");
+  command
+      ->add_option("--db-url", options->db_url,
+                   "PostgreSQL store instead of --db-dir (default "
+                   "VELNOR_DB_URL)")
+      ->excludes(db_dir)
+      ->type_name("URL");
+  command
+      ->add_option("--server", options->server,
+                   "Name of the server whose logs the databases count")
+      ->required()
+      ->type_name("NAME");
+  command->add_flag("--ftp", options->ftp,
+                    "Make the FTP service's databases instead of the web "
+                    "service's");
+  command->callback(
+      [options, exit_status] { *exit_status = RunInitDb(*options); });
+}
+
+}  // namespace velnor::host

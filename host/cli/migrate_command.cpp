@@ -1,0 +1,186 @@
+// The folder is searched for complete sets of four report databases; each
+// set is copied under the run lock of its server and service, so that no
+// collection writes into the store while its rows arrive.
+#include "host/cli/migrate_command.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "host/common/command_support.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
+#include "reportdb/pg_run_lock.h"
+#include "reportdb/report_copy.h"
+
+namespace velnor::host {
+namespace {
+
+namespace fs = std::filesystem;
+using reportdb::PgRunLock;
+
+struct MigrateOptions {
+  std::string db_dir;
+  std::string db_url;
+  std::string server;
+  bool ftp = false;
+  bool overwrite = false;
+};
+
+// A server and service whose databases are in the folder.
+struct Found {
+  std::string server;
+  bool ftp = false;
+  // NOLINTNEXTLINE(modernize-use-nullptr): a false finding on "= default"
+  auto operator<=>(const Found&) const = default;
+};
+
+std::string Name(const Found& found) {
+  return found.server + (found.ftp ? " (FTP)" : " (web)");
+}
+
+// The sets of report databases in `dir`, with how many of the four each has.
+std::map<Found, int> FindDatabases(const std::string& dir) {
+  static const std::regex kName(
+      "QDX_UA(Web|FTP)Log(DayOfWeek|HitsByMonth|HitsByHour|HitsByStatus)_(.+)"
+      "\\.mdb");
+  std::map<Found, int> found;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::smatch match;
+    std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && std::regex_match(name, match, kName)) {
+      ++found[{match[3].str(), match[1].str() == "FTP"}];
+    }
+  }
+  return found;
+}
+
+// Copies one set; returns its exit status.
+int CopyOne(const MigrateOptions& options, const std::string& url,
+            const Found& found) {
+  std::string holder;
+  std::unique_ptr<PgRunLock> lock;
+  try {
+    lock = PgRunLock::Acquire(url, found.server, found.ftp, 0, holder);
+  } catch (const ado::pg::PgError& error) {
+    std::cerr << "velnor migrate: cannot reach " << url << ": " << error.what()
+              << ". Check the URL, that the server runs, and ~/.pgpass.\n";
+    return 1;
+  }
+  if (!lock) {
+    std::cerr << "velnor migrate: a collection of " << Name(found) << " in "
+              << url << " is running: " << holder << ". Copy " << found.server
+              << " when it has ended.\n";
+    return 1;
+  }
+  reportdb::CopyResult result;
+  if (!automation::ResumeNext([&] {
+        result = reportdb::CopyReportDatabases(
+            options.db_dir, url, found.server, found.ftp, options.overwrite);
+      })) {
+    std::cerr << "velnor migrate: " << Name(found) << ": "
+              << automation::Err().Description() << "\n";
+    automation::Err().Clear();
+    return 1;
+  }
+  if (!result.not_empty.empty() && !options.overwrite) {
+    std::string schemas;
+    for (const std::string& schema : result.not_empty) {
+      schemas += (schemas.empty() ? "" : ", ") + schema;
+    }
+    std::cerr << "velnor migrate: the store already holds rows of "
+              << Name(found) << " (" << schemas
+              << "); nothing of it was copied. Give --overwrite to replace "
+                 "them with the files' rows.\n";
+    return 2;
+  }
+  std::cout << "copied " << Name(found) << ": " << result.rows << " rows from "
+            << options.db_dir << " into " << url << "\n";
+  return 0;
+}
+
+int RunMigrate(const MigrateOptions& options) {
+  std::string url = options.db_url;
+  if (url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) url = env;
+  }
+  if (url.empty()) {
+    Usage("no PostgreSQL store given",
+          "give --db-url postgresql://... or "
+          "set VELNOR_DB_URL");
+    return 2;
+  }
+  if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
+    Usage("cannot use the database URL " + url, problem);
+    return 2;
+  }
+  if (!CheckDbDir(options.db_dir)) return 2;
+  if (!options.server.empty() && !CheckServerName(options.server)) return 2;
+  std::map<Found, int> found = FindDatabases(options.db_dir);
+  std::erase_if(found, [&](const auto& entry) {
+    return !options.server.empty() &&
+           (!automation::EqualsIgnoringAsciiCase(entry.first.server,
+                                                 options.server) ||
+            entry.first.ftp != options.ftp);
+  });
+  if (found.empty()) {
+    Usage(
+        "no report databases" +
+            (options.server.empty() ? std::string() : " of " + options.server) +
+            " in " + options.db_dir,
+        "give the folder that holds the QDX_UA...mdb files (--db-dir)");
+    return 2;
+  }
+  int status = 0;
+  for (const auto& [set, files] : found) {
+    if (files != 4) {
+      std::cerr << "velnor migrate: " << Name(set) << " has " << files
+                << " of its four report databases in " << options.db_dir
+                << "; not copied. Make the others with velnor init-db.\n";
+      status = std::max(status, 1);
+      continue;
+    }
+    int copied = CopyOne(options, url, set);
+    status = copied == 2 || status == 2 ? 2 : std::max(status, copied);
+  }
+  return status;
+}
+
+}  // namespace
+
+void AddMigrateCommand(CLI::App& app, int* exit_status) {
+  auto options = std::make_shared<MigrateOptions>();
+  CLI::App* command = app.add_subcommand(
+      "migrate",
+      "Copy the report databases of a folder into a central PostgreSQL "
+      "store (every server and service found, or one). Schemas that hold "
+      "rows already are left alone unless --overwrite.");
+  command->footer(
+      "Examples:\n"
+      "  velnor migrate --db-dir /srv/reports --db-url "
+      "postgresql://velnor@dbhost/velnor\n"
+      "  velnor migrate --db-dir /srv/reports --server SRV1 --ftp "
+      "--overwrite\n"
+      "      (the URL from VELNOR_DB_URL; the password from ~/.pgpass)");
+  command
+      ->add_option("--db-dir", options->db_dir,
+                   "Folder of the SQLite report databases")
+      ->required();
+  command->add_option("--db-url", options->db_url,
+                      "The PostgreSQL store (default VELNOR_DB_URL)");
+  command->add_option("--server", options->server,
+                      "Copy only this server's databases");
+  command->add_flag("--ftp", options->ftp,
+                    "With --server: its FTP databases instead of web");
+  command->add_flag("--overwrite", options->overwrite,
+                    "Replace the rows of schemas that hold some already");
+  command->callback(
+      [options, exit_status] { *exit_status = RunMigrate(*options); });
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,325 @@
+// `velnor report`: every usage check runs before a database is opened or
+// the output file is created, so that a mistake leaves no file behind.
+#include "host/cli/report_command.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <tuple>
+
+#include "host/common/command_support.h"
+#include "host/render/report_render.h"
+#include "ledger/ledger_store.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/report_reader.h"
+
+namespace velnor::host {
+
+using reportdb::LoadReport;
+using reportdb::MissingReportDatabases;
+using reportdb::Report;
+using reportdb::SiteReport;
+namespace {
+
+using automation::Err;
+using automation::ResumeNext;
+
+constexpr const char* kFormats[] = {"text", "csv", "json", "html"};
+
+std::string Service(bool is_ftp) { return is_ftp ? "FTP" : "web"; }
+
+// A mistake as every velnor command tells one: what is wrong, then what to
+// do.
+struct Mistake {
+  std::string problem;  // empty: none
+  std::string help;
+};
+
+void Tell(std::ostream& err, const Mistake& mistake) {
+  err << "velnor: error: " << mistake.problem << "\n  help: " << mistake.help
+      << "\n";
+}
+
+// The limit of the daily series that --from and --to give; a mistake
+// when one of them is not a date or they are the wrong way round.
+Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
+  for (auto [option, text, day] :
+       {std::tuple{"--from", &options.from, &limit.from},
+        std::tuple{"--to", &options.to, &limit.to}}) {
+    if (text->empty()) continue;
+    ledger::Day parsed = ledger::ParseDayText(*text);
+    if (parsed < 0) {
+      return {std::string(option) + " '" + Shown(*text) + "' is not a date",
+              "write it as YYYY-MM-DD"};
+    }
+    *day = parsed;
+  }
+  if (limit.from && limit.to && *limit.to < *limit.from) {
+    return {"the days end (" + options.to + ") before they start (" +
+                options.from + ")",
+            "swap --from and --to"};
+  }
+  return {};
+}
+
+// What is wrong with a central store's URL or schemas; an empty problem
+// when nothing is.
+Mistake UrlMistake(const ReportOptions& options) {
+  if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
+      !problem.empty()) {
+    return {"cannot use the database URL " + options.db_url, problem};
+  }
+  std::vector<std::string> missing;
+  // A store that cannot be reached is no usage mistake: reading it fails
+  // with the reason.
+  ResumeNext([&] {
+    missing = reportdb::MissingReportSchemas(options.db_url, options.server,
+                                             options.is_ftp);
+  });
+  Err().Clear();
+  if (missing.empty()) return {};
+  return {"no " + Service(options.is_ftp) + " report schemas of server " +
+              options.server + " in " + options.db_url + ": expected '" +
+              missing.front() + "'",
+          "check --db-url, --server and --ftp, or make them with 'velnor "
+          "init-db --db-url " +
+              options.db_url + " --server " + options.server +
+              (options.is_ftp ? " --ftp" : "") + "'"};
+}
+
+// The first usage mistake of `options`; an empty problem when there is
+// none.
+Mistake UsageMistake(const ReportOptions& options) {
+  if (std::find(std::begin(kFormats), std::end(kFormats), options.format) ==
+      std::end(kFormats)) {
+    return {"unknown format '" + Shown(options.format) +
+                "': the report comes as text, csv, json or html",
+            "give one of these to --format"};
+  }
+  if (!IsValidHostName(options.server)) {
+    return {"'" + Shown(options.server) +
+                "' is not a valid server name: it must be a host name of "
+                "letters, digits, hyphens and dots (1-253 characters, no "
+                "label starting or ending with a hyphen)",
+            "give the name the databases were made for"};
+  }
+  if (!options.output.empty() && IsSymbolicLink(options.output)) {
+    return {"--output '" + Shown(options.output) + "' is a symbolic link",
+            kNoLinkHelp};
+  }
+  if (!options.db_url.empty()) return UrlMistake(options);
+  if (options.db_dir.empty()) {
+    return {"no report databases given",
+            "give --db-dir FOLDER, or --db-url postgresql://... (or "
+            "VELNOR_DB_URL) for a central store"};
+  }
+  struct stat info {};
+  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return {"the database folder '" + Shown(options.db_dir) +
+                "' does not exist or is not a folder",
+            "check --db-dir"};
+  }
+  std::vector<std::string> missing =
+      MissingReportDatabases(options.db_dir, options.server, options.is_ftp);
+  if (missing.empty()) return {};
+  std::string files;
+  for (const std::string& path : missing) {
+    files += (files.empty() ? "'" : ", '") + path + "'";
+  }
+  return {"no " + Service(options.is_ftp) + " report databases of server " +
+              options.server + ": expected " + files,
+          "check --db-dir, --server and --ftp, or make them with 'velnor "
+          "init-db --db-dir " +
+              options.db_dir + " --server " + options.server +
+              (options.is_ftp ? " --ftp" : "") + "'"};
+}
+
+// Keeps only the site `identifier`; returns false when it has no rows.
+bool KeepSite(Report& report, const std::string& identifier) {
+  std::erase_if(report.sites, [&](const SiteReport& site) {
+    return site.identifier != identifier;
+  });
+  return !report.sites.empty();
+}
+
+std::string SiteList(const Report& report) {
+  std::string list;
+  for (const SiteReport& site : report.sites) {
+    list += (list.empty() ? "" : ", ") + site.identifier;
+  }
+  return list.empty() ? "none" : list;
+}
+
+// When the report is made: now, or SOURCE_DATE_EPOCH (seconds since 1970)
+// when set, so that a report made twice from the same databases can be
+// the same file byte for byte.
+std::time_t MadeTime() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    char* end = nullptr;
+    long long seconds = std::strtoll(epoch, &end, 10);
+    if (*epoch != '\0' && *end == '\0' && seconds >= 0) {
+      return static_cast<std::time_t>(seconds);
+    }
+  }
+  return std::time(nullptr);
+}
+
+std::string Render(const Report& report, const ReportOptions& options,
+                   const DayLimit& limit) {
+  if (options.format == "csv") return RenderCsv(report, limit);
+  if (options.format == "json") return RenderJson(report, limit);
+  // The page declares UTF-8 itself; the text is for this locale.
+  RenderOptions render{MadeTime(), !LocaleIsUtf8(), limit};
+  if (options.format == "html") return RenderHtml(report, render);
+  return RenderText(report, render);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::string error;
+  std::unique_ptr<std::ostream> file = OpenOutputFile(path, error);
+  if (file) {
+    *file << text;
+    file->flush();
+    if (!*file) error = "the disk may be full";
+  }
+  if (!error.empty()) {
+    automation::Raise(automation::kErrPermissionDenied,
+                      "could not write the report to '" + path + "' (" + error +
+                          "). Check that its folder exists and is writable, "
+                          "and that the disk is not full.");
+  }
+}
+
+}  // namespace
+
+int RunReport(const ReportOptions& options, std::ostream& out,
+              std::ostream& err) {
+  DayLimit limit;
+  if (Mistake mistake = UsageMistake(options); !mistake.problem.empty()) {
+    Tell(err, mistake);
+    return 2;
+  }
+  if (Mistake mistake = ParseLimit(options, limit); !mistake.problem.empty()) {
+    Tell(err, mistake);
+    return 2;
+  }
+  Report report;
+  if (!ResumeNext([&] {
+        report =
+            LoadReport(reportdb::ReportLocation{options.db_dir, options.db_url},
+                       options.server, options.is_ftp);
+      })) {
+    Tell(err, {Err().Description(),
+               "correct what the message names, then run the same command "
+               "again"});
+    Err().Clear();
+    return 1;
+  }
+  if (options.site) {
+    std::string sites = SiteList(report);
+    if (!KeepSite(report, *options.site)) {
+      Tell(err, {"site '" + Shown(*options.site) + "' has no rows in the " +
+                     Service(options.is_ftp) + " report databases of server " +
+                     options.server + " (sites with rows: " + sites + ")",
+                 "give one of those to --site, or check --ftp"});
+      return 2;
+    }
+  }
+  std::string text = Render(report, options, limit);
+  if (options.output.empty()) {
+    out << text << std::flush;
+    return 0;
+  }
+  if (!ResumeNext([&] { WriteFile(options.output, text); })) {
+    Tell(err, {Err().Description(), "give --output a file you may write"});
+    Err().Clear();
+    return 1;
+  }
+  return 0;
+}
+
+void AddReportCommand(CLI::App& app, int* exit_status) {
+  // CLI11 fills plain strings; whether --site was given is its count.
+  struct Parsed {
+    ReportOptions options;
+    std::string site;
+  };
+  auto parsed = std::make_shared<Parsed>();
+  ReportOptions* options = &parsed->options;
+  CLI::App* command = app.add_subcommand(
+      "report",
+      "Show the hits counted in the report databases of one server and "
+      "service, per site: by day (from the collection ledger), day of week, "
+      "month, hour and status code, the top URLs and the totals of past "
+      "runs.");
+  command->footer(
+      "Examples:\n"
+      "  velnor report --db-dir /srv/reports --server SRV1\n"
+      "      tables with bars in the terminal, every web site\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --ftp --site 1\n"
+      "      only FTP site 1\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --format html "
+      "--output SRV1.html\n"
+      "      one page with charts to open in a browser (works offline)\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --format json\n"
+      "      for other programs; --format csv gives one row per count\n"
+      "  velnor report --db-dir /srv/reports --server SRV1 --from 2024-06-01 "
+      "--to 2024-06-30\n"
+      "      the daily series and the runs of June 2024 only\n"
+      "The days collected, the daily series (weekends marked) and the runs "
+      "come\nfrom the collection ledger that velnor collect keeps beside the "
+      "databases;\nthe weekday, month and hour views keep no year.");
+  auto* db_dir = command
+                     ->add_option("--db-dir", options->db_dir,
+                                  "Folder that holds the report databases")
+                     ->type_name("DIR");
+  command
+      ->add_option("--db-url", options->db_url,
+                   "PostgreSQL store instead of --db-dir: "
+                   "postgresql://USER@HOST/DB (default VELNOR_DB_URL)")
+      ->excludes(db_dir)
+      ->type_name("URL");
+  command
+      ->add_option("--server", options->server,
+                   "Name of the server the databases belong to")
+      ->required()
+      ->type_name("NAME");
+  command->add_flag("--ftp", options->is_ftp,
+                    "Report on the FTP service instead of the web service");
+  CLI::Option* site = command->add_option(
+      "--site", parsed->site,
+      "Show only the site with this identifier (such as 1)");
+  site->type_name("ID");
+  command
+      ->add_option("--format", options->format,
+                   "text (default), csv, json or html")
+      ->type_name("text|csv|json|html");
+  command
+      ->add_option("--output", options->output,
+                   "Write the report to this file instead of standard output")
+      ->type_name("FILE");
+  command
+      ->add_option("--from", options->from,
+                   "First day of the daily series and runs shown, YYYY-MM-DD")
+      ->type_name("DATE");
+  command
+      ->add_option("--to", options->to,
+                   "Last day of the daily series and runs shown, YYYY-MM-DD")
+      ->type_name("DATE");
+  command->callback([parsed, site, exit_status] {
+    if (site->count() > 0) parsed->options.site = parsed->site;
+    ReportOptions& chosen = parsed->options;
+    if (chosen.db_dir.empty() && chosen.db_url.empty()) {
+      if (const char* env = std::getenv("VELNOR_DB_URL")) chosen.db_url = env;
+    }
+    *exit_status = RunReport(parsed->options, std::cout, std::cerr);
+  });
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,347 @@
+// The checks of a collect run, all made before anything is written.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "host/collect/collect_plan.h"
+#include "host/collect/server_spelling.h"
+#include "host/collect/site_list.h"
+#include "host/collect/site_log_folder.h"
+#include "host/common/command_support.h"
+#include "host/render/text_format.h"
+#include "ledger/ledger_files.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
+#include "reportdb/pg_schema.h"
+#include "reportdb/schema.h"
+#include "siteconfig/site_discovery.h"
+
+namespace velnor::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+using reportdb::CreatedDatabases;
+using reportdb::CreateReportDatabases;
+using reportdb::kReportKinds;
+using reportdb::ReportDatabaseFileName;
+using reportdb::ReportKind;
+using reportdb::ReportLocation;
+using reportdb::RunLock;
+
+// Parses a strict yyyy-mm-dd date.
+bool ParseDay(const std::string& text, double& day) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return automation::ResumeNext([&] {
+    day = automation::DateSerial(std::stoi(text.substr(0, 4)),
+                                 std::stoi(text.substr(5, 2)),
+                                 std::stoi(text.substr(8, 2)));
+  });
+}
+
+// A date option that was given must be a date.
+bool CheckDay(const char* option, const std::string& text,
+              std::optional<double>& day) {
+  if (text.empty()) return true;
+  double parsed = 0;
+  if (!ParseDay(text, parsed)) {
+    return Usage(std::string(option) + " " + Shown(text) + " is not a date",
+                 "write it as YYYY-MM-DD");
+  }
+  day = parsed;
+  return true;
+}
+
+bool CheckPeriod(const CollectOptions& options, PlannedRun& run) {
+  if (!CheckDay("--from", options.from, run.from) ||
+      !CheckDay("--to", options.to, run.to) ||
+      !CheckDay("--start-ledger", options.start_ledger, run.start_ledger)) {
+    return false;
+  }
+  if (options.since_last) return true;
+  if (!run.from || !run.to) {
+    return Usage("no days to collect: --from and --to are needed",
+                 "give the first and the last day (--from 2024-06-01 --to "
+                 "2024-06-30), or --since-last to go on after the last day "
+                 "counted");
+  }
+  if (*run.to < *run.from) {
+    return Usage("the period ends (" + options.to + ") before it starts (" +
+                     options.from + ")",
+                 "swap --from and --to");
+  }
+  return true;
+}
+
+bool CheckSites(const CollectOptions& options, PlannedRun& run) {
+  std::vector<TextLine> sites;
+  for (const std::string& site : options.sites) sites.push_back({site, ""});
+  if (!options.sites_file.empty() &&
+      !ReadSitesFile(options.sites_file, sites)) {
+    return false;
+  }
+  for (const TextLine& site : sites) {
+    if (!CheckSiteDescriptor(site)) return false;
+    run.sites.push_back(site.text);
+  }
+  return CheckEachSiteOnce(sites);
+}
+
+// The drive of the server's Windows directory ("C:"), or empty.
+std::string WindowsDrive(const PlannedRun& run) {
+  return run.windows_directories.Of(run.server).substr(0, 2);
+}
+
+// "%SystemDrive%\rest" becomes "C:\rest" with the drive of the server's
+// Windows directory: the component would put the whole Windows directory
+// in the variable's place. Other "%" directories reach the component as
+// they are; all of them need the server's Windows directory.
+bool ExpandDescriptor(const PlannedRun& run, std::string& descriptor) {
+  const std::string& server = run.server;
+  automation::StringArray fields = automation::Split(descriptor, ",");
+  if (fields[1].front() != '%') return true;
+  std::string drive = WindowsDrive(run);
+  if (drive.empty()) {
+    return Usage("the log directory " + Shown(fields[1]) +
+                     " needs the Windows directory of " + server,
+                 "give it with --windows-dir " + server + "=C:\\Windows");
+  }
+  descriptor =
+      fields[0] + "," + ExpandSystemDrive(fields[1], drive) + "," + fields[2];
+  return true;
+}
+
+std::string InitDbCommand(const CollectOptions& options,
+                          const PlannedRun& run) {
+  return std::string("velnor init-db ") +
+         (run.location.IsPostgres() ? "--db-url " : "--db-dir ") +
+         run.location.Name() + " --server " + run.server +
+         (options.ftp ? " --ftp" : "");
+}
+
+// The central store's schemas, checked before the run (made later, once
+// every check passed, with --create-db), so that a store that cannot be
+// reached or lacks a schema is a usage message and nothing is touched.
+bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
+  const std::string& url = run.location.db_url;
+  std::vector<std::string> missing;
+  if (!automation::ResumeNext([&] {
+        missing = reportdb::MissingReportSchemas(url, run.server, options.ftp);
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the report store " + url, reason);
+  }
+  if (missing.empty() || options.create_db) return true;
+  return Usage(
+      "the report schema " + missing.front() + " is missing in " + url,
+      "make it with " + InitDbCommand(options, run) + ", or add --create-db");
+}
+
+bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
+  if (run.location.IsPostgres()) return CheckSchemas(options, run);
+  if (options.create_db) return true;
+  for (ReportKind kind : kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    fs::path file = fs::path(options.db_dir) /
+                    ReportDatabaseFileName(kind, run.server, options.ftp);
+    if (!fs::exists(file)) {
+      return Usage("the report database " + file.string() + " is missing",
+                   "make it with " + InitDbCommand(options, run) +
+                       ", or add --create-db");
+    }
+  }
+  return true;
+}
+
+// The run drops a failure it cannot write to the error log, so a log in a
+// missing or read-only folder would make a failed run look clean.
+bool CheckErrorLog(const std::string& path) {
+  fs::path folder = fs::path(path).parent_path();
+  if (folder.empty()) folder = ".";
+  bool writable =
+      fs::exists(path)
+          ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
+          : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0;
+  if (writable) return true;
+  return Usage("cannot write the error log " + Shown(path),
+               "give --error-log a writable file in an existing folder");
+}
+
+// Checked before the run, so that a listing that cannot be written is a
+// usage mistake and not an hour's run lost; opened (and an existing file
+// emptied) only once every check has passed.
+bool CheckOutput(const CollectOptions& options) {
+  if (!options.raw || options.output.empty()) return true;
+  if (fs::is_directory(options.output)) {
+    return Usage("--output " + Shown(options.output) + " is a folder",
+                 "give the file to write the listing to");
+  }
+  fs::path folder = fs::path(options.output).parent_path();
+  if (folder.empty()) folder = ".";
+  if (fs::exists(options.output)
+          ? access(options.output.c_str(), W_OK) == 0
+          : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0) {
+    return true;
+  }
+  return Usage("cannot write --output " + Shown(options.output),
+               "give a writable file in an existing folder");
+}
+
+// --create-db's databases or schemas, once every check has passed.
+bool CreateDatabases(const CollectOptions& options, const PlannedRun& run) {
+  if (!options.create_db) return true;
+  CreatedDatabases created;
+  if (!automation::ResumeNext([&] {
+        created = run.location.IsPostgres()
+                      ? reportdb::CreateReportSchemas(run.location.db_url,
+                                                      run.server, options.ftp)
+                      : CreateReportDatabases(options.db_dir, run.server,
+                                              options.ftp);
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot make the report databases in " + run.location.Name(),
+                 reason);
+  }
+  for (const std::string& made : created.made) {
+    std::cerr << (run.location.IsPostgres() ? "made schema " : "made ") << made
+              << "\n";
+  }
+  return true;
+}
+
+bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
+  if (!options.raw || options.output.empty()) return true;
+  std::string error;
+  run.output = OpenOutputFile(options.output, error);
+  if (run.output) return true;
+  return Usage("cannot write --output " + Shown(options.output) + ": " + error,
+               "give a writable file in an existing folder");
+}
+
+// Every file the run may write, named before any is: none may be a
+// symbolic link. SQLite writes a journal beside each database it changes.
+bool CheckWrittenFiles(const CollectOptions& options, const PlannedRun& run) {
+  auto database = [](const std::string& path, const std::string& what) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      if (!CheckNotLink(path + suffix,
+                        *suffix ? "a journal of " + what : what)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!CheckNotLink(run.error_log, "the error log") ||
+      (options.raw && !options.output.empty() &&
+       !CheckNotLink(options.output, "--output"))) {
+    return false;
+  }
+  if (run.location.IsPostgres()) return true;
+  for (ReportKind kind : kReportKinds) {
+    if (options.raw && kind != ReportKind::kHitsByHour) continue;
+    if (!database(run.location.DatabasePath(kind, run.server, options.ftp),
+                  "the report database")) {
+      return false;
+    }
+  }
+  return CheckNotLink(RunLock::PathOf(options.db_dir, run.server, options.ftp),
+                      "the run lock file") &&
+         database(ledger::LedgerPath(options.db_dir, run.server, options.ftp),
+                  "the collection ledger");
+}
+
+// Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
+bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
+  location.db_dir = options.db_dir;
+  location.db_url = options.db_url;
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    if (const char* env = std::getenv("VELNOR_DB_URL")) location.db_url = env;
+  }
+  if (location.db_dir.empty() && location.db_url.empty()) {
+    return Usage("no report databases given",
+                 "give --db-dir FOLDER, or --db-url postgresql://... (or "
+                 "VELNOR_DB_URL) for a central store");
+  }
+  if (!location.IsPostgres()) return CheckDbDir(location.db_dir);
+  std::string problem = ado::pg::CheckDbUrl(location.db_url);
+  if (problem.empty()) return true;
+  return Usage("cannot use the database URL " + location.db_url, problem);
+}
+
+}  // namespace
+
+bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
+  run.server = options.server;
+  if (!CheckServerName(options.server) || !CheckPeriod(options, run) ||
+      !CheckLocation(options, run.location)) {
+    return false;
+  }
+  if (!ParseGridFormat(options.format, run.format)) {
+    return Usage("--format " + Shown(options.format) + " is not known",
+                 "use table, csv, tsv or json");
+  }
+  if (!ParseTimeFormat(options.time_format, run.text.time)) {
+    return Usage(
+        "--time-format " + Shown(options.time_format) + " is not known",
+        "use grid (6/3/2024 1:10:45 AM) or iso (2024-06-03T01:10:45Z)");
+  }
+  run.text.ascii = !LocaleIsUtf8();
+  if (!CheckSites(options, run) ||
+      !ConfigureServerAccess(options.access, run.windows_directories)) {
+    return false;
+  }
+  siteconfig::Refusal refusal;
+  if (options.discover_sites &&
+      !siteconfig::AddDiscoveredSites(options.server, options.ftp,
+                                      options.site_ids, run.windows_directories,
+                                      run.sites, run.notes, refusal)) {
+    return Usage(refusal.problem, refusal.help);
+  }
+  if (run.sites.empty()) {
+    return Usage("no site to collect",
+                 "give --site \"NAME,LOGDIR,ID\", --sites FILE or "
+                 "--discover-sites");
+  }
+  for (std::string& site : run.sites) {
+    if (!ExpandDescriptor(run, site)) return false;
+  }
+  // The schemas of a central store are lower case: every spelling of a
+  // server is one there.
+  if (!run.location.IsPostgres() &&
+      !MatchServerSpelling(options.db_dir, options.ftp, run.server)) {
+    return false;
+  }
+  // A central store has no folder of its own: its runs log to the current
+  // folder unless told.
+  const fs::path log_folder =
+      run.location.IsPostgres() ? fs::path(".") : fs::path(options.db_dir);
+  run.error_log = options.error_log.empty()
+                      ? (log_folder / "velnor-errors.log").string()
+                      : options.error_log;
+  return CheckWrittenFiles(options, run) && CheckErrorLog(run.error_log) &&
+         CheckDatabases(options, run) && CheckOutput(options);
+}
+
+bool CheckLogDirectories(LogParserInterface& parser,
+                         const CollectOptions& options, const PlannedRun& run) {
+  for (const std::string& site : run.sites) {
+    if (!CheckLogDirectory(parser, run.server, options.ftp, site)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
+  return CreateDatabases(options, run) && OpenOutput(options, run);
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,37 @@
+// The commit of a collect run: its ledger rows and counts kept together or
+// not at all, and what the run says when it ends.
+#ifndef VELNOR_HOST_COLLECT_COLLECT_COMMIT_H_
+#define VELNOR_HOST_COLLECT_COLLECT_COMMIT_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "host/collect/collect_execute.h"
+#include "host/collect/collect_summary.h"
+
+namespace velnor::host {
+
+// Writes the run's end and its ledger rows into the run's session, checks
+// them against what other runs committed meanwhile (`before`: the ledger
+// the run was planned on) and commits it. Why nothing was stored, or empty
+// when all was.
+std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
+                      int64_t run_id, const CollectedGroups& collected,
+                      const RunLedger* recorder,
+                      const ledger::LedgerContents& before);
+
+// The summary's line about the ledger, when the run left days to go on
+// with or counted days again; empty otherwise.
+std::string LedgerNote(const CollectOptions& options, const PlannedRun& run,
+                       int64_t run_id, const CollectedGroups& collected);
+
+// Finishes the listing, prints the summary and its notes, and returns the
+// run's exit status: cancelled, errors logged (or a listing not written
+// whole), or completed.
+int FinishRun(const CollectOptions& options, const CollectOutcome& outcome,
+              forms::StreamingGrid* grid, std::ostream& listing);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_COLLECT_COMMIT_H_

@@ -1,0 +1,126 @@
+// Each step is a short session of its own on the ledger alone.
+#include "host/collect/collect_ledger.h"
+
+#include <set>
+#include <utility>
+
+#include "host/common/command_support.h"
+#include "host/render/text_format.h"
+#include "platform/ado/session.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::host {
+
+bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
+                         const std::string& server, bool is_ftp,
+                         int lock_wait_ms, ledger::LedgerContents& contents) {
+  const std::string path = location.LedgerPath(server, is_ftp);
+  bool read = automation::ResumeNext([&] {
+    if (!location.LedgerExists(server, is_ftp)) return;
+    auto session =
+        ado::Session::BeginReading(lock_wait_ms, location.MakeEngine());
+    ledger::LedgerStore store(*session, session->Attach(path));
+    contents = store.ReadAll();
+    session->Commit();
+  });
+  if (read) return true;
+  std::string reason = automation::Err().Description();
+  automation::Err().Clear();
+  return Usage(
+      "cannot use the collection ledger " + Shown(path) + ": " + reason,
+      "nothing was collected; the ledger records what each run "
+      "counted, so a run needs it: correct that and run again");
+}
+
+bool MakeLedger(const reportdb::ReportLocation& location,
+                const std::string& server, bool is_ftp) {
+  bool made =
+      automation::ResumeNext([&] { location.CreateLedger(server, is_ftp); });
+  if (made) return true;
+  std::string reason = automation::Err().Description();
+  automation::Err().Clear();
+  return Usage("cannot use the collection ledger " +
+                   Shown(location.LedgerPath(server, is_ftp)) + ": " + reason,
+               "nothing was collected; the ledger records what each run "
+               "counted, so a run needs it: correct that and run again");
+}
+
+int64_t RecordRunStart(const reportdb::ReportLocation& location,
+                       const std::string& path, int lock_wait_ms,
+                       ledger::RunRow run, const ledger::RunRow* ledger_start) {
+  auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
+  ledger::LedgerStore store(*session, session->Attach(path));
+  if (ledger_start != nullptr) {
+    ledger::RunRow start = *ledger_start;
+    start.run_id = store.NextRunId();
+    store.AddRun(start);
+    store.EndRun(start.run_id, start.started, ledger::Outcome::kCompleted, 0);
+  }
+  run.run_id = store.NextRunId();
+  store.AddRun(run);
+  session->Commit();
+  return run.run_id;
+}
+
+ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
+                              ledger::Day first_day,
+                              const std::string& started) {
+  ledger::RunRow row;
+  row.run_id = 1;  // the ledger is new
+  row.server = server;
+  row.is_ftp = is_ftp;
+  row.first_day = first_day;
+  row.last_day = first_day;
+  row.mode = std::string(ledger::kLedgerStartMode);
+  row.started = started;
+  row.ended = started;
+  row.outcome = ledger::Outcome::kCompleted;
+  return row;
+}
+
+void RecordRunFailed(const reportdb::ReportLocation& location,
+                     const std::string& path, int lock_wait_ms, int64_t run_id,
+                     const std::string& ended) {
+  automation::ResumeNext([&] {
+    auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
+    ledger::LedgerStore store(*session, session->Attach(path));
+    store.EndRun(run_id, ended, ledger::Outcome::kFailed, 0);
+    session->Commit();
+  });
+  automation::Err().Clear();
+}
+
+void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
+                                  const ledger::LedgerContents& before,
+                                  const std::vector<ledger::DayRow>& days) {
+  std::set<int64_t> known;
+  for (const ledger::RunRow& run : before.runs) {
+    if (!run.ended.empty()) known.insert(run.run_id);
+  }
+  std::set<std::pair<std::string, ledger::Day>> counting;
+  int64_t self = 0;
+  for (const ledger::DayRow& day : days) {
+    self = day.run_id;
+    if (day.hits > 0) counting.insert({day.site, day.day});
+  }
+  std::string clash;
+  for (const ledger::DayRow& day : store.EndedDaysWithHits()) {
+    if (day.run_id == self || known.contains(day.run_id) ||
+        !counting.contains({day.site, day.day})) {
+      continue;
+    }
+    AppendListItem(clash, ", ",
+                   ledger::DayText(day.day) + " of site " + Shown(day.site) +
+                       " by run " + std::to_string(day.run_id));
+  }
+  if (clash.empty()) return;
+  automation::Raise(
+      automation::kErrPermissionDenied,
+      "another run of the same databases committed while this one ran and "
+      "counted the same days (" +
+          clash +
+          "); its run lock was bypassed (the lock file deleted or replaced?). "
+          "Check that one collection at a time uses the folder");
+}
+
+}  // namespace velnor::host

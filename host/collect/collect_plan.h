@@ -1,0 +1,93 @@
+// The plan of a collect run, made before anything is written: the checks
+// of the options, sites and files, the run lock, and each site's days
+// against the collection ledger.
+#ifndef VELNOR_HOST_COLLECT_COLLECT_PLAN_H_
+#define VELNOR_HOST_COLLECT_COLLECT_PLAN_H_
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "component/velnor.h"
+#include "host/collect/collect_options.h"
+#include "host/collect/collect_window.h"
+#include "host/render/grid_render.h"
+#include "ledger/ledger_store.h"
+#include "platform/wmi/wmi.h"
+#include "reportdb/pg_run_lock.h"
+#include "reportdb/report_location.h"
+#include "reportdb/run_lock.h"
+
+namespace velnor::host {
+
+// What the checks and the ledger made of the options.
+struct PlannedRun {
+  reportdb::ReportLocation location;  // --db-dir, or --db-url / VELNOR_DB_URL
+  std::string server;                 // as the report databases spell it
+  std::optional<double> from;         // --from, --to
+  std::optional<double> to;
+  std::optional<double> start_ledger;  // --start-ledger
+  std::vector<std::string> sites;
+  // --windows-dir, --windows-dirs, or found by --discover-sites.
+  wmi::WindowsDirectories windows_directories;
+  GridFormat format = GridFormat::kTable;
+  GridText text;
+  std::string error_log;
+  std::unique_ptr<std::ostream> output;  // with --output
+  std::vector<std::string> notes;        // printed after the summary line
+  std::string ledger_path;
+  ledger::LedgerContents ledger;    // as it was before the run
+  ledger::Day today = 0;            // in the logs' time
+  std::vector<SiteWindow> windows;  // of the sites of `sites`, in order
+};
+
+// Checks the options (dates, server name and spelling, sites, the
+// databases or store, the files the run writes, the error log, --output),
+// sets up how the shares are reached, and fills `run`. False after the
+// usage message; nothing is made or written.
+bool CheckCollect(const CollectOptions& options, PlannedRun& run);
+
+// The sites' log directories, against one that names the site's log
+// folder itself (see site_log_folder.h). False after the usage message.
+bool CheckLogDirectories(LogParserInterface& parser,
+                         const CollectOptions& options, const PlannedRun& run);
+
+// Once every check has passed: the databases or schemas --create-db asks
+// for, and the --output file (emptied when it exists). False after the
+// usage message.
+bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
+
+// The run lock of the run's databases, held as long as this lives.
+struct HeldRunLock {
+  std::optional<reportdb::RunLock> file;       // a folder's
+  std::unique_ptr<reportdb::PgRunLock> store;  // a central store's
+};
+
+// Takes the run lock beside the run's databases, waiting --wait seconds
+// for another run. The exit status when it was not taken (after the
+// message), -1 when it was.
+int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
+                HeldRunLock& lock);
+
+// Under the run lock: reads the ledger and decides each site's days (see
+// collect_window.h); sites with nothing to collect are left out of the
+// run, and a missing ledger is made once every check passed. The exit
+// status when the run must not go on (after its message; 0 when there is
+// nothing to collect), -1 when it goes on.
+int PlanDays(const CollectOptions& options, PlannedRun& run);
+
+// Prints that nothing was collected and returns the cancelled status.
+int CancelledBeforeTheRun();
+
+// `status`, or the cancelled one when an interrupt came meanwhile: a wait
+// for a database another process holds ends early then, and fails.
+int Stopped(int status);
+
+// --wait in milliseconds.
+int WaitMs(const CollectOptions& options);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_COLLECT_PLAN_H_

@@ -1,0 +1,148 @@
+// A collect run in its three steps: plan, execute, commit.
+#include "host/collect/collect_run.h"
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "component/velnor.h"
+#include "dbsupport/error_log.h"
+#include "host/collect/collect_clock.h"
+#include "host/collect/collect_commit.h"
+#include "host/collect/collect_execute.h"
+#include "host/collect/collect_ledger.h"
+#include "host/collect/collect_plan.h"
+#include "host/collect/run_ledger.h"
+#include "host/common/command_support.h"
+#include "platform/interrupt/interrupt.h"
+
+namespace velnor::host {
+namespace {
+
+// The checks the component's resolution of log directories needs, the run
+// lock and each site's days; then what the run writes is made. The exit
+// status when the run must not go on, -1 when it goes on.
+int Plan(LogParserInterface& parser, const CollectOptions& options,
+         PlannedRun& run, HeldRunLock& lock) {
+  if (!CheckLogDirectories(parser, options, run)) return kExitUsage;
+  if (interrupt::Interrupted()) return CancelledBeforeTheRun();
+  if (int status = TakeRunLock(options, run, lock); status >= 0) {
+    return status;
+  }
+  // Under the lock the ledger cannot change until this run commits.
+  if (int status = PlanDays(options, run); status >= 0) {
+    return Stopped(status);
+  }
+  // Every check has passed: only now is anything made or written.
+  return MakeWhatTheRunWrites(options, run) ? -1 : kExitUsage;
+}
+
+// The ledger's listener of a counting run that records itself; none for a
+// raw listing or a run without a ledger.
+std::unique_ptr<RunLedger> MakeRecorder(
+    const CollectOptions& options, const PlannedRun& run, int64_t run_id,
+    const ledger::CountedDays& counted, const std::vector<SiteFolder>& folders,
+    const std::set<std::string>& unread_sites) {
+  if (options.raw || run_id == 0) return nullptr;
+  auto recorder = std::make_unique<RunLedger>(counted, folders, run.windows,
+                                              options.recount, CollectNow());
+  // Their days are counted in part: a later run that reads the files (once
+  // registered) goes on from where this one left the others.
+  for (const std::string& site : unread_sites) {
+    recorder->KeepsFilesUnread(site);
+  }
+  return recorder;
+}
+
+// Runs a collector made with `settings` over the planned sites in `session`,
+// commits, and ends the run with its summary; returns the exit status.
+int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
+                     PlannedRun& run, const std::vector<SiteFolder>& folders,
+                     ado::Session& session, const JoinedSchemas& schemas,
+                     int64_t run_id) {
+  const ledger::CountedDays counted(run.ledger);
+  std::set<std::string> unread_sites;
+  std::vector<std::string> unread = CheckRegistry(
+      options, run, folders, session, schemas.hour, counted, unread_sites);
+  run.notes.insert(run.notes.end(), unread.begin(), unread.end());
+  if (interrupt::Interrupted()) return CancelledBeforeTheRun();
+
+  std::ostream& listing = run.output ? *run.output : std::cout;
+  std::shared_ptr<forms::StreamingGrid> grid =
+      options.raw ? MakeListingGrid(run, listing) : nullptr;
+  std::unique_ptr<RunLedger> recorder =
+      MakeRecorder(options, run, run_id, counted, folders, unread_sites);
+  auto started = std::chrono::steady_clock::now();
+  const CollectedGroups collected =
+      CollectGroups(settings, options, run, folders, grid, recorder.get());
+  const std::string not_kept = CommitRun(session, schemas.ledger, run_id,
+                                         collected, recorder.get(), run.ledger);
+  if (!not_kept.empty() && run_id != 0) {
+    RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
+                    UtcStamp(CollectNow()));
+  }
+  if (recorder) {
+    std::vector<std::string> notes = recorder->Notes();
+    run.notes.insert(run.notes.end(), notes.begin(), notes.end());
+  }
+  if (std::string note = LedgerNote(options, run, run_id, collected);
+      !note.empty()) {
+    run.notes.push_back(note);
+  }
+  CollectOutcome outcome{
+      collected.summary,
+      run.server,
+      options.ftp,
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+          .count(),
+      std::move(run.notes),
+      ErrorLogLines(),
+      run.error_log};
+  if (!not_kept.empty()) {
+    Usage("nothing of this run was stored: " + not_kept,
+          "the databases are as they were before the run; correct the cause "
+          "and run the same command again");
+    return kExitLoggedErrors;
+  }
+  return FinishRun(options, outcome, grid.get(), listing);
+}
+
+}  // namespace
+
+int RunCollect(const CollectOptions& options) {
+  // From here on Ctrl+C and SIGTERM stop the command the way Cancel does.
+  interrupt::CatchScope catching;
+  PlannedRun run;
+  if (!CheckCollect(options, run)) return kExitUsage;
+  RunSettings settings;
+  settings.counting.in_memory = options.tally == "memory";
+  settings.windows_directories = run.windows_directories;
+  auto parser = CreateLogParser({}, settings);
+  parser->SetErrorLogPath(run.error_log);
+  HeldRunLock lock;
+  if (int status = Plan(*parser, options, run, lock); status >= 0) {
+    return status;
+  }
+
+  forms::SetBackendPreference(Progress(options));
+  ResetErrorLogTally();
+  const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
+  // The run's changes to its databases and its ledger rows are kept
+  // together or not at all: the registry's, the component's and the
+  // ledger's statements run in this session, committed only after the run.
+  auto session =
+      ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
+  const std::optional<JoinedSchemas> schemas =
+      JoinDatabases(*session, options, run);
+  if (!schemas) return Stopped(kExitLoggedErrors);
+  const std::optional<int64_t> run_id =
+      RecordStart(options, run, schemas->ledger);
+  if (!run_id) return Stopped(kExitLoggedErrors);
+  return CollectAndCommit(settings, options, run, folders, *session, *schemas,
+                          *run_id);
+}
+
+}  // namespace velnor::host

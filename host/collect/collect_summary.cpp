@@ -1,0 +1,38 @@
+// Error-log lines are shown by procedure and description, each cut to a
+// line's length: the file holds them whole.
+#include "host/collect/collect_summary.h"
+
+#include "host/common/command_support.h"
+#include "host/render/text_format.h"
+
+namespace velnor::host {
+namespace {
+
+constexpr size_t kShownLineChars = 200;
+
+}  // namespace
+
+void PrintCollectSummary(const CollectOutcome& outcome, std::ostream& out) {
+  out << SummaryLine(outcome.run, outcome.server, outcome.ftp, outcome.seconds)
+      << "\n";
+  for (const std::string& note : outcome.notes) out << note << "\n";
+  const ErrorLogTally& errors = outcome.errors;
+  out << "error log: " << errors.written << " new line"
+      << (errors.written == 1 ? "" : "s") << " in " << outcome.error_log
+      << "\n";
+  for (const ErrorLogEntry& entry : errors.first_entries) {
+    out << "  "
+        << CutText(entry.procedure + ": " + entry.description, kShownLineChars)
+        << "\n";
+  }
+  const auto shown = static_cast<int64_t>(errors.first_entries.size());
+  const int64_t more = errors.written + errors.lost - shown;
+  if (more > 0)
+    out << "  and " << more << " more in " << outcome.error_log << "\n";
+  if (errors.lost > 0) {
+    out << "  (" << errors.lost << " of them could not be written to "
+        << outcome.error_log << ")\n";
+  }
+}
+
+}  // namespace velnor::host

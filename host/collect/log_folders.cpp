@@ -1,0 +1,80 @@
+// The folder survey. The component takes a folder it cannot list for an
+// empty one, so without this a wrong password or a missing share would end
+// as a quiet run without records.
+#include "host/collect/log_folders.h"
+
+#include <iostream>
+
+#include "dbsupport/error_log.h"
+#include "host/collect/site_log_folder.h"
+#include "host/common/command_support.h"
+#include "platform/automation/collection.h"
+#include "platform/automation/error_state.h"
+#include "platform/interrupt/interrupt.h"
+
+namespace velnor::host {
+namespace {
+
+using automation::Err;
+
+// True when `directory` exists and can be listed.
+bool CanList(const std::string& directory) {
+  bool listed = automation::ResumeNext([&] { unc::ListDirectory(directory); });
+  Err().Clear();
+  return listed;
+}
+
+// Keeps the files of `listed`; on failure logs it or, for a folder IIS has
+// not made yet, warns.
+void Take(SiteFolder& site, SiteLogFolder& listed) {
+  if (listed.listed) {
+    site.listed = true;
+    for (unc::DirEntry& entry : listed.entries) {
+      if (entry.is_directory) continue;
+      site.bytes += entry.size;
+      site.files.push_back(std::move(entry));
+    }
+    return;
+  }
+  // A signal during a listing is the user stopping, not a broken folder.
+  if (interrupt::Interrupted()) return;
+  std::string log_directory = site.folder.substr(0, site.folder.rfind('\\'));
+  if (listed.error_number == automation::kErrPathNotFound &&
+      CanList(log_directory)) {
+    site.not_made_yet = true;
+    std::cerr << "velnor: warning: the log folder " << Shown(site.folder)
+              << " of site " << site.identifier << " (" << Shown(site.site_name)
+              << ") does not exist yet; IIS makes it with the site's first "
+                 "logged request\n";
+    return;
+  }
+  WriteErrorLog(listed.error_number, listed.error_description, "velnor collect",
+                "ListLogFolder");
+}
+
+}  // namespace
+
+std::vector<SiteFolder> SurveyLogFolders(
+    LogParserInterface& parser, const std::string& server, bool ftp,
+    const std::vector<std::string>& sites) {
+  std::vector<SiteFolder> folders;
+  for (const std::string& site : sites) {
+    if (interrupt::Interrupted()) break;
+    automation::StringArray fields = automation::Split(site, ",");
+    SiteFolder& folder = folders.emplace_back();
+    folder.site_name = fields[0];
+    folder.identifier = fields[2];
+    SiteLogFolder listed =
+        ListSiteLogFolder(parser, server, ftp, fields[1], fields[2]);
+    folder.folder = listed.folder;
+    if (folder.folder.empty()) continue;  // the component logs why
+    if (listed.actual != listed.folder) {
+      unc::SetFolderAlias(listed.folder, listed.actual);
+      folder.read_from = listed.actual;
+    }
+    Take(folder, listed);
+  }
+  return folders;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,49 @@
+// What the host learns of each site's log folder before a run, so that the
+// run's silence about a folder is never mistaken for a site without
+// traffic: a folder that cannot be listed becomes an error-log line, one
+// that does not exist yet while its log directory does (IIS makes it with
+// the site's first logged request) a warning, and the files' sizes and
+// names feed the progress line and the check of the log-file registry.
+#ifndef VELNOR_HOST_COLLECT_LOG_FOLDERS_H_
+#define VELNOR_HOST_COLLECT_LOG_FOLDERS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "component/velnor.h"
+#include "platform/unc/unc.h"
+
+namespace velnor::host {
+
+struct SiteFolder {
+  std::string site_name;
+  std::string identifier;
+  // As the run names it: \\SERVER\D$\Logs\W3SVC2. Empty when the component
+  // could not resolve the log directory (it logs why).
+  std::string folder;
+  // The folder read instead of `folder` for this run (an FTP site's
+  // FTPSVC<id>, see site_log_folder.h); "" when none.
+  std::string read_from;
+  bool listed = false;
+  // Not listed because it does not exist while its log directory does: IIS
+  // has logged nothing for the site yet.
+  bool not_made_yet = false;
+  std::vector<unc::DirEntry> files;  // files only, no folders
+  uint64_t bytes = 0;                // of `files`
+};
+
+// Resolves and lists the log folder of each site descriptor (already
+// checked) of `server`, in order, each once; where an FTP site's folder is
+// read from FTPSVC<id>, sets the folder alias for the run. Writes one
+// error-log line (source "velnor collect", procedure "ListLogFolder") for
+// each folder that cannot be listed, except a missing folder whose log
+// directory can be listed: that gets a warning on standard error. Stops early,
+// with the folders done so far, when interrupted.
+std::vector<SiteFolder> SurveyLogFolders(LogParserInterface& parser,
+                                         const std::string& server, bool ftp,
+                                         const std::vector<std::string>& sites);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_LOG_FOLDERS_H_

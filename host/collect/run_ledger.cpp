@@ -1,0 +1,403 @@
+// The run's ledger. Counted records arrive at a million a second, so the
+// tally of one keeps the site, day and file of the record before and looks
+// them up only when one of them changes.
+#include "host/collect/run_ledger.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "host/collect/collect_clock.h"
+#include "host/collect/log_file_days.h"
+#include "host/common/command_support.h"
+#include "host/render/text_format.h"
+#include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
+#include "platform/unc/unc.h"
+
+namespace velnor::host {
+namespace {
+
+std::string_view FolderPart(std::string_view path) {
+  size_t slash = path.rfind('\\');
+  return slash == std::string_view::npos ? std::string_view()
+                                         : path.substr(0, slash);
+}
+
+std::string_view NamePart(std::string_view path) {
+  return path.substr(path.rfind('\\') + 1);
+}
+
+// "2024-06-11 10:00:01" for a record's OLE date-time.
+std::string RecordTime(double time) {
+  automation::DateParts parts = automation::PartsOf(time);
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", parts.year,
+                     parts.month, parts.day, parts.hour, parts.minute,
+                     parts.second);
+}
+
+}  // namespace
+
+RunLedger::RunLedger(const ledger::CountedDays& counted,
+                     const std::vector<SiteFolder>& folders,
+                     const std::vector<SiteWindow>& windows, bool recount,
+                     std::time_t now)
+    : counted_(counted),
+      folders_(folders),
+      windows_(windows),
+      recount_(recount),
+      now_(now),
+      today_(LogDayOf(now)) {}
+
+void RunLedger::RecordCounted(const CountedRecord& record) {
+  if (record.site != counting_site_name_ || counting_site_ == nullptr) {
+    counting_site_ = &SiteOf(record.site);
+    counting_site_name_ = record.site;
+    counting_day_ = -1;
+  }
+  const auto day = static_cast<ledger::Day>(record.time);
+  if (day != counting_day_) {
+    counting_day_tally_ = &counting_site_->days[day];
+    counting_day_ = day;
+  }
+  ++counting_day_tally_->hits;
+  const auto status_class = static_cast<unsigned>(record.status / 100 - 2);
+  if (status_class < 4) ++counting_day_tally_->hits_by_class[status_class];
+
+  if (record.file != counting_path_ || counting_file_ == nullptr) {
+    counting_file_ = &FileOf(record.file);
+    counting_path_ = record.file;
+  }
+  FileTally& file = *counting_file_;
+  if (file.records++ == 0 || record.time < file.first_record) {
+    file.first_record = record.time;
+  }
+  file.last_record = std::max(file.last_record, record.time);
+  ++records_;
+}
+
+void RunLedger::FileOpened(std::string_view path) {
+  FileOf(path).closed = false;
+}
+
+void RunLedger::FileNotOpened(std::string_view path) {
+  if (const SiteFolder* folder = FolderOf(path)) {
+    SiteOf(folder->identifier).unread_file = true;
+  }
+}
+
+void RunLedger::FileClosed(const iislog::FileReadReport& report) {
+  FileTally& file = FileOf(report.path);
+  file.closed = !report.read_failed;
+  file.held_back = report.held_back;
+  file.end_offset = report.text_offset;
+  if (report.read_failed) SiteOf(file.site).unread_file = true;
+}
+
+// Only a file listed with bytes: a plain file, finite. A pipe (listed
+// with no size) would be waited on.
+size_t RunLedger::HeadBytesFor(std::string_view path) {
+  const FileTally& file = FileOf(path);
+  return ListedSize(file.site, file.name) > 0 ? kHeadBytes : 0;
+}
+
+iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
+                                    std::string_view head) {
+  iislog::ReadPlan plan;
+  // Any file may be written as it is read (a nightly run reads the new
+  // day's file too; a past day's file may still be copied): a last line
+  // without its line end is left for a later run.
+  plan.hold_back_unterminated_line = true;
+  FileTally& file = FileOf(path);
+  file.head_bytes = static_cast<int64_t>(head.size());
+  file.head_checksum = ledger::HeadChecksum(head);
+  const SiteWindow* window = WindowOf(file.site);
+  if (window == nullptr) return plan;
+  std::map<ledger::Day, int64_t> parts;
+  for (ledger::Day day : window->done) {
+    parts[day] = iislog::kWholeDayCounted;
+  }
+  const std::vector<const ledger::FileRow*> rows =
+      counted_.RowsOfLog(file.site, head);
+  const ledger::FileRow* before = counted_.LatestFile(file.site, file.name);
+  const bool changed =
+      before != nullptr && !head.empty() &&
+      std::find(rows.begin(), rows.end(), before) == rows.end();
+  if (!recount_) {
+    for (const auto& [day, offset] :
+         counted_.CountedParts(file.site, rows, window->first, window->last)) {
+      parts[day] = std::max(parts[day], offset);
+    }
+    // Named once, when the log is first met under this name.
+    const bool known_by_name =
+        std::any_of(rows.begin(), rows.end(), [&](const ledger::FileRow* row) {
+          return automation::EqualsIgnoringAsciiCase(row->file_name, file.name);
+        });
+    if (!rows.empty() && !known_by_name) {
+      NoteSameLog(file, rows.back()->file_name, rows.back()->run_id);
+    }
+  }
+  // The same log read by this run under another name (both forms side by
+  // side): every day of the window was counted up to where that stopped.
+  const auto [read_here, other] = ReadInThisRun(file, head);
+  if (read_here > 0) {
+    for (ledger::Day day = window->first; day <= window->last; ++day) {
+      parts[day] = std::max(parts[day], read_here);
+    }
+    NoteSameLog(file, other, 0);
+  }
+  for (const auto& [day, offset] : parts) {
+    plan.counted.push_back({day, offset});
+    if (offset != iislog::kWholeDayCounted) {
+      file.start_offset = std::max(file.start_offset, offset);
+    }
+  }
+  // Named only when there is more to read: a file whose records of the day
+  // were all counted is passed over without a word.
+  if (file.start_offset > 0 && static_cast<uint64_t>(file.start_offset) <
+                                   ListedSize(file.site, file.name)) {
+    continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
+  }
+  if (changed && rows.empty()) {
+    changed_.push_back(
+        Shown(file.name) + " of " + SiteText(file.site) +
+        " is not the file run " + std::to_string(before->run_id) +
+        " read: its first 64 KB differ (a reinstalled server, or logs "
+        "rotated by hand?); it was read from its start" +
+        (recount_ ? "" : ", so records counted before may be counted again"));
+  }
+  return plan;
+}
+
+std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
+    const FileTally& file, std::string_view head) const {
+  std::pair<int64_t, std::string> read{0, ""};
+  // Most heads are kHeadBytes long: each length's checksum is made once.
+  std::map<int64_t, uint32_t> checksums;
+  for (const auto& [path, other] : files_) {
+    if (&other == &file || other.site != file.site || other.head_bytes == 0 ||
+        other.head_bytes > std::ssize(head)) {
+      continue;
+    }
+    auto [checksum, made] = checksums.try_emplace(other.head_bytes);
+    if (made) {
+      checksum->second = ledger::HeadChecksum(
+          head.substr(0, static_cast<size_t>(other.head_bytes)));
+    }
+    if (checksum->second == other.head_checksum &&
+        other.end_offset > read.first) {
+      read = {other.end_offset, other.name};
+    }
+  }
+  return read;
+}
+
+void RunLedger::NoteSameLog(const FileTally& file, const std::string& other,
+                            int64_t run_id) {
+  same_log_.push_back(
+      Shown(file.name) + " of " + SiteText(file.site) + " is the log read as " +
+      Shown(other) +
+      (run_id == 0 ? std::string(" by this run")
+                   : " by run " + std::to_string(run_id)) +
+      " (the same text: renamed or compressed); only what that reading did "
+      "not reach was counted");
+}
+
+std::vector<std::string> RunLedger::Notes() const {
+  std::vector<std::string> notes = changed_;
+  for (size_t i = 0; i < same_log_.size() && i < 3; ++i) {
+    notes.push_back(same_log_[i]);
+  }
+  if (same_log_.size() > 3) {
+    notes.push_back("and " + std::to_string(same_log_.size() - 3) +
+                    " more files that are logs read under another name");
+  }
+  if (!continued_.empty()) {
+    std::string files;
+    for (size_t i = 0; i < continued_.size() && i < 3; ++i) {
+      AppendListItem(files, ", ", continued_[i]);
+    }
+    if (continued_.size() > 3) {
+      files += " and " + std::to_string(continued_.size() - 3) + " more";
+    }
+    notes.push_back("went on where earlier runs of the same days stopped in " +
+                    files);
+  }
+  return notes;
+}
+
+std::vector<ledger::DayRow> RunLedger::Write(
+    ledger::LedgerStore& store, int64_t run_id,
+    const std::set<std::string>& reached, bool completed) const {
+  // One row per site and file name, as Windows names files.
+  std::map<std::pair<std::string, std::string>, ledger::FileRow> rows;
+  for (const auto& [path, file] : files_) {
+    ledger::FileRow& row =
+        rows[{file.site, automation::AsciiLowered(file.name)}];
+    row.run_id = run_id;
+    row.site = file.site;
+    row.file_name = file.name;
+    row.head_bytes = file.head_bytes;
+    row.head_checksum = file.head_checksum;
+    row.start_offset = file.start_offset;
+    row.end_offset = std::max(row.end_offset, file.end_offset);
+    if (file.records > 0) {
+      row.first_record = RecordTime(file.first_record);
+      row.last_record = RecordTime(file.last_record);
+    }
+    row.records += file.records;
+    for (const SiteFolder& folder : folders_) {
+      if (folder.identifier != file.site) continue;
+      for (const unc::DirEntry& entry : folder.files) {
+        if (automation::EqualsIgnoringAsciiCase(entry.name, file.name)) {
+          row.size = static_cast<int64_t>(entry.size);
+          row.modified =
+              UtcStamp(static_cast<std::time_t>(entry.modified_time));
+        }
+      }
+    }
+  }
+  for (const auto& [key, row] : rows) store.AddFile(row);
+
+  std::vector<ledger::DayRow> days;
+  std::set<std::string> written;  // a site given twice is counted once here
+  for (const SiteWindow& window : windows_) {
+    if (window.Empty() || !reached.contains(window.identifier) ||
+        !written.insert(window.identifier).second) {
+      continue;
+    }
+    const bool whole = completed && SiteReadWhole(window.identifier);
+    const std::optional<ledger::Day> unsettled =
+        UnsettledFrom(window.identifier);
+    const std::map<ledger::Day, ledger::CountedDay>& before =
+        counted_.DaysOf(window.identifier);
+    auto site = sites_.find(window.identifier);
+    for (ledger::Day day = window.first; day <= window.last; ++day) {
+      if (std::binary_search(window.done.begin(), window.done.end(), day)) {
+        continue;
+      }
+      ledger::DayRow row;
+      row.run_id = run_id;
+      row.site = window.identifier;
+      row.day = day;
+      if (site != sites_.end()) {
+        auto tally = site->second.days.find(day);
+        if (tally != site->second.days.end()) {
+          row.hits = tally->second.hits;
+          std::copy(std::begin(tally->second.hits_by_class),
+                    std::end(tally->second.hits_by_class), row.hits_by_class);
+        }
+      }
+      // Nothing read of a day is no evidence that it is over: its log
+      // may come late.
+      auto earlier = before.find(day);
+      const bool read =
+          row.hits > 0 || (earlier != before.end() && earlier->second.hits > 0);
+      row.complete =
+          whole && read && day < today_ && (!unsettled || day < *unsettled);
+      store.AddDay(row);
+      days.push_back(row);
+    }
+  }
+  return days;
+}
+
+const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
+  const std::string_view folder = FolderPart(path);
+  for (const SiteFolder& site : folders_) {
+    if (!site.folder.empty() &&
+        automation::EqualsIgnoringAsciiCase(site.folder, folder)) {
+      return &site;
+    }
+  }
+  return nullptr;
+}
+
+const unc::DirEntry* RunLedger::Listed(const std::string& site,
+                                       const std::string& name) const {
+  for (const SiteFolder& folder : folders_) {
+    if (folder.identifier != site) continue;
+    for (const unc::DirEntry& entry : folder.files) {
+      if (automation::EqualsIgnoringAsciiCase(entry.name, name)) return &entry;
+    }
+  }
+  return nullptr;
+}
+
+uint64_t RunLedger::ListedSize(const std::string& site,
+                               const std::string& name) const {
+  const unc::DirEntry* entry = Listed(site, name);
+  return entry ? entry->size : 0;
+}
+
+const SiteWindow* RunLedger::WindowOf(const std::string& site) const {
+  for (const SiteWindow& window : windows_) {
+    if (window.identifier == site) return &window;
+  }
+  return nullptr;
+}
+
+std::string RunLedger::SiteText(const std::string& site) const {
+  const SiteWindow* window = WindowOf(site);
+  return "site " + Shown(site) +
+         (window ? " (" + Shown(window->name) + ")" : std::string());
+}
+
+RunLedger::FileTally& RunLedger::FileOf(std::string_view path) {
+  auto found = files_.find(path);
+  if (found != files_.end()) return found->second;
+  FileTally& file = files_[std::string(path)];
+  const SiteFolder* folder = FolderOf(path);
+  file.site = folder ? folder->identifier : std::string();
+  file.name = NamePart(path);
+  return file;
+}
+
+RunLedger::SiteTally& RunLedger::SiteOf(std::string_view site) {
+  auto found = sites_.find(site);
+  if (found != sites_.end()) return found->second;
+  return sites_[std::string(site)];
+}
+
+std::optional<ledger::Day> RunLedger::UnsettledFrom(
+    const std::string& site) const {
+  std::optional<ledger::Day> from;
+  for (const auto& [path, file] : files_) {
+    if (file.site != site) continue;
+    const unc::DirEntry* listed = Listed(file.site, file.name);
+    const bool settling =
+        listed != nullptr && std::abs(static_cast<int64_t>(now_) -
+                                      listed->modified_time) < kSettlingSeconds;
+    if (!file.held_back && !settling) continue;
+    // The file's days start with its first record read, else with the day
+    // its name gives; a file that tells neither may hold any day.
+    ledger::Day first = std::numeric_limits<ledger::Day>::min();
+    if (file.records > 0) {
+      first = static_cast<ledger::Day>(file.first_record);
+    } else if (std::optional<FileDays> named = DaysInLogFileName(file.name)) {
+      first = named->first;
+    }
+    from = from ? std::min(*from, first) : first;
+  }
+  return from;
+}
+
+// A site's folder was listed (or IIS has not made it yet: nothing was
+// logged), and every file the run opened of it was read to its end.
+bool RunLedger::SiteReadWhole(const std::string& site) const {
+  for (const SiteFolder& folder : folders_) {
+    if (folder.identifier == site && !folder.listed && !folder.not_made_yet) {
+      return false;
+    }
+  }
+  auto tally = sites_.find(site);
+  if (tally != sites_.end() && tally->second.unread_file) return false;
+  for (const auto& [path, file] : files_) {
+    if (file.site == site && !file.closed) return false;
+  }
+  return true;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,123 @@
+// The observer keeps positions only; the line is composed when a backend
+// shows it, at most some thirty times a second.
+#include "host/collect/run_progress.h"
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "dbsupport/error_log.h"
+#include "host/common/command_support.h"
+#include "platform/automation/text.h"
+#include "platform/forms/forms.h"
+
+namespace velnor::host {
+namespace {
+
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+std::string Duration(double seconds) {
+  const long s = std::lround(seconds);
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) {
+    return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  }
+  return std::to_string(s / 3600) + " h " + std::to_string(s / 60 % 60) +
+         " min";
+}
+
+std::string FolderOf(std::string_view path) {
+  return std::string(path.substr(0, path.rfind('\\')));
+}
+
+}  // namespace
+
+RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
+                         const iislog::ReadCounters& counters)
+    : folders_(folders),
+      counters_(counters),
+      started_(Clock::now()),
+      at_start_(counters) {
+  std::set<std::string> seen;
+  for (const SiteFolder& folder : folders_) {
+    if (seen.insert(folder.folder).second) listed_bytes_ += folder.bytes;
+  }
+  forms::SetStatusLine([this] { return StatusLine(); });
+}
+
+RunProgress::~RunProgress() { forms::SetStatusLine({}); }
+
+void RunProgress::FileOpened(std::string_view path) {
+  file_ = path.substr(path.rfind('\\') + 1);
+  const std::string folder = FolderOf(path);
+  if (site_known_ &&
+      automation::EqualsIgnoringAsciiCase(folders_[site_].folder, folder)) {
+    return;
+  }
+  // A new site: the folders before it count as done, read or not.
+  site_known_ = false;
+  for (size_t i = 0; i < folders_.size() && !site_known_; ++i) {
+    if (automation::EqualsIgnoringAsciiCase(folders_[i].folder, folder)) {
+      site_known_ = true;
+      site_ = i;
+    }
+  }
+  done_before_site_ = 0;
+  std::set<std::string> seen;
+  for (size_t i = 0; site_known_ && i < site_; ++i) {
+    if (seen.insert(folders_[i].folder).second) {
+      done_before_site_ += folders_[i].bytes;
+    }
+  }
+  bytes_at_site_start_ = counters_.bytes;
+}
+
+void RunProgress::ChunkRead() { forms::StatusChanged(); }
+
+void RunProgress::FileClosed(const iislog::FileReadReport& report) {
+  if (report.skipped_lines == 0) return;
+  const bool one = report.skipped_lines == 1;
+  WriteErrorLog(
+      0,
+      std::to_string(report.skipped_lines) + (one ? " line" : " lines") +
+          " of " + report.path + (one ? " is" : " are") +
+          " not a record of the log's #Fields layout and " +
+          (one ? "was" : "were") + " skipped; the first is line " +
+          std::to_string(report.first_skipped_line) +
+          ". Look at the file there: a cut-off or garbled line, or records "
+          "that do not match the #Fields line above them.",
+      "velnor collect", "ReadLogFile");
+}
+
+std::string RunProgress::StatusLine() const {
+  if (file_.empty()) return "";
+  const iislog::ReadCounters& now = counters_;
+  const auto site_read =
+      static_cast<uint64_t>(now.bytes - bytes_at_site_start_);
+  std::string line = Shown(file_) + ": " + Megabytes(site_read);
+  if (site_known_) line += " of " + Megabytes(folders_[site_].bytes);
+  line += " MB";
+  const double seconds =
+      std::chrono::duration<double>(Clock::now() - started_).count();
+  if (seconds < 1) return line;
+  char rate[48];
+  std::snprintf(rate, sizeof rate, ", %.0f records/s",
+                static_cast<double>(now.records - at_start_.records) / seconds);
+  line += rate;
+  const double bytes_per_second =
+      static_cast<double>(now.bytes - at_start_.bytes) / seconds;
+  const uint64_t done = done_before_site_ + site_read;
+  if (site_known_ && bytes_per_second > 0 && done <= listed_bytes_) {
+    line +=
+        ", ~" +
+        Duration(static_cast<double>(listed_bytes_ - done) / bytes_per_second) +
+        " left";
+  }
+  return line;
+}
+
+}  // namespace velnor::host

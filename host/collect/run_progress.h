@@ -1,0 +1,61 @@
+// The host's own account of a run in progress, for the status line under
+// the progress dialog and the plain progress lines: the file being read,
+// how far into the site's files the run is (bytes read of the bytes its
+// folder listed), records per second and an estimate of the time left. It
+// watches the log reader (never a call per record) and also turns each
+// file's garbled-line count into one error-log line, so that skipped lines
+// are never lost silently.
+#ifndef VELNOR_HOST_COLLECT_RUN_PROGRESS_H_
+#define VELNOR_HOST_COLLECT_RUN_PROGRESS_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "component/velnor.h"
+#include "host/collect/log_folders.h"
+
+namespace velnor::host {
+
+class RunProgress : public iislog::ReadObserver {
+ public:
+  // Provides the window's status line until destroyed, from what it hears
+  // as a read observer and from `counters`, the totals of the readers it
+  // hears. `folders` (the survey of the run's sites, in order) and
+  // `counters` must outlive this object.
+  RunProgress(const std::vector<SiteFolder>& folders,
+              const iislog::ReadCounters& counters);
+  ~RunProgress() override;
+  RunProgress(const RunProgress&) = delete;
+  RunProgress& operator=(const RunProgress&) = delete;
+
+  // "u_ex240604.log: 12.3 of 48.0 MB, 210000 records/s, ~3 s left": the
+  // file, the bytes read of the site's listed bytes, the rate of records
+  // read and the time the rest of the run's listed bytes will take at the
+  // rate so far. Empty before the first file; what cannot be known yet (the
+  // rate in the first second) is left out.
+  std::string StatusLine() const;
+
+  void FileOpened(std::string_view path) override;
+  void ChunkRead() override;
+  void FileClosed(const iislog::FileReadReport& report) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  const std::vector<SiteFolder>& folders_;
+  const iislog::ReadCounters& counters_;
+  uint64_t listed_bytes_ = 0;  // of every folder, each counted once
+  Clock::time_point started_;
+  iislog::ReadCounters at_start_;
+  std::string file_;  // name of the file being read
+  size_t site_ = 0;   // index in folders_ of that file's folder
+  bool site_known_ = false;
+  uint64_t done_before_site_ = 0;  // listed bytes of the folders before it
+  int64_t bytes_at_site_start_ = 0;
+};
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_RUN_PROGRESS_H_

@@ -1,0 +1,116 @@
+// The set-up of how velnor reaches a server's shares.
+#include "host/collect/server_access.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "host/collect/site_list.h"
+#include "host/common/command_support.h"
+#include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
+#include "platform/unc/unc.h"
+
+namespace velnor::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+// SMB timeouts from a tenth of a second to ten minutes: shorter ones fail
+// healthy servers, longer ones look like a hang.
+constexpr double kMinSmbTimeout = 0.1;
+constexpr double kMaxSmbTimeout = 600;
+
+bool ConfigureWindowsDirs(const ServerAccess& options,
+                          wmi::WindowsDirectories& windows_directories) {
+  std::vector<WindowsDir> dirs;
+  if (!options.windows_dirs_file.empty() &&
+      !ReadWindowsDirsFile(options.windows_dirs_file, dirs)) {
+    return false;
+  }
+  for (const std::string& entry : options.windows_dirs) {
+    if (!ParseWindowsDir({entry, "--windows-dir"}, dirs.emplace_back())) {
+      return false;
+    }
+  }
+  for (const WindowsDir& dir : dirs) {
+    windows_directories.Set(dir.server, dir.path);
+  }
+  return true;
+}
+
+bool ConfigureShareRoot(const ServerAccess& options) {
+  std::optional<std::string> root = options.share_root;
+  const char* source = "--share-root";
+  if (!root) {
+    if (const char* env = std::getenv("VELNOR_SHARE_ROOT")) root = env;
+    source = "VELNOR_SHARE_ROOT";
+  }
+  if (!root) return true;
+  if (root->empty()) {
+    return Usage(std::string(source) + " is empty",
+                 "give the folder that holds SERVER/SHARE/..., or leave " +
+                     std::string(source) + " out to read the shares over SMB");
+  }
+  if (!fs::is_directory(*root)) {
+    return Usage("the share root " + Shown(*root) + " is not a folder",
+                 "give the folder that holds SERVER/SHARE/... "
+                 "(--share-root or VELNOR_SHARE_ROOT)");
+  }
+  unc::SetShareRoot(*root);
+  unc::SetSmbBesideShareRoot(options.smb_fallback);
+  return true;
+}
+
+// Servers no share root maps are read over SMB, with the credentials of an
+// authentication file (never a password on the command line).
+bool ConfigureSmb(const ServerAccess& options) {
+  if (options.smb_port < 1 || options.smb_port > 65535) {
+    return Usage(
+        "--smb-port " + std::to_string(options.smb_port) + " is not a TCP port",
+        "give a port from 1 to 65535 (445 is SMB's)");
+  }
+  // NaN fails both comparisons, so it is refused too.
+  if (!(options.smb_timeout >= kMinSmbTimeout &&
+        options.smb_timeout <= kMaxSmbTimeout)) {
+    std::ostringstream given;
+    given << options.smb_timeout;
+    return Usage(
+        "--smb-timeout " + given.str() + " is not a usable number of seconds",
+        "give seconds from 0.1 to 600, such as 5 or 2.5");
+  }
+  unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
+                     static_cast<int>(std::lround(options.smb_timeout * 1000)));
+  std::string auth = options.smb_auth;
+  if (auth.empty()) {
+    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
+  }
+  if (auth.empty()) return true;
+  if (!automation::ResumeNext([&] { unc::SetSmbAuthFile(auth); })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot use the SMB authentication file " + Shown(auth),
+                 reason);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ConfigureServerAccess(const ServerAccess& options,
+                           wmi::WindowsDirectories& windows_directories) {
+  return ConfigureWindowsDirs(options, windows_directories) &&
+         ConfigureShareRoot(options) && ConfigureSmb(options);
+}
+
+std::string ExpandSystemDrive(const std::string& directory,
+                              const std::string& drive) {
+  constexpr std::string_view kSystemDrive = "%systemdrive%";
+  if (!automation::StartsWithIgnoringAsciiCase(directory, kSystemDrive)) {
+    return directory;
+  }
+  return drive + directory.substr(kSystemDrive.size());
+}
+
+}  // namespace velnor::host

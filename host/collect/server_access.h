@@ -1,0 +1,42 @@
+// How velnor reaches a server's administrative shares: a folder holding
+// copies of them (the share root), SMB, and the servers' Windows
+// directories. collect and sites take the same options for it.
+#ifndef VELNOR_HOST_COLLECT_SERVER_ACCESS_H_
+#define VELNOR_HOST_COLLECT_SERVER_ACCESS_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/wmi/wmi.h"
+
+namespace velnor::host {
+
+struct ServerAccess {
+  // Also VELNOR_SHARE_ROOT; given but empty is a mistake, not "no share
+  // root": it would read over SMB, which the user did not ask for.
+  std::optional<std::string> share_root;
+  // With a share root, servers and shares it does not hold are read over
+  // SMB instead of reported missing.
+  bool smb_fallback = false;
+  std::string smb_auth;  // also VELNOR_SMB_AUTH
+  int smb_port = 445;
+  double smb_timeout = 5;
+  std::vector<std::string> windows_dirs;  // "SERVER=C:\Windows"
+  std::string windows_dirs_file;
+};
+
+// Configures the UNC stand-in from `access` (the share root and SMB) and
+// sets the Windows directories it gives in `windows_directories`. Prints
+// the usage mistake and returns false when an option cannot be used.
+bool ConfigureServerAccess(const ServerAccess& access,
+                           wmi::WindowsDirectories& windows_directories);
+
+// `directory` with a leading "%SystemDrive%" (in any case) replaced by
+// `drive` ("C:"); other directories unchanged.
+std::string ExpandSystemDrive(const std::string& directory,
+                              const std::string& drive);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COLLECT_SERVER_ACCESS_H_

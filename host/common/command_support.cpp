@@ -1,0 +1,119 @@
+// Shared pieces of the velnor subcommands.
+#include "host/common/command_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ext/stdio_filebuf.h>
+#include <filesystem>
+#include <iostream>
+
+#include "host/render/text_format.h"
+
+namespace velnor::host {
+
+bool Usage(const std::string& problem, const std::string& help) {
+  std::cerr << "velnor: error: " << problem << "\n  help: " << help << "\n";
+  return false;
+}
+
+bool IsValidHostName(std::string_view name) {
+  if (name.empty() || name.size() > 253) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t dot = name.find('.', start);
+    std::string_view label = name.substr(start, dot - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' ||
+        label.back() == '-') {
+      return false;
+    }
+    for (char c : label) {
+      bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                (c >= '0' && c <= '9') || c == '-';
+      if (!ok) return false;
+    }
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return true;
+}
+
+bool CheckServerName(const std::string& server) {
+  if (IsValidHostName(server)) return true;
+  // Appended, not added up: GCC 12 warns wrongly about "..." + a temporary.
+  std::string problem = "\"";
+  problem += Shown(server);
+  problem += "\" is not a valid server name";
+  return Usage(problem,
+               "give the server's host name: letters, digits and hyphens, "
+               "labels separated by dots (for example SRV1 or "
+               "web01.example.com)");
+}
+
+bool CheckDbDir(const std::string& dir) {
+  if (std::filesystem::is_directory(dir)) return true;
+  return Usage(
+      "the database folder " + Shown(dir) + " does not exist",
+      "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool CheckNotLink(const std::string& path, const std::string& what) {
+  if (!IsSymbolicLink(path)) return true;
+  return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
+}
+
+namespace {
+
+// An output stream that owns the descriptor it writes.
+class FdOutput : public std::ostream {
+ public:
+  explicit FdOutput(int fd)
+      : std::ostream(nullptr), buffer_(fd, std::ios::out | std::ios::binary) {
+    rdbuf(&buffer_);
+  }
+
+ private:
+  __gnu_cxx::stdio_filebuf<char> buffer_;
+};
+
+}  // namespace
+
+std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
+                                             std::string& error) {
+  int fd = ::open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno == ELOOP ? "it is a symbolic link, which velnor never "
+                             "writes through"
+                           : std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<FdOutput>(fd);
+}
+
+std::string Shown(std::string_view text) { return CutText(text, 80); }
+
+std::string SummaryLine(const RunSummary& summary, const std::string& server,
+                        bool ftp, double seconds) {
+  char rate[64];
+  std::snprintf(
+      rate, sizeof rate, "%.2f s (%.0f records/s)", seconds,
+      seconds > 0 ? static_cast<double>(summary.records) / seconds : 0.0);
+  std::string line =
+      summary.cancel_confirmed ? "cancelled after " : "collected ";
+  line += std::to_string(summary.sites) + " site" +
+          (summary.sites == 1 ? "" : "s") + " of " + server +
+          (ftp ? " (ftp): " : " (web): ") + std::to_string(summary.records) +
+          " record" + (summary.records == 1 ? "" : "s") + " in " + rate;
+  return line;
+}
+
+}  // namespace velnor::host

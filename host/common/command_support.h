@@ -1,0 +1,60 @@
+// What the velnor subcommands share: the usage-mistake message, the checks
+// of a server name and a database folder, and the run summary line.
+#ifndef VELNOR_HOST_COMMON_COMMAND_SUPPORT_H_
+#define VELNOR_HOST_COMMON_COMMAND_SUPPORT_H_
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "component/velnor.h"
+
+namespace velnor::host {
+
+// Prints "velnor: error: <problem>" and "  help: <help>" to standard error
+// and returns false, so a check reads `return Usage(...)`.
+bool Usage(const std::string& problem, const std::string& help);
+
+// True for a valid host name: 1 to 253 characters, labels of 1 to 63
+// letters, digits and hyphens separated by dots, no label starting or
+// ending with a hyphen. Prints the usage mistake otherwise.
+bool IsValidHostName(std::string_view name);
+bool CheckServerName(const std::string& server);
+
+// True when `dir` is an existing folder; prints the usage mistake otherwise.
+bool CheckDbDir(const std::string& dir);
+
+// True when a symbolic link stands at `path` (its last component).
+bool IsSymbolicLink(const std::string& path);
+
+// The help of a refused link.
+inline constexpr char kNoLinkHelp[] =
+    "velnor never writes through a symbolic link, which could point at any "
+    "file; remove the link, or name the file itself";
+
+// True when `path` is not a symbolic link (a path with nothing there is
+// fine); prints the usage mistake naming it as `what` ("the error log")
+// otherwise. A file velnor writes never follows a link: planted in a
+// folder velnor writes, a link would let whoever can write there choose
+// which file is overwritten, with velnor's rights.
+bool CheckNotLink(const std::string& path, const std::string& what);
+
+// `path` opened for writing from its start (made when missing, emptied
+// when not), never through a symbolic link at its name; nothing, with
+// `error` set to the reason, when it cannot be.
+std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
+                                             std::string& error);
+
+// The user's `text` as a message may show it: valid UTF-8 without control
+// characters, cut to 80 characters.
+std::string Shown(std::string_view text);
+
+// "collected 2 sites of SRV1 (web): 1234 records in 0.52 s (2373
+// records/s)", or "cancelled ..." after a confirmed cancel.
+std::string SummaryLine(const RunSummary& summary, const std::string& server,
+                        bool ftp, double seconds);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_COMMON_COMMAND_SUPPORT_H_

@@ -1,0 +1,324 @@
+// Grid writers. The delimited ones append to a buffer that goes to the
+// stream in large pieces; a field of plain printable ASCII, the usual case,
+// is copied as it is.
+#include "host/render/grid_render.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "host/render/text_format.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::host {
+namespace {
+
+using forms::GridLayout;
+using forms::GridWriter;
+
+constexpr size_t kFlushBytes = size_t{64} * 1024;
+
+// Appends `text` to `buffer` when it is all printable ASCII other than
+// `special1` and `special2` and returns true; otherwise leaves `buffer` as
+// it was and returns false. The check is one pass the compiler can
+// vectorise.
+bool AppendPlain(std::string& buffer, std::string_view text, char special1,
+                 char special2) {
+  unsigned char unusual = 0;
+  for (char c : text) {
+    unusual |= static_cast<unsigned char>((c < 0x20) | (c > 0x7E) |
+                                          (c == special1) | (c == special2));
+  }
+  if (unusual != 0) return false;
+  buffer.append(text);
+  return true;
+}
+
+class BufferedWriter : public GridWriter {
+ protected:
+  explicit BufferedWriter(std::ostream& out) : out_(out) {}
+  void Flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+  void FlushIfFull() {
+    if (buffer_.size() >= kFlushBytes) Flush();
+  }
+
+  std::ostream& out_;
+  std::string buffer_;
+};
+
+class DelimitedWriter : public BufferedWriter {
+ public:
+  DelimitedWriter(std::ostream& out, bool csv)
+      : BufferedWriter(out), csv_(csv) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (c > 0) buffer_ += csv_ ? ',' : '\t';
+      if (csv_) {
+        if (!AppendPlain(buffer_, cells[c], ',', '"')) {
+          buffer_ += CsvField(cells[c]);
+        }
+      } else {
+        AppendTsv(cells[c]);
+      }
+    }
+    buffer_ += csv_ ? "\r\n" : "\n";
+    FlushIfFull();
+  }
+
+  void End(const GridLayout&) override { Flush(); }
+
+ private:
+  void AppendTsv(const std::string& text) {
+    if (AppendPlain(buffer_, text, '\\', '\\')) return;
+    for (char c : CleanUtf8(text, false)) {
+      switch (c) {
+        case '\t':
+          buffer_ += "\\t";
+          break;
+        case '\n':
+          buffer_ += "\\n";
+          break;
+        case '\r':
+          buffer_ += "\\r";
+          break;
+        case '\\':
+          buffer_ += "\\\\";
+          break;
+        default:
+          buffer_ += c;
+      }
+    }
+  }
+
+  bool csv_;
+};
+
+class JsonWriter : public BufferedWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : BufferedWriter(out) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    if (!header_taken_) {
+      header_taken_ = true;
+      for (const std::string& key : cells) keys_.push_back(JsonString(key));
+      buffer_ += '[';
+      return;
+    }
+    buffer_ += rows_++ > 0 ? ",\n  {" : "\n  {";
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (c > 0) buffer_ += ", ";
+      buffer_ += c < keys_.size() ? keys_[c] : "\"\"";
+      buffer_ += ": ";
+      buffer_ += '"';
+      if (AppendPlain(buffer_, cells[c], '"', '\\')) {
+        buffer_ += '"';
+      } else {
+        buffer_.pop_back();
+        buffer_ += JsonString(cells[c]);
+      }
+    }
+    buffer_ += '}';
+    FlushIfFull();
+  }
+
+  void End(const GridLayout&) override {
+    if (!header_taken_) buffer_ += '[';
+    buffer_ += rows_ > 0 ? "\n]\n" : "]\n";
+    Flush();
+  }
+
+ private:
+  bool header_taken_ = false;
+  std::vector<std::string> keys_;
+  int64_t rows_ = 0;
+};
+
+// The table's rows wait in an unnamed temporary file, each cell as its
+// length and bytes, until End knows the column widths.
+class TableWriter : public GridWriter {
+ public:
+  TableWriter(std::ostream& out, bool ascii)
+      : out_(out), ascii_(ascii), spool_(std::tmpfile()) {
+    if (spool_ == nullptr) {
+      automation::Raise(75,
+                        "Path/File access error: cannot make a temporary file "
+                        "for the table: " +
+                            std::string(std::strerror(errno)) +
+                            ". Check TMPDIR, or choose --format csv.");
+    }
+  }
+  ~TableWriter() override { std::fclose(spool_); }
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+
+  void Row(const std::vector<std::string>& cells) override {
+    WriteCount(cells.size());
+    for (const std::string& cell : cells) {
+      WriteCount(cell.size());
+      std::fwrite(cell.data(), 1, cell.size(), spool_);
+    }
+  }
+
+  void End(const GridLayout& layout) override {
+    std::rewind(spool_);
+    std::vector<size_t> widths;
+    for (float twips : layout.col_widths) {
+      size_t chars =
+          twips > 0 ? static_cast<size_t>(twips / kTwipsPerChar) : 10;
+      widths.push_back(std::max<size_t>(chars, 3));
+    }
+    std::vector<std::string> previous, row;
+    for (int32_t r = 0; ReadRow(row); ++r) {
+      out_ << Line(row, previous, r, widths, layout) << '\n';
+      if (r + 1 == layout.fixed_rows) out_ << Rule(widths) << '\n';
+      previous.swap(row);
+    }
+  }
+
+ private:
+  void WriteCount(size_t count) {
+    uint64_t value = count;
+    std::fwrite(&value, sizeof value, 1, spool_);
+  }
+  bool ReadCount(size_t& count) {
+    uint64_t value = 0;
+    if (std::fread(&value, sizeof value, 1, spool_) != 1) return false;
+    count = static_cast<size_t>(value);
+    return true;
+  }
+  bool ReadRow(std::vector<std::string>& row) {
+    size_t cells = 0;
+    if (!ReadCount(cells)) return false;
+    row.resize(cells);
+    for (std::string& cell : row) {
+      size_t length = 0;
+      if (!ReadCount(length)) return false;
+      cell.resize(length);
+      if (std::fread(cell.data(), 1, length, spool_) != length) return false;
+    }
+    return true;
+  }
+
+  // `text` cut to `width` characters and padded with blanks to it.
+  std::string Fit(std::string_view text, size_t width) const {
+    std::string fitted = CutText(text, width, ascii_ ? "..." : "\u2026");
+    size_t length = CharCount(fitted);
+    if (length < width) fitted.append(width - length, ' ');
+    return fitted;
+  }
+
+  std::string Line(const std::vector<std::string>& row,
+                   const std::vector<std::string>& previous, int32_t r,
+                   const std::vector<size_t>& widths,
+                   const GridLayout& layout) const {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      std::string_view cell = row[c];
+      // A merged column shows a run of equal values once; the fixed rows
+      // never merge with the rows below them.
+      if (r > layout.fixed_rows && c < layout.merge_cols.size() &&
+          layout.merge_cols[c] && c < previous.size() && cell == previous[c]) {
+        cell = {};
+      }
+      if (c > 0) line += ' ';
+      // Nothing follows the last column, so its text is never cut.
+      const size_t width = c < widths.size() ? widths[c] : 10;
+      line += c + 1 == row.size() ? CleanUtf8(cell, true) : Fit(cell, width);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+  }
+
+  std::string Rule(const std::vector<size_t>& widths) const {
+    std::string rule;
+    for (size_t c = 0; c < widths.size(); ++c) {
+      if (c > 0) rule += ' ';
+      for (size_t i = 0; i < widths[c]; ++i) rule += ascii_ ? "-" : "─";
+    }
+    return rule;
+  }
+
+  std::ostream& out_;
+  const bool ascii_;
+  std::FILE* spool_;
+};
+
+// Writes the Date column's cells as ISO 8601 before `next` writes the row;
+// the header row, which tells which column that is, passes unchanged.
+class IsoDateWriter : public GridWriter {
+ public:
+  explicit IsoDateWriter(std::unique_ptr<GridWriter> next)
+      : next_(std::move(next)) {}
+
+  void Row(const std::vector<std::string>& cells) override {
+    if (!header_seen_) {
+      header_seen_ = true;
+      auto date = std::find(cells.begin(), cells.end(), "Date");
+      if (date != cells.end()) date_col_ = date - cells.begin();
+      next_->Row(cells);
+      return;
+    }
+    if (date_col_ < 0 || static_cast<size_t>(date_col_) >= cells.size()) {
+      next_->Row(cells);
+      return;
+    }
+    row_ = cells;  // keeps the strings' buffers from row to row
+    std::string& cell = row_[static_cast<size_t>(date_col_)];
+    cell = FormatDateCell(cell, TimeFormat::kIso);
+    next_->Row(row_);
+  }
+
+  void End(const GridLayout& layout) override { next_->End(layout); }
+
+ private:
+  std::unique_ptr<GridWriter> next_;
+  bool header_seen_ = false;
+  std::ptrdiff_t date_col_ = -1;
+  std::vector<std::string> row_;
+};
+
+}  // namespace
+
+bool ParseGridFormat(const std::string& text, GridFormat& format) {
+  if (text == "table")
+    format = GridFormat::kTable;
+  else if (text == "csv")
+    format = GridFormat::kCsv;
+  else if (text == "tsv")
+    format = GridFormat::kTsv;
+  else if (text == "json")
+    format = GridFormat::kJson;
+  else
+    return false;
+  return true;
+}
+
+std::unique_ptr<GridWriter> MakeGridWriter(GridFormat format,
+                                           const GridText& text,
+                                           std::ostream& out) {
+  std::unique_ptr<GridWriter> writer;
+  switch (format) {
+    case GridFormat::kTable:
+      writer = std::make_unique<TableWriter>(out, text.ascii);
+      break;
+    case GridFormat::kCsv:
+      writer = std::make_unique<DelimitedWriter>(out, true);
+      break;
+    case GridFormat::kTsv:
+      writer = std::make_unique<DelimitedWriter>(out, false);
+      break;
+    case GridFormat::kJson:
+      writer = std::make_unique<JsonWriter>(out);
+      break;
+  }
+  if (text.time == TimeFormat::kIso) {
+    writer = std::make_unique<IsoDateWriter>(std::move(writer));
+  }
+  return writer;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,84 @@
+// Dates of the report. Weekday names are English, as the report's own
+// texts are; the weekday view keeps the names the collector stored.
+#include "host/render/report_days.h"
+
+#include <array>
+
+#include "ledger/counted_days.h"
+#include "platform/automation/ole_date.h"
+
+namespace velnor::host {
+namespace {
+
+constexpr std::array<const char*, 7> kWeekdays = {
+    "Sunday",   "Monday", "Tuesday", "Wednesday",
+    "Thursday", "Friday", "Saturday"};
+
+int WeekdayIndex(ledger::Day day) { return automation::Weekday(day) - 1; }
+
+}  // namespace
+
+bool IsWeekend(ledger::Day day) {
+  const int index = WeekdayIndex(day);
+  return index == 0 || index == 6;
+}
+
+std::string WeekdayName(ledger::Day day) {
+  return kWeekdays[WeekdayIndex(day)];
+}
+
+std::string WeekdayShortName(ledger::Day day) {
+  return WeekdayName(day).substr(0, 3);
+}
+
+std::string DayMarks(const reportdb::DayCount& day) {
+  std::string marks = IsWeekend(day.day) ? "weekend" : "";
+  if (!day.complete) marks += marks.empty() ? "in part" : ", in part";
+  return marks;
+}
+
+std::string CollectedDays(const reportdb::SiteReport& site) {
+  std::vector<ledger::Day> days;
+  std::string in_part;
+  for (const reportdb::DayCount& day : site.days) {
+    days.push_back(day.day);
+    if (!day.complete) {
+      in_part += (in_part.empty() ? "" : ", ") + ledger::DayText(day.day);
+    }
+  }
+  if (days.empty()) return "none";
+  std::string text;
+  for (const ledger::DaySpan& span : ledger::SpansOf(days)) {
+    text +=
+        (text.empty() ? "" : ", ") + ledger::DaysText(span.first, span.last);
+  }
+  if (!in_part.empty()) text += " (" + in_part + " in part)";
+  return text;
+}
+
+std::vector<reportdb::DayCount> ShownDays(const reportdb::SiteReport& site,
+                                          const DayLimit& limit) {
+  std::vector<reportdb::DayCount> days;
+  for (const reportdb::DayCount& day : site.days) {
+    if (limit.Reaches(day.day, day.day)) days.push_back(day);
+  }
+  return days;
+}
+
+std::vector<ledger::RunRow> ShownRuns(const reportdb::Report& report,
+                                      const DayLimit& limit) {
+  std::vector<ledger::RunRow> runs;
+  for (const ledger::RunRow& run : report.runs) {
+    if (limit.Reaches(run.first_day, run.last_day)) runs.push_back(run);
+  }
+  return runs;
+}
+
+std::string ShownUtc(const std::string& stamp) {
+  if (stamp.size() != 20 || stamp[10] != 'T' || stamp[19] != 'Z') {
+    return stamp;
+  }
+  return stamp.substr(0, 10) + " " + stamp.substr(11, 8) + " UTC";
+}
+
+}  // namespace velnor::host

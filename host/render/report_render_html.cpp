@@ -1,0 +1,600 @@
+// The page shape of a report: one HTML file with its style sheet and its
+// charts (SVG) inline, so that it can be mailed or archived and opened
+// offline. Charts are drawn here rather than by a script so that the page
+// shows the same in any browser, printed or with scripts off.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "host/render/report_contents.h"
+#include "host/render/report_days.h"
+#include "host/render/report_highlights.h"
+#include "host/render/report_render.h"
+#include "host/render/runs_table.h"
+
+namespace velnor::host {
+
+using reportdb::Bucket;
+using reportdb::kTopUrlCount;
+using reportdb::Report;
+using reportdb::SiteReport;
+using reportdb::StatusCount;
+using reportdb::UrlCount;
+namespace {
+
+// The two axes of a chart: the vertical one at `left` from `top` down to
+// `base`, the horizontal one along `base` to `right`.
+std::string AxisLines(double left, double top, double base, double right) {
+  return fmt::format(
+      "<line class=\"axis\" x1=\"{0}\" y1=\"{1}\" x2=\"{0}\" y2=\"{2:.1f}\"/>"
+      "<line class=\"axis\" x1=\"{0}\" y1=\"{2:.1f}\" x2=\"{3}\" "
+      "y2=\"{2:.1f}\"/>\n",
+      left, top, base, right);
+}
+
+constexpr std::string_view kStyle = R"(
+body{margin:0;background:#f3f5f8;color:#1c2733;
+ font-family:system-ui,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif}
+header{background:#1f3a5f;color:#fff;padding:22px 40px}
+header h1{margin:0;font-size:26px;font-weight:600}
+header p{margin:6px 0 0;opacity:.85}
+main{max-width:1120px;margin:0 auto;padding:8px 40px 40px}
+nav{margin:18px 0 0;font-size:14px}
+nav a{color:#1f5fa8;margin-right:14px}
+section{background:#fff;border-radius:10px;padding:22px 28px;margin:22px 0;
+ box-shadow:0 1px 4px rgba(20,40,70,.12)}
+section h2{margin:0 0 14px;font-size:22px;color:#1f3a5f;
+ border-bottom:2px solid #dfe6ee;padding-bottom:8px}
+section.contents h2{font-size:18px}
+dl{display:grid;grid-template-columns:max-content 1fr;gap:6px 18px;margin:0;
+ font-size:14px}
+dt{font-weight:600;color:#56657a}
+dd{margin:0}
+.id{display:inline-block;background:#1f3a5f;color:#fff;border-radius:6px;
+ padding:1px 9px;margin-right:10px;font-size:16px;vertical-align:2px}
+.cards{display:flex;gap:14px;margin-bottom:18px;flex-wrap:wrap}
+.card{background:#f0f4f9;border-radius:8px;padding:10px 16px;min-width:150px}
+.card b{display:block;font-size:22px;color:#1f3a5f}
+.card span{font-size:13px;color:#56657a}
+.pair{display:grid;grid-template-columns:1fr 1fr;gap:22px}
+figure{margin:0 0 20px}
+figcaption{font-weight:600;font-size:15px;margin:0 0 4px}
+svg{display:block;width:100%;height:auto}
+svg text{font-size:11px;fill:#3a4859}
+svg .value{font-size:10px;fill:#1c2733}
+svg .code{font-weight:700}
+svg .axis-title{font-size:12px;fill:#56657a}
+svg .grid{stroke:#e4e9ef}
+svg .axis{stroke:#8896a8}
+svg .bar{fill:#3b82c4}
+svg .bar.weekend{fill:#1f3a5f}
+svg .bar.part{fill-opacity:.45}
+.legend{font-size:13px;color:#56657a;margin:2px 0 6px}
+.legend i{display:inline-block;width:11px;height:11px;margin:0 4px 0 10px;
+ vertical-align:-1px;background:#3b82c4}
+.legend i.weekend{background:#1f3a5f}
+.legend i.part{opacity:.45}
+.scroll{overflow-x:auto}
+svg.narrow{display:none}
+.empty{color:#6b7788;font-style:italic}
+table.runs{border-collapse:collapse;font-size:14px;min-width:260px}
+table.runs th,table.runs td{padding:4px 14px;border-bottom:1px solid #e4e9ef;
+ text-align:right}
+table.runs th:first-child,table.runs td:first-child{text-align:left}
+table.runs tfoot td{font-weight:700;border-top:2px solid #8896a8}
+@media (max-width:999px){
+ header{padding:16px 14px}
+ main{padding:4px 6px 24px}
+ section{padding:14px 10px;margin:14px 0}
+ .pair{grid-template-columns:1fr}
+ figure{max-width:600px}
+ svg.wide{display:none}
+ svg.narrow{display:block}
+}
+)";
+
+std::string Escape(std::string_view raw) {
+  std::string text = CleanUtf8(raw, true);
+  std::string escaped;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// 1234567 as "1,234,567". Written front to back: GCC 12 takes inserts
+// into a string for overlapping copies (-Wrestrict) in optimised builds.
+std::string Grouped(int64_t value) {
+  std::string digits = std::to_string(value);
+  size_t sign = value < 0 ? 1 : 0;
+  std::string grouped = digits.substr(0, sign);
+  for (size_t i = sign; i < digits.size(); ++i) {
+    if (i > sign && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+// A count in at most four characters: 950, 1.2k, 209k, 3.4M, 12G.
+std::string Abbreviated(int64_t value) {
+  if (value < 1000) return std::to_string(value);
+  constexpr const char* kUnits[] = {"k", "M", "G", "T", "P", "E"};
+  auto scaled = static_cast<double>(value);
+  for (const char* unit : kUnits) {
+    scaled /= 1000;
+    // Rounded as shown; 999.6k shows as 1M, not as 1000k.
+    double shown =
+        scaled < 9.95 ? std::round(scaled * 10) / 10 : std::round(scaled);
+    if (shown < 1000) {
+      std::string text = fmt::format("{:g}", shown);
+      return text + unit;
+    }
+  }
+  return fmt::format("{:g}E", scaled);
+}
+
+// Widths of text in chart units, a little over the average of system
+// fonts, so that what is judged to fit does fit.
+constexpr double kCharWidth = 6.5;       // 11-unit text
+constexpr double kValueCharWidth = 6.0;  // 10-unit values
+
+double TextWidth(std::string_view text, double char_width) {
+  return char_width * static_cast<double>(CharCount(text));
+}
+
+// `value` grouped when that fits in `room` chart units, else abbreviated.
+std::string Fitted(int64_t value, double room, double char_width) {
+  std::string grouped = Grouped(value);
+  if (TextWidth(grouped, char_width) <= room) return grouped;
+  return Abbreviated(value);
+}
+
+// The top of a hit axis and its tick step: a step of 1, 2 or 5 times a
+// power of ten giving at most five intervals, never below 1 (hits are whole).
+struct Axis {
+  int64_t top;
+  int64_t step;
+};
+
+Axis HitAxis(int64_t largest) {
+  largest = std::max<int64_t>(largest, 1);
+  int64_t step = 1;
+  for (int64_t power = 1;; power *= 10) {
+    for (int64_t factor : {1, 2, 5}) {
+      step = factor * power;
+      if (largest <= 5 * step)
+        return {(largest + step - 1) / step * step, step};
+    }
+  }
+}
+
+struct Bar {
+  std::string label;  // under or beside the bar, escaped markup; may be empty
+  std::string title;  // the full text, shown on hover, escaped
+  int64_t hits;
+  std::string_view css_class = "bar";
+};
+
+int64_t Largest(const std::vector<Bar>& bars) {
+  int64_t largest = 0;
+  for (const Bar& bar : bars) largest = std::max(largest, bar.hits);
+  return largest;
+}
+
+// Where a chart goes: its width in chart units and the class that shows it
+// in wide or narrow windows (empty: both).
+struct Frame {
+  double width;
+  std::string_view css_class;
+};
+
+std::string SvgStart(const Frame& frame, double height,
+                     std::string_view title) {
+  std::string css_class = frame.css_class.empty()
+                              ? ""
+                              : fmt::format(" class=\"{}\"", frame.css_class);
+  return fmt::format(
+      "<svg{} viewBox=\"0 0 {} {}\" role=\"img\" aria-label=\"Hits by {}\">\n",
+      css_class, frame.width, height, Escape(title));
+}
+
+// Vertical bars with the hit axis on the left and the buckets below. Values
+// above the bars are abbreviated (209k) when the full number would reach
+// into the next bar's, and left to the bars' titles with `values` off.
+std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
+                        const Frame& frame, bool values = true) {
+  const double kHeight = 250, kRight = 10, kTop = 22, kBottom = 46;
+  const double width = frame.width;
+  Axis axis = HitAxis(Largest(bars));
+  // Room for the widest tick label and the rotated axis title.
+  const double kLeft = 30 + TextWidth(Grouped(axis.top), kCharWidth);
+  double plot_w = width - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
+  double base = kTop + plot_h;
+  std::string svg = SvgStart(frame, kHeight, x_title);
+  for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
+    double y = base - plot_h * static_cast<double>(tick) /
+                          static_cast<double>(axis.top);
+    svg += fmt::format(
+        "<line class=\"grid\" x1=\"{}\" y1=\"{:.1f}\" x2=\"{}\" y2=\"{:.1f}\"/>"
+        "<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>\n",
+        kLeft, y, width - kRight, y, kLeft - 6, y + 4, Grouped(tick));
+  }
+  double slot = plot_w / static_cast<double>(bars.size());
+  bool abbreviate = false;
+  for (const Bar& bar : bars) {
+    abbreviate |=
+        Fitted(bar.hits, slot * 0.9, kValueCharWidth) != Grouped(bar.hits);
+  }
+  for (size_t i = 0; i < bars.size(); ++i) {
+    double h = plot_h * static_cast<double>(bars[i].hits) /
+               static_cast<double>(axis.top);
+    double center = kLeft + slot * (static_cast<double>(i) + 0.5);
+    std::string value =
+        abbreviate ? Abbreviated(bars[i].hits) : Grouped(bars[i].hits);
+    svg += fmt::format(
+        "<rect class=\"{}\" x=\"{:.1f}\" y=\"{:.1f}\" width=\"{:.1f}\" "
+        "height=\"{:.1f}\"><title>{}: {} hits</title></rect>",
+        bars[i].css_class, center - slot * 0.35, base - h, slot * 0.7, h,
+        bars[i].title, Grouped(bars[i].hits));
+    if (values) {
+      svg += fmt::format(
+          "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\" "
+          "text-anchor=\"middle\">{}</text>",
+          center, base - h - 4, value);
+    }
+    if (!bars[i].label.empty()) {
+      svg += fmt::format(
+          "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"middle\">{}</text>",
+          center, base + 15, bars[i].label);
+    }
+    svg += "\n";
+  }
+  svg += AxisLines(kLeft, kTop, base, width - kRight);
+  svg += fmt::format(
+      "<text class=\"axis-title\" x=\"{:.1f}\" y=\"{}\" "
+      "text-anchor=\"middle\">{}</text>"
+      "<text class=\"axis-title\" transform=\"rotate(-90)\" x=\"{:.1f}\" "
+      "y=\"14\" text-anchor=\"middle\">Hits</text>\n</svg>\n",
+      kLeft + plot_w / 2, kHeight - 8, Escape(x_title), -(kTop + plot_h / 2));
+  return svg;
+}
+
+// Horizontal bars, one row per item with its label in the `label_width`
+// units on the left, the hit axis below.
+std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
+                     const Frame& frame, double label_width) {
+  const double kRight = 60, kTop = 8, kRow = 26, kBottom = 42;
+  const double width = frame.width, left = label_width + 10;
+  double plot_w = width - left - kRight;
+  double plot_h = kRow * static_cast<double>(bars.size());
+  double base = kTop + plot_h;
+  double height = base + kBottom;
+  Axis axis = HitAxis(Largest(bars));
+  std::string svg = SvgStart(frame, height, y_title);
+  double tick_room = plot_w * static_cast<double>(axis.step) /
+                     static_cast<double>(axis.top) * 0.85;
+  for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
+    double x = left + plot_w * static_cast<double>(tick) /
+                          static_cast<double>(axis.top);
+    svg += fmt::format(
+        "<line class=\"grid\" x1=\"{0:.1f}\" y1=\"{1}\" x2=\"{0:.1f}\" "
+        "y2=\"{2:.1f}\"/><text x=\"{0:.1f}\" y=\"{3:.1f}\" "
+        "text-anchor=\"middle\">{4}</text>\n",
+        x, kTop, base, base + 15, Fitted(tick, tick_room, kCharWidth));
+  }
+  for (size_t i = 0; i < bars.size(); ++i) {
+    double w = plot_w * static_cast<double>(bars[i].hits) /
+               static_cast<double>(axis.top);
+    double top = kTop + kRow * static_cast<double>(i);
+    svg += fmt::format(
+        "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}<title>{}"
+        "</title></text><rect class=\"bar\" x=\"{}\" y=\"{:.1f}\" "
+        "width=\"{:.1f}\" height=\"{:.1f}\"><title>{}: {} hits</title></rect>"
+        "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\">{}</text>\n",
+        left - 8, top + kRow / 2 + 4, bars[i].label, bars[i].title, left,
+        top + 4, w, kRow - 8, bars[i].title, Grouped(bars[i].hits),
+        left + w + 6, top + kRow / 2 + 4,
+        Fitted(bars[i].hits, width - (left + w + 8), kValueCharWidth));
+  }
+  svg += AxisLines(left, kTop, base, width - kRight);
+  svg += fmt::format(
+      "<text class=\"axis-title\" x=\"{:.1f}\" y=\"{:.1f}\" "
+      "text-anchor=\"middle\">Hits</text>\n</svg>\n",
+      left + plot_w / 2, height - 6);
+  return svg;
+}
+
+// The chart widths: wide charts fill a desktop page, narrow ones a phone
+// held upright; a pair of small charts shares the desktop's width.
+constexpr Frame kWide{1040, "wide"};
+constexpr Frame kNarrow{400, "narrow"};
+constexpr Frame kSmall{400, ""};
+// Label widths of row charts and the characters that fit in them.
+constexpr double kWideLabelWidth = 290, kNarrowLabelWidth = 150;
+constexpr size_t kWideLabelChars = 44, kNarrowLabelChars = 22;
+
+std::string Figure(std::string_view caption, const std::string& chart) {
+  return fmt::format("<figure><figcaption>{}</figcaption>\n{}</figure>\n",
+                     caption, chart);
+}
+
+// The first `n` characters of clean text.
+std::string FirstChars(const std::string& clean, size_t n) {
+  size_t kept = 0;
+  for (size_t i = 0; i < clean.size(); ++i) {
+    bool starts_char = (static_cast<unsigned char>(clean[i]) & 0xC0) != 0x80;
+    if (starts_char && kept++ == n) return clean.substr(0, i);
+  }
+  return clean;
+}
+
+std::vector<Bar> BucketBars(const std::vector<Bucket>& buckets) {
+  std::vector<Bar> bars;
+  for (const Bucket& bucket : buckets) {
+    // Three letters fit under a bar: "Sun", "Jan".
+    std::string label = FirstChars(CleanUtf8(bucket.label, true), 3);
+    bars.push_back({Escape(label), Escape(bucket.label), bucket.hits});
+  }
+  return bars;
+}
+
+// Wide: 24 columns. Narrow: 24 rows, as 24 columns leave no room for
+// their values on a phone.
+std::string HourChart(const SiteReport& site) {
+  std::vector<Bar> columns, rows;
+  for (size_t hour = 0; hour < site.hours.size(); ++hour) {
+    std::string label = fmt::format("{:02}:00", hour);
+    columns.push_back({std::to_string(hour), label, site.hours[hour]});
+    rows.push_back({label, label, site.hours[hour]});
+  }
+  return ColumnChart(columns, "Hour of the day", kWide) +
+         RowChart(rows, "Hour of the day", kNarrow, 40);
+}
+
+// A row chart for a wide and one for a narrow window of `entries`, each
+// labelled by `label_of(entry, max_chars)`.
+template <class Entries, class LabelOf>
+std::string RowCharts(const Entries& entries, std::string_view title,
+                      LabelOf label_of) {
+  std::vector<Bar> wide, narrow;
+  for (const auto& entry : entries) {
+    wide.push_back(label_of(entry, kWideLabelChars));
+    narrow.push_back(label_of(entry, kNarrowLabelChars));
+  }
+  return RowChart(wide, title, kWide, kWideLabelWidth) +
+         RowChart(narrow, title, kNarrow, kNarrowLabelWidth);
+}
+
+// One row per status code: the code, then the label as stored, since
+// several codes may share the label "Others".
+std::string StatusChart(const SiteReport& site) {
+  if (site.statuses.empty()) {
+    return "<p class=\"empty\">No status codes recorded.</p>\n";
+  }
+  return RowCharts(
+      site.statuses, "Status", [](const StatusCount& status, size_t max_chars) {
+        std::string code = std::to_string(status.code);
+        std::string label = CutText(status.label, max_chars - code.size() - 1);
+        return Bar{fmt::format("<tspan class=\"code\">{}</tspan> {}", code,
+                               Escape(label)),
+                   Escape(code + " " + status.label), status.hits};
+      });
+}
+
+// URLs or FTP entries; an empty entry shows as "-", as the log writes it.
+std::string EntryChart(const std::vector<UrlCount>& entries,
+                       std::string_view title, std::string_view none) {
+  if (entries.empty()) {
+    return fmt::format("<p class=\"empty\">{}</p>\n", none);
+  }
+  return RowCharts(entries, title, [](const UrlCount& url, size_t max_chars) {
+    std::string text = url.url.empty() ? "-" : url.url;
+    return Bar{Escape(CutText(text, max_chars)), Escape(text), url.hits};
+  });
+}
+
+// The ledger's daily series: a bar per day, weekends darker, days counted
+// in part lighter. Dates label every few bars, as many as fit; values show
+// when there is room for them, and every bar's title has its day and hits.
+std::string DayChart(const std::vector<reportdb::DayCount>& days,
+                     const Frame& frame) {
+  constexpr double kLabelWidth = 40;  // "06-30" and a gap
+  const double slot = (frame.width - 80) / static_cast<double>(days.size());
+  const size_t every =
+      std::max<size_t>(1, static_cast<size_t>(std::ceil(kLabelWidth / slot)));
+  std::vector<Bar> bars;
+  for (size_t i = 0; i < days.size(); ++i) {
+    const reportdb::DayCount& day = days[i];
+    std::string text = ledger::DayText(day.day);
+    std::string marks = DayMarks(day);
+    bars.push_back({i % every == 0 ? text.substr(5) : "",
+                    Escape(text + " " + WeekdayShortName(day.day) +
+                           (marks.empty() ? "" : " (" + marks + ")")),
+                    day.hits,
+                    !day.complete
+                        ? (IsWeekend(day.day) ? "bar weekend part" : "bar part")
+                        : (IsWeekend(day.day) ? "bar weekend" : "bar")});
+  }
+  return ColumnChart(bars, "Day (log time: UTC)", frame,
+                     slot >= 6.0 * kValueCharWidth);
+}
+
+std::string DaySeries(const Report& report, const SiteReport& site,
+                      const DayLimit& limit) {
+  if (!report.has_ledger) {
+    return "<p class=\"empty\">No dates: there is no collection ledger beside "
+           "the databases.</p>\n";
+  }
+  std::vector<reportdb::DayCount> days = ShownDays(site, limit);
+  if (days.empty()) return "<p class=\"empty\">No days in the ledger.</p>\n";
+  return "<p class=\"legend\"><i></i>weekday<i class=\"weekend\"></i>"
+         "weekend<i class=\"part\"></i>counted in part so far</p>\n" +
+         DayChart(days, kWide) + DayChart(days, kNarrow);
+}
+
+std::string RunTable(const SiteReport& site) {
+  if (site.runs.empty()) return "<p class=\"empty\">No runs recorded.</p>\n";
+  std::string html =
+      "<table class=\"runs\"><thead><tr><th>Run</th><th>Hits</th></tr>"
+      "</thead><tbody>\n";
+  for (size_t i = 0; i < site.runs.size(); ++i) {
+    html += fmt::format("<tr><td>{}</td><td>{}</td></tr>\n", i + 1,
+                        Grouped(site.runs[i]));
+  }
+  return html + fmt::format(
+                    "</tbody><tfoot><tr><td>Total</td><td>{}</td></tr>"
+                    "</tfoot></table>\n",
+                    Grouped(site.runs_total));
+}
+
+std::string Card(std::string_view value, std::string_view what) {
+  return fmt::format("<div class=\"card\"><b>{}</b><span>{}</span></div>",
+                     value, what);
+}
+
+// A card naming the busiest buckets, `short_name` shortening each when
+// there is a tie so that the card stays narrow.
+template <class ShortName>
+std::string BusiestCard(const Busiest& busiest, std::string_view what,
+                        ShortName short_name, std::string_view note) {
+  if (busiest.names.empty()) return Card("&ndash;", what);
+  std::vector<std::string> names;
+  for (const std::string& name : busiest.names) {
+    names.push_back(busiest.tie() ? short_name(name) : name);
+  }
+  std::string caption =
+      busiest.tie()
+          ? fmt::format("{}: a tie, {} hits each", what, Grouped(busiest.hits))
+          : fmt::format("{}, {} hits", what, Grouped(busiest.hits));
+  if (!note.empty()) caption += fmt::format(" ({})", note);
+  return Card(Escape(JoinNames(names)), caption);
+}
+
+std::string Cards(const SiteReport& site) {
+  auto day_short = [](const std::string& day) {
+    return FirstChars(CleanUtf8(day, true), 3);
+  };
+  auto hour_short = [](const std::string& hour) { return hour; };
+  return "<div class=\"cards\">" +
+         Card(Grouped(site.runs_total), "hits in past runs") +
+         Card(Grouped(static_cast<int64_t>(site.runs.size())), "runs") +
+         BusiestCard(BusiestDays(site), "busiest day", day_short, "") +
+         BusiestCard(BusiestHours(site), "busiest hour", hour_short,
+                     kLogTimeNote) +
+         "</div>\n";
+}
+
+std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
+                     const DayLimit& limit) {
+  const bool is_ftp = report.is_ftp;
+  std::string name = site.name.empty() ? "" : Escape(site.name);
+  std::string html =
+      fmt::format(
+          "<section class=\"site\" id=\"site-{}\">\n<h2><span class=\"id\">"
+          "Site {}</span>{}</h2>\n",
+          index, Escape(site.identifier), name) +
+      Cards(site) +
+      Figure(fmt::format("Hits by day ({})", kLogTimeNote),
+             DaySeries(report, site, limit)) +
+      "<div class=\"pair\">\n" +
+      Figure(fmt::format("Hits by day of week ({})", kNoYearNote),
+             ColumnChart(BucketBars(site.weekdays), "Day of week", kSmall)) +
+      Figure(fmt::format("Hits by month ({})", kNoYearNote),
+             ColumnChart(BucketBars(site.months), "Month", kSmall)) +
+      "</div>\n" +
+      Figure(fmt::format("Hits by hour ({}; {})", kLogTimeNote, kNoYearNote),
+             HourChart(site)) +
+      Figure("Hits by status", StatusChart(site));
+  if (is_ftp) {
+    html += Figure(fmt::format("Top {} paths", kTopUrlCount),
+                   EntryChart(site.top_urls, "Path", "No paths recorded.")) +
+            Figure("Commands without a path",
+                   EntryChart(site.commands_without_path, "Command argument",
+                              "None recorded."));
+  } else {
+    html += Figure(fmt::format("Top {} URLs", kTopUrlCount),
+                   EntryChart(site.top_urls, "URL", "No URLs recorded."));
+  }
+  return html + Figure("Past runs", RunTable(site)) + "</section>\n";
+}
+
+std::string Navigation(const Report& report) {
+  if (report.sites.size() < 2) return "";
+  std::string nav = "<nav>Sites:";
+  for (size_t i = 0; i < report.sites.size(); ++i) {
+    nav += fmt::format(" <a href=\"#site-{}\">{}</a>", i,
+                       Escape(report.sites[i].identifier));
+  }
+  return nav + "</nav>\n";
+}
+
+std::string Contents(const Report& report, const DayLimit& limit) {
+  std::string html =
+      "<section class=\"contents\"><h2>The databases hold</h2><dl>\n";
+  for (const ContentsEntry& entry : DatabaseContents(report)) {
+    html += fmt::format("<dt>{}</dt><dd>{}</dd>\n", Escape(entry.what),
+                        Escape(entry.value));
+  }
+  html += "</dl></section>\n";
+  std::vector<ledger::RunRow> runs = ShownRuns(report, limit);
+  if (runs.empty()) return html;
+  html +=
+      "<section class=\"contents\"><h2>Runs in the ledger</h2>"
+      "<div class=\"scroll\"><table class=\"runs\">\n";
+  std::vector<std::vector<std::string>> rows = RunRows(runs, false, 0);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const char* cell = i == 0 ? "th" : "td";
+    html += "<tr>";
+    for (const std::string& text : rows[i]) {
+      html += fmt::format("<{0}>{1}</{0}>", cell, Escape(text));
+    }
+    html += "</tr>\n";
+  }
+  return html + "</table></div></section>\n";
+}
+
+}  // namespace
+
+std::string RenderHtml(const Report& report, const RenderOptions& options) {
+  std::string server = Escape(report.server);
+  std::string service = report.is_ftp ? "FTP" : "Web";
+  std::string html = fmt::format(
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, "
+      "initial-scale=1\">\n<title>Usage report: {} ({})</title>\n"
+      "<style>{}</style>\n</head>\n<body>\n<header><h1>Usage report</h1>"
+      "<p>Server {} &middot; {} service &middot; {} site{}</p>"
+      "<p>Made {}</p></header>\n<main>\n",
+      server, service, kStyle, server, service, report.sites.size(),
+      report.sites.size() == 1 ? "" : "s", Escape(MadeStamp(options.made)));
+  html += Navigation(report) + Contents(report, options.days);
+  if (report.sites.empty()) {
+    html += "<p class=\"empty\">No hits recorded yet.</p>\n";
+  }
+  for (size_t i = 0; i < report.sites.size(); ++i) {
+    html += SiteHtml(report, report.sites[i], i, options.days);
+  }
+  return html + "</main>\n</body>\n</html>\n";
+}
+
+}  // namespace velnor::host

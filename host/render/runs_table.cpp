@@ -1,0 +1,110 @@
+// Runs as rows. Times are shown in UTC, as the ledger keeps them and as
+// the logs' days are counted.
+#include "host/render/runs_table.h"
+
+#include <algorithm>
+
+#include "host/render/report_days.h"
+#include "host/render/text_format.h"
+#include "platform/automation/variant.h"
+
+namespace velnor::host {
+
+std::string OutcomeShown(const ledger::RunRow& run, bool running) {
+  if (run.outcome == ledger::Outcome::kInterrupted && running) {
+    return "running";
+  }
+  std::string outcome(ledger::OutcomeText(run.outcome));
+  if (run.outcome == ledger::Outcome::kInterrupted ||
+      run.outcome == ledger::Outcome::kFailed) {
+    outcome += ", nothing counted";
+  }
+  return outcome;
+}
+
+std::string WindowShown(const ledger::RunRow& run) {
+  return ledger::DaysText(run.first_day, run.last_day) +
+         (run.partial_day ? " (today in part)" : "");
+}
+
+std::vector<std::vector<std::string>> RunRows(
+    const std::vector<ledger::RunRow>& runs, bool servers, int64_t running) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> header = {"run",     "started (UTC)", "ended (UTC)",
+                                     "outcome", "window",        "sites",
+                                     "records", "mode"};
+  if (servers) header.insert(header.begin() + 1, {"server", "service"});
+  rows.push_back(header);
+  for (const ledger::RunRow& run : runs) {
+    const bool raw = run.mode == "raw";
+    std::string records =
+        run.outcome == ledger::Outcome::kInterrupted ||
+                run.outcome == ledger::Outcome::kFailed
+            ? "-"
+            : std::to_string(run.records) + (raw ? " listed" : "");
+    std::vector<std::string> row = {
+        std::to_string(run.run_id),
+        ShownUtc(run.started).substr(0, 19),
+        run.ended.empty() ? "-" : ShownUtc(run.ended).substr(0, 19),
+        OutcomeShown(run, run.run_id == running),
+        WindowShown(run),
+        CleanUtf8(run.sites, true),
+        records,
+        run.mode};
+    if (servers) {
+      row.insert(row.begin() + 1,
+                 {CleanUtf8(run.server, true), run.is_ftp ? "ftp" : "web"});
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string RunJson(const ledger::RunRow& run, bool running) {
+  std::string sites;
+  for (const std::string& site : automation::Split(run.sites, ",")) {
+    sites += (sites.empty() ? "" : ", ") + JsonString(site);
+  }
+  const std::string outcome =
+      running && run.outcome == ledger::Outcome::kInterrupted
+          ? "running"
+          : std::string(ledger::OutcomeText(run.outcome));
+  return "{\"run\": " + std::to_string(run.run_id) +
+         ", \"server\": " + JsonString(run.server) +
+         ", \"service\": " + (run.is_ftp ? "\"ftp\"" : "\"web\"") +
+         ", \"started\": " + JsonString(run.started) + ", \"ended\": " +
+         (run.ended.empty() ? "null" : JsonString(run.ended)) +
+         ", \"outcome\": " + JsonString(outcome) +
+         ", \"mode\": " + JsonString(run.mode) +
+         ", \"partial_day\": " + (run.partial_day ? "true" : "false") +
+         ", \"first_day\": " + JsonString(ledger::DayText(run.first_day)) +
+         ", \"last_day\": " + JsonString(ledger::DayText(run.last_day)) +
+         ", \"sites\": [" + sites +
+         "], \"records\": " + std::to_string(run.records) + "}";
+}
+
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,
+                           const std::string& indent) {
+  std::vector<size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()), 0);
+    for (size_t i = 0; i < row.size(); ++i) {
+      widths[i] = std::max(widths[i], CharCount(row[i]));
+    }
+  }
+  std::string text;
+  for (const auto& row : rows) {
+    std::string line = indent;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) {
+        line += std::string(widths[i] - CharCount(row[i]) + 2, ' ');
+      }
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    text += line + "\n";
+  }
+  return text;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,194 @@
+// Text, CSV, JSON and sites-file renderings of a site listing.
+#include "host/render/sites_render.h"
+
+#include <algorithm>
+
+#include "host/render/text_format.h"
+
+namespace velnor::host {
+namespace {
+
+using siteconfig::ServiceWord;
+
+const std::vector<std::string> kColumns = {
+    "service", "id",     "name",  "log directory",
+    "folder",  "exists", "files", "collected"};
+
+std::string ExistsWord(FolderState state) {
+  switch (state) {
+    case FolderState::kMissing:
+      return "no";
+    case FolderState::kPresent:
+      return "yes";
+    case FolderState::kUnreadable:
+      return "unreadable";
+    case FolderState::kUnresolved:
+      break;
+  }
+  return "";
+}
+
+std::string FilesText(const SiteRow& row) {
+  return row.state == FolderState::kPresent ? std::to_string(row.log_files)
+                                            : "";
+}
+
+// The cells of a row in kColumns order, the reason apart.
+std::vector<std::string> Cells(const SiteRow& row) {
+  const siteconfig::IisSite& site = row.site;
+  return {std::string(ServiceWord(site.service)),
+          site.id,
+          site.name,
+          site.log_directory,
+          row.folder,
+          ExistsWord(row.state),
+          FilesText(row),
+          site.not_collected.empty() ? "yes" : "no"};
+}
+
+void RenderText(const SitesListing& listing, std::ostream& out) {
+  for (const std::string& note : listing.notes) out << note << "\n";
+  if (!listing.unsupported.empty()) {
+    out << ServiceWord(listing.service) << " sites of " << listing.server
+        << " cannot be collected: " << listing.unsupported << "\n";
+  }
+  std::vector<std::vector<std::string>> table = {kColumns};
+  for (const SiteRow& row : listing.rows) {
+    std::vector<std::string> cells = Cells(row);
+    if (!row.site.not_collected.empty()) {
+      cells.back() += ": " + row.site.not_collected;
+    }
+    for (std::string& cell : cells) cell = CleanUtf8(cell, true);
+    table.push_back(std::move(cells));
+  }
+  std::vector<size_t> widths(kColumns.size(), 0);
+  for (const auto& cells : table) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+      widths[i] = std::max(widths[i], CharCount(cells[i]));
+    }
+  }
+  out << "\n";
+  for (const auto& cells : table) {
+    for (size_t i = 0; i + 1 < cells.size(); ++i) {
+      out << cells[i] << std::string(widths[i] - CharCount(cells[i]) + 2, ' ');
+    }
+    out << cells.back() << "\n";
+  }
+  for (const SiteRow& row : listing.rows) {
+    if (row.state == FolderState::kUnreadable) {
+      out << CleanUtf8(row.folder_error, true) << "\n";
+    }
+  }
+}
+
+void RenderCsv(const SitesListing& listing, std::ostream& out) {
+  std::vector<std::string> header = kColumns;
+  header.emplace_back("reason");
+  std::vector<std::vector<std::string>> lines = {header};
+  for (const SiteRow& row : listing.rows) {
+    std::vector<std::string> cells = Cells(row);
+    cells.push_back(row.state == FolderState::kUnreadable &&
+                            row.site.not_collected.empty()
+                        ? row.folder_error
+                        : row.site.not_collected);
+    lines.push_back(std::move(cells));
+  }
+  for (const auto& cells : lines) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+      out << (i == 0 ? "" : ",") << CsvField(cells[i]);
+    }
+    out << "\r\n";
+  }
+}
+
+std::string JsonOrNull(const std::string& text) {
+  return text.empty() ? "null" : JsonString(text);
+}
+
+std::string JsonSite(const SiteRow& row) {
+  const siteconfig::IisSite& site = row.site;
+  std::string exists = row.state == FolderState::kPresent   ? "true"
+                       : row.state == FolderState::kMissing ? "false"
+                                                            : "null";
+  return std::string("{") +
+         "\"service\": " + JsonString(ServiceWord(site.service)) +
+         ", \"id\": " + JsonString(site.id) +
+         ", \"name\": " + JsonString(site.name) +
+         ", \"log_directory\": " + JsonString(site.log_directory) +
+         ", \"folder\": " + JsonOrNull(row.folder) +
+         ", \"folder_exists\": " + exists + ", \"log_files\": " +
+         (row.state == FolderState::kPresent ? std::to_string(row.log_files)
+                                             : "null") +
+         ", \"folder_error\": " + JsonOrNull(row.folder_error) +
+         ", \"collected\": " + (site.not_collected.empty() ? "true" : "false") +
+         ", \"reason\": " + JsonOrNull(site.not_collected) + "}";
+}
+
+void RenderJson(const SitesListing& listing, std::ostream& out) {
+  out << "{\n  \"server\": " << JsonString(listing.server)
+      << ",\n  \"service\": " << JsonString(ServiceWord(listing.service))
+      << ",\n  \"configuration\": " << JsonString(listing.configuration)
+      << ",\n  \"windows_directory\": " << JsonString(listing.windows_directory)
+      << ",\n  \"windows_directory_given\": "
+      << (listing.windows_directory_given ? "true" : "false")
+      << ",\n  \"unsupported\": " << JsonOrNull(listing.unsupported)
+      << ",\n  \"sites\": [";
+  for (size_t i = 0; i < listing.rows.size(); ++i) {
+    out << (i == 0 ? "\n    " : ",\n    ") << JsonSite(listing.rows[i]);
+  }
+  out << (listing.rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
+void RenderSitesFile(const SitesListing& listing, std::ostream& out) {
+  const bool ftp = listing.service == siteconfig::IisService::kFtp;
+  out << "# " << (ftp ? "FTP" : "Web") << " sites of " << listing.server
+      << ", for velnor collect" << (ftp ? " --ftp" : "")
+      << " --sites FILE --windows-dir " << listing.server << "="
+      << listing.windows_directory << "\n";
+  for (const std::string& note : listing.notes) out << "# " << note << "\n";
+  for (const SiteRow& row : listing.rows) {
+    if (row.site.not_collected.empty()) {
+      out << siteconfig::Descriptor(row.site) << "\n";
+    } else {
+      out << "# not collected: " << siteconfig::Descriptor(row.site) << ": "
+          << row.site.not_collected << "\n";
+    }
+  }
+}
+
+}  // namespace
+
+bool ParseSitesFormat(const std::string& text, SitesFormat& format) {
+  static const std::pair<const char*, SitesFormat> kNames[] = {
+      {"text", SitesFormat::kText},
+      {"csv", SitesFormat::kCsv},
+      {"json", SitesFormat::kJson},
+      {"sites", SitesFormat::kSites}};
+  for (const auto& [name, value] : kNames) {
+    if (text == name) {
+      format = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+void RenderSites(const SitesListing& listing, SitesFormat format,
+                 std::ostream& out) {
+  switch (format) {
+    case SitesFormat::kText:
+      RenderText(listing, out);
+      break;
+    case SitesFormat::kCsv:
+      RenderCsv(listing, out);
+      break;
+    case SitesFormat::kJson:
+      RenderJson(listing, out);
+      break;
+    case SitesFormat::kSites:
+      RenderSitesFile(listing, out);
+      break;
+  }
+}
+
+}  // namespace velnor::host

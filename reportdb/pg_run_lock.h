@@ -1,0 +1,47 @@
+// PgRunLock: one collection run at a time per server and service in a
+// central PostgreSQL store, as RunLock is for a folder of files. It is a
+// session-level advisory lock on a connection of its own, held for the
+// run: the server drops it when the run's connection ends, so a killed
+// run never leaves it behind. Runs for different servers take different
+// locks and never wait on each other.
+#ifndef VELNOR_REPORTDB_PG_RUN_LOCK_H_
+#define VELNOR_REPORTDB_PG_RUN_LOCK_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/ado/pg_connection.h"
+
+namespace velnor::reportdb {
+
+class PgRunLock {
+ public:
+  // Takes the lock of `server`'s service (FTP with `is_ftp`) in the
+  // database `url`, waiting up to `wait_seconds` for another run to end.
+  // Returns null, with `holder` describing the run that has it (its
+  // process, start and machine), when it cannot be had. Raises
+  // ado::pg::PgError when the database cannot be reached.
+  static std::unique_ptr<PgRunLock> Acquire(const std::string& url,
+                                            const std::string& server,
+                                            bool is_ftp, double wait_seconds,
+                                            std::string& holder);
+
+  // Whether a run holds the lock of `server`'s service in `url` now.
+  // Raises ado::pg::PgError when the database cannot be reached.
+  static bool IsHeld(const std::string& url, const std::string& server,
+                     bool is_ftp);
+
+  // The advisory lock's key: the same for a server's name in any case.
+  static int64_t Key(const std::string& server, bool is_ftp);
+
+ private:
+  explicit PgRunLock(std::unique_ptr<ado::pg::PgConnection> connection)
+      : connection_(std::move(connection)) {}
+
+  std::unique_ptr<ado::pg::PgConnection> connection_;
+};
+
+}  // namespace velnor::reportdb
+
+#endif  // VELNOR_REPORTDB_PG_RUN_LOCK_H_
