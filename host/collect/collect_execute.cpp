@@ -155,9 +155,6 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
   return schemas;
 }
 
-// Files the run will skip because they are not registered; registered now
-// for sites that have registrations when --register-new-files asks. The
-// sites that keep files of their window unread go to `unread_sites`.
 std::vector<std::string> CheckRegistry(const CollectOptions& options,
                                        const PlannedRun& run,
                                        const std::vector<SiteFolder>& folders,
