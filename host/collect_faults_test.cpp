@@ -132,17 +132,14 @@ TEST_F(CollectFaultsTest, AFullDiskStoresNothingAndSaysWhy) {
 TEST_F(CollectFaultsTest, ADatabaseAnotherProcessHoldsIsReportedOnce) {
   CollectFirstDay();
   const std::vector<Rows> before = State();
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(Database(reportdb::ReportKind::kHitsByMonth).c_str(),
-                         &other),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  auto start = std::chrono::steady_clock::now();
-  VelnorRun run = Collect("2024-06-02", {"--wait", "1"});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  VelnorRun run;
+  {
+    HeldWriteLock other(Database(reportdb::ReportKind::kHitsByMonth));
+    auto start = std::chrono::steady_clock::now();
+    run = Collect("2024-06-02", {"--wait", "1"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(20));
+  }
 
   // Found before anything is read, named, and said once.
   EXPECT_EQ(run.status, 1) << run.err;

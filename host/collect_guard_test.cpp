@@ -260,19 +260,15 @@ TEST_F(CollectGuardTest, SigtermOrSigintEndsAWaitingRunWithinTwoSeconds) {
   EXPECT_EQ(State(), before);
 
   // Waiting for a database another program holds.
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(Database(reportdb::ReportKind::kHitsByMonth).c_str(),
-                         &other),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  pid_t busy = StartVelnor(Arguments("2024-06-02", {"--wait", "600"}),
-                           waiting_dir.path());
-  EXPECT_LT(SignalledAfter(busy, SIGINT, std::chrono::milliseconds(1500)),
-            std::chrono::seconds(2));
-  VelnorRun interrupted = FinishVelnor(busy, waiting_dir.path());
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  VelnorRun interrupted;
+  {
+    HeldWriteLock other(Database(reportdb::ReportKind::kHitsByMonth));
+    pid_t busy = StartVelnor(Arguments("2024-06-02", {"--wait", "600"}),
+                             waiting_dir.path());
+    EXPECT_LT(SignalledAfter(busy, SIGINT, std::chrono::milliseconds(1500)),
+              std::chrono::seconds(2));
+    interrupted = FinishVelnor(busy, waiting_dir.path());
+  }
   EXPECT_EQ(interrupted.status, 130) << interrupted.err;
   EXPECT_TRUE(Contains(interrupted.err, "cancelled")) << interrupted.err;
   EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 500);

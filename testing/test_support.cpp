@@ -187,6 +187,18 @@ Rows QueryRows(const fs::path& file, const std::string& sql) {
   return rows;
 }
 
+HeldWriteLock::HeldWriteLock(const fs::path& file) {
+  EXPECT_EQ(sqlite3_open(file.c_str(), &db_), SQLITE_OK) << file;
+  EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << file << ": " << sqlite3_errmsg(db_);
+}
+
+HeldWriteLock::~HeldWriteLock() {
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db_);
+}
+
 void ExecSql(const fs::path& file, const std::string& sql) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);

@@ -27,6 +27,8 @@
     GTEST_SKIP() << (why);                                                  \
   } while (false)
 
+struct sqlite3;
+
 namespace velnor::testing {
 
 // True when VELNOR_REQUIRE_TEST_TOOLS is set to anything but "" or "0"
@@ -102,6 +104,20 @@ std::string ShellQuoted(const std::string& text);
 Rows QueryRows(const std::filesystem::path& file, const std::string& sql);
 // Runs the statements `sql` on `file`; a failure is a test failure.
 void ExecSql(const std::filesystem::path& file, const std::string& sql);
+
+// Holds the write lock of the SQLite database `file` from construction to
+// destruction, as another program in the middle of a write would; failing
+// to take it is a test failure.
+class HeldWriteLock {
+ public:
+  explicit HeldWriteLock(const std::filesystem::path& file);
+  ~HeldWriteLock();
+  HeldWriteLock(const HeldWriteLock&) = delete;
+  HeldWriteLock& operator=(const HeldWriteLock&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
 
 // Runs `body` in a child process and returns its result (0 to 254), or -1
 // when the child did not exit. As root, which reads every folder, the child
