@@ -14,7 +14,7 @@ if [[ ${1:-} == --tests ]]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
     tmux sqlite3 samba smbclient chromium systemd
-    man-db file dpkg-dev clang-format git
+    man-db file dpkg-dev clang-format clang-tidy git
     postgresql postgresql-contrib
   )
 elif [[ $# -gt 0 ]]; then

@@ -205,7 +205,7 @@ forms::BackendPreference Progress(const CollectOptions& options) {
 std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
                                       const CollectOptions& options,
                                       PlannedRun& run) {
-  const std::vector<SiteFolder> folders =
+  std::vector<SiteFolder> folders =
       SurveyLogFolders(parser, run.server, options.ftp, run.sites);
   for (const SiteFolder& folder : folders) {
     if (folder.read_from.empty()) continue;

@@ -38,7 +38,7 @@ inline constexpr int64_t kHeadBytes = int64_t{64} * 1024;
 // A file changed this recently (before or after the run's clock: a
 // server's clock may be ahead) may still be written or copied: its days
 // are counted as far as it is read and left in part.
-inline constexpr int64_t kSettlingSeconds = 5 * 60;
+inline constexpr int64_t kSettlingSeconds = int64_t{5} * 60;
 
 class RunLedger : public CountObserver,
                   public iislog::ReadObserver,
