@@ -149,7 +149,7 @@ class ReportStore {
   // in report order; the others get the hit in memory, written when the
   // memory limit is reached or at FinishCounting.
   void CountRecord(const std::string& strSiteName,
-                   const std::string& strSiteIdentifier, const std::string& url,
+                   const std::string& strSiteIdentifier, std::string_view url,
                    int32_t weekday, int32_t month, int32_t hour,
                    int32_t status);
   // Writes what is counted in memory and ends the counting; the databases
@@ -177,6 +177,11 @@ class ReportStore {
                      std::string_view source_head, std::string_view source_tail,
                      std::string_view procedure);
   bool CanCountInMemory(size_t table);
+  // CountRecord's calls for the databases counted record by record.
+  void CountRecordByRecord(const std::string& strSiteName,
+                           const std::string& strSiteIdentifier,
+                           const std::string& url, int32_t weekday,
+                           int32_t month, int32_t hour, int32_t status);
   void PrepareWriting(size_t table);
   void Flush();
   // Writes every counted key of `table` with a few set statements; false,
