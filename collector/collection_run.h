@@ -46,8 +46,8 @@ class CollectionRun {
     int32_t record_counter = 0;
   };
 
-  bool OpenDatabases(std::string_view strAppPath);
-  bool OpenDatabase(Kind kind, std::string_view strAppPath);
+  bool OpenDatabases(std::string_view app_path);
+  bool OpenDatabase(Kind kind, std::string_view app_path);
   bool OpenTable(Kind kind);
   void CollectSite(const std::string& descriptor);
   automation::StringArray ChooseLogFiles(const Site& site, bool& no_files);
