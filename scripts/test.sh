@@ -25,8 +25,9 @@ echo "== Release build (build-release)"
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
   -DVELNOR_TESTS=OFF -DVELNOR_BENCH=ON >/dev/null
 cmake --build build-release -j "$(nproc)"
-# The test programs that start threads, as build-tsan/<folder>/<program>.
-tsan_tests=(platform/iislog/iislog_test)
+# The test programs that start threads, as build-tsan/<folder>/<program>:
+# the log reader's, and the whole runs', where each file is read ahead.
+tsan_tests=(platform/iislog/iislog_test component/component_test)
 echo "== ThreadSanitizer build (build-tsan: ${tsan_tests[*]##*/})"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
   -DVELNOR_TSAN=ON -DVELNOR_BENCH=OFF >/dev/null
