@@ -190,6 +190,19 @@ class ReportStore {
   // with nothing of it kept, when they failed and the keys must be written
   // one by one (set_write.cpp).
   bool WriteTableTogether(size_t table, TallyKind kind);
+  // The staging row of `key`, the `seq`th group of report `table`, in
+  // set_sql's column order.
+  std::vector<automation::Variant> StagedRow(size_t table, size_t seq,
+                                             const RunTally::Key& key) const;
+  // Raises the stored rows of the staged `rows` and bulk-loads the others
+  // into the report (set_write.cpp), for an engine with a bulk load.
+  void AppendNewByCopy(
+      size_t table, const std::shared_ptr<ado::Connection>& cn,
+      const std::vector<std::vector<automation::Variant>>& rows);
+  // Stages `rows` with multi-row INSERTs, for an engine without a bulk load.
+  void StageWithInserts(
+      size_t table, const std::shared_ptr<ado::Connection>& cn,
+      const std::vector<std::vector<automation::Variant>>& rows);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);
