@@ -20,6 +20,7 @@
 
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/velnor_test_support.h"
+#include "ledger/ledger_files.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/table_layout.h"
 #include "testing/postgres_fixture.h"
@@ -279,9 +280,28 @@ TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
         FinishVelnor(running[i], tmp_.path() / ("run" + std::to_string(i)));
     EXPECT_EQ(run.status, 0) << servers[i] << ": " << run.err;
   }
+  // Each ledger holds its own run's days, as the folder's ledger of the
+  // same collection does, and their hits are the records counted.
+  const std::string days =
+      "SELECT site, log_day, hits, hits_2xx, hits_3xx, hits_4xx, hits_5xx, "
+      "complete FROM run_days ORDER BY site, log_day";
   for (const std::string& server : servers) {
     ASSERT_EQ(Velnor(Collect(server, false, false)).status, 0);
     EXPECT_EQ(Tables(server, false, true), Tables(server, false, false))
+        << server;
+    const std::string schema = "velnor_ledger_" + Lower(server) + "_web";
+    Rows central = server_.Query(
+        "SELECT site, log_day, hits::text, hits_2xx::text, hits_3xx::text, "
+        "hits_4xx::text, hits_5xx::text, complete::text FROM " +
+        schema + ".run_days ORDER BY site, log_day");
+    ASSERT_FALSE(central.empty()) << server;
+    EXPECT_EQ(central,
+              QueryRows(db_dir_ / ledger::LedgerFileName(server, false), days))
+        << server;
+    EXPECT_EQ(server_.Query("SELECT sum(hits) FROM " + schema + ".run_days"),
+              server_.Query(
+                  "SELECT sum(\"no of hits\") FROM qdx_uawebloghitsbyhour_" +
+                  Lower(server) + ".tblgeneral"))
         << server;
   }
 }
