@@ -115,14 +115,14 @@ std::string CollectionRun::KindName(Kind kind) const {
   return reportdb::DatabaseWord(reportdb::kReportKinds[kind], is_ftp_);
 }
 
-bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
+bool CollectionRun::OpenDatabases(std::string_view app_path) {
   if (state_.mblnIsCollectRawData) {
-    if (!OpenDatabase(kHitsByHour, strAppPath)) return false;
+    if (!OpenDatabase(kHitsByHour, app_path)) return false;
     SetUpGrid();
     return true;
   }
   for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
-    if (!OpenDatabase(kind, strAppPath)) return false;
+    if (!OpenDatabase(kind, app_path)) return false;
   }
   for (Kind kind : {kDayOfWeek, kHitsByMonth, kHitsByHour, kHitsByStatus}) {
     if (!OpenTable(kind)) return false;
@@ -139,13 +139,13 @@ bool CollectionRun::OpenDatabases(std::string_view strAppPath) {
   return true;
 }
 
-bool CollectionRun::OpenDatabase(Kind kind, std::string_view strAppPath) {
+bool CollectionRun::OpenDatabase(Kind kind, std::string_view app_path) {
   std::shared_ptr<ado::Connection>& cn = databases_[kind].cn;
   step_([&] {
     cn = automation::CreateObjectAs<ado::Connection>("ADODB.Connection");
   });
   const std::string path =
-      std::string(strAppPath) +
+      std::string(app_path) +
       reportdb::ReportDatabaseFileName(reportdb::kReportKinds[kind],
                                        state_.mstrServerName, is_ftp_);
   if (OpenConnection(cn, path)) return true;

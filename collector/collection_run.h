@@ -61,8 +61,8 @@ class CollectionRun {
     std::chrono::steady_clock::time_point shown_{};
   };
 
-  bool OpenDatabases(std::string_view strAppPath);
-  bool OpenDatabase(Kind kind, std::string_view strAppPath);
+  bool OpenDatabases(std::string_view app_path);
+  bool OpenDatabase(Kind kind, std::string_view app_path);
   bool OpenTable(Kind kind);
   void CollectSite(const std::string& descriptor);
   automation::StringArray ChooseLogFiles(const Site& site, bool& no_files);

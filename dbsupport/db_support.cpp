@@ -14,7 +14,7 @@ using automation::Err;
 using automation::ErrorHandler;
 using automation::ResumeNext;
 
-bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
+bool OpenConnection(std::shared_ptr<ado::Connection>& connection,
                     std::string_view db_path) {
   bool opened = false;
   ErrorHandler handler([] {
@@ -22,16 +22,16 @@ bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
                   "OpenConnection");
   });
   handler([&] {
-    if (!objCn) automation::Raise(automation::kErrObjectNotSet);
-    objCn->SetProvider(ado::kJetProvider);
-    objCn->Open(db_path);
+    if (!connection) automation::Raise(automation::kErrObjectNotSet);
+    connection->SetProvider(ado::kJetProvider);
+    connection->Open(db_path);
     opened = true;
   });
   return opened;
 }
 
 bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& rs, std::string_view sql,
-                     std::shared_ptr<ado::Connection>& objCn,
+                     std::shared_ptr<ado::Connection>& connection,
                      int32_t cursor_type, int32_t lock_type,
                      int16_t cursor_location) {
   ErrorHandler handler([&] {
@@ -50,13 +50,13 @@ bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& rs, std::string_view sql,
     rs->SetLockType(lock_type);
     rs->SetCursorType(cursor_type);
     rs->SetCursorLocation(cursor_location);
-    rs->SetActiveConnection(objCn);
+    rs->SetActiveConnection(connection);
     rs->Open(sql);
   });
 }
 
 bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
-                   std::shared_ptr<ado::Connection>& objCn,
+                   std::shared_ptr<ado::Connection>& connection,
                    const std::vector<automation::Variant>& values) {
   ErrorHandler handler([&] {
     WriteErrorLog(Err().Number(), Err().Description(), kOpenRecordSetExSource,
@@ -65,8 +65,8 @@ bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
   return handler([&] {
     if (!command || !command->Usable()) {
       command.reset();
-      if (!objCn) automation::Raise(automation::kErrObjectNotSet);
-      command = std::make_unique<ado::Command>(objCn, sql);
+      if (!connection) automation::Raise(automation::kErrObjectNotSet);
+      command = std::make_unique<ado::Command>(connection, sql);
     }
     for (size_t i = 0; i < values.size(); ++i) {
       command->SetParameter(static_cast<int>(i + 1), values[i]);
@@ -75,11 +75,11 @@ bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
   });
 }
 
-void CloseConnection(std::shared_ptr<ado::Connection>& objCn) {
-  if (!objCn) return;
-  if (objCn->State() == ado::adStateOpen) {
-    objCn->Close();
-    objCn.reset();
+void CloseConnection(std::shared_ptr<ado::Connection>& connection) {
+  if (!connection) return;
+  if (connection->State() == ado::adStateOpen) {
+    connection->Close();
+    connection.reset();
   }
 }
 

@@ -20,7 +20,7 @@ namespace velnor {
 // object. On failure writes one line (source kDbSupportSource,
 // procedure "OpenConnection") and returns false; the connection is left as
 // it was for the caller to close and release.
-bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
+bool OpenConnection(std::shared_ptr<ado::Connection>& connection,
                     std::string_view db_path);
 
 // Creates a new recordset into `rs` (releasing what it held), sets lock
@@ -29,23 +29,23 @@ bool OpenConnection(std::shared_ptr<ado::Connection>& objCn,
 // the SQL text as procedure),
 // closes and releases the recordset (rs becomes null) and returns false.
 bool OpenRecordSetEx(std::shared_ptr<ado::Recordset>& rs, std::string_view sql,
-                     std::shared_ptr<ado::Connection>& objCn,
+                     std::shared_ptr<ado::Connection>& connection,
                      int32_t cursor_type, int32_t lock_type,
                      int16_t cursor_location);
 
 // Runs a query prepared with "?" markers as OpenRecordSetEx opens one:
-// prepares `sql` into `command` on `objCn` unless command is already
+// prepares `sql` into `command` on `connection` unless command is already
 // prepared there, sets `values` as its parameters and positions it on its
 // first row. On failure writes one line (source kOpenRecordSetExSource,
 // the statement with its values written in as procedure) and returns false. The
 // statement is never run with its values spelled into the text.
 bool OpenCommandEx(std::unique_ptr<ado::Command>& command, std::string_view sql,
-                   std::shared_ptr<ado::Connection>& objCn,
+                   std::shared_ptr<ado::Connection>& connection,
                    const std::vector<automation::Variant>& values);
 
 // Closes an open connection and releases the caller's reference; one that
 // is null or not open is left as it is. Errors reach the caller.
-void CloseConnection(std::shared_ptr<ado::Connection>& objCn);
+void CloseConnection(std::shared_ptr<ado::Connection>& connection);
 
 // Closes an open recordset (cancelling a pending row when Close fails) and,
 // with release, releases the caller's reference. Never fails.

@@ -179,14 +179,8 @@ TEST_F(CollectFaultsTest, ASecondRunOfTheSameDatabasesWaitsOrNamesTheFirst) {
   pid_t first = StartVelnor(Arguments("2024-06-02"), dir_.path());
   // Held still once it has the lock, the first run is sure to be running
   // while the others start.
-  const fs::path lock = db_dir_ / ".velnor-srv1-web.lock";
+  EXPECT_TRUE(StopOnceHoldingLock(first, db_dir_ / ".velnor-srv1-web.lock"));
   const std::string holder = "velnor process " + std::to_string(first);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ReadFile(lock).find(holder) == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ::kill(first, SIGSTOP);
 
   TempDir second_dir("collect_faults_second");
   VelnorRun refused =

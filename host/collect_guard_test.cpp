@@ -73,14 +73,9 @@ class CollectGuardTest : public ::testing::Test {
   // and, with `recorded`, once velnor runs shows it running.
   pid_t StartedAndStoppedHoldingTheLock(bool recorded = false) {
     pid_t pid = StartVelnor(Arguments("2024-06-02"), dir_.path());
-    const std::string holder = "velnor process " + std::to_string(pid);
-    EXPECT_TRUE(WaitFor(
-        [&] {
-          return ReadFile(LockPath()).find(holder) != std::string::npos &&
-                 (!recorded || Contains(Runs(), "running"));
-        },
-        std::chrono::seconds(30)));
-    ::kill(pid, SIGSTOP);
+    EXPECT_TRUE(StopOnceHoldingLock(pid, LockPath(), [&] {
+      return !recorded || Contains(Runs(), "running");
+    }));
     return pid;
   }
 
@@ -210,9 +205,7 @@ TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
   WriteFile(logs_ / "u_ex240606.log", IisLog("2024-06-06", 70));
   pid_t pid = StartVelnor(
       Arguments("2024-06-02", {"--create-db"}, "2024-06-06"), dir_.path());
-  const bool ended =
-      WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(60));
-  if (!ended) ::kill(pid, SIGKILL);
+  const bool ended = EndsWithin(pid, std::chrono::seconds(60));
   VelnorRun run = FinishVelnor(pid, dir_.path());
   ASSERT_TRUE(ended) << "the run hung on a special file";
   // Done, with the files that could not be read in the error log.
@@ -234,9 +227,7 @@ std::chrono::milliseconds SignalledAfter(pid_t pid, int signal,
   EXPECT_FALSE(HasEnded(pid)) << "the run did not wait";
   auto sent = steady_clock::now();
   ::kill(pid, signal);
-  if (!WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(20))) {
-    ::kill(pid, SIGKILL);
-  }
+  EndsWithin(pid, std::chrono::seconds(20));
   return std::chrono::duration_cast<std::chrono::milliseconds>(
       steady_clock::now() - sent);
 }

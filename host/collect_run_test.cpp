@@ -485,16 +485,11 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   EXPECT_FALSE(fs::exists(dir_ / "db/velnor-errors.log"));
 
   pid = StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        return Contains(ReadFile(dir_ / "stderr"), "Collecting data for");
-      },
-      seconds(60)));
+  EXPECT_TRUE(WaitForStderr(dir_, "Collecting data for", seconds(60)));
   std::this_thread::sleep_for(milliseconds(300));
   kill(pid, SIGINT);
-  const bool ended = WaitFor([&] { return HasEnded(pid); }, seconds(5));
-  EXPECT_TRUE(ended) << "still reading blank lines 5 s after the signal";
-  if (!ended) kill(pid, SIGKILL);
+  EXPECT_TRUE(EndsWithin(pid, seconds(5)))
+      << "still reading blank lines 5 s after the signal";
   VelnorRun late = FinishVelnor(pid, dir_);
   EXPECT_EQ(late.status, 130) << late.err;
   EXPECT_EQ(Totals(), (Rows{{"1", "0"}}));

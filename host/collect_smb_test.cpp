@@ -283,12 +283,8 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
                         "--smb-auth", (Dir() / "auth").string(), "--smb-port",
                         std::to_string(server.port())}),
       db_dir);
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        return Contains(ReadFile(db_dir / "stderr"),
-                        "Collecting data for site");
-      },
-      std::chrono::seconds(60)));
+  EXPECT_TRUE(WaitForStderr(db_dir, "Collecting data for site",
+                            std::chrono::seconds(60)));
   // Frozen once a few megabytes of the 30 MB file went out, the run is
   // sure to find the server gone in the middle of the file.
   EXPECT_TRUE(WaitFor([&] { return BytesServed(server.pid()) > (2 << 20); },
@@ -296,10 +292,8 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   ::kill(pid, SIGSTOP);
   server.Stop();
   ::kill(pid, SIGCONT);
-  if (!WaitFor([&] { return HasEnded(pid); }, std::chrono::seconds(10))) {
-    ADD_FAILURE() << "velnor still runs 10 s after the server went away";
-    ::kill(pid, SIGKILL);
-  }
+  EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(10)))
+      << "velnor still runs 10 s after the server went away";
   VelnorRun run = FinishVelnor(pid, db_dir);
   EXPECT_EQ(run.status, 1) << run.err;
 

@@ -52,11 +52,11 @@ bool ReportStore::CanCountInMemory(size_t table) {
 }
 
 void ReportStore::BeginCounting(
-    ReportTables& tables, const std::string& strSiteNameColumn,
+    ReportTables& tables, const std::string& site_column,
     const std::array<std::string, 7>& weekday_names,
     const std::array<std::string, 12>& month_names) {
   tables_ = &tables;
-  site_column_ = strSiteNameColumn;
+  site_column_ = site_column;
   weekday_names_ = weekday_names;
   month_names_ = month_names;
   tally_.Clear();
@@ -89,34 +89,34 @@ void ReportStore::PrepareWriting(size_t table) {
   }
 }
 
-void ReportStore::CountRecord(const std::string& strSiteName,
-                              const std::string& strSiteIdentifier,
+void ReportStore::CountRecord(const std::string& site_name,
+                              const std::string& site_identifier,
                               const std::string& url, int32_t weekday,
                               int32_t month, int32_t hour, int32_t status) {
   // Nothing of the run will be kept: the rest would be work for nothing.
   if (past_maximum_) return;
   ReportTables& tables = *tables_;
   if (!in_memory_[0]) {
-    DumpDataIntoDB(tables[0].cn, tables[0].rs, strSiteName, strSiteIdentifier,
-                   url, site_column_, kTables[0].kind,
-                   weekday_names_[weekday - 1], weekday, 0, "", 0);
+    DumpDataIntoDB(tables[0].cn, tables[0].rs, site_name, site_identifier, url,
+                   site_column_, kTables[0].kind, weekday_names_[weekday - 1],
+                   weekday, 0, "", 0);
   }
   if (!in_memory_[1]) {
-    DumpDataIntoDB(tables[1].cn, tables[1].rs, strSiteName, strSiteIdentifier,
-                   url, site_column_, kTables[1].kind, "", 0, 0,
+    DumpDataIntoDB(tables[1].cn, tables[1].rs, site_name, site_identifier, url,
+                   site_column_, kTables[1].kind, "", 0, 0,
                    month_names_[month - 1], month);
   }
   if (!in_memory_[2]) {
-    DumpDataIntoDB(tables[2].cn, tables[2].rs, strSiteName, strSiteIdentifier,
-                   url, site_column_, kTables[2].kind, "", 0, hour, "", 0);
+    DumpDataIntoDB(tables[2].cn, tables[2].rs, site_name, site_identifier, url,
+                   site_column_, kTables[2].kind, "", 0, hour, "", 0);
   }
   if (!in_memory_[3]) {
-    DumpStatusData(tables[3].cn, tables[3].rs, strSiteName, strSiteIdentifier,
-                   url, status, site_column_);
+    DumpStatusData(tables[3].cn, tables[3].rs, site_name, site_identifier, url,
+                   status, site_column_);
   }
   if (in_memory_ == std::array<bool, 4>{}) return;
-  tally_.Count(strSiteName, strSiteIdentifier, url, weekday, month, hour,
-               status, in_memory_);
+  tally_.Count(site_name, site_identifier, url, weekday, month, hour, status,
+               in_memory_);
   if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 

@@ -109,16 +109,16 @@ ReportStore::ReportStore(const std::string& mstrServerName,
 ReportStore::~ReportStore() = default;
 
 std::unique_ptr<ado::Command>& ReportStore::CommandSlot(
-    const std::shared_ptr<ado::Connection>& objCn, std::string_view sql) {
-  return commands_[{objCn.get(), std::string(sql)}];
+    const std::shared_ptr<ado::Connection>& connection, std::string_view sql) {
+  return commands_[{connection.get(), std::string(sql)}];
 }
 
 ado::Command& ReportStore::PreparedCommand(
-    const std::shared_ptr<ado::Connection>& objCn, std::string_view sql) {
-  std::unique_ptr<ado::Command>& command = CommandSlot(objCn, sql);
+    const std::shared_ptr<ado::Connection>& connection, std::string_view sql) {
+  std::unique_ptr<ado::Command>& command = CommandSlot(connection, sql);
   if (!command || !command->Usable()) {
     command.reset();
-    command = std::make_unique<ado::Command>(objCn, sql);
+    command = std::make_unique<ado::Command>(connection, sql);
   }
   return *command;
 }
@@ -127,7 +127,7 @@ void ReportStore::ReleaseStatements() { commands_.clear(); }
 
 // Runs the count update `sql` with `values`; a failure is logged under
 // `procedure` with the source source_head + source_tail.
-void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
+void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& connection,
                                 std::string_view sql,
                                 const std::vector<Variant>& values,
                                 std::string_view source_head,
@@ -135,7 +135,7 @@ void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
                                 std::string_view procedure) {
   Err().Clear();
   ResumeNext([&] {
-    ado::Command& update = PreparedCommand(objCn, sql);
+    ado::Command& update = PreparedCommand(connection, sql);
     for (size_t i = 0; i < values.size(); ++i) {
       update.SetParameter(static_cast<int>(i + 1), values[i]);
     }
@@ -150,16 +150,16 @@ void ReportStore::ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
 // The arguments are typed, never null, so the null defaults a variant
 // argument would need are left out here and in DumpStatusData.
 void ReportStore::DumpDataIntoDB(
-    std::shared_ptr<ado::Connection>& objCn,
-    std::shared_ptr<ado::Recordset>& rs, const std::string& strSiteName,
-    const std::string& strSiteIdentifier, const std::string& url,
-    const std::string& strSiteNameColumn, const std::string& report_type,
+    std::shared_ptr<ado::Connection>& connection,
+    std::shared_ptr<ado::Recordset>& rs, const std::string& site_name,
+    const std::string& site_identifier, const std::string& url,
+    const std::string& site_column, const std::string& report_type,
     const std::string& weekday_name, int32_t weekday, int32_t hour,
     const std::string& month_name, int32_t month) {
   // Report kinds may arrive with surrounding blanks; the bucket condition
   // ignores them (the new-row columns do not).
   const size_t table = TableOfKind(Trim(report_type, " "));
-  std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
+  std::vector<Variant> key = {Variant(std::string_view(site_identifier)),
                               Variant(std::string_view(url))};
   switch (table) {
     case 0:
@@ -174,10 +174,9 @@ void ReportStore::DumpDataIntoDB(
   }
   const bool bucketed = table < kTables.size();
   const int32_t count = GetNumberOfHits(
-      objCn, bucketed ? kTables[table].lookup : kPlainLookup, key);
+      connection, bucketed ? kTables[table].lookup : kPlainLookup, key);
   if (count == 0) {
-    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
-                strSiteName);
+    BeginNewRow(rs, mstrServerName_, site_identifier, site_column, site_name);
     SetTextField(rs, "URL", url);
     SetField(rs, "No of Hits", Variant(int32_t{1}));
     // The new row's bucket columns follow the report kind exactly as given.
@@ -195,13 +194,14 @@ void ReportStore::DumpDataIntoDB(
     return;
   }
   if (count == kMaxCount) {
-    FailPastMaximum(table, objCn, strSiteIdentifier, url,
+    FailPastMaximum(table, connection, site_identifier, url,
                     table == 0 ? weekday_name : month_name, hour);
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
-  ExecuteUpdate(objCn, bucketed ? kTables[table].update : kPlainUpdate, key,
-                kLogParserReportSourcePrefix, report_type, "DumpDataIntoDB");
+  ExecuteUpdate(connection, bucketed ? kTables[table].update : kPlainUpdate,
+                key, kLogParserReportSourcePrefix, report_type,
+                "DumpDataIntoDB");
 }
 
 void ReportStore::FailPastMaximum(size_t table,
@@ -233,13 +233,13 @@ std::string_view ReportStore::BucketName(size_t table, int32_t bucket) const {
   return "";
 }
 
-int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
-                                     std::string_view sql,
-                                     const std::vector<Variant>& values) {
+int32_t ReportStore::GetNumberOfHits(
+    std::shared_ptr<ado::Connection>& connection, std::string_view sql,
+    const std::vector<Variant>& values) {
   Err().Clear();
   int32_t hits = 0;
-  std::unique_ptr<ado::Command>& lookup = CommandSlot(objCn, sql);
-  if (OpenCommandEx(lookup, sql, objCn, values)) {
+  std::unique_ptr<ado::Command>& lookup = CommandSlot(connection, sql);
+  if (OpenCommandEx(lookup, sql, connection, values)) {
     if (!lookup->Eof()) {
       ResumeNext([&] { hits = automation::CLng(lookup->Value(0)); });
       if (Err().Number() != 0) {
@@ -252,20 +252,19 @@ int32_t ReportStore::GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
   return hits;
 }
 
-void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
+void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& connection,
                                  std::shared_ptr<ado::Recordset>& rs,
-                                 const std::string& strSiteName,
-                                 const std::string& strSiteIdentifier,
+                                 const std::string& site_name,
+                                 const std::string& site_identifier,
                                  const std::string& url, int32_t status,
-                                 const std::string& strSiteNameColumn) {
-  const auto [label, sort] = reportdb::StatusLabelOf(strSiteNameColumn, status);
-  std::vector<Variant> key = {Variant(std::string_view(strSiteIdentifier)),
+                                 const std::string& site_column) {
+  const auto [label, sort] = reportdb::StatusLabelOf(site_column, status);
+  std::vector<Variant> key = {Variant(std::string_view(site_identifier)),
                               Variant(std::string_view(url)), Variant(status)};
   const int32_t count =
-      GetNumberOfHits(objCn, kTables[kStatusTable].lookup, key);
+      GetNumberOfHits(connection, kTables[kStatusTable].lookup, key);
   if (count == 0) {
-    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
-                strSiteName);
+    BeginNewRow(rs, mstrServerName_, site_identifier, site_column, site_name);
     SetField(rs, "Sort Field", Variant(sort));
     SetTextField(rs, "URL", url);
     SetTextField(rs, "Status", label);
@@ -275,25 +274,23 @@ void ReportStore::DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
     return;
   }
   if (count == kMaxCount) {
-    FailPastMaximum(kStatusTable, objCn, strSiteIdentifier, url, "", status);
+    FailPastMaximum(kStatusTable, connection, site_identifier, url, "", status);
     return;
   }
   key.insert(key.begin(), Variant(count + 1));
-  ExecuteUpdate(objCn, kTables[kStatusTable].update, key, kLogParserSource, "",
-                "DumpStatusData");
+  ExecuteUpdate(connection, kTables[kStatusTable].update, key, kLogParserSource,
+                "", "DumpStatusData");
 }
 
-void ReportStore::AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
-                                     const std::string& strSiteName,
-                                     const std::string& strSiteIdentifier,
-                                     int32_t hits,
-                                     const std::string& strSiteNameColumn) {
+void ReportStore::AddSitesAccessInfo(
+    std::shared_ptr<ado::Connection>& connection, const std::string& site_name,
+    const std::string& site_identifier, int32_t hits,
+    const std::string& site_column) {
   std::shared_ptr<ado::Recordset> rs;
-  if (OpenRecordSetEx(rs, "select * from tblTotalAccess", objCn,
+  if (OpenRecordSetEx(rs, "select * from tblTotalAccess", connection,
                       ado::adOpenForwardOnly, ado::adLockOptimistic,
                       ado::adUseClient)) {
-    BeginNewRow(rs, mstrServerName_, strSiteIdentifier, strSiteNameColumn,
-                strSiteName);
+    BeginNewRow(rs, mstrServerName_, site_identifier, site_column, site_name);
     SetField(rs, "No of Hits", Variant(hits));
     StoreNewRow(rs, "AddSitesAccessInfo", {kLogParserSource});
   }

@@ -66,50 +66,52 @@ class ReportStore {
   ReportStore(const ReportStore&) = delete;
   ReportStore& operator=(const ReportStore&) = delete;
 
-  // Adds one hit to the tblGeneral row of (strSiteIdentifier, url, bucket)
-  // in the day-of-week, month or hour database behind `objCn`. The bucket
+  // Adds one hit to the tblGeneral row of (site_identifier, url, bucket)
+  // in the day-of-week, month or hour database behind `connection`. The bucket
   // follows report_type, trimmed: "Day of Week" (weekday_name, sort
   // weekday), "Month" (month_name, sort month) or "Hour" (hour, no sort
   // field); any other kind has no bucket condition. A missing row is
   // appended through `rs` (the open "select * from tblGeneral" recordset
   // of the same database) with one hit. A refused row or update is logged
   // under "DumpDataIntoDB" and the hit is lost.
-  void DumpDataIntoDB(
-      std::shared_ptr<ado::Connection>& objCn,
-      std::shared_ptr<ado::Recordset>& rs, const std::string& strSiteName,
-      const std::string& strSiteIdentifier, const std::string& url,
-      const std::string& strSiteNameColumn, const std::string& report_type,
-      const std::string& weekday_name, int32_t weekday, int32_t hour,
-      const std::string& month_name, int32_t month);
+  void DumpDataIntoDB(std::shared_ptr<ado::Connection>& connection,
+                      std::shared_ptr<ado::Recordset>& rs,
+                      const std::string& site_name,
+                      const std::string& site_identifier,
+                      const std::string& url, const std::string& site_column,
+                      const std::string& report_type,
+                      const std::string& weekday_name, int32_t weekday,
+                      int32_t hour, const std::string& month_name,
+                      int32_t month);
 
   // The "No of Hits" of the first row the look-up `sql` (with "?"
   // markers for `values`) yields, or 0 when the query fails (logged by
   // OpenCommandEx with the values written in) or finds nothing. A value
   // that does not convert to a 32-bit integer (null, text) is logged under
   // "GetNumberOfHits" and gives 0.
-  int32_t GetNumberOfHits(std::shared_ptr<ado::Connection>& objCn,
+  int32_t GetNumberOfHits(std::shared_ptr<ado::Connection>& connection,
                           std::string_view sql,
                           const std::vector<automation::Variant>& values);
 
-  // Adds one hit to the status database row of (strSiteIdentifier, url,
+  // Adds one hit to the status database row of (site_identifier, url,
   // status), appending it through `rs` with its label and sort position
-  // when missing. strSiteNameColumn ("FTP Site Name" / "Web Site Name")
+  // when missing. site_column ("FTP Site Name" / "Web Site Name")
   // selects the service's label list; codes outside it are "Others" (100).
   // Failures are logged under "DumpStatusData".
-  void DumpStatusData(std::shared_ptr<ado::Connection>& objCn,
+  void DumpStatusData(std::shared_ptr<ado::Connection>& connection,
                       std::shared_ptr<ado::Recordset>& rs,
-                      const std::string& strSiteName,
-                      const std::string& strSiteIdentifier,
+                      const std::string& site_name,
+                      const std::string& site_identifier,
                       const std::string& url, int32_t status,
-                      const std::string& strSiteNameColumn);
+                      const std::string& site_column);
 
   // Appends one row (server, identifier, site name, hits) to tblTotalAccess
-  // of the hits-by-hour database behind `objCn`. A refused row is logged
+  // of the hits-by-hour database behind `connection`. A refused row is logged
   // under "AddSitesAccessInfo".
-  void AddSitesAccessInfo(std::shared_ptr<ado::Connection>& objCn,
-                          const std::string& strSiteName,
-                          const std::string& strSiteIdentifier, int32_t hits,
-                          const std::string& strSiteNameColumn);
+  void AddSitesAccessInfo(std::shared_ptr<ado::Connection>& connection,
+                          const std::string& site_name,
+                          const std::string& site_identifier, int32_t hits,
+                          const std::string& site_column);
 
   // The number of tblLogFiles rows of the server, or 0 when there are none
   // or the count cannot be read. The server name is put into the statement
@@ -140,16 +142,16 @@ class ReportStore {
   // FinishCounting). The weekday and month names are those the rows get,
   // Sunday and January first. A database whose tblGeneral lacks a column
   // the counting needs is counted record by record.
-  void BeginCounting(ReportTables& tables, const std::string& strSiteNameColumn,
+  void BeginCounting(ReportTables& tables, const std::string& site_column,
                      const std::array<std::string, 7>& weekday_names,
                      const std::array<std::string, 12>& month_names);
-  // Counts one record of the site (strSiteName, strSiteIdentifier):
+  // Counts one record of the site (site_name, site_identifier):
   // weekday 1-7 (Sunday first), month 1-12, hour 0-23. Databases counted
   // record by record get their DumpDataIntoDB and DumpStatusData calls now,
   // in report order; the others get the hit in memory, written when the
   // memory limit is reached or at FinishCounting.
-  void CountRecord(const std::string& strSiteName,
-                   const std::string& strSiteIdentifier, const std::string& url,
+  void CountRecord(const std::string& site_name,
+                   const std::string& site_identifier, const std::string& url,
                    int32_t weekday, int32_t month, int32_t hour,
                    int32_t status);
   // Writes what is counted in memory and ends the counting; the databases
@@ -163,15 +165,15 @@ class ReportStore {
   void ReleaseStatements();
 
  private:
-  // Where the prepared statement of `sql` for `objCn` is kept; empty until
+  // Where the prepared statement of `sql` for `connection` is kept; empty until
   // first used.
   std::unique_ptr<ado::Command>& CommandSlot(
-      const std::shared_ptr<ado::Connection>& objCn, std::string_view sql);
-  // The prepared statement of `sql` for `objCn`; raises when it cannot be
+      const std::shared_ptr<ado::Connection>& connection, std::string_view sql);
+  // The prepared statement of `sql` for `connection`; raises when it cannot be
   // prepared.
-  ado::Command& PreparedCommand(const std::shared_ptr<ado::Connection>& objCn,
-                                std::string_view sql);
-  void ExecuteUpdate(std::shared_ptr<ado::Connection>& objCn,
+  ado::Command& PreparedCommand(
+      const std::shared_ptr<ado::Connection>& connection, std::string_view sql);
+  void ExecuteUpdate(std::shared_ptr<ado::Connection>& connection,
                      std::string_view sql,
                      const std::vector<automation::Variant>& values,
                      std::string_view source_head, std::string_view source_tail,

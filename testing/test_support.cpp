@@ -105,6 +105,12 @@ bool HasEnded(pid_t pid) {
   return info.si_pid == pid;
 }
 
+bool EndsWithin(pid_t pid, std::chrono::milliseconds limit) {
+  if (WaitFor([pid] { return HasEnded(pid); }, limit)) return true;
+  ::kill(pid, SIGKILL);
+  return false;
+}
+
 pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
                    const fs::path& dir, const std::function<void()>& in_child) {
   pid_t pid = ::fork();

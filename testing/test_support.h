@@ -78,6 +78,10 @@ bool WaitFor(const std::function<bool()>& done,
 
 // True once the child process `pid` has ended; it is left to be reaped.
 bool HasEnded(pid_t pid);
+// Waits up to `limit` for the child process `pid` to end. One still
+// running then is killed (SIGKILL), so that reaping it cannot hang the
+// test; true only when it ended by itself.
+bool EndsWithin(pid_t pid, std::chrono::milliseconds limit);
 
 struct ProgramRun {
   int status = -1;  // the exit status; -1 when killed by a signal

@@ -1,6 +1,7 @@
 // Running the built velnor, and the logs the tests write for it.
 #include "host/testing/velnor_test_support.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "reportdb/report_files.h"
@@ -79,6 +80,24 @@ pid_t StartVelnor(const std::vector<std::string>& args, const fs::path& dir,
 
 VelnorRun RunVelnor(const std::vector<std::string>& args, const fs::path& dir) {
   return FinishVelnor(StartVelnor(args, dir), dir);
+}
+
+bool StopOnceHoldingLock(pid_t pid, const fs::path& lock_file,
+                         const std::function<bool()>& also) {
+  const std::string holder = "velnor process " + std::to_string(pid);
+  const bool held = WaitFor(
+      [&] {
+        return Contains(ReadFile(lock_file), holder) && (!also || also());
+      },
+      std::chrono::seconds(30));
+  ::kill(pid, SIGSTOP);
+  return held;
+}
+
+bool WaitForStderr(const fs::path& dir, const std::string& text,
+                   std::chrono::milliseconds limit) {
+  return WaitFor([&] { return Contains(ReadFile(dir / "stderr"), text); },
+                 limit);
 }
 
 }  // namespace velnor::testing

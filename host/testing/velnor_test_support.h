@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -55,6 +56,19 @@ inline VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir) {
 }
 VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
+
+// Waits up to 30 s until the run `pid` holds the run lock `lock_file` (the
+// file names it as its holder) and `also` holds, then stops it (SIGSTOP),
+// so that it is sure to be inside its run while the test goes on; the
+// test continues it (SIGCONT). False when the wait ran out; it is stopped
+// all the same.
+bool StopOnceHoldingLock(pid_t pid, const std::filesystem::path& lock_file,
+                         const std::function<bool()>& also = {});
+
+// Waits up to `limit` until the standard error of the run started in `dir`
+// holds `text`.
+bool WaitForStderr(const std::filesystem::path& dir, const std::string& text,
+                   std::chrono::milliseconds limit);
 
 }  // namespace velnor::testing
 
