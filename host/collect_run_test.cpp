@@ -449,6 +449,55 @@ TEST_F(CollectRunTest, ThePercentageGrowsByBytesReadOnAOneFileSite) {
   EXPECT_EQ(HitsCounted(dir_ / "db", "SRV1"), 40000);
 }
 
+// A recount cancelled half-way: its note says what the next runs do, and
+// they do it: a run without --recount counts nothing more of the day
+// counted whole before, another --recount counts it again from its start.
+TEST_F(CollectRunTest, ACancelledRecountSaysTrulyWhatTheNextRunDoes) {
+  constexpr long kRecords = 40000;
+  WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
+  const std::vector<std::string> site{"--no-tui", "--site",
+                                      "Main Site,C:\\logs,1"};
+  ASSERT_EQ(Collect(site).status, 0);
+  ASSERT_EQ(HitsCounted(dir_ / "db", "SRV1"), kRecords);
+
+  std::vector<std::string> recount = site;
+  recount.emplace_back("--recount");
+  pid_t pid = StartVelnor(Args(recount), dir_);
+  {
+    Throttle throttle(pid);
+    LineWatcher watcher(dir_ / "stderr");
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          watcher.Poll();
+          auto lines = watcher.Matching("Completed | Collecting data");
+          return !lines.empty() && Contains(lines.back().line, " records/s");
+        },
+        seconds(90)));
+  }
+  kill(pid, SIGINT);
+  VelnorRun cancelled = FinishVelnor(pid, dir_);
+  ASSERT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_TRUE(Contains(cancelled.err,
+                       "ledger: run 2 was cancelled: what it counted again so "
+                       "far stays in the databases beside the earlier counts; "
+                       "a run without --recount counts nothing more of the "
+                       "days counted whole before it (it passes over their "
+                       "records), and another --recount counts them again "
+                       "from their start"))
+      << cancelled.err;
+  const long after_cancel = HitsCounted(dir_ / "db", "SRV1");
+  EXPECT_GT(after_cancel, kRecords);
+  EXPECT_LT(after_cancel, 2 * kRecords);
+
+  VelnorRun plain = Collect(site);
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_TRUE(Contains(plain.err, "(web): 0 records in ")) << plain.err;
+  EXPECT_EQ(HitsCounted(dir_ / "db", "SRV1"), after_cancel);
+  VelnorRun again = Collect(recount);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(HitsCounted(dir_ / "db", "SRV1"), after_cancel + kRecords);
+}
+
 TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   // A gzip of 1 GiB of blank lines, as 1024 members of 1 MiB each.
   std::string blank(1 << 20, '\n');

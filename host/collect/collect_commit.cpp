@@ -69,11 +69,12 @@ std::string LedgerNote(const CollectOptions& options, const PlannedRun& run,
     // stopped is not what a next recount does.
     return run_text +
            " was cancelled: what it counted again so far stays in the "
-           "databases; days counted whole before it stay counted, and a run "
-           "without --recount refuses them; another --recount counts them "
+           "databases beside the earlier counts; a run without --recount "
+           "counts nothing more of the days counted whole before it (it "
+           "passes over their records), and another --recount counts them "
            "again from their start (restore the databases first, as for this "
            "run); days it began that were not counted before are counted in "
-           "part, and a run without --recount goes on where it stopped";
+           "part, and the next run goes on where it stopped";
   }
   if (collected.summary.cancel_confirmed) {
     return run_text +
