@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "host/testing/iis_server_shares.h"
@@ -224,19 +225,27 @@ TEST_F(CollectSmbTest, UnreadableFolderIsLoggedAndOnlyTheZeroTotalStored) {
   }
 }
 
-// The bytes the children of process `parent` (smbd's client servers) have
-// read from files so far.
-long BytesServed(pid_t parent) {
-  long total = 0;
+// The processes smbd started to serve its clients: the children of
+// `parent`, its main process.
+std::vector<fs::path> ClientServers(pid_t parent) {
+  std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::ifstream status(entry.path() / "status");
-    std::string key;
     long ppid = -1;
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("PPid:", 0) == 0) ppid = std::stol(line.substr(5));
     }
-    if (ppid != parent) continue;
-    std::ifstream io(entry.path() / "io");
+    if (ppid == parent) found.push_back(entry.path());
+  }
+  return found;
+}
+
+// The bytes smbd's client servers have read from files so far.
+long BytesServed(pid_t parent) {
+  long total = 0;
+  for (const fs::path& process : ClientServers(parent)) {
+    std::ifstream io(process / "io");
+    std::string key;
     long value = 0;
     while (io >> key >> value) {
       if (key == "rchar:") total += value;
@@ -245,16 +254,24 @@ long BytesServed(pid_t parent) {
   return total;
 }
 
-TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
-  constexpr long kRecords = 300000;
-  constexpr char kBigLog[] =
-      "\\\\127.0.0.1\\C$\\inetpub\\logs\\LogFiles\\W3SVC3\\u_ex240604.log";
-  // The site has a server of its own, since it is stopped halfway.
-  const fs::path gone = Dir() / "gone-server";
+// Sends `signal` to each of smbd's client servers.
+void SignalClientServers(pid_t parent, int signal) {
+  for (const fs::path& process : ClientServers(parent)) {
+    ::kill(std::stoi(process.filename().string()), signal);
+  }
+}
+
+constexpr char kBigLog[] =
+    "\\\\127.0.0.1\\C$\\inetpub\\logs\\LogFiles\\W3SVC3\\u_ex240604.log";
+constexpr char kBigSite[] = "Big Site,C:\\inetpub\\logs\\LogFiles,3";
+
+// Writes a log of `records` records of 4 June 2024 (some 100 bytes each)
+// as site 3's on drive C of the server in `dir`.
+void WriteBigLog(const fs::path& dir, long records) {
   std::string log =
       "#Fields: date time s-ip cs-method cs-uri-stem cs-uri-query s-port "
       "c-ip cs(User-Agent) sc-status time-taken\n";
-  for (long i = 0; i < kRecords; ++i) {
+  for (long i = 0; i < records; ++i) {
     char line[160];
     std::snprintf(line, sizeof line,
                   "2024-06-04 %02ld:%02ld:%02ld 10.0.0.5 GET /p%ld.htm - 80 "
@@ -263,7 +280,14 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
                   i % 7 == 0 ? 404 : 200, i % 900);
     log += line;
   }
-  WriteFile(gone / "share/C/inetpub/logs/LogFiles/W3SVC3/u_ex240604.log", log);
+  WriteFile(dir / "share/C/inetpub/logs/LogFiles/W3SVC3/u_ex240604.log", log);
+}
+
+TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
+  constexpr long kRecords = 300000;
+  // The site has a server of its own, since it is stopped halfway.
+  const fs::path gone = Dir() / "gone-server";
+  WriteBigLog(gone, kRecords);
   SambaServer server;
   ASSERT_EQ(server.Start(gone), "");
 
@@ -278,10 +302,9 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
   const Rows earlier_totals = SiteTotals(db_dir);
 
   pid_t pid = StartVelnor(
-      CollectArguments(db_dir,
-                       {"--site", "Big Site,C:\\inetpub\\logs\\LogFiles,3",
-                        "--smb-auth", (Dir() / "auth").string(), "--smb-port",
-                        std::to_string(server.port())}),
+      CollectArguments(
+          db_dir, {"--site", kBigSite, "--smb-auth", (Dir() / "auth").string(),
+                   "--smb-port", std::to_string(server.port())}),
       db_dir);
   EXPECT_TRUE(WaitForStderr(db_dir, "Collecting data for site",
                             std::chrono::seconds(60)));
@@ -313,6 +336,39 @@ TEST_F(CollectSmbTest, ServerGoneMidFileEndsTheRunAndKeepsWhatWasRead) {
     EXPECT_EQ(TableRows(file, "tblGeneral WHERE Identifier = '1'"), earlier[k])
         << file;
   }
+}
+
+TEST_F(CollectSmbTest,
+       SigtermEndsARunWhoseServerFreezesMidFileWithinTwoSeconds) {
+  // A server of its own, frozen while it sends the file: the read waits on
+  // a connection that stays open, far longer than the run's SMB timeout.
+  const fs::path frozen = Dir() / "frozen-server";
+  WriteBigLog(frozen, 300000);
+  SambaServer server;
+  ASSERT_EQ(server.Start(frozen), "");
+  const fs::path db_dir = Dir() / "frozen";
+  fs::create_directory(db_dir);
+  pid_t pid = StartVelnor(
+      CollectArguments(
+          db_dir, {"--site", kBigSite, "--smb-auth", (Dir() / "auth").string(),
+                   "--smb-port", std::to_string(server.port()), "--smb-timeout",
+                   "600"}),
+      db_dir);
+  EXPECT_TRUE(WaitFor([&] { return BytesServed(server.pid()) > (2 << 20); },
+                      std::chrono::seconds(60)));
+  SignalClientServers(server.pid(), SIGSTOP);
+  // Long enough for the bytes read ahead to run out.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(HasEnded(pid)) << "the run ended before the server froze";
+  const auto sent = std::chrono::steady_clock::now();
+  ::kill(pid, SIGTERM);
+  EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(10)));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+  SignalClientServers(server.pid(), SIGCONT);
+  VelnorRun run = FinishVelnor(pid, db_dir);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_TRUE(Contains(run.err, "nothing of this run was stored")) << run.err;
+  EXPECT_EQ(SiteTotals(db_dir).size(), 0u);
 }
 
 TEST_F(CollectSmbTest, AShareRootIsAPromiseSmbBesideItOnlyWhenAsked) {

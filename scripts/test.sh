@@ -4,7 +4,9 @@
 # everything from scratch with warnings as errors under
 # AddressSanitizer and UndefinedBehaviorSanitizer, builds the library, the
 # command and the benchmarks again as Release (optimised builds warn about
-# what unoptimised ones do not), then runs every test. A test whose tool
+# what unoptimised ones do not), builds the tests that run threads again
+# under ThreadSanitizer (their own folder, only those targets), then runs
+# every test, and those again under ThreadSanitizer. A test whose tool
 # (tmux, chromium, smbd, PostgreSQL) is missing fails here rather than
 # skipping: VELNOR_REQUIRE_TEST_TOOLS.
 set -euo pipefail
@@ -23,7 +25,17 @@ echo "== Release build (build-release)"
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
   -DVELNOR_TESTS=OFF -DVELNOR_BENCH=ON >/dev/null
 cmake --build build-release -j "$(nproc)"
+# The test programs that start threads, as build-tsan/<folder>/<program>:
+# the log reader's, and the whole runs', where each file is read ahead.
+tsan_tests=(platform/iislog/iislog_test component/component_test)
+echo "== ThreadSanitizer build (build-tsan: ${tsan_tests[*]##*/})"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
+  -DVELNOR_TSAN=ON -DVELNOR_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$(nproc)" --target "${tsan_tests[@]##*/}"
 echo "== tests"
-cd "$build"
 export VELNOR_REQUIRE_TEST_TOOLS=1
-ctest --output-on-failure -j "$(nproc)"
+(cd "$build" && ctest --output-on-failure -j "$(nproc)")
+echo "== tests under ThreadSanitizer"
+for test in "${tsan_tests[@]}"; do
+  TSAN_OPTIONS="halt_on_error=1" "build-tsan/$test" --gtest_brief=1
+done

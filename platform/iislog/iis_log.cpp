@@ -144,8 +144,10 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   counted_.clear();
   counted_end_ = 0;
   for (ReadObserver* observer : hooks_->observers) observer->FileOpened(path_);
+  // Bytes are counted as the record loop takes them, on its own thread.
   std::unique_ptr<unc::InputFile> text = DecodeLogInput(
-      std::make_unique<CountedInput>(std::move(input), *this), path);
+      std::make_unique<CountedInput>(ReadInBackground(std::move(input)), *this),
+      path);
   ReadPlan plan;
   if (hooks_->planner != nullptr) {
     std::string head;

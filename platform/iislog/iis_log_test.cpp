@@ -6,15 +6,22 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 
 #include "gtest/gtest.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/iislog/log_input.h"
 #include "platform/interrupt/interrupt.h"
 #include "testing/raised_error.h"
 #include "testing/test_support.h"
@@ -660,6 +667,138 @@ TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {
       log_.OpenLogFile(good, 1, "W3SVC", "1", "NCSA Common Log File Format"),
       AutomationError);
   EXPECT_TRUE(log_.AtEndOfLog());
+}
+
+// --- Reading ahead ---------------------------------------------------------
+
+// What a PiecewiseInput's reader learns of it, from any thread.
+struct InputSeen {
+  std::atomic<size_t> handed{0};  // bytes handed out
+  std::atomic<bool> closed{false};
+};
+
+// `text` in pieces of at most `piece` bytes, then its end; or, when
+// `fail_at` lies inside it, a read error once the bytes before it are out.
+class PiecewiseInput : public unc::InputFile {
+ public:
+  static constexpr char kFailure[] = "Device I/O error: cannot read the log.";
+
+  PiecewiseInput(const std::string& text, size_t piece, size_t fail_at,
+                 InputSeen& seen)
+      : text_(text), piece_(piece), fail_at_(fail_at), seen_(seen) {}
+  ~PiecewiseInput() override { seen_.closed = true; }
+
+  size_t Read(char* buffer, size_t size) override {
+    const size_t at = seen_.handed;
+    if (at >= fail_at_) automation::Raise(57, kFailure);
+    const size_t n = std::min({size, piece_, text_.size() - at, fail_at_ - at});
+    std::memcpy(buffer, text_.data() + at, n);
+    seen_.handed += n;
+    return n;
+  }
+
+ private:
+  const std::string& text_;
+  size_t piece_;
+  size_t fail_at_;
+  InputSeen& seen_;
+};
+
+// The threads of this process.
+size_t ThreadCount() {
+  return static_cast<size_t>(std::distance(
+      fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+// A log larger than the read-ahead ring; `ends` gets each record's line end.
+std::string LargeLog(int records, std::vector<size_t>* ends) {
+  std::string text = kHeader;
+  for (int i = 0; i < records; ++i) {
+    text += "2021-03-04 05:06:07 1.1.1.1 GET /p" + std::to_string(i) + " 200\n";
+    ends->push_back(text.size());
+  }
+  return text;
+}
+
+TEST_F(IISLogTest, ReadAheadHandsOutEveryRecordOnceAndAFailureAfterThem) {
+  std::vector<size_t> ends;
+  const std::string text = LargeLog(150000, &ends);
+  ASSERT_GT(text.size(), kReadAheadBytes + kReadAheadFillBytes);
+  // The failure lies inside a line, which must not pass as a record.
+  const int whole = 120000;
+  const size_t fail_at = ends[whole - 1] + 10;
+  for (size_t piece : {size_t{997}, size_t{65537}, text.size()}) {
+    for (size_t fail : {std::string::npos, fail_at}) {
+      SCOPED_TRACE("pieces of " + std::to_string(piece) +
+                   (fail == fail_at ? ", failing" : ""));
+      InputSeen seen;
+      log_.OpenInput(std::make_unique<PiecewiseInput>(text, piece, fail, seen),
+                     "u_ex.log");
+      int records = 0;
+      std::string error;
+      try {
+        for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+          if (log_.URIStem() != Variant("/p" + std::to_string(records))) {
+            ADD_FAILURE() << "record " << records << ": "
+                          << automation::CStr(log_.URIStem());
+            break;
+          }
+          ++records;
+        }
+      } catch (const AutomationError& e) {
+        error = e.description();
+      }
+      log_.CloseLogFiles(1);  // after a failure: closed already
+      const int expected = fail == fail_at ? whole : 150000;
+      EXPECT_EQ(records, expected);
+      EXPECT_EQ(error, fail == fail_at ? PiecewiseInput::kFailure : "");
+      EXPECT_TRUE(seen.closed);
+      ASSERT_FALSE(observer_.closed.empty());
+      const FileReadReport& report = observer_.closed.back();
+      EXPECT_EQ(report.read_failed, fail == fail_at);
+      EXPECT_EQ(report.text_offset, static_cast<int64_t>(ends[expected - 1]));
+      EXPECT_EQ(report.records, expected);
+    }
+  }
+}
+
+TEST_F(IISLogTest, ClosingWhileTheReadAheadWaitsForRoomStopsItsThread) {
+  std::vector<size_t> ends;
+  const std::string text = LargeLog(300000, &ends);
+  const size_t threads = ThreadCount();
+  InputSeen seen;
+  log_.OpenInput(std::make_unique<PiecewiseInput>(text, text.size(),
+                                                  std::string::npos, seen),
+                 "u_ex.log");
+  log_.ReadLogRecord();
+  ASSERT_FALSE(log_.AtEndOfLog());
+  // The ring fills and the thread waits for room: the memory it holds is
+  // bounded whatever the file's size.
+  EXPECT_TRUE(testing::WaitFor([&] { return seen.handed >= kReadAheadBytes; },
+                               std::chrono::seconds(20)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_LE(seen.handed, kReadAheadBytes + 2 * kReadAheadFillBytes);
+  EXPECT_EQ(ThreadCount(), threads + 1);
+
+  const auto start = std::chrono::steady_clock::now();
+  log_.CloseLogFiles(1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_TRUE(seen.closed);
+  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_EQ(observer_.closed.back().text_offset, static_cast<int64_t>(ends[0]));
+
+  // Destroying the reader with a file open stops the thread too.
+  InputSeen also;
+  {
+    IISLog other;
+    other.OpenInput(
+        std::make_unique<PiecewiseInput>(text, 4096, std::string::npos, also),
+        "u_ex.log");
+    other.ReadLogRecord();
+    EXPECT_FALSE(also.closed);
+  }
+  EXPECT_TRUE(also.closed);
+  EXPECT_EQ(ThreadCount(), threads);
 }
 
 TEST_F(IISLogTest, CloseReopenAndCreationByName) {

@@ -1,13 +1,19 @@
-// Plain and gzip log input. The first bytes of the file are read before the
-// decision plain/gzip is made; both readers start by handing out (or
-// inflating) those bytes, so nothing is read twice.
+// Read-ahead, plain and gzip log input. The first bytes of the file are
+// read before the decision plain/gzip is made; both readers start by
+// handing out (or inflating) those bytes, so nothing is read twice.
 #include "platform/iislog/log_input.h"
 
+#include <signal.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +36,100 @@ bool HasGzipMagic(const std::vector<char>& head) {
   return head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x1f &&
          static_cast<unsigned char>(head[1]) == 0x8b;
 }
+
+// The ring between the reading thread and the caller. Positions count the
+// file's bytes from its start and only grow; byte p lies at ring_[p %
+// size]. Invariant: taken_ <= read_ <= taken_ + kReadAheadBytes. The thread
+// writes only the ring's bytes at and after read_ and before taken_ +
+// kReadAheadBytes, the caller reads only those from taken_ to read_; both
+// bounds are published under mutex_, so the two never touch one byte at
+// once.
+class BackgroundInput : public unc::InputFile {
+ public:
+  explicit BackgroundInput(std::unique_ptr<unc::InputFile> file)
+      : file_(std::move(file)),
+        ring_(new char[kReadAheadBytes]),
+        thread_([this] { ReadAll(); }) {}
+
+  ~BackgroundInput() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    room_.notify_one();
+    thread_.join();
+  }
+  BackgroundInput(const BackgroundInput&) = delete;
+  BackgroundInput& operator=(const BackgroundInput&) = delete;
+
+  size_t Read(char* buffer, size_t size) override {
+    std::unique_lock lock(mutex_);
+    bytes_.wait(lock, [this] { return read_ > taken_ || ended_; });
+    if (read_ == taken_) {
+      if (failure_) std::rethrow_exception(failure_);
+      return 0;
+    }
+    const size_t at = taken_ % kReadAheadBytes;
+    const size_t n = std::min(
+        {size, static_cast<size_t>(read_ - taken_), kReadAheadBytes - at});
+    std::memcpy(buffer, ring_.get() + at, n);
+    taken_ += n;
+    lock.unlock();
+    room_.notify_one();
+    return n;
+  }
+
+ private:
+  // The thread: fills the ring until the file ends, a read fails or the
+  // destructor asks it to stop.
+  void ReadAll() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGALRM}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    for (;;) {
+      size_t at, room;
+      {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] {
+          return stopping_ || read_ - taken_ < kReadAheadBytes;
+        });
+        if (stopping_) return;
+        at = read_ % kReadAheadBytes;
+        room =
+            std::min({kReadAheadFillBytes, kReadAheadBytes - at,
+                      static_cast<size_t>(taken_ + kReadAheadBytes - read_)});
+      }
+      size_t n = 0;
+      std::exception_ptr failure;
+      try {
+        n = file_->Read(ring_.get() + at, room);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      {
+        std::lock_guard lock(mutex_);
+        read_ += n;
+        ended_ = n == 0;
+        failure_ = failure;
+      }
+      bytes_.notify_one();
+      if (n == 0) return;
+    }
+  }
+
+  std::unique_ptr<unc::InputFile> file_;
+  std::unique_ptr<char[]> ring_;
+  std::mutex mutex_;
+  std::condition_variable bytes_;  // read_ grew or ended_ was set
+  std::condition_variable room_;   // taken_ grew or stopping_ was set
+  uint64_t read_ = 0;              // guarded by mutex_, as the four below
+  uint64_t taken_ = 0;
+  bool ended_ = false;  // the file ended or failed: read_ grows no more
+  std::exception_ptr failure_;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once every other member is made
+};
 
 // Plain text: the bytes read ahead, then the rest of the file.
 class PlainInput : public unc::InputFile {
@@ -142,6 +242,11 @@ std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit) {
 }
 
 }  // namespace
+
+std::unique_ptr<unc::InputFile> ReadInBackground(
+    std::unique_ptr<unc::InputFile> file) {
+  return std::make_unique<BackgroundInput>(std::move(file));
+}
 
 std::unique_ptr<unc::InputFile> DecodeLogInput(
     std::unique_ptr<unc::InputFile> file, std::string_view path) {

@@ -1,7 +1,10 @@
-// The byte stream of a log file: plain text as it is, gzip-compressed files
-// (a ".gz" name or the gzip magic bytes) inflated on the fly, so that old
-// logs archived with gzip read like any other. Nothing is held beyond one
-// buffer of compressed input; files of any size stream through.
+// The byte stream of a log file: read ahead on a thread of its own, so
+// that the transfer of a file (over SMB above all) goes on while its
+// records are counted; plain text as it is, gzip-compressed files (a ".gz"
+// name or the gzip magic bytes) inflated on the fly, so that old logs
+// archived with gzip read like any other. Nothing is held beyond a bounded
+// ring of read-ahead bytes and one buffer of compressed input; files of any
+// size stream through.
 #ifndef VELNOR_PLATFORM_IISLOG_LOG_INPUT_H_
 #define VELNOR_PLATFORM_IISLOG_LOG_INPUT_H_
 
@@ -13,6 +16,25 @@
 #include "platform/unc/unc.h"
 
 namespace velnor::iislog {
+
+// The bytes of the ring that ReadInBackground reads ahead into, and the most
+// it asks of `file` in one call.
+inline constexpr size_t kReadAheadBytes = size_t{4} << 20;
+inline constexpr size_t kReadAheadFillBytes = size_t{1} << 20;
+
+// Reads `file` on a thread of its own into a ring of kReadAheadBytes while
+// the caller takes the bytes out, so that waiting for the file overlaps the
+// work on what came before. The input returned yields exactly the bytes of
+// `file`, in order: Read blocks only while nothing is read ahead, returns 0
+// only at the file's end, and raises what reading `file` raised only once
+// every byte read before the failure has been handed out (then at every
+// later call). Destroying it stops the thread and joins it, after a read in
+// progress has returned, then closes `file`. The thread blocks SIGINT,
+// SIGTERM and SIGALRM: the threads that run the work handle them. Takes
+// ownership of `file`; raises std::system_error when no thread can be
+// started.
+std::unique_ptr<unc::InputFile> ReadInBackground(
+    std::unique_ptr<unc::InputFile> file);
 
 // Wraps `file`, opened from `path`, so that reading it yields the log text:
 // inflated when the name ends in ".gz" (any case) or the data starts with the
