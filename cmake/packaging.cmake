@@ -1,7 +1,8 @@
 # The Debian package of velnor, made by `cpack -G DEB` in a build folder.
 # Its dependencies are found by dpkg-shlibdeps from the libraries the
 # installed command links, so they are the runtime packages (libsqlite3-0,
-# libsmbclient, ...) and never the -dev packages the build needs.
+# ...) and never the -dev packages the build needs; libsmbclient, which the
+# command loads itself, is named here.
 # cpack and `make install` package what the build made and build nothing
 # themselves: a package is made after `cmake --build`, never halfway
 # through one.
@@ -15,6 +16,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_CONTACT "VELNOR Log Analysis maintainers <velnor@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at the first SMB call (platform/unc/smb.cpp), so dpkg-shlibdeps
+# cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libsmbclient)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

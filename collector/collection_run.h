@@ -74,8 +74,14 @@ class CollectionRun {
 
   // The record loop over one file (record_loop.cpp).
   void ReadLogFile(Site& site, const std::string& file_name);
+  // The error-log line of the first record of a file without a date.
+  void LogUndated(const std::string& path);
+  // Lists or counts one record of the window.
+  void TakeRecord(Site& site, double record_time, const std::string& path);
   void TallyRecord(const Site& site, double record_time,
                    const std::string& path);
+  // The current record's status code, 0 when it has none.
+  int32_t RecordStatus();
   // Raw mode (raw_grid.cpp).
   void SetUpGrid();
   void AddGridRow(const Site& site);

@@ -2,6 +2,8 @@
 // of the date window and counts each into the four reports (or lists it in
 // the grid), showing the site's counter as it goes.
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include "collector/collection_run.h"
 #include "dbsupport/db_support.h"
@@ -32,31 +34,15 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
     // A record without a usable date is skipped rather than counted under
     // the date of the record before it; one line per file says so, since a
     // layout without dates would otherwise log every record.
-    double record_time = 0;
-    bool dated = automation::ResumeNext([&] {
-      record_time = automation::CDate(NullToDefault(reader_->DateTime(), ""));
-    });
-    if (!dated && !undated_logged) {
-      WriteErrorLog(
-          Err().Number(),
-          Err().Description() + " (record without a date in " + path + ")",
-          RunSource(), "CollectDataFromLogFile");
+    const std::optional<double> record_time = reader_->RecordTime();
+    if (!record_time && !undated_logged) {
+      LogUndated(path);
       undated_logged = true;
     }
-    Err().Clear();
-    const double day = automation::DatePart(record_time);
-    if (dated && start_day_ <= day && day <= end_day_) {
-      step_([&] {
-        Dialog().SetReportItemDescription("Processing Record # : ",
-                                          site.record_counter);
-      });
-      if (state_.mblnIsCollectRawData) {
-        AddGridRow(site);
-      } else {
-        TallyRecord(site, record_time, path);
-      }
-      if (site.record_counter < std::numeric_limits<int32_t>::max()) {
-        ++site.record_counter;
+    if (record_time) {
+      const double day = automation::DatePart(*record_time);
+      if (start_day_ <= day && day <= end_day_) {
+        TakeRecord(site, *record_time, path);
       }
     }
     if (CancelCheck(CheckPoint::kRecord)) break;
@@ -67,17 +53,60 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
   step_([&] { reader_->CloseLogFiles(1); });
 }
 
-void CollectionRun::TallyRecord(const Site& site, double record_time,
-                                const std::string& path) {
-  const automation::DateParts parts = automation::PartsOf(record_time);
-  const int32_t weekday = automation::Weekday(record_time);
-  std::string url;
+void CollectionRun::LogUndated(const std::string& path) {
+  // The date as an automation value would convert it: the same error for
+  // the line, raised once per file only.
+  automation::ResumeNext(
+      [&] { automation::CDate(NullToDefault(reader_->DateTime(), "")); });
+  WriteErrorLog(
+      Err().Number(),
+      Err().Description() + " (record without a date in " + path + ")",
+      RunSource(), "CollectDataFromLogFile");
+  Err().Clear();
+}
+
+void CollectionRun::TakeRecord(Site& site, double record_time,
+                               const std::string& path) {
+  step_([&] {
+    Dialog().SetReportItemDescription("Processing Record # : ",
+                                      site.record_counter);
+  });
+  if (state_.mblnIsCollectRawData) {
+    AddGridRow(site);
+  } else {
+    TallyRecord(site, record_time, path);
+  }
+  if (site.record_counter < std::numeric_limits<int32_t>::max()) {
+    ++site.record_counter;
+  }
+}
+
+int32_t CollectionRun::RecordStatus() {
+  const std::optional<std::string_view> text =
+      reader_->FieldText(iislog::Field::kStatus);
+  if (!text) return 0;
+  const std::optional<int64_t> number = iislog::ParseInteger(*text);
+  if (number && *number >= std::numeric_limits<int32_t>::min() &&
+      *number <= std::numeric_limits<int32_t>::max()) {
+    return static_cast<int32_t>(*number);
+  }
+  // What is not a 32-bit integer converts, or fails, as its automation
+  // value does.
   int32_t status = 0;
-  step_([&] { url = automation::CStr(NullToDefault(reader_->URIStem(), "")); });
   step_([&] {
     status = automation::CLng(
         NullToDefault(reader_->ProtocolStatus(), Variant(int16_t{0})));
   });
+  return status;
+}
+
+void CollectionRun::TallyRecord(const Site& site, double record_time,
+                                const std::string& path) {
+  const automation::DateParts parts = automation::PartsOf(record_time);
+  const int32_t weekday = automation::Weekday(record_time);
+  const std::string_view url =
+      reader_->FieldText(iislog::Field::kUriStem).value_or("");
+  const int32_t status = RecordStatus();
 
   const bool counted = step_([&] {
     store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,

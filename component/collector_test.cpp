@@ -3,6 +3,8 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "component/test_support.h"
 #include "component/velnor.h"
 #include "platform/automation/ole_date.h"
@@ -390,6 +392,44 @@ TEST_F(CollectorTest, UnreadableLogFileIsLoggedAndTheRunGoesOn) {
   EXPECT_NE(log.find("gone.log"), std::string::npos) << log;
   EXPECT_EQ(Query(kHour, "select [No of Hits] from tblTotalAccess"),
             (Rows{{"1"}}));
+}
+
+// What a record holds is counted as its value reads, however odd: a status
+// that is not a 32-bit number, or none, counts under 0 (the first two with
+// an error-log line each), a quoted URL without its quotes, and the records
+// without a date are left out with one line for their file.
+TEST_F(CollectorTest, OddFieldsAreCountedAsTheirValuesRead) {
+  MakeDatabases(false);
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log",
+                 "#Fields: date time cs-uri-stem sc-status\r\n"
+                 "2024-06-03 08:00:00 /a 200\r\n"
+                 "2024-06-03 08:00:01 /a abc\r\n"
+                 "2024-06-03 08:00:02 /a 99999999999\r\n"
+                 "2024-06-03 08:00:03 /a -\r\n"
+                 "- 08:00:04 /a 200\r\n"
+                 "2024-06-03 - /a 200\r\n"
+                 "2024-06-03 08:00:06 \"/b c\" -00404\r\n"
+                 "2024-06-03 08:00:07 - 200\r\n");
+  CollectWeek(Sites({"One,D:\\Logs,1"}));
+  EXPECT_EQ(Query(kStatus,
+                  "select URL, [Status code], [No of Hits] from tblGeneral "
+                  "order by rowid"),
+            (Rows{{"/a", "200", "1"},
+                  {"/a", "0", "3"},
+                  {"/b c", "-404", "1"},
+                  {"", "200", "1"}}));
+  EXPECT_EQ(Query(kHour, "select [No of Hits] from tblTotalAccess"),
+            (Rows{{"6"}}));
+  std::vector<std::string> lines;
+  std::istringstream log(ErrorLog());
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << ErrorLog();
+  EXPECT_NE(lines[0].find("\t         D\tType mismatch"), std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find("\t         6\tOverflow"), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[2].find("(record without a date in "), std::string::npos)
+      << lines[2];
 }
 
 }  // namespace

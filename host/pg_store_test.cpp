@@ -20,6 +20,7 @@
 
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/velnor_test_support.h"
+#include "ledger/ledger_files.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/table_layout.h"
 #include "testing/postgres_fixture.h"
@@ -279,9 +280,28 @@ TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
         FinishVelnor(running[i], tmp_.path() / ("run" + std::to_string(i)));
     EXPECT_EQ(run.status, 0) << servers[i] << ": " << run.err;
   }
+  // Each ledger holds its own run's days, as the folder's ledger of the
+  // same collection does, and their hits are the records counted.
+  const std::string days =
+      "SELECT site, log_day, hits, hits_2xx, hits_3xx, hits_4xx, hits_5xx, "
+      "complete FROM run_days ORDER BY site, log_day";
   for (const std::string& server : servers) {
     ASSERT_EQ(Velnor(Collect(server, false, false)).status, 0);
     EXPECT_EQ(Tables(server, false, true), Tables(server, false, false))
+        << server;
+    const std::string schema = "velnor_ledger_" + Lower(server) + "_web";
+    Rows central = server_.Query(
+        "SELECT site, log_day, hits::text, hits_2xx::text, hits_3xx::text, "
+        "hits_4xx::text, hits_5xx::text, complete::text FROM " +
+        schema + ".run_days ORDER BY site, log_day");
+    ASSERT_FALSE(central.empty()) << server;
+    EXPECT_EQ(central,
+              QueryRows(db_dir_ / ledger::LedgerFileName(server, false), days))
+        << server;
+    EXPECT_EQ(server_.Query("SELECT sum(hits) FROM " + schema + ".run_days"),
+              server_.Query(
+                  "SELECT sum(\"no of hits\") FROM qdx_uawebloghitsbyhour_" +
+                  Lower(server) + ".tblgeneral"))
         << server;
   }
 }
@@ -595,6 +615,97 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
         << twice.err;
   }
   same_everywhere();
+}
+
+// The schemas of a web server as the earlier init-db made them: citext
+// text columns, whose every comparison lowers both texts. "$S" stands for
+// the server's name in lower case.
+constexpr const char* kCitextStore = R"sql(
+CREATE EXTENSION IF NOT EXISTS citext;
+CREATE SCHEMA qdx_uaweblogdayofweek_$S;
+CREATE TABLE qdx_uaweblogdayofweek_$S.tblgeneral ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "url" citext COLLATE "C", "no of hits" integer, "sort field" integer, "day of week" citext COLLATE "C", rowid bigserial);
+CREATE INDEX "tblgeneral_key" ON qdx_uaweblogdayofweek_$S.tblgeneral ("url", "identifier", "day of week");
+CREATE SCHEMA qdx_uawebloghitsbymonth_$S;
+CREATE TABLE qdx_uawebloghitsbymonth_$S.tblgeneral ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "url" citext COLLATE "C", "no of hits" integer, "sort field" integer, "months" citext COLLATE "C", rowid bigserial);
+CREATE INDEX "tblgeneral_key" ON qdx_uawebloghitsbymonth_$S.tblgeneral ("url", "identifier", "months");
+CREATE SCHEMA qdx_uawebloghitsbyhour_$S;
+CREATE TABLE qdx_uawebloghitsbyhour_$S.tblgeneral ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "url" citext COLLATE "C", "no of hits" integer, "sort field" integer, "hours" integer, rowid bigserial);
+CREATE INDEX "tblgeneral_key" ON qdx_uawebloghitsbyhour_$S.tblgeneral ("url", "identifier", "hours");
+CREATE TABLE qdx_uawebloghitsbyhour_$S.tbltotalaccess ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "no of hits" integer, rowid bigserial);
+CREATE TABLE qdx_uawebloghitsbyhour_$S.tbllogfiles ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "log file name" citext COLLATE "C", rowid bigserial);
+CREATE INDEX "tbllogfiles_server" ON qdx_uawebloghitsbyhour_$S.tbllogfiles ("server name");
+CREATE INDEX "tbllogfiles_site" ON qdx_uawebloghitsbyhour_$S.tbllogfiles ("web site name");
+CREATE SCHEMA qdx_uawebloghitsbystatus_$S;
+CREATE TABLE qdx_uawebloghitsbystatus_$S.tblgeneral ("server name" citext COLLATE "C", "identifier" citext COLLATE "C", "web site name" citext COLLATE "C", "sort field" integer, "url" citext COLLATE "C", "status" citext COLLATE "C", "status code" integer, "no of hits" integer, rowid bigserial);
+CREATE INDEX "tblgeneral_key" ON qdx_uawebloghitsbystatus_$S.tblgeneral ("url", "identifier", "status code");
+)sql";
+
+constexpr const char* kTypeofFunction =
+    "CREATE FUNCTION %s.typeof(anyelement) RETURNS text LANGUAGE sql "
+    "IMMUTABLE AS $$ SELECT CASE WHEN $1 IS NULL THEN 'null' WHEN "
+    "pg_typeof($1) IN ('smallint'::regtype, 'integer'::regtype, "
+    "'bigint'::regtype) THEN 'integer' WHEN pg_typeof($1) IN "
+    "('real'::regtype, 'double precision'::regtype, 'numeric'::regtype) "
+    "THEN 'real' ELSE 'text' END $$";
+
+TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
+  std::string ddl = kCitextStore;
+  for (size_t at; (at = ddl.find("$S")) != std::string::npos;) {
+    ddl.replace(at, 2, "gen1");
+  }
+  server_.Exec(ddl);
+  for (ReportKind kind : kReportKinds) {
+    char sql[1024];
+    std::snprintf(sql, sizeof sql, kTypeofFunction,
+                  reportdb::ReportSchemaName(kind, "GEN1", false).c_str());
+    server_.Exec(sql);
+  }
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-dir", db_dir_.string(), "--server", "GEN1"})
+          .status,
+      0);
+  SeedEarlierRows("GEN1");
+  const std::vector<Rows> seeded = Tables("GEN1", false, true);
+
+  // init-db leaves the store's rows as they were, in their order, with the
+  // text columns of the new type and no citext column left.
+  VelnorRun init =
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"});
+  ASSERT_EQ(init.status, 0) << init.err;
+  EXPECT_EQ(Tables("GEN1", false, true), seeded);
+  EXPECT_EQ(
+      server_.Query("SELECT count(*) FROM information_schema.columns WHERE "
+                    "table_schema LIKE 'qdx_%_gen1' AND domain_name = "
+                    "'velnor_nocase'"),
+      (Rows{{"26"}}));
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM information_schema.columns "
+                          "WHERE table_schema LIKE 'qdx_%_gen1' AND "
+                          "udt_name = 'citext'"),
+            (Rows{{"0"}}));
+  // Again: nothing is left to change.
+  EXPECT_EQ(
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"}).status,
+      0);
+
+  // Collected into, both ways of counting (the per-record look-ups are
+  // the ones that find "/A" and "/a" as one key through the new type's
+  // "="), it holds what the folder holds.
+  WriteGenerated("GEN1", 3000);
+  for (const char* tally : {"memory", "per-record"}) {
+    SCOPED_TRACE(tally);
+    for (bool postgres : {false, true}) {
+      std::vector<std::string> args = Collect("GEN1", false, postgres);
+      args.insert(args.end(), {"--tally", tally});
+      if (std::string(tally) == "memory") {
+        args.insert(args.end(), {"--start-ledger", "2024-06-01"});
+      } else {
+        args.emplace_back("--recount");
+      }
+      VelnorRun run = Velnor(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+    EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
+  }
 }
 
 TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {

@@ -19,7 +19,6 @@ using ado::pg::QuoteIdentifier;
 using automation::Raise;
 
 constexpr const char* kDuplicateSchema = "42P06";
-constexpr const char* kUniqueViolation = "23505";
 
 [[noreturn]] void RaiseFailure(const std::string& url, const std::string& what,
                                const PgError& error) {
@@ -39,39 +38,52 @@ std::unique_ptr<PgConnection> Connect(const std::string& url) {
   }
 }
 
-// The citext type, qualified by the schema it lives in; installs the
-// extension first when the database has none (it is a trusted extension:
-// a role that may create in the database may install it).
-std::string CitextType(PgConnection& db, const std::string& url) {
-  const std::string find =
-      "SELECT n.nspname FROM pg_type t JOIN pg_namespace n ON n.oid = "
-      "t.typnamespace WHERE t.typname = 'citext'";
-  try {
-    auto found = db.Query(find);
-    if (found.empty()) {
-      try {
-        db.Exec("CREATE EXTENSION IF NOT EXISTS citext");
-      } catch (const PgError& error) {
-        // A concurrent init-db installed it a moment before.
-        if (error.sqlstate() != kUniqueViolation) throw;
-      }
-      found = db.Query(find);
-    }
-    if (found.empty() || !found[0][0]) throw PgError("42704", "no citext type");
-    return QuoteIdentifier(*found[0][0]) + ".citext";
-  } catch (const PgError& error) {
-    RaiseFailure(url,
-                 "install the citext extension (Debian's postgresql-contrib; "
-                 "or have an administrator run CREATE EXTENSION citext)",
-                 error);
-  }
+constexpr const char* kTextType = "velnor_nocase";
+
+// The schema's own text type and its equality: text of the "C" collation
+// whose "=" compares the ASCII-lowered texts, so that the report's
+// look-ups ("... where URL = '/x' ...") find keys whatever their case, as
+// SQLite's NOCASE finds them. The operator is a plain SQL expression that
+// the planner inlines: a comparison then becomes lower(column) = lower(value)
+// (under "C" lower() folds ASCII letters only, so "É" and "é" stay two
+// keys), which matches the expression indexes below and hashes in joins.
+// Texts are folded once when a row is indexed, never on every comparison
+// inside the index. The operator lives in the schema, so a session finds it
+// only with the schema on its search_path (the engine puts every attached
+// schema there).
+std::string TextTypeStatements(const std::string& qualified) {
+  const std::string type = qualified + kTextType;
+  return "CREATE DOMAIN " + type + " AS text COLLATE \"C\";\n" +
+         "CREATE FUNCTION " + qualified + "velnor_nocase_eq(" + type + ", " +
+         type +
+         ") RETURNS boolean LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS "
+         "$$ SELECT lower($1::text COLLATE \"C\") = lower($2::text COLLATE "
+         "\"C\") $$;\n"
+         "CREATE OPERATOR " +
+         qualified + "= (LEFTARG = " + type + ", RIGHTARG = " + type +
+         ", FUNCTION = " + qualified +
+         "velnor_nocase_eq, COMMUTATOR = "
+         "OPERATOR(" +
+         qualified + "=));\n";
 }
 
-// The index's columns with the URL first: a citext comparison lowers both
-// texts, so an index whose first column tells most keys apart (the URL,
-// where the site identifier is the same for a whole site) compares half
-// as much text on every insertion and look-up. The look-ups name all of
-// its columns, so the order changes nothing else.
+// An index column: a text column by its folded text, as the inlined "="
+// compares it.
+std::string IndexedExpression(const TableLayout& table,
+                              const std::string& column) {
+  const std::string name = QuoteIdentifier(automation::AsciiLowered(column));
+  for (const ColumnLayout& layout : table.columns) {
+    if (layout.name == column && !layout.is_long) {
+      return "lower((" + name + ")::text COLLATE \"C\")";
+    }
+  }
+  return name;
+}
+
+// The index's columns with the URL first: it tells most keys apart (the
+// site identifier is the same for a whole site), so each insertion and
+// look-up compares the least text. The look-ups name all of its columns,
+// so the order changes nothing else.
 const std::string& KeyColumn(const IndexLayout& index, size_t i) {
   if (index.columns.size() == 3 && index.columns[1] == "URL" && i < 2) {
     return index.columns[1 - i];
@@ -79,38 +91,107 @@ const std::string& KeyColumn(const IndexLayout& index, size_t i) {
   return index.columns[i];
 }
 
-std::string SchemaStatements(ReportKind kind, bool is_ftp,
-                             const std::string& schema,
-                             const std::string& citext) {
-  const std::string qualified = QuoteIdentifier(schema) + ".";
-  std::string sql = "CREATE SCHEMA " + QuoteIdentifier(schema) + ";\n";
-  for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
-    const std::string name = automation::AsciiLowered(table.name);
-    sql += "CREATE TABLE " + qualified + name + " (";
-    for (const ColumnLayout& column : table.columns) {
-      sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
-             (column.is_long ? "integer" : citext + " COLLATE \"C\"") + ", ";
+std::string IndexStatements(const TableLayout& table,
+                            const std::string& qualified) {
+  std::string sql;
+  for (const IndexLayout& index : table.indexes) {
+    sql += "CREATE INDEX " +
+           QuoteIdentifier(automation::AsciiLowered(index.name)) + " ON " +
+           qualified + automation::AsciiLowered(table.name) + " (";
+    for (size_t i = 0; i < index.columns.size(); ++i) {
+      sql +=
+          (i > 0 ? ", " : "") + IndexedExpression(table, KeyColumn(index, i));
     }
-    sql += "rowid bigserial);\n";
-    for (const IndexLayout& index : table.indexes) {
-      sql += "CREATE INDEX " +
-             QuoteIdentifier(automation::AsciiLowered(index.name)) + " ON " +
-             qualified + name + " (";
-      for (size_t i = 0; i < index.columns.size(); ++i) {
-        sql += (i > 0 ? ", " : "") +
-               QuoteIdentifier(automation::AsciiLowered(KeyColumn(index, i)));
-      }
-      sql += ");\n";
-    }
+    sql += ");\n";
   }
-  sql += "CREATE FUNCTION " + qualified +
+  return sql;
+}
+
+std::string TypeofStatement(const std::string& qualified) {
+  return "CREATE FUNCTION " + qualified +
          "typeof(anyelement) RETURNS text LANGUAGE sql IMMUTABLE AS $$ "
          "SELECT CASE WHEN $1 IS NULL THEN 'null' "
          "WHEN pg_typeof($1) IN ('smallint'::regtype, 'integer'::regtype, "
          "'bigint'::regtype) THEN 'integer' "
          "WHEN pg_typeof($1) IN ('real'::regtype, 'double precision'::regtype, "
          "'numeric'::regtype) THEN 'real' ELSE 'text' END $$;\n";
+}
+
+std::string SchemaStatements(ReportKind kind, bool is_ftp,
+                             const std::string& schema) {
+  const std::string qualified = QuoteIdentifier(schema) + ".";
+  std::string sql = "CREATE SCHEMA " + QuoteIdentifier(schema) + ";\n" +
+                    TextTypeStatements(qualified);
+  for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+    const std::string name = automation::AsciiLowered(table.name);
+    sql += "CREATE TABLE " + qualified + name + " (";
+    for (const ColumnLayout& column : table.columns) {
+      sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
+             (column.is_long ? "integer" : qualified + kTextType) + ", ";
+    }
+    sql += "rowid bigserial);\n" + IndexStatements(table, qualified);
+  }
+  return sql + TypeofStatement(qualified);
+}
+
+// The statements that bring a schema made with citext text columns (the
+// earlier design, whose every comparison inside an index lowered both
+// texts) to the design above: the same rows, in the same order (rowid is
+// kept), with the new text type and indexes.
+std::string UpgradeStatements(ReportKind kind, bool is_ftp,
+                              const std::string& schema) {
+  const std::string qualified = QuoteIdentifier(schema) + ".";
+  std::string sql = TextTypeStatements(qualified);
+  for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+    for (const IndexLayout& index : table.indexes) {
+      sql += "DROP INDEX IF EXISTS " + qualified +
+             QuoteIdentifier(automation::AsciiLowered(index.name)) + ";\n";
+    }
+    std::string columns;
+    for (const ColumnLayout& column : table.columns) {
+      if (column.is_long) continue;
+      const std::string name =
+          QuoteIdentifier(automation::AsciiLowered(column.name));
+      columns += (columns.empty() ? " ALTER COLUMN " : ", ALTER COLUMN ") +
+                 name + " TYPE " + qualified + kTextType + " USING " + name +
+                 "::text";
+    }
+    sql += "ALTER TABLE " + qualified + automation::AsciiLowered(table.name) +
+           columns + ";\n" + IndexStatements(table, qualified);
+  }
   return sql;
+}
+
+// True when `schema` still has text columns of the citext type.
+bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
+  return !db.Query(
+                "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+                "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                "JOIN pg_type t ON t.oid = a.atttypid WHERE n.nspname = $1 "
+                "AND c.relkind = 'r' AND t.typname = 'citext' AND NOT "
+                "a.attisdropped LIMIT 1",
+                {schema})
+              .empty();
+}
+
+// Upgrades `schema` in one transaction when it needs it; a concurrent
+// init-db or migrate that upgraded it first leaves nothing to do.
+void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
+             bool is_ftp, const std::string& schema) {
+  try {
+    db.Exec("BEGIN");
+    // The lock keeps runs and other upgrades out until the commit.
+    db.Exec("LOCK TABLE " + QuoteIdentifier(schema) +
+            ".tblgeneral IN ACCESS EXCLUSIVE MODE");
+    if (NeedsUpgrade(db, schema)) {
+      db.Exec(UpgradeStatements(kind, is_ftp, schema));
+    }
+    db.Exec("COMMIT");
+  } catch (const PgError& error) {
+    db.Exec("ROLLBACK");
+    RaiseFailure(url, "bring the schema " + schema + " to the current design",
+                 error);
+  }
 }
 
 void CheckLength(const std::string& schema) {
@@ -136,13 +217,11 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
     CheckLength(ReportSchemaName(kind, server, is_ftp));
   }
   std::unique_ptr<PgConnection> db = Connect(url);
-  const std::string citext = CitextType(*db, url);
   CreatedDatabases result;
   for (ReportKind kind : kReportKinds) {
     std::string schema = ReportSchemaName(kind, server, is_ftp);
     try {
-      db->Exec("BEGIN; " + SchemaStatements(kind, is_ftp, schema, citext) +
-               "COMMIT;");
+      db->Exec("BEGIN; " + SchemaStatements(kind, is_ftp, schema) + "COMMIT;");
       result.made.push_back(schema);
     } catch (const PgError& error) {
       db->Exec("ROLLBACK");
@@ -150,6 +229,13 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
         RaiseFailure(url, "make the schema " + schema, error);
       }
       result.left.push_back(schema);
+      bool old = false;
+      try {
+        old = NeedsUpgrade(*db, schema);
+      } catch (const PgError& look) {
+        RaiseFailure(url, "read the schema " + schema, look);
+      }
+      if (old) Upgrade(*db, url, kind, is_ftp, schema);
     }
   }
   return result;

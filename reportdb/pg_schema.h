@@ -6,10 +6,12 @@
 // collector and the report send:
 // - Names are lower case ("tblgeneral", "no of hits"); unquoted names fold
 //   to it and the engine lowers bracketed and quoted ones.
-// - Text columns are citext with the "C" collation: compared without regard
-//   to the case of ASCII letters only, as SQLite's NOCASE compares. citext
-//   with a language's collation would also fold "É" and "é", making two
-//   rows of the files one row here; with "C" the rows stay identical.
+// - Text columns are of the schema's own type velnor_nocase: text of the
+//   "C" collation whose "=" compares the texts with ASCII letters lowered,
+//   as SQLite's NOCASE compares ("É" and "é" stay apart, as in the files).
+//   The key indexes hold the lowered texts, so that look-ups and joins
+//   compare bytes. That "=" is found through the search_path: the engine
+//   puts every schema it attaches there; another tool sets it itself.
 // - Each table has one column more, "rowid" (a bigserial, last): the order
 //   rows were written in, which SQLite keeps by itself and the report
 //   reads rows by.
@@ -33,11 +35,12 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
                              bool is_ftp);
 
 // Makes the schemas of `server`'s service (FTP with `is_ftp`) that do not
-// exist in the database `url`, each whole in one transaction, and the
-// citext extension when the database lacks it. An existing schema is never
-// changed. Returns the schema names made and left, in report order. Raises
-// automation::AutomationError (permission denied, 70) naming the database
-// and the reason when it cannot connect or make a schema.
+// exist in the database `url`, each whole in one transaction. An existing
+// schema keeps its rows; one of the earlier design (citext text columns) is
+// brought to the current one in a transaction of its own. Returns the schema
+// names made and left, in report order. Raises automation::AutomationError
+// (permission denied, 70) naming the database and the reason when it cannot
+// connect or make a schema.
 CreatedDatabases CreateReportSchemas(const std::string& url,
                                      std::string_view server, bool is_ftp);
 

@@ -91,10 +91,25 @@ void ReportStore::PrepareWriting(size_t table) {
 
 void ReportStore::CountRecord(const std::string& site_name,
                               const std::string& site_identifier,
-                              const std::string& url, int32_t weekday,
+                              std::string_view url, int32_t weekday,
                               int32_t month, int32_t hour, int32_t status) {
   // Nothing of the run will be kept: the rest would be work for nothing.
   if (past_maximum_) return;
+  if (in_memory_ != std::array<bool, 4>{true, true, true, true}) {
+    CountRecordByRecord(site_name, site_identifier, std::string(url), weekday,
+                        month, hour, status);
+  }
+  if (in_memory_ == std::array<bool, 4>{}) return;
+  tally_.Count(site_name, site_identifier, url, weekday, month, hour, status,
+               in_memory_);
+  if (tally_.MemoryUse() > counting_.memory_limit) Flush();
+}
+
+void ReportStore::CountRecordByRecord(const std::string& site_name,
+                                      const std::string& site_identifier,
+                                      const std::string& url, int32_t weekday,
+                                      int32_t month, int32_t hour,
+                                      int32_t status) {
   ReportTables& tables = *tables_;
   if (!in_memory_[0]) {
     DumpDataIntoDB(tables[0].cn, tables[0].rs, site_name, site_identifier, url,
@@ -114,10 +129,6 @@ void ReportStore::CountRecord(const std::string& site_name,
     DumpStatusData(tables[3].cn, tables[3].rs, site_name, site_identifier, url,
                    status, site_column_);
   }
-  if (in_memory_ == std::array<bool, 4>{}) return;
-  tally_.Count(site_name, site_identifier, url, weekday, month, hour, status,
-               in_memory_);
-  if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
 void ReportStore::FinishCounting() {

@@ -151,7 +151,7 @@ class ReportStore {
   // in report order; the others get the hit in memory, written when the
   // memory limit is reached or at FinishCounting.
   void CountRecord(const std::string& site_name,
-                   const std::string& site_identifier, const std::string& url,
+                   const std::string& site_identifier, std::string_view url,
                    int32_t weekday, int32_t month, int32_t hour,
                    int32_t status);
   // Writes what is counted in memory and ends the counting; the databases
@@ -179,12 +179,30 @@ class ReportStore {
                      std::string_view source_head, std::string_view source_tail,
                      std::string_view procedure);
   bool CanCountInMemory(size_t table);
+  // CountRecord's calls for the databases counted record by record.
+  void CountRecordByRecord(const std::string& site_name,
+                           const std::string& site_identifier,
+                           const std::string& url, int32_t weekday,
+                           int32_t month, int32_t hour, int32_t status);
   void PrepareWriting(size_t table);
   void Flush();
   // Writes every counted key of `table` with a few set statements; false,
   // with nothing of it kept, when they failed and the keys must be written
   // one by one (set_write.cpp).
   bool WriteTableTogether(size_t table, TallyKind kind);
+  // The staging row of `key`, the `seq`th group of report `table`, in
+  // set_sql's column order.
+  std::vector<automation::Variant> StagedRow(size_t table, size_t seq,
+                                             const RunTally::Key& key) const;
+  // Raises the stored rows of the staged `rows` and bulk-loads the others
+  // into the report (set_write.cpp), for an engine with a bulk load.
+  void AppendNewByCopy(
+      size_t table, const std::shared_ptr<ado::Connection>& cn,
+      const std::vector<std::vector<automation::Variant>>& rows);
+  // Stages `rows` with multi-row INSERTs, for an engine without a bulk load.
+  void StageWithInserts(
+      size_t table, const std::shared_ptr<ado::Connection>& cn,
+      const std::vector<std::vector<automation::Variant>>& rows);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);

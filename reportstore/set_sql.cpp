@@ -22,10 +22,6 @@ constexpr std::array<Layout, 4> kLayouts = {{
     {"[Status code]", "[Sort Field]", "Status"},
 }};
 
-std::string Staging(size_t table) {
-  return "temp.velnor_counts_" + std::to_string(table);
-}
-
 // `alias`.key = `other`.key for the three key columns.
 std::string KeyMatch(size_t table, const std::string& alias,
                      const std::string& other) {
@@ -35,6 +31,18 @@ std::string KeyMatch(size_t table, const std::string& alias,
 }
 
 }  // namespace
+
+std::string StagingTable(size_t table) {
+  return "temp.velnor_counts_" + std::to_string(table);
+}
+
+std::vector<std::string> StagedColumnNames(size_t table) {
+  std::vector<std::string> names = {"seq", "server", "identifier", "site",
+                                    "url", "bucket", "hits"};
+  if (kLayouts[table].sort) names.emplace_back("sort");
+  if (kLayouts[table].label) names.emplace_back("label");
+  return names;
+}
 
 size_t StagedColumns(size_t table) {
   return 7 + (kLayouts[table].sort ? 1 : 0) + (kLayouts[table].label ? 1 : 0);
@@ -55,7 +63,7 @@ std::string CreateStaging(size_t table, std::string_view site_column) {
 
 std::string StageRows(size_t table, size_t rows) {
   const Layout& layout = kLayouts[table];
-  std::string sql = "INSERT INTO " + Staging(table) +
+  std::string sql = "INSERT INTO " + StagingTable(table) +
                     " (seq, server, identifier, site, url, bucket, hits";
   if (layout.sort) sql += ", sort";
   if (layout.label) sql += ", label";
@@ -80,50 +88,73 @@ std::string FirstStored(size_t table) {
 
 }  // namespace
 
+// The key's stored rows joined first, and of them the first (no stored
+// row of the key before it), so that a new key costs no look-up of its
+// own.
 std::string FirstPastMaximum(size_t table) {
-  return "SELECT c.seq FROM " + Staging(table) +
-         " AS c WHERE c.hits > 2147483647 - COALESCE(" + FirstStored(table) +
-         ", 0) ORDER BY c.seq LIMIT 1";
+  const std::string bucket = kLayouts[table].bucket;
+  return "SELECT c.seq FROM " + StagingTable(table) +
+         " AS c INNER JOIN tblGeneral AS s ON " + KeyMatch(table, "s", "c") +
+         " WHERE c.hits > 2147483647 - s.[No of Hits] And NOT EXISTS (SELECT "
+         "1 FROM tblGeneral AS e WHERE e.[Identifier] = s.[Identifier] And "
+         "e.URL = s.URL And e." +
+         bucket + " = s." + bucket +
+         " And e.rowid < s.rowid) ORDER BY c.seq LIMIT 1";
 }
 
 std::string UpdateStored(size_t table) {
   return "UPDATE tblGeneral AS g SET [No of Hits] = s.stored + s.hits FROM "
-         "(SELECT c.identifier, c.url, c.bucket, c.hits, " +
-         FirstStored(table) + " AS stored FROM " + Staging(table) +
+         "(SELECT c.seq, c.identifier, c.url, c.bucket, c.hits, " +
+         FirstStored(table) + " AS stored FROM " + StagingTable(table) +
          " AS c) AS s WHERE " + KeyMatch(table, "g", "s");
 }
 
+std::string UpdateStoredReturning(size_t table) {
+  return UpdateStored(table) + " RETURNING s.seq";
+}
+
+std::vector<NewRowColumn> NewRowColumns(size_t table,
+                                        std::string_view site_column) {
+  // Staging columns: 0 seq, 1 server, 2 identifier, 3 site, 4 url,
+  // 5 bucket, 6 hits, 7 sort, 8 label.
+  const std::string site(site_column);
+  std::vector<NewRowColumn> columns = {
+      {"Server name", 1}, {"Identifier", 2}, {site, 3}};
+  if (table == 3) {
+    columns.insert(columns.end(), {{"Sort Field", 7},
+                                   {"URL", 4},
+                                   {"Status", 8},
+                                   {"Status code", 5},
+                                   {"No of Hits", 6}});
+  } else if (table == 2) {
+    columns.insert(columns.end(),
+                   {{"URL", 4}, {"No of Hits", 6}, {"Hours", 5}});
+  } else {
+    std::string bucket = kLayouts[table].bucket;
+    columns.insert(columns.end(), {{"URL", 4},
+                                   {"No of Hits", 6},
+                                   {"Sort Field", 7},
+                                   {bucket.substr(1, bucket.size() - 2), 5}});
+  }
+  return columns;
+}
+
 std::string InsertNew(size_t table, std::string_view site_column) {
-  const Layout& layout = kLayouts[table];
-  std::string site = "[";
-  site.append(site_column);
-  site += ']';
+  const std::vector<std::string> staged = StagedColumnNames(table);
   std::string columns;
   std::string values;
-  // The columns in the order of the record-by-record new row.
-  if (table == 3) {
-    columns = "[Server name], [Identifier], " + site +
-              ", [Sort Field], URL, Status, [Status code], [No of Hits]";
-    values =
-        "c.server, c.identifier, c.site, c.sort, c.url, c.label, "
-        "c.bucket, c.hits";
-  } else if (table == 2) {
-    columns =
-        "[Server name], [Identifier], " + site + ", URL, [No of Hits], Hours";
-    values = "c.server, c.identifier, c.site, c.url, c.hits, c.bucket";
-  } else {
-    columns = "[Server name], [Identifier], " + site +
-              ", URL, [No of Hits], [Sort Field], " + layout.bucket;
-    values = "c.server, c.identifier, c.site, c.url, c.hits, c.sort, c.bucket";
+  for (const NewRowColumn& column : NewRowColumns(table, site_column)) {
+    columns += (columns.empty() ? "[" : ", [") + column.report + "]";
+    values += (values.empty() ? "c." : ", c.") + staged[column.staged];
   }
   return "INSERT INTO tblGeneral (" + columns + ") SELECT " + values +
-         " FROM " + Staging(table) +
+         " FROM " + StagingTable(table) +
          " AS c WHERE NOT EXISTS (SELECT 1 FROM tblGeneral AS g WHERE " +
          KeyMatch(table, "g", "c") + ") ORDER BY c.seq";
 }
 
 std::string ClearStaging(size_t table) {
-  return "DELETE FROM " + Staging(table);
+  return "DELETE FROM " + StagingTable(table);
 }
 
 }  // namespace velnor::set_sql

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velnor::set_sql {
 
@@ -20,6 +21,11 @@ inline constexpr size_t kRowsPerInsert = 100;
 // 3 status), in the order StageRows binds them: seq, server, identifier,
 // site, url, bucket, hits, then sort (not for hours) and label (status).
 size_t StagedColumns(size_t table);
+
+// The staging table of `table` ("temp." and its name) and the names of its
+// columns, in StagedColumns's order.
+std::string StagingTable(size_t table);
+std::vector<std::string> StagedColumnNames(size_t table);
 
 // Makes the staging table of `table` when the session has none yet, its
 // columns typed as the report's (so that they compare as its columns do).
@@ -34,6 +40,19 @@ std::string FirstPastMaximum(size_t table);
 // (in rowid order) plus the staged hits; FirstPastMaximum tells first
 // whether that fits.
 std::string UpdateStored(size_t table);
+// UpdateStored that also returns the seq of each staged key it raised (once
+// per stored row), for an engine that takes RETURNING.
+std::string UpdateStoredReturning(size_t table);
+// A column of a new row: its name in the report (without brackets) and the
+// staging column it is given (an index into StagedColumnNames).
+struct NewRowColumn {
+  std::string report;
+  size_t staged;
+};
+// The columns of a new row of `table`, in the order of the record-by-record
+// new row.
+std::vector<NewRowColumn> NewRowColumns(size_t table,
+                                        std::string_view site_column);
 // Appends a row for each staged key that has no stored row, in staging
 // order.
 std::string InsertNew(size_t table, std::string_view site_column);

@@ -5,7 +5,7 @@
 // The rows are those WriteKey gives key by key, in first-counted order:
 // - Keys the database takes for one (the same bucket and the same site
 //   identifier and URL, but for the case of ASCII letters where the column
-//   compares as NOCASE and citext with "C" do) are one group here. Key by key,
+//   compares as NOCASE and velnor_nocase do) are one group here. Key by key,
 //   the group's first key appends the row (or raises the stored one) and each
 //   later key raises it further; so the group is staged once, with the first
 //   key's URL and site name and the sum of the hits.
@@ -52,6 +52,76 @@ std::string FoldedKey(const RunTally::Key& key,
 
 }  // namespace
 
+std::vector<Variant> ReportStore::StagedRow(size_t table, size_t seq,
+                                            const RunTally::Key& key) const {
+  std::vector<Variant> values = {Variant(static_cast<int32_t>(seq)),
+                                 Variant(mstrServerName_),
+                                 Variant(key.identifier),
+                                 Variant(key.site_name),
+                                 Variant(key.url),
+                                 Variant(key.bucket),
+                                 Variant(static_cast<int32_t>(key.hits))};
+  if (table == 0) values[5] = Variant(weekday_names_[key.bucket - 1]);
+  if (table == 1) values[5] = Variant(month_names_[key.bucket - 1]);
+  if (table == 0 || table == 1) values.emplace_back(key.bucket);
+  if (table == 3) {
+    auto [label, sort] = reportdb::StatusLabelOf(site_column_, key.bucket);
+    values.emplace_back(sort);
+    values.emplace_back(label);
+  }
+  if (values.size() != set_sql::StagedColumns(table)) {
+    automation::Raise(automation::kErrTypeMismatch);
+  }
+  return values;
+}
+
+void ReportStore::StageWithInserts(
+    size_t table, const std::shared_ptr<ado::Connection>& cn,
+    const std::vector<std::vector<Variant>>& rows) {
+  for (size_t start = 0; start < rows.size();
+       start += set_sql::kRowsPerInsert) {
+    size_t count = std::min(set_sql::kRowsPerInsert, rows.size() - start);
+    ado::Command& stage = PreparedCommand(cn, set_sql::StageRows(table, count));
+    int index = 1;
+    for (size_t i = start; i < start + count; ++i) {
+      for (const Variant& value : rows[i]) stage.SetParameter(index++, value);
+    }
+    stage.Execute();
+  }
+}
+
+// Where the engine bulk-loads, the new keys' rows are loaded into the
+// report the same way rather than inserted from the staging table: a bulk
+// load writes rows a page at a time, an INSERT ... SELECT one by one, which
+// costs the server about twice as much. The UPDATE tells which staged keys
+// are stored already; the others are the new rows, in staging order.
+void ReportStore::AppendNewByCopy(
+    size_t table, const std::shared_ptr<ado::Connection>& cn,
+    const std::vector<std::vector<Variant>>& rows) {
+  std::vector<bool> stored(rows.size(), false);
+  ado::Command& update =
+      PreparedCommand(cn, set_sql::UpdateStoredReturning(table));
+  for (update.Execute(); !update.Eof(); update.MoveNext()) {
+    stored.at(static_cast<size_t>(automation::CLng(update.Value(0)))) = true;
+  }
+  update.Close();
+  const std::vector<set_sql::NewRowColumn> columns =
+      set_sql::NewRowColumns(table, site_column_);
+  std::vector<std::string> names;
+  for (const set_sql::NewRowColumn& column : columns) {
+    names.push_back(column.report);
+  }
+  std::vector<std::vector<Variant>> appended;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (stored[i]) continue;
+    std::vector<Variant>& row = appended.emplace_back();
+    for (const set_sql::NewRowColumn& column : columns) {
+      row.push_back(rows[i][column.staged]);
+    }
+  }
+  if (!appended.empty()) cn->CopyRows("tblGeneral", names, appended);
+}
+
 bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   std::vector<Group> groups;
   std::unordered_map<std::string, size_t> group_of;
@@ -85,47 +155,38 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   bool written = automation::ResumeNext([&] {
     PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
     PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
-    const size_t columns = set_sql::StagedColumns(table);
-    for (size_t start = 0; start < groups.size();
-         start += set_sql::kRowsPerInsert) {
-      size_t rows = std::min(set_sql::kRowsPerInsert, groups.size() - start);
-      ado::Command& stage =
-          PreparedCommand(cn, set_sql::StageRows(table, rows));
-      int index = 1;
-      for (size_t i = start; i < start + rows; ++i) {
-        const RunTally::Key& key = groups[i].first;
-        std::vector<Variant> values = {Variant(static_cast<int32_t>(i)),
-                                       Variant(mstrServerName_),
-                                       Variant(key.identifier),
-                                       Variant(key.site_name),
-                                       Variant(key.url),
-                                       Variant(key.bucket),
-                                       Variant(static_cast<int32_t>(key.hits))};
-        if (table == 0) values[5] = Variant(weekday_names_[key.bucket - 1]);
-        if (table == 1) values[5] = Variant(month_names_[key.bucket - 1]);
-        if (table == 0 || table == 1) values.emplace_back(key.bucket);
-        if (table == 3) {
-          auto [label, sort] =
-              reportdb::StatusLabelOf(site_column_, key.bucket);
-          values.emplace_back(sort);
-          values.emplace_back(label);
-        }
-        if (values.size() != columns)
-          automation::Raise(automation::kErrTypeMismatch);
-        for (const Variant& value : values) stage.SetParameter(index++, value);
+    std::vector<std::vector<Variant>> rows;
+    rows.reserve(groups.size());
+    for (size_t i = 0; i < groups.size(); ++i) {
+      rows.push_back(StagedRow(table, i, groups[i].first));
+    }
+    const bool copied = cn->CopyRows(set_sql::StagingTable(table),
+                                     set_sql::StagedColumnNames(table), rows);
+    if (!copied) StageWithInserts(table, cn, rows);
+    // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
+    // refuses a count past the maximum: the statement fails, all of this is
+    // undone and the keys are written one by one, which names the first
+    // such key as the check below does. That saves the server a join of
+    // every staged key.
+    if (!copied) {
+      ado::Command& check =
+          PreparedCommand(cn, set_sql::FirstPastMaximum(table));
+      check.Execute();
+      if (!check.Eof()) {
+        past = static_cast<size_t>(automation::CLng(check.Value(0)));
       }
-      stage.Execute();
+      check.Close();
+      if (past) return;
     }
-    ado::Command& check = PreparedCommand(cn, set_sql::FirstPastMaximum(table));
-    check.Execute();
-    if (!check.Eof()) {
-      past = static_cast<size_t>(automation::CLng(check.Value(0)));
+    // The staged rows stay until the next write of the table clears them
+    // (or the session ends): deleting them now would cost the server a
+    // pass over them for nothing.
+    if (copied) {
+      AppendNewByCopy(table, cn, rows);
+    } else {
+      PreparedCommand(cn, set_sql::UpdateStored(table)).Execute();
+      PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
     }
-    check.Close();
-    if (past) return;
-    PreparedCommand(cn, set_sql::UpdateStored(table)).Execute();
-    PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
-    PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
   });
   if (written) {
     written =

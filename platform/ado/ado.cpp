@@ -224,6 +224,26 @@ std::unique_ptr<Statement> Connection::Prepare(std::string_view sql) {
   return impl_->session->Prepare(sql, impl_->schema);
 }
 
+bool Connection::CopyRows(
+    std::string_view table, const std::vector<std::string>& columns,
+    const std::vector<std::vector<automation::Variant>>& rows) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  std::vector<std::vector<std::optional<std::string>>> texts;
+  texts.reserve(rows.size());
+  for (const auto& row : rows) {
+    std::vector<std::optional<std::string>>& text = texts.emplace_back();
+    text.reserve(row.size());
+    for (const automation::Variant& value : row) {
+      if (value.IsNull() || value.Type() == automation::VarType::kEmpty) {
+        text.emplace_back();
+      } else {
+        text.emplace_back(automation::CStr(value));
+      }
+    }
+  }
+  return impl_->session->CopyRows(impl_->schema, table, columns, texts);
+}
+
 TextEquality Connection::ColumnEquality(const std::string& table,
                                         const std::string& column) {
   if (!impl_->IsOpen()) RaiseClosed();

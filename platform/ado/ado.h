@@ -101,6 +101,11 @@ class Connection : public automation::Object {
   // Prepares `sql` on this connection's database. Raises 3704 when not
   // open, or the engine's error.
   std::unique_ptr<Statement> Prepare(std::string_view sql);
+  // Appends `rows` (one value per name of `columns`: text, a number, or
+  // empty or null for NULL) to `table` in one bulk load where the engine
+  // has one (see Engine::CopyRows); false, doing nothing, where it has not.
+  bool CopyRows(std::string_view table, const std::vector<std::string>& columns,
+                const std::vector<std::vector<automation::Variant>>& rows);
   // How `column` of `table` compares texts (see Engine::EqualityOf).
   // Raises 3704 when not open.
   TextEquality ColumnEquality(const std::string& table,

@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velnor::ado {
 
@@ -76,6 +78,18 @@ class Engine {
   virtual TextEquality EqualityOf(const std::string& schema,
                                   const std::string& table,
                                   const std::string& column) = 0;
+
+  // Appends `rows` (one text or null per name of `columns`) to `table` of
+  // the database of `schema` in one bulk load, as one statement: all of
+  // them or, raising, none. "temp." before the table names the session's
+  // temporary tables. Returns false, doing nothing, for an engine without
+  // a bulk load, whose caller inserts the rows with statements instead.
+  virtual bool CopyRows(
+      const std::string& /*schema*/, std::string_view /*table*/,
+      const std::vector<std::string>& /*columns*/,
+      const std::vector<std::vector<std::optional<std::string>>>& /*rows*/) {
+    return false;
+  }
 
   // One write transaction over every attached database, waiting up to
   // `lock_wait_ms` for other writers.

@@ -151,6 +151,27 @@ PgError ErrorOf(PGconn* conn, const PGresult* result) {
                  message.empty() ? "the server gave no reason" : message);
 }
 
+// PostgreSQL text cannot hold a NUL byte, and libpq would cut the value at
+// it: the value is refused, naming it, instead of stored cut short.
+void RefuseNul(std::string_view value, const std::string& where) {
+  if (value.find('\0') == std::string_view::npos) return;
+  std::string shown;
+  for (char c : value) {
+    if (c == '\0') {
+      shown += "\\0";
+    } else {
+      shown += c;
+    }
+  }
+  Raise(automation::kErrInvalidProcedureCall,
+        "The text '" + shown +
+            "' holds a NUL byte (shown as \\0), which PostgreSQL cannot "
+            "store in " +
+            where +
+            "; it is left out. The log line is damaged: check the log "
+            "file.");
+}
+
 // What the engine and its statements share.
 struct Link {
   std::string url;
@@ -159,6 +180,7 @@ struct Link {
   std::optional<AutomationError> failure;
   std::vector<std::string> unused_statements;  // to deallocate
   int statements_made = 0;
+  std::vector<std::string> attached;  // schemas, quoted, in attach order
 
   PGconn* conn() const { return connection ? connection->handle() : nullptr; }
   bool InTransaction() const {
@@ -262,26 +284,8 @@ class PgStatement : public Statement {
     std::snprintf(text, sizeof text, "%.17g", value);
     Bind(index, std::string(text));
   }
-  // PostgreSQL text cannot hold a NUL byte, and libpq would cut the value
-  // at it: the value is refused, naming it, instead of stored cut short.
   void BindText(int index, std::string_view value) override {
-    if (value.find('\0') != std::string_view::npos) {
-      std::string shown;
-      for (char c : value) {
-        if (c == '\0') {
-          shown += "\\0";
-        } else {
-          shown += c;
-        }
-      }
-      Raise(automation::kErrInvalidProcedureCall,
-            "The text '" + shown +
-                "' holds a NUL byte (shown as \\0), which PostgreSQL cannot "
-                "store in " +
-                where_ +
-                "; it is left out. The log line is damaged: check the log "
-                "file.");
-    }
+    RefuseNul(value, where_);
     Bind(index, std::string(value));
   }
 
@@ -460,7 +464,40 @@ class PgEngine : public Engine {
                                  link_->url +
                                  ". Make it with 'velnor init-db --db-url'.");
     }
+    FindOperatorsOf(schema);
     return schema;
+  }
+
+  bool CopyRows(const std::string& schema, std::string_view table,
+                const std::vector<std::string>& columns,
+                const std::vector<std::vector<std::optional<std::string>>>&
+                    rows) override {
+    if (link_->failure) throw *link_->failure;
+    const std::string where = Where(schema);
+    for (const auto& row : rows) {
+      for (const auto& value : row) {
+        if (value) RefuseNul(*value, where);
+      }
+    }
+    std::string target = automation::AsciiLowered(table);
+    target =
+        target.starts_with("temp.")
+            ? "pg_temp." + pg::QuoteIdentifier(target.substr(5))
+            : pg::QuoteIdentifier(schema) + "." + pg::QuoteIdentifier(target);
+    std::string names;
+    for (const std::string& column : columns) {
+      names += (names.empty() ? "" : ", ") +
+               pg::QuoteIdentifier(automation::AsciiLowered(column));
+    }
+    try {
+      link_->connection->CopyIn(
+          "COPY " + target + " (" + names + ") FROM STDIN", rows);
+    } catch (const PgError& error) {
+      if (!error.ConnectionLost()) link_->RollBackStatement();
+      link_->Note(error, where, schema, table);
+    }
+    link_->RenewSavepoint(where);
+    return true;
   }
 
   std::unique_ptr<Statement> Prepare(std::string_view sql,
@@ -500,8 +537,10 @@ class PgEngine : public Engine {
     return statement;
   }
 
-  // citext lowers texts by its collation: under "C" only ASCII letters.
-  // Text of a deterministic collation is equal only byte for byte.
+  // The report schemas' velnor_nocase compares the texts lowered under "C",
+  // and citext (the earlier schemas) lowers by its collation: under "C"
+  // both fold ASCII letters only. Text of a deterministic collation is
+  // equal only byte for byte.
   TextEquality EqualityOf(const std::string& schema, const std::string& table,
                           const std::string& column) override {
     if (link_->failure || !link_->connection) return TextEquality::kOther;
@@ -528,6 +567,9 @@ class PgEngine : public Engine {
     if (type == "citext" && (collation == "C" || collation == "POSIX")) {
       return TextEquality::kAsciiCaseless;
     }
+    if (type == "velnor_nocase" && collation == "C") {
+      return TextEquality::kAsciiCaseless;
+    }
     if ((type == "text" || type == "varchar") && *found[0][2] == "t") {
       return TextEquality::kExact;
     }
@@ -535,10 +577,15 @@ class PgEngine : public Engine {
   }
 
   void Begin(int lock_wait_ms) override {
-    // A run's set statements sort its keys: in memory rather than on disk.
+    // A run's set statements sort and hash its keys: in memory rather than
+    // on disk. Each of them runs once, so compiling it to machine code (JIT,
+    // which a large table's estimates would call for) costs the server more
+    // than it saves. Durability (synchronous_commit, fsync) is the server's
+    // setting and stays as its administrator chose.
     Start("BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = " +
           std::to_string(lock_wait_ms) +
-          "; SET LOCAL work_mem = '64MB'; SAVEPOINT " + kStatementSavepoint);
+          "; SET LOCAL work_mem = '64MB'; SET LOCAL jit = off; SAVEPOINT " +
+          kStatementSavepoint);
   }
 
   void BeginRead(int lock_wait_ms) override {
@@ -615,6 +662,20 @@ class PgEngine : public Engine {
       RaiseError(error, link_->url, "");
     }
     link_->began = true;
+  }
+
+  // Puts `schema` on the connection's search_path, after those attached
+  // before it and before the default ones: its tables' text type has its
+  // own "=" (reportdb/pg_schema.h), which PostgreSQL finds only there.
+  void FindOperatorsOf(const std::string& schema) {
+    link_->attached.push_back(pg::QuoteIdentifier(schema));
+    std::string path;
+    for (const std::string& name : link_->attached) path += name + ", ";
+    try {
+      link_->Exec("SET search_path = " + path + "\"$user\", public");
+    } catch (const PgError& error) {
+      RaiseError(error, Where(schema), schema);
+    }
   }
 
   std::string Where(const std::string& schema) const {

@@ -68,6 +68,13 @@ class Session {
                           const std::string& column) {
     return engine_->EqualityOf(schema, table, column);
   }
+  // Engine::CopyRows into the database of `schema`.
+  bool CopyRows(
+      const std::string& schema, std::string_view table,
+      const std::vector<std::string>& columns,
+      const std::vector<std::vector<std::optional<std::string>>>& rows) {
+    return engine_->CopyRows(schema, table, columns, rows);
+  }
 
   // Makes every change visible at once and ends the session (it stops being
   // current). Raises, with every database left as before the session, when

@@ -436,6 +436,12 @@ class SqliteEngine : public Engine {
         nullptr);
     if (db_) sqlite3_extended_result_codes(db_, 1);
     if (rc == SQLITE_OK) rc = InstallNoCase(db_);
+    // The staging tables of a run's counts live as long as its session:
+    // kept in memory they cost no temporary file and no spill of its cache.
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr,
+                        nullptr);
+    }
     if (rc != SQLITE_OK) {
       sqlite3* failed = std::exchange(db_, nullptr);
       struct Closer {

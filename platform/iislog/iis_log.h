@@ -105,6 +105,18 @@ class IISLog : public automation::Object {
   automation::Variant URIStem() const;         // cs-uri-stem
   automation::Variant ProtocolStatus() const;  // sc-status, numeric
 
+  // The same fields without a Variant, for a caller that reads every
+  // record. RecordTime is DateTime's date-time, nothing where DateTime is
+  // Null. FieldText is the field's text as it stands in the line (quotes
+  // undone), nothing where its property is Null; the view is valid until
+  // the next ReadLogRecord, OpenLogFile or CloseLogFiles.
+  std::optional<double> RecordTime() const {
+    return has_record_ ? date_time_ : std::nullopt;
+  }
+  std::optional<std::string_view> FieldText(Field field) const {
+    return Value(field);
+  }
+
  private:
   class CountedInput;
 

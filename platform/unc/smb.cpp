@@ -4,6 +4,7 @@
 // port is tried with the configured timeout: libsmbclient's own name
 // resolution and connect can wait far longer, and this way an unreachable
 // server fails fast with an error that names it.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <netdb.h>
@@ -67,6 +68,79 @@ Settings& TheSettings() {
   return settings;
 }
 
+// libsmbclient, loaded on the first SMB call rather than linked: its
+// hundred libraries would cost every run some 40 ms before it starts, most
+// of which never reach a share over SMB.
+struct SmbClient {
+  decltype(&smbc_free_context) free_context;
+  decltype(&smbc_getFunctionClose) getFunctionClose;
+  decltype(&smbc_getFunctionClosedir) getFunctionClosedir;
+  decltype(&smbc_getFunctionFstat) getFunctionFstat;
+  decltype(&smbc_getFunctionOpen) getFunctionOpen;
+  decltype(&smbc_getFunctionOpendir) getFunctionOpendir;
+  decltype(&smbc_getFunctionPurgeCachedServers) getFunctionPurgeCachedServers;
+  decltype(&smbc_getFunctionRead) getFunctionRead;
+  decltype(&smbc_getFunctionReaddir) getFunctionReaddir;
+  decltype(&smbc_getFunctionReaddirPlus) getFunctionReaddirPlus;
+  decltype(&smbc_init_context) init_context;
+  decltype(&smbc_new_context) new_context;
+  decltype(&smbc_setDebug) setDebug;
+  decltype(&smbc_setFunctionAuthDataWithContext) setFunctionAuthDataWithContext;
+  decltype(&smbc_setOptionFallbackAfterKerberos) setOptionFallbackAfterKerberos;
+  decltype(&smbc_setOptionUseKerberos) setOptionUseKerberos;
+  decltype(&smbc_setPort) setPort;
+  decltype(&smbc_setTimeout) setTimeout;
+};
+
+template <class Function>
+void Load(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (function == nullptr) {
+    Raise(75, std::string("Path/File access error: the SMB client cannot "
+                          "start: libsmbclient lacks ") +
+                  name + ". Reinstall the package libsmbclient.");
+  }
+}
+
+SmbClient LoadSmbClient() {
+  void* library = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    Raise(75,
+          std::string("Path/File access error: the SMB client cannot start: ") +
+              ::dlerror() + ". Install the package libsmbclient.");
+  }
+  SmbClient client{};
+  Load(library, "smbc_free_context", client.free_context);
+  Load(library, "smbc_getFunctionClose", client.getFunctionClose);
+  Load(library, "smbc_getFunctionClosedir", client.getFunctionClosedir);
+  Load(library, "smbc_getFunctionFstat", client.getFunctionFstat);
+  Load(library, "smbc_getFunctionOpen", client.getFunctionOpen);
+  Load(library, "smbc_getFunctionOpendir", client.getFunctionOpendir);
+  Load(library, "smbc_getFunctionPurgeCachedServers",
+       client.getFunctionPurgeCachedServers);
+  Load(library, "smbc_getFunctionRead", client.getFunctionRead);
+  Load(library, "smbc_getFunctionReaddir", client.getFunctionReaddir);
+  Load(library, "smbc_getFunctionReaddirPlus", client.getFunctionReaddirPlus);
+  Load(library, "smbc_init_context", client.init_context);
+  Load(library, "smbc_new_context", client.new_context);
+  Load(library, "smbc_setDebug", client.setDebug);
+  Load(library, "smbc_setFunctionAuthDataWithContext",
+       client.setFunctionAuthDataWithContext);
+  Load(library, "smbc_setOptionFallbackAfterKerberos",
+       client.setOptionFallbackAfterKerberos);
+  Load(library, "smbc_setOptionUseKerberos", client.setOptionUseKerberos);
+  Load(library, "smbc_setPort", client.setPort);
+  Load(library, "smbc_setTimeout", client.setTimeout);
+  return client;
+}
+
+// Raises when the library cannot be loaded, and tries again at the next
+// call.
+const SmbClient& SmbLib() {
+  static const SmbClient client = LoadSmbClient();
+  return client;
+}
+
 // The process's one context, made on first use and kept: libsmbclient leaks
 // a little with every new context. Caller holds SmbMutex().
 SMBCCTX*& ContextSlot() {
@@ -79,9 +153,9 @@ SMBCCTX*& ContextSlot() {
 void ApplySettings() {
   SMBCCTX* context = ContextSlot();
   if (context == nullptr) return;
-  smbc_setPort(context, TheSettings().port);
-  smbc_setTimeout(context, TheSettings().timeout_ms);
-  smbc_getFunctionPurgeCachedServers(context)(context);
+  SmbLib().setPort(context, TheSettings().port);
+  SmbLib().setTimeout(context, TheSettings().timeout_ms);
+  SmbLib().getFunctionPurgeCachedServers(context)(context);
 }
 
 void CopyField(const std::string& value, char* field, int size) {
@@ -102,18 +176,18 @@ void SupplyCredentials(SMBCCTX*, const char*, const char*, char* workgroup,
 
 SMBCCTX* Context() {
   if (ContextSlot() != nullptr) return ContextSlot();
-  SMBCCTX* context = smbc_new_context();
+  SMBCCTX* context = SmbLib().new_context();
   if (context != nullptr) {
-    smbc_setDebug(context, 0);
-    smbc_setPort(context, TheSettings().port);
-    smbc_setTimeout(context, TheSettings().timeout_ms);
-    smbc_setOptionUseKerberos(context, 1);
-    smbc_setOptionFallbackAfterKerberos(context, 1);
-    smbc_setFunctionAuthDataWithContext(context, SupplyCredentials);
+    SmbLib().setDebug(context, 0);
+    SmbLib().setPort(context, TheSettings().port);
+    SmbLib().setTimeout(context, TheSettings().timeout_ms);
+    SmbLib().setOptionUseKerberos(context, 1);
+    SmbLib().setOptionFallbackAfterKerberos(context, 1);
+    SmbLib().setFunctionAuthDataWithContext(context, SupplyCredentials);
   }
-  if (context == nullptr || smbc_init_context(context) == nullptr) {
+  if (context == nullptr || SmbLib().init_context(context) == nullptr) {
     int error = errno;
-    if (context != nullptr) smbc_free_context(context, 0);
+    if (context != nullptr) SmbLib().free_context(context, 0);
     Raise(75, "Path/File access error: the SMB client cannot start: " +
                   std::string(std::strerror(error)) +
                   ". Check the Samba client configuration.");
@@ -245,9 +319,9 @@ UncPath ParseOrRaise(std::string_view path) {
 }
 
 bool IsSmbDirectory(SMBCCTX* context, const std::string& url) {
-  SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+  SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) return false;
-  smbc_getFunctionClosedir(context)(context, dir);
+  SmbLib().getFunctionClosedir(context)(context, dir);
   return true;
 }
 
@@ -257,14 +331,15 @@ class SmbFile final : public InputFile {
       : context_(context), file_(file), where_(std::move(where)) {}
   ~SmbFile() override {
     SmbCall call;
-    smbc_getFunctionClose(context_)(context_, file_);
+    SmbLib().getFunctionClose(context_)(context_, file_);
   }
   SmbFile(const SmbFile&) = delete;
   SmbFile& operator=(const SmbFile&) = delete;
 
   size_t Read(char* buffer, size_t size) override {
     SmbCall call;
-    ssize_t got = smbc_getFunctionRead(context_)(context_, file_, buffer, size);
+    ssize_t got =
+        SmbLib().getFunctionRead(context_)(context_, file_, buffer, size);
     if (got >= 0) return static_cast<size_t>(got);
     Raise(57, "Device I/O error: cannot read " + where_ + ": " +
                   std::strerror(errno) +
@@ -293,13 +368,13 @@ class Smb final : public Backend {
     SMBCCTX* context = Context();
     std::string url = UrlOf(unc, unc.rest.size());
     SMBCFILE* file =
-        smbc_getFunctionOpen(context)(context, url.c_str(), O_RDONLY, 0);
+        SmbLib().getFunctionOpen(context)(context, url.c_str(), O_RDONLY, 0);
     int error = errno;
     struct stat st;
     if (file != nullptr &&
-        smbc_getFunctionFstat(context)(context, file, &st) == 0 &&
+        SmbLib().getFunctionFstat(context)(context, file, &st) == 0 &&
         S_ISDIR(st.st_mode)) {
-      smbc_getFunctionClose(context)(context, file);
+      SmbLib().getFunctionClose(context)(context, file);
       file = nullptr;
       error = EISDIR;
     }
@@ -319,7 +394,7 @@ class Smb final : public Backend {
     CheckReachable(path, unc);
     SMBCCTX* context = Context();
     std::string url = UrlOf(unc, unc.rest.size());
-    SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+    SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) {
       int error = errno;
       FailIfTimedOut(error, path, unc);
@@ -328,7 +403,7 @@ class Smb final : public Backend {
     std::vector<DirEntry> entries;
     constexpr uint16_t kDirectoryAttribute = 0x10;
     while (const libsmb_file_info* entry =
-               smbc_getFunctionReaddirPlus(context)(context, dir)) {
+               SmbLib().getFunctionReaddirPlus(context)(context, dir)) {
       std::string_view name = entry->name;
       if (name == "." || name == "..") continue;
       const bool is_directory = (entry->attrs & kDirectoryAttribute) != 0;
@@ -336,7 +411,7 @@ class Smb final : public Backend {
                          is_directory ? 0 : entry->size,
                          entry->mtime_ts.tv_sec});
     }
-    smbc_getFunctionClosedir(context)(context, dir);
+    SmbLib().getFunctionClosedir(context)(context, dir);
     return entries;
   }
 };
@@ -413,7 +488,7 @@ std::vector<std::string> SmbShares(std::string_view server) {
   CheckReachable(path, unc);
   SMBCCTX* context = Context();
   const std::string url = "smb://" + Encode(server);
-  SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+  SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) {
     int error = errno;
     FailIfTimedOut(error, path, unc);
@@ -422,10 +497,10 @@ std::vector<std::string> SmbShares(std::string_view server) {
   }
   std::vector<std::string> shares;
   while (const smbc_dirent* entry =
-             smbc_getFunctionReaddir(context)(context, dir)) {
+             SmbLib().getFunctionReaddir(context)(context, dir)) {
     if (entry->smbc_type == SMBC_FILE_SHARE) shares.emplace_back(entry->name);
   }
-  smbc_getFunctionClosedir(context)(context, dir);
+  SmbLib().getFunctionClosedir(context)(context, dir);
   return shares;
 }
 
