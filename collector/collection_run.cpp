@@ -192,8 +192,11 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   bool no_files = false;
   const automation::StringArray files = ChooseLogFiles(site, no_files);
   const int32_t file_count = no_files ? 0 : automation::UBound(files) + 1;
-  step_([&] { Dialog().SetMaxProgressBarValue(file_count); });
-  step_([&] { Dialog().SetProgress(0, file_count); });
+  step_([&] {
+    Dialog().SetMaxProgressBarValue(hooks_.progress ? kProgressParts
+                                                    : file_count);
+  });
+  ShowProgress(0, file_count);
   ReadSiteFiles(site, files, no_files);
 
   // The total is written also for a site without files, without a reader
@@ -245,7 +248,9 @@ void CollectionRun::ReadSiteFiles(Site& site,
   reader_.reset();
   step_([&] {
     reader_ = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
-    reader_->SetHooks(hooks_.read);
+    iislog::ReadHooks read = hooks_.read;
+    if (hooks_.progress) read.observers.push_back(&measured_progress_);
+    reader_->SetHooks(std::move(read));
   });
   if (!reader_) {
     WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),
@@ -258,8 +263,28 @@ void CollectionRun::ReadSiteFiles(Site& site,
     ReadLogFile(site, files[static_cast<size_t>(index)]);
     if (CancelCheck(CheckPoint::kFile)) break;
     if (win32::GetInputState() != 0) forms::DoEvents();
-    step_([&] { Dialog().SetProgress(index + 1, file_count); });
+    ShowProgress(index + 1, file_count);
   }
+}
+
+void CollectionRun::ShowProgress(int32_t files_done, int32_t file_count) {
+  step_([&] {
+    if (hooks_.progress) {
+      Dialog().SetProgress(hooks_.progress->PartsDone(), kProgressParts);
+    } else {
+      Dialog().SetProgress(files_done, file_count);
+    }
+  });
+}
+
+void CollectionRun::MeasuredProgress::ChunkRead() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - shown_ < std::chrono::milliseconds(100)) return;
+  shown_ = now;
+  run_.step_([this] {
+    run_.Dialog().SetProgress(run_.hooks_.progress->PartsDone(),
+                              kProgressParts);
+  });
 }
 
 bool CollectionRun::CancelCheck(CheckPoint point) {

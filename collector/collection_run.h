@@ -6,6 +6,7 @@
 #define VELNOR_COLLECTOR_COLLECTION_RUN_H_
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,20 @@ class CollectionRun {
     int32_t record_counter = 0;
   };
 
+  // Moves the bar by the host's measure while the reader takes the chunks
+  // of a file: at most every 100 ms, so that it costs a run nothing.
+  class MeasuredProgress : public iislog::ReadObserver {
+   public:
+    explicit MeasuredProgress(CollectionRun& run) : run_(run) {}
+    void FileOpened(std::string_view) override {}
+    void ChunkRead() override;
+    void FileClosed(const iislog::FileReadReport&) override {}
+
+   private:
+    CollectionRun& run_;
+    std::chrono::steady_clock::time_point shown_{};
+  };
+
   bool OpenDatabases(std::string_view app_path);
   bool OpenDatabase(Kind kind, std::string_view app_path);
   bool OpenTable(Kind kind);
@@ -53,6 +68,9 @@ class CollectionRun {
   automation::StringArray ChooseLogFiles(const Site& site, bool& no_files);
   void ReadSiteFiles(Site& site, const automation::StringArray& files,
                      bool no_files);
+  // The bar at `files_done` of `file_count`, or at the host's measure when
+  // it gives one.
+  void ShowProgress(int32_t files_done, int32_t file_count);
 
   // The record loop over one file (record_loop.cpp).
   void ReadLogFile(Site& site, const std::string& file_name);
@@ -104,6 +122,7 @@ class CollectionRun {
   std::array<std::string, 12> month_names_;
   ReportStore::ReportTables databases_;
   std::shared_ptr<iislog::IISLog> reader_;
+  MeasuredProgress measured_progress_{*this};
   std::shared_ptr<forms::Grid> grid_;
   RunSummary summary_;
 };

@@ -6,6 +6,8 @@
 #ifndef VELNOR_COLLECTOR_RUN_HOOKS_H_
 #define VELNOR_COLLECTOR_RUN_HOOKS_H_
 
+#include <cstdint>
+
 #include "collector/count_observer.h"
 #include "platform/iislog/read_hooks.h"
 #include "platform/wmi/wmi.h"
@@ -13,12 +15,28 @@
 
 namespace velnor {
 
+// The parts of the progress bar a measure counts in.
+inline constexpr int32_t kProgressParts = 1000;
+
+// A host's own measure of how far its run is (bytes read of the bytes its
+// log folders hold, say). Given one, the progress bar and the percentage
+// follow it, also while a file is read, rather than the files done of each
+// site, which leave a one-file site at 0% until its end.
+class ProgressMeasure {
+ public:
+  virtual ~ProgressMeasure() = default;
+  // The parts done, from 0 to kProgressParts; cheap, as the bar asks often.
+  virtual int32_t PartsDone() const = 0;
+};
+
 // The pointers are not owned: each must outlive the collector given it.
 struct RunHooks {
   // Hears each counted record; may be null.
   CountObserver* count_observer = nullptr;
   // Handed to each site's log reader.
   iislog::ReadHooks read;
+  // Moves the progress bar instead of the files of each site; may be null.
+  ProgressMeasure* progress = nullptr;
 };
 
 struct RunSettings {

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "host/testing/velnor_test_support.h"
 #include "testing/test_support.h"
@@ -48,18 +49,32 @@ class InstallTest : public ::testing::Test {
   }
 
   // Completions bash offers for the words of `line`, the last being the
-  // one being typed, with the installed script loaded, in `dir_`.
-  std::string Complete(const std::string& line) {
+  // one being typed, with the installed script loaded, in `dir_`: one each,
+  // so that a blank inside a name tells.
+  std::vector<std::string> CompleteWords(const std::string& line) {
     std::string script =
         "source " +
         ShellQuoted(
             (root_ / "usr/share/bash-completion/completions/velnor").string()) +
         "; cd " + ShellQuoted(dir_.string()) + "; COMP_WORDS=(" + line +
         "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velnor; "
-        "echo \"${COMPREPLY[*]}\"";
+        "printf '%s\\n' \"${COMPREPLY[@]}\"";
     ProgramRun bash = Shell("bash -c " + ShellQuoted(script));
     EXPECT_EQ(bash.status, 0) << bash.out;
-    return bash.out.substr(0, bash.out.find_last_not_of('\n') + 1);
+    std::vector<std::string> words;
+    std::istringstream lines(bash.out);
+    for (std::string word; std::getline(lines, word);) {
+      if (!word.empty()) words.push_back(word);
+    }
+    return words;
+  }
+  // The same joined by blanks, as bash lists them.
+  std::string Complete(const std::string& line) {
+    std::string joined;
+    for (const std::string& word : CompleteWords(line)) {
+      joined += (joined.empty() ? "" : " ") + word;
+    }
+    return joined;
   }
 
   TempDir tmp_{"install_test"};
@@ -127,6 +142,18 @@ TEST_F(InstallTest, BashCompletionOffersCommandsOptionsAndValues) {
   EXPECT_EQ(Complete("velnor collect --sites si"), "sites.txt");
   EXPECT_EQ(Complete("velnor collect --server ''"), "");
   EXPECT_EQ(Complete("velnor init-db --db-dir reports --s"), "--server");
+  // Names with blanks come whole, one completion each.
+  WriteFile(dir_ / "my sites.txt", "");
+  fs::create_directories(dir_ / "old reports");
+  EXPECT_EQ(CompleteWords("velnor collect --sites my"),
+            std::vector<std::string>{"my sites.txt"});
+  EXPECT_EQ(CompleteWords("velnor report --db-dir old"),
+            std::vector<std::string>{"old reports"});
+  // velnor help completes the command it explains.
+  EXPECT_EQ(Complete("velnor help co"), "collect");
+  EXPECT_EQ(Complete("velnor help ''"),
+            "init-db collect report runs sites migrate help");
+  EXPECT_EQ(Complete("velnor help report ''"), "-h --help");
 }
 
 TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {

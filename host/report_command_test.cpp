@@ -218,7 +218,7 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
     std::string message;
   } cases[] = {
       {"report --db-dir " + dir_ + "/none" + " --server SRV1",
-       "the database folder '" + dir_ + "/none' does not exist"},
+       "the database folder " + dir_ + "/none does not exist"},
       {"report --db-dir " + dir_ + " --server SRV1;rm",
        "'SRV1;rm' is not a valid server name"},
       {"report --db-dir " + dir_ + " --server SRV2",

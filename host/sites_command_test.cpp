@@ -121,8 +121,7 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
     ASSERT_EQ(listed.status, 0) << listed.err;
     testing::WriteFile(Dir() / (c.word + "-sites.txt"), listed.out);
     VelnorRun from_file = Collect("from-file-" + c.word, "WEB01", c.ftp,
-                                  {"--sites", c.word + "-sites.txt",
-                                   "--windows-dir", "WEB01=C:\\Windows"});
+                                  {"--sites", c.word + "-sites.txt"});
     EXPECT_EQ(from_file.status, 0) << from_file.err;
 
     const std::vector<Rows> rows =
@@ -255,6 +254,40 @@ TEST_F(SitesCommandTest, GivenWindowsDirectoryWins) {
       Contains(run.out, "\\\\WEB02\\D$\\WINNT\\System32\\LogFiles\\W3SVC1"))
       << run.out;
   EXPECT_TRUE(Contains(run.out, "Shop")) << run.out;
+}
+
+// A server without FTP sites lists none, and says so apart from the list,
+// which stays a list (a --sites file with no site in it).
+TEST_F(SitesCommandTest, AServerWithoutFtpSitesSaysSo) {
+  testing::WriteFile(
+      Shares() /
+          "WEB05/C$/Windows/System32/inetsrv/config/"
+          "applicationHost.config",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>"
+      "<system.applicationHost><sites><site name=\"Only Web\" id=\"1\">"
+      "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" />"
+      "</bindings></site></sites></system.applicationHost></configuration>\n");
+  const std::string config =
+      "\\\\WEB05\\C$\\Windows\\System32\\inetsrv\\config\\"
+      "applicationHost.config";
+  for (const char* format : {"text", "sites"}) {
+    VelnorRun ftp = Velnor({"sites", "--server", "WEB05", "--share-root",
+                            "shares", "--ftp", "--format", format});
+    EXPECT_EQ(ftp.status, 0) << ftp.err;
+    EXPECT_EQ(ftp.err, "velnor: note: the IIS configuration of WEB05 (" +
+                           config +
+                           ") has no FTP site\n  help: velnor sites --server "
+                           "WEB05 lists its web sites\n");
+    EXPECT_FALSE(Contains(ftp.out, "Only Web")) << ftp.out;
+  }
+  VelnorRun web = Velnor({"sites", "--server", "WEB05", "--share-root",
+                          "shares", "--format", "sites"});
+  EXPECT_EQ(web.err, "");
+  EXPECT_TRUE(Contains(web.out,
+                       "\n--windows-dir WEB05=C:\\Windows\n"
+                       "Only Web,%SystemDrive%\\inetpub\\logs\\"
+                       "LogFiles,1\n"))
+      << web.out;
 }
 
 TEST_F(SitesCommandTest, CentralLoggingAndUnusableConfigurationsAreRefused) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/testing/velnor_test_support.h"
+#include "testing/test_support.h"
 
 namespace velnor::testing {
 namespace {
@@ -337,7 +338,27 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB02", "db/QDX_UAWebLogDayOfWeek_WEB02.mdb is missing"},
       {"shares", "shares --format table", "--format requires --raw"},
       {"shares", "shares --raw --format xml", "--format xml is not known"},
-      {"shares", "shares --bogus", "not expected: --bogus"},
+      {"shares", "shares --bogus",
+       "--bogus is not an option of velnor "
+       "collect\n  help: velnor help collect"},
+      // Mistyped options get the option meant; a descriptor the shell took
+      // the backslashes of gets the hint to quote it.
+      {"--from 2024-06-03", "--frm 2024-06-03",
+       "--frm is not an option of velnor collect\n  help: did you mean "
+       "--from? velnor help collect shows its options and examples"},
+      {"--share-root shares", "--share-rot=shares",
+       "--share-rot is not an option of velnor collect\n  help: did you "
+       "mean --share-root?"},
+      {"D:\\Logs", "D:Logs",
+       "the log directory \"D:Logs\" of the site descriptor "
+       "\"Intranet,D:Logs,2\" has a drive but no backslash after it: the "
+       "shell took the backslashes of an unquoted descriptor\n  help: quote "
+       "the descriptor in single quotes"},
+      {"D:\\Logs", "%SystemDrive%inetpublogs",
+       "the shell took the backslashes"},
+      {"--db-dir db", "--db-dir sites.txt",
+       "--db-dir sites.txt is a file, not a folder\n  help: give the folder "
+       "that holds the report databases (., if this file is one of them)"},
       {site, "--sites nowhere.txt",
        "cannot read the file nowhere.txt given to --sites"},
       {site, "--sites sites-dir", "--sites sites-dir is a folder, not a file"},
@@ -424,24 +445,59 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
            kCommands},
       {"colect --server SRV1",
        "velnor: error: \"colect\" is not a velnor "
-       "command\n  help: the commands are " +
-           kCommands},
+       "command\n  help: did you mean collect? the commands are " +
+           kCommands + "; velnor help COMMAND explains one\n"},
       {"help colect",
        "velnor: error: \"colect\" is not a velnor command\n"
-       "  help: the commands are " +
+       "  help: did you mean collect? the commands are " +
+           kCommands + "\n"},
+      // Too far from every command for a guess.
+      {"xyz",
+       "velnor: error: \"xyz\" is not a velnor command\n  help: the "
+       "commands are " +
            kCommands},
+      {"reprot --db-dir db",
+       "velnor: error: \"reprot\" is not a velnor "
+       "command\n  help: did you mean report?"},
+      {"report --servre SRV1 --db-dir db",
+       "velnor: error: --servre is not an option of velnor report\n  help: "
+       "did you mean --server? velnor help report shows its options and "
+       "examples\n"},
+      {"report --server SRV1 --db-dir velnor-cli-file",
+       "velnor: error: --db-dir velnor-cli-file is a file, not a folder\n"},
       {"collect",
        "velnor: error: --server is required\n  help: velnor help "
        "collect shows its options and examples\n"},
       {"init-db --db-dir db --server SRV_1",
        "velnor: error: \"SRV_1\" is not a valid server name\n  help: "},
   };
+  WriteFile(dir_ / "velnor-cli-file", "");
   for (const auto& [args, message] : kMistakes) {
     VelnorRun run = Velnor(args);
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_TRUE(run.err.starts_with(message)) << args << "\n" << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
   }
+}
+
+// A store nobody answers at (a free port of the loopback): one message in
+// the common form, however many servers the folder holds.
+TEST_F(VelnorCliTest, MigrateToAStoreThatDoesNotAnswerSaysSoOnce) {
+  InitDb("SRV1");
+  InitDb("SRV2");
+  InitDb("SRV2", true);
+  const std::string url =
+      "postgresql://velnor@127.0.0.1:" + std::to_string(FreePort()) + "/velnor";
+  VelnorRun run = Velnor({"migrate", "--db-dir", "db", "--db-url", url});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(run.err.starts_with(
+      "velnor: error: cannot reach the PostgreSQL store " + url + ": "))
+      << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  EXPECT_NE(run.err.find("\n  help: nothing was copied; check the URL"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out, "");
 }
 
 }  // namespace

@@ -243,8 +243,11 @@ TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {
   std::string out = run();
   EXPECT_EQ(window_->lblCurrentProcessDescription->Caption(),
             "Processing Record # : 1");
-  // Lines come at most every two seconds: this run has time for the first.
-  EXPECT_EQ(out, "0% Completed | Collecting data for site A | host status\n");
+  // Lines come at most every two seconds: this run has time for the first,
+  // and the state the window closed in ends them.
+  EXPECT_EQ(out,
+            "0% Completed | Collecting data for site A | host status\n"
+            "100% Completed | Collecting data for site B | host status\n");
 
   forms::SetBackendPreference(forms::BackendPreference::kQuiet);
   EXPECT_EQ(run(), "");

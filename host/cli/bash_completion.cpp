@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 
 #include <map>
+#include <string>
+#include <vector>
 
 #include "host/cli/velnor_app.h"
 #include "host/render/text_format.h"
@@ -25,16 +27,21 @@ std::string Names(const CLI::Option& option, char separator = ' ') {
   return names;
 }
 
-// The bash command that completes a value of `type`, "" for free text.
+// The bash statements that complete a value of `type`, "" for free text.
+// File and folder names are taken one a line, so that names with blanks
+// stay whole, and quoted by readline as names are (-o filenames).
 std::string ValueCompletion(const std::string& type) {
-  if (type == "DIR") return "compgen -d -- \"$cur\"";
-  if (type == "FILE") return "compgen -f -- \"$cur\"";
+  const char* kNames =
+      "local IFS=$'\\n'; compopt -o filenames 2>/dev/null; "
+      "COMPREPLY=($(compgen -{} -- \"$cur\"))";
+  if (type == "DIR") return fmt::format(fmt::runtime(kNames), 'd');
+  if (type == "FILE") return fmt::format(fmt::runtime(kNames), 'f');
   if (type.find('|') == std::string::npos) return "";
   std::string words = type;
   for (char& c : words) {
     if (c == '|') c = ' ';
   }
-  return fmt::format("compgen -W \"{}\" -- \"$cur\"", words);
+  return fmt::format("COMPREPLY=($(compgen -W \"{}\" -- \"$cur\"))", words);
 }
 
 // The `case "$prev"` arms of `command`: its options grouped by how their
@@ -50,13 +57,29 @@ std::string ValueCases(const CLI::App& command) {
   }
   std::string cases;
   for (const auto& [completion, options] : options_by_completion) {
-    cases += fmt::format("        {}) COMPREPLY=({}); return ;;\n", options,
-                         completion.empty() ? "" : "$(" + completion + ")");
+    cases += fmt::format("        {}) {}; return ;;\n", options,
+                         completion.empty() ? "COMPREPLY=()" : completion);
   }
   return cases;
 }
 
-std::string CommandCases(const CLI::App& app) {
+// For a command whose first argument names a command (velnor help
+// COMMAND): the statement that completes that word.
+std::string CommandArgument(const CLI::App& command,
+                            const std::string& commands) {
+  const std::vector<const CLI::Option*> positionals =
+      command.get_options([](const CLI::Option* option) {
+        return option->get_positional() && option->get_type_name() == "COMMAND";
+      });
+  if (positionals.empty()) return "";
+  return fmt::format(
+      "      if (( COMP_CWORD == i + 1 )) && [[ $cur != -* ]]; then\n"
+      "        COMPREPLY=($(compgen -W \"{}\" -- \"$cur\")); return\n"
+      "      fi\n",
+      commands);
+}
+
+std::string CommandCases(const CLI::App& app, const std::string& commands) {
   std::string cases;
   for (const CLI::App* command : Subcommands(app)) {
     std::string options;
@@ -64,9 +87,10 @@ std::string CommandCases(const CLI::App& app) {
       AppendListItem(options, " ", Names(*option));
     }
     cases += fmt::format(
-        "    {})\n      options=\"{}\"\n      case \"$prev\" in\n{}"
+        "    {})\n      options=\"{}\"\n{}      case \"$prev\" in\n{}"
         "      esac ;;\n",
-        command->get_name(), options, ValueCases(*command));
+        command->get_name(), options, CommandArgument(*command, commands),
+        ValueCases(*command));
   }
   return cases;
 }
@@ -103,7 +127,7 @@ _velnor() {{
 }}
 complete -F _velnor velnor
 )",
-      command_arms, commands, CommandCases(app));
+      command_arms, commands, CommandCases(app, commands));
 }
 
 }  // namespace velnor::host

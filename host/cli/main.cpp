@@ -1,38 +1,66 @@
 // The velnor command. Each subcommand lives in its own file; velnor_app
 // puts them together. Mistakes the option parser finds are told in the
 // style of every other usage mistake.
+#include <cctype>
 #include <string>
 #include <string_view>
 
 #include "host/cli/velnor_app.h"
 #include "host/common/command_support.h"
-#include "host/render/text_format.h"
 
 namespace {
 
 using velnor::host::Usage;
 
+// The first word of argv[2..] that looks like an option ("--frm",
+// "--frm=2024-06-01", "-x") and is none of `command`'s, without its value;
+// "" when every one is known.
+std::string UnknownOption(const CLI::App& command, int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") break;
+    const bool looks_like_option =
+        word.size() > 1 && word[0] == '-' &&
+        (std::isalpha(static_cast<unsigned char>(word[1])) ||
+         (word[1] == '-' && word.size() > 2));
+    if (!looks_like_option) continue;
+    std::string name(word.substr(0, word.find('=')));
+    if (!name.starts_with("--")) name = name.substr(0, 2);
+    if (command.get_option_no_throw(name) == nullptr) return name;
+  }
+  return "";
+}
+
 // The parser's mistake in the common style; returns the exit status.
 int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
                  char** argv) {
-  const std::string_view first = argc > 1 ? argv[1] : "";
-  bool known = false;
+  using velnor::host::ClosestName;
+  using velnor::host::DidYouMean;
+  using velnor::host::Shown;
+  const std::string first = argc > 1 ? argv[1] : "";
+  const CLI::App* command = nullptr;
   for (const CLI::App* sub : velnor::host::Subcommands(app)) {
-    known = known || sub->get_name() == first;
+    if (sub->get_name() == first) command = sub;
   }
   const std::string commands = velnor::host::CommandList(app);
+  const std::string help_of = "velnor help " + first;
   if (first.empty() || first.starts_with('-')) {
     Usage("no command given",
           "say what to do: velnor COMMAND, where the commands are " + commands +
               "; velnor help COMMAND explains one");
-  } else if (!known) {
+  } else if (command == nullptr) {
+    Usage("\"" + Shown(first) + "\" is not a velnor command",
+          DidYouMean(ClosestName(first, velnor::host::CommandNames(app))) +
+              "the commands are " + commands +
+              "; velnor help COMMAND explains one");
+  } else if (const std::string unknown = UnknownOption(*command, argc, argv);
+             !unknown.empty()) {
     Usage(
-        "\"" + velnor::host::Shown(first) + "\" is not a velnor command",
-        "the commands are " + commands + "; velnor help COMMAND explains one");
+        Shown(unknown) + " is not an option of velnor " + first,
+        DidYouMean(ClosestName(unknown, velnor::host::OptionNames(*command))) +
+            help_of + " shows its options and examples");
   } else {
-    Usage(velnor::host::CutText(error.what(), 200),
-          "velnor help " + std::string(first) +
-              " shows its options and examples");
+    Usage(error.what(), help_of + " shows its options and examples");
   }
   return 2;
 }

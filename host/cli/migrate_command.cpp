@@ -3,6 +3,7 @@
 // collection writes into the store while its rows arrive.
 #include "host/cli/migrate_command.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include <set>
 
 #include "host/common/command_support.h"
+#include "host/render/text_format.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
@@ -60,16 +62,32 @@ std::map<Found, int> FindDatabases(const std::string& dir) {
   return found;
 }
 
-// Copies one set; returns its exit status.
+// libpq's message on one line: it ends lines and indents its hints.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view words = automation::Trim(text.substr(0, end));
+    if (!words.empty()) AppendListItem(line, " ", words);
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return line;
+}
+
+// Copies one set; returns its exit status. A store that cannot be reached
+// sets `unreachable`: every other set would fail the same way.
 int CopyOne(const MigrateOptions& options, const std::string& url,
-            const Found& found) {
+            const Found& found, bool& unreachable) {
   std::string holder;
   std::unique_ptr<PgRunLock> lock;
   try {
     lock = PgRunLock::Acquire(url, found.server, found.ftp, 0, holder);
   } catch (const ado::pg::PgError& error) {
-    std::cerr << "velnor migrate: cannot reach " << url << ": " << error.what()
-              << ". Check the URL, that the server runs, and ~/.pgpass.\n";
+    Usage("cannot reach the PostgreSQL store " + url + ": " +
+              OneLine(error.what()),
+          "nothing was copied; check the URL, that the server runs and takes "
+          "connections from this machine, and the password in ~/.pgpass");
+    unreachable = true;
     return 1;
   }
   if (!lock) {
@@ -137,7 +155,9 @@ int RunMigrate(const MigrateOptions& options) {
     return 2;
   }
   int status = 0;
+  bool unreachable = false;
   for (const auto& [set, files] : found) {
+    if (unreachable) break;
     if (files != 4) {
       std::cerr << "velnor migrate: " << Name(set) << " has " << files
                 << " of its four report databases in " << options.db_dir
@@ -145,7 +165,7 @@ int RunMigrate(const MigrateOptions& options) {
       status = std::max(status, 1);
       continue;
     }
-    int copied = CopyOne(options, url, set);
+    int copied = CopyOne(options, url, set, unreachable);
     status = copied == 2 || status == 2 ? 2 : std::max(status, copied);
   }
   return status;

@@ -2,8 +2,6 @@
 // the output file is created, so that a mistake leaves no file behind.
 #include "host/cli/report_command.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -119,11 +117,8 @@ Mistake UsageMistake(const ReportOptions& options) {
             "give --db-dir FOLDER, or --db-url postgresql://... (or "
             "VELNOR_DB_URL) for a central store"};
   }
-  struct stat info {};
-  if (::stat(options.db_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    return {"the database folder '" + Shown(options.db_dir) +
-                "' does not exist or is not a folder",
-            "check --db-dir"};
+  if (auto [problem, help] = DbDirProblem(options.db_dir); !problem.empty()) {
+    return {problem, help};
   }
   std::vector<std::string> missing =
       MissingReportDatabases(options.db_dir, options.server, options.is_ftp);

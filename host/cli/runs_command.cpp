@@ -132,11 +132,8 @@ std::optional<reportdb::ReportLocation> Location(const RunsOptions& options,
     }
     return location;
   }
-  if (!fs::is_directory(location.db_dir)) {
-    Tell(err,
-         "the database folder '" + Shown(location.db_dir) +
-             "' does not exist or is not a folder",
-         "check --db-dir");
+  if (auto [problem, help] = DbDirProblem(location.db_dir); !problem.empty()) {
+    Tell(err, problem, help);
     return std::nullopt;
   }
   return location;

@@ -97,6 +97,16 @@ int RunSites(const SitesOptions& options) {
     listing.rows.push_back(LookAt(*parser, listing, site));
   }
   RenderSites(listing, format, std::cout);
+  // An empty list is no mistake, but easily taken for one of velnor's.
+  if (listing.rows.empty() && listing.unsupported.empty()) {
+    const bool ftp = listing.service == siteconfig::IisService::kFtp;
+    std::cerr << "velnor: note: the IIS configuration of " << options.server
+              << " (" << listing.configuration << ") has no "
+              << (ftp ? "FTP" : "web")
+              << " site\n  help: velnor sites --server " << options.server
+              << (ftp ? "" : " --ftp") << " lists its " << (ftp ? "web" : "FTP")
+              << " sites\n";
+  }
   return kExitCompleted;
 }
 

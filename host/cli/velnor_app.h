@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velnor::host {
@@ -29,6 +30,22 @@ std::vector<const CLI::App*> Subcommands(const CLI::App& app);
 // The options of `command` that --help lists, in the order they were
 // added, help first.
 std::vector<const CLI::Option*> TypedOptions(const CLI::App& command);
+
+// The name of `names` closest to `word`, a mistyped one ("colect",
+// "--frm"): at most two edits (a letter added, dropped, changed, or two
+// swapped) and fewer than a third of its letters; "" when none is that
+// close, or two are equally close.
+std::string ClosestName(std::string_view word,
+                        const std::vector<std::string>& names);
+
+// "did you mean NAME? " before a help text, or "" when `name` is empty.
+std::string DidYouMean(const std::string& name);
+
+// The names of `app`'s subcommands.
+std::vector<std::string> CommandNames(const CLI::App& app);
+
+// The long and short names of `command`'s options, with their dashes.
+std::vector<std::string> OptionNames(const CLI::App& command);
 
 // True for an option that takes no value.
 inline bool IsFlag(const CLI::Option& option) {

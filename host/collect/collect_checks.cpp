@@ -83,9 +83,14 @@ bool CheckPeriod(const CollectOptions& options, PlannedRun& run) {
 bool CheckSites(const CollectOptions& options, PlannedRun& run) {
   std::vector<TextLine> sites;
   for (const std::string& site : options.sites) sites.push_back({site, ""});
+  std::vector<WindowsDir> windows_dirs;
   if (!options.sites_file.empty() &&
-      !ReadSitesFile(options.sites_file, sites)) {
+      !ReadSitesFile(options.sites_file, sites, windows_dirs)) {
     return false;
+  }
+  // Set before the options' own, which take their place.
+  for (const WindowsDir& dir : windows_dirs) {
+    run.windows_directories.Set(dir.server, dir.path);
   }
   for (const TextLine& site : sites) {
     if (!CheckSiteDescriptor(site)) return false;

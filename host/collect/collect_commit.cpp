@@ -64,6 +64,18 @@ std::string LedgerNote(const CollectOptions& options, const PlannedRun& run,
                        int64_t run_id, const CollectedGroups& collected) {
   if (options.raw || run_id == 0) return "";
   const std::string run_text = "ledger: run " + std::to_string(run_id);
+  if (collected.summary.cancel_confirmed && options.recount) {
+    // A recount reads every file from its start, so going on where it
+    // stopped is not what a next recount does.
+    return run_text +
+           " was cancelled: what it counted again so far stays in the "
+           "databases beside the earlier counts; a run without --recount "
+           "counts nothing more of the days counted whole before it (it "
+           "passes over their records), and another --recount counts them "
+           "again from their start (restore the databases first, as for this "
+           "run); days it began that were not counted before are counted in "
+           "part, and the next run goes on where it stopped";
+  }
   if (collected.summary.cancel_confirmed) {
     return run_text +
            " was cancelled: the days it began are counted in part, and the "

@@ -269,6 +269,7 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   RunHooks hooks;
   hooks.read.observers.push_back(&progress);
   hooks.read.counters = &read;
+  hooks.progress = &progress;
   if (recorder) {
     hooks.count_observer = recorder;
     hooks.read.observers.push_back(recorder);

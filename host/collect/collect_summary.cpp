@@ -1,5 +1,5 @@
-// Error-log lines are shown by procedure and description, each cut to a
-// line's length: the file holds them whole.
+// Error-log lines are shown by procedure and description, whole and
+// wrapped to lines a terminal or a mail shows without cutting them.
 #include "host/collect/collect_summary.h"
 
 #include "host/common/command_support.h"
@@ -8,7 +8,8 @@
 namespace velnor::host {
 namespace {
 
-constexpr size_t kShownLineChars = 200;
+// Columns of a wrapped line, its indentation included.
+constexpr size_t kLineColumns = 100;
 
 }  // namespace
 
@@ -21,9 +22,11 @@ void PrintCollectSummary(const CollectOutcome& outcome, std::ostream& out) {
       << (errors.written == 1 ? "" : "s") << " in " << outcome.error_log
       << "\n";
   for (const ErrorLogEntry& entry : errors.first_entries) {
-    out << "  "
-        << CutText(entry.procedure + ": " + entry.description, kShownLineChars)
-        << "\n";
+    const std::vector<std::string> lines =
+        WrapText(entry.procedure + ": " + entry.description, kLineColumns - 4);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      out << (i == 0 ? "  " : "    ") << lines[i] << "\n";
+    }
   }
   const auto shown = static_cast<int64_t>(errors.first_entries.size());
   const int64_t more = errors.written + errors.lost - shown;

@@ -2,6 +2,7 @@
 // shows it, at most some thirty times a second.
 #include "host/collect/run_progress.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -93,6 +94,22 @@ void RunProgress::FileClosed(const iislog::FileReadReport& report) {
       "velnor collect", "ReadLogFile");
 }
 
+uint64_t RunProgress::DoneBytes() const {
+  if (file_.empty()) return 0;
+  const auto site_read =
+      static_cast<uint64_t>(counters_.bytes - bytes_at_site_start_);
+  return done_before_site_ +
+         (site_known_ ? std::min(site_read, folders_[site_].bytes) : 0);
+}
+
+int32_t RunProgress::PartsDone() const {
+  if (listed_bytes_ == 0) return 0;
+  const uint64_t done = std::min(DoneBytes(), listed_bytes_);
+  return static_cast<int32_t>(static_cast<double>(done) /
+                              static_cast<double>(listed_bytes_) *
+                              kProgressParts);
+}
+
 std::string RunProgress::StatusLine() const {
   if (file_.empty()) return "";
   const iislog::ReadCounters& now = counters_;
@@ -110,7 +127,7 @@ std::string RunProgress::StatusLine() const {
   line += rate;
   const double bytes_per_second =
       static_cast<double>(now.bytes - at_start_.bytes) / seconds;
-  const uint64_t done = done_before_site_ + site_read;
+  const uint64_t done = DoneBytes();
   if (site_known_ && bytes_per_second > 0 && done <= listed_bytes_) {
     line +=
         ", ~" +

@@ -1,7 +1,9 @@
 // The host's own account of a run in progress, for the status line under
 // the progress dialog and the plain progress lines: the file being read,
 // how far into the site's files the run is (bytes read of the bytes its
-// folder listed), records per second and an estimate of the time left. It
+// folder listed), records per second and an estimate of the time left; and
+// the measure the dialog's bar and percentage follow, the bytes read of the
+// bytes every site's folder listed. It
 // watches the log reader (never a call per record) and also turns each
 // file's garbled-line count into one error-log line, so that skipped lines
 // are never lost silently.
@@ -18,7 +20,7 @@
 
 namespace velnor::host {
 
-class RunProgress : public iislog::ReadObserver {
+class RunProgress : public iislog::ReadObserver, public ProgressMeasure {
  public:
   // Provides the window's status line until destroyed, from what it hears
   // as a read observer and from `counters`, the totals of the readers it
@@ -37,6 +39,11 @@ class RunProgress : public iislog::ReadObserver {
   // rate in the first second) is left out.
   std::string StatusLine() const;
 
+  // The listed bytes of the sites before the one being read and the bytes
+  // read of that one (never more than its folder listed), in parts of
+  // everything listed; 0 while nothing is listed.
+  int32_t PartsDone() const override;
+
   void FileOpened(std::string_view path) override;
   void ChunkRead() override;
   void FileClosed(const iislog::FileReadReport& report) override;
@@ -49,6 +56,9 @@ class RunProgress : public iislog::ReadObserver {
   uint64_t listed_bytes_ = 0;  // of every folder, each counted once
   Clock::time_point started_;
   iislog::ReadCounters at_start_;
+  // Listed bytes done: the folders before the site read, and of its own.
+  uint64_t DoneBytes() const;
+
   std::string file_;  // name of the file being read
   size_t site_ = 0;   // index in folders_ of that file's folder
   bool site_known_ = false;

@@ -41,12 +41,39 @@ std::string Descriptor(const TextLine& site) {
   return text;
 }
 
+// "C:inetpublogsLogFiles" or "%SystemDrive%inetpub": what a shell leaves
+// of C:\inetpub\logs\LogFiles given without quotes. A drive-relative path is no
+// log directory IIS takes, so this reading of it is safe.
+bool BackslashesEaten(std::string_view directory) {
+  if (directory.starts_with('%')) {
+    const size_t close = directory.find('%', 1);
+    return close != std::string_view::npos && close + 1 < directory.size() &&
+           directory[close + 1] != '\\';
+  }
+  return directory.size() > 2 && IsLetter(directory[0]) &&
+         directory[1] == ':' && directory[2] != '\\';
+}
+
 }  // namespace
 
-bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites) {
-  return ReadUserTextFile(path, "--sites",
-                          std::string("one site descriptor ") + kDescriptorForm,
-                          sites);
+bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites,
+                   std::vector<WindowsDir>& windows_dirs) {
+  std::vector<TextLine> lines;
+  if (!ReadUserTextFile(path, "--sites",
+                        std::string("one site descriptor ") + kDescriptorForm,
+                        lines)) {
+    return false;
+  }
+  for (TextLine& line : lines) {
+    if (line.text.starts_with(kWindowsDirLine)) {
+      line.origin += ": " + std::string(kWindowsDirLine.substr(0, 13));
+      line.text.erase(0, kWindowsDirLine.size());
+      if (!ParseWindowsDir(line, windows_dirs.emplace_back())) return false;
+    } else {
+      sites.push_back(std::move(line));
+    }
+  }
+  return true;
 }
 
 bool CheckSiteDescriptor(const TextLine& site) {
@@ -68,6 +95,15 @@ bool CheckSiteDescriptor(const TextLine& site) {
                  "give the site's name as IIS shows it before the first "
                  "comma, for example \"Default Web Site,C:\\inetpub\\logs\\"
                  "LogFiles,1\"");
+  }
+  if (BackslashesEaten(fields[1])) {
+    return Usage("the log directory \"" + Shown(fields[1]) + "\" of " +
+                     Descriptor(site) +
+                     " has a drive but no backslash after it: the shell "
+                     "took the backslashes of an unquoted descriptor",
+                 "quote the descriptor in single quotes, like --site "
+                 "'Default Web Site,C:\\inetpub\\logs\\LogFiles,1', or "
+                 "write it in a --sites file");
   }
   if (!IsDrivePath(fields[1]) && !IsVariablePath(fields[1])) {
     return Usage("the log directory \"" + Shown(fields[1]) + "\" of " +

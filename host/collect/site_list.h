@@ -13,11 +13,6 @@
 
 namespace velnor::host {
 
-// Adds the descriptors of the sites file `path` to `sites`, with their file
-// and line as origin. Prints the usage mistake and returns false when the
-// file cannot be used (see ReadUserTextFile).
-bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites);
-
 // True for a descriptor "site name,log directory,site identifier" the
 // component can use: one line of UTF-8 text without control characters,
 // three fields, a site name, a log directory that is a drive path ("D:" or
@@ -43,6 +38,19 @@ struct WindowsDir {
 // and line): a valid server name and an absolute drive path. Prints the
 // usage mistake and returns false otherwise.
 bool ParseWindowsDir(const TextLine& entry, WindowsDir& dir);
+
+// The line of a sites file that gives a server's Windows directory as the
+// option does: "--windows-dir SRV1=C:\Windows". velnor sites writes it, so
+// that its list of sites collects as it is.
+inline constexpr std::string_view kWindowsDirLine = "--windows-dir ";
+
+// Adds the descriptors of the sites file `path` to `sites`, with their file
+// and line as origin, and its kWindowsDirLine entries, checked as
+// ParseWindowsDir checks the option, to `windows_dirs`. Prints the usage
+// mistake and returns false when the file cannot be used (see
+// ReadUserTextFile).
+bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites,
+                   std::vector<WindowsDir>& windows_dirs);
 
 // Adds the entries of the file `path` (one SERVER=PATH a line), each checked
 // as ParseWindowsDir checks an option.

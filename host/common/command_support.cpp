@@ -53,11 +53,25 @@ bool CheckServerName(const std::string& server) {
                "web01.example.com)");
 }
 
-bool CheckDbDir(const std::string& dir) {
-  if (std::filesystem::is_directory(dir)) return true;
-  return Usage(
+std::pair<std::string, std::string> DbDirProblem(const std::string& dir) {
+  std::error_code error;
+  if (std::filesystem::is_directory(dir, error)) return {};
+  if (std::filesystem::exists(dir, error)) {
+    const std::string parent =
+        std::filesystem::path(dir).parent_path().string();
+    return {"--db-dir " + Shown(dir) + " is a file, not a folder",
+            "give the folder that holds the report databases (" +
+                (parent.empty() ? std::string(".") : Shown(parent)) +
+                ", if this file is one of them)"};
+  }
+  return {
       "the database folder " + Shown(dir) + " does not exist",
-      "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir");
+      "create it first (mkdir -p " + Shown(dir) + ") or give another --db-dir"};
+}
+
+bool CheckDbDir(const std::string& dir) {
+  const auto [problem, help] = DbDirProblem(dir);
+  return problem.empty() || Usage(problem, help);
 }
 
 bool IsSymbolicLink(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "component/velnor.h"
 
@@ -22,7 +23,11 @@ bool Usage(const std::string& problem, const std::string& help);
 bool IsValidHostName(std::string_view name);
 bool CheckServerName(const std::string& server);
 
-// True when `dir` is an existing folder; prints the usage mistake otherwise.
+// Why `dir` cannot be the folder of the report databases, as a problem
+// (nothing there, or a file) and its help; both empty for a folder.
+std::pair<std::string, std::string> DbDirProblem(const std::string& dir);
+
+// True when `dir` is an existing folder; prints DbDirProblem otherwise.
 bool CheckDbDir(const std::string& dir);
 
 // True when a symbolic link stands at `path` (its last component).

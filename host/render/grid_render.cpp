@@ -203,12 +203,9 @@ class TableWriter : public GridWriter {
     return true;
   }
 
-  // `text` cut to `width` characters and padded with blanks to it.
+  // `text` cut to `width` columns and padded with blanks to it.
   std::string Fit(std::string_view text, size_t width) const {
-    std::string fitted = CutText(text, width, ascii_ ? "..." : "\u2026");
-    size_t length = CharCount(fitted);
-    if (length < width) fitted.append(width - length, ' ');
-    return fitted;
+    return PadToWidth(CutText(text, width, ascii_ ? "..." : "\u2026"), width);
   }
 
   std::string Line(const std::vector<std::string>& row,

@@ -29,8 +29,8 @@ constexpr std::string_view kFullBlock = "\u2588";
 constexpr std::string_view kPartialBlocks[] = {
     "", "\u258F", "\u258E", "\u258D", "\u258C", "\u258B", "\u258A", "\u2589"};
 
-// Terminal columns of clean text, counting one per character.
-size_t Width(std::string_view text) { return CharCount(text); }
+// Terminal columns of clean text.
+size_t Width(std::string_view text) { return DisplayWidth(text); }
 
 // Writes one report; `ascii_` chooses the characters of bars and cut marks.
 class TextWriter {

@@ -89,7 +89,7 @@ std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
     for (size_t i = 0; i < row.size(); ++i) {
-      widths[i] = std::max(widths[i], CharCount(row[i]));
+      widths[i] = std::max(widths[i], DisplayWidth(row[i]));
     }
   }
   std::string text;
@@ -98,7 +98,7 @@ std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,
     for (size_t i = 0; i < row.size(); ++i) {
       line += row[i];
       if (i + 1 < row.size()) {
-        line += std::string(widths[i] - CharCount(row[i]) + 2, ' ');
+        line += std::string(widths[i] - DisplayWidth(row[i]) + 2, ' ');
       }
     }
     line.erase(line.find_last_not_of(' ') + 1);

@@ -64,13 +64,14 @@ void RenderText(const SitesListing& listing, std::ostream& out) {
   std::vector<size_t> widths(kColumns.size(), 0);
   for (const auto& cells : table) {
     for (size_t i = 0; i < cells.size(); ++i) {
-      widths[i] = std::max(widths[i], CharCount(cells[i]));
+      widths[i] = std::max(widths[i], DisplayWidth(cells[i]));
     }
   }
   out << "\n";
   for (const auto& cells : table) {
     for (size_t i = 0; i + 1 < cells.size(); ++i) {
-      out << cells[i] << std::string(widths[i] - CharCount(cells[i]) + 2, ' ');
+      out << cells[i]
+          << std::string(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
     }
     out << cells.back() << "\n";
   }
@@ -142,10 +143,14 @@ void RenderJson(const SitesListing& listing, std::ostream& out) {
 void RenderSitesFile(const SitesListing& listing, std::ostream& out) {
   const bool ftp = listing.service == siteconfig::IisService::kFtp;
   out << "# " << (ftp ? "FTP" : "Web") << " sites of " << listing.server
-      << ", for velnor collect" << (ftp ? " --ftp" : "")
-      << " --sites FILE --windows-dir " << listing.server << "="
-      << listing.windows_directory << "\n";
+      << ", for velnor collect" << (ftp ? " --ftp" : "") << " --sites FILE\n";
   for (const std::string& note : listing.notes) out << "# " << note << "\n";
+  // collect takes the line as it takes the option: the sites' %SystemDrive%
+  // directories need it.
+  if (!listing.windows_directory.empty()) {
+    out << "--windows-dir " << listing.server << "="
+        << listing.windows_directory << "\n";
+  }
   for (const SiteRow& row : listing.rows) {
     if (row.site.not_collected.empty()) {
       out << siteconfig::Descriptor(row.site) << "\n";

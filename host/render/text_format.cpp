@@ -4,6 +4,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <utf8proc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -77,19 +78,123 @@ size_t CharCount(std::string_view text) {
   return count;
 }
 
-std::string CutText(std::string_view text, size_t max_chars,
+namespace {
+
+// A user-perceived character of valid UTF-8 text (a letter with its
+// combining marks, an emoji sequence) and the terminal columns it takes.
+struct Cluster {
+  size_t bytes = 0;
+  size_t columns = 0;
+};
+
+// The cluster at the start of `text`, which is valid UTF-8 and not empty.
+Cluster NextCluster(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  const auto size = static_cast<utf8proc_ssize_t>(text.size());
+  utf8proc_int32_t state = 0;
+  utf8proc_int32_t first = 0;
+  utf8proc_ssize_t at = utf8proc_iterate(bytes, size, &first);
+  Cluster cluster{static_cast<size_t>(at), 0};
+  int columns = utf8proc_charwidth(first);
+  utf8proc_int32_t previous = first;
+  while (at < size) {
+    utf8proc_int32_t next = 0;
+    const utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + at, size - at, &next);
+    if (utf8proc_grapheme_break_stateful(previous, next, &state)) break;
+    // A mark on a zero-width start (a lone combining mark) still shows.
+    columns = std::max(columns, utf8proc_charwidth(next));
+    previous = next;
+    at += length;
+    cluster.bytes = static_cast<size_t>(at);
+  }
+  cluster.columns = static_cast<size_t>(std::max(columns, 0));
+  return cluster;
+}
+
+}  // namespace
+
+size_t DisplayWidth(std::string_view text) {
+  const std::string clean = CleanUtf8(text, true);
+  std::string_view rest = clean;
+  size_t columns = 0;
+  while (!rest.empty()) {
+    const Cluster cluster = NextCluster(rest);
+    columns += cluster.columns;
+    rest.remove_prefix(cluster.bytes);
+  }
+  return columns;
+}
+
+std::string CutText(std::string_view text, size_t max_columns,
                     std::string_view mark) {
-  const size_t mark_chars = CharCount(mark);
-  max_chars = std::max(max_chars, mark_chars + 1);
+  const size_t mark_columns = DisplayWidth(mark);
+  max_columns = std::max(max_columns, mark_columns + 1);
   std::string clean = CleanUtf8(text, true);
-  if (CharCount(clean) <= max_chars) return clean;
-  size_t kept = 0;
+  if (DisplayWidth(clean) <= max_columns) return clean;
+  std::string_view rest = clean;
+  size_t columns = 0;
   size_t end = 0;
-  for (; end < clean.size(); ++end) {
-    bool starts_char = (static_cast<unsigned char>(clean[end]) & 0xC0) != 0x80;
-    if (starts_char && kept++ == max_chars - mark_chars) break;
+  while (!rest.empty()) {
+    const Cluster cluster = NextCluster(rest);
+    if (columns + cluster.columns > max_columns - mark_columns) break;
+    columns += cluster.columns;
+    end += cluster.bytes;
+    rest.remove_prefix(cluster.bytes);
   }
   return clean.substr(0, end) + std::string(mark);
+}
+
+std::vector<std::string> WrapText(std::string_view text, size_t max_columns) {
+  max_columns = std::max<size_t>(max_columns, 1);
+  const std::string clean = CleanUtf8(text, true);
+  std::vector<std::string> lines(1);
+  size_t columns = 0;
+  std::string_view rest = clean;
+  while (!rest.empty()) {
+    const size_t blank = rest.find(' ');
+    const std::string_view word = rest.substr(0, blank);
+    rest.remove_prefix(std::min(word.size() + 1, rest.size()));
+    std::string_view left = word;
+    while (!left.empty()) {
+      const size_t space = columns == 0 ? 0 : 1;
+      const size_t width = DisplayWidth(left);
+      if (columns + space + width <= max_columns) {
+        lines.back() += std::string(space, ' ') + std::string(left);
+        columns += space + width;
+        break;
+      }
+      if (columns > 0 && width <= max_columns) {
+        lines.emplace_back();
+        columns = 0;
+        continue;
+      }
+      // A word wider than a line is cut between its characters.
+      if (columns > 0) lines.emplace_back();
+      size_t taken = 0;
+      columns = 0;
+      while (taken < left.size()) {
+        const Cluster cluster = NextCluster(left.substr(taken));
+        if (columns + cluster.columns > max_columns && taken > 0) break;
+        columns += cluster.columns;
+        taken += cluster.bytes;
+      }
+      lines.back() += left.substr(0, taken);
+      left.remove_prefix(taken);
+      if (!left.empty()) {
+        lines.emplace_back();
+        columns = 0;
+      }
+    }
+  }
+  return lines;
+}
+
+std::string PadToWidth(std::string_view text, size_t columns) {
+  std::string padded(text);
+  const size_t width = DisplayWidth(text);
+  if (width < columns) padded.append(columns - width, ' ');
+  return padded;
 }
 
 void AppendListItem(std::string& list, std::string_view separator,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velnor::host {
 
@@ -14,10 +15,26 @@ namespace velnor::host {
 // control characters and DEL become U+FFFD as well.
 std::string CleanUtf8(std::string_view text, bool replace_controls);
 
-// CleanUtf8(text, true) cut to at most `max_chars` characters (at least 1
-// more than `mark` has), ending in `mark` when cut.
-std::string CutText(std::string_view text, size_t max_chars,
+// CleanUtf8(text, true) cut to at most `max_columns` terminal columns (at
+// least 1 more than `mark` takes), ending in `mark` when cut. A cut falls
+// between user-perceived characters, never inside one: a letter keeps its
+// combining marks, an emoji sequence stays whole, a wide (CJK) character
+// counts two columns.
+std::string CutText(std::string_view text, size_t max_columns,
                     std::string_view mark = "\u2026");
+
+// The terminal columns CleanUtf8(text, true) takes (libutf8proc's widths:
+// 2 for wide characters, 0 for combining marks).
+size_t DisplayWidth(std::string_view text);
+
+// `text` padded with blanks to `columns` terminal columns; as it is when
+// wider already.
+std::string PadToWidth(std::string_view text, size_t columns);
+
+// CleanUtf8(text, true) as lines of at most `max_columns` columns, broken
+// at blanks; a word wider than a line is broken between its characters.
+// Blanks at a break are dropped; one line at least.
+std::vector<std::string> WrapText(std::string_view text, size_t max_columns);
 
 // Appends `item` to `list`, after `separator` unless `list` is empty.
 void AppendListItem(std::string& list, std::string_view separator,
@@ -28,7 +45,8 @@ void AppendListItem(std::string& list, std::string_view separator,
 // terminal. A locale that is named but not installed counts by its name.
 bool LocaleIsUtf8();
 
-// Characters (code points) of valid UTF-8 text.
+// Characters (code points) of valid UTF-8 text; DisplayWidth measures text
+// for a terminal.
 size_t CharCount(std::string_view text);
 
 // One CSV field of cleaned text, quoted when it holds a comma, a quote or a

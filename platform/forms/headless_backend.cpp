@@ -1,7 +1,8 @@
 // The backend for runs without a terminal (a service, cron, a pipe): nothing
-// is drawn; standard error gets at most one progress line every two seconds,
-// lines a log file or a cron mail can hold: the caption, the window's
-// topmost label and the host's status line. The quiet variant prints no
+// is drawn; standard error gets at most one progress line every two seconds
+// and one for the state the window closes in, lines a log file or a cron
+// mail can hold: the caption, the window's topmost label and the host's
+// status line. The quiet variant prints no
 // progress line at all. An interrupt (SIGINT, SIGTERM) is the user's click on
 // the window's cancel button, and a message box is answered by its first
 // button, Yes, with a line saying so, because nobody is there to answer.
@@ -32,7 +33,10 @@ class HeadlessBackend : public Backend {
     catching_.emplace();
   }
 
-  void Close(Window&) override {
+  // The state the window closes in ("100% Completed ...") ends the lines,
+  // so that a log shows how far the run came, however short it was.
+  void Close(Window& window) override {
+    if (!quiet_) PrintLine(window);
     catching_.reset();
     window_ = nullptr;
   }
@@ -40,21 +44,9 @@ class HeadlessBackend : public Backend {
   // Cheap unless a line is due: a run calls this for every record.
   void Update(Window& window, bool) override {
     if (quiet_ || !line_throttle_.Due()) return;
-    const Label* headline = Headline(window);
     // Before the window says what it does there is nothing worth a line;
     // the next update may print at once.
-    if (headline == nullptr || headline->Caption().empty()) {
-      line_throttle_.Expire();
-      return;
-    }
-    std::string line(automation::Trim(window.Caption(), " "));
-    line += " | " + headline->Caption();
-    if (std::string status = StatusLineText(); !status.empty()) {
-      line += " | " + status;
-    }
-    if (line == printed_line_) return;
-    printed_line_ = line;
-    std::fprintf(stderr, "%s\n", Ellipsize(line, kMaxLineChars).c_str());
+    if (!PrintLine(window)) line_throttle_.Expire();
   }
 
   void ReadInput(int wait_ms) override {
@@ -82,6 +74,22 @@ class HeadlessBackend : public Backend {
  private:
   // A line a log viewer shows whole, whatever a site's name.
   static constexpr int kMaxLineChars = 300;
+
+  // Prints the caption, the headline and the status line unless they are
+  // the line printed last; false while the window has no headline yet.
+  bool PrintLine(const Window& window) {
+    const Label* headline = Headline(window);
+    if (headline == nullptr || headline->Caption().empty()) return false;
+    std::string line(automation::Trim(window.Caption(), " "));
+    line += " | " + headline->Caption();
+    if (std::string status = StatusLineText(); !status.empty()) {
+      line += " | " + status;
+    }
+    if (line == printed_line_) return true;
+    printed_line_ = line;
+    std::fprintf(stderr, "%s\n", Ellipsize(line, kMaxLineChars).c_str());
+    return true;
+  }
 
   // The topmost visible label: the line that says what the window is doing.
   static const Label* Headline(const Window& window) {
