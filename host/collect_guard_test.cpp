@@ -267,7 +267,8 @@ TEST_F(CollectGuardTest, SigtermOrSigintEndsAWaitingRunWithinTwoSeconds) {
 
 TEST_F(CollectGuardTest, SigtermEndsARunThatASilentSmbServerHolds) {
   // A server on loopback that takes connections and never answers.
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int listener =
+      ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const uint16_t port = FreePort();
   sockaddr_in address{};
   address.sin_family = AF_INET;
