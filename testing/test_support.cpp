@@ -113,14 +113,19 @@ bool EndsWithin(pid_t pid, std::chrono::milliseconds limit) {
 
 pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
                    const fs::path& dir, const std::function<void()>& in_child) {
+  // The output files are emptied before the fork, not in the child, so that
+  // once this returns they hold nothing of an earlier program in `dir`: a
+  // test that watches them as they grow must never see the last run's lines.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  const int out = ::open((dir / "stdout").c_str(), flags, 0600);
+  const int err = ::open((dir / "stderr").c_str(), flags, 0600);
+  EXPECT_TRUE(out >= 0 && err >= 0)
+      << "cannot make the output files in " << dir;
   pid_t pid = ::fork();
   if (pid == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int flags = O_WRONLY | O_CREAT | O_TRUNC;
-    if (::dup2(::open("/dev/null", O_RDONLY), 0) < 0 ||
-        ::dup2(::open((dir / "stdout").c_str(), flags, 0600), 1) < 0 ||
-        ::dup2(::open((dir / "stderr").c_str(), flags, 0600), 2) < 0 ||
-        ::chdir(dir.c_str()) != 0) {
+    if (::dup2(::open("/dev/null", O_RDONLY), 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0 || ::chdir(dir.c_str()) != 0) {
       ::_exit(125);
     }
     if (in_child) in_child();
@@ -131,6 +136,8 @@ pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
     ::execv(exe.c_str(), argv.data());
     ::_exit(127);
   }
+  ::close(out);
+  ::close(err);
   EXPECT_GT(pid, 0) << "cannot fork to run " << exe;
   return pid;
 }
