@@ -23,8 +23,10 @@ for ((i = 1; i <= runs; i++)); do
     for side in ref new; do
       dir=${!side}
       [[ -x "$dir/$b" ]] || { echo "no $dir/$b: build it first" >&2; exit 2; }
-      "$dir/$b" --benchmark_format=json >"$out/$side-$(basename "$b")-$i.json" \
-        2>/dev/null
+      # The results go to a file of their own: a bench may print more than
+      # its table (collector_bench ends with the run's share of the reader).
+      "$dir/$b" --benchmark_out="$out/$side-$(basename "$b")-$i.json" \
+        --benchmark_out_format=json >/dev/null 2>&1
     done
   done
 done
