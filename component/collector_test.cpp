@@ -153,9 +153,11 @@ class RecordingCountObserver : public CountObserver {
  public:
   void RecordCounted(const CountedRecord& record) override {
     const std::string file(record.file.substr(record.file.rfind('\\') + 1));
-    heard.push_back({std::string(record.site),
-                     automation::DateToText(record.time),
-                     std::to_string(record.status), file});
+    heard.push_back(
+        {std::string(record.site), automation::DateToText(record.time),
+         std::to_string(record.status), file,
+         std::string(
+             record.fields.Text(iislog::Field::kUriStem).value_or(""))});
   }
   Rows heard;
 };
@@ -172,13 +174,14 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   parser_ = CreateLogParser(hooks, Settings());
   parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
-  EXPECT_EQ(observer.heard,
-            (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log"},
-                  {"1", "6/2/2024 1:05:00 PM", "404", "ex240602.log"},
-                  {"1", "6/5/2024 9:00:00 AM", "500", "ex240602.log"},
-                  {"1", "6/5/2024 9:10:00 AM", "500", "ex240602.log"},
-                  {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log"},
-                  {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log"}}));
+  EXPECT_EQ(
+      observer.heard,
+      (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log", "/a"},
+            {"1", "6/2/2024 1:05:00 PM", "404", "ex240602.log", "/a"},
+            {"1", "6/5/2024 9:00:00 AM", "500", "ex240602.log", "/Default.htm"},
+            {"1", "6/5/2024 9:10:00 AM", "500", "ex240602.log", "/default.htm"},
+            {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log", "/b"},
+            {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log", "/a"}}));
 
   // Another collector, on the same thread but created without the
   // observer, is not heard.
