@@ -30,9 +30,10 @@ class CollectionRun {
  public:
   // The run reads and writes `state` (the cancel flag, the grid reference)
   // and calls `store` and `locator`, which read the same state, and
-  // `hooks`. All must outlive the run.
+  // `hooks`; its readers reach the log files through `shares`. All must
+  // outlive the run.
   CollectionRun(RunState& state, ReportStore& store, LogLocator& locator,
-                const RunHooks& hooks);
+                const RunHooks& hooks, const unc::ShareAccess& shares);
   ~CollectionRun();
 
   RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
@@ -107,6 +108,7 @@ class CollectionRun {
   ReportStore& store_;
   LogLocator& locator_;
   const RunHooks& hooks_;
+  const unc::ShareAccess& shares_;
   // The run's own handler: log with the run's source, resume after the step.
   automation::ErrorHandler<std::function<void()>> step_;
 
