@@ -81,6 +81,9 @@ class CollectionRun {
   void TakeRecord(Site& site, double record_time, const std::string& path);
   void TallyRecord(const Site& site, double record_time,
                    const std::string& path);
+  // Raises invalid procedure call (5), naming `url` and `path`, when `url`
+  // holds a NUL byte.
+  void RefuseNulText(std::string_view url, const std::string& path);
   // The current record's status code, 0 when it has none.
   int32_t RecordStatus();
   // Raw mode (raw_grid.cpp).
