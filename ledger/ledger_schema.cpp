@@ -19,27 +19,14 @@
 namespace velnor::ledger {
 namespace {
 
+using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
+using ado::pg::RaiseSchemaFailure;
 using automation::Raise;
 
-constexpr const char* kDuplicateSchema = "42P06";
-
-[[noreturn]] void RaiseStore(const std::string& url, const std::string& what,
-                             const PgError& error) {
-  Raise(automation::kErrPermissionDenied,
-        "Could not " + what + " in the PostgreSQL database " + url + ": " +
-            error.what() +
-            ". Check the URL, that the server runs, and that the role may "
-            "create schemas in the database.");
-}
-
 std::unique_ptr<PgConnection> Connect(const std::string& url) {
-  try {
-    return std::make_unique<PgConnection>(url, "velnor ledger");
-  } catch (const PgError& error) {
-    RaiseStore(url, "connect", error);
-  }
+  return ado::pg::ConnectForSchemas(url, "velnor ledger");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -176,7 +163,7 @@ bool CreatePgLedger(const std::string& url, std::string_view server,
     db->Exec("ROLLBACK");
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
-    RaiseStore(url, "make the ledger schema " + schema, error);
+    RaiseSchemaFailure(url, "make the ledger schema " + schema, error);
   }
 }
 
@@ -189,7 +176,7 @@ std::vector<std::string> PgLedgerSchemas(const std::string& url) {
       if (row[0] && ParseLedgerSchemaName(*row[0])) schemas.push_back(*row[0]);
     }
   } catch (const PgError& error) {
-    RaiseStore(url, "list the ledger schemas", error);
+    RaiseSchemaFailure(url, "list the ledger schemas", error);
   }
   return schemas;
 }
@@ -202,7 +189,7 @@ bool PgLedgerExists(const std::string& url, std::string_view server,
     return !db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
                 .empty();
   } catch (const PgError& error) {
-    RaiseStore(url, "look for the ledger schema " + schema, error);
+    RaiseSchemaFailure(url, "look for the ledger schema " + schema, error);
   }
 }
 
