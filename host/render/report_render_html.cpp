@@ -483,10 +483,7 @@ std::string StatisticsTables(const Report& report, const SiteReport& site,
   const std::vector<const statistics::DayFigures*> days =
       ShownStatistics(site, limit);
   if (days.empty()) {
-    return report.has_statistics
-               ? "<p class=\"empty\">No days in the statistics.</p>\n"
-               : "<p class=\"empty\">None: there is no statistics database "
-                 "beside the databases.</p>\n";
+    return "<p class=\"empty\">No days in the statistics.</p>\n";
   }
   std::string html =
       "<div class=\"scroll\"><table class=\"statistics\"><thead><tr>"
@@ -591,12 +588,14 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
     html += Figure(fmt::format("Top {} URLs", kTopUrlCount),
                    EntryChart(site.top_urls, "URL", "No URLs recorded."));
   }
-  return html +
-         Figure(fmt::format("Statistics by day ({}; bytes, visitors, time "
-                            "taken)",
-                            kLogTimeNote),
-                StatisticsTables(report, site, limit)) +
-         Figure("Past runs", RunTable(site)) + "</section>\n";
+  // Without a statistics database the page is what it always was.
+  if (report.has_statistics) {
+    html += Figure(fmt::format("Statistics by day ({}; bytes, visitors, time "
+                               "taken)",
+                               kLogTimeNote),
+                   StatisticsTables(report, site, limit));
+  }
+  return html + Figure("Past runs", RunTable(site)) + "</section>\n";
 }
 
 std::string Navigation(const Report& report) {

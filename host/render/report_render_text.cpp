@@ -198,9 +198,7 @@ void StatisticsTable(std::string& out, const TextWriter& writer,
   const std::vector<const statistics::DayFigures*> days =
       ShownStatistics(site, limit);
   if (days.empty()) {
-    out += report.has_statistics ? "  No days in the statistics.\n"
-                                 : "  None: there is no statistics database "
-                                   "beside the databases.\n";
+    out += "  No days in the statistics.\n";
     return;
   }
   std::vector<std::vector<std::string>> rows(1, {"Day"});
@@ -263,9 +261,13 @@ void SiteText(std::string& out, const TextWriter& writer, const Report& report,
     Section(out, "Commands without a path");
     RankTable(out, writer, site.commands_without_path, "None recorded.");
   }
-  Section(out, std::string("Statistics by day (") + kLogTimeNote +
-                   "; bytes, visitors, time taken)");
-  StatisticsTable(out, writer, report, site, limit);
+  // Without a statistics database (collected with --no-statistics, or
+  // before there were statistics) the report is what it always was.
+  if (report.has_statistics) {
+    Section(out, std::string("Statistics by day (") + kLogTimeNote +
+                     "; bytes, visitors, time taken)");
+    StatisticsTable(out, writer, report, site, limit);
+  }
   Section(out, "Past runs");
   RunTable(out, writer, site);
 }
