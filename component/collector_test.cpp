@@ -31,7 +31,7 @@ class CollectorTest : public RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    parser_ = CreateLogParser();
+    parser_ = CreateLogParser({}, Settings());
     parser_->SetErrorLogPath(error_log_.string());
   }
   void TearDown() override {
@@ -171,7 +171,7 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   RecordingCountObserver observer;
   RunHooks hooks;
   hooks.count_observer = &observer;
-  parser_ = CreateLogParser(hooks);
+  parser_ = CreateLogParser(hooks, Settings());
   parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
   EXPECT_EQ(
@@ -186,7 +186,7 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   // Another collector, on the same thread but created without the
   // observer, is not heard.
   observer.heard.clear();
-  auto other = CreateLogParser();
+  auto other = CreateLogParser({}, Settings());
   other->SetErrorLogPath(error_log_.string());
   other->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2) + 0.5,
                            DateSerial(2024, 6, 8), db_dir_.string(), false,
@@ -205,7 +205,7 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
 
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
   MakeDatabases(true);
-  RunSettings settings;
+  RunSettings settings = Settings();
   settings.windows_directories.Set("SRV1", "C:\\WINNT");
   parser_ = CreateLogParser({}, settings);
   parser_->SetErrorLogPath(error_log_.string());
@@ -272,7 +272,7 @@ TEST_F(CollectorTest, TheRegistryChoosesTheFilesOfEachSite) {
     std::filesystem::remove_all(db_dir_);
     std::filesystem::create_directories(db_dir_);
     MakeDatabases(false);
-    parser_ = CreateLogParser();
+    parser_ = CreateLogParser({}, Settings());
     if (c.registered) {
       Execute(kHour,
               "insert into tblLogFiles ([Server name], Identifier, "
@@ -317,7 +317,7 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
 
   // A fresh collector that never got a site collection logs the failed
   // enumeration and closes its databases as after an empty list.
-  auto fresh = CreateLogParser();
+  auto fresh = CreateLogParser({}, Settings());
   fresh->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                            DateSerial(2024, 6, 8), db_dir_.string(), false);
   EXPECT_NE(ErrorLog().find("VELNORLogAnalysis-LogParserFalse"),
@@ -328,7 +328,7 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
 // The public methods never let a failure out, even when called out of
 // order: a run without any stored state logs why it read nothing.
 TEST_F(CollectorTest, PrepareReportWithoutARunFailsQuietly) {
-  auto fresh = CreateLogParser();
+  auto fresh = CreateLogParser({}, Settings());
   fresh->SetErrorLogPath(error_log_.string());
   fresh->PrepareReport();
   fresh->CollectDataFromLogFile(true, db_dir_.string());

@@ -211,7 +211,7 @@ std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
                                       const CollectOptions& options,
                                       PlannedRun& run) {
   std::vector<SiteFolder> folders =
-      SurveyLogFolders(parser, run.server, options.ftp, run.sites);
+      SurveyLogFolders(parser, run.shares, run.server, options.ftp, run.sites);
   for (const SiteFolder& folder : folders) {
     if (folder.read_from.empty()) continue;
     run.notes.push_back("FTP site " + folder.identifier + " \"" +
@@ -276,6 +276,7 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   hooks.read.observers.push_back(&progress);
   hooks.read.counters = &read;
   hooks.progress = &progress;
+  hooks.status_line = [&progress] { return progress.StatusLine(); };
   if (recorder) {
     hooks.count_observer = recorder;
     hooks.read.observers.push_back(recorder);

@@ -126,6 +126,8 @@ int RunCollect(const CollectOptions& options) {
   RunSettings settings;
   settings.counting.in_memory = options.tally == "memory";
   settings.windows_directories = run.windows_directories;
+  settings.progress_window = Progress(options);
+  settings.shares = run.shares;
   auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
@@ -133,9 +135,10 @@ int RunCollect(const CollectOptions& options) {
     return status;
   }
 
-  forms::SetBackendPreference(Progress(options));
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
+  // The run's collector reads through the folder aliases the survey found.
+  settings.shares = run.shares;
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.
