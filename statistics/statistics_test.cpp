@@ -52,7 +52,8 @@ const char kFull[] = "c-ip cs-uri-stem sc-status sc-bytes cs-bytes time-taken";
 const char kNoBytes[] = "c-ip cs-uri-stem sc-status time-taken";
 
 // One day of site 1 in two parts: 100 hits with times 1..100 ms, five
-// addresses, a 404 and a 500, and a 503 in the second part, whose part's file lacks the bytes.
+// addresses, a 404 and a 500, and a 503 in the second part, whose file
+// lacks the bytes.
 void FirstPart(RunStatistics& run) {
   Feed feed(kFull);
   for (int i = 1; i <= 60; ++i) {
