@@ -260,7 +260,10 @@ bool CheckWrittenFiles(const CollectOptions& options, const PlannedRun& run) {
   return CheckNotLink(RunLock::PathOf(options.db_dir, run.server, options.ftp),
                       "the run lock file") &&
          database(ledger::LedgerPath(options.db_dir, run.server, options.ftp),
-                  "the collection ledger");
+                  "the collection ledger") &&
+         (options.raw || !options.statistics ||
+          database(run.location.StatisticsPath(run.server, options.ftp),
+                   "the statistics database"));
 }
 
 // Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
