@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/automation/error_state.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::iislog {
 namespace {
@@ -37,6 +38,28 @@ bool HasGzipMagic(const std::vector<char>& head) {
          static_cast<unsigned char>(head[1]) == 0x8b;
 }
 
+constexpr char kWaitNote[] =
+    "velnor: stopped while waiting for a log file's bytes that do not come; "
+    "nothing of this run was stored\n";
+
+// Blocks SIGINT, SIGTERM and SIGALRM in the calling thread while it lives;
+// threads started meanwhile inherit the mask and keep it.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGALRM}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, &before_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 // The ring between the reading thread and the caller. Positions count the
 // file's bytes from its start and only grow; byte p lies at ring_[p %
 // size]. Invariant: taken_ <= read_ <= taken_ + kReadAheadBytes. The thread
@@ -44,12 +67,20 @@ bool HasGzipMagic(const std::vector<char>& head) {
 // kReadAheadBytes, the caller reads only those from taken_ to read_; both
 // bounds are published under mutex_, so the two never touch one byte at
 // once.
+//
+// The thread's reads are not abandoned on an interrupt one by one: the
+// caller's waits for them are (kWaitNote), so that a read in progress when
+// the run is stopped has its second to return from the moment the caller
+// waits for it.
 class BackgroundInput : public unc::InputFile {
  public:
   explicit BackgroundInput(std::unique_ptr<unc::InputFile> file)
-      : file_(std::move(file)),
-        ring_(new char[kReadAheadBytes]),
-        thread_([this] { ReadAll(); }) {}
+      : file_(std::move(file)), ring_(new char[kReadAheadBytes]) {
+    // The thread starts with the signals blocked, so that none meant for
+    // the threads that run the work lands on it before it could block them.
+    SignalsBlocked blocked;
+    thread_ = std::thread([this] { ReadAll(); });
+  }
 
   ~BackgroundInput() override {
     {
@@ -57,14 +88,19 @@ class BackgroundInput : public unc::InputFile {
       stopping_ = true;
     }
     room_.notify_one();
+    interrupt::AbandonScope abandon(kWaitNote);
     thread_.join();
   }
   BackgroundInput(const BackgroundInput&) = delete;
   BackgroundInput& operator=(const BackgroundInput&) = delete;
 
   size_t Read(char* buffer, size_t size) override {
+    if (size == 0) return 0;
     std::unique_lock lock(mutex_);
-    bytes_.wait(lock, [this] { return read_ > taken_ || ended_; });
+    if (read_ == taken_ && !ended_) {
+      interrupt::AbandonScope abandon(kWaitNote);
+      bytes_.wait(lock, [this] { return read_ > taken_ || ended_; });
+    }
     if (read_ == taken_) {
       if (failure_) std::rethrow_exception(failure_);
       return 0;
@@ -83,10 +119,7 @@ class BackgroundInput : public unc::InputFile {
   // The thread: fills the ring until the file ends, a read fails or the
   // destructor asks it to stop.
   void ReadAll() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGALRM}) sigaddset(&signals, signal);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    interrupt::WaitedOnScope waited_on;
     for (;;) {
       size_t at, room;
       {
@@ -128,7 +161,7 @@ class BackgroundInput : public unc::InputFile {
   bool ended_ = false;  // the file ended or failed: read_ grows no more
   std::exception_ptr failure_;
   bool stopping_ = false;
-  std::thread thread_;  // last: it starts once every other member is made
+  std::thread thread_;  // started once every other member is made
 };
 
 // Plain text: the bytes read ahead, then the rest of the file.

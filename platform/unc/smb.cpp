@@ -53,15 +53,23 @@ std::mutex& SmbMutex() {
   return mutex;
 }
 
-// A call that may reach a server: it holds the mutex, and an interrupt may
-// end the process while the server keeps it waiting (libsmbclient goes on
-// waiting through signals until its timeout, up to minutes).
+// A call of the thread that runs the work, which may reach a server: an
+// interrupt may end the process while the server keeps it waiting
+// (libsmbclient goes on waiting through signals until its timeout, up to
+// minutes), or while another thread's call holds the mutex.
 struct SmbCall {
-  std::lock_guard<std::mutex> lock{SmbMutex()};
   interrupt::AbandonScope abandon{
       "velnor: stopped while waiting for a server that does not answer; "
       "nothing of this run was stored\n"};
+  std::lock_guard<std::mutex> lock{SmbMutex()};
 };
+
+// The most one read asks of a server. On a read-ahead thread the read is
+// not abandoned itself (interrupt::WaitedOnScope): the thread that waits
+// for its bytes is, and gives it a second after an interrupt. Small enough
+// for a slow but live server to answer within that second, large enough to
+// keep a fast link busy.
+constexpr size_t kMostReadBytes = size_t{256} << 10;
 
 Settings& TheSettings() {
   static Settings settings;
@@ -338,8 +346,8 @@ class SmbFile final : public InputFile {
 
   size_t Read(char* buffer, size_t size) override {
     SmbCall call;
-    ssize_t got =
-        SmbLib().getFunctionRead(context_)(context_, file_, buffer, size);
+    ssize_t got = SmbLib().getFunctionRead(context_)(
+        context_, file_, buffer, std::min(size, kMostReadBytes));
     if (got >= 0) return static_cast<size_t>(got);
     Raise(57, "Device I/O error: cannot read " + where_ + ": " +
                   std::strerror(errno) +
