@@ -164,11 +164,15 @@ class BackgroundInput : public unc::InputFile {
   std::thread thread_;  // started once every other member is made
 };
 
-// Plain text: the bytes read ahead, then the rest of the file.
+// Plain text: the bytes read ahead, then the rest of the file, or the
+// failure that ended the reading ahead (raised at every read past them).
 class PlainInput : public unc::InputFile {
  public:
-  PlainInput(std::unique_ptr<unc::InputFile> file, std::vector<char> head)
-      : file_(std::move(file)), head_(std::move(head)) {}
+  PlainInput(std::unique_ptr<unc::InputFile> file, std::vector<char> head,
+             std::exception_ptr failure = nullptr)
+      : file_(std::move(file)),
+        head_(std::move(head)),
+        failure_(std::move(failure)) {}
 
   size_t Read(char* buffer, size_t size) override {
     if (offset_ < head_.size()) {
@@ -177,12 +181,14 @@ class PlainInput : public unc::InputFile {
       offset_ += n;
       return n;
     }
+    if (failure_) std::rethrow_exception(failure_);
     return file_->Read(buffer, size);
   }
 
  private:
   std::unique_ptr<unc::InputFile> file_;
   std::vector<char> head_;
+  std::exception_ptr failure_;
   size_t offset_ = 0;
 };
 
@@ -208,16 +214,22 @@ class GzipInput : public unc::InputFile {
   GzipInput(const GzipInput&) = delete;
   GzipInput& operator=(const GzipInput&) = delete;
 
+  // The text inflated before a failure, even in the call that finds it
+  // (zlib checks a member's CRC after its last text), is handed out first:
+  // the failure is raised at the next call, and every later one.
   size_t Read(char* buffer, size_t size) override {
+    if (!failure_.empty()) Fail(failure_);
     size = std::min<size_t>(size, 1u << 30);
     if (size == 0) return 0;
     stream_.next_out = reinterpret_cast<Bytef*>(buffer);
     stream_.avail_out = static_cast<uInt>(size);
     // Loop until some text comes out: a gzip header alone yields none.
-    while (stream_.avail_out == size) {
+    while (stream_.avail_out == size && failure_.empty()) {
       if (stream_.avail_in == 0 && !FillInput()) {
-        if (!in_member_) return 0;
-        Fail("it ends in the middle of its compressed data (truncated copy?)");
+        if (!in_member_) break;
+        failure_ =
+            "it ends in the middle of its compressed data (truncated copy?)";
+        break;
       }
       if (!in_member_) {
         inflateReset(&stream_);
@@ -229,11 +241,13 @@ class GzipInput : public unc::InputFile {
       } else if (rc != Z_OK) {
         // Input and output space were both available, so anything but
         // progress (Z_BUF_ERROR included) means the data is bad.
-        Fail(std::string("its compressed data is corrupt (zlib: ") +
-             (stream_.msg != nullptr ? stream_.msg : "error") + ")");
+        failure_ = std::string("its compressed data is corrupt (zlib: ") +
+                   (stream_.msg != nullptr ? stream_.msg : "error") + ")";
       }
     }
-    return size - stream_.avail_out;
+    const size_t produced = size - stream_.avail_out;
+    if (produced == 0 && !failure_.empty()) Fail(failure_);
+    return produced;
   }
 
  private:
@@ -259,16 +273,25 @@ class GzipInput : public unc::InputFile {
   // False between members and before the first: an end of input there is
   // a clean end (an empty file holds no members at all).
   bool in_member_ = false;
+  // Why the data cannot be inflated further, once it is known.
+  std::string failure_;
 };
 
-// Up to `limit` bytes of `file`, fewer only at its end.
-std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit) {
+// Up to `limit` bytes of `file`, fewer only at its end or, with `failure`,
+// before a failure, which is kept there instead of raised.
+std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit,
+                           std::exception_ptr* failure = nullptr) {
   std::vector<char> head(limit);
   size_t have = 0;
-  while (have < head.size()) {
-    size_t n = file.Read(head.data() + have, head.size() - have);
-    if (n == 0) break;
-    have += n;
+  try {
+    while (have < head.size()) {
+      size_t n = file.Read(head.data() + have, head.size() - have);
+      if (n == 0) break;
+      have += n;
+    }
+  } catch (...) {
+    if (failure == nullptr) throw;
+    *failure = std::current_exception();
   }
   head.resize(have);
   return head;
@@ -293,9 +316,11 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
 
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
                                           size_t limit, std::string& head) {
-  std::vector<char> bytes = ReadUpTo(*input, limit);
+  std::exception_ptr failure;
+  std::vector<char> bytes = ReadUpTo(*input, limit, &failure);
   head.assign(bytes.begin(), bytes.end());
-  return std::make_unique<PlainInput>(std::move(input), std::move(bytes));
+  return std::make_unique<PlainInput>(std::move(input), std::move(bytes),
+                                      std::move(failure));
 }
 
 }  // namespace velnor::iislog

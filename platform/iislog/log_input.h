@@ -54,7 +54,10 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
 // Reads the first `limit` bytes of `input` (fewer when it ends before)
 // into `head` and returns an input that yields them again, then the rest:
 // a look at a stream's start that costs no second reading. Takes
-// ownership of `input`; raises what reading it raises.
+// ownership of `input`. Raises nothing itself: a failure to read the first
+// bytes leaves those before it in `head`, and the input returned raises it
+// once it has yielded them (at that read and every later one), as `input`
+// read alone would have.
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
                                           size_t limit, std::string& head);
 
