@@ -139,6 +139,14 @@ SmbClient LoadSmbClient() {
   Load(library, "smbc_setOptionUseKerberos", client.setOptionUseKerberos);
   Load(library, "smbc_setPort", client.setPort);
   Load(library, "smbc_setTimeout", client.setTimeout);
+  // Files are read on read-ahead threads, so the library's per-thread state
+  // (its talloc stack frames) must be kept per thread. Builds without
+  // thread support (Debian's among them) lack the call; there the one
+  // mutex around every call is what keeps two threads apart.
+  if (auto thread_posix = reinterpret_cast<decltype(&smbc_thread_posix)>(
+          ::dlsym(library, "smbc_thread_posix"))) {
+    thread_posix();
+  }
   return client;
 }
 
