@@ -737,6 +737,13 @@ size_t ThreadCount() {
       fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
 }
 
+// True once the process has `count` threads: a thread joined may still be
+// listed for a moment.
+bool ThreadCountBecomes(size_t count) {
+  return testing::WaitFor([&] { return ThreadCount() == count; },
+                          std::chrono::seconds(2));
+}
+
 // A log larger than the read-ahead ring; `ends` gets each record's line end.
 std::string LargeLog(int records, std::vector<size_t>* ends) {
   std::string text = kHeader;
@@ -805,13 +812,13 @@ TEST_F(IISLogTest, ClosingWhileTheReadAheadWaitsForRoomStopsItsThread) {
                                std::chrono::seconds(20)));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_LE(seen.handed, kReadAheadBytes + 2 * kReadAheadFillBytes);
-  EXPECT_EQ(ThreadCount(), threads + 1);
+  EXPECT_TRUE(ThreadCountBecomes(threads + 1)) << ThreadCount();
 
   const auto start = std::chrono::steady_clock::now();
   log_.CloseLogFiles(1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_TRUE(seen.closed);
-  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_TRUE(ThreadCountBecomes(threads)) << ThreadCount();
   EXPECT_EQ(observer_.closed.back().text_offset, static_cast<int64_t>(ends[0]));
 
   // Destroying the reader with a file open stops the thread too.
@@ -825,7 +832,7 @@ TEST_F(IISLogTest, ClosingWhileTheReadAheadWaitsForRoomStopsItsThread) {
     EXPECT_FALSE(also.closed);
   }
   EXPECT_TRUE(also.closed);
-  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_TRUE(ThreadCountBecomes(threads)) << ThreadCount();
 }
 
 TEST_F(IISLogTest, CloseReopenAndCreationByName) {
