@@ -172,6 +172,9 @@ class PlainInput : public unc::InputFile {
              std::exception_ptr failure = nullptr)
       : file_(std::move(file)),
         head_(std::move(head)),
+        // A failure kept to raise at the reads past the head, not thrown
+        // here.
+        // NOLINTNEXTLINE(bugprone-throw-keyword-missing)
         failure_(std::move(failure)) {}
 
   size_t Read(char* buffer, size_t size) override {

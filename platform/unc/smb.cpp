@@ -88,6 +88,8 @@ constexpr size_t kMostReadBytes = size_t{256} << 10;
 // hundred libraries would cost every run some 40 ms before it starts, most
 // of which never reach a share over SMB.
 struct SmbClient {
+// The member's name is a declarator, which parentheses would not keep.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define VELNOR_SMB_MEMBER(name) decltype(&::name) name;
   VELNOR_SMB_FUNCTIONS(VELNOR_SMB_MEMBER)
 #undef VELNOR_SMB_MEMBER
