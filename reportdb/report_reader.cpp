@@ -291,89 +291,73 @@ bool IdentifierLess(const SiteReport& a, const SiteReport& b) {
   return x != y ? x < y : a.identifier < b.identifier;
 }
 
-// The collection ledger of the service, when the folder has one: joined
-// after the four databases, as a run joins it, so that its days and the
-// counts are one committed state.
-class Ledger {
+// A database the folder may hold beside the four (the ledger, the
+// statistics), joined when it is there; `what` names it in errors.
+class JoinedWhenThere {
  public:
-  Ledger(ado::Session& session, const ReportLocation& location,
-         std::string_view server, bool is_ftp)
-      : session_(session), path_(location.LedgerPath(server, is_ftp)) {
-    bool exists = false;
-    Guarded([&] { exists = location.LedgerExists(server, is_ftp); });
-    if (exists) Guarded([&] { schema_ = session_.Attach(path_); });
+  using Reader = std::function<void(ado::Session&, const std::string&)>;
+
+  JoinedWhenThere(ado::Session& session, std::string path,
+                  std::string_view what, const std::function<bool()>& exists)
+      : session_(session), path_(std::move(path)), what_(what) {
+    bool there = false;
+    Guarded([&] { there = exists(); });
+    if (there) Guarded([&] { schema_ = session_.Attach(path_); });
   }
 
   bool exists() const { return !schema_.empty(); }
 
-  // Each site's counted days into `tally`; the runs into `runs`.
-  void Read(Tally& tally, std::vector<ledger::RunRow>& runs) {
-    ledger::LedgerContents contents;
-    Guarded(
-        [&] { contents = ledger::LedgerStore(session_, schema_).ReadAll(); });
-    const ledger::CountedDays counted(contents);
-    for (const std::string& site : counted.Sites()) {
-      std::vector<DayCount>& days = tally.sites()[site].days;
-      for (const auto& [day, count] : counted.DaysOf(site)) {
-        DayCount& shown = days.emplace_back();
-        shown.day = day;
-        shown.hits = count.hits;
-        std::copy(std::begin(count.hits_by_class),
-                  std::end(count.hits_by_class), shown.hits_by_class);
-        shown.complete = count.complete;
-      }
-    }
-    runs = std::move(contents.runs);
+  // Runs `read(session, schema)` on the joined database, a failure naming
+  // the file.
+  void Read(const Reader& read) {
+    Guarded([&] { read(session_, schema_); });
   }
 
  private:
-  template <class Step>
-  void Guarded(Step step) {
-    ReadNamingTheFile(step, "collection ledger", path_,
+  void Guarded(const std::function<void()>& step) {
+    ReadNamingTheFile(step, what_, path_,
                       "Check that it is readable; velnor collect makes it.");
   }
 
   ado::Session& session_;
   std::string path_;
+  std::string_view what_;
   std::string schema_;
 };
 
-// The statistics database of the service, when there is one: joined after
-// the ledger, as a run joins it, so that its days are those of the ledger.
-class Statistics {
- public:
-  Statistics(ado::Session& session, const ReportLocation& location,
-             std::string_view server, bool is_ftp)
-      : session_(session), path_(location.StatisticsPath(server, is_ftp)) {
-    bool exists = false;
-    Guarded([&] { exists = location.StatisticsExist(server, is_ftp); });
-    if (exists) Guarded([&] { schema_ = session_.Attach(path_); });
-  }
-
-  bool exists() const { return !schema_.empty(); }
-
-  // Each site's days of statistics into `tally`.
-  void Read(Tally& tally) {
-    std::vector<statistics::DayFigures> days;
-    Guarded([&] {
-      days = statistics::StatisticsStore(session_, schema_).ReadDays();
-    });
-    for (statistics::DayFigures& day : days) {
-      tally.sites()[day.site].statistics.push_back(std::move(day));
+// The ledger's counted days of each site into `tally`; its runs into
+// `runs`.
+void ReadLedger(JoinedWhenThere& joined, Tally& tally,
+                std::vector<ledger::RunRow>& runs) {
+  ledger::LedgerContents contents;
+  joined.Read([&](ado::Session& session, const std::string& schema) {
+    contents = ledger::LedgerStore(session, schema).ReadAll();
+  });
+  const ledger::CountedDays counted(contents);
+  for (const std::string& site : counted.Sites()) {
+    std::vector<DayCount>& days = tally.sites()[site].days;
+    for (const auto& [day, count] : counted.DaysOf(site)) {
+      DayCount& shown = days.emplace_back();
+      shown.day = day;
+      shown.hits = count.hits;
+      std::copy(std::begin(count.hits_by_class), std::end(count.hits_by_class),
+                shown.hits_by_class);
+      shown.complete = count.complete;
     }
   }
+  runs = std::move(contents.runs);
+}
 
- private:
-  template <class Step>
-  void Guarded(Step step) {
-    ReadNamingTheFile(step, "statistics database", path_,
-                      "Check that it is readable; velnor collect makes it.");
+// Each site's days of statistics into `tally`.
+void ReadStatistics(JoinedWhenThere& joined, Tally& tally) {
+  std::vector<statistics::DayFigures> days;
+  joined.Read([&](ado::Session& session, const std::string& schema) {
+    days = statistics::StatisticsStore(session, schema).ReadDays();
+  });
+  for (statistics::DayFigures& day : days) {
+    tally.sites()[day.site].statistics.push_back(std::move(day));
   }
-
-  ado::Session& session_;
-  std::string path_;
-  std::string schema_;
-};
+}
 
 std::string DatabasePath(const std::string& db_dir, ReportKind kind,
                          std::string_view server, bool is_ftp) {
@@ -422,8 +406,14 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Database month(*session, path(ReportKind::kHitsByMonth));
   Database hour(*session, path(ReportKind::kHitsByHour));
   Database status(*session, path(ReportKind::kHitsByStatus));
-  Ledger ledger(*session, location, server, is_ftp);
-  Statistics statistics(*session, location, server, is_ftp);
+  // The ledger after the four databases, and the statistics after it, as
+  // a run joins them: their days and the counts are one committed state.
+  JoinedWhenThere ledger(*session, location.LedgerPath(server, is_ftp),
+                         "collection ledger",
+                         [&] { return location.LedgerExists(server, is_ftp); });
+  JoinedWhenThere statistics(
+      *session, location.StatisticsPath(server, is_ftp), "statistics database",
+      [&] { return location.StatisticsExist(server, is_ftp); });
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
@@ -432,9 +422,9 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   ReadHoursAndRuns(hour, tally);
   Report report;
   report.has_ledger = ledger.exists();
-  if (report.has_ledger) ledger.Read(tally, report.runs);
+  if (report.has_ledger) ReadLedger(ledger, tally, report.runs);
   report.has_statistics = statistics.exists();
-  if (report.has_statistics) statistics.Read(tally);
+  if (report.has_statistics) ReadStatistics(statistics, tally);
   session->Commit();
 
   report.server = std::string(server);
