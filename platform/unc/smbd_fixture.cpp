@@ -67,6 +67,22 @@ bool Alive(pid_t pid) {
   return paren != std::string::npos && line.substr(paren + 2, 1) != "Z";
 }
 
+// A listening socket on 127.0.0.1, on a port of the kernel's choosing.
+int ListenOnLoopback(uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(fd, 64) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::perror("listening on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
 }  // namespace
 
 uint16_t FreePort() { return testing::FreePort(); }
@@ -180,19 +196,7 @@ void SambaServer::WriteConfig() {
   }
 }
 
-SilentListener::SilentListener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(fd_, 64) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::perror("SilentListener");
-  }
-  port_ = ntohs(address.sin_port);
-}
+SilentListener::SilentListener() { fd_ = ListenOnLoopback(port_); }
 
 SilentListener::~SilentListener() { ::close(fd_); }
 
@@ -207,22 +211,6 @@ int SilentListener::Connections() {
 }
 
 namespace {
-
-// A listening socket on 127.0.0.1, on a port of the kernel's choosing.
-int ListenOnLoopback(uint16_t& port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(fd, 64) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::perror("listening on 127.0.0.1");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
 
 int ConnectToLoopback(uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
