@@ -57,7 +57,7 @@ std::string TextTypeStatements(const std::string& qualified) {
 // compares it.
 std::string IndexedExpression(const TableLayout& table,
                               const std::string& column) {
-  const std::string name = QuoteIdentifier(automation::AsciiLowered(column));
+  std::string name = QuoteIdentifier(automation::AsciiLowered(column));
   for (const ColumnLayout& layout : table.columns) {
     if (layout.name == column && !layout.is_long) {
       return "lower((" + name + ")::text COLLATE \"C\")";
