@@ -253,6 +253,7 @@ SlowLink::~SlowLink() {
 }
 
 void SlowLink::Relay(uint16_t server_port, long bytes_per_second) {
+  const auto rate = static_cast<double>(bytes_per_second);
   struct Connection {
     int client;
     int server;
@@ -286,8 +287,7 @@ void SlowLink::Relay(uint16_t server_port, long bytes_per_second) {
       Connection& c = connections[i];
       bool open = true;
       // Never more than a tenth of a second's bytes at once.
-      c.allowance = std::min(c.allowance + seconds * bytes_per_second,
-                             bytes_per_second / 10.0);
+      c.allowance = std::min(c.allowance + seconds * rate, rate / 10.0);
       if (i * 2 + 2 < fds.size() &&
           fds[i * 2 + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
         ssize_t n = ::recv(c.client, buffer.data(), buffer.size(), 0);
