@@ -31,8 +31,18 @@
 #include "host/testing/velnor_test_support.h"
 #include "reportdb/report_files.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::HasEnded;
+using testing::HeldWriteLock;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::TempDir;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -362,4 +372,4 @@ TEST_F(CollectFaultsTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

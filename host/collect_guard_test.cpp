@@ -27,8 +27,24 @@
 #include "host/testing/velnor_test_support.h"
 #include "reportdb/report_files.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::EndsWithin;
+using testing::FreePort;
+using testing::HasEnded;
+using testing::HeldWriteLock;
+using testing::ProgramRun;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::Shell;
+using testing::ShellQuoted;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 using std::chrono::steady_clock;
@@ -392,4 +408,4 @@ TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

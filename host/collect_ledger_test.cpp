@@ -23,8 +23,16 @@
 #include "host/testing/velnor_test_support.h"
 #include "platform/iislog/log_input.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -658,4 +666,4 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfDaysCountedWholeAreNotNamed) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

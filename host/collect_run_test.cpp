@@ -29,8 +29,19 @@
 #include "host/testing/report_rows.h"
 #include "host/testing/velnor_test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::EndsWithin;
+using testing::ExecSql;
+using testing::Lines;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -130,7 +141,7 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
   EXPECT_GT(shown[0].size(), 200u);
   for (size_t i = 0; i < shown.size(); ++i) {
     std::string entry = log[i];
-    entry.erase(entry.find_last_not_of("\r") + 1);
+    entry.erase(entry.find_last_not_of('\r') + 1);
     const std::string description = entry.substr(entry.rfind('\t') + 1);
     EXPECT_EQ(
         shown[i],
@@ -768,4 +779,4 @@ TEST_F(CollectRunTest, LogFilesAreReadInTheOrderOfTheirNames) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

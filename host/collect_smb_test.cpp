@@ -29,8 +29,19 @@
 #include "reportdb/schema.h"
 #include "testing/test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::EndsWithin;
+using testing::HasEnded;
+using testing::Lines;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::TempDir;
+using testing::WaitFor;
+using testing::WriteFile;
 
 using reportdb::kReportKinds;
 using reportdb::ReportDatabaseFileName;
@@ -544,4 +555,4 @@ TEST(CollectSmbAuthTest, AuthFileOthersMayReadIsRefused) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -19,8 +19,14 @@
 
 #include "host/testing/velnor_test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -47,7 +53,8 @@ std::vector<std::string> Split(const std::string& line) {
 
 std::string Mean(long sum, long count) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f", static_cast<double>(sum) / count);
+  std::snprintf(text, sizeof text, "%.2f",
+                static_cast<double>(sum) / static_cast<double>(count));
   return text;
 }
 
@@ -453,4 +460,4 @@ TEST_F(CollectStatisticsTest, AnFtpLogShowsSessionsAndNoBytes) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -16,8 +16,15 @@
 #include "testing/test_support.h"
 #include "testing/tmux_session.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::ReadFile;
+using testing::Rows;
+using testing::TempDir;
+using testing::TmuxSession;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 using std::chrono::seconds;
@@ -125,4 +132,4 @@ TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

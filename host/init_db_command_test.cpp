@@ -18,8 +18,7 @@ class InitDbCommandTest : public ::testing::Test {
   // velnor with `arguments` split at blanks; standard output and error
   // together.
   std::string Velnor(const std::string& arguments, int expected_status) {
-    testing::VelnorRun run =
-        testing::RunVelnor(testing::Words(arguments), tmp_.path());
+    VelnorRun run = RunVelnor(testing::Words(arguments), tmp_.path());
     EXPECT_EQ(run.status, expected_status) << arguments << "\n" << run.err;
     return run.out + run.err;
   }

@@ -19,8 +19,18 @@
 #include "host/testing/velnor_test_support.h"
 #include "testing/test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::ProgramRun;
+using testing::ReadFile;
+using testing::Rows;
+using testing::Shell;
+using testing::ShellQuoted;
+using testing::TempDir;
+using testing::TestToolsRequired;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 
@@ -320,4 +330,4 @@ TEST_F(NightlyTest, SystemdUnitsOfTheReadmeCollectYesterday) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -27,8 +27,18 @@
 #include "testing/postgres_fixture.h"
 #include "testing/test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::Contains;
+using testing::ExecSql;
+using testing::PostgresServer;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::TempDir;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 using reportdb::kReportKinds;
@@ -808,4 +818,4 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -30,7 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ExecSql;
 using testing::ReadFile;
-using testing::VelnorRun;
 using testing::WriteFile;
 
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/report";
@@ -131,7 +130,7 @@ class ReportCommandTest : public ::testing::Test {
 
   // velnor with `arguments` split at blanks; paths here have none.
   VelnorRun Velnor(const std::string& arguments) const {
-    return testing::RunVelnor(testing::Words(arguments), tmp_.path());
+    return RunVelnor(testing::Words(arguments), tmp_.path());
   }
 
   VelnorRun VelnorReport(const std::string& more) const {

@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Contains;
 using testing::Rows;
-using testing::VelnorRun;
 
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/sites";
 const fs::path kSiteConfigData =
@@ -31,7 +30,7 @@ class SitesCommandTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     tmp_ = new testing::TempDir("sites_command_test");
-    testing::LayOutIisServer(Shares() / "WEB01/C$", Shares() / "WEB01/D$");
+    LayOutIisServer(Shares() / "WEB01/C$", Shares() / "WEB01/D$");
   }
   static void TearDownTestSuite() { delete tmp_; }
 
@@ -39,7 +38,7 @@ class SitesCommandTest : public ::testing::Test {
   static fs::path Shares() { return Dir() / "shares"; }
 
   static VelnorRun Velnor(const std::vector<std::string>& args) {
-    return testing::RunVelnor(args, Dir());
+    return RunVelnor(args, Dir());
   }
 
   // velnor collect of 3 to 5 June 2024 into a new database folder `name`.
@@ -49,7 +48,7 @@ class SitesCommandTest : public ::testing::Test {
     more.insert(more.begin(),
                 {"--create-db", "--no-tui", "--share-root", "shares"});
     if (ftp) more.emplace_back("--ftp");
-    return Velnor(testing::CollectArgs(server, name, std::move(more)));
+    return Velnor(CollectArgs(server, name, std::move(more)));
   }
 
   static bool MadeDatabases(const std::string& name) {
@@ -92,8 +91,7 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
        {Case{false, "web", "collected 4 sites of WEB01 (web): "},
         Case{true, "ftp", "collected 2 sites of WEB01 (ftp): "}}) {
     SCOPED_TRACE(c.word);
-    const long records =
-        testing::RecordsOfCollectedSites(c_drive, d_drive, c.ftp);
+    const long records = RecordsOfCollectedSites(c_drive, d_drive, c.ftp);
     ASSERT_GT(records, 0);
     const std::string summary =
         c.summary + std::to_string(records) + " records in ";
@@ -109,7 +107,7 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
         << discovered.err;
 
     VelnorRun typed = Collect("typed-" + c.word, "WEB01", c.ftp,
-                              testing::HandTypedSiteOptions("WEB01", c.ftp));
+                              HandTypedSiteOptions("WEB01", c.ftp));
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_TRUE(Contains(typed.err, summary)) << typed.err;
 
@@ -125,13 +123,11 @@ TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
     EXPECT_EQ(from_file.status, 0) << from_file.err;
 
     const std::vector<Rows> rows =
-        testing::AllReportRows(Dir() / ("typed-" + c.word), "WEB01", c.ftp);
-    EXPECT_EQ(testing::AllReportRows(Dir() / ("discovered-" + c.word), "WEB01",
-                                     c.ftp),
+        AllReportRows(Dir() / ("typed-" + c.word), "WEB01", c.ftp);
+    EXPECT_EQ(AllReportRows(Dir() / ("discovered-" + c.word), "WEB01", c.ftp),
               rows);
-    EXPECT_EQ(
-        testing::AllReportRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp),
-        rows);
+    EXPECT_EQ(AllReportRows(Dir() / ("from-file-" + c.word), "WEB01", c.ftp),
+              rows);
     if (!c.ftp) continue;
     for (const VelnorRun* run : {&discovered, &typed, &from_file}) {
       EXPECT_TRUE(Contains(run->err,

@@ -20,8 +20,15 @@
 #include "host/testing/velnor_test_support.h"
 #include "testing/test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 namespace {
+
+using testing::FreePort;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::Words;
+using testing::WriteFile;
 
 namespace fs = std::filesystem;
 using Counts = std::map<std::string, long>;
@@ -106,7 +113,7 @@ class VelnorCliTest : public ::testing::Test {
       const std::string& server, const std::vector<std::string>& more) {
     std::vector<std::string> args = {"--share-root", "shares"};
     args.insert(args.end(), more.begin(), more.end());
-    return testing::CollectArgs(server, "db", std::move(args));
+    return host::CollectArgs(server, "db", std::move(args));
   }
   VelnorRun Collect(const std::string& server,
                     const std::vector<std::string>& more) {
@@ -501,4 +508,4 @@ TEST_F(VelnorCliTest, MigrateToAStoreThatDoesNotAnswerSaysSoOnce) {
 }
 
 }  // namespace
-}  // namespace velnor::testing
+}  // namespace velnor::host

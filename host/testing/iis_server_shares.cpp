@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-namespace velnor::testing {
+namespace velnor::host {
 
 namespace fs = std::filesystem;
 
@@ -87,4 +87,4 @@ long RecordsOfCollectedSites(const fs::path& c_drive, const fs::path& d_drive,
          RecordsIn(c_drive / "inetpub/logs/Partners/W3SVC9");
 }
 
-}  // namespace velnor::testing
+}  // namespace velnor::host

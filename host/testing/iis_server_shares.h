@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velnor::testing {
+namespace velnor::host {
 
 // Fills `c_drive` (C$) and `d_drive` (D$): C:\Windows holds
 // siteconfig/testdata/iis10-sites.applicationHost.config, and the log
@@ -36,6 +36,6 @@ std::vector<std::string> HandTypedSiteOptions(const std::string& server,
 long RecordsOfCollectedSites(const std::filesystem::path& c_drive,
                              const std::filesystem::path& d_drive, bool ftp);
 
-}  // namespace velnor::testing
+}  // namespace velnor::host
 
 #endif  // VELNOR_HOST_TESTING_IIS_SERVER_SHARES_H_

@@ -7,7 +7,10 @@
 
 #include "reportdb/report_files.h"
 
-namespace velnor::testing {
+namespace velnor::host {
+
+using testing::QueryRows;
+using testing::Rows;
 
 std::vector<Rows> AllReportRows(const std::filesystem::path& db_dir,
                                 const std::string& server, bool ftp) {
@@ -61,4 +64,4 @@ std::vector<Rows> DatabaseState(const std::filesystem::path& db_dir,
   return state;
 }
 
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -11,22 +11,23 @@
 
 #include "host/testing/velnor_test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 
 // The sorted rows of tblGeneral of each of the four databases of `server`
 // (web or `ftp`) in `db_dir`, then of the site totals without the run's
 // time, then of the file registry.
-std::vector<Rows> AllReportRows(const std::filesystem::path& db_dir,
-                                const std::string& server, bool ftp);
+std::vector<testing::Rows> AllReportRows(const std::filesystem::path& db_dir,
+                                         const std::string& server, bool ftp);
 
 // Every row of the four web databases of `server` in `db_dir` in the order
 // written, then of its site totals, each file checked for soundness first
 // (opening a file rolls back what a killed run left). With `ledger`, then
 // the collection ledger as far as runs committed it: their ends, files and
 // days (a run's start is committed apart and is not part of its counts).
-std::vector<Rows> DatabaseState(const std::filesystem::path& db_dir,
-                                const std::string& server, bool ledger);
+std::vector<testing::Rows> DatabaseState(const std::filesystem::path& db_dir,
+                                         const std::string& server,
+                                         bool ledger);
 
-}  // namespace velnor::testing
+}  // namespace velnor::host
 
 #endif  // VELNOR_HOST_TESTING_REPORT_ROWS_H_

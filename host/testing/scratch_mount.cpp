@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velnor::testing {
+namespace velnor::host {
 
 std::unique_ptr<ScratchMount> ScratchMount::Mount(
     const std::filesystem::path& folder, int megabytes) {
@@ -34,4 +34,4 @@ bool ScratchMount::MakeReadOnly() {
                  nullptr) == 0;
 }
 
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-namespace velnor::testing {
+namespace velnor::host {
 
 class ScratchMount {
  public:
@@ -28,6 +28,6 @@ class ScratchMount {
   std::filesystem::path folder_;
 };
 
-}  // namespace velnor::testing
+}  // namespace velnor::host
 
 #endif  // VELNOR_HOST_TESTING_SCRATCH_MOUNT_H_

@@ -6,7 +6,14 @@
 
 #include "reportdb/report_files.h"
 
-namespace velnor::testing {
+namespace velnor::host {
+
+using testing::Contains;
+using testing::QueryRows;
+using testing::ReadFile;
+using testing::Rows;
+using testing::StartProgram;
+using testing::WaitFor;
 
 namespace fs = std::filesystem;
 
@@ -101,4 +108,4 @@ bool WaitForStderr(const fs::path& dir, const std::string& text,
                  limit);
 }
 
-}  // namespace velnor::testing
+}  // namespace velnor::host

@@ -13,7 +13,7 @@
 
 #include "testing/test_support.h"
 
-namespace velnor::testing {
+namespace velnor::host {
 
 // A web log (#Fields date time c-ip cs-method cs-uri-stem sc-status) of
 // `records` records on `day` (YYYY-MM-DD), one a second from midnight.
@@ -38,21 +38,21 @@ std::vector<std::string> CollectArgs(const std::string& server,
 
 // The site totals of web server `server` in `db_dir`: identifier and hits,
 // in the order written.
-Rows SiteTotalRows(const std::filesystem::path& db_dir,
-                   const std::string& server);
+testing::Rows SiteTotalRows(const std::filesystem::path& db_dir,
+                            const std::string& server);
 // The hits of every record the web databases of `server` in `db_dir` hold
 // (of the hits-by-hour database).
 long HitsCounted(const std::filesystem::path& db_dir,
                  const std::string& server);
 
-using VelnorRun = ProgramRun;
+using VelnorRun = testing::ProgramRun;
 
 // StartProgram, FinishProgram and both for the built velnor.
 pid_t StartVelnor(const std::vector<std::string>& args,
                   const std::filesystem::path& dir,
                   const std::function<void()>& in_child = {});
 inline VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir) {
-  return FinishProgram(pid, dir);
+  return testing::FinishProgram(pid, dir);
 }
 VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
@@ -70,6 +70,6 @@ bool StopOnceHoldingLock(pid_t pid, const std::filesystem::path& lock_file,
 bool WaitForStderr(const std::filesystem::path& dir, const std::string& text,
                    std::chrono::milliseconds limit);
 
-}  // namespace velnor::testing
+}  // namespace velnor::host
 
 #endif  // VELNOR_HOST_TESTING_VELNOR_TEST_SUPPORT_H_
