@@ -198,6 +198,7 @@ void Connection::Open(std::string_view connection_string) {
   impl_->path = session->PathOf(impl_->schema);
   impl_->session = std::move(session);
   impl_->own_session = own;
+  // Counted for the process, so that no two openings share a serial.
   static std::atomic<uint64_t> openings{0};
   impl_->serial = ++openings;
 }

@@ -51,25 +51,23 @@ thread_local Backend* tl_showing_backend = nullptr;
 std::atomic<int> g_delivered_interrupts{0};
 
 // The backends are made on first use and kept for the process: a terminal
-// backend owns the terminal's state, which is set up once.
+// backend owns the terminal's state, which is set up once (a terminal that
+// cannot be set up is not tried again). Each is made once even when
+// threads ask at once, and never replaced.
 Backend& PreferredBackend(BackendPreference preference) {
-  static std::unique_ptr<Backend> terminal;
-  static bool terminal_tried = false;
-  static std::unique_ptr<Backend> headless;
-  static std::unique_ptr<Backend> quiet;
   if (preference == BackendPreference::kQuiet) {
-    if (!quiet) quiet = internal::MakeHeadlessBackend(true);
+    static const std::unique_ptr<Backend> quiet =
+        internal::MakeHeadlessBackend(true);
     return *quiet;
   }
   if (preference == BackendPreference::kAuto && isatty(STDIN_FILENO) &&
       isatty(STDERR_FILENO)) {
-    if (!terminal_tried) {
-      terminal_tried = true;
-      terminal = internal::MakeTerminalBackend();
-    }
+    static const std::unique_ptr<Backend> terminal =
+        internal::MakeTerminalBackend();
     if (terminal) return *terminal;
   }
-  if (!headless) headless = internal::MakeHeadlessBackend(false);
+  static const std::unique_ptr<Backend> headless =
+      internal::MakeHeadlessBackend(false);
   return *headless;
 }
 

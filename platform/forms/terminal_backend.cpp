@@ -41,6 +41,8 @@ namespace {
 constexpr auto kFrameInterval = std::chrono::milliseconds(33);
 constexpr auto kInputInterval = std::chrono::milliseconds(10);
 
+// Whether the screen is up, for the fatal-signal and exit handlers that
+// restore the terminal: the process's, as the terminal and the signals are.
 volatile std::sig_atomic_t g_screen_active = 0;
 
 void RestoreTerminal() {
@@ -181,11 +183,8 @@ class TerminalBackend : public Backend {
   }
 
   void InstallHandlers() {
-    static bool at_exit_registered = false;
-    if (!at_exit_registered) {
-      at_exit_registered = true;
-      std::atexit(RestoreAtExit);
-    }
+    // Once for the process, whose terminal it restores.
+    [[maybe_unused]] static const int at_exit = std::atexit(RestoreAtExit);
     struct sigaction action = {};
     action.sa_handler = OnFatalSignal;
     sigemptyset(&action.sa_mask);
