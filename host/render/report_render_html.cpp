@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "host/render/overview_render.h"
 #include "host/render/report_contents.h"
 #include "host/render/report_days.h"
 #include "host/render/report_highlights.h"
@@ -573,20 +574,80 @@ std::string Contents(const Report& report, const DayLimit& limit) {
   return html + "</table></div></section>\n";
 }
 
+// The page up to its <main>: head, style sheet and the header with the
+// title, `facts` (markup) and when it was made.
+std::string PageStart(const std::string& title, const std::string& facts,
+                      const RenderOptions& options) {
+  return fmt::format(
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, "
+      "initial-scale=1\">\n<title>{}</title>\n"
+      "<style>{}</style>\n</head>\n<body>\n<header><h1>Usage report</h1>"
+      "{}<p>Made {}</p></header>\n<main>\n",
+      title, kStyle, facts, Escape(MadeStamp(options.made)));
+}
+
+std::string OverviewRow(const OverviewLine& line) {
+  const bool read = line.problem.empty();
+  const bool days = read && line.has_ledger && line.days > 0;
+  const std::string server = Escape(line.server);
+  std::string html = fmt::format(
+      "<tr><td>{}</td><td>{}</td>",
+      read ? fmt::format("<a href=\"{}\">{}</a>",
+                         Escape(ServerPageName(line.server, line.is_ftp)),
+                         server)
+           : server,
+      line.is_ftp ? "FTP" : "web");
+  auto cell = [&](bool known, const std::string& text) {
+    html += fmt::format("<td>{}</td>", known ? text : "&ndash;");
+  };
+  cell(read && line.has_ledger, Grouped(line.days));
+  cell(days, ledger::DaysText(line.first_day, line.last_day));
+  cell(read, Grouped(line.hits));
+  cell(read, Grouped(line.errors));
+  const ledger::RunRow* run = line.last_run ? &*line.last_run : nullptr;
+  cell(run != nullptr, run ? Escape(ShownUtc(run->started).substr(0, 19)) : "");
+  cell(run != nullptr || !read,
+       read ? (run ? Escape(OutcomeShown(*run, false)) : "")
+            : "cannot be read: " + Escape(line.problem));
+  return html + "</tr>\n";
+}
+
 }  // namespace
+
+std::string RenderOverviewHtml(const std::vector<OverviewLine>& lines,
+                               const std::string& where,
+                               const RenderOptions& options) {
+  std::string html = PageStart(
+      "Usage report: overview",
+      fmt::format("<p>{} &middot; {} server{} and service{}</p>", Escape(where),
+                  lines.size(), lines.size() == 1 ? "" : "s",
+                  lines.size() == 1 ? "" : "s"),
+      options);
+  html += "<section class=\"contents\"><h2>Servers</h2>\n";
+  if (lines.empty()) {
+    html += "<p class=\"empty\">No report databases.</p>\n";
+  } else {
+    html +=
+        "<div class=\"scroll\"><table class=\"runs overview\"><thead><tr>"
+        "<th>Server</th><th>Service</th><th>Days</th><th>Collected</th>"
+        "<th>Hits</th><th>Errors (4xx, 5xx)</th><th>Last run (UTC)</th>"
+        "<th>Outcome</th></tr></thead><tbody>\n";
+    for (const OverviewLine& line : lines) html += OverviewRow(line);
+    html += "</tbody></table></div>\n";
+  }
+  return html + "</section>\n</main>\n</body>\n</html>\n";
+}
 
 std::string RenderHtml(const Report& report, const RenderOptions& options) {
   std::string server = Escape(report.server);
   std::string service = report.is_ftp ? "FTP" : "Web";
-  std::string html = fmt::format(
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, "
-      "initial-scale=1\">\n<title>Usage report: {} ({})</title>\n"
-      "<style>{}</style>\n</head>\n<body>\n<header><h1>Usage report</h1>"
-      "<p>Server {} &middot; {} service &middot; {} site{}</p>"
-      "<p>Made {}</p></header>\n<main>\n",
-      server, service, kStyle, server, service, report.sites.size(),
-      report.sites.size() == 1 ? "" : "s", Escape(MadeStamp(options.made)));
+  std::string html = PageStart(
+      fmt::format("Usage report: {} ({})", server, service),
+      fmt::format("<p>Server {} &middot; {} service &middot; {} site{}</p>",
+                  server, service, report.sites.size(),
+                  report.sites.size() == 1 ? "" : "s"),
+      options);
   html += Navigation(report) + Contents(report, options.days);
   if (report.sites.empty()) {
     html += "<p class=\"empty\">No hits recorded yet.</p>\n";
