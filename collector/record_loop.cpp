@@ -114,7 +114,7 @@ void CollectionRun::TallyRecord(const Site& site, double record_time,
   });
   if (counted && hooks_.count_observer != nullptr) {
     hooks_.count_observer->RecordCounted(
-        {site.identifier, record_time, status, path});
+        {site.identifier, record_time, status, path, reader_->Fields()});
   }
 }
 

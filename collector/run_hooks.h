@@ -7,8 +7,11 @@
 #define VELNOR_COLLECTOR_RUN_HOOKS_H_
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "collector/count_observer.h"
+#include "platform/forms/forms.h"
 #include "platform/iislog/read_hooks.h"
 #include "platform/wmi/wmi.h"
 #include "reportstore/counting_settings.h"
@@ -37,6 +40,9 @@ struct RunHooks {
   iislog::ReadHooks read;
   // Moves the progress bar instead of the files of each site; may be null.
   ProgressMeasure* progress = nullptr;
+  // The host's status line under the progress window (see
+  // forms::Presentation); empty: none.
+  std::function<std::string()> status_line;
 };
 
 struct RunSettings {
@@ -44,6 +50,9 @@ struct RunSettings {
   // The Windows directory of each server, for log folders given as
   // "%SystemRoot%\...".
   wmi::WindowsDirectories windows_directories;
+  // How the progress window is shown: in the terminal, as plain lines or
+  // not at all.
+  forms::BackendPreference progress_window = forms::BackendPreference::kAuto;
 };
 
 }  // namespace velnor

@@ -120,6 +120,7 @@ int RunCollect(const CollectOptions& options) {
   RunSettings settings;
   settings.counting.in_memory = options.tally == "memory";
   settings.windows_directories = run.windows_directories;
+  settings.progress_window = Progress(options);
   auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
@@ -127,7 +128,6 @@ int RunCollect(const CollectOptions& options) {
     return status;
   }
 
-  forms::SetBackendPreference(Progress(options));
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
   // The run's changes to its databases and its ledger rows are kept
