@@ -107,8 +107,11 @@ std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines) {
                                        run ? run->ended : "",
                                        cells[8],
                                        line.problem};
+    // Appended piece by piece: GCC 12 takes "," + field for overlapping
+    // copies (-Wrestrict) in optimised builds.
     for (size_t i = 0; i < fields.size(); ++i) {
-      out += (i ? "," : "") + CsvField(fields[i]);
+      if (i > 0) out += ',';
+      out += CsvField(fields[i]);
     }
     out += "\r\n";
   }
