@@ -36,11 +36,13 @@ void SortByName(automation::StringArray& names) {
 }  // namespace
 
 CollectionRun::CollectionRun(RunState& state, ReportStore& store,
-                             LogLocator& locator, const RunHooks& hooks)
+                             LogLocator& locator, const RunHooks& hooks,
+                             const unc::ShareAccess& shares)
     : state_(state),
       store_(store),
       locator_(locator),
       hooks_(hooks),
+      shares_(shares),
       step_(std::function<void()>([this] {
         WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
                       kRunProcedure);
@@ -251,6 +253,7 @@ void CollectionRun::ReadSiteFiles(Site& site,
     iislog::ReadHooks read = hooks_.read;
     if (hooks_.progress) read.observers.push_back(&measured_progress_);
     reader_->SetHooks(std::move(read));
+    reader_->SetShareAccess(shares_);
   });
   if (!reader_) {
     WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),

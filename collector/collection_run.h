@@ -30,9 +30,10 @@ class CollectionRun {
  public:
   // The run reads and writes `state` (the cancel flag, the grid reference)
   // and calls `store` and `locator`, which read the same state, and
-  // `hooks`. All must outlive the run.
+  // `hooks`; its readers reach the log files through `shares`. All must
+  // outlive the run.
   CollectionRun(RunState& state, ReportStore& store, LogLocator& locator,
-                const RunHooks& hooks);
+                const RunHooks& hooks, const unc::ShareAccess& shares);
   ~CollectionRun();
 
   RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
@@ -80,6 +81,9 @@ class CollectionRun {
   void TakeRecord(Site& site, double record_time, const std::string& path);
   void TallyRecord(const Site& site, double record_time,
                    const std::string& path);
+  // Raises invalid procedure call (5), naming `url` and `path`, when `url`
+  // holds a NUL byte.
+  void RefuseNulText(std::string_view url, const std::string& path);
   // The current record's status code, 0 when it has none.
   int32_t RecordStatus();
   // Raw mode (raw_grid.cpp).
@@ -107,6 +111,7 @@ class CollectionRun {
   ReportStore& store_;
   LogLocator& locator_;
   const RunHooks& hooks_;
+  const unc::ShareAccess& shares_;
   // The run's own handler: log with the run's source, resume after the step.
   automation::ErrorHandler<std::function<void()>> step_;
 

@@ -300,12 +300,13 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   }
   run.text.ascii = !LocaleIsUtf8();
   if (!CheckSites(options, run) ||
-      !ConfigureServerAccess(options.access, run.windows_directories)) {
+      !ConfigureServerAccess(options.access, run.windows_directories,
+                             run.shares)) {
     return false;
   }
   siteconfig::Refusal refusal;
   if (options.discover_sites &&
-      !siteconfig::AddDiscoveredSites(options.server, options.ftp,
+      !siteconfig::AddDiscoveredSites(run.shares, options.server, options.ftp,
                                       options.site_ids, run.windows_directories,
                                       run.sites, run.notes, refusal)) {
     return Usage(refusal.problem, refusal.help);
@@ -338,7 +339,7 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
 bool CheckLogDirectories(LogParserInterface& parser,
                          const CollectOptions& options, const PlannedRun& run) {
   for (const std::string& site : run.sites) {
-    if (!CheckLogDirectory(parser, run.server, options.ftp, site)) {
+    if (!CheckLogDirectory(parser, run.shares, run.server, options.ftp, site)) {
       return false;
     }
   }

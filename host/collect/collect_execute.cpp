@@ -206,7 +206,7 @@ std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
                                       const CollectOptions& options,
                                       PlannedRun& run) {
   std::vector<SiteFolder> folders =
-      SurveyLogFolders(parser, run.server, options.ftp, run.sites);
+      SurveyLogFolders(parser, run.shares, run.server, options.ftp, run.sites);
   for (const SiteFolder& folder : folders) {
     if (folder.read_from.empty()) continue;
     run.notes.push_back("FTP site " + folder.identifier + " \"" +

@@ -15,6 +15,7 @@
 #include "host/collect/collect_window.h"
 #include "host/render/grid_render.h"
 #include "ledger/ledger_store.h"
+#include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 #include "reportdb/pg_run_lock.h"
 #include "reportdb/report_location.h"
@@ -32,6 +33,9 @@ struct PlannedRun {
   std::vector<std::string> sites;
   // --windows-dir, --windows-dirs, or found by --discover-sites.
   wmi::WindowsDirectories windows_directories;
+  // How the shares are reached (--share-root, the SMB options), with the
+  // folder aliases the survey of the log folders adds.
+  unc::ShareAccess shares;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;

@@ -121,6 +121,7 @@ int RunCollect(const CollectOptions& options) {
   settings.counting.in_memory = options.tally == "memory";
   settings.windows_directories = run.windows_directories;
   settings.progress_window = Progress(options);
+  settings.shares = run.shares;
   auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
@@ -130,6 +131,8 @@ int RunCollect(const CollectOptions& options) {
 
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
+  // The run's collector reads through the folder aliases the survey found.
+  settings.shares = run.shares;
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.
