@@ -677,7 +677,8 @@ TEST_F(PgStoreTest, UrlsWithANulByteAreRefusedAliveInEitherStoreAndTally) {
     }
     server_.Exec(
         "SET client_min_messages = warning; DROP SCHEMA "
-        "velnor_ledger_srva_web CASCADE");
+        "velnor_ledger_srva_web CASCADE; DROP SCHEMA "
+        "velnor_statistics_srva_web CASCADE");
   }
 }
 

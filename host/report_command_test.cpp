@@ -268,11 +268,13 @@ TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   const std::string& html = run.out;
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(html.find("</html>\n"), std::string::npos);
-  for (const char* outside :
-       {"http", "<script", "src=", "url(", "@import", "<link", "<iframe",
-        "<object", "<embed", "@font-face"}) {
+  for (const char* outside : {"http", "src=", "url(", "@import", "<link",
+                              "<iframe", "<object", "<embed", "@font-face"}) {
     EXPECT_EQ(html.find(outside), std::string::npos) << outside;
   }
+  // The one script, which sorts tables, is inline.
+  EXPECT_EQ(Occurrences(html, "<script"), 1u);
+  EXPECT_EQ(Occurrences(html, "<script>"), 1u);
   EXPECT_EQ(html.find("<Intra>"), std::string::npos);
   EXPECT_NE(html.find("Caf\xC3\xA9 &lt;Intra&gt; &amp; &quot;Co&quot;"),
             std::string::npos);
@@ -766,10 +768,18 @@ TEST_F(ReportCommandTest, EachStatusCodeKeepsItsOwnRowInEveryFormat) {
   // The page's wide and narrow charts each give every code its bar, the
   // code beside the label as stored.
   std::string html = VelnorReport("--format html").out;
-  for (int code : {206, 301, 302, 403}) {
+  // Beside "Others" HTTP's reason phrase tells the codes apart.
+  for (const auto& [code, reason] :
+       std::vector<std::pair<int, std::string>>{{206, "Partial Content"},
+                                                {301, "Moved Permanently"},
+                                                {302, "Found"},
+                                                {403, "Forbidden"}}) {
     EXPECT_EQ(Occurrences(html, "<tspan class=\"code\">" +
-                                    std::to_string(code) + "</tspan> Others<"),
+                                    std::to_string(code) + "</tspan> Others: "),
               2u)
+        << code;
+    EXPECT_NE(html.find(std::to_string(code) + " Others: " + reason),
+              std::string::npos)
         << code;
   }
 }

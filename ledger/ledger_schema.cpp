@@ -19,27 +19,14 @@
 namespace velnor::ledger {
 namespace {
 
+using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
+using ado::pg::RaiseSchemaFailure;
 using automation::Raise;
 
-constexpr const char* kDuplicateSchema = "42P06";
-
-[[noreturn]] void RaiseStore(const std::string& url, const std::string& what,
-                             const PgError& error) {
-  Raise(automation::kErrPermissionDenied,
-        "Could not " + what + " in the PostgreSQL database " + url + ": " +
-            error.what() +
-            ". Check the URL, that the server runs, and that the role may "
-            "create schemas in the database.");
-}
-
 std::unique_ptr<PgConnection> Connect(const std::string& url) {
-  try {
-    return std::make_unique<PgConnection>(url, "velnor ledger");
-  } catch (const PgError& error) {
-    RaiseStore(url, "connect", error);
-  }
+  return ado::pg::ConnectForSchemas(url, "velnor ledger");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -48,11 +35,12 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Builds every table in the empty database file `path`.
-void WriteTables(const std::string& path) {
+// Builds every table of `tables` in the empty database file `path`.
+void WriteTables(const std::string& path,
+                 const std::vector<LedgerTable>& tables) {
   auto session = ado::Session::Private(ado::kDefaultLockWaitMs);
   std::string schema = session->Attach(path);
-  for (const LedgerTable& table : LedgerTables()) {
+  for (const LedgerTable& table : tables) {
     for (std::string_view statement : table.definition) {
       session->Prepare(statement, schema)->Step();
     }
@@ -111,13 +99,20 @@ const std::vector<LedgerTable>& LedgerTables() {
 }
 
 bool CreateLedger(const std::string& path) {
+  return CreateTablesFile(path, LedgerTables(), "ledger");
+}
+
+bool CreateTablesFile(const std::string& path,
+                      const std::vector<LedgerTable>& tables,
+                      std::string_view what) {
+  const std::string noun(what);
   if (::access(path.c_str(), F_OK) == 0) return false;
   const std::string folder = FolderOf(path);
-  std::string temp = folder + "/.velnor-ledger-XXXXXX";
+  std::string temp = folder + "/.velnor-" + noun + "-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) {
     Raise(automation::kErrPermissionDenied,
-          "Could not create a file in '" + folder + "' for the ledger: " +
+          "Could not create a file in '" + folder + "' for the " + noun + ": " +
               std::strerror(errno) + ". Check the folder's permissions.");
   }
   ::fchmod(fd, 0644);
@@ -130,17 +125,17 @@ bool CreateLedger(const std::string& path) {
     }
   } remover{temp};
   try {
-    WriteTables(temp);
+    WriteTables(temp, tables);
   } catch (const automation::AutomationError& error) {
     Raise(automation::kErrPermissionDenied,
-          "Could not write the tables of the ledger '" + path +
+          "Could not write the tables of the " + noun + " '" + path +
               "': " + error.description());
   }
   if (::link(temp.c_str(), path.c_str()) == 0) return true;
   if (errno == EEXIST) return false;
   Raise(automation::kErrPermissionDenied,
-        "Could not create the ledger '" + path + "': " + std::strerror(errno) +
-            ". Check the folder's permissions.");
+        "Could not create the " + noun + " '" + path +
+            "': " + std::strerror(errno) + ". Check the folder's permissions.");
 }
 
 std::string LedgerSchemaName(std::string_view server, bool is_ftp) {
@@ -148,10 +143,15 @@ std::string LedgerSchemaName(std::string_view server, bool is_ftp) {
 }
 
 std::string LedgerSchemaStatements(const std::string& schema) {
+  return TablesSchemaStatements(schema, LedgerTables());
+}
+
+std::string TablesSchemaStatements(const std::string& schema,
+                                   const std::vector<LedgerTable>& tables) {
   const std::string quoted = ado::pg::QuoteIdentifier(schema);
   std::string sql = "CREATE SCHEMA " + quoted + ";\nSET LOCAL search_path TO " +
                     quoted + ";\n";
-  for (const LedgerTable& table : LedgerTables()) {
+  for (const LedgerTable& table : tables) {
     for (std::string_view statement : table.definition) {
       sql += std::string(statement) + ";\n";
     }
@@ -161,7 +161,13 @@ std::string LedgerSchemaStatements(const std::string& schema) {
 
 bool CreatePgLedger(const std::string& url, std::string_view server,
                     bool is_ftp) {
-  const std::string schema = LedgerSchemaName(server, is_ftp);
+  return CreatePgTables(url, LedgerSchemaName(server, is_ftp), LedgerTables(),
+                        "ledger");
+}
+
+bool CreatePgTables(const std::string& url, const std::string& schema,
+                    const std::vector<LedgerTable>& tables,
+                    std::string_view what) {
   if (schema.size() > ado::kMaxPostgresName) {
     Raise(automation::kErrPermissionDenied,
           "The schema name '" + schema + "' is longer than PostgreSQL's " +
@@ -170,13 +176,14 @@ bool CreatePgLedger(const std::string& url, std::string_view server,
   }
   std::unique_ptr<PgConnection> db = Connect(url);
   try {
-    db->Exec("BEGIN; " + LedgerSchemaStatements(schema) + "COMMIT;");
+    db->Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
     return true;
   } catch (const PgError& error) {
     db->Exec("ROLLBACK");
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
-    RaiseStore(url, "make the ledger schema " + schema, error);
+    RaiseSchemaFailure(
+        url, "make the " + std::string(what) + " schema " + schema, error);
   }
 }
 
@@ -189,20 +196,25 @@ std::vector<std::string> PgLedgerSchemas(const std::string& url) {
       if (row[0] && ParseLedgerSchemaName(*row[0])) schemas.push_back(*row[0]);
     }
   } catch (const PgError& error) {
-    RaiseStore(url, "list the ledger schemas", error);
+    RaiseSchemaFailure(url, "list the ledger schemas", error);
   }
   return schemas;
 }
 
 bool PgLedgerExists(const std::string& url, std::string_view server,
                     bool is_ftp) {
-  const std::string schema = LedgerSchemaName(server, is_ftp);
+  return PgSchemaExists(url, LedgerSchemaName(server, is_ftp), "ledger");
+}
+
+bool PgSchemaExists(const std::string& url, const std::string& schema,
+                    std::string_view what) {
   std::unique_ptr<PgConnection> db = Connect(url);
   try {
     return !db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
                 .empty();
   } catch (const PgError& error) {
-    RaiseStore(url, "look for the ledger schema " + schema, error);
+    RaiseSchemaFailure(
+        url, "look for the " + std::string(what) + " schema " + schema, error);
   }
 }
 

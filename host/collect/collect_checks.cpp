@@ -189,6 +189,12 @@ bool CheckOutput(const CollectOptions& options) {
     return Usage("--output " + Shown(options.output) + " is a folder",
                  "give the file to write the listing to");
   }
+  if (std::string kind = SpecialFileKind(options.output); !kind.empty()) {
+    return Usage("--output " + Shown(options.output) + " is " + kind +
+                     ", not a file: velnor writes only regular files",
+                 "give a file to write the listing to, or leave --output out "
+                 "to write it to standard output");
+  }
   fs::path folder = fs::path(options.output).parent_path();
   if (folder.empty()) folder = ".";
   if (fs::exists(options.output)
@@ -260,7 +266,10 @@ bool CheckWrittenFiles(const CollectOptions& options, const PlannedRun& run) {
   return CheckNotLink(RunLock::PathOf(options.db_dir, run.server, options.ftp),
                       "the run lock file") &&
          database(ledger::LedgerPath(options.db_dir, run.server, options.ftp),
-                  "the collection ledger");
+                  "the collection ledger") &&
+         (options.raw || !options.statistics ||
+          database(run.location.StatisticsPath(run.server, options.ftp),
+                   "the statistics database"));
 }
 
 // Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.

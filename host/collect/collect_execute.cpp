@@ -152,6 +152,11 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
       join(run.ledger_path, "collection ledger");
   if (!ledger) return std::nullopt;
   schemas.ledger = *ledger;
+  if (run.statistics_path.empty()) return schemas;
+  std::optional<std::string> statistics =
+      join(run.statistics_path, "statistics database");
+  if (!statistics) return std::nullopt;
+  schemas.statistics = *statistics;
   return schemas;
 }
 
@@ -254,7 +259,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
                               const PlannedRun& run,
                               const std::vector<SiteFolder>& folders,
                               const std::shared_ptr<forms::StreamingGrid>& grid,
-                              RunLedger* recorder) {
+                              RunLedger* recorder,
+                              RunStatisticsObserver* statistics) {
   std::map<std::pair<ledger::Day, ledger::Day>, std::vector<size_t>> groups;
   std::vector<std::pair<ledger::Day, ledger::Day>> order;
   for (size_t i = 0; i < run.windows.size(); ++i) {
@@ -276,6 +282,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
     hooks.read.observers.push_back(recorder);
     hooks.read.planner = recorder;
   }
+  // It hears each counted record first and passes it on to the ledger.
+  if (statistics) hooks.count_observer = statistics;
   const std::shared_ptr<LogParserInterface> collector =
       CreateLogParser(hooks, settings);
   LogParserInterface& parser = *collector;

@@ -42,6 +42,9 @@ struct PlannedRun {
   std::unique_ptr<std::ostream> output;  // with --output
   std::vector<std::string> notes;        // printed after the summary line
   std::string ledger_path;
+  // The statistics database the run writes; empty when it keeps none (a
+  // raw listing, --no-statistics).
+  std::string statistics_path;
   ledger::LedgerContents ledger;    // as it was before the run
   ledger::Day today = 0;            // in the logs' time
   std::vector<SiteWindow> windows;  // of the sites of `sites`, in order

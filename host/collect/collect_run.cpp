@@ -75,11 +75,17 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
       options.raw ? MakeListingGrid(run, listing) : nullptr;
   std::unique_ptr<RunLedger> recorder =
       MakeRecorder(options, run, run_id, counted, folders, unread_sites);
+  std::unique_ptr<RunStatisticsObserver> statistics;
+  if (recorder && !schemas.statistics.empty()) {
+    statistics =
+        std::make_unique<RunStatisticsObserver>(options.ftp, recorder.get());
+  }
   auto started = std::chrono::steady_clock::now();
-  const CollectedGroups collected =
-      CollectGroups(settings, options, run, folders, grid, recorder.get());
-  const std::string not_kept = CommitRun(session, schemas.ledger, run_id,
-                                         collected, recorder.get(), run.ledger);
+  const CollectedGroups collected = CollectGroups(
+      settings, options, run, folders, grid, recorder.get(), statistics.get());
+  const std::string not_kept =
+      CommitRun(session, schemas, run_id, collected, recorder.get(),
+                statistics.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
     RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));

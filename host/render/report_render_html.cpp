@@ -13,6 +13,7 @@
 #include "host/render/report_days.h"
 #include "host/render/report_highlights.h"
 #include "host/render/report_render.h"
+#include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
 #include "reportdb/status_labels.h"
 
@@ -89,6 +90,11 @@ table.runs tfoot td{font-weight:700;border-top:2px solid #8896a8}
 table.sortable th{cursor:pointer;user-select:none}
 table.sortable th[aria-sort=ascending]::after{content:" \25B2";font-size:10px}
 table.sortable th[aria-sort=descending]::after{content:" \25BC";font-size:10px}
+table.statistics{border-collapse:collapse;font-size:13px}
+table.statistics th,table.statistics td{padding:3px 10px;text-align:right;
+ border-bottom:1px solid #e4e9ef;white-space:nowrap}
+table.statistics th:first-child,table.statistics td:first-child,
+table.top td:last-child{text-align:left}
 @media (max-width:999px){
  header{padding:16px 14px}
  main{padding:4px 6px 24px}
@@ -115,7 +121,8 @@ table.sortable th[aria-sort=descending]::after{content:" \25BC";font-size:10px}
  svg .bar,.legend i{fill:#4c97dc;background:#4c97dc}
  svg .bar.weekend,.legend i.weekend{fill:#a9cdf3;background:#a9cdf3}
  .empty{color:#8d9aab}
- table.runs th,table.runs td{border-bottom-color:#2d3846}
+ table.runs th,table.runs td,table.statistics th,table.statistics td{
+  border-bottom-color:#2d3846}
  table.runs tfoot td{border-top-color:#71819a}
 }
 @media print{
@@ -648,8 +655,8 @@ std::string WeekChart(const std::vector<reportdb::DayCount>& days,
 }
 
 // The figure of the dated series: by day, or by week for a long one.
-std::string DayFigure(const Report& report, const SiteReport& site,
-                      const DayLimit& limit) {
+std::string DaysFigure(const Report& report, const SiteReport& site,
+                       const DayLimit& limit) {
   const std::string caption = fmt::format("Hits by day ({})", kLogTimeNote);
   if (!report.has_ledger) {
     return Figure(caption,
@@ -687,6 +694,54 @@ std::string RunTable(const SiteReport& site) {
                     "</tbody><tfoot><tr><td>Total</td><td>{}</td></tr>"
                     "</tfoot></table>\n",
                     Grouped(site.runs_total));
+}
+
+// The statistics beyond the counts: a row of figures per day ("-" where
+// the logs did not carry the field), then each day's top URLs, a long URL
+// cut with the whole of it on hover.
+constexpr size_t kStatisticsUrlChars = 60;
+
+std::string StatisticsTables(const Report& report, const SiteReport& site,
+                             const DayLimit& limit) {
+  const std::vector<const statistics::DayFigures*> days =
+      ShownStatistics(site, limit);
+  if (days.empty()) {
+    return "<p class=\"empty\">No days in the statistics.</p>\n";
+  }
+  std::string html =
+      "<div class=\"scroll\"><table class=\"statistics sortable\"><thead><tr>"
+      "<th>Day</th>";
+  for (const DayFigure& figure : FiguresOf(*days.front(), report.is_ftp)) {
+    html += fmt::format("<th>{}</th>", Escape(figure.label));
+  }
+  html += "</tr></thead><tbody>\n";
+  std::string tops;
+  for (const statistics::DayFigures* day : days) {
+    const std::string text = ledger::DayText(day->day);
+    html += fmt::format("<tr><td>{}</td>", text);
+    for (const DayFigure& figure : FiguresOf(*day, report.is_ftp)) {
+      html += fmt::format("<td>{}</td>", Escape(figure.value.value_or("-")));
+    }
+    html += "</tr>\n";
+    for (const TopList& list : TopLists(*day)) {
+      for (const statistics::UrlValue& url : *list.urls) {
+        tops += fmt::format(
+            "<tr><td>{}</td><td>{}</td><td>{}</td>"
+            "<td title=\"{}\">{}</td></tr>\n",
+            text, Escape(list.label), url.value, Escape(url.url),
+            Escape(CutText(url.url, kStatisticsUrlChars)));
+      }
+    }
+  }
+  html += "</tbody></table></div>\n";
+  if (tops.empty()) return html;
+  return html +
+         "<p class=\"legend\">Top URLs of each day by 404s, 5xx and time "
+         "taken</p>\n<div class=\"scroll\"><table class=\"statistics top "
+         "sortable\"><thead><tr><th>Day</th><th>By</th><th>Value</th><th>URL</"
+         "th>"
+         "</tr></thead><tbody>\n" +
+         tops + "</tbody></table></div>\n";
 }
 
 std::string Card(std::string_view value, std::string_view what) {
@@ -735,7 +790,7 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
           "<section class=\"site\" id=\"site-{}\">\n<h2><span class=\"id\">"
           "Site {}</span>{}</h2>\n",
           index, Escape(site.identifier), name) +
-      Cards(site) + DayFigure(report, site, limit) + "<div class=\"pair\">\n" +
+      Cards(site) + DaysFigure(report, site, limit) + "<div class=\"pair\">\n" +
       Figure(fmt::format("Hits by day of week ({})", kNoYearNote),
              ColumnChart(BucketBars(site.weekdays), "Day of week", kSmall)) +
       Figure(fmt::format("Hits by month ({})", kNoYearNote),
@@ -753,6 +808,13 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
   } else {
     html += Figure(fmt::format("Top {} URLs", kTopUrlCount),
                    EntryChart(site.top_urls, "URL", "No URLs recorded."));
+  }
+  // Without a statistics database the page is what it always was.
+  if (report.has_statistics) {
+    html += Figure(fmt::format("Statistics by day ({}; bytes, visitors, time "
+                               "taken)",
+                               kLogTimeNote),
+                   StatisticsTables(report, site, limit));
   }
   return html + Figure("Past runs", RunTable(site)) + "</section>\n";
 }
