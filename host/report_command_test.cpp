@@ -600,7 +600,7 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
   std::map<sys_days, int64_t> hits;
   for (sys_days day = first; day <= last; day += days{1}) {
     const std::string text = DayName(day);
-    std::string log = testing::IisLog(text, RecordsOn(day));
+    std::string log = IisLog(text, RecordsOn(day));
     hits[day] = RecordsOn(day);
     if (text == "2024-11-05") {
       // Enough hits to be among the top ten URLs.
