@@ -695,6 +695,27 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
         << twice.err;
   }
   same_everywhere();
+  // A folder without a ledger leaves the store none either: its counts
+  // are of days no ledger knows, so a collection is refused in both alike,
+  // and the reports say the same.
+  fs::remove(db_dir_ / ledger::LedgerFileName("GEN1", false));
+  ASSERT_EQ(Velnor(overwrite).status, 0);
+  same_everywhere();
+  for (bool postgres : {true, false}) {
+    VelnorRun refused = Velnor(Collect("GEN1", false, postgres));
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("hold counts, but there is no collection "
+                               "ledger beside them"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_EQ(Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-url",
+                    server_.Url()})
+                .out,
+            Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-dir",
+                    db_dir_.string()})
+                .out);
+  same_everywhere();
 }
 
 // The schemas of a web server as the earlier init-db made them: citext
