@@ -3,10 +3,10 @@
 // the same logs give the same rows in every table and the same report; the
 // store's ledger answers every run as a folder's does; collectors of four
 // servers run at once; two of one server do not, and count the same days
-// once; a server stopped in the middle of a run leaves nothing
-// half-written; a missing table costs error-log lines and the run goes on,
-// as with files; a URL holding a NUL byte is refused alike by either store
-// and either way of counting.
+// once, and one waiting for the other stops at SIGTERM; a server stopped
+// in the middle of a run leaves nothing half-written; a missing table
+// costs error-log lines and the run goes on, as with files; a URL holding
+// a NUL byte is refused alike by either store and either way of counting.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -354,10 +354,35 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
-  // One that waits for the lock gets it when the first commits, and finds
-  // the days counted: they are counted once.
+  // One that waits for the lock stops waiting at SIGTERM, as Cancel.
   std::vector<std::string> waiting = Collect("srva", false, true);
   waiting.insert(waiting.end(), {"--wait", "120"});
+  const fs::path stopped_dir = tmp_.path() / "stopped";
+  fs::create_directories(stopped_dir);
+  const pid_t stopped = StartVelnor(waiting, stopped_dir);
+  const std::string its_name =
+      "velnor process " + std::to_string(stopped) + ", started %";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !server_
+                    .Query(
+                        "SELECT 1 FROM pg_stat_activity WHERE "
+                        "application_name LIKE '" +
+                        its_name + "'")
+                    .empty();
+      },
+      std::chrono::seconds(30)));
+  ::kill(stopped, SIGTERM);
+  EXPECT_TRUE(EndsWithin(stopped, std::chrono::seconds(5)))
+      << "still waiting for the lock 5 s after SIGTERM";
+  VelnorRun cancelled = FinishVelnor(stopped, stopped_dir);
+  EXPECT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_NE(cancelled.err.find("velnor: cancelled before the run started; "
+                               "nothing was collected"),
+            std::string::npos)
+      << cancelled.err;
+  // One that waits for the lock gets it when the first commits, and finds
+  // the days counted: they are counted once.
   const fs::path waiting_dir = tmp_.path() / "waiting";
   fs::create_directories(waiting_dir);
   const pid_t second = StartVelnor(waiting, waiting_dir);
