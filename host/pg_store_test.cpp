@@ -4,7 +4,8 @@
 // store's ledger answers every run as a folder's does; collectors of four
 // servers run at once; two of one server do not, and count the same days
 // once, and one waiting for the other stops at SIGTERM; a server stopped
-// in the middle of a run leaves nothing half-written; a missing table
+// in the middle of a run leaves nothing half-written, and a connection
+// lost while it commits is not reported as either outcome; a missing table
 // costs error-log lines and the run goes on, as with files; a URL holding
 // a NUL byte is refused alike by either store and either way of counting.
 #include <gtest/gtest.h>
@@ -415,6 +416,50 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   std::string log = ReadFile(tmp_.path() / "pg-errors.log");
   EXPECT_NE(log.find("Disk or network error."), std::string::npos) << log;
   ASSERT_EQ(server_.Restart(), "");
+  EXPECT_EQ(Tables("SRVA", false, true), before);
+
+  // The connection lost during COMMIT (held there by a deferred trigger):
+  // whether the run was kept cannot be told, and is not claimed either way.
+  server_.Exec(
+      "CREATE FUNCTION velnor_ledger_srva_web.slow() RETURNS trigger "
+      "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END "
+      "$$; CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON "
+      "velnor_ledger_srva_web.run_days DEFERRABLE INITIALLY DEFERRED FOR EACH "
+      "ROW EXECUTE FUNCTION velnor_ledger_srva_web.slow()");
+  sites_["SRVA/web"] = {"Late,D:\\Logs,4"};
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC4/u_ex240601.log",
+            GeneratedLog(5, 100));
+  const fs::path late_dir = tmp_.path() / "late";
+  fs::create_directories(late_dir);
+  const pid_t late = StartVelnor(Collect("SRVA", false, true), late_dir);
+  const std::string committing =
+      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+      "process " +
+      std::to_string(late) + "' AND query = 'COMMIT' AND state = 'active'";
+  Rows backend;
+  EXPECT_TRUE(
+      WaitFor([&] { return !(backend = server_.Query(committing)).empty(); },
+              std::chrono::seconds(60)));
+  ASSERT_FALSE(backend.empty());
+  server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
+  VelnorRun unknown = FinishVelnor(late, late_dir);
+  EXPECT_EQ(unknown.status, 1) << unknown.err;
+  EXPECT_NE(unknown.err.find("this run may or may not have been stored: "
+                             "Disk or network error."),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_NE(unknown.err.find("see which with velnor runs --db-url " +
+                             server_.Url() + " --server SRVA (run "),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_EQ(unknown.err.find("nothing of this run was stored"),
+            std::string::npos)
+      << unknown.err;
+  // Its ledger row is left as the lost commit left it: not marked failed.
+  EXPECT_EQ(server_.Query("SELECT ended, outcome FROM "
+                          "velnor_ledger_srva_web.runs ORDER BY run_id DESC "
+                          "LIMIT 1"),
+            (Rows{{"NULL", "NULL"}}));
   EXPECT_EQ(Tables("SRVA", false, true), before);
 }
 
