@@ -8,6 +8,7 @@
 
 #include "ledger/ledger_store.h"
 #include "platform/ado/engine.h"
+#include "platform/ado/pg_connection.h"
 
 namespace velnor::statistics {
 namespace {
@@ -65,21 +66,19 @@ std::vector<UrlValue> Top(std::vector<UrlValue> values) {
 // The indexes an earlier design made on each table, which only slowed the
 // writes down; dropped from a schema that has them.
 void DropEarlierIndexes(const std::string& url, const std::string& schema) {
-  std::string sql;
+  std::string sql = "SET client_min_messages = warning;\n";
   for (const ledger::LedgerTable& table : StatisticsTables()) {
     sql += "DROP INDEX IF EXISTS " + ado::pg::QuoteIdentifier(schema) + "." +
            std::string(table.name) + "_day;\n";
   }
+  std::unique_ptr<ado::pg::PgConnection> db =
+      ado::pg::ConnectForSchemas(url, "velnor statistics");
   try {
-    ado::pg::PgConnection db(url, "velnor init-db");
-    db.Exec("SET client_min_messages = warning;\n" + sql);
+    db->Exec(sql);
   } catch (const ado::pg::PgError& error) {
-    automation::Raise(automation::kErrPermissionDenied,
-                      "Could not bring the statistics schema " + schema +
-                          " in the PostgreSQL database " + url +
-                          " to the current design: " + error.what() +
-                          ". Check the URL, that the server runs, and that "
-                          "the role owns the schema.");
+    ado::pg::RaiseSchemaFailure(
+        url, "bring the statistics schema " + schema + " to the current design",
+        error);
   }
 }
 
