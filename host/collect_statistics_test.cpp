@@ -253,10 +253,12 @@ std::vector<std::string> Cells(const std::string& row, const char* tag) {
 Expected FromHtml(const std::string& html) {
   Expected shown;
   static const std::regex kTable(
-      "<table class=\"statistics\"><thead><tr>(.*?)</tr></thead><tbody>\n"
+      "<table class=\"statistics "
+      "sortable\"><thead><tr>(.*?)</tr></thead><tbody>\n"
       "([^]*?)</tbody>");
   static const std::regex kTop(
-      "<table class=\"statistics top\"><thead>.*?</thead><tbody>\n([^]*?)"
+      "<table class=\"statistics top "
+      "sortable\"><thead>.*?</thead><tbody>\n([^]*?)"
       "</tbody>");
   std::smatch m;
   if (!std::regex_search(html, m, kTable)) return shown;

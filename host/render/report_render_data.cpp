@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "host/render/json_layout.h"
 #include "host/render/report_days.h"
 #include "host/render/report_render.h"
 #include "host/render/report_statistics.h"
@@ -39,88 +40,58 @@ class CsvWriter {
   std::string* out_;
 };
 
-// Writes `items` as a JSON array, one item per line at `indent`.
 template <class Items, class ItemToJson>
-void JsonList(std::string& out, const Items& items, std::string_view indent,
-              ItemToJson to_json) {
-  if (items.empty()) {
-    out += "[]";
-    return;
-  }
-  out += "[\n";
-  for (size_t i = 0; i < items.size(); ++i) {
-    out += std::string(indent) + "  " + to_json(items[i]);
-    out += i + 1 < items.size() ? ",\n" : "\n";
-  }
-  out += std::string(indent) + "]";
+Json JsonList(const Items& items, ItemToJson to_json) {
+  Json list = Json::array();
+  for (const auto& item : items) list.push_back(to_json(item));
+  return list;
 }
 
-template <class Numbers>
-std::string JsonNumbers(const Numbers& numbers) {
-  std::string out = "[";
-  for (size_t i = 0; i < numbers.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += std::to_string(numbers[i]);
-  }
-  return out + "]";
+Json BucketJson(const Bucket& bucket) {
+  return {{"number", bucket.sort},
+          {"name", JsonText(bucket.label)},
+          {"hits", bucket.hits}};
 }
 
-std::string BucketJson(const Bucket& bucket) {
-  return "{\"number\": " + std::to_string(bucket.sort) +
-         ", \"name\": " + JsonString(bucket.label) +
-         ", \"hits\": " + std::to_string(bucket.hits) + "}";
+Json UrlJson(const UrlCount& url) {
+  return {{"url", JsonText(url.url)}, {"hits", url.hits}};
 }
 
-std::string UrlJson(const UrlCount& url) {
-  return "{\"url\": " + JsonString(url.url) +
-         ", \"hits\": " + std::to_string(url.hits) + "}";
+Json StatusJson(const StatusCount& status) {
+  return {{"code", status.code},
+          {"label", JsonText(status.label)},
+          {"sort", status.sort},
+          {"hits", status.hits}};
 }
 
-std::string DayJson(const reportdb::DayCount& day) {
-  return "{\"day\": " + JsonString(ledger::DayText(day.day)) +
-         ", \"weekday\": " + JsonString(WeekdayName(day.day)) +
-         ", \"weekend\": " + (IsWeekend(day.day) ? "true" : "false") +
-         ", \"complete\": " + (day.complete ? "true" : "false") +
-         ", \"hits\": " + std::to_string(day.hits) +
-         ", \"hits_2xx\": " + std::to_string(day.hits_by_class[0]) +
-         ", \"hits_3xx\": " + std::to_string(day.hits_by_class[1]) +
-         ", \"hits_4xx\": " + std::to_string(day.hits_by_class[2]) +
-         ", \"hits_5xx\": " + std::to_string(day.hits_by_class[3]) + "}";
+Json DayJson(const reportdb::DayCount& day) {
+  return {{"day", ledger::DayText(day.day)},
+          {"weekday", WeekdayName(day.day)},
+          {"weekend", IsWeekend(day.day)},
+          {"complete", day.complete},
+          {"hits", day.hits},
+          {"hits_2xx", day.hits_by_class[0]},
+          {"hits_3xx", day.hits_by_class[1]},
+          {"hits_4xx", day.hits_by_class[2]},
+          {"hits_5xx", day.hits_by_class[3]}};
 }
 
-void SiteJson(std::string& out, const SiteReport& site, bool is_ftp,
-              const DayLimit& days) {
-  const char* kIndent = "      ";
-  out += "    {\n";
-  out += std::string(kIndent) +
-         "\"identifier\": " + JsonString(site.identifier) + ",\n";
-  out += std::string(kIndent) + "\"name\": " + JsonString(site.name) + ",\n";
-  out += std::string(kIndent) + "\"weekdays\": ";
-  JsonList(out, site.weekdays, kIndent, BucketJson);
-  out += ",\n" + std::string(kIndent) + "\"months\": ";
-  JsonList(out, site.months, kIndent, BucketJson);
-  out += ",\n" + std::string(kIndent) +
-         "\"hours\": " + JsonNumbers(site.hours) + ",\n";
-  out += std::string(kIndent) + "\"statuses\": ";
-  JsonList(out, site.statuses, kIndent, [](const StatusCount& status) {
-    return "{\"code\": " + std::to_string(status.code) +
-           ", \"label\": " + JsonString(status.label) +
-           ", \"sort\": " + std::to_string(status.sort) +
-           ", \"hits\": " + std::to_string(status.hits) + "}";
-  });
-  out += ",\n" + std::string(kIndent) + "\"top_urls\": ";
-  JsonList(out, site.top_urls, kIndent, UrlJson);
+Json SiteJson(const SiteReport& site, bool is_ftp, const DayLimit& days) {
+  Json json = {{"identifier", JsonText(site.identifier)},
+               {"name", JsonText(site.name)},
+               {"weekdays", JsonList(site.weekdays, BucketJson)},
+               {"months", JsonList(site.months, BucketJson)},
+               {"hours", site.hours},
+               {"statuses", JsonList(site.statuses, StatusJson)},
+               {"top_urls", JsonList(site.top_urls, UrlJson)}};
   if (is_ftp) {
-    out += ",\n" + std::string(kIndent) + "\"commands_without_path\": ";
-    JsonList(out, site.commands_without_path, kIndent, UrlJson);
+    json["commands_without_path"] =
+        JsonList(site.commands_without_path, UrlJson);
   }
-  out += ",\n" + std::string(kIndent) + "\"runs\": " + JsonNumbers(site.runs) +
-         ",\n";
-  out += std::string(kIndent) +
-         "\"runs_total\": " + std::to_string(site.runs_total) + ",\n";
-  out += std::string(kIndent) + "\"days\": ";
-  JsonList(out, ShownDays(site, days), kIndent, DayJson);
-  out += "\n    }";
+  json["runs"] = site.runs;
+  json["runs_total"] = site.runs_total;
+  json["days"] = JsonList(ShownDays(site, days), DayJson);
+  return json;
 }
 
 }  // namespace
@@ -179,26 +150,20 @@ std::string RenderCsv(const Report& report, const DayLimit& days) {
 }
 
 std::string RenderJson(const Report& report, const DayLimit& days) {
-  std::string out =
-      "{\n  \"server\": " + JsonString(report.server) +
-      ",\n  \"service\": " + (report.is_ftp ? "\"ftp\"" : "\"web\"") +
-      ",\n  \"sites\": ";
-  if (report.sites.empty()) {
-    out += "[]";
-  } else {
-    out += "[\n";
-    for (size_t i = 0; i < report.sites.size(); ++i) {
-      SiteJson(out, report.sites[i], report.is_ftp, days);
-      out += i + 1 < report.sites.size() ? ",\n" : "\n";
-    }
-    out += "  ]";
+  Json json = {{"server", JsonText(report.server)},
+               {"service", report.is_ftp ? "ftp" : "web"},
+               {"sites", JsonList(report.sites, [&](const SiteReport& site) {
+                  return SiteJson(site, report.is_ftp, days);
+                })}};
+  json["ledger"] = nullptr;
+  if (report.has_ledger) {
+    json["ledger"] = {{"runs", JsonList(ShownRuns(report, days),
+                                        [](const ledger::RunRow& run) {
+                                          return RunJson(run, false);
+                                        })}};
   }
-  out += ",\n  \"ledger\": ";
-  if (!report.has_ledger) return out + "null\n}\n";
-  out += "{\"runs\": ";
-  JsonList(out, ShownRuns(report, days), "  ",
-           [](const ledger::RunRow& run) { return RunJson(run, false); });
-  return out + "}\n}\n";
+  // Down to the lists of a site, one item a line; each item on one line.
+  return LaidOut(json, 4) + "\n";
 }
 
 }  // namespace velnor::host
