@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "host/render/json_layout.h"
 #include "host/render/report_days.h"
@@ -76,7 +78,44 @@ Json DayJson(const reportdb::DayCount& day) {
           {"hits_5xx", day.hits_by_class[3]}};
 }
 
-Json SiteJson(const SiteReport& site, bool is_ftp, const DayLimit& days) {
+// A day of statistics: its date, the hits per status class, then each
+// figure the logs carried (a figure they did not carry has no key), the
+// time taken's as one object, and the top lists.
+Json StatisticsJson(const statistics::DayFigures& day, bool is_ftp) {
+  Json json = {{"date", ledger::DayText(day.day)}};
+  static constexpr std::string_view kClassKeys[] = {
+      "hits_1xx", "hits_2xx", "hits_3xx", "hits_4xx", "hits_5xx"};
+  for (size_t i = 0; i < day.hits_by_class.size(); ++i) {
+    json[std::string(kClassKeys[i])] = day.hits_by_class[i];
+  }
+  auto add = [&](const char* key, const std::optional<statistics::Figure>& f) {
+    if (f) json[key] = f->value;
+  };
+  add("bytes_sent", day.bytes_sent);
+  add("bytes_received", day.bytes_received);
+  add("visitors", day.visitors);
+  if (is_ftp) add("sessions", day.sessions);
+  if (const std::optional<statistics::TimeTaken>& time = day.time_taken) {
+    // The mean as the other shapes show it, two decimals, so that every
+    // shape gives the same figure.
+    json["time_taken_ms"] = {{"p50", time->p50},
+                             {"p95", time->p95},
+                             {"p99", time->p99},
+                             {"mean", std::stod(MeanText(time->mean))}};
+  }
+  for (const TopList& list : TopLists(day)) {
+    json[std::string(list.key)] =
+        JsonList(*list.urls, [&](const statistics::UrlValue& url) {
+          return Json{{"url", JsonText(url.url)},
+                      {std::string(list.value_key), url.value}};
+        });
+  }
+  return json;
+}
+
+Json SiteJson(const Report& report, const SiteReport& site,
+              const DayLimit& days) {
+  const bool is_ftp = report.is_ftp;
   Json json = {{"identifier", JsonText(site.identifier)},
                {"name", JsonText(site.name)},
                {"weekdays", JsonList(site.weekdays, BucketJson)},
@@ -91,6 +130,13 @@ Json SiteJson(const SiteReport& site, bool is_ftp, const DayLimit& days) {
   json["runs"] = site.runs;
   json["runs_total"] = site.runs_total;
   json["days"] = JsonList(ShownDays(site, days), DayJson);
+  // Without a statistics database the report is what it always was.
+  if (report.has_statistics) {
+    json["statistics"] = JsonList(ShownStatistics(site, days),
+                                  [&](const statistics::DayFigures* day) {
+                                    return StatisticsJson(*day, is_ftp);
+                                  });
+  }
   return json;
 }
 
@@ -153,7 +199,7 @@ std::string RenderJson(const Report& report, const DayLimit& days) {
   Json json = {{"server", JsonText(report.server)},
                {"service", report.is_ftp ? "ftp" : "web"},
                {"sites", JsonList(report.sites, [&](const SiteReport& site) {
-                  return SiteJson(site, report.is_ftp, days);
+                  return SiteJson(report, site, days);
                 })}};
   json["ledger"] = nullptr;
   if (report.has_ledger) {
