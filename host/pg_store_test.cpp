@@ -3,10 +3,11 @@
 // the same logs give the same rows in every table and the same report; the
 // store's ledger answers every run as a folder's does; collectors of four
 // servers run at once; two of one server do not, and count the same days
-// once; a server stopped in the middle of a run leaves nothing
-// half-written; a missing table costs error-log lines and the run goes on,
-// as with files; a URL holding a NUL byte is refused alike by either store
-// and either way of counting.
+// once, and one waiting for the other stops at SIGTERM; a server stopped
+// in the middle of a run leaves nothing half-written, and a connection
+// lost while it commits is not reported as either outcome; a missing table
+// costs error-log lines and the run goes on, as with files; a URL holding
+// a NUL byte is refused alike by either store and either way of counting.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -17,6 +18,7 @@
 #include <climits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -52,8 +54,9 @@ std::string Lower(std::string text) {
 }
 
 // A web log of `count` records of a few days of June 2024 whose URLs
-// differ in case (ASCII and not), quote, and repeat.
-std::string GeneratedLog(unsigned seed, int count) {
+// differ in case (ASCII and not), quote, and repeat; with `bytes`, the
+// bytes sent and received too (now and then none received).
+std::string GeneratedLog(unsigned seed, int count, bool bytes = false) {
   const char* urls[] = {"/",
                         "/A",
                         "/a",
@@ -71,15 +74,25 @@ std::string GeneratedLog(unsigned seed, int count) {
   std::ostringstream log;
   log << "#Software: Microsoft Internet Information Services 10.0\r\n"
          "#Version: 1.0\r\n#Date: 2024-06-01 00:00:00\r\n"
-         "#Fields: date time cs-method cs-uri-stem sc-status\r\n";
+      << "#Fields: date time cs-method cs-uri-stem sc-status"
+      << (bytes ? " sc-bytes cs-bytes" : "") << "\r\n";
   for (int i = 0; i < count; ++i) {
     char line[256];
-    std::snprintf(line, sizeof line, "2024-06-0%u %02u:%02u:00 GET %s %d\r\n",
+    std::snprintf(line, sizeof line, "2024-06-0%u %02u:%02u:00 GET %s %d",
                   1 + static_cast<unsigned>(rng() % 4),
                   static_cast<unsigned>(rng() % 24),
                   static_cast<unsigned>(rng() % 60), urls[rng() % 12],
                   statuses[rng() % 7]);
     log << line;
+    if (bytes) {
+      log << " " << rng() % 50000 << " ";
+      if (rng() % 8 == 0) {
+        log << "-";
+      } else {
+        log << 100 + rng() % 900;
+      }
+    }
+    log << "\r\n";
   }
   return log.str();
 }
@@ -91,7 +104,20 @@ std::string GeneratedLog(unsigned seed, int count) {
 struct LogFigures {
   int64_t records = 0;
   int64_t errors = 0;
+  // Sums of sc-bytes and cs-bytes; nothing when no record carried them.
+  std::optional<int64_t> sent;
+  std::optional<int64_t> received;
 };
+
+// `value` added to `sum` unless the log wrote none ("-").
+void AddAmount(const std::string& value, std::optional<int64_t>& sum) {
+  if (value != "-") sum = sum.value_or(0) + std::stoll(value);
+}
+
+// A sum as the overview's JSON gives it.
+nlohmann::json AmountJson(const std::optional<int64_t>& sum) {
+  return sum ? nlohmann::json(*sum) : nlohmann::json(nullptr);
+}
 
 LogFigures CountLogs(const fs::path& root) {
   LogFigures figures;
@@ -118,6 +144,8 @@ LogFigures CountLogs(const fs::path& root) {
               (values[i][0] == '4' || values[i][0] == '5')) {
             ++figures.errors;
           }
+          if (fields[i] == "sc-bytes") AddAmount(values[i], figures.sent);
+          if (fields[i] == "cs-bytes") AddAmount(values[i], figures.received);
         }
         EXPECT_TRUE(day >= "2024-06-01" && day <= "2024-06-05") << line;
         ++figures.records;
@@ -223,11 +251,12 @@ class PgStoreTest : public ::testing::Test {
     }
   }
 
-  void WriteGenerated(const std::string& server, int records) {
+  void WriteGenerated(const std::string& server, int records,
+                      bool bytes = false) {
     WriteFile(shares_ / server / "D$/Logs/W3SVC1/u_ex240601.log",
-              GeneratedLog(1, records));
+              GeneratedLog(1, records, bytes));
     WriteFile(shares_ / server / "D$/Logs/W3SVC2/u_ex240602.log",
-              GeneratedLog(2, records / 2));
+              GeneratedLog(2, records / 2, bytes));
     sites_[server + "/web"] = {"Main,D:\\Logs,1", "Bob's,D:\\Logs,2"};
   }
 
@@ -409,10 +438,35 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
-  // One that waits for the lock gets it when the first commits, and finds
-  // the days counted: they are counted once.
+  // One that waits for the lock stops waiting at SIGTERM, as Cancel.
   std::vector<std::string> waiting = Collect("srva", false, true);
   waiting.insert(waiting.end(), {"--wait", "120"});
+  const fs::path stopped_dir = tmp_.path() / "stopped";
+  fs::create_directories(stopped_dir);
+  const pid_t stopped = StartVelnor(waiting, stopped_dir);
+  const std::string its_name =
+      "velnor process " + std::to_string(stopped) + ", started %";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !server_
+                    .Query(
+                        "SELECT 1 FROM pg_stat_activity WHERE "
+                        "application_name LIKE '" +
+                        its_name + "'")
+                    .empty();
+      },
+      std::chrono::seconds(30)));
+  ::kill(stopped, SIGTERM);
+  EXPECT_TRUE(EndsWithin(stopped, std::chrono::seconds(5)))
+      << "still waiting for the lock 5 s after SIGTERM";
+  VelnorRun cancelled = FinishVelnor(stopped, stopped_dir);
+  EXPECT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_NE(cancelled.err.find("velnor: cancelled before the run started; "
+                               "nothing was collected"),
+            std::string::npos)
+      << cancelled.err;
+  // One that waits for the lock gets it when the first commits, and finds
+  // the days counted: they are counted once.
   const fs::path waiting_dir = tmp_.path() / "waiting";
   fs::create_directories(waiting_dir);
   const pid_t second = StartVelnor(waiting, waiting_dir);
@@ -445,6 +499,50 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   std::string log = ReadFile(tmp_.path() / "pg-errors.log");
   EXPECT_NE(log.find("Disk or network error."), std::string::npos) << log;
   ASSERT_EQ(server_.Restart(), "");
+  EXPECT_EQ(Tables("SRVA", false, true), before);
+
+  // The connection lost during COMMIT (held there by a deferred trigger):
+  // whether the run was kept cannot be told, and is not claimed either way.
+  server_.Exec(
+      "CREATE FUNCTION velnor_ledger_srva_web.slow() RETURNS trigger "
+      "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END "
+      "$$; CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON "
+      "velnor_ledger_srva_web.run_days DEFERRABLE INITIALLY DEFERRED FOR EACH "
+      "ROW EXECUTE FUNCTION velnor_ledger_srva_web.slow()");
+  sites_["SRVA/web"] = {"Late,D:\\Logs,4"};
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC4/u_ex240601.log",
+            GeneratedLog(5, 100));
+  const fs::path late_dir = tmp_.path() / "late";
+  fs::create_directories(late_dir);
+  const pid_t late = StartVelnor(Collect("SRVA", false, true), late_dir);
+  const std::string committing =
+      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+      "process " +
+      std::to_string(late) + "' AND query = 'COMMIT' AND state = 'active'";
+  Rows backend;
+  EXPECT_TRUE(
+      WaitFor([&] { return !(backend = server_.Query(committing)).empty(); },
+              std::chrono::seconds(60)));
+  ASSERT_FALSE(backend.empty());
+  server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
+  VelnorRun unknown = FinishVelnor(late, late_dir);
+  EXPECT_EQ(unknown.status, 1) << unknown.err;
+  EXPECT_NE(unknown.err.find("this run may or may not have been stored: "
+                             "Disk or network error."),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_NE(unknown.err.find("see which with velnor runs --db-url " +
+                             server_.Url() + " --server SRVA (run "),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_EQ(unknown.err.find("nothing of this run was stored"),
+            std::string::npos)
+      << unknown.err;
+  // Its ledger row is left as the lost commit left it: not marked failed.
+  EXPECT_EQ(server_.Query("SELECT ended, outcome FROM "
+                          "velnor_ledger_srva_web.runs ORDER BY run_id DESC "
+                          "LIMIT 1"),
+            (Rows{{"NULL", "NULL"}}));
   EXPECT_EQ(Tables("SRVA", false, true), before);
 }
 
@@ -750,6 +848,27 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
         << twice.err;
   }
   same_everywhere();
+  // A folder without a ledger leaves the store none either: its counts
+  // are of days no ledger knows, so a collection is refused in both alike,
+  // and the reports say the same.
+  fs::remove(db_dir_ / ledger::LedgerFileName("GEN1", false));
+  ASSERT_EQ(Velnor(overwrite).status, 0);
+  same_everywhere();
+  for (bool postgres : {true, false}) {
+    VelnorRun refused = Velnor(Collect("GEN1", false, postgres));
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("hold counts, but there is no collection "
+                               "ledger beside them"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_EQ(Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-url",
+                    server_.Url()})
+                .out,
+            Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-dir",
+                    db_dir_.string()})
+                .out);
+  same_everywhere();
 }
 
 // The schemas of a web server as the earlier init-db made them: citext
@@ -817,10 +936,31 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
                           "WHERE table_schema LIKE 'qdx_%_gen1' AND "
                           "udt_name = 'citext'"),
             (Rows{{"0"}}));
-  // Again: nothing is left to change.
+  // Its typeof is one PostgreSQL can inline into the check of counts.
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_proc p JOIN pg_namespace n "
+                          "ON n.oid = p.pronamespace WHERE n.nspname LIKE "
+                          "'qdx_%_gen1' AND p.proname = 'typeof' AND "
+                          "p.provolatile = 's'"),
+            (Rows{{"4"}}));
+  // Its counts tables leave room for raised rows beside the stored ones.
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_class c JOIN pg_namespace "
+                          "n ON n.oid = c.relnamespace WHERE n.nspname LIKE "
+                          "'qdx_%_gen1' AND c.relname = 'tblgeneral' AND "
+                          "'fillfactor=50' = ANY (c.reloptions)"),
+            (Rows{{"4"}}));
+  // A statistics schema with the indexes of the earlier design loses them.
+  server_.Exec(
+      "CREATE INDEX day_visitors_day ON velnor_statistics_gen1_web."
+      "day_visitors (site, log_day); CREATE INDEX day_urls_day ON "
+      "velnor_statistics_gen1_web.day_urls (site, log_day)");
+  // Again: nothing else is left to change.
   EXPECT_EQ(
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"}).status,
       0);
+  EXPECT_EQ(
+      server_.Query("SELECT count(*) FROM pg_indexes WHERE schemaname = "
+                    "'velnor_statistics_gen1_web' AND indexname LIKE '%_day'"),
+      (Rows{{"0"}}));
 
   // Collected into, both ways of counting (the per-record look-ups are
   // the ones that find "/A" and "/a" as one key through the new type's
@@ -869,7 +1009,7 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
   sites_["IIS10/web"] = HandTypedWebSites();
   sites_["IIS10/ftp"] = HandTypedFtpSites();
-  WriteGenerated("GEN1", 600);
+  WriteGenerated("GEN1", 600, true);
   MakeBoth("IDLE");  // made, never collected
   for (auto [server, ftp] :
        {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
@@ -885,6 +1025,10 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       LogFigures some = CountLogs(shares_ / folder);
       all.records += some.records;
       all.errors += some.errors;
+      if (some.sent) all.sent = all.sent.value_or(0) + *some.sent;
+      if (some.received) {
+        all.received = all.received.value_or(0) + *some.received;
+      }
     }
     return all;
   };
@@ -909,6 +1053,9 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
                                     shares_ / "IIS10" / "D$", false));
   ASSERT_GT(expected[0].logs.errors, 0);
   ASSERT_GT(expected[3].logs.records, 0);
+  // One set logs its bytes, the others do not.
+  ASSERT_TRUE(expected[0].logs.sent.has_value());
+  ASSERT_FALSE(expected[2].logs.sent.has_value());
 
   std::vector<nlohmann::json> overviews;
   for (const std::vector<std::string>& where :
@@ -930,6 +1077,9 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       EXPECT_EQ(lines[i]["service"], line.ftp ? "ftp" : "web");
       EXPECT_EQ(lines[i]["hits"], line.logs.records);
       EXPECT_EQ(lines[i]["errors"], line.logs.errors);
+      // From the statistics; unknown, not zero, where no log carried them.
+      EXPECT_EQ(lines[i]["bytes_sent"], AmountJson(line.logs.sent));
+      EXPECT_EQ(lines[i]["bytes_received"], AmountJson(line.logs.received));
       EXPECT_EQ(lines[i]["problem"], nullptr);
       if (line.server == "IDLE") {
         EXPECT_EQ(lines[i]["days"], nullptr);
@@ -956,15 +1106,20 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       {"report", "--db-dir", db_dir_.string(), "--ftp", "--format", "csv"});
   ASSERT_EQ(ftp.status, 0) << ftp.err;
   EXPECT_EQ(std::count(ftp.out.begin(), ftp.out.end(), '\n'), 2) << ftp.out;
+  auto csv_amount = [](const std::optional<int64_t>& sum) {
+    return sum ? std::to_string(*sum) : "";
+  };
   EXPECT_NE(ftp.out.find("\r\nIIS10,ftp,5,2024-06-01,2024-06-05," +
                          std::to_string(expected[3].logs.records) + "," +
-                         std::to_string(expected[3].logs.errors) + ",1,"),
+                         std::to_string(expected[3].logs.errors) + "," +
+                         csv_amount(expected[3].logs.sent) + "," +
+                         csv_amount(expected[3].logs.received) + ",1,"),
             std::string::npos)
       << ftp.out;
   VelnorRun text = Velnor({"report", "--db-dir", db_dir_.string()});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_TRUE(std::regex_search(
-      text.out, std::regex("\nIDLE +web +- +- +- +0 +0 +- +-\n")))
+      text.out, std::regex("\nIDLE +web +- +- +- +0 +0 +- +- +- +-\n")))
       << text.out;
   EXPECT_TRUE(std::regex_search(
       text.out,
