@@ -25,7 +25,9 @@ namespace velnor::host {
 namespace {
 
 using testing::Contains;
+using testing::ProgramRun;
 using testing::ReadFile;
+using testing::Shell;
 using testing::TempDir;
 using testing::Words;
 using testing::WriteFile;

@@ -35,12 +35,14 @@ namespace velnor::host {
 namespace {
 
 using testing::Contains;
+using testing::EndsWithin;
 using testing::ExecSql;
 using testing::PostgresServer;
 using testing::QueryRows;
 using testing::ReadFile;
 using testing::Rows;
 using testing::TempDir;
+using testing::WaitFor;
 using testing::Words;
 using testing::WriteFile;
 
