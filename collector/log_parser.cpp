@@ -32,7 +32,8 @@ automation::StringArray LogParser::GetLogFilesFromDirectory(
 void LogParser::CollectDataFromLogFile(bool blnIsFTPCollection,
                                        std::string_view strAppPath) {
   ResumeNext([&] {
-    CollectionRun run(state_, report_store_, log_locator_, hooks_);
+    CollectionRun run(state_, report_store_, log_locator_, hooks_,
+                      settings_.workers);
     last_run_ = run.Run(blnIsFTPCollection, strAppPath);
   });
   Err().Clear();

@@ -245,6 +245,48 @@ std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
           MakeGridWriter(run.format, run.text, listing), listing));
 }
 
+// The hooks of one site read beside others: its own progress observer and
+// ledger, the ledger merged into the run's.
+class SitePartHooks : public RunPart {
+ public:
+  SitePartHooks(RunProgress& progress, RunLedger* ledger)
+      : progress_(progress.MakePart()),
+        ledger_(ledger ? ledger->MakePart() : nullptr),
+        into_(ledger) {}
+  CountObserver* count_observer() override { return ledger_.get(); }
+  iislog::ReadHooks read_hooks() override {
+    iislog::ReadHooks read;
+    read.observers.push_back(progress_.get());
+    if (ledger_) {
+      read.observers.push_back(ledger_.get());
+      read.planner = ledger_.get();
+    }
+    read.counters = &progress_->counters;
+    return read;
+  }
+  void Merge() override {
+    if (into_) into_->Merge(*ledger_);
+  }
+
+ private:
+  std::unique_ptr<RunProgress::Part> progress_;
+  std::unique_ptr<RunLedger> ledger_;
+  RunLedger* into_;
+};
+
+class SiteParts : public RunPartMaker {
+ public:
+  SiteParts(RunProgress& progress, RunLedger* ledger)
+      : progress_(progress), ledger_(ledger) {}
+  std::unique_ptr<RunPart> MakePart() override {
+    return std::make_unique<SitePartHooks>(progress_, ledger_);
+  }
+
+ private:
+  RunProgress& progress_;
+  RunLedger* ledger_;
+};
+
 // Runs the component once per set of sites that share a window (one call
 // for a window given with --from and --to), until one is cancelled, with a
 // collector set up by `settings`. The status line and the ledger watch the
@@ -275,6 +317,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
     hooks.read.observers.push_back(recorder);
     hooks.read.planner = recorder;
   }
+  SiteParts parts(progress, recorder);
+  hooks.parts = &parts;
   const std::shared_ptr<LogParserInterface> collector =
       CreateLogParser(hooks, settings);
   LogParserInterface& parser = *collector;
@@ -296,6 +340,7 @@ CollectedGroups CollectGroups(const RunSettings& settings,
     all.sites += part.sites;
     all.records += part.records;
     all.cancel_confirmed = part.cancel_confirmed;
+    all.sites_at_once = std::max(all.sites_at_once, part.sites_at_once);
     for (const std::string& name : part.counted_record_by_record) {
       if (std::find(all.counted_record_by_record.begin(),
                     all.counted_record_by_record.end(),
