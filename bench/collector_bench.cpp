@@ -129,7 +129,6 @@ void Collect(benchmark::State& state, bool raw) {
   const fs::path shares =
       log.parent_path().parent_path().parent_path().parent_path().parent_path();
   unc::SetShareRoot(shares.string());
-  forms::SetBackendPreference(forms::BackendPreference::kHeadless);
   auto sites = std::make_shared<automation::Collection>(
       std::vector<std::string>{"Bench Site,D:\\Logs,1"});
   for (auto _ : state) {
@@ -140,7 +139,9 @@ void Collect(benchmark::State& state, bool raw) {
     int64_t rows = 0;
     auto grid = std::make_shared<forms::StreamingGrid>(
         14330, std::make_unique<RowCounter>(rows));
-    auto parser = CreateLogParser();
+    RunSettings settings;
+    settings.progress_window = forms::BackendPreference::kHeadless;
+    auto parser = CreateLogParser({}, settings);
     parser->SetErrorLogPath((kRoot / "errors.log").string());
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 // What a host learns of each record a run counts: the site, when the record
-// was made, its status and the file it came from. The report databases keep
+// was made, its status, the file it came from and every field the log
+// carries for it. The report databases keep
 // no date, so this is the only way the host can know which days a run
 // counted, and how far into each file.
 //
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/iislog/w3c_format.h"
+
 namespace velnor {
 
 struct CountedRecord {
@@ -18,6 +21,9 @@ struct CountedRecord {
   double time = 0;        // the record's OLE date-time, as the log has it
   int32_t status = 0;     // its protocol status; 0 when the log has none
   std::string_view file;  // the path the run opened the log file by
+  // The record's fields under its #Fields layout (bytes, client, time
+  // taken, ...), for observers that keep more than hits.
+  iislog::RecordFields fields;
 };
 
 // Called on the run's thread once per counted record, so it must be cheap;

@@ -79,7 +79,9 @@ void LogParser::CollectIISLogData(
     state_.objProgressDialog->SetDataCollectorObject(shared_from_this());
   });
   step([&] {
-    state_.objProgressDialog->SetProgressDialog(frmProgressDialog::Instance());
+    std::shared_ptr<frmProgressDialog> window = frmProgressDialog::Instance();
+    window->SetPresentation({settings_.progress_window, hooks_.status_line});
+    state_.objProgressDialog->SetProgressDialog(std::move(window));
   });
   step([&] { state_.objProgressDialog->ShowProgressBar(true); });
   step([&] { state_.objProgressDialog->EnableCancelButton(true); });

@@ -7,9 +7,12 @@
 #define VELNOR_COLLECTOR_RUN_HOOKS_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "collector/count_observer.h"
+#include "platform/forms/forms.h"
 #include "platform/iislog/read_hooks.h"
 #include "platform/wmi/wmi.h"
 #include "reportstore/counting_settings.h"
@@ -72,6 +75,9 @@ struct RunHooks {
   // with a count observer or read observers and no part maker reads its
   // sites one after another.
   RunPartMaker* parts = nullptr;
+  // The host's status line under the progress window (see
+  // forms::Presentation); empty: none.
+  std::function<std::string()> status_line;
 };
 
 struct RunSettings {
@@ -82,6 +88,9 @@ struct RunSettings {
   // The most sites read and counted at once, each on a thread of its own;
   // 1 reads them one after another on the run's thread.
   int workers = 1;
+  // How the progress window is shown: in the terminal, as plain lines or
+  // not at all.
+  forms::BackendPreference progress_window = forms::BackendPreference::kAuto;
 };
 
 }  // namespace velnor

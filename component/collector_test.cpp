@@ -33,7 +33,7 @@ class CollectorTest : public RunFixture {
  protected:
   void SetUp() override {
     RunFixture::SetUp();
-    parser_ = CreateLogParser();
+    parser_ = CreateLogParser({}, Settings());
     parser_->SetErrorLogPath(error_log_.string());
   }
   void TearDown() override {
@@ -155,9 +155,11 @@ class RecordingCountObserver : public CountObserver {
  public:
   void RecordCounted(const CountedRecord& record) override {
     const std::string file(record.file.substr(record.file.rfind('\\') + 1));
-    heard.push_back({std::string(record.site),
-                     automation::DateToText(record.time),
-                     std::to_string(record.status), file});
+    heard.push_back(
+        {std::string(record.site), automation::DateToText(record.time),
+         std::to_string(record.status), file,
+         std::string(
+             record.fields.Text(iislog::Field::kUriStem).value_or(""))});
   }
   Rows heard;
 };
@@ -171,21 +173,22 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   RecordingCountObserver observer;
   RunHooks hooks;
   hooks.count_observer = &observer;
-  parser_ = CreateLogParser(hooks);
+  parser_ = CreateLogParser(hooks, Settings());
   parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
-  EXPECT_EQ(observer.heard,
-            (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log"},
-                  {"1", "6/2/2024 1:05:00 PM", "404", "ex240602.log"},
-                  {"1", "6/5/2024 9:00:00 AM", "500", "ex240602.log"},
-                  {"1", "6/5/2024 9:10:00 AM", "500", "ex240602.log"},
-                  {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log"},
-                  {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log"}}));
+  EXPECT_EQ(
+      observer.heard,
+      (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log", "/a"},
+            {"1", "6/2/2024 1:05:00 PM", "404", "ex240602.log", "/a"},
+            {"1", "6/5/2024 9:00:00 AM", "500", "ex240602.log", "/Default.htm"},
+            {"1", "6/5/2024 9:10:00 AM", "500", "ex240602.log", "/default.htm"},
+            {"1", "6/8/2024 11:59:59 PM", "304", "ex240602.log", "/b"},
+            {"2", "6/5/2024 10:00:00 AM", "226", "ex240605.log", "/a"}}));
 
   // Another collector, on the same thread but created without the
   // observer, is not heard.
   observer.heard.clear();
-  auto other = CreateLogParser();
+  auto other = CreateLogParser({}, Settings());
   other->SetErrorLogPath(error_log_.string());
   other->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2) + 0.5,
                            DateSerial(2024, 6, 8), db_dir_.string(), false,
@@ -305,7 +308,7 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
 
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
   MakeDatabases(true);
-  RunSettings settings;
+  RunSettings settings = Settings();
   settings.windows_directories.Set("SRV1", "C:\\WINNT");
   parser_ = CreateLogParser({}, settings);
   parser_->SetErrorLogPath(error_log_.string());
@@ -372,7 +375,7 @@ TEST_F(CollectorTest, TheRegistryChoosesTheFilesOfEachSite) {
     std::filesystem::remove_all(db_dir_);
     std::filesystem::create_directories(db_dir_);
     MakeDatabases(false);
-    parser_ = CreateLogParser();
+    parser_ = CreateLogParser({}, Settings());
     if (c.registered) {
       Execute(kHour,
               "insert into tblLogFiles ([Server name], Identifier, "
@@ -417,7 +420,7 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
 
   // A fresh collector that never got a site collection logs the failed
   // enumeration and closes its databases as after an empty list.
-  auto fresh = CreateLogParser();
+  auto fresh = CreateLogParser({}, Settings());
   fresh->CollectIISLogData("SRV1", false, DateSerial(2024, 6, 2),
                            DateSerial(2024, 6, 8), db_dir_.string(), false);
   EXPECT_NE(ErrorLog().find("VELNORLogAnalysis-LogParserFalse"),
@@ -428,7 +431,7 @@ TEST_F(CollectorTest, EmptyDirectoryAndMissingCollection) {
 // The public methods never let a failure out, even when called out of
 // order: a run without any stored state logs why it read nothing.
 TEST_F(CollectorTest, PrepareReportWithoutARunFailsQuietly) {
-  auto fresh = CreateLogParser();
+  auto fresh = CreateLogParser({}, Settings());
   fresh->SetErrorLogPath(error_log_.string());
   fresh->PrepareReport();
   fresh->CollectDataFromLogFile(true, db_dir_.string());

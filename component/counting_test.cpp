@@ -144,7 +144,7 @@ class CountingTest : public RunFixture,
     MakeDatabases(ftp);
     if (earlier) SeedEarlierRows(ftp);
     if (prepare) prepare();
-    RunSettings settings;
+    RunSettings settings = Settings();
     settings.counting.in_memory = mode != Mode::kPerRecord;
     if (mode == Mode::kInMemoryTinyLimit) settings.counting.memory_limit = 4096;
     settings.workers = GetParam();

@@ -43,7 +43,7 @@ TEST_F(RawModeTest, OneRowPerRecordAcrossSitesAndNoTallies) {
                          {"2024-06-05", "11:00:00", "/e", 500}}));
   Listing listing;
   auto grid = ListingGrid(14330, listing);
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, Settings());
   parser->SetErrorLogPath(error_log_.string());
   parser->CollectIISLogData(
       "SRV1", false, DateSerial(2024, 6, 1), DateSerial(2024, 6, 30),
@@ -85,7 +85,7 @@ TEST_F(RawModeTest, EmptyPeriodLeavesTheHeaderOnly) {
   Listing listing;
   auto grid = ListingGrid(5000, listing);
   grid->SetRows(9);  // rows of an earlier listing are replaced
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, Settings());
   parser->CollectIISLogData("SRV1", false, DateSerial(2025, 1, 1),
                             DateSerial(2025, 1, 2), db_dir_.string(), true,
                             grid,
@@ -112,7 +112,7 @@ TEST_F(RawModeTest, RealLogsCountAsManyRecordsAsTheyList) {
   }
   auto sites = std::make_shared<automation::Collection>(
       std::vector<std::string>{"Real,D:\\Logs,1"});
-  auto parser = CreateLogParser();
+  auto parser = CreateLogParser({}, Settings());
   parser->SetErrorLogPath(error_log_.string());
   parser->CollectIISLogData("SRV1", false, DateSerial(1990, 1, 1),
                             DateSerial(2030, 12, 31), db_dir_.string(), false,

@@ -53,7 +53,12 @@ void RunFixture::SetUp() {
   std::filesystem::create_directories(share_root_);
   std::filesystem::create_directories(db_dir_);
   unc::SetShareRoot(share_root_.string());
-  forms::SetBackendPreference(forms::BackendPreference::kHeadless);
+}
+
+RunSettings RunFixture::Settings() {
+  RunSettings settings;
+  settings.progress_window = forms::BackendPreference::kHeadless;
+  return settings;
 }
 
 void RunFixture::MakeDatabases(bool ftp) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "component/velnor.h"
 #include "platform/forms/streaming_grid.h"
 #include "testing/test_support.h"
 
@@ -45,9 +46,10 @@ std::shared_ptr<forms::StreamingGrid> ListingGrid(float width,
 
 class RunFixture : public ::testing::Test {
  protected:
-  // Points the share root at share_root_ and the windows at the headless
-  // backend.
+  // Points the share root at share_root_.
   void SetUp() override;
+  // What a run of these tests is set up with: the progress window headless.
+  static RunSettings Settings();
 
   // Writes `content` to `relative` under the share root
   // (e.g. "SRV1/D$/Logs/W3SVC1/ex240602.log").

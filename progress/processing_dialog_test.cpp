@@ -32,8 +32,8 @@ class ScriptedCollector : public automation::Object {
 class ProcessingDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    forms::SetBackendPreference(forms::BackendPreference::kHeadless);
     window_ = frmProgressDialog::Instance();
+    window_->SetPresentation({forms::BackendPreference::kHeadless, {}});
     dialog_ = std::make_shared<ProcessingDialog>();
     collector_ = std::make_shared<ScriptedCollector>();
     dialog_->SetDataCollectorObject(collector_);
@@ -227,7 +227,8 @@ TEST_F(ProcessingDialogTest, WithoutWindowOrCollector) {
 }
 
 TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {
-  forms::SetStatusLine([] { return std::string("host status"); });
+  const auto status = [] { return std::string("host status"); };
+  window_->SetPresentation({forms::BackendPreference::kHeadless, status});
   auto run = [&] {
     ::testing::internal::CaptureStderr();
     Run([&] {
@@ -249,9 +250,8 @@ TEST_F(ProcessingDialogTest, HeadlessOutputIsOneLineOfTitleSiteAndStatus) {
             "0% Completed | Collecting data for site A | host status\n"
             "100% Completed | Collecting data for site B | host status\n");
 
-  forms::SetBackendPreference(forms::BackendPreference::kQuiet);
+  window_->SetPresentation({forms::BackendPreference::kQuiet, status});
   EXPECT_EQ(run(), "");
-  forms::SetStatusLine({});
 }
 
 }  // namespace

@@ -43,18 +43,19 @@ class BenchCollector : public velnor::automation::Object {
   benchmark::State& state_;
 };
 
-void RunRecords(benchmark::State& state) {
+void RunRecords(benchmark::State& state,
+                velnor::forms::BackendPreference backend) {
   auto collector = std::make_shared<BenchCollector>(state);
   collector->dialog = std::make_shared<ProcessingDialog>();
   collector->dialog->SetDataCollectorObject(collector);
-  collector->dialog->SetProgressDialog(frmProgressDialog::Instance());
+  std::shared_ptr<frmProgressDialog> window = frmProgressDialog::Instance();
+  window->SetPresentation({backend, {}});
+  collector->dialog->SetProgressDialog(window);
   collector->dialog->ShowDialog();
 }
 
 void BM_RecordProgressHeadless(benchmark::State& state) {
-  velnor::forms::SetBackendPreference(
-      velnor::forms::BackendPreference::kHeadless);
-  RunRecords(state);
+  RunRecords(state, velnor::forms::BackendPreference::kHeadless);
 }
 BENCHMARK(BM_RecordProgressHeadless);
 
@@ -77,8 +78,7 @@ void BM_RecordProgressTerminal(benchmark::State& state) {
     while (!done && read(master, buffer, sizeof buffer) > 0) {
     }
   });
-  velnor::forms::SetBackendPreference(velnor::forms::BackendPreference::kAuto);
-  RunRecords(state);
+  RunRecords(state, velnor::forms::BackendPreference::kAuto);
   dup2(saved_in, STDIN_FILENO);
   dup2(saved_err, STDERR_FILENO);
   done = true;

@@ -312,6 +312,7 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   hooks.read.observers.push_back(&progress);
   hooks.read.counters = &read;
   hooks.progress = &progress;
+  hooks.status_line = [&progress] { return progress.StatusLine(); };
   if (recorder) {
     hooks.count_observer = recorder;
     hooks.read.observers.push_back(recorder);

@@ -126,6 +126,7 @@ int RunCollect(const CollectOptions& options) {
       options.workers > 0
           ? options.workers
           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  settings.progress_window = Progress(options);
   auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
@@ -133,7 +134,6 @@ int RunCollect(const CollectOptions& options) {
     return status;
   }
 
-  forms::SetBackendPreference(Progress(options));
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
   // The run's changes to its databases and its ledger rows are kept

@@ -63,10 +63,7 @@ RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
   for (const SiteFolder& folder : folders_) {
     if (seen.insert(folder.folder).second) listed_bytes_ += folder.bytes;
   }
-  forms::SetStatusLine([this] { return StatusLine(); });
 }
-
-RunProgress::~RunProgress() { forms::SetStatusLine({}); }
 
 void RunProgress::FileOpened(std::string_view path) {
   file_ = path.substr(path.rfind('\\') + 1);

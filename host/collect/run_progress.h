@@ -25,13 +25,12 @@ namespace velnor::host {
 
 class RunProgress : public iislog::ReadObserver, public ProgressMeasure {
  public:
-  // Provides the window's status line until destroyed, from what it hears
-  // as a read observer and from `counters`, the totals of the readers it
-  // hears. `folders` (the survey of the run's sites, in order) and
-  // `counters` must outlive this object.
+  // Composes the window's status line from what it hears as a read observer
+  // and from `counters`, the totals of the readers it hears. `folders` (the
+  // survey of the run's sites, in order) and `counters` must outlive this
+  // object.
   RunProgress(const std::vector<SiteFolder>& folders,
               const iislog::ReadCounters& counters);
-  ~RunProgress() override;
   RunProgress(const RunProgress&) = delete;
   RunProgress& operator=(const RunProgress&) = delete;
 

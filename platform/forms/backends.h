@@ -64,9 +64,6 @@ class Throttle {
 // platform/interrupt): the backend then clicks the window's cancel button.
 bool TakeInterrupt();
 
-// The host's status line as it reads now; empty without one.
-std::string StatusLineText();
-
 // `text` with control characters as blanks, cut to `width` characters (UTF-8
 // sequences count as one) and ending in "..." when it was cut.
 std::string Ellipsize(std::string_view text, int width);

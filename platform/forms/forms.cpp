@@ -46,26 +46,21 @@ EventQueue& Queue() {
 thread_local Window* tl_showing_window = nullptr;
 thread_local Backend* tl_showing_backend = nullptr;
 
-std::atomic<BackendPreference> g_preference{BackendPreference::kAuto};
-
 // Interrupts already turned into clicks (see TakeInterrupt).
 std::atomic<int> g_delivered_interrupts{0};
 
-std::function<std::string()>& StatusLine() {
-  static std::function<std::string()> status;
-  return status;
-}
-
-Backend& PreferredBackend() {
+// The backends are made on first use and kept for the process: a terminal
+// backend owns the terminal's state, which is set up once.
+Backend& PreferredBackend(BackendPreference preference) {
   static std::unique_ptr<Backend> terminal;
   static bool terminal_tried = false;
   static std::unique_ptr<Backend> headless;
   static std::unique_ptr<Backend> quiet;
-  if (g_preference == BackendPreference::kQuiet) {
+  if (preference == BackendPreference::kQuiet) {
     if (!quiet) quiet = internal::MakeHeadlessBackend(true);
     return *quiet;
   }
-  if (g_preference == BackendPreference::kAuto && isatty(STDIN_FILENO) &&
+  if (preference == BackendPreference::kAuto && isatty(STDIN_FILENO) &&
       isatty(STDERR_FILENO)) {
     if (!terminal_tried) {
       terminal_tried = true;
@@ -140,11 +135,6 @@ bool TakeInterrupt() {
   return caught > delivered;
 }
 
-std::string StatusLineText() {
-  const std::function<std::string()>& status = StatusLine();
-  return status ? status() : std::string();
-}
-
 std::string Ellipsize(std::string_view text, int width) {
   if (width <= 0) return "";
   // Character starts of `text`, counting a UTF-8 sequence as one.
@@ -212,23 +202,15 @@ void Event::Raise() {
   }
 }
 
-void SetBackendPreference(BackendPreference preference) {
-  g_preference = preference;
-}
-
-void SetStatusLine(std::function<std::string()> status) {
-  StatusLine() = std::move(status);
-}
-
 void StatusChanged() {
   if (tl_showing_window != nullptr) {
     tl_showing_backend->Update(*tl_showing_window, false);
   }
 }
 
-Backend& CurrentBackend() {
+Backend& CurrentBackend(BackendPreference preference) {
   if (tl_showing_backend != nullptr) return *tl_showing_backend;
-  return PreferredBackend();
+  return PreferredBackend(preference);
 }
 
 // ---------------------------------------------------------------------------
@@ -402,7 +384,7 @@ void Window::Load() {
 void Window::ShowModal() {
   if (showing_) Raise(400, "Form already displayed; can't show modally");
   Load();
-  Backend& backend = CurrentBackend();
+  Backend& backend = CurrentBackend(presentation_.backend);
   backend_ = &backend;
   showing_ = true;
   tl_showing_window = this;

@@ -212,23 +212,27 @@ enum class BackendPreference {
   kQuiet,     // never draw, no progress lines (message boxes still answered)
 };
 
-// Takes effect the next time a window is shown while none shows.
-void SetBackendPreference(BackendPreference preference);
-
-// The host's own status line, shown under the showing window's controls in
-// the terminal and appended to the plain progress lines. `status` is called
-// only when the line is shown (a paint, a progress line), so what it reports
-// may change as often as it likes. An empty function removes the line.
-void SetStatusLine(std::function<std::string()> status);
+// How a window is put in front of the user: a property of each window, so
+// that two windows (two runs) may be shown differently.
+struct Presentation {
+  // Chooses the backend when the window is shown while no other shows.
+  BackendPreference backend = BackendPreference::kAuto;
+  // The host's own status line, shown under the window's controls in the
+  // terminal and appended to the plain progress lines. Called only when the
+  // line is shown (a paint, a progress line), so what it reports may change
+  // as often as it likes. Empty: no line.
+  std::function<std::string()> status_line;
+};
 
 // Tells the showing window that the status line's facts changed: it is
 // redrawn when the backend's throttle allows. Runs no events, so it is safe
 // anywhere, also deep inside work that must not see a click.
 void StatusChanged();
 
-// The backend in use: the one of the showing window, else the one the
-// current preference chooses.
-Backend& CurrentBackend();
+// The backend in use: the one of the showing window, else the one
+// `preference` chooses.
+Backend& CurrentBackend(
+    BackendPreference preference = BackendPreference::kAuto);
 
 // A top-level window with a caption and controls. ShowModal loads it (the
 // controls take their design values, then the load handler runs), shows it
@@ -267,6 +271,15 @@ class Window {
   // Draws the window now.
   void Refresh();
 
+  // Takes effect the next time the window is shown.
+  void SetPresentation(Presentation presentation) {
+    presentation_ = std::move(presentation);
+  }
+  // The status line as it reads now; empty without one.
+  std::string StatusLineText() const {
+    return presentation_.status_line ? presentation_.status_line() : "";
+  }
+
   void SetLoadHandler(std::function<void()> handler);
   void SetActivateHandler(std::function<void()> handler);
 
@@ -285,6 +298,7 @@ class Window {
   bool loaded_ = false;
   bool showing_ = false;
   Backend* backend_ = nullptr;
+  Presentation presentation_;
   std::function<void()> on_load_;
   std::function<void()> on_activate_;
 };

@@ -22,7 +22,6 @@ int ErrorNumberOf(const std::function<void()>& statement) {
 class FormsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetBackendPreference(BackendPreference::kHeadless);
     DoEvents();  // nothing left over from another test
   }
 };
@@ -102,6 +101,7 @@ TEST_F(FormsTest, ChangeNotificationsAndDesignValuesOnLoad) {
 
   window.SetCaption("changed");
   window.SetActivateHandler([&] { PostEvent([&] { window.Unload(); }); });
+  window.SetPresentation({BackendPreference::kHeadless, {}});
   window.ShowModal();  // loads first: the design values come back
   EXPECT_EQ(window.Caption(), "Design title");
   EXPECT_EQ(label.Caption(), "");
@@ -119,6 +119,7 @@ TEST_F(FormsTest, ModalShowRunsActivationAndEndsAtUnload) {
     EXPECT_EQ(ErrorNumberOf([&] { window.ShowModal(); }), 400);
     PostEvent([&] { window.Unload(); });
   });
+  window.SetPresentation({BackendPreference::kHeadless, {}});
   window.ShowModal();
   EXPECT_EQ(activations, 1);
   EXPECT_EQ(loads, 1);

@@ -82,7 +82,7 @@ class HeadlessBackend : public Backend {
     if (headline == nullptr || headline->Caption().empty()) return false;
     std::string line(automation::Trim(window.Caption(), " "));
     line += " | " + headline->Caption();
-    if (std::string status = StatusLineText(); !status.empty()) {
+    if (std::string status = window.StatusLineText(); !status.empty()) {
       line += " | " + status;
     }
     if (line == printed_line_) return true;

@@ -324,7 +324,7 @@ class TerminalBackend : public Backend {
   void DrawStatusLine() {
     const int row = BoxTop() + InnerHeight() + 2;
     if (row >= LINES) return;
-    std::string status = StatusLineText();
+    std::string status = window_->StatusLineText();
     if (status.empty()) return;
     mvaddstr(row, BoxLeft() + 1, Ellipsize(status, InnerWidth()).c_str());
   }

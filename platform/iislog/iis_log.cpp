@@ -310,9 +310,7 @@ bool IISLog::TakeRecord(std::span<char> line) {
 }
 
 std::optional<std::string_view> IISLog::Value(Field field) const {
-  int index = has_record_ ? layout_.IndexOf(field) : -1;
-  if (index < 0 || values_[index] == "-") return std::nullopt;
-  return values_[index];
+  return Fields().Text(field);
 }
 
 Variant IISLog::Text(Field field) const {

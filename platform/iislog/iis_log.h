@@ -116,6 +116,11 @@ class IISLog : public automation::Object {
   std::optional<std::string_view> FieldText(Field field) const {
     return Value(field);
   }
+  // Every field of the current record, any the layout declares (none when
+  // no record is current); valid as FieldText's views are.
+  RecordFields Fields() const {
+    return has_record_ ? RecordFields(&layout_, values_) : RecordFields();
+  }
 
  private:
   class CountedInput;

@@ -303,6 +303,32 @@ TEST_F(IISLogTest, DirectivesSetLayoutAndDay) {
   EXPECT_EQ(Closed().skipped_lines, 1);
 }
 
+TEST_F(IISLogTest, FieldsTellACarriedNullFromAFieldTheLayoutLacks) {
+  std::string path =
+      Write("u_ex.log",
+            "#Fields: date time c-ip cs-uri-stem sc-bytes cs-bytes time-taken\n"
+            "2021-03-04 05:06:07 10.0.0.1 /a 512 - 15\n"
+            "#Fields: date time cs-uri-stem TimeTakenMS x-session\n"
+            "2021-03-04 05:06:08 /b 7 \"a b\"\n");
+  OpenAt(path, 1);
+  RecordFields fields = log_.Fields();
+  EXPECT_EQ(fields.Text(Field::kBytesSent), "512");
+  EXPECT_TRUE(fields.Carries(Field::kBytesReceived));
+  EXPECT_EQ(fields.Text(Field::kBytesReceived), std::nullopt);  // "-"
+  EXPECT_EQ(fields.Text(Field::kTimeTaken), "15");
+  EXPECT_EQ(fields.Text(Field::kClientIp), "10.0.0.1");
+  EXPECT_FALSE(fields.Carries(Field::kSession));
+  log_.ReadLogRecord();
+  fields = log_.Fields();
+  EXPECT_FALSE(fields.Carries(Field::kBytesSent));
+  EXPECT_FALSE(fields.Carries(Field::kClientIp));
+  EXPECT_EQ(fields.Text(Field::kTimeTaken), "7");  // the Advanced Logging name
+  EXPECT_EQ(fields.Text(Field::kSession), "a b");
+  EXPECT_EQ(fields.Text(Field::kUriStem), log_.FieldText(Field::kUriStem));
+  log_.ReadLogRecord();
+  EXPECT_FALSE(log_.Fields().Carries(Field::kUriStem));  // no record
+}
+
 TEST_F(IISLogTest, NullsPlusSignsAndNumbers) {
   std::string path = Write("u_ex.log",
                            "#Fields: date time cs-uri-stem c-ip sc-status\n"

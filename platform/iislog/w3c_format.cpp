@@ -18,13 +18,22 @@ struct NamedField {
 // Preferred names first: a fallback name (date-local) only fills a
 // field the layout does not carry under its preferred name.
 constexpr NamedField kPreferredNames[] = {
-    {"date", Field::kDate},           {"time", Field::kTime},
-    {"c-ip", Field::kClientIp},       {"cs-method", Field::kMethod},
-    {"cs-uri-stem", Field::kUriStem}, {"sc-status", Field::kStatus},
+    {"date", Field::kDate},
+    {"time", Field::kTime},
+    {"c-ip", Field::kClientIp},
+    {"cs-method", Field::kMethod},
+    {"cs-uri-stem", Field::kUriStem},
+    {"sc-status", Field::kStatus},
+    {"sc-bytes", Field::kBytesSent},
+    {"cs-bytes", Field::kBytesReceived},
+    {"time-taken", Field::kTimeTaken},
+    {"x-session", Field::kSession},
 };
+// The Advanced Logging module names the time taken TimeTakenMS.
 constexpr NamedField kFallbackNames[] = {
     {"date-local", Field::kDate},
     {"time-local", Field::kTime},
+    {"TimeTakenMS", Field::kTimeTaken},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

@@ -17,12 +17,16 @@ namespace velnor::iislog {
 
 // The fields the reader hands out, by meaning.
 enum class Field : uint8_t {
-  kDate,      // date, else date-local
-  kTime,      // time, else time-local
-  kClientIp,  // c-ip
-  kMethod,    // cs-method
-  kUriStem,   // cs-uri-stem
-  kStatus,    // sc-status
+  kDate,           // date, else date-local
+  kTime,           // time, else time-local
+  kClientIp,       // c-ip
+  kMethod,         // cs-method
+  kUriStem,        // cs-uri-stem
+  kStatus,         // sc-status
+  kBytesSent,      // sc-bytes
+  kBytesReceived,  // cs-bytes
+  kTimeTaken,      // time-taken (milliseconds), else TimeTakenMS
+  kSession,        // x-session, the FTP session of newer FTP servers
   kCount
 };
 
@@ -50,6 +54,36 @@ class FieldLayout {
   bool declared_ = false;
   size_t size_ = 0;
   std::array<int32_t, static_cast<size_t>(Field::kCount)> index_;
+};
+
+// One record's values under the layout they were read by: a cheap view for
+// callers that look at more fields than the reader's properties. Valid as
+// long as the layout and the values it points into.
+class RecordFields {
+ public:
+  // No record: every field absent.
+  RecordFields() = default;
+  RecordFields(const FieldLayout* layout,
+               std::span<const std::string_view> values)
+      : layout_(layout), values_(values) {}
+
+  // Whether the record's layout declares `field` at all, whatever the
+  // record holds there: a field a log does not carry is absent, not empty.
+  bool Carries(Field field) const {
+    return layout_ != nullptr && layout_->IndexOf(field) >= 0;
+  }
+  // The field's text as it stands in the line (quotes undone); nothing
+  // when the layout lacks it or the record holds "-" (null) there.
+  std::optional<std::string_view> Text(Field field) const {
+    if (!Carries(field)) return std::nullopt;
+    const std::string_view value = values_[layout_->IndexOf(field)];
+    if (value == "-") return std::nullopt;
+    return value;
+  }
+
+ private:
+  const FieldLayout* layout_ = nullptr;
+  std::span<const std::string_view> values_;
 };
 
 // Splits a record line into its values, appending views into `line` to
