@@ -133,8 +133,7 @@ void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
   }
   if (counted && reading.count_observer != nullptr) {
     reading.count_observer->RecordCounted(
-        {site.identifier, record_time, status, path,
-         reading.reader->Fields()});
+        {site.identifier, record_time, status, path, reading.reader->Fields()});
   }
 }
 
