@@ -27,7 +27,6 @@
 #include "platform/forms/forms.h"
 #include "platform/forms/streaming_grid.h"
 #include "platform/iislog/iis_log.h"
-#include "platform/unc/unc.h"
 #include "reportdb/schema.h"
 
 namespace velnor {
@@ -128,7 +127,9 @@ void Collect(benchmark::State& state, bool raw) {
   const fs::path& log = LogOf(records, &bytes);
   const fs::path shares =
       log.parent_path().parent_path().parent_path().parent_path().parent_path();
-  unc::SetShareRoot(shares.string());
+  RunSettings settings;
+  settings.progress_window = forms::BackendPreference::kHeadless;
+  settings.shares.share_root = shares.string();
   auto sites = std::make_shared<automation::Collection>(
       std::vector<std::string>{"Bench Site,D:\\Logs,1"});
   for (auto _ : state) {
@@ -139,8 +140,6 @@ void Collect(benchmark::State& state, bool raw) {
     int64_t rows = 0;
     auto grid = std::make_shared<forms::StreamingGrid>(
         14330, std::make_unique<RowCounter>(rows));
-    RunSettings settings;
-    settings.progress_window = forms::BackendPreference::kHeadless;
     auto parser = CreateLogParser({}, settings);
     parser->SetErrorLogPath((kRoot / "errors.log").string());
     state.ResumeTiming();

@@ -9,10 +9,12 @@
 # (default 1000000) of one day, and four sites of RECORDS/4 records each;
 # the records are in IIS's default 15 fields, made by bench/make_iis_log.py
 # once and kept in $VELNOR_BENCH_DIR (default /tmp/velnor-bench). Each of
-# PAIRS (default 3) pairs runs velnor (fresh databases, --no-tui) and then
-# GoAccess on the same files; the medians of wall time give each one's
-# records per second and the ratio. Peak memory is the largest resident
-# size of each (/usr/bin/time).
+# PAIRS (default 3) pairs runs velnor (fresh databases, --no-tui, with its
+# statistics on, as by default) and then GoAccess on the same files; the
+# medians of wall time give each one's records per second and the ratio.
+# Each pair also runs velnor with --no-statistics, whose median shows what
+# the statistics cost. Peak memory is the largest resident size of each
+# (/usr/bin/time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 records=${1:-1000000}
@@ -80,23 +82,28 @@ compare() {
   echo "$1: $records records, $2 site(s), $size MB in ${#files[@]} file(s)"
   : >"$work/velnor.times"
   : >"$work/goaccess.times"
-  local i v g
+  : >"$work/counts-only.times"
+  local i v g c
   for ((i = 1; i <= pairs; i++)); do
     v=$(collect "$1" "$2" "$work/db")
     g=$(goaccess_once "${files[@]}")
+    c=$(collect "$1" "$2" "$work/db" --no-statistics)
     echo "$v" >>"$work/velnor.times"
     echo "$g" >>"$work/goaccess.times"
-    echo "  pair $i: velnor ${v% *} s, GoAccess ${g% *} s"
+    echo "$c" >>"$work/counts-only.times"
+    echo "  pair $i: velnor ${v% *} s (--no-statistics ${c% *} s)," \
+      "GoAccess ${g% *} s"
   done
-  local v_s g_s v_kb g_kb
+  local v_s g_s v_kb g_kb c_s
   v_s=$(cut -d' ' -f1 "$work/velnor.times" | median)
+  c_s=$(cut -d' ' -f1 "$work/counts-only.times" | median)
   g_s=$(cut -d' ' -f1 "$work/goaccess.times" | median)
   v_kb=$(cut -d' ' -f2 "$work/velnor.times" | sort -g | tail -1)
   g_kb=$(cut -d' ' -f2 "$work/goaccess.times" | sort -g | tail -1)
   awk -v c="$1" -v r="$records" -v v="$v_s" -v g="$g_s" -v vk="$v_kb" \
-    -v gk="$g_kb" -v n="$pairs" 'BEGIN {
-      printf "%-10s velnor %6.2f s %9.0f records/s peak %4.0f MB | GoAccess %6.2f s %9.0f records/s peak %4.0f MB | %.1fx (target: at least 30x; medians of %d)\n",
-             c, v, r / v, vk / 1024, g, r / g, gk / 1024, g / v, n
+    -v gk="$g_kb" -v n="$pairs" -v o="$c_s" 'BEGIN {
+      printf "%-10s velnor, statistics on %6.2f s %9.0f records/s peak %4.0f MB (counts only %6.2f s %9.0f records/s) | GoAccess %6.2f s %9.0f records/s peak %4.0f MB | %.1fx with statistics (target: at least 10x), %.1fx counts only (target: at least 30x); medians of %d\n",
+             c, v, r / v, vk / 1024, o, r / o, g, r / g, gk / 1024, g / v, g / o, n
     }' >>"$work/summary"
 }
 

@@ -37,11 +37,12 @@ void SortByName(automation::StringArray& names) {
 
 CollectionRun::CollectionRun(RunState& state, ReportStore& store,
                              LogLocator& locator, const RunHooks& hooks,
-                             int workers)
+                             const unc::ShareAccess& shares, int workers)
     : state_(state),
       store_(store),
       locator_(locator),
       hooks_(hooks),
+      shares_(shares),
       workers_(workers),
       step_(std::function<void()>([this] {
         WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
@@ -276,6 +277,7 @@ std::shared_ptr<iislog::IISLog> CollectionRun::CreateReader(
   step_([&] {
     reader = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
     reader->SetHooks(std::move(read));
+    reader->SetShareAccess(shares_);
   });
   if (!reader) {
     WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),

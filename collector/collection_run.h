@@ -31,11 +31,13 @@ class CollectionRun {
  public:
   // The run reads and writes `state` (the cancel flag, the grid reference)
   // and calls `store` and `locator`, which read the same state, and
-  // `hooks`. All must outlive the run.
+  // `hooks`; its readers reach the log files through `shares`. All must
+  // outlive the run.
   // Up to `workers` sites are read at once where the run allows it
   // (CanReadSitesAtOnce).
   CollectionRun(RunState& state, ReportStore& store, LogLocator& locator,
-                const RunHooks& hooks, int workers = 1);
+                const RunHooks& hooks, const unc::ShareAccess& shares,
+                int workers);
   ~CollectionRun();
 
   RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
@@ -129,6 +131,9 @@ class CollectionRun {
                   const std::string& path);
   void TallyRecord(const Site& site, const SiteReading& reading,
                    double record_time, const std::string& path);
+  // Raises invalid procedure call (5), naming `url` and `path`, when `url`
+  // holds a NUL byte.
+  void RefuseNulText(std::string_view url, const std::string& path);
   // The current record's status code, 0 when it has none.
   int32_t RecordStatus(iislog::IISLog& reader);
   // Raw mode (raw_grid.cpp).
@@ -156,6 +161,7 @@ class CollectionRun {
   ReportStore& store_;
   LogLocator& locator_;
   const RunHooks& hooks_;
+  const unc::ShareAccess& shares_;
   const int workers_;
   // The run's own handler: log with the run's source, resume after the step.
   automation::ErrorHandler<std::function<void()>> step_;

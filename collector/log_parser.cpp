@@ -19,7 +19,8 @@ LogParser::LogParser(RunHooks hooks, RunSettings settings)
       settings_(std::move(settings)),
       report_store_(state_.mstrServerName, state_.mblnIsFTPCollection,
                     settings_.counting),
-      log_locator_(state_.mstrServerName, settings_.windows_directories) {}
+      log_locator_(state_.mstrServerName, settings_.windows_directories,
+                   settings_.shares) {}
 
 automation::StringArray LogParser::GetLogFilesFromDirectory(
     std::string_view strPath) {
@@ -33,7 +34,7 @@ void LogParser::CollectDataFromLogFile(bool blnIsFTPCollection,
                                        std::string_view strAppPath) {
   ResumeNext([&] {
     CollectionRun run(state_, report_store_, log_locator_, hooks_,
-                      settings_.workers);
+                      settings_.shares, settings_.workers);
     last_run_ = run.Run(blnIsFTPCollection, strAppPath);
   });
   Err().Clear();

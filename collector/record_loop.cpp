@@ -9,7 +9,9 @@
 #include "collector/collection_run.h"
 #include "dbsupport/db_support.h"
 #include "dbsupport/error_log.h"
+#include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
+#include "platform/automation/text.h"
 
 namespace velnor {
 namespace {
@@ -113,6 +115,24 @@ int32_t CollectionRun::RecordStatus(iislog::IISLog& reader) {
   return status;
 }
 
+// A NUL byte in a record's URL is a damaged log line. It is refused here,
+// for every store, before anything counts it: PostgreSQL cannot hold it and
+// SQLite would, so the two stores would count the same log differently; and
+// a tally in memory would meet the database's refusal only when written, long
+// after the ledger had heard of the record. The site's name and identifier
+// come from inputs that refuse NUL bytes already.
+void CollectionRun::RefuseNulText(std::string_view url,
+                                  const std::string& path) {
+  if (url.find('\0') == std::string_view::npos) return;
+  automation::Raise(automation::kErrInvalidProcedureCall,
+                    "The text '" + automation::NulsShown(url) +
+                        "' holds a NUL byte (shown as \\0), which "
+                        "PostgreSQL cannot store; the record of " +
+                        path +
+                        " is left out, in either store. The log line is "
+                        "damaged: check the log file.");
+}
+
 void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
                                 double record_time, const std::string& path) {
   const automation::DateParts parts = automation::PartsOf(record_time);
@@ -121,16 +141,17 @@ void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
       reading.reader->FieldText(iislog::Field::kUriStem).value_or("");
   const int32_t status = RecordStatus(*reading.reader);
 
-  bool counted = true;
-  if (reading.tally != nullptr) {
-    reading.tally->Count(site.name, site.identifier, url, weekday, parts.month,
-                         parts.hour, status, {true, true, true, true});
-  } else {
-    counted = step_([&] {
+  const bool counted = step_([&] {
+    RefuseNulText(url, path);
+    if (reading.tally != nullptr) {
+      reading.tally->Count(site.name, site.identifier, url, weekday,
+                           parts.month, parts.hour, status,
+                           {true, true, true, true});
+    } else {
       store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
                          parts.hour, status);
-    });
-  }
+    }
+  });
   if (counted && reading.count_observer != nullptr) {
     reading.count_observer->RecordCounted(
         {site.identifier, record_time, status, path, reading.reader->Fields()});

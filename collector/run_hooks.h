@@ -14,6 +14,7 @@
 #include "collector/count_observer.h"
 #include "platform/forms/forms.h"
 #include "platform/iislog/read_hooks.h"
+#include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 #include "reportstore/counting_settings.h"
 
@@ -91,6 +92,9 @@ struct RunSettings {
   // How the progress window is shown: in the terminal, as plain lines or
   // not at all.
   forms::BackendPreference progress_window = forms::BackendPreference::kAuto;
+  // How the servers' shares are reached, for the log files and their
+  // folders.
+  unc::ShareAccess shares;
 };
 
 }  // namespace velnor

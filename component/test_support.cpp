@@ -3,7 +3,6 @@
 
 #include "platform/forms/forms.h"
 #include "platform/forms/streaming_grid.h"
-#include "platform/unc/unc.h"
 #include "reportdb/schema.h"
 
 namespace velnor::testing {
@@ -52,12 +51,12 @@ std::shared_ptr<forms::StreamingGrid> ListingGrid(float width,
 void RunFixture::SetUp() {
   std::filesystem::create_directories(share_root_);
   std::filesystem::create_directories(db_dir_);
-  unc::SetShareRoot(share_root_.string());
 }
 
-RunSettings RunFixture::Settings() {
+RunSettings RunFixture::Settings() const {
   RunSettings settings;
   settings.progress_window = forms::BackendPreference::kHeadless;
+  settings.shares.share_root = share_root_.string();
   return settings;
 }
 

@@ -46,10 +46,10 @@ std::shared_ptr<forms::StreamingGrid> ListingGrid(float width,
 
 class RunFixture : public ::testing::Test {
  protected:
-  // Points the share root at share_root_.
   void SetUp() override;
-  // What a run of these tests is set up with: the progress window headless.
-  static RunSettings Settings();
+  // What a run of these tests is set up with: the shares read through
+  // share_root_, the progress window headless.
+  RunSettings Settings() const;
 
   // Writes `content` to `relative` under the share root
   // (e.g. "SRV1/D$/Logs/W3SVC1/ex240602.log").

@@ -68,7 +68,15 @@ std::string FormatErrorLogLine(std::time_t now, int32_t error_number,
   line += '\t';
   line += number;
   line += '\t';
-  line += description;
+  // A description of several lines (a database's DETAIL and CONTEXT) stays
+  // on its one line: a reader of the log takes each line as one failure.
+  bool in_break = false;
+  for (char c : description) {
+    const bool is_break = c == '\r' || c == '\n';
+    if (!is_break) line += c;
+    if (is_break && !in_break) line += ' ';
+    in_break = is_break;
+  }
   line += "\r\n";
   return line;
 }

@@ -37,6 +37,10 @@ TEST(ErrorLogTest, LineMatchesTheDocumentedLayout) {
             std::string::npos);
   EXPECT_NE(FormatErrorLogLine(at, -1, "", "s", "p").find("\t  FFFFFFFF\t"),
             std::string::npos);
+  EXPECT_NE(FormatErrorLogLine(at, 1, "duplicate key\nDETAIL:  Key\r\nCONTEXT",
+                               "s", "p")
+                .find("\tduplicate key DETAIL:  Key CONTEXT\r\n"),
+            std::string::npos);
   std::string forty(40, 'S');
   std::string longer(45, 'L');
   EXPECT_NE(FormatErrorLogLine(at, 1, "", forty, longer)

@@ -5,7 +5,8 @@
 // servers run at once; two of one server do not, and count the same days
 // once; a server stopped in the middle of a run leaves nothing
 // half-written; a missing table costs error-log lines and the run goes on,
-// as with files.
+// as with files; a URL holding a NUL byte is refused alike by either store
+// and either way of counting.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -533,27 +534,106 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
             expected);
 }
 
-TEST_F(PgStoreTest, AUrlWithANulByteIsRefusedWithAnErrorLineNotCutShort) {
-  std::string log = GeneratedLog(5, 200);
-  const std::string damaged("2024-06-02 10:00:00 GET /cut\0short 200\r\n", 40);
-  log += damaged + damaged;
+TEST_F(PgStoreTest, UrlsWithANulByteAreRefusedAliveInEitherStoreAndTally) {
+  // Good records with damaged ones among them, on two days; the good ones
+  // counted per day from the text itself.
+  std::istringstream good(GeneratedLog(5, 200));
+  const std::string cut("2024-06-02 10:00:00 GET /cut\0short 200\r\n", 40);
+  const std::string twice("2024-06-03 11:00:00 GET /a\0b\0 404\r\n", 35);
+  std::string log;
+  std::map<std::string, long> good_per_day;
+  int line_number = 0;
+  for (std::string line; std::getline(good, line); ++line_number) {
+    log += line + "\n";
+    if (line_number == 40 || line_number == 90) log += cut;
+    if (line_number == 150) log += twice;
+    if (!line.starts_with("#")) ++good_per_day[line.substr(0, 10)];
+  }
+  log += cut;
   WriteFile(shares_ / "SRVA/D$/Logs/W3SVC1/u_ex240601.log", log);
   sites_["SRVA/web"] = {"Main,D:\\Logs,1"};
-  VelnorRun run = Velnor(Collect("SRVA", false, true));
-  EXPECT_EQ(run.status, 1) << run.err;
-  const std::string errors = ReadFile(tmp_.path() / "pg-errors.log");
-  EXPECT_NE(errors.find("The text '/cut\\0short' holds a NUL byte"),
-            std::string::npos)
-      << errors;
-  // Neither cut short nor counted; every other record is.
-  for (ReportKind kind : kReportKinds) {
-    const std::string table =
-        reportdb::ReportSchemaName(kind, "SRVA", false) + ".tblgeneral";
-    EXPECT_EQ(server_.Query("SELECT count(*) FROM " + table +
-                            " WHERE url LIKE '/cut%'"),
-              (Rows{{"0"}}));
-    EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM " + table),
-              (Rows{{"200"}}));
+  const fs::path ledger_file = db_dir_ / ledger::LedgerFileName("SRVA", false);
+  auto per_day = [](const std::string& table) {
+    return "SELECT log_day, sum(hits) FROM " + table +
+           " GROUP BY log_day HAVING sum(hits) > 0 ORDER BY log_day";
+  };
+
+  // Each error line without its time, in order.
+  auto taken_lines = [](const fs::path& file) {
+    std::vector<std::string> kept;
+    std::istringstream in(ReadFile(file));
+    for (std::string line; std::getline(in, line);) {
+      kept.push_back(line.substr(line.find('\t')));
+    }
+    fs::remove(file);
+    return kept;
+  };
+  std::vector<std::string> first_lines;
+  std::vector<Rows> first_tables;
+  for (const char* tally : {"memory", "per-record"}) {
+    for (bool postgres : {false, true}) {
+      SCOPED_TRACE(std::string(tally) + (postgres ? " store" : " folder"));
+      std::vector<std::string> args = Collect("SRVA", false, postgres);
+      args.insert(args.end(), {"--tally", tally});
+      VelnorRun run = Velnor(args);
+      EXPECT_EQ(run.status, 1) << run.err;
+      std::vector<std::string> lines =
+          taken_lines(postgres ? tmp_.path() / "pg-errors.log"
+                               : db_dir_ / "velnor-errors.log");
+      ASSERT_EQ(lines.size(), 4u);
+      EXPECT_TRUE(Contains(lines[0],
+                           "The text '/cut\\0short' holds a NUL byte (shown "
+                           "as \\0), which PostgreSQL cannot store; the "
+                           "record of \\\\SRVA\\D$\\Logs\\W3SVC1\\u_ex240601"
+                           ".log is left out"))
+          << lines[0];
+      EXPECT_EQ(lines[1], lines[0]);
+      EXPECT_TRUE(Contains(lines[2], "The text '/a\\0b\\0' holds a NUL byte"))
+          << lines[2];
+      EXPECT_EQ(lines[3], lines[0]);
+      // The ledger heard of the counted records only.
+      Rows days =
+          postgres ? server_.Query(per_day("velnor_ledger_srva_web.run_days"))
+                   : QueryRows(ledger_file, per_day("run_days"));
+      Rows expected_days;
+      for (const auto& [day, hits] : good_per_day) {
+        expected_days.push_back({day, std::to_string(hits)});
+      }
+      EXPECT_EQ(days, expected_days);
+      std::vector<Rows> tables = Tables("SRVA", false, postgres);
+      for (ReportKind kind : kReportKinds) {
+        const std::string sum = "SELECT sum(\"no of hits\") FROM ";
+        EXPECT_EQ(
+            postgres
+                ? server_.Query(
+                      sum + reportdb::ReportSchemaName(kind, "SRVA", false) +
+                      ".tblgeneral")
+                : QueryRows(db_dir_ / reportdb::ReportDatabaseFileName(
+                                          kind, "SRVA", false),
+                            sum + "tblGeneral"),
+            (Rows{{"200"}}));
+      }
+      // The same lines and rows whichever the store and the tally.
+      if (first_lines.empty()) {
+        first_lines = lines;
+        first_tables = tables;
+      } else {
+        EXPECT_EQ(lines, first_lines);
+        EXPECT_EQ(tables, first_tables);
+      }
+    }
+    // Both stores emptied for the other tally.
+    fs::remove_all(db_dir_);
+    fs::create_directories(db_dir_);
+    for (ReportKind kind : kReportKinds) {
+      server_.Exec("SET client_min_messages = warning; DROP SCHEMA " +
+                   reportdb::ReportSchemaName(kind, "SRVA", false) +
+                   " CASCADE");
+    }
+    server_.Exec(
+        "SET client_min_messages = warning; DROP SCHEMA "
+        "velnor_ledger_srva_web CASCADE; DROP SCHEMA "
+        "velnor_statistics_srva_web CASCADE");
   }
 }
 

@@ -48,11 +48,12 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Builds every table in the empty database file `path`.
-void WriteTables(const std::string& path) {
+// Builds every table of `tables` in the empty database file `path`.
+void WriteTables(const std::string& path,
+                 const std::vector<LedgerTable>& tables) {
   auto session = ado::Session::Private(ado::kDefaultLockWaitMs);
   std::string schema = session->Attach(path);
-  for (const LedgerTable& table : LedgerTables()) {
+  for (const LedgerTable& table : tables) {
     for (std::string_view statement : table.definition) {
       session->Prepare(statement, schema)->Step();
     }
@@ -111,13 +112,20 @@ const std::vector<LedgerTable>& LedgerTables() {
 }
 
 bool CreateLedger(const std::string& path) {
+  return CreateTablesFile(path, LedgerTables(), "ledger");
+}
+
+bool CreateTablesFile(const std::string& path,
+                      const std::vector<LedgerTable>& tables,
+                      std::string_view what) {
+  const std::string noun(what);
   if (::access(path.c_str(), F_OK) == 0) return false;
   const std::string folder = FolderOf(path);
-  std::string temp = folder + "/.velnor-ledger-XXXXXX";
+  std::string temp = folder + "/.velnor-" + noun + "-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) {
     Raise(automation::kErrPermissionDenied,
-          "Could not create a file in '" + folder + "' for the ledger: " +
+          "Could not create a file in '" + folder + "' for the " + noun + ": " +
               std::strerror(errno) + ". Check the folder's permissions.");
   }
   ::fchmod(fd, 0644);
@@ -130,17 +138,17 @@ bool CreateLedger(const std::string& path) {
     }
   } remover{temp};
   try {
-    WriteTables(temp);
+    WriteTables(temp, tables);
   } catch (const automation::AutomationError& error) {
     Raise(automation::kErrPermissionDenied,
-          "Could not write the tables of the ledger '" + path +
+          "Could not write the tables of the " + noun + " '" + path +
               "': " + error.description());
   }
   if (::link(temp.c_str(), path.c_str()) == 0) return true;
   if (errno == EEXIST) return false;
   Raise(automation::kErrPermissionDenied,
-        "Could not create the ledger '" + path + "': " + std::strerror(errno) +
-            ". Check the folder's permissions.");
+        "Could not create the " + noun + " '" + path +
+            "': " + std::strerror(errno) + ". Check the folder's permissions.");
 }
 
 std::string LedgerSchemaName(std::string_view server, bool is_ftp) {
@@ -148,10 +156,15 @@ std::string LedgerSchemaName(std::string_view server, bool is_ftp) {
 }
 
 std::string LedgerSchemaStatements(const std::string& schema) {
+  return TablesSchemaStatements(schema, LedgerTables());
+}
+
+std::string TablesSchemaStatements(const std::string& schema,
+                                   const std::vector<LedgerTable>& tables) {
   const std::string quoted = ado::pg::QuoteIdentifier(schema);
   std::string sql = "CREATE SCHEMA " + quoted + ";\nSET LOCAL search_path TO " +
                     quoted + ";\n";
-  for (const LedgerTable& table : LedgerTables()) {
+  for (const LedgerTable& table : tables) {
     for (std::string_view statement : table.definition) {
       sql += std::string(statement) + ";\n";
     }
@@ -161,7 +174,13 @@ std::string LedgerSchemaStatements(const std::string& schema) {
 
 bool CreatePgLedger(const std::string& url, std::string_view server,
                     bool is_ftp) {
-  const std::string schema = LedgerSchemaName(server, is_ftp);
+  return CreatePgTables(url, LedgerSchemaName(server, is_ftp), LedgerTables(),
+                        "ledger");
+}
+
+bool CreatePgTables(const std::string& url, const std::string& schema,
+                    const std::vector<LedgerTable>& tables,
+                    std::string_view what) {
   if (schema.size() > ado::kMaxPostgresName) {
     Raise(automation::kErrPermissionDenied,
           "The schema name '" + schema + "' is longer than PostgreSQL's " +
@@ -170,13 +189,14 @@ bool CreatePgLedger(const std::string& url, std::string_view server,
   }
   std::unique_ptr<PgConnection> db = Connect(url);
   try {
-    db->Exec("BEGIN; " + LedgerSchemaStatements(schema) + "COMMIT;");
+    db->Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
     return true;
   } catch (const PgError& error) {
     db->Exec("ROLLBACK");
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
-    RaiseStore(url, "make the ledger schema " + schema, error);
+    RaiseStore(url, "make the " + std::string(what) + " schema " + schema,
+               error);
   }
 }
 

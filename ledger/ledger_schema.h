@@ -42,6 +42,11 @@ const std::vector<LedgerTable>& LedgerTables();
 // touched. Raises automation::AutomationError naming the file when it
 // cannot be made.
 bool CreateLedger(const std::string& path);
+// The same for any database of `tables` (the statistics, say), `what`
+// naming it in errors ("ledger").
+bool CreateTablesFile(const std::string& path,
+                      const std::vector<LedgerTable>& tables,
+                      std::string_view what);
 
 // The schema that holds the ledger of `server`'s service in a PostgreSQL
 // store: the ledger file's name as the engine maps it, beside the four
@@ -52,6 +57,9 @@ std::string LedgerSchemaName(std::string_view server, bool is_ftp);
 // separated by ";", to run inside a transaction of the caller's (they set
 // the search path for the rest of it).
 std::string LedgerSchemaStatements(const std::string& schema);
+// The same for `tables`.
+std::string TablesSchemaStatements(const std::string& schema,
+                                   const std::vector<LedgerTable>& tables);
 
 // Makes the ledger schema of `server`'s service in the PostgreSQL database
 // `url` when it does not exist, whole in one transaction; true when it made
@@ -60,6 +68,10 @@ std::string LedgerSchemaStatements(const std::string& schema);
 // automation::AutomationError naming the store when it cannot be made.
 bool CreatePgLedger(const std::string& url, std::string_view server,
                     bool is_ftp);
+// The same for the schema `schema` of `tables`, `what` naming it in errors.
+bool CreatePgTables(const std::string& url, const std::string& schema,
+                    const std::vector<LedgerTable>& tables,
+                    std::string_view what);
 
 // The ledger schemas of the store `url`, by name. Raises
 // automation::AutomationError naming the store when it cannot be asked.

@@ -80,7 +80,8 @@ automation::StringArray LogLocator::GetLogFilesFromDirectory(
   int32_t count = 0;
   win32::WIN32_FIND_DATAA udtFindData;
   const std::string pattern = std::string(strPath) + "\\*.*";
-  win32::HANDLE hSearch = win32::FindFirstFileA(pattern.c_str(), &udtFindData);
+  win32::HANDLE hSearch =
+      win32::FindFirstFileA(shares_, pattern.c_str(), &udtFindData);
   if (hSearch == win32::InvalidHandleValue()) return files;
   do {
     on_error([&] {

@@ -13,6 +13,7 @@
 
 #include "loglocation/site_log_folder_name.h"
 #include "platform/automation/variant.h"
+#include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 
 namespace velnor {
@@ -21,12 +22,15 @@ class LogLocator {
  public:
   // `mstrServerName` is the collector's server-name field; it must outlive
   // this object. GetLogFilePath reads it and may overwrite it, and finds
-  // each server's Windows directory in `windows_directories`, which must
+  // each server's Windows directory in `windows_directories`;
+  // GetLogFilesFromDirectory reaches the shares through `shares`. Both must
   // outlive this object too.
   LogLocator(std::string& mstrServerName,
-             const wmi::WindowsDirectories& windows_directories)
+             const wmi::WindowsDirectories& windows_directories,
+             const unc::ShareAccess& shares)
       : mstrServerName_(mstrServerName),
-        windows_directories_(windows_directories) {}
+        windows_directories_(windows_directories),
+        shares_(shares) {}
 
   // The UNC path of `strLogPath` on the server. A non-empty `strServerName`
   // first replaces the server-name field for good.
@@ -57,6 +61,7 @@ class LogLocator {
  private:
   std::string& mstrServerName_;
   const wmi::WindowsDirectories& windows_directories_;
+  const unc::ShareAccess& shares_;
 };
 
 }  // namespace velnor

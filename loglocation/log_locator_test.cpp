@@ -27,10 +27,7 @@ class LogLocatorTest : public ::testing::Test {
     gstrErrorLogPath = (dir_ / "errors.log").string();
     windows_directories_.Set("SRV1", "C:\\WINDOWS");
   }
-  void TearDown() override {
-    gstrErrorLogPath.clear();
-    unc::SetShareRoot("");
-  }
+  void TearDown() override { gstrErrorLogPath.clear(); }
 
   std::vector<std::string> ErrorLogLines() const {
     return testing::ReadLines(gstrErrorLogPath);
@@ -47,7 +44,8 @@ class LogLocatorTest : public ::testing::Test {
   const fs::path dir_ = tmp_.path();
   std::string mstrServerName = "SRV1";
   wmi::WindowsDirectories windows_directories_;
-  LogLocator locator_{mstrServerName, windows_directories_};
+  unc::ShareAccess shares_;
+  LogLocator locator_{mstrServerName, windows_directories_, shares_};
 };
 
 TEST_F(LogLocatorTest, PercentPathsTakeTheServersWindowsDirectory) {
@@ -104,7 +102,7 @@ TEST_F(LogLocatorTest, UnreachableServerLogsTheWmiFailure) {
 // holds) looks the same as an empty one, and is not logged.
 TEST_F(LogLocatorTest, NothingToListGivesOneEmptyName) {
   fs::create_directory(dir_ / "empty");
-  unc::SetShareRoot(dir_.string());
+  shares_.share_root = dir_.string();
   const StringArray nothing{""};
   EXPECT_EQ(locator_.GetLogFilesFromDirectory((dir_ / "empty").string()),
             nothing);
@@ -149,7 +147,7 @@ TEST_F(LogLocatorTest, FindsASitesLogFilesThroughTheShareRoot) {
   Touch(web / "ex070312.log");
   Touch(web / "ex070313.log");
   Touch(ftp / "ex070312.log");
-  unc::SetShareRoot((dir_ / "root").string());
+  shares_.share_root = (dir_ / "root").string();
 
   std::string web_dir =
       locator_.GetLogFilePath("%WinDir%\\System32\\LogFiles") + "\\W3SVC1";

@@ -12,6 +12,7 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
 namespace {
@@ -82,16 +83,18 @@ std::vector<ado::pg::Row> ReadLedgerTable(ado::Session& session,
   return rows;
 }
 
-// The store's side of the ledger of one server and service.
+// The store's side of the ledger, or of the statistics, of one server and
+// service.
 struct StoreLedger {
   std::string schema;
+  const std::vector<ledger::LedgerTable>* tables = nullptr;
   bool exists = false;
   bool has_rows = false;
 };
 
-StoreLedger FindStoreLedger(PgConnection& store, std::string_view server,
-                            bool is_ftp) {
-  StoreLedger ledger{ledger::LedgerSchemaName(server, is_ftp)};
+StoreLedger FindStoreLedger(PgConnection& store, std::string schema,
+                            const std::vector<ledger::LedgerTable>& tables) {
+  StoreLedger ledger{std::move(schema), &tables};
   ledger.exists = !store
                        .Query("SELECT 1 FROM pg_namespace WHERE nspname = $1",
                               {ledger.schema})
@@ -99,32 +102,34 @@ StoreLedger FindStoreLedger(PgConnection& store, std::string_view server,
   ledger.has_rows =
       ledger.exists &&
       !store
-           .Query("SELECT 1 FROM " + QuoteIdentifier(ledger.schema) +
-                  ".runs LIMIT 1")
+           .Query("SELECT 1 FROM " + QuoteIdentifier(ledger.schema) + "." +
+                  std::string(tables.front().name) + " LIMIT 1")
            .empty();
   return ledger;
 }
 
-// Copies the folder's ledger (attached to `session` as `schema`; none when
-// empty) into the store's, inside the store's open transaction: made when
-// missing, emptied first when it exists (overwriting: the counts it spoke
-// of are replaced). Without a ledger in the folder the store keeps none
-// either, as the folder's counts had none.
+// Copies the folder's ledger or statistics (attached to `session` as
+// `schema`; none when empty) into the store's, inside the store's open
+// transaction: made when missing, emptied first when it exists
+// (overwriting: the counts it spoke of are replaced). Without one in the
+// folder the store keeps none either, as the folder's counts had none.
 int64_t CopyLedger(PgConnection& store, ado::Session& session,
                    const std::string& schema, const StoreLedger& target) {
   const std::string qualified = QuoteIdentifier(target.schema) + ".";
   if (target.exists) {
     std::string tables;
-    for (const ledger::LedgerTable& table : ledger::LedgerTables()) {
+    for (const ledger::LedgerTable& table : *target.tables) {
       tables +=
           (tables.empty() ? "" : ", ") + qualified + std::string(table.name);
     }
     store.Exec("TRUNCATE " + tables);
   }
   if (schema.empty()) return 0;
-  if (!target.exists) store.Exec(ledger::LedgerSchemaStatements(target.schema));
+  if (!target.exists) {
+    store.Exec(ledger::TablesSchemaStatements(target.schema, *target.tables));
+  }
   int64_t copied = 0;
-  for (const ledger::LedgerTable& table : ledger::LedgerTables()) {
+  for (const ledger::LedgerTable& table : *target.tables) {
     std::string columns;
     std::vector<ado::pg::Row> rows =
         ReadLedgerTable(session, schema, table.name, columns);
@@ -169,8 +174,13 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
   const std::vector<CopiedTable> tables = TablesToCopy(is_ftp);
   CopyResult result;
   StoreLedger target;
+  StoreLedger statistics_target;
   try {
-    target = FindStoreLedger(*store, server, is_ftp);
+    target = FindStoreLedger(*store, ledger::LedgerSchemaName(server, is_ftp),
+                             ledger::LedgerTables());
+    statistics_target = FindStoreLedger(
+        *store, statistics::StatisticsSchemaName(server, is_ftp),
+        statistics::StatisticsTables());
   } catch (const PgError& error) {
     RaiseStore(url, "read " + target.schema, error.what());
   }
@@ -189,6 +199,9 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
     }
   }
   if (target.has_rows) result.not_empty.push_back(target.schema);
+  if (statistics_target.has_rows) {
+    result.not_empty.push_back(statistics_target.schema);
+  }
   if (!result.not_empty.empty() && !overwrite) return result;
 
   auto session = ado::Session::BeginReading(ado::kDefaultLockWaitMs);
@@ -204,19 +217,24 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
           "Could not read '" + path + "': " + error.description());
     }
   }
-  const std::string ledger_path =
-      db_dir + "/" + ledger::LedgerFileName(server, is_ftp);
-  std::string ledger_schema;
-  struct stat info {};
-  if (::lstat(ledger_path.c_str(), &info) == 0) {
+  // The ledger and the statistics beside the databases, when there.
+  auto attach = [&](const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return std::string();
     try {
-      ledger_schema = session->Attach(ledger_path);
+      return session->Attach(path);
     } catch (const automation::AutomationError& error) {
       automation::Raise(
           automation::kErrPermissionDenied,
-          "Could not read '" + ledger_path + "': " + error.description());
+          "Could not read '" + path + "': " + error.description());
     }
-  }
+  };
+  const std::string ledger_path =
+      db_dir + "/" + ledger::LedgerFileName(server, is_ftp);
+  const std::string ledger_schema = attach(ledger_path);
+  const std::string statistics_path =
+      db_dir + "/" + statistics::StatisticsFileName(server, is_ftp);
+  const std::string statistics_schema = attach(statistics_path);
   std::string step;
   try {
     store->Exec("BEGIN");
@@ -250,6 +268,16 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       automation::Raise(
           automation::kErrPermissionDenied,
           "Could not read '" + ledger_path + "': " + error.description());
+    }
+    step = "copy the statistics into " + statistics_target.schema;
+    try {
+      result.rows +=
+          CopyLedger(*store, *session, statistics_schema, statistics_target);
+    } catch (const automation::AutomationError& error) {
+      store->Exec("ROLLBACK");
+      automation::Raise(
+          automation::kErrPermissionDenied,
+          "Could not read '" + statistics_path + "': " + error.description());
     }
     step = "commit the copy";
     store->Exec("COMMIT");

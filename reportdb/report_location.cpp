@@ -5,6 +5,7 @@
 
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
 
@@ -32,6 +33,27 @@ bool ReportLocation::LedgerExists(std::string_view server, bool is_ftp) const {
 bool ReportLocation::CreateLedger(std::string_view server, bool is_ftp) const {
   return IsPostgres() ? ledger::CreatePgLedger(db_url, server, is_ftp)
                       : ledger::CreateLedger(LedgerPath(server, is_ftp));
+}
+
+std::string ReportLocation::StatisticsPath(std::string_view server,
+                                           bool is_ftp) const {
+  return AppPath() + statistics::StatisticsFileName(server, is_ftp);
+}
+
+bool ReportLocation::StatisticsExist(std::string_view server,
+                                     bool is_ftp) const {
+  if (IsPostgres()) {
+    return statistics::PgStatisticsExist(db_url, server, is_ftp);
+  }
+  struct stat info {};
+  return ::lstat(StatisticsPath(server, is_ftp).c_str(), &info) == 0;
+}
+
+bool ReportLocation::CreateStatistics(std::string_view server,
+                                      bool is_ftp) const {
+  return IsPostgres()
+             ? statistics::CreatePgStatistics(db_url, server, is_ftp)
+             : statistics::CreateStatistics(StatisticsPath(server, is_ftp));
 }
 
 std::unique_ptr<ado::Engine> ReportLocation::MakeEngine() const {

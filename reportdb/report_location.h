@@ -40,6 +40,11 @@ struct ReportLocation {
   // Makes that ledger when it is missing; true when it made it. Raises
   // automation::AutomationError naming the file or store when it cannot.
   bool CreateLedger(std::string_view server, bool is_ftp) const;
+  // The same three for the statistics database of `server`'s service
+  // (statistics/statistics_store.h), which lives beside the ledger.
+  std::string StatisticsPath(std::string_view server, bool is_ftp) const;
+  bool StatisticsExist(std::string_view server, bool is_ftp) const;
+  bool CreateStatistics(std::string_view server, bool is_ftp) const;
   // A new engine for these databases.
   std::unique_ptr<ado::Engine> MakeEngine() const;
 };

@@ -101,6 +101,7 @@ struct SiteTally {
   std::unordered_map<std::string, int64_t> url_hits;
   std::vector<int64_t> runs;
   std::vector<DayCount> days;
+  std::vector<statistics::DayFigures> statistics;
 };
 
 class Tally {
@@ -267,6 +268,7 @@ SiteReport Finish(const std::string& identifier, SiteTally& tally,
   site.runs = std::move(tally.runs);
   for (int64_t hits : site.runs) site.runs_total += hits;
   site.days = std::move(tally.days);
+  site.statistics = std::move(tally.statistics);
   return site;
 }
 
@@ -336,6 +338,43 @@ class Ledger {
   std::string schema_;
 };
 
+// The statistics database of the service, when there is one: joined after
+// the ledger, as a run joins it, so that its days are those of the ledger.
+class Statistics {
+ public:
+  Statistics(ado::Session& session, const ReportLocation& location,
+             std::string_view server, bool is_ftp)
+      : session_(session), path_(location.StatisticsPath(server, is_ftp)) {
+    bool exists = false;
+    Guarded([&] { exists = location.StatisticsExist(server, is_ftp); });
+    if (exists) Guarded([&] { schema_ = session_.Attach(path_); });
+  }
+
+  bool exists() const { return !schema_.empty(); }
+
+  // Each site's days of statistics into `tally`.
+  void Read(Tally& tally) {
+    std::vector<statistics::DayFigures> days;
+    Guarded([&] {
+      days = statistics::StatisticsStore(session_, schema_).ReadDays();
+    });
+    for (statistics::DayFigures& day : days) {
+      tally.sites()[day.site].statistics.push_back(std::move(day));
+    }
+  }
+
+ private:
+  template <class Step>
+  void Guarded(Step step) {
+    ReadNamingTheFile(step, "statistics database", path_,
+                      "Check that it is readable; velnor collect makes it.");
+  }
+
+  ado::Session& session_;
+  std::string path_;
+  std::string schema_;
+};
+
 std::string DatabasePath(const std::string& db_dir, ReportKind kind,
                          std::string_view server, bool is_ftp) {
   return db_dir + "/" + ReportDatabaseFileName(kind, server, is_ftp);
@@ -384,6 +423,7 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Database hour(*session, path(ReportKind::kHitsByHour));
   Database status(*session, path(ReportKind::kHitsByStatus));
   Ledger ledger(*session, location, server, is_ftp);
+  Statistics statistics(*session, location, server, is_ftp);
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);
   ReadStatuses(status, tally);
@@ -393,6 +433,8 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   Report report;
   report.has_ledger = ledger.exists();
   if (report.has_ledger) ledger.Read(tally, report.runs);
+  report.has_statistics = statistics.exists();
+  if (report.has_statistics) statistics.Read(tally);
   session->Commit();
 
   report.server = std::string(server);

@@ -15,6 +15,7 @@
 
 #include "ledger/ledger_store.h"
 #include "reportdb/report_location.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
 
@@ -74,6 +75,9 @@ struct SiteReport {
   // Every day the ledger holds counted for the site, by day (days without
   // hits included). Empty without a ledger.
   std::vector<DayCount> days;
+  // The statistics of each day the statistics database holds for the site,
+  // by day. Empty without one.
+  std::vector<statistics::DayFigures> statistics;
 };
 
 inline constexpr size_t kTopUrlCount = 10;
@@ -86,6 +90,8 @@ struct Report {
   // service, and its runs, oldest first.
   bool has_ledger = false;
   std::vector<ledger::RunRow> runs;
+  // Whether the statistics database of the server and service is there.
+  bool has_statistics = false;
 };
 
 // Names of the database files of `server`'s service in `db_dir` (full

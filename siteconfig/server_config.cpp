@@ -24,9 +24,9 @@ bool IsMissing(const AutomationError& error) {
 // True when `path` can be opened; false when it does not exist. Any other
 // failure (refused credentials, a server gone) is raised: it would hide
 // the file on every drive alike.
-bool FileExists(const std::string& path) {
+bool FileExists(const unc::ShareAccess& shares, const std::string& path) {
   try {
-    unc::OpenForReading(path);
+    unc::OpenForReading(shares, path);
     return true;
   } catch (const AutomationError& error) {
     if (IsMissing(error)) return false;
@@ -35,10 +35,11 @@ bool FileExists(const std::string& path) {
 }
 
 // The configuration file in the Windows folder at UNC `folder`, or nothing.
-std::optional<std::string> ConfigIn(const std::string& folder) {
+std::optional<std::string> ConfigIn(const unc::ShareAccess& shares,
+                                    const std::string& folder) {
   for (const char* file : {kApplicationHostFile, kMetabaseFile}) {
     std::string path = folder + "\\" + file;
-    if (FileExists(path)) return path;
+    if (FileExists(shares, path)) return path;
   }
   return std::nullopt;
 }
@@ -51,7 +52,8 @@ char DriveOf(std::string_view share) {
   return letter >= 'C' && letter <= 'Z' ? letter : '\0';
 }
 
-ServerConfig FindUnder(const std::string& server,
+ServerConfig FindUnder(const unc::ShareAccess& shares,
+                       const std::string& server,
                        const std::string& windows_directory) {
   const std::string& dir = windows_directory;
   if (dir.size() < 3 || !std::isalpha(static_cast<unsigned char>(dir[0])) ||
@@ -64,16 +66,16 @@ ServerConfig FindUnder(const std::string& server,
   }
   const std::string folder =
       "\\\\" + server + "\\" + dir[0] + "$" + dir.substr(2);
-  if (auto path = ConfigIn(folder)) return {dir, *path};
+  if (auto path = ConfigIn(shares, folder)) return {dir, *path};
   automation::Raise(automation::kErrFileNotFound,
                     "File not found: no IIS configuration in " + folder +
                         ": neither " + kApplicationHostFile + " nor " +
                         kMetabaseFile + " is there.");
 }
 
-ServerConfig Search(const std::string& server) {
+ServerConfig Search(const unc::ShareAccess& shares, const std::string& server) {
   std::vector<std::pair<char, std::string>> drives;
-  for (const std::string& share : unc::ListShares(server)) {
+  for (const std::string& share : unc::ListShares(shares, server)) {
     if (char letter = DriveOf(share)) drives.emplace_back(letter, share);
   }
   std::sort(drives.begin(), drives.end());
@@ -84,7 +86,7 @@ ServerConfig Search(const std::string& server) {
     looked += (looked.empty() ? "" : ", ") + share;
     std::vector<unc::DirEntry> entries;
     try {
-      entries = unc::ListDirectory(root);
+      entries = unc::ListDirectory(shares, root);
     } catch (const AutomationError& error) {
       unlisted += " " + error.description();
       continue;
@@ -94,7 +96,7 @@ ServerConfig Search(const std::string& server) {
         if (!entry.is_directory ||
             !automation::EqualsIgnoringAsciiCase(entry.name, windows))
           continue;
-        if (auto path = ConfigIn(root + "\\" + entry.name)) {
+        if (auto path = ConfigIn(shares, root + "\\" + entry.name)) {
           return {std::string(1, letter) + ":\\" + entry.name, *path};
         }
       }
@@ -110,8 +112,9 @@ ServerConfig Search(const std::string& server) {
                      "." + unlisted));
 }
 
-std::string ReadLimited(const std::string& path) {
-  std::unique_ptr<unc::InputFile> file = unc::OpenForReading(path);
+std::string ReadLimited(const unc::ShareAccess& shares,
+                        const std::string& path) {
+  std::unique_ptr<unc::InputFile> file = unc::OpenForReading(shares, path);
   std::string bytes;
   char buffer[65536];
   while (size_t got = file->Read(buffer, sizeof buffer)) {
@@ -123,14 +126,18 @@ std::string ReadLimited(const std::string& path) {
 
 }  // namespace
 
-ServerConfig FindServerConfig(const std::string& server,
+ServerConfig FindServerConfig(const unc::ShareAccess& shares,
+                              const std::string& server,
                               const std::string& windows_directory) {
-  return windows_directory.empty() ? Search(server)
-                                   : FindUnder(server, windows_directory);
+  return windows_directory.empty()
+             ? Search(shares, server)
+             : FindUnder(shares, server, windows_directory);
 }
 
-IisSites ReadServerSites(const std::string& path) {
-  return ReadIisSites(XmlDocument::Parse(ReadLimited(path), path), path);
+IisSites ReadServerSites(const unc::ShareAccess& shares,
+                         const std::string& path) {
+  return ReadIisSites(XmlDocument::Parse(ReadLimited(shares, path), path),
+                      path);
 }
 
 }  // namespace velnor::siteconfig

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/unc/unc.h"
 #include "siteconfig/iis_sites.h"
 
 namespace velnor::siteconfig {
@@ -24,7 +25,8 @@ struct ServerConfig {
   std::string path;
 };
 
-// Finds the IIS configuration of `server`. With a `windows_directory`
+// Finds the IIS configuration of `server`, reached through `shares`. With a
+// `windows_directory`
 // ("D:\WINNT") only that folder is looked in. Without one, the drive shares
 // C$ to Z$ the server has are looked at in that order, in each the folders
 // Windows and then WINNT (without regard to case), and the first that holds
@@ -37,13 +39,16 @@ struct ServerConfig {
 // without a drive letter; and the UNC layer's error when the server cannot
 // be reached or a configuration file cannot be opened for another reason
 // than being missing.
-ServerConfig FindServerConfig(const std::string& server,
+ServerConfig FindServerConfig(const unc::ShareAccess& shares,
+                              const std::string& server,
                               const std::string& windows_directory);
 
-// The sites of the configuration file `path` (see ReadIisSites). Reads at
+// The sites of the configuration file `path`, reached through `shares` (see
+// ReadIisSites). Reads at
 // most kMaxXmlBytes + 1 bytes; raises kErrInvalidFileFormat for a larger
 // file and otherwise like ReadIisSites and unc::OpenForReading.
-IisSites ReadServerSites(const std::string& path);
+IisSites ReadServerSites(const unc::ShareAccess& shares,
+                         const std::string& path);
 
 }  // namespace velnor::siteconfig
 

@@ -97,7 +97,7 @@ bool ChooseSites(const std::string& server, IisService service,
 
 }  // namespace
 
-bool DiscoverSites(const std::string& server,
+bool DiscoverSites(const unc::ShareAccess& shares, const std::string& server,
                    wmi::WindowsDirectories& windows_directories,
                    Discovery& discovery, Refusal& refusal) {
   const std::string given = windows_directories.Of(server);
@@ -109,16 +109,17 @@ bool DiscoverSites(const std::string& server,
                 "credentials"
           : "check --windows-dir " + server + "=" + given +
                 ", or leave it out to search the drives C$ to Z$";
-  if (!Attempt([&] { discovery.config = FindServerConfig(server, given); },
-               "cannot find the IIS configuration of " + server, find_help,
-               refusal)) {
+  if (!Attempt(
+          [&] { discovery.config = FindServerConfig(shares, server, given); },
+          "cannot find the IIS configuration of " + server, find_help,
+          refusal)) {
     return false;
   }
   if (given.empty()) {
     windows_directories.Set(server, discovery.config.windows_directory);
   }
   return Attempt(
-      [&] { discovery.sites = ReadServerSites(discovery.config.path); },
+      [&] { discovery.sites = ReadServerSites(shares, discovery.config.path); },
       "cannot read the IIS configuration of " + server,
       "repair the file on the server, or give the sites with --site or "
       "--sites",
@@ -137,13 +138,14 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
   };
 }
 
-bool AddDiscoveredSites(const std::string& server, bool ftp,
+bool AddDiscoveredSites(const unc::ShareAccess& shares,
+                        const std::string& server, bool ftp,
                         const std::string& site_ids,
                         wmi::WindowsDirectories& windows_directories,
                         std::vector<std::string>& sites,
                         std::vector<std::string>& notes, Refusal& refusal) {
   Discovery discovery;
-  if (!DiscoverSites(server, windows_directories, discovery, refusal)) {
+  if (!DiscoverSites(shares, server, windows_directories, discovery, refusal)) {
     return false;
   }
   const IisService service = ftp ? IisService::kFtp : IisService::kWeb;

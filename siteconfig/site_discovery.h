@@ -32,10 +32,10 @@ struct Discovery {
 // directory in `windows_directories` (filled from --windows-dir and
 // --windows-dirs) or, when it has none, under the one found on its drive
 // shares, which is then set there for the server so that log directories
-// starting with a variable resolve against it. The share root and SMB
-// settings must be in place. False with `refusal` set saying what could
+// starting with a variable resolve against it. The shares are reached
+// through `shares`. False with `refusal` set saying what could
 // not be found or read and what to do.
-bool DiscoverSites(const std::string& server,
+bool DiscoverSites(const unc::ShareAccess& shares, const std::string& server,
                    wmi::WindowsDirectories& windows_directories,
                    Discovery& discovery, Refusal& refusal);
 
@@ -48,13 +48,15 @@ std::vector<std::string> DiscoveryNotes(const std::string& server,
 // `velnor collect --discover-sites`: discovers the sites of `server` and
 // appends the descriptor of each site of the service (`ftp`) that can be
 // collected to `sites`, only those whose id is in `site_ids` ("1,3") when
-// it is not empty, through DiscoverSites with `windows_directories`.
+// it is not empty, through DiscoverSites with `shares` and
+// `windows_directories`.
 // `notes` get DiscoveryNotes and one line per site of the
 // service left out, with the reason. False with `refusal` set: nothing
 // found or readable, the service logging centrally, no site to collect, an
 // id in `site_ids` that is not a site of the service or cannot be
 // collected.
-bool AddDiscoveredSites(const std::string& server, bool ftp,
+bool AddDiscoveredSites(const unc::ShareAccess& shares,
+                        const std::string& server, bool ftp,
                         const std::string& site_ids,
                         wmi::WindowsDirectories& windows_directories,
                         std::vector<std::string>& sites,

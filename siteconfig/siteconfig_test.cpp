@@ -308,8 +308,7 @@ TEST_F(HostileFileTest, EncodingsAreTakenAsDeclaredOrRefused) {
 // A share root made in a temporary folder; SRV's drives are its folders.
 class ServerConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override { unc::SetShareRoot(root_.string()); }
-  void TearDown() override { unc::SetShareRoot(""); }
+  void SetUp() override { shares_.share_root = root_.string(); }
 
   void Put(const std::string& path, const std::string& text) {
     testing::WriteFile(root_ / "SRV" / path, text);
@@ -327,6 +326,7 @@ class ServerConfigTest : public ::testing::Test {
 
   testing::TempDir tmp_{"siteconfig_test"};
   const fs::path root_ = tmp_.path();
+  unc::ShareAccess shares_;
 };
 
 TEST_F(ServerConfigTest, FirstDriveWithWindowsOrWinntHoldingAConfiguration) {
@@ -334,24 +334,25 @@ TEST_F(ServerConfigTest, FirstDriveWithWindowsOrWinntHoldingAConfiguration) {
   Put("print$/x.txt", "");
   PutConfig("D$/winnt", true);
   PutConfig("E$/Windows", false);
-  ServerConfig found = FindServerConfig("SRV", "");
+  ServerConfig found = FindServerConfig(shares_, "SRV", "");
   EXPECT_EQ(found.windows_directory, "D:\\winnt");
   EXPECT_EQ(found.path, "\\\\SRV\\D$\\winnt\\system32\\inetsrv\\MetaBase.xml");
-  EXPECT_EQ(ReadServerSites(found.path).Of(IisService::kFtp).size(), 2u);
+  EXPECT_EQ(ReadServerSites(shares_, found.path).Of(IisService::kFtp).size(),
+            2u);
 
   // Given, the Windows directory is the only place looked in.
-  found = FindServerConfig("SRV", "E:\\Windows");
+  found = FindServerConfig(shares_, "SRV", "E:\\Windows");
   EXPECT_EQ(found.windows_directory, "E:\\Windows");
   EXPECT_EQ(found.path,
             "\\\\SRV\\E$\\Windows\\System32\\inetsrv\\config\\"
             "applicationHost.config");
-  EXPECT_EQ(Describe(ReadServerSites(found.path)),
+  EXPECT_EQ(Describe(ReadServerSites(shares_, found.path)),
             SitesOf("iis10-sites.applicationHost.config"));
 
   // applicationHost.config wins over a MetaBase.xml left beside it.
   PutConfig("C$/WINDOWS", false);
   PutConfig("C$/WINDOWS", true);
-  found = FindServerConfig("srv", "");
+  found = FindServerConfig(shares_, "srv", "");
   EXPECT_EQ(found.windows_directory, "C:\\WINDOWS");
   EXPECT_EQ(found.path,
             "\\\\srv\\C$\\WINDOWS\\System32\\inetsrv\\config\\"
@@ -361,21 +362,23 @@ TEST_F(ServerConfigTest, FirstDriveWithWindowsOrWinntHoldingAConfiguration) {
 TEST_F(ServerConfigTest, MissingConfigurationSaysWhereItLooked) {
   Put("C$/Windows/win.ini", "");
   Put("D$/Data/readme.txt", "");
-  AutomationError error = ErrorOf([] { FindServerConfig("SRV", ""); });
+  AutomationError error =
+      ErrorOf([&] { FindServerConfig(shares_, "SRV", ""); });
   EXPECT_EQ(error.number(), automation::kErrFileNotFound);
   EXPECT_EQ(error.description(),
             "File not found: no IIS configuration found on SRV: looked for "
             "System32\\inetsrv\\config\\applicationHost.config and "
             "system32\\inetsrv\\MetaBase.xml under Windows and WINNT on C$, "
             "D$.");
-  error = ErrorOf([] { FindServerConfig("SRV", "D:\\WINNT"); });
+  error = ErrorOf([&] { FindServerConfig(shares_, "SRV", "D:\\WINNT"); });
   EXPECT_EQ(error.number(), automation::kErrFileNotFound);
   EXPECT_NE(error.description().find("no IIS configuration in "
                                      "\\\\SRV\\D$\\WINNT"),
             std::string::npos)
       << error.description();
-  EXPECT_EQ(ErrorOf([] { FindServerConfig("SRV", "Windows"); }).number(),
-            automation::kErrInvalidProcedureCall);
+  EXPECT_EQ(
+      ErrorOf([&] { FindServerConfig(shares_, "SRV", "Windows"); }).number(),
+      automation::kErrInvalidProcedureCall);
 }
 
 TEST_F(ServerConfigTest, HundredMegabyteFileIsNotReadWhole) {
@@ -395,8 +398,9 @@ TEST_F(ServerConfigTest, HundredMegabyteFileIsNotReadWhole) {
     out << "</sites></system.applicationHost></configuration>";
   }
   ASSERT_GT(fs::file_size(big), 100u << 20);
-  ServerConfig found = FindServerConfig("SRV", "");
-  AutomationError error = ErrorOf([&] { ReadServerSites(found.path); });
+  ServerConfig found = FindServerConfig(shares_, "SRV", "");
+  AutomationError error =
+      ErrorOf([&] { ReadServerSites(shares_, found.path); });
   EXPECT_EQ(error.number(), kErrInvalidFileFormat);
   EXPECT_NE(error.description().find("is larger than 32 MB"), std::string::npos)
       << error.description();

@@ -22,8 +22,15 @@ TmuxSession::~TmuxSession() {
   if (!socket.empty()) ::unlink(socket.c_str());  // kill-server leaves it
 }
 
+// A second command replaces the first in its pane rather than in a new
+// session: killing the only session ends the server, and a new-session
+// racing that exit can find the socket of a server that is going away.
 void TmuxSession::Start(const std::string& command) {
-  Shell(tmux_ + "kill-session -t run 2>/dev/null");
+  if (Shell(tmux_ + "respawn-pane -k -t run " + ShellQuoted(command) +
+            " 2>/dev/null")
+          .status == 0) {
+    return;
+  }
   Shell(tmux_ + "new-session -d -x 100 -y 30 -s run " + ShellQuoted(command));
 }
 

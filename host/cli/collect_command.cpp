@@ -101,6 +101,10 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_flag("--recount", o.recount,
                 "Count days the ledger holds as counted already, again")
       ->excludes(raw);
+  cmd->add_flag("--no-statistics{false}", o.statistics,
+                "Keep only the counts: no bytes, visitors, time taken or "
+                "error URLs in the statistics database beside the ledger")
+      ->excludes(raw);
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
   cmd->add_option("--format", o.format, "Raw listing: table, csv, tsv, json")

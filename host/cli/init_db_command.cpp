@@ -11,7 +11,9 @@
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_files.h"
+#include "reportdb/report_location.h"
 #include "reportdb/schema.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::host {
 
@@ -45,6 +47,18 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
   return 1;
 }
 
+// The statistics database beside the report databases, made or left, as
+// they are; `name` is how the lines name it.
+void AddStatistics(const reportdb::ReportLocation& location,
+                   const InitDbOptions& options, const std::string& name,
+                   CreatedDatabases& result) {
+  if (location.CreateStatistics(options.server, options.ftp)) {
+    result.made.push_back(name);
+  } else {
+    result.left.push_back(name);
+  }
+}
+
 // The central store's schemas: the same report databases, in PostgreSQL.
 int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
@@ -54,6 +68,9 @@ int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = reportdb::CreateReportSchemas(url, options.server, options.ftp);
+    AddStatistics({"", url}, options,
+                  statistics::StatisticsSchemaName(options.server, options.ftp),
+                  result);
   });
   return Report(result, made, "schema ", options.server, url);
 }
@@ -80,9 +97,14 @@ int RunInitDb(const InitDbOptions& options) {
       return 2;
     }
   }
+  const reportdb::ReportLocation location{options.db_dir, ""};
+  const std::string statistics =
+      location.StatisticsPath(options.server, options.ftp);
+  if (!CheckNotLink(statistics, "the statistics database")) return 2;
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = CreateReportDatabases(options.db_dir, options.server, options.ftp);
+    AddStatistics(location, options, statistics, result);
   });
   return Report(result, made, "", options.server, Shown(options.db_dir));
 }

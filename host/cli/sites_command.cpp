@@ -39,12 +39,13 @@ struct SitesOptions {
 };
 
 // The site's folder and what it holds.
-SiteRow LookAt(LogParserInterface& parser, const SitesListing& listing,
-               const siteconfig::IisSite& site) {
+SiteRow LookAt(LogParserInterface& parser, const unc::ShareAccess& shares,
+               const SitesListing& listing, const siteconfig::IisSite& site) {
   SiteRow row{site, "", FolderState::kUnresolved, 0, ""};
   if (!siteconfig::UnreachableDirectory(site.log_directory).empty()) return row;
   SiteLogFolder listed = ListSiteLogFolder(
-      parser, listing.server, listing.service == siteconfig::IisService::kFtp,
+      parser, shares, listing.server,
+      listing.service == siteconfig::IisService::kFtp,
       ExpandSystemDrive(site.log_directory,
                         listing.windows_directory.substr(0, 2)),
       site.id);
@@ -73,13 +74,15 @@ int RunSites(const SitesOptions& options) {
   }
   RunSettings settings;
   if (!CheckServerName(options.server) ||
-      !ConfigureServerAccess(options.access, settings.windows_directories)) {
+      !ConfigureServerAccess(options.access, settings.windows_directories,
+                             settings.shares)) {
     return kExitUsage;
   }
   siteconfig::Discovery discovery;
   siteconfig::Refusal refusal;
-  if (!siteconfig::DiscoverSites(options.server, settings.windows_directories,
-                                 discovery, refusal)) {
+  if (!siteconfig::DiscoverSites(settings.shares, options.server,
+                                 settings.windows_directories, discovery,
+                                 refusal)) {
     Usage(refusal.problem, refusal.help);
     return kExitUsage;
   }
@@ -94,7 +97,7 @@ int RunSites(const SitesOptions& options) {
   listing.notes = siteconfig::DiscoveryNotes(options.server, discovery);
   auto parser = CreateLogParser({}, settings);
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
-    listing.rows.push_back(LookAt(*parser, listing, site));
+    listing.rows.push_back(LookAt(*parser, settings.shares, listing, site));
   }
   RenderSites(listing, format, std::cout);
   // An empty list is no mistake, but easily taken for one of velnor's.

@@ -260,7 +260,10 @@ bool CheckWrittenFiles(const CollectOptions& options, const PlannedRun& run) {
   return CheckNotLink(RunLock::PathOf(options.db_dir, run.server, options.ftp),
                       "the run lock file") &&
          database(ledger::LedgerPath(options.db_dir, run.server, options.ftp),
-                  "the collection ledger");
+                  "the collection ledger") &&
+         (options.raw || !options.statistics ||
+          database(run.location.StatisticsPath(run.server, options.ftp),
+                   "the statistics database"));
 }
 
 // Where the databases are: --db-dir, --db-url or VELNOR_DB_URL.
@@ -300,12 +303,13 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   }
   run.text.ascii = !LocaleIsUtf8();
   if (!CheckSites(options, run) ||
-      !ConfigureServerAccess(options.access, run.windows_directories)) {
+      !ConfigureServerAccess(options.access, run.windows_directories,
+                             run.shares)) {
     return false;
   }
   siteconfig::Refusal refusal;
   if (options.discover_sites &&
-      !siteconfig::AddDiscoveredSites(options.server, options.ftp,
+      !siteconfig::AddDiscoveredSites(run.shares, options.server, options.ftp,
                                       options.site_ids, run.windows_directories,
                                       run.sites, run.notes, refusal)) {
     return Usage(refusal.problem, refusal.help);
@@ -338,7 +342,7 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
 bool CheckLogDirectories(LogParserInterface& parser,
                          const CollectOptions& options, const PlannedRun& run) {
   for (const std::string& site : run.sites) {
-    if (!CheckLogDirectory(parser, run.server, options.ftp, site)) {
+    if (!CheckLogDirectory(parser, run.shares, run.server, options.ftp, site)) {
       return false;
     }
   }

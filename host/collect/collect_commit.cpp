@@ -9,6 +9,7 @@
 #include "host/common/command_support.h"
 #include "ledger/ledger_store.h"
 #include "platform/automation/error_state.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::host {
 namespace {
@@ -30,11 +31,13 @@ std::string CountedRecordByRecordNote(const RunSummary& summary) {
 // them against what other runs committed meanwhile (`before`: the ledger
 // the run was planned on) and commits it. Why nothing was stored, or empty
 // when all was.
-std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
+std::string CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                       int64_t run_id, const CollectedGroups& collected,
                       const RunLedger* recorder,
+                      const RunStatisticsObserver* statistics,
                       const ledger::LedgerContents& before) {
   const bool cancelled = collected.summary.cancel_confirmed;
+  const std::string& ledger_schema = schemas.ledger;
   try {
     if (!ledger_schema.empty()) {
       ledger::LedgerStore store(session, ledger_schema);
@@ -47,6 +50,10 @@ std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
             store, before,
             recorder->Write(store, run_id, collected.reached, !cancelled));
       }
+    }
+    if (statistics && !schemas.statistics.empty()) {
+      statistics::StatisticsStore(session, schemas.statistics)
+          .Write(run_id, statistics->statistics());
     }
     session.Commit();
   } catch (const automation::AutomationError& error) {

@@ -16,9 +16,12 @@ namespace velnor::host {
 // them against what other runs committed meanwhile (`before`: the ledger
 // the run was planned on) and commits it. Why nothing was stored, or empty
 // when all was.
-std::string CommitRun(ado::Session& session, const std::string& ledger_schema,
+// The run's statistics, when it keeps them, go into the schema
+// `schemas.statistics` of the same session.
+std::string CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                       int64_t run_id, const CollectedGroups& collected,
                       const RunLedger* recorder,
+                      const RunStatisticsObserver* statistics,
                       const ledger::LedgerContents& before);
 
 // The summary's line about the ledger, when the run left days to go on

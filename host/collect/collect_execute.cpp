@@ -152,6 +152,11 @@ std::optional<JoinedSchemas> JoinDatabases(ado::Session& session,
       join(run.ledger_path, "collection ledger");
   if (!ledger) return std::nullopt;
   schemas.ledger = *ledger;
+  if (run.statistics_path.empty()) return schemas;
+  std::optional<std::string> statistics =
+      join(run.statistics_path, "statistics database");
+  if (!statistics) return std::nullopt;
+  schemas.statistics = *statistics;
   return schemas;
 }
 
@@ -206,7 +211,7 @@ std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
                                       const CollectOptions& options,
                                       PlannedRun& run) {
   std::vector<SiteFolder> folders =
-      SurveyLogFolders(parser, run.server, options.ftp, run.sites);
+      SurveyLogFolders(parser, run.shares, run.server, options.ftp, run.sites);
   for (const SiteFolder& folder : folders) {
     if (folder.read_from.empty()) continue;
     run.notes.push_back("FTP site " + folder.identifier + " \"" +
@@ -245,15 +250,22 @@ std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
           MakeGridWriter(run.format, run.text, listing), listing));
 }
 
-// The hooks of one site read beside others: its own progress observer and
-// ledger, the ledger merged into the run's.
+// The hooks of one site read beside others: its own progress observer,
+// ledger and statistics, merged into the run's.
 class SitePartHooks : public RunPart {
  public:
-  SitePartHooks(RunProgress& progress, RunLedger* ledger)
+  SitePartHooks(RunProgress& progress, RunLedger* ledger,
+                RunStatisticsObserver* statistics)
       : progress_(progress.MakePart()),
         ledger_(ledger ? ledger->MakePart() : nullptr),
-        into_(ledger) {}
-  CountObserver* count_observer() override { return ledger_.get(); }
+        statistics_(statistics ? statistics->MakePart(ledger_.get())
+                               : nullptr),
+        into_ledger_(ledger),
+        into_statistics_(statistics) {}
+  CountObserver* count_observer() override {
+    if (statistics_) return statistics_.get();
+    return ledger_.get();
+  }
   iislog::ReadHooks read_hooks() override {
     iislog::ReadHooks read;
     read.observers.push_back(progress_.get());
@@ -265,26 +277,31 @@ class SitePartHooks : public RunPart {
     return read;
   }
   void Merge() override {
-    if (into_) into_->Merge(*ledger_);
+    if (into_ledger_) into_ledger_->Merge(*ledger_);
+    if (into_statistics_) into_statistics_->Merge(*statistics_);
   }
 
  private:
   std::unique_ptr<RunProgress::Part> progress_;
   std::unique_ptr<RunLedger> ledger_;
-  RunLedger* into_;
+  std::unique_ptr<RunStatisticsObserver> statistics_;
+  RunLedger* into_ledger_;
+  RunStatisticsObserver* into_statistics_;
 };
 
 class SiteParts : public RunPartMaker {
  public:
-  SiteParts(RunProgress& progress, RunLedger* ledger)
-      : progress_(progress), ledger_(ledger) {}
+  SiteParts(RunProgress& progress, RunLedger* ledger,
+            RunStatisticsObserver* statistics)
+      : progress_(progress), ledger_(ledger), statistics_(statistics) {}
   std::unique_ptr<RunPart> MakePart() override {
-    return std::make_unique<SitePartHooks>(progress_, ledger_);
+    return std::make_unique<SitePartHooks>(progress_, ledger_, statistics_);
   }
 
  private:
   RunProgress& progress_;
   RunLedger* ledger_;
+  RunStatisticsObserver* statistics_;
 };
 
 // Runs the component once per set of sites that share a window (one call
@@ -296,7 +313,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
                               const PlannedRun& run,
                               const std::vector<SiteFolder>& folders,
                               const std::shared_ptr<forms::StreamingGrid>& grid,
-                              RunLedger* recorder) {
+                              RunLedger* recorder,
+                              RunStatisticsObserver* statistics) {
   std::map<std::pair<ledger::Day, ledger::Day>, std::vector<size_t>> groups;
   std::vector<std::pair<ledger::Day, ledger::Day>> order;
   for (size_t i = 0; i < run.windows.size(); ++i) {
@@ -318,7 +336,9 @@ CollectedGroups CollectGroups(const RunSettings& settings,
     hooks.read.observers.push_back(recorder);
     hooks.read.planner = recorder;
   }
-  SiteParts parts(progress, recorder);
+  // It hears each counted record first and passes it on to the ledger.
+  if (statistics) hooks.count_observer = statistics;
+  SiteParts parts(progress, recorder, statistics);
   hooks.parts = &parts;
   const std::shared_ptr<LogParserInterface> collector =
       CreateLogParser(hooks, settings);

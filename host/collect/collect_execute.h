@@ -16,6 +16,7 @@
 #include "host/collect/collect_plan.h"
 #include "host/collect/log_folders.h"
 #include "host/collect/run_ledger.h"
+#include "host/collect/run_statistics.h"
 #include "ledger/counted_days.h"
 #include "platform/ado/session.h"
 #include "platform/forms/forms.h"
@@ -25,8 +26,9 @@ namespace velnor::host {
 
 // The schemas of a run's session that the host's own statements use.
 struct JoinedSchemas {
-  std::string hour;    // the hits-by-hour database: the log-file registry
-  std::string ledger;  // the collection ledger
+  std::string hour;        // the hits-by-hour database: the log-file registry
+  std::string ledger;      // the collection ledger
+  std::string statistics;  // the statistics; empty when the run keeps none
 };
 
 // Joins the report databases the run will open, then the ledger, to
@@ -87,7 +89,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
                               const PlannedRun& run,
                               const std::vector<SiteFolder>& folders,
                               const std::shared_ptr<forms::StreamingGrid>& grid,
-                              RunLedger* recorder);
+                              RunLedger* recorder,
+                              RunStatisticsObserver* statistics);
 
 }  // namespace velnor::host
 

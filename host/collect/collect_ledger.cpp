@@ -45,6 +45,20 @@ bool MakeLedger(const reportdb::ReportLocation& location,
                "counted, so a run needs it: correct that and run again");
 }
 
+bool MakeStatistics(const reportdb::ReportLocation& location,
+                    const std::string& server, bool is_ftp) {
+  bool made = automation::ResumeNext(
+      [&] { location.CreateStatistics(server, is_ftp); });
+  if (made) return true;
+  std::string reason = automation::Err().Description();
+  automation::Err().Clear();
+  return Usage("cannot use the statistics database " +
+                   Shown(location.StatisticsPath(server, is_ftp)) + ": " +
+                   reason,
+               "nothing was collected; correct that and run again, or give "
+               "--no-statistics to keep the counts only");
+}
+
 int64_t RecordRunStart(const reportdb::ReportLocation& location,
                        const std::string& path, int lock_wait_ms,
                        ledger::RunRow run, const ledger::RunRow* ledger_start) {

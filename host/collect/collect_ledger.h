@@ -29,6 +29,9 @@ bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
 // usage mistake and returns false when it cannot be made.
 bool MakeLedger(const reportdb::ReportLocation& location,
                 const std::string& server, bool is_ftp);
+// The same for the statistics database beside it.
+bool MakeStatistics(const reportdb::ReportLocation& location,
+                    const std::string& server, bool is_ftp);
 
 // Commits `run` (its run_id chosen here, one past the largest) as started
 // and returns its run_id; first, when `ledger_start` is given, that row

@@ -50,6 +50,9 @@ struct CollectOptions {
   bool partial_day = false;
   // Count days the ledger holds as counted already, again, on purpose.
   bool recount = false;
+  // Keep the statistics beyond the counts (bytes, visitors, time taken,
+  // error URLs) in the statistics database beside the ledger.
+  bool statistics = true;
   // YYYY-MM-DD: start a ledger on report databases that hold counts but
   // have none; the days before it are taken as counted.
   std::string start_ledger;

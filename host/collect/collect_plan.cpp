@@ -166,9 +166,15 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
   }
   run.sites = std::move(sites);
   if (!run.sites.empty()) {
-    // Every check is done: the ledger may be made now.
-    return run.ledger_path.empty() ||
-                   MakeLedger(run.location, run.server, options.ftp)
+    // Every check is done: the ledger and the statistics may be made now.
+    if (!run.ledger_path.empty() && options.statistics) {
+      run.statistics_path =
+          run.location.StatisticsPath(run.server, options.ftp);
+    }
+    return (run.ledger_path.empty() ||
+            MakeLedger(run.location, run.server, options.ftp)) &&
+                   (run.statistics_path.empty() ||
+                    MakeStatistics(run.location, run.server, options.ftp))
                ? -1
                : kExitLoggedErrors;
   }

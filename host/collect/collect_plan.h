@@ -15,6 +15,7 @@
 #include "host/collect/collect_window.h"
 #include "host/render/grid_render.h"
 #include "ledger/ledger_store.h"
+#include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 #include "reportdb/pg_run_lock.h"
 #include "reportdb/report_location.h"
@@ -32,12 +33,18 @@ struct PlannedRun {
   std::vector<std::string> sites;
   // --windows-dir, --windows-dirs, or found by --discover-sites.
   wmi::WindowsDirectories windows_directories;
+  // How the shares are reached (--share-root, the SMB options), with the
+  // folder aliases the survey of the log folders adds.
+  unc::ShareAccess shares;
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
   std::unique_ptr<std::ostream> output;  // with --output
   std::vector<std::string> notes;        // printed after the summary line
   std::string ledger_path;
+  // The statistics database the run writes; empty when it keeps none (a
+  // raw listing, --no-statistics).
+  std::string statistics_path;
   ledger::LedgerContents ledger;    // as it was before the run
   ledger::Day today = 0;            // in the logs' time
   std::vector<SiteWindow> windows;  // of the sites of `sites`, in order

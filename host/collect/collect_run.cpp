@@ -77,11 +77,17 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
       options.raw ? MakeListingGrid(run, listing) : nullptr;
   std::unique_ptr<RunLedger> recorder =
       MakeRecorder(options, run, run_id, counted, folders, unread_sites);
+  std::unique_ptr<RunStatisticsObserver> statistics;
+  if (recorder && !schemas.statistics.empty()) {
+    statistics =
+        std::make_unique<RunStatisticsObserver>(options.ftp, recorder.get());
+  }
   auto started = std::chrono::steady_clock::now();
-  const CollectedGroups collected =
-      CollectGroups(settings, options, run, folders, grid, recorder.get());
-  const std::string not_kept = CommitRun(session, schemas.ledger, run_id,
-                                         collected, recorder.get(), run.ledger);
+  const CollectedGroups collected = CollectGroups(
+      settings, options, run, folders, grid, recorder.get(), statistics.get());
+  const std::string not_kept =
+      CommitRun(session, schemas, run_id, collected, recorder.get(),
+                statistics.get(), run.ledger);
   if (!not_kept.empty() && run_id != 0) {
     RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
@@ -127,6 +133,7 @@ int RunCollect(const CollectOptions& options) {
           ? options.workers
           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.progress_window = Progress(options);
+  settings.shares = run.shares;
   auto parser = CreateLogParser({}, settings);
   parser->SetErrorLogPath(run.error_log);
   HeldRunLock lock;
@@ -136,6 +143,8 @@ int RunCollect(const CollectOptions& options) {
 
   ResetErrorLogTally();
   const std::vector<SiteFolder> folders = SurveyFolders(*parser, options, run);
+  // The run's collector reads through the folder aliases the survey found.
+  settings.shares = run.shares;
   // The run's changes to its databases and its ledger rows are kept
   // together or not at all: the registry's, the component's and the
   // ledger's statements run in this session, committed only after the run.

@@ -18,15 +18,17 @@ namespace {
 using automation::Err;
 
 // True when `directory` exists and can be listed.
-bool CanList(const std::string& directory) {
-  bool listed = automation::ResumeNext([&] { unc::ListDirectory(directory); });
+bool CanList(const unc::ShareAccess& shares, const std::string& directory) {
+  bool listed =
+      automation::ResumeNext([&] { unc::ListDirectory(shares, directory); });
   Err().Clear();
   return listed;
 }
 
 // Keeps the files of `listed`; on failure logs it or, for a folder IIS has
 // not made yet, warns.
-void Take(SiteFolder& site, SiteLogFolder& listed) {
+void Take(const unc::ShareAccess& shares, SiteFolder& site,
+          SiteLogFolder& listed) {
   if (listed.listed) {
     site.listed = true;
     for (unc::DirEntry& entry : listed.entries) {
@@ -40,7 +42,7 @@ void Take(SiteFolder& site, SiteLogFolder& listed) {
   if (interrupt::Interrupted()) return;
   std::string log_directory = site.folder.substr(0, site.folder.rfind('\\'));
   if (listed.error_number == automation::kErrPathNotFound &&
-      CanList(log_directory)) {
+      CanList(shares, log_directory)) {
     site.not_made_yet = true;
     std::cerr << "velnor: warning: the log folder " << Shown(site.folder)
               << " of site " << site.identifier << " (" << Shown(site.site_name)
@@ -55,7 +57,8 @@ void Take(SiteFolder& site, SiteLogFolder& listed) {
 }  // namespace
 
 std::vector<SiteFolder> SurveyLogFolders(
-    LogParserInterface& parser, const std::string& server, bool ftp,
+    LogParserInterface& parser, unc::ShareAccess& shares,
+    const std::string& server, bool ftp,
     const std::vector<std::string>& sites) {
   std::vector<SiteFolder> folders;
   for (const std::string& site : sites) {
@@ -65,14 +68,14 @@ std::vector<SiteFolder> SurveyLogFolders(
     folder.site_name = fields[0];
     folder.identifier = fields[2];
     SiteLogFolder listed =
-        ListSiteLogFolder(parser, server, ftp, fields[1], fields[2]);
+        ListSiteLogFolder(parser, shares, server, ftp, fields[1], fields[2]);
     folder.folder = listed.folder;
     if (folder.folder.empty()) continue;  // the component logs why
     if (listed.actual != listed.folder) {
-      unc::SetFolderAlias(listed.folder, listed.actual);
+      shares.folder_aliases.Add(listed.folder, listed.actual);
       folder.read_from = listed.actual;
     }
-    Take(folder, listed);
+    Take(shares, folder, listed);
   }
   return folders;
 }

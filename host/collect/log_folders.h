@@ -34,13 +34,15 @@ struct SiteFolder {
 };
 
 // Resolves and lists the log folder of each site descriptor (already
-// checked) of `server`, in order, each once; where an FTP site's folder is
-// read from FTPSVC<id>, sets the folder alias for the run. Writes one
+// checked) of `server` through `shares`, in order, each once; where an FTP
+// site's folder is read from FTPSVC<id>, adds the folder alias to `shares`
+// for the run. Writes one
 // error-log line (source "velnor collect", procedure "ListLogFolder") for
 // each folder that cannot be listed, except a missing folder whose log
 // directory can be listed: that gets a warning on standard error. Stops early,
 // with the folders done so far, when interrupted.
 std::vector<SiteFolder> SurveyLogFolders(LogParserInterface& parser,
+                                         unc::ShareAccess& shares,
                                          const std::string& server, bool ftp,
                                          const std::vector<std::string>& sites);
 

@@ -40,7 +40,7 @@ bool ConfigureWindowsDirs(const ServerAccess& options,
   return true;
 }
 
-bool ConfigureShareRoot(const ServerAccess& options) {
+bool ConfigureShareRoot(const ServerAccess& options, unc::ShareAccess& shares) {
   std::optional<std::string> root = options.share_root;
   const char* source = "--share-root";
   if (!root) {
@@ -58,14 +58,14 @@ bool ConfigureShareRoot(const ServerAccess& options) {
                  "give the folder that holds SERVER/SHARE/... "
                  "(--share-root or VELNOR_SHARE_ROOT)");
   }
-  unc::SetShareRoot(*root);
-  unc::SetSmbBesideShareRoot(options.smb_fallback);
+  shares.share_root = *root;
+  shares.smb_beside_share_root = options.smb_fallback;
   return true;
 }
 
 // Servers no share root maps are read over SMB, with the credentials of an
 // authentication file (never a password on the command line).
-bool ConfigureSmb(const ServerAccess& options) {
+bool ConfigureSmb(const ServerAccess& options, unc::ShareAccess& shares) {
   if (options.smb_port < 1 || options.smb_port > 65535) {
     return Usage(
         "--smb-port " + std::to_string(options.smb_port) + " is not a TCP port",
@@ -80,14 +80,16 @@ bool ConfigureSmb(const ServerAccess& options) {
         "--smb-timeout " + given.str() + " is not a usable number of seconds",
         "give seconds from 0.1 to 600, such as 5 or 2.5");
   }
-  unc::SetSmbOptions(static_cast<uint16_t>(options.smb_port),
-                     static_cast<int>(std::lround(options.smb_timeout * 1000)));
+  shares.smb_port = static_cast<uint16_t>(options.smb_port);
+  shares.smb_timeout_ms =
+      static_cast<int>(std::lround(options.smb_timeout * 1000));
   std::string auth = options.smb_auth;
   if (auth.empty()) {
     if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
   }
   if (auth.empty()) return true;
-  if (!automation::ResumeNext([&] { unc::SetSmbAuthFile(auth); })) {
+  if (!automation::ResumeNext(
+          [&] { shares.smb_credentials = unc::ReadSmbAuthFile(auth); })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
     return Usage("cannot use the SMB authentication file " + Shown(auth),
@@ -99,9 +101,10 @@ bool ConfigureSmb(const ServerAccess& options) {
 }  // namespace
 
 bool ConfigureServerAccess(const ServerAccess& options,
-                           wmi::WindowsDirectories& windows_directories) {
+                           wmi::WindowsDirectories& windows_directories,
+                           unc::ShareAccess& shares) {
   return ConfigureWindowsDirs(options, windows_directories) &&
-         ConfigureShareRoot(options) && ConfigureSmb(options);
+         ConfigureShareRoot(options, shares) && ConfigureSmb(options, shares);
 }
 
 std::string ExpandSystemDrive(const std::string& directory,

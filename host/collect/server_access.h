@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/unc/unc.h"
 #include "platform/wmi/wmi.h"
 
 namespace velnor::host {
@@ -26,11 +27,13 @@ struct ServerAccess {
   std::string windows_dirs_file;
 };
 
-// Configures the UNC stand-in from `access` (the share root and SMB) and
-// sets the Windows directories it gives in `windows_directories`. Prints
-// the usage mistake and returns false when an option cannot be used.
+// Sets how the shares are reached (the share root and SMB) from `access`
+// in `shares`, and the Windows directories it gives in
+// `windows_directories`. Prints the usage mistake and returns false when
+// an option cannot be used.
 bool ConfigureServerAccess(const ServerAccess& access,
-                           wmi::WindowsDirectories& windows_directories);
+                           wmi::WindowsDirectories& windows_directories,
+                           unc::ShareAccess& shares);
 
 // `directory` with a leading "%SystemDrive%" (in any case) replaced by
 // `drive` ("C:"); other directories unchanged.

@@ -19,9 +19,10 @@ using automation::Err;
 
 // Lists `folder` into `found`; on failure keeps the error in `found` when
 // `keep_error`. Clears the pending error either way.
-bool TryList(const std::string& folder, SiteLogFolder& found, bool keep_error) {
+bool TryList(const unc::ShareAccess& shares, const std::string& folder,
+             SiteLogFolder& found, bool keep_error) {
   found.listed = automation::ResumeNext(
-      [&] { found.entries = unc::ListDirectory(folder); });
+      [&] { found.entries = unc::ListDirectory(shares, folder); });
   if (found.listed) {
     found.actual = folder;
     found.error_number = 0;
@@ -55,8 +56,10 @@ size_t LogFiles(const std::vector<unc::DirEntry>& entries) {
 
 }  // namespace
 
-bool CheckLogDirectory(LogParserInterface& parser, const std::string& server,
-                       bool ftp, const std::string& descriptor) {
+bool CheckLogDirectory(LogParserInterface& parser,
+                       const unc::ShareAccess& shares,
+                       const std::string& server, bool ftp,
+                       const std::string& descriptor) {
   const automation::StringArray fields = automation::Split(descriptor, ",");
   const std::string directory(automation::Trim(fields[1], "\\"));
   if (directory.find('\\') == std::string::npos ||
@@ -64,13 +67,13 @@ bool CheckLogDirectory(LogParserInterface& parser, const std::string& server,
     return true;
   }
   const SiteLogFolder doubled =
-      ListSiteLogFolder(parser, server, ftp, directory, fields[2]);
+      ListSiteLogFolder(parser, shares, server, ftp, directory, fields[2]);
   if (doubled.listed || doubled.error_number != automation::kErrPathNotFound) {
     return true;
   }
   std::vector<unc::DirEntry> given;
   const std::string folder = parser.GetLogFilePath(directory, server);
-  automation::ResumeNext([&] { given = unc::ListDirectory(folder); });
+  automation::ResumeNext([&] { given = unc::ListDirectory(shares, folder); });
   Err().Clear();
   const size_t files = LogFiles(given);
   if (files == 0) return true;
@@ -87,6 +90,7 @@ bool CheckLogDirectory(LogParserInterface& parser, const std::string& server,
 }
 
 SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
+                                const unc::ShareAccess& shares,
                                 const std::string& server, bool ftp,
                                 const std::string& directory,
                                 const std::string& id) {
@@ -95,10 +99,10 @@ SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
   SiteLogFolder found;
   found.folder = base + "\\" + SiteLogFolderName(ftp, id);
   found.actual = found.folder;
-  if (TryList(found.folder, found, true)) return found;
+  if (TryList(shares, found.folder, found, true)) return found;
   // Other failures are reported for the folder the collector names.
   if (ftp && found.error_number == automation::kErrPathNotFound) {
-    TryList(base + "\\FTPSVC" + id, found, false);
+    TryList(shares, base + "\\FTPSVC" + id, found, false);
   }
   return found;
 }

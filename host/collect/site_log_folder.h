@@ -35,12 +35,14 @@ struct SiteLogFolder {
   std::string error_description;
 };
 
-// Resolves, with `parser`'s GetLogFilePath, and lists the log folder of the
+// Resolves, with `parser`'s GetLogFilePath, and lists through `shares` the
+// log folder of the
 // site with log directory `directory` (as the collector takes it,
 // %SystemDrive% already expanded) and id `id`. Each folder is listed at
 // most once: an FTP site's FTPSVC<id> only when MSFTPSVC<id> does not exist.
 // Leaves no pending error.
 SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
+                                const unc::ShareAccess& shares,
                                 const std::string& server, bool ftp,
                                 const std::string& directory,
                                 const std::string& id);
@@ -52,8 +54,10 @@ SiteLogFolder ListSiteLogFolder(LogParserInterface& parser,
 // the collector would read below it does not exist, and the given folder
 // holds log files (*.log, *.log.gz). The message gives the folder above it.
 // A log directory that does not exist passes: it is a site without logs.
-bool CheckLogDirectory(LogParserInterface& parser, const std::string& server,
-                       bool ftp, const std::string& descriptor);
+bool CheckLogDirectory(LogParserInterface& parser,
+                       const unc::ShareAccess& shares,
+                       const std::string& server, bool ftp,
+                       const std::string& descriptor);
 
 }  // namespace velnor::host
 

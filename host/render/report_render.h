@@ -47,7 +47,14 @@ std::string RenderText(const reportdb::Report& report,
 // (Key = run number from 1, oldest first, Label empty), runs-total (Key
 // and Label empty) and day (the ledger's daily series within `days`: Key =
 // YYYY-MM-DD, Label = the weekday's name, then " (weekend)" on Saturday and
-// Sunday and " (in part)" for a day counted so far only).
+// Sunday and " (in part)" for a day counted so far only), and from the
+// statistics database, for the days within `days`: statistic (Key =
+// YYYY-MM-DD, Label = the figure's name: hits_1xx .. hits_5xx, bytes_sent,
+// bytes_received, visitors, sessions (FTP), p50, p95, p99 and mean of the
+// time taken in ms; Hits = the figure, the mean with two decimals; a
+// figure whose field the logs did not carry that day has no row), top_404,
+// top_5xx and top_time_taken (Key = YYYY-MM-DD, Label = the URL, Hits =
+// its 404s, 5xx or total ms; at most 10 a day, largest first).
 std::string RenderCsv(const reportdb::Report& report,
                       const DayLimit& days = {});
 

@@ -5,6 +5,7 @@
 
 #include "host/render/report_days.h"
 #include "host/render/report_render.h"
+#include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
 #include "host/render/text_format.h"
 
@@ -24,9 +25,14 @@ class CsvWriter {
   }
   void Row(const SiteReport& site, std::string_view section,
            std::string_view key, std::string_view label, int64_t hits) {
+    Row(site, section, key, label, std::to_string(hits));
+  }
+  void Row(const SiteReport& site, std::string_view section,
+           std::string_view key, std::string_view label,
+           std::string_view value) {
     *out_ += CsvField(site.identifier) + "," + CsvField(site.name) + "," +
              std::string(section) + "," + std::string(key) + "," +
-             CsvField(label) + "," + std::to_string(hits) + "\r\n";
+             CsvField(label) + "," + std::string(value) + "\r\n";
   }
 
  private:
@@ -155,6 +161,18 @@ std::string RenderCsv(const Report& report, const DayLimit& days) {
       if (IsWeekend(day.day)) label += " (weekend)";
       if (!day.complete) label += " (in part)";
       csv.Row(site, "day", ledger::DayText(day.day), label, day.hits);
+    }
+    for (const statistics::DayFigures* day : ShownStatistics(site, days)) {
+      const std::string key = ledger::DayText(day->day);
+      for (const DayFigure& figure : FiguresOf(*day, report.is_ftp)) {
+        if (figure.value)
+          csv.Row(site, "statistic", key, figure.key, *figure.value);
+      }
+      for (const TopList& list : TopLists(*day)) {
+        for (const statistics::UrlValue& url : *list.urls) {
+          csv.Row(site, list.key, key, url.url, url.value);
+        }
+      }
     }
   }
   return out;

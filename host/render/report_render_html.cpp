@@ -12,6 +12,7 @@
 #include "host/render/report_days.h"
 #include "host/render/report_highlights.h"
 #include "host/render/report_render.h"
+#include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
 
 namespace velnor::host {
@@ -84,6 +85,11 @@ table.runs th,table.runs td{padding:4px 14px;border-bottom:1px solid #e4e9ef;
  text-align:right}
 table.runs th:first-child,table.runs td:first-child{text-align:left}
 table.runs tfoot td{font-weight:700;border-top:2px solid #8896a8}
+table.statistics{border-collapse:collapse;font-size:13px}
+table.statistics th,table.statistics td{padding:3px 10px;text-align:right;
+ border-bottom:1px solid #e4e9ef;white-space:nowrap}
+table.statistics th:first-child,table.statistics td:first-child,
+table.top td:last-child{text-align:left}
 @media (max-width:999px){
  header{padding:16px 14px}
  main{padding:4px 6px 24px}
@@ -467,6 +473,53 @@ std::string RunTable(const SiteReport& site) {
                     Grouped(site.runs_total));
 }
 
+// The statistics beyond the counts: a row of figures per day ("-" where
+// the logs did not carry the field), then each day's top URLs, a long URL
+// cut with the whole of it on hover.
+constexpr size_t kStatisticsUrlChars = 60;
+
+std::string StatisticsTables(const Report& report, const SiteReport& site,
+                             const DayLimit& limit) {
+  const std::vector<const statistics::DayFigures*> days =
+      ShownStatistics(site, limit);
+  if (days.empty()) {
+    return "<p class=\"empty\">No days in the statistics.</p>\n";
+  }
+  std::string html =
+      "<div class=\"scroll\"><table class=\"statistics\"><thead><tr>"
+      "<th>Day</th>";
+  for (const DayFigure& figure : FiguresOf(*days.front(), report.is_ftp)) {
+    html += fmt::format("<th>{}</th>", Escape(figure.label));
+  }
+  html += "</tr></thead><tbody>\n";
+  std::string tops;
+  for (const statistics::DayFigures* day : days) {
+    const std::string text = ledger::DayText(day->day);
+    html += fmt::format("<tr><td>{}</td>", text);
+    for (const DayFigure& figure : FiguresOf(*day, report.is_ftp)) {
+      html += fmt::format("<td>{}</td>", Escape(figure.value.value_or("-")));
+    }
+    html += "</tr>\n";
+    for (const TopList& list : TopLists(*day)) {
+      for (const statistics::UrlValue& url : *list.urls) {
+        tops += fmt::format(
+            "<tr><td>{}</td><td>{}</td><td>{}</td>"
+            "<td title=\"{}\">{}</td></tr>\n",
+            text, Escape(list.label), url.value, Escape(url.url),
+            Escape(CutText(url.url, kStatisticsUrlChars)));
+      }
+    }
+  }
+  html += "</tbody></table></div>\n";
+  if (tops.empty()) return html;
+  return html +
+         "<p class=\"legend\">Top URLs of each day by 404s, 5xx and time "
+         "taken</p>\n<div class=\"scroll\"><table class=\"statistics "
+         "top\"><thead><tr><th>Day</th><th>By</th><th>Value</th><th>URL</th>"
+         "</tr></thead><tbody>\n" +
+         tops + "</tbody></table></div>\n";
+}
+
 std::string Card(std::string_view value, std::string_view what) {
   return fmt::format("<div class=\"card\"><b>{}</b><span>{}</span></div>",
                      value, what);
@@ -534,6 +587,13 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
   } else {
     html += Figure(fmt::format("Top {} URLs", kTopUrlCount),
                    EntryChart(site.top_urls, "URL", "No URLs recorded."));
+  }
+  // Without a statistics database the page is what it always was.
+  if (report.has_statistics) {
+    html += Figure(fmt::format("Statistics by day ({}; bytes, visitors, time "
+                               "taken)",
+                               kLogTimeNote),
+                   StatisticsTables(report, site, limit));
   }
   return html + Figure("Past runs", RunTable(site)) + "</section>\n";
 }

@@ -11,6 +11,7 @@
 #include "host/render/report_days.h"
 #include "host/render/report_highlights.h"
 #include "host/render/report_render.h"
+#include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
 
 namespace velnor::host {
@@ -189,6 +190,42 @@ void DayTable(std::string& out, const TextWriter& writer, const Report& report,
   Table(out, writer, rows, {false, false, false});
 }
 
+// The statistics beyond the counts: a row of figures per day ("-" where
+// the logs did not carry the field), then each day's top URLs.
+void StatisticsTable(std::string& out, const TextWriter& writer,
+                     const Report& report, const SiteReport& site,
+                     const DayLimit& limit) {
+  const std::vector<const statistics::DayFigures*> days =
+      ShownStatistics(site, limit);
+  if (days.empty()) {
+    out += "  No days in the statistics.\n";
+    return;
+  }
+  std::vector<std::vector<std::string>> rows(1, {"Day"});
+  for (const DayFigure& figure : FiguresOf(*days.front(), report.is_ftp)) {
+    rows[0].emplace_back(figure.label);
+  }
+  std::vector<std::vector<std::string>> tops;
+  for (const statistics::DayFigures* day : days) {
+    std::vector<std::string>& row =
+        rows.emplace_back(1, ledger::DayText(day->day));
+    for (const DayFigure& figure : FiguresOf(*day, report.is_ftp)) {
+      row.push_back(figure.value.value_or("-"));
+    }
+    for (const TopList& list : TopLists(*day)) {
+      for (const statistics::UrlValue& url : *list.urls) {
+        tops.push_back({ledger::DayText(day->day), std::string(list.label),
+                        std::to_string(url.value),
+                        writer.Label(CleanUtf8(url.url, true))});
+      }
+    }
+  }
+  out += AlignedColumns(rows, "  ");
+  if (tops.empty()) return;
+  out += "\n  Top URLs of each day by 404s, 5xx and time taken\n";
+  out += AlignedColumns(tops, "    ");
+}
+
 void Highlights(std::string& out, const SiteReport& site) {
   out += "  Busiest day:   " + DescribeBusiest(BusiestDays(site)) + "\n";
   Busiest hours = BusiestHours(site);
@@ -223,6 +260,13 @@ void SiteText(std::string& out, const TextWriter& writer, const Report& report,
   if (is_ftp) {
     Section(out, "Commands without a path");
     RankTable(out, writer, site.commands_without_path, "None recorded.");
+  }
+  // Without a statistics database (collected with --no-statistics, or
+  // before there were statistics) the report is what it always was.
+  if (report.has_statistics) {
+    Section(out, std::string("Statistics by day (") + kLogTimeNote +
+                     "; bytes, visitors, time taken)");
+    StatisticsTable(out, writer, report, site, limit);
   }
   Section(out, "Past runs");
   RunTable(out, writer, site);

@@ -155,16 +155,8 @@ PgError ErrorOf(PGconn* conn, const PGresult* result) {
 // it: the value is refused, naming it, instead of stored cut short.
 void RefuseNul(std::string_view value, const std::string& where) {
   if (value.find('\0') == std::string_view::npos) return;
-  std::string shown;
-  for (char c : value) {
-    if (c == '\0') {
-      shown += "\\0";
-    } else {
-      shown += c;
-    }
-  }
   Raise(automation::kErrInvalidProcedureCall,
-        "The text '" + shown +
+        "The text '" + automation::NulsShown(value) +
             "' holds a NUL byte (shown as \\0), which PostgreSQL cannot "
             "store in " +
             where +

@@ -22,6 +22,10 @@ constexpr char AsciiLower(char c) {
 // `text` with AsciiLower applied to every byte.
 std::string AsciiLowered(std::string_view text);
 
+// `text` with each NUL byte written as the two characters \0, so that a
+// message can show a damaged text whole.
+std::string NulsShown(std::string_view text);
+
 // Whether `a` and `b` are equal when ASCII letters are compared without
 // regard to case.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);

@@ -46,7 +46,8 @@ EventQueue& Queue() {
 thread_local Window* tl_showing_window = nullptr;
 thread_local Backend* tl_showing_backend = nullptr;
 
-// Interrupts already turned into clicks (see TakeInterrupt).
+// Interrupts already turned into clicks (see TakeInterrupt): the process's,
+// as the interrupts counted are.
 std::atomic<int> g_delivered_interrupts{0};
 
 // The backends are made on first use and kept for the process: a terminal

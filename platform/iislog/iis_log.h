@@ -50,6 +50,9 @@ class IISLog : public automation::Object {
 
   // The hooks of the files opened from now on; none until set.
   void SetHooks(ReadHooks hooks) { *hooks_ = std::move(hooks); }
+  // How the files opened from now on are reached; until set, local paths
+  // as they are and UNC paths over SMB.
+  void SetShareAccess(unc::ShareAccess access) { access_ = std::move(access); }
 
   // Opens the log file `path` (local or UNC, see unc::OpenForReading) for
   // reading, closing any file open before. No record is current until
@@ -168,6 +171,7 @@ class IISLog : public automation::Object {
   // Apart from the members the record loop reads, which it would spread
   // over more cache lines.
   std::unique_ptr<ReadHooks> hooks_ = std::make_unique<ReadHooks>();
+  unc::ShareAccess access_;
 };
 
 // Registers IISLog as "MSWC.IISLog" with automation::RegisterClass.

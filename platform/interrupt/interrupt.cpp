@@ -14,6 +14,8 @@
 namespace velnor::interrupt {
 namespace {
 
+// Signals are delivered to the process, not to a thread or a run, so what
+// their handlers and the catching scopes keep is the process's.
 std::atomic<int> g_count{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 

@@ -1,6 +1,7 @@
 // The ways in through which paths are reached. unc.cpp asks each backend in
 // turn whether it claims a path and hands the path to the first that does,
-// so a new way in is one more Backend and callers stay unchanged.
+// so a new way in is one more Backend and callers stay unchanged. Every
+// call is given the access the caller reads through.
 #ifndef VELNOR_PLATFORM_UNC_BACKEND_H_
 #define VELNOR_PLATFORM_UNC_BACKEND_H_
 
@@ -18,22 +19,14 @@ class Backend {
  public:
   virtual ~Backend() = default;
   // True when this backend is the one to reach `path`. Must not raise.
-  virtual bool Claims(std::string_view path) const = 0;
+  virtual bool Claims(const ShareAccess& access,
+                      std::string_view path) const = 0;
   // As OpenForReading and ListDirectory in unc.h, for a claimed path.
-  virtual std::unique_ptr<InputFile> Open(std::string_view path) = 0;
-  virtual std::vector<DirEntry> List(std::string_view path) = 0;
+  virtual std::unique_ptr<InputFile> Open(const ShareAccess& access,
+                                          std::string_view path) = 0;
+  virtual std::vector<DirEntry> List(const ShareAccess& access,
+                                     std::string_view path) = 0;
 };
-
-// "\\SERVER\SHARE\rest" taken apart. Either kind of slash separates
-// components; empty and "." components are dropped and ".." removes the
-// component before it but never climbs above the share, as on Windows.
-struct UncPath {
-  std::string server;
-  std::string share;
-  std::vector<std::string> rest;
-};
-// Nothing when `path` is not UNC or names no share.
-std::optional<UncPath> ParseUncPath(std::string_view path);
 
 // Ordinary local paths (no leading double backslash).
 Backend& LocalBackend();
@@ -49,12 +42,12 @@ Backend& SmbBackend();
 // nothing when no share root is set or it holds no folder for `server`; and
 // the disk shares of `server` over SMB.
 std::optional<std::vector<std::string>> ShareRootShares(
-    std::string_view server);
-std::vector<std::string> SmbShares(std::string_view server);
+    const ShareAccess& access, std::string_view server);
+std::vector<std::string> SmbShares(const ShareAccess& access,
+                                   std::string_view server);
 
-// `path` with the folder alias that covers it applied (see SetFolderAlias),
-// or `path` itself when none does.
-std::string AliasedPath(std::string_view path);
+// The share root of `access` without trailing slashes ("" for none).
+std::string ShareRootOf(const ShareAccess& access);
 
 }  // namespace velnor::unc
 

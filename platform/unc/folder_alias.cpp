@@ -1,31 +1,14 @@
 // Folder aliases: a UNC folder read from another one. The table is small
 // (one entry per folder a run redirects) and looked up on every open and
 // listing, so it is a plain vector searched in order.
-#include <mutex>
-
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
-#include "platform/unc/backend.h"
+#include "platform/unc/unc.h"
 
 namespace velnor::unc {
 namespace {
 
 using automation::EqualsIgnoringAsciiCase;
-
-struct Alias {
-  UncPath from;
-  UncPath to;
-};
-
-struct Aliases {
-  std::mutex mutex;
-  std::vector<Alias> entries;
-};
-
-Aliases& TheAliases() {
-  static Aliases aliases;
-  return aliases;
-}
 
 // True when `path` is `folder` or lies below it.
 bool IsBelow(const UncPath& path, const UncPath& folder) {
@@ -59,29 +42,19 @@ std::string Join(const UncPath& unc) {
 
 }  // namespace
 
-void SetFolderAlias(std::string_view from, std::string_view to) {
+void FolderAliases::Add(std::string_view from, std::string_view to) {
   Alias alias{ParseOrRaise(from), ParseOrRaise(to)};
-  Aliases& aliases = TheAliases();
-  std::lock_guard lock(aliases.mutex);
-  std::erase_if(aliases.entries, [&](const Alias& entry) {
+  std::erase_if(aliases_, [&](const Alias& entry) {
     return IsBelow(entry.from, alias.from) && IsBelow(alias.from, entry.from);
   });
-  aliases.entries.push_back(std::move(alias));
+  aliases_.push_back(std::move(alias));
 }
 
-void ClearFolderAliases() {
-  Aliases& aliases = TheAliases();
-  std::lock_guard lock(aliases.mutex);
-  aliases.entries.clear();
-}
-
-std::string AliasedPath(std::string_view path) {
-  Aliases& aliases = TheAliases();
-  std::lock_guard lock(aliases.mutex);
-  if (aliases.entries.empty()) return std::string(path);
+std::string FolderAliases::Apply(std::string_view path) const {
+  if (aliases_.empty()) return std::string(path);
   auto unc = ParseUncPath(path);
   if (!unc) return std::string(path);
-  for (const Alias& alias : aliases.entries) {
+  for (const Alias& alias : aliases_) {
     if (!IsBelow(*unc, alias.from)) continue;
     UncPath target = alias.to;
     target.rest.insert(

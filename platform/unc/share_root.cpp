@@ -7,8 +7,6 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <mutex>
-
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "platform/unc/backend.h"
@@ -16,16 +14,6 @@
 
 namespace velnor::unc {
 namespace {
-
-struct RootSetting {
-  std::mutex mutex;
-  std::string root;
-};
-
-RootSetting& TheRoot() {
-  static RootSetting setting;
-  return setting;
-}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -81,8 +69,8 @@ std::vector<std::string> ComponentsOf(const UncPath& unc) {
 
 class ShareRootWay final : public Backend {
  public:
-  bool Claims(std::string_view path) const override {
-    std::string root = unc::ShareRoot();
+  bool Claims(const ShareAccess& access, std::string_view path) const override {
+    const std::string root = ShareRootOf(access);
     auto unc = ParseUncPath(path);
     if (root.empty() || !unc) return false;
     size_t matched = 0;
@@ -90,23 +78,26 @@ class ShareRootWay final : public Backend {
     return matched == 2;
   }
 
-  std::unique_ptr<InputFile> Open(std::string_view path) override {
-    return OpenLocalFile(LocalPathOf(path), path);
+  std::unique_ptr<InputFile> Open(const ShareAccess& access,
+                                  std::string_view path) override {
+    return OpenLocalFile(LocalPathOf(access, path), path);
   }
 
-  std::vector<DirEntry> List(std::string_view path) override {
-    return ListLocalDirectory(LocalPathOf(path), path);
+  std::vector<DirEntry> List(const ShareAccess& access,
+                             std::string_view path) override {
+    return ListLocalDirectory(LocalPathOf(access, path), path);
   }
 
  private:
-  static std::string LocalPathOf(std::string_view path) {
+  static std::string LocalPathOf(const ShareAccess& access,
+                                 std::string_view path) {
     auto unc = ParseUncPath(path);
     if (!unc) {
       automation::Raise(automation::kErrPathNotFound,
                         "Path not found: " + std::string(path) +
                             " names no share. Give \\\\SERVER\\SHARE\\path.");
     }
-    const std::string root = unc::ShareRoot();
+    const std::string root = ShareRootOf(access);
     size_t matched = 0;
     std::string local = Resolve(root, ComponentsOf(*unc), &matched);
     if (matched < 2) {
@@ -126,20 +117,15 @@ class ShareRootWay final : public Backend {
 
 }  // namespace
 
-void SetShareRoot(std::string root) {
+std::string ShareRootOf(const ShareAccess& access) {
+  std::string root = access.share_root;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
-  std::lock_guard lock(TheRoot().mutex);
-  TheRoot().root = std::move(root);
-}
-
-std::string ShareRoot() {
-  std::lock_guard lock(TheRoot().mutex);
-  return TheRoot().root;
+  return root;
 }
 
 std::optional<std::vector<std::string>> ShareRootShares(
-    std::string_view server) {
-  std::string root = unc::ShareRoot();
+    const ShareAccess& access, std::string_view server) {
+  const std::string root = ShareRootOf(access);
   size_t matched = 0;
   std::string folder = Resolve(root, {std::string(server)}, &matched);
   if (root.empty() || matched != 1) return std::nullopt;

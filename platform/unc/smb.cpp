@@ -1,5 +1,6 @@
-// The SMB way in, on libsmbclient. One client context serves the process;
-// libsmbclient is not thread-safe, so every call into it holds one mutex.
+// The SMB way in, on libsmbclient. One client context serves the process,
+// set up for the access of each call; libsmbclient is not thread-safe, so
+// every call into it holds one mutex.
 // Before a server is contacted it is resolved and a TCP connection to its
 // port is tried with the configured timeout: libsmbclient's own name
 // resolution and connect can wait far longer, and this way an unreachable
@@ -36,18 +37,7 @@ constexpr char kDeniedAdvice[] =
     "Check the user name, password and domain in the SMB authentication "
     "file, and the share's permissions.";
 
-struct Settings {
-  std::string username;
-  std::string password;
-  std::string domain;
-  uint16_t port = 445;
-  int timeout_ms = 5000;
-  bool beside_share_root = false;
-  // Servers that did not answer in time, by lower-case name, with why.
-  std::map<std::string, std::string> silent_servers;
-};
-
-// Guards the settings, the context and every libsmbclient call.
+// Guards the context and every libsmbclient call.
 std::mutex& SmbMutex() {
   static std::mutex mutex;
   return mutex;
@@ -63,33 +53,36 @@ struct SmbCall {
       "nothing of this run was stored\n"};
 };
 
-Settings& TheSettings() {
-  static Settings settings;
-  return settings;
-}
+// The libsmbclient functions this client calls, each named once: the
+// loader looks each up by this name and keeps it in a member of the same
+// name.
+#define VELNOR_SMB_FUNCTIONS(X)          \
+  X(smbc_free_context)                   \
+  X(smbc_getFunctionClose)               \
+  X(smbc_getFunctionClosedir)            \
+  X(smbc_getFunctionFstat)               \
+  X(smbc_getFunctionOpen)                \
+  X(smbc_getFunctionOpendir)             \
+  X(smbc_getFunctionPurgeCachedServers)  \
+  X(smbc_getFunctionRead)                \
+  X(smbc_getFunctionReaddir)             \
+  X(smbc_getFunctionReaddirPlus)         \
+  X(smbc_init_context)                   \
+  X(smbc_new_context)                    \
+  X(smbc_setDebug)                       \
+  X(smbc_setFunctionAuthDataWithContext) \
+  X(smbc_setOptionFallbackAfterKerberos) \
+  X(smbc_setOptionUseKerberos)           \
+  X(smbc_setPort)                        \
+  X(smbc_setTimeout)
 
 // libsmbclient, loaded on the first SMB call rather than linked: its
 // hundred libraries would cost every run some 40 ms before it starts, most
 // of which never reach a share over SMB.
 struct SmbClient {
-  decltype(&smbc_free_context) free_context;
-  decltype(&smbc_getFunctionClose) getFunctionClose;
-  decltype(&smbc_getFunctionClosedir) getFunctionClosedir;
-  decltype(&smbc_getFunctionFstat) getFunctionFstat;
-  decltype(&smbc_getFunctionOpen) getFunctionOpen;
-  decltype(&smbc_getFunctionOpendir) getFunctionOpendir;
-  decltype(&smbc_getFunctionPurgeCachedServers) getFunctionPurgeCachedServers;
-  decltype(&smbc_getFunctionRead) getFunctionRead;
-  decltype(&smbc_getFunctionReaddir) getFunctionReaddir;
-  decltype(&smbc_getFunctionReaddirPlus) getFunctionReaddirPlus;
-  decltype(&smbc_init_context) init_context;
-  decltype(&smbc_new_context) new_context;
-  decltype(&smbc_setDebug) setDebug;
-  decltype(&smbc_setFunctionAuthDataWithContext) setFunctionAuthDataWithContext;
-  decltype(&smbc_setOptionFallbackAfterKerberos) setOptionFallbackAfterKerberos;
-  decltype(&smbc_setOptionUseKerberos) setOptionUseKerberos;
-  decltype(&smbc_setPort) setPort;
-  decltype(&smbc_setTimeout) setTimeout;
+#define VELNOR_SMB_MEMBER(name) decltype(&::name) name;
+  VELNOR_SMB_FUNCTIONS(VELNOR_SMB_MEMBER)
+#undef VELNOR_SMB_MEMBER
 };
 
 template <class Function>
@@ -110,29 +103,13 @@ SmbClient LoadSmbClient() {
               ::dlerror() + ". Install the package libsmbclient.");
   }
   SmbClient client{};
-  Load(library, "smbc_free_context", client.free_context);
-  Load(library, "smbc_getFunctionClose", client.getFunctionClose);
-  Load(library, "smbc_getFunctionClosedir", client.getFunctionClosedir);
-  Load(library, "smbc_getFunctionFstat", client.getFunctionFstat);
-  Load(library, "smbc_getFunctionOpen", client.getFunctionOpen);
-  Load(library, "smbc_getFunctionOpendir", client.getFunctionOpendir);
-  Load(library, "smbc_getFunctionPurgeCachedServers",
-       client.getFunctionPurgeCachedServers);
-  Load(library, "smbc_getFunctionRead", client.getFunctionRead);
-  Load(library, "smbc_getFunctionReaddir", client.getFunctionReaddir);
-  Load(library, "smbc_getFunctionReaddirPlus", client.getFunctionReaddirPlus);
-  Load(library, "smbc_init_context", client.init_context);
-  Load(library, "smbc_new_context", client.new_context);
-  Load(library, "smbc_setDebug", client.setDebug);
-  Load(library, "smbc_setFunctionAuthDataWithContext",
-       client.setFunctionAuthDataWithContext);
-  Load(library, "smbc_setOptionFallbackAfterKerberos",
-       client.setOptionFallbackAfterKerberos);
-  Load(library, "smbc_setOptionUseKerberos", client.setOptionUseKerberos);
-  Load(library, "smbc_setPort", client.setPort);
-  Load(library, "smbc_setTimeout", client.setTimeout);
+#define VELNOR_SMB_LOAD(name) Load(library, #name, client.name);
+  VELNOR_SMB_FUNCTIONS(VELNOR_SMB_LOAD)
+#undef VELNOR_SMB_LOAD
   return client;
 }
+
+#undef VELNOR_SMB_FUNCTIONS
 
 // Raises when the library cannot be loaded, and tries again at the next
 // call.
@@ -141,21 +118,19 @@ const SmbClient& SmbLib() {
   return client;
 }
 
-// The process's one context, made on first use and kept: libsmbclient leaks
-// a little with every new context. Caller holds SmbMutex().
-SMBCCTX*& ContextSlot() {
-  static SMBCCTX* context = nullptr;
-  return context;
-}
+// The process's one context, made on first use and kept (libsmbclient
+// leaks a little with every new context), with the settings of the access
+// it was last used for. Caller holds SmbMutex().
+struct ContextState {
+  SMBCCTX* context = nullptr;
+  uint16_t port = 0;
+  int timeout_ms = 0;
+  SmbCredentials credentials;
+};
 
-// Applies changed settings to the context. Connections made with the old
-// ones are dropped, except those that files still read from.
-void ApplySettings() {
-  SMBCCTX* context = ContextSlot();
-  if (context == nullptr) return;
-  SmbLib().setPort(context, TheSettings().port);
-  SmbLib().setTimeout(context, TheSettings().timeout_ms);
-  SmbLib().getFunctionPurgeCachedServers(context)(context);
+ContextState& TheContext() {
+  static ContextState state;
+  return state;
 }
 
 void CopyField(const std::string& value, char* field, int size) {
@@ -165,35 +140,53 @@ void CopyField(const std::string& value, char* field, int size) {
   field[length] = '\0';
 }
 
+// Called inside a libsmbclient call, which holds SmbMutex().
 void SupplyCredentials(SMBCCTX*, const char*, const char*, char* workgroup,
                        int workgroup_size, char* username, int username_size,
                        char* password, int password_size) {
-  const Settings& settings = TheSettings();
-  CopyField(settings.domain, workgroup, workgroup_size);
-  CopyField(settings.username, username, username_size);
-  CopyField(settings.password, password, password_size);
+  const SmbCredentials& credentials = TheContext().credentials;
+  CopyField(credentials.domain, workgroup, workgroup_size);
+  CopyField(credentials.username, username, username_size);
+  CopyField(credentials.password, password, password_size);
 }
 
-SMBCCTX* Context() {
-  if (ContextSlot() != nullptr) return ContextSlot();
-  SMBCCTX* context = SmbLib().new_context();
+SMBCCTX* NewContext() {
+  const SmbClient& lib = SmbLib();
+  SMBCCTX* context = lib.smbc_new_context();
   if (context != nullptr) {
-    SmbLib().setDebug(context, 0);
-    SmbLib().setPort(context, TheSettings().port);
-    SmbLib().setTimeout(context, TheSettings().timeout_ms);
-    SmbLib().setOptionUseKerberos(context, 1);
-    SmbLib().setOptionFallbackAfterKerberos(context, 1);
-    SmbLib().setFunctionAuthDataWithContext(context, SupplyCredentials);
+    lib.smbc_setDebug(context, 0);
+    lib.smbc_setOptionUseKerberos(context, 1);
+    lib.smbc_setOptionFallbackAfterKerberos(context, 1);
+    lib.smbc_setFunctionAuthDataWithContext(context, SupplyCredentials);
   }
-  if (context == nullptr || SmbLib().init_context(context) == nullptr) {
+  if (context == nullptr || lib.smbc_init_context(context) == nullptr) {
     int error = errno;
-    if (context != nullptr) SmbLib().free_context(context, 0);
+    if (context != nullptr) lib.smbc_free_context(context, 0);
     Raise(75, "Path/File access error: the SMB client cannot start: " +
                   std::string(std::strerror(error)) +
                   ". Check the Samba client configuration.");
   }
-  ContextSlot() = context;
   return context;
+}
+
+// The context, set up for `access`. Connections made with other settings
+// are dropped, except those that files still read from. Caller holds
+// SmbMutex().
+SMBCCTX* ContextFor(const ShareAccess& access) {
+  ContextState& state = TheContext();
+  if (state.context == nullptr) state.context = NewContext();
+  if (state.port != access.smb_port ||
+      state.timeout_ms != access.smb_timeout_ms ||
+      state.credentials != access.smb_credentials) {
+    const SmbClient& lib = SmbLib();
+    lib.smbc_setPort(state.context, access.smb_port);
+    lib.smbc_setTimeout(state.context, access.smb_timeout_ms);
+    state.port = access.smb_port;
+    state.timeout_ms = access.smb_timeout_ms;
+    state.credentials = access.smb_credentials;
+    lib.smbc_getFunctionPurgeCachedServers(state.context)(state.context);
+  }
+  return state.context;
 }
 
 // Why `server` cannot be reached on `port`, or "" when it accepts a
@@ -256,31 +249,37 @@ std::string ConnectProblem(const std::string& server, uint16_t port,
             (unc.share.empty() ? "" : "/" + unc.share) + ".");
 }
 
+// The key of `unc`'s server on the access's port among the silent ones.
+std::string SilentKey(const ShareAccess& access, const UncPath& unc) {
+  return automation::AsciiLowered(unc.server) + ":" +
+         std::to_string(access.smb_port);
+}
+
 // Caller holds SmbMutex(). A server that failed once fails again at once.
-void CheckReachable(std::string_view path, const UncPath& unc) {
-  Settings& settings = TheSettings();
-  const std::string key = automation::AsciiLowered(unc.server);
-  if (auto known = settings.silent_servers.find(key);
-      known != settings.silent_servers.end()) {
+void CheckReachable(const ShareAccess& access, std::string_view path,
+                    const UncPath& unc) {
+  std::map<std::string, std::string>& silent = *access.silent_servers;
+  const std::string key = SilentKey(access, unc);
+  if (auto known = silent.find(key); known != silent.end()) {
     RaiseUnreachable(path, unc, known->second);
   }
   std::string problem =
-      ConnectProblem(unc.server, settings.port, settings.timeout_ms);
+      ConnectProblem(unc.server, access.smb_port, access.smb_timeout_ms);
   if (problem.empty()) return;
-  settings.silent_servers.emplace(key, problem);
+  silent.emplace(key, problem);
   RaiseUnreachable(path, unc, problem);
 }
 
 // After a libsmbclient call on `path` failed with `error`: a server that
 // accepted the connection but did not answer in time counts as silent from
 // now on, and the failure says so. Caller holds SmbMutex().
-void FailIfTimedOut(int error, std::string_view path, const UncPath& unc) {
+void FailIfTimedOut(const ShareAccess& access, int error, std::string_view path,
+                    const UncPath& unc) {
   if (error != ETIMEDOUT) return;
   std::string problem =
-      "it accepts connections on port " + std::to_string(TheSettings().port) +
+      "it accepts connections on port " + std::to_string(access.smb_port) +
       " but does not answer (" + std::strerror(ETIMEDOUT) + ")";
-  TheSettings().silent_servers.emplace(automation::AsciiLowered(unc.server),
-                                       problem);
+  access.silent_servers->emplace(SilentKey(access, unc), problem);
   RaiseUnreachable(path, unc, problem);
 }
 
@@ -319,9 +318,10 @@ UncPath ParseOrRaise(std::string_view path) {
 }
 
 bool IsSmbDirectory(SMBCCTX* context, const std::string& url) {
-  SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
+  SMBCFILE* dir =
+      SmbLib().smbc_getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) return false;
-  SmbLib().getFunctionClosedir(context)(context, dir);
+  SmbLib().smbc_getFunctionClosedir(context)(context, dir);
   return true;
 }
 
@@ -331,7 +331,7 @@ class SmbFile final : public InputFile {
       : context_(context), file_(file), where_(std::move(where)) {}
   ~SmbFile() override {
     SmbCall call;
-    SmbLib().getFunctionClose(context_)(context_, file_);
+    SmbLib().smbc_getFunctionClose(context_)(context_, file_);
   }
   SmbFile(const SmbFile&) = delete;
   SmbFile& operator=(const SmbFile&) = delete;
@@ -339,7 +339,7 @@ class SmbFile final : public InputFile {
   size_t Read(char* buffer, size_t size) override {
     SmbCall call;
     ssize_t got =
-        SmbLib().getFunctionRead(context_)(context_, file_, buffer, size);
+        SmbLib().smbc_getFunctionRead(context_)(context_, file_, buffer, size);
     if (got >= 0) return static_cast<size_t>(got);
     Raise(57, "Device I/O error: cannot read " + where_ + ": " +
                   std::strerror(errno) +
@@ -354,32 +354,31 @@ class SmbFile final : public InputFile {
 
 class Smb final : public Backend {
  public:
-  bool Claims(std::string_view path) const override {
+  bool Claims(const ShareAccess& access, std::string_view path) const override {
     if (!ParseUncPath(path)) return false;
-    if (ShareRoot().empty()) return true;
-    std::lock_guard lock(SmbMutex());
-    return TheSettings().beside_share_root;
+    return access.share_root.empty() || access.smb_beside_share_root;
   }
 
-  std::unique_ptr<InputFile> Open(std::string_view path) override {
+  std::unique_ptr<InputFile> Open(const ShareAccess& access,
+                                  std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
     SmbCall call;
-    CheckReachable(path, unc);
-    SMBCCTX* context = Context();
+    CheckReachable(access, path, unc);
+    SMBCCTX* context = ContextFor(access);
     std::string url = UrlOf(unc, unc.rest.size());
-    SMBCFILE* file =
-        SmbLib().getFunctionOpen(context)(context, url.c_str(), O_RDONLY, 0);
+    SMBCFILE* file = SmbLib().smbc_getFunctionOpen(context)(
+        context, url.c_str(), O_RDONLY, 0);
     int error = errno;
     struct stat st;
     if (file != nullptr &&
-        SmbLib().getFunctionFstat(context)(context, file, &st) == 0 &&
+        SmbLib().smbc_getFunctionFstat(context)(context, file, &st) == 0 &&
         S_ISDIR(st.st_mode)) {
-      SmbLib().getFunctionClose(context)(context, file);
+      SmbLib().smbc_getFunctionClose(context)(context, file);
       file = nullptr;
       error = EISDIR;
     }
     if (file == nullptr) {
-      FailIfTimedOut(error, path, unc);
+      FailIfTimedOut(access, error, path, unc);
       bool in_folder = !unc.rest.empty() &&
                        IsSmbDirectory(context, UrlOf(unc, unc.rest.size() - 1));
       RaiseAccessError(error, "open", url, path, !in_folder, kDeniedAdvice);
@@ -388,22 +387,24 @@ class Smb final : public Backend {
                                      std::string(path) + " (" + url + ")");
   }
 
-  std::vector<DirEntry> List(std::string_view path) override {
+  std::vector<DirEntry> List(const ShareAccess& access,
+                             std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
     SmbCall call;
-    CheckReachable(path, unc);
-    SMBCCTX* context = Context();
+    CheckReachable(access, path, unc);
+    SMBCCTX* context = ContextFor(access);
     std::string url = UrlOf(unc, unc.rest.size());
-    SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
+    SMBCFILE* dir =
+        SmbLib().smbc_getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) {
       int error = errno;
-      FailIfTimedOut(error, path, unc);
+      FailIfTimedOut(access, error, path, unc);
       RaiseAccessError(error, "list", url, path, true, kDeniedAdvice);
     }
     std::vector<DirEntry> entries;
     constexpr uint16_t kDirectoryAttribute = 0x10;
     while (const libsmb_file_info* entry =
-               SmbLib().getFunctionReaddirPlus(context)(context, dir)) {
+               SmbLib().smbc_getFunctionReaddirPlus(context)(context, dir)) {
       std::string_view name = entry->name;
       if (name == "." || name == "..") continue;
       const bool is_directory = (entry->attrs & kDirectoryAttribute) != 0;
@@ -411,72 +412,52 @@ class Smb final : public Backend {
                          is_directory ? 0 : entry->size,
                          entry->mtime_ts.tv_sec});
     }
-    SmbLib().getFunctionClosedir(context)(context, dir);
+    SmbLib().smbc_getFunctionClosedir(context)(context, dir);
     return entries;
   }
 };
 
 }  // namespace
 
-void SetSmbAuthFile(const std::string& path) {
-  Settings read;
-  if (!path.empty()) {
-    struct stat st;
-    std::ifstream in(path);
-    if (::stat(path.c_str(), &st) != 0 || !in) {
-      Raise(automation::kErrFileNotFound,
-            "File not found: cannot read the SMB authentication file " + path +
-                ": " + std::strerror(errno) + ". Check the path.");
-    }
-    if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-      Raise(automation::kErrPermissionDenied,
-            "Permission denied: the SMB authentication file " + path +
-                " is readable by group or others and holds a password. "
-                "Make it private with chmod 600 " +
-                path + ".");
-    }
-    // A line of a Windows editor ends in CR, trimmed with the blanks.
-    constexpr std::string_view kBlanks = " \t\r";
-    for (std::string line; std::getline(in, line);) {
-      std::string_view text = automation::Trim(line, kBlanks);
-      size_t equals = text.find('=');
-      if (text.empty() || text.starts_with("#") || equals == text.npos)
-        continue;
-      std::string_view key = automation::Trim(text.substr(0, equals), kBlanks);
-      std::string value(automation::Trim(text.substr(equals + 1), kBlanks));
-      if (key == "username") read.username = value;
-      if (key == "password") read.password = value;
-      if (key == "domain") read.domain = value;
-    }
+SmbCredentials ReadSmbAuthFile(const std::string& path) {
+  struct stat st;
+  std::ifstream in(path);
+  if (::stat(path.c_str(), &st) != 0 || !in) {
+    Raise(automation::kErrFileNotFound,
+          "File not found: cannot read the SMB authentication file " + path +
+              ": " + std::strerror(errno) + ". Check the path.");
   }
-  std::lock_guard lock(SmbMutex());
-  Settings& settings = TheSettings();
-  settings.username = std::move(read.username);
-  settings.password = std::move(read.password);
-  settings.domain = std::move(read.domain);
-  ApplySettings();
+  if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    Raise(automation::kErrPermissionDenied,
+          "Permission denied: the SMB authentication file " + path +
+              " is readable by group or others and holds a password. "
+              "Make it private with chmod 600 " +
+              path + ".");
+  }
+  SmbCredentials read;
+  // A line of a Windows editor ends in CR, trimmed with the blanks.
+  constexpr std::string_view kBlanks = " \t\r";
+  for (std::string line; std::getline(in, line);) {
+    std::string_view text = automation::Trim(line, kBlanks);
+    size_t equals = text.find('=');
+    if (text.empty() || text.starts_with("#") || equals == text.npos) continue;
+    std::string_view key = automation::Trim(text.substr(0, equals), kBlanks);
+    std::string value(automation::Trim(text.substr(equals + 1), kBlanks));
+    if (key == "username") read.username = value;
+    if (key == "password") read.password = value;
+    if (key == "domain") read.domain = value;
+  }
+  return read;
 }
 
-void SetSmbOptions(uint16_t port, int timeout_ms) {
-  std::lock_guard lock(SmbMutex());
-  TheSettings().port = port;
-  TheSettings().timeout_ms = timeout_ms;
-  TheSettings().silent_servers.clear();
-  ApplySettings();
-}
-
-void SetSmbBesideShareRoot(bool allowed) {
-  std::lock_guard lock(SmbMutex());
-  TheSettings().beside_share_root = allowed;
-}
-
-std::vector<std::string> SmbShares(std::string_view server) {
+std::vector<std::string> SmbShares(const ShareAccess& access,
+                                   std::string_view server) {
   const std::string path = "\\\\" + std::string(server);
   UncPath unc{std::string(server), "", {}};
   SmbCall call;
   // A share root that does not hold the server is not a reason to ask it.
-  if (const std::string root = ShareRoot();
-      !root.empty() && !TheSettings().beside_share_root) {
+  if (const std::string root = ShareRootOf(access);
+      !root.empty() && !access.smb_beside_share_root) {
     Raise(automation::kErrPathNotFound,
           "Path not found: cannot list the shares of " + path +
               ": the share root " + root + " has no folder " +
@@ -485,22 +466,23 @@ std::vector<std::string> SmbShares(std::string_view server) {
               "). Mount or copy the server's shares "
               "there.");
   }
-  CheckReachable(path, unc);
-  SMBCCTX* context = Context();
+  CheckReachable(access, path, unc);
+  SMBCCTX* context = ContextFor(access);
   const std::string url = "smb://" + Encode(server);
-  SMBCFILE* dir = SmbLib().getFunctionOpendir(context)(context, url.c_str());
+  SMBCFILE* dir =
+      SmbLib().smbc_getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) {
     int error = errno;
-    FailIfTimedOut(error, path, unc);
+    FailIfTimedOut(access, error, path, unc);
     RaiseAccessError(error, "list the shares of", url, path, true,
                      kDeniedAdvice);
   }
   std::vector<std::string> shares;
   while (const smbc_dirent* entry =
-             SmbLib().getFunctionReaddir(context)(context, dir)) {
+             SmbLib().smbc_getFunctionReaddir(context)(context, dir)) {
     if (entry->smbc_type == SMBC_FILE_SHARE) shares.emplace_back(entry->name);
   }
-  SmbLib().getFunctionClosedir(context)(context, dir);
+  SmbLib().smbc_getFunctionClosedir(context)(context, dir);
   return shares;
 }
 

@@ -61,32 +61,26 @@ class SmbTest : public ::testing::Test {
 
   void SetUp() override {
     if (!skip_reason_.empty()) VELNOR_SKIP_WITHOUT_TOOL(skip_reason_);
-    SetShareRoot((dir_ / "root").string());
-    SetSmbBesideShareRoot(true);
-    SetSmbOptions(server_->port(), 3000);
-    SetSmbAuthFile((dir_ / "auth").string());
-  }
-
-  void TearDown() override {
-    SetSmbBesideShareRoot(false);
-    SetShareRoot("");
-    SetSmbOptions(445, 5000);
-    SetSmbAuthFile("");
+    access_.share_root = (dir_ / "root").string();
+    access_.smb_beside_share_root = true;
+    access_.smb_port = server_->port();
+    access_.smb_timeout_ms = 3000;
+    access_.smb_credentials = ReadSmbAuthFile((dir_ / "auth").string());
   }
 
   // Name, kind and size of each entry, by name.
-  static std::vector<std::tuple<std::string, bool, uint64_t>> Listing(
+  std::vector<std::tuple<std::string, bool, uint64_t>> Listing(
       std::string_view path) {
     std::vector<std::tuple<std::string, bool, uint64_t>> entries;
-    for (const DirEntry& entry : ListDirectory(path)) {
+    for (const DirEntry& entry : ListDirectory(access_, path)) {
       entries.emplace_back(entry.name, entry.is_directory, entry.size);
     }
     std::sort(entries.begin(), entries.end());
     return entries;
   }
 
-  static std::string ReadAll(std::string_view path) {
-    auto file = OpenForReading(path);
+  std::string ReadAll(std::string_view path) {
+    auto file = OpenForReading(access_, path);
     std::string text, buffer(8192, '\0');
     while (size_t got = file->Read(buffer.data(), buffer.size())) {
       text.append(buffer, 0, got);
@@ -101,6 +95,7 @@ class SmbTest : public ::testing::Test {
     return "\\\\SRV1" + std::string(rest);
   }
 
+  ShareAccess access_;
   static inline fs::path dir_;
   static inline SambaServer* server_ = nullptr;
   static inline std::string skip_reason_;
@@ -118,14 +113,15 @@ TEST_F(SmbTest, ListingAndReadingMatchTheShareRoot) {
       ReadAll(Smb("\\c$\\windows\\SYSTEM32\\logfiles\\w3svc1\\EX070312.LOG")),
       log);
   EXPECT_EQ(ReadAll(Smb(std::string(kSite) + "\\caf\xc3\xa9 100%.log")), "x");
-  EXPECT_TRUE(ListDirectory(Smb(std::string(kSite) + "\\old logs")).empty());
+  EXPECT_TRUE(
+      ListDirectory(access_, Smb(std::string(kSite) + "\\old logs")).empty());
 }
 
 TEST_F(SmbTest, ShareListingMatchesTheShareRoot) {
-  std::vector<std::string> shares = ListShares("127.0.0.1");
+  std::vector<std::string> shares = ListShares(access_, "127.0.0.1");
   std::sort(shares.begin(), shares.end());
   EXPECT_EQ(shares, (std::vector<std::string>{"C$", "E$"}));
-  std::vector<std::string> mapped = ListShares("SRV1");
+  std::vector<std::string> mapped = ListShares(access_, "SRV1");
   std::sort(mapped.begin(), mapped.end());
   EXPECT_EQ(mapped, shares);
 }
@@ -138,14 +134,15 @@ TEST_F(SmbTest, FailuresCarryTheShareRootsNumbers) {
   };
   const std::string site = kSite;
   for (const char* rest : {"\\x.log", "\\Nothing\\x.log", "", "\\old logs"}) {
-    same_number([](const std::string& path) { OpenForReading(path); },
+    same_number([&](const std::string& path) { OpenForReading(access_, path); },
                 site + rest);
   }
   for (const char* rest : {"\\Nothing", "\\ex070312.log"}) {
-    same_number([](const std::string& path) { ListDirectory(path); },
+    same_number([&](const std::string& path) { ListDirectory(access_, path); },
                 site + rest);
   }
-  AutomationError e = ErrorOf([] { ListDirectory(Smb("\\D$\\Logs")); });
+  AutomationError e =
+      ErrorOf([&] { ListDirectory(access_, Smb("\\D$\\Logs")); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("smb://127.0.0.1/D$/Logs"), std::string::npos)
       << e.description();
@@ -154,20 +151,21 @@ TEST_F(SmbTest, FailuresCarryTheShareRootsNumbers) {
 TEST_F(SmbTest, WrongPasswordIsPermissionDenied) {
   fs::path wrong = dir_ / "wrong-auth";
   smbd::WriteSmbAuthFile(wrong, "not-the-password");
-  SetSmbAuthFile(wrong.string());
-  AutomationError e = ErrorOf([] { ListDirectory(Smb(kSite)); });
+  access_.smb_credentials = ReadSmbAuthFile(wrong.string());
+  AutomationError e = ErrorOf([&] { ListDirectory(access_, Smb(kSite)); });
   EXPECT_EQ(e.number(), automation::kErrPermissionDenied);
   EXPECT_NE(e.description().find(Smb(kSite)), std::string::npos);
   // An authentication file others can read is refused outright.
   fs::permissions(wrong, fs::perms::others_read, fs::perm_options::add);
-  e = ErrorOf([&] { SetSmbAuthFile(wrong.string()); });
+  e = ErrorOf([&] { ReadSmbAuthFile(wrong.string()); });
   EXPECT_EQ(e.number(), automation::kErrPermissionDenied);
   EXPECT_NE(e.description().find(wrong.string()), std::string::npos);
 }
 
 TEST_F(SmbTest, ServerThatDoesNotAnswerFailsNamingIt) {
-  SetSmbOptions(FreePort(), 2000);
-  AutomationError e = ErrorOf([] { ListDirectory(Smb(kSite)); });
+  access_.smb_port = FreePort();
+  access_.smb_timeout_ms = 2000;
+  AutomationError e = ErrorOf([&] { ListDirectory(access_, Smb(kSite)); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("server 127.0.0.1"), std::string::npos)
       << e.description();
@@ -175,24 +173,27 @@ TEST_F(SmbTest, ServerThatDoesNotAnswerFailsNamingIt) {
 
 TEST_F(SmbTest, SilentServerCostsOneTimeoutThenFailsAtOnce) {
   smbd::SilentListener silent;
-  SetSmbOptions(silent.port(), 500);
-  AutomationError first = ErrorOf([] { ListDirectory(Smb(kSite)); });
+  access_.smb_port = silent.port();
+  access_.smb_timeout_ms = 500;
+  AutomationError first = ErrorOf([&] { ListDirectory(access_, Smb(kSite)); });
   EXPECT_EQ(first.number(), automation::kErrPathNotFound);
   EXPECT_NE(first.description().find("server 127.0.0.1"), std::string::npos)
       << first.description();
   const int after_first = silent.Connections();
   EXPECT_GT(after_first, 0);
   for (const char* rest : {"\\Nothing", "\\ex070312.log"}) {
-    AutomationError again =
-        ErrorOf([&] { OpenForReading(Smb(std::string(kSite) + rest)); });
+    AutomationError again = ErrorOf(
+        [&] { OpenForReading(access_, Smb(std::string(kSite) + rest)); });
     EXPECT_EQ(again.number(), automation::kErrPathNotFound);
     EXPECT_NE(again.description().find("does not answer"), std::string::npos)
         << again.description();
   }
   EXPECT_EQ(silent.Connections(), after_first) << "the server was tried again";
-  // New options try it afresh.
-  SetSmbOptions(silent.port(), 500);
-  ErrorOf([] { ListDirectory(Smb(kSite)); });
+  // Another access, as the next run builds, tries it afresh.
+  ShareAccess next;
+  next.smb_port = silent.port();
+  next.smb_timeout_ms = 500;
+  ErrorOf([&] { ListDirectory(next, Smb(kSite)); });
   EXPECT_GT(silent.Connections(), after_first);
 }
 

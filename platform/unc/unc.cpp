@@ -15,11 +15,15 @@ bool IsUncPath(std::string_view path) { return path.starts_with("\\\\"); }
 
 class Local final : public Backend {
  public:
-  bool Claims(std::string_view path) const override { return !IsUncPath(path); }
-  std::unique_ptr<InputFile> Open(std::string_view path) override {
+  bool Claims(const ShareAccess&, std::string_view path) const override {
+    return !IsUncPath(path);
+  }
+  std::unique_ptr<InputFile> Open(const ShareAccess&,
+                                  std::string_view path) override {
     return OpenLocalFile(std::string(path), path);
   }
-  std::vector<DirEntry> List(std::string_view path) override {
+  std::vector<DirEntry> List(const ShareAccess&,
+                             std::string_view path) override {
     return ListLocalDirectory(std::string(path), path);
   }
 };
@@ -27,13 +31,13 @@ class Local final : public Backend {
 // The first backend that claims `path`. Only a UNC path that names no share
 // is left; it goes to the share root when one is set, whose error then names
 // the local path tried.
-Backend& BackendFor(std::string_view path) {
+Backend& BackendFor(const ShareAccess& access, std::string_view path) {
   const std::array<Backend*, 3> backends = {&LocalBackend(),
                                             &ShareRootBackend(), &SmbBackend()};
   for (Backend* backend : backends) {
-    if (backend->Claims(path)) return *backend;
+    if (backend->Claims(access, path)) return *backend;
   }
-  if (!ShareRoot().empty()) return ShareRootBackend();
+  if (!access.share_root.empty()) return ShareRootBackend();
   automation::Raise(automation::kErrPathNotFound,
                     "Path not found: cannot reach " + std::string(path) +
                         ": no share root is set. Set the share root to the "
@@ -70,19 +74,22 @@ Backend& LocalBackend() {
   return backend;
 }
 
-std::unique_ptr<InputFile> OpenForReading(std::string_view path) {
-  const std::string target = AliasedPath(path);
-  return BackendFor(target).Open(target);
+std::unique_ptr<InputFile> OpenForReading(const ShareAccess& access,
+                                          std::string_view path) {
+  const std::string target = access.folder_aliases.Apply(path);
+  return BackendFor(access, target).Open(access, target);
 }
 
-std::vector<DirEntry> ListDirectory(std::string_view path) {
-  const std::string target = AliasedPath(path);
-  return BackendFor(target).List(target);
+std::vector<DirEntry> ListDirectory(const ShareAccess& access,
+                                    std::string_view path) {
+  const std::string target = access.folder_aliases.Apply(path);
+  return BackendFor(access, target).List(access, target);
 }
 
-std::vector<std::string> ListShares(std::string_view server) {
-  if (auto shares = ShareRootShares(server)) return *shares;
-  return SmbShares(server);
+std::vector<std::string> ListShares(const ShareAccess& access,
+                                    std::string_view server) {
+  if (auto shares = ShareRootShares(access, server)) return *shares;
+  return SmbShares(access, server);
 }
 
 }  // namespace velnor::unc

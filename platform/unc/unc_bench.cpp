@@ -27,13 +27,11 @@ struct Tree {
       std::ofstream(site / ("ex07" + std::to_string(100000 + i) + ".log"));
     }
     std::ofstream(site / "big.log") << std::string(8 << 20, 'x');
-    SetShareRoot(root.string());
+    access.share_root = root.string();
   }
-  ~Tree() {
-    SetShareRoot("");
-    fs::remove_all(root);
-  }
+  ~Tree() { fs::remove_all(root); }
   fs::path root;
+  ShareAccess access;
 };
 
 Tree& TheTree() {
@@ -42,31 +40,31 @@ Tree& TheTree() {
 }
 
 void BM_ListExactCase(benchmark::State& state) {
-  TheTree();
+  const ShareAccess& access = TheTree().access;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        ListDirectory("\\\\SRV1\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1"));
+    benchmark::DoNotOptimize(ListDirectory(
+        access, "\\\\SRV1\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1"));
   }
   state.SetItemsProcessed(state.iterations() * kFiles);
 }
 BENCHMARK(BM_ListExactCase);
 
 void BM_ListFoldedCase(benchmark::State& state) {
-  TheTree();
+  const ShareAccess& access = TheTree().access;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        ListDirectory("\\\\srv1\\c$\\windows\\SYSTEM32\\logfiles\\w3svc1"));
+    benchmark::DoNotOptimize(ListDirectory(
+        access, "\\\\srv1\\c$\\windows\\SYSTEM32\\logfiles\\w3svc1"));
   }
   state.SetItemsProcessed(state.iterations() * kFiles);
 }
 BENCHMARK(BM_ListFoldedCase);
 
 void BM_ReadLogFile(benchmark::State& state) {
-  TheTree();
+  const ShareAccess& access = TheTree().access;
   std::string buffer(64 << 10, '\0');
   for (auto _ : state) {
     auto file = OpenForReading(
-        "\\\\SRV1\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1\\big.log");
+        access, "\\\\SRV1\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1\\big.log");
     while (size_t got = file->Read(buffer.data(), buffer.size())) {
       benchmark::DoNotOptimize(got);
     }

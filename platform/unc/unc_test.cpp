@@ -20,24 +20,23 @@ using testing::WriteFile;
 
 class UncTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetShareRoot(""); }
-
-  static std::string ReadAll(std::string_view path, size_t chunk) {
-    auto file = OpenForReading(path);
+  std::string ReadAll(std::string_view path, size_t chunk) {
+    auto file = OpenForReading(access_, path);
     std::string text, buffer(chunk, '\0');
     while (size_t got = file->Read(buffer.data(), chunk))
       text.append(buffer, 0, got);
     return text;
   }
 
-  static std::vector<std::string> Names(std::string_view path) {
+  std::vector<std::string> Names(std::string_view path) {
     std::vector<std::string> names;
-    for (const DirEntry& entry : ListDirectory(path))
+    for (const DirEntry& entry : ListDirectory(access_, path))
       names.push_back(entry.name);
     std::sort(names.begin(), names.end());
     return names;
   }
 
+  ShareAccess access_;
   testing::TempDir tmp_{"unc_test"};
   const fs::path dir_ = tmp_.path();
 };
@@ -48,29 +47,34 @@ TEST_F(UncTest, LocalPathsAreReadAndListedAsGiven) {
   WriteFile(dir_ / "a.log", big);
   fs::create_directory(dir_ / "sub");
   EXPECT_EQ(ReadAll((dir_ / "a.log").string(), 4096), big);
-  auto entries = ListDirectory(dir_.string());
+  auto entries = ListDirectory(access_, dir_.string());
   ASSERT_EQ(entries.size(), 2u);
   for (const DirEntry& entry : entries) {
     EXPECT_EQ(entry.is_directory, entry.name == "sub") << entry.name;
   }
-  EXPECT_TRUE(ListDirectory((dir_ / "sub").string()).empty());
+  EXPECT_TRUE(ListDirectory(access_, (dir_ / "sub").string()).empty());
 }
 
 TEST_F(UncTest, LocalAndUnmappedPathFailuresCarryTheirNumbers) {
   fs::create_directory(dir_ / "sub");
   std::string missing_file = (dir_ / "none.log").string();
-  AutomationError e = ErrorOf([&] { OpenForReading(missing_file); });
+  AutomationError e = ErrorOf([&] { OpenForReading(access_, missing_file); });
   EXPECT_EQ(e.number(), automation::kErrFileNotFound);
   EXPECT_NE(e.description().find(missing_file), std::string::npos);
-  EXPECT_EQ(
-      ErrorOf([&] { OpenForReading((dir_ / "no/x.log").string()); }).number(),
-      automation::kErrPathNotFound);
-  EXPECT_EQ(ErrorOf([&] { ListDirectory((dir_ / "none").string()); }).number(),
+  EXPECT_EQ(ErrorOf([&] {
+              OpenForReading(access_, (dir_ / "no/x.log").string());
+            }).number(),
             automation::kErrPathNotFound);
-  EXPECT_EQ(ErrorOf([&] { OpenForReading((dir_ / "sub").string()); }).number(),
+  EXPECT_EQ(ErrorOf([&] {
+              ListDirectory(access_, (dir_ / "none").string());
+            }).number(),
+            automation::kErrPathNotFound);
+  EXPECT_EQ(ErrorOf([&] {
+              OpenForReading(access_, (dir_ / "sub").string());
+            }).number(),
             75);
   // A UNC path without a share root is a path not found.
-  e = ErrorOf([] { ListDirectory("\\\\SRV1\\C$\\Logs"); });
+  e = ErrorOf([&] { ListDirectory(access_, "\\\\SRV1\\C$\\Logs"); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("\\\\SRV1\\C$\\Logs"), std::string::npos);
 }
@@ -81,7 +85,7 @@ TEST_F(UncTest, UnreadableDirectoryIsPermissionDenied) {
   fs::permissions(dir_ / "locked", fs::perms::owner_all);
   const std::string locked = (dir_ / "locked").string();
   EXPECT_EQ(testing::RunUnprivileged([&] {
-              return ErrorOf([&] { ListDirectory(locked); }).number();
+              return ErrorOf([&] { ListDirectory(access_, locked); }).number();
             }),
             automation::kErrPermissionDenied);
 }
@@ -92,9 +96,9 @@ TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
   WriteFile(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/Ex070313.log", "");
   WriteFile(dir_ / "SRV1/D$/Logs/a.log", "");
   WriteFile(dir_ / "SRV1/notes.txt", "");
-  SetShareRoot(dir_.string() + "/");
+  access_.share_root = dir_.string() + "/";
   // The shares are the server's folders.
-  std::vector<std::string> shares = ListShares("srv1");
+  std::vector<std::string> shares = ListShares(access_, "srv1");
   std::sort(shares.begin(), shares.end());
   EXPECT_EQ(shares, (std::vector<std::string>{"C$", "D$"}));
   EXPECT_EQ(
@@ -114,33 +118,32 @@ TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
 
 TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
   WriteFile(dir_ / "SRV1/C$/Logs/a.log", "");
-  SetShareRoot(dir_.string());
+  access_.share_root = dir_.string();
   AutomationError e =
-      ErrorOf([] { OpenForReading("\\\\SRV1\\C$\\Logs\\b.log"); });
+      ErrorOf([&] { OpenForReading(access_, "\\\\SRV1\\C$\\Logs\\b.log"); });
   EXPECT_EQ(e.number(), automation::kErrFileNotFound);
   EXPECT_NE(e.description().find("\\\\SRV1\\C$\\Logs\\b.log"),
             std::string::npos);
   EXPECT_NE(e.description().find((dir_ / "SRV1/C$/Logs/b.log").string()),
             std::string::npos);
-  e = ErrorOf([] { ListDirectory("\\\\SRV1\\c$\\Nothing\\Logs"); });
+  e = ErrorOf([&] { ListDirectory(access_, "\\\\SRV1\\c$\\Nothing\\Logs"); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find((dir_ / "SRV1/C$/Nothing/Logs").string()),
             std::string::npos);
   // A server or share the root does not hold is named, not looked for over
   // SMB, unless that is asked for.
-  e = ErrorOf([] { ListDirectory("\\\\SRV1\\D$\\Logs"); });
+  e = ErrorOf([&] { ListDirectory(access_, "\\\\SRV1\\D$\\Logs"); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("has no folder SRV1/D$"), std::string::npos)
       << e.description();
-  e = ErrorOf([] { OpenForReading("\\\\SRV2\\C$\\Logs\\a.log"); });
+  e = ErrorOf([&] { OpenForReading(access_, "\\\\SRV2\\C$\\Logs\\a.log"); });
   EXPECT_NE(e.description().find("has no folder SRV2 "), std::string::npos)
       << e.description();
-  SetSmbBesideShareRoot(true);
-  e = ErrorOf([] { ListDirectory("\\\\SRV1\\D$\\Logs"); });
-  SetSmbBesideShareRoot(false);
+  access_.smb_beside_share_root = true;
+  e = ErrorOf([&] { ListDirectory(access_, "\\\\SRV1\\D$\\Logs"); });
   EXPECT_EQ(e.number(), automation::kErrPathNotFound);
   EXPECT_NE(e.description().find("server SRV1"), std::string::npos);
-  EXPECT_EQ(ErrorOf([] { ListDirectory("\\\\SRV1"); }).number(),
+  EXPECT_EQ(ErrorOf([&] { ListDirectory(access_, "\\\\SRV1"); }).number(),
             automation::kErrPathNotFound);
 }
 
@@ -149,9 +152,9 @@ TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
             "ftp");
   WriteFile(dir_ / "SRV1/C$/inetpub/logs/LogFiles/MSFTPSVC30/ex240603.log",
             "old");
-  SetShareRoot(dir_.string());
-  SetFolderAlias("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
-                 "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\FTPSVC3");
+  access_.share_root = dir_.string();
+  access_.folder_aliases.Add("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
+                             "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\FTPSVC3");
   EXPECT_EQ(Names("\\\\srv1\\c$\\inetpub\\logs\\LogFiles\\msftpsvc3"),
             (std::vector<std::string>{"u_ex240603.log"}));
   EXPECT_EQ(
@@ -163,24 +166,28 @@ TEST_F(UncTest, FolderAliasRedirectsReadsAndListingsBelowIt) {
   EXPECT_EQ(Names("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30"),
             (std::vector<std::string>{"ex240603.log"}));
   // An error names the folder actually read.
-  AutomationError e = ErrorOf([] {
-    OpenForReading("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\x.log");
+  AutomationError e = ErrorOf([&] {
+    OpenForReading(access_,
+                   "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3\\x.log");
   });
   EXPECT_NE(e.description().find("FTPSVC3\\x.log"), std::string::npos)
       << e.description();
 
-  SetFolderAlias("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
-                 "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30");
+  access_.folder_aliases.Add(
+      "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3",
+      "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC30");
   EXPECT_EQ(Names("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3"),
             (std::vector<std::string>{"ex240603.log"}));
-  ClearFolderAliases();
-  EXPECT_EQ(ErrorOf([] {
-              ListDirectory("\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3");
+  access_.folder_aliases = {};
+  EXPECT_EQ(ErrorOf([&] {
+              ListDirectory(access_,
+                            "\\\\SRV1\\C$\\inetpub\\logs\\LogFiles\\MSFTPSVC3");
             }).number(),
             automation::kErrPathNotFound);
-  EXPECT_EQ(
-      ErrorOf([] { SetFolderAlias("C:\\Logs", "\\\\SRV1\\C$"); }).number(),
-      automation::kErrInvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] {
+              access_.folder_aliases.Add("C:\\Logs", "\\\\SRV1\\C$");
+            }).number(),
+            automation::kErrInvalidProcedureCall);
 }
 
 }  // namespace

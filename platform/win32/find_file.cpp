@@ -40,7 +40,7 @@ Search* SearchOf(HANDLE handle) {
 
 }  // namespace
 
-HANDLE FindFirstFileA(const char* lpFileName,
+HANDLE FindFirstFileA(const unc::ShareAccess& shares, const char* lpFileName,
                       WIN32_FIND_DATAA* lpFindFileData) {
   std::string path = lpFileName == nullptr ? "" : lpFileName;
   size_t separator = path.find_last_of("\\/");
@@ -50,7 +50,8 @@ HANDLE FindFirstFileA(const char* lpFileName,
   std::string pattern = path.substr(separator + 1);
   auto search = std::make_unique<Search>();
   try {
-    for (unc::DirEntry& entry : unc::ListDirectory(path.substr(0, separator))) {
+    for (unc::DirEntry& entry :
+         unc::ListDirectory(shares, path.substr(0, separator))) {
       if (Matches(pattern, entry.name))
         search->entries.push_back(std::move(entry));
     }

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "platform/unc/unc.h"
+
 namespace velnor::win32 {
 
 using HANDLE = void*;
@@ -32,13 +34,15 @@ struct WIN32_FIND_DATAA {
   char cFileName[MAX_PATH] = {};
 };
 
-// Starts a search of `lpFileName`: a directory, a backslash and a pattern
+// Starts a search of `lpFileName`, reached through `shares`: a directory, a
+// backslash and a pattern
 // ("*.*" and "*" match every name; other patterns match like the shell,
 // without regard to case). Fills `lpFindFileData` with the first match and
 // returns a handle the caller must pass to FindClose, or returns
 // InvalidHandleValue() when the directory cannot be searched (missing,
 // unreachable, unreadable) or nothing matches. Never raises.
-HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData);
+HANDLE FindFirstFileA(const unc::ShareAccess& shares, const char* lpFileName,
+                      WIN32_FIND_DATAA* lpFindFileData);
 
 // Fills `lpFindFileData` with the next match and returns non-zero, or returns
 // 0 when there is none (or the handle is invalid).

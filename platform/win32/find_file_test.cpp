@@ -20,13 +20,11 @@ using Found = std::vector<std::pair<std::string, bool>>;
 
 class FindFileTest : public ::testing::Test {
  protected:
-  void TearDown() override { unc::SetShareRoot(""); }
-
   // Every entry a search of `pattern` delivers, as name and directory flag.
-  static Found Search(const std::string& pattern) {
+  Found Search(const std::string& pattern) const {
     Found found;
     WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
+    HANDLE handle = FindFirstFileA(shares_, pattern.c_str(), &data);
     if (handle == InvalidHandleValue()) return found;
     do {
       found.emplace_back(data.cFileName,
@@ -37,6 +35,7 @@ class FindFileTest : public ::testing::Test {
     return found;
   }
 
+  unc::ShareAccess shares_;
   testing::TempDir tmp_{"find_file_test"};
   const fs::path dir_ = tmp_.path();
 };
@@ -57,7 +56,8 @@ TEST_F(FindFileTest, UnsearchableDirectoriesGiveTheInvalidHandle) {
   for (const std::string& pattern :
        {dir_.string() + "/empty\\*.*", dir_.string() + "/missing\\*.*",
         std::string("\\\\NOSRV\\C$\\x\\*.*"), std::string("no-separator")}) {
-    EXPECT_EQ(FindFirstFileA(pattern.c_str(), &data), InvalidHandleValue())
+    EXPECT_EQ(FindFirstFileA(shares_, pattern.c_str(), &data),
+              InvalidHandleValue())
         << pattern;
   }
   EXPECT_EQ(FindNextFileA(InvalidHandleValue(), &data), 0);
@@ -67,7 +67,7 @@ TEST_F(FindFileTest, UnsearchableDirectoriesGiveTheInvalidHandle) {
 
 TEST_F(FindFileTest, SearchesUncDirectoriesThroughTheShareRoot) {
   WriteFile(dir_ / "SRV1/C$/Logs/W3SVC1/ex070312.log", "x");
-  unc::SetShareRoot(dir_.string());
+  shares_.share_root = dir_.string();
   EXPECT_EQ(Search("\\\\srv1\\c$\\logs\\w3svc1\\*.*"),
             (Found{{"ex070312.log", false}}));
 }

@@ -1,0 +1,125 @@
+// The statistics a run keeps beside the hit counts, per site and day: hits
+// by status class, bytes sent and received, distinct client addresses
+// (visitors), the time taken by requests, FTP sessions, and per URL the
+// 404s, server errors and time taken, all exact.
+//
+// Everything is kept so that two parts of a day (two runs, or two workers
+// of one run) combine exactly: the addresses and sessions as sets, the
+// time taken as a histogram of its milliseconds (an integer in the log, so
+// the histogram is exact and holds as many entries as distinct values).
+//
+// A field feeds a day only through the records that hold a value for it.
+// A day none of whose records holds the field (a log without sc-bytes, or
+// "-" throughout) has no figure for it, never zero; a day some of whose
+// files carry the field and some not has the figure of the records that
+// hold it, with their number beside it (`hits` of each figure), so that a
+// reader sees which part of the day's hits it covers.
+#ifndef VELNOR_STATISTICS_DAY_STATISTICS_H_
+#define VELNOR_STATISTICS_DAY_STATISTICS_H_
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/iislog/w3c_format.h"
+
+namespace velnor::statistics {
+
+// Days are OLE dates without their time, as the ledger's.
+using Day = int32_t;
+
+// Hashes texts and views alike, so that a look-up by a view of the log's
+// line allocates nothing.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
+// A sum over the records that hold a value for its field.
+struct Sum {
+  int64_t total = 0;
+  int64_t hits = 0;  // records that held a value; 0: the field is absent
+};
+
+// What one URL of a day drew.
+struct UrlFigures {
+  int64_t not_found = 0;      // hits with status 404
+  int64_t server_errors = 0;  // hits with a 5xx status
+  int64_t time_taken_ms = 0;  // over its hits that logged the time taken
+};
+using UrlMap =
+    std::unordered_map<std::string, UrlFigures, TextHash, std::equal_to<>>;
+
+// One site's day. Add is the per-record path: a few hash look-ups on the
+// record's views, allocating only for an address, session or URL the day
+// has not seen.
+struct DayStatistics {
+  // Adds one counted record with status `status` (0: none logged). With
+  // `sessions`, the FTP session it belongs to is looked for too.
+  void Add(int32_t status, const iislog::RecordFields& fields, bool sessions);
+  // Adds what `other`, a later part of the same day, holds.
+  void Merge(const DayStatistics& other);
+
+  int64_t hits = 0;
+  std::array<int64_t, 5> hits_by_class = {};  // 1xx .. 5xx
+  Sum bytes_sent;
+  Sum bytes_received;
+  int64_t client_hits = 0;  // records that logged a client address
+  TextSet visitors;
+  int64_t session_hits = 0;  // records that named their FTP session
+  TextSet sessions;
+  Sum time_taken_ms;
+  std::map<int64_t, int64_t> time_taken_histogram;  // ms to hits
+  UrlMap urls;  // only URLs with a figure that is not zero
+};
+
+// The nearest-rank `percent` percentile of `histogram` (value to hits,
+// `hits` in all, at least one): the smallest value that at least
+// percent/100 of the hits do not exceed.
+int64_t NearestRank(const std::map<int64_t, int64_t>& histogram, int64_t hits,
+                    int percent);
+
+// The session a record of an FTP log belongs to: its x-session, else the
+// "[n]" the FTP servers before IIS 7.5 put before each command; nothing
+// when the record names none.
+std::optional<std::string_view> FtpSession(const iislog::RecordFields& fields);
+
+// A run's statistics, per site and day.
+class RunStatistics {
+ public:
+  using Key = std::pair<std::string, Day>;  // site identifier, day
+
+  // `ftp`: the run reads FTP logs, whose sessions are counted.
+  explicit RunStatistics(bool ftp) : ftp_(ftp) {}
+
+  // Adds one counted record of site `site` on day `day`.
+  void Add(std::string_view site, Day day, int32_t status,
+           const iislog::RecordFields& fields);
+  // Adds what `other` holds, as the part of the run that came after.
+  void Merge(const RunStatistics& other);
+
+  const std::map<Key, DayStatistics>& days() const { return days_; }
+  bool ftp() const { return ftp_; }
+
+ private:
+  bool ftp_;
+  std::map<Key, DayStatistics> days_;
+  // The day of the record before, which the next one almost always shares.
+  DayStatistics* last_ = nullptr;
+  const Key* last_key_ = nullptr;
+};
+
+}  // namespace velnor::statistics
+
+#endif  // VELNOR_STATISTICS_DAY_STATISTICS_H_

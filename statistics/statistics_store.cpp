@@ -1,0 +1,318 @@
+// The statistics database's tables and statements, with bound values only:
+// site names, addresses and URLs are the servers', never SQL.
+#include "statistics/statistics_store.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "ledger/ledger_store.h"
+#include "platform/ado/engine.h"
+#include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
+
+namespace velnor::statistics {
+namespace {
+
+using Row = std::vector<std::optional<std::string>>;
+using Rows = std::vector<Row>;
+using Key = RunStatistics::Key;
+
+constexpr std::string_view kPrefix = "velnor_statistics_";
+
+std::string Number(int64_t value) { return std::to_string(value); }
+
+// The columns that say which run, site and day a row is of.
+Row KeyRow(int64_t run_id, const Key& key) {
+  return {Number(run_id), key.first, ledger::DayText(key.second)};
+}
+
+Row TotalsRow(int64_t run_id, const Key& key, const DayStatistics& day) {
+  Row row = KeyRow(run_id, key);
+  row.push_back(Number(day.hits));
+  for (int64_t hits : day.hits_by_class) row.push_back(Number(hits));
+  for (const Sum* sum :
+       {&day.bytes_sent, &day.bytes_received, &day.time_taken_ms}) {
+    row.push_back(sum->hits > 0 ? std::optional(Number(sum->total))
+                                : std::nullopt);
+    row.push_back(Number(sum->hits));
+  }
+  row.push_back(Number(day.client_hits));
+  row.push_back(Number(day.session_hits));
+  return row;
+}
+
+// Keys of ReadDays' figures, so that each query's rows find their day.
+using DayIndex = std::map<std::pair<std::string, Day>, DayFigures*>;
+
+DayFigures* Find(const DayIndex& index, const ado::Statement& row) {
+  auto it =
+      index.find({std::string(row.Text(0)), ledger::ParseDayText(row.Text(1))});
+  return it == index.end() ? nullptr : it->second;
+}
+
+// The kTopUrls largest of `values`, ties by URL.
+std::vector<UrlValue> Top(std::vector<UrlValue> values) {
+  std::erase_if(values, [](const UrlValue& v) { return v.value == 0; });
+  auto larger = [](const UrlValue& a, const UrlValue& b) {
+    return a.value != b.value ? a.value > b.value : a.url < b.url;
+  };
+  const size_t keep = std::min(values.size(), kTopUrls);
+  std::partial_sort(values.begin(), values.begin() + keep, values.end(),
+                    larger);
+  values.resize(keep);
+  return values;
+}
+
+}  // namespace
+
+std::string StatisticsFileName(std::string_view server, bool is_ftp) {
+  return std::string(kPrefix) + std::string(server) +
+         (is_ftp ? "_ftp.sqlite" : "_web.sqlite");
+}
+
+std::string StatisticsSchemaName(std::string_view server, bool is_ftp) {
+  return ado::PostgresSchemaOf(StatisticsFileName(server, is_ftp));
+}
+
+const std::vector<ledger::LedgerTable>& StatisticsTables() {
+  // No key over texts: PostgreSQL refuses an index entry past a few
+  // kilobytes, and a URL may be longer. Each run writes a day's rows once.
+  static const std::vector<ledger::LedgerTable> kTables = {
+      {"day_totals",
+       {"CREATE TABLE day_totals ("
+        "run_id BIGINT NOT NULL, site TEXT NOT NULL, "
+        "log_day TEXT NOT NULL, "  // YYYY-MM-DD, log time
+        "hits BIGINT NOT NULL, hits_1xx BIGINT NOT NULL, "
+        "hits_2xx BIGINT NOT NULL, hits_3xx BIGINT NOT NULL, "
+        "hits_4xx BIGINT NOT NULL, hits_5xx BIGINT NOT NULL, "
+        "bytes_sent BIGINT, "  // null: no hit logged sc-bytes
+        "bytes_sent_hits BIGINT NOT NULL, "
+        "bytes_received BIGINT, bytes_received_hits BIGINT NOT NULL, "
+        "time_taken_ms BIGINT, time_taken_hits BIGINT NOT NULL, "
+        "client_hits BIGINT NOT NULL, session_hits BIGINT NOT NULL, "
+        "PRIMARY KEY (run_id, site, log_day))",
+        "CREATE INDEX day_totals_day ON day_totals (site, log_day)"}},
+      {"day_visitors",
+       {"CREATE TABLE day_visitors (run_id BIGINT NOT NULL, "
+        "site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT NOT NULL)",
+        "CREATE INDEX day_visitors_day ON day_visitors (site, log_day)"}},
+      {"day_sessions",
+       {"CREATE TABLE day_sessions (run_id BIGINT NOT NULL, "
+        "site TEXT NOT NULL, log_day TEXT NOT NULL, ftp_session TEXT NOT NULL)",
+        "CREATE INDEX day_sessions_day ON day_sessions (site, log_day)"}},
+      {"day_time_taken",
+       {"CREATE TABLE day_time_taken (run_id BIGINT NOT NULL, "
+        "site TEXT NOT NULL, log_day TEXT NOT NULL, ms BIGINT NOT NULL, "
+        "hits BIGINT NOT NULL)",
+        "CREATE INDEX day_time_taken_day ON day_time_taken (site, log_day)"}},
+      {"day_urls",
+       {"CREATE TABLE day_urls (run_id BIGINT NOT NULL, "
+        "site TEXT NOT NULL, log_day TEXT NOT NULL, url TEXT NOT NULL, "
+        "hits_404 BIGINT NOT NULL, hits_5xx BIGINT NOT NULL, "
+        "time_taken_ms BIGINT NOT NULL)",
+        "CREATE INDEX day_urls_day ON day_urls (site, log_day)"}},
+  };
+  return kTables;
+}
+
+bool CreateStatistics(const std::string& path) {
+  return ledger::CreateTablesFile(path, StatisticsTables(), "statistics");
+}
+
+bool CreatePgStatistics(const std::string& url, std::string_view server,
+                        bool is_ftp) {
+  return ledger::CreatePgTables(url, StatisticsSchemaName(server, is_ftp),
+                                StatisticsTables(), "statistics");
+}
+
+bool PgStatisticsExist(const std::string& url, std::string_view server,
+                       bool is_ftp) {
+  const std::string schema = StatisticsSchemaName(server, is_ftp);
+  try {
+    ado::pg::PgConnection db(url, "velnor statistics");
+    return !db.Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
+                .empty();
+  } catch (const ado::pg::PgError& error) {
+    automation::Raise(automation::kErrPermissionDenied,
+                      "Could not look for the statistics schema " + schema +
+                          " in the PostgreSQL database " + url + ": " +
+                          error.what() +
+                          ". Check the URL and that the server runs.");
+  }
+}
+
+void StatisticsStore::Append(std::string_view table,
+                             const std::vector<std::string>& columns,
+                             const Rows& rows) {
+  if (rows.empty() || session_.CopyRows(schema_, table, columns, rows)) return;
+  std::string names, marks;
+  for (const std::string& column : columns) {
+    names += (names.empty() ? "" : ", ") + column;
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  auto insert = session_.Prepare("INSERT INTO " + std::string(table) + " (" +
+                                     names + ") VALUES (" + marks + ")",
+                                 schema_);
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      const int index = static_cast<int>(i) + 1;
+      if (row[i]) {
+        insert->BindText(index, *row[i]);
+      } else {
+        insert->BindNull(index);
+      }
+    }
+    insert->Step();
+    insert->Reset();
+  }
+}
+
+void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
+  Rows totals, visitors, sessions, times, urls;
+  for (const auto& [key, day] : statistics.days()) {
+    totals.push_back(TotalsRow(run_id, key, day));
+    for (const std::string& client : day.visitors) {
+      visitors.push_back(KeyRow(run_id, key));
+      visitors.back().push_back(client);
+    }
+    for (const std::string& session : day.sessions) {
+      sessions.push_back(KeyRow(run_id, key));
+      sessions.back().push_back(session);
+    }
+    for (const auto& [ms, hits] : day.time_taken_histogram) {
+      times.push_back(KeyRow(run_id, key));
+      times.back().push_back(Number(ms));
+      times.back().push_back(Number(hits));
+    }
+    for (const auto& [url, figures] : day.urls) {
+      urls.push_back(KeyRow(run_id, key));
+      urls.back().push_back(url);
+      urls.back().push_back(Number(figures.not_found));
+      urls.back().push_back(Number(figures.server_errors));
+      urls.back().push_back(Number(figures.time_taken_ms));
+    }
+  }
+  const std::vector<std::string> key = {"run_id", "site", "log_day"};
+  auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), key.begin(), key.end());
+    return more;
+  };
+  Append("day_totals",
+         with({"hits", "hits_1xx", "hits_2xx", "hits_3xx", "hits_4xx",
+               "hits_5xx", "bytes_sent", "bytes_sent_hits", "bytes_received",
+               "bytes_received_hits", "time_taken_ms", "time_taken_hits",
+               "client_hits", "session_hits"}),
+         totals);
+  Append("day_visitors", with({"client"}), visitors);
+  Append("day_sessions", with({"ftp_session"}), sessions);
+  Append("day_time_taken", with({"ms", "hits"}), times);
+  Append("day_urls", with({"url", "hits_404", "hits_5xx", "time_taken_ms"}),
+         urls);
+}
+
+std::vector<DayFigures> StatisticsStore::ReadDays() {
+  std::vector<DayFigures> days;
+  auto totals = session_.Prepare(
+      "SELECT site, log_day, CAST(SUM(hits) AS BIGINT), "
+      "CAST(SUM(hits_1xx) AS BIGINT), CAST(SUM(hits_2xx) AS BIGINT), "
+      "CAST(SUM(hits_3xx) AS BIGINT), CAST(SUM(hits_4xx) AS BIGINT), "
+      "CAST(SUM(hits_5xx) AS BIGINT), "
+      "CAST(SUM(COALESCE(bytes_sent, 0)) AS BIGINT), "
+      "CAST(SUM(bytes_sent_hits) AS BIGINT), "
+      "CAST(SUM(COALESCE(bytes_received, 0)) AS BIGINT), "
+      "CAST(SUM(bytes_received_hits) AS BIGINT), "
+      "CAST(SUM(COALESCE(time_taken_ms, 0)) AS BIGINT), "
+      "CAST(SUM(time_taken_hits) AS BIGINT), "
+      "CAST(SUM(client_hits) AS BIGINT), CAST(SUM(session_hits) AS BIGINT) "
+      "FROM day_totals GROUP BY site, log_day ORDER BY site, log_day",
+      schema_);
+  std::vector<std::pair<int64_t, int64_t>> client_and_session_hits;
+  while (totals->Step()) {
+    DayFigures& day = days.emplace_back();
+    day.site = std::string(totals->Text(0));
+    day.day = ledger::ParseDayText(totals->Text(1));
+    day.hits = totals->Integer(2);
+    for (int i = 0; i < 5; ++i) day.hits_by_class[i] = totals->Integer(3 + i);
+    auto figure = [&](int column) -> std::optional<Figure> {
+      const int64_t hits = totals->Integer(column + 1);
+      if (hits == 0) return std::nullopt;
+      return Figure{totals->Integer(column), hits};
+    };
+    day.bytes_sent = figure(8);
+    day.bytes_received = figure(10);
+    if (std::optional<Figure> time = figure(12)) {
+      day.time_taken = TimeTaken{
+          0, 0, 0,
+          static_cast<double>(time->value) / static_cast<double>(time->hits),
+          time->hits};
+    }
+    client_and_session_hits.emplace_back(totals->Integer(14),
+                                         totals->Integer(15));
+  }
+  DayIndex index;
+  for (size_t i = 0; i < days.size(); ++i) {
+    index[{days[i].site, days[i].day}] = &days[i];
+    // A day with hits that logged an address has that many visitors or
+    // more than none; the count comes from the sets below.
+    if (client_and_session_hits[i].first > 0) {
+      days[i].visitors = Figure{0, client_and_session_hits[i].first};
+    }
+    if (client_and_session_hits[i].second > 0) {
+      days[i].sessions = Figure{0, client_and_session_hits[i].second};
+    }
+  }
+  for (auto [table, column, member] :
+       {std::tuple{"day_visitors", "client", &DayFigures::visitors},
+        std::tuple{"day_sessions", "ftp_session", &DayFigures::sessions}}) {
+    auto distinct = session_.Prepare(
+        std::string("SELECT site, log_day, COUNT(DISTINCT ") + column +
+            ") FROM " + table + " GROUP BY site, log_day",
+        schema_);
+    while (distinct->Step()) {
+      DayFigures* day = Find(index, *distinct);
+      if (day != nullptr && (day->*member)) {
+        (day->*member)->value = distinct->Integer(2);
+      }
+    }
+  }
+  std::map<DayFigures*, std::map<int64_t, int64_t>> histograms;
+  auto times = session_.Prepare(
+      "SELECT site, log_day, ms, CAST(SUM(hits) AS BIGINT) FROM "
+      "day_time_taken GROUP BY site, log_day, ms",
+      schema_);
+  while (times->Step()) {
+    if (DayFigures* day = Find(index, *times)) {
+      histograms[day][times->Integer(2)] += times->Integer(3);
+    }
+  }
+  for (auto& [day, histogram] : histograms) {
+    if (!day->time_taken) continue;
+    TimeTaken& time = *day->time_taken;
+    time.p50 = NearestRank(histogram, time.hits, 50);
+    time.p95 = NearestRank(histogram, time.hits, 95);
+    time.p99 = NearestRank(histogram, time.hits, 99);
+  }
+  std::map<DayFigures*, std::array<std::vector<UrlValue>, 3>> url_lists;
+  auto urls = session_.Prepare(
+      "SELECT site, log_day, url, CAST(SUM(hits_404) AS BIGINT), "
+      "CAST(SUM(hits_5xx) AS BIGINT), CAST(SUM(time_taken_ms) AS BIGINT) "
+      "FROM day_urls GROUP BY site, log_day, url",
+      schema_);
+  while (urls->Step()) {
+    if (DayFigures* day = Find(index, *urls)) {
+      auto& lists = url_lists[day];
+      for (int i = 0; i < 3; ++i) {
+        lists[i].push_back({std::string(urls->Text(2)), urls->Integer(3 + i)});
+      }
+    }
+  }
+  for (auto& [day, lists] : url_lists) {
+    day->top_not_found = Top(std::move(lists[0]));
+    day->top_server_errors = Top(std::move(lists[1]));
+    day->top_time_taken = Top(std::move(lists[2]));
+  }
+  return days;
+}
+
+}  // namespace velnor::statistics
