@@ -143,20 +143,22 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
 // leaves: the same rows in the same order, the same ledger, and the same
 // error-log lines in the same order, from garbled lines and undated
 // records in several files of several sites.
-TEST_F(CollectRunTest, TwoWorkersLeaveTheRowsLedgerAndErrorLinesOfOne) {
+TEST_F(CollectRunTest, TwoWorkersLeaveTheRowsLedgerStatisticsAndErrorsOfOne) {
   for (int site : {1, 2, 3}) {
     for (int day : {3, 4}) {
       std::string log =
-          "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+          "#Fields: date time c-ip cs-method cs-uri-stem sc-status sc-bytes "
+          "time-taken\n";
       for (int i = 0; i < 4000; ++i) {
         log += "2024-06-0" + std::to_string(day) +
                " 10:" + std::to_string(10 + i % 50) + ":00 10.0.0." +
-               std::to_string(i % 9) + " GET /s" + std::to_string(site) + "/p" +
-               std::to_string(i % (20 * site)) + ".htm " +
-               std::to_string(200 + 100 * (i % 4)) + "\n";
+               std::to_string(i % (9 * site)) + " GET /s" +
+               std::to_string(site) + "/p" + std::to_string(i % (20 * site)) +
+               ".htm " + std::to_string(200 + 100 * (i % 4)) + " " +
+               std::to_string(i * site) + " " + std::to_string(i % 1500) + "\n";
         if (i % (700 * site) == 5) log += "garbled " + std::to_string(i) + "\n";
         if (i == 1000 * (day - 2) + site) {
-          log += "- 10:00:00 10.0.0.1 GET /undated.htm 200\n";
+          log += "- 10:00:00 10.0.0.1 GET /undated.htm 200 10 5\n";
         }
       }
       WriteLog("C$/logs/W3SVC" + std::to_string(site),
@@ -188,6 +190,7 @@ TEST_F(CollectRunTest, TwoWorkersLeaveTheRowsLedgerAndErrorLinesOfOne) {
     }
     error_lines.push_back(lines);
     states.push_back(DatabaseState(dir_ / db, "SRV1", true));
+    ASSERT_EQ(states.back().size(), 13u) << "the statistics are kept";
   }
   // An undated record and the garbled lines of each file, in site order
   // (a site whose folder IIS has not made is no error).

@@ -258,8 +258,7 @@ class SitePartHooks : public RunPart {
                 RunStatisticsObserver* statistics)
       : progress_(progress.MakePart()),
         ledger_(ledger ? ledger->MakePart() : nullptr),
-        statistics_(statistics ? statistics->MakePart(ledger_.get())
-                               : nullptr),
+        statistics_(statistics ? statistics->MakePart(ledger_.get()) : nullptr),
         into_ledger_(ledger),
         into_statistics_(statistics) {}
   CountObserver* count_observer() override {
