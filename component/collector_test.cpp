@@ -247,7 +247,7 @@ TEST_F(CollectorTest, PartsOfSitesReadAtOnceAreHeardInSiteOrder) {
   Parts parts;
   RunHooks hooks;
   hooks.count_observer = &alone;
-  RunSettings settings;
+  RunSettings settings = Settings();
   settings.workers = 2;
   for (bool with_parts : {false, true}) {
     hooks.parts = with_parts ? &parts : nullptr;
@@ -285,7 +285,7 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
     }
   };
   forms::PostEvent(click);
-  RunSettings settings;
+  RunSettings settings = Settings();
   settings.workers = 2;
   parser_ = CreateLogParser({}, settings);
   parser_->SetErrorLogPath(error_log_.string());
