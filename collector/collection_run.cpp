@@ -192,22 +192,19 @@ void CollectionRun::ParseSite(const std::string& descriptor, Site& site,
   const automation::StringArray fields = automation::Split(descriptor, ",");
   step_([&] { site.name = ArrayItem(fields, 0); });
   step_([&] { site.identifier = ArrayItem(fields, 2); });
-  if (show) ShowSiteStart(site);
+  if (show) ShowSiteStart(site.name);
   step_([&] {
     site.log_directory = locator_.GetLogFilePath(ArrayItem(fields, 1), "") +
                          "\\" + SiteLogFolderName(is_ftp_, site.identifier);
   });
 }
 
-void CollectionRun::ShowSiteStart(const Site& site) {
+void CollectionRun::ShowSiteStart(const std::string& name) {
   step_([&] {
     Dialog().SetReportDescription("Collecting data for site " +
-                                  QuoteSQLString(site.name));
+                                  QuoteSQLString(name));
   });
-  step_([&] {
-    Dialog().SetReportItemDescription("Processing Record # : " +
-                                      std::to_string(site.record_counter));
-  });
+  step_([&] { Dialog().SetReportItemDescription("Processing Record # : 0"); });
 }
 
 void CollectionRun::ShowFilesStart(int32_t file_count) {

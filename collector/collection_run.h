@@ -90,8 +90,10 @@ class CollectionRun {
   // The site's name, identifier and log folder from its descriptor; with
   // `show`, the window's lines for the site in between, as it starts.
   void ParseSite(const std::string& descriptor, Site& site, bool show);
-  // The window's lines for the site that starts: its name, its counter.
-  void ShowSiteStart(const Site& site);
+  // The window's lines for the site `name` that starts: its name, its
+  // counter at 0. Takes no Site, as a worker may be counting the site's
+  // records already when its start is shown.
+  void ShowSiteStart(const std::string& name);
   // The site's files; with `register_later`, the names the registry is to
   // get are left there for the caller to write, else written now.
   automation::StringArray ChooseLogFiles(

@@ -203,7 +203,7 @@ void CollectionRun::CollectSitesAtOnce(const automation::Collection& sites) {
   for (size_t index = 0; index < parts.size(); ++index) {
     SitePart& part = *parts[index];
     ++summary_.sites;
-    ShowSiteStart(part.site);
+    ShowSiteStart(part.site.name);
     WriteErrorLog(part.chosen_lines);
     if (!part.register_later.empty()) {
       step_([&] { RegisterLogFiles(part.site, part.register_later); });
