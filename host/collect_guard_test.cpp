@@ -333,6 +333,33 @@ TEST_F(CollectGuardTest, SigtermEndsARawListingThatNoOneReads) {
       << run.err;
 }
 
+TEST_F(CollectGuardTest, AnOutputThatIsAPipeIsRefusedAtOnceAndNothingMade) {
+  // A named pipe with no reader: opened for writing, it would wait for one.
+  const fs::path fifo = dir_.path() / "listing.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const std::vector<std::vector<std::string>> commands = {
+      Arguments("2024-06-02",
+                {"--create-db", "--raw", "--output", fifo.string()}),
+      {"report", "--db-dir", db_dir_.string(), "--server", "SRV1", "--output",
+       fifo.string()},
+  };
+  for (const std::vector<std::string>& command : commands) {
+    SCOPED_TRACE(command[0]);
+    pid_t pid = StartVelnor(command, dir_.path());
+    const bool ended = EndsWithin(pid, std::chrono::seconds(10));
+    if (!ended) ::kill(pid, SIGKILL);
+    VelnorRun run = FinishVelnor(pid, dir_.path());
+    ASSERT_TRUE(ended) << "velnor waited for the pipe's reader";
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "is a named pipe, not a file")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "leave --output out")) << run.err;
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    // Refused before anything was made: no lock, database, ledger or log.
+    EXPECT_TRUE(fs::is_empty(db_dir_));
+    EXPECT_FALSE(fs::exists(ErrorLogPath()));
+  }
+}
+
 TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
   // In a network namespace of its own nothing can leave the machine, and a
   // look-up of the server over SMB fails at once rather than hanging.

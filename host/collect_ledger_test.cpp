@@ -506,7 +506,8 @@ TEST_F(CollectLedgerTest,
 
 TEST_F(CollectLedgerTest, ALogCompressedAfterACancelOrBesideItsCopyIsReadOnce) {
   // A run cancelled (SIGTERM) while it reads a large log, caught with the
-  // log's file position a megabyte into the file.
+  // log's file position past the start the run reads first and what the
+  // reader may hold read ahead.
   constexpr int kRecords = 300000;
   WriteLog("u_ex240602.log", IisLog("2024-06-02", kRecords));
   const fs::path log = logs_ / "u_ex240602.log";

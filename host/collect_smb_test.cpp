@@ -371,6 +371,56 @@ TEST_F(CollectSmbTest,
   EXPECT_EQ(SiteTotals(db_dir).size(), 0u);
 }
 
+TEST_F(CollectSmbTest, SigintOverASlowLinkCancelsTheRunAndKeepsItsCounts) {
+  // A live server behind a link slow enough that a read of a megabyte
+  // takes two seconds: Ctrl+C while one is in progress must stop the run
+  // as Cancel does, not end it as if the server did not answer.
+  constexpr long kRecords = 300000;
+  const fs::path slow = Dir() / "slow-server";
+  WriteBigLog(slow, kRecords);
+  SambaServer server;
+  ASSERT_EQ(server.Start(slow), "");
+  unc::smbd::SlowLink link(server.port(), 512 << 10);
+  const fs::path db_dir = Dir() / "slow";
+  fs::create_directory(db_dir);
+  pid_t pid = StartVelnor(
+      CollectArguments(
+          db_dir,
+          {"--site", kBigSite, "--smb-auth", (Dir() / "auth").string(),
+           "--smb-port", std::to_string(link.port()), "--smb-timeout", "60"}),
+      db_dir);
+  // Records are counted by now; the signal comes just after the next
+  // request for bytes went out.
+  EXPECT_TRUE(WaitFor([&] { return link.BytesToClients() > (2 << 20); },
+                      std::chrono::seconds(60)));
+  const long requests = link.Requests();
+  EXPECT_TRUE(WaitFor([&] { return link.Requests() > requests; },
+                      std::chrono::seconds(10)));
+  ::kill(pid, SIGINT);
+  EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(20)));
+  VelnorRun run = FinishVelnor(pid, db_dir);
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_FALSE(Contains(run.err, "nothing of this run was stored")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Interrupted: Cancel\n")) << run.err;
+
+  const Rows totals = SiteTotals(db_dir);
+  ASSERT_EQ(totals.size(), 1u) << run.err;
+  const long counted = std::stol(totals[0][3]);
+  EXPECT_GT(counted, 0);
+  EXPECT_LT(counted, kRecords);
+  EXPECT_TRUE(Contains(run.err, "cancelled after 1 site of 127.0.0.1 (web): " +
+                                    std::to_string(counted) + " records in"))
+      << run.err;
+  for (ReportKind kind : kReportKinds) {
+    EXPECT_EQ(Hits(Database(db_dir, kind), "3"), counted);
+  }
+  const fs::path ledger = db_dir / "velnor_ledger_127.0.0.1_web.sqlite";
+  EXPECT_EQ(QueryRows(ledger, "SELECT outcome, records FROM runs"),
+            (Rows{{"cancelled", std::to_string(counted)}}));
+  EXPECT_EQ(QueryRows(ledger, "SELECT records FROM run_files"),
+            (Rows{{std::to_string(counted)}}));
+}
+
 TEST_F(CollectSmbTest, AShareRootIsAPromiseSmbBesideItOnlyWhenAsked) {
   // The root holds 127.0.0.1's C$ and D$ only; the site's log folder is on
   // E$.

@@ -19,27 +19,14 @@
 namespace velnor::ledger {
 namespace {
 
+using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
+using ado::pg::RaiseSchemaFailure;
 using automation::Raise;
 
-constexpr const char* kDuplicateSchema = "42P06";
-
-[[noreturn]] void RaiseStore(const std::string& url, const std::string& what,
-                             const PgError& error) {
-  Raise(automation::kErrPermissionDenied,
-        "Could not " + what + " in the PostgreSQL database " + url + ": " +
-            error.what() +
-            ". Check the URL, that the server runs, and that the role may "
-            "create schemas in the database.");
-}
-
 std::unique_ptr<PgConnection> Connect(const std::string& url) {
-  try {
-    return std::make_unique<PgConnection>(url, "velnor ledger");
-  } catch (const PgError& error) {
-    RaiseStore(url, "connect", error);
-  }
+  return ado::pg::ConnectForSchemas(url, "velnor ledger");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -195,8 +182,8 @@ bool CreatePgTables(const std::string& url, const std::string& schema,
     db->Exec("ROLLBACK");
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
-    RaiseStore(url, "make the " + std::string(what) + " schema " + schema,
-               error);
+    RaiseSchemaFailure(
+        url, "make the " + std::string(what) + " schema " + schema, error);
   }
 }
 
@@ -209,20 +196,25 @@ std::vector<std::string> PgLedgerSchemas(const std::string& url) {
       if (row[0] && ParseLedgerSchemaName(*row[0])) schemas.push_back(*row[0]);
     }
   } catch (const PgError& error) {
-    RaiseStore(url, "list the ledger schemas", error);
+    RaiseSchemaFailure(url, "list the ledger schemas", error);
   }
   return schemas;
 }
 
 bool PgLedgerExists(const std::string& url, std::string_view server,
                     bool is_ftp) {
-  const std::string schema = LedgerSchemaName(server, is_ftp);
+  return PgSchemaExists(url, LedgerSchemaName(server, is_ftp), "ledger");
+}
+
+bool PgSchemaExists(const std::string& url, const std::string& schema,
+                    std::string_view what) {
   std::unique_ptr<PgConnection> db = Connect(url);
   try {
     return !db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
                 .empty();
   } catch (const PgError& error) {
-    RaiseStore(url, "look for the ledger schema " + schema, error);
+    RaiseSchemaFailure(
+        url, "look for the " + std::string(what) + " schema " + schema, error);
   }
 }
 

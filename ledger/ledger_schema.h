@@ -82,6 +82,10 @@ std::vector<std::string> PgLedgerSchemas(const std::string& url);
 // asked.
 bool PgLedgerExists(const std::string& url, std::string_view server,
                     bool is_ftp);
+// Whether the store `url` holds the schema `schema`, `what` naming it in
+// errors. Raises as PgLedgerExists does.
+bool PgSchemaExists(const std::string& url, const std::string& schema,
+                    std::string_view what);
 
 }  // namespace velnor::ledger
 

@@ -13,29 +13,15 @@
 namespace velnor::reportdb {
 namespace {
 
+using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
 using ado::pg::QuoteIdentifier;
+using ado::pg::RaiseSchemaFailure;
 using automation::Raise;
 
-constexpr const char* kDuplicateSchema = "42P06";
-
-[[noreturn]] void RaiseFailure(const std::string& url, const std::string& what,
-                               const PgError& error) {
-  Raise(automation::kErrPermissionDenied,
-        "Could not " + what + " in the PostgreSQL database " + url + ": " +
-            error.what() +
-            ". Check the URL, that the server runs, and that the role may "
-            "create schemas in the database (see README: the central "
-            "store).");
-}
-
 std::unique_ptr<PgConnection> Connect(const std::string& url) {
-  try {
-    return std::make_unique<PgConnection>(url, "velnor init-db");
-  } catch (const PgError& error) {
-    RaiseFailure(url, "connect", error);
-  }
+  return ado::pg::ConnectForSchemas(url, "velnor init-db");
 }
 
 constexpr const char* kTextType = "velnor_nocase";
@@ -189,8 +175,8 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     db.Exec("COMMIT");
   } catch (const PgError& error) {
     db.Exec("ROLLBACK");
-    RaiseFailure(url, "bring the schema " + schema + " to the current design",
-                 error);
+    RaiseSchemaFailure(
+        url, "bring the schema " + schema + " to the current design", error);
   }
 }
 
@@ -226,14 +212,14 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
     } catch (const PgError& error) {
       db->Exec("ROLLBACK");
       if (error.sqlstate() != kDuplicateSchema) {
-        RaiseFailure(url, "make the schema " + schema, error);
+        RaiseSchemaFailure(url, "make the schema " + schema, error);
       }
       result.left.push_back(schema);
       bool old = false;
       try {
         old = NeedsUpgrade(*db, schema);
       } catch (const PgError& look) {
-        RaiseFailure(url, "read the schema " + schema, look);
+        RaiseSchemaFailure(url, "read the schema " + schema, look);
       }
       if (old) Upgrade(*db, url, kind, is_ftp, schema);
     }
@@ -254,7 +240,7 @@ std::vector<std::string> MissingReportSchemas(const std::string& url,
         missing.push_back(schema);
       }
     } catch (const PgError& error) {
-      RaiseFailure(url, "look for the schema " + schema, error);
+      RaiseSchemaFailure(url, "look for the schema " + schema, error);
     }
   }
   return missing;

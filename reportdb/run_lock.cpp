@@ -207,15 +207,17 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
     }
     attempt.detail = std::move(tried.detail);
     if (tried.result == Try::kUnusable) return attempt;
-    if (tried.result == Try::kReplaced) continue;
     if (interrupt::Interrupted()) {
       attempt.status = Status::kCancelled;
       return attempt;
     }
+    // A file replaced under the try is tried again at once, but only
+    // within the wait: one replaced over and over cannot hold the run.
     if (std::chrono::steady_clock::now() >= deadline) {
       attempt.status = Status::kHeld;
       return attempt;
     }
+    if (tried.result == Try::kReplaced) continue;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }

@@ -26,13 +26,25 @@ elif [[ $1 == --all ]]; then
 else
   files=("$@")
 fi
+if ! command -v clang-tidy >/dev/null; then
+  echo "tidy: clang-tidy is not installed (scripts/deps.sh installs it)" >&2
+  exit 2
+fi
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
 # clang-tidy's own progress lines go to standard error; the findings, to
-# standard output.
+# standard output. xargs exits 123 when a clang-tidy found something, and
+# 124 to 127 when one crashed, was killed or could not run.
+status=0
 printf '%s\n' "${files[@]}" |
-  xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet >"$out" 2>/dev/null ||
-  true
+  xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet >"$out" 2>"$err" ||
+  status=$?
+if ((status >= 124)) || grep -q 'Error while processing' "$err"; then
+  cat "$out" "$err"
+  echo "tidy: clang-tidy could not check every file (exit $status)" >&2
+  exit 2
+fi
 if grep -q ': \(warning\|error\):' "$out"; then
   cat "$out"
   echo "tidy: findings above" >&2

@@ -8,8 +8,6 @@
 
 #include "ledger/ledger_store.h"
 #include "platform/ado/engine.h"
-#include "platform/ado/pg_connection.h"
-#include "platform/automation/error_state.h"
 
 namespace velnor::statistics {
 namespace {
@@ -128,18 +126,8 @@ bool CreatePgStatistics(const std::string& url, std::string_view server,
 
 bool PgStatisticsExist(const std::string& url, std::string_view server,
                        bool is_ftp) {
-  const std::string schema = StatisticsSchemaName(server, is_ftp);
-  try {
-    ado::pg::PgConnection db(url, "velnor statistics");
-    return !db.Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
-                .empty();
-  } catch (const ado::pg::PgError& error) {
-    automation::Raise(automation::kErrPermissionDenied,
-                      "Could not look for the statistics schema " + schema +
-                          " in the PostgreSQL database " + url + ": " +
-                          error.what() +
-                          ". Check the URL and that the server runs.");
-  }
+  return ledger::PgSchemaExists(url, StatisticsSchemaName(server, is_ftp),
+                                "statistics");
 }
 
 void StatisticsStore::Append(std::string_view table,

@@ -111,6 +111,12 @@ Mistake UsageMistake(const ReportOptions& options) {
     return {"--output '" + Shown(options.output) + "' is a symbolic link",
             kNoLinkHelp};
   }
+  if (std::string kind = SpecialFileKind(options.output); !kind.empty()) {
+    return {"--output '" + Shown(options.output) + "' is " + kind +
+                ", not a file: velnor writes only regular files",
+            "give a file to write the report to, or leave --output out to "
+            "print it"};
+  }
   if (!options.db_url.empty()) return UrlMistake(options);
   if (options.db_dir.empty()) {
     return {"no report databases given",

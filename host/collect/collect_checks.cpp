@@ -189,6 +189,12 @@ bool CheckOutput(const CollectOptions& options) {
     return Usage("--output " + Shown(options.output) + " is a folder",
                  "give the file to write the listing to");
   }
+  if (std::string kind = SpecialFileKind(options.output); !kind.empty()) {
+    return Usage("--output " + Shown(options.output) + " is " + kind +
+                     ", not a file: velnor writes only regular files",
+                 "give a file to write the listing to, or leave --output out "
+                 "to write it to standard output");
+  }
   fs::path folder = fs::path(options.output).parent_path();
   if (folder.empty()) folder = ".";
   if (fs::exists(options.output)

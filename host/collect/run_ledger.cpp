@@ -142,8 +142,9 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
   if (report.read_failed) SiteOf(file.site).unread_file = true;
 }
 
-// Only a file listed with bytes: a plain file, finite. A pipe (listed
-// with no size) would be waited on.
+// Only a file listed with bytes: an empty one has no start to be known
+// by. ListedSize is 0 too for a file the listing did not show, which is
+// then read without a look at its start.
 size_t RunLedger::HeadBytesFor(std::string_view path) {
   const FileTally& file = FileOf(path);
   return ListedSize(file.site, file.name) > 0 ? kHeadBytes : 0;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -100,14 +101,35 @@ class FdOutput : public std::ostream {
 
 }  // namespace
 
+std::string SpecialFileKind(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "";
+  if (S_ISFIFO(info.st_mode)) return "a named pipe";
+  if (S_ISCHR(info.st_mode)) return "a character device";
+  if (S_ISBLK(info.st_mode)) return "a block device";
+  if (S_ISSOCK(info.st_mode)) return "a socket";
+  return "";
+}
+
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error) {
-  int fd = ::open(path.c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // O_NONBLOCK: a named pipe put there since the checks fails or opens at
+  // once instead of waiting for a reader; a regular file ignores it.
+  int fd = ::open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     error = errno == ELOOP ? "it is a symbolic link, which velnor never "
                              "writes through"
-                           : std::strerror(errno);
+            : errno == ENXIO
+                ? "it is a named pipe, and velnor writes only regular files"
+                : std::strerror(errno);
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "it is not a regular file, and velnor writes only regular files";
+    ::close(fd);
     return nullptr;
   }
   return std::make_unique<FdOutput>(fd);

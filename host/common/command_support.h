@@ -45,9 +45,17 @@ inline constexpr char kNoLinkHelp[] =
 // which file is overwritten, with velnor's rights.
 bool CheckNotLink(const std::string& path, const std::string& what);
 
+// What is at `path` when it is neither a regular file, nor a folder, nor a
+// symbolic link (itself, not what it names): "a named pipe", "a character
+// device", "a block device" or "a socket"; "" otherwise, and when nothing
+// is there. velnor writes only regular files: a pipe no one reads would
+// keep it waiting, and a device or socket is no place for its output.
+std::string SpecialFileKind(const std::string& path);
+
 // `path` opened for writing from its start (made when missing, emptied
-// when not), never through a symbolic link at its name; nothing, with
-// `error` set to the reason, when it cannot be.
+// when not), never through a symbolic link at its name, and only when it
+// is a regular file: a named pipe or a device is refused without waiting
+// for a reader; nothing, with `error` set to the reason, when it cannot be.
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error);
 

@@ -84,7 +84,8 @@ VelnorRun RunVelnor(const std::vector<std::string>& args, const fs::path& dir) {
 
 bool StopOnceHoldingLock(pid_t pid, const fs::path& lock_file,
                          const std::function<bool()>& also) {
-  const std::string holder = "velnor process " + std::to_string(pid);
+  // With what follows the number, so that process 123 does not match 1234.
+  const std::string holder = "velnor process " + std::to_string(pid) + ",";
   const bool held = WaitFor(
       [&] {
         return Contains(ReadFile(lock_file), holder) && (!also || also());

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/automation/error_state.h"
+
 namespace velnor::ado::pg {
 namespace {
 
@@ -197,6 +199,25 @@ std::string QuoteIdentifier(const std::string& name) {
     if (c == '"') quoted += '"';
   }
   return quoted + '"';
+}
+
+void RaiseSchemaFailure(const std::string& url, const std::string& what,
+                        const PgError& error) {
+  automation::Raise(
+      automation::kErrPermissionDenied,
+      "Could not " + what + " in the PostgreSQL database " + url + ": " +
+          error.what() +
+          ". Check the URL, that the server runs, and that the role may "
+          "create schemas in the database (see README: the central store).");
+}
+
+std::unique_ptr<PgConnection> ConnectForSchemas(
+    const std::string& url, const std::string& application_name) {
+  try {
+    return std::make_unique<PgConnection>(url, application_name);
+  } catch (const PgError& error) {
+    RaiseSchemaFailure(url, "connect", error);
+  }
 }
 
 }  // namespace velnor::ado::pg

@@ -23,6 +23,9 @@ namespace velnor::ado::pg {
 using Value = std::optional<std::string>;  // nullopt is NULL
 using Row = std::vector<Value>;
 
+// The SQLSTATE of CREATE SCHEMA for a schema that exists.
+inline constexpr char kDuplicateSchema[] = "42P06";
+
 // A failure of the server or of the connection to it.
 class PgError : public std::runtime_error {
  public:
@@ -74,6 +77,17 @@ class PgConnection {
 
 // `name` as a double-quoted identifier.
 std::string QuoteIdentifier(const std::string& name);
+
+// For the makers of schemas (the report schemas, the ledgers): raises
+// permission denied (70), saying that `what` ("connect", "make the schema
+// x") failed in the database `url` with `error`'s reason, and what to check.
+[[noreturn]] void RaiseSchemaFailure(const std::string& url,
+                                     const std::string& what,
+                                     const PgError& error);
+// A connection to `url` named `application_name`, for a maker of schemas;
+// a failure raises as RaiseSchemaFailure does.
+std::unique_ptr<PgConnection> ConnectForSchemas(
+    const std::string& url, const std::string& application_name);
 
 }  // namespace velnor::ado::pg
 

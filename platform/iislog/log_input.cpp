@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/automation/error_state.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::iislog {
 namespace {
@@ -37,6 +38,28 @@ bool HasGzipMagic(const std::vector<char>& head) {
          static_cast<unsigned char>(head[1]) == 0x8b;
 }
 
+constexpr char kWaitNote[] =
+    "velnor: stopped while waiting for a log file's bytes that do not come; "
+    "nothing of this run was stored\n";
+
+// Blocks SIGINT, SIGTERM and SIGALRM in the calling thread while it lives;
+// threads started meanwhile inherit the mask and keep it.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGALRM}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, &before_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 // The ring between the reading thread and the caller. Positions count the
 // file's bytes from its start and only grow; byte p lies at ring_[p %
 // size]. Invariant: taken_ <= read_ <= taken_ + kReadAheadBytes. The thread
@@ -44,12 +67,20 @@ bool HasGzipMagic(const std::vector<char>& head) {
 // kReadAheadBytes, the caller reads only those from taken_ to read_; both
 // bounds are published under mutex_, so the two never touch one byte at
 // once.
+//
+// The thread's reads are not abandoned on an interrupt one by one: the
+// caller's waits for them are (kWaitNote), so that a read in progress when
+// the run is stopped has its second to return from the moment the caller
+// waits for it.
 class BackgroundInput : public unc::InputFile {
  public:
   explicit BackgroundInput(std::unique_ptr<unc::InputFile> file)
-      : file_(std::move(file)),
-        ring_(new char[kReadAheadBytes]),
-        thread_([this] { ReadAll(); }) {}
+      : file_(std::move(file)), ring_(new char[kReadAheadBytes]) {
+    // The thread starts with the signals blocked, so that none meant for
+    // the threads that run the work lands on it before it could block them.
+    SignalsBlocked blocked;
+    thread_ = std::thread([this] { ReadAll(); });
+  }
 
   ~BackgroundInput() override {
     {
@@ -57,14 +88,19 @@ class BackgroundInput : public unc::InputFile {
       stopping_ = true;
     }
     room_.notify_one();
+    interrupt::AbandonScope abandon(kWaitNote);
     thread_.join();
   }
   BackgroundInput(const BackgroundInput&) = delete;
   BackgroundInput& operator=(const BackgroundInput&) = delete;
 
   size_t Read(char* buffer, size_t size) override {
+    if (size == 0) return 0;
     std::unique_lock lock(mutex_);
-    bytes_.wait(lock, [this] { return read_ > taken_ || ended_; });
+    if (read_ == taken_ && !ended_) {
+      interrupt::AbandonScope abandon(kWaitNote);
+      bytes_.wait(lock, [this] { return read_ > taken_ || ended_; });
+    }
     if (read_ == taken_) {
       if (failure_) std::rethrow_exception(failure_);
       return 0;
@@ -83,10 +119,7 @@ class BackgroundInput : public unc::InputFile {
   // The thread: fills the ring until the file ends, a read fails or the
   // destructor asks it to stop.
   void ReadAll() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGALRM}) sigaddset(&signals, signal);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    interrupt::WaitedOnScope waited_on;
     for (;;) {
       size_t at, room;
       {
@@ -128,14 +161,21 @@ class BackgroundInput : public unc::InputFile {
   bool ended_ = false;  // the file ended or failed: read_ grows no more
   std::exception_ptr failure_;
   bool stopping_ = false;
-  std::thread thread_;  // last: it starts once every other member is made
+  std::thread thread_;  // started once every other member is made
 };
 
-// Plain text: the bytes read ahead, then the rest of the file.
+// Plain text: the bytes read ahead, then the rest of the file, or the
+// failure that ended the reading ahead (raised at every read past them).
 class PlainInput : public unc::InputFile {
  public:
-  PlainInput(std::unique_ptr<unc::InputFile> file, std::vector<char> head)
-      : file_(std::move(file)), head_(std::move(head)) {}
+  PlainInput(std::unique_ptr<unc::InputFile> file, std::vector<char> head,
+             std::exception_ptr failure = nullptr)
+      : file_(std::move(file)),
+        head_(std::move(head)),
+        // A failure kept to raise at the reads past the head, not thrown
+        // here.
+        // NOLINTNEXTLINE(bugprone-throw-keyword-missing)
+        failure_(std::move(failure)) {}
 
   size_t Read(char* buffer, size_t size) override {
     if (offset_ < head_.size()) {
@@ -144,12 +184,14 @@ class PlainInput : public unc::InputFile {
       offset_ += n;
       return n;
     }
+    if (failure_) std::rethrow_exception(failure_);
     return file_->Read(buffer, size);
   }
 
  private:
   std::unique_ptr<unc::InputFile> file_;
   std::vector<char> head_;
+  std::exception_ptr failure_;
   size_t offset_ = 0;
 };
 
@@ -175,16 +217,22 @@ class GzipInput : public unc::InputFile {
   GzipInput(const GzipInput&) = delete;
   GzipInput& operator=(const GzipInput&) = delete;
 
+  // The text inflated before a failure, even in the call that finds it
+  // (zlib checks a member's CRC after its last text), is handed out first:
+  // the failure is raised at the next call, and every later one.
   size_t Read(char* buffer, size_t size) override {
+    if (!failure_.empty()) Fail(failure_);
     size = std::min<size_t>(size, 1u << 30);
     if (size == 0) return 0;
     stream_.next_out = reinterpret_cast<Bytef*>(buffer);
     stream_.avail_out = static_cast<uInt>(size);
     // Loop until some text comes out: a gzip header alone yields none.
-    while (stream_.avail_out == size) {
+    while (stream_.avail_out == size && failure_.empty()) {
       if (stream_.avail_in == 0 && !FillInput()) {
-        if (!in_member_) return 0;
-        Fail("it ends in the middle of its compressed data (truncated copy?)");
+        if (!in_member_) break;
+        failure_ =
+            "it ends in the middle of its compressed data (truncated copy?)";
+        break;
       }
       if (!in_member_) {
         inflateReset(&stream_);
@@ -196,11 +244,13 @@ class GzipInput : public unc::InputFile {
       } else if (rc != Z_OK) {
         // Input and output space were both available, so anything but
         // progress (Z_BUF_ERROR included) means the data is bad.
-        Fail(std::string("its compressed data is corrupt (zlib: ") +
-             (stream_.msg != nullptr ? stream_.msg : "error") + ")");
+        failure_ = std::string("its compressed data is corrupt (zlib: ") +
+                   (stream_.msg != nullptr ? stream_.msg : "error") + ")";
       }
     }
-    return size - stream_.avail_out;
+    const size_t produced = size - stream_.avail_out;
+    if (produced == 0 && !failure_.empty()) Fail(failure_);
+    return produced;
   }
 
  private:
@@ -226,16 +276,25 @@ class GzipInput : public unc::InputFile {
   // False between members and before the first: an end of input there is
   // a clean end (an empty file holds no members at all).
   bool in_member_ = false;
+  // Why the data cannot be inflated further, once it is known.
+  std::string failure_;
 };
 
-// Up to `limit` bytes of `file`, fewer only at its end.
-std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit) {
+// Up to `limit` bytes of `file`, fewer only at its end or, with `failure`,
+// before a failure, which is kept there instead of raised.
+std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit,
+                           std::exception_ptr* failure = nullptr) {
   std::vector<char> head(limit);
   size_t have = 0;
-  while (have < head.size()) {
-    size_t n = file.Read(head.data() + have, head.size() - have);
-    if (n == 0) break;
-    have += n;
+  try {
+    while (have < head.size()) {
+      size_t n = file.Read(head.data() + have, head.size() - have);
+      if (n == 0) break;
+      have += n;
+    }
+  } catch (...) {
+    if (failure == nullptr) throw;
+    *failure = std::current_exception();
   }
   head.resize(have);
   return head;
@@ -260,9 +319,11 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
 
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
                                           size_t limit, std::string& head) {
-  std::vector<char> bytes = ReadUpTo(*input, limit);
+  std::exception_ptr failure;
+  std::vector<char> bytes = ReadUpTo(*input, limit, &failure);
   head.assign(bytes.begin(), bytes.end());
-  return std::make_unique<PlainInput>(std::move(input), std::move(bytes));
+  return std::make_unique<PlainInput>(std::move(input), std::move(bytes),
+                                      std::move(failure));
 }
 
 }  // namespace velnor::iislog

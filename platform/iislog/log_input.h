@@ -26,11 +26,14 @@ inline constexpr size_t kReadAheadFillBytes = size_t{1} << 20;
 // the caller takes the bytes out, so that waiting for the file overlaps the
 // work on what came before. The input returned yields exactly the bytes of
 // `file`, in order: Read blocks only while nothing is read ahead, returns 0
-// only at the file's end, and raises what reading `file` raised only once
-// every byte read before the failure has been handed out (then at every
-// later call). Destroying it stops the thread and joins it, after a read in
-// progress has returned, then closes `file`. The thread blocks SIGINT,
-// SIGTERM and SIGALRM: the threads that run the work handle them. Takes
+// only at the file's end or when asked for 0 bytes (at once), and raises what
+// reading `file` raised only once every byte read before the failure has been
+// handed out (then at every later call). Destroying it stops the thread and
+// joins it, after a read in progress has returned, then closes `file`. The
+// thread runs with SIGINT, SIGTERM and SIGALRM blocked: the threads that run
+// the work handle them. Its reads are no interrupt::AbandonScope of their own:
+// the caller's waits for them (in Read and when destroying it) are, and give a
+// read in progress a second after an interrupt before the process ends. Takes
 // ownership of `file`; raises std::system_error when no thread can be
 // started.
 std::unique_ptr<unc::InputFile> ReadInBackground(
@@ -51,7 +54,10 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
 // Reads the first `limit` bytes of `input` (fewer when it ends before)
 // into `head` and returns an input that yields them again, then the rest:
 // a look at a stream's start that costs no second reading. Takes
-// ownership of `input`; raises what reading it raises.
+// ownership of `input`. Raises nothing itself: a failure to read the first
+// bytes leaves those before it in `head`, and the input returned raises it
+// once it has yielded them (at that read and every later one), as `input`
+// read alone would have.
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
                                           size_t limit, std::string& head);
 

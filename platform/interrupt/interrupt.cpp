@@ -27,6 +27,9 @@ struct sigaction g_old_int = {};
 struct sigaction g_old_term = {};
 struct sigaction g_old_alarm = {};
 
+// Set on a thread inside a WaitedOnScope.
+thread_local bool t_waited_on = false;
+
 std::atomic<const char*> g_note{""};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
@@ -67,16 +70,25 @@ CatchScope::~CatchScope() {
   sigaction(SIGALRM, &g_old_alarm, nullptr);
 }
 
-AbandonScope::AbandonScope(const char* note) {
+// The scope comes after an interrupt (the work stopping, say, and closing
+// what it read): its call gets the same second as one the interrupt finds.
+AbandonScope::AbandonScope(const char* note) : active_(!t_waited_on) {
+  if (!active_) return;
   g_note.store(note, std::memory_order_relaxed);
   g_abandoning.fetch_add(1, std::memory_order_relaxed);
+  if (Interrupted()) ::alarm(1);
 }
 
 // The call returned in time: the run's own checks take the interrupt from
 // here, and no alarm may end the graceful stop.
 AbandonScope::~AbandonScope() {
+  if (!active_) return;
   if (g_abandoning.fetch_sub(1, std::memory_order_relaxed) == 1) ::alarm(0);
 }
+
+WaitedOnScope::WaitedOnScope() { t_waited_on = true; }
+
+WaitedOnScope::~WaitedOnScope() { t_waited_on = false; }
 
 int InterruptCount() { return g_count.load(std::memory_order_relaxed); }
 

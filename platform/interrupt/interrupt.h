@@ -24,18 +24,35 @@ class CatchScope {
 
 // Marks a call that may wait where no check of the count can reach (an SMB
 // server that takes the connection and never answers, a pipe no one
-// reads). An interrupt that comes while one lives (on any thread) gives the
-// call a second to return; past that the process ends at once, with exit
-// status 130 after `note` (a whole line of static storage; the latest
-// scope's) on standard error. Only for work that ending the process undoes
-// whole: the run's databases roll back what a process that ended before its
-// commit left.
+// reads). An interrupt that comes while one lives (on any thread), or came
+// before it was made, gives the call a second to return; past that the
+// process ends at once, with exit status 130 after `note` (a whole line of
+// static storage; the latest scope's) on standard error. Only for work that
+// ending the process undoes whole: the run's databases roll back what a
+// process that ended before its commit left. Does nothing on a thread
+// inside a WaitedOnScope.
 class AbandonScope {
  public:
   explicit AbandonScope(const char* note);
   ~AbandonScope();
   AbandonScope(const AbandonScope&) = delete;
   AbandonScope& operator=(const AbandonScope&) = delete;
+
+ private:
+  bool active_;
+};
+
+// Marks the calling thread, while it lives, as one that works for another
+// thread that waits for it inside an AbandonScope of its own (a read-ahead
+// thread): the waiter's second counts, not one of each call, so that a
+// slow call that an interrupt finds in progress, but that returns within a
+// second of the waiter's scope, does not end the process.
+class WaitedOnScope {
+ public:
+  WaitedOnScope();
+  ~WaitedOnScope();
+  WaitedOnScope(const WaitedOnScope&) = delete;
+  WaitedOnScope& operator=(const WaitedOnScope&) = delete;
 };
 
 // The number of interrupts caught so far. Async-signal-safe to read.

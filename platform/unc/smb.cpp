@@ -43,15 +43,23 @@ std::mutex& SmbMutex() {
   return mutex;
 }
 
-// A call that may reach a server: it holds the mutex, and an interrupt may
-// end the process while the server keeps it waiting (libsmbclient goes on
-// waiting through signals until its timeout, up to minutes).
+// A call of the thread that runs the work, which may reach a server: an
+// interrupt may end the process while the server keeps it waiting
+// (libsmbclient goes on waiting through signals until its timeout, up to
+// minutes), or while another thread's call holds the mutex.
 struct SmbCall {
-  std::lock_guard<std::mutex> lock{SmbMutex()};
   interrupt::AbandonScope abandon{
       "velnor: stopped while waiting for a server that does not answer; "
       "nothing of this run was stored\n"};
+  std::lock_guard<std::mutex> lock{SmbMutex()};
 };
+
+// The most one read asks of a server. On a read-ahead thread the read is
+// not abandoned itself (interrupt::WaitedOnScope): the thread that waits
+// for its bytes is, and gives it a second after an interrupt. Small enough
+// for a slow but live server to answer within that second, large enough to
+// keep a fast link busy.
+constexpr size_t kMostReadBytes = size_t{256} << 10;
 
 // The libsmbclient functions this client calls, each named once: the
 // loader looks each up by this name and keeps it in a member of the same
@@ -80,6 +88,8 @@ struct SmbCall {
 // hundred libraries would cost every run some 40 ms before it starts, most
 // of which never reach a share over SMB.
 struct SmbClient {
+// The member's name is a declarator, which parentheses would not keep.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define VELNOR_SMB_MEMBER(name) decltype(&::name) name;
   VELNOR_SMB_FUNCTIONS(VELNOR_SMB_MEMBER)
 #undef VELNOR_SMB_MEMBER
@@ -106,6 +116,14 @@ SmbClient LoadSmbClient() {
 #define VELNOR_SMB_LOAD(name) Load(library, #name, client.name);
   VELNOR_SMB_FUNCTIONS(VELNOR_SMB_LOAD)
 #undef VELNOR_SMB_LOAD
+  // Files are read on read-ahead threads, so the library's per-thread state
+  // (its talloc stack frames) must be kept per thread. Builds without
+  // thread support (Debian's among them) lack the call; there the one
+  // mutex around every call is what keeps two threads apart.
+  if (auto thread_posix = reinterpret_cast<decltype(&smbc_thread_posix)>(
+          ::dlsym(library, "smbc_thread_posix"))) {
+    thread_posix();
+  }
   return client;
 }
 
@@ -338,8 +356,8 @@ class SmbFile final : public InputFile {
 
   size_t Read(char* buffer, size_t size) override {
     SmbCall call;
-    ssize_t got =
-        SmbLib().smbc_getFunctionRead(context_)(context_, file_, buffer, size);
+    ssize_t got = SmbLib().smbc_getFunctionRead(context_)(
+        context_, file_, buffer, std::min(size, kMostReadBytes));
     if (got >= 0) return static_cast<size_t>(got);
     Raise(57, "Device I/O error: cannot read " + where_ + ": " +
                   std::strerror(errno) +

@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "testing/test_support.h"
 
@@ -202,6 +204,133 @@ int SilentListener::Connections() {
     ++taken_;
   }
   return taken_;
+}
+
+namespace {
+
+// A listening socket on 127.0.0.1, on a port of the kernel's choosing.
+int ListenOnLoopback(uint16_t& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(fd, 64) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::perror("listening on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int ConnectToLoopback(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) !=
+      0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends all of `data`; false once the peer is gone.
+bool SendAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+SlowLink::SlowLink(uint16_t server_port, long bytes_per_second) {
+  fd_ = ListenOnLoopback(port_);
+  thread_ = std::thread([this, server_port, bytes_per_second] {
+    Relay(server_port, bytes_per_second);
+  });
+}
+
+SlowLink::~SlowLink() {
+  stopping_ = true;
+  thread_.join();
+  ::close(fd_);
+}
+
+void SlowLink::Relay(uint16_t server_port, long bytes_per_second) {
+  struct Connection {
+    int client;
+    int server;
+    double allowance = 0;  // the server's bytes it may pass on now
+  };
+  constexpr auto kTick = std::chrono::milliseconds(10);
+  std::vector<Connection> connections;
+  auto last = std::chrono::steady_clock::now();
+  std::vector<char> buffer(64 << 10);
+  while (!stopping_) {
+    std::vector<pollfd> fds = {{fd_, POLLIN, 0}};
+    for (const Connection& c : connections) {
+      fds.push_back({c.client, POLLIN, 0});
+      fds.push_back(
+          {c.server, static_cast<short>(c.allowance >= 1 ? POLLIN : 0), 0});
+    }
+    ::poll(fds.data(), fds.size(), static_cast<int>(kTick.count()));
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - last).count();
+    last = now;
+    if (fds[0].revents & POLLIN) {
+      int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      int server = client < 0 ? -1 : ConnectToLoopback(server_port);
+      if (server >= 0) {
+        connections.push_back({client, server});
+      } else if (client >= 0) {
+        ::close(client);
+      }
+    }
+    for (size_t i = 0; i < connections.size();) {
+      Connection& c = connections[i];
+      bool open = true;
+      // Never more than a tenth of a second's bytes at once.
+      c.allowance = std::min(c.allowance + seconds * bytes_per_second,
+                             bytes_per_second / 10.0);
+      if (i * 2 + 2 < fds.size() &&
+          fds[i * 2 + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
+        ssize_t n = ::recv(c.client, buffer.data(), buffer.size(), 0);
+        open = n > 0 && SendAll(c.server, buffer.data(), n);
+        if (n > 0) ++requests_;
+      }
+      if (open && i * 2 + 2 < fds.size() &&
+          fds[i * 2 + 2].revents & (POLLIN | POLLHUP | POLLERR)) {
+        size_t most = std::min(buffer.size(), static_cast<size_t>(c.allowance));
+        ssize_t n = ::recv(c.server, buffer.data(), most, 0);
+        open = n > 0 && SendAll(c.client, buffer.data(), n);
+        if (n > 0) {
+          c.allowance -= static_cast<double>(n);
+          to_clients_ += n;
+        }
+      }
+      if (open) {
+        ++i;
+        continue;
+      }
+      ::close(c.client);
+      ::close(c.server);
+      connections.erase(connections.begin() + static_cast<long>(i));
+      // The poll results no longer line up with the connections past it.
+      fds.resize(1 + 2 * i);
+    }
+  }
+  for (const Connection& c : connections) {
+    ::close(c.client);
+    ::close(c.server);
+  }
 }
 
 }  // namespace velnor::unc::smbd

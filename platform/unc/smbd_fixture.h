@@ -7,9 +7,11 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace velnor::unc::smbd {
 
@@ -43,6 +45,34 @@ class SilentListener {
   int fd_ = -1;
   uint16_t port_ = 0;
   int taken_ = 0;
+};
+
+// A TCP relay on 127.0.0.1 to the server on 127.0.0.1:`server_port` that
+// passes the server's bytes on at `bytes_per_second` and the client's at
+// once: a slow link to a live server. Relays any number of connections on
+// a thread of its own until it is destroyed, which closes them all.
+class SlowLink {
+ public:
+  SlowLink(uint16_t server_port, long bytes_per_second);
+  ~SlowLink();
+  SlowLink(const SlowLink&) = delete;
+  SlowLink& operator=(const SlowLink&) = delete;
+
+  uint16_t port() const { return port_; }
+  // The times a client sent something (a request) so far.
+  long Requests() const { return requests_.load(); }
+  // The server's bytes passed on to the clients so far.
+  long BytesToClients() const { return to_clients_.load(); }
+
+ private:
+  void Relay(uint16_t server_port, long bytes_per_second);
+
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<long> requests_{0};
+  std::atomic<long> to_clients_{0};
+  std::thread thread_;
 };
 
 // smbd and every process it forks, as the test's own processes. Not
