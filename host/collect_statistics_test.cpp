@@ -4,12 +4,13 @@
 // itself: sums, distinct addresses and sessions, nearest-rank percentiles
 // and the top URLs. Covers a run across a month end, a file whose fields
 // change to drop the bytes, a day without them, a day collected in part and
-// then finished, a repeat refused, and an FTP log.
+// then finished, a repeat refused, and FTP logs with and without bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
 #include <set>
@@ -101,7 +102,9 @@ Expected FromLogs(const std::vector<std::string>& texts,
       }
       if (record.contains("c-ip")) d.clients.insert(record["c-ip"]);
       const std::string method = record["cs-method"];
-      if (ftp && method.starts_with("[")) {
+      if (ftp && record.contains("x-session")) {
+        d.sessions.insert(record["x-session"]);
+      } else if (ftp && method.starts_with("[")) {
         d.sessions.insert(method.substr(0, method.find(']') + 1));
       }
       long taken = 0;
@@ -253,10 +256,12 @@ std::vector<std::string> Cells(const std::string& row, const char* tag) {
 Expected FromHtml(const std::string& html) {
   Expected shown;
   static const std::regex kTable(
-      "<table class=\"statistics\"><thead><tr>(.*?)</tr></thead><tbody>\n"
+      "<table class=\"statistics "
+      "sortable\"><thead><tr>(.*?)</tr></thead><tbody>\n"
       "([^]*?)</tbody>");
   static const std::regex kTop(
-      "<table class=\"statistics top\"><thead>.*?</thead><tbody>\n([^]*?)"
+      "<table class=\"statistics top "
+      "sortable\"><thead>.*?</thead><tbody>\n([^]*?)"
       "</tbody>");
   std::smatch m;
   if (!std::regex_search(html, m, kTable)) return shown;
@@ -276,6 +281,51 @@ Expected FromHtml(const std::string& html) {
       EXPECT_EQ(cells.size(), 4u) << row;
       shown.tops[cells[0]][kListLabels.at(cells[1])].emplace_back(
           url[1], std::stol(cells[2]));
+    }
+  }
+  return shown;
+}
+
+// A figure of the JSON report as text, as the other formats show it: a
+// figure is a whole number, a mean one of two decimals.
+std::string JsonFigure(const nlohmann::json& value, bool mean) {
+  if (mean && value.is_number()) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value.get<double>());
+    return text;
+  }
+  EXPECT_TRUE(value.is_number_integer()) << value;
+  return value.is_number_integer() ? std::to_string(value.get<long>()) : "";
+}
+
+// The JSON report's statistics of site 1: per day an object with its
+// date, the figures the logs carried, the time taken in one object and the
+// top lists.
+Expected FromJson(const std::string& text) {
+  Expected shown;
+  const nlohmann::json report = nlohmann::json::parse(text);
+  for (const nlohmann::json& site : report.at("sites")) {
+    if (site.at("identifier") != "1" || !site.contains("statistics")) continue;
+    for (const nlohmann::json& day : site.at("statistics")) {
+      const std::string date = day.at("date");
+      Figures& figures = shown.figures[date];
+      for (const auto& [key, value] : day.items()) {
+        if (key == "date") continue;
+        if (key == "time_taken_ms") {
+          EXPECT_EQ(value.size(), 4u) << value;
+          for (const auto& [percentile, ms] : value.items()) {
+            figures[percentile] = JsonFigure(ms, percentile == "mean");
+          }
+        } else if (key.starts_with("top_")) {
+          const char* name = key == "top_time_taken" ? "ms" : "hits";
+          for (const nlohmann::json& url : value) {
+            EXPECT_EQ(url.size(), 2u) << url;
+            shown.tops[date][key].emplace_back(url.at("url"), url.at(name));
+          }
+        } else {
+          figures[key] = JsonFigure(value, false);
+        }
+      }
     }
   }
   return shown;
@@ -304,7 +354,7 @@ class CollectStatisticsTest : public ::testing::Test {
 
   // Every format of the report shows `expected`, neither more nor less.
   void ExpectEveryFormatShows(const Expected& expected, bool ftp = false) {
-    for (const char* format : {"csv", "text", "html"}) {
+    for (const char* format : {"csv", "text", "html", "json"}) {
       std::vector<std::string> args = {"report",   "--db-dir", db_.string(),
                                        "--server", "SRV1",     "--format",
                                        format};
@@ -314,7 +364,16 @@ class CollectStatisticsTest : public ::testing::Test {
       const std::string f = format;
       const Expected shown = f == "csv"    ? FromCsv(report.out)
                              : f == "text" ? FromText(report.out)
+                             : f == "json" ? FromJson(report.out)
                                            : FromHtml(report.out);
+      if (f == "json") {
+        // A day a line, its date first, then the status classes.
+        for (const auto& [day, figures] : expected.figures) {
+          EXPECT_TRUE(Contains(report.out, "\n        {\"date\": \"" + day +
+                                               "\", \"hits_1xx\": "))
+              << day << report.out;
+        }
+      }
       EXPECT_EQ(shown.figures, expected.figures) << format;
       EXPECT_EQ(shown.tops, expected.tops) << format;
     }
@@ -434,7 +493,7 @@ TEST_F(CollectStatisticsTest, ADayCollectedInPartThenFinishedIsExactOnce) {
   ExpectEveryFormatShows(whole);
 }
 
-TEST_F(CollectStatisticsTest, AnFtpLogShowsSessionsAndNoBytes) {
+TEST_F(CollectStatisticsTest, FtpLogsShowSessionsAndBytesWhereTheyAreLogged) {
   // A real IIS 4 FTP log: time only, the day from #Date, sessions in the
   // commands' "[n]".
   const std::string log =
@@ -450,6 +509,40 @@ TEST_F(CollectStatisticsTest, AnFtpLogShowsSessionsAndNoBytes) {
   EXPECT_EQ(expected.figures.at("2000-10-09").at("sessions"), "2");
   EXPECT_FALSE(expected.figures.at("2000-10-09").contains("bytes_sent"));
   ExpectEveryFormatShows(expected, true);
+
+  // A later FTP log that carries its sessions (x-session), bytes and time
+  // taken: the day shows them beside the old days that do not.
+  std::string modern =
+      "#Software: Microsoft Internet Information Services 10.0\r\n"
+      "#Fields: date time c-ip c-port cs-username s-ip s-port cs-method "
+      "cs-uri-stem sc-status sc-win32-status sc-substatus x-session "
+      "x-fullpath sc-bytes cs-bytes time-taken\r\n";
+  unsigned x = 5;
+  for (int i = 0; i < 120; ++i) {
+    x = x * 1103515245u + 12345u;
+    const unsigned r = x >> 16;
+    const std::string session = "{" + std::to_string(r % 7) + "a1b2c3}";
+    const int status = r % 5 == 0 ? 550 : r % 11 == 0 ? 451 : 226;
+    modern +=
+        "2024-06-04 1" + std::to_string(r % 10) + ":00:0" +
+        std::to_string(r % 10) + " 192.168.7." + std::to_string(r % 4) +
+        " 5100" + std::to_string(r % 9) + " - 10.0.0.5 21 RETR /pub/file" +
+        std::to_string(r % 13) + ".zip " + std::to_string(status) + " 0 0 " +
+        session + " /pub/file.zip " + std::to_string(r % 70000) + " " +
+        std::to_string(40 + r % 60) + " " + std::to_string(r % 3000) + "\r\n";
+  }
+  WriteFile(shares_ / "MSFTPSVC1/u_ex240604.log", modern);
+  VelnorRun later = Collect({"--ftp", "--site", "FTP,D:\\Logs,1", "--from",
+                             "2024-06-04", "--to", "2024-06-04"},
+                            "2024-06-05T08:00:00Z");
+  ASSERT_EQ(later.status, 0) << later.err;
+  Expected both = FromLogs({log, modern}, "2000-10-09", "2024-06-04", true);
+  ASSERT_EQ(both.figures.size(), 3u);
+  for (const char* key : {"sessions", "bytes_sent", "bytes_received", "p99"}) {
+    EXPECT_TRUE(both.figures.at("2024-06-04").contains(key)) << key;
+  }
+  EXPECT_EQ(both.figures.at("2024-06-04").at("sessions"), "7");
+  ExpectEveryFormatShows(both, true);
 }
 
 }  // namespace

@@ -124,5 +124,42 @@ TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
   EXPECT_EQ(Totals().size(), 2u);
 }
 
+// A site of one large file moves the dialog's percentage and bar while the
+// file is read: they follow the bytes read, not the files done.
+TEST_F(CollectTuiTest, OneLargeFileMovesTheBarAndThePercentageAsItIsRead) {
+  StartCollect();
+  Dialog();
+  static const std::regex kProgress(
+      " (\\d+)% Completed [\\s\\S]*?\\[(#*)\\.+\\]");
+  int first_percent = -1;
+  size_t first_filled = 0;
+  std::string seen;
+  const std::string screen = tmux_.WaitForScreen(
+      [&](const std::string& s) {
+        std::smatch progress;
+        if (!std::regex_search(s, progress, kProgress)) return false;
+        const int percent = std::stoi(progress[1]);
+        const size_t filled = progress[2].length();
+        seen += std::to_string(percent) + "% " + std::to_string(filled) + "#\n";
+        if (percent == 0 || filled == 0) return false;
+        if (first_percent < 0) {
+          first_percent = percent;
+          first_filled = filled;
+          return false;
+        }
+        return percent > first_percent && filled > first_filled;
+      },
+      seconds(90));
+  EXPECT_GT(first_percent, 0) << seen << screen;
+  EXPECT_TRUE(Contains(screen, "[ Cancel ]")) << seen << screen;
+  std::smatch last;
+  ASSERT_TRUE(std::regex_search(screen, last, kProgress)) << seen << screen;
+  EXPECT_GT(std::stoi(last[1]), first_percent) << seen;
+  EXPECT_LT(std::stoi(last[1]), 100) << seen;
+  EXPECT_GT(last[2].length(), first_filled) << seen;
+  tmux_.Keys("C-c");
+  EXPECT_TRUE(Contains(Ended(), "EXIT=130"));
+}
+
 }  // namespace
 }  // namespace velnor::testing

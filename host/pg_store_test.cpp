@@ -16,7 +16,9 @@
 #include <cctype>
 #include <climits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "host/testing/iis_server_shares.h"
@@ -70,6 +72,49 @@ std::string GeneratedLog(unsigned seed, int count) {
     log << line;
   }
   return log.str();
+}
+
+// What the logs under `root` hold, read here without velnor: the records
+// of every W3C log (the lines under a #Fields directive) and those whose
+// sc-status is 4xx or 5xx. Every record must fall into June 2024's first
+// five days, the window the tests collect.
+struct LogFigures {
+  int64_t records = 0;
+  int64_t errors = 0;
+};
+
+LogFigures CountLogs(const fs::path& root) {
+  LogFigures figures;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".log") {
+      continue;
+    }
+    std::istringstream log(ReadFile(entry.path()));
+    std::vector<std::string> fields;
+    std::string day;
+    for (std::string line; std::getline(log, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.starts_with("#Fields:")) {
+        fields = Words(line.substr(8));
+      } else if (line.starts_with("#Date:")) {
+        day = Words(line.substr(6)).at(0);
+      } else if (!line.empty() && line[0] != '#' && !fields.empty()) {
+        std::vector<std::string> values = Words(line);
+        if (values.size() != fields.size()) continue;
+        for (size_t i = 0; i < fields.size(); ++i) {
+          if (fields[i] == "date") day = values[i];
+          // A status of "-" is none, no error.
+          if (fields[i] == "sc-status" && values[i].size() == 3 &&
+              (values[i][0] == '4' || values[i][0] == '5')) {
+            ++figures.errors;
+          }
+        }
+        EXPECT_TRUE(day >= "2024-06-01" && day <= "2024-06-05") << line;
+        ++figures.records;
+      }
+    }
+  }
+  return figures;
 }
 
 class PgStoreTest : public ::testing::Test {
@@ -805,6 +850,160 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
   EXPECT_EQ(server_.Query("SELECT count(*) FROM information_schema.schemata "
                           "WHERE schema_name LIKE '%srva%'"),
             (Rows{{"0"}}));
+}
+
+// The overview of a folder and of a store: one line per server and
+// service, its figures those of its logs, and as a page that links to
+// each server's own page, written beside it.
+TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
+  LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
+  sites_["IIS10/web"] = HandTypedWebSites();
+  sites_["IIS10/ftp"] = HandTypedFtpSites();
+  WriteGenerated("GEN1", 600);
+  MakeBoth("IDLE");  // made, never collected
+  for (auto [server, ftp] :
+       {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
+    for (bool postgres : {false, true}) {
+      VelnorRun run = Velnor(Collect(server, ftp, postgres));
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+  }
+  // The log folders of the sites collected (W3SVC4's site is not).
+  auto figures = [&](const std::vector<std::string>& folders) {
+    LogFigures all;
+    for (const std::string& folder : folders) {
+      LogFigures some = CountLogs(shares_ / folder);
+      all.records += some.records;
+      all.errors += some.errors;
+    }
+    return all;
+  };
+  struct Expected {
+    std::string server;
+    bool ftp;
+    LogFigures logs;
+  };
+  const std::vector<Expected> expected = {
+      {"GEN1", false, figures({"GEN1/D$/Logs"})},
+      {"IDLE", false, {}},
+      {"IIS10", false,
+       figures({"IIS10/C$/inetpub/logs/LogFiles/W3SVC1",
+                "IIS10/C$/inetpub/logs/LogFiles/W3SVC3",
+                "IIS10/D$/Logs/Shop/W3SVC7",
+                "IIS10/C$/inetpub/logs/Partners/W3SVC9"})},
+      {"IIS10", true,
+       figures({"IIS10/C$/inetpub/logs/LogFiles/MSFTPSVC9",
+                "IIS10/D$/FtpLogs/FTPSVC12"})}};
+  ASSERT_EQ(expected[2].logs.records,
+            RecordsOfCollectedSites(shares_ / "IIS10" / "C$",
+                                    shares_ / "IIS10" / "D$", false));
+  ASSERT_GT(expected[0].logs.errors, 0);
+  ASSERT_GT(expected[3].logs.records, 0);
+
+  std::vector<nlohmann::json> overviews;
+  for (const std::vector<std::string>& where :
+       {std::vector<std::string>{"--db-dir", db_dir_.string()},
+        std::vector<std::string>{"--db-url", server_.Url()}}) {
+    std::vector<std::string> args = {"report", "--format", "json"};
+    args.insert(args.end(), where.begin(), where.end());
+    VelnorRun json = Velnor(args);
+    ASSERT_EQ(json.status, 0) << json.err;
+    overviews.push_back(nlohmann::json::parse(json.out));
+    const nlohmann::json& lines = overviews.back()["servers"];
+    SCOPED_TRACE(where[0]);
+    ASSERT_EQ(lines.size(), expected.size()) << json.out;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Expected& line = expected[i];
+      SCOPED_TRACE(line.server);
+      // A store keeps its schema names in lower case.
+      EXPECT_EQ(Lower(lines[i]["server"]), Lower(line.server));
+      EXPECT_EQ(lines[i]["service"], line.ftp ? "ftp" : "web");
+      EXPECT_EQ(lines[i]["hits"], line.logs.records);
+      EXPECT_EQ(lines[i]["errors"], line.logs.errors);
+      EXPECT_EQ(lines[i]["problem"], nullptr);
+      if (line.server == "IDLE") {
+        EXPECT_EQ(lines[i]["days"], nullptr);
+        EXPECT_EQ(lines[i]["last_run"], nullptr);
+        continue;
+      }
+      // The window collected, 1 to 5 June, whether a day had hits or not.
+      EXPECT_EQ(lines[i]["days"], 5);
+      EXPECT_EQ(lines[i]["first_day"], "2024-06-01");
+      EXPECT_EQ(lines[i]["last_day"], "2024-06-05");
+      EXPECT_EQ(lines[i]["last_run"]["outcome"], "completed");
+      EXPECT_EQ(lines[i]["last_run"]["records"], line.logs.records);
+    }
+  }
+  for (nlohmann::json& overview : overviews) {
+    for (nlohmann::json& line : overview["servers"]) {
+      line["server"] = Lower(line["server"]);
+    }
+  }
+  EXPECT_EQ(overviews[0], overviews[1]);
+
+  // --ftp: the FTP services only. Text and CSV: a line each.
+  VelnorRun ftp = Velnor(
+      {"report", "--db-dir", db_dir_.string(), "--ftp", "--format", "csv"});
+  ASSERT_EQ(ftp.status, 0) << ftp.err;
+  EXPECT_EQ(std::count(ftp.out.begin(), ftp.out.end(), '\n'), 2) << ftp.out;
+  EXPECT_NE(ftp.out.find("\r\nIIS10,ftp,5,2024-06-01,2024-06-05," +
+                         std::to_string(expected[3].logs.records) + "," +
+                         std::to_string(expected[3].logs.errors) + ",1,"),
+            std::string::npos)
+      << ftp.out;
+  VelnorRun text = Velnor({"report", "--db-dir", db_dir_.string()});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_TRUE(std::regex_search(
+      text.out, std::regex("\nIDLE +web +- +- +- +0 +0 +- +-\n")))
+      << text.out;
+  EXPECT_TRUE(std::regex_search(
+      text.out,
+      std::regex("\nIIS10 +ftp +5 +2024-06-01 +2024-06-05 +" +
+                 std::to_string(expected[3].logs.records) + " .* completed\n")))
+      << text.out;
+
+  // The page links each server's page, written beside it: the same page
+  // as the server's own report.
+  const fs::path pages = tmp_.path() / "pages";
+  fs::create_directories(pages);
+  VelnorRun html =
+      Velnor({"report", "--db-dir", db_dir_.string(), "--format", "html",
+              "--output", (pages / "index.html").string()});
+  ASSERT_EQ(html.status, 0) << html.err;
+  const std::string index = ReadFile(pages / "index.html");
+  for (const Expected& line : expected) {
+    const std::string page =
+        line.server + (line.ftp ? "-ftp.html" : "-web.html");
+    EXPECT_NE(index.find("<a href=\"" + page + "\">" + line.server + "</a>"),
+              std::string::npos)
+        << page;
+    std::vector<std::string> own = {"report",   "--db-dir",  db_dir_.string(),
+                                    "--server", line.server, "--format",
+                                    "html"};
+    if (line.ftp) own.emplace_back("--ftp");
+    EXPECT_EQ(ReadFile(pages / page), Velnor(own).out) << page;
+  }
+  // Without --output the page would link to pages nobody wrote.
+  VelnorRun no_output =
+      Velnor({"report", "--db-dir", db_dir_.string(), "--format", "html"});
+  EXPECT_EQ(no_output.status, 2);
+  EXPECT_NE(no_output.err.find("give --output FILE"), std::string::npos)
+      << no_output.err;
+
+  // A set missing a database is a line saying so; the others still show.
+  fs::remove(db_dir_ / reportdb::ReportDatabaseFileName(
+                           ReportKind::kHitsByMonth, "IDLE", false));
+  VelnorRun broken =
+      Velnor({"report", "--db-dir", db_dir_.string(), "--format", "json"});
+  ASSERT_EQ(broken.status, 0) << broken.err;
+  const nlohmann::json lines = nlohmann::json::parse(broken.out)["servers"];
+  ASSERT_EQ(lines.size(), expected.size());
+  EXPECT_NE(lines[1]["problem"].get<std::string>().find(
+                "QDX_UAWebLogHitsByMonth_IDLE.mdb"),
+            std::string::npos)
+      << broken.out;
+  EXPECT_EQ(lines[1]["hits"], nullptr);
+  EXPECT_EQ(lines[2]["hits"], expected[2].logs.records);
 }
 
 }  // namespace

@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
@@ -264,11 +268,13 @@ TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   const std::string& html = run.out;
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(html.find("</html>\n"), std::string::npos);
-  for (const char* outside :
-       {"http", "<script", "src=", "url(", "@import", "<link", "<iframe",
-        "<object", "<embed", "@font-face"}) {
+  for (const char* outside : {"http", "src=", "url(", "@import", "<link",
+                              "<iframe", "<object", "<embed", "@font-face"}) {
     EXPECT_EQ(html.find(outside), std::string::npos) << outside;
   }
+  // The one script, which sorts tables, is inline.
+  EXPECT_EQ(Occurrences(html, "<script"), 1u);
+  EXPECT_EQ(Occurrences(html, "<script>"), 1u);
   EXPECT_EQ(html.find("<Intra>"), std::string::npos);
   EXPECT_NE(html.find("Caf\xC3\xA9 &lt;Intra&gt; &amp; &quot;Co&quot;"),
             std::string::npos);
@@ -510,6 +516,188 @@ TEST_F(ReportCommandTest,
   }
 }
 
+// What a page shows, read from its DOM in a real browser: the page sits in
+// a frame whose parent script reads it, clicks a table's header and
+// reports as JSON. `clicks` is how often the ledger's "records" header is
+// clicked.
+std::string DomReadingPage(const std::string& page) {
+  std::string srcdoc;
+  for (char c : page) {
+    if (c == '&') {
+      srcdoc += "&amp;";
+    } else if (c == '"') {
+      srcdoc += "&quot;";
+    } else {
+      srcdoc += c;
+    }
+  }
+  return "<!DOCTYPE html><html><body><iframe id=\"page\" "
+         "style=\"width:1280px;height:4000px\" srcdoc=\"" +
+         srcdoc + "\"></iframe>" + R"(<script>
+addEventListener('load', () => {
+  const frame = document.getElementById('page');
+  const doc = frame.contentDocument, win = frame.contentWindow;
+  const shown = t => [...t.childNodes].filter(n => n.nodeName !== 'title')
+      .map(n => n.textContent).join('');
+  const title = e => { const t = e.querySelector('title'); return t ? t.textContent : ''; };
+  const out = {background: win.getComputedStyle(doc.body).backgroundColor};
+  out.captions = [...doc.querySelectorAll('figcaption')].map(f => f.textContent);
+  const week = [...doc.querySelectorAll('figure')].find(
+      f => f.querySelector('figcaption').textContent.startsWith('Hits by week'));
+  const weekSvg = week ? week.querySelector('svg.wide') : null;
+  out.weekBars = weekSvg ? [...weekSvg.querySelectorAll('rect')].map(title) : [];
+  out.weekLabels = weekSvg ? [...weekSvg.querySelectorAll('text')].map(shown)
+      .filter(t => /^[0-9]{4}-[0-9]{2}-[0-9]{2}$/.test(t)) : [];
+  out.rows = [...doc.querySelectorAll('svg.wide text')].filter(
+      t => t.querySelector('title')).map(t => ({shown: shown(t), title: title(t)}));
+  const table = doc.querySelector('table.sortable');
+  const column = () => [...table.tBodies[0].rows].map(r => r.cells[0].textContent);
+  const header = [...table.querySelectorAll('th')].find(h => h.textContent === 'records');
+  out.order = [column()];
+  header.click();
+  out.order.push(column());
+  header.click();
+  out.order.push(column());
+  const pre = document.createElement('pre');
+  pre.id = 'measured';
+  pre.textContent = JSON.stringify(out);
+  document.body.appendChild(pre);
+});
+</script></body></html>)";
+}
+
+// "2024-11-05", or with `short_year` "241105" as IIS names its logs.
+std::string DayName(std::chrono::sys_days day, bool short_year = false) {
+  const std::chrono::year_month_day date{day};
+  char text[16];
+  std::snprintf(
+      text, sizeof text, short_year ? "%02d%02u%02u" : "%04d-%02u-%02u",
+      short_year ? static_cast<int>(date.year()) % 100
+                 : static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  return text;
+}
+
+// The records a day of the long series below gets: three a day in
+// November, one in December and January, ten in February.
+int RecordsOn(std::chrono::sys_days day) {
+  const std::chrono::year_month_day date{day};
+  if (date.month() == std::chrono::November) return 3;
+  if (date.month() == std::chrono::February) return 10;
+  return 1;
+}
+
+TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
+  if (NoChromium())
+    VELNOR_SKIP_WITHOUT_TOOL("chromium is not installed (Debian package)");
+  using namespace std::chrono;
+  // 107 days from November 2024 into February 2025, collected in three runs
+  // of 130, 62 and 150 records.
+  const sys_days first = sys_days{2024y / November / 1};
+  const sys_days last = sys_days{2025y / February / 15};
+  const std::string logs = dir_ + "/shares/LONG1/D$/Logs/W3SVC1/";
+  const std::string long_url =
+      "/catalogue/products/" + std::string(60, 'x') + "/index.aspx";
+  std::map<sys_days, int64_t> hits;
+  for (sys_days day = first; day <= last; day += days{1}) {
+    const std::string text = DayName(day);
+    std::string log = testing::IisLog(text, RecordsOn(day));
+    hits[day] = RecordsOn(day);
+    if (text == "2024-11-05") {
+      // Enough hits to be among the top ten URLs.
+      for (int i = 0; i < 40; ++i) {
+        log += "2024-11-05 10:00:00 10.0.0.5 GET " + long_url +
+               " 80 10.1.1.1 200\r\n";
+        ++hits[day];
+      }
+    }
+    WriteFile(logs + "u_ex" + DayName(day, true) + ".log", log);
+  }
+  setenv("VELNOR_TEST_NOW", "2025-03-01T00:00:00Z", 1);
+  for (auto [from, to] : {std::pair{"2024-11-01", "2024-11-30"},
+                          {"2024-12-01", "2025-01-31"},
+                          {"2025-02-01", "2025-02-15"}}) {
+    VelnorRun run =
+        Velnor(std::string("collect --server LONG1 --from ") + from + " --to " +
+               to + " --db-dir " + dir_ + " --share-root " + dir_ +
+               "/shares --site Main,D:\\Logs,1 --create-db "
+               "--no-tui --quiet");
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  unsetenv("VELNOR_TEST_NOW");
+  const std::string page =
+      Velnor("report --db-dir " + dir_ + " --server LONG1 --format html").out;
+  WriteFile(dir_ + "/dom.html", DomReadingPage(page));
+
+  std::vector<nlohmann::json> seen;
+  for (const char* scheme : {"", " --blink-settings=preferredColorScheme=0"}) {
+    VelnorRun chromium = Chromium(
+        std::string("--window-size=1400,1000 --virtual-time-budget=5000") +
+        scheme + " --dump-dom file://" + dir_ + "/dom.html");
+    ASSERT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
+    size_t start = chromium.out.find("<pre id=\"measured\">");
+    ASSERT_NE(start, std::string::npos) << ReadFile(dir_ + "/chromium.log");
+    size_t end = chromium.out.find("</pre>", start);
+    std::string text = chromium.out.substr(start + 19, end - start - 19);
+    for (auto [entity, plain] : {std::pair{"&quot;", "\""},
+                                 {"&lt;", "<"},
+                                 {"&gt;", ">"},
+                                 {"&amp;", "&"}}) {
+      for (size_t at; (at = text.find(entity)) != std::string::npos;) {
+        text.replace(at, std::string(entity).size(), plain);
+      }
+    }
+    seen.push_back(nlohmann::json::parse(text));
+  }
+  const nlohmann::json& dom = seen[0];
+  // Light, and dark where the browser prefers it.
+  EXPECT_EQ(dom["background"], "rgb(243, 245, 248)");
+  EXPECT_EQ(seen[1]["background"], "rgb(17, 22, 29)");
+
+  // The long series comes by week, Monday to Sunday: the week of 28
+  // October holds 1 to 3 November only, so it is counted in part.
+  std::vector<std::string> bars;
+  sys_days monday = first - (weekday(first) - Monday);
+  for (; monday <= last; monday += weeks{1}) {
+    int64_t sum = 0;
+    bool whole = true;
+    for (sys_days day = monday; day < monday + weeks{1}; day += days{1}) {
+      whole &= hits.count(day) > 0;
+      sum += hits.count(day) ? hits[day] : 0;
+    }
+    bars.push_back("week of " + DayName(monday) + (whole ? "" : " (in part)") +
+                   ": " + std::to_string(sum) + " hits");
+  }
+  ASSERT_EQ(bars.size(), 16u);
+  EXPECT_EQ(dom["weekBars"], nlohmann::json(bars));
+  EXPECT_NE(
+      dom["captions"][0].get<std::string>().find("Hits by week (107 days"),
+      std::string::npos)
+      << dom["captions"];
+  // The axis crosses into 2025: its dates carry the year.
+  ASSERT_FALSE(dom["weekLabels"].empty());
+  EXPECT_EQ(dom["weekLabels"][0], "2024-10-28");
+  EXPECT_EQ(dom["weekLabels"].back().get<std::string>().substr(0, 5), "2025-");
+
+  // 301 is one of "Others": its reason phrase stands beside it. The long
+  // URL is cut, and its whole text is the hover title.
+  bool reason = false, cut = false;
+  for (const nlohmann::json& row : dom["rows"]) {
+    reason |= row["shown"] == "301 Others: Moved Permanently";
+    if (row["title"].get<std::string>().starts_with(long_url)) {
+      const std::string text = row["shown"];
+      cut |= text.ends_with("\u2026") && text.size() < long_url.size();
+    }
+  }
+  EXPECT_TRUE(reason) << dom["rows"];
+  EXPECT_TRUE(cut) << dom["rows"];
+
+  // The ledger's runs sort by records, then the other way.
+  EXPECT_EQ(
+      dom["order"],
+      nlohmann::json::parse(R"([["1","2","3"],["2","1","3"],["3","1","2"]])"));
+}
+
 // The lines of `text` that contain `part`.
 std::vector<std::string> LinesWith(const std::string& text,
                                    const std::string& part) {
@@ -580,10 +768,18 @@ TEST_F(ReportCommandTest, EachStatusCodeKeepsItsOwnRowInEveryFormat) {
   // The page's wide and narrow charts each give every code its bar, the
   // code beside the label as stored.
   std::string html = VelnorReport("--format html").out;
-  for (int code : {206, 301, 302, 403}) {
+  // Beside "Others" HTTP's reason phrase tells the codes apart.
+  for (const auto& [code, reason] :
+       std::vector<std::pair<int, std::string>>{{206, "Partial Content"},
+                                                {301, "Moved Permanently"},
+                                                {302, "Found"},
+                                                {403, "Forbidden"}}) {
     EXPECT_EQ(Occurrences(html, "<tspan class=\"code\">" +
-                                    std::to_string(code) + "</tspan> Others<"),
+                                    std::to_string(code) + "</tspan> Others: "),
               2u)
+        << code;
+    EXPECT_NE(html.find(std::to_string(code) + " Others: " + reason),
+              std::string::npos)
         << code;
   }
 }

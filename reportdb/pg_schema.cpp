@@ -227,6 +227,21 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
   return result;
 }
 
+std::vector<std::string> ReportSchemas(const std::string& url) {
+  std::unique_ptr<PgConnection> db = Connect(url);
+  std::vector<std::string> schemas;
+  try {
+    for (const ado::pg::Row& row :
+         db->Query("SELECT nspname FROM pg_namespace WHERE nspname LIKE "
+                   "'qdx\\_ua%' ORDER BY nspname")) {
+      if (row[0]) schemas.push_back(*row[0]);
+    }
+  } catch (const PgError& error) {
+    RaiseSchemaFailure(url, "list the report schemas", error);
+  }
+  return schemas;
+}
+
 std::vector<std::string> MissingReportSchemas(const std::string& url,
                                               std::string_view server,
                                               bool is_ftp) {

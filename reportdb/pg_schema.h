@@ -44,6 +44,11 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 CreatedDatabases CreateReportSchemas(const std::string& url,
                                      std::string_view server, bool is_ftp);
 
+// Every schema of the database `url` whose name starts as a report
+// schema's does ("qdx_ua"), by name. Raises like CreateReportSchemas when
+// it cannot connect.
+std::vector<std::string> ReportSchemas(const std::string& url);
+
 // The schemas of `server`'s service missing from the database `url`, in
 // report order. Raises like CreateReportSchemas when it cannot connect.
 std::vector<std::string> MissingReportSchemas(const std::string& url,

@@ -5,17 +5,20 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <tuple>
 
 #include "host/common/command_support.h"
+#include "host/render/overview_render.h"
 #include "host/render/report_render.h"
 #include "ledger/ledger_store.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_reader.h"
+#include "reportdb/report_sets.h"
 
 namespace velnor::host {
 
@@ -91,6 +94,47 @@ Mistake UrlMistake(const ReportOptions& options) {
               (options.is_ftp ? " --ftp" : "") + "'"};
 }
 
+// Where the overview's page and each server's page beside it go: the
+// folder of --output.
+std::filesystem::path PageFolder(const ReportOptions& options) {
+  return std::filesystem::path(options.output).parent_path();
+}
+
+// The usage mistakes of a report without --server, the overview of every
+// server and service at the location.
+Mistake OverviewMistake(const ReportOptions& options) {
+  if (options.site) {
+    return {"--site " + Shown(*options.site) +
+                " needs --server: the overview has no sites",
+            "give the server whose site to show, or leave out --site"};
+  }
+  if (options.format == "html" && options.output.empty()) {
+    return {
+        "the overview page links to a page per server, written beside "
+        "it, and needs a file name",
+        "give --output FILE: the servers' pages go to its folder as "
+        "SERVER-web.html and SERVER-ftp.html"};
+  }
+  if (!options.output.empty() && IsSymbolicLink(options.output)) {
+    return {"--output '" + Shown(options.output) + "' is a symbolic link",
+            kNoLinkHelp};
+  }
+  if (!options.db_url.empty()) {
+    if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
+        !problem.empty()) {
+      return {"cannot use the database URL " + options.db_url, problem};
+    }
+    return {};
+  }
+  if (options.db_dir.empty()) {
+    return {"no report databases given",
+            "give --db-dir FOLDER, or --db-url postgresql://... (or "
+            "VELNOR_DB_URL) for a central store"};
+  }
+  auto [problem, help] = DbDirProblem(options.db_dir);
+  return {problem, help};
+}
+
 // The first usage mistake of `options`; an empty problem when there is
 // none.
 Mistake UsageMistake(const ReportOptions& options) {
@@ -100,6 +144,7 @@ Mistake UsageMistake(const ReportOptions& options) {
                 "': the report comes as text, csv, json or html",
             "give one of these to --format"};
   }
+  if (options.server.empty()) return OverviewMistake(options);
   if (!IsValidHostName(options.server)) {
     return {"'" + Shown(options.server) +
                 "' is not a valid server name: it must be a host name of "
@@ -197,6 +242,84 @@ void WriteFile(const std::string& path, const std::string& text) {
   }
 }
 
+// The page of each server and service that could be read, by file name.
+using Pages = std::vector<std::pair<std::string, std::string>>;
+
+// A page name beside the overview that is a symbolic link; empty when none.
+std::string LinkedPage(const ReportOptions& options, const Pages& pages) {
+  for (const auto& [name, page] : pages) {
+    std::string path = (PageFolder(options) / name).string();
+    if (IsSymbolicLink(path)) return path;
+  }
+  return "";
+}
+
+// The overview: every server and service at the location, one line each;
+// with --ftp only the FTP services. A set that cannot be read is a line
+// saying why, not a failure of the whole overview.
+int RunOverview(const ReportOptions& options, const DayLimit& limit,
+                std::ostream& out, std::ostream& err) {
+  const reportdb::ReportLocation location{options.db_dir, options.db_url};
+  std::vector<reportdb::ReportSet> sets;
+  if (!ResumeNext([&] { sets = reportdb::FindReportSets(location); })) {
+    Tell(err, {Err().Description(),
+               "check --db-dir or --db-url, then run the same command again"});
+    Err().Clear();
+    return 1;
+  }
+  std::vector<OverviewLine> lines;
+  Pages pages;
+  const RenderOptions render{MadeTime(), !LocaleIsUtf8(), limit};
+  for (const reportdb::ReportSet& set : sets) {
+    if (options.is_ftp && !set.is_ftp) continue;
+    Report report;
+    if (!ResumeNext(
+            [&] { report = LoadReport(location, set.server, set.is_ftp); })) {
+      OverviewLine& line = lines.emplace_back();
+      line.server = set.server;
+      line.is_ftp = set.is_ftp;
+      line.problem = Err().Description();
+      Err().Clear();
+      continue;
+    }
+    lines.push_back(SummarizeReport(report, limit));
+    if (options.format == "html") {
+      pages.emplace_back(ServerPageName(set.server, set.is_ftp),
+                         RenderHtml(report, render));
+    }
+  }
+  std::string text;
+  if (options.format == "csv") {
+    text = RenderOverviewCsv(lines);
+  } else if (options.format == "json") {
+    text = RenderOverviewJson(lines);
+  } else if (options.format == "html") {
+    text = RenderOverviewHtml(lines, location.Name(), render);
+  } else {
+    text = RenderOverviewText(lines, location.Name(), render);
+  }
+  if (std::string link = LinkedPage(options, pages); !link.empty()) {
+    Tell(err, {"the server page '" + Shown(link) + "' is a symbolic link",
+               kNoLinkHelp});
+    return 2;
+  }
+  if (options.output.empty()) {
+    out << text << std::flush;
+    return 0;
+  }
+  if (!ResumeNext([&] {
+        for (const auto& [name, page] : pages) {
+          WriteFile((PageFolder(options) / name).string(), page);
+        }
+        WriteFile(options.output, text);
+      })) {
+    Tell(err, {Err().Description(), "give --output a file you may write"});
+    Err().Clear();
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunReport(const ReportOptions& options, std::ostream& out,
@@ -210,6 +333,7 @@ int RunReport(const ReportOptions& options, std::ostream& out,
     Tell(err, mistake);
     return 2;
   }
+  if (options.server.empty()) return RunOverview(options, limit, out, err);
   Report report;
   if (!ResumeNext([&] {
         report =
@@ -258,7 +382,8 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       "Show the hits counted in the report databases of one server and "
       "service, per site: by day (from the collection ledger), day of week, "
       "month, hour and status code, the top URLs and the totals of past "
-      "runs.");
+      "runs. Without --server: one line per server and service of the "
+      "folder or store.");
   command->footer(
       "Examples:\n"
       "  velnor report --db-dir /srv/reports --server SRV1\n"
@@ -270,6 +395,13 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       "      one page with charts to open in a browser (works offline)\n"
       "  velnor report --db-dir /srv/reports --server SRV1 --format json\n"
       "      for other programs; --format csv gives one row per count\n"
+      "  velnor report --db-dir /srv/reports\n"
+      "      one line per server and service: days collected, hits, errors, "
+      "the last run\n"
+      "  velnor report --db-dir /srv/reports --format html --output "
+      "out/index.html\n"
+      "      the overview page, and beside it each server's page "
+      "(SRV1-web.html, SRV1-ftp.html)\n"
       "  velnor report --db-dir /srv/reports --server SRV1 --from 2024-06-01 "
       "--to 2024-06-30\n"
       "      the daily series and the runs of June 2024 only\n"
@@ -288,11 +420,12 @@ void AddReportCommand(CLI::App& app, int* exit_status) {
       ->type_name("URL");
   command
       ->add_option("--server", options->server,
-                   "Name of the server the databases belong to")
-      ->required()
+                   "Name of the server the databases belong to; without it, "
+                   "one line per server and service of the folder or store")
       ->type_name("NAME");
   command->add_flag("--ftp", options->is_ftp,
-                    "Report on the FTP service instead of the web service");
+                    "Report on the FTP service instead of the web service "
+                    "(without --server: the FTP services only)");
   CLI::Option* site = command->add_option(
       "--site", parsed->site,
       "Show only the site with this identifier (such as 1)");

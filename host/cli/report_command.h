@@ -1,6 +1,7 @@
 // The `velnor report` subcommand: shows what the report databases of one
 // server and service hold, per site, as text tables, CSV, JSON or an HTML
-// page with charts.
+// page with charts; without a server, the overview of every server and
+// service of the folder or store, one line each.
 #ifndef VELNOR_HOST_CLI_REPORT_COMMAND_H_
 #define VELNOR_HOST_CLI_REPORT_COMMAND_H_
 
@@ -13,9 +14,9 @@ namespace velnor::host {
 
 struct ReportOptions {
   std::string db_dir;
-  std::string db_url;  // a PostgreSQL store instead of db_dir
-  std::string server;
-  bool is_ftp = false;
+  std::string db_url;               // a PostgreSQL store instead of db_dir
+  std::string server;               // empty: the overview
+  bool is_ftp = false;              // the overview: FTP services only
   std::optional<std::string> site;  // one site's Identifier, or all sites
   std::string format = "text";      // text, csv, json or html
   std::string output;               // a file to write; empty: `out`
@@ -26,7 +27,9 @@ struct ReportOptions {
 };
 
 // Runs the report: checks the options, reads the databases read-only,
-// renders, and writes to `options.output` or `out`. Returns the process
+// renders, and writes to `options.output` or `out`. The overview's page
+// (html) needs `options.output`, and each readable server's page is
+// written beside it, named by ServerPageName(). Returns the process
 // exit status: 0 on success; 2 for a usage mistake (bad format, server
 // name or date, missing folder or database files, a site without rows), with
 // one message on `err` and nothing written; 1 when a database cannot be read or

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "host/common/command_support.h"
+#include "host/render/json_layout.h"
 #include "host/render/runs_table.h"
 #include "host/render/text_format.h"
 #include "ledger/ledger_files.h"
@@ -187,7 +188,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
     return 2;
   }
   std::vector<std::vector<std::string>> rows;
-  std::string json;
+  Json json = Json::array();
   for (const LedgerFile& file : ledgers) {
     std::vector<ledger::RunRow> runs;
     int64_t running = 0;
@@ -203,8 +204,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
       return 1;
     }
     for (const ledger::RunRow& run : runs) {
-      json += (json.empty() ? "[\n  " : ",\n  ") +
-              RunJson(run, run.run_id == running);
+      json.push_back(RunJson(run, run.run_id == running));
     }
     std::vector<std::vector<std::string>> these = RunRows(runs, true, running);
     rows.insert(rows.end(), rows.empty() ? these.begin() : these.begin() + 1,
@@ -213,7 +213,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
   if (options.format == "csv") {
     out << Csv(rows);
   } else if (options.format == "json") {
-    out << (json.empty() ? "[]\n" : json + "\n]\n");
+    out << LaidOut(json, 1) << "\n";  // one run a line
   } else if (rows.size() == 1) {
     out << "No runs recorded.\n";
   } else {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/render/json_layout.h"
 #include "host/render/text_format.h"
 #include "platform/automation/error_state.h"
 
@@ -97,6 +98,9 @@ class DelimitedWriter : public BufferedWriter {
   bool csv_;
 };
 
+// The array's frame is written here, a row at a time, so that a listing of
+// any length streams; each row's texts are escaped by the JSON library,
+// except those plain ASCII that needs no escape.
 class JsonWriter : public BufferedWriter {
  public:
   explicit JsonWriter(std::ostream& out) : BufferedWriter(out) {}
@@ -104,7 +108,9 @@ class JsonWriter : public BufferedWriter {
   void Row(const std::vector<std::string>& cells) override {
     if (!header_taken_) {
       header_taken_ = true;
-      for (const std::string& key : cells) keys_.push_back(JsonString(key));
+      for (const std::string& key : cells) {
+        keys_.push_back(LaidOut(JsonText(key), 0));
+      }
       buffer_ += '[';
       return;
     }
@@ -118,7 +124,7 @@ class JsonWriter : public BufferedWriter {
         buffer_ += '"';
       } else {
         buffer_.pop_back();
-        buffer_ += JsonString(cells[c]);
+        buffer_ += LaidOut(JsonText(cells[c]), 0);
       }
     }
     buffer_ += '}';

@@ -37,6 +37,25 @@ std::string DayMarks(const reportdb::DayCount& day) {
   return marks;
 }
 
+std::vector<WeekCount> Weeks(const std::vector<reportdb::DayCount>& days) {
+  std::vector<WeekCount> weeks;
+  std::vector<int> days_in;
+  for (const reportdb::DayCount& day : days) {
+    const ledger::Day monday = day.day - (automation::Weekday(day.day) + 5) % 7;
+    if (weeks.empty() || weeks.back().monday != monday) {
+      weeks.push_back({monday, 0, true});
+      days_in.push_back(0);
+    }
+    weeks.back().hits += day.hits;
+    weeks.back().complete &= day.complete;
+    ++days_in.back();
+  }
+  for (size_t i = 0; i < weeks.size(); ++i) {
+    weeks[i].complete &= days_in[i] == 7;
+  }
+  return weeks;
+}
+
 std::string CollectedDays(const reportdb::SiteReport& site) {
   std::vector<ledger::Day> days;
   std::string in_part;

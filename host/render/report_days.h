@@ -33,6 +33,17 @@ std::string DayMarks(const reportdb::DayCount& day);
 // (2024-06-07 in part)"; "none" without days.
 std::string CollectedDays(const reportdb::SiteReport& site);
 
+// One week (Monday to Sunday) of a daily series: the hits of its days.
+struct WeekCount {
+  ledger::Day monday = 0;
+  int64_t hits = 0;
+  // Every day of the week is in the series and counted whole.
+  bool complete = true;
+};
+// The weeks `days` (in day order) fall into, in order; a week holds at
+// least one of them.
+std::vector<WeekCount> Weeks(const std::vector<reportdb::DayCount>& days);
+
 // The days a report's daily series and runs are limited to (--from,
 // --to); either end may be open.
 struct DayLimit {

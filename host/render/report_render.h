@@ -84,11 +84,17 @@ std::string RenderCsv(const reportdb::Report& report,
 std::string RenderJson(const reportdb::Report& report,
                        const DayLimit& days = {});
 
-// A complete HTML page with inline CSS and inline SVG charts: no scripts
-// and no reference to any other file or address, so it opens offline. The
-// wide charts come twice, drawn for a wide and for a narrow window, and
-// the style sheet shows the one that fits, so that no label overlaps
-// another and none shrinks past reading on a phone.
+// A complete HTML page with inline CSS and inline SVG charts, and no
+// reference to any other file or address, so it opens offline. The wide
+// charts come twice, drawn for a wide and for a narrow window, and the
+// style sheet shows the one that fits, so that no label overlaps another
+// and none shrinks past reading on a phone. The style sheet has a dark
+// form (prefers-color-scheme) and a print form; a small inline script
+// sorts the tables by a clicked header, and the page reads the same
+// without it. A daily series of more than a quarter is drawn by week;
+// an axis whose days cross a year labels them with it. Cut texts have
+// the whole text on hover; status codes the label list calls "Others"
+// have their HTTP reason phrase beside them (web).
 std::string RenderHtml(const reportdb::Report& report,
                        const RenderOptions& options);
 

@@ -2,7 +2,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
 
+#include "host/render/json_layout.h"
 #include "host/render/report_days.h"
 #include "host/render/report_render.h"
 #include "host/render/report_statistics.h"
@@ -39,88 +42,102 @@ class CsvWriter {
   std::string* out_;
 };
 
-// Writes `items` as a JSON array, one item per line at `indent`.
 template <class Items, class ItemToJson>
-void JsonList(std::string& out, const Items& items, std::string_view indent,
-              ItemToJson to_json) {
-  if (items.empty()) {
-    out += "[]";
-    return;
+Json JsonList(const Items& items, ItemToJson to_json) {
+  Json list = Json::array();
+  for (const auto& item : items) list.push_back(to_json(item));
+  return list;
+}
+
+Json BucketJson(const Bucket& bucket) {
+  return {{"number", bucket.sort},
+          {"name", JsonText(bucket.label)},
+          {"hits", bucket.hits}};
+}
+
+Json UrlJson(const UrlCount& url) {
+  return {{"url", JsonText(url.url)}, {"hits", url.hits}};
+}
+
+Json StatusJson(const StatusCount& status) {
+  return {{"code", status.code},
+          {"label", JsonText(status.label)},
+          {"sort", status.sort},
+          {"hits", status.hits}};
+}
+
+Json DayJson(const reportdb::DayCount& day) {
+  return {{"day", ledger::DayText(day.day)},
+          {"weekday", WeekdayName(day.day)},
+          {"weekend", IsWeekend(day.day)},
+          {"complete", day.complete},
+          {"hits", day.hits},
+          {"hits_2xx", day.hits_by_class[0]},
+          {"hits_3xx", day.hits_by_class[1]},
+          {"hits_4xx", day.hits_by_class[2]},
+          {"hits_5xx", day.hits_by_class[3]}};
+}
+
+// A day of statistics: its date, the hits per status class, then each
+// figure the logs carried (a figure they did not carry has no key), the
+// time taken's as one object, and the top lists.
+Json StatisticsJson(const statistics::DayFigures& day, bool is_ftp) {
+  Json json = {{"date", ledger::DayText(day.day)}};
+  static constexpr std::string_view kClassKeys[] = {
+      "hits_1xx", "hits_2xx", "hits_3xx", "hits_4xx", "hits_5xx"};
+  for (size_t i = 0; i < day.hits_by_class.size(); ++i) {
+    json[std::string(kClassKeys[i])] = day.hits_by_class[i];
   }
-  out += "[\n";
-  for (size_t i = 0; i < items.size(); ++i) {
-    out += std::string(indent) + "  " + to_json(items[i]);
-    out += i + 1 < items.size() ? ",\n" : "\n";
+  auto add = [&](const char* key, const std::optional<statistics::Figure>& f) {
+    if (f) json[key] = f->value;
+  };
+  add("bytes_sent", day.bytes_sent);
+  add("bytes_received", day.bytes_received);
+  add("visitors", day.visitors);
+  if (is_ftp) add("sessions", day.sessions);
+  if (const std::optional<statistics::TimeTaken>& time = day.time_taken) {
+    // The mean as the other shapes show it, two decimals, so that every
+    // shape gives the same figure.
+    json["time_taken_ms"] = {{"p50", time->p50},
+                             {"p95", time->p95},
+                             {"p99", time->p99},
+                             {"mean", std::stod(MeanText(time->mean))}};
   }
-  out += std::string(indent) + "]";
-}
-
-template <class Numbers>
-std::string JsonNumbers(const Numbers& numbers) {
-  std::string out = "[";
-  for (size_t i = 0; i < numbers.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += std::to_string(numbers[i]);
+  for (const TopList& list : TopLists(day)) {
+    json[std::string(list.key)] =
+        JsonList(*list.urls, [&](const statistics::UrlValue& url) {
+          return Json{{"url", JsonText(url.url)},
+                      {std::string(list.value_key), url.value}};
+        });
   }
-  return out + "]";
+  return json;
 }
 
-std::string BucketJson(const Bucket& bucket) {
-  return "{\"number\": " + std::to_string(bucket.sort) +
-         ", \"name\": " + JsonString(bucket.label) +
-         ", \"hits\": " + std::to_string(bucket.hits) + "}";
-}
-
-std::string UrlJson(const UrlCount& url) {
-  return "{\"url\": " + JsonString(url.url) +
-         ", \"hits\": " + std::to_string(url.hits) + "}";
-}
-
-std::string DayJson(const reportdb::DayCount& day) {
-  return "{\"day\": " + JsonString(ledger::DayText(day.day)) +
-         ", \"weekday\": " + JsonString(WeekdayName(day.day)) +
-         ", \"weekend\": " + (IsWeekend(day.day) ? "true" : "false") +
-         ", \"complete\": " + (day.complete ? "true" : "false") +
-         ", \"hits\": " + std::to_string(day.hits) +
-         ", \"hits_2xx\": " + std::to_string(day.hits_by_class[0]) +
-         ", \"hits_3xx\": " + std::to_string(day.hits_by_class[1]) +
-         ", \"hits_4xx\": " + std::to_string(day.hits_by_class[2]) +
-         ", \"hits_5xx\": " + std::to_string(day.hits_by_class[3]) + "}";
-}
-
-void SiteJson(std::string& out, const SiteReport& site, bool is_ftp,
+Json SiteJson(const Report& report, const SiteReport& site,
               const DayLimit& days) {
-  const char* kIndent = "      ";
-  out += "    {\n";
-  out += std::string(kIndent) +
-         "\"identifier\": " + JsonString(site.identifier) + ",\n";
-  out += std::string(kIndent) + "\"name\": " + JsonString(site.name) + ",\n";
-  out += std::string(kIndent) + "\"weekdays\": ";
-  JsonList(out, site.weekdays, kIndent, BucketJson);
-  out += ",\n" + std::string(kIndent) + "\"months\": ";
-  JsonList(out, site.months, kIndent, BucketJson);
-  out += ",\n" + std::string(kIndent) +
-         "\"hours\": " + JsonNumbers(site.hours) + ",\n";
-  out += std::string(kIndent) + "\"statuses\": ";
-  JsonList(out, site.statuses, kIndent, [](const StatusCount& status) {
-    return "{\"code\": " + std::to_string(status.code) +
-           ", \"label\": " + JsonString(status.label) +
-           ", \"sort\": " + std::to_string(status.sort) +
-           ", \"hits\": " + std::to_string(status.hits) + "}";
-  });
-  out += ",\n" + std::string(kIndent) + "\"top_urls\": ";
-  JsonList(out, site.top_urls, kIndent, UrlJson);
+  const bool is_ftp = report.is_ftp;
+  Json json = {{"identifier", JsonText(site.identifier)},
+               {"name", JsonText(site.name)},
+               {"weekdays", JsonList(site.weekdays, BucketJson)},
+               {"months", JsonList(site.months, BucketJson)},
+               {"hours", site.hours},
+               {"statuses", JsonList(site.statuses, StatusJson)},
+               {"top_urls", JsonList(site.top_urls, UrlJson)}};
   if (is_ftp) {
-    out += ",\n" + std::string(kIndent) + "\"commands_without_path\": ";
-    JsonList(out, site.commands_without_path, kIndent, UrlJson);
+    json["commands_without_path"] =
+        JsonList(site.commands_without_path, UrlJson);
   }
-  out += ",\n" + std::string(kIndent) + "\"runs\": " + JsonNumbers(site.runs) +
-         ",\n";
-  out += std::string(kIndent) +
-         "\"runs_total\": " + std::to_string(site.runs_total) + ",\n";
-  out += std::string(kIndent) + "\"days\": ";
-  JsonList(out, ShownDays(site, days), kIndent, DayJson);
-  out += "\n    }";
+  json["runs"] = site.runs;
+  json["runs_total"] = site.runs_total;
+  json["days"] = JsonList(ShownDays(site, days), DayJson);
+  // Without a statistics database the report is what it always was.
+  if (report.has_statistics) {
+    json["statistics"] = JsonList(ShownStatistics(site, days),
+                                  [&](const statistics::DayFigures* day) {
+                                    return StatisticsJson(*day, is_ftp);
+                                  });
+  }
+  return json;
 }
 
 }  // namespace
@@ -179,26 +196,20 @@ std::string RenderCsv(const Report& report, const DayLimit& days) {
 }
 
 std::string RenderJson(const Report& report, const DayLimit& days) {
-  std::string out =
-      "{\n  \"server\": " + JsonString(report.server) +
-      ",\n  \"service\": " + (report.is_ftp ? "\"ftp\"" : "\"web\"") +
-      ",\n  \"sites\": ";
-  if (report.sites.empty()) {
-    out += "[]";
-  } else {
-    out += "[\n";
-    for (size_t i = 0; i < report.sites.size(); ++i) {
-      SiteJson(out, report.sites[i], report.is_ftp, days);
-      out += i + 1 < report.sites.size() ? ",\n" : "\n";
-    }
-    out += "  ]";
+  Json json = {{"server", JsonText(report.server)},
+               {"service", report.is_ftp ? "ftp" : "web"},
+               {"sites", JsonList(report.sites, [&](const SiteReport& site) {
+                  return SiteJson(report, site, days);
+                })}};
+  json["ledger"] = nullptr;
+  if (report.has_ledger) {
+    json["ledger"] = {{"runs", JsonList(ShownRuns(report, days),
+                                        [](const ledger::RunRow& run) {
+                                          return RunJson(run, false);
+                                        })}};
   }
-  out += ",\n  \"ledger\": ";
-  if (!report.has_ledger) return out + "null\n}\n";
-  out += "{\"runs\": ";
-  JsonList(out, ShownRuns(report, days), "  ",
-           [](const ledger::RunRow& run) { return RunJson(run, false); });
-  return out + "}\n}\n";
+  // Down to the lists of a site, one item a line; each item on one line.
+  return LaidOut(json, 4) + "\n";
 }
 
 }  // namespace velnor::host

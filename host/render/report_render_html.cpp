@@ -8,12 +8,14 @@
 #include <cmath>
 #include <vector>
 
+#include "host/render/overview_render.h"
 #include "host/render/report_contents.h"
 #include "host/render/report_days.h"
 #include "host/render/report_highlights.h"
 #include "host/render/report_render.h"
 #include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
+#include "reportdb/status_labels.h"
 
 namespace velnor::host {
 
@@ -85,6 +87,9 @@ table.runs th,table.runs td{padding:4px 14px;border-bottom:1px solid #e4e9ef;
  text-align:right}
 table.runs th:first-child,table.runs td:first-child{text-align:left}
 table.runs tfoot td{font-weight:700;border-top:2px solid #8896a8}
+table.sortable th{cursor:pointer;user-select:none}
+table.sortable th[aria-sort=ascending]::after{content:" \25B2";font-size:10px}
+table.sortable th[aria-sort=descending]::after{content:" \25BC";font-size:10px}
 table.statistics{border-collapse:collapse;font-size:13px}
 table.statistics th,table.statistics td{padding:3px 10px;text-align:right;
  border-bottom:1px solid #e4e9ef;white-space:nowrap}
@@ -99,6 +104,75 @@ table.top td:last-child{text-align:left}
  svg.wide{display:none}
  svg.narrow{display:block}
 }
+@media (prefers-color-scheme:dark){
+ body{background:#11161d;color:#d9e0e9}
+ header{background:#0c2340}
+ a,nav a{color:#8cbcf0}
+ section{background:#1a212b;box-shadow:0 1px 4px rgba(0,0,0,.5)}
+ section h2{color:#a9cdf3;border-bottom-color:#2d3846}
+ dt,.card span,.legend,svg .axis-title{color:#9eacbd;fill:#9eacbd}
+ .id{background:#2c5282}
+ .card{background:#232c38}
+ .card b{color:#a9cdf3}
+ svg text{fill:#c5cedb}
+ svg .value{fill:#e8edf3}
+ svg .grid{stroke:#2d3846}
+ svg .axis{stroke:#71819a}
+ svg .bar,.legend i{fill:#4c97dc;background:#4c97dc}
+ svg .bar.weekend,.legend i.weekend{fill:#a9cdf3;background:#a9cdf3}
+ .empty{color:#8d9aab}
+ table.runs th,table.runs td,table.statistics th,table.statistics td{
+  border-bottom-color:#2d3846}
+ table.runs tfoot td{border-top-color:#71819a}
+}
+@media print{
+ body{background:#fff;color:#000}
+ header{background:none;color:#000;padding:0 0 6px;border-bottom:2px solid #000}
+ nav{display:none}
+ main{max-width:none;padding:0}
+ section{box-shadow:none;border:1px solid #bbb;border-radius:0;
+  break-inside:avoid-page}
+ figure,table{break-inside:avoid}
+ svg.wide{display:block}
+ svg.narrow{display:none}
+ .scroll{overflow:visible}
+ table.sortable th::after{content:none}
+}
+)";
+
+// Sorts a table whose class is "sortable" by the column whose header is
+// clicked (again: the other way). Cells holding a number (digit groups
+// allowed) sort as numbers before those holding text; the rest of the
+// page does not need the script.
+constexpr std::string_view kSortScript = R"(
+document.querySelectorAll('table.sortable th').forEach(function (th) {
+  th.tabIndex = 0;
+  function sort() {
+    var table = th.closest('table'), body = table.tBodies[0];
+    var column = th.cellIndex;
+    var order = th.getAttribute('aria-sort') === 'ascending' ? -1 : 1;
+    function key(row) {
+      var cell = row.cells[column], text = cell ? cell.textContent.trim() : '';
+      return /^-?[0-9][0-9,]*(\.[0-9]+)?$/.test(text)
+          ? parseFloat(text.replace(/,/g, '')) : text;
+    }
+    var rows = Array.prototype.slice.call(body.rows);
+    rows.sort(function (a, b) {
+      var x = key(a), y = key(b);
+      if (typeof x !== typeof y) return typeof x === 'number' ? -1 : 1;
+      return (x < y ? -1 : x > y ? 1 : 0) * order;
+    });
+    rows.forEach(function (row) { body.appendChild(row); });
+    table.querySelectorAll('th').forEach(function (h) {
+      h.removeAttribute('aria-sort');
+    });
+    th.setAttribute('aria-sort', order > 0 ? 'ascending' : 'descending');
+  }
+  th.addEventListener('click', sort);
+  th.addEventListener('keydown', function (e) {
+    if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); sort(); }
+  });
+});
 )";
 
 std::string Escape(std::string_view raw) {
@@ -126,6 +200,85 @@ std::string Escape(std::string_view raw) {
     }
   }
   return escaped;
+}
+
+// Clean text cut to `columns` columns for a table cell; when cut, the
+// whole text is the title a browser shows on hover.
+std::string CutCell(std::string_view raw, size_t columns) {
+  std::string cut = CutText(raw, columns);
+  if (cut == CleanUtf8(raw, true)) return Escape(cut);
+  return fmt::format("<span title=\"{}\">{}</span>", Escape(raw), Escape(cut));
+}
+
+// The reason phrase HTTP gives a status code (RFC 9110 and the codes IIS
+// and common servers send); empty for a code it does not name. Shown
+// beside the codes the label list counts as "Others".
+std::string_view ReasonPhrase(int64_t code) {
+  static constexpr std::pair<int64_t, std::string_view> kPhrases[] = {
+      {100, "Continue"},
+      {101, "Switching Protocols"},
+      {102, "Processing"},
+      {103, "Early Hints"},
+      {200, "OK"},
+      {201, "Created"},
+      {202, "Accepted"},
+      {203, "Non-Authoritative Information"},
+      {204, "No Content"},
+      {205, "Reset Content"},
+      {206, "Partial Content"},
+      {207, "Multi-Status"},
+      {208, "Already Reported"},
+      {226, "IM Used"},
+      {300, "Multiple Choices"},
+      {301, "Moved Permanently"},
+      {302, "Found"},
+      {303, "See Other"},
+      {304, "Not Modified"},
+      {305, "Use Proxy"},
+      {307, "Temporary Redirect"},
+      {308, "Permanent Redirect"},
+      {400, "Bad Request"},
+      {401, "Unauthorized"},
+      {402, "Payment Required"},
+      {403, "Forbidden"},
+      {404, "Not Found"},
+      {405, "Method Not Allowed"},
+      {406, "Not Acceptable"},
+      {407, "Proxy Authentication Required"},
+      {408, "Request Timeout"},
+      {409, "Conflict"},
+      {410, "Gone"},
+      {411, "Length Required"},
+      {412, "Precondition Failed"},
+      {413, "Content Too Large"},
+      {414, "URI Too Long"},
+      {415, "Unsupported Media Type"},
+      {416, "Range Not Satisfiable"},
+      {417, "Expectation Failed"},
+      {421, "Misdirected Request"},
+      {422, "Unprocessable Content"},
+      {423, "Locked"},
+      {424, "Failed Dependency"},
+      {425, "Too Early"},
+      {426, "Upgrade Required"},
+      {428, "Precondition Required"},
+      {429, "Too Many Requests"},
+      {431, "Request Header Fields Too Large"},
+      {451, "Unavailable For Legal Reasons"},
+      {500, "Internal Server Error"},
+      {501, "Not Implemented"},
+      {502, "Bad Gateway"},
+      {503, "Service Unavailable"},
+      {504, "Gateway Timeout"},
+      {505, "HTTP Version Not Supported"},
+      {506, "Variant Also Negotiates"},
+      {507, "Insufficient Storage"},
+      {508, "Loop Detected"},
+      {511, "Network Authentication Required"}};
+  for (const auto& [known, phrase] : kPhrases) {
+    if (known == code) return phrase;
+  }
+  return "";
 }
 
 // 1234567 as "1,234,567". Written front to back: GCC 12 takes inserts
@@ -392,18 +545,25 @@ std::string RowCharts(const Entries& entries, std::string_view title,
 }
 
 // One row per status code: the code, then the label as stored, since
-// several codes may share the label "Others".
-std::string StatusChart(const SiteReport& site) {
+// several codes may share the label "Others"; for web, such a code has its
+// reason phrase beside it ("Others: Found").
+std::string StatusChart(const SiteReport& site, bool is_ftp) {
   if (site.statuses.empty()) {
     return "<p class=\"empty\">No status codes recorded.</p>\n";
   }
   return RowCharts(
-      site.statuses, "Status", [](const StatusCount& status, size_t max_chars) {
+      site.statuses, "Status",
+      [is_ftp](const StatusCount& status, size_t max_chars) {
         std::string code = std::to_string(status.code);
-        std::string label = CutText(status.label, max_chars - code.size() - 1);
+        std::string text = status.label;
+        if (!is_ftp && status.label == reportdb::kOtherStatusLabel &&
+            !ReasonPhrase(status.code).empty()) {
+          text += ": " + std::string(ReasonPhrase(status.code));
+        }
+        std::string label = CutText(text, max_chars - code.size() - 1);
         return Bar{fmt::format("<tspan class=\"code\">{}</tspan> {}", code,
                                Escape(label)),
-                   Escape(code + " " + status.label), status.hits};
+                   Escape(code + " " + text), status.hits};
       });
 }
 
@@ -419,21 +579,50 @@ std::string EntryChart(const std::vector<UrlCount>& entries,
   });
 }
 
+// A series longer than this many days is drawn a bar per week: a bar per
+// day of more than a quarter would be a few pixels wide on a desktop page
+// and less than one on a phone.
+constexpr size_t kLongSeriesDays = 92;
+
+// A day as an axis labels it: "06-30", or "2024-06-30" on an axis whose
+// days cross from one year into another, which would else be ambiguous.
+std::string AxisDay(ledger::Day day, bool with_year) {
+  std::string text = ledger::DayText(day);
+  return with_year ? text : text.substr(5);
+}
+
+bool CrossesYear(ledger::Day first, ledger::Day last) {
+  return ledger::DayText(first).substr(0, 4) !=
+         ledger::DayText(last).substr(0, 4);
+}
+
+// Bars of a dated series with a label under every few bars, as many as
+// fit; values show when there is room for them.
+std::string DatedChart(std::vector<Bar> bars,
+                       const std::vector<std::string>& labels,
+                       std::string_view x_title, const Frame& frame,
+                       bool with_year) {
+  // A label and a gap: "06-30" or "2024-06-30".
+  const double label_width = with_year ? 72 : 40;
+  const double slot = (frame.width - 80) / static_cast<double>(bars.size());
+  const size_t every =
+      std::max<size_t>(1, static_cast<size_t>(std::ceil(label_width / slot)));
+  for (size_t i = 0; i < bars.size(); i += every) bars[i].label = labels[i];
+  return ColumnChart(bars, x_title, frame, slot >= 6.0 * kValueCharWidth);
+}
+
 // The ledger's daily series: a bar per day, weekends darker, days counted
-// in part lighter. Dates label every few bars, as many as fit; values show
-// when there is room for them, and every bar's title has its day and hits.
+// in part lighter; every bar's title has its day and hits.
 std::string DayChart(const std::vector<reportdb::DayCount>& days,
                      const Frame& frame) {
-  constexpr double kLabelWidth = 40;  // "06-30" and a gap
-  const double slot = (frame.width - 80) / static_cast<double>(days.size());
-  const size_t every =
-      std::max<size_t>(1, static_cast<size_t>(std::ceil(kLabelWidth / slot)));
+  const bool with_year = CrossesYear(days.front().day, days.back().day);
   std::vector<Bar> bars;
-  for (size_t i = 0; i < days.size(); ++i) {
-    const reportdb::DayCount& day = days[i];
+  std::vector<std::string> labels;
+  for (const reportdb::DayCount& day : days) {
     std::string text = ledger::DayText(day.day);
     std::string marks = DayMarks(day);
-    bars.push_back({i % every == 0 ? text.substr(5) : "",
+    labels.push_back(AxisDay(day.day, with_year));
+    bars.push_back({"",
                     Escape(text + " " + WeekdayShortName(day.day) +
                            (marks.empty() ? "" : " (" + marks + ")")),
                     day.hits,
@@ -441,27 +630,61 @@ std::string DayChart(const std::vector<reportdb::DayCount>& days,
                         ? (IsWeekend(day.day) ? "bar weekend part" : "bar part")
                         : (IsWeekend(day.day) ? "bar weekend" : "bar")});
   }
-  return ColumnChart(bars, "Day (log time: UTC)", frame,
-                     slot >= 6.0 * kValueCharWidth);
+  return DatedChart(std::move(bars), labels, "Day (log time: UTC)", frame,
+                    with_year);
 }
 
-std::string DaySeries(const Report& report, const SiteReport& site,
-                      const DayLimit& limit) {
+// The same series a bar per week, labelled by its Monday; a week not
+// counted whole on all seven days is lighter.
+std::string WeekChart(const std::vector<reportdb::DayCount>& days,
+                      const Frame& frame) {
+  const std::vector<WeekCount> weeks = Weeks(days);
+  const bool with_year =
+      CrossesYear(weeks.front().monday, weeks.back().monday + 6);
+  std::vector<Bar> bars;
+  std::vector<std::string> labels;
+  for (const WeekCount& week : weeks) {
+    labels.push_back(AxisDay(week.monday, with_year));
+    bars.push_back({"",
+                    Escape("week of " + ledger::DayText(week.monday) +
+                           (week.complete ? "" : " (in part)")),
+                    week.hits, week.complete ? "bar" : "bar part"});
+  }
+  return DatedChart(std::move(bars), labels, "Week from Monday (log time: UTC)",
+                    frame, with_year);
+}
+
+// The figure of the dated series: by day, or by week for a long one.
+std::string DaysFigure(const Report& report, const SiteReport& site,
+                       const DayLimit& limit) {
+  const std::string caption = fmt::format("Hits by day ({})", kLogTimeNote);
   if (!report.has_ledger) {
-    return "<p class=\"empty\">No dates: there is no collection ledger beside "
-           "the databases.</p>\n";
+    return Figure(caption,
+                  "<p class=\"empty\">No dates: there is no collection "
+                  "ledger beside the databases.</p>\n");
   }
   std::vector<reportdb::DayCount> days = ShownDays(site, limit);
-  if (days.empty()) return "<p class=\"empty\">No days in the ledger.</p>\n";
-  return "<p class=\"legend\"><i></i>weekday<i class=\"weekend\"></i>"
-         "weekend<i class=\"part\"></i>counted in part so far</p>\n" +
-         DayChart(days, kWide) + DayChart(days, kNarrow);
+  if (days.empty()) {
+    return Figure(caption, "<p class=\"empty\">No days in the ledger.</p>\n");
+  }
+  if (days.size() > kLongSeriesDays) {
+    return Figure(
+        fmt::format("Hits by week ({} days; {})", days.size(), kLogTimeNote),
+        "<p class=\"legend\"><i></i>every day counted whole<i "
+        "class=\"part\"></i>some days missing or counted in part</p>\n" +
+            WeekChart(days, kWide) + WeekChart(days, kNarrow));
+  }
+  return Figure(caption,
+                "<p class=\"legend\"><i></i>weekday<i class=\"weekend\"></i>"
+                "weekend<i class=\"part\"></i>counted in part so far</p>\n" +
+                    DayChart(days, kWide) + DayChart(days, kNarrow));
 }
 
 std::string RunTable(const SiteReport& site) {
   if (site.runs.empty()) return "<p class=\"empty\">No runs recorded.</p>\n";
   std::string html =
-      "<table class=\"runs\"><thead><tr><th>Run</th><th>Hits</th></tr>"
+      "<table class=\"runs sortable\"><thead><tr><th>Run</th><th>Hits</th>"
+      "</tr>"
       "</thead><tbody>\n";
   for (size_t i = 0; i < site.runs.size(); ++i) {
     html += fmt::format("<tr><td>{}</td><td>{}</td></tr>\n", i + 1,
@@ -486,7 +709,7 @@ std::string StatisticsTables(const Report& report, const SiteReport& site,
     return "<p class=\"empty\">No days in the statistics.</p>\n";
   }
   std::string html =
-      "<div class=\"scroll\"><table class=\"statistics\"><thead><tr>"
+      "<div class=\"scroll\"><table class=\"statistics sortable\"><thead><tr>"
       "<th>Day</th>";
   for (const DayFigure& figure : FiguresOf(*days.front(), report.is_ftp)) {
     html += fmt::format("<th>{}</th>", Escape(figure.label));
@@ -514,8 +737,9 @@ std::string StatisticsTables(const Report& report, const SiteReport& site,
   if (tops.empty()) return html;
   return html +
          "<p class=\"legend\">Top URLs of each day by 404s, 5xx and time "
-         "taken</p>\n<div class=\"scroll\"><table class=\"statistics "
-         "top\"><thead><tr><th>Day</th><th>By</th><th>Value</th><th>URL</th>"
+         "taken</p>\n<div class=\"scroll\"><table class=\"statistics top "
+         "sortable\"><thead><tr><th>Day</th><th>By</th><th>Value</th><th>URL</"
+         "th>"
          "</tr></thead><tbody>\n" +
          tops + "</tbody></table></div>\n";
 }
@@ -566,10 +790,7 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
           "<section class=\"site\" id=\"site-{}\">\n<h2><span class=\"id\">"
           "Site {}</span>{}</h2>\n",
           index, Escape(site.identifier), name) +
-      Cards(site) +
-      Figure(fmt::format("Hits by day ({})", kLogTimeNote),
-             DaySeries(report, site, limit)) +
-      "<div class=\"pair\">\n" +
+      Cards(site) + DaysFigure(report, site, limit) + "<div class=\"pair\">\n" +
       Figure(fmt::format("Hits by day of week ({})", kNoYearNote),
              ColumnChart(BucketBars(site.weekdays), "Day of week", kSmall)) +
       Figure(fmt::format("Hits by month ({})", kNoYearNote),
@@ -577,7 +798,7 @@ std::string SiteHtml(const Report& report, const SiteReport& site, size_t index,
       "</div>\n" +
       Figure(fmt::format("Hits by hour ({}; {})", kLogTimeNote, kNoYearNote),
              HourChart(site)) +
-      Figure("Hits by status", StatusChart(site));
+      Figure("Hits by status", StatusChart(site, is_ftp));
   if (is_ftp) {
     html += Figure(fmt::format("Top {} paths", kTopUrlCount),
                    EntryChart(site.top_urls, "Path", "No paths recorded.")) +
@@ -620,33 +841,100 @@ std::string Contents(const Report& report, const DayLimit& limit) {
   if (runs.empty()) return html;
   html +=
       "<section class=\"contents\"><h2>Runs in the ledger</h2>"
-      "<div class=\"scroll\"><table class=\"runs\">\n";
+      "<div class=\"scroll\"><table class=\"runs sortable\">\n";
   std::vector<std::vector<std::string>> rows = RunRows(runs, false, 0);
   for (size_t i = 0; i < rows.size(); ++i) {
     const char* cell = i == 0 ? "th" : "td";
-    html += "<tr>";
+    html += i == 0 ? "<thead><tr>" : "<tr>";
     for (const std::string& text : rows[i]) {
-      html += fmt::format("<{0}>{1}</{0}>", cell, Escape(text));
+      html += fmt::format("<{0}>{1}</{0}>", cell, CutCell(text, 40));
     }
-    html += "</tr>\n";
+    html += i == 0 ? "</tr></thead><tbody>\n" : "</tr>\n";
   }
-  return html + "</table></div></section>\n";
+  return html + "</tbody></table></div></section>\n";
+}
+
+// The page up to its <main>: head, style sheet and the header with the
+// title, `facts` (markup) and when it was made.
+std::string PageStart(const std::string& title, const std::string& facts,
+                      const RenderOptions& options) {
+  return fmt::format(
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, "
+      "initial-scale=1\">\n<title>{}</title>\n"
+      "<style>{}</style>\n</head>\n<body>\n<header><h1>Usage report</h1>"
+      "{}<p>Made {}</p></header>\n<main>\n",
+      title, kStyle, facts, Escape(MadeStamp(options.made)));
+}
+
+// The rest of the page after its sections, with the script that sorts
+// its tables.
+std::string PageEnd() {
+  return fmt::format("</main>\n<script>{}</script>\n</body>\n</html>\n",
+                     kSortScript);
+}
+
+std::string OverviewRow(const OverviewLine& line) {
+  const bool read = line.problem.empty();
+  const bool days = read && line.has_ledger && line.days > 0;
+  const std::string server = Escape(line.server);
+  std::string html = fmt::format(
+      "<tr><td>{}</td><td>{}</td>",
+      read ? fmt::format("<a href=\"{}\">{}</a>",
+                         Escape(ServerPageName(line.server, line.is_ftp)),
+                         server)
+           : server,
+      line.is_ftp ? "FTP" : "web");
+  auto cell = [&](bool known, const std::string& text) {
+    html += fmt::format("<td>{}</td>", known ? text : "&ndash;");
+  };
+  cell(read && line.has_ledger, Grouped(line.days));
+  cell(days, ledger::DaysText(line.first_day, line.last_day));
+  cell(read, Grouped(line.hits));
+  cell(read, Grouped(line.errors));
+  const ledger::RunRow* run = line.last_run ? &*line.last_run : nullptr;
+  cell(run != nullptr, run ? Escape(ShownUtc(run->started).substr(0, 19)) : "");
+  cell(run != nullptr || !read,
+       read ? (run ? Escape(OutcomeShown(*run, false)) : "")
+            : CutCell("cannot be read: " + line.problem, 60));
+  return html + "</tr>\n";
 }
 
 }  // namespace
 
+std::string RenderOverviewHtml(const std::vector<OverviewLine>& lines,
+                               const std::string& where,
+                               const RenderOptions& options) {
+  std::string html = PageStart(
+      "Usage report: overview",
+      fmt::format("<p>{} &middot; {} server{} and service{}</p>", Escape(where),
+                  lines.size(), lines.size() == 1 ? "" : "s",
+                  lines.size() == 1 ? "" : "s"),
+      options);
+  html += "<section class=\"contents\"><h2>Servers</h2>\n";
+  if (lines.empty()) {
+    html += "<p class=\"empty\">No report databases.</p>\n";
+  } else {
+    html +=
+        "<div class=\"scroll\"><table class=\"runs sortable\"><thead><tr>"
+        "<th>Server</th><th>Service</th><th>Days</th><th>Collected</th>"
+        "<th>Hits</th><th>Errors (4xx, 5xx)</th><th>Last run (UTC)</th>"
+        "<th>Outcome</th></tr></thead><tbody>\n";
+    for (const OverviewLine& line : lines) html += OverviewRow(line);
+    html += "</tbody></table></div>\n";
+  }
+  return html + "</section>\n" + PageEnd();
+}
+
 std::string RenderHtml(const Report& report, const RenderOptions& options) {
   std::string server = Escape(report.server);
   std::string service = report.is_ftp ? "FTP" : "Web";
-  std::string html = fmt::format(
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, "
-      "initial-scale=1\">\n<title>Usage report: {} ({})</title>\n"
-      "<style>{}</style>\n</head>\n<body>\n<header><h1>Usage report</h1>"
-      "<p>Server {} &middot; {} service &middot; {} site{}</p>"
-      "<p>Made {}</p></header>\n<main>\n",
-      server, service, kStyle, server, service, report.sites.size(),
-      report.sites.size() == 1 ? "" : "s", Escape(MadeStamp(options.made)));
+  std::string html = PageStart(
+      fmt::format("Usage report: {} ({})", server, service),
+      fmt::format("<p>Server {} &middot; {} service &middot; {} site{}</p>",
+                  server, service, report.sites.size(),
+                  report.sites.size() == 1 ? "" : "s"),
+      options);
   html += Navigation(report) + Contents(report, options.days);
   if (report.sites.empty()) {
     html += "<p class=\"empty\">No hits recorded yet.</p>\n";
@@ -654,7 +942,7 @@ std::string RenderHtml(const Report& report, const RenderOptions& options) {
   for (size_t i = 0; i < report.sites.size(); ++i) {
     html += SiteHtml(report, report.sites[i], i, options.days);
   }
-  return html + "</main>\n</body>\n</html>\n";
+  return html + PageEnd();
 }
 
 }  // namespace velnor::host

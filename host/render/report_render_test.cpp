@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "host/render/json_layout.h"
+
 namespace velnor::host {
 
 using reportdb::Report;
@@ -95,6 +99,65 @@ TEST(RenderDataTest, CsvAndJsonEscapeWhatTheirSyntaxNeeds) {
   EXPECT_NE(json.find("\"hours\": [0, 0, 0, 0, 0, 2, 0,"), std::string::npos);
   EXPECT_NE(json.find("\"runs\": [4, 5],\n      \"runs_total\": 9,\n"),
             std::string::npos);
+}
+
+// Whatever the databases hold, the JSON parses and gives back the texts as
+// they were cleaned, and a ledger's runs come one a line.
+TEST(RenderDataTest, JsonParsesBackToTheReportsTexts) {
+  const std::string hostile = "/\b\f\x1b[2J\x7f\xC3\xA9\xF0\x9F\x98\x80\xff\"";
+  Report report = OneSite({2, 0, 1}, hostile);
+  report.sites[0].name = "Caf\xC3\xA9 \x01";
+  report.has_ledger = true;
+  ledger::RunRow run;
+  run.run_id = 7;
+  run.server = "SRV1";
+  run.sites = "1,2";
+  run.first_day = ledger::ParseDayText("2024-06-03");
+  run.last_day = ledger::ParseDayText("2024-06-04");
+  run.mode = "count";
+  run.started = "2024-06-05T02:00:00Z";
+  run.outcome = ledger::Outcome::kCompleted;
+  run.records = 12;
+  report.runs = {run, run};
+  report.runs[1].run_id = 8;
+  const std::string text = RenderJson(report);
+  const nlohmann::json json = nlohmann::json::parse(text);
+  const nlohmann::json& site = json["sites"][0];
+  EXPECT_EQ(site["top_urls"][0]["url"],
+            "/\b\f\x1b[2J\x7f\xC3\xA9\xF0\x9F\x98\x80\uFFFD\"");
+  EXPECT_EQ(site["name"], "Caf\xC3\xA9 \x01");
+  EXPECT_EQ(site["weekdays"][2]["hits"], 1);
+  const nlohmann::json& runs = json["ledger"]["runs"];
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0]["sites"], nlohmann::json::array({"1", "2"}));
+  EXPECT_EQ(runs[0]["ended"], nullptr);
+  EXPECT_EQ(runs[1]["first_day"], "2024-06-03");
+  EXPECT_EQ(runs[1]["outcome"], "completed");
+  EXPECT_NE(text.find("\"ledger\": {\n    \"runs\": [\n      {\"run\": 7, "),
+            std::string::npos)
+      << text;
+  // No raw control character reaches the output.
+  for (char c : text) {
+    EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << text;
+  }
+}
+
+TEST(JsonLayoutTest, SpreadsWhatHoldsObjectsDownToTheLevelAsked) {
+  const Json value = {
+      {"a", {1, 2}},
+      {"b", Json::array({{{"c", {{"d", 1}}}}, {{"e", nullptr}}})},
+      {"f", Json::object()}};
+  EXPECT_EQ(LaidOut(value, 0),
+            "{\"a\": [1, 2], \"b\": [{\"c\": {\"d\": 1}}, {\"e\": null}], "
+            "\"f\": {}}");
+  EXPECT_EQ(LaidOut(value, 2),
+            "{\n  \"a\": [1, 2],\n  \"b\": [\n    {\"c\": {\"d\": 1}},\n"
+            "    {\"e\": null}\n  ],\n  \"f\": {}\n}");
+  EXPECT_EQ(LaidOut(value, 3),
+            "{\n  \"a\": [1, 2],\n  \"b\": [\n    {\n      \"c\": {\"d\": 1}\n"
+            "    },\n    {\"e\": null}\n  ],\n  \"f\": {}\n}");
+  EXPECT_EQ(LaidOut(Json::array(), 5), "[]");
+  EXPECT_EQ(LaidOut(JsonText("\xff\t"), 0), "\"\uFFFD\\t\"");
 }
 
 }  // namespace

@@ -53,9 +53,9 @@ std::vector<DayFigure> FiguresOf(const statistics::DayFigures& day,
 }
 
 std::vector<TopList> TopLists(const statistics::DayFigures& day) {
-  return {{"top_404", "404s", &day.top_not_found},
-          {"top_5xx", "5xx", &day.top_server_errors},
-          {"top_time_taken", "Time taken (ms)", &day.top_time_taken}};
+  return {{"top_404", "404s", "hits", &day.top_not_found},
+          {"top_5xx", "5xx", "hits", &day.top_server_errors},
+          {"top_time_taken", "Time taken (ms)", "ms", &day.top_time_taken}};
 }
 
 }  // namespace velnor::host

@@ -39,8 +39,9 @@ std::string MeanText(double mean);
 
 // A day's three lists of top URLs, with their names.
 struct TopList {
-  std::string_view key;    // "top_404", "top_5xx", "top_time_taken"
-  std::string_view label;  // "404s", "5xx", "Time taken (ms)"
+  std::string_view key;        // "top_404", "top_5xx", "top_time_taken"
+  std::string_view label;      // "404s", "5xx", "Time taken (ms)"
+  std::string_view value_key;  // the value's name in JSON: "hits", "ms"
   const std::vector<statistics::UrlValue>* urls;
 };
 std::vector<TopList> TopLists(const statistics::DayFigures& day);

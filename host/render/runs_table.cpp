@@ -60,27 +60,27 @@ std::vector<std::vector<std::string>> RunRows(
   return rows;
 }
 
-std::string RunJson(const ledger::RunRow& run, bool running) {
-  std::string sites;
+Json RunJson(const ledger::RunRow& run, bool running) {
+  Json sites = Json::array();
   for (const std::string& site : automation::Split(run.sites, ",")) {
-    sites += (sites.empty() ? "" : ", ") + JsonString(site);
+    sites.push_back(JsonText(site));
   }
   const std::string outcome =
       running && run.outcome == ledger::Outcome::kInterrupted
           ? "running"
           : std::string(ledger::OutcomeText(run.outcome));
-  return "{\"run\": " + std::to_string(run.run_id) +
-         ", \"server\": " + JsonString(run.server) +
-         ", \"service\": " + (run.is_ftp ? "\"ftp\"" : "\"web\"") +
-         ", \"started\": " + JsonString(run.started) + ", \"ended\": " +
-         (run.ended.empty() ? "null" : JsonString(run.ended)) +
-         ", \"outcome\": " + JsonString(outcome) +
-         ", \"mode\": " + JsonString(run.mode) +
-         ", \"partial_day\": " + (run.partial_day ? "true" : "false") +
-         ", \"first_day\": " + JsonString(ledger::DayText(run.first_day)) +
-         ", \"last_day\": " + JsonString(ledger::DayText(run.last_day)) +
-         ", \"sites\": [" + sites +
-         "], \"records\": " + std::to_string(run.records) + "}";
+  return {{"run", run.run_id},
+          {"server", JsonText(run.server)},
+          {"service", run.is_ftp ? "ftp" : "web"},
+          {"started", JsonText(run.started)},
+          {"ended", JsonTextOrNull(run.ended)},
+          {"outcome", outcome},
+          {"mode", JsonText(run.mode)},
+          {"partial_day", run.partial_day},
+          {"first_day", ledger::DayText(run.first_day)},
+          {"last_day", ledger::DayText(run.last_day)},
+          {"sites", sites},
+          {"records", run.records}};
 }
 
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& rows,

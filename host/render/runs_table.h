@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/render/json_layout.h"
 #include "ledger/ledger_store.h"
 
 namespace velnor::host {
@@ -26,12 +27,12 @@ std::string WindowShown(const ledger::RunRow& run);
 std::vector<std::vector<std::string>> RunRows(
     const std::vector<ledger::RunRow>& runs, bool servers, int64_t running);
 
-// One run as a JSON object on one line: {"run": 3, "server": "SRV1",
+// One run as a JSON object: {"run": 3, "server": "SRV1",
 // "service": "web", "started": "2024-06-12T02:30:01Z", "ended": ... | null,
 // "outcome": "completed" (or "running", see RunRows), "mode": "count",
 // "partial_day": false, "first_day": "2024-06-11", "last_day":
 // "2024-06-11", "sites": ["1", "2"], "records": 1650}.
-std::string RunJson(const ledger::RunRow& run, bool running);
+Json RunJson(const ledger::RunRow& run, bool running);
 
 // `rows` (cells of clean text) as lines of columns two blanks apart, each
 // line starting with `indent`, trailing blanks dropped.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "host/render/json_layout.h"
 #include "host/render/text_format.h"
 
 namespace velnor::host {
@@ -102,42 +103,36 @@ void RenderCsv(const SitesListing& listing, std::ostream& out) {
   }
 }
 
-std::string JsonOrNull(const std::string& text) {
-  return text.empty() ? "null" : JsonString(text);
-}
-
-std::string JsonSite(const SiteRow& row) {
+Json JsonSite(const SiteRow& row) {
   const siteconfig::IisSite& site = row.site;
-  std::string exists = row.state == FolderState::kPresent   ? "true"
-                       : row.state == FolderState::kMissing ? "false"
-                                                            : "null";
-  return std::string("{") +
-         "\"service\": " + JsonString(ServiceWord(site.service)) +
-         ", \"id\": " + JsonString(site.id) +
-         ", \"name\": " + JsonString(site.name) +
-         ", \"log_directory\": " + JsonString(site.log_directory) +
-         ", \"folder\": " + JsonOrNull(row.folder) +
-         ", \"folder_exists\": " + exists + ", \"log_files\": " +
-         (row.state == FolderState::kPresent ? std::to_string(row.log_files)
-                                             : "null") +
-         ", \"folder_error\": " + JsonOrNull(row.folder_error) +
-         ", \"collected\": " + (site.not_collected.empty() ? "true" : "false") +
-         ", \"reason\": " + JsonOrNull(site.not_collected) + "}";
+  Json exists = row.state == FolderState::kPresent   ? Json(true)
+                : row.state == FolderState::kMissing ? Json(false)
+                                                     : Json(nullptr);
+  return {{"service", std::string(ServiceWord(site.service))},
+          {"id", JsonText(site.id)},
+          {"name", JsonText(site.name)},
+          {"log_directory", JsonText(site.log_directory)},
+          {"folder", JsonTextOrNull(row.folder)},
+          {"folder_exists", exists},
+          {"log_files", row.state == FolderState::kPresent ? Json(row.log_files)
+                                                           : Json(nullptr)},
+          {"folder_error", JsonTextOrNull(row.folder_error)},
+          {"collected", site.not_collected.empty()},
+          {"reason", JsonTextOrNull(site.not_collected)}};
 }
 
 void RenderJson(const SitesListing& listing, std::ostream& out) {
-  out << "{\n  \"server\": " << JsonString(listing.server)
-      << ",\n  \"service\": " << JsonString(ServiceWord(listing.service))
-      << ",\n  \"configuration\": " << JsonString(listing.configuration)
-      << ",\n  \"windows_directory\": " << JsonString(listing.windows_directory)
-      << ",\n  \"windows_directory_given\": "
-      << (listing.windows_directory_given ? "true" : "false")
-      << ",\n  \"unsupported\": " << JsonOrNull(listing.unsupported)
-      << ",\n  \"sites\": [";
-  for (size_t i = 0; i < listing.rows.size(); ++i) {
-    out << (i == 0 ? "\n    " : ",\n    ") << JsonSite(listing.rows[i]);
-  }
-  out << (listing.rows.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  Json sites = Json::array();
+  for (const SiteRow& row : listing.rows) sites.push_back(JsonSite(row));
+  const Json json = {
+      {"server", JsonText(listing.server)},
+      {"service", std::string(ServiceWord(listing.service))},
+      {"configuration", JsonText(listing.configuration)},
+      {"windows_directory", JsonText(listing.windows_directory)},
+      {"windows_directory_given", listing.windows_directory_given},
+      {"unsupported", JsonTextOrNull(listing.unsupported)},
+      {"sites", sites}};
+  out << LaidOut(json, 2) << "\n";  // one site a line
 }
 
 void RenderSitesFile(const SitesListing& listing, std::ostream& out) {

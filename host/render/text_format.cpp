@@ -1,4 +1,4 @@
-// Text for terminals, CSV and JSON from bytes of any kind: every function
+// Text for terminals and CSV from bytes of any kind: every function
 // here writes valid UTF-8, whatever the log or the database held.
 #include "host/render/text_format.h"
 
@@ -7,7 +7,6 @@
 #include <utf8proc.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/automation/text.h"
@@ -229,40 +228,6 @@ std::string CsvField(std::string_view raw) {
   for (char c : text) {
     if (c == '"') quoted += '"';
     quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string JsonString(std::string_view raw) {
-  std::string text = CleanUtf8(raw, false);
-  std::string quoted = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        quoted += "\\\"";
-        break;
-      case '\\':
-        quoted += "\\\\";
-        break;
-      case '\n':
-        quoted += "\\n";
-        break;
-      case '\r':
-        quoted += "\\r";
-        break;
-      case '\t':
-        quoted += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x",
-                        static_cast<unsigned>(c));
-          quoted += escape;
-        } else {
-          quoted += c;
-        }
-    }
   }
   return quoted + "\"";
 }

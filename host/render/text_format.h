@@ -1,5 +1,5 @@
 // Text helpers shared by the report and raw-listing renderers: UTF-8
-// cleaning, cutting to a width, CSV fields (RFC 4180) and JSON strings.
+// cleaning, cutting to a width and CSV fields (RFC 4180).
 #ifndef VELNOR_HOST_RENDER_TEXT_FORMAT_H_
 #define VELNOR_HOST_RENDER_TEXT_FORMAT_H_
 
@@ -52,9 +52,6 @@ size_t CharCount(std::string_view text);
 // One CSV field of cleaned text, quoted when it holds a comma, a quote or a
 // line end (quotes inside doubled).
 std::string CsvField(std::string_view raw);
-
-// A JSON string literal of cleaned text, quotes included.
-std::string JsonString(std::string_view raw);
 
 }  // namespace velnor::host
 

@@ -64,8 +64,11 @@ class Throttle {
 // platform/interrupt): the backend then clicks the window's cancel button.
 bool TakeInterrupt();
 
-// `text` with control characters as blanks, cut to `width` characters (UTF-8
-// sequences count as one) and ending in "..." when it was cut.
+// `text` with control characters as blanks (bytes that are not UTF-8 as
+// U+FFFD), cut to `width` terminal columns and ending in "..." when it was
+// cut. Columns are libutf8proc's: a wide (CJK) character or an emoji takes
+// two, a combining mark none; a cut never splits a user-perceived
+// character (a letter from its marks, an emoji sequence).
 std::string Ellipsize(std::string_view text, int width);
 
 }  // namespace velnor::forms::internal

@@ -4,6 +4,7 @@
 
 #include <time.h>
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +12,9 @@
 #include <charconv>
 #include <deque>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/automation/error_state.h"
 #include "platform/forms/backends.h"
@@ -136,27 +139,66 @@ bool TakeInterrupt() {
   return caught > delivered;
 }
 
+namespace {
+
+// One user-perceived character (a letter with its combining marks, an
+// emoji sequence) as the terminal gets it, and the columns it takes.
+struct Shown {
+  std::string bytes;
+  int columns = 0;
+};
+
+// `text` as such characters: control characters become blanks and bytes
+// that are not UTF-8 become U+FFFD, so that nothing moves the cursor.
+std::vector<Shown> ShownCharacters(std::string_view text) {
+  std::vector<Shown> shown;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  const auto size = static_cast<utf8proc_ssize_t>(text.size());
+  utf8proc_int32_t state = 0;
+  utf8proc_int32_t previous = -1;
+  for (utf8proc_ssize_t at = 0; at < size;) {
+    utf8proc_int32_t code = 0;
+    utf8proc_ssize_t length = utf8proc_iterate(bytes + at, size - at, &code);
+    std::string piece;
+    if (length < 1) {
+      code = 0xFFFD, length = 1, piece = "\xEF\xBF\xBD";
+    } else if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+      code = ' ', piece = " ";
+    } else {
+      piece = text.substr(static_cast<size_t>(at), static_cast<size_t>(length));
+    }
+    if (previous < 0 ||
+        utf8proc_grapheme_break_stateful(previous, code, &state)) {
+      shown.emplace_back();
+    }
+    // A cluster is as wide as its widest part: a wide letter's marks and
+    // the joined parts of an emoji sequence take no columns of their own.
+    shown.back().bytes += piece;
+    shown.back().columns =
+        std::max(shown.back().columns, std::max(utf8proc_charwidth(code), 0));
+    previous = code;
+    at += length;
+  }
+  return shown;
+}
+
+}  // namespace
+
 std::string Ellipsize(std::string_view text, int width) {
   if (width <= 0) return "";
-  // Character starts of `text`, counting a UTF-8 sequence as one.
-  std::vector<size_t> starts;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
-      starts.push_back(i);
-  }
-  std::string_view kept = text;
-  const char* tail = "";
-  if (starts.size() > static_cast<size_t>(width)) {
-    size_t keep = width > 3 ? static_cast<size_t>(width - 3) : 0;
-    kept = text.substr(0, starts[keep]);
-    tail = width > 3 ? "..." : "";
-    if (width <= 3) kept = text.substr(0, starts[static_cast<size_t>(width)]);
-  }
+  const std::vector<Shown> shown = ShownCharacters(text);
+  int columns = 0;
+  for (const Shown& character : shown) columns += character.columns;
+  const bool cut = columns > width;
+  const int room = cut && width > 3 ? width - 3 : width;
   std::string out;
-  for (char c : kept) {
-    out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+  columns = 0;
+  for (const Shown& character : shown) {
+    if (columns + character.columns > room) break;
+    out += character.bytes;
+    columns += character.columns;
   }
-  return out + tail;
+  return cut && width > 3 ? out + "..." : out;
 }
 
 }  // namespace internal

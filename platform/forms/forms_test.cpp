@@ -136,6 +136,29 @@ TEST_F(FormsTest, MessageBoxDefaultButtonAndEllipsis) {
   EXPECT_EQ(internal::Ellipsize("caf\xC3\xA9 au lait", 7), "caf\xC3\xA9...");
 }
 
+// Cut by the columns a terminal gives each character, never inside one.
+TEST_F(FormsTest, EllipsisMeasuresTerminalColumns) {
+  const std::string kanji =
+      "\u6F22\u5B57\u30C6\u30AD\u30B9\u30C8";  // 12 columns
+  EXPECT_EQ(internal::Ellipsize(kanji, 12), kanji);
+  EXPECT_EQ(internal::Ellipsize(kanji, 8), "\u6F22\u5B57...");
+  // Seven columns leave four before the dots: a wide character does not
+  // fit in the last one.
+  EXPECT_EQ(internal::Ellipsize("a" + kanji, 7), "a\u6F22...");
+  // A combining acute takes no column and stays with its letter.
+  const std::string decomposed = "cafe\u0301 au lait";
+  EXPECT_EQ(internal::Ellipsize(decomposed, 7), "cafe\u0301...");
+  EXPECT_EQ(internal::Ellipsize("cafe\u0301", 4), "cafe\u0301");
+  // An emoji sequence joined by ZWJ is one character of two columns.
+  const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+  EXPECT_EQ(internal::Ellipsize(family + "abcdef", 5), family + "...");
+  EXPECT_EQ(internal::Ellipsize(family + "abc", 5), family + "abc");
+  EXPECT_EQ(internal::Ellipsize("x\U0001F600y", 4), "x\U0001F600y");
+  EXPECT_EQ(internal::Ellipsize("x\U0001F600yz", 4), "x...");
+  // Bytes that are not UTF-8 cannot reach the terminal as they are.
+  EXPECT_EQ(internal::Ellipsize("a\xFF\x1B[2J", 10), "a\uFFFD [2J");
+}
+
 // Keeps what a StreamingGrid passes on.
 struct KeptRows : GridWriter {
   explicit KeptRows(std::vector<std::vector<std::string>>& rows) : rows(rows) {}

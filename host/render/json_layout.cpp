@@ -1,0 +1,85 @@
+// The layout of LaidOut: one member a line down to a given depth for what
+// holds objects, one line for the rest; scalars written by nlohmann's
+// serializer.
+#include "host/render/json_layout.h"
+
+#include "host/render/text_format.h"
+
+namespace velnor::host {
+namespace {
+
+bool HoldsObject(const Json& value) {
+  if (!value.is_structured()) return false;
+  for (const Json& item : value) {
+    if (item.is_object() || HoldsObject(item)) return true;
+  }
+  return false;
+}
+
+void AppendScalar(std::string& out, const Json& value) {
+  out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void AppendOneLine(std::string& out, const Json& value) {
+  if (value.is_object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& member : value.items()) {
+      if (!first) out += ", ";
+      first = false;
+      AppendScalar(out, Json(member.key()));
+      out += ": ";
+      AppendOneLine(out, member.value());
+    }
+    out += '}';
+  } else if (value.is_array()) {
+    out += '[';
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (i > 0) out += ", ";
+      AppendOneLine(out, value[i]);
+    }
+    out += ']';
+  } else {
+    AppendScalar(out, value);
+  }
+}
+
+void AppendLaidOut(std::string& out, const Json& value, int level,
+                   int spread_levels) {
+  const bool spread = !value.empty() && level < spread_levels &&
+                      ((level == 0 && value.is_object()) || HoldsObject(value));
+  if (!spread) {
+    AppendOneLine(out, value);
+    return;
+  }
+  const std::string inner(2 * (level + 1), ' ');
+  out += value.is_object() ? "{\n" : "[\n";
+  size_t i = 0;
+  for (const auto& item : value.items()) {
+    out += inner;
+    if (value.is_object()) {
+      AppendScalar(out, Json(item.key()));
+      out += ": ";
+    }
+    AppendLaidOut(out, item.value(), level + 1, spread_levels);
+    out += ++i < value.size() ? ",\n" : "\n";
+  }
+  out += std::string(2 * level, ' ');
+  out += value.is_object() ? '}' : ']';
+}
+
+}  // namespace
+
+Json JsonText(std::string_view text) { return Json(CleanUtf8(text, false)); }
+
+Json JsonTextOrNull(std::string_view text) {
+  return text.empty() ? Json(nullptr) : JsonText(text);
+}
+
+std::string LaidOut(const Json& value, int spread_levels) {
+  std::string out;
+  AppendLaidOut(out, value, 0, spread_levels);
+  return out;
+}
+
+}  // namespace velnor::host

@@ -1,0 +1,79 @@
+// The overview of a whole fleet: one line per server and service of a
+// folder or central store, as text, CSV, JSON or an HTML page that links
+// to each server's own page.
+#ifndef VELNOR_HOST_RENDER_OVERVIEW_RENDER_H_
+#define VELNOR_HOST_RENDER_OVERVIEW_RENDER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/render/report_days.h"
+#include "host/render/report_render.h"
+#include "ledger/ledger_store.h"
+#include "reportdb/report_reader.h"
+
+namespace velnor::host {
+
+// One server and service in the overview.
+struct OverviewLine {
+  std::string server;
+  bool is_ftp = false;
+  // Why its databases could not be read; the figures below are then
+  // unknown and not shown.
+  std::string problem;
+  bool has_ledger = false;
+  // Days the ledger holds counted for any site (within the day limit), and
+  // the first and last of them; 0 and no days without a ledger.
+  int64_t days = 0;
+  ledger::Day first_day = 0;
+  ledger::Day last_day = 0;
+  // Hits in the status tables, and of them those with a 4xx or 5xx status
+  // (the client's and the server's errors for web, the transient and
+  // permanent negative replies for FTP).
+  int64_t hits = 0;
+  int64_t errors = 0;
+  std::optional<ledger::RunRow> last_run;  // the ledger's latest run
+};
+
+// The line of `report` with its days limited to `days`.
+OverviewLine SummarizeReport(const reportdb::Report& report,
+                             const DayLimit& days);
+
+// The file name of a server's own page beside the overview page:
+// "SRV1-web.html" or "SRV1-ftp.html".
+std::string ServerPageName(const std::string& server, bool is_ftp);
+
+// `where` (the folder or URL) in a heading, then aligned columns: server,
+// service, days, first and last day, hits, errors, the last run's start
+// (UTC) and outcome. Unknown figures show as "-"; a set that could not be
+// read has its problem on the line's end.
+std::string RenderOverviewText(const std::vector<OverviewLine>& lines,
+                               const std::string& where,
+                               const RenderOptions& options);
+
+// RFC 4180 with a header: Server,Service,Days,First Day,Last Day,Hits,
+// Errors,Last Run,Last Run Started,Last Run Ended,Last Run Outcome,Problem.
+// Fields without a value are empty.
+std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines);
+
+// {"servers": [{"server": "SRV1", "service": "web", "days": 3 | null,
+//   "first_day": "2024-06-03" | null, "last_day": ... | null,
+//   "hits": 1650 | null, "errors": 12 | null,
+//   "last_run": {run as `velnor runs` writes it} | null,
+//   "problem": null | "..."}, ...]}
+// "days" and the days are null without a ledger, the figures null when
+// the set could not be read.
+std::string RenderOverviewJson(const std::vector<OverviewLine>& lines);
+
+// One page in the style of the server pages, a table of the lines whose
+// server names link to ServerPageName() beside it (none for a set that
+// could not be read).
+std::string RenderOverviewHtml(const std::vector<OverviewLine>& lines,
+                               const std::string& where,
+                               const RenderOptions& options);
+
+}  // namespace velnor::host
+
+#endif  // VELNOR_HOST_RENDER_OVERVIEW_RENDER_H_
