@@ -6,6 +6,7 @@
 // change to drop the bytes, a day without them, a day collected in part and
 // then finished, a repeat refused, and FTP logs with and without bytes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -331,6 +332,53 @@ Expected FromJson(const std::string& text) {
   return shown;
 }
 
+// `page` in the frame of a page whose script reads, once it is drawn,
+// the statistics tables as the browser shows them (a hidden table is
+// left out) and writes them as JSON into <pre id="read">.
+std::string DomReadingPage(const std::string& page) {
+  std::string srcdoc;
+  for (char c : page) {
+    srcdoc += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  }
+  return "<!DOCTYPE html><html><body><iframe id=\"page\" "
+         "style=\"width:1280px;height:3000px\" srcdoc=\"" +
+         srcdoc + "\"></iframe>" + R"(<script>
+addEventListener('load', () => {
+  const doc = document.getElementById('page').contentDocument;
+  const text = c => c.innerText.trim();
+  const out = [...doc.querySelectorAll('table.statistics')]
+      .filter(t => t.getBoundingClientRect().height > 0)
+      .map(t => ({top: t.classList.contains('top'),
+                  head: [...t.tHead.rows[0].cells].map(text),
+                  rows: [...t.tBodies[0].rows].map(r => [...r.cells].map(
+                      c => c.title ? c.title : text(c)))}));
+  const pre = document.createElement('pre');
+  pre.id = 'read';
+  pre.textContent = JSON.stringify(out);
+  document.body.appendChild(pre);
+});
+</script></body></html>)";
+}
+
+// The statistics tables read from the DOM, as the other formats' readers
+// give them; the top URLs whole, from their hover titles.
+Expected FromDom(const nlohmann::json& tables) {
+  Expected shown;
+  for (const nlohmann::json& table : tables) {
+    const std::vector<std::string> head = table.at("head");
+    for (const std::vector<std::string> row : table.at("rows")) {
+      if (!table.at("top")) {
+        AddRow(head, row, shown.figures);
+        continue;
+      }
+      EXPECT_EQ(row.size(), 4u);
+      shown.tops[row[0]][kListLabels.at(row[1])].emplace_back(
+          row[3], std::stol(row[2]));
+    }
+  }
+  return shown;
+}
+
 class CollectStatisticsTest : public ::testing::Test {
  protected:
   VelnorRun Velnor(const std::vector<std::string>& args,
@@ -377,6 +425,44 @@ class CollectStatisticsTest : public ::testing::Test {
       EXPECT_EQ(shown.figures, expected.figures) << format;
       EXPECT_EQ(shown.tops, expected.tops) << format;
     }
+  }
+
+  // Headless Chromium shows the page's statistics tables with `expected`.
+  void ExpectTheBrowserShows(const Expected& expected) {
+    if (access("/usr/bin/chromium", X_OK) != 0) {
+      VELNOR_SKIP_WITHOUT_TOOL("chromium is not installed (Debian package)");
+    }
+    VelnorRun page = Velnor({"report", "--db-dir", db_.string(), "--server",
+                             "SRV1", "--format", "html"},
+                            "2030-01-01T00:00:00Z");
+    ASSERT_EQ(page.status, 0) << page.err;
+    const fs::path reader = dir_.path() / "reader.html";
+    WriteFile(reader, DomReadingPage(page.out));
+    const fs::path log = dir_.path() / "chromium.log";
+    ProgramRun chromium = Shell(
+        "/usr/bin/chromium --headless --no-sandbox --disable-gpu "
+        "--disable-quic --no-first-run --disable-background-networking "
+        "--disable-component-update --disable-sync --user-data-dir=" +
+        (dir_.path() / "profile").string() +
+        " --window-size=1400,1000 --virtual-time-budget=5000 --dump-dom "
+        "file://" +
+        reader.string() + " 2>" + log.string());
+    ASSERT_EQ(chromium.status, 0) << ReadFile(log);
+    const size_t start = chromium.out.find("<pre id=\"read\">");
+    ASSERT_NE(start, std::string::npos) << ReadFile(log);
+    std::string json = chromium.out.substr(
+        start + 15, chromium.out.find("</pre>", start) - start - 15);
+    for (auto [entity, plain] : {std::pair{"&quot;", "\""},
+                                 {"&lt;", "<"},
+                                 {"&gt;", ">"},
+                                 {"&amp;", "&"}}) {
+      for (size_t at; (at = json.find(entity)) != std::string::npos;) {
+        json.replace(at, std::string(entity).size(), plain);
+      }
+    }
+    const Expected shown = FromDom(nlohmann::json::parse(json));
+    EXPECT_EQ(shown.figures, expected.figures) << "browser";
+    EXPECT_EQ(shown.tops, expected.tops) << "browser";
   }
 
   TempDir dir_{"collect_statistics"};
@@ -446,6 +532,7 @@ TEST_F(CollectStatisticsTest, AMonthEndWithAndWithoutBytesInEveryFormat) {
   EXPECT_FALSE(expected.figures.at("2024-02-01").contains("bytes_sent"));
   EXPECT_TRUE(expected.figures.at("2024-01-31").contains("bytes_sent"));
   ExpectEveryFormatShows(expected);
+  ExpectTheBrowserShows(expected);
 
   // The same run with --no-statistics keeps the counts only.
   fs::remove_all(db_);

@@ -17,6 +17,7 @@
 #include <climits>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -42,8 +43,9 @@ std::string Lower(std::string text) {
 }
 
 // A web log of `count` records of a few days of June 2024 whose URLs
-// differ in case (ASCII and not), quote, and repeat.
-std::string GeneratedLog(unsigned seed, int count) {
+// differ in case (ASCII and not), quote, and repeat; with `bytes`, the
+// bytes sent and received too (now and then none received).
+std::string GeneratedLog(unsigned seed, int count, bool bytes = false) {
   const char* urls[] = {"/",
                         "/A",
                         "/a",
@@ -61,15 +63,25 @@ std::string GeneratedLog(unsigned seed, int count) {
   std::ostringstream log;
   log << "#Software: Microsoft Internet Information Services 10.0\r\n"
          "#Version: 1.0\r\n#Date: 2024-06-01 00:00:00\r\n"
-         "#Fields: date time cs-method cs-uri-stem sc-status\r\n";
+      << "#Fields: date time cs-method cs-uri-stem sc-status"
+      << (bytes ? " sc-bytes cs-bytes" : "") << "\r\n";
   for (int i = 0; i < count; ++i) {
     char line[256];
-    std::snprintf(line, sizeof line, "2024-06-0%u %02u:%02u:00 GET %s %d\r\n",
+    std::snprintf(line, sizeof line, "2024-06-0%u %02u:%02u:00 GET %s %d",
                   1 + static_cast<unsigned>(rng() % 4),
                   static_cast<unsigned>(rng() % 24),
                   static_cast<unsigned>(rng() % 60), urls[rng() % 12],
                   statuses[rng() % 7]);
     log << line;
+    if (bytes) {
+      log << " " << rng() % 50000 << " ";
+      if (rng() % 8 == 0) {
+        log << "-";
+      } else {
+        log << 100 + rng() % 900;
+      }
+    }
+    log << "\r\n";
   }
   return log.str();
 }
@@ -81,7 +93,20 @@ std::string GeneratedLog(unsigned seed, int count) {
 struct LogFigures {
   int64_t records = 0;
   int64_t errors = 0;
+  // Sums of sc-bytes and cs-bytes; nothing when no record carried them.
+  std::optional<int64_t> sent;
+  std::optional<int64_t> received;
 };
+
+// `value` added to `sum` unless the log wrote none ("-").
+void AddAmount(const std::string& value, std::optional<int64_t>& sum) {
+  if (value != "-") sum = sum.value_or(0) + std::stoll(value);
+}
+
+// A sum as the overview's JSON gives it.
+nlohmann::json AmountJson(const std::optional<int64_t>& sum) {
+  return sum ? nlohmann::json(*sum) : nlohmann::json(nullptr);
+}
 
 LogFigures CountLogs(const fs::path& root) {
   LogFigures figures;
@@ -108,6 +133,8 @@ LogFigures CountLogs(const fs::path& root) {
               (values[i][0] == '4' || values[i][0] == '5')) {
             ++figures.errors;
           }
+          if (fields[i] == "sc-bytes") AddAmount(values[i], figures.sent);
+          if (fields[i] == "cs-bytes") AddAmount(values[i], figures.received);
         }
         EXPECT_TRUE(day >= "2024-06-01" && day <= "2024-06-05") << line;
         ++figures.records;
@@ -213,11 +240,12 @@ class PgStoreTest : public ::testing::Test {
     }
   }
 
-  void WriteGenerated(const std::string& server, int records) {
+  void WriteGenerated(const std::string& server, int records,
+                      bool bytes = false) {
     WriteFile(shares_ / server / "D$/Logs/W3SVC1/u_ex240601.log",
-              GeneratedLog(1, records));
+              GeneratedLog(1, records, bytes));
     WriteFile(shares_ / server / "D$/Logs/W3SVC2/u_ex240602.log",
-              GeneratedLog(2, records / 2));
+              GeneratedLog(2, records / 2, bytes));
     sites_[server + "/web"] = {"Main,D:\\Logs,1", "Bob's,D:\\Logs,2"};
   }
 
@@ -807,10 +835,31 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
                           "WHERE table_schema LIKE 'qdx_%_gen1' AND "
                           "udt_name = 'citext'"),
             (Rows{{"0"}}));
-  // Again: nothing is left to change.
+  // Its typeof is one PostgreSQL can inline into the check of counts.
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_proc p JOIN pg_namespace n "
+                          "ON n.oid = p.pronamespace WHERE n.nspname LIKE "
+                          "'qdx_%_gen1' AND p.proname = 'typeof' AND "
+                          "p.provolatile = 's'"),
+            (Rows{{"4"}}));
+  // Its counts tables leave room for raised rows beside the stored ones.
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_class c JOIN pg_namespace "
+                          "n ON n.oid = c.relnamespace WHERE n.nspname LIKE "
+                          "'qdx_%_gen1' AND c.relname = 'tblgeneral' AND "
+                          "'fillfactor=50' = ANY (c.reloptions)"),
+            (Rows{{"4"}}));
+  // A statistics schema with the indexes of the earlier design loses them.
+  server_.Exec(
+      "CREATE INDEX day_visitors_day ON velnor_statistics_gen1_web."
+      "day_visitors (site, log_day); CREATE INDEX day_urls_day ON "
+      "velnor_statistics_gen1_web.day_urls (site, log_day)");
+  // Again: nothing else is left to change.
   EXPECT_EQ(
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"}).status,
       0);
+  EXPECT_EQ(
+      server_.Query("SELECT count(*) FROM pg_indexes WHERE schemaname = "
+                    "'velnor_statistics_gen1_web' AND indexname LIKE '%_day'"),
+      (Rows{{"0"}}));
 
   // Collected into, both ways of counting (the per-record look-ups are
   // the ones that find "/A" and "/a" as one key through the new type's
@@ -859,7 +908,7 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   LayOutIisServer(shares_ / "IIS10" / "C$", shares_ / "IIS10" / "D$");
   sites_["IIS10/web"] = HandTypedWebSites();
   sites_["IIS10/ftp"] = HandTypedFtpSites();
-  WriteGenerated("GEN1", 600);
+  WriteGenerated("GEN1", 600, true);
   MakeBoth("IDLE");  // made, never collected
   for (auto [server, ftp] :
        {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
@@ -875,6 +924,10 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       LogFigures some = CountLogs(shares_ / folder);
       all.records += some.records;
       all.errors += some.errors;
+      if (some.sent) all.sent = all.sent.value_or(0) + *some.sent;
+      if (some.received) {
+        all.received = all.received.value_or(0) + *some.received;
+      }
     }
     return all;
   };
@@ -899,6 +952,9 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
                                     shares_ / "IIS10" / "D$", false));
   ASSERT_GT(expected[0].logs.errors, 0);
   ASSERT_GT(expected[3].logs.records, 0);
+  // One set logs its bytes, the others do not.
+  ASSERT_TRUE(expected[0].logs.sent.has_value());
+  ASSERT_FALSE(expected[2].logs.sent.has_value());
 
   std::vector<nlohmann::json> overviews;
   for (const std::vector<std::string>& where :
@@ -920,6 +976,9 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       EXPECT_EQ(lines[i]["service"], line.ftp ? "ftp" : "web");
       EXPECT_EQ(lines[i]["hits"], line.logs.records);
       EXPECT_EQ(lines[i]["errors"], line.logs.errors);
+      // From the statistics; unknown, not zero, where no log carried them.
+      EXPECT_EQ(lines[i]["bytes_sent"], AmountJson(line.logs.sent));
+      EXPECT_EQ(lines[i]["bytes_received"], AmountJson(line.logs.received));
       EXPECT_EQ(lines[i]["problem"], nullptr);
       if (line.server == "IDLE") {
         EXPECT_EQ(lines[i]["days"], nullptr);
@@ -946,15 +1005,20 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       {"report", "--db-dir", db_dir_.string(), "--ftp", "--format", "csv"});
   ASSERT_EQ(ftp.status, 0) << ftp.err;
   EXPECT_EQ(std::count(ftp.out.begin(), ftp.out.end(), '\n'), 2) << ftp.out;
+  auto csv_amount = [](const std::optional<int64_t>& sum) {
+    return sum ? std::to_string(*sum) : "";
+  };
   EXPECT_NE(ftp.out.find("\r\nIIS10,ftp,5,2024-06-01,2024-06-05," +
                          std::to_string(expected[3].logs.records) + "," +
-                         std::to_string(expected[3].logs.errors) + ",1,"),
+                         std::to_string(expected[3].logs.errors) + "," +
+                         csv_amount(expected[3].logs.sent) + "," +
+                         csv_amount(expected[3].logs.received) + ",1,"),
             std::string::npos)
       << ftp.out;
   VelnorRun text = Velnor({"report", "--db-dir", db_dir_.string()});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_TRUE(std::regex_search(
-      text.out, std::regex("\nIDLE +web +- +- +- +0 +0 +- +-\n")))
+      text.out, std::regex("\nIDLE +web +- +- +- +0 +0 +- +- +- +-\n")))
       << text.out;
   EXPECT_TRUE(std::regex_search(
       text.out,

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -566,6 +567,28 @@ addEventListener('load', () => {
 </script></body></html>)";
 }
 
+// The overview `page` in a frame, and a script that lists the links the
+// browser finds in its table as "<li>text -> href</li>".
+std::string LinkReadingPage(const std::string& page) {
+  std::string srcdoc;
+  for (char c : page) {
+    srcdoc += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  }
+  return "<!DOCTYPE html><html><body><iframe id=\"page\" srcdoc=\"" + srcdoc +
+         "\"></iframe>" + R"(<script>
+addEventListener('load', () => {
+  const doc = document.getElementById('page').contentDocument;
+  const list = document.createElement('ul');
+  for (const a of doc.querySelectorAll('table a')) {
+    const item = document.createElement('li');
+    item.textContent = a.textContent + ' -> ' + a.getAttribute('href');
+    list.appendChild(item);
+  }
+  document.body.appendChild(list);
+});
+</script></body></html>)";
+}
+
 // "2024-11-05", or with `short_year` "241105" as IIS names its logs.
 std::string DayName(std::chrono::sys_days day, bool short_year = false) {
   const std::chrono::year_month_day date{day};
@@ -696,6 +719,40 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
   EXPECT_EQ(
       dom["order"],
       nlohmann::json::parse(R"([["1","2","3"],["2","1","3"],["3","1","2"]])"));
+
+  // The overview page links each server and service of the folder to its
+  // own page, written beside it.
+  const nlohmann::json servers = nlohmann::json::parse(
+      Velnor("report --db-dir " + dir_ + " --format json").out)["servers"];
+  ASSERT_EQ(servers.size(), 2u);  // LONG1, and SRV1 made empty
+  fs::create_directories(dir_ + "/pages");
+  VelnorRun overview =
+      Velnor("report --db-dir " + dir_ + " --format html --output " + dir_ +
+             "/pages/index.html");
+  ASSERT_EQ(overview.status, 0) << overview.err;
+  WriteFile(dir_ + "/links.html",
+            LinkReadingPage(ReadFile(dir_ + "/pages/index.html")));
+  VelnorRun chromium = Chromium(
+      "--virtual-time-budget=5000 --dump-dom file://" + dir_ + "/links.html");
+  ASSERT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
+  std::vector<std::string> links;
+  static const std::regex kLink("<li>([^<]*) -&gt; ([^<]*)</li>");
+  for (std::sregex_iterator it(chromium.out.begin(), chromium.out.end(), kLink),
+       end;
+       it != end; ++it) {
+    links.push_back((*it)[1].str() + " " + (*it)[2].str());
+    const std::string own = ReadFile(dir_ + "/pages/" + (*it)[2].str());
+    EXPECT_NE(own.find("<title>Usage report: " + (*it)[1].str()),
+              std::string::npos)
+        << (*it)[2];
+  }
+  std::vector<std::string> expected;
+  for (const nlohmann::json& line : servers) {
+    const std::string server = line["server"];
+    expected.push_back(server + " " + server + "-" +
+                       line["service"].get<std::string>() + ".html");
+  }
+  EXPECT_EQ(links, expected) << chromium.out;
 }
 
 // The lines of `text` that contain `part`.

@@ -15,6 +15,8 @@
 // - Each table has one column more, "rowid" (a bigserial, last): the order
 //   rows were written in, which SQLite keeps by itself and the report
 //   reads rows by.
+// - The counts' table "tblgeneral" leaves half of each page free, so that
+//   raising a stored count does not index the row anew.
 // - Each schema has a function typeof(anyelement) that answers as SQLite's
 //   typeof does ('integer', 'real', 'text', 'null'), for the check of
 //   counts the in-memory counting makes.
@@ -36,8 +38,9 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 
 // Makes the schemas of `server`'s service (FTP with `is_ftp`) that do not
 // exist in the database `url`, each whole in one transaction. An existing
-// schema keeps its rows; one of the earlier design (citext text columns) is
-// brought to the current one in a transaction of its own. Returns the schema
+// schema keeps its rows; one of an earlier design (citext text columns, or
+// a typeof declared IMMUTABLE, which PostgreSQL cannot inline) is brought
+// to the current one in a transaction of its own. Returns the schema
 // names made and left, in report order. Raises automation::AutomationError
 // (permission denied, 70) naming the database and the reason when it cannot
 // connect or make a schema.

@@ -207,6 +207,17 @@ class ReportStore {
   void AppendNewByCopy(
       size_t table, const std::shared_ptr<ado::Connection>& cn,
       const std::vector<std::vector<automation::Variant>>& rows);
+  // Bulk-loads the staged `rows` not marked in `stored` into the report, in
+  // their order; false, doing nothing, when the engine has no bulk load.
+  bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                   const std::vector<std::vector<automation::Variant>>& rows,
+                   const std::vector<bool>& stored);
+  // When the report holds no row, bulk-loads all of the staged `rows` into
+  // it and returns true; false, doing nothing, when it holds rows or the
+  // engine has no bulk load.
+  bool CopiedIntoEmpty(
+      size_t table, const std::shared_ptr<ado::Connection>& cn,
+      const std::vector<std::vector<automation::Variant>>& rows);
   // Stages `rows` with multi-row INSERTs, for an engine without a bulk load.
   void StageWithInserts(
       size_t table, const std::shared_ptr<ado::Connection>& cn,

@@ -157,4 +157,6 @@ std::string ClearStaging(size_t table) {
   return "DELETE FROM " + StagingTable(table);
 }
 
+std::string AnyRow() { return "SELECT 1 FROM tblGeneral LIMIT 1"; }
+
 }  // namespace velnor::set_sql

@@ -58,6 +58,8 @@ std::vector<NewRowColumn> NewRowColumns(size_t table,
 std::string InsertNew(size_t table, std::string_view site_column);
 // Empties the staging table.
 std::string ClearStaging(size_t table);
+// One row when the report holds any row, none when it is empty.
+std::string AnyRow();
 
 }  // namespace velnor::set_sql
 

@@ -105,6 +105,13 @@ void ReportStore::AppendNewByCopy(
     stored.at(static_cast<size_t>(automation::CLng(update.Value(0)))) = true;
   }
   update.Close();
+  CopyNewRows(table, cn, rows, stored);
+}
+
+bool ReportStore::CopyNewRows(size_t table,
+                              const std::shared_ptr<ado::Connection>& cn,
+                              const std::vector<std::vector<Variant>>& rows,
+                              const std::vector<bool>& stored) {
   const std::vector<set_sql::NewRowColumn> columns =
       set_sql::NewRowColumns(table, site_column_);
   std::vector<std::string> names;
@@ -119,7 +126,22 @@ void ReportStore::AppendNewByCopy(
       row.push_back(rows[i][column.staged]);
     }
   }
-  if (!appended.empty()) cn->CopyRows("tblGeneral", names, appended);
+  return appended.empty() || cn->CopyRows("tblGeneral", names, appended);
+}
+
+// A report that holds no row yet (a server's first collection, or the
+// first into a new store) can hold none of the keys: its rows are all new,
+// and where the engine bulk-loads they are loaded at once, without the
+// staging and the UPDATE that would find nothing to raise.
+bool ReportStore::CopiedIntoEmpty(
+    size_t table, const std::shared_ptr<ado::Connection>& cn,
+    const std::vector<std::vector<Variant>>& rows) {
+  ado::Command& probe = PreparedCommand(cn, set_sql::AnyRow());
+  probe.Execute();
+  const bool empty = probe.Eof();
+  probe.Close();
+  return empty &&
+         CopyNewRows(table, cn, rows, std::vector<bool>(rows.size(), false));
 }
 
 bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
@@ -153,13 +175,14 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   }
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
-    PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
-    PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
     std::vector<std::vector<Variant>> rows;
     rows.reserve(groups.size());
     for (size_t i = 0; i < groups.size(); ++i) {
       rows.push_back(StagedRow(table, i, groups[i].first));
     }
+    if (CopiedIntoEmpty(table, cn, rows)) return;
+    PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
+    PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
     const bool copied = cn->CopyRows(set_sql::StagingTable(table),
                                      set_sql::StagedColumnNames(table), rows);
     if (!copied) StageWithInserts(table, cn, rows);

@@ -50,6 +50,7 @@ const std::vector<ledger::LedgerTable>& StatisticsTables();
 bool CreateStatistics(const std::string& path);
 // Makes the statistics schema of `server`'s service in the store `url`
 // when it does not exist (see ledger::CreatePgTables); true when it did.
+// One that exists loses the indexes an earlier design gave its tables.
 bool CreatePgStatistics(const std::string& url, std::string_view server,
                         bool is_ftp);
 // Whether the store `url` holds that schema. Raises

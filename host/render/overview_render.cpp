@@ -6,6 +6,7 @@
 
 #include "host/render/json_layout.h"
 #include "host/render/report_contents.h"
+#include "host/render/report_statistics.h"
 #include "host/render/runs_table.h"
 #include "host/render/text_format.h"
 
@@ -18,8 +19,22 @@ std::string OrDash(bool known, const std::string& text) {
   return known ? text : "-";
 }
 
-// The cells of a line: days, first day, last day, hits, errors, last
-// run's start and outcome.
+std::string BytesText(const std::optional<int64_t>& bytes) {
+  return bytes ? std::to_string(*bytes) : "-";
+}
+
+Json BytesJson(const std::optional<int64_t>& bytes) {
+  return bytes ? Json(*bytes) : Json(nullptr);
+}
+
+// Adds `figure`, when the logs carried it, to `sum`.
+void AddBytes(const std::optional<statistics::Figure>& figure,
+              std::optional<int64_t>& sum) {
+  if (figure) sum = sum.value_or(0) + figure->value;
+}
+
+// The cells of a line: days, first day, last day, hits, errors, bytes
+// sent and received, last run's start and outcome.
 std::vector<std::string> Cells(const OverviewLine& line) {
   const bool read = line.problem.empty();
   const bool days = read && line.has_ledger && line.days > 0;
@@ -32,6 +47,8 @@ std::vector<std::string> Cells(const OverviewLine& line) {
       OrDash(days, ledger::DayText(line.last_day)),
       OrDash(read, std::to_string(line.hits)),
       OrDash(read, std::to_string(line.errors)),
+      BytesText(line.bytes_sent),
+      BytesText(line.bytes_received),
       OrDash(run != nullptr, run ? ShownUtc(run->started).substr(0, 19) : ""),
       OrDash(run != nullptr, run ? OutcomeShown(*run, false) : "")};
 }
@@ -52,6 +69,10 @@ OverviewLine SummarizeReport(const reportdb::Report& report,
     }
     for (const reportdb::DayCount& day : ShownDays(site, days)) {
       counted.insert(day.day);
+    }
+    for (const statistics::DayFigures* day : ShownStatistics(site, days)) {
+      AddBytes(day->bytes_sent, line.bytes_sent);
+      AddBytes(day->bytes_received, line.bytes_received);
     }
   }
   line.days = static_cast<int64_t>(counted.size());
@@ -75,7 +96,7 @@ std::string RenderOverviewText(const std::vector<OverviewLine>& lines,
   if (lines.empty()) return text + "No report databases.\n";
   std::vector<std::vector<std::string>> rows = {
       {"server", "service", "days", "first day", "last day", "hits", "errors",
-       "last run (UTC)", "outcome"}};
+       "bytes sent", "bytes received", "last run (UTC)", "outcome"}};
   for (const OverviewLine& line : lines) {
     rows.push_back(Cells(line));
     if (!line.problem.empty()) {
@@ -87,8 +108,9 @@ std::string RenderOverviewText(const std::vector<OverviewLine>& lines,
 
 std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines) {
   std::string out =
-      "Server,Service,Days,First Day,Last Day,Hits,Errors,Last Run,Last Run "
-      "Started,Last Run Ended,Last Run Outcome,Problem\r\n";
+      "Server,Service,Days,First Day,Last Day,Hits,Errors,Bytes Sent,Bytes "
+      "Received,Last Run,Last Run Started,Last Run Ended,Last Run "
+      "Outcome,Problem\r\n";
   for (const OverviewLine& line : lines) {
     std::vector<std::string> cells = Cells(line);
     for (std::string& cell : cells) {
@@ -102,10 +124,12 @@ std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines) {
                                        cells[4],
                                        cells[5],
                                        cells[6],
+                                       cells[7],
+                                       cells[8],
                                        run ? std::to_string(run->run_id) : "",
                                        run ? run->started : "",
                                        run ? run->ended : "",
-                                       cells[8],
+                                       cells[10],
                                        line.problem};
     // Appended piece by piece: GCC 12 takes "," + field for overlapping
     // copies (-Wrestrict) in optimised builds.
@@ -132,6 +156,8 @@ std::string RenderOverviewJson(const std::vector<OverviewLine>& lines) {
         days ? Json(ledger::DayText(line.last_day)) : Json(nullptr);
     json["hits"] = read ? Json(line.hits) : Json(nullptr);
     json["errors"] = read ? Json(line.errors) : Json(nullptr);
+    json["bytes_sent"] = BytesJson(line.bytes_sent);
+    json["bytes_received"] = BytesJson(line.bytes_received);
     json["last_run"] =
         line.last_run ? RunJson(*line.last_run, false) : Json(nullptr);
     json["problem"] = JsonTextOrNull(line.problem);

@@ -34,6 +34,11 @@ struct OverviewLine {
   // permanent negative replies for FTP).
   int64_t hits = 0;
   int64_t errors = 0;
+  // Bytes sent (sc-bytes) and received (cs-bytes) on the days within the
+  // limit, from the statistics database; nothing without one, or when no
+  // log of those days carried the field.
+  std::optional<int64_t> bytes_sent;
+  std::optional<int64_t> bytes_received;
   std::optional<ledger::RunRow> last_run;  // the ledger's latest run
 };
 
@@ -46,25 +51,27 @@ OverviewLine SummarizeReport(const reportdb::Report& report,
 std::string ServerPageName(const std::string& server, bool is_ftp);
 
 // `where` (the folder or URL) in a heading, then aligned columns: server,
-// service, days, first and last day, hits, errors, the last run's start
-// (UTC) and outcome. Unknown figures show as "-"; a set that could not be
-// read has its problem on the line's end.
+// service, days, first and last day, hits, errors, bytes sent and
+// received, the last run's start (UTC) and outcome. Unknown figures show as
+// "-"; a set that could not be read has its problem on the line's end.
 std::string RenderOverviewText(const std::vector<OverviewLine>& lines,
                                const std::string& where,
                                const RenderOptions& options);
 
 // RFC 4180 with a header: Server,Service,Days,First Day,Last Day,Hits,
-// Errors,Last Run,Last Run Started,Last Run Ended,Last Run Outcome,Problem.
+// Errors,Bytes Sent,Bytes Received,Last Run,Last Run Started,Last Run
+// Ended,Last Run Outcome,Problem.
 // Fields without a value are empty.
 std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines);
 
 // {"servers": [{"server": "SRV1", "service": "web", "days": 3 | null,
 //   "first_day": "2024-06-03" | null, "last_day": ... | null,
 //   "hits": 1650 | null, "errors": 12 | null,
+//   "bytes_sent": 5120000 | null, "bytes_received": 81000 | null,
 //   "last_run": {run as `velnor runs` writes it} | null,
 //   "problem": null | "..."}, ...]}
 // "days" and the days are null without a ledger, the figures null when
-// the set could not be read.
+// the set could not be read, the bytes null when they are not known.
 std::string RenderOverviewJson(const std::vector<OverviewLine>& lines);
 
 // One page in the style of the server pages, a table of the lines whose

@@ -892,6 +892,9 @@ std::string OverviewRow(const OverviewLine& line) {
   cell(days, ledger::DaysText(line.first_day, line.last_day));
   cell(read, Grouped(line.hits));
   cell(read, Grouped(line.errors));
+  cell(line.bytes_sent.has_value(), Grouped(line.bytes_sent.value_or(0)));
+  cell(line.bytes_received.has_value(),
+       Grouped(line.bytes_received.value_or(0)));
   const ledger::RunRow* run = line.last_run ? &*line.last_run : nullptr;
   cell(run != nullptr, run ? Escape(ShownUtc(run->started).substr(0, 19)) : "");
   cell(run != nullptr || !read,
@@ -918,7 +921,8 @@ std::string RenderOverviewHtml(const std::vector<OverviewLine>& lines,
     html +=
         "<div class=\"scroll\"><table class=\"runs sortable\"><thead><tr>"
         "<th>Server</th><th>Service</th><th>Days</th><th>Collected</th>"
-        "<th>Hits</th><th>Errors (4xx, 5xx)</th><th>Last run (UTC)</th>"
+        "<th>Hits</th><th>Errors (4xx, 5xx)</th><th>Bytes sent</th>"
+        "<th>Bytes received</th><th>Last run (UTC)</th>"
         "<th>Outcome</th></tr></thead><tbody>\n";
     for (const OverviewLine& line : lines) html += OverviewRow(line);
     html += "</tbody></table></div>\n";
