@@ -3,10 +3,11 @@
 // the same logs give the same rows in every table and the same report; the
 // store's ledger answers every run as a folder's does; collectors of four
 // servers run at once; two of one server do not, and count the same days
-// once; a server stopped in the middle of a run leaves nothing
-// half-written; a missing table costs error-log lines and the run goes on,
-// as with files; a URL holding a NUL byte is refused alike by either store
-// and either way of counting.
+// once, and one waiting for the other stops at SIGTERM; a server stopped
+// in the middle of a run leaves nothing half-written, and a connection
+// lost while it commits is not reported as either outcome; a missing table
+// costs error-log lines and the run goes on, as with files; a URL holding
+// a NUL byte is refused alike by either store and either way of counting.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -427,10 +428,35 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
       << refused.err;
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
-  // One that waits for the lock gets it when the first commits, and finds
-  // the days counted: they are counted once.
+  // One that waits for the lock stops waiting at SIGTERM, as Cancel.
   std::vector<std::string> waiting = Collect("srva", false, true);
   waiting.insert(waiting.end(), {"--wait", "120"});
+  const fs::path stopped_dir = tmp_.path() / "stopped";
+  fs::create_directories(stopped_dir);
+  const pid_t stopped = StartVelnor(waiting, stopped_dir);
+  const std::string its_name =
+      "velnor process " + std::to_string(stopped) + ", started %";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !server_
+                    .Query(
+                        "SELECT 1 FROM pg_stat_activity WHERE "
+                        "application_name LIKE '" +
+                        its_name + "'")
+                    .empty();
+      },
+      std::chrono::seconds(30)));
+  ::kill(stopped, SIGTERM);
+  EXPECT_TRUE(EndsWithin(stopped, std::chrono::seconds(5)))
+      << "still waiting for the lock 5 s after SIGTERM";
+  VelnorRun cancelled = FinishVelnor(stopped, stopped_dir);
+  EXPECT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_NE(cancelled.err.find("velnor: cancelled before the run started; "
+                               "nothing was collected"),
+            std::string::npos)
+      << cancelled.err;
+  // One that waits for the lock gets it when the first commits, and finds
+  // the days counted: they are counted once.
   const fs::path waiting_dir = tmp_.path() / "waiting";
   fs::create_directories(waiting_dir);
   const pid_t second = StartVelnor(waiting, waiting_dir);
@@ -463,6 +489,50 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   std::string log = ReadFile(tmp_.path() / "pg-errors.log");
   EXPECT_NE(log.find("Disk or network error."), std::string::npos) << log;
   ASSERT_EQ(server_.Restart(), "");
+  EXPECT_EQ(Tables("SRVA", false, true), before);
+
+  // The connection lost during COMMIT (held there by a deferred trigger):
+  // whether the run was kept cannot be told, and is not claimed either way.
+  server_.Exec(
+      "CREATE FUNCTION velnor_ledger_srva_web.slow() RETURNS trigger "
+      "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END "
+      "$$; CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON "
+      "velnor_ledger_srva_web.run_days DEFERRABLE INITIALLY DEFERRED FOR EACH "
+      "ROW EXECUTE FUNCTION velnor_ledger_srva_web.slow()");
+  sites_["SRVA/web"] = {"Late,D:\\Logs,4"};
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC4/u_ex240601.log",
+            GeneratedLog(5, 100));
+  const fs::path late_dir = tmp_.path() / "late";
+  fs::create_directories(late_dir);
+  const pid_t late = StartVelnor(Collect("SRVA", false, true), late_dir);
+  const std::string committing =
+      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+      "process " +
+      std::to_string(late) + "' AND query = 'COMMIT' AND state = 'active'";
+  Rows backend;
+  EXPECT_TRUE(
+      WaitFor([&] { return !(backend = server_.Query(committing)).empty(); },
+              std::chrono::seconds(60)));
+  ASSERT_FALSE(backend.empty());
+  server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
+  VelnorRun unknown = FinishVelnor(late, late_dir);
+  EXPECT_EQ(unknown.status, 1) << unknown.err;
+  EXPECT_NE(unknown.err.find("this run may or may not have been stored: "
+                             "Disk or network error."),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_NE(unknown.err.find("see which with velnor runs --db-url " +
+                             server_.Url() + " --server SRVA (run "),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_EQ(unknown.err.find("nothing of this run was stored"),
+            std::string::npos)
+      << unknown.err;
+  // Its ledger row is left as the lost commit left it: not marked failed.
+  EXPECT_EQ(server_.Query("SELECT ended, outcome FROM "
+                          "velnor_ledger_srva_web.runs ORDER BY run_id DESC "
+                          "LIMIT 1"),
+            (Rows{{"NULL", "NULL"}}));
   EXPECT_EQ(Tables("SRVA", false, true), before);
 }
 
@@ -767,6 +837,27 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
               std::string::npos)
         << twice.err;
   }
+  same_everywhere();
+  // A folder without a ledger leaves the store none either: its counts
+  // are of days no ledger knows, so a collection is refused in both alike,
+  // and the reports say the same.
+  fs::remove(db_dir_ / ledger::LedgerFileName("GEN1", false));
+  ASSERT_EQ(Velnor(overwrite).status, 0);
+  same_everywhere();
+  for (bool postgres : {true, false}) {
+    VelnorRun refused = Velnor(Collect("GEN1", false, postgres));
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("hold counts, but there is no collection "
+                               "ledger beside them"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_EQ(Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-url",
+                    server_.Url()})
+                .out,
+            Velnor({"report", "--server", "GEN1", "--format", "csv", "--db-dir",
+                    db_dir_.string()})
+                .out);
   same_everywhere();
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/automation/text.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::reportdb {
 
@@ -69,6 +70,7 @@ std::unique_ptr<PgRunLock> PgRunLock::Acquire(const std::string& url,
     if (!taken.empty() && taken[0][0] == std::string("t")) {
       return std::unique_ptr<PgRunLock>(new PgRunLock(std::move(connection)));
     }
+    if (interrupt::Interrupted()) return nullptr;
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

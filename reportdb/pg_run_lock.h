@@ -20,8 +20,10 @@ class PgRunLock {
   // Takes the lock of `server`'s service (FTP with `is_ftp`) in the
   // database `url`, waiting up to `wait_seconds` for another run to end.
   // Returns null, with `holder` describing the run that has it (its
-  // process, start and machine), when it cannot be had. Raises
-  // ado::pg::PgError when the database cannot be reached.
+  // process, start and machine), when it cannot be had. An interrupt
+  // (interrupt::Interrupted()) ends the wait at once: null, `holder` left
+  // as it was. Raises ado::pg::PgError when the database cannot be
+  // reached.
   static std::unique_ptr<PgRunLock> Acquire(const std::string& url,
                                             const std::string& server,
                                             bool is_ftp, double wait_seconds,

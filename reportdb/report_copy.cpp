@@ -112,10 +112,18 @@ StoreLedger FindStoreLedger(PgConnection& store, std::string schema,
 // `schema`; none when empty) into the store's, inside the store's open
 // transaction: made when missing, emptied first when it exists
 // (overwriting: the counts it spoke of are replaced). Without one in the
-// folder the store keeps none either, as the folder's counts had none.
+// folder the store keeps none either, as the folder's counts had none: an
+// empty ledger would say none of the copied days were counted, and let a
+// collection count them again where the folder's refuses to.
 int64_t CopyLedger(PgConnection& store, ado::Session& session,
                    const std::string& schema, const StoreLedger& target) {
   const std::string qualified = QuoteIdentifier(target.schema) + ".";
+  if (schema.empty()) {
+    if (target.exists) {
+      store.Exec("DROP SCHEMA " + QuoteIdentifier(target.schema) + " CASCADE");
+    }
+    return 0;
+  }
   if (target.exists) {
     std::string tables;
     for (const ledger::LedgerTable& table : *target.tables) {
@@ -123,9 +131,7 @@ int64_t CopyLedger(PgConnection& store, ado::Session& session,
           (tables.empty() ? "" : ", ") + qualified + std::string(table.name);
     }
     store.Exec("TRUNCATE " + tables);
-  }
-  if (schema.empty()) return 0;
-  if (!target.exists) {
+  } else {
     store.Exec(ledger::TablesSchemaStatements(target.schema, *target.tables));
   }
   int64_t copied = 0;

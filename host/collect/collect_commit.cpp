@@ -27,15 +27,11 @@ std::string CountedRecordByRecordNote(const RunSummary& summary) {
 
 }  // namespace
 
-// Writes the run's end and its ledger rows into the run's session, checks
-// them against what other runs committed meanwhile (`before`: the ledger
-// the run was planned on) and commits it. Why nothing was stored, or empty
-// when all was.
-std::string CommitRun(ado::Session& session, const JoinedSchemas& schemas,
-                      int64_t run_id, const CollectedGroups& collected,
-                      const RunLedger* recorder,
-                      const RunStatisticsObserver* statistics,
-                      const ledger::LedgerContents& before) {
+RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
+                    int64_t run_id, const CollectedGroups& collected,
+                    const RunLedger* recorder,
+                    const RunStatisticsObserver* statistics,
+                    const ledger::LedgerContents& before) {
   const bool cancelled = collected.summary.cancel_confirmed;
   const std::string& ledger_schema = schemas.ledger;
   try {
@@ -56,13 +52,17 @@ std::string CommitRun(ado::Session& session, const JoinedSchemas& schemas,
           .Write(run_id, statistics->statistics());
     }
     session.Commit();
+  } catch (const ado::CommitOutcomeUnknown& error) {
+    WriteErrorLog(error.number(), error.description(), "velnor collect",
+                  "Commit");
+    return {RunCommit::Kept::kUnknown, error.description()};
   } catch (const automation::AutomationError& error) {
     WriteErrorLog(error.number(), error.description(), "velnor collect",
                   "Commit");
     session.Rollback();
-    return error.description();
+    return {RunCommit::Kept::kNothing, error.description()};
   }
-  return "";
+  return {};
 }
 
 // The summary's line about the ledger, when the run left days to go on

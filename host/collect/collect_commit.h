@@ -12,17 +12,25 @@
 
 namespace velnor::host {
 
+// How a run's commit ended.
+struct RunCommit {
+  enum class Kept { kAll, kNothing, kUnknown };
+  Kept kept = Kept::kAll;
+  // Why nothing was stored, or why it cannot be told whether all was;
+  // empty when all was.
+  std::string reason;
+};
+
 // Writes the run's end and its ledger rows into the run's session, checks
 // them against what other runs committed meanwhile (`before`: the ledger
-// the run was planned on) and commits it. Why nothing was stored, or empty
-// when all was.
+// the run was planned on) and commits it.
 // The run's statistics, when it keeps them, go into the schema
 // `schemas.statistics` of the same session.
-std::string CommitRun(ado::Session& session, const JoinedSchemas& schemas,
-                      int64_t run_id, const CollectedGroups& collected,
-                      const RunLedger* recorder,
-                      const RunStatisticsObserver* statistics,
-                      const ledger::LedgerContents& before);
+RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
+                    int64_t run_id, const CollectedGroups& collected,
+                    const RunLedger* recorder,
+                    const RunStatisticsObserver* statistics,
+                    const ledger::LedgerContents& before);
 
 // The summary's line about the ledger, when the run left days to go on
 // with or counted days again; empty otherwise.

@@ -203,8 +203,9 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
             "check the URL, that the server runs, and ~/.pgpass");
       return kExitUsage;
     }
-    attempt.status =
-        lock.store ? RunLock::Status::kTaken : RunLock::Status::kHeld;
+    attempt.status = lock.store                 ? RunLock::Status::kTaken
+                     : interrupt::Interrupted() ? RunLock::Status::kCancelled
+                                                : RunLock::Status::kHeld;
   }
   if (attempt.lock) lock.file.emplace(std::move(*attempt.lock));
   return LockProblem(attempt, options, run);

@@ -59,6 +59,17 @@ std::unique_ptr<RunLedger> MakeRecorder(
   return recorder;
 }
 
+// The command that shows whether the run `run_id` (0: one without a
+// ledger) was stored.
+std::string HowToTellWhetherStored(const PlannedRun& run, int64_t run_id) {
+  const std::string where =
+      (run.location.IsPostgres() ? " --db-url " : " --db-dir ") +
+      run.location.Name() + " --server " + run.server;
+  if (run_id == 0) return "see which in velnor report" + where;
+  return "see which with velnor runs" + where + " (run " +
+         std::to_string(run_id) + " is listed as completed when it was)";
+}
+
 // Runs a collector made with `settings` over the planned sites in `session`,
 // commits, and ends the run with its summary; returns the exit status.
 int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
@@ -85,10 +96,12 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
   auto started = std::chrono::steady_clock::now();
   const CollectedGroups collected = CollectGroups(
       settings, options, run, folders, grid, recorder.get(), statistics.get());
-  const std::string not_kept =
+  const RunCommit commit =
       CommitRun(session, schemas, run_id, collected, recorder.get(),
                 statistics.get(), run.ledger);
-  if (!not_kept.empty() && run_id != 0) {
+  // A commit whose outcome is unknown may have kept the run: its ledger
+  // row stays as the commit left it, rather than marked failed.
+  if (commit.kept == RunCommit::Kept::kNothing && run_id != 0) {
     RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
                     UtcStamp(CollectNow()));
   }
@@ -109,10 +122,17 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
       std::move(run.notes),
       ErrorLogLines(),
       run.error_log};
-  if (!not_kept.empty()) {
-    Usage("nothing of this run was stored: " + not_kept,
+  if (commit.kept == RunCommit::Kept::kNothing) {
+    Usage("nothing of this run was stored: " + commit.reason,
           "the databases are as they were before the run; correct the cause "
           "and run the same command again");
+    return kExitLoggedErrors;
+  }
+  if (commit.kept == RunCommit::Kept::kUnknown) {
+    Usage("this run may or may not have been stored: " + commit.reason,
+          "the store keeps a run whole or not at all; " +
+              HowToTellWhetherStored(run, run_id) +
+              " before running the same command again");
     return kExitLoggedErrors;
   }
   return FinishRun(options, outcome, grid.get(), listing);

@@ -16,9 +16,20 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/automation/error_state.h"
+
 namespace velnor::ado {
 
 enum class ColumnType { kNull, kInteger, kReal, kText };
+
+// What Engine::Commit raises when it cannot tell whether the transaction
+// was committed: the connection to the server was lost while the server
+// committed it. All of it or nothing was kept; only the database can say
+// which.
+class CommitOutcomeUnknown : public automation::AutomationError {
+ public:
+  using automation::AutomationError::AutomationError;
+};
 
 // Which texts a column takes for equal: byte for byte, or also those that
 // differ only in the case of ASCII letters (SQLite's NOCASE, citext under
@@ -99,7 +110,8 @@ class Engine {
   // meanwhile. Commit ends it.
   virtual void BeginRead(int lock_wait_ms) = 0;
   // Makes the transaction's changes to all databases visible at once, or
-  // none of them: a failure raises and leaves every database as before.
+  // none of them: a failure raises and leaves every database as before,
+  // except that CommitOutcomeUnknown leaves them as before or committed.
   // Without a transaction it does nothing.
   virtual void Commit(int lock_wait_ms) = 0;
   virtual void Rollback() = 0;

@@ -603,12 +603,10 @@ class PgEngine : public Engine {
     if (committed) return;
     PgError error = ErrorOf(link_->conn(), result.get());
     if (error.ConnectionLost()) {
-      Raise(kErrUnspecified,
-            "Disk or network error. " + std::string(error.what()) + " while " +
-                link_->url +
-                " committed the run; PostgreSQL keeps a transaction whole, "
-                "so all of it or nothing was stored: look with 'velnor "
-                "report' before running it again.");
+      throw CommitOutcomeUnknown(kErrUnspecified,
+                                 "Disk or network error. " +
+                                     std::string(error.what()) + " while " +
+                                     link_->url + " committed the transaction");
     }
     Rollback();
     RaiseError(error, link_->url, "");

@@ -79,7 +79,9 @@ class Session {
   // Makes every change visible at once and ends the session (it stops being
   // current). Raises, with every database left as before the session, when
   // the commit fails or an earlier failure spoiled the transaction; the
-  // description names the databases and the cause.
+  // description names the databases and the cause. Raises
+  // CommitOutcomeUnknown (engine.h) when it cannot be told whether the
+  // commit was kept.
   void Commit();
   // Undoes every change and ends the session.
   void Rollback();
