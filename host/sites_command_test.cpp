@@ -264,9 +264,9 @@ TEST_F(SitesCommandTest, GivenWindowsDirectoryWins) {
   testing::WriteFile(Dir() / "web02-sites.txt", listed.out);
   testing::WriteFile(
       Shares() / "WEB02/D$/WINNT/System32/LogFiles/W3SVC1/u_ex240604.log",
-      testing::IisLog("2024-06-04", 3));
+      IisLog("2024-06-04", 3));
   testing::WriteFile(Shares() / "WEB02/D$/Logs/W3SVC1882737290/u_ex240605.log",
-                     testing::IisLog("2024-06-05", 2));
+                     IisLog("2024-06-05", 2));
   VelnorRun collected = Collect("web02-from-file", "WEB02", false,
                                 {"--sites", "web02-sites.txt"});
   EXPECT_EQ(collected.status, 0) << collected.err;
