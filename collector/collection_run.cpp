@@ -37,12 +37,13 @@ void SortByName(automation::StringArray& names) {
 
 CollectionRun::CollectionRun(RunState& state, ReportStore& store,
                              LogLocator& locator, const RunHooks& hooks,
-                             const unc::ShareAccess& shares)
+                             const unc::ShareAccess& shares, int workers)
     : state_(state),
       store_(store),
       locator_(locator),
       hooks_(hooks),
       shares_(shares),
+      workers_(workers),
       step_(std::function<void()>([this] {
         WriteErrorLog(Err().Number(), Err().Description(), RunSource(),
                       kRunProcedure);
@@ -79,7 +80,9 @@ RunSummary CollectionRun::Run(bool blnIsFTPCollection,
     // enumeration is logged and the run closes as after an empty list.
     std::shared_ptr<automation::Collection> sites = state_.mcolSiteCollection;
     if (!sites) step_([] { automation::Raise(automation::kErrObjectNotSet); });
-    if (sites) {
+    if (sites && CanReadSitesAtOnce(*sites)) {
+      CollectSitesAtOnce(*sites);
+    } else if (sites) {
       for (const std::string& descriptor : *sites) {
         CollectSite(descriptor);
         if (CancelCheck(CheckPoint::kSite)) break;
@@ -175,34 +178,46 @@ bool CollectionRun::OpenTable(Kind kind) {
 void CollectionRun::CollectSite(const std::string& descriptor) {
   Site site;
   ++summary_.sites;
+  ParseSite(descriptor, site, /*show=*/true);
+  bool no_files = false;
+  const automation::StringArray files = ChooseLogFiles(site, no_files);
+  const int32_t file_count = no_files ? 0 : automation::UBound(files) + 1;
+  ShowFilesStart(file_count);
+  ReadSiteFiles(site, files, no_files);
+  FinishSite(site);
+}
+
+void CollectionRun::ParseSite(const std::string& descriptor, Site& site,
+                              bool show) {
   const automation::StringArray fields = automation::Split(descriptor, ",");
   step_([&] { site.name = ArrayItem(fields, 0); });
   step_([&] { site.identifier = ArrayItem(fields, 2); });
-  step_([&] {
-    Dialog().SetReportDescription("Collecting data for site " +
-                                  QuoteSQLString(site.name));
-  });
-  step_([&] {
-    Dialog().SetReportItemDescription("Processing Record # : " +
-                                      std::to_string(site.record_counter));
-  });
+  if (show) ShowSiteStart(site.name);
   step_([&] {
     site.log_directory = locator_.GetLogFilePath(ArrayItem(fields, 1), "") +
                          "\\" + SiteLogFolderName(is_ftp_, site.identifier);
   });
+}
 
-  bool no_files = false;
-  const automation::StringArray files = ChooseLogFiles(site, no_files);
-  const int32_t file_count = no_files ? 0 : automation::UBound(files) + 1;
+void CollectionRun::ShowSiteStart(const std::string& name) {
+  step_([&] {
+    Dialog().SetReportDescription("Collecting data for site " +
+                                  QuoteSQLString(name));
+  });
+  step_([&] { Dialog().SetReportItemDescription("Processing Record # : 0"); });
+}
+
+void CollectionRun::ShowFilesStart(int32_t file_count) {
   step_([&] {
     Dialog().SetMaxProgressBarValue(hooks_.progress ? kProgressParts
                                                     : file_count);
   });
   ShowProgress(0, file_count);
-  ReadSiteFiles(site, files, no_files);
+}
 
-  // The total is written also for a site without files, without a reader
-  // or cancelled half-way, with the records counted so far.
+// The total is written also for a site without files, without a reader
+// or cancelled half-way, with the records counted so far.
+void CollectionRun::FinishSite(const Site& site) {
   if (!state_.mblnIsCollectRawData) {
     step_([&] {
       store_.AddSitesAccessInfo(databases_[kHitsByHour].cn, site.name,
@@ -213,8 +228,8 @@ void CollectionRun::CollectSite(const std::string& descriptor) {
   summary_.records += site.record_counter;
 }
 
-automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
-                                                      bool& no_files) {
+automation::StringArray CollectionRun::ChooseLogFiles(
+    const Site& site, bool& no_files, automation::StringArray* register_later) {
   std::shared_ptr<ado::Connection>& cn_hour = databases_[kHitsByHour].cn;
   automation::StringArray list;
   step_([&] {
@@ -236,34 +251,51 @@ automation::StringArray CollectionRun::ChooseLogFiles(const Site& site,
       if (ArrayItem(list, 0).empty()) {
         no_files = true;
       } else if (state_.mblnRefreshDateInServerLevel) {
-        store_.DumpLogFilesIntoDB(cn_hour, site.name, site.identifier,
-                                  automation::Variant(list));
+        if (register_later != nullptr) {
+          *register_later = list;
+        } else {
+          RegisterLogFiles(site, list);
+        }
       }
     });
   }
   return list;
 }
 
+void CollectionRun::RegisterLogFiles(const Site& site,
+                                     const automation::StringArray& files) {
+  store_.DumpLogFilesIntoDB(databases_[kHitsByHour].cn, site.name,
+                            site.identifier, automation::Variant(files));
+}
+
+std::shared_ptr<iislog::IISLog> CollectionRun::CreateReader(
+    iislog::ReadHooks read) {
+  std::shared_ptr<iislog::IISLog> reader;
+  step_([&] {
+    reader = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
+    reader->SetHooks(std::move(read));
+    reader->SetShareAccess(shares_);
+  });
+  if (!reader) {
+    WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),
+                  kRunProcedure);
+  }
+  return reader;
+}
+
 void CollectionRun::ReadSiteFiles(Site& site,
                                   const automation::StringArray& files,
                                   bool no_files) {
   reader_.reset();
-  step_([&] {
-    reader_ = automation::CreateObjectAs<iislog::IISLog>("MSWC.IISLog");
-    iislog::ReadHooks read = hooks_.read;
-    if (hooks_.progress) read.observers.push_back(&measured_progress_);
-    reader_->SetHooks(std::move(read));
-    reader_->SetShareAccess(shares_);
-  });
-  if (!reader_) {
-    WriteErrorLog(Err().Number(), "Object Creation Error", RunSource(),
-                  kRunProcedure);
-    return;
-  }
-  if (no_files) return;
+  iislog::ReadHooks read = hooks_.read;
+  if (hooks_.progress) read.observers.push_back(&measured_progress_);
+  reader_ = CreateReader(std::move(read));
+  if (!reader_ || no_files) return;
+  const SiteReading reading{.reader = reader_.get(),
+                            .count_observer = hooks_.count_observer};
   const int32_t file_count = automation::UBound(files) + 1;
   for (int32_t index = 0; index < file_count; ++index) {
-    ReadLogFile(site, files[static_cast<size_t>(index)]);
+    ReadLogFile(site, files[static_cast<size_t>(index)], reading);
     if (CancelCheck(CheckPoint::kFile)) break;
     if (win32::GetInputState() != 0) forms::DoEvents();
     ShowProgress(index + 1, file_count);

@@ -6,6 +6,7 @@
 #define VELNOR_COLLECTOR_COLLECTION_RUN_H_
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -32,8 +33,11 @@ class CollectionRun {
   // and calls `store` and `locator`, which read the same state, and
   // `hooks`; its readers reach the log files through `shares`. All must
   // outlive the run.
+  // Up to `workers` sites are read at once where the run allows it
+  // (CanReadSitesAtOnce).
   CollectionRun(RunState& state, ReportStore& store, LogLocator& locator,
-                const RunHooks& hooks, const unc::ShareAccess& shares);
+                const RunHooks& hooks, const unc::ShareAccess& shares,
+                int workers);
   ~CollectionRun();
 
   RunSummary Run(bool blnIsFTPCollection, std::string_view strAppPath);
@@ -62,30 +66,78 @@ class CollectionRun {
     std::chrono::steady_clock::time_point shown_{};
   };
 
+  // Where one site's records go while its files are read: the run's own
+  // reader, store and hooks, or, for a worker of a run that reads several
+  // sites at once, the worker's reader, tally and part hooks, with the stop
+  // flag it heeds instead of asking the user and the count it shows the
+  // run's thread.
+  struct SiteReading {
+    iislog::IISLog* reader = nullptr;
+    CountObserver* count_observer = nullptr;
+    RunTally* tally = nullptr;
+    const std::atomic<bool>* stop = nullptr;
+    std::atomic<int32_t>* shown_records = nullptr;
+  };
+  // One site of a run that reads several at once, and the workers that
+  // read them (parallel_sites.cpp).
+  struct SitePart;
+  class PartWorkers;
+
   bool OpenDatabases(std::string_view app_path);
   bool OpenDatabase(Kind kind, std::string_view app_path);
   bool OpenTable(Kind kind);
   void CollectSite(const std::string& descriptor);
-  automation::StringArray ChooseLogFiles(const Site& site, bool& no_files);
+  // The site's name, identifier and log folder from its descriptor; with
+  // `show`, the window's lines for the site in between, as it starts.
+  void ParseSite(const std::string& descriptor, Site& site, bool show);
+  // The window's lines for the site `name` that starts: its name, its
+  // counter at 0. Takes no Site, as a worker may be counting the site's
+  // records already when its start is shown.
+  void ShowSiteStart(const std::string& name);
+  // The site's files; with `register_later`, the names the registry is to
+  // get are left there for the caller to write, else written now.
+  automation::StringArray ChooseLogFiles(
+      const Site& site, bool& no_files,
+      automation::StringArray* register_later = nullptr);
+  // Writes the site's files into the registry.
+  void RegisterLogFiles(const Site& site, const automation::StringArray& files);
+  // The bar's maximum for the site's files, and the bar at their start.
+  void ShowFilesStart(int32_t file_count);
+  // A reader for the site's files with `read` hooks, or null, logged.
+  std::shared_ptr<iislog::IISLog> CreateReader(iislog::ReadHooks read);
   void ReadSiteFiles(Site& site, const automation::StringArray& files,
                      bool no_files);
+  // The site's total, written after its files.
+  void FinishSite(const Site& site);
+
+  // Sites read side by side (parallel_sites.cpp): whether this run's
+  // sites may be, and the site loop that does it.
+  bool CanReadSitesAtOnce(const automation::Collection& sites) const;
+  void CollectSitesAtOnce(const automation::Collection& sites);
+  void PlanPart(SitePart& part);
+  void ReadPart(SitePart& part, const std::atomic<bool>& stop);
+  void MergePart(SitePart& part);
+  // A worker's check point: the run stops, or Ctrl+C stopped its reader.
+  static bool WorkerStopped(const std::atomic<bool>& stop);
   // The bar at `files_done` of `file_count`, or at the host's measure when
   // it gives one.
   void ShowProgress(int32_t files_done, int32_t file_count);
 
   // The record loop over one file (record_loop.cpp).
-  void ReadLogFile(Site& site, const std::string& file_name);
+  void ReadLogFile(Site& site, const std::string& file_name,
+                   const SiteReading& reading);
   // The error-log line of the first record of a file without a date.
-  void LogUndated(const std::string& path);
+  void LogUndated(iislog::IISLog& reader, const std::string& path);
   // Lists or counts one record of the window.
-  void TakeRecord(Site& site, double record_time, const std::string& path);
-  void TallyRecord(const Site& site, double record_time,
-                   const std::string& path);
+  void TakeRecord(Site& site, const SiteReading& reading, double record_time,
+                  const std::string& path);
+  void TallyRecord(const Site& site, const SiteReading& reading,
+                   double record_time, const std::string& path);
   // Raises invalid procedure call (5), naming `url` and `path`, when `url`
   // holds a NUL byte.
   void RefuseNulText(std::string_view url, const std::string& path);
   // The current record's status code, 0 when it has none.
-  int32_t RecordStatus();
+  int32_t RecordStatus(iislog::IISLog& reader);
   // Raw mode (raw_grid.cpp).
   void SetUpGrid();
   void AddGridRow(const Site& site);
@@ -112,6 +164,7 @@ class CollectionRun {
   LogLocator& locator_;
   const RunHooks& hooks_;
   const unc::ShareAccess& shares_;
+  const int workers_;
   // The run's own handler: log with the run's source, resume after the step.
   automation::ErrorHandler<std::function<void()>> step_;
 

@@ -34,7 +34,7 @@ void LogParser::CollectDataFromLogFile(bool blnIsFTPCollection,
                                        std::string_view strAppPath) {
   ResumeNext([&] {
     CollectionRun run(state_, report_store_, log_locator_, hooks_,
-                      settings_.shares);
+                      settings_.shares, settings_.workers);
     last_run_ = run.Run(blnIsFTPCollection, strAppPath);
   });
   Err().Clear();

@@ -1,6 +1,7 @@
 // The record loop: reads one log file record by record, keeps the records
 // of the date window and counts each into the four reports (or lists it in
 // the grid), showing the site's counter as it goes.
+#include <atomic>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -20,46 +21,52 @@ using automation::Variant;
 
 }  // namespace
 
-void CollectionRun::ReadLogFile(Site& site, const std::string& file_name) {
+void CollectionRun::ReadLogFile(Site& site, const std::string& file_name,
+                                const SiteReading& reading) {
+  iislog::IISLog& reader = *reading.reader;
   const std::string path = site.log_directory + "\\" + file_name;
   step_([&] {
-    reader_->OpenLogFile(path, 1, is_ftp_ ? "MSFTPSVC" : "W3SVC", "1",
-                         "W3C Extended Log File Format");
+    reader.OpenLogFile(path, 1, is_ftp_ ? "MSFTPSVC" : "W3SVC", "1",
+                       "W3C Extended Log File Format");
   });
   // A reader that cannot tell where it is counts as being at its end, so a
   // failing reader never keeps the loop running.
   bool at_end = true;
-  step_([&] { reader_->ReadLogRecord(); });
-  step_([&] { at_end = reader_->AtEndOfLog(); });
+  step_([&] { reader.ReadLogRecord(); });
+  step_([&] { at_end = reader.AtEndOfLog(); });
   bool undated_logged = false;
   while (!at_end) {
     // A record without a usable date is skipped rather than counted under
     // the date of the record before it; one line per file says so, since a
     // layout without dates would otherwise log every record.
-    const std::optional<double> record_time = reader_->RecordTime();
+    const std::optional<double> record_time = reader.RecordTime();
     if (!record_time && !undated_logged) {
-      LogUndated(path);
+      LogUndated(reader, path);
       undated_logged = true;
     }
     if (record_time) {
       const double day = automation::DatePart(*record_time);
       if (start_day_ <= day && day <= end_day_) {
-        TakeRecord(site, *record_time, path);
+        TakeRecord(site, reading, *record_time, path);
       }
     }
-    if (CancelCheck(CheckPoint::kRecord)) break;
+    if (reading.stop != nullptr ? WorkerStopped(*reading.stop)
+                                : CancelCheck(CheckPoint::kRecord)) {
+      break;
+    }
     at_end = true;
-    step_([&] { reader_->ReadLogRecord(); });
-    step_([&] { at_end = reader_->AtEndOfLog(); });
+    step_([&] { reader.ReadLogRecord(); });
+    step_([&] { at_end = reader.AtEndOfLog(); });
   }
-  step_([&] { reader_->CloseLogFiles(1); });
+  step_([&] { reader.CloseLogFiles(1); });
 }
 
-void CollectionRun::LogUndated(const std::string& path) {
+void CollectionRun::LogUndated(iislog::IISLog& reader,
+                               const std::string& path) {
   // The date as an automation value would convert it: the same error for
   // the line, raised once per file only.
   automation::ResumeNext(
-      [&] { automation::CDate(NullToDefault(reader_->DateTime(), "")); });
+      [&] { automation::CDate(NullToDefault(reader.DateTime(), "")); });
   WriteErrorLog(
       Err().Number(),
       Err().Description() + " (record without a date in " + path + ")",
@@ -67,25 +74,31 @@ void CollectionRun::LogUndated(const std::string& path) {
   Err().Clear();
 }
 
-void CollectionRun::TakeRecord(Site& site, double record_time,
-                               const std::string& path) {
-  step_([&] {
-    Dialog().SetReportItemDescription("Processing Record # : ",
-                                      site.record_counter);
-  });
+void CollectionRun::TakeRecord(Site& site, const SiteReading& reading,
+                               double record_time, const std::string& path) {
+  // A worker's count is shown by the run's thread (parallel_sites.cpp).
+  if (reading.shown_records != nullptr) {
+    reading.shown_records->store(site.record_counter,
+                                 std::memory_order_relaxed);
+  } else {
+    step_([&] {
+      Dialog().SetReportItemDescription("Processing Record # : ",
+                                        site.record_counter);
+    });
+  }
   if (state_.mblnIsCollectRawData) {
     AddGridRow(site);
   } else {
-    TallyRecord(site, record_time, path);
+    TallyRecord(site, reading, record_time, path);
   }
   if (site.record_counter < std::numeric_limits<int32_t>::max()) {
     ++site.record_counter;
   }
 }
 
-int32_t CollectionRun::RecordStatus() {
+int32_t CollectionRun::RecordStatus(iislog::IISLog& reader) {
   const std::optional<std::string_view> text =
-      reader_->FieldText(iislog::Field::kStatus);
+      reader.FieldText(iislog::Field::kStatus);
   if (!text) return 0;
   const std::optional<int64_t> number = iislog::ParseInteger(*text);
   if (number && *number >= std::numeric_limits<int32_t>::min() &&
@@ -97,7 +110,7 @@ int32_t CollectionRun::RecordStatus() {
   int32_t status = 0;
   step_([&] {
     status = automation::CLng(
-        NullToDefault(reader_->ProtocolStatus(), Variant(int16_t{0})));
+        NullToDefault(reader.ProtocolStatus(), Variant(int16_t{0})));
   });
   return status;
 }
@@ -120,22 +133,28 @@ void CollectionRun::RefuseNulText(std::string_view url,
                         "damaged: check the log file.");
 }
 
-void CollectionRun::TallyRecord(const Site& site, double record_time,
-                                const std::string& path) {
+void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
+                                double record_time, const std::string& path) {
   const automation::DateParts parts = automation::PartsOf(record_time);
   const int32_t weekday = automation::Weekday(record_time);
   const std::string_view url =
-      reader_->FieldText(iislog::Field::kUriStem).value_or("");
-  const int32_t status = RecordStatus();
+      reading.reader->FieldText(iislog::Field::kUriStem).value_or("");
+  const int32_t status = RecordStatus(*reading.reader);
 
   const bool counted = step_([&] {
     RefuseNulText(url, path);
-    store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
-                       parts.hour, status);
+    if (reading.tally != nullptr) {
+      reading.tally->Count(site.name, site.identifier, url, weekday,
+                           parts.month, parts.hour, status,
+                           {true, true, true, true});
+    } else {
+      store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
+                         parts.hour, status);
+    }
   });
-  if (counted && hooks_.count_observer != nullptr) {
-    hooks_.count_observer->RecordCounted(
-        {site.identifier, record_time, status, path, reader_->Fields()});
+  if (counted && reading.count_observer != nullptr) {
+    reading.count_observer->RecordCounted(
+        {site.identifier, record_time, status, path, reading.reader->Fields()});
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "collector/count_observer.h"
@@ -33,6 +34,35 @@ class ProgressMeasure {
   virtual int32_t PartsDone() const = 0;
 };
 
+// The hooks of one part of a run (one site) that a worker reads and counts
+// while other parts are read: a count observer, read observers, a planner
+// and counters of its own, so that nothing a worker calls is shared with
+// another thread. Made on the run's thread, used on the worker's only
+// while the part is read, and then either merged or dropped on the run's
+// thread.
+class RunPart {
+ public:
+  virtual ~RunPart() = default;
+  // Hears each record the part counts; may be null.
+  virtual CountObserver* count_observer() = 0;
+  // Handed to the part's log reader; its pointers live as long as the part.
+  virtual iislog::ReadHooks read_hooks() = 0;
+  // Takes in what the part heard as the run's own hooks would have heard
+  // it then: parts are merged in the order a run in sequence reads them,
+  // each after the parts before it. A part that is destroyed without being
+  // merged (the sites after a Cancel) is as if never read.
+  virtual void Merge() = 0;
+};
+
+// Makes the parts of a run that reads several sites at once.
+class RunPartMaker {
+ public:
+  virtual ~RunPartMaker() = default;
+  // The hooks of the next part, on the run's thread, in the order of the
+  // parts.
+  virtual std::unique_ptr<RunPart> MakePart() = 0;
+};
+
 // The pointers are not owned: each must outlive the collector given it.
 struct RunHooks {
   // Hears each counted record; may be null.
@@ -41,6 +71,11 @@ struct RunHooks {
   iislog::ReadHooks read;
   // Moves the progress bar instead of the files of each site; may be null.
   ProgressMeasure* progress = nullptr;
+  // Makes per-site hooks, so that sites can be read side by side while
+  // `count_observer` and `read` hear them; null when they cannot be. A run
+  // with a count observer or read observers and no part maker reads its
+  // sites one after another.
+  RunPartMaker* parts = nullptr;
   // The host's status line under the progress window (see
   // forms::Presentation); empty: none.
   std::function<std::string()> status_line;
@@ -51,6 +86,9 @@ struct RunSettings {
   // The Windows directory of each server, for log folders given as
   // "%SystemRoot%\...".
   wmi::WindowsDirectories windows_directories;
+  // The most sites read and counted at once, each on a thread of its own;
+  // 1 reads them one after another on the run's thread.
+  int workers = 1;
   // How the progress window is shown: in the terminal, as plain lines or
   // not at all.
   forms::BackendPreference progress_window = forms::BackendPreference::kAuto;

@@ -14,6 +14,9 @@ struct RunSummary {
   int32_t sites = 0;    // sites started
   int64_t records = 0;  // records counted or listed
   bool cancel_confirmed = false;
+  // The most sites read and counted at once (each on a worker); 1 when
+  // they were read one after another.
+  int32_t sites_at_once = 1;
   // Why the run's changes were not kept, when the run committed them itself
   // (no session of the host's) and that failed; empty otherwise.
   std::string commit_failure;

@@ -3,6 +3,8 @@
 // results read back with plain SQL.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <sstream>
 
 #include "component/test_support.h"
@@ -201,6 +203,107 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
                              ListingGrid(14330, listing), nullptr);
   EXPECT_EQ(LastRunSummary(*parser_).records, 6);
   EXPECT_EQ(observer.heard, Rows());
+}
+
+// Each site's part hears its own records on its worker; merged in site
+// order, they are what one observer hears from a run in sequence, and a
+// run whose hooks have no part maker is read in sequence.
+TEST_F(CollectorTest, PartsOfSitesReadAtOnceAreHeardInSiteOrder) {
+  MakeDatabases(false);
+  for (int site = 1; site <= 3; ++site) {
+    std::vector<LogRecord> records;
+    for (int i = 0; i < 200 * site; ++i) {
+      records.push_back({"2024-06-0" + std::to_string(2 + i % 5), "10:00:00",
+                         "/p" + std::to_string(i % 7), 200 + i % 3});
+    }
+    WriteShareFile("SRV1/D$/Logs/W3SVC" + std::to_string(site) + "/ex1.log",
+                   WebLog(records));
+  }
+  const auto sites = [] {
+    return Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2", "Three,D:\\Logs,3"});
+  };
+  class Part : public RunPart {
+   public:
+    explicit Part(Rows& into) : into_(into) {}
+    CountObserver* count_observer() override { return &observer_; }
+    iislog::ReadHooks read_hooks() override { return {}; }
+    void Merge() override {
+      into_.insert(into_.end(), observer_.heard.begin(), observer_.heard.end());
+    }
+
+   private:
+    Rows& into_;
+    RecordingCountObserver observer_;
+  };
+  class Parts : public RunPartMaker {
+   public:
+    std::unique_ptr<RunPart> MakePart() override {
+      return std::make_unique<Part>(merged);
+    }
+    Rows merged;
+  };
+
+  RecordingCountObserver alone;
+  Parts parts;
+  RunHooks hooks;
+  hooks.count_observer = &alone;
+  RunSettings settings = Settings();
+  settings.workers = 2;
+  for (bool with_parts : {false, true}) {
+    hooks.parts = with_parts ? &parts : nullptr;
+    parser_ = CreateLogParser(hooks, settings);
+    parser_->SetErrorLogPath(error_log_.string());
+    CollectWeek(sites());
+    EXPECT_EQ(LastRunSummary(*parser_).sites_at_once, with_parts ? 2 : 1);
+  }
+  ASSERT_EQ(alone.heard.size(), 1200u);
+  EXPECT_EQ(parts.merged, alone.heard);
+  EXPECT_EQ(ErrorLog(), "");
+}
+
+// Two sites read at once, each a long file: a confirmed Cancel stops both
+// workers within half a second; the first site keeps what it counted, the
+// second, whose part comes after the Cancel, is not started.
+TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
+  MakeDatabases(false);
+  std::vector<LogRecord> records(300000, {"2024-06-03", "08:00:00", "/p", 200});
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(records));
+  WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log", WebLog(records));
+  win32::SetMessageBoxResponder(
+      [](std::string_view, std::string_view, int32_t) { return 6; });
+  std::chrono::steady_clock::time_point clicked;
+  std::function<void()> click = [&] {
+    auto window = frmProgressDialog::Instance();
+    const std::string counter = window->lblCurrentProcessDescription->Caption();
+    const std::string prefix = "Processing Record # : ";
+    if (counter.starts_with(prefix) &&
+        std::stol(counter.substr(prefix.size())) >= 1000) {
+      clicked = std::chrono::steady_clock::now();
+      window->cmdCancel->Click();
+    } else {
+      forms::PostEvent(click);
+    }
+  };
+  forms::PostEvent(click);
+  RunSettings settings = Settings();
+  settings.workers = 2;
+  parser_ = CreateLogParser({}, settings);
+  parser_->SetErrorLogPath(error_log_.string());
+  CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+  const auto stopped = std::chrono::steady_clock::now() - clicked;
+
+  EXPECT_LT(stopped, std::chrono::milliseconds(500));
+  const RunSummary summary = LastRunSummary(*parser_);
+  EXPECT_TRUE(summary.cancel_confirmed);
+  EXPECT_EQ(summary.sites_at_once, 2);
+  EXPECT_EQ(summary.sites, 1);
+  EXPECT_GE(summary.records, 1000);
+  EXPECT_LT(summary.records, 300000);
+  EXPECT_EQ(Query(kHour, "select Identifier, [No of Hits] from tblTotalAccess"),
+            (Rows{{"1", std::to_string(summary.records)}}));
+  EXPECT_EQ(Query(kHour, "select Identifier, [No of Hits] from tblGeneral"),
+            (Rows{{"1", std::to_string(summary.records)}}));
+  EXPECT_EQ(ErrorLog(), "");
 }
 
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {

@@ -88,7 +88,9 @@ void ExpectSame(const Outcome& actual, const Outcome& expected) {
   EXPECT_EQ(actual.error_lines, expected.error_lines);
 }
 
-class CountingTest : public RunFixture {
+// Each test runs with the sites read one after another and two at once.
+class CountingTest : public RunFixture,
+                     public ::testing::WithParamInterface<int> {
  protected:
   void WriteLogs(bool ftp) {
     const std::string service = ftp ? "MSFTPSVC" : "W3SVC";
@@ -145,6 +147,7 @@ class CountingTest : public RunFixture {
     RunSettings settings = Settings();
     settings.counting.in_memory = mode != Mode::kPerRecord;
     if (mode == Mode::kInMemoryTinyLimit) settings.counting.memory_limit = 4096;
+    settings.workers = GetParam();
     auto parser = CreateLogParser({}, settings);
     parser->SetErrorLogPath(error_log_.string());
     parser->CollectIISLogData(
@@ -155,8 +158,15 @@ class CountingTest : public RunFixture {
             "Tenth,D:\\Logs,10", "Main Again,E:\\Logs,1"}),
         false, true);
     Outcome outcome;
-    outcome.counted_record_by_record =
-        LastRunSummary(*parser).counted_record_by_record;
+    const RunSummary summary = LastRunSummary(*parser);
+    outcome.counted_record_by_record = summary.counted_record_by_record;
+    // Sites are read side by side whenever every database is counted in
+    // memory.
+    EXPECT_EQ(
+        summary.sites_at_once,
+        mode != Mode::kPerRecord && summary.counted_record_by_record.empty()
+            ? GetParam()
+            : 1);
     for (int k = 0; k < 4; ++k) {
       outcome.tables.push_back(
           Query(Prefix(ftp, k), "SELECT * FROM tblGeneral ORDER BY rowid"));
@@ -177,7 +187,7 @@ class CountingTest : public RunFixture {
 // Over an earlier run's rows (found again: /a and /A are one page, both /b
 // rows get the first one's count plus the run's) and into empty tables
 // (where /A and /a, or /Default.aspx and /default.aspx, are still one row).
-TEST_F(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
+TEST_P(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
   for (bool ftp : {false, true}) {
     WriteLogs(ftp);
     for (bool earlier : {true, false}) {
@@ -199,7 +209,7 @@ TEST_F(CountingTest, InMemoryGivesTheRowsOfCountingRecordByRecord) {
 // record by record, with the same rows and error-log lines: a count of 0
 // makes every hit of its key a new row and a null count costs an error-log
 // line per hit; without a column, every look-up fails naming its statement.
-TEST_F(CountingTest, ADatabaseItCannotCountInMemoryIsCountedRecordByRecord) {
+TEST_P(CountingTest, ADatabaseItCannotCountInMemoryIsCountedRecordByRecord) {
   struct Case {
     const char* database;
     int kind;
@@ -236,7 +246,7 @@ TEST_F(CountingTest, ADatabaseItCannotCountInMemoryIsCountedRecordByRecord) {
 // byte (where /A and /a are two pages) or by a rule of their own (where
 // only the database itself can tell which keys are one). Either way the
 // rows must be those counting record by record gives.
-TEST_F(CountingTest, KeysAreTheOnesTheDatabaseTellsApart) {
+TEST_P(CountingTest, KeysAreTheOnesTheDatabaseTellsApart) {
   WriteLogs(false);
   for (const char* collation : {"", "COLLATE RTRIM"}) {
     SCOPED_TRACE(std::string("key texts compared ") +
@@ -268,6 +278,11 @@ TEST_F(CountingTest, KeysAreTheOnesTheDatabaseTellsApart) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Workers, CountingTest, ::testing::Values(1, 2),
+                         [](const auto& info) {
+                           return std::to_string(info.param) + "Workers";
+                         });
 
 }  // namespace
 }  // namespace velnor::testing

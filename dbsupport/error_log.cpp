@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace velnor {
 
@@ -20,6 +21,9 @@ namespace {
 // The lines written to the calling thread's error log: per thread for the
 // same reason as the path it counts the lines of.
 thread_local ErrorLogTally tl_tally;
+
+// The capture in force on the calling thread, or null.
+thread_local std::vector<ErrorLogEntry>* tl_capture = nullptr;
 
 // Appends `line` to gstrErrorLogPath; false when it could not.
 bool AppendLine(const std::string& line) {
@@ -79,6 +83,11 @@ std::string FormatErrorLogLine(std::time_t now, int32_t error_number,
 
 void WriteErrorLog(int32_t error_number, std::string_view description,
                    std::string_view source, std::string_view procedure) {
+  if (tl_capture != nullptr) {
+    tl_capture->push_back({error_number, std::string(description),
+                           std::string(source), std::string(procedure)});
+    return;
+  }
   const bool appended = AppendLine(FormatErrorLogLine(
       std::time(nullptr), error_number, description, source, procedure));
   ++(appended ? tl_tally.written : tl_tally.lost);
@@ -87,6 +96,21 @@ void WriteErrorLog(int32_t error_number, std::string_view description,
                                       std::string(source),
                                       std::string(procedure)});
   }
+}
+
+void WriteErrorLog(const std::vector<ErrorLogEntry>& entries) {
+  for (const ErrorLogEntry& entry : entries) {
+    WriteErrorLog(entry.number, entry.description, entry.source,
+                  entry.procedure);
+  }
+}
+
+ErrorLogCapture::ErrorLogCapture() { tl_capture = &entries_; }
+
+ErrorLogCapture::~ErrorLogCapture() { tl_capture = nullptr; }
+
+std::vector<ErrorLogEntry> ErrorLogCapture::Take() {
+  return std::exchange(entries_, {});
 }
 
 const ErrorLogTally& ErrorLogLines() { return tl_tally; }

@@ -63,6 +63,27 @@ struct ErrorLogTally {
 const ErrorLogTally& ErrorLogLines();
 void ResetErrorLogTally();
 
+// While one lives on a thread, WriteErrorLog on that thread keeps each
+// failure here instead of writing it (nor tallying it), so that a thread
+// working ahead of a run can hand its lines to the run's thread, which
+// writes them where a run in sequence would have. Scopes do not nest.
+class ErrorLogCapture {
+ public:
+  ErrorLogCapture();
+  ~ErrorLogCapture();
+  ErrorLogCapture(const ErrorLogCapture&) = delete;
+  ErrorLogCapture& operator=(const ErrorLogCapture&) = delete;
+
+  // The failures kept so far, in order; the capture goes on empty.
+  std::vector<ErrorLogEntry> Take();
+
+ private:
+  std::vector<ErrorLogEntry> entries_;
+};
+
+// WriteErrorLog for each of `entries`, in order, on the calling thread.
+void WriteErrorLog(const std::vector<ErrorLogEntry>& entries);
+
 // The line WriteErrorLog writes at time `now`, line end included.
 std::string FormatErrorLogLine(std::time_t now, int32_t error_number,
                                std::string_view description,

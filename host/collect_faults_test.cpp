@@ -4,10 +4,10 @@
 // times, as its changes start to be written, during the final commit and
 // just past it. Each ends with a clear message (a killed run shows in the
 // ledger as interrupted, and the next --since-last counts its day once),
-// and the four databases and the collection ledger are sound and hold
-// either the state before the run or the state after the whole run: never
-// part of a run, never one file ahead of another, never ledger rows of
-// counts that are not there.
+// and the four databases, the collection ledger and the statistics are
+// sound and hold either the state before the run or the state after the
+// whole run: never part of a run, never one file ahead of another, never
+// ledger rows of counts that are not there.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -280,18 +280,52 @@ bool KillAt(pid_t pid, const fs::path& db_dir, Moment moment,
   return killed;
 }
 
-TEST_F(CollectFaultsTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
+// The kills with the sites read one after another and with two read at
+// once (each worker's part merged before the one commit).
+class CollectKillTest : public CollectFaultsTest,
+                        public ::testing::WithParamInterface<const char*> {
+ protected:
+  // A second site beside the fixture's, so that two workers have two parts.
+  void SetUp() override {
+    CollectFaultsTest::SetUp();
+    const fs::path logs = dir_.path() / "shares/SRV1/D$/Logs/W3SVC2";
+    WriteFile(logs / "u_ex240601.log", IisLog("2024-06-01", 300, 30));
+    WriteFile(logs / "u_ex240602.log", IisLog("2024-06-02", 15000, 3000));
+    for (const char* name : {"u_ex240601.log", "u_ex240602.log"}) {
+      fs::last_write_time(logs / name, fs::file_time_type::clock::now() -
+                                           std::chrono::hours(48));
+    }
+  }
+
+  std::vector<std::string> BothSites(const std::string& day,
+                                     std::vector<std::string> extra,
+                                     const fs::path& db) const {
+    extra.insert(extra.end(),
+                 {"--site", "Other,D:\\Logs,2", "--workers", GetParam()});
+    return Arguments(day, std::move(extra), db);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Workers, CollectKillTest, ::testing::Values("1", "2"));
+
+TEST_P(CollectKillTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
   const fs::path& root = dir_.path();
   auto state = [](const fs::path& db) {
     return DatabaseState(db, "SRV1", true);
   };
   // Before: a day already counted. After: the next day counted in full.
-  CollectFirstDay();
+  ASSERT_EQ(
+      RunVelnor(BothSites("2024-06-01", {"--create-db"}, db_dir_), root).status,
+      0);
   const std::vector<Rows> before = state(db_dir_);
   const fs::path whole = root / "whole";
   CopyDatabases(db_dir_, whole);
   auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(RunVelnor(Arguments("2024-06-02", {}, whole), root).status, 0);
+  const VelnorRun full = RunVelnor(BothSites("2024-06-02", {}, whole), root);
+  ASSERT_EQ(full.status, 0) << full.err;
+  EXPECT_EQ(Contains(full.err, "2 sites at once"),
+            std::string(GetParam()) == "2")
+      << full.err;
   const auto run_length = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
   const std::vector<Rows> after = state(whole);
@@ -318,7 +352,7 @@ TEST_F(CollectFaultsTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
                  std::to_string(static_cast<int>(moment)) + ", delay " +
                  std::to_string(delay.count()) + " us");
     CopyDatabases(db_dir_, work);
-    pid_t pid = StartVelnor(Arguments("2024-06-02", {}, work), root);
+    pid_t pid = StartVelnor(BothSites("2024-06-02", {}, work), root);
     bool killed = KillAt(pid, work, moment, delay);
     if (killed && moment == Moment::kCommitting) ++killed_committing;
     VelnorRun run = FinishVelnor(pid, root);
@@ -335,7 +369,7 @@ TEST_F(CollectFaultsTest, AKilledRunLeavesEveryDatabaseBeforeOrAfterTheRun) {
           CopyDatabases(work, resumed);
           ::setenv("VELNOR_TEST_NOW", "2024-06-03T02:30:00Z", 1);
           VelnorRun next =
-              RunVelnor(Arguments("", {"--since-last"}, resumed), root);
+              RunVelnor(BothSites("", {"--since-last"}, resumed), root);
           ::unsetenv("VELNOR_TEST_NOW");
           EXPECT_EQ(next.status, 0) << next.err;
           EXPECT_EQ(counts(state(resumed)), counts(after));

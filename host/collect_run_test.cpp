@@ -139,6 +139,74 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
   EXPECT_TRUE(Contains(shown[1], "u_ex240604.log")) << shown[1];
 }
 
+// Sites read side by side leave what a run reading them one after another
+// leaves: the same rows in the same order, the same ledger, and the same
+// error-log lines in the same order, from garbled lines and undated
+// records in several files of several sites.
+TEST_F(CollectRunTest, TwoWorkersLeaveTheRowsLedgerStatisticsAndErrorsOfOne) {
+  for (int site : {1, 2, 3}) {
+    for (int day : {3, 4}) {
+      std::string log =
+          "#Fields: date time c-ip cs-method cs-uri-stem sc-status sc-bytes "
+          "time-taken\n";
+      for (int i = 0; i < 4000; ++i) {
+        log += "2024-06-0" + std::to_string(day) +
+               " 10:" + std::to_string(10 + i % 50) + ":00 10.0.0." +
+               std::to_string(i % (9 * site)) + " GET /s" +
+               std::to_string(site) + "/p" + std::to_string(i % (20 * site)) +
+               ".htm " + std::to_string(200 + 100 * (i % 4)) + " " +
+               std::to_string(i * site) + " " + std::to_string(i % 1500) + "\n";
+        if (i % (700 * site) == 5) log += "garbled " + std::to_string(i) + "\n";
+        if (i == 1000 * (day - 2) + site) {
+          log += "- 10:00:00 10.0.0.1 GET /undated.htm 200 10 5\n";
+        }
+      }
+      WriteLog("C$/logs/W3SVC" + std::to_string(site),
+               "u_ex24060" + std::to_string(day) + ".log", log);
+    }
+  }
+  std::vector<std::vector<std::string>> error_lines;
+  std::vector<std::vector<Rows>> states;
+  for (const char* workers : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--workers ") + workers);
+    const std::string db = std::string("db") + workers;
+    fs::create_directory(dir_ / db);
+    ASSERT_EQ(Velnor({"init-db", "--db-dir", db, "--server", "SRV1"}).status,
+              0);
+    VelnorRun run = Velnor(CollectArgs(
+        "SRV1", db,
+        {"--share-root", "shares", "--no-tui", "--workers", workers, "--site",
+         "One,C:\\logs,1", "--site", "Two,C:\\logs,2", "--site",
+         "Gone,C:\\logs,9", "--site", "Three,C:\\logs,3"}));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(Contains(run.err, "24000 records in") &&
+                  Contains(run.err, "2 sites at once"),
+              std::string(workers) == "2")
+        << run.err;
+    std::vector<std::string> lines;
+    for (const std::string& line :
+         Lines(ReadFile(dir_ / db / "velnor-errors.log"))) {
+      lines.push_back(line.substr(line.find('\t')));
+    }
+    error_lines.push_back(lines);
+    states.push_back(DatabaseState(dir_ / db, "SRV1", true));
+    ASSERT_EQ(states.back().size(), 13u) << "the statistics are kept";
+  }
+  // An undated record and the garbled lines of each file, in site order
+  // (a site whose folder IIS has not made is no error).
+  ASSERT_EQ(error_lines[0].size(), 12u)
+      << ::testing::PrintToString(error_lines[0]);
+  EXPECT_TRUE(Contains(error_lines[0][0], "u_ex240603.log"))
+      << error_lines[0][0];
+  EXPECT_TRUE(Contains(error_lines[0].back(), "W3SVC3"))
+      << error_lines[0].back();
+  EXPECT_EQ(error_lines[1], error_lines[0]);
+  ASSERT_EQ(states[1].size(), states[0].size());
+  for (size_t i = 0; i < states[0].size(); ++i) {
+    EXPECT_EQ(states[1][i], states[0][i]) << "table " << i;
+  }
+}
+
 TEST_F(CollectRunTest, AFolderIisHasNotMadeIsAWarningAMissingDirectoryAnError) {
   WriteLog("C$/logs/W3SVC1", "u_ex240603.log", WebLog(10, "2024-06-03"));
 

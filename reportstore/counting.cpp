@@ -105,6 +105,12 @@ void ReportStore::CountRecord(const std::string& site_name,
   if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
+void ReportStore::AddCounts(const RunTally& part) {
+  if (past_maximum_) return;
+  tally_.Add(part);
+  if (tally_.MemoryUse() > counting_.memory_limit) Flush();
+}
+
 void ReportStore::CountRecordByRecord(const std::string& site_name,
                                       const std::string& site_identifier,
                                       const std::string& url, int32_t weekday,

@@ -154,6 +154,14 @@ class ReportStore {
                    const std::string& site_identifier, std::string_view url,
                    int32_t weekday, int32_t month, int32_t hour,
                    int32_t status);
+  // Whether the last BeginCounting counts every database in memory.
+  bool CountsAllInMemory() const {
+    return in_memory_ == std::array<bool, 4>{true, true, true, true};
+  }
+  // Adds the counts of `part`, records counted apart into every report
+  // (RunTally::Count), as if CountRecord had counted them now; only while
+  // every database is counted in memory.
+  void AddCounts(const RunTally& part);
   // Writes what is counted in memory and ends the counting; the databases
   // stay open. Without BeginCounting it does nothing.
   void FinishCounting();

@@ -83,6 +83,43 @@ void RunTally::Count(std::string_view site_name, std::string_view identifier,
   }
 }
 
+uint64_t& RunTally::CounterOf(TallyKind kind, UrlCounts& counts,
+                              int32_t bucket) {
+  switch (kind) {
+    case TallyKind::kDayOfWeek:
+      return counts.weekdays[bucket - 1];
+    case TallyKind::kMonth:
+      return counts.months[bucket - 1];
+    case TallyKind::kHour:
+      return counts.hours[bucket];
+    case TallyKind::kStatus:
+      break;
+  }
+  for (auto& [code, hits] : counts.statuses) {
+    if (code == bucket) return hits;
+  }
+  memory_ += 16;
+  return counts.statuses.emplace_back(bucket, 0).second;
+}
+
+void RunTally::Add(const RunTally& part) {
+  for (size_t kind = 0; kind < first_seen_.size(); ++kind) {
+    for (const FirstSeen& seen : part.first_seen_[kind]) {
+      Site& site = SiteOf(seen.site->identifier);
+      NameOf(part.names_[seen.name]);
+      auto found = site.urls.find(seen.url->first);
+      if (found == site.urls.end()) {
+        found = site.urls.emplace(seen.url->first, UrlCounts{}).first;
+        memory_ += kUrlEntryBytes + seen.url->first.size();
+      }
+      const auto tally_kind = static_cast<TallyKind>(kind);
+      uint64_t& hits = CounterOf(tally_kind, found->second, seen.bucket);
+      if (hits == 0) Note(tally_kind, *found, seen.bucket);
+      hits += part.HitsOf(tally_kind, seen);
+    }
+  }
+}
+
 uint64_t RunTally::HitsOf(TallyKind kind, const FirstSeen& seen) const {
   const UrlCounts& counts = seen.url->second;
   switch (kind) {

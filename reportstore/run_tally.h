@@ -45,6 +45,12 @@ class RunTally {
              std::string_view url, int32_t weekday, int32_t month, int32_t hour,
              int32_t status, const std::array<bool, 4>& kinds);
 
+  // Adds every count of `part` (counted into every report), as if its
+  // records were counted now: its keys new here come after the keys
+  // counted before, in the order `part` first counted them, each with the
+  // site name it had there.
+  void Add(const RunTally& part);
+
   // Calls `visit` for each key of report `kind` in the order the keys were
   // first counted.
   void ForEachKey(TallyKind kind,
@@ -88,6 +94,9 @@ class RunTally {
   uint32_t NameOf(std::string_view site_name);
   void Note(TallyKind kind, const UrlMap::value_type& url, int32_t bucket);
   uint64_t HitsOf(TallyKind kind, const FirstSeen& seen) const;
+  // The counter of `bucket` in report `kind`, made (at 0) for a status
+  // code not counted yet.
+  uint64_t& CounterOf(TallyKind kind, UrlCounts& counts, int32_t bucket);
 
   std::unordered_map<std::string, std::unique_ptr<Site>, StringHash,
                      std::equal_to<>>

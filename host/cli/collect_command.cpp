@@ -150,6 +150,11 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                   "lock on them (default 5)")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.0, 86400.0));
+  cmd->add_option("--workers", o.workers,
+                  "Sites read and counted at once, each on a thread (default: "
+                  "one per core)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256));
   // A diagnostic: the reference way of counting, slow, for comparisons.
   cmd->add_option("--tally", o.tally, "memory or per-record")
       ->check(CLI::IsMember({"memory", "per-record"}))

@@ -250,6 +250,59 @@ std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
           MakeGridWriter(run.format, run.text, listing), listing));
 }
 
+// The hooks of one site read beside others: its own progress observer,
+// ledger and statistics, merged into the run's.
+class SitePartHooks : public RunPart {
+ public:
+  SitePartHooks(RunProgress& progress, RunLedger* ledger,
+                RunStatisticsObserver* statistics)
+      : progress_(progress.MakePart()),
+        ledger_(ledger ? ledger->MakePart() : nullptr),
+        statistics_(statistics ? statistics->MakePart(ledger_.get()) : nullptr),
+        into_ledger_(ledger),
+        into_statistics_(statistics) {}
+  CountObserver* count_observer() override {
+    if (statistics_) return statistics_.get();
+    return ledger_.get();
+  }
+  iislog::ReadHooks read_hooks() override {
+    iislog::ReadHooks read;
+    read.observers.push_back(progress_.get());
+    if (ledger_) {
+      read.observers.push_back(ledger_.get());
+      read.planner = ledger_.get();
+    }
+    read.counters = &progress_->counters;
+    return read;
+  }
+  void Merge() override {
+    if (into_ledger_) into_ledger_->Merge(*ledger_);
+    if (into_statistics_) into_statistics_->Merge(*statistics_);
+  }
+
+ private:
+  std::unique_ptr<RunProgress::Part> progress_;
+  std::unique_ptr<RunLedger> ledger_;
+  std::unique_ptr<RunStatisticsObserver> statistics_;
+  RunLedger* into_ledger_;
+  RunStatisticsObserver* into_statistics_;
+};
+
+class SiteParts : public RunPartMaker {
+ public:
+  SiteParts(RunProgress& progress, RunLedger* ledger,
+            RunStatisticsObserver* statistics)
+      : progress_(progress), ledger_(ledger), statistics_(statistics) {}
+  std::unique_ptr<RunPart> MakePart() override {
+    return std::make_unique<SitePartHooks>(progress_, ledger_, statistics_);
+  }
+
+ private:
+  RunProgress& progress_;
+  RunLedger* ledger_;
+  RunStatisticsObserver* statistics_;
+};
+
 // Runs the component once per set of sites that share a window (one call
 // for a window given with --from and --to), until one is cancelled, with a
 // collector set up by `settings`. The status line and the ledger watch the
@@ -284,6 +337,8 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   }
   // It hears each counted record first and passes it on to the ledger.
   if (statistics) hooks.count_observer = statistics;
+  SiteParts parts(progress, recorder, statistics);
+  hooks.parts = &parts;
   const std::shared_ptr<LogParserInterface> collector =
       CreateLogParser(hooks, settings);
   LogParserInterface& parser = *collector;
@@ -305,6 +360,7 @@ CollectedGroups CollectGroups(const RunSettings& settings,
     all.sites += part.sites;
     all.records += part.records;
     all.cancel_confirmed = part.cancel_confirmed;
+    all.sites_at_once = std::max(all.sites_at_once, part.sites_at_once);
     for (const std::string& name : part.counted_record_by_record) {
       if (std::find(all.counted_record_by_record.begin(),
                     all.counted_record_by_record.end(),

@@ -39,6 +39,8 @@ struct CollectOptions {
   // "per-record" (each record written as it is counted: the slow
   // reference the other is checked against).
   std::string tally = "memory";
+  // The most sites read and counted at once; 0: one per core.
+  int workers = 0;
   bool discover_sites = false;
   std::string site_ids;
   // Each site from the day after its last day counted whole through

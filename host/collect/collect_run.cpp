@@ -1,11 +1,13 @@
 // A collect run in its three steps: plan, execute, commit.
 #include "host/collect/collect_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "component/velnor.h"
@@ -146,6 +148,10 @@ int RunCollect(const CollectOptions& options) {
   RunSettings settings;
   settings.counting.in_memory = options.tally == "memory";
   settings.windows_directories = run.windows_directories;
+  settings.workers =
+      options.workers > 0
+          ? options.workers
+          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.progress_window = Progress(options);
   settings.shares = run.shares;
   auto parser = CreateLogParser({}, settings);

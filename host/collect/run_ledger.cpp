@@ -51,6 +51,52 @@ RunLedger::RunLedger(const ledger::CountedDays& counted,
       now_(now),
       today_(LogDayOf(now)) {}
 
+std::unique_ptr<RunLedger> RunLedger::MakePart() const {
+  return std::make_unique<RunLedger>(counted_, folders_, windows_, recount_,
+                                     now_);
+}
+
+void RunLedger::Merge(RunLedger& part) {
+  for (auto& [name, site] : part.sites_) {
+    SiteTally& into = SiteOf(name);
+    into.unread_file |= site.unread_file;
+    for (const auto& [day, tally] : site.days) {
+      DayTally& day_into = into.days[day];
+      day_into.hits += tally.hits;
+      for (size_t i = 0; i < std::size(tally.hits_by_class); ++i) {
+        day_into.hits_by_class[i] += tally.hits_by_class[i];
+      }
+    }
+  }
+  for (auto& [path, file] : part.files_) {
+    auto [into, made] = files_.try_emplace(path, file);
+    if (made) continue;
+    // Read before under the same path: the later reading is the file's
+    // state now, the records add up.
+    FileTally& before = into->second;
+    if (file.records > 0 &&
+        (before.records == 0 || file.first_record < before.first_record)) {
+      before.first_record = file.first_record;
+    }
+    before.last_record = std::max(before.last_record, file.last_record);
+    before.records += file.records;
+    before.closed = file.closed;
+    before.held_back = file.held_back;
+    before.end_offset = file.end_offset;
+    before.start_offset = std::max(before.start_offset, file.start_offset);
+  }
+  records_ += part.records_;
+  auto append = [](std::vector<std::string>& to,
+                   const std::vector<std::string>& from) {
+    to.insert(to.end(), from.begin(), from.end());
+  };
+  append(changed_, part.changed_);
+  append(same_log_, part.same_log_);
+  append(continued_, part.continued_);
+  counting_site_ = nullptr;
+  counting_file_ = nullptr;
+}
+
 void RunLedger::RecordCounted(const CountedRecord& record) {
   if (record.site != counting_site_name_ || counting_site_ == nullptr) {
     counting_site_ = &SiteOf(record.site);

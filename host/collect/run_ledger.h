@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -68,6 +69,14 @@ class RunLedger : public CountObserver,
   void KeepsFilesUnread(const std::string& site) {
     SiteOf(site).unread_file = true;
   }
+
+  // A ledger for one site of a run that reads sites side by side (a
+  // RunPart's): it hears and plans that site's files on the site's worker
+  // from the same ledger before the run, folders and windows, and is then
+  // merged into this one with Merge, the sites in the order of the run.
+  std::unique_ptr<RunLedger> MakePart() const;
+  // Takes in what `part` heard, as if this ledger had heard it now.
+  void Merge(RunLedger& part);
 
   // Records counted so far.
   int64_t Records() const { return records_; }

@@ -31,6 +31,22 @@ std::string Duration(double seconds) {
          " min";
 }
 
+// The error-log line of a file's garbled lines, if it had any.
+void WriteSkippedLines(const iislog::FileReadReport& report) {
+  if (report.skipped_lines == 0) return;
+  const bool one = report.skipped_lines == 1;
+  WriteErrorLog(
+      0,
+      std::to_string(report.skipped_lines) + (one ? " line" : " lines") +
+          " of " + report.path + (one ? " is" : " are") +
+          " not a record of the log's #Fields layout and " +
+          (one ? "was" : "were") + " skipped; the first is line " +
+          std::to_string(report.first_skipped_line) +
+          ". Look at the file there: a cut-off or garbled line, or records "
+          "that do not match the #Fields line above them.",
+      "velnor collect", "ReadLogFile");
+}
+
 std::string FolderOf(std::string_view path) {
   return std::string(path.substr(0, path.rfind('\\')));
 }
@@ -77,21 +93,41 @@ void RunProgress::FileOpened(std::string_view path) {
 void RunProgress::ChunkRead() { forms::StatusChanged(); }
 
 void RunProgress::FileClosed(const iislog::FileReadReport& report) {
-  if (report.skipped_lines == 0) return;
-  const bool one = report.skipped_lines == 1;
-  WriteErrorLog(
-      0,
-      std::to_string(report.skipped_lines) + (one ? " line" : " lines") +
-          " of " + report.path + (one ? " is" : " are") +
-          " not a record of the log's #Fields layout and " +
-          (one ? "was" : "were") + " skipped; the first is line " +
-          std::to_string(report.first_skipped_line) +
-          ". Look at the file there: a cut-off or garbled line, or records "
-          "that do not match the #Fields line above them.",
-      "velnor collect", "ReadLogFile");
+  WriteSkippedLines(report);
+}
+
+std::unique_ptr<RunProgress::Part> RunProgress::MakePart() {
+  parts_ = true;
+  return std::make_unique<Part>(*this);
+}
+
+void RunProgress::Part::FileOpened(std::string_view path) {
+  std::lock_guard lock(progress_.file_mutex_);
+  progress_.file_ = path.substr(path.rfind('\\') + 1);
+}
+
+void RunProgress::Part::ChunkRead() {
+  progress_.part_bytes_ += counters.bytes - published_.bytes;
+  progress_.part_records_ += counters.records - published_.records;
+  published_ = counters;
+}
+
+void RunProgress::Part::FileClosed(const iislog::FileReadReport& report) {
+  ChunkRead();
+  WriteSkippedLines(report);
+}
+
+iislog::ReadCounters RunProgress::Totals() const {
+  return {counters_.bytes + part_bytes_, counters_.records + part_records_};
+}
+
+std::string RunProgress::FileName() const {
+  std::lock_guard lock(file_mutex_);
+  return file_;
 }
 
 uint64_t RunProgress::DoneBytes() const {
+  if (parts_) return static_cast<uint64_t>(part_bytes_.load());
   if (file_.empty()) return 0;
   const auto site_read =
       static_cast<uint64_t>(counters_.bytes - bytes_at_site_start_);
@@ -108,12 +144,18 @@ int32_t RunProgress::PartsDone() const {
 }
 
 std::string RunProgress::StatusLine() const {
-  if (file_.empty()) return "";
-  const iislog::ReadCounters& now = counters_;
-  const auto site_read =
-      static_cast<uint64_t>(now.bytes - bytes_at_site_start_);
-  std::string line = Shown(file_) + ": " + Megabytes(site_read);
-  if (site_known_) line += " of " + Megabytes(folders_[site_].bytes);
+  const std::string file = FileName();
+  if (file.empty()) return "";
+  const iislog::ReadCounters now = Totals();
+  // Sites read side by side are one span of everything listed.
+  const bool site_known = site_known_ || parts_;
+  std::string line = Shown(file) + ": ";
+  if (parts_) {
+    line += Megabytes(DoneBytes()) + " of " + Megabytes(listed_bytes_);
+  } else {
+    line += Megabytes(static_cast<uint64_t>(now.bytes - bytes_at_site_start_));
+    if (site_known_) line += " of " + Megabytes(folders_[site_].bytes);
+  }
   line += " MB";
   const double seconds =
       std::chrono::duration<double>(Clock::now() - started_).count();
@@ -125,7 +167,7 @@ std::string RunProgress::StatusLine() const {
   const double bytes_per_second =
       static_cast<double>(now.bytes - at_start_.bytes) / seconds;
   const uint64_t done = DoneBytes();
-  if (site_known_ && bytes_per_second > 0 && done <= listed_bytes_) {
+  if (site_known && bytes_per_second > 0 && done <= listed_bytes_) {
     line +=
         ", ~" +
         Duration(static_cast<double>(listed_bytes_ - done) / bytes_per_second) +

@@ -10,8 +10,11 @@
 #ifndef VELNOR_HOST_COLLECT_RUN_PROGRESS_H_
 #define VELNOR_HOST_COLLECT_RUN_PROGRESS_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,8 +50,33 @@ class RunProgress : public iislog::ReadObserver, public ProgressMeasure {
   void ChunkRead() override;
   void FileClosed(const iislog::FileReadReport& report) override;
 
+  // The observer of one site of a run that reads sites side by side (a
+  // RunPart's), on its worker's thread: its reader adds to `counters`,
+  // which it adds to this progress at each chunk; it names the file being
+  // read, and writes the site's garbled-line lines. Once a part is made,
+  // the line and the measure follow the bytes every part read of
+  // everything listed.
+  class Part : public iislog::ReadObserver {
+   public:
+    explicit Part(RunProgress& progress) : progress_(progress) {}
+    void FileOpened(std::string_view path) override;
+    void ChunkRead() override;
+    void FileClosed(const iislog::FileReadReport& report) override;
+
+    iislog::ReadCounters counters;
+
+   private:
+    RunProgress& progress_;
+    iislog::ReadCounters published_;
+  };
+  std::unique_ptr<Part> MakePart();
+
  private:
   using Clock = std::chrono::steady_clock;
+
+  // What every reader read: the counters', and the parts'.
+  iislog::ReadCounters Totals() const;
+  std::string FileName() const;
 
   const std::vector<SiteFolder>& folders_;
   const iislog::ReadCounters& counters_;
@@ -63,6 +91,13 @@ class RunProgress : public iislog::ReadObserver, public ProgressMeasure {
   bool site_known_ = false;
   uint64_t done_before_site_ = 0;  // listed bytes of the folders before it
   int64_t bytes_at_site_start_ = 0;
+
+  // Sites are read side by side (MakePart): what their readers read, and
+  // the name of the file opened last, which the workers write.
+  std::atomic<bool> parts_ = false;
+  std::atomic<int64_t> part_bytes_ = 0;
+  std::atomic<int64_t> part_records_ = 0;
+  mutable std::mutex file_mutex_;
 };
 
 }  // namespace velnor::host

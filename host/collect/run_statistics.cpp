@@ -10,4 +10,13 @@ void RunStatisticsObserver::RecordCounted(const CountedRecord& record) {
                   record.status, record.fields);
 }
 
+std::unique_ptr<RunStatisticsObserver> RunStatisticsObserver::MakePart(
+    CountObserver* next) const {
+  return std::make_unique<RunStatisticsObserver>(statistics_.ftp(), next);
+}
+
+void RunStatisticsObserver::Merge(const RunStatisticsObserver& part) {
+  statistics_.Merge(part.statistics_);
+}
+
 }  // namespace velnor::host

@@ -5,6 +5,8 @@
 #ifndef VELNOR_HOST_COLLECT_RUN_STATISTICS_H_
 #define VELNOR_HOST_COLLECT_RUN_STATISTICS_H_
 
+#include <memory>
+
 #include "component/velnor.h"
 #include "statistics/day_statistics.h"
 
@@ -18,6 +20,13 @@ class RunStatisticsObserver : public CountObserver {
       : statistics_(ftp), next_(next) {}
 
   void RecordCounted(const CountedRecord& record) override;
+
+  // An empty observer for one part of the run (a site read beside others),
+  // passing its records on to `next` (the part's ledger), which must outlive
+  // it; merged into this one with Merge, the parts in the order of the run.
+  std::unique_ptr<RunStatisticsObserver> MakePart(CountObserver* next) const;
+  // Takes in what `part` kept, as the part of the run that came after.
+  void Merge(const RunStatisticsObserver& part);
 
   const statistics::RunStatistics& statistics() const { return statistics_; }
 

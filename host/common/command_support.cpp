@@ -149,6 +149,9 @@ std::string SummaryLine(const RunSummary& summary, const std::string& server,
           (summary.sites == 1 ? "" : "s") + " of " + server +
           (ftp ? " (ftp): " : " (web): ") + std::to_string(summary.records) +
           " record" + (summary.records == 1 ? "" : "s") + " in " + rate;
+  if (summary.sites_at_once > 1) {
+    line += ", " + std::to_string(summary.sites_at_once) + " sites at once";
+  }
   return line;
 }
 

@@ -58,6 +58,16 @@ std::vector<Rows> DatabaseState(const std::filesystem::path& db_dir,
         "SELECT * FROM run_days ORDER BY run_id, site, log_day"}) {
     state.push_back(QueryRows(file, sql));
   }
+  const std::filesystem::path statistics =
+      db_dir / ("velnor_statistics_" + server + "_web.sqlite");
+  if (!std::filesystem::exists(statistics)) return state;
+  sound(statistics);
+  for (const char* table : {"day_totals", "day_visitors", "day_sessions",
+                            "day_time_taken", "day_urls"}) {
+    Rows rows = QueryRows(statistics, std::string("SELECT * FROM ") + table);
+    std::sort(rows.begin(), rows.end());
+    state.push_back(std::move(rows));
+  }
   return state;
 }
 

@@ -23,7 +23,9 @@ std::vector<Rows> AllReportRows(const std::filesystem::path& db_dir,
 // written, then of its site totals, each file checked for soundness first
 // (opening a file rolls back what a killed run left). With `ledger`, then
 // the collection ledger as far as runs committed it: their ends, files and
-// days (a run's start is committed apart and is not part of its counts).
+// days (a run's start is committed apart and is not part of its counts),
+// and the statistics database beside it, when there is one, its rows in
+// the order of their values (a set's rows are written in no set order).
 std::vector<Rows> DatabaseState(const std::filesystem::path& db_dir,
                                 const std::string& server, bool ledger);
 
