@@ -254,6 +254,31 @@ TEST_F(SitesCommandTest, GivenWindowsDirectoryWins) {
       Contains(run.out, "\\\\WEB02\\D$\\WINNT\\System32\\LogFiles\\W3SVC1"))
       << run.out;
   EXPECT_TRUE(Contains(run.out, "Shop")) << run.out;
+
+  // Its --sites file collects as it is: it carries the directory given,
+  // and IIS 6's ten-digit id of Shop.
+  VelnorRun listed =
+      Velnor({"sites", "--server", "WEB02", "--share-root", "shares",
+              "--windows-dir", "WEB02=D:\\WINNT", "--format", "sites"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, "\n--windows-dir WEB02=D:\\WINNT\n"))
+      << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "\nShop,D:\\Logs,1882737290\n"))
+      << listed.out;
+  testing::WriteFile(Dir() / "web02-sites.txt", listed.out);
+  testing::WriteFile(
+      Shares() / "WEB02/D$/WINNT/System32/LogFiles/W3SVC1/u_ex240604.log",
+      testing::IisLog("2024-06-04", 3));
+  testing::WriteFile(Shares() / "WEB02/D$/Logs/W3SVC1882737290/u_ex240605.log",
+                     testing::IisLog("2024-06-05", 2));
+  VelnorRun collected = Collect("web02-from-file", "WEB02", false,
+                                {"--sites", "web02-sites.txt"});
+  EXPECT_EQ(collected.status, 0) << collected.err;
+  EXPECT_TRUE(
+      Contains(collected.err, "collected 2 sites of WEB02 (web): 5 records"))
+      << collected.err;
+  EXPECT_TRUE(Contains(collected.err, "error log: 0 new lines"))
+      << collected.err;
 }
 
 // A server without FTP sites lists none, and says so apart from the list,

@@ -113,7 +113,9 @@ bool CheckSiteDescriptor(const TextLine& site) {
                  "D:\\Logs or %SystemDrive%\\inetpub\\logs\\LogFiles");
   }
   const std::string& id = fields[2];
-  if (id.empty() || id.size() > 9 ||
+  // IIS 6 made ids of up to ten digits from a hash of the site's name, and
+  // `velnor sites` lists them: a --sites file it wrote must be taken.
+  if (id.empty() || id.size() > 10 ||
       id.find_first_not_of("0123456789") != std::string::npos) {
     return Usage("the site identifier \"" + Shown(id) + "\" of " +
                      Descriptor(site) + " is not a number",
