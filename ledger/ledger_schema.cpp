@@ -179,7 +179,7 @@ bool CreatePgTables(const std::string& url, const std::string& schema,
     db->Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
     return true;
   } catch (const PgError& error) {
-    db->Exec("ROLLBACK");
+    db->RollBackQuietly();
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
     RaiseSchemaFailure(

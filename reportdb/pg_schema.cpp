@@ -225,7 +225,7 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     }
     db.Exec("COMMIT");
   } catch (const PgError& error) {
-    db.Exec("ROLLBACK");
+    db.RollBackQuietly();
     RaiseSchemaFailure(
         url, "bring the schema " + schema + " to the current design", error);
   }
@@ -261,7 +261,7 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
       db->Exec("BEGIN; " + SchemaStatements(kind, is_ftp, schema) + "COMMIT;");
       result.made.push_back(schema);
     } catch (const PgError& error) {
-      db->Exec("ROLLBACK");
+      db->RollBackQuietly();
       if (error.sqlstate() != kDuplicateSchema) {
         RaiseSchemaFailure(url, "make the schema " + schema, error);
       }

@@ -253,7 +253,7 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
         rows = ReadTable(*session, schemas[static_cast<size_t>(table.kind)],
                          table.layout);
       } catch (const automation::AutomationError& error) {
-        store->Exec("ROLLBACK");
+        store->RollBackQuietly();
         automation::Raise(automation::kErrPermissionDenied,
                           "Could not read " + table.layout.name + " of '" +
                               db_dir + "': " + error.description());
@@ -270,7 +270,7 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
     try {
       result.rows += CopyLedger(*store, *session, ledger_schema, target);
     } catch (const automation::AutomationError& error) {
-      store->Exec("ROLLBACK");
+      store->RollBackQuietly();
       automation::Raise(
           automation::kErrPermissionDenied,
           "Could not read '" + ledger_path + "': " + error.description());
@@ -280,7 +280,7 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
       result.rows +=
           CopyLedger(*store, *session, statistics_schema, statistics_target);
     } catch (const automation::AutomationError& error) {
-      store->Exec("ROLLBACK");
+      store->RollBackQuietly();
       automation::Raise(
           automation::kErrPermissionDenied,
           "Could not read '" + statistics_path + "': " + error.description());

@@ -75,9 +75,10 @@ std::string OneLine(std::string_view text) {
 }
 
 // Copies one set; returns its exit status. A store that cannot be reached
-// sets `unreachable`: every other set would fail the same way.
+// sets `unreachable`: every other set would fail the same way. `copied`
+// names the sets this command copied before, for the message then.
 int CopyOne(const MigrateOptions& options, const std::string& url,
-            const Found& found, bool& unreachable) {
+            const Found& found, const std::string& copied, bool& unreachable) {
   std::string holder;
   std::unique_ptr<PgRunLock> lock;
   try {
@@ -85,8 +86,12 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
   } catch (const ado::pg::PgError& error) {
     Usage("cannot reach the PostgreSQL store " + url + ": " +
               OneLine(error.what()),
-          "nothing was copied; check the URL, that the server runs and takes "
-          "connections from this machine, and the password in ~/.pgpass");
+          (copied.empty() ? std::string("nothing was copied")
+                          : "copied before: " + copied + "; nothing of " +
+                                Name(found) + " or after it was copied") +
+              "; check the URL, that the server runs and takes "
+              "connections from this machine, and the password in "
+              "~/.pgpass");
     unreachable = true;
     return 1;
   }
@@ -156,6 +161,7 @@ int RunMigrate(const MigrateOptions& options) {
   }
   int status = 0;
   bool unreachable = false;
+  std::string copied_sets;
   for (const auto& [set, files] : found) {
     if (unreachable) break;
     if (files != 4) {
@@ -165,7 +171,8 @@ int RunMigrate(const MigrateOptions& options) {
       status = std::max(status, 1);
       continue;
     }
-    int copied = CopyOne(options, url, set, unreachable);
+    int copied = CopyOne(options, url, set, copied_sets, unreachable);
+    if (copied == 0) AppendListItem(copied_sets, ", ", Name(set));
     status = copied == 2 || status == 2 ? 2 : std::max(status, copied);
   }
   return status;

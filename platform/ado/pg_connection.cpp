@@ -158,6 +158,10 @@ void PgConnection::Exec(const std::string& sql) {
   if (!Succeeded(result.get())) RaiseResult(conn_, result.get());
 }
 
+void PgConnection::RollBackQuietly() noexcept {
+  ResultPtr result(PQexec(conn_, "ROLLBACK"));
+}
+
 void PgConnection::CopyIn(const std::string& copy_from_stdin,
                           const std::vector<Row>& rows) {
   ResultPtr start(PQexec(conn_, copy_from_stdin.c_str()));

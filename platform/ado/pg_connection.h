@@ -62,6 +62,10 @@ class PgConnection {
                          const std::vector<Value>& params = {});
   // Runs statements without parameters (several may be separated by ";").
   void Exec(const std::string& sql);
+  // Ends the open transaction, if any, without keeping it; never raises:
+  // it is called after a failure, which is the one to report (a server
+  // gone drops the transaction anyway).
+  void RollBackQuietly() noexcept;
   // Runs `copy_from_stdin` ("COPY t (a, b) FROM STDIN") and sends `rows`
   // in COPY's text format.
   void CopyIn(const std::string& copy_from_stdin, const std::vector<Row>& rows);
