@@ -91,7 +91,9 @@ Tally CountRecords(const fs::path& folder) {
 }
 
 std::string Masked(const std::string& text) {
-  static const std::regex kTiming(R"(in [0-9.]+ s \([0-9]+ records/s\))");
+  // How many sites were read at once depends on the machine's cores.
+  static const std::regex kTiming(
+      R"(in [0-9.]+ s \([0-9]+ records/s\)(, [0-9]+ sites at once)?)");
   return std::regex_replace(text, kTiming, "in T");
 }
 
