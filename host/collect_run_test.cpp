@@ -131,7 +131,9 @@ TEST_F(CollectRunTest, SummaryShowsTheRunsFirstErrorLinesAndGarbledCounts) {
     EXPECT_LE(lines[i].size(), 100u) << lines[i];
     if (lines[i].starts_with("    ")) {
       ASSERT_FALSE(shown.empty()) << summary;
-      shown.back() += " " + lines[i].substr(4);
+      // Appended, not " " + ...: GCC 12 warns falsely (-Wrestrict) of a
+      // literal + a temporary in optimised builds.
+      shown.back().append(" ").append(lines[i], 4);
     } else {
       ASSERT_TRUE(lines[i].starts_with("  ")) << lines[i];
       shown.push_back(lines[i].substr(2));
