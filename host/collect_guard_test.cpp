@@ -380,7 +380,9 @@ TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
   // In a network namespace of its own nothing can leave the machine, and a
   // look-up of the server over SMB fails at once rather than hanging.
   if (Shell("unshare -n true").status != 0) {
-    GTEST_SKIP() << "cannot make a network namespace here";
+    VELNOR_SKIP_WITHOUT_TOOL(
+        "cannot make a network namespace here (unshare -n: root, or user "
+        "namespaces enabled)");
   }
   for (const std::string way : {"option", "environment"}) {
     SCOPED_TRACE(way);

@@ -5,7 +5,8 @@
 #   2. no file includes from a folder after its own in that order (bench/
 #      comes last);
 #   3. every target's CMake dependencies, followed through, reach the
-#      target that owns each header its files include. A header is owned
+#      target that owns each header its files include, and no target
+#      depends on one whose sources sit in a folder after its own. A header is owned
 #      by the target that compiles the .cpp beside it or, when it has none,
 #      by the one library of its folder.
 # Prints each fault and exits 1 when there is one. Needs git, awk and what
@@ -77,7 +78,18 @@ root="$(pwd)/"
   # "I file header": a quoted include.
   git ls-files '*.cpp' '*.h' | xargs grep -H '^#include "' |
     sed -n 's|^\([^:]*\):#include "\([^"]*\)".*|I \1 \2|p'
-} | awk '
+} | awk -v order="$order" '
+  function folder(path,   i, best) {
+    best = ""
+    for (i = 1; i <= n_order; i++)
+      if (index(path, ord[i] "/") == 1 && length(ord[i]) > length(best))
+        best = ord[i]
+    return best
+  }
+  BEGIN {
+    n_order = split(order, ord, " ")
+    for (i = 1; i <= n_order; i++) rank[ord[i]] = i
+  }
   function dir(path) { sub(/\/[^\/]*$/, "", path); return path }
   function owner(header,   cpp, d) {
     cpp = header; sub(/\.h$/, ".cpp", cpp)
@@ -103,9 +115,20 @@ root="$(pwd)/"
       counted[$2, dir($3)] = 1; libs_in[dir($3)]++; lib_of[dir($3)] = $2
     }
   }
-  $1 == "E" { dep[$2, ++ndeps[$2]] = $3 }
+  $1 == "E" { dep[$2, ++ndeps[$2]] = $3; efrom[++nedges] = $2; eto[nedges] = $3 }
   $1 == "I" { includes[$2] = includes[$2] " " $3; headers[$2] = 1 }
   END {
+    # A dependency points down: its sources sit in a folder at or before
+    # the folder of the dependent target (the folder of its first source).
+    for (k = 1; k <= nedges; k++) {
+      split(files[efrom[k]], own, " "); split(files[eto[k]], theirs, " ")
+      if (own[1] == "" || theirs[1] == "") continue
+      if (rank[folder(theirs[1])] > rank[folder(own[1])]) {
+        print efrom[k] " depends on " eto[k] ", from " folder(theirs[1]) \
+              "/, above " folder(own[1]) "/"
+        bad = 1
+      }
+    }
     # A target answers for its sources and the headers it owns.
     for (h in headers) if (h ~ /\.h$/ && (t = owner(h)) != "") files[t] = files[t] " " h
     for (t in files) {

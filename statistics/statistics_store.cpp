@@ -57,8 +57,9 @@ std::vector<UrlValue> Top(std::vector<UrlValue> values) {
     return a.value != b.value ? a.value > b.value : a.url < b.url;
   };
   const size_t keep = std::min(values.size(), kTopUrls);
-  std::partial_sort(values.begin(), values.begin() + keep, values.end(),
-                    larger);
+  std::partial_sort(values.begin(),
+                    values.begin() + static_cast<std::ptrdiff_t>(keep),
+                    values.end(), larger);
   values.resize(keep);
   return values;
 }

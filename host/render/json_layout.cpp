@@ -52,7 +52,11 @@ void AppendLaidOut(std::string& out, const Json& value, int level,
     AppendOneLine(out, value);
     return;
   }
-  const std::string inner(2 * (level + 1), ' ');
+  // Two spaces a level; `level` is never negative.
+  const auto indent = [](int depth) {
+    return std::string(2 * static_cast<size_t>(depth), ' ');
+  };
+  const std::string inner = indent(level + 1);
   out += value.is_object() ? "{\n" : "[\n";
   size_t i = 0;
   for (const auto& item : value.items()) {
@@ -64,7 +68,7 @@ void AppendLaidOut(std::string& out, const Json& value, int level,
     AppendLaidOut(out, item.value(), level + 1, spread_levels);
     out += ++i < value.size() ? ",\n" : "\n";
   }
-  out += std::string(2 * level, ' ');
+  out += indent(level);
   out += value.is_object() ? '}' : ']';
 }
 

@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <thread>
 
 #include "reportdb/report_files.h"
 
@@ -89,17 +91,53 @@ VelnorRun RunVelnor(const std::vector<std::string>& args, const fs::path& dir) {
   return FinishVelnor(StartVelnor(args, dir), dir);
 }
 
+namespace {
+
+// The state letter of /proc/PID/stat ('T' stopped, 'Z' ended), or 0 when
+// the process is gone.
+char ProcessState(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');
+  return name_end == std::string::npos || name_end + 2 >= stat.size()
+             ? 0
+             : stat[name_end + 2];
+}
+
+// Stops `pid` and waits until it no longer runs: kill() returns before a
+// process on another core has stopped.
+void Stop(pid_t pid) {
+  ::kill(pid, SIGSTOP);
+  WaitFor(
+      [&] {
+        const char state = ProcessState(pid);
+        return state == 'T' || state == 't' || state == 'Z' || state == 0;
+      },
+      std::chrono::seconds(5));
+}
+
+}  // namespace
+
 bool StopOnceHoldingLock(pid_t pid, const fs::path& lock_file,
                          const std::function<bool()>& also) {
   // With what follows the number, so that process 123 does not match 1234.
   const std::string holder = "velnor process " + std::to_string(pid) + ",";
-  const bool held = WaitFor(
-      [&] {
-        return Contains(ReadFile(lock_file), holder) && (!also || also());
-      },
-      std::chrono::seconds(30));
-  ::kill(pid, SIGSTOP);
-  return held;
+  const bool holds =
+      WaitFor([&] { return Contains(ReadFile(lock_file), holder); },
+              std::chrono::seconds(30));
+  Stop(pid);
+  if (!holds || !also) return holds;
+  // `also` is asked only while the run stands still, and the run goes on in
+  // short steps between, so that it cannot end between a true answer and
+  // the stop, however slow the machine and `also`.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!also()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    ::kill(pid, SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Stop(pid);
+  }
+  return Contains(ReadFile(lock_file), holder);
 }
 
 bool WaitForStderr(const fs::path& dir, const std::string& text,

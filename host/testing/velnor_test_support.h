@@ -58,10 +58,11 @@ VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
 
 // Waits up to 30 s until the run `pid` holds the run lock `lock_file` (the
-// file names it as its holder) and `also` holds, then stops it (SIGSTOP),
-// so that it is sure to be inside its run while the test goes on; the
-// test continues it (SIGCONT). False when the wait ran out; it is stopped
-// all the same.
+// file names it as its holder), then stops it (SIGSTOP) and lets it go on
+// in steps of 5 ms until `also`, asked only while it is stopped, holds
+// (up to 120 s), so that it is sure to be inside its run while the test
+// goes on; the test continues it (SIGCONT). False when a wait ran out or
+// the run no longer holds the lock; it is stopped all the same.
 bool StopOnceHoldingLock(pid_t pid, const std::filesystem::path& lock_file,
                          const std::function<bool()>& also = {});
 
