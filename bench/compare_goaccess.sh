@@ -15,10 +15,19 @@
 # Each pair also runs velnor with --no-statistics, whose median shows what
 # the statistics cost. Peak memory is the largest resident size of each
 # (/usr/bin/time).
+#
+# Two cases of velnor alone follow: memory, one site of MEMORY_RECORDS
+# (default 5 * RECORDS) records over five days, counted with statistics in
+# one run (its peak resident size; target: at most 150 MB); and the fixed
+# cost of a run, the median wall time of PAIRS runs over one site of 1,000
+# records (target: at most 50 ms), with the fsyncs of one such run
+# (strace, when installed), which the durable commit of the run's six
+# databases needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 records=${1:-1000000}
 pairs=${2:-3}
+memory_records=${MEMORY_RECORDS:-$((5 * records))}
 work=${VELNOR_BENCH_DIR:-/tmp/velnor-bench}
 
 need=()
@@ -37,22 +46,29 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_TESTS=OFF \
 cmake --build build-release --target velnor -j "$(nproc)" >/dev/null
 velnor=$PWD/build-release/host/velnor
 
-# make_case NAME SITES: SITES folders of RECORDS/SITES records of 2024-06-01.
+# make_case NAME SITES [RECORDS [DAYS]]: SITES folders of RECORDS/SITES
+# records (default: the RECORDS argument) over DAYS days (default 1) from
+# 2024-06-01; the case's folder is NAME-RECORDS.
 make_case() {
-  local shares=$work/$1-$records
+  local n=${3:-$records} days=${4:-1}
+  local shares=$work/$1-$n
   local i
   for ((i = 1; i <= $2; i++)); do
     local logs=$shares/SRV1/D\$/Logs/W3SVC$i
     [[ -f $logs/u_ex240601.log ]] ||
-      python3 bench/make_iis_log.py "$logs" $((records / $2)) --days 1
+      python3 bench/make_iis_log.py "$logs" $((n / $2)) --days "$days"
   done
 }
 make_case one-file 1
 make_case four-sites 4
+make_case memory 1 "$memory_records" 5
+make_case fixed-cost 1 1000
 # Runs one velnor collect of case $1 with $2 sites into the fresh folder $3,
-# with further arguments; prints "seconds peak-KB".
+# with further arguments; prints "seconds peak-KB". The case's records are
+# RECORDS unless CASE_RECORDS says otherwise; its days end on TO (default
+# 2024-06-01).
 collect() {
-  local shares=$work/$1-$records sites=() i
+  local shares=$work/$1-${CASE_RECORDS:-$records} sites=() i
   for ((i = 1; i <= $2; i++)); do sites+=(--site "Site $i,D:\\Logs,$i"); done
   local db=$3
   shift 3
@@ -60,7 +76,8 @@ collect() {
   mkdir -p "$db"
   "$velnor" init-db --db-dir "$db" --server SRV1 >/dev/null
   /usr/bin/time -f "%e %M" -o "$work/time" "$velnor" collect --server SRV1 \
-    --from 2024-06-01 --to 2024-06-01 --db-dir "$db" --share-root "$shares" \
+    --from 2024-06-01 --to "${TO:-2024-06-01}" --db-dir "$db" \
+    --share-root "$shares" \
     "${sites[@]}" --no-tui "$@" >/dev/null 2>"$work/collect.err" ||
     { cat "$work/collect.err" >&2; exit 1; }
   cat "$work/time"
@@ -102,7 +119,7 @@ compare() {
   g_kb=$(cut -d' ' -f2 "$work/goaccess.times" | sort -g | tail -1)
   awk -v c="$1" -v r="$records" -v v="$v_s" -v g="$g_s" -v vk="$v_kb" \
     -v gk="$g_kb" -v n="$pairs" -v o="$c_s" 'BEGIN {
-      printf "%-10s velnor, statistics on %6.2f s %9.0f records/s peak %4.0f MB (counts only %6.2f s %9.0f records/s) | GoAccess %6.2f s %9.0f records/s peak %4.0f MB | %.1fx with statistics (target: at least 10x), %.1fx counts only (target: at least 30x); medians of %d\n",
+      printf "%-10s velnor, statistics on %6.2f s %9.0f records/s peak %4.0f MB (counts only %6.2f s %9.0f records/s) | GoAccess %6.2f s %9.0f records/s peak %4.0f MB | %.1fx with statistics, %.1fx counts only (target: at least 30x with statistics); medians of %d\n",
              c, v, r / v, vk / 1024, o, r / o, g, r / g, gk / 1024, g / v, g / o, n
     }' >>"$work/summary"
 }
@@ -110,6 +127,30 @@ compare() {
 : >"$work/summary"
 compare one-file 1
 compare four-sites 4
+
+m=$(CASE_RECORDS=$memory_records TO=2024-06-05 collect memory 1 "$work/db")
+awk -v r="$memory_records" -v s="${m% *}" -v k="${m#* }" 'BEGIN {
+  printf "memory     velnor, statistics on, %d records over 5 days: %.2f s, peak %.0f MB (target: at most 150 MB)\n", r, s, k / 1024
+}' >>"$work/summary"
+
+: >"$work/fixed.times"
+for ((i = 1; i <= pairs; i++)); do
+  CASE_RECORDS=1000 collect fixed-cost 1 "$work/db" >>"$work/fixed.times"
+done
+fsyncs="strace not installed"
+if command -v strace >/dev/null; then
+  rm -rf "$work/db" && mkdir -p "$work/db"
+  "$velnor" init-db --db-dir "$work/db" --server SRV1 >/dev/null
+  strace -f -c -e trace=fsync,fdatasync -o "$work/strace" "$velnor" collect \
+    --server SRV1 --from 2024-06-01 --to 2024-06-01 --db-dir "$work/db" \
+    --share-root "$work/fixed-cost-1000" --site "Site 1,D:\\Logs,1" \
+    --no-tui >/dev/null 2>&1
+  fsyncs="$(awk '$NF == "total" {print $4}' "$work/strace") fsyncs"
+fi
+awk -v s="$(cut -d' ' -f1 "$work/fixed.times" | median)" -v n="$pairs" \
+  -v f="$fsyncs" 'BEGIN {
+  printf "fixed cost velnor, statistics on, 1000 records: %.0f ms wall (target: at most 50 ms), %s; median of %d\n", s * 1000, f, n
+}' >>"$work/summary"
 cat "$work/summary"
 
 # The same log counted record by record must leave the same rows.

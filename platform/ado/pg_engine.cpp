@@ -15,9 +15,16 @@
 //   transaction is spoiled (Failed): statements find no row and Commit
 //   raises that failure. PostgreSQL itself drops what an unfinished
 //   transaction wrote, so nothing of it is ever half-stored.
+// - Link::attached is what the server's search_path holds: it is set
+//   between transactions only (a rollback would undo it), changed only
+//   after the server took it, and set again on every new connection.
+// - The connection's search_path holds every attached schema: it is set
+//   only between transactions (a rollback would undo it) and again on each
+//   new connection, and a schema counts as attached once the server took it.
 #include <libpq-fe.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -434,7 +441,6 @@ class PgEngine : public Engine {
 
   std::string Attach(const std::string& path, int /*lock_wait_ms*/,
                      bool /*for_writing*/) override {
-    Connect();
     std::string schema = PostgresSchemaOf(path);
     if (schema.size() > kMaxPostgresName) {
       Raise(kErrUnspecified, "The schema name '" + schema + "' for '" + path +
@@ -443,6 +449,21 @@ class PgEngine : public Engine {
                                  std::to_string(kMaxPostgresName) +
                                  " characters; use a shorter server name.");
     }
+    // Two spellings of one database name one schema, on the path already.
+    if (std::find(link_->attached.begin(), link_->attached.end(),
+                  pg::QuoteIdentifier(schema)) != link_->attached.end()) {
+      return schema;
+    }
+    // The search_path set inside a transaction would be undone by its
+    // rollback, or by a failed statement's rollback to the savepoint:
+    // attaching only between transactions keeps it set for good.
+    if (link_->began) {
+      Raise(kErrUnspecified,
+            "The database '" + path +
+                "' was opened after the run's first statement; open every "
+                "database of a run before using any.");
+    }
+    Connect();
     std::vector<pg::Row> found;
     try {
       found = link_->connection->Query(
@@ -638,13 +659,31 @@ class PgEngine : public Engine {
                 ". Check the URL, that the server runs and accepts this "
                 "machine, and the password in ~/.pgpass.");
     }
+    // A new connection has none of the old one's statements or settings.
+    link_->unused_statements.clear();
+    if (link_->attached.empty()) return;
+    try {
+      SetSearchPath(link_->attached);
+    } catch (const PgError& error) {
+      link_->connection.reset();
+      RaiseError(error, link_->url, "");
+    }
   }
 
+  // Begins a transaction with `sql`. A connection found lost here held no
+  // transaction, so nothing is lost by beginning once more on a new one.
   void Start(const std::string& sql) {
-    if (!link_->connection) Connect();
+    Connect();
     link_->failure.reset();
     try {
-      link_->Exec(sql);
+      try {
+        link_->Exec(sql);
+      } catch (const PgError& error) {
+        if (!error.ConnectionLost()) throw;
+        link_->connection.reset();
+        Connect();
+        link_->Exec(sql);
+      }
     } catch (const PgError& error) {
       if (link_->InTransaction()) {
         ResultPtr result(PQexec(link_->conn(), "ROLLBACK"));
@@ -657,15 +696,23 @@ class PgEngine : public Engine {
   // Puts `schema` on the connection's search_path, after those attached
   // before it and before the default ones: its tables' text type has its
   // own "=" (reportdb/pg_schema.h), which PostgreSQL finds only there.
+  // The schema counts as attached only once the server took the path.
   void FindOperatorsOf(const std::string& schema) {
-    link_->attached.push_back(pg::QuoteIdentifier(schema));
-    std::string path;
-    for (const std::string& name : link_->attached) path += name + ", ";
+    std::vector<std::string> attached = link_->attached;
+    attached.push_back(pg::QuoteIdentifier(schema));
     try {
-      link_->Exec("SET search_path = " + path + "\"$user\", public");
+      SetSearchPath(attached);
     } catch (const PgError& error) {
       RaiseError(error, Where(schema), schema);
     }
+    link_->attached = std::move(attached);
+  }
+
+  // Runs outside any transaction, so that no rollback undoes it.
+  void SetSearchPath(const std::vector<std::string>& schemas) {
+    std::string path;
+    for (const std::string& name : schemas) path += name + ", ";
+    link_->Exec("SET search_path = " + path + "\"$user\", public");
   }
 
   std::string Where(const std::string& schema) const {

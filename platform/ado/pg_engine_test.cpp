@@ -1,8 +1,9 @@
 // The PostgreSQL engine against a real server: a refused row or a missing
 // table fails its statement alone and the transaction goes on, as in
 // SQLite; a caller's savepoint undoes what followed it; a lost connection
-// spoils the transaction and nothing of it is kept; errors carry the
-// numbers the error log shows for SQLite.
+// spoils the transaction and nothing of it is kept; every transaction,
+// also one on a new connection, finds the attached schemas on the
+// search_path; errors carry the numbers the error log shows for SQLite.
 #include <gtest/gtest.h>
 
 #include "platform/ado/ado.h"
@@ -136,6 +137,49 @@ TEST_F(PgEngineTest, TellsHowAColumnComparesTexts) {
   session->Commit();
   EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
             (Rows{{"1"}}));
+}
+
+// The report schemas' text type finds its "=" on the search_path only: the
+// path must hold every attached schema in each transaction, whatever came
+// before it.
+TEST_F(PgEngineTest, EveryTransactionSeesTheAttachedSchemasOnTheSearchPath) {
+  server_.Exec(
+      "CREATE SCHEMA qdx_t_srv2; CREATE TABLE qdx_t_srv2.tblgeneral (url "
+      "text)");
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  std::string first = session->Attach("QDX_T_SRV1.mdb");
+  auto search_path = [&] {
+    auto statement =
+        session->Prepare("select current_setting('search_path')", first);
+    EXPECT_TRUE(statement->Step());
+    return std::string(statement->Text(0));
+  };
+  search_path();
+  // Set inside the transaction, the path would go with its rollback.
+  AutomationError error =
+      testing::ErrorOf([&] { session->Attach("QDX_T_SRV2.mdb"); });
+  EXPECT_NE(error.description().find("'QDX_T_SRV2.mdb' was opened after"),
+            std::string::npos)
+      << error.description();
+  // Another spelling of a database on the path already is that database.
+  EXPECT_EQ(session->Attach("elsewhere/QDX_T_SRV1.mdb"), first);
+  session->Rollback();
+  EXPECT_EQ(search_path(), "qdx_t_srv1, \"$user\", public");
+  session->Rollback();
+  session->Attach("QDX_T_SRV2.mdb");
+  EXPECT_EQ(search_path(), "qdx_t_srv1, qdx_t_srv2, \"$user\", public");
+  session->Commit();
+  // Between transactions the server drops the connection (a restart, an
+  // administrator): the next transaction begins on a new one, path set.
+  EXPECT_EQ(server_.Query("SELECT pg_terminate_backend(pid, 5000) FROM "
+                          "pg_stat_activity WHERE application_name LIKE "
+                          "'velnor process%'"),
+            (Rows{{"t"}}));
+  EXPECT_EQ(search_path(), "qdx_t_srv1, qdx_t_srv2, \"$user\", public");
+  Run(*session, "qdx_t_srv2", "insert into tblGeneral (URL) values ('/a')");
+  session->Commit();
+  EXPECT_EQ(server_.Query("select url from qdx_t_srv2.tblgeneral"),
+            (Rows{{"/a"}}));
 }
 
 TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
