@@ -99,7 +99,7 @@ char ProcessState(pid_t pid) {
   const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t name_end = stat.rfind(')');
   return name_end == std::string::npos || name_end + 2 >= stat.size()
-             ? 0
+             ? '\0'
              : stat[name_end + 2];
 }
 
