@@ -19,10 +19,8 @@
 # Two cases of velnor alone follow: memory, one site of MEMORY_RECORDS
 # (default 5 * RECORDS) records over five days, counted with statistics in
 # one run (its peak resident size; target: at most 150 MB); and the fixed
-# cost of a run, the median wall time of PAIRS runs over one site of 1,000
-# records (target: at most 50 ms), with the fsyncs of one such run
-# (strace, when installed), which the durable commit of the run's six
-# databases needs.
+# cost of a nightly run of 1,000 records (target: at most 50 ms), timed by
+# bench/fixed_cost.sh with this build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 records=${1:-1000000}
@@ -62,7 +60,6 @@ make_case() {
 make_case one-file 1
 make_case four-sites 4
 make_case memory 1 "$memory_records" 5
-make_case fixed-cost 1 1000
 # Runs one velnor collect of case $1 with $2 sites into the fresh folder $3,
 # with further arguments; prints "seconds peak-KB". The case's records are
 # RECORDS unless CASE_RECORDS says otherwise; its days end on TO (default
@@ -133,24 +130,8 @@ awk -v r="$memory_records" -v s="${m% *}" -v k="${m#* }" 'BEGIN {
   printf "memory     velnor, statistics on, %d records over 5 days: %.2f s, peak %.0f MB (target: at most 150 MB)\n", r, s, k / 1024
 }' >>"$work/summary"
 
-: >"$work/fixed.times"
-for ((i = 1; i <= pairs; i++)); do
-  CASE_RECORDS=1000 collect fixed-cost 1 "$work/db" >>"$work/fixed.times"
-done
-fsyncs="strace not installed"
-if command -v strace >/dev/null; then
-  rm -rf "$work/db" && mkdir -p "$work/db"
-  "$velnor" init-db --db-dir "$work/db" --server SRV1 >/dev/null
-  strace -f -c -e trace=fsync,fdatasync -o "$work/strace" "$velnor" collect \
-    --server SRV1 --from 2024-06-01 --to 2024-06-01 --db-dir "$work/db" \
-    --share-root "$work/fixed-cost-1000" --site "Site 1,D:\\Logs,1" \
-    --no-tui >/dev/null 2>&1
-  fsyncs="$(awk '$NF == "total" {print $4}' "$work/strace") fsyncs"
-fi
-awk -v s="$(cut -d' ' -f1 "$work/fixed.times" | median)" -v n="$pairs" \
-  -v f="$fsyncs" 'BEGIN {
-  printf "fixed cost velnor, statistics on, 1000 records: %.0f ms wall (target: at most 50 ms), %s; median of %d\n", s * 1000, f, n
-}' >>"$work/summary"
+VELNOR=$velnor VELNOR_BENCH_DIR=$work \
+  bench/fixed_cost.sh 1000 $((pairs < 7 ? pairs : 7)) >>"$work/summary"
 cat "$work/summary"
 
 # The same log counted record by record must leave the same rows.
