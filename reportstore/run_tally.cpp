@@ -177,6 +177,14 @@ void RunTally::ForEachKey(TallyKind kind,
   }
 }
 
+void RunTally::ForEachText(
+    const std::function<void(std::string_view, std::string_view)>& visit)
+    const {
+  for (const auto& [identifier, site] : sites_) {
+    for (const auto& [url, counts] : site->urls) visit(site->identifier, url);
+  }
+}
+
 void RunTally::Clear() {
   sites_.clear();
   names_.clear();

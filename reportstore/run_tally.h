@@ -57,6 +57,12 @@ class RunTally {
   void ForEachKey(TallyKind kind,
                   const std::function<void(const Key&)>& visit) const;
 
+  // Calls `visit` once with the identifier and the URL of each site and URL
+  // counted, as texts of the same data as ForEachKey's keys of them.
+  void ForEachText(
+      const std::function<void(std::string_view identifier,
+                               std::string_view url)>& visit) const;
+
   // An estimate of the memory the counts hold, in bytes.
   size_t MemoryUse() const { return memory_; }
   bool Empty() const { return sites_.empty(); }

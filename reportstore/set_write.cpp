@@ -25,6 +25,8 @@
 #include <array>
 #include <limits>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "dbsupport/error_log.h"
@@ -48,13 +50,36 @@ char Folded(char c, bool caseless) {
   return caseless && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
-// The run's keys of `kind` as the database tells them apart: `caseless`
-// says for the identifier and the URL whether ASCII letters compare without
-// regard to case. Keys it takes for one are one group, with the first key's
+// The URL texts (by their data) of the identifiers and URLs of `tally`
+// that another one matches as the database compares them (`caseless`: for
+// the identifier and the URL, whether ASCII letters compare without regard
+// to case). Only their keys can be one row with another key: the others
+// need no look-up, and there are far fewer URLs than keys.
+std::unordered_set<const char*> Twins(const RunTally& tally,
+                                      const std::array<bool, 2>& caseless) {
+  std::unordered_set<const char*> twins;
+  if (!caseless[0] && !caseless[1]) return twins;  // the keys are distinct
+  std::unordered_map<std::string, const char*> first;
+  tally.ForEachText([&](std::string_view identifier, std::string_view url) {
+    std::string folded = std::to_string(identifier.size()) + ":";
+    for (char c : identifier) folded += Folded(c, caseless[0]);
+    for (char c : url) folded += Folded(c, caseless[1]);
+    auto [found, added] = first.try_emplace(std::move(folded), url.data());
+    if (!added) {
+      twins.insert(found->second);
+      twins.insert(url.data());
+    }
+  });
+  return twins;
+}
+
+// The run's keys of `kind` as the database tells them apart (`caseless` as
+// for Twins). Keys it takes for one are one group, with the first key's
 // texts and the sum of the hits; groups keep the order they were first
 // counted in.
 std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
                                   const std::array<bool, 2>& caseless) {
+  const std::unordered_set<const char*> twins = Twins(tally, caseless);
   std::vector<RunTally::Key> groups;
   auto hash_of = [&](size_t index) {
     const RunTally::Key& key = groups[index];
@@ -87,6 +112,7 @@ std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
       0, hash_of, same_key);
   tally.ForEachKey(kind, [&](const RunTally::Key& key) {
     groups.push_back(key);
+    if (!twins.contains(key.url.data())) return;
     auto [found, added] = known.insert(groups.size() - 1);
     if (!added) {
       groups[*found].hits += key.hits;
