@@ -36,6 +36,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/ado/ado.h"
@@ -199,25 +200,46 @@ class ReportStore {
   // with nothing of it kept, when they failed and the keys must be written
   // one by one (set_write.cpp).
   bool WriteTableTogether(size_t table, TallyKind kind);
-  // The staging row of `key`, the `seq`th group of report `table`, in
-  // set_sql's column order.
-  std::vector<automation::Variant> StagedRow(size_t table, size_t seq,
-                                             const RunTally::Key& key) const;
+  // One value of a staging row: a number, or a text that stays unchanged
+  // until the write ends (the tally's keys, the store's own names), so that
+  // it is bound without a copy.
+  using StagedValue = std::variant<int64_t, std::string_view>;
+  // Staging rows of a batch, in set_sql's column order, one row after the
+  // other.
+  struct StagedRows {
+    size_t width = 0;  // the values of a row
+    std::vector<StagedValue> values;
+    size_t size() const { return values.size() / width; }
+    const StagedValue& at(size_t row, size_t column) const {
+      return values[row * width + column];
+    }
+  };
+  // Appends to `rows` the staging row of `key`, the `seq`th group of report
+  // `table`.
+  void AppendStagedRow(size_t table, size_t seq, const RunTally::Key& key,
+                       StagedRows& rows) const;
   // Calls `write` with the staging rows of `groups` of report `table`, a
   // bounded batch at a time in their order, and the index of the batch's
   // first group (set_write.cpp).
   void ForEachBatch(
       size_t table, const std::vector<RunTally::Key>& groups,
-      const std::function<void(
-          size_t, const std::vector<std::vector<automation::Variant>>&)>& write)
-      const;
+      const std::function<void(size_t, const StagedRows&)>& write) const;
   // Appends `rows` with statements of up to set_sql::kRowsPerInsert rows,
   // `sql(n)` the statement of n rows, binding the staging columns `columns`
   // of each row in their order.
   void InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
                       const std::function<std::string(size_t)>& sql,
-                      const std::vector<std::vector<automation::Variant>>& rows,
+                      const StagedRows& rows,
                       const std::vector<size_t>& columns);
+  // Bulk-loads the staging columns `columns` of `rows` (but those marked in
+  // `skipped`, where it is not empty) into `table` as its columns `names`;
+  // false, doing nothing, when the engine has no bulk load.
+  static bool CopyStaged(const std::shared_ptr<ado::Connection>& cn,
+                         std::string_view table,
+                         const std::vector<std::string>& names,
+                         const StagedRows& rows,
+                         const std::vector<size_t>& columns,
+                         const std::vector<bool>& skipped);
   // Fills the session's staging table of report `table` with `groups`;
   // true when they were bulk-loaded, false when inserted.
   bool Stage(size_t table, const std::shared_ptr<ado::Connection>& cn,
@@ -230,8 +252,8 @@ class ReportStore {
   // `stored` (indexed by group) into the report, in their order; false,
   // doing nothing, when the engine has no bulk load.
   bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
-                   const std::vector<std::vector<automation::Variant>>& rows,
-                   const std::vector<bool>& stored, size_t first);
+                   const StagedRows& rows, const std::vector<bool>& stored,
+                   size_t first);
   // Appends a new row for each of `groups`, in their order, to a report
   // that holds no row.
   void WriteIntoEmpty(size_t table, const std::shared_ptr<ado::Connection>& cn,

@@ -39,7 +39,6 @@ namespace velnor {
 namespace {
 
 using automation::Variant;
-using Rows = std::vector<std::vector<Variant>>;
 
 // The staged rows made and written at a time: a multiple of
 // set_sql::kRowsPerInsert, so that only a table's last statement is
@@ -124,47 +123,51 @@ std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
 
 }  // namespace
 
-std::vector<Variant> ReportStore::StagedRow(size_t table, size_t seq,
-                                            const RunTally::Key& key) const {
-  std::vector<Variant> values = {Variant(static_cast<int32_t>(seq)),
-                                 Variant(mstrServerName_),
-                                 Variant(key.identifier),
-                                 Variant(key.site_name),
-                                 Variant(key.url),
-                                 Variant(key.bucket),
-                                 Variant(static_cast<int32_t>(key.hits))};
-  if (table == 0) values[5] = Variant(weekday_names_[key.bucket - 1]);
-  if (table == 1) values[5] = Variant(month_names_[key.bucket - 1]);
-  if (table == 0 || table == 1) values.emplace_back(key.bucket);
+void ReportStore::AppendStagedRow(size_t table, size_t seq,
+                                  const RunTally::Key& key,
+                                  StagedRows& rows) const {
+  const size_t first = rows.values.size();
+  std::string_view bucket_name;
+  if (table == 0) bucket_name = weekday_names_[key.bucket - 1];
+  if (table == 1) bucket_name = month_names_[key.bucket - 1];
+  rows.values.insert(
+      rows.values.end(),
+      {static_cast<int64_t>(seq), mstrServerName_, key.identifier,
+       key.site_name, key.url,
+       table <= 1 ? StagedValue(bucket_name) : StagedValue(int64_t{key.bucket}),
+       static_cast<int64_t>(key.hits)});
+  if (table <= 1) rows.values.emplace_back(int64_t{key.bucket});
   if (table == 3) {
     auto [label, sort] = reportdb::StatusLabelOf(site_column_, key.bucket);
-    values.emplace_back(sort);
-    values.emplace_back(label);
+    rows.values.emplace_back(int64_t{sort});
+    rows.values.emplace_back(label);
   }
-  if (values.size() != set_sql::StagedColumns(table)) {
+  if (rows.values.size() - first != rows.width) {
     automation::Raise(automation::kErrTypeMismatch);
   }
-  return values;
 }
 
 void ReportStore::ForEachBatch(
     size_t table, const std::vector<RunTally::Key>& groups,
-    const std::function<void(size_t, const Rows&)>& write) const {
-  Rows rows;
-  rows.reserve(std::min(groups.size(), kRowsPerBatch));
+    const std::function<void(size_t, const StagedRows&)>& write) const {
+  StagedRows rows;
+  rows.width = set_sql::StagedColumns(table);
+  rows.values.reserve(std::min(groups.size(), kRowsPerBatch) * rows.width);
   for (size_t first = 0; first < groups.size(); first += kRowsPerBatch) {
-    rows.clear();
+    rows.values.clear();
     const size_t end = std::min(groups.size(), first + kRowsPerBatch);
     for (size_t i = first; i < end; ++i) {
-      rows.push_back(StagedRow(table, i, groups[i]));
+      AppendStagedRow(table, i, groups[i], rows);
     }
     write(first, rows);
   }
 }
 
+// The texts are bound without a copy: they are the tally's and the
+// store's, which outlive the statement's run.
 void ReportStore::InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
                                  const std::function<std::string(size_t)>& sql,
-                                 const Rows& rows,
+                                 const StagedRows& rows,
                                  const std::vector<size_t>& columns) {
   for (size_t start = 0; start < rows.size();
        start += set_sql::kRowsPerInsert) {
@@ -173,11 +176,39 @@ void ReportStore::InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
     int index = 1;
     for (size_t i = start; i < start + count; ++i) {
       for (size_t column : columns) {
-        insert.SetParameter(index++, rows[i][column]);
+        const StagedValue& value = rows.at(i, column);
+        if (const auto* text = std::get_if<std::string_view>(&value)) {
+          insert.SetBorrowedText(index++, *text);
+        } else {
+          insert.SetParameter(index++, Variant(std::get<int64_t>(value)));
+        }
       }
     }
     insert.Execute();
   }
+}
+
+bool ReportStore::CopyStaged(const std::shared_ptr<ado::Connection>& cn,
+                             std::string_view table,
+                             const std::vector<std::string>& names,
+                             const StagedRows& rows,
+                             const std::vector<size_t>& columns,
+                             const std::vector<bool>& skipped) {
+  std::vector<std::vector<std::optional<std::string>>> texts;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!skipped.empty() && skipped[i]) continue;
+    std::vector<std::optional<std::string>>& row = texts.emplace_back();
+    row.reserve(columns.size());
+    for (size_t column : columns) {
+      const StagedValue& value = rows.at(i, column);
+      if (const auto* text = std::get_if<std::string_view>(&value)) {
+        row.emplace_back(*text);
+      } else {
+        row.emplace_back(std::to_string(std::get<int64_t>(value)));
+      }
+    }
+  }
+  return texts.empty() || cn->CopyRows(table, names, texts);
 }
 
 bool ReportStore::Stage(size_t table,
@@ -188,9 +219,10 @@ bool ReportStore::Stage(size_t table,
   std::vector<size_t> columns(set_sql::StagedColumns(table));
   for (size_t i = 0; i < columns.size(); ++i) columns[i] = i;
   bool copied = true;
-  ForEachBatch(table, groups, [&](size_t, const Rows& rows) {
-    copied = copied && cn->CopyRows(set_sql::StagingTable(table),
-                                    set_sql::StagedColumnNames(table), rows);
+  ForEachBatch(table, groups, [&](size_t, const StagedRows& rows) {
+    copied = copied &&
+             CopyStaged(cn, set_sql::StagingTable(table),
+                        set_sql::StagedColumnNames(table), rows, columns, {});
     if (copied) return;
     InsertInChunks(
         cn, [table](size_t count) { return set_sql::StageRows(table, count); },
@@ -214,30 +246,25 @@ void ReportStore::AppendNewByCopy(size_t table,
     stored.at(static_cast<size_t>(automation::CLng(update.Value(0)))) = true;
   }
   update.Close();
-  ForEachBatch(table, groups, [&](size_t first, const Rows& rows) {
+  ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
     CopyNewRows(table, cn, rows, stored, first);
   });
 }
 
 bool ReportStore::CopyNewRows(size_t table,
                               const std::shared_ptr<ado::Connection>& cn,
-                              const Rows& rows, const std::vector<bool>& stored,
-                              size_t first) {
-  const std::vector<set_sql::NewRowColumn> columns =
-      set_sql::NewRowColumns(table, site_column_);
+                              const StagedRows& rows,
+                              const std::vector<bool>& stored, size_t first) {
   std::vector<std::string> names;
-  for (const set_sql::NewRowColumn& column : columns) {
+  std::vector<size_t> columns;
+  for (const set_sql::NewRowColumn& column :
+       set_sql::NewRowColumns(table, site_column_)) {
     names.push_back(column.report);
+    columns.push_back(column.staged);
   }
-  Rows appended;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (stored[first + i]) continue;
-    std::vector<Variant>& row = appended.emplace_back();
-    for (const set_sql::NewRowColumn& column : columns) {
-      row.push_back(rows[i][column.staged]);
-    }
-  }
-  return appended.empty() || cn->CopyRows("tblGeneral", names, appended);
+  std::vector<bool> skipped(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) skipped[i] = stored[first + i];
+  return CopyStaged(cn, "tblGeneral", names, rows, columns, skipped);
 }
 
 // A report that holds no row yet (a server's first collection, or the
@@ -255,7 +282,7 @@ void ReportStore::WriteIntoEmpty(size_t table,
     columns.push_back(column.staged);
   }
   bool copied = true;
-  ForEachBatch(table, groups, [&](size_t first, const Rows& rows) {
+  ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
     copied = copied && CopyNewRows(table, cn, rows, stored, first);
     if (copied) return;
     InsertInChunks(

@@ -227,22 +227,9 @@ std::unique_ptr<Statement> Connection::Prepare(std::string_view sql) {
 
 bool Connection::CopyRows(
     std::string_view table, const std::vector<std::string>& columns,
-    const std::vector<std::vector<automation::Variant>>& rows) {
+    const std::vector<std::vector<std::optional<std::string>>>& rows) {
   if (!impl_->IsOpen()) RaiseClosed();
-  std::vector<std::vector<std::optional<std::string>>> texts;
-  texts.reserve(rows.size());
-  for (const auto& row : rows) {
-    std::vector<std::optional<std::string>>& text = texts.emplace_back();
-    text.reserve(row.size());
-    for (const automation::Variant& value : row) {
-      if (value.IsNull() || value.Type() == automation::VarType::kEmpty) {
-        text.emplace_back();
-      } else {
-        text.emplace_back(automation::CStr(value));
-      }
-    }
-  }
-  return impl_->session->CopyRows(impl_->schema, table, columns, texts);
+  return impl_->session->CopyRows(impl_->schema, table, columns, rows);
 }
 
 TextEquality Connection::ColumnEquality(const std::string& table,
@@ -449,6 +436,7 @@ Command::Command(std::shared_ptr<Connection> connection, std::string_view sql)
   statement_ = connection_->Prepare(sql);
   serial_ = connection_->impl_->serial;
   parameters_.resize(static_cast<size_t>(statement_->ParameterCount()));
+  borrowed_.resize(parameters_.size());
 }
 
 Command::~Command() = default;
@@ -456,7 +444,14 @@ Command::~Command() = default;
 void Command::SetParameter(int index, const Variant& value) {
   Variant& slot = parameters_.at(static_cast<size_t>(index - 1));
   slot = value;
+  borrowed_[static_cast<size_t>(index - 1)].reset();
   Bind(*statement_, index, slot);
+}
+
+void Command::SetBorrowedText(int index, std::string_view text) {
+  parameters_.at(static_cast<size_t>(index - 1)) = Variant();
+  borrowed_[static_cast<size_t>(index - 1)] = text;
+  statement_->BindBorrowedText(index, text);
 }
 
 void Command::Execute() {
@@ -495,7 +490,13 @@ void Command::Close() {
   statement_->Reset();
 }
 
-std::string Command::Text() const { return WithLiterals(sql_, parameters_); }
+std::string Command::Text() const {
+  std::vector<Variant> values = parameters_;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (borrowed_[i]) values[i] = Variant(*borrowed_[i]);
+  }
+  return WithLiterals(sql_, values);
+}
 
 bool Command::Usable() const {
   return connection_->State() == adStateOpen &&

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,11 +102,12 @@ class Connection : public automation::Object {
   // Prepares `sql` on this connection's database. Raises 3704 when not
   // open, or the engine's error.
   std::unique_ptr<Statement> Prepare(std::string_view sql);
-  // Appends `rows` (one value per name of `columns`: text, a number, or
-  // empty or null for NULL) to `table` in one bulk load where the engine
-  // has one (see Engine::CopyRows); false, doing nothing, where it has not.
-  bool CopyRows(std::string_view table, const std::vector<std::string>& columns,
-                const std::vector<std::vector<automation::Variant>>& rows);
+  // Appends `rows` (one text per name of `columns`, or none for NULL) to
+  // `table` in one bulk load where the engine has one (see
+  // Engine::CopyRows); false, doing nothing, where it has not.
+  bool CopyRows(
+      std::string_view table, const std::vector<std::string>& columns,
+      const std::vector<std::vector<std::optional<std::string>>>& rows);
   // How `column` of `table` compares texts (see Engine::EqualityOf).
   // Raises 3704 when not open.
   TextEquality ColumnEquality(const std::string& table,
@@ -194,6 +196,10 @@ class Command {
 
   // Sets the value of marker `index` (from 1) for the next Execute.
   void SetParameter(int index, const automation::Variant& value);
+  // Sets marker `index` to the text `text` without copying it (see
+  // Statement::BindBorrowedText): its bytes must stay unchanged until the
+  // marker is set again or the command is destroyed.
+  void SetBorrowedText(int index, std::string_view text);
 
   // Runs the statement with the values set; a query is positioned on its
   // first row. Raises the engine's error, or 3704 when the connection was
@@ -224,6 +230,9 @@ class Command {
   std::string sql_;
   std::unique_ptr<Statement> statement_;
   std::vector<automation::Variant> parameters_;
+  // The texts of markers set by SetBorrowedText (their slot in parameters_
+  // is then empty), for Text.
+  std::vector<std::optional<std::string_view>> borrowed_;
   bool eof_ = true;
 };
 

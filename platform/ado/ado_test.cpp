@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -123,6 +125,29 @@ TEST_F(AdoTest, SameShapeWithOtherLiteralsGivesItsOwnRows) {
   // A number after ORDER BY is a column position, not a value.
   auto ordered = Query("select Name, Count from t order by 2 desc");
   EXPECT_EQ(ordered->Fields("Name").Value(), Variant("c"));
+}
+
+TEST_F(AdoTest, CommandStoresBorrowedTextsByTheirViewAndShowsThemInItsText) {
+  // Views into a longer text: only the viewed bytes are stored.
+  const std::string texts = "it's|key and more";
+  Command insert(cn_, "insert into u values (?, ?)");
+  insert.SetBorrowedText(1, std::string_view(texts).substr(0, 4));
+  insert.SetParameter(2, Variant(int32_t{7}));
+  EXPECT_EQ(insert.Text(), "insert into u values ('it''s', 7)");
+  insert.Execute();
+  insert.SetBorrowedText(1, std::string_view(texts).substr(5, 3));
+  insert.Execute();
+  // A value set afterwards replaces the borrowed text, in the row and in
+  // the text.
+  insert.SetParameter(1, Variant("x"));
+  EXPECT_EQ(insert.Text(), "insert into u values ('x', 7)");
+  insert.Execute();
+  std::vector<std::string> keys;
+  for (auto rs = Query("select Key from u order by rowid"); !rs->Eof();
+       rs->MoveNext()) {
+    keys.push_back(automation::CStr(rs->Fields("Key").Value()));
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"it's", "key", "x"}));
 }
 
 TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {

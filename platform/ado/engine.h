@@ -37,7 +37,8 @@ class CommitOutcomeUnknown : public automation::AutomationError {
 enum class TextEquality { kExact, kAsciiCaseless, kOther };
 
 // One prepared statement. Parameters are numbered from 1 and keep their
-// values across runs until bound again; text is copied when bound.
+// values across runs until bound again; text is copied when bound, but
+// for BindBorrowedText.
 class Statement {
  public:
   virtual ~Statement() = default;
@@ -47,6 +48,12 @@ class Statement {
   virtual void BindInteger(int index, int64_t value) = 0;
   virtual void BindReal(int index, double value) = 0;
   virtual void BindText(int index, std::string_view value) = 0;
+  // Binds `value` as BindText does, but may keep only the view: its bytes
+  // must stay unchanged until the parameter is bound again or the
+  // statement is destroyed. Spares a copy of texts the caller holds anyway.
+  virtual void BindBorrowedText(int index, std::string_view value) {
+    BindText(index, value);
+  }
 
   // Runs the statement (first call after Reset) or moves to its next row;
   // true while a row is current.

@@ -211,6 +211,11 @@ class SqliteStatement : public Statement {
     sqlite3_bind_text(stmt_, index, value.data(),
                       static_cast<int>(value.size()), SQLITE_TRANSIENT);
   }
+  void BindBorrowedText(int index, std::string_view value) override {
+    Unfinished();
+    sqlite3_bind_text(stmt_, index, value.data(),
+                      static_cast<int>(value.size()), SQLITE_STATIC);
+  }
 
   bool Step() override {
     if (transaction_->failure) return false;
