@@ -137,8 +137,22 @@ int64_t CopyLedger(PgConnection& store, ado::Session& session,
   int64_t copied = 0;
   for (const ledger::LedgerTable& table : *target.tables) {
     std::string columns;
-    std::vector<ado::pg::Row> rows =
-        ReadLedgerTable(session, schema, table.name, columns);
+    std::vector<ado::pg::Row> rows;
+    // A folder's statistics of an earlier design are copied as they read
+    // once upgraded, leaving the folder, which may be read-only, as it is.
+    std::optional<statistics::StatisticsStore::TableRows> upgraded;
+    if (target.tables == &statistics::StatisticsTables()) {
+      upgraded =
+          statistics::StatisticsStore(session, schema).Upgraded(table.name);
+    }
+    if (upgraded) {
+      for (const std::string& column : upgraded->columns) {
+        columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column);
+      }
+      rows = std::move(upgraded->rows);
+    } else {
+      rows = ReadLedgerTable(session, schema, table.name, columns);
+    }
     if (rows.empty()) continue;
     store.CopyIn("COPY " + qualified + std::string(table.name) + " (" +
                      columns + ") FROM STDIN",
