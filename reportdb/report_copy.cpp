@@ -12,6 +12,7 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
 #include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
@@ -223,6 +224,10 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
     result.not_empty.push_back(statistics_target.schema);
   }
   if (!result.not_empty.empty() && !overwrite) return result;
+  // The store's statistics take the copy in the current design.
+  if (statistics_target.exists) {
+    ReportLocation{"", url}.UpgradeStatistics(server, is_ftp);
+  }
 
   auto session = ado::Session::BeginReading(ado::kDefaultLockWaitMs);
   std::vector<std::string> schemas;
