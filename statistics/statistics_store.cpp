@@ -274,7 +274,7 @@ void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
       sessions.push_back(KeyRow(run_id, key));
       sessions.back().push_back(session);
     }
-    day.time_taken_histogram.ForEach([&](int64_t ms, int64_t hits) {
+    day.time_taken_histogram.ForEach([&, &key = key](int64_t ms, int64_t hits) {
       times.push_back(KeyRow(run_id, key));
       times.back().push_back(Number(ms));
       times.back().push_back(Number(hits));
