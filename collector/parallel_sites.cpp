@@ -265,7 +265,6 @@ void CollectionRun::ReadPart(SitePart& part, const std::atomic<bool>& stop) {
 void CollectionRun::MergePart(SitePart& part) {
   WriteErrorLog(part.read_lines);
   store_.AddCounts(part.tally);
-  part.tally.Clear();
   if (part.hooks) part.hooks->Merge();
   // The texts a run in sequence leaves: the counter of the site's last
   // record, the bar after its last file.

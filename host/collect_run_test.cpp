@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -795,6 +796,92 @@ TEST_F(CollectRunTest, ACountPastTheColumnsMaximumStoresNothing) {
       lines.push_back(line);
     }
     EXPECT_EQ(lines[0], lines[1]);
+  }
+}
+
+// A report of more keys than are written at a time is written as a whole:
+// into empty databases, over an earlier run's rows (one of them found again
+// whatever the case of its URL), and past the maximum, where the key named
+// is the first one counting record by record reaches, however many keys
+// come before it.
+TEST_F(CollectRunTest, ReportsOfManyKeysLeaveTheRowsOfCountingRecordByRecord) {
+  // 6,000 keys of hours, counted page after page.
+  std::string log = "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n";
+  for (int page = 0; page < 250; ++page) {
+    for (int hour = 0; hour < 24; ++hour) {
+      char line[96];
+      std::snprintf(line, sizeof line,
+                    "2024-06-03 %02d:00:00 10.0.0.1 GET /p%d.htm %d\n", hour,
+                    page, page % 7 == 0 ? 404 : 200);
+      log += line;
+    }
+  }
+  WriteLog("C$/logs/W3SVC1", "u_ex240603.log", log);
+  const std::string earlier =
+      "insert into tblGeneral ([Server name], Identifier, [Web Site Name], "
+      "URL, [No of Hits], Hours) values ('SRV1', '1', 'Earlier', ";
+  struct Case {
+    const char* name;
+    std::vector<std::string> rows;  // of the hours database
+    const char* past;               // the key named past the maximum
+  };
+  const Case kCases[] = {
+      {"empty databases", {}, nullptr},
+      {"earlier rows",
+       {earlier + "'/P3.htm', 7, 0)", earlier + "'/p240.htm', 5, 23)",
+        earlier + "'/p10.htm', 2147483640, 1)"},
+       nullptr},
+      {"past the maximum",
+       {earlier + "'/p1.htm', 2147483646, 4)",
+        earlier + "'/p245.htm', 2147483647, 10)",
+        earlier + "'/p200.htm', 2147483647, 5)"},
+       "site 1, /p200.htm, hour 5"},
+  };
+  for (const Case& c : kCases) {
+    std::vector<std::vector<Rows>> states;
+    std::vector<std::string> lines;
+    for (const std::string tally : {"memory", "per-record"}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + tally);
+      const std::string db = "db-" + tally;
+      fs::remove_all(dir_ / db);
+      fs::create_directory(dir_ / db);
+      ASSERT_EQ(Velnor({"init-db", "--db-dir", db, "--server", "SRV1"}).status,
+                0);
+      for (const std::string& row : c.rows) {
+        ExecSql(dir_ / db / "QDX_UAWebLogHitsByHour_SRV1.mdb", row);
+      }
+      const std::vector<Rows> before = DatabaseState(dir_ / db, "SRV1", false);
+      VelnorRun run = Velnor(CollectArgs(
+          "SRV1", db,
+          {"--share-root", "shares", "--no-tui", "--tally", tally, "--site",
+           "Main Site,C:\\logs,1", "--start-ledger", "2024-06-03"}));
+      states.push_back(DatabaseState(dir_ / db, "SRV1", false));
+      std::vector<std::string> logged =
+          Lines(ReadFile(dir_ / db / "velnor-errors.log"));
+      if (c.past) {
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_TRUE(Contains(
+            run.err, std::string("Overflow: the count of ") + c.past + " in "))
+            << run.err;
+        EXPECT_EQ(states.back(), before);
+        // One line, the same but for its time and the folder.
+        ASSERT_EQ(logged.size(), 1u);
+        std::string line = logged[0].substr(logged[0].find('\t'));
+        line.replace(line.find(db), db.size(), "DB");
+        lines.push_back(line);
+      } else {
+        EXPECT_EQ(logged, std::vector<std::string>{});
+        EXPECT_EQ(run.status, 0) << run.err;
+        // Every earlier row is one of the run's keys, found again.
+        EXPECT_EQ(QueryRows(dir_ / db / "QDX_UAWebLogHitsByHour_SRV1.mdb",
+                            "select count(*) from tblGeneral"),
+                  (Rows{{"6000"}}));
+      }
+    }
+    EXPECT_EQ(states[0], states[1]) << c.name;
+    if (c.past) {
+      EXPECT_EQ(lines[0], lines[1]) << c.name;
+    }
   }
 }
 

@@ -981,11 +981,25 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
                           "'qdx_%_gen1' AND c.relname = 'tblgeneral' AND "
                           "'fillfactor=50' = ANY (c.reloptions)"),
             (Rows{{"4"}}));
-  // A statistics schema with the indexes of the earlier design loses them.
+  // Its key indexes leave the site identifier out.
+  auto current_keys = [&] {
+    return server_.Query(
+        "SELECT count(*) FROM pg_indexes WHERE schemaname LIKE 'qdx_%_gen1' "
+        "AND indexname = 'tblgeneral_key' AND indexdef LIKE "
+        "'%(lower(((url)::text%' AND indexdef NOT LIKE '%identifier%'");
+  };
+  EXPECT_EQ(current_keys(), (Rows{{"4"}}));
+  // A statistics schema with the indexes of the earlier design loses them;
+  // a counts table with the earlier key index is brought to the above.
   server_.Exec(
       "CREATE INDEX day_visitors_day ON velnor_statistics_gen1_web."
       "day_visitors (site, log_day); CREATE INDEX day_urls_day ON "
-      "velnor_statistics_gen1_web.day_urls (site, log_day)");
+      "velnor_statistics_gen1_web.day_urls (site, log_day); DROP INDEX "
+      "qdx_uawebloghitsbyhour_gen1.tblgeneral_key; CREATE INDEX "
+      "tblgeneral_key ON qdx_uawebloghitsbyhour_gen1.tblgeneral "
+      "(lower((url)::text COLLATE \"C\"), lower((identifier)::text COLLATE "
+      "\"C\"), hours)");
+  ASSERT_EQ(current_keys(), (Rows{{"3"}}));
   // Again: nothing else is left to change.
   EXPECT_EQ(
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"}).status,
@@ -994,6 +1008,8 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
       server_.Query("SELECT count(*) FROM pg_indexes WHERE schemaname = "
                     "'velnor_statistics_gen1_web' AND indexname LIKE '%_day'"),
       (Rows{{"0"}}));
+  EXPECT_EQ(current_keys(), (Rows{{"4"}}));
+  EXPECT_EQ(Tables("GEN1", false, true), seeded);
 
   // Collected into, both ways of counting (the per-record look-ups are
   // the ones that find "/A" and "/a" as one key through the new type's

@@ -66,15 +66,19 @@ std::string IndexedExpression(const TableLayout& table,
   return name;
 }
 
-// The index's columns with the URL first: it tells most keys apart (the
-// site identifier is the same for a whole site), so each insertion and
-// look-up compares the least text. The look-ups name all of its columns,
-// so the order changes nothing else.
-const std::string& KeyColumn(const IndexLayout& index, size_t i) {
-  if (index.columns.size() == 3 && index.columns[1] == "URL" && i < 2) {
-    return index.columns[1 - i];
+// The columns the index of the counts' key (site identifier, URL, bucket)
+// holds: the URL and the bucket. The URL tells most keys apart, so each
+// insertion and look-up compares the least text first; the identifier is
+// the same for a whole site, so holding it (a folded text) would cost
+// every row's insertion a lower() and a comparison more for almost no
+// selectivity: a look-up finds a URL's bucket for each site, and the
+// identifier picks among those few.
+std::vector<std::string> IndexedColumns(const IndexLayout& index) {
+  if (index.columns.size() == 3 && index.columns[0] == "Identifier" &&
+      index.columns[1] == "URL") {
+    return {index.columns[1], index.columns[2]};
   }
-  return index.columns[i];
+  return index.columns;
 }
 
 std::string IndexStatements(const TableLayout& table,
@@ -84,9 +88,9 @@ std::string IndexStatements(const TableLayout& table,
     sql += "CREATE INDEX " +
            QuoteIdentifier(automation::AsciiLowered(index.name)) + " ON " +
            qualified + automation::AsciiLowered(table.name) + " (";
-    for (size_t i = 0; i < index.columns.size(); ++i) {
-      sql +=
-          (i > 0 ? ", " : "") + IndexedExpression(table, KeyColumn(index, i));
+    const std::vector<std::string> columns = IndexedColumns(index);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      sql += (i > 0 ? ", " : "") + IndexedExpression(table, columns[i]);
     }
     sql += ");\n";
   }
@@ -197,9 +201,21 @@ bool HasFullPages(PgConnection& db, const std::string& schema) {
       .empty();
 }
 
+// True when `schema`'s key index of the counts still holds the site
+// identifier, a third column (the earlier design).
+bool HasWideKeyIndex(PgConnection& db, const std::string& schema) {
+  return !db.Query(
+                "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
+                "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                "WHERE n.nspname = $1 AND c.relname = 'tblgeneral_key' AND "
+                "i.indnatts = 3",
+                {schema})
+              .empty();
+}
+
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
   return HasCitextColumns(db, schema) || HasImmutableTypeof(db, schema) ||
-         HasFullPages(db, schema);
+         HasFullPages(db, schema) || HasWideKeyIndex(db, schema);
 }
 
 // Upgrades `schema` in one transaction when it needs it; a concurrent
@@ -222,6 +238,13 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     if (HasFullPages(db, schema)) {
       db.Exec("ALTER TABLE " + QuoteIdentifier(schema) + ".tblgeneral SET " +
               kRaisedTableStorage);
+    }
+    if (HasWideKeyIndex(db, schema)) {
+      for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+        if (automation::AsciiLowered(table.name) != "tblgeneral") continue;
+        db.Exec("DROP INDEX " + QuoteIdentifier(schema) + ".tblgeneral_key;\n" +
+                IndexStatements(table, QuoteIdentifier(schema) + "."));
+      }
     }
     db.Exec("COMMIT");
   } catch (const PgError& error) {

@@ -16,7 +16,8 @@
 //   rows were written in, which SQLite keeps by itself and the report
 //   reads rows by.
 // - The counts' table "tblgeneral" leaves half of each page free, so that
-//   raising a stored count does not index the row anew.
+//   raising a stored count does not index the row anew; its key index
+//   holds the folded URL and the bucket, not the site identifier.
 // - Each schema has a function typeof(anyelement) that answers as SQLite's
 //   typeof does ('integer', 'real', 'text', 'null'), for the check of
 //   counts the in-memory counting makes.
@@ -38,12 +39,12 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 
 // Makes the schemas of `server`'s service (FTP with `is_ftp`) that do not
 // exist in the database `url`, each whole in one transaction. An existing
-// schema keeps its rows; one of an earlier design (citext text columns, or
-// a typeof declared IMMUTABLE, which PostgreSQL cannot inline) is brought
-// to the current one in a transaction of its own. Returns the schema
-// names made and left, in report order. Raises automation::AutomationError
-// (permission denied, 70) naming the database and the reason when it cannot
-// connect or make a schema.
+// schema keeps its rows; one of an earlier design (citext text columns, a
+// typeof declared IMMUTABLE, which PostgreSQL cannot inline, full pages, a
+// key index with the site identifier) is brought to the current one in a
+// transaction of its own. Returns the schema names made and left, in report
+// order. Raises automation::AutomationError (permission denied, 70) naming
+// the database and the reason when it cannot connect or make a schema.
 CreatedDatabases CreateReportSchemas(const std::string& url,
                                      std::string_view server, bool is_ftp);
 

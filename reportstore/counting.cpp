@@ -105,8 +105,11 @@ void ReportStore::CountRecord(const std::string& site_name,
   if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }
 
-void ReportStore::AddCounts(const RunTally& part) {
-  if (past_maximum_) return;
+void ReportStore::AddCounts(RunTally& part) {
+  if (past_maximum_) {
+    part.Clear();
+    return;
+  }
   tally_.Add(part);
   if (tally_.MemoryUse() > counting_.memory_limit) Flush();
 }

@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -159,9 +160,9 @@ class ReportStore {
     return in_memory_ == std::array<bool, 4>{true, true, true, true};
   }
   // Adds the counts of `part`, records counted apart into every report
-  // (RunTally::Count), as if CountRecord had counted them now; only while
-  // every database is counted in memory.
-  void AddCounts(const RunTally& part);
+  // (RunTally::Count), as if CountRecord had counted them now, and leaves
+  // `part` empty; only while every database is counted in memory.
+  void AddCounts(RunTally& part);
   // Writes what is counted in memory and ends the counting; the databases
   // stay open. Without BeginCounting it does nothing.
   void FinishCounting();
@@ -202,26 +203,41 @@ class ReportStore {
   // set_sql's column order.
   std::vector<automation::Variant> StagedRow(size_t table, size_t seq,
                                              const RunTally::Key& key) const;
-  // Raises the stored rows of the staged `rows` and bulk-loads the others
-  // into the report (set_write.cpp), for an engine with a bulk load.
-  void AppendNewByCopy(
-      size_t table, const std::shared_ptr<ado::Connection>& cn,
-      const std::vector<std::vector<automation::Variant>>& rows);
-  // Bulk-loads the staged `rows` not marked in `stored` into the report, in
-  // their order; false, doing nothing, when the engine has no bulk load.
+  // Calls `write` with the staging rows of `groups` of report `table`, a
+  // bounded batch at a time in their order, and the index of the batch's
+  // first group (set_write.cpp).
+  void ForEachBatch(
+      size_t table, const std::vector<RunTally::Key>& groups,
+      const std::function<void(
+          size_t, const std::vector<std::vector<automation::Variant>>&)>& write)
+      const;
+  // Appends `rows` with statements of up to set_sql::kRowsPerInsert rows,
+  // `sql(n)` the statement of n rows, binding the staging columns `columns`
+  // of each row in their order.
+  void InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
+                      const std::function<std::string(size_t)>& sql,
+                      const std::vector<std::vector<automation::Variant>>& rows,
+                      const std::vector<size_t>& columns);
+  // Fills the session's staging table of report `table` with `groups`;
+  // true when they were bulk-loaded, false when inserted.
+  bool Stage(size_t table, const std::shared_ptr<ado::Connection>& cn,
+             const std::vector<RunTally::Key>& groups);
+  // Raises the stored rows of the staged `groups` and bulk-loads the others
+  // into the report, for an engine with a bulk load.
+  void AppendNewByCopy(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                       const std::vector<RunTally::Key>& groups);
+  // Bulk-loads the staging `rows` (groups `first` on) not marked in
+  // `stored` (indexed by group) into the report, in their order; false,
+  // doing nothing, when the engine has no bulk load.
   bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
                    const std::vector<std::vector<automation::Variant>>& rows,
-                   const std::vector<bool>& stored);
-  // When the report holds no row, bulk-loads all of the staged `rows` into
-  // it and returns true; false, doing nothing, when it holds rows or the
-  // engine has no bulk load.
-  bool CopiedIntoEmpty(
-      size_t table, const std::shared_ptr<ado::Connection>& cn,
-      const std::vector<std::vector<automation::Variant>>& rows);
-  // Stages `rows` with multi-row INSERTs, for an engine without a bulk load.
-  void StageWithInserts(
-      size_t table, const std::shared_ptr<ado::Connection>& cn,
-      const std::vector<std::vector<automation::Variant>>& rows);
+                   const std::vector<bool>& stored, size_t first);
+  // Appends a new row for each of `groups`, in their order, to a report
+  // that holds no row.
+  void WriteIntoEmpty(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                      const std::vector<RunTally::Key>& groups);
+  // Whether the report behind `cn` holds no row.
+  bool ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);

@@ -102,9 +102,40 @@ uint64_t& RunTally::CounterOf(TallyKind kind, UrlCounts& counts,
   return counts.statuses.emplace_back(bucket, 0).second;
 }
 
-void RunTally::Add(const RunTally& part) {
+// A site new here is taken over whole: its keys are all new, so appending
+// its first-seen entries in order is all that adding them one by one would
+// do, and its URL entries (which the entries point to) stay where they are.
+// That keeps the merge of a part, on the run's thread, from costing a look-up
+// per key.
+std::unordered_set<const RunTally::Site*> RunTally::TakeNewSites(
+    RunTally& part) {
+  std::unordered_set<const Site*> taken;
+  for (auto it = part.sites_.begin(); it != part.sites_.end();) {
+    auto next = std::next(it);
+    if (!sites_.contains(it->first)) {
+      const Site& site = *it->second;
+      memory_ += kUrlEntryBytes + 2 * site.identifier.size();
+      for (const auto& [url, counts] : site.urls) {
+        memory_ += kUrlEntryBytes + url.size() + 16 * counts.statuses.size();
+      }
+      taken.insert(&site);
+      sites_.insert(part.sites_.extract(it));
+    }
+    it = next;
+  }
+  return taken;
+}
+
+void RunTally::Add(RunTally& part) {
+  const std::unordered_set<const Site*> taken = TakeNewSites(part);
   for (size_t kind = 0; kind < first_seen_.size(); ++kind) {
     for (const FirstSeen& seen : part.first_seen_[kind]) {
+      if (taken.contains(seen.site)) {
+        first_seen_[kind].push_back(
+            {seen.site, seen.url, seen.bucket, NameOf(part.names_[seen.name])});
+        memory_ += kFirstSeenBytes;
+        continue;
+      }
       Site& site = SiteOf(seen.site->identifier);
       NameOf(part.names_[seen.name]);
       auto found = site.urls.find(seen.url->first);
@@ -118,6 +149,7 @@ void RunTally::Add(const RunTally& part) {
       hits += part.HitsOf(tally_kind, seen);
     }
   }
+  part.Clear();
 }
 
 uint64_t RunTally::HitsOf(TallyKind kind, const FirstSeen& seen) const {
@@ -142,6 +174,14 @@ void RunTally::ForEachKey(TallyKind kind,
   for (const FirstSeen& seen : first_seen_[static_cast<size_t>(kind)]) {
     visit({names_[seen.name], seen.site->identifier, seen.url->first,
            seen.bucket, HitsOf(kind, seen)});
+  }
+}
+
+void RunTally::ForEachText(
+    const std::function<void(std::string_view, std::string_view)>& visit)
+    const {
+  for (const auto& [identifier, site] : sites_) {
+    for (const auto& [url, counts] : site->urls) visit(site->identifier, url);
   }
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -45,16 +46,22 @@ class RunTally {
              std::string_view url, int32_t weekday, int32_t month, int32_t hour,
              int32_t status, const std::array<bool, 4>& kinds);
 
-  // Adds every count of `part` (counted into every report), as if its
-  // records were counted now: its keys new here come after the keys
-  // counted before, in the order `part` first counted them, each with the
-  // site name it had there.
-  void Add(const RunTally& part);
+  // Moves every count of `part` (counted into every report) here, as if its
+  // records were counted now, and leaves `part` empty: its keys new here
+  // come after the keys counted before, in the order `part` first counted
+  // them, each with the site name it had there.
+  void Add(RunTally& part);
 
   // Calls `visit` for each key of report `kind` in the order the keys were
   // first counted.
   void ForEachKey(TallyKind kind,
                   const std::function<void(const Key&)>& visit) const;
+
+  // Calls `visit` once with the identifier and the URL of each site and URL
+  // counted, as texts of the same data as ForEachKey's keys of them.
+  void ForEachText(
+      const std::function<void(std::string_view identifier,
+                               std::string_view url)>& visit) const;
 
   // An estimate of the memory the counts hold, in bytes.
   size_t MemoryUse() const { return memory_; }
@@ -94,6 +101,9 @@ class RunTally {
   uint32_t NameOf(std::string_view site_name);
   void Note(TallyKind kind, const UrlMap::value_type& url, int32_t bucket);
   uint64_t HitsOf(TallyKind kind, const FirstSeen& seen) const;
+  // Takes over the sites of `part` this tally has no count of; returns
+  // them.
+  std::unordered_set<const Site*> TakeNewSites(RunTally& part);
   // The counter of `bucket` in report `kind`, made (at 0) for a status
   // code not counted yet.
   uint64_t& CounterOf(TallyKind kind, UrlCounts& counts, int32_t bucket);

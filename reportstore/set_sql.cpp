@@ -140,6 +140,24 @@ std::vector<NewRowColumn> NewRowColumns(size_t table,
   return columns;
 }
 
+std::string InsertRows(size_t table, std::string_view site_column,
+                       size_t rows) {
+  const std::vector<NewRowColumn> columns = NewRowColumns(table, site_column);
+  std::string names;
+  for (const NewRowColumn& column : columns) {
+    names += (names.empty() ? "[" : ", [") + column.report + "]";
+  }
+  std::string markers = "(?";
+  for (size_t i = 1; i < columns.size(); ++i) markers += ", ?";
+  markers += ")";
+  std::string sql = "INSERT INTO tblGeneral (" + names + ") VALUES ";
+  for (size_t row = 0; row < rows; ++row) {
+    if (row > 0) sql += ", ";
+    sql += markers;
+  }
+  return sql;
+}
+
 std::string InsertNew(size_t table, std::string_view site_column) {
   const std::vector<std::string> staged = StagedColumnNames(table);
   std::string columns;

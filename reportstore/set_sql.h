@@ -53,6 +53,9 @@ struct NewRowColumn {
 // new row.
 std::vector<NewRowColumn> NewRowColumns(size_t table,
                                         std::string_view site_column);
+// Appends `rows` new rows to the report, each with NewRowColumns's values
+// in their order, for a report that holds none of their keys.
+std::string InsertRows(size_t table, std::string_view site_column, size_t rows);
 // Appends a row for each staged key that has no stored row, in staging
 // order.
 std::string InsertNew(size_t table, std::string_view site_column);

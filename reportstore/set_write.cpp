@@ -15,10 +15,19 @@
 //   32-bit maximum writes nothing and fails the run, as key by key.
 // All of it is undone through a savepoint when any statement fails, and the
 // keys are then written one by one, with the error-log lines that gives.
+//
+// The staged rows are made and written a batch at a time: a report can get
+// hundreds of thousands of keys, and holding a row of values for each at
+// once would cost more memory than all the counting. What must see every
+// key before anything is kept (the check against the maximum, the UPDATE
+// and the INSERT) runs once over the staging table, after the last batch.
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
@@ -30,24 +39,87 @@ namespace velnor {
 namespace {
 
 using automation::Variant;
+using Rows = std::vector<std::vector<Variant>>;
 
-struct Group {
-  RunTally::Key first;  // its first key, with the group's hits
-};
+// The staged rows made and written at a time: a multiple of
+// set_sql::kRowsPerInsert, so that only a table's last statement is
+// shorter.
+constexpr size_t kRowsPerBatch = 40 * set_sql::kRowsPerInsert;
 
-// The key as the database compares it: `caseless` tells for the identifier
-// and the URL whether ASCII letters compare without regard to case.
-std::string FoldedKey(const RunTally::Key& key,
-                      const std::array<bool, 2>& caseless) {
-  std::string folded = std::to_string(key.identifier.size()) + ":";
-  const std::array<std::string_view, 2> parts = {key.identifier, key.url};
-  for (size_t i = 0; i < parts.size(); ++i) {
-    for (char c : parts[i]) {
-      bool upper = c >= 'A' && c <= 'Z';
-      folded += caseless[i] && upper ? static_cast<char>(c + 32) : c;
+char Folded(char c, bool caseless) {
+  return caseless && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+// The URL texts (by their data) of the identifiers and URLs of `tally`
+// that another one matches as the database compares them (`caseless`: for
+// the identifier and the URL, whether ASCII letters compare without regard
+// to case). Only their keys can be one row with another key: the others
+// need no look-up, and there are far fewer URLs than keys.
+std::unordered_set<const char*> Twins(const RunTally& tally,
+                                      const std::array<bool, 2>& caseless) {
+  std::unordered_set<const char*> twins;
+  if (!caseless[0] && !caseless[1]) return twins;  // the keys are distinct
+  std::unordered_map<std::string, const char*> first;
+  tally.ForEachText([&](std::string_view identifier, std::string_view url) {
+    std::string folded = std::to_string(identifier.size()) + ":";
+    for (char c : identifier) folded += Folded(c, caseless[0]);
+    for (char c : url) folded += Folded(c, caseless[1]);
+    auto [found, added] = first.try_emplace(std::move(folded), url.data());
+    if (!added) {
+      twins.insert(found->second);
+      twins.insert(url.data());
     }
-  }
-  return folded + "|" + std::to_string(key.bucket);
+  });
+  return twins;
+}
+
+// The run's keys of `kind` as the database tells them apart (`caseless` as
+// for Twins). Keys it takes for one are one group, with the first key's
+// texts and the sum of the hits; groups keep the order they were first
+// counted in.
+std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
+                                  const std::array<bool, 2>& caseless) {
+  const std::unordered_set<const char*> twins = Twins(tally, caseless);
+  std::vector<RunTally::Key> groups;
+  auto hash_of = [&](size_t index) {
+    const RunTally::Key& key = groups[index];
+    uint64_t hash = 14695981039346656037u;  // FNV-1a
+    auto mix = [&](uint64_t value) { hash = (hash ^ value) * 1099511628211u; };
+    for (char c : key.identifier) {
+      mix(static_cast<unsigned char>(Folded(c, caseless[0])));
+    }
+    mix(0x100);  // no byte: the end of the identifier
+    for (char c : key.url) {
+      mix(static_cast<unsigned char>(Folded(c, caseless[1])));
+    }
+    mix(static_cast<uint32_t>(key.bucket));
+    return static_cast<size_t>(hash);
+  };
+  auto same_text = [](std::string_view a, std::string_view b, bool caseless) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [caseless](char x, char y) {
+                        return Folded(x, caseless) == Folded(y, caseless);
+                      });
+  };
+  auto same_key = [&](size_t a, size_t b) {
+    const RunTally::Key& x = groups[a];
+    const RunTally::Key& y = groups[b];
+    return x.bucket == y.bucket &&
+           same_text(x.identifier, y.identifier, caseless[0]) &&
+           same_text(x.url, y.url, caseless[1]);
+  };
+  std::unordered_set<size_t, decltype(hash_of), decltype(same_key)> known(
+      0, hash_of, same_key);
+  tally.ForEachKey(kind, [&](const RunTally::Key& key) {
+    groups.push_back(key);
+    if (!twins.contains(key.url.data())) return;
+    auto [found, added] = known.insert(groups.size() - 1);
+    if (!added) {
+      groups[*found].hits += key.hits;
+      groups.pop_back();
+    }
+  });
+  return groups;
 }
 
 }  // namespace
@@ -75,19 +147,56 @@ std::vector<Variant> ReportStore::StagedRow(size_t table, size_t seq,
   return values;
 }
 
-void ReportStore::StageWithInserts(
-    size_t table, const std::shared_ptr<ado::Connection>& cn,
-    const std::vector<std::vector<Variant>>& rows) {
+void ReportStore::ForEachBatch(
+    size_t table, const std::vector<RunTally::Key>& groups,
+    const std::function<void(size_t, const Rows&)>& write) const {
+  Rows rows;
+  rows.reserve(std::min(groups.size(), kRowsPerBatch));
+  for (size_t first = 0; first < groups.size(); first += kRowsPerBatch) {
+    rows.clear();
+    const size_t end = std::min(groups.size(), first + kRowsPerBatch);
+    for (size_t i = first; i < end; ++i) {
+      rows.push_back(StagedRow(table, i, groups[i]));
+    }
+    write(first, rows);
+  }
+}
+
+void ReportStore::InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
+                                 const std::function<std::string(size_t)>& sql,
+                                 const Rows& rows,
+                                 const std::vector<size_t>& columns) {
   for (size_t start = 0; start < rows.size();
        start += set_sql::kRowsPerInsert) {
     size_t count = std::min(set_sql::kRowsPerInsert, rows.size() - start);
-    ado::Command& stage = PreparedCommand(cn, set_sql::StageRows(table, count));
+    ado::Command& insert = PreparedCommand(cn, sql(count));
     int index = 1;
     for (size_t i = start; i < start + count; ++i) {
-      for (const Variant& value : rows[i]) stage.SetParameter(index++, value);
+      for (size_t column : columns) {
+        insert.SetParameter(index++, rows[i][column]);
+      }
     }
-    stage.Execute();
+    insert.Execute();
   }
+}
+
+bool ReportStore::Stage(size_t table,
+                        const std::shared_ptr<ado::Connection>& cn,
+                        const std::vector<RunTally::Key>& groups) {
+  PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
+  PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
+  std::vector<size_t> columns(set_sql::StagedColumns(table));
+  for (size_t i = 0; i < columns.size(); ++i) columns[i] = i;
+  bool copied = true;
+  ForEachBatch(table, groups, [&](size_t, const Rows& rows) {
+    copied = copied && cn->CopyRows(set_sql::StagingTable(table),
+                                    set_sql::StagedColumnNames(table), rows);
+    if (copied) return;
+    InsertInChunks(
+        cn, [table](size_t count) { return set_sql::StageRows(table, count); },
+        rows, columns);
+  });
+  return copied;
 }
 
 // Where the engine bulk-loads, the new keys' rows are loaded into the
@@ -95,32 +204,34 @@ void ReportStore::StageWithInserts(
 // load writes rows a page at a time, an INSERT ... SELECT one by one, which
 // costs the server about twice as much. The UPDATE tells which staged keys
 // are stored already; the others are the new rows, in staging order.
-void ReportStore::AppendNewByCopy(
-    size_t table, const std::shared_ptr<ado::Connection>& cn,
-    const std::vector<std::vector<Variant>>& rows) {
-  std::vector<bool> stored(rows.size(), false);
+void ReportStore::AppendNewByCopy(size_t table,
+                                  const std::shared_ptr<ado::Connection>& cn,
+                                  const std::vector<RunTally::Key>& groups) {
+  std::vector<bool> stored(groups.size(), false);
   ado::Command& update =
       PreparedCommand(cn, set_sql::UpdateStoredReturning(table));
   for (update.Execute(); !update.Eof(); update.MoveNext()) {
     stored.at(static_cast<size_t>(automation::CLng(update.Value(0)))) = true;
   }
   update.Close();
-  CopyNewRows(table, cn, rows, stored);
+  ForEachBatch(table, groups, [&](size_t first, const Rows& rows) {
+    CopyNewRows(table, cn, rows, stored, first);
+  });
 }
 
 bool ReportStore::CopyNewRows(size_t table,
                               const std::shared_ptr<ado::Connection>& cn,
-                              const std::vector<std::vector<Variant>>& rows,
-                              const std::vector<bool>& stored) {
+                              const Rows& rows, const std::vector<bool>& stored,
+                              size_t first) {
   const std::vector<set_sql::NewRowColumn> columns =
       set_sql::NewRowColumns(table, site_column_);
   std::vector<std::string> names;
   for (const set_sql::NewRowColumn& column : columns) {
     names.push_back(column.report);
   }
-  std::vector<std::vector<Variant>> appended;
+  Rows appended;
   for (size_t i = 0; i < rows.size(); ++i) {
-    if (stored[i]) continue;
+    if (stored[first + i]) continue;
     std::vector<Variant>& row = appended.emplace_back();
     for (const set_sql::NewRowColumn& column : columns) {
       row.push_back(rows[i][column.staged]);
@@ -131,31 +242,42 @@ bool ReportStore::CopyNewRows(size_t table,
 
 // A report that holds no row yet (a server's first collection, or the
 // first into a new store) can hold none of the keys: its rows are all new,
-// and where the engine bulk-loads they are loaded at once, without the
-// staging and the UPDATE that would find nothing to raise.
-bool ReportStore::CopiedIntoEmpty(
-    size_t table, const std::shared_ptr<ado::Connection>& cn,
-    const std::vector<std::vector<Variant>>& rows) {
+// appended at once (bulk-loaded where the engine can), without the staging
+// and the UPDATE that would find nothing to raise. The counts were checked
+// against the maximum in memory, which is all a new row needs.
+void ReportStore::WriteIntoEmpty(size_t table,
+                                 const std::shared_ptr<ado::Connection>& cn,
+                                 const std::vector<RunTally::Key>& groups) {
+  const std::vector<bool> stored(groups.size(), false);
+  std::vector<size_t> columns;
+  for (const set_sql::NewRowColumn& column :
+       set_sql::NewRowColumns(table, site_column_)) {
+    columns.push_back(column.staged);
+  }
+  bool copied = true;
+  ForEachBatch(table, groups, [&](size_t first, const Rows& rows) {
+    copied = copied && CopyNewRows(table, cn, rows, stored, first);
+    if (copied) return;
+    InsertInChunks(
+        cn,
+        [&](size_t count) {
+          return set_sql::InsertRows(table, site_column_, count);
+        },
+        rows, columns);
+  });
+}
+
+bool ReportStore::ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn) {
   ado::Command& probe = PreparedCommand(cn, set_sql::AnyRow());
   probe.Execute();
   const bool empty = probe.Eof();
   probe.Close();
-  return empty &&
-         CopyNewRows(table, cn, rows, std::vector<bool>(rows.size(), false));
+  return empty;
 }
 
 bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
-  std::vector<Group> groups;
-  std::unordered_map<std::string, size_t> group_of;
-  tally_.ForEachKey(kind, [&](const RunTally::Key& key) {
-    auto [found, added] = group_of.try_emplace(
-        FoldedKey(key, writing_[table].caseless), groups.size());
-    if (added) {
-      groups.push_back({key});
-    } else {
-      groups[found->second].first.hits += key.hits;
-    }
-  });
+  const std::vector<RunTally::Key> groups =
+      Groups(tally_, kind, writing_[table].caseless);
   if (groups.empty()) return true;
 
   auto& cn = (*tables_)[table].cn;
@@ -165,8 +287,8 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     return true;
   };
   constexpr uint64_t kMaxCount = std::numeric_limits<int32_t>::max();
-  for (const Group& group : groups) {
-    if (group.first.hits > kMaxCount) return past_maximum(group.first);
+  for (const RunTally::Key& group : groups) {
+    if (group.hits > kMaxCount) return past_maximum(group);
   }
   automation::Err().Clear();
   if (!automation::ResumeNext(
@@ -175,17 +297,8 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   }
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
-    std::vector<std::vector<Variant>> rows;
-    rows.reserve(groups.size());
-    for (size_t i = 0; i < groups.size(); ++i) {
-      rows.push_back(StagedRow(table, i, groups[i].first));
-    }
-    if (CopiedIntoEmpty(table, cn, rows)) return;
-    PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
-    PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
-    const bool copied = cn->CopyRows(set_sql::StagingTable(table),
-                                     set_sql::StagedColumnNames(table), rows);
-    if (!copied) StageWithInserts(table, cn, rows);
+    if (ReportIsEmpty(cn)) return WriteIntoEmpty(table, cn, groups);
+    const bool copied = Stage(table, cn, groups);
     // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
     // refuses a count past the maximum: the statement fails, all of this is
     // undone and the keys are written one by one, which names the first
@@ -205,7 +318,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     // (or the session ends): deleting them now would cost the server a
     // pass over them for nothing.
     if (copied) {
-      AppendNewByCopy(table, cn, rows);
+      AppendNewByCopy(table, cn, groups);
     } else {
       PreparedCommand(cn, set_sql::UpdateStored(table)).Execute();
       PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
@@ -228,7 +341,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
     });
   }
   automation::Err().Clear();
-  if (written && past) return past_maximum(groups[*past].first);
+  if (written && past) return past_maximum(groups[*past]);
   return written;
 }
 
