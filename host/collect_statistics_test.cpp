@@ -4,7 +4,9 @@
 // itself: sums, distinct addresses and sessions, nearest-rank percentiles
 // and the top URLs. Covers a run across a month end, a file whose fields
 // change to drop the bytes, a day without them, a day collected in part and
-// then finished, a repeat refused, and FTP logs with and without bytes.
+// then finished, a repeat refused, FTP logs with and without bytes, and a
+// statistics database of the earlier design read, collected into and
+// upgraded by init-db with the same figures.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -588,6 +590,83 @@ TEST_F(CollectStatisticsTest, ADayCollectedInPartThenFinishedIsExactOnce) {
   EXPECT_EQ(again.status, 2) << again.err;
   EXPECT_EQ(ReadFile(statistics), before);
   ExpectEveryFormatShows(whole);
+}
+
+// The distinct c-ip values of a log's records, as the earlier design kept
+// them; `text` has the #Fields of WebRecords.
+std::set<std::string> Clients(const std::string& text) {
+  std::set<std::string> clients;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const std::vector<std::string> values = Split(line);
+    if (!line.starts_with("#") && values.size() > 8) clients.insert(values[8]);
+  }
+  return clients;
+}
+
+TEST_F(CollectStatisticsTest, TheEarlierDesignOfVisitorsReadsAlikeAndUpgrades) {
+  // IPv4, IPv6 and host names among the addresses.
+  auto mixed = [](std::string text) {
+    text = std::regex_replace(text, std::regex(" 192\\.168\\.1\\."),
+                              " 2001:db8::");
+    return std::regex_replace(text, std::regex(" 192\\.168\\.2\\."), " host-");
+  };
+  const std::string kDay = "2024-06-11";
+  const std::string morning = mixed(WebRecords(kDay, 180, 7, true));
+  const std::string rest = mixed(WebRecords(kDay, 220, 8, true, false));
+  ASSERT_TRUE(Contains(morning, " 2001:db8::") && Contains(morning, " host-"));
+  const fs::path statistics = db_ / "velnor_statistics_SRV1_web.sqlite";
+  // Puts the visitors back in the earlier design: one row per client of
+  // the day and run, the runs in the order of `parts`.
+  auto earlier = [&](const std::vector<std::string>& parts) {
+    std::string sql =
+        "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
+        "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
+        "NOT NULL);";
+    for (size_t run = 0; run < parts.size(); ++run) {
+      for (const std::string& client : Clients(parts[run])) {
+        sql += "INSERT INTO day_visitors SELECT run_id, site, log_day, '" +
+               client + "' FROM day_totals ORDER BY run_id LIMIT 1 OFFSET " +
+               std::to_string(run) + ";";
+      }
+    }
+    testing::ExecSql(statistics, sql);
+  };
+  const std::vector<std::string> site = {"--site", "Site,D:\\Logs,1"};
+  WriteFile(shares_ / "W3SVC1/u_ex240611.log", morning);
+  VelnorRun first =
+      Collect({site[0], site[1], "--from", kDay, "--to", kDay, "--partial-day"},
+              "2024-06-11T10:00:00Z");
+  ASSERT_EQ(first.status, 0) << first.err;
+  earlier({morning});
+  ExpectEveryFormatShows(FromLogs({morning}, kDay, kDay, false));
+
+  // A run into it converts it in its commit.
+  WriteFile(shares_ / "W3SVC1/u_ex240611.log", morning + rest);
+  VelnorRun night =
+      Collect({site[0], site[1], "--since-last"}, "2024-06-12T02:30:00Z");
+  ASSERT_EQ(night.status, 0) << night.err;
+  const Expected whole = FromLogs({morning + rest}, kDay, kDay, false);
+  ExpectEveryFormatShows(whole);
+  const testing::Rows kTwoRows = {{"2"}};
+  const std::string kCount =
+      "SELECT count(*) FROM day_visitors WHERE clients IS NOT NULL";
+  EXPECT_EQ(testing::QueryRows(statistics, kCount), kTwoRows);
+
+  // init-db converts it, once.
+  earlier({morning, rest});
+  ExpectEveryFormatShows(whole);
+  const std::vector<std::string> init = {"init-db", "--db-dir", db_.string(),
+                                         "--server", "SRV1"};
+  VelnorRun upgrade = Velnor(init, "2024-06-12T03:00:00Z");
+  ASSERT_EQ(upgrade.status, 0) << upgrade.err;
+  EXPECT_TRUE(Contains(upgrade.out, "upgraded " + statistics.string()))
+      << upgrade.out;
+  EXPECT_EQ(testing::QueryRows(statistics, kCount), kTwoRows);
+  ExpectEveryFormatShows(whole);
+  VelnorRun again = Velnor(init, "2024-06-12T03:00:00Z");
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_TRUE(Contains(again.out, "left " + statistics.string())) << again.out;
 }
 
 TEST_F(CollectStatisticsTest, FtpLogsShowSessionsAndBytesWhereTheyAreLogged) {

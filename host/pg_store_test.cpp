@@ -21,6 +21,7 @@
 #include <optional>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "host/testing/iis_server_shares.h"
@@ -1029,6 +1030,132 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
     }
     EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
   }
+}
+
+TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
+  // Three days of one site whose clients are IPv4, IPv6 and host names.
+  std::map<std::string, std::set<std::string>> clients;
+  for (int day : {1, 2, 3}) {
+    std::string log =
+        "#Software: Microsoft Internet Information Services 10.0\r\n"
+        "#Fields: date time c-ip cs-method cs-uri-stem sc-status "
+        "time-taken\r\n";
+    for (int i = 0; i < 600; ++i) {
+      char client[32];
+      if (i % 3 == 0) {
+        std::snprintf(client, sizeof client, "10.1.%d.%d", day, i % 50);
+      } else if (i % 3 == 1) {
+        std::snprintf(client, sizeof client, "2001:db8::%x", i % 40 + day);
+      } else {
+        std::snprintf(client, sizeof client, "host-%d", i % 20);
+      }
+      clients["2024-06-0" + std::to_string(day)].insert(client);
+      char line[128];
+      std::snprintf(line, sizeof line,
+                    "2024-06-0%d 10:%02d:00 %s GET /p 200 %d\r\n", day, i % 60,
+                    client, i * 7);
+      log += line;
+    }
+    WriteFile(shares_ / "OLD1/D$/Logs/W3SVC1" /
+                  ("u_ex24060" + std::to_string(day) + ".log"),
+              log);
+  }
+  sites_["OLD1/web"] = {"Main,D:\\Logs,1"};
+  auto collect = [&](const std::string& from, const std::string& to,
+                     bool postgres) {
+    std::vector<std::string> args = Collect("OLD1", false, postgres);
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+      if (args[i] == "--from") args[i + 1] = from;
+      if (args[i] == "--to") args[i + 1] = to;
+    }
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+  };
+  auto report = [&](bool postgres) {
+    VelnorRun run = Velnor({"report", "--server", "OLD1", "--format", "csv",
+                            postgres ? "--db-url" : "--db-dir",
+                            postgres ? server_.Url() : db_dir_.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  const fs::path file = db_dir_ / "velnor_statistics_OLD1_web.sqlite";
+  const std::string schema = "velnor_statistics_old1_web";
+  // The visitors of every run and day in the earlier design, one row per
+  // client, from the clients worked out here.
+  auto earlier = [&](bool postgres) {
+    std::string sql =
+        "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
+        "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
+        "NOT NULL);";
+    for (const auto& [day, names] : clients) {
+      for (const std::string& client : names) {
+        sql += "INSERT INTO day_visitors SELECT run_id, site, log_day, '" +
+               client + "' FROM day_totals WHERE log_day = '" + day + "';";
+      }
+    }
+    if (postgres) {
+      server_.Exec("SET search_path = " + schema + ";" + sql +
+                   "RESET search_path;");
+    } else {
+      ExecSql(file, sql);
+    }
+  };
+  auto sets = [&](bool postgres) {
+    const std::string count = "SELECT count(*) FROM " +
+                              (postgres ? schema + "." : std::string()) +
+                              "day_visitors WHERE clients <> ''";
+    return postgres ? server_.Query(count) : QueryRows(file, count);
+  };
+  // The days in two runs each, the last day kept for later.
+  for (bool postgres : {false, true}) {
+    collect("2024-06-01", "2024-06-01", postgres);
+    collect("2024-06-02", "2024-06-02", postgres);
+  }
+  const std::string figures = report(false);
+  auto shows_visitors = [&](const std::string& text, const std::string& day) {
+    return Contains(text, "statistic," + day + ",visitors," +
+                              std::to_string(clients.at(day).size()));
+  };
+  EXPECT_TRUE(shows_visitors(figures, "2024-06-01")) << figures;
+  EXPECT_TRUE(shows_visitors(figures, "2024-06-02")) << figures;
+  EXPECT_EQ(report(true), figures);
+
+  // Read as they are, then copied by migrate as sets, the folder left as
+  // it was.
+  earlier(false);
+  earlier(true);
+  EXPECT_EQ(report(false), figures);
+  EXPECT_EQ(report(true), figures);
+  VelnorRun copied =
+      Velnor({"migrate", "--db-dir", db_dir_.string(), "--db-url",
+              server_.Url(), "--server", "OLD1", "--overwrite"});
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  EXPECT_EQ(sets(true), (Rows{{"2"}}));
+  EXPECT_EQ(QueryRows(file,
+                      "SELECT count(*) > 100 FROM day_visitors WHERE "
+                      "client <> ''"),
+            (Rows{{"1"}}));
+  EXPECT_EQ(report(true), figures);
+
+  // Upgraded by init-db, and by a run in its commit.
+  earlier(true);
+  VelnorRun upgraded =
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "OLD1"});
+  ASSERT_EQ(upgraded.status, 0) << upgraded.err;
+  EXPECT_TRUE(Contains(upgraded.out, "upgraded schema " + schema))
+      << upgraded.out;
+  EXPECT_EQ(sets(true), (Rows{{"2"}}));
+  EXPECT_EQ(report(true), figures);
+  earlier(true);
+  for (bool postgres : {false, true}) {
+    collect("2024-06-03", "2024-06-03", postgres);
+    EXPECT_EQ(sets(postgres), (Rows{{"3"}})) << postgres;
+  }
+  const std::string all = report(true);
+  for (const auto& [day, names] : clients) {
+    EXPECT_TRUE(shows_visitors(all, day)) << day << all;
+  }
+  EXPECT_EQ(report(false), all);
 }
 
 TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {

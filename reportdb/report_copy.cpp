@@ -12,6 +12,7 @@
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
+#include "reportdb/report_location.h"
 #include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
@@ -137,8 +138,22 @@ int64_t CopyLedger(PgConnection& store, ado::Session& session,
   int64_t copied = 0;
   for (const ledger::LedgerTable& table : *target.tables) {
     std::string columns;
-    std::vector<ado::pg::Row> rows =
-        ReadLedgerTable(session, schema, table.name, columns);
+    std::vector<ado::pg::Row> rows;
+    // A folder's statistics of an earlier design are copied as they read
+    // once upgraded, leaving the folder, which may be read-only, as it is.
+    std::optional<statistics::StatisticsStore::TableRows> upgraded;
+    if (target.tables == &statistics::StatisticsTables()) {
+      upgraded =
+          statistics::StatisticsStore(session, schema).Upgraded(table.name);
+    }
+    if (upgraded) {
+      for (const std::string& column : upgraded->columns) {
+        columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(column);
+      }
+      rows = std::move(upgraded->rows);
+    } else {
+      rows = ReadLedgerTable(session, schema, table.name, columns);
+    }
     if (rows.empty()) continue;
     store.CopyIn("COPY " + qualified + std::string(table.name) + " (" +
                      columns + ") FROM STDIN",
@@ -209,6 +224,10 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
     result.not_empty.push_back(statistics_target.schema);
   }
   if (!result.not_empty.empty() && !overwrite) return result;
+  // The store's statistics take the copy in the current design.
+  if (statistics_target.exists) {
+    ReportLocation{"", url}.UpgradeStatistics(server, is_ftp);
+  }
 
   auto session = ado::Session::BeginReading(ado::kDefaultLockWaitMs);
   std::vector<std::string> schemas;

@@ -5,6 +5,7 @@
 
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
+#include "platform/ado/session.h"
 #include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
@@ -54,6 +55,16 @@ bool ReportLocation::CreateStatistics(std::string_view server,
   return IsPostgres()
              ? statistics::CreatePgStatistics(db_url, server, is_ftp)
              : statistics::CreateStatistics(StatisticsPath(server, is_ftp));
+}
+
+bool ReportLocation::UpgradeStatistics(std::string_view server,
+                                       bool is_ftp) const {
+  auto session = ado::Session::Private(ado::kDefaultLockWaitMs, MakeEngine());
+  statistics::StatisticsStore store(
+      *session, session->Attach(StatisticsPath(server, is_ftp)));
+  const bool upgraded = store.Upgrade();
+  session->Commit();
+  return upgraded;
 }
 
 std::unique_ptr<ado::Engine> ReportLocation::MakeEngine() const {

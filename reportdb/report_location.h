@@ -45,6 +45,11 @@ struct ReportLocation {
   std::string StatisticsPath(std::string_view server, bool is_ftp) const;
   bool StatisticsExist(std::string_view server, bool is_ftp) const;
   bool CreateStatistics(std::string_view server, bool is_ftp) const;
+  // Brings those statistics, which exist, to the current design in one
+  // transaction of their own (StatisticsStore::Upgrade); true when they
+  // were of an earlier one. Raises automation::AutomationError naming the
+  // file or store when it cannot.
+  bool UpgradeStatistics(std::string_view server, bool is_ftp) const;
   // A new engine for these databases.
   std::unique_ptr<ado::Engine> MakeEngine() const;
 };

@@ -15,6 +15,8 @@ namespace velnor::reportdb {
 struct CreatedDatabases {
   std::vector<std::string> made;  // new files with their tables
   std::vector<std::string> left;  // files that already existed, untouched
+  // Ones that existed in an earlier design, brought to the current one.
+  std::vector<std::string> upgraded;
 };
 
 // Makes, in the existing folder `db_dir`, the four report databases of

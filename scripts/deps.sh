@@ -9,6 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libsqlite3-dev zlib1g-dev libncurses-dev libfmt-dev libcli11-dev
   libsmbclient-dev libxml2-dev libpq-dev nlohmann-json3-dev libutf8proc-dev
+  libabsl-dev
 )
 if [[ ${1:-} == --tests ]]; then
   packages+=(

@@ -3,6 +3,8 @@
 // the day has not seen yet.
 #include "statistics/day_statistics.h"
 
+#include <algorithm>
+
 namespace velnor::statistics {
 namespace {
 
@@ -30,6 +32,19 @@ void Insert(TextSet& set, std::string_view text) {
 
 }  // namespace
 
+void TimeHistogram::Merge(const TimeHistogram& other) {
+  if (other.dense_.size() > dense_.size()) dense_.resize(other.dense_.size());
+  for (size_t ms = 0; ms < other.dense_.size(); ++ms) {
+    dense_[ms] += other.dense_[ms];
+  }
+  for (const auto& [ms, hits] : other.sparse_) sparse_[ms] += hits;
+}
+
+void TimeHistogram::Grow(size_t index) {
+  dense_.resize(std::min(static_cast<size_t>(kDense),
+                         std::max(index + 1, 2 * dense_.size())));
+}
+
 void DayStatistics::Add(int32_t status, const iislog::RecordFields& fields,
                         bool count_sessions) {
   ++hits;
@@ -39,7 +54,7 @@ void DayStatistics::Add(int32_t status, const iislog::RecordFields& fields,
   AddTo(bytes_received, Amount(fields, Field::kBytesReceived));
   if (const auto client = fields.Text(Field::kClientIp)) {
     ++client_hits;
-    Insert(visitors, *client);
+    visitors.Insert(*client);
   }
   if (count_sessions) {
     if (const auto session = FtpSession(fields)) {
@@ -50,7 +65,7 @@ void DayStatistics::Add(int32_t status, const iislog::RecordFields& fields,
   const std::optional<int64_t> time_taken = Amount(fields, Field::kTimeTaken);
   if (time_taken) {
     AddTo(time_taken_ms, time_taken);
-    ++time_taken_histogram[*time_taken];
+    time_taken_histogram.Add(*time_taken);
   }
   const bool not_found = status == 404;
   const bool server_error = status_class == 5;
@@ -76,12 +91,10 @@ void DayStatistics::Merge(const DayStatistics& other) {
     sum->hits += add->hits;
   }
   client_hits += other.client_hits;
-  visitors.insert(other.visitors.begin(), other.visitors.end());
+  visitors.Merge(other.visitors);
   session_hits += other.session_hits;
   sessions.insert(other.sessions.begin(), other.sessions.end());
-  for (const auto& [ms, count] : other.time_taken_histogram) {
-    time_taken_histogram[ms] += count;
-  }
+  time_taken_histogram.Merge(other.time_taken_histogram);
   for (const auto& [url, figures] : other.urls) {
     UrlFigures& mine = urls[url];
     mine.not_found += figures.not_found;

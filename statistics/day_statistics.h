@@ -4,9 +4,10 @@
 // 404s, server errors and time taken, all exact.
 //
 // Everything is kept so that two parts of a day (two runs, or two workers
-// of one run) combine exactly: the addresses and sessions as sets, the
-// time taken as a histogram of its milliseconds (an integer in the log, so
-// the histogram is exact and holds as many entries as distinct values).
+// of one run) combine exactly: the addresses (visitor_set.h) and sessions
+// as sets, the time taken as a histogram of its milliseconds (an integer
+// in the log, so the histogram is exact and holds as many entries as
+// distinct values).
 //
 // A field feeds a day only through the records that hold a value for it.
 // A day none of whose records holds the field (a log without sc-bytes, or
@@ -29,7 +30,9 @@
 #include <utility>
 #include <vector>
 
+#include "absl/container/btree_map.h"
 #include "platform/iislog/w3c_format.h"
+#include "statistics/visitor_set.h"
 
 namespace velnor::statistics {
 
@@ -61,9 +64,46 @@ struct UrlFigures {
 using UrlMap =
     std::unordered_map<std::string, UrlFigures, TextHash, std::equal_to<>>;
 
+// The hits per time taken in ms of a day: a count per value below kDense
+// ms, where nearly every request falls, and a sorted map of the slower
+// ones. It allocates only when it grows: the counts up to the largest
+// value seen, the map for a value it has not seen.
+class TimeHistogram {
+ public:
+  // Adds `hits` hits that took `ms` (at least 0) each.
+  void Add(int64_t ms, int64_t hits = 1) {
+    if (ms < kDense) {
+      const auto index = static_cast<size_t>(ms);
+      if (index >= dense_.size()) Grow(index);
+      dense_[index] += hits;
+    } else {
+      sparse_[ms] += hits;
+    }
+  }
+  // Adds what `other` holds.
+  void Merge(const TimeHistogram& other);
+  // Calls fn(ms, hits) for each value that has hits, smallest first.
+  template <typename Fn>
+  void ForEach(Fn fn) const {
+    for (size_t ms = 0; ms < dense_.size(); ++ms) {
+      if (dense_[ms] != 0) fn(static_cast<int64_t>(ms), dense_[ms]);
+    }
+    for (const auto& [ms, hits] : sparse_) fn(ms, hits);
+  }
+
+ private:
+  static constexpr int64_t kDense = 4096;
+  // Makes room for `index`, at least doubling, so that a day grows its
+  // counts a few times only.
+  void Grow(size_t index);
+
+  std::vector<int64_t> dense_;
+  absl::btree_map<int64_t, int64_t> sparse_;
+};
+
 // One site's day. Add is the per-record path: a few hash look-ups on the
-// record's views, allocating only for an address, session or URL the day
-// has not seen.
+// record's views, allocating only for a session or URL the day has not
+// seen, or when a set grows.
 struct DayStatistics {
   // Adds one counted record with status `status` (0: none logged). With
   // `sessions`, the FTP session it belongs to is looked for too.
@@ -76,11 +116,11 @@ struct DayStatistics {
   Sum bytes_sent;
   Sum bytes_received;
   int64_t client_hits = 0;  // records that logged a client address
-  TextSet visitors;
+  VisitorSet visitors;
   int64_t session_hits = 0;  // records that named their FTP session
   TextSet sessions;
   Sum time_taken_ms;
-  std::map<int64_t, int64_t> time_taken_histogram;  // ms to hits
+  TimeHistogram time_taken_histogram;
   UrlMap urls;  // only URLs with a figure that is not zero
 };
 

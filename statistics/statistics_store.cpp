@@ -9,6 +9,7 @@
 #include "ledger/ledger_store.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
+#include "platform/automation/error_state.h"
 
 namespace velnor::statistics {
 namespace {
@@ -18,6 +19,13 @@ using Rows = std::vector<Row>;
 using Key = RunStatistics::Key;
 
 constexpr std::string_view kPrefix = "velnor_statistics_";
+
+// One row per run, site and day: its visitors as VisitorSet::Pack made.
+// The earlier design's table of the same name held one row per client and
+// day, its address in a column `client`.
+constexpr char kVisitorsColumns[] =
+    "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
+    "clients TEXT NOT NULL)";
 
 std::string Number(int64_t value) { return std::to_string(value); }
 
@@ -48,6 +56,45 @@ DayFigures* Find(const DayIndex& index, const ado::Statement& row) {
   auto it =
       index.find({std::string(row.Text(0)), ledger::ParseDayText(row.Text(1))});
   return it == index.end() ? nullptr : it->second;
+}
+
+// Whether the database holds the earlier design's visitors, one row per
+// client and day: its column of addresses is there.
+bool HoldsPerClientRows(ado::Session& session, const std::string& schema) {
+  return session.EqualityOf(schema, "day_visitors", "client") !=
+         ado::TextEquality::kOther;
+}
+
+// The visitors of each day of `index`, the union over every run that
+// counted it, read from the rows of the database's design.
+std::map<DayFigures*, VisitorSet> ReadVisitors(ado::Session& session,
+                                               const std::string& schema,
+                                               const DayIndex& index) {
+  std::map<DayFigures*, VisitorSet> visitors;
+  if (HoldsPerClientRows(session, schema)) {
+    auto clients = session.Prepare(
+        "SELECT site, log_day, client FROM day_visitors", schema);
+    while (clients->Step()) {
+      if (DayFigures* day = Find(index, *clients)) {
+        visitors[day].Insert(clients->Text(2));
+      }
+    }
+    return visitors;
+  }
+  auto sets = session.Prepare("SELECT site, log_day, clients FROM day_visitors",
+                              schema);
+  while (sets->Step()) {
+    DayFigures* day = Find(index, *sets);
+    if (day != nullptr && !visitors[day].MergePacked(sets->Text(2))) {
+      automation::Raise(
+          automation::kErrPermissionDenied,
+          "The visitors of site " + day->site + " on " +
+              ledger::DayText(day->day) + " in '" + session.PathOf(schema) +
+              "' cannot be read: the row is not one velnor wrote. Restore "
+              "the statistics database from a backup.");
+    }
+  }
+  return visitors;
 }
 
 // The kTopUrls largest of `values`, ties by URL.
@@ -98,8 +145,10 @@ const std::vector<ledger::LedgerTable>& StatisticsTables() {
   // No key over texts: PostgreSQL refuses an index entry past a few
   // kilobytes, and a URL may be longer. Each run writes a day's rows once.
   // No other index either: the report reads every row, grouped by site and
-  // day, and an index of a few values over a run's rows (day_visitors holds
-  // one per client and day) costs more than writing the rows.
+  // day, and an index of a few values over a run's rows costs more than
+  // writing the rows.
+  static const std::string kVisitors =
+      std::string("CREATE TABLE day_visitors ") + kVisitorsColumns;
   static const std::vector<ledger::LedgerTable> kTables = {
       {"day_totals",
        {"CREATE TABLE day_totals ("
@@ -114,9 +163,7 @@ const std::vector<ledger::LedgerTable>& StatisticsTables() {
         "time_taken_ms BIGINT, time_taken_hits BIGINT NOT NULL, "
         "client_hits BIGINT NOT NULL, session_hits BIGINT NOT NULL, "
         "PRIMARY KEY (run_id, site, log_day))"}},
-      {"day_visitors",
-       {"CREATE TABLE day_visitors (run_id BIGINT NOT NULL, "
-        "site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT NOT NULL)"}},
+      {"day_visitors", {kVisitors}},
       {"day_sessions",
        {"CREATE TABLE day_sessions (run_id BIGINT NOT NULL, "
         "site TEXT NOT NULL, log_day TEXT NOT NULL, ftp_session TEXT NOT "
@@ -180,23 +227,58 @@ void StatisticsStore::Append(std::string_view table,
   }
 }
 
+std::optional<StatisticsStore::TableRows> StatisticsStore::Upgraded(
+    std::string_view table) {
+  if (table != "day_visitors" || !HoldsPerClientRows(session_, schema_)) {
+    return std::nullopt;
+  }
+  using RunDay = std::tuple<int64_t, std::string, std::string>;
+  std::map<RunDay, VisitorSet> sets;
+  auto clients = session_.Prepare(
+      "SELECT run_id, site, log_day, client FROM day_visitors", schema_);
+  while (clients->Step()) {
+    sets[RunDay(clients->Integer(0), clients->Text(1), clients->Text(2))]
+        .Insert(clients->Text(3));
+  }
+  TableRows converted{{"run_id", "site", "log_day", "clients"}, {}};
+  for (const auto& [run_day, set] : sets) {
+    const auto& [run_id, site, log_day] = run_day;
+    converted.rows.push_back({Number(run_id), site, log_day, set.Pack()});
+  }
+  return converted;
+}
+
+bool StatisticsStore::Upgrade() {
+  std::optional<TableRows> visitors = Upgraded("day_visitors");
+  if (!visitors) return false;
+  // Named with their database: the engines qualify the tables of queries
+  // only.
+  const std::string table = "[" + schema_ + "].day_visitors";
+  session_.Prepare("DROP TABLE " + table, schema_)->Step();
+  session_.Prepare("CREATE TABLE " + table + " " + kVisitorsColumns, schema_)
+      ->Step();
+  Append("day_visitors", visitors->columns, visitors->rows);
+  return true;
+}
+
 void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
+  Upgrade();
   Rows totals, visitors, sessions, times, urls;
   for (const auto& [key, day] : statistics.days()) {
     totals.push_back(TotalsRow(run_id, key, day));
-    for (const std::string& client : day.visitors) {
+    if (!day.visitors.empty()) {
       visitors.push_back(KeyRow(run_id, key));
-      visitors.back().push_back(client);
+      visitors.back().push_back(day.visitors.Pack());
     }
     for (const std::string& session : day.sessions) {
       sessions.push_back(KeyRow(run_id, key));
       sessions.back().push_back(session);
     }
-    for (const auto& [ms, hits] : day.time_taken_histogram) {
+    day.time_taken_histogram.ForEach([&, &key = key](int64_t ms, int64_t hits) {
       times.push_back(KeyRow(run_id, key));
       times.back().push_back(Number(ms));
       times.back().push_back(Number(hits));
-    }
+    });
     for (const auto& [url, figures] : day.urls) {
       urls.push_back(KeyRow(run_id, key));
       urls.back().push_back(url);
@@ -216,7 +298,7 @@ void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
                "bytes_received_hits", "time_taken_ms", "time_taken_hits",
                "client_hits", "session_hits"}),
          totals);
-  Append("day_visitors", with({"client"}), visitors);
+  Append("day_visitors", with({"clients"}), visitors);
   Append("day_sessions", with({"ftp_session"}), sessions);
   Append("day_time_taken", with({"ms", "hits"}), times);
   Append("day_urls", with({"url", "hits_404", "hits_5xx", "time_taken_ms"}),
@@ -274,18 +356,19 @@ std::vector<DayFigures> StatisticsStore::ReadDays() {
       days[i].sessions = Figure{0, client_and_session_hits[i].second};
     }
   }
-  for (auto [table, column, member] :
-       {std::tuple{"day_visitors", "client", &DayFigures::visitors},
-        std::tuple{"day_sessions", "ftp_session", &DayFigures::sessions}}) {
-    auto distinct = session_.Prepare(
-        std::string("SELECT site, log_day, COUNT(DISTINCT ") + column +
-            ") FROM " + table + " GROUP BY site, log_day",
-        schema_);
-    while (distinct->Step()) {
-      DayFigures* day = Find(index, *distinct);
-      if (day != nullptr && (day->*member)) {
-        (day->*member)->value = distinct->Integer(2);
-      }
+  auto sessions = session_.Prepare(
+      "SELECT site, log_day, COUNT(DISTINCT ftp_session) FROM day_sessions "
+      "GROUP BY site, log_day",
+      schema_);
+  while (sessions->Step()) {
+    DayFigures* day = Find(index, *sessions);
+    if (day != nullptr && day->sessions) {
+      day->sessions->value = sessions->Integer(2);
+    }
+  }
+  for (auto& [day, visitors] : ReadVisitors(session_, schema_, index)) {
+    if (day->visitors) {
+      day->visitors->value = static_cast<int64_t>(visitors.size());
     }
   }
   std::map<DayFigures*, std::map<int64_t, int64_t>> histograms;

@@ -14,13 +14,18 @@
 //                 bytes sent and received and the time taken in all, with
 //                 the hits that logged each (0: the field is absent), and
 //                 the hits that logged a client address or FTP session.
-// day_visitors    per run, site and day: each distinct client address.
+// day_visitors    per run, site and day: its distinct client addresses,
+//                 packed into one text (VisitorSet::Pack).
 // day_sessions    per run, site and day: each distinct FTP session.
 // day_time_taken  per run, site and day: hits per time taken in ms.
 // day_urls        per run, site, day and URL (cs-uri-stem as logged): its
 //                 404s, 5xx and time taken, for URLs with one not zero.
 //
 // The SQL is plain, so that either engine takes the same statements.
+//
+// A database of the earlier design held in day_visitors one row per
+// client and day (its address in `client`). It reads as it did; Upgrade,
+// which every Write runs first, brings it to this design.
 #ifndef VELNOR_STATISTICS_STATISTICS_STORE_H_
 #define VELNOR_STATISTICS_STATISTICS_STORE_H_
 
@@ -105,8 +110,23 @@ class StatisticsStore {
   StatisticsStore(ado::Session& session, std::string schema)
       : session_(session), schema_(std::move(schema)) {}
 
-  // Appends the rows of run `run_id` (the ledger's) for `statistics`.
+  // Appends the rows of run `run_id` (the ledger's) for `statistics`,
+  // upgrading the database first.
   void Write(int64_t run_id, const RunStatistics& statistics);
+  // Converts the earlier design's visitors into this one's rows, the same
+  // visitors of the same runs and days, in the session's transaction; true
+  // when there were such rows to convert.
+  bool Upgrade();
+
+  struct TableRows {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::optional<std::string>>> rows;
+  };
+  // The rows `table` (of StatisticsTables) holds once Upgrade has run, for
+  // a database that holds them in the earlier design; nothing when the
+  // table is as stored. It changes nothing, so a copy can read a database
+  // it may not write.
+  std::optional<TableRows> Upgraded(std::string_view table);
   // Every site's days, by site and day, summed over the runs.
   std::vector<DayFigures> ReadDays();
 

@@ -1,10 +1,14 @@
 // The statistics through their public interface: records of real layouts
 // added, a day split in two parts (merged in memory, or written as two runs
-// into a real statistics file) giving the figures of the whole day, and the
-// file made whole or not at all.
+// into a real statistics file) giving the figures of the whole day, the
+// visitors of every kind of address and slow requests' percentiles exact
+// against figures worked out here, and the file made whole or not at all.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -183,6 +187,117 @@ TEST_F(StatisticsTest, FtpSessionsFromEitherKindOfFtpLog) {
   RunStatistics web(false);
   classic.Add(web, "1", Jan(2), "1.1.1.1 [2]USER anonymous 331");
   EXPECT_EQ(web.days().begin()->second.session_hits, 0);
+}
+
+// The visitor an address stands for, worked out with the C library: its
+// bytes when it is an IPv4 or IPv6 address, else its text.
+std::string Visitor(const std::string& address) {
+  unsigned char bytes[16];
+  if (inet_pton(AF_INET, address.c_str(), bytes) == 1) {
+    return "4" + std::string(reinterpret_cast<char*>(bytes), 4);
+  }
+  if (inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
+    return "6" + std::string(reinterpret_cast<char*>(bytes), 16);
+  }
+  return "t" + address;
+}
+
+TEST_F(StatisticsTest, VisitorsAndSlowTimesOfADayInPartsAreExact) {
+  // Spellings that are one visitor or not, then many drawn addresses of
+  // every kind, with repeats; and times with a long tail.
+  std::vector<std::string> addresses = {
+      "10.0.0.1",        "10.0.0.1",     "010.0.0.1",       "0.0.0.0",
+      "1.2.3.256",       "1.2.3",        "255.255.255.255", "::1",
+      "0:0:0:0:0:0:0:1", "2001:DB8::1",  "2001:db8:0::1",   "::ffff:10.0.0.1",
+      "fe80::1%4",       "host.example", "HOST.example",    "::",
+  };
+  unsigned x = 11;
+  auto next = [&x](unsigned n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 8) % n;
+  };
+  for (int i = 0; i < 6000; ++i) {
+    const unsigned kind = next(10);
+    if (kind < 6) {
+      addresses.push_back(
+          std::to_string(next(3)) + "." + std::to_string(next(256)) + "." +
+          std::to_string(next(256)) + "." + std::to_string(next(256)));
+    } else if (kind < 9) {
+      char text[64];
+      std::snprintf(text, sizeof text, "2001:db8:%x::%x:%x", next(4),
+                    next(0x10000), next(0x10000));
+      addresses.push_back(text);
+    } else {
+      addresses.push_back("client-" + std::to_string(next(300)));
+    }
+  }
+  std::vector<int64_t> times;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    const unsigned t = next(100);
+    times.push_back(t < 80 ? next(300) : t < 97 ? next(20000) : next(2000000));
+  }
+  std::set<std::string> visitors;
+  for (const std::string& address : addresses)
+    visitors.insert(Visitor(address));
+  ASSERT_EQ(visitors.count(Visitor("::1")), 1u);
+  std::vector<int64_t> sorted = times;
+  std::sort(sorted.begin(), sorted.end());
+  auto rank = [&](int percent) {
+    return sorted[(percent * sorted.size() + 99) / 100 - 1];
+  };
+
+  // Two runs of the day, the second from the middle of the first on, and
+  // the same parts merged in memory as two workers' would be.
+  Feed feed("c-ip time-taken");
+  RunStatistics first(false), second(false);
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    RunStatistics& part = i < addresses.size() * 2 / 3 ? first : second;
+    feed.Add(part, "1", Jan(5), addresses[i] + " " + std::to_string(times[i]));
+    if (i >= addresses.size() / 3 && i < addresses.size() * 2 / 3) {
+      feed.Add(second, "1", Jan(5), addresses[i] + " 0");
+      times.push_back(0);
+    }
+  }
+  std::sort(times.begin(), times.end());
+  sorted = times;
+  for (bool merged : {false, true}) {
+    SCOPED_TRACE(merged ? "merged" : "two runs");
+    std::filesystem::remove(Path());
+    ASSERT_TRUE(CreateStatistics(Path()));
+    if (merged) {
+      RunStatistics whole(false);
+      whole.Merge(first);
+      whole.Merge(second);
+      WriteRun(1, whole);
+    } else {
+      WriteRun(1, first);
+      WriteRun(2, second);
+    }
+    const std::vector<DayFigures> days = ReadBack();
+    ASSERT_EQ(days.size(), 1u);
+    ASSERT_TRUE(days[0].visitors);
+    EXPECT_EQ(days[0].visitors->value, static_cast<int64_t>(visitors.size()));
+    EXPECT_EQ(days[0].visitors->hits, static_cast<int64_t>(times.size()));
+    ASSERT_TRUE(days[0].time_taken);
+    EXPECT_EQ(days[0].time_taken->p50, rank(50));
+    EXPECT_EQ(days[0].time_taken->p95, rank(95));
+    EXPECT_EQ(days[0].time_taken->p99, rank(99));
+    // One row per run and day, however many visitors it holds.
+    EXPECT_EQ(testing::QueryRows(Path(), "SELECT count(*) FROM day_visitors"),
+              (testing::Rows{{merged ? "1" : "2"}}));
+  }
+
+  // A row that is no packed set is refused, naming the day and the file.
+  testing::ExecSql(Path(), "UPDATE day_visitors SET clients = 'AAA='");
+  try {
+    ReadBack();
+    ADD_FAILURE() << "read a garbled row";
+  } catch (const automation::AutomationError& error) {
+    EXPECT_NE(error.description().find("site 1 on 2024-01-05"),
+              std::string::npos)
+        << error.description();
+    EXPECT_NE(error.description().find(Path()), std::string::npos);
+  }
 }
 
 TEST(NearestRankTest, IsTheSmallestValueCoveringTheRank) {

@@ -34,6 +34,10 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
   for (const std::string& name : result.made) {
     std::cout << "made " << kind << name << "\n";
   }
+  for (const std::string& name : result.upgraded) {
+    std::cout << "upgraded " << kind << name
+              << " (its rows brought to the current design)\n";
+  }
   for (const std::string& name : result.left) {
     std::cout << "left " << kind << name
               << " (it already exists; not changed)\n";
@@ -48,12 +52,15 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
 }
 
 // The statistics database beside the report databases, made or left, as
-// they are; `name` is how the lines name it.
+// they are, or brought to the current design when of an earlier one;
+// `name` is how the lines name it.
 void AddStatistics(const reportdb::ReportLocation& location,
                    const InitDbOptions& options, const std::string& name,
                    CreatedDatabases& result) {
   if (location.CreateStatistics(options.server, options.ftp)) {
     result.made.push_back(name);
+  } else if (location.UpgradeStatistics(options.server, options.ftp)) {
+    result.upgraded.push_back(name);
   } else {
     result.left.push_back(name);
   }

@@ -1,0 +1,218 @@
+// The visitor set's parsing of addresses and its packed form.
+//
+// Packed, a set is base64 over three sorted lists, each its count and then
+// its entries as unsigned LEB128 varints: the IPv4 addresses and then the
+// IPv6 ones each as its difference from the one before (the first from
+// zero), so that the many addresses of a busy day take two or three bytes
+// each; then the texts, each its length and its bytes.
+#include "statistics/visitor_set.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace velnor::statistics {
+namespace {
+
+// The address `text` spells in IPv4's strict dotted form, if it does.
+std::optional<uint32_t> ParseV4(std::string_view text) {
+  uint32_t address = 0;
+  size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (pos >= text.size() || text[pos] != '.') return std::nullopt;
+      ++pos;
+    }
+    const size_t start = pos;
+    uint32_t value = 0;
+    while (pos < text.size() && pos - start < 4 && text[pos] >= '0' &&
+           text[pos] <= '9') {
+      value = value * 10 + static_cast<uint32_t>(text[pos] - '0');
+      ++pos;
+    }
+    const size_t digits = pos - start;
+    if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
+    if (digits > 1 && text[start] == '0') return std::nullopt;
+    address = address << 8 | value;
+  }
+  if (pos != text.size()) return std::nullopt;
+  return address;
+}
+
+// The IPv6 address `text` spells, in any of its spellings, if it does.
+std::optional<absl::uint128> ParseV6(std::string_view text) {
+  std::array<char, INET6_ADDRSTRLEN> spelled{};
+  if (text.size() >= spelled.size() ||
+      text.find(':') == std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::memcpy(spelled.data(), text.data(), text.size());
+  std::array<unsigned char, 16> bytes{};
+  if (::inet_pton(AF_INET6, spelled.data(), bytes.data()) != 1) {
+    return std::nullopt;
+  }
+  absl::uint128 address = 0;
+  for (unsigned char byte : bytes) address = address << 8 | byte;
+  return address;
+}
+
+template <typename T>
+void PutVarint(std::string& out, T value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<char>(static_cast<uint8_t>(value) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<char>(static_cast<uint8_t>(value)));
+}
+
+// Reads a varint of at most T's bits at `pos`, moving past it.
+template <typename T>
+std::optional<T> GetVarint(std::string_view in, size_t& pos) {
+  constexpr int kBits = sizeof(T) * 8;
+  T value = 0;
+  for (int shift = 0; shift < kBits; shift += 7) {
+    if (pos >= in.size()) return std::nullopt;
+    const auto byte = static_cast<uint8_t>(in[pos++]);
+    const T bits = T(byte & 0x7f);
+    if ((bits << shift) >> shift != bits) return std::nullopt;  // too large
+    value |= bits << shift;
+    if ((byte & 0x80) == 0) return value;
+  }
+  return std::nullopt;
+}
+
+template <typename T>
+void PutSorted(std::string& out, const absl::flat_hash_set<T>& set) {
+  std::vector<T> sorted(set.begin(), set.end());
+  std::sort(sorted.begin(), sorted.end());
+  PutVarint(out, sorted.size());
+  T before = 0;
+  for (const T& value : sorted) {
+    PutVarint(out, value - before);
+    before = value;
+  }
+}
+
+// Reads what PutSorted wrote into `set`: differences past the first above
+// zero, and no sum past T's range.
+template <typename T>
+bool GetSorted(std::string_view in, size_t& pos, absl::flat_hash_set<T>& set) {
+  const std::optional<uint64_t> count = GetVarint<uint64_t>(in, pos);
+  if (!count || *count > in.size() - pos) return false;
+  set.reserve(set.size() + *count);
+  T value = 0;
+  for (uint64_t i = 0; i < *count; ++i) {
+    const std::optional<T> step = GetVarint<T>(in, pos);
+    if (!step || (i > 0 && *step == 0) || value + *step < value) return false;
+    value += *step;
+    set.insert(value);
+  }
+  return true;
+}
+
+constexpr std::string_view kBase64 =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string ToBase64(std::string_view bytes) {
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = 0;
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    for (size_t j = 0; j < 3; ++j) {
+      group = group << 8 | (j < n ? static_cast<uint8_t>(bytes[i + j]) : 0u);
+    }
+    for (size_t j = 0; j < 4; ++j) {
+      text.push_back(j <= n ? kBase64[(group >> (18 - 6 * j)) & 0x3f] : '=');
+    }
+  }
+  return text;
+}
+
+std::optional<std::string> FromBase64(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::array<int8_t, 256> value{};
+  value.fill(-1);
+  for (size_t i = 0; i < kBase64.size(); ++i) {
+    value[static_cast<uint8_t>(kBase64[i])] = static_cast<int8_t>(i);
+  }
+  // Padding ends the last group only: "=" anywhere else is no character.
+  size_t pad = 0;
+  if (!text.empty() && text.back() == '=') {
+    pad = text[text.size() - 2] == '=' ? 2 : 1;
+  }
+  std::string bytes;
+  bytes.reserve(text.size() / 4 * 3);
+  for (size_t i = 0; i < text.size(); i += 4) {
+    uint32_t group = 0;
+    for (size_t j = 0; j < 4; ++j) {
+      group <<= 6;
+      if (i + j >= text.size() - pad) continue;
+      const int8_t v = value[static_cast<uint8_t>(text[i + j])];
+      if (v < 0) return std::nullopt;
+      group |= static_cast<uint32_t>(v);
+    }
+    const size_t n = i + 4 == text.size() ? 3 - pad : 3;
+    for (size_t j = 0; j < n; ++j) {
+      bytes.push_back(static_cast<char>((group >> (16 - 8 * j)) & 0xff));
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void VisitorSet::Insert(std::string_view text) {
+  if (const std::optional<uint32_t> v4 = ParseV4(text)) {
+    v4_.insert(*v4);
+  } else if (const std::optional<absl::uint128> v6 = ParseV6(text)) {
+    v6_.insert(*v6);
+  } else if (const absl::string_view name(text.data(), text.size());
+             !texts_.contains(name)) {
+    texts_.emplace(text);
+  }
+}
+
+void VisitorSet::Merge(const VisitorSet& other) {
+  v4_.insert(other.v4_.begin(), other.v4_.end());
+  v6_.insert(other.v6_.begin(), other.v6_.end());
+  texts_.insert(other.texts_.begin(), other.texts_.end());
+}
+
+std::string VisitorSet::Pack() const {
+  std::string bytes;
+  PutSorted(bytes, v4_);
+  PutSorted(bytes, v6_);
+  std::vector<std::string_view> texts(texts_.begin(), texts_.end());
+  std::sort(texts.begin(), texts.end());
+  PutVarint(bytes, texts.size());
+  for (std::string_view text : texts) {
+    PutVarint(bytes, text.size());
+    bytes += text;
+  }
+  return ToBase64(bytes);
+}
+
+bool VisitorSet::MergePacked(std::string_view packed) {
+  const std::optional<std::string> bytes = FromBase64(packed);
+  if (!bytes) return false;
+  size_t pos = 0;
+  if (!GetSorted(*bytes, pos, v4_) || !GetSorted(*bytes, pos, v6_)) {
+    return false;
+  }
+  const std::optional<uint64_t> count = GetVarint<uint64_t>(*bytes, pos);
+  if (!count) return false;
+  for (uint64_t i = 0; i < *count; ++i) {
+    const std::optional<uint64_t> size = GetVarint<uint64_t>(*bytes, pos);
+    if (!size || *size > bytes->size() - pos) return false;
+    texts_.emplace(*bytes, pos, *size);
+    pos += *size;
+  }
+  return pos == bytes->size();
+}
+
+}  // namespace velnor::statistics
