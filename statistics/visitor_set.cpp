@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include "absl/strings/escaping.h"
+
 namespace velnor::statistics {
 namespace {
 
@@ -114,56 +116,6 @@ bool GetSorted(std::string_view in, size_t& pos, absl::flat_hash_set<T>& set) {
   return true;
 }
 
-constexpr std::string_view kBase64 =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string ToBase64(std::string_view bytes) {
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t group = 0;
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    for (size_t j = 0; j < 3; ++j) {
-      group = group << 8 | (j < n ? static_cast<uint8_t>(bytes[i + j]) : 0u);
-    }
-    for (size_t j = 0; j < 4; ++j) {
-      text.push_back(j <= n ? kBase64[(group >> (18 - 6 * j)) & 0x3f] : '=');
-    }
-  }
-  return text;
-}
-
-std::optional<std::string> FromBase64(std::string_view text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  std::array<int8_t, 256> value{};
-  value.fill(-1);
-  for (size_t i = 0; i < kBase64.size(); ++i) {
-    value[static_cast<uint8_t>(kBase64[i])] = static_cast<int8_t>(i);
-  }
-  // Padding ends the last group only: "=" anywhere else is no character.
-  size_t pad = 0;
-  if (!text.empty() && text.back() == '=') {
-    pad = text[text.size() - 2] == '=' ? 2 : 1;
-  }
-  std::string bytes;
-  bytes.reserve(text.size() / 4 * 3);
-  for (size_t i = 0; i < text.size(); i += 4) {
-    uint32_t group = 0;
-    for (size_t j = 0; j < 4; ++j) {
-      group <<= 6;
-      if (i + j >= text.size() - pad) continue;
-      const int8_t v = value[static_cast<uint8_t>(text[i + j])];
-      if (v < 0) return std::nullopt;
-      group |= static_cast<uint32_t>(v);
-    }
-    const size_t n = i + 4 == text.size() ? 3 - pad : 3;
-    for (size_t j = 0; j < n; ++j) {
-      bytes.push_back(static_cast<char>((group >> (16 - 8 * j)) & 0xff));
-    }
-  }
-  return bytes;
-}
-
 }  // namespace
 
 void VisitorSet::Insert(std::string_view text) {
@@ -194,25 +146,28 @@ std::string VisitorSet::Pack() const {
     PutVarint(bytes, text.size());
     bytes += text;
   }
-  return ToBase64(bytes);
+  return absl::Base64Escape(absl::string_view(bytes.data(), bytes.size()));
 }
 
 bool VisitorSet::MergePacked(std::string_view packed) {
-  const std::optional<std::string> bytes = FromBase64(packed);
-  if (!bytes) return false;
-  size_t pos = 0;
-  if (!GetSorted(*bytes, pos, v4_) || !GetSorted(*bytes, pos, v6_)) {
+  std::string bytes;
+  if (!absl::Base64Unescape(absl::string_view(packed.data(), packed.size()),
+                            &bytes)) {
     return false;
   }
-  const std::optional<uint64_t> count = GetVarint<uint64_t>(*bytes, pos);
+  size_t pos = 0;
+  if (!GetSorted(bytes, pos, v4_) || !GetSorted(bytes, pos, v6_)) {
+    return false;
+  }
+  const std::optional<uint64_t> count = GetVarint<uint64_t>(bytes, pos);
   if (!count) return false;
   for (uint64_t i = 0; i < *count; ++i) {
-    const std::optional<uint64_t> size = GetVarint<uint64_t>(*bytes, pos);
-    if (!size || *size > bytes->size() - pos) return false;
-    texts_.emplace(*bytes, pos, *size);
+    const std::optional<uint64_t> size = GetVarint<uint64_t>(bytes, pos);
+    if (!size || *size > bytes.size() - pos) return false;
+    texts_.emplace(bytes, pos, *size);
     pos += *size;
   }
-  return pos == bytes->size();
+  return pos == bytes.size();
 }
 
 }  // namespace velnor::statistics
