@@ -279,6 +279,47 @@ TEST_P(CountingTest, KeysAreTheOnesTheDatabaseTellsApart) {
   }
 }
 
+// So many new keys that an empty report's index is made again after its
+// rows rather than kept up to date row by row: the rows, the error-log
+// lines, the schema's text and a sound file are those of counting record
+// by record, also where a refused row undoes the write of all the keys
+// (and they are written one by one).
+TEST_P(CountingTest, ManyNewKeysLeaveTheRowsAndSchemaOfRecordByRecord) {
+  std::vector<LogRecord> records;
+  for (int i = 0; i < 3000; ++i) {
+    records.push_back({"2024-05-31", i % 2 ? "10:00:00" : "11:00:00",
+                       "/p" + std::to_string(i % 2500) + (i % 3 ? "" : "X"),
+                       200});
+  }
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240531.log", WebLog(records));
+  for (bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "a refused row" : "all rows kept");
+    auto prepare = [&] {
+      if (!refused) return;
+      Execute(Prefix(false, 2),
+              "CREATE TRIGGER r BEFORE INSERT ON tblGeneral WHEN new.URL = "
+              "'/p2002' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    };
+    std::vector<Outcome> outcomes;
+    std::vector<Rows> schemas;
+    for (Mode mode : {Mode::kPerRecord, Mode::kInMemory}) {
+      outcomes.push_back(Collect(false, mode, prepare, false));
+      for (int k = 0; k < 4; ++k) {
+        schemas.push_back(Query(Prefix(false, k),
+                                "SELECT type, name, tbl_name, sql FROM "
+                                "sqlite_master ORDER BY name"));
+        EXPECT_EQ(Query(Prefix(false, k), "PRAGMA integrity_check"),
+                  (Rows{{"ok"}}));
+      }
+    }
+    ASSERT_GT(outcomes[0].tables[2].size(), 2500u);
+    EXPECT_EQ(outcomes[0].error_lines.size(), refused ? 1u : 0u);
+    EXPECT_TRUE(outcomes[1].counted_record_by_record.empty());
+    ExpectSame(outcomes[1], outcomes[0]);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(schemas[4 + k], schemas[k]);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Workers, CountingTest, ::testing::Values(1, 2),
                          [](const auto& info) {
                            return std::to_string(info.param) + "Workers";

@@ -45,6 +45,11 @@ using automation::Variant;
 // shorter.
 constexpr size_t kRowsPerBatch = 40 * set_sql::kRowsPerInsert;
 
+// The new rows of an empty report from which its indexes are built once,
+// after them, rather than kept up to date row by row: below it, dropping
+// and making them again costs more than it saves.
+constexpr size_t kRowsForIndexesAfter = 2000;
+
 char Folded(char c, bool caseless) {
   return caseless && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
@@ -282,16 +287,20 @@ void ReportStore::WriteIntoEmpty(size_t table,
     columns.push_back(column.staged);
   }
   bool copied = true;
-  ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
-    copied = copied && CopyNewRows(table, cn, rows, stored, first);
-    if (copied) return;
-    InsertInChunks(
-        cn,
-        [&](size_t count) {
-          return set_sql::InsertRows(table, site_column_, count);
-        },
-        rows, columns);
-  });
+  auto append = [&] {
+    ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
+      copied = copied && CopyNewRows(table, cn, rows, stored, first);
+      if (copied) return;
+      InsertInChunks(
+          cn,
+          [&](size_t count) {
+            return set_sql::InsertRows(table, site_column_, count);
+          },
+          rows, columns);
+    });
+  };
+  if (groups.size() < kRowsForIndexesAfter) return append();
+  cn->AppendWithIndexesAfter("tblGeneral", append);
 }
 
 bool ReportStore::ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn) {

@@ -232,6 +232,12 @@ bool Connection::CopyRows(
   return impl_->session->CopyRows(impl_->schema, table, columns, rows);
 }
 
+void Connection::AppendWithIndexesAfter(const std::string& table,
+                                        const std::function<void()>& append) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  impl_->session->AppendWithIndexesAfter(impl_->schema, table, append);
+}
+
 TextEquality Connection::ColumnEquality(const std::string& table,
                                         const std::string& column) {
   if (!impl_->IsOpen()) RaiseClosed();

@@ -10,6 +10,7 @@
 #define VELNOR_PLATFORM_ADO_ENGINE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +108,19 @@ class Engine {
       const std::vector<std::string>& /*columns*/,
       const std::vector<std::vector<std::optional<std::string>>>& /*rows*/) {
     return false;
+  }
+
+  // Runs `append`, which only appends rows to `table` of the database of
+  // `schema` inside the current transaction. An engine whose indexes cost
+  // more kept up to date row by row than built once may set the table's
+  // indexes aside meanwhile and build them again afterwards, with the same
+  // definitions; a failure anywhere raises and leaves what the
+  // transaction's savepoint undoes. By default it only runs `append`.
+  virtual void AppendWithIndexesAfter(const std::string& /*schema*/,
+                                      const std::string& /*table*/,
+                                      const std::string& /*path*/,
+                                      const std::function<void()>& append) {
+    append();
   }
 
   // One write transaction over every attached database, waiting up to

@@ -12,6 +12,7 @@
 #ifndef VELNOR_PLATFORM_ADO_SESSION_H_
 #define VELNOR_PLATFORM_ADO_SESSION_H_
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -74,6 +75,13 @@ class Session {
       const std::vector<std::string>& columns,
       const std::vector<std::vector<std::optional<std::string>>>& rows) {
     return engine_->CopyRows(schema, table, columns, rows);
+  }
+
+  // Engine::AppendWithIndexesAfter for the database of `schema`.
+  void AppendWithIndexesAfter(const std::string& schema,
+                              const std::string& table,
+                              const std::function<void()>& append) {
+    engine_->AppendWithIndexesAfter(schema, table, PathOf(schema), append);
   }
 
   // Makes every change visible at once and ends the session (it stops being

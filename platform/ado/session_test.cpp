@@ -227,5 +227,97 @@ TEST_F(SessionTest, AFailureTheCallerGivesKeepsNothingEither) {
   EXPECT_EQ(Rows("a.mdb"), "kept=2;");
 }
 
+// What another process reads of `sql` in the file `name`, a row a line.
+std::string Read(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  std::string rows;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      rows += text ? reinterpret_cast<const char*>(text) : "NULL";
+      rows += '|';
+    }
+    rows += '\n';
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+// The indexes of a table that gets many rows at once are made again after
+// them, in the right file of several, with the very definitions they had;
+// a failure while the rows are appended or while an index is made again
+// leaves, once rolled back to the caller's savepoint, the indexes and rows
+// as they were.
+TEST_F(SessionTest, IndexesSetAsideForAnAppendComeBackTheSameOrNotAtAll) {
+  const std::string kIndexes =
+      "CREATE INDEX \"t_k\" ON \"t\" (\"k\" COLLATE NOCASE, n);"
+      "create unique index T_N on t (n) where n > 0;"
+      "CREATE TABLE u (k TEXT); CREATE INDEX u_k ON u (k)";
+  for (const char* name : {"a.mdb", "b.mdb"}) {
+    testing::ExecSql(Path(name), kIndexes);
+    testing::ExecSql(Path(name), "INSERT INTO t VALUES ('old', 1)");
+  }
+  const std::string kSchema =
+      "SELECT type, name, tbl_name, sql FROM sqlite_schema ORDER BY name";
+  const std::string schema = Read(Path("b.mdb"), kSchema);
+  const std::string kIndexCount =
+      "select count(*) from sqlite_schema where type = 'index' and "
+      "tbl_name = 't'";
+  auto indexes_of = [&](const std::shared_ptr<Connection>& cn) {
+    Command count(cn, kIndexCount);
+    count.Execute();
+    const int32_t n = automation::CLng(count.Value(0));
+    count.Close();
+    return n;
+  };
+  struct Case {
+    const char* appended;
+    bool kept;
+  };
+  const Case kCases[] = {
+      {"insert into t values ('dup', 1)", false},         // T_N refuses it
+      {"insert into nowhere values ('lost', 9)", false},  // append fails
+      {"insert into t values ('x', 2), ('X', 3), ('y', 0), ('z', 0)", true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.appended);
+    auto session = Session::Begin(1000);
+    auto a = Open("a.mdb");
+    auto b = Open("b.mdb");
+    b->Execute("SAVEPOINT s");
+    auto append = [&] {
+      b->AppendWithIndexesAfter("T", [&] {
+        EXPECT_EQ(indexes_of(b), 0);
+        EXPECT_EQ(indexes_of(a), 2);  // another file's alike table
+        b->Execute(c.appended);
+      });
+    };
+    if (c.kept) {
+      append();
+    } else {
+      EXPECT_NE(ErrorOf(append).description(), "");
+      b->Execute("ROLLBACK TO s");
+    }
+    b->Execute("RELEASE s");
+    EXPECT_EQ(indexes_of(b), 2);
+    EXPECT_FALSE(b->TransactionFailed());
+    session->Commit();
+    EXPECT_EQ(Read(Path("b.mdb"), kSchema), schema);
+    EXPECT_EQ(Read(Path("b.mdb"), "PRAGMA integrity_check"), "ok|\n");
+    EXPECT_EQ(Rows("b.mdb"), c.kept ? "old=1;x=2;X=3;y=0;z=0;" : "old=1;");
+    EXPECT_EQ(Read(Path("a.mdb"), kSchema), schema);
+    // The indexes made again work: the keys they find are the rows'.
+    EXPECT_EQ(Read(Path("b.mdb"),
+                   "SELECT k FROM t INDEXED BY t_k WHERE k = 'x' COLLATE "
+                   "NOCASE ORDER BY n"),
+              c.kept ? "x|\nX|\n" : "");
+  }
+  EXPECT_EQ(Rows("a.mdb"), "old=1;");
+}
+
 }  // namespace
 }  // namespace velnor::ado
