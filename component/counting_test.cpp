@@ -288,7 +288,9 @@ TEST_P(CountingTest, ManyNewKeysLeaveTheRowsAndSchemaOfRecordByRecord) {
   std::vector<LogRecord> records;
   for (int i = 0; i < 3000; ++i) {
     records.push_back({"2024-05-31", i % 2 ? "10:00:00" : "11:00:00",
-                       "/p" + std::to_string(i % 2500) + (i % 3 ? "" : "X"),
+                       std::string("/p")
+                           .append(std::to_string(i % 2500))
+                           .append(i % 3 ? "" : "X"),
                        200});
   }
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240531.log", WebLog(records));
