@@ -128,11 +128,19 @@ class CollectionRun {
                    const SiteReading& reading);
   // The error-log line of the first record of a file without a date.
   void LogUndated(iislog::IISLog& reader, const std::string& path);
+  // When a record was made: its date-time and the parts the reports count
+  // it by.
+  struct RecordWhen {
+    double time = 0;
+    int32_t weekday = 0;  // 1-7, Sunday first
+    int32_t month = 0;    // 1-12
+    int32_t hour = 0;     // 0-23
+  };
   // Lists or counts one record of the window.
-  void TakeRecord(Site& site, const SiteReading& reading, double record_time,
-                  const std::string& path);
+  void TakeRecord(Site& site, const SiteReading& reading,
+                  const RecordWhen& when, const std::string& path);
   void TallyRecord(const Site& site, const SiteReading& reading,
-                   double record_time, const std::string& path);
+                   const RecordWhen& when, const std::string& path);
   // Raises invalid procedure call (5), naming `url` and `path`, when `url`
   // holds a NUL byte.
   void RefuseNulText(std::string_view url, const std::string& path);

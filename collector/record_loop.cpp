@@ -35,6 +35,10 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name,
   step_([&] { reader.ReadLogRecord(); });
   step_([&] { at_end = reader.AtEndOfLog(); });
   bool undated_logged = false;
+  // Records come in runs of one day: the weekday is worked out when the day
+  // changes.
+  double weekday_day = std::numeric_limits<double>::quiet_NaN();
+  int32_t weekday = 0;
   while (!at_end) {
     // A record without a usable date is skipped rather than counted under
     // the date of the record before it; one line per file says so, since a
@@ -47,7 +51,13 @@ void CollectionRun::ReadLogFile(Site& site, const std::string& file_name,
     if (record_time) {
       const double day = automation::DatePart(*record_time);
       if (start_day_ <= day && day <= end_day_) {
-        TakeRecord(site, reading, *record_time, path);
+        if (day != weekday_day) {
+          weekday_day = day;
+          weekday = automation::Weekday(day);
+        }
+        const automation::DateParts& parts = reader.RecordParts();
+        TakeRecord(site, reading,
+                   {*record_time, weekday, parts.month, parts.hour}, path);
       }
     }
     if (reading.stop != nullptr ? WorkerStopped(*reading.stop)
@@ -75,7 +85,8 @@ void CollectionRun::LogUndated(iislog::IISLog& reader,
 }
 
 void CollectionRun::TakeRecord(Site& site, const SiteReading& reading,
-                               double record_time, const std::string& path) {
+                               const RecordWhen& when,
+                               const std::string& path) {
   // A worker's count is shown by the run's thread (parallel_sites.cpp).
   if (reading.shown_records != nullptr) {
     reading.shown_records->store(site.record_counter,
@@ -89,7 +100,7 @@ void CollectionRun::TakeRecord(Site& site, const SiteReading& reading,
   if (state_.mblnIsCollectRawData) {
     AddGridRow(site);
   } else {
-    TallyRecord(site, reading, record_time, path);
+    TallyRecord(site, reading, when, path);
   }
   if (site.record_counter < std::numeric_limits<int32_t>::max()) {
     ++site.record_counter;
@@ -134,9 +145,8 @@ void CollectionRun::RefuseNulText(std::string_view url,
 }
 
 void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
-                                double record_time, const std::string& path) {
-  const automation::DateParts parts = automation::PartsOf(record_time);
-  const int32_t weekday = automation::Weekday(record_time);
+                                const RecordWhen& when,
+                                const std::string& path) {
   const std::string_view url =
       reading.reader->FieldText(iislog::Field::kUriStem).value_or("");
   const int32_t status = RecordStatus(*reading.reader);
@@ -144,17 +154,17 @@ void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
   const bool counted = step_([&] {
     RefuseNulText(url, path);
     if (reading.tally != nullptr) {
-      reading.tally->Count(site.name, site.identifier, url, weekday,
-                           parts.month, parts.hour, status,
+      reading.tally->Count(site.name, site.identifier, url, when.weekday,
+                           when.month, when.hour, status,
                            {true, true, true, true});
     } else {
-      store_.CountRecord(site.name, site.identifier, url, weekday, parts.month,
-                         parts.hour, status);
+      store_.CountRecord(site.name, site.identifier, url, when.weekday,
+                         when.month, when.hour, status);
     }
   });
   if (counted && reading.count_observer != nullptr) {
     reading.count_observer->RecordCounted(
-        {site.identifier, record_time, status, path, reading.reader->Fields()});
+        {site.identifier, when.time, status, path, reading.reader->Fields()});
   }
 }
 

@@ -17,10 +17,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "absl/container/node_hash_map.h"
+#include "absl/hash/hash.h"
+#include "absl/strings/string_view.h"
 
 namespace velnor {
 
@@ -76,14 +79,20 @@ class RunTally {
     std::array<uint64_t, 24> hours{};
     std::vector<std::pair<int32_t, uint64_t>> statuses;
   };
-  struct StringHash {
+  // Abseil's string hash, looked up by a view of the record without a
+  // copy (this abseil's own string_view is not std's).
+  struct TextHash {
     using is_transparent = void;
     size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>()(text);
+      return absl::Hash<absl::string_view>()(
+          absl::string_view(text.data(), text.size()));
     }
   };
-  using UrlMap =
-      std::unordered_map<std::string, UrlCounts, StringHash, std::equal_to<>>;
+  template <typename Value>
+  using TextMap =
+      absl::node_hash_map<std::string, Value, TextHash, std::equal_to<>>;
+  // Nodes, for the first-seen entries point into the map.
+  using UrlMap = TextMap<UrlCounts>;
   struct Site {
     std::string identifier;
     UrlMap urls;
@@ -108,9 +117,7 @@ class RunTally {
   // code not counted yet.
   uint64_t& CounterOf(TallyKind kind, UrlCounts& counts, int32_t bucket);
 
-  std::unordered_map<std::string, std::unique_ptr<Site>, StringHash,
-                     std::equal_to<>>
-      sites_;
+  TextMap<std::unique_ptr<Site>> sites_;
   std::vector<std::string> names_;
   std::array<std::vector<FirstSeen>, 4> first_seen_;
   // The site and name of the record before, so that a run of records of

@@ -9,7 +9,6 @@
 #include "platform/iislog/iis_log.h"
 
 #include <algorithm>
-#include <exception>
 #include <limits>
 #include <utility>
 
@@ -78,23 +77,6 @@ bool IsBlankLine(std::span<const char> line) {
   }
   return true;
 }
-
-// Closes the reader when a failure leaves the scope, so that a loop over
-// AtEndOfLog ends instead of calling a broken reader forever.
-class CloseOnFailure {
- public:
-  explicit CloseOnFailure(IISLog* log)
-      : log_(log), exceptions_(std::uncaught_exceptions()) {}
-  ~CloseOnFailure() {
-    if (std::uncaught_exceptions() > exceptions_) log_->CloseAfterFailure();
-  }
-  CloseOnFailure(const CloseOnFailure&) = delete;
-  CloseOnFailure& operator=(const CloseOnFailure&) = delete;
-
- private:
-  IISLog* log_;
-  int exceptions_;
-};
 
 }  // namespace
 
@@ -168,7 +150,19 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
 void IISLog::ReadLogRecord() {
   has_record_ = false;
   if (!lines_) return;
-  CloseOnFailure close_on_failure(this);
+  // A failure closes the file, so that a loop over AtEndOfLog ends instead
+  // of calling a broken reader forever. Caught rather than noticed by a
+  // guard's destructor, which would ask for the uncaught exceptions on every
+  // record.
+  try {
+    ReadNextRecord();
+  } catch (...) {
+    CloseAfterFailure();
+    throw;
+  }
+}
+
+void IISLog::ReadNextRecord() {
   std::span<char> line;
   while (!interrupt::Interrupted()) {
     switch (lines_->Next(&line)) {
@@ -305,7 +299,10 @@ bool IISLog::TakeRecord(std::span<char> line) {
       return false;
     }
   }
-  if (dated && !null_part) date_time_ = automation::DateFromParts(parts);
+  if (dated && !null_part) {
+    date_time_ = automation::DateFromParts(parts);
+    parts_ = parts;
+  }
   return true;
 }
 

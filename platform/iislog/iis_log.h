@@ -116,6 +116,10 @@ class IISLog : public automation::Object {
   std::optional<double> RecordTime() const {
     return has_record_ ? date_time_ : std::nullopt;
   }
+  // The calendar parts of RecordTime as the line gives them (whole
+  // seconds), without working them out of the date-time again; meaningful
+  // only while RecordTime has a value.
+  const automation::DateParts& RecordParts() const { return parts_; }
   std::optional<std::string_view> FieldText(Field field) const {
     return Value(field);
   }
@@ -131,6 +135,8 @@ class IISLog : public automation::Object {
   // Adds the records handed out since the last call to the hooks'
   // counters.
   void AddRecordsToCounters();
+  // ReadLogRecord's reading, which leaves closing after a failure to it.
+  void ReadNextRecord();
   // Handles one line; true when it became the current record.
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
@@ -161,6 +167,7 @@ class IISLog : public automation::Object {
   std::vector<std::string_view> values_;  // of the current record
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
+  automation::DateParts parts_;      // of date_time_
   int64_t records_ = 0;              // of the open file
   // The records of the open file already added to the hooks' counters:
   // they are added a chunk of the file at a time, not for each record.

@@ -16,9 +16,11 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/automation/error_state.h"
@@ -384,6 +386,34 @@ TEST_F(IISLogTest, QuotedValues) {
   log_.ReadLogRecord();
   EXPECT_TRUE(log_.AtEndOfLog());
   EXPECT_EQ(Closed().skipped_lines, 2);
+}
+
+// Values are scanned several bytes at a time: a blank must end a value
+// wherever it falls in a word, and bytes next to a blank's (0x1f, 0x21, 0xa0,
+// 0x89, 0x08) must not.
+TEST(SplitValuesTest, BlankRunsEndValuesOfEveryLengthAtEveryOffset) {
+  const std::string kBytes = "a\x1f\x21\xa0\x89\x08Z9";
+  const std::vector<std::string> kBlanks = {" ", "\t", "  ", " \t ", "\t\t"};
+  std::mt19937 rng(25);
+  for (int line_number = 0; line_number < 2000; ++line_number) {
+    std::string line(rng() % 3, ' ');
+    std::vector<std::string> expected;
+    const int values = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < values; ++i) {
+      std::string value;
+      const size_t length = 1 + rng() % 19;
+      for (size_t k = 0; k < length; ++k)
+        value += kBytes[rng() % kBytes.size()];
+      expected.push_back(value);
+      line += value;
+      if (i + 1 < values || rng() % 2 == 0)
+        line += kBlanks[rng() % kBlanks.size()];
+    }
+    std::vector<std::string_view> views;
+    ASSERT_TRUE(SplitValues(std::span<char>(line.data(), line.size()), &views));
+    EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), expected)
+        << "line " << line_number;
+  }
 }
 
 TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
