@@ -5,12 +5,14 @@
 // and the top URLs. Covers a run across a month end, a file whose fields
 // change to drop the bytes, a day without them, a day collected in part and
 // then finished, a repeat refused, FTP logs with and without bytes, and a
-// statistics database of the earlier design read, collected into and
-// upgraded by init-db with the same figures.
+// statistics database of the earlier design (a row per client, time-taken
+// value and URL) read, collected into and upgraded by init-db with the
+// same figures.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -64,20 +66,23 @@ std::string Mean(long sum, long count) {
   return text;
 }
 
-// What the logs hold for the days `from` to `to` (YYYY-MM-DD), worked out
-// from their lines: the latest #Fields names the values, a time-only
-// layout takes the day of the latest #Date.
-Expected FromLogs(const std::vector<std::string>& texts,
-                  const std::string& from, const std::string& to, bool ftp) {
-  struct Day {
-    long hits = 0;
-    long classes[5] = {0, 0, 0, 0, 0};
-    long sent = 0, sent_hits = 0, received = 0, received_hits = 0;
-    std::set<std::string> clients, sessions;
-    std::vector<long> times;
-    std::map<std::string, std::array<long, 3>> urls;
-  };
-  std::map<std::string, Day> days;
+// What the logs' records of a day hold.
+struct LogDay {
+  long hits = 0;
+  long classes[5] = {0, 0, 0, 0, 0};
+  long sent = 0, sent_hits = 0, received = 0, received_hits = 0;
+  std::set<std::string> clients, sessions;
+  std::vector<long> times;
+  std::map<std::string, std::array<long, 3>> urls;  // 404s, 5xx, time
+};
+
+// The days `from` to `to` (YYYY-MM-DD) of the logs, worked out from their
+// lines: the latest #Fields names the values, a time-only layout takes the
+// day of the latest #Date.
+std::map<std::string, LogDay> LogDays(const std::vector<std::string>& texts,
+                                      const std::string& from,
+                                      const std::string& to, bool ftp) {
+  std::map<std::string, LogDay> days;
   for (const std::string& text : texts) {
     std::vector<std::string> names;
     std::string directive_day;
@@ -100,7 +105,7 @@ Expected FromLogs(const std::vector<std::string>& texts,
       const std::string day =
           record.contains("date") ? record["date"] : directive_day;
       if (day < from || day > to) continue;
-      Day& d = days[day];
+      LogDay& d = days[day];
       ++d.hits;
       const long status = std::stol(record["sc-status"]);
       if (status >= 100 && status < 600) ++d.classes[status / 100 - 1];
@@ -132,8 +137,14 @@ Expected FromLogs(const std::vector<std::string>& texts,
       }
     }
   }
+  return days;
+}
+
+// What every format should show of those days.
+Expected FromLogs(const std::vector<std::string>& texts,
+                  const std::string& from, const std::string& to, bool ftp) {
   Expected expected;
-  for (auto& [day, d] : days) {
+  for (auto& [day, d] : LogDays(texts, from, to, ftp)) {
     Figures& f = expected.figures[day];
     for (int i = 0; i < 5; ++i) {
       f["hits_" + std::to_string(i + 1) + "xx"] = std::to_string(d.classes[i]);
@@ -592,45 +603,75 @@ TEST_F(CollectStatisticsTest, ADayCollectedInPartThenFinishedIsExactOnce) {
   ExpectEveryFormatShows(whole);
 }
 
-// The distinct c-ip values of a log's records, as the earlier design kept
-// them; `text` has the #Fields of WebRecords.
-std::set<std::string> Clients(const std::string& text) {
-  std::set<std::string> clients;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    const std::vector<std::string> values = Split(line);
-    if (!line.starts_with("#") && values.size() > 8) clients.insert(values[8]);
-  }
-  return clients;
+// SQL quoting of `text`.
+std::string Quoted(const std::string& text) {
+  return "'" + std::regex_replace(text, std::regex("'"), "''") + "'";
 }
 
-TEST_F(CollectStatisticsTest, TheEarlierDesignOfVisitorsReadsAlikeAndUpgrades) {
-  // IPv4, IPv6 and host names among the addresses.
+TEST_F(CollectStatisticsTest,
+       TheEarlierDesignOfPerItemRowsReadsAlikeAndUpgrades) {
+  // IPv4, IPv6 and host names among the addresses; URLs with a
+  // character of base64's alphabet and bytes beyond ASCII.
   auto mixed = [](std::string text) {
     text = std::regex_replace(text, std::regex(" 192\\.168\\.1\\."),
                               " 2001:db8::");
+    text = std::regex_replace(text, std::regex("/page1"), "/caf\xc3\xa9+1");
     return std::regex_replace(text, std::regex(" 192\\.168\\.2\\."), " host-");
   };
   const std::string kDay = "2024-06-11";
   const std::string morning = mixed(WebRecords(kDay, 180, 7, true));
   const std::string rest = mixed(WebRecords(kDay, 220, 8, true, false));
-  ASSERT_TRUE(Contains(morning, " 2001:db8::") && Contains(morning, " host-"));
+  ASSERT_TRUE(Contains(morning, " 2001:db8::") && Contains(morning, " host-") &&
+              Contains(morning, "/caf\xc3\xa9+1"));
+  const std::string header = morning.substr(0, morning.find("\r\n" + kDay) + 2);
   const fs::path statistics = db_ / "velnor_statistics_SRV1_web.sqlite";
-  // Puts the visitors back in the earlier design: one row per client of
-  // the day and run, the runs in the order of `parts`.
+  // Puts the visitors, times taken and URLs back in the earlier design: a
+  // row per client, ms value or URL of the day and run, the runs in the
+  // order of `parts` (each with its #Fields).
   auto earlier = [&](const std::vector<std::string>& parts) {
     std::string sql =
         "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
         "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
-        "NOT NULL);";
+        "NOT NULL); DROP TABLE day_time_taken; CREATE TABLE day_time_taken "
+        "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
+        "ms BIGINT NOT NULL, hits BIGINT NOT NULL); DROP TABLE day_urls; "
+        "CREATE TABLE day_urls (run_id BIGINT NOT NULL, site TEXT NOT NULL, "
+        "log_day TEXT NOT NULL, url TEXT NOT NULL, hits_404 BIGINT NOT NULL, "
+        "hits_5xx BIGINT NOT NULL, time_taken_ms BIGINT NOT NULL);";
     for (size_t run = 0; run < parts.size(); ++run) {
-      for (const std::string& client : Clients(parts[run])) {
-        sql += "INSERT INTO day_visitors SELECT run_id, site, log_day, '" +
-               client + "' FROM day_totals ORDER BY run_id LIMIT 1 OFFSET " +
+      auto insert = [&](const std::string& table, const std::string& values) {
+        sql += "INSERT INTO " + table + " SELECT run_id, site, log_day, " +
+               values + " FROM day_totals ORDER BY run_id LIMIT 1 OFFSET " +
                std::to_string(run) + ";";
+      };
+      const LogDay day = LogDays({parts[run]}, kDay, kDay, false).at(kDay);
+      for (const std::string& client : day.clients) {
+        insert("day_visitors", Quoted(client));
+      }
+      std::map<long, long> times;
+      for (long ms : day.times) ++times[ms];
+      for (const auto& [ms, hits] : times) {
+        insert("day_time_taken",
+               std::to_string(ms) + ", " + std::to_string(hits));
+      }
+      for (const auto& [url, figures] : day.urls) {
+        if (figures == std::array<long, 3>{}) continue;
+        insert("day_urls", Quoted(url) + ", " + std::to_string(figures[0]) +
+                               ", " + std::to_string(figures[1]) + ", " +
+                               std::to_string(figures[2]));
       }
     }
     testing::ExecSql(statistics, sql);
+  };
+  // Each table of this design holds one row per run.
+  auto expect_packed_rows = [&](const char* rows) {
+    for (const char* sql :
+         {"SELECT count(*) FROM day_visitors WHERE clients IS NOT NULL",
+          "SELECT count(*) FROM day_time_taken WHERE histogram IS NOT NULL",
+          "SELECT count(*) FROM day_urls WHERE urls IS NOT NULL"}) {
+      EXPECT_EQ(testing::QueryRows(statistics, sql), testing::Rows{{rows}})
+          << sql;
+    }
   };
   const std::vector<std::string> site = {"--site", "Site,D:\\Logs,1"};
   WriteFile(shares_ / "W3SVC1/u_ex240611.log", morning);
@@ -638,8 +679,10 @@ TEST_F(CollectStatisticsTest, TheEarlierDesignOfVisitorsReadsAlikeAndUpgrades) {
       Collect({site[0], site[1], "--from", kDay, "--to", kDay, "--partial-day"},
               "2024-06-11T10:00:00Z");
   ASSERT_EQ(first.status, 0) << first.err;
+  const Expected part = FromLogs({morning}, kDay, kDay, false);
+  ExpectEveryFormatShows(part);
   earlier({morning});
-  ExpectEveryFormatShows(FromLogs({morning}, kDay, kDay, false));
+  ExpectEveryFormatShows(part);
 
   // A run into it converts it in its commit.
   WriteFile(shares_ / "W3SVC1/u_ex240611.log", morning + rest);
@@ -648,13 +691,10 @@ TEST_F(CollectStatisticsTest, TheEarlierDesignOfVisitorsReadsAlikeAndUpgrades) {
   ASSERT_EQ(night.status, 0) << night.err;
   const Expected whole = FromLogs({morning + rest}, kDay, kDay, false);
   ExpectEveryFormatShows(whole);
-  const testing::Rows kTwoRows = {{"2"}};
-  const std::string kCount =
-      "SELECT count(*) FROM day_visitors WHERE clients IS NOT NULL";
-  EXPECT_EQ(testing::QueryRows(statistics, kCount), kTwoRows);
+  expect_packed_rows("2");
 
   // init-db converts it, once.
-  earlier({morning, rest});
+  earlier({morning, header + rest});
   ExpectEveryFormatShows(whole);
   const std::vector<std::string> init = {"init-db", "--db-dir", db_.string(),
                                          "--server", "SRV1"};
@@ -662,7 +702,7 @@ TEST_F(CollectStatisticsTest, TheEarlierDesignOfVisitorsReadsAlikeAndUpgrades) {
   ASSERT_EQ(upgrade.status, 0) << upgrade.err;
   EXPECT_TRUE(Contains(upgrade.out, "upgraded " + statistics.string()))
       << upgrade.out;
-  EXPECT_EQ(testing::QueryRows(statistics, kCount), kTwoRows);
+  expect_packed_rows("2");
   ExpectEveryFormatShows(whole);
   VelnorRun again = Velnor(init, "2024-06-12T03:00:00Z");
   ASSERT_EQ(again.status, 0) << again.err;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <map>
@@ -1032,10 +1033,15 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
   }
 }
 
-TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
-  // Three days of one site whose clients are IPv4, IPv6 and host names.
+TEST_F(PgStoreTest, EarlierPerItemRowsReadAlikeAndAreUpgradedOrCopiedPacked) {
+  // Three days of one site whose clients are IPv4, IPv6 and host names,
+  // with 404s and 5xx on URLs of which one has bytes beyond ASCII, and
+  // times taken that repeat.
   std::map<std::string, std::set<std::string>> clients;
+  std::map<std::string, std::map<std::string, std::array<int, 3>>> urls;
+  std::map<std::string, std::map<int, int>> times;
   for (int day : {1, 2, 3}) {
+    const std::string log_day = "2024-06-0" + std::to_string(day);
     std::string log =
         "#Software: Microsoft Internet Information Services 10.0\r\n"
         "#Fields: date time c-ip cs-method cs-uri-stem sc-status "
@@ -1049,11 +1055,20 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
       } else {
         std::snprintf(client, sizeof client, "host-%d", i % 20);
       }
-      clients["2024-06-0" + std::to_string(day)].insert(client);
-      char line[128];
-      std::snprintf(line, sizeof line,
-                    "2024-06-0%d 10:%02d:00 %s GET /p 200 %d\r\n", day, i % 60,
-                    client, i * 7);
+      clients[log_day].insert(client);
+      const std::string url = i % 4 == 0
+                                  ? "/caf\xc3\xa9/" + std::to_string(i % 9)
+                                  : "/p" + std::to_string(i % 13);
+      const int status = i % 7 == 0 ? 404 : i % 11 == 0 ? 503 : 200;
+      const int ms = i * 7 % 500;
+      auto& figures = urls[log_day][url];
+      figures[0] += status == 404;
+      figures[1] += status == 503;
+      figures[2] += ms;
+      ++times[log_day][ms];
+      char line[160];
+      std::snprintf(line, sizeof line, "%s 10:%02d:00 %s GET %s %d %d\r\n",
+                    log_day.c_str(), i % 60, client, url.c_str(), status, ms);
       log += line;
     }
     WriteFile(shares_ / "OLD1/D$/Logs/W3SVC1" /
@@ -1080,17 +1095,36 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
   };
   const fs::path file = db_dir_ / "velnor_statistics_OLD1_web.sqlite";
   const std::string schema = "velnor_statistics_old1_web";
-  // The visitors of every run and day in the earlier design, one row per
-  // client, from the clients worked out here.
+  // The visitors, times taken and URLs of every run and day in the
+  // earlier design, one row per client, ms value or URL, from the figures
+  // worked out here.
   auto earlier = [&](bool postgres) {
     std::string sql =
         "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
         "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
-        "NOT NULL);";
+        "NOT NULL); DROP TABLE day_time_taken; CREATE TABLE day_time_taken "
+        "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
+        "ms BIGINT NOT NULL, hits BIGINT NOT NULL); DROP TABLE day_urls; "
+        "CREATE TABLE day_urls (run_id BIGINT NOT NULL, site TEXT NOT NULL, "
+        "log_day TEXT NOT NULL, url TEXT NOT NULL, hits_404 BIGINT NOT NULL, "
+        "hits_5xx BIGINT NOT NULL, time_taken_ms BIGINT NOT NULL);";
+    auto insert = [&](const std::string& table, const std::string& day,
+                      const std::string& values) {
+      sql += "INSERT INTO " + table + " SELECT run_id, site, log_day, " +
+             values + " FROM day_totals WHERE log_day = '" + day + "';";
+    };
     for (const auto& [day, names] : clients) {
       for (const std::string& client : names) {
-        sql += "INSERT INTO day_visitors SELECT run_id, site, log_day, '" +
-               client + "' FROM day_totals WHERE log_day = '" + day + "';";
+        insert("day_visitors", day, "'" + client + "'");
+      }
+      for (const auto& [ms, hits] : times.at(day)) {
+        insert("day_time_taken", day,
+               std::to_string(ms) + ", " + std::to_string(hits));
+      }
+      for (const auto& [url, f] : urls.at(day)) {
+        insert("day_urls", day,
+               "'" + url + "', " + std::to_string(f[0]) + ", " +
+                   std::to_string(f[1]) + ", " + std::to_string(f[2]));
       }
     }
     if (postgres) {
@@ -1100,10 +1134,14 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
       ExecSql(file, sql);
     }
   };
+  // The rows of each packed table, which are one per run and day.
   auto sets = [&](bool postgres) {
-    const std::string count = "SELECT count(*) FROM " +
-                              (postgres ? schema + "." : std::string()) +
-                              "day_visitors WHERE clients <> ''";
+    const std::string in = postgres ? schema + "." : std::string();
+    const std::string count =
+        "SELECT (SELECT count(*) FROM " + in +
+        "day_visitors WHERE clients <> ''), (SELECT count(*) FROM " + in +
+        "day_time_taken WHERE histogram <> ''), (SELECT count(*) FROM " + in +
+        "day_urls WHERE urls <> '')";
     return postgres ? server_.Query(count) : QueryRows(file, count);
   };
   // The days in two runs each, the last day kept for later.
@@ -1118,6 +1156,10 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
   };
   EXPECT_TRUE(shows_visitors(figures, "2024-06-01")) << figures;
   EXPECT_TRUE(shows_visitors(figures, "2024-06-02")) << figures;
+  EXPECT_TRUE(Contains(figures, "statistic,2024-06-02,p95,") &&
+              Contains(figures, "top_5xx,2024-06-02,/caf\xc3\xa9/") &&
+              Contains(figures, "top_5xx,2024-06-01,"))
+      << figures;
   EXPECT_EQ(report(true), figures);
 
   // Read as they are, then copied by migrate as sets, the folder left as
@@ -1130,11 +1172,13 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
       Velnor({"migrate", "--db-dir", db_dir_.string(), "--db-url",
               server_.Url(), "--server", "OLD1", "--overwrite"});
   ASSERT_EQ(copied.status, 0) << copied.err;
-  EXPECT_EQ(sets(true), (Rows{{"2"}}));
+  EXPECT_EQ(sets(true), (Rows{{"2", "2", "2"}}));
   EXPECT_EQ(QueryRows(file,
-                      "SELECT count(*) > 100 FROM day_visitors WHERE "
-                      "client <> ''"),
-            (Rows{{"1"}}));
+                      "SELECT (SELECT count(*) > 100 FROM day_visitors WHERE "
+                      "client <> ''), (SELECT count(*) > 100 FROM "
+                      "day_time_taken WHERE ms >= 0), (SELECT count(*) > 20 "
+                      "FROM day_urls WHERE url <> '')"),
+            (Rows{{"1", "1", "1"}}));
   EXPECT_EQ(report(true), figures);
 
   // Upgraded by init-db, and by a run in its commit.
@@ -1144,12 +1188,12 @@ TEST_F(PgStoreTest, EarlierVisitorRowsReadAlikeAndAreUpgradedOrCopiedAsSets) {
   ASSERT_EQ(upgraded.status, 0) << upgraded.err;
   EXPECT_TRUE(Contains(upgraded.out, "upgraded schema " + schema))
       << upgraded.out;
-  EXPECT_EQ(sets(true), (Rows{{"2"}}));
+  EXPECT_EQ(sets(true), (Rows{{"2", "2", "2"}}));
   EXPECT_EQ(report(true), figures);
   earlier(true);
   for (bool postgres : {false, true}) {
     collect("2024-06-03", "2024-06-03", postgres);
-    EXPECT_EQ(sets(postgres), (Rows{{"3"}})) << postgres;
+    EXPECT_EQ(sets(postgres), (Rows{{"3", "3", "3"}})) << postgres;
   }
   const std::string all = report(true);
   for (const auto& [day, names] : clients) {

@@ -10,6 +10,7 @@
 #include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "statistics/packed_figures.h"
 
 namespace velnor::statistics {
 namespace {
@@ -20,12 +21,41 @@ using Key = RunStatistics::Key;
 
 constexpr std::string_view kPrefix = "velnor_statistics_";
 
-// One row per run, site and day: its visitors as VisitorSet::Pack made.
-// The earlier design's table of the same name held one row per client and
-// day, its address in a column `client`.
-constexpr char kVisitorsColumns[] =
+// The tables whose rows are one packed text per run, site and day. The
+// earlier design of each held a row per item (client, ms value or URL) of
+// a run's site and day, in the columns `earlier`.
+struct PackedTable {
+  std::string_view name;
+  std::string_view columns;  // this design's, as CREATE TABLE takes them
+  std::string_view packed;   // the column of the packed text
+  std::string_view earlier;  // the earlier design's items, after the key
+  std::string_view what;     // what the text holds, for messages
+};
+
+constexpr PackedTable kVisitors = {
+    "day_visitors",
     "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
-    "clients TEXT NOT NULL)";
+    "clients TEXT NOT NULL)",
+    "clients", "client", "visitors"};
+constexpr PackedTable kTimes = {
+    "day_time_taken",
+    "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
+    "histogram TEXT NOT NULL)",
+    "histogram", "ms, hits", "times taken"};
+constexpr PackedTable kUrls = {
+    "day_urls",
+    "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
+    "urls TEXT NOT NULL)",
+    "urls", "url, hits_404, hits_5xx, time_taken_ms", "URL figures"};
+constexpr std::array<const PackedTable*, 3> kPackedTables = {&kVisitors,
+                                                             &kTimes, &kUrls};
+
+const PackedTable* PackedTableNamed(std::string_view name) {
+  for (const PackedTable* table : kPackedTables) {
+    if (table->name == name) return table;
+  }
+  return nullptr;
+}
 
 std::string Number(int64_t value) { return std::to_string(value); }
 
@@ -52,49 +82,68 @@ Row TotalsRow(int64_t run_id, const Key& key, const DayStatistics& day) {
 // Keys of ReadDays' figures, so that each query's rows find their day.
 using DayIndex = std::map<std::pair<std::string, Day>, DayFigures*>;
 
-DayFigures* Find(const DayIndex& index, const ado::Statement& row) {
-  auto it =
-      index.find({std::string(row.Text(0)), ledger::ParseDayText(row.Text(1))});
+DayFigures* Find(const DayIndex& index, std::string_view site,
+                 std::string_view day) {
+  auto it = index.find({std::string(site), ledger::ParseDayText(day)});
   return it == index.end() ? nullptr : it->second;
 }
 
-// Whether the database holds the earlier design's visitors, one row per
-// client and day: its column of addresses is there.
-bool HoldsPerClientRows(ado::Session& session, const std::string& schema) {
-  return session.EqualityOf(schema, "day_visitors", "client") !=
+DayFigures* Find(const DayIndex& index, const ado::Statement& row) {
+  return Find(index, row.Text(0), row.Text(1));
+}
+
+// Whether the database holds `table` in its earlier design, a row per
+// item: its text column of packed rows is not there. (Asked of that
+// column, as the engines tell a text column's comparison only.)
+bool HoldsEarlierRows(ado::Session& session, const std::string& schema,
+                      const PackedTable& table) {
+  return session.EqualityOf(schema, std::string(table.name),
+                            std::string(table.packed)) ==
          ado::TextEquality::kOther;
 }
 
-// The visitors of each day of `index`, the union over every run that
-// counted it, read from the rows of the database's design.
-std::map<DayFigures*, VisitorSet> ReadVisitors(ado::Session& session,
-                                               const std::string& schema,
-                                               const DayIndex& index) {
-  std::map<DayFigures*, VisitorSet> visitors;
-  if (HoldsPerClientRows(session, schema)) {
-    auto clients = session.Prepare(
-        "SELECT site, log_day, client FROM day_visitors", schema);
-    while (clients->Step()) {
-      if (DayFigures* day = Find(index, *clients)) {
-        visitors[day].Insert(clients->Text(2));
-      }
-    }
-    return visitors;
+[[noreturn]] void RaiseUnreadable(ado::Session& session,
+                                  const std::string& schema,
+                                  const PackedTable& table,
+                                  std::string_view site, std::string_view day) {
+  automation::Raise(
+      automation::kErrPermissionDenied,
+      "The " + std::string(table.what) + " of site " + std::string(site) +
+          " on " + std::string(day) + " in '" + session.PathOf(schema) +
+          "' cannot be read: the row is not one velnor wrote. Restore the "
+          "statistics database from a backup.");
+}
+
+// What one run's site and day holds of each packed table, as the earlier
+// design's rows are gathered into it.
+struct EarlierItems {
+  VisitorSet visitors;
+  TimeHistogram times;
+  UrlMap urls;
+};
+
+// Adds the item of an earlier design's row of `table` (its columns past
+// the key, from 3 on) to `items`; false when it is not one velnor wrote.
+bool AddEarlierItem(const PackedTable& table, const ado::Statement& row,
+                    EarlierItems& items) {
+  if (&table == &kVisitors) {
+    items.visitors.Insert(row.Text(3));
+  } else if (&table == &kTimes) {
+    if (row.Integer(3) < 0 || row.Integer(4) < 0) return false;
+    items.times.Add(row.Integer(3), row.Integer(4));
+  } else {
+    UrlFigures& url = items.urls[std::string(row.Text(3))];
+    url.not_found += row.Integer(4);
+    url.server_errors += row.Integer(5);
+    url.time_taken_ms += row.Integer(6);
   }
-  auto sets = session.Prepare("SELECT site, log_day, clients FROM day_visitors",
-                              schema);
-  while (sets->Step()) {
-    DayFigures* day = Find(index, *sets);
-    if (day != nullptr && !visitors[day].MergePacked(sets->Text(2))) {
-      automation::Raise(
-          automation::kErrPermissionDenied,
-          "The visitors of site " + day->site + " on " +
-              ledger::DayText(day->day) + " in '" + session.PathOf(schema) +
-              "' cannot be read: the row is not one velnor wrote. Restore "
-              "the statistics database from a backup.");
-    }
-  }
-  return visitors;
+  return true;
+}
+
+std::string PackItems(const PackedTable& table, const EarlierItems& items) {
+  if (&table == &kVisitors) return items.visitors.Pack();
+  if (&table == &kTimes) return PackTimes(items.times);
+  return PackUrls(items.urls);
 }
 
 // The kTopUrls largest of `values`, ties by URL.
@@ -147,8 +196,14 @@ const std::vector<ledger::LedgerTable>& StatisticsTables() {
   // No other index either: the report reads every row, grouped by site and
   // day, and an index of a few values over a run's rows costs more than
   // writing the rows.
-  static const std::string kVisitors =
-      std::string("CREATE TABLE day_visitors ") + kVisitorsColumns;
+  auto create = [](const PackedTable& table) {
+    return "CREATE TABLE " + std::string(table.name) + " " +
+           std::string(table.columns);
+  };
+  // The tables hold views of their statements.
+  static const std::string kCreateVisitors = create(kVisitors);
+  static const std::string kCreateTimes = create(kTimes);
+  static const std::string kCreateUrls = create(kUrls);
   static const std::vector<ledger::LedgerTable> kTables = {
       {"day_totals",
        {"CREATE TABLE day_totals ("
@@ -163,20 +218,13 @@ const std::vector<ledger::LedgerTable>& StatisticsTables() {
         "time_taken_ms BIGINT, time_taken_hits BIGINT NOT NULL, "
         "client_hits BIGINT NOT NULL, session_hits BIGINT NOT NULL, "
         "PRIMARY KEY (run_id, site, log_day))"}},
-      {"day_visitors", {kVisitors}},
+      {"day_visitors", {kCreateVisitors}},
       {"day_sessions",
        {"CREATE TABLE day_sessions (run_id BIGINT NOT NULL, "
         "site TEXT NOT NULL, log_day TEXT NOT NULL, ftp_session TEXT NOT "
         "NULL)"}},
-      {"day_time_taken",
-       {"CREATE TABLE day_time_taken (run_id BIGINT NOT NULL, "
-        "site TEXT NOT NULL, log_day TEXT NOT NULL, ms BIGINT NOT NULL, "
-        "hits BIGINT NOT NULL)"}},
-      {"day_urls",
-       {"CREATE TABLE day_urls (run_id BIGINT NOT NULL, "
-        "site TEXT NOT NULL, log_day TEXT NOT NULL, url TEXT NOT NULL, "
-        "hits_404 BIGINT NOT NULL, hits_5xx BIGINT NOT NULL, "
-        "time_taken_ms BIGINT NOT NULL)"}},
+      {"day_time_taken", {kCreateTimes}},
+      {"day_urls", {kCreateUrls}},
   };
   return kTables;
 }
@@ -228,37 +276,73 @@ void StatisticsStore::Append(std::string_view table,
 }
 
 std::optional<StatisticsStore::TableRows> StatisticsStore::Upgraded(
-    std::string_view table) {
-  if (table != "day_visitors" || !HoldsPerClientRows(session_, schema_)) {
+    std::string_view name) {
+  const PackedTable* table = PackedTableNamed(name);
+  if (table == nullptr || !HoldsEarlierRows(session_, schema_, *table)) {
     return std::nullopt;
   }
   using RunDay = std::tuple<int64_t, std::string, std::string>;
-  std::map<RunDay, VisitorSet> sets;
-  auto clients = session_.Prepare(
-      "SELECT run_id, site, log_day, client FROM day_visitors", schema_);
-  while (clients->Step()) {
-    sets[RunDay(clients->Integer(0), clients->Text(1), clients->Text(2))]
-        .Insert(clients->Text(3));
+  std::map<RunDay, EarlierItems> days;
+  auto rows = session_.Prepare("SELECT run_id, site, log_day, " +
+                                   std::string(table->earlier) + " FROM " +
+                                   std::string(table->name),
+                               schema_);
+  while (rows->Step()) {
+    if (!AddEarlierItem(
+            *table, *rows,
+            days[RunDay(rows->Integer(0), rows->Text(1), rows->Text(2))])) {
+      RaiseUnreadable(session_, schema_, *table, rows->Text(1), rows->Text(2));
+    }
   }
-  TableRows converted{{"run_id", "site", "log_day", "clients"}, {}};
-  for (const auto& [run_day, set] : sets) {
+  TableRows converted{{"run_id", "site", "log_day", std::string(table->packed)},
+                      {}};
+  for (const auto& [run_day, items] : days) {
     const auto& [run_id, site, log_day] = run_day;
-    converted.rows.push_back({Number(run_id), site, log_day, set.Pack()});
+    converted.rows.push_back(
+        {Number(run_id), site, log_day, PackItems(*table, items)});
   }
   return converted;
 }
 
 bool StatisticsStore::Upgrade() {
-  std::optional<TableRows> visitors = Upgraded("day_visitors");
-  if (!visitors) return false;
-  // Named with their database: the engines qualify the tables of queries
-  // only.
-  const std::string table = "[" + schema_ + "].day_visitors";
-  session_.Prepare("DROP TABLE " + table, schema_)->Step();
-  session_.Prepare("CREATE TABLE " + table + " " + kVisitorsColumns, schema_)
-      ->Step();
-  Append("day_visitors", visitors->columns, visitors->rows);
-  return true;
+  bool upgraded = false;
+  for (const PackedTable* table : kPackedTables) {
+    std::optional<TableRows> rows = Upgraded(table->name);
+    if (!rows) continue;
+    // Named with their database: the engines qualify the tables of queries
+    // only.
+    const std::string name = "[" + schema_ + "]." + std::string(table->name);
+    session_.Prepare("DROP TABLE " + name, schema_)->Step();
+    session_
+        .Prepare("CREATE TABLE " + name + " " + std::string(table->columns),
+                 schema_)
+        ->Step();
+    Append(table->name, rows->columns, rows->rows);
+    upgraded = true;
+  }
+  return upgraded;
+}
+
+void StatisticsStore::ReadPacked(
+    std::string_view name, const DayIndex& index,
+    const std::function<bool(DayFigures&, std::string_view)>& merge) {
+  const PackedTable& table = *PackedTableNamed(name);
+  auto each = [&](std::string_view site, std::string_view day,
+                  std::string_view packed) {
+    DayFigures* figures = Find(index, site, day);
+    if (figures != nullptr && !merge(*figures, packed)) {
+      RaiseUnreadable(session_, schema_, table, site, day);
+    }
+  };
+  if (std::optional<TableRows> rows = Upgraded(name)) {
+    for (const auto& row : rows->rows) each(*row[1], *row[2], *row[3]);
+    return;
+  }
+  auto rows =
+      session_.Prepare("SELECT site, log_day, " + std::string(table.packed) +
+                           " FROM " + std::string(table.name),
+                       schema_);
+  while (rows->Step()) each(rows->Text(0), rows->Text(1), rows->Text(2));
 }
 
 void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
@@ -274,17 +358,13 @@ void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
       sessions.push_back(KeyRow(run_id, key));
       sessions.back().push_back(session);
     }
-    day.time_taken_histogram.ForEach([&, &key = key](int64_t ms, int64_t hits) {
+    if (day.time_taken_ms.hits > 0) {
       times.push_back(KeyRow(run_id, key));
-      times.back().push_back(Number(ms));
-      times.back().push_back(Number(hits));
-    });
-    for (const auto& [url, figures] : day.urls) {
+      times.back().push_back(PackTimes(day.time_taken_histogram));
+    }
+    if (!day.urls.empty()) {
       urls.push_back(KeyRow(run_id, key));
-      urls.back().push_back(url);
-      urls.back().push_back(Number(figures.not_found));
-      urls.back().push_back(Number(figures.server_errors));
-      urls.back().push_back(Number(figures.time_taken_ms));
+      urls.back().push_back(PackUrls(day.urls));
     }
   }
   const std::vector<std::string> key = {"run_id", "site", "log_day"};
@@ -300,9 +380,8 @@ void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
          totals);
   Append("day_visitors", with({"clients"}), visitors);
   Append("day_sessions", with({"ftp_session"}), sessions);
-  Append("day_time_taken", with({"ms", "hits"}), times);
-  Append("day_urls", with({"url", "hits_404", "hits_5xx", "time_taken_ms"}),
-         urls);
+  Append("day_time_taken", with({"histogram"}), times);
+  Append("day_urls", with({"urls"}), urls);
 }
 
 std::vector<DayFigures> StatisticsStore::ReadDays() {
@@ -366,21 +445,19 @@ std::vector<DayFigures> StatisticsStore::ReadDays() {
       day->sessions->value = sessions->Integer(2);
     }
   }
-  for (auto& [day, visitors] : ReadVisitors(session_, schema_, index)) {
-    if (day->visitors) {
-      day->visitors->value = static_cast<int64_t>(visitors.size());
-    }
+  std::map<DayFigures*, VisitorSet> visitors;
+  ReadPacked("day_visitors", index,
+             [&](DayFigures& day, std::string_view packed) {
+               return visitors[&day].MergePacked(packed);
+             });
+  for (auto& [day, set] : visitors) {
+    if (day->visitors) day->visitors->value = static_cast<int64_t>(set.size());
   }
   std::map<DayFigures*, std::map<int64_t, int64_t>> histograms;
-  auto times = session_.Prepare(
-      "SELECT site, log_day, ms, CAST(SUM(hits) AS BIGINT) FROM "
-      "day_time_taken GROUP BY site, log_day, ms",
-      schema_);
-  while (times->Step()) {
-    if (DayFigures* day = Find(index, *times)) {
-      histograms[day][times->Integer(2)] += times->Integer(3);
-    }
-  }
+  ReadPacked("day_time_taken", index,
+             [&](DayFigures& day, std::string_view packed) {
+               return MergePackedTimes(packed, histograms[&day]);
+             });
   for (auto& [day, histogram] : histograms) {
     if (!day->time_taken) continue;
     TimeTaken& time = *day->time_taken;
@@ -388,21 +465,17 @@ std::vector<DayFigures> StatisticsStore::ReadDays() {
     time.p95 = NearestRank(histogram, time.hits, 95);
     time.p99 = NearestRank(histogram, time.hits, 99);
   }
-  std::map<DayFigures*, std::array<std::vector<UrlValue>, 3>> url_lists;
-  auto urls = session_.Prepare(
-      "SELECT site, log_day, url, CAST(SUM(hits_404) AS BIGINT), "
-      "CAST(SUM(hits_5xx) AS BIGINT), CAST(SUM(time_taken_ms) AS BIGINT) "
-      "FROM day_urls GROUP BY site, log_day, url",
-      schema_);
-  while (urls->Step()) {
-    if (DayFigures* day = Find(index, *urls)) {
-      auto& lists = url_lists[day];
-      for (int i = 0; i < 3; ++i) {
-        lists[i].push_back({std::string(urls->Text(2)), urls->Integer(3 + i)});
-      }
+  std::map<DayFigures*, UrlMap> urls;
+  ReadPacked("day_urls", index, [&](DayFigures& day, std::string_view packed) {
+    return MergePackedUrls(packed, urls[&day]);
+  });
+  for (auto& [day, figures] : urls) {
+    std::array<std::vector<UrlValue>, 3> lists;
+    for (const auto& [url, figure] : figures) {
+      lists[0].push_back({url, figure.not_found});
+      lists[1].push_back({url, figure.server_errors});
+      lists[2].push_back({url, figure.time_taken_ms});
     }
-  }
-  for (auto& [day, lists] : url_lists) {
     day->top_not_found = Top(std::move(lists[0]));
     day->top_server_errors = Top(std::move(lists[1]));
     day->top_time_taken = Top(std::move(lists[2]));

@@ -17,20 +17,26 @@
 // day_visitors    per run, site and day: its distinct client addresses,
 //                 packed into one text (VisitorSet::Pack).
 // day_sessions    per run, site and day: each distinct FTP session.
-// day_time_taken  per run, site and day: hits per time taken in ms.
-// day_urls        per run, site, day and URL (cs-uri-stem as logged): its
-//                 404s, 5xx and time taken, for URLs with one not zero.
+// day_time_taken  per run, site and day that logged the time taken: its
+//                 hits per time taken in ms, packed (PackTimes).
+// day_urls        per run, site and day: each URL's (cs-uri-stem as
+//                 logged) 404s, 5xx and time taken, for URLs with one not
+//                 zero, packed (PackUrls).
 //
 // The SQL is plain, so that either engine takes the same statements.
 //
-// A database of the earlier design held in day_visitors one row per
-// client and day (its address in `client`). It reads as it did; Upgrade,
-// which every Write runs first, brings it to this design.
+// A database of the earlier design held one row per item of a run's site
+// and day: in day_visitors per client (its address in `client`), in
+// day_time_taken per ms value (`ms`, `hits`) and in day_urls per URL
+// (`url` and its figures). It reads as it did; Upgrade, which every Write
+// runs first, brings each such table to this design.
 #ifndef VELNOR_STATISTICS_STATISTICS_STORE_H_
 #define VELNOR_STATISTICS_STATISTICS_STORE_H_
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -113,9 +119,9 @@ class StatisticsStore {
   // Appends the rows of run `run_id` (the ledger's) for `statistics`,
   // upgrading the database first.
   void Write(int64_t run_id, const RunStatistics& statistics);
-  // Converts the earlier design's visitors into this one's rows, the same
-  // visitors of the same runs and days, in the session's transaction; true
-  // when there were such rows to convert.
+  // Converts each table of the earlier design into this one's rows, the
+  // same figures of the same runs, sites and days, in the session's
+  // transaction; true when there were such rows to convert.
   bool Upgrade();
 
   struct TableRows {
@@ -135,6 +141,13 @@ class StatisticsStore {
   // else row by row through one prepared statement.
   void Append(std::string_view table, const std::vector<std::string>& columns,
               const std::vector<std::vector<std::optional<std::string>>>& rows);
+  // Calls merge(day, packed) for each row of the packed table `table`
+  // whose site and day `index` holds, the earlier design's rows packed
+  // first; raises naming the row when merge finds it unreadable (false).
+  void ReadPacked(
+      std::string_view table,
+      const std::map<std::pair<std::string, Day>, DayFigures*>& index,
+      const std::function<bool(DayFigures&, std::string_view)>& merge);
 
   ado::Session& session_;
   std::string schema_;

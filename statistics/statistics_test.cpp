@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "absl/strings/escaping.h"
 #include "platform/automation/ole_date.h"
 #include "statistics/day_statistics.h"
+#include "statistics/packed_figures.h"
 #include "statistics/statistics_store.h"
 #include "testing/test_support.h"
 
@@ -297,6 +301,78 @@ TEST_F(StatisticsTest, VisitorsAndSlowTimesOfADayInPartsAreExact) {
               std::string::npos)
         << error.description();
     EXPECT_NE(error.description().find(Path()), std::string::npos);
+  }
+}
+
+// The packed forms keep every URL's exact bytes and every figure, add up
+// when merged, and refuse texts they did not write.
+TEST(PackedFiguresTest, UrlsAndHistogramsRoundTripExactly) {
+  const std::string long_url = "/" + std::string(20000, 'x') + "\xe9";
+  const std::vector<std::pair<std::string, UrlFigures>> entries = {
+      {"", {1, 0, 0}},
+      {"/a", {0, 2, 3}},
+      {"/a/b", {4, 0, 0}},  // the one before as its prefix
+      {"/ab", {0, 0, 5}},
+      {"/caf\xc3\xa9/\x01\x7f\x80\xff", {6, 7, 8}},
+      {"/+/=?a=b+c", {9, 0, 0}},  // the base64 alphabet's own characters
+      {long_url, {0, 0, int64_t{1} << 61}},
+  };
+  UrlMap forward, backward;
+  backward.reserve(1000);  // another iteration order
+  for (const auto& [url, figures] : entries) forward[url] = figures;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    backward[it->first] = it->second;
+  }
+  const std::string packed = PackUrls(forward);
+  EXPECT_EQ(PackUrls(backward), packed);
+  std::string bytes;
+  ASSERT_TRUE(absl::Base64Unescape(packed, &bytes));
+  EXPECT_LT(bytes.size(), long_url.size() + 200u);
+
+  auto as_list = [](const UrlMap& urls) {
+    std::map<std::string, std::array<int64_t, 3>> list;
+    for (const auto& [url, f] : urls) {
+      list[url] = {f.not_found, f.server_errors, f.time_taken_ms};
+    }
+    return list;
+  };
+  UrlMap read;
+  ASSERT_TRUE(MergePackedUrls(packed, read));
+  EXPECT_EQ(as_list(read), as_list(forward));
+  ASSERT_TRUE(MergePackedUrls(packed, read));
+  EXPECT_EQ(read.size(), entries.size());
+  EXPECT_EQ(read["/a"].time_taken_ms, 6);
+  EXPECT_EQ(read[long_url].time_taken_ms, int64_t{1} << 62);
+
+  UrlMap none;
+  ASSERT_TRUE(MergePackedUrls(PackUrls(UrlMap()), none));
+  EXPECT_TRUE(none.empty());
+
+  TimeHistogram histogram;
+  const std::map<int64_t, int64_t> times = {
+      {0, 3}, {1, 1}, {4095, 2}, {4096, 5}, {1000000000, 1}};
+  for (const auto& [ms, hits] : times) histogram.Add(ms, hits);
+  std::map<int64_t, int64_t> summed;
+  ASSERT_TRUE(MergePackedTimes(PackTimes(histogram), summed));
+  EXPECT_EQ(summed, times);
+  ASSERT_TRUE(MergePackedTimes(PackTimes(histogram), summed));
+  EXPECT_EQ(summed.at(4096), 10);
+  std::map<int64_t, int64_t> empty;
+  ASSERT_TRUE(MergePackedTimes(PackTimes(TimeHistogram()), empty));
+  EXPECT_TRUE(empty.empty());
+
+  // Cut short, of another version, not base64, or a URL listed twice.
+  std::string twice;
+  twice.push_back(1);
+  twice.push_back(2);
+  for (int i = 0; i < 2; ++i) twice += std::string("\0\1a\1\0\0", 6);
+  for (const std::string& bad :
+       {packed.substr(0, packed.size() - 8), absl::Base64Escape("\x02\x00"),
+        std::string("not*base64"), absl::Base64Escape(twice)}) {
+    UrlMap urls;
+    std::map<int64_t, int64_t> hist;
+    EXPECT_FALSE(MergePackedUrls(bad, urls)) << bad;
+    EXPECT_FALSE(MergePackedTimes(bad, hist)) << bad;
   }
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "absl/strings/escaping.h"
+#include "statistics/varint.h"
 
 namespace velnor::statistics {
 namespace {
@@ -60,31 +61,6 @@ std::optional<absl::uint128> ParseV6(std::string_view text) {
   absl::uint128 address = 0;
   for (unsigned char byte : bytes) address = address << 8 | byte;
   return address;
-}
-
-template <typename T>
-void PutVarint(std::string& out, T value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>(static_cast<uint8_t>(value) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(static_cast<uint8_t>(value)));
-}
-
-// Reads a varint of at most T's bits at `pos`, moving past it.
-template <typename T>
-std::optional<T> GetVarint(std::string_view in, size_t& pos) {
-  constexpr int kBits = sizeof(T) * 8;
-  T value = 0;
-  for (int shift = 0; shift < kBits; shift += 7) {
-    if (pos >= in.size()) return std::nullopt;
-    const auto byte = static_cast<uint8_t>(in[pos++]);
-    const T bits = T(byte & 0x7f);
-    if ((bits << shift) >> shift != bits) return std::nullopt;  // too large
-    value |= bits << shift;
-    if ((byte & 0x80) == 0) return value;
-  }
-  return std::nullopt;
 }
 
 template <typename T>
