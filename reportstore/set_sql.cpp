@@ -47,6 +47,8 @@ std::vector<std::string> StagedColumnNames(size_t table) {
   return names;
 }
 
+std::vector<size_t> RaisingColumns() { return {0, 2, 4, 5, 6}; }
+
 size_t StagedColumns(size_t table) {
   return 7 + (kLayouts[table].sort ? 1 : 0) + (kLayouts[table].label ? 1 : 0);
 }

@@ -26,6 +26,10 @@ size_t StagedColumns(size_t table);
 // columns, in StagedColumns's order.
 std::string StagingTable(size_t table);
 std::vector<std::string> StagedColumnNames(size_t table);
+// The staging columns (indexes into StagedColumnNames) that FirstPastMaximum
+// and UpdateStored read: seq, identifier, url, bucket and hits. A staging
+// row that holds only these (the others NULL) serves them as a full one.
+std::vector<size_t> RaisingColumns();
 
 // Makes the staging table of `table` when the session has none yet, its
 // columns typed as the report's (so that they compare as its columns do).
