@@ -248,6 +248,11 @@ class ReportStore {
   // into the report, for an engine with a bulk load.
   void AppendNewByCopy(size_t table, const std::shared_ptr<ado::Connection>& cn,
                        const std::vector<RunTally::Key>& groups);
+  // Runs `sql`, an UPDATE returning the seq of each staged key it raised,
+  // and marks those in `stored` (indexed by group); true when a seq came
+  // more than once (a key with several stored rows).
+  bool RaiseStored(const std::shared_ptr<ado::Connection>& cn,
+                   const std::string& sql, std::vector<bool>& stored);
   // Bulk-loads the staging `rows` (groups `first` on) not marked in
   // `stored` (indexed by group) into the report, in their order; false,
   // doing nothing, when the engine has no bulk load.

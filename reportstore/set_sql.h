@@ -47,6 +47,11 @@ std::string UpdateStored(size_t table);
 // UpdateStored that also returns the seq of each staged key it raised (once
 // per stored row), for an engine that takes RETURNING.
 std::string UpdateStoredReturning(size_t table);
+// Raises every stored row of a staged key by the staged hits, returning the
+// seq of each staged key it raised (once per stored row). That is
+// UpdateStored's outcome exactly when no staged key has several stored
+// rows, which a seq returned twice tells otherwise.
+std::string RaiseEachStoredReturning(size_t table);
 // A column of a new row: its name in the report (without brackets) and the
 // staging column it is given (an index into StagedColumnNames).
 struct NewRowColumn {

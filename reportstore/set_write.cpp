@@ -249,19 +249,39 @@ bool ReportStore::Stage(size_t table,
 // load writes rows a page at a time, an INSERT ... SELECT one by one, which
 // costs the server about twice as much. The UPDATE tells which staged keys
 // are stored already; the others are the new rows, in staging order.
+//
+// The stored rows are first raised each by its own count: a store of our
+// own writing holds one row per key, for which that is the outcome. A key
+// with several stored rows (a store written by other tools) undoes it, and
+// the rows are raised as UpdateStored raises them.
 void ReportStore::AppendNewByCopy(size_t table,
                                   const std::shared_ptr<ado::Connection>& cn,
                                   const std::vector<RunTally::Key>& groups) {
   std::vector<bool> stored(groups.size(), false);
-  ado::Command& update =
-      PreparedCommand(cn, set_sql::UpdateStoredReturning(table));
-  for (update.Execute(); !update.Eof(); update.MoveNext()) {
-    stored.at(static_cast<size_t>(automation::CLng(update.Value(0)))) = true;
+  cn->Execute("SAVEPOINT velnor_raise");
+  if (RaiseStored(cn, set_sql::RaiseEachStoredReturning(table), stored)) {
+    cn->Execute("ROLLBACK TO velnor_raise");
+    stored.assign(groups.size(), false);
+    RaiseStored(cn, set_sql::UpdateStoredReturning(table), stored);
   }
-  update.Close();
+  cn->Execute("RELEASE velnor_raise");
   ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
     CopyNewRows(table, cn, rows, stored, first);
   });
+}
+
+bool ReportStore::RaiseStored(const std::shared_ptr<ado::Connection>& cn,
+                              const std::string& sql,
+                              std::vector<bool>& stored) {
+  bool several = false;
+  ado::Command& update = PreparedCommand(cn, sql);
+  for (update.Execute(); !update.Eof(); update.MoveNext()) {
+    const auto seq = static_cast<size_t>(automation::CLng(update.Value(0)));
+    several = several || stored.at(seq);
+    stored[seq] = true;
+  }
+  update.Close();
+  return several;
 }
 
 bool ReportStore::CopyNewRows(size_t table,
