@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "host/testing/earlier_statistics.h"
 #include "host/testing/velnor_test_support.h"
 
 namespace velnor::host {
@@ -603,11 +604,6 @@ TEST_F(CollectStatisticsTest, ADayCollectedInPartThenFinishedIsExactOnce) {
   ExpectEveryFormatShows(whole);
 }
 
-// SQL quoting of `text`.
-std::string Quoted(const std::string& text) {
-  return "'" + std::regex_replace(text, std::regex("'"), "''") + "'";
-}
-
 TEST_F(CollectStatisticsTest,
        TheEarlierDesignOfPerItemRowsReadsAlikeAndUpgrades) {
   // IPv4, IPv6 and host names among the addresses; URLs with a
@@ -629,39 +625,22 @@ TEST_F(CollectStatisticsTest,
   // row per client, ms value or URL of the day and run, the runs in the
   // order of `parts` (each with its #Fields).
   auto earlier = [&](const std::vector<std::string>& parts) {
-    std::string sql =
-        "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
-        "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
-        "NOT NULL); DROP TABLE day_time_taken; CREATE TABLE day_time_taken "
-        "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
-        "ms BIGINT NOT NULL, hits BIGINT NOT NULL); DROP TABLE day_urls; "
-        "CREATE TABLE day_urls (run_id BIGINT NOT NULL, site TEXT NOT NULL, "
-        "log_day TEXT NOT NULL, url TEXT NOT NULL, hits_404 BIGINT NOT NULL, "
-        "hits_5xx BIGINT NOT NULL, time_taken_ms BIGINT NOT NULL);";
+    EarlierStatisticsSql sql;
     for (size_t run = 0; run < parts.size(); ++run) {
-      auto insert = [&](const std::string& table, const std::string& values) {
-        sql += "INSERT INTO " + table + " SELECT run_id, site, log_day, " +
-               values + " FROM day_totals ORDER BY run_id LIMIT 1 OFFSET " +
-               std::to_string(run) + ";";
-      };
+      const std::string which =
+          "ORDER BY run_id LIMIT 1 OFFSET " + std::to_string(run);
       const LogDay day = LogDays({parts[run]}, kDay, kDay, false).at(kDay);
       for (const std::string& client : day.clients) {
-        insert("day_visitors", Quoted(client));
+        sql.AddVisitor(which, client);
       }
       std::map<long, long> times;
       for (long ms : day.times) ++times[ms];
-      for (const auto& [ms, hits] : times) {
-        insert("day_time_taken",
-               std::to_string(ms) + ", " + std::to_string(hits));
-      }
+      for (const auto& [ms, hits] : times) sql.AddTimeTaken(which, ms, hits);
       for (const auto& [url, figures] : day.urls) {
-        if (figures == std::array<long, 3>{}) continue;
-        insert("day_urls", Quoted(url) + ", " + std::to_string(figures[0]) +
-                               ", " + std::to_string(figures[1]) + ", " +
-                               std::to_string(figures[2]));
+        if (figures != std::array<long, 3>{}) sql.AddUrl(which, url, figures);
       }
     }
-    testing::ExecSql(statistics, sql);
+    testing::ExecSql(statistics, sql.sql());
   };
   // Each table of this design holds one row per run.
   auto expect_packed_rows = [&](const char* rows) {

@@ -25,6 +25,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/testing/earlier_statistics.h"
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/velnor_test_support.h"
 #include "ledger/ledger_files.h"
@@ -1038,7 +1039,7 @@ TEST_F(PgStoreTest, EarlierPerItemRowsReadAlikeAndAreUpgradedOrCopiedPacked) {
   // with 404s and 5xx on URLs of which one has bytes beyond ASCII, and
   // times taken that repeat.
   std::map<std::string, std::set<std::string>> clients;
-  std::map<std::string, std::map<std::string, std::array<int, 3>>> urls;
+  std::map<std::string, std::map<std::string, std::array<long, 3>>> urls;
   std::map<std::string, std::map<int, int>> times;
   for (int day : {1, 2, 3}) {
     const std::string log_day = "2024-06-0" + std::to_string(day);
@@ -1099,39 +1100,20 @@ TEST_F(PgStoreTest, EarlierPerItemRowsReadAlikeAndAreUpgradedOrCopiedPacked) {
   // earlier design, one row per client, ms value or URL, from the figures
   // worked out here.
   auto earlier = [&](bool postgres) {
-    std::string sql =
-        "DROP TABLE day_visitors; CREATE TABLE day_visitors (run_id BIGINT "
-        "NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, client TEXT "
-        "NOT NULL); DROP TABLE day_time_taken; CREATE TABLE day_time_taken "
-        "(run_id BIGINT NOT NULL, site TEXT NOT NULL, log_day TEXT NOT NULL, "
-        "ms BIGINT NOT NULL, hits BIGINT NOT NULL); DROP TABLE day_urls; "
-        "CREATE TABLE day_urls (run_id BIGINT NOT NULL, site TEXT NOT NULL, "
-        "log_day TEXT NOT NULL, url TEXT NOT NULL, hits_404 BIGINT NOT NULL, "
-        "hits_5xx BIGINT NOT NULL, time_taken_ms BIGINT NOT NULL);";
-    auto insert = [&](const std::string& table, const std::string& day,
-                      const std::string& values) {
-      sql += "INSERT INTO " + table + " SELECT run_id, site, log_day, " +
-             values + " FROM day_totals WHERE log_day = '" + day + "';";
-    };
+    EarlierStatisticsSql sql;
     for (const auto& [day, names] : clients) {
-      for (const std::string& client : names) {
-        insert("day_visitors", day, "'" + client + "'");
-      }
+      const std::string which = "WHERE log_day = '" + day + "'";
+      for (const std::string& client : names) sql.AddVisitor(which, client);
       for (const auto& [ms, hits] : times.at(day)) {
-        insert("day_time_taken", day,
-               std::to_string(ms) + ", " + std::to_string(hits));
+        sql.AddTimeTaken(which, ms, hits);
       }
-      for (const auto& [url, f] : urls.at(day)) {
-        insert("day_urls", day,
-               "'" + url + "', " + std::to_string(f[0]) + ", " +
-                   std::to_string(f[1]) + ", " + std::to_string(f[2]));
-      }
+      for (const auto& [url, f] : urls.at(day)) sql.AddUrl(which, url, f);
     }
     if (postgres) {
-      server_.Exec("SET search_path = " + schema + ";" + sql +
+      server_.Exec("SET search_path = " + schema + ";" + sql.sql() +
                    "RESET search_path;");
     } else {
-      ExecSql(file, sql);
+      ExecSql(file, sql.sql());
     }
   };
   // The rows of each packed table, which are one per run and day.
