@@ -66,6 +66,10 @@ class RunTally {
       const std::function<void(std::string_view identifier,
                                std::string_view url)>& visit) const;
 
+  // Calls `visit` once with the identifier of each site counted.
+  void ForEachSite(
+      const std::function<void(std::string_view identifier)>& visit) const;
+
   // An estimate of the memory the counts hold, in bytes.
   size_t MemoryUse() const { return memory_; }
   bool Empty() const { return sites_.empty(); }

@@ -300,11 +300,12 @@ bool ReportStore::CopyNewRows(size_t table,
   return CopyStaged(cn, "tblGeneral", names, rows, columns, skipped);
 }
 
-// A report that holds no row yet (a server's first collection, or the
-// first into a new store) can hold none of the keys: its rows are all new,
-// appended at once (bulk-loaded where the engine can), without the staging
-// and the UPDATE that would find nothing to raise. The counts were checked
-// against the maximum in memory, which is all a new row needs.
+// A report that held no row when this counting first wrote into it (a
+// server's first collection, or the first into a new store) holds only the
+// rows of the sites written since, so the keys of the others are all new
+// rows, appended at once (bulk-loaded where the engine can), without the
+// staging and the UPDATE that would find nothing to raise. The counts were
+// checked against the maximum in memory, which is all a new row needs.
 void ReportStore::WriteIntoEmpty(size_t table,
                                  const std::shared_ptr<ado::Connection>& cn,
                                  const std::vector<RunTally::Key>& groups) {
@@ -345,6 +346,9 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   if (groups.empty()) return true;
 
   auto& cn = (*tables_)[table].cn;
+  const bool appends_only = AppendsOnly(table);
+  // The staged keys are looked up in the report.
+  if (!appends_only) BuildIndexes(table);
   auto past_maximum = [&](const RunTally::Key& key) {
     FailPastMaximum(table, cn, key.identifier, key.url,
                     BucketName(table, key.bucket), key.bucket);
@@ -361,7 +365,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   }
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
-    if (ReportIsEmpty(cn)) return WriteIntoEmpty(table, cn, groups);
+    if (appends_only) return WriteIntoEmpty(table, cn, groups);
     const bool copied = Stage(table, cn, groups);
     // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
     // refuses a count past the maximum: the statement fails, all of this is
