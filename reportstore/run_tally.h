@@ -60,6 +60,11 @@ class RunTally {
   void ForEachKey(TallyKind kind,
                   const std::function<void(const Key&)>& visit) const;
 
+  // The number of keys of report `kind`.
+  size_t KeyCount(TallyKind kind) const {
+    return first_seen_[static_cast<size_t>(kind)].size();
+  }
+
   // Calls `visit` once with the identifier and the URL of each site and URL
   // counted, as texts of the same data as ForEachKey's keys of them.
   void ForEachText(

@@ -62,7 +62,18 @@ char Folded(char c, bool caseless) {
 std::unordered_set<const char*> Twins(const RunTally& tally,
                                       const std::array<bool, 2>& caseless) {
   std::unordered_set<const char*> twins;
-  if (!caseless[0] && !caseless[1]) return twins;  // the keys are distinct
+  // Two texts are one only where one holds a capital letter the other
+  // does not; without any, the keys are as distinct as the tally's.
+  auto has_capital = [](std::string_view text, bool caseless) {
+    return caseless && std::any_of(text.begin(), text.end(),
+                                   [](char c) { return c >= 'A' && c <= 'Z'; });
+  };
+  bool capitals = false;
+  tally.ForEachText([&](std::string_view identifier, std::string_view url) {
+    capitals = capitals || has_capital(identifier, caseless[0]) ||
+               has_capital(url, caseless[1]);
+  });
+  if (!capitals) return twins;
   std::unordered_map<std::string, const char*> first;
   tally.ForEachText([&](std::string_view identifier, std::string_view url) {
     std::string folded = std::to_string(identifier.size()) + ":";
@@ -112,6 +123,12 @@ std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
            same_text(x.identifier, y.identifier, caseless[0]) &&
            same_text(x.url, y.url, caseless[1]);
   };
+  groups.reserve(tally.KeyCount(kind));
+  if (twins.empty()) {
+    tally.ForEachKey(kind,
+                     [&](const RunTally::Key& key) { groups.push_back(key); });
+    return groups;
+  }
   std::unordered_set<size_t, decltype(hash_of), decltype(same_key)> known(
       0, hash_of, same_key);
   tally.ForEachKey(kind, [&](const RunTally::Key& key) {
