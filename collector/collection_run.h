@@ -117,6 +117,9 @@ class CollectionRun {
   void PlanPart(SitePart& part);
   void ReadPart(SitePart& part, const std::atomic<bool>& stop);
   void MergePart(SitePart& part);
+  // Delivers the window's waiting input and asks about a Cancel clicked;
+  // a confirmed one stops `workers`.
+  void LookForCancel(PartWorkers& workers);
   // A worker's check point: the run stops, or Ctrl+C stopped its reader.
   static bool WorkerStopped(const std::atomic<bool>& stop);
   // The bar at `files_done` of `file_count`, or at the host's measure when

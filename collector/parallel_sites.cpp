@@ -24,7 +24,8 @@
 //   order they were first counted in), its hooks (RunPart::Merge), its
 //   total in tblTotalAccess; then, while the workers read on, it writes
 //   the counts so far where that gives the rows and error-log lines of
-//   writing them at the end (ReportStore::WriteFinishedSites).
+//   writing them at the end (ReportStore::WriteFinishedSites), looking
+//   for a Cancel between batches of rows.
 // A confirmed Cancel stops every worker at its next record; the part being
 // waited for is merged as far as it was read, the parts after it are
 // dropped, so the run is one that a run in sequence cancelled at that
@@ -220,18 +221,25 @@ void CollectionRun::CollectSitesAtOnce(const automation::Collection& sites) {
       });
       ShowProgress(part.files_done.load(std::memory_order_relaxed),
                    part.FileCount());
-      if (win32::GetInputState() != 0) forms::DoEvents();
-      if (CancelCheck(CheckPoint::kRecord)) workers.Stop();
+      LookForCancel(workers);
     });
     MergePart(part);
     workers.Merged(index);
     FinishSite(part.site);
     if (CancelCheck(CheckPoint::kSite)) break;
-    // Written while the workers read the sites after it.
+    // Written while the workers read the sites after it; one site's rows
+    // can take seconds, so a Cancel is looked for between its batches.
     if (index + 1 < parts.size()) {
-      step_([&] { store_.WriteFinishedSites(); });
+      step_(
+          [&] { store_.WriteFinishedSites([&] { LookForCancel(workers); }); });
     }
   }
+}
+
+void CollectionRun::LookForCancel(PartWorkers& workers) {
+  if (win32::GetInputState() != 0) forms::DoEvents();
+  // Once confirmed, the workers are stopped and nothing asks again.
+  if (!cancel_confirmed_ && CancelCheck(CheckPoint::kRecord)) workers.Stop();
 }
 
 void CollectionRun::PlanPart(SitePart& part) {

@@ -306,6 +306,83 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
   EXPECT_EQ(ErrorLog(), "");
 }
 
+// Two sites read at once, the first of many pages, whose rows take
+// seconds to write while the second is read: a Cancel clicked meanwhile is
+// asked about within half a second, while the window still shows the first
+// site, not once its rows are all written; the run then ends as a Cancel
+// during the second site does, every row of the first kept.
+TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
+  MakeDatabases(false);
+  constexpr int kPages = 100000;
+  std::vector<LogRecord> pages;
+  for (int i = 0; i < kPages; ++i) {
+    pages.push_back({"2024-06-03", "08:00:00", "/p" + std::to_string(i), 200});
+  }
+  WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log", WebLog(pages));
+  WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log",
+                 WebLog(std::vector<LogRecord>(
+                     300000, {"2024-06-03", "08:00:00", "/q", 200})));
+  std::chrono::steady_clock::time_point clicked;
+  std::chrono::steady_clock::time_point asked;
+  std::string asked_during;
+  win32::SetMessageBoxResponder([&](std::string_view, std::string_view,
+                                    int32_t) {
+    asked = std::chrono::steady_clock::now();
+    asked_during =
+        frmProgressDialog::Instance()->lblOverallProcessDescription->Caption();
+    return 6;
+  });
+  // The user clicks a second and a half after the last record is shown
+  // (the counter shows the records before it): the run is past the site's
+  // merge and its check point (well under a second, even in a loaded
+  // sanitizer build), and seconds away from the end of its rows. The click
+  // waits for the run to look at its window.
+  const std::string last =
+      "Processing Record # : " + std::to_string(kPages - 1);
+  std::function<void()> click = [&] {
+    auto window = frmProgressDialog::Instance();
+    const auto now = std::chrono::steady_clock::now();
+    if (clicked == std::chrono::steady_clock::time_point{} &&
+        window->lblCurrentProcessDescription->Caption() == last) {
+      clicked = now + std::chrono::milliseconds(1500);
+    }
+    if (clicked == std::chrono::steady_clock::time_point{} || now < clicked) {
+      forms::PostEvent(click);
+      return;
+    }
+    window->cmdCancel->Click();
+  };
+  forms::PostEvent(click);
+  RunSettings settings = Settings();
+  settings.workers = 2;
+  parser_ = CreateLogParser({}, settings);
+  parser_->SetErrorLogPath(error_log_.string());
+  CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+
+  EXPECT_EQ(asked_during, "Collecting data for site 'One'");
+  EXPECT_LT(asked - clicked, std::chrono::milliseconds(500));
+  const RunSummary summary = LastRunSummary(*parser_);
+  EXPECT_TRUE(summary.cancel_confirmed);
+  EXPECT_EQ(summary.sites, 2);
+  // Each site's rows hold its total, the second's as far as it was read.
+  Rows totals{{"1", std::to_string(kPages)}};
+  if (summary.records > kPages) {
+    totals.push_back({"2", std::to_string(summary.records - kPages)});
+  }
+  EXPECT_EQ(Query(kHour,
+                  "select Identifier, sum([No of Hits]) from tblGeneral "
+                  "group by Identifier order by Identifier"),
+            totals);
+  EXPECT_EQ(Query(kDay, "select count(*) from tblGeneral"),
+            (Rows{{std::to_string(kPages + totals.size() - 1)}}));
+  totals.resize(2, {"2", "0"});
+  EXPECT_EQ(Query(kHour,
+                  "select Identifier, [No of Hits] from tblTotalAccess "
+                  "order by Identifier"),
+            totals);
+  EXPECT_EQ(ErrorLog(), "");
+}
+
 TEST_F(CollectorTest, FtpSiteUnderTheWindowsDirectory) {
   MakeDatabases(true);
   RunSettings settings = Settings();

@@ -149,7 +149,7 @@ void ReportStore::CountRecordByRecord(const std::string& site_name,
   }
 }
 
-void ReportStore::WriteFinishedSites() {
+void ReportStore::WriteFinishedSites(const std::function<void()>& between) {
   if (!tables_ || !early_writes_ || past_maximum_ || tally_.Empty() ||
       !CountsAllInMemory()) {
     return;
@@ -166,7 +166,7 @@ void ReportStore::WriteFinishedSites() {
       automation::ResumeNext([&] { cn->Execute("SAVEPOINT velnor_sites"); });
   for (size_t table = 0; kept && table < kKinds.size(); ++table) {
     kept = !(*tables_)[table].cn->TransactionFailed() &&
-           WriteTableTogether(table, kKinds[table]);
+           WriteTableTogether(table, kKinds[table], between);
   }
   std::vector<ErrorLogEntry> lines = capture.Take();
   kept = kept && lines.empty() && !past_maximum_ &&
@@ -203,7 +203,8 @@ void ReportStore::Flush() {
   for (size_t table = 0; table < kKinds.size(); ++table) {
     if (!in_memory_[table]) continue;
     if ((*tables_)[table].cn->TransactionFailed()) continue;
-    if (writing_[table].together && WriteTableTogether(table, kKinds[table])) {
+    if (writing_[table].together &&
+        WriteTableTogether(table, kKinds[table], [] {})) {
       continue;
     }
     BuildIndexes(table);  // each key is looked up

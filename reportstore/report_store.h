@@ -175,7 +175,10 @@ class ReportStore {
   // counts wait for FinishCounting, as they do from the first such write
   // that failed or logged a line, which is undone; a failure that spoiled
   // the run's transaction keeps its lines for FinishCounting to write.
-  void WriteFinishedSites();
+  // `between` is called before each batch of a few thousand rows, so that
+  // a write of many rows still lets the caller look at its window (a
+  // Cancel): it may not count, write or end the counting.
+  void WriteFinishedSites(const std::function<void()>& between);
   // Writes what is counted in memory, and the lines an earlier write kept
   // (WriteFinishedSites), and ends the counting; the databases stay open,
   // with the indexes their appends set aside built again. Without
@@ -212,8 +215,10 @@ class ReportStore {
   void Flush();
   // Writes every counted key of `table` with a few set statements; false,
   // with nothing of it kept, when they failed and the keys must be written
-  // one by one (set_write.cpp).
-  bool WriteTableTogether(size_t table, TallyKind kind);
+  // one by one (set_write.cpp). Where the keys are appended, `between` is
+  // called before each batch of their rows.
+  bool WriteTableTogether(size_t table, TallyKind kind,
+                          const std::function<void()>& between);
   // One value of a staging row: a number, or a text that stays unchanged
   // until the write ends (the tally's keys, the store's own names), so that
   // it is bound without a copy.
@@ -274,9 +279,10 @@ class ReportStore {
                    const StagedRows& rows, const std::vector<bool>& stored,
                    size_t first);
   // Appends a new row for each of `groups`, in their order, to a report
-  // that holds no row.
+  // that holds no row, calling `between` before each batch of them.
   void WriteIntoEmpty(size_t table, const std::shared_ptr<ado::Connection>& cn,
-                      const std::vector<RunTally::Key>& groups);
+                      const std::vector<RunTally::Key>& groups,
+                      const std::function<void()>& between);
   // Whether the report behind `cn` holds no row.
   bool ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn);
   // Whether every counted key of report `table` is a new row of it, which

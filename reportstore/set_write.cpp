@@ -325,7 +325,8 @@ bool ReportStore::CopyNewRows(size_t table,
 // checked against the maximum in memory, which is all a new row needs.
 void ReportStore::WriteIntoEmpty(size_t table,
                                  const std::shared_ptr<ado::Connection>& cn,
-                                 const std::vector<RunTally::Key>& groups) {
+                                 const std::vector<RunTally::Key>& groups,
+                                 const std::function<void()>& between) {
   const std::vector<bool> stored(groups.size(), false);
   std::vector<size_t> columns;
   for (const set_sql::NewRowColumn& column :
@@ -335,6 +336,7 @@ void ReportStore::WriteIntoEmpty(size_t table,
   bool copied = true;
   auto append = [&] {
     ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
+      between();
       copied = copied && CopyNewRows(table, cn, rows, stored, first);
       if (copied) return;
       InsertInChunks(
@@ -357,7 +359,8 @@ bool ReportStore::ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn) {
   return empty;
 }
 
-bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
+bool ReportStore::WriteTableTogether(size_t table, TallyKind kind,
+                                     const std::function<void()>& between) {
   const std::vector<RunTally::Key> groups =
       Groups(tally_, kind, writing_[table].caseless);
   if (groups.empty()) return true;
@@ -382,7 +385,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   }
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
-    if (appends_only) return WriteIntoEmpty(table, cn, groups);
+    if (appends_only) return WriteIntoEmpty(table, cn, groups, between);
     const bool copied = Stage(table, cn, groups);
     // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
     // refuses a count past the maximum: the statement fails, all of this is
