@@ -424,6 +424,8 @@ class PgEngine : public Engine {
                               const std::string& /*path*/,
                               const std::function<void()>& append) override {
     if (link_->failure) throw *link_->failure;
+    // Outside a transaction nothing would undo a drop that a failure left.
+    if (!link_->began) return append();
     const std::string where = Where(schema);
     std::vector<pg::Row> indexes;
     try {

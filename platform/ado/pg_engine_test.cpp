@@ -182,6 +182,56 @@ TEST_F(PgEngineTest, EveryTransactionSeesTheAttachedSchemasOnTheSearchPath) {
             (Rows{{"/a"}}));
 }
 
+// A new report's rows are appended with its indexes set aside and made
+// again after them, alike; the index of a constraint stays. A failure
+// inside leaves the caller's savepoint to undo the drop with the rows.
+TEST_F(PgEngineTest, IndexesSetAsideForAnAppendAreMadeAgainAlike) {
+  server_.Exec(
+      "CREATE INDEX tblgeneral_key ON qdx_t_srv1.tblgeneral (lower(url), "
+      "\"no of hits\"); ALTER TABLE qdx_t_srv1.tblgeneral ADD CONSTRAINT "
+      "one_row UNIQUE (rowid); INSERT INTO qdx_t_srv1.tblgeneral (url, \"no "
+      "of hits\") VALUES ('/old', 1)");
+  const std::string kIndexes =
+      "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = "
+      "'qdx_t_srv1' ORDER BY indexname";
+  const Rows indexes = server_.Query(kIndexes);
+  ASSERT_EQ(indexes.size(), 2u);
+  const std::string insert =
+      "insert into tblGeneral (URL, [No of Hits]) values (?, ?)";
+  for (bool fails : {true, false}) {
+    SCOPED_TRACE(fails);
+    auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+    const std::string schema = session->Attach("QDX_T_SRV1.mdb");
+    Run(*session, schema, "SAVEPOINT s");
+    auto append = [&] {
+      session->AppendWithIndexesAfter(schema, "tblGeneral", [&] {
+        auto left = session->Prepare(
+            "select indexname from pg_catalog.pg_indexes where schemaname = "
+            "'qdx_t_srv1'",
+            schema);
+        EXPECT_TRUE(left->Step());
+        EXPECT_EQ(left->Text(0), "one_row");
+        EXPECT_FALSE(left->Step());
+        Run(*session, schema, insert, {"/A", "2"});
+        if (fails) Run(*session, schema, insert, {"/b", "x"});
+      });
+    };
+    if (fails) {
+      EXPECT_EQ(NumberOf(append), kErrRowRefused);
+      Run(*session, schema, "ROLLBACK TO s");
+    } else {
+      append();
+    }
+    Run(*session, schema, "RELEASE s");
+    EXPECT_FALSE(session->Failed());
+    session->Commit();
+    EXPECT_EQ(server_.Query(kIndexes), indexes);
+    EXPECT_EQ(
+        server_.Query("select url from qdx_t_srv1.tblgeneral order by rowid"),
+        fails ? (Rows{{"/old"}}) : (Rows{{"/old"}, {"/A"}}));
+  }
+}
+
 TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
   auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
   AutomationError error =
