@@ -2,16 +2,15 @@
 // that SQLite and PostgreSQL both run.
 #include "host/testing/earlier_statistics.h"
 
+#include "dbsupport/db_support.h"
+
 namespace velnor::host {
 namespace {
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += c;
-  }
-  return quoted + "'";
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  AppendQuotedSQLString(quoted, text);
+  return quoted;
 }
 
 }  // namespace
