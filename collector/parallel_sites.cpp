@@ -22,7 +22,9 @@
 //   window alive (counter, bar, Cancel), and merges the part: its
 //   error-log lines, its counts (ReportStore::AddCounts: new rows keep the
 //   order they were first counted in), its hooks (RunPart::Merge), its
-//   total in tblTotalAccess.
+//   total in tblTotalAccess; then, while the workers read on, it writes
+//   the counts so far where that gives the rows and error-log lines of
+//   writing them at the end (ReportStore::WriteFinishedSites).
 // A confirmed Cancel stops every worker at its next record; the part being
 // waited for is merged as far as it was read, the parts after it are
 // dropped, so the run is one that a run in sequence cancelled at that
@@ -225,6 +227,10 @@ void CollectionRun::CollectSitesAtOnce(const automation::Collection& sites) {
     workers.Merged(index);
     FinishSite(part.site);
     if (CancelCheck(CheckPoint::kSite)) break;
+    // Written while the workers read the sites after it.
+    if (index + 1 < parts.size()) {
+      step_([&] { store_.WriteFinishedSites(); });
+    }
   }
 }
 

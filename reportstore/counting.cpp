@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/status_labels.h"
 #include "reportstore/report_store.h"
 #include "reportstore/table_sql.h"
@@ -61,6 +63,10 @@ void ReportStore::BeginCounting(
   month_names_ = month_names;
   tally_.Clear();
   past_maximum_ = false;
+  held_none_ = {};
+  written_sites_.clear();
+  early_writes_ = true;
+  early_lines_.clear();
   for (size_t table = 0; table < in_memory_.size(); ++table) {
     in_memory_[table] = counting_.in_memory && CanCountInMemory(table);
     writing_[table] = {};
@@ -143,9 +149,53 @@ void ReportStore::CountRecordByRecord(const std::string& site_name,
   }
 }
 
+void ReportStore::WriteFinishedSites() {
+  if (!tables_ || !early_writes_ || past_maximum_ || tally_.Empty() ||
+      !CountsAllInMemory()) {
+    return;
+  }
+  for (size_t table = 0; table < kKinds.size(); ++table) {
+    if (!writing_[table].together || !AppendsOnly(table)) return;
+  }
+  // The write is the one FinishCounting would make of these keys, but for
+  // its failures: key by key, their lines would come before the lines of
+  // the counts still to come, so the write is undone and left to it.
+  const std::shared_ptr<ado::Connection>& cn = (*tables_)[0].cn;
+  ErrorLogCapture capture;
+  bool kept =
+      automation::ResumeNext([&] { cn->Execute("SAVEPOINT velnor_sites"); });
+  for (size_t table = 0; kept && table < kKinds.size(); ++table) {
+    kept = !(*tables_)[table].cn->TransactionFailed() &&
+           WriteTableTogether(table, kKinds[table]);
+  }
+  std::vector<ErrorLogEntry> lines = capture.Take();
+  kept = kept && lines.empty() && !past_maximum_ &&
+         automation::ResumeNext([&] { cn->Execute("RELEASE velnor_sites"); });
+  if (kept) {
+    tally_.ForEachSite([&](std::string_view identifier) {
+      written_sites_.emplace_back(identifier);
+    });
+    tally_.Clear();
+  } else {
+    early_writes_ = false;
+    automation::ResumeNext([&] {
+      cn->Execute("ROLLBACK TO velnor_sites");
+      cn->Execute("RELEASE velnor_sites");
+    });
+    // Nothing more of the run will be kept: what it met is all it says.
+    if (cn->TransactionFailed()) early_lines_ = std::move(lines);
+  }
+  automation::Err().Clear();
+}
+
 void ReportStore::FinishCounting() {
   if (!tables_) return;
+  WriteErrorLog(early_lines_);
+  early_lines_.clear();
   Flush();
+  for (size_t table = 0; table < kKinds.size(); ++table) {
+    if (in_memory_[table]) BuildIndexes(table);
+  }
   tables_ = nullptr;
 }
 
@@ -156,6 +206,7 @@ void ReportStore::Flush() {
     if (writing_[table].together && WriteTableTogether(table, kKinds[table])) {
       continue;
     }
+    BuildIndexes(table);  // each key is looked up
     tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
       // Once the run's transaction is spoiled nothing more is kept, so
       // nothing more is tried.
@@ -163,7 +214,38 @@ void ReportStore::Flush() {
       if (!WriteKey(table, key)) CountOneByOne(table, key);
     });
   }
+  tally_.ForEachSite([&](std::string_view identifier) {
+    written_sites_.emplace_back(identifier);
+  });
   tally_.Clear();
+  automation::Err().Clear();
+}
+
+bool ReportStore::AppendsOnly(size_t table) {
+  std::optional<bool>& held_none = held_none_[table];
+  if (!held_none) {
+    const std::shared_ptr<ado::Connection>& cn = (*tables_)[table].cn;
+    bool empty = false;
+    held_none =
+        automation::ResumeNext([&] { empty = ReportIsEmpty(cn); }) && empty;
+    automation::Err().Clear();
+  }
+  return *held_none && !CountsWrittenSite();
+}
+
+bool ReportStore::CountsWrittenSite() const {
+  bool met = false;
+  tally_.ForEachSite([&](std::string_view identifier) {
+    for (const std::string& written : written_sites_) {
+      met = met || automation::EqualsIgnoringAsciiCase(identifier, written);
+    }
+  });
+  return met;
+}
+
+void ReportStore::BuildIndexes(size_t table) {
+  automation::ResumeNext(
+      [&] { (*tables_)[table].cn->BuildIndexes("tblGeneral"); });
   automation::Err().Clear();
 }
 

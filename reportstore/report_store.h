@@ -33,12 +33,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "dbsupport/error_log.h"
 #include "platform/ado/ado.h"
 #include "platform/automation/variant.h"
 #include "reportstore/counting_settings.h"
@@ -164,8 +166,20 @@ class ReportStore {
   // (RunTally::Count), as if CountRecord had counted them now, and leaves
   // `part` empty; only while every database is counted in memory.
   void AddCounts(RunTally& part);
-  // Writes what is counted in memory and ends the counting; the databases
-  // stay open. Without BeginCounting it does nothing.
+  // Writes what is counted in memory now, while the run goes on counting
+  // other sites, where that gives the very rows and error-log lines
+  // FinishCounting would: every database is counted in memory, each
+  // report held no row when its counts were first written, and none of
+  // the sites counted now had counts written before (so each key is a new
+  // row, and no key counted later can be one of them). Otherwise the
+  // counts wait for FinishCounting, as they do from the first such write
+  // that failed or logged a line, which is undone; a failure that spoiled
+  // the run's transaction keeps its lines for FinishCounting to write.
+  void WriteFinishedSites();
+  // Writes what is counted in memory, and the lines an earlier write kept
+  // (WriteFinishedSites), and ends the counting; the databases stay open,
+  // with the indexes their appends set aside built again. Without
+  // BeginCounting it does nothing.
   void FinishCounting();
   // Which databases of the last BeginCounting are counted in memory, in
   // report order.
@@ -265,6 +279,15 @@ class ReportStore {
                       const std::vector<RunTally::Key>& groups);
   // Whether the report behind `cn` holds no row.
   bool ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn);
+  // Whether every counted key of report `table` is a new row of it, which
+  // it can simply append: the report held no row at this counting's first
+  // write into it, and no site counted now was written before.
+  bool AppendsOnly(size_t table);
+  // Whether a site counted now had counts written before in this counting.
+  bool CountsWrittenSite() const;
+  // Builds the indexes of report `table` that its appends set aside, for a
+  // look-up; a failure is left for the commit to meet again.
+  void BuildIndexes(size_t table);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);
@@ -293,6 +316,15 @@ class ReportStore {
   std::array<std::string, 12> month_names_;
   std::array<bool, 4> in_memory_{};
   bool past_maximum_ = false;  // FailPastMaximum was called in this counting
+  // Per report, once its counts were first written: whether it held no row
+  // then.
+  std::array<std::optional<bool>, 4> held_none_{};
+  // The identifiers of the sites whose counts were written.
+  std::vector<std::string> written_sites_;
+  // Whether WriteFinishedSites may still write, and the lines of the one
+  // that spoiled the run's transaction.
+  bool early_writes_ = true;
+  std::vector<ErrorLogEntry> early_lines_;
   // The statements writing each report's counts, prepared by BeginCounting
   // for the databases counted in memory.
   struct Writing {

@@ -185,6 +185,11 @@ void RunTally::ForEachText(
   }
 }
 
+void RunTally::ForEachSite(
+    const std::function<void(std::string_view)>& visit) const {
+  for (const auto& [identifier, site] : sites_) visit(site->identifier);
+}
+
 void RunTally::Clear() {
   sites_.clear();
   names_.clear();

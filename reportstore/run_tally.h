@@ -60,11 +60,20 @@ class RunTally {
   void ForEachKey(TallyKind kind,
                   const std::function<void(const Key&)>& visit) const;
 
+  // The number of keys of report `kind`.
+  size_t KeyCount(TallyKind kind) const {
+    return first_seen_[static_cast<size_t>(kind)].size();
+  }
+
   // Calls `visit` once with the identifier and the URL of each site and URL
   // counted, as texts of the same data as ForEachKey's keys of them.
   void ForEachText(
       const std::function<void(std::string_view identifier,
                                std::string_view url)>& visit) const;
+
+  // Calls `visit` once with the identifier of each site counted.
+  void ForEachSite(
+      const std::function<void(std::string_view identifier)>& visit) const;
 
   // An estimate of the memory the counts hold, in bytes.
   size_t MemoryUse() const { return memory_; }

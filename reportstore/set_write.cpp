@@ -62,7 +62,18 @@ char Folded(char c, bool caseless) {
 std::unordered_set<const char*> Twins(const RunTally& tally,
                                       const std::array<bool, 2>& caseless) {
   std::unordered_set<const char*> twins;
-  if (!caseless[0] && !caseless[1]) return twins;  // the keys are distinct
+  // Two texts are one only where one holds a capital letter the other
+  // does not; without any, the keys are as distinct as the tally's.
+  auto has_capital = [](std::string_view text, bool caseless) {
+    return caseless && std::any_of(text.begin(), text.end(),
+                                   [](char c) { return c >= 'A' && c <= 'Z'; });
+  };
+  bool capitals = false;
+  tally.ForEachText([&](std::string_view identifier, std::string_view url) {
+    capitals = capitals || has_capital(identifier, caseless[0]) ||
+               has_capital(url, caseless[1]);
+  });
+  if (!capitals) return twins;
   std::unordered_map<std::string, const char*> first;
   tally.ForEachText([&](std::string_view identifier, std::string_view url) {
     std::string folded = std::to_string(identifier.size()) + ":";
@@ -112,6 +123,12 @@ std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
            same_text(x.identifier, y.identifier, caseless[0]) &&
            same_text(x.url, y.url, caseless[1]);
   };
+  groups.reserve(tally.KeyCount(kind));
+  if (twins.empty()) {
+    tally.ForEachKey(kind,
+                     [&](const RunTally::Key& key) { groups.push_back(key); });
+    return groups;
+  }
   std::unordered_set<size_t, decltype(hash_of), decltype(same_key)> known(
       0, hash_of, same_key);
   tally.ForEachKey(kind, [&](const RunTally::Key& key) {
@@ -300,11 +317,12 @@ bool ReportStore::CopyNewRows(size_t table,
   return CopyStaged(cn, "tblGeneral", names, rows, columns, skipped);
 }
 
-// A report that holds no row yet (a server's first collection, or the
-// first into a new store) can hold none of the keys: its rows are all new,
-// appended at once (bulk-loaded where the engine can), without the staging
-// and the UPDATE that would find nothing to raise. The counts were checked
-// against the maximum in memory, which is all a new row needs.
+// A report that held no row when this counting first wrote into it (a
+// server's first collection, or the first into a new store) holds only the
+// rows of the sites written since, so the keys of the others are all new
+// rows, appended at once (bulk-loaded where the engine can), without the
+// staging and the UPDATE that would find nothing to raise. The counts were
+// checked against the maximum in memory, which is all a new row needs.
 void ReportStore::WriteIntoEmpty(size_t table,
                                  const std::shared_ptr<ado::Connection>& cn,
                                  const std::vector<RunTally::Key>& groups) {
@@ -345,6 +363,9 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   if (groups.empty()) return true;
 
   auto& cn = (*tables_)[table].cn;
+  const bool appends_only = AppendsOnly(table);
+  // The staged keys are looked up in the report.
+  if (!appends_only) BuildIndexes(table);
   auto past_maximum = [&](const RunTally::Key& key) {
     FailPastMaximum(table, cn, key.identifier, key.url,
                     BucketName(table, key.bucket), key.bucket);
@@ -361,7 +382,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind) {
   }
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
-    if (ReportIsEmpty(cn)) return WriteIntoEmpty(table, cn, groups);
+    if (appends_only) return WriteIntoEmpty(table, cn, groups);
     const bool copied = Stage(table, cn, groups);
     // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
     // refuses a count past the maximum: the statement fails, all of this is

@@ -238,6 +238,11 @@ void Connection::AppendWithIndexesAfter(const std::string& table,
   impl_->session->AppendWithIndexesAfter(impl_->schema, table, append);
 }
 
+void Connection::BuildIndexes(const std::string& table) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  impl_->session->BuildIndexes(impl_->schema, table);
+}
+
 TextEquality Connection::ColumnEquality(const std::string& table,
                                         const std::string& column) {
   if (!impl_->IsOpen()) RaiseClosed();

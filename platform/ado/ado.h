@@ -114,6 +114,10 @@ class Connection : public automation::Object {
   // Engine::AppendWithIndexesAfter). Raises 3704 when not open.
   void AppendWithIndexesAfter(const std::string& table,
                               const std::function<void()>& append);
+  // Builds the indexes of `table` an append left set aside (see
+  // Engine::BuildIndexes), before a look-up that needs them. Raises 3704
+  // when not open.
+  void BuildIndexes(const std::string& table);
   // How `column` of `table` compares texts (see Engine::EqualityOf).
   // Raises 3704 when not open.
   TextEquality ColumnEquality(const std::string& table,

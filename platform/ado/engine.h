@@ -113,8 +113,10 @@ class Engine {
   // Runs `append`, which only appends rows to `table` of the database of
   // `schema` inside the current transaction. An engine whose indexes cost
   // more kept up to date row by row than built once may set the table's
-  // indexes aside meanwhile and build them again afterwards, with the same
-  // definitions; a failure anywhere raises and leaves what the
+  // indexes aside meanwhile and build them again, with the same
+  // definitions, afterwards or, for a series of appends, at BuildIndexes
+  // or before the commit at the latest; until then a look-up of the table
+  // reads every row. A failure anywhere raises and leaves what the
   // transaction's savepoint undoes. By default it only runs `append`.
   virtual void AppendWithIndexesAfter(const std::string& /*schema*/,
                                       const std::string& /*table*/,
@@ -122,6 +124,11 @@ class Engine {
                                       const std::function<void()>& append) {
     append();
   }
+  // Builds the indexes of `table` that AppendWithIndexesAfter left set
+  // aside, if any; raises when one cannot be built. By default nothing is
+  // set aside.
+  virtual void BuildIndexes(const std::string& /*schema*/,
+                            const std::string& /*table*/) {}
 
   // One write transaction over every attached database, waiting up to
   // `lock_wait_ms` for other writers.

@@ -83,6 +83,10 @@ class Session {
                               const std::function<void()>& append) {
     engine_->AppendWithIndexesAfter(schema, table, PathOf(schema), append);
   }
+  // Engine::BuildIndexes for the database of `schema`.
+  void BuildIndexes(const std::string& schema, const std::string& table) {
+    engine_->BuildIndexes(schema, table);
+  }
 
   // Makes every change visible at once and ends the session (it stops being
   // current). Raises, with every database left as before the session, when

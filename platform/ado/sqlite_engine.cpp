@@ -29,6 +29,7 @@
 #include <climits>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -370,12 +371,21 @@ class SqliteEngine : public Engine {
   // schema put before its name: SQLite keeps the text from the name on, so
   // the definition and the text the schema shows stay the same. Indexes
   // without a text (those of constraints) cannot be dropped and stay.
+  //
+  // Plain indexes stay set aside across the appends of a transaction and
+  // are made once, at BuildIndexes or the commit: a run that appends a
+  // site at a time then sorts all of its rows once. A unique index is made
+  // again at once, so that a row it refuses fails the append that brought
+  // it.
   void AppendWithIndexesAfter(const std::string& schema,
                               const std::string& table, const std::string& path,
                               const std::function<void()>& append) override {
+    SetAside& aside = set_aside_[{schema, table}];
+    if (!aside.made.empty() && !aside.built) return append();
     const std::string prefix = QuotedIdentifier(schema) + ".";
     std::vector<std::string> made;  // each index's CREATE, qualified
     std::vector<std::string> names;
+    bool unique = false;
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(
         db_,
@@ -393,10 +403,13 @@ class SqliteEngine : public Engine {
           reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
       for (std::string_view head : {"CREATE INDEX ", "CREATE UNIQUE INDEX "}) {
         if (!sql.starts_with(head)) continue;
+        unique = unique || head != "CREATE INDEX ";
         names.emplace_back(
             reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-        made.push_back(
-            std::string(head).append(prefix).append(sql.substr(head.size())));
+        made.push_back(std::string(head)
+                           .append("IF NOT EXISTS ")
+                           .append(prefix)
+                           .append(sql.substr(head.size())));
       }
       rc = SQLITE_OK;
     }
@@ -405,8 +418,20 @@ class SqliteEngine : public Engine {
     for (const std::string& name : names) {
       Exec("DROP INDEX " + prefix + QuotedIdentifier(name), path);
     }
+    // Kept before the rows: a savepoint that undoes the drop leaves the
+    // indexes in place, which making them "if not exists" then passes over.
+    aside = {.made = unique ? std::vector<std::string>{} : made, .path = path};
     append();
-    for (const std::string& sql : made) Exec(sql, path);
+    if (unique) {
+      for (const std::string& sql : made) Exec(sql, path);
+    }
+  }
+
+  void BuildIndexes(const std::string& schema,
+                    const std::string& table) override {
+    auto found = set_aside_.find({schema, table});
+    if (found == set_aside_.end() || found->second.built) return;
+    MakeIndexes(found->second);
   }
 
   TextEquality EqualityOf(const std::string& schema, const std::string& table,
@@ -453,10 +478,19 @@ class SqliteEngine : public Engine {
       Rollback();
       throw failure;
     }
+    // Every index set aside, made once more: a savepoint rolled back since
+    // BuildIndexes may have undone it.
+    try {
+      for (auto& [table, aside] : set_aside_) MakeIndexes(aside);
+    } catch (...) {
+      Rollback();
+      throw;
+    }
     lock_wait_.Install(db_, lock_wait_ms);
     int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) {
       transaction_ = {};
+      set_aside_.clear();
       return;
     }
     std::string paths = AllPaths();
@@ -470,11 +504,21 @@ class SqliteEngine : public Engine {
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     transaction_ = {};
+    set_aside_.clear();
   }
 
   bool Failed() const override { return transaction_.failure.has_value(); }
 
  private:
+  // Indexes set aside by appends: their qualified CREATE statements ("if
+  // not exists"), the file's path, and whether they were made again since
+  // the last append.
+  struct SetAside {
+    std::vector<std::string> made;
+    std::string path;
+    bool built = false;
+  };
+
   // A reader opens the files writable too when it may, so that it can roll
   // back what a killed run left in a journal before reading. A writer's
   // handle follows no symbolic link, in its files or those it attaches.
@@ -569,6 +613,11 @@ class SqliteEngine : public Engine {
     return text;
   }
 
+  void MakeIndexes(SetAside& aside) {
+    for (const std::string& sql : aside.made) Exec(sql, aside.path);
+    aside.built = true;
+  }
+
   void Exec(const std::string& sql, const std::string& path = "") {
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -622,6 +671,9 @@ class SqliteEngine : public Engine {
   sqlite3* db_ = nullptr;
   std::vector<std::string> paths_;  // by schema: main, db1, db2, ...
   TransactionState transaction_;
+  // The plain indexes this transaction's appends set aside, by schema and
+  // table (SetAside).
+  std::map<std::pair<std::string, std::string>, SetAside> set_aside_;
   LockWait lock_wait_;
 };
 
