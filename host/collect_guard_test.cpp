@@ -30,6 +30,7 @@
 namespace velnor::host {
 namespace {
 
+using testing::Catches;
 using testing::Contains;
 using testing::EndsWithin;
 using testing::FreePort;
@@ -235,10 +236,14 @@ TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
       << log;
 }
 
-// Sends `signal` to `pid` once `delay` has passed, then waits for it to end:
-// how long it took to end after the signal.
+// Sends `signal` to `pid` once it catches it and `delay` has passed, then
+// waits for it to end: how long it took to end after the signal. Waiting for
+// the handler first keeps a slow start on a loaded machine from turning the
+// signal into an unhandled kill.
 std::chrono::milliseconds SignalledAfter(pid_t pid, int signal,
                                          std::chrono::milliseconds delay) {
+  EXPECT_TRUE(
+      WaitFor([&] { return Catches(pid, signal); }, std::chrono::seconds(30)));
   std::this_thread::sleep_for(delay);
   EXPECT_FALSE(HasEnded(pid)) << "the run did not wait";
   auto sent = steady_clock::now();

@@ -33,6 +33,7 @@
 namespace velnor::host {
 namespace {
 
+using testing::Catches;
 using testing::Contains;
 using testing::EndsWithin;
 using testing::ExecSql;
@@ -488,17 +489,6 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
       << quiet.err;
 }
 
-// True when process `pid` catches SIGINT (its handler is installed).
-bool CatchesInterrupts(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("SigCgt:")) {
-      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-    }
-  }
-  return false;
-}
-
 // The bar follows the bytes read of the run's logs, not the files done: a
 // site with one large file shows its percentage grow while it is read, and
 // the last line, the state the window closed in, says 100.
@@ -603,7 +593,7 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
   const fs::path fifo = dir_ / "sites.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   pid_t pid = StartVelnor(Args({"--no-tui", "--sites", "sites.fifo"}), dir_);
-  EXPECT_TRUE(WaitFor([&] { return CatchesInterrupts(pid); }, seconds(30)));
+  EXPECT_TRUE(WaitFor([&] { return Catches(pid, SIGINT); }, seconds(30)));
   kill(pid, SIGINT);
   std::ofstream(fifo) << "Main Site,C:\\logs,1\n";
   VelnorRun early = FinishVelnor(pid, dir_);

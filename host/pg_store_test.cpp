@@ -991,8 +991,24 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
         "'%(lower(((url)::text%' AND indexdef NOT LIKE '%identifier%'");
   };
   EXPECT_EQ(current_keys(), (Rows{{"4"}}));
-  // A statistics schema with the indexes of the earlier design loses them;
+  // The statistics' packed texts are stored uncompressed.
+  auto uncompressed = [&] {
+    return server_.Query(
+        "SELECT count(*) FROM pg_attribute WHERE attrelid IN "
+        "('velnor_statistics_gen1_web.day_visitors'::regclass, "
+        "'velnor_statistics_gen1_web.day_time_taken'::regclass, "
+        "'velnor_statistics_gen1_web.day_urls'::regclass) AND attname IN "
+        "('clients', 'histogram', 'urls') AND attstorage = 'e'");
+  };
+  EXPECT_EQ(uncompressed(), (Rows{{"3"}}));
+  // A statistics schema with the indexes of the earlier design loses them,
+  // and its packed texts compressed are stored uncompressed from then on;
   // a counts table with the earlier key index is brought to the above.
+  server_.Exec(
+      "ALTER TABLE velnor_statistics_gen1_web.day_visitors ALTER clients SET "
+      "STORAGE EXTENDED; ALTER TABLE velnor_statistics_gen1_web.day_urls "
+      "ALTER urls SET STORAGE EXTENDED");
+  ASSERT_EQ(uncompressed(), (Rows{{"1"}}));
   server_.Exec(
       "CREATE INDEX day_visitors_day ON velnor_statistics_gen1_web."
       "day_visitors (site, log_day); CREATE INDEX day_urls_day ON "
@@ -1011,6 +1027,7 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
                     "'velnor_statistics_gen1_web' AND indexname LIKE '%_day'"),
       (Rows{{"0"}}));
   EXPECT_EQ(current_keys(), (Rows{{"4"}}));
+  EXPECT_EQ(uncompressed(), (Rows{{"3"}}));
   EXPECT_EQ(Tables("GEN1", false, true), seeded);
 
   // Collected into, both ways of counting (the per-record look-ups are
@@ -1171,6 +1188,14 @@ TEST_F(PgStoreTest, EarlierPerItemRowsReadAlikeAndAreUpgradedOrCopiedPacked) {
   EXPECT_TRUE(Contains(upgraded.out, "upgraded schema " + schema))
       << upgraded.out;
   EXPECT_EQ(sets(true), (Rows{{"2", "2", "2"}}));
+  // The tables made again store their packed texts uncompressed.
+  EXPECT_EQ(server_.Query("SELECT string_agg(attstorage::text, '') FROM "
+                          "pg_attribute a JOIN pg_class c ON c.oid = "
+                          "a.attrelid JOIN pg_namespace n ON n.oid = "
+                          "c.relnamespace WHERE n.nspname = '" +
+                          schema +
+                          "' AND attname IN ('clients', 'histogram', 'urls')"),
+            (Rows{{"eee"}}));
   EXPECT_EQ(report(true), figures);
   earlier(true);
   for (bool postgres : {false, true}) {

@@ -29,6 +29,15 @@ std::unique_ptr<PgConnection> Connect(const std::string& url) {
   return ado::pg::ConnectForSchemas(url, "velnor ledger");
 }
 
+void CheckSchemaLength(const std::string& schema) {
+  if (schema.size() > ado::kMaxPostgresName) {
+    Raise(automation::kErrPermissionDenied,
+          "The schema name '" + schema + "' is longer than PostgreSQL's " +
+              std::to_string(ado::kMaxPostgresName) +
+              " characters; use a shorter server name.");
+  }
+}
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -168,18 +177,20 @@ bool CreatePgLedger(const std::string& url, std::string_view server,
 bool CreatePgTables(const std::string& url, const std::string& schema,
                     const std::vector<LedgerTable>& tables,
                     std::string_view what) {
-  if (schema.size() > ado::kMaxPostgresName) {
-    Raise(automation::kErrPermissionDenied,
-          "The schema name '" + schema + "' is longer than PostgreSQL's " +
-              std::to_string(ado::kMaxPostgresName) +
-              " characters; use a shorter server name.");
-  }
-  std::unique_ptr<PgConnection> db = Connect(url);
+  CheckSchemaLength(schema);
+  return CreatePgTables(*Connect(url), url, schema, tables, what);
+}
+
+bool CreatePgTables(PgConnection& db, const std::string& url,
+                    const std::string& schema,
+                    const std::vector<LedgerTable>& tables,
+                    std::string_view what) {
+  CheckSchemaLength(schema);
   try {
-    db->Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
+    db.Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
     return true;
   } catch (const PgError& error) {
-    db->RollBackQuietly();
+    db.RollBackQuietly();
     // A concurrent run made it a moment before: it is whole.
     if (error.sqlstate() == kDuplicateSchema) return false;
     RaiseSchemaFailure(

@@ -25,6 +25,10 @@
 #include <string_view>
 #include <vector>
 
+namespace velnor::ado::pg {
+class PgConnection;
+}  // namespace velnor::ado::pg
+
 namespace velnor::ledger {
 
 struct LedgerTable {
@@ -70,6 +74,12 @@ bool CreatePgLedger(const std::string& url, std::string_view server,
                     bool is_ftp);
 // The same for the schema `schema` of `tables`, `what` naming it in errors.
 bool CreatePgTables(const std::string& url, const std::string& schema,
+                    const std::vector<LedgerTable>& tables,
+                    std::string_view what);
+// The same on `db`, a connection to `url` outside any transaction, which
+// it leaves so.
+bool CreatePgTables(ado::pg::PgConnection& db, const std::string& url,
+                    const std::string& schema,
                     const std::vector<LedgerTable>& tables,
                     std::string_view what);
 

@@ -64,6 +64,9 @@ bool ReportLocation::UpgradeStatistics(std::string_view server,
       *session, session->Attach(StatisticsPath(server, is_ftp)));
   const bool upgraded = store.Upgrade();
   session->Commit();
+  if (upgraded && IsPostgres()) {
+    statistics::KeepPgPackedUncompressed(db_url, server, is_ftp);
+  }
   return upgraded;
 }
 

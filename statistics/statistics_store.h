@@ -62,8 +62,16 @@ bool CreateStatistics(const std::string& path);
 // Makes the statistics schema of `server`'s service in the store `url`
 // when it does not exist (see ledger::CreatePgTables); true when it did.
 // One that exists loses the indexes an earlier design gave its tables.
+// Either way its packed texts are then kept uncompressed (see
+// KeepPgPackedUncompressed).
 bool CreatePgStatistics(const std::string& url, std::string_view server,
                         bool is_ftp);
+// Has the server keep the packed texts of that schema's tables out of line
+// and uncompressed, where they are not yet (a schema of an earlier design,
+// or tables made again by StatisticsStore::Upgrade). Raises
+// automation::AutomationError naming the store when it cannot.
+void KeepPgPackedUncompressed(const std::string& url, std::string_view server,
+                              bool is_ftp);
 // Whether the store `url` holds that schema. Raises
 // automation::AutomationError naming the store when it cannot be asked.
 bool PgStatisticsExist(const std::string& url, std::string_view server,

@@ -111,6 +111,16 @@ bool EndsWithin(pid_t pid, std::chrono::milliseconds limit) {
   return false;
 }
 
+bool Catches(pid_t pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("SigCgt:")) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    }
+  }
+  return false;
+}
+
 pid_t StartProgram(const std::string& exe, const std::vector<std::string>& args,
                    const fs::path& dir, const std::function<void()>& in_child) {
   // The output files are emptied before the fork, not in the child, so that

@@ -82,6 +82,9 @@ bool HasEnded(pid_t pid);
 // running then is killed (SIGKILL), so that reaping it cannot hang the
 // test; true only when it ended by itself.
 bool EndsWithin(pid_t pid, std::chrono::milliseconds limit);
+// True when process `pid` catches `signal` (its handler is installed), so
+// that a test's signal meets the program rather than ending it unhandled.
+bool Catches(pid_t pid, int signal);
 
 struct ProgramRun {
   int status = -1;  // the exit status; -1 when killed by a signal

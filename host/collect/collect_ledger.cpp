@@ -16,7 +16,6 @@ bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
                          int lock_wait_ms, ledger::LedgerContents& contents) {
   const std::string path = location.LedgerPath(server, is_ftp);
   bool read = automation::ResumeNext([&] {
-    if (!location.LedgerExists(server, is_ftp)) return;
     auto session =
         ado::Session::BeginReading(lock_wait_ms, location.MakeEngine());
     ledger::LedgerStore store(*session, session->Attach(path));

@@ -18,15 +18,16 @@ namespace velnor::host {
 // Each call names the ledger by its `location` (the engine that reaches
 // it) and its `path` there (ReportLocation::LedgerPath).
 
-// Reads the ledger of `server`'s service whole into `contents`; a missing
-// ledger is an empty one (it is made when the run starts). Prints the usage
-// mistake and returns false when it cannot be read.
+// Reads the ledger of `server`'s service, which exists, whole into
+// `contents` (a missing ledger is an empty one, made when the run starts).
+// Prints the usage mistake and returns false when it cannot be read.
 bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
                          const std::string& server, bool is_ftp,
                          int lock_wait_ms, ledger::LedgerContents& contents);
 
-// Makes the ledger of `server`'s service when it is missing. Prints the
-// usage mistake and returns false when it cannot be made.
+// Makes the ledger of `server`'s service, found missing (another run may
+// have made it since). Prints the usage mistake and returns false when it
+// cannot be made.
 bool MakeLedger(const reportdb::ReportLocation& location,
                 const std::string& server, bool is_ftp);
 // The same for the statistics database beside it.

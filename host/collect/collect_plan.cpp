@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <utility>
 
 #include "host/collect/collect_clock.h"
 #include "host/collect/collect_ledger.h"
@@ -57,29 +58,40 @@ int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
 
 // Whether any of the report databases of the run holds counts (rows in a
 // report or a site total); databases that are missing or cannot be read
-// hold none.
+// hold none. One session reads them all: in a central store each session
+// is a connection, which costs the server more than the reads.
 bool DatabasesHoldCounts(const CollectOptions& options, const PlannedRun& run) {
   bool counts = false;
-  for (ReportKind kind : kReportKinds) {
-    const std::string path =
-        run.location.DatabasePath(kind, run.server, options.ftp);
-    if (counts || (!run.location.IsPostgres() && !fs::exists(path))) continue;
-    automation::ResumeNext([&] {
-      auto session = ado::Session::BeginReading(WaitMs(options),
-                                                run.location.MakeEngine());
-      const std::string schema = session->Attach(path);
+  automation::ResumeNext([&] {
+    auto session =
+        ado::Session::BeginReading(WaitMs(options), run.location.MakeEngine());
+    std::vector<std::pair<ReportKind, std::string>> attached;
+    for (ReportKind kind : kReportKinds) {
+      const std::string path =
+          run.location.DatabasePath(kind, run.server, options.ftp);
+      if (!run.location.IsPostgres() && !fs::exists(path)) continue;
+      automation::ResumeNext(
+          [&] { attached.emplace_back(kind, session->Attach(path)); });
+      automation::Err().Clear();
+    }
+    for (const auto& [kind, schema] : attached) {
       std::vector<std::string> tables = {"tblGeneral"};
-      if (kind == ReportKind::kHitsByHour)
+      if (kind == ReportKind::kHitsByHour) {
         tables.emplace_back("tblTotalAccess");
-      for (const std::string& table : tables) {
-        counts = counts ||
-                 session->Prepare("SELECT 1 FROM " + table + " LIMIT 1", schema)
-                     ->Step();
       }
-      session->Commit();
-    });
-    automation::Err().Clear();
-  }
+      for (const std::string& table : tables) {
+        automation::ResumeNext([&] {
+          counts =
+              counts ||
+              session->Prepare("SELECT 1 FROM " + table + " LIMIT 1", schema)
+                  ->Step();
+        });
+        automation::Err().Clear();
+      }
+    }
+    session->Commit();
+  });
+  automation::Err().Clear();
   return counts;
 }
 
@@ -99,6 +111,7 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
     automation::Err().Clear();
     return kExitUsage;
   }
+  run.ledger_found = exists;
   if (exists && run.start_ledger) {
     Usage("--start-ledger starts a collection ledger, and " +
               Shown(run.ledger_path) + " exists already",
@@ -136,7 +149,7 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
   if (int status = CheckLedgerStart(options, run); status >= 0) {
     return status;
   }
-  if (!run.ledger_path.empty() &&
+  if (!run.ledger_path.empty() && run.ledger_found &&
       !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
                            WaitMs(options), run.ledger)) {
     return kExitLoggedErrors;
@@ -171,7 +184,7 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
       run.statistics_path =
           run.location.StatisticsPath(run.server, options.ftp);
     }
-    return (run.ledger_path.empty() ||
+    return (run.ledger_path.empty() || run.ledger_found ||
             MakeLedger(run.location, run.server, options.ftp)) &&
                    (run.statistics_path.empty() ||
                     MakeStatistics(run.location, run.server, options.ftp))

@@ -42,6 +42,9 @@ struct PlannedRun {
   std::unique_ptr<std::ostream> output;  // with --output
   std::vector<std::string> notes;        // printed after the summary line
   std::string ledger_path;
+  // Whether the ledger existed when the run was checked: one that did is
+  // read, one that did not is made when the run starts.
+  bool ledger_found = false;
   // The statistics database the run writes; empty when it keeps none (a
   // raw listing, --no-statistics).
   std::string statistics_path;

@@ -182,6 +182,72 @@ TEST_F(PgEngineTest, EveryTransactionSeesTheAttachedSchemasOnTheSearchPath) {
             (Rows{{"/a"}}));
 }
 
+// A new report's rows are appended with its indexes set aside, across
+// the appends of a transaction, and made again alike at BuildIndexes or
+// the commit; the index of a constraint stays. A failure inside leaves the
+// caller's savepoint to undo the drop with the rows.
+TEST_F(PgEngineTest, IndexesSetAsideForAppendsAreMadeAgainAlike) {
+  server_.Exec(
+      "CREATE INDEX tblgeneral_key ON qdx_t_srv1.tblgeneral (lower(url), "
+      "\"no of hits\"); ALTER TABLE qdx_t_srv1.tblgeneral ADD CONSTRAINT "
+      "one_row UNIQUE (rowid); INSERT INTO qdx_t_srv1.tblgeneral (url, \"no "
+      "of hits\") VALUES ('/old', 1)");
+  const std::string kIndexes =
+      "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = "
+      "'qdx_t_srv1' ORDER BY indexname";
+  const Rows indexes = server_.Query(kIndexes);
+  ASSERT_EQ(indexes.size(), 2u);
+  const std::string insert =
+      "insert into tblGeneral (URL, [No of Hits]) values (?, ?)";
+  enum class End { kFailure, kBuild, kCommit };
+  for (End end : {End::kFailure, End::kBuild, End::kCommit}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+    const std::string schema = session->Attach("QDX_T_SRV1.mdb");
+    auto left = [&] {
+      auto names = session->Prepare(
+          "select string_agg(indexname, ',' order by indexname) from "
+          "pg_catalog.pg_indexes where schemaname = 'qdx_t_srv1'",
+          schema);
+      EXPECT_TRUE(names->Step());
+      return std::string(names->Text(0));
+    };
+    Run(*session, schema, "SAVEPOINT s");
+    const std::vector<std::string> urls =
+        end == End::kFailure ? std::vector<std::string>{"/A"}
+                             : std::vector<std::string>{"/A", "/B"};
+    for (const std::string& url : urls) {
+      auto append = [&] {
+        session->AppendWithIndexesAfter(schema, "tblGeneral", [&] {
+          EXPECT_EQ(left(), "one_row");
+          Run(*session, schema, insert, {url, "2"});
+          if (end == End::kFailure) Run(*session, schema, insert, {"/b", "x"});
+        });
+      };
+      if (end != End::kFailure) {
+        append();
+        continue;
+      }
+      EXPECT_EQ(NumberOf(append), kErrRowRefused);
+      Run(*session, schema, "ROLLBACK TO s");
+      EXPECT_EQ(left(), "one_row,tblgeneral_key");
+    }
+    Run(*session, schema, "RELEASE s");
+    if (end == End::kBuild) {
+      session->BuildIndexes(schema, "tblGeneral");
+      EXPECT_EQ(left(), "one_row,tblgeneral_key");
+    }
+    EXPECT_FALSE(session->Failed());
+    session->Commit();
+    EXPECT_EQ(server_.Query(kIndexes), indexes);
+    EXPECT_EQ(
+        server_.Query("select url from qdx_t_srv1.tblgeneral order by rowid"),
+        end == End::kFailure ? (Rows{{"/old"}})
+                             : (Rows{{"/old"}, {"/A"}, {"/B"}}));
+    server_.Exec("DELETE FROM qdx_t_srv1.tblgeneral WHERE url <> '/old'");
+  }
+}
+
 TEST_F(PgEngineTest, AMissingSchemaOrServerIsNamed) {
   auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
   AutomationError error =
