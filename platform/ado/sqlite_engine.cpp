@@ -24,7 +24,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -50,10 +49,6 @@ using automation::Raise;
 
 // Per database file; pages are taken only as they are used.
 constexpr int kCacheKib = 64 * 1024;
-// The sorter's worker threads: beyond a few, merging their runs costs
-// more than the sorting they share.
-constexpr unsigned kMaxSortThreads = 4;
-
 // SQLite reports the file and the system's reason of an I/O failure only
 // through its log, so the last such message is kept for the error that
 // follows. Per thread: SQLite calls its log on the thread whose statement
@@ -365,8 +360,10 @@ class SqliteEngine : public Engine {
     return statement;
   }
 
-  // Building an index once from all the rows (SQLite sorts them, on
-  // worker threads) costs a fraction of keeping it up to date row by row.
+  // Building an index once from all the rows (SQLite sorts them, in
+  // memory, on the thread of the statement: with temporary storage in
+  // memory its sorter starts no worker threads) costs a fraction of
+  // keeping it up to date row by row.
   // Each index is made again from the text SQLite keeps of it, with the
   // schema put before its name: SQLite keeps the text from the name on, so
   // the definition and the text the schema shows stay the same. Indexes
@@ -540,14 +537,6 @@ class SqliteEngine : public Engine {
     if (rc == SQLITE_OK) {
       rc = sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr,
                         nullptr);
-    }
-    // Indexes built at once (AppendWithIndexesAfter) sort on every core.
-    if (rc == SQLITE_OK) {
-      const unsigned cores =
-          std::clamp(std::thread::hardware_concurrency(), 1u, kMaxSortThreads);
-      rc = sqlite3_exec(db_,
-                        ("PRAGMA threads = " + std::to_string(cores)).c_str(),
-                        nullptr, nullptr, nullptr);
     }
     if (rc != SQLITE_OK) {
       sqlite3* failed = std::exchange(db_, nullptr);
