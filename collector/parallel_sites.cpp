@@ -29,9 +29,12 @@
 // A confirmed Cancel stops every worker at its next record; the part being
 // waited for is merged as far as it was read, the parts after it are
 // dropped, so the run is one that a run in sequence cancelled at that
-// record would have made. Workers read at most as many parts ahead of the
-// merged ones as there are workers, so that finished parts held in memory
-// stay few.
+// record would have made. Workers read at most one part more ahead of the
+// merged ones than there are workers, so that finished parts held in
+// memory stay few, yet a worker that finishes a part while the run's
+// thread merges and writes the one before it (workers that began
+// together end together) begins the next at once rather than waiting for
+// that write.
 //
 // Runs that stay on the run's thread (CanReadSitesAtOnce): raw mode (each
 // record is a grid row, in order), a database counted record by record
@@ -90,7 +93,7 @@ class CollectionRun::PartWorkers {
 
   PartWorkers(std::vector<std::unique_ptr<SitePart>>& parts, size_t count,
               Read read)
-      : parts_(parts), ahead_(count), read_(std::move(read)) {
+      : parts_(parts), ahead_(count + 1), read_(std::move(read)) {
     for (size_t i = 0; i < count; ++i)
       threads_.emplace_back([this] { Work(); });
   }
