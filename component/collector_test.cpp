@@ -49,6 +49,16 @@ class CollectorTest : public RunFixture {
                                nullptr, std::move(sites), site_level, refresh);
   }
 
+  // Collects the week of sites One (W3SVC1) and Two (W3SVC2), read at
+  // once by two workers.
+  void CollectSitesOneAndTwoWithTwoWorkers() {
+    RunSettings settings = Settings();
+    settings.workers = 2;
+    parser_ = CreateLogParser({}, settings);
+    parser_->SetErrorLogPath(error_log_.string());
+    CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+  }
+
   // Clicks Cancel once the item line shows `counter_text`, as a user
   // watching the window would.
   void ClickCancelWhenShowing(const std::string& counter_text) {
@@ -285,11 +295,7 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
     }
   };
   forms::PostEvent(click);
-  RunSettings settings = Settings();
-  settings.workers = 2;
-  parser_ = CreateLogParser({}, settings);
-  parser_->SetErrorLogPath(error_log_.string());
-  CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+  CollectSitesOneAndTwoWithTwoWorkers();
   const auto stopped = std::chrono::steady_clock::now() - clicked;
 
   EXPECT_LT(stopped, std::chrono::milliseconds(500));
@@ -353,11 +359,7 @@ TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
     window->cmdCancel->Click();
   };
   forms::PostEvent(click);
-  RunSettings settings = Settings();
-  settings.workers = 2;
-  parser_ = CreateLogParser({}, settings);
-  parser_->SetErrorLogPath(error_log_.string());
-  CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
+  CollectSitesOneAndTwoWithTwoWorkers();
 
   EXPECT_EQ(asked_during, "Collecting data for site 'One'");
   EXPECT_LT(asked - clicked, std::chrono::milliseconds(500));
