@@ -386,6 +386,36 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
   EXPECT_EQ(Tables("GEN1", false, true), central_before);
 }
 
+// Stored rows are raised by keys that differ from them in case, the
+// variants of a URL first seen in another order than when they were
+// stored: only ASCII letters fold ("/A" raises "/a", "/CAF\xC3\x89" raises
+// "/caf\xC3\x89" but not "/caf\xC3\xA9"), in the store as in the folder.
+TEST_F(PgStoreTest, StoredKeysAreRaisedByTheirAsciiCaseVariantsAsInFiles) {
+  WriteGenerated("GEN1", 1500);
+  MakeBoth("GEN1");
+  for (bool postgres : {false, true}) {
+    ASSERT_EQ(Velnor(Collect("GEN1", false, postgres)).status, 0);
+  }
+  const std::vector<Rows> first = Tables("GEN1", false, true);
+  ASSERT_EQ(first, Tables("GEN1", false, false));
+  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC1/u_ex240601.log",
+            GeneratedLog(7, 1500));
+  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC2/u_ex240602.log",
+            GeneratedLog(8, 750));
+  for (bool postgres : {false, true}) {
+    std::vector<std::string> args = Collect("GEN1", false, postgres);
+    args.emplace_back("--recount");
+    VelnorRun run = Velnor(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const std::vector<Rows> raised = Tables("GEN1", false, true);
+  EXPECT_EQ(raised, Tables("GEN1", false, false));
+  // Every URL falls on each of the logs' days at both sites, twice over:
+  // the days' rows were raised, none appended.
+  EXPECT_EQ(raised[0].size(), first[0].size());
+  EXPECT_NE(raised[0], first[0]);
+}
+
 TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
   const std::vector<std::string> servers = {"SRVA", "SRVB", "SRVC", "SRVD"};
   for (const std::string& server : servers) WriteGenerated(server, 20000);
@@ -1049,6 +1079,71 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
     }
     EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
   }
+}
+
+// A store whose counts tables lack the folded key (the earlier design) is
+// brought to the current one by whichever command meets it first, a
+// collection, init-db or migrate, with its rows kept, and then counts on
+// as the folder does.
+TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
+  WriteGenerated("GEN1", 1500);
+  MakeBoth("GEN1");
+  SeedEarlierRows("GEN1");
+  auto drop_keys = [&] {
+    for (ReportKind kind : kReportKinds) {
+      server_.Exec("ALTER TABLE \"" +
+                   reportdb::ReportSchemaName(kind, "GEN1", false) +
+                   "\".tblgeneral DROP COLUMN " + reportdb::kFoldedKeyColumn);
+    }
+  };
+  auto keys = [&] {
+    return server_.Query(
+        "SELECT count(*) FROM information_schema.columns WHERE table_schema "
+        "LIKE 'qdx_%_gen1' AND table_name = 'tblgeneral' AND column_name = "
+        "'" +
+        std::string(reportdb::kFoldedKeyColumn) +
+        "' AND is_generated = "
+        "'ALWAYS'");
+  };
+  ASSERT_EQ(keys(), (Rows{{"4"}}));
+  drop_keys();
+  ASSERT_EQ(keys(), (Rows{{"0"}}));
+
+  // A collection, which also raises the seeded rows stored twice.
+  for (bool postgres : {false, true}) {
+    std::vector<std::string> args = Collect("GEN1", false, postgres);
+    args.erase(std::find(args.begin(), args.end(), "--create-db"));
+    args.insert(args.end(), {"--start-ledger", "2024-06-01"});
+    VelnorRun run = Velnor(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  EXPECT_EQ(keys(), (Rows{{"4"}}));
+  const std::vector<Rows> counted = Tables("GEN1", false, false);
+  EXPECT_EQ(Tables("GEN1", false, true), counted);
+
+  drop_keys();
+  VelnorRun init =
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"});
+  ASSERT_EQ(init.status, 0) << init.err;
+  EXPECT_EQ(keys(), (Rows{{"4"}}));
+  EXPECT_EQ(Tables("GEN1", false, true), counted);
+
+  drop_keys();
+  VelnorRun migrated =
+      Velnor({"migrate", "--db-dir", db_dir_.string(), "--db-url",
+              server_.Url(), "--server", "GEN1", "--overwrite"});
+  ASSERT_EQ(migrated.status, 0) << migrated.err;
+  EXPECT_EQ(keys(), (Rows{{"4"}}));
+  EXPECT_EQ(Tables("GEN1", false, true), counted);
+
+  // Counted on: the stored keys are raised by the new ones.
+  for (bool postgres : {false, true}) {
+    std::vector<std::string> args = Collect("GEN1", false, postgres);
+    args.emplace_back("--recount");
+    VelnorRun run = Velnor(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
 }
 
 TEST_F(PgStoreTest, EarlierPerItemRowsReadAlikeAndAreUpgradedOrCopiedPacked) {

@@ -72,13 +72,30 @@ std::string IndexedExpression(const TableLayout& table,
 // the same for a whole site, so holding it (a folded text) would cost
 // every row's insertion a lower() and a comparison more for almost no
 // selectivity: a look-up finds a URL's bucket for each site, and the
-// identifier picks among those few.
+// identifier picks among those few. The set statements' joins match the
+// folded key instead (FoldedKeyColumn) and need no index.
 std::vector<std::string> IndexedColumns(const IndexLayout& index) {
   if (index.columns.size() == 3 && index.columns[0] == "Identifier" &&
       index.columns[1] == "URL") {
     return {index.columns[1], index.columns[2]};
   }
   return index.columns;
+}
+
+// The counts' table's folded key: FoldedKey, computed by the server from
+// the row's own texts whenever a statement writes them, so that every
+// writer (our bulk loads, the record-by-record inserts, another tool) stores
+// the same. It is folded once, when the row is written (a raised count
+// leaves it as it is), so that a join of the run's staged keys with the
+// stored rows hashes and compares bytes and lowers no text of either side;
+// folding in the join costs the server as much as writing the raised rows.
+// It has no index: a hash join reads the stored rows in one pass, and the
+// record-by-record look-ups (the "=" of the text type) use the key index.
+std::string FoldedKeyColumn() {
+  return std::string(kFoldedKeyColumn) +
+         " text COLLATE \"C\" GENERATED ALWAYS AS "
+         "(octet_length(\"identifier\"::text)::text || ':' || "
+         "lower((\"identifier\"::text || \"url\"::text) COLLATE \"C\")) STORED";
 }
 
 std::string IndexStatements(const TableLayout& table,
@@ -132,12 +149,20 @@ std::string SchemaStatements(ReportKind kind, bool is_ftp,
       sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
              (column.is_long ? "integer" : qualified + kTextType) + ", ";
     }
-    sql += "rowid bigserial)" +
+    sql += std::string("rowid bigserial") +
+           (name == "tblgeneral" ? ", " + FoldedKeyColumn() : "") + ")" +
            (name == "tblgeneral" ? std::string(" WITH ") + kRaisedTableStorage
                                  : "") +
            ";\n" + IndexStatements(table, qualified);
   }
   return sql + TypeofStatement(qualified);
+}
+
+// Adds the folded key to the counts' table of an earlier design; that
+// writes the table anew, with each row's key computed.
+std::string FoldedKeyStatement(const std::string& qualified) {
+  return "ALTER TABLE " + qualified + "tblgeneral ADD COLUMN " +
+         FoldedKeyColumn() + ";\n";
 }
 
 // The statements that bring a schema made with citext text columns (the
@@ -213,9 +238,22 @@ bool HasWideKeyIndex(PgConnection& db, const std::string& schema) {
               .empty();
 }
 
+// True when `schema`'s counts table has no folded key (the earlier design).
+bool LacksFoldedKey(PgConnection& db, const std::string& schema) {
+  return db
+      .Query(
+          "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+          "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+          "n.nspname = $1 AND c.relname = 'tblgeneral' AND a.attname = $2 "
+          "AND NOT a.attisdropped",
+          {schema, kFoldedKeyColumn})
+      .empty();
+}
+
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
   return HasCitextColumns(db, schema) || HasImmutableTypeof(db, schema) ||
-         HasFullPages(db, schema) || HasWideKeyIndex(db, schema);
+         HasFullPages(db, schema) || HasWideKeyIndex(db, schema) ||
+         LacksFoldedKey(db, schema);
 }
 
 // Upgrades `schema` in one transaction when it needs it; a concurrent
@@ -246,6 +284,9 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
                 IndexStatements(table, QuoteIdentifier(schema) + "."));
       }
     }
+    if (LacksFoldedKey(db, schema)) {
+      db.Exec(FoldedKeyStatement(QuoteIdentifier(schema) + "."));
+    }
     db.Exec("COMMIT");
   } catch (const PgError& error) {
     db.RollBackQuietly();
@@ -265,6 +306,17 @@ void CheckLength(const std::string& schema) {
 }
 
 }  // namespace
+
+std::string FoldedKey(std::string_view identifier, std::string_view url) {
+  std::string key = std::to_string(identifier.size()) + ":";
+  key.reserve(key.size() + identifier.size() + url.size());
+  for (std::string_view text : {identifier, url}) {
+    for (char c : text) {
+      key += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+  }
+  return key;
+}
 
 std::string ReportSchemaName(ReportKind kind, std::string_view server,
                              bool is_ftp) {
@@ -316,9 +368,14 @@ std::vector<std::string> ReportSchemas(const std::string& url) {
   return schemas;
 }
 
-std::vector<std::string> MissingReportSchemas(const std::string& url,
-                                              std::string_view server,
-                                              bool is_ftp) {
+namespace {
+
+// The schemas of `server`'s service missing from the database `url`, in
+// report order; with `upgrade`, when none is missing, each of an earlier
+// design is brought to the current one.
+std::vector<std::string> FindReportSchemas(const std::string& url,
+                                           std::string_view server, bool is_ftp,
+                                           bool upgrade) {
   std::unique_ptr<PgConnection> db = Connect(url);
   std::vector<std::string> missing;
   for (ReportKind kind : kReportKinds) {
@@ -332,7 +389,32 @@ std::vector<std::string> MissingReportSchemas(const std::string& url,
       RaiseSchemaFailure(url, "look for the schema " + schema, error);
     }
   }
+  if (!upgrade || !missing.empty()) return missing;
+  for (ReportKind kind : kReportKinds) {
+    std::string schema = ReportSchemaName(kind, server, is_ftp);
+    bool old = false;
+    try {
+      old = NeedsUpgrade(*db, schema);
+    } catch (const PgError& error) {
+      RaiseSchemaFailure(url, "read the schema " + schema, error);
+    }
+    if (old) Upgrade(*db, url, kind, is_ftp, schema);
+  }
   return missing;
+}
+
+}  // namespace
+
+std::vector<std::string> MissingReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp) {
+  return FindReportSchemas(url, server, is_ftp, false);
+}
+
+std::vector<std::string> PrepareReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp) {
+  return FindReportSchemas(url, server, is_ftp, true);
 }
 
 }  // namespace velnor::reportdb

@@ -12,12 +12,16 @@
 //   The key indexes hold the lowered texts, so that look-ups and joins
 //   compare bytes. That "=" is found through the search_path: the engine
 //   puts every schema it attaches there; another tool sets it itself.
-// - Each table has one column more, "rowid" (a bigserial, last): the order
-//   rows were written in, which SQLite keeps by itself and the report
-//   reads rows by.
+// - Each table has one column more, "rowid" (a bigserial, after the file's
+//   columns): the order rows were written in, which SQLite keeps by itself
+//   and the report reads rows by.
 // - The counts' table "tblgeneral" leaves half of each page free, so that
 //   raising a stored count does not index the row anew; its key index
 //   holds the folded URL and the bucket, not the site identifier.
+// - The counts' table "tblgeneral" has one more column after rowid,
+//   kFoldedKeyColumn, that the server fills (a generated column) with
+//   FoldedKey of the row's identifier and URL, so that a join with staged
+//   keys compares bytes and folds no text of the stored rows.
 // - Each schema has a function typeof(anyelement) that answers as SQLite's
 //   typeof does ('integer', 'real', 'text', 'null'), for the check of
 //   counts the in-memory counting makes.
@@ -33,6 +37,17 @@
 
 namespace velnor::reportdb {
 
+// The column of the counts' table that holds each row's folded key.
+inline constexpr const char* kFoldedKeyColumn = "velnor_key";
+
+// The folded key of a counts row, as the server computes it into
+// kFoldedKeyColumn: the identifier's length in bytes, ':', then the
+// identifier and the URL with ASCII letters lowered (as lower() folds under
+// the "C" collation, and as "=" compares the text columns). Two rows have
+// the same folded key exactly when "=" takes their identifiers and their
+// URLs for the same.
+std::string FoldedKey(std::string_view identifier, std::string_view url);
+
 // The schema of one report database.
 std::string ReportSchemaName(ReportKind kind, std::string_view server,
                              bool is_ftp);
@@ -41,10 +56,11 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 // exist in the database `url`, each whole in one transaction. An existing
 // schema keeps its rows; one of an earlier design (citext text columns, a
 // typeof declared IMMUTABLE, which PostgreSQL cannot inline, full pages, a
-// key index with the site identifier) is brought to the current one in a
-// transaction of its own. Returns the schema names made and left, in report
-// order. Raises automation::AutomationError (permission denied, 70) naming
-// the database and the reason when it cannot connect or make a schema.
+// key index with the site identifier, counts without their folded key) is
+// brought to the current one in a transaction of its own. Returns the schema
+// names made and left, in report order. Raises automation::AutomationError
+// (permission denied, 70) naming the database and the reason when it cannot
+// connect or make a schema.
 CreatedDatabases CreateReportSchemas(const std::string& url,
                                      std::string_view server, bool is_ftp);
 
@@ -56,6 +72,14 @@ std::vector<std::string> ReportSchemas(const std::string& url);
 // The schemas of `server`'s service missing from the database `url`, in
 // report order. Raises like CreateReportSchemas when it cannot connect.
 std::vector<std::string> MissingReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp);
+
+// MissingReportSchemas for a run that writes into them: when none is
+// missing, each of an earlier design is brought to the current one as
+// CreateReportSchemas brings it; with one missing nothing is changed.
+// Raises like CreateReportSchemas.
+std::vector<std::string> PrepareReportSchemas(const std::string& url,
                                               std::string_view server,
                                               bool is_ftp);
 

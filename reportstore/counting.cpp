@@ -8,6 +8,7 @@
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
+#include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
 #include "reportstore/report_store.h"
 #include "reportstore/table_sql.h"
@@ -93,6 +94,10 @@ void ReportStore::PrepareWriting(size_t table) {
     writing.together &= equality != ado::TextEquality::kOther;
     writing.caseless[i] = equality == ado::TextEquality::kAsciiCaseless;
   }
+  writing.folded =
+      writing.together && writing.caseless[0] && writing.caseless[1] &&
+      cn->ColumnEquality("tblGeneral", reportdb::kFoldedKeyColumn) ==
+          ado::TextEquality::kExact;
 }
 
 void ReportStore::CountRecord(const std::string& site_name,

@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -228,6 +229,9 @@ class ReportStore {
   struct StagedRows {
     size_t width = 0;  // the values of a row
     std::vector<StagedValue> values;
+    // The texts of the rows' folded keys, which `values` views (a deque
+    // keeps them where they are as it grows).
+    std::deque<std::string> folded;
     size_t size() const { return values.size() / width; }
     const StagedValue& at(size_t row, size_t column) const {
       return values[row * width + column];
@@ -343,6 +347,10 @@ class ReportStore {
     // row per key as the database tells keys apart.
     bool together = false;
     std::array<bool, 2> caseless{};
+    // Whether the report stores each row's folded key
+    // (reportdb::kFoldedKeyColumn), which the set statements then match
+    // staged keys by (set_sql.h).
+    bool folded = false;
   };
   std::array<Writing, 4> writing_{};
   RunTally tally_;

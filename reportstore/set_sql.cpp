@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "reportdb/pg_schema.h"
+
 namespace velnor::set_sql {
 namespace {
 
@@ -33,27 +35,49 @@ std::string KeyMatch(size_t table, const std::string& alias,
          kLayouts[table].bucket + " = " + other + ".bucket";
 }
 
+// The same match where the report stores each row's folded key and the
+// staging table the run's: plain byte compares of texts folded once, where
+// KeyMatch folds both sides' texts for every row the join reads.
+std::string FoldedKeyMatch(size_t table, const std::string& alias,
+                           const std::string& other) {
+  return alias + "." + reportdb::kFoldedKeyColumn + " = " + other +
+         ".folded And " + alias + "." + kLayouts[table].bucket + " = " + other +
+         ".bucket";
+}
+
+std::string Match(size_t table, bool folded, const std::string& alias,
+                  const std::string& other) {
+  return folded ? FoldedKeyMatch(table, alias, other)
+                : KeyMatch(table, alias, other);
+}
+
 }  // namespace
 
 std::string StagingTable(size_t table) {
   return "temp.velnor_counts_" + std::to_string(table);
 }
 
-std::vector<std::string> StagedColumnNames(size_t table) {
+std::vector<std::string> StagedColumnNames(size_t table, bool folded) {
   std::vector<std::string> names = {"seq", "server", "identifier", "site",
                                     "url", "bucket", "hits"};
   if (kLayouts[table].sort) names.emplace_back("sort");
   if (kLayouts[table].label) names.emplace_back("label");
+  if (folded) names.emplace_back("folded");
   return names;
 }
 
-std::vector<size_t> RaisingColumns() { return {0, 2, 4, 5, 6}; }
-
-size_t StagedColumns(size_t table) {
-  return 7 + (kLayouts[table].sort ? 1 : 0) + (kLayouts[table].label ? 1 : 0);
+std::vector<size_t> RaisingColumns(size_t table, bool folded) {
+  if (folded) return {0, StagedColumns(table, folded) - 1, 5, 6};
+  return {0, 2, 4, 5, 6};
 }
 
-std::string CreateStaging(size_t table, std::string_view site_column) {
+size_t StagedColumns(size_t table, bool folded) {
+  return 7 + (kLayouts[table].sort ? 1 : 0) + (kLayouts[table].label ? 1 : 0) +
+         (folded ? 1 : 0);
+}
+
+std::string CreateStaging(size_t table, std::string_view site_column,
+                          bool folded) {
   const Layout& layout = kLayouts[table];
   std::string sql = "CREATE TEMP TABLE IF NOT EXISTS velnor_counts_" +
                     std::to_string(table) +
@@ -63,6 +87,9 @@ std::string CreateStaging(size_t table, std::string_view site_column) {
                     layout.bucket + " AS bucket, [No of Hits] AS hits";
   if (layout.sort) sql += std::string(", ") + layout.sort + " AS sort";
   if (layout.label) sql += std::string(", ") + layout.label + " AS label";
+  if (folded) {
+    sql += std::string(", ") + reportdb::kFoldedKeyColumn + " AS folded";
+  }
   return sql + " FROM tblGeneral WHERE 1 = 0";
 }
 
@@ -74,7 +101,7 @@ std::string StageRows(size_t table, size_t rows) {
   if (layout.label) sql += ", label";
   sql += ") VALUES ";
   std::string markers = "(?";
-  for (size_t i = 1; i < StagedColumns(table); ++i) markers += ", ?";
+  for (size_t i = 1; i < StagedColumns(table, false); ++i) markers += ", ?";
   markers += ")";
   for (size_t row = 0; row < rows; ++row) {
     if (row > 0) sql += ", ";
@@ -103,26 +130,26 @@ std::string FirstPastMaximum(size_t table) {
 // staged keys with the report whatever the number of rows a key has (a
 // store written by other tools may hold several), where a look-up of the
 // first row per key costs an index search and a sort for every key.
-std::string UpdateStored(size_t table) {
+std::string UpdateStored(size_t table, bool folded) {
   return "UPDATE tblGeneral AS g SET [No of Hits] = s.stored + s.hits FROM "
          "(SELECT c.seq, c.hits, f.rowid AS stored_row, "
          "first_value(f.[No of Hits]) OVER (PARTITION BY c.seq ORDER BY "
          "f.rowid) AS stored FROM " +
          StagingTable(table) + " AS c INNER JOIN tblGeneral AS f ON " +
-         KeyMatch(table, "f", "c") + ") AS s WHERE g.rowid = s.stored_row";
+         Match(table, folded, "f", "c") + ") AS s WHERE g.rowid = s.stored_row";
 }
 
-std::string UpdateStoredReturning(size_t table) {
-  return UpdateStored(table) + " RETURNING s.seq";
+std::string UpdateStoredReturning(size_t table, bool folded) {
+  return UpdateStored(table, folded) + " RETURNING s.seq";
 }
 
 // One hash join of the staged keys with the report, with neither the
 // window's sort nor the join back on the row identity: most of what
 // UpdateStored costs the server beside the writes themselves.
-std::string RaiseEachStoredReturning(size_t table) {
+std::string RaiseEachStoredReturning(size_t table, bool folded) {
   return "UPDATE tblGeneral AS f SET [No of Hits] = f.[No of Hits] + c.hits "
          "FROM " +
-         StagingTable(table) + " AS c WHERE " + KeyMatch(table, "f", "c") +
+         StagingTable(table) + " AS c WHERE " + Match(table, folded, "f", "c") +
          " RETURNING c.seq";
 }
 
@@ -171,7 +198,7 @@ std::string InsertRows(size_t table, std::string_view site_column,
 }
 
 std::string InsertNew(size_t table, std::string_view site_column) {
-  const std::vector<std::string> staged = StagedColumnNames(table);
+  const std::vector<std::string> staged = StagedColumnNames(table, false);
   std::string columns;
   std::string values;
   for (const NewRowColumn& column : NewRowColumns(table, site_column)) {

@@ -17,23 +17,34 @@ namespace velnor::set_sql {
 // Staged rows go in this many to a statement.
 inline constexpr size_t kRowsPerInsert = 100;
 
+// `folded`, for each statement that takes it: the report stores each row's
+// folded key (reportdb::kFoldedKeyColumn) and the staging table gets the
+// run's, filled by the writer (reportdb::FoldedKey), so that the statements
+// that raise stored rows match keys by it. Such staging rows are
+// bulk-loaded: StageRows and the statements that read the texts of the
+// identifier and the URL (FirstPastMaximum, UpdateStored without
+// `folded`, InsertNew) do not fill or read it.
+
 // The staging columns of `table` (0 day of week, 1 month, 2 hour,
 // 3 status), in the order StageRows binds them: seq, server, identifier,
-// site, url, bucket, hits, then sort (not for hours) and label (status).
-size_t StagedColumns(size_t table);
+// site, url, bucket, hits, then sort (not for hours), label (status) and,
+// with `folded`, folded.
+size_t StagedColumns(size_t table, bool folded);
 
 // The staging table of `table` ("temp." and its name) and the names of its
 // columns, in StagedColumns's order.
 std::string StagingTable(size_t table);
-std::vector<std::string> StagedColumnNames(size_t table);
-// The staging columns (indexes into StagedColumnNames) that FirstPastMaximum
-// and UpdateStored read: seq, identifier, url, bucket and hits. A staging
-// row that holds only these (the others NULL) serves them as a full one.
-std::vector<size_t> RaisingColumns();
+std::vector<std::string> StagedColumnNames(size_t table, bool folded);
+// The staging columns (indexes into StagedColumnNames) that the statements
+// raising stored rows read: seq, identifier, url, bucket and hits, or with
+// `folded` seq, folded, bucket and hits. A staging row that holds only
+// these (the others NULL) serves them as a full one.
+std::vector<size_t> RaisingColumns(size_t table, bool folded);
 
 // Makes the staging table of `table` when the session has none yet, its
 // columns typed as the report's (so that they compare as its columns do).
-std::string CreateStaging(size_t table, std::string_view site_column);
+std::string CreateStaging(size_t table, std::string_view site_column,
+                          bool folded);
 // Appends `rows` rows to it.
 std::string StageRows(size_t table, size_t rows);
 // The seq of the first staged key (in staging order) whose first stored
@@ -43,15 +54,15 @@ std::string FirstPastMaximum(size_t table);
 // Raises every stored row of a staged key to the first stored row's count
 // (in rowid order) plus the staged hits; FirstPastMaximum tells first
 // whether that fits.
-std::string UpdateStored(size_t table);
+std::string UpdateStored(size_t table, bool folded);
 // UpdateStored that also returns the seq of each staged key it raised (once
 // per stored row), for an engine that takes RETURNING.
-std::string UpdateStoredReturning(size_t table);
+std::string UpdateStoredReturning(size_t table, bool folded);
 // Raises every stored row of a staged key by the staged hits, returning the
 // seq of each staged key it raised (once per stored row). That is
 // UpdateStored's outcome exactly when no staged key has several stored
 // rows, which a seq returned twice tells otherwise.
-std::string RaiseEachStoredReturning(size_t table);
+std::string RaiseEachStoredReturning(size_t table, bool folded);
 // A column of a new row: its name in the report (without brackets) and the
 // staging column it is given (an index into StagedColumnNames).
 struct NewRowColumn {

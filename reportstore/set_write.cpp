@@ -31,6 +31,7 @@
 
 #include "dbsupport/error_log.h"
 #include "platform/automation/error_state.h"
+#include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
 #include "reportstore/report_store.h"
 #include "reportstore/set_sql.h"
@@ -164,6 +165,10 @@ void ReportStore::AppendStagedRow(size_t table, size_t seq,
     rows.values.emplace_back(int64_t{sort});
     rows.values.emplace_back(label);
   }
+  if (writing_[table].folded) {
+    rows.values.emplace_back(
+        rows.folded.emplace_back(reportdb::FoldedKey(key.identifier, key.url)));
+  }
   if (rows.values.size() - first != rows.width) {
     automation::Raise(automation::kErrTypeMismatch);
   }
@@ -173,10 +178,11 @@ void ReportStore::ForEachBatch(
     size_t table, const std::vector<RunTally::Key>& groups,
     const std::function<void(size_t, const StagedRows&)>& write) const {
   StagedRows rows;
-  rows.width = set_sql::StagedColumns(table);
+  rows.width = set_sql::StagedColumns(table, writing_[table].folded);
   rows.values.reserve(std::min(groups.size(), kRowsPerBatch) * rows.width);
   for (size_t first = 0; first < groups.size(); first += kRowsPerBatch) {
     rows.values.clear();
+    rows.folded.clear();
     const size_t end = std::min(groups.size(), first + kRowsPerBatch);
     for (size_t i = first; i < end; ++i) {
       AppendStagedRow(table, i, groups[i], rows);
@@ -236,24 +242,29 @@ bool ReportStore::CopyStaged(const std::shared_ptr<ado::Connection>& cn,
 bool ReportStore::Stage(size_t table,
                         const std::shared_ptr<ado::Connection>& cn,
                         const std::vector<RunTally::Key>& groups) {
-  PreparedCommand(cn, set_sql::CreateStaging(table, site_column_)).Execute();
+  const bool folded = writing_[table].folded;
+  PreparedCommand(cn, set_sql::CreateStaging(table, site_column_, folded))
+      .Execute();
   PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
-  std::vector<size_t> columns(set_sql::StagedColumns(table));
-  for (size_t i = 0; i < columns.size(); ++i) columns[i] = i;
   // Where the keys are bulk-loaded the new rows are too, from the run's own
   // values (AppendNewByCopy), never from the staging table: it then gets
   // only what the UPDATE reads, which saves the server parsing and storing
   // the other texts of every key.
-  const std::vector<size_t> raising = set_sql::RaisingColumns();
+  const std::vector<size_t> raising = set_sql::RaisingColumns(table, folded);
   std::vector<std::string> raising_names;
   for (size_t column : raising) {
-    raising_names.push_back(set_sql::StagedColumnNames(table)[column]);
+    raising_names.push_back(set_sql::StagedColumnNames(table, folded)[column]);
   }
+  std::vector<size_t> columns(set_sql::StagedColumns(table, false));
+  for (size_t i = 0; i < columns.size(); ++i) columns[i] = i;
   bool copied = true;
   ForEachBatch(table, groups, [&](size_t, const StagedRows& rows) {
     copied = copied && CopyStaged(cn, set_sql::StagingTable(table),
                                   raising_names, rows, raising, {});
     if (copied) return;
+    // Statements stage no folded key, which the store's engine would
+    // bulk-load: that it did not is a fault of the engine.
+    if (folded) automation::Raise(automation::kErrTypeMismatch);
     InsertInChunks(
         cn, [table](size_t count) { return set_sql::StageRows(table, count); },
         rows, columns);
@@ -276,10 +287,12 @@ void ReportStore::AppendNewByCopy(size_t table,
                                   const std::vector<RunTally::Key>& groups) {
   std::vector<bool> stored(groups.size(), false);
   cn->Execute("SAVEPOINT velnor_raise");
-  if (RaiseStored(cn, set_sql::RaiseEachStoredReturning(table), stored)) {
+  const bool folded = writing_[table].folded;
+  if (RaiseStored(cn, set_sql::RaiseEachStoredReturning(table, folded),
+                  stored)) {
     cn->Execute("ROLLBACK TO velnor_raise");
     stored.assign(groups.size(), false);
-    RaiseStored(cn, set_sql::UpdateStoredReturning(table), stored);
+    RaiseStored(cn, set_sql::UpdateStoredReturning(table, folded), stored);
   }
   cn->Execute("RELEASE velnor_raise");
   ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
@@ -408,7 +421,7 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind,
     if (copied) {
       AppendNewByCopy(table, cn, groups);
     } else {
-      PreparedCommand(cn, set_sql::UpdateStored(table)).Execute();
+      PreparedCommand(cn, set_sql::UpdateStored(table, false)).Execute();
       PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
     }
   });

@@ -134,11 +134,12 @@ std::string InitDbCommand(const CollectOptions& options,
 // The central store's schemas, checked before the run (made later, once
 // every check passed, with --create-db), so that a store that cannot be
 // reached or lacks a schema is a usage message and nothing is touched.
+// Schemas of an earlier design are brought to the current one here.
 bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
   const std::string& url = run.location.db_url;
   std::vector<std::string> missing;
   if (!automation::ResumeNext([&] {
-        missing = reportdb::MissingReportSchemas(url, run.server, options.ftp);
+        missing = reportdb::PrepareReportSchemas(url, run.server, options.ftp);
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
