@@ -34,20 +34,26 @@ struct Outcome {
 };
 
 // Records of a few days around a month end, with URLs that need quoting,
-// are not ASCII, differ only in case or are missing, and the statuses of
-// both services' lists and outside them.
+// are not ASCII, differ only in case, are missing or run to thousands of
+// bytes (more in all than a tally keeps in one block of texts, and one
+// longer than a quarter of such a block), and the statuses of both
+// services' lists and outside them.
 std::vector<LogRecord> Generated(unsigned seed, int count) {
-  const std::vector<std::string> urls = {"/",
-                                         "/A",
-                                         "/a",
-                                         "/b",
-                                         "/O'Brien.htm",
-                                         "/caf\xC3\xA9/men\xC3\xBC.htm",
-                                         "/\xE6\x97\xA5.htm",
-                                         "/Default.aspx",
-                                         "/default.aspx",
-                                         "/x'y'z",
-                                         "-"};
+  std::vector<std::string> urls = {"/",
+                                   "/A",
+                                   "/a",
+                                   "/b",
+                                   "/O'Brien.htm",
+                                   "/caf\xC3\xA9/men\xC3\xBC.htm",
+                                   "/\xE6\x97\xA5.htm",
+                                   "/Default.aspx",
+                                   "/default.aspx",
+                                   "/x'y'z",
+                                   "-",
+                                   "/" + std::string(5000, 'L')};
+  for (char page = 'a'; page < 'g'; ++page) {
+    urls.push_back(std::string("/") + page + std::string(3000, 'm'));
+  }
   const int statuses[] = {200, 200, 304, 404, 500, 226, 331, 403, 550};
   const char* days[] = {"2024-05-29", "2024-05-30", "2024-05-31",
                         "2024-06-01", "2024-06-02", "2024-06-03"};

@@ -155,6 +155,7 @@ void ReportStore::CountRecordByRecord(const std::string& site_name,
 }
 
 void ReportStore::WriteFinishedSites(const std::function<void()>& between) {
+  tally_.Settle();
   if (!tables_ || !early_writes_ || past_maximum_ || tally_.Empty() ||
       !CountsAllInMemory()) {
     return;
@@ -205,6 +206,7 @@ void ReportStore::FinishCounting() {
 }
 
 void ReportStore::Flush() {
+  tally_.Settle();
   for (size_t table = 0; table < kKinds.size(); ++table) {
     if (!in_memory_[table]) continue;
     if ((*tables_)[table].cn->TransactionFailed()) continue;

@@ -1,6 +1,13 @@
 // Counting costs one hash look-up of the URL per record (the site is
 // nearly always the one before) and a few array increments; a key's first
 // count also appends to its report's first-seen list.
+//
+// A log's URL counters do not stay in the cache while its text streams
+// through it, so each record's counters are a wait on memory. The look-up
+// itself reads only the index's slots and the packed texts, which do stay;
+// the counters it finds are asked for then and written by the next call,
+// after the reader has parsed the next line: their fetch overlaps the
+// parsing instead of stalling the record loop.
 #include "reportstore/run_tally.h"
 
 #include <algorithm>
@@ -8,12 +15,48 @@
 namespace velnor {
 namespace {
 
-// What one new URL entry costs beyond its text: the counters, the hash
-// node and its bucket.
+// What one new URL entry costs beyond its text: the counters, the index's
+// slot and the entry's place in its deque.
 constexpr size_t kUrlEntryBytes = 480;
 constexpr size_t kFirstSeenBytes = 32;
+// The texts' block size; a text longer than a quarter of it gets a block
+// of its own, so that a block wastes at most that quarter.
+constexpr size_t kTextBlock = 16384;
+
+// Asks for the cache lines of `object` (its first and last byte's) without
+// waiting for them.
+template <typename T>
+void PrefetchForWrite(const T& object) {
+  const auto* bytes = reinterpret_cast<const char*>(&object);
+  __builtin_prefetch(bytes, 1);
+  __builtin_prefetch(bytes + sizeof(T) - 1, 1);
+}
 
 }  // namespace
+
+std::string_view RunTally::TextArena::Store(std::string_view text) {
+  // A byte more than the text, so that every text, an empty one too, has
+  // an address of its own: the writes tell URLs apart by their data.
+  const size_t bytes = text.size() + 1;
+  char* start = nullptr;
+  if (bytes > kTextBlock / 4) {
+    start = blocks_.emplace_back(std::make_unique_for_overwrite<char[]>(bytes))
+                .get();
+  } else {
+    if (bytes > left_) {
+      free_ =
+          blocks_
+              .emplace_back(std::make_unique_for_overwrite<char[]>(kTextBlock))
+              .get();
+      left_ = kTextBlock;
+    }
+    start = free_;
+    free_ += bytes;
+    left_ -= bytes;
+  }
+  std::copy(text.begin(), text.end(), start);
+  return {start, text.size()};
+}
 
 RunTally::Site& RunTally::SiteOf(std::string_view identifier) {
   if (site_ && site_->identifier == identifier) return *site_;
@@ -40,8 +83,17 @@ uint32_t RunTally::NameOf(std::string_view site_name) {
   return name_;
 }
 
-void RunTally::Note(TallyKind kind, const UrlMap::value_type& url,
-                    int32_t bucket) {
+RunTally::UrlEntry& RunTally::EntryOf(Site& site, std::string_view url) {
+  auto found = site.urls.find(url);
+  if (found != site.urls.end()) return *found->second;
+  UrlEntry& entry = site.entries.emplace_back();
+  entry.url = site.texts.Store(url);
+  site.urls.emplace(entry.url, &entry);
+  memory_ += kUrlEntryBytes + url.size();
+  return entry;
+}
+
+void RunTally::Note(TallyKind kind, const UrlEntry& url, int32_t bucket) {
   first_seen_[static_cast<size_t>(kind)].push_back(
       {site_, &url, bucket, name_});
   memory_ += kFirstSeenBytes;
@@ -51,22 +103,40 @@ void RunTally::Count(std::string_view site_name, std::string_view identifier,
                      std::string_view url, int32_t weekday, int32_t month,
                      int32_t hour, int32_t status,
                      const std::array<bool, 4>& kinds) {
+  // Before site_ and name_ move on: the pending record is counted under
+  // them.
+  Settle();
   Site& site = SiteOf(identifier);
   NameOf(site_name);
-  auto found = site.urls.find(url);
-  if (found == site.urls.end()) {
-    found = site.urls.emplace(std::string(url), UrlCounts{}).first;
-    memory_ += kUrlEntryBytes + url.size();
-  }
-  UrlCounts& counts = found->second;
+  UrlEntry& entry = EntryOf(site, url);
+  const UrlCounts& counts = entry.counts;
+  if (kinds[0]) PrefetchForWrite(counts.weekdays[weekday - 1]);
+  if (kinds[1]) PrefetchForWrite(counts.months[month - 1]);
+  if (kinds[2]) PrefetchForWrite(counts.hours[hour]);
+  if (kinds[3]) PrefetchForWrite(counts.statuses);
+  pending_ = {&entry, weekday, month, hour, status, kinds};
+}
+
+void RunTally::Settle() {
+  if (pending_.entry == nullptr) return;
+  const Pending record = pending_;
+  pending_.entry = nullptr;
+  Increment(*record.entry, record.weekday, record.month, record.hour,
+            record.status, record.kinds);
+}
+
+void RunTally::Increment(UrlEntry& entry, int32_t weekday, int32_t month,
+                         int32_t hour, int32_t status,
+                         const std::array<bool, 4>& kinds) {
+  UrlCounts& counts = entry.counts;
   if (kinds[0] && counts.weekdays[weekday - 1]++ == 0) {
-    Note(TallyKind::kDayOfWeek, *found, weekday);
+    Note(TallyKind::kDayOfWeek, entry, weekday);
   }
   if (kinds[1] && counts.months[month - 1]++ == 0) {
-    Note(TallyKind::kMonth, *found, month);
+    Note(TallyKind::kMonth, entry, month);
   }
   if (kinds[2] && counts.hours[hour]++ == 0) {
-    Note(TallyKind::kHour, *found, hour);
+    Note(TallyKind::kHour, entry, hour);
   }
   if (kinds[3]) {
     auto& statuses = counts.statuses;
@@ -76,7 +146,7 @@ void RunTally::Count(std::string_view site_name, std::string_view identifier,
     if (code == statuses.end()) {
       statuses.emplace_back(status, 1);
       memory_ += 16;
-      Note(TallyKind::kStatus, *found, status);
+      Note(TallyKind::kStatus, entry, status);
     } else {
       ++code->second;
     }
@@ -115,8 +185,9 @@ std::unordered_set<const RunTally::Site*> RunTally::TakeNewSites(
     if (!sites_.contains(it->first)) {
       const Site& site = *it->second;
       memory_ += kUrlEntryBytes + 2 * site.identifier.size();
-      for (const auto& [url, counts] : site.urls) {
-        memory_ += kUrlEntryBytes + url.size() + 16 * counts.statuses.size();
+      for (const UrlEntry& entry : site.entries) {
+        memory_ += kUrlEntryBytes + entry.url.size() +
+                   16 * entry.counts.statuses.size();
       }
       taken.insert(&site);
       sites_.insert(part.sites_.extract(it));
@@ -127,6 +198,8 @@ std::unordered_set<const RunTally::Site*> RunTally::TakeNewSites(
 }
 
 void RunTally::Add(RunTally& part) {
+  Settle();
+  part.Settle();
   const std::unordered_set<const Site*> taken = TakeNewSites(part);
   for (size_t kind = 0; kind < first_seen_.size(); ++kind) {
     for (const FirstSeen& seen : part.first_seen_[kind]) {
@@ -138,14 +211,10 @@ void RunTally::Add(RunTally& part) {
       }
       Site& site = SiteOf(seen.site->identifier);
       NameOf(part.names_[seen.name]);
-      auto found = site.urls.find(seen.url->first);
-      if (found == site.urls.end()) {
-        found = site.urls.emplace(seen.url->first, UrlCounts{}).first;
-        memory_ += kUrlEntryBytes + seen.url->first.size();
-      }
+      UrlEntry& entry = EntryOf(site, seen.url->url);
       const auto tally_kind = static_cast<TallyKind>(kind);
-      uint64_t& hits = CounterOf(tally_kind, found->second, seen.bucket);
-      if (hits == 0) Note(tally_kind, *found, seen.bucket);
+      uint64_t& hits = CounterOf(tally_kind, entry.counts, seen.bucket);
+      if (hits == 0) Note(tally_kind, entry, seen.bucket);
       hits += part.HitsOf(tally_kind, seen);
     }
   }
@@ -153,7 +222,7 @@ void RunTally::Add(RunTally& part) {
 }
 
 uint64_t RunTally::HitsOf(TallyKind kind, const FirstSeen& seen) const {
-  const UrlCounts& counts = seen.url->second;
+  const UrlCounts& counts = seen.url->counts;
   switch (kind) {
     case TallyKind::kDayOfWeek:
       return counts.weekdays[seen.bucket - 1];
@@ -172,8 +241,8 @@ uint64_t RunTally::HitsOf(TallyKind kind, const FirstSeen& seen) const {
 void RunTally::ForEachKey(TallyKind kind,
                           const std::function<void(const Key&)>& visit) const {
   for (const FirstSeen& seen : first_seen_[static_cast<size_t>(kind)]) {
-    visit({names_[seen.name], seen.site->identifier, seen.url->first,
-           seen.bucket, HitsOf(kind, seen)});
+    visit({names_[seen.name], seen.site->identifier, seen.url->url, seen.bucket,
+           HitsOf(kind, seen)});
   }
 }
 
@@ -181,7 +250,9 @@ void RunTally::ForEachText(
     const std::function<void(std::string_view, std::string_view)>& visit)
     const {
   for (const auto& [identifier, site] : sites_) {
-    for (const auto& [url, counts] : site->urls) visit(site->identifier, url);
+    for (const UrlEntry& entry : site->entries) {
+      visit(site->identifier, entry.url);
+    }
   }
 }
 
@@ -191,6 +262,7 @@ void RunTally::ForEachSite(
 }
 
 void RunTally::Clear() {
+  pending_ = {};
   sites_.clear();
   names_.clear();
   for (auto& seen : first_seen_) seen.clear();

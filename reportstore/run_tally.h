@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "absl/container/flat_hash_map.h"
+#include "absl/container/inlined_vector.h"
 #include "absl/container/node_hash_map.h"
 #include "absl/hash/hash.h"
 #include "absl/strings/string_view.h"
@@ -44,10 +47,18 @@ class RunTally {
 
   // Counts one record into the reports whose flag in `kinds` is set.
   // `site_name` and `identifier` are usually those of the record before, so
-  // they are compared before anything is looked up.
+  // they are compared before anything is looked up. The record's counters
+  // are found now, and added to by the next Count or by Settle: their cache
+  // lines arrive while the caller reads the next record, rather than
+  // stalling this call.
   void Count(std::string_view site_name, std::string_view identifier,
              std::string_view url, int32_t weekday, int32_t month, int32_t hour,
              int32_t status, const std::array<bool, 4>& kinds);
+
+  // Adds the counts of the record Count counted last. ForEachKey and
+  // KeyCount see a record's keys and hits only after it; Add and Clear
+  // settle themselves.
+  void Settle();
 
   // Moves every count of `part` (counted into every report) here, as if its
   // records were counted now, and leaves `part` empty: its keys new here
@@ -82,11 +93,17 @@ class RunTally {
   void Clear();
 
  private:
+  // A URL's counters in one block, its status codes held in place for the
+  // few a URL draws, so that the lines Count fetches are all there are.
   struct UrlCounts {
     std::array<uint64_t, 7> weekdays{};
     std::array<uint64_t, 12> months{};
     std::array<uint64_t, 24> hours{};
-    std::vector<std::pair<int32_t, uint64_t>> statuses;
+    absl::InlinedVector<std::pair<int32_t, uint64_t>, 4> statuses;
+  };
+  struct UrlEntry {
+    std::string_view url;  // into the site's texts
+    UrlCounts counts;
   };
   // Abseil's string hash, looked up by a view of the record without a
   // copy (this abseil's own string_view is not std's).
@@ -97,27 +114,47 @@ class RunTally {
           absl::string_view(text.data(), text.size()));
     }
   };
-  template <typename Value>
-  using TextMap =
-      absl::node_hash_map<std::string, Value, TextHash, std::equal_to<>>;
-  // Nodes, for the first-seen entries point into the map.
-  using UrlMap = TextMap<UrlCounts>;
+  // The URL texts of a site, packed into blocks in the order they were
+  // first counted, so that the texts a look-up compares sit together in
+  // the cache; the views into them stay valid while the site lives.
+  class TextArena {
+   public:
+    std::string_view Store(std::string_view text);
+
+   private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    // The free bytes of the block being filled (a text of a block of its
+    // own is never that block).
+    char* free_ = nullptr;
+    size_t left_ = 0;
+  };
+  // The index is flat (a view and a pointer per slot), so that finding a
+  // URL reads the slots and the packed texts only; the entries live in a
+  // deque, which never moves them, as the first-seen entries point to them.
   struct Site {
     std::string identifier;
-    UrlMap urls;
+    absl::flat_hash_map<std::string_view, UrlEntry*, TextHash, std::equal_to<>>
+        urls;
+    std::deque<UrlEntry> entries;
+    TextArena texts;
   };
   // Where a key was first counted: its URL entry, the bucket, and the site
   // name of that record (an index into names_).
   struct FirstSeen {
     const Site* site;
-    const UrlMap::value_type* url;
+    const UrlEntry* url;
     int32_t bucket;
     uint32_t name;
   };
 
   Site& SiteOf(std::string_view identifier);
   uint32_t NameOf(std::string_view site_name);
-  void Note(TallyKind kind, const UrlMap::value_type& url, int32_t bucket);
+  // The entry of `url` in `site`, made (at no count) for a URL not counted
+  // yet.
+  UrlEntry& EntryOf(Site& site, std::string_view url);
+  void Note(TallyKind kind, const UrlEntry& url, int32_t bucket);
+  void Increment(UrlEntry& entry, int32_t weekday, int32_t month, int32_t hour,
+                 int32_t status, const std::array<bool, 4>& kinds);
   uint64_t HitsOf(TallyKind kind, const FirstSeen& seen) const;
   // Takes over the sites of `part` this tally has no count of; returns
   // them.
@@ -126,9 +163,22 @@ class RunTally {
   // code not counted yet.
   uint64_t& CounterOf(TallyKind kind, UrlCounts& counts, int32_t bucket);
 
-  TextMap<std::unique_ptr<Site>> sites_;
+  absl::node_hash_map<std::string, std::unique_ptr<Site>, TextHash,
+                      std::equal_to<>>
+      sites_;
   std::vector<std::string> names_;
   std::array<std::vector<FirstSeen>, 4> first_seen_;
+  // The record Count left for Settle (none: entry is null), counted under
+  // site_ and name_.
+  struct Pending {
+    UrlEntry* entry = nullptr;
+    int32_t weekday = 0;
+    int32_t month = 0;
+    int32_t hour = 0;
+    int32_t status = 0;
+    std::array<bool, 4> kinds{};
+  };
+  Pending pending_;
   // The site and name of the record before, so that a run of records of
   // one site costs no look-up of either.
   Site* site_ = nullptr;
