@@ -1136,13 +1136,24 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
   EXPECT_EQ(keys(), (Rows{{"4"}}));
   EXPECT_EQ(Tables("GEN1", false, true), counted);
 
+  // A collection refused by its checks (the days are counted already)
+  // leaves the store as it was.
+  drop_keys();
+  std::vector<std::string> repeat = Collect("GEN1", false, true);
+  repeat.erase(std::find(repeat.begin(), repeat.end(), "--create-db"));
+  VelnorRun refused = Velnor(repeat);
+  ASSERT_EQ(refused.status, 2) << refused.err;
+  EXPECT_EQ(keys(), (Rows{{"0"}}));
+
   // Counted on: the stored keys are raised by the new ones.
   for (bool postgres : {false, true}) {
     std::vector<std::string> args = Collect("GEN1", false, postgres);
+    args.erase(std::find(args.begin(), args.end(), "--create-db"));
     args.emplace_back("--recount");
     VelnorRun run = Velnor(args);
     ASSERT_EQ(run.status, 0) << run.err;
   }
+  EXPECT_EQ(keys(), (Rows{{"4"}}));
   EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
 }
 

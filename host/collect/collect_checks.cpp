@@ -134,12 +134,11 @@ std::string InitDbCommand(const CollectOptions& options,
 // The central store's schemas, checked before the run (made later, once
 // every check passed, with --create-db), so that a store that cannot be
 // reached or lacks a schema is a usage message and nothing is touched.
-// Schemas of an earlier design are brought to the current one here.
 bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
   const std::string& url = run.location.db_url;
   std::vector<std::string> missing;
   if (!automation::ResumeNext([&] {
-        missing = reportdb::PrepareReportSchemas(url, run.server, options.ftp);
+        missing = reportdb::MissingReportSchemas(url, run.server, options.ftp);
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
@@ -207,9 +206,30 @@ bool CheckOutput(const CollectOptions& options) {
                "give a writable file in an existing folder");
 }
 
-// --create-db's databases or schemas, once every check has passed.
+// A central store's schemas of an earlier design brought to the current
+// one, which rewrites their counts tables: only once every check has
+// passed, under the run's lock, so that a refused run leaves the store as
+// it was.
+bool UpgradeSchemas(const CollectOptions& options, const PlannedRun& run) {
+  if (!automation::ResumeNext([&] {
+        reportdb::PrepareReportSchemas(run.location.db_url, run.server,
+                                       options.ftp);
+      })) {
+    std::string reason = automation::Err().Description();
+    automation::Err().Clear();
+    return Usage("cannot bring the report schemas in " + run.location.Name() +
+                     " to the current design",
+                 reason);
+  }
+  return true;
+}
+
+// --create-db's databases or schemas, once every check has passed; without
+// it, a central store's schemas upgraded.
 bool CreateDatabases(const CollectOptions& options, const PlannedRun& run) {
-  if (!options.create_db) return true;
+  if (!options.create_db) {
+    return !run.location.IsPostgres() || UpgradeSchemas(options, run);
+  }
   CreatedDatabases created;
   if (!automation::ResumeNext([&] {
         created = run.location.IsPostgres()
