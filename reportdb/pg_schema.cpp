@@ -305,6 +305,19 @@ void CheckLength(const std::string& schema) {
   }
 }
 
+// Brings the existing `schema` to the current design when it is of an
+// earlier one.
+void UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
+                      bool is_ftp, const std::string& schema) {
+  bool old = false;
+  try {
+    old = NeedsUpgrade(db, schema);
+  } catch (const PgError& error) {
+    RaiseSchemaFailure(url, "read the schema " + schema, error);
+  }
+  if (old) Upgrade(db, url, kind, is_ftp, schema);
+}
+
 }  // namespace
 
 std::string FoldedKey(std::string_view identifier, std::string_view url) {
@@ -341,13 +354,7 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
         RaiseSchemaFailure(url, "make the schema " + schema, error);
       }
       result.left.push_back(schema);
-      bool old = false;
-      try {
-        old = NeedsUpgrade(*db, schema);
-      } catch (const PgError& look) {
-        RaiseSchemaFailure(url, "read the schema " + schema, look);
-      }
-      if (old) Upgrade(*db, url, kind, is_ftp, schema);
+      UpgradeIfEarlier(*db, url, kind, is_ftp, schema);
     }
   }
   return result;
@@ -391,14 +398,8 @@ std::vector<std::string> FindReportSchemas(const std::string& url,
   }
   if (!upgrade || !missing.empty()) return missing;
   for (ReportKind kind : kReportKinds) {
-    std::string schema = ReportSchemaName(kind, server, is_ftp);
-    bool old = false;
-    try {
-      old = NeedsUpgrade(*db, schema);
-    } catch (const PgError& error) {
-      RaiseSchemaFailure(url, "read the schema " + schema, error);
-    }
-    if (old) Upgrade(*db, url, kind, is_ftp, schema);
+    UpgradeIfEarlier(*db, url, kind, is_ftp,
+                     ReportSchemaName(kind, server, is_ftp));
   }
   return missing;
 }
