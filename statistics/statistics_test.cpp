@@ -19,6 +19,7 @@
 #include "statistics/day_statistics.h"
 #include "statistics/packed_figures.h"
 #include "statistics/statistics_store.h"
+#include "statistics/visitor_set.h"
 #include "testing/test_support.h"
 
 namespace velnor::statistics {
@@ -301,6 +302,40 @@ TEST_F(StatisticsTest, VisitorsAndSlowTimesOfADayInPartsAreExact) {
               std::string::npos)
         << error.description();
     EXPECT_NE(error.description().find(Path()), std::string::npos);
+  }
+}
+
+// Each set's last IPv4 address waits beside the set until the next Insert:
+// sizes, packed forms and merges taken right after any Insert count it
+// exactly once, whether it is new or a repeat, alone or among other kinds.
+TEST(VisitorSetTest, TheLastAddressInsertedCountsEverywhere) {
+  const std::vector<std::string> addresses = {
+      "10.0.0.1", "10.0.0.2", "10.0.0.1", "::1",      "10.0.0.3",
+      "host-a",   "10.0.0.3", "10.0.0.2", "10.0.0.4", "10.0.0.4"};
+  VisitorSet set, evens;
+  std::set<std::string> seen, seen_evens;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    SCOPED_TRACE(addresses[i]);
+    set.Insert(addresses[i]);
+    seen.insert(addresses[i]);
+    EXPECT_EQ(set.size(), seen.size());
+    VisitorSet unpacked;
+    ASSERT_TRUE(unpacked.MergePacked(set.Pack()));
+    EXPECT_EQ(unpacked.size(), seen.size());
+    EXPECT_EQ(unpacked.Pack(), set.Pack());
+    if (i % 2 == 0) {
+      evens.Insert(addresses[i]);
+      seen_evens.insert(addresses[i]);
+    }
+    // A merge takes the other set's waiting address, and the target's own
+    // waiting address stays counted once.
+    VisitorSet merged = evens;
+    merged.Merge(set);
+    EXPECT_EQ(merged.size(), seen.size());
+    VisitorSet reverse = set;
+    reverse.Merge(evens);
+    EXPECT_EQ(reverse.Pack(), set.Pack());
+    EXPECT_EQ(evens.size(), seen_evens.size());
   }
 }
 

@@ -63,9 +63,12 @@ std::optional<absl::uint128> ParseV6(std::string_view text) {
   return address;
 }
 
+// Writes the distinct values of `set` and `extra`, sorted.
 template <typename T>
-void PutSorted(std::string& out, const absl::flat_hash_set<T>& set) {
+void PutSorted(std::string& out, const absl::flat_hash_set<T>& set,
+               std::optional<T> extra = std::nullopt) {
   std::vector<T> sorted(set.begin(), set.end());
+  if (extra && !set.contains(*extra)) sorted.push_back(*extra);
   std::sort(sorted.begin(), sorted.end());
   PutVarint(out, sorted.size());
   T before = 0;
@@ -96,7 +99,10 @@ bool GetSorted(std::string_view in, size_t& pos, absl::flat_hash_set<T>& set) {
 
 void VisitorSet::Insert(std::string_view text) {
   if (const std::optional<uint32_t> v4 = ParseV4(text)) {
-    v4_.insert(*v4);
+    // After the insert, which may move the slots when the set grows.
+    if (waiting_v4_) v4_.insert(*waiting_v4_);
+    v4_.prefetch(*v4);
+    waiting_v4_ = v4;
   } else if (const std::optional<absl::uint128> v6 = ParseV6(text)) {
     v6_.insert(*v6);
   } else if (const absl::string_view name(text.data(), text.size());
@@ -107,13 +113,14 @@ void VisitorSet::Insert(std::string_view text) {
 
 void VisitorSet::Merge(const VisitorSet& other) {
   v4_.insert(other.v4_.begin(), other.v4_.end());
+  if (other.waiting_v4_) v4_.insert(*other.waiting_v4_);
   v6_.insert(other.v6_.begin(), other.v6_.end());
   texts_.insert(other.texts_.begin(), other.texts_.end());
 }
 
 std::string VisitorSet::Pack() const {
   std::string bytes;
-  PutSorted(bytes, v4_);
+  PutSorted(bytes, v4_, waiting_v4_);
   PutSorted(bytes, v6_);
   std::vector<std::string_view> texts(texts_.begin(), texts_.end());
   std::sort(texts.begin(), texts.end());

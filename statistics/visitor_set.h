@@ -14,10 +14,17 @@
 // Packed (Pack) a set is one text: the addresses sorted, in a binary form
 // written as base64, so that any engine's text column holds it (PostgreSQL
 // text holds no NUL byte).
+//
+// A busy day's IPv4 set outgrows the cache, so that placing an address in
+// it would wait on memory for every record. Insert instead asks for the
+// address's slot and places the address at the next Insert, when the slot
+// has arrived; until then it waits beside the set, and every method counts
+// it in.
 #ifndef VELNOR_STATISTICS_VISITOR_SET_H_
 #define VELNOR_STATISTICS_VISITOR_SET_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,7 +46,9 @@ class VisitorSet {
   bool MergePacked(std::string_view packed);
 
   // The number of distinct visitors.
-  size_t size() const { return v4_.size() + v6_.size() + texts_.size(); }
+  size_t size() const {
+    return v4_.size() + (WaitingIsNew() ? 1 : 0) + v6_.size() + texts_.size();
+  }
   bool empty() const { return size() == 0; }
 
   // The set as one text of base64 characters, the same for the same set
@@ -47,7 +56,14 @@ class VisitorSet {
   std::string Pack() const;
 
  private:
+  // Whether the waiting address is one v4_ does not hold yet.
+  bool WaitingIsNew() const {
+    return waiting_v4_ && !v4_.contains(*waiting_v4_);
+  }
+
   absl::flat_hash_set<uint32_t> v4_;
+  // The IPv4 address Insert took last, whose slot in v4_ is on its way.
+  std::optional<uint32_t> waiting_v4_;
   absl::flat_hash_set<absl::uint128> v6_;
   absl::flat_hash_set<std::string> texts_;
 };
