@@ -388,29 +388,45 @@ TEST_F(IISLogTest, QuotedValues) {
   EXPECT_EQ(Closed().skipped_lines, 2);
 }
 
-// Values are scanned several bytes at a time: a blank must end a value
-// wherever it falls in a word, and bytes next to a blank's (0x1f, 0x21, 0xa0,
-// 0x89, 0x08) must not.
+// Blanks are found many bytes at a time: a blank must end a value wherever
+// it falls, next to a window's edge or the line's end, and bytes next to a
+// blank's (0x1f, 0x21, 0xa0, 0x89, 0x08) must not. Values and runs of
+// blanks longer than a window, quoted values holding blanks and doubled
+// quotes, and lines of blanks only are among them.
 TEST(SplitValuesTest, BlankRunsEndValuesOfEveryLengthAtEveryOffset) {
   const std::string kBytes = "a\x1f\x21\xa0\x89\x08Z9";
   const std::vector<std::string> kBlanks = {" ", "\t", "  ", " \t ", "\t\t"};
   std::mt19937 rng(25);
-  for (int line_number = 0; line_number < 2000; ++line_number) {
-    std::string line(rng() % 3, ' ');
+  const auto length = [&rng] {
+    return rng() % 8 == 0 ? 1 + rng() % 150 : 1 + rng() % 19;
+  };
+  const auto blanks = [&] {
+    return rng() % 10 == 0 ? std::string(1 + rng() % 70, " \t"[rng() % 2])
+                           : kBlanks[rng() % kBlanks.size()];
+  };
+  for (int line_number = 0; line_number < 4000; ++line_number) {
+    std::string line = rng() % 3 == 0 ? blanks() : "";
     std::vector<std::string> expected;
-    const int values = 1 + static_cast<int>(rng() % 6);
+    const int values = static_cast<int>(rng() % 7);
     for (int i = 0; i < values; ++i) {
       std::string value;
-      const size_t length = 1 + rng() % 19;
-      for (size_t k = 0; k < length; ++k)
+      for (size_t k = length(); k > 0; --k) {
         value += kBytes[rng() % kBytes.size()];
+      }
+      if (rng() % 6 == 0) {
+        // Quoted: blanks and a doubled quote inside.
+        value += " \t";
+        line += '"' + value + "\"\"\"";
+        value += '"';
+      } else {
+        line += value;
+      }
       expected.push_back(value);
-      line += value;
-      if (i + 1 < values || rng() % 2 == 0)
-        line += kBlanks[rng() % kBlanks.size()];
+      if (i + 1 < values || rng() % 2 == 0) line += blanks();
     }
     std::vector<std::string_view> views;
-    ASSERT_TRUE(SplitValues(std::span<char>(line.data(), line.size()), &views));
+    ASSERT_TRUE(SplitValues(std::span<char>(line.data(), line.size()), &views))
+        << "line " << line_number;
     EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), expected)
         << "line " << line_number;
   }

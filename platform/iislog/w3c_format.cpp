@@ -7,6 +7,10 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/automation/text.h"
 
 namespace velnor::iislog {
@@ -40,32 +44,46 @@ constexpr NamedField kFallbackNames[] = {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The bytes of `word` that are blanks, each marked by its high bit: the
-// has-zero-byte test on the word xor-ed with each blank. A borrow can mark
-// a byte above a true blank too, never one below the lowest, so only the
-// lowest mark is to be trusted.
-uint64_t BlankMarks(uint64_t word) {
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  constexpr uint64_t kHighs = 0x8080808080808080;
-  const auto zero_bytes = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
-  return zero_bytes(word ^ (kOnes * ' ')) | zero_bytes(word ^ (kOnes * '\t'));
+constexpr size_t kWindow = 64;  // the bytes one mask of blanks covers
+
+// Bit i set: bytes[i] is a blank, for kWindow bytes.
+uint64_t WindowMarks(const char* bytes) {
+  uint64_t marks = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  for (size_t i = 0; i < kWindow; i += 16) {
+    const __m128i chunk =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    const __m128i blank =
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, space), _mm_cmpeq_epi8(chunk, tab));
+    marks |=
+        static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(blank)))
+        << i;
+  }
+#else
+  for (size_t i = 0; i < kWindow; ++i) {
+    marks |= static_cast<uint64_t>(IsBlank(bytes[i])) << i;
+  }
+#endif
+  return marks;
 }
 
-// The position of the first blank at or after `pos`, or the line's size.
-// Values are most of a line's bytes, so they are scanned eight at a time.
-size_t ValueEnd(std::span<const char> line, size_t pos) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (pos + sizeof(uint64_t) <= line.size()) {
-      uint64_t word = 0;
-      std::memcpy(&word, line.data() + pos, sizeof word);
-      if (const uint64_t marks = BlankMarks(word); marks != 0) {
-        return pos + static_cast<size_t>(std::countr_zero(marks)) / 8;
-      }
-      pos += sizeof word;
-    }
+// The blanks of the window of `line` at `base`, without reading past the
+// line: bytes past its end count as blanks, which ends its last value there.
+uint64_t BlankMarks(std::span<const char> line, size_t base) {
+  const size_t left = line.size() - base;
+  if (left >= kWindow) return WindowMarks(line.data() + base);
+  const uint64_t past_end = ~uint64_t{0} << left;
+  if (line.size() >= kWindow) {
+    // The window that ends with the line, moved down to `base`.
+    return WindowMarks(line.data() + line.size() - kWindow) >>
+               (kWindow - left) |
+           past_end;
   }
-  while (pos < line.size() && !IsBlank(line[pos])) ++pos;
-  return pos;
+  std::array<char, kWindow> padded;
+  std::memcpy(padded.data(), line.data() + base, left);
+  return WindowMarks(padded.data()) | past_end;
 }
 
 template <size_t N>
@@ -152,23 +170,51 @@ FieldLayout FieldLayout::Parse(std::string_view names) {
   return layout;
 }
 
+// One pass over the line's masks: a value starts where a blank is followed
+// by something else and ends where the reverse happens, so each value costs
+// two bit scans. A quoted value is read on its own, and the pass goes on
+// after it, past the bytes its unquoting rewrote.
 bool SplitValues(std::span<char> line, std::vector<std::string_view>* values) {
-  size_t pos = 0;
-  while (pos < line.size()) {
-    if (IsBlank(line[pos])) {
-      ++pos;
-      continue;
-    }
-    if (line[pos] == '"') {
+  size_t base = 0;
+  uint64_t before_blank = 1;  // the byte before `base` is a blank, or none
+  size_t start = 0;           // of the value being read, while in_value
+  bool in_value = false;
+  while (base < line.size()) {
+    const uint64_t blanks = BlankMarks(line, base);
+    const uint64_t after_blank = blanks << 1 | before_blank;
+    uint64_t starts = ~blanks & after_blank;
+    uint64_t ends = blanks & ~after_blank;
+    size_t next = base + kWindow;
+    before_blank = blanks >> (kWindow - 1);
+    for (;;) {
+      if (in_value) {
+        if (ends == 0) break;
+        const size_t end = base + static_cast<size_t>(std::countr_zero(ends));
+        ends &= ends - 1;
+        values->emplace_back(line.data() + start, end - start);
+        in_value = false;
+        continue;
+      }
+      if (starts == 0) break;
+      start = base + static_cast<size_t>(std::countr_zero(starts));
+      starts &= starts - 1;
+      if (line[start] != '"') {
+        in_value = true;
+        continue;
+      }
       std::string_view value;
-      if (!TakeQuoted(line, &pos, &value)) return false;
+      if (!TakeQuoted(line, &start, &value)) return false;
       values->push_back(value);
-      continue;
+      // TakeQuoted stopped at a blank or at the end.
+      next = start;
+      before_blank = 1;
+      break;
     }
-    const size_t end = ValueEnd(line, pos);
-    values->emplace_back(line.data() + pos, end - pos);
-    pos = end;
+    base = next;
   }
+  // A value that fills the last window to the line's end has no blank
+  // after it.
+  if (in_value) values->emplace_back(line.data() + start, line.size() - start);
   return true;
 }
 
