@@ -1097,7 +1097,8 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
       const std::string schema =
           "\"" + reportdb::ReportSchemaName(kind, "GEN1", false) + "\"";
       server_.Exec(
-          "DROP FUNCTION " + schema + ".velnor_clear_keys() CASCADE; " +
+          "DROP TRIGGER velnor_clear_keys ON " + schema + ".tblgeneral; " +
+          "DROP FUNCTION " + schema + ".velnor_clear_keys(); " +
           "DROP FUNCTION " + schema + ".typeof(integer); ALTER TABLE " +
           schema + ".tblgeneral DROP COLUMN " + key +
           (generated ? ", ADD COLUMN " + key +
