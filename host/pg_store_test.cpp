@@ -1081,31 +1081,62 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
   }
 }
 
-// A store whose counts tables lack the folded key (the earlier design) is
-// brought to the current one by whichever command meets it first, a
-// collection, init-db or migrate, with its rows kept, and then counts on
-// as the folder does.
+// A store whose counts tables lack the folded key, or have one the server
+// computes (the earlier designs), is brought to the current one by
+// whichever command meets it first, a collection, init-db or migrate,
+// with its rows kept, and then counts on as the folder does; so do the
+// rows another writer stored without a key.
 TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
   WriteGenerated("GEN1", 1500);
   MakeBoth("GEN1");
   SeedEarlierRows("GEN1");
+  const std::string key = reportdb::kFoldedKeyColumn;
+  bool generated = false;  // which earlier design comes next
   auto drop_keys = [&] {
     for (ReportKind kind : kReportKinds) {
-      server_.Exec("ALTER TABLE \"" +
-                   reportdb::ReportSchemaName(kind, "GEN1", false) +
-                   "\".tblgeneral DROP COLUMN " + reportdb::kFoldedKeyColumn);
+      const std::string schema =
+          "\"" + reportdb::ReportSchemaName(kind, "GEN1", false) + "\"";
+      server_.Exec(
+          "DROP TRIGGER velnor_clear_keys ON " + schema + ".tblgeneral; " +
+          "DROP FUNCTION " + schema + ".velnor_clear_keys(); " +
+          "DROP FUNCTION " + schema + ".typeof(integer); ALTER TABLE " +
+          schema + ".tblgeneral DROP COLUMN " + key +
+          (generated ? ", ADD COLUMN " + key +
+                           " text COLLATE \"C\" GENERATED ALWAYS AS "
+                           "(octet_length(identifier::text)::text || ':' || "
+                           "lower((identifier::text || url::text) COLLATE "
+                           "\"C\")) STORED"
+                     : ""));
     }
+    generated = !generated;
   };
+  // The counts tables of the current design: a written key, the index of
+  // rows without one, the trigger that clears changed ones.
   auto keys = [&] {
     return server_.Query(
-        "SELECT count(*) FROM information_schema.columns WHERE table_schema "
-        "LIKE 'qdx_%_gen1' AND table_name = 'tblgeneral' AND column_name = "
-        "'" +
-        std::string(reportdb::kFoldedKeyColumn) +
-        "' AND is_generated = "
-        "'ALWAYS'");
+        "SELECT count(*) FROM information_schema.columns c WHERE "
+        "table_schema LIKE 'qdx_%_gen1' AND table_name = 'tblgeneral' AND "
+        "column_name = '" +
+        key +
+        "' AND is_generated = 'NEVER' AND EXISTS (SELECT 1 FROM pg_indexes "
+        "i WHERE i.schemaname = c.table_schema AND i.indexname = "
+        "'tblgeneral_unkeyed') AND EXISTS (SELECT 1 FROM pg_trigger t JOIN "
+        "pg_class r ON r.oid = t.tgrelid JOIN pg_namespace n ON n.oid = "
+        "r.relnamespace WHERE n.nspname = c.table_schema AND t.tgname = "
+        "'velnor_clear_keys') AND EXISTS (SELECT 1 FROM pg_proc p JOIN "
+        "pg_namespace n ON n.oid = p.pronamespace WHERE n.nspname = "
+        "c.table_schema AND p.proname = 'typeof' AND p.proargtypes = "
+        "'23'::oidvector)");
+  };
+  // Rows of the counts without their key: the seeded ones at first.
+  auto unkeyed = [&] {
+    return server_.Query(
+        "SELECT count(*) FROM \"" +
+        reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "GEN1", false) +
+        "\".tblgeneral WHERE " + key + " IS NULL");
   };
   ASSERT_EQ(keys(), (Rows{{"4"}}));
+  EXPECT_EQ(unkeyed(), (Rows{{"5"}}));
   drop_keys();
   ASSERT_EQ(keys(), (Rows{{"0"}}));
 
@@ -1118,6 +1149,7 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
     ASSERT_EQ(run.status, 0) << run.err;
   }
   EXPECT_EQ(keys(), (Rows{{"4"}}));
+  EXPECT_EQ(unkeyed(), (Rows{{"0"}}));
   const std::vector<Rows> counted = Tables("GEN1", false, false);
   EXPECT_EQ(Tables("GEN1", false, true), counted);
 
@@ -1134,6 +1166,7 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
               server_.Url(), "--server", "GEN1", "--overwrite"});
   ASSERT_EQ(migrated.status, 0) << migrated.err;
   EXPECT_EQ(keys(), (Rows{{"4"}}));
+  EXPECT_EQ(unkeyed(), (Rows{{"0"}}));
   EXPECT_EQ(Tables("GEN1", false, true), counted);
 
   // A collection refused by its checks (the days are counted already)

@@ -82,20 +82,39 @@ std::vector<std::string> IndexedColumns(const IndexLayout& index) {
   return index.columns;
 }
 
-// The counts' table's folded key: FoldedKey, computed by the server from
-// the row's own texts whenever a statement writes them, so that every
-// writer (our bulk loads, the record-by-record inserts, another tool) stores
-// the same. It is folded once, when the row is written (a raised count
+// The counts' table's folded key: FoldedKey, which our bulk loads write
+// with each new row (the client has it already, staged for the join), so
+// that the server folds no text of a row it stores; a column the server
+// computed (generated) cost a new store's first run about a tenth of its
+// server time. It is folded once, when the row is written (a raised count
 // leaves it as it is), so that a join of the run's staged keys with the
-// stored rows hashes and compares bytes and lowers no text of either side;
-// folding in the join costs the server as much as writing the raised rows.
-// It has no index: a hash join reads the stored rows in one pass, and the
-// record-by-record look-ups (the "=" of the text type) use the key index.
+// stored rows hashes and compares bytes and lowers no text of either side.
+// It has no index of its own: a hash join reads the stored rows in one
+// pass, and the record-by-record look-ups use the key index.
 std::string FoldedKeyColumn() {
-  return std::string(kFoldedKeyColumn) +
-         " text COLLATE \"C\" GENERATED ALWAYS AS "
-         "(octet_length(\"identifier\"::text)::text || ':' || "
-         "lower((\"identifier\"::text || \"url\"::text) COLLATE \"C\")) STORED";
+  return std::string(kFoldedKeyColumn) + " text COLLATE \"C\"";
+}
+
+// Rows another writer stores without the key (or with an identifier or
+// URL changed since) are found through a partial index that holds only
+// them: empty while every row has its key, so that it costs our loads and
+// raises nothing (a raise changes no column it names, and stays a
+// heap-only update) and makes the fill before each join (FillFoldedKeys) a
+// look-up of nothing. A change of another writer's identifiers or URLs
+// clears the changed rows' keys, once per statement.
+std::string KeyUpkeepStatements(const std::string& qualified) {
+  const std::string table = qualified + "tblgeneral";
+  return "CREATE INDEX tblgeneral_unkeyed ON " + table + " (rowid) WHERE " +
+         kFoldedKeyColumn + " IS NULL;\n" + "CREATE FUNCTION " + qualified +
+         "velnor_clear_keys() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+         "UPDATE " +
+         table + " SET " + kFoldedKeyColumn + " = NULL WHERE " +
+         kFoldedKeyColumn + " IS DISTINCT FROM " + FoldedKeyExpression() +
+         "; RETURN NULL; END $$;\n" +
+         "CREATE TRIGGER velnor_clear_keys AFTER UPDATE OF identifier, url "
+         "ON " +
+         table + " FOR EACH STATEMENT EXECUTE FUNCTION " + qualified +
+         "velnor_clear_keys();\n";
 }
 
 std::string IndexStatements(const TableLayout& table,
@@ -128,6 +147,16 @@ std::string TypeofStatement(const std::string& qualified) {
          "'numeric'::regtype) THEN 'real' ELSE 'text' END $$;\n";
 }
 
+// The check of counts on an integer column: such a column holds nothing
+// but integers or NULL, so this typeof (which calls resolve to for one)
+// tests for NULL alone, where the one of any type compares the value's
+// type with six for every row.
+std::string IntegerTypeofStatement(const std::string& qualified) {
+  return "CREATE FUNCTION " + qualified +
+         "typeof(integer) RETURNS text LANGUAGE sql IMMUTABLE AS $$ "
+         "SELECT CASE WHEN $1 IS NULL THEN 'null' ELSE 'integer' END $$;\n";
+}
+
 // The counts' table leaves half of each page free: a run raises most of
 // the rows it finds, and a raised row's new version that fits on its own
 // page is a heap-only update, with no new entry in the key index (whose
@@ -153,16 +182,26 @@ std::string SchemaStatements(ReportKind kind, bool is_ftp,
            (name == "tblgeneral" ? ", " + FoldedKeyColumn() : "") + ")" +
            (name == "tblgeneral" ? std::string(" WITH ") + kRaisedTableStorage
                                  : "") +
-           ";\n" + IndexStatements(table, qualified);
+           ";\n" + IndexStatements(table, qualified) +
+           (name == "tblgeneral" ? KeyUpkeepStatements(qualified) : "");
   }
-  return sql + TypeofStatement(qualified);
+  return sql + TypeofStatement(qualified) + IntegerTypeofStatement(qualified);
 }
 
-// Adds the folded key to the counts' table of an earlier design; that
-// writes the table anew, with each row's key computed.
+// Adds the folded key to the counts' table of an earlier design and
+// computes it for every row; that writes the table anew.
 std::string FoldedKeyStatement(const std::string& qualified) {
   return "ALTER TABLE " + qualified + "tblgeneral ADD COLUMN " +
-         FoldedKeyColumn() + ";\n";
+         FoldedKeyColumn() + ";\n" + FillFoldedKeys(qualified + "tblgeneral") +
+         ";\n" + KeyUpkeepStatements(qualified);
+}
+
+// Turns the counts' folded key of an earlier design, computed by the
+// server, into the column our loads write; the stored keys are kept.
+std::string WrittenKeyStatement(const std::string& qualified) {
+  return "ALTER TABLE " + qualified + "tblgeneral ALTER COLUMN " +
+         kFoldedKeyColumn + " DROP EXPRESSION;\n" +
+         KeyUpkeepStatements(qualified);
 }
 
 // The statements that bring a schema made with citext text columns (the
@@ -205,12 +244,14 @@ bool HasCitextColumns(PgConnection& db, const std::string& schema) {
               .empty();
 }
 
-// True when `schema`'s typeof is of the earlier design, declared IMMUTABLE.
+// True when `schema`'s typeof of any type is of the earlier design,
+// declared IMMUTABLE.
 bool HasImmutableTypeof(PgConnection& db, const std::string& schema) {
   return !db.Query(
                 "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
                 "p.pronamespace WHERE n.nspname = $1 AND p.proname = "
-                "'typeof' AND p.provolatile = 'i'",
+                "'typeof' AND p.provolatile = 'i' AND p.proargtypes = "
+                "'anyelement'::regtype::oid::text::oidvector",
                 {schema})
               .empty();
 }
@@ -250,10 +291,36 @@ bool LacksFoldedKey(PgConnection& db, const std::string& schema) {
       .empty();
 }
 
+// True when `schema`'s counts table has the folded key the server
+// computes (the earlier design).
+bool HasGeneratedKey(PgConnection& db, const std::string& schema) {
+  return !db.Query(
+                "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+                "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                "WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
+                "a.attname = $2 AND a.attgenerated <> ''",
+                {schema, kFoldedKeyColumn})
+              .empty();
+}
+
+// True when `schema` lacks the typeof of integer columns (the earlier
+// design).
+bool LacksIntegerTypeof(PgConnection& db, const std::string& schema) {
+  return db
+      .Query(
+          "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
+          "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
+          "p.proargtypes = "
+          "'integer'::regtype::oid::text::oidvector",
+          {schema})
+      .empty();
+}
+
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
   return HasCitextColumns(db, schema) || HasImmutableTypeof(db, schema) ||
          HasFullPages(db, schema) || HasWideKeyIndex(db, schema) ||
-         LacksFoldedKey(db, schema);
+         LacksFoldedKey(db, schema) || HasGeneratedKey(db, schema) ||
+         LacksIntegerTypeof(db, schema);
 }
 
 // Upgrades `schema` in one transaction when it needs it; a concurrent
@@ -287,6 +354,12 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     if (LacksFoldedKey(db, schema)) {
       db.Exec(FoldedKeyStatement(QuoteIdentifier(schema) + "."));
     }
+    if (HasGeneratedKey(db, schema)) {
+      db.Exec(WrittenKeyStatement(QuoteIdentifier(schema) + "."));
+    }
+    if (LacksIntegerTypeof(db, schema)) {
+      db.Exec(IntegerTypeofStatement(QuoteIdentifier(schema) + "."));
+    }
     db.Exec("COMMIT");
   } catch (const PgError& error) {
     db.RollBackQuietly();
@@ -319,6 +392,16 @@ void UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
 }
 
 }  // namespace
+
+std::string FoldedKeyExpression() {
+  return "octet_length(identifier) || ':' || lower(identifier || url)";
+}
+
+std::string FillFoldedKeys(const std::string& table) {
+  return "UPDATE " + table + " SET " + kFoldedKeyColumn + " = " +
+         FoldedKeyExpression() + " WHERE " + kFoldedKeyColumn +
+         " IS NULL AND identifier IS NOT NULL AND url IS NOT NULL";
+}
 
 std::string FoldedKey(std::string_view identifier, std::string_view url) {
   std::string key = std::to_string(identifier.size()) + ":";

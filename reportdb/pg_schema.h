@@ -19,12 +19,15 @@
 //   raising a stored count does not index the row anew; its key index
 //   holds the folded URL and the bucket, not the site identifier.
 // - The counts' table "tblgeneral" has one more column after rowid,
-//   kFoldedKeyColumn, that the server fills (a generated column) with
-//   FoldedKey of the row's identifier and URL, so that a join with staged
-//   keys compares bytes and folds no text of the stored rows.
-// - Each schema has a function typeof(anyelement) that answers as SQLite's
-//   typeof does ('integer', 'real', 'text', 'null'), for the check of
-//   counts the in-memory counting makes.
+//   kFoldedKeyColumn, FoldedKey of the row's identifier and URL, so that a
+//   join with staged keys compares bytes and folds no text of the stored
+//   rows. Our bulk loads write it; a row stored without it (by another
+//   writer, or record by record) is filled by FillFoldedKeys, which a run
+//   sends before it joins, and a change of identifiers or URLs clears the
+//   changed rows' keys for it.
+// - Each schema has a function typeof that answers as SQLite's typeof does
+//   ('integer', 'real', 'text', 'null'), for the check of counts the
+//   in-memory counting makes.
 #ifndef VELNOR_REPORTDB_PG_SCHEMA_H_
 #define VELNOR_REPORTDB_PG_SCHEMA_H_
 
@@ -48,6 +51,16 @@ inline constexpr const char* kFoldedKeyColumn = "velnor_key";
 // URLs for the same.
 std::string FoldedKey(std::string_view identifier, std::string_view url);
 
+// FoldedKey as an SQL expression of a counts row's columns, in SQL that
+// reads alike directly and through the engine's statements.
+std::string FoldedKeyExpression();
+
+// The statement that stores the folded key of each row of the counts'
+// table `table` (a name as a statement writes it) that has none; the
+// partial index on those rows makes it a look-up of nothing when all
+// have one.
+std::string FillFoldedKeys(const std::string& table);
+
 // The schema of one report database.
 std::string ReportSchemaName(ReportKind kind, std::string_view server,
                              bool is_ftp);
@@ -56,7 +69,8 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 // exist in the database `url`, each whole in one transaction. An existing
 // schema keeps its rows; one of an earlier design (citext text columns, a
 // typeof declared IMMUTABLE, which PostgreSQL cannot inline, full pages, a
-// key index with the site identifier, counts without their folded key) is
+// key index with the site identifier, counts without their folded key or
+// with one the server computes, no typeof of integers) is
 // brought to the current one in a transaction of its own. Returns the schema
 // names made and left, in report order. Raises automation::AutomationError
 // (permission denied, 70) naming the database and the reason when it cannot

@@ -243,6 +243,10 @@ bool ReportStore::Stage(size_t table,
                         const std::shared_ptr<ado::Connection>& cn,
                         const std::vector<RunTally::Key>& groups) {
   const bool folded = writing_[table].folded;
+  // Rows stored without their key (another writer's) get it first, or the
+  // join would not find them.
+  if (folded)
+    PreparedCommand(cn, reportdb::FillFoldedKeys("tblGeneral")).Execute();
   PreparedCommand(cn, set_sql::CreateStaging(table, site_column_, folded))
       .Execute();
   PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
@@ -324,6 +328,12 @@ bool ReportStore::CopyNewRows(size_t table,
        set_sql::NewRowColumns(table, site_column_)) {
     names.push_back(column.report);
     columns.push_back(column.staged);
+  }
+  // The new rows carry their folded key, which the server would otherwise
+  // have to compute for the next run's join.
+  if (writing_[table].folded) {
+    names.emplace_back(reportdb::kFoldedKeyColumn);
+    columns.push_back(set_sql::StagedColumns(table, true) - 1);
   }
   std::vector<bool> skipped(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) skipped[i] = stored[first + i];
