@@ -26,12 +26,13 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
   -DVELNOR_TESTS=OFF -DVELNOR_BENCH=ON >/dev/null
 cmake --build build-release -j "$(nproc)"
 # The test programs that start threads, as build-tsan/<folder>/<program>:
-# the log reader's, the whole runs' (each file read ahead, sites read by
+# the pool of huge-page regions', the log reader's, the whole runs' (each file read ahead, sites read by
 # two workers), and of the command's run tests those with several workers,
 # whose velnor (built here too) runs the host's per-site hooks on them.
-tsan_tests=(platform/iislog/iislog_test component/component_test
-  host/collect_run_test)
-declare -A tsan_filter=([host/collect_run_test]='*Workers*')
+tsan_tests=(platform/automation/automation_test platform/iislog/iislog_test
+  component/component_test host/collect_run_test)
+declare -A tsan_filter=([platform/automation/automation_test]='HugePage*'
+  [host/collect_run_test]='*Workers*')
 echo "== ThreadSanitizer build (build-tsan: ${tsan_tests[*]##*/})"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELNOR_WERROR=ON \
   -DVELNOR_TSAN=ON -DVELNOR_BENCH=OFF >/dev/null

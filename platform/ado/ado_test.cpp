@@ -1,9 +1,11 @@
 // Connection and Recordset on a plain SQLite file: opening, the values that
 // come back, the cursor and field errors, and statements of one shape with
-// different literals (which share a cached plan) giving their own results.
+// different literals (which share a cached plan) giving their own results,
+// and the pages read cached where the engine says.
 #include "platform/ado/ado.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -148,6 +150,18 @@ TEST_F(AdoTest, CommandStoresBorrowedTextsByTheirViewAndShowsThemInItsText) {
     keys.push_back(automation::CStr(rs->Fields("Key").Value()));
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"it's", "key", "x"}));
+}
+
+// The pages read go into the region the engine gives SQLite's page cache,
+// not into memory SQLite takes from malloc page by page.
+TEST_F(AdoTest, CachesThePagesItReadsInTheEnginesRegion) {
+  EXPECT_FALSE(Query("select * from t")->Eof());
+  int current = 0;
+  int highest = 0;
+  ASSERT_EQ(
+      sqlite3_status(SQLITE_STATUS_PAGECACHE_USED, &current, &highest, false),
+      SQLITE_OK);
+  EXPECT_GT(highest, 0);
 }
 
 TEST_F(AdoTest, AddNewStoresTypedValuesIntoTheSourceTable) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/automation/error_state.h"
+#include "platform/automation/huge_pages.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::iislog {
@@ -36,6 +37,14 @@ bool HasGzipName(std::string_view path) {
 bool HasGzipMagic(const std::vector<char>& head) {
   return head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x1f &&
          static_cast<unsigned char>(head[1]) == 0x8b;
+}
+
+// The rings of the files a run reads, kept for the next files: a run reads
+// at most a file per worker at once, and the workers are few. Made on first
+// use and never destroyed, so that no ring outlives it at exit.
+automation::HugePagePool& Rings() {
+  static auto* rings = new automation::HugePagePool(kReadAheadBytes, 4);
+  return *rings;
 }
 
 constexpr char kWaitNote[] =
@@ -75,7 +84,7 @@ class SignalsBlocked {
 class BackgroundInput : public unc::InputFile {
  public:
   explicit BackgroundInput(std::unique_ptr<unc::InputFile> file)
-      : file_(std::move(file)), ring_(new char[kReadAheadBytes]) {
+      : file_(std::move(file)), ring_(Rings().Take()) {
     // The thread starts with the signals blocked, so that none meant for
     // the threads that run the work lands on it before it could block them.
     SignalsBlocked blocked;
@@ -108,7 +117,7 @@ class BackgroundInput : public unc::InputFile {
     const size_t at = taken_ % kReadAheadBytes;
     const size_t n = std::min(
         {size, static_cast<size_t>(read_ - taken_), kReadAheadBytes - at});
-    std::memcpy(buffer, ring_.get() + at, n);
+    std::memcpy(buffer, ring_.data() + at, n);
     taken_ += n;
     lock.unlock();
     room_.notify_one();
@@ -136,7 +145,7 @@ class BackgroundInput : public unc::InputFile {
       size_t n = 0;
       std::exception_ptr failure;
       try {
-        n = file_->Read(ring_.get() + at, room);
+        n = file_->Read(ring_.data() + at, room);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -152,7 +161,7 @@ class BackgroundInput : public unc::InputFile {
   }
 
   std::unique_ptr<unc::InputFile> file_;
-  std::unique_ptr<char[]> ring_;
+  automation::HugePagePool::Lease ring_;
   std::mutex mutex_;
   std::condition_variable bytes_;  // read_ grew or ended_ was set
   std::condition_variable room_;   // taken_ grew or stopping_ was set
