@@ -232,88 +232,87 @@ std::string UpgradeStatements(ReportKind kind, bool is_ftp,
   return sql;
 }
 
+// True when `sql`, a probe of the catalog, returns a row.
+bool Found(PgConnection& db, const std::string& sql,
+           const std::vector<ado::pg::Value>& params) {
+  return !db.Query(sql, params).empty();
+}
+
 // True when `schema` still has text columns of the citext type.
 bool HasCitextColumns(PgConnection& db, const std::string& schema) {
-  return !db.Query(
-                "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-                "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-                "JOIN pg_type t ON t.oid = a.atttypid WHERE n.nspname = $1 "
-                "AND c.relkind = 'r' AND t.typname = 'citext' AND NOT "
-                "a.attisdropped LIMIT 1",
-                {schema})
-              .empty();
+  return Found(db,
+               "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+               "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+               "JOIN pg_type t ON t.oid = a.atttypid WHERE n.nspname = $1 "
+               "AND c.relkind = 'r' AND t.typname = 'citext' AND NOT "
+               "a.attisdropped LIMIT 1",
+               {schema});
 }
 
 // True when `schema`'s typeof of any type is of the earlier design,
 // declared IMMUTABLE.
 bool HasImmutableTypeof(PgConnection& db, const std::string& schema) {
-  return !db.Query(
-                "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
-                "p.pronamespace WHERE n.nspname = $1 AND p.proname = "
-                "'typeof' AND p.provolatile = 'i' AND p.proargtypes = "
-                "'anyelement'::regtype::oid::text::oidvector",
-                {schema})
-              .empty();
+  return Found(db,
+               "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
+               "p.pronamespace WHERE n.nspname = $1 AND p.proname = "
+               "'typeof' AND p.provolatile = 'i' AND p.proargtypes = "
+               "'anyelement'::regtype::oid::text::oidvector",
+               {schema});
 }
 
 // True when `schema`'s counts table fills its pages (the earlier design).
 bool HasFullPages(PgConnection& db, const std::string& schema) {
-  return db
-      .Query(
-          "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
-          "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' "
-          "AND 'fillfactor=50' = ANY (c.reloptions)",
-          {schema})
-      .empty();
+  return !Found(
+      db,
+      "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
+      "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' "
+      "AND 'fillfactor=50' = ANY (c.reloptions)",
+      {schema});
 }
 
 // True when `schema`'s key index of the counts still holds the site
 // identifier, a third column (the earlier design).
 bool HasWideKeyIndex(PgConnection& db, const std::string& schema) {
-  return !db.Query(
-                "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
-                "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-                "WHERE n.nspname = $1 AND c.relname = 'tblgeneral_key' AND "
-                "i.indnatts = 3",
-                {schema})
-              .empty();
+  return Found(db,
+               "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
+               "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+               "WHERE n.nspname = $1 AND c.relname = 'tblgeneral_key' AND "
+               "i.indnatts = 3",
+               {schema});
 }
 
 // True when `schema`'s counts table has no folded key (the earlier design).
 bool LacksFoldedKey(PgConnection& db, const std::string& schema) {
-  return db
-      .Query(
-          "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-          "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
-          "n.nspname = $1 AND c.relname = 'tblgeneral' AND a.attname = $2 "
-          "AND NOT a.attisdropped",
-          {schema, kFoldedKeyColumn})
-      .empty();
+  return !Found(
+      db,
+      "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+      "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
+      "n.nspname = $1 AND c.relname = 'tblgeneral' AND a.attname = $2 "
+      "AND NOT a.attisdropped",
+      {schema, kFoldedKeyColumn});
 }
 
 // True when `schema`'s counts table has the folded key the server
 // computes (the earlier design).
 bool HasGeneratedKey(PgConnection& db, const std::string& schema) {
-  return !db.Query(
-                "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-                "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-                "WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
-                "a.attname = $2 AND a.attgenerated <> ''",
-                {schema, kFoldedKeyColumn})
-              .empty();
+  return Found(db,
+               "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+               "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+               "WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
+               "a.attname = $2 AND a.attgenerated <> ''",
+               {schema, kFoldedKeyColumn});
 }
 
 // True when `schema` lacks the typeof of integer columns (the earlier
 // design).
 bool LacksIntegerTypeof(PgConnection& db, const std::string& schema) {
-  return db
-      .Query(
-          "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
-          "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
-          "p.proargtypes = "
-          "'integer'::regtype::oid::text::oidvector",
-          {schema})
-      .empty();
+  return !Found(
+      db,
+      "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
+      "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
+      "p.proargtypes = "
+      "'integer'::regtype::oid::text::oidvector",
+      {schema});
 }
 
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
