@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "host/testing/iis_server_shares.h"
@@ -77,6 +78,26 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
     EXPECT_EQ(run.err, "");
     testing::ExpectMatchesFile(run.out, kExpected / c.expected);
   }
+}
+
+// velnor loads libxml2 only to read a configuration: where it cannot be
+// loaded (here an empty file found first at its name), discovery is
+// refused naming the library and the package that brings it.
+TEST_F(SitesCommandTest, WithoutLibxml2DiscoveryIsRefusedByName) {
+  fs::create_directories(Dir() / "lib");
+  testing::WriteFile(Dir() / "lib/libxml2.so.2", "");
+  const std::string lib = (Dir() / "lib").string();
+  VelnorRun run = FinishVelnor(
+      StartVelnor({"sites", "--server", "WEB01", "--share-root", "shares"},
+                  Dir(), [&] { ::setenv("LD_LIBRARY_PATH", lib.c_str(), 1); }),
+      Dir());
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("XML library cannot be loaded"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(lib + "/libxml2.so.2"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("install the package libxml2"), std::string::npos)
+      << run.err;
 }
 
 TEST_F(SitesCommandTest, DiscoveredSitesStoreTheRowsOfHandTypedOnes) {
