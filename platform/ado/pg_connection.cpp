@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::ado::pg {
@@ -78,6 +79,9 @@ void AppendCopyValue(std::string& out, const Value& value) {
 
 std::string CheckDbUrl(const std::string& url) {
   if (url.empty()) return "the database URL is empty";
+  if (std::string problem = PgLibraryProblem(); !problem.empty()) {
+    return problem;
+  }
   char* error = nullptr;
   std::unique_ptr<PQconninfoOption, OptionsFree> options(
       PQconninfoParse(url.c_str(), &error));
