@@ -2,6 +2,7 @@
 // its output and the files it leaves; and the host-name check it relies on.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "host/common/command_support.h"
@@ -64,6 +65,35 @@ TEST_F(InitDbCommandTest, BadArgumentsExitWithStatusTwoAndMakeNothing) {
   Velnor("init-db --server SRV1", 2);
   Velnor("", 2);
   EXPECT_EQ(DatabaseCount(), 0u);
+}
+
+// velnor loads libpq only for a store: where it cannot be loaded (here an
+// empty file found first at its name), a store is refused naming the
+// library and the package that brings it, and folders work all the same.
+TEST_F(InitDbCommandTest, WithoutLibpqAStoreIsRefusedByNameAndFoldersWork) {
+  fs::create_directories(tmp_.path() / "lib");
+  testing::WriteFile(tmp_.path() / "lib/libpq.so.5", "");
+  const std::string lib = (tmp_.path() / "lib").string();
+  auto run = [&](const std::string& arguments) {
+    return FinishVelnor(
+        StartVelnor(testing::Words(arguments), tmp_.path(),
+                    [&] { ::setenv("LD_LIBRARY_PATH", lib.c_str(), 1); }),
+        tmp_.path());
+  };
+  VelnorRun store =
+      run("init-db --db-url postgresql://127.0.0.1:1/velnor --server SRV1");
+  EXPECT_EQ(store.status, 2) << store.err;
+  EXPECT_NE(store.err.find("PostgreSQL client library cannot be loaded"),
+            std::string::npos)
+      << store.err;
+  EXPECT_NE(store.err.find(lib + "/libpq.so.5"), std::string::npos)
+      << store.err;
+  EXPECT_NE(store.err.find("install the package libpq5"), std::string::npos)
+      << store.err;
+
+  VelnorRun folder = run("init-db --db-dir " + db_ + " --server SRV1");
+  EXPECT_EQ(folder.status, 0) << folder.err;
+  EXPECT_EQ(DatabaseCount(), 4u);
 }
 
 TEST(HostNameTest, AcceptsHostNamesOnly) {

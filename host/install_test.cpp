@@ -189,8 +189,8 @@ TEST_F(InstallTest, DebPackageHoldsTheFilesAndDependsOnRuntimeLibrariesOnly) {
     words >> name;
     packages.insert(name);
   }
-  for (const char* runtime :
-       {"libc6", "libsqlite3-0", "libsmbclient", "zlib1g", "libstdc++6"}) {
+  for (const char* runtime : {"libc6", "libsqlite3-0", "libsmbclient", "libpq5",
+                              "zlib1g", "libstdc++6"}) {
     EXPECT_TRUE(packages.count(runtime)) << runtime << " in " << depends.out;
   }
   for (const std::string& name : packages) {

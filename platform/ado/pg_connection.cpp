@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
 
 namespace velnor::ado::pg {
@@ -92,13 +93,11 @@ Kept& KeptConnections() {
 // encoding again (DISCARD ALL reset both). False when the connection is
 // lost or refuses.
 bool Renew(PGconn* conn, const std::string& application_name) {
-  char* name =
-      PQescapeLiteral(conn, application_name.data(), application_name.size());
-  if (!name) return false;
-  std::string sql = std::string("SET application_name = ") + name;
-  PQfreemem(name);
+  const char* name = application_name.c_str();
   const char* encoding = PQparameterStatus(conn, "server_encoding");
-  ResultPtr result(PQexec(conn, sql.c_str()));
+  ResultPtr result(
+      PQexecParams(conn, "SELECT set_config('application_name', $1, false)", 1,
+                   nullptr, &name, nullptr, nullptr, 0));
   return Succeeded(result.get()) &&
          (!encoding || PQsetClientEncoding(conn, encoding) == 0);
 }
@@ -166,6 +165,9 @@ ConnectionReuse::~ConnectionReuse() {
 
 std::string CheckDbUrl(const std::string& url) {
   if (url.empty()) return "the database URL is empty";
+  if (std::string problem = PgLibraryProblem(); !problem.empty()) {
+    return problem;
+  }
   char* error = nullptr;
   std::unique_ptr<PQconninfoOption, OptionsFree> options(
       PQconninfoParse(url.c_str(), &error));

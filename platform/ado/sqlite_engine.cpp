@@ -29,7 +29,6 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
-#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -40,8 +39,8 @@
 #include "platform/ado/engine.h"
 #include "platform/ado/jet_sql.h"
 #include "platform/ado/nocase.h"
+#include "platform/ado/page_region.h"
 #include "platform/automation/error_state.h"
-#include "platform/automation/huge_pages.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::ado {
@@ -64,31 +63,9 @@ void KeepLogMessage(void*, int code, const char* message) {
   }
 }
 
-// The pages of the files (4 kB, SQLite's default) that SQLite caches first
-// in a region on huge pages, the later ones in memory of its own: a run's
-// cache holds tens of MB, each 4 kB of which would be a page fault.
+// The page size of the files (SQLite's default), whose cached pages go
+// into the page region.
 constexpr size_t kPageBytes = 4096;
-constexpr size_t kPageCacheBytes = size_t{16} << 20;
-
-// Gives SQLite the region for its page cache; false, leaving SQLite its own
-// memory, when the region cannot be had.
-bool CachePagesOnHugePages() {
-  int header = 0;
-  if (sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header) != SQLITE_OK) {
-    return false;
-  }
-  // Never unmapped: SQLite may read its cache until the process ends.
-  static automation::HugePageRegion* region = nullptr;
-  try {
-    region = new automation::HugePageRegion(kPageCacheBytes);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  const size_t slot = kPageBytes + static_cast<size_t>(header);
-  return sqlite3_config(SQLITE_CONFIG_PAGECACHE, region->data(),
-                        static_cast<int>(slot),
-                        static_cast<int>(region->size() / slot)) == SQLITE_OK;
-}
 
 // The settings are global and take effect only before SQLite initialises,
 // so they are made as the program loads. Memory statistics take a global
@@ -97,7 +74,7 @@ bool CachePagesOnHugePages() {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
     sqlite3_config(SQLITE_CONFIG_LOG, KeepLogMessage, nullptr) == SQLITE_OK;
 // Without the region SQLite takes the memory of every page from malloc.
-[[maybe_unused]] const bool kPagesOnHugePages = CachePagesOnHugePages();
+[[maybe_unused]] const bool kPagesInRegion = CachePagesInRegion(kPageBytes);
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
