@@ -222,6 +222,7 @@ bool ReportStore::CopyStaged(const std::shared_ptr<ado::Connection>& cn,
                              const StagedRows& rows,
                              const std::vector<size_t>& columns,
                              const std::vector<bool>& skipped) {
+  if (!cn->BulkLoads()) return false;
   std::vector<std::vector<std::optional<std::string>>> texts;
   for (size_t i = 0; i < rows.size(); ++i) {
     if (!skipped.empty() && skipped[i]) continue;

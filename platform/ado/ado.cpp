@@ -232,6 +232,11 @@ bool Connection::CopyRows(
   return impl_->session->CopyRows(impl_->schema, table, columns, rows);
 }
 
+bool Connection::BulkLoads() const {
+  if (!impl_->IsOpen()) RaiseClosed();
+  return impl_->session->BulkLoads();
+}
+
 void Connection::AppendWithIndexesAfter(const std::string& table,
                                         const std::function<void()>& append) {
   if (!impl_->IsOpen()) RaiseClosed();

@@ -109,6 +109,9 @@ class Connection : public automation::Object {
   bool CopyRows(
       std::string_view table, const std::vector<std::string>& columns,
       const std::vector<std::vector<std::optional<std::string>>>& rows);
+  // Whether CopyRows bulk-loads (Engine::BulkLoads). Raises 3704 when not
+  // open.
+  bool BulkLoads() const;
   // Runs `append`, which only appends rows to `table`, with the table's
   // indexes built after it where the engine gains by that (see
   // Engine::AppendWithIndexesAfter). Raises 3704 when not open.

@@ -214,6 +214,17 @@ TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
             Variant("c"));
 }
 
+// SQLite files have no bulk load: the connection says so, and a copy is
+// refused without a row written, which a caller then inserts instead.
+TEST_F(AdoTest, AFileWithoutABulkLoadSaysSoAndRefusesACopy) {
+  EXPECT_FALSE(cn_->BulkLoads());
+  EXPECT_FALSE(cn_->CopyRows("u", {"Key", "Value"}, {{"k", "1"}}));
+  cn_->Close();
+  EXPECT_EQ(testing::QueryRows(path_, "select count(*) from u"),
+            (testing::Rows{{"0"}}));
+  EXPECT_EQ(ErrorOf([&] { cn_->BulkLoads(); }).number(), kErrObjectClosed);
+}
+
 TEST_F(AdoTest, ExecuteRunsOneStatementAndClosingEndsTheRecordsets) {
   cn_->Execute("Update T set [Count]= 7 where [Name]='A'");
   EXPECT_EQ(ErrorOf([&] {

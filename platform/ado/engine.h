@@ -109,6 +109,9 @@ class Engine {
       const std::vector<std::vector<std::optional<std::string>>>& /*rows*/) {
     return false;
   }
+  // Whether CopyRows bulk-loads, so that a caller without one need not make
+  // the texts of rows it would refuse.
+  virtual bool BulkLoads() const { return false; }
 
   // Runs `append`, which only appends rows to `table` of the database of
   // `schema` inside the current transaction. An engine whose indexes cost

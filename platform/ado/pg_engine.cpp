@@ -380,6 +380,8 @@ class PgEngine : public Engine {
     return schema;
   }
 
+  bool BulkLoads() const override { return true; }
+
   bool CopyRows(const std::string& schema, std::string_view table,
                 const std::vector<std::string>& columns,
                 const std::vector<std::vector<std::optional<std::string>>>&

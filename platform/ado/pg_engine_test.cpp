@@ -132,6 +132,8 @@ TEST_F(PgEngineTest, TellsHowAColumnComparesTexts) {
   EXPECT_EQ(equality("plain"), TextEquality::kOther);
   EXPECT_EQ(equality("No of Hits"), TextEquality::kOther);
   EXPECT_EQ(equality("missing"), TextEquality::kOther);
+  // Its rows are bulk-loaded (COPY), which callers ask before making them.
+  EXPECT_TRUE(session->BulkLoads());
   // Asking leaves the transaction usable.
   Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
   session->Commit();

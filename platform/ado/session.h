@@ -76,6 +76,8 @@ class Session {
       const std::vector<std::vector<std::optional<std::string>>>& rows) {
     return engine_->CopyRows(schema, table, columns, rows);
   }
+  // Engine::BulkLoads.
+  bool BulkLoads() const { return engine_->BulkLoads(); }
 
   // Engine::AppendWithIndexesAfter for the database of `schema`.
   void AppendWithIndexesAfter(const std::string& schema,
