@@ -19,6 +19,7 @@
 #include "host/collect/collect_plan.h"
 #include "host/collect/run_ledger.h"
 #include "host/common/command_support.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::host {
@@ -141,6 +142,10 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
 }  // namespace
 
 int RunCollect(const CollectOptions& options) {
+  // The steps of a run into a store (its checks, the lock, the ledger, the
+  // statistics' tables, the load) take turns on a few connections rather
+  // than each opening its own. Made first, so that it outlives them all.
+  ado::pg::ConnectionReuse reuse;
   // From here on Ctrl+C and SIGTERM stop the command the way Cancel does.
   interrupt::CatchScope catching;
   PlannedRun run;

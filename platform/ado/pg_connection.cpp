@@ -5,6 +5,8 @@
 #include <libpq-fe.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
@@ -75,7 +77,91 @@ void AppendCopyValue(std::string& out, const Value& value) {
   }
 }
 
+// The connections kept for reuse, by URL, while a ConnectionReuse lives.
+struct Kept {
+  std::mutex mutex;
+  int scopes = 0;
+  std::multimap<std::string, PGconn*> idle;
+};
+
+Kept& KeptConnections() {
+  static Kept kept;
+  return kept;
+}
+
+// Names a kept connection for its new user and gives it the database's
+// encoding again (DISCARD ALL reset both). False when the connection is
+// lost or refuses.
+bool Renew(PGconn* conn, const std::string& application_name) {
+  const char* name = application_name.c_str();
+  const char* encoding = PQparameterStatus(conn, "server_encoding");
+  ResultPtr result(
+      PQexecParams(conn, "SELECT set_config('application_name', $1, false)", 1,
+                   nullptr, &name, nullptr, nullptr, 0));
+  return Succeeded(result.get()) &&
+         (!encoding || PQsetClientEncoding(conn, encoding) == 0);
+}
+
+// A kept connection to `url`, renewed for `application_name`; null when
+// none is kept (or none is usable any more).
+PGconn* TakeKept(const std::string& url, const std::string& application_name) {
+  Kept& kept = KeptConnections();
+  for (;;) {
+    PGconn* conn = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(kept.mutex);
+      auto found = kept.idle.find(url);
+      if (found == kept.idle.end()) return nullptr;
+      conn = found->second;
+      kept.idle.erase(found);
+    }
+    if (Renew(conn, application_name)) return conn;
+    PQfinish(conn);
+  }
+}
+
+// Keeps `conn` for the next connection to `url` when reuse is on and the
+// connection ends in good order; false, keeping nothing, otherwise.
+bool KeepForReuse(const std::string& url, PGconn* conn) {
+  Kept& kept = KeptConnections();
+  {
+    std::lock_guard<std::mutex> hold(kept.mutex);
+    if (kept.scopes == 0) return false;
+  }
+  if (!conn || PQstatus(conn) != CONNECTION_OK) return false;
+  PGTransactionStatusType state = PQtransactionStatus(conn);
+  if (state == PQTRANS_INTRANS || state == PQTRANS_INERROR) {
+    ResultPtr rollback(PQexec(conn, "ROLLBACK"));
+    if (!Succeeded(rollback.get())) return false;
+  } else if (state != PQTRANS_IDLE) {
+    return false;
+  }
+  ResultPtr reset(PQexec(conn, "DISCARD ALL"));
+  if (!Succeeded(reset.get())) return false;
+  std::lock_guard<std::mutex> hold(kept.mutex);
+  if (kept.scopes == 0) return false;
+  kept.idle.emplace(url, conn);
+  return true;
+}
+
 }  // namespace
+
+ConnectionReuse::ConnectionReuse() {
+  Kept& kept = KeptConnections();
+  std::lock_guard<std::mutex> hold(kept.mutex);
+  ++kept.scopes;
+}
+
+ConnectionReuse::~ConnectionReuse() {
+  Kept& kept = KeptConnections();
+  std::multimap<std::string, PGconn*> closing;
+  {
+    std::lock_guard<std::mutex> hold(kept.mutex);
+    if (--kept.scopes > 0) return;
+    closing.swap(kept.idle);
+  }
+  for (auto& [url, conn] : closing) PQfinish(conn);
+}
 
 std::string CheckDbUrl(const std::string& url) {
   if (url.empty()) return "the database URL is empty";
@@ -104,7 +190,10 @@ std::string CheckDbUrl(const std::string& url) {
 }
 
 PgConnection::PgConnection(const std::string& url,
-                           const std::string& application_name) {
+                           const std::string& application_name)
+    : url_(url) {
+  conn_ = TakeKept(url, application_name);
+  if (conn_) return;
   const char* keywords[] = {"dbname", "application_name",
                             "fallback_application_name", nullptr};
   const char* values[] = {url.c_str(), application_name.c_str(), "velnor",
@@ -128,7 +217,9 @@ PgConnection::PgConnection(const std::string& url,
   if (encoding && PQsetClientEncoding(conn_, encoding) != 0) RaiseLastError();
 }
 
-PgConnection::~PgConnection() { PQfinish(conn_); }
+PgConnection::~PgConnection() {
+  if (!KeepForReuse(url_, conn_)) PQfinish(conn_);
+}
 
 std::vector<Row> PgConnection::Query(const std::string& sql,
                                      const std::vector<Value>& params) {
