@@ -346,6 +346,7 @@ void CollectionRun::Close() {
     FinishGrid();
     return;
   }
+  if (hooks_.counted) hooks_.counted();
   step_([&] { store_.FinishCounting(); });
   store_.ReleaseStatements();
   for (auto& db : databases_) CloseRecordSet(db.rs, true);

@@ -79,6 +79,11 @@ struct RunHooks {
   // The host's status line under the progress window (see
   // forms::Presentation); empty: none.
   std::function<std::string()> status_line;
+  // Called on the run's thread once a counting run has heard its last
+  // record, before it writes the counts (which, into a store, the server
+  // takes a while over): what the host makes of the counted records alone
+  // can be made meanwhile. Empty: none.
+  std::function<void()> counted;
 };
 
 struct RunSettings {

@@ -183,9 +183,14 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
   RecordingCountObserver observer;
   RunHooks hooks;
   hooks.count_observer = &observer;
+  // The host hears once that the counting is over, with every record heard
+  // by then.
+  std::vector<size_t> heard_when_counted;
+  hooks.counted = [&] { heard_when_counted.push_back(observer.heard.size()); };
   parser_ = CreateLogParser(hooks, Settings());
   parser_->SetErrorLogPath(error_log_.string());
   CollectWeek(Sites({"Main,D:\\Logs,1", "Other,D:\\Logs,2"}));
+  EXPECT_EQ(heard_when_counted, std::vector<size_t>{6});
   EXPECT_EQ(
       observer.heard,
       (Rows{{"1", "6/2/2024 12:30:00 AM", "200", "ex240602.log", "/a"},
@@ -213,6 +218,7 @@ TEST_F(CollectorTest, TheCountObserverHearsEachRecordItsCollectorCounts) {
                              ListingGrid(14330, listing), nullptr);
   EXPECT_EQ(LastRunSummary(*parser_).records, 6);
   EXPECT_EQ(observer.heard, Rows());
+  EXPECT_EQ(heard_when_counted.size(), 1u);
 }
 
 // Each site's part hears its own records on its worker; merged in site

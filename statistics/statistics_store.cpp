@@ -386,8 +386,7 @@ void StatisticsStore::ReadPacked(
   while (rows->Step()) each(rows->Text(0), rows->Text(1), rows->Text(2));
 }
 
-void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
-  Upgrade();
+RunRows PackRun(int64_t run_id, const RunStatistics& statistics) {
   Rows totals, visitors, sessions, times, urls;
   for (const auto& [key, day] : statistics.days()) {
     totals.push_back(TotalsRow(run_id, key, day));
@@ -408,21 +407,30 @@ void StatisticsStore::Write(int64_t run_id, const RunStatistics& statistics) {
       urls.back().push_back(PackUrls(day.urls));
     }
   }
-  const std::vector<std::string> key = {"run_id", "site", "log_day"};
-  auto with = [&](std::vector<std::string> more) {
-    more.insert(more.begin(), key.begin(), key.end());
+  auto with = [](std::vector<std::string> more) {
+    more.insert(more.begin(), {"run_id", "site", "log_day"});
     return more;
   };
-  Append("day_totals",
-         with({"hits", "hits_1xx", "hits_2xx", "hits_3xx", "hits_4xx",
-               "hits_5xx", "bytes_sent", "bytes_sent_hits", "bytes_received",
-               "bytes_received_hits", "time_taken_ms", "time_taken_hits",
-               "client_hits", "session_hits"}),
-         totals);
-  Append("day_visitors", with({"clients"}), visitors);
-  Append("day_sessions", with({"ftp_session"}), sessions);
-  Append("day_time_taken", with({"histogram"}), times);
-  Append("day_urls", with({"urls"}), urls);
+  RunRows packed;
+  packed.tables = {
+      {"day_totals",
+       with({"hits", "hits_1xx", "hits_2xx", "hits_3xx", "hits_4xx", "hits_5xx",
+             "bytes_sent", "bytes_sent_hits", "bytes_received",
+             "bytes_received_hits", "time_taken_ms", "time_taken_hits",
+             "client_hits", "session_hits"}),
+       std::move(totals)},
+      {"day_visitors", with({"clients"}), std::move(visitors)},
+      {"day_sessions", with({"ftp_session"}), std::move(sessions)},
+      {"day_time_taken", with({"histogram"}), std::move(times)},
+      {"day_urls", with({"urls"}), std::move(urls)}};
+  return packed;
+}
+
+void StatisticsStore::Write(const RunRows& packed) {
+  Upgrade();
+  for (const RunRows::Table& table : packed.tables) {
+    Append(table.name, table.columns, table.rows);
+  }
 }
 
 std::vector<DayFigures> StatisticsStore::ReadDays() {

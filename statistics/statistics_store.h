@@ -117,6 +117,21 @@ struct DayFigures {
   std::vector<UrlValue> top_time_taken;  // total ms
 };
 
+// The rows a run adds to each table, made from its statistics alone, so
+// that a run can make them while the server is busy with its counts.
+struct RunRows {
+  struct Table {
+    std::string_view name;
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::optional<std::string>>> rows;
+  };
+  std::vector<Table> tables;
+};
+
+// The rows of run `run_id` (the ledger's) for `statistics`; touches no
+// database.
+RunRows PackRun(int64_t run_id, const RunStatistics& statistics);
+
 class StatisticsStore {
  public:
   // The statistics database joined to `session` as `schema`. Failures of
@@ -124,9 +139,8 @@ class StatisticsStore {
   StatisticsStore(ado::Session& session, std::string schema)
       : session_(session), schema_(std::move(schema)) {}
 
-  // Appends the rows of run `run_id` (the ledger's) for `statistics`,
-  // upgrading the database first.
-  void Write(int64_t run_id, const RunStatistics& statistics);
+  // Appends the rows of a run (PackRun), upgrading the database first.
+  void Write(const RunRows& packed);
   // Converts each table of the earlier design into this one's rows, the
   // same figures of the same runs, sites and days, in the session's
   // transaction; true when there were such rows to convert.

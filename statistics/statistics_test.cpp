@@ -125,7 +125,7 @@ class StatisticsTest : public ::testing::Test {
   void WriteRun(int64_t run_id, const RunStatistics& run) {
     auto session = ado::Session::Begin();
     StatisticsStore store(*session, session->Attach(Path()));
-    store.Write(run_id, run);
+    store.Write(PackRun(run_id, run));
     session->Commit();
   }
   std::vector<DayFigures> ReadBack() {

@@ -30,7 +30,7 @@ std::string CountedRecordByRecordNote(const RunSummary& summary) {
 RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                     int64_t run_id, const CollectedGroups& collected,
                     const RunLedger* recorder,
-                    const RunStatisticsObserver* statistics,
+                    RunStatisticsObserver* statistics,
                     const ledger::LedgerContents& before) {
   const bool cancelled = collected.summary.cancel_confirmed;
   const std::string& ledger_schema = schemas.ledger;
@@ -49,7 +49,7 @@ RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
     }
     if (statistics && !schemas.statistics.empty()) {
       statistics::StatisticsStore(session, schemas.statistics)
-          .Write(run_id, statistics->statistics());
+          .Write(statistics->Rows(run_id));
     }
     session.Commit();
   } catch (const ado::CommitOutcomeUnknown& error) {

@@ -29,7 +29,7 @@ struct RunCommit {
 RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                     int64_t run_id, const CollectedGroups& collected,
                     const RunLedger* recorder,
-                    const RunStatisticsObserver* statistics,
+                    RunStatisticsObserver* statistics,
                     const ledger::LedgerContents& before);
 
 // The summary's line about the ledger, when the run left days to go on

@@ -307,13 +307,11 @@ class SiteParts : public RunPartMaker {
 // for a window given with --from and --to), until one is cancelled, with a
 // collector set up by `settings`. The status line and the ledger watch the
 // whole of it.
-CollectedGroups CollectGroups(const RunSettings& settings,
-                              const CollectOptions& options,
-                              const PlannedRun& run,
-                              const std::vector<SiteFolder>& folders,
-                              const std::shared_ptr<forms::StreamingGrid>& grid,
-                              RunLedger* recorder,
-                              RunStatisticsObserver* statistics) {
+CollectedGroups CollectGroups(
+    const RunSettings& settings, const CollectOptions& options,
+    const PlannedRun& run, const std::vector<SiteFolder>& folders,
+    const std::shared_ptr<forms::StreamingGrid>& grid, RunLedger* recorder,
+    RunStatisticsObserver* statistics, const std::function<void()>& counted) {
   std::map<std::pair<ledger::Day, ledger::Day>, std::vector<size_t>> groups;
   std::vector<std::pair<ledger::Day, ledger::Day>> order;
   for (size_t i = 0; i < run.windows.size(); ++i) {
@@ -339,11 +337,20 @@ CollectedGroups CollectGroups(const RunSettings& settings,
   if (statistics) hooks.count_observer = statistics;
   SiteParts parts(progress, recorder, statistics);
   hooks.parts = &parts;
+  // Each window's run counts and then writes; only after the last one is
+  // all of the run counted.
+  bool last = false;
+  if (counted) {
+    hooks.counted = [&last, &counted] {
+      if (last) counted();
+    };
+  }
   const std::shared_ptr<LogParserInterface> collector =
       CreateLogParser(hooks, settings);
   LogParserInterface& parser = *collector;
   parser.SetErrorLogPath(run.error_log);
   for (const auto& key : order) {
+    last = &key == &order.back();
     std::vector<std::string> descriptors;
     for (size_t i : groups[key]) descriptors.push_back(run.sites[i]);
     parser.CollectIISLogData(

@@ -5,6 +5,7 @@
 #define VELNOR_HOST_COLLECT_COLLECT_EXECUTE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -83,14 +84,13 @@ struct CollectedGroups {
 // Runs the component once per set of sites that share a window (one call
 // for a window given with --from and --to), until one is cancelled, with a
 // collector set up by `settings`. The status line and the ledger watch the
-// whole of it.
-CollectedGroups CollectGroups(const RunSettings& settings,
-                              const CollectOptions& options,
-                              const PlannedRun& run,
-                              const std::vector<SiteFolder>& folders,
-                              const std::shared_ptr<forms::StreamingGrid>& grid,
-                              RunLedger* recorder,
-                              RunStatisticsObserver* statistics);
+// whole of it. `counted`, when given, is called once the last window's
+// records are all counted, before its counts are written.
+CollectedGroups CollectGroups(
+    const RunSettings& settings, const CollectOptions& options,
+    const PlannedRun& run, const std::vector<SiteFolder>& folders,
+    const std::shared_ptr<forms::StreamingGrid>& grid, RunLedger* recorder,
+    RunStatisticsObserver* statistics, const std::function<void()>& counted);
 
 }  // namespace velnor::host
 

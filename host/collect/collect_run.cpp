@@ -95,8 +95,11 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
         std::make_unique<RunStatisticsObserver>(options.ftp, recorder.get());
   }
   auto started = std::chrono::steady_clock::now();
-  const CollectedGroups collected = CollectGroups(
-      settings, options, run, folders, grid, recorder.get(), statistics.get());
+  const CollectedGroups collected =
+      CollectGroups(settings, options, run, folders, grid, recorder.get(),
+                    statistics.get(), [&statistics, run_id] {
+                      if (statistics) statistics->PackInBackground(run_id);
+                    });
   const RunCommit commit =
       CommitRun(session, schemas, run_id, collected, recorder.get(),
                 statistics.get(), run.ledger);

@@ -19,4 +19,15 @@ void RunStatisticsObserver::Merge(const RunStatisticsObserver& part) {
   statistics_.Merge(part.statistics_);
 }
 
+void RunStatisticsObserver::PackInBackground(int64_t run_id) {
+  packing_ = std::async(std::launch::async, [this, run_id] {
+    return statistics::PackRun(run_id, statistics_);
+  });
+}
+
+statistics::RunRows RunStatisticsObserver::Rows(int64_t run_id) {
+  if (packing_.valid()) return packing_.get();
+  return statistics::PackRun(run_id, statistics_);
+}
+
 }  // namespace velnor::host

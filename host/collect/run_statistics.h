@@ -5,10 +5,13 @@
 #ifndef VELNOR_HOST_COLLECT_RUN_STATISTICS_H_
 #define VELNOR_HOST_COLLECT_RUN_STATISTICS_H_
 
+#include <cstdint>
+#include <future>
 #include <memory>
 
 #include "component/velnor.h"
 #include "statistics/day_statistics.h"
+#include "statistics/statistics_store.h"
 
 namespace velnor::host {
 
@@ -30,9 +33,20 @@ class RunStatisticsObserver : public CountObserver {
 
   const statistics::RunStatistics& statistics() const { return statistics_; }
 
+  // Starts making the rows of run `run_id` for the statistics tables on a
+  // thread of their own, once the run has heard its last record: they
+  // depend on nothing else, and a store's server meanwhile takes the
+  // counts. The observer must hear and merge nothing more.
+  void PackInBackground(int64_t run_id);
+  // The rows of run `run_id`: those PackInBackground makes (for the same
+  // run), waited for, or made now when it was not called.
+  statistics::RunRows Rows(int64_t run_id);
+
  private:
   statistics::RunStatistics statistics_;
   CountObserver* next_;
+  // Last, so that it is waited for before what it reads is destroyed.
+  std::future<statistics::RunRows> packing_;
 };
 
 }  // namespace velnor::host
