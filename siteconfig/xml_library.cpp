@@ -3,10 +3,9 @@
 // about 4 ms before main, and only the commands that discover sites read
 // XML. This file defines the libxml2 functions xml_document.cpp calls, and
 // its xmlFree, each passing the call on to the library, which the first
-// loads (dlopen); the caller stays as if libxml2 were linked. A function
+// loads; the caller stays as if libxml2 were linked. A function
 // added there must be added to the list: until it is, the command does not
 // link.
-#include <dlfcn.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "platform/automation/error_state.h"
+#include "platform/dynlib/dynamic_library.h"
 
 namespace velnor::siteconfig {
 namespace {
@@ -42,30 +42,21 @@ struct XmlLibrary {
   xmlFreeFunc* free;  // libxml2's xmlFree, a variable
 };
 
-[[noreturn]] void RaiseUnloadable(const std::string& reason) {
-  automation::Raise(75,
-                    "Path/File access error: the XML library cannot be "
-                    "loaded to read the server's configuration: " +
-                        reason + "; install the package libxml2");
-}
-
-template <class Symbol>
-void Load(void* library, const char* name, Symbol& symbol) {
-  symbol = reinterpret_cast<Symbol>(::dlsym(library, name));
-  if (symbol == nullptr) {
-    RaiseUnloadable(std::string(kLibrary) + " lacks " + name);
-  }
-}
-
 XmlLibrary LoadXml() {
-  void* library = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) RaiseUnloadable(::dlerror());
-  XmlLibrary xml{};
-#define VELNOR_XML_LOAD(name) Load(library, #name, xml.name);
-  VELNOR_XML_FUNCTIONS(VELNOR_XML_LOAD)
+  try {
+    const dynlib::Library library(kLibrary);
+    XmlLibrary xml{};
+#define VELNOR_XML_LOAD(name) library.Find(#name, xml.name);
+    VELNOR_XML_FUNCTIONS(VELNOR_XML_LOAD)
 #undef VELNOR_XML_LOAD
-  Load(library, "xmlFree", xml.free);
-  return xml;
+    library.Find("xmlFree", xml.free);
+    return xml;
+  } catch (const dynlib::LoadError& error) {
+    automation::Raise(75, std::string("Path/File access error: the XML library "
+                                      "cannot be loaded to read the server's "
+                                      "configuration: ") +
+                              error.what() + "; install the package libxml2");
+  }
 }
 
 #undef VELNOR_XML_FUNCTIONS

@@ -1,13 +1,13 @@
 // libpq's functions that this folder calls, defined here and passed on to
-// the library, which the first of them loads (dlopen). A function added to
+// the library, which the first of them loads. A function added to
 // the callers must be added to the list: until it is, the command does not
 // link.
 #include "platform/ado/pg_library.h"
 
-#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include "platform/ado/pg_connection.h"
+#include "platform/dynlib/dynamic_library.h"
 
 namespace velnor::ado::pg {
 namespace {
@@ -59,28 +59,20 @@ struct PqLibrary {
 #undef VELNOR_PQ_MEMBER
 };
 
-[[noreturn]] void RaiseUnloadable(const std::string& reason) {
-  throw PgError("08001", std::string("the PostgreSQL client library cannot be "
-                                     "loaded: ") +
-                             reason + "; install the package " + kPackage);
-}
-
-template <class Function>
-void Load(void* library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(::dlsym(library, name));
-  if (function == nullptr) {
-    RaiseUnloadable(std::string(kLibrary) + " lacks " + name);
-  }
-}
-
 PqLibrary LoadPq() {
-  void* library = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) RaiseUnloadable(::dlerror());
-  PqLibrary pq{};
-#define VELNOR_PQ_LOAD(name) Load(library, #name, pq.name);
-  VELNOR_PQ_FUNCTIONS(VELNOR_PQ_LOAD)
+  try {
+    const dynlib::Library library(kLibrary);
+    PqLibrary pq{};
+#define VELNOR_PQ_LOAD(name) library.Find(#name, pq.name);
+    VELNOR_PQ_FUNCTIONS(VELNOR_PQ_LOAD)
 #undef VELNOR_PQ_LOAD
-  return pq;
+    return pq;
+  } catch (const dynlib::LoadError& error) {
+    throw PgError("08001", std::string("the PostgreSQL client library cannot "
+                                       "be loaded: ") +
+                               error.what() + "; install the package " +
+                               kPackage);
+  }
 }
 
 #undef VELNOR_PQ_FUNCTIONS

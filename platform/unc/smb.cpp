@@ -5,7 +5,6 @@
 // port is tried with the configured timeout: libsmbclient's own name
 // resolution and connect can wait far longer, and this way an unreachable
 // server fails fast with an error that names it.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <netdb.h>
@@ -24,6 +23,7 @@
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
+#include "platform/dynlib/dynamic_library.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/unc/backend.h"
 #include "platform/unc/local_fs.h"
@@ -95,36 +95,37 @@ struct SmbClient {
 #undef VELNOR_SMB_MEMBER
 };
 
-template <class Function>
-void Load(void* library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(::dlsym(library, name));
-  if (function == nullptr) {
-    Raise(75, std::string("Path/File access error: the SMB client cannot "
-                          "start: libsmbclient lacks ") +
-                  name + ". Reinstall the package libsmbclient.");
-  }
-}
-
-SmbClient LoadSmbClient() {
-  void* library = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    Raise(75,
-          std::string("Path/File access error: the SMB client cannot start: ") +
-              ::dlerror() + ". Install the package libsmbclient.");
-  }
+// The library's own calls, looked up without raising: a fault is worded
+// below, once.
+SmbClient LookUpSmbClient() {
+  const dynlib::Library library("libsmbclient.so.0");
   SmbClient client{};
-#define VELNOR_SMB_LOAD(name) Load(library, #name, client.name);
+#define VELNOR_SMB_LOAD(name) library.Find(#name, client.name);
   VELNOR_SMB_FUNCTIONS(VELNOR_SMB_LOAD)
 #undef VELNOR_SMB_LOAD
   // Files are read on read-ahead threads, so the library's per-thread state
   // (its talloc stack frames) must be kept per thread. Builds without
   // thread support (Debian's among them) lack the call; there the one
   // mutex around every call is what keeps two threads apart.
-  if (auto thread_posix = reinterpret_cast<decltype(&smbc_thread_posix)>(
-          ::dlsym(library, "smbc_thread_posix"))) {
+  if (auto thread_posix = library.FindOptional<decltype(&smbc_thread_posix)>(
+          "smbc_thread_posix")) {
     thread_posix();
   }
   return client;
+}
+
+SmbClient LoadSmbClient() {
+  try {
+    return LookUpSmbClient();
+  } catch (const dynlib::LoadError& error) {
+    const std::string start =
+        "Path/File access error: the SMB client cannot start: ";
+    if (!error.missing().empty()) {
+      Raise(75, start + "libsmbclient lacks " + error.missing() +
+                    ". Reinstall the package libsmbclient.");
+    }
+    Raise(75, start + error.what() + ". Install the package libsmbclient.");
+  }
 }
 
 #undef VELNOR_SMB_FUNCTIONS
