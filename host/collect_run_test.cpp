@@ -925,5 +925,58 @@ TEST_F(CollectRunTest, LogFilesAreReadInTheOrderOfTheirNames) {
   }
 }
 
+// A collect run starts itself again with glibc's heaps on huge pages,
+// adding that to the tunables the user gave, and keeps the user's own
+// choice of it; the run is the one it would have been either way.
+TEST_F(CollectRunTest, ARunHasItsHeapOnHugePagesUnlessTheUserChoseOtherwise) {
+  WriteLog("D$/Logs/W3SVC1", "u_ex240603.log", WebLog(20000, "2024-06-03"));
+  struct Case {
+    const char* given;  // GLIBC_TUNABLES of the command, if any
+    std::string running;
+  };
+  const Case kCases[] = {
+      {nullptr, "glibc.malloc.hugetlb=1"},
+      {"glibc.malloc.tcache_count=5",
+       "glibc.malloc.tcache_count=5:glibc.malloc.hugetlb=1"},
+      {"glibc.malloc.hugetlb=0", "glibc.malloc.hugetlb=0"},
+  };
+  int n = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.given ? c.given : "(none)");
+    const std::string db = "db-" + std::to_string(++n);
+    fs::create_directory(dir_ / db);
+    ASSERT_EQ(Velnor({"init-db", "--db-dir", db, "--server", "SRV1"}).status,
+              0);
+    const pid_t pid = StartVelnor(
+        CollectArgs(
+            "SRV1", db,
+            {"--share-root", "shares", "--no-tui", "--site", "Web,D:\\Logs,1"}),
+        dir_, [&] {
+          if (c.given) {
+            setenv("GLIBC_TUNABLES", c.given, 1);
+          } else {
+            unsetenv("GLIBC_TUNABLES");
+          }
+        });
+    ASSERT_TRUE(StopOnceHoldingLock(pid, dir_ / db / ".velnor-srv1-web.lock"));
+    // The environment the running program started with, NUL-separated.
+    // glibc ends each tunable's value there with a NUL in place of the
+    // colon after it, so colons and NULs are compared as one.
+    auto separated = [](std::string text) {
+      std::replace(text.begin(), text.end(), ':', '\0');
+      return text;
+    };
+    const std::string environment =
+        separated(std::string(1, '\0') +
+                  ReadFile("/proc/" + std::to_string(pid) + "/environ"));
+    ::kill(pid, SIGCONT);
+    EXPECT_TRUE(Contains(environment, separated(std::string(1, '\0') +
+                                                "GLIBC_TUNABLES=" + c.running +
+                                                std::string(1, '\0'))));
+    EXPECT_EQ(FinishVelnor(pid, dir_).status, 0);
+    EXPECT_EQ(HitsCounted(dir_ / db, "SRV1"), 20000);
+  }
+}
+
 }  // namespace
 }  // namespace velnor::host

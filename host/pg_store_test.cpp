@@ -163,10 +163,7 @@ LogFigures CountLogs(const fs::path& root) {
 class PgStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
-      VELNOR_SKIP_WITHOUT_TOOL(why);
-    }
-    ASSERT_EQ(server_.Start(tmp_.path()), "");
+    VELNOR_START_POSTGRES(server_, tmp_.path());
     fs::create_directories(db_dir_);
     // Reports from either store state the same time of making, and the
     // ledgers the same times of runs.

@@ -58,4 +58,18 @@ class PostgresServer {
 
 }  // namespace velnor::testing
 
+// In a test's SetUp: `server` (a PostgresServer) started in a new folder
+// under `dir`, or the test skipped when no server can run here (a failure
+// when TestToolsRequired(): VELNOR_SKIP_WITHOUT_TOOL), or failed with what
+// kept it from starting. A macro because the skip and the failure end the
+// caller.
+#define VELNOR_START_POSTGRES(server, dir)                                  \
+  do {                                                                      \
+    if (std::string why = ::velnor::testing::PostgresServer::Unavailable(); \
+        !why.empty()) {                                                     \
+      VELNOR_SKIP_WITHOUT_TOOL(why);                                        \
+    }                                                                       \
+    ASSERT_EQ((server).Start(dir), "");                                     \
+  } while (false)
+
 #endif  // VELNOR_TESTING_POSTGRES_FIXTURE_H_

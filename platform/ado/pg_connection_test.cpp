@@ -19,10 +19,7 @@ using testing::PostgresServer;
 class PgConnectionReuseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
-      VELNOR_SKIP_WITHOUT_TOOL(why);
-    }
-    ASSERT_EQ(server_.Start(tmp_.path()), "");
+    VELNOR_START_POSTGRES(server_, tmp_.path());
     server_.Exec("CREATE TABLE kept (n integer)");
   }
 

@@ -24,10 +24,7 @@ using testing::Rows;
 class PgEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string why = PostgresServer::Unavailable(); !why.empty()) {
-      VELNOR_SKIP_WITHOUT_TOOL(why);
-    }
-    ASSERT_EQ(server_.Start(tmp_.path()), "");
+    VELNOR_START_POSTGRES(server_, tmp_.path());
     server_.Exec(
         "CREATE SCHEMA qdx_t_srv1; CREATE TABLE qdx_t_srv1.tblgeneral "
         "(url text, \"no of hits\" integer, rowid bigserial)");
