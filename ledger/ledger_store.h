@@ -97,6 +97,10 @@ class LedgerStore {
               int64_t records);
   void AddFile(const FileRow& file);
   void AddDay(const DayRow& day);
+  // The rows of `files` and `days`, as AddFile and AddDay add them, in one
+  // bulk load each where the engine bulk-loads.
+  void AddFiles(const std::vector<FileRow>& files);
+  void AddDays(const std::vector<DayRow>& days);
   // The days with hits of every run that has ended, by run_id, site and
   // day: what the session sees counted now.
   std::vector<DayRow> EndedDaysWithHits();

@@ -306,7 +306,9 @@ std::vector<ledger::DayRow> RunLedger::Write(
       }
     }
   }
-  for (const auto& [key, row] : rows) store.AddFile(row);
+  std::vector<ledger::FileRow> file_rows;
+  for (const auto& [key, row] : rows) file_rows.push_back(row);
+  store.AddFiles(file_rows);
 
   std::vector<ledger::DayRow> days;
   std::set<std::string> written;  // a site given twice is counted once here
@@ -344,10 +346,10 @@ std::vector<ledger::DayRow> RunLedger::Write(
           row.hits > 0 || (earlier != before.end() && earlier->second.hits > 0);
       row.complete =
           whole && read && day < today_ && (!unsettled || day < *unsettled);
-      store.AddDay(row);
       days.push_back(row);
     }
   }
+  store.AddDays(days);
   return days;
 }
 
