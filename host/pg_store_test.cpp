@@ -486,6 +486,22 @@ TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
                   "SELECT sum(\"no of hits\") FROM qdx_uawebloghitsbyhour_" +
                   Lower(server) + ".tblgeneral"))
         << server;
+    // And each file read, with what the next run goes on from.
+    Rows files = server_.Query(
+        "SELECT site, file_name, file_size::text, head_bytes::text, "
+        "head_checksum::text, start_offset::text, end_offset::text, "
+        "coalesce(first_record, '-'), coalesce(last_record, '-'), "
+        "records::text FROM " +
+        schema + ".run_files ORDER BY site, file_name");
+    ASSERT_FALSE(files.empty()) << server;
+    EXPECT_EQ(files,
+              QueryRows(db_dir_ / ledger::LedgerFileName(server, false),
+                        "SELECT site, file_name, file_size, head_bytes, "
+                        "head_checksum, start_offset, end_offset, "
+                        "coalesce(first_record, '-'), "
+                        "coalesce(last_record, '-'), records FROM run_files "
+                        "ORDER BY site, file_name"))
+        << server;
   }
 }
 
