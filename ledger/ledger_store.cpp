@@ -43,6 +43,35 @@ void Run(ado::Statement& statement) {
   statement.Reset();
 }
 
+// The columns of a file's and a day's row, in the order both the INSERT's
+// bound values and the COPY's rows give them: one list per table, so that
+// the two ways of writing a row cannot drift apart.
+const std::vector<std::string>& FileColumns() {
+  static const auto* columns = new std::vector<std::string>{
+      "run_id",        "site",         "file_name",     "file_size",
+      "file_modified", "head_bytes",   "head_checksum", "start_offset",
+      "end_offset",    "first_record", "last_record",   "records"};
+  return *columns;
+}
+
+const std::vector<std::string>& DayColumns() {
+  static const auto* columns = new std::vector<std::string>{
+      "run_id",   "site",     "log_day",  "hits",    "hits_2xx",
+      "hits_3xx", "hits_4xx", "hits_5xx", "complete"};
+  return *columns;
+}
+
+// "INSERT INTO table (columns) VALUES (?, ...)".
+std::string InsertInto(std::string_view table,
+                       const std::vector<std::string>& columns) {
+  std::string names, marks;
+  for (const std::string& column : columns) {
+    names += (names.empty() ? "" : ", ") + column;
+    marks += marks.empty() ? "?" : ", ?";
+  }
+  return fmt::format("INSERT INTO {} ({}) VALUES ({})", table, names, marks);
+}
+
 }  // namespace
 
 std::string DayText(Day day) {
@@ -183,11 +212,7 @@ void LedgerStore::EndRun(int64_t run_id, const std::string& ended,
 
 void LedgerStore::AddFile(const FileRow& file) {
   if (!insert_file_) {
-    insert_file_ = Prepare(
-        "INSERT INTO run_files (run_id, site, file_name, file_size, "
-        "file_modified, head_bytes, head_checksum, start_offset, end_offset, "
-        "first_record, last_record, records) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insert_file_ = Prepare(InsertInto("run_files", FileColumns()));
   }
   ado::Statement* insert = insert_file_.get();
   insert->BindInteger(1, file.run_id);
@@ -207,10 +232,7 @@ void LedgerStore::AddFile(const FileRow& file) {
 
 void LedgerStore::AddDay(const DayRow& day) {
   if (!insert_day_) {
-    insert_day_ = Prepare(
-        "INSERT INTO run_days (run_id, site, log_day, hits, hits_2xx, "
-        "hits_3xx, hits_4xx, hits_5xx, complete) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insert_day_ = Prepare(InsertInto("run_days", DayColumns()));
   }
   ado::Statement* insert = insert_day_.get();
   insert->BindInteger(1, day.run_id);
@@ -245,12 +267,7 @@ void LedgerStore::AddFiles(const std::vector<FileRow>& files) {
          std::to_string(file.records)});
   }
   if (rows.empty()) return;
-  session_.CopyRows(
-      schema_, "run_files",
-      {"run_id", "site", "file_name", "file_size", "file_modified",
-       "head_bytes", "head_checksum", "start_offset", "end_offset",
-       "first_record", "last_record", "records"},
-      rows);
+  session_.CopyRows(schema_, "run_files", FileColumns(), rows);
 }
 
 void LedgerStore::AddDays(const std::vector<DayRow>& days) {
@@ -269,10 +286,7 @@ void LedgerStore::AddDays(const std::vector<DayRow>& days) {
     row.emplace_back(day.complete ? "1" : "0");
   }
   if (rows.empty()) return;
-  session_.CopyRows(schema_, "run_days",
-                    {"run_id", "site", "log_day", "hits", "hits_2xx",
-                     "hits_3xx", "hits_4xx", "hits_5xx", "complete"},
-                    rows);
+  session_.CopyRows(schema_, "run_days", DayColumns(), rows);
 }
 
 std::vector<DayRow> LedgerStore::EndedDaysWithHits() {
