@@ -282,6 +282,16 @@ class ReportStore {
   bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
                    const StagedRows& rows, const std::vector<bool>& stored,
                    size_t first);
+  // For an engine without a bulk load: matches the staged `groups` with
+  // the report in one join and, from the stored counts it reads, raises
+  // every stored row of a key to its first stored row's count (in row
+  // identity order) plus the hits, and appends the new keys' rows in their
+  // order. Sets `past`, writing nothing, to the first group whose count
+  // would pass the 32-bit maximum. Raises 13 (type mismatch) for a stored
+  // count that is not a 32-bit number, which counting in memory excludes.
+  void RaiseMatched(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                    const std::vector<RunTally::Key>& groups,
+                    std::optional<size_t>& past);
   // Appends a new row for each of `groups`, in their order, to a report
   // that holds no row, calling `between` before each batch of them.
   void WriteIntoEmpty(size_t table, const std::shared_ptr<ado::Connection>& cn,

@@ -94,14 +94,18 @@ std::string CreateStaging(size_t table, std::string_view site_column,
 }
 
 std::string StageRows(size_t table, size_t rows) {
-  const Layout& layout = kLayouts[table];
-  std::string sql = "INSERT INTO " + StagingTable(table) +
-                    " (seq, server, identifier, site, url, bucket, hits";
-  if (layout.sort) sql += ", sort";
-  if (layout.label) sql += ", label";
+  const std::vector<std::string> names = StagedColumnNames(table, false);
+  std::string sql = "INSERT INTO " + StagingTable(table) + " (";
+  std::string markers = "(";
+  for (size_t column : RaisingColumns(table, false)) {
+    if (markers.size() > 1) {
+      sql += ", ";
+      markers += ", ";
+    }
+    sql += names[column];
+    markers += "?";
+  }
   sql += ") VALUES ";
-  std::string markers = "(?";
-  for (size_t i = 1; i < StagedColumns(table, false); ++i) markers += ", ?";
   markers += ")";
   for (size_t row = 0; row < rows; ++row) {
     if (row > 0) sql += ", ";
@@ -110,42 +114,34 @@ std::string StageRows(size_t table, size_t rows) {
   return sql;
 }
 
-// The key's stored rows joined first, and of them the first (no stored
-// row of the key before it), so that a new key costs no look-up of its
-// own.
-std::string FirstPastMaximum(size_t table) {
-  const std::string bucket = kLayouts[table].bucket;
-  return "SELECT c.seq FROM " + StagingTable(table) +
-         " AS c INNER JOIN tblGeneral AS s ON " + KeyMatch(table, "s", "c") +
-         " WHERE c.hits > 2147483647 - s.[No of Hits] And NOT EXISTS (SELECT "
-         "1 FROM tblGeneral AS e WHERE e.[Identifier] = s.[Identifier] And "
-         "e.URL = s.URL And e." +
-         bucket + " = s." + bucket +
-         " And e.rowid < s.rowid) ORDER BY c.seq LIMIT 1";
-}
-
 // Every stored row of a staged key, joined once, with the count of its
 // key's first stored row beside it (a window over the key's rows); each is
 // then raised through its own row identity. That costs one join of the
 // staged keys with the report whatever the number of rows a key has (a
 // store written by other tools may hold several), where a look-up of the
 // first row per key costs an index search and a sort for every key.
-std::string UpdateStored(size_t table, bool folded) {
+std::string UpdateStoredReturning(size_t table, bool folded) {
   return "UPDATE tblGeneral AS g SET [No of Hits] = s.stored + s.hits FROM "
          "(SELECT c.seq, c.hits, f.rowid AS stored_row, "
          "first_value(f.[No of Hits]) OVER (PARTITION BY c.seq ORDER BY "
          "f.rowid) AS stored FROM " +
          StagingTable(table) + " AS c INNER JOIN tblGeneral AS f ON " +
-         Match(table, folded, "f", "c") + ") AS s WHERE g.rowid = s.stored_row";
+         Match(table, folded, "f", "c") +
+         ") AS s WHERE g.rowid = s.stored_row RETURNING s.seq";
 }
 
-std::string UpdateStoredReturning(size_t table, bool folded) {
-  return UpdateStored(table, folded) + " RETURNING s.seq";
+std::string MatchStored(size_t table) {
+  return "SELECT c.seq, f.rowid, f.[No of Hits] FROM " + StagingTable(table) +
+         " AS c INNER JOIN tblGeneral AS f ON " + KeyMatch(table, "f", "c");
+}
+
+std::string SetCountOfRow() {
+  return "UPDATE tblGeneral SET [No of Hits] = ? WHERE rowid = ?";
 }
 
 // One hash join of the staged keys with the report, with neither the
 // window's sort nor the join back on the row identity: most of what
-// UpdateStored costs the server beside the writes themselves.
+// UpdateStoredReturning costs the server beside the writes themselves.
 std::string RaiseEachStoredReturning(size_t table, bool folded) {
   return "UPDATE tblGeneral AS f SET [No of Hits] = f.[No of Hits] + c.hits "
          "FROM " +
@@ -195,20 +191,6 @@ std::string InsertRows(size_t table, std::string_view site_column,
     sql += markers;
   }
   return sql;
-}
-
-std::string InsertNew(size_t table, std::string_view site_column) {
-  const std::vector<std::string> staged = StagedColumnNames(table, false);
-  std::string columns;
-  std::string values;
-  for (const NewRowColumn& column : NewRowColumns(table, site_column)) {
-    columns += (columns.empty() ? "[" : ", [") + column.report + "]";
-    values += (values.empty() ? "c." : ", c.") + staged[column.staged];
-  }
-  return "INSERT INTO tblGeneral (" + columns + ") SELECT " + values +
-         " FROM " + StagingTable(table) +
-         " AS c WHERE NOT EXISTS (SELECT 1 FROM tblGeneral AS g WHERE " +
-         KeyMatch(table, "g", "c") + ") ORDER BY c.seq";
 }
 
 std::string ClearStaging(size_t table) {

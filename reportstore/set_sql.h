@@ -21,9 +21,8 @@ inline constexpr size_t kRowsPerInsert = 100;
 // folded key (reportdb::kFoldedKeyColumn) and the staging table gets the
 // run's, filled by the writer (reportdb::FoldedKey), so that the statements
 // that raise stored rows match keys by it. Such staging rows are
-// bulk-loaded: StageRows and the statements that read the texts of the
-// identifier and the URL (FirstPastMaximum, UpdateStored without
-// `folded`, InsertNew) do not fill or read it.
+// bulk-loaded: StageRows and MatchStored, which reads the texts of the
+// identifier and the URL, do not fill or read it.
 
 // The staging columns of `table` (0 day of week, 1 month, 2 hour,
 // 3 status), in the order StageRows binds them: seq, server, identifier,
@@ -45,23 +44,23 @@ std::vector<size_t> RaisingColumns(size_t table, bool folded);
 // columns typed as the report's (so that they compare as its columns do).
 std::string CreateStaging(size_t table, std::string_view site_column,
                           bool folded);
-// Appends `rows` rows to it.
+// Appends `rows` rows to it, of the RaisingColumns without `folded`, in
+// their order.
 std::string StageRows(size_t table, size_t rows);
-// The seq of the first staged key (in staging order) whose first stored
-// row's count (in rowid order, 0 without one) plus the staged hits would
-// pass the 32-bit maximum; no row when none would.
-std::string FirstPastMaximum(size_t table);
+// The seq of each staged key with a stored row, that row's row identity
+// and its count: one row per stored row, in no order.
+std::string MatchStored(size_t table);
+// Sets the count of the row with the row identity of the second marker to
+// the first.
+std::string SetCountOfRow();
 // Raises every stored row of a staged key to the first stored row's count
-// (in rowid order) plus the staged hits; FirstPastMaximum tells first
-// whether that fits.
-std::string UpdateStored(size_t table, bool folded);
-// UpdateStored that also returns the seq of each staged key it raised (once
-// per stored row), for an engine that takes RETURNING.
+// (in rowid order) plus the staged hits, returning the seq of each staged
+// key it raised (once per stored row), for an engine that takes RETURNING.
 std::string UpdateStoredReturning(size_t table, bool folded);
 // Raises every stored row of a staged key by the staged hits, returning the
 // seq of each staged key it raised (once per stored row). That is
-// UpdateStored's outcome exactly when no staged key has several stored
-// rows, which a seq returned twice tells otherwise.
+// UpdateStoredReturning's outcome exactly when no staged key has several
+// stored rows, which a seq returned twice tells otherwise.
 std::string RaiseEachStoredReturning(size_t table, bool folded);
 // A column of a new row: its name in the report (without brackets) and the
 // staging column it is given (an index into StagedColumnNames).
@@ -76,9 +75,6 @@ std::vector<NewRowColumn> NewRowColumns(size_t table,
 // Appends `rows` new rows to the report, each with NewRowColumns's values
 // in their order, for a report that holds none of their keys.
 std::string InsertRows(size_t table, std::string_view site_column, size_t rows);
-// Appends a row for each staged key that has no stored row, in staging
-// order.
-std::string InsertNew(size_t table, std::string_view site_column);
 // Empties the staging table.
 std::string ClearStaging(size_t table);
 // One row when the report holds any row, none when it is empty.

@@ -19,8 +19,13 @@
 // The staged rows are made and written a batch at a time: a report can get
 // hundreds of thousands of keys, and holding a row of values for each at
 // once would cost more memory than all the counting. What must see every
-// key before anything is kept (the check against the maximum, the UPDATE
-// and the INSERT) runs once over the staging table, after the last batch.
+// key before anything is kept (the check against the maximum, the raise of
+// the stored rows) runs once over the staging table, after the last batch.
+// In-process (SQLite) one join of the staged keys with the report gives
+// each stored row and its count, and the run works out the rest: the
+// check, the rows to raise and the keys that are new; a join for each of
+// these cost three times the index searches (on a server, the UPDATE's own
+// arithmetic makes the check, and RETURNING tells the new keys).
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -251,17 +256,15 @@ bool ReportStore::Stage(size_t table,
   PreparedCommand(cn, set_sql::CreateStaging(table, site_column_, folded))
       .Execute();
   PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
-  // Where the keys are bulk-loaded the new rows are too, from the run's own
-  // values (AppendNewByCopy), never from the staging table: it then gets
-  // only what the UPDATE reads, which saves the server parsing and storing
-  // the other texts of every key.
+  // The new rows are written from the run's own values (AppendNewByCopy,
+  // RaiseMatched), never from the staging table: it gets only what the
+  // match with the report reads, which saves parsing and storing the other
+  // texts of every key.
   const std::vector<size_t> raising = set_sql::RaisingColumns(table, folded);
   std::vector<std::string> raising_names;
   for (size_t column : raising) {
     raising_names.push_back(set_sql::StagedColumnNames(table, folded)[column]);
   }
-  std::vector<size_t> columns(set_sql::StagedColumns(table, false));
-  for (size_t i = 0; i < columns.size(); ++i) columns[i] = i;
   bool copied = true;
   ForEachBatch(table, groups, [&](size_t, const StagedRows& rows) {
     copied = copied && CopyStaged(cn, set_sql::StagingTable(table),
@@ -272,7 +275,7 @@ bool ReportStore::Stage(size_t table,
     if (folded) automation::Raise(automation::kErrTypeMismatch);
     InsertInChunks(
         cn, [table](size_t count) { return set_sql::StageRows(table, count); },
-        rows, columns);
+        rows, raising);
   });
   return copied;
 }
@@ -286,7 +289,7 @@ bool ReportStore::Stage(size_t table,
 // The stored rows are first raised each by its own count: a store of our
 // own writing holds one row per key, for which that is the outcome. A key
 // with several stored rows (a store written by other tools) undoes it, and
-// the rows are raised as UpdateStored raises them.
+// the rows are raised as UpdateStoredReturning raises them.
 void ReportStore::AppendNewByCopy(size_t table,
                                   const std::shared_ptr<ado::Connection>& cn,
                                   const std::vector<RunTally::Key>& groups) {
@@ -339,6 +342,79 @@ bool ReportStore::CopyNewRows(size_t table,
   std::vector<bool> skipped(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) skipped[i] = stored[first + i];
   return CopyStaged(cn, "tblGeneral", names, rows, columns, skipped);
+}
+
+void ReportStore::RaiseMatched(size_t table,
+                               const std::shared_ptr<ado::Connection>& cn,
+                               const std::vector<RunTally::Key>& groups,
+                               std::optional<size_t>& past) {
+  struct Stored {
+    size_t seq;
+    int64_t row;
+    int32_t count;
+  };
+  std::vector<Stored> matched;
+  ado::Command& match = PreparedCommand(cn, set_sql::MatchStored(table));
+  for (match.Execute(); !match.Eof(); match.MoveNext()) {
+    const Variant count = match.Value(2);
+    // Counting in memory was chosen because every stored count is a
+    // positive 32-bit number (CanCountInMemory), and it keeps them so.
+    if (count.Type() != automation::VarType::kLong) {
+      automation::Raise(automation::kErrTypeMismatch);
+    }
+    matched.push_back({static_cast<size_t>(automation::CLngLng(match.Value(0))),
+                       automation::CLngLng(match.Value(1)),
+                       automation::CLng(count)});
+  }
+  match.Close();
+  // A key's rows all get the count of its first stored row (in row
+  // identity order) plus the hits.
+  std::sort(matched.begin(), matched.end(),
+            [](const Stored& a, const Stored& b) {
+              return a.seq != b.seq ? a.seq < b.seq : a.row < b.row;
+            });
+  constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
+  std::vector<bool> stored(groups.size(), false);
+  std::vector<std::pair<int64_t, int64_t>> counts;  // row, new count
+  counts.reserve(matched.size());
+  for (size_t i = 0; i < matched.size();) {
+    const size_t seq = matched[i].seq;
+    const int64_t count =
+        matched[i].count + static_cast<int64_t>(groups.at(seq).hits);
+    if (count > kMaxCount) {
+      past = seq;
+      return;
+    }
+    stored[seq] = true;
+    for (; i < matched.size() && matched[i].seq == seq; ++i) {
+      counts.emplace_back(matched[i].row, count);
+    }
+  }
+  // In row order the updates walk the table's pages once.
+  std::sort(counts.begin(), counts.end());
+  ado::Command& set = PreparedCommand(cn, set_sql::SetCountOfRow());
+  for (const auto& [row, count] : counts) {
+    set.SetParameter(1, Variant(static_cast<int32_t>(count)));
+    set.SetParameter(2, Variant(row));
+    set.Execute();
+  }
+  std::vector<RunTally::Key> added;
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (!stored[i]) added.push_back(groups[i]);
+  }
+  std::vector<size_t> columns;
+  for (const set_sql::NewRowColumn& column :
+       set_sql::NewRowColumns(table, site_column_)) {
+    columns.push_back(column.staged);
+  }
+  ForEachBatch(table, added, [&](size_t, const StagedRows& rows) {
+    InsertInChunks(
+        cn,
+        [&](size_t count) {
+          return set_sql::InsertRows(table, site_column_, count);
+        },
+        rows, columns);
+  });
 }
 
 // A report that held no row when this counting first wrote into it (a
@@ -410,31 +486,11 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind,
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
     if (appends_only) return WriteIntoEmpty(table, cn, groups, between);
-    const bool copied = Stage(table, cn, groups);
-    // Where the keys were bulk-loaded the UPDATE's own integer arithmetic
-    // refuses a count past the maximum: the statement fails, all of this is
-    // undone and the keys are written one by one, which names the first
-    // such key as the check below does. That saves the server a join of
-    // every staged key.
-    if (!copied) {
-      ado::Command& check =
-          PreparedCommand(cn, set_sql::FirstPastMaximum(table));
-      check.Execute();
-      if (!check.Eof()) {
-        past = static_cast<size_t>(automation::CLng(check.Value(0)));
-      }
-      check.Close();
-      if (past) return;
-    }
     // The staged rows stay until the next write of the table clears them
     // (or the session ends): deleting them now would cost the server a
     // pass over them for nothing.
-    if (copied) {
-      AppendNewByCopy(table, cn, groups);
-    } else {
-      PreparedCommand(cn, set_sql::UpdateStored(table, false)).Execute();
-      PreparedCommand(cn, set_sql::InsertNew(table, site_column_)).Execute();
-    }
+    if (Stage(table, cn, groups)) return AppendNewByCopy(table, cn, groups);
+    RaiseMatched(table, cn, groups, past);
   });
   if (written) {
     written =
