@@ -16,6 +16,11 @@
 # the statistics cost. Peak memory is the largest resident size of each
 # (/usr/bin/time).
 #
+# A third case is the nightly one: four sites of RECORDS/4 records a day
+# over two days, the first day collected into fresh databases and the
+# second, timed, into those rows (most of its keys are stored already and
+# raised), against GoAccess on the second day's files alone.
+#
 # Two cases of velnor alone follow: memory, one site of MEMORY_RECORDS
 # (default 5 * RECORDS) records over five days, counted with statistics in
 # one run (its peak resident size; target: at most 150 MB); and the fixed
@@ -60,20 +65,24 @@ make_case() {
 make_case one-file 1
 make_case four-sites 4
 make_case memory 1 "$memory_records" 5
-# Runs one velnor collect of case $1 with $2 sites into the fresh folder $3,
-# with further arguments; prints "seconds peak-KB". The case's records are
-# RECORDS unless CASE_RECORDS says otherwise; its days end on TO (default
-# 2024-06-01).
+make_case next-day 4 $((2 * records)) 2
+# Runs one velnor collect of case $1 with $2 sites into the fresh folder $3
+# (or, with KEEP_DB set, into the databases it holds), with further
+# arguments; prints "seconds peak-KB". The case's records are RECORDS
+# unless CASE_RECORDS says otherwise; its days run from FROM (default
+# 2024-06-01) to TO (default FROM).
 collect() {
   local shares=$work/$1-${CASE_RECORDS:-$records} sites=() i
   for ((i = 1; i <= $2; i++)); do sites+=(--site "Site $i,D:\\Logs,$i"); done
-  local db=$3
+  local db=$3 from=${FROM:-2024-06-01}
   shift 3
-  rm -rf "$db"
-  mkdir -p "$db"
-  "$velnor" init-db --db-dir "$db" --server SRV1 >/dev/null
+  if [[ -z ${KEEP_DB:-} ]]; then
+    rm -rf "$db"
+    mkdir -p "$db"
+    "$velnor" init-db --db-dir "$db" --server SRV1 >/dev/null
+  fi
   /usr/bin/time -f "%e %M" -o "$work/time" "$velnor" collect --server SRV1 \
-    --from 2024-06-01 --to "${TO:-2024-06-01}" --db-dir "$db" \
+    --from "$from" --to "${TO:-$from}" --db-dir "$db" \
     --share-root "$shares" \
     "${sites[@]}" --no-tui "$@" >/dev/null 2>"$work/collect.err" ||
     { cat "$work/collect.err" >&2; exit 1; }
@@ -124,6 +133,31 @@ compare() {
 : >"$work/summary"
 compare one-file 1
 compare four-sites 4
+
+# next_day: the nightly case's pairs and its line of figures.
+next_day() {
+  local n=$((2 * records)) i v g
+  local files=("$work/next-day-$n"/SRV1/D\$/Logs/W3SVC*/u_ex240602.log)
+  echo "next-day: $records records, 4 sites, into the rows of the day before"
+  : >"$work/velnor.times"
+  : >"$work/goaccess.times"
+  for ((i = 1; i <= pairs; i++)); do
+    CASE_RECORDS=$n collect next-day 4 "$work/db" >/dev/null
+    v=$(CASE_RECORDS=$n KEEP_DB=1 FROM=2024-06-02 collect next-day 4 "$work/db")
+    g=$(goaccess_once "${files[@]}")
+    echo "$v" >>"$work/velnor.times"
+    echo "$g" >>"$work/goaccess.times"
+    echo "  pair $i: velnor ${v% *} s, GoAccess ${g% *} s"
+  done
+  local v_s g_s
+  v_s=$(cut -d' ' -f1 "$work/velnor.times" | median)
+  g_s=$(cut -d' ' -f1 "$work/goaccess.times" | median)
+  awk -v r="$records" -v v="$v_s" -v g="$g_s" -v n="$pairs" 'BEGIN {
+      printf "next-day   velnor, statistics on, into the day before %6.2f s %9.0f records/s | GoAccess %6.2f s %9.0f records/s | %.1fx; medians of %d\n",
+             v, r / v, g, r / g, g / v, n
+    }' >>"$work/summary"
+}
+next_day
 
 m=$(CASE_RECORDS=$memory_records TO=2024-06-05 collect memory 1 "$work/db")
 awk -v r="$memory_records" -v s="${m% *}" -v k="${m#* }" 'BEGIN {
