@@ -198,6 +198,13 @@ TEST_F(CollectRunTest, TwoWorkersLeaveTheRowsLedgerStatisticsAndErrorsOfOne) {
                   Contains(run.err, "2 sites at once"),
               std::string(workers) == "2")
         << run.err;
+    // Sites read side by side share one measure, which names no file.
+    EXPECT_TRUE(Contains(run.err, std::string(workers) == "2"
+                                      ? "Completed | Collecting data for site "
+                                        "'Three' | all sites: "
+                                      : "Completed | Collecting data for site "
+                                        "'Three' | u_ex240604.log: "))
+        << run.err;
     std::vector<std::string> lines;
     for (const std::string& line :
          Lines(ReadFile(dir_ / db / "velnor-errors.log"))) {

@@ -147,9 +147,10 @@ std::string RunProgress::StatusLine() const {
   const std::string file = FileName();
   if (file.empty()) return "";
   const iislog::ReadCounters now = Totals();
-  // Sites read side by side are one span of everything listed.
+  // Sites read side by side are one span of everything listed, which no
+  // one file's name would tell.
   const bool site_known = site_known_ || parts_;
-  std::string line = Shown(file) + ": ";
+  std::string line = (parts_ ? std::string("all sites") : Shown(file)) + ": ";
   if (parts_) {
     line += Megabytes(DoneBytes()) + " of " + Megabytes(listed_bytes_);
   } else {

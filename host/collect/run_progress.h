@@ -37,8 +37,9 @@ class RunProgress : public iislog::ReadObserver, public ProgressMeasure {
   // "u_ex240604.log: 12.3 of 48.0 MB, 210000 records/s, ~3 s left": the
   // file, the bytes read of the site's listed bytes, the rate of records
   // read and the time the rest of the run's listed bytes will take at the
-  // rate so far. Empty before the first file; what cannot be known yet (the
-  // rate in the first second) is left out.
+  // rate so far; with sites read side by side (MakePart), "all sites" and
+  // the bytes read of everything listed. Empty before the first file; what
+  // cannot be known yet (the rate in the first second) is left out.
   std::string StatusLine() const;
 
   // The listed bytes of the sites before the one being read and the bytes
