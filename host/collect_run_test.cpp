@@ -535,7 +535,7 @@ TEST_F(CollectRunTest, ThePercentageGrowsByBytesReadOnAOneFileSite) {
 // they do it: a run without --recount counts nothing more of the day
 // counted whole before, another --recount counts it again from its start.
 TEST_F(CollectRunTest, ACancelledRecountSaysTrulyWhatTheNextRunDoes) {
-  constexpr long kRecords = 100000;
+  constexpr long kRecords = 200000;
   WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
   const std::vector<std::string> site{"--no-tui", "--site",
                                       "Main Site,C:\\logs,1"};
