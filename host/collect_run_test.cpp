@@ -377,34 +377,6 @@ class LineWatcher {
   std::vector<Seen> seen_;
 };
 
-// Keeps the process `pid` stopped (SIGSTOP) but for a millisecond in every
-// hundred, so that a run over a log of some size lasts a while: a run of
-// 160,000 records, which needs about 45 ms of CPU with its start in a
-// Release build, lasts about four seconds, two of the plain progress
-// lines' intervals.
-class Throttle {
- public:
-  explicit Throttle(pid_t pid) : thread_([this, pid] { Run(pid); }) {}
-  ~Throttle() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run(pid_t pid) {
-    while (!stop_) {
-      ::kill(pid, SIGCONT);
-      std::this_thread::sleep_for(milliseconds(1));
-      ::kill(pid, SIGSTOP);
-      std::this_thread::sleep_for(milliseconds(99));
-    }
-    ::kill(pid, SIGCONT);
-  }
-
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
   const std::vector<std::string> site{"--no-tui", "--site",
                                       "Main Site,C:\\logs,1"};

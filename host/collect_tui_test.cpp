@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "host/testing/velnor_test_support.h"
 #include "testing/test_support.h"
@@ -24,9 +26,11 @@ using testing::ReadFile;
 using testing::Rows;
 using testing::TempDir;
 using testing::TmuxSession;
+using testing::WaitFor;
 using testing::WriteFile;
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 // Enough for a run that lasts while the test looks at it and interrupts it.
@@ -60,7 +64,29 @@ class CollectTuiTest : public ::testing::Test {
                   "--db-dir db --share-root shares --site "
                   "\"Main Site,C:\\\\logs,1\"'\n"
                   "echo EXIT=$?\nsleep 120\n");
+    fs::remove(dir_ / "velnor.pid");
     tmux_.Start("bash " + script.string());
+    // Throttled until the test signals it, so that even a fast build is
+    // still reading when the test looks at the dialog.
+    throttle_.reset();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return fs::exists(dir_ / "velnor.pid") &&
+                 !ReadFile(dir_ / "velnor.pid").empty();
+        },
+        seconds(30)));
+    throttle_ =
+        std::make_unique<Throttle>(std::stoi(ReadFile(dir_ / "velnor.pid")));
+  }
+
+  // Sends `keys` (Ctrl+C) or the signal `signal` to the run, then lets it
+  // go on at full speed: it handles the signal as it goes on.
+  void Interrupt(const std::string& keys, int signal = 0) {
+    if (!keys.empty()) tmux_.Keys(keys);
+    if (signal != 0) kill(std::stoi(ReadFile(dir_ / "velnor.pid")), signal);
+    // The keys reach the process through the terminal: give them time.
+    std::this_thread::sleep_for(milliseconds(300));
+    throttle_.reset();
   }
 
   // Waits for the dialog with its status line; returns the screen.
@@ -104,6 +130,7 @@ class CollectTuiTest : public ::testing::Test {
   TempDir tmp_{"collect_tui_test"};
   const fs::path& dir_ = tmp_.path();
   TmuxSession tmux_;
+  std::unique_ptr<Throttle> throttle_;
 };
 
 TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
@@ -118,15 +145,14 @@ TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
   EXPECT_TRUE(Contains(screen, "[ Cancel ]")) << screen;
   EXPECT_LT(screen.find("[ Cancel ]"), screen.find(" records/s")) << screen;
 
-  tmux_.Keys("C-c");
+  Interrupt("C-c");
   ExpectCancelledAndKept(Ended(), 0);
   ASSERT_EQ(Totals().size(), 1u);
   const long first = Hits();
 
   StartCollect();
   Dialog();
-  pid_t pid = std::stoi(ReadFile(dir_ / "velnor.pid"));
-  kill(pid, SIGTERM);
+  Interrupt("", SIGTERM);
   ExpectCancelledAndKept(Ended(), first);
   EXPECT_EQ(Totals().size(), 2u);
 }
@@ -164,7 +190,7 @@ TEST_F(CollectTuiTest, OneLargeFileMovesTheBarAndThePercentageAsItIsRead) {
   EXPECT_GT(std::stoi(last[1]), first_percent) << seen;
   EXPECT_LT(std::stoi(last[1]), 100) << seen;
   EXPECT_GT(last[2].length(), first_filled) << seen;
-  tmux_.Keys("C-c");
+  Interrupt("C-c");
   EXPECT_TRUE(Contains(Ended(), "EXIT=130"));
 }
 

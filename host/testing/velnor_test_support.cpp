@@ -1,6 +1,7 @@
 // Running the built velnor, and the logs the tests write for it.
 #include "host/testing/velnor_test_support.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -144,6 +145,22 @@ bool WaitForStderr(const fs::path& dir, const std::string& text,
                    std::chrono::milliseconds limit) {
   return WaitFor([&] { return Contains(ReadFile(dir / "stderr"), text); },
                  limit);
+}
+
+Throttle::Throttle(pid_t pid)
+    : thread_([this, pid] {
+        while (!stop_) {
+          ::kill(pid, SIGCONT);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          ::kill(pid, SIGSTOP);
+          std::this_thread::sleep_for(std::chrono::milliseconds(99));
+        }
+        ::kill(pid, SIGCONT);
+      }) {}
+
+Throttle::~Throttle() {
+  stop_ = true;
+  thread_.join();
 }
 
 }  // namespace velnor::host
