@@ -478,11 +478,18 @@ TEST_F(CollectRunTest, ThePercentageGrowsByBytesReadOnAOneFileSite) {
   WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
   pid_t pid =
       StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);
-  VelnorRun run;
   {
+    // Throttled until a percentage between 0 and 100 is shown: the rest
+    // may go at full speed.
     Throttle throttle(pid);
-    run = FinishVelnor(pid, dir_);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          return std::regex_search(ReadFile(dir_ / "stderr"),
+                                   std::regex("\\b[1-9]\\d?% Completed"));
+        },
+        seconds(90)));
   }
+  VelnorRun run = FinishVelnor(pid, dir_);
   ASSERT_EQ(run.status, 0) << run.err;
   std::vector<int> percentages;
   static const std::regex kPercent("(\\d+)% Completed \\| Collecting data");

@@ -66,8 +66,8 @@ class CollectTuiTest : public ::testing::Test {
                   "echo EXIT=$?\nsleep 120\n");
     fs::remove(dir_ / "velnor.pid");
     tmux_.Start("bash " + script.string());
-    // Throttled until the test signals it, so that even a fast build is
-    // still reading when the test looks at the dialog.
+    // Throttled to a tenth until the test signals it, so that even a fast
+    // build is still reading when the test looks at the dialog.
     throttle_.reset();
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -75,8 +75,8 @@ class CollectTuiTest : public ::testing::Test {
                  !ReadFile(dir_ / "velnor.pid").empty();
         },
         seconds(30)));
-    throttle_ =
-        std::make_unique<Throttle>(std::stoi(ReadFile(dir_ / "velnor.pid")));
+    throttle_ = std::make_unique<Throttle>(
+        std::stoi(ReadFile(dir_ / "velnor.pid")), milliseconds(10));
   }
 
   // Sends `keys` (Ctrl+C) or the signal `signal` to the run, then lets it
@@ -92,7 +92,8 @@ class CollectTuiTest : public ::testing::Test {
   // Waits for the dialog with its status line; returns the screen.
   std::string Dialog() {
     static const std::regex kStatus(
-        "u_ex240604\\.log: [0-9.]+ of [0-9.]+ MB, \\d+ records/s, ~[0-9a-z ]+ "
+        "u_ex240604\\.log: [0-9.]+ of [0-9.]+ MB, [1-9]\\d* records/s, "
+        "~[0-9a-z ]+ "
         "left");
     return tmux_.WaitForScreen(
         [](const std::string& s) { return std::regex_search(s, kStatus); },

@@ -147,13 +147,13 @@ bool WaitForStderr(const fs::path& dir, const std::string& text,
                  limit);
 }
 
-Throttle::Throttle(pid_t pid)
-    : thread_([this, pid] {
+Throttle::Throttle(pid_t pid, std::chrono::milliseconds running)
+    : thread_([this, pid, running] {
         while (!stop_) {
           ::kill(pid, SIGCONT);
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          std::this_thread::sleep_for(running);
           ::kill(pid, SIGSTOP);
-          std::this_thread::sleep_for(std::chrono::milliseconds(99));
+          std::this_thread::sleep_for(std::chrono::milliseconds(100) - running);
         }
         ::kill(pid, SIGCONT);
       }) {}
