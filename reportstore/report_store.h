@@ -292,6 +292,10 @@ class ReportStore {
   void RaiseMatched(size_t table, const std::shared_ptr<ado::Connection>& cn,
                     const std::vector<RunTally::Key>& groups,
                     std::optional<size_t>& past);
+  // Appends the staging `rows` to report `table` as new rows, with
+  // multi-row INSERTs of the new row's columns.
+  void InsertNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
+                     const StagedRows& rows);
   // Appends a new row for each of `groups`, in their order, to a report
   // that holds no row, calling `between` before each batch of them.
   void WriteIntoEmpty(size_t table, const std::shared_ptr<ado::Connection>& cn,

@@ -402,19 +402,25 @@ void ReportStore::RaiseMatched(size_t table,
   for (size_t i = 0; i < groups.size(); ++i) {
     if (!stored[i]) added.push_back(groups[i]);
   }
+  ForEachBatch(table, added, [&](size_t, const StagedRows& rows) {
+    InsertNewRows(table, cn, rows);
+  });
+}
+
+void ReportStore::InsertNewRows(size_t table,
+                                const std::shared_ptr<ado::Connection>& cn,
+                                const StagedRows& rows) {
   std::vector<size_t> columns;
   for (const set_sql::NewRowColumn& column :
        set_sql::NewRowColumns(table, site_column_)) {
     columns.push_back(column.staged);
   }
-  ForEachBatch(table, added, [&](size_t, const StagedRows& rows) {
-    InsertInChunks(
-        cn,
-        [&](size_t count) {
-          return set_sql::InsertRows(table, site_column_, count);
-        },
-        rows, columns);
-  });
+  InsertInChunks(
+      cn,
+      [&](size_t count) {
+        return set_sql::InsertRows(table, site_column_, count);
+      },
+      rows, columns);
 }
 
 // A report that held no row when this counting first wrote into it (a
@@ -428,23 +434,12 @@ void ReportStore::WriteIntoEmpty(size_t table,
                                  const std::vector<RunTally::Key>& groups,
                                  const std::function<void()>& between) {
   const std::vector<bool> stored(groups.size(), false);
-  std::vector<size_t> columns;
-  for (const set_sql::NewRowColumn& column :
-       set_sql::NewRowColumns(table, site_column_)) {
-    columns.push_back(column.staged);
-  }
   bool copied = true;
   auto append = [&] {
     ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
       between();
       copied = copied && CopyNewRows(table, cn, rows, stored, first);
-      if (copied) return;
-      InsertInChunks(
-          cn,
-          [&](size_t count) {
-            return set_sql::InsertRows(table, site_column_, count);
-          },
-          rows, columns);
+      if (!copied) InsertNewRows(table, cn, rows);
     });
   };
   if (groups.size() < kRowsForIndexesAfter) return append();
