@@ -474,7 +474,9 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
 // site with one large file shows its percentage grow while it is read, and
 // the last line, the state the window closed in, says 100.
 TEST_F(CollectRunTest, ThePercentageGrowsByBytesReadOnAOneFileSite) {
-  constexpr long kRecords = 160000;
+  // Enough records that even an optimised build, throttled, reads for
+  // several of the two-second intervals between progress lines.
+  constexpr long kRecords = 500000;
   WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
   pid_t pid =
       StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);

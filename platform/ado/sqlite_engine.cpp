@@ -50,6 +50,10 @@ using automation::Raise;
 
 // Per database file; pages are taken only as they are used.
 constexpr int kCacheKib = 64 * 1024;
+// The sort of an index's rows: the worker threads SQLite's sorter may use
+// beside the statement's own, and the size of the runs it hands them.
+constexpr int kSorterThreads = 2;
+constexpr int kSortRunKib = 1024;
 // SQLite reports the file and the system's reason of an I/O failure only
 // through its log, so the last such message is kept for the error that
 // follows. Per thread: SQLite calls its log on the thread whose statement
@@ -69,9 +73,13 @@ constexpr size_t kPageBytes = 4096;
 
 // The settings are global and take effect only before SQLite initialises,
 // so they are made as the program loads. Memory statistics take a global
-// mutex around every allocation and nothing here reads them.
+// mutex around every allocation and nothing here reads them. Statement
+// journals (what a savepoint or a failing statement undoes) stay in memory
+// however large they grow, as temporary storage is in files (below) and
+// they would otherwise spill into one past 64 KiB.
 [[maybe_unused]] const bool kConfigured =
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK &&
+    sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, -1) == SQLITE_OK &&
     sqlite3_config(SQLITE_CONFIG_LOG, KeepLogMessage, nullptr) == SQLITE_OK;
 // Without the region SQLite takes the memory of every page from malloc.
 [[maybe_unused]] const bool kPagesInRegion = CachePagesInRegion(kPageBytes);
@@ -367,10 +375,9 @@ class SqliteEngine : public Engine {
     return statement;
   }
 
-  // Building an index once from all the rows (SQLite sorts them, in
-  // memory, on the thread of the statement: with temporary storage in
-  // memory its sorter starts no worker threads) costs a fraction of
-  // keeping it up to date row by row.
+  // Building an index once from all the rows (SQLite sorts them, in runs
+  // on its worker threads, see MakeIndexes) costs a fraction of keeping it
+  // up to date row by row.
   // Each index is made again from the text SQLite keeps of it, with the
   // schema put before its name: SQLite keeps the text from the name on, so
   // the definition and the text the schema shows stay the same. Indexes
@@ -539,11 +546,18 @@ class SqliteEngine : public Engine {
         nullptr);
     if (db_) sqlite3_extended_result_codes(db_, 1);
     if (rc == SQLITE_OK) rc = InstallNoCase(db_);
-    // The staging tables of a run's counts live as long as its session:
-    // kept in memory they cost no temporary file and no spill of its cache.
+    // Temporary storage in files, as SQLite's sorter starts worker threads
+    // only then: an index made from a run's rows is sorted on both cores.
+    // The staging tables of a run's counts (temporary tables) keep a cache
+    // as large as a database's, so they stay in memory all the same; the
+    // files themselves are SQLite's own, made exclusively under random
+    // names and deleted on close.
     if (rc == SQLITE_OK) {
-      rc = sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr,
-                        nullptr);
+      const std::string setup = "PRAGMA temp_store = FILE; PRAGMA threads = " +
+                                std::to_string(kSorterThreads) +
+                                "; PRAGMA temp.cache_size = -" +
+                                std::to_string(kCacheKib);
+      rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
     }
     if (rc != SQLITE_OK) {
       sqlite3* failed = std::exchange(db_, nullptr);
@@ -609,7 +623,27 @@ class SqliteEngine : public Engine {
     return text;
   }
 
+  // SQLite's sorter hands runs to its worker threads only when the rows
+  // outgrow one run, whose size follows the main database's cache: while
+  // indexes are made, the cache is made small (so that the sort is split
+  // into runs of about kSortRunKib) and kept from spilling, so that the
+  // dirty pages of the transaction stay in memory as the invariant above
+  // says.
   void MakeIndexes(SetAside& aside) {
+    if (aside.made.empty()) {
+      aside.built = true;
+      return;
+    }
+    Exec("PRAGMA cache_spill = OFF; PRAGMA main.cache_size = -" +
+             std::to_string(kSortRunKib),
+         aside.path);
+    struct Restore {
+      SqliteEngine* engine;
+      ~Restore() {
+        engine->Exec("PRAGMA main.cache_size = -" + std::to_string(kCacheKib) +
+                     "; PRAGMA cache_spill = ON");
+      }
+    } restore{this};
     for (const std::string& sql : aside.made) Exec(sql, aside.path);
     aside.built = true;
   }
