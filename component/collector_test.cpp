@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "component/test_support.h"
 #include "component/velnor.h"
@@ -29,6 +30,43 @@ std::shared_ptr<Collection> Sites(std::vector<std::string> descriptors) {
   return std::make_shared<Collection>(std::move(descriptors));
 }
 
+// The parts of a run that reads sites at once, as a host's: each reader
+// pauses `pause` per chunk of 64 KiB it takes (so that a site reads for a
+// while in any build), and `merged` hears each part merged.
+class TestParts : public RunPartMaker {
+ public:
+  std::unique_ptr<RunPart> MakePart() override {
+    return std::make_unique<Part>(*this);
+  }
+  // A run's hooks with these parts.
+  RunHooks Hooks() {
+    RunHooks hooks;
+    hooks.parts = this;
+    return hooks;
+  }
+  std::chrono::milliseconds pause{0};
+  std::function<void()> merged = [] {};
+
+ private:
+  class Part : public RunPart, public iislog::ReadObserver {
+   public:
+    explicit Part(const TestParts& parts) : parts_(parts) {}
+    CountObserver* count_observer() override { return nullptr; }
+    iislog::ReadHooks read_hooks() override {
+      iislog::ReadHooks hooks;
+      hooks.observers = {this};
+      return hooks;
+    }
+    void Merge() override { parts_.merged(); }
+    void FileOpened(std::string_view) override {}
+    void ChunkRead() override { std::this_thread::sleep_for(parts_.pause); }
+    void FileClosed(const iislog::FileReadReport&) override {}
+
+   private:
+    const TestParts& parts_;
+  };
+};
+
 class CollectorTest : public RunFixture {
  protected:
   void SetUp() override {
@@ -51,10 +89,10 @@ class CollectorTest : public RunFixture {
 
   // Collects the week of sites One (W3SVC1) and Two (W3SVC2), read at
   // once by two workers.
-  void CollectSitesOneAndTwoWithTwoWorkers() {
+  void CollectSitesOneAndTwoWithTwoWorkers(const RunHooks& hooks = {}) {
     RunSettings settings = Settings();
     settings.workers = 2;
-    parser_ = CreateLogParser({}, settings);
+    parser_ = CreateLogParser(hooks, settings);
     parser_->SetErrorLogPath(error_log_.string());
     CollectWeek(Sites({"One,D:\\Logs,1", "Two,D:\\Logs,2"}));
   }
@@ -301,7 +339,11 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
     }
   };
   forms::PostEvent(click);
-  CollectSitesOneAndTwoWithTwoWorkers();
+  // Each file (22 MB, 344 chunks) takes at least 0.7 s to read, in any
+  // build, so that the Cancel comes well before either's end.
+  TestParts parts;
+  parts.pause = std::chrono::milliseconds(2);
+  CollectSitesOneAndTwoWithTwoWorkers(parts.Hooks());
   const auto stopped = std::chrono::steady_clock::now() - clicked;
 
   EXPECT_LT(stopped, std::chrono::milliseconds(500));
@@ -318,9 +360,9 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
   EXPECT_EQ(ErrorLog(), "");
 }
 
-// Two sites read at once, the first of many pages, whose rows take
-// seconds to write while the second is read: a Cancel clicked meanwhile is
-// asked about within half a second, while the window still shows the first
+// Two sites read at once, the first of many pages, whose rows take a while
+// to write while the second is read: a Cancel clicked meanwhile is asked
+// about within half a second, while the window still shows the first
 // site, not once its rows are all written; the run then ends as a Cancel
 // during the second site does, every row of the first kept.
 TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
@@ -344,29 +386,31 @@ TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
         frmProgressDialog::Instance()->lblOverallProcessDescription->Caption();
     return 6;
   });
-  // The user clicks a second and a half after the last record is shown
-  // (the counter shows the records before it): the run is past the site's
-  // merge and its check point (well under a second, even in a loaded
-  // sanitizer build), and seconds away from the end of its rows. The click
-  // waits for the run to look at its window.
-  const std::string last =
-      "Processing Record # : " + std::to_string(kPages - 1);
-  std::function<void()> click = [&] {
-    auto window = frmProgressDialog::Instance();
-    const auto now = std::chrono::steady_clock::now();
-    if (clicked == std::chrono::steady_clock::time_point{} &&
-        window->lblCurrentProcessDescription->Caption() == last) {
-      clicked = now + std::chrono::milliseconds(1500);
+  // The first site's counts are taken in (its part merged) just before its
+  // rows are written: the user clicks 20 ms later, inside the write in any
+  // build (its 400,000 rows take a tenth of a second even optimised), and
+  // the click waits for the run to look at its window.
+  std::chrono::steady_clock::time_point first_merged;
+  TestParts parts;
+  parts.merged = [&] {
+    if (first_merged == std::chrono::steady_clock::time_point{}) {
+      first_merged = std::chrono::steady_clock::now();
     }
-    if (clicked == std::chrono::steady_clock::time_point{} || now < clicked) {
+  };
+  std::function<void()> click = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (first_merged == std::chrono::steady_clock::time_point{} ||
+        now < first_merged + std::chrono::milliseconds(20)) {
       forms::PostEvent(click);
       return;
     }
-    window->cmdCancel->Click();
+    clicked = first_merged + std::chrono::milliseconds(20);
+    frmProgressDialog::Instance()->cmdCancel->Click();
   };
   forms::PostEvent(click);
-  CollectSitesOneAndTwoWithTwoWorkers();
+  CollectSitesOneAndTwoWithTwoWorkers(parts.Hooks());
 
+  EXPECT_EQ(LastRunSummary(*parser_).sites_at_once, 2);
   EXPECT_EQ(asked_during, "Collecting data for site 'One'");
   EXPECT_LT(asked - clicked, std::chrono::milliseconds(500));
   const RunSummary summary = LastRunSummary(*parser_);
