@@ -381,8 +381,10 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
   const std::vector<std::string> site{"--no-tui", "--site",
                                       "Main Site,C:\\logs,1"};
 
-  // SIGINT in the middle of a counting run, once its progress is seen.
-  WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(400000, "2024-06-04"));
+  // SIGINT in the middle of a counting run, once its progress is seen:
+  // enough records that even an optimised build, throttled, is still
+  // reading after three progress lines.
+  WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(1000000, "2024-06-04"));
   pid_t pid = StartVelnor(Args(site), dir_);
   auto throttle = std::make_unique<Throttle>(pid);
   LineWatcher watcher(dir_ / "stderr");
@@ -399,8 +401,10 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
     return lines.size() >= 3 && Contains(lines.back().line, " records/s");
   };
   EXPECT_TRUE(WaitFor(progress, seconds(90)));
-  throttle.reset();
+  // Signalled while still throttled: let go first, a fast build could
+  // count the rest of the file before the signal.
   kill(pid, SIGINT);
+  throttle.reset();
   VelnorRun run = FinishVelnor(pid, dir_);
   EXPECT_EQ(run.status, 130) << run.err;
 
@@ -437,6 +441,7 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
       Args({"--no-tui", "--site", "Listed,C:\\logs,4"});
   raw.insert(raw.end(), {"--raw", "--format", "csv", "--output", "list.csv"});
   pid = StartVelnor(raw, dir_);
+  throttle = std::make_unique<Throttle>(pid);
   EXPECT_TRUE(WaitFor(
       [&] {
         return fs::exists(dir_ / "list.csv") &&
@@ -444,6 +449,7 @@ TEST_F(CollectRunTest, PlainProgressLinesAndSignalsThatCancelTheRun) {
       },
       seconds(90)));
   kill(pid, SIGTERM);
+  throttle.reset();
   run = FinishVelnor(pid, dir_);
   EXPECT_EQ(run.status, 130) << run.err;
   std::smatch listed;
@@ -516,7 +522,9 @@ TEST_F(CollectRunTest, ThePercentageGrowsByBytesReadOnAOneFileSite) {
 // they do it: a run without --recount counts nothing more of the day
 // counted whole before, another --recount counts it again from its start.
 TEST_F(CollectRunTest, ACancelledRecountSaysTrulyWhatTheNextRunDoes) {
-  constexpr long kRecords = 200000;
+  // Enough that even an optimised build, throttled, is still reading when
+  // the first progress line with a rate shows.
+  constexpr long kRecords = 600000;
   WriteLog("C$/logs/W3SVC1", "u_ex240604.log", WebLog(kRecords, "2024-06-04"));
   const std::vector<std::string> site{"--no-tui", "--site",
                                       "Main Site,C:\\logs,1"};
@@ -527,6 +535,8 @@ TEST_F(CollectRunTest, ACancelledRecountSaysTrulyWhatTheNextRunDoes) {
   recount.emplace_back("--recount");
   pid_t pid = StartVelnor(Args(recount), dir_);
   {
+    // The interrupt comes while the run is throttled: let go first, a fast
+    // build could count the rest of the file before it.
     Throttle throttle(pid);
     LineWatcher watcher(dir_ / "stderr");
     EXPECT_TRUE(WaitFor(
@@ -536,8 +546,8 @@ TEST_F(CollectRunTest, ACancelledRecountSaysTrulyWhatTheNextRunDoes) {
           return !lines.empty() && Contains(lines.back().line, " records/s");
         },
         seconds(90)));
+    kill(pid, SIGINT);
   }
-  kill(pid, SIGINT);
   VelnorRun cancelled = FinishVelnor(pid, dir_);
   ASSERT_EQ(cancelled.status, 130) << cancelled.err;
   EXPECT_TRUE(Contains(cancelled.err,
