@@ -1062,6 +1062,10 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
                           "'qdx_%_gen1' AND c.relname = 'tblgeneral' AND "
                           "'fillfactor=50' = ANY (c.reloptions)"),
             (Rows{{"4"}}));
+  // Its tables' row identities are handed out in blocks, not one by one.
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_sequences WHERE "
+                          "schemaname LIKE 'qdx_%_gen1' AND cache_size = 1000"),
+            (Rows{{"6"}}));
   // Its key indexes leave the site identifier out.
   auto current_keys = [&] {
     return server_.Query(

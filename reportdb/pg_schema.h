@@ -14,7 +14,11 @@
 //   puts every schema it attaches there; another tool sets it itself.
 // - Each table has one column more, "rowid" (a bigserial, after the file's
 //   columns): the order rows were written in, which SQLite keeps by itself
-//   and the report reads rows by.
+//   and the report reads rows by. Its sequence hands each session a block
+//   of values at a time, so that a bulk load does not lock the sequence
+//   for every row: the values keep the order of the writes (one collector
+//   of a server writes at a time, under the run lock) and skip what a
+//   session left unused.
 // - The counts' table "tblgeneral" leaves half of each page free, so that
 //   raising a stored count does not index the row anew; its key index
 //   holds the folded URL and the bucket, not the site identifier.
@@ -70,7 +74,8 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 // schema keeps its rows; one of an earlier design (citext text columns, a
 // typeof declared IMMUTABLE, which PostgreSQL cannot inline, full pages, a
 // key index with the site identifier, counts without their folded key or
-// with one the server computes, no typeof of integers) is
+// with one the server computes, no typeof of integers, row identities
+// handed out one at a time) is
 // brought to the current one in a transaction of its own. Returns the schema
 // names made and left, in report order. Raises automation::AutomationError
 // (permission denied, 70) naming the database and the reason when it cannot
