@@ -112,25 +112,32 @@ class CountingTest : public RunFixture,
                    WebLog(Generated(4, 200)));
   }
 
-  // Rows an earlier run left, keyed as this run's records will be.
+  // Rows an earlier run left, keyed as this run's records will be, and
+  // rows that only look so: a URL stored as a blob, which equals no text;
+  // a day or month named in capitals, which is the same key where the
+  // column compares as NOCASE.
   void SeedEarlierRows(bool ftp) {
     const std::string site = ftp ? "[FTP Site Name]" : "[Web Site Name]";
-    const char* buckets[][2] = {
-        {"[Sort Field], [Day of week]", "6, 'Friday'"},
-        {"[Sort Field], [Months]", "5, 'May'"},
-        {"Hours", "10"},
-        {"[Sort Field], Status, [Status code]", "0, 'x', 200"}};
+    const char* buckets[][3] = {
+        {"[Sort Field], [Day of week]", "6, 'Friday'", "6, 'FRIDAY'"},
+        {"[Sort Field], [Months]", "5, 'May'", "5, 'MAY'"},
+        {"Hours", "10", "11"},
+        {"[Sort Field], Status, [Status code]", "0, 'x', 200", "0, 'x', 404"}};
     for (int k = 0; k < 4; ++k) {
       std::string insert =
           "INSERT INTO tblGeneral ([Server name], Identifier, " + site +
           ", URL, [No of Hits], " + buckets[k][0] + ") VALUES ";
-      auto row = [&](const char* id, const char* url, const char* hits) {
-        return std::string("('SRV1', '") + id + "', 'Earlier', '" + url +
-               "', " + hits + ", " + buckets[k][1] + ")";
+      auto row = [&](const char* id, const char* url, const char* hits,
+                     int bucket = 1) {
+        return std::string("('SRV1', '") + id + "', 'Earlier', " + url + ", " +
+               hits + ", " + buckets[k][bucket] + ")";
       };
-      Execute(Prefix(ftp, k),
-              insert + row("1", "/a", "5") + ", " + row("1", "/b", "3") + ", " +
-                  row("1", "/B", "7") + ", " + row("2", "/big", "2147483640"));
+      Execute(Prefix(ftp, k), insert + row("1", "'/a'", "5") + ", " +
+                                  row("1", "'/b'", "3") + ", " +
+                                  row("1", "'/B'", "7") + ", " +
+                                  row("2", "'/big'", "2147483640") + ", " +
+                                  row("1", "CAST('/a' AS BLOB)", "9") + ", " +
+                                  row("2", "'/a'", "11", 2));
     }
   }
 

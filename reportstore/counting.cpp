@@ -94,6 +94,14 @@ void ReportStore::PrepareWriting(size_t table) {
     writing.together &= equality != ado::TextEquality::kOther;
     writing.caseless[i] = equality == ado::TextEquality::kAsciiCaseless;
   }
+  // Without a bulk load, a named bucket is matched with the stored rows'
+  // names (MatchStoredRows) as its column compares them.
+  if (table <= 1 && !cn->BulkLoads()) {
+    ado::TextEquality equality =
+        cn->ColumnEquality("tblGeneral", table == 0 ? "Day of week" : "Months");
+    writing.together &= equality != ado::TextEquality::kOther;
+    writing.bucket_caseless = equality == ado::TextEquality::kAsciiCaseless;
+  }
   writing.folded =
       writing.together && writing.caseless[0] && writing.caseless[1] &&
       cn->ColumnEquality("tblGeneral", reportdb::kFoldedKeyColumn) ==

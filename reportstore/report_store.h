@@ -263,9 +263,9 @@ class ReportStore {
                          const StagedRows& rows,
                          const std::vector<size_t>& columns,
                          const std::vector<bool>& skipped);
-  // Fills the session's staging table of report `table` with `groups`;
-  // true when they were bulk-loaded, false when inserted.
-  bool Stage(size_t table, const std::shared_ptr<ado::Connection>& cn,
+  // Fills the session's staging table of report `table` with `groups`, for
+  // an engine with a bulk load.
+  void Stage(size_t table, const std::shared_ptr<ado::Connection>& cn,
              const std::vector<RunTally::Key>& groups);
   // Raises the stored rows of the staged `groups` and bulk-loads the others
   // into the report, for an engine with a bulk load.
@@ -282,8 +282,9 @@ class ReportStore {
   bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
                    const StagedRows& rows, const std::vector<bool>& stored,
                    size_t first);
-  // For an engine without a bulk load: matches the staged `groups` with
-  // the report in one join and, from the stored counts it reads, raises
+  // For an engine without a bulk load: matches `groups` with the report's
+  // rows in one pass over them (MatchStoredRows) and, from the stored
+  // counts it reads, raises
   // every stored row of a key to its first stored row's count (in row
   // identity order) plus the hits, and appends the new keys' rows in their
   // order. Sets `past`, writing nothing, to the first group whose count
@@ -361,6 +362,9 @@ class ReportStore {
     // row per key as the database tells keys apart.
     bool together = false;
     std::array<bool, 2> caseless{};
+    // For a report whose bucket is a name (day of week, month): whether the
+    // database takes names that differ in the case of ASCII letters for one.
+    bool bucket_caseless = false;
     // Whether the report stores each row's folded key
     // (reportdb::kFoldedKeyColumn), which the set statements then match
     // staged keys by (set_sql.h).

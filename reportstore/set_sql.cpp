@@ -93,27 +93,6 @@ std::string CreateStaging(size_t table, std::string_view site_column,
   return sql + " FROM tblGeneral WHERE 1 = 0";
 }
 
-std::string StageRows(size_t table, size_t rows) {
-  const std::vector<std::string> names = StagedColumnNames(table, false);
-  std::string sql = "INSERT INTO " + StagingTable(table) + " (";
-  std::string markers = "(";
-  for (size_t column : RaisingColumns(table, false)) {
-    if (markers.size() > 1) {
-      sql += ", ";
-      markers += ", ";
-    }
-    sql += names[column];
-    markers += "?";
-  }
-  sql += ") VALUES ";
-  markers += ")";
-  for (size_t row = 0; row < rows; ++row) {
-    if (row > 0) sql += ", ";
-    sql += markers;
-  }
-  return sql;
-}
-
 // Every stored row of a staged key, joined once, with the count of its
 // key's first stored row beside it (a window over the key's rows); each is
 // then raised through its own row identity. That costs one join of the
@@ -130,9 +109,13 @@ std::string UpdateStoredReturning(size_t table, bool folded) {
          ") AS s WHERE g.rowid = s.stored_row RETURNING s.seq";
 }
 
-std::string MatchStored(size_t table) {
-  return "SELECT c.seq, f.rowid, f.[No of Hits] FROM " + StagingTable(table) +
-         " AS c INNER JOIN tblGeneral AS f ON " + KeyMatch(table, "f", "c");
+std::string StoredKeys(size_t table) {
+  const std::string bucket = kLayouts[table].bucket;
+  const bool named = table <= 1;
+  return "SELECT rowid, [No of Hits], [Identifier], URL, " + bucket +
+         " FROM tblGeneral WHERE typeof([Identifier]) = 'text' And "
+         "typeof(URL) = 'text' And typeof(" +
+         bucket + ") " + (named ? "= 'text'" : "IN ('integer', 'real')");
 }
 
 std::string SetCountOfRow() {

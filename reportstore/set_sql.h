@@ -20,12 +20,10 @@ inline constexpr size_t kRowsPerInsert = 100;
 // `folded`, for each statement that takes it: the report stores each row's
 // folded key (reportdb::kFoldedKeyColumn) and the staging table gets the
 // run's, filled by the writer (reportdb::FoldedKey), so that the statements
-// that raise stored rows match keys by it. Such staging rows are
-// bulk-loaded: StageRows and MatchStored, which reads the texts of the
-// identifier and the URL, do not fill or read it.
+// that raise stored rows match keys by it.
 
 // The staging columns of `table` (0 day of week, 1 month, 2 hour,
-// 3 status), in the order StageRows binds them: seq, server, identifier,
+// 3 status), in their order: seq, server, identifier,
 // site, url, bucket, hits, then sort (not for hours), label (status) and,
 // with `folded`, folded.
 size_t StagedColumns(size_t table, bool folded);
@@ -44,12 +42,11 @@ std::vector<size_t> RaisingColumns(size_t table, bool folded);
 // columns typed as the report's (so that they compare as its columns do).
 std::string CreateStaging(size_t table, std::string_view site_column,
                           bool folded);
-// Appends `rows` rows to it, of the RaisingColumns without `folded`, in
-// their order.
-std::string StageRows(size_t table, size_t rows);
-// The seq of each staged key with a stored row, that row's row identity
-// and its count: one row per stored row, in no order.
-std::string MatchStored(size_t table);
+// The row identity, count, identifier, URL and bucket of each row of the
+// report that can hold a key (MatchStoredRows): its identifier and URL are
+// texts, its bucket a text (day of week, month) or a number (hour, status
+// code).
+std::string StoredKeys(size_t table);
 // Sets the count of the row with the row identity of the second marker to
 // the first.
 std::string SetCountOfRow();

@@ -38,8 +38,10 @@
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
+#include "reportstore/key_match.h"
 #include "reportstore/report_store.h"
 #include "reportstore/set_sql.h"
+#include "reportstore/stored_rows.h"
 
 namespace velnor {
 namespace {
@@ -56,9 +58,8 @@ constexpr size_t kRowsPerBatch = 40 * set_sql::kRowsPerInsert;
 // and making them again costs more than it saves.
 constexpr size_t kRowsForIndexesAfter = 2000;
 
-char Folded(char c, bool caseless) {
-  return caseless && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
+using key_match::Folded;
+using key_match::SameText;
 
 // The URL texts (by their data) of the identifiers and URLs of `tally`
 // that another one matches as the database compares them (`caseless`: for
@@ -104,30 +105,15 @@ std::vector<RunTally::Key> Groups(const RunTally& tally, TallyKind kind,
   std::vector<RunTally::Key> groups;
   auto hash_of = [&](size_t index) {
     const RunTally::Key& key = groups[index];
-    uint64_t hash = 14695981039346656037u;  // FNV-1a
-    auto mix = [&](uint64_t value) { hash = (hash ^ value) * 1099511628211u; };
-    for (char c : key.identifier) {
-      mix(static_cast<unsigned char>(Folded(c, caseless[0])));
-    }
-    mix(0x100);  // no byte: the end of the identifier
-    for (char c : key.url) {
-      mix(static_cast<unsigned char>(Folded(c, caseless[1])));
-    }
-    mix(static_cast<uint32_t>(key.bucket));
-    return static_cast<size_t>(hash);
-  };
-  auto same_text = [](std::string_view a, std::string_view b, bool caseless) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [caseless](char x, char y) {
-                        return Folded(x, caseless) == Folded(y, caseless);
-                      });
+    return static_cast<size_t>(
+        key_match::KeyHash(key.identifier, key.url, key.bucket, caseless));
   };
   auto same_key = [&](size_t a, size_t b) {
     const RunTally::Key& x = groups[a];
     const RunTally::Key& y = groups[b];
     return x.bucket == y.bucket &&
-           same_text(x.identifier, y.identifier, caseless[0]) &&
-           same_text(x.url, y.url, caseless[1]);
+           SameText(x.identifier, y.identifier, caseless[0]) &&
+           SameText(x.url, y.url, caseless[1]);
   };
   groups.reserve(tally.KeyCount(kind));
   if (twins.empty()) {
@@ -245,7 +231,7 @@ bool ReportStore::CopyStaged(const std::shared_ptr<ado::Connection>& cn,
   return texts.empty() || cn->CopyRows(table, names, texts);
 }
 
-bool ReportStore::Stage(size_t table,
+void ReportStore::Stage(size_t table,
                         const std::shared_ptr<ado::Connection>& cn,
                         const std::vector<RunTally::Key>& groups) {
   const bool folded = writing_[table].folded;
@@ -256,28 +242,23 @@ bool ReportStore::Stage(size_t table,
   PreparedCommand(cn, set_sql::CreateStaging(table, site_column_, folded))
       .Execute();
   PreparedCommand(cn, set_sql::ClearStaging(table)).Execute();
-  // The new rows are written from the run's own values (AppendNewByCopy,
-  // RaiseMatched), never from the staging table: it gets only what the
-  // match with the report reads, which saves parsing and storing the other
-  // texts of every key.
+  // The new rows are written from the run's own values (AppendNewByCopy),
+  // never from the staging table: it gets only what the match with the
+  // report reads, which saves parsing and storing the other texts of every
+  // key.
   const std::vector<size_t> raising = set_sql::RaisingColumns(table, folded);
   std::vector<std::string> raising_names;
   for (size_t column : raising) {
     raising_names.push_back(set_sql::StagedColumnNames(table, folded)[column]);
   }
-  bool copied = true;
   ForEachBatch(table, groups, [&](size_t, const StagedRows& rows) {
-    copied = copied && CopyStaged(cn, set_sql::StagingTable(table),
-                                  raising_names, rows, raising, {});
-    if (copied) return;
-    // Statements stage no folded key, which the store's engine would
-    // bulk-load: that it did not is a fault of the engine.
-    if (folded) automation::Raise(automation::kErrTypeMismatch);
-    InsertInChunks(
-        cn, [table](size_t count) { return set_sql::StageRows(table, count); },
-        rows, raising);
+    // Only an engine that bulk-loads stages: one that then did not is at
+    // fault.
+    if (!CopyStaged(cn, set_sql::StagingTable(table), raising_names, rows,
+                    raising, {})) {
+      automation::Raise(automation::kErrTypeMismatch);
+    }
   });
-  return copied;
 }
 
 // Where the engine bulk-loads, the new keys' rows are loaded into the
@@ -348,29 +329,17 @@ void ReportStore::RaiseMatched(size_t table,
                                const std::shared_ptr<ado::Connection>& cn,
                                const std::vector<RunTally::Key>& groups,
                                std::optional<size_t>& past) {
-  struct Stored {
-    size_t seq;
-    int64_t row;
-    int32_t count;
-  };
-  std::vector<Stored> matched;
-  ado::Command& match = PreparedCommand(cn, set_sql::MatchStored(table));
-  for (match.Execute(); !match.Eof(); match.MoveNext()) {
-    const Variant count = match.Value(2);
-    // Counting in memory was chosen because every stored count is a
-    // positive 32-bit number (CanCountInMemory), and it keeps them so.
-    if (count.Type() != automation::VarType::kLong) {
-      automation::Raise(automation::kErrTypeMismatch);
-    }
-    matched.push_back({static_cast<size_t>(automation::CLngLng(match.Value(0))),
-                       automation::CLngLng(match.Value(1)),
-                       automation::CLng(count)});
-  }
-  match.Close();
+  std::span<const std::string> names;
+  if (table == 0) names = weekday_names_;
+  if (table == 1) names = month_names_;
+  const StoredKeyEquality equality{writing_[table].caseless, names,
+                                   writing_[table].bucket_caseless};
+  std::vector<StoredRow> matched = MatchStoredRows(
+      PreparedCommand(cn, set_sql::StoredKeys(table)), groups, equality);
   // A key's rows all get the count of its first stored row (in row
   // identity order) plus the hits.
   std::sort(matched.begin(), matched.end(),
-            [](const Stored& a, const Stored& b) {
+            [](const StoredRow& a, const StoredRow& b) {
               return a.seq != b.seq ? a.seq < b.seq : a.row < b.row;
             });
   constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
@@ -481,11 +450,12 @@ bool ReportStore::WriteTableTogether(size_t table, TallyKind kind,
   std::optional<size_t> past;  // the group whose count would not fit
   bool written = automation::ResumeNext([&] {
     if (appends_only) return WriteIntoEmpty(table, cn, groups, between);
+    if (!cn->BulkLoads()) return RaiseMatched(table, cn, groups, past);
     // The staged rows stay until the next write of the table clears them
     // (or the session ends): deleting them now would cost the server a
     // pass over them for nothing.
-    if (Stage(table, cn, groups)) return AppendNewByCopy(table, cn, groups);
-    RaiseMatched(table, cn, groups, past);
+    Stage(table, cn, groups);
+    AppendNewByCopy(table, cn, groups);
   });
   if (written) {
     written =

@@ -490,6 +490,11 @@ Variant Command::Value(int column) const {
   return ColumnValue(*statement_, column);
 }
 
+std::string_view Command::BorrowedText(int column) const {
+  if (eof_) RaiseNoCurrentRecord();
+  return statement_->Text(column);
+}
+
 Variant Command::Value(std::string_view name) const {
   for (int i = 0; i < statement_->ColumnCount(); ++i) {
     if (EqualsIgnoringAsciiCase(statement_->ColumnName(i), name))

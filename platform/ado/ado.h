@@ -226,6 +226,10 @@ class Command {
   // The column named `name` (without regard to case); raises 3265 when the
   // query has no such column.
   automation::Variant Value(std::string_view name) const;
+  // Column `column` of the current row as text (empty for NULL, a number
+  // written out), without a copy: valid until the cursor moves, or the
+  // command runs or closes. Raises 3021 without a current row.
+  std::string_view BorrowedText(int column) const;
   // Ends the query's run, releasing what it holds until the next Execute.
   void Close();
 
