@@ -20,12 +20,13 @@
 // hundreds of thousands of keys, and holding a row of values for each at
 // once would cost more memory than all the counting. What must see every
 // key before anything is kept (the check against the maximum, the raise of
-// the stored rows) runs once over the staging table, after the last batch.
-// In-process (SQLite) one join of the staged keys with the report gives
-// each stored row and its count, and the run works out the rest: the
-// check, the rows to raise and the keys that are new; a join for each of
-// these cost three times the index searches (on a server, the UPDATE's own
-// arithmetic makes the check, and RETURNING tells the new keys).
+// the stored rows) runs once over all of them, after the last batch.
+// In-process (SQLite) nothing is staged: one pass over the report's rows
+// finds each stored row of a key and its count (MatchStoredRows), and the
+// run works out the rest: the check, the rows to raise and the keys that
+// are new. On a server the keys are staged in bulk and joined there: the
+// UPDATE's own arithmetic makes the check, and RETURNING tells the new
+// keys.
 #include <algorithm>
 #include <array>
 #include <limits>
