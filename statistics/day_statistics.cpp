@@ -46,7 +46,7 @@ void TimeHistogram::Grow(size_t index) {
 }
 
 void DayStatistics::Add(int32_t status, const iislog::RecordFields& fields,
-                        bool count_sessions) {
+                        bool count_sessions, UrlPool& pool) {
   ++hits;
   const int32_t status_class = status / 100;
   if (status_class >= 1 && status_class <= 5) ++hits_by_class[status_class - 1];
@@ -72,14 +72,14 @@ void DayStatistics::Add(int32_t status, const iislog::RecordFields& fields,
   if (!not_found && !server_error && time_taken.value_or(0) == 0) return;
   const std::optional<std::string_view> url = fields.Text(Field::kUriStem);
   if (!url) return;
-  auto it = urls.find(*url);
-  if (it == urls.end()) it = urls.emplace(*url, UrlFigures{}).first;
+  auto it = urls.try_emplace(pool.Intern(*url)).first;
   it->second.not_found += not_found ? 1 : 0;
   it->second.server_errors += server_error ? 1 : 0;
   it->second.time_taken_ms += time_taken.value_or(0);
 }
 
-void DayStatistics::Merge(const DayStatistics& other) {
+void DayStatistics::Merge(const DayStatistics& other,
+                          const std::vector<UrlPool::Id>& ids) {
   hits += other.hits;
   for (size_t i = 0; i < hits_by_class.size(); ++i) {
     hits_by_class[i] += other.hits_by_class[i];
@@ -95,8 +95,8 @@ void DayStatistics::Merge(const DayStatistics& other) {
   session_hits += other.session_hits;
   sessions.insert(other.sessions.begin(), other.sessions.end());
   time_taken_histogram.Merge(other.time_taken_histogram);
-  for (const auto& [url, figures] : other.urls) {
-    UrlFigures& mine = urls[url];
+  for (const auto& [id, figures] : other.urls) {
+    UrlFigures& mine = urls[ids[id]];
     mine.not_found += figures.not_found;
     mine.server_errors += figures.server_errors;
     mine.time_taken_ms += figures.time_taken_ms;
@@ -137,11 +137,15 @@ void RunStatistics::Add(std::string_view site, Day day, int32_t status,
     last_key_ = &it->first;
     last_ = &it->second;
   }
-  last_->Add(status, fields, ftp_);
+  last_->Add(status, fields, ftp_, urls_);
 }
 
 void RunStatistics::Merge(const RunStatistics& other) {
-  for (const auto& [key, day] : other.days_) days_[key].Merge(day);
+  std::vector<UrlPool::Id> ids(other.urls_.size());
+  for (UrlPool::Id id = 0; id < ids.size(); ++id) {
+    ids[id] = urls_.Intern(other.urls_.Text(id));
+  }
+  for (const auto& [key, day] : other.days_) days_[key].Merge(day, ids);
 }
 
 }  // namespace velnor::statistics

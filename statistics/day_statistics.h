@@ -31,9 +31,8 @@
 
 #include "absl/container/btree_map.h"
 #include "absl/container/flat_hash_map.h"
-#include "absl/hash/hash.h"
-#include "absl/strings/string_view.h"
 #include "platform/iislog/w3c_format.h"
+#include "statistics/url_pool.h"
 #include "statistics/visitor_set.h"
 
 namespace velnor::statistics {
@@ -41,16 +40,6 @@ namespace velnor::statistics {
 // Days are OLE dates without their time, as the ledger's.
 using Day = int32_t;
 
-// Hashes texts and views alike, so that a look-up by a view of the log's
-// line allocates nothing; abseil's hash, which is cheaper than std's (this
-// abseil's own string_view is not std's).
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const {
-    return absl::Hash<absl::string_view>{}(
-        absl::string_view(text.data(), text.size()));
-  }
-};
 using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
 // A sum over the records that hold a value for its field.
@@ -65,9 +54,12 @@ struct UrlFigures {
   int64_t server_errors = 0;  // hits with a 5xx status
   int64_t time_taken_ms = 0;  // over its hits that logged the time taken
 };
-// Flat: looked up for most records, and nothing points into it.
+// URL texts to their figures, as read back from the store.
 using UrlMap =
     absl::flat_hash_map<std::string, UrlFigures, TextHash, std::equal_to<>>;
+// A day's URLs, by their id in the run's pool. Flat: looked up for most
+// records, and nothing points into it.
+using DayUrls = absl::flat_hash_map<UrlPool::Id, UrlFigures>;
 
 // The hits per time taken in ms of a day: a count per value below kDense
 // ms, where nearly every request falls, and a sorted map of the slower
@@ -110,11 +102,14 @@ class TimeHistogram {
 // record's views, allocating only for a session or URL the day has not
 // seen, or when a set grows.
 struct DayStatistics {
-  // Adds one counted record with status `status` (0: none logged). With
-  // `sessions`, the FTP session it belongs to is looked for too.
-  void Add(int32_t status, const iislog::RecordFields& fields, bool sessions);
-  // Adds what `other`, a later part of the same day, holds.
-  void Merge(const DayStatistics& other);
+  // Adds one counted record with status `status` (0: none logged), its URL
+  // interned in `pool`. With `sessions`, the FTP session it belongs to is
+  // looked for too.
+  void Add(int32_t status, const iislog::RecordFields& fields, bool sessions,
+           UrlPool& pool);
+  // Adds what `other`, a later part of the same day, holds; the URL of
+  // `other`'s id i is this day's pool's id ids[i].
+  void Merge(const DayStatistics& other, const std::vector<UrlPool::Id>& ids);
 
   int64_t hits = 0;
   std::array<int64_t, 5> hits_by_class = {};  // 1xx .. 5xx
@@ -126,7 +121,7 @@ struct DayStatistics {
   TextSet sessions;
   Sum time_taken_ms;
   TimeHistogram time_taken_histogram;
-  UrlMap urls;  // only URLs with a figure that is not zero
+  DayUrls urls;  // only URLs with a figure that is not zero
 };
 
 // The nearest-rank `percent` percentile of `histogram` (value to hits,
@@ -155,11 +150,14 @@ class RunStatistics {
   void Merge(const RunStatistics& other);
 
   const std::map<Key, DayStatistics>& days() const { return days_; }
+  // The texts of the days' URL ids.
+  const UrlPool& urls() const { return urls_; }
   bool ftp() const { return ftp_; }
 
  private:
   bool ftp_;
   std::map<Key, DayStatistics> days_;
+  UrlPool urls_;
   // The day of the record before, which the next one almost always shares.
   DayStatistics* last_ = nullptr;
   const Key* last_key_ = nullptr;

@@ -45,30 +45,34 @@ std::optional<int64_t> GetFigure(std::string_view in, size_t& pos) {
 
 }  // namespace
 
-std::string PackUrls(const UrlMap& urls) {
-  std::vector<const UrlMap::value_type*> sorted;
-  sorted.reserve(urls.size());
-  for (const auto& entry : urls) sorted.push_back(&entry);
-  std::sort(sorted.begin(), sorted.end(),
-            [](const auto* a, const auto* b) { return a->first < b->first; });
+std::string PackSortedUrls(const std::vector<UrlEntry>& urls) {
   std::string bytes(1, kVersion);
-  PutVarint(bytes, sorted.size());
+  PutVarint(bytes, urls.size());
   std::string_view before;
-  for (const auto* entry : sorted) {
-    const std::string& url = entry->first;
+  for (const UrlEntry& entry : urls) {
+    const std::string_view url = entry.url;
     const auto shared = static_cast<size_t>(
         std::mismatch(url.begin(), url.end(), before.begin(), before.end())
             .first -
         url.begin());
     PutVarint(bytes, shared);
     PutVarint(bytes, url.size() - shared);
-    bytes.append(url, shared);
-    PutFigure(bytes, entry->second.not_found);
-    PutFigure(bytes, entry->second.server_errors);
-    PutFigure(bytes, entry->second.time_taken_ms);
+    bytes.append(url.substr(shared));
+    PutFigure(bytes, entry.figures->not_found);
+    PutFigure(bytes, entry.figures->server_errors);
+    PutFigure(bytes, entry.figures->time_taken_ms);
     before = url;
   }
   return Encode(bytes);
+}
+
+std::string PackUrls(const UrlMap& urls) {
+  std::vector<UrlEntry> sorted;
+  sorted.reserve(urls.size());
+  for (const auto& [url, figures] : urls) sorted.push_back({url, &figures});
+  std::sort(sorted.begin(), sorted.end(),
+            [](const UrlEntry& a, const UrlEntry& b) { return a.url < b.url; });
+  return PackSortedUrls(sorted);
 }
 
 bool MergePackedUrls(std::string_view packed, UrlMap& urls) {

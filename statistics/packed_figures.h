@@ -24,11 +24,19 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "statistics/day_statistics.h"
 
 namespace velnor::statistics {
 
+// One URL's figures, as packed.
+struct UrlEntry {
+  std::string_view url;
+  const UrlFigures* figures;
+};
+// `urls`, in rising byte order of their URLs with none twice, as one text.
+std::string PackSortedUrls(const std::vector<UrlEntry>& urls);
 // `urls` as one text, the same whatever order the map holds them in.
 std::string PackUrls(const UrlMap& urls);
 // Adds the figures of each URL of `packed`, a text PackUrls made, to those

@@ -386,8 +386,27 @@ void StatisticsStore::ReadPacked(
   while (rows->Step()) each(rows->Text(0), rows->Text(1), rows->Text(2));
 }
 
+// The URLs of `day` for PackSortedUrls, put in order by their `ranks` in
+// the run's pool rather than by comparing their texts day after day.
+std::vector<UrlEntry> SortedUrls(const DayStatistics& day, const UrlPool& pool,
+                                 const std::vector<uint32_t>& ranks) {
+  std::vector<std::pair<uint32_t, const DayUrls::value_type*>> ranked;
+  ranked.reserve(day.urls.size());
+  for (const auto& entry : day.urls)
+    ranked.emplace_back(ranks[entry.first], &entry);
+  std::sort(ranked.begin(), ranked.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<UrlEntry> sorted;
+  sorted.reserve(ranked.size());
+  for (const auto& [rank, entry] : ranked) {
+    sorted.push_back({pool.Text(entry->first), &entry->second});
+  }
+  return sorted;
+}
+
 RunRows PackRun(int64_t run_id, const RunStatistics& statistics) {
   Rows totals, visitors, sessions, times, urls;
+  const std::vector<uint32_t> ranks = statistics.urls().Ranks();
   for (const auto& [key, day] : statistics.days()) {
     totals.push_back(TotalsRow(run_id, key, day));
     if (!day.visitors.empty()) {
@@ -404,7 +423,8 @@ RunRows PackRun(int64_t run_id, const RunStatistics& statistics) {
     }
     if (!day.urls.empty()) {
       urls.push_back(KeyRow(run_id, key));
-      urls.back().push_back(PackUrls(day.urls));
+      urls.back().push_back(
+          PackSortedUrls(SortedUrls(day, statistics.urls(), ranks)));
     }
   }
   auto with = [](std::vector<std::string> more) {
