@@ -108,12 +108,22 @@ bool Valid(const DateParts& p) {
 
 double DateFromParts(const DateParts& p) {
   if (!Valid(p)) Raise(kErrOverflow);
-  int64_t days = DaysFromCivil(p.year, p.month, p.day) - kOleEpochFromUnixDays;
-  double time = (p.hour * 3600 + p.minute * 60 + p.second) /
+  return DateAtTime(OleDays(p.year, p.month, p.day), p.hour, p.minute,
+                    p.second);
+}
+
+int64_t OleDays(int year, int month, int day) {
+  return DaysFromCivil(year, static_cast<unsigned>(month),
+                       static_cast<unsigned>(day)) -
+         kOleEpochFromUnixDays;
+}
+
+double DateAtTime(int64_t ole_days, int hour, int minute, int second) {
+  double time = (hour * 3600 + minute * 60 + second) /
                 static_cast<double>(kSecondsPerDay);
   // Negative dates carry the time as a positive magnitude away from zero.
-  return days < 0 ? static_cast<double>(days) - time
-                  : static_cast<double>(days) + time;
+  return ole_days < 0 ? static_cast<double>(ole_days) - time
+                      : static_cast<double>(ole_days) + time;
 }
 
 double DateSerial(int year, int month, int day) {

@@ -30,6 +30,12 @@ struct DateParts {
 // result lies outside the automation range or a part is out of its range.
 double DateFromParts(const DateParts& parts);
 double DateSerial(int year, int month, int day);
+// DateFromParts split in two, for a caller that meets one day many times:
+// the whole days from the OLE epoch to a valid calendar date, and the OLE
+// date of such a day at a valid time of day (hour 0-23, minute and second
+// 0-59), exactly as DateFromParts gives it.
+int64_t OleDays(int year, int month, int day);
+double DateAtTime(int64_t ole_days, int hour, int minute, int second);
 
 // Calendar parts of an OLE date, the time rounded to the nearest second.
 DateParts PartsOf(double date);

@@ -280,14 +280,16 @@ bool IISLog::TakeRecord(std::span<char> line) {
   // layout. "-" is a null date or time, which leaves the record undated.
   automation::DateParts parts;
   bool dated = false;
+  bool own_date = false;
   bool null_part = false;
   if (int i = layout_.IndexOf(Field::kDate); i >= 0) {
     if (values_[i] == "-") {
       null_part = true;
-    } else if (!ParseW3CDate(values_[i], &parts)) {
+    } else if (!ParseDay(values_[i], &parts)) {
       return false;
     }
     dated = true;
+    own_date = true;
   } else if (layout_.IndexOf(Field::kTime) >= 0 && directive_day_) {
     parts = *directive_day_;
     dated = true;
@@ -300,9 +302,32 @@ bool IISLog::TakeRecord(std::span<char> line) {
     }
   }
   if (dated && !null_part) {
-    date_time_ = automation::DateFromParts(parts);
+    // Both parts were checked as they were parsed.
+    date_time_ = own_date
+                     ? automation::DateAtTime(last_day_.ole_days, parts.hour,
+                                              parts.minute, parts.second)
+                     : automation::DateFromParts(parts);
     parts_ = parts;
   }
+  return true;
+}
+
+bool IISLog::ParseDay(std::string_view text, automation::DateParts* parts) {
+  const std::string_view last(last_day_.text.data(), last_day_.text.size());
+  if (!last_day_.valid || text != last) {
+    last_day_.valid = false;
+    if (text.size() != last_day_.text.size() ||
+        !ParseW3CDate(text, &last_day_.parts)) {
+      return false;
+    }
+    std::copy(text.begin(), text.end(), last_day_.text.begin());
+    last_day_.ole_days = automation::OleDays(
+        last_day_.parts.year, last_day_.parts.month, last_day_.parts.day);
+    last_day_.valid = true;
+  }
+  parts->year = last_day_.parts.year;
+  parts->month = last_day_.parts.month;
+  parts->day = last_day_.parts.day;
   return true;
 }
 

@@ -27,6 +27,7 @@
 #ifndef VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 #define VELNOR_PLATFORM_IISLOG_IIS_LOG_H_
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -141,6 +142,9 @@ class IISLog : public automation::Object {
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
   bool TakeRecord(std::span<char> line);
+  // The calendar day of a record's date text into `parts` (its year, month
+  // and day); false when the text is not a valid date.
+  bool ParseDay(std::string_view text, automation::DateParts* parts);
   // True when the plan says the current record was counted already.
   bool CountedBefore();
   void CountSkipped();
@@ -168,7 +172,16 @@ class IISLog : public automation::Object {
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
   automation::DateParts parts_;      // of date_time_
-  int64_t records_ = 0;              // of the open file
+  // The last date text parsed, with its day: records come in runs of one
+  // day, so a date like the record before's is not parsed again.
+  struct LastDay {
+    std::array<char, 10> text{};  // YYYY-MM-DD
+    bool valid = false;
+    automation::DateParts parts;
+    int64_t ole_days = 0;
+  };
+  LastDay last_day_;
+  int64_t records_ = 0;  // of the open file
   // The records of the open file already added to the hooks' counters:
   // they are added a chunk of the file at a time, not for each record.
   int64_t records_in_counters_ = 0;
