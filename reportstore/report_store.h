@@ -242,11 +242,9 @@ class ReportStore {
   void AppendStagedRow(size_t table, size_t seq, const RunTally::Key& key,
                        StagedRows& rows) const;
   // Calls `write` with the staging rows of `groups` of report `table`, a
-  // bounded batch at a time in their order, and the index of the batch's
-  // first group (set_write.cpp).
-  void ForEachBatch(
-      size_t table, const std::vector<RunTally::Key>& groups,
-      const std::function<void(size_t, const StagedRows&)>& write) const;
+  // bounded batch at a time in their order (set_write.cpp).
+  void ForEachBatch(size_t table, const std::vector<RunTally::Key>& groups,
+                    const std::function<void(const StagedRows&)>& write) const;
   // Appends `rows` with statements of up to set_sql::kRowsPerInsert rows,
   // `sql(n)` the statement of n rows, binding the staging columns `columns`
   // of each row in their order.
@@ -254,15 +252,19 @@ class ReportStore {
                       const std::function<std::string(size_t)>& sql,
                       const StagedRows& rows,
                       const std::vector<size_t>& columns);
-  // Bulk-loads the staging columns `columns` of `rows` (but those marked in
-  // `skipped`, where it is not empty) into `table` as its columns `names`;
-  // false, doing nothing, when the engine has no bulk load.
-  static bool CopyStaged(const std::shared_ptr<ado::Connection>& cn,
-                         std::string_view table,
-                         const std::vector<std::string>& names,
-                         const StagedRows& rows,
-                         const std::vector<size_t>& columns,
-                         const std::vector<bool>& skipped);
+  // Bulk-loads the staging columns `columns` of `groups` of report `table`
+  // (but those marked in `skipped`, indexed by group, where it is not
+  // empty) into `target` as its columns `names`, in their order, in one
+  // load made a bounded batch at a time, calling `between` (where given)
+  // before each batch; false, doing nothing, when the engine has no bulk
+  // load.
+  bool CopyGroups(const std::shared_ptr<ado::Connection>& cn, size_t table,
+                  std::string_view target,
+                  const std::vector<std::string>& names,
+                  const std::vector<size_t>& columns,
+                  const std::vector<RunTally::Key>& groups,
+                  const std::vector<bool>& skipped,
+                  const std::function<void()>& between) const;
   // Fills the session's staging table of report `table` with `groups`, for
   // an engine with a bulk load.
   void Stage(size_t table, const std::shared_ptr<ado::Connection>& cn,
@@ -276,12 +278,14 @@ class ReportStore {
   // more than once (a key with several stored rows).
   bool RaiseStored(const std::shared_ptr<ado::Connection>& cn,
                    const std::string& sql, std::vector<bool>& stored);
-  // Bulk-loads the staging `rows` (groups `first` on) not marked in
-  // `stored` (indexed by group) into the report, in their order; false,
-  // doing nothing, when the engine has no bulk load.
+  // Bulk-loads the new rows of `groups` not marked in `stored` (indexed by
+  // group) into the report, in their order, calling `between` (where
+  // given) before each batch of rows; false, doing nothing, when the engine
+  // has no bulk load.
   bool CopyNewRows(size_t table, const std::shared_ptr<ado::Connection>& cn,
-                   const StagedRows& rows, const std::vector<bool>& stored,
-                   size_t first);
+                   const std::vector<RunTally::Key>& groups,
+                   const std::vector<bool>& stored,
+                   const std::function<void()>& between) const;
   // For an engine without a bulk load: matches `groups` with the report's
   // rows in one pass over them (MatchStoredRows) and, from the stored
   // counts it reads, raises

@@ -16,11 +16,13 @@
 // All of it is undone through a savepoint when any statement fails, and the
 // keys are then written one by one, with the error-log lines that gives.
 //
-// The staged rows are made and written a batch at a time: a report can get
-// hundreds of thousands of keys, and holding a row of values for each at
-// once would cost more memory than all the counting. What must see every
-// key before anything is kept (the check against the maximum, the raise of
-// the stored rows) runs once over all of them, after the last batch.
+// The staged rows are made a batch at a time: a report can get hundreds of
+// thousands of keys, and holding a row of values for each at once would
+// cost more memory than all the counting. Where the engine bulk-loads, the
+// batches of a table are one load, so that the server takes in each batch
+// while the next is made rather than each waiting on the other. What must see
+// every key before anything is kept (the check against the maximum, the raise
+// of the stored rows) runs once over all of them, after the last batch.
 // In-process (SQLite) nothing is staged: one pass over the report's rows
 // finds each stored row of a key and its count (MatchStoredRows), and the
 // run works out the rest: the check, the rows to raise and the keys that
@@ -168,7 +170,7 @@ void ReportStore::AppendStagedRow(size_t table, size_t seq,
 
 void ReportStore::ForEachBatch(
     size_t table, const std::vector<RunTally::Key>& groups,
-    const std::function<void(size_t, const StagedRows&)>& write) const {
+    const std::function<void(const StagedRows&)>& write) const {
   StagedRows rows;
   rows.width = set_sql::StagedColumns(table, writing_[table].folded);
   rows.values.reserve(std::min(groups.size(), kRowsPerBatch) * rows.width);
@@ -179,7 +181,7 @@ void ReportStore::ForEachBatch(
     for (size_t i = first; i < end; ++i) {
       AppendStagedRow(table, i, groups[i], rows);
     }
-    write(first, rows);
+    write(rows);
   }
 }
 
@@ -208,28 +210,53 @@ void ReportStore::InsertInChunks(const std::shared_ptr<ado::Connection>& cn,
   }
 }
 
-bool ReportStore::CopyStaged(const std::shared_ptr<ado::Connection>& cn,
-                             std::string_view table,
+// The batches' texts are made in place of the batch before's, whose
+// strings keep their room: a report's keys are made into hundreds of
+// thousands of texts, and the server takes in a batch while the next is
+// made.
+bool ReportStore::CopyGroups(const std::shared_ptr<ado::Connection>& cn,
+                             size_t table, std::string_view target,
                              const std::vector<std::string>& names,
-                             const StagedRows& rows,
                              const std::vector<size_t>& columns,
-                             const std::vector<bool>& skipped) {
+                             const std::vector<RunTally::Key>& groups,
+                             const std::vector<bool>& skipped,
+                             const std::function<void()>& between) const {
   if (!cn->BulkLoads()) return false;
-  std::vector<std::vector<std::optional<std::string>>> texts;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (!skipped.empty() && skipped[i]) continue;
-    std::vector<std::optional<std::string>>& row = texts.emplace_back();
-    row.reserve(columns.size());
-    for (size_t column : columns) {
-      const StagedValue& value = rows.at(i, column);
-      if (const auto* text = std::get_if<std::string_view>(&value)) {
-        row.emplace_back(*text);
-      } else {
-        row.emplace_back(std::to_string(std::get<int64_t>(value)));
+  if (!skipped.empty() &&
+      std::find(skipped.begin(), skipped.end(), false) == skipped.end()) {
+    return true;
+  }
+  StagedRows rows;
+  rows.width = set_sql::StagedColumns(table, writing_[table].folded);
+  std::vector<ado::Engine::CopyRow> texts;
+  size_t first = 0;
+  auto next = [&]() -> const std::vector<ado::Engine::CopyRow>* {
+    if (first >= groups.size()) return nullptr;
+    if (between) between();
+    rows.values.clear();
+    rows.folded.clear();
+    const size_t end = std::min(groups.size(), first + kRowsPerBatch);
+    for (size_t i = first; i < end; ++i) {
+      if (skipped.empty() || !skipped[i]) {
+        AppendStagedRow(table, i, groups[i], rows);
       }
     }
-  }
-  return texts.empty() || cn->CopyRows(table, names, texts);
+    first = end;
+    texts.resize(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      texts[i].resize(columns.size());
+      for (size_t c = 0; c < columns.size(); ++c) {
+        const StagedValue& value = rows.at(i, columns[c]);
+        if (const auto* text = std::get_if<std::string_view>(&value)) {
+          texts[i][c] = *text;
+        } else {
+          texts[i][c] = std::to_string(std::get<int64_t>(value));
+        }
+      }
+    }
+    return &texts;
+  };
+  return groups.empty() || cn->CopyRows(target, names, next);
 }
 
 void ReportStore::Stage(size_t table,
@@ -252,14 +279,12 @@ void ReportStore::Stage(size_t table,
   for (size_t column : raising) {
     raising_names.push_back(set_sql::StagedColumnNames(table, folded)[column]);
   }
-  ForEachBatch(table, groups, [&](size_t, const StagedRows& rows) {
-    // Only an engine that bulk-loads stages: one that then did not is at
-    // fault.
-    if (!CopyStaged(cn, set_sql::StagingTable(table), raising_names, rows,
-                    raising, {})) {
-      automation::Raise(automation::kErrTypeMismatch);
-    }
-  });
+  // Only an engine that bulk-loads stages: one that then did not is at
+  // fault.
+  if (!CopyGroups(cn, table, set_sql::StagingTable(table), raising_names,
+                  raising, groups, {}, nullptr)) {
+    automation::Raise(automation::kErrTypeMismatch);
+  }
 }
 
 // Where the engine bulk-loads, the new keys' rows are loaded into the
@@ -285,9 +310,7 @@ void ReportStore::AppendNewByCopy(size_t table,
     RaiseStored(cn, set_sql::UpdateStoredReturning(table, folded), stored);
   }
   cn->Execute("RELEASE velnor_raise");
-  ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
-    CopyNewRows(table, cn, rows, stored, first);
-  });
+  CopyNewRows(table, cn, groups, stored, nullptr);
 }
 
 bool ReportStore::RaiseStored(const std::shared_ptr<ado::Connection>& cn,
@@ -306,8 +329,9 @@ bool ReportStore::RaiseStored(const std::shared_ptr<ado::Connection>& cn,
 
 bool ReportStore::CopyNewRows(size_t table,
                               const std::shared_ptr<ado::Connection>& cn,
-                              const StagedRows& rows,
-                              const std::vector<bool>& stored, size_t first) {
+                              const std::vector<RunTally::Key>& groups,
+                              const std::vector<bool>& stored,
+                              const std::function<void()>& between) const {
   std::vector<std::string> names;
   std::vector<size_t> columns;
   for (const set_sql::NewRowColumn& column :
@@ -321,9 +345,8 @@ bool ReportStore::CopyNewRows(size_t table,
     names.emplace_back(reportdb::kFoldedKeyColumn);
     columns.push_back(set_sql::StagedColumns(table, true) - 1);
   }
-  std::vector<bool> skipped(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) skipped[i] = stored[first + i];
-  return CopyStaged(cn, "tblGeneral", names, rows, columns, skipped);
+  return CopyGroups(cn, table, "tblGeneral", names, columns, groups, stored,
+                    between);
 }
 
 void ReportStore::RaiseMatched(size_t table,
@@ -372,9 +395,8 @@ void ReportStore::RaiseMatched(size_t table,
   for (size_t i = 0; i < groups.size(); ++i) {
     if (!stored[i]) added.push_back(groups[i]);
   }
-  ForEachBatch(table, added, [&](size_t, const StagedRows& rows) {
-    InsertNewRows(table, cn, rows);
-  });
+  ForEachBatch(table, added,
+               [&](const StagedRows& rows) { InsertNewRows(table, cn, rows); });
 }
 
 void ReportStore::InsertNewRows(size_t table,
@@ -403,13 +425,11 @@ void ReportStore::WriteIntoEmpty(size_t table,
                                  const std::shared_ptr<ado::Connection>& cn,
                                  const std::vector<RunTally::Key>& groups,
                                  const std::function<void()>& between) {
-  const std::vector<bool> stored(groups.size(), false);
-  bool copied = true;
   auto append = [&] {
-    ForEachBatch(table, groups, [&](size_t first, const StagedRows& rows) {
+    if (CopyNewRows(table, cn, groups, {}, between)) return;
+    ForEachBatch(table, groups, [&](const StagedRows& rows) {
       between();
-      copied = copied && CopyNewRows(table, cn, rows, stored, first);
-      if (!copied) InsertNewRows(table, cn, rows);
+      InsertNewRows(table, cn, rows);
     });
   };
   if (groups.size() < kRowsForIndexesAfter) return append();

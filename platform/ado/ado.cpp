@@ -225,11 +225,11 @@ std::unique_ptr<Statement> Connection::Prepare(std::string_view sql) {
   return impl_->session->Prepare(sql, impl_->schema);
 }
 
-bool Connection::CopyRows(
-    std::string_view table, const std::vector<std::string>& columns,
-    const std::vector<std::vector<std::optional<std::string>>>& rows) {
+bool Connection::CopyRows(std::string_view table,
+                          const std::vector<std::string>& columns,
+                          const Engine::RowBatches& next) {
   if (!impl_->IsOpen()) RaiseClosed();
-  return impl_->session->CopyRows(impl_->schema, table, columns, rows);
+  return impl_->session->CopyRows(impl_->schema, table, columns, next);
 }
 
 bool Connection::BulkLoads() const {

@@ -103,12 +103,11 @@ class Connection : public automation::Object {
   // Prepares `sql` on this connection's database. Raises 3704 when not
   // open, or the engine's error.
   std::unique_ptr<Statement> Prepare(std::string_view sql);
-  // Appends `rows` (one text per name of `columns`, or none for NULL) to
-  // `table` in one bulk load where the engine has one (see
-  // Engine::CopyRows); false, doing nothing, where it has not.
-  bool CopyRows(
-      std::string_view table, const std::vector<std::string>& columns,
-      const std::vector<std::vector<std::optional<std::string>>>& rows);
+  // Appends the rows `next` gives (one text per name of `columns`, or none
+  // for NULL) to `table` in one bulk load where the engine has one (see
+  // Engine::CopyRows); false, asking for none, where it has not.
+  bool CopyRows(std::string_view table, const std::vector<std::string>& columns,
+                const Engine::RowBatches& next);
   // Whether CopyRows bulk-loads (Engine::BulkLoads). Raises 3704 when not
   // open.
   bool BulkLoads() const;

@@ -218,7 +218,13 @@ TEST_F(AdoTest, RefusedQueriesSayWhyAndRunNothingAfterTheFirstStatement) {
 // refused without a row written, which a caller then inserts instead.
 TEST_F(AdoTest, AFileWithoutABulkLoadSaysSoAndRefusesACopy) {
   EXPECT_FALSE(cn_->BulkLoads());
-  EXPECT_FALSE(cn_->CopyRows("u", {"Key", "Value"}, {{"k", "1"}}));
+  const std::vector<Engine::CopyRow> rows = {{"k", "1"}};
+  bool asked = false;
+  EXPECT_FALSE(cn_->CopyRows("u", {"Key", "Value"}, [&] {
+    asked = true;
+    return &rows;
+  }));
+  EXPECT_FALSE(asked);
   cn_->Close();
   EXPECT_EQ(testing::QueryRows(path_, "select count(*) from u"),
             (testing::Rows{{"0"}}));

@@ -98,15 +98,25 @@ class Engine {
                                   const std::string& table,
                                   const std::string& column) = 0;
 
-  // Appends `rows` (one text or null per name of `columns`) to `table` of
-  // the database of `schema` in one bulk load, as one statement: all of
-  // them or, raising, none. "temp." before the table names the session's
-  // temporary tables. Returns false, doing nothing, for an engine without
-  // a bulk load, whose caller inserts the rows with statements instead.
-  virtual bool CopyRows(
-      const std::string& /*schema*/, std::string_view /*table*/,
-      const std::vector<std::string>& /*columns*/,
-      const std::vector<std::vector<std::optional<std::string>>>& /*rows*/) {
+  // The rows of a bulk load, one text or null per column.
+  using CopyRow = std::vector<std::optional<std::string>>;
+  // Gives a bulk load's rows a batch at a time: each call returns the next
+  // batch (valid until the next call) or, after the last, nullptr.
+  using RowBatches = std::function<const std::vector<CopyRow>*()>;
+
+  // Appends the rows `next` gives (one text or null per name of `columns`)
+  // to `table` of the database of `schema` in one bulk load, as one
+  // statement: all of them or, raising, none. Each batch is sent before the
+  // next is asked for, so that the server takes in one while the caller
+  // makes the next; a raise of `next` ends the load with nothing appended
+  // and is passed on. "temp." before the table names the session's
+  // temporary tables. Returns false, asking for no batch, for an engine
+  // without a bulk load, whose caller inserts the rows with statements
+  // instead.
+  virtual bool CopyRows(const std::string& /*schema*/,
+                        std::string_view /*table*/,
+                        const std::vector<std::string>& /*columns*/,
+                        const RowBatches& /*next*/) {
     return false;
   }
   // Whether CopyRows bulk-loads, so that a caller without one need not make

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
@@ -257,8 +258,9 @@ void PgConnection::RollBackQuietly() noexcept {
   ResultPtr result(PQexec(conn_, "ROLLBACK"));
 }
 
-void PgConnection::CopyIn(const std::string& copy_from_stdin,
-                          const std::vector<Row>& rows) {
+void PgConnection::CopyIn(
+    const std::string& copy_from_stdin,
+    const std::function<const std::vector<Row>*()>& next) {
   ResultPtr start(PQexec(conn_, copy_from_stdin.c_str()));
   if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) {
     RaiseResult(conn_, start.get());
@@ -272,21 +274,42 @@ void PgConnection::CopyIn(const std::string& copy_from_stdin,
     }
     data.clear();
   };
-  for (const Row& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      if (i > 0) data += '\t';
-      AppendCopyValue(data, row[i]);
+  try {
+    while (const std::vector<Row>* rows = next()) {
+      for (const Row& row : *rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+          if (i > 0) data += '\t';
+          AppendCopyValue(data, row[i]);
+        }
+        data += '\n';
+        if (data.size() >= kChunk) send();
+      }
+      // What is made is sent before the next batch is asked for, so that
+      // the server takes it in meanwhile.
+      if (!data.empty()) send();
     }
-    data += '\n';
-    if (data.size() >= kChunk) send();
+  } catch (...) {
+    // The server fails the copy it was told to end with an error; that
+    // failure is ours to pass on, not the server's answer to it.
+    if (PQputCopyEnd(conn_, "the rows to copy could not be made") == 1) {
+      while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+    }
+    throw;
   }
-  send();
   if (PQputCopyEnd(conn_, nullptr) != 1) RaiseLastError();
   ResultPtr end(PQgetResult(conn_));
   bool ok = Succeeded(end.get());
   // The copy's last result is followed by the end of its results.
   while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
   if (!ok) RaiseResult(conn_, end.get());
+}
+
+void PgConnection::CopyIn(const std::string& copy_from_stdin,
+                          const std::vector<Row>& rows) {
+  bool given = false;
+  CopyIn(copy_from_stdin, [&]() -> const std::vector<Row>* {
+    return std::exchange(given, true) ? nullptr : &rows;
+  });
 }
 
 void PgConnection::RaiseLastError() const { RaiseResult(conn_, nullptr); }

@@ -10,6 +10,7 @@
 #ifndef VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
 #define VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -66,8 +67,13 @@ class PgConnection {
   // it is called after a failure, which is the one to report (a server
   // gone drops the transaction anyway).
   void RollBackQuietly() noexcept;
-  // Runs `copy_from_stdin` ("COPY t (a, b) FROM STDIN") and sends `rows`
-  // in COPY's text format.
+  // Runs `copy_from_stdin` ("COPY t (a, b) FROM STDIN") and sends, in
+  // COPY's text format, the batches of rows `next` returns until it returns
+  // nullptr. A raise of `next` ends the copy unfinished (the server keeps
+  // none of its rows, and the transaction is failed) and is passed on.
+  void CopyIn(const std::string& copy_from_stdin,
+              const std::function<const std::vector<Row>*()>& next);
+  // CopyIn of `rows` in one batch.
   void CopyIn(const std::string& copy_from_stdin, const std::vector<Row>& rows);
 
   // The raw handle, for the engine.

@@ -384,15 +384,21 @@ class PgEngine : public Engine {
 
   bool CopyRows(const std::string& schema, std::string_view table,
                 const std::vector<std::string>& columns,
-                const std::vector<std::vector<std::optional<std::string>>>&
-                    rows) override {
+                const RowBatches& next) override {
     if (link_->failure) throw *link_->failure;
     const std::string where = Where(schema);
-    for (const auto& row : rows) {
-      for (const auto& value : row) {
-        if (value) RefuseNul(*value, where);
+    // Each batch is refused before any of it is sent: a text the server
+    // would cut short ends the copy with none of its rows kept.
+    auto checked = [&]() -> const std::vector<CopyRow>* {
+      const std::vector<CopyRow>* rows = next();
+      if (!rows) return nullptr;
+      for (const CopyRow& row : *rows) {
+        for (const auto& value : row) {
+          if (value) RefuseNul(*value, where);
+        }
       }
-    }
+      return rows;
+    };
     std::string target = automation::AsciiLowered(table);
     target =
         target.starts_with("temp.")
@@ -405,10 +411,15 @@ class PgEngine : public Engine {
     }
     try {
       link_->connection->CopyIn(
-          "COPY " + target + " (" + names + ") FROM STDIN", rows);
+          "COPY " + target + " (" + names + ") FROM STDIN", checked);
     } catch (const PgError& error) {
       if (!error.ConnectionLost()) link_->RollBackStatement();
       link_->Note(error, where, schema, table);
+    } catch (...) {
+      // A refused text, or the caller's own raise: the unfinished copy
+      // failed the statement, which is undone before the raise goes on.
+      link_->RollBackStatement();
+      throw;
     }
     link_->RenewSavepoint(where);
     return true;

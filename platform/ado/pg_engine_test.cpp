@@ -6,6 +6,8 @@
 // search_path; errors carry the numbers the error log shows for SQLite.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/session.h"
@@ -107,6 +109,51 @@ TEST_F(PgEngineTest, ALostConnectionSpoilsTheTransaction) {
   ASSERT_EQ(server_.Restart(), "");
   EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
             (Rows{{"0"}}));
+}
+
+// A bulk load given in batches is one statement: its rows are kept in
+// their order, and a batch refused after others were sent keeps none of
+// the load's rows, while the transaction goes on and commits the rest.
+TEST_F(PgEngineTest, ABulkLoadOfBatchesIsKeptWholeOrNotAtAll) {
+  auto session = Session::Begin(1000, MakePostgresEngine(server_.Url()));
+  std::string schema = session->Attach("QDX_T_SRV1.mdb");
+  auto load = [&](std::vector<std::vector<Engine::CopyRow>> batches) {
+    size_t next = 0;
+    return session->CopyRows(schema, "tblGeneral", {"URL", "No of Hits"},
+                             [&]() -> const std::vector<Engine::CopyRow>* {
+                               return next < batches.size() ? &batches[next++]
+                                                            : nullptr;
+                             });
+  };
+  EXPECT_TRUE(
+      load({{{"/a", "1"}, {"/b\\t\tb", std::nullopt}}, {}, {{"/c", "3"}}}));
+  // Nothing is visible to others before the commit.
+  EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
+            (Rows{{"0"}}));
+  const std::string nul("/d\0d", 4);
+  AutomationError refused = testing::ErrorOf([&] {
+    load({{{"/kept-not", "1"}}, {{"/e", "5"}, {nul, "6"}}});
+  });
+  EXPECT_EQ(refused.number(), automation::kErrInvalidProcedureCall);
+  EXPECT_NE(refused.description().find("holds a NUL byte"), std::string::npos)
+      << refused.description();
+  Run(*session, schema, "insert into tblGeneral (URL) values ('/f')");
+  // A raise of the caller's own ends the load alike.
+  EXPECT_THROW(session->CopyRows(schema, "tblGeneral", {"URL"},
+                                 [&]() -> const std::vector<Engine::CopyRow>* {
+                                   throw std::runtime_error("no more rows");
+                                 }),
+               std::runtime_error);
+  Run(*session, schema, "insert into tblGeneral (URL) values ('/g')");
+  EXPECT_FALSE(session->Failed());
+  session->Commit();
+  EXPECT_EQ(server_.Query("select url, coalesce(\"no of hits\"::text, "
+                          "'null') from qdx_t_srv1.tblgeneral order by rowid"),
+            (Rows{{"/a", "1"},
+                  {"/b\\t\tb", "null"},
+                  {"/c", "3"},
+                  {"/f", "null"},
+                  {"/g", "null"}}));
 }
 
 // The report's set statements group keys as the column compares them, so

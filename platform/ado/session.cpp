@@ -75,16 +75,19 @@ const std::string& Session::PathOf(const std::string& schema) const {
   return path_by_schema_.at(schema);
 }
 
+void Session::BeginOnce() {
+  if (began_) return;
+  if (writing_) {
+    engine_->Begin(lock_wait_ms_);
+  } else {
+    engine_->BeginRead(lock_wait_ms_);
+  }
+  began_ = true;
+}
+
 std::unique_ptr<Statement> Session::Prepare(std::string_view sql,
                                             const std::string& schema) {
-  if (!began_) {
-    if (writing_) {
-      engine_->Begin(lock_wait_ms_);
-    } else {
-      engine_->BeginRead(lock_wait_ms_);
-    }
-    began_ = true;
-  }
+  BeginOnce();
   return engine_->Prepare(sql, schema, PathOf(schema));
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/ado/engine.h"
 #include "platform/automation/error_state.h"
@@ -69,12 +70,23 @@ class Session {
                           const std::string& column) {
     return engine_->EqualityOf(schema, table, column);
   }
-  // Engine::CopyRows into the database of `schema`.
-  bool CopyRows(
-      const std::string& schema, std::string_view table,
-      const std::vector<std::string>& columns,
-      const std::vector<std::vector<std::optional<std::string>>>& rows) {
-    return engine_->CopyRows(schema, table, columns, rows);
+  // Engine::CopyRows into the database of `schema`, in the session's
+  // transaction (begun as by Prepare).
+  bool CopyRows(const std::string& schema, std::string_view table,
+                const std::vector<std::string>& columns,
+                const Engine::RowBatches& next) {
+    BeginOnce();
+    return engine_->CopyRows(schema, table, columns, next);
+  }
+  // Engine::CopyRows of `rows` in one batch.
+  bool CopyRows(const std::string& schema, std::string_view table,
+                const std::vector<std::string>& columns,
+                const std::vector<Engine::CopyRow>& rows) {
+    bool given = false;
+    return CopyRows(schema, table, columns,
+                    [&]() -> const std::vector<Engine::CopyRow>* {
+                      return std::exchange(given, true) ? nullptr : &rows;
+                    });
   }
   // Engine::BulkLoads.
   bool BulkLoads() const { return engine_->BulkLoads(); }
@@ -109,6 +121,8 @@ class Session {
 
  private:
   Session(int lock_wait_ms, std::unique_ptr<Engine> engine, bool writing);
+  // Begins the session's transaction, where it has not begun yet.
+  void BeginOnce();
   void End();
 
   int lock_wait_ms_;
