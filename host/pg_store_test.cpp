@@ -801,6 +801,60 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
             expected);
 }
 
+// A report of more keys than the store makes and sends at once (4,000
+// rows a batch), and a next day whose keys are half stored and half new,
+// some in other capitals, shuffled so that both kinds are in every batch:
+// the central store holds the files' rows, in the same order.
+TEST_F(PgStoreTest, ManyKeysAreLoadedAndRaisedAlikeInEitherStore) {
+  auto day_log = [](int day, int first_url) {
+    std::vector<int> urls(5000);
+    for (size_t i = 0; i < urls.size(); ++i) urls[i] = first_url + int(i);
+    std::mt19937 rng(static_cast<unsigned>(day));
+    std::shuffle(urls.begin(), urls.end(), rng);
+    const int statuses[] = {200, 304, 404};
+    std::string log =
+        "#Software: Microsoft Internet Information Services 10.0\r\n"
+        "#Version: 1.0\r\n#Fields: date time cs-method cs-uri-stem "
+        "sc-status\r\n";
+    for (int url : urls) {
+      char line[128];
+      // A URL keeps its hour and status on either day, so that the next
+      // day raises its rows; one in five comes back in capitals.
+      std::snprintf(
+          line, sizeof line, "2024-06-0%d %02d:%02u:00 GET /%s/%d %d\r\n", day,
+          url % 24, static_cast<unsigned>(rng() % 60),
+          day == 2 && url % 5 == 0 ? "PAGE" : "page", url, statuses[url % 3]);
+      log += line;
+    }
+    return log;
+  };
+  sites_["MANY/web"] = {"Main,D:\\Logs,1"};
+  MakeBoth("MANY");
+  for (int day : {1, 2}) {
+    SCOPED_TRACE("day " + std::to_string(day));
+    WriteFile(shares_ / ("MANY/D$/Logs/W3SVC1/u_ex24060" + std::to_string(day) +
+                         ".log"),
+              day_log(day, day == 1 ? 0 : 2500));
+    for (bool postgres : {false, true}) {
+      std::vector<std::string> args = Collect("MANY", false, postgres);
+      for (const char* bound : {"--from", "--to"}) {
+        *(std::find(args.begin(), args.end(), bound) + 1) =
+            "2024-06-0" + std::to_string(day);
+      }
+      VelnorRun run = Velnor(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+    std::vector<Rows> expected = Tables("MANY", false, false);
+    std::vector<Rows> actual = Tables("MANY", false, true);
+    size_t most = 0;
+    for (size_t t = 0; t < expected.size(); ++t) {
+      EXPECT_EQ(actual[t], expected[t]) << "table " << t;
+      most = std::max(most, expected[t].size());
+    }
+    EXPECT_GE(most, day == 1 ? 5000u : 7500u);
+  }
+}
+
 TEST_F(PgStoreTest, UrlsWithANulByteAreRefusedAliveInEitherStoreAndTally) {
   // Good records with damaged ones among them, on two days; the good ones
   // counted per day from the text itself.
