@@ -25,8 +25,7 @@
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
 #include "absl/container/node_hash_map.h"
-#include "absl/hash/hash.h"
-#include "absl/strings/string_view.h"
+#include "platform/automation/text_hash.h"
 
 namespace velnor {
 
@@ -108,15 +107,6 @@ class RunTally {
     std::string_view url;  // into the site's texts
     UrlCounts counts;
   };
-  // Abseil's string hash, looked up by a view of the record without a
-  // copy (this abseil's own string_view is not std's).
-  struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const {
-      return absl::Hash<absl::string_view>()(
-          absl::string_view(text.data(), text.size()));
-    }
-  };
   // The URL texts of a site, packed into blocks in the order they were
   // first counted, so that the texts a look-up compares sit together in
   // the cache; the views into them stay valid while the site lives.
@@ -136,7 +126,8 @@ class RunTally {
   // deque, which never moves them, as the first-seen entries point to them.
   struct Site {
     std::string identifier;
-    absl::flat_hash_map<std::string_view, UrlEntry*, TextHash, std::equal_to<>>
+    absl::flat_hash_map<std::string_view, UrlEntry*, automation::TextHash,
+                        std::equal_to<>>
         urls;
     std::deque<UrlEntry> entries;
     TextArena texts;
@@ -166,7 +157,7 @@ class RunTally {
   // code not counted yet.
   uint64_t& CounterOf(TallyKind kind, UrlCounts& counts, int32_t bucket);
 
-  absl::node_hash_map<std::string, std::unique_ptr<Site>, TextHash,
+  absl::node_hash_map<std::string, std::unique_ptr<Site>, automation::TextHash,
                       std::equal_to<>>
       sites_;
   std::vector<std::string> names_;

@@ -31,6 +31,7 @@
 
 #include "absl/container/btree_map.h"
 #include "absl/container/flat_hash_map.h"
+#include "platform/automation/text_hash.h"
 #include "platform/iislog/w3c_format.h"
 #include "statistics/url_pool.h"
 #include "statistics/visitor_set.h"
@@ -40,7 +41,8 @@ namespace velnor::statistics {
 // Days are OLE dates without their time, as the ledger's.
 using Day = int32_t;
 
-using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+using TextSet =
+    std::unordered_set<std::string, automation::TextHash, std::equal_to<>>;
 
 // A sum over the records that hold a value for its field.
 struct Sum {
@@ -55,8 +57,8 @@ struct UrlFigures {
   int64_t time_taken_ms = 0;  // over its hits that logged the time taken
 };
 // URL texts to their figures, as read back from the store.
-using UrlMap =
-    absl::flat_hash_map<std::string, UrlFigures, TextHash, std::equal_to<>>;
+using UrlMap = absl::flat_hash_map<std::string, UrlFigures,
+                                   automation::TextHash, std::equal_to<>>;
 // A day's URLs, by their id in the run's pool. Flat: looked up for most
 // records, and nothing points into it.
 using DayUrls = absl::flat_hash_map<UrlPool::Id, UrlFigures>;

@@ -14,21 +14,9 @@
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
-#include "absl/hash/hash.h"
-#include "absl/strings/string_view.h"
+#include "platform/automation/text_hash.h"
 
 namespace velnor::statistics {
-
-// Hashes texts and views alike, so that a look-up by a view of the log's
-// line allocates nothing; abseil's hash, which is cheaper than std's (this
-// abseil's own string_view is not std's).
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const {
-    return absl::Hash<absl::string_view>{}(
-        absl::string_view(text.data(), text.size()));
-  }
-};
 
 class UrlPool {
  public:
@@ -56,7 +44,9 @@ class UrlPool {
   // A deque, so that the texts stay where they are as it grows and the
   // index's views remain valid.
   std::deque<std::string> texts_;
-  absl::flat_hash_map<std::string_view, Id, TextHash, std::equal_to<>> ids_;
+  absl::flat_hash_map<std::string_view, Id, automation::TextHash,
+                      std::equal_to<>>
+      ids_;
 };
 
 }  // namespace velnor::statistics
