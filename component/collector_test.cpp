@@ -362,7 +362,7 @@ TEST_F(CollectorTest, CancelStopsEveryWorkerWithinHalfASecond) {
 
 // Two sites read at once, the first of many pages, whose rows take a while
 // to write while the second is read: a Cancel clicked meanwhile is asked
-// about within half a second, while the window still shows the first
+// about while that write goes on and the window still shows the first
 // site, not once its rows are all written; the run then ends as a Cancel
 // during the second site does, every row of the first kept.
 TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
@@ -376,35 +376,27 @@ TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
   WriteShareFile("SRV1/D$/Logs/W3SVC2/ex240603.log",
                  WebLog(std::vector<LogRecord>(
                      300000, {"2024-06-03", "08:00:00", "/q", 200})));
-  std::chrono::steady_clock::time_point clicked;
-  std::chrono::steady_clock::time_point asked;
   std::string asked_during;
   win32::SetMessageBoxResponder([&](std::string_view, std::string_view,
                                     int32_t) {
-    asked = std::chrono::steady_clock::now();
     asked_during =
         frmProgressDialog::Instance()->lblOverallProcessDescription->Caption();
     return 6;
   });
-  // The first site's counts are taken in (its part merged) just before its
-  // rows are written: the user clicks 20 ms later, inside the write in any
-  // build (its 400,000 rows take a tenth of a second even optimised), and
-  // the click waits for the run to look at its window.
-  std::chrono::steady_clock::time_point first_merged;
+  // Waiting input is let through once or twice between the first site's
+  // counts being taken in (its part merged) and its rows being written, and
+  // between each batch of that write's hundreds. The user clicks at the
+  // tenth time after the merge: inside the write on any machine, however
+  // slow, and the click waits there to be looked at.
+  bool merged = false;
+  int seen_since_merge = 0;
   TestParts parts;
-  parts.merged = [&] {
-    if (first_merged == std::chrono::steady_clock::time_point{}) {
-      first_merged = std::chrono::steady_clock::now();
-    }
-  };
+  parts.merged = [&] { merged = true; };
   std::function<void()> click = [&] {
-    const auto now = std::chrono::steady_clock::now();
-    if (first_merged == std::chrono::steady_clock::time_point{} ||
-        now < first_merged + std::chrono::milliseconds(20)) {
+    if (!merged || ++seen_since_merge < 10) {
       forms::PostEvent(click);
       return;
     }
-    clicked = first_merged + std::chrono::milliseconds(20);
     frmProgressDialog::Instance()->cmdCancel->Click();
   };
   forms::PostEvent(click);
@@ -412,7 +404,6 @@ TEST_F(CollectorTest, CancelDuringAnEarlyWriteIsAskedAtOnce) {
 
   EXPECT_EQ(LastRunSummary(*parser_).sites_at_once, 2);
   EXPECT_EQ(asked_during, "Collecting data for site 'One'");
-  EXPECT_LT(asked - clicked, std::chrono::milliseconds(500));
   const RunSummary summary = LastRunSummary(*parser_);
   EXPECT_TRUE(summary.cancel_confirmed);
   EXPECT_EQ(summary.sites, 2);
