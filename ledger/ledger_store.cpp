@@ -267,7 +267,7 @@ void LedgerStore::AddFiles(const std::vector<FileRow>& files) {
          std::to_string(file.records)});
   }
   if (rows.empty()) return;
-  session_.CopyRows(schema_, "run_files", FileColumns(), rows);
+  session_.CopyRows(schema_, "run_files", FileColumns(), ado::OneBatch(rows));
 }
 
 void LedgerStore::AddDays(const std::vector<DayRow>& days) {
@@ -286,7 +286,7 @@ void LedgerStore::AddDays(const std::vector<DayRow>& days) {
     row.emplace_back(day.complete ? "1" : "0");
   }
   if (rows.empty()) return;
-  session_.CopyRows(schema_, "run_days", DayColumns(), rows);
+  session_.CopyRows(schema_, "run_days", DayColumns(), ado::OneBatch(rows));
 }
 
 std::vector<DayRow> LedgerStore::EndedDaysWithHits() {

@@ -7,6 +7,7 @@
 
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
+#include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -157,7 +158,7 @@ int64_t CopyLedger(PgConnection& store, ado::Session& session,
     if (rows.empty()) continue;
     store.CopyIn("COPY " + qualified + std::string(table.name) + " (" +
                      columns + ") FROM STDIN",
-                 rows);
+                 ado::OneBatch(rows));
     copied += static_cast<int64_t>(rows.size());
   }
   return copied;
@@ -282,7 +283,8 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
         columns += (columns.empty() ? "" : ", ") +
                    QuoteIdentifier(automation::AsciiLowered(column.name));
       }
-      store->CopyIn("COPY " + target + " (" + columns + ") FROM STDIN", rows);
+      store->CopyIn("COPY " + target + " (" + columns + ") FROM STDIN",
+                    ado::OneBatch(rows));
       // The files hold no folded keys: the copied counts get theirs now
       // rather than in the first run's statement.
       if (automation::AsciiLowered(table.layout.name) == "tblgeneral") {

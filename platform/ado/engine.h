@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/automation/error_state.h"
@@ -193,6 +194,15 @@ std::string PostgresSchemaOf(std::string_view path);
 
 // PostgreSQL cuts longer names: a schema name longer than this is refused.
 inline constexpr size_t kMaxPostgresName = 63;
+
+// The batches of a bulk load of `rows` in one batch; `rows` outlives the
+// load.
+inline Engine::RowBatches OneBatch(const std::vector<Engine::CopyRow>& rows) {
+  return
+      [&rows, given = false]() mutable -> const std::vector<Engine::CopyRow>* {
+        return std::exchange(given, true) ? nullptr : &rows;
+      };
+}
 
 }  // namespace velnor::ado
 

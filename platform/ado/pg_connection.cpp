@@ -7,7 +7,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <utility>
 
 #include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
@@ -302,14 +301,6 @@ void PgConnection::CopyIn(
   // The copy's last result is followed by the end of its results.
   while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
   if (!ok) RaiseResult(conn_, end.get());
-}
-
-void PgConnection::CopyIn(const std::string& copy_from_stdin,
-                          const std::vector<Row>& rows) {
-  bool given = false;
-  CopyIn(copy_from_stdin, [&]() -> const std::vector<Row>* {
-    return std::exchange(given, true) ? nullptr : &rows;
-  });
 }
 
 void PgConnection::RaiseLastError() const { RaiseResult(conn_, nullptr); }

@@ -73,8 +73,6 @@ class PgConnection {
   // none of its rows, and the transaction is failed) and is passed on.
   void CopyIn(const std::string& copy_from_stdin,
               const std::function<const std::vector<Row>*()>& next);
-  // CopyIn of `rows` in one batch.
-  void CopyIn(const std::string& copy_from_stdin, const std::vector<Row>& rows);
 
   // The raw handle, for the engine.
   PGconn* handle() const { return conn_; }

@@ -18,7 +18,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/ado/engine.h"
 #include "platform/automation/error_state.h"
@@ -77,16 +76,6 @@ class Session {
                 const Engine::RowBatches& next) {
     BeginOnce();
     return engine_->CopyRows(schema, table, columns, next);
-  }
-  // Engine::CopyRows of `rows` in one batch.
-  bool CopyRows(const std::string& schema, std::string_view table,
-                const std::vector<std::string>& columns,
-                const std::vector<Engine::CopyRow>& rows) {
-    bool given = false;
-    return CopyRows(schema, table, columns,
-                    [&]() -> const std::vector<Engine::CopyRow>* {
-                      return std::exchange(given, true) ? nullptr : &rows;
-                    });
   }
   // Engine::BulkLoads.
   bool BulkLoads() const { return engine_->BulkLoads(); }
