@@ -294,8 +294,9 @@ void StatisticsStore::Append(std::string_view table,
                              const std::vector<std::string>& columns,
                              const Rows& rows) {
   if (rows.empty() ||
-      session_.CopyRows(schema_, table, columns, ado::OneBatch(rows)))
+      session_.CopyRows(schema_, table, columns, ado::OneBatch(rows))) {
     return;
+  }
   std::string names, marks;
   for (const std::string& column : columns) {
     names += (names.empty() ? "" : ", ") + column;
