@@ -32,8 +32,15 @@ HugePageRegion::HugePageRegion(size_t bytes)
     munmap(reinterpret_cast<void*>(aligned + size_), end - aligned - size_);
   }
   data_ = reinterpret_cast<char*>(aligned);
+  // The first huge page stays on 4 kB pages: a region a small run uses
+  // only the start of (the ring of a small file, a small cache) then costs
+  // a few faults, where a huge page costs zeroing 2 MB at its first touch,
+  // and more where the kernel must first compact memory to find one.
   // Without huge pages in the kernel the advice fails: 4 kB pages serve.
-  madvise(data_, size_, MADV_HUGEPAGE);
+  madvise(data_, kHugePageBytes, MADV_NOHUGEPAGE);
+  if (size_ > kHugePageBytes) {
+    madvise(data_ + kHugePageBytes, size_ - kHugePageBytes, MADV_HUGEPAGE);
+  }
 }
 
 HugePageRegion::~HugePageRegion() { munmap(data_, size_); }

@@ -1,13 +1,17 @@
-// Huge-page regions and their pool: alignment and size, reuse of the
-// regions given back, the bound on those kept, and leases taken and ended
-// by several threads at once.
+// Huge-page regions and their pool: alignment and size, which part is on
+// huge pages, reuse of the regions given back, the bound on those kept, and
+// leases taken and ended by several threads at once.
 #include "platform/automation/huge_pages.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +29,51 @@ TEST(HugePageRegionTest, IsAlignedWholeHugePagesOfZerosThatCanBeWritten) {
   std::memset(region.data(), 'x', region.size());
   EXPECT_EQ(region.data()[region.size() - 1], 'x');
   EXPECT_EQ(HugePageRegion(1).size(), kHugePageBytes);
+}
+
+// What /proc/self/smaps says of the mapping that holds `at`: its VmFlags
+// line and its AnonHugePages in kB.
+struct Mapping {
+  std::string flags;
+  int64_t huge_kib = -1;
+};
+
+Mapping MappingOf(const char* at) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto address = reinterpret_cast<uintptr_t>(at);
+  Mapping found;
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    uintptr_t start = 0;
+    uintptr_t end = 0;
+    char dash = 0;
+    std::istringstream head(line);
+    if (head >> std::hex >> start >> dash >> end && dash == '-') {
+      inside = address >= start && address < end;
+    } else if (inside && line.starts_with("AnonHugePages:")) {
+      found.huge_kib = std::stoll(line.substr(line.find(':') + 1));
+    } else if (inside && line.starts_with("VmFlags:")) {
+      found.flags = line;
+    }
+  }
+  return found;
+}
+
+// A small user of a region touches only its start: that must stay on 4 kB
+// pages (a huge page would be 2 MB zeroed at the first touch), whatever the
+// kernel's default, while the rest of the region is advised for huge pages.
+TEST(HugePageRegionTest, KeepsItsFirstHugePageOnSmallPages) {
+  if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage")) {
+    GTEST_SKIP() << "this kernel has no transparent huge pages";
+  }
+  HugePageRegion region(kRegionBytes);
+  region.data()[0] = 'x';
+  region.data()[kHugePageBytes] = 'x';
+  const Mapping start = MappingOf(region.data());
+  const Mapping rest = MappingOf(region.data() + kHugePageBytes);
+  EXPECT_NE(start.flags.find(" nh"), std::string::npos) << start.flags;
+  EXPECT_EQ(start.huge_kib, 0);
+  EXPECT_NE(rest.flags.find(" hg"), std::string::npos) << rest.flags;
 }
 
 TEST(HugePagePoolTest, HandsOutTheRegionsGivenBackWithTheirBytes) {
