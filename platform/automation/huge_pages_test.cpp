@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -63,9 +62,6 @@ Mapping MappingOf(const char* at) {
 // pages (a huge page would be 2 MB zeroed at the first touch), whatever the
 // kernel's default, while the rest of the region is advised for huge pages.
 TEST(HugePageRegionTest, KeepsItsFirstHugePageOnSmallPages) {
-  if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage")) {
-    GTEST_SKIP() << "this kernel has no transparent huge pages";
-  }
   HugePageRegion region(kRegionBytes);
   region.data()[0] = 'x';
   region.data()[kHugePageBytes] = 'x';
