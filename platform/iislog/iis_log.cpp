@@ -243,7 +243,16 @@ void IISLog::CountSkipped() {
 bool IISLog::TakeLine(std::span<char> line) {
   if (IsBlankLine(line)) return false;
   if (line.front() == '#') {
-    TakeDirective(std::string_view(line.data(), line.size()));
+    const std::string_view text(line.data(), line.size());
+    // A CR inside a directive is the line end of a file that ends its lines
+    // in CR alone: what follows it (further directives, records) is no part
+    // of this one, so the line is garbled rather than a directive to pass
+    // over without a word.
+    if (text.find('\r') != std::string_view::npos) {
+      CountSkipped();
+      return false;
+    }
+    TakeDirective(text);
     return false;
   }
   if (TakeRecord(line)) return true;

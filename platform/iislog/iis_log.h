@@ -8,13 +8,14 @@
 // What it reads: the directives #Software, #Version, #Date, #Fields,
 // #Remark, #Start-Date and #End-Date, where #Fields may change anywhere in a
 // file and the records follow the latest one; values separated by runs of
-// blanks, "-" for a null value, quoted values with doubled inner quotes; LF or
-// CR LF line ends, a UTF-8 byte-order mark, blank lines, a last line without
-// a line end, bytes that are not UTF-8 (kept as they are); gzip-compressed
-// files. A line that does not fit the latest #Fields (wrong number of values,
-// a date or time that is not one, no #Fields yet, a broken quoted value, a
-// line over LineReader::kMaxLineBytes) is not a record: it is skipped and
-// counted, and reading goes on. Memory stays flat: the file streams through
+// blanks, "-" for a null value, quoted values with doubled inner quotes; LF,
+// CR LF or CR CR LF line ends, a UTF-8 byte-order mark, blank lines, a last
+// line without a line end, bytes that are not UTF-8 (kept as they are);
+// gzip-compressed files. A line that does not fit the latest #Fields (wrong
+// number of values, a date or time that is not one, no #Fields yet, a broken
+// quoted value, a line over LineReader::kMaxLineBytes) is not a record, nor
+// is a directive holding a CR (lines that end in CR alone): it is skipped
+// and counted, and reading goes on. Memory stays flat: the file streams through
 // one buffer.
 //
 // An interrupt (platform/interrupt) ends the reading of the open file as

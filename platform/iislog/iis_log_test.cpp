@@ -451,6 +451,29 @@ TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
   EXPECT_EQ(Closed().skipped_lines, 0);
 }
 
+// A CR LF log copied once more in text mode ends its lines in CR CR LF; one
+// that ends them in CR alone is a single line. Neither may lose a field or a
+// record without the reader saying so.
+TEST_F(IISLogTest, StrayCarriageReturnsHideNoFieldAndNoRecord) {
+  std::string doubled = kHeader + "2021-03-04 05:06:07 1.1.1.1 GET /a 404\n";
+  for (size_t at = doubled.find('\n'); at != std::string::npos;
+       at = doubled.find('\n', at + 3)) {
+    doubled.insert(at, "\r\r");
+  }
+  OpenAt(Write("u_ex_crcrlf.log", doubled), 1);
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{404}));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(Closed().skipped_lines, 0);
+
+  std::string cr_only = kHeader + "2021-03-04 05:06:07 1.1.1.1 GET /a 200\n";
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  EXPECT_EQ(CountRecords(Write("u_ex_cr.log", cr_only)), 0);
+  const FileReadReport report = Closed();
+  EXPECT_EQ(report.skipped_lines, 1);
+  EXPECT_EQ(report.first_skipped_line, 1);
+}
+
 TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
   std::string good = "2021-03-04 05:06:07 1.1.1.1 GET /ok 200\n";
   std::string path =

@@ -79,7 +79,10 @@ void LineReader::SkipRestOfLine() {
 }
 
 std::span<char> LineReader::Finish(size_t begin, size_t end) {
-  if (end > begin && buffer_[end - 1] == '\r') --end;
+  // A CR LF file that went through a text-mode copy ends its lines in
+  // CR CR LF: every CR before the LF belongs to the line end, or the last
+  // value (a status, the last name of #Fields) would carry one.
+  while (end > begin && buffer_[end - 1] == '\r') --end;
   if (first_line_) {
     first_line_ = false;
     if (end - begin >= 3 &&

@@ -33,10 +33,10 @@ class LineReader {
   bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
 
   // Makes the next line current. kLine sets `line` to its bytes without the
-  // line end (LF or CR LF) and, on the first line, without a UTF-8 byte-order
-  // mark; a last line without a line end counts as a line. The bytes stay
-  // valid, and may be changed in place by the caller, until the next call.
-  // Raises what reading the input raises.
+  // line end (LF, with any CRs before it) and, on the first line, without a
+  // UTF-8 byte-order mark; a last line without a line end counts as a line. The
+  // bytes stay valid, and may be changed in place by the caller, until the next
+  // call. Raises what reading the input raises.
   Status Next(std::span<char>* line);
 
   // The 1-based number of the line Next handed out or passed over last; 0
