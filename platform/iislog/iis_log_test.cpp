@@ -476,6 +476,10 @@ TEST_F(IISLogTest, StrayCarriageReturnsHideNoFieldAndNoRecord) {
 
 TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
   std::string good = "2021-03-04 05:06:07 1.1.1.1 GET /ok 200\n";
+  // Over the limit too when a read brings its end along with its start.
+  std::string long_record = "2021-03-04 05:06:07 1.1.1.1 GET /" +
+                            std::string(LineReader::kMaxLineBytes, 'y') +
+                            " 200\n";
   std::string path =
       Write("u_ex.log", kHeader + good +
                             "2021-03-04 05:06:07 1.1.1.1 GET /short\n"
@@ -487,10 +491,10 @@ TEST_F(IISLogTest, GarbledLinesAreSkippedAndCounted) {
                             "03/04/21 05:06:07 1.1.1.1 GET /slashes 200\n" +
                             std::string("\0\x01\x02 garbage \x7f\n", 14) +
                             std::string(LineReader::kMaxLineBytes + 10, 'x') +
-                            "\n" + good);
+                            "\n" + long_record + good);
   EXPECT_EQ(CountRecords(path), 2);
   const FileReadReport report = Closed();
-  EXPECT_EQ(report.skipped_lines, 9);
+  EXPECT_EQ(report.skipped_lines, 10);
   EXPECT_EQ(report.first_skipped_line, 6);  // after four directives and /ok
 }
 

@@ -24,6 +24,9 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       size_t begin = begin_;
       begin_ = newline + 1;
       ++line_number_;
+      // A read may bring a long line's end along with its start, past the
+      // check below: the limit holds for every line however it came in.
+      if (newline - begin > kMaxLineBytes) return Status::kTooLong;
       *line = Finish(begin, newline);
       return Status::kLine;
     }
