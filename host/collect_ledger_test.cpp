@@ -472,6 +472,7 @@ TEST_F(CollectLedgerTest,
   const std::string copied = kIisHeader + records.substr(0, 9000);
   ASSERT_NE(copied.back(), '\n');
   WriteLog("u_ex240601.log", copied);
+  Touch("u_ex240601.log", 1717574370);  // 2024-06-05T07:59:30Z
   const std::vector<std::string> day = {"--from", "2024-06-01", "--to",
                                         "2024-06-01"};
   const std::string now = "2024-06-05T08:00:00Z";
@@ -510,6 +511,40 @@ TEST_F(CollectLedgerTest,
   VelnorRun done = Collect(second, "2024-06-05T08:11:00Z");
   EXPECT_EQ(done.status, 2) << done.err;
   EXPECT_EQ(Hits(), 260);
+}
+
+// A past day's log that ends inside a line and has not changed for long was
+// cut off by its writer: the line is left for a later run, and said so.
+TEST_F(CollectLedgerTest, ALastLineCutOffLongAgoIsNamedUntilItEnds) {
+  const std::string records = IisRecords("2024-06-01", 200);
+  WriteLog("u_ex240601.log", kIisHeader + records.substr(0, 9000));
+  Touch("u_ex240601.log", 1717286400);  // 2024-06-02T00:00:00Z
+  const std::vector<std::string> day = {"--from", "2024-06-01", "--to",
+                                        "2024-06-01"};
+  const fs::path error_log = db_ / "velnor-errors.log";
+  VelnorRun cut = Collect(day, "2024-06-05T08:00:00Z");
+  EXPECT_EQ(cut.status, 1) << cut.err;
+  EXPECT_TRUE(Contains(ReadFile(error_log),
+                       "The last line of \\\\SRV1\\D$\\Logs\\W3SVC1\\u_"
+                       "ex240601.log has no line end and was not counted"))
+      << ReadFile(error_log);
+  EXPECT_EQ(Hits(), LogRecords());
+
+  // Today's log that the server is quiet in is no such file.
+  const std::string today = IisRecords("2024-06-05", 20);
+  WriteLog("u_ex240605.log", kIisHeader + today.substr(0, today.size() - 9));
+  Touch("u_ex240605.log", 1717574400 - 3600);  // 2024-06-05T07:00:00Z
+  fs::remove(error_log);
+  VelnorRun quiet =
+      Collect({"--from", "2024-06-05", "--to", "2024-06-05", "--partial-day"},
+              "2024-06-05T08:00:00Z");
+  EXPECT_EQ(quiet.status, 0) << quiet.err << ReadFile(error_log);
+
+  AppendLog("u_ex240601.log", records.substr(9000));
+  Touch("u_ex240601.log", 1717372800);  // 2024-06-03T00:00:00Z
+  VelnorRun ended = Collect(day, "2024-06-05T09:00:00Z");
+  EXPECT_EQ(ended.status, 0) << ended.err << ReadFile(error_log);
+  EXPECT_EQ(Hits(), 200 + 19);
 }
 
 TEST_F(CollectLedgerTest, ALogCompressedAfterACancelOrBesideItsCopyIsReadOnce) {

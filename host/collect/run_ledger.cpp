@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "dbsupport/error_log.h"
 #include "host/collect/collect_clock.h"
 #include "host/collect/log_file_days.h"
 #include "host/common/command_support.h"
@@ -140,6 +141,44 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
   file.held_back = report.held_back;
   file.end_offset = report.text_offset;
   if (report.read_failed) SiteOf(file.site).unread_file = true;
+  // A line left for a later run is lost without a word when no one is
+  // writing the file any more: its writer stopped inside it.
+  if (report.held_back && CutOff(file)) {
+    WriteErrorLog(
+        0,
+        "The last line of " + report.path +
+            " has no line end and was not counted: the file has not "
+            "changed for over " +
+            std::to_string(kSettlingSeconds / 60) +
+            " minutes, so the line is cut off (the server stopped while "
+            "writing it, or a copy ended early) rather than still being "
+            "written. Look at the end of the file there; a later run counts "
+            "the line once it ends.",
+        "velnor collect", "ReadLogFile");
+  }
+}
+
+bool RunLedger::CutOff(const FileTally& file) const {
+  const unc::DirEntry* listed = Listed(file.site, file.name);
+  const SiteWindow* window = WindowOf(file.site);
+  if (listed == nullptr || window == nullptr ||
+      std::abs(static_cast<int64_t>(now_) - listed->modified_time) <
+          kSettlingSeconds) {
+    return false;
+  }
+  // The days the cut line may be of: those the name gives, else that of
+  // the last record read. A log of other days than the window's is no
+  // concern of this run.
+  FileDays days;
+  if (std::optional<FileDays> named = DaysInLogFileName(file.name)) {
+    days = *named;
+  } else if (file.records > 0) {
+    days.first = days.last = static_cast<ledger::Day>(file.last_record);
+  } else {
+    return false;
+  }
+  return days.last < today_ && days.last >= window->first &&
+         days.first <= window->last;
 }
 
 // Only a file listed with bytes: an empty one has no start to be known

@@ -132,6 +132,10 @@ class RunLedger : public CountObserver,
   FileTally& FileOf(std::string_view path);
   SiteTally& SiteOf(std::string_view site);
   bool SiteReadWhole(const std::string& site) const;
+  // Whether `file`, which ended in a line without its line end, is one no
+  // one writes any more: listed, unchanged for kSettlingSeconds, and of days
+  // of the site's window before today.
+  bool CutOff(const FileTally& file) const;
   // The first day of `site` that a file still being written or copied may
   // hold; nothing when no such file was read.
   std::optional<ledger::Day> UnsettledFrom(const std::string& site) const;
