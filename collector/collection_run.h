@@ -142,7 +142,9 @@ class CollectionRun {
   // Lists or counts one record of the window.
   void TakeRecord(Site& site, const SiteReading& reading,
                   const RecordWhen& when, const std::string& path);
-  void TallyRecord(const Site& site, const SiteReading& reading,
+  // Counts one record of the window; false when it was left out for a
+  // damaged URL, so that the site's total leaves it out as well.
+  bool TallyRecord(const Site& site, const SiteReading& reading,
                    const RecordWhen& when, const std::string& path);
   // Raises invalid procedure call (5), naming `url` and `path`, when `url`
   // holds a NUL byte.

@@ -97,12 +97,13 @@ void CollectionRun::TakeRecord(Site& site, const SiteReading& reading,
                                         site.record_counter);
     });
   }
+  bool taken = true;
   if (state_.mblnIsCollectRawData) {
     AddGridRow(site);
   } else {
-    TallyRecord(site, reading, when, path);
+    taken = TallyRecord(site, reading, when, path);
   }
-  if (site.record_counter < std::numeric_limits<int32_t>::max()) {
+  if (taken && site.record_counter < std::numeric_limits<int32_t>::max()) {
     ++site.record_counter;
   }
 }
@@ -144,12 +145,15 @@ void CollectionRun::RefuseNulText(std::string_view url,
                         "damaged: check the log file.");
 }
 
-void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
+bool CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
                                 const RecordWhen& when,
                                 const std::string& path) {
   const std::string_view url =
       reading.reader->FieldText(iislog::Field::kUriStem).value_or("");
   const int32_t status = RecordStatus(*reading.reader);
+  // A record left out for its NUL byte is left out of the site's total
+  // too, which would otherwise hold a hit that no report and no day has.
+  const bool damaged = url.find('\0') != std::string_view::npos;
 
   const bool counted = step_([&] {
     RefuseNulText(url, path);
@@ -166,6 +170,7 @@ void CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
     reading.count_observer->RecordCounted(
         {site.identifier, when.time, status, path, reading.reader->Fields()});
   }
+  return !damaged;
 }
 
 }  // namespace velnor

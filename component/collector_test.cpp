@@ -623,7 +623,8 @@ TEST_F(CollectorTest, UnreadableLogFileIsLoggedAndTheRunGoesOn) {
 // What a record holds is counted as its value reads, however odd: a status
 // that is not a 32-bit number, or none, counts under 0 (the first two with
 // an error-log line each), a quoted URL without its quotes, and the records
-// without a date are left out with one line for their file.
+// without a date are left out with one line for their file. A URL with a NUL
+// byte leaves its record out of the reports and the site's total alike.
 TEST_F(CollectorTest, OddFieldsAreCountedAsTheirValuesRead) {
   MakeDatabases(false);
   WriteShareFile("SRV1/D$/Logs/W3SVC1/ex240603.log",
@@ -635,7 +636,8 @@ TEST_F(CollectorTest, OddFieldsAreCountedAsTheirValuesRead) {
                  "- 08:00:04 /a 200\r\n"
                  "2024-06-03 - /a 200\r\n"
                  "2024-06-03 08:00:06 \"/b c\" -00404\r\n"
-                 "2024-06-03 08:00:07 - 200\r\n");
+                 "2024-06-03 08:00:07 - 200\r\n" +
+                     std::string("2024-06-03 08:00:08 /n\0ul 200\r\n", 31));
   CollectWeek(Sites({"One,D:\\Logs,1"}));
   EXPECT_EQ(Query(kStatus,
                   "select URL, [Status code], [No of Hits] from tblGeneral "
@@ -649,13 +651,16 @@ TEST_F(CollectorTest, OddFieldsAreCountedAsTheirValuesRead) {
   std::vector<std::string> lines;
   std::istringstream log(ErrorLog());
   for (std::string line; std::getline(log, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 3u) << ErrorLog();
+  ASSERT_EQ(lines.size(), 4u) << ErrorLog();
   EXPECT_NE(lines[0].find("\t         D\tType mismatch"), std::string::npos)
       << lines[0];
   EXPECT_NE(lines[1].find("\t         6\tOverflow"), std::string::npos)
       << lines[1];
   EXPECT_NE(lines[2].find("(record without a date in "), std::string::npos)
       << lines[2];
+  EXPECT_NE(lines[3].find("The text '/n\\0ul' holds a NUL byte"),
+            std::string::npos)
+      << lines[3];
 }
 
 }  // namespace
