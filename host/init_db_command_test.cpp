@@ -55,6 +55,30 @@ TEST_F(InitDbCommandTest, MakesThenLeavesTheFiles) {
   EXPECT_TRUE(fs::exists(db_ + "/QDX_UAFTPLogHitsByHour_SRV1.mdb"));
 }
 
+// Server names are Windows names: another spelling of a server whose
+// databases are in the folder is that server, never a second set.
+TEST_F(InitDbCommandTest, AnotherSpellingOfTheServerIsTheSameServer) {
+  Velnor("init-db --db-dir " + db_ + " --server WEB01", 0);
+  std::string again = Velnor("init-db --db-dir " + db_ + " --server web01", 0);
+  EXPECT_EQ(again.find("made "), std::string::npos) << again;
+  EXPECT_NE(again.find("left " + db_ + "/QDX_UAWebLogHitsByHour_WEB01.mdb"),
+            std::string::npos)
+      << again;
+  EXPECT_FALSE(fs::exists(db_ + "/velnor_statistics_web01_web.sqlite"));
+  EXPECT_EQ(DatabaseCount(), 4u);
+  // A set left incomplete is completed under its own spelling.
+  fs::remove(db_ + "/QDX_UAWebLogHitsByMonth_WEB01.mdb");
+  std::string completed =
+      Velnor("init-db --db-dir " + db_ + " --server Web01", 0);
+  EXPECT_NE(completed.find("made " + db_ + "/QDX_UAWebLogHitsByMonth_WEB01"),
+            std::string::npos)
+      << completed;
+  EXPECT_EQ(DatabaseCount(), 4u);
+  // The FTP service's databases are a set of their own.
+  Velnor("init-db --ftp --db-dir " + db_ + " --server web01", 0);
+  EXPECT_TRUE(fs::exists(db_ + "/QDX_UAFTPLogHitsByHour_web01.mdb"));
+}
+
 TEST_F(InitDbCommandTest, BadArgumentsExitWithStatusTwoAndMakeNothing) {
   EXPECT_NE(Velnor("init-db --db-dir " + db_ + " --server SRV1;rm", 2)
                 .find("not a valid server name"),

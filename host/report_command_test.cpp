@@ -252,6 +252,29 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
   EXPECT_FALSE(fs::exists(out));
 }
 
+// Server names are Windows names, as collect takes them: another spelling
+// reads the databases of the server, and two sets that differ only in case
+// are refused rather than one of them shown.
+TEST_F(ReportCommandTest, AnotherSpellingOfTheServerReadsItsDatabases) {
+  FillWebSites();
+  VelnorRun exact = VelnorReport("--format csv");
+  VelnorRun lower =
+      Velnor("report --db-dir " + dir_ + " --server srv1 --format csv");
+  EXPECT_EQ(lower.status, 0) << lower.err;
+  EXPECT_EQ(lower.out, exact.out);
+  EXPECT_NE(Velnor("report --db-dir " + dir_ + " --server Srv1")
+                .out.find("Usage report for server SRV1, web service\n"),
+            std::string::npos);
+
+  CreateReportDatabases(dir_, "srv1", false);
+  VelnorRun both = Velnor("report --db-dir " + dir_ + " --server SRV1");
+  EXPECT_EQ(both.status, 2);
+  EXPECT_NE(both.err.find("report databases of SRV1 and srv1 exist in"),
+            std::string::npos)
+      << both.err;
+  EXPECT_EQ(both.out, "");
+}
+
 TEST_F(ReportCommandTest, UnreadableDatabaseIsAnErrorNamingTheFile) {
   std::ofstream(Db(ReportKind::kHitsByStatus), std::ios::trunc)
       << "this is not a database, just text that is long enough";

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "host/collect/server_spelling.h"
 #include "host/common/command_support.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
@@ -82,8 +83,9 @@ int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   return Report(result, made, "schema ", options.server, url);
 }
 
-int RunInitDb(const InitDbOptions& options) {
-  if (!CheckServerName(options.server)) return 2;
+int RunInitDb(const InitDbOptions& given) {
+  if (!CheckServerName(given.server)) return 2;
+  InitDbOptions options = given;
   std::string url = options.db_url;
   if (url.empty() && options.db_dir.empty()) {
     if (const char* env = std::getenv("VELNOR_DB_URL")) url = env;
@@ -96,6 +98,12 @@ int RunInitDb(const InitDbOptions& options) {
     return 2;
   }
   if (!CheckDbDir(options.db_dir)) return 2;
+  // "web01" and "WEB01" are one server: databases made under the first
+  // beside those of the second would be a set collect refuses to choose
+  // from. Those there already are the ones to complete or leave.
+  if (!MatchServerSpelling(options.db_dir, options.ftp, options.server)) {
+    return 2;
+  }
   for (reportdb::ReportKind kind : reportdb::kReportKinds) {
     if (!CheckNotLink(options.db_dir + "/" +
                           reportdb::ReportDatabaseFileName(kind, options.server,

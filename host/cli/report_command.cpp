@@ -10,6 +10,7 @@
 #include <memory>
 #include <tuple>
 
+#include "host/collect/server_spelling.h"
 #include "host/common/command_support.h"
 #include "host/render/overview_render.h"
 #include "host/render/report_render.h"
@@ -322,8 +323,16 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
 
 }  // namespace
 
-int RunReport(const ReportOptions& options, std::ostream& out,
+int RunReport(const ReportOptions& given, std::ostream& out,
               std::ostream& err) {
+  ReportOptions options = given;
+  // Server names are Windows names: --server web01 reads the databases of
+  // WEB01 that collect counts into for it. A central store's schemas are
+  // lower case, so every spelling is one there already.
+  if (!options.server.empty() && options.db_url.empty() &&
+      !MatchServerSpelling(options.db_dir, options.is_ftp, options.server)) {
+    return 2;
+  }
   DayLimit limit;
   if (Mistake mistake = UsageMistake(options); !mistake.problem.empty()) {
     Tell(err, mistake);
