@@ -312,6 +312,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   WriteFile(dir_ / "sites.txt",
             "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
   WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
+  WriteFile(dir_ / "comments.txt", "# FTP sites of WEB01\n\n");
   WriteFile(
       dir_ / "twice.txt",
       "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,02\n");
@@ -371,6 +372,9 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {site, "--sites nowhere.txt",
        "cannot read the file nowhere.txt given to --sites"},
       {site, "--sites sites-dir", "--sites sites-dir is a folder, not a file"},
+      {site, "--sites comments.txt",
+       "--sites comments.txt holds no site descriptor, so there is no site "
+       "to collect\n  help: add a line"},
       {site, "--sites huge.txt", "huge.txt:1: the line is longer than 4096"},
       {site, "--sites binary.txt", "binary.txt:1: the line holds a NUL byte"},
       {site, "--sites sites.txt",

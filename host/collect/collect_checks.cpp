@@ -341,6 +341,15 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
                                       run.sites, run.notes, refusal)) {
     return Usage(refusal.problem, refusal.help);
   }
+  // A --sites file of comments only is what velnor sites --format sites
+  // writes for a server without a site of the service.
+  if (run.sites.empty() && !options.sites_file.empty()) {
+    return Usage("--sites " + Shown(options.sites_file) +
+                     " holds no site descriptor, so there is no site to "
+                     "collect",
+                 "add a line \"site name,log directory,site identifier\" "
+                 "to it (# starts a comment), or check --ftp");
+  }
   if (run.sites.empty()) {
     return Usage("no site to collect",
                  "give --site \"NAME,LOGDIR,ID\", --sites FILE or "
