@@ -483,6 +483,29 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
        "collect shows its options and examples\n"},
       {"init-db --db-dir db --server SRV_1",
        "velnor: error: \"SRV_1\" is not a valid server name\n  help: "},
+      // Values the parser refuses: what was given, and what is taken.
+      {"collect --server SRV1 --wait abc",
+       "velnor: error: --wait abc is not a number of seconds from 0 to "
+       "86400\n"},
+      {"collect --server SRV1 --wait=86401", "velnor: error: --wait 86401 is"},
+      {"collect --server SRV1 --workers 2.5",
+       "velnor: error: --workers 2.5 is not a whole number from 1 to 256\n"},
+      {"collect --server SRV1 --smb-port 1.5",
+       "velnor: error: --smb-port 1.5 is not a whole number\n  help: give it "
+       "as --smb-port PORT; velnor help collect"},
+      {"collect --server SRV1 --smb-timeout soon",
+       "velnor: error: --smb-timeout soon is not a number\n"},
+      {"collect --server SRV1 --no-statistics=maybe",
+       "velnor: error: --no-statistics takes no value, but was given maybe\n"},
+      {"report --db-dir db --server SRV1 --db-dir elsewhere",
+       "velnor: error: --db-dir is given 2 times (db, elsewhere); it takes "
+       "one value\n  help: give it once; velnor help report"},
+      {"report --db-dir db --server",
+       "velnor: error: --server is given without its value\n  help: give it "
+       "as --server NAME; velnor help report"},
+      {"report --db-dir db --server SRV1 monthly",
+       "velnor: error: \"monthly\" is neither an option of velnor report nor "
+       "the value of one\n"},
   };
   WriteFile(dir_ / "velnor-cli-file", "");
   for (const auto& [args, message] : kMistakes) {

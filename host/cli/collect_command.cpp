@@ -52,6 +52,28 @@ its own beside the report schemas, committed with the counts.
 Exit status: 0 done, 1 done with lines in the error log, 2 usage mistake,
 130 cancelled (Cancel, Ctrl+C or SIGTERM).)";
 
+// A number from `low` to `high` (a whole one when `whole`), the value
+// refused in words that say what the option takes; no description, so
+// that the help shows the option's own type name only.
+CLI::Validator NumberFrom(double low, double high, bool whole,
+                          const std::string& what) {
+  return CLI::Validator(
+      [=](const std::string& text) -> std::string {
+        double number = 0;
+        const std::string refused = text + " is not " + what;
+        if (whole) {
+          long long integer = 0;
+          if (!CLI::detail::lexical_cast(text, integer)) return refused;
+          number = static_cast<double>(integer);
+        } else if (!CLI::detail::lexical_cast(text, number)) {
+          return refused;
+        }
+        // NaN is neither, so it is refused too.
+        return number >= low && number <= high ? std::string() : refused;
+      },
+      "");
+}
+
 }  // namespace
 
 void AddCollectCommand(CLI::App& app, int* exit_status) {
@@ -147,14 +169,15 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_flag("--quiet", o.quiet, "No progress at all, only the summary");
   cmd->add_option("--wait", o.wait,
                   "Seconds to wait for another run of these databases or a "
-                  "lock on them (default 5)")
+                  "lock on them, 0 to 86400 (default 5)")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.0, 86400.0));
+      ->check(
+          NumberFrom(0, 86400, false, "a number of seconds from 0 to 86400"));
   cmd->add_option("--workers", o.workers,
-                  "Sites read and counted at once, each on a thread (default: "
-                  "one per core)")
+                  "Sites read and counted at once, each on a thread, 1 to 256 "
+                  "(default: one per core)")
       ->type_name("N")
-      ->check(CLI::Range(1, 256));
+      ->check(NumberFrom(1, 256, true, "a whole number from 1 to 256"));
   // A diagnostic: the reference way of counting, slow, for comparisons.
   cmd->add_option("--tally", o.tally, "memory or per-record")
       ->check(CLI::IsMember({"memory", "per-record"}))

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/cli/velnor_app.h"
 #include "host/common/command_support.h"
@@ -33,6 +34,89 @@ std::string UnknownOption(const CLI::App& command, int argc, char** argv) {
     if (command.get_option_no_throw(name) == nullptr) return name;
   }
   return "";
+}
+
+// What argv[2..] gave the option `name` of a command, once for each time
+// it was given: "--wait 5" and "--wait=5" alike; "" for a value missing.
+std::vector<std::string> GivenValues(const std::string& name, int argc,
+                                     char** argv) {
+  std::vector<std::string> values;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") break;
+    if (word == name) {
+      const bool has_value = i + 1 < argc && argv[i + 1][0] != '-';
+      values.emplace_back(has_value ? argv[i + 1] : "");
+    } else if (word.starts_with(name + "=")) {
+      values.emplace_back(word.substr(name.size() + 1));
+    }
+  }
+  return values;
+}
+
+// The option of `command` the parser's message is about: the message
+// starts with its name and ": ", or, for a value that does not convert,
+// reads "Could not convert: NAME = VALUE". Null when it names none.
+const CLI::Option* OptionOfMessage(const CLI::App& command,
+                                   const std::string& message) {
+  for (const CLI::Option* option : command.get_options()) {
+    const std::string name = option->get_name();
+    if (name.empty()) continue;
+    if (message.starts_with(name + ": ") ||
+        message.starts_with("Could not convert: " + name + " = ")) {
+      return option;
+    }
+  }
+  return nullptr;
+}
+
+// The parser's mistake about the value of one option, in words a user
+// can act on: given twice, given without its value, or a value the option
+// does not take. False when `error` is about something else.
+bool ValueMistake(const CLI::App& command, const CLI::ParseError& error,
+                  int argc, char** argv, const std::string& help_of) {
+  using velnor::host::Shown;
+  const std::string message = error.what();
+  const CLI::Option* option = OptionOfMessage(command, message);
+  if (option == nullptr) return false;
+  const std::string name = option->get_name();
+  const std::vector<std::string> values = GivenValues(name, argc, argv);
+  // The type name without the descriptions of its checks.
+  std::string type = option->get_type_name();
+  type = type.substr(0, type.find(':'));
+  const std::string shows = help_of + " shows its options and examples";
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    if (values.size() > 1) {
+      std::string listed;
+      for (const std::string& value : values) {
+        listed += (listed.empty() ? "" : ", ") + Shown(value);
+      }
+      Usage(name + " is given " + std::to_string(values.size()) + " times (" +
+                listed + "); it takes one value",
+            "give it once; " + shows);
+    } else {
+      Usage(name + " is given without its value",
+            "give it as " + name + " " + type + "; " + shows);
+    }
+    return true;
+  }
+  const std::string value = values.empty() ? "" : values.back();
+  if (option->get_expected_max() == 0) {
+    Usage(name + " takes no value, but was given " + Shown(value),
+          "give it as " + name + " alone; " + shows);
+    return true;
+  }
+  if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
+    double number = 0;
+    const bool fraction = CLI::detail::lexical_cast(value, number);
+    Usage(name + " " + Shown(value) + " is not a " +
+              (fraction ? "whole " : "") + "number",
+          "give it as " + name + " " + type + "; " + shows);
+    return true;
+  }
+  // A check of our own says what is wrong with the value after the name.
+  Usage(name + " " + message.substr(name.size() + 2), shows);
+  return true;
 }
 
 // The parser's mistake in the common style; returns the exit status.
@@ -63,7 +147,16 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
         Shown(unknown) + " is not an option of velnor " + first,
         DidYouMean(ClosestName(unknown, velnor::host::OptionNames(*command))) +
             help_of + " shows its options and examples");
-  } else {
+  } else if (const auto* extras = dynamic_cast<const CLI::ExtrasError*>(&error);
+             extras != nullptr) {
+    // "The following argument was not expected: stray".
+    const std::string message = extras->what();
+    const std::string words = message.substr(message.find(": ") + 2);
+    Usage("\"" + Shown(words) + "\" is neither an option of velnor " + first +
+              " nor the value of one",
+          "quote a value that holds blanks, or drop the word; " + help_of +
+              " shows its options and examples");
+  } else if (!ValueMistake(*command, error, argc, argv, help_of)) {
     Usage(error.what(), help_of + " shows its options and examples");
   }
   return 2;

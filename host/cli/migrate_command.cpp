@@ -197,11 +197,16 @@ void AddMigrateCommand(CLI::App& app, int* exit_status) {
   command
       ->add_option("--db-dir", options->db_dir,
                    "Folder of the SQLite report databases")
-      ->required();
-  command->add_option("--db-url", options->db_url,
-                      "The PostgreSQL store (default VELNOR_DB_URL)");
-  command->add_option("--server", options->server,
-                      "Copy only this server's databases");
+      ->required()
+      ->type_name("DIR");
+  command
+      ->add_option("--db-url", options->db_url,
+                   "The PostgreSQL store (default VELNOR_DB_URL)")
+      ->type_name("URL");
+  command
+      ->add_option("--server", options->server,
+                   "Copy only this server's databases")
+      ->type_name("NAME");
   command->add_flag("--ftp", options->ftp,
                     "With --server: its FTP databases instead of web");
   command->add_flag("--overwrite", options->overwrite,
