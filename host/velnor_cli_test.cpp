@@ -435,6 +435,8 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
       EXPECT_NE(help.out.find("\n  velnor " + command + " --"),
                 std::string::npos)
           << help.out;
+      // Option names as they are typed, not as the parser declares them.
+      EXPECT_EQ(help.out.find("{false}"), std::string::npos) << help.out;
     }
   }
   VelnorRun help = Velnor("help");

@@ -123,9 +123,12 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
   cmd->add_flag("--recount", o.recount,
                 "Count days the ledger holds as counted already, again")
       ->excludes(raw);
-  cmd->add_flag("--no-statistics{false}", o.statistics,
-                "Keep only the counts: no bytes, visitors, time taken or "
-                "error URLs in the statistics database beside the ledger")
+  // A callback rather than the parser's "{false}" default, which its help
+  // would show as part of the name.
+  cmd->add_flag_callback(
+         "--no-statistics", [options] { options->statistics = false; },
+         "Keep only the counts: no bytes, visitors, time taken or error URLs "
+         "in the statistics database beside the ledger")
       ->excludes(raw);
   // Counted, not compared with the default: an explicit "--format table"
   // without --raw is as much a mistake as "--format csv".
