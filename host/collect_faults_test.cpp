@@ -184,6 +184,33 @@ TEST_F(CollectFaultsTest, ReadOnlyDatabasesAreReportedOnceAndLeftAlone) {
   EXPECT_EQ(State(), before);
 }
 
+// The error log is by default in the database folder: a folder that
+// cannot be written is named as what to fix, not the error log.
+TEST_F(CollectFaultsTest, AReadOnlyDatabaseFolderIsWhatTheMessageNames) {
+  std::unique_ptr<ScratchMount> disk = ScratchMount::Mount(db_dir_, 8);
+  CollectFirstDay();
+  if (disk) {
+    ASSERT_TRUE(disk->MakeReadOnly());
+  } else if (geteuid() == 0) {
+    GTEST_SKIP() << "root writes every folder, and no read-only mount here";
+  } else {
+    fs::permissions(db_dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  std::vector<std::string> arguments = Arguments("2024-06-02");
+  auto log = std::find(arguments.begin(), arguments.end(), "--error-log");
+  arguments.erase(log, log + 2);
+  VelnorRun run = RunVelnor(arguments, dir_.path());
+  if (!disk) fs::permissions(db_dir_, fs::perms::owner_all);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(run.err.starts_with(
+      "velnor: error: cannot write the error log " +
+      (db_dir_ / "velnor-errors.log").string() + ": the database folder " +
+      db_dir_.string() +
+      " cannot be written\n  help: a run writes its databases, a lock file "
+      "and the error log there; make the folder writable"))
+      << run.err;
+}
+
 TEST_F(CollectFaultsTest, ASecondRunOfTheSameDatabasesWaitsOrNamesTheFirst) {
   CollectFirstDay();
   pid_t first = StartVelnor(Arguments("2024-06-02"), dir_.path());

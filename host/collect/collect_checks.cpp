@@ -168,7 +168,9 @@ bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
 
 // The run drops a failure it cannot write to the error log, so a log in a
 // missing or read-only folder would make a failed run look clean.
-bool CheckErrorLog(const std::string& path) {
+// The default one lies in the database folder, which the run writes as
+// well: the folder is then what to make writable.
+bool CheckErrorLog(const std::string& path, bool in_db_dir) {
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
   bool writable =
@@ -176,6 +178,13 @@ bool CheckErrorLog(const std::string& path) {
           ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
           : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0;
   if (writable) return true;
+  if (in_db_dir && access(folder.c_str(), W_OK) != 0) {
+    return Usage("cannot write the error log " + Shown(path) +
+                     ": the database folder " + Shown(folder.string()) +
+                     " cannot be written",
+                 "a run writes its databases, a lock file and the error log "
+                 "there; make the folder writable (or mount it read-write)");
+  }
   return Usage("cannot write the error log " + Shown(path),
                "give --error-log a writable file in an existing folder");
 }
@@ -371,7 +380,9 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   run.error_log = options.error_log.empty()
                       ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckWrittenFiles(options, run) && CheckErrorLog(run.error_log) &&
+  return CheckWrittenFiles(options, run) &&
+         CheckErrorLog(run.error_log, options.error_log.empty() &&
+                                          !run.location.IsPostgres()) &&
          CheckDatabases(options, run) && CheckOutput(options);
 }
 
