@@ -16,6 +16,16 @@ constexpr std::array<const char*, 7> kWeekdays = {
 
 int WeekdayIndex(ledger::Day day) { return automation::Weekday(day) - 1; }
 
+// "2024-06-01 to 2024-06-03, 2024-06-05".
+std::string SpansText(const std::vector<ledger::Day>& days) {
+  std::string text;
+  for (const ledger::DaySpan& span : ledger::SpansOf(days)) {
+    text +=
+        (text.empty() ? "" : ", ") + ledger::DaysText(span.first, span.last);
+  }
+  return text;
+}
+
 }  // namespace
 
 bool IsWeekend(ledger::Day day) {
@@ -56,22 +66,18 @@ std::vector<WeekCount> Weeks(const std::vector<reportdb::DayCount>& days) {
   return weeks;
 }
 
+// The days counted in part as ranges too: a nightly run over days whose
+// logs have not come yet leaves months of them.
 std::string CollectedDays(const reportdb::SiteReport& site) {
   std::vector<ledger::Day> days;
-  std::string in_part;
+  std::vector<ledger::Day> in_part;
   for (const reportdb::DayCount& day : site.days) {
     days.push_back(day.day);
-    if (!day.complete) {
-      in_part += (in_part.empty() ? "" : ", ") + ledger::DayText(day.day);
-    }
+    if (!day.complete) in_part.push_back(day.day);
   }
   if (days.empty()) return "none";
-  std::string text;
-  for (const ledger::DaySpan& span : ledger::SpansOf(days)) {
-    text +=
-        (text.empty() ? "" : ", ") + ledger::DaysText(span.first, span.last);
-  }
-  if (!in_part.empty()) text += " (" + in_part + " in part)";
+  std::string text = SpansText(days);
+  if (!in_part.empty()) text += " (" + SpansText(in_part) + " in part)";
   return text;
 }
 

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/render/json_layout.h"
+#include "ledger/ledger_store.h"
 
 namespace velnor::host {
 
@@ -52,6 +53,21 @@ TEST(RenderTextTest, BarsScaleToTheLargestCountInEighths) {
   text = RenderText(OneSite({80, 40, 1}), {});
   EXPECT_EQ(LineWith(text, "  Day2"), "  Day2  40  " + Blocks(20));
   EXPECT_EQ(LineWith(text, "  Day3"), "  Day3   1  \u258C");  // 4 eighths
+}
+
+// Days are told as ranges, those counted in part as well: a site whose
+// logs stopped coming has months of such days.
+TEST(RenderTextTest, DaysCollectedAreRangesAlsoWhereCountedInPart) {
+  Report report = OneSite({1});
+  report.has_ledger = true;
+  const ledger::Day first = ledger::ParseDayText("2024-06-01");
+  for (ledger::Day day = first; day < first + 120; ++day) {
+    if (day == first + 3) continue;
+    report.sites[0].days.push_back({day, 1, {}, day < first + 2});
+  }
+  EXPECT_EQ(LineWith(RenderText(report, {}), "  Days collected:"),
+            "  Days collected:  site 1: 2024-06-01 to 2024-06-03, 2024-06-05 "
+            "to 2024-09-28 (2024-06-03, 2024-06-05 to 2024-09-28 in part)");
 }
 
 TEST(RenderTextTest, LongAndHostileTextsAreCutAndDefused) {
