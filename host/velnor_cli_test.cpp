@@ -536,6 +536,19 @@ TEST_F(VelnorCliTest, MigrateToAStoreThatDoesNotAnswerSaysSoOnce) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(run.out, "");
+
+  // --ftp without --server is the FTP services only: the web sets are
+  // not tried, so a folder without FTP databases is refused before the
+  // store is reached.
+  fs::create_directory(dir_ / "web");
+  EXPECT_EQ(Velnor("init-db --db-dir web --server SRV1").status, 0);
+  VelnorRun ftp =
+      Velnor({"migrate", "--db-dir", "web", "--db-url", url, "--ftp"});
+  EXPECT_EQ(ftp.status, 2) << ftp.err;
+  EXPECT_TRUE(
+      ftp.err.starts_with("velnor: error: no FTP report databases in "
+                          "web\n"))
+      << ftp.err;
 }
 
 }  // namespace

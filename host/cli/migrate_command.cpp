@@ -145,15 +145,17 @@ int RunMigrate(const MigrateOptions& options) {
   if (!CheckDbDir(options.db_dir)) return 2;
   if (!options.server.empty() && !CheckServerName(options.server)) return 2;
   std::map<Found, int> found = FindDatabases(options.db_dir);
+  // Without --server, --ftp keeps the FTP services only, as report's
+  // overview does: never the web schemas a --overwrite would replace.
   std::erase_if(found, [&](const auto& entry) {
-    return !options.server.empty() &&
-           (!automation::EqualsIgnoringAsciiCase(entry.first.server,
-                                                 options.server) ||
-            entry.first.ftp != options.ftp);
+    if (options.server.empty()) return options.ftp && !entry.first.ftp;
+    return !automation::EqualsIgnoringAsciiCase(entry.first.server,
+                                                options.server) ||
+           entry.first.ftp != options.ftp;
   });
   if (found.empty()) {
     Usage(
-        "no report databases" +
+        std::string("no ") + (options.ftp ? "FTP " : "") + "report databases" +
             (options.server.empty() ? std::string() : " of " + options.server) +
             " in " + options.db_dir,
         "give the folder that holds the QDX_UA...mdb files (--db-dir)");
@@ -208,7 +210,8 @@ void AddMigrateCommand(CLI::App& app, int* exit_status) {
                    "Copy only this server's databases")
       ->type_name("NAME");
   command->add_flag("--ftp", options->ftp,
-                    "With --server: its FTP databases instead of web");
+                    "With --server: its FTP databases instead of web; without: "
+                    "the FTP services only");
   command->add_flag("--overwrite", options->overwrite,
                     "Replace the rows of schemas that hold some already");
   command->callback(
