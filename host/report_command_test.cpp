@@ -244,6 +244,13 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
   }
   // The command line parser's own mistakes share the status.
   EXPECT_EQ(Velnor("report --server SRV1").status, 2);
+  CreateReportDatabases(dir_, "SRV1", true);
+  VelnorRun empty = VelnorReport("--ftp --site 1");
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find("(sites with rows: none)\n  help: nothing was "
+                           "counted into them yet: collect first"),
+            std::string::npos)
+      << empty.err;
   CreateReportDatabases(dir_, "SRV1", false);
   VelnorRun no_site = VelnorReport("--site 7 --output " + out);
   EXPECT_EQ(no_site.status, 2);

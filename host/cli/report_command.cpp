@@ -356,12 +356,16 @@ int RunReport(const ReportOptions& given, std::ostream& out,
     return 1;
   }
   if (options.site) {
-    std::string sites = SiteList(report);
+    const std::string sites = SiteList(report);
+    const bool any_site = !report.sites.empty();
     if (!KeepSite(report, *options.site)) {
-      Tell(err, {"site '" + Shown(*options.site) + "' has no rows in the " +
-                     Service(options.is_ftp) + " report databases of server " +
-                     options.server + " (sites with rows: " + sites + ")",
-                 "give one of those to --site, or check --ftp"});
+      Tell(err,
+           {"site '" + Shown(*options.site) + "' has no rows in the " +
+                Service(options.is_ftp) + " report databases of server " +
+                options.server + " (sites with rows: " + sites + ")",
+            !any_site ? "nothing was counted into them yet: collect first, "
+                        "or check --ftp"
+                      : "give one of those to --site, or check --ftp"});
       return 2;
     }
   }
