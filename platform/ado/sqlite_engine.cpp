@@ -156,9 +156,12 @@ std::string WithRealFolder(const std::string& path) {
                 "); check the file's permissions.");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
+      // A damaged file stays: init-db leaves an existing one as it is, and
+      // a ledger is made by collect, so neither would mend it.
       Raise(kErrUnspecified,
             "Unrecognized database format " + file + ". " + message +
-                "; make the report databases with 'velnor init-db'.");
+                "; restore it from a backup, or move it out of the "
+                "folder.");
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_CANTOPEN: {
