@@ -466,6 +466,14 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
        "velnor: error: \"colect\" is not a velnor command\n"
        "  help: did you mean collect? the commands are " +
            kCommands + "\n"},
+      // An option before the command is velnor's own, and only --help and
+      // --version are.
+      {"--versoin",
+       "velnor: error: --versoin is not an option of velnor itself\n  help: "
+       "did you mean --version? a command's options come after it"},
+      {"--db-dir=db report",
+       "velnor: error: --db-dir is not an option of velnor itself\n  help: "
+       "a command's options come after it: velnor COMMAND --option;"},
       // Too far from every command for a guess.
       {"xyz",
        "velnor: error: \"xyz\" is not a velnor command\n  help: the "

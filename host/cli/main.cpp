@@ -132,7 +132,16 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
   }
   const std::string commands = velnor::host::CommandList(app);
   const std::string help_of = "velnor help " + first;
-  if (first.empty() || first.starts_with('-')) {
+  if (first.starts_with('-')) {
+    // Only --help and --version come before the command; every other
+    // option is one of a command's, given after it.
+    const std::string name = first.substr(0, first.find('='));
+    Usage(Shown(name) + " is not an option of velnor itself",
+          DidYouMean(ClosestName(name, velnor::host::OptionNames(app))) +
+              "a command's options come after it: velnor COMMAND --option; "
+              "the commands are " +
+              commands + "; velnor help COMMAND explains one");
+  } else if (first.empty()) {
     Usage("no command given",
           "say what to do: velnor COMMAND, where the commands are " + commands +
               "; velnor help COMMAND explains one");
