@@ -2,6 +2,7 @@
 // its output and the files it leaves; and the host-name check it relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -118,6 +119,27 @@ TEST_F(InitDbCommandTest, WithoutLibpqAStoreIsRefusedByNameAndFoldersWork) {
   VelnorRun folder = run("init-db --db-dir " + db_ + " --server SRV1");
   EXPECT_EQ(folder.status, 0) << folder.err;
   EXPECT_EQ(DatabaseCount(), 4u);
+}
+
+// A store nobody answers at (a free port of the loopback): one message of
+// a line and its help, with libpq's reason of two lines on the first.
+TEST_F(InitDbCommandTest, AStoreThatDoesNotAnswerIsOneMessage) {
+  const std::string url =
+      "postgresql://velnor@127.0.0.1:" + std::to_string(testing::FreePort()) +
+      "/velnor";
+  VelnorRun run =
+      RunVelnor({"init-db", "--db-url", url, "--server", "SRV1"}, tmp_.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  EXPECT_TRUE(run.err.starts_with(
+      "velnor: error: cannot make the report databases of SRV1 in " + url +
+      ": Could not connect to the PostgreSQL database " + url + ": "))
+      << run.err;
+  EXPECT_NE(run.err.find("\n  help: fix what the message names and run "
+                         "velnor init-db again; schemas already there are "
+                         "left as they are\n"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(HostNameTest, AcceptsHostNamesOnly) {

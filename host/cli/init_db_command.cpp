@@ -46,8 +46,9 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
   if (made) return 0;
   Usage("cannot make the report databases of " + server + " in " + where +
             ": " + automation::Err().Description(),
-        "fix what the message names and run velnor init-db again; " + kind +
-            "s already there are left as they are");
+        "fix what the message names and run velnor init-db again; " +
+            std::string(kind.empty() ? "database files" : "schemas") +
+            " already there are left as they are");
   automation::Err().Clear();
   return 1;
 }

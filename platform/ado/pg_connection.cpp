@@ -31,6 +31,28 @@ std::string Trimmed(const char* message) {
   return text;
 }
 
+// libpq's reason on one line ("...: Connection refused\n\tIs the server
+// running ...?"), as velnor's messages are one line each: a line break and
+// the indent after it become ". " after a line without an end of its own.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] != '\n') {
+      line += text[at];
+      continue;
+    }
+    while (at + 1 < text.size() &&
+           (text[at + 1] == '\t' || text[at + 1] == ' ')) {
+      ++at;
+    }
+    const bool ended =
+        !line.empty() &&
+        std::string_view(".?!:").find(line.back()) != std::string_view::npos;
+    line += ended ? " " : ". ";
+  }
+  return line;
+}
+
 // The error of `result` (or of the connection when there is no result).
 [[noreturn]] void RaiseResult(PGconn* conn, const PGresult* result) {
   const char* state =
@@ -202,7 +224,7 @@ PgConnection::PgConnection(const std::string& url,
   conn_ = PQconnectdbParams(keywords, values, 1);
   if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
     std::string reason =
-        conn_ ? Trimmed(PQerrorMessage(conn_)) : "out of memory";
+        conn_ ? OneLine(Trimmed(PQerrorMessage(conn_))) : "out of memory";
     PQfinish(conn_);
     conn_ = nullptr;
     throw PgError("08001", reason);
@@ -329,7 +351,14 @@ std::unique_ptr<PgConnection> ConnectForSchemas(
   try {
     return std::make_unique<PgConnection>(url, application_name);
   } catch (const PgError& error) {
-    RaiseSchemaFailure(url, "connect", error);
+    // Whether the role may make schemas is no question yet: the server
+    // was not reached.
+    automation::Raise(
+        automation::kErrPermissionDenied,
+        "Could not connect to the PostgreSQL database " + url + ": " +
+            error.what() +
+            ". Check the URL, that the server runs and accepts this machine, "
+            "and the password in ~/.pgpass.");
   }
 }
 
