@@ -142,7 +142,9 @@ bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
-    return Usage("cannot use the report store " + url, reason);
+    return Usage("cannot use the report store " + url + ": " + reason,
+                 "nothing was collected; correct what the message names, then "
+                 "run the same command again");
   }
   if (missing.empty() || options.create_db) return true;
   return Usage(
