@@ -335,9 +335,12 @@ TEST_F(CollectRunTest, TheServerNameTakesTheSpellingOfTheDatabases) {
   }
   EXPECT_EQ(Totals(), (Rows{{"1", "3"}, {"1", "3"}}));
 
-  // Two sets that differ only in case are one server twice.
-  ASSERT_EQ(Velnor({"init-db", "--db-dir", "db", "--server", "srv1"}).status,
-            0);
+  // Two sets that differ only in case are one server twice (init-db makes
+  // none such: here another program made the second).
+  for (const std::string& name : names()) {
+    const std::string lower = name.substr(0, name.size() - 8) + "srv1.mdb";
+    fs::copy_file(dir_ / "db" / name, dir_ / "db" / lower);
+  }
   VelnorRun twice = Collect({"--no-tui", "--site", "S,C:\\logs,1"});
   EXPECT_EQ(twice.status, 2);
   EXPECT_TRUE(
