@@ -135,6 +135,11 @@ TEST_F(InitDbCommandTest, AStoreThatDoesNotAnswerIsOneMessage) {
       "velnor: error: cannot make the report databases of SRV1 in " + url +
       ": Could not connect to the PostgreSQL database " + url + ": "))
       << run.err;
+  EXPECT_NE(run.err.find("connections? Check the URL, that the server runs "
+                         "and accepts this machine, and the password in "
+                         "~/.pgpass."),
+            std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("\n  help: fix what the message names and run "
                          "velnor init-db again; schemas already there are "
                          "left as they are\n"),

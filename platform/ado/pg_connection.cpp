@@ -336,13 +336,21 @@ std::string QuoteIdentifier(const std::string& name) {
   return quoted + '"';
 }
 
+std::string Sentence(const std::string& reason) {
+  if (!reason.empty() &&
+      std::string_view(".?!").find(reason.back()) != std::string_view::npos) {
+    return reason;
+  }
+  return reason + ".";
+}
+
 void RaiseSchemaFailure(const std::string& url, const std::string& what,
                         const PgError& error) {
   automation::Raise(
       automation::kErrPermissionDenied,
       "Could not " + what + " in the PostgreSQL database " + url + ": " +
-          error.what() +
-          ". Check the URL, that the server runs, and that the role may "
+          Sentence(error.what()) +
+          " Check the URL, that the server runs, and that the role may "
           "create schemas in the database (see README: the central store).");
 }
 
@@ -356,8 +364,8 @@ std::unique_ptr<PgConnection> ConnectForSchemas(
     automation::Raise(
         automation::kErrPermissionDenied,
         "Could not connect to the PostgreSQL database " + url + ": " +
-            error.what() +
-            ". Check the URL, that the server runs and accepts this machine, "
+            Sentence(error.what()) +
+            " Check the URL, that the server runs and accepts this machine, "
             "and the password in ~/.pgpass.");
   }
 }

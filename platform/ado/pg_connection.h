@@ -111,8 +111,11 @@ std::string QuoteIdentifier(const std::string& name);
 [[noreturn]] void RaiseSchemaFailure(const std::string& url,
                                      const std::string& what,
                                      const PgError& error);
+// `reason` ended as a sentence, for the advice after it: libpq's ends
+// with a question ("... accepting TCP/IP connections?") or none.
+std::string Sentence(const std::string& reason);
 // A connection to `url` named `application_name`, for a maker of schemas;
-// a failure raises as RaiseSchemaFailure does.
+// a failure to connect raises naming the URL and what to check.
 std::unique_ptr<PgConnection> ConnectForSchemas(
     const std::string& url, const std::string& application_name);
 

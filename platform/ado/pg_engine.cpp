@@ -646,8 +646,8 @@ class PgEngine : public Engine {
     } catch (const PgError& error) {
       Raise(kErrUnspecified,
             "Could not connect to the PostgreSQL database " + link_->url +
-                ": " + error.what() +
-                ". Check the URL, that the server runs and accepts this "
+                ": " + pg::Sentence(error.what()) +
+                " Check the URL, that the server runs and accepts this "
                 "machine, and the password in ~/.pgpass.");
     }
     // A new connection has none of the old one's statements or settings.
