@@ -66,19 +66,25 @@ std::string IndexedExpression(const TableLayout& table,
   return name;
 }
 
-// The columns the index of the counts' key (site identifier, URL, bucket)
-// holds: the URL and the bucket. The URL tells most keys apart, so each
-// insertion and look-up compares the least text first; the identifier is
-// the same for a whole site, so holding it (a folded text) would cost
-// every row's insertion a lower() and a comparison more for almost no
-// selectivity: a look-up finds a URL's bucket for each site, and the
-// identifier picks among those few. The set statements' joins match the
-// folded key instead (FoldedKeyColumn) and need no index.
+// True when `index` is the index of the counts' key (site identifier, URL,
+// bucket).
+bool IsCountsKey(const IndexLayout& index) {
+  return index.columns.size() == 3 && index.columns[0] == "Identifier" &&
+         index.columns[1] == "URL";
+}
+
+// The counts' key is indexed by the folded URL alone, in a hash index. A
+// btree refuses an entry of more than a third of a page (2,704 bytes), so
+// a record with a longer URL, which a SQLite file holds, could not be
+// stored at all; a hash index keeps only each entry's hash code and takes
+// any length. It serves the one kind of look-up the counts get, by equal
+// keys; a look-up reads the URL's rows of every bucket and site of the
+// server and keeps the one asked for: a few dozen at most, as the
+// identifier and the bucket tell few rows apart for one URL. The set
+// statements' joins match the folded key instead (FoldedKeyColumn) and
+// need no index.
 std::vector<std::string> IndexedColumns(const IndexLayout& index) {
-  if (index.columns.size() == 3 && index.columns[0] == "Identifier" &&
-      index.columns[1] == "URL") {
-    return {index.columns[1], index.columns[2]};
-  }
+  if (IsCountsKey(index)) return {index.columns[1]};
   return index.columns;
 }
 
@@ -123,7 +129,8 @@ std::string IndexStatements(const TableLayout& table,
   for (const IndexLayout& index : table.indexes) {
     sql += "CREATE INDEX " +
            QuoteIdentifier(automation::AsciiLowered(index.name)) + " ON " +
-           qualified + automation::AsciiLowered(table.name) + " (";
+           qualified + automation::AsciiLowered(table.name) +
+           (IsCountsKey(index) ? " USING hash (" : " (");
     const std::vector<std::string> columns = IndexedColumns(index);
     for (size_t i = 0; i < columns.size(); ++i) {
       sql += (i > 0 ? ", " : "") + IndexedExpression(table, columns[i]);
@@ -279,14 +286,15 @@ bool HasFullPages(PgConnection& db, const std::string& schema) {
       {schema});
 }
 
-// True when `schema`'s key index of the counts still holds the site
-// identifier, a third column (the earlier design).
-bool HasWideKeyIndex(PgConnection& db, const std::string& schema) {
+// True when `schema`'s key index of the counts is a btree (the earlier
+// designs, which also held the bucket and, earlier still, the site
+// identifier).
+bool HasBtreeKeyIndex(PgConnection& db, const std::string& schema) {
   return Found(db,
                "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
                "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-               "WHERE n.nspname = $1 AND c.relname = 'tblgeneral_key' AND "
-               "i.indnatts = 3",
+               "JOIN pg_am a ON a.oid = c.relam WHERE n.nspname = $1 AND "
+               "c.relname = 'tblgeneral_key' AND a.amname = 'btree'",
                {schema});
 }
 
@@ -343,7 +351,7 @@ std::vector<std::string> UncachedSequences(PgConnection& db,
 
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
   return HasCitextColumns(db, schema) || HasImmutableTypeof(db, schema) ||
-         HasFullPages(db, schema) || HasWideKeyIndex(db, schema) ||
+         HasFullPages(db, schema) || HasBtreeKeyIndex(db, schema) ||
          LacksFoldedKey(db, schema) || HasGeneratedKey(db, schema) ||
          LacksIntegerTypeof(db, schema) ||
          !UncachedSequences(db, schema).empty();
@@ -370,7 +378,7 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
       db.Exec("ALTER TABLE " + QuoteIdentifier(schema) + ".tblgeneral SET " +
               kRaisedTableStorage);
     }
-    if (HasWideKeyIndex(db, schema)) {
+    if (HasBtreeKeyIndex(db, schema)) {
       for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
         if (automation::AsciiLowered(table.name) != "tblgeneral") continue;
         db.Exec("DROP INDEX " + QuoteIdentifier(schema) + ".tblgeneral_key;\n" +
@@ -408,8 +416,8 @@ void CheckLength(const std::string& schema) {
 }
 
 // Brings the existing `schema` to the current design when it is of an
-// earlier one.
-void UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
+// earlier one; true when it was.
+bool UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
                       bool is_ftp, const std::string& schema) {
   bool old = false;
   try {
@@ -418,6 +426,7 @@ void UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
     RaiseSchemaFailure(url, "read the schema " + schema, error);
   }
   if (old) Upgrade(db, url, kind, is_ftp, schema);
+  return old;
 }
 
 }  // namespace
@@ -465,8 +474,9 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
       if (error.sqlstate() != kDuplicateSchema) {
         RaiseSchemaFailure(url, "make the schema " + schema, error);
       }
-      result.left.push_back(schema);
-      UpgradeIfEarlier(*db, url, kind, is_ftp, schema);
+      (UpgradeIfEarlier(*db, url, kind, is_ftp, schema) ? result.upgraded
+                                                        : result.left)
+          .push_back(schema);
     }
   }
   return result;

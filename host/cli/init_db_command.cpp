@@ -37,7 +37,7 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
   }
   for (const std::string& name : result.upgraded) {
     std::cout << "upgraded " << kind << name
-              << " (its rows brought to the current design)\n";
+              << " (brought to the current design)\n";
   }
   for (const std::string& name : result.left) {
     std::cout << "left " << kind << name
