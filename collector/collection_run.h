@@ -146,8 +146,8 @@ class CollectionRun {
   // damaged URL, so that the site's total leaves it out as well.
   bool TallyRecord(const Site& site, const SiteReading& reading,
                    const RecordWhen& when, const std::string& path);
-  // Raises invalid procedure call (5), naming `url` and `path`, when `url`
-  // holds a NUL byte.
+  // Raises invalid procedure call (5), naming `url`, which holds a NUL
+  // byte, and `path`.
   void RefuseNulText(std::string_view url, const std::string& path);
   // The current record's status code, 0 when it has none.
   int32_t RecordStatus(iislog::IISLog& reader);

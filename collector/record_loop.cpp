@@ -127,15 +127,15 @@ int32_t CollectionRun::RecordStatus(iislog::IISLog& reader) {
   return status;
 }
 
-// A NUL byte in a record's URL is a damaged log line. It is refused here,
-// for every store, before anything counts it: PostgreSQL cannot hold it and
-// SQLite would, so the two stores would count the same log differently; and
-// a tally in memory would meet the database's refusal only when written, long
-// after the ledger had heard of the record. The site's name and identifier
-// come from inputs that refuse NUL bytes already.
+// A NUL byte in a record's URL is a damaged log line. TallyRecord looks for
+// it once per record and refuses the record here, for every store, before
+// anything counts it: PostgreSQL cannot hold it and SQLite would, so the two
+// stores would count the same log differently; and a tally in memory would
+// meet the database's refusal only when written, long after the ledger had
+// heard of the record. The site's name and identifier come from inputs that
+// refuse NUL bytes already.
 void CollectionRun::RefuseNulText(std::string_view url,
                                   const std::string& path) {
-  if (url.find('\0') == std::string_view::npos) return;
   automation::Raise(automation::kErrInvalidProcedureCall,
                     "The text '" + automation::NulsShown(url) +
                         "' holds a NUL byte (shown as \\0), which "
@@ -156,7 +156,7 @@ bool CollectionRun::TallyRecord(const Site& site, const SiteReading& reading,
   const bool damaged = url.find('\0') != std::string_view::npos;
 
   const bool counted = step_([&] {
-    RefuseNulText(url, path);
+    if (damaged) RefuseNulText(url, path);
     if (reading.tally != nullptr) {
       reading.tally->Count(site.name, site.identifier, url, when.weekday,
                            when.month, when.hour, status,
