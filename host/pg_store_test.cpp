@@ -8,7 +8,8 @@
 // lost while it commits is not reported as either outcome; a missing table
 // costs error-log lines and the run goes on, as with files; a URL holding
 // a NUL byte is refused alike by either store and either way of counting,
-// and one longer than a btree entry may be is counted as in the files.
+// and one longer than a btree entry may be is counted as in the files; a
+// store that never answers ends the command, by itself or at Ctrl+C.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -30,6 +31,7 @@
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/velnor_test_support.h"
 #include "ledger/ledger_files.h"
+#include "platform/unc/smbd_fixture.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/table_layout.h"
 #include "testing/postgres_fixture.h"
@@ -1719,6 +1721,45 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       << broken.out;
   EXPECT_EQ(lines[1]["hits"], nullptr);
   EXPECT_EQ(lines[2]["hits"], expected[2].logs.records);
+}
+
+// Needs no PostgreSQL: a store host that takes the connection and never
+// answers (gone silent behind a firewall) must neither hold a command from
+// cron for ever nor outlast Ctrl+C.
+TEST(PgStoreSilentTest, AStoreThatNeverAnswersEndsTheCommandLoudly) {
+  TempDir tmp("pg_store_silent");
+  unc::smbd::SilentListener silent;
+  const std::string url =
+      "postgresql://velnor@127.0.0.1:" + std::to_string(silent.port()) +
+      "/velnor";
+  const fs::path runs_dir = tmp.path() / "runs";
+  fs::create_directories(runs_dir);
+  const pid_t runs = StartVelnor({"runs", "--db-url", url}, runs_dir);
+  EXPECT_TRUE(EndsWithin(runs, std::chrono::seconds(60)))
+      << "velnor runs still waits for a store that never answers";
+  VelnorRun refused = FinishVelnor(runs, runs_dir);
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "no answer within 10 s")) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "connect_timeout")) << refused.err;
+
+  const fs::path collect_dir = tmp.path() / "collect";
+  fs::create_directories(collect_dir / "shares");
+  const pid_t collect = StartVelnor(
+      {"collect", "--server", "SRVA", "--from", "2024-06-03", "--to",
+       "2024-06-03", "--site", "Shop,D:\\Logs,1", "--share-root",
+       (collect_dir / "shares").string(), "--db-url", url, "--no-tui",
+       "--error-log", (collect_dir / "errors.log").string()},
+      collect_dir);
+  ASSERT_TRUE(WaitFor(
+      [&] { return testing::Catches(collect, SIGINT) && silent.Waiting() > 0; },
+      std::chrono::seconds(30)));
+  ::kill(collect, SIGINT);
+  EXPECT_TRUE(EndsWithin(collect, std::chrono::seconds(5)))
+      << "still connecting 5 s after Ctrl+C";
+  VelnorRun cancelled = FinishVelnor(collect, collect_dir);
+  EXPECT_EQ(cancelled.status, 130) << cancelled.err;
+  EXPECT_TRUE(Contains(cancelled.err, "store that does not answer"))
+      << cancelled.err;
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 
 #include <libpq-fe.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::ado::pg {
 namespace {
@@ -22,6 +24,36 @@ using ResultPtr = std::unique_ptr<PGresult, ResultFree>;
 struct OptionsFree {
   void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
 };
+
+// How long a connection may take to be answered unless the URL
+// (connect_timeout=...) or PGCONNECT_TIMEOUT says otherwise. libpq's own
+// default is to wait for ever: a store host that takes the connection and
+// never answers (gone silent behind a firewall) would hold a collector
+// from cron, and every one after it, until someone looks.
+constexpr char kConnectTimeoutSeconds[] = "10";
+
+// Connecting writes nothing, so an interrupt may end the process while a
+// silent server keeps libpq waiting: what the run had begun rolls back
+// with the process.
+constexpr char kConnectNote[] =
+    "velnor: stopped while connecting to a PostgreSQL store that does not "
+    "answer\n";
+
+// The connect_timeout a connection to `url` is made with: the URL's, else
+// PGCONNECT_TIMEOUT's, else ours.
+std::string ConnectTimeoutFor(const std::string& url) {
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(
+      PQconninfoParse(url.c_str(), nullptr));
+  for (PQconninfoOption* option = options.get(); option && option->keyword;
+       ++option) {
+    if (std::strcmp(option->keyword, "connect_timeout") == 0 && option->val &&
+        *option->val) {
+      return option->val;
+    }
+  }
+  const char* set = std::getenv("PGCONNECT_TIMEOUT");
+  return set && *set ? set : kConnectTimeoutSeconds;
+}
 
 std::string Trimmed(const char* message) {
   std::string text = message ? message : "";
@@ -216,15 +248,37 @@ PgConnection::PgConnection(const std::string& url,
     : url_(url) {
   conn_ = TakeKept(url, application_name);
   if (conn_) return;
-  const char* keywords[] = {"dbname", "application_name",
-                            "fallback_application_name", nullptr};
-  const char* values[] = {url.c_str(), application_name.c_str(), "velnor",
-                          nullptr};
-  // expand_dbname = 1: the URL's own settings come first, then ours.
-  conn_ = PQconnectdbParams(keywords, values, 1);
+  // expand_dbname = 1: entries before the URL are defaults it overrides,
+  // those after it override the URL. PGCONNECT_TIMEOUT is a default too,
+  // which an entry of ours would hide.
+  const char* timeout_set = std::getenv("PGCONNECT_TIMEOUT");
+  const bool own_timeout = !timeout_set || !*timeout_set;
+  std::vector<const char*> keywords, values;
+  if (own_timeout) {
+    keywords.push_back("connect_timeout");
+    values.push_back(kConnectTimeoutSeconds);
+  }
+  for (const char* keyword :
+       {"dbname", "application_name", "fallback_application_name"}) {
+    keywords.push_back(keyword);
+  }
+  for (const char* value : {url.c_str(), application_name.c_str(), "velnor"}) {
+    values.push_back(value);
+  }
+  keywords.push_back(nullptr);
+  values.push_back(nullptr);
+  {
+    interrupt::AbandonScope abandon(kConnectNote);
+    conn_ = PQconnectdbParams(keywords.data(), values.data(), 1);
+  }
   if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
     std::string reason =
         conn_ ? OneLine(Trimmed(PQerrorMessage(conn_))) : "out of memory";
+    if (reason.ends_with("timeout expired")) {
+      reason += " (no answer within " + ConnectTimeoutFor(url) +
+                " s; for a server that answers slower, give "
+                "connect_timeout=SECONDS in the URL)";
+    }
     PQfinish(conn_);
     conn_ = nullptr;
     throw PgError("08001", reason);

@@ -40,6 +40,9 @@ class SilentListener {
   uint16_t port() const { return port_; }
   // The connections made to it so far.
   int Connections();
+  // The connections waiting in its backlog now, left there: their clients
+  // wait for an answer.
+  int Waiting() const;
 
  private:
   int fd_ = -1;
