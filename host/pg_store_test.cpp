@@ -1073,6 +1073,18 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
     EXPECT_NE(central.out.find("2024-06-0"), std::string::npos);
     EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out);
   }
+  // A server of neither has no ledger, and the help names the option the
+  // command was given.
+  for (const char* where : {"--db-url", "--db-dir"}) {
+    VelnorRun none = Velnor(
+        {"runs", where,
+         where == std::string("--db-url") ? server_.Url() : db_dir_.string(),
+         "--server", "NOSUCH"});
+    EXPECT_EQ(none.status, 2) << none.err;
+    EXPECT_NE(none.err.find("check " + std::string(where) + " and --server"),
+              std::string::npos)
+        << none.err;
+  }
   // A migrated window collected again is refused, in the store as in the
   // folder.
   for (bool postgres : {true, false}) {

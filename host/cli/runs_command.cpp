@@ -183,8 +183,9 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
          "no collection ledger" +
              (options.server.empty() ? "" : " of " + Shown(options.server)) +
              " in '" + Shown(location->Name()) + "'",
-         "velnor collect makes a server's ledger with its first run; check "
-         "--db-dir and --server");
+         "velnor collect makes a server's ledger with its first run; check " +
+             std::string(location->db_url.empty() ? "--db-dir" : "--db-url") +
+             " and --server");
     return 2;
   }
   std::vector<std::vector<std::string>> rows;
