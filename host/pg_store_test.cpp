@@ -1566,6 +1566,31 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
             (Rows{{"0"}}));
 }
 
+// A role that may not create schemas makes none, and the message says
+// what to fix and that the schemas already there stay.
+TEST_F(PgStoreTest, InitDbWithoutTheRightToCreateSchemasNamesTheFix) {
+  const char kCreate[] =
+      "DO $$ BEGIN EXECUTE format('%s CREATE ON DATABASE %%I %s %%I', "
+      "current_database(), current_user); END $$";
+  char revoke[256];
+  std::snprintf(revoke, sizeof revoke, kCreate, "REVOKE", "FROM");
+  server_.Exec(revoke);
+  VelnorRun run =
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVA"});
+  char grant[256];
+  std::snprintf(grant, sizeof grant, kCreate, "GRANT", "TO");
+  server_.Exec(grant);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err, "permission denied for database")) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "run velnor init-db again; schemas already there are "
+                       "left as they are"))
+      << run.err;
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_namespace WHERE nspname "
+                          "LIKE '%srva%'"),
+            (Rows{{"0"}}));
+}
+
 // The overview of a folder and of a store: one line per server and
 // service, its figures those of its logs, and as a page that links to
 // each server's own page, written beside it.
