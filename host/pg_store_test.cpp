@@ -9,7 +9,8 @@
 // costs error-log lines and the run goes on, as with files; a URL holding
 // a NUL byte is refused alike by either store and either way of counting,
 // and one longer than a btree entry may be is counted as in the files; a
-// store that never answers ends the command, by itself or at Ctrl+C.
+// store that never answers ends the command, by itself or at Ctrl+C, and
+// so does one that stops answering in the middle of a run.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -597,6 +598,48 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
   EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM "
                           "qdx_uawebloghitsbyhour_srva.tblgeneral"),
             (Rows{{"200"}}));
+}
+
+// A store that stops answering in the middle of a run (here a statement
+// that waits ten minutes) does not hold the run past Ctrl+C: the run ends
+// within seconds, and the server, once it notices, stores none of it.
+TEST_F(PgStoreTest, AStoreThatStopsAnsweringMidRunEndsItAtCtrlC) {
+  WriteGenerated("SRVA", 200);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  const std::vector<Rows> before = Tables("SRVA", false, true);
+  server_.Exec(
+      "CREATE FUNCTION qdx_uawebloghitsbyhour_srva.stall() RETURNS trigger "
+      "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(600); RETURN NULL; END "
+      "$$; CREATE TRIGGER stall BEFORE INSERT ON "
+      "qdx_uawebloghitsbyhour_srva.tbltotalaccess FOR EACH STATEMENT "
+      "EXECUTE FUNCTION qdx_uawebloghitsbyhour_srva.stall()");
+  sites_["SRVA/web"] = {"Stalled,D:\\Logs,3"};
+  WriteFile(shares_ / "SRVA/D$/Logs/W3SVC3/u_ex240601.log",
+            GeneratedLog(4, 100));
+  const fs::path dir = tmp_.path() / "stalled";
+  fs::create_directories(dir);
+  const pid_t run = StartVelnor(Collect("SRVA", false, true), dir);
+  const std::string stalled =
+      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+      "process " +
+      std::to_string(run) + "' AND wait_event = 'PgSleep'";
+  Rows backend;
+  ASSERT_TRUE(
+      WaitFor([&] { return !(backend = server_.Query(stalled)).empty(); },
+              std::chrono::seconds(60)));
+  ::kill(run, SIGINT);
+  EXPECT_TRUE(EndsWithin(run, std::chrono::seconds(20)))
+      << "still waiting for the store 20 s after Ctrl+C";
+  VelnorRun stopped = FinishVelnor(run, dir);
+  EXPECT_EQ(stopped.status, 130) << stopped.err;
+  EXPECT_TRUE(Contains(stopped.err, "the PostgreSQL store did not answer"))
+      << stopped.err;
+  server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
+  EXPECT_TRUE(WaitFor([&] { return server_.Query(stalled).empty(); },
+                      std::chrono::seconds(30)));
+  server_.Exec(
+      "DROP TRIGGER stall ON qdx_uawebloghitsbyhour_srva.tbltotalaccess");
+  EXPECT_EQ(Tables("SRVA", false, true), before);
 }
 
 TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {

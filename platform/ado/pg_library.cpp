@@ -8,12 +8,25 @@
 
 #include "platform/ado/pg_connection.h"
 #include "platform/dynlib/dynamic_library.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::ado::pg {
 namespace {
 
 constexpr char kLibrary[] = "libpq.so.5";
 constexpr char kPackage[] = "libpq5";
+
+// libpq waits for the server's answer with no limit of its own, so a store
+// that stops answering in the middle of a run (a frozen host, a link gone
+// silent) would hold the run past Ctrl+C and SIGTERM for ever. Every call
+// that waits for the server is abandoned a second after an interrupt: a
+// run that had not sent its COMMIT is rolled back by the server with the
+// connection, one that had is kept or not as the server decided, which
+// the ledger's runs show.
+constexpr char kWaitNote[] =
+    "velnor: stopped while the PostgreSQL store did not answer; nothing of "
+    "the run was stored unless its commit had been sent (velnor runs shows "
+    "whether it was)\n";
 
 // Each function named once: the loader looks it up by this name and keeps
 // it in a member of the same name.
@@ -97,7 +110,9 @@ std::string PgLibraryProblem() {
 
 }  // namespace velnor::ado::pg
 
+using velnor::ado::pg::kWaitNote;
 using velnor::ado::pg::Pq;
+using velnor::interrupt::AbandonScope;
 
 // The definitions of libpq's declarations (libpq-fe.h), in its order of
 // the list above.
@@ -112,16 +127,19 @@ PQconninfoOption* PQconninfoParse(const char* conninfo, char** errmsg) {
   return Pq().PQconninfoParse(conninfo, errmsg);
 }
 PGresult* PQdescribePrepared(PGconn* conn, const char* stmt) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQdescribePrepared(conn, stmt);
 }
 char* PQerrorMessage(const PGconn* conn) { return Pq().PQerrorMessage(conn); }
 PGresult* PQexec(PGconn* conn, const char* query) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQexec(conn, query);
 }
 PGresult* PQexecParams(PGconn* conn, const char* command, int n_params,
                        const Oid* param_types, const char* const* param_values,
                        const int* param_lengths, const int* param_formats,
                        int result_format) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQexecParams(conn, command, n_params, param_types, param_values,
                            param_lengths, param_formats, result_format);
 }
@@ -129,6 +147,7 @@ PGresult* PQexecPrepared(PGconn* conn, const char* stmt_name, int n_params,
                          const char* const* param_values,
                          const int* param_lengths, const int* param_formats,
                          int result_format) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQexecPrepared(conn, stmt_name, n_params, param_values,
                              param_lengths, param_formats, result_format);
 }
@@ -140,7 +159,10 @@ void PQfreemem(void* ptr) { Pq().PQfreemem(ptr); }
 Oid PQftype(const PGresult* res, int field_num) {
   return Pq().PQftype(res, field_num);
 }
-PGresult* PQgetResult(PGconn* conn) { return Pq().PQgetResult(conn); }
+PGresult* PQgetResult(PGconn* conn) {
+  AbandonScope abandon(kWaitNote);
+  return Pq().PQgetResult(conn);
+}
 int PQgetisnull(const PGresult* res, int tup_num, int field_num) {
   return Pq().PQgetisnull(res, tup_num, field_num);
 }
@@ -158,12 +180,15 @@ const char* PQparameterStatus(const PGconn* conn, const char* param_name) {
 }
 PGresult* PQprepare(PGconn* conn, const char* stmt_name, const char* query,
                     int n_params, const Oid* param_types) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQprepare(conn, stmt_name, query, n_params, param_types);
 }
 int PQputCopyData(PGconn* conn, const char* buffer, int nbytes) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQputCopyData(conn, buffer, nbytes);
 }
 int PQputCopyEnd(PGconn* conn, const char* errormsg) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQputCopyEnd(conn, errormsg);
 }
 char* PQresultErrorField(const PGresult* res, int fieldcode) {
@@ -176,6 +201,7 @@ ExecStatusType PQresultStatus(const PGresult* res) {
   return Pq().PQresultStatus(res);
 }
 int PQsetClientEncoding(PGconn* conn, const char* encoding) {
+  AbandonScope abandon(kWaitNote);
   return Pq().PQsetClientEncoding(conn, encoding);
 }
 PQnoticeProcessor PQsetNoticeProcessor(PGconn* conn, PQnoticeProcessor proc,
