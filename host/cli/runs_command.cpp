@@ -144,7 +144,8 @@ std::string Csv(const std::vector<std::vector<std::string>>& rows) {
   std::string out;
   for (const auto& row : rows) {
     for (size_t i = 0; i < row.size(); ++i) {
-      out += (i ? "," : "") + CsvField(row[i]);
+      if (i > 0) out += ',';
+      out += CsvField(row[i]);
     }
     out += "\r\n";
   }
