@@ -151,7 +151,8 @@ void AddCollectCommand(CLI::App& app, int* exit_status) {
                 "Register the new files of sites with registered files first, "
                 "so that they are read");
   cmd->add_option("--error-log", o.error_log,
-                  "Error log (default: velnor-errors.log in --db-dir)")
+                  "Error log (default: velnor-errors.log in --db-dir; with "
+                  "--db-url, in the current folder)")
       ->type_name("FILE");
   AddServerAccessOptions(*cmd, o.access);
   auto* discover =
