@@ -250,6 +250,30 @@ class PgStoreTest : public ::testing::Test {
         ".tblgeneral" + insert);
   }
 
+  // Both stores emptied of `server`'s web databases, for a run anew.
+  void EmptyBoth(const std::string& server) {
+    fs::remove_all(db_dir_);
+    fs::create_directories(db_dir_);
+    const std::string lower = Lower(server);
+    std::string drop = "SET client_min_messages = warning;";
+    for (ReportKind kind : kReportKinds) {
+      drop += " DROP SCHEMA " +
+              reportdb::ReportSchemaName(kind, server, false) + " CASCADE;";
+    }
+    server_.Exec(drop + " DROP SCHEMA velnor_ledger_" + lower +
+                 "_web CASCADE; DROP SCHEMA velnor_statistics_" + lower +
+                 "_web CASCADE");
+  }
+
+  // The backends of the velnor process `run` that `condition` (SQL over
+  // pg_stat_activity) picks.
+  Rows BackendsOf(pid_t run, const std::string& condition) {
+    return server_.Query(
+        "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+        "process " +
+        std::to_string(run) + "' AND " + condition);
+  }
+
   void MakeBoth(const std::string& server) {
     for (const auto& args :
          {std::vector<std::string>{"init-db", "--db-dir", db_dir_.string(),
@@ -619,13 +643,10 @@ TEST_F(PgStoreTest, AStoreThatStopsAnsweringMidRunEndsItAtCtrlC) {
   const fs::path dir = tmp_.path() / "stalled";
   fs::create_directories(dir);
   const pid_t run = StartVelnor(Collect("SRVA", false, true), dir);
-  const std::string stalled =
-      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
-      "process " +
-      std::to_string(run) + "' AND wait_event = 'PgSleep'";
+  const std::string stalled = "wait_event = 'PgSleep'";
   Rows backend;
   ASSERT_TRUE(
-      WaitFor([&] { return !(backend = server_.Query(stalled)).empty(); },
+      WaitFor([&] { return !(backend = BackendsOf(run, stalled)).empty(); },
               std::chrono::seconds(60)));
   ::kill(run, SIGINT);
   EXPECT_TRUE(EndsWithin(run, std::chrono::seconds(20)))
@@ -635,7 +656,7 @@ TEST_F(PgStoreTest, AStoreThatStopsAnsweringMidRunEndsItAtCtrlC) {
   EXPECT_TRUE(Contains(stopped.err, "the PostgreSQL store did not answer"))
       << stopped.err;
   server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
-  EXPECT_TRUE(WaitFor([&] { return server_.Query(stalled).empty(); },
+  EXPECT_TRUE(WaitFor([&] { return BackendsOf(run, stalled).empty(); },
                       std::chrono::seconds(30)));
   server_.Exec(
       "DROP TRIGGER stall ON qdx_uawebloghitsbyhour_srva.tbltotalaccess");
@@ -679,14 +700,10 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   // connections commit too (the ledger's row of the run, at its start),
   // and one of them caught in its COMMIT would be the wrong one to end.
   const std::string committing =
-      "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
-      "process " +
-      std::to_string(late) +
-      "' AND query = 'COMMIT' AND state = 'active' AND wait_event = "
-      "'PgSleep'";
+      "query = 'COMMIT' AND state = 'active' AND wait_event = 'PgSleep'";
   Rows backend;
   EXPECT_TRUE(
-      WaitFor([&] { return !(backend = server_.Query(committing)).empty(); },
+      WaitFor([&] { return !(backend = BackendsOf(late, committing)).empty(); },
               std::chrono::seconds(60)));
   ASSERT_FALSE(backend.empty());
   server_.Query("SELECT pg_terminate_backend(" + backend[0][0] + ")");
@@ -958,17 +975,7 @@ TEST_F(PgStoreTest, LongUrlsAreCountedAsInFilesWhicheverTheTally) {
       EXPECT_EQ(Tables("LONG", false, true), expected);
       ASSERT_GE(expected[0].size(), 12u);
     }
-    fs::remove_all(db_dir_);
-    fs::create_directories(db_dir_);
-    for (ReportKind kind : kReportKinds) {
-      server_.Exec("SET client_min_messages = warning; DROP SCHEMA " +
-                   reportdb::ReportSchemaName(kind, "LONG", false) +
-                   " CASCADE");
-    }
-    server_.Exec(
-        "SET client_min_messages = warning; DROP SCHEMA "
-        "velnor_ledger_long_web CASCADE; DROP SCHEMA "
-        "velnor_statistics_long_web CASCADE");
+    EmptyBoth("LONG");
   }
 }
 
@@ -1060,18 +1067,7 @@ TEST_F(PgStoreTest, UrlsWithANulByteAreRefusedAliveInEitherStoreAndTally) {
         EXPECT_EQ(tables, first_tables);
       }
     }
-    // Both stores emptied for the other tally.
-    fs::remove_all(db_dir_);
-    fs::create_directories(db_dir_);
-    for (ReportKind kind : kReportKinds) {
-      server_.Exec("SET client_min_messages = warning; DROP SCHEMA " +
-                   reportdb::ReportSchemaName(kind, "SRVA", false) +
-                   " CASCADE");
-    }
-    server_.Exec(
-        "SET client_min_messages = warning; DROP SCHEMA "
-        "velnor_ledger_srva_web CASCADE; DROP SCHEMA "
-        "velnor_statistics_srva_web CASCADE");
+    EmptyBoth("SRVA");
   }
 }
 
