@@ -199,10 +199,10 @@ TEST_F(StatisticsTest, FtpSessionsFromEitherKindOfFtpLog) {
 std::string Visitor(const std::string& address) {
   unsigned char bytes[16];
   if (inet_pton(AF_INET, address.c_str(), bytes) == 1) {
-    return "4" + std::string(reinterpret_cast<char*>(bytes), 4);
+    return std::string("4").append(reinterpret_cast<char*>(bytes), 4);
   }
   if (inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
-    return "6" + std::string(reinterpret_cast<char*>(bytes), 16);
+    return std::string("6").append(reinterpret_cast<char*>(bytes), 16);
   }
   return "t" + address;
 }
