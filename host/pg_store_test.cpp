@@ -128,7 +128,10 @@ nlohmann::json AmountJson(const std::optional<int64_t>& sum) {
   return sum ? nlohmann::json(*sum) : nlohmann::json(nullptr);
 }
 
-LogFigures CountLogs(const fs::path& root) {
+// The figures of the records in the log files under `root` dated `from`
+// to `to` (YYYY-MM-DD); every record is of 1 to 5 June 2024.
+LogFigures CountLogs(const fs::path& root, const std::string& from = "",
+                     const std::string& to = "~") {
   LogFigures figures;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".log") {
@@ -148,6 +151,10 @@ LogFigures CountLogs(const fs::path& root) {
         if (values.size() != fields.size()) continue;
         for (size_t i = 0; i < fields.size(); ++i) {
           if (fields[i] == "date") day = values[i];
+        }
+        EXPECT_TRUE(day >= "2024-06-01" && day <= "2024-06-05") << line;
+        if (day < from || day > to) continue;
+        for (size_t i = 0; i < fields.size(); ++i) {
           // A status of "-" is none, no error.
           if (fields[i] == "sc-status" && values[i].size() == 3 &&
               (values[i][0] == '4' || values[i][0] == '5')) {
@@ -156,7 +163,6 @@ LogFigures CountLogs(const fs::path& root) {
           if (fields[i] == "sc-bytes") AddAmount(values[i], figures.sent);
           if (fields[i] == "cs-bytes") AddAmount(values[i], figures.received);
         }
-        EXPECT_TRUE(day >= "2024-06-01" && day <= "2024-06-05") << line;
         ++figures.records;
       }
     }
@@ -1651,11 +1657,14 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
       ASSERT_EQ(run.status, 0) << run.err;
     }
   }
-  // The log folders of the sites collected (W3SVC4's site is not).
-  auto figures = [&](const std::vector<std::string>& folders) {
+  // The log folders of the sites collected (W3SVC4's site is not), within
+  // the days given.
+  auto figures = [&](const std::vector<std::string>& folders,
+                     const std::string& from = "",
+                     const std::string& to = "~") {
     LogFigures all;
     for (const std::string& folder : folders) {
-      LogFigures some = CountLogs(shares_ / folder);
+      LogFigures some = CountLogs(shares_ / folder, from, to);
       all.records += some.records;
       all.errors += some.errors;
       if (some.sent) all.sent = all.sent.value_or(0) + *some.sent;
@@ -1788,12 +1797,52 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   EXPECT_NE(no_output.err.find("give --output FILE"), std::string::npos)
       << no_output.err;
 
-  // A set missing a database is a line saying so; the others still show.
+  // Within --from and --to the hits and errors are those of the days
+  // within, as the days are; the status tables keep no days, so a set
+  // without a ledger has none to give.
+  for (const std::vector<std::string>& where :
+       {std::vector<std::string>{"--db-dir", db_dir_.string()},
+        std::vector<std::string>{"--db-url", server_.Url()}}) {
+    std::vector<std::string> args = {"report",    "--format",   "json",
+                                     "--from",    "2024-06-02", "--to",
+                                     "2024-06-03"};
+    args.insert(args.end(), where.begin(), where.end());
+    VelnorRun json = Velnor(args);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json lines = nlohmann::json::parse(json.out)["servers"];
+    SCOPED_TRACE(where[0]);
+    ASSERT_EQ(lines.size(), expected.size()) << json.out;
+    EXPECT_EQ(lines[1]["hits"], nullptr);
+    EXPECT_EQ(lines[1]["errors"], nullptr);
+    const std::map<size_t, std::vector<std::string>> folders = {
+        {0, {"GEN1/D$/Logs"}},
+        {3,
+         {"IIS10/C$/inetpub/logs/LogFiles/MSFTPSVC9",
+          "IIS10/D$/FtpLogs/FTPSVC12"}}};
+    for (const auto& [i, logs] : folders) {
+      const LogFigures within = figures(logs, "2024-06-02", "2024-06-03");
+      SCOPED_TRACE(expected[i].server);
+      ASSERT_GT(within.records, 0);
+      ASSERT_LT(within.records, expected[i].logs.records);
+      EXPECT_EQ(lines[i]["days"], 2);
+      EXPECT_EQ(lines[i]["hits"], within.records);
+      EXPECT_EQ(lines[i]["errors"], within.errors);
+      EXPECT_EQ(lines[i]["bytes_sent"], AmountJson(within.sent));
+    }
+  }
+
+  // A set missing a database is a line saying so; the others still show,
+  // and the exit status tells cron that something is wrong.
   fs::remove(db_dir_ / reportdb::ReportDatabaseFileName(
                            ReportKind::kHitsByMonth, "IDLE", false));
   VelnorRun broken =
       Velnor({"report", "--db-dir", db_dir_.string(), "--format", "json"});
-  ASSERT_EQ(broken.status, 0) << broken.err;
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_EQ(broken.err,
+            "velnor: error: the report databases of IDLE (web) could not be "
+            "read; the overview says why\n  help: restore them from a "
+            "backup, or remove them if the server is gone, then run the "
+            "same command again\n");
   const nlohmann::json lines = nlohmann::json::parse(broken.out)["servers"];
   ASSERT_EQ(lines.size(), expected.size());
   EXPECT_NE(lines[1]["problem"].get<std::string>().find(

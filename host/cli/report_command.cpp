@@ -255,9 +255,27 @@ std::string LinkedPage(const ReportOptions& options, const Pages& pages) {
   return "";
 }
 
+// Tells of the sets among `lines` that could not be read, if any.
+bool TellUnread(const std::vector<OverviewLine>& lines, std::ostream& err) {
+  std::string unread;
+  size_t count = 0;
+  for (const OverviewLine& line : lines) {
+    if (line.problem.empty()) continue;
+    unread += (count++ == 0 ? "" : ", ") + Shown(line.server) +
+              (line.is_ftp ? " (ftp)" : " (web)");
+  }
+  if (count == 0) return false;
+  Tell(err, {"the report databases of " + unread +
+                 " could not be read; the overview says why",
+             "restore them from a backup, or remove them if the server is "
+             "gone, then run the same command again"});
+  return true;
+}
+
 // The overview: every server and service at the location, one line each;
 // with --ftp only the FTP services. A set that cannot be read is a line
-// saying why, not a failure of the whole overview.
+// saying why, not a failure of the whole overview; the exit status is 1
+// then, so that a nightly job that mails failures hears of it.
 int RunOverview(const ReportOptions& options, const DayLimit& limit,
                 std::ostream& out, std::ostream& err) {
   const reportdb::ReportLocation location{options.db_dir, options.db_url};
@@ -306,19 +324,17 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
   }
   if (options.output.empty()) {
     out << text << std::flush;
-    return 0;
-  }
-  if (!ResumeNext([&] {
-        for (const auto& [name, page] : pages) {
-          WriteFile((PageFolder(options) / name).string(), page);
-        }
-        WriteFile(options.output, text);
-      })) {
+  } else if (!ResumeNext([&] {
+               for (const auto& [name, page] : pages) {
+                 WriteFile((PageFolder(options) / name).string(), page);
+               }
+               WriteFile(options.output, text);
+             })) {
     Tell(err, {Err().Description(), "give --output a file you may write"});
     Err().Clear();
     return 1;
   }
-  return 0;
+  return TellUnread(lines, err) ? 1 : 0;
 }
 
 }  // namespace

@@ -19,18 +19,32 @@ std::string OrDash(bool known, const std::string& text) {
   return known ? text : "-";
 }
 
-std::string BytesText(const std::optional<int64_t>& bytes) {
-  return bytes ? std::to_string(*bytes) : "-";
-}
-
-Json BytesJson(const std::optional<int64_t>& bytes) {
-  return bytes ? Json(*bytes) : Json(nullptr);
+Json CountJson(const std::optional<int64_t>& count) {
+  return count ? Json(*count) : Json(nullptr);
 }
 
 // Adds `figure`, when the logs carried it, to `sum`.
 void AddBytes(const std::optional<statistics::Figure>& figure,
               std::optional<int64_t>& sum) {
   if (figure) sum = sum.value_or(0) + figure->value;
+}
+
+// The hits of `site`'s status tables, to `line`'s.
+void AddStatuses(const reportdb::SiteReport& site, OverviewLine& line) {
+  for (const reportdb::StatusCount& status : site.statuses) {
+    *line.hits += status.hits;
+    if (IsError(status.code)) *line.errors += status.hits;
+  }
+}
+
+// The hits the ledger counted on `day`, to `line`'s.
+void AddDay(const reportdb::DayCount& day, OverviewLine& line) {
+  *line.hits += day.hits;
+  *line.errors += day.hits_by_class[2] + day.hits_by_class[3];  // 4xx, 5xx
+}
+
+std::string CountText(const std::optional<int64_t>& count) {
+  return count ? std::to_string(*count) : "-";
 }
 
 // The cells of a line: days, first day, last day, hits, errors, bytes
@@ -45,10 +59,10 @@ std::vector<std::string> Cells(const OverviewLine& line) {
       OrDash(read && line.has_ledger, std::to_string(line.days)),
       OrDash(days, ledger::DayText(line.first_day)),
       OrDash(days, ledger::DayText(line.last_day)),
-      OrDash(read, std::to_string(line.hits)),
-      OrDash(read, std::to_string(line.errors)),
-      BytesText(line.bytes_sent),
-      BytesText(line.bytes_received),
+      CountText(line.hits),
+      CountText(line.errors),
+      CountText(line.bytes_sent),
+      CountText(line.bytes_received),
       OrDash(run != nullptr, run ? ShownUtc(run->started).substr(0, 19) : ""),
       OrDash(run != nullptr, run ? OutcomeShown(*run, false) : "")};
 }
@@ -61,14 +75,17 @@ OverviewLine SummarizeReport(const reportdb::Report& report,
   line.server = report.server;
   line.is_ftp = report.is_ftp;
   line.has_ledger = report.has_ledger;
+  const bool limited = days.from || days.to;
+  if (!limited || report.has_ledger) {
+    line.hits = 0;
+    line.errors = 0;
+  }
   std::set<ledger::Day> counted;
   for (const reportdb::SiteReport& site : report.sites) {
-    for (const reportdb::StatusCount& status : site.statuses) {
-      line.hits += status.hits;
-      if (IsError(status.code)) line.errors += status.hits;
-    }
+    if (!limited) AddStatuses(site, line);
     for (const reportdb::DayCount& day : ShownDays(site, days)) {
       counted.insert(day.day);
+      if (limited) AddDay(day, line);
     }
     for (const statistics::DayFigures* day : ShownStatistics(site, days)) {
       AddBytes(day->bytes_sent, line.bytes_sent);
@@ -154,10 +171,10 @@ std::string RenderOverviewJson(const std::vector<OverviewLine>& lines) {
         days ? Json(ledger::DayText(line.first_day)) : Json(nullptr);
     json["last_day"] =
         days ? Json(ledger::DayText(line.last_day)) : Json(nullptr);
-    json["hits"] = read ? Json(line.hits) : Json(nullptr);
-    json["errors"] = read ? Json(line.errors) : Json(nullptr);
-    json["bytes_sent"] = BytesJson(line.bytes_sent);
-    json["bytes_received"] = BytesJson(line.bytes_received);
+    json["hits"] = CountJson(line.hits);
+    json["errors"] = CountJson(line.errors);
+    json["bytes_sent"] = CountJson(line.bytes_sent);
+    json["bytes_received"] = CountJson(line.bytes_received);
     json["last_run"] =
         line.last_run ? RunJson(*line.last_run, false) : Json(nullptr);
     json["problem"] = JsonTextOrNull(line.problem);

@@ -29,11 +29,15 @@ struct OverviewLine {
   int64_t days = 0;
   ledger::Day first_day = 0;
   ledger::Day last_day = 0;
-  // Hits in the status tables, and of them those with a 4xx or 5xx status
-  // (the client's and the server's errors for web, the transient and
-  // permanent negative replies for FTP).
-  int64_t hits = 0;
-  int64_t errors = 0;
+  // Hits, and of them those with a 4xx or 5xx status (the client's and the
+  // server's errors for web, the transient and permanent negative replies
+  // for FTP). Without a day limit they are the status tables' (every hit
+  // ever counted); with one, the ledger's of the days within it, since the
+  // status tables keep no days. Nothing when the set could not be read, or
+  // under a limit without a ledger: an all-time figure beside the days of
+  // a window would read as the window's.
+  std::optional<int64_t> hits;
+  std::optional<int64_t> errors;
   // Bytes sent (sc-bytes) and received (cs-bytes) on the days within the
   // limit, from the statistics database; nothing without one, or when no
   // log of those days carried the field.
@@ -71,7 +75,9 @@ std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines);
 //   "last_run": {run as `velnor runs` writes it} | null,
 //   "problem": null | "..."}, ...]}
 // "days" and the days are null without a ledger, the figures null when
-// the set could not be read, the bytes null when they are not known.
+// the set could not be read, the hits and errors null when they are not
+// known (a day limit without a ledger), the bytes null when they are not
+// known.
 std::string RenderOverviewJson(const std::vector<OverviewLine>& lines);
 
 // One page in the style of the server pages, a table of the lines whose

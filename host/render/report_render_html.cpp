@@ -387,8 +387,8 @@ std::string OverviewRow(const OverviewLine& line) {
   };
   cell(read && line.has_ledger, Grouped(line.days));
   cell(days, ledger::DaysText(line.first_day, line.last_day));
-  cell(read, Grouped(line.hits));
-  cell(read, Grouped(line.errors));
+  cell(line.hits.has_value(), Grouped(line.hits.value_or(0)));
+  cell(line.errors.has_value(), Grouped(line.errors.value_or(0)));
   cell(line.bytes_sent.has_value(), Grouped(line.bytes_sent.value_or(0)));
   cell(line.bytes_received.has_value(),
        Grouped(line.bytes_received.value_or(0)));
