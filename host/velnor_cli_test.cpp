@@ -29,6 +29,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::Words;
 using testing::WriteFile;
+using namespace std::string_literals;
 
 namespace fs = std::filesystem;
 using Counts = std::map<std::string, long>;
@@ -138,7 +139,8 @@ class VelnorCliTest : public ::testing::Test {
 
   // Two sites of SRV1: records just outside 2024-06-03..05 on both sides,
   // a #Fields change that drops method and status, and URLs that need
-  // quoting or escaping in every format.
+  // quoting or escaping in every format, one with a NUL byte that none
+  // writes as it is.
   void WriteSmallLogs() {
     WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240603.log",
               "#Software: Microsoft Internet Information Services 10.0\r\n"
@@ -147,8 +149,8 @@ class VelnorCliTest : public ::testing::Test {
               "2024-06-03 00:00:00 10.0.0.2 GET /a,b.htm 200\r\n"
               "2024-06-03 13:05:00 10.0.0.3 POST /say\"hi\".aspx 404\r\n"
               "#Fields: date time cs-uri-stem c-ip\r\n"
-              "2024-06-05 23:59:59 /dir\\file.htm 10.0.0.4\r\n"
-              "2024-06-06 00:00:00 /after.htm 10.0.0.5\r\n");
+              "2024-06-05 23:59:59 /dir\\file\0.htm 10.0.0.4\r\n"
+              "2024-06-06 00:00:00 /after.htm 10.0.0.5\r\n"s);
     WriteFile(dir_ / "shares/SRV1/D$/Logs/W3SVC2/u_ex240604.log",
               "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n"
               "2024-06-04 08:00:00 10.0.1.1 GET /caf\xe9.htm 500\n"

@@ -13,7 +13,7 @@ namespace velnor::host {
 using Json = nlohmann::ordered_json;
 
 // A JSON string of `text`, cleaned to valid UTF-8 first (invalid bytes
-// become U+FFFD) so that building and writing it cannot fail.
+// and NUL become U+FFFD) so that building and writing it cannot fail.
 Json JsonText(std::string_view text);
 
 // JsonText(text), or null when `text` is empty.

@@ -92,6 +92,7 @@ TEST(CleanUtf8Test, KeepsValidTextAndReplacesEachBadByte) {
             "\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
   EXPECT_EQ(CleanUtf8("a\tb\x7f\xC2\x85", false), "a\tb\x7f\xC2\x85");
   EXPECT_EQ(CleanUtf8("a\tb\x7f\xC2\x85", true), "a\uFFFDb\uFFFD\uFFFD");
+  EXPECT_EQ(CleanUtf8(std::string("a\0b", 3), false), "a\uFFFDb");
 }
 
 TEST(RenderDataTest, CsvAndJsonEscapeWhatTheirSyntaxNeeds) {

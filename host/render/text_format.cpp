@@ -61,7 +61,7 @@ std::string CleanUtf8(std::string_view text, bool replace_controls) {
     if (length == 0) {
       clean += kReplacement;
       length = 1;
-    } else if (replace_controls && IsControl(code_point)) {
+    } else if (code_point == 0 || (replace_controls && IsControl(code_point))) {
       clean += kReplacement;
     } else {
       clean += text.substr(0, length);

@@ -11,8 +11,10 @@
 namespace velnor::host {
 
 // `text` as valid UTF-8: each byte that does not start or continue a
-// well-formed sequence becomes U+FFFD. With `replace_controls`, C0 and C1
-// control characters and DEL become U+FFFD as well.
+// well-formed sequence becomes U+FFFD, and so does a NUL byte, which no
+// text tool takes (C strings end at it, CSV readers refuse its line) and a
+// log record holds only when damaged. With `replace_controls`, every C0
+// and C1 control character and DEL become U+FFFD as well.
 std::string CleanUtf8(std::string_view text, bool replace_controls);
 
 // CleanUtf8(text, true) cut to at most `max_columns` terminal columns (at
