@@ -884,8 +884,10 @@ TEST_F(CollectRunTest, ReportsOfManyKeysLeaveTheRowsOfCountingRecordByRecord) {
 // made in the order their records are read, and a listing goes forward in
 // time.
 TEST_F(CollectRunTest, LogFilesAreReadInTheOrderOfTheirNames) {
-  const std::vector<std::string> names = {"u_ex240605.log", "U_EX240604.LOG",
-                                          "u_ex240603.log"};
+  // A name of a Linux folder may hold a backslash, which a Windows path
+  // cannot; the file is read all the same.
+  const std::vector<std::string> names = {"u_ex240605\\copy.log",
+                                          "U_EX240604.LOG", "u_ex240603.log"};
   for (const std::string& name : names) {
     const std::string day = "2024-06-0" + name.substr(9, 1);
     WriteLog("C$/logs/W3SVC1", name,
@@ -926,6 +928,13 @@ TEST_F(CollectRunTest, LogFilesAreReadInTheOrderOfTheirNames) {
     EXPECT_EQ(QueryRows(dir_ / db / "QDX_UAWebLogHitsByHour_SRV1.mdb",
                         "select URL from tblGeneral order by rowid"),
               in_order);
+    // The ledger keeps each file under its site and whole name.
+    EXPECT_EQ(QueryRows(dir_ / db / "velnor_ledger_SRV1_web.sqlite",
+                        "select site, file_name, records from run_files "
+                        "order by file_name"),
+              (Rows{{"1", "U_EX240604.LOG", "1"},
+                    {"1", "u_ex240603.log", "1"},
+                    {"1", "u_ex240605\\copy.log", "1"}}));
   }
 }
 

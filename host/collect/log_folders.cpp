@@ -10,6 +10,7 @@
 #include "host/common/command_support.h"
 #include "platform/automation/collection.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "platform/interrupt/interrupt.h"
 
 namespace velnor::host {
@@ -78,6 +79,24 @@ std::vector<SiteFolder> SurveyLogFolders(
     Take(shares, folder, listed);
   }
   return folders;
+}
+
+FileInFolder FindFileFolder(const std::vector<SiteFolder>& folders,
+                            std::string_view path) {
+  FileInFolder found{nullptr, path.substr(path.rfind('\\') + 1)};
+  for (const SiteFolder& site : folders) {
+    const std::string& folder = site.folder;
+    if (folder.empty() || path.size() <= folder.size() + 1 ||
+        path[folder.size()] != '\\' ||
+        !automation::EqualsIgnoringAsciiCase(path.substr(0, folder.size()),
+                                             folder) ||
+        (found.folder != nullptr &&
+         found.folder->folder.size() >= folder.size())) {
+      continue;
+    }
+    found = {&site, path.substr(folder.size() + 1)};
+  }
+  return found;
 }
 
 }  // namespace velnor::host

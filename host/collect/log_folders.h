@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "component/velnor.h"
@@ -45,6 +46,19 @@ std::vector<SiteFolder> SurveyLogFolders(LogParserInterface& parser,
                                          unc::ShareAccess& shares,
                                          const std::string& server, bool ftp,
                                          const std::vector<std::string>& sites);
+
+// The folder of `folders` that holds the file the run names `path`
+// (folder, backslash, name), and the file's name, which may hold a
+// backslash of its own where the folder is a Linux one: so the folder is
+// the longest one `path` starts with, not the part before its last
+// backslash. Nothing, and the part after the last backslash, when no
+// folder holds it.
+struct FileInFolder {
+  const SiteFolder* folder = nullptr;
+  std::string_view name;
+};
+FileInFolder FindFileFolder(const std::vector<SiteFolder>& folders,
+                            std::string_view path);
 
 }  // namespace velnor::host
 

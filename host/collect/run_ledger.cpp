@@ -21,16 +21,6 @@
 namespace velnor::host {
 namespace {
 
-std::string_view FolderPart(std::string_view path) {
-  size_t slash = path.rfind('\\');
-  return slash == std::string_view::npos ? std::string_view()
-                                         : path.substr(0, slash);
-}
-
-std::string_view NamePart(std::string_view path) {
-  return path.substr(path.rfind('\\') + 1);
-}
-
 // "2024-06-11 10:00:01" for a record's OLE date-time.
 std::string RecordTime(double time) {
   automation::DateParts parts = automation::PartsOf(time);
@@ -393,14 +383,7 @@ std::vector<ledger::DayRow> RunLedger::Write(
 }
 
 const SiteFolder* RunLedger::FolderOf(std::string_view path) const {
-  const std::string_view folder = FolderPart(path);
-  for (const SiteFolder& site : folders_) {
-    if (!site.folder.empty() &&
-        automation::EqualsIgnoringAsciiCase(site.folder, folder)) {
-      return &site;
-    }
-  }
-  return nullptr;
+  return FindFileFolder(folders_, path).folder;
 }
 
 const unc::DirEntry* RunLedger::Listed(const std::string& site,
@@ -437,9 +420,9 @@ RunLedger::FileTally& RunLedger::FileOf(std::string_view path) {
   auto found = files_.find(path);
   if (found != files_.end()) return found->second;
   FileTally& file = files_[std::string(path)];
-  const SiteFolder* folder = FolderOf(path);
-  file.site = folder ? folder->identifier : std::string();
-  file.name = NamePart(path);
+  const FileInFolder in_folder = FindFileFolder(folders_, path);
+  file.site = in_folder.folder ? in_folder.folder->identifier : std::string();
+  file.name = in_folder.name;
   return file;
 }
 

@@ -47,10 +47,6 @@ void WriteSkippedLines(const iislog::FileReadReport& report) {
       "velnor collect", "ReadLogFile");
 }
 
-std::string FolderOf(std::string_view path) {
-  return std::string(path.substr(0, path.rfind('\\')));
-}
-
 }  // namespace
 
 RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
@@ -66,20 +62,17 @@ RunProgress::RunProgress(const std::vector<SiteFolder>& folders,
 }
 
 void RunProgress::FileOpened(std::string_view path) {
-  file_ = path.substr(path.rfind('\\') + 1);
-  const std::string folder = FolderOf(path);
-  if (site_known_ &&
-      automation::EqualsIgnoringAsciiCase(folders_[site_].folder, folder)) {
+  const FileInFolder in_folder = FindFileFolder(folders_, path);
+  file_ = in_folder.name;
+  if (site_known_ && in_folder.folder != nullptr &&
+      automation::EqualsIgnoringAsciiCase(folders_[site_].folder,
+                                          in_folder.folder->folder)) {
     return;
   }
   // A new site: the folders before it count as done, read or not.
-  site_known_ = false;
-  for (size_t i = 0; i < folders_.size() && !site_known_; ++i) {
-    if (automation::EqualsIgnoringAsciiCase(folders_[i].folder, folder)) {
-      site_known_ = true;
-      site_ = i;
-    }
-  }
+  site_known_ = in_folder.folder != nullptr;
+  if (site_known_)
+    site_ = static_cast<size_t>(in_folder.folder - folders_.data());
   done_before_site_ = 0;
   std::set<std::string> seen;
   for (size_t i = 0; site_known_ && i < site_; ++i) {
@@ -103,7 +96,7 @@ std::unique_ptr<RunProgress::Part> RunProgress::MakePart() {
 
 void RunProgress::Part::FileOpened(std::string_view path) {
   std::lock_guard lock(progress_.file_mutex_);
-  progress_.file_ = path.substr(path.rfind('\\') + 1);
+  progress_.file_ = FindFileFolder(progress_.folders_, path).name;
 }
 
 void RunProgress::Part::ChunkRead() {

@@ -37,26 +37,45 @@ std::optional<std::string> FindFolded(const std::string& folder,
   return found;
 }
 
+// The entry of `folder` named `name`: as it is, else without regard to
+// ASCII case; nothing when there is none.
+std::optional<std::string> FindEntry(const std::string& folder,
+                                     const std::string& name) {
+  if (Exists(folder + "/" + name)) return name;
+  return FindFolded(folder, name);
+}
+
 // Local path of `components` below `root`. `matched` tells how many of them
 // were found; the unmatched rest is appended as given so that errors show
-// what was tried.
+// what was tried. A Windows name never holds a backslash but a Linux one may
+// (a log folder copied here, a file a Samba server's own users made), and
+// its folder's listing gives it whole, so a component that is not there is
+// also looked for joined by backslashes with the ones after it, the
+// shortest such name first.
 std::string Resolve(const std::string& root,
                     const std::vector<std::string>& components,
                     size_t* matched) {
   std::string local = root;
   *matched = 0;
   bool lost = false;
-  for (const std::string& component : components) {
-    std::string next = local + "/" + component;
-    if (!lost && !Exists(next)) {
-      if (auto folded = FindFolded(local, component)) {
-        next = local + "/" + *folded;
-      } else {
-        lost = true;
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (!lost) {
+      std::optional<std::string> found = FindEntry(local, components[i]);
+      std::string joined = components[i];
+      size_t last = i;
+      while (!found && last + 1 < components.size()) {
+        joined += '\\' + components[++last];
+        found = FindEntry(local, joined);
       }
+      if (found) {
+        *matched += last - i + 1;
+        i = last;
+        local += "/" + *found;
+        continue;
+      }
+      lost = true;
     }
-    if (!lost) ++*matched;
-    local = std::move(next);
+    local += "/" + components[i];
   }
   return local;
 }

@@ -95,6 +95,7 @@ TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
             "GET /");
   WriteFile(dir_ / "SRV1/C$/WINDOWS/system32/LogFiles/W3SVC1/Ex070313.log", "");
   WriteFile(dir_ / "SRV1/D$/Logs/a.log", "");
+  WriteFile(dir_ / "SRV1/D$/Logs/W3SVC2/u_ex24\\0604.log", "copied");
   WriteFile(dir_ / "SRV1/notes.txt", "");
   access_.share_root = dir_.string() + "/";
   // The shares are the server's folders.
@@ -114,6 +115,14 @@ TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
       Names("\\\\SRV1\\C$\\WINDOWS\\system32\\LogFiles\\W3SVC1"));
   EXPECT_EQ(Names("\\\\SRV1\\C$\\..\\..\\WINDOWS"),
             (std::vector<std::string>{"system32"}));
+  // A Linux name may hold a backslash, which a UNC path takes for a
+  // separator: the file its folder lists is read by that name.
+  EXPECT_EQ(Names("\\\\SRV1\\D$\\Logs\\W3SVC2"),
+            (std::vector<std::string>{"u_ex24\\0604.log"}));
+  EXPECT_EQ(ReadAll("\\\\SRV1\\D$\\Logs\\W3SVC2\\u_ex24\\0604.log", 4),
+            "copied");
+  EXPECT_EQ(ReadAll("\\\\srv1\\d$\\logs\\w3svc2\\U_EX24\\0604.LOG", 4),
+            "copied");
 }
 
 TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
