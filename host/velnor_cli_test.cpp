@@ -235,6 +235,11 @@ TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
     VelnorRun to_stdout = Collect("SRV1", more);
     EXPECT_EQ(to_stdout.status, 0) << to_stdout.err;
     EXPECT_EQ(to_stdout.out, ReadFile(kExpected / expected)) << format;
+    // The summary says what the run did: it stored nothing.
+    EXPECT_NE(Masked(to_stdout.err)
+                  .find("\nlisted 2 sites of SRV1 (web): 5 records in T\n"),
+              std::string::npos)
+        << to_stdout.err;
 
     more.insert(more.end(), {"--output", "listing"});
     VelnorRun to_file = Collect("SRV1", more);

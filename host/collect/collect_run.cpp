@@ -125,7 +125,8 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
           .count(),
       std::move(run.notes),
       ErrorLogLines(),
-      run.error_log};
+      run.error_log,
+      options.raw};
   if (commit.kept == RunCommit::Kept::kNothing) {
     Usage("nothing of this run was stored: " + commit.reason,
           "the databases are as they were before the run; correct the cause "

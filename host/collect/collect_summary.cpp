@@ -14,7 +14,8 @@ constexpr size_t kLineColumns = 100;
 }  // namespace
 
 void PrintCollectSummary(const CollectOutcome& outcome, std::ostream& out) {
-  out << SummaryLine(outcome.run, outcome.server, outcome.ftp, outcome.seconds)
+  out << SummaryLine(outcome.run, outcome.server, outcome.ftp, outcome.seconds,
+                     outcome.listed)
       << "\n";
   for (const std::string& note : outcome.notes) out << note << "\n";
   const ErrorLogTally& errors = outcome.errors;

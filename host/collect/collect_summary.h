@@ -23,6 +23,7 @@ struct CollectOutcome {
   std::vector<std::string> notes;  // one line each, after the summary line
   ErrorLogTally errors;            // of this run only
   std::string error_log;           // its path
+  bool listed = false;             // a raw listing: nothing was counted
 };
 
 // Writes the summary. The error-log part reads:

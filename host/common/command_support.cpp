@@ -138,13 +138,14 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
 std::string Shown(std::string_view text) { return CutText(text, 80); }
 
 std::string SummaryLine(const RunSummary& summary, const std::string& server,
-                        bool ftp, double seconds) {
+                        bool ftp, double seconds, bool listed) {
   char rate[64];
   std::snprintf(
       rate, sizeof rate, "%.2f s (%.0f records/s)", seconds,
       seconds > 0 ? static_cast<double>(summary.records) / seconds : 0.0);
-  std::string line =
-      summary.cancel_confirmed ? "cancelled after " : "collected ";
+  std::string line = summary.cancel_confirmed ? "cancelled after "
+                     : listed                 ? "listed "
+                                              : "collected ";
   line += std::to_string(summary.sites) + " site" +
           (summary.sites == 1 ? "" : "s") + " of " + server +
           (ftp ? " (ftp): " : " (web): ") + std::to_string(summary.records) +

@@ -64,9 +64,10 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
 std::string Shown(std::string_view text);
 
 // "collected 2 sites of SRV1 (web): 1234 records in 0.52 s (2373
-// records/s)", or "cancelled ..." after a confirmed cancel.
+// records/s)", "listed ..." for a raw listing, which stores nothing, or
+// "cancelled after ..." after a confirmed cancel.
 std::string SummaryLine(const RunSummary& summary, const std::string& server,
-                        bool ftp, double seconds);
+                        bool ftp, double seconds, bool listed);
 
 }  // namespace velnor::host
 
