@@ -1102,7 +1102,13 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   // Again: the store holds rows, so nothing is copied twice.
   VelnorRun again = Velnor(migrate);
   EXPECT_EQ(again.status, 2);
-  EXPECT_NE(again.err.find("--overwrite"), std::string::npos) << again.err;
+  EXPECT_TRUE(again.err.starts_with(
+      "velnor: error: the store already holds rows of GEN1 (web) ("))
+      << again.err;
+  EXPECT_NE(again.err.find("; nothing of it was copied\n  help: give "
+                           "--overwrite to replace them with the files' rows"),
+            std::string::npos)
+      << again.err;
   same_everywhere();
   std::vector<std::string> overwrite = migrate;
   overwrite.insert(overwrite.end(), {"--server", "gen1", "--overwrite"});

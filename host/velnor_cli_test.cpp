@@ -580,6 +580,21 @@ TEST_F(VelnorCliTest, CollectAndMigrateToAStoreThatDoesNotAnswerSaySoOnce) {
       ftp.err.starts_with("velnor: error: no FTP report databases in "
                           "web\n"))
       << ftp.err;
+
+  // A set that lacks a database is named, in the common form, with the
+  // command that makes the others; the store is not reached for it.
+  fs::remove(dir_ / "web/QDX_UAWebLogHitsByHour_SRV1.mdb");
+  VelnorRun part = Velnor({"migrate", "--db-dir", "web", "--db-url", url});
+  EXPECT_EQ(part.status, 1) << part.err;
+  const std::string init_db = "init-db --db-dir web --server SRV1";
+  EXPECT_EQ(part.err,
+            "velnor: error: SRV1 (web) has 3 of its four report databases in "
+            "web; it was not copied\n  help: make the others with velnor " +
+                init_db + "\n")
+      << part.err;
+  VelnorRun made = Velnor(init_db);
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_TRUE(fs::exists(dir_ / "web/QDX_UAWebLogHitsByHour_SRV1.mdb"));
 }
 
 }  // namespace

@@ -96,9 +96,10 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
     return 1;
   }
   if (!lock) {
-    std::cerr << "velnor migrate: a collection of " << Name(found) << " in "
-              << url << " is running: " << holder << ". Copy " << found.server
-              << " when it has ended.\n";
+    Usage("a collection of " + Name(found) + " in " + url +
+              " is running: " + holder,
+          "nothing of " + Name(found) + " was copied; copy " + found.server +
+              " when it has ended");
     return 1;
   }
   reportdb::CopyResult result;
@@ -106,8 +107,10 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
         result = reportdb::CopyReportDatabases(
             options.db_dir, url, found.server, found.ftp, options.overwrite);
       })) {
-    std::cerr << "velnor migrate: " << Name(found) << ": "
-              << automation::Err().Description() << "\n";
+    Usage("cannot copy " + Name(found) + ": " + automation::Err().Description(),
+          "each server and service is copied in one transaction, whole or "
+          "not at all; correct the cause and run the same command again "
+          "(with --overwrite if it then says the store holds its rows)");
     automation::Err().Clear();
     return 1;
   }
@@ -116,10 +119,9 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
     for (const std::string& schema : result.not_empty) {
       schemas += (schemas.empty() ? "" : ", ") + schema;
     }
-    std::cerr << "velnor migrate: the store already holds rows of "
-              << Name(found) << " (" << schemas
-              << "); nothing of it was copied. Give --overwrite to replace "
-                 "them with the files' rows.\n";
+    Usage("the store already holds rows of " + Name(found) + " (" + schemas +
+              "); nothing of it was copied",
+          "give --overwrite to replace them with the files' rows");
     return 2;
   }
   std::cout << "copied " << Name(found) << ": " << result.rows << " rows from "
@@ -167,9 +169,11 @@ int RunMigrate(const MigrateOptions& options) {
   for (const auto& [set, files] : found) {
     if (unreachable) break;
     if (files != 4) {
-      std::cerr << "velnor migrate: " << Name(set) << " has " << files
-                << " of its four report databases in " << options.db_dir
-                << "; not copied. Make the others with velnor init-db.\n";
+      Usage(Name(set) + " has " + std::to_string(files) +
+                " of its four report databases in " + options.db_dir +
+                "; it was not copied",
+            "make the others with velnor init-db --db-dir " + options.db_dir +
+                " --server " + set.server + (set.ftp ? " --ftp" : ""));
       status = std::max(status, 1);
       continue;
     }
