@@ -223,15 +223,15 @@ std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
 }
 
 std::optional<int64_t> RecordStart(const CollectOptions& options,
-                                   const PlannedRun& run,
+                                   const PlannedRun& run, ado::Session& session,
                                    const std::string& ledger_schema) {
   int64_t run_id = 0;
   if (!ledger_schema.empty()) {
     try {
       const ledger::RunRow* start =
           run.start_ledger ? &run.ledger.runs.back() : nullptr;
-      run_id = RecordRunStart(run.location, run.ledger_path, WaitMs(options),
-                              StartedRun(options, run), start);
+      run_id = RecordRunStart(session, ledger_schema, StartedRun(options, run),
+                              start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +
                 Shown(run.ledger_path) + ": " + error.description(),

@@ -62,12 +62,12 @@ std::vector<SiteFolder> SurveyFolders(LogParserInterface& parser,
                                       const CollectOptions& options,
                                       PlannedRun& run);
 
-// Commits the run's start to the ledger on its own, before the session's
-// first statement takes it, so that a run killed from then on shows as
-// interrupted. The run's id (0 without a ledger); nothing after the
-// message when it cannot be recorded.
+// Commits the run's start to the ledger on its own, in `session` before
+// the run's transaction begins there, so that a run killed from then on
+// shows as interrupted. The run's id (0 without a ledger); nothing after
+// the message when it cannot be recorded.
 std::optional<int64_t> RecordStart(const CollectOptions& options,
-                                   const PlannedRun& run,
+                                   const PlannedRun& run, ado::Session& session,
                                    const std::string& ledger_schema);
 
 // The grid of a raw listing, as wide as the terminal, streaming its rows

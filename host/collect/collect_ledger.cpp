@@ -1,4 +1,5 @@
-// Each step is a short session of its own on the ledger alone.
+// Each step before the run is a short session of its own on the ledger
+// alone; the run's start and failure are transactions apart in its session.
 #include "host/collect/collect_ledger.h"
 
 #include <set>
@@ -58,20 +59,19 @@ bool MakeStatistics(const reportdb::ReportLocation& location,
                "--no-statistics to keep the counts only");
 }
 
-int64_t RecordRunStart(const reportdb::ReportLocation& location,
-                       const std::string& path, int lock_wait_ms,
+int64_t RecordRunStart(ado::Session& session, const std::string& ledger_schema,
                        ledger::RunRow run, const ledger::RunRow* ledger_start) {
-  auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
-  ledger::LedgerStore store(*session, session->Attach(path));
-  if (ledger_start != nullptr) {
-    ledger::RunRow start = *ledger_start;
-    start.run_id = store.NextRunId();
-    store.AddRun(start);
-    store.EndRun(start.run_id, start.started, ledger::Outcome::kCompleted, 0);
-  }
-  run.run_id = store.NextRunId();
-  store.AddRun(run);
-  session->Commit();
+  session.CommitApart([&] {
+    ledger::LedgerStore store(session, ledger_schema);
+    if (ledger_start != nullptr) {
+      ledger::RunRow start = *ledger_start;
+      start.run_id = store.NextRunId();
+      store.AddRun(start);
+      store.EndRun(start.run_id, start.started, ledger::Outcome::kCompleted, 0);
+    }
+    run.run_id = store.NextRunId();
+    store.AddRun(run);
+  });
   return run.run_id;
 }
 
@@ -91,14 +91,13 @@ ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
   return row;
 }
 
-void RecordRunFailed(const reportdb::ReportLocation& location,
-                     const std::string& path, int lock_wait_ms, int64_t run_id,
-                     const std::string& ended) {
+void RecordRunFailed(ado::Session& session, const std::string& ledger_schema,
+                     int64_t run_id, const std::string& ended) {
   automation::ResumeNext([&] {
-    auto session = ado::Session::Private(lock_wait_ms, location.MakeEngine());
-    ledger::LedgerStore store(*session, session->Attach(path));
-    store.EndRun(run_id, ended, ledger::Outcome::kFailed, 0);
-    session->Commit();
+    session.CommitApart([&] {
+      ledger::LedgerStore(session, ledger_schema)
+          .EndRun(run_id, ended, ledger::Outcome::kFailed, 0);
+    });
   });
   automation::Err().Clear();
 }

@@ -34,12 +34,13 @@ bool MakeLedger(const reportdb::ReportLocation& location,
 bool MakeStatistics(const reportdb::ReportLocation& location,
                     const std::string& server, bool is_ftp);
 
-// Commits `run` (its run_id chosen here, one past the largest) as started
-// and returns its run_id; first, when `ledger_start` is given, that row
-// (as a run that ended when it started), its run_id the one before.
-// Raises automation::AutomationError naming the ledger when that fails.
-int64_t RecordRunStart(const reportdb::ReportLocation& location,
-                       const std::string& path, int lock_wait_ms,
+// Commits `run` (its run_id chosen here, one past the largest) as started,
+// in the ledger `ledger_schema` of the run's `session` before the run's
+// own transaction begins (Session::CommitApart), and returns its run_id;
+// first, when `ledger_start` is given, that row (as a run that ended when
+// it started), its run_id the one before. Raises
+// automation::AutomationError naming the ledger when that fails.
+int64_t RecordRunStart(ado::Session& session, const std::string& ledger_schema,
                        ledger::RunRow run,
                        const ledger::RunRow* ledger_start = nullptr);
 
@@ -53,9 +54,9 @@ ledger::RunRow LedgerStartRow(const std::string& server, bool is_ftp,
 // Marks the run `run_id` as failed (its commit failed: it counted
 // nothing), as far as the ledger can still be written; failures are
 // dropped, the run then shows as interrupted.
-void RecordRunFailed(const reportdb::ReportLocation& location,
-                     const std::string& path, int lock_wait_ms, int64_t run_id,
-                     const std::string& ended);
+// In the run's `session`, whose own transaction has ended.
+void RecordRunFailed(ado::Session& session, const std::string& ledger_schema,
+                     int64_t run_id, const std::string& ended);
 
 // Raises automation::AutomationError when a run that had not committed
 // when `before` was read has committed hits of a site and day that `days`

@@ -106,8 +106,7 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
   // A commit whose outcome is unknown may have kept the run: its ledger
   // row stays as the commit left it, rather than marked failed.
   if (commit.kept == RunCommit::Kept::kNothing && run_id != 0) {
-    RecordRunFailed(run.location, run.ledger_path, WaitMs(options), run_id,
-                    UtcStamp(CollectNow()));
+    RecordRunFailed(session, schemas.ledger, run_id, UtcStamp(CollectNow()));
   }
   if (recorder) {
     std::vector<std::string> notes = recorder->Notes();
@@ -183,7 +182,7 @@ int RunCollect(const CollectOptions& options) {
       JoinDatabases(*session, options, run);
   if (!schemas) return Stopped(kExitLoggedErrors);
   const std::optional<int64_t> run_id =
-      RecordStart(options, run, schemas->ledger);
+      RecordStart(options, run, *session, schemas->ledger);
   if (!run_id) return Stopped(kExitLoggedErrors);
   return CollectAndCommit(settings, options, run, folders, *session, *schemas,
                           *run_id);

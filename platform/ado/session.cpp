@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
+
+#include "platform/ado/ado.h"
 
 namespace velnor::ado {
 namespace {
@@ -98,9 +101,35 @@ void Session::End() {
 
 void Session::Commit() {
   End();
-  if (failure_) {
+  // The failure spoiled this transaction only.
+  if (std::optional<automation::AutomationError> failure =
+          std::exchange(failure_, std::nullopt)) {
     engine_->Rollback();
-    throw *failure_;
+    throw *failure;
+  }
+  engine_->Commit(lock_wait_ms_);
+}
+
+void Session::CommitApart(const std::function<void()>& work) {
+  if (began_) {
+    automation::Raise(kErrUnspecified,
+                      "A transaction apart was asked for after the session's "
+                      "first statement.");
+  }
+  BeginOnce();
+  try {
+    work();
+  } catch (...) {
+    began_ = false;
+    failure_.reset();
+    engine_->Rollback();
+    throw;
+  }
+  began_ = false;
+  if (std::optional<automation::AutomationError> failure =
+          std::exchange(failure_, std::nullopt)) {
+    engine_->Rollback();
+    throw *failure;
   }
   engine_->Commit(lock_wait_ms_);
 }
@@ -111,6 +140,7 @@ void Session::Fail(const automation::AutomationError& error) {
 
 void Session::Rollback() {
   End();
+  failure_.reset();
   engine_->Rollback();
 }
 

@@ -91,6 +91,14 @@ class Session {
     engine_->BuildIndexes(schema, table);
   }
 
+  // Runs `work` in a transaction of its own, committed at once, while the
+  // session's transaction has not begun (or after it ended): what `work`
+  // writes is kept whatever becomes of the session's, as a run's start is,
+  // and costs no second connection to the databases. A raise of `work`
+  // rolls back what it wrote and is passed on; so is a failed commit's.
+  // Raises when the session's transaction has begun.
+  void CommitApart(const std::function<void()>& work);
+
   // Makes every change visible at once and ends the session (it stops being
   // current). Raises, with every database left as before the session, when
   // the commit fails or an earlier failure spoiled the transaction; the

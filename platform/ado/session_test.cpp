@@ -1,7 +1,8 @@
 // Sessions over plain SQLite files: several databases committed as one,
 // nothing kept of a session that is dropped or spoiled, other processes'
 // readers seeing whole commits only, and the files that cannot be written
-// found when they are opened.
+// found when they are opened; transactions apart kept whatever becomes of
+// the session's own.
 #include "platform/ado/session.h"
 
 #include <gtest/gtest.h>
@@ -225,6 +226,44 @@ TEST_F(SessionTest, AFailureTheCallerGivesKeepsNothingEither) {
   EXPECT_FALSE(again->TransactionFailed());
   next->Commit();
   EXPECT_EQ(Rows("a.mdb"), "kept=2;");
+}
+
+// A transaction apart (a run's start, and its failure) is kept whatever
+// becomes of the session's own, which it comes before or after; what
+// fails inside it, or a failure the caller gives there, keeps none of it
+// and spoils nothing else.
+TEST_F(SessionTest, ATransactionApartIsKeptWhateverBecomesOfTheSessions) {
+  auto session = Session::Begin(1000);
+  const std::string a = session->Attach(Path("a.mdb"));
+  const std::string b = session->Attach(Path("b.mdb"));
+  auto insert = [&](const std::string& schema, const std::string& row) {
+    session->Prepare("insert into t values (" + row + ")", schema)->Step();
+  };
+  session->CommitApart([&] { insert(a, "'start', 1"); });
+  EXPECT_EQ(Rows("a.mdb"), "start=1;");
+  EXPECT_EQ(ErrorOf([&] {
+              session->CommitApart([&] {
+                insert(b, "'raised', 2");
+                automation::Raise(5, "refused");
+              });
+            }).number(),
+            5);
+  EXPECT_EQ(ErrorOf([&] {
+              session->CommitApart([&] {
+                insert(b, "'spoiled', 3");
+                session->Fail(AutomationError(6, "too big"));
+              });
+            }).number(),
+            6);
+  EXPECT_EQ(Rows("b.mdb"), "");
+  insert(b, "'run', 4");
+  EXPECT_EQ(ErrorOf([&] { session->CommitApart([] {}); }).number(),
+            kErrUnspecified);
+  session->Fail(AutomationError(7, "the count would pass 2147483647"));
+  EXPECT_EQ(ErrorOf([&] { session->Commit(); }).number(), 7);
+  session->CommitApart([&] { insert(a, "'failed', 5"); });
+  EXPECT_EQ(Rows("a.mdb"), "start=1;failed=5;");
+  EXPECT_EQ(Rows("b.mdb"), "");
 }
 
 // What another process reads of `sql` in the file `name`, a row a line.
