@@ -272,12 +272,13 @@ class PgStoreTest : public ::testing::Test {
   }
 
   // The backends of the velnor process `run` that `condition` (SQL over
-  // pg_stat_activity) picks.
+  // pg_stat_activity) picks: by the name of its run lock's connection,
+  // "velnor process PID, started ...", which the run goes on in.
   Rows BackendsOf(pid_t run, const std::string& condition) {
     return server_.Query(
-        "SELECT pid FROM pg_stat_activity WHERE application_name = 'velnor "
+        "SELECT pid FROM pg_stat_activity WHERE application_name LIKE 'velnor "
         "process " +
-        std::to_string(run) + "' AND " + condition);
+        std::to_string(run) + ",%' AND " + condition);
   }
 
   void MakeBoth(const std::string& server) {
@@ -584,6 +585,16 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
                              std::to_string(held.pid()) + ", started "),
             std::string::npos)
       << refused.err;
+  // The held run works in its lock's session: its one connection to the
+  // store.
+  const std::string held_name = "velnor process " + std::to_string(held.pid());
+  EXPECT_EQ(server_.Query("SELECT count(*), count(l.pid) FROM "
+                          "pg_stat_activity a LEFT JOIN pg_locks l ON l.pid = "
+                          "a.pid AND l.locktype = 'advisory' AND l.granted "
+                          "WHERE a.application_name = '" +
+                          held_name + "' OR a.application_name LIKE '" +
+                          held_name + ",%'"),
+            (Rows{{"1", "1"}}));
   VelnorRun other = Velnor(Collect("SRVB", false, true));
   EXPECT_EQ(other.status, 0) << other.err;
   // One that waits for the lock stops waiting at SIGTERM, as Cancel.
@@ -702,9 +713,9 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   const fs::path late_dir = tmp_.path() / "late";
   fs::create_directories(late_dir);
   const pid_t late = StartVelnor(Collect("SRVA", false, true), late_dir);
-  // The run's own COMMIT, held in the trigger's sleep: its other
-  // connections commit too (the ledger's row of the run, at its start),
-  // and one of them caught in its COMMIT would be the wrong one to end.
+  // The run's own COMMIT, held in the trigger's sleep: the ledger's row
+  // of the run commits too, at its start, and the wait must not end that
+  // one.
   const std::string committing =
       "query = 'COMMIT' AND state = 'active' AND wait_event = 'PgSleep'";
   Rows backend;

@@ -1,9 +1,10 @@
 // PgRunLock: one collection run at a time per server and service in a
 // central PostgreSQL store, as RunLock is for a folder of files. It is a
-// session-level advisory lock on a connection of its own, held for the
-// run: the server drops it when the run's connection ends, so a killed
-// run never leaves it behind. Runs for different servers take different
-// locks and never wait on each other.
+// session-level advisory lock, held for the run in the server session that
+// took it (ado::pg::HeldSessionLocks), which the run's steps then use in
+// turn while a ConnectionReuse lives: the server drops it when that
+// session ends, so a killed run never leaves it behind. Runs for different
+// servers take different locks and never wait on each other.
 #ifndef VELNOR_REPORTDB_PG_RUN_LOCK_H_
 #define VELNOR_REPORTDB_PG_RUN_LOCK_H_
 
@@ -39,9 +40,9 @@ class PgRunLock {
 
  private:
   explicit PgRunLock(std::unique_ptr<ado::pg::PgConnection> connection)
-      : connection_(std::move(connection)) {}
+      : held_(std::move(connection)) {}
 
-  std::unique_ptr<ado::pg::PgConnection> connection_;
+  ado::pg::HeldSessionLocks held_;
 };
 
 }  // namespace velnor::reportdb

@@ -146,8 +146,9 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
 
 int RunCollect(const CollectOptions& options) {
   // The steps of a run into a store (its checks, the lock, the ledger, the
-  // statistics' tables, the load) take turns on a few connections rather
-  // than each opening its own. Made first, so that it outlives them all.
+  // statistics' tables, the load) take turns on the run lock's connection
+  // rather than each opening its own. Made first, so that it outlives them
+  // all.
   ado::pg::ConnectionReuse reuse;
   // From here on Ctrl+C and SIGTERM stop the command the way Cancel does.
   interrupt::CatchScope catching;

@@ -4,6 +4,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -136,6 +137,9 @@ struct Kept {
   std::mutex mutex;
   int scopes = 0;
   std::multimap<std::string, PGconn*> idle;
+  // The connections whose advisory locks a HeldSessionLocks keeps, idle or
+  // in use, and the name each had when they were taken.
+  std::map<PGconn*, std::string> holding;
 };
 
 Kept& KeptConnections() {
@@ -143,8 +147,33 @@ Kept& KeptConnections() {
   return kept;
 }
 
+// Closes a connection the pool may know of.
+void Close(PGconn* conn) {
+  if (!conn) return;
+  {
+    Kept& kept = KeptConnections();
+    std::lock_guard<std::mutex> hold(kept.mutex);
+    kept.holding.erase(conn);
+  }
+  PQfinish(conn);
+}
+
+// DISCARD ALL but for pg_advisory_unlock_all (DISCARD ALL cannot be taken
+// apart, and runs outside a transaction only).
+constexpr char kResetKeepingLocks[] =
+    "CLOSE ALL; SET SESSION AUTHORIZATION DEFAULT; RESET ALL; DEALLOCATE "
+    "ALL; UNLISTEN *; DISCARD PLANS; DISCARD SEQUENCES; DISCARD TEMP";
+
+// Resets `conn`, idle, for a new user; with `keeping_locks`, its advisory
+// locks stay. False when the connection refuses.
+bool Reset(PGconn* conn, bool keeping_locks) {
+  ResultPtr reset(
+      PQexec(conn, keeping_locks ? kResetKeepingLocks : "DISCARD ALL"));
+  return Succeeded(reset.get());
+}
+
 // Names a kept connection for its new user and gives it the database's
-// encoding again (DISCARD ALL reset both). False when the connection is
+// encoding again (the reset undid both). False when the connection is
 // lost or refuses.
 bool Renew(PGconn* conn, const std::string& application_name) {
   const char* name = application_name.c_str();
@@ -157,20 +186,29 @@ bool Renew(PGconn* conn, const std::string& application_name) {
 }
 
 // A kept connection to `url`, renewed for `application_name`; null when
-// none is kept (or none is usable any more).
+// none is kept (or none is usable any more). One that holds kept locks is
+// taken first, and keeps the name it held them by.
 PGconn* TakeKept(const std::string& url, const std::string& application_name) {
   Kept& kept = KeptConnections();
   for (;;) {
     PGconn* conn = nullptr;
+    std::string name = application_name;
     {
       std::lock_guard<std::mutex> hold(kept.mutex);
-      auto found = kept.idle.find(url);
-      if (found == kept.idle.end()) return nullptr;
-      conn = found->second;
-      kept.idle.erase(found);
+      auto [first, end] = kept.idle.equal_range(url);
+      if (first == end) return nullptr;
+      auto taken = first;
+      for (auto at = first; at != end; ++at) {
+        if (kept.holding.contains(at->second)) taken = at;
+      }
+      conn = taken->second;
+      kept.idle.erase(taken);
+      if (auto holder = kept.holding.find(conn); holder != kept.holding.end()) {
+        name = holder->second;
+      }
     }
-    if (Renew(conn, application_name)) return conn;
-    PQfinish(conn);
+    if (Renew(conn, name)) return conn;
+    Close(conn);
   }
 }
 
@@ -178,9 +216,11 @@ PGconn* TakeKept(const std::string& url, const std::string& application_name) {
 // connection ends in good order; false, keeping nothing, otherwise.
 bool KeepForReuse(const std::string& url, PGconn* conn) {
   Kept& kept = KeptConnections();
+  bool keeping_locks = false;
   {
     std::lock_guard<std::mutex> hold(kept.mutex);
     if (kept.scopes == 0) return false;
+    keeping_locks = kept.holding.contains(conn);
   }
   if (!conn || PQstatus(conn) != CONNECTION_OK) return false;
   PGTransactionStatusType state = PQtransactionStatus(conn);
@@ -190,10 +230,11 @@ bool KeepForReuse(const std::string& url, PGconn* conn) {
   } else if (state != PQTRANS_IDLE) {
     return false;
   }
-  ResultPtr reset(PQexec(conn, "DISCARD ALL"));
-  if (!Succeeded(reset.get())) return false;
+  if (!Reset(conn, keeping_locks)) return false;
   std::lock_guard<std::mutex> hold(kept.mutex);
   if (kept.scopes == 0) return false;
+  // Locks whose holder ended meanwhile end with the connection.
+  if (keeping_locks && !kept.holding.contains(conn)) return false;
   kept.idle.emplace(url, conn);
   return true;
 }
@@ -214,7 +255,39 @@ ConnectionReuse::~ConnectionReuse() {
     if (--kept.scopes > 0) return;
     closing.swap(kept.idle);
   }
-  for (auto& [url, conn] : closing) PQfinish(conn);
+  for (auto& [url, conn] : closing) Close(conn);
+}
+
+HeldSessionLocks::HeldSessionLocks(std::unique_ptr<PgConnection> connection) {
+  Kept& kept = KeptConnections();
+  {
+    std::lock_guard<std::mutex> hold(kept.mutex);
+    if (kept.scopes == 0) {
+      own_ = std::move(connection);
+      return;
+    }
+    held_ = connection->handle();
+    kept.holding.emplace(held_, connection->name());
+  }
+  connection.reset();
+}
+
+HeldSessionLocks::~HeldSessionLocks() {
+  if (own_) return;
+  Kept& kept = KeptConnections();
+  std::string url;
+  {
+    std::lock_guard<std::mutex> hold(kept.mutex);
+    if (kept.holding.erase(held_) == 0) return;  // closed already
+    auto idle =
+        std::find_if(kept.idle.begin(), kept.idle.end(),
+                     [&](const auto& at) { return at.second == held_; });
+    // In use: its user's end resets it whole.
+    if (idle == kept.idle.end()) return;
+    url = idle->first;
+    kept.idle.erase(idle);
+  }
+  if (!KeepForReuse(url, held_)) Close(held_);
 }
 
 std::string CheckDbUrl(const std::string& url) {
@@ -245,7 +318,7 @@ std::string CheckDbUrl(const std::string& url) {
 
 PgConnection::PgConnection(const std::string& url,
                            const std::string& application_name)
-    : url_(url) {
+    : url_(url), name_(application_name) {
   conn_ = TakeKept(url, application_name);
   if (conn_) return;
   // expand_dbname = 1: entries before the URL are defaults it overrides,
@@ -294,7 +367,7 @@ PgConnection::PgConnection(const std::string& url,
 }
 
 PgConnection::~PgConnection() {
-  if (!KeepForReuse(url_, conn_)) PQfinish(conn_);
+  if (!KeepForReuse(url_, conn_)) Close(conn_);
 }
 
 std::vector<Row> PgConnection::Query(const std::string& sql,

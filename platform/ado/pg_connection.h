@@ -76,18 +76,22 @@ class PgConnection {
 
   // The raw handle, for the engine.
   PGconn* handle() const { return conn_; }
+  // The name it was opened under.
+  const std::string& name() const { return name_; }
   // Raises the PgError of a failed libpq call on this connection.
   [[noreturn]] void RaiseLastError() const;
 
  private:
   std::string url_;
+  std::string name_;
   PGconn* conn_ = nullptr;
 };
 
 // While one lives, a PgConnection that ends in good order (connected, no
 // COPY under way; an open transaction is rolled back) is kept, reset as
 // DISCARD ALL resets a session (settings, prepared statements, temporary
-// tables, advisory locks), and the next PgConnection to the same URL takes
+// tables, advisory locks but for HeldSessionLocks'), and the next
+// PgConnection to the same URL takes
 // it instead of connecting: each new connection costs the server a process
 // and its catalog caches, tens of milliseconds of CPU, and a run's steps
 // each open one. A kept connection is named anew when taken, and one found
@@ -100,6 +104,28 @@ class ConnectionReuse {
   ~ConnectionReuse();
   ConnectionReuse(const ConnectionReuse&) = delete;
   ConnectionReuse& operator=(const ConnectionReuse&) = delete;
+};
+
+// Session-level advisory locks held past the end of the connection that
+// took them. While a ConnectionReuse lives, that connection is kept with
+// its locks and its name (the reset leaves both) and taken first by the
+// next connections to the same URL: a run that holds a lock goes on with
+// its steps in the lock's own server session rather than in one more, and
+// other sessions see the holder by the name it took the locks under. When
+// this ends, the session is reset whole, its locks with the rest: at once
+// when it is idle, else when its user ends. Without a ConnectionReuse the
+// connection is held here until then. Should the server end the session,
+// the locks end with it, as they would on a connection of their own.
+class HeldSessionLocks {
+ public:
+  explicit HeldSessionLocks(std::unique_ptr<PgConnection> connection);
+  ~HeldSessionLocks();
+  HeldSessionLocks(const HeldSessionLocks&) = delete;
+  HeldSessionLocks& operator=(const HeldSessionLocks&) = delete;
+
+ private:
+  std::unique_ptr<PgConnection> own_;  // without reuse
+  PGconn* held_ = nullptr;             // with reuse: the pool's
 };
 
 // `name` as a double-quoted identifier.

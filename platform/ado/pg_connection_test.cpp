@@ -2,11 +2,15 @@
 // ConnectionReuse lives, the next connection to the same URL is the server
 // session the last one ended, found as a new one (its own name, none of
 // the last user's settings, statements, temporary tables, advisory locks
-// or open transaction); a kept session the server ended is replaced; and
-// without a ConnectionReuse every connection is a session of its own.
+// or open transaction); a kept session the server ended is replaced;
+// without a ConnectionReuse every connection is a session of its own; and
+// held locks go on in their session with its next users until their
+// holder ends.
 #include "platform/ado/pg_connection.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "testing/postgres_fixture.h"
 #include "testing/test_support.h"
@@ -27,6 +31,14 @@ class PgConnectionReuseTest : public ::testing::Test {
   static std::string One(PgConnection& db, const std::string& sql) {
     std::vector<Row> rows = db.Query(sql);
     return rows.at(0).at(0).value_or("NULL");
+  }
+
+  // The server session that holds advisory lock 7, or "none".
+  std::string LockHolder() const {
+    testing::Rows rows = server_.Query(
+        "SELECT pid FROM pg_locks WHERE locktype = 'advisory' AND objid = 7 "
+        "AND granted");
+    return rows.empty() ? "none" : rows.at(0).at(0);
   }
 
   testing::TempDir tmp_{"pg_connection_test"};
@@ -90,6 +102,71 @@ TEST_F(PgConnectionReuseTest, WithoutReuseEachConnectionIsASessionOfItsOwn) {
                        pid) == "0";
       },
       std::chrono::seconds(10)));
+}
+
+// The locks a HeldSessionLocks holds go on in their session, which the
+// next users take first, found as new but for the locks and the holder's
+// name; once it ends they are released by the end of the user then.
+TEST_F(PgConnectionReuseTest, HeldLocksGoOnWithTheirSessionForItsNextUsers) {
+  ConnectionReuse reuse;
+  std::string plain_pid, held_pid;
+  std::optional<HeldSessionLocks> held;
+  {
+    PgConnection plain(server_.Url(), "velnor plain");
+    plain_pid = One(plain, "SELECT pg_backend_pid()");
+    auto holder = std::make_unique<PgConnection>(server_.Url(), "velnor held");
+    held_pid = One(*holder, "SELECT pg_backend_pid()");
+    holder->Exec(
+        "SELECT pg_advisory_lock(7); SET search_path = nowhere; PREPARE "
+        "velnor_1 AS SELECT 1; CREATE TEMP TABLE scratch (n integer)");
+    held.emplace(std::move(holder));
+  }
+  EXPECT_EQ(LockHolder(), held_pid);
+  {
+    PgConnection next(server_.Url(), "velnor next");
+    EXPECT_EQ(One(next, "SELECT pg_backend_pid()"), held_pid);
+    EXPECT_EQ(One(next, "SELECT current_setting('application_name')"),
+              "velnor held");
+    EXPECT_EQ(One(next, "SHOW search_path"), "\"$user\", public");
+    EXPECT_EQ(One(next, "SELECT count(*) FROM pg_prepared_statements"), "0");
+    EXPECT_EQ(One(next, "SELECT to_regclass('pg_temp.scratch') IS NULL"), "t");
+    PgConnection beside(server_.Url(), "velnor beside");
+    EXPECT_EQ(One(beside, "SELECT pg_backend_pid()"), plain_pid);
+    EXPECT_EQ(One(beside, "SELECT current_setting('application_name')"),
+              "velnor beside");
+    next.Exec("BEGIN; INSERT INTO kept VALUES (1)");
+  }
+  EXPECT_EQ(LockHolder(), held_pid);
+  {
+    PgConnection again(server_.Url(), "velnor again");
+    EXPECT_EQ(One(again, "SELECT pg_backend_pid()"), held_pid);
+    EXPECT_EQ(One(again, "SELECT count(*) FROM kept"), "0");
+    held.reset();
+    EXPECT_EQ(LockHolder(), held_pid);
+  }
+  EXPECT_EQ(LockHolder(), "none");
+  // Its session is an ordinary kept one from then on.
+  PgConnection after(server_.Url(), "velnor after");
+  One(after, "SELECT pg_advisory_lock(7)");
+}
+
+// Held locks whose session is idle end at once with their holder; without
+// a ConnectionReuse the holder keeps its connection, and the locks, until
+// it ends.
+TEST_F(PgConnectionReuseTest, HeldLocksEndWithTheirHolder) {
+  for (bool reusing : {true, false}) {
+    std::optional<ConnectionReuse> reuse;
+    if (reusing) reuse.emplace();
+    auto holder = std::make_unique<PgConnection>(server_.Url(), "velnor held");
+    const std::string pid = One(*holder, "SELECT pg_backend_pid()");
+    One(*holder, "SELECT pg_advisory_lock(7)");
+    auto held = std::make_unique<HeldSessionLocks>(std::move(holder));
+    EXPECT_EQ(LockHolder(), pid) << reusing;
+    held.reset();
+    EXPECT_TRUE(testing::WaitFor([&] { return LockHolder() == "none"; },
+                                 std::chrono::seconds(10)))
+        << reusing;
+  }
 }
 
 }  // namespace
