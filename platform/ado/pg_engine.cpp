@@ -316,6 +316,17 @@ class PgStatement : public Statement {
   int row_ = 0;
 };
 
+// Whether `sql` may change the columns of a schema's tables: a statement
+// of definitions, but for one that makes a temporary table.
+bool ChangesSchemas(std::string_view sql) {
+  const std::string word = FirstWord(sql);
+  if (word == "alter" || word == "drop") return true;
+  if (word != "create") return false;
+  const std::string next =
+      FirstWord(sql.substr(sql.find_first_not_of(" \t\r\n(") + word.size()));
+  return next != "temp" && next != "temporary";
+}
+
 StatementKind KindOf(std::string_view sql) {
   std::string word = FirstWord(sql);
   if (word == "savepoint") return StatementKind::kSavepoint;
@@ -496,6 +507,7 @@ class PgEngine : public Engine {
     const std::string quoted = pg::QuoteIdentifier(schema);
     std::string text = PostgresSql(QualifyTables(sql, quoted + "."), quoted);
     StatementKind kind = KindOf(sql);
+    if (ChangesSchemas(sql)) equalities_.clear();
     std::string where = Where(schema);
     if (text.find(';') != std::string::npos &&
         !IsEmptyTail(std::string_view(text).substr(text.find(';')))) {
@@ -528,40 +540,21 @@ class PgEngine : public Engine {
   // The report schemas' velnor_nocase compares the texts lowered under "C",
   // and citext (the earlier schemas) lowers by its collation: under "C"
   // both fold ASCII letters only. Text of a deterministic collation is
-  // equal only byte for byte.
+  // equal only byte for byte. A run asks of a dozen columns: the columns of
+  // a schema are read from the catalog once, with its first question, and
+  // kept until the transaction ends or a statement changes the schemas.
   TextEquality EqualityOf(const std::string& schema, const std::string& table,
                           const std::string& column) override {
     if (link_->failure || !link_->connection) return TextEquality::kOther;
-    std::vector<pg::Row> found;
-    try {
-      found = link_->connection->Query(
-          "SELECT t.typname, co.collname, co.collisdeterministic FROM "
-          "pg_attribute a JOIN pg_class c ON c.oid = a.attrelid JOIN "
-          "pg_namespace n ON n.oid = c.relnamespace JOIN pg_type t ON t.oid "
-          "= a.atttypid LEFT JOIN pg_collation co ON co.oid = a.attcollation "
-          "WHERE n.nspname = $1 AND c.relname = $2 AND a.attname = $3 AND "
-          "NOT a.attisdropped",
-          {schema, automation::AsciiLowered(table),
-           automation::AsciiLowered(column)});
-    } catch (const PgError& error) {
-      if (!error.ConnectionLost()) link_->RollBackStatement();
-      return TextEquality::kOther;
+    auto known = equalities_.find(schema);
+    if (known == equalities_.end()) {
+      std::optional<Equalities> read = ReadEqualities(schema);
+      if (!read) return TextEquality::kOther;
+      known = equalities_.emplace(schema, std::move(*read)).first;
     }
-    if (found.size() != 1 || !found[0][0] || !found[0][1] || !found[0][2]) {
-      return TextEquality::kOther;
-    }
-    const std::string& type = *found[0][0];
-    const std::string& collation = *found[0][1];
-    if (type == "citext" && (collation == "C" || collation == "POSIX")) {
-      return TextEquality::kAsciiCaseless;
-    }
-    if (type == "velnor_nocase" && collation == "C") {
-      return TextEquality::kAsciiCaseless;
-    }
-    if ((type == "text" || type == "varchar") && *found[0][2] == "t") {
-      return TextEquality::kExact;
-    }
-    return TextEquality::kOther;
+    auto found = known->second.find(
+        {automation::AsciiLowered(table), automation::AsciiLowered(column)});
+    return found == known->second.end() ? TextEquality::kOther : found->second;
   }
 
   void Begin(int lock_wait_ms) override {
@@ -601,6 +594,7 @@ class PgEngine : public Engine {
       throw;
     }
     set_aside_.clear();
+    equalities_.clear();
     if (link_->failure) {
       AutomationError failure = *link_->failure;
       Rollback();
@@ -630,6 +624,7 @@ class PgEngine : public Engine {
     link_->began = false;
     link_->failure.reset();
     set_aside_.clear();
+    equalities_.clear();
   }
 
   bool Failed() const override { return link_->failure.has_value(); }
@@ -665,6 +660,7 @@ class PgEngine : public Engine {
   // transaction, so nothing is lost by beginning once more on a new one.
   void Start(const std::string& sql) {
     Connect();
+    equalities_.clear();
     link_->failure.reset();
     try {
       try {
@@ -682,6 +678,49 @@ class PgEngine : public Engine {
       RaiseError(error, link_->url, "");
     }
     link_->began = true;
+  }
+
+  // How each column of the tables of `schema` compares texts, by table
+  // and column name; nothing when the catalog cannot be read.
+  using Equalities =
+      std::map<std::pair<std::string, std::string>, TextEquality>;
+  std::optional<Equalities> ReadEqualities(const std::string& schema) {
+    std::vector<pg::Row> found;
+    try {
+      found = link_->connection->Query(
+          "SELECT c.relname, a.attname, t.typname, co.collname, "
+          "co.collisdeterministic FROM pg_attribute a JOIN pg_class c ON c.oid "
+          "= a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace JOIN "
+          "pg_type t ON t.oid = a.atttypid LEFT JOIN pg_collation co ON co.oid "
+          "= a.attcollation WHERE n.nspname = $1 AND c.relkind IN ('r', 'p', "
+          "'v', 'm', 'f') AND a.attnum > 0 AND NOT a.attisdropped",
+          {schema});
+    } catch (const PgError& error) {
+      if (!error.ConnectionLost()) link_->RollBackStatement();
+      return std::nullopt;
+    }
+    Equalities equalities;
+    for (const pg::Row& row : found) {
+      if (!row[0] || !row[1]) continue;
+      equalities[{*row[0], *row[1]}] = EqualityOfType(row[2], row[3], row[4]);
+    }
+    return equalities;
+  }
+
+  static TextEquality EqualityOfType(const pg::Value& type,
+                                     const pg::Value& collation,
+                                     const pg::Value& deterministic) {
+    if (!type || !collation || !deterministic) return TextEquality::kOther;
+    if (*type == "citext" && (*collation == "C" || *collation == "POSIX")) {
+      return TextEquality::kAsciiCaseless;
+    }
+    if (*type == "velnor_nocase" && *collation == "C") {
+      return TextEquality::kAsciiCaseless;
+    }
+    if ((*type == "text" || *type == "varchar") && *deterministic == "t") {
+      return TextEquality::kExact;
+    }
+    return TextEquality::kOther;
   }
 
   // Puts `schema` on the connection's search_path, after those attached
@@ -751,6 +790,9 @@ class PgEngine : public Engine {
   std::shared_ptr<Link> link_;
   // By schema and lower-cased table name, until the transaction ends.
   std::map<std::pair<std::string, std::string>, SetAside> set_aside_;
+  // EqualityOf's answers by schema, until the transaction ends or a
+  // statement changes the schemas.
+  std::map<std::string, Equalities> equalities_;
 };
 
 }  // namespace

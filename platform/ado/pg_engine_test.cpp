@@ -180,6 +180,23 @@ TEST_F(PgEngineTest, TellsHowAColumnComparesTexts) {
   EXPECT_TRUE(session->BulkLoads());
   // Asking leaves the transaction usable.
   Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
+  // The answers follow the transaction's own changes of the columns.
+  Run(*session, schema,
+      "alter table [qdx_t_srv1].tblGeneral alter column URL type citext");
+  EXPECT_EQ(equality("URL"), TextEquality::kOther);
+  Run(*session, schema, "drop table [qdx_t_srv1].tblGeneral");
+  Run(*session, schema, "create table [qdx_t_srv1].tblGeneral (URL text)");
+  EXPECT_EQ(equality("URL"), TextEquality::kExact);
+  EXPECT_EQ(equality("bytes"), TextEquality::kOther);
+  session->Rollback();
+  // And those another session made between transactions.
+  server_.Exec(
+      "ALTER TABLE qdx_t_srv1.tblgeneral ALTER COLUMN url TYPE citext COLLATE "
+      "\"POSIX\"");
+  Run(*session, schema, "select count(*) from tblGeneral");
+  EXPECT_EQ(equality("URL"), TextEquality::kAsciiCaseless);
+  EXPECT_EQ(equality("bytes"), TextEquality::kExact);
+  Run(*session, schema, "insert into tblGeneral (URL) values ('/a')");
   session->Commit();
   EXPECT_EQ(server_.Query("select count(*) from qdx_t_srv1.tblgeneral"),
             (Rows{{"1"}}));
