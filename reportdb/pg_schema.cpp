@@ -248,100 +248,82 @@ std::string UpgradeStatements(ReportKind kind, bool is_ftp,
   return sql;
 }
 
-// True when `sql`, a probe of the catalog, returns a row.
-bool Found(PgConnection& db, const std::string& sql,
-           const std::vector<ado::pg::Value>& params) {
-  return !db.Query(sql, params).empty();
+// The marks of the earlier designs in the catalog: each a condition on the
+// schema named $1, asked alone by Upgrade and all at once by NeedsUpgrade.
+
+// `schema` still has text columns of the citext type.
+constexpr char kCitextColumns[] =
+    "EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+    "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_type t "
+    "ON t.oid = a.atttypid WHERE n.nspname = $1 AND c.relkind = 'r' AND "
+    "t.typname = 'citext' AND NOT a.attisdropped)";
+
+// Its typeof of any type is declared IMMUTABLE.
+constexpr char kImmutableTypeof[] =
+    "EXISTS (SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
+    "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
+    "p.provolatile = 'i' AND p.proargtypes = "
+    "'anyelement'::regtype::oid::text::oidvector)";
+
+// Its counts table fills its pages.
+constexpr char kFullPages[] =
+    "NOT EXISTS (SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
+    "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
+    "'fillfactor=50' = ANY (c.reloptions))";
+
+// Its key index of the counts is a btree (the earlier designs, which also
+// held the bucket and, earlier still, the site identifier).
+constexpr char kBtreeKeyIndex[] =
+    "EXISTS (SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
+    "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_am a "
+    "ON a.oid = c.relam WHERE n.nspname = $1 AND c.relname = "
+    "'tblgeneral_key' AND a.amname = 'btree')";
+
+// Its counts table has no folded key.
+std::string NoFoldedKey() {
+  return std::string(
+             "NOT EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON "
+             "c.oid = a.attrelid JOIN pg_namespace n ON n.oid = "
+             "c.relnamespace WHERE n.nspname = $1 AND c.relname = "
+             "'tblgeneral' AND a.attname = '") +
+         kFoldedKeyColumn + "' AND NOT a.attisdropped)";
 }
 
-// True when `schema` still has text columns of the citext type.
-bool HasCitextColumns(PgConnection& db, const std::string& schema) {
-  return Found(db,
-               "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-               "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-               "JOIN pg_type t ON t.oid = a.atttypid WHERE n.nspname = $1 "
-               "AND c.relkind = 'r' AND t.typname = 'citext' AND NOT "
-               "a.attisdropped LIMIT 1",
-               {schema});
+// Its counts table has the folded key the server computes.
+std::string GeneratedKey() {
+  return std::string(
+             "EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid "
+             "= a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+             "WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
+             "a.attname = '") +
+         kFoldedKeyColumn + "' AND a.attgenerated <> '')";
 }
 
-// True when `schema`'s typeof of any type is of the earlier design,
-// declared IMMUTABLE.
-bool HasImmutableTypeof(PgConnection& db, const std::string& schema) {
-  return Found(db,
-               "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
-               "p.pronamespace WHERE n.nspname = $1 AND p.proname = "
-               "'typeof' AND p.provolatile = 'i' AND p.proargtypes = "
-               "'anyelement'::regtype::oid::text::oidvector",
-               {schema});
+// It lacks the typeof of integer columns.
+constexpr char kNoIntegerTypeof[] =
+    "NOT EXISTS (SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
+    "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
+    "p.proargtypes = 'integer'::regtype::oid::text::oidvector)";
+
+// The condition that its sequences hand out fewer row identities at once
+// than kRowidCache (the earlier design: one at a time), from `what`.
+std::string UncachedSequencesFrom(const std::string& what) {
+  return what + " FROM pg_sequences WHERE schemaname = $1 AND cache_size < " +
+         std::to_string(kRowidCache);
 }
 
-// True when `schema`'s counts table fills its pages (the earlier design).
-bool HasFullPages(PgConnection& db, const std::string& schema) {
-  return !Found(
-      db,
-      "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
-      "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' "
-      "AND 'fillfactor=50' = ANY (c.reloptions)",
-      {schema});
+// True when `condition` on the schema `schema` holds.
+bool Holds(PgConnection& db, const std::string& condition,
+           const std::string& schema) {
+  return !db.Query("SELECT 1 WHERE " + condition, {schema}).empty();
 }
 
-// True when `schema`'s key index of the counts is a btree (the earlier
-// designs, which also held the bucket and, earlier still, the site
-// identifier).
-bool HasBtreeKeyIndex(PgConnection& db, const std::string& schema) {
-  return Found(db,
-               "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = "
-               "i.indexrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-               "JOIN pg_am a ON a.oid = c.relam WHERE n.nspname = $1 AND "
-               "c.relname = 'tblgeneral_key' AND a.amname = 'btree'",
-               {schema});
-}
-
-// True when `schema`'s counts table has no folded key (the earlier design).
-bool LacksFoldedKey(PgConnection& db, const std::string& schema) {
-  return !Found(
-      db,
-      "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-      "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE "
-      "n.nspname = $1 AND c.relname = 'tblgeneral' AND a.attname = $2 "
-      "AND NOT a.attisdropped",
-      {schema, kFoldedKeyColumn});
-}
-
-// True when `schema`'s counts table has the folded key the server
-// computes (the earlier design).
-bool HasGeneratedKey(PgConnection& db, const std::string& schema) {
-  return Found(db,
-               "SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-               "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
-               "WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
-               "a.attname = $2 AND a.attgenerated <> ''",
-               {schema, kFoldedKeyColumn});
-}
-
-// True when `schema` lacks the typeof of integer columns (the earlier
-// design).
-bool LacksIntegerTypeof(PgConnection& db, const std::string& schema) {
-  return !Found(
-      db,
-      "SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = "
-      "p.pronamespace WHERE n.nspname = $1 AND p.proname = 'typeof' AND "
-      "p.proargtypes = "
-      "'integer'::regtype::oid::text::oidvector",
-      {schema});
-}
-
-// The sequences of `schema` that hand out fewer row identities at once
-// than kRowidCache (the earlier design: one at a time), quoted.
+// The sequences of `schema` that UncachedSequencesFrom picks, quoted.
 std::vector<std::string> UncachedSequences(PgConnection& db,
                                            const std::string& schema) {
   std::vector<std::string> names;
   for (const ado::pg::Row& row :
-       db.Query("SELECT sequencename FROM pg_sequences WHERE schemaname = $1 "
-                "AND cache_size < " +
-                    std::to_string(kRowidCache),
-                {schema})) {
+       db.Query(UncachedSequencesFrom("SELECT sequencename"), {schema})) {
     if (row[0]) {
       names.push_back(QuoteIdentifier(schema) + "." + QuoteIdentifier(*row[0]));
     }
@@ -349,12 +331,15 @@ std::vector<std::string> UncachedSequences(PgConnection& db,
   return names;
 }
 
+// Whether `schema` bears any mark of an earlier design: one query, as a
+// run asks it of every report schema before it starts.
 bool NeedsUpgrade(PgConnection& db, const std::string& schema) {
-  return HasCitextColumns(db, schema) || HasImmutableTypeof(db, schema) ||
-         HasFullPages(db, schema) || HasBtreeKeyIndex(db, schema) ||
-         LacksFoldedKey(db, schema) || HasGeneratedKey(db, schema) ||
-         LacksIntegerTypeof(db, schema) ||
-         !UncachedSequences(db, schema).empty();
+  const std::string any =
+      std::string(kCitextColumns) + " OR " + kImmutableTypeof + " OR " +
+      kFullPages + " OR " + kBtreeKeyIndex + " OR " + NoFoldedKey() + " OR " +
+      GeneratedKey() + " OR " + kNoIntegerTypeof + " OR EXISTS (" +
+      UncachedSequencesFrom("SELECT 1") + ")";
+  return Holds(db, any, schema);
 }
 
 // Upgrades `schema` in one transaction when it needs it; a concurrent
@@ -366,32 +351,32 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     // The lock keeps runs and other upgrades out until the commit.
     db.Exec("LOCK TABLE " + QuoteIdentifier(schema) +
             ".tblgeneral IN ACCESS EXCLUSIVE MODE");
-    if (HasCitextColumns(db, schema)) {
+    if (Holds(db, kCitextColumns, schema)) {
       db.Exec(UpgradeStatements(kind, is_ftp, schema));
     }
-    if (HasImmutableTypeof(db, schema)) {
+    if (Holds(db, kImmutableTypeof, schema)) {
       db.Exec(TypeofStatement(QuoteIdentifier(schema) + "."));
     }
     // Pages written from now on keep the free half; the stored ones fill
     // as they are, so the rows stay where they are and nothing is copied.
-    if (HasFullPages(db, schema)) {
+    if (Holds(db, kFullPages, schema)) {
       db.Exec("ALTER TABLE " + QuoteIdentifier(schema) + ".tblgeneral SET " +
               kRaisedTableStorage);
     }
-    if (HasBtreeKeyIndex(db, schema)) {
+    if (Holds(db, kBtreeKeyIndex, schema)) {
       for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
         if (automation::AsciiLowered(table.name) != "tblgeneral") continue;
         db.Exec("DROP INDEX " + QuoteIdentifier(schema) + ".tblgeneral_key;\n" +
                 IndexStatements(table, QuoteIdentifier(schema) + "."));
       }
     }
-    if (LacksFoldedKey(db, schema)) {
+    if (Holds(db, NoFoldedKey(), schema)) {
       db.Exec(FoldedKeyStatement(QuoteIdentifier(schema) + "."));
     }
-    if (HasGeneratedKey(db, schema)) {
+    if (Holds(db, GeneratedKey(), schema)) {
       db.Exec(WrittenKeyStatement(QuoteIdentifier(schema) + "."));
     }
-    if (LacksIntegerTypeof(db, schema)) {
+    if (Holds(db, kNoIntegerTypeof, schema)) {
       db.Exec(IntegerTypeofStatement(QuoteIdentifier(schema) + "."));
     }
     for (const std::string& sequence : UncachedSequences(db, schema)) {
