@@ -147,6 +147,11 @@ class Engine {
   // One write transaction over every attached database, waiting up to
   // `lock_wait_ms` for other writers.
   virtual void Begin(int lock_wait_ms) = 0;
+  // A write transaction whose write locks are taken by its writes, each
+  // database's by the first write to it: a short transaction that writes
+  // one database then commits it alone, without a journal over all of
+  // them (for SQLite a super-journal, three more flushes to the disk).
+  virtual void BeginApart(int lock_wait_ms) { Begin(lock_wait_ms); }
   // One read transaction over every attached database: what it reads of
   // all of them is one committed state, however other processes write
   // meanwhile. Commit ends it.

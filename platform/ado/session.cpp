@@ -116,7 +116,8 @@ void Session::CommitApart(const std::function<void()>& work) {
                       "A transaction apart was asked for after the session's "
                       "first statement.");
   }
-  BeginOnce();
+  engine_->BeginApart(lock_wait_ms_);
+  began_ = true;
   try {
     work();
   } catch (...) {

@@ -470,6 +470,18 @@ class SqliteEngine : public Engine {
     transaction_.began = true;
   }
 
+  // A deferred transaction: each write takes its own database's lock,
+  // waiting for it as Begin does. SQLite gives up at once instead of
+  // waiting where a read of the transaction came first and another
+  // process is writing the same file (waiting could deadlock); the
+  // callers write under the run lock, which keeps other writers out.
+  void BeginApart(int lock_wait_ms) override {
+    lock_wait_.Install(db_, lock_wait_ms);
+    Exec("BEGIN", AllPaths());
+    transaction_ = {};
+    transaction_.began = true;
+  }
+
   void BeginRead(int lock_wait_ms) override {
     lock_wait_.Install(db_, lock_wait_ms);
     Exec("BEGIN", AllPaths());
