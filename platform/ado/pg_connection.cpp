@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/ado/pg_library.h"
 #include "platform/automation/error_state.h"
@@ -32,6 +33,21 @@ struct OptionsFree {
 // never answers (gone silent behind a firewall) would hold a collector
 // from cron, and every one after it, until someone looks.
 constexpr char kConnectTimeoutSeconds[] = "10";
+
+// How long a store host may stay silent before the connection is given up
+// for lost, unless the URL says otherwise: TCP keepalive probes after a
+// minute without traffic, six of them ten seconds apart, and at most two
+// minutes for what was sent to be acknowledged. A host that vanishes in
+// the middle of a run (a crash, a dropped route) then fails the run within
+// about two minutes instead of holding a collector from cron for the
+// kernel's two hours and more. A busy server's kernel acknowledges both
+// however long its statement takes, so a long commit is never cut short.
+constexpr std::pair<const char*, const char*> kSilenceLimits[] = {
+    {"keepalives", "1"},
+    {"keepalives_idle", "60"},
+    {"keepalives_interval", "10"},
+    {"keepalives_count", "6"},
+    {"tcp_user_timeout", "120000"}};
 
 // Connecting writes nothing, so an interrupt may end the process while a
 // silent server keeps libpq waiting: what the run had begun rolls back
@@ -330,6 +346,10 @@ PgConnection::PgConnection(const std::string& url,
   if (own_timeout) {
     keywords.push_back("connect_timeout");
     values.push_back(kConnectTimeoutSeconds);
+  }
+  for (const auto& [keyword, value] : kSilenceLimits) {
+    keywords.push_back(keyword);
+    values.push_back(value);
   }
   for (const char* keyword :
        {"dbname", "application_name", "fallback_application_name"}) {

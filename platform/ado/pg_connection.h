@@ -50,7 +50,9 @@ class PgConnection {
  public:
   // Connects to `url`, naming the connection `application_name` on the
   // server (other sessions see it in pg_stat_activity). The client encoding
-  // is the database's own, so that text travels as the bytes it is. Raises
+  // is the database's own, so that text travels as the bytes it is. Over
+  // TCP a host silent for about two minutes is given up for lost (keepalive
+  // probes, tcp_user_timeout) unless the URL sets those itself. Raises
   // PgError with the server's or libpq's reason.
   PgConnection(const std::string& url, const std::string& application_name);
   ~PgConnection();

@@ -9,6 +9,10 @@
 #include "platform/ado/pg_connection.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <optional>
 
@@ -167,6 +171,31 @@ TEST_F(PgConnectionReuseTest, HeldLocksEndWithTheirHolder) {
                                  std::chrono::seconds(10)))
         << reusing;
   }
+}
+
+// The value of the socket option `name` at `level` of `db`'s socket.
+int SocketOption(const PgConnection& db, int level, int name) {
+  int value = -1;
+  socklen_t size = sizeof value;
+  EXPECT_EQ(getsockopt(PQsocket(db.handle()), level, name, &value, &size), 0);
+  return value;
+}
+
+// A store host that vanishes mid-run (its kernel no longer answers) is
+// given up within about two minutes; a URL that says otherwise is obeyed.
+TEST_F(PgConnectionReuseTest, ASilentHostIsGivenUpUnlessTheUrlSaysOtherwise) {
+  PgConnection ours(server_.Url(), "velnor ours");
+  EXPECT_EQ(SocketOption(ours, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(SocketOption(ours, IPPROTO_TCP, TCP_KEEPIDLE), 60);
+  EXPECT_EQ(SocketOption(ours, IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(SocketOption(ours, IPPROTO_TCP, TCP_KEEPCNT), 6);
+  EXPECT_EQ(SocketOption(ours, IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+
+  PgConnection theirs(server_.Url() + "?keepalives_idle=300&tcp_user_timeout=0",
+                      "velnor theirs");
+  EXPECT_EQ(SocketOption(theirs, IPPROTO_TCP, TCP_KEEPIDLE), 300);
+  EXPECT_EQ(SocketOption(theirs, IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
+  EXPECT_EQ(SocketOption(theirs, IPPROTO_TCP, TCP_KEEPCNT), 6);
 }
 
 }  // namespace
