@@ -595,6 +595,24 @@ TEST_F(VelnorCliTest, CollectAndMigrateToAStoreThatDoesNotAnswerSaySoOnce) {
   VelnorRun made = Velnor(init_db);
   EXPECT_EQ(made.status, 0) << made.err;
   EXPECT_TRUE(fs::exists(dir_ / "web/QDX_UAWebLogHitsByHour_SRV1.mdb"));
+
+  // A folder the shell would take apart is quoted in the command, so that
+  // the command works as it is pasted.
+  const std::string odd = "web dbs, Bob's";
+  fs::create_directory(dir_ / odd);
+  EXPECT_EQ(Velnor({"init-db", "--db-dir", odd, "--server", "SRV1"}).status, 0);
+  fs::remove(dir_ / odd / "QDX_UAWebLogHitsByHour_SRV1.mdb");
+  VelnorRun quoted = Velnor({"migrate", "--db-dir", odd, "--db-url", url});
+  const std::string before = "help: make the others with velnor ";
+  ASSERT_NE(quoted.err.find(before), std::string::npos) << quoted.err;
+  std::string command =
+      quoted.err.substr(quoted.err.find(before) + before.size());
+  command.pop_back();  // the line's end
+  testing::ProgramRun words = testing::Shell("printf '%s\\n' " + command);
+  ASSERT_EQ(words.status, 0) << command;
+  EXPECT_EQ(Velnor(testing::Lines(words.out)).status, 0) << command;
+  EXPECT_TRUE(fs::exists(dir_ / odd / "QDX_UAWebLogHitsByHour_SRV1.mdb"))
+      << command;
 }
 
 }  // namespace

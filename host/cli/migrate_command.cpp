@@ -172,8 +172,9 @@ int RunMigrate(const MigrateOptions& options) {
       Usage(Name(set) + " has " + std::to_string(files) +
                 " of its four report databases in " + options.db_dir +
                 "; it was not copied",
-            "make the others with velnor init-db --db-dir " + options.db_dir +
-                " --server " + set.server + (set.ftp ? " --ftp" : ""));
+            "make the others with velnor init-db --db-dir " +
+                ShellWord(options.db_dir) + " --server " + set.server +
+                (set.ftp ? " --ftp" : ""));
       status = std::max(status, 1);
       continue;
     }

@@ -127,7 +127,7 @@ std::string InitDbCommand(const CollectOptions& options,
                           const PlannedRun& run) {
   return std::string("velnor init-db ") +
          (run.location.IsPostgres() ? "--db-url " : "--db-dir ") +
-         run.location.Name() + " --server " + run.server +
+         ShellWord(run.location.Name()) + " --server " + run.server +
          (options.ftp ? " --ftp" : "");
 }
 

@@ -65,7 +65,7 @@ std::unique_ptr<RunLedger> MakeRecorder(
 std::string HowToTellWhetherStored(const PlannedRun& run, int64_t run_id) {
   const std::string where =
       (run.location.IsPostgres() ? " --db-url " : " --db-dir ") +
-      run.location.Name() + " --server " + run.server;
+      ShellWord(run.location.Name()) + " --server " + run.server;
   if (run_id == 0) return "see which in velnor report" + where;
   return "see which with velnor runs" + where + " (run " +
          std::to_string(run_id) + " is listed as completed when it was)";

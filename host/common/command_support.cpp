@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -136,6 +138,24 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
 }
 
 std::string Shown(std::string_view text) { return CutText(text, 80); }
+
+std::string ShellWord(std::string_view text) {
+  const bool plain =
+      !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               (c != '\0' && std::strchr("@%+=:,./_-", c) != nullptr);
+      });
+  if (plain) return std::string(text);
+  std::string word = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      word += "'\\''";
+    } else {
+      word += c;
+    }
+  }
+  return word + "'";
+}
 
 std::string SummaryLine(const RunSummary& summary, const std::string& server,
                         bool ftp, double seconds, bool listed) {

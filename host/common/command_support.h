@@ -63,6 +63,11 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
 // characters, cut to 80 characters.
 std::string Shown(std::string_view text);
 
+// `text` as one word of a command a message suggests, which a POSIX shell
+// reads back as `text`: as it is when it holds only letters, digits and
+// "@%+=:,./_-", else in single quotes (a quote of its own as '\'').
+std::string ShellWord(std::string_view text);
+
 // "collected 2 sites of SRV1 (web): 1234 records in 0.52 s (2373
 // records/s)", "listed ..." for a raw listing, which stores nothing, or
 // "cancelled after ..." after a confirmed cancel.
