@@ -535,27 +535,38 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
 
 // A store nobody answers at (a free port of the loopback): one message in
 // the common form, however many servers the folder holds.
-TEST_F(VelnorCliTest, CollectAndMigrateToAStoreThatDoesNotAnswerSaySoOnce) {
+TEST_F(VelnorCliTest, EveryCommandToAStoreThatDoesNotAnswerSaysSoOnce) {
   InitDb("SRV1");
   InitDb("SRV2");
   InitDb("SRV2", true);
   const std::string url =
       "postgresql://velnor@127.0.0.1:" + std::to_string(FreePort()) + "/velnor";
-  // A collect into it is refused the same way, what failed first.
-  VelnorRun collect =
-      Velnor({"collect", "--server", "SRV1", "--from", "2024-06-03", "--to",
-              "2024-06-03", "--db-url", url, "--site", "Main Site,C:\\logs,1"});
-  EXPECT_EQ(collect.status, 2) << collect.err;
-  EXPECT_TRUE(
-      collect.err.starts_with("velnor: error: cannot use the report "
-                              "store " +
-                              url + ": Could not connect to"))
-      << collect.err;
-  EXPECT_NE(collect.err.find("\n  help: nothing was collected; "),
-            std::string::npos)
-      << collect.err;
-  EXPECT_EQ(std::count(collect.err.begin(), collect.err.end(), '\n'), 2)
-      << collect.err;
+  // Collecting into it, reading one server's report or the overview from
+  // it, and listing its runs are refused alike, naming the store (not a
+  // database file it does not have) and what failed first.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> kRefused =
+      {
+          {{"collect", "--server", "SRV1", "--from", "2024-06-03", "--to",
+            "2024-06-03", "--site", "Main Site,C:\\logs,1"},
+           "\n  help: nothing was collected; "},
+          {{"report", "--server", "SRV1"}, "\n  help: check the URL"},
+          {{"report"}, "\n  help: check the URL"},
+          {{"runs"}, "\n  help: check the URL"},
+      };
+  for (auto [args, help] : kRefused) {
+    args.insert(args.end(), {"--db-url", url});
+    VelnorRun run = Velnor(args);
+    EXPECT_EQ(run.status, 2) << args[0] << "\n" << run.err;
+    EXPECT_TRUE(
+        run.err.starts_with("velnor: error: cannot use the report "
+                            "store " +
+                            url + ": Could not connect to"))
+        << args[0] << "\n"
+        << run.err;
+    EXPECT_NE(run.err.find(help), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_EQ(run.out, "") << args[0];
+  }
 
   VelnorRun run = Velnor({"migrate", "--db-dir", "db", "--db-url", url});
   EXPECT_EQ(run.status, 1) << run.err;

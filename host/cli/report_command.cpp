@@ -70,6 +70,17 @@ Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
   return {};
 }
 
+// A central store that could not be asked, told as collect and runs tell
+// it (exit status 2): its URL, not a database file it does not have, and
+// the reason. Clears the error it tells of.
+Mistake UnreachableStore(const std::string& url) {
+  Mistake mistake{
+      "cannot use the report store " + url + ": " + Err().Description(),
+      "check the URL, that the server runs, and ~/.pgpass"};
+  Err().Clear();
+  return mistake;
+}
+
 // What is wrong with a central store's URL or schemas; an empty problem
 // when nothing is.
 Mistake UrlMistake(const ReportOptions& options) {
@@ -78,13 +89,12 @@ Mistake UrlMistake(const ReportOptions& options) {
     return {"cannot use the database URL " + options.db_url, problem};
   }
   std::vector<std::string> missing;
-  // A store that cannot be reached is no usage mistake: reading it fails
-  // with the reason.
-  ResumeNext([&] {
-    missing = reportdb::MissingReportSchemas(options.db_url, options.server,
-                                             options.is_ftp);
-  });
-  Err().Clear();
+  if (!ResumeNext([&] {
+        missing = reportdb::MissingReportSchemas(options.db_url, options.server,
+                                                 options.is_ftp);
+      })) {
+    return UnreachableStore(options.db_url);
+  }
   if (missing.empty()) return {};
   return {"no " + Service(options.is_ftp) + " report schemas of server " +
               options.server + " in " + options.db_url + ": expected '" +
@@ -281,6 +291,10 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
   const reportdb::ReportLocation location{options.db_dir, options.db_url};
   std::vector<reportdb::ReportSet> sets;
   if (!ResumeNext([&] { sets = reportdb::FindReportSets(location); })) {
+    if (!options.db_url.empty()) {
+      Tell(err, UnreachableStore(options.db_url));
+      return 2;
+    }
     Tell(err, {Err().Description(),
                "check --db-dir or --db-url, then run the same command again"});
     Err().Clear();
