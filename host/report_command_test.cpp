@@ -449,22 +449,28 @@ std::string Blocks(int n) {
   return blocks;
 }
 
+// `page` as the value of a double-quoted HTML attribute (a frame's srcdoc).
+std::string AsAttribute(const std::string& page) {
+  std::string quoted;
+  for (char c : page) {
+    if (c == '&') {
+      quoted += "&amp;";
+    } else if (c == '"') {
+      quoted += "&quot;";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted;
+}
+
 // Measures the page in a real browser, in a frame `width` CSS pixels wide
 // (a browser window cannot be made as narrow as a phone): every chart that
 // shows at that width is checked for text that overlaps other text, reaches
 // out of its chart, or is drawn smaller than 9 pixels. The measuring script
 // is in the frame's parent; the page itself has none.
 std::string MeasuringPage(const std::string& page, int width) {
-  std::string srcdoc;
-  for (char c : page) {
-    if (c == '&') {
-      srcdoc += "&amp;";
-    } else if (c == '"') {
-      srcdoc += "&quot;";
-    } else {
-      srcdoc += c;
-    }
-  }
+  const std::string srcdoc = AsAttribute(page);
   return "<!DOCTYPE html><html><body style=\"margin:0\"><iframe id=\"page\" "
          "style=\"border:0;width:" +
          std::to_string(width) + "px;height:8000px\" srcdoc=\"" + srcdoc +
@@ -553,19 +559,9 @@ TEST_F(ReportCommandTest,
 
 // What a page shows, read from its DOM in a real browser: the page sits in
 // a frame whose parent script reads it, clicks a table's header and
-// reports as JSON. `clicks` is how often the ledger's "records" header is
-// clicked.
+// reports as JSON.
 std::string DomReadingPage(const std::string& page) {
-  std::string srcdoc;
-  for (char c : page) {
-    if (c == '&') {
-      srcdoc += "&amp;";
-    } else if (c == '"') {
-      srcdoc += "&quot;";
-    } else {
-      srcdoc += c;
-    }
-  }
+  const std::string srcdoc = AsAttribute(page);
   return "<!DOCTYPE html><html><body><iframe id=\"page\" "
          "style=\"width:1280px;height:4000px\" srcdoc=\"" +
          srcdoc + "\"></iframe>" + R"(<script>

@@ -37,6 +37,18 @@ class PgConnectionReuseTest : public ::testing::Test {
     return rows.at(0).at(0).value_or("NULL");
   }
 
+  // Expects `db` to be the session `pid` of the server, found as new: with
+  // the name `name` and none of a user before's search path, prepared
+  // statements or temporary tables.
+  static void ExpectSessionFoundAsNew(PgConnection& db, const std::string& pid,
+                                      const std::string& name) {
+    EXPECT_EQ(One(db, "SELECT pg_backend_pid()"), pid);
+    EXPECT_EQ(One(db, "SELECT current_setting('application_name')"), name);
+    EXPECT_EQ(One(db, "SHOW search_path"), "\"$user\", public");
+    EXPECT_EQ(One(db, "SELECT count(*) FROM pg_prepared_statements"), "0");
+    EXPECT_EQ(One(db, "SELECT to_regclass('pg_temp.scratch') IS NULL"), "t");
+  }
+
   // The server session that holds advisory lock 7, or "none".
   std::string LockHolder() const {
     testing::Rows rows = server_.Query(
@@ -61,12 +73,7 @@ TEST_F(PgConnectionReuseTest, TheNextUserFindsTheSessionAsNew) {
         "INSERT INTO public.kept VALUES (1)");
   }
   PgConnection second(server_.Url(), "velnor second");
-  EXPECT_EQ(One(second, "SELECT pg_backend_pid()"), pid);
-  EXPECT_EQ(One(second, "SELECT current_setting('application_name')"),
-            "velnor second");
-  EXPECT_EQ(One(second, "SHOW search_path"), "\"$user\", public");
-  EXPECT_EQ(One(second, "SELECT count(*) FROM pg_prepared_statements"), "0");
-  EXPECT_EQ(One(second, "SELECT to_regclass('pg_temp.scratch') IS NULL"), "t");
+  ExpectSessionFoundAsNew(second, pid, "velnor second");
   EXPECT_EQ(One(second, "SELECT count(*) FROM kept"), "0");
   // Another session can take the advisory lock the first user held.
   PgConnection other(server_.Url(), "velnor other");
@@ -128,12 +135,7 @@ TEST_F(PgConnectionReuseTest, HeldLocksGoOnWithTheirSessionForItsNextUsers) {
   EXPECT_EQ(LockHolder(), held_pid);
   {
     PgConnection next(server_.Url(), "velnor next");
-    EXPECT_EQ(One(next, "SELECT pg_backend_pid()"), held_pid);
-    EXPECT_EQ(One(next, "SELECT current_setting('application_name')"),
-              "velnor held");
-    EXPECT_EQ(One(next, "SHOW search_path"), "\"$user\", public");
-    EXPECT_EQ(One(next, "SELECT count(*) FROM pg_prepared_statements"), "0");
-    EXPECT_EQ(One(next, "SELECT to_regclass('pg_temp.scratch') IS NULL"), "t");
+    ExpectSessionFoundAsNew(next, held_pid, "velnor held");
     PgConnection beside(server_.Url(), "velnor beside");
     EXPECT_EQ(One(beside, "SELECT pg_backend_pid()"), plain_pid);
     EXPECT_EQ(One(beside, "SELECT current_setting('application_name')"),
