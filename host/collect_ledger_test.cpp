@@ -27,6 +27,7 @@ namespace velnor::host {
 namespace {
 
 using testing::Contains;
+using testing::Lines;
 using testing::QueryRows;
 using testing::ReadFile;
 using testing::TempDir;
@@ -370,6 +371,43 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   EXPECT_EQ(twice.status, 2) << twice.err;
   EXPECT_TRUE(Contains(twice.err, "2024-06-11 of site 1 (Site) by runs"))
       << twice.err;
+}
+
+// Each garbled line is told once: by the run that read past it first, not
+// again by every later run of the day that reads on in the same file.
+TEST_F(CollectLedgerTest, AGarbledLineOfAGrowingLogIsLoggedByOneRunOnly) {
+  const std::string kDay = "2024-06-11";
+  const fs::path error_log = db_ / "velnor-errors.log";
+  WriteLog("u_ex240611.log", kIisHeader + IisRecords(kDay, 10) + "garbage\r\n");
+  VelnorRun morning =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
+  EXPECT_EQ(morning.status, 1) << morning.err;
+  EXPECT_EQ(Lines(ReadFile(error_log)).size(), 1u) << ReadFile(error_log);
+  EXPECT_TRUE(Contains(ReadFile(error_log), "skipped; the first is line "))
+      << ReadFile(error_log);
+
+  AppendLog("u_ex240611.log", IisRecords(kDay, 20, 10));
+  VelnorRun afternoon =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
+  EXPECT_EQ(afternoon.status, 0) << afternoon.err << ReadFile(error_log);
+  EXPECT_TRUE(
+      Contains(afternoon.err, "collected 1 site of SRV1 (web): 20 records"))
+      << afternoon.err;
+  EXPECT_EQ(Lines(ReadFile(error_log)).size(), 1u) << ReadFile(error_log);
+
+  // A garbled line in the part read on is this run's to tell.
+  const size_t lines_before = Lines(ReadFile(logs_ / "u_ex240611.log")).size();
+  AppendLog("u_ex240611.log", "more garbage\r\n" + IisRecords(kDay, 5, 30));
+  VelnorRun evening =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T23:00:00Z");
+  EXPECT_EQ(evening.status, 1) << evening.err;
+  const std::vector<std::string> log = Lines(ReadFile(error_log));
+  ASSERT_EQ(log.size(), 2u) << ReadFile(error_log);
+  EXPECT_TRUE(Contains(log[1], "1 line of ")) << log[1];
+  EXPECT_TRUE(Contains(
+      log[1], "the first is line " + std::to_string(lines_before + 1) + "."))
+      << log[1];
+  EXPECT_EQ(Hits(), 35);
 }
 
 TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {

@@ -142,8 +142,12 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   counted_ = std::move(plan.counted);
   counted_day_ = std::numeric_limits<int32_t>::min();
   counted_day_offset_ = -1;
+  read_before_ = 0;
   for (const CountedPart& part : counted_) {
     counted_end_ = std::max(counted_end_, part.offset);
+    if (part.offset != kWholeDayCounted) {
+      read_before_ = std::max(read_before_, part.offset);
+    }
   }
 }
 
@@ -237,6 +241,9 @@ void IISLog::CloseAfterFailure() {
 }
 
 void IISLog::CountSkipped() {
+  // A line an earlier run read past is in the error log already; a run
+  // that reads on in a growing log would otherwise tell it again each time.
+  if (lines_->Offset() <= read_before_) return;
   if (skipped_lines_++ == 0) first_skipped_line_ = lines_->LineNumber();
 }
 
