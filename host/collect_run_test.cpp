@@ -663,7 +663,7 @@ TEST_F(CollectRunTest, ARefusedRunMakesAndWritesNothing) {
       {{"--to", "2024-06-03", "--site", "Main Site,C:\\logs\\W3SVC1,1"},
        "names the site's log folder itself"},
       {{"--to", "2024-06-03", "--raw", "--output", "out.csv", "--site", site,
-        "--site", "Again,D:\\logs,01"},
+        "--site", "Again,D:\\logs,1"},
        "site 1 is given twice"},
   };
   for (const auto& [more, message] : kRefused) {

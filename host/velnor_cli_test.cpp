@@ -322,7 +322,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
   WriteFile(dir_ / "comments.txt", "# FTP sites of WEB01\n\n");
   WriteFile(
       dir_ / "twice.txt",
-      "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,02\n");
+      "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,2\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {
@@ -345,6 +345,11 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB_01", "\"WEB_01\" is not a valid server name"},
       {"Logs,2", "Logs", "\"Intranet,D:\\Logs\" has 2 fields"},
       {"Logs,2", "Logs,two", "the site identifier \"two\" of"},
+      {"Logs,2", "Logs,002",
+       "the site identifier \"002\" of the site descriptor "
+       "\"Intranet,D:\\Logs,002\" starts with a zero: IIS names a site's "
+       "log folder by its number without one, such as W3SVC2\n  help: give "
+       "it as 2: \"Intranet,D:\\Logs,2\""},
       {"D:\\Logs", "Logs",
        "\"Logs\" of the site descriptor \"Intranet,Logs,2\" "
        "is neither a drive path nor a %VARIABLE% path"},
@@ -405,7 +410,7 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
        "\"Other,E:\\Logs,2\" (--site)"},
       {site, "--sites twice.txt",
        "site 2 is given twice: \"Intranet,D:\\Logs,2\" (twice.txt:1) and "
-       "\"Intranet again,D:\\Old,02\" (twice.txt:3)"},
+       "\"Intranet again,D:\\Old,2\" (twice.txt:3)"},
       // The site's folder given as its log directory, in any case.
       {"D:\\Logs", "d:\\logs\\w3svc2",
        "the log directory d:\\logs\\w3svc2 of site 2 (Intranet) names the "

@@ -121,15 +121,25 @@ bool CheckSiteDescriptor(const TextLine& site) {
                      Descriptor(site) + " is not a number",
                  "give the number of the site's log folder (1 for W3SVC1)");
   }
+  // The component appends the identifier as given, and W3SVC01 is no folder
+  // IIS makes: the site would be found empty and its rows keyed "01".
+  if (id.size() > 1 && id.front() == '0') {
+    const size_t digit = id.find_first_not_of('0');
+    const std::string number =
+        digit == std::string::npos ? "0" : id.substr(digit);
+    return Usage("the site identifier \"" + id + "\" of " + Descriptor(site) +
+                     " starts with a zero: IIS names a site's log folder by "
+                     "its number without one, such as W3SVC" + number,
+                 "give it as " + number + ": \"" + Shown(fields[0]) + "," +
+                     Shown(fields[1]) + "," + number + "\"");
+  }
   return true;
 }
 
 bool CheckEachSiteOnce(const std::vector<TextLine>& sites) {
-  // The identifier without leading zeros: W3SVC01 is no folder IIS makes.
+  // Checked descriptors have no leading zero, so one number is one text.
   auto number = [](const TextLine& site) {
-    const std::string id = automation::Split(site.text, ",")[2];
-    const size_t digit = id.find_first_not_of('0');
-    return digit == std::string::npos ? std::string("0") : id.substr(digit);
+    return automation::Split(site.text, ",")[2];
   };
   auto given = [](const TextLine& site) {
     std::string text = "\"";

@@ -17,12 +17,13 @@ namespace velnor::host {
 // component can use: one line of UTF-8 text without control characters,
 // three fields, a site name, a log directory that is a drive path ("D:" or
 // "D:\...") or starts with a %VARIABLE% ("%SystemDrive%\..."), and a
-// decimal identifier. Prints the usage mistake otherwise.
+// decimal identifier without a leading zero. Prints the usage mistake
+// otherwise.
 bool CheckSiteDescriptor(const TextLine& site);
 
 // True when no two of `sites` (checked descriptors, each with its origin:
 // the option or the file and line, "" for --site) name one site: the same
-// identifier as a number ("1" and "01"), and so the same log folder. The
+// identifier, and so the same log folder. The
 // report databases and the ledger know a site by its identifier, so a site
 // given twice would have its records counted twice. Prints the usage
 // mistake, naming both, otherwise.
