@@ -76,7 +76,7 @@ Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
 Mistake UnreachableStore(const std::string& url) {
   Mistake mistake{
       "cannot use the report store " + url + ": " + Err().Description(),
-      "check the URL, that the server runs, and ~/.pgpass"};
+      kStoreUnreachableHelp};
   Err().Clear();
   return mistake;
 }

@@ -175,7 +175,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
     Tell(err,
          "cannot use the report store " + location->Name() + ": " +
              automation::Err().Description(),
-         "check the URL, that the server runs, and ~/.pgpass");
+         kStoreUnreachableHelp);
     automation::Err().Clear();
     return 2;
   }

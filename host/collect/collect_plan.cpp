@@ -213,7 +213,7 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
     } catch (const ado::pg::PgError& error) {
       Usage("cannot reach the report store " + run.location.db_url + ": " +
                 error.what(),
-            "check the URL, that the server runs, and ~/.pgpass");
+            kStoreUnreachableHelp);
       return kExitUsage;
     }
     attempt.status = lock.store                 ? RunLock::Status::kTaken

@@ -38,6 +38,10 @@ inline constexpr char kNoLinkHelp[] =
     "velnor never writes through a symbolic link, which could point at any "
     "file; remove the link, or name the file itself";
 
+// The help of a central store that could not be reached or asked.
+inline constexpr char kStoreUnreachableHelp[] =
+    "check the URL, that the server runs, and ~/.pgpass";
+
 // True when `path` is not a symbolic link (a path with nothing there is
 // fine); prints the usage mistake naming it as `what` ("the error log")
 // otherwise. A file velnor writes never follows a link: planted in a
