@@ -242,6 +242,21 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(fs::exists(out)) << c.arguments;
   }
+  // A folder for --output that is not there is found before the overview
+  // writes a server page into it, or a report is made.
+  for (const char* server : {" --server SRV1", ""}) {
+    VelnorRun run =
+        Velnor("report --db-dir " + dir_ + server + " --format html --output " +
+               dir_ + "/missing/index.html");
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.err, "velnor: error: --output '" + dir_ +
+                           "/missing/index.html': the folder '" + dir_ +
+                           "/missing' does not exist\n  help: make it first "
+                           "(mkdir -p " +
+                           dir_ +
+                           "/missing), or give a file in a folder "
+                           "that exists\n");
+  }
   // The command line parser's own mistakes share the status.
   EXPECT_EQ(Velnor("report --server SRV1").status, 2);
   CreateReportDatabases(dir_, "SRV1", true);

@@ -111,6 +111,33 @@ std::filesystem::path PageFolder(const ReportOptions& options) {
   return std::filesystem::path(options.output).parent_path();
 }
 
+// What keeps the report from being written to `output` (empty: standard
+// output), found before any database is read: a link, a special file, or a
+// folder that is not there, which the overview would otherwise find only
+// after writing its first server page.
+Mistake OutputMistake(const std::string& output) {
+  if (output.empty()) return {};
+  if (IsSymbolicLink(output)) {
+    return {"--output '" + Shown(output) + "' is a symbolic link", kNoLinkHelp};
+  }
+  if (std::string kind = SpecialFileKind(output); !kind.empty()) {
+    return {"--output '" + Shown(output) + "' is " + kind +
+                ", not a file: velnor writes only regular files",
+            "give a file to write the report to, or leave --output out to "
+            "print it"};
+  }
+  const std::filesystem::path folder =
+      std::filesystem::path(output).parent_path();
+  std::error_code error;
+  if (folder.empty() || std::filesystem::is_directory(folder, error)) {
+    return {};
+  }
+  return {"--output '" + Shown(output) + "': the folder '" +
+              Shown(folder.string()) + "' does not exist",
+          "make it first (mkdir -p " + ShellWord(folder.string()) +
+              "), or give a file in a folder that exists"};
+}
+
 // The usage mistakes of a report without --server, the overview of every
 // server and service at the location.
 Mistake OverviewMistake(const ReportOptions& options) {
@@ -126,9 +153,9 @@ Mistake OverviewMistake(const ReportOptions& options) {
         "give --output FILE: the servers' pages go to its folder as "
         "SERVER-web.html and SERVER-ftp.html"};
   }
-  if (!options.output.empty() && IsSymbolicLink(options.output)) {
-    return {"--output '" + Shown(options.output) + "' is a symbolic link",
-            kNoLinkHelp};
+  if (Mistake mistake = OutputMistake(options.output);
+      !mistake.problem.empty()) {
+    return mistake;
   }
   if (!options.db_url.empty()) {
     if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
@@ -163,15 +190,9 @@ Mistake UsageMistake(const ReportOptions& options) {
                 "label starting or ending with a hyphen)",
             "give the name the databases were made for"};
   }
-  if (!options.output.empty() && IsSymbolicLink(options.output)) {
-    return {"--output '" + Shown(options.output) + "' is a symbolic link",
-            kNoLinkHelp};
-  }
-  if (std::string kind = SpecialFileKind(options.output); !kind.empty()) {
-    return {"--output '" + Shown(options.output) + "' is " + kind +
-                ", not a file: velnor writes only regular files",
-            "give a file to write the report to, or leave --output out to "
-            "print it"};
+  if (Mistake mistake = OutputMistake(options.output);
+      !mistake.problem.empty()) {
+    return mistake;
   }
   if (!options.db_url.empty()) return UrlMistake(options);
   if (options.db_dir.empty()) {
