@@ -9,6 +9,7 @@
 #include "platform/iislog/iis_log.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -285,13 +286,31 @@ void IISLog::TakeDirective(std::string_view line) {
   }
 }
 
+// The Advanced Logging module quotes values that hold blanks; IIS's own
+// logger never quotes, and writes what a client sent as it came, so a user
+// agent or query of its log may start with a quote that ends nothing
+// ("sqlmap"+1.0, a lone "). Such a line is a record when its values split
+// at blanks alone fill the layout, rather than a hit lost as a garbled
+// line.
+bool IISLog::SplitRecord(std::span<char> line) {
+  values_.clear();
+  if (std::memchr(line.data(), '"', line.size()) == nullptr) {
+    return SplitValues(line, &values_) && values_.size() == layout_.size();
+  }
+  unquoted_line_.assign(line.data(), line.size());
+  if (SplitValues(line, &values_) && values_.size() == layout_.size()) {
+    return true;
+  }
+  std::memcpy(line.data(), unquoted_line_.data(), line.size());
+  values_.clear();
+  SplitAtBlanks(std::string_view(line.data(), line.size()), &values_);
+  return values_.size() == layout_.size();
+}
+
 bool IISLog::TakeRecord(std::span<char> line) {
   values_.clear();
   date_time_.reset();
-  if (!layout_.declared() || !SplitValues(line, &values_) ||
-      values_.size() != layout_.size()) {
-    return false;
-  }
+  if (!layout_.declared() || !SplitRecord(line)) return false;
   // The day: the record's own date, else the directive's for a time-only
   // layout. "-" is a null date or time, which leaves the record undated.
   automation::DateParts parts;

@@ -143,6 +143,9 @@ class IISLog : public automation::Object {
   bool TakeLine(std::span<char> line);
   void TakeDirective(std::string_view line);
   bool TakeRecord(std::span<char> line);
+  // Splits a record line into values_; false when it does not hold the
+  // layout's number of values either way it may be written.
+  bool SplitRecord(std::span<char> line);
   // The calendar day of a record's date text into `parts` (its year, month
   // and day); false when the text is not a valid date.
   bool ParseDay(std::string_view text, automation::DateParts* parts);
@@ -173,6 +176,9 @@ class IISLog : public automation::Object {
   int32_t counted_day_ = INT32_MIN;
   int64_t counted_day_offset_ = -1;
   std::vector<std::string_view> values_;  // of the current record
+  // A line holding a quote as it was before SplitValues unquoted it in
+  // place, for its split at blanks alone; kept for its capacity.
+  std::string unquoted_line_;
   bool has_record_ = false;
   std::optional<double> date_time_;  // of the current record
   automation::DateParts parts_;      // of date_time_

@@ -364,15 +364,21 @@ TEST_F(IISLogTest, NullsPlusSignsAndNumbers) {
   EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{-2147483648}));
 }
 
+// Quoted values are the Advanced Logging module's; IIS's own logger writes
+// what a client sent unquoted, which may start with a quote of its own. A
+// line is garbled only when neither reading gives the layout's values.
 TEST_F(IISLogTest, QuotedValues) {
   std::string path =
       Write("u_ex.log",
             "#Fields: date time cs-uri-stem cs-method c-ip\n"
             "2021-03-04 05:06:07 \"/a b\" \"say \"\"hi\"\"\" \"\"\n"
             "2021-03-04 05:06:07\t\"-\"\t\"\"\"\"\t-\n"
-            "2021-03-04 05:06:07 \"/open x y\n"  // unterminated
-            "2021-03-04 05:06:07 \"/a\"b x y\n"  // text after the quote
-            "2021-03-04 05:06:07 /x\"y \"a\"\"\" z\n");
+            "2021-03-04 05:06:07 /x\"y \"a\"\"\" z\n"
+            "2021-03-04 05:06:07 \"/open x y\n"          // unterminated
+            "2021-03-04 05:06:07 \"/a\"b \"x\"\"\" y\n"  // text after a quote
+            "2021-03-04 05:06:07 /p \"a b\"\n"        // a quoted pair too few
+            "2021-03-04 05:06:07 \"/a b\"c x y\n"     // too many unquoted
+            "2021-03-04 05:06:07 \"/a b\" x y z\n");  // too many quoted
   OpenAt(path, 1);
   EXPECT_EQ(log_.URIStem(), Variant("/a b"));
   EXPECT_EQ(log_.Method(), Variant("say \"hi\""));
@@ -384,8 +390,20 @@ TEST_F(IISLogTest, QuotedValues) {
   EXPECT_EQ(log_.URIStem(), Variant("/x\"y"));
   EXPECT_EQ(log_.Method(), Variant("a\""));
   log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2021, 3, 4, 5, 6, 7));
+  EXPECT_EQ(log_.URIStem(), Variant("\"/open"));
+  EXPECT_EQ(log_.ClientIp(), Variant("y"));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("\"/a\"b"));
+  EXPECT_EQ(log_.Method(), Variant("\"x\"\"\""));  // as written, not unquoted
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.Method(), Variant("\"a"));
+  EXPECT_EQ(log_.ClientIp(), Variant("b\""));
+  log_.ReadLogRecord();
   EXPECT_TRUE(log_.AtEndOfLog());
-  EXPECT_EQ(Closed().skipped_lines, 2);
+  const FileReadReport report = Closed();
+  EXPECT_EQ(report.skipped_lines, 2);
+  EXPECT_EQ(report.first_skipped_line, 8);
 }
 
 // Blanks are found many bytes at a time: a blank must end a value wherever

@@ -218,6 +218,21 @@ bool SplitValues(std::span<char> line, std::vector<std::string_view>* values) {
   return true;
 }
 
+void SplitAtBlanks(std::string_view line,
+                   std::vector<std::string_view>* values) {
+  size_t pos = 0;
+  while (pos < line.size()) {
+    if (IsBlank(line[pos])) {
+      ++pos;
+      continue;
+    }
+    size_t end = pos;
+    while (end < line.size() && !IsBlank(line[end])) ++end;
+    values->push_back(line.substr(pos, end - pos));
+    pos = end;
+  }
+}
+
 bool ParseW3CDate(std::string_view text, automation::DateParts* parts) {
   int year = 0, month = 0, day = 0;
   if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||

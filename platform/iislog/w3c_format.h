@@ -95,6 +95,12 @@ class RecordFields {
 // unterminated quoted value, or text right after a closing quote).
 bool SplitValues(std::span<char> line, std::vector<std::string_view>* values);
 
+// Splits `line` at runs of blanks or tabs alone, quotes kept as bytes of the
+// values: the form of IIS's own W3C logs, which never quote a value, so that
+// a value sent by a client (a user agent, a query) may start with a quote.
+void SplitAtBlanks(std::string_view line,
+                   std::vector<std::string_view>* values);
+
 // "yyyy-mm-dd", a real calendar day within the automation date range.
 // Sets year, month and day of `parts`.
 bool ParseW3CDate(std::string_view text, automation::DateParts* parts);
