@@ -642,6 +642,31 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
   EXPECT_EQ(CountRecords(path), 5);
 }
 
+// A last line held back for a later reading must be one that a line end
+// can still finish: a log whose lines end in CR alone has no LF to wait
+// for, and is told as garbled as it is without a plan.
+TEST_F(IISLogTest, AHeldBackLineIsOneStillBeingWrittenNotACrOnlyLog) {
+  FixedPlanner planner({{}, true});
+  Hook(observer_, &planner);
+  const std::string record = "2021-03-04 05:06:07 1.1.1.1 GET /a 200";
+  for (const std::string& tail : {std::string("\r"), std::string("\r\r")}) {
+    SCOPED_TRACE("a record cut after " + std::to_string(tail.size()) + " CR");
+    const std::string head = kHeader + record + "\r\n";
+    EXPECT_EQ(CountRecords(Write("u_ex_crlf.log", head + record + tail)), 1);
+    const FileReadReport report = Closed();
+    EXPECT_TRUE(report.held_back);
+    EXPECT_EQ(report.skipped_lines, 0);
+    EXPECT_EQ(report.text_offset, static_cast<int64_t>(head.size()));
+  }
+  std::string cr_only = kHeader + record + "\n" + record;
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  EXPECT_EQ(CountRecords(Write("u_ex_cr.log", cr_only)), 0);
+  const FileReadReport report = Closed();
+  EXPECT_FALSE(report.held_back);
+  EXPECT_EQ(report.skipped_lines, 1);
+  EXPECT_EQ(report.text_offset, static_cast<int64_t>(cr_only.size()));
+}
+
 TEST_F(IISLogTest, ThePlannerSeesTheStartOfTheTextWhichIsStillRead) {
   const std::string text = kHeader +
                            "2021-03-04 05:06:07 1.1.1.1 GET /a 200\n"

@@ -37,7 +37,9 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       return Status::kTooLong;
     }
     if (at_end_) {
-      if (begin_ == end_ || hold_back_) return Status::kEnd;
+      if (begin_ == end_ || (hold_back_ && !RestEndsLinesInCr())) {
+        return Status::kEnd;
+      }
       ++line_number_;
       size_t begin = begin_;
       begin_ = end_;
@@ -79,6 +81,18 @@ void LineReader::SkipRestOfLine() {
     if (n == 0) at_end_ = true;
     end_ = n;
   }
+}
+
+// A line still being written in CR LF may end in its CR (or in CR CR) for
+// now; a CR with text after it ends a line of a file whose lines end in CR
+// alone, which held back would be left for ever without a word.
+bool LineReader::RestEndsLinesInCr() const {
+  const char* rest = buffer_.data() + begin_;
+  const char* end = buffer_.data() + end_;
+  const void* cr = std::memchr(rest, '\r', end - rest);
+  if (cr == nullptr) return false;
+  return std::find_if(static_cast<const char*>(cr), end,
+                      [](char c) { return c != '\r'; }) != end;
 }
 
 std::span<char> LineReader::Finish(size_t begin, size_t end) {

@@ -27,7 +27,8 @@ class LineReader {
   // With `hold_back`, a last line without its line end is taken as still
   // being written: Next ends before it instead of handing it out, and
   // Offset stays at its start, so that a later reading of the grown file
-  // gets it whole.
+  // gets it whole. Not so a rest that holds a CR with text after it: its
+  // lines end in CR alone, no LF will come, and it is handed out as a line.
   void HoldBackUnterminatedLine(bool hold_back) { hold_back_ = hold_back; }
   // Next ended before a last line without its line end, as asked above.
   bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
@@ -58,6 +59,9 @@ class LineReader {
   void Fill(size_t* scan);
   // Drops the rest of an over-long line, up to and including its line end.
   void SkipRestOfLine();
+  // Whether the bytes not yet handed out hold a CR followed by a byte other
+  // than a CR.
+  bool RestEndsLinesInCr() const;
   std::span<char> Finish(size_t begin, size_t end);
 
   std::unique_ptr<unc::InputFile> input_;
