@@ -469,6 +469,30 @@ TEST_F(IISLogTest, LineEndsBomBlankLinesAndRawBytes) {
   EXPECT_EQ(Closed().skipped_lines, 0);
 }
 
+// Two logs saved with a byte-order mark each and joined into one file: the
+// second's #Fields, behind its mark, changes the layout as any other.
+TEST_F(IISLogTest, JoinedLogsKeepEachLayoutBehindItsByteOrderMark) {
+  const std::string bom = "\xEF\xBB\xBF";
+  std::string path = Write(
+      "u_ex.log", bom +
+                      "#Fields: date time cs-uri-stem sc-status\r\n"
+                      "2021-03-04 05:06:07 /first 200\r\n" +
+                      bom + "#Fields: date time sc-status cs-uri-stem\r\n" +
+                      "2021-03-04 05:06:08 404 /second\r\n" + bom +
+                      "2021-03-04 05:06:09 500 /marked\r\n");
+  OpenAt(path, 1);
+  EXPECT_EQ(log_.URIStem(), Variant("/first"));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.URIStem(), Variant("/second"));
+  EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{404}));
+  log_.ReadLogRecord();
+  EXPECT_EQ(log_.DateTime(), At(2021, 3, 4, 5, 6, 9));
+  EXPECT_EQ(log_.URIStem(), Variant("/marked"));
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+  EXPECT_EQ(Closed().skipped_lines, 0);
+}
+
 // A CR LF log copied once more in text mode ends its lines in CR CR LF; one
 // that ends them in CR alone is a single line. Neither may lose a field or a
 // record without the reader saying so.

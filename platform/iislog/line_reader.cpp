@@ -100,12 +100,13 @@ std::span<char> LineReader::Finish(size_t begin, size_t end) {
   // CR CR LF: every CR before the LF belongs to the line end, or the last
   // value (a status, the last name of #Fields) would carry one.
   while (end > begin && buffer_[end - 1] == '\r') --end;
-  if (first_line_) {
-    first_line_ = false;
-    if (end - begin >= 3 &&
-        std::memcmp(buffer_.data() + begin, "\xEF\xBB\xBF", 3) == 0) {
-      begin += 3;
-    }
+  // A UTF-8 byte-order mark opens a log an editor saved, and every log of
+  // a file made by joining such logs (cat, copy /b): one before a directive
+  // would hide a #Fields change, and the records after it would be read by
+  // the layout before.
+  if (end - begin >= 3 &&
+      std::memcmp(buffer_.data() + begin, "\xEF\xBB\xBF", 3) == 0) {
+    begin += 3;
   }
   return {buffer_.data() + begin, end - begin};
 }

@@ -34,8 +34,8 @@ class LineReader {
   bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
 
   // Makes the next line current. kLine sets `line` to its bytes without the
-  // line end (LF, with any CRs before it) and, on the first line, without a
-  // UTF-8 byte-order mark; a last line without a line end counts as a line. The
+  // line end (LF, with any CRs before it) and without a UTF-8 byte-order
+  // mark at its start; a last line without a line end counts as a line. The
   // bytes stay valid, and may be changed in place by the caller, until the next
   // call. Raises what reading the input raises.
   Status Next(std::span<char>* line);
@@ -70,7 +70,6 @@ class LineReader {
   size_t begin_ = 0;
   size_t end_ = 0;
   bool at_end_ = false;
-  bool first_line_ = true;
   bool hold_back_ = false;
   // The input's bytes that came before buffer_[0].
   int64_t buffer_offset_ = 0;
