@@ -124,6 +124,8 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   path_ = path;
   layout_ = FieldLayout();
   directive_day_.reset();
+  days_past_directive_ = 0;
+  block_time_before_ = -1;
   counted_.clear();
   counted_end_ = 0;
   for (ReadObserver* observer : hooks_->observers) observer->FileOpened(path_);
@@ -284,6 +286,8 @@ void IISLog::TakeDirective(std::string_view line) {
   } else {
     directive_day_.reset();
   }
+  days_past_directive_ = 0;
+  block_time_before_ = -1;
 }
 
 // The Advanced Logging module quotes values that hold blanks; IIS's own
@@ -329,6 +333,7 @@ bool IISLog::TakeRecord(std::span<char> line) {
     parts = *directive_day_;
     dated = true;
   }
+  const bool block_day = dated && !own_date;
   if (int i = layout_.IndexOf(Field::kTime); i >= 0) {
     if (values_[i] == "-") {
       null_part = true;
@@ -338,13 +343,38 @@ bool IISLog::TakeRecord(std::span<char> line) {
   }
   if (dated && !null_part) {
     // Both parts were checked as they were parsed.
-    date_time_ = own_date
-                     ? automation::DateAtTime(last_day_.ole_days, parts.hour,
-                                              parts.minute, parts.second)
-                     : automation::DateFromParts(parts);
+    date_time_ = block_day
+                     ? TimeInDateBlock(&parts)
+                     : automation::DateAtTime(last_day_.ole_days, parts.hour,
+                                              parts.minute, parts.second);
     parts_ = parts;
   }
   return true;
+}
+
+// A log without dates is dated by its block's directive, which IIS writes
+// when it starts the file or the service: a file kept for longer than a
+// day (weekly, monthly or by size) goes on past midnight under the same
+// directive, its times starting again from 00:00. A time more than an hour
+// before the block's record before it is such a new day; records a little
+// out of order, as a busy server writes them, are no such turn back.
+double IISLog::TimeInDateBlock(automation::DateParts* parts) {
+  const int32_t seconds =
+      parts->hour * 3600 + parts->minute * 60 + parts->second;
+  if (block_time_before_ - seconds > kTimeBackForNewDay) {
+    ++days_past_directive_;
+  }
+  block_time_before_ = seconds;
+  if (days_past_directive_ == 0) return automation::DateFromParts(*parts);
+  const int64_t day =
+      automation::OleDays(parts->year, parts->month, parts->day) +
+      days_past_directive_;
+  const automation::DateParts date =
+      automation::PartsOf(static_cast<double>(day));
+  parts->year = date.year;
+  parts->month = date.month;
+  parts->day = date.day;
+  return automation::DateAtTime(day, parts->hour, parts->minute, parts->second);
 }
 
 bool IISLog::ParseDay(std::string_view text, automation::DateParts* parts) {

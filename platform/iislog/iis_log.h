@@ -149,6 +149,10 @@ class IISLog : public automation::Object {
   // The calendar day of a record's date text into `parts` (its year, month
   // and day); false when the text is not a valid date.
   bool ParseDay(std::string_view text, automation::DateParts* parts);
+  // The date-time of a record of a block without dates, whose day and time
+  // `parts` holds, in file order; moves `parts` to the day its time has
+  // passed on to.
+  double TimeInDateBlock(automation::DateParts* parts);
   // True when the plan says the current record was counted already.
   bool CountedBefore();
   void CountSkipped();
@@ -163,6 +167,11 @@ class IISLog : public automation::Object {
   // The day of the latest #Date or #Start-Date directive, for logs that
   // carry a time but no date.
   std::optional<automation::DateParts> directive_day_;
+  // The midnights the records of that directive's block have passed, and
+  // the time of day of its record before, in seconds (-1: none yet).
+  static constexpr int32_t kTimeBackForNewDay = 3600;
+  int32_t days_past_directive_ = 0;
+  int32_t block_time_before_ = -1;
   // The open file's plan while records before its last counted offset may
   // follow; empty once the reading is past them all.
   std::vector<CountedPart> counted_;

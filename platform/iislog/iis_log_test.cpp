@@ -307,6 +307,37 @@ TEST_F(IISLogTest, DirectivesSetLayoutAndDay) {
   EXPECT_EQ(Closed().skipped_lines, 1);
 }
 
+// A time-only log kept past midnight under one #Date: its times start
+// again from 00:00 on the next day, which a record a little out of order
+// does not.
+TEST_F(IISLogTest, TimeOnlyRecordsPassMidnightIntoTheNextDay) {
+  std::string path = Write("ex2102.log",
+                           "#Date: 2021-02-28 00:00:00\n"
+                           "#Fields: time cs-uri-stem\n"
+                           "23:30:00 /late\n"
+                           "22:45:00 /out-of-order\n"
+                           "00:00:05 /march\n"
+                           "23:59:59 /march-end\n"
+                           "08:00:00 /second-turn\n"
+                           "#Date: 2021-03-10 12:00:00\n"
+                           "11:00:00 /new-block\n");
+  const std::vector<Variant> expected = {
+      At(2021, 2, 28, 23, 30, 0), At(2021, 2, 28, 22, 45, 0),
+      At(2021, 3, 1, 0, 0, 5),    At(2021, 3, 1, 23, 59, 59),
+      At(2021, 3, 2, 8, 0, 0),    At(2021, 3, 10, 11, 0, 0)};
+  Open(path);
+  for (const Variant& when : expected) {
+    log_.ReadLogRecord();
+    ASSERT_FALSE(log_.AtEndOfLog());
+    EXPECT_EQ(log_.DateTime(), when) << automation::CStr(log_.URIStem());
+    const double time = automation::CDate(log_.DateTime());
+    EXPECT_EQ(log_.RecordParts().month, automation::PartsOf(time).month);
+    EXPECT_EQ(log_.RecordParts().day, automation::PartsOf(time).day);
+  }
+  log_.ReadLogRecord();
+  EXPECT_TRUE(log_.AtEndOfLog());
+}
+
 TEST_F(IISLogTest, FieldsTellACarriedNullFromAFieldTheLayoutLacks) {
   std::string path =
       Write("u_ex.log",
