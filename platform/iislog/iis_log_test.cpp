@@ -136,6 +136,21 @@ class IISLogTest : public ::testing::Test {
     return records;
   }
 
+  // The records of the UTF-16 log of Utf16LogsReadAsTheirUtf8Text, from
+  // its first, which is current.
+  void CheckUtf16Records() {
+    EXPECT_EQ(log_.URIStem(), Variant("/caf\xC3\xA9"));
+    EXPECT_EQ(log_.ProtocolStatus(), Variant(int32_t{200}));
+    log_.ReadLogRecord();
+    EXPECT_EQ(log_.URIStem(), Variant("/\xF0\x9F\x98\x80"));
+    log_.ReadLogRecord();
+    EXPECT_EQ(log_.DateTime(), At(2021, 3, 4, 5, 6, 9));
+    EXPECT_EQ(log_.URIStem(), Variant("/x\xEF\xBF\xBDy"));
+    log_.ReadLogRecord();
+    EXPECT_TRUE(log_.AtEndOfLog());
+    EXPECT_EQ(Closed().skipped_lines, 0);
+  }
+
   // Closes the file and returns what the reader reported of the file it
   // closed last.
   FileReadReport Closed() {
@@ -522,6 +537,32 @@ TEST_F(IISLogTest, JoinedLogsKeepEachLayoutBehindItsByteOrderMark) {
   log_.ReadLogRecord();
   EXPECT_TRUE(log_.AtEndOfLog());
   EXPECT_EQ(Closed().skipped_lines, 0);
+}
+
+// A log saved again as UTF-16 by a Windows tool reads as the UTF-8 log it
+// was, in either byte order: a URL's accent, a character of two code units
+// and one left without its pair among its values, and an odd last byte;
+// archived with gzip too.
+TEST_F(IISLogTest, Utf16LogsReadAsTheirUtf8Text) {
+  const std::u16string text =
+      u"\uFEFF#Fields: date time cs-uri-stem sc-status\r\n"
+      u"2021-03-04 05:06:07 /caf\u00E9 200\r\n"
+      u"2021-03-04 05:06:08 /\U0001F600 404\r\n"
+      u"2021-03-04 05:06:09 /x\xD800y 500\r\n";
+  for (const bool big_endian : {false, true}) {
+    SCOPED_TRACE(big_endian ? "big-endian" : "little-endian");
+    std::string bytes;
+    for (const char16_t unit : text) {
+      const char high = static_cast<char>(unit >> 8);
+      const char low = static_cast<char>(unit & 0xFF);
+      bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    // A last character not written whole yet ends no line.
+    OpenAt(Write("u_ex_utf16.log", bytes + "x"), 1);
+    CheckUtf16Records();
+    OpenAt(WriteGzip("u_ex_utf16.log.gz", {bytes}), 1);
+    CheckUtf16Records();
+  }
 }
 
 // A CR LF log copied once more in text mode ends its lines in CR CR LF; one

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -289,6 +290,107 @@ class GzipInput : public unc::InputFile {
   std::string failure_;
 };
 
+// UTF-16 text behind its byte-order mark, handed out as UTF-8. IIS writes
+// its logs as bytes (ASCII, or UTF-8); a log saved again by a Windows tool
+// (Notepad's "Unicode", PowerShell 5's Out-File and its > redirection) is
+// UTF-16, and read as bytes every line of it would be garbled. A code unit
+// that pairs with no other is U+FFFD.
+class Utf16Input : public unc::InputFile {
+ public:
+  Utf16Input(std::unique_ptr<unc::InputFile> file, bool big_endian)
+      : file_(std::move(file)), big_endian_(big_endian), in_(kChunkBytes) {}
+
+  size_t Read(char* buffer, size_t size) override {
+    if (size == 0) return 0;
+    while (taken_ == out_.size()) {
+      if (!Refill()) return 0;
+    }
+    const size_t n = std::min(size, out_.size() - taken_);
+    std::memcpy(buffer, out_.data() + taken_, n);
+    taken_ += n;
+    return n;
+  }
+
+ private:
+  static constexpr char32_t kReplacement = 0xFFFD;
+
+  // Converts the next bytes of the file into out_; false at its end when
+  // nothing is left to hand out.
+  bool Refill() {
+    out_.clear();
+    taken_ = 0;
+    const size_t n = file_->Read(in_.data() + carry_, in_.size() - carry_);
+    // An odd last byte or a high surrogate at the end is a character the
+    // writer of a growing log has not finished: handed out as U+FFFD, it
+    // would end a line that is still being written.
+    if (n == 0) return false;
+    const size_t have = carry_ + n;
+    size_t i = 0;
+    for (; i + 1 < have; i += 2) {
+      const auto first = static_cast<unsigned char>(in_[i]);
+      const auto second = static_cast<unsigned char>(in_[i + 1]);
+      Take(big_endian_ ? first << 8 | second : second << 8 | first);
+    }
+    carry_ = have - i;
+    if (carry_ > 0) in_[0] = in_[i];
+    return true;
+  }
+
+  void Take(char32_t unit) {
+    const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (high_ != 0) {
+      const char32_t high = high_;
+      high_ = 0;
+      if (low) {
+        Put(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+        return;
+      }
+      Put(kReplacement);
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      high_ = unit;
+    } else {
+      Put(low ? kReplacement : unit);
+    }
+  }
+
+  void Put(char32_t c) {
+    if (c < 0x80) {
+      out_ += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out_ += static_cast<char>(0xC0 | c >> 6);
+      out_ += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out_ += static_cast<char>(0xE0 | c >> 12);
+      out_ += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out_ += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out_ += static_cast<char>(0xF0 | c >> 18);
+      out_ += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out_ += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out_ += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  std::unique_ptr<unc::InputFile> file_;
+  bool big_endian_;
+  std::vector<char> in_;
+  size_t carry_ = 0;   // an odd byte of in_ kept for the next read, at in_[0]
+  char32_t high_ = 0;  // a high surrogate waiting for its low one
+  std::string out_;    // converted, handed out from taken_ on
+  size_t taken_ = 0;
+};
+
+// The UTF-16 byte-order mark `head` starts with: big-endian or not.
+std::optional<bool> Utf16Mark(const std::vector<char>& head) {
+  if (head.size() < 2) return std::nullopt;
+  const auto first = static_cast<unsigned char>(head[0]);
+  const auto second = static_cast<unsigned char>(head[1]);
+  if (first == 0xFF && second == 0xFE) return false;
+  if (first == 0xFE && second == 0xFF) return true;
+  return std::nullopt;
+}
+
 // Up to `limit` bytes of `file`, fewer only at its end or, with `failure`,
 // before a failure, which is kept there instead of raised.
 std::vector<char> ReadUpTo(unc::InputFile& file, size_t limit,
@@ -319,11 +421,27 @@ std::unique_ptr<unc::InputFile> ReadInBackground(
 std::unique_ptr<unc::InputFile> DecodeLogInput(
     std::unique_ptr<unc::InputFile> file, std::string_view path) {
   std::vector<char> head = ReadUpTo(*file, 2);
-  if (HasGzipName(path) || HasGzipMagic(head)) {
-    return std::make_unique<GzipInput>(std::move(file), std::string(path),
-                                       std::move(head));
+  if (!HasGzipName(path) && !HasGzipMagic(head)) {
+    if (std::optional<bool> big_endian = Utf16Mark(head)) {
+      // The mark is read: the text starts after it.
+      return std::make_unique<Utf16Input>(
+          std::make_unique<PlainInput>(std::move(file), std::vector<char>{}),
+          *big_endian);
+    }
+    return std::make_unique<PlainInput>(std::move(file), std::move(head));
   }
-  return std::make_unique<PlainInput>(std::move(file), std::move(head));
+  // A UTF-16 log archived with gzip: its mark is the start of the inflated
+  // text. A failure to inflate that far is raised at the first read, as
+  // the gzip reader raises it.
+  auto gzip = std::make_unique<GzipInput>(std::move(file), std::string(path),
+                                          std::move(head));
+  std::exception_ptr failure;
+  std::vector<char> start = ReadUpTo(*gzip, 2, &failure);
+  if (std::optional<bool> big_endian = Utf16Mark(start)) {
+    return std::make_unique<Utf16Input>(std::move(gzip), *big_endian);
+  }
+  return std::make_unique<PlainInput>(std::move(gzip), std::move(start),
+                                      std::move(failure));
 }
 
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,

@@ -1,6 +1,7 @@
 // The byte stream of a log file: read ahead on a thread of its own, so
 // that the transfer of a file (over SMB above all) goes on while its
-// records are counted; plain text as it is, gzip-compressed files (a ".gz"
+// records are counted; plain text as it is, UTF-16 text (behind its
+// byte-order mark) as UTF-8, gzip-compressed files (a ".gz"
 // name or the gzip magic bytes) inflated on the fly, so that old logs
 // archived with gzip read like any other. Nothing is held beyond a bounded
 // ring of read-ahead bytes and one buffer of compressed input; files of any
@@ -41,7 +42,8 @@ std::unique_ptr<unc::InputFile> ReadInBackground(
 
 // Wraps `file`, opened from `path`, so that reading it yields the log text:
 // inflated when the name ends in ".gz" (any case) or the data starts with the
-// gzip magic, otherwise the bytes unchanged. Concatenated gzip members are
+// gzip magic, as UTF-8 when it starts with a UTF-16 byte-order mark (which
+// is dropped), otherwise the bytes unchanged. Concatenated gzip members are
 // read one after the other. Takes ownership of `file`.
 //
 // Reading raises automation::AutomationError, naming `path`, when the
