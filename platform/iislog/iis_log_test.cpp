@@ -738,6 +738,27 @@ TEST_F(IISLogTest, APlanPassesOverCountedRecordsAndHoldsBackAWrittenLine) {
   EXPECT_EQ(CountRecords(path), 5);
 }
 
+// Logs joined by copy as text end in its end-of-file mark, Ctrl+Z, after
+// the last line end: no garbled line, and no last line held back for a
+// writer, that is.
+TEST_F(IISLogTest, TheEndOfFileMarkOfJoinedLogsEndsTheText) {
+  const std::string text = kHeader +
+                           "2021-03-04 05:06:07 1.1.1.1 GET /a 200\r\n"
+                           "2021-03-04 05:06:08 1.1.1.1 GET /b 200\r\n";
+  const std::string path = Write("u_ex.log", text + "\x1a");
+  EXPECT_EQ(CountRecords(path), 2);
+  EXPECT_EQ(Closed().skipped_lines, 0);
+  FixedPlanner planner({{}, true});
+  Hook(observer_, &planner);
+  EXPECT_EQ(CountRecords(path), 2);
+  const FileReadReport report = Closed();
+  EXPECT_FALSE(report.held_back);
+  EXPECT_EQ(report.text_offset, static_cast<int64_t>(text.size() + 1));
+  // With a line end after it, the mark is a line, and a garbled one.
+  EXPECT_EQ(CountRecords(Write("u_ex2.log", text + "\x1a\n")), 2);
+  EXPECT_EQ(Closed().skipped_lines, 1);
+}
+
 // A last line held back for a later reading must be one that a line end
 // can still finish: a log whose lines end in CR alone has no LF to wait
 // for, and is told as garbled as it is without a plan.

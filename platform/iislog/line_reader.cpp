@@ -9,6 +9,7 @@ namespace velnor::iislog {
 namespace {
 
 constexpr size_t kChunkBytes = size_t{64} * 1024;
+constexpr char kEndOfFileMark = '\x1a';
 
 }  // namespace
 
@@ -37,6 +38,11 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       return Status::kTooLong;
     }
     if (at_end_) {
+      // The end-of-file mark (Ctrl+Z) that copy writes after files it joins
+      // as text ends the text: no line, neither cut off nor garbled.
+      if (end_ - begin_ == 1 && buffer_[begin_] == kEndOfFileMark) {
+        begin_ = end_;
+      }
       if (begin_ == end_ || (hold_back_ && !RestEndsLinesInCr())) {
         return Status::kEnd;
       }

@@ -35,7 +35,8 @@ class LineReader {
 
   // Makes the next line current. kLine sets `line` to its bytes without the
   // line end (LF, with any CRs before it) and without a UTF-8 byte-order
-  // mark at its start; a last line without a line end counts as a line. The
+  // mark at its start; a last line without a line end counts as a line,
+  // except a lone DOS end-of-file mark (Ctrl+Z), which ends the input. The
   // bytes stay valid, and may be changed in place by the caller, until the next
   // call. Raises what reading the input raises.
   Status Next(std::span<char>* line);
