@@ -320,9 +320,8 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
             "Intranet,D:\\Logs,2\n# next: no drive\nIntranet,Logs,2\n");
   WriteFile(dir_ / "dirs.txt", "# Windows folders\nWEB01=Windows\n");
   WriteFile(dir_ / "comments.txt", "# FTP sites of WEB01\n\n");
-  WriteFile(
-      dir_ / "twice.txt",
-      "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,2\n");
+  WriteFile(dir_ / "twice.txt",
+            "Intranet,D:\\Logs,2\nShop,E:\\Shop,3\nIntranet again,D:\\Old,2\n");
   auto db_folder = [&] {
     std::map<std::string, std::string> files;
     for (const auto& file : fs::directory_iterator(dir_ / "db")) {

@@ -129,7 +129,8 @@ bool CheckSiteDescriptor(const TextLine& site) {
         digit == std::string::npos ? "0" : id.substr(digit);
     return Usage("the site identifier \"" + id + "\" of " + Descriptor(site) +
                      " starts with a zero: IIS names a site's log folder by "
-                     "its number without one, such as W3SVC" + number,
+                     "its number without one, such as W3SVC" +
+                     number,
                  "give it as " + number + ": \"" + Shown(fields[0]) + "," +
                      Shown(fields[1]) + "," + number + "\"");
   }
