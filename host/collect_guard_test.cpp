@@ -15,10 +15,12 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +215,54 @@ TEST_F(CollectGuardTest, LinksWhereVelnorWritesAreRefusedAndTargetsUntouched) {
   EXPECT_TRUE(Contains(init.err, "is a symbolic link")) << init.err;
   EXPECT_FALSE(fs::exists(dir_.path() / "nowhere.mdb"));
   EXPECT_EQ(std::distance(fs::directory_iterator(fresh), {}), 1);
+}
+
+// A pipe, a device or a folder at a database's name is no database: collect
+// refuses it by what it is, before touching anything, and init-db does not
+// take it for a database it leaves as it is.
+TEST_F(CollectGuardTest, NoFileAtADatabasesNameIsRefusedForWhatItIs) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const std::string month_db = Database(reportdb::ReportKind::kHitsByMonth);
+  const fs::path ledger = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
+  const fs::path statistics = db_dir_ / "velnor_statistics_SRV1_web.sqlite";
+  struct Planted {
+    std::string kind;
+    std::function<void(const fs::path&)> make;
+  };
+  const std::vector<Planted> planted = {
+      {"a named pipe",
+       [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); }},
+      {"a character device",
+       [](const fs::path& at) {
+         ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0644, ::makedev(1, 5)), 0);
+       }},
+      {"a folder", [](const fs::path& at) { fs::create_directory(at); }},
+  };
+  for (const fs::path& name : {fs::path(month_db), ledger, statistics}) {
+    for (const Planted& plant : planted) {
+      if (plant.kind == "a character device" && ::geteuid() != 0) continue;
+      SCOPED_TRACE(name.filename().string() + " as " + plant.kind);
+      const fs::path moved = dir_.path() / "moved";
+      fs::rename(name, moved);
+      plant.make(name);
+      VelnorRun run = Collect("2024-06-02");
+      EXPECT_EQ(run.status, 2) << run.err;
+      EXPECT_TRUE(Contains(run.err, "is " + plant.kind + ", not a file"))
+          << run.err;
+      if (name != ledger) {
+        VelnorRun init = RunVelnor(
+            {"init-db", "--db-dir", db_dir_.string(), "--server", "SRV1"},
+            dir_.path());
+        EXPECT_EQ(init.status, 2) << init.out << init.err;
+        EXPECT_TRUE(Contains(init.err, "is " + plant.kind + ", not a file"))
+            << init.err;
+      }
+      fs::remove(name);
+      fs::rename(moved, name);
+      EXPECT_EQ(State(), before);
+    }
+  }
 }
 
 TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {

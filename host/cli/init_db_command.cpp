@@ -106,17 +106,17 @@ int RunInitDb(const InitDbOptions& given) {
     return 2;
   }
   for (reportdb::ReportKind kind : reportdb::kReportKinds) {
-    if (!CheckNotLink(options.db_dir + "/" +
-                          reportdb::ReportDatabaseFileName(kind, options.server,
-                                                           options.ftp),
-                      "the report database")) {
+    if (!CheckDatabaseFile(options.db_dir + "/" +
+                               reportdb::ReportDatabaseFileName(
+                                   kind, options.server, options.ftp),
+                           "the report database")) {
       return 2;
     }
   }
   const reportdb::ReportLocation location{options.db_dir, ""};
   const std::string statistics =
       location.StatisticsPath(options.server, options.ftp);
-  if (!CheckNotLink(statistics, "the statistics database")) return 2;
+  if (!CheckDatabaseFile(statistics, "the statistics database")) return 2;
   CreatedDatabases result;
   bool made = automation::ResumeNext([&] {
     result = CreateReportDatabases(options.db_dir, options.server, options.ftp);

@@ -271,12 +271,13 @@ bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
 }
 
 // Every file the run may write, named before any is: none may be a
-// symbolic link. SQLite writes a journal beside each database it changes.
+// symbolic link, and a database none but a regular file. SQLite writes a
+// journal beside each database it changes.
 bool CheckWrittenFiles(const CollectOptions& options, const PlannedRun& run) {
   auto database = [](const std::string& path, const std::string& what) {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-      if (!CheckNotLink(path + suffix,
-                        *suffix ? "a journal of " + what : what)) {
+    if (!CheckDatabaseFile(path, what)) return false;
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+      if (!CheckNotLink(path + suffix, "a journal of " + what)) {
         return false;
       }
     }

@@ -87,6 +87,21 @@ bool CheckNotLink(const std::string& path, const std::string& what) {
   return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
 }
 
+bool CheckDatabaseFile(const std::string& path, const std::string& what) {
+  if (!CheckNotLink(path, what)) return false;
+  std::string kind = SpecialFileKind(path);
+  std::error_code error;
+  if (kind.empty() && std::filesystem::is_directory(path, error)) {
+    kind = "a folder";
+  }
+  if (kind.empty()) return true;
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return Usage(what + " " + Shown(path) + " is " + kind + ", not a file",
+               "velnor keeps its databases in regular files; move it out of " +
+                   (folder.empty() ? std::string(".") : Shown(folder)) +
+                   " and run the same command again");
+}
+
 namespace {
 
 // An output stream that owns the descriptor it writes.

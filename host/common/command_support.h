@@ -49,6 +49,13 @@ inline constexpr char kStoreUnreachableHelp[] =
 // which file is overwritten, with velnor's rights.
 bool CheckNotLink(const std::string& path, const std::string& what);
 
+// True when `path` is a regular file or nothing (a database to make);
+// prints the usage mistake naming it as `what` ("the report database")
+// otherwise: a symbolic link, a folder, a named pipe or a device at a
+// database's name is no database, and the engine's "could not find" for
+// it would send the administrator looking for a file that is there.
+bool CheckDatabaseFile(const std::string& path, const std::string& what);
+
 // What is at `path` when it is neither a regular file, nor a folder, nor a
 // symbolic link (itself, not what it names): "a named pipe", "a character
 // device", "a block device" or "a socket"; "" otherwise, and when nothing
