@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ado/ado.h"
@@ -156,6 +157,35 @@ TEST_F(SessionTest, ALockedFileIsFoundWhenOpened) {
   }
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
+}
+
+// Another process's commit holds a file exclusively for a moment: a reader
+// or a writer opening it then waits for it, as for a lock taken later, and
+// does not fail at once.
+TEST_F(SessionTest, AFileBeingCommittedIsWaitedForWhenOpened) {
+  for (const bool writing : {false, true}) {
+    SCOPED_TRACE(writing ? "writer" : "reader");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(Path("a.mdb").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::thread commit([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    auto session =
+        writing ? Session::Begin(10000) : Session::BeginReading(10000);
+    std::string failure;
+    try {
+      session->Attach(Path("a.mdb"));
+      session->Attach(Path("b.mdb"));
+    } catch (const AutomationError& error) {
+      failure = error.description();
+    }
+    commit.join();
+    sqlite3_close(other);
+    EXPECT_EQ(failure, "");
+  }
 }
 
 // The velnor tests make read-only files on a read-only mount as root.

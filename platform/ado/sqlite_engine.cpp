@@ -330,10 +330,13 @@ class SqliteEngine : public Engine {
     }
     std::string schema = db_ ? "db" + std::to_string(paths_.size()) : "main";
     const std::string opened = for_writing ? WithRealFolder(path) : path;
+    // ATTACH reads the file's schema, and so waits for its lock as any
+    // statement does.
     if (db_) {
+      lock_wait_.Install(db_, lock_wait_ms);
       Exec("ATTACH DATABASE " + SqlText(opened) + " AS " + schema, path);
     } else {
-      Open(opened, path, for_writing);
+      Open(opened, path, for_writing, lock_wait_ms);
     }
     paths_.push_back(path);
     try {
@@ -550,7 +553,7 @@ class SqliteEngine : public Engine {
   // handle follows no symbolic link, in its files or those it attaches.
   // `opened` is the name given to SQLite, `path` the one messages show.
   void Open(const std::string& opened, const std::string& path,
-            bool for_writing) {
+            bool for_writing, int lock_wait_ms) {
     bool writable =
         for_writing || (::access(path.c_str(), W_OK) == 0 &&
                         ::access(FolderOf(path).c_str(), W_OK) == 0);
@@ -560,6 +563,10 @@ class SqliteEngine : public Engine {
             (for_writing ? SQLITE_OPEN_NOFOLLOW : 0) | SQLITE_OPEN_NOMUTEX,
         nullptr);
     if (db_) sqlite3_extended_result_codes(db_, 1);
+    // Before the set-up below: its cache_size pragma reads the file's
+    // schema, which another process's commit holds for a moment; without
+    // the wait a report or a run starting then would fail at once.
+    if (rc == SQLITE_OK) lock_wait_.Install(db_, lock_wait_ms);
     if (rc == SQLITE_OK) rc = InstallNoCase(db_);
     // Temporary storage in files, as SQLite's sorter starts worker threads
     // only then: an index made from a run's rows is sorted on both cores.
