@@ -8,6 +8,7 @@
 // sound and hold either the state before the run or the state after the
 // whole run: never part of a run, never one file ahead of another, never
 // ledger rows of counts that are not there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <string>
@@ -137,6 +139,30 @@ TEST_F(CollectFaultsTest, AFullDiskStoresNothingAndSaysWhy) {
   EXPECT_EQ(run.err.find(" records in "), std::string::npos)
       << "no summary of records that were not stored: " << run.err;
   EXPECT_EQ(State(), before);
+}
+
+// What report and runs print, redirected onto a full disk: the command
+// says it could not write it and fails, where a cron job's file would
+// otherwise end empty or cut with status 0.
+TEST_F(CollectFaultsTest, OutputOntoAFullDiskIsAnError) {
+  CollectFirstDay();
+  const std::function<void()> onto_full_disk = [] {
+    ::dup2(::open("/dev/full", O_WRONLY), 1);
+  };
+  const std::string db = db_dir_.string();
+  for (const std::vector<std::string>& command :
+       {Words("report --db-dir " + db + " --server SRV1"),
+        Words("report --db-dir " + db + " --server SRV1 --format csv"),
+        Words("report --db-dir " + db), Words("runs --db-dir " + db)}) {
+    SCOPED_TRACE(command.front() + " " + command.back());
+    ASSERT_EQ(RunVelnor(command, dir_.path()).status, 0);
+    VelnorRun run = FinishVelnor(
+        StartVelnor(command, dir_.path(), onto_full_disk), dir_.path());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(
+        Contains(run.err, "could not be written whole to standard output"))
+        << run.err;
+  }
 }
 
 TEST_F(CollectFaultsTest, ADatabaseAnotherProcessHoldsIsReportedOnce) {

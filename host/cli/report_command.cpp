@@ -358,7 +358,7 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
     return 2;
   }
   if (options.output.empty()) {
-    out << text << std::flush;
+    if (!WriteWhole(out, text, "the overview", err)) return 1;
   } else if (!ResumeNext([&] {
                for (const auto& [name, page] : pages) {
                  WriteFile((PageFolder(options) / name).string(), page);
@@ -422,8 +422,7 @@ int RunReport(const ReportOptions& given, std::ostream& out,
   }
   std::string text = Render(report, options, limit);
   if (options.output.empty()) {
-    out << text << std::flush;
-    return 0;
+    return WriteWhole(out, text, "the report", err) ? 0 : 1;
   }
   if (!ResumeNext([&] { WriteFile(options.output, text); })) {
     Tell(err, {Err().Description(), "give --output a file you may write"});

@@ -212,16 +212,17 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
     rows.insert(rows.end(), rows.empty() ? these.begin() : these.begin() + 1,
                 these.end());
   }
+  std::string text;
   if (options.format == "csv") {
-    out << Csv(rows);
+    text = Csv(rows);
   } else if (options.format == "json") {
-    out << LaidOut(json, 1) << "\n";  // one run a line
+    text = LaidOut(json, 1) + "\n";  // one run a line
   } else if (rows.size() == 1) {
-    out << "No runs recorded.\n";
+    text = "No runs recorded.\n";
   } else {
-    out << AlignedColumns(rows, "");
+    text = AlignedColumns(rows, "");
   }
-  return 0;
+  return WriteWhole(out, text, "the list of runs", err) ? 0 : 1;
 }
 
 void AddRunsCommand(CLI::App& app, int* exit_status) {

@@ -87,6 +87,18 @@ bool CheckNotLink(const std::string& path, const std::string& what) {
   return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
 }
 
+bool WriteWhole(std::ostream& out, std::string_view text,
+                const std::string& what, std::ostream& err) {
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.flush();
+  if (out) return true;
+  err << "velnor: error: " << what
+      << " could not be written whole to standard output\n  help: check the "
+         "free space and the file or program it goes to, then run the same "
+         "command again\n";
+  return false;
+}
+
 bool CheckDatabaseFile(const std::string& path, const std::string& what) {
   if (!CheckNotLink(path, what)) return false;
   std::string kind = SpecialFileKind(path);

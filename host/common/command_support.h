@@ -49,6 +49,13 @@ inline constexpr char kStoreUnreachableHelp[] =
 // which file is overwritten, with velnor's rights.
 bool CheckNotLink(const std::string& path, const std::string& what);
 
+// Writes `text` to `out`, the command's standard output, and flushes it;
+// false, with the problem told on `err`, when it could not be written
+// whole (a full disk under a redirection, a closed pipe): a cron job that
+// writes a report into a file must not end with status 0 and half of it.
+bool WriteWhole(std::ostream& out, std::string_view text,
+                const std::string& what, std::ostream& err);
+
 // True when `path` is a regular file or nothing (a database to make);
 // prints the usage mistake naming it as `what` ("the report database")
 // otherwise: a symbolic link, a folder, a named pipe or a device at a
