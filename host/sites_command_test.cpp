@@ -5,7 +5,9 @@
 // rewrites them; read the diff before committing it); a collect of the
 // discovered sites must store exactly the rows of the same collect with the
 // sites typed by hand.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -77,6 +79,16 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     testing::ExpectMatchesFile(run.out, kExpected / c.expected);
+    // Onto a full disk: a --sites file cut short would collect fewer sites
+    // without a word.
+    VelnorRun full = FinishVelnor(
+        StartVelnor(args, Dir(),
+                    [] { ::dup2(::open("/dev/full", O_WRONLY), 1); }),
+        Dir());
+    EXPECT_EQ(full.status, 1) << full.err;
+    EXPECT_TRUE(
+        Contains(full.err, "could not be written whole to standard output"))
+        << full.err;
   }
 }
 

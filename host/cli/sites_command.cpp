@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "component/velnor.h"
 #include "host/cli/collect_command.h"
@@ -99,7 +100,13 @@ int RunSites(const SitesOptions& options) {
   for (const siteconfig::IisSite& site : discovery.sites.Of(listing.service)) {
     listing.rows.push_back(LookAt(*parser, settings.shares, listing, site));
   }
-  RenderSites(listing, format, std::cout);
+  std::ostringstream text;
+  RenderSites(listing, format, text);
+  // A --sites file for collect is written this way: one cut short by a
+  // full disk would collect fewer sites without a word.
+  if (!WriteWhole(std::cout, text.view(), "the list of sites", std::cerr)) {
+    return kExitLoggedErrors;
+  }
   // An empty list is no mistake, but easily taken for one of velnor's.
   if (listing.rows.empty() && listing.unsupported.empty()) {
     const bool ftp = listing.service == siteconfig::IisService::kFtp;
