@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -186,6 +188,47 @@ TEST_F(SessionTest, AFileBeingCommittedIsWaitedForWhenOpened) {
     sqlite3_close(other);
     EXPECT_EQ(failure, "");
   }
+}
+
+// A run killed while it wrote leaves a journal that a reader who may not
+// write the file cannot roll back: the message says that, not that the
+// file's permissions are wrong.
+TEST_F(SessionTest, AJournalOnlyAWriterCanRollBackIsNamedAsSuch) {
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open(Path("a.mdb").c_str(), &db);
+    sqlite3_exec(db, "PRAGMA cache_size = 1; BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 500; ++i) {
+      sqlite3_exec(db, "INSERT INTO t VALUES (printf('%.*c', 900, 'x'), 1)",
+                   nullptr, nullptr, nullptr);
+    }
+    ::_exit(0);  // killed in the middle: the journal stays
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  ASSERT_TRUE(std::filesystem::exists(Path("a.mdb-journal")));
+  ::chmod(Path("a.mdb").c_str(), 0444);
+  ::chmod(dir_.c_str(), 0555);
+  EXPECT_EQ(testing::RunUnprivileged([&] {
+              try {
+                auto reader = Session::BeginReading(1000);
+                reader->Attach(Path("a.mdb"));
+              } catch (const AutomationError& error) {
+                const std::string& text = error.description();
+                return text.find("unfinished changes of a run") !=
+                                   std::string::npos &&
+                               text.find(Path("a.mdb")) != std::string::npos
+                           ? 0
+                           : 2;
+              }
+              return 1;
+            }),
+            0);
+  ::chmod(dir_.c_str(), 0755);
+  ::chmod(Path("a.mdb").c_str(), 0644);
+  // The next process that may write it rolls the journal back.
+  EXPECT_EQ(Rows("a.mdb"), "");
 }
 
 // The velnor tests make read-only files on a read-only mount as root.

@@ -150,6 +150,19 @@ std::string WithRealFolder(const std::string& path) {
       Raise(kErrRowRefused, in_table + file + " refused the row: " + message +
                                 ". Correct the value written to that column.");
     case SQLITE_READONLY:
+      // A run stopped while it wrote left its journal, which the next
+      // process that may write the file rolls back on opening it; one that
+      // may only read it cannot, and the file's permissions are not what
+      // is wrong.
+      if (rc == SQLITE_READONLY_ROLLBACK) {
+        Raise(kErrUnspecified,
+              "Cannot update. Database or object is read-only. " + file +
+                  " holds the unfinished changes of a run that was stopped "
+                  "while it wrote them (its journal lies beside it), which "
+                  "only a process that may write the file and its folder can "
+                  "undo; run velnor once as the user that collects (the next "
+                  "collect does it), then read it again.");
+      }
       Raise(kErrUnspecified,
             "Cannot update. Database or object is read-only. " + file +
                 " cannot be written (" + message +
