@@ -217,6 +217,46 @@ TEST_F(CollectGuardTest, LinksWhereVelnorWritesAreRefusedAndTargetsUntouched) {
   EXPECT_EQ(std::distance(fs::directory_iterator(fresh), {}), 1);
 }
 
+// An output named after a database (the shell completes a name into the
+// database folder as readily as anywhere) is refused, and the database is
+// left as it was: a report, a listing or error-log lines written there
+// would destroy the counts or the ledger.
+TEST_F(CollectGuardTest, OutputsNamingADatabaseAreRefusedAndItIsUntouched) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::string hour_db = Database(reportdb::ReportKind::kHitsByHour);
+  const std::string ledger =
+      (db_dir_ / "velnor_ledger_SRV1_web.sqlite").string();
+  const std::string statistics =
+      (db_dir_ / "velnor_statistics_SRV1_web.sqlite").string();
+  const std::string db = db_dir_.string();
+  struct Case {
+    std::string database;
+    std::vector<std::string> args;
+  };
+  const std::vector<Case> cases = {
+      {hour_db,
+       Words("report --db-dir " + db + " --server SRV1 --output " + hour_db)},
+      {ledger,
+       Words("report --db-dir " + db + " --format html --output " + ledger)},
+      {ledger, Arguments("2024-06-02", {"--raw", "--output", ledger})},
+      {statistics,
+       Words("collect --server SRV1 --no-tui --site "
+             "Site,D:\\Logs,1 --db-dir " +
+             db + " --share-root " + (dir_.path() / "shares").string() +
+             " --from 2024-06-02 --to 2024-06-02 --error-log " + statistics)},
+  };
+  const std::vector<Rows> before = State();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " into " + c.database);
+    const std::string bytes = ReadFile(c.database);
+    VelnorRun run = RunVelnor(c.args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "is a database")) << run.err;
+    EXPECT_EQ(ReadFile(c.database), bytes);
+    EXPECT_EQ(State(), before);
+  }
+}
+
 // A pipe, a device or a folder at a database's name is no database: collect
 // refuses it by what it is, before touching anything, and init-db does not
 // take it for a database it leaves as it is.

@@ -126,6 +126,11 @@ Mistake OutputMistake(const std::string& output) {
             "give a file to write the report to, or leave --output out to "
             "print it"};
   }
+  if (IsDatabaseFile(output)) {
+    return {"--output '" + Shown(output) +
+                "' is a database, which the report would overwrite",
+            "give a new file for the report, such as report.html"};
+  }
   const std::filesystem::path folder =
       std::filesystem::path(output).parent_path();
   std::error_code error;

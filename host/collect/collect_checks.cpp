@@ -175,6 +175,11 @@ bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
 bool CheckErrorLog(const std::string& path, bool in_db_dir) {
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
+  if (IsDatabaseFile(path)) {
+    return Usage("the error log " + Shown(path) +
+                     " is a database, which its lines would spoil",
+                 "give --error-log a log file, such as velnor-errors.log");
+  }
   bool writable =
       fs::exists(path)
           ? !fs::is_directory(path) && access(path.c_str(), W_OK) == 0
@@ -205,6 +210,11 @@ bool CheckOutput(const CollectOptions& options) {
                      ", not a file: velnor writes only regular files",
                  "give a file to write the listing to, or leave --output out "
                  "to write it to standard output");
+  }
+  if (IsDatabaseFile(options.output)) {
+    return Usage("--output " + Shown(options.output) +
+                     " is a database, which the listing would overwrite",
+                 "give a new file for the listing, such as listing.csv");
   }
   fs::path folder = fs::path(options.output).parent_path();
   if (folder.empty()) folder = ".";

@@ -87,6 +87,20 @@ bool CheckNotLink(const std::string& path, const std::string& what) {
   return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
 }
 
+bool IsDatabaseFile(const std::string& path) {
+  // Never waiting on a FIFO at the name; special files are told apart by
+  // SpecialFileKind before this is asked.
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  constexpr std::string_view kHeader("SQLite format 3\0", 16);
+  char head[16];
+  const ssize_t read = ::pread(fd, head, sizeof head, 0);
+  ::close(fd);
+  return read == static_cast<ssize_t>(sizeof head) &&
+         std::string_view(head, sizeof head) == kHeader;
+}
+
 bool WriteWhole(std::ostream& out, std::string_view text,
                 const std::string& what, std::ostream& err) {
   out.write(text.data(), static_cast<std::streamsize>(text.size()));

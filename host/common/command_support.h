@@ -56,6 +56,13 @@ bool CheckNotLink(const std::string& path, const std::string& what);
 bool WriteWhole(std::ostream& out, std::string_view text,
                 const std::string& what, std::ostream& err);
 
+// True when the file at `path` (not through a link) is an SQLite
+// database: a report database, a ledger or a statistics database of any
+// server, or another program's. A listing, a report or an error log
+// written there would destroy it, and one output's name is easily
+// completed by the shell into the database folder's files.
+bool IsDatabaseFile(const std::string& path);
+
 // True when `path` is a regular file or nothing (a database to make);
 // prints the usage mistake naming it as `what` ("the report database")
 // otherwise: a symbolic link, a folder, a named pipe or a device at a
