@@ -142,15 +142,9 @@ FieldLayout FieldLayout::Parse(std::string_view names) {
   FieldLayout layout;
   layout.declared_ = true;
   std::vector<std::pair<std::string_view, int32_t>> fallbacks;
-  size_t pos = 0;
-  while (pos < names.size()) {
-    if (IsBlank(names[pos])) {
-      ++pos;
-      continue;
-    }
-    size_t end = pos;
-    while (end < names.size() && !IsBlank(names[end])) ++end;
-    std::string_view name = names.substr(pos, end - pos);
+  std::vector<std::string_view> split;
+  SplitAtBlanks(names, &split);
+  for (std::string_view name : split) {
     auto index = static_cast<int32_t>(layout.size_);
     if (const NamedField* named = Find(kPreferredNames, name);
         named != nullptr &&
@@ -160,7 +154,6 @@ FieldLayout FieldLayout::Parse(std::string_view names) {
       fallbacks.emplace_back(name, index);
     }
     ++layout.size_;
-    pos = end;
   }
   for (const auto& [name, index] : fallbacks) {
     auto& slot =
