@@ -60,7 +60,24 @@ CountedDays::CountedDays(const LedgerContents& ledger) {
   }
   for (const RunRow& run : ledger.runs) {
     if (run.mode == kLedgerStartMode) ledger_start_ = run;
+    if (run.mode != "count" && run.mode != "recount") continue;
+    size_t start = 0;
+    while (start <= run.sites.size()) {
+      size_t comma = run.sites.find(',', start);
+      if (comma == std::string::npos) comma = run.sites.size();
+      auto [first, made] = first_asked_.try_emplace(
+          run.sites.substr(start, comma - start), run.first_day);
+      if (!made) first->second = std::min(first->second, run.first_day);
+      start = comma + 1;
+    }
   }
+}
+
+std::optional<Day> CountedDays::FirstDayAskedFor(
+    const std::string& site) const {
+  auto found = first_asked_.find(site);
+  if (found == first_asked_.end()) return std::nullopt;
+  return found->second;
 }
 
 const std::map<Day, CountedDay>& CountedDays::DaysOf(

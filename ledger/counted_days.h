@@ -76,6 +76,12 @@ class CountedDays {
   const FileRow* LatestFile(const std::string& site,
                             const std::string& file_name) const;
 
+  // The first day of the earliest window a counting run was asked to
+  // collect with `site` among its sites, whatever became of the run (one
+  // killed, or cancelled before it reached the site, recorded no day of
+  // it), or nothing when no run named the site.
+  std::optional<Day> FirstDayAskedFor(const std::string& site) const;
+
   // The run that started the ledger on report databases that held counts
   // already (kLedgerStartMode), or null: the days before its first day
   // were counted without a ledger.
@@ -92,6 +98,7 @@ class CountedDays {
   std::map<std::string, std::map<int64_t, std::multimap<uint32_t, size_t>>>
       heads_;
   std::optional<RunRow> ledger_start_;
+  std::map<std::string, Day> first_asked_;  // per site identifier
 };
 
 // The checksum the ledger keeps of a log's head: its CRC-32.

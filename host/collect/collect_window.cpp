@@ -37,7 +37,11 @@ std::string RunsText(const std::vector<int64_t>& runs,
 }
 
 // The first day --since-last gives a site that has no day counted whole:
-// --from, else the ledger's start, else yesterday.
+// --from, else the ledger's start, else the first day an earlier run was
+// asked for it when none of its days is in the ledger (within the
+// look-back), else yesterday. A site's first run killed, or cancelled
+// before it reached the site, recorded no day of it: without its window
+// the next night would start after the days it missed.
 Day NeverCountedStart(const WindowRequest& request, const SiteWindow& site,
                       const ledger::CountedDays& counted, bool noted,
                       std::vector<std::string>& notes) {
@@ -47,6 +51,18 @@ Day NeverCountedStart(const WindowRequest& request, const SiteWindow& site,
   }
   if (start != nullptr) return start->first_day;
   const Day yesterday = request.today - 1;
+  // A site with days in the ledger goes back to them in SinceLast.
+  if (std::optional<Day> asked = counted.FirstDayAskedFor(site.identifier);
+      noted && asked && *asked < yesterday) {
+    const Day from = std::max(*asked, yesterday - (kSinceLastLookBackDays - 1));
+    notes.push_back(SiteText(site) +
+                    ": no day of it is counted yet, so --since-last starts "
+                    "with " +
+                    DayText(from) +
+                    ", the first day an earlier run that stopped before "
+                    "counting it was asked for");
+    return from;
+  }
   if (noted) {
     notes.push_back(SiteText(site) +
                     ": no day of it is counted yet, so --since-last starts "

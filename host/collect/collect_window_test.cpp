@@ -92,6 +92,20 @@ TEST(CollectWindowTest, WindowsAndRefusalsFollowTheLedger) {
   // nothing read.
   ledger::LedgerContents locked_empty = LedgerOf({{1, June(8), June(9), {}}});
   locked_empty.days[0].hits = 0;
+  // The site's first runs, killed (or cancelled before the site): their
+  // windows are recorded, no day of the site is.
+  auto stopped_before = [](std::vector<std::pair<Day, std::string>> runs) {
+    ledger::LedgerContents ledger;
+    for (const auto& [first, sites] : runs) {
+      ledger::RunRow& row = ledger.runs.emplace_back();
+      row.run_id = std::ssize(ledger.runs);
+      row.first_day = first;
+      row.last_day = first + 2;
+      row.sites = sites;
+      row.mode = first == June(1) ? "raw" : "count";
+    }
+    return ledger;
+  };
 
   const std::vector<Case> cases = {
       {"never counted: yesterday",
@@ -100,6 +114,25 @@ TEST(CollectWindowTest, WindowsAndRefusalsFollowTheLedger) {
        std::pair{June(19), June(19)},
        {},
        "no day of it is counted yet"},
+      {"a first run stopped before the site: back to its first day",
+       since_last,
+       stopped_before({{June(16), "2,1"}, {June(14), "1"}, {June(1), "1"}}),
+       std::pair{June(14), June(19)},
+       {},
+       "starts with 2024-06-14, the first day an earlier run"},
+      {"a first run stopped before another site: yesterday",
+       since_last,
+       stopped_before({{June(16), "2,11"}}),
+       std::pair{June(19), June(19)},
+       {},
+       "no day of it is counted yet"},
+      {"a stopped first run older than the look-back: back 31 days",
+       late,
+       stopped_before({{June(2), "1"}}),
+       std::pair{static_cast<Day>(automation::DateSerial(2024, 6, 30)),
+                 late.today - 1},
+       {},
+       "starts with 2024-06-30"},
       {"after the last day counted",
        since_last,
        LedgerOf({{1, June(10), June(15), {}}}),
