@@ -18,6 +18,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -255,6 +256,39 @@ TEST_F(CollectGuardTest, OutputsNamingADatabaseAreRefusedAndItIsUntouched) {
     EXPECT_EQ(ReadFile(c.database), bytes);
     EXPECT_EQ(State(), before);
   }
+}
+
+// The share root holds the servers' own shares: a listing or error log
+// named there, such as the log the run reads, is refused and the log read
+// as it was.
+TEST_F(CollectGuardTest, OutputsInTheServersSharesAreRefusedAndTheLogRead) {
+  const fs::path log = logs_ / "u_ex240602.log";
+  const std::string bytes = ReadFile(log);
+  std::vector<std::vector<std::string>> cases = {
+      Arguments("2024-06-02",
+                {"--create-db", "--raw", "--output", log.string()}),
+      Arguments("2024-06-02",
+                {"--create-db", "--raw", "--output", "shares/srv1/list.csv"}),
+      Arguments("2024-06-02", {"--create-db"}),
+  };
+  // The last one's error log, in the site's log folder.
+  std::vector<std::string>& in_logs = cases[2];
+  *(std::find(in_logs.begin(), in_logs.end(), "--error-log") + 1) =
+      (logs_ / "errors.log").string();
+  for (const std::vector<std::string>& args : cases) {
+    VelnorRun run = RunVelnor(args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "lies in the shares of SRV1")) << run.err;
+  }
+  EXPECT_EQ(ReadFile(log), bytes);
+  EXPECT_FALSE(fs::exists(dir_.path() / "shares/srv1/list.csv"));
+  EXPECT_FALSE(fs::exists(logs_ / "errors.log"));
+  EXPECT_FALSE(fs::exists(Database(reportdb::ReportKind::kHitsByHour)));
+  VelnorRun listed = RunVelnor(
+      Arguments("2024-06-02",
+                {"--create-db", "--raw", "--output", "shares/list.csv"}),
+      dir_.path());
+  EXPECT_EQ(listed.status, 0) << listed.err;
 }
 
 // A pipe, a device or a folder at a database's name is no database: collect

@@ -280,6 +280,40 @@ bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
                "give a writable file in an existing folder");
 }
 
+// True when `path` lies in the share root's folder of `server`: the copy
+// or mount of that server's own shares, which velnor only reads.
+bool InServersShares(const ServerAccess& access, const std::string& server,
+                     const std::string& path) {
+  if (!access.share_root || path.empty()) return false;
+  std::error_code error;
+  const fs::path root = fs::weakly_canonical(*access.share_root, error);
+  const fs::path file = fs::weakly_canonical(fs::absolute(path), error);
+  if (error) return false;
+  const fs::path inside = file.lexically_relative(root);
+  return !inside.empty() && *inside.begin() != ".." &&
+         automation::EqualsIgnoringAsciiCase(inside.begin()->string(), server);
+}
+
+// A listing or an error log written into a server's shares could overwrite
+// the very log the run is about to read (a name the shell completes as
+// readily as any), and would be read as one of its files by a later run.
+bool CheckNotInShares(const CollectOptions& options, const PlannedRun& run) {
+  for (const auto& [path, what] :
+       {std::pair{run.error_log, std::string("the error log")},
+        std::pair{options.raw ? options.output : std::string(),
+                  std::string("--output")}}) {
+    if (InServersShares(options.access, run.server, path)) {
+      return Usage(what + " " + Shown(path) + " lies in the shares of " +
+                       run.server +
+                       " under the share root, which velnor "
+                       "only reads",
+                   "give a file outside " + Shown(*options.access.share_root) +
+                       "/" + run.server);
+    }
+  }
+  return true;
+}
+
 // Every file the run may write, named before any is: none may be a
 // symbolic link, and a database none but a regular file. SQLite writes a
 // journal beside each database it changes.
@@ -393,7 +427,7 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   run.error_log = options.error_log.empty()
                       ? (log_folder / "velnor-errors.log").string()
                       : options.error_log;
-  return CheckWrittenFiles(options, run) &&
+  return CheckNotInShares(options, run) && CheckWrittenFiles(options, run) &&
          CheckErrorLog(run.error_log, options.error_log.empty() &&
                                           !run.location.IsPostgres()) &&
          CheckDatabases(options, run) && CheckOutput(options);
