@@ -410,6 +410,30 @@ TEST_F(CollectLedgerTest, AGarbledLineOfAGrowingLogIsLoggedByOneRunOnly) {
   EXPECT_EQ(Hits(), 35);
 }
 
+// A log with the start it had but less text than a run read of it is
+// named, not passed over in silence; nothing of it is counted twice.
+TEST_F(CollectLedgerTest, ALogCutShortAfterARunIsNamedAndNotCountedAgain) {
+  const std::string kDay = "2024-06-11";
+  WriteLog("u_ex240611.log", kIisHeader + IisRecords(kDay, 4000));
+  VelnorRun morning =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
+  ASSERT_EQ(morning.status, 0) << morning.err;
+  const std::string text = ReadFile(logs_ / "u_ex240611.log");
+  ASSERT_GT(text.size(), 2u * 64 * 1024);
+  WriteLog("u_ex240611.log", text.substr(0, text.find('\n', 96 * 1024) + 1));
+  VelnorRun afternoon =
+      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
+  EXPECT_EQ(afternoon.status, 0) << afternoon.err;
+  EXPECT_TRUE(Contains(
+      afternoon.err,
+      "u_ex240611.log of site 1 (Site) holds " +
+          std::to_string(96 * 1024 + 1 + text.substr(96 * 1024).find('\n')) +
+          " bytes, fewer than the " + std::to_string(text.size()) +
+          " earlier runs read of it"))
+      << afternoon.err;
+  EXPECT_EQ(Hits(), 4000);
+}
+
 TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
   WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
   WriteLog("u_ex240602.log", IisLog("2024-06-02", 14));

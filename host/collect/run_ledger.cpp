@@ -236,6 +236,21 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
                                    ListedSize(file.site, file.name)) {
     continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
   }
+  // The same start but less text than was read: cut short, or rewritten in
+  // place. What is there was counted; text written past the cut later is
+  // read only past where the earlier runs stopped. Offsets count the text,
+  // so a compressed file's listed size tells nothing of it.
+  if (const uint64_t size = ListedSize(file.site, file.name);
+      size > 0 && static_cast<uint64_t>(file.start_offset) > size &&
+      !automation::AsciiLowered(file.name).ends_with(".gz")) {
+    changed_.push_back(
+        Shown(file.name) + " of " + SiteText(file.site) + " holds " +
+        std::to_string(size) + " bytes, fewer than the " +
+        std::to_string(file.start_offset) +
+        " earlier runs read of it: it was cut short or rewritten in place, "
+        "and nothing of it was counted again; if its text is new, collect "
+        "its days with --recount");
+  }
   if (changed && rows.empty()) {
     changed_.push_back(
         Shown(file.name) + " of " + SiteText(file.site) +
