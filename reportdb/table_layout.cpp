@@ -43,6 +43,10 @@ TableLayout General(ReportKind kind, const std::string& site) {
 
 }  // namespace
 
+IndexLayout KeyIndexLayout(ReportKind kind) {
+  return General(kind, "").indexes.front();
+}
+
 std::vector<TableLayout> ReportTableLayouts(ReportKind kind, bool is_ftp) {
   const std::string site(SiteColumn(is_ftp));
   std::vector<TableLayout> tables = {General(kind, site)};

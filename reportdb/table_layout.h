@@ -32,6 +32,10 @@ struct TableLayout {
 // tblTotalAccess and tblLogFiles.
 std::vector<TableLayout> ReportTableLayouts(ReportKind kind, bool is_ftp);
 
+// The index of tblGeneral in the database of `kind` that a look-up of one
+// key (identifier, URL, bucket) uses.
+IndexLayout KeyIndexLayout(ReportKind kind);
+
 }  // namespace velnor::reportdb
 
 #endif  // VELNOR_REPORTDB_TABLE_LAYOUT_H_

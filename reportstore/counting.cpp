@@ -10,6 +10,7 @@
 #include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
+#include "reportdb/table_layout.h"
 #include "reportstore/report_store.h"
 #include "reportstore/table_sql.h"
 
@@ -71,7 +72,12 @@ void ReportStore::BeginCounting(
   for (size_t table = 0; table < in_memory_.size(); ++table) {
     in_memory_[table] = counting_.in_memory && CanCountInMemory(table);
     writing_[table] = {};
-    if (in_memory_[table]) PrepareWriting(table);
+    if (in_memory_[table]) {
+      PrepareWriting(table);
+    } else if (tables[table].cn &&
+               tables[table].cn->State() == ado::adStateOpen) {
+      EnsureKeyIndex(table);  // each record's key is looked up
+    }
   }
   automation::Err().Clear();
 }
@@ -222,7 +228,7 @@ void ReportStore::Flush() {
         WriteTableTogether(table, kKinds[table], [] {})) {
       continue;
     }
-    BuildIndexes(table);  // each key is looked up
+    EnsureKeyIndex(table);  // each key is looked up
     tally_.ForEachKey(kKinds[table], [&](const RunTally::Key& key) {
       // Once the run's transaction is spoiled nothing more is kept, so
       // nothing more is tried.
@@ -262,6 +268,18 @@ bool ReportStore::CountsWrittenSite() const {
 void ReportStore::BuildIndexes(size_t table) {
   automation::ResumeNext(
       [&] { (*tables_)[table].cn->BuildIndexes("tblGeneral"); });
+  automation::Err().Clear();
+}
+
+// A key index that cannot be made (a table of other columns) leaves the
+// look-ups slower, not wrong: counting goes on without it.
+void ReportStore::EnsureKeyIndex(size_t table) {
+  BuildIndexes(table);
+  const reportdb::IndexLayout key =
+      reportdb::KeyIndexLayout(reportdb::kReportKinds[table]);
+  automation::ResumeNext([&] {
+    (*tables_)[table].cn->EnsureIndex("tblGeneral", key.name, key.columns);
+  });
   automation::Err().Clear();
 }
 

@@ -317,6 +317,10 @@ class ReportStore {
   // Builds the indexes of report `table` that its appends set aside, for a
   // look-up; a failure is left for the commit to meet again.
   void BuildIndexes(size_t table);
+  // BuildIndexes, and the key index of report `table` made where an
+  // earlier counting in memory left it out: before its keys are looked up
+  // one by one.
+  void EnsureKeyIndex(size_t table);
   // Writes the n hits of one key with one statement; false when the key
   // must be counted record by record instead.
   bool WriteKey(size_t table, const RunTally::Key& key);

@@ -433,7 +433,10 @@ void ReportStore::WriteIntoEmpty(size_t table,
     });
   };
   if (groups.size() < kRowsForIndexesAfter) return append();
-  cn->AppendWithIndexesAfter("tblGeneral", append);
+  // Its key index serves only look-ups one key at a time, which counting
+  // in memory never makes: it is left out, and made again by a counting
+  // that looks keys up (EnsureKeyIndex).
+  cn->AppendLeavingIndexesOut("tblGeneral", append);
 }
 
 bool ReportStore::ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn) {

@@ -237,15 +237,21 @@ bool Connection::BulkLoads() const {
   return impl_->session->BulkLoads();
 }
 
-void Connection::AppendWithIndexesAfter(const std::string& table,
-                                        const std::function<void()>& append) {
-  if (!impl_->IsOpen()) RaiseClosed();
-  impl_->session->AppendWithIndexesAfter(impl_->schema, table, append);
-}
-
 void Connection::BuildIndexes(const std::string& table) {
   if (!impl_->IsOpen()) RaiseClosed();
   impl_->session->BuildIndexes(impl_->schema, table);
+}
+
+void Connection::AppendLeavingIndexesOut(const std::string& table,
+                                         const std::function<void()>& append) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  impl_->session->AppendLeavingIndexesOut(impl_->schema, table, append);
+}
+
+void Connection::EnsureIndex(const std::string& table, const std::string& name,
+                             const std::vector<std::string>& columns) {
+  if (!impl_->IsOpen()) RaiseClosed();
+  impl_->session->EnsureIndex(impl_->schema, table, name, columns);
 }
 
 TextEquality Connection::ColumnEquality(const std::string& table,

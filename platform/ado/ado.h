@@ -111,15 +111,21 @@ class Connection : public automation::Object {
   // Whether CopyRows bulk-loads (Engine::BulkLoads). Raises 3704 when not
   // open.
   bool BulkLoads() const;
-  // Runs `append`, which only appends rows to `table`, with the table's
-  // indexes built after it where the engine gains by that (see
-  // Engine::AppendWithIndexesAfter). Raises 3704 when not open.
-  void AppendWithIndexesAfter(const std::string& table,
-                              const std::function<void()>& append);
   // Builds the indexes of `table` an append left set aside (see
   // Engine::BuildIndexes), before a look-up that needs them. Raises 3704
   // when not open.
   void BuildIndexes(const std::string& table);
+  // Runs `append`, which only appends rows to `table`, with the table's
+  // indexes dropped meanwhile, and left out past the commit or built again,
+  // where the engine gains by that (see Engine::AppendLeavingIndexesOut).
+  // Raises 3704 when not open.
+  void AppendLeavingIndexesOut(const std::string& table,
+                               const std::function<void()>& append);
+  // Makes index `name` of `table` on `columns` where the database has no
+  // index of that name (see Engine::EnsureIndex), before a look-up that
+  // needs it. Raises 3704 when not open.
+  void EnsureIndex(const std::string& table, const std::string& name,
+                   const std::vector<std::string>& columns);
   // How `column` of `table` compares texts (see Engine::EqualityOf).
   // Raises 3704 when not open.
   TextEquality ColumnEquality(const std::string& table,

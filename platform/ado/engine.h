@@ -126,23 +126,34 @@ class Engine {
 
   // Runs `append`, which only appends rows to `table` of the database of
   // `schema` inside the current transaction. An engine whose indexes cost
-  // more kept up to date row by row than built once may set the table's
-  // indexes aside meanwhile and build them again, with the same
-  // definitions, afterwards or, for a series of appends, at BuildIndexes
-  // or before the commit at the latest; until then a look-up of the table
-  // reads every row. A failure anywhere raises and leaves what the
-  // transaction's savepoint undoes. By default it only runs `append`.
-  virtual void AppendWithIndexesAfter(const std::string& /*schema*/,
-                                      const std::string& /*table*/,
-                                      const std::string& /*path*/,
-                                      const std::function<void()>& append) {
+  // more kept up to date row by row than built once may drop the table's
+  // plain indexes meanwhile, and then either leave them out past the commit
+  // (the caller makes an index it looks rows up by first: EnsureIndex) or
+  // build them again, with the same definitions, afterwards or, for a
+  // series of appends, at BuildIndexes or before the commit at the latest.
+  // Until then a look-up of the table reads every row. A failure anywhere
+  // raises and leaves what the transaction's savepoint undoes. By default
+  // it only runs `append`.
+  virtual void AppendLeavingIndexesOut(const std::string& /*schema*/,
+                                       const std::string& /*table*/,
+                                       const std::string& /*path*/,
+                                       const std::function<void()>& append) {
     append();
   }
-  // Builds the indexes of `table` that AppendWithIndexesAfter left set
-  // aside, if any; raises when one cannot be built. By default nothing is
-  // set aside.
+  // Builds the indexes of `table` that AppendLeavingIndexesOut set aside to
+  // build again, if any; raises when one cannot be built. By default
+  // nothing is set aside.
   virtual void BuildIndexes(const std::string& /*schema*/,
                             const std::string& /*table*/) {}
+  // Makes the plain index `name` of `table` on `columns` (in order) where
+  // the database of `schema` has no index of that name; raises when it
+  // cannot be made. By default indexes are never left out, so there is
+  // nothing to make.
+  virtual void EnsureIndex(const std::string& /*schema*/,
+                           const std::string& /*table*/,
+                           const std::string& /*name*/,
+                           const std::vector<std::string>& /*columns*/,
+                           const std::string& /*path*/) {}
 
   // One write transaction over every attached database, waiting up to
   // `lock_wait_ms` for other writers.

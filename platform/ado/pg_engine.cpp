@@ -456,10 +456,10 @@ class PgEngine : public Engine {
   // site at a time then sorts all of its rows once. A unique index is made
   // again at once, so that a row it refuses fails the append that brought
   // it.
-  void AppendWithIndexesAfter(const std::string& schema,
-                              const std::string& table,
-                              const std::string& /*path*/,
-                              const std::function<void()>& append) override {
+  void AppendLeavingIndexesOut(const std::string& schema,
+                               const std::string& table,
+                               const std::string& /*path*/,
+                               const std::function<void()>& append) override {
     if (link_->failure) throw *link_->failure;
     // Outside a transaction nothing would undo a drop that a failure left.
     if (!link_->began) return append();
@@ -749,7 +749,7 @@ class PgEngine : public Engine {
     return "'" + schema + "' in " + link_->url;
   }
 
-  // The indexes of a table set aside by AppendWithIndexesAfter.
+  // The indexes of a table set aside by AppendLeavingIndexesOut.
   struct SetAside {
     std::vector<std::string> made;  // each one's CREATE, "if not exists"
     std::string schema;

@@ -282,7 +282,7 @@ TEST_F(PgEngineTest, IndexesSetAsideForAppendsAreMadeAgainAlike) {
                              : std::vector<std::string>{"/A", "/B"};
     for (const std::string& url : urls) {
       auto append = [&] {
-        session->AppendWithIndexesAfter(schema, "tblGeneral", [&] {
+        session->AppendLeavingIndexesOut(schema, "tblGeneral", [&] {
           // A partial index, which holds few of the rows, stays.
           EXPECT_EQ(left(), "few,one_row");
           Run(*session, schema, insert, {url, "2"});

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ado/engine.h"
 #include "platform/automation/error_state.h"
@@ -80,15 +81,23 @@ class Session {
   // Engine::BulkLoads.
   bool BulkLoads() const { return engine_->BulkLoads(); }
 
-  // Engine::AppendWithIndexesAfter for the database of `schema`.
-  void AppendWithIndexesAfter(const std::string& schema,
-                              const std::string& table,
-                              const std::function<void()>& append) {
-    engine_->AppendWithIndexesAfter(schema, table, PathOf(schema), append);
-  }
   // Engine::BuildIndexes for the database of `schema`.
   void BuildIndexes(const std::string& schema, const std::string& table) {
     engine_->BuildIndexes(schema, table);
+  }
+  // Engine::AppendLeavingIndexesOut for the database of `schema`.
+  void AppendLeavingIndexesOut(const std::string& schema,
+                               const std::string& table,
+                               const std::function<void()>& append) {
+    engine_->AppendLeavingIndexesOut(schema, table, PathOf(schema), append);
+  }
+  // Engine::EnsureIndex for the database of `schema`, in the session's
+  // transaction.
+  void EnsureIndex(const std::string& schema, const std::string& table,
+                   const std::string& name,
+                   const std::vector<std::string>& columns) {
+    BeginOnce();
+    engine_->EnsureIndex(schema, table, name, columns, PathOf(schema));
   }
 
   // Runs `work` in a transaction of its own, committed at once, while the
