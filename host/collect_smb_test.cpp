@@ -554,5 +554,44 @@ TEST(CollectSmbAuthTest, AuthFileOthersMayReadIsRefused) {
   }
 }
 
+// Needs no server: each file is refused before anything is read or made,
+// and a FIFO in the file's place is not waited on.
+TEST(CollectSmbAuthTest, AuthFileThatHoldsNoCredentialsIsRefused) {
+  TempDir tmp("collect_smb_auth_kinds");
+  const fs::path& dir = tmp.path();
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  WriteFile(dir / "no-user", "password = secret\ndomain = VTEST\n");
+  WriteFile(dir / "huge", "username = someone\n" + std::string(1 << 20, '#'));
+  for (const char* name : {"no-user", "huge"}) {
+    fs::permissions(dir / name, fs::perms::owner_read | fs::perms::owner_write);
+  }
+  struct Case {
+    const char* file;
+    const char* reason;
+  };
+  for (const Case& c :
+       {Case{"fifo", "a FIFO that no program writes to"},
+        Case{"folder", "not a regular file"},
+        Case{"/dev/zero", "not a regular file"},
+        Case{"no-user", "username = NAME"}, Case{"huge", "bytes"}}) {
+    SCOPED_TRACE(c.file);
+    const fs::path auth = dir / c.file;  // an absolute path stays as it is
+    pid_t pid = StartVelnor(
+        CollectArguments(dir, {"--site", kSite, "--smb-auth", auth.string()}),
+        dir);
+    EXPECT_TRUE(EndsWithin(pid, std::chrono::seconds(20)));
+    VelnorRun run = FinishVelnor(pid, dir);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(
+        run.err, "cannot use the SMB authentication file " + auth.string()))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, c.reason)) << run.err;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      EXPECT_NE(entry.path().extension(), ".mdb") << entry.path();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velnor::host

@@ -17,9 +17,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
@@ -436,15 +436,76 @@ class Smb final : public Backend {
   }
 };
 
-}  // namespace
+// The most an authentication file of three short lines can sensibly hold.
+constexpr size_t kMostAuthFileBytes = size_t{64} << 10;
 
-SmbCredentials ReadSmbAuthFile(const std::string& path) {
-  struct stat st;
-  std::ifstream in(path);
-  if (::stat(path.c_str(), &st) != 0 || !in) {
+[[noreturn]] void RefuseAuthFile(const std::string& path,
+                                 const std::string& reason) {
+  Raise(75,
+        "Path/File access error: cannot use the SMB authentication "
+        "file " +
+            path + ": " + reason);
+}
+
+// Reads the open `fd` to its end, at most kMostAuthFileBytes. A pipe
+// (`velnor --smb-auth <(pass show smb)`) is waited on in short steps, so
+// that an interrupt ends a wait for a writer that never writes.
+std::string ReadAll(int fd, const std::string& path) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) return text;
+    if (got > 0) {
+      text.append(buffer, static_cast<size_t>(got));
+      if (text.size() > kMostAuthFileBytes) {
+        RefuseAuthFile(path, "it holds more than " +
+                                 std::to_string(kMostAuthFileBytes) +
+                                 " bytes, far more than the three lines of "
+                                 "credentials it should. Check that the path "
+                                 "names the authentication file.");
+      }
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      Raise(57, "Device I/O error: cannot read the SMB authentication file " +
+                    path + ": " + std::strerror(errno) + ". Check the file.");
+    }
+    if (interrupt::Interrupted()) {
+      RefuseAuthFile(path,
+                     "stopped while waiting for the pipe to give the "
+                     "credentials.");
+    }
+    pollfd wait{fd, POLLIN, 0};
+    ::poll(&wait, 1, 100);
+  }
+}
+
+// Closes the descriptor on every way out, raises included.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+// The text of the authentication file `path`: a private regular file or a
+// pipe. It is opened without blocking, so that a FIFO no one writes to is
+// not waited on, and checked through the opened descriptor, so that what
+// is checked is what is read.
+std::string ReadAuthFileText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     Raise(automation::kErrFileNotFound,
           "File not found: cannot read the SMB authentication file " + path +
               ": " + std::strerror(errno) + ". Check the path.");
+  }
+  FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    RefuseAuthFile(path,
+                   "it is not a regular file (a folder or a device, "
+                   "say), so it is not read. Give the file that holds "
+                   "the username = and password = lines.");
   }
   if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
     Raise(automation::kErrPermissionDenied,
@@ -453,9 +514,24 @@ SmbCredentials ReadSmbAuthFile(const std::string& path) {
               "Make it private with chmod 600 " +
               path + ".");
   }
+  std::string text = ReadAll(fd, path);
+  if (text.empty() && S_ISFIFO(st.st_mode)) {
+    RefuseAuthFile(path,
+                   "it is a FIFO that no program writes to. Give the "
+                   "file itself, or a pipe from the program that "
+                   "writes the credentials.");
+  }
+  return text;
+}
+
+}  // namespace
+
+SmbCredentials ReadSmbAuthFile(const std::string& path) {
+  const std::string contents = ReadAuthFileText(path);
   SmbCredentials read;
   // A line of a Windows editor ends in CR, trimmed with the blanks.
   constexpr std::string_view kBlanks = " \t\r";
+  std::istringstream in(contents);
   for (std::string line; std::getline(in, line);) {
     std::string_view text = automation::Trim(line, kBlanks);
     size_t equals = text.find('=');
@@ -465,6 +541,16 @@ SmbCredentials ReadSmbAuthFile(const std::string& path) {
     if (key == "username") read.username = value;
     if (key == "password") read.password = value;
     if (key == "domain") read.domain = value;
+  }
+  // Without a user name libsmbclient would log on as a guest: the user
+  // asked for credentials, so a file that gives none is a mistake.
+  if (read.username.empty()) {
+    Raise(75,
+          "Path/File access error: cannot use the SMB authentication "
+          "file " +
+              path +
+              ": it has no \"username = NAME\" line. Write "
+              "the username =, password = and domain = lines in it.");
   }
   return read;
 }

@@ -65,8 +65,11 @@ struct SmbCredentials {
 // The credentials of an authentication file in smbclient's format
 // ("username = ", "password = ", "domain = " lines; blank and "#" lines
 // skipped). Raises permission denied (70) naming the file when group or
-// others may read it (the password would not be private), and file not
-// found (53) when it cannot be read.
+// others may read it (the password would not be private), file not found
+// (53) when it cannot be opened, and path/file access error (75) when it
+// is neither a regular file nor a pipe (a FIFO no one writes to is not
+// waited on, a pipe only until an interrupt), holds more than 64 KB or
+// gives no user name (which would log on as a guest).
 SmbCredentials ReadSmbAuthFile(const std::string& path);
 
 // UNC folders read from other ones. Callers that build paths they cannot
