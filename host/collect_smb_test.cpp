@@ -593,5 +593,35 @@ TEST(CollectSmbAuthTest, AuthFileThatHoldsNoCredentialsIsRefused) {
   }
 }
 
+// Needs no server: a setting given empty (an unset variable in a cron
+// line) is refused, where taking it as not given would log on as a guest
+// or search the drives for the Windows directory.
+TEST(CollectSmbSettingsTest, AnEmptySettingIsRefusedNotTakenAsNone) {
+  TempDir tmp("collect_smb_empty");
+  const fs::path& dir = tmp.path();
+  struct Case {
+    const char* setting;
+    std::vector<std::string> options;
+    const char* environment;
+  };
+  for (const Case& c :
+       {Case{"--smb-auth", {"--smb-auth", ""}, nullptr},
+        Case{"VELNOR_SMB_AUTH", {}, ""},
+        Case{"--windows-dirs", {"--windows-dirs", ""}, nullptr}}) {
+    SCOPED_TRACE(c.setting);
+    std::vector<std::string> more = {"--site", kSite, "--smb-timeout", "1"};
+    more.insert(more.end(), c.options.begin(), c.options.end());
+    if (c.environment != nullptr) ::setenv("VELNOR_SMB_AUTH", c.environment, 1);
+    VelnorRun run = RunVelnor(CollectArguments(dir, more), dir);
+    ::unsetenv("VELNOR_SMB_AUTH");
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, std::string(c.setting) + " is empty"))
+        << run.err;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      EXPECT_NE(entry.path().extension(), ".mdb") << entry.path();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velnor::host

@@ -25,9 +25,13 @@ constexpr double kMaxSmbTimeout = 600;
 bool ConfigureWindowsDirs(const ServerAccess& options,
                           wmi::WindowsDirectories& windows_directories) {
   std::vector<WindowsDir> dirs;
-  if (!options.windows_dirs_file.empty() &&
-      !ReadWindowsDirsFile(options.windows_dirs_file, dirs)) {
-    return false;
+  if (const auto& file = options.windows_dirs_file) {
+    if (file->empty()) {
+      return Usage("--windows-dirs is empty",
+                   "give the file of SERVER=PATH lines, or leave "
+                   "--windows-dirs out");
+    }
+    if (!ReadWindowsDirsFile(*file, dirs)) return false;
   }
   for (const std::string& entry : options.windows_dirs) {
     if (!ParseWindowsDir({entry, "--windows-dir"}, dirs.emplace_back())) {
@@ -83,11 +87,19 @@ bool ConfigureSmb(const ServerAccess& options, unc::ShareAccess& shares) {
   shares.smb_port = static_cast<uint16_t>(options.smb_port);
   shares.smb_timeout_ms =
       static_cast<int>(std::lround(options.smb_timeout * 1000));
-  std::string auth = options.smb_auth;
-  if (auth.empty()) {
-    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) auth = env;
+  std::optional<std::string> given = options.smb_auth;
+  const char* source = "--smb-auth";
+  if (!given) {
+    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) given = env;
+    source = "VELNOR_SMB_AUTH";
   }
-  if (auth.empty()) return true;
+  if (!given) return true;
+  if (given->empty()) {
+    return Usage(std::string(source) + " is empty",
+                 "give the SMB authentication file, or leave " +
+                     std::string(source) + " out to log on without one");
+  }
+  const std::string& auth = *given;
   if (!automation::ResumeNext(
           [&] { shares.smb_credentials = unc::ReadSmbAuthFile(auth); })) {
     std::string reason = automation::Err().Description();

@@ -20,11 +20,14 @@ struct ServerAccess {
   // With a share root, servers and shares it does not hold are read over
   // SMB instead of reported missing.
   bool smb_fallback = false;
-  std::string smb_auth;  // also VELNOR_SMB_AUTH
+  // Also VELNOR_SMB_AUTH; given but empty is a mistake, not "no
+  // credentials": SMB would log on as a guest.
+  std::optional<std::string> smb_auth;
   int smb_port = 445;
   double smb_timeout = 5;
   std::vector<std::string> windows_dirs;  // "SERVER=C:\Windows"
-  std::string windows_dirs_file;
+  // Given but empty is a mistake: the run would search the drives instead.
+  std::optional<std::string> windows_dirs_file;
 };
 
 // Sets how the shares are reached (the share root and SMB) from `access`
