@@ -32,14 +32,44 @@ std::string Quoted(std::string_view text) {
   return quoted;
 }
 
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+}
+
+// Why the name cannot travel in a line of a --sites file unchanged, or "":
+// collect --discover-sites must collect exactly the sites, under exactly
+// the names, that such a file from velnor sites gives.
+std::string NameProblem(std::string_view name) {
+  if (automation::Trim(name).empty()) {
+    return "it has no name, which a site descriptor needs";
+  }
+  if (name.find(',') != std::string_view::npos) {
+    return "its name holds a comma, which a site descriptor cannot carry";
+  }
+  if (HasControlCharacter(name)) {
+    return "its name holds a control character (a line break or tab, say), "
+           "which a line of a --sites file cannot carry";
+  }
+  if (name.front() == '#' || name.front() == ' ' || name.front() == '\t') {
+    return "its name starts with \"#\" or a blank, which a --sites file "
+           "takes for a comment or drops; give it by hand with --site";
+  }
+  return "";
+}
+
 // The first reason a site cannot be collected, other than the server-wide
 // one and a repeated id.
 std::string SiteProblem(const IisSite& site) {
   if (!IsNumber(site.id)) {
     return "its id " + Quoted(site.id) + " is not a number";
   }
-  if (site.name.find(',') != std::string::npos) {
-    return "its name holds a comma, which a site descriptor cannot carry";
+  if (std::string problem = NameProblem(site.name); !problem.empty()) {
+    return problem;
+  }
+  if (HasControlCharacter(site.log_directory)) {
+    return "its log directory holds a control character (a line break or "
+           "tab, say), which a line of a --sites file cannot carry";
   }
   if (site.log_directory.find(',') != std::string::npos) {
     return "its log directory " + site.log_directory +

@@ -64,7 +64,9 @@ std::string UnreachableDirectory(std::string_view directory);
 // leading zeros; gives each site the server-wide reason of its service;
 // marks the sites whose id is not a number, whose id an earlier collected
 // site of the service already has (both would count the same log folder),
-// whose name or directory holds a comma (a descriptor cannot carry it), or
+// whose name or directory holds a comma (a descriptor cannot carry it) or
+// a control character, whose name is blank or starts with "#" or a blank
+// (a --sites file would drop the site or its name's blanks), or
 // whose directory cannot be reached through an administrative share
 // (UnreachableDirectory); then orders the sites by service and numeric id,
 // keeping the configuration's order among equal ids.

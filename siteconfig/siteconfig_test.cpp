@@ -194,6 +194,55 @@ TEST(IisConfigurationTest, DirectoriesTheSharesCannotReachAndPaddedIds) {
   }
 }
 
+// A name a line of a --sites file would lose or change: the site is left
+// out of discovery as well, so that both collect the same sites.
+TEST(IisConfigurationTest, NamesASitesFileCannotCarryAreNotCollected) {
+  const std::string kBreak =
+      "its name holds a control character (a line break or tab, say), which "
+      "a line of a --sites file cannot carry";
+  const std::string kStart =
+      "its name starts with \"#\" or a blank, which a --sites file takes "
+      "for a comment or drops; give it by hand with --site";
+  struct Case {
+    std::string name;  // as written in the attribute
+    std::string reason;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Shop #2", ""},
+           {"", "it has no name, which a site descriptor needs"},
+           {"   ", "it has no name, which a site descriptor needs"},
+           {"Shop&#10;Old,C:\\Windows,3",
+            "its name holds a comma, which a "
+            "site descriptor cannot carry"},
+           {"Shop&#10;Old", kBreak},
+           {"Shop&#9;Old", kBreak},
+           {"#1 Shop", kStart},
+           {" Shop", kStart},
+       }) {
+    SCOPED_TRACE(c.name);
+    IisSites sites = Parse(
+        "<configuration><system.applicationHost><sites><site name=\"" + c.name +
+        "\" id=\"2\"/></sites></system.applicationHost>"
+        "</configuration>");
+    ASSERT_EQ(sites.sites.size(), 1u);
+    EXPECT_EQ(sites.sites[0].not_collected, c.reason);
+  }
+  IisSites metabase = Parse(
+      "<configuration><MBProperty><IIsWebServer Location=\"/LM/W3SVC/4\"/>"
+      "</MBProperty></configuration>");
+  ASSERT_EQ(metabase.sites.size(), 1u);
+  EXPECT_EQ(metabase.sites[0].not_collected,
+            "it has no name, which a site descriptor needs");
+  IisSites directory = Parse(
+      "<configuration><system.applicationHost><sites><site name=\"S\" "
+      "id=\"2\"><logFile directory=\"D:\\Logs&#10;Old\"/></site></sites>"
+      "</system.applicationHost></configuration>");
+  ASSERT_EQ(directory.sites.size(), 1u);
+  EXPECT_EQ(directory.sites[0].not_collected,
+            "its log directory holds a control character (a line break or "
+            "tab, say), which a line of a --sites file cannot carry");
+}
+
 class HostileFileTest : public ::testing::Test {
  protected:
   // The one-line error that reading `bytes` gives; nothing may be printed.
