@@ -240,6 +240,10 @@ TEST_F(SitesCommandTest, DiscoveryMistakesTouchNothing) {
            {"bad-ids",
             {"--discover-sites", "--site-id", "1;3"},
             "velnor: error: --site-id 1;3 is not a list of site ids\n"},
+           // An unset variable (--site-id "$IDS") chooses no site, not all.
+           {"empty-ids",
+            {"--discover-sites", "--site-id", ""},
+            "velnor: error: --site-id is empty\n"},
            {"id-without-discovery",
             {"--site-id", "1"},
             "--site-id requires --discover-sites"},

@@ -390,11 +390,17 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
                              run.shares)) {
     return false;
   }
+  if (options.site_ids && options.site_ids->empty()) {
+    return Usage("--site-id is empty",
+                 "give the ids of the sites to collect, like 1,3, or leave "
+                 "--site-id out to collect every site");
+  }
   siteconfig::Refusal refusal;
   if (options.discover_sites &&
       !siteconfig::AddDiscoveredSites(run.shares, options.server, options.ftp,
-                                      options.site_ids, run.windows_directories,
-                                      run.sites, run.notes, refusal)) {
+                                      options.site_ids.value_or(""),
+                                      run.windows_directories, run.sites,
+                                      run.notes, refusal)) {
     return Usage(refusal.problem, refusal.help);
   }
   // A --sites file of comments only is what velnor sites --format sites

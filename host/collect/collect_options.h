@@ -3,6 +3,7 @@
 #ifndef VELNOR_HOST_COLLECT_COLLECT_OPTIONS_H_
 #define VELNOR_HOST_COLLECT_COLLECT_OPTIONS_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,8 @@ struct CollectOptions {
   // The most sites read and counted at once; 0: one per core.
   int workers = 0;
   bool discover_sites = false;
-  std::string site_ids;
+  // Given but empty is a mistake, not "every site".
+  std::optional<std::string> site_ids;
   // Each site from the day after its last day counted whole through
   // yesterday (today with partial_day).
   bool since_last = false;
