@@ -105,18 +105,22 @@ std::string DontLog(const std::optional<XmlElement>& scope) {
 
 // True when the HTTP logging module is told not to log the site `name`:
 // by a <location path="name"> or, without one that says otherwise, by the
-// server's own setting.
+// server's own setting: at the root or in a <location path=""> (or "."),
+// which IIS takes for the server itself and writes to unlock a section.
 bool HttpLoggingOff(XmlElement configuration, const std::string& name) {
+  std::string server = DontLog(configuration);
   for (const XmlElement& location : configuration.Children()) {
     if (location.Name() != "location") continue;
     std::string path = location.Attribute("path").value_or("");
     while (path.ends_with("/")) path.pop_back();
     std::string dont_log = DontLog(location);
-    if (EqualsIgnoringAsciiCase(path, name) && !dont_log.empty()) {
+    if (dont_log.empty()) continue;
+    if (EqualsIgnoringAsciiCase(path, name)) {
       return EqualsIgnoringAsciiCase(dont_log, "true");
     }
+    if (path.empty() || path == ".") server = dont_log;
   }
-  return EqualsIgnoringAsciiCase(DontLog(configuration), "true");
+  return EqualsIgnoringAsciiCase(server, "true");
 }
 
 struct Protocols {

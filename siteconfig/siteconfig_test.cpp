@@ -132,6 +132,24 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
   EXPECT_EQ(Describe(sites), (Lines{"web\tA," + kDefault + ",1" + kOff,
                                     "web\tB," + kDefault + ",2",
                                     "web\tC," + kDefault + ",3" + kOff}));
+  // The server's setting in the <location path=""> IIS writes to unlock
+  // the section.
+  for (const char* path : {"", "."}) {
+    SCOPED_TRACE(path);
+    IisSites unlocked = Parse(
+        std::string("<configuration><system.applicationHost><sites>"
+                    "<site name=\"A\" id=\"1\"/><site name=\"B\" id=\"2\"/>"
+                    "</sites></system.applicationHost>"
+                    "<location path=\"") +
+        path +
+        "\" overrideMode=\"Allow\"><system.webServer><httpLogging "
+        "dontLog=\"true\"/></system.webServer></location>"
+        "<location path=\"B\"><system.webServer><httpLogging "
+        "dontLog=\"false\"/></system.webServer></location>"
+        "</configuration>");
+    EXPECT_EQ(Describe(unlocked), (Lines{"web\tA," + kDefault + ",1" + kOff,
+                                         "web\tB," + kDefault + ",2"}));
+  }
 }
 
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
