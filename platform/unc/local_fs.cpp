@@ -127,7 +127,12 @@ std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
   int fd = ::open(local.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) RaiseLocalError(errno, "open", local, asked, false);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    RaiseLocalError(error, "open", local, asked, false);
+  }
+  if (!S_ISREG(st.st_mode)) {
     const bool directory = S_ISDIR(st.st_mode);
     ::close(fd);
     if (directory) RaiseLocalError(EISDIR, "open", local, asked, false);
