@@ -244,6 +244,10 @@ TEST_F(SitesCommandTest, DiscoveryMistakesTouchNothing) {
            {"empty-ids",
             {"--discover-sites", "--site-id", ""},
             "velnor: error: --site-id is empty\n"},
+           // Nor does an unset --sites "$FILE" leave the choice to others.
+           {"empty-sites",
+            {"--sites", ""},
+            "velnor: error: --sites is empty\n"},
            {"id-without-discovery",
             {"--site-id", "1"},
             "--site-id requires --discover-sites"},

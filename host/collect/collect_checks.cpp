@@ -84,9 +84,13 @@ bool CheckSites(const CollectOptions& options, PlannedRun& run) {
   std::vector<TextLine> sites;
   for (const std::string& site : options.sites) sites.push_back({site, ""});
   std::vector<WindowsDir> windows_dirs;
-  if (!options.sites_file.empty() &&
-      !ReadSitesFile(options.sites_file, sites, windows_dirs)) {
-    return false;
+  if (const auto& file = options.sites_file) {
+    if (file->empty()) {
+      return Usage("--sites is empty",
+                   "give the file of site descriptors, or --site "
+                   "\"NAME,LOGDIR,ID\" for each site");
+    }
+    if (!ReadSitesFile(*file, sites, windows_dirs)) return false;
   }
   // Set before the options' own, which take their place.
   for (const WindowsDir& dir : windows_dirs) {
@@ -405,8 +409,8 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   }
   // A --sites file of comments only is what velnor sites --format sites
   // writes for a server without a site of the service.
-  if (run.sites.empty() && !options.sites_file.empty()) {
-    return Usage("--sites " + Shown(options.sites_file) +
+  if (run.sites.empty() && options.sites_file) {
+    return Usage("--sites " + Shown(*options.sites_file) +
                      " holds no site descriptor, so there is no site to "
                      "collect",
                  "add a line \"site name,log directory,site identifier\" "

@@ -20,7 +20,8 @@ struct CollectOptions {
   // A PostgreSQL store instead of db_dir (also VELNOR_DB_URL).
   std::string db_url;
   std::vector<std::string> sites;
-  std::string sites_file;
+  // Given but empty is a mistake (an unset variable in a cron line).
+  std::optional<std::string> sites_file;
   bool raw = false;
   std::string format = "table";
   std::string time_format = "grid";  // of the raw listing's Date column
