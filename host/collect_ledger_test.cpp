@@ -410,6 +410,41 @@ TEST_F(CollectLedgerTest, AGarbledLineOfAGrowingLogIsLoggedByOneRunOnly) {
   EXPECT_EQ(Hits(), 35);
 }
 
+// A log of garbled lines only counts no day, yet the run that read it told
+// its lines: the next nights' runs, over other days, read it again without
+// telling them again, and tell only the lines written to it since.
+TEST_F(CollectLedgerTest, ALogOfGarbledLinesIsToldOnceNotEveryNight) {
+  const fs::path error_log = db_ / "velnor-errors.log";
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 10));
+  WriteLog("u_ex240602.log", "\x7f\x01 garbage\r\nmore garbage\r\n");
+  VelnorRun first = Collect({"--from", "2024-06-01", "--to", "2024-06-01"},
+                            "2024-06-02T02:30:00Z");
+  EXPECT_EQ(first.status, 1) << first.err;
+  ASSERT_EQ(Lines(ReadFile(error_log)).size(), 1u) << ReadFile(error_log);
+  EXPECT_TRUE(Contains(ReadFile(error_log), "2 lines of "))
+      << ReadFile(error_log);
+
+  WriteLog("u_ex240603.log", IisLog("2024-06-03", 12));
+  const std::pair<std::string, std::string> kNights[] = {
+      {"2024-06-02", "2024-06-03T02:30:00Z"},
+      {"2024-06-03", "2024-06-04T02:30:00Z"}};
+  for (const auto& [day, now] : kNights) {
+    VelnorRun night = Collect({"--from", day, "--to", day}, now);
+    EXPECT_EQ(night.status, 0) << night.err << ReadFile(error_log);
+  }
+  EXPECT_EQ(Lines(ReadFile(error_log)).size(), 1u) << ReadFile(error_log);
+
+  AppendLog("u_ex240602.log", "garbage written later\r\n");
+  VelnorRun later = Collect({"--from", "2024-06-04", "--to", "2024-06-04"},
+                            "2024-06-05T02:30:00Z");
+  EXPECT_EQ(later.status, 1) << later.err;
+  const std::vector<std::string> log = Lines(ReadFile(error_log));
+  ASSERT_EQ(log.size(), 2u) << ReadFile(error_log);
+  EXPECT_TRUE(Contains(log[1], "1 line of ")) << log[1];
+  EXPECT_TRUE(Contains(log[1], "the first is line 3.")) << log[1];
+  EXPECT_EQ(Hits(), 10 + 12);
+}
+
 // A log with the start it had but less text than a run read of it is
 // named, not passed over in silence; nothing of it is counted twice.
 TEST_F(CollectLedgerTest, ALogCutShortAfterARunIsNamedAndNotCountedAgain) {

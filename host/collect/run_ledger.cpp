@@ -214,11 +214,18 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
     if (!rows.empty() && !known_by_name) {
       NoteSameLog(file, rows.back()->file_name, rows.back()->run_id);
     }
+    // Whatever days they counted (none, for a log of garbled lines only),
+    // the runs that read the log told its garbled lines up to where they
+    // stopped.
+    for (const ledger::FileRow* row : rows) {
+      plan.reported_up_to = std::max(plan.reported_up_to, row->end_offset);
+    }
   }
   // The same log read by this run under another name (both forms side by
   // side): every day of the window was counted up to where that stopped.
   const auto [read_here, other] = ReadInThisRun(file, head);
   if (read_here > 0) {
+    plan.reported_up_to = std::max(plan.reported_up_to, read_here);
     for (ledger::Day day = window->first; day <= window->last; ++day) {
       parts[day] = std::max(parts[day], read_here);
     }

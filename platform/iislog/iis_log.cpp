@@ -145,7 +145,7 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
   counted_ = std::move(plan.counted);
   counted_day_ = std::numeric_limits<int32_t>::min();
   counted_day_offset_ = -1;
-  read_before_ = 0;
+  read_before_ = plan.reported_up_to;
   for (const CountedPart& part : counted_) {
     counted_end_ = std::max(counted_end_, part.offset);
     if (part.offset != kWholeDayCounted) {

@@ -177,8 +177,9 @@ class IISLog : public automation::Object {
   std::vector<CountedPart> counted_;
   // The largest offset of counted_.
   int64_t counted_end_ = 0;
-  // How far an earlier run read the open file: the largest offset of the
-  // plan short of a whole day. That run logged the garbled lines up to it.
+  // How far earlier runs read the open file: the plan's reported_up_to, or
+  // the largest offset of its parts short of a whole day. Those runs
+  // logged the garbled lines up to it.
   int64_t read_before_ = 0;
   // The day CountedBefore looked up last, and its offset in counted_ (-1:
   // none).

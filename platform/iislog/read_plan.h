@@ -46,6 +46,11 @@ struct ReadPlan {
   // A last line without its line end is left unread (see
   // LineReader::HoldBackUnterminatedLine): the file is being written.
   bool hold_back_unterminated_line = false;
+  // Earlier readings of the log reported its garbled lines up to this
+  // offset: they are passed over as before but not counted again
+  // (FileReadReport::skipped_lines), so that a log read night after night
+  // is not reported each time for lines no one has changed.
+  int64_t reported_up_to = 0;
 };
 
 // Called on the reading thread as a reader opens a file, after the read
