@@ -504,6 +504,41 @@ TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
   EXPECT_EQ(DatabaseHits("QDX_UAWebLogHitsByHour_SRV1.mdb"), 12 + 14 + 16);
 }
 
+// A weekly log is named after its week of the month, in the form of a
+// daily log's name: u_ex240602.log holds the 2nd to the 8th of June 2024.
+// Left unregistered in a folder of more than a month's weekly logs, it is
+// named for a window of those days, where it was taken for the 2nd alone
+// and its records missed without a word; a daily log's name in a folder of
+// daily logs is still its day alone.
+TEST_F(CollectLedgerTest, AnUnregisteredWeeklyLogIsNamedForEachDayOfItsWeek) {
+  WriteLog("u_ex240505.log", IisLog("2024-05-27", 9));
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
+  ASSERT_EQ(Collect({"--from", "2024-05-26", "--to", "2024-06-01",
+                     "--refresh-registry"},
+                    "2024-06-02T02:30:00Z")
+                .status,
+            0);
+  std::string week = kIisHeader;
+  for (int day = 2; day <= 8; ++day) {
+    week += IisRecords("2024-06-0" + std::to_string(day), 5);
+  }
+  WriteLog("u_ex240602.log", week);
+  const std::vector<std::string> midweek = {"--from", "2024-06-05", "--to",
+                                            "2024-06-05"};
+  VelnorRun weekly = Collect(midweek, "2024-06-09T02:30:00Z");
+  EXPECT_EQ(weekly.status, 0) << weekly.err;
+  EXPECT_TRUE(Contains(weekly.err,
+                       "1 log file in \\\\SRV1\\D$\\Logs\\W3SVC1 is not "
+                       "registered (newest u_ex240602.log)"))
+      << weekly.err;
+
+  WriteLog("u_ex240620.log", IisLog("2024-06-20", 3));
+  VelnorRun daily = Collect({"--from", "2024-06-06", "--to", "2024-06-06"},
+                            "2024-06-21T02:30:00Z");
+  EXPECT_EQ(daily.status, 0) << daily.err;
+  EXPECT_FALSE(Contains(daily.err, "u_ex240602.log")) << daily.err;
+}
+
 TEST_F(CollectLedgerTest, ADayWithNothingReadStaysOpenUntilItsLateLogIsRead) {
   WriteLog("u_ex240601.log", IisLog("2024-06-01", 30));
   WriteLog("u_ex240603.log", IisLog("2024-06-03", 50));

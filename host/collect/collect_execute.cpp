@@ -31,7 +31,8 @@ using reportdb::ReportKind;
 // file whose days cannot be told may.
 InWindow FileInWindow(const PlannedRun& run,
                       const ledger::CountedDays& counted) {
-  return [&run, &counted](const std::string& site, const std::string& name) {
+  return [&run, &counted](const SiteFolder& folder, const std::string& name) {
+    const std::string& site = folder.identifier;
     const SiteWindow* window = nullptr;
     for (const SiteWindow& candidate : run.windows) {
       if (candidate.identifier == site) window = &candidate;
@@ -43,7 +44,7 @@ InWindow FileInWindow(const PlannedRun& run,
       days = FileDays{ledger::ParseDayText(seen->first_record.substr(0, 10)),
                       ledger::ParseDayText(seen->last_record.substr(0, 10))};
     } else {
-      days = DaysInLogFileName(name);
+      days = DaysInLogFileName(name, folder.six_digit_names);
     }
     if (!days) return true;
     // Days of the window counted whole already are passed over whatever

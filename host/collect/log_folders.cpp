@@ -37,6 +37,7 @@ void Take(const unc::ShareAccess& shares, SiteFolder& site,
       site.bytes += entry.size;
       site.files.push_back(std::move(entry));
     }
+    site.six_digit_names = SixDigitNamesOf(site.files);
     return;
   }
   // A signal during a listing is the user stopping, not a broken folder.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "component/velnor.h"
+#include "host/collect/log_file_days.h"
 #include "platform/unc/unc.h"
 
 namespace velnor::host {
@@ -32,6 +33,8 @@ struct SiteFolder {
   bool not_made_yet = false;
   std::vector<unc::DirEntry> files;  // files only, no folders
   uint64_t bytes = 0;                // of `files`
+  // How the six-digit names of `files` read.
+  SixDigitNames six_digit_names = SixDigitNames::kDays;
 };
 
 // Resolves and lists the log folder of each site descriptor (already

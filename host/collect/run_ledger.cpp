@@ -160,7 +160,8 @@ bool RunLedger::CutOff(const FileTally& file) const {
   // the last record read. A log of other days than the window's is no
   // concern of this run.
   FileDays days;
-  if (std::optional<FileDays> named = DaysInLogFileName(file.name)) {
+  if (std::optional<FileDays> named =
+          DaysInLogFileName(file.name, SixDigitNamesOfSite(file.site))) {
     days = *named;
   } else if (file.records > 0) {
     days.first = days.last = static_cast<ledger::Day>(file.last_record);
@@ -425,6 +426,13 @@ uint64_t RunLedger::ListedSize(const std::string& site,
   return entry ? entry->size : 0;
 }
 
+SixDigitNames RunLedger::SixDigitNamesOfSite(const std::string& site) const {
+  for (const SiteFolder& folder : folders_) {
+    if (folder.identifier == site) return folder.six_digit_names;
+  }
+  return SixDigitNames::kDays;
+}
+
 const SiteWindow* RunLedger::WindowOf(const std::string& site) const {
   for (const SiteWindow& window : windows_) {
     if (window.identifier == site) return &window;
@@ -469,7 +477,8 @@ std::optional<ledger::Day> RunLedger::UnsettledFrom(
     ledger::Day first = std::numeric_limits<ledger::Day>::min();
     if (file.records > 0) {
       first = static_cast<ledger::Day>(file.first_record);
-    } else if (std::optional<FileDays> named = DaysInLogFileName(file.name)) {
+    } else if (std::optional<FileDays> named = DaysInLogFileName(
+                   file.name, SixDigitNamesOfSite(file.site))) {
       first = named->first;
     }
     from = from ? std::min(*from, first) : first;

@@ -128,6 +128,8 @@ class RunLedger : public CountObserver,
                               const std::string& name) const;
   // Its size as listed; 0 when it was not listed.
   uint64_t ListedSize(const std::string& site, const std::string& name) const;
+  // How the six-digit log names of the folder of `site` read.
+  SixDigitNames SixDigitNamesOfSite(const std::string& site) const;
   std::string SiteText(const std::string& site) const;
   FileTally& FileOf(std::string_view path);
   SiteTally& SiteOf(std::string_view site);

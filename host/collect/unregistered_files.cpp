@@ -27,7 +27,7 @@ std::vector<UnregisteredFiles> FindUnregisteredFiles(
     for (const unc::DirEntry& file : folder.files) {
       if (known.contains(file.name)) continue;
       files.names.push_back(file.name);
-      if (!in_window(folder.identifier, file.name)) continue;
+      if (!in_window(folder, file.name)) continue;
       files.in_window.push_back(file.name);
       if (files.newest.empty() || file.modified_time > newest_time) {
         files.newest = file.name;

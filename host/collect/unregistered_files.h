@@ -28,10 +28,10 @@ struct UnregisteredFiles {
   bool site_registered = false;
 };
 
-// Whether the file `name` of the site `site` (an identifier) may hold
+// Whether the file `name` of the site whose folder is `folder` may hold
 // records of the days the run counts for that site.
 using InWindow =
-    std::function<bool(const std::string& site, const std::string& name)>;
+    std::function<bool(const SiteFolder& folder, const std::string& name)>;
 
 // The files of each listed folder of `folders` that a run with these flags
 // will skip, with those of them that `in_window` keeps. Empty when
