@@ -679,6 +679,37 @@ TEST_F(CollectLedgerTest, ALastLineCutOffLongAgoIsNamedUntilItEnds) {
   EXPECT_EQ(Hits(), 200 + 19);
 }
 
+// The NUL bytes a server that stopped unexpectedly leaves at the end of
+// its log are no line cut off: the day is counted whole without a word.
+// Today's log that the restarted server writes over them is read on from
+// its last line before them.
+TEST_F(CollectLedgerTest, ANulTailOfAStoppedServersLogIsNoCutOffLine) {
+  const fs::path error_log = db_ / "velnor-errors.log";
+  const std::string nuls(4096, '\0');
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 20) + nuls);
+  Touch("u_ex240601.log", 1717286400);  // 2024-06-02T00:00:00Z
+  VelnorRun stopped = Collect({"--from", "2024-06-01", "--to", "2024-06-01"},
+                              "2024-06-05T08:00:00Z");
+  EXPECT_EQ(stopped.status, 0) << stopped.err << ReadFile(error_log);
+  EXPECT_FALSE(fs::exists(error_log)) << ReadFile(error_log);
+  EXPECT_EQ(ReportDays().at("2024-06-01").second, 20);
+  // Counted whole, so --since-last starts after it.
+  VelnorRun since = Collect({"--since-last"}, "2024-06-05T08:30:00Z");
+  EXPECT_EQ(since.status, 0) << since.err;
+  EXPECT_FALSE(Contains(since.err, "2024-06-01")) << since.err;
+
+  const std::string head = IisLog("2024-06-05", 10);
+  WriteLog("u_ex240605.log", head + nuls);
+  const std::vector<std::string> today = {"--since-last", "--partial-day"};
+  ASSERT_EQ(Collect(today, "2024-06-05T10:00:00Z").status, 0);
+  const std::string later = IisRecords("2024-06-05", 30, 10);
+  ASSERT_LT(later.size(), nuls.size());
+  WriteLog("u_ex240605.log", head + later + nuls.substr(later.size()));
+  VelnorRun overwritten = Collect(today, "2024-06-05T16:00:00Z");
+  EXPECT_EQ(overwritten.status, 0) << overwritten.err << ReadFile(error_log);
+  EXPECT_EQ(Hits(), 20 + 10 + 30);
+}
+
 TEST_F(CollectLedgerTest, ALogCompressedAfterACancelOrBesideItsCopyIsReadOnce) {
   // A run cancelled (SIGTERM) while it reads a large log, caught with the
   // log's file position past the start the run reads first and what the

@@ -138,7 +138,12 @@ void IISLog::OpenInput(std::unique_ptr<unc::InputFile> input,
     std::string head;
     text =
         ReadAhead(std::move(text), hooks_->planner->HeadBytesFor(path_), head);
-    plan = hooks_->planner->PlanFor(path_, head);
+    // NUL bytes at the end of the text are no text (see LineReader::Next):
+    // the lines a server writes over them later leave the log the one it
+    // was.
+    std::string_view start = head;
+    while (!start.empty() && start.back() == '\0') start.remove_suffix(1);
+    plan = hooks_->planner->PlanFor(path_, start);
   }
   lines_ = std::make_unique<LineReader>(std::move(text));
   lines_->HoldBackUnterminatedLine(plan.hold_back_unterminated_line);

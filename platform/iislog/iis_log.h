@@ -10,13 +10,14 @@
 // file and the records follow the latest one; values separated by runs of
 // blanks, "-" for a null value, quoted values with doubled inner quotes; LF,
 // CR LF or CR CR LF line ends, a UTF-8 byte-order mark, blank lines, a last
-// line without a line end, bytes that are not UTF-8 (kept as they are);
-// gzip-compressed files. A line that does not fit the latest #Fields (wrong
-// number of values, a date or time that is not one, no #Fields yet, a broken
-// quoted value, a line over LineReader::kMaxLineBytes) is not a record, nor
-// is a directive holding a CR (lines that end in CR alone): it is skipped
-// and counted, and reading goes on. Memory stays flat: the file streams through
-// one buffer.
+// line without a line end, bytes that are not UTF-8 (kept as they are),
+// the NUL bytes a server that stopped unexpectedly leaves at the end of
+// its log (no text); gzip-compressed files. A line that does not fit the latest
+// #Fields (wrong number of values, a date or time that is not one, no #Fields
+// yet, a broken quoted value, a line over LineReader::kMaxLineBytes) is not a
+// record, nor is a directive holding a CR (lines that end in CR alone): it is
+// skipped and counted, and reading goes on. Memory stays flat: the file streams
+// through one buffer.
 //
 // An interrupt (platform/interrupt) ends the reading of the open file as
 // its end would, at the next line: whoever caught it is stopping the work,

@@ -759,6 +759,51 @@ TEST_F(IISLogTest, TheEndOfFileMarkOfJoinedLogsEndsTheText) {
   EXPECT_EQ(Closed().skipped_lines, 1);
 }
 
+// A server that stops unexpectedly leaves NUL bytes at the end of its log,
+// the room it had set aside: no text, neither a garbled line nor one held
+// back. The reading stops before them, so that the lines written over them
+// later are read from there, and the NULs before the first line a restarted
+// server writes after them hide no directive.
+TEST_F(IISLogTest, NulBytesAtTheEndOfALogAreNoText) {
+  const std::string text = kHeader +
+                           "2021-03-04 05:06:07 1.1.1.1 GET /a 200\r\n"
+                           "2021-03-04 05:06:08 1.1.1.1 GET /b 200\r\n";
+  const std::string nuls(70000, '\0');  // past one refill of the buffer
+  const std::string path = Write("u_ex.log", text + nuls);
+  EXPECT_EQ(CountRecords(path), 2);
+  EXPECT_EQ(Closed().skipped_lines, 0);
+  FixedPlanner planner({{}, true});
+  Hook(observer_, &planner);
+  EXPECT_EQ(CountRecords(path), 2);
+  FileReadReport report = Closed();
+  EXPECT_EQ(report.skipped_lines, 0);
+  EXPECT_FALSE(report.held_back);
+  EXPECT_EQ(report.text_offset, static_cast<int64_t>(text.size()));
+
+  const std::string restarted =
+      "#Fields: date time cs-uri-stem sc-status c-ip cs-method\r\n"
+      "2021-03-04 06:00:00 /c 404 1.1.1.1 GET\r\n";
+  Write("u_ex.log", text + nuls + restarted);
+  Open(path);
+  std::vector<std::string> read;
+  for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+    read.push_back(automation::CStr(log_.URIStem()) + " " +
+                   automation::CStr(log_.ProtocolStatus()));
+  }
+  EXPECT_EQ(read, (std::vector<std::string>{"/a 200", "/b 200", "/c 404"}));
+  report = Closed();
+  EXPECT_EQ(report.skipped_lines, 0);
+  EXPECT_EQ(report.text_offset,
+            static_cast<int64_t>(text.size() + nuls.size() + restarted.size()));
+  // Text after the NULs of a last line is a line cut off, held back.
+  const std::string cut = "2021-03-04 06:00:01 /d";
+  Write("u_ex.log", text + nuls + cut);
+  EXPECT_EQ(CountRecords(path), 2);
+  report = Closed();
+  EXPECT_TRUE(report.held_back);
+  EXPECT_EQ(report.text_offset, static_cast<int64_t>(text.size()));
+}
+
 // A last line held back for a later reading must be one that a line end
 // can still finish: a log whose lines end in CR alone has no LF to wait
 // for, and is told as garbled as it is without a plan.

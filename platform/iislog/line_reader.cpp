@@ -43,7 +43,8 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       if (end_ - begin_ == 1 && buffer_[begin_] == kEndOfFileMark) {
         begin_ = end_;
       }
-      if (begin_ == end_ || (hold_back_ && !RestEndsLinesInCr())) {
+      if (begin_ == end_ || RestIsNul() ||
+          (hold_back_ && !RestEndsLinesInCr())) {
         return Status::kEnd;
       }
       ++line_number_;
@@ -101,11 +102,20 @@ bool LineReader::RestEndsLinesInCr() const {
                       [](char c) { return c != '\r'; }) != end;
 }
 
+bool LineReader::RestIsNul() const {
+  return std::all_of(buffer_.begin() + static_cast<ptrdiff_t>(begin_),
+                     buffer_.begin() + static_cast<ptrdiff_t>(end_),
+                     [](char c) { return c == '\0'; });
+}
+
 std::span<char> LineReader::Finish(size_t begin, size_t end) {
   // A CR LF file that went through a text-mode copy ends its lines in
   // CR CR LF: every CR before the LF belongs to the line end, or the last
   // value (a status, the last name of #Fields) would carry one.
   while (end > begin && buffer_[end - 1] == '\r') --end;
+  // The NUL bytes a stopped server left at the end of its log come before
+  // the first line it writes after them when it starts again.
+  while (begin < end && buffer_[begin] == '\0') ++begin;
   // A UTF-8 byte-order mark opens a log an editor saved, and every log of
   // a file made by joining such logs (cat, copy /b): one before a directive
   // would hide a #Fields change, and the records after it would be read by

@@ -31,12 +31,18 @@ class LineReader {
   // lines end in CR alone, no LF will come, and it is handed out as a line.
   void HoldBackUnterminatedLine(bool hold_back) { hold_back_ = hold_back; }
   // Next ended before a last line without its line end, as asked above.
-  bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
+  bool HeldBack() const {
+    return hold_back_ && at_end_ && begin_ != end_ && !RestIsNul();
+  }
 
   // Makes the next line current. kLine sets `line` to its bytes without the
   // line end (LF, with any CRs before it) and without a UTF-8 byte-order
-  // mark at its start; a last line without a line end counts as a line,
-  // except a lone DOS end-of-file mark (Ctrl+Z), which ends the input. The
+  // mark or NUL bytes at its start; a last line without a line end counts
+  // as a line, except a lone DOS end-of-file mark (Ctrl+Z), which ends the
+  // input, and a run of NUL bytes, which a server that stopped unexpectedly
+  // leaves of the room it had set aside for its log: the input ends before
+  // it (Offset stays at its start, for the lines a later write puts over
+  // it), neither a line nor held back. The
   // bytes stay valid, and may be changed in place by the caller, until the next
   // call. Raises what reading the input raises.
   Status Next(std::span<char>* line);
@@ -63,6 +69,8 @@ class LineReader {
   // Whether the bytes not yet handed out hold a CR followed by a byte other
   // than a CR.
   bool RestEndsLinesInCr() const;
+  // Whether the bytes not yet handed out are all NUL bytes.
+  bool RestIsNul() const;
   std::span<char> Finish(size_t begin, size_t end);
 
   std::unique_ptr<unc::InputFile> input_;

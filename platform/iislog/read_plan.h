@@ -64,7 +64,8 @@ class ReadPlanner {
   // must be asked for none.
   virtual size_t HeadBytesFor(std::string_view path) = 0;
   // The plan for the file `path` (as the reader was given it), whose text
-  // starts with `head`; an empty plan reads the whole file.
+  // starts with `head` (the bytes asked for, less the NUL bytes at their
+  // end); an empty plan reads the whole file.
   virtual ReadPlan PlanFor(std::string_view path, std::string_view head) = 0;
 };
 
