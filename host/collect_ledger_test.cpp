@@ -469,6 +469,45 @@ TEST_F(CollectLedgerTest, ALogCutShortAfterARunIsNamedAndNotCountedAgain) {
   EXPECT_EQ(Hits(), 4000);
 }
 
+// Offsets count a log's text, and a gzip file not named .gz has a size of
+// its own: a log of the day compressed as it grows is read on where the
+// run before stopped and said so, not taken for one cut short.
+TEST_F(CollectLedgerTest, ACompressedLogNotNamedGzIsReadOnNotTakenAsCutShort) {
+  const std::string kDay = "2024-06-11";
+  auto append_member = [this](const std::string& text) {
+    gzFile out = gzopen((logs_ / "u_ex240611.log").c_str(), "ab");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())),
+              static_cast<int>(text.size()));
+    gzclose(out);
+  };
+  append_member(kIisHeader + IisRecords(kDay, 40));
+  const std::vector<std::string> today = {"--since-last", "--partial-day"};
+  VelnorRun morning = Collect(today, "2024-06-11T10:00:00Z");
+  ASSERT_EQ(morning.status, 0) << morning.err;
+  append_member(IisRecords(kDay, 25, 40));
+  VelnorRun afternoon = Collect(today, "2024-06-11T16:00:00Z");
+  EXPECT_EQ(afternoon.status, 0) << afternoon.err;
+  EXPECT_FALSE(Contains(afternoon.err, "cut short")) << afternoon.err;
+  EXPECT_TRUE(Contains(afternoon.err,
+                       "went on where earlier runs of the same days stopped "
+                       "in u_ex240611.log of site 1"))
+      << afternoon.err;
+  EXPECT_EQ(Hits(), 40 + 25);
+
+  // Nor is a compressed copy of the log's start (past the part a log is
+  // known by), read after the log in the same run.
+  WriteLog("u_ex240612.log", IisLog("2024-06-12", 3000));
+  ASSERT_GT(fs::file_size(logs_ / "u_ex240612.log"), 2u * 64 * 1024);
+  GzipLog("u_ex240612.log");
+  AppendLog("u_ex240612.log", IisRecords("2024-06-12", 1000, 3000));
+  VelnorRun copy = Collect({"--from", "2024-06-12", "--to", "2024-06-12"},
+                           "2024-06-13T03:00:00Z");
+  EXPECT_EQ(copy.status, 0) << copy.err;
+  EXPECT_FALSE(Contains(copy.err, "cut short")) << copy.err;
+  EXPECT_EQ(Hits(), 40 + 25 + 4000);
+}
+
 TEST_F(CollectLedgerTest, UnregisteredFilesOfTheWindowAreNamedThenRead) {
   WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
   WriteLog("u_ex240602.log", IisLog("2024-06-02", 14));

@@ -75,6 +75,8 @@ void RunLedger::Merge(RunLedger& part) {
     before.held_back = file.held_back;
     before.end_offset = file.end_offset;
     before.start_offset = std::max(before.start_offset, file.start_offset);
+    before.earlier_runs_offset =
+        std::max(before.earlier_runs_offset, file.earlier_runs_offset);
   }
   records_ += part.records_;
   auto append = [](std::vector<std::string>& to,
@@ -131,6 +133,27 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
   file.held_back = report.held_back;
   file.end_offset = report.text_offset;
   if (report.read_failed) SiteOf(file.site).unread_file = true;
+  // Told from the text read, not from the listed size: offsets count the
+  // text, which in a gzip or UTF-16 file has a size of its own. Named only
+  // when there was more to read: a file whose records of the day were all
+  // counted is passed over without a word.
+  if (file.start_offset > 0 && report.text_offset > file.start_offset) {
+    continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
+  }
+  // The same start but less text than earlier runs read: cut short, or
+  // rewritten in place. What is there was counted; text written past the
+  // cut later is read only past where the earlier runs stopped. A copy of
+  // the log's start beside it, shorter than the log this run read, is no
+  // such file.
+  if (report.reached_end && report.text_offset < file.earlier_runs_offset) {
+    changed_.push_back(
+        Shown(file.name) + " of " + SiteText(file.site) + " holds " +
+        std::to_string(report.text_offset) + " bytes, fewer than the " +
+        std::to_string(file.earlier_runs_offset) +
+        " earlier runs read of it: it was cut short or rewritten in place, "
+        "and nothing of it was counted again; if its text is new, collect "
+        "its days with --recount");
+  }
   // A line left for a later run is lost without a word when no one is
   // writing the file any more: its writer stopped inside it.
   if (report.held_back && CutOff(file)) {
@@ -222,6 +245,11 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
       plan.reported_up_to = std::max(plan.reported_up_to, row->end_offset);
     }
   }
+  for (const auto& [day, offset] : parts) {
+    if (offset != iislog::kWholeDayCounted) {
+      file.earlier_runs_offset = std::max(file.earlier_runs_offset, offset);
+    }
+  }
   // The same log read by this run under another name (both forms side by
   // side): every day of the window was counted up to where that stopped.
   const auto [read_here, other] = ReadInThisRun(file, head);
@@ -237,27 +265,6 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
     if (offset != iislog::kWholeDayCounted) {
       file.start_offset = std::max(file.start_offset, offset);
     }
-  }
-  // Named only when there is more to read: a file whose records of the day
-  // were all counted is passed over without a word.
-  if (file.start_offset > 0 && static_cast<uint64_t>(file.start_offset) <
-                                   ListedSize(file.site, file.name)) {
-    continued_.push_back(Shown(file.name) + " of site " + Shown(file.site));
-  }
-  // The same start but less text than was read: cut short, or rewritten in
-  // place. What is there was counted; text written past the cut later is
-  // read only past where the earlier runs stopped. Offsets count the text,
-  // so a compressed file's listed size tells nothing of it.
-  if (const uint64_t size = ListedSize(file.site, file.name);
-      size > 0 && static_cast<uint64_t>(file.start_offset) > size &&
-      !automation::AsciiLowered(file.name).ends_with(".gz")) {
-    changed_.push_back(
-        Shown(file.name) + " of " + SiteText(file.site) + " holds " +
-        std::to_string(size) + " bytes, fewer than the " +
-        std::to_string(file.start_offset) +
-        " earlier runs read of it: it was cut short or rewritten in place, "
-        "and nothing of it was counted again; if its text is new, collect "
-        "its days with --recount");
   }
   if (changed && rows.empty()) {
     changed_.push_back(

@@ -112,6 +112,9 @@ class RunLedger : public CountObserver,
     int64_t head_bytes = 0;
     uint32_t head_checksum = 0;
     int64_t start_offset = 0;
+    // Of start_offset, the part earlier runs read (not another file of this
+    // run that is the same log).
+    int64_t earlier_runs_offset = 0;
     int64_t end_offset = 0;
     bool closed = false;
     bool held_back = false;  // it ended in a line still being written

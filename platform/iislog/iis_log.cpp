@@ -179,6 +179,7 @@ void IISLog::ReadNextRecord() {
   while (!interrupt::Interrupted()) {
     switch (lines_->Next(&line)) {
       case LineReader::Status::kEnd:
+        reached_end_ = true;
         return;
       case LineReader::Status::kTooLong:
         CountSkipped();
@@ -228,12 +229,13 @@ void IISLog::CloseLogFiles(int32_t /*io_mode*/) {
   if (was_open) {
     const FileReadReport report{
         path_,       records_,  skipped_lines_, first_skipped_line_,
-        text_offset, held_back, read_failed_};
+        text_offset, held_back, read_failed_,   reached_end_};
     for (ReadObserver* observer : hooks_->observers) {
       observer->FileClosed(report);
     }
   }
   read_failed_ = false;
+  reached_end_ = false;
 }
 
 void IISLog::AddRecordsToCounters() {

@@ -209,6 +209,7 @@ class IISLog : public automation::Object {
   int64_t skipped_lines_ = 0;
   int64_t first_skipped_line_ = 0;
   bool read_failed_ = false;  // set just before a failure closes the file
+  bool reached_end_ = false;  // of the open file's text
   // Apart from the members the record loop reads, which it would spread
   // over more cache lines.
   std::unique_ptr<ReadHooks> hooks_ = std::make_unique<ReadHooks>();

@@ -31,6 +31,10 @@ struct FileReadReport {
   // The reading ended on a read error (see IISLog::ReadLogRecord), not at
   // the file's end or its close: the rest of the file was not read.
   bool read_failed = false;
+  // The reading came to the end of the log's text (before a line held
+  // back, if any), not to a close or an interrupt: text_offset is where the
+  // text ends, whatever the file's own size (gzip, UTF-16).
+  bool reached_end = false;
 };
 
 // Called on the reading thread. Implementations must not raise.
