@@ -319,7 +319,6 @@ bool IISLog::SplitRecord(std::span<char> line) {
 }
 
 bool IISLog::TakeRecord(std::span<char> line) {
-  values_.clear();
   date_time_.reset();
   if (!layout_.declared() || !SplitRecord(line)) return false;
   // The day: the record's own date, else the directive's for a time-only
