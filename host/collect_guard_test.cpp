@@ -505,6 +505,57 @@ TEST_F(CollectGuardTest, AnOutputThatIsAPipeIsRefusedAtOnceAndNothingMade) {
   }
 }
 
+// An error log that is a pipe would give a failed run's lines to whoever
+// reads it (or lose them with no reader), a device would swallow them: both
+// are refused before anything is made, and without waiting for a reader.
+TEST_F(CollectGuardTest, AnErrorLogThatIsAPipeOrADeviceIsRefusedAtOnce) {
+  struct Planted {
+    std::string kind;
+    std::function<void(const fs::path&)> make;
+  };
+  int reader = -1;
+  const std::vector<Planted> planted = {
+      {"a named pipe",
+       [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); }},
+      // With a reader the pipe opens at once for writing.
+      {"a named pipe",
+       [&reader](const fs::path& at) {
+         ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0);
+         reader = ::open(at.c_str(), O_RDONLY | O_NONBLOCK);
+         ASSERT_GE(reader, 0);
+       }},
+      {"a character device",
+       [](const fs::path& at) {
+         ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0644, ::makedev(1, 3)), 0);
+       }},
+  };
+  for (const Planted& plant : planted) {
+    if (plant.kind == "a character device" && ::geteuid() != 0) continue;
+    plant.make(ErrorLogPath());
+    SCOPED_TRACE(plant.kind + (reader >= 0 ? " with a reader" : ""));
+    pid_t pid =
+        StartVelnor(Arguments("2024-06-02", {"--create-db"}), dir_.path());
+    const bool ended = EndsWithin(pid, std::chrono::seconds(10));
+    if (!ended) ::kill(pid, SIGKILL);
+    VelnorRun run = FinishVelnor(pid, dir_.path());
+    ASSERT_TRUE(ended) << "velnor waited on the error log";
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "the error log " + ErrorLogPath().string() +
+                                      " is " + plant.kind + ", not a file"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "help: give --error-log a log file"))
+        << run.err;
+    EXPECT_TRUE(fs::is_empty(db_dir_));
+    if (reader >= 0) {
+      char byte;
+      EXPECT_LE(::read(reader, &byte, 1), 0) << "a line reached the pipe";
+      ::close(reader);
+      reader = -1;
+    }
+    fs::remove(ErrorLogPath());
+  }
+}
+
 TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {
   // In a network namespace of its own nothing can leave the machine, and a
   // look-up of the server over SMB fails at once rather than hanging.

@@ -179,6 +179,13 @@ bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
 bool CheckErrorLog(const std::string& path, bool in_db_dir) {
   fs::path folder = fs::path(path).parent_path();
   if (folder.empty()) folder = ".";
+  // A pipe would hand the lines to whoever reads it, and a device would
+  // swallow them: either way a failed run would leave no trace.
+  if (std::string kind = SpecialFileKind(path); !kind.empty()) {
+    return Usage("the error log " + Shown(path) + " is " + kind +
+                     ", not a file: velnor writes only regular files",
+                 "give --error-log a log file, such as velnor-errors.log");
+  }
   if (IsDatabaseFile(path)) {
     return Usage("the error log " + Shown(path) +
                      " is a database, which its lines would spoil",
