@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -309,6 +310,45 @@ TEST_F(ReportCommandTest, UnreadableDatabaseIsAnErrorNamingTheFile) {
                          "or move it out of the folder."),
             std::string::npos)
       << run.err;
+}
+
+// A pipe or a folder at the name of a database the report reads is there,
+// not missing: the report and the overview say what stands in its place.
+TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
+  FillWebSites();
+  const std::string month = Db(ReportKind::kHitsByMonth);
+  const std::string ledger = dir_ + "/velnor_ledger_SRV1_web.sqlite";
+  const std::string statistics = dir_ + "/velnor_statistics_SRV1_web.sqlite";
+  for (const std::string& name : {month, ledger, statistics}) {
+    for (const std::string kind : {"a named pipe", "a folder"}) {
+      SCOPED_TRACE(name + " as " + kind);
+      const std::string moved = dir_ + "/moved";
+      if (fs::exists(name)) fs::rename(name, moved);
+      if (kind == "a folder") {
+        fs::create_directory(name);
+      } else {
+        ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0);
+      }
+      const std::string problem =
+          name + " is " + kind + ", not a file, so it cannot be read";
+      VelnorRun run = VelnorReport("");
+      EXPECT_EQ(run.status, 2) << run.err;
+      EXPECT_EQ(run.err.rfind("velnor: error: ", 0), 0u) << run.err;
+      EXPECT_NE(run.err.find(problem +
+                             "\n  help: velnor keeps its databases "
+                             "in regular files; move it out of " +
+                             dir_),
+                std::string::npos)
+          << run.err;
+      EXPECT_EQ(run.out, "");
+      VelnorRun overview = Velnor("report --db-dir " + dir_);
+      EXPECT_EQ(overview.status, 1) << overview.err;
+      EXPECT_NE(overview.out.find(problem), std::string::npos) << overview.out;
+      fs::remove(name);
+      if (fs::exists(moved)) fs::rename(moved, name);
+    }
+  }
+  EXPECT_EQ(VelnorReport("").status, 0);
 }
 
 TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {

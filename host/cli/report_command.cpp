@@ -8,7 +8,10 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "host/collect/server_spelling.h"
 #include "host/common/command_support.h"
@@ -18,6 +21,8 @@
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
+#include "reportdb/report_files.h"
+#include "reportdb/report_location.h"
 #include "reportdb/report_reader.h"
 #include "reportdb/report_sets.h"
 
@@ -178,6 +183,38 @@ Mistake OverviewMistake(const ReportOptions& options) {
   return {problem, help};
 }
 
+// A pipe, a device, a socket or a folder at the name of one of the
+// databases a report of `server`'s service reads: the engine could not read
+// it and would call it missing, sending the administrator after a file that
+// is there. Empty when each name holds a regular file or nothing.
+Mistake NotAFileMistake(const std::string& db_dir, const std::string& server,
+                        bool is_ftp) {
+  const reportdb::ReportLocation location{db_dir, ""};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
+    files.emplace_back(location.DatabasePath(kind, server, is_ftp),
+                       "the report database");
+  }
+  files.emplace_back(location.LedgerPath(server, is_ftp), "the ledger");
+  files.emplace_back(location.StatisticsPath(server, is_ftp),
+                     "the statistics database");
+  for (const auto& [path, what] : files) {
+    std::string kind = SpecialFileKind(path);
+    std::error_code error;
+    if (kind.empty() && std::filesystem::is_directory(path, error)) {
+      kind = "a folder";
+    }
+    if (kind.empty()) continue;
+    return {what + " " + Shown(path) + " is " + kind +
+                ", not a file, so it cannot be read",
+            "velnor keeps its databases in regular files; move it out of " +
+                Shown(db_dir) +
+                " (and restore the database there from a backup), then run "
+                "the same command again"};
+  }
+  return {};
+}
+
 // The first usage mistake of `options`; an empty problem when there is
 // none.
 Mistake UsageMistake(const ReportOptions& options) {
@@ -207,6 +244,11 @@ Mistake UsageMistake(const ReportOptions& options) {
   }
   if (auto [problem, help] = DbDirProblem(options.db_dir); !problem.empty()) {
     return {problem, help};
+  }
+  if (Mistake mistake =
+          NotAFileMistake(options.db_dir, options.server, options.is_ftp);
+      !mistake.problem.empty()) {
+    return mistake;
   }
   std::vector<std::string> missing =
       MissingReportDatabases(options.db_dir, options.server, options.is_ftp);
@@ -331,6 +373,17 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
   const RenderOptions render{MadeTime(), !LocaleIsUtf8(), limit};
   for (const reportdb::ReportSet& set : sets) {
     if (options.is_ftp && !set.is_ftp) continue;
+    if (!location.IsPostgres()) {
+      if (Mistake mistake =
+              NotAFileMistake(options.db_dir, set.server, set.is_ftp);
+          !mistake.problem.empty()) {
+        OverviewLine& line = lines.emplace_back();
+        line.server = set.server;
+        line.is_ftp = set.is_ftp;
+        line.problem = mistake.problem;
+        continue;
+      }
+    }
     Report report;
     if (!ResumeNext(
             [&] { report = LoadReport(location, set.server, set.is_ftp); })) {
