@@ -313,7 +313,8 @@ TEST_F(ReportCommandTest, UnreadableDatabaseIsAnErrorNamingTheFile) {
 }
 
 // A pipe or a folder at the name of a database the report reads is there,
-// not missing: the report and the overview say what stands in its place.
+// not missing: the report, the overview and runs (of the ledger) say what
+// stands in its place.
 TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
   FillWebSites();
   const std::string month = Db(ReportKind::kHitsByMonth);
@@ -344,6 +345,14 @@ TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
       VelnorRun overview = Velnor("report --db-dir " + dir_);
       EXPECT_EQ(overview.status, 1) << overview.err;
       EXPECT_NE(overview.out.find(problem), std::string::npos) << overview.out;
+      if (name == ledger) {
+        VelnorRun runs = Velnor("runs --db-dir " + dir_);
+        EXPECT_EQ(runs.status, 1) << runs.err;
+        EXPECT_NE(runs.err.find("the collection ledger '" + name + "' is " +
+                                kind + ", not a file, so it cannot be read"),
+                  std::string::npos)
+            << runs.err;
+      }
       fs::remove(name);
       if (fs::exists(moved)) fs::rename(moved, name);
     }

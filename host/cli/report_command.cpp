@@ -199,11 +199,7 @@ Mistake NotAFileMistake(const std::string& db_dir, const std::string& server,
   files.emplace_back(location.StatisticsPath(server, is_ftp),
                      "the statistics database");
   for (const auto& [path, what] : files) {
-    std::string kind = SpecialFileKind(path);
-    std::error_code error;
-    if (kind.empty() && std::filesystem::is_directory(path, error)) {
-      kind = "a folder";
-    }
+    const std::string kind = NotAFileKind(path);
     if (kind.empty()) continue;
     return {what + " " + Shown(path) + " is " + kind +
                 ", not a file, so it cannot be read",

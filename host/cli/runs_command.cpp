@@ -192,6 +192,18 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<std::vector<std::string>> rows;
   Json json = Json::array();
   for (const LedgerFile& file : ledgers) {
+    // The engine would call a pipe or a folder there missing, when it is
+    // what stands in the ledger's place.
+    if (std::string kind = NotAFileKind(file.path); !kind.empty()) {
+      Tell(err,
+           "the collection ledger '" + Shown(file.path) + "' is " + kind +
+               ", not a file, so it cannot be read",
+           "velnor keeps its ledgers in regular files; move it out of " +
+               Shown(location->db_dir) +
+               " (and restore the ledger there from a backup), then run the "
+               "same command again");
+      return 1;
+    }
     std::vector<ledger::RunRow> runs;
     int64_t running = 0;
     if (!automation::ResumeNext([&] {

@@ -115,11 +115,7 @@ bool WriteWhole(std::ostream& out, std::string_view text,
 
 bool CheckDatabaseFile(const std::string& path, const std::string& what) {
   if (!CheckNotLink(path, what)) return false;
-  std::string kind = SpecialFileKind(path);
-  std::error_code error;
-  if (kind.empty() && std::filesystem::is_directory(path, error)) {
-    kind = "a folder";
-  }
+  const std::string kind = NotAFileKind(path);
   if (kind.empty()) return true;
   const std::string folder = std::filesystem::path(path).parent_path().string();
   return Usage(what + " " + Shown(path) + " is " + kind + ", not a file",
@@ -142,16 +138,27 @@ class FdOutput : public std::ostream {
   __gnu_cxx::stdio_filebuf<char> buffer_;
 };
 
+// The kind SpecialFileKind tells of a file of `mode`.
+std::string SpecialKindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "";
+}
+
 }  // namespace
 
 std::string SpecialFileKind(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return "";
-  if (S_ISFIFO(info.st_mode)) return "a named pipe";
-  if (S_ISCHR(info.st_mode)) return "a character device";
-  if (S_ISBLK(info.st_mode)) return "a block device";
-  if (S_ISSOCK(info.st_mode)) return "a socket";
-  return "";
+  return SpecialKindOf(info.st_mode);
+}
+
+std::string NotAFileKind(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "";
+  return S_ISDIR(info.st_mode) ? "a folder" : SpecialKindOf(info.st_mode);
 }
 
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,

@@ -77,6 +77,11 @@ bool CheckDatabaseFile(const std::string& path, const std::string& what);
 // keep it waiting, and a device or socket is no place for its output.
 std::string SpecialFileKind(const std::string& path);
 
+// What stands at `path`, or at the end of a symbolic link there, when it
+// is no regular file: "a folder" or one of SpecialFileKind's kinds, which
+// no engine can read as a database; "" for a regular file or nothing.
+std::string NotAFileKind(const std::string& path);
+
 // `path` opened for writing from its start (made when missing, emptied
 // when not), never through a symbolic link at its name, and only when it
 // is a regular file: a named pipe or a device is refused without waiting
