@@ -5,7 +5,9 @@
 // then read the diff before committing it.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,12 +18,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <vector>
 
+#include "host/testing/scratch_mount.h"
 #include "host/testing/velnor_test_support.h"
 #include "reportdb/schema.h"
 #include "testing/test_support.h"
@@ -36,6 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ExecSql;
 using testing::ReadFile;
+using testing::Words;
 using testing::WriteFile;
 
 const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/report";
@@ -358,6 +364,46 @@ TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
     }
   }
   EXPECT_EQ(VelnorReport("").status, 0);
+}
+
+// A report that cannot be written whole (a full disk) leaves the one a
+// web server serves as it was, not emptied or cut, and no file beside it.
+TEST_F(ReportCommandTest, AReportThatCannotBeWrittenWholeLeavesTheOldOne) {
+  FillWebSites();
+  const fs::path out = dir_ + "/out";
+  fs::create_directory(out);
+  std::unique_ptr<ScratchMount> disk = ScratchMount::Mount(out, 1);
+  const fs::path page = out / "report.html";
+  WriteFile(page, "yesterday's report\n");
+  std::function<void()> limit;
+  if (disk) {
+    disk->Fill();
+  } else {
+    // Without a file system of our own, no file may grow past 1000 bytes.
+    limit = [] {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{1000, 1000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+  }
+  for (const std::string& server :
+       {std::string(" --server SRV1"), std::string()}) {
+    SCOPED_TRACE(server.empty() ? "overview" : "server");
+    pid_t pid = StartVelnor(Words("report --db-dir " + dir_ + server +
+                                  " --format html --output " + page.string()),
+                            dir_, limit);
+    VelnorRun run = FinishVelnor(pid, dir_);
+    EXPECT_EQ(run.status, 1) << run.err;
+    // The overview writes the server's page beside it first.
+    EXPECT_NE(run.err.find("could not write the report to '" + out.string()),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFile(page), "yesterday's report\n");
+    for (const auto& entry : fs::directory_iterator(out)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "report.html" || name == "filler") << name;
+    }
+  }
 }
 
 TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {

@@ -302,14 +302,7 @@ std::string Render(const Report& report, const ReportOptions& options,
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  std::string error;
-  std::unique_ptr<std::ostream> file = OpenOutputFile(path, error);
-  if (file) {
-    *file << text;
-    file->flush();
-    if (!*file) error = "the disk may be full";
-  }
-  if (!error.empty()) {
+  if (std::string error; !ReplaceFile(path, text, error)) {
     automation::Raise(automation::kErrPermissionDenied,
                       "could not write the report to '" + path + "' (" + error +
                           "). Check that its folder exists and is writable, "

@@ -185,6 +185,70 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
   return std::make_unique<FdOutput>(fd);
 }
 
+namespace {
+
+// Writes all of `text` to `fd`; false, with errno set, when it could not.
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+// The mode a file velnor makes gets: 0644 less the process's umask.
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0644 & ~mask;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, std::string_view text,
+                 std::string& error) {
+  struct stat old {};
+  const bool replaces = ::lstat(path.c_str(), &old) == 0;
+  if (replaces && S_ISLNK(old.st_mode)) {
+    error = "it is a symbolic link, which velnor never writes through";
+    return false;
+  }
+  if (replaces && !S_ISREG(old.st_mode)) {
+    error = "it is not a regular file, and velnor writes only regular files";
+    return false;
+  }
+  const std::filesystem::path target(path);
+  std::string temporary = target.parent_path().string();
+  if (!temporary.empty()) temporary += '/';
+  temporary += '.';
+  temporary += target.filename().string();
+  temporary += ".XXXXXX";
+  // mkostemp makes the file with O_EXCL: nothing planted at its name, a
+  // link included, is opened.
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = std::string("no new file can be made beside it: ") +
+            std::strerror(errno);
+    return false;
+  }
+  const bool written =
+      ::fchmod(fd, replaces ? old.st_mode & 07777 : NewFileMode()) == 0 &&
+      WriteAll(fd, text) && ::fsync(fd) == 0;
+  const int write_error = errno;
+  if (::close(fd) != 0 || !written ||
+      ::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = std::strerror(written ? errno : write_error);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
 std::string Shown(std::string_view text) { return CutText(text, 80); }
 
 std::string ShellWord(std::string_view text) {

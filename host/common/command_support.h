@@ -89,6 +89,16 @@ std::string NotAFileKind(const std::string& path);
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error);
 
+// Puts `text` at `path` whole or not at all: written into a new file
+// beside it, made to last (fsync), then renamed over `path`, so that a
+// full disk or a kill leaves the file that was there (a report a web
+// server serves) rather than half of the new one. The new file takes the
+// mode of the one it replaces. A symbolic link or anything but a regular
+// file at `path` is refused, not replaced. False, with `error` set to the
+// reason, when the file could not be put there; nothing is left behind.
+bool ReplaceFile(const std::string& path, std::string_view text,
+                 std::string& error);
+
 // The user's `text` as a message may show it: valid UTF-8 without control
 // characters, cut to 80 characters.
 std::string Shown(std::string_view text);
