@@ -366,6 +366,34 @@ TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
   EXPECT_EQ(VelnorReport("").status, 0);
 }
 
+// A folder the user may not search hides whether the databases are there:
+// report says so, and does not send the administrator to make them anew.
+TEST_F(ReportCommandTest, DatabasesTheUserMayNotLookAtAreNotCalledMissing) {
+  FillWebSites();
+  testing::TempDir run_dir("report_command_run");
+  fs::permissions(run_dir.path(), fs::perms::all);
+  // Root may look anywhere: the run is nobody's then.
+  std::function<void()> as_nobody;
+  if (::geteuid() == 0) {
+    as_nobody = [] {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
+    };
+  }
+  fs::permissions(dir_, fs::perms::none);
+  pid_t pid = StartVelnor(Words("report --db-dir " + dir_ + " --server SRV1"),
+                          run_dir.path(), as_nobody);
+  VelnorRun run = FinishVelnor(pid, run_dir.path());
+  fs::permissions(dir_, fs::perms::owner_all);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("velnor: error: cannot look for the report database " +
+                         Db(ReportKind::kDayOfWeek) +
+                         ": Permission denied\n  help: velnor reads the "
+                         "databases with its user's rights"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("init-db"), std::string::npos) << run.err;
+}
+
 // A report that cannot be written whole (a full disk) leaves the one a
 // web server serves as it was, not emptied or cut, and no file beside it.
 TEST_F(ReportCommandTest, AReportThatCannotBeWrittenWholeLeavesTheOldOne) {

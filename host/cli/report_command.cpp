@@ -2,8 +2,12 @@
 // the output file is created, so that a mistake leaves no file behind.
 #include "host/cli/report_command.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -184,9 +188,10 @@ Mistake OverviewMistake(const ReportOptions& options) {
 }
 
 // A pipe, a device, a socket or a folder at the name of one of the
-// databases a report of `server`'s service reads: the engine could not read
-// it and would call it missing, sending the administrator after a file that
-// is there. Empty when each name holds a regular file or nothing.
+// databases a report of `server`'s service reads, or a name this user may
+// not look at: the engine could not read it and would call it missing,
+// sending the administrator after a file that may well be there. Empty
+// when each name holds a regular file or nothing.
 Mistake NotAFileMistake(const std::string& db_dir, const std::string& server,
                         bool is_ftp) {
   const reportdb::ReportLocation location{db_dir, ""};
@@ -199,6 +204,15 @@ Mistake NotAFileMistake(const std::string& db_dir, const std::string& server,
   files.emplace_back(location.StatisticsPath(server, is_ftp),
                      "the statistics database");
   for (const auto& [path, what] : files) {
+    if (struct stat info{};
+        ::stat(path.c_str(), &info) != 0 && errno != ENOENT) {
+      return {"cannot look for " + what + " " + Shown(path) + ": " +
+                  std::strerror(errno),
+              "velnor reads the databases with its user's rights; run it "
+              "as a user who may read " +
+                  Shown(db_dir) + " and its files (see ls -ld " +
+                  ShellWord(db_dir) + ")"};
+    }
     const std::string kind = NotAFileKind(path);
     if (kind.empty()) continue;
     return {what + " " + Shown(path) + " is " + kind +
