@@ -367,7 +367,8 @@ TEST_F(ReportCommandTest, ANonFileAtADatabasesNameIsNamedForWhatItIs) {
 }
 
 // A folder the user may not search hides whether the databases are there:
-// report says so, and does not send the administrator to make them anew.
+// report and runs say so, and send the administrator neither to make them
+// anew nor to a store's password.
 TEST_F(ReportCommandTest, DatabasesTheUserMayNotLookAtAreNotCalledMissing) {
   FillWebSites();
   testing::TempDir run_dir("report_command_run");
@@ -379,11 +380,21 @@ TEST_F(ReportCommandTest, DatabasesTheUserMayNotLookAtAreNotCalledMissing) {
       if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
     };
   }
-  fs::permissions(dir_, fs::perms::none);
-  pid_t pid = StartVelnor(Words("report --db-dir " + dir_ + " --server SRV1"),
-                          run_dir.path(), as_nobody);
-  VelnorRun run = FinishVelnor(pid, run_dir.path());
-  fs::permissions(dir_, fs::perms::owner_all);
+  auto run_as_nobody = [&](const std::string& command) {
+    fs::permissions(dir_, fs::perms::none);
+    pid_t pid = StartVelnor(Words(command), run_dir.path(), as_nobody);
+    VelnorRun run = FinishVelnor(pid, run_dir.path());
+    fs::permissions(dir_, fs::perms::owner_all);
+    return run;
+  };
+  VelnorRun runs = run_as_nobody("runs --db-dir " + dir_);
+  EXPECT_EQ(runs.status, 2) << runs.err;
+  EXPECT_NE(runs.err.find("velnor: error: cannot list the folder " + dir_ +
+                          " for its ledgers: Permission denied\n  help: "
+                          "velnor reads the ledgers with its user's rights"),
+            std::string::npos)
+      << runs.err;
+  VelnorRun run = run_as_nobody("report --db-dir " + dir_ + " --server SRV1");
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_NE(run.err.find("velnor: error: cannot look for the report database " +
                          Db(ReportKind::kDayOfWeek) +

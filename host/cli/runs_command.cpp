@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #include "host/common/command_support.h"
 #include "host/render/json_layout.h"
@@ -63,8 +64,12 @@ std::vector<LedgerFile> FindLedgers(const reportdb::ReportLocation& location,
       }
     }
   } else {
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(location.db_dir)) {
+    std::error_code error;
+    fs::directory_iterator entries(location.db_dir, error);
+    if (error) {
+      automation::Raise(automation::kErrPermissionDenied, error.message());
+    }
+    for (const fs::directory_entry& entry : entries) {
       std::optional<ledger::LedgerName> name =
           ledger::ParseLedgerFileName(entry.path().filename().string());
       if (name && OfServer(*name, server)) {
@@ -172,10 +177,20 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
   std::vector<LedgerFile> ledgers;
   if (!automation::ResumeNext(
           [&] { ledgers = FindLedgers(*location, options.server); })) {
-    Tell(err,
-         "cannot use the report store " + location->Name() + ": " +
-             automation::Err().Description(),
-         kStoreUnreachableHelp);
+    if (location->IsPostgres()) {
+      Tell(err,
+           "cannot use the report store " + location->Name() + ": " +
+               automation::Err().Description(),
+           kStoreUnreachableHelp);
+    } else {
+      Tell(err,
+           "cannot list the folder " + Shown(location->db_dir) +
+               " for its ledgers: " + automation::Err().Description(),
+           "velnor reads the ledgers with its user's rights; run it as a "
+           "user who may read " +
+               Shown(location->db_dir) + " (see ls -ld " +
+               ShellWord(location->db_dir) + ")");
+    }
     automation::Err().Clear();
     return 2;
   }
