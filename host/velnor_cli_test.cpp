@@ -527,6 +527,19 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
       {"report --db-dir db --server SRV1 monthly",
        "velnor: error: \"monthly\" is neither an option of velnor report nor "
        "the value of one\n"},
+      // A value left out before another option, as an empty variable in a
+      // script leaves it: the option, not the stray value after the next.
+      {"report --db-url --server SRV1",
+       "velnor: error: --db-url is given without its value: the word after "
+       "it, --server, is an option\n  help: give it as --db-url URL (in a "
+       "script, a variable that is empty or unset leaves none); velnor help "
+       "report"},
+      {"runs --db-url --server=SRV1",
+       "velnor: error: --db-url is given without its value: the word after "
+       "it, --server, is an option\n"},
+      {"init-db --db-dir --server SRV1",
+       "velnor: error: --db-dir is given without its value: the word after "
+       "it, --server, is an option\n"},
   };
   WriteFile(dir_ / "velnor-cli-file", "");
   for (const auto& [args, message] : kMistakes) {

@@ -54,6 +54,42 @@ std::vector<std::string> GivenValues(const std::string& name, int argc,
   return values;
 }
 
+// An option of the command argv[1] names given without its value because
+// the word after it is another of its options ("--db-url --server SRV1",
+// as a script writes it when the variable meant for the URL is empty or
+// unset). The parser would take that option's name for the value and the
+// next word for a stray one; this tells the mistake and returns true.
+bool OptionTakenAsValue(const CLI::App& app, int argc, char** argv) {
+  if (argc < 2) return false;
+  const CLI::App* command = nullptr;
+  for (const CLI::App* sub : velnor::host::Subcommands(app)) {
+    if (sub->get_name() == argv[1]) command = sub;
+  }
+  if (command == nullptr) return false;
+  for (int i = 2; i + 1 < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") break;
+    const CLI::Option* option = command->get_option_no_throw(word);
+    if (option == nullptr || option->get_expected_min() == 0) continue;
+    const std::string next = argv[i + 1];
+    const std::string next_name = next.substr(0, next.find('='));
+    if (next_name.starts_with("--") &&
+        command->get_option_no_throw(next_name) != nullptr) {
+      std::string type = option->get_type_name();
+      type = type.substr(0, type.find(':'));
+      Usage(word + " is given without its value: the word after it, " +
+                next_name + ", is an option",
+            "give it as " + word + " " + type +
+                " (in a script, a variable that is empty or unset leaves "
+                "none); velnor help " +
+                argv[1] + " shows its options and examples");
+      return true;
+    }
+    ++i;  // the value
+  }
+  return false;
+}
+
 // The option of `command` the parser's message is about: the message
 // starts with its name and ": ", or, for a value that does not convert,
 // reads "Could not convert: NAME = VALUE". Null when it names none.
@@ -217,6 +253,7 @@ int main(int argc, char** argv) {
   mallopt(M_TOP_PAD, 64 << 20);
   int exit_status = 0;
   std::unique_ptr<CLI::App> app = velnor::host::MakeVelnorApp(&exit_status);
+  if (OptionTakenAsValue(*app, argc, argv)) return 2;
   try {
     app->parse(argc, argv);
   } catch (const CLI::CallForHelp& request) {
