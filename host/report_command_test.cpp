@@ -405,6 +405,22 @@ TEST_F(ReportCommandTest, DatabasesTheUserMayNotLookAtAreNotCalledMissing) {
   EXPECT_EQ(run.err.find("init-db"), std::string::npos) << run.err;
 }
 
+// A report replaces the file at --output with one of velnor's user's: the
+// old file's read and write bits stay, its execute and set-id bits, which
+// whoever owned it could set, do not.
+TEST_F(ReportCommandTest, AReplacedReportKeepsOnlyTheOldFilesReadAndWriteBits) {
+  FillWebSites();
+  const fs::path page = dir_ + "/report.txt";
+  WriteFile(page, "yesterday's report\n");
+  ASSERT_EQ(::chmod(page.c_str(), 04750), 0);
+  VelnorRun run = VelnorReport("--output " + page.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(ReadFile(page), "yesterday's report\n");
+  struct stat info {};
+  ASSERT_EQ(::stat(page.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
 // A report that cannot be written whole (a full disk) leaves the one a
 // web server serves as it was, not emptied or cut, and no file beside it.
 TEST_F(ReportCommandTest, AReportThatCannotBeWrittenWholeLeavesTheOldOne) {

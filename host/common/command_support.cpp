@@ -237,7 +237,7 @@ bool ReplaceFile(const std::string& path, std::string_view text,
     return false;
   }
   const bool written =
-      ::fchmod(fd, replaces ? old.st_mode & 07777 : NewFileMode()) == 0 &&
+      ::fchmod(fd, replaces ? old.st_mode & 0666 : NewFileMode()) == 0 &&
       WriteAll(fd, text) && ::fsync(fd) == 0;
   const int write_error = errno;
   if (::close(fd) != 0 || !written ||

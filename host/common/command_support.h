@@ -93,9 +93,10 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
 // beside it, made to last (fsync), then renamed over `path`, so that a
 // full disk or a kill leaves the file that was there (a report a web
 // server serves) rather than half of the new one. The new file takes the
-// mode of the one it replaces. A symbolic link or anything but a regular
-// file at `path` is refused, not replaced. False, with `error` set to the
-// reason, when the file could not be put there; nothing is left behind.
+// read and write bits of the one it replaces (never its execute or set-id
+// bits: the new file is velnor's user's). A symbolic link or anything but a
+// regular file at `path` is refused, not replaced. False, with `error` set to
+// the reason, when the file could not be put there; nothing is left behind.
 bool ReplaceFile(const std::string& path, std::string_view text,
                  std::string& error);
 
