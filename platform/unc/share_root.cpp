@@ -45,13 +45,32 @@ std::optional<std::string> FindEntry(const std::string& folder,
   return FindFolded(folder, name);
 }
 
+// Raises 75 when `folder` holds, beside the entry of components[i], a name
+// that joins it by backslashes with the components after it.
+void RefuseJoinedTwin(const std::string& folder,
+                      const std::vector<std::string>& components, size_t i) {
+  std::string joined = components[i];
+  for (size_t last = i + 1; last < components.size(); ++last) {
+    joined += '\\' + components[last];
+    if (!Exists(folder + "/" + joined)) continue;
+    automation::Raise(
+        75, "Path/File access error: the UNC path names two files: " + folder +
+                "/" + components[i] + "/... and " + folder + "/" + joined +
+                ", whose name holds backslashes, which no Windows "
+                "name does. Rename or remove the one that is not a log.");
+  }
+}
+
 // Local path of `components` below `root`. `matched` tells how many of them
 // were found; the unmatched rest is appended as given so that errors show
 // what was tried. A Windows name never holds a backslash but a Linux one may
 // (a log folder copied here, a file a Samba server's own users made), and
 // its folder's listing gives it whole, so a component that is not there is
 // also looked for joined by backslashes with the ones after it, the
-// shortest such name first.
+// shortest such name first. Where a component is there and a name joined
+// from it is there too, the UNC path names either; rather than read the one
+// and count it for the other (a name someone planted beside a folder of
+// logs, say), the path is refused.
 std::string Resolve(const std::string& root,
                     const std::vector<std::string>& components,
                     size_t* matched) {
@@ -61,6 +80,7 @@ std::string Resolve(const std::string& root,
   for (size_t i = 0; i < components.size(); ++i) {
     if (!lost) {
       std::optional<std::string> found = FindEntry(local, components[i]);
+      if (found) RefuseJoinedTwin(local, components, i);
       std::string joined = components[i];
       size_t last = i;
       while (!found && last + 1 < components.size()) {

@@ -123,6 +123,14 @@ TEST_F(UncTest, ShareRootMapsServersSharesAndPathsWithoutRegardToCase) {
             "copied");
   EXPECT_EQ(ReadAll("\\\\srv1\\d$\\logs\\w3svc2\\U_EX24\\0604.LOG", 4),
             "copied");
+  // Beside a folder whose file the same path names, neither is read.
+  WriteFile(dir_ / "SRV1/D$/Logs/W3SVC2/u_ex24/0604.log", "decoy");
+  AutomationError e = ErrorOf([&] {
+    OpenForReading(access_, "\\\\SRV1\\D$\\Logs\\W3SVC2\\u_ex24\\0604.log");
+  });
+  EXPECT_EQ(e.number(), 75);
+  EXPECT_NE(e.description().find("names two files"), std::string::npos)
+      << e.description();
 }
 
 TEST_F(UncTest, ShareRootErrorsNameTheUncAndTheLocalPath) {
