@@ -22,6 +22,26 @@ namespace fs = std::filesystem;
 constexpr double kMinSmbTimeout = 0.1;
 constexpr double kMaxSmbTimeout = 600;
 
+// The setting `option` (spelled `name`), or else the environment variable
+// `variable`, in `value`; nothing there when neither is given. A setting
+// given empty (an unset variable in a cron line) is a usage mistake, never
+// taken as not given: the help says to give `what`, or to leave it out to
+// do `without`.
+bool GivenSetting(const std::optional<std::string>& option,
+                  const std::string& name, const char* variable,
+                  const std::string& what, const std::string& without,
+                  std::optional<std::string>& value) {
+  value = option;
+  std::string source = name;
+  if (!value) {
+    if (const char* env = std::getenv(variable)) value = env;
+    source = variable;
+  }
+  if (!value || !value->empty()) return true;
+  return Usage(source + " is empty", "give " + what + ", or leave " + source +
+                                         " out to " + without);
+}
+
 bool ConfigureWindowsDirs(const ServerAccess& options,
                           wmi::WindowsDirectories& windows_directories) {
   std::vector<WindowsDir> dirs;
@@ -45,18 +65,13 @@ bool ConfigureWindowsDirs(const ServerAccess& options,
 }
 
 bool ConfigureShareRoot(const ServerAccess& options, unc::ShareAccess& shares) {
-  std::optional<std::string> root = options.share_root;
-  const char* source = "--share-root";
-  if (!root) {
-    if (const char* env = std::getenv("VELNOR_SHARE_ROOT")) root = env;
-    source = "VELNOR_SHARE_ROOT";
+  std::optional<std::string> root;
+  if (!GivenSetting(options.share_root, "--share-root", "VELNOR_SHARE_ROOT",
+                    "the folder that holds SERVER/SHARE/...",
+                    "read the shares over SMB", root)) {
+    return false;
   }
   if (!root) return true;
-  if (root->empty()) {
-    return Usage(std::string(source) + " is empty",
-                 "give the folder that holds SERVER/SHARE/..., or leave " +
-                     std::string(source) + " out to read the shares over SMB");
-  }
   if (!fs::is_directory(*root)) {
     return Usage("the share root " + Shown(*root) + " is not a folder",
                  "give the folder that holds SERVER/SHARE/... "
@@ -87,18 +102,13 @@ bool ConfigureSmb(const ServerAccess& options, unc::ShareAccess& shares) {
   shares.smb_port = static_cast<uint16_t>(options.smb_port);
   shares.smb_timeout_ms =
       static_cast<int>(std::lround(options.smb_timeout * 1000));
-  std::optional<std::string> given = options.smb_auth;
-  const char* source = "--smb-auth";
-  if (!given) {
-    if (const char* env = std::getenv("VELNOR_SMB_AUTH")) given = env;
-    source = "VELNOR_SMB_AUTH";
+  std::optional<std::string> given;
+  if (!GivenSetting(options.smb_auth, "--smb-auth", "VELNOR_SMB_AUTH",
+                    "the SMB authentication file", "log on without one",
+                    given)) {
+    return false;
   }
   if (!given) return true;
-  if (given->empty()) {
-    return Usage(std::string(source) + " is empty",
-                 "give the SMB authentication file, or leave " +
-                     std::string(source) + " out to log on without one");
-  }
   const std::string& auth = *given;
   if (!automation::ResumeNext(
           [&] { shares.smb_credentials = unc::ReadSmbAuthFile(auth); })) {
