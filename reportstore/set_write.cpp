@@ -41,6 +41,7 @@
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
+#include "reportdb/table_layout.h"
 #include "reportstore/key_match.h"
 #include "reportstore/report_store.h"
 #include "reportstore/set_sql.h"
@@ -436,7 +437,9 @@ void ReportStore::WriteIntoEmpty(size_t table,
   // Its key index serves only look-ups one key at a time, which counting
   // in memory never makes: it is left out, and made again by a counting
   // that looks keys up (EnsureKeyIndex).
-  cn->AppendLeavingIndexesOut("tblGeneral", append);
+  cn->AppendLeavingIndexesOut(
+      "tblGeneral",
+      reportdb::KeyIndexLayout(reportdb::kReportKinds[table]).name, append);
 }
 
 bool ReportStore::ReportIsEmpty(const std::shared_ptr<ado::Connection>& cn) {

@@ -38,8 +38,8 @@ bool GivenSetting(const std::optional<std::string>& option,
     source = variable;
   }
   if (!value || !value->empty()) return true;
-  return Usage(source + " is empty", "give " + what + ", or leave " + source +
-                                         " out to " + without);
+  return Usage(source + " is empty",
+               "give " + what + ", or leave " + source + " out to " + without);
 }
 
 bool ConfigureWindowsDirs(const ServerAccess& options,

@@ -243,9 +243,10 @@ void Connection::BuildIndexes(const std::string& table) {
 }
 
 void Connection::AppendLeavingIndexesOut(const std::string& table,
+                                         const std::string& index,
                                          const std::function<void()>& append) {
   if (!impl_->IsOpen()) RaiseClosed();
-  impl_->session->AppendLeavingIndexesOut(impl_->schema, table, append);
+  impl_->session->AppendLeavingIndexesOut(impl_->schema, table, index, append);
 }
 
 void Connection::EnsureIndex(const std::string& table, const std::string& name,

@@ -127,15 +127,16 @@ class Engine {
   // Runs `append`, which only appends rows to `table` of the database of
   // `schema` inside the current transaction. An engine whose indexes cost
   // more kept up to date row by row than built once may drop the table's
-  // plain indexes meanwhile, and then either leave them out past the commit
-  // (the caller makes an index it looks rows up by first: EnsureIndex) or
-  // build them again, with the same definitions, afterwards or, for a
-  // series of appends, at BuildIndexes or before the commit at the latest.
-  // Until then a look-up of the table reads every row. A failure anywhere
-  // raises and leaves what the transaction's savepoint undoes. By default
-  // it only runs `append`.
+  // plain index `index` meanwhile and leave it out past the commit (the
+  // caller makes it again before it looks rows up by it: EnsureIndex), or
+  // drop all of the table's plain indexes and build them again, with the
+  // same definitions, afterwards or, for a series of appends, at
+  // BuildIndexes or before the commit at the latest. Until then a look-up
+  // of the table reads every row. A failure anywhere raises and leaves what
+  // the transaction's savepoint undoes. By default it only runs `append`.
   virtual void AppendLeavingIndexesOut(const std::string& /*schema*/,
                                        const std::string& /*table*/,
+                                       const std::string& /*index*/,
                                        const std::string& /*path*/,
                                        const std::function<void()>& append) {
     append();

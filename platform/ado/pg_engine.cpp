@@ -458,6 +458,7 @@ class PgEngine : public Engine {
   // it.
   void AppendLeavingIndexesOut(const std::string& schema,
                                const std::string& table,
+                               const std::string& /*index*/,
                                const std::string& /*path*/,
                                const std::function<void()>& append) override {
     if (link_->failure) throw *link_->failure;

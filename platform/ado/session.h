@@ -88,8 +88,10 @@ class Session {
   // Engine::AppendLeavingIndexesOut for the database of `schema`.
   void AppendLeavingIndexesOut(const std::string& schema,
                                const std::string& table,
+                               const std::string& index,
                                const std::function<void()>& append) {
-    engine_->AppendLeavingIndexesOut(schema, table, PathOf(schema), append);
+    engine_->AppendLeavingIndexesOut(schema, table, index, PathOf(schema),
+                                     append);
   }
   // Engine::EnsureIndex for the database of `schema`, in the session's
   // transaction.

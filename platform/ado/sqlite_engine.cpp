@@ -393,56 +393,24 @@ class SqliteEngine : public Engine {
     return statement;
   }
 
-  // A table's plain indexes are dropped before the append and left out:
+  // The plain index `index` is dropped before the append and left out:
   // sorting a report's rows for its key index cost a run of fresh
   // databases a third of its time, for look-ups that only counting record
-  // by record makes, which makes the index again first (EnsureIndex).
-  // Indexes without a text (those of constraints) cannot be dropped and
-  // stay; a unique index is made again at once, from the text SQLite keeps
-  // of it with the schema put before its name (SQLite keeps the text from
-  // the name on, so the definition and the text the schema shows stay the
-  // same), so that a row it refuses fails the append that brought it. A
-  // savepoint that undoes the append undoes the drop.
+  // by record makes, which makes the index again first (EnsureIndex). The
+  // table's other indexes stay, one a user made included; a unique one of
+  // that name stays too, as it refuses rows. A savepoint that undoes the
+  // append undoes the drop.
   void AppendLeavingIndexesOut(const std::string& schema,
                                const std::string& table,
+                               const std::string& index,
                                const std::string& path,
                                const std::function<void()>& append) override {
-    const std::string prefix = QuotedIdentifier(schema) + ".";
-    std::vector<std::string> made;  // each index's CREATE, qualified
-    std::vector<std::string> names;
-    bool unique = false;
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(
-        db_,
-        ("SELECT name, sql FROM " + prefix +
-         "sqlite_schema WHERE type = 'index' AND tbl_name = ?1 COLLATE "
-         "NOCASE AND sql IS NOT NULL ORDER BY rowid")
-            .c_str(),
-        -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) {
-      sqlite3_bind_text(stmt, 1, table.data(), static_cast<int>(table.size()),
-                        SQLITE_TRANSIENT);
-    }
-    while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      std::string_view sql =
-          reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
-      for (std::string_view head : {"CREATE INDEX ", "CREATE UNIQUE INDEX "}) {
-        if (!sql.starts_with(head)) continue;
-        unique = unique || head != "CREATE INDEX ";
-        names.emplace_back(
-            reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-        made.push_back(
-            std::string(head).append(prefix).append(sql.substr(head.size())));
-      }
-      rc = SQLITE_OK;
-    }
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) RaiseError(db_, rc, path);
-    for (const std::string& name : names) {
-      Exec("DROP INDEX " + prefix + QuotedIdentifier(name), path);
+    if (IsPlainIndex(schema, table, index, path)) {
+      Exec("DROP INDEX " + QuotedIdentifier(schema) + "." +
+               QuotedIdentifier(index),
+           path);
     }
     append();
-    if (unique) MakeIndexes(made, path);
   }
 
   void EnsureIndex(const std::string& schema, const std::string& table,
@@ -455,7 +423,35 @@ class SqliteEngine : public Engine {
     for (size_t i = 0; i < columns.size(); ++i) {
       sql += (i > 0 ? ", " : "") + QuotedIdentifier(columns[i]);
     }
-    MakeIndexes({sql + ")"}, path);
+    MakeIndex(sql + ")", path);
+  }
+
+  // Whether the database of `schema` has an index `index` of `table` that
+  // is neither unique nor one of a constraint (which has no text).
+  bool IsPlainIndex(const std::string& schema, const std::string& table,
+                    const std::string& index, const std::string& path) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(
+        db_,
+        ("SELECT sql FROM " + QuotedIdentifier(schema) +
+         ".sqlite_schema WHERE type = 'index' AND name = ?1 COLLATE NOCASE "
+         "AND tbl_name = ?2 COLLATE NOCASE AND sql IS NOT NULL")
+            .c_str(),
+        -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(stmt, 1, index.data(), static_cast<int>(index.size()),
+                        SQLITE_TRANSIENT);
+      sqlite3_bind_text(stmt, 2, table.data(), static_cast<int>(table.size()),
+                        SQLITE_TRANSIENT);
+      rc = sqlite3_step(stmt);
+    }
+    const bool plain =
+        rc == SQLITE_ROW && std::string_view(reinterpret_cast<const char*>(
+                                                 sqlite3_column_text(stmt, 0)))
+                                .starts_with("CREATE INDEX ");
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) RaiseError(db_, rc, path);
+    return plain;
   }
 
   TextEquality EqualityOf(const std::string& schema, const std::string& table,
@@ -639,8 +635,7 @@ class SqliteEngine : public Engine {
   // into runs of about kSortRunKib) and kept from spilling, so that the
   // dirty pages of the transaction stay in memory as the invariant above
   // says.
-  void MakeIndexes(const std::vector<std::string>& made,
-                   const std::string& path) {
+  void MakeIndex(const std::string& sql, const std::string& path) {
     Exec("PRAGMA cache_spill = OFF; PRAGMA main.cache_size = -" +
              std::to_string(kSortRunKib),
          path);
@@ -651,7 +646,7 @@ class SqliteEngine : public Engine {
                      "; PRAGMA cache_spill = ON");
       }
     } restore{this};
-    for (const std::string& sql : made) Exec(sql, path);
+    Exec(sql, path);
   }
 
   void Exec(const std::string& sql, const std::string& path = "") {
