@@ -821,6 +821,37 @@ TEST_F(CollectLedgerTest, ALogCompressedAfterACancelOrBesideItsCopyIsReadOnce) {
   EXPECT_EQ(Hits(), kRecords + 70);
 }
 
+TEST_F(CollectLedgerTest, ACompressedCopyOfAGrowingLogsStartIsNotCountedAgain) {
+  // The log as it was early in the day, compressed, and the log since
+  // grown past the length of text it is known by: the copy holds the
+  // log's first records, and the run reads it after the log.
+  const std::string day = "2024-06-03";
+  WriteLog("u_ex240603.log", IisLog(day, 30));
+  GzipLog("u_ex240603.log");
+  fs::rename(logs_ / "u_ex240603.log.gz", logs_ / "u_ex240603_early.log.gz");
+  WriteLog("u_ex240603.log", IisLog(day, 3000));
+  ASSERT_GT(ReadFile(logs_ / "u_ex240603.log").size(), 64 * 1024);
+  VelnorRun both =
+      Collect({"--from", day, "--to", day}, "2024-06-05T08:00:00Z");
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_TRUE(Contains(both.err, "by this run (the same text")) << both.err;
+  EXPECT_EQ(Hits(), 3000);
+
+  // The same on a day counted in parts as its log grows: the copy comes
+  // after a run read the log, which has grown further since.
+  const std::string today = "2024-06-04";
+  const std::vector<std::string> part = {"--since-last", "--partial-day"};
+  WriteLog("u_ex240604.log", IisLog(today, 2000));
+  ASSERT_EQ(Collect(part, "2024-06-04T12:00:00Z").status, 0);
+  WriteLog("u_ex240604_early.log", IisLog(today, 30));
+  GzipLog("u_ex240604_early.log");
+  fs::remove(logs_ / "u_ex240604_early.log");
+  WriteLog("u_ex240604.log", IisLog(today, 2500));
+  VelnorRun later = Collect(part, "2024-06-04T18:00:00Z");
+  ASSERT_EQ(later.status, 0) << later.err;
+  EXPECT_EQ(Hits(), 3000 + 2500);
+}
+
 TEST_F(CollectLedgerTest,
        DatabasesWithoutTheirLedgerAreRefusedUntilOneIsStarted) {
   for (const char* day : {"2024-06-01", "2024-06-02", "2024-06-03"}) {

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace velnor::ledger {
 namespace {
@@ -176,6 +177,23 @@ uint32_t HeadChecksum(std::string_view bytes) {
   return static_cast<uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
             static_cast<uInt>(bytes.size())));
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> LineChecksums(
+    std::string_view head) {
+  std::vector<std::pair<uint32_t, uint32_t>> checksums;
+  if (head.size() > std::numeric_limits<uint32_t>::max()) return checksums;
+  uLong crc = crc32(0, nullptr, 0);
+  size_t done = 0;
+  for (size_t end = head.find('\n'); end != std::string_view::npos;
+       end = head.find('\n', end + 1)) {
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(head.data() + done),
+                static_cast<uInt>(end + 1 - done));
+    done = end + 1;
+    checksums.emplace_back(static_cast<uint32_t>(done),
+                           static_cast<uint32_t>(crc));
+  }
+  return checksums;
 }
 
 }  // namespace velnor::ledger

@@ -103,6 +103,10 @@ class CountedDays {
 
 // The checksum the ledger keeps of a log's head: its CRC-32.
 uint32_t HeadChecksum(std::string_view bytes);
+// The HeadChecksum of each start of `head` that ends with a line end, as
+// (length, checksum), by length. Empty when `head` holds no line end or
+// is longer than 4 GB.
+std::vector<std::pair<uint32_t, uint32_t>> LineChecksums(std::string_view head);
 
 }  // namespace velnor::ledger
 

@@ -213,6 +213,7 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
   FileTally& file = FileOf(path);
   file.head_bytes = static_cast<int64_t>(head.size());
   file.head_checksum = ledger::HeadChecksum(head);
+  file.line_checksums = ledger::LineChecksums(head);
   const SiteWindow* window = WindowOf(file.site);
   if (window == nullptr) return plan;
   std::map<ledger::Day, int64_t> parts;
@@ -284,18 +285,25 @@ std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
   std::map<int64_t, uint32_t> checksums;
   for (const auto& [path, other] : files_) {
     if (&other == &file || other.site != file.site || other.head_bytes == 0 ||
-        other.head_bytes > std::ssize(head)) {
+        other.end_offset <= read.first) {
       continue;
     }
-    auto [checksum, made] = checksums.try_emplace(other.head_bytes);
-    if (made) {
-      checksum->second = ledger::HeadChecksum(
-          head.substr(0, static_cast<size_t>(other.head_bytes)));
+    bool same = false;
+    if (other.head_bytes <= std::ssize(head)) {
+      auto [checksum, made] = checksums.try_emplace(other.head_bytes);
+      if (made) {
+        checksum->second = ledger::HeadChecksum(
+            head.substr(0, static_cast<size_t>(other.head_bytes)));
+      }
+      same = checksum->second == other.head_checksum;
+    } else if (!file.line_checksums.empty()) {
+      // This file is shorter than the other's head: the same log when its
+      // lines are the other's first lines.
+      same = std::binary_search(other.line_checksums.begin(),
+                                other.line_checksums.end(),
+                                file.line_checksums.back());
     }
-    if (checksum->second == other.head_checksum &&
-        other.end_offset > read.first) {
-      read = {other.end_offset, other.name};
-    }
+    if (same) read = {other.end_offset, other.name};
   }
   return read;
 }

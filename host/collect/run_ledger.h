@@ -111,6 +111,10 @@ class RunLedger : public CountObserver,
     std::string name;
     int64_t head_bytes = 0;
     uint32_t head_checksum = 0;
+    // The head's checksum at each of its line ends (length, CRC-32): a
+    // shorter file of this run whose text up to its last line end is a
+    // start of this head (a copy made while the log grew) is this log.
+    std::vector<std::pair<uint32_t, uint32_t>> line_checksums;
     int64_t start_offset = 0;
     // Of start_offset, the part earlier runs read (not another file of this
     // run that is the same log).
