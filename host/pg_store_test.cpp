@@ -1798,7 +1798,7 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   for (const Expected& line : expected) {
     const std::string page =
         line.server + (line.ftp ? "-ftp.html" : "-web.html");
-    EXPECT_NE(index.find("<a href=\"" + page + "\">" + line.server + "</a>"),
+    EXPECT_NE(index.find("<a href=\"./" + page + "\">" + line.server + "</a>"),
               std::string::npos)
         << page;
     std::vector<std::string> own = {"report",   "--db-dir",  db_dir_.string(),

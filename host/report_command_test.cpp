@@ -23,6 +23,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -763,7 +764,9 @@ addEventListener('load', () => {
 }
 
 // The overview `page` in a frame, and a script that lists the links the
-// browser finds in its table as "<li>text -> href</li>".
+// browser finds in its table as "<li>text -> target</li>": the target is
+// the file name the browser opens when the link leads to a file (no query,
+// no fragment), else "no file: " and the whole URL it leads to.
 std::string LinkReadingPage(const std::string& page) {
   std::string srcdoc;
   for (char c : page) {
@@ -776,7 +779,11 @@ addEventListener('load', () => {
   const list = document.createElement('ul');
   for (const a of doc.querySelectorAll('table a')) {
     const item = document.createElement('li');
-    item.textContent = a.textContent + ' -> ' + a.getAttribute('href');
+    const url = new URL(a.href), path = url.pathname;
+    const file = url.protocol === 'file:' && !url.search && !url.hash;
+    item.textContent = a.textContent + ' -> ' + (file
+        ? decodeURIComponent(path.slice(path.lastIndexOf('/') + 1))
+        : 'no file: ' + url.href);
     list.appendChild(item);
   }
   document.body.appendChild(list);
@@ -946,6 +953,41 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
     const std::string server = line["server"];
     expected.push_back(server + " " + server + "-" +
                        line["service"].get<std::string>() + ".html");
+  }
+  EXPECT_EQ(links, expected) << chromium.out;
+}
+
+// A server name is a file name in the folder, and a file name may hold
+// what a link gives a meaning: a scheme, a fragment, a query, a percent.
+// Each overview link still opens the server's own page beside it.
+TEST_F(ReportCommandTest, OverviewLinksOpenThePageBesideWhateverTheServerName) {
+  if (NoChromium())
+    VELNOR_SKIP_WITHOUT_TOOL("chromium is not installed (Debian package)");
+  for (const char* server : {"javascript:alert(1)", "50%25#top?x=1"}) {
+    CreateReportDatabases(dir_, server, false);
+  }
+  fs::create_directories(dir_ + "/pages");
+  VelnorRun overview =
+      Velnor("report --db-dir " + dir_ + " --format html --output " + dir_ +
+             "/pages/index.html");
+  ASSERT_EQ(overview.status, 0) << overview.err;
+  WriteFile(dir_ + "/links.html",
+            LinkReadingPage(ReadFile(dir_ + "/pages/index.html")));
+  VelnorRun chromium = Chromium(
+      "--virtual-time-budget=5000 --dump-dom file://" + dir_ + "/links.html");
+  ASSERT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
+  std::set<std::string> links;
+  static const std::regex kLink("<li>([^<]*) -&gt; ([^<]*)</li>");
+  for (std::sregex_iterator it(chromium.out.begin(), chromium.out.end(), kLink),
+       end;
+       it != end; ++it) {
+    links.insert((*it)[1].str() + " " + (*it)[2].str());
+    EXPECT_TRUE(fs::is_regular_file(dir_ + "/pages/" + (*it)[2].str()))
+        << (*it)[2];
+  }
+  std::set<std::string> expected;
+  for (const char* server : {"SRV1", "javascript:alert(1)", "50%25#top?x=1"}) {
+    expected.insert(std::string(server) + " " + server + "-web.html");
   }
   EXPECT_EQ(links, expected) << chromium.out;
 }

@@ -4,6 +4,7 @@
 // printed or with scripts off.
 #include <fmt/format.h>
 
+#include <string_view>
 #include <vector>
 
 #include "host/render/html_charts.h"
@@ -371,6 +372,25 @@ std::string PageEnd() {
                      kSortScript);
 }
 
+// The link to the page named `name` beside this one. Every byte outside
+// the unreserved set is percent-encoded and the link starts with "./", so a
+// server name (a file name in the folder) can neither give the link a
+// scheme (javascript:) nor end its path with '#', '?' or '%'.
+std::string PageLink(std::string_view name) {
+  std::string link = "./";
+  for (char c : name) {
+    const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                            c == '_' || c == '~';
+    if (unreserved) {
+      link += c;
+    } else {
+      link += fmt::format("%{:02X}", static_cast<unsigned char>(c));
+    }
+  }
+  return link;
+}
+
 std::string OverviewRow(const OverviewLine& line) {
   const bool read = line.problem.empty();
   const bool days = read && line.has_ledger && line.days > 0;
@@ -378,7 +398,7 @@ std::string OverviewRow(const OverviewLine& line) {
   std::string html = fmt::format(
       "<tr><td>{}</td><td>{}</td>",
       read ? fmt::format("<a href=\"{}\">{}</a>",
-                         Escape(ServerPageName(line.server, line.is_ftp)),
+                         PageLink(ServerPageName(line.server, line.is_ftp)),
                          server)
            : server,
       line.is_ftp ? "FTP" : "web");
