@@ -238,6 +238,34 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
       << replaced.err;
 }
 
+// A ledger is a file anyone with the folder may have written to: its texts
+// reach the admin's terminal without the escape sequences and control
+// characters that would rewrite it, whichever command shows them.
+TEST_F(CollectLedgerTest, StoredRunTextsReachTheTerminalWithoutControls) {
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 4));
+  const std::string now = "2024-06-02T02:30:00Z";
+  ASSERT_EQ(Collect({"--from", "2024-06-01", "--to", "2024-06-01"}, now).status,
+            0);
+  testing::ExecSql(db_ / "velnor_ledger_SRV1_web.sqlite",
+                   "UPDATE runs SET mode = 'count' || char(27) || ']0;owned' "
+                   "|| char(7), started = char(27) || '[2J' || started, "
+                   "ended = char(155) || '2J' || ended");
+  const std::string db = db_.string();
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{
+           {"runs", "--db-dir", db, "--server", "SRV1"},
+           {"report", "--db-dir", db, "--server", "SRV1"},
+           {"report", "--db-dir", db}}) {
+    VelnorRun shown = Velnor(args, now);
+    ASSERT_EQ(shown.status, 0) << args[0] << ": " << shown.err;
+    EXPECT_TRUE(Contains(shown.out, "SRV1")) << args[0] << ": " << shown.out;
+    for (const std::string control : {"\x1b", "\x07", "\xc2\x9b"}) {
+      EXPECT_EQ(shown.out.find(control), std::string::npos)
+          << args.size() << " " << args[0] << ": " << shown.out;
+    }
+  }
+}
+
 TEST_F(CollectLedgerTest, SinceLastOnConsecutiveNightsCountsEachDayOnce) {
   // Friday to Monday; each night collects the day before.
   const std::vector<std::pair<std::string, int>> kDays = {{"2024-06-07", 50},

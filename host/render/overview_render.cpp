@@ -63,7 +63,8 @@ std::vector<std::string> Cells(const OverviewLine& line) {
       CountText(line.errors),
       CountText(line.bytes_sent),
       CountText(line.bytes_received),
-      OrDash(run != nullptr, run ? ShownUtc(run->started).substr(0, 19) : ""),
+      OrDash(run != nullptr,
+             run ? CleanUtf8(ShownUtc(run->started).substr(0, 19), true) : ""),
       OrDash(run != nullptr, run ? OutcomeShown(*run, false) : "")};
 }
 

@@ -44,13 +44,14 @@ std::vector<std::vector<std::string>> RunRows(
             : std::to_string(run.records) + (raw ? " listed" : "");
     std::vector<std::string> row = {
         std::to_string(run.run_id),
-        ShownUtc(run.started).substr(0, 19),
-        run.ended.empty() ? "-" : ShownUtc(run.ended).substr(0, 19),
+        CleanUtf8(ShownUtc(run.started).substr(0, 19), true),
+        run.ended.empty() ? "-"
+                          : CleanUtf8(ShownUtc(run.ended).substr(0, 19), true),
         OutcomeShown(run, run.run_id == running),
         WindowShown(run),
         CleanUtf8(run.sites, true),
         records,
-        run.mode};
+        CleanUtf8(run.mode, true)};
     if (servers) {
       row.insert(row.begin() + 1,
                  {CleanUtf8(run.server, true), run.is_ftp ? "ftp" : "web"});

@@ -23,7 +23,8 @@ std::string WindowShown(const ledger::RunRow& run);
 // The header and a row per run: run, [server, service,] started and ended
 // (UTC), outcome, window, sites, records, mode. With `servers` the server
 // and service columns are shown. `running` is the run_id of a run going on
-// now, or 0.
+// now, or 0. The ledger's texts come as clean UTF-8 without control
+// characters, fit for a terminal.
 std::vector<std::vector<std::string>> RunRows(
     const std::vector<ledger::RunRow>& runs, bool servers, int64_t running);
 
