@@ -52,7 +52,9 @@ bool LocaleIsUtf8();
 size_t CharCount(std::string_view text);
 
 // One CSV field of cleaned text, quoted when it holds a comma, a quote or a
-// line end (quotes inside doubled).
+// line end (quotes inside doubled). A leading = + - @ is kept: the field is
+// the logged text that other tools match, not a guess at what a spreadsheet
+// might evaluate (the README tells users to import such files as text).
 std::string CsvField(std::string_view raw);
 
 }  // namespace velnor::host
