@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
+#include <string>
 
 #include "host/testing/iis_server_shares.h"
 #include "host/testing/report_rows.h"
@@ -316,6 +318,40 @@ TEST_F(SitesCommandTest, GivenWindowsDirectoryWins) {
       << collected.err;
   EXPECT_TRUE(Contains(collected.err, "error log: 0 new lines"))
       << collected.err;
+}
+
+// A site's name and id come from the server's configuration, whose XML can
+// carry a line break (&#10;). A site not collected for it is a comment of
+// the --sites file, and stays one line: what follows the break never
+// becomes an option or a site that collect would read.
+TEST_F(SitesCommandTest, ALineBreakInTheConfigurationStaysInsideItsComment) {
+  testing::WriteFile(
+      Shares() /
+          "WEB06/C$/Windows/System32/inetsrv/config/"
+          "applicationHost.config",
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>"
+      "<system.applicationHost><sites>"
+      "<site name=\"Only Web\" id=\"1\"><bindings><binding "
+      "protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+      "<site name=\"Bad&#10;--windows-dir WEB06=D:\\Evil\" id=\"2\">"
+      "<bindings><binding protocol=\"http\" bindingInformation=\"*:81:\" />"
+      "</bindings></site>"
+      "<site name=\"Odd\" id=\"3&#13;&#10;Evil,D:\\Logs,3\"><bindings>"
+      "<binding protocol=\"http\" bindingInformation=\"*:82:\" />"
+      "</bindings></site>"
+      "</sites></system.applicationHost></configuration>\n");
+  VelnorRun web = Velnor({"sites", "--server", "WEB06", "--share-root",
+                          "shares", "--format", "sites"});
+  ASSERT_EQ(web.status, 0) << web.err;
+  EXPECT_TRUE(Contains(web.out, "Only Web,")) << web.out;
+  EXPECT_TRUE(Contains(web.out, "Evil")) << web.out;
+  std::istringstream lines(web.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (Contains(line, "Evil")) {
+      EXPECT_TRUE(line.starts_with("# ")) << web.out;
+    }
+    EXPECT_EQ(line.find('\r'), std::string::npos) << web.out;
+  }
 }
 
 // A server without FTP sites lists none, and says so apart from the list,

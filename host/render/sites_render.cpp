@@ -2,6 +2,7 @@
 #include "host/render/sites_render.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "host/render/json_layout.h"
 #include "host/render/text_format.h"
@@ -139,7 +140,12 @@ void RenderSitesFile(const SitesListing& listing, std::ostream& out) {
   const bool ftp = listing.service == siteconfig::IisService::kFtp;
   out << "# " << (ftp ? "FTP" : "Web") << " sites of " << listing.server
       << ", for velnor collect" << (ftp ? " --ftp" : "") << " --sites FILE\n";
-  for (const std::string& note : listing.notes) out << "# " << note << "\n";
+  // A comment is one line whatever the configuration held: a line break
+  // in a site's name or id would start a line that collect reads.
+  auto comment = [](std::string_view text) { return CleanUtf8(text, true); };
+  for (const std::string& note : listing.notes) {
+    out << "# " << comment(note) << "\n";
+  }
   // collect takes the line as it takes the option: the sites' %SystemDrive%
   // directories need it.
   if (!listing.windows_directory.empty()) {
@@ -150,8 +156,8 @@ void RenderSitesFile(const SitesListing& listing, std::ostream& out) {
     if (row.site.not_collected.empty()) {
       out << siteconfig::Descriptor(row.site) << "\n";
     } else {
-      out << "# not collected: " << siteconfig::Descriptor(row.site) << ": "
-          << row.site.not_collected << "\n";
+      out << "# not collected: " << comment(siteconfig::Descriptor(row.site))
+          << ": " << comment(row.site.not_collected) << "\n";
     }
   }
 }

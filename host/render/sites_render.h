@@ -54,7 +54,8 @@ bool ParseSitesFormat(const std::string& text, SitesFormat& format);
 // object with the server, service, configuration, Windows directory and
 // the sites as objects. Sites: the notes and the --windows-dir to collect
 // with as "#" comment lines, then the descriptor of each collected site,
-// each other site as a "# not collected:" comment.
+// each other site as a "# not collected:" comment. A comment is one line,
+// its control characters replaced, whatever the configuration held.
 void RenderSites(const SitesListing& listing, SitesFormat format,
                  std::ostream& out);
 
