@@ -50,6 +50,34 @@ const fs::path kExpected = fs::path(VELNOR_SOURCE_DIR) / "host/testdata/report";
 // 2024-06-12 14:05:09 UTC, the time every report here states as made.
 constexpr const char* kMade = "1718201109";
 
+// The overview `page` in a frame, and a script that lists the links the
+// browser finds in its table as "<li>text -> target</li>": the target is
+// the file name the browser opens when the link leads to a file (no query,
+// no fragment), else "no file: " and the whole URL it leads to.
+std::string LinkReadingPage(const std::string& page) {
+  std::string srcdoc;
+  for (char c : page) {
+    srcdoc += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+  }
+  return "<!DOCTYPE html><html><body><iframe id=\"page\" srcdoc=\"" + srcdoc +
+         "\"></iframe>" + R"(<script>
+addEventListener('load', () => {
+  const doc = document.getElementById('page').contentDocument;
+  const list = document.createElement('ul');
+  for (const a of doc.querySelectorAll('table a')) {
+    const item = document.createElement('li');
+    const url = new URL(a.href), path = url.pathname;
+    const file = url.protocol === 'file:' && !url.search && !url.hash;
+    item.textContent = a.textContent + ' -> ' + (file
+        ? decodeURIComponent(path.slice(path.lastIndexOf('/') + 1))
+        : 'no file: ' + url.href);
+    list.appendChild(item);
+  }
+  document.body.appendChild(list);
+});
+</script></body></html>)";
+}
+
 class ReportCommandTest : public ::testing::Test {
  protected:
   // The runs of one test share a UTF-8 locale, UTC and a fixed time made;
@@ -159,6 +187,31 @@ class ReportCommandTest : public ::testing::Test {
         "--disable-quic --no-first-run --disable-background-networking "
         "--disable-component-update --disable-sync --user-data-dir=" +
         dir_ + "/profile " + options + " 2>" + dir_ + "/chromium.log");
+  }
+
+  // The overview of the folder written as pages/index.html with the pages
+  // beside it, and the links of its table as a browser follows them:
+  // (link text, target; see LinkReadingPage).
+  std::vector<std::pair<std::string, std::string>> OverviewLinks() {
+    fs::create_directories(dir_ + "/pages");
+    VelnorRun overview =
+        Velnor("report --db-dir " + dir_ + " --format html --output " + dir_ +
+               "/pages/index.html");
+    EXPECT_EQ(overview.status, 0) << overview.err;
+    WriteFile(dir_ + "/links.html",
+              LinkReadingPage(ReadFile(dir_ + "/pages/index.html")));
+    VelnorRun chromium = Chromium(
+        "--virtual-time-budget=5000 --dump-dom file://" + dir_ + "/links.html");
+    EXPECT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
+    std::vector<std::pair<std::string, std::string>> links;
+    static const std::regex kLink("<li>([^<]*) -&gt; ([^<]*)</li>");
+    for (std::sregex_iterator
+             it(chromium.out.begin(), chromium.out.end(), kLink),
+         end;
+         it != end; ++it) {
+      links.emplace_back((*it)[1].str(), (*it)[2].str());
+    }
+    return links;
   }
 
   testing::TempDir tmp_{"report_command_test"};
@@ -763,34 +816,6 @@ addEventListener('load', () => {
 </script></body></html>)";
 }
 
-// The overview `page` in a frame, and a script that lists the links the
-// browser finds in its table as "<li>text -> target</li>": the target is
-// the file name the browser opens when the link leads to a file (no query,
-// no fragment), else "no file: " and the whole URL it leads to.
-std::string LinkReadingPage(const std::string& page) {
-  std::string srcdoc;
-  for (char c : page) {
-    srcdoc += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
-  }
-  return "<!DOCTYPE html><html><body><iframe id=\"page\" srcdoc=\"" + srcdoc +
-         "\"></iframe>" + R"(<script>
-addEventListener('load', () => {
-  const doc = document.getElementById('page').contentDocument;
-  const list = document.createElement('ul');
-  for (const a of doc.querySelectorAll('table a')) {
-    const item = document.createElement('li');
-    const url = new URL(a.href), path = url.pathname;
-    const file = url.protocol === 'file:' && !url.search && !url.hash;
-    item.textContent = a.textContent + ' -> ' + (file
-        ? decodeURIComponent(path.slice(path.lastIndexOf('/') + 1))
-        : 'no file: ' + url.href);
-    list.appendChild(item);
-  }
-  document.body.appendChild(list);
-});
-</script></body></html>)";
-}
-
 // "2024-11-05", or with `short_year` "241105" as IIS names its logs.
 std::string DayName(std::chrono::sys_days day, bool short_year = false) {
   const std::chrono::year_month_day date{day};
@@ -927,26 +952,12 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
   const nlohmann::json servers = nlohmann::json::parse(
       Velnor("report --db-dir " + dir_ + " --format json").out)["servers"];
   ASSERT_EQ(servers.size(), 2u);  // LONG1, and SRV1 made empty
-  fs::create_directories(dir_ + "/pages");
-  VelnorRun overview =
-      Velnor("report --db-dir " + dir_ + " --format html --output " + dir_ +
-             "/pages/index.html");
-  ASSERT_EQ(overview.status, 0) << overview.err;
-  WriteFile(dir_ + "/links.html",
-            LinkReadingPage(ReadFile(dir_ + "/pages/index.html")));
-  VelnorRun chromium = Chromium(
-      "--virtual-time-budget=5000 --dump-dom file://" + dir_ + "/links.html");
-  ASSERT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
   std::vector<std::string> links;
-  static const std::regex kLink("<li>([^<]*) -&gt; ([^<]*)</li>");
-  for (std::sregex_iterator it(chromium.out.begin(), chromium.out.end(), kLink),
-       end;
-       it != end; ++it) {
-    links.push_back((*it)[1].str() + " " + (*it)[2].str());
-    const std::string own = ReadFile(dir_ + "/pages/" + (*it)[2].str());
-    EXPECT_NE(own.find("<title>Usage report: " + (*it)[1].str()),
-              std::string::npos)
-        << (*it)[2];
+  for (const auto& [text, target] : OverviewLinks()) {
+    links.push_back(text + " " + target);
+    const std::string own = ReadFile(dir_ + "/pages/" + target);
+    EXPECT_NE(own.find("<title>Usage report: " + text), std::string::npos)
+        << target;
   }
   std::vector<std::string> expected;
   for (const nlohmann::json& line : servers) {
@@ -954,7 +965,7 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
     expected.push_back(server + " " + server + "-" +
                        line["service"].get<std::string>() + ".html");
   }
-  EXPECT_EQ(links, expected) << chromium.out;
+  EXPECT_EQ(links, expected);
 }
 
 // A server name is a file name in the folder, and a file name may hold
@@ -966,30 +977,16 @@ TEST_F(ReportCommandTest, OverviewLinksOpenThePageBesideWhateverTheServerName) {
   for (const char* server : {"javascript:alert(1)", "50%25#top?x=1"}) {
     CreateReportDatabases(dir_, server, false);
   }
-  fs::create_directories(dir_ + "/pages");
-  VelnorRun overview =
-      Velnor("report --db-dir " + dir_ + " --format html --output " + dir_ +
-             "/pages/index.html");
-  ASSERT_EQ(overview.status, 0) << overview.err;
-  WriteFile(dir_ + "/links.html",
-            LinkReadingPage(ReadFile(dir_ + "/pages/index.html")));
-  VelnorRun chromium = Chromium(
-      "--virtual-time-budget=5000 --dump-dom file://" + dir_ + "/links.html");
-  ASSERT_EQ(chromium.status, 0) << ReadFile(dir_ + "/chromium.log");
   std::set<std::string> links;
-  static const std::regex kLink("<li>([^<]*) -&gt; ([^<]*)</li>");
-  for (std::sregex_iterator it(chromium.out.begin(), chromium.out.end(), kLink),
-       end;
-       it != end; ++it) {
-    links.insert((*it)[1].str() + " " + (*it)[2].str());
-    EXPECT_TRUE(fs::is_regular_file(dir_ + "/pages/" + (*it)[2].str()))
-        << (*it)[2];
+  for (const auto& [text, target] : OverviewLinks()) {
+    links.insert(text + " " + target);
+    EXPECT_TRUE(fs::is_regular_file(dir_ + "/pages/" + target)) << target;
   }
   std::set<std::string> expected;
   for (const char* server : {"SRV1", "javascript:alert(1)", "50%25#top?x=1"}) {
     expected.insert(std::string(server) + " " + server + "-web.html");
   }
-  EXPECT_EQ(links, expected) << chromium.out;
+  EXPECT_EQ(links, expected);
 }
 
 // The lines of `text` that contain `part`.
