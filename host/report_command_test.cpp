@@ -968,6 +968,15 @@ TEST_F(ReportCommandTest, HtmlShowsWeeksYearsReasonsAndSortsInABrowser) {
   EXPECT_EQ(links, expected);
 }
 
+// A figure the overview lacks is an empty CSV field, but a server's name
+// is its name even where it spells that mark.
+TEST_F(ReportCommandTest, OverviewCsvNamesAServerThatSpellsTheMarkOfNoFigure) {
+  CreateReportDatabases(dir_, "-", false);
+  VelnorRun csv = Velnor("report --db-dir " + dir_ + " --format csv");
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_NE(csv.out.find("\r\n-,web,"), std::string::npos) << csv.out;
+}
+
 // A server name is a file name in the folder, and a file name may hold
 // what a link gives a meaning: a scheme, a fragment, a query, a percent.
 // Each overview link still opens the server's own page beside it.

@@ -131,8 +131,10 @@ std::string RenderOverviewCsv(const std::vector<OverviewLine>& lines) {
       "Outcome,Problem\r\n";
   for (const OverviewLine& line : lines) {
     std::vector<std::string> cells = Cells(line);
-    for (std::string& cell : cells) {
-      if (cell == "-") cell.clear();
+    // A figure the line lacks is an empty field; the server and service
+    // are names, shown as they are whatever they spell.
+    for (size_t i = 2; i < cells.size(); ++i) {
+      if (cells[i] == "-") cells[i].clear();
     }
     const ledger::RunRow* run = line.last_run ? &*line.last_run : nullptr;
     std::vector<std::string> fields = {cells[0],
