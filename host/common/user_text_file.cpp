@@ -2,11 +2,6 @@
 // limit, so a file of any size costs a few kilobytes to refuse.
 #include "host/common/user_text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -33,26 +28,6 @@ void Take(std::string& line, const std::string& origin,
   line.clear();
 }
 
-// `path` opened for reading without waiting for a writer: a named pipe no
-// program writes then reads as empty, while `--sites <(make-sites)` gets
-// what its program writes. A device or socket is not read (errno ENODEV).
-std::FILE* OpenWithoutWaiting(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 ||
-      !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
-    ::close(fd);
-    errno = ENODEV;
-    return nullptr;
-  }
-  // Reads wait again: a pipe's writer may not have written yet.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
-  return file;
-}
-
 }  // namespace
 
 bool ReadUserTextFile(const std::string& path, const std::string& option,
@@ -64,12 +39,7 @@ bool ReadUserTextFile(const std::string& path, const std::string& option,
     return Usage(option + " " + Shown(path) + " is a folder, not a file",
                  "give the file in it; " + help);
   }
-  std::unique_ptr<std::FILE, FileCloser> file(OpenWithoutWaiting(path));
-  if (!file && errno == ENODEV) {
-    return Usage(option + " " + Shown(path) + " is " + SpecialFileKind(path) +
-                     ", not a file",
-                 "give the file itself; " + help);
-  }
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     return Usage("cannot read the file " + Shown(path) + " given to " + option,
                  "check the path and its permissions; " + help);
