@@ -188,7 +188,12 @@ IisSites ReadApplicationHost(XmlElement configuration,
     ftp_site.service = IisService::kFtp;
     ftp_site.log_directory =
         ftp.Get("directory", kApplicationHostDefaultLogDirectory);
-    ftp_site.not_collected = FtpLoggingProblem(ftp);
+    // FTP settings left behind when the site's ftp binding was removed
+    // serve nothing: the FTP service logs nothing for it.
+    ftp_site.not_collected =
+        protocols.ftp ? FtpLoggingProblem(ftp)
+                      : "it has FTP settings (ftpServer) but no ftp binding, "
+                        "so it serves no FTP";
     found.sites.push_back(std::move(ftp_site));
   }
   return found;

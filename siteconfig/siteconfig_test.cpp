@@ -152,6 +152,25 @@ TEST(IisConfigurationTest, ServerWideHttpLoggingOffUnlessASiteTurnsItOn) {
   }
 }
 
+TEST(IisConfigurationTest, FtpSettingsWithoutAnFtpBindingServeNoFtp) {
+  IisSites sites = Parse(
+      "<configuration><system.applicationHost><sites>"
+      "<site name=\"A\" id=\"1\"><bindings><binding protocol=\"http\" "
+      "bindingInformation=\"*:80:\"/></bindings><ftpServer><logFile "
+      "directory=\"D:\\Ftp\"/></ftpServer></site>"
+      "<site name=\"B\" id=\"2\"><bindings><binding protocol=\"FTP\" "
+      "bindingInformation=\"*:21:\"/></bindings></site>"
+      "</sites></system.applicationHost></configuration>");
+  EXPECT_EQ(Describe(sites),
+            (Lines{"web\tA," + kDefault + ",1",
+                   "web\tB," + kDefault +
+                       ",2\tnot collected: it serves FTP only (all its "
+                       "bindings are ftp)",
+                   "ftp\tA,D:\\Ftp,1\tnot collected: it has FTP settings "
+                   "(ftpServer) but no ftp binding, so it serves no FTP",
+                   "ftp\tB," + kDefault + ",2"}));
+}
+
 TEST(IisConfigurationTest, CentralLoggingMarksEverySiteOfTheService) {
   IisSites sites = Parse(
       ReadFile(kTestData / "iis85-central-logging.applicationHost.config"));
