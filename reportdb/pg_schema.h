@@ -39,6 +39,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ado/engine.h"
 #include "reportdb/report_files.h"
 #include "reportdb/schema.h"
 
@@ -64,6 +65,11 @@ std::string FoldedKeyExpression();
 // partial index on those rows makes it a look-up of nothing when all
 // have one.
 std::string FillFoldedKeys(const std::string& table);
+
+// The key index of the counts' table of `kind` (KeyIndexLayout) as
+// ado::Engine::EnsureIndex makes it where a run left it out: on its
+// columns in a file, and in PostgreSQL as init-db makes it.
+ado::IndexDefinition KeyIndexDefinition(ReportKind kind);
 
 // The schema of one report database.
 std::string ReportSchemaName(ReportKind kind, std::string_view server,

@@ -10,7 +10,6 @@
 #include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/status_labels.h"
-#include "reportdb/table_layout.h"
 #include "reportstore/report_store.h"
 #include "reportstore/table_sql.h"
 
@@ -275,11 +274,10 @@ void ReportStore::BuildIndexes(size_t table) {
 // look-ups slower, not wrong: counting goes on without it.
 void ReportStore::EnsureKeyIndex(size_t table) {
   BuildIndexes(table);
-  const reportdb::IndexLayout key =
-      reportdb::KeyIndexLayout(reportdb::kReportKinds[table]);
-  automation::ResumeNext([&] {
-    (*tables_)[table].cn->EnsureIndex("tblGeneral", key.name, key.columns);
-  });
+  const ado::IndexDefinition key =
+      reportdb::KeyIndexDefinition(reportdb::kReportKinds[table]);
+  automation::ResumeNext(
+      [&] { (*tables_)[table].cn->EnsureIndex("tblGeneral", key); });
   automation::Err().Clear();
 }
 

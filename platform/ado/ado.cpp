@@ -249,10 +249,10 @@ void Connection::AppendLeavingIndexesOut(const std::string& table,
   impl_->session->AppendLeavingIndexesOut(impl_->schema, table, index, append);
 }
 
-void Connection::EnsureIndex(const std::string& table, const std::string& name,
-                             const std::vector<std::string>& columns) {
+void Connection::EnsureIndex(const std::string& table,
+                             const IndexDefinition& index) {
   if (!impl_->IsOpen()) RaiseClosed();
-  impl_->session->EnsureIndex(impl_->schema, table, name, columns);
+  impl_->session->EnsureIndex(impl_->schema, table, index);
 }
 
 TextEquality Connection::ColumnEquality(const std::string& table,

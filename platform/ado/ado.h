@@ -116,17 +116,16 @@ class Connection : public automation::Object {
   // when not open.
   void BuildIndexes(const std::string& table);
   // Runs `append`, which only appends rows to `table`, with the table's
-  // plain index `index` dropped meanwhile and left out past the commit, or
-  // its plain indexes built again after it, where the engine gains by that
-  // (see Engine::AppendLeavingIndexesOut). Raises 3704 when not open.
+  // plain index `index` dropped meanwhile and left out past the commit, and
+  // its other plain indexes built again after it, where the engine gains by
+  // that (see Engine::AppendLeavingIndexesOut). Raises 3704 when not open.
   void AppendLeavingIndexesOut(const std::string& table,
                                const std::string& index,
                                const std::function<void()>& append);
-  // Makes index `name` of `table` on `columns` where the database has no
-  // index of that name (see Engine::EnsureIndex), before a look-up that
-  // needs it. Raises 3704 when not open.
-  void EnsureIndex(const std::string& table, const std::string& name,
-                   const std::vector<std::string>& columns);
+  // Makes `index` of `table` where the database has no index of its name
+  // (see Engine::EnsureIndex), before a look-up that needs it. Raises 3704
+  // when not open.
+  void EnsureIndex(const std::string& table, const IndexDefinition& index);
   // How `column` of `table` compares texts (see Engine::EqualityOf).
   // Raises 3704 when not open.
   TextEquality ColumnEquality(const std::string& table,

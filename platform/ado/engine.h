@@ -72,6 +72,16 @@ class Statement {
   virtual std::string_view Text(int column) const = 0;
 };
 
+// An index that EnsureIndex makes, in the form of each engine: SQLite's on
+// `columns`, in order; PostgreSQL's as `postgres` says, the text after "ON
+// table" in its CREATE INDEX (the method and the indexed expressions),
+// since the schemas index texts by expressions of their columns.
+struct IndexDefinition {
+  std::string name;
+  std::vector<std::string> columns;
+  std::string postgres;
+};
+
 class Engine {
  public:
   virtual ~Engine() = default;
@@ -128,12 +138,12 @@ class Engine {
   // `schema` inside the current transaction. An engine whose indexes cost
   // more kept up to date row by row than built once may drop the table's
   // plain index `index` meanwhile and leave it out past the commit (the
-  // caller makes it again before it looks rows up by it: EnsureIndex), or
-  // drop all of the table's plain indexes and build them again, with the
-  // same definitions, afterwards or, for a series of appends, at
-  // BuildIndexes or before the commit at the latest. Until then a look-up
-  // of the table reads every row. A failure anywhere raises and leaves what
-  // the transaction's savepoint undoes. By default it only runs `append`.
+  // caller makes it again before it looks rows up by it: EnsureIndex), and
+  // drop its other plain indexes and build them again, with the same
+  // definitions, afterwards or, for a series of appends, at BuildIndexes or
+  // before the commit at the latest. Until then a look-up of the table
+  // reads every row. A failure anywhere raises and leaves what the
+  // transaction's savepoint undoes. By default it only runs `append`.
   virtual void AppendLeavingIndexesOut(const std::string& /*schema*/,
                                        const std::string& /*table*/,
                                        const std::string& /*index*/,
@@ -146,14 +156,12 @@ class Engine {
   // nothing is set aside.
   virtual void BuildIndexes(const std::string& /*schema*/,
                             const std::string& /*table*/) {}
-  // Makes the plain index `name` of `table` on `columns` (in order) where
-  // the database of `schema` has no index of that name; raises when it
-  // cannot be made. By default indexes are never left out, so there is
-  // nothing to make.
+  // Makes the plain index `index` of `table` where the database of `schema`
+  // has no index of that name; raises when it cannot be made. By default
+  // indexes are never left out, so there is nothing to make.
   virtual void EnsureIndex(const std::string& /*schema*/,
                            const std::string& /*table*/,
-                           const std::string& /*name*/,
-                           const std::vector<std::string>& /*columns*/,
+                           const IndexDefinition& /*index*/,
                            const std::string& /*path*/) {}
 
   // One write transaction over every attached database, waiting up to

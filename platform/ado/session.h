@@ -96,10 +96,9 @@ class Session {
   // Engine::EnsureIndex for the database of `schema`, in the session's
   // transaction.
   void EnsureIndex(const std::string& schema, const std::string& table,
-                   const std::string& name,
-                   const std::vector<std::string>& columns) {
+                   const IndexDefinition& index) {
     BeginOnce();
-    engine_->EnsureIndex(schema, table, name, columns, PathOf(schema));
+    engine_->EnsureIndex(schema, table, index, PathOf(schema));
   }
 
   // Runs `work` in a transaction of its own, committed at once, while the

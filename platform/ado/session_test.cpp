@@ -460,9 +460,11 @@ TEST_F(SessionTest, PlainIndexesLeftOutByAppendsComeBackWhereEnsured) {
       b->Execute("RELEASE s");
     }
     if (ending == Ending::kEnsured || ending == Ending::kEnsuredTwice) {
-      b->EnsureIndex("t", "t_k", {"k", "n"});
+      b->EnsureIndex("t",
+                     {.name = "t_k", .columns = {"k", "n"}, .postgres = ""});
     }
-    if (ending == Ending::kEnsuredTwice) b->EnsureIndex("t", "t_k", {"n"});
+    if (ending == Ending::kEnsuredTwice)
+      b->EnsureIndex("t", {.name = "t_k", .columns = {"n"}, .postgres = ""});
     session->Commit();
     EXPECT_EQ(Read(Path("a.mdb"), kSchema), other);
     EXPECT_EQ(Read(Path("b.mdb"), "PRAGMA integrity_check"), "ok|\n");

@@ -414,14 +414,13 @@ class SqliteEngine : public Engine {
   }
 
   void EnsureIndex(const std::string& schema, const std::string& table,
-                   const std::string& name,
-                   const std::vector<std::string>& columns,
+                   const IndexDefinition& index,
                    const std::string& path) override {
     std::string sql = "CREATE INDEX IF NOT EXISTS " + QuotedIdentifier(schema) +
-                      "." + QuotedIdentifier(name) + " ON " +
+                      "." + QuotedIdentifier(index.name) + " ON " +
                       QuotedIdentifier(table) + " (";
-    for (size_t i = 0; i < columns.size(); ++i) {
-      sql += (i > 0 ? ", " : "") + QuotedIdentifier(columns[i]);
+    for (size_t i = 0; i < index.columns.size(); ++i) {
+      sql += (i > 0 ? ", " : "") + QuotedIdentifier(index.columns[i]);
     }
     MakeIndex(sql + ")", path);
   }
