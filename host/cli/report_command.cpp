@@ -24,6 +24,7 @@
 #include "ledger/ledger_store.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
+#include "platform/automation/text.h"
 #include "reportdb/pg_schema.h"
 #include "reportdb/report_files.h"
 #include "reportdb/report_location.h"
@@ -55,6 +56,20 @@ struct Mistake {
 void Tell(std::ostream& err, const Mistake& mistake) {
   err << "velnor: error: " << mistake.problem << "\n  help: " << mistake.help
       << "\n";
+}
+
+// `location`'s report of a server and service, its server named as the
+// folder's files name it: a store's schemas are lower case, but its ledger
+// keeps the name its first collection was given, as the files keep the
+// name they were made with.
+Report LoadNamedReport(const reportdb::ReportLocation& location,
+                       const std::string& server, bool is_ftp) {
+  Report report = LoadReport(location, server, is_ftp);
+  if (location.IsPostgres() && !report.runs.empty() &&
+      automation::EqualsIgnoringAsciiCase(report.runs.front().server, server)) {
+    report.server = report.runs.front().server;
+  }
+  return report;
 }
 
 // The limit of the daily series that --from and --to give; a mistake
@@ -388,8 +403,9 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
       }
     }
     Report report;
-    if (!ResumeNext(
-            [&] { report = LoadReport(location, set.server, set.is_ftp); })) {
+    if (!ResumeNext([&] {
+          report = LoadNamedReport(location, set.server, set.is_ftp);
+        })) {
       OverviewLine& line = lines.emplace_back();
       line.server = set.server;
       line.is_ftp = set.is_ftp;
@@ -399,7 +415,7 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
     }
     lines.push_back(SummarizeReport(report, limit));
     if (options.format == "html") {
-      pages.emplace_back(ServerPageName(set.server, set.is_ftp),
+      pages.emplace_back(ServerPageName(report.server, set.is_ftp),
                          RenderHtml(report, render));
     }
   }
@@ -457,9 +473,9 @@ int RunReport(const ReportOptions& given, std::ostream& out,
   if (options.server.empty()) return RunOverview(options, limit, out, err);
   Report report;
   if (!ResumeNext([&] {
-        report =
-            LoadReport(reportdb::ReportLocation{options.db_dir, options.db_url},
-                       options.server, options.is_ftp);
+        report = LoadNamedReport(
+            reportdb::ReportLocation{options.db_dir, options.db_url},
+            options.server, options.is_ftp);
       })) {
     Tell(err, {Err().Description(),
                "correct what the message names, then run the same command "
