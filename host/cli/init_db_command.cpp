@@ -71,7 +71,7 @@ void AddStatistics(const reportdb::ReportLocation& location,
 // The central store's schemas: the same report databases, in PostgreSQL.
 int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
-    Usage("cannot use the database URL " + url, problem);
+    Usage("cannot use the database URL " + ado::pg::ShownDbUrl(url), problem);
     return 2;
   }
   CreatedDatabases result;

@@ -141,7 +141,7 @@ int RunMigrate(const MigrateOptions& options) {
     return 2;
   }
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
-    Usage("cannot use the database URL " + url, problem);
+    Usage("cannot use the database URL " + ado::pg::ShownDbUrl(url), problem);
     return 2;
   }
   if (!CheckDbDir(options.db_dir)) return 2;

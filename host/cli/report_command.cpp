@@ -110,7 +110,9 @@ Mistake UnreachableStore(const std::string& url) {
 Mistake UrlMistake(const ReportOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
       !problem.empty()) {
-    return {"cannot use the database URL " + options.db_url, problem};
+    return {
+        "cannot use the database URL " + ado::pg::ShownDbUrl(options.db_url),
+        problem};
   }
   std::vector<std::string> missing;
   if (!ResumeNext([&] {
@@ -189,7 +191,9 @@ Mistake OverviewMistake(const ReportOptions& options) {
   if (!options.db_url.empty()) {
     if (std::string problem = ado::pg::CheckDbUrl(options.db_url);
         !problem.empty()) {
-      return {"cannot use the database URL " + options.db_url, problem};
+      return {
+          "cannot use the database URL " + ado::pg::ShownDbUrl(options.db_url),
+          problem};
     }
     return {};
   }

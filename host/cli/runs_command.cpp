@@ -133,7 +133,10 @@ std::optional<reportdb::ReportLocation> Location(const RunsOptions& options,
   if (location.IsPostgres()) {
     if (std::string problem = ado::pg::CheckDbUrl(location.db_url);
         !problem.empty()) {
-      Tell(err, "cannot use the database URL " + location.db_url, problem);
+      Tell(
+          err,
+          "cannot use the database URL " + ado::pg::ShownDbUrl(location.db_url),
+          problem);
       return std::nullopt;
     }
     return location;

@@ -375,7 +375,9 @@ bool CheckLocation(const CollectOptions& options, ReportLocation& location) {
   if (!location.IsPostgres()) return CheckDbDir(location.db_dir);
   std::string problem = ado::pg::CheckDbUrl(location.db_url);
   if (problem.empty()) return true;
-  return Usage("cannot use the database URL " + location.db_url, problem);
+  return Usage(
+      "cannot use the database URL " + ado::pg::ShownDbUrl(location.db_url),
+      problem);
 }
 
 }  // namespace

@@ -27,6 +27,17 @@ struct OptionsFree {
   void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
 };
 
+// Whether the parsed `options` of a URL give a password.
+bool HoldsPassword(const PQconninfoOption* options) {
+  for (const PQconninfoOption* option = options; option->keyword; ++option) {
+    if (std::strcmp(option->keyword, "password") == 0 && option->val &&
+        *option->val) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // How long a connection may take to be answered unless the URL
 // (connect_timeout=...) or PGCONNECT_TIMEOUT says otherwise. libpq's own
 // default is to wait for ever: a store host that takes the connection and
@@ -321,15 +332,22 @@ std::string CheckDbUrl(const std::string& url) {
            "); write it as postgresql://USER@HOST:PORT/DATABASE or as "
            "key=value pairs (host=... dbname=...)";
   }
-  for (PQconninfoOption* option = options.get(); option->keyword; ++option) {
-    if (std::strcmp(option->keyword, "password") == 0 && option->val &&
-        *option->val) {
-      return "the database URL holds a password, which others can read on "
-             "the command line or in the environment; remove it and put it "
-             "in ~/.pgpass (or the file PGPASSFILE names), mode 600";
-    }
+  if (HoldsPassword(options.get())) {
+    return "the database URL holds a password, which others can read on "
+           "the command line or in the environment; remove it and put it "
+           "in ~/.pgpass (or the file PGPASSFILE names), mode 600";
   }
   return "";
+}
+
+std::string ShownDbUrl(const std::string& url) {
+  if (!PgLibraryProblem().empty()) return url;
+  std::unique_ptr<PQconninfoOption, OptionsFree> options(
+      PQconninfoParse(url.c_str(), nullptr));
+  if (options && HoldsPassword(options.get())) {
+    return "given (not shown here: it holds a password)";
+  }
+  return url;
 }
 
 PgConnection::PgConnection(const std::string& url,

@@ -46,6 +46,10 @@ class PgError : public std::runtime_error {
 // with what to do; empty when it can.
 std::string CheckDbUrl(const std::string& url);
 
+// `url` as a message names it: as given, but never with its password
+// (messages end up in cron's mail and in logs).
+std::string ShownDbUrl(const std::string& url);
+
 class PgConnection {
  public:
   // Connects to `url`, naming the connection `application_name` on the
