@@ -218,6 +218,58 @@ TEST_F(CollectGuardTest, LinksWhereVelnorWritesAreRefusedAndTargetsUntouched) {
   EXPECT_EQ(std::distance(fs::directory_iterator(fresh), {}), 1);
 }
 
+// A folder named in a place anyone may write to, such as /tmp, can be a
+// link another user planted there to send a run started as root into any
+// folder: velnor follows none, for the databases, the error log or an
+// output, while a link of the user's own there is followed.
+TEST_F(CollectGuardTest, FoldersLinkedByOthersInPublicPlacesAreNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root gives a link to another";
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const fs::path open = dir_.path() / "open";
+  const fs::path away = dir_.path() / "away";
+  fs::create_directories(open);
+  fs::create_directories(away);
+  fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+  auto link = [&](const fs::path& to, const std::string& name, uid_t owner) {
+    fs::create_symlink(to, open / name);
+    EXPECT_EQ(::lchown((open / name).c_str(), owner, static_cast<gid_t>(-1)),
+              0);
+    return (open / name).string();
+  };
+  const std::string db = link(db_dir_, "db", 65534);
+  const std::string logs = link(away, "logs", 65534);
+  auto with = [&](const std::string& option, const std::string& value) {
+    std::vector<std::string> args = Arguments("2024-06-02");
+    *(std::find(args.begin(), args.end(), option) + 1) = value;
+    return args;
+  };
+  const std::vector<std::vector<std::string>> cases = {
+      with("--db-dir", db),
+      with("--error-log", logs + "/errors.log"),
+      Arguments("2024-06-02", {"--raw", "--output", logs + "/listing.csv"}),
+      {"report", "--db-dir", db_dir_.string(), "--server", "SRV1", "--output",
+       logs + "/report.txt"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args.back());
+    VelnorRun run = RunVelnor(args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(
+        run.err, "a symbolic link another user made in " + open.string()))
+        << run.err;
+  }
+  EXPECT_TRUE(fs::is_empty(away));
+  EXPECT_EQ(State(), before);
+
+  const std::string mine = link(away, "mine", ::geteuid());
+  VelnorRun own = RunVelnor({"report", "--db-dir", db_dir_.string(), "--server",
+                             "SRV1", "--output", mine + "/report.txt"},
+                            dir_.path());
+  EXPECT_EQ(own.status, 0) << own.err;
+  EXPECT_TRUE(fs::exists(away / "report.txt"));
+}
+
 // An output named after a database (the shell completes a name into the
 // database folder as readily as anywhere) is refused, and the database is
 // left as it was: a report, a listing or error-log lines written there

@@ -146,6 +146,10 @@ Mistake OutputMistake(const std::string& output) {
   if (IsSymbolicLink(output)) {
     return {"--output '" + Shown(output) + "' is a symbolic link", kNoLinkHelp};
   }
+  if (auto [problem, help] = PlantedLinkProblem(output, "--output");
+      !problem.empty()) {
+    return {problem, help};
+  }
   if (std::string kind = SpecialFileKind(output); !kind.empty()) {
     return {"--output '" + Shown(output) + "' is " + kind +
                 ", not a file: velnor writes only regular files",

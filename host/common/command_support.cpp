@@ -56,7 +56,52 @@ bool CheckServerName(const std::string& server) {
                "web01.example.com)");
 }
 
+namespace {
+
+// The first component of `path` that is a symbolic link PlantedLinkProblem
+// refuses, with the folder it stands in; empty when there is none.
+std::pair<std::string, std::string> FirstPlantedLink(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) return {};
+  std::filesystem::path prefix;
+  for (const std::filesystem::path& part : absolute) {
+    const std::filesystem::path folder = prefix;
+    prefix /= part;
+    struct stat link {};
+    struct stat in {};
+    if (folder.empty() || ::lstat(prefix.c_str(), &link) != 0 ||
+        !S_ISLNK(link.st_mode) || ::stat(folder.c_str(), &in) != 0) {
+      continue;
+    }
+    const bool open_to_all =
+        (in.st_mode & S_ISVTX) != 0 && (in.st_mode & S_IWOTH) != 0;
+    if (open_to_all && link.st_uid != ::geteuid() && link.st_uid != in.st_uid) {
+      return {prefix.string(), folder.string()};
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> PlantedLinkProblem(
+    const std::string& path, const std::string& what) {
+  const auto [link, folder] = FirstPlantedLink(path);
+  if (link.empty()) return {};
+  return {what + " " + Shown(path) + " goes through " + Shown(link) +
+              ", a symbolic link another user made in " + Shown(folder) +
+              ", a folder anyone may write to",
+          "velnor does not follow such a link, which could lead anywhere; "
+          "name the folder it points at if you trust it, or use a folder of "
+          "your own"};
+}
+
 std::pair<std::string, std::string> DbDirProblem(const std::string& dir) {
+  if (auto planted = PlantedLinkProblem(dir, "--db-dir");
+      !planted.first.empty()) {
+    return planted;
+  }
   std::error_code error;
   if (std::filesystem::is_directory(dir, error)) return {};
   if (std::filesystem::exists(dir, error)) {
@@ -83,8 +128,11 @@ bool IsSymbolicLink(const std::string& path) {
 }
 
 bool CheckNotLink(const std::string& path, const std::string& what) {
-  if (!IsSymbolicLink(path)) return true;
-  return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
+  if (IsSymbolicLink(path)) {
+    return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
+  }
+  const auto [problem, help] = PlantedLinkProblem(path, what);
+  return problem.empty() || Usage(problem, help);
 }
 
 bool IsDatabaseFile(const std::string& path) {

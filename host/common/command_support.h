@@ -24,7 +24,8 @@ bool IsValidHostName(std::string_view name);
 bool CheckServerName(const std::string& server);
 
 // Why `dir` cannot be the folder of the report databases, as a problem
-// (nothing there, or a file) and its help; both empty for a folder.
+// (nothing there, a file, or a path through a planted link, see
+// PlantedLinkProblem) and its help; both empty for a folder.
 std::pair<std::string, std::string> DbDirProblem(const std::string& dir);
 
 // True when `dir` is an existing folder; prints DbDirProblem otherwise.
@@ -32,6 +33,16 @@ bool CheckDbDir(const std::string& dir);
 
 // True when a symbolic link stands at `path` (its last component).
 bool IsSymbolicLink(const std::string& path);
+
+// Why `path`, named as `what` ("--db-dir"), is not followed, as a problem
+// and its help; both empty when it may be. Refused: a path through a
+// symbolic link (the last component included) that another user made in a
+// folder anyone may write to with the sticky bit set, such as /tmp, when
+// that user does not own the folder too. Such a link could lead a run
+// started as root by cron into any folder; the rule is the one the kernel
+// applies when fs.protected_symlinks is set, which not every system sets.
+std::pair<std::string, std::string> PlantedLinkProblem(const std::string& path,
+                                                       const std::string& what);
 
 // The help of a refused link.
 inline constexpr char kNoLinkHelp[] =
@@ -43,10 +54,11 @@ inline constexpr char kStoreUnreachableHelp[] =
     "check the URL, that the server runs, and ~/.pgpass";
 
 // True when `path` is not a symbolic link (a path with nothing there is
-// fine); prints the usage mistake naming it as `what` ("the error log")
-// otherwise. A file velnor writes never follows a link: planted in a
-// folder velnor writes, a link would let whoever can write there choose
-// which file is overwritten, with velnor's rights.
+// fine) and its folders have no planted link (PlantedLinkProblem); prints
+// the usage mistake naming it as `what` ("the error log") otherwise. A file
+// velnor writes never follows a link: planted in a folder velnor writes, a link
+// would let whoever can write there choose which file is overwritten, with
+// velnor's rights.
 bool CheckNotLink(const std::string& path, const std::string& what);
 
 // Writes `text` to `out`, the command's standard output, and flushes it;
