@@ -93,6 +93,7 @@ struct Tried {
   Try result = Try::kUnusable;
   int fd = -1;
   int anchor = -1;
+  bool made = false;  // the open made the file
   std::string detail;
 };
 
@@ -121,8 +122,10 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 Tried TryOnce(const std::string& path, const Anchor& anchor) {
   Tried tried;
   // O_NONBLOCK: a FIFO planted at the name must not hang the run.
-  int fd = ::open(path.c_str(),
-                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(path.c_str(), kFlags | O_EXCL, 0644);
+  tried.made = fd >= 0;
+  if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags, 0644);
   if (fd < 0) {
     tried.detail = errno == ELOOP
                        ? "the lock file " + path +
@@ -202,7 +205,8 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
     if (tried.result == Try::kTaken) {
       WriteHolder(tried.fd);
       attempt.status = Status::kTaken;
-      attempt.lock.emplace(RunLock(tried.fd, tried.anchor, std::move(path)));
+      attempt.lock.emplace(
+          RunLock(tried.fd, tried.anchor, std::move(path), tried.made));
       return attempt;
     }
     attempt.detail = std::move(tried.detail);
@@ -251,7 +255,18 @@ bool RunLock::IsHeld(const std::string& db_dir, const std::string& server,
 RunLock::RunLock(RunLock&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       anchor_(std::exchange(other.anchor_, -1)),
-      path_(std::move(other.path_)) {}
+      path_(std::move(other.path_)),
+      made_(std::exchange(other.made_, false)) {}
+
+void RunLock::RemoveFileIfMade() {
+  struct stat held {};
+  struct stat named {};
+  if (made_ && ::fstat(fd_, &held) == 0 &&
+      ::lstat(path_.c_str(), &named) == 0 && SameFile(held, named)) {
+    ::unlink(path_.c_str());
+  }
+  made_ = false;
+}
 
 RunLock::~RunLock() {
   if (anchor_ >= 0) ::close(anchor_);

@@ -55,13 +55,20 @@ class RunLock {
 
   const std::string& path() const { return path_; }
 
+  // Removes the lock file, still holding the lock, when this run made it
+  // and the name still names it: a run that stops before it writes
+  // anything leaves no new file. A run waiting on the file finds it gone
+  // and tries again with a new one; the abstract name keeps them apart.
+  void RemoveFileIfMade();
+
  private:
-  RunLock(int fd, int anchor, std::string path)
-      : fd_(fd), anchor_(anchor), path_(std::move(path)) {}
+  RunLock(int fd, int anchor, std::string path, bool made)
+      : fd_(fd), anchor_(anchor), path_(std::move(path)), made_(made) {}
 
   int fd_ = -1;      // the locked file
   int anchor_ = -1;  // the socket bound to the lock's abstract name
   std::string path_;
+  bool made_ = false;  // the file was made by this run's open
 };
 
 struct RunLockAttempt {

@@ -36,11 +36,12 @@ int Plan(LogParserInterface& parser, const CollectOptions& options,
     return status;
   }
   // Under the lock the ledger cannot change until this run commits.
-  if (int status = PlanDays(options, run); status >= 0) {
-    return Stopped(status);
-  }
+  int status = PlanDays(options, run);
   // Every check has passed: only now is anything made or written.
-  return MakeWhatTheRunWrites(options, run) ? -1 : kExitUsage;
+  if (status < 0 && MakeWhatTheRunWrites(options, run)) return -1;
+  // A run refused in a new folder leaves it as it was.
+  if (lock.file) lock.file->RemoveFileIfMade();
+  return status >= 0 ? Stopped(status) : kExitUsage;
 }
 
 // The ledger's listener of a counting run that records itself; none for a
