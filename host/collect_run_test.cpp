@@ -608,6 +608,17 @@ TEST_F(CollectRunTest, SignalsAreHonouredFromTheStartAndInsideAnyFile) {
       << early.err;
   EXPECT_EQ(Totals(), Rows());
   EXPECT_FALSE(fs::exists(dir_ / "db/velnor-errors.log"));
+  // One that no program writes is left at SIGTERM.
+  for (std::vector<std::string> args :
+       {Args({"--no-tui", "--sites", "sites.fifo"}),
+        Args({"--no-tui", "--windows-dirs", "sites.fifo", "--site",
+              "Main Site,C:\\logs,1"})}) {
+    pid = StartVelnor(args, dir_);
+    EXPECT_TRUE(WaitFor([&] { return Catches(pid, SIGTERM); }, seconds(30)));
+    kill(pid, SIGTERM);
+    EXPECT_TRUE(EndsWithin(pid, seconds(5))) << args.back() << " still opened";
+    EXPECT_EQ(FinishVelnor(pid, dir_).status, 130) << args.back();
+  }
 
   pid = StartVelnor(Args({"--no-tui", "--site", "Main Site,C:\\logs,1"}), dir_);
   EXPECT_TRUE(WaitForStderr(dir_, "Collecting data for", seconds(60)));

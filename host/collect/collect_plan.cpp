@@ -225,8 +225,7 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
 }
 
 int CancelledBeforeTheRun() {
-  std::cerr << "velnor: cancelled before the run started; nothing was "
-               "collected\n";
+  std::cerr << kCancelledBeforeTheRun;
   return kExitCancelled;
 }
 

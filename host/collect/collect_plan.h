@@ -88,7 +88,11 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
 // nothing to collect), -1 when it goes on.
 int PlanDays(const CollectOptions& options, PlannedRun& run);
 
-// Prints that nothing was collected and returns the cancelled status.
+// What a run interrupted in its checks tells: nothing was collected.
+inline constexpr char kCancelledBeforeTheRun[] =
+    "velnor: cancelled before the run started; nothing was collected\n";
+
+// Prints kCancelledBeforeTheRun and returns the cancelled status.
 int CancelledBeforeTheRun();
 
 // `status`, or the cancelled one when an interrupt came meanwhile: a wait

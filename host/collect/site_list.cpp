@@ -5,16 +5,28 @@
 
 #include <map>
 
+#include "host/collect/collect_plan.h"
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
 #include "platform/automation/collection.h"
 #include "platform/automation/text.h"
+#include "platform/interrupt/interrupt.h"
 
 namespace velnor::host {
 namespace {
 
 constexpr char kDescriptorForm[] =
     "\"site name,log directory,site identifier\"";
+
+// ReadUserTextFile, ended within a second by an interrupt: a file that is
+// a named pipe waits for its writer (--sites <(make-sites) needs that),
+// and nothing is made before the checks end.
+bool ReadGivenFile(const std::string& path, const std::string& option,
+                   const std::string& what_a_line_holds,
+                   std::vector<TextLine>& lines) {
+  interrupt::AbandonScope abandon(kCancelledBeforeTheRun);
+  return ReadUserTextFile(path, option, what_a_line_holds, lines);
+}
 
 bool IsLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -59,9 +71,9 @@ bool BackslashesEaten(std::string_view directory) {
 bool ReadSitesFile(const std::string& path, std::vector<TextLine>& sites,
                    std::vector<WindowsDir>& windows_dirs) {
   std::vector<TextLine> lines;
-  if (!ReadUserTextFile(path, "--sites",
-                        std::string("one site descriptor ") + kDescriptorForm,
-                        lines)) {
+  if (!ReadGivenFile(path, "--sites",
+                     std::string("one site descriptor ") + kDescriptorForm,
+                     lines)) {
     return false;
   }
   for (TextLine& line : lines) {
@@ -185,8 +197,8 @@ bool ParseWindowsDir(const TextLine& entry, WindowsDir& dir) {
 bool ReadWindowsDirsFile(const std::string& path,
                          std::vector<WindowsDir>& dirs) {
   std::vector<TextLine> lines;
-  if (!ReadUserTextFile(path, "--windows-dirs",
-                        "one SERVER=PATH such as SRV1=C:\\Windows", lines)) {
+  if (!ReadGivenFile(path, "--windows-dirs",
+                     "one SERVER=PATH such as SRV1=C:\\Windows", lines)) {
     return false;
   }
   for (TextLine& line : lines) {
