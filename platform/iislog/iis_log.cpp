@@ -353,6 +353,7 @@ bool IISLog::TakeRecord(std::span<char> line) {
                      ? TimeInDateBlock(&parts)
                      : automation::DateAtTime(last_day_.ole_days, parts.hour,
                                               parts.minute, parts.second);
+    if (!date_time_) return false;
     parts_ = parts;
   }
   return true;
@@ -364,13 +365,17 @@ bool IISLog::TakeRecord(std::span<char> line) {
 // directive, its times starting again from 00:00. A time more than an hour
 // before the block's record before it is such a new day; records a little
 // out of order, as a busy server writes them, are no such turn back.
-double IISLog::TimeInDateBlock(automation::DateParts* parts) {
+std::optional<double> IISLog::TimeInDateBlock(automation::DateParts* parts) {
   const int32_t seconds =
       parts->hour * 3600 + parts->minute * 60 + parts->second;
-  if (block_time_before_ - seconds > kTimeBackForNewDay) {
+  // Past the limit the count stops: every later record of the block is
+  // refused as well, until a directive starts a new one.
+  if (block_time_before_ - seconds > kTimeBackForNewDay &&
+      days_past_directive_ <= kMaxDaysPastDirective) {
     ++days_past_directive_;
   }
   block_time_before_ = seconds;
+  if (days_past_directive_ > kMaxDaysPastDirective) return std::nullopt;
   if (days_past_directive_ == 0) return automation::DateFromParts(*parts);
   const int64_t day =
       automation::OleDays(parts->year, parts->month, parts->day) +

@@ -152,8 +152,9 @@ class IISLog : public automation::Object {
   bool ParseDay(std::string_view text, automation::DateParts* parts);
   // The date-time of a record of a block without dates, whose day and time
   // `parts` holds, in file order; moves `parts` to the day its time has
-  // passed on to.
-  double TimeInDateBlock(automation::DateParts* parts);
+  // passed on to. Nothing when that day is more than kMaxDaysPastDirective
+  // after the block's directive: the record is refused.
+  std::optional<double> TimeInDateBlock(automation::DateParts* parts);
   // True when the plan says the current record was counted already.
   bool CountedBefore();
   void CountSkipped();
@@ -171,6 +172,14 @@ class IISLog : public automation::Object {
   // The midnights the records of that directive's block have passed, and
   // the time of day of its record before, in seconds (-1: none yet).
   static constexpr int32_t kTimeBackForNewDay = 3600;
+  // IIS writes a block's directives when it starts a file or the service:
+  // a file rolled by the day, week or month passes at most 30 midnights
+  // under one #Date, and one rolled by size or never gets a new #Date at
+  // each start of the service, which a server's updates bring many times
+  // a year. A year of midnights under one directive is no real log's, but
+  // a garbled or hostile one's (times that alternate late and early move a
+  // day on every other line), which would date its records at will.
+  static constexpr int32_t kMaxDaysPastDirective = 366;
   int32_t days_past_directive_ = 0;
   int32_t block_time_before_ = -1;
   // The open file's plan while records before its last counted offset may

@@ -353,6 +353,39 @@ TEST_F(IISLogTest, TimeOnlyRecordsPassMidnightIntoTheNextDay) {
   EXPECT_TRUE(log_.AtEndOfLog());
 }
 
+// Times that turn back on every other line move a time-only block a day
+// on each time: a year of such turns under one #Date is refused as
+// garbled, not dated ever later, and the next #Date starts afresh.
+TEST_F(IISLogTest, TimeOnlyRecordsGoNoMoreThanAYearPastTheirDateDirective) {
+  std::string text = "#Date: 2021-01-01 00:00:00\n#Fields: time cs-uri-stem\n";
+  constexpr int kTurns = 370;
+  text += "23:00:00 /late\n";
+  for (int turn = 1; turn <= kTurns; ++turn) {
+    text += "00:00:00 /early\n23:00:00 /late\n";
+  }
+  text += "#Date: 2021-06-01 00:00:00\n10:00:00 /next-block\n";
+  Open(Write("ex2101.log", text));
+  // 2022-01-02 is 366 midnights past the directive's day: its records
+  // still read, those of the turns after it do not.
+  Variant last_read;
+  int records = 0;
+  for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+    ++records;
+    if (log_.URIStem() == Variant("/next-block")) {
+      EXPECT_EQ(log_.DateTime(), At(2021, 6, 1, 10, 0, 0));
+    } else {
+      last_read = log_.DateTime();
+    }
+  }
+  EXPECT_EQ(last_read, At(2022, 1, 2, 23, 0, 0));
+  const int read_of_block = 1 + 2 * 366;
+  EXPECT_EQ(records, read_of_block + 1);
+  const FileReadReport report = Closed();
+  EXPECT_EQ(report.skipped_lines, 2 * (kTurns - 366));
+  // Line 1 and 2 are the directives.
+  EXPECT_EQ(report.first_skipped_line, 2 + read_of_block + 1);
+}
+
 TEST_F(IISLogTest, FieldsTellACarriedNullFromAFieldTheLayoutLacks) {
   std::string path =
       Write("u_ex.log",
