@@ -151,6 +151,9 @@ class IISLogTest : public ::testing::Test {
     EXPECT_EQ(Closed().skipped_lines, 0);
   }
 
+  // The checks of NulBytesAtTheEndOfALogAreNoText for a run of `nul_bytes`.
+  void CheckNulBytesAreNoText(size_t nul_bytes);
+
   // Closes the file and returns what the reader reported of the file it
   // closed last.
   FileReadReport Closed() {
@@ -796,12 +799,21 @@ TEST_F(IISLogTest, TheEndOfFileMarkOfJoinedLogsEndsTheText) {
 // the room it had set aside: no text, neither a garbled line nor one held
 // back. The reading stops before them, so that the lines written over them
 // later are read from there, and the NULs before the first line a restarted
-// server writes after them hide no directive.
+// server writes after them hide no directive. However much room it had set
+// aside: a run of NULs longer than any line is no line either.
 TEST_F(IISLogTest, NulBytesAtTheEndOfALogAreNoText) {
+  for (size_t nul_bytes : {size_t{70000}, LineReader::kMaxLineBytes + 70000}) {
+    SCOPED_TRACE(std::to_string(nul_bytes) + " NUL bytes");
+    CheckNulBytesAreNoText(nul_bytes);
+  }
+}
+
+void IISLogTest::CheckNulBytesAreNoText(size_t nul_bytes) {
   const std::string text = kHeader +
                            "2021-03-04 05:06:07 1.1.1.1 GET /a 200\r\n"
                            "2021-03-04 05:06:08 1.1.1.1 GET /b 200\r\n";
-  const std::string nuls(70000, '\0');  // past one refill of the buffer
+  const std::string nuls(nul_bytes, '\0');  // past one refill of the buffer
+  Hook(observer_);
   const std::string path = Write("u_ex.log", text + nuls);
   EXPECT_EQ(CountRecords(path), 2);
   EXPECT_EQ(Closed().skipped_lines, 0);

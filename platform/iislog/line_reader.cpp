@@ -19,11 +19,13 @@ LineReader::LineReader(std::unique_ptr<unc::InputFile> input)
 LineReader::Status LineReader::Next(std::span<char>* line) {
   size_t scan = begin_;
   for (;;) {
+    SkipLeadingNul(&scan);
     const void* found = std::memchr(buffer_.data() + scan, '\n', end_ - scan);
     if (found != nullptr) {
       size_t newline = static_cast<const char*>(found) - buffer_.data();
       size_t begin = begin_;
       begin_ = newline + 1;
+      nul_run_start_ = -1;
       ++line_number_;
       // A read may bring a long line's end along with its start, past the
       // check below: the limit holds for every line however it came in.
@@ -33,6 +35,7 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
     }
     scan = end_;
     if (end_ - begin_ > kMaxLineBytes) {
+      nul_run_start_ = -1;
       SkipRestOfLine();
       ++line_number_;
       return Status::kTooLong;
@@ -43,10 +46,10 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
       if (end_ - begin_ == 1 && buffer_[begin_] == kEndOfFileMark) {
         begin_ = end_;
       }
-      if (begin_ == end_ || RestIsNul() ||
-          (hold_back_ && !RestEndsLinesInCr())) {
+      if (begin_ == end_ || (hold_back_ && !RestEndsLinesInCr())) {
         return Status::kEnd;
       }
+      nul_run_start_ = -1;
       ++line_number_;
       size_t begin = begin_;
       begin_ = end_;
@@ -55,6 +58,20 @@ LineReader::Status LineReader::Next(std::span<char>* line) {
     }
     Fill(&scan);
   }
+}
+
+// The NUL bytes a stopped server left of the room it had set aside come
+// before the first line it writes after them when it starts again, or end
+// the input. They are dropped as they come in, whatever their number: kept,
+// a run of them longer than kMaxLineBytes would be taken for an over-long
+// line, and the record written after it lost with it.
+void LineReader::SkipLeadingNul(size_t* scan) {
+  if (begin_ == end_ || buffer_[begin_] != '\0') return;
+  if (nul_run_start_ < 0) {
+    nul_run_start_ = buffer_offset_ + static_cast<int64_t>(begin_);
+  }
+  while (begin_ < end_ && buffer_[begin_] == '\0') ++begin_;
+  *scan = std::max(*scan, begin_);
 }
 
 void LineReader::Fill(size_t* scan) {
@@ -102,20 +119,11 @@ bool LineReader::RestEndsLinesInCr() const {
                       [](char c) { return c != '\r'; }) != end;
 }
 
-bool LineReader::RestIsNul() const {
-  return std::all_of(buffer_.begin() + static_cast<ptrdiff_t>(begin_),
-                     buffer_.begin() + static_cast<ptrdiff_t>(end_),
-                     [](char c) { return c == '\0'; });
-}
-
 std::span<char> LineReader::Finish(size_t begin, size_t end) {
   // A CR LF file that went through a text-mode copy ends its lines in
   // CR CR LF: every CR before the LF belongs to the line end, or the last
   // value (a status, the last name of #Fields) would carry one.
   while (end > begin && buffer_[end - 1] == '\r') --end;
-  // The NUL bytes a stopped server left at the end of its log come before
-  // the first line it writes after them when it starts again.
-  while (begin < end && buffer_[begin] == '\0') ++begin;
   // A UTF-8 byte-order mark opens a log an editor saved, and every log of
   // a file made by joining such logs (cat, copy /b): one before a directive
   // would hide a #Fields change, and the records after it would be read by

@@ -31,9 +31,7 @@ class LineReader {
   // lines end in CR alone, no LF will come, and it is handed out as a line.
   void HoldBackUnterminatedLine(bool hold_back) { hold_back_ = hold_back; }
   // Next ended before a last line without its line end, as asked above.
-  bool HeldBack() const {
-    return hold_back_ && at_end_ && begin_ != end_ && !RestIsNul();
-  }
+  bool HeldBack() const { return hold_back_ && at_end_ && begin_ != end_; }
 
   // Makes the next line current. kLine sets `line` to its bytes without the
   // line end (LF, with any CRs before it) and without a UTF-8 byte-order
@@ -55,8 +53,11 @@ class LineReader {
   // the line Next handed out or passed over last, its line end included.
   // Always the end of a whole line, so a reading that starts again at this
   // offset starts at a line.
+  // Before a run of NUL bytes that ends the input or a line held back,
+  // the offset is that of the run's start.
   int64_t Offset() const {
-    return buffer_offset_ + static_cast<int64_t>(begin_);
+    return nul_run_start_ >= 0 ? nul_run_start_
+                               : buffer_offset_ + static_cast<int64_t>(begin_);
   }
 
  private:
@@ -69,8 +70,9 @@ class LineReader {
   // Whether the bytes not yet handed out hold a CR followed by a byte other
   // than a CR.
   bool RestEndsLinesInCr() const;
-  // Whether the bytes not yet handed out are all NUL bytes.
-  bool RestIsNul() const;
+  // Drops the NUL bytes at begin_, remembering where their run started;
+  // `scan` is kept at or past begin_.
+  void SkipLeadingNul(size_t* scan);
   std::span<char> Finish(size_t begin, size_t end);
 
   std::unique_ptr<unc::InputFile> input_;
@@ -82,6 +84,9 @@ class LineReader {
   bool hold_back_ = false;
   // The input's bytes that came before buffer_[0].
   int64_t buffer_offset_ = 0;
+  // The input's offset of the NUL bytes dropped before the next line; -1:
+  // none.
+  int64_t nul_run_start_ = -1;
   int64_t line_number_ = 0;
 };
 
