@@ -2,10 +2,11 @@
 // a server's share: the run lock deleted or replaced while a run holds it,
 // symbolic links planted where velnor writes (lock, error log, ledger,
 // databases, journals, listings and reports), FIFOs and devices named like
-// a day's log, SIGTERM and SIGINT while the run waits (for a lock, a
-// database, a silent SMB server, a listing's reader), and an empty share
-// root. None of them may double a count, write through a link, hang a run
-// or reach beyond loopback.
+// a day's log, links inside a server's share, SIGTERM and SIGINT while the
+// run waits (for a lock, a database, a silent SMB server, a listing's
+// reader), and an empty share root. None of them may double a count, write
+// through a link, hang a run, read beyond the share or reach beyond
+// loopback.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -408,8 +409,34 @@ TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
   EXPECT_TRUE(
       Contains(log, "W3SVC1/u_ex240603.log): it is a FIFO, not a regular file"))
       << log;
-  EXPECT_TRUE(Contains(log, "it is a character device, not a regular file"))
-      << log;
+  EXPECT_TRUE(Contains(log, "u_ex240604.log is a symbolic link")) << log;
+}
+
+// Someone who may write to a server's log folder links a day's log to a file
+// elsewhere, or the site's whole folder to another folder: a root run must
+// read neither, count them, nor record them in the ledger as read.
+TEST_F(CollectGuardTest, LinksInsideTheShareAreNotFollowed) {
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  WriteFile(elsewhere / "u_ex240603.log", IisLog("2024-06-03", 300));
+  fs::create_symlink(elsewhere / "u_ex240603.log", logs_ / "u_ex240603.log");
+  fs::create_directory_symlink(elsewhere, logs_.parent_path() / "W3SVC2");
+  VelnorRun run = RunVelnor(
+      Arguments("2024-06-01", {"--create-db", "--site", "Other,D:\\Logs,2"},
+                "2024-06-03"),
+      dir_.path());
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 20500);
+  const std::string log = ReadFile(ErrorLogPath());
+  for (const fs::path& link :
+       {logs_ / "u_ex240603.log", logs_.parent_path() / "W3SVC2"}) {
+    EXPECT_TRUE(Contains(log, link.string() + " is a symbolic link"))
+        << link << "\n"
+        << log;
+  }
+  EXPECT_EQ(QueryRows(db_dir_ / "velnor_ledger_SRV1_web.sqlite",
+                      "SELECT * FROM run_files WHERE file_name LIKE "
+                      "'%u_ex240603%'"),
+            Rows{});
 }
 
 // Sends `signal` to `pid` once it catches it and `delay` has passed, then

@@ -5,6 +5,7 @@
 #define VELNOR_PLATFORM_UNC_LOCAL_FS_H_
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,12 +14,28 @@
 
 namespace velnor::unc {
 
+// `top` and `names` joined by slashes.
+std::string JoinedPath(std::string top, std::span<const std::string> names);
+
 // `asked` is the path as the caller gave it (UNC or local); when it differs
 // from `local` both appear in error descriptions.
 std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
                                          std::string_view asked);
 std::vector<DirEntry> ListLocalDirectory(const std::string& local,
                                          std::string_view asked);
+
+// As above for the file or folder `below` names one by one inside the folder
+// `top`, whose own path is the caller's and may pass through links. No
+// symbolic link inside `top` is followed: one on the way, or at the file or
+// folder itself, is refused (75) naming it, so that whoever may write below
+// `top` cannot point a read elsewhere. A listing's entries are seen as
+// ListLocalDirectory sees them; opening one that is a link is refused.
+std::unique_ptr<InputFile> OpenFileBeneath(
+    const std::string& top, const std::vector<std::string>& below,
+    std::string_view asked);
+std::vector<DirEntry> ListDirectoryBeneath(
+    const std::string& top, const std::vector<std::string>& below,
+    std::string_view asked);
 
 // Raises the automation error for errno value `error` met while doing
 // `action` ("open" or "list") on `tried`, the local path or URL used for

@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <span>
+
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
 #include "platform/unc/backend.h"
@@ -61,20 +63,23 @@ void RefuseJoinedTwin(const std::string& folder,
   }
 }
 
-// Local path of `components` below `root`. `matched` tells how many of them
-// were found; the unmatched rest is appended as given so that errors show
-// what was tried. A Windows name never holds a backslash but a Linux one may
-// (a log folder copied here, a file a Samba server's own users made), and
-// its folder's listing gives it whole, so a component that is not there is
-// also looked for joined by backslashes with the ones after it, the
-// shortest such name first. Where a component is there and a name joined
-// from it is there too, the UNC path names either; rather than read the one
-// and count it for the other (a name someone planted beside a folder of
-// logs, say), the path is refused.
-std::string Resolve(const std::string& root,
-                    const std::vector<std::string>& components,
-                    size_t* matched) {
+// The local names of `components` below `root`, one or more components
+// each. `matched` tells how many components were found; the unmatched rest
+// is kept as given so that errors show what was tried. A Windows name never
+// holds a backslash but a Linux one may (a log folder copied here, a file a
+// Samba server's own users made), and its folder's listing gives it whole,
+// so a component that is not there is also looked for joined by backslashes
+// with the ones after it, the shortest such name first. Where a component is
+// there and a name joined from it is there too, the UNC path names either;
+// rather than read the one and count it for the other (a name someone
+// planted beside a folder of logs, say), the path is refused. `share_names`,
+// when given, is set to how many of the names reach the share's folder.
+std::vector<std::string> Resolve(const std::string& root,
+                                 const std::vector<std::string>& components,
+                                 size_t* matched,
+                                 size_t* share_names = nullptr) {
   std::string local = root;
+  std::vector<std::string> names;
   *matched = 0;
   bool lost = false;
   for (size_t i = 0; i < components.size(); ++i) {
@@ -88,16 +93,22 @@ std::string Resolve(const std::string& root,
         found = FindEntry(local, joined);
       }
       if (found) {
+        const bool reaches_share = *matched < 2 && *matched + last - i + 1 >= 2;
         *matched += last - i + 1;
         i = last;
         local += "/" + *found;
+        names.push_back(*found);
+        if (reaches_share && share_names != nullptr) {
+          *share_names = names.size();
+        }
         continue;
       }
       lost = true;
     }
     local += "/" + components[i];
+    names.push_back(components[i]);
   }
-  return local;
+  return names;
 }
 
 std::vector<std::string> ComponentsOf(const UncPath& unc) {
@@ -117,19 +128,30 @@ class ShareRootWay final : public Backend {
     return matched == 2;
   }
 
+  // The share's folder is the share root's owner's (a mount, a link to a
+  // copy); what lies below it is the server's, which others may write to,
+  // so no link there is followed.
   std::unique_ptr<InputFile> Open(const ShareAccess& access,
                                   std::string_view path) override {
-    return OpenLocalFile(LocalPathOf(access, path), path);
+    const ShareFolder at = Locate(access, path);
+    return OpenFileBeneath(at.share, at.below, path);
   }
 
   std::vector<DirEntry> List(const ShareAccess& access,
                              std::string_view path) override {
-    return ListLocalDirectory(LocalPathOf(access, path), path);
+    const ShareFolder at = Locate(access, path);
+    return ListDirectoryBeneath(at.share, at.below, path);
   }
 
  private:
-  static std::string LocalPathOf(const ShareAccess& access,
-                                 std::string_view path) {
+  // A UNC path under the share root: the local folder of its share and the
+  // local names below it.
+  struct ShareFolder {
+    std::string share;
+    std::vector<std::string> below;
+  };
+
+  static ShareFolder Locate(const ShareAccess& access, std::string_view path) {
     auto unc = ParseUncPath(path);
     if (!unc) {
       automation::Raise(automation::kErrPathNotFound,
@@ -138,7 +160,9 @@ class ShareRootWay final : public Backend {
     }
     const std::string root = ShareRootOf(access);
     size_t matched = 0;
-    std::string local = Resolve(root, ComponentsOf(*unc), &matched);
+    size_t share_names = 0;
+    std::vector<std::string> names =
+        Resolve(root, ComponentsOf(*unc), &matched, &share_names);
     if (matched < 2) {
       // The share root does not hold the server or its share.
       std::string missing =
@@ -150,7 +174,9 @@ class ShareRootWay final : public Backend {
                             "). Mount or copy the server's share " +
                             unc->share + " there.");
     }
-    return local;
+    const std::span<const std::string> all(names);
+    return {JoinedPath(root, all.first(share_names)),
+            {names.begin() + share_names, names.end()}};
   }
 };
 
@@ -166,7 +192,8 @@ std::optional<std::vector<std::string>> ShareRootShares(
     const ShareAccess& access, std::string_view server) {
   const std::string root = ShareRootOf(access);
   size_t matched = 0;
-  std::string folder = Resolve(root, {std::string(server)}, &matched);
+  const std::string folder =
+      JoinedPath(root, Resolve(root, {std::string(server)}, &matched));
   if (root.empty() || matched != 1) return std::nullopt;
   std::vector<std::string> shares;
   for (DirEntry& entry :
