@@ -4,9 +4,9 @@
 // databases, journals, listings and reports), FIFOs and devices named like
 // a day's log, links inside a server's share, SIGTERM and SIGINT while the
 // run waits (for a lock, a database, a silent SMB server, a listing's
-// reader), and an empty share root. None of them may double a count, write
-// through a link, hang a run, read beyond the share or reach beyond
-// loopback.
+// reader), and an empty share root or one without the server. None of them
+// may double a count, write through a link, hang a run, read beyond the
+// share or reach beyond loopback.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -633,6 +633,19 @@ TEST_F(CollectGuardTest, AnErrorLogThatIsAPipeOrADeviceIsRefusedAtOnce) {
     }
     fs::remove(ErrorLogPath());
   }
+}
+
+TEST_F(CollectGuardTest, AServerTheShareRootDoesNotHoldMakesNothing) {
+  std::vector<std::string> args = Arguments("2024-06-01", {"--create-db"});
+  *std::find(args.begin(), args.end(), "SRV1") = "SRV2";
+  VelnorRun run = RunVelnor(args, dir_.path());
+  EXPECT_EQ(run.status, 2) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "holds no folder of the server SRV2"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "help: mount or copy its shares there"))
+      << run.err;
+  EXPECT_TRUE(fs::is_empty(db_dir_));
+  EXPECT_FALSE(fs::exists(ErrorLogPath()));
 }
 
 TEST_F(CollectGuardTest, AnEmptyShareRootIsAMistakeAndReachesNoNetwork) {

@@ -449,7 +449,8 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
   return CheckNotInShares(options, run) && CheckWrittenFiles(options, run) &&
          CheckErrorLog(run.error_log, options.error_log.empty() &&
                                           !run.location.IsPostgres()) &&
-         CheckDatabases(options, run) && CheckOutput(options);
+         CheckDatabases(options, run) && CheckOutput(options) &&
+         CheckServerUnderShareRoot(run.shares, run.server);
 }
 
 bool CheckLogDirectories(LogParserInterface& parser,

@@ -129,6 +129,30 @@ bool ConfigureServerAccess(const ServerAccess& options,
          ConfigureShareRoot(options, shares) && ConfigureSmb(options, shares);
 }
 
+bool CheckServerUnderShareRoot(const unc::ShareAccess& shares,
+                               const std::string& server) {
+  if (shares.share_root.empty() || shares.smb_beside_share_root) return true;
+  if (automation::ResumeNext([&] { unc::ListShares(shares, server); })) {
+    return true;
+  }
+  const bool missing =
+      automation::Err().Number() == automation::kErrPathNotFound;
+  std::string reason = automation::Err().Description();
+  automation::Err().Clear();
+  if (!missing) {
+    return Usage("cannot list the shares of " + server +
+                     " under the share root " + Shown(shares.share_root),
+                 reason);
+  }
+  return Usage("the share root " + Shown(shares.share_root) +
+                   " holds no folder of the server " + server +
+                   ", so none of its logs can be read",
+               "mount or copy its shares there as " + server + "/C$, " +
+                   server +
+                   "/D$..., check --server, or give "
+                   "--smb-fallback to read it over SMB");
+}
+
 std::string ExpandSystemDrive(const std::string& directory,
                               const std::string& drive) {
   constexpr std::string_view kSystemDrive = "%systemdrive%";

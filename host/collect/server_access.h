@@ -38,6 +38,13 @@ bool ConfigureServerAccess(const ServerAccess& access,
                            wmi::WindowsDirectories& windows_directories,
                            unc::ShareAccess& shares);
 
+// False, with the mistake printed, when `shares` read `server` through a
+// share root alone (no SMB beside it) and the share root holds no folder
+// for it, or that folder cannot be listed: nothing of the server could be
+// read, so the run is refused before it makes or writes anything.
+bool CheckServerUnderShareRoot(const unc::ShareAccess& shares,
+                               const std::string& server);
+
 // `directory` with a leading "%SystemDrive%" (in any case) replaced by
 // `drive` ("C:"); other directories unchanged.
 std::string ExpandSystemDrive(const std::string& directory,
