@@ -251,6 +251,37 @@ TEST_F(ReportCommandTest, FormatsMatchTheExpectedFilesSiteAndOutputSelect) {
   EXPECT_EQ(ReadFile(file), ReadFile(kExpected / "web.json"));
 }
 
+// URLs come from logs anyone can write into: a report shown on a terminal
+// (the text, or a CSV file someone cats) must not carry the controls that
+// steer it, while CSV keeps the tab and line ends a quoted field holds.
+TEST_F(ReportCommandTest, UrlControlsNeverReachTheTerminalOfTextOrCsv) {
+  AddHits("/t\x1b]0;pwned\x07x", 5, 2, 9, 200, "Succeeded (200)");
+  AddHits(
+      "/c1\xC2\x9B"
+      "31m\x7F",
+      4, 2, 9, 200, "Succeeded (200)");
+  AddHits("/tab\tnl\r\nx", 3, 2, 9, 200, "Succeeded (200)");
+  VelnorRun csv = VelnorReport("--format csv");
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  EXPECT_NE(csv.out.find("\r\n1,Main,url,1,/t\uFFFD]0;pwned\uFFFDx,5\r\n"
+                         "1,Main,url,2,/c1\uFFFD31m\uFFFD,4\r\n"
+                         "1,Main,url,3,\"/tab\tnl\r\nx\",3\r\n"),
+            std::string::npos)
+      << csv.out;
+  VelnorRun text = VelnorReport("");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("/t\uFFFD]0;pwned\uFFFDx"), std::string::npos)
+      << text.out;
+  for (const VelnorRun* run : {&csv, &text}) {
+    for (const char* control : {"\x1b", "\x07", "\x7F", "\xC2\x9B"}) {
+      EXPECT_EQ(run->out.find(control), std::string::npos)
+          << "control byte "
+          << static_cast<int>(static_cast<unsigned char>(control[0])) << "\n"
+          << run->out;
+    }
+  }
+}
+
 TEST_F(ReportCommandTest, FtpReadsTheFtpDatabases) {
   CreateReportDatabases(dir_, "SRV1", true);
   ExecSql(

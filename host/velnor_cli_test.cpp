@@ -256,6 +256,39 @@ TEST_F(VelnorCliTest, RawListingsMatchTheExpectedFilesAndCountNothing) {
             Counts());
 }
 
+// URLs come from logs anyone can write into: a listing someone cats must
+// not carry the controls that steer a terminal, and a TSV row must stay one
+// row with its text kept exactly, in escapes a script reads back.
+TEST_F(VelnorCliTest, RawCsvAndTsvCarryNoTerminalControlsAndTsvKeepsText) {
+  WriteFile(dir_ / "shares/SRV1/C$/logs/W3SVC1/u_ex240603.log",
+            "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n"
+            "2024-06-03 00:00:00 10.0.0.1 GET /t\x1b]0;pwned\x07x 200\n"
+            "2024-06-03 00:00:00 10.0.0.2 GET /c1\xC2\x9B"
+            "31m\x7F 200\n"
+            "2024-06-03 00:00:00 10.0.0.3 GET \"/tab\tx\\y\" 200\n");
+  InitDb("SRV1");
+  auto listing = [&](const std::string& format) {
+    VelnorRun run = Collect("SRV1", {"--site", "Main Site,C:\\logs,1", "--raw",
+                                     "--format", format});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  EXPECT_EQ(listing("tsv"),
+            "Server Name\tSite Name\tClient IP\tMethod\tPage URL\tStatus\t"
+            "Date\n"
+            "SRV1\tMain Site\t10.0.0.1\tGET\t/t\\x1b]0;pwned\\x07x\t200\t"
+            "6/3/2024\n"
+            "SRV1\tMain Site\t10.0.0.2\tGET\t/c1\\xc2\\x9b31m\\x7f\t200\t"
+            "6/3/2024\n"
+            "SRV1\tMain Site\t10.0.0.3\tGET\t/tab\\tx\\\\y\t200\t6/3/2024\n");
+  EXPECT_EQ(listing("csv"),
+            "Server Name,Site Name,Client IP,Method,Page URL,Status,Date\r\n"
+            "SRV1,Main Site,10.0.0.1,GET,/t\uFFFD]0;pwned\uFFFDx,200,"
+            "6/3/2024\r\n"
+            "SRV1,Main Site,10.0.0.2,GET,/c1\uFFFD31m\uFFFD,200,6/3/2024\r\n"
+            "SRV1,Main Site,10.0.0.3,GET,/tab\tx\\y,200,6/3/2024\r\n");
+}
+
 TEST_F(VelnorCliTest, RawListingsWriteIsoTimesOnRequestAndAsciiWithoutUtf8) {
   WriteSmallLogs();
   InitDb("SRV1");

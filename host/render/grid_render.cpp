@@ -75,24 +75,7 @@ class DelimitedWriter : public BufferedWriter {
  private:
   void AppendTsv(const std::string& text) {
     if (AppendPlain(buffer_, text, '\\', '\\')) return;
-    for (char c : CleanUtf8(text, false)) {
-      switch (c) {
-        case '\t':
-          buffer_ += "\\t";
-          break;
-        case '\n':
-          buffer_ += "\\n";
-          break;
-        case '\r':
-          buffer_ += "\\r";
-          break;
-        case '\\':
-          buffer_ += "\\\\";
-          break;
-        default:
-          buffer_ += c;
-      }
-    }
+    buffer_ += TsvField(text);
   }
 
   bool csv_;

@@ -38,15 +38,15 @@ struct GridText {
 // column as wide as its width in characters (a longer cell is cut with
 // "…"), a merged column shows a value once for a run of equal cells, the
 // last column is never cut. CSV: CRLF line ends, fields quoted when they
-// hold a comma, quote or line end. TSV: one line a row, tab, newline,
-// carriage return and backslash written as \t \n \r \\. JSON: an array of
-// objects keyed by the header texts, strings throughout. Every format
-// writes valid UTF-8 without NUL bytes (bytes that are not UTF-8, and NUL,
-// become U+FFFD); the table also replaces the other control characters. The
-// Date column's cells are written as GridText::time says; its header, like
-// every key, stays as it is. End writes what is left; the output stream tells
-// whether everything was written. Raises automation::AutomationError when the
-// table's temporary file cannot be made.
+// hold a comma, quote or line end (CsvField). TSV: one line a row, each
+// field escaped as TsvField says. JSON: an array of objects keyed by the
+// header texts, strings throughout. Every format writes valid UTF-8 without
+// NUL bytes (bytes that are not UTF-8, and NUL, become U+FFFD); the table
+// and CSV replace the control characters a terminal acts on too, TSV and
+// JSON write them as escapes. The Date column's cells are written as
+// GridText::time says; its header, like every key, stays as it is. End writes
+// what is left; the output stream tells whether everything was written. Raises
+// automation::AutomationError when the table's temporary file cannot be made.
 std::unique_ptr<forms::GridWriter> MakeGridWriter(GridFormat format,
                                                   const GridText& text,
                                                   std::ostream& out);

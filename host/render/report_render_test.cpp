@@ -103,7 +103,7 @@ TEST(RenderDataTest, CsvAndJsonEscapeWhatTheirSyntaxNeeds) {
   std::string csv = RenderCsv(report);
   EXPECT_EQ(csv.rfind("Identifier,Site Name,Section,Key,Label,Hits\r\n", 0),
             0u);
-  EXPECT_NE(csv.find("\r\n1,Site,url,1,\"/a\"\"b,c\nd\\\x01\",3\r\n"),
+  EXPECT_NE(csv.find("\r\n1,Site,url,1,\"/a\"\"b,c\nd\\\uFFFD\",3\r\n"),
             std::string::npos);
   EXPECT_NE(csv.find("\r\n1,Site,hour,5,,2\r\n"), std::string::npos);
   EXPECT_NE(csv.find("\r\n1,Site,run,2,,5\r\n1,Site,runs-total,,,9\r\n"),

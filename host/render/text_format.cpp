@@ -1,7 +1,8 @@
-// Text for terminals and CSV from bytes of any kind: every function
+// Text for terminals, CSV and TSV from bytes of any kind: every function
 // here writes valid UTF-8, whatever the log or the database held.
 #include "host/render/text_format.h"
 
+#include <fmt/format.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <utf8proc.h>
@@ -50,9 +51,18 @@ size_t SequenceLength(std::string_view text, char32_t* code_point) {
 
 bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-}  // namespace
+// The controls a terminal acts on when it is shown the text (ESC starts the
+// sequences that move the cursor, recolour, retitle the window or answer
+// back; the C1 CSI does the same alone), as opposed to the tab and the line
+// ends, which only lay it out.
+bool SteersTerminal(char32_t c) {
+  return IsControl(c) && c != '\t' && c != '\n' && c != '\r';
+}
 
-std::string CleanUtf8(std::string_view text, bool replace_controls) {
+// `text` as valid UTF-8, each broken byte, NUL, and each code point
+// `replaced` picks becoming U+FFFD.
+template <typename Replaced>
+std::string Clean(std::string_view text, Replaced replaced) {
   std::string clean;
   clean.reserve(text.size());
   while (!text.empty()) {
@@ -61,7 +71,7 @@ std::string CleanUtf8(std::string_view text, bool replace_controls) {
     if (length == 0) {
       clean += kReplacement;
       length = 1;
-    } else if (code_point == 0 || (replace_controls && IsControl(code_point))) {
+    } else if (code_point == 0 || replaced(code_point)) {
       clean += kReplacement;
     } else {
       clean += text.substr(0, length);
@@ -69,6 +79,13 @@ std::string CleanUtf8(std::string_view text, bool replace_controls) {
     text.remove_prefix(length);
   }
   return clean;
+}
+
+}  // namespace
+
+std::string CleanUtf8(std::string_view text, bool replace_controls) {
+  return Clean(text,
+               [&](char32_t c) { return replace_controls && IsControl(c); });
 }
 
 size_t CharCount(std::string_view text) {
@@ -222,7 +239,7 @@ bool LocaleIsUtf8() {
 }
 
 std::string CsvField(std::string_view raw) {
-  std::string text = CleanUtf8(raw, false);
+  std::string text = Clean(raw, SteersTerminal);
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
@@ -230,6 +247,33 @@ std::string CsvField(std::string_view raw) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+std::string TsvField(std::string_view raw) {
+  std::string text = CleanUtf8(raw, false);
+  std::string field;
+  field.reserve(text.size());
+  for (std::string_view rest = text; !rest.empty();) {
+    char32_t code_point = 0;
+    const size_t length = SequenceLength(rest, &code_point);
+    if (code_point == '\t') {
+      field += "\\t";
+    } else if (code_point == '\n') {
+      field += "\\n";
+    } else if (code_point == '\r') {
+      field += "\\r";
+    } else if (code_point == '\\') {
+      field += "\\\\";
+    } else if (IsControl(code_point)) {
+      for (char byte : rest.substr(0, length)) {
+        field += fmt::format("\\x{:02x}", static_cast<unsigned char>(byte));
+      }
+    } else {
+      field += rest.substr(0, length);
+    }
+    rest.remove_prefix(length);
+  }
+  return field;
 }
 
 }  // namespace velnor::host

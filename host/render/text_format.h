@@ -1,5 +1,5 @@
 // Text helpers shared by the report and raw-listing renderers: UTF-8
-// cleaning, cutting to a width and CSV fields (RFC 4180).
+// cleaning, cutting to a width, CSV fields (RFC 4180) and TSV fields.
 #ifndef VELNOR_HOST_RENDER_TEXT_FORMAT_H_
 #define VELNOR_HOST_RENDER_TEXT_FORMAT_H_
 
@@ -55,7 +55,22 @@ size_t CharCount(std::string_view text);
 // line end (quotes inside doubled). A leading = + - @ is kept: the field is
 // the logged text that other tools match, not a guess at what a spreadsheet
 // might evaluate (the README tells users to import such files as text).
+// The tab and the line ends stay, as a quoted field holds them and every
+// CSV reader gives them back; every other control character (ESC, DEL, the
+// C1 controls) becomes U+FFFD, as NUL and broken bytes do: CSV has no
+// escape a spreadsheet would read back, and the text comes from logs
+// anyone can write into, so a control kept would reach the terminal of
+// whoever shows the file and could move its cursor or rewrite what it
+// shows.
 std::string CsvField(std::string_view raw);
+
+// One TSV field of cleaned text (NUL and broken bytes U+FFFD) that holds
+// the text exactly, in the backslash escapes PostgreSQL's COPY text format
+// and most TSV readers take: tab, newline, carriage return and backslash
+// as \t \n \r \\, every other control character's bytes as \xHH (ESC
+// as \x1b, the C1 control U+009B as \xc2\x9b). A row stays one line, its
+// fields split at the tabs, and no byte of the file steers a terminal.
+std::string TsvField(std::string_view raw);
 
 }  // namespace velnor::host
 
