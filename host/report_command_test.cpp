@@ -546,6 +546,56 @@ TEST_F(ReportCommandTest, AReportThatCannotBeWrittenWholeLeavesTheOldOne) {
   }
 }
 
+// A report replaces --output through a new file in its folder: a folder
+// this user may not write is refused before any work, even when the file
+// there is writable, and the message says why and what to do.
+TEST_F(ReportCommandTest, AnOutputFolderTheUserMayNotWriteIsRefusedFirst) {
+  FillWebSites();
+  CreateReportDatabases(dir_, "SRV2", false);
+  testing::TempDir run_dir("report_command_run");
+  const fs::path out = run_dir.path() / "out";
+  fs::create_directory(out);
+  const fs::path page = out / "index.html";
+  WriteFile(page, "yesterday's report\n");
+  fs::permissions(page, fs::perms::owner_read | fs::perms::owner_write |
+                            fs::perms::others_read | fs::perms::others_write);
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(run_dir.path(), fs::perms::all);
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::others_read |
+                            fs::perms::others_exec);
+  // Root may write anywhere: the run is nobody's then.
+  std::function<void()> as_nobody;
+  if (::geteuid() == 0) {
+    as_nobody = [] {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
+    };
+  }
+  for (const char* server : {" --server SRV1", ""}) {
+    pid_t pid = StartVelnor(Words("report --db-dir " + dir_ + server +
+                                  " --format html --output " + page.string()),
+                            run_dir.path(), as_nobody);
+    VelnorRun run = FinishVelnor(pid, run_dir.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.err,
+              "velnor: error: --output '" + page.string() +
+                  "' cannot be written: velnor writes a report into a new "
+                  "file in its folder '" +
+                  out.string() +
+                  "' and then renames it over the old one, and this user may "
+                  "not make files there (Permission denied)\n  help: give "
+                  "--output a file in a folder this user may write, or let "
+                  "this user write to the folder (see ls -ld " +
+                  out.string() + ")\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ReadFile(page), "yesterday's report\n");
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(out), fs::directory_iterator()),
+        1);
+  }
+  fs::permissions(out, fs::perms::owner_all);
+}
+
 TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   FillWebSites();
   VelnorRun run = VelnorReport("--format html");

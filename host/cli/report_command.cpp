@@ -2,7 +2,9 @@
 // the output file is created, so that a mistake leaves no file behind.
 #include "host/cli/report_command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -137,10 +139,32 @@ std::filesystem::path PageFolder(const ReportOptions& options) {
   return std::filesystem::path(options.output).parent_path();
 }
 
+// A folder of `output` in which this user may not make a file. The report
+// (and the overview's pages) go into new files there first, renamed over
+// the old ones once written whole, so a folder that is not writable keeps
+// even a file that is from being replaced: found here, before any work.
+Mistake UnwritableFolderMistake(const std::string& output,
+                                const std::filesystem::path& folder) {
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+    return {};
+  }
+  const std::string reason = std::strerror(errno);
+  return {"--output '" + Shown(output) +
+              "' cannot be written: velnor writes a report into a new file "
+              "in its folder '" +
+              Shown(folder.string()) +
+              "' and then renames it over the old one, and this user may "
+              "not make files there (" +
+              reason + ")",
+          "give --output a file in a folder this user may write, or let "
+          "this user write to the folder (see ls -ld " +
+              ShellWord(folder.string()) + ")"};
+}
+
 // What keeps the report from being written to `output` (empty: standard
 // output), found before any database is read: a link, a special file, or a
-// folder that is not there, which the overview would otherwise find only
-// after writing its first server page.
+// folder that is not there or not writable, which the overview would
+// otherwise find only after writing its first server page.
 Mistake OutputMistake(const std::string& output) {
   if (output.empty()) return {};
   if (IsSymbolicLink(output)) {
@@ -164,13 +188,13 @@ Mistake OutputMistake(const std::string& output) {
   const std::filesystem::path folder =
       std::filesystem::path(output).parent_path();
   std::error_code error;
-  if (folder.empty() || std::filesystem::is_directory(folder, error)) {
-    return {};
+  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+    return {"--output '" + Shown(output) + "': the folder '" +
+                Shown(folder.string()) + "' does not exist",
+            "make it first (mkdir -p " + ShellWord(folder.string()) +
+                "), or give a file in a folder that exists"};
   }
-  return {"--output '" + Shown(output) + "': the folder '" +
-              Shown(folder.string()) + "' does not exist",
-          "make it first (mkdir -p " + ShellWord(folder.string()) +
-              "), or give a file in a folder that exists"};
+  return UnwritableFolderMistake(output, folder.empty() ? "." : folder);
 }
 
 // The usage mistakes of a report without --server, the overview of every
