@@ -596,6 +596,76 @@ TEST_F(ReportCommandTest, AnOutputFolderTheUserMayNotWriteIsRefusedFirst) {
   fs::permissions(out, fs::perms::owner_all);
 }
 
+// A kill (SIGTERM, or Ctrl+C's SIGINT) while a report is being put at
+// --output leaves the old file or the whole new one and nothing beside it;
+// one while the overview's pages are put in place leaves them all old or
+// all new, never a mix the index links into.
+TEST_F(ReportCommandTest, AKillWhileWritingLeavesWholeFilesAndNoTemporary) {
+  if (access(kStrace, X_OK) != 0) {
+    VELNOR_SKIP_WITHOUT_TOOL("strace is not installed");
+  }
+  FillWebSites();
+  CreateReportDatabases(dir_, "SRV2", false);
+  // The files in `folder`, each "new" when it holds what `made` holds
+  // under its name, else "old".
+  auto states = [](const fs::path& folder,
+                   const std::map<std::string, std::string>& made) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      files[name] =
+          made.contains(name) && ReadFile(entry.path()) == made.at(name)
+              ? "new"
+              : "old";
+    }
+    return files;
+  };
+  fs::create_directories(dir_ + "/fresh");
+  ASSERT_EQ(Velnor("report --db-dir " + dir_ + " --format html --output " +
+                   dir_ + "/fresh/index.html")
+                .status,
+            0);
+  std::map<std::string, std::string> fresh;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(dir_ + "/fresh")) {
+    fresh[entry.path().filename().string()] = ReadFile(entry.path());
+  }
+  ASSERT_EQ(fresh.size(), 3u);
+  const std::map<std::string, std::string> report = {
+      {"report.txt", VelnorReport("").out}};
+  for (const char* signal : {"TERM", "INT"}) {
+    const fs::path out = dir_ + "/out-" + signal;
+    fs::create_directory(out);
+    WriteFile(out / "report.txt", "yesterday's report\n");
+    VelnorRun one = RunVelnorSignalledAt(
+        "fsync", 1, signal,
+        Words("report --db-dir " + dir_ + " --server SRV1 --output " +
+              (out / "report.txt").string()),
+        tmp_.path());
+    EXPECT_EQ(one.status, -1) << signal << one.err;
+    EXPECT_EQ(states(out, report),
+              (std::map<std::string, std::string>{{"report.txt", "new"}}))
+        << signal;
+
+    const fs::path pages = out / "pages";
+    fs::create_directory(pages);
+    for (const auto& [name, page] : fresh) {
+      WriteFile(pages / name, "yesterday's " + name + "\n");
+    }
+    VelnorRun overview = RunVelnorSignalledAt(
+        "?rename,?renameat,renameat2", 2, signal,
+        Words("report --db-dir " + dir_ + " --format html --output " +
+              (pages / "index.html").string()),
+        tmp_.path());
+    EXPECT_EQ(overview.status, -1) << signal << overview.err;
+    EXPECT_EQ(states(pages, fresh),
+              (std::map<std::string, std::string>{{"SRV1-web.html", "new"},
+                                                  {"SRV2-web.html", "new"},
+                                                  {"index.html", "new"}}))
+        << signal;
+  }
+}
+
 TEST_F(ReportCommandTest, HtmlIsOneSelfContainedPage) {
   FillWebSites();
   VelnorRun run = VelnorReport("--format html");

@@ -14,7 +14,7 @@ packages=(
 if [[ ${1:-} == --tests ]]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-    tmux sqlite3 samba smbclient chromium systemd
+    tmux sqlite3 samba smbclient chromium systemd strace
     man-db file dpkg-dev clang-format clang-tidy git
     postgresql postgresql-contrib
   )

@@ -362,10 +362,12 @@ std::string Render(const Report& report, const ReportOptions& options,
   return RenderText(report, render);
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  if (std::string error; !ReplaceFile(path, text, error)) {
+// Puts `files` in place as a set (ReplaceFiles).
+void WriteFiles(const std::vector<FileText>& files) {
+  if (std::string failed, error; !ReplaceFiles(files, failed, error)) {
     automation::Raise(automation::kErrPermissionDenied,
-                      "could not write the report to '" + path + "' (" + error +
+                      "could not write the report to '" + failed + "' (" +
+                          error +
                           "). Check that its folder exists and is writable, "
                           "and that the disk is not full.");
   }
@@ -469,10 +471,13 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
   if (options.output.empty()) {
     if (!WriteWhole(out, text, "the overview", err)) return 1;
   } else if (!ResumeNext([&] {
+               // The index last: a browser that follows it finds the pages.
+               std::vector<FileText> files;
                for (const auto& [name, page] : pages) {
-                 WriteFile((PageFolder(options) / name).string(), page);
+                 files.push_back({(PageFolder(options) / name).string(), page});
                }
-               WriteFile(options.output, text);
+               files.push_back({options.output, text});
+               WriteFiles(files);
              })) {
     Tell(err, {Err().Description(), "give --output a file you may write"});
     Err().Clear();
@@ -533,7 +538,7 @@ int RunReport(const ReportOptions& given, std::ostream& out,
   if (options.output.empty()) {
     return WriteWhole(out, text, "the report", err) ? 0 : 1;
   }
-  if (!ResumeNext([&] { WriteFile(options.output, text); })) {
+  if (!ResumeNext([&] { WriteFiles({{options.output, text}}); })) {
     Tell(err, {Err().Description(), "give --output a file you may write"});
     Err().Clear();
     return 1;

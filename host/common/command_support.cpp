@@ -2,6 +2,8 @@
 #include "host/common/command_support.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,20 +258,31 @@ mode_t NewFileMode() {
   return 0644 & ~mask;
 }
 
-}  // namespace
-
-bool ReplaceFile(const std::string& path, std::string_view text,
-                 std::string& error) {
+// The mode of the new file for `path`: the read and write bits of the file
+// it replaces, or the user's default for a new one; false, with `error`
+// set, when `path` holds something velnor does not replace.
+bool NewFileModeFor(const std::string& path, mode_t& mode, std::string& error) {
   struct stat old {};
-  const bool replaces = ::lstat(path.c_str(), &old) == 0;
-  if (replaces && S_ISLNK(old.st_mode)) {
+  if (::lstat(path.c_str(), &old) != 0) {
+    mode = NewFileMode();
+    return true;
+  }
+  if (S_ISLNK(old.st_mode)) {
     error = "it is a symbolic link, which velnor never writes through";
     return false;
   }
-  if (replaces && !S_ISREG(old.st_mode)) {
+  if (!S_ISREG(old.st_mode)) {
     error = "it is not a regular file, and velnor writes only regular files";
     return false;
   }
+  mode = old.st_mode & 0666;
+  return true;
+}
+
+// A new file beside `path` (".NAME.XXXXXX") holding `text` with `mode`,
+// made to last; its name, or "" with `error` set and nothing left behind.
+std::string WriteBeside(const std::string& path, std::string_view text,
+                        mode_t mode, std::string& error) {
   const std::filesystem::path target(path);
   std::string temporary = target.parent_path().string();
   if (!temporary.empty()) temporary += '/';
@@ -282,19 +295,69 @@ bool ReplaceFile(const std::string& path, std::string_view text,
   if (fd < 0) {
     error = std::string("no new file can be made beside it: ") +
             std::strerror(errno);
-    return false;
+    return "";
   }
   const bool written =
-      ::fchmod(fd, replaces ? old.st_mode & 0666 : NewFileMode()) == 0 &&
-      WriteAll(fd, text) && ::fsync(fd) == 0;
+      ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
   const int write_error = errno;
-  if (::close(fd) != 0 || !written ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (::close(fd) != 0 || !written) {
     error = std::strerror(written ? errno : write_error);
     ::unlink(temporary.c_str());
-    return false;
+    return "";
   }
-  return true;
+  return temporary;
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread while it
+// lives; one that came meanwhile is handled (by default: the process ends)
+// as it ends.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before_);
+  }
+  ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+}  // namespace
+
+bool ReplaceFiles(const std::vector<FileText>& files, std::string& failed,
+                  std::string& error) {
+  failed.clear();
+  std::vector<mode_t> modes(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!NewFileModeFor(files[i].path, modes[i], error)) {
+      failed = files[i].path;
+      return false;
+    }
+  }
+  const EndingSignalsHeld held;
+  std::vector<std::string> temporaries;
+  for (size_t i = 0; i < files.size() && failed.empty(); ++i) {
+    temporaries.push_back(
+        WriteBeside(files[i].path, files[i].text, modes[i], error));
+    if (temporaries.back().empty()) failed = files[i].path;
+  }
+  for (size_t i = 0; i < temporaries.size() && failed.empty(); ++i) {
+    if (::rename(temporaries[i].c_str(), files[i].path.c_str()) != 0) {
+      error = std::strerror(errno);
+      failed = files[i].path;
+    } else {
+      temporaries[i].clear();
+    }
+  }
+  for (const std::string& temporary : temporaries) {
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+  }
+  return failed.empty();
 }
 
 std::string Shown(std::string_view text) { return CutText(text, 80); }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "component/velnor.h"
 
@@ -101,16 +102,28 @@ std::string NotAFileKind(const std::string& path);
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error);
 
-// Puts `text` at `path` whole or not at all: written into a new file
-// beside it, made to last (fsync), then renamed over `path`, so that a
-// full disk or a kill leaves the file that was there (a report a web
-// server serves) rather than half of the new one. The new file takes the
-// read and write bits of the one it replaces (never its execute or set-id
-// bits: the new file is velnor's user's). A symbolic link or anything but a
-// regular file at `path` is refused, not replaced. False, with `error` set to
-// the reason, when the file could not be put there; nothing is left behind.
-bool ReplaceFile(const std::string& path, std::string_view text,
-                 std::string& error);
+// A file to put in place: where, and what it holds.
+struct FileText {
+  std::string path;
+  std::string_view text;
+};
+
+// Puts `files` in place whole or not at all, as a set: each is written into
+// a new file beside its path and made to last (fsync), and only once all
+// are written are they renamed over their paths, so that a full disk or a
+// kill leaves the files that were there (a report a web server serves, the
+// pages the overview links) rather than half of a new one or some pages
+// new and some old. SIGINT, SIGTERM and SIGHUP wait from the first new file
+// to the last rename and then end the process as they would have: a kill
+// leaves no new file beside its path. A new file takes the read and write
+// bits of the one it replaces (never its execute or set-id bits: it is
+// velnor's user's). A symbolic link or anything but a regular file at a path
+// is refused before any file is made. False, with `failed` set to the path
+// that could not be put in place and `error` to the reason, when one could
+// not; no new file is left behind, and only a rename failing after others
+// (which no full disk or kill causes) leaves part of the set replaced.
+bool ReplaceFiles(const std::vector<FileText>& files, std::string& failed,
+                  std::string& error);
 
 // The user's `text` as a message may show it: valid UTF-8 without control
 // characters, cut to 80 characters.

@@ -92,6 +92,22 @@ VelnorRun RunVelnor(const std::vector<std::string>& args, const fs::path& dir) {
   return FinishVelnor(StartVelnor(args, dir), dir);
 }
 
+VelnorRun RunVelnorSignalledAt(const std::string& calls, int nth,
+                               const std::string& signal,
+                               const std::vector<std::string>& args,
+                               const fs::path& dir) {
+  std::vector<std::string> traced = {
+      "-f",
+      "-qq",
+      "-o",
+      "/dev/null",
+      "-e",
+      "inject=" + calls + ":signal=" + signal + ":when=" + std::to_string(nth),
+      VELNOR_EXE};
+  traced.insert(traced.end(), args.begin(), args.end());
+  return FinishVelnor(StartProgram(kStrace, traced, dir), dir);
+}
+
 namespace {
 
 // The state letter of /proc/PID/stat ('T' stopped, 'Z' ended), or 0 when

@@ -59,6 +59,19 @@ inline VelnorRun FinishVelnor(pid_t pid, const std::filesystem::path& dir) {
 VelnorRun RunVelnor(const std::vector<std::string>& args,
                     const std::filesystem::path& dir);
 
+// strace, which RunVelnorSignalledAt needs.
+inline constexpr char kStrace[] = "/usr/bin/strace";
+
+// RunVelnor under strace, which sends the run `signal` ("TERM", "INT") as
+// it enters the `nth` call (from 1) of any of the system calls `calls`
+// ("fsync"; "?rename,renameat2": "?" for one this machine may lack): a
+// kill at an exact point of the run, without timing. The run's status is
+// -1 when the signal ended it.
+VelnorRun RunVelnorSignalledAt(const std::string& calls, int nth,
+                               const std::string& signal,
+                               const std::vector<std::string>& args,
+                               const std::filesystem::path& dir);
+
 // Waits up to 30 s until the run `pid` holds the run lock `lock_file` (the
 // file names it as its holder), then stops it (SIGSTOP) and lets it go on
 // in steps of 5 ms until `also`, asked only while it is stopped, holds
