@@ -25,6 +25,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "host/testing/scratch_mount.h"
@@ -1369,6 +1370,51 @@ TEST_F(ReportCommandTest, TextFollowsTheLocaleAndWritesNoColour) {
   // The page always declares and writes UTF-8.
   EXPECT_NE(VelnorReport("--format html").out.find("&middot;"),
             std::string::npos);
+}
+
+// A negative count (only a store another tool wrote holds one) draws a bar
+// as long as its magnitude, in the text below or beside the others' and on
+// the page below the zero line, rather than none, which reads as no hits.
+TEST_F(ReportCommandTest, ANegativeCountDrawsABarOfItsOwnInTextAndCharts) {
+  AddHits("/a", 6, 1, 9, 200, "Succeeded (200)");
+  AddHits("/b", -3, 2, 10, 200, "Succeeded (200)");
+  auto repeated = [](const std::string& part, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += part;
+    return text;
+  };
+  for (const auto& [locale, full, negative] :
+       {std::tuple<std::string, std::string, std::string>{"C.UTF-8", "\u2588",
+                                                          "\u2591"},
+        {"C", "#", "-"}}) {
+    setenv("LC_ALL", locale.c_str(), 1);
+    VelnorRun text = VelnorReport("");
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("\n  Sunday      6  " + repeated(full, 40) +
+                            "\n  Monday     -3  " + repeated(negative, 20) +
+                            "\n  Tuesday     0\n"),
+              std::string::npos)
+        << locale << "\n"
+        << text.out;
+  }
+  // The weekday chart's bars: Sunday's from the zero line up, Monday's from
+  // there down, half as long.
+  const std::string page = VelnorReport("--format html").out;
+  std::map<std::string, std::pair<double, double>> bars;  // y, height
+  static const std::regex kBar(
+      "<rect class=\"bar\" x=\"[-0-9.]+\" y=\"([-0-9.]+)\" width=\"[-0-9.]+\" "
+      "height=\"([-0-9.]+)\"><title>(Sunday|Monday): -?[0-9]+ hits</title>");
+  for (std::sregex_iterator it(page.begin(), page.end(), kBar), end; it != end;
+       ++it) {
+    bars.try_emplace((*it)[3].str(), std::stod((*it)[1].str()),
+                     std::stod((*it)[2].str()));
+  }
+  ASSERT_EQ(bars.size(), 2u) << page;
+  const auto [sunday_y, sunday_height] = bars["Sunday"];
+  const auto [monday_y, monday_height] = bars["Monday"];
+  EXPECT_GT(sunday_height, 0);
+  EXPECT_NEAR(monday_y, sunday_y + sunday_height, 0.15);
+  EXPECT_NEAR(monday_height, sunday_height / 2, 0.15);
 }
 
 }  // namespace

@@ -197,22 +197,20 @@ std::string Fitted(int64_t value, double room, double char_width) {
 
 // The top of a hit axis and its tick step: a step of 1, 2 or 5 times a
 // power of ten giving at most five intervals, never below 1 (hits are whole).
+// The hit axis: ticks every `step` from `bottom` to `top`. `bottom` is 0
+// unless a count is negative (a store another tool wrote), which then
+// shows as a bar below (or left of) the zero line rather than as none.
 struct Axis {
+  int64_t bottom;
   int64_t top;
   int64_t step;
-};
 
-Axis HitAxis(int64_t largest) {
-  largest = std::max<int64_t>(largest, 1);
-  int64_t step = 1;
-  for (int64_t power = 1;; power *= 10) {
-    for (int64_t factor : {1, 2, 5}) {
-      step = factor * power;
-      if (largest <= 5 * step)
-        return {(largest + step - 1) / step * step, step};
-    }
+  // How far along an axis of `length` units `value` lies from `bottom`.
+  double Along(double length, int64_t value) const {
+    return length * static_cast<double>(value - bottom) /
+           static_cast<double>(top - bottom);
   }
-}
+};
 
 struct Bar {
   std::string label;  // under or beside the bar, escaped markup; may be empty
@@ -221,10 +219,24 @@ struct Bar {
   std::string_view css_class = "bar";
 };
 
-int64_t Largest(const std::vector<Bar>& bars) {
-  int64_t largest = 0;
-  for (const Bar& bar : bars) largest = std::max(largest, bar.hits);
-  return largest;
+// Round ticks over the counts of `bars` and 0, about five of them.
+Axis HitAxis(const std::vector<Bar>& bars) {
+  int64_t largest = 0, smallest = 0;
+  for (const Bar& bar : bars) {
+    largest = std::max(largest, bar.hits);
+    smallest = std::min(smallest, bar.hits);
+  }
+  const int64_t span = std::max<int64_t>(largest - smallest, 1);
+  for (int64_t power = 1;; power *= 10) {
+    for (int64_t factor : {1, 2, 5}) {
+      const int64_t step = factor * power;
+      if (span <= 5 * step) {
+        return {-((step - 1 - smallest) / step * step),
+                std::max<int64_t>((largest + step - 1) / step * step, step),
+                step};
+      }
+    }
+  }
 }
 
 // Where a chart goes: its width in chart units and the class that shows it
@@ -251,15 +263,16 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
                         const Frame& frame, bool values = true) {
   const double kHeight = 250, kRight = 10, kTop = 22, kBottom = 46;
   const double width = frame.width;
-  Axis axis = HitAxis(Largest(bars));
+  Axis axis = HitAxis(bars);
   // Room for the widest tick label and the rotated axis title.
-  const double kLeft = 30 + TextWidth(Grouped(axis.top), kCharWidth);
+  const double kLeft =
+      30 + std::max(TextWidth(Grouped(axis.top), kCharWidth),
+                    TextWidth(Grouped(axis.bottom), kCharWidth));
   double plot_w = width - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
   double base = kTop + plot_h;
   std::string svg = SvgStart(frame, kHeight, x_title);
-  for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
-    double y = base - plot_h * static_cast<double>(tick) /
-                          static_cast<double>(axis.top);
+  for (int64_t tick = axis.bottom; tick <= axis.top; tick += axis.step) {
+    double y = base - axis.Along(plot_h, tick);
     svg += fmt::format(
         "<line class=\"grid\" x1=\"{}\" y1=\"{:.1f}\" x2=\"{}\" y2=\"{:.1f}\"/>"
         "<text x=\"{}\" y=\"{:.1f}\" text-anchor=\"end\">{}</text>\n",
@@ -271,22 +284,24 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view x_title,
     abbreviate |=
         Fitted(bar.hits, slot * 0.9, kValueCharWidth) != Grouped(bar.hits);
   }
+  // Heights above the base: a bar reaches from the zero line to its count.
+  const double zero = axis.Along(plot_h, 0);
   for (size_t i = 0; i < bars.size(); ++i) {
-    double h = plot_h * static_cast<double>(bars[i].hits) /
-               static_cast<double>(axis.top);
+    const double h = axis.Along(plot_h, bars[i].hits);
+    const double high = std::max(h, zero), low = std::min(h, zero);
     double center = kLeft + slot * (static_cast<double>(i) + 0.5);
     std::string value =
         abbreviate ? Abbreviated(bars[i].hits) : Grouped(bars[i].hits);
     svg += fmt::format(
         "<rect class=\"{}\" x=\"{:.1f}\" y=\"{:.1f}\" width=\"{:.1f}\" "
         "height=\"{:.1f}\"><title>{}: {} hits</title></rect>",
-        bars[i].css_class, center - slot * 0.35, base - h, slot * 0.7, h,
-        bars[i].title, Grouped(bars[i].hits));
+        bars[i].css_class, center - slot * 0.35, base - high, slot * 0.7,
+        high - low, bars[i].title, Grouped(bars[i].hits));
     if (values) {
       svg += fmt::format(
           "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\" "
           "text-anchor=\"middle\">{}</text>",
-          center, base - h - 4, value);
+          center, base - high - 4, value);
     }
     if (!bars[i].label.empty()) {
       svg += fmt::format(
@@ -315,32 +330,34 @@ std::string RowChart(const std::vector<Bar>& bars, std::string_view y_title,
   double plot_h = kRow * static_cast<double>(bars.size());
   double base = kTop + plot_h;
   double height = base + kBottom;
-  Axis axis = HitAxis(Largest(bars));
+  Axis axis = HitAxis(bars);
   std::string svg = SvgStart(frame, height, y_title);
   double tick_room = plot_w * static_cast<double>(axis.step) /
-                     static_cast<double>(axis.top) * 0.85;
-  for (int64_t tick = 0; tick <= axis.top; tick += axis.step) {
-    double x = left + plot_w * static_cast<double>(tick) /
-                          static_cast<double>(axis.top);
+                     static_cast<double>(axis.top - axis.bottom) * 0.85;
+  for (int64_t tick = axis.bottom; tick <= axis.top; tick += axis.step) {
+    double x = left + axis.Along(plot_w, tick);
     svg += fmt::format(
         "<line class=\"grid\" x1=\"{0:.1f}\" y1=\"{1}\" x2=\"{0:.1f}\" "
         "y2=\"{2:.1f}\"/><text x=\"{0:.1f}\" y=\"{3:.1f}\" "
         "text-anchor=\"middle\">{4}</text>\n",
         x, kTop, base, base + 15, Fitted(tick, tick_room, kCharWidth));
   }
+  // Offsets from the left end: a bar reaches from the zero line to its
+  // count, and its value follows the bar's right end.
+  const double zero = axis.Along(plot_w, 0);
   for (size_t i = 0; i < bars.size(); ++i) {
-    double w = plot_w * static_cast<double>(bars[i].hits) /
-               static_cast<double>(axis.top);
+    const double w = axis.Along(plot_w, bars[i].hits);
+    const double start = std::min(w, zero), end = std::max(w, zero);
     double top = kTop + kRow * static_cast<double>(i);
     svg += fmt::format(
         "<text x=\"{:.1f}\" y=\"{:.1f}\" text-anchor=\"end\">{}<title>{}"
         "</title></text><rect class=\"bar\" x=\"{}\" y=\"{:.1f}\" "
         "width=\"{:.1f}\" height=\"{:.1f}\"><title>{}: {} hits</title></rect>"
         "<text class=\"value\" x=\"{:.1f}\" y=\"{:.1f}\">{}</text>\n",
-        left - 8, top + kRow / 2 + 4, bars[i].label, bars[i].title, left,
-        top + 4, w, kRow - 8, bars[i].title, Grouped(bars[i].hits),
-        left + w + 6, top + kRow / 2 + 4,
-        Fitted(bars[i].hits, width - (left + w + 8), kValueCharWidth));
+        left - 8, top + kRow / 2 + 4, bars[i].label, bars[i].title,
+        left + start, top + 4, end - start, kRow - 8, bars[i].title,
+        Grouped(bars[i].hits), left + end + 6, top + kRow / 2 + 4,
+        Fitted(bars[i].hits, width - (left + end + 8), kValueCharWidth));
   }
   svg += AxisLines(left, kTop, base, width - kRight);
   svg += fmt::format(

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "host/render/report_contents.h"
@@ -26,9 +27,16 @@ namespace {
 constexpr size_t kBarWidth = 40;  // columns of the longest bar
 constexpr size_t kMaxLabelWidth = 60;
 constexpr std::string_view kFullBlock = "\u2588";
+constexpr std::string_view kLightShade = "\u2591";
 // Index n holds the block n/8 wide.
 constexpr std::string_view kPartialBlocks[] = {
     "", "\u258F", "\u258E", "\u258D", "\u258C", "\u258B", "\u258A", "\u2589"};
+
+// |hits|; INT64_MIN's, which no int64_t holds, taken as INT64_MAX.
+int64_t Magnitude(int64_t hits) {
+  return hits >= 0 ? hits
+                   : -std::max(hits, -std::numeric_limits<int64_t>::max());
+}
 
 // Terminal columns of clean text.
 size_t Width(std::string_view text) { return DisplayWidth(text); }
@@ -42,13 +50,25 @@ class TextWriter {
     return CutText(raw, kMaxLabelWidth, ascii_ ? "..." : "\u2026");
   }
 
-  // A bar for `value` where `largest` fills kBarWidth columns; any
-  // non-zero value shows at least an eighth (a whole "#" in ASCII).
+  // A bar for `value` where a count of `largest` (a magnitude) fills
+  // kBarWidth columns; any non-zero value shows at least an eighth (a whole
+  // "#" in ASCII). A negative count, which only a store another tool wrote
+  // holds, is as long as its magnitude in whole columns of light shade ("-"
+  // in ASCII): neither taken for no hits nor for hits.
   std::string Bar(int64_t value, int64_t largest) const {
-    if (value <= 0 || largest <= 0) return "";
+    if (value == 0 || largest <= 0) return "";
     auto eighths = static_cast<int64_t>(
-        (static_cast<long double>(value) * kBarWidth * 8) / largest + 0.5L);
+        (static_cast<long double>(Magnitude(value)) * kBarWidth * 8) / largest +
+        0.5L);
     eighths = std::max<int64_t>(eighths, 1);
+    if (value < 0) {
+      const auto columns =
+          static_cast<size_t>(std::max<int64_t>((eighths + 4) / 8, 1));
+      if (ascii_) return std::string(columns, '-');
+      std::string bar;
+      for (size_t i = 0; i < columns; ++i) bar += kLightShade;
+      return bar;
+    }
     if (ascii_) {
       return std::string(
           static_cast<size_t>(std::max<int64_t>((eighths + 4) / 8, 1)), '#');
@@ -81,7 +101,7 @@ void Table(std::string& out, const TextWriter& writer,
       widths[i] = std::max(widths[i], Width(row.cells[i]));
     }
     hits_width = std::max(hits_width, std::to_string(row.hits).size());
-    if (row.has_bar) largest = std::max(largest, row.hits);
+    if (row.has_bar) largest = std::max(largest, Magnitude(row.hits));
   }
   for (const TableRow& row : rows) {
     std::string line;
