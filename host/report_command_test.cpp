@@ -253,9 +253,10 @@ TEST_F(ReportCommandTest, FormatsMatchTheExpectedFilesSiteAndOutputSelect) {
 }
 
 // URLs come from logs anyone can write into: a report shown on a terminal
-// (the text, or a CSV file someone cats) must not carry the controls that
-// steer it, while CSV keeps the tab and line ends a quoted field holds.
-TEST_F(ReportCommandTest, UrlControlsNeverReachTheTerminalOfTextOrCsv) {
+// (the text, or a CSV or JSON file someone cats) must not carry the
+// controls that steer it, while CSV keeps the tab and line ends a quoted
+// field holds.
+TEST_F(ReportCommandTest, UrlControlsNeverReachTheTerminalOfAnyFormat) {
   AddHits("/t\x1b]0;pwned\x07x", 5, 2, 9, 200, "Succeeded (200)");
   AddHits(
       "/c1\xC2\x9B"
@@ -273,7 +274,15 @@ TEST_F(ReportCommandTest, UrlControlsNeverReachTheTerminalOfTextOrCsv) {
   EXPECT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("/t\uFFFD]0;pwned\uFFFDx"), std::string::npos)
       << text.out;
-  for (const VelnorRun* run : {&csv, &text}) {
+  // JSON keeps the texts exactly, every control as an escape.
+  VelnorRun json = VelnorReport("--format json");
+  EXPECT_EQ(json.status, 0) << json.err;
+  for (const char* url :
+       {"\"/t\\u001b]0;pwned\\u0007x\"", "\"/c1\\u009b31m\\u007f\""}) {
+    EXPECT_NE(json.out.find("{\"url\": " + std::string(url)), std::string::npos)
+        << json.out;
+  }
+  for (const VelnorRun* run : {&csv, &text, &json}) {
     for (const char* control : {"\x1b", "\x07", "\x7F", "\xC2\x9B"}) {
       EXPECT_EQ(run->out.find(control), std::string::npos)
           << "control byte "

@@ -3,6 +3,8 @@
 // serializer.
 #include "host/render/json_layout.h"
 
+#include <fmt/format.h>
+
 #include "host/render/text_format.h"
 
 namespace velnor::host {
@@ -16,8 +18,31 @@ bool HoldsObject(const Json& value) {
   return false;
 }
 
+// nlohmann's serializer escapes the C0 controls but writes DEL and the C1
+// controls (U+0080 to U+009F) as they are; a terminal that shows the output
+// may act on those (U+009B starts a sequence as ESC [ does), so they are
+// escaped here too. The dump is valid UTF-8, in which the bytes 0xC2 0x80
+// to 0xC2 0x9F are the C1 controls and nothing else.
 void AppendScalar(std::string& out, const Json& value) {
-  out += value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  const std::string dumped =
+      value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (dumped.find_first_of("\x7F\xC2") == std::string::npos) {
+    out += dumped;
+    return;
+  }
+  for (size_t i = 0; i < dumped.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(dumped[i]);
+    const auto next = static_cast<unsigned char>(
+        i + 1 < dumped.size() ? dumped[i + 1] : '\0');
+    if (byte == 0x7F) {
+      out += "\\u007f";
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += fmt::format("\\u{:04x}", next);
+      ++i;
+    } else {
+      out += dumped[i];
+    }
+  }
 }
 
 void AppendOneLine(std::string& out, const Json& value) {

@@ -26,7 +26,8 @@ Json JsonTextOrNull(std::string_view text);
 // depth; any other is written on one line
 // (`{"code": 404, "hits": 2}`, `[4, 0, 2]`). Empty containers are `{}` and
 // `[]`. Texts are escaped by nlohmann's serializer (UTF-8 kept as it is;
-// control characters as \n, \t, \u001b...).
+// control characters as \n, \t, \u001b...), and DEL and the C1 controls,
+// which it keeps, as \u007f and \u0080 to \u009f.
 std::string LaidOut(const Json& value, int spread_levels);
 
 }  // namespace velnor::host
