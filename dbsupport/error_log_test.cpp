@@ -2,6 +2,7 @@
 #include "dbsupport/error_log.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -81,6 +82,55 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   ResetErrorLogTally();
   EXPECT_EQ(ErrorLogLines().written, 0);
   gstrErrorLogPath.clear();
+}
+
+namespace fs = std::filesystem;
+
+// Appends one line to `path` as the error log; true when it was written.
+bool Appended(const fs::path& path) {
+  ResetErrorLogTally();
+  gstrErrorLogPath = path.string();
+  WriteErrorLog(1, "line", "s", "p");
+  gstrErrorLogPath.clear();
+  return ErrorLogLines().written == 1;
+}
+
+// A hard link is no symbolic link to O_NOFOLLOW: where the kernel lets
+// anyone link any file, one planted at the log's name in /tmp after the
+// command's checks would have a root run append to /etc/shadow.
+TEST(ErrorLogTest, NoLineGoesIntoAHardLinkInAFolderAnyoneMayWrite) {
+  testing::TempDir tmp("velnor_error_log_link");
+  const fs::path open = tmp.path() / "open";
+  const fs::path own = tmp.path() / "own";
+  fs::create_directories(open);
+  fs::create_directories(own);
+  fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+  testing::WriteFile(tmp.path() / "precious", "precious\n");
+  fs::create_hard_link(tmp.path() / "precious", open / "errors.log");
+  EXPECT_FALSE(Appended(open / "errors.log"));
+  EXPECT_EQ(testing::ReadFile(tmp.path() / "precious"), "precious\n");
+
+  // A second name of the user's own file in a folder of the user's own, as
+  // a backup by hard links leaves, is the user's doing and is written.
+  testing::WriteFile(own / "errors.log", "");
+  fs::create_hard_link(own / "errors.log", tmp.path() / "backup.log");
+  EXPECT_TRUE(Appended(own / "errors.log"));
+  EXPECT_NE(testing::ReadFile(tmp.path() / "backup.log").find("\tline\r\n"),
+            std::string::npos);
+}
+
+// A root run writes wherever it opens: another user's file that has a
+// second name at the log's, in any folder, is not appended to.
+TEST(ErrorLogTest, NoLineGoesIntoAHardLinkToAnotherUsersFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root gives a file to another";
+  testing::TempDir tmp("velnor_error_log_theirs");
+  testing::WriteFile(tmp.path() / "theirs", "theirs\n");
+  ASSERT_EQ(
+      ::chown((tmp.path() / "theirs").c_str(), 65534, static_cast<gid_t>(-1)),
+      0);
+  fs::create_hard_link(tmp.path() / "theirs", tmp.path() / "errors.log");
+  EXPECT_FALSE(Appended(tmp.path() / "errors.log"));
+  EXPECT_EQ(testing::ReadFile(tmp.path() / "theirs"), "theirs\n");
 }
 
 }  // namespace

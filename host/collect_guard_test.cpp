@@ -271,6 +271,94 @@ TEST_F(CollectGuardTest, FoldersLinkedByOthersInPublicPlacesAreNotFollowed) {
   EXPECT_TRUE(fs::exists(away / "report.txt"));
 }
 
+// Where the kernel lets anyone link any file (fs.protected_hardlinks off),
+// a name another user put in /tmp can be a hard link to /etc/shadow, which
+// no check for symbolic links sees: velnor writes into no file of several
+// names in a folder anyone may write to, be it the error log, a listing or
+// a database, and makes nothing there; in a folder of the user's own such
+// a file (a backup by hard links leaves them) is written as before.
+TEST_F(CollectGuardTest, HardLinksInPublicFoldersAreNotWrittenInto) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const fs::path open = dir_.path() / "open";
+  const fs::path precious = dir_.path() / "precious";
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+  WriteFile(precious, "precious\n");
+  auto with = [&](const std::string& option, const fs::path& value,
+                  std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = Arguments("2024-06-02", std::move(extra));
+    *(std::find(args.begin(), args.end(), option) + 1) = value.string();
+    return args;
+  };
+  struct Case {
+    std::string name;  // in `open`, made a second name of `precious`
+    std::vector<std::string> args;
+  };
+  const std::string hour_db = reportdb::ReportDatabaseFileName(
+      reportdb::ReportKind::kHitsByHour, "SRV1", false);
+  const std::vector<Case> cases = {
+      {"errors.log", with("--error-log", open / "errors.log")},
+      {"listing.csv",
+       Arguments("2024-06-02",
+                 {"--raw", "--output", (open / "listing.csv").string()})},
+      {hour_db, with("--db-dir", open, {"--create-db"})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_hard_link(precious, open / c.name);
+    VelnorRun run = RunVelnor(c.args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(
+        run.err, open.string() + "/" + c.name + " has 2 names (a hard link"))
+        << run.err;
+    EXPECT_EQ(ReadFile(precious), "precious\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(open), {}), 1);
+    fs::remove(open / c.name);
+  }
+  EXPECT_EQ(State(), before);
+
+  const fs::path own = dir_.path() / "own";
+  WriteFile(own / "errors.log", "");
+  fs::create_hard_link(own / "errors.log", dir_.path() / "backup.log");
+  VelnorRun kept =
+      RunVelnor(with("--error-log", own / "errors.log"), dir_.path());
+  EXPECT_EQ(kept.status, 0) << kept.err;
+}
+
+// A file another user made in /tmp at the error log's or a listing's name
+// is theirs to read and to swap: a root run does not write into it.
+TEST_F(CollectGuardTest, FilesOthersMadeInPublicFoldersAreNotWrittenInto) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root gives a file to another";
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const fs::path open = dir_.path() / "open";
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+  std::vector<std::string> log_args = Arguments("2024-06-02");
+  *(std::find(log_args.begin(), log_args.end(), "--error-log") + 1) =
+      (open / "errors.log").string();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"errors.log", log_args},
+      {"listing.csv",
+       Arguments("2024-06-02",
+                 {"--raw", "--output", (open / "listing.csv").string()})},
+  };
+  for (const auto& [name, args] : cases) {
+    SCOPED_TRACE(name);
+    WriteFile(open / name, "theirs\n");
+    ASSERT_EQ(::chown((open / name).c_str(), 65534, static_cast<gid_t>(-1)), 0);
+    VelnorRun run = RunVelnor(args, dir_.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, (open / name).string() +
+                                      " is a file another user made, in " +
+                                      open.string()))
+        << run.err;
+    EXPECT_EQ(ReadFile(open / name), "theirs\n");
+  }
+  EXPECT_EQ(State(), before);
+}
+
 // An output named after a database (the shell completes a name into the
 // database folder as readily as anywhere) is refused, and the database is
 // left as it was: a report, a listing or error-log lines written there

@@ -60,6 +60,12 @@ bool CheckServerName(const std::string& server) {
 
 namespace {
 
+// True for a folder anyone may write to with the sticky bit set, such as
+// /tmp: each user may put names there, and remove only their own.
+bool OpenToAll(const struct stat& folder) {
+  return (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+}
+
 // The first component of `path` that is a symbolic link PlantedLinkProblem
 // refuses, with the folder it stands in; empty when there is none.
 std::pair<std::string, std::string> FirstPlantedLink(const std::string& path) {
@@ -76,9 +82,8 @@ std::pair<std::string, std::string> FirstPlantedLink(const std::string& path) {
         !S_ISLNK(link.st_mode) || ::stat(folder.c_str(), &in) != 0) {
       continue;
     }
-    const bool open_to_all =
-        (in.st_mode & S_ISVTX) != 0 && (in.st_mode & S_IWOTH) != 0;
-    if (open_to_all && link.st_uid != ::geteuid() && link.st_uid != in.st_uid) {
+    if (OpenToAll(in) && link.st_uid != ::geteuid() &&
+        link.st_uid != in.st_uid) {
       return {prefix.string(), folder.string()};
     }
   }
@@ -129,12 +134,52 @@ bool IsSymbolicLink(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+namespace {
+
+// Why velnor does not write into the regular file at `path`, named as
+// `what`, as a problem; empty when it may. Refused in a folder anyone may
+// write to with the sticky bit set: a file another user made (one who does
+// not own the folder), and a file with more than one name, a hard link
+// anyone could have made to any file where fs.protected_hardlinks is off.
+std::string PlantedFileProblem(const std::string& path,
+                               const std::string& what) {
+  std::error_code error;
+  const std::filesystem::path folder =
+      std::filesystem::absolute(path, error).parent_path();
+  struct stat file {};
+  struct stat in {};
+  if (error || ::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode) ||
+      ::stat(folder.c_str(), &in) != 0 || !OpenToAll(in)) {
+    return "";
+  }
+  const std::string where =
+      ", in " + Shown(folder.string()) + ", a folder anyone may write to";
+  if (file.st_nlink > 1) {
+    return what + " " + Shown(path) + " has " + std::to_string(file.st_nlink) +
+           " names (a hard link, which could be any file)" + where;
+  }
+  if (file.st_uid != ::geteuid() && file.st_uid != in.st_uid) {
+    return what + " " + Shown(path) + " is a file another user made" + where;
+  }
+  return "";
+}
+
+}  // namespace
+
 bool CheckNotLink(const std::string& path, const std::string& what) {
   if (IsSymbolicLink(path)) {
     return Usage(what + " " + Shown(path) + " is a symbolic link", kNoLinkHelp);
   }
-  const auto [problem, help] = PlantedLinkProblem(path, what);
-  return problem.empty() || Usage(problem, help);
+  if (const auto [problem, help] = PlantedLinkProblem(path, what);
+      !problem.empty()) {
+    return Usage(problem, help);
+  }
+  const std::string planted = PlantedFileProblem(path, what);
+  return planted.empty() ||
+         Usage(planted,
+               "velnor does not write into such a file, which another user "
+               "may have put there; remove it, or name a file in a folder of "
+               "your own");
 }
 
 bool IsDatabaseFile(const std::string& path) {

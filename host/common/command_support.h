@@ -55,11 +55,14 @@ inline constexpr char kStoreUnreachableHelp[] =
     "check the URL, that the server runs, and ~/.pgpass";
 
 // True when `path` is not a symbolic link (a path with nothing there is
-// fine) and its folders have no planted link (PlantedLinkProblem); prints
-// the usage mistake naming it as `what` ("the error log") otherwise. A file
-// velnor writes never follows a link: planted in a folder velnor writes, a link
-// would let whoever can write there choose which file is overwritten, with
-// velnor's rights.
+// fine), its folders have no planted link (PlantedLinkProblem), and, in a
+// folder anyone may write to with the sticky bit set, it is no regular file
+// that another user (not the folder's owner) made or that has more than one
+// name; prints the usage mistake naming it as `what` ("the error log")
+// otherwise. A file velnor writes never follows a link: planted in a folder
+// velnor writes, a link would let whoever can write there choose which file
+// is overwritten, with velnor's rights. A hard link does the same where the
+// kernel lets anyone link any file (fs.protected_hardlinks off).
 bool CheckNotLink(const std::string& path, const std::string& what);
 
 // Writes `text` to `out`, the command's standard output, and flushes it;
