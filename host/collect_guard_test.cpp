@@ -326,6 +326,30 @@ TEST_F(CollectGuardTest, HardLinksInPublicFoldersAreNotWrittenInto) {
   EXPECT_EQ(kept.status, 0) << kept.err;
 }
 
+// The lock file is velnor's own: in a database folder others may write to
+// (its group's, here), one with a second name is a hard link that could
+// name any file, and taking the lock would empty it. In a folder of the
+// user's own a second name is theirs (a snapshot made with cp -al).
+TEST_F(CollectGuardTest, ALockFileWithASecondNameIsNotTaken) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const std::vector<Rows> before = State();
+  const fs::path precious = dir_.path() / "precious";
+  WriteFile(precious, "precious\n");
+  fs::remove(LockPath());
+  fs::create_hard_link(precious, LockPath());
+  fs::permissions(db_dir_, fs::perms::group_write, fs::perm_options::add);
+  VelnorRun run = Collect("2024-06-02");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, LockPath().string() + " has 2 names"))
+      << run.err;
+  EXPECT_EQ(ReadFile(precious), "precious\n");
+  EXPECT_EQ(State(), before);
+
+  fs::permissions(db_dir_, fs::perms::group_write, fs::perm_options::remove);
+  VelnorRun own = Collect("2024-06-02");
+  EXPECT_EQ(own.status, 0) << own.err;
+}
+
 // A file another user made in /tmp at the error log's or a listing's name
 // is theirs to read and to swap: a root run does not write into it.
 TEST_F(CollectGuardTest, FilesOthersMadeInPublicFoldersAreNotWrittenInto) {

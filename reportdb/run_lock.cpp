@@ -95,6 +95,7 @@ struct Tried {
   int anchor = -1;
   bool made = false;  // the open made the file
   std::string detail;
+  bool file_refused = false;  // see RunLockAttempt
 };
 
 // Binds a listening socket to `anchor`: the socket, or -1 (errno
@@ -113,13 +114,28 @@ int BindAnchor(const Anchor& anchor) {
   return fd;
 }
 
+// Whether the lock file `file` in `db_dir` has a second name someone else
+// may have given it: a hard link to another user's file, or one in a folder
+// others may write to. Such a name could be any file (/etc/shadow, where
+// fs.protected_hardlinks is off), which taking the lock would empty. A
+// second name the user gave it in a folder of their own (a snapshot made
+// with cp -al) is theirs.
+bool PlantedHardLink(const struct stat& file, const std::string& db_dir) {
+  if (file.st_nlink <= 1) return false;
+  if (file.st_uid != ::geteuid()) return true;
+  struct stat folder {};
+  return ::stat(db_dir.c_str(), &folder) != 0 || folder.st_uid != ::geteuid() ||
+         (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens and locks the file at `path`, checks that the path still names it,
-// then binds the anchor.
-Tried TryOnce(const std::string& path, const Anchor& anchor) {
+// Opens and locks the file at `path` in `db_dir`, checks that the path
+// still names it, then binds the anchor.
+Tried TryOnce(const std::string& db_dir, const std::string& path,
+              const Anchor& anchor) {
   Tried tried;
   // O_NONBLOCK: a FIFO planted at the name must not hang the run.
   constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -127,6 +143,7 @@ Tried TryOnce(const std::string& path, const Anchor& anchor) {
   tried.made = fd >= 0;
   if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags, 0644);
   if (fd < 0) {
+    tried.file_refused = errno == ELOOP;
     tried.detail = errno == ELOOP
                        ? "the lock file " + path +
                              " is a symbolic link, which velnor never "
@@ -138,7 +155,17 @@ Tried TryOnce(const std::string& path, const Anchor& anchor) {
   struct stat opened {};
   if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
     ::close(fd);
+    tried.file_refused = true;
     tried.detail = "the lock file " + path + " is not a regular file";
+    return tried;
+  }
+  if (PlantedHardLink(opened, db_dir)) {
+    ::close(fd);
+    tried.file_refused = true;
+    tried.detail = "the lock file " + path + " has " +
+                   std::to_string(opened.st_nlink) +
+                   " names (a hard link, which could be any file), and "
+                   "another user may have made the second one";
     return tried;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -201,7 +228,7 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration<double>(wait_seconds);
   for (;;) {
-    Tried tried = TryOnce(path, *anchor);
+    Tried tried = TryOnce(db_dir, path, *anchor);
     if (tried.result == Try::kTaken) {
       WriteHolder(tried.fd);
       attempt.status = Status::kTaken;
@@ -210,6 +237,7 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
       return attempt;
     }
     attempt.detail = std::move(tried.detail);
+    attempt.file_refused = tried.file_refused;
     if (tried.result == Try::kUnusable) return attempt;
     if (interrupt::Interrupted()) {
       attempt.status = Status::kCancelled;

@@ -77,6 +77,10 @@ struct RunLockAttempt {
   // kHeld: who holds it ("velnor process 123, started ..."); kUnusable: why
   // the file cannot be used.
   std::string detail;
+  // kUnusable for what is at the lock file's name (a symbolic link, a file
+  // of another kind, a hard link), which removing it mends, rather than
+  // for the folder.
+  bool file_refused = false;
 };
 
 }  // namespace velnor::reportdb

@@ -46,6 +46,12 @@ int LockProblem(const RunLockAttempt& lock, const CollectOptions& options,
               fmt::format("{:g}", options.wait) + ")");
     return kExitUsage;
   }
+  if (lock.status == RunLock::Status::kUnusable && lock.file_refused) {
+    Usage(lock.detail,
+          "velnor takes its lock only on a file of its own; remove this one "
+          "(no run holds it) and the next run makes its own");
+    return kExitLoggedErrors;
+  }
   if (lock.status == RunLock::Status::kUnusable) {
     Usage("the database folder " + options.db_dir +
               " cannot be written: " + lock.detail,
