@@ -359,6 +359,16 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
                            "/missing), or give a file in a folder "
                            "that exists\n");
   }
+  // A "folder" that is a file is told as such.
+  WriteFile(dir_ + "/report.txt", "");
+  VelnorRun under_file =
+      Velnor("report --db-dir " + dir_ + " --output " + dir_ + "/report.txt/x");
+  EXPECT_EQ(under_file.status, 2) << under_file.err;
+  EXPECT_EQ(under_file.err, "velnor: error: --output '" + dir_ +
+                                "/report.txt/x': '" + dir_ +
+                                "/report.txt' is a file, not a folder\n  "
+                                "help: give a file in a folder, such as " +
+                                dir_ + "/report.html\n");
   // The command line parser's own mistakes share the status.
   EXPECT_EQ(Velnor("report --server SRV1").status, 2);
   CreateReportDatabases(dir_, "SRV1", true);

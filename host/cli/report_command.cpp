@@ -188,6 +188,13 @@ Mistake OutputMistake(const std::string& output) {
   const std::filesystem::path folder =
       std::filesystem::path(output).parent_path();
   std::error_code error;
+  if (!folder.empty() && std::filesystem::exists(folder, error) &&
+      !std::filesystem::is_directory(folder, error)) {
+    return {"--output '" + Shown(output) + "': '" + Shown(folder.string()) +
+                "' is a file, not a folder",
+            "give a file in a folder, such as " +
+                ShellWord((folder.parent_path() / "report.html").string())};
+  }
   if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
     return {"--output '" + Shown(output) + "': the folder '" +
                 Shown(folder.string()) + "' does not exist",
