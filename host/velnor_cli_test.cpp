@@ -434,7 +434,11 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"shares", "shares --smb-timeout 0.0001", "--smb-timeout 0.0001 is not"},
       {"shares", "shares --smb-timeout 1e9", "--smb-timeout 1e+09 is not"},
       {"shares", "shares --error-log nowhere/errors.log",
-       "cannot write the error log nowhere/errors.log"},
+       "cannot write the error log nowhere/errors.log: its folder nowhere "
+       "does not exist"},
+      {"shares", "shares --raw --output sites.txt/listing.csv",
+       "cannot write --output sites.txt/listing.csv: sites.txt is a file, "
+       "not a folder"},
       {"shares", "shares --raw --output sites-dir", "--output sites-dir is a"},
       // One site twice, by its identifier and so its log folder.
       {site, site + " --site Other,E:\\Logs,2",

@@ -172,6 +172,21 @@ bool CheckDatabases(const CollectOptions& options, const PlannedRun& run) {
   return true;
 }
 
+// Why this user cannot write the file `path`, or make it, for a message.
+std::string WhyNotWritable(const fs::path& path) {
+  const fs::path folder =
+      path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  std::error_code error;
+  if (fs::exists(path, error)) return "this user may not write it";
+  if (!fs::exists(folder, error)) {
+    return "its folder " + Shown(folder.string()) + " does not exist";
+  }
+  if (!fs::is_directory(folder, error)) {
+    return Shown(folder.string()) + " is a file, not a folder";
+  }
+  return "this user may not make files in its folder " + Shown(folder.string());
+}
+
 // The run drops a failure it cannot write to the error log, so a log in a
 // missing or read-only folder would make a failed run look clean.
 // The default one lies in the database folder, which the run writes as
@@ -203,8 +218,9 @@ bool CheckErrorLog(const std::string& path, bool in_db_dir) {
                  "a run writes its databases, a lock file and the error log "
                  "there; make the folder writable (or mount it read-write)");
   }
-  return Usage("cannot write the error log " + Shown(path),
-               "give --error-log a writable file in an existing folder");
+  return Usage(
+      "cannot write the error log " + Shown(path) + ": " + WhyNotWritable(path),
+      "give --error-log a writable file in an existing folder");
 }
 
 // Checked before the run, so that a listing that cannot be written is a
@@ -234,7 +250,8 @@ bool CheckOutput(const CollectOptions& options) {
           : fs::is_directory(folder) && access(folder.c_str(), W_OK) == 0) {
     return true;
   }
-  return Usage("cannot write --output " + Shown(options.output),
+  return Usage("cannot write --output " + Shown(options.output) + ": " +
+                   WhyNotWritable(options.output),
                "give a writable file in an existing folder");
 }
 
