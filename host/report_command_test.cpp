@@ -383,6 +383,12 @@ TEST_F(ReportCommandTest, UsageMistakesExitWithTwoAndWriteNothing) {
   EXPECT_EQ(no_site.status, 2);
   EXPECT_NE(no_site.err.find("site '7' has no rows"), std::string::npos);
   EXPECT_NE(no_site.err.find("(sites with rows: 1, 2, 10)"), std::string::npos);
+  // A date written as asked but not in the calendar says what is wrong.
+  VelnorRun no_day = VelnorReport("--to 2023-02-29 --output " + out);
+  EXPECT_EQ(no_day.status, 2);
+  EXPECT_EQ(no_day.err,
+            "velnor: error: --to '2023-02-29' is not a date: February 2023 "
+            "has 28 days\n  help: write it as YYYY-MM-DD\n");
   EXPECT_FALSE(fs::exists(out));
 }
 

@@ -370,7 +370,10 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       "--share-root shares --site Intranet,D:\\Logs,2";
   const std::string site = "--site Intranet,D:\\Logs,2";
   const std::tuple<std::string, std::string, std::string> kCases[] = {
-      {"--from 2024-06-03", "--from 2024-02-30", "--from 2024-02-30 is not a"},
+      {"--from 2024-06-03", "--from 2024-02-30",
+       "--from 2024-02-30 is not a date: February 2024 has 29 days"},
+      {"--to 2024-06-05", "--to 2024-13-05",
+       "--to 2024-13-05 is not a date: there is no month 13"},
       {"--to 2024-06-05", "--to 06/05/2024", "--to 06/05/2024 is not a date"},
       {"2024-06-03 --to 2024-06-05", "2024-06-05 --to 2024-06-03",
        "the period ends (2024-06-03) before it starts (2024-06-05)"},

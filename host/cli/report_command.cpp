@@ -83,7 +83,9 @@ Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
     if (text->empty()) continue;
     ledger::Day parsed = ledger::ParseDayText(*text);
     if (parsed < 0) {
-      return {std::string(option) + " '" + Shown(*text) + "' is not a date",
+      const std::string reason = NoSuchDayReason(*text);
+      return {std::string(option) + " '" + Shown(*text) + "' is not a date" +
+                  (reason.empty() ? "" : ": " + reason),
               "write it as YYYY-MM-DD"};
     }
     *day = parsed;

@@ -52,7 +52,9 @@ bool CheckDay(const char* option, const std::string& text,
   if (text.empty()) return true;
   double parsed = 0;
   if (!ParseDay(text, parsed)) {
-    return Usage(std::string(option) + " " + Shown(text) + " is not a date",
+    const std::string reason = NoSuchDayReason(text);
+    return Usage(std::string(option) + " " + Shown(text) + " is not a date" +
+                     (reason.empty() ? "" : ": " + reason),
                  "write it as YYYY-MM-DD");
   }
   day = parsed;

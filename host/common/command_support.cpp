@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ext/stdio_filebuf.h>
@@ -17,6 +18,7 @@
 #include <iostream>
 
 #include "host/render/text_format.h"
+#include "platform/automation/ole_date.h"
 
 namespace velnor::host {
 
@@ -406,6 +408,30 @@ bool ReplaceFiles(const std::vector<FileText>& files, std::string& failed,
 }
 
 std::string Shown(std::string_view text) { return CutText(text, 80); }
+
+std::string NoSuchDayReason(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return "";
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return "";
+  }
+  const auto number = [&](size_t from, size_t length) {
+    return std::stoi(std::string(text.substr(from, length)));
+  };
+  const int year = number(0, 4);
+  const int month = number(5, 2);
+  if (year < 100) return "velnor counts the years from 100 to 9999";
+  if (month < 1 || month > 12) {
+    return "there is no month " + std::to_string(month);
+  }
+  const std::chrono::year_month_day_last last{
+      std::chrono::year{year}, std::chrono::month_day_last{std::chrono::month{
+                                   static_cast<unsigned>(month)}}};
+  const unsigned days = static_cast<unsigned>(last.day());
+  const int day = number(8, 2);
+  if (day >= 1 && static_cast<unsigned>(day) <= days) return "";
+  return automation::MonthName(month) + " " + std::to_string(year) + " has " +
+         std::to_string(days) + " days";
+}
 
 std::string ShellWord(std::string_view text) {
   const bool plain =

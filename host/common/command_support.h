@@ -132,6 +132,13 @@ bool ReplaceFiles(const std::vector<FileText>& files, std::string& failed,
 // characters, cut to 80 characters.
 std::string Shown(std::string_view text);
 
+// Why `text`, written as YYYY-MM-DD, names no day velnor can count:
+// "there is no month 13", "June 2024 has 30 days", or a year outside 100
+// to 9999; "" when it is not written so or names such a day. A date
+// option's message adds it, as "write it as YYYY-MM-DD" alone would not
+// say what is wrong with a date written that way.
+std::string NoSuchDayReason(std::string_view text);
+
 // `text` as one word of a command a message suggests, which a POSIX shell
 // reads back as `text`: as it is when it holds only letters, digits and
 // "@%+=:,./_-", else in single quotes (a quote of its own as '\'').
