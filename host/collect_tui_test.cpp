@@ -161,6 +161,27 @@ TEST_F(CollectTuiTest, CtrlCOrSigtermInTheDialogIsCancelAnsweredYes) {
   EXPECT_EQ(Totals().size(), 2u);
 }
 
+// A terminal made smaller than the dialog during the run still shows the
+// bar and Cancel, inside the box, and Enter on Cancel asks and cancels.
+TEST_F(CollectTuiTest, CancelStaysOnAScreenOfFiveLinesAndEnterCancels) {
+  StartCollect();
+  Dialog();
+  tmux_.Resize(20, 5);
+  static const std::regex kBarAndCancel(
+      "Processing R.*\\n.*\\[#*\\.+\\].*\\n.*\\[ Cancel \\]");
+  const std::string small = tmux_.WaitForScreen(
+      [](const std::string& s) { return std::regex_search(s, kBarAndCancel); },
+      seconds(10));
+  EXPECT_TRUE(std::regex_search(small, kBarAndCancel)) << small;
+  EXPECT_FALSE(Contains(small, "Processing R...Can")) << small;
+  tmux_.Keys("Enter");
+  tmux_.WaitForScreen(
+      [](const std::string& s) { return Contains(s, "[ Yes ]"); }, seconds(10));
+  tmux_.Resize(100, 30);
+  tmux_.Keys("y");
+  ExpectCancelledAndKept(Ended(), 0);
+}
+
 // A site of one large file moves the dialog's percentage and bar while the
 // file is read: they follow the bytes read, not the files done.
 TEST_F(CollectTuiTest, OneLargeFileMovesTheBarAndThePercentageAsItIsRead) {

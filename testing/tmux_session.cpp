@@ -34,6 +34,11 @@ void TmuxSession::Start(const std::string& command) {
   Shell(tmux_ + "new-session -d -x 100 -y 30 -s run " + ShellQuoted(command));
 }
 
+void TmuxSession::Resize(int columns, int rows) {
+  Shell(tmux_ + "resize-window -t run -x " + std::to_string(columns) + " -y " +
+        std::to_string(rows));
+}
+
 void TmuxSession::Keys(const std::string& keys) {
   Shell(tmux_ + "send-keys -t run " + keys);
 }

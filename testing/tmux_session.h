@@ -23,6 +23,9 @@ class TmuxSession {
   // Runs the shell command `command` in a new 100x30 terminal, ending the
   // one started before, if any.
   void Start(const std::string& command);
+  // Makes the terminal `columns` wide and `rows` high, as a user's drag of
+  // its window does (the program gets SIGWINCH).
+  void Resize(int columns, int rows);
   // Types `keys` as tmux send-keys names them ("C-c", "Enter", "x").
   void Keys(const std::string& keys);
   // The text on the screen now.

@@ -202,7 +202,32 @@ class TerminalBackend : public Backend {
   // --- the window -------------------------------------------------------
 
   int InnerWidth() const { return std::clamp(COLS - 4, 10, kDesignWidth); }
-  int InnerHeight() const { return std::max(3, window_->Rows()); }
+  int DesignHeight() const { return std::max(3, window_->Rows()); }
+  // The design's rows, or as many as the terminal has below and above the
+  // box's borders.
+  int InnerHeight() const {
+    return std::max(1, std::min(DesignHeight(), LINES - 2));
+  }
+
+  // The box's row of `design_row`, or -1 when it is not shown. A box of
+  // fewer rows than the design packs the rows that hold a control, and
+  // when even these are too many it keeps the last of them (the bar and
+  // the buttons), so that Cancel stays on a screen of a few lines.
+  int InnerRow(int design_row) const {
+    const int row = std::clamp(design_row, 0, DesignHeight() - 1);
+    if (InnerHeight() == DesignHeight()) return row;
+    std::vector<int> used;
+    for (const Control* control : window_->Controls()) {
+      if (control->Visible()) used.push_back(control->Placement().row);
+    }
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    const int index = static_cast<int>(
+        std::lower_bound(used.begin(), used.end(), row) - used.begin());
+    const int hidden =
+        std::max(0, static_cast<int>(used.size()) - InnerHeight());
+    return index < hidden ? -1 : index - hidden;
+  }
   int BoxTop() const { return std::max(0, (LINES - InnerHeight() - 2) / 2); }
   int BoxLeft() const { return std::max(0, (COLS - InnerWidth() - 2) / 2); }
 
@@ -210,7 +235,8 @@ class TerminalBackend : public Backend {
     const forms::Place& place = control.Placement();
     const int w = InnerWidth();
     Cells cells;
-    cells.row = BoxTop() + 1 + std::clamp(place.row, 0, InnerHeight() - 1);
+    const int row = InnerRow(place.row);
+    cells.row = row < 0 ? -1 : BoxTop() + 1 + row;
     int col = std::clamp(place.col * w / kDesignWidth, 0, w - 1);
     cells.col = BoxLeft() + 1 + col;
     cells.width = std::clamp(place.width * w / kDesignWidth, 1, w - col);
@@ -261,8 +287,11 @@ class TerminalBackend : public Backend {
     const bool enabled = button.Enabled();
     const int attributes = static_cast<int>(
         !enabled ? A_DIM : (&button == focus_ ? A_REVERSE : 0));
+    // Drawn from where the cursor is, the caption must not follow another
+    // control's text when its own place is off the screen.
+    if (move(cells.row, cells.col) == ERR) return;
     attron(attributes);
-    mvaddstr(cells.row, cells.col, "[ ");
+    addstr("[ ");
     std::string caption = button.DisplayCaption();
     char key = button.AccessKey();
     bool marked = false;
@@ -295,8 +324,8 @@ class TerminalBackend : public Backend {
     DrawBox(BoxTop(), BoxLeft(), InnerHeight() + 2, InnerWidth() + 2,
             window_->Caption());
     for (const Control* control : window_->Controls()) {
-      if (!control->Visible()) continue;
       Cells cells = Place(*control);
+      if (!control->Visible() || cells.row < 0) continue;
       switch (control->Kind()) {
         case ControlKind::kLabel:
           mvaddstr(cells.row, cells.col,
