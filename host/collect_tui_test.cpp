@@ -49,16 +49,17 @@ class CollectTuiTest : public ::testing::Test {
               WebLog(kRecords, "2024-06-04"));
   }
 
-  // Runs in the terminal a bash script that runs the collect, velnor's
-  // process id in velnor.pid, and then shows its exit status. (bash goes on
-  // after a child that handled Ctrl+C; dash would die of it with the child.)
-  void StartCollect() {
+  // Runs in the terminal, of type `term`, a bash script that runs the
+  // collect, velnor's process id in velnor.pid, and then shows its exit
+  // status. (bash goes on after a child that handled Ctrl+C; dash would
+  // die of it with the child.)
+  void StartCollect(const std::string& term = "xterm-256color") {
     fs::path script = dir_ / "run.sh";
     WriteFile(script,
               "cd '" + dir_.string() +
                   "'\n"
-                  "sh -c 'echo $$ >velnor.pid; exec env TERM=xterm-256color " +
-                  VELNOR_EXE +
+                  "sh -c 'echo $$ >velnor.pid; exec env TERM=" +
+                  term + " " + VELNOR_EXE +
                   " collect --server SRV1 --from 2024-06-03 --to 2024-06-05 "
                   "--db-dir db --share-root shares --site "
                   "\"Main Site,C:\\\\logs,1\"'\n"
@@ -179,6 +180,21 @@ TEST_F(CollectTuiTest, CancelStaysOnAScreenOfFiveLinesAndEnterCancels) {
       [](const std::string& s) { return Contains(s, "[ Yes ]"); }, seconds(10));
   tmux_.Resize(100, 30);
   tmux_.Keys("y");
+  ExpectCancelledAndKept(Ended(), 0);
+}
+
+// A terminal that cannot place its cursor gets the plain progress lines
+// rather than a dialog drawn over itself, and Ctrl+C cancels there too.
+TEST_F(CollectTuiTest, ADumbTerminalGetsThePlainLines) {
+  StartCollect("dumb");
+  const std::string screen = tmux_.WaitForScreen(
+      [](const std::string& s) {
+        return Contains(s,
+                        "% Completed | Collecting data for site 'Main Site'");
+      },
+      seconds(30));
+  EXPECT_TRUE(Contains(screen, "% Completed | Collecting data")) << screen;
+  Interrupt("C-c");
   ExpectCancelledAndKept(Ended(), 0);
 }
 

@@ -492,9 +492,15 @@ class TerminalBackend : public Backend {
 
 std::unique_ptr<Backend> MakeTerminalBackend() {
   int error = 0;
-  // Only checks that the terminal type is known; the screen starts at Open.
+  // Only checks that the terminal type is known and can place the cursor;
+  // the screen starts at Open. One that cannot (TERM=dumb, an editor's
+  // shell buffer) would get the whole box as one line of borders.
   if (setupterm(nullptr, STDERR_FILENO, &error) != OK) return nullptr;
+  const char* move_cursor = tigetstr("cup");
+  const bool addressable = move_cursor != nullptr &&
+                           move_cursor != reinterpret_cast<const char*>(-1);
   del_curterm(cur_term);
+  if (!addressable) return nullptr;
   return std::make_unique<TerminalBackend>();
 }
 
