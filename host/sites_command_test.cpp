@@ -255,7 +255,7 @@ TEST_F(SitesCommandTest, DiscoveryMistakesTouchNothing) {
             "--site-id requires --discover-sites"},
            {"discovery-and-site",
             {"--discover-sites", "--site", "A,C:\\Logs,1"},
-            "--site excludes --discover-sites"},
+            "--site and --discover-sites are given together"},
        }) {
     SCOPED_TRACE(c.name);
     VelnorRun run = Collect(c.name, "WEB01", false, c.options);

@@ -395,6 +395,10 @@ TEST_F(VelnorCliTest, UsageMistakesAreRefusedWithStatusTwoAndChangeNothing) {
       {"WEB01", "WEB02", "db/QDX_UAWebLogDayOfWeek_WEB02.mdb is missing"},
       {"shares", "shares --format table", "--format requires --raw"},
       {"shares", "shares --raw --format xml", "--format xml is not known"},
+      {"shares", "shares --raw --recount",
+       "--raw and --recount are given together, but a command takes one or "
+       "the other\n  help: give one of them (--raw: List the records instead "
+       "of counting them; --recount: Count days"},
       {"shares", "shares --bogus",
        "--bogus is not an option of velnor "
        "collect\n  help: velnor help collect"},

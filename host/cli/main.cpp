@@ -155,6 +155,29 @@ bool ValueMistake(const CLI::App& command, const CLI::ParseError& error,
   return true;
 }
 
+// Two options of `command` the parser found given together though one
+// excludes the other ("--raw excludes --recount"), told with what each
+// does, so that the user can choose; false when `error` is about
+// something else.
+bool ExcludedTogether(const CLI::App& command, const CLI::ParseError& error) {
+  if (dynamic_cast<const CLI::ExcludesError*>(&error) == nullptr) return false;
+  const std::string message = error.what();
+  const size_t middle = message.find(" excludes ");
+  if (middle == std::string::npos) return false;
+  const CLI::Option* first =
+      command.get_option_no_throw(message.substr(0, middle));
+  const CLI::Option* second =
+      command.get_option_no_throw(message.substr(middle + 10));
+  if (first == nullptr || second == nullptr) return false;
+  const auto what = [](const CLI::Option* option) {
+    return option->get_name() + ": " + option->get_description();
+  };
+  Usage(first->get_name() + " and " + second->get_name() +
+            " are given together, but a command takes one or the other",
+        "give one of them (" + what(first) + "; " + what(second) + ")");
+  return true;
+}
+
 // The parser's mistake in the common style; returns the exit status.
 int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
                  char** argv) {
@@ -201,7 +224,8 @@ int ParseMistake(const CLI::App& app, const CLI::ParseError& error, int argc,
               " nor the value of one",
           "quote a value that holds blanks, or drop the word; " + help_of +
               " shows its options and examples");
-  } else if (!ValueMistake(*command, error, argc, argv, help_of)) {
+  } else if (!ExcludedTogether(*command, error) &&
+             !ValueMistake(*command, error, argc, argv, help_of)) {
     Usage(error.what(), help_of + " shows its options and examples");
   }
   return 2;
