@@ -585,6 +585,12 @@ TEST_F(PgStoreTest, ASecondCollectorOfOneServerIsRefusedAnotherServerIsNot) {
                              std::to_string(held.pid()) + ", started "),
             std::string::npos)
       << refused.err;
+  // The fleet's overview tells the held run as going on, as velnor runs
+  // does, not as interrupted.
+  nlohmann::json overview = nlohmann::json::parse(
+      Velnor({"report", "--db-url", server_.Url(), "--format", "json"}).out);
+  EXPECT_EQ(overview["servers"][0]["last_run"]["outcome"], "running")
+      << overview;
   // The held run works in its lock's session: its one connection to the
   // store.
   const std::string held_name = "velnor process " + std::to_string(held.pid());

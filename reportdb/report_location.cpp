@@ -6,6 +6,9 @@
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
 #include "platform/ado/session.h"
+#include "platform/automation/error_state.h"
+#include "reportdb/pg_run_lock.h"
+#include "reportdb/run_lock.h"
 #include "statistics/statistics_store.h"
 
 namespace velnor::reportdb {
@@ -73,6 +76,15 @@ bool ReportLocation::UpgradeStatistics(std::string_view server,
 std::unique_ptr<ado::Engine> ReportLocation::MakeEngine() const {
   return IsPostgres() ? ado::MakePostgresEngine(db_url)
                       : ado::MakeSqliteEngine();
+}
+
+bool ReportLocation::RunLockHeld(const std::string& server, bool is_ftp) const {
+  if (!IsPostgres()) return RunLock::IsHeld(db_dir, server, is_ftp);
+  try {
+    return PgRunLock::IsHeld(db_url, server, is_ftp);
+  } catch (const ado::pg::PgError& error) {
+    automation::Raise(automation::kErrPermissionDenied, error.what());
+  }
 }
 
 }  // namespace velnor::reportdb

@@ -50,6 +50,10 @@ struct ReportLocation {
   // were of an earlier one. Raises automation::AutomationError naming the
   // file or store when it cannot.
   bool UpgradeStatistics(std::string_view server, bool is_ftp) const;
+  // Whether a run holds the run lock of `server`'s service now (RunLock,
+  // PgRunLock). Raises automation::AutomationError when a store cannot be
+  // asked.
+  bool RunLockHeld(const std::string& server, bool is_ftp) const;
   // A new engine for these databases.
   std::unique_ptr<ado::Engine> MakeEngine() const;
 };

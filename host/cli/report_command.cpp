@@ -446,8 +446,12 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
       }
     }
     Report report;
+    bool going = false;
     if (!ResumeNext([&] {
           report = LoadNamedReport(location, set.server, set.is_ftp);
+          going = !report.runs.empty() &&
+                  report.runs.back().outcome == ledger::Outcome::kInterrupted &&
+                  location.RunLockHeld(set.server, set.is_ftp);
         })) {
       OverviewLine& line = lines.emplace_back();
       line.server = set.server;
@@ -457,6 +461,7 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
       continue;
     }
     lines.push_back(SummarizeReport(report, limit));
+    lines.back().last_run_going = going;
     if (options.format == "html") {
       pages.emplace_back(ServerPageName(report.server, set.is_ftp),
                          RenderHtml(report, render));

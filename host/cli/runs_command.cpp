@@ -21,16 +21,12 @@
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
-#include "reportdb/pg_run_lock.h"
 #include "reportdb/report_location.h"
-#include "reportdb/run_lock.h"
 
 namespace velnor::host {
 namespace {
 
 namespace fs = std::filesystem;
-using reportdb::PgRunLock;
-using reportdb::RunLock;
 
 constexpr int kWaitMs = 5000;
 
@@ -102,17 +98,7 @@ int64_t RunningRun(const reportdb::ReportLocation& location,
   if (runs.empty() || runs.back().outcome != ledger::Outcome::kInterrupted) {
     return 0;
   }
-  bool held = false;
-  if (!location.IsPostgres()) {
-    held = RunLock::IsHeld(location.db_dir, file.name.server, file.name.is_ftp);
-  } else {
-    try {
-      held = PgRunLock::IsHeld(location.db_url, file.name.server,
-                               file.name.is_ftp);
-    } catch (const ado::pg::PgError& error) {
-      automation::Raise(automation::kErrPermissionDenied, error.what());
-    }
-  }
+  const bool held = location.RunLockHeld(file.name.server, file.name.is_ftp);
   return held ? runs.back().run_id : 0;
 }
 

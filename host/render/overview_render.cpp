@@ -65,7 +65,8 @@ std::vector<std::string> Cells(const OverviewLine& line) {
       CountText(line.bytes_received),
       OrDash(run != nullptr,
              run ? CleanUtf8(ShownUtc(run->started).substr(0, 19), true) : ""),
-      OrDash(run != nullptr, run ? OutcomeShown(*run, false) : "")};
+      OrDash(run != nullptr,
+             run ? OutcomeShown(*run, line.last_run_going) : "")};
 }
 
 }  // namespace
@@ -178,8 +179,9 @@ std::string RenderOverviewJson(const std::vector<OverviewLine>& lines) {
     json["errors"] = CountJson(line.errors);
     json["bytes_sent"] = CountJson(line.bytes_sent);
     json["bytes_received"] = CountJson(line.bytes_received);
-    json["last_run"] =
-        line.last_run ? RunJson(*line.last_run, false) : Json(nullptr);
+    json["last_run"] = line.last_run
+                           ? RunJson(*line.last_run, line.last_run_going)
+                           : Json(nullptr);
     json["problem"] = JsonTextOrNull(line.problem);
     servers.push_back(std::move(json));
   }

@@ -44,6 +44,9 @@ struct OverviewLine {
   std::optional<int64_t> bytes_sent;
   std::optional<int64_t> bytes_received;
   std::optional<ledger::RunRow> last_run;  // the ledger's latest run
+  // Whether that run, which has no end, holds its run lock: it is going on
+  // now, not interrupted.
+  bool last_run_going = false;
 };
 
 // The line of `report` with its days limited to `days`.

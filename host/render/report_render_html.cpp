@@ -415,7 +415,7 @@ std::string OverviewRow(const OverviewLine& line) {
   const ledger::RunRow* run = line.last_run ? &*line.last_run : nullptr;
   cell(run != nullptr, run ? Escape(ShownUtc(run->started).substr(0, 19)) : "");
   cell(run != nullptr || !read,
-       read ? (run ? Escape(OutcomeShown(*run, false)) : "")
+       read ? (run ? Escape(OutcomeShown(*run, line.last_run_going)) : "")
             : CutCell("cannot be read: " + line.problem, 60));
   return html + "</tr>\n";
 }
