@@ -1711,7 +1711,7 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
             (Rows{{"0"}}));
 }
 
-// A role that may not create schemas makes none, and the message says
+// A role that may not create schemas makes none, and the messages say
 // what to fix and that the schemas already there stay.
 TEST_F(PgStoreTest, InitDbWithoutTheRightToCreateSchemasNamesTheFix) {
   const char kCreate[] =
@@ -1722,6 +1722,9 @@ TEST_F(PgStoreTest, InitDbWithoutTheRightToCreateSchemasNamesTheFix) {
   server_.Exec(revoke);
   VelnorRun run =
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVA"});
+  // A collection names the ledger it could not make as the schema it is.
+  WriteGenerated("SRVA", 10);
+  VelnorRun collect = Velnor(Collect("SRVA", false, true));
   char grant[256];
   std::snprintf(grant, sizeof grant, kCreate, "GRANT", "TO");
   server_.Exec(grant);
@@ -1731,6 +1734,12 @@ TEST_F(PgStoreTest, InitDbWithoutTheRightToCreateSchemasNamesTheFix) {
                        "run velnor init-db again; schemas already there are "
                        "left as they are"))
       << run.err;
+  EXPECT_EQ(collect.status, 1) << collect.err;
+  EXPECT_TRUE(Contains(collect.err,
+                       "cannot use the collection ledger "
+                       "velnor_ledger_srva_web in " +
+                           server_.Url() + ": "))
+      << collect.err;
   EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_namespace WHERE nspname "
                           "LIKE '%srva%'"),
             (Rows{{"0"}}));

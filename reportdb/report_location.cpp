@@ -28,6 +28,11 @@ std::string ReportLocation::LedgerPath(std::string_view server,
   return AppPath() + ledger::LedgerFileName(server, is_ftp);
 }
 
+std::string ReportLocation::Shown(const std::string& path) const {
+  if (!IsPostgres()) return path;
+  return ado::PostgresSchemaOf(path) + " in " + db_url;
+}
+
 bool ReportLocation::LedgerExists(std::string_view server, bool is_ftp) const {
   if (IsPostgres()) return ledger::PgLedgerExists(db_url, server, is_ftp);
   struct stat info {};

@@ -33,6 +33,10 @@ struct ReportLocation {
   // attaches it: a file of the folder, or (by its file name) the ledger's
   // schema in the store.
   std::string LedgerPath(std::string_view server, bool is_ftp) const;
+  // What messages call the database or ledger at `path` (as DatabasePath
+  // or LedgerPath give it): the path in a folder; in a store, its schema
+  // and the URL ("velnor_ledger_srv1_web in postgresql://...").
+  std::string Shown(const std::string& path) const;
   // Whether that ledger exists (a file, as a link too, or a schema).
   // Raises automation::AutomationError naming the store when a store
   // cannot be asked.

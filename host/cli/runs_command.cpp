@@ -215,7 +215,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
           running = RunningRun(*location, file, runs);
         })) {
       Tell(err,
-           "cannot read the collection ledger '" + file.path +
+           "cannot read the collection ledger '" + location->Shown(file.path) +
                "': " + automation::Err().Description(),
            "check that it is readable");
       automation::Err().Clear();

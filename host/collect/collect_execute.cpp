@@ -235,7 +235,8 @@ std::optional<int64_t> RecordStart(const CollectOptions& options,
                               start);
     } catch (const automation::AutomationError& error) {
       Usage("cannot record the run in the collection ledger " +
-                Shown(run.ledger_path) + ": " + error.description(),
+                Shown(run.location.Shown(run.ledger_path)) + ": " +
+                error.description(),
             "nothing was collected; correct that and run again");
       return std::nullopt;
     }

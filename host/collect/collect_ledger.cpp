@@ -26,10 +26,10 @@ bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
   if (read) return true;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage(
-      "cannot use the collection ledger " + Shown(path) + ": " + reason,
-      "nothing was collected; the ledger records what each run "
-      "counted, so a run needs it: correct that and run again");
+  return Usage("cannot use the collection ledger " +
+                   Shown(location.Shown(path)) + ": " + reason,
+               "nothing was collected; the ledger records what each run "
+               "counted, so a run needs it: correct that and run again");
 }
 
 bool MakeLedger(const reportdb::ReportLocation& location,
@@ -40,7 +40,8 @@ bool MakeLedger(const reportdb::ReportLocation& location,
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
   return Usage("cannot use the collection ledger " +
-                   Shown(location.LedgerPath(server, is_ftp)) + ": " + reason,
+                   Shown(location.Shown(location.LedgerPath(server, is_ftp))) +
+                   ": " + reason,
                "nothing was collected; the ledger records what each run "
                "counted, so a run needs it: correct that and run again");
 }

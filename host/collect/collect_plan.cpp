@@ -111,7 +111,8 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
   if (!automation::ResumeNext([&] {
         exists = run.location.LedgerExists(run.server, options.ftp);
       })) {
-    Usage("cannot use the collection ledger " + Shown(run.ledger_path) + ": " +
+    Usage("cannot use the collection ledger " +
+              Shown(run.location.Shown(run.ledger_path)) + ": " +
               automation::Err().Description(),
           "nothing was collected; correct that and run again");
     automation::Err().Clear();
@@ -120,7 +121,7 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
   run.ledger_found = exists;
   if (exists && run.start_ledger) {
     Usage("--start-ledger starts a collection ledger, and " +
-              Shown(run.ledger_path) + " exists already",
+              Shown(run.location.Shown(run.ledger_path)) + " exists already",
           "nothing was collected; leave --start-ledger out: the ledger "
           "knows what was counted");
     return kExitUsage;
