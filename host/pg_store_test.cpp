@@ -6,7 +6,8 @@
 // once, and one waiting for the other stops at SIGTERM; a server stopped
 // in the middle of a run leaves nothing half-written, and a connection
 // lost while it commits is not reported as either outcome; a missing table
-// costs error-log lines and the run goes on, as with files; a URL holding
+// costs error-log lines and the run goes on, as with files (a renamed
+// counts table stops the next run, saying why); a URL holding
 // a NUL byte is refused alike by either store and either way of counting,
 // and one longer than a btree entry may be is counted as in the files; a
 // store that never answers ends the command, by itself or at Ctrl+C, and
@@ -890,6 +891,20 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
   EXPECT_EQ(server_.Query("SELECT count(*), sum(\"no of hits\") FROM "
                           "qdx_uaweblogdayofweek_srva.tblgeneral"),
             expected);
+
+  // A counts table another tool renamed stops the next run before it
+  // counts: the error line says why, the help line what to do.
+  server_.Exec(
+      "ALTER TABLE qdx_uaweblogdayofweek_srva.tblgeneral RENAME TO renamed");
+  std::vector<std::string> recount = Collect("SRVA", false, true);
+  recount.emplace_back("--recount");
+  VelnorRun renamed = Velnor(recount);
+  EXPECT_EQ(renamed.status, 2) << renamed.err;
+  EXPECT_TRUE(std::regex_search(
+      renamed.err,
+      std::regex(R"(velnor: error: .*qdx_uaweblogdayofweek_srva\.tblgeneral)"
+                 R"(" does not exist.*\n  help: nothing was collected)")))
+      << renamed.err;
 }
 
 // A report of more keys than the store makes and sends at once (4,000

@@ -257,6 +257,12 @@ bool CheckOutput(const CollectOptions& options) {
                "give a writable file in an existing folder");
 }
 
+// The help of report databases or schemas that could not be made or
+// brought to the current design.
+constexpr char kNotMadeHelp[] =
+    "nothing was collected; fix what the message names and run the same "
+    "command again";
+
 // A central store's schemas of an earlier design brought to the current
 // one, which rewrites their counts tables: only once every check has
 // passed, under the run's lock, so that a refused run leaves the store as
@@ -269,8 +275,8 @@ bool UpgradeSchemas(const CollectOptions& options, const PlannedRun& run) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
     return Usage("cannot bring the report schemas in " + run.location.Name() +
-                     " to the current design",
-                 reason);
+                     " to the current design: " + reason,
+                 kNotMadeHelp);
   }
   return true;
 }
@@ -291,8 +297,9 @@ bool CreateDatabases(const CollectOptions& options, const PlannedRun& run) {
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
-    return Usage("cannot make the report databases in " + run.location.Name(),
-                 reason);
+    return Usage("cannot make the report databases in " + run.location.Name() +
+                     ": " + reason,
+                 kNotMadeHelp);
   }
   for (const std::string& made : created.made) {
     std::cerr << (run.location.IsPostgres() ? "made schema " : "made ") << made
