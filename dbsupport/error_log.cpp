@@ -8,8 +8,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <utility>
+
+#include "platform/unc/planted_link.h"
 
 namespace velnor {
 
@@ -27,25 +28,6 @@ thread_local ErrorLogTally tl_tally;
 // The capture in force on the calling thread, or null.
 thread_local std::vector<ErrorLogEntry>* tl_capture = nullptr;
 
-// True when the file open as `fd` at `path` has another name that someone
-// else may have given it: a hard link, which O_NOFOLLOW does not see, to a
-// file of another user, or any hard link in a folder anyone may write to
-// with the sticky bit set (/tmp). Where the kernel lets anyone link to any
-// file (fs.protected_hardlinks off), such a name made after the command's
-// checks would have a run as root append to /etc/shadow.
-bool IsForeignHardLink(int fd, const std::string& path) {
-  struct stat file {};
-  if (::fstat(fd, &file) != 0) return true;
-  if (file.st_nlink <= 1) return false;
-  if (file.st_uid != ::geteuid()) return true;
-  std::error_code error;
-  std::filesystem::path folder =
-      std::filesystem::absolute(path, error).parent_path();
-  struct stat in {};
-  return error || ::stat(folder.c_str(), &in) != 0 ||
-         ((in.st_mode & S_ISVTX) != 0 && (in.st_mode & S_IWOTH) != 0);
-}
-
 // Appends `line` to gstrErrorLogPath; false when it could not.
 bool AppendLine(const std::string& line) {
   if (gstrErrorLogPath.empty()) return false;
@@ -56,7 +38,10 @@ bool AppendLine(const std::string& line) {
       O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
       0644);
   if (fd < 0) return false;
-  if (IsForeignHardLink(fd, gstrErrorLogPath)) {
+  // A second name planted after the command's checks gets no line either.
+  struct stat file {};
+  if (::fstat(fd, &file) != 0 ||
+      unc::IsPlantedHardLink(file, gstrErrorLogPath)) {
     ::close(fd);
     return false;
   }

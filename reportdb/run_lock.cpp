@@ -21,6 +21,7 @@
 
 #include "platform/automation/text.h"
 #include "platform/interrupt/interrupt.h"
+#include "platform/unc/planted_link.h"
 
 namespace velnor::reportdb {
 namespace {
@@ -114,28 +115,13 @@ int BindAnchor(const Anchor& anchor) {
   return fd;
 }
 
-// Whether the lock file `file` in `db_dir` has a second name someone else
-// may have given it: a hard link to another user's file, or one in a folder
-// others may write to. Such a name could be any file (/etc/shadow, where
-// fs.protected_hardlinks is off), which taking the lock would empty. A
-// second name the user gave it in a folder of their own (a snapshot made
-// with cp -al) is theirs.
-bool PlantedHardLink(const struct stat& file, const std::string& db_dir) {
-  if (file.st_nlink <= 1) return false;
-  if (file.st_uid != ::geteuid()) return true;
-  struct stat folder {};
-  return ::stat(db_dir.c_str(), &folder) != 0 || folder.st_uid != ::geteuid() ||
-         (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens and locks the file at `path` in `db_dir`, checks that the path
-// still names it, then binds the anchor.
-Tried TryOnce(const std::string& db_dir, const std::string& path,
-              const Anchor& anchor) {
+// Opens and locks the file at `path`, checks that the path still names it,
+// then binds the anchor.
+Tried TryOnce(const std::string& path, const Anchor& anchor) {
   Tried tried;
   // O_NONBLOCK: a FIFO planted at the name must not hang the run.
   constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -159,7 +145,7 @@ Tried TryOnce(const std::string& db_dir, const std::string& path,
     tried.detail = "the lock file " + path + " is not a regular file";
     return tried;
   }
-  if (PlantedHardLink(opened, db_dir)) {
+  if (unc::IsPlantedHardLink(opened, path)) {
     ::close(fd);
     tried.file_refused = true;
     tried.detail = "the lock file " + path + " has " +
@@ -228,7 +214,7 @@ RunLockAttempt RunLock::Acquire(const std::string& db_dir,
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration<double>(wait_seconds);
   for (;;) {
-    Tried tried = TryOnce(db_dir, path, *anchor);
+    Tried tried = TryOnce(path, *anchor);
     if (tried.result == Try::kTaken) {
       WriteHolder(tried.fd);
       attempt.status = Status::kTaken;

@@ -19,6 +19,7 @@
 
 #include "host/render/text_format.h"
 #include "platform/automation/ole_date.h"
+#include "platform/unc/planted_link.h"
 
 namespace velnor::host {
 
@@ -139,29 +140,27 @@ bool IsSymbolicLink(const std::string& path) {
 namespace {
 
 // Why velnor does not write into the regular file at `path`, named as
-// `what`, as a problem; empty when it may. Refused in a folder anyone may
-// write to with the sticky bit set: a file another user made (one who does
-// not own the folder), and a file with more than one name, a hard link
-// anyone could have made to any file where fs.protected_hardlinks is off.
+// `what`, as a problem; empty when it may. Refused: a second name another
+// user may have made (unc::IsPlantedHardLink), and in a folder anyone may
+// write to with the sticky bit set, a file another user made (one who does
+// not own the folder), which is theirs to read and to swap.
 std::string PlantedFileProblem(const std::string& path,
                                const std::string& what) {
+  struct stat file {};
+  if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return "";
+  if (unc::IsPlantedHardLink(file, path)) {
+    return what + " " + Shown(path) + " has " + std::to_string(file.st_nlink) +
+           " names (a hard link, which could be any file), and another user "
+           "may have made the second one";
+  }
   std::error_code error;
   const std::filesystem::path folder =
       std::filesystem::absolute(path, error).parent_path();
-  struct stat file {};
   struct stat in {};
-  if (error || ::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode) ||
-      ::stat(folder.c_str(), &in) != 0 || !OpenToAll(in)) {
-    return "";
-  }
-  const std::string where =
-      ", in " + Shown(folder.string()) + ", a folder anyone may write to";
-  if (file.st_nlink > 1) {
-    return what + " " + Shown(path) + " has " + std::to_string(file.st_nlink) +
-           " names (a hard link, which could be any file)" + where;
-  }
-  if (file.st_uid != ::geteuid() && file.st_uid != in.st_uid) {
-    return what + " " + Shown(path) + " is a file another user made" + where;
+  if (!error && ::stat(folder.c_str(), &in) == 0 && OpenToAll(in) &&
+      file.st_uid != ::geteuid() && file.st_uid != in.st_uid) {
+    return what + " " + Shown(path) + " is a file another user made, in " +
+           Shown(folder.string()) + ", a folder anyone may write to";
   }
   return "";
 }
