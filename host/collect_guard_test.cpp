@@ -326,6 +326,43 @@ TEST_F(CollectGuardTest, HardLinksInPublicFoldersAreNotWrittenInto) {
   EXPECT_EQ(kept.status, 0) << kept.err;
 }
 
+// The checks come before the listing's file is opened, and someone who
+// may write to its folder can put a hard link at its name in between: the
+// file opened is looked at before a byte of it is emptied, and refused.
+TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const fs::path open = dir_.path() / "open";
+  const fs::path precious = dir_.path() / "precious";
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
+  WriteFile(precious, "precious\n");
+  const fs::path listing = open / "listing.csv";
+  // A reader of the ledger waits while another process writes it: the run
+  // holds its lock, its checks done, and cannot reach its output yet.
+  sqlite3* ledger = nullptr;
+  ASSERT_EQ(sqlite3_open((db_dir_ / "velnor_ledger_SRV1_web.sqlite").c_str(),
+                         &ledger),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  pid_t pid = StartVelnor(
+      Arguments("2024-06-02",
+                {"--raw", "--output", listing.string(), "--wait", "120"}),
+      dir_.path());
+  const bool held = StopOnceHoldingLock(pid, LockPath());
+  fs::create_hard_link(precious, listing);
+  sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(ledger);
+  ::kill(pid, SIGCONT);
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  ASSERT_TRUE(held);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(Contains(run.err, "cannot write --output " + listing.string() +
+                                    ": it has 2 names (a hard link"))
+      << run.err;
+  EXPECT_EQ(ReadFile(precious), "precious\n");
+}
+
 // The lock file is velnor's own: in a database folder others may write to
 // (its group's, here), one with a second name is a hard link that could
 // name any file, and taking the lock would empty it; it is refused among

@@ -139,17 +139,16 @@ bool IsSymbolicLink(const std::string& path) {
 
 namespace {
 
-// Why velnor does not write into the regular file at `path`, named as
-// `what`, as a problem; empty when it may. Refused: a second name another
-// user may have made (unc::IsPlantedHardLink), and in a folder anyone may
-// write to with the sticky bit set, a file another user made (one who does
-// not own the folder), which is theirs to read and to swap.
-std::string PlantedFileProblem(const std::string& path,
-                               const std::string& what) {
-  struct stat file {};
-  if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return "";
+// Why velnor does not write into the regular file `file` (as stat gives it
+// for `path`), as what follows its name ("has 2 names ..."); empty when it
+// may. Refused: a second name another user may have made
+// (unc::IsPlantedHardLink), and in a folder anyone may write to with the
+// sticky bit set, a file another user made (one who does not own the
+// folder), which is theirs to read and to swap.
+std::string PlantedFileReason(const struct stat& file,
+                              const std::string& path) {
   if (unc::IsPlantedHardLink(file, path)) {
-    return what + " " + Shown(path) + " has " + std::to_string(file.st_nlink) +
+    return "has " + std::to_string(file.st_nlink) +
            " names (a hard link, which could be any file), and another user "
            "may have made the second one";
   }
@@ -159,10 +158,20 @@ std::string PlantedFileProblem(const std::string& path,
   struct stat in {};
   if (!error && ::stat(folder.c_str(), &in) == 0 && OpenToAll(in) &&
       file.st_uid != ::geteuid() && file.st_uid != in.st_uid) {
-    return what + " " + Shown(path) + " is a file another user made, in " +
-           Shown(folder.string()) + ", a folder anyone may write to";
+    return "is a file another user made, in " + Shown(folder.string()) +
+           ", a folder anyone may write to";
   }
   return "";
+}
+
+// PlantedFileReason of the regular file at `path`, named as `what`, as a
+// problem; empty when it may be written or is no regular file.
+std::string PlantedFileProblem(const std::string& path,
+                               const std::string& what) {
+  struct stat file {};
+  if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return "";
+  const std::string reason = PlantedFileReason(file, path);
+  return reason.empty() ? "" : what + " " + Shown(path) + " " + reason;
 }
 
 }  // namespace
@@ -260,10 +269,12 @@ std::string NotAFileKind(const std::string& path) {
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error) {
   // O_NONBLOCK: a named pipe put there since the checks fails or opens at
-  // once instead of waiting for a reader; a regular file ignores it.
-  int fd = ::open(
-      path.c_str(),
-      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  // once instead of waiting for a reader; a regular file ignores it. No
+  // O_TRUNC: a file put there since the checks is looked at before it is
+  // emptied.
+  int fd =
+      ::open(path.c_str(),
+             O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     error = errno == ELOOP ? "it is a symbolic link, which velnor never "
                              "writes through"
@@ -275,6 +286,16 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     error = "it is not a regular file, and velnor writes only regular files";
+    ::close(fd);
+    return nullptr;
+  }
+  if (std::string reason = PlantedFileReason(info, path); !reason.empty()) {
+    error = "it " + reason;
+    ::close(fd);
+    return nullptr;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    error = std::strerror(errno);
     ::close(fd);
     return nullptr;
   }

@@ -102,6 +102,9 @@ std::string NotAFileKind(const std::string& path);
 // when not), never through a symbolic link at its name, and only when it
 // is a regular file: a named pipe or a device is refused without waiting
 // for a reader; nothing, with `error` set to the reason, when it cannot be.
+// The file opened is judged as CheckNotLink judges one (a second name or
+// another user's file in a public folder is refused) before it is emptied,
+// so that one put at the name since the checks keeps its bytes.
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
                                              std::string& error);
 
