@@ -562,6 +562,34 @@ TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
   EXPECT_TRUE(Contains(log, "u_ex240604.log is a symbolic link")) << log;
 }
 
+// A link, a FIFO or a folder named like a log is refused when read: the
+// registry, which names the files a run reads, takes in none of them, and
+// the run says no such file of the window went unread.
+TEST_F(CollectGuardTest, OnlyRegularFilesAreRegistered) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const fs::path hour_db = Database(reportdb::ReportKind::kHitsByHour);
+  testing::ExecSql(hour_db,
+                   "insert into tblLogFiles values "
+                   "('SRV1', '1', 'Site', 'u_ex240601.log')");
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  WriteFile(elsewhere / "u_ex240603.log", IisLog("2024-06-03", 30));
+  ASSERT_EQ(::mkfifo((logs_ / "u_ex240604.log").c_str(), 0644), 0);
+  fs::create_symlink(elsewhere / "u_ex240603.log", logs_ / "u_ex240603.log");
+  fs::create_directory_symlink(elsewhere, logs_ / "u_ex240605.log");
+  fs::create_directories(logs_ / "u_ex240606.log");
+  VelnorRun skipped =
+      RunVelnor(Arguments("2024-06-03", {}, "2024-06-06"), dir_.path());
+  EXPECT_FALSE(Contains(skipped.err, "not registered")) << skipped.err;
+  VelnorRun run =
+      RunVelnor(Arguments("2024-06-02", {"--register-new-files"}, "2024-06-06"),
+                dir_.path());
+  EXPECT_TRUE(Contains(run.err, "registered 1 new log file of site 1"))
+      << run.err;
+  EXPECT_EQ(
+      QueryRows(hour_db, "SELECT [Log File Name] FROM tblLogFiles ORDER BY 1"),
+      (Rows{{"u_ex240601.log"}, {"u_ex240602.log"}}));
+}
+
 // Someone who may write to a server's log folder links a day's log to a file
 // elsewhere, or the site's whole folder to another folder: a root run must
 // read neither, count them, nor record them in the ledger as read.

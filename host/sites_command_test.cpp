@@ -7,6 +7,7 @@
 // sites typed by hand.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,6 +93,27 @@ TEST_F(SitesCommandTest, ListsTheConfiguredSitesInEachFormat) {
         Contains(full.err, "could not be written whole to standard output"))
         << full.err;
   }
+}
+
+// A site's files are those a collection reads: a link (to a log or to a
+// folder), a FIFO or a folder named like a log in its folder is none.
+TEST_F(SitesCommandTest, OnlyRegularFilesAreCountedAsLogFiles) {
+  LayOutIisServer(Shares() / "WEB02/C$", Shares() / "WEB02/D$");
+  const std::vector<std::string> args = {"sites",        "--server", "WEB02",
+                                         "--share-root", "shares",   "--format",
+                                         "json"};
+  const VelnorRun before = Velnor(args);
+  ASSERT_EQ(before.status, 0) << before.err;
+  const fs::path logs = Shares() / "WEB02/C$/inetpub/logs/LogFiles/W3SVC1";
+  const fs::path elsewhere = Dir() / "elsewhere";
+  testing::WriteFile(elsewhere / "u_ex240606.log", IisLog("2024-06-06", 3));
+  fs::create_symlink(elsewhere / "u_ex240606.log", logs / "u_ex240606.log");
+  fs::create_directory_symlink(elsewhere, logs / "u_ex240607.log");
+  fs::create_directories(logs / "u_ex240608.log");
+  ASSERT_EQ(::mkfifo((logs / "u_ex240609.log").c_str(), 0644), 0);
+  const VelnorRun after = Velnor(args);
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(after.out, before.out);
 }
 
 // velnor loads libxml2 only to read a configuration: where it cannot be

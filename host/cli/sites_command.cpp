@@ -55,7 +55,7 @@ SiteRow LookAt(LogParserInterface& parser, const unc::ShareAccess& shares,
   if (listed.listed) {
     row.state = FolderState::kPresent;
     for (const unc::DirEntry& entry : listed.entries) {
-      row.log_files += entry.is_directory ? 0 : 1;
+      row.log_files += entry.is_file ? 1 : 0;
     }
   } else if (listed.error_number == automation::kErrPathNotFound) {
     row.state = FolderState::kMissing;

@@ -32,8 +32,10 @@ void Take(const unc::ShareAccess& shares, SiteFolder& site,
           SiteLogFolder& listed) {
   if (listed.listed) {
     site.listed = true;
+    // Only what a read opens: a link, FIFO or folder named like a log is
+    // refused when read, so it is neither registered nor measured.
     for (unc::DirEntry& entry : listed.entries) {
-      if (entry.is_directory) continue;
+      if (!entry.is_file) continue;
       site.bytes += entry.size;
       site.files.push_back(std::move(entry));
     }

@@ -31,8 +31,9 @@ struct SiteFolder {
   // Not listed because it does not exist while its log directory does: IIS
   // has logged nothing for the site yet.
   bool not_made_yet = false;
-  std::vector<unc::DirEntry> files;  // files only, no folders
-  uint64_t bytes = 0;                // of `files`
+  // Regular files only: no folder, link, FIFO, device or socket.
+  std::vector<unc::DirEntry> files;
+  uint64_t bytes = 0;  // of `files`
   // How the six-digit names of `files` read.
   SixDigitNames six_digit_names = SixDigitNames::kDays;
 };

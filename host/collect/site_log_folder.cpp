@@ -49,7 +49,7 @@ size_t LogFiles(const std::vector<unc::DirEntry>& entries) {
   return static_cast<size_t>(std::count_if(
       entries.begin(), entries.end(), [](const unc::DirEntry& entry) {
         std::string name = AsciiLowered(entry.name);
-        return !entry.is_directory &&
+        return entry.is_file &&
                (name.ends_with(".log") || name.ends_with(".log.gz"));
       }));
 }

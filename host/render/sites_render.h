@@ -25,7 +25,8 @@ struct SiteRow {
   // The UNC folder the logs are read from; "" when kUnresolved.
   std::string folder;
   FolderState state = FolderState::kUnresolved;
-  size_t log_files = 0;  // the files (not folders) in it, when kPresent
+  // The regular files in it (no folder, link or FIFO), when kPresent.
+  size_t log_files = 0;
   std::string folder_error;
 };
 

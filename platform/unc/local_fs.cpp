@@ -89,14 +89,17 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-// The entry as stat(2) sees it, links followed; an entry that vanished
-// meanwhile keeps its name with no size.
-DirEntry EntryOf(DIR* dir, const dirent& entry) {
+// The entry as stat(2) sees it, a link followed when `follow_links`, else
+// the link itself; an entry that vanished meanwhile keeps its name with no
+// size.
+DirEntry EntryOf(DIR* dir, const dirent& entry, bool follow_links) {
   DirEntry result{entry.d_name, entry.d_type == DT_DIR};
   struct stat st;
-  if (::fstatat(::dirfd(dir), entry.d_name, &st, 0) == 0) {
+  if (::fstatat(::dirfd(dir), entry.d_name, &st,
+                follow_links ? 0 : AT_SYMLINK_NOFOLLOW) == 0) {
     result.is_directory = S_ISDIR(st.st_mode);
-    result.size = result.is_directory ? 0 : static_cast<uint64_t>(st.st_size);
+    result.is_file = S_ISREG(st.st_mode);
+    result.size = result.is_file ? static_cast<uint64_t>(st.st_size) : 0;
     result.modified_time = st.st_mtim.tv_sec;
   }
   return result;
@@ -104,7 +107,8 @@ DirEntry EntryOf(DIR* dir, const dirent& entry) {
 
 // Lists `opened`, taking it over.
 std::vector<DirEntry> ListOpenDirectory(DIR* opened, const std::string& local,
-                                        std::string_view asked) {
+                                        std::string_view asked,
+                                        bool follow_links) {
   std::unique_ptr<DIR, DirCloser> dir(opened);
   if (!dir) RaiseLocalError(errno, "list", local, asked, true);
   std::vector<DirEntry> entries;
@@ -114,7 +118,7 @@ std::vector<DirEntry> ListOpenDirectory(DIR* opened, const std::string& local,
     if (entry == nullptr) break;
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back(EntryOf(dir.get(), *entry));
+    entries.push_back(EntryOf(dir.get(), *entry, follow_links));
   }
   if (errno != 0) RaiseLocalError(errno, "list", local, asked, true);
   return entries;
@@ -246,7 +250,7 @@ std::unique_ptr<InputFile> OpenLocalFile(const std::string& local,
 
 std::vector<DirEntry> ListLocalDirectory(const std::string& local,
                                          std::string_view asked) {
-  return ListOpenDirectory(::opendir(local.c_str()), local, asked);
+  return ListOpenDirectory(::opendir(local.c_str()), local, asked, true);
 }
 
 std::unique_ptr<InputFile> OpenFileBeneath(
@@ -275,7 +279,7 @@ std::vector<DirEntry> ListDirectoryBeneath(
   if (readable.get() < 0) RaiseLocalError(errno, "list", local, asked, true);
   DIR* opened = ::fdopendir(readable.get());
   if (opened != nullptr) readable.release();
-  return ListOpenDirectory(opened, local, asked);
+  return ListOpenDirectory(opened, local, asked, false);
 }
 
 }  // namespace velnor::unc

@@ -28,8 +28,9 @@ std::vector<DirEntry> ListLocalDirectory(const std::string& local,
 // `top`, whose own path is the caller's and may pass through links. No
 // symbolic link inside `top` is followed: one on the way, or at the file or
 // folder itself, is refused (75) naming it, so that whoever may write below
-// `top` cannot point a read elsewhere. A listing's entries are seen as
-// ListLocalDirectory sees them; opening one that is a link is refused.
+// `top` cannot point a read elsewhere. A listing's entries are seen as they
+// are: a link is neither followed nor taken for what it names, as opening
+// one is refused.
 std::unique_ptr<InputFile> OpenFileBeneath(
     const std::string& top, const std::vector<std::string>& below,
     std::string_view asked);

@@ -427,7 +427,8 @@ class Smb final : public Backend {
       std::string_view name = entry->name;
       if (name == "." || name == "..") continue;
       const bool is_directory = (entry->attrs & kDirectoryAttribute) != 0;
-      entries.push_back({std::string(name), is_directory,
+      // The server serves what is no folder as a file.
+      entries.push_back({std::string(name), is_directory, !is_directory,
                          is_directory ? 0 : entry->size,
                          entry->mtime_ts.tv_sec});
     }

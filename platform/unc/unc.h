@@ -34,11 +34,14 @@ class InputFile {
   virtual size_t Read(char* buffer, size_t size) = 0;
 };
 
-// One entry of a directory listing.
+// One entry of a directory listing, as it is: below a share a symbolic link
+// is neither what it names nor followed for its size or time.
 struct DirEntry {
   std::string name;
   bool is_directory = false;
-  uint64_t size = 0;          // bytes of a file; 0 for a directory
+  // A regular file, which a read opens: not a link, FIFO, device or socket.
+  bool is_file = false;
+  uint64_t size = 0;          // bytes of a regular file; 0 for anything else
   int64_t modified_time = 0;  // last change, seconds since 1970 (UTC)
 };
 
