@@ -263,11 +263,17 @@ TEST_F(ReportCommandTest, UrlControlsNeverReachTheTerminalOfAnyFormat) {
       "31m\x7F",
       4, 2, 9, 200, "Succeeded (200)");
   AddHits("/tab\tnl\r\nx", 3, 2, 9, 200, "Succeeded (200)");
+  // A carriage return alone is no line end: shown, it sends the cursor back
+  // to the line's start, and what follows it covers the row's first fields.
+  AddHits("/cr\r2,Other,url,1,/", 2, 2, 9, 200, "Succeeded (200)");
+  AddHits("/lone\r", 1, 2, 9, 200, "Succeeded (200)");
   VelnorRun csv = VelnorReport("--format csv");
   EXPECT_EQ(csv.status, 0) << csv.err;
   EXPECT_NE(csv.out.find("\r\n1,Main,url,1,/t\uFFFD]0;pwned\uFFFDx,5\r\n"
                          "1,Main,url,2,/c1\uFFFD31m\uFFFD,4\r\n"
-                         "1,Main,url,3,\"/tab\tnl\r\nx\",3\r\n"),
+                         "1,Main,url,3,\"/tab\tnl\r\nx\",3\r\n"
+                         "1,Main,url,4,\"/cr\uFFFD2,Other,url,1,/\",2\r\n"
+                         "1,Main,url,5,/lone\uFFFD,1\r\n"),
             std::string::npos)
       << csv.out;
   VelnorRun text = VelnorReport("");

@@ -240,6 +240,12 @@ bool LocaleIsUtf8() {
 
 std::string CsvField(std::string_view raw) {
   std::string text = Clean(raw, SteersTerminal);
+  for (size_t cr = text.find('\r'); cr != std::string::npos;
+       cr = text.find('\r', cr + 1)) {
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') {
+      text.replace(cr, 1, kReplacement);
+    }
+  }
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {

@@ -55,9 +55,11 @@ size_t CharCount(std::string_view text);
 // line end (quotes inside doubled). A leading = + - @ is kept: the field is
 // the logged text that other tools match, not a guess at what a spreadsheet
 // might evaluate (the README tells users to import such files as text).
-// The tab and the line ends stay, as a quoted field holds them and every
-// CSV reader gives them back; every other control character (ESC, DEL, the
-// C1 controls) becomes U+FFFD, as NUL and broken bytes do: CSV has no
+// The tab and the line ends (CR LF, LF) stay, as a quoted field holds them
+// and every CSV reader gives them back; a CR alone, no line end to most
+// readers, would send a terminal's cursor back over the row's first fields
+// for what follows it to cover. It and every other control character (ESC,
+// DEL, the C1 controls) become U+FFFD, as NUL and broken bytes do: CSV has no
 // escape a spreadsheet would read back, and the text comes from logs
 // anyone can write into, so a control kept would reach the terminal of
 // whoever shows the file and could move its cursor or rewrite what it
