@@ -165,6 +165,26 @@ TEST_F(CollectFaultsTest, OutputOntoAFullDiskIsAnError) {
   }
 }
 
+// A raw listing shown as a table waits in a temporary file until its
+// column widths are known: that file cut short (a full /tmp, here a file
+// size limit) leaves rows out, and the run says the listing is not whole.
+TEST_F(CollectFaultsTest, ATableListingCutShortInItsTemporaryFileIsAnError) {
+  CollectFirstDay();
+  const std::function<void()> small_files = [] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64 << 10, 64 << 10};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  VelnorRun run = FinishVelnor(
+      StartVelnor(Arguments("2024-06-02", {"--raw"}), dir_.path(), small_files),
+      dir_.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "the listing could not be written whole to standard "
+                       "output"))
+      << run.err;
+}
+
 TEST_F(CollectFaultsTest, ADatabaseAnotherProcessHoldsIsReportedOnce) {
   CollectFirstDay();
   const std::vector<Rows> before = State();

@@ -127,7 +127,9 @@ class JsonWriter : public BufferedWriter {
 };
 
 // The table's rows wait in an unnamed temporary file, each cell as its
-// length and bytes, until End knows the column widths.
+// length and bytes, until End knows the column widths. A row the file could
+// not take, or give back, marks the output stream failed: the table is not
+// whole.
 class TableWriter : public GridWriter {
  public:
   TableWriter(std::ostream& out, bool ascii)
@@ -148,11 +150,16 @@ class TableWriter : public GridWriter {
     WriteCount(cells.size());
     for (const std::string& cell : cells) {
       WriteCount(cell.size());
-      std::fwrite(cell.data(), 1, cell.size(), spool_);
+      spooled_ &=
+          std::fwrite(cell.data(), 1, cell.size(), spool_) == cell.size();
     }
   }
 
   void End(const GridLayout& layout) override {
+    if (!spooled_ || std::fflush(spool_) != 0) {
+      out_.setstate(std::ios::badbit);
+      return;
+    }
     std::rewind(spool_);
     std::vector<size_t> widths;
     for (float twips : layout.col_widths) {
@@ -166,12 +173,13 @@ class TableWriter : public GridWriter {
       if (r + 1 == layout.fixed_rows) out_ << Rule(widths) << '\n';
       previous.swap(row);
     }
+    if (std::ferror(spool_) != 0) out_.setstate(std::ios::badbit);
   }
 
  private:
   void WriteCount(size_t count) {
     uint64_t value = count;
-    std::fwrite(&value, sizeof value, 1, spool_);
+    spooled_ &= std::fwrite(&value, sizeof value, 1, spool_) == 1;
   }
   bool ReadCount(size_t& count) {
     uint64_t value = 0;
@@ -231,6 +239,7 @@ class TableWriter : public GridWriter {
   std::ostream& out_;
   const bool ascii_;
   std::FILE* spool_;
+  bool spooled_ = true;  // every row went whole into `spool_`
 };
 
 // Writes the Date column's cells as ISO 8601 before `next` writes the row;
