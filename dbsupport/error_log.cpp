@@ -38,9 +38,10 @@ bool AppendLine(const std::string& line) {
       O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
       0644);
   if (fd < 0) return false;
-  // A second name planted after the command's checks gets no line either.
+  // A second name planted after the command's checks gets no line either,
+  // nor a pipe or device put there since, whose reader is not the log.
   struct stat file {};
-  if (::fstat(fd, &file) != 0 ||
+  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) ||
       unc::IsPlantedHardLink(file, gstrErrorLogPath)) {
     ::close(fd);
     return false;

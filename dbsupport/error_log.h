@@ -35,11 +35,11 @@ inline constexpr char kLogParserReportSourcePrefix[] =
 // empty until SetErrorLogPath.
 extern thread_local std::string gstrErrorLogPath;
 
-// Appends one line to gstrErrorLogPath, never through a symbolic link nor
-// into a hard link another user's file has there, or any hard link in a
-// folder anyone may write to with the sticky bit set (/tmp). Every failure
-// (no path, a missing folder, a file that cannot be opened or is such a
-// link) loses the line silently.
+// Appends one line to gstrErrorLogPath, a regular file, never through a
+// symbolic link nor into a hard link another user's file has there, or any
+// hard link in a folder anyone may write to with the sticky bit set (/tmp).
+// Every failure (no path, a missing folder, a file that cannot be opened,
+// is no regular file or is such a link) loses the line silently.
 void WriteErrorLog(int32_t error_number, std::string_view description,
                    std::string_view source, std::string_view procedure);
 

@@ -363,6 +363,38 @@ TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
   EXPECT_EQ(ReadFile(precious), "precious\n");
 }
 
+// A named pipe put at the error log's name after the checks, with a reader
+// at its other end, would take the run's failures away from the file the
+// user reads them in: the log is written only into a regular file, and the
+// run says which lines it could not write.
+TEST_F(CollectGuardTest, AnErrorLogSwappedForAPipeAfterTheChecksGetsNoLine) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  ASSERT_EQ(::mkfifo((logs_ / "u_ex240603.log").c_str(), 0644), 0);
+  sqlite3* ledger = nullptr;
+  ASSERT_EQ(sqlite3_open((db_dir_ / "velnor_ledger_SRV1_web.sqlite").c_str(),
+                         &ledger),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  pid_t pid =
+      StartVelnor(Arguments("2024-06-03", {"--wait", "120"}), dir_.path());
+  const bool held = StopOnceHoldingLock(pid, LockPath());
+  fs::remove(ErrorLogPath());
+  EXPECT_EQ(::mkfifo(ErrorLogPath().c_str(), 0644), 0);
+  const int reader = ::open(ErrorLogPath().c_str(), O_RDONLY | O_NONBLOCK);
+  sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(ledger);
+  ::kill(pid, SIGCONT);
+  VelnorRun run = FinishVelnor(pid, dir_.path());
+  char line[512];
+  const ssize_t got = ::read(reader, line, sizeof line);
+  ::close(reader);
+  ASSERT_TRUE(held);
+  EXPECT_LE(got, 0) << std::string(line, got > 0 ? got : 0);
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err, "could not be written")) << run.err;
+}
+
 // The lock file is velnor's own: in a database folder others may write to
 // (its group's, here), one with a second name is a hard link that could
 // name any file, and taking the lock would empty it; it is refused among
