@@ -1717,13 +1717,42 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
     SCOPED_TRACE(command[0]);
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("holds a password"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("~/.pgpass"), std::string::npos) << run.err;
+    EXPECT_TRUE(Contains(run.err, std::getenv("PGPASSFILE"))) << run.err;
     EXPECT_EQ(run.err.find("secret"), std::string::npos) << run.err;
   }
 
   EXPECT_EQ(server_.Query("SELECT count(*) FROM information_schema.schemata "
                           "WHERE schema_name LIKE '%srva%'"),
             (Rows{{"0"}}));
+}
+
+// A role the password file has no line for is refused by the server, and
+// the advice names the file libpq read: the one PGPASSFILE names (a cron
+// job's own), else the home folder's, not a ~/.pgpass that may not be it.
+TEST_F(PgStoreTest, AMissingPasswordNamesThePasswordFileInUse) {
+  const std::string own = std::getenv("PGPASSFILE");
+  const std::string url =
+      "postgresql://stranger@127.0.0.1:" + std::to_string(server_.port()) +
+      "/velnor";
+  const std::string missing = (tmp_.path() / "no-pgpass").string();
+  for (const std::string& file : {own, missing}) {
+    ::setenv("PGPASSFILE", file.c_str(), 1);
+    for (std::vector<std::string> command :
+         {std::vector<std::string>{"report", "--db-url", url},
+          {"runs", "--db-url", url},
+          {"init-db", "--server", "SRVA", "--db-url", url}}) {
+      VelnorRun run = Velnor(command);
+      SCOPED_TRACE(command[0] + " with " + file);
+      EXPECT_NE(run.status, 0);
+      EXPECT_TRUE(Contains(run.err, "no password supplied")) << run.err;
+      EXPECT_TRUE(Contains(run.err, "the password in " + file)) << run.err;
+      EXPECT_EQ(Contains(run.err, file + " (there is no such file)"),
+                file == missing)
+          << run.err;
+      EXPECT_FALSE(Contains(run.err, "~/.pgpass")) << run.err;
+    }
+  }
+  ::setenv("PGPASSFILE", own.c_str(), 1);
 }
 
 // A role that may not create schemas makes none, and the messages say

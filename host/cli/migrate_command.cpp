@@ -90,8 +90,8 @@ int CopyOne(const MigrateOptions& options, const std::string& url,
                           : "copied before: " + copied + "; nothing of " +
                                 Name(found) + " or after it was copied") +
               "; check the URL, that the server runs and takes "
-              "connections from this machine, and the password in "
-              "~/.pgpass");
+              "connections from this machine, and the password in " +
+              ado::pg::PasswordFile(url));
     unreachable = true;
     return 1;
   }

@@ -104,7 +104,7 @@ Mistake ParseLimit(const ReportOptions& options, DayLimit& limit) {
 Mistake UnreachableStore(const std::string& url) {
   Mistake mistake{
       "cannot use the report store " + url + ": " + Err().Description(),
-      kStoreUnreachableHelp};
+      StoreUnreachableHelp(url)};
   Err().Clear();
   return mistake;
 }

@@ -170,7 +170,7 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
       Tell(err,
            "cannot use the report store " + location->Name() + ": " +
                automation::Err().Description(),
-           kStoreUnreachableHelp);
+           StoreUnreachableHelp(location->db_url));
     } else {
       Tell(err,
            "cannot list the folder " + Shown(location->db_dir) +

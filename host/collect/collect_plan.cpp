@@ -220,7 +220,7 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
     } catch (const ado::pg::PgError& error) {
       Usage("cannot reach the report store " + run.location.db_url + ": " +
                 error.what(),
-            kStoreUnreachableHelp);
+            StoreUnreachableHelp(run.location.db_url));
       return kExitUsage;
     }
     attempt.status = lock.store                 ? RunLock::Status::kTaken

@@ -18,6 +18,7 @@
 #include <iostream>
 
 #include "host/render/text_format.h"
+#include "platform/ado/pg_connection.h"
 #include "platform/automation/ole_date.h"
 #include "platform/unc/planted_link.h"
 
@@ -26,6 +27,11 @@ namespace velnor::host {
 bool Usage(const std::string& problem, const std::string& help) {
   std::cerr << "velnor: error: " << problem << "\n  help: " << help << "\n";
   return false;
+}
+
+std::string StoreUnreachableHelp(const std::string& url) {
+  return "check the URL, that the server runs, and the password in " +
+         ado::pg::PasswordFile(url);
 }
 
 bool IsValidHostName(std::string_view name) {

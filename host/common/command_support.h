@@ -50,9 +50,9 @@ inline constexpr char kNoLinkHelp[] =
     "velnor never writes through a symbolic link, which could point at any "
     "file; remove the link, or name the file itself";
 
-// The help of a central store that could not be reached or asked.
-inline constexpr char kStoreUnreachableHelp[] =
-    "check the URL, that the server runs, and ~/.pgpass";
+// The help of the central store at `url` that could not be reached or
+// asked, naming the password file libpq reads for it.
+std::string StoreUnreachableHelp(const std::string& url);
 
 // True when `path` is not a symbolic link (a path with nothing there is
 // fine), its folders have no planted link (PlantedLinkProblem), and, in a

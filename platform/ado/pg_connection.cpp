@@ -3,6 +3,9 @@
 #include "platform/ado/pg_connection.h"
 
 #include <libpq-fe.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -335,9 +338,37 @@ std::string CheckDbUrl(const std::string& url) {
   if (HoldsPassword(options.get())) {
     return "the database URL holds a password, which others can read on "
            "the command line or in the environment; remove it and put it "
-           "in ~/.pgpass (or the file PGPASSFILE names), mode 600";
+           "in the password file, " +
+           PasswordFile(url) + ", mode 600";
   }
   return "";
+}
+
+std::string PasswordFile(const std::string& url) {
+  std::string file;
+  if (PgLibraryProblem().empty()) {
+    std::unique_ptr<PQconninfoOption, OptionsFree> options(
+        PQconninfoParse(url.c_str(), nullptr));
+    for (const PQconninfoOption* option = options.get();
+         option && option->keyword; ++option) {
+      if (std::strcmp(option->keyword, "passfile") == 0 && option->val) {
+        file = option->val;
+      }
+    }
+  }
+  if (const char* named = std::getenv("PGPASSFILE"); file.empty() && named) {
+    file = named;
+  }
+  if (file.empty()) {
+    // libpq finds the home folder as this does, not through HOME.
+    const passwd* user = ::getpwuid(::geteuid());
+    file = user ? std::string(user->pw_dir) + "/.pgpass" : "~/.pgpass";
+  }
+  struct stat info {};
+  if (file != "~/.pgpass" && ::stat(file.c_str(), &info) != 0) {
+    file += " (there is no such file)";
+  }
+  return file;
 }
 
 std::string ShownDbUrl(const std::string& url) {
@@ -531,7 +562,8 @@ std::unique_ptr<PgConnection> ConnectForSchemas(
         "Could not connect to the PostgreSQL database " + url + ": " +
             Sentence(error.what()) +
             " Check the URL, that the server runs and accepts this machine, "
-            "and the password in ~/.pgpass.");
+            "and the password in " +
+            PasswordFile(url) + ".");
   }
 }
 

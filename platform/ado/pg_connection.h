@@ -5,8 +5,9 @@
 // each caller can name the failure in its own terms.
 //
 // The URL is a libpq connection URI ("postgresql://user@host/db") or a
-// key=value string. Passwords come from ~/.pgpass or PGPASSFILE (libpq
-// reads them itself); a URL that carries one is refused by CheckDbUrl.
+// key=value string. Passwords come from the password file (libpq reads it
+// itself, PasswordFile names it); a URL that carries one is refused by
+// CheckDbUrl.
 #ifndef VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
 #define VELNOR_PLATFORM_ADO_PG_CONNECTION_H_
 
@@ -45,6 +46,13 @@ class PgError : public std::runtime_error {
 // Why `url` cannot be used (it does not parse, or it holds a password),
 // with what to do; empty when it can.
 std::string CheckDbUrl(const std::string& url);
+
+// The password file libpq reads for `url`, as advice names it: the URL's
+// passfile, else the file PGPASSFILE names, else .pgpass in the home
+// folder of the process's user, with " (there is no such file)" after it
+// when nothing is there. A message that said ~/.pgpass to a job whose
+// PGPASSFILE names another file would send its reader to the wrong one.
+std::string PasswordFile(const std::string& url);
 
 // `url` as a message names it: as given, but never with its password
 // (messages end up in cron's mail and in logs).

@@ -671,7 +671,8 @@ class PgEngine : public Engine {
             "Could not connect to the PostgreSQL database " + link_->url +
                 ": " + pg::Sentence(error.what()) +
                 " Check the URL, that the server runs and accepts this "
-                "machine, and the password in ~/.pgpass.");
+                "machine, and the password in " +
+                pg::PasswordFile(link_->url) + ".");
     }
     // A new connection has none of the old one's statements or settings.
     link_->unused_statements.clear();
