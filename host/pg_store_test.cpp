@@ -1726,6 +1726,55 @@ TEST_F(PgStoreTest, AUrlWithAPasswordIsRefusedBeforeAnythingIsMade) {
             (Rows{{"0"}}));
 }
 
+// A role that may not read a report schema is told so, by the schema's
+// name in the store (not a file's), with the right it lacks and the GRANT
+// that gives it, for the schema's use and for its tables' rows alike.
+TEST_F(PgStoreTest, ARoleThatMayNotReadASchemaIsToldWhatToGrant) {
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVA"}).status,
+      0);
+  const std::string schema =
+      reportdb::ReportSchemaName(ReportKind::kHitsByMonth, "SRVA", false);
+  const std::string file =
+      reportdb::ReportDatabaseFileName(ReportKind::kHitsByMonth, "SRVA", false);
+  const struct {
+    std::string revoke, lacks, grant;
+  } cases[] = {
+      {"REVOKE USAGE ON SCHEMA " + schema + " FROM collector",
+       "the role collector lacks USAGE on the schema " + schema,
+       "GRANT USAGE ON SCHEMA " + schema + " TO collector"},
+      {"REVOKE SELECT ON " + schema + ".tblgeneral FROM collector",
+       "the role collector lacks SELECT on its tables",
+       "GRANT SELECT ON ALL TABLES IN SCHEMA " + schema + " TO collector"},
+  };
+  for (const auto& refused : cases) {
+    SCOPED_TRACE(refused.revoke);
+    server_.Exec(refused.revoke);
+    VelnorRun one = Velnor({"report", "--db-url", server_.Url(), "--server",
+                            "SRVA", "--format", "json"});
+    VelnorRun overview = Velnor({"report", "--db-url", server_.Url()});
+    server_.Exec(refused.grant);
+    EXPECT_EQ(one.status, 1) << one.err;
+    EXPECT_EQ(overview.status, 1) << overview.err;
+    for (const std::string& told : {one.err, overview.out}) {
+      EXPECT_TRUE(Contains(told, "Could not read the report schema " + schema +
+                                     " in " + server_.Url() +
+                                     ": Record(s) cannot be read"))
+          << told;
+      EXPECT_TRUE(Contains(told, refused.lacks +
+                                     "; the schema's owner gives "
+                                     "it with: " +
+                                     refused.grant + "."))
+          << told;
+      EXPECT_FALSE(Contains(told, file)) << told;
+      EXPECT_FALSE(Contains(told, "cannot be written")) << told;
+    }
+  }
+  EXPECT_EQ(
+      Velnor({"report", "--db-url", server_.Url(), "--server", "SRVA"}).status,
+      0);
+}
+
 // A role the password file has no line for is refused by the server, and
 // the advice names the file libpq read: the one PGPASSFILE names (a cron
 // job's own), else the home folder's, not a ~/.pgpass that may not be it.

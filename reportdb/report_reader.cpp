@@ -32,17 +32,28 @@ using automation::Raise;
 constexpr int kBusyTimeoutMs = 5000;
 
 // One row of a query; columns are read by position.
-// Runs `step`, turning a failure into one that names the file read (`what`
-// at `path`) and says what to check.
+// What a message calls the database at `path` of `location`: a file as
+// `file` ("report database") and its path, a store's schema as `schema`
+// ("report schema") with its name and the URL, which is what its
+// administrator finds in the store.
+std::string Named(const ReportLocation& location, std::string_view file,
+                  std::string_view schema, const std::string& path) {
+  if (location.IsPostgres()) {
+    return std::string(schema) + " " + location.Shown(path);
+  }
+  return std::string(file) + " '" + path + "'";
+}
+
+// Runs `step`, turning a failure into one that names the database read
+// (`named`, as Named gives it) and says what to check.
 template <class Step>
-void ReadNamingTheFile(Step step, std::string_view what,
-                       const std::string& path, std::string_view check) {
+void ReadNaming(Step step, const std::string& named, std::string_view check) {
   try {
     step();
   } catch (const automation::AutomationError& error) {
-    Raise(automation::kErrPermissionDenied,
-          "Could not read the " + std::string(what) + " '" + path +
-              "': " + error.description() + " " + std::string(check));
+    Raise(automation::kErrPermissionDenied, "Could not read the " + named +
+                                                ": " + error.description() +
+                                                " " + std::string(check));
   }
 }
 
@@ -64,8 +75,8 @@ class Row {
 // One report database of the reading session.
 class Database {
  public:
-  Database(ado::Session& session, std::string path)
-      : session_(session), path_(std::move(path)) {
+  Database(ado::Session& session, std::string path, std::string named)
+      : session_(session), path_(std::move(path)), named_(std::move(named)) {
     Guarded([&] { schema_ = session_.Attach(path_); });
   }
 
@@ -81,13 +92,14 @@ class Database {
  private:
   template <class Step>
   void Guarded(Step step) {
-    ReadNamingTheFile(step, "report database", path_,
-                      "Check that it is readable and was made by 'velnor "
-                      "init-db' for this server and service.");
+    ReadNaming(step, named_,
+               "Check that it is readable and was made by 'velnor "
+               "init-db' for this server and service.");
   }
 
   ado::Session& session_;
   std::string path_;
+  std::string named_;
   std::string schema_;
 };
 
@@ -297,9 +309,9 @@ class JoinedWhenThere {
  public:
   using Reader = std::function<void(ado::Session&, const std::string&)>;
 
-  JoinedWhenThere(ado::Session& session, std::string path,
-                  std::string_view what, const std::function<bool()>& exists)
-      : session_(session), path_(std::move(path)), what_(what) {
+  JoinedWhenThere(ado::Session& session, std::string path, std::string named,
+                  const std::function<bool()>& exists)
+      : session_(session), path_(std::move(path)), named_(std::move(named)) {
     bool there = false;
     Guarded([&] { there = exists(); });
     if (there) Guarded([&] { schema_ = session_.Attach(path_); });
@@ -315,13 +327,13 @@ class JoinedWhenThere {
 
  private:
   void Guarded(const std::function<void()>& step) {
-    ReadNamingTheFile(step, what_, path_,
-                      "Check that it is readable; velnor collect makes it.");
+    ReadNaming(step, named_,
+               "Check that it is readable; velnor collect makes it.");
   }
 
   ado::Session& session_;
   std::string path_;
-  std::string_view what_;
+  std::string named_;
   std::string schema_;
 };
 
@@ -399,20 +411,27 @@ Report LoadReport(const ReportLocation& location, std::string_view server,
   // run commits them: the report shows whole runs only.
   auto session =
       ado::Session::BeginReading(kBusyTimeoutMs, location.MakeEngine());
-  auto path = [&](ReportKind kind) {
-    return location.DatabasePath(kind, server, is_ftp);
+  auto joined = [&](ReportKind kind) {
+    const std::string path = location.DatabasePath(kind, server, is_ftp);
+    return Database(*session, path,
+                    Named(location, "report database", "report schema", path));
   };
-  Database day(*session, path(ReportKind::kDayOfWeek));
-  Database month(*session, path(ReportKind::kHitsByMonth));
-  Database hour(*session, path(ReportKind::kHitsByHour));
-  Database status(*session, path(ReportKind::kHitsByStatus));
+  Database day = joined(ReportKind::kDayOfWeek);
+  Database month = joined(ReportKind::kHitsByMonth);
+  Database hour = joined(ReportKind::kHitsByHour);
+  Database status = joined(ReportKind::kHitsByStatus);
   // The ledger after the four databases, and the statistics after it, as
   // a run joins them: their days and the counts are one committed state.
-  JoinedWhenThere ledger(*session, location.LedgerPath(server, is_ftp),
-                         "collection ledger",
-                         [&] { return location.LedgerExists(server, is_ftp); });
+  const std::string ledger_path = location.LedgerPath(server, is_ftp);
+  JoinedWhenThere ledger(
+      *session, ledger_path,
+      Named(location, "collection ledger", "collection ledger", ledger_path),
+      [&] { return location.LedgerExists(server, is_ftp); });
+  const std::string statistics_path = location.StatisticsPath(server, is_ftp);
   JoinedWhenThere statistics(
-      *session, location.StatisticsPath(server, is_ftp), "statistics database",
+      *session, statistics_path,
+      Named(location, "statistics database", "statistics schema",
+            statistics_path),
       [&] { return location.StatisticsExist(server, is_ftp); });
   ReadDayOfWeek(day, tally);
   ReadMonths(month, tally);

@@ -88,11 +88,18 @@ struct Link {
   // Runs `sql` (several statements allowed); a failure raises PgError.
   void Exec(const std::string& sql) { connection->Exec(sql); }
 
+  // The role signed in, `reading` or writing, for a refused right.
+  Asker AskerOf(bool reading) const {
+    const char* role = conn() ? PQuser(conn()) : nullptr;
+    return {role ? role : "", reading};
+  }
+
   // Raises `error`, kept as the transaction's failure when it spoils it.
   [[noreturn]] void Note(const PgError& error, const std::string& where,
-                         const std::string& schema, std::string_view table) {
+                         const std::string& schema, std::string_view table,
+                         bool reading) {
     try {
-      RaiseError(error, where, schema, table);
+      RaiseError(error, where, schema, table, AskerOf(reading));
     } catch (const AutomationError& raised) {
       if (began && Spoils(error)) failure = raised;
       throw;
@@ -120,7 +127,7 @@ struct Link {
       Exec(std::string("RELEASE SAVEPOINT ") + kStatementSavepoint +
            "; SAVEPOINT " + kStatementSavepoint);
     } catch (const PgError& error) {
-      Note(error, where, "", "");
+      Note(error, where, "", "", false);
       throw;
     }
   }
@@ -276,7 +283,7 @@ class PgStatement : public Statement {
   [[noreturn]] void Fail(const PGresult* result) {
     PgError error = ErrorOf(link_->conn(), result);
     if (!error.ConnectionLost()) link_->RollBackStatement();
-    link_->Note(error, where_, schema_, table_);
+    link_->Note(error, where_, schema_, table_, kind_ == StatementKind::kRead);
   }
 
   // The caller's own savepoints, with the engine's savepoint kept the
@@ -350,7 +357,7 @@ class PgEngine : public Engine {
   }
 
   std::string Attach(const std::string& path, int /*lock_wait_ms*/,
-                     bool /*for_writing*/) override {
+                     bool for_writing) override {
     std::string schema = PostgresSchemaOf(path);
     if (schema.size() > kMaxPostgresName) {
       Raise(kErrUnspecified, "The schema name '" + schema + "' for '" + path +
@@ -379,7 +386,8 @@ class PgEngine : public Engine {
       found = link_->connection->Query(
           "SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema});
     } catch (const PgError& error) {
-      RaiseError(error, Where(schema), schema);
+      RaiseError(error, Where(schema), schema, "",
+                 link_->AskerOf(!for_writing));
     }
     if (found.empty()) {
       Raise(kErrUnspecified, "Could not find the schema '" + schema +
@@ -425,7 +433,7 @@ class PgEngine : public Engine {
           "COPY " + target + " (" + names + ") FROM STDIN", checked);
     } catch (const PgError& error) {
       if (!error.ConnectionLost()) link_->RollBackStatement();
-      link_->Note(error, where, schema, table);
+      link_->Note(error, where, schema, table, false);
     } catch (...) {
       // A refused text, or the caller's own raise: the unfinished copy
       // failed the statement, which is undone before the raise goes on.
@@ -559,7 +567,7 @@ class PgEngine : public Engine {
     if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK) {
       PgError error = ErrorOf(conn, failed);
       if (!error.ConnectionLost()) link_->RollBackStatement();
-      link_->Note(error, where, schema, "");
+      link_->Note(error, where, schema, "", kind == StatementKind::kRead);
     }
     statement->Describe(description.get());
     return statement;
@@ -804,7 +812,7 @@ class PgEngine : public Engine {
       work();
     } catch (const PgError& error) {
       if (!error.ConnectionLost()) link_->RollBackStatement();
-      link_->Note(error, where, schema, table);
+      link_->Note(error, where, schema, table, false);
     }
     link_->RenewSavepoint(where);
   }

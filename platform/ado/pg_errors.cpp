@@ -2,6 +2,8 @@
 // component's error styles hold whichever store a run writes to.
 #include "platform/ado/pg_errors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "platform/ado/ado.h"
@@ -27,6 +29,65 @@ std::string NameInMessage(const std::string& message,
   return name;
 }
 
+// `name` as it may stand in a GRANT the user copies: as it is when
+// PostgreSQL would read it so, else double-quoted.
+std::string GrantName(const std::string& name) {
+  const bool plain =
+      !name.empty() &&
+      (std::islower(static_cast<unsigned char>(name[0])) || name[0] == '_') &&
+      std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::islower(c) || std::isdigit(c) || c == '_';
+      });
+  return plain ? name : pg::QuoteIdentifier(name);
+}
+
+// What a refused right (SQLSTATE 42501) means: the schema's use, or the
+// table's rows, which `asker` was reading or writing; and the statements
+// the owner runs to give it.
+[[noreturn]] void RaiseRefusedRight(const std::string& message,
+                                    const std::string& where,
+                                    const std::string& schema,
+                                    const Asker& asker) {
+  const std::string role =
+      asker.role.empty() ? "the role" : "the role " + asker.role;
+  const std::string to = " TO " + GrantName(asker.role);
+  const bool schema_refused = message.find("for schema") != std::string::npos;
+  const std::string on_schema = GrantName(schema);
+  std::string lacks, grants;
+  if (schema_refused) {
+    lacks = "USAGE on the schema " + schema;
+    grants = "GRANT USAGE ON SCHEMA " + on_schema + to;
+  } else {
+    lacks = asker.reading ? "SELECT on its tables"
+                          : "SELECT, INSERT, UPDATE and DELETE on its tables";
+    grants = "GRANT " +
+             std::string(asker.reading ? "SELECT"
+                                       : "SELECT, INSERT, UPDATE, DELETE") +
+             " ON ALL TABLES IN SCHEMA " + on_schema + to;
+  }
+  if (!asker.reading) {
+    if (schema_refused) {
+      grants +=
+          "; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN "
+          "SCHEMA " +
+          on_schema + to;
+    }
+    grants += "; GRANT USAGE ON ALL SEQUENCES IN SCHEMA " + on_schema + to;
+  }
+  const std::string fix =
+      schema.empty() || asker.role.empty()
+          ? "grant " + role + " the rights on the schema."
+          : "the schema's owner gives it with: " + grants + ".";
+  if (asker.reading) {
+    Raise(kErrUnspecified, "Record(s) cannot be read; no read permission on " +
+                               where + " (" + message + "): " + role +
+                               " lacks " + lacks + "; " + fix);
+  }
+  Raise(kErrUnspecified, "Cannot update. Database or object is read-only. " +
+                             where + " cannot be written (" + message +
+                             "): " + role + " lacks " + lacks + "; " + fix);
+}
+
 }  // namespace
 
 bool Spoils(const PgError& error) {
@@ -37,7 +98,8 @@ bool Spoils(const PgError& error) {
 }
 
 void RaiseError(const PgError& error, const std::string& where,
-                const std::string& schema, std::string_view table) {
+                const std::string& schema, std::string_view table,
+                const Asker& asker) {
   const std::string& state = error.sqlstate();
   std::string message = error.what();
   if (Spoils(error)) {
@@ -58,10 +120,15 @@ void RaiseError(const PgError& error, const std::string& where,
               " is held by another process (" + message +
               "); retry when it has finished.");
   }
-  if (state == "42501" || state == "25006") {
-    Raise(kErrUnspecified, "Cannot update. Database or object is read-only. " +
-                               where + " cannot be written (" + message +
-                               "); grant the role the rights on the schema.");
+  if (state == "42501") RaiseRefusedRight(message, where, schema, asker);
+  if (state == "25006") {
+    Raise(kErrUnspecified,
+          "Cannot update. Database or object is read-only. " + where +
+              " cannot be written (" + message +
+              "): the server takes no writes in this database "
+              "(default_transaction_read_only is on, or it is a standby); "
+              "give the URL of the primary server, or have its administrator "
+              "turn default_transaction_read_only off for the database.");
   }
   if (state == "42P01") {
     Raise(kErrTableNotFound,

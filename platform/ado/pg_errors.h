@@ -18,12 +18,22 @@ namespace velnor::ado {
 // the server itself.
 bool Spoils(const pg::PgError& error);
 
+// Who met a failure: the role signed in, and whether it was reading
+// (a statement that only reads, or preparing one) or writing.
+struct Asker {
+  std::string role;
+  bool reading = false;
+};
+
 // Raises `error` as the Jet engine would name it, with the database
 // `where` (whose schema is `schema`, cut from the names the server
-// quotes) and, for a refused row, the table.
+// quotes) and, for a refused row, the table. A right the server refused
+// `asker` is told as a read or a write refused, with the role, the right it
+// lacks and the GRANT that gives it.
 [[noreturn]] void RaiseError(const pg::PgError& error, const std::string& where,
                              const std::string& schema,
-                             std::string_view table = "");
+                             std::string_view table = "",
+                             const Asker& asker = {});
 
 // The failure a libpq call on `conn` left in `result` (null: the
 // connection's own error); a lost connection reads as SQLSTATE 08006.

@@ -62,7 +62,8 @@ constexpr char kWaitNote[] =
   X(PQsetClientEncoding)       \
   X(PQsetNoticeProcessor)      \
   X(PQstatus)                  \
-  X(PQtransactionStatus)
+  X(PQtransactionStatus)       \
+  X(PQuser)
 
 struct PqLibrary {
 // The member's name is a declarator, which parentheses would not keep.
@@ -212,3 +213,4 @@ ConnStatusType PQstatus(const PGconn* conn) { return Pq().PQstatus(conn); }
 PGTransactionStatusType PQtransactionStatus(const PGconn* conn) {
   return Pq().PQtransactionStatus(conn);
 }
+char* PQuser(const PGconn* conn) { return Pq().PQuser(conn); }
