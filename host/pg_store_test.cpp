@@ -892,19 +892,36 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
                           "qdx_uaweblogdayofweek_srva.tblgeneral"),
             expected);
 
-  // A counts table another tool renamed stops the next run before it
-  // counts: the error line says why, the help line what to do.
+  // A counts table another tool renamed costs the next run an error line
+  // for each count it cannot write in either store, and the rest is
+  // counted; the store's schemas are no earlier design to bring up to date.
+  ExecSql(db_dir_ / reportdb::ReportDatabaseFileName(ReportKind::kDayOfWeek,
+                                                     "SRVA", false),
+          "ALTER TABLE tblGeneral RENAME TO renamed");
   server_.Exec(
       "ALTER TABLE qdx_uaweblogdayofweek_srva.tblgeneral RENAME TO renamed");
-  std::vector<std::string> recount = Collect("SRVA", false, true);
-  recount.emplace_back("--recount");
-  VelnorRun renamed = Velnor(recount);
-  EXPECT_EQ(renamed.status, 2) << renamed.err;
-  EXPECT_TRUE(std::regex_search(
-      renamed.err,
-      std::regex(R"(velnor: error: .*qdx_uaweblogdayofweek_srva\.tblgeneral)"
-                 R"(" does not exist.*\n  help: nothing was collected)")))
-      << renamed.err;
+  fs::remove(tmp_.path() / "pg-errors.log");
+  fs::remove(db_dir_ / "velnor-errors.log");
+  auto recount = [&](bool postgres) {
+    std::vector<std::string> args = Collect("SRVA", false, postgres);
+    args.emplace_back("--recount");
+    return Velnor(args);
+  };
+  VelnorRun renamed_files = recount(false);
+  VelnorRun renamed = recount(true);
+  EXPECT_EQ(renamed_files.status, 1) << renamed_files.err;
+  EXPECT_EQ(renamed.status, 1) << renamed.err;
+  central_log = ReadFile(tmp_.path() / "pg-errors.log");
+  EXPECT_EQ(lines(central_log), lines(ReadFile(db_dir_ / "velnor-errors.log")));
+  EXPECT_TRUE(Contains(central_log, "'tblgeneral'")) << central_log;
+  Rows hours =
+      QueryRows(db_dir_ / reportdb::ReportDatabaseFileName(
+                              ReportKind::kHitsByHour, "SRVA", false),
+                "SELECT count(*), sum(\"No of Hits\") FROM tblGeneral");
+  EXPECT_EQ(server_.Query("SELECT count(*), sum(\"no of hits\") FROM "
+                          "qdx_uawebloghitsbyhour_srva.tblgeneral"),
+            hours);
+  EXPECT_NE(hours, (Rows{{"0", "NULL"}}));
 }
 
 // A report of more keys than the store makes and sends at once (4,000

@@ -272,11 +272,22 @@ constexpr char kImmutableTypeof[] =
     "p.provolatile = 'i' AND p.proargtypes = "
     "'anyelement'::regtype::oid::text::oidvector)";
 
+// Its counts table, c, of which `condition` holds. A counts table another
+// tool renamed or dropped is no mark of an earlier design: the run goes on
+// without it, as it does without a file's table, one error-log line for
+// each count it cannot write.
+std::string CountsTableWhere(const std::string& condition) {
+  return "EXISTS (SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
+         "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' "
+         "AND c.relkind = 'r' AND (" +
+         condition + "))";
+}
+
 // Its counts table fills its pages.
-constexpr char kFullPages[] =
-    "NOT EXISTS (SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
-    "c.relnamespace WHERE n.nspname = $1 AND c.relname = 'tblgeneral' AND "
-    "'fillfactor=50' = ANY (c.reloptions))";
+std::string FullPages() {
+  return CountsTableWhere(
+      "c.reloptions IS NULL OR NOT 'fillfactor=50' = ANY (c.reloptions)");
+}
 
 // Its key index of the counts is a btree (the earlier designs, which also
 // held the bucket and, earlier still, the site identifier). A counts table
@@ -292,12 +303,10 @@ constexpr char kBtreeKeyIndex[] =
 
 // Its counts table has no folded key.
 std::string NoFoldedKey() {
-  return std::string(
-             "NOT EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON "
-             "c.oid = a.attrelid JOIN pg_namespace n ON n.oid = "
-             "c.relnamespace WHERE n.nspname = $1 AND c.relname = "
-             "'tblgeneral' AND a.attname = '") +
-         kFoldedKeyColumn + "' AND NOT a.attisdropped)";
+  return CountsTableWhere(
+      std::string("NOT EXISTS (SELECT 1 FROM pg_attribute a WHERE a.attrelid "
+                  "= c.oid AND a.attname = '") +
+      kFoldedKeyColumn + "' AND NOT a.attisdropped)");
 }
 
 // Its counts table has the folded key the server computes.
@@ -346,7 +355,7 @@ std::vector<std::string> UncachedSequences(PgConnection& db,
 // design.
 std::string AnyEarlierMark() {
   return std::string(kCitextColumns) + " OR " + kImmutableTypeof + " OR " +
-         kFullPages + " OR " + kBtreeKeyIndex + " OR " + NoFoldedKey() +
+         FullPages() + " OR " + kBtreeKeyIndex + " OR " + NoFoldedKey() +
          " OR " + GeneratedKey() + " OR " + kNoIntegerTypeof + " OR EXISTS (" +
          UncachedSequencesFrom("SELECT 1") + ")";
 }
@@ -399,7 +408,7 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
     }
     // Pages written from now on keep the free half; the stored ones fill
     // as they are, so the rows stay where they are and nothing is copied.
-    if (Holds(db, kFullPages, schema)) {
+    if (Holds(db, FullPages(), schema)) {
       db.Exec("ALTER TABLE " + QuoteIdentifier(schema) + ".tblgeneral SET " +
               kRaisedTableStorage);
     }
