@@ -1792,6 +1792,47 @@ TEST_F(PgStoreTest, ARoleThatMayNotReadASchemaIsToldWhatToGrant) {
       0);
 }
 
+// A database that takes no writes (default_transaction_read_only, as a
+// standby's) is told as such, wherever a command first writes (a schema to
+// make, the run's start in the ledger), and not as rights to grant; a
+// store's statistics are named as their schema, not as a file.
+TEST_F(PgStoreTest, ADatabaseThatTakesNoWritesIsToldAsSuch) {
+  WriteGenerated("SRVA", 20);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  std::vector<std::string> again = Collect("SRVA", false, true);
+  again.emplace_back("--recount");
+  std::vector<std::string> counts_only = again;
+  std::erase(counts_only, "--create-db");
+  counts_only.emplace_back("--no-statistics");
+  server_.Exec("ALTER DATABASE velnor SET default_transaction_read_only = on");
+  const std::vector<VelnorRun> runs = {
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVB"}),
+      Velnor(again), Velnor(counts_only)};
+  server_.Exec(
+      "BEGIN READ WRITE; ALTER DATABASE velnor RESET "
+      "default_transaction_read_only; COMMIT");
+  for (const VelnorRun& run : runs) {
+    EXPECT_NE(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "in a read-only transaction)") ||
+                Contains(run.err, "in a read-only transaction."))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err,
+                         "The server takes no writes in this database "
+                         "(default_transaction_read_only is on, or it is a "
+                         "standby)"))
+        << run.err;
+    EXPECT_FALSE(Contains(run.err, "grant")) << run.err;
+    EXPECT_FALSE(Contains(run.err, "may create schemas")) << run.err;
+    EXPECT_FALSE(Contains(run.err, ".sqlite")) << run.err;
+  }
+  EXPECT_TRUE(Contains(runs[1].err,
+                       "cannot use the statistics database "
+                       "velnor_statistics_srva_web in " +
+                           server_.Url() + ": "))
+      << runs[1].err;
+  EXPECT_EQ(Velnor(again).status, 0);
+}
+
 // A role the password file has no line for is refused by the server, and
 // the advice names the file libpq read: the one PGPASSFILE names (a cron
 // job's own), else the home folder's, not a ~/.pgpass that may not be it.

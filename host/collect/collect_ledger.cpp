@@ -53,11 +53,12 @@ bool MakeStatistics(const reportdb::ReportLocation& location,
   if (made) return true;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage("cannot use the statistics database " +
-                   Shown(location.StatisticsPath(server, is_ftp)) + ": " +
-                   reason,
-               "nothing was collected; correct that and run again, or give "
-               "--no-statistics to keep the counts only");
+  return Usage(
+      "cannot use the statistics database " +
+          Shown(location.Shown(location.StatisticsPath(server, is_ftp))) +
+          ": " + reason,
+      "nothing was collected; correct that and run again, or give "
+      "--no-statistics to keep the counts only");
 }
 
 int64_t RecordRunStart(ado::Session& session, const std::string& ledger_schema,

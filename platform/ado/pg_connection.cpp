@@ -545,9 +545,12 @@ void RaiseSchemaFailure(const std::string& url, const std::string& what,
   automation::Raise(
       automation::kErrPermissionDenied,
       "Could not " + what + " in the PostgreSQL database " + url + ": " +
-          Sentence(error.what()) +
-          " Check the URL, that the server runs, and that the role may "
-          "create schemas in the database (see README: the central store).");
+          Sentence(error.what()) + " " +
+          (error.sqlstate() == kReadOnlyTransaction
+               ? kTakesNoWritesAdvice
+               : "Check the URL, that the server runs, and that the role may "
+                 "create schemas in the database (see README: the central "
+                 "store)."));
 }
 
 std::unique_ptr<PgConnection> ConnectForSchemas(

@@ -145,9 +145,19 @@ class HeldSessionLocks {
 // `name` as a double-quoted identifier.
 std::string QuoteIdentifier(const std::string& name);
 
+// The SQLSTATE of a write in a database that takes none.
+inline constexpr char kReadOnlyTransaction[] = "25006";
+// What to do about it, as a sentence: no right of the role is missing.
+inline constexpr char kTakesNoWritesAdvice[] =
+    "The server takes no writes in this database "
+    "(default_transaction_read_only is on, or it is a standby); give the URL "
+    "of the primary server, or have its administrator turn "
+    "default_transaction_read_only off for the database.";
+
 // For the makers of schemas (the report schemas, the ledgers): raises
 // permission denied (70), saying that `what` ("connect", "make the schema
-// x") failed in the database `url` with `error`'s reason, and what to check.
+// x") failed in the database `url` with `error`'s reason, and what to check
+// (kTakesNoWritesAdvice for a database that takes no writes).
 [[noreturn]] void RaiseSchemaFailure(const std::string& url,
                                      const std::string& what,
                                      const PgError& error);

@@ -121,14 +121,10 @@ void RaiseError(const PgError& error, const std::string& where,
               "); retry when it has finished.");
   }
   if (state == "42501") RaiseRefusedRight(message, where, schema, asker);
-  if (state == "25006") {
-    Raise(kErrUnspecified,
-          "Cannot update. Database or object is read-only. " + where +
-              " cannot be written (" + message +
-              "): the server takes no writes in this database "
-              "(default_transaction_read_only is on, or it is a standby); "
-              "give the URL of the primary server, or have its administrator "
-              "turn default_transaction_read_only off for the database.");
+  if (state == pg::kReadOnlyTransaction) {
+    Raise(kErrUnspecified, "Cannot update. Database or object is read-only. " +
+                               where + " cannot be written (" + message +
+                               "). " + pg::kTakesNoWritesAdvice);
   }
   if (state == "42P01") {
     Raise(kErrTableNotFound,
