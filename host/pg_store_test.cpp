@@ -1773,6 +1773,10 @@ TEST_F(PgStoreTest, ARoleThatMayNotReadASchemaIsToldWhatToGrant) {
     server_.Exec(refused.grant);
     EXPECT_EQ(one.status, 1) << one.err;
     EXPECT_EQ(overview.status, 1) << overview.err;
+    EXPECT_TRUE(Contains(overview.err,
+                         "help: correct what the overview says of each (a "
+                         "right to grant"))
+        << overview.err;
     for (const std::string& told : {one.err, overview.out}) {
       EXPECT_TRUE(Contains(told, "Could not read the report schema " + schema +
                                      " in " + server_.Url() +
@@ -2108,9 +2112,10 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.err,
             "velnor: error: the report databases of IDLE (web) could not be "
-            "read; the overview says why\n  help: restore them from a "
-            "backup, or remove them if the server is gone, then run the "
-            "same command again\n");
+            "read; the overview says why\n  help: correct what the "
+            "overview says of each (a right to grant, a database to restore "
+            "from a backup, or databases to remove if the server is gone), "
+            "then run the same command again\n");
   const nlohmann::json lines = nlohmann::json::parse(broken.out)["servers"];
   ASSERT_EQ(lines.size(), expected.size());
   EXPECT_NE(lines[1]["problem"].get<std::string>().find(

@@ -406,8 +406,9 @@ bool TellUnread(const std::vector<OverviewLine>& lines, std::ostream& err) {
   if (count == 0) return false;
   Tell(err, {"the report databases of " + unread +
                  " could not be read; the overview says why",
-             "restore them from a backup, or remove them if the server is "
-             "gone, then run the same command again"});
+             "correct what the overview says of each (a right to grant, a "
+             "database to restore from a backup, or databases to remove if "
+             "the server is gone), then run the same command again"});
   return true;
 }
 
