@@ -1837,6 +1837,37 @@ TEST_F(PgStoreTest, ADatabaseThatTakesNoWritesIsToldAsSuch) {
   EXPECT_EQ(Velnor(again).status, 0);
 }
 
+// A role that may read the counts but not write them is told, when its
+// run writes, which rights a run needs and the GRANTs that give them.
+TEST_F(PgStoreTest, ARoleThatMayNotWriteTheCountsIsToldWhatToGrant) {
+  WriteGenerated("SRVA", 20);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  const std::string schema =
+      reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "SRVA", false);
+  server_.Exec("REVOKE INSERT, UPDATE ON " + schema +
+               ".tblgeneral FROM collector");
+  std::vector<std::string> again = Collect("SRVA", false, true);
+  again.emplace_back("--recount");
+  VelnorRun run = Velnor(again);
+  server_.Exec("GRANT INSERT, UPDATE ON " + schema +
+               ".tblgeneral TO collector");
+  EXPECT_EQ(run.status, 1) << run.err;
+  const std::string log = ReadFile(tmp_.path() / "pg-errors.log");
+  EXPECT_TRUE(Contains(log, "'" + schema + "' in " + server_.Url() +
+                                " cannot be written (permission denied for "
+                                "table tblgeneral): the role collector lacks "
+                                "a right a run needs"))
+      << log;
+  EXPECT_TRUE(Contains(log,
+                       "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL "
+                       "TABLES IN SCHEMA " +
+                           schema +
+                           " TO collector; GRANT USAGE ON ALL "
+                           "SEQUENCES IN SCHEMA " +
+                           schema + " TO collector."))
+      << log;
+}
+
 // A role the password file has no line for is refused by the server, and
 // the advice names the file libpq read: the one PGPASSFILE names (a cron
 // job's own), else the home folder's, not a ~/.pgpass that may not be it.

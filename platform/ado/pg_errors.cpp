@@ -59,7 +59,8 @@ std::string GrantName(const std::string& name) {
     grants = "GRANT USAGE ON SCHEMA " + on_schema + to;
   } else {
     lacks = asker.reading ? "SELECT on its tables"
-                          : "SELECT, INSERT, UPDATE and DELETE on its tables";
+                          : "a right a run needs on its tables or their "
+                            "sequences";
     grants = "GRANT " +
              std::string(asker.reading ? "SELECT"
                                        : "SELECT, INSERT, UPDATE, DELETE") +
