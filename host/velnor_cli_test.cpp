@@ -568,6 +568,13 @@ TEST_F(VelnorCliTest, HelpVersionAndCommandMistakes) {
       {"report --db-dir db --server",
        "velnor: error: --server is given without its value\n  help: give it "
        "as --server NAME; velnor help report"},
+      // A diagnostic option hidden from --help, whose name the parser's
+      // messages leave out, named as given all the same.
+      {"collect --server SRV1 --tally memory --tally per-record",
+       "velnor: error: --tally is given 2 times (memory, per-record); it "
+       "takes one value\n"},
+      {"collect --server SRV1 --tally fast",
+       "velnor: error: --tally fast not in {memory,per-record}\n"},
       {"report --db-dir db --server SRV1 monthly",
        "velnor: error: \"monthly\" is neither an option of velnor report nor "
        "the value of one\n"},

@@ -90,14 +90,28 @@ bool OptionTakenAsValue(const CLI::App& app, int argc, char** argv) {
   return false;
 }
 
+// The name of `option` as given on the command line ("--tally"). The
+// parser's own messages name a hidden option (a diagnostic, of the group
+// "") by nothing at all.
+std::string OptionName(const CLI::Option& option) {
+  if (std::string name = option.get_name(); !name.empty()) return name;
+  const std::vector<std::string>& names = option.get_lnames();
+  return names.empty() ? "" : "--" + names.front();
+}
+
 // The option of `command` the parser's message is about: the message
 // starts with its name and ": ", or, for a value that does not convert,
-// reads "Could not convert: NAME = VALUE". Null when it names none.
+// reads "Could not convert: NAME = VALUE"; a hidden option's name is
+// empty there, so it is the hidden option argv[2..] gives. Null when it
+// names none.
 const CLI::Option* OptionOfMessage(const CLI::App& command,
-                                   const std::string& message) {
+                                   const std::string& message, int argc,
+                                   char** argv) {
   for (const CLI::Option* option : command.get_options()) {
     const std::string name = option->get_name();
-    if (name.empty()) continue;
+    if (name.empty() && GivenValues(OptionName(*option), argc, argv).empty()) {
+      continue;
+    }
     if (message.starts_with(name + ": ") ||
         message.starts_with("Could not convert: " + name + " = ")) {
       return option;
@@ -113,9 +127,9 @@ bool ValueMistake(const CLI::App& command, const CLI::ParseError& error,
                   int argc, char** argv, const std::string& help_of) {
   using velnor::host::Shown;
   const std::string message = error.what();
-  const CLI::Option* option = OptionOfMessage(command, message);
+  const CLI::Option* option = OptionOfMessage(command, message, argc, argv);
   if (option == nullptr) return false;
-  const std::string name = option->get_name();
+  const std::string name = OptionName(*option);
   const std::vector<std::string> values = GivenValues(name, argc, argv);
   // The type name without the descriptions of its checks.
   std::string type = option->get_type_name();
@@ -151,7 +165,7 @@ bool ValueMistake(const CLI::App& command, const CLI::ParseError& error,
     return true;
   }
   // A check of our own says what is wrong with the value after the name.
-  Usage(name + " " + message.substr(name.size() + 2), shows);
+  Usage(name + " " + message.substr(message.find(": ") + 2), shows);
   return true;
 }
 
