@@ -1868,6 +1868,29 @@ TEST_F(PgStoreTest, ARoleThatMayNotWriteTheCountsIsToldWhatToGrant) {
       << log;
 }
 
+// A store of the earlier design one of whose tables another tool renamed
+// cannot be brought to the current design: the message names the table
+// and says how to bring it back, not rights to check.
+TEST_F(PgStoreTest, AnEarlierStoreWithARenamedTableSaysHowToBringItBack) {
+  std::string ddl = kCitextStore;
+  for (size_t at; (at = ddl.find("$S")) != std::string::npos;) {
+    ddl.replace(at, 2, "gen1");
+  }
+  server_.Exec(ddl);
+  const std::string schema =
+      reportdb::ReportSchemaName(ReportKind::kHitsByHour, "GEN1", false);
+  server_.Exec("ALTER TABLE " + schema + ".tbltotalaccess RENAME TO kept");
+  VelnorRun run =
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err, "\"" + schema +
+                                    ".tbltotalaccess\" does not exist. "
+                                    "Another tool renamed or dropped that "
+                                    "table; rename it back"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "may create schemas")) << run.err;
+}
+
 // A role the password file has no line for is refused by the server, and
 // the advice names the file libpq read: the one PGPASSFILE names (a cron
 // job's own), else the home folder's, not a ~/.pgpass that may not be it.

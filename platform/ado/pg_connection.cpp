@@ -540,17 +540,30 @@ std::string Sentence(const std::string& reason) {
   return reason + ".";
 }
 
+namespace {
+
+// What to do about a maker of schemas' `error`.
+std::string SchemaFailureAdvice(const PgError& error) {
+  if (error.sqlstate() == kReadOnlyTransaction) return kTakesNoWritesAdvice;
+  // A schema that is there is left as it is: init-db makes no table of it
+  // again, so a table another tool renamed or dropped comes back by hand.
+  if (error.sqlstate() == "42P01") {
+    return "Another tool renamed or dropped that table; rename it back "
+           "(ALTER TABLE ... RENAME TO ...) or restore it from a backup, then "
+           "run the same command again.";
+  }
+  return "Check the URL, that the server runs, and that the role may create "
+         "schemas in the database (see README: the central store).";
+}
+
+}  // namespace
+
 void RaiseSchemaFailure(const std::string& url, const std::string& what,
                         const PgError& error) {
-  automation::Raise(
-      automation::kErrPermissionDenied,
-      "Could not " + what + " in the PostgreSQL database " + url + ": " +
-          Sentence(error.what()) + " " +
-          (error.sqlstate() == kReadOnlyTransaction
-               ? kTakesNoWritesAdvice
-               : "Check the URL, that the server runs, and that the role may "
-                 "create schemas in the database (see README: the central "
-                 "store)."));
+  automation::Raise(automation::kErrPermissionDenied,
+                    "Could not " + what + " in the PostgreSQL database " + url +
+                        ": " + Sentence(error.what()) + " " +
+                        SchemaFailureAdvice(error));
 }
 
 std::unique_ptr<PgConnection> ConnectForSchemas(

@@ -157,7 +157,8 @@ inline constexpr char kTakesNoWritesAdvice[] =
 // For the makers of schemas (the report schemas, the ledgers): raises
 // permission denied (70), saying that `what` ("connect", "make the schema
 // x") failed in the database `url` with `error`'s reason, and what to check
-// (kTakesNoWritesAdvice for a database that takes no writes).
+// (kTakesNoWritesAdvice for a database that takes no writes; for a table
+// of the schema that is missing, how to bring it back).
 [[noreturn]] void RaiseSchemaFailure(const std::string& url,
                                      const std::string& what,
                                      const PgError& error);
