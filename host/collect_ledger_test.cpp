@@ -880,6 +880,110 @@ TEST_F(CollectLedgerTest, ACompressedCopyOfAGrowingLogsStartIsNotCountedAgain) {
   EXPECT_EQ(Hits(), 3000 + 2500);
 }
 
+// A log later found only as a compressed copy made while it was shorter
+// than a run read it (past the part a log is known by, or within it; the
+// copy ending in a line still being written) is the log read before: its
+// records are not counted again. Another log that starts with the same
+// directives is no such copy.
+TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
+  const std::vector<std::string> part = {"--since-last", "--partial-day"};
+  // Replaces the log `name` with its first `records` records (and `tail`)
+  // compressed as `name`.gz.
+  auto replace_with_copy = [this](const std::string& name,
+                                  const std::string& day, int records,
+                                  const std::string& tail) {
+    WriteLog(name, IisLog(day, records) + tail);
+    GzipLog(name);
+    fs::remove(logs_ / name);
+  };
+  struct Case {
+    std::string day;
+    int read;  // records of the log a run read
+    int copy;  // records of the copy found later
+    std::string tail;
+  };
+  const Case kCases[] = {
+      {"2024-06-11", 3000, 300, ""},
+      {"2024-06-12", 400, 399, ""},
+      {"2024-06-13", 900, 200, "2024-06-13 23:59:5"},
+  };
+  long counted = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.day);
+    const std::string name = "u_ex" + c.day.substr(2, 2) + c.day.substr(5, 2) +
+                             c.day.substr(8, 2) + ".log";
+    WriteLog(name, IisLog(c.day, c.read));
+    ASSERT_EQ(Collect(part, c.day + "T10:00:00Z").status, 0);
+    counted += c.read;
+    ASSERT_EQ(Hits(), counted);
+    replace_with_copy(name, c.day, c.copy, c.tail);
+    VelnorRun later = Collect(part, c.day + "T16:00:00Z");
+    ASSERT_EQ(later.status, 0) << later.err;
+    EXPECT_TRUE(Contains(later.err, name +
+                                        ".gz of site 1 (Site) is the log "
+                                        "read as " +
+                                        name + " by run"))
+        << later.err;
+    EXPECT_FALSE(Contains(later.err, "cut short")) << later.err;
+    EXPECT_EQ(Hits(), counted);
+  }
+
+  // The same directives and a record of its own: counted.
+  WriteLog("u_ex240613_other.log",
+           kIisHeader + IisRecords("2024-06-13", 5, 20000));
+  GzipLog("u_ex240613_other.log");
+  fs::remove(logs_ / "u_ex240613_other.log");
+  ASSERT_EQ(Collect(part, "2024-06-13T18:00:00Z").status, 0);
+  EXPECT_EQ(Hits(), counted + 5);
+  // Nor is a log of the directives alone and a line still being written.
+  WriteLog("u_ex240613_new.log", kIisHeader + std::string("2024-06-13 23:5"));
+  GzipLog("u_ex240613_new.log");
+  fs::remove(logs_ / "u_ex240613_new.log");
+  VelnorRun started = Collect(part, "2024-06-13T18:30:00Z");
+  ASSERT_EQ(started.status, 0) << started.err;
+  EXPECT_FALSE(Contains(started.err,
+                        "u_ex240613_new.log.gz of site 1 (Site) "
+                        "is the log read as"))
+      << started.err;
+}
+
+// A ledger made before the line ends of each log's start were kept is read
+// as it is, and the next run brings it to the current design: its own
+// rows know a shorter copy of the log.
+TEST_F(CollectLedgerTest, ALedgerOfTheEarlierDesignIsReadAndUpgradedByARun) {
+  const std::vector<std::string> part = {"--since-last", "--partial-day"};
+  const std::string day = "2024-06-11";
+  WriteLog("u_ex240611.log", IisLog(day, 2000));
+  ASSERT_EQ(Collect(part, day + "T10:00:00Z").status, 0);
+  const fs::path ledger = db_ / "velnor_ledger_SRV1_web.sqlite";
+  testing::ExecSql(ledger, "ALTER TABLE run_files DROP COLUMN line_ends");
+  const std::map<std::string, std::string> before = Files();
+  for (const char* command : {"report", "runs"}) {
+    VelnorRun read = Velnor({command, "--db-dir", db_.string(), "--server",
+                             "SRV1", "--format", "csv"},
+                            day + "T11:00:00Z");
+    EXPECT_EQ(read.status, 0) << command << ": " << read.err;
+  }
+  EXPECT_EQ(Files(), before);
+
+  // The earlier row knows the grown log by its start, as it did.
+  WriteLog("u_ex240611.log", IisLog(day, 2500));
+  VelnorRun grown = Collect(part, day + "T12:00:00Z");
+  ASSERT_EQ(grown.status, 0) << grown.err;
+  EXPECT_EQ(Hits(), 2500);
+  EXPECT_EQ(QueryRows(ledger,
+                      "SELECT run_id, line_ends IS NULL FROM run_files "
+                      "ORDER BY run_id"),
+            (testing::Rows{{"1", "1"}, {"2", "0"}}));
+
+  WriteLog("u_ex240611.log", IisLog(day, 1000));
+  GzipLog("u_ex240611.log");
+  fs::remove(logs_ / "u_ex240611.log");
+  VelnorRun copy = Collect(part, day + "T16:00:00Z");
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  EXPECT_EQ(Hits(), 2500);
+}
+
 TEST_F(CollectLedgerTest,
        DatabasesWithoutTheirLedgerAreRefusedUntilOneIsStarted) {
   for (const char* day : {"2024-06-01", "2024-06-02", "2024-06-03"}) {

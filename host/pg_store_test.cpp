@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -800,6 +801,23 @@ TEST_F(PgStoreTest, TheStoresLedgerAnswersEveryRunAsTheFoldersDoes) {
   VelnorRun afternoon =
       both("--since-last --partial-day", "2024-06-11T16:00:00Z");
   EXPECT_EQ(afternoon.status, 0) << afternoon.err;
+  // The log moved away, a compressed copy of its lines as the morning run
+  // read them left: the log read before, not counted again.
+  fs::remove(logs / "u_ex240611.log");
+  const std::string morning_text =
+      kIisHeader + grown.substr(0, grown.rfind('\n', cut) + 1);
+  gzFile copy = gzopen((logs / "u_ex240611.log.gz").c_str(), "wb");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(gzwrite(copy, morning_text.data(),
+                    static_cast<unsigned>(morning_text.size())),
+            static_cast<int>(morning_text.size()));
+  gzclose(copy);
+  VelnorRun copied = both("--since-last --partial-day", "2024-06-11T18:00:00Z");
+  EXPECT_EQ(copied.status, 0) << copied.err;
+  EXPECT_NE(copied.err.find("u_ex240611.log.gz of site 1 (Site) is the log "
+                            "read as u_ex240611.log"),
+            std::string::npos)
+      << copied.err;
   WriteFile(logs / "u_ex240611.log", kIisHeader + grown);
 
   // A run killed in the middle counts nothing and shows as interrupted.
@@ -1187,6 +1205,43 @@ TEST_F(PgStoreTest, UrlsWithANulByteAreRefusedAliveInEitherStoreAndTally) {
     }
     EmptyBoth("SRVA");
   }
+}
+
+// A store's ledger made before the line ends of each log's start were kept
+// is brought to the current design by a collection and by migrate's copy:
+// its rows keep none, the new ones keep theirs, as the folder's do.
+TEST_F(PgStoreTest,
+       AStoreLedgerOfTheEarlierDesignIsUpgradedByCollectAndMigrate) {
+  WriteGenerated("GEN1", 200);
+  ASSERT_EQ(Velnor(Collect("GEN1", false, true)).status, 0);
+  ASSERT_EQ(Velnor(Collect("GEN1", false, false)).status, 0);
+  const std::string files = "velnor_ledger_gen1_web.run_files";
+  auto make_earlier = [&] {
+    server_.Exec("ALTER TABLE " + files + " DROP COLUMN line_ends");
+  };
+  make_earlier();
+  std::vector<std::string> recount = Collect("GEN1", false, true);
+  recount.emplace_back("--recount");
+  VelnorRun upgraded = Velnor(recount);
+  ASSERT_EQ(upgraded.status, 0) << upgraded.err;
+  EXPECT_EQ(server_.Query("SELECT DISTINCT run_id::text, "
+                          "(line_ends IS NULL)::text FROM " +
+                          files + " ORDER BY 1"),
+            (Rows{{"1", "true"}, {"2", "false"}}));
+
+  make_earlier();
+  VelnorRun migrated =
+      Velnor({"migrate", "--db-dir", db_dir_.string(), "--db-url",
+              server_.Url(), "--server", "gen1", "--overwrite"});
+  ASSERT_EQ(migrated.status, 0) << migrated.err;
+  auto line_ends = [](const std::string& table) {
+    return "SELECT file_name, line_ends FROM " + table +
+           " WHERE line_ends IS NOT NULL ORDER BY run_id, site, file_name";
+  };
+  const Rows folder = QueryRows(db_dir_ / ledger::LedgerFileName("GEN1", false),
+                                line_ends("run_files"));
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(server_.Query(line_ends(files)), folder);
 }
 
 TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {

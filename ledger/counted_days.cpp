@@ -58,7 +58,14 @@ CountedDays::CountedDays(const LedgerContents& ledger) {
     if (row.head_bytes > 0) {
       heads_[row.site][row.head_bytes].emplace(row.head_checksum, i);
     }
+    auto& ends = line_ends_[row.site];
+    for (const auto& [length, checksum] : row.line_checksums) {
+      ends.emplace_back(length, checksum, static_cast<uint32_t>(i));
+    }
+    // Indexed: the copy need not keep them too.
+    files_[i].line_checksums = {};
   }
+  for (auto& [site, ends] : line_ends_) std::sort(ends.begin(), ends.end());
   for (const RunRow& run : ledger.runs) {
     if (run.mode == kLedgerStartMode) ledger_start_ = run;
     if (run.mode != "count" && run.mode != "recount") continue;
@@ -124,13 +131,28 @@ std::vector<DaySpan> CountedDays::CompleteSpans(const std::string& site,
 std::vector<const FileRow*> CountedDays::RowsOfLog(
     const std::string& site, std::string_view head) const {
   std::vector<size_t> found;
-  auto lengths = heads_.find(site);
-  if (lengths == heads_.end()) return {};
+  auto ends = line_ends_.find(site);
+  const std::optional<std::pair<uint32_t, uint32_t>> start = RecordStart(head);
+  if (ends != line_ends_.end() && start) {
+    const auto [length, checksum] = *start;
+    for (auto end = std::lower_bound(ends->second.begin(), ends->second.end(),
+                                     std::make_tuple(length, checksum, 0u));
+         end != ends->second.end() && std::get<0>(*end) == length &&
+         std::get<1>(*end) == checksum;
+         ++end) {
+      // A head no longer than this one is the start of it or not, whole.
+      const size_t row = std::get<2>(*end);
+      if (files_[row].head_bytes > std::ssize(head)) found.push_back(row);
+    }
+  }
   // One pass over the head: the checksum of each recorded length grows
   // from the one before.
+  static const std::map<int64_t, std::multimap<uint32_t, size_t>> kNone;
+  auto lengths = heads_.find(site);
   uLong crc = crc32(0, nullptr, 0);
   size_t done = 0;
-  for (const auto& [length, rows] : lengths->second) {
+  for (const auto& [length, rows] :
+       lengths == heads_.end() ? kNone : lengths->second) {
     if (static_cast<size_t>(length) > head.size()) break;
     crc = crc32(crc, reinterpret_cast<const Bytef*>(head.data() + done),
                 static_cast<uInt>(length - done));
@@ -194,6 +216,25 @@ std::vector<std::pair<uint32_t, uint32_t>> LineChecksums(
                            static_cast<uint32_t>(crc));
   }
   return checksums;
+}
+
+std::optional<std::pair<uint32_t, uint32_t>> RecordStart(
+    std::string_view head) {
+  const size_t end = head.rfind('\n');
+  if (end == std::string_view::npos ||
+      end >= std::numeric_limits<uint32_t>::max()) {
+    return std::nullopt;
+  }
+  const std::string_view text = head.substr(0, end + 1);
+  // Each line ends with a line end, the last one too.
+  for (size_t line = 0; line < text.size(); line = text.find('\n', line) + 1) {
+    const size_t first = text.find_first_not_of('\0', line);
+    if (text[first] >= '0' && text[first] <= '9') {
+      return std::make_pair(static_cast<uint32_t>(text.size()),
+                            HeadChecksum(text));
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace velnor::ledger

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -56,8 +57,10 @@ class CountedDays {
 
   // The earlier readings of the log of `site` whose text starts with
   // `head`, whatever its name: the rows whose recorded head (head_bytes of
-  // them, at least one) is the start of `head`. A log renamed, compressed
-  // or grown since starts with the same text; another log does not (its
+  // them, at least one) is the start of `head`, and the rows whose head is
+  // longer than `head` and starts with its RecordStart (a copy made while
+  // the log was shorter than they read it). A log renamed, compressed or
+  // grown since starts with the same text; another log does not (its
   // #Date and first records differ). In run order; none for an empty head.
   std::vector<const FileRow*> RowsOfLog(const std::string& site,
                                         std::string_view head) const;
@@ -97,6 +100,10 @@ class CountedDays {
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> names_;
   std::map<std::string, std::map<int64_t, std::multimap<uint32_t, size_t>>>
       heads_;
+  // Per site, each line end of each row's head: (length, checksum, index
+  // into files_), sorted. Flat, as a ledger holds hundreds of them a row.
+  std::map<std::string, std::vector<std::tuple<uint32_t, uint32_t, uint32_t>>>
+      line_ends_;
   std::optional<RunRow> ledger_start_;
   std::map<std::string, Day> first_asked_;  // per site identifier
 };
@@ -107,6 +114,12 @@ uint32_t HeadChecksum(std::string_view bytes);
 // (length, checksum), by length. Empty when `head` holds no line end or
 // is longer than 4 GB.
 std::vector<std::pair<uint32_t, uint32_t>> LineChecksums(std::string_view head);
+// The start of `head` a shorter copy of a log is known by: its text up to
+// its last line end, as (length, HeadChecksum). Nothing when that text
+// holds no record (no line that opens with a digit, as a record's date or
+// time does, NUL bytes of UTF-16 aside): every log of a site opens with
+// the same directives, so such a start would be taken for any of them.
+std::optional<std::pair<uint32_t, uint32_t>> RecordStart(std::string_view head);
 
 }  // namespace velnor::ledger
 

@@ -89,6 +89,7 @@ const std::vector<LedgerTable>& LedgerTables() {
         "first_record TEXT, "              // YYYY-MM-DD HH:MM:SS, log time
         "last_record TEXT, "
         "records BIGINT NOT NULL, "
+        "line_ends TEXT, "  // null: a row of an earlier design
         "PRIMARY KEY (run_id, site, file_name))"}},
       {"run_days",
        {"CREATE TABLE run_days ("

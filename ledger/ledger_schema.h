@@ -11,8 +11,11 @@
 // run_files  per run, site and log file read: the file as it was (size,
 //            modification time), what the log is known by whatever its
 //            name (a checksum of the first bytes of its text, inflated for
-//            gzip), where the reading started and ended in that text, and
-//            the records counted.
+//            gzip), where the reading started and ended in that text, the
+//            records counted, and the checksum of that head at each of its
+//            line ends (line_ends), so that a shorter copy of the log is
+//            known too. line_ends is null in the rows of ledgers made
+//            before it was kept (LedgerStore::Upgrade adds the column).
 // run_days   per run, site and day of its window: hits, hits per status
 //            class, and whether the day was counted whole.
 //

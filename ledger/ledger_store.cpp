@@ -2,6 +2,7 @@
 // the servers', never SQL.
 #include "ledger/ledger_store.h"
 
+#include <absl/strings/escaping.h>
 #include <fmt/format.h>
 
 #include "platform/ado/engine.h"
@@ -38,6 +39,57 @@ void BindOptional(ado::Statement& statement, int index,
 // A value of a bulk-loaded row: text, or null.
 using CopiedValue = std::optional<std::string>;
 
+// A head's line checksums as run_files keeps them: base64 over a version
+// byte (1) and then, per line end, its length and its checksum as 32-bit
+// little-endian numbers. Text, so that any engine's column holds it.
+constexpr char kLineEndsVersion = 1;
+
+void PutUint32(std::string& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<char>((value >> shift) & 0xff));
+  }
+}
+
+uint32_t GetUint32(std::string_view in) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = (value << 8) | static_cast<uint8_t>(in[static_cast<size_t>(i)]);
+  }
+  return value;
+}
+
+std::string PackLineEnds(
+    const std::vector<std::pair<uint32_t, uint32_t>>& checksums) {
+  std::string bytes(1, kLineEndsVersion);
+  for (const auto& [length, checksum] : checksums) {
+    PutUint32(bytes, length);
+    PutUint32(bytes, checksum);
+  }
+  return absl::Base64Escape(bytes);
+}
+
+// None for a text PackLineEnds did not make (of another version, cut
+// short, lengths not rising): the row is then known by its head alone, as
+// rows of earlier designs are, rather than by line ends that may be wrong.
+std::vector<std::pair<uint32_t, uint32_t>> UnpackLineEnds(
+    std::string_view packed) {
+  std::string bytes;
+  std::vector<std::pair<uint32_t, uint32_t>> checksums;
+  if (!absl::Base64Unescape(absl::string_view(packed.data(), packed.size()),
+                            &bytes) ||
+      bytes.empty() || bytes[0] != kLineEndsVersion ||
+      (bytes.size() - 1) % 8 != 0) {
+    return checksums;
+  }
+  for (size_t at = 1; at < bytes.size(); at += 8) {
+    const std::string_view entry = std::string_view(bytes).substr(at, 8);
+    const uint32_t length = GetUint32(entry);
+    if (!checksums.empty() && length <= checksums.back().first) return {};
+    checksums.emplace_back(length, GetUint32(entry.substr(4)));
+  }
+  return checksums;
+}
+
 void Run(ado::Statement& statement) {
   statement.Step();
   statement.Reset();
@@ -50,7 +102,8 @@ const std::vector<std::string>& FileColumns() {
   static const auto* columns = new std::vector<std::string>{
       "run_id",        "site",         "file_name",     "file_size",
       "file_modified", "head_bytes",   "head_checksum", "start_offset",
-      "end_offset",    "first_record", "last_record",   "records"};
+      "end_offset",    "first_record", "last_record",   "records",
+      "line_ends"};
   return *columns;
 }
 
@@ -120,6 +173,27 @@ std::unique_ptr<ado::Statement> LedgerStore::Prepare(const std::string& sql) {
   return session_.Prepare(sql, schema_);
 }
 
+bool LedgerStore::HasLineEnds() {
+  if (!has_line_ends_) {
+    auto columns = Prepare("SELECT * FROM run_files WHERE 1 = 0");
+    has_line_ends_ = false;
+    for (int i = 0; i < columns->ColumnCount(); ++i) {
+      if (columns->ColumnName(i) == "line_ends") has_line_ends_ = true;
+    }
+  }
+  return *has_line_ends_;
+}
+
+bool LedgerStore::Upgrade() {
+  if (HasLineEnds()) return false;
+  // Named with its database: the engines qualify the tables of queries
+  // only.
+  Prepare("ALTER TABLE [" + schema_ + "].run_files ADD COLUMN line_ends TEXT")
+      ->Step();
+  has_line_ends_ = true;
+  return true;
+}
+
 LedgerContents LedgerStore::ReadAll() {
   LedgerContents ledger;
   auto runs = Prepare(
@@ -141,10 +215,13 @@ LedgerContents LedgerStore::ReadAll() {
     run.outcome = ParseOutcome(runs->Text(10));
     run.records = runs->Integer(11);
   }
+  const bool line_ends = HasLineEnds();
   auto files = Prepare(
       "SELECT run_id, site, file_name, file_size, file_modified, head_bytes, "
       "head_checksum, start_offset, end_offset, first_record, last_record, "
-      "records FROM run_files ORDER BY run_id, site, file_name");
+      "records" +
+      std::string(line_ends ? ", line_ends" : "") +
+      " FROM run_files ORDER BY run_id, site, file_name");
   while (files->Step()) {
     FileRow& file = ledger.files.emplace_back();
     file.run_id = files->Integer(0);
@@ -159,6 +236,9 @@ LedgerContents LedgerStore::ReadAll() {
     file.first_record = Text(*files, 9);
     file.last_record = Text(*files, 10);
     file.records = files->Integer(11);
+    if (line_ends && files->Type(12) != ado::ColumnType::kNull) {
+      file.line_checksums = UnpackLineEnds(files->Text(12));
+    }
   }
   auto days = Prepare(
       "SELECT run_id, site, log_day, hits, hits_2xx, hits_3xx, hits_4xx, "
@@ -211,6 +291,7 @@ void LedgerStore::EndRun(int64_t run_id, const std::string& ended,
 }
 
 void LedgerStore::AddFile(const FileRow& file) {
+  Upgrade();
   if (!insert_file_) {
     insert_file_ = Prepare(InsertInto("run_files", FileColumns()));
   }
@@ -227,6 +308,7 @@ void LedgerStore::AddFile(const FileRow& file) {
   BindOptional(*insert, 10, file.first_record);
   BindOptional(*insert, 11, file.last_record);
   insert->BindInteger(12, file.records);
+  insert->BindText(13, PackLineEnds(file.line_checksums));
   Run(*insert);
 }
 
@@ -248,6 +330,7 @@ void LedgerStore::AddDay(const DayRow& day) {
 // with a savepoint renewed after it: two round trips a row, where a run
 // writes tens of rows per site.
 void LedgerStore::AddFiles(const std::vector<FileRow>& files) {
+  Upgrade();
   if (!session_.BulkLoads()) {
     for (const FileRow& file : files) AddFile(file);
     return;
@@ -264,7 +347,7 @@ void LedgerStore::AddFiles(const std::vector<FileRow>& files) {
          std::to_string(file.head_bytes), std::to_string(file.head_checksum),
          std::to_string(file.start_offset), std::to_string(file.end_offset),
          optional(file.first_record), optional(file.last_record),
-         std::to_string(file.records)});
+         std::to_string(file.records), PackLineEnds(file.line_checksums)});
   }
   if (rows.empty()) return;
   session_.CopyRows(schema_, "run_files", FileColumns(), ado::OneBatch(rows));

@@ -9,8 +9,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/ado/session.h"
@@ -63,6 +65,10 @@ struct FileRow {
   std::string first_record;  // log time, YYYY-MM-DD HH:MM:SS; empty: none
   std::string last_record;
   int64_t records = 0;
+  // The CRC-32 of each start of the head that ends with a line end, as
+  // (length, checksum), by length (LineChecksums); empty in a row of a
+  // ledger made before they were kept.
+  std::vector<std::pair<uint32_t, uint32_t>> line_checksums;
 };
 
 // Hits per class of status: 2xx, 3xx, 4xx, 5xx; hits of other codes are
@@ -88,7 +94,12 @@ class LedgerStore {
   // raise automation::AutomationError naming the file.
   LedgerStore(ado::Session& session, std::string schema);
 
+  // Reads a ledger of an earlier design as it is.
   LedgerContents ReadAll();
+  // Brings a ledger of an earlier design to this one in the session's
+  // transaction (rows already there keep no line ends); true when it did.
+  // The members that write rows run it first.
+  bool Upgrade();
   // One more than the largest run_id; 1 for an empty ledger.
   int64_t NextRunId();
   // The run as it starts: its end, outcome and records stay empty.
@@ -107,9 +118,12 @@ class LedgerStore {
 
  private:
   std::unique_ptr<ado::Statement> Prepare(const std::string& sql);
+  // Whether run_files has its line_ends column (asked once).
+  bool HasLineEnds();
 
   ado::Session& session_;
   std::string schema_;
+  std::optional<bool> has_line_ends_;
   // A run adds a row per file and per site and day: prepared once.
   std::unique_ptr<ado::Statement> insert_file_;
   std::unique_ptr<ado::Statement> insert_day_;

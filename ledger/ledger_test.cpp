@@ -78,7 +78,8 @@ class LedgerTest : public ::testing::Test {
       store.AddFile({id, "1", id % 2 ? "u_ex.log" : "U_EX.LOG.gz", to,
                      "2024-06-12T02:00:00Z", 100,
                      HeadChecksum(std::string_view(kHead).substr(0, 100)), from,
-                     to, "2024-06-10 00:00:01", "2024-06-11 10:00:00", 9});
+                     to, "2024-06-10 00:00:01", "2024-06-11 10:00:00", 9,
+                     /*line_checksums=*/{}});
       store.EndRun(id, "2024-06-12T02:31:00Z", Outcome::kCompleted, 20);
     });
   }

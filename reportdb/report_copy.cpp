@@ -225,7 +225,8 @@ CopyResult CopyReportDatabases(const std::string& db_dir,
     result.not_empty.push_back(statistics_target.schema);
   }
   if (!result.not_empty.empty() && !overwrite) return result;
-  // The store's statistics take the copy in the current design.
+  // The store's ledger and statistics take the copy in the current design.
+  if (target.exists) ReportLocation{"", url}.UpgradeLedger(server, is_ftp);
   if (statistics_target.exists) {
     ReportLocation{"", url}.UpgradeStatistics(server, is_ftp);
   }

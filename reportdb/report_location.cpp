@@ -5,6 +5,7 @@
 
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
+#include "ledger/ledger_store.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_run_lock.h"
@@ -75,6 +76,15 @@ bool ReportLocation::UpgradeStatistics(std::string_view server,
   if (upgraded && IsPostgres()) {
     statistics::KeepPgPackedUncompressed(db_url, server, is_ftp);
   }
+  return upgraded;
+}
+
+bool ReportLocation::UpgradeLedger(std::string_view server, bool is_ftp) const {
+  auto session = ado::Session::Private(ado::kDefaultLockWaitMs, MakeEngine());
+  ledger::LedgerStore store(*session,
+                            session->Attach(LedgerPath(server, is_ftp)));
+  const bool upgraded = store.Upgrade();
+  session->Commit();
   return upgraded;
 }
 

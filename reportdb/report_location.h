@@ -54,6 +54,8 @@ struct ReportLocation {
   // were of an earlier one. Raises automation::AutomationError naming the
   // file or store when it cannot.
   bool UpgradeStatistics(std::string_view server, bool is_ftp) const;
+  // The same for the ledger of `server`'s service (LedgerStore::Upgrade).
+  bool UpgradeLedger(std::string_view server, bool is_ftp) const;
   // Whether a run holds the run lock of `server`'s service now (RunLock,
   // PgRunLock). Raises automation::AutomationError when a store cannot be
   // asked.

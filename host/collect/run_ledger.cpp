@@ -77,6 +77,8 @@ void RunLedger::Merge(RunLedger& part) {
     before.start_offset = std::max(before.start_offset, file.start_offset);
     before.earlier_runs_offset =
         std::max(before.earlier_runs_offset, file.earlier_runs_offset);
+    before.read_under_name =
+        std::max(before.read_under_name, file.read_under_name);
   }
   records_ += part.records_;
   auto append = [](std::vector<std::string>& to,
@@ -143,9 +145,10 @@ void RunLedger::FileClosed(const iislog::FileReadReport& report) {
   // The same start but less text than earlier runs read: cut short, or
   // rewritten in place. What is there was counted; text written past the
   // cut later is read only past where the earlier runs stopped. A copy of
-  // the log's start beside it, shorter than the log this run read, is no
-  // such file.
-  if (report.reached_end && report.text_offset < file.earlier_runs_offset) {
+  // the log's start, shorter than the log this run or earlier ones read, is
+  // no such file.
+  if (report.reached_end && report.text_offset < file.read_under_name &&
+      report.text_offset < file.earlier_runs_offset) {
     changed_.push_back(
         Shown(file.name) + " of " + SiteText(file.site) + " holds " +
         std::to_string(report.text_offset) + " bytes, fewer than the " +
@@ -244,6 +247,9 @@ iislog::ReadPlan RunLedger::PlanFor(std::string_view path,
     // stopped.
     for (const ledger::FileRow* row : rows) {
       plan.reported_up_to = std::max(plan.reported_up_to, row->end_offset);
+      if (automation::EqualsIgnoringAsciiCase(row->file_name, file.name)) {
+        file.read_under_name = std::max(file.read_under_name, row->end_offset);
+      }
     }
   }
   for (const auto& [day, offset] : parts) {
@@ -283,6 +289,8 @@ std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
   std::pair<int64_t, std::string> read{0, ""};
   // Most heads are kHeadBytes long: each length's checksum is made once.
   std::map<int64_t, uint32_t> checksums;
+  const std::optional<std::pair<uint32_t, uint32_t>> start =
+      ledger::RecordStart(head);
   for (const auto& [path, other] : files_) {
     if (&other == &file || other.site != file.site || other.head_bytes == 0 ||
         other.end_offset <= read.first) {
@@ -296,12 +304,11 @@ std::pair<int64_t, std::string> RunLedger::ReadInThisRun(
             head.substr(0, static_cast<size_t>(other.head_bytes)));
       }
       same = checksum->second == other.head_checksum;
-    } else if (!file.line_checksums.empty()) {
+    } else if (start) {
       // This file is shorter than the other's head: the same log when its
       // lines are the other's first lines.
       same = std::binary_search(other.line_checksums.begin(),
-                                other.line_checksums.end(),
-                                file.line_checksums.back());
+                                other.line_checksums.end(), *start);
     }
     if (same) read = {other.end_offset, other.name};
   }
@@ -355,6 +362,7 @@ std::vector<ledger::DayRow> RunLedger::Write(
     row.file_name = file.name;
     row.head_bytes = file.head_bytes;
     row.head_checksum = file.head_checksum;
+    row.line_checksums = file.line_checksums;
     row.start_offset = file.start_offset;
     row.end_offset = std::max(row.end_offset, file.end_offset);
     if (file.records > 0) {

@@ -6,9 +6,9 @@
 // not at all.
 //
 // A file is known by the start of its text (kHeadBytes of it), not by its
-// name: a log renamed, compressed with gzip, or lying beside its
-// compressed copy is the log read before, and is read on from where that
-// reading stopped.
+// name: a log renamed, compressed with gzip, lying beside its compressed
+// copy, or found as a copy made while it was shorter, is the log read
+// before, and is read on from where that reading stopped.
 #ifndef VELNOR_HOST_COLLECT_RUN_LEDGER_H_
 #define VELNOR_HOST_COLLECT_RUN_LEDGER_H_
 
@@ -112,8 +112,9 @@ class RunLedger : public CountObserver,
     int64_t head_bytes = 0;
     uint32_t head_checksum = 0;
     // The head's checksum at each of its line ends (length, CRC-32): a
-    // shorter file of this run whose text up to its last line end is a
-    // start of this head (a copy made while the log grew) is this log.
+    // shorter file of this run or a later one whose text up to its last
+    // line end is a start of this head (a copy made while the log grew) is
+    // this log.
     std::vector<std::pair<uint32_t, uint32_t>> line_checksums;
     int64_t start_offset = 0;
     // Of start_offset, the part earlier runs read (not another file of this
@@ -122,6 +123,10 @@ class RunLedger : public CountObserver,
     int64_t end_offset = 0;
     bool closed = false;
     bool held_back = false;  // it ended in a line still being written
+    // How far earlier runs read the log under this file's name: a copy
+    // under another name may hold less text than they read of the log
+    // without being cut short.
+    int64_t read_under_name = 0;
     double first_record = 0;
     double last_record = 0;
     int64_t records = 0;
