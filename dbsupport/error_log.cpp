@@ -32,11 +32,11 @@ thread_local std::vector<ErrorLogEntry>* tl_capture = nullptr;
 bool AppendLine(const std::string& line) {
   if (gstrErrorLogPath.empty()) return false;
   // Never through a symbolic link, which could point at any file; never
-  // waiting on a FIFO that no one reads.
+  // waiting on a FIFO that no one reads. Read as well, to see how the file
+  // ends.
   int fd = ::open(
       gstrErrorLogPath.c_str(),
-      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-      0644);
+      O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   // A second name planted after the command's checks gets no line either,
   // nor a pipe or device put there since, whose reader is not the log.
@@ -46,10 +46,18 @@ bool AppendLine(const std::string& line) {
     ::close(fd);
     return false;
   }
+  // A line cut short by an earlier full disk has no line end, and other
+  // writers may be appending, so it cannot be cut back: this line starts
+  // on a line of its own instead of being joined onto it.
+  char last = '\n';
+  const bool cut_short = file.st_size > 0 &&
+                         ::pread(fd, &last, 1, file.st_size - 1) == 1 &&
+                         last != '\n';
+  const std::string text = cut_short ? "\n" + line : line;
   // One write keeps the line whole when other writers append to the file.
-  ssize_t written = ::write(fd, line.data(), line.size());
+  ssize_t written = ::write(fd, text.data(), text.size());
   ::close(fd);
-  return written == static_cast<ssize_t>(line.size());
+  return written == static_cast<ssize_t>(text.size());
 }
 
 std::string PadRight(std::string_view text, size_t width) {

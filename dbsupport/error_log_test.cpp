@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "testing/test_support.h"
 
@@ -82,6 +85,35 @@ TEST(ErrorLogTest, AppendsOneLinePerCallAndFailsSilently) {
   ResetErrorLogTally();
   EXPECT_EQ(ErrorLogLines().written, 0);
   gstrErrorLogPath.clear();
+}
+
+// A line cut short (a full disk, a size limit) ends without a line end;
+// the next lines each start on a line of their own, and a log that ends
+// whole gets no blank line.
+TEST(ErrorLogTest, ALineCutShortIsNotJoinedToTheNextOne) {
+  testing::TempDir tmp("velnor_error_log_test");
+  const std::filesystem::path log = tmp.path() / "errors.log";
+  for (const std::string cut : {"12/11/2026 01:02:03\tVELNORLog", ""}) {
+    testing::WriteFile(log, cut);
+    gstrErrorLogPath = log.string();
+    WriteErrorLog(1, "first", "s", "p");
+    WriteErrorLog(2, "second", "s", "p");
+    gstrErrorLogPath.clear();
+    std::vector<std::string> lines;
+    std::stringstream text(testing::ReadFile(log));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    if (!cut.empty()) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.front(), cut);
+      lines.erase(lines.begin());
+    }
+    // Only the two lines written, each whole on its own line.
+    ASSERT_EQ(lines.size(), 2u) << testing::ReadFile(log);
+    EXPECT_EQ(lines[0] + "\n", FormatErrorLogLine(0, 1, "first", "s", "p")
+                                   .replace(0, 19, lines[0].substr(0, 19)));
+    EXPECT_EQ(lines[1] + "\n", FormatErrorLogLine(0, 2, "second", "s", "p")
+                                   .replace(0, 19, lines[1].substr(0, 19)));
+  }
 }
 
 namespace fs = std::filesystem;
