@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -33,10 +34,14 @@ bool AppendLine(const std::string& line) {
   if (gstrErrorLogPath.empty()) return false;
   // Never through a symbolic link, which could point at any file; never
   // waiting on a FIFO that no one reads. Read as well, to see how the file
-  // ends.
-  int fd = ::open(
-      gstrErrorLogPath.c_str(),
-      O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  // ends, where the file lets us; a log we may only write still gets its
+  // line.
+  constexpr int kFlags =
+      O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(gstrErrorLogPath.c_str(), O_RDWR | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) {
+    fd = ::open(gstrErrorLogPath.c_str(), O_WRONLY | kFlags, 0644);
+  }
   if (fd < 0) return false;
   // A second name planted after the command's checks gets no line either,
   // nor a pipe or device put there since, whose reader is not the log.
