@@ -12,10 +12,12 @@
 #include <sys/time.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -945,6 +947,75 @@ TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
                         "u_ex240613_new.log.gz of site 1 (Site) "
                         "is the log read as"))
       << started.err;
+}
+
+// A log collected run after run as it grows keeps the line ends of its
+// start in the ledger once per start: the runs after it reached the
+// length a log is known by, a copy of it read beside it, and a shorter
+// copy found later keep none; that copy is still the log the last run
+// read.
+TEST_F(CollectLedgerTest, EachStartsLineEndsAreKeptOnceAndStillKnowACopy) {
+  const std::vector<std::string> part = {"--since-last", "--partial-day"};
+  const std::string day = "2024-06-11";
+  const std::string name = "u_ex240611.log";
+  constexpr size_t kKnownBy = 64 * 1024;
+  const int kRecords[] = {400, 800, 1500, 2000, 2600};
+  // Per run, the start of each file it read: (file, length).
+  std::vector<std::vector<std::pair<std::string, size_t>>> starts;
+  for (int records : kRecords) {
+    const std::string log = IisLog(day, records);
+    WriteLog(name, log);
+    const bool first = starts.empty();
+    if (first) GzipLog(name);
+    starts.push_back({{name, std::min(log.size(), kKnownBy)}});
+    if (first) starts.back().emplace_back(name + ".gz", log.size());
+    const std::string now =
+        day + "T" + std::to_string(10 + starts.size()) + ":00:00Z";
+    ASSERT_EQ(Collect(part, now).status, 0);
+    fs::remove(logs_ / (name + ".gz"));
+  }
+  ASSERT_EQ(starts.back()[0].second, kKnownBy);
+  // A row keeps line ends when no row before it has the same start: each
+  // run's log is longer than the last one's until it is kKnownBy long.
+  const fs::path ledger = db_ / "velnor_ledger_SRV1_web.sqlite";
+  testing::Rows expected;
+  std::set<size_t> kept;
+  for (size_t run = 0; run < starts.size(); ++run) {
+    for (const auto& [file, length] : starts[run]) {
+      expected.push_back({std::to_string(run + 1), file, std::to_string(length),
+                          kept.insert(length).second ? "0" : "1"});
+    }
+  }
+  EXPECT_EQ(QueryRows(ledger,
+                      "SELECT run_id, file_name, head_bytes, "
+                      "line_ends IS NULL FROM run_files "
+                      "ORDER BY run_id, file_name"),
+            expected);
+
+  // The log gone, a compressed copy of its start shorter than it is known
+  // by left: the log all the runs read, none of it counted again.
+  fs::remove(logs_ / name);
+  const std::string saved = "u_ex240611_saved.log";
+  WriteLog(saved, IisLog(day, kRecords[1] + 100));
+  ASSERT_LT(ReadFile(logs_ / saved).size(), kKnownBy);
+  GzipLog(saved);
+  fs::remove(logs_ / saved);
+  const long counted = Hits();
+  VelnorRun copy = Collect(part, day + "T20:00:00Z");
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  EXPECT_TRUE(Contains(copy.err, saved +
+                                     ".gz of site 1 (Site) is the log "
+                                     "read as " +
+                                     name + " by run " +
+                                     std::to_string(starts.size()) + " ("))
+      << copy.err;
+  EXPECT_EQ(Hits(), counted);
+  // Its start ends at a line end of the start the ledger keeps.
+  EXPECT_EQ(QueryRows(ledger,
+                      "SELECT line_ends IS NULL FROM run_files "
+                      "WHERE file_name = '" +
+                          saved + ".gz'"),
+            (testing::Rows{{"1"}}));
 }
 
 // A ledger made before the line ends of each log's start were kept is read

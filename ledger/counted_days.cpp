@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 namespace velnor::ledger {
 namespace {
@@ -58,14 +59,8 @@ CountedDays::CountedDays(const LedgerContents& ledger) {
     if (row.head_bytes > 0) {
       heads_[row.site][row.head_bytes].emplace(row.head_checksum, i);
     }
-    auto& ends = line_ends_[row.site];
-    for (const auto& [length, checksum] : row.line_checksums) {
-      ends.emplace_back(length, checksum, static_cast<uint32_t>(i));
-    }
-    // Indexed: the copy need not keep them too.
-    files_[i].line_checksums = {};
   }
-  for (auto& [site, ends] : line_ends_) std::sort(ends.begin(), ends.end());
+  IndexLineEnds();
   for (const RunRow& run : ledger.runs) {
     if (run.mode == kLedgerStartMode) ledger_start_ = run;
     if (run.mode != "count" && run.mode != "recount") continue;
@@ -128,21 +123,83 @@ std::vector<DaySpan> CountedDays::CompleteSpans(const std::string& site,
   return spans;
 }
 
+// Each distinct list once: rows of the same head share theirs, and a row
+// whose head is the start of a longer one's, ending at one of its line
+// ends, uses the longer one's (its own line ends are that one's up to its
+// length), as does a row that keeps none because another covered it.
+void CountedDays::IndexLineEnds() {
+  std::vector<int64_t> list_head_bytes;
+  for (const FileRow& row : files_) {
+    if (row.line_checksums.empty()) continue;
+    auto [list, made] =
+        list_of_head_.try_emplace({row.site, row.head_bytes, row.head_checksum},
+                                  static_cast<uint32_t>(list_rows_.size()));
+    if (!made) continue;
+    list_rows_.emplace_back();
+    list_head_bytes.push_back(row.head_bytes);
+    auto& ends = line_ends_[row.site];
+    for (const auto& [length, checksum] : row.line_checksums) {
+      ends.emplace_back(length, checksum, list->second);
+    }
+  }
+  for (auto& [site, ends] : line_ends_) std::sort(ends.begin(), ends.end());
+  for (size_t i = 0; i < files_.size(); ++i) {
+    FileRow& row = files_[i];
+    std::optional<uint32_t> list;
+    auto own =
+        list_of_head_.find({row.site, row.head_bytes, row.head_checksum});
+    if (own != list_of_head_.end()) list = own->second;
+    for (const auto& [length, checksum, other] :
+         EndsAt(row.site, row.head_bytes, row.head_checksum)) {
+      if (!list || list_head_bytes[other] > list_head_bytes[*list]) {
+        list = other;
+      }
+    }
+    if (list) list_rows_[*list].push_back(static_cast<uint32_t>(i));
+    // Indexed: the copy need not keep them too.
+    row.line_checksums = {};
+  }
+  // The lists a longer one took the place of in every row.
+  for (auto& [site, ends] : line_ends_) {
+    std::erase_if(ends, [this](const auto& end) {
+      return list_rows_[std::get<2>(end)].empty();
+    });
+  }
+}
+
+std::span<const std::tuple<uint32_t, uint32_t, uint32_t>> CountedDays::EndsAt(
+    const std::string& site, int64_t length, uint32_t checksum) const {
+  auto ends = line_ends_.find(site);
+  if (ends == line_ends_.end() || length <= 0 ||
+      length > std::numeric_limits<uint32_t>::max()) {
+    return {};
+  }
+  const auto key = std::make_tuple(static_cast<uint32_t>(length), checksum);
+  auto [begin, end] = std::equal_range(
+      ends->second.begin(), ends->second.end(), key,
+      [](const auto& a, const auto& b) {
+        return std::make_tuple(std::get<0>(a), std::get<1>(a)) <
+               std::make_tuple(std::get<0>(b), std::get<1>(b));
+      });
+  return {begin, end};
+}
+
+bool CountedDays::KeepsLineEndsOf(const std::string& site, int64_t head_bytes,
+                                  uint32_t head_checksum) const {
+  return list_of_head_.contains({site, head_bytes, head_checksum}) ||
+         !EndsAt(site, head_bytes, head_checksum).empty();
+}
+
 std::vector<const FileRow*> CountedDays::RowsOfLog(
     const std::string& site, std::string_view head) const {
   std::vector<size_t> found;
-  auto ends = line_ends_.find(site);
-  const std::optional<std::pair<uint32_t, uint32_t>> start = RecordStart(head);
-  if (ends != line_ends_.end() && start) {
-    const auto [length, checksum] = *start;
-    for (auto end = std::lower_bound(ends->second.begin(), ends->second.end(),
-                                     std::make_tuple(length, checksum, 0u));
-         end != ends->second.end() && std::get<0>(*end) == length &&
-         std::get<1>(*end) == checksum;
-         ++end) {
+  if (const auto start = RecordStart(head)) {
+    for (const auto& [length, checksum, list] :
+         EndsAt(site, start->first, start->second)) {
       // A head no longer than this one is the start of it or not, whole.
-      const size_t row = std::get<2>(*end);
-      if (files_[row].head_bytes > std::ssize(head)) found.push_back(row);
+      for (uint32_t row : list_rows_[list]) {
+        if (files_[row].head_bytes > std::ssize(head)) found.push_back(row);
+      }
     }
   }
   // One pass over the head: the checksum of each recorded length grows

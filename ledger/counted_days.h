@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -65,6 +66,14 @@ class CountedDays {
   std::vector<const FileRow*> RowsOfLog(const std::string& site,
                                         std::string_view head) const;
 
+  // Whether the line ends of a head of `site` (head_bytes long, with
+  // that checksum) can be told from those the ledger's rows keep: a row of
+  // the same head keeps them, or the head is the start of a longer head
+  // kept, up to one of its line ends. A new row of such a head need not
+  // keep its own: RowsOfLog knows a shorter copy of it all the same.
+  bool KeepsLineEndsOf(const std::string& site, int64_t head_bytes,
+                       uint32_t head_checksum) const;
+
   // For the readings `rows` of one log of `site` (see RowsOfLog): each day
   // from `first` to `last` that is counted in part only, with the offset
   // up to which runs of that day read the log (see iislog/read_plan.h).
@@ -93,6 +102,13 @@ class CountedDays {
   }
 
  private:
+  // Fills line_ends_, list_rows_ and list_of_head_ from files_, whose
+  // line_checksums it then empties.
+  void IndexLineEnds();
+  // The entries of line_ends_ of `site` at that length and checksum.
+  std::span<const std::tuple<uint32_t, uint32_t, uint32_t>> EndsAt(
+      const std::string& site, int64_t length, uint32_t checksum) const;
+
   std::map<std::string, std::map<Day, CountedDay>> days_;
   std::vector<FileRow> files_;  // in run order
   // Indexes into files_: per site and file name folded to lower case; per
@@ -100,10 +116,15 @@ class CountedDays {
   std::map<std::pair<std::string, std::string>, std::vector<size_t>> names_;
   std::map<std::string, std::map<int64_t, std::multimap<uint32_t, size_t>>>
       heads_;
-  // Per site, each line end of each row's head: (length, checksum, index
-  // into files_), sorted. Flat, as a ledger holds hundreds of them a row.
+  // The line ends rows keep, each distinct list once, most rows keeping
+  // none (KeepsLineEndsOf): per site, each line end of each list as
+  // (length, checksum, list), sorted; flat, as a list holds hundreds. Per
+  // list, the rows whose heads' line ends it gives (indexes into files_,
+  // ascending); per head (site, length, checksum) kept by a row, its list.
   std::map<std::string, std::vector<std::tuple<uint32_t, uint32_t, uint32_t>>>
       line_ends_;
+  std::vector<std::vector<uint32_t>> list_rows_;
+  std::map<std::tuple<std::string, int64_t, uint32_t>, uint32_t> list_of_head_;
   std::optional<RunRow> ledger_start_;
   std::map<std::string, Day> first_asked_;  // per site identifier
 };

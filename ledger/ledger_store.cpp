@@ -58,8 +58,11 @@ uint32_t GetUint32(std::string_view in) {
   return value;
 }
 
+// Empty for none, kept as null: most rows leave theirs to an earlier row
+// of the same head (CountedDays::KeepsLineEndsOf).
 std::string PackLineEnds(
     const std::vector<std::pair<uint32_t, uint32_t>>& checksums) {
+  if (checksums.empty()) return "";
   std::string bytes(1, kLineEndsVersion);
   for (const auto& [length, checksum] : checksums) {
     PutUint32(bytes, length);
@@ -308,7 +311,7 @@ void LedgerStore::AddFile(const FileRow& file) {
   BindOptional(*insert, 10, file.first_record);
   BindOptional(*insert, 11, file.last_record);
   insert->BindInteger(12, file.records);
-  insert->BindText(13, PackLineEnds(file.line_checksums));
+  BindOptional(*insert, 13, PackLineEnds(file.line_checksums));
   Run(*insert);
 }
 
@@ -347,7 +350,8 @@ void LedgerStore::AddFiles(const std::vector<FileRow>& files) {
          std::to_string(file.head_bytes), std::to_string(file.head_checksum),
          std::to_string(file.start_offset), std::to_string(file.end_offset),
          optional(file.first_record), optional(file.last_record),
-         std::to_string(file.records), PackLineEnds(file.line_checksums)});
+         std::to_string(file.records),
+         optional(PackLineEnds(file.line_checksums))});
   }
   if (rows.empty()) return;
   session_.CopyRows(schema_, "run_files", FileColumns(), ado::OneBatch(rows));

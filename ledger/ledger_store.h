@@ -67,7 +67,8 @@ struct FileRow {
   int64_t records = 0;
   // The CRC-32 of each start of the head that ends with a line end, as
   // (length, checksum), by length (LineChecksums); empty in a row of a
-  // ledger made before they were kept.
+  // ledger made before they were kept, and in a row whose head's line ends
+  // an earlier row keeps (CountedDays::KeepsLineEndsOf).
   std::vector<std::pair<uint32_t, uint32_t>> line_checksums;
 };
 

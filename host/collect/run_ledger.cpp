@@ -349,6 +349,38 @@ std::vector<std::string> RunLedger::Notes() const {
   return notes;
 }
 
+// A growing log read run after run keeps the same head once it is
+// kHeadBytes long, and each run's row of it would repeat the same few KB.
+// The longest heads first, so that a shorter one of the same log, ending
+// at a line end (a copy made while it grew), is covered by it.
+void RunLedger::KeepLineEndsOnce(std::vector<ledger::FileRow>& rows) const {
+  std::vector<ledger::FileRow*> longest_first;
+  for (ledger::FileRow& row : rows) longest_first.push_back(&row);
+  std::stable_sort(longest_first.begin(), longest_first.end(),
+                   [](const ledger::FileRow* a, const ledger::FileRow* b) {
+                     return a->head_bytes > b->head_bytes;
+                   });
+  std::vector<const ledger::FileRow*> kept;
+  for (ledger::FileRow* row : longest_first) {
+    const auto covers = [row](const ledger::FileRow* other) {
+      return other->site == row->site &&
+             ((other->head_bytes == row->head_bytes &&
+               other->head_checksum == row->head_checksum) ||
+              std::binary_search(
+                  other->line_checksums.begin(), other->line_checksums.end(),
+                  std::make_pair(static_cast<uint32_t>(row->head_bytes),
+                                 row->head_checksum)));
+    };
+    if (counted_.KeepsLineEndsOf(row->site, row->head_bytes,
+                                 row->head_checksum) ||
+        std::any_of(kept.begin(), kept.end(), covers)) {
+      row->line_checksums.clear();
+    } else if (!row->line_checksums.empty()) {
+      kept.push_back(row);
+    }
+  }
+}
+
 std::vector<ledger::DayRow> RunLedger::Write(
     ledger::LedgerStore& store, int64_t run_id,
     const std::set<std::string>& reached, bool completed) const {
@@ -383,6 +415,7 @@ std::vector<ledger::DayRow> RunLedger::Write(
   }
   std::vector<ledger::FileRow> file_rows;
   for (const auto& [key, row] : rows) file_rows.push_back(row);
+  KeepLineEndsOnce(file_rows);
   store.AddFiles(file_rows);
 
   std::vector<ledger::DayRow> days;

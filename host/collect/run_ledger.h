@@ -132,6 +132,10 @@ class RunLedger : public CountObserver,
     int64_t records = 0;
   };
 
+  // Clears the line ends of each of `rows` (this run's) whose head's line
+  // ends the ledger or another of `rows` keeps
+  // (CountedDays::KeepsLineEndsOf).
+  void KeepLineEndsOnce(std::vector<ledger::FileRow>& rows) const;
   // The site whose folder holds `path`, or null.
   const SiteFolder* FolderOf(std::string_view path) const;
   const SiteWindow* WindowOf(const std::string& site) const;
