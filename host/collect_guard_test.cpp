@@ -100,6 +100,25 @@ class CollectGuardTest : public ::testing::Test {
     return pid;
   }
 
+  // The server's ledger held in an exclusive transaction, as by another
+  // process writing it: a run that has taken the lock waits there, its
+  // checks done. Null when it could not be held.
+  sqlite3* HoldTheLedger() const {
+    sqlite3* ledger = nullptr;
+    const fs::path file = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
+    if (sqlite3_open(file.c_str(), &ledger) != SQLITE_OK ||
+        sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) !=
+            SQLITE_OK) {
+      sqlite3_close(ledger);
+      return nullptr;
+    }
+    return ledger;
+  }
+  static void ReleaseTheLedger(sqlite3* ledger) {
+    sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(ledger);
+  }
+
   // velnor runs of the databases.
   std::string Runs() const {
     TempDir runs_dir("collect_guard_runs");
@@ -337,22 +356,17 @@ TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
   fs::permissions(open, fs::perms::all | fs::perms::sticky_bit);
   WriteFile(precious, "precious\n");
   const fs::path listing = open / "listing.csv";
-  // A reader of the ledger waits while another process writes it: the run
-  // holds its lock, its checks done, and cannot reach its output yet.
-  sqlite3* ledger = nullptr;
-  ASSERT_EQ(sqlite3_open((db_dir_ / "velnor_ledger_SRV1_web.sqlite").c_str(),
-                         &ledger),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  // The run holds its lock and waits for the ledger: it cannot reach its
+  // output yet.
+  sqlite3* ledger = HoldTheLedger();
+  ASSERT_NE(ledger, nullptr);
   pid_t pid = StartVelnor(
       Arguments("2024-06-02",
                 {"--raw", "--output", listing.string(), "--wait", "120"}),
       dir_.path());
   const bool held = StopOnceHoldingLock(pid, LockPath());
   fs::create_hard_link(precious, listing);
-  sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(ledger);
+  ReleaseTheLedger(ledger);
   ::kill(pid, SIGCONT);
   VelnorRun run = FinishVelnor(pid, dir_.path());
   ASSERT_TRUE(held);
@@ -370,20 +384,15 @@ TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
 TEST_F(CollectGuardTest, AnErrorLogSwappedForAPipeAfterTheChecksGetsNoLine) {
   ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
   ASSERT_EQ(::mkfifo((logs_ / "u_ex240603.log").c_str(), 0644), 0);
-  sqlite3* ledger = nullptr;
-  ASSERT_EQ(sqlite3_open((db_dir_ / "velnor_ledger_SRV1_web.sqlite").c_str(),
-                         &ledger),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  sqlite3* ledger = HoldTheLedger();
+  ASSERT_NE(ledger, nullptr);
   pid_t pid =
       StartVelnor(Arguments("2024-06-03", {"--wait", "120"}), dir_.path());
   const bool held = StopOnceHoldingLock(pid, LockPath());
   fs::remove(ErrorLogPath());
   EXPECT_EQ(::mkfifo(ErrorLogPath().c_str(), 0644), 0);
   const int reader = ::open(ErrorLogPath().c_str(), O_RDONLY | O_NONBLOCK);
-  sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(ledger);
+  ReleaseTheLedger(ledger);
   ::kill(pid, SIGCONT);
   VelnorRun run = FinishVelnor(pid, dir_.path());
   char line[512];
