@@ -377,6 +377,68 @@ TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
   EXPECT_EQ(ReadFile(precious), "precious\n");
 }
 
+// The names in `folder`, sorted.
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// An output the checks passed can still be refused when it is opened (a
+// folder, a pipe or a link put at its name in between): it is opened before
+// the ledger and the databases --create-db asks for are made, so that the
+// refused run leaves the database folder as it was.
+TEST_F(CollectGuardTest, AnOutputRefusedAtItsOpeningLeavesNothingMade) {
+  ASSERT_EQ(
+      RunVelnor({"init-db", "--db-dir", db_dir_.string(), "--server", "SRV1"},
+                dir_.path())
+          .status,
+      0);
+  // Only the hits-by-hour database is left: --create-db makes the others.
+  for (reportdb::ReportKind kind : reportdb::kReportKinds) {
+    if (kind != reportdb::ReportKind::kHitsByHour) fs::remove(Database(kind));
+  }
+  const std::vector<std::string> before = NamesIn(db_dir_);
+  const fs::path listing = dir_.path() / "listing.csv";
+  const std::vector<std::function<void()>> plants = {
+      [&] { fs::create_directory(listing); },
+      [&] { ASSERT_EQ(::mkfifo(listing.c_str(), 0644), 0); },
+      [&] { fs::create_symlink(dir_.path() / "elsewhere.csv", listing); },
+  };
+  for (size_t i = 0; i < plants.size(); ++i) {
+    SCOPED_TRACE(i);
+    // A reader of the database waits while another process writes it: the
+    // run holds its lock, its checks of the output done, and has made
+    // nothing yet.
+    sqlite3* hour = nullptr;
+    ASSERT_EQ(sqlite3_open(Database(reportdb::ReportKind::kHitsByHour).c_str(),
+                           &hour),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(hour, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    pid_t pid = StartVelnor(
+        Arguments("2024-06-02", {"--create-db", "--raw", "--output",
+                                 listing.string(), "--wait", "120"}),
+        dir_.path());
+    const bool held = StopOnceHoldingLock(pid, LockPath());
+    plants[i]();
+    sqlite3_exec(hour, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(hour);
+    ::kill(pid, SIGCONT);
+    VelnorRun run = FinishVelnor(pid, dir_.path());
+    ASSERT_TRUE(held);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "cannot write --output " + listing.string()))
+        << run.err;
+    EXPECT_EQ(NamesIn(db_dir_), before);
+    EXPECT_FALSE(fs::exists(dir_.path() / "elsewhere.csv"));
+    fs::remove(listing);
+  }
+}
+
 // A named pipe put at the error log's name after the checks, with a reader
 // at its other end, would take the run's failures away from the file the
 // user reads them in: the log is written only into a regular file, and the

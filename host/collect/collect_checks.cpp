@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/collect/collect_ledger.h"
 #include "host/collect/collect_plan.h"
 #include "host/collect/server_spelling.h"
 #include "host/collect/site_list.h"
@@ -317,6 +318,15 @@ bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
                "give a writable file in an existing folder");
 }
 
+// A missing ledger, and the statistics database the run keeps, made.
+bool MakeLedgerAndStatistics(const CollectOptions& options,
+                             const PlannedRun& run) {
+  return (run.ledger_path.empty() || run.ledger_found ||
+          MakeLedger(run.location, run.server, options.ftp)) &&
+         (run.statistics_path.empty() ||
+          MakeStatistics(run.location, run.server, options.ftp));
+}
+
 // True when `path` lies in the share root's folder of `server`: the copy
 // or mount of that server's own shares, which velnor only reads.
 bool InServersShares(const ServerAccess& access, const std::string& server,
@@ -489,8 +499,10 @@ bool CheckLogDirectories(LogParserInterface& parser,
   return true;
 }
 
-bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
-  return CreateDatabases(options, run) && OpenOutput(options, run);
+int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
+  if (!OpenOutput(options, run)) return kExitUsage;
+  if (!MakeLedgerAndStatistics(options, run)) return kExitLoggedErrors;
+  return CreateDatabases(options, run) ? -1 : kExitUsage;
 }
 
 }  // namespace velnor::host

@@ -186,17 +186,11 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
   }
   run.sites = std::move(sites);
   if (!run.sites.empty()) {
-    // Every check is done: the ledger and the statistics may be made now.
     if (!run.ledger_path.empty() && options.statistics) {
       run.statistics_path =
           run.location.StatisticsPath(run.server, options.ftp);
     }
-    return (run.ledger_path.empty() || run.ledger_found ||
-            MakeLedger(run.location, run.server, options.ftp)) &&
-                   (run.statistics_path.empty() ||
-                    MakeStatistics(run.location, run.server, options.ftp))
-               ? -1
-               : kExitLoggedErrors;
+    return -1;
   }
   for (const std::string& note : run.notes) std::cerr << note << "\n";
   std::cerr << "nothing to collect for " << run.server

@@ -64,10 +64,12 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run);
 bool CheckLogDirectories(LogParserInterface& parser,
                          const CollectOptions& options, const PlannedRun& run);
 
-// Once every check has passed: the databases or schemas --create-db asks
-// for, and the --output file (emptied when it exists). False after the
-// usage message.
-bool MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
+// Once every check has passed: the --output file (emptied when it
+// exists) first, as opening it can still refuse the run; then the ledger
+// and the statistics database found missing, and the databases or schemas
+// --create-db asks for. The exit status when one cannot be made (after the
+// usage message), -1 when the run goes on.
+int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
 
 // The run lock of the run's databases, held as long as this lives.
 struct HeldRunLock {
@@ -83,7 +85,7 @@ int TakeRunLock(const CollectOptions& options, const PlannedRun& run,
 
 // Under the run lock: reads the ledger and decides each site's days (see
 // collect_window.h); sites with nothing to collect are left out of the
-// run, and a missing ledger is made once every check passed. The exit
+// run (MakeWhatTheRunWrites makes a missing ledger). The exit
 // status when the run must not go on (after its message; 0 when there is
 // nothing to collect), -1 when it goes on.
 int PlanDays(const CollectOptions& options, PlannedRun& run);

@@ -38,10 +38,11 @@ int Plan(LogParserInterface& parser, const CollectOptions& options,
   // Under the lock the ledger cannot change until this run commits.
   int status = PlanDays(options, run);
   // Every check has passed: only now is anything made or written.
-  if (status < 0 && MakeWhatTheRunWrites(options, run)) return -1;
+  if (status < 0) status = MakeWhatTheRunWrites(options, run);
+  if (status < 0) return -1;
   // A run refused in a new folder leaves it as it was.
   if (lock.file) lock.file->RemoveFileIfMade();
-  return status >= 0 ? Stopped(status) : kExitUsage;
+  return Stopped(status);
 }
 
 // The ledger's listener of a counting run that records itself; none for a
