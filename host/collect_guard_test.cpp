@@ -439,6 +439,52 @@ TEST_F(CollectGuardTest, AnOutputRefusedAtItsOpeningLeavesNothingMade) {
   }
 }
 
+// The table's rows wait in a temporary file in TMPDIR, which has no name
+// and is made before anything else: a TMPDIR that cannot hold it refuses
+// the listing before a database or ledger is made.
+TEST_F(CollectGuardTest, ATableListingsTemporaryFileIsMadeInTmpdirFirst) {
+  const fs::path tmp = dir_.path() / "tmp";
+  WriteFile(dir_.path() / "a-file", "");
+  const std::vector<std::string> args =
+      Arguments("2024-06-01", {"--create-db", "--raw"});
+  auto listed = [&](const std::string& tmpdir) {
+    pid_t pid = StartVelnor(
+        args, dir_.path(), [tmpdir] { ::setenv("TMPDIR", tmpdir.c_str(), 1); });
+    return FinishVelnor(pid, dir_.path());
+  };
+  for (const fs::path& unusable : {tmp, dir_.path() / "a-file"}) {
+    SCOPED_TRACE(unusable);
+    VelnorRun refused = listed(unusable.string());
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_TRUE(
+        Contains(refused.err, "cannot make a temporary file for the table in " +
+                                  unusable.string() + ": "))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "check TMPDIR, or choose --format csv"))
+        << refused.err;
+    EXPECT_TRUE(fs::is_empty(db_dir_));
+    EXPECT_TRUE(refused.out.empty()) << refused.out;
+  }
+  // An --output file the refused run made is gone again.
+  const fs::path listing = dir_.path() / "listing.txt";
+  std::vector<std::string> to_file = args;
+  to_file.insert(to_file.end(), {"--output", listing.string()});
+  pid_t pid = StartVelnor(to_file, dir_.path(),
+                          [tmp] { ::setenv("TMPDIR", tmp.c_str(), 1); });
+  VelnorRun refused = FinishVelnor(pid, dir_.path());
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_FALSE(fs::exists(listing));
+  EXPECT_TRUE(fs::is_empty(db_dir_));
+
+  // A folder that can hold it: the table is listed, and nothing is left
+  // in the folder.
+  fs::create_directories(tmp);
+  VelnorRun run = listed(tmp.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "2024")) << run.out;
+  EXPECT_TRUE(fs::is_empty(tmp));
+}
+
 // A named pipe put at the error log's name after the checks, with a reader
 // at its other end, would take the run's failures away from the file the
 // user reads them in: the log is written only into a regular file, and the

@@ -1,4 +1,5 @@
 // The checks of a collect run, all made before anything is written.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -318,6 +319,20 @@ bool OpenOutput(const CollectOptions& options, PlannedRun& run) {
                "give a writable file in an existing folder");
 }
 
+// A raw listing's writer, to --output or standard output; the table's
+// temporary file is made with it, so a TMPDIR that cannot hold it refuses
+// the run before anything else is made.
+bool MakeListingWriter(const CollectOptions& options, PlannedRun& run) {
+  if (!options.raw) return true;
+  std::ostream& listing = run.output ? *run.output : std::cout;
+  try {
+    run.listing_writer = MakeGridWriter(run.format, run.text, listing);
+  } catch (const automation::AutomationError& error) {
+    return Usage(error.description(), "check TMPDIR, or choose --format csv");
+  }
+  return true;
+}
+
 // A missing ledger, and the statistics database the run keeps, made.
 bool MakeLedgerAndStatistics(const CollectOptions& options,
                              const PlannedRun& run) {
@@ -500,9 +515,23 @@ bool CheckLogDirectories(LogParserInterface& parser,
 }
 
 int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
+  // Whether --output names a file already: one this run makes goes again
+  // when the run is refused after all.
+  struct stat before {};
+  const bool output_made = options.raw && !options.output.empty() &&
+                           ::lstat(options.output.c_str(), &before) != 0;
   if (!OpenOutput(options, run)) return kExitUsage;
-  if (!MakeLedgerAndStatistics(options, run)) return kExitLoggedErrors;
-  return CreateDatabases(options, run) ? -1 : kExitUsage;
+  int status = MakeListingWriter(options, run) ? -1 : kExitUsage;
+  if (status < 0 && !MakeLedgerAndStatistics(options, run)) {
+    status = kExitLoggedErrors;
+  }
+  if (status < 0 && !CreateDatabases(options, run)) status = kExitUsage;
+  if (status >= 0 && output_made) {
+    run.listing_writer.reset();
+    run.output.reset();
+    ::unlink(options.output.c_str());
+  }
+  return status;
 }
 
 }  // namespace velnor::host

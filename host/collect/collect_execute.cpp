@@ -244,12 +244,12 @@ std::optional<int64_t> RecordStart(const CollectOptions& options,
   return run_id;
 }
 
-std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
+std::shared_ptr<forms::StreamingGrid> MakeListingGrid(PlannedRun& run,
                                                       std::ostream& listing) {
   return std::make_shared<forms::StreamingGrid>(
       static_cast<float>(TerminalColumns()) * kTwipsPerChar,
-      std::make_unique<AbandonableWriter>(
-          MakeGridWriter(run.format, run.text, listing), listing));
+      std::make_unique<AbandonableWriter>(std::move(run.listing_writer),
+                                          listing));
 }
 
 // The hooks of one site read beside others: its own progress observer,

@@ -71,8 +71,8 @@ std::optional<int64_t> RecordStart(const CollectOptions& options,
                                    const std::string& ledger_schema);
 
 // The grid of a raw listing, as wide as the terminal, streaming its rows
-// to `listing` in the run's format.
-std::shared_ptr<forms::StreamingGrid> MakeListingGrid(const PlannedRun& run,
+// to `listing` through the run's listing writer, which it takes.
+std::shared_ptr<forms::StreamingGrid> MakeListingGrid(PlannedRun& run,
                                                       std::ostream& listing);
 
 // What the component's calls of a run did together.

@@ -40,7 +40,9 @@ struct PlannedRun {
   GridText text;
   std::string error_log;
   std::unique_ptr<std::ostream> output;  // with --output
-  std::vector<std::string> notes;        // printed after the summary line
+  // A raw listing's writer, made with the output before the databases.
+  std::unique_ptr<forms::GridWriter> listing_writer;
+  std::vector<std::string> notes;  // printed after the summary line
   std::string ledger_path;
   // Whether the ledger existed when the run was checked: one that did is
   // read, one that did not is made when the run starts.
@@ -65,10 +67,11 @@ bool CheckLogDirectories(LogParserInterface& parser,
                          const CollectOptions& options, const PlannedRun& run);
 
 // Once every check has passed: the --output file (emptied when it
-// exists) first, as opening it can still refuse the run; then the ledger
-// and the statistics database found missing, and the databases or schemas
-// --create-db asks for. The exit status when one cannot be made (after the
-// usage message), -1 when the run goes on.
+// exists) and a raw listing's writer (the table's temporary file), which
+// can still refuse the run, first; then the ledger and the statistics
+// database found missing, and the databases or schemas --create-db asks
+// for. The exit status when one cannot be made (after the usage message;
+// an --output file this made is removed again), -1 when the run goes on.
 int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
 
 // The run lock of the run's databases, held as long as this lives.

@@ -3,8 +3,13 @@
 // is copied as it is.
 #include "host/render/grid_render.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/render/json_layout.h"
@@ -126,20 +131,42 @@ class JsonWriter : public BufferedWriter {
   int64_t rows_ = 0;
 };
 
+// The folder of temporary files: TMPDIR, or /tmp when it is unset or
+// empty.
+std::string TemporaryFolder() {
+  const char* set = std::getenv("TMPDIR");
+  return set != nullptr && *set != '\0' ? set : "/tmp";
+}
+
+// A file in `folder` that has no name, open for reading and writing; -1,
+// with errno set, when none can be made. O_TMPFILE never makes a name, so
+// nothing is left behind and no link planted at a name is followed; a file
+// system that refuses it gets a new name (O_EXCL, which follows no link)
+// that is removed at once.
+int OpenUnnamedFile(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+  std::string name = folder + "/velnor-table-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
+}
+
 // The table's rows wait in an unnamed temporary file, each cell as its
 // length and bytes, until End knows the column widths. A row the file could
 // not take, or give back, marks the output stream failed: the table is not
 // whole.
 class TableWriter : public GridWriter {
  public:
-  TableWriter(std::ostream& out, bool ascii)
-      : out_(out), ascii_(ascii), spool_(std::tmpfile()) {
+  TableWriter(std::ostream& out, bool ascii) : out_(out), ascii_(ascii) {
+    const std::string folder = TemporaryFolder();
+    const int fd = OpenUnnamedFile(folder);
+    spool_ = fd >= 0 ? ::fdopen(fd, "w+") : nullptr;
     if (spool_ == nullptr) {
-      automation::Raise(75,
-                        "Path/File access error: cannot make a temporary file "
-                        "for the table: " +
-                            std::string(std::strerror(errno)) +
-                            ". Check TMPDIR, or choose --format csv.");
+      const std::string reason = std::strerror(errno);
+      if (fd >= 0) ::close(fd);
+      automation::Raise(75, "cannot make a temporary file for the table in " +
+                                folder + ": " + reason);
     }
   }
   ~TableWriter() override { std::fclose(spool_); }
@@ -238,7 +265,7 @@ class TableWriter : public GridWriter {
 
   std::ostream& out_;
   const bool ascii_;
-  std::FILE* spool_;
+  std::FILE* spool_ = nullptr;
   bool spooled_ = true;  // every row went whole into `spool_`
 };
 

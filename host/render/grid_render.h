@@ -45,8 +45,10 @@ struct GridText {
 // and CSV replace the control characters a terminal acts on too, TSV and
 // JSON write them as escapes. The Date column's cells are written as
 // GridText::time says; its header, like every key, stays as it is. End writes
-// what is left; the output stream tells whether everything was written. Raises
-// automation::AutomationError when the table's temporary file cannot be made.
+// what is left; the output stream tells whether everything was written. The
+// table's temporary file is made here, without a name, in TMPDIR (/tmp when
+// that is unset or empty): when it cannot be, this raises
+// automation::AutomationError whose description names the folder and why.
 std::unique_ptr<forms::GridWriter> MakeGridWriter(GridFormat format,
                                                   const GridText& text,
                                                   std::ostream& out);
