@@ -439,6 +439,33 @@ TEST_F(CollectGuardTest, AnOutputRefusedAtItsOpeningLeavesNothingMade) {
   }
 }
 
+// An --output that names a file the run makes or writes itself (a
+// database --create-db makes, the ledger, a journal, the error log), in
+// any spelling, is refused before anything is made.
+TEST_F(CollectGuardTest, AnOutputThatIsAFileOfTheRunIsRefused) {
+  const fs::path hour = Database(reportdb::ReportKind::kHitsByHour);
+  const fs::path ledger = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
+  const std::vector<fs::path> outputs = {
+      ledger,         db_dir_ / "../db" / ledger.filename(),
+      hour,           hour.string() + "-journal",
+      ErrorLogPath(),
+  };
+  for (const fs::path& output : outputs) {
+    SCOPED_TRACE(output);
+    VelnorRun run = Collect(
+        "2024-06-01", {"--create-db", "--raw", "--output", output.string()});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "--output " + output.string() + " is "))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err,
+                         "of this run, which the listing would "
+                         "overwrite"))
+        << run.err;
+    EXPECT_TRUE(fs::is_empty(db_dir_));
+    EXPECT_FALSE(fs::exists(ErrorLogPath()));
+  }
+}
+
 // The table's rows wait in a temporary file in TMPDIR, which has no name
 // and is made before anything else: a TMPDIR that cannot hold it refuses
 // the listing before a database or ledger is made.

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "host/collect/collect_ledger.h"
 #include "host/collect/collect_plan.h"
@@ -259,6 +262,51 @@ bool CheckOutput(const CollectOptions& options) {
                "give a writable file in an existing folder");
 }
 
+// `path` made absolute, through the links of its folders: two spellings
+// of one file compare equal.
+fs::path Resolved(const std::string& path) {
+  std::error_code error;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path), error);
+  return error ? fs::absolute(path).lexically_normal() : resolved;
+}
+
+// An --output that names a file the run writes itself (a database
+// --create-db is about to make, the ledger, a journal, the lock file, the
+// error log) is no database yet, or no file at all, when it is checked:
+// the listing would be written into it, or the run over the listing.
+bool CheckOutputIsNoFileOfTheRun(const CollectOptions& options,
+                                 const PlannedRun& run) {
+  if (!options.raw || options.output.empty()) return true;
+  std::vector<std::pair<std::string, std::string>> written = {
+      {run.error_log, "the error log"}};
+  if (!run.location.IsPostgres()) {
+    for (ReportKind kind : kReportKinds) {
+      written.emplace_back(
+          run.location.DatabasePath(kind, run.server, options.ftp),
+          "a report database");
+    }
+    written.emplace_back(
+        RunLock::PathOf(options.db_dir, run.server, options.ftp),
+        "the run lock file");
+    written.emplace_back(
+        ledger::LedgerPath(options.db_dir, run.server, options.ftp),
+        "the collection ledger");
+    written.emplace_back(run.location.StatisticsPath(run.server, options.ftp),
+                         "the statistics database");
+  }
+  const fs::path output = Resolved(options.output);
+  for (const auto& [path, what] : written) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      if (Resolved(path + suffix) != output) continue;
+      return Usage("--output " + Shown(options.output) + " is " +
+                       (*suffix != '\0' ? "a journal of " : "") + what +
+                       " of this run, which the listing would overwrite",
+                   "give another file for the listing, such as listing.csv");
+    }
+  }
+  return true;
+}
+
 // The help of report databases or schemas that could not be made or
 // brought to the current design.
 constexpr char kNotMadeHelp[] =
@@ -501,6 +549,7 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run) {
          CheckErrorLog(run.error_log, options.error_log.empty() &&
                                           !run.location.IsPostgres()) &&
          CheckDatabases(options, run) && CheckOutput(options) &&
+         CheckOutputIsNoFileOfTheRun(options, run) &&
          CheckServerUnderShareRoot(run.shares, run.server);
 }
 
