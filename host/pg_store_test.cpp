@@ -1923,6 +1923,39 @@ TEST_F(PgStoreTest, ARoleThatMayNotWriteTheCountsIsToldWhatToGrant) {
       << log;
 }
 
+// A fleet's collectors may sign in as a role that owns nothing and may
+// make no schema: on a store made before, the rights on the schemas
+// there and on their tables and sequences are all that a collection
+// needs, with --create-db or without it, and init-db leaves the store so.
+TEST_F(PgStoreTest, ARoleWithTheRightsOfARunOnlyCollectsIntoAMadeStore) {
+  WriteGenerated("SRVA", 20);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  const std::string url = server_.AddRole("fleet");
+  server_.Exec(
+      "DO $$ DECLARE s text; BEGIN FOR s IN SELECT nspname FROM pg_namespace "
+      "WHERE nspname LIKE '%srva%' LOOP EXECUTE format('GRANT USAGE ON "
+      "SCHEMA %1$I TO fleet; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL "
+      "TABLES IN SCHEMA %1$I TO fleet; GRANT USAGE ON ALL SEQUENCES IN "
+      "SCHEMA %1$I TO fleet', s); END LOOP; END $$");
+  std::vector<std::string> again = Collect("SRVA", false, true);
+  std::replace(again.begin(), again.end(), server_.Url(), url);
+  again.emplace_back("--recount");
+  std::vector<std::string> without_create = again;
+  std::erase(without_create, "--create-db");
+  for (const std::vector<std::string>& command :
+       {again,
+        without_create,
+        {"init-db", "--db-url", url, "--server", "SRVA"}}) {
+    VelnorRun run = Velnor(command);
+    SCOPED_TRACE(command.back());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.err, "permission denied")) << run.err;
+  }
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM velnor_ledger_srva_web.runs "
+                          "WHERE outcome = 'completed'"),
+            (Rows{{"3"}}));
+}
+
 // A store of the earlier design one of whose tables another tool renamed
 // cannot be brought to the current design: the message names the table
 // and says how to bring it back, not rights to check.

@@ -29,6 +29,10 @@ std::unique_ptr<PgConnection> Connect(const std::string& url) {
   return ado::pg::ConnectForSchemas(url, "velnor ledger");
 }
 
+// A row when the schema named $1 exists.
+constexpr char kSchemaExists[] =
+    "SELECT 1 FROM pg_namespace WHERE nspname = $1";
+
 void CheckSchemaLength(const std::string& schema) {
   if (schema.size() > ado::kMaxPostgresName) {
     Raise(automation::kErrPermissionDenied,
@@ -188,6 +192,10 @@ bool CreatePgTables(PgConnection& db, const std::string& url,
                     std::string_view what) {
   CheckSchemaLength(schema);
   try {
+    // Asked first: CREATE SCHEMA checks the right to create schemas before
+    // it finds the schema there, so a role that may only write an existing
+    // store would be refused it on every run.
+    if (!db.Query(kSchemaExists, {schema}).empty()) return false;
     db.Exec("BEGIN; " + TablesSchemaStatements(schema, tables) + "COMMIT;");
     return true;
   } catch (const PgError& error) {
@@ -222,8 +230,7 @@ bool PgSchemaExists(const std::string& url, const std::string& schema,
                     std::string_view what) {
   std::unique_ptr<PgConnection> db = Connect(url);
   try {
-    return !db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
-                .empty();
+    return !db->Query(kSchemaExists, {schema}).empty();
   } catch (const PgError& error) {
     RaiseSchemaFailure(
         url, "look for the " + std::string(what) + " schema " + schema, error);

@@ -1,7 +1,7 @@
 // Making the report schemas in PostgreSQL. Each schema is made in one
-// transaction that starts with CREATE SCHEMA, so a schema that exists (or
-// that a concurrent init-db makes first) makes that transaction fail and
-// is left exactly as it was.
+// transaction that starts with CREATE SCHEMA, so a schema that a
+// concurrent init-db makes first makes that transaction fail and is left
+// exactly as it was; one that exists is not sent a CREATE at all.
 #include "reportdb/pg_schema.h"
 
 #include <algorithm>
@@ -332,6 +332,11 @@ std::string UncachedSequencesFrom(const std::string& what) {
          std::to_string(kRowidCache);
 }
 
+bool SchemaExists(PgConnection& db, const std::string& schema) {
+  return !db.Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
+              .empty();
+}
+
 // True when `condition` on the schema `schema` holds.
 bool Holds(PgConnection& db, const std::string& condition,
            const std::string& schema) {
@@ -463,6 +468,26 @@ bool UpgradeIfEarlier(PgConnection& db, const std::string& url, ReportKind kind,
   return old;
 }
 
+// Makes `schema` when it does not exist; true when it made it. Whether it
+// exists is asked first: CREATE SCHEMA checks the right to create schemas
+// before it finds the schema there, so a role that may only write an
+// existing store would be refused. A concurrent init-db that makes it
+// meanwhile makes this one's transaction fail, and it is left as made.
+bool MakeSchema(PgConnection& db, const std::string& url, ReportKind kind,
+                bool is_ftp, const std::string& schema) {
+  try {
+    if (SchemaExists(db, schema)) return false;
+    db.Exec("BEGIN; " + SchemaStatements(kind, is_ftp, schema) + "COMMIT;");
+    return true;
+  } catch (const PgError& error) {
+    db.RollBackQuietly();
+    if (error.sqlstate() != kDuplicateSchema) {
+      RaiseSchemaFailure(url, "make the schema " + schema, error);
+    }
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string FoldedKeyExpression() {
@@ -508,14 +533,9 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
   CreatedDatabases result;
   for (ReportKind kind : kReportKinds) {
     std::string schema = ReportSchemaName(kind, server, is_ftp);
-    try {
-      db->Exec("BEGIN; " + SchemaStatements(kind, is_ftp, schema) + "COMMIT;");
+    if (MakeSchema(*db, url, kind, is_ftp, schema)) {
       result.made.push_back(schema);
-    } catch (const PgError& error) {
-      db->RollBackQuietly();
-      if (error.sqlstate() != kDuplicateSchema) {
-        RaiseSchemaFailure(url, "make the schema " + schema, error);
-      }
+    } else {
       (UpgradeIfEarlier(*db, url, kind, is_ftp, schema) ? result.upgraded
                                                         : result.left)
           .push_back(schema);
@@ -552,10 +572,7 @@ std::vector<std::string> FindReportSchemas(const std::string& url,
   for (ReportKind kind : kReportKinds) {
     std::string schema = ReportSchemaName(kind, server, is_ftp);
     try {
-      if (db->Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
-              .empty()) {
-        missing.push_back(schema);
-      }
+      if (!SchemaExists(*db, schema)) missing.push_back(schema);
     } catch (const PgError& error) {
       RaiseSchemaFailure(url, "look for the schema " + schema, error);
     }

@@ -111,6 +111,24 @@ std::string PostgresServer::Start(const fs::path& dir) {
   return "";
 }
 
+std::string PostgresServer::AddRole(const std::string& role) const {
+  PGconn* admin =
+      PQconnectdb(("host=" + dir_.string() + " port=" + std::to_string(port_) +
+                   " user=postgres dbname=velnor")
+                      .c_str());
+  const std::string password = std::string(kPassword) + "-" + role;
+  PGresult* result = PQexec(
+      admin,
+      ("CREATE ROLE " + role + " LOGIN PASSWORD '" + password + "'").c_str());
+  EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(admin);
+  PQclear(result);
+  PQfinish(admin);
+  std::ofstream(dir_.parent_path() / "pgpass", std::ios::app)
+      << "127.0.0.1:" << port_ << ":velnor:" << role << ":" << password << "\n";
+  return "postgresql://" + role + "@127.0.0.1:" + std::to_string(port_) +
+         "/velnor";
+}
+
 std::string PostgresServer::Restart() {
   std::string error = RunAsOwner(
       std::string(kBin) + "/pg_ctl -D " + (dir_ / "data").string() + " -l " +

@@ -45,6 +45,10 @@ class PostgresServer {
   void Exec(const std::string& sql) const;
   // The rows of `sql`, values as text, NULL as "NULL".
   Rows Query(const std::string& sql) const;
+  // Makes the login role `role`, with no rights but those every role has,
+  // its password in the password file beside the collector's; returns its
+  // URL.
+  std::string AddRole(const std::string& role) const;
   uint16_t port() const { return port_; }
 
  private:
