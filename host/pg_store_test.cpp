@@ -1957,26 +1957,70 @@ TEST_F(PgStoreTest, ARoleWithTheRightsOfARunOnlyCollectsIntoAMadeStore) {
 }
 
 // A store of the earlier design one of whose tables another tool renamed
-// cannot be brought to the current design: the message names the table
-// and says how to bring it back, not rights to check.
-TEST_F(PgStoreTest, AnEarlierStoreWithARenamedTableSaysHowToBringItBack) {
+// cannot be brought to the current design by a run: the collection says
+// which table is missing and to run init-db, and changes nothing; init-db
+// makes the table anew, empty, brings the schemas to the current design
+// with their rows, and leaves the renamed table as it is; collections then
+// count on.
+TEST_F(PgStoreTest, InitDbMakesTheTableAnEarlierStoreLacksAndRunsCountOn) {
   std::string ddl = kCitextStore;
   for (size_t at; (at = ddl.find("$S")) != std::string::npos;) {
     ddl.replace(at, 2, "gen1");
   }
   server_.Exec(ddl);
+  for (ReportKind kind : kReportKinds) {
+    char sql[1024];
+    std::snprintf(sql, sizeof sql, kTypeofFunction,
+                  reportdb::ReportSchemaName(kind, "GEN1", false).c_str());
+    server_.Exec(sql);
+  }
   const std::string schema =
       reportdb::ReportSchemaName(ReportKind::kHitsByHour, "GEN1", false);
-  server_.Exec("ALTER TABLE " + schema + ".tbltotalaccess RENAME TO kept");
-  VelnorRun run =
+  server_.Exec("INSERT INTO " + schema +
+               ".tbltotalaccess VALUES ('GEN1', '1', 'Main', 5); ALTER TABLE " +
+               schema + ".tbltotalaccess RENAME TO kept");
+  const std::string citext =
+      "SELECT count(*) FROM information_schema.columns WHERE table_schema "
+      "LIKE 'qdx_%_gen1' AND table_name <> 'kept' AND udt_name = 'citext'";
+  const Rows earlier_columns = server_.Query(citext);
+  WriteGenerated("GEN1", 20);
+  std::vector<std::string> collect = Collect("GEN1", false, true);
+  std::vector<std::string> without_create = collect;
+  std::erase(without_create, "--create-db");
+  for (const std::vector<std::string>& command : {collect, without_create}) {
+    VelnorRun run = Velnor(command);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "the report schema " + schema + " in " +
+                                      server_.Url() +
+                                      " is of an earlier design and lacks its "
+                                      "table tbltotalaccess"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err,
+                         "help: nothing was collected; run velnor "
+                         "init-db --db-url " +
+                             server_.Url() + " --server GEN1,"))
+        << run.err;
+  }
+  EXPECT_EQ(server_.Query(citext), earlier_columns);
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM pg_namespace WHERE nspname "
+                          "LIKE 'velnor_%_gen1_web'"),
+            (Rows{{"0"}}));
+
+  VelnorRun init =
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "GEN1"});
-  EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_TRUE(Contains(run.err, "\"" + schema +
-                                    ".tbltotalaccess\" does not exist. "
-                                    "Another tool renamed or dropped that "
-                                    "table; rename it back"))
-      << run.err;
-  EXPECT_FALSE(Contains(run.err, "may create schemas")) << run.err;
+  EXPECT_EQ(init.status, 0) << init.err;
+  EXPECT_TRUE(Contains(init.out, "upgraded schema " + schema)) << init.out;
+  EXPECT_EQ(server_.Query(citext), (Rows{{"0"}}));
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM " + schema + ".tbltotalaccess"),
+            (Rows{{"0"}}));
+  EXPECT_EQ(server_.Query("SELECT \"no of hits\" FROM " + schema + ".kept"),
+            (Rows{{"5"}}));
+
+  VelnorRun run = Velnor(without_create);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM " + schema +
+                          ".tbltotalaccess WHERE identifier IN ('1', '2')"),
+            (Rows{{"2"}}));
 }
 
 // A role the password file has no line for is refused by the server, and

@@ -5,6 +5,7 @@
 #include "reportdb/pg_schema.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
@@ -188,27 +189,41 @@ std::string RowidCacheStatement(const std::string& sequence) {
          std::to_string(kRowidCache) + ";\n";
 }
 
+// The table `table` of the current design in the schema `qualified`
+// (quoted, with its "."), whose text type exists.
+std::string TableStatements(const TableLayout& table,
+                            const std::string& qualified) {
+  const std::string name = automation::AsciiLowered(table.name);
+  std::string sql = "CREATE TABLE " + qualified + name + " (";
+  for (const ColumnLayout& column : table.columns) {
+    sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
+           (column.is_long ? "integer" : qualified + kTextType) + ", ";
+  }
+  return sql + std::string("rowid bigserial") +
+         (name == "tblgeneral" ? ", " + FoldedKeyColumn() : "") + ")" +
+         (name == "tblgeneral" ? std::string(" WITH ") + kRaisedTableStorage
+                               : "") +
+         ";\n" + RowidCacheStatement(qualified + name + "_rowid_seq") +
+         IndexStatements(table, qualified) +
+         (name == "tblgeneral" ? KeyUpkeepStatements(qualified) : "");
+}
+
 std::string SchemaStatements(ReportKind kind, bool is_ftp,
                              const std::string& schema) {
   const std::string qualified = QuoteIdentifier(schema) + ".";
   std::string sql = "CREATE SCHEMA " + QuoteIdentifier(schema) + ";\n" +
                     TextTypeStatements(qualified);
   for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
-    const std::string name = automation::AsciiLowered(table.name);
-    sql += "CREATE TABLE " + qualified + name + " (";
-    for (const ColumnLayout& column : table.columns) {
-      sql += QuoteIdentifier(automation::AsciiLowered(column.name)) + " " +
-             (column.is_long ? "integer" : qualified + kTextType) + ", ";
-    }
-    sql += std::string("rowid bigserial") +
-           (name == "tblgeneral" ? ", " + FoldedKeyColumn() : "") + ")" +
-           (name == "tblgeneral" ? std::string(" WITH ") + kRaisedTableStorage
-                                 : "") +
-           ";\n" + RowidCacheStatement(qualified + name + "_rowid_seq") +
-           IndexStatements(table, qualified) +
-           (name == "tblgeneral" ? KeyUpkeepStatements(qualified) : "");
+    sql += TableStatements(table, qualified);
   }
   return sql + TypeofStatement(qualified) + IntegerTypeofStatement(qualified);
+}
+
+// Whether `tables` (lower-cased names) holds the table of `layout`.
+bool HasTable(const std::vector<std::string>& tables,
+              const TableLayout& layout) {
+  return std::ranges::find(tables, automation::AsciiLowered(layout.name)) !=
+         tables.end();
 }
 
 // Adds the folded key to the counts' table of an earlier design and
@@ -230,12 +245,14 @@ std::string WrittenKeyStatement(const std::string& qualified) {
 // The statements that bring a schema made with citext text columns (the
 // earlier design, whose every comparison inside an index lowered both
 // texts) to the design above: the same rows, in the same order (rowid is
-// kept), with the new text type and indexes.
+// kept), with the new text type and indexes; its tables `lacking` aside.
 std::string UpgradeStatements(ReportKind kind, bool is_ftp,
-                              const std::string& schema) {
+                              const std::string& schema,
+                              const std::vector<std::string>& lacking) {
   const std::string qualified = QuoteIdentifier(schema) + ".";
   std::string sql = TextTypeStatements(qualified);
   for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+    if (HasTable(lacking, table)) continue;
     for (const IndexLayout& index : table.indexes) {
       sql += "DROP INDEX IF EXISTS " + qualified +
              QuoteIdentifier(automation::AsciiLowered(index.name)) + ";\n";
@@ -258,12 +275,27 @@ std::string UpgradeStatements(ReportKind kind, bool is_ftp,
 // The marks of the earlier designs in the catalog: each a condition on the
 // schema named $1, asked alone by Upgrade and all at once by NeedsUpgrade.
 
-// `schema` still has text columns of the citext type.
-constexpr char kCitextColumns[] =
-    "EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-    "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_type t "
-    "ON t.oid = a.atttypid WHERE n.nspname = $1 AND c.relkind = 'r' AND "
-    "t.typname = 'citext' AND NOT a.attisdropped)";
+// `schema` still has text columns of the citext type in its report
+// tables: a table another tool renamed (and init-db made anew) is not one
+// of them, and keeps its columns as they are.
+std::string CitextColumns() {
+  std::string names;
+  for (ReportKind kind : kReportKinds) {
+    for (const TableLayout& table : ReportTableLayouts(kind, true)) {
+      std::string name = "'";
+      name += automation::AsciiLowered(table.name);
+      name += "'";
+      if (names.find(name) != std::string::npos) continue;
+      if (!names.empty()) names += ", ";
+      names += name;
+    }
+  }
+  return "EXISTS (SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+         "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace JOIN "
+         "pg_type t ON t.oid = a.atttypid WHERE n.nspname = $1 AND c.relkind "
+         "= 'r' AND c.relname IN (" +
+         names + ") AND t.typname = 'citext' AND NOT a.attisdropped)";
+}
 
 // Its typeof of any type is declared IMMUTABLE.
 constexpr char kImmutableTypeof[] =
@@ -332,6 +364,31 @@ std::string UncachedSequencesFrom(const std::string& what) {
          std::to_string(kRowidCache);
 }
 
+// The tables of `schema`, by their names.
+std::vector<std::string> TablesOf(PgConnection& db, const std::string& schema) {
+  std::vector<std::string> tables;
+  for (const ado::pg::Row& row :
+       db.Query("SELECT c.relname FROM pg_class c JOIN pg_namespace n ON "
+                "n.oid = c.relnamespace WHERE n.nspname = $1 AND c.relkind "
+                "IN ('r', 'p')",
+                {schema})) {
+    if (row[0]) tables.push_back(*row[0]);
+  }
+  return tables;
+}
+
+// The tables of `kind` missing from `tables`, lower-cased, in layout order.
+std::vector<std::string> LackingTables(ReportKind kind, bool is_ftp,
+                                       const std::vector<std::string>& tables) {
+  std::vector<std::string> lacking;
+  for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+    if (!HasTable(tables, table)) {
+      lacking.push_back(automation::AsciiLowered(table.name));
+    }
+  }
+  return lacking;
+}
+
 bool SchemaExists(PgConnection& db, const std::string& schema) {
   return !db.Query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema})
               .empty();
@@ -359,9 +416,9 @@ std::vector<std::string> UncachedSequences(PgConnection& db,
 // The condition that the schema named $1 bears any mark of an earlier
 // design.
 std::string AnyEarlierMark() {
-  return std::string(kCitextColumns) + " OR " + kImmutableTypeof + " OR " +
-         FullPages() + " OR " + kBtreeKeyIndex + " OR " + NoFoldedKey() +
-         " OR " + GeneratedKey() + " OR " + kNoIntegerTypeof + " OR EXISTS (" +
+  return CitextColumns() + " OR " + kImmutableTypeof + " OR " + FullPages() +
+         " OR " + kBtreeKeyIndex + " OR " + NoFoldedKey() + " OR " +
+         GeneratedKey() + " OR " + kNoIntegerTypeof + " OR EXISTS (" +
          UncachedSequencesFrom("SELECT 1") + ")";
 }
 
@@ -402,11 +459,22 @@ void Upgrade(PgConnection& db, const std::string& url, ReportKind kind,
              bool is_ftp, const std::string& schema) {
   try {
     db.Exec("BEGIN");
+    const std::vector<std::string> lacking =
+        LackingTables(kind, is_ftp, TablesOf(db, schema));
     // The lock keeps runs and other upgrades out until the commit.
-    db.Exec("LOCK TABLE " + QuoteIdentifier(schema) +
-            ".tblgeneral IN ACCESS EXCLUSIVE MODE");
-    if (Holds(db, kCitextColumns, schema)) {
-      db.Exec(UpgradeStatements(kind, is_ftp, schema));
+    if (!HasTable(lacking, ReportTableLayouts(kind, is_ftp).front())) {
+      db.Exec("LOCK TABLE " + QuoteIdentifier(schema) +
+              ".tblgeneral IN ACCESS EXCLUSIVE MODE");
+    }
+    if (Holds(db, CitextColumns(), schema)) {
+      db.Exec(UpgradeStatements(kind, is_ftp, schema, lacking));
+    }
+    // A table another tool renamed or dropped is made anew, empty, once
+    // the schema's text type is there; the rows of the others are kept.
+    for (const TableLayout& table : ReportTableLayouts(kind, is_ftp)) {
+      if (HasTable(lacking, table)) {
+        db.Exec(TableStatements(table, QuoteIdentifier(schema) + "."));
+      }
     }
     if (Holds(db, kImmutableTypeof, schema)) {
       db.Exec(TypeofStatement(QuoteIdentifier(schema) + "."));
@@ -561,27 +629,94 @@ std::vector<std::string> ReportSchemas(const std::string& url) {
 
 namespace {
 
-// The schemas of `server`'s service missing from the database `url`, in
-// report order; with `upgrade`, when none is missing, each of an earlier
-// design is brought to the current one.
-std::vector<std::string> FindReportSchemas(const std::string& url,
-                                           std::string_view server, bool is_ftp,
-                                           bool upgrade) {
-  std::unique_ptr<PgConnection> db = Connect(url);
-  std::vector<std::string> missing;
-  for (ReportKind kind : kReportKinds) {
-    std::string schema = ReportSchemaName(kind, server, is_ftp);
-    try {
-      if (!SchemaExists(*db, schema)) missing.push_back(schema);
-    } catch (const PgError& error) {
-      RaiseSchemaFailure(url, "look for the schema " + schema, error);
-    }
-  }
-  if (!upgrade || !missing.empty()) return missing;
+// The schemas of `server`'s service in report order.
+std::vector<std::string> SchemaNames(std::string_view server, bool is_ftp) {
   std::vector<std::string> schemas;
   for (ReportKind kind : kReportKinds) {
     schemas.push_back(ReportSchemaName(kind, server, is_ftp));
   }
+  return schemas;
+}
+
+// The tables of each of `schemas` by schema, in one query; a schema that
+// does not exist has no entry.
+std::map<std::string, std::vector<std::string>> TablesOfSchemas(
+    PgConnection& db, const std::vector<std::string>& schemas) {
+  std::string names;
+  for (size_t i = 1; i <= schemas.size(); ++i) {
+    names += (i > 1 ? ", $" : "$") + std::to_string(i);
+  }
+  std::map<std::string, std::vector<std::string>> tables;
+  for (const ado::pg::Row& row : db.Query(
+           "SELECT n.nspname, c.relname FROM pg_namespace n LEFT JOIN "
+           "pg_class c ON c.relnamespace = n.oid AND c.relkind IN ('r', 'p') "
+           "WHERE n.nspname = ANY (ARRAY[" +
+               names + "]::text[])",
+           {schemas.begin(), schemas.end()})) {
+    std::vector<std::string>& of = tables[row[0].value_or("")];
+    if (row[1]) of.push_back(*row[1]);
+  }
+  return tables;
+}
+
+FoundSchemas Find(PgConnection& db, const std::string& url,
+                  std::string_view server, bool is_ftp) {
+  const std::vector<std::string> schemas = SchemaNames(server, is_ftp);
+  try {
+    const auto tables = TablesOfSchemas(db, schemas);
+    FoundSchemas found;
+    std::vector<std::string> incomplete, lacking;
+    for (size_t i = 0; i < schemas.size(); ++i) {
+      auto there = tables.find(schemas[i]);
+      if (there == tables.end()) {
+        found.missing.push_back(schemas[i]);
+        continue;
+      }
+      for (const std::string& table :
+           LackingTables(kReportKinds[i], is_ftp, there->second)) {
+        if (incomplete.empty() || incomplete.back() != schemas[i]) {
+          incomplete.push_back(schemas[i]);
+        }
+        lacking.push_back(schemas[i] + "." + table);
+      }
+    }
+    // Rare, so the earlier designs' marks are asked only then.
+    if (incomplete.empty()) return found;
+    const std::vector<std::string> earlier =
+        SchemasOfEarlierDesigns(db, incomplete);
+    for (const std::string& table : lacking) {
+      if (std::ranges::find(earlier, table.substr(0, table.find('.'))) !=
+          earlier.end()) {
+        found.lacking.push_back(table);
+      }
+    }
+    return found;
+  } catch (const PgError& error) {
+    RaiseSchemaFailure(url, "read the report schemas of " + std::string(server),
+                       error);
+  }
+}
+
+}  // namespace
+
+FoundSchemas FindReportSchemas(const std::string& url, std::string_view server,
+                               bool is_ftp) {
+  return Find(*Connect(url), url, server, is_ftp);
+}
+
+std::vector<std::string> MissingReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp) {
+  return FindReportSchemas(url, server, is_ftp).missing;
+}
+
+std::vector<std::string> PrepareReportSchemas(const std::string& url,
+                                              std::string_view server,
+                                              bool is_ftp) {
+  std::unique_ptr<PgConnection> db = Connect(url);
+  std::vector<std::string> missing = Find(*db, url, server, is_ftp).missing;
+  if (!missing.empty()) return missing;
+  const std::vector<std::string> schemas = SchemaNames(server, is_ftp);
   std::vector<std::string> earlier;
   try {
     earlier = SchemasOfEarlierDesigns(*db, schemas);
@@ -589,27 +724,12 @@ std::vector<std::string> FindReportSchemas(const std::string& url,
     RaiseSchemaFailure(url, "read the report schemas of " + std::string(server),
                        error);
   }
-  for (ReportKind kind : kReportKinds) {
-    const std::string schema = ReportSchemaName(kind, server, is_ftp);
-    if (std::ranges::find(earlier, schema) != earlier.end()) {
-      Upgrade(*db, url, kind, is_ftp, schema);
+  for (size_t i = 0; i < schemas.size(); ++i) {
+    if (std::ranges::find(earlier, schemas[i]) != earlier.end()) {
+      Upgrade(*db, url, kReportKinds[i], is_ftp, schemas[i]);
     }
   }
   return missing;
-}
-
-}  // namespace
-
-std::vector<std::string> MissingReportSchemas(const std::string& url,
-                                              std::string_view server,
-                                              bool is_ftp) {
-  return FindReportSchemas(url, server, is_ftp, false);
-}
-
-std::vector<std::string> PrepareReportSchemas(const std::string& url,
-                                              std::string_view server,
-                                              bool is_ftp) {
-  return FindReportSchemas(url, server, is_ftp, true);
 }
 
 }  // namespace velnor::reportdb

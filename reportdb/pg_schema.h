@@ -83,7 +83,10 @@ std::string ReportSchemaName(ReportKind kind, std::string_view server,
 // with one the server computes, no typeof of integers, row identities
 // handed out one at a time) is
 // brought to the current one in a transaction of its own. Returns the schema
-// names made and left, in report order. Raises automation::AutomationError
+// names made and left, in report order. A table that a schema of an
+// earlier design lacks (another tool renamed or dropped it) is made anew,
+// empty, in that transaction; one that a schema of the current design
+// lacks is not, as a report file's is not. Raises automation::AutomationError
 // (permission denied, 70) naming the database and the reason when it cannot
 // connect or make a schema.
 CreatedDatabases CreateReportSchemas(const std::string& url,
@@ -93,6 +96,21 @@ CreatedDatabases CreateReportSchemas(const std::string& url,
 // schema's does ("qdx_ua"), by name. Raises like CreateReportSchemas when
 // it cannot connect.
 std::vector<std::string> ReportSchemas(const std::string& url);
+
+// What the database holds of the schemas of one server's service.
+struct FoundSchemas {
+  std::vector<std::string> missing;  // schemas not there, in report order
+  // The tables ("schema.table", in report order) that schemas of an earlier
+  // design lack, as another tool renamed or dropped them: such a schema
+  // cannot be brought to the current design by a run, only by
+  // CreateReportSchemas, which makes those tables anew.
+  std::vector<std::string> lacking;
+};
+
+// What the database `url` holds of the schemas of `server`'s service.
+// Raises like CreateReportSchemas.
+FoundSchemas FindReportSchemas(const std::string& url, std::string_view server,
+                               bool is_ftp);
 
 // The schemas of `server`'s service missing from the database `url`, in
 // report order. Raises like CreateReportSchemas when it cannot connect.

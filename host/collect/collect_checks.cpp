@@ -147,9 +147,9 @@ std::string InitDbCommand(const CollectOptions& options,
 // reached or lacks a schema is a usage message and nothing is touched.
 bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
   const std::string& url = run.location.db_url;
-  std::vector<std::string> missing;
+  reportdb::FoundSchemas found;
   if (!automation::ResumeNext([&] {
-        missing = reportdb::MissingReportSchemas(url, run.server, options.ftp);
+        found = reportdb::FindReportSchemas(url, run.server, options.ftp);
       })) {
     std::string reason = automation::Err().Description();
     automation::Err().Clear();
@@ -157,9 +157,22 @@ bool CheckSchemas(const CollectOptions& options, const PlannedRun& run) {
                  "nothing was collected; correct what the message names, then "
                  "run the same command again");
   }
-  if (missing.empty() || options.create_db) return true;
+  if (!found.lacking.empty()) {
+    const std::string& table = found.lacking.front();
+    return Usage("the report schema " + table.substr(0, table.find('.')) +
+                     " in " + url +
+                     " is of an earlier design and lacks its table " +
+                     table.substr(table.find('.') + 1) +
+                     " (another tool renamed or dropped it), so a run cannot "
+                     "bring it to the current design",
+                 "nothing was collected; run " + InitDbCommand(options, run) +
+                     ", which makes the missing table anew (empty) and brings "
+                     "the schemas to the current design with their rows, then "
+                     "run the same command again");
+  }
+  if (found.missing.empty() || options.create_db) return true;
   return Usage(
-      "the report schema " + missing.front() + " is missing in " + url,
+      "the report schema " + found.missing.front() + " is missing in " + url,
       "make it with " + InitDbCommand(options, run) + ", or add --create-db");
 }
 

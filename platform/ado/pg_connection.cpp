@@ -545,8 +545,9 @@ namespace {
 // What to do about a maker of schemas' `error`.
 std::string SchemaFailureAdvice(const PgError& error) {
   if (error.sqlstate() == kReadOnlyTransaction) return kTakesNoWritesAdvice;
-  // A schema that is there is left as it is: init-db makes no table of it
-  // again, so a table another tool renamed or dropped comes back by hand.
+  // A table another tool renamed or dropped while a schema was being
+  // brought up (init-db makes those an earlier design lacks first) comes
+  // back by hand.
   if (error.sqlstate() == "42P01") {
     return "Another tool renamed or dropped that table; rename it back "
            "(ALTER TABLE ... RENAME TO ...) or restore it from a backup, then "
