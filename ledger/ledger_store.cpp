@@ -199,6 +199,23 @@ bool LedgerStore::Upgrade() {
 
 LedgerContents LedgerStore::ReadAll() {
   LedgerContents ledger;
+  ReadRuns(ledger);
+  ReadFiles(ledger);
+  ReadDays(ledger);
+  return ledger;
+}
+
+// The files' rows hold the bulk of a ledger's bytes, their line ends, and
+// unpacking and indexing those (CountedDays) is most of what reading a
+// ledger costs: a report and the list of runs leave them out.
+LedgerContents LedgerStore::ReadRunsAndDays() {
+  LedgerContents ledger;
+  ReadRuns(ledger);
+  ReadDays(ledger);
+  return ledger;
+}
+
+void LedgerStore::ReadRuns(LedgerContents& ledger) {
   auto runs = Prepare(
       "SELECT run_id, server, service, sites, first_day, last_day, mode, "
       "partial_day, started, ended, outcome, records FROM runs "
@@ -218,6 +235,9 @@ LedgerContents LedgerStore::ReadAll() {
     run.outcome = ParseOutcome(runs->Text(10));
     run.records = runs->Integer(11);
   }
+}
+
+void LedgerStore::ReadFiles(LedgerContents& ledger) {
   const bool line_ends = HasLineEnds();
   auto files = Prepare(
       "SELECT run_id, site, file_name, file_size, file_modified, head_bytes, "
@@ -243,6 +263,9 @@ LedgerContents LedgerStore::ReadAll() {
       file.line_checksums = UnpackLineEnds(files->Text(12));
     }
   }
+}
+
+void LedgerStore::ReadDays(LedgerContents& ledger) {
   auto days = Prepare(
       "SELECT run_id, site, log_day, hits, hits_2xx, hits_3xx, hits_4xx, "
       "hits_5xx, complete FROM run_days ORDER BY run_id, site, log_day");
@@ -255,7 +278,6 @@ LedgerContents LedgerStore::ReadAll() {
     for (int i = 0; i < 4; ++i) day.hits_by_class[i] = days->Integer(4 + i);
     day.complete = days->Integer(8) != 0;
   }
-  return ledger;
 }
 
 int64_t LedgerStore::NextRunId() {

@@ -97,6 +97,9 @@ class LedgerStore {
 
   // Reads a ledger of an earlier design as it is.
   LedgerContents ReadAll();
+  // ReadAll without the files' rows (`files` left empty): what a report or
+  // a list of runs reads, neither of which asks how far a log was read.
+  LedgerContents ReadRunsAndDays();
   // Brings a ledger of an earlier design to this one in the session's
   // transaction (rows already there keep no line ends); true when it did.
   // The members that write rows run it first.
@@ -119,6 +122,10 @@ class LedgerStore {
 
  private:
   std::unique_ptr<ado::Statement> Prepare(const std::string& sql);
+  // Each table's rows into `ledger`.
+  void ReadRuns(LedgerContents& ledger);
+  void ReadFiles(LedgerContents& ledger);
+  void ReadDays(LedgerContents& ledger);
   // Whether run_files has its line_ends column (asked once).
   bool HasLineEnds();
 

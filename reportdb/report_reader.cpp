@@ -343,7 +343,7 @@ void ReadLedger(JoinedWhenThere& joined, Tally& tally,
                 std::vector<ledger::RunRow>& runs) {
   ledger::LedgerContents contents;
   joined.Read([&](ado::Session& session, const std::string& schema) {
-    contents = ledger::LedgerStore(session, schema).ReadAll();
+    contents = ledger::LedgerStore(session, schema).ReadRunsAndDays();
   });
   const ledger::CountedDays counted(contents);
   for (const std::string& site : counted.Sites()) {

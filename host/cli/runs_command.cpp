@@ -85,7 +85,7 @@ std::vector<ledger::RunRow> ReadRuns(const reportdb::ReportLocation& location,
                                      const std::string& path) {
   auto session = ado::Session::BeginReading(kWaitMs, location.MakeEngine());
   ledger::LedgerStore store(*session, session->Attach(path));
-  std::vector<ledger::RunRow> runs = store.ReadAll().runs;
+  std::vector<ledger::RunRow> runs = store.ReadRunsAndDays().runs;
   session->Commit();
   return runs;
 }
