@@ -1956,6 +1956,40 @@ TEST_F(PgStoreTest, ARoleWithTheRightsOfARunOnlyCollectsIntoAMadeStore) {
             (Rows{{"3"}}));
 }
 
+// Two init-db of one server at once (a fleet's set-up run on two
+// machines): the one whose schema the other commits first while it makes
+// it leaves that schema as the other made it and makes the rest.
+TEST_F(PgStoreTest, AnInitDbThatMeetsAnotherMakingTheSameSchemaLeavesIt) {
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVB"}).status,
+      0);
+  const std::string made =
+      reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "SRVB", false);
+  const std::string schema =
+      reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "SRVA", false);
+  // The other's whole schema appears under the name at its commit.
+  testing::PostgresSession other(server_.Url());
+  other.Exec("BEGIN; ALTER SCHEMA " + made + " RENAME TO " + schema);
+  const pid_t init = StartVelnor(
+      {"init-db", "--db-url", server_.Url(), "--server", "SRVA"}, tmp_.path());
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return server_.Query(
+                   "SELECT count(*) FROM pg_stat_activity WHERE "
+                   "application_name = 'velnor init-db' AND "
+                   "wait_event_type = 'Lock'") == Rows{{"1"}};
+      },
+      std::chrono::seconds(30)));
+  other.Exec("COMMIT");
+  VelnorRun run = FinishVelnor(init, tmp_.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "left schema " + schema)) << run.out;
+  EXPECT_TRUE(Contains(
+      run.out, "made schema " + reportdb::ReportSchemaName(
+                                    ReportKind::kHitsByStatus, "SRVA", false)))
+      << run.out;
+}
+
 // A store of the earlier design one of whose tables another tool renamed
 // cannot be brought to the current design by a run: the collection says
 // which table is missing and to run init-db, and changes nothing; init-db

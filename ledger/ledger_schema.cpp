@@ -19,7 +19,6 @@
 namespace velnor::ledger {
 namespace {
 
-using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
 using ado::pg::RaiseSchemaFailure;
@@ -201,7 +200,7 @@ bool CreatePgTables(PgConnection& db, const std::string& url,
   } catch (const PgError& error) {
     db.RollBackQuietly();
     // A concurrent run made it a moment before: it is whole.
-    if (error.sqlstate() == kDuplicateSchema) return false;
+    if (ado::pg::SchemaMadeAlready(error)) return false;
     RaiseSchemaFailure(
         url, "make the " + std::string(what) + " schema " + schema, error);
   }

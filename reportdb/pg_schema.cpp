@@ -16,7 +16,6 @@
 namespace velnor::reportdb {
 namespace {
 
-using ado::pg::kDuplicateSchema;
 using ado::pg::PgConnection;
 using ado::pg::PgError;
 using ado::pg::QuoteIdentifier;
@@ -549,7 +548,7 @@ bool MakeSchema(PgConnection& db, const std::string& url, ReportKind kind,
     return true;
   } catch (const PgError& error) {
     db.RollBackQuietly();
-    if (error.sqlstate() != kDuplicateSchema) {
+    if (!ado::pg::SchemaMadeAlready(error)) {
       RaiseSchemaFailure(url, "make the schema " + schema, error);
     }
     return false;

@@ -184,4 +184,19 @@ Rows PostgresServer::Query(const std::string& sql) const {
   return rows;
 }
 
+PostgresSession::PostgresSession(const std::string& url)
+    : connection_(PQconnectdb(url.c_str())) {
+  EXPECT_EQ(PQstatus(connection_), CONNECTION_OK)
+      << PQerrorMessage(connection_);
+}
+
+PostgresSession::~PostgresSession() { PQfinish(connection_); }
+
+void PostgresSession::Exec(const std::string& sql) {
+  PGresult* result = PQexec(connection_, sql.c_str());
+  EXPECT_EQ(PQresultStatus(result), PGRES_COMMAND_OK)
+      << sql << ": " << PQerrorMessage(connection_);
+  PQclear(result);
+}
+
 }  // namespace velnor::testing

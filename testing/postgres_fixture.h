@@ -16,6 +16,8 @@
 
 #include "testing/test_support.h"
 
+struct pg_conn;
+
 namespace velnor::testing {
 
 class PostgresServer {
@@ -58,6 +60,22 @@ class PostgresServer {
   std::filesystem::path dir_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
+};
+
+// One connection to a server, kept open, so that a transaction begun on
+// it holds its locks while other sessions run.
+class PostgresSession {
+ public:
+  explicit PostgresSession(const std::string& url);
+  PostgresSession(const PostgresSession&) = delete;
+  PostgresSession& operator=(const PostgresSession&) = delete;
+  ~PostgresSession();
+
+  // Runs `sql` (several statements allowed).
+  void Exec(const std::string& sql);
+
+ private:
+  pg_conn* connection_;
 };
 
 }  // namespace velnor::testing

@@ -532,6 +532,10 @@ std::string QuoteIdentifier(const std::string& name) {
   return quoted + '"';
 }
 
+bool SchemaMadeAlready(const PgError& error) {
+  return error.sqlstate() == "42P06" || error.sqlstate() == "23505";
+}
+
 std::string Sentence(const std::string& reason) {
   if (!reason.empty() &&
       std::string_view(".?!").find(reason.back()) != std::string_view::npos) {

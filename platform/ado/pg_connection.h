@@ -25,9 +25,6 @@ namespace velnor::ado::pg {
 using Value = std::optional<std::string>;  // nullopt is NULL
 using Row = std::vector<Value>;
 
-// The SQLSTATE of CREATE SCHEMA for a schema that exists.
-inline constexpr char kDuplicateSchema[] = "42P06";
-
 // A failure of the server or of the connection to it.
 class PgError : public std::runtime_error {
  public:
@@ -153,6 +150,12 @@ inline constexpr char kTakesNoWritesAdvice[] =
     "(default_transaction_read_only is on, or it is a standby); give the URL "
     "of the primary server, or have its administrator turn "
     "default_transaction_read_only off for the database.";
+
+// Whether `error`, of a CREATE SCHEMA, says the schema is there: it was
+// found, or another session made it while this one's statement waited for
+// that session's commit, which the server tells as a duplicate key of its
+// catalog.
+bool SchemaMadeAlready(const PgError& error);
 
 // For the makers of schemas (the report schemas, the ledgers): raises
 // permission denied (70), saying that `what` ("connect", "make the schema
