@@ -1990,6 +1990,34 @@ TEST_F(PgStoreTest, AnInitDbThatMeetsAnotherMakingTheSameSchemaLeavesIt) {
       << run.out;
 }
 
+// A schema of a report's name whose table another tool made (not one of
+// velnor's designs) is told as such, by init-db and a collection alike,
+// and not as rights or a server to check.
+TEST_F(PgStoreTest, ASchemaAnotherToolMadeUnderAReportsNameIsToldAsSuch) {
+  const std::string schema =
+      reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "SRVA", false);
+  server_.Exec("CREATE SCHEMA " + schema + "; CREATE TABLE " + schema +
+               ".tblgeneral (page text, visits integer)");
+  WriteGenerated("SRVA", 10);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"init-db", "--db-url", server_.Url(),
+                                 "--server", "SRVA"},
+        Collect("SRVA", false, true)}) {
+    VelnorRun run = Velnor(command);
+    SCOPED_TRACE(command[0]);
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(Contains(run.err, "column \"identifier\" does not exist"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err,
+                         "A table of that schema lacks a column of velnor's "
+                         "report tables: another tool made or changed it."))
+        << run.err;
+    EXPECT_FALSE(Contains(run.err, "may create schemas")) << run.err;
+  }
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM " + schema + ".tblgeneral"),
+            (Rows{{"0"}}));
+}
+
 // A store of the earlier design one of whose tables another tool renamed
 // cannot be brought to the current design by a run: the collection says
 // which table is missing and to run init-db, and changes nothing; init-db

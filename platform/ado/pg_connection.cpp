@@ -557,6 +557,14 @@ std::string SchemaFailureAdvice(const PgError& error) {
            "(ALTER TABLE ... RENAME TO ...) or restore it from a backup, then "
            "run the same command again.";
   }
+  // A table of the schema's name without a column velnor's has was made
+  // by another tool (or changed by one): no design of velnor's to bring up.
+  if (error.sqlstate() == "42703") {
+    return "A table of that schema lacks a column of velnor's report tables: "
+           "another tool made or changed it. Give velnor a server name of its "
+           "own, or move that schema away (ALTER SCHEMA ... RENAME TO ...), "
+           "then run the same command again.";
+  }
   return "Check the URL, that the server runs, and that the role may create "
          "schemas in the database (see README: the central store).";
 }
