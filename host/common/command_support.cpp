@@ -20,6 +20,7 @@
 #include "host/render/text_format.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/ole_date.h"
+#include "platform/unc/file_kind.h"
 #include "platform/unc/planted_link.h"
 
 namespace velnor::host {
@@ -249,27 +250,19 @@ class FdOutput : public std::ostream {
   __gnu_cxx::stdio_filebuf<char> buffer_;
 };
 
-// The kind SpecialFileKind tells of a file of `mode`.
-std::string SpecialKindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "";
-}
-
 }  // namespace
 
 std::string SpecialFileKind(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return "";
-  return SpecialKindOf(info.st_mode);
+  return unc::SpecialFileKindName(info.st_mode);
 }
 
 std::string NotAFileKind(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return "";
-  return S_ISDIR(info.st_mode) ? "a folder" : SpecialKindOf(info.st_mode);
+  return S_ISDIR(info.st_mode) ? "a folder"
+                               : unc::SpecialFileKindName(info.st_mode);
 }
 
 std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/automation/error_state.h"
+#include "platform/unc/file_kind.h"
 
 namespace velnor::unc {
 namespace {
@@ -41,11 +42,8 @@ bool IsDirectory(const std::string& path) {
 
 // What a file that is neither a regular file nor a folder is, for messages.
 std::string KindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a special file";
+  std::string kind = SpecialFileKindName(mode);
+  return kind.empty() ? "a special file" : kind;
 }
 
 constexpr char kLocalDeniedAdvice[] =
