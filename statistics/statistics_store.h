@@ -63,7 +63,8 @@ bool CreateStatistics(const std::string& path);
 // when it does not exist (see ledger::CreatePgTables); true when it did.
 // One that exists loses the indexes an earlier design gave its tables.
 // Either way its packed texts are then kept uncompressed (see
-// KeepPgPackedUncompressed).
+// KeepPgPackedUncompressed). One catalog query tells what differs from
+// the current design; a schema of it is sent no other statement.
 bool CreatePgStatistics(const std::string& url, std::string_view server,
                         bool is_ftp);
 // Has the server keep the packed texts of that schema's tables out of line
