@@ -732,8 +732,8 @@ TEST_F(CollectGuardTest, SpecialFilesNamedLikeLogsAreSkippedAndTheRunGoesOn) {
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_EQ(HitsCounted(db_dir_, "SRV1"), 20070);
   const std::string log = ReadFile(ErrorLogPath());
-  EXPECT_TRUE(
-      Contains(log, "W3SVC1/u_ex240603.log): it is a named pipe, not a regular file"))
+  EXPECT_TRUE(Contains(
+      log, "W3SVC1/u_ex240603.log): it is a named pipe, not a regular file"))
       << log;
   EXPECT_TRUE(Contains(log, "u_ex240604.log is a symbolic link")) << log;
 }
