@@ -37,6 +37,7 @@ namespace {
 using testing::Catches;
 using testing::Contains;
 using testing::EndsWithin;
+using testing::ExecSql;
 using testing::FreePort;
 using testing::HasEnded;
 using testing::HeldWriteLock;
@@ -510,6 +511,80 @@ TEST_F(CollectGuardTest, ATableListingsTemporaryFileIsMadeInTmpdirFirst) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "2024")) << run.out;
   EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+// The server's ledger, as the guard tests' databases name it.
+fs::path LedgerOf(const fs::path& db_dir) {
+  return db_dir / "velnor_ledger_SRV1_web.sqlite";
+}
+
+// A ledger that refuses every new run, as a trigger of another tool's or a
+// full disk would: the run is refused as it records its start.
+constexpr char kRefuseRuns[] =
+    "CREATE TRIGGER refuse_runs BEFORE INSERT ON runs "
+    "BEGIN SELECT RAISE(ABORT, 'no new run'); END";
+
+// A file at --output keeps what it held (a user's earlier listing) until
+// the run has started and its listing begins: a run refused after the file
+// was opened leaves every byte of it, and a run that lists replaces it
+// whole, nothing of a longer earlier content left at its end.
+TEST_F(CollectGuardTest, ARunRefusedAfterOpeningItsOutputLeavesTheFile) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  const fs::path listing = dir_.path() / "listing.txt";
+  const std::string earlier(100000, 'x');
+  WriteFile(listing, earlier);
+  auto listed = [&](const std::string& format, const fs::path& tmpdir) {
+    pid_t pid = StartVelnor(
+        Arguments("2024-06-02", {"--raw", "--format", format, "--output",
+                                 listing.string(), "--wait", "0"}),
+        dir_.path(), [tmpdir] { ::setenv("TMPDIR", tmpdir.c_str(), 1); });
+    return FinishVelnor(pid, dir_.path());
+  };
+  VelnorRun no_tmpdir = listed("table", dir_.path() / "no-such-folder");
+  EXPECT_EQ(no_tmpdir.status, 2) << no_tmpdir.err;
+  EXPECT_TRUE(
+      Contains(no_tmpdir.err, "cannot make a temporary file for the table"))
+      << no_tmpdir.err;
+  EXPECT_EQ(ReadFile(listing), earlier);
+
+  ExecSql(LedgerOf(db_dir_), kRefuseRuns);
+  VelnorRun not_started = listed("csv", dir_.path());
+  EXPECT_NE(not_started.status, 0) << not_started.err;
+  EXPECT_TRUE(Contains(not_started.err,
+                       "cannot record the run in the collection ledger"))
+      << not_started.err;
+  EXPECT_EQ(ReadFile(listing), earlier);
+
+  ExecSql(LedgerOf(db_dir_), "DROP TRIGGER refuse_runs");
+  VelnorRun to_file = listed("csv", dir_.path());
+  EXPECT_EQ(to_file.status, 0) << to_file.err;
+  VelnorRun to_stdout =
+      Collect("2024-06-02", {"--raw", "--format", "csv", "--wait", "0"});
+  EXPECT_TRUE(Contains(to_stdout.out, "2024")) << to_stdout.out;
+  EXPECT_EQ(ReadFile(listing), to_stdout.out);
+}
+
+// A run refused once planned, at its start, leaves a database folder
+// without a lock file as a refusal in its planning does: neither the lock
+// file nor an --output file it made is left behind.
+TEST_F(CollectGuardTest, ARunThatCannotStartLeavesNoLockFileItMade) {
+  ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
+  fs::remove(LockPath());
+  ExecSql(LedgerOf(db_dir_), kRefuseRuns);
+  const std::vector<std::string> before = NamesIn(db_dir_);
+  const fs::path listing = dir_.path() / "listing.csv";
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{"--raw", "--output", listing.string()},
+        std::vector<std::string>{}}) {
+    SCOPED_TRACE(extra.size());
+    VelnorRun run = Collect("2024-06-02", extra);
+    EXPECT_NE(run.status, 0) << run.err;
+    EXPECT_TRUE(
+        Contains(run.err, "cannot record the run in the collection ledger"))
+        << run.err;
+    EXPECT_EQ(NamesIn(db_dir_), before);
+    EXPECT_FALSE(fs::exists(listing));
+  }
 }
 
 // A named pipe put at the error log's name after the checks, with a reader

@@ -577,23 +577,31 @@ bool CheckLogDirectories(LogParserInterface& parser,
 }
 
 int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run) {
-  // Whether --output names a file already: one this run makes goes again
-  // when the run is refused after all.
-  struct stat before {};
-  const bool output_made = options.raw && !options.output.empty() &&
-                           ::lstat(options.output.c_str(), &before) != 0;
   if (!OpenOutput(options, run)) return kExitUsage;
   int status = MakeListingWriter(options, run) ? -1 : kExitUsage;
   if (status < 0 && !MakeLedgerAndStatistics(options, run)) {
     status = kExitLoggedErrors;
   }
   if (status < 0 && !CreateDatabases(options, run)) status = kExitUsage;
-  if (status >= 0 && output_made) {
-    run.listing_writer.reset();
-    run.output.reset();
-    ::unlink(options.output.c_str());
-  }
+  if (status >= 0) DropOutput(run);
   return status;
+}
+
+bool BeginOutput(const CollectOptions& options, PlannedRun& run) {
+  std::string error;
+  if (!run.output || run.output->Empty(error)) return true;
+  return Usage("cannot empty --output " + Shown(options.output) +
+                   " for the listing: " + error,
+               "nothing was collected, and the file holds what it held; "
+               "check that it can be written (its disk, an append-only "
+               "or immutable flag), or give another file, and run the same "
+               "command again");
+}
+
+void DropOutput(PlannedRun& run) {
+  run.listing_writer.reset();
+  if (run.output) run.output->RemoveIfMade();
+  run.output.reset();
 }
 
 }  // namespace velnor::host

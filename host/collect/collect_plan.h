@@ -13,6 +13,7 @@
 #include "component/velnor.h"
 #include "host/collect/collect_options.h"
 #include "host/collect/collect_window.h"
+#include "host/common/command_support.h"
 #include "host/render/grid_render.h"
 #include "ledger/ledger_store.h"
 #include "platform/unc/unc.h"
@@ -39,7 +40,7 @@ struct PlannedRun {
   GridFormat format = GridFormat::kTable;
   GridText text;
   std::string error_log;
-  std::unique_ptr<std::ostream> output;  // with --output
+  std::unique_ptr<OutputFile> output;  // with --output
   // A raw listing's writer, made with the output before the databases.
   std::unique_ptr<forms::GridWriter> listing_writer;
   std::vector<std::string> notes;  // printed after the summary line
@@ -66,13 +67,23 @@ bool CheckCollect(const CollectOptions& options, PlannedRun& run);
 bool CheckLogDirectories(LogParserInterface& parser,
                          const CollectOptions& options, const PlannedRun& run);
 
-// Once every check has passed: the --output file (emptied when it
-// exists) and a raw listing's writer (the table's temporary file), which
-// can still refuse the run, first; then the ledger and the statistics
-// database found missing, and the databases or schemas --create-db asks
-// for. The exit status when one cannot be made (after the usage message;
-// an --output file this made is removed again), -1 when the run goes on.
+// Once every check has passed: the --output file (its bytes kept until
+// the listing begins) and a raw listing's writer (the table's temporary
+// file), which can still refuse the run, first; then the ledger and the
+// statistics database found missing, and the databases or schemas
+// --create-db asks for. The exit status when one cannot be made (after the
+// usage message; an --output file this made is removed again), -1 when the
+// run goes on.
 int MakeWhatTheRunWrites(const CollectOptions& options, PlannedRun& run);
+
+// Empties the --output file as the listing begins, once the run has
+// started: a run refused before then leaves a user's file as it was. False
+// after the message when it cannot be emptied.
+bool BeginOutput(const CollectOptions& options, PlannedRun& run);
+
+// For a run refused before its listing began: the listing's writer and
+// the --output file closed, the file removed when the run made it.
+void DropOutput(PlannedRun& run);
 
 // The run lock of the run's databases, held as long as this lives.
 struct HeldRunLock {

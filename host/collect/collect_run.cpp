@@ -45,6 +45,16 @@ int Plan(LogParserInterface& parser, const CollectOptions& options,
   return Stopped(status);
 }
 
+// A run refused once planned (its databases not joined, its start not
+// recorded, its output not emptied) leaves what it made for itself no more
+// than one refused in its planning does: an --output file and a lock file
+// it made go again.
+int RefusedAfterPlanning(int status, PlannedRun& run, HeldRunLock& lock) {
+  DropOutput(run);
+  if (lock.file) lock.file->RemoveFileIfMade();
+  return Stopped(status);
+}
+
 // The ledger's listener of a counting run that records itself; none for a
 // raw listing or a run without a ledger.
 std::unique_ptr<RunLedger> MakeRecorder(
@@ -183,10 +193,17 @@ int RunCollect(const CollectOptions& options) {
       ado::Session::Begin(WaitMs(options), run.location.MakeEngine());
   const std::optional<JoinedSchemas> schemas =
       JoinDatabases(*session, options, run);
-  if (!schemas) return Stopped(kExitLoggedErrors);
+  if (!schemas) return RefusedAfterPlanning(kExitLoggedErrors, run, lock);
   const std::optional<int64_t> run_id =
       RecordStart(options, run, *session, schemas->ledger);
-  if (!run_id) return Stopped(kExitLoggedErrors);
+  if (!run_id) return RefusedAfterPlanning(kExitLoggedErrors, run, lock);
+  if (!BeginOutput(options, run)) {
+    if (*run_id != 0) {
+      RecordRunFailed(*session, schemas->ledger, *run_id,
+                      UtcStamp(CollectNow()));
+    }
+    return RefusedAfterPlanning(kExitLoggedErrors, run, lock);
+  }
   return CollectAndCommit(settings, options, run, folders, *session, *schemas,
                           *run_id);
 }

@@ -236,22 +236,6 @@ bool CheckDatabaseFile(const std::string& path, const std::string& what) {
                    " and run the same command again");
 }
 
-namespace {
-
-// An output stream that owns the descriptor it writes.
-class FdOutput : public std::ostream {
- public:
-  explicit FdOutput(int fd)
-      : std::ostream(nullptr), buffer_(fd, std::ios::out | std::ios::binary) {
-    rdbuf(&buffer_);
-  }
-
- private:
-  __gnu_cxx::stdio_filebuf<char> buffer_;
-};
-
-}  // namespace
-
 std::string SpecialFileKind(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) return "";
@@ -265,15 +249,65 @@ std::string NotAFileKind(const std::string& path) {
                                : unc::SpecialFileKindName(info.st_mode);
 }
 
-std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
-                                             std::string& error) {
+OutputFile::OutputFile(int fd, std::string path, bool made)
+    : std::ostream(nullptr),
+      buffer_(std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
+          fd, std::ios::out | std::ios::binary)),
+      fd_(fd),
+      path_(std::move(path)),
+      made_(made) {
+  rdbuf(buffer_.get());
+}
+
+bool OutputFile::Empty(std::string& error) {
+  if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+    error = std::strerror(errno);
+    setstate(std::ios::badbit);
+    return false;
+  }
+  return true;
+}
+
+void OutputFile::RemoveIfMade() {
+  // In a folder anyone may write to only its owner can rename or remove
+  // the file, so the name that names it now still does at the unlink.
+  struct stat held {};
+  struct stat named {};
+  if (made_ && ::fstat(fd_, &held) == 0 &&
+      ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino) {
+    ::unlink(path_.c_str());
+  }
+  made_ = false;
+  setstate(std::ios::badbit);
+}
+
+namespace {
+
+// `path` opened write-only; `made` tells whether this open made it, which
+// O_EXCL knows for sure where a look before the open could be outdated.
+int OpenOrMake(const std::string& path, bool& made) {
   // O_NONBLOCK: a named pipe put there since the checks fails or opens at
-  // once instead of waiting for a reader; a regular file ignores it. No
-  // O_TRUNC: a file put there since the checks is looked at before it is
-  // emptied.
-  int fd =
-      ::open(path.c_str(),
-             O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+  // once instead of waiting for a reader; a regular file ignores it.
+  constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    made = fd >= 0;
+    if (made || errno != EEXIST) return fd;
+    fd = ::open(path.c_str(), kFlags);
+    // Removed between the two opens: made anew by the next attempt.
+    if (fd >= 0 || errno != ENOENT) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path,
+                                           std::string& error) {
+  // No O_TRUNC: the file's bytes stay until the run's listing begins.
+  bool made = false;
+  int fd = OpenOrMake(path, made);
   if (fd < 0) {
     error = errno == ELOOP ? "it is a symbolic link, which velnor never "
                              "writes through"
@@ -293,12 +327,7 @@ std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
     ::close(fd);
     return nullptr;
   }
-  if (::ftruncate(fd, 0) != 0) {
-    error = std::strerror(errno);
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<FdOutput>(fd);
+  return std::make_unique<OutputFile>(fd, path, made);
 }
 
 namespace {

@@ -98,15 +98,41 @@ std::string SpecialFileKind(const std::string& path);
 // no engine can read as a database; "" for a regular file or nothing.
 std::string NotAFileKind(const std::string& path);
 
-// `path` opened for writing from its start (made when missing, emptied
-// when not), never through a symbolic link at its name, and only when it
-// is a regular file: a named pipe or a device is refused without waiting
-// for a reader; nothing, with `error` set to the reason, when it cannot be.
-// The file opened is judged as CheckNotLink judges one (a second name or
-// another user's file in a public folder is refused) before it is emptied,
-// so that one put at the name since the checks keeps its bytes.
-std::unique_ptr<std::ostream> OpenOutputFile(const std::string& path,
-                                             std::string& error);
+// A listing's file opened by OpenOutputFile: the stream writes into it from
+// its start. The opening leaves what the file held as it was, so that a run
+// refused before its listing begins keeps a user's earlier listing there.
+class OutputFile : public std::ostream {
+ public:
+  OutputFile(int fd, std::string path, bool made);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Empties the file: once the run has started, before the listing's first
+  // byte. False, with `error` set to the reason, when it could not be; then
+  // nothing may be written, or the end of the old content would follow the
+  // listing.
+  bool Empty(std::string& error);
+
+  // Removes the file when its opening made it and its name still names it
+  // (not another file put there since), for a run refused before it wrote.
+  void RemoveIfMade();
+
+ private:
+  std::unique_ptr<std::streambuf> buffer_;  // owns `fd_`
+  int fd_;
+  std::string path_;
+  bool made_;  // the opening made the file (O_EXCL)
+};
+
+// `path` opened for writing from its start (made when missing, its bytes
+// kept until OutputFile::Empty when not), never through a symbolic link at
+// its name, and only when it is a regular file: a named pipe or a device is
+// refused without waiting for a reader; nothing, with `error` set to the
+// reason, when it cannot be. The file opened is judged as CheckNotLink
+// judges one (a second name or another user's file in a public folder is
+// refused), so that one put at the name since the checks keeps its bytes.
+std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path,
+                                           std::string& error);
 
 // A file to put in place: where, and what it holds.
 struct FileText {
