@@ -105,19 +105,50 @@ class CollectGuardTest : public ::testing::Test {
   // process writing it: a run that has taken the lock waits there, its
   // checks done. Null when it could not be held.
   sqlite3* HoldTheLedger() const {
-    sqlite3* ledger = nullptr;
-    const fs::path file = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
-    if (sqlite3_open(file.c_str(), &ledger) != SQLITE_OK ||
-        sqlite3_exec(ledger, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) !=
+    return Hold(db_dir_ / "velnor_ledger_SRV1_web.sqlite");
+  }
+  // The same for the database `file`; Release ends either hold.
+  static sqlite3* Hold(const fs::path& file) {
+    sqlite3* held = nullptr;
+    if (sqlite3_open(file.c_str(), &held) != SQLITE_OK ||
+        sqlite3_exec(held, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) !=
             SQLITE_OK) {
-      sqlite3_close(ledger);
+      sqlite3_close(held);
       return nullptr;
     }
-    return ledger;
+    return held;
   }
-  static void ReleaseTheLedger(sqlite3* ledger) {
+  static void Release(sqlite3* ledger) {
     sqlite3_exec(ledger, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(ledger);
+  }
+
+  // Refusals of a run as it starts, once planned: a report database another
+  // program holds (with --wait 0) and a ledger that refuses the run's row,
+  // as a trigger of another tool's would. Each is set up by `hold` and
+  // undone by `release`; `message` is what the run says.
+  struct StartRefusal {
+    std::string name;
+    std::function<void()> hold;
+    std::function<void()> release;
+    std::string message;
+  };
+  std::vector<StartRefusal> StartRefusals() {
+    const fs::path hour = Database(reportdb::ReportKind::kHitsByHour);
+    const fs::path ledger = db_dir_ / "velnor_ledger_SRV1_web.sqlite";
+    return {
+        {"held database", [this, hour] { held_ = Hold(hour); },
+         [this] { Release(held_); },
+         "cannot use the report database " + hour.string()},
+        {"ledger refusing the run",
+         [ledger] {
+           ExecSql(ledger,
+                   "CREATE TRIGGER refuse_runs BEFORE INSERT ON runs "
+                   "BEGIN SELECT RAISE(ABORT, 'no new run'); END");
+         },
+         [ledger] { ExecSql(ledger, "DROP TRIGGER refuse_runs"); },
+         "cannot record the run in the collection ledger"},
+    };
   }
 
   // velnor runs of the databases.
@@ -131,6 +162,7 @@ class CollectGuardTest : public ::testing::Test {
   TempDir dir_{"collect_guard"};
   fs::path logs_ = dir_.path() / "shares/SRV1/D$/Logs/W3SVC1";
   fs::path db_dir_ = dir_.path() / "db";
+  sqlite3* held_ = nullptr;  // by StartRefusals
 };
 
 TEST_F(CollectGuardTest, ALockFileDeletedOrReplacedWhileHeldKeepsOthersOut) {
@@ -367,7 +399,7 @@ TEST_F(CollectGuardTest, AHardLinkPlantedAfterTheChecksIsNotEmptied) {
       dir_.path());
   const bool held = StopOnceHoldingLock(pid, LockPath());
   fs::create_hard_link(precious, listing);
-  ReleaseTheLedger(ledger);
+  Release(ledger);
   ::kill(pid, SIGCONT);
   VelnorRun run = FinishVelnor(pid, dir_.path());
   ASSERT_TRUE(held);
@@ -513,17 +545,6 @@ TEST_F(CollectGuardTest, ATableListingsTemporaryFileIsMadeInTmpdirFirst) {
   EXPECT_TRUE(fs::is_empty(tmp));
 }
 
-// The server's ledger, as the guard tests' databases name it.
-fs::path LedgerOf(const fs::path& db_dir) {
-  return db_dir / "velnor_ledger_SRV1_web.sqlite";
-}
-
-// A ledger that refuses every new run, as a trigger of another tool's or a
-// full disk would: the run is refused as it records its start.
-constexpr char kRefuseRuns[] =
-    "CREATE TRIGGER refuse_runs BEFORE INSERT ON runs "
-    "BEGIN SELECT RAISE(ABORT, 'no new run'); END";
-
 // A file at --output keeps what it held (a user's earlier listing) until
 // the run has started and its listing begins: a run refused after the file
 // was opened leaves every byte of it, and a run that lists replaces it
@@ -531,7 +552,7 @@ constexpr char kRefuseRuns[] =
 TEST_F(CollectGuardTest, ARunRefusedAfterOpeningItsOutputLeavesTheFile) {
   ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
   const fs::path listing = dir_.path() / "listing.txt";
-  const std::string earlier(100000, 'x');
+  const std::string earlier = "an earlier listing\n";
   WriteFile(listing, earlier);
   auto listed = [&](const std::string& format, const fs::path& tmpdir) {
     pid_t pid = StartVelnor(
@@ -547,43 +568,51 @@ TEST_F(CollectGuardTest, ARunRefusedAfterOpeningItsOutputLeavesTheFile) {
       << no_tmpdir.err;
   EXPECT_EQ(ReadFile(listing), earlier);
 
-  ExecSql(LedgerOf(db_dir_), kRefuseRuns);
-  VelnorRun not_started = listed("csv", dir_.path());
-  EXPECT_NE(not_started.status, 0) << not_started.err;
-  EXPECT_TRUE(Contains(not_started.err,
-                       "cannot record the run in the collection ledger"))
-      << not_started.err;
-  EXPECT_EQ(ReadFile(listing), earlier);
+  for (const StartRefusal& refusal : StartRefusals()) {
+    SCOPED_TRACE(refusal.name);
+    refusal.hold();
+    VelnorRun refused = listed("csv", dir_.path());
+    refusal.release();
+    EXPECT_NE(refused.status, 0) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, refusal.message)) << refused.err;
+    EXPECT_EQ(ReadFile(listing), earlier);
+  }
 
-  ExecSql(LedgerOf(db_dir_), "DROP TRIGGER refuse_runs");
-  VelnorRun to_file = listed("csv", dir_.path());
-  EXPECT_EQ(to_file.status, 0) << to_file.err;
   VelnorRun to_stdout =
       Collect("2024-06-02", {"--raw", "--format", "csv", "--wait", "0"});
   EXPECT_TRUE(Contains(to_stdout.out, "2024")) << to_stdout.out;
-  EXPECT_EQ(ReadFile(listing), to_stdout.out);
+  WriteFile(listing, to_stdout.out + "the end of a longer listing\n");
+  VelnorRun to_file = listed("csv", dir_.path());
+  EXPECT_EQ(to_file.status, 0) << to_file.err;
+  const std::string written = ReadFile(listing);
+  EXPECT_TRUE(written == to_stdout.out)
+      << written.size() << " bytes, not the listing's " << to_stdout.out.size()
+      << "; the file ends with: " << written.substr(written.size() - 40);
 }
 
-// A run refused once planned, at its start, leaves a database folder
+// A run refused as it starts, once planned, leaves a database folder
 // without a lock file as a refusal in its planning does: neither the lock
 // file nor an --output file it made is left behind.
 TEST_F(CollectGuardTest, ARunThatCannotStartLeavesNoLockFileItMade) {
   ASSERT_EQ(Collect("2024-06-01", {"--create-db"}).status, 0);
   fs::remove(LockPath());
-  ExecSql(LedgerOf(db_dir_), kRefuseRuns);
   const std::vector<std::string> before = NamesIn(db_dir_);
   const fs::path listing = dir_.path() / "listing.csv";
-  for (const std::vector<std::string>& extra :
-       {std::vector<std::string>{"--raw", "--output", listing.string()},
-        std::vector<std::string>{}}) {
-    SCOPED_TRACE(extra.size());
-    VelnorRun run = Collect("2024-06-02", extra);
-    EXPECT_NE(run.status, 0) << run.err;
-    EXPECT_TRUE(
-        Contains(run.err, "cannot record the run in the collection ledger"))
-        << run.err;
-    EXPECT_EQ(NamesIn(db_dir_), before);
-    EXPECT_FALSE(fs::exists(listing));
+  for (const StartRefusal& refusal : StartRefusals()) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--raw", "--output", listing.string()},
+          std::vector<std::string>{}}) {
+      SCOPED_TRACE(refusal.name + (extra.empty() ? "" : ", raw"));
+      refusal.hold();
+      std::vector<std::string> args = extra;
+      args.insert(args.end(), {"--wait", "0"});
+      VelnorRun run = Collect("2024-06-02", args);
+      refusal.release();
+      EXPECT_NE(run.status, 0) << run.err;
+      EXPECT_TRUE(Contains(run.err, refusal.message)) << run.err;
+      EXPECT_EQ(NamesIn(db_dir_), before);
+      EXPECT_FALSE(fs::exists(listing));
+    }
   }
 }
 
@@ -602,7 +631,7 @@ TEST_F(CollectGuardTest, AnErrorLogSwappedForAPipeAfterTheChecksGetsNoLine) {
   fs::remove(ErrorLogPath());
   EXPECT_EQ(::mkfifo(ErrorLogPath().c_str(), 0644), 0);
   const int reader = ::open(ErrorLogPath().c_str(), O_RDONLY | O_NONBLOCK);
-  ReleaseTheLedger(ledger);
+  Release(ledger);
   ::kill(pid, SIGCONT);
   VelnorRun run = FinishVelnor(pid, dir_.path());
   char line[512];
