@@ -84,6 +84,10 @@ class CollectLedgerTest : public ::testing::Test {
     args.insert(args.end(), more.begin(), more.end());
     return Velnor(args, now);
   }
+  // A run over the days since the last, today's so far, at `now`.
+  VelnorRun SoFar(const std::string& now) {
+    return Collect({"--since-last", "--partial-day"}, now);
+  }
 
   // Records in the log files as they are now, whole lines only, per day,
   // or (`hours`) per hour of any day.
@@ -346,8 +350,7 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
   EXPECT_EQ(without.status, 2) << without.err;
   EXPECT_TRUE(Contains(without.err, "still being written")) << without.err;
 
-  VelnorRun morning =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
+  VelnorRun morning = SoFar("2024-06-11T10:00:00Z");
   ASSERT_EQ(morning.status, 0) << morning.err;
   EXPECT_TRUE(
       Contains(morning.err, "collected 1 site of SRV1 (web): 100 records"))
@@ -366,8 +369,7 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
                  ":00 10.1.1.1 GET /late.htm 200 10.0.0.5 80\r\n";
   }
   AppendLog("u_ex240611.log", reordered);
-  VelnorRun afternoon =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
+  VelnorRun afternoon = SoFar("2024-06-11T16:00:00Z");
   ASSERT_EQ(afternoon.status, 0) << afternoon.err;
   EXPECT_TRUE(
       Contains(afternoon.err, "collected 1 site of SRV1 (web): 191 records"))
@@ -375,8 +377,7 @@ TEST_F(CollectLedgerTest, AGrowingLogCollectedInPartCountsEveryRecordOnce) {
 
   // 23:00 and the next night: the rest of the day, once.
   AppendLog("u_ex240611.log", IisRecords(kDay, 60, 251));
-  VelnorRun evening =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T23:00:00Z");
+  VelnorRun evening = SoFar("2024-06-11T23:00:00Z");
   ASSERT_EQ(evening.status, 0) << evening.err;
   AppendLog("u_ex240611.log", IisRecords(kDay, 5, 311));
   VelnorRun night = Collect({"--since-last"}, "2024-06-12T02:30:00Z");
@@ -409,16 +410,14 @@ TEST_F(CollectLedgerTest, AGarbledLineOfAGrowingLogIsLoggedByOneRunOnly) {
   const std::string kDay = "2024-06-11";
   const fs::path error_log = db_ / "velnor-errors.log";
   WriteLog("u_ex240611.log", kIisHeader + IisRecords(kDay, 10) + "garbage\r\n");
-  VelnorRun morning =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
+  VelnorRun morning = SoFar("2024-06-11T10:00:00Z");
   EXPECT_EQ(morning.status, 1) << morning.err;
   EXPECT_EQ(Lines(ReadFile(error_log)).size(), 1u) << ReadFile(error_log);
   EXPECT_TRUE(Contains(ReadFile(error_log), "skipped; the first is line "))
       << ReadFile(error_log);
 
   AppendLog("u_ex240611.log", IisRecords(kDay, 20, 10));
-  VelnorRun afternoon =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
+  VelnorRun afternoon = SoFar("2024-06-11T16:00:00Z");
   EXPECT_EQ(afternoon.status, 0) << afternoon.err << ReadFile(error_log);
   EXPECT_TRUE(
       Contains(afternoon.err, "collected 1 site of SRV1 (web): 20 records"))
@@ -428,8 +427,7 @@ TEST_F(CollectLedgerTest, AGarbledLineOfAGrowingLogIsLoggedByOneRunOnly) {
   // A garbled line in the part read on is this run's to tell.
   const size_t lines_before = Lines(ReadFile(logs_ / "u_ex240611.log")).size();
   AppendLog("u_ex240611.log", "more garbage\r\n" + IisRecords(kDay, 5, 30));
-  VelnorRun evening =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T23:00:00Z");
+  VelnorRun evening = SoFar("2024-06-11T23:00:00Z");
   EXPECT_EQ(evening.status, 1) << evening.err;
   const std::vector<std::string> log = Lines(ReadFile(error_log));
   ASSERT_EQ(log.size(), 2u) << ReadFile(error_log);
@@ -480,14 +478,12 @@ TEST_F(CollectLedgerTest, ALogOfGarbledLinesIsToldOnceNotEveryNight) {
 TEST_F(CollectLedgerTest, ALogCutShortAfterARunIsNamedAndNotCountedAgain) {
   const std::string kDay = "2024-06-11";
   WriteLog("u_ex240611.log", kIisHeader + IisRecords(kDay, 4000));
-  VelnorRun morning =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T10:00:00Z");
+  VelnorRun morning = SoFar("2024-06-11T10:00:00Z");
   ASSERT_EQ(morning.status, 0) << morning.err;
   const std::string text = ReadFile(logs_ / "u_ex240611.log");
   ASSERT_GT(text.size(), 2u * 64 * 1024);
   WriteLog("u_ex240611.log", text.substr(0, text.find('\n', 96 * 1024) + 1));
-  VelnorRun afternoon =
-      Collect({"--since-last", "--partial-day"}, "2024-06-11T16:00:00Z");
+  VelnorRun afternoon = SoFar("2024-06-11T16:00:00Z");
   EXPECT_EQ(afternoon.status, 0) << afternoon.err;
   EXPECT_TRUE(Contains(
       afternoon.err,
@@ -512,11 +508,10 @@ TEST_F(CollectLedgerTest, ACompressedLogNotNamedGzIsReadOnNotTakenAsCutShort) {
     gzclose(out);
   };
   append_member(kIisHeader + IisRecords(kDay, 40));
-  const std::vector<std::string> today = {"--since-last", "--partial-day"};
-  VelnorRun morning = Collect(today, "2024-06-11T10:00:00Z");
+  VelnorRun morning = SoFar("2024-06-11T10:00:00Z");
   ASSERT_EQ(morning.status, 0) << morning.err;
   append_member(IisRecords(kDay, 25, 40));
-  VelnorRun afternoon = Collect(today, "2024-06-11T16:00:00Z");
+  VelnorRun afternoon = SoFar("2024-06-11T16:00:00Z");
   EXPECT_EQ(afternoon.status, 0) << afternoon.err;
   EXPECT_FALSE(Contains(afternoon.err, "cut short")) << afternoon.err;
   EXPECT_TRUE(Contains(afternoon.err,
@@ -769,12 +764,11 @@ TEST_F(CollectLedgerTest, ANulTailOfAStoppedServersLogIsNoCutOffLine) {
 
   const std::string head = IisLog("2024-06-05", 10);
   WriteLog("u_ex240605.log", head + nuls);
-  const std::vector<std::string> today = {"--since-last", "--partial-day"};
-  ASSERT_EQ(Collect(today, "2024-06-05T10:00:00Z").status, 0);
+  ASSERT_EQ(SoFar("2024-06-05T10:00:00Z").status, 0);
   const std::string later = IisRecords("2024-06-05", 30, 10);
   ASSERT_LT(later.size(), nuls.size());
   WriteLog("u_ex240605.log", head + later + nuls.substr(later.size()));
-  VelnorRun overwritten = Collect(today, "2024-06-05T16:00:00Z");
+  VelnorRun overwritten = SoFar("2024-06-05T16:00:00Z");
   EXPECT_EQ(overwritten.status, 0) << overwritten.err << ReadFile(error_log);
   EXPECT_EQ(Hits(), 20 + 10 + 30);
 }
@@ -870,14 +864,13 @@ TEST_F(CollectLedgerTest, ACompressedCopyOfAGrowingLogsStartIsNotCountedAgain) {
   // The same on a day counted in parts as its log grows: the copy comes
   // after a run read the log, which has grown further since.
   const std::string today = "2024-06-04";
-  const std::vector<std::string> part = {"--since-last", "--partial-day"};
   WriteLog("u_ex240604.log", IisLog(today, 2000));
-  ASSERT_EQ(Collect(part, "2024-06-04T12:00:00Z").status, 0);
+  ASSERT_EQ(SoFar("2024-06-04T12:00:00Z").status, 0);
   WriteLog("u_ex240604_early.log", IisLog(today, 30));
   GzipLog("u_ex240604_early.log");
   fs::remove(logs_ / "u_ex240604_early.log");
   WriteLog("u_ex240604.log", IisLog(today, 2500));
-  VelnorRun later = Collect(part, "2024-06-04T18:00:00Z");
+  VelnorRun later = SoFar("2024-06-04T18:00:00Z");
   ASSERT_EQ(later.status, 0) << later.err;
   EXPECT_EQ(Hits(), 3000 + 2500);
 }
@@ -888,7 +881,6 @@ TEST_F(CollectLedgerTest, ACompressedCopyOfAGrowingLogsStartIsNotCountedAgain) {
 // records are not counted again. Another log that starts with the same
 // directives is no such copy.
 TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
-  const std::vector<std::string> part = {"--since-last", "--partial-day"};
   // Replaces the log `name` with its first `records` records (and `tail`)
   // compressed as `name`.gz.
   auto replace_with_copy = [this](const std::string& name,
@@ -915,11 +907,11 @@ TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
     const std::string name = "u_ex" + c.day.substr(2, 2) + c.day.substr(5, 2) +
                              c.day.substr(8, 2) + ".log";
     WriteLog(name, IisLog(c.day, c.read));
-    ASSERT_EQ(Collect(part, c.day + "T10:00:00Z").status, 0);
+    ASSERT_EQ(SoFar(c.day + "T10:00:00Z").status, 0);
     counted += c.read;
     ASSERT_EQ(Hits(), counted);
     replace_with_copy(name, c.day, c.copy, c.tail);
-    VelnorRun later = Collect(part, c.day + "T16:00:00Z");
+    VelnorRun later = SoFar(c.day + "T16:00:00Z");
     ASSERT_EQ(later.status, 0) << later.err;
     EXPECT_TRUE(Contains(later.err, name +
                                         ".gz of site 1 (Site) is the log "
@@ -935,13 +927,13 @@ TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
            kIisHeader + IisRecords("2024-06-13", 5, 20000));
   GzipLog("u_ex240613_other.log");
   fs::remove(logs_ / "u_ex240613_other.log");
-  ASSERT_EQ(Collect(part, "2024-06-13T18:00:00Z").status, 0);
+  ASSERT_EQ(SoFar("2024-06-13T18:00:00Z").status, 0);
   EXPECT_EQ(Hits(), counted + 5);
   // Nor is a log of the directives alone and a line still being written.
   WriteLog("u_ex240613_new.log", kIisHeader + std::string("2024-06-13 23:5"));
   GzipLog("u_ex240613_new.log");
   fs::remove(logs_ / "u_ex240613_new.log");
-  VelnorRun started = Collect(part, "2024-06-13T18:30:00Z");
+  VelnorRun started = SoFar("2024-06-13T18:30:00Z");
   ASSERT_EQ(started.status, 0) << started.err;
   EXPECT_FALSE(Contains(started.err,
                         "u_ex240613_new.log.gz of site 1 (Site) "
@@ -955,7 +947,6 @@ TEST_F(CollectLedgerTest, AShorterCompressedCopyOfALogReadBeforeIsNotCounted) {
 // copy found later keep none; that copy is still the log the last run
 // read.
 TEST_F(CollectLedgerTest, EachStartsLineEndsAreKeptOnceAndStillKnowACopy) {
-  const std::vector<std::string> part = {"--since-last", "--partial-day"};
   const std::string day = "2024-06-11";
   const std::string name = "u_ex240611.log";
   constexpr size_t kKnownBy = 64 * 1024;
@@ -971,7 +962,7 @@ TEST_F(CollectLedgerTest, EachStartsLineEndsAreKeptOnceAndStillKnowACopy) {
     if (first) starts.back().emplace_back(name + ".gz", log.size());
     const std::string now =
         day + "T" + std::to_string(10 + starts.size()) + ":00:00Z";
-    ASSERT_EQ(Collect(part, now).status, 0);
+    ASSERT_EQ(SoFar(now).status, 0);
     fs::remove(logs_ / (name + ".gz"));
   }
   ASSERT_EQ(starts.back()[0].second, kKnownBy);
@@ -1001,7 +992,7 @@ TEST_F(CollectLedgerTest, EachStartsLineEndsAreKeptOnceAndStillKnowACopy) {
   GzipLog(saved);
   fs::remove(logs_ / saved);
   const long counted = Hits();
-  VelnorRun copy = Collect(part, day + "T20:00:00Z");
+  VelnorRun copy = SoFar(day + "T20:00:00Z");
   ASSERT_EQ(copy.status, 0) << copy.err;
   EXPECT_TRUE(Contains(copy.err, saved +
                                      ".gz of site 1 (Site) is the log "
@@ -1022,10 +1013,9 @@ TEST_F(CollectLedgerTest, EachStartsLineEndsAreKeptOnceAndStillKnowACopy) {
 // as it is, and the next run brings it to the current design: its own
 // rows know a shorter copy of the log.
 TEST_F(CollectLedgerTest, ALedgerOfTheEarlierDesignIsReadAndUpgradedByARun) {
-  const std::vector<std::string> part = {"--since-last", "--partial-day"};
   const std::string day = "2024-06-11";
   WriteLog("u_ex240611.log", IisLog(day, 2000));
-  ASSERT_EQ(Collect(part, day + "T10:00:00Z").status, 0);
+  ASSERT_EQ(SoFar(day + "T10:00:00Z").status, 0);
   const fs::path ledger = db_ / "velnor_ledger_SRV1_web.sqlite";
   testing::ExecSql(ledger, "ALTER TABLE run_files DROP COLUMN line_ends");
   const std::map<std::string, std::string> before = Files();
@@ -1039,7 +1029,7 @@ TEST_F(CollectLedgerTest, ALedgerOfTheEarlierDesignIsReadAndUpgradedByARun) {
 
   // The earlier row knows the grown log by its start, as it did.
   WriteLog("u_ex240611.log", IisLog(day, 2500));
-  VelnorRun grown = Collect(part, day + "T12:00:00Z");
+  VelnorRun grown = SoFar(day + "T12:00:00Z");
   ASSERT_EQ(grown.status, 0) << grown.err;
   EXPECT_EQ(Hits(), 2500);
   EXPECT_EQ(QueryRows(ledger,
@@ -1050,7 +1040,7 @@ TEST_F(CollectLedgerTest, ALedgerOfTheEarlierDesignIsReadAndUpgradedByARun) {
   WriteLog("u_ex240611.log", IisLog(day, 1000));
   GzipLog("u_ex240611.log");
   fs::remove(logs_ / "u_ex240611.log");
-  VelnorRun copy = Collect(part, day + "T16:00:00Z");
+  VelnorRun copy = SoFar(day + "T16:00:00Z");
   ASSERT_EQ(copy.status, 0) << copy.err;
   EXPECT_EQ(Hits(), 2500);
 }
