@@ -52,13 +52,17 @@ class CollectTuiTest : public ::testing::Test {
   // Runs in the terminal, of type `term`, a bash script that runs the
   // collect, velnor's process id in velnor.pid, and then shows its exit
   // status. (bash goes on after a child that handled Ctrl+C; dash would
-  // die of it with the child.)
-  void StartCollect(const std::string& term = "xterm-256color") {
+  // die of it with the child.) The process stops itself once its id is
+  // written and goes on as velnor only when the throttle lets it, so that
+  // none of the run is read at full speed, however late a loaded machine
+  // lets the test see the id. It runs for `running` in every 100 ms.
+  void StartCollect(const std::string& term = "xterm-256color",
+                    milliseconds running = milliseconds(10)) {
     fs::path script = dir_ / "run.sh";
     WriteFile(script,
               "cd '" + dir_.string() +
                   "'\n"
-                  "sh -c 'echo $$ >velnor.pid; exec env TERM=" +
+                  "sh -c 'echo $$ >velnor.pid; kill -STOP $$; exec env TERM=" +
                   term + " " + VELNOR_EXE +
                   " collect --server SRV1 --from 2024-06-03 --to 2024-06-05 "
                   "--db-dir db --share-root shares --site "
@@ -66,8 +70,8 @@ class CollectTuiTest : public ::testing::Test {
                   "echo EXIT=$?\nsleep 120\n");
     fs::remove(dir_ / "velnor.pid");
     tmux_.Start("bash " + script.string());
-    // Throttled to a tenth until the test signals it, so that even a fast
-    // build is still reading when the test looks at the dialog.
+    // Throttled (to a tenth by default) until the test signals it, so that
+    // even a fast build is still reading when the test looks at the dialog.
     throttle_.reset();
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -76,7 +80,7 @@ class CollectTuiTest : public ::testing::Test {
         },
         seconds(30)));
     throttle_ = std::make_unique<Throttle>(
-        std::stoi(ReadFile(dir_ / "velnor.pid")), milliseconds(10));
+        std::stoi(ReadFile(dir_ / "velnor.pid")), running);
   }
 
   // Sends `keys` (Ctrl+C) or the signal `signal` to the run, which stays
@@ -190,14 +194,18 @@ TEST_F(CollectTuiTest, CancelStaysOnAScreenOfFiveLinesAndEnterCancels) {
 // A terminal that cannot place its cursor gets the plain progress lines
 // rather than a dialog drawn over itself, and Ctrl+C cancels there too.
 // The interrupt waits for a tenth of the bytes read, so that records are
-// counted before it however slowly the run starts (a sanitizer build).
+// counted before it however slowly the run starts (a sanitizer build). A
+// plain line comes every 2 s of the clock, so the run is throttled to a
+// fiftieth: an optimised build, which reads the file in about 0.2 s of its
+// time, then reads it in some 10 s, over several lines below 95%, and a
+// slow one reaches its tenth well within the wait.
 TEST_F(CollectTuiTest, ADumbTerminalGetsThePlainLines) {
-  StartCollect("dumb");
+  StartCollect("dumb", milliseconds(2));
   static const std::regex kTenth(
       "[1-9]\\d% Completed \\| Collecting data for site 'Main Site'");
   const std::string screen = tmux_.WaitForScreen(
       [](const std::string& s) { return std::regex_search(s, kTenth); },
-      seconds(90));
+      seconds(240));
   EXPECT_TRUE(Contains(screen, "% Completed | Collecting data")) << screen;
   Interrupt("C-c");
   ExpectCancelledAndKept(Ended(), 0);
