@@ -22,6 +22,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -58,6 +59,11 @@ using testing::WriteFile;
 namespace fs = std::filesystem;
 using reportdb::kReportKinds;
 using reportdb::ReportKind;
+
+// The head of a W3C log of dates, times, methods, URLs and statuses.
+const char kUriLogHeader[] =
+    "#Software: Microsoft Internet Information Services 10.0\r\n"
+    "#Version: 1.0\r\n#Fields: date time cs-method cs-uri-stem sc-status\r\n";
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), ::tolower);
@@ -184,8 +190,10 @@ class PgStoreTest : public ::testing::Test {
   }
   void TearDown() override { ::unsetenv("VELNOR_TEST_NOW"); }
 
+  // A collection of `server`'s service into either store, `more` added.
   std::vector<std::string> Collect(const std::string& server, bool ftp,
-                                   bool postgres) {
+                                   bool postgres,
+                                   const std::vector<std::string>& more = {}) {
     std::vector<std::string> args =
         Words("collect --server " + server +
               " --from 2024-06-01 --to 2024-06-05 --create-db --no-tui "
@@ -201,7 +209,42 @@ class PgStoreTest : public ::testing::Test {
     } else {
       args.insert(args.end(), {"--db-dir", db_dir_.string()});
     }
+    args.insert(args.end(), more.begin(), more.end());
     return args;
+  }
+
+  // A collection of `server`'s web logs of the one day 2024-06-0`day`.
+  std::vector<std::string> CollectDay(const std::string& server, int day,
+                                      bool postgres,
+                                      const std::vector<std::string>& more) {
+    std::vector<std::string> args = Collect(server, false, postgres, more);
+    for (const char* bound : {"--from", "--to"}) {
+      *(std::find(args.begin(), args.end(), bound) + 1) =
+          "2024-06-0" + std::to_string(day);
+    }
+    return args;
+  }
+
+  // Runs `args` into the folder, then into the store; both succeed.
+  void IntoBoth(const std::function<std::vector<std::string>(bool)>& args) {
+    for (bool postgres : {false, true}) {
+      VelnorRun run = Velnor(args(postgres));
+      ASSERT_EQ(run.status, 0)
+          << (postgres ? "store: " : "folder: ") << run.err;
+    }
+  }
+
+  // The output of the reading command `args` from the store, which must be
+  // the one from the folder.
+  std::string SameFromBoth(std::vector<std::string> args) {
+    std::vector<std::string> from_files = args;
+    from_files.insert(from_files.end(), {"--db-dir", db_dir_.string()});
+    args.insert(args.end(), {"--db-url", server_.Url()});
+    VelnorRun central = Velnor(args);
+    EXPECT_EQ(central.status, 0) << central.err;
+    EXPECT_EQ(central.out, Velnor(from_files).out)
+        << ::testing::PrintToString(args);
+    return central.out;
   }
 
   VelnorRun Velnor(const std::vector<std::string>& args) {
@@ -346,14 +389,7 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
       std::vector<std::string> report = {"report", "--server", server,
                                          "--format", format};
       if (ftp) report.emplace_back("--ftp");
-      auto with = [&](std::vector<std::string> where) {
-        where.insert(where.begin(), report.begin(), report.end());
-        return Velnor(where);
-      };
-      VelnorRun from_files = with({"--db-dir", db_dir_.string()});
-      VelnorRun from_central = with({"--db-url", server_.Url()});
-      ASSERT_EQ(from_central.status, 0) << from_central.err;
-      EXPECT_EQ(from_central.out, from_files.out) << format;
+      SameFromBoth(report);
     }
   }
   // Both rows of the key stored twice become the first one's count plus
@@ -404,9 +440,7 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
   const std::vector<Rows> central_before = Tables("GEN1", false, true);
   // Both ledgers hold the window: it is counted again on purpose.
   for (bool postgres : {false, true}) {
-    std::vector<std::string> args = Collect("GEN1", false, postgres);
-    args.emplace_back("--recount");
-    VelnorRun run = Velnor(args);
+    VelnorRun run = Velnor(Collect("GEN1", false, postgres, {"--recount"}));
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(Contains(run.err,
                          "nothing of this run was stored: Overflow: the count "
@@ -424,41 +458,14 @@ TEST_F(PgStoreTest, SqliteAndPostgresHoldTheSameRowsAndPrintTheSameReport) {
 // variants of a URL first seen in another order than when they were
 // stored: only ASCII letters fold ("/A" raises "/a", "/CAF\xC3\x89" raises
 // "/caf\xC3\x89" but not "/caf\xC3\xA9"), in the store as in the folder.
+// A row another writer renamed by plain SQL is counted under its new name:
+// were its folded key left behind, the old URL's hits would raise it.
 TEST_F(PgStoreTest, StoredKeysAreRaisedByTheirAsciiCaseVariantsAsInFiles) {
   WriteGenerated("GEN1", 1500);
   MakeBoth("GEN1");
-  for (bool postgres : {false, true}) {
-    ASSERT_EQ(Velnor(Collect("GEN1", false, postgres)).status, 0);
-  }
+  IntoBoth([&](bool postgres) { return Collect("GEN1", false, postgres); });
   const std::vector<Rows> first = Tables("GEN1", false, true);
   ASSERT_EQ(first, Tables("GEN1", false, false));
-  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC1/u_ex240601.log",
-            GeneratedLog(7, 1500));
-  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC2/u_ex240602.log",
-            GeneratedLog(8, 750));
-  for (bool postgres : {false, true}) {
-    std::vector<std::string> args = Collect("GEN1", false, postgres);
-    args.emplace_back("--recount");
-    VelnorRun run = Velnor(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
-  const std::vector<Rows> raised = Tables("GEN1", false, true);
-  EXPECT_EQ(raised, Tables("GEN1", false, false));
-  // Every URL falls on each of the logs' days at both sites, twice over:
-  // the days' rows were raised, none appended.
-  EXPECT_EQ(raised[0].size(), first[0].size());
-  EXPECT_NE(raised[0], first[0]);
-}
-
-// Another writer's rename leaves a row's folded key behind its new URL
-// unless the store clears it: the next run would then raise the renamed
-// row by the old URL's hits.
-TEST_F(PgStoreTest, ARowRenamedByPlainSqlIsCountedUnderItsNewName) {
-  WriteGenerated("GEN1", 1500);
-  MakeBoth("GEN1");
-  for (bool postgres : {false, true}) {
-    ASSERT_EQ(Velnor(Collect("GEN1", false, postgres)).status, 0);
-  }
   const std::string rename =
       "UPDATE tblGeneral SET url = '/Renamed' WHERE url = '/big'";
   ExecSql(db_dir_ / reportdb::ReportDatabaseFileName(ReportKind::kDayOfWeek,
@@ -475,15 +482,21 @@ TEST_F(PgStoreTest, ARowRenamedByPlainSqlIsCountedUnderItsNewName) {
   ASSERT_NE(renamed, (Rows{{"0", "NULL"}}));
   ASSERT_EQ(hits("/big"), (Rows{{"0", "NULL"}}));
 
-  for (bool postgres : {false, true}) {
-    std::vector<std::string> args = Collect("GEN1", false, postgres);
-    args.emplace_back("--recount");
-    VelnorRun run = Velnor(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
+  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC1/u_ex240601.log",
+            GeneratedLog(7, 1500));
+  WriteFile(shares_ / "GEN1" / "D$/Logs/W3SVC2/u_ex240602.log",
+            GeneratedLog(8, 750));
+  IntoBoth([&](bool postgres) {
+    return Collect("GEN1", false, postgres, {"--recount"});
+  });
+  const std::vector<Rows> raised = Tables("GEN1", false, true);
+  EXPECT_EQ(raised, Tables("GEN1", false, false));
   EXPECT_EQ(hits("/Renamed"), renamed);
+  // Every URL falls on each of the logs' days at both sites, twice over:
+  // the days' rows were raised, none appended but the renamed URL's anew.
   EXPECT_EQ(hits("/big")[0][0], renamed[0][0]);
-  EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
+  EXPECT_EQ(raised[0].size(), first[0].size() + std::stoul(renamed[0][0]));
+  EXPECT_NE(raised[0], first[0]);
 }
 
 TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
@@ -855,16 +868,7 @@ TEST_F(PgStoreTest, TheStoresLedgerAnswersEveryRunAsTheFoldersDoes) {
       if (std::string(command) == "runs" && std::string(format) == "html") {
         continue;
       }
-      std::vector<std::string> args = {command, "--server", "SRV1", "--format",
-                                       format};
-      auto with = [&](std::vector<std::string> where) {
-        where.insert(where.begin(), args.begin(), args.end());
-        return Velnor(where);
-      };
-      VelnorRun central = with({"--db-url", server_.Url()});
-      ASSERT_EQ(central.status, 0) << central.err;
-      EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out)
-          << command << " " << format;
+      SameFromBoth({command, "--server", "SRV1", "--format", format});
     }
   }
 }
@@ -920,13 +924,9 @@ TEST_F(PgStoreTest, AMissingTableCostsErrorLinesAndTheRunGoesOnAsWithFiles) {
       "ALTER TABLE qdx_uaweblogdayofweek_srva.tblgeneral RENAME TO renamed");
   fs::remove(tmp_.path() / "pg-errors.log");
   fs::remove(db_dir_ / "velnor-errors.log");
-  auto recount = [&](bool postgres) {
-    std::vector<std::string> args = Collect("SRVA", false, postgres);
-    args.emplace_back("--recount");
-    return Velnor(args);
-  };
-  VelnorRun renamed_files = recount(false);
-  VelnorRun renamed = recount(true);
+  VelnorRun renamed_files =
+      Velnor(Collect("SRVA", false, false, {"--recount"}));
+  VelnorRun renamed = Velnor(Collect("SRVA", false, true, {"--recount"}));
   EXPECT_EQ(renamed_files.status, 1) << renamed_files.err;
   EXPECT_EQ(renamed.status, 1) << renamed.err;
   central_log = ReadFile(tmp_.path() / "pg-errors.log");
@@ -953,10 +953,7 @@ TEST_F(PgStoreTest, ManyKeysAreLoadedAndRaisedAlikeInEitherStore) {
     std::mt19937 rng(static_cast<unsigned>(day));
     std::shuffle(urls.begin(), urls.end(), rng);
     const int statuses[] = {200, 304, 404};
-    std::string log =
-        "#Software: Microsoft Internet Information Services 10.0\r\n"
-        "#Version: 1.0\r\n#Fields: date time cs-method cs-uri-stem "
-        "sc-status\r\n";
+    std::string log = kUriLogHeader;
     for (int url : urls) {
       char line[128];
       // A URL keeps its hour and status on either day, so that the next
@@ -976,15 +973,8 @@ TEST_F(PgStoreTest, ManyKeysAreLoadedAndRaisedAlikeInEitherStore) {
     WriteFile(shares_ / ("MANY/D$/Logs/W3SVC1/u_ex24060" + std::to_string(day) +
                          ".log"),
               day_log(day, day == 1 ? 0 : 2500));
-    for (bool postgres : {false, true}) {
-      std::vector<std::string> args = Collect("MANY", false, postgres);
-      for (const char* bound : {"--from", "--to"}) {
-        *(std::find(args.begin(), args.end(), bound) + 1) =
-            "2024-06-0" + std::to_string(day);
-      }
-      VelnorRun run = Velnor(args);
-      ASSERT_EQ(run.status, 0) << run.err;
-    }
+    IntoBoth(
+        [&](bool postgres) { return CollectDay("MANY", day, postgres, {}); });
     std::vector<Rows> expected = Tables("MANY", false, false);
     std::vector<Rows> actual = Tables("MANY", false, true);
     size_t most = 0;
@@ -1015,10 +1005,7 @@ TEST_F(PgStoreTest, AKeyIndexLeftOutByAFirstRunIsMadeAgainByPerRecordCounting) {
   for (int day : {1, 2}) {
     SCOPED_TRACE("day " + std::to_string(day));
     // 3,000 URLs a day, half of the second day's stored by the first.
-    std::string log =
-        "#Software: Microsoft Internet Information Services 10.0\r\n"
-        "#Version: 1.0\r\n#Fields: date time cs-method cs-uri-stem "
-        "sc-status\r\n";
+    std::string log = kUriLogHeader;
     for (int url = (day - 1) * 1500; url < (day - 1) * 1500 + 3000; ++url) {
       log += "2024-06-0" + std::to_string(day) + " " +
              std::to_string(10 + url % 14) + ":00:00 GET /k/" +
@@ -1027,17 +1014,11 @@ TEST_F(PgStoreTest, AKeyIndexLeftOutByAFirstRunIsMadeAgainByPerRecordCounting) {
     WriteFile(shares_ / ("KEYS/D$/Logs/W3SVC1/u_ex24060" + std::to_string(day) +
                          ".log"),
               log);
-    for (bool postgres : {false, true}) {
-      std::vector<std::string> args = Collect("KEYS", false, postgres);
-      for (const char* bound : {"--from", "--to"}) {
-        *(std::find(args.begin(), args.end(), bound) + 1) =
-            "2024-06-0" + std::to_string(day);
-      }
+    IntoBoth([&](bool postgres) {
       const bool in_memory = postgres && day == 1;
-      args.insert(args.end(), {"--tally", in_memory ? "memory" : "per-record"});
-      VelnorRun run = Velnor(args);
-      ASSERT_EQ(run.status, 0) << run.err;
-    }
+      return CollectDay("KEYS", day, postgres,
+                        {"--tally", in_memory ? "memory" : "per-record"});
+    });
     EXPECT_EQ(server_.Query(kIndexes), day == 1 ? without_key : made);
     std::vector<Rows> expected = Tables("KEYS", false, false);
     EXPECT_EQ(Tables("KEYS", false, true), expected);
@@ -1047,15 +1028,7 @@ TEST_F(PgStoreTest, AKeyIndexLeftOutByAFirstRunIsMadeAgainByPerRecordCounting) {
                   .status,
               0);
     EXPECT_EQ(server_.Query(kIndexes), without_key);
-    const std::vector<std::string> report = {"report", "--server", "KEYS",
-                                             "--format", "csv"};
-    auto with = [&](std::vector<std::string> where) {
-      where.insert(where.begin(), report.begin(), report.end());
-      return Velnor(where);
-    };
-    VelnorRun from_central = with({"--db-url", server_.Url()});
-    ASSERT_EQ(from_central.status, 0) << from_central.err;
-    EXPECT_EQ(from_central.out, with({"--db-dir", db_dir_.string()}).out);
+    SameFromBoth({"report", "--server", "KEYS", "--format", "csv"});
   }
 }
 
@@ -1072,10 +1045,7 @@ TEST_F(PgStoreTest, LongUrlsAreCountedAsInFilesWhicheverTheTally) {
   };
   // Day 2 comes back to the long URLs of day 1, once in capitals.
   auto day_log = [&](int day) {
-    std::string log =
-        "#Software: Microsoft Internet Information Services 10.0\r\n"
-        "#Version: 1.0\r\n#Fields: date time cs-method cs-uri-stem "
-        "sc-status\r\n";
+    std::string log = kUriLogHeader;
     for (int url = 0; url < 6; ++url) {
       std::string stem = long_url(url, url % 2 == 0 ? 3000 : 9000);
       if (day == 2 && url == 1) stem = Lower(stem);
@@ -1095,18 +1065,10 @@ TEST_F(PgStoreTest, LongUrlsAreCountedAsInFilesWhicheverTheTally) {
   for (const char* tally : {"memory", "per-record"}) {
     MakeBoth("LONG");
     for (int day : {1, 2}) {
-      for (bool postgres : {false, true}) {
-        SCOPED_TRACE(std::string(tally) + " day " + std::to_string(day) +
-                     (postgres ? " store" : " folder"));
-        std::vector<std::string> args = Collect("LONG", false, postgres);
-        for (const char* bound : {"--from", "--to"}) {
-          *(std::find(args.begin(), args.end(), bound) + 1) =
-              "2024-06-0" + std::to_string(day);
-        }
-        args.insert(args.end(), {"--tally", tally});
-        VelnorRun run = Velnor(args);
-        ASSERT_EQ(run.status, 0) << run.err;
-      }
+      SCOPED_TRACE(std::string(tally) + " day " + std::to_string(day));
+      IntoBoth([&](bool postgres) {
+        return CollectDay("LONG", day, postgres, {"--tally", tally});
+      });
       std::vector<Rows> expected = Tables("LONG", false, false);
       EXPECT_EQ(Tables("LONG", false, true), expected);
       ASSERT_GE(expected[0].size(), 12u);
@@ -1220,9 +1182,7 @@ TEST_F(PgStoreTest,
     server_.Exec("ALTER TABLE " + files + " DROP COLUMN line_ends");
   };
   make_earlier();
-  std::vector<std::string> recount = Collect("GEN1", false, true);
-  recount.emplace_back("--recount");
-  VelnorRun upgraded = Velnor(recount);
+  VelnorRun upgraded = Velnor(Collect("GEN1", false, true, {"--recount"}));
   ASSERT_EQ(upgraded.status, 0) << upgraded.err;
   EXPECT_EQ(server_.Query("SELECT DISTINCT run_id::text, "
                           "(line_ends IS NULL)::text FROM " +
@@ -1285,16 +1245,9 @@ TEST_F(PgStoreTest, MigrateCopiesTheFilesAndOverwritesOnlyWhenTold) {
   // The ledgers came along: the same daily series and runs, and the
   // migrated days are refused in the store as in the folder.
   for (const char* command : {"report", "runs"}) {
-    std::vector<std::string> args = {command, "--server", "GEN1", "--format",
-                                     "csv"};
-    auto with = [&](std::vector<std::string> where) {
-      where.insert(where.begin(), args.begin(), args.end());
-      return Velnor(where);
-    };
-    VelnorRun central = with({"--db-url", server_.Url()});
-    ASSERT_EQ(central.status, 0) << central.err;
-    EXPECT_NE(central.out.find("2024-06-0"), std::string::npos);
-    EXPECT_EQ(central.out, with({"--db-dir", db_dir_.string()}).out);
+    EXPECT_TRUE(
+        Contains(SameFromBoth({command, "--server", "GEN1", "--format", "csv"}),
+                 "2024-06-0"));
   }
   // A server of neither has no ledger, and the help names the option the
   // command was given.
@@ -1488,7 +1441,7 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
   WriteGenerated("GEN1", 3000);
   for (const char* tally : {"memory", "per-record"}) {
     SCOPED_TRACE(tally);
-    for (bool postgres : {false, true}) {
+    IntoBoth([&](bool postgres) {
       std::vector<std::string> args = Collect("GEN1", false, postgres);
       args.insert(args.end(), {"--tally", tally});
       if (std::string(tally) == "memory") {
@@ -1496,9 +1449,8 @@ TEST_F(PgStoreTest, AStoreOfCitextColumnsIsBroughtToTheNewDesignAndCountsOn) {
       } else {
         args.emplace_back("--recount");
       }
-      VelnorRun run = Velnor(args);
-      ASSERT_EQ(run.status, 0) << run.err;
-    }
+      return args;
+    });
     EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
   }
 }
@@ -1563,13 +1515,12 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
   ASSERT_EQ(keys(), (Rows{{"0"}}));
 
   // A collection, which also raises the seeded rows stored twice.
-  for (bool postgres : {false, true}) {
-    std::vector<std::string> args = Collect("GEN1", false, postgres);
+  IntoBoth([&](bool postgres) {
+    std::vector<std::string> args =
+        Collect("GEN1", false, postgres, {"--start-ledger", "2024-06-01"});
     args.erase(std::find(args.begin(), args.end(), "--create-db"));
-    args.insert(args.end(), {"--start-ledger", "2024-06-01"});
-    VelnorRun run = Velnor(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
+    return args;
+  });
   EXPECT_EQ(keys(), (Rows{{"4"}}));
   EXPECT_EQ(unkeyed(), (Rows{{"0"}}));
   const std::vector<Rows> counted = Tables("GEN1", false, false);
@@ -1601,13 +1552,12 @@ TEST_F(PgStoreTest, AStoreWithoutFoldedKeysGetsThemFromAnyCommandAndCountsOn) {
   EXPECT_EQ(keys(), (Rows{{"0"}}));
 
   // Counted on: the stored keys are raised by the new ones.
-  for (bool postgres : {false, true}) {
+  IntoBoth([&](bool postgres) {
     std::vector<std::string> args = Collect("GEN1", false, postgres);
     args.erase(std::find(args.begin(), args.end(), "--create-db"));
     args.emplace_back("--recount");
-    VelnorRun run = Velnor(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-  }
+    return args;
+  });
   EXPECT_EQ(keys(), (Rows{{"4"}}));
   EXPECT_EQ(Tables("GEN1", false, true), Tables("GEN1", false, false));
 }
@@ -1865,13 +1815,12 @@ TEST_F(PgStoreTest, ADatabaseThatTakesNoWritesIsToldAsSuch) {
   server_.Exec(
       "ALTER TABLE velnor_statistics_srvc_web.day_urls ALTER COLUMN urls SET "
       "STORAGE EXTENDED");
-  std::vector<std::string> again = Collect("SRVA", false, true);
-  again.emplace_back("--recount");
+  std::vector<std::string> again = Collect("SRVA", false, true, {"--recount"});
   std::vector<std::string> counts_only = again;
   std::erase(counts_only, "--create-db");
   counts_only.emplace_back("--no-statistics");
-  std::vector<std::string> earlier = Collect("SRVC", false, true);
-  earlier.emplace_back("--recount");
+  std::vector<std::string> earlier =
+      Collect("SRVC", false, true, {"--recount"});
   server_.Exec("ALTER DATABASE velnor SET default_transaction_read_only = on");
   const std::vector<VelnorRun> runs = {
       Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVB"}),
@@ -1908,18 +1857,44 @@ TEST_F(PgStoreTest, ADatabaseThatTakesNoWritesIsToldAsSuch) {
             (Rows{{"e"}}));
 }
 
+// A fleet's collectors may sign in as a role that owns nothing and may
+// make no schema: on a store made before, the rights on the schemas
+// there and on their tables and sequences are all that a collection
+// needs, with --create-db or without it, and init-db leaves the store so.
 // A role that may read the counts but not write them is told, when its
 // run writes, which rights a run needs and the GRANTs that give them.
-TEST_F(PgStoreTest, ARoleThatMayNotWriteTheCountsIsToldWhatToGrant) {
+TEST_F(PgStoreTest, TheRightsOfARunAreAllItNeedsAndALackingOneIsNamed) {
   WriteGenerated("SRVA", 20);
   ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  const std::string url = server_.AddRole("fleet");
+  server_.Exec(
+      "DO $$ DECLARE s text; BEGIN FOR s IN SELECT nspname FROM pg_namespace "
+      "WHERE nspname LIKE '%srva%' LOOP EXECUTE format('GRANT USAGE ON "
+      "SCHEMA %1$I TO fleet; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL "
+      "TABLES IN SCHEMA %1$I TO fleet; GRANT USAGE ON ALL SEQUENCES IN "
+      "SCHEMA %1$I TO fleet', s); END LOOP; END $$");
+  std::vector<std::string> again = Collect("SRVA", false, true, {"--recount"});
+  std::replace(again.begin(), again.end(), server_.Url(), url);
+  std::vector<std::string> without_create = again;
+  std::erase(without_create, "--create-db");
+  for (const std::vector<std::string>& command :
+       {again,
+        without_create,
+        {"init-db", "--db-url", url, "--server", "SRVA"}}) {
+    VelnorRun run = Velnor(command);
+    SCOPED_TRACE(command.back());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.err, "permission denied")) << run.err;
+  }
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM velnor_ledger_srva_web.runs "
+                          "WHERE outcome = 'completed'"),
+            (Rows{{"3"}}));
+
   const std::string schema =
       reportdb::ReportSchemaName(ReportKind::kDayOfWeek, "SRVA", false);
   server_.Exec("REVOKE INSERT, UPDATE ON " + schema +
                ".tblgeneral FROM collector");
-  std::vector<std::string> again = Collect("SRVA", false, true);
-  again.emplace_back("--recount");
-  VelnorRun run = Velnor(again);
+  VelnorRun run = Velnor(Collect("SRVA", false, true, {"--recount"}));
   server_.Exec("GRANT INSERT, UPDATE ON " + schema +
                ".tblgeneral TO collector");
   EXPECT_EQ(run.status, 1) << run.err;
@@ -1937,39 +1912,6 @@ TEST_F(PgStoreTest, ARoleThatMayNotWriteTheCountsIsToldWhatToGrant) {
                            "SEQUENCES IN SCHEMA " +
                            schema + " TO collector."))
       << log;
-}
-
-// A fleet's collectors may sign in as a role that owns nothing and may
-// make no schema: on a store made before, the rights on the schemas
-// there and on their tables and sequences are all that a collection
-// needs, with --create-db or without it, and init-db leaves the store so.
-TEST_F(PgStoreTest, ARoleWithTheRightsOfARunOnlyCollectsIntoAMadeStore) {
-  WriteGenerated("SRVA", 20);
-  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
-  const std::string url = server_.AddRole("fleet");
-  server_.Exec(
-      "DO $$ DECLARE s text; BEGIN FOR s IN SELECT nspname FROM pg_namespace "
-      "WHERE nspname LIKE '%srva%' LOOP EXECUTE format('GRANT USAGE ON "
-      "SCHEMA %1$I TO fleet; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL "
-      "TABLES IN SCHEMA %1$I TO fleet; GRANT USAGE ON ALL SEQUENCES IN "
-      "SCHEMA %1$I TO fleet', s); END LOOP; END $$");
-  std::vector<std::string> again = Collect("SRVA", false, true);
-  std::replace(again.begin(), again.end(), server_.Url(), url);
-  again.emplace_back("--recount");
-  std::vector<std::string> without_create = again;
-  std::erase(without_create, "--create-db");
-  for (const std::vector<std::string>& command :
-       {again,
-        without_create,
-        {"init-db", "--db-url", url, "--server", "SRVA"}}) {
-    VelnorRun run = Velnor(command);
-    SCOPED_TRACE(command.back());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(Contains(run.err, "permission denied")) << run.err;
-  }
-  EXPECT_EQ(server_.Query("SELECT count(*) FROM velnor_ledger_srva_web.runs "
-                          "WHERE outcome = 'completed'"),
-            (Rows{{"3"}}));
 }
 
 // Two init-db of one server at once (a fleet's set-up run on two
@@ -2175,10 +2117,7 @@ TEST_F(PgStoreTest, TheOverviewHasALinePerServerAndServiceInEitherStore) {
   MakeBoth("IDLE");  // made, never collected
   for (auto [server, ftp] :
        {std::pair{"IIS10", false}, {"IIS10", true}, {"GEN1", false}}) {
-    for (bool postgres : {false, true}) {
-      VelnorRun run = Velnor(Collect(server, ftp, postgres));
-      ASSERT_EQ(run.status, 0) << run.err;
-    }
+    IntoBoth([&](bool postgres) { return Collect(server, ftp, postgres); });
   }
   // The log folders of the sites collected (W3SVC4's site is not), within
   // the days given.
