@@ -45,12 +45,30 @@ TEST_F(InitDbCommandTest, MakesThenLeavesTheFiles) {
             std::string::npos)
       << first;
   EXPECT_EQ(DatabaseCount(), 4u);
+  // The ledger too, so that a first collection finds it made.
+  EXPECT_NE(
+      first.find("made " + db_ + "/velnor_ledger_web-01.example_web.sqlite"),
+      std::string::npos)
+      << first;
 
   std::string again =
       Velnor("init-db --db-dir " + db_ + " --server web-01.example", 0);
   EXPECT_EQ(again.find("made "), std::string::npos);
   EXPECT_NE(again.find("left " + db_ + "/QDX_UAWebLogDayOfWeek_"),
             std::string::npos);
+  EXPECT_NE(again.find("left " + db_ + "/velnor_ledger_web-01.example_web"),
+            std::string::npos)
+      << again;
+  // Beside databases that were there before, a new ledger would take
+  // whatever they count for no run's: the collection decides.
+  fs::remove(db_ + "/velnor_ledger_web-01.example_web.sqlite");
+  std::string without =
+      Velnor("init-db --db-dir " + db_ + " --server web-01.example", 0);
+  EXPECT_NE(without.find("no collection ledger made: " + db_ +
+                         "/velnor_ledger_web-01.example_web.sqlite is missing"),
+            std::string::npos)
+      << without;
+  EXPECT_FALSE(fs::exists(db_ + "/velnor_ledger_web-01.example_web.sqlite"));
 
   Velnor("init-db --ftp --db-dir " + db_ + " --server SRV1", 0);
   EXPECT_TRUE(fs::exists(db_ + "/QDX_UAFTPLogHitsByHour_SRV1.mdb"));

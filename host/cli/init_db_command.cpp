@@ -8,6 +8,7 @@
 
 #include "host/collect/server_spelling.h"
 #include "host/common/command_support.h"
+#include "ledger/ledger_schema.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "reportdb/pg_schema.h"
@@ -30,8 +31,9 @@ struct InitDbOptions {
 };
 
 // Prints what was made and left; reports a failure in the common style.
-int Report(const CreatedDatabases& result, bool made, const std::string& kind,
-           const std::string& server, const std::string& where) {
+int Report(const CreatedDatabases& result, const std::string& ledger_note,
+           bool made, const std::string& kind, const std::string& server,
+           const std::string& where) {
   for (const std::string& name : result.made) {
     std::cout << "made " << kind << name << "\n";
   }
@@ -43,6 +45,7 @@ int Report(const CreatedDatabases& result, bool made, const std::string& kind,
     std::cout << "left " << kind << name
               << " (it already exists; not changed)\n";
   }
+  if (!ledger_note.empty()) std::cout << ledger_note << "\n";
   if (made) return 0;
   Usage("cannot make the report databases of " + server + " in " + where +
             ": " + automation::Err().Description(),
@@ -68,6 +71,41 @@ void AddStatistics(const reportdb::ReportLocation& location,
   }
 }
 
+// The collection ledger of the server's service, left or brought to the
+// current design like the statistics when it exists. A missing one is
+// made only with the report databases it belongs to: made here, a
+// collector that signs in as a role which may make nothing finds it on its
+// first run. Beside report databases that were there before, it would
+// declare whatever they count to be no run's, and a collection is what
+// tells whether they hold counts (it then asks for --start-ledger).
+// Returns the line that says why it was not made; empty when it was there
+// or made.
+std::string AddLedger(const reportdb::ReportLocation& location,
+                      const InitDbOptions& options, const std::string& name,
+                      bool reports_made, CreatedDatabases& result) {
+  if (location.LedgerExists(options.server, options.ftp)) {
+    (location.UpgradeLedger(options.server, options.ftp) ? result.upgraded
+                                                         : result.left)
+        .push_back(name);
+  } else if (reports_made) {
+    // Another init-db may have made it since.
+    (location.CreateLedger(options.server, options.ftp) ? result.made
+                                                        : result.left)
+        .push_back(name);
+  } else {
+    return "no collection ledger made: " + name +
+           " is missing beside report databases made before; the first "
+           "velnor collect makes it (or, when they hold counts, asks for "
+           "--start-ledger)";
+  }
+  return "";
+}
+
+// Whether `result` holds just the report databases, all made now.
+bool AllReportsMade(const CreatedDatabases& result) {
+  return result.made.size() == reportdb::kReportKinds.size();
+}
+
 // The central store's schemas: the same report databases, in PostgreSQL.
 int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
   if (std::string problem = ado::pg::CheckDbUrl(url); !problem.empty()) {
@@ -75,13 +113,20 @@ int RunInitSchemas(const std::string& url, const InitDbOptions& options) {
     return 2;
   }
   CreatedDatabases result;
+  std::string ledger_note;
   bool made = automation::ResumeNext([&] {
     result = reportdb::CreateReportSchemas(url, options.server, options.ftp);
-    AddStatistics({"", url}, options,
+    const bool reports_made = AllReportsMade(result);
+    const reportdb::ReportLocation location{"", url};
+    AddStatistics(location, options,
                   statistics::StatisticsSchemaName(options.server, options.ftp),
                   result);
+    ledger_note =
+        AddLedger(location, options,
+                  ledger::LedgerSchemaName(options.server, options.ftp),
+                  reports_made, result);
   });
-  return Report(result, made, "schema ", options.server, url);
+  return Report(result, ledger_note, made, "schema ", options.server, url);
 }
 
 int RunInitDb(const InitDbOptions& given) {
@@ -117,12 +162,18 @@ int RunInitDb(const InitDbOptions& given) {
   const std::string statistics =
       location.StatisticsPath(options.server, options.ftp);
   if (!CheckDatabaseFile(statistics, "the statistics database")) return 2;
+  const std::string ledger = location.LedgerPath(options.server, options.ftp);
+  if (!CheckDatabaseFile(ledger, "the collection ledger")) return 2;
   CreatedDatabases result;
+  std::string ledger_note;
   bool made = automation::ResumeNext([&] {
     result = CreateReportDatabases(options.db_dir, options.server, options.ftp);
+    const bool reports_made = AllReportsMade(result);
     AddStatistics(location, options, statistics, result);
+    ledger_note = AddLedger(location, options, ledger, reports_made, result);
   });
-  return Report(result, made, "", options.server, Shown(options.db_dir));
+  return Report(result, ledger_note, made, "", options.server,
+                Shown(options.db_dir));
 }
 
 }  // namespace
@@ -132,8 +183,9 @@ void AddInitDbCommand(CLI::App& app, int* exit_status) {
   CLI::App* command = app.add_subcommand(
       "init-db",
       "Make the four report databases (day of week, month, hour, status) of "
-      "one server and service in a folder, or their schemas in a central "
-      "PostgreSQL store. Existing ones are left as they are.");
+      "one server and service, its statistics database and its collection "
+      "ledger in a folder, or their schemas in a central PostgreSQL store. "
+      "Existing ones are left as they are.");
   command->footer(
       "Example:\n"
       "  velnor init-db --db-dir /srv/reports --server SRV1\n"

@@ -101,11 +101,13 @@ bool DatabasesHoldCounts(const CollectOptions& options, const PlannedRun& run) {
   return counts;
 }
 
-// A ledger that is missing beside databases that hold counts: those counts
-// are of days the run cannot know, so it is refused unless --start-ledger
-// says from which day on the ledger is to count. A raw listing counts
-// nothing and goes on without a ledger. The exit status when the run must
-// not go on (after its message), -1 when it goes on.
+// A ledger that is missing, or records no run yet (init-db makes one with
+// the databases), beside databases that hold counts: those counts are of
+// days the run cannot know, so it is refused unless --start-ledger says
+// from which day on the ledger is to count. A raw listing counts nothing
+// and goes on without a ledger. A ledger found is read into the run. The
+// exit status when the run must not go on (after its message), -1 when it
+// goes on.
 int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
   bool exists = false;
   if (!automation::ResumeNext([&] {
@@ -119,14 +121,20 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
     return kExitUsage;
   }
   run.ledger_found = exists;
-  if (exists && run.start_ledger) {
+  if (exists && !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
+                                     WaitMs(options), run.ledger)) {
+    return kExitLoggedErrors;
+  }
+  const bool started = exists && !run.ledger.runs.empty();
+  if (started && run.start_ledger) {
     Usage("--start-ledger starts a collection ledger, and " +
-              Shown(run.location.Shown(run.ledger_path)) + " exists already",
+              Shown(run.location.Shown(run.ledger_path)) +
+              " exists already and records runs",
           "nothing was collected; leave --start-ledger out: the ledger "
           "knows what was counted");
     return kExitUsage;
   }
-  if (exists || run.start_ledger || !DatabasesHoldCounts(options, run)) {
+  if (started || run.start_ledger || !DatabasesHoldCounts(options, run)) {
     return -1;
   }
   if (options.raw) {
@@ -135,10 +143,15 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
   }
   Usage("the report databases of " + run.server +
             (options.ftp ? " (FTP)" : " (web)") + " in " + run.location.Name() +
-            " hold counts, but there is no collection ledger beside them (" +
-            ledger::LedgerFileName(run.server, options.ftp) +
-            "): it was deleted, or another program filled them, so which "
-            "days they hold cannot be told",
+            " hold counts, but " +
+            (exists ? "the collection ledger beside them (" +
+                          ledger::LedgerFileName(run.server, options.ftp) +
+                          ") records no run: another program filled them"
+                    : "there is no collection ledger beside them (" +
+                          ledger::LedgerFileName(run.server, options.ftp) +
+                          "): it was deleted, or another program filled "
+                          "them") +
+            ", so which days they hold cannot be told",
         "nothing was collected; restore the ledger from a backup, or give "
         "--start-ledger DAY to start one that takes the days before DAY as "
         "counted and collects DAY and later");
@@ -155,11 +168,6 @@ int PlanDays(const CollectOptions& options, PlannedRun& run) {
   run.ledger_path = run.location.LedgerPath(run.server, options.ftp);
   if (int status = CheckLedgerStart(options, run); status >= 0) {
     return status;
-  }
-  if (!run.ledger_path.empty() && run.ledger_found &&
-      !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
-                           WaitMs(options), run.ledger)) {
-    return kExitLoggedErrors;
   }
   if (run.start_ledger) {
     run.ledger.runs.push_back(LedgerStartRow(

@@ -76,9 +76,11 @@ OverviewLine SummarizeReport(const reportdb::Report& report,
   OverviewLine line;
   line.server = report.server;
   line.is_ftp = report.is_ftp;
-  line.has_ledger = report.has_ledger;
+  // A ledger that records no run yet (init-db makes one with the
+  // databases) knows no day, as none does.
+  line.has_ledger = report.has_ledger && !report.runs.empty();
   const bool limited = days.from || days.to;
-  if (!limited || report.has_ledger) {
+  if (!limited || line.has_ledger) {
     line.hits = 0;
     line.errors = 0;
   }
