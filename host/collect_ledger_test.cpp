@@ -1104,6 +1104,61 @@ TEST_F(CollectLedgerTest,
   EXPECT_EQ(Hits(), 60);
 }
 
+// A ledger one of whose tables another tool renamed or dropped is told as
+// such by each command that reads that table, with how to mend it; a
+// collection is refused with nothing touched, and counts on once the table
+// is back.
+TEST_F(CollectLedgerTest, ALedgerThatLostATableIsToldAsSuchAndCountsNothing) {
+  WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
+  WriteLog("u_ex240602.log", IisLog("2024-06-02", 7));
+  const std::string now = "2024-06-03T02:30:00Z";
+  ASSERT_EQ(Collect({"--from", "2024-06-01", "--to", "2024-06-01"}, now).status,
+            0);
+  const fs::path ledger = db_ / "velnor_ledger_SRV1_web.sqlite";
+  const std::string db = db_.string();
+  for (const std::string table : {"run_files", "runs"}) {
+    SCOPED_TRACE(table);
+    testing::ExecSql(ledger,
+                     "ALTER TABLE " + table + " RENAME TO old_" + table);
+    const std::map<std::string, std::string> before = Files();
+    const std::string lacks = "the collection ledger " + ledger.string() +
+                              " lacks its table " + table +
+                              " (another tool renamed or dropped it)";
+    VelnorRun refused = Collect({"--since-last"}, now);
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "velnor: error: " + lacks))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err,
+                         "help: nothing was collected; rename "
+                         "the table back (ALTER TABLE ... "
+                         "RENAME TO " +
+                             table + ")"))
+        << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "move " + ledger.string() +
+                                          " aside and give --start-ledger "
+                                          "DAY"))
+        << refused.err;
+    EXPECT_EQ(Files(), before);
+  }
+  // The list of runs and the reports read the runs too.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{
+           {"runs", "--db-dir", db, "--server", "SRV1"},
+           {"report", "--db-dir", db, "--server", "SRV1"},
+           {"report", "--db-dir", db}}) {
+    VelnorRun told = Velnor(args, now);
+    EXPECT_EQ(told.status, 1) << args.size() << " " << args[0];
+    EXPECT_TRUE(Contains(
+        told.out + told.err,
+        "the collection ledger " + ledger.string() + " lacks its table runs"))
+        << args.size() << " " << args[0] << ": " << told.out << told.err;
+  }
+  testing::ExecSql(ledger, "ALTER TABLE old_runs RENAME TO runs");
+  testing::ExecSql(ledger, "ALTER TABLE old_run_files RENAME TO run_files");
+  ASSERT_EQ(Collect({"--since-last"}, now).status, 0);
+  EXPECT_EQ(Hits(), 19);
+}
+
 TEST_F(CollectLedgerTest, UnregisteredFilesOfDaysCountedWholeAreNotNamed) {
   WriteLog("u_ex240601.log", IisLog("2024-06-01", 12));
   WriteLog("u_ex240603.log", IisLog("2024-06-03", 16));

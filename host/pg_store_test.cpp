@@ -1980,6 +1980,40 @@ TEST_F(PgStoreTest, ASchemaAnotherToolMadeUnderAReportsNameIsToldAsSuch) {
             (Rows{{"0"}}));
 }
 
+// A ledger schema one of whose tables another tool renamed is told as a
+// folder's ledger is, the schema named: a collection is refused with
+// nothing counted, and the list of runs and the report say the same.
+TEST_F(PgStoreTest, ALedgerSchemaThatLostATableIsToldAsSuch) {
+  WriteGenerated("SRVA", 20);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  server_.Exec("ALTER TABLE velnor_ledger_srva_web.runs RENAME TO kept");
+  const std::vector<Rows> before = Tables("SRVA", false, true);
+  const std::string lacks =
+      "the collection ledger schema "
+      "velnor_ledger_srva_web in " +
+      server_.Url() +
+      " lacks its table runs (another tool renamed or "
+      "dropped it)";
+  std::vector<std::string> recount = Collect("SRVA", false, true);
+  recount.emplace_back("--recount");
+  VelnorRun refused = Velnor(recount);
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "velnor: error: " + lacks)) << refused.err;
+  EXPECT_TRUE(Contains(refused.err,
+                       "move the schema aside (ALTER SCHEMA "
+                       "velnor_ledger_srva_web RENAME TO ...) and give "
+                       "--start-ledger DAY"))
+      << refused.err;
+  EXPECT_EQ(Tables("SRVA", false, true), before);
+  for (const char* command : {"runs", "report"}) {
+    VelnorRun told =
+        Velnor({command, "--db-url", server_.Url(), "--server", "SRVA"});
+    EXPECT_EQ(told.status, 1) << command;
+    EXPECT_TRUE(Contains(told.err, "velnor: error: " + lacks))
+        << command << ": " << told.err;
+  }
+}
+
 // A store of the earlier design one of whose tables another tool renamed
 // cannot be brought to the current design by a run: the collection says
 // which table is missing and to run init-db, and changes nothing; init-db

@@ -5,6 +5,8 @@
 #include <absl/strings/escaping.h>
 #include <fmt/format.h>
 
+#include "ledger/ledger_schema.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
@@ -413,6 +415,20 @@ std::vector<DayRow> LedgerStore::EndedDaysWithHits() {
     day.hits = days->Integer(3);
   }
   return rows;
+}
+
+std::string LedgerStore::MissingTable() {
+  for (const LedgerTable& table : LedgerTables()) {
+    const bool asked = automation::ResumeNext([&] {
+      Prepare("SELECT 1 FROM " + std::string(table.name) + " WHERE 1 = 0")
+          ->Step();
+    });
+    const bool missing =
+        !asked && automation::Err().Number() == ado::kErrTableNotFound;
+    automation::Err().Clear();
+    if (missing) return std::string(table.name);
+  }
+  return "";
 }
 
 }  // namespace velnor::ledger

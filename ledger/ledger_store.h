@@ -119,6 +119,11 @@ class LedgerStore {
   // The days with hits of every run that has ended, by run_id, site and
   // day: what the session sees counted now.
   std::vector<DayRow> EndedDaysWithHits();
+  // The first of the ledger's tables (LedgerTables) the database lacks,
+  // renamed or dropped by another tool; empty when it has them all. Fails
+  // on nothing: a table it cannot ask about otherwise is taken as there.
+  // A probe of every table, for when reading the ledger failed.
+  std::string MissingTable();
 
  private:
   std::unique_ptr<ado::Statement> Prepare(const std::string& sql);

@@ -46,6 +46,9 @@ using automation::ResumeNext;
 
 constexpr const char* kFormats[] = {"text", "csv", "json", "html"};
 
+// How long asking a ledger that could not be read waits for a run's commit.
+constexpr int kLedgerWaitMs = 5000;
+
 std::string Service(bool is_ftp) { return is_ftp ? "FTP" : "web"; }
 
 // A mistake as every velnor command tells one: what is wrong, then what to
@@ -459,6 +462,14 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
       line.is_ftp = set.is_ftp;
       line.problem = Err().Description();
       Err().Clear();
+      if (std::string lacks =
+              LedgerLacksTable(location,
+                               location.LedgerPath(set.server, set.is_ftp),
+                               kLedgerWaitMs, /*collecting=*/false)
+                  .first;
+          !lacks.empty()) {
+        line.problem = lacks;
+      }
       continue;
     }
     lines.push_back(SummarizeReport(report, limit));
@@ -529,10 +540,18 @@ int RunReport(const ReportOptions& given, std::ostream& out,
             reportdb::ReportLocation{options.db_dir, options.db_url},
             options.server, options.is_ftp);
       })) {
-    Tell(err, {Err().Description(),
-               "correct what the message names, then run the same command "
-               "again"});
+    Mistake mistake{Err().Description(),
+                    "correct what the message names, then run the same "
+                    "command again"};
     Err().Clear();
+    const reportdb::ReportLocation location{options.db_dir, options.db_url};
+    if (auto [problem, help] = LedgerLacksTable(
+            location, location.LedgerPath(options.server, options.is_ftp),
+            kLedgerWaitMs, /*collecting=*/false);
+        !problem.empty()) {
+      mistake = {problem, help};
+    }
+    Tell(err, mistake);
     return 1;
   }
   if (options.site) {

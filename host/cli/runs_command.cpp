@@ -214,11 +214,16 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
           runs = ReadRuns(*location, file.path);
           running = RunningRun(*location, file, runs);
         })) {
-      Tell(err,
-           "cannot read the collection ledger '" + location->Shown(file.path) +
-               "': " + automation::Err().Description(),
-           "check that it is readable");
+      std::string reason = automation::Err().Description();
       automation::Err().Clear();
+      auto [problem, help] = LedgerLacksTable(*location, file.path, kWaitMs,
+                                              /*collecting=*/false);
+      if (problem.empty()) {
+        problem = "cannot read the collection ledger '" +
+                  location->Shown(file.path) + "': " + reason;
+        help = "check that it is readable";
+      }
+      Tell(err, problem, help);
       return 1;
     }
     for (const ledger::RunRow& run : runs) {

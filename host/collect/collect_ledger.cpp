@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "host/collect/collect_options.h"
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
 #include "platform/ado/session.h"
@@ -12,9 +13,9 @@
 
 namespace velnor::host {
 
-bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
-                         const std::string& server, bool is_ftp,
-                         int lock_wait_ms, ledger::LedgerContents& contents) {
+int ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
+                        const std::string& server, bool is_ftp,
+                        int lock_wait_ms, ledger::LedgerContents& contents) {
   const std::string path = location.LedgerPath(server, is_ftp);
   bool read = automation::ResumeNext([&] {
     auto session =
@@ -23,13 +24,20 @@ bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
     contents = store.ReadAll();
     session->Commit();
   });
-  if (read) return true;
+  if (read) return -1;
   std::string reason = automation::Err().Description();
   automation::Err().Clear();
-  return Usage("cannot use the collection ledger " +
-                   Shown(location.Shown(path)) + ": " + reason,
-               "nothing was collected; the ledger records what each run "
-               "counted, so a run needs it: correct that and run again");
+  if (auto [problem, help] = LedgerLacksTable(location, path, lock_wait_ms,
+                                              /*collecting=*/true);
+      !problem.empty()) {
+    Usage(problem, help);
+    return kExitUsage;
+  }
+  Usage("cannot use the collection ledger " + Shown(location.Shown(path)) +
+            ": " + reason,
+        "nothing was collected; the ledger records what each run "
+        "counted, so a run needs it: correct that and run again");
+  return kExitLoggedErrors;
 }
 
 bool MakeLedger(const reportdb::ReportLocation& location,

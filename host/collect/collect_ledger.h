@@ -20,10 +20,12 @@ namespace velnor::host {
 
 // Reads the ledger of `server`'s service, which exists, whole into
 // `contents` (a missing ledger is an empty one, made when the run starts).
-// Prints the usage mistake and returns false when it cannot be read.
-bool ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
-                         const std::string& server, bool is_ftp,
-                         int lock_wait_ms, ledger::LedgerContents& contents);
+// -1 when it was read; else, after the message, the exit status: a ledger
+// one of whose tables another tool renamed or dropped refuses the run as
+// a usage mistake does, any other failure as a run that could not count.
+int ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
+                        const std::string& server, bool is_ftp,
+                        int lock_wait_ms, ledger::LedgerContents& contents);
 
 // Makes the ledger of `server`'s service, found missing (another run may
 // have made it since). Prints the usage mistake and returns false when it

@@ -121,9 +121,12 @@ int CheckLedgerStart(const CollectOptions& options, PlannedRun& run) {
     return kExitUsage;
   }
   run.ledger_found = exists;
-  if (exists && !ReadLedgerBeforeRun(run.location, run.server, options.ftp,
-                                     WaitMs(options), run.ledger)) {
-    return kExitLoggedErrors;
+  if (exists) {
+    if (int status = ReadLedgerBeforeRun(run.location, run.server, options.ftp,
+                                         WaitMs(options), run.ledger);
+        status >= 0) {
+      return status;
+    }
   }
   const bool started = exists && !run.ledger.runs.empty();
   if (started && run.start_ledger) {

@@ -18,7 +18,11 @@
 #include <iostream>
 
 #include "host/render/text_format.h"
+#include "ledger/ledger_store.h"
+#include "platform/ado/engine.h"
 #include "platform/ado/pg_connection.h"
+#include "platform/ado/session.h"
+#include "platform/automation/error_state.h"
 #include "platform/automation/ole_date.h"
 #include "platform/unc/file_kind.h"
 #include "platform/unc/planted_link.h"
@@ -33,6 +37,41 @@ bool Usage(const std::string& problem, const std::string& help) {
 std::string StoreUnreachableHelp(const std::string& url) {
   return "check the URL, that the server runs, and the password in " +
          ado::pg::PasswordFile(url);
+}
+
+std::pair<std::string, std::string> LedgerLacksTable(
+    const reportdb::ReportLocation& location, const std::string& path,
+    int lock_wait_ms, bool collecting) {
+  std::string table;
+  automation::ResumeNext([&] {
+    auto session =
+        ado::Session::BeginReading(lock_wait_ms, location.MakeEngine());
+    table = ledger::LedgerStore(*session, session->Attach(path)).MissingTable();
+    session->Commit();
+  });
+  automation::Err().Clear();
+  if (table.empty()) return {};
+  // A renamed table comes back with its rows; a new ledger starts without
+  // the record of what was counted, which only the user can choose.
+  const bool central = location.IsPostgres();
+  const std::string ledger =
+      CleanUtf8(central ? ado::PostgresSchemaOf(path) : path, true);
+  return {
+      "the collection ledger " + std::string(central ? "schema " : "") +
+          CleanUtf8(location.Shown(path), true) + " lacks its table " + table +
+          " (another tool renamed or dropped it), so what earlier runs "
+          "counted cannot be told",
+      std::string(collecting ? "nothing was collected; " : "") +
+          "rename the table back (ALTER TABLE ... RENAME TO " + table +
+          ") or restore the ledger from a backup, then run the same "
+          "command again; or, giving up its record of earlier runs, "
+          "move " +
+          (central
+               ? "the schema aside (ALTER SCHEMA " + ledger + " RENAME TO ...)"
+               : ledger + " aside") +
+          " and give " + (collecting ? "" : "velnor collect ") +
+          "--start-ledger DAY to start a new one that takes the days "
+          "before DAY as counted"};
 }
 
 bool IsValidHostName(std::string_view name) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "component/velnor.h"
+#include "reportdb/report_location.h"
 
 namespace velnor::host {
 
@@ -53,6 +54,17 @@ inline constexpr char kNoLinkHelp[] =
 // The help of the central store at `url` that could not be reached or
 // asked, naming the password file libpq reads for it.
 std::string StoreUnreachableHelp(const std::string& url);
+
+// After reading the collection ledger `path` of `location`
+// (ReportLocation::LedgerPath) failed: when another tool renamed or dropped
+// one of its tables, the problem and help that say so, else both empty.
+// Asks the ledger anew, in a session of its own (waiting `lock_wait_ms`
+// for it), so it costs nothing on the way of a ledger that reads.
+// `collecting`: for velnor collect, whose help says nothing was collected
+// and names its own option.
+std::pair<std::string, std::string> LedgerLacksTable(
+    const reportdb::ReportLocation& location, const std::string& path,
+    int lock_wait_ms, bool collecting);
 
 // True when `path` is not a symbolic link (a path with nothing there is
 // fine), its folders have no planted link (PlantedLinkProblem), and, in a
