@@ -17,6 +17,7 @@
 #include "ledger/ledger_files.h"
 #include "ledger/ledger_schema.h"
 #include "ledger/ledger_store.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -215,9 +216,13 @@ int RunRuns(const RunsOptions& options, std::ostream& out, std::ostream& err) {
           running = RunningRun(*location, file, runs);
         })) {
       std::string reason = automation::Err().Description();
+      const bool no_table =
+          automation::Err().Number() == ado::kErrTableNotFound;
       automation::Err().Clear();
-      auto [problem, help] = LedgerLacksTable(*location, file.path, kWaitMs,
-                                              /*collecting=*/false);
+      auto [problem, help] =
+          no_table ? LedgerLacksTable(*location, file.path, kWaitMs,
+                                      /*collecting=*/false)
+                   : std::pair<std::string, std::string>();
       if (problem.empty()) {
         problem = "cannot read the collection ledger '" +
                   location->Shown(file.path) + "': " + reason;

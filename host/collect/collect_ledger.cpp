@@ -8,6 +8,7 @@
 #include "host/collect/collect_options.h"
 #include "host/common/command_support.h"
 #include "host/render/text_format.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
 
@@ -26,9 +27,14 @@ int ReadLedgerBeforeRun(const reportdb::ReportLocation& location,
   });
   if (read) return -1;
   std::string reason = automation::Err().Description();
+  // Only a missing table is worth a second look: a ledger locked or
+  // unreadable would keep the probe waiting as long again.
+  const bool no_table = automation::Err().Number() == ado::kErrTableNotFound;
   automation::Err().Clear();
-  if (auto [problem, help] = LedgerLacksTable(location, path, lock_wait_ms,
-                                              /*collecting=*/true);
+  if (auto [problem, help] =
+          no_table ? LedgerLacksTable(location, path, lock_wait_ms,
+                                      /*collecting=*/true)
+                   : std::pair<std::string, std::string>();
       !problem.empty()) {
     Usage(problem, help);
     return kExitUsage;
