@@ -16,6 +16,7 @@
 
 #include "ledger/counted_days.h"
 #include "ledger/ledger_files.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/session.h"
 #include "platform/automation/error_state.h"
@@ -45,15 +46,19 @@ std::string Named(const ReportLocation& location, std::string_view file,
 }
 
 // Runs `step`, turning a failure into one that names the database read
-// (`named`, as Named gives it) and says what to check.
+// (`named`, as Named gives it) and says what to check. A missing table
+// keeps its number, so that a caller can look for the table only then: on
+// a locked database the look would wait as long again.
 template <class Step>
 void ReadNaming(Step step, const std::string& named, std::string_view check) {
   try {
     step();
   } catch (const automation::AutomationError& error) {
-    Raise(automation::kErrPermissionDenied, "Could not read the " + named +
-                                                ": " + error.description() +
-                                                " " + std::string(check));
+    Raise(error.number() == ado::kErrTableNotFound
+              ? error.number()
+              : automation::kErrPermissionDenied,
+          "Could not read the " + named + ": " + error.description() + " " +
+              std::string(check));
   }
 }
 

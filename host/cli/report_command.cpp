@@ -24,6 +24,7 @@
 #include "host/render/overview_render.h"
 #include "host/render/report_render.h"
 #include "ledger/ledger_store.h"
+#include "platform/ado/ado.h"
 #include "platform/ado/pg_connection.h"
 #include "platform/automation/error_state.h"
 #include "platform/automation/text.h"
@@ -461,12 +462,17 @@ int RunOverview(const ReportOptions& options, const DayLimit& limit,
       line.server = set.server;
       line.is_ftp = set.is_ftp;
       line.problem = Err().Description();
+      // Only a missing table is worth a second look: a ledger locked or
+      // unreadable would keep the overview waiting as long again.
+      const bool no_table = Err().Number() == ado::kErrTableNotFound;
       Err().Clear();
       if (std::string lacks =
-              LedgerLacksTable(location,
-                               location.LedgerPath(set.server, set.is_ftp),
-                               kLedgerWaitMs, /*collecting=*/false)
-                  .first;
+              no_table
+                  ? LedgerLacksTable(
+                        location, location.LedgerPath(set.server, set.is_ftp),
+                        kLedgerWaitMs, /*collecting=*/false)
+                        .first
+                  : std::string();
           !lacks.empty()) {
         line.problem = lacks;
       }
@@ -543,11 +549,15 @@ int RunReport(const ReportOptions& given, std::ostream& out,
     Mistake mistake{Err().Description(),
                     "correct what the message names, then run the same "
                     "command again"};
+    const bool no_table = Err().Number() == ado::kErrTableNotFound;
     Err().Clear();
     const reportdb::ReportLocation location{options.db_dir, options.db_url};
-    if (auto [problem, help] = LedgerLacksTable(
-            location, location.LedgerPath(options.server, options.is_ftp),
-            kLedgerWaitMs, /*collecting=*/false);
+    if (auto [problem, help] =
+            no_table ? LedgerLacksTable(
+                           location,
+                           location.LedgerPath(options.server, options.is_ftp),
+                           kLedgerWaitMs, /*collecting=*/false)
+                     : std::pair<std::string, std::string>();
         !problem.empty()) {
       mistake = {problem, help};
     }
