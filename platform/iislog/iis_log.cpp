@@ -104,7 +104,8 @@ void IISLog::OpenLogFile(std::string_view path, int32_t io_mode,
   }
   std::unique_ptr<unc::InputFile> input;
   try {
-    input = unc::OpenForReading(access_, path);
+    input = CheckGzipData(unc::OpenForReading(access_, path), path,
+                          [&] { return unc::OpenForReading(access_, path); });
   } catch (const automation::AutomationError&) {
     for (ReadObserver* observer : hooks_->observers) {
       observer->FileNotOpened(path);

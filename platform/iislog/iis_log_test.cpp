@@ -952,8 +952,10 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
   std::string packed = WriteGzip("whole.gz", {text});
   std::string bytes = testing::ReadFile(packed);
   std::string cut = Write("cut.log.gz", bytes.substr(0, bytes.size() / 2));
-  bytes[bytes.size() / 2] ^= 0x55;
-  bytes[bytes.size() / 2 + 1] ^= 0x55;
+  // Past the first half, so that zlib inflates records of the damaged data
+  // before it notices (at the latest by the member's checksum).
+  bytes[bytes.size() * 3 / 4] ^= 0x55;
+  bytes[bytes.size() * 3 / 4 + 1] ^= 0x55;
   std::string corrupt = Write("corrupt.log.gz", bytes);
   std::string not_gzip = Write("plain.log.gz", kHeader);
 
@@ -962,52 +964,57 @@ TEST_F(IISLogTest, BrokenGzipRaisesNamingThePathAndEnds) {
   // before it, nor the report of the file's close.
   FixedPlanner planner({{}, false});
   planner.head_bytes = size_t{1} << 20;
-  std::map<std::string, std::pair<int, std::string>> unplanned;
   for (ReadPlanner* plans : {static_cast<ReadPlanner*>(nullptr),
                              static_cast<ReadPlanner*>(&planner)}) {
+    SCOPED_TRACE(plans != nullptr ? "planned" : "unplanned");
     RecordingObserver observer;
     Hook(observer, plans);
-    for (const std::string& path : {cut, corrupt, not_gzip}) {
-      SCOPED_TRACE(path + (plans != nullptr ? " planned" : ""));
+    // A copy cut short is the log's own text up to the cut: read that far,
+    // then the rest is told to be missing.
+    Open(cut);
+    int records = 0;
+    try {
+      for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
+        ++records;
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const AutomationError& e) {
+      EXPECT_NE(e.description().find(cut), std::string::npos)
+          << e.description();
+    }
+    EXPECT_TRUE(log_.AtEndOfLog());
+    EXPECT_GT(records, 0);
+    EXPECT_LT(records, 5000);
+    log_.ReadLogRecord();  // a closed reader stays at the end
+    EXPECT_TRUE(log_.AtEndOfLog());
+    // The observer hears that the rest of the file was not read.
+    ASSERT_EQ(observer.closed.size(), 1);
+    EXPECT_EQ(observer.closed.back().path, cut);
+    EXPECT_TRUE(observer.closed.back().read_failed);
+    EXPECT_EQ(observer.closed.back().records, records);
+
+    // Damaged data yields no record at all: what zlib inflated of it before
+    // it noticed may be damaged text.
+    for (const std::string& path : {corrupt, not_gzip}) {
+      SCOPED_TRACE(path);
       try {
         Open(path);
+        ADD_FAILURE() << "the open raised nothing";
       } catch (const AutomationError& e) {
-        ADD_FAILURE() << "the open raised " << e.description();
-        continue;
+        EXPECT_NE(e.description().find(path), std::string::npos)
+            << e.description();
+        EXPECT_NE(e.description().find("corrupt"), std::string::npos)
+            << e.description();
       }
-      int records = 0;
-      std::string error;
-      try {
-        for (log_.ReadLogRecord(); !log_.AtEndOfLog(); log_.ReadLogRecord()) {
-          ++records;
-        }
-        ADD_FAILURE() << "no error";
-      } catch (const AutomationError& e) {
-        error = e.description();
-        EXPECT_NE(error.find(path), std::string::npos) << error;
-      }
+      EXPECT_EQ(observer.events.back(), "not opened " + path);
+      log_.ReadLogRecord();
       EXPECT_TRUE(log_.AtEndOfLog());
-      EXPECT_LT(records, 5000);
-      log_.ReadLogRecord();  // a closed reader stays at the end
-      EXPECT_TRUE(log_.AtEndOfLog());
-      // The observer hears that the rest of the file was not read.
-      ASSERT_EQ(observer.closed.size(), observer.events.size());
-      EXPECT_EQ(observer.closed.back().path, path);
-      EXPECT_TRUE(observer.closed.back().read_failed);
-      EXPECT_EQ(observer.closed.back().records, records);
-      if (plans == nullptr) {
-        unplanned[path] = {records, error};
-      } else {
-        EXPECT_EQ(std::make_pair(records, error), unplanned[path]);
-      }
     }
     EXPECT_EQ(CountRecords(packed), 5000);
     log_.CloseLogFiles(1);
     EXPECT_FALSE(observer.closed.back().read_failed);
   }
-  EXPECT_GT(unplanned[cut].first, 0);
-  EXPECT_EQ(planner.planned,
-            (std::vector<std::string>{cut, corrupt, not_gzip, packed}));
+  EXPECT_EQ(planner.planned, (std::vector<std::string>{cut, packed}));
 }
 
 TEST_F(IISLogTest, FilesThatCannotBeOpenedOrReadEndTheLoop) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -256,11 +257,29 @@ class GzipInput : public unc::InputFile {
         // progress (Z_BUF_ERROR included) means the data is bad.
         failure_ = std::string("its compressed data is corrupt (zlib: ") +
                    (stream_.msg != nullptr ? stream_.msg : "error") + ")";
+        corrupt_ = true;
       }
     }
     const size_t produced = size - stream_.avail_out;
     if (produced == 0 && !failure_.empty()) Fail(failure_);
     return produced;
+  }
+
+  // Inflates the rest without keeping the text, until the data ends or an
+  // interrupt asks the run to stop: why the compressed data is corrupt, or
+  // nothing when it is sound as far as it goes (a copy cut short included,
+  // whose text up to the cut is the log's own).
+  std::optional<std::string> Corruption() {
+    std::vector<char> text(kReadAheadFillBytes);
+    while (!interrupt::Interrupted()) {
+      try {
+        if (Read(text.data(), text.size()) == 0) break;
+      } catch (const automation::AutomationError&) {
+        if (!corrupt_) break;
+        return failure_;
+      }
+    }
+    return std::nullopt;
   }
 
  private:
@@ -288,6 +307,8 @@ class GzipInput : public unc::InputFile {
   bool in_member_ = false;
   // Why the data cannot be inflated further, once it is known.
   std::string failure_;
+  // The failure is bad data, not an end of input inside a member.
+  bool corrupt_ = false;
 };
 
 // UTF-16 text behind its byte-order mark, handed out as UTF-8. IIS writes
@@ -442,6 +463,27 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
   }
   return std::make_unique<PlainInput>(std::move(gzip), std::move(start),
                                       std::move(failure));
+}
+
+std::unique_ptr<unc::InputFile> CheckGzipData(
+    std::unique_ptr<unc::InputFile> file, std::string_view path,
+    const std::function<std::unique_ptr<unc::InputFile>()>& reopen) {
+  std::vector<char> head = ReadUpTo(*file, 2);
+  if (!HasGzipName(path) && !HasGzipMagic(head)) {
+    return std::make_unique<PlainInput>(std::move(file), std::move(head));
+  }
+  std::optional<std::string> corruption =
+      GzipInput(std::move(file), std::string(path), std::move(head))
+          .Corruption();
+  if (corruption) {
+    automation::Raise(kErrDeviceIo,
+                      "Cannot read the gzip log file " + std::string(path) +
+                          ": " + *corruption +
+                          ". None of its records were read, since text "
+                          "inflated from damaged data may be damaged too; "
+                          "replace the file with an intact copy.");
+  }
+  return reopen();
 }
 
 std::unique_ptr<unc::InputFile> ReadAhead(std::unique_ptr<unc::InputFile> input,
