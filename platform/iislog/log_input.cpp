@@ -468,12 +468,11 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
 std::unique_ptr<unc::InputFile> CheckGzipData(
     std::unique_ptr<unc::InputFile> file, std::string_view path,
     const std::function<std::unique_ptr<unc::InputFile>()>& reopen) {
-  std::vector<char> head = ReadUpTo(*file, 2);
-  if (!HasGzipName(path) && !HasGzipMagic(head)) {
-    return std::make_unique<PlainInput>(std::move(file), std::move(head));
-  }
+  if (!HasGzipName(path)) return file;
+  // Read ahead, as the records' reading is: a read that never returns is
+  // waited for where an interrupt can end the wait.
   std::optional<std::string> corruption =
-      GzipInput(std::move(file), std::string(path), std::move(head))
+      GzipInput(ReadInBackground(std::move(file)), std::string(path), {})
           .Corruption();
   if (corruption) {
     automation::Raise(kErrDeviceIo,

@@ -55,16 +55,18 @@ std::unique_ptr<unc::InputFile> DecodeLogInput(
     std::unique_ptr<unc::InputFile> file, std::string_view path);
 
 // `file`, opened from `path`, once a gzip file's compressed data has been
-// found sound: a gzip file (as DecodeLogInput tells it) is inflated through
-// without keeping its text, then opened again with `reopen`, and a file
-// whose data is corrupt raises automation::AutomationError naming `path`,
-// so that no record of text inflated from damaged data (which zlib tells
-// only at the damage, at the latest by the member's checksum) is counted.
-// A file that ends inside a member is sound as far as it goes, and its
-// reading raises at that end as before. An interrupt stops the check, and
-// the file is read as if it had passed. Other files are returned as they
-// are, their first bytes read here. Takes ownership of `file`; raises what
-// reading `file` or `reopen` raises.
+// found sound: a file whose name ends in ".gz" (any case) is inflated
+// through, read ahead, without keeping its text, then opened again with
+// `reopen`, and one whose data is corrupt raises
+// automation::AutomationError naming `path`, so that no record of text
+// inflated from damaged data (which zlib tells only at the damage, at the
+// latest by the member's checksum) is counted. A file that ends inside a
+// member is sound as far as it goes, and its reading raises at that end as
+// before. An interrupt stops the check, and the file is read as if it had
+// passed. Other files are returned untouched: a gzip file under another
+// name, told by its magic bytes only once it is read, is read as
+// DecodeLogInput reads it. Takes ownership of `file`; raises what reading
+// `file` or `reopen` raises.
 std::unique_ptr<unc::InputFile> CheckGzipData(
     std::unique_ptr<unc::InputFile> file, std::string_view path,
     const std::function<std::unique_ptr<unc::InputFile>()>& reopen);
