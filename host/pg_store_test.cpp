@@ -766,6 +766,38 @@ TEST_F(PgStoreTest, AServerStoppedInTheMiddleOfARunLeavesNothingHalfWritten) {
   EXPECT_EQ(Tables("SRVA", false, true), before);
 }
 
+// The ledger is read again inside the run's transaction: days another
+// writer committed while the run counted them, past the run lock, refuse
+// the run at its commit and leave the counts and its ledger rows unstored.
+TEST_F(PgStoreTest, DaysCountedMeanwhileAreFoundInsideTheRunsCommit) {
+  WriteGenerated("SRVA", 400);
+  ASSERT_EQ(Velnor(Collect("SRVA", false, true)).status, 0);
+  const std::vector<Rows> before = Tables("SRVA", false, true);
+  sites_["SRVA/web"] = {"Held,D:\\Logs,3"};
+  HeldRun held(shares_ / "SRVA/D$/Logs/W3SVC3/u_ex240601.log",
+               GeneratedLog(4, 300), Collect("SRVA", false, true),
+               tmp_.path() / "held");
+  // Run 1 counted the first sites, the held run is run 2: run 3 counts
+  // one of its days meanwhile, as a tool that took no lock would.
+  server_.Exec(
+      "INSERT INTO velnor_ledger_srva_web.runs VALUES (3, 'SRVA', 'web', "
+      "'3', '2024-06-02', '2024-06-02', 'count', 0, '2024-07-01T00:00:00Z', "
+      "'2024-07-01T00:00:00Z', 'completed', 5); INSERT INTO "
+      "velnor_ledger_srva_web.run_days VALUES (3, '3', '2024-06-02', 5, 5, "
+      "0, 0, 0, 1)");
+  VelnorRun run = held.Finish();
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(Contains(run.err,
+                       "nothing of this run was stored: another run of the "
+                       "same databases committed while this one ran and "
+                       "counted the same days (2024-06-02 of site 3 by run 3)"))
+      << run.err;
+  EXPECT_EQ(Tables("SRVA", false, true), before);
+  EXPECT_EQ(server_.Query("SELECT count(*) FROM velnor_ledger_srva_web."
+                          "run_days WHERE run_id = 2"),
+            (Rows{{"0"}}));
+}
+
 // Both stores given the same nights of one growing log answer alike: the
 // same messages, rows, runs and reports.
 TEST_F(PgStoreTest, TheStoresLedgerAnswersEveryRunAsTheFoldersDoes) {
