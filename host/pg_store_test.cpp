@@ -1,8 +1,9 @@
 // The central PostgreSQL store against the folder of SQLite files, through
 // the built velnor command and a real PostgreSQL server of the test's own:
 // the same logs give the same rows in every table and the same report; the
-// store's ledger answers every run as a folder's does; collectors of four
-// servers run at once; two of one server do not, and count the same days
+// store's ledger answers every run as a folder's does, and re-reads it in
+// the run's commit; collectors of four servers run at once, and those of
+// two commit at once; two of one server do not, and count the same days
 // once, and one waiting for the other stops at SIGTERM; a server stopped
 // in the middle of a run leaves nothing half-written, and a connection
 // lost while it commits is not reported as either outcome; a missing table
@@ -551,6 +552,52 @@ TEST_F(PgStoreTest, FourCollectorsOfFourServersRunAtOnceAndCountEverything) {
                         "coalesce(first_record, '-'), "
                         "coalesce(last_record, '-'), records FROM run_files "
                         "ORDER BY site, file_name"))
+        << server;
+  }
+}
+
+// A collector of one server whose COMMIT is still going on (held there by
+// a deferred trigger until the test lets it go) keeps no other server's
+// collector from committing: both are stored whole.
+TEST_F(PgStoreTest, CollectorsOfTwoServersCommitAtOnce) {
+  WriteGenerated("SRVA", 300);
+  WriteGenerated("SRVB", 300);
+  ASSERT_EQ(
+      Velnor({"init-db", "--db-url", server_.Url(), "--server", "SRVA"}).status,
+      0);
+  server_.Exec(
+      "CREATE TABLE public.go (x integer); CREATE FUNCTION "
+      "velnor_ledger_srva_web.hold() RETURNS trigger LANGUAGE plpgsql AS $$ "
+      "BEGIN WHILE NOT EXISTS (SELECT 1 FROM public.go) LOOP PERFORM "
+      "pg_sleep(0.05); END LOOP; RETURN NULL; END $$; CREATE CONSTRAINT "
+      "TRIGGER hold AFTER INSERT ON velnor_ledger_srva_web.run_days "
+      "DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION "
+      "velnor_ledger_srva_web.hold()");
+  const fs::path a_dir = tmp_.path() / "a";
+  const fs::path b_dir = tmp_.path() / "b";
+  fs::create_directories(a_dir);
+  fs::create_directories(b_dir);
+  const pid_t a = StartVelnor(Collect("SRVA", false, true), a_dir);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return !BackendsOf(a, "query = 'COMMIT' AND state = 'active'").empty();
+      },
+      std::chrono::seconds(60)));
+  const pid_t b = StartVelnor(Collect("SRVB", false, true), b_dir);
+  EXPECT_TRUE(EndsWithin(b, std::chrono::seconds(60)))
+      << "SRVB's run waits for SRVA's commit";
+  // SRVA's commit was still held while SRVB's ended.
+  EXPECT_FALSE(BackendsOf(a, "query = 'COMMIT' AND state = 'active'").empty());
+  server_.Exec("INSERT INTO public.go VALUES (1)");
+  VelnorRun second = FinishVelnor(b, b_dir);
+  EXPECT_EQ(second.status, 0) << second.err;
+  VelnorRun first = FinishVelnor(a, a_dir);
+  EXPECT_EQ(first.status, 0) << first.err;
+  for (const std::string server : {"srva", "srvb"}) {
+    EXPECT_EQ(server_.Query("SELECT sum(\"no of hits\") FROM "
+                            "qdx_uawebloghitsbyhour_" +
+                            server + ".tblgeneral"),
+              (Rows{{"450"}}))
         << server;
   }
 }
