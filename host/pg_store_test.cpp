@@ -837,7 +837,9 @@ TEST_F(PgStoreTest, DaysCountedMeanwhileAreFoundInsideTheRunsCommit) {
   EXPECT_TRUE(Contains(run.err,
                        "nothing of this run was stored: another run of the "
                        "same databases committed while this one ran and "
-                       "counted the same days (2024-06-02 of site 3 by run 3)"))
+                       "counted the same days (2024-06-02 of site 3 by run 3); "
+                       "its run lock was bypassed (a writer that took no "
+                       "advisory lock?)"))
       << run.err;
   EXPECT_EQ(Tables("SRVA", false, true), before);
   EXPECT_EQ(server_.Query("SELECT count(*) FROM velnor_ledger_srva_web."

@@ -31,7 +31,7 @@ RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                     int64_t run_id, const CollectedGroups& collected,
                     const RunLedger* recorder,
                     RunStatisticsObserver* statistics,
-                    const ledger::LedgerContents& before) {
+                    const ledger::LedgerContents& before, bool central) {
   const bool cancelled = collected.summary.cancel_confirmed;
   const std::string& ledger_schema = schemas.ledger;
   try {
@@ -44,7 +44,8 @@ RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
       if (recorder) {
         CheckNothingCountedMeanwhile(
             store, before,
-            recorder->Write(store, run_id, collected.reached, !cancelled));
+            recorder->Write(store, run_id, collected.reached, !cancelled),
+            central);
       }
     }
     if (statistics && !schemas.statistics.empty()) {

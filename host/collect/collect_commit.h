@@ -25,12 +25,13 @@ struct RunCommit {
 // them against what other runs committed meanwhile (`before`: the ledger
 // the run was planned on) and commits it.
 // The run's statistics, when it keeps them, go into the schema
-// `schemas.statistics` of the same session.
+// `schemas.statistics` of the same session. `central`: the session's
+// databases are a PostgreSQL store's.
 RunCommit CommitRun(ado::Session& session, const JoinedSchemas& schemas,
                     int64_t run_id, const CollectedGroups& collected,
                     const RunLedger* recorder,
                     RunStatisticsObserver* statistics,
-                    const ledger::LedgerContents& before);
+                    const ledger::LedgerContents& before, bool central);
 
 // The summary's line about the ledger, when the run left days to go on
 // with or counted days again; empty otherwise.

@@ -120,7 +120,8 @@ void RecordRunFailed(ado::Session& session, const std::string& ledger_schema,
 
 void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
                                   const ledger::LedgerContents& before,
-                                  const std::vector<ledger::DayRow>& days) {
+                                  const std::vector<ledger::DayRow>& days,
+                                  bool central) {
   std::set<int64_t> known;
   for (const ledger::RunRow& run : before.runs) {
     if (!run.ended.empty()) known.insert(run.run_id);
@@ -147,8 +148,12 @@ void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
       "another run of the same databases committed while this one ran and "
       "counted the same days (" +
           clash +
-          "); its run lock was bypassed (the lock file deleted or replaced?). "
-          "Check that one collection at a time uses the folder");
+          (central ? "); its run lock was bypassed (a writer that took no "
+                     "advisory lock?). Check that one collection of a server "
+                     "at a time uses the store"
+                   : "); its run lock was bypassed (the lock file deleted or "
+                     "replaced?). Check that one collection at a time uses "
+                     "the folder"));
 }
 
 }  // namespace velnor::host

@@ -66,9 +66,12 @@ void RecordRunFailed(ado::Session& session, const std::string& ledger_schema,
 // same records, which only a bypassed run lock lets happen. To be called in
 // the committing run's session after its rows are written and before its
 // commit, so that no other run can commit to the ledger in between.
+// `central`: the ledger is a PostgreSQL store's, whose run lock is an
+// advisory lock rather than a lock file, which the message names.
 void CheckNothingCountedMeanwhile(ledger::LedgerStore& store,
                                   const ledger::LedgerContents& before,
-                                  const std::vector<ledger::DayRow>& days);
+                                  const std::vector<ledger::DayRow>& days,
+                                  bool central);
 
 }  // namespace velnor::host
 

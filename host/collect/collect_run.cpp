@@ -114,7 +114,7 @@ int CollectAndCommit(const RunSettings& settings, const CollectOptions& options,
                     });
   const RunCommit commit =
       CommitRun(session, schemas, run_id, collected, recorder.get(),
-                statistics.get(), run.ledger);
+                statistics.get(), run.ledger, run.location.IsPostgres());
   // A commit whose outcome is unknown may have kept the run: its ledger
   // row stays as the commit left it, rather than marked failed.
   if (commit.kept == RunCommit::Kept::kNothing && run_id != 0) {

@@ -267,7 +267,7 @@ TEST(CollectWindowTest, TheCommitCheckFindsDaysCommittedByARunNotKnown) {
     ledger::LedgerStore store(*session, session->Attach(path));
     bool raised = false;
     try {
-      CheckNothingCountedMeanwhile(store, known, c.days);
+      CheckNothingCountedMeanwhile(store, known, c.days, false);
     } catch (const automation::AutomationError& error) {
       raised = true;
       EXPECT_TRUE(testing::Contains(error.description(),
