@@ -212,6 +212,14 @@ TEST_F(CollectLedgerTest, TheSameDaysAreRefusedUntouchedUnlessRecounted) {
         "QDX_UAWebLogHitsByStatus_SRV1.mdb"}) {
     EXPECT_EQ(DatabaseHits(file), 2 * hits) << file;
   }
+  // Counted by both runs now: the one start named is the last run's.
+  VelnorRun twice =
+      Collect({"--from", "2024-06-02", "--to", "2024-06-02"}, now);
+  EXPECT_EQ(twice.status, 2) << twice.err;
+  EXPECT_TRUE(Contains(twice.err,
+                       "2024-06-02 of site 1 (Site) by runs 1 and "
+                       "2 (the last started "))
+      << twice.err;
   const std::map<std::string, long> log = LogDays();
   const auto days = ReportDays();
   ASSERT_EQ(days.size(), 2u);

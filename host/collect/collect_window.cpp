@@ -19,8 +19,8 @@ std::string SiteText(const SiteWindow& site) {
   return "site " + Shown(site.identifier) + " (" + Shown(site.name) + ")";
 }
 
-// "run 3 of 2024-06-12 02:30:01 UTC", "runs 1 and 3 of ..." (the latest's
-// start named).
+// "run 3 (started 2024-06-12 02:30:01 UTC)", "runs 1 and 3 (the last
+// started ...)": one start names the latest run, and says so.
 std::string RunsText(const std::vector<int64_t>& runs,
                      const ledger::LedgerContents& ledger) {
   std::string text = runs.size() == 1 ? "run " : "runs ";
@@ -30,8 +30,9 @@ std::string RunsText(const std::vector<int64_t>& runs,
   }
   for (const ledger::RunRow& run : ledger.runs) {
     if (run.run_id != runs.back() || run.started.size() < 19) continue;
-    text += " (started " + run.started.substr(0, 10) + " " +
-            run.started.substr(11, 8) + " UTC)";
+    text +=
+        std::string(runs.size() == 1 ? " (started " : " (the last started ") +
+        run.started.substr(0, 10) + " " + run.started.substr(11, 8) + " UTC)";
   }
   return text;
 }
