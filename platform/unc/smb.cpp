@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "platform/automation/error_state.h"
@@ -188,6 +189,26 @@ SMBCCTX* NewContext() {
   return context;
 }
 
+// The servers, with the share, that answered a call with the context's
+// present settings: libsmbclient keeps its connection to each and reuses
+// it, so a later call there opens no connection that could keep it waiting,
+// and a probe would only cost the server a process of its own (smbd forks
+// one for every connection) just as the file is read. Caller holds
+// SmbMutex().
+std::set<std::string>& AnsweringServers() {
+  static std::set<std::string> answering;
+  return answering;
+}
+
+// Whether the context exists with the settings of `access`. Caller holds
+// SmbMutex().
+bool SettingsMatch(const ShareAccess& access) {
+  const ContextState& state = TheContext();
+  return state.context != nullptr && state.port == access.smb_port &&
+         state.timeout_ms == access.smb_timeout_ms &&
+         state.credentials == access.smb_credentials;
+}
+
 // The context, set up for `access`. Connections made with other settings
 // are dropped, except those that files still read from. Caller holds
 // SmbMutex().
@@ -204,6 +225,7 @@ SMBCCTX* ContextFor(const ShareAccess& access) {
     state.timeout_ms = access.smb_timeout_ms;
     state.credentials = access.smb_credentials;
     lib.smbc_getFunctionPurgeCachedServers(state.context)(state.context);
+    AnsweringServers().clear();
   }
   return state.context;
 }
@@ -274,19 +296,48 @@ std::string SilentKey(const ShareAccess& access, const UncPath& unc) {
          std::to_string(access.smb_port);
 }
 
-// Caller holds SmbMutex(). A server that failed once fails again at once.
-void CheckReachable(const ShareAccess& access, std::string_view path,
-                    const UncPath& unc) {
-  std::map<std::string, std::string>& silent = *access.silent_servers;
-  const std::string key = SilentKey(access, unc);
-  if (auto known = silent.find(key); known != silent.end()) {
-    RaiseUnreachable(path, unc, known->second);
-  }
+std::string AnsweringKey(const ShareAccess& access, const UncPath& unc) {
+  return SilentKey(access, unc) + "/" + automation::AsciiLowered(unc.share);
+}
+
+// Raises when `unc`'s server does not accept a connection in time, and
+// counts it as silent from now on. Caller holds SmbMutex().
+void Probe(const ShareAccess& access, std::string_view path,
+           const UncPath& unc) {
   std::string problem =
       ConnectProblem(unc.server, access.smb_port, access.smb_timeout_ms);
   if (problem.empty()) return;
-  silent.emplace(key, problem);
+  AnsweringServers().erase(AnsweringKey(access, unc));
+  access.silent_servers->emplace(SilentKey(access, unc), problem);
   RaiseUnreachable(path, unc, problem);
+}
+
+// Caller holds SmbMutex(). A server that failed once fails again at once.
+// One that answered a call on the share before is not probed again: false.
+bool CheckReachable(const ShareAccess& access, std::string_view path,
+                    const UncPath& unc) {
+  std::map<std::string, std::string>& silent = *access.silent_servers;
+  if (auto known = silent.find(SilentKey(access, unc)); known != silent.end()) {
+    RaiseUnreachable(path, unc, known->second);
+  }
+  if (SettingsMatch(access) &&
+      AnsweringServers().contains(AnsweringKey(access, unc))) {
+    return false;
+  }
+  Probe(access, path, unc);
+  return true;
+}
+
+// After a call on a server that was not probed first failed: a server gone
+// since it answered fails as one that cannot be reached, as it would have
+// had it been probed. Caller holds SmbMutex().
+void ProbeIfSkipped(bool probed, const ShareAccess& access,
+                    std::string_view path, const UncPath& unc) {
+  if (!probed) Probe(access, path, unc);
+}
+
+void Answered(const ShareAccess& access, const UncPath& unc) {
+  AnsweringServers().insert(AnsweringKey(access, unc));
 }
 
 // After a libsmbclient call on `path` failed with `error`: a server that
@@ -382,7 +433,7 @@ class Smb final : public Backend {
                                   std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
     SmbCall call;
-    CheckReachable(access, path, unc);
+    const bool probed = CheckReachable(access, path, unc);
     SMBCCTX* context = ContextFor(access);
     std::string url = UrlOf(unc, unc.rest.size());
     SMBCFILE* file = SmbLib().smbc_getFunctionOpen(context)(
@@ -397,11 +448,13 @@ class Smb final : public Backend {
       error = EISDIR;
     }
     if (file == nullptr) {
+      ProbeIfSkipped(probed, access, path, unc);
       FailIfTimedOut(access, error, path, unc);
       bool in_folder = !unc.rest.empty() &&
                        IsSmbDirectory(context, UrlOf(unc, unc.rest.size() - 1));
       RaiseAccessError(error, "open", url, path, !in_folder, kDeniedAdvice);
     }
+    Answered(access, unc);
     return std::make_unique<SmbFile>(context, file,
                                      std::string(path) + " (" + url + ")");
   }
@@ -410,13 +463,14 @@ class Smb final : public Backend {
                              std::string_view path) override {
     UncPath unc = ParseOrRaise(path);
     SmbCall call;
-    CheckReachable(access, path, unc);
+    const bool probed = CheckReachable(access, path, unc);
     SMBCCTX* context = ContextFor(access);
     std::string url = UrlOf(unc, unc.rest.size());
     SMBCFILE* dir =
         SmbLib().smbc_getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) {
       int error = errno;
+      ProbeIfSkipped(probed, access, path, unc);
       FailIfTimedOut(access, error, path, unc);
       RaiseAccessError(error, "list", url, path, true, kDeniedAdvice);
     }
@@ -433,6 +487,7 @@ class Smb final : public Backend {
                          entry->mtime_ts.tv_sec});
     }
     SmbLib().smbc_getFunctionClosedir(context)(context, dir);
+    Answered(access, unc);
     return entries;
   }
 };
@@ -572,13 +627,14 @@ std::vector<std::string> SmbShares(const ShareAccess& access,
               "). Mount or copy the server's shares "
               "there.");
   }
-  CheckReachable(access, path, unc);
+  const bool probed = CheckReachable(access, path, unc);
   SMBCCTX* context = ContextFor(access);
   const std::string url = "smb://" + Encode(server);
   SMBCFILE* dir =
       SmbLib().smbc_getFunctionOpendir(context)(context, url.c_str());
   if (dir == nullptr) {
     int error = errno;
+    ProbeIfSkipped(probed, access, path, unc);
     FailIfTimedOut(access, error, path, unc);
     RaiseAccessError(error, "list the shares of", url, path, true,
                      kDeniedAdvice);
@@ -589,6 +645,7 @@ std::vector<std::string> SmbShares(const ShareAccess& access,
     if (entry->smbc_type == SMBC_FILE_SHARE) shares.emplace_back(entry->name);
   }
   SmbLib().smbc_getFunctionClosedir(context)(context, dir);
+  Answered(access, unc);
   return shares;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <tuple>
 
 #include "platform/unc/smbd_fixture.h"
@@ -115,6 +116,25 @@ TEST_F(SmbTest, ListingAndReadingMatchTheShareRoot) {
   EXPECT_EQ(ReadAll(Smb(std::string(kSite) + "\\caf\xc3\xa9 100%.log")), "x");
   EXPECT_TRUE(
       ListDirectory(access_, Smb(std::string(kSite) + "\\old logs")).empty());
+}
+
+TEST_F(SmbTest, AServerThatAnsweredIsNotProbedAgainUntilItIsGone) {
+  auto link = std::make_unique<smbd::SlowLink>(server_->port(), 1 << 30);
+  access_.smb_port = link->port();
+  const std::string log = std::string(kSite) + "\\ex070312.log";
+  EXPECT_EQ(Listing(Smb(kSite)).size(), 4u);
+  EXPECT_GT(ReadAll(Smb(log)).size(), 300000u);
+  EXPECT_EQ(ListShares(access_, "127.0.0.1").size(), 2u);
+  EXPECT_EQ(Listing(Smb(kSite)).size(), 4u);
+  // For each share asked (C$, then IPC$ for the listing of shares), one
+  // probe and the connection the client keeps.
+  EXPECT_EQ(link->Connections(), 4);
+  // Gone, it fails as a server that cannot be reached, as when probed.
+  link.reset();
+  AutomationError e = ErrorOf([&] { OpenForReading(access_, Smb(log)); });
+  EXPECT_EQ(e.number(), automation::kErrPathNotFound) << e.description();
+  EXPECT_NE(e.description().find("cannot reach"), std::string::npos)
+      << e.description();
 }
 
 TEST_F(SmbTest, ShareListingMatchesTheShareRoot) {

@@ -295,6 +295,7 @@ void SlowLink::Relay(uint16_t server_port, long bytes_per_second) {
     last = now;
     if (fds[0].revents & POLLIN) {
       int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client >= 0) ++connections_;
       int server = client < 0 ? -1 : ConnectToLoopback(server_port);
       if (server >= 0) {
         connections.push_back({client, server});

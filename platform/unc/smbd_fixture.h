@@ -62,6 +62,8 @@ class SlowLink {
   SlowLink& operator=(const SlowLink&) = delete;
 
   uint16_t port() const { return port_; }
+  // The connections clients made to it so far.
+  int Connections() const { return connections_.load(); }
   // The times a client sent something (a request) so far.
   long Requests() const { return requests_.load(); }
   // The server's bytes passed on to the clients so far.
@@ -73,6 +75,7 @@ class SlowLink {
   int fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<int> connections_{0};
   std::atomic<long> requests_{0};
   std::atomic<long> to_clients_{0};
   std::thread thread_;
