@@ -4,7 +4,8 @@
 // Before a server is contacted it is resolved and a TCP connection to its
 // port is tried with the configured timeout: libsmbclient's own name
 // resolution and connect can wait far longer, and this way an unreachable
-// server fails fast with an error that names it.
+// server fails fast with an error that names it. A share that answered is
+// asked again over the connection libsmbclient keeps, unprobed.
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <netdb.h>
