@@ -252,12 +252,16 @@ class GzipInput : public unc::InputFile {
       int rc = inflate(&stream_, Z_NO_FLUSH);
       if (rc == Z_STREAM_END) {
         in_member_ = false;
+        ++members_;
       } else if (rc != Z_OK) {
         // Input and output space were both available, so anything but
         // progress (Z_BUF_ERROR included) means the data is bad.
         failure_ = std::string("its compressed data is corrupt (zlib: ") +
                    (stream_.msg != nullptr ? stream_.msg : "error") + ")";
-        corrupt_ = true;
+        // Bytes after a whole member that start no member of their own
+        // (padding, junk) damage no text: the text before them was checked
+        // by its member's CRC.
+        corrupt_ = members_ == 0 || stream_.total_out > 0;
       }
     }
     const size_t produced = size - stream_.avail_out;
@@ -307,8 +311,10 @@ class GzipInput : public unc::InputFile {
   bool in_member_ = false;
   // Why the data cannot be inflated further, once it is known.
   std::string failure_;
-  // The failure is bad data, not an end of input inside a member.
+  // The failure is bad data inside a member, not an end of input inside
+  // one, nor bytes after the last.
   bool corrupt_ = false;
+  int64_t members_ = 0;  // inflated whole
 };
 
 // UTF-16 text behind its byte-order mark, handed out as UTF-8. IIS writes
